@@ -1,0 +1,1 @@
+// Filled in by the layer's own work.

@@ -1,0 +1,275 @@
+#include "configuration.h"
+
+#include <algorithm>
+
+#include "messages.h"
+
+namespace {
+
+template <typename T, typename Pred>
+T* FindIn(const std::vector<std::unique_ptr<T>>& list, Pred pred) {
+  auto it = std::find_if(list.begin(), list.end(), [&](const auto& p) { return pred(*p); });
+  return it == list.end() ? nullptr : it->get();
+}
+
+template <typename T>
+bool RemoveFirstNamed(std::vector<std::unique_ptr<T>>& list, const std::string& name) {
+  auto it = std::find_if(list.begin(), list.end(), [&](const auto& p) { return p->name == name; });
+  if (it == list.end()) return false;
+  list.erase(it);
+  return true;
+}
+
+bool RemoveFirstString(std::vector<std::string>& list, const std::string& value) {
+  auto it = std::find(list.begin(), list.end(), value);
+  if (it == list.end()) return false;
+  list.erase(it);
+  return true;
+}
+
+}  // namespace
+
+// ---- SearchRule ----
+
+SearchRule::SearchRule(RuleSet* owner, std::string name_, const std::vector<SearchRule*>& searchable,
+                       std::string uri)
+    : name(std::move(name_)), ruleType(RuleTypeEntryPoint), ldapUri(std::move(uri)), ownerRuleSet(owner) {
+  for (const SearchRule* r : searchable) searchableRules.push_back(std::make_unique<SearchRule>(*r));
+}
+
+SearchRule::SearchRule(RuleSet* owner, std::string name_, const std::vector<SearchRule*>& searchable,
+                       std::vector<std::string> classes)
+    : name(std::move(name_)), ruleType(RuleTypeSearchRule), objectClasses(std::move(classes)), ownerRuleSet(owner) {
+  for (const SearchRule* r : searchable) searchableRules.push_back(std::make_unique<SearchRule>(*r));
+}
+
+SearchRule::SearchRule(const SearchRule& other)
+    : name(other.name), ruleType(other.ruleType), ownerRuleSet(other.ownerRuleSet) {
+  if (ruleType == RuleTypeEntryPoint) {
+    ldapUri = other.ldapUri;
+  } else {
+    objectClasses = other.objectClasses;
+    for (const auto& r : other.searchableRules) searchableRules.push_back(std::make_unique<SearchRule>(*r));
+  }
+}
+
+SearchRule::~SearchRule() = default;
+
+int SearchRule::GetLdapUri(std::string& out) const {
+  if (ruleType != RuleTypeEntryPoint) return 0;
+  out = ldapUri;
+  return 1;
+}
+
+int SearchRule::SetLdapUri(const std::string& uri) {
+  if (ruleType != RuleTypeEntryPoint) return 0;
+  ldapUri = uri;
+  return 1;
+}
+
+int SearchRule::AddSearchableRule(const SearchRule* rule) {
+  if (FindIn(searchableRules, [&](const SearchRule& r) { return r.name == rule->name; })) return 0;
+  searchableRules.push_back(std::make_unique<SearchRule>(*rule));
+  return 1;
+}
+
+int SearchRule::RemoveSearchableRule(const std::string& ruleName) {
+  return RemoveFirstNamed(searchableRules, ruleName) ? 1 : 0;
+}
+
+void SearchRule::GetSearchableRules(std::vector<SearchRule*>& out) const {
+  for (const auto& r : searchableRules) out.push_back(r.get());
+}
+
+void SearchRule::GetObjectClasses(std::vector<std::string>& out) const {
+  out.insert(out.end(), objectClasses.begin(), objectClasses.end());
+}
+
+int SearchRule::AddObjectClass(const std::string& oc) {
+  if (ruleType == RuleTypeEntryPoint) return 0;
+  if (std::find(objectClasses.begin(), objectClasses.end(), oc) != objectClasses.end()) return 0;
+  objectClasses.push_back(oc);
+  return 1;
+}
+
+int SearchRule::RemoveObjectClass(const std::string& oc) {
+  if (ruleType == RuleTypeEntryPoint) return 0;
+  return RemoveFirstString(objectClasses, oc) ? 1 : 0;
+}
+
+// ---- RuleSet ----
+
+RuleSet::RuleSet(std::string name_, std::vector<SearchRule*> rules_) : name(std::move(name_)) {
+  for (SearchRule* r : rules_) rules.emplace_back(r);
+}
+
+RuleSet::~RuleSet() = default;
+
+bool RuleSet::Check() const {
+  if (!rules.empty()) return true;
+  msg::Show(61281, {name}, msg::Buttons::Ok, msg::Icon::Warning);
+  return false;
+}
+
+SearchRule* RuleSet::FindRule(const std::string& ruleName) const {
+  return FindIn(rules, [&](const SearchRule& r) { return r.name == ruleName; });
+}
+
+int RuleSet::AddRule(const SearchRule* rule) {
+  if (FindRule(rule->name)) return 0;
+  rules.push_back(std::make_unique<SearchRule>(*rule));
+  return 1;
+}
+
+void RuleSet::GetRules(std::vector<SearchRule*>& out) const {
+  for (const auto& r : rules) out.push_back(r.get());
+}
+
+// ---- InputField ----
+
+InputField::InputField(std::string name_, std::string defaultValue_, std::vector<std::string> attrs)
+    : name(std::move(name_)), defaultValue(std::move(defaultValue_)), filterAttributes(std::move(attrs)) {}
+
+int InputField::AddFilterAttribute(const std::string& attr) {
+  if (std::find(filterAttributes.begin(), filterAttributes.end(), attr) != filterAttributes.end()) return 0;
+  filterAttributes.push_back(attr);
+  return 1;
+}
+
+int InputField::RemoveFilterAttribute(const std::string& attr) {
+  return RemoveFirstString(filterAttributes, attr) ? 1 : 0;
+}
+
+void InputField::GetFilterAttributes(std::vector<std::string>& out) const {
+  out.insert(out.end(), filterAttributes.begin(), filterAttributes.end());
+}
+
+bool InputField::Check() const {
+  if (!filterAttributes.empty()) return true;
+  msg::Show(61260, {name}, msg::Buttons::Ok, msg::Icon::Warning);
+  return false;
+}
+
+// ---- InputGroup ----
+
+InputGroup::InputGroup(std::string name_, SearchRule* rule, std::vector<InputField*> fields_)
+    : name(std::move(name_)), searchRule(rule) {
+  for (InputField* f : fields_) fields.emplace_back(f);
+}
+
+InputGroup::~InputGroup() = default;
+
+bool InputGroup::Check() const {
+  if (!fields.empty()) return true;
+  msg::Show(61262, {name}, msg::Buttons::Ok, msg::Icon::Warning);
+  return false;
+}
+
+InputField* InputGroup::FindField(const std::string& fieldName) const {
+  return FindIn(fields, [&](const InputField& f) { return f.name == fieldName; });
+}
+
+int InputGroup::AddField(const std::string& fieldName, const std::string& defaultValue,
+                         const std::vector<std::string>& attributes) {
+  if (FindField(fieldName)) return 0;
+  fields.push_back(std::make_unique<InputField>(fieldName, defaultValue, attributes));
+  return 1;
+}
+
+int InputGroup::RemoveField(const std::string& fieldName) {
+  return RemoveFirstNamed(fields, fieldName) ? 1 : 0;
+}
+
+// ---- SearchForm ----
+
+SearchForm::SearchForm(std::string name_, RuleSet* ruleSet_, InputGroup* target,
+                       std::vector<InputGroup*> groups)
+    : name(std::move(name_)), ruleSet(ruleSet_), targetGroup(target) {
+  for (InputGroup* g : groups) inputGroups.emplace_back(g);
+}
+
+SearchForm::~SearchForm() = default;
+
+bool SearchForm::Check() const {
+  if (targetGroup) return true;
+  msg::Show(61265, {name}, msg::Buttons::Ok, msg::Icon::Warning);
+  return false;
+}
+
+void SearchForm::SetTargetGroup(InputGroup* group) { targetGroup.reset(group); }
+
+int SearchForm::AddInputGroup(InputGroup* group) {
+  if (FindIn(inputGroups, [&](const InputGroup& g) { return &g == group; })) return 0;
+  inputGroups.emplace_back(group);
+  return 1;
+}
+
+int SearchForm::RemoveInputGroup(const std::string& groupName) {
+  return RemoveFirstNamed(inputGroups, groupName) ? 1 : 0;
+}
+
+int SearchForm::RemoveInputGroup(const InputGroup* group) {
+  auto it = std::find_if(inputGroups.begin(), inputGroups.end(),
+                         [&](const auto& g) { return g.get() == group; });
+  if (it == inputGroups.end()) return 0;
+  inputGroups.erase(it);
+  return 1;
+}
+
+void SearchForm::GetInputGroups(std::vector<InputGroup*>& out) const {
+  out.clear();
+  for (const auto& g : inputGroups) out.push_back(g.get());
+}
+
+// ---- Configuration ----
+
+Configuration::Configuration() = default;
+
+Configuration::~Configuration() { Clear(); }
+
+int Configuration::Load(const LoadHooks& hooks, const kvaro::Oidtable& table) {
+  if (!hooks.readSettings || !hooks.readSettings(*this)) return 0;
+  if (startupMode == 1) return hooks.loadFromDirectory ? hooks.loadFromDirectory(*this) : 0;
+  return LoadFromFiles(table);
+}
+
+void Configuration::Clear() {
+  // Forms refer to rule sets, so they go first.
+  searchForms.clear();
+  ruleSets.clear();
+  currentRuleSet = nullptr;
+  currentForm = nullptr;
+  currentGroup = nullptr;
+}
+
+RuleSet* Configuration::FindRuleSet(const std::string& setName) const {
+  return FindIn(ruleSets, [&](const RuleSet& r) { return r.name == setName; });
+}
+
+std::unique_ptr<RuleSet> Configuration::DetachRuleSet(RuleSet* ruleSet) {
+  auto it = std::find_if(ruleSets.begin(), ruleSets.end(), [&](const auto& p) { return p.get() == ruleSet; });
+  if (it == ruleSets.end()) return nullptr;
+  std::unique_ptr<RuleSet> out = std::move(*it);
+  ruleSets.erase(it);
+  if (currentRuleSet == ruleSet) currentRuleSet = nullptr;
+  return out;
+}
+
+std::unique_ptr<SearchForm> Configuration::DetachForm(SearchForm* form) {
+  auto it = std::find_if(searchForms.begin(), searchForms.end(), [&](const auto& p) { return p.get() == form; });
+  if (it == searchForms.end()) return nullptr;
+  std::unique_ptr<SearchForm> out = std::move(*it);
+  searchForms.erase(it);
+  if (currentForm == form) {
+    currentForm = nullptr;
+    currentGroup = nullptr;
+  }
+  return out;
+}
+
+std::vector<SearchForm*> Configuration::FormsUsing(const RuleSet* ruleSet) const {
+  std::vector<SearchForm*> out;
+  for (const auto& f : searchForms)
+    if (f->ruleSet == ruleSet) out.push_back(f.get());
+  return out;
+}

@@ -1,0 +1,207 @@
+// The configuration and its records: rule sets of search rules, and search forms with
+// input groups and input fields. Plain C++; names are narrow (UTF-8) strings compared
+// byte-wise. Every record's Check() shows its own message and fails when the record may
+// not be stored.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ldapx {
+class Connection;
+}
+namespace kvaro {
+class Oidtable;
+}
+
+class RuleSet;
+class SearchRule;
+class SearchForm;
+class InputGroup;
+class InputField;
+
+inline constexpr int RuleTypeEntryPoint = 0;
+inline constexpr int RuleTypeSearchRule = 1;
+
+class SearchRule {
+ public:
+  // An entry point: `searchable` are copied into searchableRules.
+  SearchRule(RuleSet* owner, std::string name, const std::vector<SearchRule*>& searchable,
+             std::string uri);
+  // A search rule denoting entries by object classes.
+  SearchRule(RuleSet* owner, std::string name, const std::vector<SearchRule*>& searchable,
+             std::vector<std::string> objectClasses);
+  // Copies name, owner and type; an entry point copies its URI (and no searchable
+  // rules), a search rule its object classes and copies of its searchable rules.
+  SearchRule(const SearchRule& other);
+  SearchRule& operator=(const SearchRule&) = delete;
+  virtual ~SearchRule();
+
+  bool Check() const { return true; }
+  int GetLdapUri(std::string& out) const;
+  int SetLdapUri(const std::string& uri);
+  // 0 when a rule of that name is already searchable; else stores a copy and returns 1.
+  int AddSearchableRule(const SearchRule* rule);
+  int RemoveSearchableRule(const std::string& name);
+  void GetSearchableRules(std::vector<SearchRule*>& out) const;
+  void GetObjectClasses(std::vector<std::string>& out) const;
+  int AddObjectClass(const std::string& name);
+  int RemoveObjectClass(const std::string& name);
+  // Appends the record's text lines (see templatefile.h); false, writing nothing, when
+  // Check() fails.
+  bool WriteText(std::string& out) const;
+
+  std::string name;
+  int ruleType = RuleTypeSearchRule;
+  std::string ldapUri;
+  std::vector<std::string> objectClasses;
+  std::vector<std::unique_ptr<SearchRule>> searchableRules;
+  RuleSet* ownerRuleSet = nullptr;
+};
+
+class RuleSet {
+ public:
+  explicit RuleSet(std::string name, std::vector<SearchRule*> rules = {});
+  RuleSet(const RuleSet&) = delete;
+  RuleSet& operator=(const RuleSet&) = delete;
+  virtual ~RuleSet();
+
+  // True when the set holds a rule; else shows message 61281.
+  bool Check() const;
+  SearchRule* FindRule(const std::string& name) const;
+  // 0 when a rule of the same name exists; else appends a copy of `rule` and returns 1.
+  // The caller keeps `rule`.
+  int AddRule(const SearchRule* rule);
+  void GetRules(std::vector<SearchRule*>& out) const;
+  // Appends the record's text lines (see templatefile.h); false, writing nothing, when
+  // Check() fails.
+  bool WriteText(std::string& out) const;
+
+  std::string name;
+  std::vector<std::unique_ptr<SearchRule>> rules;
+};
+
+class InputField {
+ public:
+  InputField(std::string name, std::string defaultValue, std::vector<std::string> filterAttributes);
+  virtual ~InputField() = default;
+
+  int AddFilterAttribute(const std::string& name);
+  int RemoveFilterAttribute(const std::string& name);
+  void GetFilterAttributes(std::vector<std::string>& out) const;
+  // True when the field has a filter attribute; else shows message 61260.
+  bool Check() const;
+  // Appends the record's text lines (see templatefile.h); false, writing nothing, when
+  // Check() fails.
+  bool WriteText(std::string& out) const;
+
+  std::string name;
+  std::string defaultValue;
+  std::vector<std::string> filterAttributes;
+};
+
+class InputGroup {
+ public:
+  InputGroup(std::string name, SearchRule* searchRule, std::vector<InputField*> fields = {});
+  InputGroup(const InputGroup&) = delete;
+  InputGroup& operator=(const InputGroup&) = delete;
+  virtual ~InputGroup();
+
+  // True when the group has a field; else shows message 61262.
+  bool Check() const;
+  InputField* FindField(const std::string& name) const;
+  int AddField(const std::string& name, const std::string& defaultValue,
+               const std::vector<std::string>& attributes);
+  int RemoveField(const std::string& name);
+  // Appends the record's text lines (see templatefile.h); false, writing nothing, when
+  // Check() fails.
+  bool WriteText(std::string& out) const;
+
+  std::string name;
+  SearchRule* searchRule = nullptr;
+  std::vector<std::unique_ptr<InputField>> fields;
+};
+
+class SearchForm {
+ public:
+  SearchForm(std::string name, RuleSet* ruleSet, InputGroup* targetGroup = nullptr,
+             std::vector<InputGroup*> inputGroups = {});
+  SearchForm(const SearchForm&) = delete;
+  SearchForm& operator=(const SearchForm&) = delete;
+  virtual ~SearchForm();
+
+  // True when the form has a target group; else shows message 61265.
+  bool Check() const;
+  // Destroys the current target group and takes `group` over.
+  void SetTargetGroup(InputGroup* group);
+  // 0 when this very group is already held; else takes it over and returns 1.
+  int AddInputGroup(InputGroup* group);
+  // Removes and destroys the first further group named `name` (never the target).
+  int RemoveInputGroup(const std::string& name);
+  // Removes and destroys this very group (a further group, not the target); 0 when absent.
+  int RemoveInputGroup(const InputGroup* group);
+  void GetInputGroups(std::vector<InputGroup*>& out) const;
+  // Appends the record's text lines (see templatefile.h); false, writing nothing, when
+  // Check() fails.
+  bool WriteText(std::string& out) const;
+
+  const std::string& GetName() const { return name; }
+  RuleSet* GetRuleSet() const { return ruleSet; }
+  InputGroup* GetTargetGroup() const { return targetGroup.get(); }
+  std::string& GetToolTip() { return toolTip; }
+  std::string& GetHelpString() { return helpString; }
+
+  std::string name;
+  RuleSet* ruleSet = nullptr;
+  std::unique_ptr<InputGroup> targetGroup;
+  std::vector<std::unique_ptr<InputGroup>> inputGroups;
+  std::string toolTip;
+  std::string helpString;
+};
+
+class Configuration {
+ public:
+  Configuration();
+  Configuration(const Configuration&) = delete;
+  Configuration& operator=(const Configuration&) = delete;
+  virtual ~Configuration();
+
+  // What Load() calls: the settings read (returns 1 when the settings were read) and the
+  // directory load (1 when loaded). The application supplies both.
+  struct LoadHooks {
+    std::function<int(Configuration&)> readSettings;
+    std::function<int(Configuration&)> loadFromDirectory;
+  };
+  // Reads the settings, then loads from the directory (startupMode 1) or from the local
+  // files. 1 when a configuration was loaded.
+  int Load(const LoadHooks& hooks, const kvaro::Oidtable& table);
+  // Reads every "RuleSet=*" file of configurationDirectory (see templatefile.h); 1 when
+  // the result has at least one rule set and one form, else clears and returns 0.
+  int LoadFromFiles(const kvaro::Oidtable& table);
+
+  // Destroys every rule set and form and resets the reader cursors; settings stay.
+  void Clear();
+  RuleSet* FindRuleSet(const std::string& name) const;
+  // Takes the rule set (form) out of the list without destroying it; the caller owns it.
+  std::unique_ptr<RuleSet> DetachRuleSet(RuleSet* ruleSet);
+  std::unique_ptr<SearchForm> DetachForm(SearchForm* form);
+  // The forms whose ruleSet is `ruleSet`, in list order.
+  std::vector<SearchForm*> FormsUsing(const RuleSet* ruleSet) const;
+
+  std::vector<std::unique_ptr<RuleSet>> ruleSets;
+  std::vector<std::unique_ptr<SearchForm>> searchForms;
+  int startupMode = 0;
+  std::string serverAddress;
+  int serverPort = 0;
+  std::string subtreeDn;
+  std::string bindDn;
+  std::string bindPassword;
+  // The open, bound connection (owned here so it is closed at exit).
+  std::shared_ptr<ldapx::Connection> connection;
+  std::string configurationDirectory;
+  RuleSet* currentRuleSet = nullptr;
+  SearchForm* currentForm = nullptr;
+  InputGroup* currentGroup = nullptr;
+};

@@ -1,0 +1,116 @@
+// The string table: every text the program shows, by its fixed id.
+#include <string_view>
+#include <unordered_map>
+
+#include "messages.h"
+
+namespace msg {
+
+namespace {
+
+const std::unordered_map<int, std::string_view>& Table() {
+  static const std::unordered_map<int, std::string_view> table = {
+      {104, "Windows sockets initialization failed."},
+      {57344, "Orvelle32Setup"},
+      {57345, "For Help, press F1"},
+      {57600, "Create a New Orvelle Configuration.\nNew Configuration"},
+      {57603, "Save Configuration to the Directory\nSave Configuration"},
+      {57665, "Quit the application; prompts to save documents\nExit"},
+      {59137, "CAP"},
+      {59138, "NUM"},
+      {59139, "SCRL"},
+      {61204, "Rule Sets"},
+      {61211, "Forms"},
+      {61214, "Add Rule"},
+      {61217, "Start Point"},
+      {61218, "Search Rule"},
+      {61219, "Name"},
+      {61220, "Denoting Object Classes"},
+      {61221, "Start Point"},
+      {61222, "Search Base DN"},
+      {61223, "Host"},
+      {61224, "Port"},
+      {61225, "Add Form"},
+      {61226, "Remove Form"},
+      {61232, "Add Group"},
+      {61233, "Remove Group"},
+      {61234, "Add Input"},
+      {61235, "Remove Input"},
+      {61238, "Add Filter"},
+      {61239, "Remove Filter"},
+      {61241, " Rule Set Properties: "},
+      {61242, " Rule Properties: "},
+      {61243, "Add Object Class"},
+      {61244, "Remove Object Class"},
+      {61245, "Warning!\n\nA bad directory entry point was found:\n\nLDAP URI: %s\nForm Search Class: %s"},
+      {61246, "Can Search For..."},
+      {61247, "Add Search Rule"},
+      {61248, "Remove Search Rule"},
+      {61249, " Form Properties: %s"},
+      {61250, " Input Group Properties: %s"},
+      {61251, " Input Field Properties: %s"},
+      {61252, "An input field with name '%s' already exists! Please re-enter a unique field name."},
+      {61253, "Names must be at least 3 characters long! Please re-enter before continuing..."},
+      {61254, "Names may only contain alphanumeric characters or spaces! Please re-enter before continuing..."},
+      {61255, "No usable search rules that can be applied to an input group! Please define a non-entry point search rule for rule set '%s' before proceeding..."},
+      {61256, "Please enter a filter attribute for this input field before proceeding!"},
+      {61257, "Set Target Group"},
+      {61258, "Target by Search Rule: %s"},
+      {61259, "Search Rule Object Classes: %s"},
+      {61260, "Input field '%s' has no defined filter attribute types. At least one is required."},
+      {61261, "Failed to add entry!\n\nDN: %s\nError: %s"},
+      {61262, "No input fields defined for form input group '%s'!"},
+      {61263, "Failed to delete children of entry!\n\nDN: %s\nError: %s"},
+      {61264, "Failed to delete entry!\n\nDN: %s\nError: %s"},
+      {61265, "Search form '%s' has no target rule. Please specify a target before proceeding."},
+      {61267, "Set Start Point"},
+      {61268, "At least one object class must be present! Please enter one before proceeding..."},
+      {61269, "Search Rule Sets"},
+      {61270, "Add Rule Set"},
+      {61271, "Remove Rule Set"},
+      {61273, "Search Forms"},
+      {61275, "Invalid TCP/IP port number entered!"},
+      {61276, "Couldn't connect to the directory using the given authentication\ndetails. Please verify that valid DN and passwords have\nbeen entered and that the directory server is alive before\nproceeding."},
+      {61277, "Failed to connect to the directory server. Please verify the supplied\nhost address and port number before proceeding."},
+      {61278, "The DN entered is invalid. Please verify the supplied DN before proceeding."},
+      {61279, "You must check at least one directory service to\nadd to the configuration!"},
+      {61280, "Some Orvelle application registry settings couldn't be located! A re-install is necessary for proper function."},
+      {61281, "Rule set '%s' contains no rules. Either delete the rule set or\nadd some rules before proceeding."},
+      {61282, "Accessing directory..."},
+      {61283, "Please wait while the given host address and port number is verified..."},
+      {61284, "Failed to write to registry! The key and value pair were:\n\nKey: /HKCU/Software/Merrowick/...\nValue: %s"},
+      {61285, "Please wait while the Orvelle configuration root entry is written to the directory."},
+      {61286, "Failed to create the configuration\nroot entry! Cannot continue..."},
+      {61293, "Not required"},
+      {61296, "Couldn't save to the directory! Please check\nthat the directory server is up and running\nand then re-run this application."},
+      {61297, "Selected search services:"},
+
+      // Texts the string table gives no id of their own; they live in a private range.
+      {62001, "Warning!\n\nInvalid object class found in form class:\n\nObject class: %s\nForm Class DN: %s"},
+      {62002, "Warning!\n\nA badly defined form class was found:\n\nForm Class DN: %s"},
+      {62003, "Warning!\n\nThe following named rule set is invalid:\n\nName: %s\nFound in Entry: %s"},
+      {62004, "Warning!\n\nSearch form specified without a target rule:\n\nForm DN: %s"},
+      {62005, "Warning!\n\nA form group input wasn't found:\n\nInput Name: %s\nForm Group DN: %s"},
+      {62006, "Warning!\n\nThe following named rule is invalid:\n\nName: %s\nFound in Entry: %s"},
+      {62007, "Warning!\n\nNo input fields found for form input group:\n\nInput Group Name: %s\nForm DN: %s"},
+      {62008, "Warning!\n\nAn invalid attribute type was found in the configuration subtree:\n\nEntry DN: %s"},
+      {62010, "Deleting current configuratio subtree..."},
+      {62011, "Writing new search rule sets..."},
+      {62012, "Writing new search forms..."},
+      {62013, "Failed to create configuration file: \n\n%s\n\nPlease reinstall configuration from scratch before continuing."},
+      {62014, "Configuration file updated failed:\n\n%s\n\nPlease reinstall configuration from scratch before continuing."},
+      // Messages of this program's own (safety checks the original lacked).
+      {62100, "The rule set name '%s' cannot be used as a file name. Names may not be empty, be \".\" or \"..\", or contain \"/\" or NUL characters.\n\nNothing was saved."},
+  };
+  return table;
+}
+
+}  // namespace
+
+std::string_view LoadString(int id) {
+  const auto& table = Table();
+  auto it = table.find(id);
+  return it == table.end() ? std::string_view{} : it->second;
+}
+
+}  // namespace msg
