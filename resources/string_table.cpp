@@ -11,6 +11,13 @@ namespace {
 const std::unordered_map<int, std::string_view>& Table() {
   static const std::unordered_map<int, std::string_view> table = {
       {104, "Windows sockets initialization failed."},
+      {147, "Directory Host Details"},
+      {148, "Configuration Subtree Root"},
+      {149, "Authentication Information"},
+      {150, "Select Search Services"},
+      {151, "Configuration Setup"},
+      {156, "Summary"},
+      {157, "Search Service Information"},
       {57344, "Orvelle32Setup"},
       {57345, "For Help, press F1"},
       {57600, "Create a New Orvelle Configuration.\nNew Configuration"},
@@ -81,6 +88,7 @@ const std::unordered_map<int, std::string_view>& Table() {
       {61284, "Failed to write to registry! The key and value pair were:\n\nKey: /HKCU/Software/Merrowick/...\nValue: %s"},
       {61285, "Please wait while the Orvelle configuration root entry is written to the directory."},
       {61286, "Failed to create the configuration\nroot entry! Cannot continue..."},
+      {61290, "Failed to read form from template file '%s'!"},
       {61293, "Not required"},
       {61296, "Couldn't save to the directory! Please check\nthat the directory server is up and running\nand then re-run this application."},
       {61297, "Selected search services:"},
