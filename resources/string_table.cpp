@@ -29,6 +29,8 @@ const std::unordered_map<int, std::string_view>& Table() {
       {61204, "Rule Sets"},
       {61211, "Forms"},
       {61214, "Add Rule"},
+      {61215, "Name"},
+      {61216, "Type"},
       {61217, "Start Point"},
       {61218, "Search Rule"},
       {61219, "Name"},
