@@ -111,6 +111,12 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62014, "Configuration file updated failed:\n\n%s\n\nPlease reinstall configuration from scratch before continuing."},
       // Messages of this program's own (safety checks the original lacked).
       {62100, "The rule set name '%s' cannot be used as a file name. Names may not be empty, be \".\" or \"..\", or contain \"/\" or NUL characters.\n\nNothing was saved."},
+      {62101, "'%s' cannot be stored in a configuration file: names may not contain \":\" or line breaks (rule, object class and attribute names no \",\" either; rule set names no blanks at either end), and tool tips, help texts and start points may not contain line breaks. Please change it before saving.\n\nNothing was saved."},
+      {62102, "Two rule sets are named '%s'. Each rule set is saved to a file named after it, so the names must differ. Please rename one of them before saving.\n\nNothing was saved."},
+      {62103, "No configuration folder is set (settings value \"Configuration Directory\"), so the configuration cannot be saved to local files.\n\nNothing was saved."},
+      // Editor window (62150-62159).
+      {62150, "The rule set '%s' cannot be removed because these search forms still use it or its rules:\n\n%s\n\nRemove those forms first, then remove the rule set."},
+      {62151, "The configuration has unsaved changes.\n\nDo you want to save them before closing?"},
   };
   return table;
 }
