@@ -16,6 +16,10 @@ inline constexpr int kSuccess = 0;
 inline constexpr int kServerDown = -1;  // LDAP_SERVER_DOWN
 inline constexpr int kTimeout = -5;     // LDAP_TIMEOUT
 inline constexpr int kNoSuchObject = 32;
+inline constexpr int kInsufficientAccess = 50;
+inline constexpr int kAlreadyExists = 68;
+// Not an LDAP code: a request of a batch that was never sent (see AddMany).
+inline constexpr int kNotSent = -1000;
 
 // Text of a result code (ldap_err2string).
 std::string ErrorText(int code);
@@ -73,8 +77,12 @@ class Connection {
   static std::unique_ptr<Connection> Open(const std::string& host, int port,
                                           const Timeouts& timeouts = {}, int* error = nullptr);
 
-  // Sets LDAP_OPT_PROTOCOL_VERSION.
+  // Sets LDAP_OPT_PROTOCOL_VERSION. Connections start with version 3; current servers
+  // refuse version 2 binds.
   void SetProtocolVersion(int version);
+  // The limits used from now on (the connect limit matters only for a reconnect).
+  void SetTimeouts(const Timeouts& timeouts);
+  const Timeouts& timeouts() const { return timeouts_; }
   // Simple bind; empty DN and password bind anonymously. Returns the result code.
   int SimpleBind(const std::string& dn, const std::string& password);
   // Synchronous search. `attributes` empty asks for all user attributes; `typesOnly`
@@ -84,15 +92,26 @@ class Connection {
   int Add(const std::string& dn, const ModList& mods);
   int Delete(const std::string& dn);
 
-  // Pipelined writes: sends each request without waiting, keeping at most `window`
-  // requests in flight, and collects the answers in order. Stops sending at the first
-  // failed answer; `failedIndex` receives the index of the first failure (or -1).
+  // Pipelined writes: sends requests without waiting for each answer, keeping at most
+  // `window` requests in flight. A request with `after` >= 0 is sent only once request
+  // `after` (an earlier index) has succeeded: the server may run requests of one
+  // connection in any order, so whatever must happen first (a parent's add, the add of
+  // a sibling whose position must be kept) is named there. Requests are otherwise sent
+  // in list order. At the first failed answer nothing more is sent; the answers still
+  // in flight are collected. Returns the code of the first failure in list order
+  // (kSuccess when all succeeded); `failedIndex` receives its index (or -1); `codes`
+  // (when given) receives each request's code, kNotSent for those never sent.
   struct AddRequest {
     std::string dn;
     ModList mods;
+    int after = -1;
   };
-  int AddMany(const std::vector<AddRequest>& requests, int window, int* failedIndex);
-  int DeleteMany(const std::vector<std::string>& dns, int window, int* failedIndex);
+  int AddMany(const std::vector<AddRequest>& requests, int window, int* failedIndex,
+              std::vector<int>* codes = nullptr);
+  // The same for deletes; `after` lists, per DN, the index that must succeed first
+  // (may be empty: plain list order within the window).
+  int DeleteMany(const std::vector<std::string>& dns, int window, int* failedIndex,
+                 std::vector<int>* codes = nullptr, const std::vector<int>& after = {});
 
   // libldap's LDAP* for code inside this layer; opaque elsewhere.
   void* native() const { return ld_; }

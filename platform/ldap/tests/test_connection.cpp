@@ -1,0 +1,224 @@
+// The LDAP layer against a real throwaway slapd.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+#include "ldapclient.h"
+#include "slapdfixture.h"
+
+using testsupport::SlapdFixture;
+
+namespace {
+
+// A loopback socket that accepts connections (the kernel completes them) but never
+// answers a request.
+class SilentListener {
+ public:
+  SilentListener() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::listen(fd_, 8);
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+  }
+  ~SilentListener() { ::close(fd_); }
+  int port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+ldapx::ModList OrgUnit(const std::string& name) {
+  ldapx::ModList mods;
+  mods.Add("objectClass", {"top", "organizationalUnit"}).Add("ou", {name});
+  return mods;
+}
+
+std::vector<std::string> OneLevelNames(ldapx::Connection& c, const std::string& base) {
+  std::vector<std::string> names;
+  for (const auto& e : c.Search(base, ldapx::Scope::OneLevel, "(objectClass=*)", {"ou"}).entries)
+    if (const auto* a = e.Find("ou")) names.push_back(a->values.at(0));
+  return names;
+}
+
+}  // namespace
+
+class TestConnection : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void closedPortFailsAtOpen() {
+    const int port = testsupport::FreeLoopbackPort();
+    QElapsedTimer t;
+    t.start();
+    int error = 0;
+    auto conn = ldapx::Connection::Open("127.0.0.1", port, {2, 2}, &error);
+    QVERIFY(!conn);
+    QCOMPARE(error, ldapx::kServerDown);
+    QVERIFY(t.elapsed() < 3000);
+  }
+
+  void silentServerTimesOut() {
+    SilentListener silent;
+    int error = 0;
+    auto conn = ldapx::Connection::Open("127.0.0.1", silent.port(), {2, 1}, &error);
+    QVERIFY2(conn, "the TCP connect itself succeeds");
+    QElapsedTimer t;
+    t.start();
+    QCOMPARE(conn->SimpleBind("cn=x", "y"), ldapx::kTimeout);
+    QVERIFY(t.elapsed() < 2500);
+    QVERIFY(t.elapsed() >= 900);
+  }
+
+  void emptyHostFails() {
+    int error = 0;
+    QVERIFY(!ldapx::Connection::Open("", 389, {}, &error));
+    QVERIFY(error != ldapx::kSuccess);
+  }
+
+  void bindAndRefusedBind() {
+    SlapdFixture slapd;
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    auto conn = ldapx::Connection::Open(slapd.host(), slapd.port());
+    QVERIFY(conn);
+    QCOMPARE(conn->SimpleBind(slapd.adminDn(), "wrong"), 49);
+    QCOMPARE(conn->SimpleBind(slapd.adminDn(), slapd.adminPassword()), ldapx::kSuccess);
+    QCOMPARE(conn->SimpleBind("", ""), ldapx::kSuccess);  // anonymous
+  }
+
+  void addSearchDeleteKeepsBytes() {
+    SlapdFixture slapd;
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    auto conn = slapd.Connect();
+    QVERIFY(conn);
+    const std::string name = "Ärger, \"quoted\" + more #1 ";
+    const std::string dn = "ou=" + ldapx::EscapeDnValue(name) + ",o=Sample";
+    QCOMPARE(conn->Add(dn, OrgUnit(name)), ldapx::kSuccess);
+    QCOMPARE(conn->Add(dn, OrgUnit(name)), ldapx::kAlreadyExists);
+    auto res = conn->Search("o=Sample", ldapx::Scope::OneLevel,
+                            "(ou=" + ldapx::EscapeFilterValue(name) + ")", {"ou"});
+    QCOMPARE(res.code, ldapx::kSuccess);
+    QCOMPARE(res.entries.size(), size_t(1));
+    QCOMPARE(res.entries[0].Find("OU")->values.at(0), name);
+    auto exploded = ldapx::ExplodeDn(res.entries[0].dn);
+    QVERIFY(exploded);
+    QCOMPARE(exploded->size(), size_t(2));
+    QCOMPARE(conn->Delete(dn), ldapx::kSuccess);
+    QCOMPARE(conn->Delete(dn), ldapx::kNoSuchObject);
+    QCOMPARE(conn->Search("ou=none,o=Sample", ldapx::Scope::Base, "(objectClass=*)").code,
+             ldapx::kNoSuchObject);
+  }
+
+  void emptyOctetValueIsStored() {
+    SlapdFixture slapd;
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    auto conn = slapd.Connect();
+    QVERIFY(conn);
+    ldapx::ModList mods;
+    mods.Add("objectClass", {"top", "ovSearchForm", "ovHelpObject"})
+        .Add("ovRuleSetName", {"R"})
+        .Add("ovHelpString", {""})
+        .Add("ovToolTip", {"Tipp für Suche"})
+        .Add("ovInputList", {"A $ B"});
+    QCOMPARE(conn->Add("cn=Form,o=Sample", mods), ldapx::kSuccess);
+    auto res = conn->Search("cn=Form,o=Sample", ldapx::Scope::Base, "(objectClass=*)");
+    QCOMPARE(res.entries.size(), size_t(1));
+    QCOMPARE(res.entries[0].Find("ovHelpString")->values, std::vector<std::string>{""});
+    QCOMPARE(res.entries[0].Find("ovToolTip")->values.at(0), std::string("Tipp für Suche"));
+    QCOMPARE(res.entries[0].Find("cn")->values.at(0), std::string("Form"));
+  }
+
+  void addManyKeepsOrderAndParents() {
+    SlapdFixture slapd;
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    auto conn = slapd.Connect();
+    QVERIFY(conn);
+    std::vector<ldapx::Connection::AddRequest> reqs;
+    std::vector<std::string> expectedOrder;
+    reqs.push_back({"ou=P,o=Sample", OrgUnit("P"), -1});
+    for (int i = 0; i < 300; ++i) {
+      const std::string n = "c" + std::to_string(i);
+      // Each child waits for its parent and for its previous sibling.
+      reqs.push_back({"ou=" + n + ",ou=P,o=Sample", OrgUnit(n), static_cast<int>(reqs.size()) - 1});
+      expectedOrder.push_back(n);
+      reqs.push_back({"ou=leaf,ou=" + n + ",ou=P,o=Sample", OrgUnit("leaf"),
+                      static_cast<int>(reqs.size()) - 1});
+    }
+    int failed = 0;
+    std::vector<int> codes;
+    QCOMPARE(conn->AddMany(reqs, 16, &failed, &codes), ldapx::kSuccess);
+    QCOMPARE(failed, -1);
+    QCOMPARE(codes.size(), reqs.size());
+    QCOMPARE(OneLevelNames(*conn, "ou=P,o=Sample"), expectedOrder);
+    auto all = conn->Search("ou=P,o=Sample", ldapx::Scope::Subtree, "(objectClass=*)", {"1.1"});
+    QCOMPARE(all.entries.size(), size_t(601));
+  }
+
+  void addManyStopsAtFirstFailure() {
+    SlapdFixture slapd;
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    auto conn = slapd.Connect();
+    QVERIFY(conn);
+    QCOMPARE(conn->Add("ou=B,o=Sample", OrgUnit("B")), ldapx::kSuccess);
+    std::vector<ldapx::Connection::AddRequest> reqs = {
+        {"ou=A,o=Sample", OrgUnit("A"), -1},
+        {"ou=x,ou=A,o=Sample", OrgUnit("x"), 0},
+        {"ou=B,o=Sample", OrgUnit("B"), 0},       // exists already
+        {"ou=y,ou=B,o=Sample", OrgUnit("y"), 2},  // depends on the failing one
+        {"ou=C,o=Sample", OrgUnit("C"), 2},
+    };
+    int failed = 0;
+    std::vector<int> codes;
+    QCOMPARE(conn->AddMany(reqs, 8, &failed, &codes), ldapx::kAlreadyExists);
+    QCOMPARE(failed, 2);
+    QCOMPARE(codes[0], ldapx::kSuccess);
+    QCOMPARE(codes[3], ldapx::kNotSent);
+    QCOMPARE(codes[4], ldapx::kNotSent);
+    QCOMPARE(conn->Search("ou=C,o=Sample", ldapx::Scope::Base, "(objectClass=*)").code,
+             ldapx::kNoSuchObject);
+  }
+
+  void deleteManyRefusedByAcl() {
+    SlapdFixture::Options opt;
+    opt.refuseDelete = {"ou=b,o=Sample"};
+    SlapdFixture slapd(opt);
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    auto admin = slapd.Connect();
+    QVERIFY(admin);
+    for (const char* n : {"a", "b", "c"})
+      QCOMPARE(admin->Add(std::string("ou=") + n + ",o=Sample", OrgUnit(n)), ldapx::kSuccess);
+    auto writer = slapd.Connect(false);
+    QVERIFY(writer);
+    int failed = 0;
+    QCOMPARE(writer->DeleteMany({"ou=a,o=Sample", "ou=b,o=Sample", "ou=c,o=Sample"}, 1, &failed),
+             ldapx::kInsufficientAccess);
+    QCOMPARE(failed, 1);
+    QCOMPARE(OneLevelNames(*admin, "o=Sample"), (std::vector<std::string>{"b", "c"}));
+  }
+
+  void searchTimesOutWhenServerStops() {
+    SlapdFixture slapd;
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    auto conn = slapd.Connect(true, {2, 1});
+    QVERIFY(conn);
+    slapd.Stop();
+    QElapsedTimer t;
+    t.start();
+    auto res = conn->Search("o=Sample", ldapx::Scope::OneLevel, "(objectClass=*)");
+    QVERIFY(res.code != ldapx::kSuccess);
+    QVERIFY(res.entries.empty());
+    QVERIFY(t.elapsed() < 3000);
+  }
+};
+
+QTEST_GUILESS_MAIN(TestConnection)
+#include "test_connection.moc"
