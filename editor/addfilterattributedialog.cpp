@@ -1,0 +1,60 @@
+#include "addfilterattributedialog.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "dialogunits.h"
+#include "oidtable.h"
+
+AddFilterAttributeDialog::AddFilterAttributeDialog(const kvaro::Oidtable& table, QWidget* parent)
+    : QDialog(parent), table_(table) {
+  setObjectName("135");
+  setWindowTitle("Add Filter Attribute");
+  setFont(dlgu::DialogFont());
+
+  auto* prompt = new QLabel("Enter the name of the attribute type to add to the filter.", this);
+  prompt->setWordWrap(true);
+  nameEdit_ = new QLineEdit(this);
+  nameEdit_->setObjectName("1000");
+  prompt->setBuddy(nameEdit_);
+
+  okButton_ = new QPushButton("OK", this);
+  okButton_->setObjectName("1");
+  okButton_->setDefault(true);
+  auto* cancelButton = new QPushButton("Cancel", this);
+  cancelButton->setObjectName("2");
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(okButton_);
+  buttons->addWidget(cancelButton);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(prompt);
+  layout->addWidget(nameEdit_);
+  layout->addStretch();
+  layout->addLayout(buttons);
+  resize(dlgu::ToPixels(font(), QSize(164, 71)).expandedTo(sizeHint()));
+
+  connect(nameEdit_, &QLineEdit::textChanged, this, [this] { updateWidgets(); });
+  connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
+  connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+
+  nameEdit_->setFocus();
+  updateWidgets();
+}
+
+void AddFilterAttributeDialog::updateWidgets() {
+  const std::string text = nameEdit_->text().toStdString();
+  okButton_->setEnabled(table_.str2at(text) != nullptr);
+}
+
+void AddFilterAttributeDialog::accept() {
+  // Enter in the edit reaches here too; only a known attribute type may end the dialog.
+  const std::string text = nameEdit_->text().toStdString();
+  if (table_.str2at(text) == nullptr) return;
+  attributeTypeName = text;
+  QDialog::accept();
+}

@@ -1,0 +1,148 @@
+#include "addinputfielddialog.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "addfilterattributedialog.h"
+#include "addinputgroupdialog.h"
+#include "dialogunits.h"
+#include "messages.h"
+
+AddInputFieldDialog::AddInputFieldDialog(const kvaro::Oidtable& table, QWidget* parent)
+    : QDialog(parent), table_(table) {
+  setObjectName("136");
+  setWindowTitle("Add Form Group Field");
+  setFont(dlgu::DialogFont());
+
+  nameEdit_ = new QLineEdit(this);
+  nameEdit_->setObjectName("1000");
+  auto* nameLabel = new QLabel("Field &Name", this);
+  nameLabel->setBuddy(nameEdit_);
+  defaultEdit_ = new QLineEdit(this);
+  defaultEdit_->setObjectName("1003");
+  auto* defaultLabel = new QLabel("&Default Value", this);
+  defaultLabel->setBuddy(defaultEdit_);
+
+  auto* group = new QGroupBox("Filter Attributes", this);
+  group->setObjectName("1002");
+  list_ = new QListWidget(group);
+  list_->setObjectName("1001");
+  list_->setSelectionMode(QAbstractItemView::SingleSelection);
+  list_->setViewMode(QListView::ListMode);
+  list_->setFlow(QListView::TopToBottom);
+  list_->setWrapping(true);
+  list_->setFrameShadow(QFrame::Sunken);
+  auto* addButton = new QPushButton("&Add", group);
+  addButton->setObjectName("3");
+  addButton->setAutoDefault(false);
+  removeButton_ = new QPushButton("&Remove", group);
+  removeButton_->setObjectName("4");
+  removeButton_->setAutoDefault(false);
+  auto* groupButtons = new QVBoxLayout;
+  groupButtons->addWidget(addButton);
+  groupButtons->addWidget(removeButton_);
+  groupButtons->addStretch();
+  auto* groupLayout = new QHBoxLayout(group);
+  groupLayout->addWidget(list_, 1);
+  groupLayout->addLayout(groupButtons);
+
+  auto* okButton = new QPushButton("&OK", this);
+  okButton->setObjectName("1");
+  okButton->setDefault(true);
+  auto* cancelButton = new QPushButton("&Cancel", this);
+  cancelButton->setObjectName("2");
+
+  auto* grid = new QGridLayout;
+  grid->addWidget(nameLabel, 0, 0);
+  grid->addWidget(nameEdit_, 0, 1);
+  grid->addWidget(defaultLabel, 1, 0);
+  grid->addWidget(defaultEdit_, 1, 1);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(okButton);
+  buttons->addWidget(cancelButton);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(grid);
+  layout->addWidget(group, 1);
+  layout->addLayout(buttons);
+  resize(dlgu::ToPixels(font(), QSize(191, 159)).expandedTo(sizeHint()));
+
+  connect(addButton, &QPushButton::clicked, this, &AddInputFieldDialog::addFilterAttribute);
+  connect(removeButton_, &QPushButton::clicked, this,
+          &AddInputFieldDialog::removeFilterAttribute);
+  connect(list_, &QListWidget::itemSelectionChanged, this, [this] { updateWidgets(); });
+  connect(okButton, &QPushButton::clicked, this, &QDialog::accept);
+  connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+
+  showResults();
+}
+
+int AddInputFieldDialog::exec() {
+  showResults();
+  return QDialog::exec();
+}
+
+void AddInputFieldDialog::showResults() {
+  nameEdit_->setText(QString::fromStdString(name));
+  defaultEdit_->setText(QString::fromStdString(defaultValue));
+  list_->clear();
+  for (const std::string& attribute : filterAttributes)
+    list_->addItem(QString::fromStdString(attribute));
+  list_->clearSelection();
+  list_->setCurrentRow(-1);
+  nameEdit_->setFocus();
+  updateWidgets();
+}
+
+void AddInputFieldDialog::updateWidgets() {
+  removeButton_->setEnabled(!list_->selectedItems().isEmpty());
+}
+
+void AddInputFieldDialog::addFilterAttribute() {
+  AddFilterAttributeDialog dialog(table_, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  const std::string& added = dialog.attributeTypeName;
+  if (added.empty()) return;
+  if (std::find(filterAttributes.begin(), filterAttributes.end(), added) !=
+      filterAttributes.end())
+    return;
+  filterAttributes.push_back(added);
+  list_->addItem(QString::fromStdString(added));
+}
+
+void AddInputFieldDialog::removeFilterAttribute() {
+  const QList<QListWidgetItem*> selected = list_->selectedItems();
+  if (selected.isEmpty()) return;
+  const int row = list_->row(selected.first());
+  const std::string text = selected.first()->text().toStdString();
+  // Leave nothing selected: deleting the current item would otherwise select its neighbour.
+  list_->clearSelection();
+  list_->setCurrentRow(-1);
+  delete list_->takeItem(row);
+  list_->clearSelection();
+  auto it = std::find(filterAttributes.begin(), filterAttributes.end(), text);
+  if (it != filterAttributes.end()) filterAttributes.erase(it);
+  updateWidgets();
+}
+
+void AddInputFieldDialog::accept() {
+  if (filterAttributes.empty()) {
+    msg::Show(61256);
+    return;
+  }
+  const std::string typed = nameEdit_->text().toStdString();
+  if (!AcceptFormName(typed)) {
+    nameEdit_->setFocus();
+    return;
+  }
+  name = typed;
+  defaultValue = defaultEdit_->text().toStdString();
+  QDialog::accept();
+}
