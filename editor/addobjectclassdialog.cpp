@@ -1,0 +1,59 @@
+#include "addobjectclassdialog.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "dialogunits.h"
+#include "oidtable.h"
+
+AddObjectClassDialog::AddObjectClassDialog(const kvaro::Oidtable& table, QWidget* parent)
+    : QDialog(parent), table_(table) {
+  setObjectName("143");
+  setWindowTitle("Add Object Class");
+
+  auto* prompt =
+      new QLabel("Enter the name of the object class to add to the search rule.", this);
+  prompt->setWordWrap(true);
+  nameEdit_ = new QLineEdit(this);
+  nameEdit_->setObjectName("1000");
+  prompt->setBuddy(nameEdit_);
+
+  okButton_ = new QPushButton("OK", this);
+  okButton_->setObjectName("1");
+  okButton_->setDefault(true);
+  auto* cancelButton = new QPushButton("Cancel", this);
+  cancelButton->setObjectName("2");
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(okButton_);
+  buttons->addWidget(cancelButton);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(prompt);
+  layout->addWidget(nameEdit_);
+  layout->addStretch();
+  layout->addLayout(buttons);
+
+  connect(nameEdit_, &QLineEdit::textChanged, this, [this] { updateWidgets(); });
+  connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
+  connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+
+  updateWidgets();
+  resize(dlgu::ToPixels(font(), QSize(164, 71)).expandedTo(sizeHint()));
+  nameEdit_->setFocus();
+}
+
+void AddObjectClassDialog::updateWidgets() {
+  okButton_->setEnabled(table_.str2oc(nameEdit_->text().toStdString()) != nullptr);
+}
+
+void AddObjectClassDialog::accept() {
+  // Enter in the edit reaches here too; only a known object class may end the dialog.
+  const std::string text = nameEdit_->text().toStdString();
+  if (table_.str2oc(text) == nullptr) return;
+  objectClassName = text;
+  QDialog::accept();
+}

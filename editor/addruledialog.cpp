@@ -1,0 +1,180 @@
+#include "addruledialog.h"
+
+#include <QButtonGroup>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "addobjectclassdialog.h"
+#include "dialogunits.h"
+#include "messages.h"
+#include "startpointdialog.h"
+
+AddRuleDialog::AddRuleDialog(const kvaro::Oidtable& table, QWidget* parent)
+    : QDialog(parent), table_(table) {
+  setObjectName("144");
+  setWindowTitle("Add Rule");
+
+  nameEdit_ = new QLineEdit(this);
+  nameEdit_->setObjectName("1003");
+  auto* nameLabel = new QLabel("Rule Name", this);
+  nameLabel->setBuddy(nameEdit_);
+
+  searchRuleRadio_ = new QRadioButton("&Search Rule", this);
+  searchRuleRadio_->setObjectName("1012");
+  entryPointRadio_ = new QRadioButton("&Entry Point", this);
+  entryPointRadio_->setObjectName("1013");
+  auto* typeGroup = new QButtonGroup(this);
+  typeGroup->addButton(searchRuleRadio_);
+  typeGroup->addButton(entryPointRadio_);
+  auto* typeRow = new QHBoxLayout;
+  typeRow->addWidget(new QLabel("Rule Type", this));
+  typeRow->addWidget(searchRuleRadio_);
+  typeRow->addWidget(entryPointRadio_);
+  typeRow->addStretch();
+
+  auto* searchGroup = new QGroupBox("Search Rule", this);
+  searchGroup->setObjectName("1014");
+  classList_ = new QListWidget(searchGroup);
+  classList_->setObjectName("1015");
+  classList_->setViewMode(QListView::ListMode);
+  classList_->setSelectionMode(QAbstractItemView::SingleSelection);
+  addClassButton_ = new QPushButton("&Add Object Class", searchGroup);
+  addClassButton_->setObjectName("1016");
+  addClassButton_->setAutoDefault(false);
+  removeClassButton_ = new QPushButton("&Remove Object Class", searchGroup);
+  removeClassButton_->setObjectName("1017");
+  removeClassButton_->setAutoDefault(false);
+  auto* classButtons = new QHBoxLayout;
+  classButtons->addWidget(addClassButton_);
+  classButtons->addWidget(removeClassButton_);
+  classButtons->addStretch();
+  auto* searchLayout = new QVBoxLayout(searchGroup);
+  searchLayout->addWidget(classList_);
+  searchLayout->addLayout(classButtons);
+
+  auto* entryGroup = new QGroupBox("Entry Point", this);
+  entryGroup->setObjectName("1011");
+  baseEdit_ = new QLineEdit(entryGroup);
+  baseEdit_->setObjectName("1000");
+  hostEdit_ = new QLineEdit(entryGroup);
+  hostEdit_->setObjectName("1001");
+  portEdit_ = new QLineEdit(entryGroup);
+  portEdit_->setObjectName("1002");
+  auto* entryLayout = new QFormLayout(entryGroup);
+  auto addRow = [entryGroup, entryLayout](const char* text, QLineEdit* edit) {
+    auto* label = new QLabel(text, entryGroup);
+    label->setBuddy(edit);
+    entryLayout->addRow(label, edit);
+  };
+  addRow("Search Base (DN)", baseEdit_);
+  addRow("LDAP Host", hostEdit_);
+  addRow("LDAP Host Port", portEdit_);
+
+  auto* okButton = new QPushButton("&OK", this);
+  okButton->setObjectName("1");
+  okButton->setDefault(true);
+  auto* cancelButton = new QPushButton("&Cancel", this);
+  cancelButton->setObjectName("2");
+  cancelButton->setAutoDefault(false);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(okButton);
+  buttons->addWidget(cancelButton);
+
+  auto* form = new QFormLayout;
+  form->addRow(nameLabel, nameEdit_);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(form);
+  layout->addLayout(typeRow);
+  layout->addWidget(searchGroup, 1);
+  layout->addWidget(entryGroup);
+  layout->addLayout(buttons);
+
+  connect(searchRuleRadio_, &QRadioButton::clicked, this, &AddRuleDialog::chooseSearchRule);
+  connect(entryPointRadio_, &QRadioButton::clicked, this, &AddRuleDialog::chooseEntryPoint);
+  connect(addClassButton_, &QPushButton::clicked, this, &AddRuleDialog::addObjectClass);
+  connect(removeClassButton_, &QPushButton::clicked, this, &AddRuleDialog::removeObjectClass);
+  connect(okButton, &QPushButton::clicked, this, &QDialog::accept);
+  connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+
+  searchRuleRadio_->setChecked(true);
+  updateWidgets();
+  resize(dlgu::ToPixels(font(), QSize(194, 205)).expandedTo(sizeHint()));
+  nameEdit_->setFocus();
+}
+
+void AddRuleDialog::updateWidgets() {
+  const bool searchRule = ruleType == 1;
+  for (QLineEdit* edit : {baseEdit_, hostEdit_, portEdit_}) edit->setEnabled(!searchRule);
+  classList_->setEnabled(searchRule);
+  addClassButton_->setEnabled(searchRule);
+  removeClassButton_->setEnabled(searchRule && !objectClasses.empty());
+}
+
+void AddRuleDialog::chooseSearchRule() {
+  ruleType = 1;
+  searchRuleRadio_->setChecked(true);
+  updateWidgets();
+}
+
+void AddRuleDialog::chooseEntryPoint() {
+  ruleType = 0;
+  entryPointRadio_->setChecked(true);
+  updateWidgets();
+}
+
+void AddRuleDialog::addObjectClass() {
+  AddObjectClassDialog dialog(table_, this);
+  if (dialog.exec() == QDialog::Accepted &&
+      std::find(objectClasses.begin(), objectClasses.end(), dialog.objectClassName) ==
+          objectClasses.end()) {
+    objectClasses.insert(objectClasses.begin(), dialog.objectClassName);
+    classList_->insertItem(0, QString::fromStdString(dialog.objectClassName));
+  }
+  updateWidgets();
+}
+
+void AddRuleDialog::removeObjectClass() {
+  const int row = classList_->currentRow();
+  QListWidgetItem* item = classList_->currentItem();
+  if (row >= 0 && item && item->isSelected()) {
+    // The list shows objectClasses in order, so the row is the entry's index; removing by
+    // index keeps the list and the names in step.
+    objectClasses.erase(objectClasses.begin() + row);
+    delete classList_->takeItem(row);
+  }
+  updateWidgets();
+}
+
+void AddRuleDialog::accept() {
+  const std::string typed = nameEdit_->text().toStdString();
+  // Characters, not bytes: a name of three accented letters is long enough.
+  if (nameEdit_->text().toUcs4().size() < 3) {
+    msg::Show(61253);
+    nameEdit_->setFocus();
+    return;
+  }
+  name = typed;
+  if (ruleType == 0) {
+    const std::string base = baseEdit_->text().toStdString();
+    const std::string host = hostEdit_->text().toStdString();
+    const std::string port = portEdit_->text().toStdString();
+    ldapUri = MakeLdapUri(host, port, base);
+    if (!CheckStartPoint(base, host, port, table_)) {
+      baseEdit_->setFocus();
+      return;
+    }
+  } else if (objectClasses.empty()) {
+    msg::Show(61268);
+    return;
+  }
+  QDialog::accept();
+}

@@ -1,0 +1,58 @@
+// "Add Rule": collects the name, type and definition (object classes or start point) of a
+// new rule. The dialog checks its values but never touches the model.
+#pragma once
+
+#include <QDialog>
+#include <string>
+#include <vector>
+
+class QGroupBox;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QRadioButton;
+
+namespace kvaro {
+class Oidtable;
+}
+
+class AddRuleDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  // `table` checks object classes and the search base; it must outlive the dialog.
+  explicit AddRuleDialog(const kvaro::Oidtable& table, QWidget* parent = nullptr);
+
+  // Results, meaningful after the dialog ended with OK. Only the values of the chosen
+  // type matter: `objectClasses` for a search rule (1), `ldapUri` for an entry point (0).
+  std::string name;
+  int ruleType = 1;
+  std::vector<std::string> objectClasses;  // newest first
+  std::string ldapUri;
+
+ public slots:
+  // Ends with OK only when the name has 3 or more characters and the chosen type's
+  // values pass their check; otherwise stays open (with a message for the name and for a
+  // search rule without object classes).
+  void accept() override;
+
+ private:
+  void chooseSearchRule();
+  void chooseEntryPoint();
+  void addObjectClass();
+  void removeObjectClass();
+  // Enables the controls of the chosen rule type; Remove Object Class needs a search
+  // rule with at least one object class.
+  void updateWidgets();
+
+  const kvaro::Oidtable& table_;
+  QLineEdit* nameEdit_;
+  QRadioButton* searchRuleRadio_;
+  QRadioButton* entryPointRadio_;
+  QListWidget* classList_;
+  QPushButton* addClassButton_;
+  QPushButton* removeClassButton_;
+  QLineEdit* baseEdit_;
+  QLineEdit* hostEdit_;
+  QLineEdit* portEdit_;
+};

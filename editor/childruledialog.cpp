@@ -1,0 +1,59 @@
+#include "childruledialog.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "dialogunits.h"
+
+ChildRuleDialog::ChildRuleDialog(std::vector<std::string> names, QWidget* parent)
+    : QDialog(parent), ruleNames(std::move(names)) {
+  setObjectName("142");
+  setWindowTitle("Add Child Search Rule");
+
+  auto* prompt = new QLabel(
+      "Select a search rule that can be applied from entries of selected entry class.", this);
+  prompt->setWordWrap(true);
+  combo_ = new QComboBox(this);  // not editable: a drop-down list
+  combo_->setObjectName("1008");
+  prompt->setBuddy(combo_);
+
+  okButton_ = new QPushButton("&OK", this);
+  okButton_->setObjectName("1");
+  okButton_->setDefault(true);
+  auto* cancelButton = new QPushButton("&Cancel", this);
+  cancelButton->setObjectName("2");
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(okButton_);
+  buttons->addWidget(cancelButton);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(prompt);
+  layout->addWidget(combo_);
+  layout->addStretch();
+  layout->addLayout(buttons);
+
+  connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
+  connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+
+  combo_->clear();
+  for (const std::string& name : ruleNames)
+    combo_->insertItem(combo_->count(), QString::fromStdString(name));
+  combo_->setCurrentIndex(combo_->count() > 0 ? 0 : -1);
+  updateWidgets();
+
+  resize(dlgu::ToPixels(font(), QSize(166, 70)).expandedTo(sizeHint()));
+  combo_->setFocus();
+}
+
+void ChildRuleDialog::updateWidgets() { okButton_->setEnabled(combo_->currentIndex() >= 0); }
+
+void ChildRuleDialog::accept() {
+  const int index = combo_->currentIndex();
+  // The item's own text, not the display text: names are kept byte for byte.
+  selectedRule = index >= 0 ? ruleNames[static_cast<size_t>(index)] : std::string();
+  QDialog::accept();
+}

@@ -1,0 +1,54 @@
+// "Set Start Point": edits the search base, host and port of an entry point's LDAP URI.
+#pragma once
+
+#include <QDialog>
+#include <string>
+
+class QLineEdit;
+class QPushButton;
+
+namespace kvaro {
+class Oidtable;
+}
+
+// The decimal value of a port text as the start-point check reads it: optional leading
+// white space and sign, then the leading digits; 0 when there are none. Values too large
+// for an int are clamped to INT_MAX.
+int PortValue(const std::string& portText);
+
+// "ldap://<host>:<port>/<searchBase>", each part exactly as typed.
+std::string MakeLdapUri(const std::string& host, const std::string& portText,
+                        const std::string& searchBase);
+
+// The start-point check shared by "Add Rule" and "Set Start Point": the port value is
+// 1..65535, the search base (spaces trimmed at both ends) is empty or a valid DN, and the
+// URI built from the three texts reads back as the same host, port and search base, so an
+// accepted start point is always one the panels and the directory client can use.
+bool CheckStartPoint(const std::string& searchBase, const std::string& host,
+                     const std::string& portText, const kvaro::Oidtable& table);
+
+class StartPointDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  // Fills the edits from `uri` when it parses (a missing port shows as 389); otherwise the
+  // edits start empty. `table` checks the search base and must outlive the dialog.
+  StartPointDialog(const std::string& uri, const kvaro::Oidtable& table,
+                   QWidget* parent = nullptr);
+
+  // On OK: the URI built from the three edits as typed. Before that, the given URI.
+  std::string ldapUri;
+
+ public slots:
+  void accept() override;
+
+ private:
+  // OK is enabled exactly when the texts pass CheckStartPoint.
+  void updateWidgets();
+
+  const kvaro::Oidtable& table_;
+  QLineEdit* baseEdit_;
+  QLineEdit* hostEdit_;
+  QLineEdit* portEdit_;
+  QPushButton* okButton_;
+};

@@ -1,0 +1,380 @@
+// The rule editing dialogs: Add Rule, Add Object Class, Add Child Search Rule and
+// Set Start Point, driven through their controls.
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+
+#include "addobjectclassdialog.h"
+#include "addruledialog.h"
+#include "childruledialog.h"
+#include "messages.h"
+#include "oidtable.h"
+#include "startpointdialog.h"
+
+namespace {
+
+const char* const kSchema =
+    "attributetype ( 2.5.4.3 NAME ( 'cn' 'commonName' ) SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )\n"
+    "attributetype ( 2.5.4.6 NAME ( 'c' 'countryName' ) SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )\n"
+    "attributetype ( 2.5.4.10 NAME ( 'o' 'organizationName' ) "
+    "SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )\n"
+    "attributetype ( 2.5.4.11 NAME ( 'ou' 'organizationalUnitName' ) "
+    "SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )\n"
+    "objectclass ( 2.5.6.0 NAME 'top' ABSTRACT )\n"
+    "objectclass ( 2.5.6.6 NAME 'person' SUP top STRUCTURAL MUST cn )\n"
+    "objectclass ( 2.5.6.7 NAME 'organizationalPerson' SUP person STRUCTURAL )\n";
+
+template <typename T>
+T* Child(QWidget* parent, const char* id) {
+  T* w = parent->findChild<T*>(id);
+  if (!w) qFatal("control %s not found", id);
+  return w;
+}
+
+// Runs `action` on the next modal dialog as soon as it is up (polling, since the caller
+// is about to block in exec()).
+void OnNextModal(std::function<void(QWidget*)> action) {
+  auto* timer = new QTimer;
+  timer->setInterval(10);
+  QObject::connect(timer, &QTimer::timeout, [timer, action] {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      timer->stop();
+      timer->deleteLater();
+      action(modal);
+    }
+  });
+  timer->start();
+}
+
+// Answers the Add Object Class dialog with `name` and OK (or Cancel when `cancel`).
+void AnswerObjectClass(const QString& name, bool cancel = false) {
+  OnNextModal([name, cancel](QWidget* modal) {
+    QCOMPARE(modal->objectName(), QString("143"));
+    QTest::keyClicks(Child<QLineEdit>(modal, "1000"), name);
+    QTest::mouseClick(Child<QPushButton>(modal, cancel ? "2" : "1"), Qt::LeftButton);
+    if (!cancel && modal->isVisible()) static_cast<QDialog*>(modal)->reject();
+  });
+}
+
+QStringList Rows(QListWidget* list) {
+  QStringList rows;
+  for (int i = 0; i < list->count(); ++i) rows << list->item(i)->text();
+  return rows;
+}
+
+}  // namespace
+
+class TestRuleDialogs : public QObject {
+  Q_OBJECT
+
+ private:
+  kvaro::Oidtable table_;
+  msg::RecordingSink sink_;
+  std::unique_ptr<msg::ScopedSink> scoped_;
+
+  void AddClass(AddRuleDialog& dialog, const QString& name) {
+    AnswerObjectClass(name);
+    QTest::mouseClick(Child<QPushButton>(&dialog, "1016"), Qt::LeftButton);
+  }
+  void ChooseEntryPoint(AddRuleDialog& dialog, const QString& base, const QString& host,
+                        const QString& port) {
+    QTest::mouseClick(Child<QRadioButton>(&dialog, "1013"), Qt::LeftButton);
+    QTest::keyClicks(Child<QLineEdit>(&dialog, "1000"), base);
+    QTest::keyClicks(Child<QLineEdit>(&dialog, "1001"), host);
+    QTest::keyClicks(Child<QLineEdit>(&dialog, "1002"), port);
+  }
+  void PressOk(QDialog& dialog) { QTest::mouseClick(Child<QPushButton>(&dialog, "1"), Qt::LeftButton); }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(table_.LoadText(kSchema) == 7);
+    scoped_ = std::make_unique<msg::ScopedSink>(&sink_);
+  }
+  void init() { sink_.messages.clear(); }
+
+  void addRuleStartsAsSearchRule() {
+    AddRuleDialog dialog(table_);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    QCOMPARE(dialog.objectName(), QString("144"));
+    QCOMPARE(dialog.windowTitle(), QString("Add Rule"));
+    QCOMPARE(dialog.ruleType, 1);
+    QVERIFY(Child<QRadioButton>(&dialog, "1012")->isChecked());
+    QVERIFY(!Child<QRadioButton>(&dialog, "1013")->isChecked());
+    for (const char* id : {"1000", "1001", "1002"})
+      QVERIFY(!Child<QLineEdit>(&dialog, id)->isEnabled());
+    QVERIFY(Child<QListWidget>(&dialog, "1015")->isEnabled());
+    QVERIFY(Child<QPushButton>(&dialog, "1016")->isEnabled());
+    QVERIFY(!Child<QPushButton>(&dialog, "1017")->isEnabled());
+    QCOMPARE(QApplication::focusWidget(), Child<QLineEdit>(&dialog, "1003"));
+    QVERIFY(dialog.name.empty() && dialog.ldapUri.empty() && dialog.objectClasses.empty());
+  }
+
+  void twoCharacterNameIsRefused() {
+    AddRuleDialog dialog(table_);
+    dialog.show();
+    AddClass(dialog, "person");
+    QTest::keyClicks(Child<QLineEdit>(&dialog, "1003"), "ab");
+    PressOk(dialog);
+    QCOMPARE(sink_.Ids(), std::vector<int>{61253});
+    QCOMPARE(sink_.messages[0].text,
+             std::string("Names must be at least 3 characters long! Please re-enter before "
+                         "continuing..."));
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(dialog.result(), 0);
+  }
+
+  void threeCharactersWithSpacesPass() {
+    AddRuleDialog dialog(table_);
+    dialog.show();
+    AddClass(dialog, "person");
+    QTest::keyClicks(Child<QLineEdit>(&dialog, "1003"), " a ");
+    PressOk(dialog);
+    QVERIFY(sink_.messages.empty());
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(dialog.name, std::string(" a "));
+    QCOMPARE(dialog.ruleType, 1);
+    QCOMPARE(dialog.objectClasses, std::vector<std::string>{"person"});
+  }
+
+  void searchRuleNeedsAnObjectClass() {
+    AddRuleDialog dialog(table_);
+    dialog.show();
+    QTest::keyClicks(Child<QLineEdit>(&dialog, "1003"), "People");
+    PressOk(dialog);
+    QCOMPARE(sink_.Ids(), std::vector<int>{61268});
+    QVERIFY(dialog.isVisible());
+  }
+
+  void objectClassesAreListedNewestFirstWithoutDuplicates() {
+    AddRuleDialog dialog(table_);
+    dialog.show();
+    auto* list = Child<QListWidget>(&dialog, "1015");
+    AddClass(dialog, "person");
+    QVERIFY(Child<QPushButton>(&dialog, "1017")->isEnabled());
+    AddClass(dialog, "organizationalPerson");
+    QCOMPARE(Rows(list), QStringList({"organizationalPerson", "person"}));
+    AddClass(dialog, "person");
+    QCOMPARE(Rows(list), QStringList({"organizationalPerson", "person"}));
+    QCOMPARE(dialog.objectClasses,
+             (std::vector<std::string>{"organizationalPerson", "person"}));
+    // Cancel in the inner dialog adds nothing.
+    AnswerObjectClass("top", true);
+    QTest::mouseClick(Child<QPushButton>(&dialog, "1016"), Qt::LeftButton);
+    QCOMPARE(list->count(), 2);
+  }
+
+  void removeObjectClassWorksOnTheSelectedRow() {
+    AddRuleDialog dialog(table_);
+    dialog.show();
+    auto* list = Child<QListWidget>(&dialog, "1015");
+    auto* remove = Child<QPushButton>(&dialog, "1017");
+    AddClass(dialog, "person");
+    AddClass(dialog, "top");
+    list->clearSelection();
+    list->setCurrentRow(-1);
+    QTest::mouseClick(remove, Qt::LeftButton);  // nothing selected: nothing happens
+    QCOMPARE(list->count(), 2);
+    list->setCurrentRow(1);
+    QTest::mouseClick(remove, Qt::LeftButton);
+    QCOMPARE(Rows(list), QStringList({"top"}));
+    QCOMPARE(dialog.objectClasses, std::vector<std::string>{"top"});
+    list->setCurrentRow(0);
+    QTest::mouseClick(remove, Qt::LeftButton);
+    QVERIFY(dialog.objectClasses.empty());
+    QVERIFY(!remove->isEnabled());
+  }
+
+  void switchingTypeBackAndForthKeepsObjectClasses() {
+    AddRuleDialog dialog(table_);
+    dialog.show();
+    AddClass(dialog, "person");
+    QTest::mouseClick(Child<QRadioButton>(&dialog, "1013"), Qt::LeftButton);
+    QCOMPARE(dialog.ruleType, 0);
+    for (const char* id : {"1000", "1001", "1002"})
+      QVERIFY(Child<QLineEdit>(&dialog, id)->isEnabled());
+    QVERIFY(!Child<QListWidget>(&dialog, "1015")->isEnabled());
+    QVERIFY(!Child<QPushButton>(&dialog, "1016")->isEnabled());
+    QVERIFY(!Child<QPushButton>(&dialog, "1017")->isEnabled());
+    QTest::mouseClick(Child<QRadioButton>(&dialog, "1012"), Qt::LeftButton);
+    QCOMPARE(dialog.ruleType, 1);
+    QVERIFY(Child<QPushButton>(&dialog, "1017")->isEnabled());
+    QVERIFY(!Child<QLineEdit>(&dialog, "1000")->isEnabled());
+    QCOMPARE(Rows(Child<QListWidget>(&dialog, "1015")), QStringList({"person"}));
+    QTest::keyClicks(Child<QLineEdit>(&dialog, "1003"), "People");
+    PressOk(dialog);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(dialog.objectClasses, std::vector<std::string>{"person"});
+  }
+
+  void entryPointWithEmptyBaseEndsWithSlash() {
+    AddRuleDialog dialog(table_);
+    dialog.show();
+    QTest::keyClicks(Child<QLineEdit>(&dialog, "1003"), "Top");
+    ChooseEntryPoint(dialog, "", "ldap.example.org", "389");
+    PressOk(dialog);
+    QVERIFY(sink_.messages.empty());
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(dialog.ruleType, 0);
+    QCOMPARE(dialog.ldapUri, std::string("ldap://ldap.example.org:389/"));
+  }
+
+  void searchBaseIsCheckedTrimmedButStoredAsTyped() {
+    AddRuleDialog dialog(table_);
+    dialog.show();
+    QTest::keyClicks(Child<QLineEdit>(&dialog, "1003"), "Acme");
+    ChooseEntryPoint(dialog, "o=Acme, c=US ", "host", "1389");
+    PressOk(dialog);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(dialog.ldapUri, std::string("ldap://host:1389/o=Acme, c=US "));
+  }
+
+  void badStartPointKeepsTheDialogOpenSilently_data() {
+    QTest::addColumn<QString>("base");
+    QTest::addColumn<QString>("port");
+    QTest::newRow("port empty") << "" << "";
+    QTest::newRow("port zero") << "" << "0";
+    QTest::newRow("port negative") << "" << "-389";
+    QTest::newRow("port letters") << "" << "ldap";
+    QTest::newRow("port with trailing letters") << "" << "389x";
+    QTest::newRow("port out of range") << "" << "70000";
+    QTest::newRow("unknown attribute type") << "xyz=Acme" << "389";
+    QTest::newRow("not a DN") << "Acme" << "389";
+    QTest::newRow("empty value") << "o=" << "389";
+    QTest::newRow("question mark cut by the URL syntax") << "o=A?b" << "389";
+  }
+  void badStartPointKeepsTheDialogOpenSilently() {
+    QFETCH(QString, base);
+    QFETCH(QString, port);
+    AddRuleDialog dialog(table_);
+    dialog.show();
+    QTest::keyClicks(Child<QLineEdit>(&dialog, "1003"), "Acme");
+    ChooseEntryPoint(dialog, base, "host", port);
+    PressOk(dialog);
+    QVERIFY(sink_.messages.empty());
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(dialog.result(), 0);
+  }
+
+  void startPointCheck() {
+    QVERIFY(CheckStartPoint("", "", "389", table_));
+    QVERIFY(CheckStartPoint("  ", "h", "1", table_));
+    QVERIFY(CheckStartPoint("ou=People,o=Acme", "h", "65535", table_));
+    QVERIFY(CheckStartPoint("cn=A+ou=B,o=Acme", "h", "389", table_));
+    QVERIFY(!CheckStartPoint("", "h", "65536", table_));
+    QVERIFY(!CheckStartPoint("", "h/x", "389", table_));
+    QVERIFY(!CheckStartPoint("o=100%", "h", "389", table_));
+    QCOMPARE(PortValue("  42abc"), 42);
+    QCOMPARE(PortValue("+7"), 7);
+    QCOMPARE(PortValue("-7"), -7);
+    QCOMPARE(PortValue(""), 0);
+    QCOMPARE(PortValue("99999999999999999999"), INT_MAX);
+    QCOMPARE(MakeLdapUri("h", "389", "o=A"), std::string("ldap://h:389/o=A"));
+  }
+
+  void addObjectClassAcceptsOnlyKnownClasses() {
+    AddObjectClassDialog dialog(table_);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    QCOMPARE(dialog.objectName(), QString("143"));
+    QCOMPARE(dialog.windowTitle(), QString("Add Object Class"));
+    auto* edit = Child<QLineEdit>(&dialog, "1000");
+    auto* ok = Child<QPushButton>(&dialog, "1");
+    QCOMPARE(ok->text(), QString("OK"));
+    QCOMPARE(QApplication::focusWidget(), edit);
+    QVERIFY(!ok->isEnabled());
+    QTest::keyClicks(edit, "perso");
+    QVERIFY(!ok->isEnabled());
+    QTest::keyClicks(edit, "n");
+    QVERIFY(ok->isEnabled());
+    QTest::keyClicks(edit, " ");  // untrimmed: a trailing space is no object class
+    QVERIFY(!ok->isEnabled());
+    edit->setText("cn");  // an attribute type, not an object class
+    QVERIFY(!ok->isEnabled());
+    QTest::keyClick(edit, Qt::Key_Return);  // Enter cannot get around a disabled OK
+    QVERIFY(dialog.isVisible());
+    edit->setText("person");
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(dialog.objectClassName, std::string("person"));
+  }
+
+  void childRuleOffersTheNamesInOrder() {
+    ChildRuleDialog dialog({"Persons", "Units", "Groups"});
+    dialog.show();
+    QCOMPARE(dialog.objectName(), QString("142"));
+    QCOMPARE(dialog.windowTitle(), QString("Add Child Search Rule"));
+    auto* combo = Child<QComboBox>(&dialog, "1008");
+    QVERIFY(!combo->isEditable());
+    QCOMPARE(combo->count(), 3);
+    QCOMPARE(combo->itemText(2), QString("Groups"));
+    QCOMPARE(combo->currentIndex(), 0);
+    combo->setCurrentIndex(1);
+    PressOk(dialog);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(dialog.selectedRule, std::string("Units"));
+  }
+
+  void childRuleWithNothingToChoose() {
+    ChildRuleDialog dialog({});
+    dialog.show();
+    QVERIFY(!Child<QPushButton>(&dialog, "1")->isEnabled());
+    dialog.accept();
+    QVERIFY(dialog.selectedRule.empty());
+  }
+
+  void startPointIsFilledFromTheUri() {
+    StartPointDialog dialog("ldap://ldap.example.org:1389/ou=People,o=Acme", table_);
+    dialog.show();
+    QCOMPARE(dialog.objectName(), QString("141"));
+    QCOMPARE(dialog.windowTitle(), QString("Set Start Point"));
+    QCOMPARE(Child<QLineEdit>(&dialog, "1000")->text(), QString("ou=People,o=Acme"));
+    QCOMPARE(Child<QLineEdit>(&dialog, "1001")->text(), QString("ldap.example.org"));
+    QCOMPARE(Child<QLineEdit>(&dialog, "1002")->text(), QString("1389"));
+    QVERIFY(Child<QPushButton>(&dialog, "1")->isEnabled());
+  }
+
+  void startPointWithoutPortShows389() {
+    StartPointDialog dialog("ldap://ldap.example.org/o=Acme", table_);
+    QCOMPARE(Child<QLineEdit>(&dialog, "1002")->text(), QString("389"));
+    QCOMPARE(Child<QLineEdit>(&dialog, "1001")->text(), QString("ldap.example.org"));
+  }
+
+  void unparsableUriStartsEmptyAndCannotBeConfirmedEmpty() {
+    StartPointDialog dialog("this is no ldap uri", table_);
+    dialog.show();
+    for (const char* id : {"1000", "1001", "1002"})
+      QVERIFY(Child<QLineEdit>(&dialog, id)->text().isEmpty());
+    auto* ok = Child<QPushButton>(&dialog, "1");
+    QVERIFY(!ok->isEnabled());
+    QTest::keyClicks(Child<QLineEdit>(&dialog, "1001"), "host");
+    QVERIFY(!ok->isEnabled());
+    QTest::keyClicks(Child<QLineEdit>(&dialog, "1002"), "636");
+    QVERIFY(ok->isEnabled());
+    QTest::keyClicks(Child<QLineEdit>(&dialog, "1000"), "o");
+    QVERIFY(!ok->isEnabled());
+    QTest::keyClicks(Child<QLineEdit>(&dialog, "1000"), "=Acme ");
+    QVERIFY(ok->isEnabled());
+    PressOk(dialog);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(dialog.ldapUri, std::string("ldap://host:636/o=Acme "));
+  }
+
+  void startPointCancelKeepsTheGivenUri() {
+    StartPointDialog dialog("ldap://h:389/o=Acme", table_);
+    dialog.show();
+    Child<QLineEdit>(&dialog, "1002")->setText("1");
+    QTest::mouseClick(Child<QPushButton>(&dialog, "2"), Qt::LeftButton);
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QCOMPARE(dialog.ldapUri, std::string("ldap://h:389/o=Acme"));
+  }
+};
+
+QTEST_MAIN(TestRuleDialogs)
+#include "test_ruledialogs.moc"
