@@ -1,0 +1,281 @@
+// Pages 5 to 7: the search services, their information and the summary.
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QRegularExpressionValidator>
+#include <QVBoxLayout>
+
+#include "connectiontest.h"
+#include "dncheck.h"
+#include "messages.h"
+#include "qstringlist.h"
+#include "setupwizard.h"
+#include "updowncontrol.h"
+#include "wizardpages.h"
+
+namespace {
+
+constexpr int kCheckListId = 9999;
+
+QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+QLabel* Static(QWidget* parent, int id, std::string_view text, bool wrap = true) {
+  auto* label = new QLabel(Q(text), parent);
+  if (id > 0) label->setObjectName(QString::number(id));
+  label->setWordWrap(wrap);
+  label->setTextFormat(Qt::PlainText);
+  return label;
+}
+
+bool NeedsInformation(const SelectedService& s) { return s.needsHost != 0 || s.needsBaseDn != 0; }
+
+}  // namespace
+
+// ---- Page 5 ----------------------------------------------------------------------------
+
+ServicesPage::ServicesPage() : SetupPage(150) {}
+ServicesPage::~ServicesPage() = default;
+
+void ServicesPage::InitWindow(QWidget* window) {
+  auto* layout = new QVBoxLayout(window);
+  layout->setContentsMargins(0, 0, 0, 8);
+  layout->setSpacing(8);
+  layout->addWidget(Static(window, 1031,
+                           "Please select the search services that you'd like Orvelle to "
+                           "access. "));
+}
+
+bool ServicesPage::OnSetActive() {
+  wizard().SetButtons(kWizBack | kWizNext);
+  // The list is made afresh on every visit: earlier checks are not shown again. It fills
+  // the page below the text, 8 pixels from it and from the page's bottom edge.
+  auto* list = new QListWidget(window());
+  list->setObjectName(QString::number(kCheckListId));
+  list->setFrameShape(QFrame::StyledPanel);
+  list->setFrameShadow(QFrame::Sunken);
+  list->setFont(window()->font());
+  static_cast<QVBoxLayout*>(window()->layout())->addWidget(list, 1);
+  for (int row = 0; kServiceFlags[row] != -1; ++row) {
+    auto* item = new QListWidgetItem(QString::fromUtf8(kServiceNames[row]), list);
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+    item->setCheckState(Qt::Unchecked);
+    item->setData(Qt::UserRole, kServiceFlags[row]);
+  }
+  list->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+  list->show();
+  list->setFocus(Qt::OtherFocusReason);
+  return true;
+}
+
+int ServicesPage::OnWizardNext() {
+  SetupWizard& w = wizard();
+  services.clear();
+  int mask = 0;
+  auto* list = Control<QListWidget>(kCheckListId);
+  for (int i = 0; list && i < list->count(); ++i) {
+    if (list->item(i)->checkState() != Qt::Checked) continue;
+    const int flag = list->item(i)->data(Qt::UserRole).toInt();
+    auto service = std::make_unique<SelectedService>();
+    if (!ServiceNeeds(flag, service->needsHost, service->needsBaseDn)) continue;
+    service->serviceFlag = flag;
+    service->displayName = kServiceNames[i];
+    service->templateFile = kServiceTemplates[i];
+    services.push_back(std::move(service));
+    mask |= flag;
+  }
+  // The wizard's view of the list is refreshed before anything else, so that it never
+  // points at records that were just destroyed.
+  w.selectedServices = &services;
+  w.currentService = nullptr;
+  w.serviceCursor = 0;
+  if (mask == 0) {
+    msg::Show(61279);
+    return -1;
+  }
+  w.selectedServiceMask = mask;
+  for (size_t i = 0; i < services.size(); ++i) {
+    w.serviceCursor = i + 1;
+    w.currentService = services[i].get();
+    if (NeedsInformation(*services[i])) return 0;
+  }
+  return SetupWizard::kSummaryPage;
+}
+
+int ServicesPage::OnWizardBack() {
+  return wizard().startupMode != 0 ? 0 : SetupWizard::kLocationPage;
+}
+
+// ---- Page 6 ----------------------------------------------------------------------------
+
+void ServiceInfoPage::InitWindow(QWidget* window) {
+  auto* layout = new QVBoxLayout(window);
+  layout->setContentsMargins(0, 0, 0, 0);
+  QLabel* name = Static(window, 1034, "", false);
+  name->setFont(BoldFont(window->font()));
+  layout->addWidget(name);
+  layout->addWidget(Static(window, 1002,
+                           "Additional information is required for this search service. Please "
+                           "enter the required information below, and the click on the 'Next' "
+                           "button."));
+
+  auto* access = new QGroupBox(QStringLiteral("Access Point"), window);
+  auto* grid = new QGridLayout(access);
+  grid->addWidget(Static(access, 1005, "LDAP server used to access this service."), 0, 0, 1, 3);
+  grid->addWidget(Static(access, 1018, "Host", false), 1, 0);
+  auto* host = new QLineEdit(access);
+  host->setObjectName(QStringLiteral("1022"));
+  grid->addWidget(host, 1, 1, 1, 2);
+  grid->addWidget(Static(access, 1020, "Port", false), 2, 0);
+  auto* port = new QLineEdit(access);
+  port->setObjectName(QStringLiteral("1021"));
+  port->setValidator(
+      new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), port));
+  port->setMaximumWidth(port->fontMetrics().horizontalAdvance(QStringLiteral("0000000000")));
+  auto* arrows = new UpDownControl(access);
+  arrows->setObjectName(QStringLiteral("1019"));
+  arrows->setFixedHeight(port->sizeHint().height());
+  auto* portRow = new QHBoxLayout;
+  portRow->setSpacing(0);
+  portRow->addWidget(port);
+  portRow->addWidget(arrows);
+  portRow->addStretch(1);
+  grid->addLayout(portRow, 2, 1);
+  layout->addWidget(access);
+
+  auto* start = new QGroupBox(QStringLiteral("Search Start Point"), window);
+  auto* startGrid = new QGridLayout(start);
+  startGrid->addWidget(Static(start, 1007, "Entry at which searches begin."), 0, 0, 1, 2);
+  startGrid->addWidget(Static(start, 1042, "Base DN", false), 1, 0);
+  auto* base = new QLineEdit(start);
+  base->setObjectName(QStringLiteral("1041"));
+  startGrid->addWidget(base, 1, 1);
+  layout->addWidget(start);
+  layout->addStretch(1);
+}
+
+bool ServiceInfoPage::OnSetActive() {
+  SetupWizard& w = wizard();
+  w.SetButtons(kWizBack | kWizNext);
+  SelectedService* service = w.currentService;
+  shown = service;
+  if (!service) return true;
+  const QString notRequired = Q(msg::LoadString(61293));
+  Control<QLabel>(1034)->setText(Q(service->displayName));
+  auto* host = Control<QLineEdit>(1022);
+  auto* port = Control<QLineEdit>(1021);
+  auto* arrows = Control<UpDownControl>(1019);
+  auto* base = Control<QLineEdit>(1041);
+  host->setEnabled(service->needsHost != 0);
+  port->setEnabled(service->needsHost != 0);
+  // The arrows step the port edit, as on the host page.
+  arrows->setEnabled(service->needsHost != 0);
+  if (service->needsHost == 1) {
+    host->setText(Q(service->host));
+    port->setText(QString::number(service->port));
+    arrows->setRange(100, 40000);
+    arrows->setBuddy(port);
+  } else {
+    host->setText(notRequired);
+    port->setValidator(nullptr);
+    port->setText(notRequired);
+  }
+  base->setEnabled(service->needsBaseDn != 0);
+  base->setText(service->needsBaseDn == 1 ? Q(service->baseDn) : notRequired);
+  if (host->isEnabled()) {
+    host->setFocus(Qt::OtherFocusReason);
+  } else if (base->isEnabled()) {
+    base->setFocus(Qt::OtherFocusReason);
+  }
+  return true;
+}
+
+bool ServiceInfoPage::Validate() {
+  SetupWizard& w = wizard();
+  if (!shown || shown->needsHost == 0) return true;
+  const std::string host(kvaro::Trim(Control<QLineEdit>(1022)->text().toStdString()));
+  const int port = LeadingNumber(Control<QLineEdit>(1021)->text().toStdString(), " \t");
+  if (!TestConnection(&w, host, port)) {
+    msg::Show(61277);
+    return false;
+  }
+  shown->host = host;
+  shown->port = port;
+  if (shown->needsBaseDn == 1) {
+    const std::string base(kvaro::Trim(Control<QLineEdit>(1041)->text().toStdString()));
+    if (!base.empty() && !kvaro::IsValidDn(base, w.table())) {
+      msg::Show(61278);
+      return false;
+    }
+    shown->baseDn = base;
+  }
+  return true;
+}
+
+int ServiceInfoPage::OnWizardNext() {
+  SetupWizard& w = wizard();
+  if (!w.selectedServices) return 0;
+  auto& list = *w.selectedServices;
+  while (w.serviceCursor < list.size()) {
+    SelectedService* next = list[w.serviceCursor].get();
+    ++w.serviceCursor;
+    w.currentService = next;
+    if (NeedsInformation(*next)) return SetupWizard::kServiceInfoPage;
+  }
+  return 0;
+}
+
+int ServiceInfoPage::OnWizardBack() {
+  SetupWizard& w = wizard();
+  if (!w.selectedServices) return 0;
+  auto& list = *w.selectedServices;
+  size_t currentPos = list.size();
+  SelectedService* previous = nullptr;
+  for (size_t i = 0; i < list.size(); ++i) {
+    if (list[i].get() == w.currentService) {
+      currentPos = i;
+      break;
+    }
+    if (NeedsInformation(*list[i])) previous = list[i].get();
+  }
+  if (!previous) return 0;
+  // Next from the earlier service returns to the one shown now.
+  w.serviceCursor = currentPos;
+  w.currentService = previous;
+  return SetupWizard::kServiceInfoPage;
+}
+
+// ---- Page 7 ----------------------------------------------------------------------------
+
+void SummaryPage::InitWindow(QWidget* window) {
+  auto* layout = new QVBoxLayout(window);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(Static(window, 0, "Summary of options", false));
+  auto* edit = new QPlainTextEdit(window);
+  edit->setObjectName(QStringLiteral("1000"));
+  edit->setReadOnly(true);
+  edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  layout->addWidget(edit, 1);
+
+  SetupWizard& w = wizard();
+  summaryText = std::string(msg::LoadString(61297));
+  summaryText += "\r\n\r\n";
+  if (w.selectedServices) {
+    for (const auto& service : *w.selectedServices) {
+      summaryText += " * " + service->displayName + "\r\n";
+    }
+  }
+  edit->setPlainText(QString::fromStdString(summaryText).replace(QStringLiteral("\r\n"),
+                                                                  QStringLiteral("\n")));
+}
+
+bool SummaryPage::OnSetActive() {
+  wizard().SetButtons(kWizBack | kWizFinish);
+  return true;
+}
+
+int SummaryPage::OnWizardBack() { return SetupWizard::kServicesPage; }
+
+bool SummaryPage::OnWizardFinish() { return true; }

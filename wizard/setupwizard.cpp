@@ -1,0 +1,114 @@
+#include "setupwizard.h"
+
+#include <cstdlib>
+
+#include "datafiles.h"
+#include "ldap/ldapclient.h"
+#include "linereader.h"
+#include "messages.h"
+#include "templatefile.h"
+
+const int kServiceFlags[] = {1, 2, 4, -1};
+const char* const kServiceNames[] = {
+    "Local Directory Service",
+    "NameFlow Directory",
+    "BigFoot Internet Directory Service",
+    "Four 11",
+    "Switchboard Internet Directory Service",
+    "VeriSign Internet Directory Service",
+    "InfoSpace Internet Directory Service",
+    "WhoWhere Internet Directory Service",
+    "Yahoo! People Search",
+    nullptr,
+};
+const char* const kServiceTemplates[] = {
+    "local.tpl",    "nameflow.tpl", "bigfoot.tpl", "four11.tpl", "switchboard.tpl",
+    "verisign.tpl", "infospace",    "whowhere.tpl", "yahoo.tpl", nullptr,
+};
+
+bool ServiceNeeds(int flag, int& needsHost, int& needsBaseDn) {
+  switch (flag) {
+    case 1:
+      needsHost = 1;
+      needsBaseDn = 1;
+      return true;
+    case 2:
+      needsHost = 1;
+      needsBaseDn = 0;
+      return true;
+    case 4:
+    case 8:
+    case 32:
+    case 64:
+    case 128:
+    case 256:
+    case 512:
+      needsHost = 0;
+      needsBaseDn = 0;
+      return true;
+    default:
+      return false;
+  }
+}
+
+SetupWizard::SetupWizard(const kvaro::Oidtable& table, QWidget* parent)
+    : WizardFrame(parent), table_(table), endProcess_([](int status) { std::exit(status); }) {
+  sideBitmap()->setPixmap(WizardArtwork());
+  for (WizardPage* page :
+       std::initializer_list<WizardPage*>{&introPage, &locationPage, &hostPage, &authPage,
+                                          &subtreePage, &servicesPage, &serviceInfoPage,
+                                          &summaryPage}) {
+    AddPage(page);
+  }
+}
+
+SetupWizard::~SetupWizard() {
+  // The page windows go before the pages that made them.
+  for (WizardPage* page :
+       std::initializer_list<WizardPage*>{&introPage, &locationPage, &hostPage, &authPage,
+                                          &subtreePage, &servicesPage, &serviceInfoPage,
+                                          &summaryPage}) {
+    page->DestroyPage();
+  }
+}
+
+void SetupWizard::reject() {
+  WizardFrame::reject();
+  if (endProcess_) endProcess_(0);
+}
+
+void SetupWizard::GenerateConfiguration() {
+  if (!selectedServices) return;
+  for (const auto& service : *selectedServices) GenerateFromTemplate(*service);
+}
+
+void SetupWizard::GenerateFromTemplate(const SelectedService& service) {
+  const std::string folder =
+      templateFolder.empty() ? kvaro::FindDataFile("Form Templates") : templateFolder;
+  const std::string path = folder + "/" + service.templateFile;
+  kvaro::LineReader file(path);
+  if (!file.IsOpen()) return;
+
+  std::vector<std::string> extraLines;
+  if (service.needsHost == 1) {
+    std::string line = "Base: Root : ldap://" + service.host + ":" + std::to_string(service.port) + "/";
+    if (service.needsBaseDn == 1) line += service.baseDn;
+    extraLines.push_back(std::move(line));
+  }
+
+  Configuration temporary;
+  TemplateReader reader(temporary, table_);
+  reader.Read(file, extraLines);
+  file.Close();
+
+  RuleSet* kept = temporary.currentRuleSet;
+  if (!kept) {
+    msg::Show(61290, {path});
+    return;
+  }
+  // Only the forms of the kept rule set come along: a form of a discarded rule set would
+  // point at a rule set that no longer exists.
+  std::vector<SearchForm*> forms = temporary.FormsUsing(kept);
+  generatedRuleSets.push_back(temporary.DetachRuleSet(kept));
+  for (SearchForm* form : forms) generatedForms.push_back(temporary.DetachForm(form));
+}

@@ -1,0 +1,104 @@
+// The first-run set-up wizard: where the configuration lives, the directory server,
+// credentials, the subtree's parent entry and the search services to include; after
+// Finish it builds rule sets and forms from the services' templates.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "configuration.h"
+#include "wizardframe.h"
+#include "wizardpages.h"
+
+namespace kvaro {
+class Oidtable;
+}
+namespace ldapx {
+class Connection;
+}
+
+// One checked search service.
+struct SelectedService {
+  int needsHost = 0;
+  int needsBaseDn = 0;
+  int serviceFlag = 0;
+  std::string host;
+  int port = 389;
+  std::string baseDn;
+  std::string displayName;
+  std::string templateFile;
+};
+
+// The built-in search-service table: flags (ended by -1), display names and template
+// file names (each ended by a null entry). Only the rows up to the flag -1 are offered.
+extern const int kServiceFlags[];
+extern const char* const kServiceNames[];
+extern const char* const kServiceTemplates[];
+
+// The needs of a service flag; false when the flag makes no record.
+bool ServiceNeeds(int flag, int& needsHost, int& needsBaseDn);
+
+class SetupWizard : public WizardFrame {
+  Q_OBJECT
+ public:
+  // Indices of the pages other pages jump to.
+  static constexpr int kLocationPage = 1;
+  static constexpr int kServicesPage = 5;
+  static constexpr int kServiceInfoPage = 6;
+  static constexpr int kSummaryPage = 7;
+
+  // `table` checks DNs and the names read from templates; it must outlive the wizard.
+  explicit SetupWizard(const kvaro::Oidtable& table, QWidget* parent = nullptr);
+  ~SetupWizard() override;
+
+  // Builds generatedRuleSets and generatedForms from selectedServices, in list order.
+  // Run once after the wizard ended with Finish.
+  void GenerateConfiguration();
+  // Appends what one service's template contributes. A template that cannot be opened
+  // contributes nothing, silently; one without a usable "RuleSet" line shows 61290.
+  void GenerateFromTemplate(const SelectedService& service);
+
+  // What Cancel does after the dialog has ended: by default the process exits with the
+  // given status (0). Tests install their own action.
+  void SetEndProcessAction(std::function<void(int)> action) { endProcess_ = std::move(action); }
+  // Cancel and the close box: ends the dialog, then the end-process action.
+  void reject() override;
+
+  const kvaro::Oidtable& table() const { return table_; }
+  // The folder templates are read from; empty means the "Form Templates" data folder.
+  std::string templateFolder;
+
+  // Results.
+  int startupMode = 0;
+  std::string serverAddress;
+  int serverPort = 389;
+  std::string subtreeDn;
+  std::string bindDn;
+  std::string bindPassword;
+  std::shared_ptr<ldapx::Connection> session;
+  int selectedServiceMask = 0;
+  std::vector<std::unique_ptr<SelectedService>>* selectedServices = nullptr;
+  // Position just after currentService in *selectedServices.
+  size_t serviceCursor = 0;
+  SelectedService* currentService = nullptr;
+  std::vector<std::unique_ptr<RuleSet>> generatedRuleSets;
+  std::vector<std::unique_ptr<SearchForm>> generatedForms;
+
+  IntroPage introPage;
+  LocationPage locationPage;
+  HostPage hostPage;
+  AuthPage authPage;
+  SubtreePage subtreePage;
+  ServicesPage servicesPage;
+  ServiceInfoPage serviceInfoPage;
+  SummaryPage summaryPage;
+
+ private:
+  const kvaro::Oidtable& table_;
+  std::function<void(int)> endProcess_;
+};
+
+// The side picture of the wizard (110 x 226 pixels), painted at run time.
+QPixmap WizardArtwork();

@@ -1,0 +1,306 @@
+#include "wizardpages.h"
+
+#include <QButtonGroup>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QVBoxLayout>
+
+#include "connectiontest.h"
+#include "dncheck.h"
+#include "ldap/ldapclient.h"
+#include "messages.h"
+#include "setupwizard.h"
+#include "updowncontrol.h"
+
+namespace {
+
+constexpr int kPortArrowMin = 100;
+constexpr int kPortArrowMax = 40000;
+const char* const kSubtreeRdn = "cn=Orvelle Configuration";
+
+QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+std::string S(const QString& s) { return s.toStdString(); }
+
+QLabel* Static(QWidget* parent, int id, std::string_view text, bool wrap = true) {
+  auto* label = new QLabel(Q(text), parent);
+  if (id > 0) label->setObjectName(QString::number(id));
+  label->setWordWrap(wrap);
+  label->setTextFormat(Qt::PlainText);
+  return label;
+}
+
+QLineEdit* Edit(QWidget* parent, int id) {
+  auto* edit = new QLineEdit(parent);
+  edit->setObjectName(QString::number(id));
+  return edit;
+}
+
+QLineEdit* DigitsEdit(QWidget* parent, int id) {
+  QLineEdit* edit = Edit(parent, id);
+  edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
+  return edit;
+}
+
+QVBoxLayout* PageLayout(QWidget* window) {
+  auto* layout = new QVBoxLayout(window);
+  layout->setContentsMargins(0, 0, 0, 0);
+  return layout;
+}
+
+// A "Host"/"Port" row with the port's arrow control; returns the arrows.
+UpDownControl* HostPortRows(QGridLayout* grid, QWidget* parent, int row, int upDownId) {
+  grid->addWidget(Static(parent, 1018, "Host", false), row, 0);
+  auto* host = Edit(parent, 1022);
+  grid->addWidget(host, row, 1, 1, 2);
+  grid->addWidget(Static(parent, 1020, "Port", false), row + 1, 0);
+  auto* port = DigitsEdit(parent, 1021);
+  port->setMaximumWidth(port->fontMetrics().horizontalAdvance(QStringLiteral("0000000000")));
+  auto* arrows = new UpDownControl(parent);
+  arrows->setObjectName(QString::number(upDownId));
+  arrows->setFixedHeight(port->sizeHint().height());
+  auto* portRow = new QHBoxLayout;
+  portRow->setSpacing(0);
+  portRow->addWidget(port);
+  portRow->addWidget(arrows);
+  portRow->addStretch(1);
+  grid->addLayout(portRow, row + 1, 1);
+  return arrows;
+}
+
+}  // namespace
+
+QFont BoldFont(const QFont& font) {
+  QFont bold = font;
+  bold.setWeight(QFont::Bold);
+  return bold;
+}
+
+SetupWizard& SetupPage::wizard() const { return *static_cast<SetupWizard*>(frame()); }
+
+// ---- Page 0 ----------------------------------------------------------------------------
+
+void IntroPage::InitWindow(QWidget* window) {
+  auto* layout = PageLayout(window);
+  QLabel* heading = Static(window, 1007, "Before you begin...");
+  heading->setFont(BoldFont(window->font()));
+  layout->addWidget(heading);
+  layout->addSpacing(8);
+  layout->addWidget(Static(window, 1002,
+                           "Before Orvelle configuration can be created you will need to update "
+                           "the schema installed on your directory server."));
+  layout->addSpacing(8);
+  layout->addWidget(Static(window, 1005,
+                           "If you haven't already done this consult the Orvelle README file for "
+                           "an overview of what you need to do."));
+  layout->addStretch(1);
+}
+
+bool IntroPage::OnSetActive() {
+  wizard().SetButtons(kWizBack | kWizNext);
+  return true;
+}
+
+// ---- Page 1 ----------------------------------------------------------------------------
+
+void LocationPage::InitWindow(QWidget* window) {
+  auto* layout = PageLayout(window);
+  layout->addWidget(Static(window, 0,
+                           "The configuration for the Orvelle application can be stored in a "
+                           "local file or else in your directory server. Directory based "
+                           "configuration is recommended for large scale installations.\n\n"
+                           "Please select the type of configuration required."));
+  layout->addSpacing(8);
+  auto* directory = new QRadioButton(QStringLiteral("Host configuration in directory."), window);
+  directory->setObjectName(QStringLiteral("1058"));
+  auto* local =
+      new QRadioButton(QStringLiteral("Host configuration in local file installation."), window);
+  local->setObjectName(QStringLiteral("1059"));
+  // The page keeps the two buttons exclusive itself; the group only stops a click on the
+  // checked button from unchecking it.
+  auto* group = new QButtonGroup(window);
+  group->addButton(directory);
+  group->addButton(local);
+  layout->addWidget(directory);
+  layout->addWidget(local);
+  layout->addStretch(1);
+  QObject::connect(directory, &QRadioButton::clicked, window, [this] { OnDirectoryClicked(); });
+  QObject::connect(local, &QRadioButton::clicked, window, [this] { OnLocalClicked(); });
+}
+
+bool LocationPage::OnSetActive() {
+  wizard().SetButtons(kWizBack | kWizNext);
+  directoryFlag = wizard().startupMode == 1 ? 1 : 0;
+  localFlag = directoryFlag ? 0 : 1;
+  Control<QRadioButton>(1058)->setChecked(directoryFlag == 1);
+  Control<QRadioButton>(1059)->setChecked(localFlag == 1);
+  return true;
+}
+
+void LocationPage::OnDirectoryClicked() {
+  auto* directory = Control<QRadioButton>(1058);
+  if (!directory->isChecked()) return;
+  directoryFlag = 1;
+  localFlag = 0;
+  Control<QRadioButton>(1059)->setChecked(false);
+  wizard().startupMode = 1;
+}
+
+void LocationPage::OnLocalClicked() {
+  auto* local = Control<QRadioButton>(1059);
+  if (!local->isChecked()) return;
+  directoryFlag = 0;
+  localFlag = 1;
+  Control<QRadioButton>(1058)->setChecked(false);
+  wizard().startupMode = 0;
+}
+
+int LocationPage::OnWizardNext() { return localFlag == 1 ? SetupWizard::kServicesPage : 0; }
+
+// ---- Page 2 ----------------------------------------------------------------------------
+
+void HostPage::InitWindow(QWidget* window) {
+  auto* layout = PageLayout(window);
+  layout->addWidget(Static(window, 0,
+                           "Orvelle needs to store configuration on an LDAP server. Typically "
+                           "this will be your local master directory.\n\nPlease enter the IP "
+                           "address name and port number of the server in which Orvelle can "
+                           "store it's configuration."));
+  layout->addSpacing(8);
+  auto* grid = new QGridLayout;
+  HostPortRows(grid, window, 0, 1046);
+  layout->addLayout(grid);
+  layout->addStretch(1);
+}
+
+bool HostPage::OnSetActive() {
+  SetupWizard& w = wizard();
+  w.SetButtons(kWizBack | kWizNext);
+  auto* host = Control<QLineEdit>(1022);
+  auto* port = Control<QLineEdit>(1021);
+  host->setText(Q(w.serverAddress));
+  port->setText(QString::number(w.serverPort));
+  auto* arrows = Control<UpDownControl>(1046);
+  arrows->setRange(kPortArrowMin, kPortArrowMax);
+  arrows->setBuddy(port);
+  host->setFocus(Qt::OtherFocusReason);
+  return true;
+}
+
+int HostPage::OnWizardNext() {
+  SetupWizard& w = wizard();
+  const std::string host = S(Control<QLineEdit>(1022)->text());
+  const int port = LeadingNumber(S(Control<QLineEdit>(1021)->text()));
+  if (port == 0) {
+    msg::Show(61275);
+    return -1;
+  }
+  if (!TestConnection(&w, host, port)) {
+    msg::Show(61277);
+    return -1;
+  }
+  w.serverAddress = host;
+  w.serverPort = port;
+  return 0;
+}
+
+// ---- Page 3 ----------------------------------------------------------------------------
+
+void AuthPage::InitWindow(QWidget* window) {
+  auto* layout = PageLayout(window);
+  layout->addWidget(Static(window, 0,
+                           "Orvelle has to add entries to your directory database. Please enter "
+                           "the DN and password of a user that has directory write permission."
+                           "\n\nNote that these details are NOT stored and will only be used "
+                           "for the duration of this session."));
+  layout->addSpacing(8);
+  auto* grid = new QGridLayout;
+  grid->addWidget(Static(window, 1025, "User DN", false), 0, 0);
+  grid->addWidget(Edit(window, 1032), 0, 1);
+  grid->addWidget(Static(window, 1026, "Password", false), 1, 0);
+  QLineEdit* password = Edit(window, 1033);
+  password->setEchoMode(QLineEdit::Password);
+  grid->addWidget(password, 1, 1);
+  layout->addLayout(grid);
+  layout->addStretch(1);
+}
+
+bool AuthPage::OnSetActive() {
+  SetupWizard& w = wizard();
+  w.SetButtons(kWizBack | kWizNext);
+  Control<QLineEdit>(1032)->setText(Q(w.bindDn));
+  Control<QLineEdit>(1033)->setText(Q(w.bindPassword));
+  return true;
+}
+
+int AuthPage::OnWizardNext() {
+  SetupWizard& w = wizard();
+  std::string dn = S(Control<QLineEdit>(1032)->text());
+  const size_t first = dn.find_first_not_of(' ');
+  dn = first == std::string::npos ? std::string() : dn.substr(first, dn.find_last_not_of(' ') - first + 1);
+  const std::string password = S(Control<QLineEdit>(1033)->text());
+  if (!dn.empty() && !kvaro::IsValidDn(dn, w.table())) {
+    msg::Show(61278);
+    return -1;
+  }
+  std::unique_ptr<ldapx::Connection> connection =
+      OpenBoundConnection(&w, w.serverAddress, w.serverPort, dn, password);
+  if (!connection) {
+    msg::Show(61276);
+    return -1;
+  }
+  w.bindDn = dn;
+  w.bindPassword = password;
+  // Replacing the session closes the connection of an earlier visit.
+  w.session = std::move(connection);
+  return 0;
+}
+
+// ---- Page 4 ----------------------------------------------------------------------------
+
+void SubtreePage::InitWindow(QWidget* window) {
+  auto* layout = PageLayout(window);
+  layout->addWidget(Static(window, 0,
+                           "Configuration will be stored in a single dedicated directory "
+                           "subtree. Please enter the name of an entry below which a Orvelle "
+                           "configuration subtree can be added. This might just be the "
+                           "directory name of your organization."));
+  layout->addSpacing(8);
+  auto* row = new QHBoxLayout;
+  row->addWidget(Static(window, 1023, "Parent DN", false));
+  row->addWidget(Edit(window, 1024), 1);
+  layout->addLayout(row);
+  layout->addSpacing(8);
+  layout->addWidget(Static(window, 1002,
+                           "The new subtree will be a child of the above entry and will have the "
+                           "RDN:"));
+  QLabel* rdn = Static(window, 0, kSubtreeRdn, false);
+  rdn->setObjectName(QStringLiteral("rdn"));
+  rdn->setIndent(16);
+  layout->addWidget(rdn);
+  layout->addStretch(1);
+}
+
+bool SubtreePage::OnSetActive() {
+  wizard().SetButtons(kWizBack | kWizNext);
+  Control<QLineEdit>(1024)->setFocus(Qt::OtherFocusReason);
+  return true;
+}
+
+int SubtreePage::OnWizardNext() {
+  SetupWizard& w = wizard();
+  const std::string parent = S(Control<QLineEdit>(1024)->text());
+  // An empty parent would give the root entry a DN ending in ", " that no server
+  // accepts, and the failure would only show after the whole wizard.
+  if (parent.empty() || !kvaro::IsValidDn(parent, w.table())) {
+    msg::Show(61278);
+    return -1;
+  }
+  w.subtreeDn = std::string(kSubtreeRdn) + ", " + parent;
+  return 0;
+}
