@@ -1,0 +1,142 @@
+#include "formpanel.h"
+
+#include <QFontMetrics>
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <algorithm>
+#include <memory>
+
+#include "addinputgroupdialog.h"
+#include "configtree.h"
+#include "configuration.h"
+#include "messages.h"
+
+namespace {
+
+QString Text(int id, const std::vector<std::string>& args = {}) {
+  return QString::fromStdString(msg::Text(id, args));
+}
+
+std::string Join(const std::vector<std::string>& values) {
+  std::string out;
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (i) out += ", ";
+    out += values[i];
+  }
+  return out;
+}
+
+QString RuleNameOf(const InputGroup* group) {
+  return group && group->searchRule ? QString::fromStdString(group->searchRule->name) : QString();
+}
+
+}  // namespace
+
+CFormPanel::CFormPanel(CConfigTree* tree, SearchForm* form, QWidget* parent)
+    : CPropertyPanel(tree, QStringLiteral("Form Properties"), parent), form_(form) {
+  title_ = CreateTitle(106, Text(61249, {CConfigTree::FormCaption(*form_).toStdString()}));
+  setTarget_ = CreateButton(100, Text(61257));
+  addGroup_ = CreateButton(101, Text(61232));
+  removeGroup_ = CreateButton(102, Text(61233), false);
+  targetRule_ = CreateLabel(104, QString());
+  targetClasses_ = CreateLabel(105, QString());
+  list_ = CreateReportList(103, {{Text(61227), 150}, {Text(61228), 150}});
+  for (const auto& group : form_->inputGroups) {
+    InsertReportRow(list_, 0,
+                    {QString::fromStdString(group->name), RuleNameOf(group.get())},
+                    group.get());
+  }
+  ShowTarget();
+  LinkRemoveButton(list_, removeGroup_);
+  connect(setTarget_, &QPushButton::clicked, this, &CFormPanel::SetTargetGroup);
+  connect(addGroup_, &QPushButton::clicked, this, &CFormPanel::AddGroup);
+  connect(removeGroup_, &QPushButton::clicked, this, &CFormPanel::RemoveGroup);
+  Relayout();
+}
+
+std::vector<std::string> CFormPanel::CandidateRules() const {
+  std::vector<std::string> names;
+  if (!form_->ruleSet) return names;
+  for (const auto& rule : form_->ruleSet->rules) {
+    if (rule->ruleType == RuleTypeSearchRule) names.push_back(rule->name);
+  }
+  return names;
+}
+
+void CFormPanel::ShowTarget() {
+  const InputGroup* target = form_->targetGroup.get();
+  std::string ruleName;
+  std::string classes;
+  if (target && target->searchRule) {
+    ruleName = target->searchRule->name;
+    classes = Join(target->searchRule->objectClasses);
+  }
+  targetRule_->setText(Text(61258, {ruleName}));
+  targetClasses_->setText(Text(61259, {classes}));
+}
+
+InputGroup* CFormPanel::AskForGroup() {
+  const std::vector<std::string> candidates = CandidateRules();
+  if (candidates.empty()) {
+    msg::Show(61255, {form_->ruleSet ? form_->ruleSet->name : std::string()});
+    return nullptr;
+  }
+  AddInputGroupDialog dialog(candidates, this);
+  if (dialog.exec() != QDialog::Accepted) return nullptr;
+  SearchRule* rule = form_->ruleSet->FindRule(dialog.searchRuleName);
+  if (!rule) return nullptr;
+  return new InputGroup(dialog.name, rule);
+}
+
+void CFormPanel::SetTargetGroup() {
+  std::unique_ptr<InputGroup> group(AskForGroup());
+  if (!group) return;
+  if (tree() && form_->targetGroup) tree()->RemoveNodesOf(form_->targetGroup.get());
+  InputGroup* added = group.get();
+  form_->SetTargetGroup(group.release());
+  if (tree()) tree()->AddInputGroupNode(form_, added);
+  ShowTarget();
+  NotifyModified();
+}
+
+void CFormPanel::AddGroup() {
+  std::unique_ptr<InputGroup> group(AskForGroup());
+  if (!group) return;
+  InputGroup* added = group.get();
+  if (!form_->AddInputGroup(group.release())) return;
+  InsertReportRow(list_, -1, {QString::fromStdString(added->name), RuleNameOf(added)}, added);
+  if (tree()) tree()->AddInputGroupNode(form_, added);
+  NotifyModified();
+}
+
+void CFormPanel::RemoveGroup() {
+  const int row = SelectedRow(list_);
+  if (row < 0) return;
+  // The row's own group: groups of one form may share a name.
+  auto* group = static_cast<InputGroup*>(RowData(list_, row));
+  const bool held = std::any_of(form_->inputGroups.begin(), form_->inputGroups.end(),
+                                [group](const auto& g) { return g.get() == group; });
+  if (!held) return;
+  if (tree()) tree()->RemoveNodesOf(group);
+  form_->RemoveInputGroup(group);
+  DeleteRow(list_, row);
+  NotifyModified();
+}
+
+void CFormPanel::LayoutControls(int cx, int cy) {
+  const int titleBottom = PlaceTitle(title_, cx);
+  const int buttonBottom =
+      PlaceButtonRow({setTarget_, addGroup_, removeGroup_}, 8, titleBottom + 8);
+  // The lines are as high as the text they show; never lower than their own font needs,
+  // so the text is not clipped where the panel font is taller than the measuring font.
+  const int sh = std::max(TextExtent(Text(61258)).height(),
+                          QFontMetrics(targetRule_->font()).height());
+  const int width = std::max(0, cx - 16);
+  const int ruleTop = buttonBottom + 8;
+  targetRule_->setGeometry(8, ruleTop, width, sh);
+  const int classesTop = ruleTop + sh + 8;
+  targetClasses_->setGeometry(8, classesTop, width, sh);
+  const int listTop = classesTop + sh + 8;
+  list_->setGeometry(8, listTop, width, std::max(0, cy - 8 - listTop));
+}

@@ -1,0 +1,52 @@
+// The panel of a search form node: the form's target group (two lines naming its search
+// rule and that rule's object classes) and its further input groups.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "propertypanel.h"
+
+class InputGroup;
+class SearchForm;
+
+class CFormPanel : public CPropertyPanel {
+  Q_OBJECT
+
+ public:
+  // Shows `form` (not owned). `tree` is kept in step with every change; it may be null
+  // when the panel is shown on its own.
+  CFormPanel(CConfigTree* tree, SearchForm* form, QWidget* parent);
+
+  // Names, in order, of the search rules (not entry points) of the form's rule set.
+  std::vector<std::string> CandidateRules() const;
+
+  // Set Target Group: asks for a new group and makes it the form's target group in place
+  // of the old one (which is destroyed with its fields). Message 61255 when the rule set
+  // has no search rule.
+  void SetTargetGroup();
+  // Add Group: asks for a new group and appends it to the form's further groups.
+  void AddGroup();
+  // Remove Group: the group of the selected row leaves the form and the tree and is
+  // destroyed with its fields. Nothing without a selection.
+  void RemoveGroup();
+
+ protected:
+  void LayoutControls(int cx, int cy) override;
+
+ private:
+  // Asks for a group with one of the candidate rules; null on Cancel or when there is
+  // no candidate (after message 61255). The caller owns the result.
+  InputGroup* AskForGroup();
+  // Fills the two lines about the target group's search rule.
+  void ShowTarget();
+
+  SearchForm* form_;
+  QLabel* title_;
+  QPushButton* setTarget_;
+  QPushButton* addGroup_;
+  QPushButton* removeGroup_;
+  QLabel* targetRule_;
+  QLabel* targetClasses_;
+  QTreeWidget* list_;
+};

@@ -1,0 +1,56 @@
+#include "inputfieldpanel.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include "addfilterattributedialog.h"
+#include "configuration.h"
+#include "messages.h"
+
+namespace {
+
+QString Text(int id, const std::vector<std::string>& args = {}) {
+  return QString::fromStdString(msg::Text(id, args));
+}
+
+}  // namespace
+
+CInputFieldPanel::CInputFieldPanel(InputField* field, const kvaro::Oidtable& table,
+                                   QWidget* parent)
+    : CPropertyPanel(nullptr, QStringLiteral("Form Input Properties"), parent),
+      field_(field),
+      table_(table) {
+  title_ = CreateTitle(103, Text(61251, {field_->name}));
+  add_ = CreateButton(100, Text(61238));
+  remove_ = CreateButton(101, Text(61239), false);
+  list_ = CreateReportList(102, {{Text(61240), 150}});
+  for (const std::string& attribute : field_->filterAttributes)
+    InsertReportRow(list_, 0, {QString::fromStdString(attribute)});
+  LinkRemoveButton(list_, remove_);
+  connect(add_, &QPushButton::clicked, this, &CInputFieldPanel::AddFilter);
+  connect(remove_, &QPushButton::clicked, this, &CInputFieldPanel::RemoveFilter);
+  Relayout();
+}
+
+void CInputFieldPanel::AddFilter() {
+  AddFilterAttributeDialog dialog(table_, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  if (dialog.attributeTypeName.empty()) return;
+  if (!field_->AddFilterAttribute(dialog.attributeTypeName)) return;
+  InsertReportRow(list_, -1, {QString::fromStdString(dialog.attributeTypeName)});
+  NotifyModified();
+}
+
+void CInputFieldPanel::RemoveFilter() {
+  const int row = SelectedRow(list_);
+  if (row < 0) return;
+  const std::string text = RowText(list_, row).toStdString();
+  DeleteRow(list_, row);
+  field_->RemoveFilterAttribute(text);
+  NotifyModified();
+}
+
+void CInputFieldPanel::LayoutControls(int cx, int cy) {
+  LayoutStandard(title_, {add_, remove_}, list_, cx, cy);
+}

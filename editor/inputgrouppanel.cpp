@@ -1,0 +1,83 @@
+#include "inputgrouppanel.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <algorithm>
+
+#include "addinputfielddialog.h"
+#include "configtree.h"
+#include "configuration.h"
+#include "messages.h"
+
+namespace {
+
+QString Text(int id, const std::vector<std::string>& args = {}) {
+  return QString::fromStdString(msg::Text(id, args));
+}
+
+QString JoinedFilters(const InputField& field) {
+  std::string out;
+  for (size_t i = 0; i < field.filterAttributes.size(); ++i) {
+    if (i) out += ", ";
+    out += field.filterAttributes[i];
+  }
+  return QString::fromStdString(out);
+}
+
+}  // namespace
+
+CInputGroupPanel::CInputGroupPanel(CConfigTree* tree, InputGroup* group, QWidget* parent)
+    : CPropertyPanel(tree, QStringLiteral("Form Group Properties"), parent), group_(group) {
+  title_ = CreateTitle(103, Text(61250, {group_->name}));
+  add_ = CreateButton(100, Text(61234));
+  remove_ = CreateButton(101, Text(61235), false);
+  list_ = CreateReportList(102, {{Text(61236), 150}, {Text(61237), 250}});
+  FillList();
+  LinkRemoveButton(list_, remove_);
+  connect(add_, &QPushButton::clicked, this, &CInputGroupPanel::AddInput);
+  connect(remove_, &QPushButton::clicked, this, &CInputGroupPanel::RemoveInput);
+  Relayout();
+}
+
+void CInputGroupPanel::FillList() {
+  ClearRows(list_);
+  for (const auto& field : group_->fields) {
+    InsertReportRow(list_, 0, {QString::fromStdString(field->name), JoinedFilters(*field)},
+                    field.get());
+  }
+}
+
+void CInputGroupPanel::AddInput() {
+  if (!tree()) return;
+  // One dialog object for every round, so a refused name comes back with what was typed.
+  AddInputFieldDialog dialog(tree()->oidtable(), this);
+  for (;;) {
+    if (dialog.exec() != QDialog::Accepted) return;
+    if (!group_->FindField(dialog.name)) break;
+    msg::Show(61252, {dialog.name});
+  }
+  if (!group_->AddField(dialog.name, dialog.defaultValue, dialog.filterAttributes)) return;
+  InputField* field = group_->FindField(dialog.name);
+  FillList();
+  tree()->AddInputFieldNode(group_, field);
+  NotifyModified();
+}
+
+void CInputGroupPanel::RemoveInput() {
+  const int row = SelectedRow(list_);
+  if (row < 0) return;
+  auto* field = static_cast<InputField*>(RowData(list_, row));
+  auto held = std::find_if(group_->fields.begin(), group_->fields.end(),
+                           [field](const auto& f) { return f.get() == field; });
+  if (held == group_->fields.end()) return;
+  if (tree()) tree()->RemoveNodesOf(field);
+  // The row's own field, even should a loaded group hold two fields of one name.
+  group_->fields.erase(held);
+  DeleteRow(list_, row);
+  NotifyModified();
+}
+
+void CInputGroupPanel::LayoutControls(int cx, int cy) {
+  LayoutStandard(title_, {add_, remove_}, list_, cx, cy);
+}
