@@ -1,0 +1,363 @@
+#include "configtree.h"
+
+#include <QHeaderView>
+#include <QPainter>
+#include <algorithm>
+#include <unordered_set>
+
+#include "configuration.h"
+#include "messages.h"
+#include "panes.h"
+#include "propertypanel.h"
+
+namespace {
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+// The panel titles of the node kinds, by kind.
+const char* const kPanelTitles[] = {"Rule Sets",     "Form List Properties",  "Rule Set Properties",
+                                    "Rule Properties", "Form Properties",     "Form Group Properties",
+                                    "Form Input Properties"};
+
+}  // namespace
+
+CConfigTree::CConfigTree(Configuration& configuration, const kvaro::Oidtable& table,
+                         QWidget* parent)
+    : QTreeWidget(parent), configuration_(configuration), table_(table) {
+  setObjectName(QStringLiteral("1024"));
+  setHeaderHidden(true);
+  setColumnCount(1);
+  setSortingEnabled(false);
+  setUniformRowHeights(true);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setExpandsOnDoubleClick(true);
+  setAnimated(false);
+  setIndentation(19);
+  // Long captions scroll sideways instead of being cut off.
+  header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  header()->setStretchLastSection(false);
+  ruleSetsRoot_ = NewRecord(RuleSetsRoot, nullptr, Q(std::string(msg::LoadString(61204))),
+                            nullptr)->item;
+  formsRoot_ = NewRecord(FormsRoot, nullptr, Q(std::string(msg::LoadString(61211))),
+                         nullptr)->item;
+  connect(this, &QTreeWidget::currentItemChanged, this,
+          [this](QTreeWidgetItem* current, QTreeWidgetItem*) { OnCurrentItemChanged(current); });
+}
+
+CConfigTree::~CConfigTree() {
+  // The panel may hold pointers into the tree; it goes first.
+  if (panel_) delete panel_.data();
+  selected_ = nullptr;
+}
+
+void CConfigTree::SetRightPane(OVS_RHSClientWnd* pane) { rightPane_ = pane; }
+
+TreeNodeRecord* CConfigTree::RecordOf(const QTreeWidgetItem* item) {
+  if (!item) return nullptr;
+  return reinterpret_cast<TreeNodeRecord*>(item->data(0, Qt::UserRole).value<quintptr>());
+}
+
+TreeNodeRecord* CConfigTree::NewRecord(int kind, void* object, const QString& caption,
+                                       QTreeWidgetItem* parent) {
+  auto record = std::make_unique<TreeNodeRecord>();
+  record->kind = kind;
+  record->object = object;
+  auto* item = new QTreeWidgetItem(QStringList(caption));
+  item->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(record.get())));
+  item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+  record->item = item;
+  // Every node becomes the first child of its parent (the roots: the first top-level
+  // item), so siblings show in the reverse of their insertion order.
+  if (parent) {
+    parent->insertChild(0, item);
+  } else {
+    insertTopLevelItem(0, item);
+  }
+  records_.push_back(std::move(record));
+  return records_.back().get();
+}
+
+void CConfigTree::Expand(QTreeWidgetItem* item) {
+  if (item) item->setExpanded(true);
+}
+
+QString CConfigTree::FormCaption(const SearchForm& form) {
+  const std::string ruleSetName = form.ruleSet ? form.ruleSet->name : std::string();
+  return Q(msg::Format("%s (%s)", {form.name, ruleSetName}));
+}
+
+void CConfigTree::Fill() {
+  // Nodes are built detached and hung under their roots whole: far faster for large
+  // configurations than inserting into the live view one by one.
+  setUpdatesEnabled(false);
+  for (const auto& ruleSet : configuration_.ruleSets) {
+    TreeNodeRecord* setRecord =
+        NewRecord(RuleSetNode, ruleSet.get(), Q(ruleSet->name), ruleSetsRoot_);
+    for (const auto& rule : ruleSet->rules) {
+      NewRecord(RuleNode, rule.get(), Q(rule->name), setRecord->item);
+    }
+    if (!ruleSet->rules.empty()) Expand(setRecord->item);
+  }
+  if (!configuration_.ruleSets.empty()) Expand(ruleSetsRoot_);
+
+  for (const auto& form : configuration_.searchForms) {
+    TreeNodeRecord* formRecord = NewRecord(FormNode, form.get(), FormCaption(*form), formsRoot_);
+    std::vector<InputGroup*> groups;
+    if (form->targetGroup) groups.push_back(form->targetGroup.get());
+    for (const auto& group : form->inputGroups) groups.push_back(group.get());
+    for (InputGroup* group : groups) {
+      TreeNodeRecord* groupRecord =
+          NewRecord(InputGroupNode, group, Q(group->name), formRecord->item);
+      for (const auto& field : group->fields) {
+        NewRecord(InputFieldNode, field.get(), Q(field->name), groupRecord->item);
+      }
+      if (!group->fields.empty()) Expand(groupRecord->item);
+    }
+    if (!groups.empty()) Expand(formRecord->item);
+  }
+  if (!configuration_.searchForms.empty()) Expand(formsRoot_);
+  setUpdatesEnabled(true);
+}
+
+QTreeWidgetItem* CConfigTree::ItemOf(const void* record) const {
+  for (const auto& r : records_) {
+    if (r->object == record) return r->item;
+  }
+  return nullptr;
+}
+
+void CConfigTree::AddChildNode(const void* parent, int kind, void* child,
+                               const std::string& caption) {
+  if (!parent || !child) return;
+  for (const auto& record : records_) {
+    if (record->object == parent) {
+      QTreeWidgetItem* parentItem = record->item;
+      NewRecord(kind, child, Q(caption), parentItem);
+      Expand(parentItem);
+      return;
+    }
+  }
+}
+
+void CConfigTree::AddRuleNode(RuleSet* ruleSet, SearchRule* rule) {
+  if (rule) AddChildNode(ruleSet, RuleNode, rule, rule->name);
+}
+
+void CConfigTree::AddInputGroupNode(SearchForm* form, InputGroup* group) {
+  if (group) AddChildNode(form, InputGroupNode, group, group->name);
+}
+
+void CConfigTree::AddInputFieldNode(InputGroup* group, InputField* field) {
+  if (field) AddChildNode(group, InputFieldNode, field, field->name);
+}
+
+void CConfigTree::RemoveItemsOf(const void* object) {
+  if (!object) return;
+  std::vector<QTreeWidgetItem*> tops;
+  for (const auto& record : records_) {
+    if (record->object == object) tops.push_back(record->item);
+  }
+  if (tops.empty()) return;
+
+  // Every record of the doomed subtrees goes with them.
+  std::unordered_set<const TreeNodeRecord*> doomed;
+  std::vector<QTreeWidgetItem*> stack(tops.begin(), tops.end());
+  while (!stack.empty()) {
+    QTreeWidgetItem* item = stack.back();
+    stack.pop_back();
+    doomed.insert(RecordOf(item));
+    for (int i = 0; i < item->childCount(); ++i) stack.push_back(item->child(i));
+  }
+  // A top inside another top's subtree is deleted with it.
+  std::vector<QTreeWidgetItem*> outermost;
+  for (QTreeWidgetItem* item : tops) {
+    bool inner = false;
+    for (QTreeWidgetItem* up = item->parent(); up && !inner; up = up->parent()) {
+      inner = std::find(tops.begin(), tops.end(), up) != tops.end();
+    }
+    if (!inner) outermost.push_back(item);
+  }
+
+  // A panel that shows a doomed node must not outlive its record. The selection moves
+  // elsewhere; its panel is shown once the removal is complete.
+  const bool selectionDoomed = selected_ && doomed.count(selected_) != 0;
+  {
+    const QSignalBlocker blocker(this);
+    if (selectionDoomed) {
+      selected_ = nullptr;
+      RemovePanel();
+    }
+    for (QTreeWidgetItem* item : outermost) delete item;
+  }
+  records_.remove_if([&doomed](const std::unique_ptr<TreeNodeRecord>& record) {
+    return doomed.count(record.get()) != 0;
+  });
+  if (selectionDoomed) OnCurrentItemChanged(currentItem());
+}
+
+void CConfigTree::RemoveNodesOf(const void* record) {
+  RemoveItemsOf(record);
+  MarkModified();
+}
+
+bool CConfigTree::RemoveRuleSet(RuleSet* ruleSet) {
+  if (!ruleSet) return false;
+  auto held = std::find_if(configuration_.ruleSets.begin(), configuration_.ruleSets.end(),
+                           [ruleSet](const auto& r) { return r.get() == ruleSet; });
+  if (held == configuration_.ruleSets.end()) return false;
+
+  // Forms refer to their rule set and input groups to rules; neither may be left
+  // pointing at freed records, so a rule set still in use is not removed.
+  std::vector<std::string> users;
+  auto usesRule = [ruleSet](const InputGroup* group) {
+    if (!group || !group->searchRule) return false;
+    for (const auto& rule : ruleSet->rules) {
+      if (rule.get() == group->searchRule) return true;
+    }
+    return false;
+  };
+  for (const auto& form : configuration_.searchForms) {
+    bool uses = form->ruleSet == ruleSet || usesRule(form->targetGroup.get());
+    for (const auto& group : form->inputGroups) uses = uses || usesRule(group.get());
+    if (uses) users.push_back(FormCaption(*form).toStdString());
+  }
+  if (!users.empty()) {
+    std::string names;
+    for (const std::string& name : users) names += (names.empty() ? "" : "\n") + name;
+    msg::Show(62150, {ruleSet->name, names}, msg::Buttons::Ok, msg::Icon::Warning);
+    return false;
+  }
+
+  std::unique_ptr<RuleSet> owned = configuration_.DetachRuleSet(ruleSet);
+  if (configuration_.currentRuleSet == ruleSet) configuration_.currentRuleSet = nullptr;
+  RemoveItemsOf(ruleSet);
+  owned.reset();
+  MarkModified();
+  return true;
+}
+
+bool CConfigTree::RemoveForm(SearchForm* form) {
+  if (!form) return false;
+  std::unique_ptr<SearchForm> owned = configuration_.DetachForm(form);
+  if (!owned) return false;
+  if (configuration_.currentForm == form) configuration_.currentForm = nullptr;
+  if (configuration_.currentGroup) {
+    bool inForm = configuration_.currentGroup == form->targetGroup.get();
+    for (const auto& group : form->inputGroups) {
+      inForm = inForm || configuration_.currentGroup == group.get();
+    }
+    if (inForm) configuration_.currentGroup = nullptr;
+  }
+  RemoveItemsOf(form);
+  owned.reset();
+  MarkModified();
+  return true;
+}
+
+RuleSet* CConfigTree::OwnerOf(const SearchRule* rule) const {
+  if (!rule) return nullptr;
+  for (const auto& ruleSet : configuration_.ruleSets) {
+    if (ruleSet.get() != rule->ownerRuleSet) continue;
+    if (ruleSet->FindRule(rule->name) == rule) return ruleSet.get();
+  }
+  return nullptr;
+}
+
+CPropertyPanel* CConfigTree::currentPanel() const { return panel_.data(); }
+
+void CConfigTree::MarkModified() { SetModified(true); }
+
+void CConfigTree::SetModified(bool modified) {
+  if (modified_ == modified) return;
+  modified_ = modified;
+  emit modifiedChanged(modified_);
+}
+
+void CConfigTree::OnCurrentItemChanged(QTreeWidgetItem* current) {
+  TreeNodeRecord* record = RecordOf(current);
+  if (record && record == selected_) return;
+  selected_ = record;
+  RemovePanel();
+  if (record) ShowPanelFor(record);
+}
+
+void CConfigTree::ShowPanelFor(TreeNodeRecord* record) {
+  if (record != selected_ || record->kind < RuleSetsRoot || record->kind > InputFieldNode) return;
+  RemovePanel();
+  QWidget* host = rightPane_ ? static_cast<QWidget*>(rightPane_.data()) : parentWidget();
+  RuleSet* owner = nullptr;
+  void* object = record->object;
+  switch (record->kind) {
+    case RuleSetsRoot:
+      object = &configuration_.ruleSets;
+      break;
+    case FormsRoot:
+      object = &configuration_.searchForms;
+      break;
+    case RuleNode:
+      owner = OwnerOf(static_cast<const SearchRule*>(record->object));
+      // A rule whose owner cannot be confirmed (a second rule of the same name) shows
+      // an empty right pane.
+      if (!owner) return;
+      break;
+    default:
+      break;
+  }
+  CPropertyPanel* panel = CreatePropertyPanel(this, record->kind, object, owner, host);
+  if (!panel) return;
+  panel->setObjectName(QStringLiteral("100"));
+  if (panel->windowTitle().isEmpty()) panel->setWindowTitle(kPanelTitles[record->kind]);
+  connect(panel, &CPropertyPanel::modified, this, &CConfigTree::MarkModified);
+  panel_ = panel;
+  if (rightPane_) {
+    rightPane_->SetPanel(panel);
+  } else if (host) {
+    panel->setGeometry(host->rect());
+  }
+  panel->show();
+}
+
+void CConfigTree::RemovePanel() {
+  if (rightPane_ && rightPane_->panel() == panel_.data()) rightPane_->SetPanel(nullptr);
+  if (!panel_) return;
+  CPropertyPanel* panel = panel_.data();
+  panel_ = nullptr;
+  // The panel may be the caller (a button action that removed its own node), so it is
+  // detached and hidden now and destroyed once control is back in the event loop.
+  panel->hide();
+  panel->disconnect(this);
+  panel->setParent(nullptr);
+  panel->deleteLater();
+}
+
+void CConfigTree::drawBranches(QPainter* painter, const QRect& rect,
+                               const QModelIndex& index) const {
+  // Dotted connecting lines and no expand buttons: nodes open by double click or keys.
+  const int indent = indentation();
+  if (indent <= 0) return;
+  QPen pen(palette().color(QPalette::Mid));
+  pen.setStyle(Qt::DotLine);
+  painter->save();
+  painter->setPen(pen);
+  const int midY = rect.top() + rect.height() / 2;
+  // Levels from the item itself up to the top level, right to left.
+  QModelIndex level = index;
+  int column = rect.width() / indent - 1;
+  bool first = true;
+  while (level.isValid() && column >= 0) {
+    const int x = rect.left() + column * indent + indent / 2;
+    const QModelIndex parent = level.parent();
+    const bool hasBelow = level.row() + 1 < model()->rowCount(parent);
+    if (first) {
+      painter->drawLine(x, rect.top(), x, hasBelow ? rect.bottom() : midY);
+      painter->drawLine(x, midY, rect.left() + (column + 1) * indent - 2, midY);
+      first = false;
+    } else if (hasBelow) {
+      painter->drawLine(x, rect.top(), x, rect.bottom());
+    }
+    level = parent;
+    --column;
+  }
+  painter->restore();
+}

@@ -1,0 +1,136 @@
+// The configuration tree of the editor's left pane: "Forms" and "Rule Sets" with every
+// record below them. Selecting a node shows that node's property panel in the right pane;
+// panels keep the tree in step with the model through the Add and Remove operations.
+#pragma once
+
+#include <QPointer>
+#include <QTreeWidget>
+#include <list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "panes.h"
+
+class Configuration;
+class RuleSet;
+class SearchRule;
+class SearchForm;
+class InputGroup;
+class InputField;
+class CPropertyPanel;
+namespace kvaro {
+class Oidtable;
+}
+
+enum TreeNodeKind : int {
+  RuleSetsRoot = 0,
+  FormsRoot = 1,
+  RuleSetNode = 2,
+  RuleNode = 3,
+  FormNode = 4,
+  InputGroupNode = 5,
+  InputFieldNode = 6,
+};
+
+// One per tree item; the item's Qt::UserRole data points to it.
+struct TreeNodeRecord {
+  int kind = RuleSetsRoot;
+  QTreeWidgetItem* item = nullptr;
+  // The model record the node shows (not owned); null for the two roots.
+  void* object = nullptr;
+};
+
+class CConfigTree : public QTreeWidget {
+  Q_OBJECT
+
+ public:
+  // A tree over `configuration` with the two roots ("Rule Sets" inserted first, so
+  // "Forms" shows above it) and nothing below them until Fill().
+  CConfigTree(Configuration& configuration, const kvaro::Oidtable& table,
+              QWidget* parent = nullptr);
+  ~CConfigTree() override;
+
+  // Where panels are shown; without one, panels are children of the tree's parent.
+  void SetRightPane(OVS_RHSClientWnd* pane);
+  OVS_RHSClientWnd* rightPane() const { return rightPane_; }
+
+  // Builds every node below the roots from the configuration's rule sets and forms.
+  // Called once after the configuration was loaded.
+  void Fill();
+
+  // Add a node as the first child of the parent record's first node and expand the
+  // parent. Nothing happens when the parent has no node.
+  void AddRuleNode(RuleSet* ruleSet, SearchRule* rule);
+  void AddInputGroupNode(SearchForm* form, InputGroup* group);
+  void AddInputFieldNode(InputGroup* group, InputField* field);
+
+  // Takes the rule set out of the configuration, removes its nodes and destroys it.
+  // Refused (false, after a message naming them) while forms or input groups still use
+  // it or its rules.
+  bool RemoveRuleSet(RuleSet* ruleSet);
+  // Takes the form out of the configuration, removes its nodes and destroys it. False
+  // when the configuration does not hold it.
+  bool RemoveForm(SearchForm* form);
+  // Removes every node that shows `record`, with its subtree; the caller destroys the
+  // record. A panel showing a removed node goes as well.
+  void RemoveNodesOf(const void* record);
+
+  Configuration& configuration() const { return configuration_; }
+  const kvaro::Oidtable& oidtable() const { return table_; }
+  // The panel shown now, or null.
+  CPropertyPanel* currentPanel() const;
+  // The record of the node whose panel is shown, or null.
+  const TreeNodeRecord* selectedRecord() const { return selected_; }
+
+  // Unsaved changes: set by every panel change and every removal, cleared after a save.
+  void MarkModified();
+  bool isModified() const { return modified_; }
+  void SetModified(bool modified);
+
+  // The first node that shows `record` (a root when `record` is null and kind is given).
+  QTreeWidgetItem* ItemOf(const void* record) const;
+  QTreeWidgetItem* ruleSetsRoot() const { return ruleSetsRoot_; }
+  QTreeWidgetItem* formsRoot() const { return formsRoot_; }
+  // The rule set a rule node's panel is shown for: the first rule set that is the rule's
+  // ownerRuleSet and whose first rule of that name is this very rule; else null.
+  RuleSet* OwnerOf(const SearchRule* rule) const;
+  // Number of node records (one per item).
+  size_t recordCount() const { return records_.size(); }
+
+  // Caption of a form node: "name (rule set name)".
+  static QString FormCaption(const SearchForm& form);
+
+ signals:
+  // The unsaved-changes state changed.
+  void modifiedChanged(bool modified);
+
+ protected:
+  void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
+
+ private:
+  TreeNodeRecord* NewRecord(int kind, void* object, const QString& caption,
+                            QTreeWidgetItem* parent);
+  void AddChildNode(const void* parent, int kind, void* child, const std::string& caption);
+  void RemoveItemsOf(const void* object);
+  void OnCurrentItemChanged(QTreeWidgetItem* current);
+  void ShowPanelFor(TreeNodeRecord* record);
+  void RemovePanel();
+  static void Expand(QTreeWidgetItem* item);
+  static TreeNodeRecord* RecordOf(const QTreeWidgetItem* item);
+
+  Configuration& configuration_;
+  const kvaro::Oidtable& table_;
+  QPointer<OVS_RHSClientWnd> rightPane_;
+  QTreeWidgetItem* ruleSetsRoot_ = nullptr;
+  QTreeWidgetItem* formsRoot_ = nullptr;
+  std::list<std::unique_ptr<TreeNodeRecord>> records_;
+  TreeNodeRecord* selected_ = nullptr;
+  QPointer<CPropertyPanel> panel_;
+  bool modified_ = false;
+};
+
+// Builds the panel for a node of `kind` showing `object` (the factory in panelfactory.cpp).
+// `owner` is the owning rule set for a rule node. Null when the kind has no panel.
+CPropertyPanel* CreatePropertyPanel(CConfigTree* tree, int kind, void* object,
+                                    RuleSet* owner, QWidget* parent);

@@ -1,0 +1,48 @@
+// Which panel each kind of tree node shows. One line per node kind.
+#include <QLabel>
+
+#include "configtree.h"
+#include "configuration.h"
+#include "formlistpanel.h"
+#include "formpanel.h"
+#include "inputfieldpanel.h"
+#include "inputgrouppanel.h"
+#include "propertypanel.h"
+#include "rulesetspanel.h"
+
+namespace {
+
+// A titled, empty panel for node kinds whose own panel is not built yet.
+class CPlainPanel : public CPropertyPanel {
+ public:
+  CPlainPanel(const QString& title, QWidget* parent) : CPropertyPanel(nullptr, title, parent) {
+    title_ = CreateTitle(103, QStringLiteral(" ") + title);
+    Relayout();
+  }
+
+ protected:
+  void LayoutControls(int cx, int) override { PlaceTitle(title_, cx); }
+
+ private:
+  QLabel* title_;
+};
+
+}  // namespace
+
+CPropertyPanel* CreatePropertyPanel(CConfigTree* tree, int kind, void* object, RuleSet* owner,
+                                    QWidget* parent) {
+  (void)object;
+  (void)owner;
+  switch (kind) {
+    // clang-format off
+    case RuleSetsRoot:   return new CRuleSetsPanel(tree, parent);                           // H3
+    case FormsRoot:      return new CFormListPanel(tree, parent);                           // H3
+    case RuleSetNode:    return new CPlainPanel(QStringLiteral("Rule Set Properties"), parent);    // H4
+    case RuleNode:       return new CPlainPanel(QStringLiteral("Rule Properties"), parent);        // H4
+    case FormNode:       return new CFormPanel(tree, static_cast<SearchForm*>(object), parent);  // H6
+    case InputGroupNode: return new CInputGroupPanel(tree, static_cast<InputGroup*>(object), parent);  // H6
+    case InputFieldNode: return new CInputFieldPanel(static_cast<InputField*>(object), tree->oidtable(), parent);  // H6
+      // clang-format on
+  }
+  return nullptr;
+}

@@ -1,0 +1,266 @@
+#include "propertypanel.h"
+
+#include <QApplication>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <algorithm>
+
+namespace {
+
+QFont PanelFont(bool bold) {
+  QFont font(QStringLiteral("Sans Serif"));
+  font.setStyleHint(QFont::SansSerif);
+  font.setPixelSize(14);
+  font.setWeight(bold ? QFont::Bold : QFont::Normal);
+  return font;
+}
+
+}  // namespace
+
+CPropertyPanel::CPropertyPanel(CConfigTree* tree, const QString& title, QWidget* parent)
+    : QWidget(parent), tree_(tree), normalFont_(PanelFont(false)), boldFont_(PanelFont(true)) {
+  setObjectName(QStringLiteral("100"));
+  setWindowTitle(title);
+  setAttribute(Qt::WA_OpaquePaintEvent, false);
+}
+
+CPropertyPanel::~CPropertyPanel() = default;
+
+QSize CPropertyPanel::TextExtent(const QString& text) {
+  QFontMetrics metrics(QApplication::font());
+  const QSize size = metrics.size(Qt::TextSingleLine, text.isEmpty() ? QStringLiteral(" ") : text);
+  // An empty text still has the line height, as a device context measures it.
+  return text.isEmpty() ? QSize(0, size.height()) : size;
+}
+
+void* CPropertyPanel::RowData(QAbstractItemView* list, int row) {
+  if (auto* tree = qobject_cast<QTreeWidget*>(list)) {
+    QTreeWidgetItem* item = tree->topLevelItem(row);
+    return item ? reinterpret_cast<void*>(item->data(0, Qt::UserRole).value<quintptr>()) : nullptr;
+  }
+  if (auto* names = qobject_cast<QListWidget*>(list)) {
+    QListWidgetItem* item = names->item(row);
+    return item ? reinterpret_cast<void*>(item->data(Qt::UserRole).value<quintptr>()) : nullptr;
+  }
+  return nullptr;
+}
+
+int CPropertyPanel::SelectedRow(QAbstractItemView* list) {
+  if (!list || !list->selectionModel()) return -1;
+  const QModelIndexList rows = list->selectionModel()->selectedRows();
+  if (rows.isEmpty()) return -1;
+  int best = rows.front().row();
+  for (const QModelIndex& index : rows) best = std::min(best, index.row());
+  return best;
+}
+
+QString CPropertyPanel::RowText(QAbstractItemView* list, int row) {
+  if (auto* tree = qobject_cast<QTreeWidget*>(list)) {
+    QTreeWidgetItem* item = tree->topLevelItem(row);
+    return item ? item->text(0) : QString();
+  }
+  if (auto* names = qobject_cast<QListWidget*>(list)) {
+    QListWidgetItem* item = names->item(row);
+    return item ? item->text() : QString();
+  }
+  return QString();
+}
+
+int CPropertyPanel::RowCount(QAbstractItemView* list) {
+  if (auto* tree = qobject_cast<QTreeWidget*>(list)) return tree->topLevelItemCount();
+  if (auto* names = qobject_cast<QListWidget*>(list)) return names->count();
+  return 0;
+}
+
+void CPropertyPanel::DeleteRow(QAbstractItemView* list, int row) {
+  if (row < 0 || row >= RowCount(list)) return;
+  if (auto* tree = qobject_cast<QTreeWidget*>(list)) {
+    delete tree->takeTopLevelItem(row);
+  } else if (auto* names = qobject_cast<QListWidget*>(list)) {
+    delete names->takeItem(row);
+  }
+}
+
+void CPropertyPanel::ClearRows(QAbstractItemView* list) {
+  if (auto* tree = qobject_cast<QTreeWidget*>(list)) tree->clear();
+  if (auto* names = qobject_cast<QListWidget*>(list)) names->clear();
+}
+
+int CPropertyPanel::InsertReportRow(QTreeWidget* list, int index, const QStringList& texts,
+                                    void* data) {
+  auto* item = new QTreeWidgetItem(texts);
+  item->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(data)));
+  item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+  const int count = list->topLevelItemCount();
+  if (index < 0 || index > count) index = count;
+  list->insertTopLevelItem(index, item);
+  return index;
+}
+
+int CPropertyPanel::InsertNameRow(QListWidget* list, const QString& text, void* data, int index) {
+  auto* item = new QListWidgetItem(text);
+  item->setData(Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(data)));
+  item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+  const int count = list->count();
+  if (index < 0 || index > count) index = count;
+  list->insertItem(index, item);
+  return index;
+}
+
+QLabel* CPropertyPanel::CreateTitle(int id, const QString& text, bool coloured) {
+  auto* title = new QLabel(text, this);
+  title->setObjectName(QString::number(id));
+  title->setFont(boldFont_);
+  title->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  title->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  title->setLineWidth(1);
+  title->setFocusPolicy(Qt::TabFocus);
+  title->setTextFormat(Qt::PlainText);
+  if (coloured) {
+    QPalette palette = title->palette();
+    palette.setColor(QPalette::Window, kTitleBackground);
+    palette.setColor(QPalette::WindowText, kTitleText);
+    title->setPalette(palette);
+    title->setAutoFillBackground(true);
+  }
+  title->setGeometry(0, 0, 10, 10);
+  return title;
+}
+
+QPushButton* CPropertyPanel::CreateButton(int id, const QString& text, bool enabled) {
+  auto* button = new QPushButton(text, this);
+  button->setObjectName(QString::number(id));
+  button->setFont(normalFont_);
+  button->setEnabled(enabled);
+  button->setAutoDefault(false);
+  button->setGeometry(0, 0, 10, 10);
+  return button;
+}
+
+QLabel* CPropertyPanel::CreateLabel(int id, const QString& text) {
+  auto* label = new QLabel(text, this);
+  label->setObjectName(QString::number(id));
+  label->setFont(normalFont_);
+  label->setTextFormat(Qt::PlainText);
+  label->setGeometry(0, 0, 10, 10);
+  return label;
+}
+
+QTreeWidget* CPropertyPanel::CreateReportList(int id,
+                                              const std::vector<std::pair<QString, int>>& columns) {
+  auto* list = new QTreeWidget(this);
+  list->setObjectName(QString::number(id));
+  list->setRootIsDecorated(false);
+  list->setItemsExpandable(false);
+  list->setUniformRowHeights(true);
+  list->setSortingEnabled(false);
+  list->setSelectionMode(QAbstractItemView::SingleSelection);
+  list->setSelectionBehavior(QAbstractItemView::SelectRows);
+  list->setAllColumnsShowFocus(true);
+  list->setColumnCount(int(columns.size()));
+  QStringList labels;
+  for (const auto& column : columns) labels << column.first;
+  list->setHeaderLabels(labels);
+  list->header()->setStretchLastSection(false);
+  list->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  list->header()->setSectionsMovable(false);
+  for (int i = 0; i < int(columns.size()); ++i) list->setColumnWidth(i, columns[size_t(i)].second);
+  // Rows keep showing as selected while the list has no focus.
+  QPalette palette = list->palette();
+  palette.setColor(QPalette::Inactive, QPalette::Highlight,
+                   palette.color(QPalette::Inactive, QPalette::Button).darker(115));
+  palette.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                   palette.color(QPalette::Active, QPalette::Text));
+  list->setPalette(palette);
+  list->setGeometry(0, 0, 10, 10);
+  return list;
+}
+
+QListWidget* CPropertyPanel::CreateNameList(int id) {
+  auto* list = new QListWidget(this);
+  list->setObjectName(QString::number(id));
+  list->setViewMode(QListView::ListMode);
+  list->setFlow(QListView::TopToBottom);
+  list->setWrapping(true);
+  list->setResizeMode(QListView::Adjust);
+  list->setSelectionMode(QAbstractItemView::SingleSelection);
+  list->setSelectionBehavior(QAbstractItemView::SelectRows);
+  list->setSortingEnabled(false);
+  list->setMovement(QListView::Static);
+  list->setGeometry(0, 0, 10, 10);
+  return list;
+}
+
+void CPropertyPanel::LinkRemoveButton(QAbstractItemView* list, QPushButton* remove) {
+  remove->setEnabled(false);
+  auto update = [list, remove]() { remove->setEnabled(SelectedRow(list) >= 0); };
+  connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, remove, update);
+  // Rows removed or the model reset change the selection without always reporting it.
+  connect(list->model(), &QAbstractItemModel::rowsRemoved, remove, update);
+  connect(list->model(), &QAbstractItemModel::modelReset, remove, update);
+  list->viewport()->installEventFilter(this);
+}
+
+bool CPropertyPanel::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonPress) {
+    // A click where no row is clears the selection, as the classic list control does.
+    auto* view = qobject_cast<QAbstractItemView*>(watched->parent());
+    if (view && view->viewport() == watched) {
+      auto* mouse = static_cast<QMouseEvent*>(event);
+      if (!view->indexAt(mouse->position().toPoint()).isValid()) view->clearSelection();
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+int CPropertyPanel::PlaceTitle(QLabel* title, int cx) {
+  const QSize extent = TextExtent(title->text());
+  const int height = extent.height() + 3 * kEdge;
+  title->setGeometry(6, 6, std::max(0, cx - 12), height);
+  return 6 + height;
+}
+
+int CPropertyPanel::PlaceButtonRow(const std::vector<QPushButton*>& buttons, int x, int top,
+                                   int gap) {
+  if (buttons.empty()) return top;
+  const int height = TextExtent(buttons.front()->text()).height() + 4 * kEdge;
+  for (QPushButton* button : buttons) {
+    const int width = TextExtent(button->text()).width() + 6 * kEdge;
+    button->setGeometry(x, top, width, height);
+    x += width + gap;
+  }
+  return top + height;
+}
+
+void CPropertyPanel::LayoutStandard(QLabel* title, const std::vector<QPushButton*>& buttons,
+                                    QWidget* list, int cx, int cy) {
+  const int titleBottom = PlaceTitle(title, cx);
+  const int buttonBottom = PlaceButtonRow(buttons, 8, titleBottom + 8);
+  const int top = buttonBottom + 8;
+  list->setGeometry(8, top, std::max(0, cx - 16), std::max(0, cy - 8 - top));
+}
+
+void CPropertyPanel::LayoutControls(int, int) {}
+
+void CPropertyPanel::Relayout() { LayoutControls(width(), height()); }
+
+void CPropertyPanel::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  LayoutControls(width(), height());
+}
+
+void CPropertyPanel::paintEvent(QPaintEvent* event) {
+  if (!paintsBackground_) {
+    QWidget::paintEvent(event);
+    return;
+  }
+  QPainter painter(this);
+  painter.fillRect(rect(), palette().color(QPalette::Button));
+}

@@ -1,0 +1,120 @@
+// The base of every property panel of the editor's right pane: the dark blue title bar,
+// the fonts, the push buttons, report lists (rows inserted at the top) and name lists
+// (rows appended), Remove buttons that follow the list selection, and the layout helpers
+// whose sizes come from text extents.
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QList>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+#include <utility>
+#include <vector>
+
+class QAbstractItemView;
+class QLabel;
+class QListWidget;
+class QPushButton;
+class QTreeWidget;
+class CConfigTree;
+
+class CPropertyPanel : public QWidget {
+  Q_OBJECT
+
+ public:
+  // Colour of the title bar (background) and of its text.
+  static constexpr QColor kTitleBackground = QColor(0, 0, 127);
+  static constexpr QColor kTitleText = QColor(255, 255, 255);
+  // Width of the 3-D edge (the SM_CXEDGE / SM_CYEDGE metrics of the classic look).
+  static constexpr int kEdge = 2;
+
+  // A panel titled `title` (its window title) in `parent`; `tree` may be null for the
+  // panels that never change the tree. The panel's objectName is "100".
+  CPropertyPanel(CConfigTree* tree, const QString& title, QWidget* parent);
+  ~CPropertyPanel() override;
+
+  CConfigTree* tree() const { return tree_; }
+  // "MS Sans Serif" stand-ins: the platform sans-serif face, 14 pixels high.
+  const QFont& normalFont() const { return normalFont_; }
+  const QFont& boldFont() const { return boldFont_; }
+
+  // Extent of `text` in the default font of a plain device context (the application
+  // font), which is what every layout rule measures in.
+  static QSize TextExtent(const QString& text);
+
+  // Whether the panel fills its background with the button-face colour (default true).
+  void setPaintsBackground(bool on) { paintsBackground_ = on; }
+  bool paintsBackground() const { return paintsBackground_; }
+
+  // Row data stored in list rows (Qt::UserRole) as a plain pointer.
+  static void* RowData(QAbstractItemView* list, int row);
+  // Index of the selected row, or -1.
+  static int SelectedRow(QAbstractItemView* list);
+  // First-column text of row `row` ("" when there is no such row).
+  static QString RowText(QAbstractItemView* list, int row);
+  static int RowCount(QAbstractItemView* list);
+  // Deletes row `row` (nothing when out of range).
+  static void DeleteRow(QAbstractItemView* list, int row);
+  // Removes every row.
+  static void ClearRows(QAbstractItemView* list);
+
+  // Report list: inserts a row at `index` (0 = top; -1 = the end) with one text per
+  // column and `data` as row data. Returns the index used.
+  static int InsertReportRow(QTreeWidget* list, int index, const QStringList& texts,
+                             void* data = nullptr);
+  // Name list: appends a row (or inserts at `index`) with `text` and `data`.
+  static int InsertNameRow(QListWidget* list, const QString& text, void* data = nullptr,
+                           int index = -1);
+
+ signals:
+  // Emitted after the panel changed the model (the tree tracks unsaved changes by it).
+  void modified();
+
+ protected:
+  // Creates the title static `id` with the bold font; `coloured` gives it white text on
+  // dark blue. Focusable, sunken edge, left-aligned.
+  QLabel* CreateTitle(int id, const QString& text, bool coloured = true);
+  // A push button with the normal font. Remove buttons are created disabled.
+  QPushButton* CreateButton(int id, const QString& text, bool enabled = true);
+  // A plain static (label) with the normal font.
+  QLabel* CreateLabel(int id, const QString& text);
+  // A report list: single selection, full-row select, selection shown when unfocused,
+  // left-aligned columns of the given (text, width) pairs.
+  QTreeWidget* CreateReportList(int id, const std::vector<std::pair<QString, int>>& columns);
+  // A name list: single column of names flowing top to bottom, then into further
+  // columns, single selection.
+  QListWidget* CreateNameList(int id);
+  // Enables `remove` exactly while `list` has a selected row; clicking where no row is
+  // clears the selection.
+  void LinkRemoveButton(QAbstractItemView* list, QPushButton* remove);
+
+  // The standard arrangement: title across the top, buttons in a row below it, `list`
+  // filling the rest. Sizes from text extents; the list shrinks first.
+  void LayoutStandard(QLabel* title, const std::vector<QPushButton*>& buttons, QWidget* list,
+                      int cx, int cy);
+  // Places the title at (6, 6) across the panel; returns its bottom edge (y + height).
+  int PlaceTitle(QLabel* title, int cx);
+  // Places `buttons` in a row at (x, top), `gap` apart, each as wide as its label extent
+  // plus 6 edges and as high as the first label's extent plus 4 edges; returns the bottom.
+  int PlaceButtonRow(const std::vector<QPushButton*>& buttons, int x, int top, int gap = 8);
+
+  // Called on every size change (and by Relayout) with the new client size.
+  virtual void LayoutControls(int cx, int cy);
+  // Lays the controls out for the current size.
+  void Relayout();
+  // Emits modified().
+  void NotifyModified() { emit modified(); }
+
+  void resizeEvent(QResizeEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  CConfigTree* tree_;
+  QFont normalFont_;
+  QFont boldFont_;
+  bool paintsBackground_ = true;
+};

@@ -1,0 +1,51 @@
+#include "rulesetspanel.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <algorithm>
+
+#include "configtree.h"
+#include "configuration.h"
+#include "messages.h"
+
+namespace {
+QString Text(int id) { return QString::fromUtf8(msg::LoadString(id)); }
+}  // namespace
+
+CRuleSetsPanel::CRuleSetsPanel(CConfigTree* tree, QWidget* parent)
+    : CPropertyPanel(tree, QStringLiteral("Rule Sets"), parent) {
+  for (const auto& ruleSet : tree->configuration().ruleSets) ruleSets_.push_back(ruleSet.get());
+
+  title_ = CreateTitle(103, Text(61269));
+  // "Add Rule Set" has no action: rule sets come from the set-up wizard's templates.
+  add_ = CreateButton(100, Text(61270));
+  remove_ = CreateButton(101, Text(61271), false);
+  list_ = CreateNameList(102);
+  for (RuleSet* ruleSet : ruleSets_) {
+    InsertNameRow(list_, QString::fromStdString(ruleSet->name), ruleSet);
+  }
+  LinkRemoveButton(list_, remove_);
+  connect(remove_, &QPushButton::clicked, this, &CRuleSetsPanel::RemoveRuleSet);
+  Relayout();
+}
+
+void CRuleSetsPanel::RemoveRuleSet() {
+  const int row = SelectedRow(list_);
+  if (row < 0) return;
+  const std::string name = RowText(list_, row).toStdString();
+  auto found = std::find_if(ruleSets_.begin(), ruleSets_.end(),
+                            [&name](const RuleSet* r) { return r->name == name; });
+  if (found == ruleSets_.end()) return;
+  RuleSet* ruleSet = *found;
+  if (!tree()->RemoveRuleSet(ruleSet)) return;
+  ruleSets_.erase(found);
+  DeleteRow(list_, row);
+  list_->clearSelection();
+  remove_->setEnabled(false);
+  NotifyModified();
+}
+
+void CRuleSetsPanel::LayoutControls(int cx, int cy) {
+  LayoutStandard(title_, {add_, remove_}, list_, cx, cy);
+}

@@ -1,0 +1,30 @@
+// The panel of the "Rule Sets" root: the names of all rule sets, with Remove Rule Set.
+#pragma once
+
+#include <vector>
+
+#include "propertypanel.h"
+
+class RuleSet;
+
+class CRuleSetsPanel : public CPropertyPanel {
+  Q_OBJECT
+
+ public:
+  // Lists the configuration's rule sets (copied into the panel's own list) in their order.
+  CRuleSetsPanel(CConfigTree* tree, QWidget* parent);
+
+  // Remove Rule Set: the rule set of the selected row leaves the configuration and the
+  // tree. Nothing without a selection or when the tree refuses (rule set still in use).
+  void RemoveRuleSet();
+
+ protected:
+  void LayoutControls(int cx, int cy) override;
+
+ private:
+  std::vector<RuleSet*> ruleSets_;
+  QLabel* title_;
+  QPushButton* add_;
+  QPushButton* remove_;
+  QListWidget* list_;
+};
