@@ -23,9 +23,19 @@ const std::unordered_map<int, std::string_view>& Table() {
       {57600, "Create a New Orvelle Configuration.\nNew Configuration"},
       {57603, "Save Configuration to the Directory\nSave Configuration"},
       {57665, "Quit the application; prompts to save documents\nExit"},
+      {57634, "Copy the selection and put it on the Clipboard\nCopy"},
+      {57635, "Cut the selection and put it on the Clipboard\nCut"},
+      {57637, "Insert Clipboard contents\nPaste"},
+      {57643, "Undo the last action\nUndo"},
+      {57664, "Display program information, version number and copyright\nAbout"},
+      {57669, "Display help for clicked on buttons, menus and windows\nHelp"},
+      {57670, "List Help topics\nHelp Topics"},
+      {57680, "Switch to the next window pane\nNext Pane"},
+      {57681, "Switch back to the previous window pane\nPrevious Pane"},
       {59137, "CAP"},
       {59138, "NUM"},
       {59139, "SCRL"},
+      {59393, "Show or hide the status bar\nToggle StatusBar"},
       {61204, "Rule Sets"},
       {61211, "Forms"},
       {61214, "Add Rule"},
@@ -119,9 +129,19 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62101, "'%s' cannot be stored in a configuration file: names may not contain \":\" or line breaks (rule, object class and attribute names no \",\" either; rule set names no blanks at either end), and tool tips, help texts and start points may not contain line breaks. Please change it before saving.\n\nNothing was saved."},
       {62102, "Two rule sets are named '%s'. Each rule set is saved to a file named after it, so the names must differ. Please rename one of them before saving.\n\nNothing was saved."},
       {62103, "No configuration folder is set (settings value \"Configuration Directory\"), so the configuration cannot be saved to local files.\n\nNothing was saved."},
+      {62104, "No configuration could be loaded from '%s'. A configuration folder holds \"RuleSet=*\" files with at least one rule set and one search form."},
+      {62105, "The attribute table '%s' could not be read. Without it every object class and attribute type name would be dropped; give the table with --oidtable FILE."},
+      {62106, "'%s' is a URL of a kind this program cannot store a configuration in. Give a configuration folder instead."},
+      {62107, "'%s' is not a folder. Give the folder that holds the \"RuleSet=*\" configuration files."},
       // Editor window (62150-62159).
       {62150, "The rule set '%s' cannot be removed because these search forms still use it or its rules:\n\n%s\n\nRemove those forms first, then remove the rule set."},
       {62151, "The configuration has unsaved changes.\n\nDo you want to save them before closing?"},
+      // Rule panels (62170-62179).
+      {62170, "The search rule '%s' must keep at least one object class: a search rule without one is dropped when the configuration is loaded again. Add the object class that should replace it first, then remove this one."},
+      {62171, "A rule named '%s' already exists in rule set '%s', so nothing was added. Add the rule again under another name."},
+      // Directory store messages.
+      {62120, "'%s' is not the URL of a configuration in a directory. Give it as ldap://host:port/DN of the configuration root entry, for example ldap://dirhost:389/cn=Orvelle%20Configuration,o=Sample"},
+      {62121, "The configuration subtree could not be read:\n\nDN: %s\n\nPlease verify that the entry exists and that the user may read it."},
   };
   return table;
 }
