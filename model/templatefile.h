@@ -51,6 +51,16 @@ bool RuleSetFileText(const Configuration& configuration, const RuleSet& ruleSet,
 // "RuleSet=" + name.
 std::string RuleSetFileName(const std::string& ruleSetName);
 
+// True when "RuleSet=" + name names a file inside the configuration folder: the name is
+// not empty, not "." or "..", and holds no "/" and no NUL.
+bool IsUsableRuleSetFileName(const std::string& ruleSetName);
+
+// The name of the first record whose text would not read back as it is: a name with a
+// ":" or a line break (rule set names also with blanks at either end), a rule,
+// object-class or attribute name with a ",", a tool tip, help text or URI with a line
+// break. Empty when the whole configuration can be written.
+std::string TextFormatProblem(const Configuration& configuration);
+
 // Saves the configuration as local files in configurationDirectory. Every record is
 // checked before any file is touched, and every file is written to a temporary file in
 // the same folder and renamed into place, so a refused or failed save leaves every

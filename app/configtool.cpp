@@ -1,0 +1,179 @@
+#include "configtool.h"
+
+#include <filesystem>
+#include <ostream>
+
+#include "datafiles.h"
+#include "messages.h"
+#include "templatefile.h"
+
+namespace configtool {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: orvelle-config [OPTIONS] check SOURCE\n"
+    "       orvelle-config [OPTIONS] copy SOURCE TARGET\n"
+    "\n"
+    "  check SOURCE         load the configuration of SOURCE as orvelle32setup does at\n"
+    "                       start-up and run the check of every record\n"
+    "  copy SOURCE TARGET   load SOURCE and save it to TARGET as File Save does\n"
+    "\n"
+    "SOURCE and TARGET are configuration folders (the \"RuleSet=*\" files).\n"
+    "\n"
+    "Options (before or after the operands):\n"
+    "  --oidtable FILE      attribute-type and object-class table to check names\n"
+    "                       against (default: the installed \"oidtable32\")\n"
+    "  --help               show this text\n"
+    "\n"
+    "Exit status: 0 success, 1 failure, 2 usage error.\n";
+
+bool IsUrl(const std::string& operand) { return operand.find("://") != std::string::npos; }
+
+}  // namespace
+
+int LoadSource(const std::string& source, Configuration& configuration,
+               const kvaro::Oidtable& table, const Stores& stores) {
+  if (stores.handlesUrl && stores.handlesUrl(source)) {
+    return stores.load ? stores.load(source, configuration, table) : 0;
+  }
+  if (IsUrl(source)) {
+    msg::Show(62106, {source}, msg::Buttons::Ok, msg::Icon::Error);
+    return 0;
+  }
+  std::error_code ec;
+  if (!fs::is_directory(source, ec)) {
+    msg::Show(62107, {source}, msg::Buttons::Ok, msg::Icon::Error);
+    return 0;
+  }
+  configuration.startupMode = 0;
+  configuration.configurationDirectory = source;
+  if (configuration.LoadFromFiles(table)) return 1;
+  msg::Show(62104, {source}, msg::Buttons::Ok, msg::Icon::Error);
+  return 0;
+}
+
+bool SaveTarget(const std::string& target, Configuration& configuration, const Stores& stores) {
+  if (stores.handlesUrl && stores.handlesUrl(target)) {
+    return stores.save ? stores.save(target, configuration) : false;
+  }
+  if (IsUrl(target)) {
+    msg::Show(62106, {target}, msg::Buttons::Ok, msg::Icon::Error);
+    return false;
+  }
+  std::error_code ec;
+  fs::create_directories(target, ec);
+  configuration.startupMode = 0;
+  configuration.configurationDirectory = target;
+  return SaveToFiles(configuration);
+}
+
+int CheckAll(const Configuration& configuration) {
+  int failed = 0;
+  auto count = [&failed](bool ok) { failed += ok ? 0 : 1; };
+  for (const auto& ruleSet : configuration.ruleSets) {
+    count(ruleSet->Check());
+    for (const auto& rule : ruleSet->rules) count(rule->Check());
+  }
+  for (const auto& form : configuration.searchForms) {
+    count(form->Check());
+    std::vector<const InputGroup*> groups;
+    if (form->targetGroup) groups.push_back(form->targetGroup.get());
+    for (const auto& group : form->inputGroups) groups.push_back(group.get());
+    for (const InputGroup* group : groups) {
+      count(group->Check());
+      for (const auto& field : group->fields) count(field->Check());
+    }
+  }
+  return failed;
+}
+
+int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+        const Stores& stores) {
+  std::vector<std::string> operands;
+  std::string oidtablePath;
+  bool optionsEnded = false;
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& a = arguments[i];
+    if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
+      operands.push_back(a);
+    } else if (a == "--") {
+      optionsEnded = true;
+    } else if (a == "--help" || a == "-h") {
+      out << kUsage;
+      return 0;
+    } else if (a == "--oidtable") {
+      if (i + 1 >= arguments.size()) {
+        err << "orvelle-config: --oidtable needs a file name\n" << kUsage;
+        return 2;
+      }
+      oidtablePath = arguments[++i];
+    } else if (a.rfind("--oidtable=", 0) == 0) {
+      oidtablePath = a.substr(11);
+    } else {
+      err << "orvelle-config: unknown option '" << a << "'\n" << kUsage;
+      return 2;
+    }
+  }
+  if (operands.empty()) {
+    err << "orvelle-config: no command given\n" << kUsage;
+    return 2;
+  }
+  const std::string& command = operands[0];
+  const size_t needed = command == "check" ? 2 : command == "copy" ? 3 : 0;
+  if (needed == 0) {
+    err << "orvelle-config: unknown command '" << command << "'\n" << kUsage;
+    return 2;
+  }
+  if (operands.size() != needed) {
+    err << "orvelle-config: '" << command << "' takes " << needed - 1
+        << (needed == 2 ? " operand" : " operands") << "\n"
+        << kUsage;
+    return 2;
+  }
+
+  // The table is looked up as start-up does; unlike start-up the tool stops when it is
+  // missing, because every name would then be dropped and the result be misleading.
+  kvaro::Oidtable table;
+  const std::string tableFile = oidtablePath.empty() ? kvaro::FindDataFile("oidtable32") : oidtablePath;
+  if (!table.Load(tableFile) || table.AttributeTypeCount() == 0) {
+    msg::Show(62105, {tableFile}, msg::Buttons::Ok, msg::Icon::Error);
+    return 1;
+  }
+
+  Configuration configuration;
+  if (!LoadSource(operands[1], configuration, table, stores)) return 1;
+
+  size_t rules = 0, groups = 0, fields = 0;
+  for (const auto& ruleSet : configuration.ruleSets) rules += ruleSet->rules.size();
+  for (const auto& form : configuration.searchForms) {
+    const size_t n = form->inputGroups.size() + (form->targetGroup ? 1 : 0);
+    groups += n;
+    if (form->targetGroup) fields += form->targetGroup->fields.size();
+    for (const auto& group : form->inputGroups) fields += group->fields.size();
+  }
+  const std::string summary = std::to_string(configuration.ruleSets.size()) + " rule sets, " +
+                              std::to_string(rules) + " rules, " +
+                              std::to_string(configuration.searchForms.size()) +
+                              " search forms, " + std::to_string(groups) + " input groups, " +
+                              std::to_string(fields) + " input fields";
+
+  if (command == "check") {
+    const int failed = CheckAll(configuration);
+    out << operands[1] << ": " << summary << "; ";
+    if (failed == 0) {
+      out << "every check passed.\n";
+      return 0;
+    }
+    out << failed << (failed == 1 ? " check failed.\n" : " checks failed.\n");
+    return 1;
+  }
+
+  if (!SaveTarget(operands[2], configuration, stores)) return 1;
+  out << "Copied " << operands[1] << " to " << operands[2] << ": " << summary << ".\n";
+  return 0;
+}
+
+}  // namespace configtool

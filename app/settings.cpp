@@ -1,0 +1,321 @@
+#include "settings.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "configuration.h"
+#include "messages.h"
+#include "qstringlist.h"
+
+namespace settings {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const auto x = static_cast<unsigned char>(a[i]);
+    const auto y = static_cast<unsigned char>(b[i]);
+    if (std::tolower(x) != std::tolower(y)) return false;
+  }
+  return true;
+}
+
+std::optional<std::vector<std::string>> ReadLines(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::vector<std::string> lines;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  if (in.bad()) return std::nullopt;
+  return lines;
+}
+
+// The key path of a "[...]" section line, or nullopt for any other line.
+std::optional<std::string_view> SectionOf(std::string_view line) {
+  line = kvaro::Trim(line);
+  if (line.size() < 2 || line.front() != '[' || line.back() != ']') return std::nullopt;
+  return kvaro::Trim(line.substr(1, line.size() - 2));
+}
+
+// A value line: "name"=data. Returns false for anything else.
+bool ParseValueLine(std::string_view line, std::string& name, std::string_view& data) {
+  line = kvaro::Trim(line);
+  if (line.empty() || line.front() != '"') return false;
+  name.clear();
+  size_t i = 1;
+  for (; i < line.size() && line[i] != '"'; ++i) {
+    if (line[i] == '\\' && i + 1 < line.size()) ++i;
+    name.push_back(line[i]);
+  }
+  if (i >= line.size()) return false;
+  const std::string_view rest = kvaro::Trim(line.substr(i + 1));
+  if (rest.empty() || rest.front() != '=') return false;
+  data = kvaro::Trim(rest.substr(1));
+  return true;
+}
+
+std::optional<std::string> ParseString(std::string_view data) {
+  if (data.size() < 2 || data.front() != '"' || data.back() != '"') return std::nullopt;
+  std::string out;
+  for (size_t i = 1; i + 1 < data.size(); ++i) {
+    if (data[i] == '\\' && i + 2 < data.size()) ++i;
+    out.push_back(data[i]);
+  }
+  return out;
+}
+
+std::optional<uint32_t> ParseDword(std::string_view data) {
+  constexpr std::string_view prefix = "dword:";
+  if (data.size() <= prefix.size() || !EqualNoCase(data.substr(0, prefix.size()), prefix))
+    return std::nullopt;
+  const std::string digits(data.substr(prefix.size()));
+  if (digits.size() > 8 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+    return std::nullopt;
+  return static_cast<uint32_t>(std::strtoul(digits.c_str(), nullptr, 16));
+}
+
+// The data of value `name` in key `path` (the last definition wins, as on import).
+std::optional<std::string> FindValue(const std::vector<std::string>& lines,
+                                     const std::string& path, const std::string& name) {
+  std::optional<std::string> found;
+  bool inKey = false;
+  std::string valueName;
+  std::string_view data;
+  for (const std::string& line : lines) {
+    if (auto section = SectionOf(line)) {
+      inKey = EqualNoCase(*section, path);
+      continue;
+    }
+    if (inKey && ParseValueLine(line, valueName, data) && EqualNoCase(valueName, name))
+      found = std::string(data);
+  }
+  return found;
+}
+
+// True when key `path` exists: a section names it or a key below it.
+bool KeyExists(const std::vector<std::string>& lines, const std::string& path) {
+  for (const std::string& line : lines) {
+    auto section = SectionOf(line);
+    if (!section) continue;
+    if (EqualNoCase(*section, path)) return true;
+    if (section->size() > path.size() && (*section)[path.size()] == '\\' &&
+        EqualNoCase(section->substr(0, path.size()), path))
+      return true;
+  }
+  return false;
+}
+
+// Replaces `file` by `text` through a temporary file in the same folder.
+bool ReplaceFile(const std::string& file, const std::string& text) {
+  const fs::path target(file);
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  std::string temp = (folder / ".settings-XXXXXX").string();
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) return false;
+  struct stat existing {};
+  if (::stat(file.c_str(), &existing) == 0) ::fchmod(fd, existing.st_mode & 07777);
+  std::string_view rest = text;
+  bool ok = true;
+  while (ok && !rest.empty()) {
+    const ssize_t n = ::write(fd, rest.data(), rest.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) ok = false;
+    else rest.remove_prefix(static_cast<size_t>(n));
+  }
+  ok = ok && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  std::error_code ec;
+  if (ok) fs::rename(temp, target, ec);
+  if (!ok || ec) {
+    fs::remove(temp, ec);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string QuoteValue(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') out.push_back('\\');
+    out.push_back(c);
+  }
+  out.push_back('"');
+  return out;
+}
+
+std::string SettingsFilePath() {
+  if (const char* path = std::getenv("ORVELLE_SETTINGS"); path && *path) return path;
+  std::string base;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) {
+    base = xdg;
+  } else if (const char* home = std::getenv("HOME"); home && *home) {
+    base = std::string(home) + "/.config";
+  } else {
+    base = ".config";
+  }
+  return base + "/orvelle/settings.reg";
+}
+
+std::unique_ptr<SettingsKey> SettingsKey::Open(const std::string& file, const std::string& path) {
+  const auto lines = ReadLines(file);
+  if (!lines) return nullptr;
+  kvaro::QStringList components;
+  components.SetSplitString(path, '\\');
+  std::string opened;
+  for (const std::string& component : components) {
+    if (component.empty()) return nullptr;
+    opened += opened.empty() ? component : "\\" + component;
+    if (!KeyExists(*lines, opened)) return nullptr;
+  }
+  return std::make_unique<SettingsKey>(file, opened);
+}
+
+std::optional<std::string> SettingsKey::ReadString(const std::string& name) const {
+  const auto lines = ReadLines(file_);
+  if (!lines) return std::nullopt;
+  const auto data = FindValue(*lines, path_, name);
+  return data ? ParseString(*data) : std::nullopt;
+}
+
+std::optional<uint32_t> SettingsKey::ReadDword(const std::string& name) const {
+  const auto lines = ReadLines(file_);
+  if (!lines) return std::nullopt;
+  const auto data = FindValue(*lines, path_, name);
+  return data ? ParseDword(*data) : std::nullopt;
+}
+
+bool SettingsKey::WriteString(const std::string& name, const std::string& value) {
+  if (value.find_first_of("\r\n") != std::string::npos) return false;
+  return WriteLine(name, QuoteValue(name) + "=" + QuoteValue(value));
+}
+
+bool SettingsKey::WriteDword(const std::string& name, uint32_t value) {
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(value));
+  return WriteLine(name, QuoteValue(name) + "=dword:" + digits);
+}
+
+bool SettingsKey::WriteLine(const std::string& name, const std::string& newLine) {
+  auto lines = ReadLines(file_);
+  if (!lines || !KeyExists(*lines, path_)) return false;
+  bool inKey = false;
+  bool replaced = false;
+  size_t insertAt = std::string::npos;  // after the last line of the key's last section
+  std::string valueName;
+  std::string_view data;
+  for (size_t i = 0; i < lines->size(); ++i) {
+    const std::string& line = (*lines)[i];
+    if (auto section = SectionOf(line)) {
+      inKey = EqualNoCase(*section, path_);
+      if (inKey) insertAt = i + 1;
+      continue;
+    }
+    if (!inKey) continue;
+    if (ParseValueLine(line, valueName, data) && EqualNoCase(valueName, name)) {
+      (*lines)[i] = newLine;
+      replaced = true;
+    }
+    if (!kvaro::Trim(line).empty()) insertAt = i + 1;
+  }
+  if (!replaced) {
+    if (insertAt == std::string::npos) {
+      // The key exists only through keys below it: give it a section of its own.
+      lines->push_back("");
+      lines->push_back("[" + path_ + "]");
+      lines->push_back(newLine);
+    } else {
+      lines->insert(lines->begin() + static_cast<std::ptrdiff_t>(insertAt), newLine);
+    }
+  }
+  std::string text;
+  for (const std::string& line : *lines) text += line + "\n";
+  return ReplaceFile(file_, text);
+}
+
+std::unique_ptr<SettingsKey> OpenSettingsKey(const std::string& keyName) {
+  if (keyName.empty()) return nullptr;
+  return SettingsKey::Open(SettingsFilePath(), std::string(kRootKey) + "\\" + keyName);
+}
+
+int ReadSettings(Configuration& configuration, bool* keyMissing) {
+  if (keyMissing) *keyMissing = false;
+  const auto key = OpenSettingsKey("Startup");
+  if (!key) {
+    msg::Show(61280, {}, msg::Buttons::Ok, msg::Icon::Error);
+    if (keyMissing) *keyMissing = true;
+    return 0;
+  }
+  const auto mode = key->ReadString("Startup Mode");
+  if (!mode) return 0;
+  configuration.startupMode = *mode == "file" ? 0 : 1;
+  if (configuration.startupMode == 0) {
+    const auto folder = key->ReadString("Configuration Directory");
+    if (!folder) return 0;
+    configuration.configurationDirectory = *folder;
+    return 1;
+  }
+  const auto dn = key->ReadString("Configuration Subtree DN");
+  if (!dn) return 0;
+  configuration.subtreeDn = *dn;
+  const auto address = key->ReadString("Server Address");
+  if (!address) return 0;
+  configuration.serverAddress = *address;
+  const auto port = key->ReadDword("Server Port");
+  if (!port) return 0;
+  configuration.serverPort = static_cast<int>(*port);
+  return 1;
+}
+
+int WriteSetting(SettingsKey* key, const std::string& valueName, int type, const void* data,
+                 uint32_t size) {
+  bool ok = false;
+  if (key && data) {
+    if (type == kRegSz) {
+      std::string text(static_cast<const char*>(data), size);
+      if (const auto nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
+      ok = key->WriteString(valueName, text);
+    } else if (type == kRegDword && size == 4) {
+      uint32_t value;
+      std::memcpy(&value, data, 4);
+      ok = key->WriteDword(valueName, value);
+    }
+  }
+  if (ok) return 1;
+  msg::Show(61284, {valueName}, msg::Buttons::Ok, msg::Icon::Error);
+  return 0;
+}
+
+int WriteDirectorySettings(const Configuration& configuration) {
+  auto key = OpenSettingsKey("Startup");
+  const std::string& address = configuration.serverAddress;
+  if (!WriteSetting(key.get(), "Server Address", kRegSz, address.c_str(),
+                    static_cast<uint32_t>(address.size() + 1)))
+    return 0;
+  const uint32_t port = static_cast<uint32_t>(configuration.serverPort);
+  if (!WriteSetting(key.get(), "Server Port", kRegDword, &port, 4)) return 0;
+  const std::string& dn = configuration.subtreeDn;
+  if (!WriteSetting(key.get(), "Configuration Subtree DN", kRegSz, dn.c_str(),
+                    static_cast<uint32_t>(dn.size() + 1)))
+    return 0;
+  return 1;
+}
+
+}  // namespace settings

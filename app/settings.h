@@ -1,0 +1,84 @@
+// The program's settings: the registry key
+//   HKEY_LOCAL_MACHINE\Software\Merrowick\Orvelle 3.0\Startup
+// kept in a text file in the form regedit exports ("REGEDIT4", "[key path]" sections,
+// "name"="text" and "name"=dword:hhhhhhhh lines). The file is $ORVELLE_SETTINGS, by
+// default $XDG_CONFIG_HOME/orvelle/settings.reg (~/.config/orvelle/settings.reg).
+//
+// The program reads the key and writes values into it, but never creates the key or
+// deletes anything: the installer writes the file.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class Configuration;
+
+namespace settings {
+
+// Value types, with the registry's numbers.
+inline constexpr int kRegSz = 1;
+inline constexpr int kRegDword = 4;
+
+inline constexpr const char* kRootKey = "HKEY_LOCAL_MACHINE\\Software\\Merrowick\\Orvelle 3.0";
+
+// The settings file in use: $ORVELLE_SETTINGS, else the default above.
+std::string SettingsFilePath();
+
+// An open key of the settings file. Values are read from the file as it is when they
+// are asked for; writes rewrite the file through a temporary file and a rename, so the
+// file is never left half-written.
+class SettingsKey {
+ public:
+  SettingsKey(std::string file, std::string path) : file_(std::move(file)), path_(std::move(path)) {}
+
+  // Opens the key `path` (components separated by "\") of the settings file `file`,
+  // one component at a time; null when the file or any component is missing.
+  static std::unique_ptr<SettingsKey> Open(const std::string& file, const std::string& path);
+
+  // The text of string value `name`; nullopt when missing or not a string.
+  std::optional<std::string> ReadString(const std::string& name) const;
+  // The 32-bit value `name`; nullopt when missing or not a dword.
+  std::optional<uint32_t> ReadDword(const std::string& name) const;
+  // Sets value `name` in this key (replacing a value of that name, or adding it at the
+  // end of the key's section). False when the file cannot be read or rewritten.
+  bool WriteString(const std::string& name, const std::string& value);
+  bool WriteDword(const std::string& name, uint32_t value);
+
+  const std::string& path() const { return path_; }
+  const std::string& file() const { return file_; }
+
+ private:
+  bool WriteLine(const std::string& name, const std::string& line);
+  std::string file_;
+  std::string path_;
+};
+
+// Opens `keyName` below HKEY_LOCAL_MACHINE\Software\Merrowick\Orvelle 3.0 in the settings
+// file in use; null for an empty name or when the key cannot be opened.
+std::unique_ptr<SettingsKey> OpenSettingsKey(const std::string& keyName);
+
+// Reads the start-up settings into `configuration` (startupMode, then by mode either
+// configurationDirectory, or subtreeDn, serverAddress and serverPort). 1 when every
+// needed value was read, 0 when one is missing (values read before it stay set).
+// When the key itself cannot be opened, shows message 61280, sets *keyMissing (the
+// caller ends the program with exit code 1) and returns 0.
+int ReadSettings(Configuration& configuration, bool* keyMissing = nullptr);
+
+// Sets value `valueName` of `key`: `type` kRegSz takes `data` as text of `size` bytes
+// (a terminating NUL included or not), kRegDword takes 4 bytes. 1 on success; 0 after
+// showing message 61284 with the value name.
+int WriteSetting(SettingsKey* key, const std::string& valueName, int type, const void* data,
+                 uint32_t size);
+
+// What the program records after a set-up that put the configuration into the
+// directory: "Server Address", then "Server Port", then "Configuration Subtree DN"; a
+// failed write stops the sequence. 1 when all three were written.
+int WriteDirectorySettings(const Configuration& configuration);
+
+// regedit's quoting of a string value: `"` and `\` are escaped with "\".
+std::string QuoteValue(const std::string& text);
+
+}  // namespace settings

@@ -1,0 +1,58 @@
+#include "startup.h"
+
+#include <cctype>
+#include <cstdio>
+
+#include "datafiles.h"
+#include "settings.h"
+
+int ParseNoConnect(const std::vector<std::string>& arguments) {
+  int flag = 0;
+  for (const std::string& argument : arguments) {
+    if (argument.empty() || (argument[0] != '/' && argument[0] != '-')) continue;
+    const std::string_view word = std::string_view(argument).substr(1);
+    constexpr std::string_view kSwitch = "noconn";
+    if (word.size() != kSwitch.size()) continue;
+    bool same = true;
+    for (size_t i = 0; i < word.size(); ++i)
+      same = same && std::tolower(static_cast<unsigned char>(word[i])) == kSwitch[i];
+    if (same) flag = 1;
+  }
+  return flag;
+}
+
+int LoadConfiguration(ApplicationObject& app, bool* settingsKeyMissing) {
+  bool keyMissing = false;
+  Configuration::LoadHooks hooks;
+  hooks.readSettings = [&keyMissing](Configuration& c) {
+    return settings::ReadSettings(c, &keyMissing);
+  };
+  hooks.loadFromDirectory = [&app](Configuration&) {
+    return app.loadFromDirectory ? app.loadFromDirectory(app) : 0;
+  };
+  const int loaded = app.configuration.Load(hooks, app.oidtable);
+  if (settingsKeyMissing) *settingsKeyMissing = keyMissing;
+  return loaded;
+}
+
+int RunStartup(ApplicationObject& app, const std::vector<std::string>& arguments) {
+  // The sockets layer needs no set-up here, so there is nothing that could fail with
+  // message 104.
+  app.NoConnectFlag = ParseNoConnect(arguments);
+  app.oidtable.Load(kvaro::FindDataFile("oidtable32"));
+
+  bool keyMissing = false;
+  const int loaded = LoadConfiguration(app, &keyMissing);
+  if (keyMissing) return 1;
+  if (loaded) {
+    if (app.runEditor) return app.runEditor(app);
+    std::printf("orvelle32setup: the configuration was loaded (%zu rule sets, %zu search forms); "
+                "the editor would open now, but this build has none.\n",
+                app.configuration.ruleSets.size(), app.configuration.searchForms.size());
+    return 0;
+  }
+  if (app.runWizard) return app.runWizard(app);
+  std::printf("orvelle32setup: no configuration could be loaded; the set-up wizard would run "
+              "now, but this build has none.\n");
+  return 0;
+}
