@@ -206,7 +206,7 @@ int WizardFrame::ShowPage(int index) {
   window->setEnabled(true);
   page->OnSetActive();
   // Keyboard users land inside the page even when the page chose no control itself.
-  QWidget* focus = QApplication::focusWidget();
+  QWidget* focus = focusWidget();
   if (!focus || !window->isAncestorOf(focus)) {
     QWidget* first = window->nextInFocusChain();
     while (first && first != window && !(window->isAncestorOf(first) && first->isEnabled() &&

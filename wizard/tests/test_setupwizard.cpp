@@ -1,0 +1,420 @@
+// The set-up wizard's pages and page sequence without a directory server: the
+// local-file path, the port and DN checks, the services and the summary.
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+#include "messages.h"
+#include "setupwizard.h"
+#include "slapdfixture.h"
+#include "updowncontrol.h"
+#include "wizardtestutil.h"
+
+using wiztest::Find;
+using wiztest::Press;
+using wiztest::SetText;
+
+namespace {
+
+struct Wizard {
+  Wizard() : sink(&recorder), wizard(wiztest::Table()) {
+    wizard.SetEndProcessAction([this](int status) { endStatus = status; });
+    wizard.show();
+  }
+  msg::RecordingSink recorder;
+  msg::ScopedSink sink;
+  SetupWizard wizard;
+  int endStatus = -1;
+};
+
+QRadioButton* Radio(WizardFrame& f, int id) {
+  return f.GetActivePage()->window()->findChild<QRadioButton*>(QString::number(id));
+}
+
+// A loopback port nothing listens on.
+int DeadPort() { return testsupport::FreeLoopbackPort(); }
+
+}  // namespace
+
+class SetupWizardTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void initialState() {
+    Wizard w;
+    SetupWizard& s = w.wizard;
+    QCOMPARE(s.pageCount(), 8);
+    QCOMPARE(s.currentIndex(), 0);
+    QCOMPARE(s.startupMode, 0);
+    QCOMPARE(s.serverPort, 389);
+    QVERIFY(s.serverAddress.empty());
+    QVERIFY(s.subtreeDn.empty());
+    QVERIFY(!s.session);
+    QCOMPARE(s.selectedServiceMask, 0);
+    QVERIFY(!s.selectedServices);
+    QCOMPARE(s.windowTitle(), QStringLiteral("Configuration Setup"));
+    // The heading is bold, the rest of the page is not.
+    auto* heading = Find<QWidget>(s, 1007);
+    QVERIFY(heading);
+    QCOMPARE(heading->font().weight(), QFont::Bold);
+    QVERIFY(Find<QWidget>(s, 1002)->font().weight() != QFont::Bold);
+    QVERIFY(!s.sideBitmap()->pixmap().isNull());
+    QCOMPARE(s.sideBitmap()->pixmap().size(), QSize(110, 226));
+  }
+
+  void backOnIntroDoesNothing() {
+    Wizard w;
+    Press(w.wizard, kIdBack);
+    QCOMPARE(w.wizard.currentIndex(), 0);
+  }
+
+  void localModeSkipsTheDirectoryPagesBothWays() {
+    Wizard w;
+    SetupWizard& s = w.wizard;
+    Press(s, kIdNext);
+    QCOMPARE(s.currentIndex(), 1);
+    QCOMPARE(s.windowTitle(), QString());
+    // Local files are the first choice.
+    QVERIFY(Radio(s, 1059)->isChecked());
+    QVERIFY(!Radio(s, 1058)->isChecked());
+    Press(s, kIdNext);
+    QCOMPARE(s.currentIndex(), SetupWizard::kServicesPage);
+    QCOMPARE(s.windowTitle(), QStringLiteral("Select Search Services"));
+    Press(s, kIdBack);
+    QCOMPARE(s.currentIndex(), SetupWizard::kLocationPage);
+    Press(s, kIdBack);
+    QCOMPARE(s.currentIndex(), 0);
+    QVERIFY(w.recorder.messages.empty());
+  }
+
+  void locationChoiceIsReadWhenBackIsPressed() {
+    Wizard w;
+    SetupWizard& s = w.wizard;
+    Press(s, kIdNext);
+    QTest::mouseClick(Radio(s, 1058), Qt::LeftButton);
+    QCOMPARE(s.startupMode, 1);
+    QVERIFY(!Radio(s, 1059)->isChecked());
+    // Clicking the checked button again keeps it checked.
+    QTest::mouseClick(Radio(s, 1058), Qt::LeftButton);
+    QVERIFY(Radio(s, 1058)->isChecked());
+    QCOMPARE(s.startupMode, 1);
+    Press(s, kIdNext);
+    QCOMPARE(s.currentIndex(), 2);
+    QCOMPARE(s.windowTitle(), QStringLiteral("Directory Host Details"));
+    Press(s, kIdBack);
+    QCOMPARE(s.currentIndex(), 1);
+    // The revisit shows the directory choice.
+    QVERIFY(Radio(s, 1058)->isChecked());
+    QTest::mouseClick(Radio(s, 1059), Qt::LeftButton);
+    QCOMPARE(s.startupMode, 0);
+    Press(s, kIdNext);
+    QCOMPARE(s.currentIndex(), 5);
+    Press(s, kIdBack);
+    QCOMPARE(s.currentIndex(), 1);
+    // Services page Back in directory mode goes to the subtree page.
+    s.startupMode = 1;
+    s.ShowPage(5);
+    Press(s, kIdBack);
+    QCOMPARE(s.currentIndex(), 4);
+  }
+
+  void portChecks_data() {
+    QTest::addColumn<QString>("port");
+    QTest::newRow("zero") << "0";
+    QTest::newRow("empty") << "";
+    QTest::newRow("letters") << "abc";
+    QTest::newRow("zeros") << "000";
+  }
+  void portChecks() {
+    QFETCH(QString, port);
+    Wizard w;
+    SetupWizard& s = w.wizard;
+    s.ShowPage(2);
+    SetText(s, 1022, QStringLiteral("127.0.0.1"));
+    SetText(s, 1021, port);
+    Press(s, kIdNext);
+    QCOMPARE(s.currentIndex(), 2);
+    QCOMPARE(w.recorder.Ids(), std::vector<int>{61275});
+    QCOMPARE(s.serverPort, 389);
+  }
+
+  void unreachableServerRefused() {
+    Wizard w;
+    SetupWizard& s = w.wizard;
+    s.ShowPage(2);
+    QCOMPARE(Find<QLineEdit>(s, 1021)->text(), QStringLiteral("389"));
+    QVERIFY(Find<QLineEdit>(s, 1022)->text().isEmpty());
+    QCOMPARE(s.focusWidget(), Find<QLineEdit>(s, 1022));
+    SetText(s, 1022, QStringLiteral("127.0.0.1"));
+    // Leading digits count: the letters after them are ignored.
+    SetText(s, 1021, QString::number(DeadPort()) + QStringLiteral("xyz"));
+    Press(s, kIdNext);
+    QCOMPARE(s.currentIndex(), 2);
+    QCOMPARE(w.recorder.Ids(), std::vector<int>{61277});
+    QVERIFY(s.serverAddress.empty());
+    QCOMPARE(s.serverPort, 389);
+    // A port beyond TCP's range fails the test as well.
+    w.recorder.messages.clear();
+    SetText(s, 1021, QStringLiteral("99999999999999"));
+    Press(s, kIdNext);
+    QCOMPARE(w.recorder.Ids(), std::vector<int>{61277});
+  }
+
+  void portArrowsStopAtTheirRange() {
+    Wizard w;
+    SetupWizard& s = w.wizard;
+    s.ShowPage(2);
+    auto* arrows = Find<UpDownControl>(s, 1046);
+    QVERIFY(arrows);
+    auto* port = Find<QLineEdit>(s, 1021);
+    QCOMPARE(arrows->buddy(), port);
+    SetText(s, 1021, QStringLiteral("101"));
+    QTest::keyClick(port, Qt::Key_Down);
+    QCOMPARE(port->text(), QStringLiteral("100"));
+    QTest::keyClick(port, Qt::Key_Down);
+    QCOMPARE(port->text(), QStringLiteral("100"));
+    SetText(s, 1021, QStringLiteral("39999"));
+    QTest::mouseClick(arrows->findChild<QWidget*>(QStringLiteral("up")), Qt::LeftButton);
+    QCOMPARE(port->text(), QStringLiteral("40000"));
+    QTest::mouseClick(arrows->findChild<QWidget*>(QStringLiteral("up")), Qt::LeftButton);
+    QCOMPARE(port->text(), QStringLiteral("40000"));
+    // Typed values are not limited by the arrows' range, and letters cannot be typed.
+    SetText(s, 1021, QString());
+    QTest::keyClicks(port, QStringLiteral("50000"));
+    QCOMPARE(port->text(), QStringLiteral("50000"));
+    QTest::keyClicks(port, QStringLiteral("ab"));
+    QCOMPARE(port->text(), QStringLiteral("50000"));
+  }
+
+  void credentialsDnCheck() {
+    Wizard w;
+    SetupWizard& s = w.wizard;
+    s.bindDn = "cn=old,o=Sample";
+    s.bindPassword = "pw";
+    s.ShowPage(3);
+    QCOMPARE(s.windowTitle(), QStringLiteral("Authentication Information"));
+    QCOMPARE(Find<QLineEdit>(s, 1032)->text(), QStringLiteral("cn=old,o=Sample"));
+    QCOMPARE(Find<QLineEdit>(s, 1033)->text(), QStringLiteral("pw"));
+    QCOMPARE(Find<QLineEdit>(s, 1033)->echoMode(), QLineEdit::Password);
+    for (const char* bad : {"nonsenseType=x,o=Sample", "cn=,o=Sample", "not a dn"}) {
+      w.recorder.messages.clear();
+      SetText(s, 1032, QString::fromUtf8(bad));
+      Press(s, kIdNext);
+      QCOMPARE(s.currentIndex(), 3);
+      QCOMPARE(w.recorder.Ids(), std::vector<int>{61278});
+    }
+    QCOMPARE(s.bindDn, std::string("cn=old,o=Sample"));
+  }
+
+  void credentialsWithoutServer() {
+    Wizard w;
+    SetupWizard& s = w.wizard;
+    s.serverAddress = "127.0.0.1";
+    s.serverPort = DeadPort();
+    s.ShowPage(3);
+    SetText(s, 1032, QStringLiteral("cn=admin,o=Sample"));
+    SetText(s, 1033, QStringLiteral("secret"));
+    Press(s, kIdNext);
+    QCOMPARE(s.currentIndex(), 3);
+    QCOMPARE(w.recorder.Ids(), std::vector<int>{61276});
+    QVERIFY(s.bindDn.empty());
+    QVERIFY(!s.session);
+  }
+
+  void subtreeDnChecks() {
+    Wizard w;
+    SetupWizard& s = w.wizard;
+    s.startupMode = 1;
+    s.ShowPage(4);
+    QCOMPARE(s.windowTitle(), QStringLiteral("Configuration Subtree Root"));
+    QCOMPARE(s.findChild<QLabel*>(QStringLiteral("rdn"))->text(),
+             QStringLiteral("cn=Orvelle Configuration"));
+    for (const char* bad : {"", "cn=", "bogus=1,o=Sample", " "}) {
+      w.recorder.messages.clear();
+      SetText(s, 1024, QString::fromUtf8(bad));
+      Press(s, kIdNext);
+      QCOMPARE(s.currentIndex(), 4);
+      QCOMPARE(w.recorder.Ids(), std::vector<int>{61278});
+      QVERIFY(s.subtreeDn.empty());
+    }
+    w.recorder.messages.clear();
+    SetText(s, 1024, QStringLiteral("ou=Tools,o=Sample"));
+    Press(s, kIdNext);
+    QCOMPARE(s.currentIndex(), 5);
+    QVERIFY(w.recorder.messages.empty());
+    QCOMPARE(s.subtreeDn, std::string("cn=Orvelle Configuration, ou=Tools,o=Sample"));
+    // The revisit starts empty; the stored DN stays until the next success.
+    Press(s, kIdBack);
+    QCOMPARE(s.currentIndex(), 4);
+    QVERIFY(Find<QLineEdit>(s, 1024)->text().isEmpty());
+    QCOMPARE(s.subtreeDn, std::string("cn=Orvelle Configuration, ou=Tools,o=Sample"));
+  }
+
+  void servicesNeedAChoice() {
+    Wizard w;
+    SetupWizard& s = w.wizard;
+    s.ShowPage(5);
+    auto* list = Find<QListWidget>(s, 9999);
+    QVERIFY(list);
+    QCOMPARE(s.focusWidget(), list);
+    QCOMPARE(list->count(), 3);
+    QCOMPARE(list->item(0)->text(), QStringLiteral("Local Directory Service"));
+    QCOMPARE(list->item(1)->text(), QStringLiteral("NameFlow Directory"));
+    QCOMPARE(list->item(2)->text(), QStringLiteral("BigFoot Internet Directory Service"));
+    for (int i = 0; i < 3; ++i) QCOMPARE(list->item(i)->checkState(), Qt::Unchecked);
+    // The list sits below the text with 8 pixels between, and 8 above the page's foot.
+    QWidget* text = Find<QWidget>(s, 1031);
+    QCOMPARE(list->y(), text->geometry().bottom() + 1 + 8);
+    QCOMPARE(list->geometry().bottom() + 1, s.GetActivePage()->window()->height() - 8);
+    QCOMPARE(list->x(), text->x());
+    QCOMPARE(list->width(), text->width());
+    Press(s, kIdNext);
+    QCOMPARE(s.currentIndex(), 5);
+    QCOMPARE(w.recorder.Ids(), std::vector<int>{61279});
+  }
+
+  void serviceWithoutInformationGoesToSummary() {
+    Wizard w;
+    SetupWizard& s = w.wizard;
+    s.ShowPage(5);
+    wiztest::CheckServices(s, {2});
+    Press(s, kIdNext);
+    QCOMPARE(s.currentIndex(), SetupWizard::kSummaryPage);
+    QCOMPARE(s.selectedServiceMask, 4);
+    QCOMPARE(s.selectedServices->size(), size_t(1));
+    QCOMPARE((*s.selectedServices)[0]->templateFile, std::string("bigfoot.tpl"));
+    QCOMPARE(s.windowTitle(), QStringLiteral("Summary"));
+    QVERIFY(s.button(kIdNext)->isHidden());
+    QCOMPARE(s.defaultButtonId(), kIdFinish);
+    QCOMPARE(s.summaryPage.summaryText,
+             std::string("Selected search services:\r\n\r\n * BigFoot Internet Directory Service\r\n"));
+    auto* edit = Find<QPlainTextEdit>(s, 1000);
+    QVERIFY(edit->isReadOnly());
+    QCOMPARE(edit->toPlainText(),
+             QStringLiteral("Selected search services:\n\n * BigFoot Internet Directory Service\n"));
+    // Back returns to the services page with nothing checked.
+    Press(s, kIdBack);
+    QCOMPARE(s.currentIndex(), 5);
+    auto* list = Find<QListWidget>(s, 9999);
+    for (int i = 0; i < list->count(); ++i) QCOMPARE(list->item(i)->checkState(), Qt::Unchecked);
+  }
+
+  void checkingFromTheKeyboard() {
+    Wizard w;
+    SetupWizard& s = w.wizard;
+    s.ShowPage(5);
+    auto* list = Find<QListWidget>(s, 9999);
+    list->setCurrentRow(2);
+    QTest::keyClick(list, Qt::Key_Space);
+    QCOMPARE(list->item(2)->checkState(), Qt::Checked);
+  }
+
+  void informationPagesForTwoServices() {
+    Wizard w;
+    SetupWizard& s = w.wizard;
+    s.ShowPage(5);
+    wiztest::CheckServices(s, {0, 1});
+    Press(s, kIdNext);
+    QCOMPARE(s.currentIndex(), SetupWizard::kServiceInfoPage);
+    QCOMPARE(s.windowTitle(), QStringLiteral("Search Service Information"));
+    QCOMPARE(s.selectedServiceMask, 3);
+    QCOMPARE(Find<QLabel>(s, 1034)->text(), QStringLiteral("Local Directory Service"));
+    QCOMPARE(Find<QLabel>(s, 1034)->font().weight(), QFont::Bold);
+    for (int id : {1022, 1021, 1041}) QVERIFY(Find<QLineEdit>(s, id)->isEnabled());
+    QCOMPARE(Find<QLineEdit>(s, 1021)->text(), QStringLiteral("389"));
+    QVERIFY(Find<QLineEdit>(s, 1022)->text().isEmpty());
+    QVERIFY(Find<QLineEdit>(s, 1041)->text().isEmpty());
+    // Back from the first information page returns to the services page.
+    Press(s, kIdBack);
+    QCOMPARE(s.currentIndex(), 5);
+
+    // The NameFlow page alone: no base DN.
+    wiztest::CheckServices(s, {1});
+    Press(s, kIdNext);
+    QCOMPARE(s.currentIndex(), 6);
+    QCOMPARE(Find<QLabel>(s, 1034)->text(), QStringLiteral("NameFlow Directory"));
+    QVERIFY(Find<QLineEdit>(s, 1022)->isEnabled());
+    QVERIFY(!Find<QLineEdit>(s, 1041)->isEnabled());
+    QCOMPARE(Find<QLineEdit>(s, 1041)->text(), QStringLiteral("Not required"));
+  }
+
+  void informationPortZeroGoesToTheConnectionTest() {
+    Wizard w;
+    SetupWizard& s = w.wizard;
+    s.ShowPage(5);
+    wiztest::CheckServices(s, {1});
+    Press(s, kIdNext);
+    SetText(s, 1022, QStringLiteral("  127.0.0.1\t"));
+    SetText(s, 1021, QStringLiteral("0"));
+    Press(s, kIdNext);
+    QCOMPARE(s.currentIndex(), 6);
+    // No port message: the failed connection is what is reported.
+    QCOMPARE(w.recorder.Ids(), std::vector<int>{61277});
+    QVERIFY((*s.selectedServices)[0]->host.empty());
+    QCOMPARE((*s.selectedServices)[0]->port, 389);
+  }
+
+  void summaryListsEveryService() {
+    Wizard w;
+    SetupWizard& s = w.wizard;
+    s.ShowPage(5);
+    wiztest::CheckServices(s, {0, 1, 2});
+    auto* list = Find<QListWidget>(s, 9999);
+    QVERIFY(list);
+    Press(s, kIdNext);
+    QCOMPARE(s.currentIndex(), 6);
+    // Jump over the information pages; the summary lists every checked service.
+    s.ShowPage(7);
+    QCOMPARE(s.summaryPage.summaryText,
+             std::string("Selected search services:\r\n\r\n * Local Directory Service\r\n"
+                         " * NameFlow Directory\r\n * BigFoot Internet Directory Service\r\n"));
+    Press(s, kIdBack);
+    QCOMPARE(s.currentIndex(), 5);
+  }
+
+  void cancelEndsTheProcess() {
+    for (int page = 0; page < 8; ++page) {
+      Wizard w;
+      SetupWizard& s = w.wizard;
+      s.ShowPage(page);
+      Press(s, kIdCancel);
+      QCOMPARE(w.endStatus, 0);
+      QVERIFY(!s.isVisible());
+    }
+    // The close box and Escape do the same.
+    Wizard w;
+    w.wizard.close();
+    QCOMPARE(w.endStatus, 0);
+    Wizard e;
+    QTest::keyClick(&e.wizard, Qt::Key_Escape);
+    QCOMPARE(e.endStatus, 0);
+  }
+
+  void serviceTable() {
+    int rows = 0;
+    while (kServiceFlags[rows] != -1) ++rows;
+    QCOMPARE(rows, 3);
+    int names = 0;
+    while (kServiceNames[names]) ++names;
+    QCOMPARE(names, 9);
+    QCOMPARE(std::string(kServiceTemplates[6]), std::string("infospace"));
+    QCOMPARE(std::string(kServiceNames[8]), std::string("Yahoo! People Search"));
+    int h = -1, b = -1;
+    QVERIFY(ServiceNeeds(1, h, b));
+    QCOMPARE(h + b, 2);
+    QVERIFY(ServiceNeeds(2, h, b));
+    QCOMPARE(h, 1);
+    QCOMPARE(b, 0);
+    for (int f : {4, 8, 32, 64, 128, 256, 512}) {
+      QVERIFY(ServiceNeeds(f, h, b));
+      QCOMPARE(h + b, 0);
+    }
+    for (int f : {0, 3, 16, 1024, -1}) QVERIFY(!ServiceNeeds(f, h, b));
+  }
+};
+
+QTEST_MAIN(SetupWizardTest)
+#include "test_setupwizard.moc"

@@ -1,0 +1,64 @@
+#include "wizardtestutil.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include "oidtable.h"
+#include "wizardframe.h"
+
+namespace wiztest {
+
+const kvaro::Oidtable& Table() {
+  static kvaro::Oidtable* table = [] {
+    auto* t = new kvaro::Oidtable;
+    t->Load(ORVELLE_SOURCE_DIR "/resources/oidtable32");
+    return t;
+  }();
+  return *table;
+}
+
+std::string TemplateFolder() { return ORVELLE_SOURCE_DIR "/resources/Form Templates"; }
+
+void SetText(WizardFrame& frame, int id, const QString& text) {
+  QLineEdit* edit = Find<QLineEdit>(frame, id);
+  QVERIFY2(edit, qPrintable(QStringLiteral("no edit %1").arg(id)));
+  edit->setFocus();
+  edit->selectAll();
+  edit->del();
+  // Typed, so validators see the text as a user would give it; what they refuse is set
+  // directly (a paste can bring such text in).
+  QTest::keyClicks(edit, text);
+  if (edit->text() != text) edit->setText(text);
+}
+
+void Press(WizardFrame& frame, int id) {
+  QPushButton* button = frame.button(id);
+  QVERIFY(button);
+  QVERIFY2(!button->isHidden(), qPrintable(QStringLiteral("button %1 hidden").arg(id)));
+  QTest::mouseClick(button, Qt::LeftButton);
+}
+
+void CheckServices(WizardFrame& frame, std::initializer_list<int> rows) {
+  auto* list = Find<QListWidget>(frame, 9999);
+  QVERIFY(list);
+  for (int row : rows) list->item(row)->setCheckState(Qt::Checked);
+}
+
+void WhenModal(std::function<void(QWidget*)> action) {
+  auto* timer = new QTimer;
+  timer->setInterval(20);
+  QObject::connect(timer, &QTimer::timeout, [timer, action] {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      timer->stop();
+      timer->deleteLater();
+      action(modal);
+    }
+  });
+  timer->start();
+}
+
+}  // namespace wiztest
