@@ -10,6 +10,7 @@
 #include <deque>
 #include <functional>
 
+#include "configuration.h"
 #include "oidtable.h"
 
 namespace formtest {
@@ -89,6 +90,30 @@ inline void LoadSmallTable(kvaro::Oidtable& table) {
       "objectclass ( 2.5.6.7 NAME 'organizationalPerson' SUP person STRUCTURAL )\n"
       "objectclass ( 2.16.840.1.113730.3.2.2 NAME 'inetOrgPerson' "
       "SUP organizationalPerson STRUCTURAL )\n");
+}
+
+// A configuration with one rule set "Standard" (search rules Person and Room, entry point
+// Root) and one form "People": target group "Who" (Person) and further groups A (Person)
+// and B (Room). Fields: Who has "Name" (cn, sn); A has "Phone" (telephoneNumber) and
+// "Email" (mail); B has "Room Name" (cn).
+inline void BuildSample(Configuration& config) {
+  auto* standard = new RuleSet("Standard");
+  config.ruleSets.emplace_back(standard);
+  SearchRule person(standard, "Person", {}, std::vector<std::string>{"person", "inetOrgPerson"});
+  SearchRule room(standard, "Room", {}, std::vector<std::string>{"organizationalPerson"});
+  SearchRule root(standard, "Root", {}, std::string("ldap://dirhost:389/o=Sample"));
+  standard->AddRule(&person);
+  standard->AddRule(&room);
+  standard->AddRule(&root);
+
+  auto* target = new InputGroup("Who", standard->FindRule("Person"));
+  target->AddField("Name", "", {"cn", "sn"});
+  auto* a = new InputGroup("A", standard->FindRule("Person"));
+  a->AddField("Phone", "", {"telephoneNumber"});
+  a->AddField("Email", "", {"mail"});
+  auto* b = new InputGroup("B", standard->FindRule("Room"));
+  b->AddField("Room Name", "", {"cn"});
+  config.searchForms.emplace_back(new SearchForm("People", standard, target, {a, b}));
 }
 
 }  // namespace formtest

@@ -1,0 +1,515 @@
+// The form, input group and input field panels, alone and with the configuration tree.
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTreeWidget>
+#include <QtTest>
+#include <memory>
+
+#include "addinputfielddialog.h"
+#include "configtree.h"
+#include "configuration.h"
+#include "formpanel.h"
+#include "inputfieldpanel.h"
+#include "inputgrouppanel.h"
+#include "messages.h"
+#include "test_formhelpers.h"
+
+using formtest::ModalScript;
+
+namespace {
+
+template <typename T>
+T* Child(QWidget* parent, const char* name) {
+  T* child = parent->findChild<T*>(QString::fromLatin1(name));
+  if (!child) qFatal("no child %s", name);
+  return child;
+}
+
+void Type(QWidget* dialog, const char* editId, const QString& text) {
+  auto* edit = Child<QLineEdit>(dialog, editId);
+  edit->clear();
+  QTest::keyClicks(edit, text);
+}
+
+void Click(QWidget* widget, const char* id) {
+  QTest::mouseClick(Child<QPushButton>(widget, id), Qt::LeftButton);
+}
+
+QStringList Column(QTreeWidget* list, int column) {
+  QStringList texts;
+  for (int i = 0; i < list->topLevelItemCount(); ++i) texts << list->topLevelItem(i)->text(column);
+  return texts;
+}
+
+QStringList Children(QTreeWidgetItem* item) {
+  QStringList texts;
+  for (int i = 0; item && i < item->childCount(); ++i) texts << item->child(i)->text(0);
+  texts.sort();
+  return texts;
+}
+
+QStringList Names(const std::vector<std::unique_ptr<InputGroup>>& groups) {
+  QStringList names;
+  for (const auto& g : groups) names << QString::fromStdString(g->name);
+  return names;
+}
+
+void SelectRow(QTreeWidget* list, int row) {
+  list->setCurrentItem(list->topLevelItem(row));
+  list->topLevelItem(row)->setSelected(true);
+}
+
+// Drives "Add Form Input Group": types `name`, picks rule `ruleIndex`, presses OK.
+void GroupDialogStep(ModalScript& script, const QString& name, int ruleIndex) {
+  script.Then("137", [name, ruleIndex](QWidget* d) {
+    Type(d, "1000", name);
+    Child<QComboBox>(d, "1001")->setCurrentIndex(ruleIndex);
+    Click(d, "1");
+  });
+}
+
+}  // namespace
+
+class TestFormPanels : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() {
+    formtest::LoadSmallTable(table_);
+    QVERIFY(table_.str2at("cn") != nullptr);
+  }
+
+  void init() {
+    config_ = std::make_unique<Configuration>();
+    formtest::BuildSample(*config_);
+    form_ = config_->searchForms.front().get();
+    host_ = std::make_unique<QWidget>();
+    host_->resize(600, 400);
+    tree_ = new CConfigTree(*config_, table_, host_.get());
+    tree_->Fill();
+  }
+
+  void cleanup() {
+    host_.reset();
+    config_.reset();
+  }
+
+  // --- CFormPanel ---------------------------------------------------------------------
+  void formPanelShowsForm() {
+    CFormPanel panel(tree_, form_, host_.get());
+    QCOMPARE(panel.objectName(), QString("100"));
+    QCOMPARE(panel.windowTitle(), QString("Form Properties"));
+    QCOMPARE(Child<QLabel>(&panel, "106")->text(), QString(" Form Properties: People (Standard)"));
+    QCOMPARE(Child<QPushButton>(&panel, "100")->text(), QString("Set Target Group"));
+    QCOMPARE(Child<QPushButton>(&panel, "101")->text(), QString("Add Group"));
+    QCOMPARE(Child<QPushButton>(&panel, "102")->text(), QString("Remove Group"));
+    QVERIFY(Child<QPushButton>(&panel, "100")->isEnabled());
+    QVERIFY(Child<QPushButton>(&panel, "101")->isEnabled());
+    QVERIFY(!Child<QPushButton>(&panel, "102")->isEnabled());
+    QCOMPARE(Child<QLabel>(&panel, "104")->text(), QString("Target by Search Rule: Person"));
+    QCOMPARE(Child<QLabel>(&panel, "105")->text(),
+             QString("Search Rule Object Classes: person, inetOrgPerson"));
+    auto* list = Child<QTreeWidget>(&panel, "103");
+    QCOMPARE(list->headerItem()->text(0), QString("Input Group"));
+    QCOMPARE(list->headerItem()->text(1), QString("Searches For..."));
+    QCOMPARE(list->columnWidth(0), 150);
+    QCOMPARE(list->columnWidth(1), 150);
+    // B above A; the target group is not listed.
+    QCOMPARE(Column(list, 0), (QStringList{"B", "A"}));
+    QCOMPARE(Column(list, 1), (QStringList{"Room", "Person"}));
+  }
+
+  void formPanelWithoutTarget() {
+    form_->SetTargetGroup(nullptr);
+    CFormPanel panel(tree_, form_, host_.get());
+    QCOMPARE(Child<QLabel>(&panel, "104")->text(), QString("Target by Search Rule: "));
+    QCOMPARE(Child<QLabel>(&panel, "105")->text(), QString("Search Rule Object Classes: "));
+  }
+
+  void formPanelSelectionEnablesRemove() {
+    CFormPanel panel(tree_, form_, host_.get());
+    auto* list = Child<QTreeWidget>(&panel, "103");
+    auto* remove = Child<QPushButton>(&panel, "102");
+    SelectRow(list, 1);
+    QVERIFY(remove->isEnabled());
+    list->clearSelection();
+    QVERIFY(!remove->isEnabled());
+  }
+
+  void candidateRulesAreSearchRulesOnly() {
+    CFormPanel panel(tree_, form_, host_.get());
+    QCOMPARE(panel.CandidateRules(), (std::vector<std::string>{"Person", "Room"}));
+  }
+
+  void setTargetGroupReplacesNodeAndLines() {
+    InputGroup* oldTarget = form_->targetGroup.get();
+    QVERIFY(tree_->ItemOf(oldTarget));
+    CFormPanel panel(tree_, form_, host_.get());
+    QSignalSpy modified(&panel, &CPropertyPanel::modified);
+    ModalScript script;
+    QStringList offered;
+    script.Then("137", [&offered](QWidget* d) {
+      auto* combo = Child<QComboBox>(d, "1001");
+      for (int i = 0; i < combo->count(); ++i) offered << combo->itemText(i);
+      Type(d, "1000", "Which Room");
+      combo->setCurrentIndex(1);
+      Click(d, "1");
+    });
+    panel.SetTargetGroup();
+    QVERIFY(script.Done());
+    QCOMPARE(offered, (QStringList{"Person", "Room"}));
+    QVERIFY(form_->targetGroup);
+    QCOMPARE(form_->targetGroup->name, std::string("Which Room"));
+    QCOMPARE(form_->targetGroup->searchRule, form_->ruleSet->FindRule("Room"));
+    QVERIFY(form_->targetGroup->fields.empty());
+    QCOMPARE(Children(tree_->ItemOf(form_)), (QStringList{"A", "B", "Which Room"}));
+    QCOMPARE(tree_->ItemOf(form_->targetGroup.get())->parent(), tree_->ItemOf(form_));
+    QCOMPARE(Child<QLabel>(&panel, "104")->text(), QString("Target by Search Rule: Room"));
+    QCOMPARE(Child<QLabel>(&panel, "105")->text(),
+             QString("Search Rule Object Classes: organizationalPerson"));
+    // The further groups are untouched.
+    QCOMPARE(Names(form_->inputGroups), (QStringList{"A", "B"}));
+    QCOMPARE(modified.count(), 1);
+  }
+
+  void setTargetGroupCancelChangesNothing() {
+    InputGroup* oldTarget = form_->targetGroup.get();
+    CFormPanel panel(tree_, form_, host_.get());
+    QSignalSpy modified(&panel, &CPropertyPanel::modified);
+    ModalScript script;
+    script.Then("137", [](QWidget* d) {
+      Type(d, "1000", "Ignored");
+      Click(d, "2");
+    });
+    panel.SetTargetGroup();
+    QCOMPARE(form_->targetGroup.get(), oldTarget);
+    QVERIFY(tree_->ItemOf(oldTarget));
+    QCOMPARE(modified.count(), 0);
+  }
+
+  void noSearchRuleShows61255() {
+    // A rule set of entry points only.
+    auto* points = new RuleSet("Points");
+    config_->ruleSets.emplace_back(points);
+    SearchRule root(points, "Root", {}, std::string("ldap://h:389/o=x"));
+    points->AddRule(&root);
+    auto* form = new SearchForm("Lost", points);
+    config_->searchForms.emplace_back(form);
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    CFormPanel panel(tree_, form, host_.get());
+    panel.SetTargetGroup();
+    panel.AddGroup();
+    QCOMPARE(sink.Ids(), (std::vector<int>{61255, 61255}));
+    QCOMPARE(QString::fromStdString(sink.messages[0].text),
+             QString("No usable search rules that can be applied to an input group! Please "
+                     "define a non-entry point search rule for rule set 'Points' before "
+                     "proceeding..."));
+    QVERIFY(!form->targetGroup);
+    QVERIFY(form->inputGroups.empty());
+  }
+
+  void addGroupFillsBothCellsAtOnce() {
+    CFormPanel panel(tree_, form_, host_.get());
+    QSignalSpy modified(&panel, &CPropertyPanel::modified);
+    ModalScript script;
+    GroupDialogStep(script, "Where", 1);
+    panel.AddGroup();
+    QVERIFY(script.Done());
+    QCOMPARE(Names(form_->inputGroups), (QStringList{"A", "B", "Where"}));
+    auto* list = Child<QTreeWidget>(&panel, "103");
+    QCOMPARE(Column(list, 0), (QStringList{"B", "A", "Where"}));
+    QCOMPARE(Column(list, 1), (QStringList{"Room", "Person", "Room"}));
+    InputGroup* added = form_->inputGroups.back().get();
+    QCOMPARE(CPropertyPanel::RowData(list, 2), static_cast<void*>(added));
+    QCOMPARE(tree_->ItemOf(added)->parent(), tree_->ItemOf(form_));
+    QCOMPARE(modified.count(), 1);
+  }
+
+  void addGroupRefusedNameAddsNothing() {
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    CFormPanel panel(tree_, form_, host_.get());
+    ModalScript script;
+    script.Then("137", [](QWidget* d) {
+      Type(d, "1000", "A-1");
+      Click(d, "1");
+      Click(d, "2");
+    });
+    panel.AddGroup();
+    QCOMPARE(sink.Ids(), std::vector<int>{61254});
+    QCOMPARE(Names(form_->inputGroups), (QStringList{"A", "B"}));
+  }
+
+  void removeGroupRemovesTheSelectedRowsGroup() {
+    // Two groups of one name: the one of the selected row must go.
+    auto* first = new InputGroup("Dup", form_->ruleSet->FindRule("Person"));
+    auto* second = new InputGroup("Dup", form_->ruleSet->FindRule("Room"));
+    form_->AddInputGroup(first);
+    form_->AddInputGroup(second);
+    tree_->AddInputGroupNode(form_, first);
+    tree_->AddInputGroupNode(form_, second);
+    CFormPanel panel(tree_, form_, host_.get());
+    QSignalSpy modified(&panel, &CPropertyPanel::modified);
+    auto* list = Child<QTreeWidget>(&panel, "103");
+    QCOMPARE(Column(list, 0), (QStringList{"Dup", "Dup", "B", "A"}));
+    QCOMPARE(CPropertyPanel::RowData(list, 0), static_cast<void*>(second));
+    SelectRow(list, 0);
+    Click(&panel, "102");
+    QCOMPARE(form_->inputGroups.size(), size_t(3));
+    QCOMPARE(form_->inputGroups.back().get(), first);
+    QVERIFY(!tree_->ItemOf(second));
+    QVERIFY(tree_->ItemOf(first));
+    QCOMPARE(Column(list, 0), (QStringList{"Dup", "B", "A"}));
+    QCOMPARE(Column(list, 1), (QStringList{"Person", "Room", "Person"}));
+    QCOMPARE(modified.count(), 1);
+  }
+
+  void removeGroupWithoutSelectionDoesNothing() {
+    CFormPanel panel(tree_, form_, host_.get());
+    QSignalSpy modified(&panel, &CPropertyPanel::modified);
+    panel.RemoveGroup();
+    QCOMPARE(Names(form_->inputGroups), (QStringList{"A", "B"}));
+    QCOMPARE(modified.count(), 0);
+  }
+
+  void removeGroupDropsItsFieldNodes() {
+    InputGroup* a = form_->inputGroups.front().get();
+    InputField* phone = a->FindField("Phone");
+    QVERIFY(tree_->ItemOf(phone));
+    CFormPanel panel(tree_, form_, host_.get());
+    SelectRow(Child<QTreeWidget>(&panel, "103"), 1);  // A
+    panel.RemoveGroup();
+    QCOMPARE(Names(form_->inputGroups), QStringList{"B"});
+    QVERIFY(!tree_->ItemOf(phone));
+    QCOMPARE(Children(tree_->ItemOf(form_)), (QStringList{"B", "Who"}));
+  }
+
+  void formPanelLayout() {
+    CFormPanel panel(tree_, form_, host_.get());
+    host_->show();
+    panel.show();
+    panel.resize(500, 300);
+    auto* title = Child<QLabel>(&panel, "106");
+    auto* set = Child<QPushButton>(&panel, "100");
+    auto* add = Child<QPushButton>(&panel, "101");
+    auto* remove = Child<QPushButton>(&panel, "102");
+    auto* rule = Child<QLabel>(&panel, "104");
+    auto* classes = Child<QLabel>(&panel, "105");
+    auto* list = Child<QTreeWidget>(&panel, "103");
+    QCOMPARE(title->geometry().topLeft(), QPoint(6, 6));
+    QCOMPARE(title->width(), 500 - 12);
+    QCOMPARE(set->y(), title->geometry().bottom() + 1 + 8);
+    QCOMPARE(set->x(), 8);
+    QCOMPARE(add->x(), set->geometry().right() + 1 + 8);
+    QCOMPARE(remove->x(), add->geometry().right() + 1 + 8);
+    QCOMPARE(add->height(), set->height());
+    QCOMPARE(rule->y(), set->geometry().bottom() + 1 + 8);
+    QCOMPARE(rule->width(), 500 - 16);
+    QVERIFY(rule->height() >= rule->fontMetrics().height());
+    QCOMPARE(classes->y(), rule->geometry().bottom() + 1 + 8);
+    QCOMPARE(classes->height(), rule->height());
+    QCOMPARE(list->y(), classes->geometry().bottom() + 1 + 8);
+    QCOMPARE(list->geometry().bottom() + 1, 300 - 8);
+    // Shrinking takes height from the list only.
+    const QRect buttonBefore = set->geometry();
+    const int listHeight = list->height();
+    panel.resize(500, 250);
+    QCOMPARE(set->geometry(), buttonBefore);
+    QCOMPARE(list->height(), listHeight - 50);
+  }
+
+  // --- CInputGroupPanel ---------------------------------------------------------------
+  void groupPanelShowsFields() {
+    InputGroup* a = form_->inputGroups.front().get();
+    a->FindField("Email")->filterAttributes = {"cn", "sn"};
+    CInputGroupPanel panel(tree_, a, host_.get());
+    QCOMPARE(panel.objectName(), QString("100"));
+    QCOMPARE(panel.windowTitle(), QString("Form Group Properties"));
+    QCOMPARE(Child<QLabel>(&panel, "103")->text(), QString(" Input Group Properties: A"));
+    QCOMPARE(Child<QPushButton>(&panel, "100")->text(), QString("Add Input"));
+    QCOMPARE(Child<QPushButton>(&panel, "101")->text(), QString("Remove Input"));
+    QVERIFY(!Child<QPushButton>(&panel, "101")->isEnabled());
+    auto* list = Child<QTreeWidget>(&panel, "102");
+    QCOMPARE(list->headerItem()->text(0), QString("Name"));
+    QCOMPARE(list->headerItem()->text(1), QString("Filter Attributes"));
+    QCOMPARE(list->columnWidth(0), 150);
+    QCOMPARE(list->columnWidth(1), 250);
+    QCOMPARE(Column(list, 0), (QStringList{"Email", "Phone"}));
+    QCOMPARE(Column(list, 1), (QStringList{"cn, sn", "telephoneNumber"}));
+  }
+
+  void addInputDuplicateReopensWithEarlierValues() {
+    InputGroup* a = form_->inputGroups.front().get();
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    CInputGroupPanel panel(tree_, a, host_.get());
+    QSignalSpy modified(&panel, &CPropertyPanel::modified);
+    ModalScript script;
+    QString shownName, shownDefault;
+    QStringList shownList;
+    script.Then("136", [](QWidget* d) { Click(d, "3"); });
+    script.Then("135", [](QWidget* d) {
+      Type(d, "1000", "mail");
+      Click(d, "1");
+    });
+    script.Then("136", [](QWidget* d) {
+      Type(d, "1000", "Phone");
+      Type(d, "1003", "555");
+      Click(d, "1");
+    });
+    script.Then("136", [&](QWidget* d) {
+      shownName = Child<QLineEdit>(d, "1000")->text();
+      shownDefault = Child<QLineEdit>(d, "1003")->text();
+      auto* list = Child<QListWidget>(d, "1001");
+      for (int i = 0; i < list->count(); ++i) shownList << list->item(i)->text();
+      Type(d, "1000", "Mobile");
+      Click(d, "1");
+    });
+    panel.AddInput();
+    QVERIFY(script.Done());
+    QCOMPARE(sink.Ids(), std::vector<int>{61252});
+    QCOMPARE(QString::fromStdString(sink.messages[0].text),
+             QString("An input field with name 'Phone' already exists! Please re-enter a unique "
+                     "field name."));
+    QCOMPARE(shownName, QString("Phone"));
+    QCOMPARE(shownDefault, QString("555"));
+    QCOMPARE(shownList, QStringList{"mail"});
+    InputField* mobile = a->FindField("Mobile");
+    QVERIFY(mobile);
+    QCOMPARE(mobile->defaultValue, std::string("555"));
+    QCOMPARE(mobile->filterAttributes, std::vector<std::string>{"mail"});
+    QCOMPARE(a->FindField("Phone")->filterAttributes,
+             std::vector<std::string>{"telephoneNumber"});
+    auto* list = Child<QTreeWidget>(&panel, "102");
+    QCOMPARE(Column(list, 0), (QStringList{"Mobile", "Email", "Phone"}));
+    QCOMPARE(CPropertyPanel::RowData(list, 0), static_cast<void*>(mobile));
+    QCOMPARE(tree_->ItemOf(mobile)->parent(), tree_->ItemOf(a));
+    QCOMPARE(modified.count(), 1);
+  }
+
+  void addInputDuplicateThenCancelAddsNothing() {
+    InputGroup* a = form_->inputGroups.front().get();
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    CInputGroupPanel panel(tree_, a, host_.get());
+    ModalScript script;
+    script.Then("136", [](QWidget* d) {
+      static_cast<AddInputFieldDialog*>(d)->filterAttributes = {"cn"};
+      Type(d, "1000", "Email");
+      Click(d, "1");
+    });
+    script.Then("136", [](QWidget* d) { Click(d, "2"); });
+    panel.AddInput();
+    QVERIFY(script.Done());
+    QCOMPARE(sink.Ids(), std::vector<int>{61252});
+    QCOMPARE(a->fields.size(), size_t(2));
+    QCOMPARE(a->FindField("Email")->filterAttributes, std::vector<std::string>{"mail"});
+  }
+
+  void removeInputRemovesFieldAndNode() {
+    InputGroup* a = form_->inputGroups.front().get();
+    InputField* phone = a->FindField("Phone");
+    CInputGroupPanel panel(tree_, a, host_.get());
+    auto* list = Child<QTreeWidget>(&panel, "102");
+    SelectRow(list, 1);  // Phone
+    QVERIFY(Child<QPushButton>(&panel, "101")->isEnabled());
+    panel.RemoveInput();
+    QVERIFY(!a->FindField("Phone"));
+    QVERIFY(a->FindField("Email"));
+    QVERIFY(!tree_->ItemOf(phone));
+    QCOMPARE(Column(list, 0), QStringList{"Email"});
+    list->clearSelection();
+    panel.RemoveInput();  // nothing selected: nothing happens
+    QCOMPARE(a->fields.size(), size_t(1));
+  }
+
+  // --- CInputFieldPanel ---------------------------------------------------------------
+  void fieldPanelShowsTypesReversed() {
+    InputField* name = form_->targetGroup->FindField("Name");
+    CInputFieldPanel panel(name, table_, host_.get());
+    QCOMPARE(panel.objectName(), QString("100"));
+    QCOMPARE(panel.windowTitle(), QString("Form Input Properties"));
+    QCOMPARE(Child<QLabel>(&panel, "103")->text(), QString(" Input Field Properties: Name"));
+    QCOMPARE(Child<QPushButton>(&panel, "100")->text(), QString("Add Filter"));
+    QCOMPARE(Child<QPushButton>(&panel, "101")->text(), QString("Remove Filter"));
+    auto* list = Child<QTreeWidget>(&panel, "102");
+    QCOMPARE(list->columnCount(), 1);
+    QCOMPARE(list->headerItem()->text(0), QString("Filter Attribute"));
+    QCOMPARE(Column(list, 0), (QStringList{"sn", "cn"}));
+    QCOMPARE(CPropertyPanel::RowData(list, 0), nullptr);
+  }
+
+  void addFilterAppendsOnceAtTheEnd() {
+    InputField* name = form_->targetGroup->FindField("Name");
+    CInputFieldPanel panel(name, table_, host_.get());
+    QSignalSpy modified(&panel, &CPropertyPanel::modified);
+    ModalScript script;
+    for (const char* type : {"mail", "cn"}) {
+      script.Then("135", [type](QWidget* d) {
+        Type(d, "1000", type);
+        Click(d, "1");
+      });
+    }
+    panel.AddFilter();
+    panel.AddFilter();
+    QVERIFY(script.Done());
+    QCOMPARE(name->filterAttributes, (std::vector<std::string>{"cn", "sn", "mail"}));
+    QCOMPARE(Column(Child<QTreeWidget>(&panel, "102"), 0), (QStringList{"sn", "cn", "mail"}));
+    QCOMPARE(modified.count(), 1);
+  }
+
+  void removeLastFilterAllowedThenRefusedAtSave() {
+    InputField* phone = form_->inputGroups.front()->FindField("Phone");
+    CInputFieldPanel panel(phone, table_, host_.get());
+    auto* list = Child<QTreeWidget>(&panel, "102");
+    SelectRow(list, 0);
+    Click(&panel, "101");
+    QVERIFY(phone->filterAttributes.empty());
+    QCOMPARE(list->topLevelItemCount(), 0);
+    panel.RemoveFilter();  // nothing left, nothing selected
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    QVERIFY(!phone->Check());
+    QCOMPARE(sink.Ids(), std::vector<int>{61260});
+    QCOMPARE(QString::fromStdString(sink.messages[0].text),
+             QString("Input field 'Phone' has no defined filter attribute types. At least one "
+                     "is required."));
+  }
+
+  // --- the tree shows these panels ----------------------------------------------------
+  void treeShowsFormPanels() {
+    tree_->setCurrentItem(tree_->ItemOf(form_));
+    QVERIFY(qobject_cast<CFormPanel*>(tree_->currentPanel()));
+    InputGroup* a = form_->inputGroups.front().get();
+    tree_->setCurrentItem(tree_->ItemOf(a));
+    QVERIFY(qobject_cast<CInputGroupPanel*>(tree_->currentPanel()));
+    tree_->setCurrentItem(tree_->ItemOf(a->FindField("Email")));
+    auto* fieldPanel = qobject_cast<CInputFieldPanel*>(tree_->currentPanel());
+    QVERIFY(fieldPanel);
+    // A change in the panel marks the configuration modified.
+    tree_->SetModified(false);
+    ModalScript script;
+    script.Then("135", [](QWidget* d) {
+      Type(d, "1000", "sn");
+      Click(d, "1");
+    });
+    fieldPanel->AddFilter();
+    QVERIFY(tree_->isModified());
+  }
+
+ private:
+  kvaro::Oidtable table_;
+  std::unique_ptr<Configuration> config_;
+  std::unique_ptr<QWidget> host_;
+  CConfigTree* tree_ = nullptr;
+  SearchForm* form_ = nullptr;
+};
+
+QTEST_MAIN(TestFormPanels)
+#include "test_formpanels.moc"
