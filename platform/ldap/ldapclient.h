@@ -127,6 +127,18 @@ class Connection {
 std::optional<std::vector<std::string>> ExplodeDn(const std::string& dn);
 std::optional<std::vector<std::string>> ExplodeRdn(const std::string& rdn);
 
+// A DN in one canonical text form (RFC 4514 string, no spaces after separators), and
+// the same form of its parent (empty for a one-RDN DN); nullopt when not a DN.
+std::optional<std::string> NormalizeDn(const std::string& dn);
+std::optional<std::string> ParentDn(const std::string& dn);
+// The attribute type and the unescaped value of the first RDN when it has exactly one
+// component; nullopt otherwise.
+struct Ava {
+  std::string type;
+  std::string value;
+};
+std::optional<Ava> FirstRdn(const std::string& dn);
+
 // ldap_url_parse: the host, port (0 when absent) and DN of an LDAP URL.
 struct UrlDesc {
   std::string scheme;

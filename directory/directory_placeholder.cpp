@@ -1,1 +1,0 @@
-// Filled in by the layer's own work.

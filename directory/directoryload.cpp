@@ -1,0 +1,338 @@
+#include "directoryload.h"
+
+#include <unordered_map>
+
+#include "messages.h"
+#include "oidtable.h"
+#include "qstringlist.h"
+
+namespace directory {
+
+namespace {
+
+constexpr int kSizeLimitExceeded = 4;
+constexpr int kAdminLimitExceeded = 11;
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  return true;
+}
+
+// The form in which the server compares cn values (caseIgnoreMatch): surrounding blanks
+// dropped, inner runs of blanks made one, case folded (ASCII letters; other bytes as is).
+std::string MatchForm(std::string_view value) {
+  std::string out;
+  bool blank = false;
+  for (char c : value) {
+    if (c == ' ') {
+      blank = true;
+      continue;
+    }
+    if (blank && !out.empty()) out += ' ';
+    blank = false;
+    out += Lower(c);
+  }
+  return out;
+}
+
+std::string DnKey(const std::string& dn) {
+  std::string key = ldapx::NormalizeDn(dn).value_or(dn);
+  for (char& c : key) c = Lower(c);
+  return key;
+}
+
+// One entry of the subtree with its place in it.
+struct Node {
+  const ldapx::Entry* entry = nullptr;
+  std::vector<const Node*> children;  // in the server's order
+};
+
+class SubtreeLoader {
+ public:
+  SubtreeLoader(Configuration& config, const kvaro::Oidtable& table)
+      : config_(config), table_(table) {}
+
+  void Load(const ldapx::SearchResult& result) {
+    nodes_.reserve(result.entries.size());
+    std::unordered_map<std::string, Node*> byDn;
+    const std::string rootKey = DnKey(config_.subtreeDn);
+    nodes_.resize(result.entries.size());
+    Node root;
+    for (size_t i = 0; i < result.entries.size(); ++i) {
+      const ldapx::Entry& e = result.entries[i];
+      nodes_[i].entry = &e;
+      if (e.dn.empty()) continue;
+      const std::string key = DnKey(e.dn);
+      byDn.emplace(key, &nodes_[i]);
+      if (key == rootKey) continue;
+      const std::string parent = DnKey(ldapx::ParentDn(e.dn).value_or(""));
+      if (parent == rootKey) {
+        root.children.push_back(&nodes_[i]);
+      } else if (auto it = byDn.find(parent); it != byDn.end()) {
+        it->second->children.push_back(&nodes_[i]);
+      }
+    }
+    LoadRuleSets(root);
+    LoadForms(root);
+  }
+
+ private:
+  // Whether attribute `a` is the attribute `expected`, by the attribute table (by name
+  // when the table does not know the expected name).
+  bool Is(const ldapx::Attribute& a, std::string_view expected) const {
+    const kvaro::QAttrT* want = table_.str2at(expected);
+    if (!want) return SameIgnoringCase(a.type, expected);
+    return table_.str2at(a.type) == want;
+  }
+  const ldapx::Attribute* Get(const ldapx::Entry& e, std::string_view expected) const {
+    for (const ldapx::Attribute& a : e.attributes)
+      if (Is(a, expected)) return &a;
+    return nullptr;
+  }
+  std::string First(const ldapx::Entry& e, std::string_view expected) const {
+    const ldapx::Attribute* a = Get(e, expected);
+    return a && !a->values.empty() ? a->values.front() : std::string();
+  }
+  bool HasClass(const ldapx::Entry& e, std::string_view objectClass) const {
+    if (const ldapx::Attribute* a = e.Find("objectClass"))
+      for (const std::string& v : a->values)
+        if (SameIgnoringCase(v, objectClass)) return true;
+    return false;
+  }
+  // The entry's name: its RDN value when that is one of its cn values (so names with
+  // special characters come back exactly), else the first cn value.
+  std::string Name(const ldapx::Entry& e) const {
+    const ldapx::Attribute* cn = Get(e, "cn");
+    if (!cn || cn->values.empty()) return {};
+    if (auto rdn = ldapx::FirstRdn(e.dn)) {
+      if (table_.str2at(rdn->type) == table_.str2at("cn") || SameIgnoringCase(rdn->type, "cn"))
+        for (const std::string& v : cn->values)
+          if (v == rdn->value) return v;
+    }
+    return cn->values.front();
+  }
+  // The first child whose cn matches `name` as the server would match "(cn=name)".
+  const Node* ChildNamed(const Node& parent, const std::string& name) const {
+    const std::string want = MatchForm(name);
+    for (const Node* child : parent.children)
+      if (const ldapx::Attribute* cn = Get(*child->entry, "cn"))
+        for (const std::string& v : cn->values)
+          if (MatchForm(v) == want) return child;
+    return nullptr;
+  }
+  static std::vector<std::string> Split(const std::string& value) {
+    kvaro::QStringList list;
+    list.SetSplitString(value, '$');
+    return std::vector<std::string>(list.begin(), list.end());
+  }
+
+  void LoadRuleSets(const Node& root) {
+    for (const Node* node : root.children) {
+      if (!HasClass(*node->entry, "ovRuleSet")) continue;
+      auto ruleSet = std::make_unique<RuleSet>(Name(*node->entry));
+      LoadRules(*node, *ruleSet);
+      config_.ruleSets.push_back(std::move(ruleSet));
+    }
+  }
+
+  void LoadRules(const Node& ruleSetNode, RuleSet& ruleSet) {
+    std::vector<std::pair<const ldapx::Entry*, SearchRule*>> built;
+    for (const Node* node : ruleSetNode.children) {
+      const ldapx::Entry& e = *node->entry;
+      if (!HasClass(e, "ovSearchClass")) continue;
+      const std::string name = Name(e);
+      const std::string uri = First(e, "ovLDAPURI");
+      std::vector<std::string> classes;
+      for (const ldapx::Attribute& a : e.attributes) {
+        if (!Is(a, "ovObjectClassDefinition")) continue;
+        for (const std::string& v : a.values) {
+          if (table_.str2oc(v)) {
+            classes.push_back(v);
+          } else {
+            msg::Show(62001, {v, e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
+          }
+        }
+      }
+      std::unique_ptr<SearchRule> rule;
+      if (!classes.empty()) {
+        rule = std::make_unique<SearchRule>(&ruleSet, name, std::vector<SearchRule*>{}, classes);
+      } else if (!uri.empty()) {
+        rule = std::make_unique<SearchRule>(&ruleSet, name, std::vector<SearchRule*>{}, uri);
+      } else {
+        msg::Show(62002, {e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
+        continue;
+      }
+      if (ruleSet.AddRule(rule.get())) built.emplace_back(&e, ruleSet.rules.back().get());
+    }
+    for (const auto& [entry, rule] : built) {
+      for (const ldapx::Attribute& a : entry->attributes) {
+        if (!Is(a, "ovSearchClassList")) continue;
+        for (const std::string& v : a.values)
+          for (const std::string& name : Split(v))
+            if (SearchRule* target = ruleSet.FindRule(name)) rule->AddSearchableRule(target);
+      }
+    }
+  }
+
+  void LoadForms(const Node& root) {
+    for (const Node* node : root.children) {
+      const ldapx::Entry& e = *node->entry;
+      if (!HasClass(e, "ovSearchForm")) continue;
+      const std::string ruleSetName = First(e, "ovRuleSetName");
+      RuleSet* ruleSet = config_.FindRuleSet(ruleSetName);
+      if (!ruleSet) msg::Show(62003, {ruleSetName, e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
+
+      std::unique_ptr<InputGroup> target;
+      std::vector<InputGroup*> further;
+      bool first = true;
+      if (const ldapx::Attribute* list = Get(e, "ovInputList"); list && !list->values.empty()) {
+        for (const std::string& groupName : Split(list->values.front())) {
+          std::unique_ptr<InputGroup> group = LoadInputGroup(*node, groupName, ruleSet);
+          if (first) {
+            target = std::move(group);
+            first = false;
+          } else if (group) {
+            further.push_back(group.release());
+          }
+        }
+      }
+      if (!target) {
+        for (InputGroup* g : further) delete g;
+        msg::Show(62004, {e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
+        continue;
+      }
+      auto form = std::make_unique<SearchForm>(Name(e), ruleSet, target.release(), further);
+      form->toolTip = First(e, "ovToolTip");
+      form->helpString = First(e, "ovHelpString");
+      config_.searchForms.push_back(std::move(form));
+    }
+  }
+
+  std::unique_ptr<InputGroup> LoadInputGroup(const Node& formNode, const std::string& name,
+                                             RuleSet* ruleSet) {
+    const Node* node = ChildNamed(formNode, name);
+    if (!node) return nullptr;
+    const ldapx::Entry& e = *node->entry;
+    const std::string groupName = Name(e);
+    const std::string ruleName = First(e, "ovSearchClassName");
+    std::vector<InputField*> fields;
+    if (const ldapx::Attribute* list = Get(e, "ovFieldList"); list && !list->values.empty()) {
+      for (const std::string& fieldName : Split(list->values.front())) {
+        if (auto field = LoadInputField(*node, fieldName)) {
+          fields.push_back(field.release());
+        } else {
+          msg::Show(62005, {fieldName, e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
+        }
+      }
+    }
+    SearchRule* rule = ruleSet ? ruleSet->FindRule(ruleName) : nullptr;
+    if (!rule) {
+      for (InputField* f : fields) delete f;
+      msg::Show(62006, {ruleName, e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
+      return nullptr;
+    }
+    if (fields.empty()) {
+      msg::Show(62007, {groupName, formNode.entry->dn}, msg::Buttons::Ok, msg::Icon::Warning);
+      return nullptr;
+    }
+    return std::make_unique<InputGroup>(groupName, rule, fields);
+  }
+
+  std::unique_ptr<InputField> LoadInputField(const Node& groupNode, const std::string& name) {
+    const Node* node = ChildNamed(groupNode, name);
+    if (!node) return nullptr;
+    const ldapx::Entry& e = *node->entry;
+    std::vector<std::string> types;
+    if (const ldapx::Attribute* list = Get(e, "ovFiltAttrList"); list && !list->values.empty()) {
+      for (const std::string& t : Split(list->values.front())) {
+        if (!table_.str2at(t)) msg::Show(62008, {e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
+        types.push_back(t);
+      }
+    }
+    if (types.empty()) {
+      msg::Show(62008, {e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
+      return nullptr;
+    }
+    return std::make_unique<InputField>(Name(e), std::string(), types);
+  }
+
+  Configuration& config_;
+  const kvaro::Oidtable& table_;
+  std::vector<Node> nodes_;
+};
+
+const std::vector<std::string>& LoadAttributes() {
+  static const std::vector<std::string> attrs = {
+      "objectClass",   "cn",           "ovObjectClassDefinition", "ovSearchClassList",
+      "ovLDAPURI",     "ovInputList",  "ovRuleSetName",           "ovToolTip",
+      "ovHelpString",  "ovFieldList",  "ovSearchClassName",       "ovFiltAttrList"};
+  return attrs;
+}
+
+void ReadLevels(ldapx::Connection& connection, const std::string& base,
+                const std::vector<std::string>& attributes, bool typesOnly,
+                ldapx::SearchResult& out) {
+  ldapx::SearchResult level =
+      connection.Search(base, ldapx::Scope::OneLevel, "(objectclass=*)", attributes, typesOnly);
+  if (level.code != ldapx::kSuccess) {
+    if (out.code == ldapx::kSuccess) out.code = level.code;
+    return;
+  }
+  for (ldapx::Entry& e : level.entries) {
+    const std::string dn = e.dn;
+    out.entries.push_back(std::move(e));
+    if (!dn.empty()) ReadLevels(connection, dn, attributes, typesOnly, out);
+  }
+}
+
+}  // namespace
+
+ldapx::SearchResult ReadSubtree(ldapx::Connection& connection, const std::string& base,
+                                const std::vector<std::string>& attributes, bool typesOnly) {
+  ldapx::SearchResult all =
+      connection.Search(base, ldapx::Scope::Subtree, "(objectclass=*)", attributes, typesOnly);
+  if (all.code != kSizeLimitExceeded && all.code != kAdminLimitExceeded) return all;
+  // The server will not hand out the whole subtree at once to this user: read it level
+  // by level, which each stay within the limit in the usual case.
+  ldapx::SearchResult out =
+      connection.Search(base, ldapx::Scope::Base, "(objectclass=*)", attributes, typesOnly);
+  if (out.code != ldapx::kSuccess) return out;
+  ReadLevels(connection, base, attributes, typesOnly, out);
+  if (out.code != ldapx::kSuccess) out.entries.clear();
+  return out;
+}
+
+bool LoadSubtree(Configuration& configuration, const kvaro::Oidtable& table,
+                 ldapx::Connection& connection) {
+  const ldapx::SearchResult result =
+      ReadSubtree(connection, configuration.subtreeDn, LoadAttributes(), false);
+  if (result.code != ldapx::kSuccess) return false;
+  SubtreeLoader(configuration, table).Load(result);
+  return true;
+}
+
+LoadResult LoadFromDirectory(Configuration& configuration, const kvaro::Oidtable& table,
+                             CredentialsPrompt& prompt, const ldapx::Timeouts& timeouts) {
+  if (configuration.serverAddress.empty()) return LoadResult::NoServer;
+  while (true) {
+    std::string dn = configuration.bindDn, password = configuration.bindPassword;
+    if (!prompt.Ask(dn, password)) return LoadResult::Cancelled;
+    configuration.bindDn = dn;
+    configuration.bindPassword = password;
+    std::shared_ptr<ldapx::Connection> conn = ldapx::Connection::Open(
+        configuration.serverAddress, configuration.serverPort, timeouts);
+    if (conn && conn->SimpleBind(dn, password) == ldapx::kSuccess) {
+      configuration.connection = conn;
+      break;
+    }
+    msg::Show(61276, {}, msg::Buttons::Ok, msg::Icon::Error);
+  }
+  LoadSubtree(configuration, table, *configuration.connection);
+  return LoadResult::Loaded;
+}
+
+}  // namespace directory

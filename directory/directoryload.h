@@ -1,0 +1,53 @@
+// Loading the configuration from the directory: the logon loop and the rebuilding of
+// rule sets and forms from the configuration subtree, with a warning for every entry
+// that cannot become a valid record.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "configuration.h"
+#include "ldapclient.h"
+
+namespace kvaro {
+class Oidtable;
+}
+
+namespace directory {
+
+// Asks the user for the bind DN and password (the logon dialog, or a test's answers).
+class CredentialsPrompt {
+ public:
+  virtual ~CredentialsPrompt() = default;
+  // Fills dn and password and returns true on OK; false when the user cancels. On a
+  // repeated call the values typed the time before are offered again.
+  virtual bool Ask(std::string& dn, std::string& password) = 0;
+};
+
+enum class LoadResult {
+  Loaded,     // logged on and loaded (possibly with warnings)
+  NoServer,   // no server address configured: the caller starts the set-up wizard
+  Cancelled,  // the user cancelled the logon: the caller ends the program with status 0
+};
+
+// Logs on (asking again after message 61276 until the bind succeeds or the user cancels)
+// and loads the subtree at configuration.subtreeDn into the configuration. The bound
+// connection is kept in configuration.connection.
+LoadResult LoadFromDirectory(Configuration& configuration, const kvaro::Oidtable& table,
+                             CredentialsPrompt& prompt, const ldapx::Timeouts& timeouts = {});
+
+// Loads the rule sets and forms below configuration.subtreeDn over an open, bound
+// connection (without logon). Warnings go to the message sink, one box each, in the
+// order a level-by-level read would give them. False when the subtree could not be
+// read at all (the configuration then stays without rule sets and forms).
+bool LoadSubtree(Configuration& configuration, const kvaro::Oidtable& table,
+                 ldapx::Connection& connection);
+
+// The entries of the subtree at `base` (the base entry included), read with one subtree
+// search; when the server's size limit stops that, read level by level instead. The
+// result is in the server's order, each entry after its parent.
+ldapx::SearchResult ReadSubtree(ldapx::Connection& connection, const std::string& base,
+                                const std::vector<std::string>& attributes, bool typesOnly);
+
+}  // namespace directory
