@@ -6,7 +6,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "dialogunits.h"
+// By path: another layer has a header of the same name.
+#include "../resources/widgets/dialogunits.h"
 #include "oidtable.h"
 
 AddObjectClassDialog::AddObjectClassDialog(const kvaro::Oidtable& table, QWidget* parent)

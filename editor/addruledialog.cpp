@@ -13,7 +13,8 @@
 #include <algorithm>
 
 #include "addobjectclassdialog.h"
-#include "dialogunits.h"
+// By path: another layer has a header of the same name.
+#include "../resources/widgets/dialogunits.h"
 #include "messages.h"
 #include "startpointdialog.h"
 

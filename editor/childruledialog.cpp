@@ -6,7 +6,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "dialogunits.h"
+// By path: another layer has a header of the same name.
+#include "../resources/widgets/dialogunits.h"
 
 ChildRuleDialog::ChildRuleDialog(std::vector<std::string> names, QWidget* parent)
     : QDialog(parent), ruleNames(std::move(names)) {

@@ -8,6 +8,8 @@
 #include "inputfieldpanel.h"
 #include "inputgrouppanel.h"
 #include "propertypanel.h"
+#include "rulepanel.h"
+#include "rulesetpanel.h"
 #include "rulesetspanel.h"
 
 namespace {
@@ -37,8 +39,8 @@ CPropertyPanel* CreatePropertyPanel(CConfigTree* tree, int kind, void* object, R
     // clang-format off
     case RuleSetsRoot:   return new CRuleSetsPanel(tree, parent);                           // H3
     case FormsRoot:      return new CFormListPanel(tree, parent);                           // H3
-    case RuleSetNode:    return new CPlainPanel(QStringLiteral("Rule Set Properties"), parent);    // H4
-    case RuleNode:       return new CPlainPanel(QStringLiteral("Rule Properties"), parent);        // H4
+    case RuleSetNode:    return new CRuleSetPanel(tree, static_cast<RuleSet*>(object), parent);  // H4
+    case RuleNode:       return new CRulePanel(static_cast<SearchRule*>(object), owner, tree->oidtable(), parent);  // H4
     case FormNode:       return new CFormPanel(tree, static_cast<SearchForm*>(object), parent);  // H6
     case InputGroupNode: return new CInputGroupPanel(tree, static_cast<InputGroup*>(object), parent);  // H6
     case InputFieldNode: return new CInputFieldPanel(static_cast<InputField*>(object), tree->oidtable(), parent);  // H6

@@ -9,7 +9,8 @@
 #include <cctype>
 #include <climits>
 
-#include "dialogunits.h"
+// By path: another layer has a header of the same name.
+#include "../resources/widgets/dialogunits.h"
 #include "dncheck.h"
 #include "ldap/ldapclient.h"
 #include "qstringlist.h"

@@ -1,0 +1,245 @@
+#include "rulepanel.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <algorithm>
+
+#include "addobjectclassdialog.h"
+#include "childruledialog.h"
+#include "configuration.h"
+#include "ldap/ldapclient.h"
+#include "messages.h"
+#include "startpointdialog.h"
+
+namespace {
+
+QString Text(int id) { return QString::fromUtf8(msg::LoadString(id)); }
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+}  // namespace
+
+CRulePanel::CRulePanel(SearchRule* rule, RuleSet* owner, const kvaro::Oidtable& table,
+                       QWidget* parent)
+    : CPropertyPanel(nullptr, QStringLiteral("Rule Properties"), parent),
+      rule_(rule),
+      owner_(owner ? owner : rule->ownerRuleSet),
+      table_(table),
+      searchRule_(rule->ruleType != RuleTypeEntryPoint) {
+  title_ = CreateTitle(107, Text(61242) + Q(rule_->name));
+  nameLabel_ = CreateLabel(108, Text(61219));
+  nameEdit_ = CreateEdit(109);
+  // Rules are not renamed here (the name is part of every copy and reference), so the
+  // edit must not look as if typing into it would.
+  nameEdit_->setReadOnly(true);
+  nameLabel_->setBuddy(nameEdit_);
+
+  searchGroup_ = CreateGroupBox(110, Text(61246));
+  addSearchRule_ = CreateButton(103, Text(61247));
+  removeSearchRule_ = CreateButton(104, Text(61248), false);
+  searchList_ = CreateNameList(105);
+  LinkRemoveButton(searchList_, removeSearchRule_);
+  connect(addSearchRule_, &QPushButton::clicked, this, &CRulePanel::AddSearchRule);
+  connect(removeSearchRule_, &QPushButton::clicked, this, &CRulePanel::RemoveSearchRule);
+
+  if (searchRule_) {
+    secondGroup_ = CreateGroupBox(111, Text(61220));
+    addClass_ = CreateButton(100, Text(61243));
+    removeClass_ = CreateButton(101, Text(61244), false);
+    classList_ = CreateNameList(102);
+    LinkRemoveButton(classList_, removeClass_);
+    connect(addClass_, &QPushButton::clicked, this, &CRulePanel::AddObjectClass);
+    connect(removeClass_, &QPushButton::clicked, this, &CRulePanel::RemoveObjectClass);
+  } else {
+    secondGroup_ = CreateGroupBox(111, Text(61221));
+    baseLabel_ = CreateLabel(112, Text(61222));
+    baseEdit_ = CreateEdit(113);
+    hostLabel_ = CreateLabel(114, Text(61223));
+    hostEdit_ = CreateEdit(115);
+    portLabel_ = CreateLabel(116, Text(61224));
+    portEdit_ = CreateEdit(117);
+    for (QLineEdit* edit : {baseEdit_, hostEdit_, portEdit_}) edit->setReadOnly(true);
+    baseLabel_->setBuddy(baseEdit_);
+    hostLabel_->setBuddy(hostEdit_);
+    portLabel_->setBuddy(portEdit_);
+    setStartPoint_ = CreateButton(106, Text(61267));
+    connect(setStartPoint_, &QPushButton::clicked, this, &CRulePanel::SetStartPoint);
+  }
+
+  // Tab order follows the layout, top to bottom.
+  QWidget* previous = nameEdit_;
+  for (QWidget* next : std::vector<QWidget*>{searchList_, addSearchRule_, removeSearchRule_}) {
+    setTabOrder(previous, next);
+    previous = next;
+  }
+  const std::vector<QWidget*> second =
+      searchRule_ ? std::vector<QWidget*>{classList_, addClass_, removeClass_}
+                  : std::vector<QWidget*>{baseEdit_, hostEdit_, portEdit_, setStartPoint_};
+  for (QWidget* next : second) {
+    setTabOrder(previous, next);
+    previous = next;
+  }
+
+  Fill();
+  Relayout();
+}
+
+QLineEdit* CRulePanel::CreateEdit(int id) {
+  auto* edit = new QLineEdit(this);
+  edit->setObjectName(QString::number(id));
+  edit->setFont(normalFont());
+  edit->setGeometry(0, 0, 10, 10);
+  return edit;
+}
+
+QGroupBox* CRulePanel::CreateGroupBox(int id, const QString& text) {
+  auto* group = new QGroupBox(text, this);
+  group->setObjectName(QString::number(id));
+  group->setFont(normalFont());
+  group->setFocusPolicy(Qt::NoFocus);
+  group->setGeometry(0, 0, 10, 10);
+  return group;
+}
+
+void CRulePanel::Fill() {
+  nameEdit_->setText(Q(rule_->name));
+
+  ClearRows(searchList_);
+  for (const auto& searchable : rule_->searchableRules)
+    InsertNameRow(searchList_, Q(searchable->name));
+
+  if (searchRule_) {
+    ClearRows(classList_);
+    for (const std::string& objectClass : rule_->objectClasses)
+      InsertNameRow(classList_, Q(objectClass));
+    return;
+  }
+  const auto url = ldapx::ParseUrl(rule_->ldapUri);
+  if (!url) {
+    msg::Show(61245, {rule_->ldapUri, rule_->name}, msg::Buttons::Ok, msg::Icon::Warning);
+    return;
+  }
+  portEdit_->setText(QString::number(url->port == 0 ? 389 : url->port));
+  hostEdit_->setText(Q(url->host));
+  baseEdit_->setText(Q(url->dn));
+}
+
+void CRulePanel::AddObjectClass() {
+  if (!searchRule_) return;
+  AddObjectClassDialog dialog(table_, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  if (!rule_->AddObjectClass(dialog.objectClassName)) return;
+  InsertNameRow(classList_, Q(dialog.objectClassName));
+  NotifyModified();
+}
+
+void CRulePanel::RemoveObjectClass() {
+  if (!searchRule_) return;
+  const int row = SelectedRow(classList_);
+  if (row < 0) return;
+  const std::string name = RowText(classList_, row).toStdString();
+  if (rule_->objectClasses.size() == 1 && rule_->objectClasses.front() == name) {
+    // Saved without object classes, the rule would be dropped as badly defined when the
+    // configuration is loaded again, and the input groups that use it with it.
+    msg::Show(62170, {rule_->name}, msg::Buttons::Ok, msg::Icon::Warning);
+    return;
+  }
+  if (!rule_->RemoveObjectClass(name)) return;
+  DeleteRow(classList_, row);
+  NotifyModified();
+}
+
+void CRulePanel::AddSearchRule() {
+  std::vector<std::string> candidates;
+  if (owner_) {
+    for (const auto& other : owner_->rules) {
+      if (other->ruleType == RuleTypeSearchRule && other.get() != rule_)
+        candidates.push_back(other->name);
+    }
+  }
+  if (candidates.empty()) {
+    msg::Show(61255, {owner_ ? owner_->name : std::string()}, msg::Buttons::Ok,
+              msg::Icon::Warning);
+    return;
+  }
+  ChildRuleDialog dialog(candidates, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  const SearchRule* chosen = owner_->FindRule(dialog.selectedRule);
+  if (!chosen || !rule_->AddSearchableRule(chosen)) return;
+  InsertNameRow(searchList_, Q(chosen->name));
+  NotifyModified();
+}
+
+void CRulePanel::RemoveSearchRule() {
+  const int row = SelectedRow(searchList_);
+  if (row < 0) return;
+  if (!rule_->RemoveSearchableRule(RowText(searchList_, row).toStdString())) return;
+  DeleteRow(searchList_, row);
+  NotifyModified();
+}
+
+void CRulePanel::SetStartPoint() {
+  std::string uri;
+  if (!rule_->GetLdapUri(uri)) return;
+  StartPointDialog dialog(uri, table_, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  rule_->SetLdapUri(dialog.ldapUri);
+  Fill();
+  NotifyModified();
+}
+
+int CRulePanel::PlaceListGroup(QGroupBox* group, QWidget* list,
+                               const std::vector<QPushButton*>& buttons, int groupTop, int cx) {
+  const int h = TextExtent(Text(61219)).height();
+  const int listTop = groupTop + h + 10;
+  list->setGeometry(16, listTop, std::max(0, cx - 32), 5 * h);
+  const int buttonBottom = PlaceButtonRow(buttons, 16, listTop + 5 * h + 8);
+  const int bottom = buttonBottom + 10;
+  group->setGeometry(8, groupTop, std::max(0, cx - 16), bottom - groupTop);
+  return bottom;
+}
+
+void CRulePanel::LayoutControls(int cx, int) {
+  const int titleBottom = PlaceTitle(title_, cx);
+
+  const QSize nameExtent = TextExtent(nameLabel_->text());
+  const int labelTop = titleBottom + kEdge + 10;
+  nameLabel_->setGeometry(8, labelTop, nameExtent.width() + kEdge, nameExtent.height() + kEdge);
+  const int editX = 8 + nameExtent.width() + kEdge + 8;
+  const int editTop = labelTop - kEdge;
+  const int editHeight = nameExtent.height() + 3 * kEdge;
+  nameEdit_->setGeometry(editX, editTop, std::max(0, cx - 8 - editX), editHeight);
+
+  const int firstBottom = PlaceListGroup(searchGroup_, searchList_,
+                                         {addSearchRule_, removeSearchRule_},
+                                         editTop + editHeight + 14, cx);
+  const int secondTop = firstBottom + 14;
+  if (searchRule_) {
+    PlaceListGroup(secondGroup_, classList_, {addClass_, removeClass_}, secondTop, cx);
+  } else {
+    int previousBottom = -1;
+    const std::pair<QLabel*, QLineEdit*> rows[] = {
+        {baseLabel_, baseEdit_}, {hostLabel_, hostEdit_}, {portLabel_, portEdit_}};
+    for (const auto& [label, edit] : rows) {
+      const QSize extent = TextExtent(label->text());
+      const int top = previousBottom < 0 ? secondTop + extent.height() + kEdge + 10
+                                         : previousBottom + kEdge + 10;
+      label->setGeometry(16, top, extent.width(), extent.height() + kEdge);
+      const int x = 16 + extent.width() + 8;
+      const int height = extent.height() + 3 * kEdge;
+      edit->setGeometry(x, top - kEdge, std::max(0, cx - 16 - x), height);
+      previousBottom = top - kEdge + height;
+    }
+    const QSize extent = TextExtent(setStartPoint_->text());
+    const int buttonTop = previousBottom + 10;
+    setStartPoint_->setGeometry(16, buttonTop, extent.width() + 6 * kEdge,
+                                extent.height() + 4 * kEdge);
+    const int bottom = buttonTop + extent.height() + 4 * kEdge + 10;
+    secondGroup_->setGeometry(8, secondTop, std::max(0, cx - 16), bottom - secondTop);
+  }
+  // The group boxes go to the back so the controls inside them are drawn over them.
+  searchGroup_->lower();
+  secondGroup_->lower();
+}

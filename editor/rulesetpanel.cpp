@@ -1,0 +1,65 @@
+#include "rulesetpanel.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <algorithm>
+#include <memory>
+
+#include "addruledialog.h"
+#include "configtree.h"
+#include "configuration.h"
+#include "messages.h"
+
+namespace {
+QString Text(int id) { return QString::fromUtf8(msg::LoadString(id)); }
+}  // namespace
+
+CRuleSetPanel::CRuleSetPanel(CConfigTree* tree, RuleSet* ruleSet, QWidget* parent)
+    : CPropertyPanel(tree, QStringLiteral("Rule Set Properties"), parent), ruleSet_(ruleSet) {
+  title_ = CreateTitle(102, Text(61241) + QString::fromStdString(ruleSet_->name));
+  add_ = CreateButton(100, Text(61214));
+  list_ = CreateReportList(103, {{Text(61215), 150}, {Text(61216), 150}});
+  // Each row goes in at the top, so the list shows the rules newest first.
+  for (const auto& rule : ruleSet_->rules) {
+    InsertReportRow(list_, 0, {QString::fromStdString(rule->name), TypeText(*rule)}, rule.get());
+  }
+  connect(add_, &QPushButton::clicked, this, &CRuleSetPanel::AddRule);
+  Relayout();
+}
+
+QString CRuleSetPanel::TypeText(const SearchRule& rule) {
+  return Text(rule.ruleType != RuleTypeEntryPoint ? 61218 : 61217);
+}
+
+void CRuleSetPanel::AddRule() {
+  AddRuleDialog dialog(tree()->oidtable(), this);
+  if (dialog.exec() != QDialog::Accepted) return;
+
+  std::unique_ptr<SearchRule> made;
+  if (dialog.ruleType == RuleTypeSearchRule) {
+    made = std::make_unique<SearchRule>(ruleSet_, dialog.name, std::vector<SearchRule*>{},
+                                        dialog.objectClasses);
+  } else {
+    made = std::make_unique<SearchRule>(ruleSet_, dialog.name, std::vector<SearchRule*>{},
+                                        dialog.ldapUri);
+  }
+  if (!ruleSet_->AddRule(made.get())) {
+    // The dialog has closed, so without a word the administrator would take the rule as
+    // added.
+    msg::Show(62171, {dialog.name, ruleSet_->name}, msg::Buttons::Ok, msg::Icon::Warning);
+    return;
+  }
+  SearchRule* stored = ruleSet_->FindRule(dialog.name);
+  if (!stored) return;
+  tree()->AddRuleNode(ruleSet_, stored);
+  InsertReportRow(list_, 0, {QString::fromStdString(stored->name), TypeText(*stored)}, stored);
+  NotifyModified();
+}
+
+void CRuleSetPanel::LayoutControls(int cx, int cy) {
+  const int titleBottom = PlaceTitle(title_, cx);
+  const int buttonBottom = PlaceButtonRow({add_}, 6, titleBottom + 6);
+  const int top = buttonBottom + 6;
+  list_->setGeometry(6, top, std::max(0, cx - 12), std::max(0, cy - top - 6));
+}

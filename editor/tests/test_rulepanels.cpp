@@ -1,0 +1,542 @@
+// The rule set panel and the rule panel (search rule and entry point), with the tree
+// they keep in step.
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <deque>
+#include <functional>
+
+#include "configtree.h"
+#include "configuration.h"
+#include "messages.h"
+#include "oidtable.h"
+#include "rulepanel.h"
+#include "rulesetpanel.h"
+
+namespace {
+
+const char* const kSchema =
+    "attributetype ( 2.5.4.3 NAME ( 'cn' 'commonName' ) SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )\n"
+    "attributetype ( 2.5.4.6 NAME ( 'c' 'countryName' ) SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )\n"
+    "attributetype ( 2.5.4.10 NAME ( 'o' 'organizationName' ) "
+    "SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )\n"
+    "objectclass ( 2.5.6.0 NAME 'top' ABSTRACT )\n"
+    "objectclass ( 2.5.6.6 NAME 'person' SUP top STRUCTURAL MUST cn )\n"
+    "objectclass ( 2.5.6.7 NAME 'organizationalPerson' SUP person STRUCTURAL )\n";
+
+template <typename T>
+T* Child(QWidget* parent, const char* id) {
+  T* w = parent->findChild<T*>(id);
+  if (!w) qFatal("control %s not found", id);
+  return w;
+}
+
+// Drives the modal dialogs a button opens, one step per dialog, in order. A step that
+// waits more than five seconds closes every modal widget so a failing test cannot hang.
+class ModalSteps : public QObject {
+ public:
+  using Action = std::function<void(QWidget*)>;
+  ModalSteps() {
+    timer_.setInterval(10);
+    connect(&timer_, &QTimer::timeout, this, [this] { Poll(); });
+  }
+  ModalSteps& Then(const QString& id, Action action) {
+    steps_.push_back({id, std::move(action)});
+    clock_.start();
+    timer_.start();
+    return *this;
+  }
+  bool Done() const { return steps_.empty() && !timedOut_; }
+
+ private:
+  void Poll() {
+    if (steps_.empty()) {
+      timer_.stop();
+      return;
+    }
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal && modal->objectName() == steps_.front().first) {
+      Action action = std::move(steps_.front().second);
+      steps_.pop_front();
+      clock_.start();
+      QTimer::singleShot(0, modal, [modal, action] { action(modal); });
+      return;
+    }
+    if (clock_.elapsed() > 5000) {
+      timedOut_ = true;
+      steps_.clear();
+      while (QWidget* open = QApplication::activeModalWidget()) open->close();
+    }
+  }
+  QTimer timer_;
+  QElapsedTimer clock_;
+  std::deque<std::pair<QString, Action>> steps_;
+  bool timedOut_ = false;
+};
+
+void Click(QWidget* parent, const char* id) {
+  QTest::mouseClick(Child<QPushButton>(parent, id), Qt::LeftButton);
+}
+
+QStringList Rows(QListWidget* list) {
+  QStringList rows;
+  for (int i = 0; i < list->count(); ++i) rows << list->item(i)->text();
+  return rows;
+}
+
+QStringList Column(QTreeWidget* list, int column) {
+  QStringList rows;
+  for (int i = 0; i < list->topLevelItemCount(); ++i) rows << list->topLevelItem(i)->text(column);
+  return rows;
+}
+
+std::unique_ptr<SearchRule> Search(RuleSet* owner, const std::string& name,
+                                   std::vector<std::string> classes) {
+  return std::make_unique<SearchRule>(owner, name, std::vector<SearchRule*>{},
+                                      std::move(classes));
+}
+std::unique_ptr<SearchRule> Entry(RuleSet* owner, const std::string& name,
+                                  const std::string& uri) {
+  return std::make_unique<SearchRule>(owner, name, std::vector<SearchRule*>{}, uri);
+}
+
+}  // namespace
+
+class TestRulePanels : public QObject {
+  Q_OBJECT
+
+ private:
+  kvaro::Oidtable table_;
+  msg::RecordingSink sink_;
+  std::unique_ptr<msg::ScopedSink> scoped_;
+  std::unique_ptr<Configuration> config_;
+  std::unique_ptr<QWidget> window_;
+  CConfigTree* tree_ = nullptr;
+  RuleSet* people_ = nullptr;
+
+  // "People" with the search rules Alpha (person), Beta (organizationalPerson) and the
+  // entry point Gamma, in that order; "Lonely" with the single search rule Solo.
+  void BuildConfiguration() {
+    config_ = std::make_unique<Configuration>();
+    auto people = std::make_unique<RuleSet>("People");
+    people_ = people.get();
+    people->AddRule(Search(people_, "Alpha", {"person"}).get());
+    people->AddRule(Search(people_, "Beta", {"organizationalPerson", "person"}).get());
+    people->AddRule(Entry(people_, "Gamma", "ldap://ldap.example.org/o=Acme,c=US").get());
+    config_->ruleSets.push_back(std::move(people));
+    auto lonely = std::make_unique<RuleSet>("Lonely");
+    lonely->AddRule(Search(lonely.get(), "Solo", {"person"}).get());
+    config_->ruleSets.push_back(std::move(lonely));
+
+    window_ = std::make_unique<QWidget>();
+    window_->resize(800, 600);
+    tree_ = new CConfigTree(*config_, table_, window_.get());
+    tree_->Fill();
+  }
+
+  SearchRule* Rule(RuleSet* set, const char* name) {
+    SearchRule* rule = set->FindRule(name);
+    if (!rule) qFatal("no rule %s", name);
+    return rule;
+  }
+  QStringList TreeChildren(const void* record) {
+    QStringList names;
+    QTreeWidgetItem* item = tree_->ItemOf(record);
+    for (int i = 0; item && i < item->childCount(); ++i) names << item->child(i)->text(0);
+    return names;
+  }
+
+  // Answers "Add Rule" with a search rule of `name` and the object class `objectClass`.
+  void AddSearchRuleSteps(ModalSteps& steps, const QString& name, const QString& objectClass) {
+    steps
+        .Then("144",
+              [name](QWidget* dialog) {
+                QTest::keyClicks(Child<QLineEdit>(dialog, "1003"), name);
+                Click(dialog, "1016");
+              })
+        .Then("143",
+              [objectClass](QWidget* dialog) {
+                QTest::keyClicks(Child<QLineEdit>(dialog, "1000"), objectClass);
+                Click(dialog, "1");
+              })
+        .Then("144", [](QWidget* dialog) { Click(dialog, "1"); });
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(table_.LoadText(kSchema) == 6);
+    scoped_ = std::make_unique<msg::ScopedSink>(&sink_);
+  }
+  void init() {
+    sink_.messages.clear();
+    BuildConfiguration();
+  }
+  void cleanup() {
+    window_.reset();
+    config_.reset();
+  }
+
+  void ruleSetPanelListsRulesNewestFirst() {
+    CRuleSetPanel panel(tree_, people_, nullptr);
+    panel.resize(500, 400);
+    QCOMPARE(panel.objectName(), QString("100"));
+    QCOMPARE(panel.windowTitle(), QString("Rule Set Properties"));
+    QCOMPARE(Child<QLabel>(&panel, "102")->text(), QString(" Rule Set Properties: People"));
+    QCOMPARE(Child<QPushButton>(&panel, "100")->text(), QString("Add Rule"));
+    auto* list = Child<QTreeWidget>(&panel, "103");
+    QCOMPARE(list->headerItem()->text(0), QString("Name"));
+    QCOMPARE(list->headerItem()->text(1), QString("Type"));
+    QCOMPARE(list->columnWidth(0), 150);
+    QCOMPARE(list->columnWidth(1), 150);
+    QCOMPARE(Column(list, 0), QStringList({"Gamma", "Beta", "Alpha"}));
+    QCOMPARE(Column(list, 1), QStringList({"Start Point", "Search Rule", "Search Rule"}));
+    QCOMPARE(CPropertyPanel::RowData(list, 0), static_cast<void*>(Rule(people_, "Gamma")));
+    // No Remove button on this panel.
+    QVERIFY(!panel.findChild<QPushButton*>("101"));
+  }
+
+  void ruleSetPanelLayoutShrinksTheListFirst() {
+    CRuleSetPanel panel(tree_, people_, nullptr);
+    panel.resize(500, 400);
+    panel.show();  // a hidden widget gets its resize event only when shown
+    auto* title = Child<QLabel>(&panel, "102");
+    auto* button = Child<QPushButton>(&panel, "100");
+    auto* list = Child<QTreeWidget>(&panel, "103");
+    QCOMPARE(title->geometry().topLeft(), QPoint(6, 6));
+    QCOMPARE(title->width(), 500 - 12);
+    QCOMPARE(button->x(), 6);
+    QCOMPARE(button->y(), title->geometry().bottom() + 1 + 6);
+    QCOMPARE(list->x(), 6);
+    QCOMPARE(list->y(), button->geometry().bottom() + 1 + 6);
+    QCOMPARE(list->width(), 500 - 12);
+    QCOMPARE(list->geometry().bottom() + 1, 400 - 6);
+    const QRect buttonBefore = button->geometry();
+    panel.resize(200, 90);
+    QCOMPARE(button->geometry(), buttonBefore);
+    QCOMPARE(title->height(), CPropertyPanel::TextExtent(title->text()).height() + 6);
+    QVERIFY(list->height() < 400 - list->y());
+    QVERIFY(list->height() >= 0);
+  }
+
+  void addRuleGoesToTheTopOfListAndTree() {
+    tree_->setCurrentItem(tree_->ItemOf(people_));
+    auto* panel = qobject_cast<CRuleSetPanel*>(tree_->currentPanel());
+    QVERIFY(panel);
+    QSignalSpy modified(panel, &CPropertyPanel::modified);
+    ModalSteps steps;
+    AddSearchRuleSteps(steps, "Delta", "top");
+    Click(panel, "100");
+    QVERIFY(steps.Done());
+    QVERIFY(sink_.messages.empty());
+    QCOMPARE(people_->rules.size(), size_t(4));
+    SearchRule* delta = people_->rules.back().get();
+    QCOMPARE(delta->name, std::string("Delta"));
+    QCOMPARE(delta->ruleType, RuleTypeSearchRule);
+    QCOMPARE(delta->objectClasses, std::vector<std::string>{"top"});
+    QCOMPARE(delta->ownerRuleSet, people_);
+    QVERIFY(delta->searchableRules.empty());
+    auto* list = Child<QTreeWidget>(panel, "103");
+    QCOMPARE(Column(list, 0), QStringList({"Delta", "Gamma", "Beta", "Alpha"}));
+    QCOMPARE(CPropertyPanel::RowData(list, 0), static_cast<void*>(delta));
+    QCOMPARE(TreeChildren(people_).front(), QString("Delta"));
+    QCOMPARE(TreeChildren(people_).size(), 4);
+    QCOMPARE(modified.count(), 1);
+    QVERIFY(tree_->isModified());
+  }
+
+  void addEntryPointShowsStartPointType() {
+    CRuleSetPanel panel(tree_, people_, window_.get());
+    ModalSteps steps;
+    steps.Then("144", [](QWidget* dialog) {
+      QTest::keyClicks(Child<QLineEdit>(dialog, "1003"), "Branch");
+      QTest::mouseClick(Child<QRadioButton>(dialog, "1013"), Qt::LeftButton);
+      QTest::keyClicks(Child<QLineEdit>(dialog, "1000"), "o=Acme");
+      QTest::keyClicks(Child<QLineEdit>(dialog, "1001"), "dir.example.org");
+      QTest::keyClicks(Child<QLineEdit>(dialog, "1002"), "1389");
+      Click(dialog, "1");
+    });
+    Click(&panel, "100");
+    QVERIFY(steps.Done());
+    SearchRule* branch = people_->FindRule("Branch");
+    QVERIFY(branch);
+    QCOMPARE(branch->ruleType, RuleTypeEntryPoint);
+    QCOMPARE(branch->ldapUri, std::string("ldap://dir.example.org:1389/o=Acme"));
+    QVERIFY(branch->objectClasses.empty());
+    auto* list = Child<QTreeWidget>(&panel, "103");
+    QCOMPARE(list->topLevelItem(0)->text(1), QString("Start Point"));
+  }
+
+  void addRuleWithATakenNameAddsNothingButSaysSo() {
+    CRuleSetPanel panel(tree_, people_, window_.get());
+    QSignalSpy modified(&panel, &CPropertyPanel::modified);
+    ModalSteps steps;
+    AddSearchRuleSteps(steps, "Beta", "top");
+    Click(&panel, "100");
+    QVERIFY(steps.Done());
+    QCOMPARE(sink_.Ids(), std::vector<int>{62171});
+    QVERIFY(sink_.messages[0].text.find("'Beta'") != std::string::npos);
+    QCOMPARE(people_->rules.size(), size_t(3));
+    QCOMPARE(Rule(people_, "Beta")->objectClasses.size(), size_t(2));
+    QCOMPARE(Child<QTreeWidget>(&panel, "103")->topLevelItemCount(), 3);
+    QCOMPARE(TreeChildren(people_).size(), 3);
+    QCOMPARE(modified.count(), 0);
+  }
+
+  void cancelledAddRuleChangesNothing() {
+    CRuleSetPanel panel(tree_, people_, window_.get());
+    ModalSteps steps;
+    steps.Then("144", [](QWidget* dialog) {
+      QTest::keyClicks(Child<QLineEdit>(dialog, "1003"), "Nothing");
+      Click(dialog, "2");
+    });
+    Click(&panel, "100");
+    QVERIFY(steps.Done());
+    QCOMPARE(people_->rules.size(), size_t(3));
+    QVERIFY(!tree_->isModified());
+  }
+
+  void searchRulePanelShowsItsValues() {
+    SearchRule* beta = Rule(people_, "Beta");
+    beta->AddSearchableRule(Rule(people_, "Alpha"));
+    CRulePanel panel(beta, people_, table_, nullptr);
+    panel.resize(500, 500);
+    QCOMPARE(panel.objectName(), QString("100"));
+    QCOMPARE(panel.windowTitle(), QString("Rule Properties"));
+    QCOMPARE(Child<QLabel>(&panel, "107")->text(), QString(" Rule Properties: Beta"));
+    QCOMPARE(Child<QLabel>(&panel, "108")->text(), QString("Name"));
+    QCOMPARE(Child<QLineEdit>(&panel, "109")->text(), QString("Beta"));
+    QCOMPARE(Child<QGroupBox>(&panel, "110")->title(), QString("Can Search For..."));
+    QCOMPARE(Child<QGroupBox>(&panel, "111")->title(), QString("Denoting Object Classes"));
+    QCOMPARE(Rows(Child<QListWidget>(&panel, "105")), QStringList({"Alpha"}));
+    QCOMPARE(Rows(Child<QListWidget>(&panel, "102")),
+             QStringList({"organizationalPerson", "person"}));
+    QVERIFY(Child<QPushButton>(&panel, "100")->isEnabled());
+    QVERIFY(!Child<QPushButton>(&panel, "101")->isEnabled());
+    QVERIFY(Child<QPushButton>(&panel, "103")->isEnabled());
+    QVERIFY(!Child<QPushButton>(&panel, "104")->isEnabled());
+    QVERIFY(!panel.findChild<QPushButton*>("106"));
+    QVERIFY(!panel.findChild<QLineEdit*>("113"));
+  }
+
+  void nameEditCannotRenameTheRule() {
+    CRulePanel panel(Rule(people_, "Alpha"), people_, table_, nullptr);
+    auto* edit = Child<QLineEdit>(&panel, "109");
+    QVERIFY(edit->isReadOnly());
+    QTest::keyClicks(edit, "Omega");
+    QCOMPARE(edit->text(), QString("Alpha"));
+    QCOMPARE(Rule(people_, "Alpha")->name, std::string("Alpha"));
+  }
+
+  void objectClassesAreAddedAtTheEndOnce() {
+    SearchRule* alpha = Rule(people_, "Alpha");
+    CRulePanel panel(alpha, people_, table_, window_.get());
+    QSignalSpy modified(&panel, &CPropertyPanel::modified);
+    auto answer = [](const QString& name) {
+      return [name](QWidget* dialog) {
+        QTest::keyClicks(Child<QLineEdit>(dialog, "1000"), name);
+        Click(dialog, "1");
+      };
+    };
+    ModalSteps steps;
+    steps.Then("143", answer("top"));
+    Click(&panel, "100");
+    steps.Then("143", answer("person"));
+    Click(&panel, "100");
+    QVERIFY(steps.Done());
+    QCOMPARE(alpha->objectClasses, (std::vector<std::string>{"person", "top"}));
+    QCOMPARE(Rows(Child<QListWidget>(&panel, "102")), QStringList({"person", "top"}));
+    QCOMPARE(modified.count(), 1);
+  }
+
+  void removeObjectClassByRowKeepsTheLastOne() {
+    SearchRule* beta = Rule(people_, "Beta");
+    CRulePanel panel(beta, people_, table_, nullptr);
+    auto* list = Child<QListWidget>(&panel, "102");
+    auto* remove = Child<QPushButton>(&panel, "101");
+    panel.RemoveObjectClass();  // no row selected: nothing
+    QCOMPARE(beta->objectClasses.size(), size_t(2));
+    list->setCurrentRow(0);
+    QVERIFY(remove->isEnabled());
+    Click(&panel, "101");
+    QCOMPARE(beta->objectClasses, std::vector<std::string>{"person"});
+    QCOMPARE(Rows(list), QStringList({"person"}));
+    list->setCurrentRow(0);
+    Click(&panel, "101");
+    QCOMPARE(sink_.Ids(), std::vector<int>{62170});
+    QCOMPARE(beta->objectClasses, std::vector<std::string>{"person"});
+    QCOMPARE(Rows(list), QStringList({"person"}));
+  }
+
+  void addSearchRuleOffersOtherSearchRulesOnly() {
+    SearchRule* alpha = Rule(people_, "Alpha");
+    CRulePanel panel(alpha, people_, table_, window_.get());
+    QSignalSpy modified(&panel, &CPropertyPanel::modified);
+    QStringList offered;
+    ModalSteps steps;
+    steps.Then("142", [&offered](QWidget* dialog) {
+      auto* combo = Child<QComboBox>(dialog, "1008");
+      for (int i = 0; i < combo->count(); ++i) offered << combo->itemText(i);
+      Click(dialog, "1");
+    });
+    Click(&panel, "103");
+    QVERIFY(steps.Done());
+    QCOMPARE(offered, QStringList({"Beta"}));
+    QCOMPARE(alpha->searchableRules.size(), size_t(1));
+    QCOMPARE(alpha->searchableRules[0]->name, std::string("Beta"));
+    QVERIFY(alpha->searchableRules[0].get() != Rule(people_, "Beta"));  // a copy
+    QCOMPARE(Rows(Child<QListWidget>(&panel, "105")), QStringList({"Beta"}));
+    // The same rule again adds nothing.
+    steps.Then("142", [](QWidget* dialog) { Click(dialog, "1"); });
+    Click(&panel, "103");
+    QVERIFY(steps.Done());
+    QCOMPARE(alpha->searchableRules.size(), size_t(1));
+    QCOMPARE(Child<QListWidget>(&panel, "105")->count(), 1);
+    QCOMPARE(modified.count(), 1);
+  }
+
+  void addSearchRuleWithoutCandidatesNamesTheRuleSet() {
+    RuleSet* lonely = config_->FindRuleSet("Lonely");
+    CRulePanel panel(Rule(lonely, "Solo"), lonely, table_, nullptr);
+    Click(&panel, "103");
+    QCOMPARE(sink_.Ids(), std::vector<int>{61255});
+    QCOMPARE(sink_.messages[0].text,
+             std::string("No usable search rules that can be applied to an input group! Please "
+                         "define a non-entry point search rule for rule set 'Lonely' before "
+                         "proceeding..."));
+    QVERIFY(Rule(lonely, "Solo")->searchableRules.empty());
+  }
+
+  void entryPointCanSearchForAllSearchRules() {
+    CRulePanel panel(Rule(people_, "Gamma"), people_, table_, window_.get());
+    QStringList offered;
+    ModalSteps steps;
+    steps.Then("142", [&offered](QWidget* dialog) {
+      auto* combo = Child<QComboBox>(dialog, "1008");
+      for (int i = 0; i < combo->count(); ++i) offered << combo->itemText(i);
+      combo->setCurrentIndex(1);
+      Click(dialog, "1");
+    });
+    Click(&panel, "103");
+    QVERIFY(steps.Done());
+    QCOMPARE(offered, QStringList({"Alpha", "Beta"}));
+    QCOMPARE(Rule(people_, "Gamma")->searchableRules.at(0)->name, std::string("Beta"));
+  }
+
+  void removeSearchRuleByRow() {
+    SearchRule* beta = Rule(people_, "Beta");
+    beta->AddSearchableRule(Rule(people_, "Alpha"));
+    beta->AddSearchableRule(Rule(people_, "Gamma"));
+    CRulePanel panel(beta, people_, table_, nullptr);
+    auto* list = Child<QListWidget>(&panel, "105");
+    QCOMPARE(Rows(list), QStringList({"Alpha", "Gamma"}));
+    list->setCurrentRow(1);
+    QVERIFY(Child<QPushButton>(&panel, "104")->isEnabled());
+    Click(&panel, "104");
+    QCOMPARE(Rows(list), QStringList({"Alpha"}));
+    QCOMPARE(beta->searchableRules.size(), size_t(1));
+    QCOMPARE(beta->searchableRules[0]->name, std::string("Alpha"));
+  }
+
+  void entryPointWithoutPortShows389() {
+    CRulePanel panel(Rule(people_, "Gamma"), people_, table_, nullptr);
+    QVERIFY(sink_.messages.empty());
+    QCOMPARE(Child<QGroupBox>(&panel, "111")->title(), QString("Start Point"));
+    QCOMPARE(Child<QLabel>(&panel, "112")->text(), QString("Search Base DN"));
+    QCOMPARE(Child<QLineEdit>(&panel, "113")->text(), QString("o=Acme,c=US"));
+    QCOMPARE(Child<QLineEdit>(&panel, "115")->text(), QString("ldap.example.org"));
+    QCOMPARE(Child<QLineEdit>(&panel, "117")->text(), QString("389"));
+    for (const char* id : {"113", "115", "117"}) QVERIFY(Child<QLineEdit>(&panel, id)->isReadOnly());
+    QVERIFY(!panel.findChild<QListWidget*>("102"));
+    QVERIFY(!panel.findChild<QPushButton*>("100"));
+  }
+
+  void badStartPointGivesWarning61245() {
+    SearchRule* gamma = Rule(people_, "Gamma");
+    gamma->SetLdapUri("ldap://host:notaport/o=Acme");
+    CRulePanel panel(gamma, people_, table_, nullptr);
+    QCOMPARE(sink_.Ids(), std::vector<int>{61245});
+    QCOMPARE(sink_.messages[0].text,
+             std::string("Warning!\n\nA bad directory entry point was found:\n\nLDAP URI: "
+                         "ldap://host:notaport/o=Acme\nForm Search Class: Gamma"));
+    for (const char* id : {"113", "115", "117"})
+      QVERIFY(Child<QLineEdit>(&panel, id)->text().isEmpty());
+  }
+
+  void setStartPointStoresTheUriAndRefills() {
+    SearchRule* gamma = Rule(people_, "Gamma");
+    CRulePanel panel(gamma, people_, table_, window_.get());
+    QSignalSpy modified(&panel, &CPropertyPanel::modified);
+    ModalSteps steps;
+    steps.Then("141", [](QWidget* dialog) {
+      QCOMPARE(Child<QLineEdit>(dialog, "1002")->text(), QString("389"));
+      auto* port = Child<QLineEdit>(dialog, "1002");
+      port->clear();
+      QTest::keyClicks(port, "636");
+      auto* base = Child<QLineEdit>(dialog, "1000");
+      base->clear();
+      QTest::keyClicks(base, "c=US");
+      Click(dialog, "1");
+    });
+    Click(&panel, "106");
+    QVERIFY(steps.Done());
+    QCOMPARE(gamma->ldapUri, std::string("ldap://ldap.example.org:636/c=US"));
+    QCOMPARE(Child<QLineEdit>(&panel, "113")->text(), QString("c=US"));
+    QCOMPARE(Child<QLineEdit>(&panel, "117")->text(), QString("636"));
+    QCOMPARE(modified.count(), 1);
+  }
+
+  void ruleLayoutFollowsTheTextExtents() {
+    CRulePanel panel(Rule(people_, "Gamma"), people_, table_, nullptr);
+    panel.resize(600, 500);
+    panel.show();
+    auto* title = Child<QLabel>(&panel, "107");
+    auto* label = Child<QLabel>(&panel, "108");
+    auto* edit = Child<QLineEdit>(&panel, "109");
+    auto* group1 = Child<QGroupBox>(&panel, "110");
+    auto* list = Child<QListWidget>(&panel, "105");
+    auto* group2 = Child<QGroupBox>(&panel, "111");
+    auto* hostLabel = Child<QLabel>(&panel, "114");
+    auto* baseEdit = Child<QLineEdit>(&panel, "113");
+    auto* set = Child<QPushButton>(&panel, "106");
+    const int h = CPropertyPanel::TextExtent("Name").height();
+    QCOMPARE(label->pos(), QPoint(8, title->geometry().bottom() + 1 + 2 + 10));
+    QCOMPARE(edit->x(), label->geometry().right() + 1 + 8);
+    QCOMPARE(edit->geometry().right() + 1, 600 - 8);
+    QCOMPARE(group1->y(), edit->geometry().bottom() + 1 + 14);
+    QCOMPARE(list->geometry(), QRect(16, group1->y() + h + 10, 600 - 32, 5 * h));
+    QCOMPARE(group2->y(), group1->geometry().bottom() + 1 + 14);
+    QCOMPARE(hostLabel->y(), baseEdit->geometry().bottom() + 1 + 2 + 10);
+    QCOMPARE(group2->geometry().bottom() + 1, set->geometry().bottom() + 1 + 10);
+    QCOMPARE(group2->width(), 600 - 16);
+  }
+
+  void treeShowsTheRulePanels() {
+    tree_->setCurrentItem(tree_->ItemOf(people_));
+    QVERIFY(qobject_cast<CRuleSetPanel*>(tree_->currentPanel()));
+    tree_->setCurrentItem(tree_->ItemOf(Rule(people_, "Gamma")));
+    auto* panel = qobject_cast<CRulePanel*>(tree_->currentPanel());
+    QVERIFY(panel);
+    QCOMPARE(Child<QLineEdit>(panel, "115")->text(), QString("ldap.example.org"));
+    // A change in the rule panel marks the configuration as changed.
+    QVERIFY(!tree_->isModified());
+    ModalSteps steps;
+    steps.Then("142", [](QWidget* dialog) { Click(dialog, "1"); });
+    Click(panel, "103");
+    QVERIFY(steps.Done());
+    QVERIFY(tree_->isModified());
+  }
+};
+
+QTEST_MAIN(TestRulePanels)
+#include "test_rulepanels.moc"
