@@ -1,0 +1,128 @@
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fstream>
+
+#include "oidtable.h"
+
+using kvaro::Oidtable;
+
+namespace {
+const std::string kShipped = std::string(ORVELLE_SOURCE_DIR) + "/resources/oidtable32";
+constexpr const char* kBase = "2.25.161981283471628736498812349087612345";
+}  // namespace
+
+class TestOidtable : public QObject {
+  Q_OBJECT
+ private slots:
+  void shippedTableLoadsCleanly() {
+    Oidtable table;
+    QCOMPARE(table.Load(kShipped), 1);
+    QVERIFY2(table.LoadErrors().empty(),
+             table.LoadErrors().empty() ? "" : table.LoadErrors().front().c_str());
+    QVERIFY(table.AttributeTypeCount() > 100);
+    QVERIFY(table.ObjectClassCount() > 30);
+  }
+
+  void everyNameOfOneTypeGivesTheSameRecord() {
+    Oidtable table;
+    table.Load(kShipped);
+    const auto* cn = table.str2at("cn");
+    QVERIFY(cn);
+    QCOMPARE(table.str2at("commonName"), cn);
+    QCOMPARE(table.str2at("CN"), cn);
+    QCOMPARE(table.str2at("2.5.4.3"), cn);
+    QCOMPARE(cn->oid, std::string("2.5.4.3"));
+    QVERIFY(table.str2at("sn") != cn);
+    QCOMPARE(table.str2at("surname"), table.str2at("sn"));
+  }
+
+  void coreCosineAndInetOrgPersonAreKnown() {
+    Oidtable table;
+    table.Load(kShipped);
+    for (const char* at : {"objectClass", "name", "ou", "o", "mail", "uid", "telephoneNumber",
+                           "description", "displayName", "employeeNumber", "manager", "dc"})
+      QVERIFY2(table.str2at(at), at);
+    for (const char* oc : {"top", "person", "organizationalPerson", "inetOrgPerson",
+                           "organizationalUnit", "organization", "domain", "dcObject",
+                           "country", "groupOfNames", "extensibleObject"})
+      QVERIFY2(table.str2oc(oc), oc);
+  }
+
+  void theConfigurationSchemaIsKnownWithItsOids() {
+    Oidtable table;
+    table.Load(kShipped);
+    const char* attributes[] = {"ovObjectClassDefinition", "ovSearchClassList", "ovLDAPURI",
+                                "ovRuleSetName",           "ovHelpString",      "ovToolTip",
+                                "ovInputList",             "ovSearchClassName", "ovFieldList",
+                                "ovFiltAttrList"};
+    for (int i = 0; i < 10; ++i) {
+      const auto* at = table.str2at(attributes[i]);
+      QVERIFY2(at, attributes[i]);
+      QCOMPARE(at->oid, std::string(kBase) + ".1." + std::to_string(i + 1));
+    }
+    const char* classes[] = {"ovConfigurationRoot", "ovRuleSet",    "ovSearchClass",
+                             "ovSearchForm",        "ovHelpObject", "ovSearchInput",
+                             "ovSearchField"};
+    for (int i = 0; i < 7; ++i) {
+      const auto* oc = table.str2oc(classes[i]);
+      QVERIFY2(oc, classes[i]);
+      QCOMPARE(oc->oid, std::string(kBase) + ".2." + std::to_string(i + 1));
+    }
+  }
+
+  void attributeAndClassNamesAreSeparate() {
+    Oidtable table;
+    table.Load(kShipped);
+    QVERIFY(!table.str2at("person"));
+    QVERIFY(!table.str2oc("cn"));
+    QVERIFY(!table.str2at("noSuchAttribute"));
+    QVERIFY(!table.str2at(""));
+    QVERIFY(!table.str2oc(""));
+    QVERIFY(!table.str2at(" cn"));
+  }
+
+  void continuationLinesCommentsAndBadDefinitions() {
+    Oidtable table;
+    const int added = table.LoadText(
+        "# a comment\n"
+        "attributetype ( 1.2.3.1 NAME ( 'alpha' 'first' )\r\n"
+        "\tDESC 'two names'\n"
+        "  # a comment inside a definition does not end it\n"
+        "\tSYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )\n"
+        "\n"
+        "objectclass ( 1.2.3.2 NAME 'thing' MAY alpha )\n"
+        "ObjectClass ( 1.2.3.3 NAME 'Other' )\n"
+        "attributetype ( this does not parse\n"
+        "nonsense line\n"
+        "attributetype ( 1.2.3.4 NAME 'last' SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )");
+    QCOMPARE(added, 4);
+    QCOMPARE(table.LoadErrors().size(), size_t(2));
+    QVERIFY(table.LoadErrors()[0].rfind("line 9:", 0) == 0);
+    QCOMPARE(table.str2at("FIRST"), table.str2at("alpha"));
+    QVERIFY(table.str2at("alpha"));
+    QVERIFY(table.str2oc("thing"));
+    QVERIFY(table.str2oc("other"));
+    QVERIFY(table.str2at("last"));
+    table.Clear();
+    QVERIFY(!table.str2at("alpha"));
+    QCOMPARE(table.AttributeTypeCount(), size_t(0));
+  }
+
+  void aRepeatedNameKeepsItsFirstRecord() {
+    Oidtable table;
+    table.LoadText("attributetype ( 1.2.3.1 NAME 'alpha' )\nattributetype ( 1.2.3.9 NAME 'alpha' )\n");
+    QCOMPARE(table.str2at("alpha")->oid, std::string("1.2.3.1"));
+    QCOMPARE(table.str2at("1.2.3.9")->oid, std::string("1.2.3.9"));
+  }
+
+  void aMissingFileLeavesTheTableEmpty() {
+    Oidtable table;
+    QCOMPARE(table.Load("/nonexistent/oidtable32"), 0);
+    QVERIFY(!table.str2at("cn"));
+    QCOMPARE(table.AttributeTypeCount(), size_t(0));
+  }
+};
+
+QTEST_GUILESS_MAIN(TestOidtable)
+#include "test_oidtable.moc"
