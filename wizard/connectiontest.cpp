@@ -4,6 +4,7 @@
 
 #include "ldap/ldapclient.h"
 #include "messages.h"
+#include "pleasewaitdialog.h"
 
 namespace {
 
@@ -11,9 +12,14 @@ namespace {
 // shows any message.
 class ScopedWait {
  public:
-  explicit ScopedWait(QWidget* parent) { (void)parent; }
+  explicit ScopedWait(QWidget* parent) : wait_(parent) {
+    wait_.Show(std::string(msg::LoadString(61282)), std::string(msg::LoadString(61283)));
+  }
   ~ScopedWait() { Close(); }
-  void Close() {}
+  void Close() { wait_.Close(); }
+
+ private:
+  WidgetPleaseWait wait_;
 };
 
 std::unique_ptr<ldapx::Connection> Open(const std::string& host, int port) {
@@ -31,6 +37,7 @@ bool TestConnection(QWidget* parent, const std::string& host, int port) {
   connection->SetProtocolVersion(3);
   const int rc = connection->SimpleBind("", "");
   connection.reset();
+  wait.Close();
   return rc == ldapx::kSuccess;
 }
 

@@ -1,0 +1,113 @@
+#include "wizardrun.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "directorysave.h"
+#include "entrylayout.h"
+#include "messages.h"
+#include "pleasewaitdialog.h"
+#include "settings.h"
+#include "setupwizard.h"
+#include "startup.h"
+
+namespace {
+
+const char* const kStartupMode = "Startup Mode";
+const char* const kConfigurationDirectory = "Configuration Directory";
+// "Startup Mode" values: "file" selects local files, any other text the directory.
+const char* const kModeFile = "file";
+const char* const kModeDirectory = "directory";
+
+bool WriteText(settings::SettingsKey* key, const char* name, const std::string& value) {
+  return settings::WriteSetting(key, name, settings::kRegSz, value.c_str(),
+                                static_cast<uint32_t>(value.size() + 1)) == 1;
+}
+
+// The folder for local files: the configuration's own, else the one the settings name,
+// else the default. Created when missing.
+std::string ChooseConfigurationDirectory(const Configuration& configuration) {
+  std::string folder = configuration.configurationDirectory;
+  if (folder.empty()) {
+    if (auto key = settings::OpenSettingsKey("Startup")) {
+      folder = key->ReadString(kConfigurationDirectory).value_or("");
+    }
+  }
+  if (folder.empty()) folder = DefaultConfigurationDirectory();
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  // A folder that cannot be made shows up as the save's "cannot create file" message.
+  return folder;
+}
+
+}  // namespace
+
+std::string DefaultConfigurationDirectory() {
+  std::string base;
+  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
+    base = xdg;
+  } else if (const char* home = std::getenv("HOME"); home && *home) {
+    base = std::string(home) + "/.local/share";
+  } else {
+    base = ".";
+  }
+  return base + "/orvelle/configuration";
+}
+
+bool StoreWizardResult(ApplicationObject& app, SetupWizard& wizard) {
+  Configuration& config = app.configuration;
+  wizard.GenerateConfiguration();
+  for (auto& ruleSet : wizard.generatedRuleSets) config.ruleSets.push_back(std::move(ruleSet));
+  for (auto& form : wizard.generatedForms) config.searchForms.push_back(std::move(form));
+  wizard.generatedRuleSets.clear();
+  wizard.generatedForms.clear();
+
+  config.subtreeDn = wizard.subtreeDn;
+  config.serverAddress = wizard.serverAddress;
+  config.serverPort = wizard.serverPort;
+  config.bindDn = wizard.bindDn;
+  config.bindPassword = wizard.bindPassword;
+  config.connection = wizard.session;
+  // The save goes where the administrator chose, not where the settings pointed.
+  const bool inDirectory = wizard.startupMode == 1;
+  config.startupMode = inDirectory ? 1 : 0;
+
+  if (inDirectory) {
+    WidgetPleaseWait wait(nullptr);
+    wait.Show(std::string(msg::LoadString(61282)), std::string(msg::LoadString(61285)));
+    const bool written = directory::WriteRootEntry(config);
+    wait.Close();
+    if (!written) {
+      msg::Show(61286, {}, msg::Buttons::Ok, msg::Icon::Error);
+      return false;
+    }
+    WidgetPleaseWait saveWait(nullptr);
+    if (!directory::SaveConfiguration(config, &saveWait)) {
+      msg::Show(61296, {}, msg::Buttons::Ok, msg::Icon::Error);
+      return false;
+    }
+  } else {
+    config.configurationDirectory = ChooseConfigurationDirectory(config);
+    if (!directory::SaveConfiguration(config, nullptr)) {
+      msg::Show(61296, {}, msg::Buttons::Ok, msg::Icon::Error);
+      return false;
+    }
+  }
+
+  // "Startup Mode" is written last, so that it never points at values that are missing.
+  if (inDirectory) {
+    if (!settings::WriteDirectorySettings(config)) return false;
+    auto key = settings::OpenSettingsKey("Startup");
+    return WriteText(key.get(), kStartupMode, kModeDirectory);
+  }
+  auto key = settings::OpenSettingsKey("Startup");
+  if (!WriteText(key.get(), kConfigurationDirectory, config.configurationDirectory)) return false;
+  return WriteText(key.get(), kStartupMode, kModeFile);
+}
+
+int RunSetupWizard(ApplicationObject& app) {
+  SetupWizard wizard(app.oidtable);
+  if (wizard.exec() != kIdFinish) return 0;
+  return StoreWizardResult(app, wizard) ? 0 : 1;
+}

@@ -1,0 +1,215 @@
+// The wizard pages that talk to a directory server, against a throwaway slapd: the
+// connection test, the credentials and their kept connection, the service information
+// pages.
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTest>
+
+#include "ldap/ldapclient.h"
+#include "messages.h"
+#include "pleasewaitdialog.h"
+#include "setupwizard.h"
+#include "slapdfixture.h"
+#include "wizardtestutil.h"
+
+using wiztest::Find;
+using wiztest::Press;
+using wiztest::SetText;
+
+namespace {
+
+struct Wizard {
+  Wizard() : sink(&recorder), wizard(wiztest::Table()) {
+    wizard.SetEndProcessAction([](int) {});
+    wizard.show();
+  }
+  msg::RecordingSink recorder;
+  msg::ScopedSink sink;
+  SetupWizard wizard;
+};
+
+// Counts the "Please Wait..." windows that appear while a check runs.
+struct WaitWatcher : QObject {
+  QStringList seen;
+  bool eventFilter(QObject* o, QEvent* e) override {
+    if (e->type() == QEvent::Show) {
+      if (auto* d = qobject_cast<PleaseWaitDialog*>(o)) seen << d->heading() + "|" + d->message();
+    }
+    return false;
+  }
+};
+
+}  // namespace
+
+class WizardServerTest : public QObject {
+  Q_OBJECT
+ private:
+  std::unique_ptr<testsupport::SlapdFixture> slapd;
+  QString host() const { return QString::fromStdString(slapd->host()); }
+  QString port() const { return QString::number(slapd->port()); }
+
+  // Walks from the location page to the credentials page in directory mode.
+  void ToCredentials(Wizard& w) {
+    SetupWizard& s = w.wizard;
+    Press(s, kIdNext);
+    QTest::mouseClick(Find<QWidget>(s, 1058), Qt::LeftButton);
+    Press(s, kIdNext);
+    SetText(s, 1022, host());
+    SetText(s, 1021, port());
+    Press(s, kIdNext);
+    QCOMPARE(s.currentIndex(), 3);
+  }
+
+ private slots:
+  void initTestCase() {
+    slapd = std::make_unique<testsupport::SlapdFixture>();
+    QVERIFY2(slapd->ok(), slapd->error().c_str());
+  }
+  void cleanupTestCase() { slapd.reset(); }
+
+  void hostPageTestsTheConnection() {
+    Wizard w;
+    SetupWizard& s = w.wizard;
+    WaitWatcher watcher;
+    qApp->installEventFilter(&watcher);
+    ToCredentials(w);
+    qApp->removeEventFilter(&watcher);
+    QVERIFY(w.recorder.messages.empty());
+    QCOMPARE(s.serverAddress, slapd->host());
+    QCOMPARE(s.serverPort, slapd->port());
+    // The check was shown with the wait window, which is gone again.
+    QCOMPARE(watcher.seen,
+             QStringList{QStringLiteral("Accessing directory...|Please wait while the given host "
+                                        "address and port number is verified...")});
+    QVERIFY(!qApp->findChild<PleaseWaitDialog*>());
+    // Back shows the stored values.
+    Press(s, kIdBack);
+    QCOMPARE(Find<QLineEdit>(s, 1022)->text(), host());
+    QCOMPARE(Find<QLineEdit>(s, 1021)->text(), port());
+  }
+
+  void bindKeepsTheConnection() {
+    Wizard w;
+    SetupWizard& s = w.wizard;
+    ToCredentials(w);
+    SetText(s, 1032, QString::fromStdString(slapd->adminDn()));
+    SetText(s, 1033, QStringLiteral("wrong"));
+    Press(s, kIdNext);
+    QCOMPARE(s.currentIndex(), 3);
+    QCOMPARE(w.recorder.Ids(), std::vector<int>{61276});
+    QVERIFY(!s.session);
+    QVERIFY(s.bindDn.empty());
+
+    w.recorder.messages.clear();
+    SetText(s, 1032, QStringLiteral("  ") + QString::fromStdString(slapd->adminDn()) +
+                         QStringLiteral(" "));
+    SetText(s, 1033, QString::fromStdString(slapd->adminPassword()));
+    Press(s, kIdNext);
+    QCOMPARE(s.currentIndex(), 4);
+    QVERIFY(w.recorder.messages.empty());
+    QCOMPARE(s.bindDn, slapd->adminDn());
+    QCOMPARE(s.bindPassword, slapd->adminPassword());
+    QVERIFY(s.session);
+    // The kept connection is bound with write permission: it can add an entry.
+    ldapx::ModList mods;
+    mods.Add("objectClass", {"organizationalUnit"});
+    QCOMPARE(s.session->Add("ou=wizardprobe,o=Sample", mods), ldapx::kSuccess);
+    QCOMPARE(s.session->Delete("ou=wizardprobe,o=Sample"), ldapx::kSuccess);
+
+    // A second successful check replaces the connection and closes the first.
+    std::weak_ptr<ldapx::Connection> first = s.session;
+    Press(s, kIdBack);
+    QCOMPARE(Find<QLineEdit>(s, 1032)->text(), QString::fromStdString(slapd->adminDn()));
+    Press(s, kIdNext);
+    QCOMPARE(s.currentIndex(), 4);
+    QVERIFY(s.session);
+    QVERIFY(first.expired());
+  }
+
+  void blankBindDnBindsAnonymously() {
+    Wizard w;
+    SetupWizard& s = w.wizard;
+    ToCredentials(w);
+    SetText(s, 1032, QStringLiteral("    "));
+    SetText(s, 1033, QString());
+    Press(s, kIdNext);
+    QCOMPARE(s.currentIndex(), 4);
+    QVERIFY(w.recorder.messages.empty());
+    QCOMPARE(s.bindDn, std::string());
+    QVERIFY(s.session);
+  }
+
+  void credentialsFollowANewHost() {
+    Wizard w;
+    SetupWizard& s = w.wizard;
+    ToCredentials(w);
+    Press(s, kIdBack);
+    SetText(s, 1022, QStringLiteral("localhost"));
+    Press(s, kIdNext);
+    QCOMPARE(s.currentIndex(), 3);
+    QCOMPARE(s.serverAddress, std::string("localhost"));
+    // The server goes away: the bind now fails because it uses the stored host and port.
+    s.serverPort = testsupport::FreeLoopbackPort();
+    SetText(s, 1032, QString::fromStdString(slapd->adminDn()));
+    SetText(s, 1033, QString::fromStdString(slapd->adminPassword()));
+    Press(s, kIdNext);
+    QCOMPARE(w.recorder.Ids(), std::vector<int>{61276});
+    QCOMPARE(s.currentIndex(), 3);
+  }
+
+  void informationPagesBackAndNext() {
+    Wizard w;
+    SetupWizard& s = w.wizard;
+    s.ShowPage(5);
+    wiztest::CheckServices(s, {0, 1, 2});
+    Press(s, kIdNext);
+    QCOMPARE(s.currentIndex(), 6);
+    QCOMPARE(Find<QLabel>(s, 1034)->text(), QStringLiteral("Local Directory Service"));
+    SetText(s, 1022, QStringLiteral(" ") + host() + QStringLiteral("\t"));
+    SetText(s, 1021, port());
+    // A bad base DN keeps the page, but host and port are already stored.
+    SetText(s, 1041, QStringLiteral("nope=1"));
+    Press(s, kIdNext);
+    QCOMPARE(s.currentIndex(), 6);
+    QCOMPARE(w.recorder.Ids(), std::vector<int>{61278});
+    SelectedService& local = *(*s.selectedServices)[0];
+    QCOMPARE(local.host, slapd->host());
+    QCOMPARE(local.port, slapd->port());
+    QVERIFY(local.baseDn.empty());
+    SetText(s, 1041, QStringLiteral(" o=Sample "));
+    Press(s, kIdNext);
+    QCOMPARE(local.baseDn, std::string("o=Sample"));
+    QCOMPARE(s.currentIndex(), 6);
+    QCOMPARE(Find<QLabel>(s, 1034)->text(), QStringLiteral("NameFlow Directory"));
+    QVERIFY(!Find<QLineEdit>(s, 1041)->isEnabled());
+
+    // Back shows the first service again with its stored values; Next returns.
+    Press(s, kIdBack);
+    QCOMPARE(s.currentIndex(), 6);
+    QCOMPARE(Find<QLabel>(s, 1034)->text(), QStringLiteral("Local Directory Service"));
+    QCOMPARE(Find<QLineEdit>(s, 1022)->text(), host());
+    QCOMPARE(Find<QLineEdit>(s, 1041)->text(), QStringLiteral("o=Sample"));
+    Press(s, kIdNext);
+    QCOMPARE(Find<QLabel>(s, 1034)->text(), QStringLiteral("NameFlow Directory"));
+    SetText(s, 1022, host());
+    SetText(s, 1021, port());
+    Press(s, kIdNext);
+    // BigFoot needs nothing: the summary follows.
+    QCOMPARE(s.currentIndex(), 7);
+    QCOMPARE((*s.selectedServices)[1]->port, slapd->port());
+    // Back from the summary goes to the services page; forward again starts with the
+    // first service that needs information.
+    Press(s, kIdBack);
+    QCOMPARE(s.currentIndex(), 5);
+    wiztest::CheckServices(s, {1, 2});
+    Press(s, kIdNext);
+    QCOMPARE(Find<QLabel>(s, 1034)->text(), QStringLiteral("NameFlow Directory"));
+    QCOMPARE(Find<QLineEdit>(s, 1022)->text(), QString());
+    QVERIFY(w.recorder.Ids() == std::vector<int>{61278});
+  }
+};
+
+QTEST_MAIN(WizardServerTest)
+#include "test_wizardserver.moc"
