@@ -143,6 +143,18 @@ void AddRuleDialog::addObjectClass() {
   updateWidgets();
 }
 
+void AddRuleDialog::SetObjectClasses(const std::vector<std::string>& classes) {
+  objectClasses.clear();
+  classList_->clear();
+  for (const std::string& name : classes) {
+    if (std::find(objectClasses.begin(), objectClasses.end(), name) != objectClasses.end())
+      continue;
+    objectClasses.push_back(name);
+    classList_->addItem(QString::fromStdString(name));
+  }
+  updateWidgets();
+}
+
 void AddRuleDialog::removeObjectClass() {
   const int row = classList_->currentRow();
   QListWidgetItem* item = classList_->currentItem();

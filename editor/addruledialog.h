@@ -30,6 +30,10 @@ class AddRuleDialog : public QDialog {
   std::vector<std::string> objectClasses;  // newest first
   std::string ldapUri;
 
+  // Starts the object-class list with `classes` (in that order, duplicates dropped), as
+  // if they had been added newest first.
+  void SetObjectClasses(const std::vector<std::string>& classes);
+
  public slots:
   // Ends with OK only when the name has 3 or more characters and the chosen type's
   // values pass their check; otherwise stays open (with a message for the name and for a
