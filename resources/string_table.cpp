@@ -139,6 +139,8 @@ const std::unordered_map<int, std::string_view>& Table() {
       // Rule panels (62170-62179).
       {62170, "The search rule '%s' must keep at least one object class: a search rule without one is dropped when the configuration is loaded again. Add the object class that should replace it first, then remove this one."},
       {62171, "A rule named '%s' already exists in rule set '%s', so nothing was added. Add the rule again under another name."},
+      {62172, "A rule set named '%s' already exists. Please enter a unique rule set name."},
+      {62173, "The rule set name '%s' cannot be used: the rule set is stored under its name, so it may not be \".\" or \"..\", begin or end with a blank, or contain \"/\", \":\" or line breaks. Please re-enter before continuing..."},
       // Directory store messages.
       {62120, "'%s' is not the URL of a configuration in a directory. Give it as ldap://host:port/DN of the configuration root entry, for example ldap://dirhost:389/cn=Orvelle%20Configuration,o=Sample"},
       {62121, "The configuration subtree could not be read:\n\nDN: %s\n\nPlease verify that the entry exists and that the user may read it."},
