@@ -1,0 +1,304 @@
+#include "mainframe.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPainter>
+#include <QScreen>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+#include "artwork.h"
+#include "configtree.h"
+#include "configuration.h"
+#include "messagebox.h"
+#include "messages.h"
+#include "panes.h"
+#include "propertypanel.h"
+
+namespace {
+
+QString Text(int id) { return QString::fromUtf8(msg::LoadString(id)); }
+
+// The status-bar prompt of a command: the part of its string before "\n".
+QString Prompt(int id) { return Text(id).section(QLatin1Char('\n'), 0, 0); }
+
+// The bar between the panes: raised edge (highlight, shadow), button-face inside.
+class CSplitterBar : public QSplitterHandle {
+ public:
+  CSplitterBar(Qt::Orientation orientation, QSplitter* parent)
+      : QSplitterHandle(orientation, parent) {}
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    const QPalette& colours = palette();
+    QRect r = rect();
+    painter.fillRect(r, colours.color(QPalette::Button));
+    painter.setPen(colours.color(QPalette::Light));
+    painter.drawLine(r.topLeft(), r.topRight());
+    painter.drawLine(r.topLeft(), r.bottomLeft());
+    painter.setPen(colours.color(QPalette::Dark));
+    painter.drawLine(r.bottomLeft(), r.bottomRight());
+    painter.drawLine(r.topRight(), r.bottomRight());
+  }
+};
+
+}  // namespace
+
+CMainSplitter::CMainSplitter(QWidget* parent) : QSplitter(Qt::Horizontal, parent) {
+  setObjectName(QStringLiteral("59648"));
+  setChildrenCollapsible(false);
+  setHandleWidth(6);
+  setOpaqueResize(true);
+}
+
+QSplitterHandle* CMainSplitter::createHandle() { return new CSplitterBar(orientation(), this); }
+
+CAboutDialog::CAboutDialog(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
+  setObjectName(QStringLiteral("100"));
+  setWindowTitle(QStringLiteral("About Orvelle32Setup"));
+  setModal(true);
+  auto* picture = new QLabel(this);
+  picture->setObjectName(QStringLiteral("1048"));
+  const QPixmap bitmap = art::AboutBitmap();
+  picture->setPixmap(bitmap);
+  picture->setFixedSize(bitmap.size());
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(picture);
+  // The dialog takes the picture's size and sits in the middle of the screen.
+  setFixedSize(bitmap.size());
+  if (QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen()) {
+    QRect area = QRect(QPoint(0, 0), bitmap.size());
+    area.moveCenter(screen->geometry().center());
+    move(area.topLeft());
+  }
+}
+
+void CAboutDialog::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void CAboutDialog::mousePressEvent(QMouseEvent*) { accept(); }
+
+CMainFrame::CMainFrame(Configuration& configuration, const kvaro::Oidtable& table,
+                       SaveFunction save, QWidget* parent)
+    : QMainWindow(parent), configuration_(configuration), save_(std::move(save)) {
+  setObjectName(QStringLiteral("CMainFrame"));
+  setWindowIcon(art::ApplicationIcon());
+  setMinimumSize(kMinimumSize);
+  setMaximumSize(kMaximumSize);
+
+  // Menu 128. The Edit commands have no handler in this program, so they show disabled.
+  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+  file->setObjectName(QStringLiteral("menuFile"));
+  AddCommand(file, kSave, QStringLiteral("&Save"), true);
+  file->addSeparator();
+  AddCommand(file, kExit, QStringLiteral("E&xit"), true);
+  QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+  edit->setObjectName(QStringLiteral("menuEdit"));
+  AddCommand(edit, kUndo, QStringLiteral("&Undo\tCtrl+Z"), false);
+  edit->addSeparator();
+  AddCommand(edit, kCut, QStringLiteral("Cu&t\tCtrl+X"), false);
+  AddCommand(edit, kCopy, QStringLiteral("&Copy\tCtrl+C"), false);
+  AddCommand(edit, kPaste, QStringLiteral("&Paste\tCtrl+V"), false);
+  QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+  view->setObjectName(QStringLiteral("menuView"));
+  QAction* statusToggle = AddCommand(view, kStatusBar, QStringLiteral("&Status Bar"), true);
+  statusToggle->setCheckable(true);
+  statusToggle->setChecked(true);
+  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+  help->setObjectName(QStringLiteral("menuHelp"));
+  AddCommand(help, kAbout, QStringLiteral("&About Orvelle32Setup..."), true);
+
+  // Accelerator table 128. Commands without a handler stay disabled, so their keys
+  // reach the focused control (Ctrl+C still copies inside an edit field).
+  AddAccelerator(kCopy, QKeySequence(Qt::CTRL | Qt::Key_C));
+  AddAccelerator(kCopy, QKeySequence(Qt::CTRL | Qt::Key_Insert));
+  AddAccelerator(kPaste, QKeySequence(Qt::CTRL | Qt::Key_V));
+  AddAccelerator(kPaste, QKeySequence(Qt::SHIFT | Qt::Key_Insert));
+  AddAccelerator(kCut, QKeySequence(Qt::CTRL | Qt::Key_X));
+  AddAccelerator(kCut, QKeySequence(Qt::SHIFT | Qt::Key_Delete));
+  AddAccelerator(kUndo, QKeySequence(Qt::CTRL | Qt::Key_Z));
+  AddAccelerator(kUndo, QKeySequence(Qt::ALT | Qt::Key_Backspace));
+  AddAccelerator(kNextPane, QKeySequence(Qt::Key_F6));
+  AddAccelerator(kPreviousPane, QKeySequence(Qt::SHIFT | Qt::Key_F6));
+  AddAccelerator(kHelp, QKeySequence(Qt::Key_F1));
+  AddAccelerator(kContextHelp, QKeySequence(Qt::SHIFT | Qt::Key_F1));
+
+  // Status bar 59393: the message pane with its idle text, then CAP, NUM and SCRL.
+  QStatusBar* status = statusBar();
+  status->setObjectName(QStringLiteral("59393"));
+  idleText_ = new QLabel(Text(57345), status);
+  idleText_->setObjectName(QStringLiteral("57345"));
+  status->addWidget(idleText_, 1);
+  for (int id : {59137, 59138, 59139}) {
+    auto* indicator = new QLabel(Text(id), status);
+    indicator->setObjectName(QString::number(id));
+    indicator->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    indicator->setAlignment(Qt::AlignCenter);
+    indicator->setMinimumWidth(indicator->fontMetrics().horizontalAdvance(Text(id)) + 12);
+    // The lock-key states are not known here; the indicators show as off.
+    indicator->setEnabled(false);
+    status->addPermanentWidget(indicator);
+  }
+
+  // The splitter with its two panes: 300 and 320 pixels wide, neither below 144.
+  splitter_ = new CMainSplitter(this);
+  rightPane_ = new OVS_RHSClientWnd();
+  leftPane_ = new OVS_LHSClientWnd(configuration_, table, rightPane_);
+  splitter_->addWidget(leftPane_);
+  splitter_->addWidget(rightPane_);
+  leftPane_->setMinimumWidth(144);
+  rightPane_->setMinimumWidth(144);
+  splitter_->setSizes({300, 320});
+  splitter_->setStretchFactor(0, 0);
+  splitter_->setStretchFactor(1, 1);
+  splitter_->setFocusProxy(leftPane_);
+  setCentralWidget(splitter_);
+  setFocusProxy(splitter_);
+  resize(640, 480);
+
+  SetMessageParent(this);
+  connect(tree(), &CConfigTree::modifiedChanged, this, &CMainFrame::UpdateTitle);
+  UpdateTitle(false);
+}
+
+CMainFrame::~CMainFrame() = default;
+
+CConfigTree* CMainFrame::tree() const { return leftPane_->tree(); }
+
+QAction* CMainFrame::action(int id) const {
+  auto it = actions_.find(id);
+  return it == actions_.end() ? nullptr : it->second;
+}
+
+QAction* CMainFrame::AddCommand(QMenu* menu, int id, const QString& text, bool enabled) {
+  auto* action = menu->addAction(text);
+  action->setObjectName(QString::number(id));
+  action->setEnabled(enabled);
+  action->setStatusTip(Prompt(id));
+  action->setMenuRole(QAction::NoRole);
+  actions_[id] = action;
+  connect(action, &QAction::triggered, this, [this, id]() { OnCommand(id); });
+  return action;
+}
+
+void CMainFrame::AddAccelerator(int id, const QKeySequence& keys) {
+  auto* accelerator = new QAction(this);
+  accelerator->setObjectName(QStringLiteral("accel") + QString::number(id));
+  accelerator->setShortcut(keys);
+  accelerator->setShortcutContext(Qt::WindowShortcut);
+  QAction* command = action(id);
+  const bool handled = id == kNextPane || id == kPreviousPane;
+  accelerator->setEnabled(command ? command->isEnabled() : handled);
+  addAction(accelerator);
+  connect(accelerator, &QAction::triggered, this, [this, id]() { OnCommand(id); });
+}
+
+bool CMainFrame::OnCommand(int id) {
+  const QAction* command = action(id);
+  if (command && !command->isEnabled()) return false;
+  switch (id) {
+    case kSave:
+      Save();
+      return true;
+    case kExit:
+      close();
+      return true;
+    case kStatusBar: {
+      const bool show = !statusBar()->isVisible();
+      statusBar()->setVisible(show);
+      action(kStatusBar)->setChecked(show);
+      return true;
+    }
+    case kAbout:
+      ShowAbout();
+      return true;
+    case kNextPane:
+    case kPreviousPane:
+      SwitchPane(id == kNextPane);
+      return true;
+    default:
+      return false;
+  }
+}
+
+void CMainFrame::SwitchPane(bool forward) {
+  // Two panes: either direction moves to the other one.
+  (void)forward;
+  QWidget* focus = QApplication::focusWidget();
+  const bool inLeft = focus && (focus == leftPane_ || leftPane_->isAncestorOf(focus));
+  if (inLeft) {
+    if (QWidget* panel = rightPane_->panel()) {
+      panel->setFocus(Qt::TabFocusReason);
+      if (QWidget* first = panel->nextInFocusChain(); first && panel->isAncestorOf(first)) {
+        first->setFocus(Qt::TabFocusReason);
+      }
+    }
+  } else {
+    tree()->setFocus(Qt::TabFocusReason);
+  }
+}
+
+bool CMainFrame::Save() {
+  if (!save_) return false;
+  if (!save_(configuration_)) return false;
+  tree()->SetModified(false);
+  return true;
+}
+
+bool CMainFrame::CanClose() {
+  if (!tree()->isModified()) return true;
+  switch (msg::Show(62151, {}, msg::Buttons::SaveDiscardCancel, msg::Icon::Question)) {
+    case msg::Answer::Save:
+      // A failed save has shown its own message; the window stays open.
+      return Save();
+    case msg::Answer::Discard:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  if (CanClose()) {
+    event->accept();
+  } else {
+    event->ignore();
+  }
+}
+
+void CMainFrame::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMaximized)) {
+    // Maximised means 800 x 600 at the screen's top-left corner, whatever the screen.
+    const QRect screenArea = screen() ? screen()->availableGeometry() : QRect(0, 0, 800, 600);
+    const QSize size = kMaximumSize.boundedTo(screenArea.size());
+    setGeometry(QRect(screenArea.topLeft(), size));
+  }
+}
+
+void CMainFrame::focusInEvent(QFocusEvent* event) {
+  QMainWindow::focusInEvent(event);
+  splitter_->setFocus(event->reason());
+}
+
+void CMainFrame::ShowAbout() {
+  CAboutDialog about(this);
+  about.exec();
+}
+
+void CMainFrame::UpdateTitle(bool modified) {
+  setWindowTitle(QStringLiteral("Orvelle32Setup[*]"));
+  setWindowModified(modified);
+}

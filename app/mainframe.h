@@ -1,0 +1,112 @@
+// The editor's main window: menu, status bar, and a splitter with the configuration
+// tree on the left and the selected node's property panel on the right.
+#pragma once
+
+#include <QDialog>
+#include <QMainWindow>
+#include <QSplitter>
+#include <functional>
+#include <map>
+
+class CConfigTree;
+class Configuration;
+class OVS_LHSClientWnd;
+class OVS_RHSClientWnd;
+class QAction;
+class QLabel;
+namespace kvaro {
+class Oidtable;
+}
+
+// The splitter between the panes; its bar is drawn raised in the button-face colour.
+class CMainSplitter : public QSplitter {
+  Q_OBJECT
+
+ public:
+  explicit CMainSplitter(QWidget* parent = nullptr);
+
+ protected:
+  QSplitterHandle* createHandle() override;
+};
+
+// The About box: a borderless picture that Enter, Esc or a click closes.
+class CAboutDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit CAboutDialog(QWidget* parent = nullptr);
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+};
+
+class CMainFrame : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // Saves the configuration; true on success (the save reports its own failures).
+  using SaveFunction = std::function<bool(Configuration&)>;
+
+  // Command ids of the menu and accelerators.
+  enum Command : int {
+    kSave = 57603,
+    kExit = 57665,
+    kUndo = 57643,
+    kCut = 57635,
+    kCopy = 57634,
+    kPaste = 57637,
+    kStatusBar = 59393,
+    kAbout = 57664,
+    kNextPane = 57680,
+    kPreviousPane = 57681,
+    kHelp = 57670,
+    kContextHelp = 57669,
+  };
+
+  // The frame over `configuration`; `save` is what File Save calls. The tree stays
+  // empty below its roots until tree()->Fill().
+  CMainFrame(Configuration& configuration, const kvaro::Oidtable& table, SaveFunction save,
+             QWidget* parent = nullptr);
+  ~CMainFrame() override;
+
+  CConfigTree* tree() const;
+  OVS_LHSClientWnd* leftPane() const { return leftPane_; }
+  OVS_RHSClientWnd* rightPane() const { return rightPane_; }
+  CMainSplitter* splitter() const { return splitter_; }
+  // The menu or accelerator action of command `id`, or null.
+  QAction* action(int id) const;
+
+  // Runs command `id` as the menu would; false when nothing handles it.
+  bool OnCommand(int id);
+  // File Save: saves through the save function; true when saved (unsaved changes are
+  // then cleared).
+  bool Save();
+  // Asks about unsaved changes (Save / Discard / Cancel); true when the window may close.
+  bool CanClose();
+  // Shows the About box modally.
+  void ShowAbout();
+
+  // Size limits of the frame: never larger than 800 x 600, never smaller than 360 x 240.
+  static constexpr QSize kMaximumSize{800, 600};
+  static constexpr QSize kMinimumSize{360, 240};
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+
+ private:
+  QAction* AddCommand(QMenu* menu, int id, const QString& text, bool enabled);
+  void AddAccelerator(int id, const QKeySequence& keys);
+  void SwitchPane(bool forward);
+  void UpdateTitle(bool modified);
+
+  Configuration& configuration_;
+  SaveFunction save_;
+  CMainSplitter* splitter_ = nullptr;
+  OVS_LHSClientWnd* leftPane_ = nullptr;
+  OVS_RHSClientWnd* rightPane_ = nullptr;
+  QLabel* idleText_ = nullptr;
+  std::map<int, QAction*> actions_;
+};

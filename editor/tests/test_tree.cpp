@@ -1,0 +1,490 @@
+// The configuration tree, the panel framework and the two list panels.
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include "configtree.h"
+#include "configuration.h"
+#include "formlistpanel.h"
+#include "messages.h"
+#include "oidtable.h"
+#include "panes.h"
+#include "propertypanel.h"
+#include "rulesetspanel.h"
+#include "sampleconfig_h3.h"
+
+namespace {
+
+QStringList Captions(const QTreeWidgetItem* parent) {
+  QStringList out;
+  for (int i = 0; i < parent->childCount(); ++i) out << parent->child(i)->text(0);
+  return out;
+}
+
+QStringList TopCaptions(const QTreeWidget& tree) {
+  QStringList out;
+  for (int i = 0; i < tree.topLevelItemCount(); ++i) out << tree.topLevelItem(i)->text(0);
+  return out;
+}
+
+QTreeWidgetItem* Child(QTreeWidgetItem* parent, const QString& caption) {
+  for (int i = 0; i < parent->childCount(); ++i) {
+    if (parent->child(i)->text(0) == caption) return parent->child(i);
+  }
+  return nullptr;
+}
+
+QStringList Rows(QListWidget* list) {
+  QStringList out;
+  for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
+  return out;
+}
+
+// A left and right pane with a tree over `config`, as the main window holds them.
+struct Editor {
+  explicit Editor(Configuration& config) : left(config, table, &right) {
+    left.resize(300, 400);
+    right.resize(420, 400);
+    // Size changes reach hidden widgets only when they are shown.
+    left.show();
+    right.show();
+  }
+  CConfigTree* tree() { return left.tree(); }
+  void Select(QTreeWidgetItem* item) { tree()->setCurrentItem(item); }
+  template <class T>
+  T* Find(const char* name) {
+    return right.findChild<T*>(QLatin1String(name));
+  }
+  int PanelCount() {
+    int count = 0;
+    for (auto* panel : right.findChildren<CPropertyPanel*>(Qt::FindDirectChildrenOnly)) {
+      if (panel->isVisibleTo(&right)) ++count;
+    }
+    return count;
+  }
+
+  kvaro::Oidtable table;
+  OVS_RHSClientWnd right;
+  OVS_LHSClientWnd left;
+};
+
+}  // namespace
+
+class TestTree : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void emptyConfigurationShowsTwoClosedRoots() {
+    Configuration config;
+    Editor editor(config);
+    editor.tree()->Fill();
+    QCOMPARE(editor.tree()->objectName(), QStringLiteral("1024"));
+    QCOMPARE(TopCaptions(*editor.tree()), (QStringList{"Forms", "Rule Sets"}));
+    QCOMPARE(editor.tree()->formsRoot()->childCount(), 0);
+    QVERIFY(!editor.tree()->formsRoot()->isExpanded());
+    QVERIFY(!editor.tree()->ruleSetsRoot()->isExpanded());
+    QCOMPARE(editor.tree()->recordCount(), size_t(2));
+    // Nothing is selected at first, so no panel shows.
+    QVERIFY(editor.tree()->currentPanel() == nullptr);
+    QCOMPARE(editor.PanelCount(), 0);
+  }
+
+  void siblingsShowInReverseOrder() {
+    Configuration config;
+    sample::FillStandard(config);
+    Editor editor(config);
+    editor.tree()->Fill();
+    CConfigTree* tree = editor.tree();
+    QCOMPARE(Captions(tree->ruleSetsRoot()), (QStringList{"Other", "Standard"}));
+    QTreeWidgetItem* standard = Child(tree->ruleSetsRoot(), "Standard");
+    QCOMPARE(Captions(standard), (QStringList{"Org", "Person", "Root"}));
+    QVERIFY(standard->isExpanded());
+    QVERIFY(tree->ruleSetsRoot()->isExpanded());
+    QVERIFY(tree->formsRoot()->isExpanded());
+    // "%s (%s)" captions; the target group, inserted first, shows last.
+    QCOMPARE(Captions(tree->formsRoot()), (QStringList{"Things (Other)", "People (Standard)"}));
+    QTreeWidgetItem* people = Child(tree->formsRoot(), "People (Standard)");
+    QCOMPARE(Captions(people), (QStringList{"Site", "Employer", "Person details"}));
+    QVERIFY(people->isExpanded());
+    QTreeWidgetItem* details = Child(people, "Person details");
+    QCOMPARE(Captions(details), (QStringList{"Mail", "Name"}));
+    QVERIFY(details->isExpanded());
+    // A group without fields stays closed.
+    QVERIFY(!Child(people, "Site")->isExpanded());
+    // Two roots + 2 sets + 4 rules + 2 forms + 4 groups + 4 fields.
+    QCOMPARE(tree->recordCount(), size_t(18));
+  }
+
+  void formWithoutRuleSetHasEmptyBrackets() {
+    Configuration config;
+    config.searchForms.push_back(std::make_unique<SearchForm>("Loose", nullptr));
+    Editor editor(config);
+    editor.tree()->Fill();
+    QCOMPARE(Captions(editor.tree()->formsRoot()), (QStringList{"Loose ()"}));
+    // A form without groups is not expanded.
+    QVERIFY(!editor.tree()->formsRoot()->child(0)->isExpanded());
+  }
+
+  void addedNodesShowFirstAndMissingParentsAreSkipped() {
+    Configuration config;
+    sample::FillStandard(config);
+    Editor editor(config);
+    CConfigTree* tree = editor.tree();
+    tree->Fill();
+    RuleSet* other = config.FindRuleSet("Other");
+    SearchRule extra(other, "Extra", {}, std::vector<std::string>{"top"});
+    other->AddRule(&extra);
+    tree->AddRuleNode(other, other->FindRule("Extra"));
+    QCOMPARE(Captions(Child(tree->ruleSetsRoot(), "Other")), (QStringList{"Extra", "Thing"}));
+
+    SearchForm* people = config.searchForms[0].get();
+    InputGroup* site = people->inputGroups[1].get();
+    site->AddField("Town", "", {"l"});
+    QVERIFY(!Child(Child(tree->formsRoot(), "People (Standard)"), "Site")->isExpanded());
+    tree->AddInputFieldNode(site, site->FindField("Town"));
+    QTreeWidgetItem* siteItem = Child(Child(tree->formsRoot(), "People (Standard)"), "Site");
+    QCOMPARE(Captions(siteItem), (QStringList{"Town"}));
+    QVERIFY(siteItem->isExpanded());
+
+    auto* group = new InputGroup("Extra group", nullptr);
+    people->AddInputGroup(group);
+    tree->AddInputGroupNode(people, group);
+    QCOMPARE(Captions(Child(tree->formsRoot(), "People (Standard)")).front(),
+             QStringLiteral("Extra group"));
+
+    // A parent without a node: nothing is inserted.
+    const size_t before = tree->recordCount();
+    RuleSet stray("Stray");
+    SearchRule strayRule(&stray, "R", {}, std::vector<std::string>{"top"});
+    tree->AddRuleNode(&stray, &strayRule);
+    tree->AddRuleNode(other, nullptr);
+    QCOMPARE(tree->recordCount(), before);
+  }
+
+  void selectionShowsExactlyOnePanel() {
+    Configuration config;
+    sample::FillStandard(config);
+    Editor editor(config);
+    CConfigTree* tree = editor.tree();
+    tree->Fill();
+    editor.Select(tree->ruleSetsRoot());
+    QVERIFY(qobject_cast<CRuleSetsPanel*>(tree->currentPanel()));
+    QCOMPARE(tree->currentPanel()->objectName(), QStringLiteral("100"));
+    QCOMPARE(tree->currentPanel()->windowTitle(), QStringLiteral("Rule Sets"));
+    QCOMPARE(tree->currentPanel()->geometry(), editor.right.rect());
+    QCOMPARE(editor.PanelCount(), 1);
+
+    editor.Select(tree->formsRoot());
+    QVERIFY(qobject_cast<CFormListPanel*>(tree->currentPanel()));
+    QCOMPARE(tree->currentPanel()->windowTitle(), QStringLiteral("Form List Properties"));
+    QCOMPARE(editor.PanelCount(), 1);
+
+    const char* titles[] = {"Rule Set Properties", "Rule Properties", "Form Properties",
+                            "Form Group Properties", "Form Input Properties"};
+    QTreeWidgetItem* standard = Child(tree->ruleSetsRoot(), "Standard");
+    QTreeWidgetItem* people = Child(tree->formsRoot(), "People (Standard)");
+    QTreeWidgetItem* details = Child(people, "Person details");
+    QTreeWidgetItem* items[] = {standard, Child(standard, "Person"), people, details,
+                                Child(details, "Name")};
+    for (int i = 0; i < 5; ++i) {
+      editor.Select(items[i]);
+      QVERIFY2(tree->currentPanel(), titles[i]);
+      QCOMPARE(tree->currentPanel()->windowTitle(), QString::fromLatin1(titles[i]));
+      QCOMPARE(editor.PanelCount(), 1);
+    }
+    // Resizing the right pane resizes the panel with it.
+    editor.right.resize(500, 300);
+    QCOMPARE(tree->currentPanel()->size(), QSize(500, 300));
+  }
+
+  void reselectingKeepsThePanel() {
+    Configuration config;
+    sample::FillStandard(config);
+    Editor editor(config);
+    CConfigTree* tree = editor.tree();
+    tree->Fill();
+    editor.left.show();
+    editor.Select(tree->formsRoot());
+    QPointer<CPropertyPanel> panel = tree->currentPanel();
+    auto* list = panel->findChild<QListWidget*>("102");
+    list->setCurrentRow(1);
+    const QRect itemRect = tree->visualItemRect(tree->formsRoot());
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, itemRect.center());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(panel);
+    QCOMPARE(tree->currentPanel(), panel.data());
+    QCOMPARE(list->currentRow(), 1);
+    // Another node replaces it, and the old panel is destroyed.
+    editor.Select(tree->ruleSetsRoot());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!panel);
+  }
+
+  void secondRuleOfTheSameNameShowsNoPanel() {
+    Configuration config;
+    auto set = std::make_unique<RuleSet>("Twins");
+    set->rules.push_back(std::make_unique<SearchRule>(set.get(), "Same", std::vector<SearchRule*>{},
+                                                      std::vector<std::string>{"person"}));
+    set->rules.push_back(std::make_unique<SearchRule>(set.get(), "Same", std::vector<SearchRule*>{},
+                                                      std::vector<std::string>{"device"}));
+    // A rule whose owner pointer names another set shows no panel either.
+    RuleSet elsewhere("Elsewhere");
+    set->rules.push_back(std::make_unique<SearchRule>(&elsewhere, "Stray", std::vector<SearchRule*>{},
+                                                      std::vector<std::string>{"top"}));
+    config.ruleSets.push_back(std::move(set));
+    Editor editor(config);
+    CConfigTree* tree = editor.tree();
+    tree->Fill();
+    QTreeWidgetItem* twins = Child(tree->ruleSetsRoot(), "Twins");
+    // Reverse order: Stray, second Same, first Same.
+    QCOMPARE(Captions(twins), (QStringList{"Stray", "Same", "Same"}));
+    editor.Select(twins->child(2));
+    QVERIFY(tree->currentPanel() != nullptr);
+    QCOMPARE(tree->currentPanel()->windowTitle(), QStringLiteral("Rule Properties"));
+    editor.Select(twins->child(1));
+    QVERIFY(tree->currentPanel() == nullptr);
+    QCOMPARE(editor.PanelCount(), 0);
+    editor.Select(twins->child(0));
+    QVERIFY(tree->currentPanel() == nullptr);
+  }
+
+  void removingAFormThroughItsListPanel() {
+    Configuration config;
+    sample::FillStandard(config);
+    Editor editor(config);
+    CConfigTree* tree = editor.tree();
+    tree->Fill();
+    QSignalSpy modified(tree, &CConfigTree::modifiedChanged);
+    editor.Select(tree->formsRoot());
+    auto* list = editor.Find<QListWidget>("102");
+    auto* remove = editor.Find<QPushButton>("101");
+    auto* add = editor.Find<QPushButton>("100");
+    QCOMPARE(Rows(list), (QStringList{"People (Standard)", "Things (Other)"}));
+    QVERIFY(!remove->isEnabled());
+    QVERIFY(add->isEnabled());
+    QCOMPARE(add->text(), QStringLiteral("Add Form"));
+    QCOMPARE(editor.Find<QLabel>("103")->text(), QStringLiteral("Search Forms"));
+    // Add Form does nothing.
+    add->click();
+    QCOMPARE(config.searchForms.size(), size_t(2));
+    QVERIFY(!tree->isModified());
+
+    list->setCurrentRow(0);
+    QVERIFY(remove->isEnabled());
+    remove->click();
+    QCOMPARE(config.searchForms.size(), size_t(1));
+    QCOMPARE(config.searchForms[0]->name, std::string("Things"));
+    QCOMPARE(Rows(list), (QStringList{"Things (Other)"}));
+    QVERIFY(!remove->isEnabled());
+    QCOMPARE(Captions(tree->formsRoot()), (QStringList{"Things (Other)"}));
+    QCOMPARE(tree->recordCount(), size_t(18 - 7));
+    QVERIFY(tree->isModified());
+    QCOMPARE(modified.count(), 1);
+    // Remove with no selection does nothing.
+    remove->setEnabled(true);
+    remove->click();
+    QCOMPARE(config.searchForms.size(), size_t(1));
+  }
+
+  void ruleSetInUseIsNotRemoved() {
+    Configuration config;
+    sample::FillStandard(config);
+    Editor editor(config);
+    CConfigTree* tree = editor.tree();
+    tree->Fill();
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    editor.Select(tree->ruleSetsRoot());
+    auto* list = editor.Find<QListWidget>("102");
+    auto* remove = editor.Find<QPushButton>("101");
+    QCOMPARE(Rows(list), (QStringList{"Standard", "Other"}));
+    list->setCurrentRow(1);
+    remove->click();
+    QCOMPARE(sink.Ids(), std::vector<int>{62150});
+    QVERIFY(QString::fromStdString(sink.messages[0].text).contains("'Other'"));
+    QVERIFY(QString::fromStdString(sink.messages[0].text).contains("Things (Other)"));
+    QCOMPARE(config.ruleSets.size(), size_t(2));
+    QCOMPARE(Rows(list), (QStringList{"Standard", "Other"}));
+    QCOMPARE(Captions(tree->ruleSetsRoot()), (QStringList{"Other", "Standard"}));
+    QVERIFY(!tree->isModified());
+  }
+
+  void groupUsingARuleOfAnotherSetBlocksRemoval() {
+    Configuration config;
+    sample::FillStandard(config);
+    // "Things" (rule set Other) gets a group searching by Standard's "Org".
+    config.searchForms[1]->AddInputGroup(
+        new InputGroup("Borrowed", config.FindRuleSet("Standard")->FindRule("Org")));
+    config.searchForms.erase(config.searchForms.begin());  // People no longer uses Standard
+    Editor editor(config);
+    CConfigTree* tree = editor.tree();
+    tree->Fill();
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    QVERIFY(!tree->RemoveRuleSet(config.FindRuleSet("Standard")));
+    QCOMPARE(sink.Ids(), std::vector<int>{62150});
+    QVERIFY(QString::fromStdString(sink.messages[0].text).contains("Things (Other)"));
+    QCOMPARE(config.ruleSets.size(), size_t(2));
+  }
+
+  void removingARuleSetThroughItsListPanel() {
+    Configuration config;
+    sample::FillStandard(config);
+    Editor editor(config);
+    CConfigTree* tree = editor.tree();
+    tree->Fill();
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    // The form that uses "Other" goes first.
+    QVERIFY(tree->RemoveForm(config.searchForms[1].get()));
+    editor.Select(tree->ruleSetsRoot());
+    auto* list = editor.Find<QListWidget>("102");
+    auto* remove = editor.Find<QPushButton>("101");
+    QVERIFY(!remove->isEnabled());
+    list->setCurrentRow(1);
+    QVERIFY(remove->isEnabled());
+    remove->click();
+    QVERIFY(sink.messages.empty());
+    QCOMPARE(config.ruleSets.size(), size_t(1));
+    QVERIFY(config.FindRuleSet("Other") == nullptr);
+    QCOMPARE(Rows(list), (QStringList{"Standard"}));
+    QVERIFY(!remove->isEnabled());
+    QCOMPARE(Captions(tree->ruleSetsRoot()), (QStringList{"Standard"}));
+    QVERIFY(tree->isModified());
+    // Selecting "Rule Sets" again no longer lists it.
+    editor.Select(tree->formsRoot());
+    editor.Select(tree->ruleSetsRoot());
+    QCOMPARE(Rows(editor.Find<QListWidget>("102")), (QStringList{"Standard"}));
+    // Removing what the configuration no longer holds is refused quietly.
+    RuleSet stray("Stray");
+    QVERIFY(!tree->RemoveRuleSet(&stray));
+    QVERIFY(!tree->RemoveForm(nullptr));
+  }
+
+  void removingTheShownNodeRemovesItsPanel() {
+    Configuration config;
+    sample::FillStandard(config);
+    Editor editor(config);
+    CConfigTree* tree = editor.tree();
+    tree->Fill();
+    SearchForm* people = config.searchForms[0].get();
+    InputGroup* details = people->targetGroup.get();
+    QTreeWidgetItem* name = Child(Child(Child(tree->formsRoot(), "People (Standard)"),
+                                        "Person details"),
+                                  "Name");
+    editor.Select(name);
+    QVERIFY(tree->currentPanel());
+    QPointer<CPropertyPanel> old = tree->currentPanel();
+    // The group above the shown field goes: no node or panel may show its field.
+    tree->RemoveNodesOf(details);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!old);
+    const TreeNodeRecord* selected = tree->selectedRecord();
+    if (selected) {
+      QVERIFY(selected->object != details);
+      QVERIFY(selected->object != details->fields[0].get());
+    }
+    QCOMPARE(tree->ItemOf(details), nullptr);
+    QCOMPARE(tree->ItemOf(details->fields[0].get()), nullptr);
+    QCOMPARE(tree->recordCount(), size_t(18 - 3));
+    QVERIFY(editor.PanelCount() <= 1);
+  }
+
+  void removeButtonFollowsTheSelection() {
+    Configuration config;
+    sample::FillStandard(config);
+    Editor editor(config);
+    editor.right.show();
+    CConfigTree* tree = editor.tree();
+    tree->Fill();
+    editor.Select(tree->formsRoot());
+    auto* list = editor.Find<QListWidget>("102");
+    auto* remove = editor.Find<QPushButton>("101");
+    QVERIFY(QTest::qWaitForWindowExposed(&editor.right));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(0)).center());
+    QVERIFY(remove->isEnabled());
+    // A click where no row is clears the selection and disables Remove.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      QPoint(list->viewport()->width() - 3, list->viewport()->height() - 3));
+    QVERIFY(!remove->isEnabled());
+  }
+
+  void titleAndLayoutFollowTheRules() {
+    Configuration config;
+    sample::FillStandard(config);
+    Editor editor(config);
+    CConfigTree* tree = editor.tree();
+    tree->Fill();
+    editor.Select(tree->ruleSetsRoot());
+    CPropertyPanel* panel = tree->currentPanel();
+    auto* title = panel->findChild<QLabel*>("103");
+    QCOMPARE(title->palette().color(QPalette::Window), QColor(0, 0, 127));
+    QCOMPARE(title->palette().color(QPalette::WindowText), QColor(255, 255, 255));
+    QVERIFY(title->autoFillBackground());
+    QCOMPARE(title->font().pixelSize(), 14);
+    QVERIFY(title->font().bold());
+    auto* add = panel->findChild<QPushButton*>("100");
+    auto* remove = panel->findChild<QPushButton*>("101");
+    auto* list = panel->findChild<QListWidget*>("102");
+    QVERIFY(!add->font().bold());
+    QCOMPARE(add->font().pixelSize(), 14);
+
+    editor.right.resize(600, 400);
+    const QSize extent = CPropertyPanel::TextExtent(title->text());
+    QCOMPARE(title->geometry(), QRect(6, 6, 600 - 12, extent.height() + 6));
+    const QSize addExtent = CPropertyPanel::TextExtent(add->text());
+    QCOMPARE(add->geometry(),
+             QRect(8, title->geometry().bottom() + 1 + 8, addExtent.width() + 12,
+                   addExtent.height() + 8));
+    QCOMPARE(remove->x(), add->geometry().right() + 1 + 8);
+    QCOMPARE(remove->width(), CPropertyPanel::TextExtent(remove->text()).width() + 12);
+    const int listTop = add->geometry().bottom() + 1 + 8;
+    QCOMPARE(list->geometry(), QRect(8, listTop, 600 - 16, 400 - 8 - listTop));
+
+    // Narrow and short: the list shrinks, title and buttons keep their size.
+    const QRect addBefore = add->geometry();
+    const int titleHeight = title->height();
+    editor.right.resize(200, 120);
+    QCOMPARE(add->geometry(), addBefore);
+    QCOMPARE(title->height(), titleHeight);
+    QCOMPARE(list->height(), std::max(0, 120 - 8 - listTop));
+    QCOMPARE(list->width(), 200 - 16);
+  }
+
+  void emptyListShowsOnlyAddEnabled() {
+    Configuration config;
+    Editor editor(config);
+    editor.tree()->Fill();
+    editor.Select(editor.tree()->ruleSetsRoot());
+    QCOMPARE(editor.Find<QListWidget>("102")->count(), 0);
+    QVERIFY(editor.Find<QPushButton>("100")->isEnabled());
+    QVERIFY(!editor.Find<QPushButton>("101")->isEnabled());
+  }
+
+  void reportRowsInsertAtTopNameRowsAtEnd() {
+    QWidget host;
+    QTreeWidget report(&host);
+    report.setColumnCount(2);
+    CPropertyPanel::InsertReportRow(&report, 0, {"A", "1"}, &host);
+    CPropertyPanel::InsertReportRow(&report, 0, {"B", "2"});
+    QCOMPARE(CPropertyPanel::RowText(&report, 0), QStringLiteral("B"));
+    QCOMPARE(CPropertyPanel::RowData(&report, 1), static_cast<void*>(&host));
+    QCOMPARE(CPropertyPanel::RowData(&report, 7), nullptr);
+    CPropertyPanel::InsertReportRow(&report, 99, {"C", "3"});
+    QCOMPARE(CPropertyPanel::RowText(&report, 2), QStringLiteral("C"));
+    QListWidget names(&host);
+    CPropertyPanel::InsertNameRow(&names, "x");
+    CPropertyPanel::InsertNameRow(&names, "y");
+    QCOMPARE(Rows(&names), (QStringList{"x", "y"}));
+    CPropertyPanel::DeleteRow(&names, 5);
+    CPropertyPanel::DeleteRow(&names, 0);
+    QCOMPARE(Rows(&names), (QStringList{"y"}));
+    QCOMPARE(CPropertyPanel::SelectedRow(&names), -1);
+  }
+};
+
+QTEST_MAIN(TestTree)
+#include "test_tree.moc"
