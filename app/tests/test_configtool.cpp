@@ -1,0 +1,159 @@
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kExample =
+    "RuleSet: People\n"
+    "Base: Root : ldap://dirhost:389/o=Sample\n"
+    "SearchRule: Root : Person, Unit\n"
+    "Class: Person : person\n"
+    "Class: Unit : organizationalUnit\n"
+    "SearchRule: Unit : Person\n"
+    "\n"
+    "Form: Find a person\n"
+    "FormTipString: Search for people\n"
+    "FormHelpString: Type part of a name\n"
+    "FormFieldGroup : Person details : Person\n"
+    "FormField: Name : cn, sn\n"
+    "FormFieldGroup : Department : Unit\n"
+    "FormField: Department : ou\n";
+
+struct Result {
+  int code = -1;
+  QString out;
+  QString err;
+};
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+}  // namespace
+
+class TestConfigTool : public QObject {
+  Q_OBJECT
+
+  QString program_ = QStringLiteral(ORVELLE_BINARY_DIR "/bin/orvelle-config");
+
+  Result Run(const QStringList& arguments, const QString& folder = {}) {
+    QProcess p;
+    if (!folder.isEmpty()) p.setWorkingDirectory(folder);
+    p.start(program_, arguments);
+    Result r;
+    if (!p.waitForFinished(30000)) return r;
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+  }
+
+  static QString Write(const QTemporaryDir& dir, const std::string& name, const std::string& text) {
+    std::ofstream(fs::path(dir.path().toStdString()) / name, std::ios::binary) << text;
+    return dir.path();
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY2(QFile::exists(program_), "build the orvelle-config target first");
+  }
+
+  void usage() {
+    const Result help = Run({"--help"});
+    QCOMPARE(help.code, 0);
+    QVERIFY(help.out.contains("orvelle-config [OPTIONS] copy SOURCE TARGET"));
+    QCOMPARE(Run({}).code, 2);
+    QCOMPARE(Run({"verify", "."}).code, 2);
+    QCOMPARE(Run({"check"}).code, 2);
+    QCOMPARE(Run({"copy", "."}).code, 2);
+    QCOMPARE(Run({"check", ".", "extra"}).code, 2);
+    const Result bad = Run({"--frobnicate", "check", "."});
+    QCOMPARE(bad.code, 2);
+    QVERIFY(bad.err.contains("unknown option '--frobnicate'"));
+    QCOMPARE(Run({"check", ".", "--oidtable"}).code, 2);
+  }
+
+  void checkAGoodConfiguration() {
+    QTemporaryDir dir;
+    Write(dir, "RuleSet=People", kExample);
+    // From another folder, and with the option after the operand.
+    const Result r = Run({"check", dir.path(), "--oidtable",
+                          QStringLiteral(ORVELLE_SOURCE_DIR "/resources/oidtable32")},
+                         QDir::tempPath());
+    QCOMPARE(r.code, 0);
+    QVERIFY2(r.out.contains("1 rule sets, 3 rules, 1 search forms, 2 input groups, 2 input "
+                            "fields; every check passed."),
+             qPrintable(r.out));
+    QVERIFY(r.err.isEmpty());
+    QCOMPARE(Run({"check", dir.path()}, "/").code, 0);  // the installed table is found
+  }
+
+  void checkReportsEveryFailingRecord() {
+    QTemporaryDir dir;
+    Write(dir, "RuleSet=S",
+          "RuleSet: S\nClass: P : person\nForm: F\nFormFieldGroup: G : P\n"
+          "FormField: Odd : noSuchType\nFormField: Also : bogus\nForm: NoTarget\n");
+    const Result r = Run({"check", dir.path()});
+    QCOMPARE(r.code, 1);
+    QVERIFY(r.out.contains("3 checks failed."));
+    QVERIFY(r.err.contains("Orvelle32Setup: Input field 'Odd' has no defined filter attribute "
+                           "types. At least one is required."));
+    QVERIFY(r.err.contains("Search form 'NoTarget' has no target rule."));
+  }
+
+  void sourcesThatHoldNoConfiguration() {
+    QTemporaryDir dir;
+    Result r = Run({"check", dir.path()});
+    QCOMPARE(r.code, 1);
+    QVERIFY(r.err.contains("No configuration could be loaded from"));
+    r = Run({"check", dir.filePath("missing")});
+    QCOMPARE(r.code, 1);
+    QVERIFY(r.err.contains("is not a folder"));
+    r = Run({"check", "ldap://dirhost/o=Sample"});
+    QCOMPARE(r.code, 1);
+    r = Run({"--oidtable", dir.filePath("none"), "check", dir.path()});
+    QCOMPARE(r.code, 1);
+    QVERIFY(r.err.contains("could not be read"));
+  }
+
+  void copyWritesAFixedPoint() {
+    QTemporaryDir source, target;
+    Write(source, "RuleSet=People", kExample);
+    const QString first = target.filePath("first/nested");
+    Result r = Run({"copy", source.path(), first});
+    QCOMPARE(r.code, 0);
+    QVERIFY(r.out.startsWith("Copied "));
+    const std::string copy = ReadFile(fs::path(first.toStdString()) / "RuleSet=People");
+    QVERIFY(copy.find("Class: Person : person\nClass: Unit") != std::string::npos);
+    QVERIFY(copy.find("Base: Root") > copy.find("Class: Unit"));
+    r = Run({"copy", first, target.filePath("second")});
+    QCOMPARE(r.code, 0);
+    QCOMPARE(ReadFile(fs::path(target.filePath("second").toStdString()) / "RuleSet=People"), copy);
+  }
+
+  void aRefusedCopyLeavesTheTargetAlone() {
+    QTemporaryDir source, target;
+    Write(source, "RuleSet=S",
+          "RuleSet: S\nClass: P : person\nForm: F\nFormFieldGroup: G : P\nFormField: N : bogus\n");
+    Write(target, "RuleSet=S", "the old file\n");
+    const Result r = Run({"copy", source.path(), target.path()});
+    QCOMPARE(r.code, 1);
+    QVERIFY(r.err.contains("Input field 'N'"));
+    QCOMPARE(ReadFile(fs::path(target.path().toStdString()) / "RuleSet=S"),
+             std::string("the old file\n"));
+    QCOMPARE(QDir(target.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+  }
+};
+
+QTEST_GUILESS_MAIN(TestConfigTool)
+#include "test_configtool.moc"

@@ -1,0 +1,244 @@
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "configuration.h"
+#include "messages.h"
+#include "settings.h"
+#include "startup.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kKey = "[HKEY_LOCAL_MACHINE\\Software\\Merrowick\\Orvelle 3.0\\Startup]\n";
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+}  // namespace
+
+class TestSettings : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir dir_;
+  std::string file_;
+
+  void UseSettings(const std::string& text) {
+    std::ofstream(file_, std::ios::binary | std::ios::trunc) << text;
+  }
+
+ private slots:
+  void init() {
+    file_ = dir_.filePath("settings.reg").toStdString();
+    fs::remove(file_);
+    qputenv("ORVELLE_SETTINGS", QByteArray::fromStdString(file_));
+  }
+
+  void defaultPathFollowsXdg() {
+    qputenv("ORVELLE_SETTINGS", "");
+    qputenv("XDG_CONFIG_HOME", "/some/where");
+    QCOMPARE(settings::SettingsFilePath(), std::string("/some/where/orvelle/settings.reg"));
+    qunsetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", "/home/me");
+    QCOMPARE(settings::SettingsFilePath(), std::string("/home/me/.config/orvelle/settings.reg"));
+    qputenv("ORVELLE_SETTINGS", QByteArray::fromStdString(file_));
+    QCOMPARE(settings::SettingsFilePath(), file_);
+  }
+
+  void fileModeReadsTheFolder() {
+    UseSettings(std::string("REGEDIT4\n\n") + kKey +
+                "\"Startup Mode\"=\"file\"\n"
+                "\"Configuration Directory\"=\"C:\\\\Orvelle \\\"Config\\\"\"\n");
+    Configuration c;
+    QCOMPARE(settings::ReadSettings(c), 1);
+    QCOMPARE(c.startupMode, 0);
+    QCOMPARE(c.configurationDirectory, std::string("C:\\Orvelle \"Config\""));
+  }
+
+  void onlyLowerCaseFileSelectsFileMode() {
+    UseSettings(std::string("REGEDIT4\n") + kKey +
+                "\"Startup Mode\"=\"File\"\n\"Configuration Subtree DN\"=\"cn=Orvelle "
+                "Configuration, o=Sample\"\n\"Server Address\"=\"dirhost\"\n"
+                "\"Server Port\"=dword:00000185\n");
+    Configuration c;
+    QCOMPARE(settings::ReadSettings(c), 1);
+    QCOMPARE(c.startupMode, 1);
+    QCOMPARE(c.subtreeDn, std::string("cn=Orvelle Configuration, o=Sample"));
+    QCOMPARE(c.serverAddress, std::string("dirhost"));
+    QCOMPARE(c.serverPort, 389);
+  }
+
+  void aMissingPortFailsAfterTheEarlierValues() {
+    UseSettings(std::string("REGEDIT4\r\n") + kKey +
+                "\"Startup Mode\"=\"ldap\"\r\n\"Configuration Subtree DN\"=\"cn=x\"\r\n"
+                "\"Server Address\"=\"dirhost\"\r\n\"Server Port\"=\"389\"\r\n");
+    Configuration c;
+    QCOMPARE(settings::ReadSettings(c), 0);
+    QCOMPARE(c.startupMode, 1);
+    QCOMPARE(c.subtreeDn, std::string("cn=x"));
+    QCOMPARE(c.serverAddress, std::string("dirhost"));
+    QCOMPARE(c.serverPort, 0);
+  }
+
+  void aMissingModeFailsWithoutAMessage() {
+    UseSettings(std::string("REGEDIT4\n") + kKey + "\"Configuration Directory\"=\"/x\"\n");
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    Configuration c;
+    bool keyMissing = true;
+    QCOMPARE(settings::ReadSettings(c, &keyMissing), 0);
+    QVERIFY(!keyMissing);
+    QVERIFY(sink.messages.empty());
+    QCOMPARE(c.startupMode, 0);
+    QVERIFY(c.configurationDirectory.empty());
+  }
+
+  void aMissingKeyOrFileAsksForAReinstall() {
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    Configuration c;
+    bool keyMissing = false;
+    QCOMPARE(settings::ReadSettings(c, &keyMissing), 0);  // no file at all
+    QVERIFY(keyMissing);
+    UseSettings("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Merrowick\\Orvelle 3.0\\Other]\n"
+                "\"Startup Mode\"=\"file\"\n");
+    QCOMPARE(settings::ReadSettings(c, &keyMissing), 0);
+    QVERIFY(keyMissing);
+    QCOMPARE(sink.Ids(), (std::vector<int>{61280, 61280}));
+    QVERIFY(!settings::OpenSettingsKey(""));
+  }
+
+  void keysOpenComponentByComponent() {
+    UseSettings("REGEDIT4\n[hkey_local_machine\\SOFTWARE\\Merrowick\\Orvelle 3.0\\Startup\\Sub]\n");
+    QVERIFY(settings::OpenSettingsKey("Startup"));  // exists as the parent of Sub
+    QVERIFY(settings::OpenSettingsKey("startup"));
+    QVERIFY(!settings::OpenSettingsKey("Start"));
+    QVERIFY(!settings::SettingsKey::Open(file_, "HKEY_LOCAL_MACHINE\\\\Software"));
+  }
+
+  void writesReplaceOrAddValuesAndKeepTheRest() {
+    const std::string original = std::string("REGEDIT4\n\n; installed\n") + kKey +
+                                 "\"Startup Mode\"=\"ldap\"\n\"Server Address\"=\"old\"\n\n"
+                                 "[HKEY_LOCAL_MACHINE\\Software\\Other]\n\"Keep\"=\"me\"\n";
+    UseSettings(original);
+    Configuration c;
+    c.serverAddress = "new \"host\"\\x";
+    c.serverPort = 636;
+    c.subtreeDn = "cn=Orvelle Configuration, o=Sample";
+    QCOMPARE(settings::WriteDirectorySettings(c), 1);
+    const std::string text = ReadFile(file_);
+    QVERIFY(text.find("; installed") != std::string::npos);
+    QVERIFY(text.find("\"Keep\"=\"me\"") != std::string::npos);
+    QVERIFY(text.find("\"old\"") == std::string::npos);
+    QVERIFY(text.find("\"Server Port\"=dword:0000027c") != std::string::npos);
+    QVERIFY(text.find("\"Server Port\"") < text.find("[HKEY_LOCAL_MACHINE\\Software\\Other]"));
+    Configuration back;
+    QCOMPARE(settings::ReadSettings(back), 1);
+    QCOMPARE(back.serverAddress, c.serverAddress);
+    QCOMPARE(back.serverPort, 636);
+    QCOMPARE(back.subtreeDn, c.subtreeDn);
+    // No temporary file is left beside the settings.
+    int files = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir_.path().toStdString())) ++files;
+    QCOMPARE(files, 1);
+  }
+
+  void aFailedWriteNamesTheValueAndStops() {
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    Configuration c;
+    c.serverAddress = "h";
+    QCOMPARE(settings::WriteDirectorySettings(c), 0);  // no key: nothing can be written
+    QCOMPARE(sink.Ids(), (std::vector<int>{61284}));
+    QVERIFY(sink.messages[0].text.find("Value: Server Address") != std::string::npos);
+    QVERIFY(!fs::exists(file_));  // the key is never created
+
+    UseSettings(std::string("REGEDIT4\n") + kKey);
+    auto key = settings::OpenSettingsKey("Startup");
+    QVERIFY(key);
+    const uint32_t port = 389;
+    QCOMPARE(settings::WriteSetting(key.get(), "Server Port", settings::kRegDword, &port, 2), 0);
+    QCOMPARE(settings::WriteSetting(key.get(), "Server Port", settings::kRegDword, &port, 4), 1);
+    QCOMPARE(*key->ReadDword("server port"), uint32_t(389));
+    QVERIFY(!key->ReadString("Server Port"));
+  }
+
+  void noconnSwitch() {
+    QCOMPARE(ParseNoConnect({"/NOCONN"}), 1);
+    QCOMPARE(ParseNoConnect({"-noConn"}), 1);
+    QCOMPARE(ParseNoConnect({"noconn"}), 0);
+    QCOMPARE(ParseNoConnect({"/noconnx", "file.txt", "--noconn", "/"}), 0);
+    QCOMPARE(ParseNoConnect({"config.txt", "/noconn"}), 1);
+    QCOMPARE(ParseNoConnect({}), 0);
+  }
+
+  void startupOpensTheEditorOnALoadedConfiguration() {
+    QTemporaryDir config;
+    std::ofstream(config.filePath("RuleSet=S").toStdString())
+        << "RuleSet: S\nClass: P : person\nForm: F\nFormFieldGroup: G : P\nFormField: N : cn\n";
+    UseSettings(std::string("REGEDIT4\n") + kKey + "\"Startup Mode\"=\"file\"\n" +
+                "\"Configuration Directory\"=" + settings::QuoteValue(config.path().toStdString()) +
+                "\n");
+    ApplicationObject app;
+    int editorRuns = 0;
+    app.runEditor = [&](ApplicationObject& a) {
+      ++editorRuns;
+      return a.configuration.searchForms.size() == 1 ? 7 : 8;
+    };
+    app.runWizard = [](ApplicationObject&) { return 9; };
+    // Started from another folder, the attribute table is still found.
+    const fs::path cwd = fs::current_path();
+    fs::current_path(config.path().toStdString());
+    const int code = RunStartup(app, {"-NoConn"});
+    fs::current_path(cwd);
+    QCOMPARE(code, 7);
+    QCOMPARE(editorRuns, 1);
+    QCOMPARE(app.NoConnectFlag, 1);
+    QVERIFY(app.oidtable.str2oc("person"));
+  }
+
+  void startupRunsTheWizardWhenNothingLoads() {
+    QTemporaryDir config;  // empty folder: no configuration
+    UseSettings(std::string("REGEDIT4\n") + kKey + "\"Startup Mode\"=\"file\"\n" +
+                "\"Configuration Directory\"=" + settings::QuoteValue(config.path().toStdString()) +
+                "\n");
+    ApplicationObject app;
+    app.runEditor = [](ApplicationObject&) { return 7; };
+    app.runWizard = [](ApplicationObject&) { return 9; };
+    QCOMPARE(RunStartup(app, {}), 9);
+    QCOMPARE(app.NoConnectFlag, 0);
+
+    // Directory mode: the directory loader decides.
+    UseSettings(std::string("REGEDIT4\n") + kKey +
+                "\"Startup Mode\"=\"ldap\"\n\"Configuration Subtree DN\"=\"cn=x\"\n"
+                "\"Server Address\"=\"h\"\n\"Server Port\"=dword:00000185\n");
+    ApplicationObject dirApp;
+    int loads = 0;
+    dirApp.loadFromDirectory = [&](ApplicationObject&) { return ++loads; };
+    dirApp.runEditor = [](ApplicationObject&) { return 7; };
+    QCOMPARE(RunStartup(dirApp, {}), 7);
+    QCOMPARE(loads, 1);
+  }
+
+  void startupWithoutTheKeyEndsWithCodeOne() {
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    ApplicationObject app;
+    bool ran = false;
+    app.runWizard = [&](ApplicationObject&) { ran = true; return 0; };
+    QCOMPARE(RunStartup(app, {}), 1);
+    QVERIFY(!ran);
+    QCOMPARE(sink.Ids(), (std::vector<int>{61280}));
+  }
+};
+
+QTEST_GUILESS_MAIN(TestSettings)
+#include "test_settings.moc"

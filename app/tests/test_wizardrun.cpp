@@ -1,0 +1,315 @@
+// First run end to end: with settings that name no mode, start-up runs the set-up
+// wizard (driven here page by page), stores the generated configuration in a real slapd
+// or in local files, and records the settings; the next start loads exactly that.
+#include <QApplication>
+#include <QDialog>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "datafiles.h"
+#include "directoryload.h"
+#include "messages.h"
+#include "settings.h"
+#include "setupwizard.h"
+#include "slapdfixture.h"
+#include "startup.h"
+#include "templatefile.h"
+#include "wizardrun.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kKeyPath = "HKEY_LOCAL_MACHINE\\Software\\Merrowick\\Orvelle 3.0\\Startup";
+
+void WriteSettings(const std::string& file, const std::string& values) {
+  std::ofstream(file, std::ios::binary | std::ios::trunc)
+      << "REGEDIT4\n\n[" << kKeyPath << "]\n" << values;
+}
+
+std::unique_ptr<settings::SettingsKey> Key(const std::string& file) {
+  return settings::SettingsKey::Open(file, kKeyPath);
+}
+
+// Each rule set's text with its forms, sorted: the configuration as the text format
+// sees it, independent of the order a store gives back.
+std::vector<std::string> Texts(const Configuration& c) {
+  std::vector<std::string> out;
+  for (const auto& set : c.ruleSets) {
+    std::string text;
+    RuleSetFileText(c, *set, text);
+    out.push_back(text);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// Drives the wizard once it is up: `steps` runs with the wizard; if it returns with the
+// wizard still open (a failed check), the run is ended without Finish.
+void DriveWizard(std::function<void(SetupWizard&)> steps) {
+  auto* timer = new QTimer;
+  timer->setInterval(20);
+  QObject::connect(timer, &QTimer::timeout, [timer, steps] {
+    auto* wizard = qobject_cast<SetupWizard*>(QApplication::activeModalWidget());
+    if (!wizard) return;
+    timer->stop();
+    timer->deleteLater();
+    steps(*wizard);
+    if (wizard->isVisible()) wizard->done(0);
+  });
+  timer->start();
+}
+
+template <typename T>
+T* Find(SetupWizard& w, int id) {
+  return w.GetActivePage()->window()->findChild<T*>(QString::number(id));
+}
+void Type(SetupWizard& w, int id, const QString& text) {
+  QLineEdit* edit = Find<QLineEdit>(w, id);
+  QVERIFY(edit);
+  edit->clear();
+  QTest::keyClicks(edit, text);
+}
+void Press(SetupWizard& w, int id) { QTest::mouseClick(w.button(id), Qt::LeftButton); }
+void Check(SetupWizard& w, std::initializer_list<int> rows) {
+  auto* list = Find<QListWidget>(w, 9999);
+  QVERIFY(list);
+  for (int row : rows) list->item(row)->setCheckState(Qt::Checked);
+}
+
+}  // namespace
+
+class WizardRunTest : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir dir_;
+  std::string settingsFile_;
+  std::unique_ptr<testsupport::SlapdFixture> slapd_;
+  msg::RecordingSink recorder_;
+  std::unique_ptr<msg::ScopedSink> sink_;
+
+  void LoadTable(ApplicationObject& app) {
+    app.oidtable.Load(ORVELLE_SOURCE_DIR "/resources/oidtable32");
+  }
+
+  QString Host() const { return QString::fromStdString(slapd_->host()); }
+  QString Port() const { return QString::number(slapd_->port()); }
+
+  // Location, host, credentials and subtree pages for the directory choice.
+  void DirectoryPages(SetupWizard& w, const QString& parent) {
+    Press(w, kIdNext);
+    QTest::mouseClick(Find<QRadioButton>(w, 1058), Qt::LeftButton);
+    Press(w, kIdNext);
+    Type(w, 1022, Host());
+    Type(w, 1021, Port());
+    Press(w, kIdNext);
+    QCOMPARE(w.currentIndex(), 3);
+    Type(w, 1032, QString::fromStdString(slapd_->adminDn()));
+    Type(w, 1033, QString::fromStdString(slapd_->adminPassword()));
+    Press(w, kIdNext);
+    QCOMPARE(w.currentIndex(), 4);
+    Type(w, 1024, parent);
+    Press(w, kIdNext);
+    QCOMPARE(w.currentIndex(), 5);
+  }
+
+ private slots:
+  void initTestCase() {
+    kvaro::SetProgramPath(QCoreApplication::applicationFilePath().toStdString());
+    slapd_ = std::make_unique<testsupport::SlapdFixture>();
+    QVERIFY2(slapd_->ok(), slapd_->error().c_str());
+    sink_ = std::make_unique<msg::ScopedSink>(&recorder_);
+  }
+
+  void init() {
+    settingsFile_ = dir_.filePath("settings.reg").toStdString();
+    WriteSettings(settingsFile_, "");
+    qputenv("ORVELLE_SETTINGS", QByteArray::fromStdString(settingsFile_));
+    qputenv("XDG_DATA_HOME", dir_.filePath("data").toUtf8());
+    recorder_.messages.clear();
+  }
+
+  void cleanupTestCase() {
+    sink_.reset();
+    slapd_.reset();
+  }
+
+  void firstRunIntoTheDirectory() {
+    ApplicationObject app;
+    app.runWizard = RunSetupWizard;
+    DriveWizard([this](SetupWizard& w) {
+      DirectoryPages(w, QString::fromStdString(slapd_->suffix()));
+      Check(w, {0, 2});
+      Press(w, kIdNext);
+      QCOMPARE(w.currentIndex(), 6);
+      Type(w, 1022, Host());
+      Type(w, 1021, Port());
+      Type(w, 1041, QStringLiteral("o=Sample"));
+      Press(w, kIdNext);
+      QCOMPARE(w.currentIndex(), 7);
+      Press(w, kIdFinish);
+    });
+    QCOMPARE(RunStartup(app, {}), 0);
+    QVERIFY2(recorder_.messages.empty(),
+             recorder_.messages.empty() ? "" : recorder_.messages[0].text.c_str());
+
+    Configuration& c = app.configuration;
+    QCOMPARE(c.ruleSets.size(), size_t(2));
+    QCOMPARE(c.ruleSets[0]->name, std::string("Local Directory"));
+    QCOMPARE(c.ruleSets[1]->name, std::string("BigFoot Directory"));
+    QCOMPARE(c.startupMode, 1);
+    QVERIFY(c.connection);
+    const std::string root = "cn=Orvelle Configuration, o=Sample";
+    QCOMPARE(c.subtreeDn, root);
+    QCOMPARE(c.ruleSets[0]->rules[0]->ldapUri,
+             "ldap://" + slapd_->host() + ":" + std::to_string(slapd_->port()) + "/o=Sample");
+
+    // The root entry and every generated entry are in the directory.
+    auto conn = slapd_->Connect();
+    QVERIFY(conn);
+    std::vector<std::string> dns{root};
+    for (const auto& set : c.ruleSets) {
+      const std::string setDn = "cn=" + set->name + "," + root;
+      dns.push_back(setDn);
+      for (const auto& rule : set->rules) dns.push_back("cn=" + rule->name + ", " + setDn);
+    }
+    for (const auto& form : c.searchForms) {
+      const std::string formDn = "cn=" + form->name + "," + root;
+      dns.push_back(formDn);
+      std::vector<InputGroup*> groups{form->GetTargetGroup()};
+      for (const auto& g : form->inputGroups) groups.push_back(g.get());
+      for (InputGroup* g : groups) {
+        const std::string groupDn = "cn=" + g->name + "," + formDn;
+        dns.push_back(groupDn);
+        for (const auto& f : g->fields) dns.push_back("cn=" + f->name + "," + groupDn);
+      }
+    }
+    for (const std::string& dn : dns) {
+      const auto r = conn->Search(dn, ldapx::Scope::Base, "(objectclass=*)", {"1.1"});
+      QVERIFY2(r.code == ldapx::kSuccess && r.entries.size() == 1, dn.c_str());
+    }
+    const auto all = conn->Search(root, ldapx::Scope::Subtree, "(objectclass=*)", {"1.1"});
+    QCOMPARE(all.entries.size(), dns.size());
+
+    // The settings name the directory and where in it the configuration is.
+    auto key = Key(settingsFile_);
+    QVERIFY(key);
+    QCOMPARE(key->ReadString("Startup Mode").value_or(""), std::string("directory"));
+    QCOMPARE(key->ReadString("Server Address").value_or(""), slapd_->host());
+    QCOMPARE(key->ReadDword("Server Port").value_or(0), uint32_t(slapd_->port()));
+    QCOMPARE(key->ReadString("Configuration Subtree DN").value_or(""), root);
+
+    // The next start loads exactly this configuration.
+    ApplicationObject next;
+    LoadTable(next);
+    next.loadFromDirectory = [this](ApplicationObject& a) {
+      a.configuration.connection = slapd_->Connect();
+      return directory::LoadSubtree(a.configuration, a.oidtable, *a.configuration.connection) ? 1
+                                                                                                : 0;
+    };
+    bool missing = false;
+    QCOMPARE(LoadConfiguration(next, &missing), 1);
+    QVERIFY(!missing);
+    QCOMPARE(next.configuration.startupMode, 1);
+    QCOMPARE(next.configuration.serverAddress, slapd_->host());
+    QCOMPARE(Texts(next.configuration), Texts(c));
+    QVERIFY(recorder_.messages.empty());
+
+    // A second set-up against the same parent finds the root entry taken: it stops with
+    // 61286 and records nothing.
+    WriteSettings(settingsFile_, "");
+    ApplicationObject again;
+    again.runWizard = RunSetupWizard;
+    DriveWizard([this](SetupWizard& w) {
+      DirectoryPages(w, QString::fromStdString(slapd_->suffix()));
+      Check(w, {2});
+      Press(w, kIdNext);
+      Press(w, kIdFinish);
+    });
+    QCOMPARE(RunStartup(again, {}), 1);
+    QVERIFY(!recorder_.messages.empty());
+    QCOMPARE(recorder_.messages.back().id, 61286);
+    QVERIFY(!Key(settingsFile_)->ReadString("Startup Mode"));
+    // The stored configuration was not touched.
+    const auto after = conn->Search(root, ldapx::Scope::Subtree, "(objectclass=*)", {"1.1"});
+    QCOMPARE(after.entries.size(), dns.size());
+  }
+
+  void firstRunIntoLocalFiles() {
+    ApplicationObject app;
+    app.runWizard = RunSetupWizard;
+    DriveWizard([this](SetupWizard& w) {
+      Press(w, kIdNext);
+      QVERIFY(Find<QRadioButton>(w, 1059)->isChecked());
+      Press(w, kIdNext);
+      QCOMPARE(w.currentIndex(), 5);
+      Check(w, {1, 2});
+      Press(w, kIdNext);
+      QCOMPARE(w.currentIndex(), 6);
+      Type(w, 1022, Host());
+      Type(w, 1021, Port());
+      Press(w, kIdNext);
+      QCOMPARE(w.currentIndex(), 7);
+      Press(w, kIdFinish);
+    });
+    QCOMPARE(RunStartup(app, {}), 0);
+    QVERIFY2(recorder_.messages.empty(),
+             recorder_.messages.empty() ? "" : recorder_.messages[0].text.c_str());
+    const std::string folder = dir_.filePath("data/orvelle/configuration").toStdString();
+    QCOMPARE(app.configuration.configurationDirectory, folder);
+    QVERIFY(fs::exists(folder + "/RuleSet=NameFlow Directory"));
+    QVERIFY(fs::exists(folder + "/RuleSet=BigFoot Directory"));
+    QVERIFY(!app.configuration.connection);
+
+    auto key = Key(settingsFile_);
+    QCOMPARE(key->ReadString("Startup Mode").value_or(""), std::string("file"));
+    QCOMPARE(key->ReadString("Configuration Directory").value_or(""), folder);
+    QVERIFY(!key->ReadString("Server Address"));
+
+    ApplicationObject next;
+    LoadTable(next);
+    bool missing = false;
+    QCOMPARE(LoadConfiguration(next, &missing), 1);
+    QCOMPARE(next.configuration.startupMode, 0);
+    QCOMPARE(Texts(next.configuration), Texts(app.configuration));
+    QCOMPARE(next.configuration.searchForms.size(), app.configuration.searchForms.size());
+  }
+
+  void localFilesGoWhereTheSettingsSay() {
+    const std::string folder = dir_.filePath("chosen/place").toStdString();
+    WriteSettings(settingsFile_, "\"Configuration Directory\"=\"" + folder + "\"\n");
+    ApplicationObject app;
+    app.runWizard = RunSetupWizard;
+    DriveWizard([](SetupWizard& w) {
+      Press(w, kIdNext);
+      Press(w, kIdNext);
+      Check(w, {2});
+      Press(w, kIdNext);
+      Press(w, kIdFinish);
+    });
+    QCOMPARE(RunStartup(app, {}), 0);
+    QVERIFY(fs::exists(folder + "/RuleSet=BigFoot Directory"));
+    QCOMPARE(Key(settingsFile_)->ReadString("Startup Mode").value_or(""), std::string("file"));
+    QCOMPARE(Key(settingsFile_)->ReadString("Configuration Directory").value_or(""), folder);
+  }
+
+  void defaultFolderWithoutXdg() {
+    qunsetenv("XDG_DATA_HOME");
+    qputenv("HOME", "/home/someone");
+    QCOMPARE(DefaultConfigurationDirectory(),
+             std::string("/home/someone/.local/share/orvelle/configuration"));
+    qputenv("XDG_DATA_HOME", "/data");
+    QCOMPARE(DefaultConfigurationDirectory(), std::string("/data/orvelle/configuration"));
+  }
+};
+
+QTEST_MAIN(WizardRunTest)
+#include "test_wizardrun.moc"
