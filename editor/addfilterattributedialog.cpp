@@ -6,7 +6,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "dialogunits.h"
+// By path: another layer has a header of the same name on the include path.
+#include "../resources/widgets/dialogunits.h"
 #include "oidtable.h"
 
 AddFilterAttributeDialog::AddFilterAttributeDialog(const kvaro::Oidtable& table, QWidget* parent)

@@ -24,6 +24,8 @@ class AddInputFieldDialog : public QDialog {
 
   // Shows the current results in the controls, then runs the dialog modally.
   int exec() override;
+  // Puts the current results into the controls (exec() does so itself).
+  void showResults();
 
   // `name` and `defaultValue` are set when the dialog ends with OK. `filterAttributes`
   // follows the list while the dialog runs; it always equals what the list shows.
@@ -39,8 +41,6 @@ class AddInputFieldDialog : public QDialog {
   void removeFilterAttribute();
 
  private:
-  // Puts the results into the controls.
-  void showResults();
   // Remove is enabled exactly when a list item is selected.
   void updateWidgets();
 

@@ -8,7 +8,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "dialogunits.h"
+// By path: another layer has a header of the same name on the include path.
+#include "../resources/widgets/dialogunits.h"
 #include "messages.h"
 
 int CheckFormName(const std::string& name) {
