@@ -1,0 +1,285 @@
+// The editor's main window: menu, accelerators, status bar, splitter, size limits,
+// About box and the question about unsaved changes.
+#include <QAction>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+#include <QtTest>
+
+#include "configtree.h"
+#include "configuration.h"
+#include "mainframe.h"
+#include "messages.h"
+#include "oidtable.h"
+#include "panes.h"
+#include "propertypanel.h"
+#include "sampleconfig_h3.h"
+
+namespace {
+
+QMenu* MenuNamed(QMenuBar* bar, const QString& title) {
+  for (QAction* action : bar->actions()) {
+    if (action->text() == title) return action->menu();
+  }
+  return nullptr;
+}
+
+QStringList Texts(const QMenu* menu) {
+  QStringList out;
+  for (QAction* action : menu->actions()) out << (action->isSeparator() ? "-" : action->text());
+  return out;
+}
+
+// Closes the next modal dialog with `key` once it is up.
+void PressInModal(Qt::Key key, QString* seenName = nullptr) {
+  auto* timer = new QTimer;
+  timer->setInterval(20);
+  QObject::connect(timer, &QTimer::timeout, [timer, key, seenName]() {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      if (seenName) *seenName = modal->objectName();
+      QTest::keyClick(modal, key);
+      timer->stop();
+      timer->deleteLater();
+    }
+  });
+  timer->start();
+}
+
+struct Frame {
+  Frame() : frame(config, table, [this](Configuration&) {
+              ++saves;
+              return saveResult;
+            }) {
+    sample::FillStandard(config);
+    frame.show();
+    frame.tree()->Fill();
+  }
+  Configuration config;
+  kvaro::Oidtable table;
+  int saves = 0;
+  bool saveResult = true;
+  CMainFrame frame;
+};
+
+}  // namespace
+
+class TestMainFrame : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void menuHasItsItemsAndEditIsDisabled() {
+    Frame f;
+    QMenuBar* bar = f.frame.menuBar();
+    QStringList titles;
+    for (QAction* action : bar->actions()) titles << action->text();
+    QCOMPARE(titles, (QStringList{"&File", "&Edit", "&View", "&Help"}));
+    QCOMPARE(Texts(MenuNamed(bar, "&File")), (QStringList{"&Save", "-", "E&xit"}));
+    QCOMPARE(Texts(MenuNamed(bar, "&Edit")),
+             (QStringList{"&Undo\tCtrl+Z", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C", "&Paste\tCtrl+V"}));
+    QCOMPARE(Texts(MenuNamed(bar, "&View")), (QStringList{"&Status Bar"}));
+    QCOMPARE(Texts(MenuNamed(bar, "&Help")), (QStringList{"&About Orvelle32Setup..."}));
+    for (int id : {57643, 57635, 57634, 57637}) {
+      QVERIFY(f.frame.action(id));
+      QVERIFY(!f.frame.action(id)->isEnabled());
+      QVERIFY(!f.frame.OnCommand(id));
+    }
+    for (int id : {57603, 57665, 59393, 57664}) QVERIFY(f.frame.action(id)->isEnabled());
+    // No "New" command is offered.
+    QVERIFY(f.frame.action(57600) == nullptr);
+    QVERIFY(!f.frame.OnCommand(57600));
+    // Command prompts are the text before the line break.
+    QCOMPARE(f.frame.action(57603)->statusTip(),
+             QStringLiteral("Save Configuration to the Directory"));
+    QCOMPARE(f.frame.action(57665)->statusTip(),
+             QStringLiteral("Quit the application; prompts to save documents"));
+    QCOMPARE(f.frame.windowTitle(), QStringLiteral("Orvelle32Setup[*]"));
+  }
+
+  void editAcceleratorsDoNothing() {
+    Frame f;
+    f.frame.activateWindow();
+    f.frame.tree()->setFocus();
+    f.frame.tree()->setCurrentItem(f.frame.tree()->ruleSetsRoot());
+    const size_t sets = f.config.ruleSets.size();
+    for (auto keys : {QKeyCombination(Qt::CTRL | Qt::Key_C), QKeyCombination(Qt::CTRL | Qt::Key_X),
+                      QKeyCombination(Qt::CTRL | Qt::Key_V), QKeyCombination(Qt::CTRL | Qt::Key_Z),
+                      QKeyCombination(Qt::SHIFT | Qt::Key_Delete)}) {
+      QTest::keyClick(f.frame.tree(), keys.key(), keys.keyboardModifiers());
+    }
+    QCOMPARE(f.config.ruleSets.size(), sets);
+    QVERIFY(!f.frame.tree()->isModified());
+    // Their accelerators exist but are disabled.
+    const auto accelerators = f.frame.findChildren<QAction*>("accel57634");
+    QCOMPARE(accelerators.size(), 2);
+    for (QAction* a : accelerators) QVERIFY(!a->isEnabled());
+  }
+
+  void statusBarHasItsIndicators() {
+    Frame f;
+    QStatusBar* status = f.frame.statusBar();
+    QCOMPARE(status->objectName(), QStringLiteral("59393"));
+    QCOMPARE(status->findChild<QLabel*>("57345")->text(), QStringLiteral("For Help, press F1"));
+    QCOMPARE(status->findChild<QLabel*>("59137")->text(), QStringLiteral("CAP"));
+    QCOMPARE(status->findChild<QLabel*>("59138")->text(), QStringLiteral("NUM"));
+    QCOMPARE(status->findChild<QLabel*>("59139")->text(), QStringLiteral("SCRL"));
+    QAction* toggle = f.frame.action(59393);
+    QVERIFY(toggle->isChecked());
+    toggle->trigger();
+    QVERIFY(!status->isVisible());
+    QVERIFY(!toggle->isChecked());
+    f.frame.OnCommand(59393);
+    QVERIFY(status->isVisible());
+    QVERIFY(toggle->isChecked());
+  }
+
+  void splitterHasTheTwoPanes() {
+    Frame f;
+    CMainSplitter* splitter = f.frame.splitter();
+    QCOMPARE(splitter->objectName(), QStringLiteral("59648"));
+    QCOMPARE(splitter->count(), 2);
+    QCOMPARE(splitter->widget(0)->objectName(), QStringLiteral("OVS_LHSClientWnd"));
+    QCOMPARE(splitter->widget(1)->objectName(), QStringLiteral("OVS_RHSClientWnd"));
+    QCOMPARE(f.frame.leftPane()->tree()->objectName(), QStringLiteral("1024"));
+    // Neither column can be dragged below 144 pixels.
+    splitter->setSizes({10, 2000});
+    QVERIFY(splitter->sizes()[0] >= 144);
+    splitter->setSizes({2000, 10});
+    QVERIFY(splitter->sizes()[1] >= 144);
+    // The tree fills the left pane.
+    QCOMPARE(f.frame.tree()->geometry(), f.frame.leftPane()->rect());
+  }
+
+  void sizeLimits() {
+    Frame f;
+    QCOMPARE(f.frame.minimumSize(), QSize(360, 240));
+    QCOMPARE(f.frame.maximumSize(), QSize(800, 600));
+    f.frame.resize(2000, 1500);
+    QCOMPARE(f.frame.size(), QSize(800, 600));
+    f.frame.resize(100, 100);
+    QCOMPARE(f.frame.size(), QSize(360, 240));
+    // Maximised: at most 800 x 600, at the top-left corner of the screen.
+    f.frame.setWindowState(Qt::WindowMaximized);
+    QVERIFY(f.frame.width() <= 800);
+    QVERIFY(f.frame.height() <= 600);
+    const QRect area = f.frame.screen()->availableGeometry();
+    QCOMPARE(f.frame.geometry().topLeft(), area.topLeft());
+  }
+
+  void f6MovesBetweenThePanes() {
+    Frame f;
+    f.frame.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&f.frame));
+    f.frame.tree()->setCurrentItem(f.frame.tree()->formsRoot());
+    f.frame.tree()->setFocus();
+    QVERIFY(f.frame.tree()->hasFocus());
+    QTest::keyClick(&f.frame, Qt::Key_F6);
+    QWidget* focus = QApplication::focusWidget();
+    QVERIFY(focus && f.frame.rightPane()->isAncestorOf(focus));
+    QTest::keyClick(focus, Qt::Key_F6, Qt::ShiftModifier);
+    QVERIFY(f.frame.tree()->hasFocus());
+  }
+
+  void saveCallsTheSaveFunction() {
+    Frame f;
+    f.frame.tree()->MarkModified();
+    QVERIFY(f.frame.isWindowModified());
+    f.saveResult = false;
+    f.frame.action(57603)->trigger();
+    QCOMPARE(f.saves, 1);
+    QVERIFY(f.frame.tree()->isModified());
+    f.saveResult = true;
+    f.frame.action(57603)->trigger();
+    QCOMPARE(f.saves, 2);
+    QVERIFY(!f.frame.tree()->isModified());
+    QVERIFY(!f.frame.isWindowModified());
+  }
+
+  void closingWithoutChangesAsksNothing() {
+    Frame f;
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    QVERIFY(f.frame.close());
+    QVERIFY(sink.messages.empty());
+    QCOMPARE(f.saves, 0);
+  }
+
+  void closingAfterEditsAsks() {
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    {
+      // Cancel keeps the window and the edits.
+      Frame f;
+      f.frame.tree()->setCurrentItem(f.frame.tree()->formsRoot());
+      auto* list = f.frame.rightPane()->findChild<QListWidget*>("102");
+      list->setCurrentRow(0);
+      f.frame.rightPane()->findChild<QPushButton*>("101")->click();
+      QVERIFY(f.frame.tree()->isModified());
+      sink.answer = msg::Answer::Cancel;
+      QVERIFY(!f.frame.close());
+      QVERIFY(f.frame.isVisible());
+      QCOMPARE(sink.Ids(), std::vector<int>{62151});
+      QCOMPARE(sink.messages[0].buttons, msg::Buttons::SaveDiscardCancel);
+      QCOMPARE(f.saves, 0);
+      // Discard closes without saving.
+      sink.answer = msg::Answer::Discard;
+      QVERIFY(f.frame.close());
+      QCOMPARE(f.saves, 0);
+    }
+    sink.messages.clear();
+    {
+      // A failed save keeps the window open; a good one closes it.
+      Frame f;
+      f.frame.tree()->MarkModified();
+      sink.answer = msg::Answer::Save;
+      f.saveResult = false;
+      f.frame.action(57665)->trigger();  // Exit
+      QVERIFY(f.frame.isVisible());
+      QCOMPARE(f.saves, 1);
+      f.saveResult = true;
+      QVERIFY(f.frame.close());
+      QCOMPARE(f.saves, 2);
+      QCOMPARE(sink.Ids(), (std::vector<int>{62151, 62151}));
+    }
+  }
+
+  void altF4AsksToo() {
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    Frame f;
+    f.frame.tree()->MarkModified();
+    sink.answer = msg::Answer::Cancel;
+    QCloseEvent event;
+    QApplication::sendEvent(&f.frame, &event);
+    QVERIFY(!event.isAccepted());
+    QCOMPARE(sink.Ids(), std::vector<int>{62151});
+  }
+
+  void aboutBoxShowsThePictureAndClosesOnKeys() {
+    Frame f;
+    {
+      CAboutDialog about(&f.frame);
+      QCOMPARE(about.objectName(), QStringLiteral("100"));
+      auto* picture = about.findChild<QLabel*>("1048");
+      QVERIFY(picture);
+      QCOMPARE(picture->pixmap().size(), QSize(418, 322));
+      QCOMPARE(about.size(), QSize(418, 322));
+      QVERIFY(about.windowFlags() & Qt::FramelessWindowHint);
+      const QRect screen = f.frame.screen()->geometry();
+      QVERIFY(qAbs(about.geometry().center().x() - screen.center().x()) <= 1);
+    }
+    QString seen;
+    PressInModal(Qt::Key_Escape, &seen);
+    f.frame.OnCommand(57664);
+    QCOMPARE(seen, QStringLiteral("100"));
+    seen.clear();
+    PressInModal(Qt::Key_Return, &seen);
+    f.frame.action(57664)->trigger();
+    QCOMPARE(seen, QStringLiteral("100"));
+  }
+};
+
+QTEST_MAIN(TestMainFrame)
+#include "test_mainframe.moc"
