@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "linereader.h"
 #include "messages.h"
@@ -189,14 +191,33 @@ bool InputField::WriteText(std::string& out) const {
   return true;
 }
 
+namespace {
+
+// The text of one file, with the forms of the rule set given in their list order.
+bool FileText(const RuleSet& ruleSet, const std::vector<const SearchForm*>& forms,
+              std::string& out) {
+  if (!ruleSet.WriteText(out)) return false;
+  for (const SearchForm* form : forms)
+    if (!form->WriteText(out)) return false;
+  return true;
+}
+
+// The forms of every rule set, in searchForms order, found in one walk of the list.
+std::unordered_map<const RuleSet*, std::vector<const SearchForm*>> FormsBySet(
+    const Configuration& configuration) {
+  std::unordered_map<const RuleSet*, std::vector<const SearchForm*>> forms;
+  for (const auto& form : configuration.searchForms) forms[form->ruleSet].push_back(form.get());
+  return forms;
+}
+
+}  // namespace
+
 bool RuleSetFileText(const Configuration& configuration, const RuleSet& ruleSet,
                      std::string& out) {
-  if (!ruleSet.WriteText(out)) return false;
-  for (const auto& form : configuration.searchForms) {
-    if (form->ruleSet != &ruleSet) continue;
-    if (!form->WriteText(out)) return false;
-  }
-  return true;
+  std::vector<const SearchForm*> forms;
+  for (const auto& form : configuration.searchForms)
+    if (form->ruleSet == &ruleSet) forms.push_back(form.get());
+  return FileText(ruleSet, forms, out);
 }
 
 std::string RuleSetFileName(const std::string& ruleSetName) {
@@ -278,24 +299,25 @@ namespace {
 
 // Runs every check a save needs before anything is written: the record checks in
 // the order the files would be written, then the names. Shows the first failure.
-bool CheckBeforeSave(const Configuration& configuration) {
+bool CheckBeforeSave(const Configuration& configuration,
+                     const std::unordered_map<const RuleSet*, std::vector<const SearchForm*>>&
+                         formsBySet) {
+  std::unordered_set<std::string> names;
   for (const auto& ruleSet : configuration.ruleSets) {
     if (!IsUsableRuleSetFileName(ruleSet->name)) {
       msg::Show(62100, {ruleSet->name}, msg::Buttons::Ok, msg::Icon::Error);
       return false;
     }
-    for (const auto& other : configuration.ruleSets) {
-      if (other.get() == ruleSet.get()) break;
-      if (other->name == ruleSet->name) {
-        msg::Show(62102, {ruleSet->name}, msg::Buttons::Ok, msg::Icon::Error);
-        return false;
-      }
+    if (!names.insert(ruleSet->name).second) {
+      msg::Show(62102, {ruleSet->name}, msg::Buttons::Ok, msg::Icon::Error);
+      return false;
     }
     if (!ruleSet->Check()) return false;
     for (const auto& rule : ruleSet->rules)
       if (!rule->Check()) return false;
-    for (const auto& form : configuration.searchForms) {
-      if (form->ruleSet != ruleSet.get()) continue;
+    const auto forms = formsBySet.find(ruleSet.get());
+    if (forms == formsBySet.end()) continue;
+    for (const SearchForm* form : forms->second) {
       if (!form->Check()) return false;
       std::vector<const InputGroup*> groups{form->targetGroup.get()};
       for (const auto& g : form->inputGroups) groups.push_back(g.get());
@@ -388,7 +410,8 @@ class PendingFile {
 }  // namespace
 
 bool SaveToFiles(const Configuration& configuration) {
-  if (!CheckBeforeSave(configuration)) return false;
+  const auto formsBySet = FormsBySet(configuration);
+  if (!CheckBeforeSave(configuration, formsBySet)) return false;
   if (configuration.configurationDirectory.empty()) {
     msg::Show(62103, {}, msg::Buttons::Ok, msg::Icon::Error);
     return false;
@@ -405,7 +428,10 @@ bool SaveToFiles(const Configuration& configuration) {
       return false;
     }
     std::string text;
-    if (!RuleSetFileText(configuration, *ruleSet, text) || !file->Write(text)) {
+    const auto forms = formsBySet.find(ruleSet.get());
+    const bool written = FileText(
+        *ruleSet, forms == formsBySet.end() ? std::vector<const SearchForm*>{} : forms->second, text);
+    if (!written || !file->Write(text)) {
       msg::Show(62014, {file->target().string()}, msg::Buttons::Ok, msg::Icon::Error);
       return false;
     }

@@ -1,0 +1,139 @@
+// Times loading and saving a large configuration in local files.
+//
+//   localstore_bench [RECORDS]     (default 10000)
+//
+// Builds a configuration of about RECORDS records (rule sets, rules, forms, input
+// groups and fields), saves it to a temporary folder, loads it back and saves the
+// loaded copy again, then repeats with twice as many records so the growth can be
+// read off the figures. The oidtable32 of the source tree supplies the names.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include <unistd.h>
+
+#include "configuration.h"
+#include "messages.h"
+#include "oidtable.h"
+#include "templatefile.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Millis(Clock::time_point since) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
+}
+
+// Per rule set: 50 rules, 15 forms of 3 groups with 2 fields each: 201 records.
+constexpr int kRulesPerSet = 50;
+constexpr int kFormsPerSet = 15;
+constexpr int kRecordsPerSet = 1 + kRulesPerSet + kFormsPerSet * (1 + 3 * (1 + 2));
+
+size_t Build(Configuration& c, int records) {
+  const int sets = std::max(1, records / kRecordsPerSet);
+  const char* classes[] = {"person", "organizationalUnit", "inetOrgPerson", "organization"};
+  const char* attributes[] = {"cn", "sn", "mail", "ou", "telephoneNumber", "uid"};
+  size_t count = 0;
+  for (int s = 0; s < sets; ++s) {
+    c.ruleSets.push_back(std::make_unique<RuleSet>("Set " + std::to_string(s)));
+    RuleSet* set = c.ruleSets.back().get();
+    ++count;
+    for (int r = 0; r < kRulesPerSet; ++r) {
+      if (r == 0) {
+        const SearchRule root(set, "Root", {}, std::string("ldap://dirhost:389/o=Sample"));
+        set->AddRule(&root);
+      } else {
+        std::vector<SearchRule*> searchable;
+        // Rule 1 has no searchable rules of its own, so every copy stays small.
+        if (r > 1) searchable.push_back(set->rules[1].get());
+        const SearchRule rule(set, "Rule " + std::to_string(r), searchable,
+                              std::vector<std::string>{classes[r % 4], "top"});
+        set->AddRule(&rule);
+      }
+      ++count;
+    }
+    for (int f = 0; f < kFormsPerSet; ++f) {
+      auto form = std::make_unique<SearchForm>("Form " + std::to_string(s) + "." + std::to_string(f), set);
+      form->toolTip = "Find entries: set " + std::to_string(s);
+      form->helpString = "Type part of a name";
+      ++count;
+      for (int g = 0; g < 3; ++g) {
+        auto* group = new InputGroup("Group " + std::to_string(g),
+                                     set->rules[static_cast<size_t>(1 + (f + g) % (kRulesPerSet - 1))].get());
+        for (int i = 0; i < 2; ++i)
+          group->AddField("Field " + std::to_string(i), "",
+                          {attributes[(g + i) % 6], attributes[(g + i + 1) % 6]});
+        count += 3;
+        if (g == 0) form->SetTargetGroup(group);
+        else form->AddInputGroup(group);
+      }
+      c.searchForms.push_back(std::move(form));
+    }
+  }
+  return count;
+}
+
+bool RunOnce(const kvaro::Oidtable& table, int records) {
+  const fs::path base = fs::temp_directory_path() / ("localstore_bench." + std::to_string(::getpid()));
+  fs::remove_all(base);
+  fs::create_directories(base / "a");
+  fs::create_directories(base / "b");
+
+  Configuration original;
+  auto t = Clock::now();
+  const size_t count = Build(original, records);
+  const double build = Millis(t);
+
+  original.configurationDirectory = (base / "a").string();
+  t = Clock::now();
+  if (!SaveToFiles(original)) return false;
+  const double save = Millis(t);
+
+  Configuration loaded;
+  loaded.configurationDirectory = original.configurationDirectory;
+  t = Clock::now();
+  if (!loaded.LoadFromFiles(table)) return false;
+  const double load = Millis(t);
+
+  loaded.configurationDirectory = (base / "b").string();
+  t = Clock::now();
+  if (!SaveToFiles(loaded)) return false;
+  const double resave = Millis(t);
+
+  uintmax_t bytes = 0;
+  for (const auto& e : fs::directory_iterator(base / "b")) bytes += e.file_size();
+  std::printf("%7zu records  %4zu files  %8.1f KiB   build %7.1f ms   save %7.1f ms   "
+              "load %7.1f ms   save again %7.1f ms\n",
+              count, loaded.ruleSets.size(), static_cast<double>(bytes) / 1024.0, build, save, load,
+              resave);
+  fs::remove_all(base);
+  return loaded.searchForms.size() == original.searchForms.size();
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  const int records = argc > 1 ? std::atoi(argv[1]) : 10000;
+  if (records <= 0) {
+    std::fprintf(stderr, "usage: localstore_bench [RECORDS]\n");
+    return 2;
+  }
+  kvaro::Oidtable table;
+  if (!table.Load(std::string(BENCH_SOURCE_DIR) + "/resources/oidtable32")) {
+    std::fprintf(stderr, "localstore_bench: cannot read the attribute table\n");
+    return 1;
+  }
+  msg::ConsoleSink console;
+  msg::ScopedSink scoped(&console);
+  for (int n : {records, 2 * records, 4 * records})
+    if (!RunOnce(table, n)) {
+      std::fprintf(stderr, "localstore_bench: the round trip failed\n");
+      return 1;
+    }
+  return 0;
+}
