@@ -1,0 +1,60 @@
+// "Add Form": name rules and the rule set choice.
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include "addformdialog.h"
+#include "messages.h"
+#include "test_formhelpers.h"
+
+using formtest::ModalScript;
+
+namespace {
+
+void Type(QWidget* dialog, const char* id, const QString& text) {
+  auto* edit = dialog->findChild<QLineEdit*>(id);
+  edit->clear();
+  QTest::keyClicks(edit, text);
+}
+
+void Click(QWidget* dialog, const char* id) {
+  QTest::mouseClick(dialog->findChild<QPushButton*>(id), Qt::LeftButton);
+}
+
+}  // namespace
+
+class TestFormAddDialog : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void returnsNameAndRuleSet() {
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    AddFormDialog dialog({"Standard", "Rooms"});
+    QCOMPARE(dialog.findChild<QComboBox*>("1001")->currentText(), QString("Standard"));
+    ModalScript script;
+    script.Then("AddFormDialog", [](QWidget* d) {
+      Type(d, "1000", "Find:x");
+      Click(d, "1");
+      Type(d, "1000", "Find a room");
+      d->findChild<QComboBox*>("1001")->setCurrentIndex(1);
+      Click(d, "1");
+    });
+    QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+    QCOMPARE(sink.Ids(), std::vector<int>{61254});
+    QCOMPARE(dialog.name, std::string("Find a room"));
+    QCOMPARE(dialog.ruleSetName, std::string("Rooms"));
+  }
+
+  void noRuleSetNoOk() {
+    AddFormDialog dialog({});
+    QVERIFY(!dialog.findChild<QPushButton*>("1")->isEnabled());
+    dialog.accept();  // Enter with no rule set to choose
+    QVERIFY(dialog.name.empty());
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+  }
+};
+
+QTEST_MAIN(TestFormAddDialog)
+#include "test_formadddialog.moc"
