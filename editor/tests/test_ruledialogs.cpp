@@ -12,6 +12,7 @@
 
 #include "addobjectclassdialog.h"
 #include "addruledialog.h"
+#include "addrulesetdialog.h"
 #include "childruledialog.h"
 #include "messages.h"
 #include "oidtable.h"
@@ -373,6 +374,45 @@ class TestRuleDialogs : public QObject {
     QTest::mouseClick(Child<QPushButton>(&dialog, "2"), Qt::LeftButton);
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
     QCOMPARE(dialog.ldapUri, std::string("ldap://h:389/o=Acme"));
+  }
+
+  void ruleSetNameCheck_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("problem");
+    QTest::newRow("fine") << "Yellow Pages" << 0;
+    QTest::newRow("three characters") << "abc" << 0;
+    QTest::newRow("two characters") << "ab" << 61253;
+    QTest::newRow("empty") << "" << 61253;
+    QTest::newRow("taken") << "White Pages" << 62172;
+    QTest::newRow("taken differs in case") << "white pages" << 0;
+    QTest::newRow("slash") << "a/b/c" << 62173;
+    QTest::newRow("dots") << "..." << 0;
+    QTest::newRow("colon") << "Key:Value" << 62173;
+    QTest::newRow("leading blank") << " People" << 62173;
+    QTest::newRow("trailing blank") << "People " << 62173;
+    QTest::newRow("line break") << "Peo\nple" << 62173;
+  }
+  void ruleSetNameCheck() {
+    QFETCH(QString, name);
+    QFETCH(int, problem);
+    QCOMPARE(CheckRuleSetName(name.toStdString(), {"White Pages", "Lonely"}), problem);
+  }
+
+  void addRuleSetDialogStaysOpenUntilTheNameIsUsable() {
+    AddRuleSetDialog dialog({"White Pages"});
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    auto* edit = Child<QLineEdit>(&dialog, "1000");
+    QCOMPARE(QApplication::focusWidget(), edit);
+    QTest::keyClicks(edit, "White Pages");
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(sink_.Ids(), std::vector<int>{62172});
+    QVERIFY(dialog.isVisible());
+    QVERIFY(dialog.name.empty());
+    edit->setText("Yellow Pages");
+    PressOk(dialog);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(dialog.name, std::string("Yellow Pages"));
   }
 };
 
