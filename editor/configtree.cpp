@@ -87,37 +87,63 @@ QString CConfigTree::FormCaption(const SearchForm& form) {
   return Q(msg::Format("%s (%s)", {form.name, ruleSetName}));
 }
 
+TreeNodeRecord* CConfigTree::NewDetachedRecord(int kind, void* object, const QString& caption,
+                                               QTreeWidgetItem* parent) {
+  auto record = std::make_unique<TreeNodeRecord>();
+  record->kind = kind;
+  record->object = object;
+  auto* item = new QTreeWidgetItem(QStringList(caption));
+  item->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(record.get())));
+  item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+  record->item = item;
+  if (parent) parent->insertChild(0, item);
+  records_.push_back(std::move(record));
+  return records_.back().get();
+}
+
 void CConfigTree::Fill() {
-  // Nodes are built detached and hung under their roots whole: far faster for large
-  // configurations than inserting into the live view one by one.
-  setUpdatesEnabled(false);
+  // Each rule set and form is built as a detached subtree and all of them are hung
+  // under their root in one step; the view then lays itself out once instead of once
+  // per node, which keeps large configurations fast. The result is the same as
+  // inserting node by node: every node the first child of its parent.
+  std::vector<QTreeWidgetItem*> toExpand;
+  std::vector<QTreeWidgetItem*> setItems;
   for (const auto& ruleSet : configuration_.ruleSets) {
     TreeNodeRecord* setRecord =
-        NewRecord(RuleSetNode, ruleSet.get(), Q(ruleSet->name), ruleSetsRoot_);
+        NewDetachedRecord(RuleSetNode, ruleSet.get(), Q(ruleSet->name), nullptr);
     for (const auto& rule : ruleSet->rules) {
-      NewRecord(RuleNode, rule.get(), Q(rule->name), setRecord->item);
+      NewDetachedRecord(RuleNode, rule.get(), Q(rule->name), setRecord->item);
     }
-    if (!ruleSet->rules.empty()) Expand(setRecord->item);
+    if (!ruleSet->rules.empty()) toExpand.push_back(setRecord->item);
+    setItems.push_back(setRecord->item);
   }
-  if (!configuration_.ruleSets.empty()) Expand(ruleSetsRoot_);
+  if (!configuration_.ruleSets.empty()) toExpand.push_back(ruleSetsRoot_);
 
+  std::vector<QTreeWidgetItem*> formItems;
   for (const auto& form : configuration_.searchForms) {
-    TreeNodeRecord* formRecord = NewRecord(FormNode, form.get(), FormCaption(*form), formsRoot_);
+    TreeNodeRecord* formRecord =
+        NewDetachedRecord(FormNode, form.get(), FormCaption(*form), nullptr);
     std::vector<InputGroup*> groups;
     if (form->targetGroup) groups.push_back(form->targetGroup.get());
     for (const auto& group : form->inputGroups) groups.push_back(group.get());
     for (InputGroup* group : groups) {
       TreeNodeRecord* groupRecord =
-          NewRecord(InputGroupNode, group, Q(group->name), formRecord->item);
+          NewDetachedRecord(InputGroupNode, group, Q(group->name), formRecord->item);
       for (const auto& field : group->fields) {
-        NewRecord(InputFieldNode, field.get(), Q(field->name), groupRecord->item);
+        NewDetachedRecord(InputFieldNode, field.get(), Q(field->name), groupRecord->item);
       }
-      if (!group->fields.empty()) Expand(groupRecord->item);
+      if (!group->fields.empty()) toExpand.push_back(groupRecord->item);
     }
-    if (!groups.empty()) Expand(formRecord->item);
+    if (!groups.empty()) toExpand.push_back(formRecord->item);
+    formItems.push_back(formRecord->item);
   }
-  if (!configuration_.searchForms.empty()) Expand(formsRoot_);
-  setUpdatesEnabled(true);
+  if (!configuration_.searchForms.empty()) toExpand.push_back(formsRoot_);
+
+  std::reverse(setItems.begin(), setItems.end());
+  std::reverse(formItems.begin(), formItems.end());
+  ruleSetsRoot_->insertChildren(0, QList<QTreeWidgetItem*>(setItems.begin(), setItems.end()));
+  formsRoot_->insertChildren(0, QList<QTreeWidgetItem*>(formItems.begin(), formItems.end()));
+  for (QTreeWidgetItem* item : toExpand) Expand(item);
 }
 
 QTreeWidgetItem* CConfigTree::ItemOf(const void* record) const {

@@ -111,6 +111,9 @@ class CConfigTree : public QTreeWidget {
  private:
   TreeNodeRecord* NewRecord(int kind, void* object, const QString& caption,
                             QTreeWidgetItem* parent);
+  // A record with a new item that becomes the first child of `parent` (none when null).
+  TreeNodeRecord* NewDetachedRecord(int kind, void* object, const QString& caption,
+                                    QTreeWidgetItem* parent);
   void AddChildNode(const void* parent, int kind, void* child, const std::string& caption);
   void RemoveItemsOf(const void* object);
   void OnCurrentItemChanged(QTreeWidgetItem* current);
