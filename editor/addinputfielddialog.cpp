@@ -76,8 +76,7 @@ AddInputFieldDialog::AddInputFieldDialog(const kvaro::Oidtable& table, QWidget* 
   resize(dlgu::ToPixels(font(), QSize(191, 159)).expandedTo(sizeHint()));
 
   connect(addButton, &QPushButton::clicked, this, &AddInputFieldDialog::addFilterAttribute);
-  connect(removeButton_, &QPushButton::clicked, this,
-          &AddInputFieldDialog::removeFilterAttribute);
+  connect(removeButton_, &QPushButton::clicked, this, &AddInputFieldDialog::removeFilterAttribute);
   connect(list_, &QListWidget::itemSelectionChanged, this, [this] { updateWidgets(); });
   connect(okButton, &QPushButton::clicked, this, &QDialog::accept);
   connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
@@ -111,8 +110,7 @@ void AddInputFieldDialog::addFilterAttribute() {
   if (dialog.exec() != QDialog::Accepted) return;
   const std::string& added = dialog.attributeTypeName;
   if (added.empty()) return;
-  if (std::find(filterAttributes.begin(), filterAttributes.end(), added) !=
-      filterAttributes.end())
+  if (std::find(filterAttributes.begin(), filterAttributes.end(), added) != filterAttributes.end())
     return;
   filterAttributes.push_back(added);
   list_->addItem(QString::fromStdString(added));

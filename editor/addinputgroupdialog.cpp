@@ -91,7 +91,7 @@ void AddInputGroupDialog::accept() {
     return;
   }
   name = typed;
-  searchRuleName = ruleCombo_->currentIndex() >= 0 ? ruleCombo_->currentText().toStdString()
-                                                   : std::string();
+  searchRuleName =
+      ruleCombo_->currentIndex() >= 0 ? ruleCombo_->currentText().toStdString() : std::string();
   QDialog::accept();
 }

@@ -43,8 +43,7 @@ CFormPanel::CFormPanel(CConfigTree* tree, SearchForm* form, QWidget* parent)
   targetClasses_ = CreateLabel(105, QString());
   list_ = CreateReportList(103, {{Text(61227), 150}, {Text(61228), 150}});
   for (const auto& group : form_->inputGroups) {
-    InsertReportRow(list_, 0,
-                    {QString::fromStdString(group->name), RuleNameOf(group.get())},
+    InsertReportRow(list_, 0, {QString::fromStdString(group->name), RuleNameOf(group.get())},
                     group.get());
   }
   ShowTarget();
@@ -130,8 +129,8 @@ void CFormPanel::LayoutControls(int cx, int cy) {
       PlaceButtonRow({setTarget_, addGroup_, removeGroup_}, 8, titleBottom + 8);
   // The lines are as high as the text they show; never lower than their own font needs,
   // so the text is not clipped where the panel font is taller than the measuring font.
-  const int sh = std::max(TextExtent(Text(61258)).height(),
-                          QFontMetrics(targetRule_->font()).height());
+  const int sh =
+      std::max(TextExtent(Text(61258)).height(), QFontMetrics(targetRule_->font()).height());
   const int width = std::max(0, cx - 16);
   const int ruleTop = buttonBottom + 8;
   targetRule_->setGeometry(8, ruleTop, width, sh);

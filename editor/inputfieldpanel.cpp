@@ -16,8 +16,7 @@ QString Text(int id, const std::vector<std::string>& args = {}) {
 
 }  // namespace
 
-CInputFieldPanel::CInputFieldPanel(InputField* field, const kvaro::Oidtable& table,
-                                   QWidget* parent)
+CInputFieldPanel::CInputFieldPanel(InputField* field, const kvaro::Oidtable& table, QWidget* parent)
     : CPropertyPanel(nullptr, QStringLiteral("Form Input Properties"), parent),
       field_(field),
       table_(table) {

@@ -72,7 +72,10 @@ class TestFormDialogs : public QObject {
     QTest::newRow("leading and trailing spaces") << " ab " << 0;
     QTest::newRow("three spaces") << "   " << 0;
     QTest::newRow("short with hyphen") << "a-" << 61253;
-    QTest::newRow("non-ASCII letter") << QString::fromUtf8("Stra\xc3\x9f" "e") << 61254;
+    QTest::newRow("non-ASCII letter") << QString::fromUtf8(
+                                             "Stra\xc3\x9f"
+                                             "e")
+                                      << 61254;
     QTest::newRow("two non-ASCII letters") << QString::fromUtf8("\xc3\xa9\xc3\xa9") << 61253;
     QTest::newRow("tab") << "ab\tc" << 61254;
   }

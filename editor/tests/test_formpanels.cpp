@@ -384,8 +384,7 @@ class TestFormPanels : public QObject {
     QVERIFY(mobile);
     QCOMPARE(mobile->defaultValue, std::string("555"));
     QCOMPARE(mobile->filterAttributes, std::vector<std::string>{"mail"});
-    QCOMPARE(a->FindField("Phone")->filterAttributes,
-             std::vector<std::string>{"telephoneNumber"});
+    QCOMPARE(a->FindField("Phone")->filterAttributes, std::vector<std::string>{"telephoneNumber"});
     auto* list = Child<QTreeWidget>(&panel, "102");
     QCOMPARE(Column(list, 0), (QStringList{"Mobile", "Email", "Phone"}));
     QCOMPARE(CPropertyPanel::RowData(list, 0), static_cast<void*>(mobile));

@@ -21,9 +21,9 @@ class TestFormScreenshots : public QObject {
       QVERIFY2(!image.isNull(), qPrintable(stem));
       QVERIFY2(image.width() >= 100 && image.height() >= 60, qPrintable(stem));
     }
-    QCOMPARE(stems, (QStringList{"add-filter-attribute", "add-form-input-group",
-                                 "add-form-group-field", "form-panel", "input-group-panel",
-                                 "input-field-panel"}));
+    QCOMPARE(stems,
+             (QStringList{"add-filter-attribute", "add-form-input-group", "add-form-group-field",
+                          "form-panel", "input-group-panel", "input-field-panel"}));
     // The panels are grabbed at the size asked for.
     QCOMPARE(shots[3].second.size() / shots[3].second.devicePixelRatio(), QSize(480, 320));
   }

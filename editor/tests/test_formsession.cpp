@@ -63,7 +63,7 @@ std::string Dump(const Configuration& config) {
       for (const auto& rule : set->rules) {
         if (rule->ruleType != type) continue;
         out << "  rule " << rule->name << " type " << rule->ruleType << " uri " << rule->ldapUri
-          << " classes";
+            << " classes";
         for (const auto& c : rule->objectClasses) out << " " << c;
         out << "\n";
       }
@@ -72,8 +72,8 @@ std::string Dump(const Configuration& config) {
   for (const auto& form : config.searchForms) {
     out << "form " << form->name << " (" << (form->ruleSet ? form->ruleSet->name : "-") << ")\n";
     auto group = [&out](const char* kind, const InputGroup& g) {
-      out << "  " << kind << " " << g.name << " by "
-          << (g.searchRule ? g.searchRule->name : "-") << "\n";
+      out << "  " << kind << " " << g.name << " by " << (g.searchRule ? g.searchRule->name : "-")
+          << "\n";
       for (const auto& f : g.fields) {
         out << "    field " << f->name << ":";
         for (const auto& a : f->filterAttributes) out << " " << a;
@@ -232,8 +232,8 @@ class TestFormSession : public QObject {
 
   void fieldWithoutFilterCannotBeSaved() {
     QVERIFY(SaveToFiles(*config_));
-    const auto file = std::filesystem::path(config_->configurationDirectory) /
-                      RuleSetFileName("Standard");
+    const auto file =
+        std::filesystem::path(config_->configurationDirectory) / RuleSetFileName("Standard");
     const std::string before = ReadAll(file);
     QVERIFY(!before.empty());
 
