@@ -1,0 +1,355 @@
+// The program side of bench/run: builds synthetic configurations and times the
+// program's own load, save and tree-fill paths. Each command prints one line of
+// "key value" pairs (times in milliseconds) for the script to collect.
+//
+//   orvelle_bench count N
+//   orvelle_bench ldif N SUBTREE_DN OUT.ldif
+//   orvelle_bench dir-seed N HOST PORT SUBTREE_DN BIND_DN PASSWORD
+//   orvelle_bench dir-load N HOST PORT SUBTREE_DN BIND_DN PASSWORD
+//   orvelle_bench dir-save N HOST PORT SUBTREE_DN BIND_DN PASSWORD
+//   orvelle_bench files N DIR RUNS
+//   orvelle_bench fill N RUNS
+//   orvelle_bench memory N HOST PORT SUBTREE_DN BIND_DN PASSWORD
+//   orvelle_bench startup SETTINGS_FILE      (BENCH_T0_NS: the caller's clock at exec)
+//
+// dir-load and memory check that the loaded configuration has exactly N entries; every
+// command exits with status 1 and a reason on stderr when something did not work.
+#include <sys/resource.h>
+
+#include <QApplication>
+#include <QWindow>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "configtree.h"
+#include "directoryload.h"
+#include "directorysave.h"
+#include "directorystore.h"
+#include "entrylayout.h"
+#include "mainframe.h"
+#include "messages.h"
+#include "oidtable.h"
+#include "startup.h"
+#include "templatefile.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Ms(Clock::time_point a, Clock::time_point b) {
+  return std::chrono::duration<double, std::milli>(b - a).count();
+}
+
+double Median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  const size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+[[noreturn]] void Fail(const std::string& why) {
+  std::fprintf(stderr, "orvelle_bench: %s\n", why.c_str());
+  std::exit(1);
+}
+
+// Messages are collected, not shown; a run that produced any is a failed run.
+class CountingSink : public msg::Sink {
+ public:
+  msg::Answer Show(const msg::Message& m) override {
+    if (first.empty()) first = std::to_string(m.id) + ": " + m.text;
+    ++count;
+    return msg::Answer::Ok;
+  }
+  int count = 0;
+  std::string first;
+};
+
+const char* const kPlaces[] = {"Head Office", "Research",      "Sales",         "Zürich Branch",
+                               "Logistics",   "Customer Care", "Göteborg Site", "Finance",
+                               "Engineering", "Lyon Campus",   "Legal",         "Support"};
+
+// A configuration of exactly `entries` directory entries (rule sets, rules, forms,
+// groups and fields). Each unit is one rule set of six rules that search for each
+// other and two forms over it: 19 entries. The rest goes into extra fields.
+void Generate(Configuration& c, int entries) {
+  int count = 0;
+  int unit = 0;
+  InputGroup* last = nullptr;
+  while (count + 19 <= entries) {
+    ++unit;
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, " %04d", unit);
+    const std::string place = std::string(kPlaces[unit % 12]) + suffix;
+    auto set = std::make_unique<RuleSet>(place);
+    RuleSet* rs = set.get();
+    auto addClass = [&](const std::string& name, std::vector<std::string> classes) {
+      SearchRule r(rs, name, {}, classes);
+      rs->AddRule(&r);
+      return rs->FindRule(name);
+    };
+    SearchRule root(rs, "Root", {}, std::string("ldap://dir" + std::to_string(unit % 7) +
+                                                 ".example.com:389/o=" + place));
+    rs->AddRule(&root);
+    SearchRule* person = addClass("Person", {"person", "inetOrgPerson"});
+    SearchRule* org = addClass("Organisation", {"organization"});
+    SearchRule* ou = addClass("Org Unit", {"organizationalUnit"});
+    SearchRule* group = addClass("Group", {"groupOfNames"});
+    SearchRule* device = addClass("Printer", {"device"});
+    group->AddSearchableRule(person);
+    ou->AddSearchableRule(person);
+    ou->AddSearchableRule(group);
+    ou->AddSearchableRule(device);
+    org->AddSearchableRule(ou);
+    org->AddSearchableRule(person);
+    rs->FindRule("Root")->AddSearchableRule(org);
+    rs->FindRule("Root")->AddSearchableRule(ou);
+    c.ruleSets.push_back(std::move(set));
+    count += 7;
+
+    auto* target = new InputGroup("Person details", person);
+    target->AddField("Name", "", {"cn", "sn"});
+    target->AddField("Mail", "", {"mail"});
+    target->AddField("Phone", "", {"telephoneNumber"});
+    auto* where = new InputGroup("Location", ou);
+    where->AddField("Department", "", {"ou"});
+    where->AddField("City", "", {"l"});
+    auto people = std::make_unique<SearchForm>("Find people in " + place, rs, target,
+                                               std::vector<InputGroup*>{where});
+    people->toolTip = "Search the people of " + place;
+    people->helpString = "Enter a name, a mail address or a phone number.";
+    c.searchForms.push_back(std::move(people));
+    count += 8;
+    last = where;
+
+    auto* groups = new InputGroup("Group details", group);
+    groups->AddField("Group name", "", {"cn"});
+    groups->AddField("Description", "", {"description"});
+    auto groupForm = std::make_unique<SearchForm>("Find groups in " + place, rs, groups);
+    groupForm->toolTip = "Search the groups of " + place;
+    c.searchForms.push_back(std::move(groupForm));
+    count += 4;
+  }
+  if (!last && count < entries) Fail("at least 19 entries are needed");
+  for (int i = 1; count < entries; ++i, ++count)
+    last->AddField("Extra " + std::to_string(i), "", {"description"});
+}
+
+int CountEntries(const Configuration& c) {
+  int n = 0;
+  for (const auto& rs : c.ruleSets) n += 1 + static_cast<int>(rs->rules.size());
+  for (const auto& f : c.searchForms) {
+    n += 1;
+    std::vector<const InputGroup*> groups{f->targetGroup.get()};
+    for (const auto& g : f->inputGroups) groups.push_back(g.get());
+    for (const InputGroup* g : groups)
+      if (g) n += 1 + static_cast<int>(g->fields.size());
+  }
+  return n;
+}
+
+const kvaro::Oidtable& Table() {
+  static kvaro::Oidtable table;
+  static bool loaded = false;
+  if (!loaded) {
+    if (!table.Load(std::string(BENCH_SOURCE_DIR) + "/resources/oidtable32"))
+      Fail("cannot read resources/oidtable32");
+    loaded = true;
+  }
+  return table;
+}
+
+struct Server {
+  std::string host;
+  int port = 0;
+  std::string subtreeDn, bindDn, password;
+};
+
+Server ServerArgs(char** argv) {
+  return Server{argv[3], std::atoi(argv[4]), argv[5], argv[6], argv[7]};
+}
+
+class FixedPrompt : public directory::CredentialsPrompt {
+ public:
+  FixedPrompt(std::string dn, std::string pw) : dn_(std::move(dn)), pw_(std::move(pw)) {}
+  bool Ask(std::string& dn, std::string& password) override {
+    if (asked_++) return false;  // a second question means the bind failed
+    dn = dn_;
+    password = pw_;
+    return true;
+  }
+
+ private:
+  std::string dn_, pw_;
+  int asked_ = 0;
+};
+
+// Start-up's directory load (logon without the dialog, then the subtree).
+double LoadFromServer(Configuration& c, const Server& s, int expected) {
+  c.serverAddress = s.host;
+  c.serverPort = s.port;
+  c.subtreeDn = s.subtreeDn;
+  CountingSink sink;
+  msg::ScopedSink scoped(&sink);
+  FixedPrompt prompt(s.bindDn, s.password);
+  const auto t0 = Clock::now();
+  const auto result = directory::LoadFromDirectory(c, Table(), prompt);
+  const auto t1 = Clock::now();
+  if (result != directory::LoadResult::Loaded) Fail("directory load did not log on");
+  if (sink.count) Fail("directory load warned: " + sink.first);
+  if (CountEntries(c) != expected)
+    Fail("directory load gave " + std::to_string(CountEntries(c)) + " entries, not " +
+         std::to_string(expected));
+  return Ms(t0, t1);
+}
+
+int DirCommand(const std::string& cmd, int n, const Server& s) {
+  if (cmd == "dir-load") {
+    Configuration c;
+    std::printf("dir_load_ms %.3f\n", LoadFromServer(c, s, n));
+    return 0;
+  }
+  Configuration c;
+  Generate(c, n);
+  CountingSink sink;
+  msg::ScopedSink scoped(&sink);
+  const std::string url = "ldap://" + s.host + ":" + std::to_string(s.port) + "/" + s.subtreeDn;
+  if (!directory::ConnectConfiguration(c, url, s.bindDn, s.password))
+    Fail("cannot connect: " + sink.first);
+  c.subtreeDn = s.subtreeDn;
+  const auto t0 = Clock::now();
+  const bool ok = cmd == "dir-seed" ? directory::SaveWithRootEntry(c)
+                                    : directory::SaveConfiguration(c, nullptr);
+  const auto t1 = Clock::now();
+  if (!ok || sink.count) Fail("directory save failed: " + sink.first);
+  std::printf("dir_save_ms %.3f\n", Ms(t0, t1));
+  return 0;
+}
+
+int FilesCommand(int n, const std::string& dir, int runs) {
+  Configuration c;
+  Generate(c, n);
+  c.configurationDirectory = dir;
+  CountingSink sink;
+  msg::ScopedSink scoped(&sink);
+  std::vector<double> saves, loads;
+  for (int i = 0; i < runs; ++i) {
+    const auto t0 = Clock::now();
+    if (!SaveToFiles(c)) Fail("local save failed: " + sink.first);
+    const auto t1 = Clock::now();
+    Configuration back;
+    back.configurationDirectory = dir;
+    if (!back.LoadFromFiles(Table())) Fail("local load failed");
+    const auto t2 = Clock::now();
+    if (CountEntries(back) != n) Fail("local load gave a different configuration");
+    saves.push_back(Ms(t0, t1));
+    loads.push_back(Ms(t1, t2));
+  }
+  if (sink.count) Fail("local files: " + sink.first);
+  std::printf("files_save_ms %.3f files_load_ms %.3f\n", Median(saves), Median(loads));
+  return 0;
+}
+
+int FillCommand(int argc, char** argv, int n, int runs) {
+  QApplication qapp(argc, argv);
+  Configuration c;
+  Generate(c, n);
+  std::vector<double> fills;
+  for (int i = 0; i < runs; ++i) {
+    CConfigTree tree(c, Table());
+    const auto t0 = Clock::now();
+    tree.Fill();
+    fills.push_back(Ms(t0, Clock::now()));
+  }
+  std::printf("fill_ms %.3f\n", Median(fills));
+  return 0;
+}
+
+long PeakKb() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+int MemoryCommand(int argc, char** argv, int n, const Server& s) {
+  QApplication qapp(argc, argv);
+  const long before = PeakKb();
+  Configuration c;
+  LoadFromServer(c, s, n);
+  CConfigTree tree(c, Table());
+  tree.Fill();
+  tree.show();
+  QApplication::processEvents();
+  std::printf("peak_kb %ld qt_base_kb %ld\n", PeakKb(), before);
+  return 0;
+}
+
+// From the caller's clock at exec (BENCH_T0_NS, CLOCK_REALTIME) to the main window
+// shown and filled, through the program's own start-up.
+int StartupCommand(int argc, char** argv, const std::string& settingsFile) {
+  const char* t0env = std::getenv("BENCH_T0_NS");
+  if (!t0env) Fail("BENCH_T0_NS is not set");
+  const long long t0 = std::atoll(t0env);
+  setenv("ORVELLE_SETTINGS", settingsFile.c_str(), 1);
+  QApplication qapp(argc, argv);
+  CountingSink sink;
+  msg::ScopedSink scoped(&sink);
+  ApplicationObject app;
+  bool shown = false;
+  app.runEditor = [&](ApplicationObject& a) {
+    CMainFrame frame(a.configuration, a.oidtable, [](Configuration&) { return true; });
+    frame.show();
+    frame.repaint();
+    frame.tree()->Fill();
+    while (!frame.windowHandle() || !frame.windowHandle()->isExposed())
+      QApplication::processEvents(QEventLoop::AllEvents, 10);
+    QApplication::processEvents();
+    shown = frame.isVisible();
+    return 0;
+  };
+  app.runWizard = [](ApplicationObject&) { return 3; };
+  if (RunStartup(app, {}) != 0 || !shown) Fail("start-up did not open the editor: " + sink.first);
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  const long long t1 = now.tv_sec * 1000000000LL + now.tv_nsec;
+  std::printf("startup_ms %.3f\n", (t1 - t0) / 1e6);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) Fail("usage: see the head of bench/orvelle_bench.cpp");
+  const std::string cmd = argv[1];
+  if (cmd == "startup") return StartupCommand(argc, argv, argv[2]);
+  const int n = std::atoi(argv[2]);
+  if (n <= 0) Fail("bad entry count");
+  if (cmd == "count") {
+    Configuration c;
+    Generate(c, n);
+    std::printf("entries %d rulesets %zu forms %zu\n", CountEntries(c), c.ruleSets.size(),
+                c.searchForms.size());
+    return 0;
+  }
+  if (cmd == "ldif" && argc == 5) {
+    Configuration c;
+    Generate(c, n);
+    c.subtreeDn = argv[3];
+    std::string text;
+    if (!directory::ConfigurationLdif(c, text)) Fail("configuration does not pass its checks");
+    std::ofstream(argv[4], std::ios::binary) << text;
+    return 0;
+  }
+  if ((cmd == "dir-seed" || cmd == "dir-load" || cmd == "dir-save") && argc == 8)
+    return DirCommand(cmd, n, ServerArgs(argv));
+  if (cmd == "memory" && argc == 8) return MemoryCommand(argc, argv, n, ServerArgs(argv));
+  if (cmd == "files" && argc == 5) return FilesCommand(n, argv[3], std::atoi(argv[4]));
+  if (cmd == "fill" && argc == 4) return FillCommand(argc, argv, n, std::atoi(argv[3]));
+  Fail("unknown command or wrong arguments: " + cmd);
+}
