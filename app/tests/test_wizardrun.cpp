@@ -39,16 +39,43 @@ std::unique_ptr<settings::SettingsKey> Key(const std::string& file) {
   return settings::SettingsKey::Open(file, kKeyPath);
 }
 
-// Each rule set's text with its forms, sorted: the configuration as the text format
-// sees it, independent of the order a store gives back.
+// Each rule set's text with its forms, as the text format writes it: the configuration
+// independent of the order a store gives back. Reading puts rules in the order of its
+// passes (search rules before entry points) and the directory gives entries in its own
+// order, so rule lines and form blocks are compared sorted.
 std::vector<std::string> Texts(const Configuration& c) {
   std::vector<std::string> out;
   for (const auto& set : c.ruleSets) {
     std::string text;
-    RuleSetFileText(c, *set, text);
-    out.push_back(text);
+    if (!RuleSetFileText(c, *set, text)) return {"check failed: " + set->name};
+    const size_t split = text.find("\n\n");
+    std::vector<std::string> ruleLines;
+    std::string rules = text.substr(0, split);
+    for (size_t at = 0; at <= rules.size();) {
+      size_t end = rules.find('\n', at);
+      if (end == std::string::npos) end = rules.size();
+      ruleLines.push_back(rules.substr(at, end - at));
+      at = end + 1;
+    }
+    std::sort(ruleLines.begin(), ruleLines.end());
+    std::string normal;
+    for (const auto& l : ruleLines) normal += l + "\n";
+    // Forms come back in the store's order: compare them as a sorted list of blocks.
+    std::vector<std::string> forms;
+    const std::string formText = split == std::string::npos ? std::string() : text.substr(split + 2);
+    for (size_t at = 0; at < formText.size();) {
+      size_t end = formText.find("\nForm: ", at);
+      end = end == std::string::npos ? formText.size() : end + 1;
+      forms.push_back(formText.substr(at, end - at));
+      at = end;
+    }
+    std::sort(forms.begin(), forms.end());
+    for (const auto& f : forms) normal += f;
+    out.push_back(normal);
   }
   std::sort(out.begin(), out.end());
+  if (qEnvironmentVariableIsSet("WIZARDRUN_DUMP"))
+    for (const auto& t : out) qDebug("%s\n----", t.c_str());
   return out;
 }
 
