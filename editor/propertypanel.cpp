@@ -34,10 +34,20 @@ CPropertyPanel::CPropertyPanel(CConfigTree* tree, const QString& title, QWidget*
 CPropertyPanel::~CPropertyPanel() = default;
 
 QSize CPropertyPanel::TextExtent(const QString& text) {
-  QFontMetrics metrics(QApplication::font());
-  const QSize size = metrics.size(Qt::TextSingleLine, text.isEmpty() ? QStringLiteral(" ") : text);
+  // A device context without a selected font measures in the classic "System" font:
+  // bold, 16 pixels high. That font is larger than the panels' own, which gives the
+  // controls room around their texts.
+  static const QFont measuring = [] {
+    QFont font(QStringLiteral("Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(16);
+    font.setBold(true);
+    return font;
+  }();
+  QFontMetrics metrics(measuring);
   // An empty text still has the line height, as a device context measures it.
-  return text.isEmpty() ? QSize(0, size.height()) : size;
+  if (text.isEmpty()) return QSize(0, metrics.height());
+  return metrics.size(Qt::TextSingleLine, text);
 }
 
 void* CPropertyPanel::RowData(QAbstractItemView* list, int row) {

@@ -41,8 +41,8 @@ class CPropertyPanel : public QWidget {
   const QFont& normalFont() const { return normalFont_; }
   const QFont& boldFont() const { return boldFont_; }
 
-  // Extent of `text` in the default font of a plain device context (the application
-  // font), which is what every layout rule measures in.
+  // Extent of `text` in the default font of a plain device context (a bold 16-pixel
+  // sans-serif face), which is what every layout rule measures in.
   static QSize TextExtent(const QString& text);
 
   // Whether the panel fills its background with the button-face colour (default true).

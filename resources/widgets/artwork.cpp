@@ -1,6 +1,7 @@
 #include "artwork.h"
 
 #include <QFont>
+#include <QFontMetrics>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -69,8 +70,13 @@ QPixmap AboutBitmap() {
   heading.setStyleHint(QFont::SansSerif);
   heading.setPixelSize(30);
   heading.setBold(true);
+  // The name has to fit beside the emblem whatever face the platform supplies.
+  while (heading.pixelSize() > 12 &&
+         QFontMetrics(heading).horizontalAdvance(QStringLiteral("Orvelle32Setup")) > 220) {
+    heading.setPixelSize(heading.pixelSize() - 1);
+  }
   painter.setFont(heading);
-  painter.drawText(QRectF(186, 60, 220, 40), Qt::AlignLeft | Qt::AlignVCenter,
+  painter.drawText(QRectF(186, 60, 224, 40), Qt::AlignLeft | Qt::AlignVCenter,
                    QStringLiteral("Orvelle32Setup"));
   QFont body = heading;
   body.setPixelSize(14);
