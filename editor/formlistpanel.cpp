@@ -34,8 +34,8 @@ void CFormListPanel::RemoveForm() {
   auto* form = static_cast<SearchForm*>(RowData(list_, row));
   auto found = std::find(forms_.begin(), forms_.end(), form);
   if (found == forms_.end()) return;
-  forms_.erase(found);
   if (!tree()->RemoveForm(form)) return;
+  forms_.erase(found);
   DeleteRow(list_, row);
   list_->clearSelection();
   remove_->setEnabled(false);
