@@ -15,8 +15,7 @@ AddObjectClassDialog::AddObjectClassDialog(const kvaro::Oidtable& table, QWidget
   setObjectName("143");
   setWindowTitle("Add Object Class");
 
-  auto* prompt =
-      new QLabel("Enter the name of the object class to add to the search rule.", this);
+  auto* prompt = new QLabel("Enter the name of the object class to add to the search rule.", this);
   prompt->setWordWrap(true);
   nameEdit_ = new QLineEdit(this);
   nameEdit_->setObjectName("1000");

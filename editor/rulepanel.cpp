@@ -160,8 +160,7 @@ void CRulePanel::AddSearchRule() {
     }
   }
   if (candidates.empty()) {
-    msg::Show(61255, {owner_ ? owner_->name : std::string()}, msg::Buttons::Ok,
-              msg::Icon::Warning);
+    msg::Show(61255, {owner_ ? owner_->name : std::string()}, msg::Buttons::Ok, msg::Icon::Warning);
     return;
   }
   ChildRuleDialog dialog(candidates, this);
@@ -212,9 +211,9 @@ void CRulePanel::LayoutControls(int cx, int) {
   const int editHeight = nameExtent.height() + 3 * kEdge;
   nameEdit_->setGeometry(editX, editTop, std::max(0, cx - 8 - editX), editHeight);
 
-  const int firstBottom = PlaceListGroup(searchGroup_, searchList_,
-                                         {addSearchRule_, removeSearchRule_},
-                                         editTop + editHeight + 14, cx);
+  const int firstBottom =
+      PlaceListGroup(searchGroup_, searchList_, {addSearchRule_, removeSearchRule_},
+                     editTop + editHeight + 14, cx);
   const int secondTop = firstBottom + 14;
   if (searchRule_) {
     PlaceListGroup(secondGroup_, classList_, {addClass_, removeClass_}, secondTop, cx);

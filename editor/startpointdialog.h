@@ -33,8 +33,7 @@ class StartPointDialog : public QDialog {
  public:
   // Fills the edits from `uri` when it parses (a missing port shows as 389); otherwise the
   // edits start empty. `table` checks the search base and must outlive the dialog.
-  StartPointDialog(const std::string& uri, const kvaro::Oidtable& table,
-                   QWidget* parent = nullptr);
+  StartPointDialog(const std::string& uri, const kvaro::Oidtable& table, QWidget* parent = nullptr);
 
   // On OK: the URI built from the three edits as typed. Before that, the given URI.
   std::string ldapUri;

@@ -90,7 +90,9 @@ class TestRuleDialogs : public QObject {
     QTest::keyClicks(Child<QLineEdit>(&dialog, "1001"), host);
     QTest::keyClicks(Child<QLineEdit>(&dialog, "1002"), port);
   }
-  void PressOk(QDialog& dialog) { QTest::mouseClick(Child<QPushButton>(&dialog, "1"), Qt::LeftButton); }
+  void PressOk(QDialog& dialog) {
+    QTest::mouseClick(Child<QPushButton>(&dialog, "1"), Qt::LeftButton);
+  }
 
  private slots:
   void initTestCase() {
@@ -163,8 +165,7 @@ class TestRuleDialogs : public QObject {
     QCOMPARE(Rows(list), QStringList({"organizationalPerson", "person"}));
     AddClass(dialog, "person");
     QCOMPARE(Rows(list), QStringList({"organizationalPerson", "person"}));
-    QCOMPARE(dialog.objectClasses,
-             (std::vector<std::string>{"organizationalPerson", "person"}));
+    QCOMPARE(dialog.objectClasses, (std::vector<std::string>{"organizationalPerson", "person"}));
     // Cancel in the inner dialog adds nothing.
     AnswerObjectClass("top", true);
     QTest::mouseClick(Child<QPushButton>(&dialog, "1016"), Qt::LeftButton);
@@ -239,16 +240,26 @@ class TestRuleDialogs : public QObject {
   void badStartPointKeepsTheDialogOpenSilently_data() {
     QTest::addColumn<QString>("base");
     QTest::addColumn<QString>("port");
-    QTest::newRow("port empty") << "" << "";
-    QTest::newRow("port zero") << "" << "0";
-    QTest::newRow("port negative") << "" << "-389";
-    QTest::newRow("port letters") << "" << "ldap";
-    QTest::newRow("port with trailing letters") << "" << "389x";
-    QTest::newRow("port out of range") << "" << "70000";
-    QTest::newRow("unknown attribute type") << "xyz=Acme" << "389";
-    QTest::newRow("not a DN") << "Acme" << "389";
-    QTest::newRow("empty value") << "o=" << "389";
-    QTest::newRow("question mark cut by the URL syntax") << "o=A?b" << "389";
+    QTest::newRow("port empty") << ""
+                                << "";
+    QTest::newRow("port zero") << ""
+                               << "0";
+    QTest::newRow("port negative") << ""
+                                   << "-389";
+    QTest::newRow("port letters") << ""
+                                  << "ldap";
+    QTest::newRow("port with trailing letters") << ""
+                                                << "389x";
+    QTest::newRow("port out of range") << ""
+                                       << "70000";
+    QTest::newRow("unknown attribute type") << "xyz=Acme"
+                                            << "389";
+    QTest::newRow("not a DN") << "Acme"
+                              << "389";
+    QTest::newRow("empty value") << "o="
+                                 << "389";
+    QTest::newRow("question mark cut by the URL syntax") << "o=A?b"
+                                                         << "389";
   }
   void badStartPointKeepsTheDialogOpenSilently() {
     QFETCH(QString, base);

@@ -105,11 +105,9 @@ QStringList Column(QTreeWidget* list, int column) {
 
 std::unique_ptr<SearchRule> Search(RuleSet* owner, const std::string& name,
                                    std::vector<std::string> classes) {
-  return std::make_unique<SearchRule>(owner, name, std::vector<SearchRule*>{},
-                                      std::move(classes));
+  return std::make_unique<SearchRule>(owner, name, std::vector<SearchRule*>{}, std::move(classes));
 }
-std::unique_ptr<SearchRule> Entry(RuleSet* owner, const std::string& name,
-                                  const std::string& uri) {
+std::unique_ptr<SearchRule> Entry(RuleSet* owner, const std::string& name, const std::string& uri) {
   return std::make_unique<SearchRule>(owner, name, std::vector<SearchRule*>{}, uri);
 }
 
@@ -458,7 +456,8 @@ class TestRulePanels : public QObject {
     QCOMPARE(Child<QLineEdit>(&panel, "113")->text(), QString("o=Acme,c=US"));
     QCOMPARE(Child<QLineEdit>(&panel, "115")->text(), QString("ldap.example.org"));
     QCOMPARE(Child<QLineEdit>(&panel, "117")->text(), QString("389"));
-    for (const char* id : {"113", "115", "117"}) QVERIFY(Child<QLineEdit>(&panel, id)->isReadOnly());
+    for (const char* id : {"113", "115", "117"})
+      QVERIFY(Child<QLineEdit>(&panel, id)->isReadOnly());
     QVERIFY(!panel.findChild<QListWidget*>("102"));
     QVERIFY(!panel.findChild<QPushButton*>("100"));
   }
