@@ -111,8 +111,10 @@ int ServicesPage::OnWizardBack() {
 // ---- Page 6 ----------------------------------------------------------------------------
 
 void ServiceInfoPage::InitWindow(QWidget* window) {
+  // The page is small for two groups: margins and spacing are kept tight.
   auto* layout = new QVBoxLayout(window);
   layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(3);
   QLabel* name = Static(window, 1034, "", false);
   name->setFont(BoldFont(window->font()));
   layout->addWidget(name);
@@ -123,7 +125,10 @@ void ServiceInfoPage::InitWindow(QWidget* window) {
 
   auto* access = new QGroupBox(QStringLiteral("Access Point"), window);
   auto* grid = new QGridLayout(access);
-  grid->addWidget(Static(access, 1005, "LDAP server used to access this service."), 0, 0, 1, 3);
+  grid->setContentsMargins(6, 2, 6, 4);
+  grid->setVerticalSpacing(2);
+  grid->addWidget(Static(access, 1005, "LDAP server used to access this service.", false), 0, 0,
+                  1, 3);
   grid->addWidget(Static(access, 1018, "Host", false), 1, 0);
   auto* host = new QLineEdit(access);
   host->setObjectName(QStringLiteral("1022"));
@@ -147,7 +152,9 @@ void ServiceInfoPage::InitWindow(QWidget* window) {
 
   auto* start = new QGroupBox(QStringLiteral("Search Start Point"), window);
   auto* startGrid = new QGridLayout(start);
-  startGrid->addWidget(Static(start, 1007, "Entry at which searches begin."), 0, 0, 1, 2);
+  startGrid->setContentsMargins(6, 2, 6, 4);
+  startGrid->setVerticalSpacing(2);
+  startGrid->addWidget(Static(start, 1007, "Entry at which searches begin.", false), 0, 0, 1, 2);
   startGrid->addWidget(Static(start, 1042, "Base DN", false), 1, 0);
   auto* base = new QLineEdit(start);
   base->setObjectName(QStringLiteral("1041"));
