@@ -1,5 +1,8 @@
 #include "directoryload.h"
 
+#include <algorithm>
+#include <optional>
+#include <string_view>
 #include <unordered_map>
 
 #include "messages.h"
@@ -45,11 +48,43 @@ std::string DnKey(const std::string& dn) {
   return key;
 }
 
+// The text after the first RDN as the server wrote the DN (blanks after the comma
+// skipped); nullopt when the DN has no parent or is written in a way this cannot cut
+// (quoted values).
+std::optional<std::string_view> ParentText(std::string_view dn) {
+  for (size_t i = 0; i < dn.size(); ++i) {
+    const char c = dn[i];
+    if (c == '\\') {
+      ++i;  // the escaped character (or the first of two hex digits) is not a separator
+    } else if (c == '"') {
+      return std::nullopt;
+    } else if (c == ',' || c == ';') {
+      size_t j = i + 1;
+      while (j < dn.size() && dn[j] == ' ') ++j;
+      return dn.substr(j);
+    }
+  }
+  return std::nullopt;
+}
+
 // One entry of the subtree with its place in it.
 struct Node {
   const ldapx::Entry* entry = nullptr;
-  std::vector<const Node*> children;  // in the server's order
+  const std::string* csn = nullptr;   // the entry's entryCSN, when the server keeps one
+  std::vector<const Node*> children;  // in the order the entries were added
 };
+
+// Puts children in the order they were added. The server hands siblings out in an order
+// of its own (OpenLDAP: shorter names first), but the order of rule sets, rules and forms
+// is part of the configuration. Every add gets a change sequence number that grows with
+// time, so sorting by it gives the order of writing; without one for every sibling the
+// server's order stays.
+void InWritingOrder(std::vector<const Node*>& children) {
+  for (const Node* n : children)
+    if (!n->csn) return;
+  std::stable_sort(children.begin(), children.end(),
+                   [](const Node* a, const Node* b) { return *a->csn < *b->csn; });
+}
 
 class SubtreeLoader {
  public:
@@ -57,25 +92,24 @@ class SubtreeLoader {
       : config_(config), table_(table) {}
 
   void Load(const ldapx::SearchResult& result) {
-    nodes_.reserve(result.entries.size());
-    std::unordered_map<std::string, Node*> byDn;
-    const std::string rootKey = DnKey(config_.subtreeDn);
     nodes_.resize(result.entries.size());
+    const std::vector<long> parents = ParentIndexes(result, config_.subtreeDn);
     Node root;
     for (size_t i = 0; i < result.entries.size(); ++i) {
-      const ldapx::Entry& e = result.entries[i];
-      nodes_[i].entry = &e;
-      if (e.dn.empty()) continue;
-      const std::string key = DnKey(e.dn);
-      byDn.emplace(key, &nodes_[i]);
-      if (key == rootKey) continue;
-      const std::string parent = DnKey(ldapx::ParentDn(e.dn).value_or(""));
-      if (parent == rootKey) {
+      nodes_[i].entry = &result.entries[i];
+      if (const ldapx::Attribute* csn = result.entries[i].Find("entryCSN");
+          csn && !csn->values.empty())
+        nodes_[i].csn = &csn->values.front();
+    }
+    for (size_t i = 0; i < result.entries.size(); ++i) {
+      if (parents[i] == kParentIsBase) {
         root.children.push_back(&nodes_[i]);
-      } else if (auto it = byDn.find(parent); it != byDn.end()) {
-        it->second->children.push_back(&nodes_[i]);
+      } else if (parents[i] >= 0) {
+        nodes_[parents[i]].children.push_back(&nodes_[i]);
       }
     }
+    InWritingOrder(root.children);
+    for (Node& n : nodes_) InWritingOrder(n.children);
     LoadRuleSets(root);
     LoadForms(root);
   }
@@ -269,7 +303,8 @@ const std::vector<std::string>& LoadAttributes() {
   static const std::vector<std::string> attrs = {
       "objectClass",   "cn",           "ovObjectClassDefinition", "ovSearchClassList",
       "ovLDAPURI",     "ovInputList",  "ovRuleSetName",           "ovToolTip",
-      "ovHelpString",  "ovFieldList",  "ovSearchClassName",       "ovFiltAttrList"};
+      "ovHelpString",  "ovFieldList",  "ovSearchClassName",       "ovFiltAttrList",
+      "entryCSN"};
   return attrs;
 }
 
@@ -304,6 +339,54 @@ ldapx::SearchResult ReadSubtree(ldapx::Connection& connection, const std::string
   ReadLevels(connection, base, attributes, typesOnly, out);
   if (out.code != ldapx::kSuccess) out.entries.clear();
   return out;
+}
+
+std::vector<long> ParentIndexes(const ldapx::SearchResult& result, const std::string& base) {
+  const std::vector<ldapx::Entry>& entries = result.entries;
+  std::vector<long> parents(entries.size(), kNoParent);
+  // The server writes a child's DN as its RDN, a comma and the parent's DN as stored, so
+  // an exact look-up of the text after the first RDN finds the parent in the usual case;
+  // DNs written another way (other case, blanks) are matched by their normalised form.
+  std::unordered_map<std::string_view, long> exact;
+  exact.reserve(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i)
+    if (!entries[i].dn.empty()) exact.emplace(entries[i].dn, static_cast<long>(i));
+  const std::string baseKey = DnKey(base);
+  std::string_view baseText = base;
+  if (!exact.count(baseText)) {
+    for (const ldapx::Entry& e : entries)
+      if (!e.dn.empty() && DnKey(e.dn) == baseKey) {
+        baseText = e.dn;
+        break;
+      }
+  }
+  std::unordered_map<std::string, long> normalised;  // built when first needed
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const std::string& dn = entries[i].dn;
+    if (dn.empty() || dn == baseText) continue;
+    const std::optional<std::string_view> text = ParentText(dn);
+    if (text && *text == baseText) {
+      parents[i] = kParentIsBase;
+      continue;
+    }
+    if (text) {
+      if (auto it = exact.find(*text); it != exact.end()) {
+        parents[i] = it->second;
+        continue;
+      }
+    }
+    if (DnKey(dn) == baseKey) continue;  // the base itself, written another way
+    const std::string parentKey = DnKey(ldapx::ParentDn(dn).value_or(""));
+    if (parentKey == baseKey) {
+      parents[i] = kParentIsBase;
+      continue;
+    }
+    if (normalised.empty())
+      for (size_t k = 0; k < entries.size(); ++k)
+        if (!entries[k].dn.empty()) normalised.emplace(DnKey(entries[k].dn), static_cast<long>(k));
+    if (auto it = normalised.find(parentKey); it != normalised.end()) parents[i] = it->second;
+  }
+  return parents;
 }
 
 bool LoadSubtree(Configuration& configuration, const kvaro::Oidtable& table,

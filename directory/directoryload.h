@@ -38,8 +38,10 @@ LoadResult LoadFromDirectory(Configuration& configuration, const kvaro::Oidtable
                              CredentialsPrompt& prompt, const ldapx::Timeouts& timeouts = {});
 
 // Loads the rule sets and forms below configuration.subtreeDn over an open, bound
-// connection (without logon). Warnings go to the message sink, one box each, in the
-// order a level-by-level read would give them. False when the subtree could not be
+// connection (without logon). Siblings are taken in the order they were added (by
+// entryCSN; the server's order when it keeps none), so rule sets, rules and forms come
+// back in the order they were saved. Warnings go to the message sink, one box each, in
+// that order. False when the subtree could not be
 // read at all (the configuration then stays without rule sets and forms).
 bool LoadSubtree(Configuration& configuration, const kvaro::Oidtable& table,
                  ldapx::Connection& connection);
@@ -49,5 +51,13 @@ bool LoadSubtree(Configuration& configuration, const kvaro::Oidtable& table,
 // result is in the server's order, each entry after its parent.
 ldapx::SearchResult ReadSubtree(ldapx::Connection& connection, const std::string& base,
                                 const std::vector<std::string>& attributes, bool typesOnly);
+
+// For each entry of `result` (a read of the subtree at `base`), the index of its parent
+// entry in `result`; kParentIsBase for a child of `base`, kNoParent for `base` itself and
+// for entries whose parent is not in the result. DNs are compared as the server
+// compares them (case and spacing ignored).
+inline constexpr long kParentIsBase = -1;
+inline constexpr long kNoParent = -2;
+std::vector<long> ParentIndexes(const ldapx::SearchResult& result, const std::string& base);
 
 }  // namespace directory

@@ -31,51 +31,130 @@ class WaitGuard {
   PleaseWait* wait_;
 };
 
-std::string Lowered(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
+// Deletes in flight at once. A parent is sent only after all its children are gone.
+constexpr int kDeleteWindow = 64;
 
-std::string Key(const std::string& dn) { return Lowered(ldapx::NormalizeDn(dn).value_or(dn)); }
+// The attributes of an entry as an add request, to put it back.
+ldapx::ModList AsMods(const ldapx::Entry& entry) {
+  ldapx::ModList mods;
+  for (const ldapx::Attribute& a : entry.attributes)
+    if (!a.values.empty()) mods.Add(a.type, a.values);
+  return mods;
+}
 
 }  // namespace
 
 bool DeleteSubtree(ldapx::Connection& connection, const std::string& dn, bool deleteSelf) {
-  // One search lists the whole subtree; the entries are then deleted in the order a
-  // level-by-level walk would take them: each child's subtree, children before their
-  // parent, siblings in the server's order.
-  const ldapx::SearchResult all = ReadSubtree(connection, dn, {"1.1"}, true);
+  // One search reads the whole subtree. The entries are deleted in the order a
+  // level-by-level walk would take them (each child's subtree, children before their
+  // parent, siblings in the server's order), with many deletes in flight: each waits
+  // only for its own children. The entries are read with their attributes so that any
+  // deleted ahead of a refused one can be put back, which leaves the directory as a
+  // one-at-a-time walk that stops at the refusal would.
+  const ldapx::SearchResult all = ReadSubtree(connection, dn, {"*"}, false);
   if (all.code != ldapx::kSuccess) {
     msg::Show(61263, {dn, kvaro::QError(all.code).Text()}, msg::Buttons::Ok, msg::Icon::Error);
     return false;
   }
-  const std::string baseKey = Key(dn);
-  std::unordered_map<std::string, std::vector<const std::string*>> children;
-  for (const ldapx::Entry& e : all.entries) {
-    if (e.dn.empty() || Key(e.dn) == baseKey) continue;
-    children[Key(ldapx::ParentDn(e.dn).value_or(""))].push_back(&e.dn);
+  const std::vector<long> parents = ParentIndexes(all, dn);
+  const size_t count = all.entries.size();
+  std::vector<std::vector<size_t>> children(count);
+  std::vector<size_t> top;
+  for (size_t i = 0; i < count; ++i) {
+    if (parents[i] == kParentIsBase) {
+      top.push_back(i);
+    } else if (parents[i] >= 0) {
+      children[parents[i]].push_back(i);
+    }
   }
-  std::vector<std::string> order;
-  order.reserve(all.entries.size());
-  std::function<void(const std::string&)> walk = [&](const std::string& key) {
-    auto it = children.find(key);
-    if (it == children.end()) return;
-    for (const std::string* child : it->second) {
-      walk(Key(*child));
-      order.push_back(*child);
+
+  std::vector<size_t> order;  // entry indexes, in deleting order
+  std::vector<std::vector<int>> needs;
+  order.reserve(count);
+  needs.reserve(count);
+  std::vector<int> position(count, -1);
+  // Post-order walk without recursion: (entry, next child to visit).
+  std::vector<std::pair<size_t, size_t>> stack;
+  auto visitAll = [&](const std::vector<size_t>& roots) {
+    for (size_t r : roots) {
+      stack.emplace_back(r, 0);
+      while (!stack.empty()) {
+        auto& [node, next] = stack.back();
+        if (next < children[node].size()) {
+          const size_t child = children[node][next++];
+          stack.emplace_back(child, 0);
+          continue;
+        }
+        std::vector<int> need;
+        for (size_t child : children[node]) need.push_back(position[child]);
+        position[node] = static_cast<int>(order.size());
+        order.push_back(node);
+        needs.push_back(std::move(need));
+        stack.pop_back();
+      }
     }
   };
-  walk(baseKey);
-  if (deleteSelf) order.push_back(dn);
+  visitAll(top);
+  std::vector<std::string> dns;
+  dns.reserve(order.size() + 1);
+  for (size_t i : order) dns.push_back(all.entries[i].dn);
+  if (deleteSelf) {
+    std::vector<int> need;
+    for (size_t child : top) need.push_back(position[child]);
+    dns.push_back(dn);
+    needs.push_back(std::move(need));
+  }
+  if (dns.empty()) return true;
 
-  // One at a time: a refused delete must leave every later entry in place, which
-  // requests already in flight could not guarantee.
   int failed = -1;
-  const int rc = connection.DeleteMany(order, 1, &failed);
+  std::vector<int> codes;
+  int rc = connection.DeleteMany(dns, needs, kDeleteWindow, &failed, &codes);
   if (rc == ldapx::kSuccess) return true;
-  msg::Show(61264, {order[failed], kvaro::QError(rc).Text()}, msg::Buttons::Ok,
-            msg::Icon::Error);
+
+  // Entries before the refusal that were still waiting for their children are deleted
+  // now, one at a time; one of them may be refused in turn and become the stopping point.
+  for (int i = 0; i < failed; ++i) {
+    if (codes[i] != ldapx::kNotSent) continue;
+    codes[i] = connection.Delete(dns[i]);
+    if (codes[i] != ldapx::kSuccess) {
+      failed = i;
+      rc = codes[i];
+      break;
+    }
+  }
+  // Put back, parents first, what was deleted beyond the stopping point.
+  std::vector<bool> putBack(count, false);
+  bool any = false;
+  const std::string* lost = nullptr;
+  int lostCode = ldapx::kSuccess;
+  for (size_t k = static_cast<size_t>(failed) + 1; k < order.size(); ++k)
+    if (codes[k] == ldapx::kSuccess) putBack[order[k]] = any = true;
+  if (any) {
+    std::vector<size_t> depth(count, 0);
+    std::vector<size_t> byDepth;
+    for (size_t i = 0; i < count; ++i) {
+      if (!putBack[i]) continue;
+      for (long p = parents[i]; p >= 0; p = parents[p]) ++depth[i];
+      byDepth.push_back(i);
+    }
+    // Shallower entries first; among equals the server's order, which keeps siblings
+    // in the order they had.
+    std::stable_sort(byDepth.begin(), byDepth.end(),
+                     [&](size_t a, size_t b) { return depth[a] < depth[b]; });
+    for (size_t i : byDepth) {
+      const int addRc = connection.Add(all.entries[i].dn, AsMods(all.entries[i]));
+      if (addRc != ldapx::kSuccess) {
+        lost = &all.entries[i].dn;
+        lostCode = addRc;
+        break;
+      }
+    }
+  }
+  msg::Show(61264, {dns[failed], kvaro::QError(rc).Text()}, msg::Buttons::Ok, msg::Icon::Error);
+  // Only when the directory refused to take back an entry it had just given up: the
+  // administrator must know that something is missing now.
+  if (lost)
+    msg::Show(62122, {*lost, kvaro::QError(lostCode).Text()}, msg::Buttons::Ok, msg::Icon::Error);
   return false;
 }
 

@@ -120,8 +120,10 @@ Entry ToEntry(LDAP* ld, LDAPMessage* msg) {
 
 // Runs a batch of requests with at most `window` in flight. `send` starts request i and
 // returns its message id, or a negative LDAP code when it could not be sent.
-int RunBatch(LDAP* ld, size_t count, int window, const std::vector<int>& after, int seconds,
-             const std::function<int(size_t, int*)>& send, int* failedIndex,
+// `needs[i]` lists the earlier requests that must have succeeded before request i is
+// sent (may be shorter than `count`: the rest need nothing).
+int RunBatch(LDAP* ld, size_t count, int window, const std::vector<std::vector<int>>& needs,
+             int seconds, const std::function<int(size_t, int*)>& send, int* failedIndex,
              std::vector<int>* codesOut) {
   std::vector<int> codes(count, kNotSent);
   std::vector<bool> dropped(count, false);
@@ -145,18 +147,26 @@ int RunBatch(LDAP* ld, size_t count, int window, const std::vector<int>& after, 
            it != pending.end() && inFlight.size() < static_cast<size_t>(window) &&
            looked < lookahead;) {
         const size_t i = *it;
-        const int dep = i < after.size() ? after[i] : -1;
-        if (dep >= 0 && static_cast<size_t>(dep) < i) {
-          if (dropped[dep] || (codes[dep] != kNotSent && codes[dep] != LDAP_SUCCESS)) {
-            dropped[i] = true;  // its prerequisite failed or was dropped: never sent
-            it = pending.erase(it);
-            continue;
+        bool drop = false, wait = false;
+        if (i < needs.size()) {
+          for (const int dep : needs[i]) {
+            if (dep < 0 || static_cast<size_t>(dep) >= i) continue;
+            if (dropped[dep] || (codes[dep] != kNotSent && codes[dep] != LDAP_SUCCESS)) {
+              drop = true;
+              break;
+            }
+            if (codes[dep] == kNotSent) wait = true;
           }
-          if (codes[dep] == kNotSent) {  // prerequisite not answered yet
-            ++looked;
-            ++it;
-            continue;
-          }
+        }
+        if (drop) {
+          dropped[i] = true;  // a prerequisite failed or was dropped: never sent
+          it = pending.erase(it);
+          continue;
+        }
+        if (wait) {  // a prerequisite is not answered yet
+          ++looked;
+          ++it;
+          continue;
         }
         int msgid = -1;
         const int rc = send(i, &msgid);
@@ -347,9 +357,9 @@ int Connection::Delete(const std::string& dn) {
 
 int Connection::AddMany(const std::vector<AddRequest>& requests, int window, int* failedIndex,
                         std::vector<int>* codes) {
-  std::vector<int> after;
-  after.reserve(requests.size());
-  for (const AddRequest& r : requests) after.push_back(r.after);
+  std::vector<std::vector<int>> after(requests.size());
+  for (size_t i = 0; i < requests.size(); ++i)
+    if (requests[i].after >= 0) after[i].push_back(requests[i].after);
   LDAP* ld = Ld(ld_);
   auto send = [&](size_t i, int* msgid) {
     ModArray array(requests[i].mods);
@@ -361,11 +371,20 @@ int Connection::AddMany(const std::vector<AddRequest>& requests, int window, int
 
 int Connection::DeleteMany(const std::vector<std::string>& dns, int window, int* failedIndex,
                            std::vector<int>* codes, const std::vector<int>& after) {
+  std::vector<std::vector<int>> needs(after.size());
+  for (size_t i = 0; i < after.size(); ++i)
+    if (after[i] >= 0) needs[i].push_back(after[i]);
+  return DeleteMany(dns, needs, window, failedIndex, codes);
+}
+
+int Connection::DeleteMany(const std::vector<std::string>& dns,
+                           const std::vector<std::vector<int>>& needs, int window,
+                           int* failedIndex, std::vector<int>* codes) {
   LDAP* ld = Ld(ld_);
   auto send = [&](size_t i, int* msgid) {
     return ldap_delete_ext(ld, dns[i].c_str(), nullptr, nullptr, msgid);
   };
-  return RunBatch(ld, dns.size(), window, after, timeouts_.operationSeconds, send, failedIndex,
+  return RunBatch(ld, dns.size(), window, needs, timeouts_.operationSeconds, send, failedIndex,
                   codes);
 }
 

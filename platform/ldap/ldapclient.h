@@ -112,6 +112,11 @@ class Connection {
   // (may be empty: plain list order within the window).
   int DeleteMany(const std::vector<std::string>& dns, int window, int* failedIndex,
                  std::vector<int>* codes = nullptr, const std::vector<int>& after = {});
+  // The same with several prerequisites per DN: `needs[i]` lists the earlier indexes
+  // whose deletes must have succeeded before DN i is sent (a parent waits for all its
+  // children).
+  int DeleteMany(const std::vector<std::string>& dns, const std::vector<std::vector<int>>& needs,
+                 int window, int* failedIndex, std::vector<int>* codes = nullptr);
 
   // libldap's LDAP* for code inside this layer; opaque elsewhere.
   void* native() const { return ld_; }
