@@ -144,6 +144,7 @@ const std::unordered_map<int, std::string_view>& Table() {
       // Directory store messages.
       {62120, "'%s' is not the URL of a configuration in a directory. Give it as ldap://host:port/DN of the configuration root entry, for example ldap://dirhost:389/cn=Orvelle%20Configuration,o=Sample"},
       {62121, "The configuration subtree could not be read:\n\nDN: %s\n\nPlease verify that the entry exists and that the user may read it."},
+      {62122, "Entries removed ahead of a refused delete could not be put back:\n\nDN: %s\nError: %s\n\nSave the configuration again once the directory accepts the changes, so that nothing is missing."},
   };
   return table;
 }
