@@ -20,7 +20,9 @@ namespace {
 
 constexpr int kCheckListId = 9999;
 
-QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString Q(std::string_view s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 QLabel* Static(QWidget* parent, int id, std::string_view text, bool wrap = true) {
   auto* label = new QLabel(Q(text), parent);
@@ -127,8 +129,8 @@ void ServiceInfoPage::InitWindow(QWidget* window) {
   auto* grid = new QGridLayout(access);
   grid->setContentsMargins(6, 2, 6, 4);
   grid->setVerticalSpacing(2);
-  grid->addWidget(Static(access, 1005, "LDAP server used to access this service.", false), 0, 0,
-                  1, 3);
+  grid->addWidget(Static(access, 1005, "LDAP server used to access this service.", false), 0, 0, 1,
+                  3);
   grid->addWidget(Static(access, 1018, "Host", false), 1, 0);
   auto* host = new QLineEdit(access);
   host->setObjectName(QStringLiteral("1022"));
@@ -274,8 +276,8 @@ void SummaryPage::InitWindow(QWidget* window) {
       summaryText += " * " + service->displayName + "\r\n";
     }
   }
-  edit->setPlainText(QString::fromStdString(summaryText).replace(QStringLiteral("\r\n"),
-                                                                  QStringLiteral("\n")));
+  edit->setPlainText(
+      QString::fromStdString(summaryText).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
 }
 
 bool SummaryPage::OnSetActive() {

@@ -22,8 +22,8 @@ const char* const kServiceNames[] = {
     nullptr,
 };
 const char* const kServiceTemplates[] = {
-    "local.tpl",    "nameflow.tpl", "bigfoot.tpl", "four11.tpl", "switchboard.tpl",
-    "verisign.tpl", "infospace",    "whowhere.tpl", "yahoo.tpl", nullptr,
+    "local.tpl",    "nameflow.tpl", "bigfoot.tpl",  "four11.tpl", "switchboard.tpl",
+    "verisign.tpl", "infospace",    "whowhere.tpl", "yahoo.tpl",  nullptr,
 };
 
 bool ServiceNeeds(int flag, int& needsHost, int& needsBaseDn) {
@@ -54,20 +54,18 @@ bool ServiceNeeds(int flag, int& needsHost, int& needsBaseDn) {
 SetupWizard::SetupWizard(const kvaro::Oidtable& table, QWidget* parent)
     : WizardFrame(parent), table_(table), endProcess_([](int status) { std::exit(status); }) {
   sideBitmap()->setPixmap(WizardArtwork());
-  for (WizardPage* page :
-       std::initializer_list<WizardPage*>{&introPage, &locationPage, &hostPage, &authPage,
-                                          &subtreePage, &servicesPage, &serviceInfoPage,
-                                          &summaryPage}) {
+  for (WizardPage* page : std::initializer_list<WizardPage*>{&introPage, &locationPage, &hostPage,
+                                                             &authPage, &subtreePage, &servicesPage,
+                                                             &serviceInfoPage, &summaryPage}) {
     AddPage(page);
   }
 }
 
 SetupWizard::~SetupWizard() {
   // The page windows go before the pages that made them.
-  for (WizardPage* page :
-       std::initializer_list<WizardPage*>{&introPage, &locationPage, &hostPage, &authPage,
-                                          &subtreePage, &servicesPage, &serviceInfoPage,
-                                          &summaryPage}) {
+  for (WizardPage* page : std::initializer_list<WizardPage*>{&introPage, &locationPage, &hostPage,
+                                                             &authPage, &subtreePage, &servicesPage,
+                                                             &serviceInfoPage, &summaryPage}) {
     page->DestroyPage();
   }
 }
@@ -91,7 +89,8 @@ void SetupWizard::GenerateFromTemplate(const SelectedService& service) {
 
   std::vector<std::string> extraLines;
   if (service.needsHost == 1) {
-    std::string line = "Base: Root : ldap://" + service.host + ":" + std::to_string(service.port) + "/";
+    std::string line =
+        "Base: Root : ldap://" + service.host + ":" + std::to_string(service.port) + "/";
     if (service.needsBaseDn == 1) line += service.baseDn;
     extraLines.push_back(std::move(line));
   }

@@ -20,8 +20,8 @@ constexpr int kBorder = 1;
 // Dialog base units of `font`: average character width and height in pixels.
 QSize BaseUnits(const QFont& font) {
   QFontMetrics fm(font);
-  const int w = fm.horizontalAdvance(
-      QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  const int w =
+      fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
   return QSize((w / 26 + 1) / 2, fm.height());
 }
 
@@ -69,7 +69,8 @@ void WizardBitmap::paintEvent(QPaintEvent* event) {
 
 // ---------------------------------------------------------------------------------------
 
-WizardPage::WizardPage(int templateId, QSize dluSize) : templateId_(templateId), dluSize_(dluSize) {}
+WizardPage::WizardPage(int templateId, QSize dluSize)
+    : templateId_(templateId), dluSize_(dluSize) {}
 
 WizardPage::~WizardPage() { DestroyPage(); }
 
@@ -209,8 +210,9 @@ int WizardFrame::ShowPage(int index) {
   QWidget* focus = focusWidget();
   if (!focus || !window->isAncestorOf(focus)) {
     QWidget* first = window->nextInFocusChain();
-    while (first && first != window && !(window->isAncestorOf(first) && first->isEnabled() &&
-                                         first->focusPolicy() & Qt::TabFocus)) {
+    while (first && first != window &&
+           !(window->isAncestorOf(first) && first->isEnabled() &&
+             first->focusPolicy() & Qt::TabFocus)) {
       first = first->nextInFocusChain();
     }
     if (first && first != window) {

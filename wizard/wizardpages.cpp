@@ -24,7 +24,9 @@ constexpr int kPortArrowMin = 100;
 constexpr int kPortArrowMax = 40000;
 const char* const kSubtreeRdn = "cn=Orvelle Configuration";
 
-QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString Q(std::string_view s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 std::string S(const QString& s) { return s.toStdString(); }
 
 QLabel* Static(QWidget* parent, int id, std::string_view text, bool wrap = true) {
@@ -43,7 +45,8 @@ QLineEdit* Edit(QWidget* parent, int id) {
 
 QLineEdit* DigitsEdit(QWidget* parent, int id) {
   QLineEdit* edit = Edit(parent, id);
-  edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
+  edit->setValidator(
+      new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
   return edit;
 }
 
@@ -242,7 +245,8 @@ int AuthPage::OnWizardNext() {
   SetupWizard& w = wizard();
   std::string dn = S(Control<QLineEdit>(1032)->text());
   const size_t first = dn.find_first_not_of(' ');
-  dn = first == std::string::npos ? std::string() : dn.substr(first, dn.find_last_not_of(' ') - first + 1);
+  dn = first == std::string::npos ? std::string()
+                                  : dn.substr(first, dn.find_last_not_of(' ') - first + 1);
   const std::string password = S(Control<QLineEdit>(1033)->text());
   if (!dn.empty() && !kvaro::IsValidDn(dn, w.table())) {
     msg::Show(61278);

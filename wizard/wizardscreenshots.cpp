@@ -10,8 +10,8 @@
 
 namespace {
 
-const char* const kNames[] = {"wizard_0_intro",    "wizard_1_location",    "wizard_2_host",
-                              "wizard_3_credentials", "wizard_4_subtree", "wizard_5_services",
+const char* const kNames[] = {"wizard_0_intro",       "wizard_1_location", "wizard_2_host",
+                              "wizard_3_credentials", "wizard_4_subtree",  "wizard_5_services",
                               "wizard_6_serviceinfo", "wizard_7_summary"};
 
 void SampleServices(SetupWizard& w) {

@@ -31,8 +31,8 @@ namespace {
 const char* const kKeyPath = "HKEY_LOCAL_MACHINE\\Software\\Merrowick\\Orvelle 3.0\\Startup";
 
 void WriteSettings(const std::string& file, const std::string& values) {
-  std::ofstream(file, std::ios::binary | std::ios::trunc)
-      << "REGEDIT4\n\n[" << kKeyPath << "]\n" << values;
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << "REGEDIT4\n\n[" << kKeyPath << "]\n"
+                                                          << values;
 }
 
 std::unique_ptr<settings::SettingsKey> Key(const std::string& file) {
@@ -62,7 +62,8 @@ std::vector<std::string> Texts(const Configuration& c) {
     for (const auto& l : ruleLines) normal += l + "\n";
     // Forms come back in the store's order: compare them as a sorted list of blocks.
     std::vector<std::string> forms;
-    const std::string formText = split == std::string::npos ? std::string() : text.substr(split + 2);
+    const std::string formText =
+        split == std::string::npos ? std::string() : text.substr(split + 2);
     for (size_t at = 0; at < formText.size();) {
       size_t end = formText.find("\nForm: ", at);
       end = end == std::string::npos ? formText.size() : end + 1;
@@ -240,7 +241,7 @@ class WizardRunTest : public QObject {
     next.loadFromDirectory = [this](ApplicationObject& a) {
       a.configuration.connection = slapd_->Connect();
       return directory::LoadSubtree(a.configuration, a.oidtable, *a.configuration.connection) ? 1
-                                                                                                : 0;
+                                                                                              : 0;
     };
     bool missing = false;
     QCOMPARE(LoadConfiguration(next, &missing), 1);

@@ -134,9 +134,8 @@ class GenerationTest : public QObject {
     g.services.push_back(Service(2));
     g.Run();
     QCOMPARE(g.recorder.Ids(), std::vector<int>{61290});
-    QCOMPARE(g.recorder.messages[0].text,
-             "Failed to read form from template file '" + dir.path().toStdString() +
-                 "/bigfoot.tpl'!");
+    QCOMPARE(g.recorder.messages[0].text, "Failed to read form from template file '" +
+                                              dir.path().toStdString() + "/bigfoot.tpl'!");
     QVERIFY(g.wizard.generatedRuleSets.empty());
     QVERIFY(g.wizard.generatedForms.empty());
   }

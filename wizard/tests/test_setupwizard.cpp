@@ -289,12 +289,14 @@ class SetupWizardTest : public QObject {
     QCOMPARE(s.windowTitle(), QStringLiteral("Summary"));
     QVERIFY(s.button(kIdNext)->isHidden());
     QCOMPARE(s.defaultButtonId(), kIdFinish);
-    QCOMPARE(s.summaryPage.summaryText,
-             std::string("Selected search services:\r\n\r\n * BigFoot Internet Directory Service\r\n"));
+    QCOMPARE(
+        s.summaryPage.summaryText,
+        std::string("Selected search services:\r\n\r\n * BigFoot Internet Directory Service\r\n"));
     auto* edit = Find<QPlainTextEdit>(s, 1000);
     QVERIFY(edit->isReadOnly());
-    QCOMPARE(edit->toPlainText(),
-             QStringLiteral("Selected search services:\n\n * BigFoot Internet Directory Service\n"));
+    QCOMPARE(
+        edit->toPlainText(),
+        QStringLiteral("Selected search services:\n\n * BigFoot Internet Directory Service\n"));
     // Back returns to the services page with nothing checked.
     Press(s, kIdBack);
     QCOMPARE(s.currentIndex(), 5);

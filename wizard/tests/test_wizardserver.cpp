@@ -103,8 +103,8 @@ class WizardServerTest : public QObject {
     QVERIFY(s.bindDn.empty());
 
     w.recorder.messages.clear();
-    SetText(s, 1032, QStringLiteral("  ") + QString::fromStdString(slapd->adminDn()) +
-                         QStringLiteral(" "));
+    SetText(s, 1032,
+            QStringLiteral("  ") + QString::fromStdString(slapd->adminDn()) + QStringLiteral(" "));
     SetText(s, 1033, QString::fromStdString(slapd->adminPassword()));
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 4);
