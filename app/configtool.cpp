@@ -3,7 +3,10 @@
 #include <filesystem>
 #include <ostream>
 
+#include <fstream>
+
 #include "datafiles.h"
+#include "directorystore.h"
 #include "messages.h"
 #include "templatefile.h"
 
@@ -16,28 +19,43 @@ namespace {
 constexpr const char* kUsage =
     "Usage: orvelle-config [OPTIONS] check SOURCE\n"
     "       orvelle-config [OPTIONS] copy SOURCE TARGET\n"
+    "       orvelle-config [OPTIONS] ldif SOURCE\n"
     "\n"
     "  check SOURCE         load the configuration of SOURCE as orvelle32setup does at\n"
     "                       start-up and run the check of every record\n"
     "  copy SOURCE TARGET   load SOURCE and save it to TARGET as File Save does\n"
+    "  ldif SOURCE          print, as LDIF, the entries a save to the directory adds\n"
     "\n"
-    "SOURCE and TARGET are configuration folders (the \"RuleSet=*\" files).\n"
+    "SOURCE and TARGET are configuration folders (the \"RuleSet=*\" files) or LDAP URLs\n"
+    "whose DN is the configuration root entry, for example\n"
+    "  ldap://dirhost:389/cn=Orvelle%20Configuration,o=Sample\n"
+    "Copying to a URL replaces the configuration stored there; the root entry is\n"
+    "written first when the directory does not hold it yet.\n"
     "\n"
     "Options (before or after the operands):\n"
     "  --oidtable FILE      attribute-type and object-class table to check names\n"
     "                       against (default: the installed \"oidtable32\")\n"
+    "  --bind-dn DN         DN to log on to the directory with (default: anonymous)\n"
+    "  --password-file FILE the password for --bind-dn: the first line of FILE\n"
+    "                       (passwords are never taken from the command line)\n"
+    "  --root-dn DN         for ldif of a folder: the DN of the configuration root entry\n"
     "  --help               show this text\n"
     "\n"
     "Exit status: 0 success, 1 failure, 2 usage error.\n";
 
 bool IsUrl(const std::string& operand) { return operand.find("://") != std::string::npos; }
 
+bool IsLdapUrl(const std::string& operand) { return operand.rfind("ldap://", 0) == 0; }
+
 }  // namespace
 
 int LoadSource(const std::string& source, Configuration& configuration,
-               const kvaro::Oidtable& table, const Stores& stores) {
-  if (stores.handlesUrl && stores.handlesUrl(source)) {
-    return stores.load ? stores.load(source, configuration, table) : 0;
+               const kvaro::Oidtable& table, const Credentials& credentials) {
+  if (IsLdapUrl(source)) {
+    return directory::LoadConfigurationFromUrl(configuration, table, source, credentials.bindDn,
+                                               credentials.password)
+               ? 1
+               : 0;
   }
   if (IsUrl(source)) {
     msg::Show(62106, {source}, msg::Buttons::Ok, msg::Icon::Error);
@@ -55,9 +73,11 @@ int LoadSource(const std::string& source, Configuration& configuration,
   return 0;
 }
 
-bool SaveTarget(const std::string& target, Configuration& configuration, const Stores& stores) {
-  if (stores.handlesUrl && stores.handlesUrl(target)) {
-    return stores.save ? stores.save(target, configuration) : false;
+bool SaveTarget(const std::string& target, Configuration& configuration,
+                const Credentials& credentials) {
+  if (IsLdapUrl(target)) {
+    return directory::SaveConfigurationToUrl(configuration, target, credentials.bindDn,
+                                             credentials.password);
   }
   if (IsUrl(target)) {
     msg::Show(62106, {target}, msg::Buttons::Ok, msg::Icon::Error);
@@ -90,10 +110,30 @@ int CheckAll(const Configuration& configuration) {
   return failed;
 }
 
-int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
-        const Stores& stores) {
+int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
   std::vector<std::string> operands;
   std::string oidtablePath;
+  std::string passwordFile;
+  std::string rootDn;
+  bool rootDnGiven = false;
+  Credentials credentials;
+  // Options that take a value: "--name VALUE" or "--name=VALUE".
+  auto value = [&](size_t& i, const std::string& name, std::string& into) -> int {
+    const std::string& a = arguments[i];
+    if (a == name) {
+      if (i + 1 >= arguments.size()) {
+        err << "orvelle-config: " << name << " needs a value\n" << kUsage;
+        return -1;
+      }
+      into = arguments[++i];
+      return 1;
+    }
+    if (a.rfind(name + "=", 0) == 0) {
+      into = a.substr(name.size() + 1);
+      return 1;
+    }
+    return 0;
+  };
   bool optionsEnded = false;
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::string& a = arguments[i];
@@ -104,14 +144,15 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
     } else if (a == "--help" || a == "-h") {
       out << kUsage;
       return 0;
-    } else if (a == "--oidtable") {
-      if (i + 1 >= arguments.size()) {
-        err << "orvelle-config: --oidtable needs a file name\n" << kUsage;
-        return 2;
-      }
-      oidtablePath = arguments[++i];
-    } else if (a.rfind("--oidtable=", 0) == 0) {
-      oidtablePath = a.substr(11);
+    } else if (int r = value(i, "--oidtable", oidtablePath)) {
+      if (r < 0) return 2;
+    } else if (int r2 = value(i, "--bind-dn", credentials.bindDn)) {
+      if (r2 < 0) return 2;
+    } else if (int r3 = value(i, "--password-file", passwordFile)) {
+      if (r3 < 0) return 2;
+    } else if (int r4 = value(i, "--root-dn", rootDn)) {
+      if (r4 < 0) return 2;
+      rootDnGiven = true;
     } else {
       err << "orvelle-config: unknown option '" << a << "'\n" << kUsage;
       return 2;
@@ -122,7 +163,7 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
     return 2;
   }
   const std::string& command = operands[0];
-  const size_t needed = command == "check" ? 2 : command == "copy" ? 3 : 0;
+  const size_t needed = command == "check" || command == "ldif" ? 2 : command == "copy" ? 3 : 0;
   if (needed == 0) {
     err << "orvelle-config: unknown command '" << command << "'\n" << kUsage;
     return 2;
@@ -131,6 +172,22 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
     err << "orvelle-config: '" << command << "' takes " << needed - 1
         << (needed == 2 ? " operand" : " operands") << "\n"
         << kUsage;
+    return 2;
+  }
+
+  if (!passwordFile.empty()) {
+    std::ifstream in(passwordFile, std::ios::binary);
+    if (!in) {
+      err << "orvelle-config: cannot read the password file '" << passwordFile << "'\n";
+      return 1;
+    }
+    std::getline(in, credentials.password);
+    if (!credentials.password.empty() && credentials.password.back() == '\r')
+      credentials.password.pop_back();
+  }
+  if (command == "ldif" && !IsLdapUrl(operands[1]) && !rootDnGiven) {
+    err << "orvelle-config: ldif of a folder needs --root-dn DN (the configuration root "
+           "entry, e.g. \"cn=Orvelle Configuration, o=Sample\")\n";
     return 2;
   }
 
@@ -144,7 +201,7 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
   }
 
   Configuration configuration;
-  if (!LoadSource(operands[1], configuration, table, stores)) return 1;
+  if (!LoadSource(operands[1], configuration, table, credentials)) return 1;
 
   size_t rules = 0, groups = 0, fields = 0;
   for (const auto& ruleSet : configuration.ruleSets) rules += ruleSet->rules.size();
@@ -171,7 +228,15 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
     return 1;
   }
 
-  if (!SaveTarget(operands[2], configuration, stores)) return 1;
+  if (command == "ldif") {
+    if (rootDnGiven) configuration.subtreeDn = rootDn;
+    std::string ldif;
+    if (!directory::ConfigurationLdif(configuration, ldif)) return 1;
+    out << ldif;
+    return 0;
+  }
+
+  if (!SaveTarget(operands[2], configuration, credentials)) return 1;
   out << "Copied " << operands[1] << " to " << operands[2] << ": " << summary << ".\n";
   return 0;
 }
