@@ -7,7 +7,7 @@
 #include <QVBoxLayout>
 
 // By path: another layer has a header of the same name on the include path.
-#include "../resources/widgets/dialogunits.h"
+#include "dialogunits.h"
 #include "oidtable.h"
 
 AddFilterAttributeDialog::AddFilterAttributeDialog(const kvaro::Oidtable& table, QWidget* parent)

@@ -10,7 +10,7 @@
 
 #include "addinputgroupdialog.h"
 // By path: another layer has a header of the same name on the include path.
-#include "../resources/widgets/dialogunits.h"
+#include "dialogunits.h"
 
 AddFormDialog::AddFormDialog(std::vector<std::string> names, QWidget* parent)
     : QDialog(parent), ruleSetNames(std::move(names)) {

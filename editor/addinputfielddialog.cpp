@@ -13,7 +13,7 @@
 #include "addfilterattributedialog.h"
 #include "addinputgroupdialog.h"
 // By path: another layer has a header of the same name on the include path.
-#include "../resources/widgets/dialogunits.h"
+#include "dialogunits.h"
 #include "messages.h"
 
 AddInputFieldDialog::AddInputFieldDialog(const kvaro::Oidtable& table, QWidget* parent)

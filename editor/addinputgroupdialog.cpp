@@ -9,7 +9,7 @@
 #include <QVBoxLayout>
 
 // By path: another layer has a header of the same name on the include path.
-#include "../resources/widgets/dialogunits.h"
+#include "dialogunits.h"
 #include "messages.h"
 
 int CheckFormName(const std::string& name) {

@@ -7,7 +7,7 @@
 #include <QVBoxLayout>
 
 // By path: another layer has a header of the same name.
-#include "../resources/widgets/dialogunits.h"
+#include "dialogunits.h"
 #include "oidtable.h"
 
 AddObjectClassDialog::AddObjectClassDialog(const kvaro::Oidtable& table, QWidget* parent)

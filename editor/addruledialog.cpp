@@ -14,7 +14,7 @@
 
 #include "addobjectclassdialog.h"
 // By path: another layer has a header of the same name.
-#include "../resources/widgets/dialogunits.h"
+#include "dialogunits.h"
 #include "messages.h"
 #include "startpointdialog.h"
 

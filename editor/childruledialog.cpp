@@ -7,7 +7,7 @@
 #include <QVBoxLayout>
 
 // By path: another layer has a header of the same name.
-#include "../resources/widgets/dialogunits.h"
+#include "dialogunits.h"
 
 ChildRuleDialog::ChildRuleDialog(std::vector<std::string> names, QWidget* parent)
     : QDialog(parent), ruleNames(std::move(names)) {

@@ -10,7 +10,7 @@
 #include <climits>
 
 // By path: another layer has a header of the same name.
-#include "../resources/widgets/dialogunits.h"
+#include "dialogunits.h"
 #include "dncheck.h"
 #include "ldap/ldapclient.h"
 #include "qstringlist.h"

@@ -6,7 +6,12 @@
 
 #include "dialogunits.h"
 
-using directory_ui::DialogUnits;
+namespace {
+// A rectangle given in dialog units of the dialog's own font, in pixels.
+QRect DialogUnits(const QWidget& dialog, int x, int y, int w, int h) {
+  return dlgu::ToPixels(dialog.font(), QRect(x, y, w, h));
+}
+}  // namespace
 
 CredentialsDialog::CredentialsDialog(QWidget* parent) : QDialog(parent) {
   setObjectName("152");
