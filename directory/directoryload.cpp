@@ -118,9 +118,18 @@ class SubtreeLoader {
   // Whether attribute `a` is the attribute `expected`, by the attribute table (by name
   // when the table does not know the expected name).
   bool Is(const ldapx::Attribute& a, std::string_view expected) const {
-    const kvaro::QAttrT* want = table_.str2at(expected);
+    const kvaro::QAttrT* want = Lookup(expected);
     if (!want) return SameIgnoringCase(a.type, expected);
-    return table_.str2at(a.type) == want;
+    return Lookup(a.type) == want;
+  }
+  // Oidtable::str2at, remembered: the server sends the same few type names on every
+  // entry, and each entry is asked about them many times.
+  const kvaro::QAttrT* Lookup(std::string_view name) const {
+    for (const auto& [known, at] : lookups_)
+      if (known == name) return at;
+    const kvaro::QAttrT* at = table_.str2at(name);
+    lookups_.emplace_back(std::string(name), at);
+    return at;
   }
   const ldapx::Attribute* Get(const ldapx::Entry& e, std::string_view expected) const {
     for (const ldapx::Attribute& a : e.attributes)
@@ -143,7 +152,7 @@ class SubtreeLoader {
     const ldapx::Attribute* cn = Get(e, "cn");
     if (!cn || cn->values.empty()) return {};
     if (auto rdn = ldapx::FirstRdn(e.dn)) {
-      if (table_.str2at(rdn->type) == table_.str2at("cn") || SameIgnoringCase(rdn->type, "cn"))
+      if (Lookup(rdn->type) == Lookup("cn") || SameIgnoringCase(rdn->type, "cn"))
         for (const std::string& v : cn->values)
           if (v == rdn->value) return v;
     }
@@ -296,6 +305,7 @@ class SubtreeLoader {
 
   Configuration& config_;
   const kvaro::Oidtable& table_;
+  mutable std::vector<std::pair<std::string, const kvaro::QAttrT*>> lookups_;
   std::vector<Node> nodes_;
 };
 
