@@ -166,6 +166,18 @@ void CConfigTree::AddChildNode(const void* parent, int kind, void* child,
   }
 }
 
+void CConfigTree::AddRuleSetNode(RuleSet* ruleSet) {
+  if (!ruleSet) return;
+  NewRecord(RuleSetNode, ruleSet, Q(ruleSet->name), ruleSetsRoot_);
+  Expand(ruleSetsRoot_);
+}
+
+void CConfigTree::AddFormNode(SearchForm* form) {
+  if (!form) return;
+  NewRecord(FormNode, form, FormCaption(*form), formsRoot_);
+  Expand(formsRoot_);
+}
+
 void CConfigTree::AddRuleNode(RuleSet* ruleSet, SearchRule* rule) {
   if (rule) AddChildNode(ruleSet, RuleNode, rule, rule->name);
 }

@@ -59,6 +59,10 @@ class CConfigTree : public QTreeWidget {
   // Called once after the configuration was loaded.
   void Fill();
 
+  // Add a node for a rule set (form) the configuration has just taken, as the first child
+  // of "Rule Sets" ("Forms"), and expand that root. A form's caption is FormCaption.
+  void AddRuleSetNode(RuleSet* ruleSet);
+  void AddFormNode(SearchForm* form);
   // Add a node as the first child of the parent record's first node and expand the
   // parent. Nothing happens when the parent has no node.
   void AddRuleNode(RuleSet* ruleSet, SearchRule* rule);

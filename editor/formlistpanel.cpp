@@ -1,10 +1,15 @@
 #include "formlistpanel.h"
 
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <algorithm>
+#include <memory>
+#include <string>
 
+#include "addformdialog.h"
 #include "configtree.h"
 #include "configuration.h"
 #include "messages.h"
@@ -18,14 +23,62 @@ CFormListPanel::CFormListPanel(CConfigTree* tree, QWidget* parent)
   for (const auto& form : tree->configuration().searchForms) forms_.push_back(form.get());
 
   title_ = CreateTitle(103, Text(61273));
-  // "Add Form" has no action: forms come from the set-up wizard's templates.
   add_ = CreateButton(100, Text(61225));
   remove_ = CreateButton(101, Text(61226), false);
   list_ = CreateNameList(102);
   for (SearchForm* form : forms_) InsertNameRow(list_, CConfigTree::FormCaption(*form), form);
   LinkRemoveButton(list_, remove_);
+  connect(add_, &QPushButton::clicked, this, &CFormListPanel::AddForm);
   connect(remove_, &QPushButton::clicked, this, &CFormListPanel::RemoveForm);
   Relayout();
+}
+
+void CFormListPanel::AddForm() {
+  Configuration& configuration = tree()->configuration();
+  if (configuration.ruleSets.empty()) {
+    msg::Show(62181, {}, msg::Buttons::Ok, msg::Icon::Warning);
+    return;
+  }
+  std::vector<std::string> ruleSetNames;
+  for (const auto& ruleSet : configuration.ruleSets) ruleSetNames.push_back(ruleSet->name);
+
+  std::string name;
+  std::string ruleSetName;
+  for (;;) {
+    AddFormDialog dialog(ruleSetNames, this);
+    // Asked again after a refused name: the dialog comes back as it was left.
+    if (!name.empty()) {
+      if (auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("1000"))) {
+        edit->setText(QString::fromStdString(name));
+        edit->selectAll();
+      }
+      if (auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("1001"))) {
+        const int index = combo->findText(QString::fromStdString(ruleSetName));
+        if (index >= 0) combo->setCurrentIndex(index);
+      }
+    }
+    if (dialog.exec() != QDialog::Accepted) return;
+    name = dialog.name;
+    ruleSetName = dialog.ruleSetName;
+    // Every form is an entry directly below the configuration root, named by its name,
+    // so two forms of one name could not both be stored.
+    const bool taken =
+        std::any_of(configuration.searchForms.begin(), configuration.searchForms.end(),
+                    [&name](const auto& form) { return form->name == name; });
+    if (!taken) break;
+    msg::Show(62180, {name}, msg::Buttons::Ok, msg::Icon::Warning);
+  }
+  RuleSet* ruleSet = configuration.FindRuleSet(ruleSetName);
+  if (!ruleSet) return;
+
+  // No target group yet: the form's own panel sets it, and a save refuses the form
+  // until then.
+  configuration.searchForms.push_back(std::make_unique<SearchForm>(name, ruleSet));
+  SearchForm* form = configuration.searchForms.back().get();
+  forms_.push_back(form);
+  tree()->AddFormNode(form);
+  InsertNameRow(list_, CConfigTree::FormCaption(*form), form);
+  NotifyModified();
 }
 
 void CFormListPanel::RemoveForm() {

@@ -4,7 +4,10 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <algorithm>
+#include <memory>
+#include <string>
 
+#include "addrulesetdialog.h"
 #include "configtree.h"
 #include "configuration.h"
 #include "messages.h"
@@ -18,7 +21,6 @@ CRuleSetsPanel::CRuleSetsPanel(CConfigTree* tree, QWidget* parent)
   for (const auto& ruleSet : tree->configuration().ruleSets) ruleSets_.push_back(ruleSet.get());
 
   title_ = CreateTitle(103, Text(61269));
-  // "Add Rule Set" has no action: rule sets come from the set-up wizard's templates.
   add_ = CreateButton(100, Text(61270));
   remove_ = CreateButton(101, Text(61271), false);
   list_ = CreateNameList(102);
@@ -26,8 +28,26 @@ CRuleSetsPanel::CRuleSetsPanel(CConfigTree* tree, QWidget* parent)
     InsertNameRow(list_, QString::fromStdString(ruleSet->name), ruleSet);
   }
   LinkRemoveButton(list_, remove_);
+  connect(add_, &QPushButton::clicked, this, &CRuleSetsPanel::AddRuleSet);
   connect(remove_, &QPushButton::clicked, this, &CRuleSetsPanel::RemoveRuleSet);
   Relayout();
+}
+
+void CRuleSetsPanel::AddRuleSet() {
+  Configuration& configuration = tree()->configuration();
+  std::vector<std::string> names;
+  for (const auto& ruleSet : configuration.ruleSets) names.push_back(ruleSet->name);
+  AddRuleSetDialog dialog(std::move(names), this);
+  if (dialog.exec() != QDialog::Accepted) return;
+
+  // The set starts empty: a save refuses it until it has a rule, which tells the
+  // administrator what is still missing.
+  configuration.ruleSets.push_back(std::make_unique<RuleSet>(dialog.name));
+  RuleSet* ruleSet = configuration.ruleSets.back().get();
+  ruleSets_.push_back(ruleSet);
+  tree()->AddRuleSetNode(ruleSet);
+  InsertNameRow(list_, QString::fromStdString(ruleSet->name), ruleSet);
+  NotifyModified();
 }
 
 void CRuleSetsPanel::RemoveRuleSet() {

@@ -141,6 +141,9 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62171, "A rule named '%s' already exists in rule set '%s', so nothing was added. Add the rule again under another name."},
       {62172, "A rule set named '%s' already exists. Please enter a unique rule set name."},
       {62173, "The rule set name '%s' cannot be used: the rule set is stored under its name, so it may not be \".\" or \"..\", begin or end with a blank, or contain \"/\", \":\" or line breaks. Please re-enter before continuing..."},
+      // Form list panel (62180-62189).
+      {62180, "A search form named '%s' already exists. Please enter a unique form name."},
+      {62181, "There is no rule set a new search form could use. Add a rule set with at least one search rule first (Rule Sets, Add Rule Set), then add the form."},
       // Directory store messages.
       {62120, "'%s' is not the URL of a configuration in a directory. Give it as ldap://host:port/DN of the configuration root entry, for example ldap://dirhost:389/cn=Orvelle%20Configuration,o=Sample"},
       {62121, "The configuration subtree could not be read:\n\nDN: %s\n\nPlease verify that the entry exists and that the user may read it."},

@@ -14,6 +14,7 @@
 #include "propertypanel.h"
 #include "rulesetspanel.h"
 #include "sampleconfig_h3.h"
+#include "test_formhelpers.h"
 
 namespace {
 
@@ -266,8 +267,13 @@ class TestTree : public QObject {
     QVERIFY(add->isEnabled());
     QCOMPARE(add->text(), QStringLiteral("Add Form"));
     QCOMPARE(editor.Find<QLabel>("103")->text(), QStringLiteral("Search Forms"));
-    // Add Form does nothing.
+    // Add Form cancelled changes nothing.
+    formtest::ModalScript script;
+    script.Then("AddFormDialog", [](QWidget* dialog) {
+      QTest::mouseClick(dialog->findChild<QPushButton*>("2"), Qt::LeftButton);
+    });
     add->click();
+    QVERIFY(script.Done());
     QCOMPARE(config.searchForms.size(), size_t(2));
     QVERIFY(!tree->isModified());
 

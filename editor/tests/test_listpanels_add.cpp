@@ -1,0 +1,325 @@
+// Add Rule Set and Add Form in the panels of the two tree roots, driven through their
+// buttons and dialogs.
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include "configtree.h"
+#include "configuration.h"
+#include "messages.h"
+#include "oidtable.h"
+#include "panes.h"
+#include "propertypanel.h"
+#include "sampleconfig_h3.h"
+#include "test_formhelpers.h"
+
+namespace {
+
+QStringList Captions(const QTreeWidgetItem* parent) {
+  QStringList out;
+  for (int i = 0; i < parent->childCount(); ++i) out << parent->child(i)->text(0);
+  return out;
+}
+
+QStringList Rows(QListWidget* list) {
+  QStringList out;
+  for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
+  return out;
+}
+
+void Click(QWidget* parent, const char* id) {
+  auto* button = parent->findChild<QPushButton*>(QLatin1String(id));
+  QVERIFY2(button, id);
+  QTest::mouseClick(button, Qt::LeftButton);
+}
+
+// Types `text` into the dialog's edit 1000 (after emptying it) and presses OK.
+formtest::ModalScript::Action TypeAndOk(const QString& text) {
+  return [text](QWidget* dialog) {
+    auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("1000"));
+    edit->clear();
+    QTest::keyClicks(edit, text);
+    Click(dialog, "1");
+  };
+}
+
+// The panes of the main window with a filled tree over `config`.
+struct Editor {
+  explicit Editor(Configuration& config) : left(config, table, &right) {
+    left.resize(300, 400);
+    right.resize(420, 400);
+    left.show();
+    right.show();
+    tree()->Fill();
+  }
+  CConfigTree* tree() { return left.tree(); }
+  void Select(QTreeWidgetItem* item) { tree()->setCurrentItem(item); }
+  template <class T>
+  T* Find(const char* name) {
+    return right.findChild<T*>(QLatin1String(name));
+  }
+
+  kvaro::Oidtable table;
+  OVS_RHSClientWnd right;
+  OVS_LHSClientWnd left;
+};
+
+}  // namespace
+
+class TestListPanelsAdd : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void addRuleSetAppendsAnEmptySetWithTopNode() {
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    Configuration config;
+    sample::FillStandard(config);
+    Editor editor(config);
+    editor.Select(editor.tree()->ruleSetsRoot());
+    QSignalSpy modified(editor.tree(), &CConfigTree::modifiedChanged);
+
+    formtest::ModalScript script;
+    script.Then("AddRuleSetDialog", TypeAndOk("Yellow Pages"));
+    Click(&editor.right, "100");
+    QVERIFY(script.Done());
+    QVERIFY(sink.messages.empty());
+
+    QCOMPARE(config.ruleSets.size(), size_t(3));
+    RuleSet* added = config.ruleSets.back().get();
+    QCOMPARE(added->name, std::string("Yellow Pages"));
+    QVERIFY(added->rules.empty());
+    QCOMPARE(Rows(editor.Find<QListWidget>("102")),
+             (QStringList{"Standard", "Other", "Yellow Pages"}));
+    QCOMPARE(Captions(editor.tree()->ruleSetsRoot()),
+             (QStringList{"Yellow Pages", "Other", "Standard"}));
+    QVERIFY(editor.tree()->ruleSetsRoot()->isExpanded());
+    QVERIFY(editor.tree()->isModified());
+    QCOMPARE(modified.count(), 1);
+
+    // The new node shows the rule set's own panel, where rules are added.
+    editor.Select(editor.tree()->ItemOf(added));
+    QCOMPARE(editor.Find<QLabel>("102")->text(),
+             QStringLiteral(" Rule Set Properties: Yellow Pages"));
+    // An empty rule set may not be stored yet.
+    QVERIFY(!added->Check());
+    QCOMPARE(sink.Ids(), std::vector<int>{61281});
+  }
+
+  void addRuleSetCancelledChangesNothing() {
+    Configuration config;
+    sample::FillStandard(config);
+    Editor editor(config);
+    editor.Select(editor.tree()->ruleSetsRoot());
+    const size_t records = editor.tree()->recordCount();
+
+    formtest::ModalScript script;
+    script.Then("AddRuleSetDialog", [](QWidget* dialog) {
+      QTest::keyClicks(dialog->findChild<QLineEdit*>(QStringLiteral("1000")), "Never");
+      Click(dialog, "2");
+    });
+    Click(&editor.right, "100");
+    QVERIFY(script.Done());
+    QCOMPARE(config.ruleSets.size(), size_t(2));
+    QCOMPARE(editor.tree()->recordCount(), records);
+    QCOMPARE(Rows(editor.Find<QListWidget>("102")), (QStringList{"Standard", "Other"}));
+    QVERIFY(!editor.tree()->isModified());
+  }
+
+  void addRuleSetRefusesATakenNameAndStaysOpen() {
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    Configuration config;
+    sample::FillStandard(config);
+    Editor editor(config);
+    editor.Select(editor.tree()->ruleSetsRoot());
+
+    formtest::ModalScript script;
+    QString stillOpen;
+    script.Then("AddRuleSetDialog", [&stillOpen](QWidget* dialog) {
+      QTest::keyClicks(dialog->findChild<QLineEdit*>(QStringLiteral("1000")), "Other");
+      Click(dialog, "1");
+      // Refused: the dialog is still the modal window.
+      if (QApplication::activeModalWidget() == dialog) stillOpen = dialog->objectName();
+      // Names compare exactly: another case is a new name.
+      TypeAndOk("other")(dialog);
+    });
+    Click(&editor.right, "100");
+    QVERIFY(script.Done());
+    QCOMPARE(stillOpen, QStringLiteral("AddRuleSetDialog"));
+    QCOMPARE(sink.Ids(), std::vector<int>{62172});
+    QCOMPARE(sink.messages[0].text,
+             std::string("A rule set named 'Other' already exists. Please enter a unique rule set "
+                         "name."));
+    QCOMPARE(config.ruleSets.size(), size_t(3));
+    QCOMPARE(config.ruleSets.back()->name, std::string("other"));
+  }
+
+  void addedRuleSetCanBeRemovedAgain() {
+    Configuration config;
+    sample::FillStandard(config);
+    Editor editor(config);
+    editor.Select(editor.tree()->ruleSetsRoot());
+    formtest::ModalScript script;
+    script.Then("AddRuleSetDialog", TypeAndOk("Short Lived"));
+    Click(&editor.right, "100");
+    QVERIFY(script.Done());
+
+    auto* list = editor.Find<QListWidget>("102");
+    list->setCurrentRow(2);
+    Click(&editor.right, "101");
+    QCOMPARE(config.ruleSets.size(), size_t(2));
+    QCOMPARE(Rows(list), (QStringList{"Standard", "Other"}));
+    QCOMPARE(Captions(editor.tree()->ruleSetsRoot()), (QStringList{"Other", "Standard"}));
+  }
+
+  void addFormBuildsAFormOfTheChosenRuleSet() {
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    Configuration config;
+    sample::FillStandard(config);
+    Editor editor(config);
+    editor.Select(editor.tree()->formsRoot());
+    QSignalSpy modified(editor.tree(), &CConfigTree::modifiedChanged);
+
+    formtest::ModalScript script;
+    QStringList offered;
+    script.Then("AddFormDialog", [&offered](QWidget* dialog) {
+      auto* combo = dialog->findChild<QComboBox*>(QStringLiteral("1001"));
+      for (int i = 0; i < combo->count(); ++i) offered << combo->itemText(i);
+      combo->setFocus();
+      // The second rule set, chosen with the keyboard.
+      QTest::keyClick(combo, Qt::Key_Down);
+      TypeAndOk("Rooms")(dialog);
+    });
+    Click(&editor.right, "100");
+    QVERIFY(script.Done());
+    QVERIFY(sink.messages.empty());
+    QCOMPARE(offered, (QStringList{"Standard", "Other"}));
+
+    QCOMPARE(config.searchForms.size(), size_t(3));
+    SearchForm* form = config.searchForms.back().get();
+    QCOMPARE(form->name, std::string("Rooms"));
+    QCOMPARE(form->ruleSet, config.FindRuleSet("Other"));
+    QVERIFY(!form->targetGroup);
+    QVERIFY(form->inputGroups.empty());
+    QCOMPARE(Rows(editor.Find<QListWidget>("102")),
+             (QStringList{"People (Standard)", "Things (Other)", "Rooms (Other)"}));
+    QCOMPARE(Captions(editor.tree()->formsRoot()).front(), QStringLiteral("Rooms (Other)"));
+    QVERIFY(editor.tree()->isModified());
+    QCOMPARE(modified.count(), 1);
+
+    // Its own panel shows, with nothing targeted yet.
+    editor.Select(editor.tree()->ItemOf(form));
+    QCOMPARE(editor.Find<QLabel>("106")->text(), QStringLiteral(" Form Properties: Rooms (Other)"));
+    QCOMPARE(editor.Find<QLabel>("104")->text(), QStringLiteral("Target by Search Rule: "));
+    // Not storable until it has a target group.
+    QVERIFY(!form->Check());
+    QCOMPARE(sink.Ids(), std::vector<int>{61265});
+  }
+
+  void addFormRefusesATakenNameAndAsksAgain() {
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    Configuration config;
+    sample::FillStandard(config);
+    Editor editor(config);
+    editor.Select(editor.tree()->formsRoot());
+
+    formtest::ModalScript script;
+    QString shownAgain;
+    QString ruleSetAgain;
+    // "People" belongs to Standard; a form of that name in another rule set would still
+    // clash with it.
+    script.Then("AddFormDialog", [](QWidget* dialog) {
+      auto* combo = dialog->findChild<QComboBox*>(QStringLiteral("1001"));
+      combo->setCurrentIndex(1);
+      TypeAndOk("People")(dialog);
+    });
+    script.Then("AddFormDialog", [&](QWidget* dialog) {
+      shownAgain = dialog->findChild<QLineEdit*>(QStringLiteral("1000"))->text();
+      ruleSetAgain = dialog->findChild<QComboBox*>(QStringLiteral("1001"))->currentText();
+      TypeAndOk("People Too")(dialog);
+    });
+    Click(&editor.right, "100");
+    QVERIFY(script.Done());
+    QCOMPARE(sink.Ids(), std::vector<int>{62180});
+    QCOMPARE(sink.messages[0].text,
+             std::string("A search form named 'People' already exists. Please enter a unique "
+                         "form name."));
+    QCOMPARE(shownAgain, QStringLiteral("People"));
+    QCOMPARE(ruleSetAgain, QStringLiteral("Other"));
+    QCOMPARE(config.searchForms.size(), size_t(3));
+    QCOMPARE(config.searchForms.back()->name, std::string("People Too"));
+    QCOMPARE(config.searchForms.back()->ruleSet, config.FindRuleSet("Other"));
+    QCOMPARE(editor.Find<QListWidget>("102")->count(), 3);
+  }
+
+  void addFormCancelledAfterARefusalChangesNothing() {
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    Configuration config;
+    sample::FillStandard(config);
+    Editor editor(config);
+    editor.Select(editor.tree()->formsRoot());
+    const size_t records = editor.tree()->recordCount();
+
+    formtest::ModalScript script;
+    script.Then("AddFormDialog", TypeAndOk("Things"));
+    script.Then("AddFormDialog", [](QWidget* dialog) { Click(dialog, "2"); });
+    Click(&editor.right, "100");
+    QVERIFY(script.Done());
+    QCOMPARE(sink.Ids(), std::vector<int>{62180});
+    QCOMPARE(config.searchForms.size(), size_t(2));
+    QCOMPARE(editor.tree()->recordCount(), records);
+    QVERIFY(!editor.tree()->isModified());
+  }
+
+  void addFormWithoutRuleSetsSaysWhatToDo() {
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    Configuration config;
+    Editor editor(config);
+    editor.Select(editor.tree()->formsRoot());
+    Click(&editor.right, "100");
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
+    QCOMPARE(sink.Ids(), std::vector<int>{62181});
+    QVERIFY(config.searchForms.empty());
+    QVERIFY(!editor.tree()->isModified());
+  }
+
+  void newRuleSetIsOfferedToNewFormsAndThenInUse() {
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    Configuration config;
+    Editor editor(config);
+    editor.Select(editor.tree()->ruleSetsRoot());
+    formtest::ModalScript script;
+    script.Then("AddRuleSetDialog", TypeAndOk("Fresh"));
+    Click(&editor.right, "100");
+
+    editor.Select(editor.tree()->formsRoot());
+    script.Then("AddFormDialog", TypeAndOk("First Form"));
+    Click(&editor.right, "100");
+    QVERIFY(script.Done());
+    QVERIFY(sink.messages.empty());
+    QCOMPARE(config.searchForms.size(), size_t(1));
+    QCOMPARE(config.searchForms[0]->ruleSet, config.ruleSets[0].get());
+    QCOMPARE(Captions(editor.tree()->formsRoot()), (QStringList{"First Form (Fresh)"}));
+
+    // The form now holds on to its rule set.
+    editor.Select(editor.tree()->ruleSetsRoot());
+    editor.Find<QListWidget>("102")->setCurrentRow(0);
+    Click(&editor.right, "101");
+    QCOMPARE(sink.Ids(), std::vector<int>{62150});
+    QCOMPARE(config.ruleSets.size(), size_t(1));
+  }
+};
+
+QTEST_MAIN(TestListPanelsAdd)
+#include "test_listpanels_add.moc"
