@@ -367,7 +367,8 @@ class PendingFile {
     return true;
   }
 
-  // Writes all of `text` and flushes it to disk; false on any failure.
+  // Writes all of `text` and closes the file; false on any failure. The data reaches
+  // the disk with SyncFolder(), once for all files of a save.
   bool Write(std::string_view text) {
     while (!text.empty()) {
       const ssize_t n = ::write(fd_, text.data(), text.size());
@@ -375,7 +376,6 @@ class PendingFile {
       if (n <= 0) return false;
       text.remove_prefix(static_cast<size_t>(n));
     }
-    if (::fsync(fd_) != 0) return false;
     const int fd = fd_;
     fd_ = -1;
     return ::close(fd) == 0;
@@ -407,6 +407,16 @@ class PendingFile {
   int fd_ = -1;
 };
 
+// Flushes everything written to the file system of `folder` to disk. One flush for the
+// whole save costs one journal commit; a flush per file would cost one per rule set.
+bool SyncFolder(const fs::path& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::syncfs(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+
 }  // namespace
 
 bool SaveToFiles(const Configuration& configuration) {
@@ -436,6 +446,12 @@ bool SaveToFiles(const Configuration& configuration) {
       return false;
     }
     pending.push_back(std::move(file));
+  }
+  // The new contents must be on disk before the renames replace the old files, or a
+  // crash could leave empty files under the real names.
+  if (!pending.empty() && !SyncFolder(folder)) {
+    msg::Show(62014, {pending.front()->target().string()}, msg::Buttons::Ok, msg::Icon::Error);
+    return false;
   }
   for (auto& file : pending) {
     if (!file->Commit()) {
