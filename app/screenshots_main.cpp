@@ -3,47 +3,55 @@
 //   orvelle_screenshots OUTPUT_FOLDER [NAME...]
 //
 // Each entry of Shots() below is one picture: a name (the file name without ".png")
-// and a function that builds the window to render over a sample configuration. Add a
-// window by adding one entry. With NAMEs only those shots are rendered; "--list"
-// prints the names.
+// and a function that makes its image. Names say what is shown: "mainframe", "panel_*"
+// (the main window with that node selected), "dialog_*", "window_*", "about" and
+// "wizard_<page>_*". The filled-in editing dialogs come from the editor's picture
+// builders, the wizard pages from the wizard's. Add a window by adding one entry. With
+// NAMEs only those shots are rendered; "--list" prints the names.
 #include <QApplication>
 #include <QDir>
-#include <QTimer>
+#include <QImage>
+#include <QLineEdit>
 #include <QTreeWidget>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
-#include "addfilterattributedialog.h"
-#include "addinputfielddialog.h"
-#include "addinputgroupdialog.h"
-#include "addobjectclassdialog.h"
-#include "addruledialog.h"
-#include "childruledialog.h"
+#include "addformdialog.h"
+#include "addrulesetdialog.h"
 #include "configtree.h"
 #include "configuration.h"
+#include "credentialsdialog.h"
 #include "datafiles.h"
 #include "mainframe.h"
 #include "messages.h"
 #include "oidtable.h"
 #include "panes.h"
+#include "pleasewaitdialog.h"
 #include "sampleconfig_h3.h"
-#include "startpointdialog.h"
+#include "screenshots_forms.h"
+#include "screenshots_rules.h"
+#include "setupwizard.h"
+#include "wizardscreenshots.h"
 
 namespace {
 
 // What every shot may use: a sample configuration, the attribute table and, once
-// asked for, a filled main window.
+// asked for, a filled main window and the editor's pictures.
 struct Context {
   Configuration configuration;
   kvaro::Oidtable table;
   std::unique_ptr<CMainFrame> frame;
+  // The editor's pictures by their stem, made on first use.
+  std::map<QString, QImage> editorShots;
 
   CMainFrame& Frame() {
     if (!frame) {
-      frame = std::make_unique<CMainFrame>(configuration, table,
-                                           [](Configuration&) { return true; });
+      frame =
+          std::make_unique<CMainFrame>(configuration, table, [](Configuration&) { return true; });
       frame->resize(760, 480);
       frame->show();
       frame->tree()->Fill();
@@ -69,97 +77,156 @@ struct Context {
     tree->setFocus();
     return &f;
   }
+  // The editor's picture `stem`; a null image when there is none of that stem.
+  QImage EditorShot(const QString& stem) {
+    if (editorShots.empty()) {
+      std::vector<RuleShot> rules;
+      AddRuleScreenshots(rules, table);
+      for (auto& [name, image] : rules) editorShots[name] = image;
+      std::vector<FormShot> forms;
+      AddFormScreenshots(forms, table);
+      for (auto& [name, image] : forms) editorShots[name] = image;
+    }
+    auto found = editorShots.find(stem);
+    return found == editorShots.end() ? QImage() : found->second;
+  }
 };
+
+// Shows `widget`, lets layouts, deferred deletions and the first paint happen, and grabs
+// it. Null widgets give a null image.
+QImage Grab(QWidget* widget) {
+  if (!widget) return QImage();
+  widget->show();
+  for (int i = 0; i < 5; ++i) QApplication::processEvents();
+  return widget->grab().toImage();
+}
+
+// Grabs a window the shot builds and destroys it afterwards.
+template <class Make>
+QImage GrabOwned(Make make) {
+  std::unique_ptr<QWidget> widget(make());
+  QImage image = Grab(widget.get());
+  if (widget) widget->close();
+  return image;
+}
 
 struct Shot {
-  const char* name;
-  // Builds (or finds) the window to render; null when it cannot be made.
-  std::function<QWidget*(Context&)> make;
-  // Whether the shot owns the widget it returns (dialogs) or not (the main window).
-  bool owned = true;
+  std::string name;
+  // Makes the picture; a null image when it cannot be made.
+  std::function<QImage(Context&)> make;
 };
-
-template <class Dialog, class... Args>
-std::function<QWidget*(Context&)> MakeDialog(Args... args) {
-  return [=](Context&) -> QWidget* { return new Dialog(args...); };
-}
 
 std::vector<Shot> Shots() {
   const QStringList ruleSets{"Rule Sets"};
   const QStringList standard{"Rule Sets", "Standard"};
   const QStringList people{"Forms", "People (Standard)"};
-  return {
-      // The main window and its panels.
-      {"mainframe", [](Context& c) -> QWidget* { return &c.Frame(); }, false},
-      {"panel_rulesets", [=](Context& c) { return c.FrameAt(ruleSets); }, false},
-      {"panel_ruleset", [=](Context& c) { return c.FrameAt(standard); }, false},
-      {"panel_rule_search", [=](Context& c) { return c.FrameAt(standard + QStringList{"Person"}); },
-       false},
-      {"panel_rule_entrypoint",
-       [=](Context& c) { return c.FrameAt(standard + QStringList{"Root"}); }, false},
-      {"panel_formlist", [](Context& c) { return c.FrameAt({"Forms"}); }, false},
-      {"panel_form", [=](Context& c) { return c.FrameAt(people); }, false},
-      {"panel_inputgroup",
-       [=](Context& c) { return c.FrameAt(people + QStringList{"Person details"}); }, false},
-      {"panel_inputfield",
-       [=](Context& c) { return c.FrameAt(people + QStringList{"Person details", "Name"}); },
-       false},
-      {"about", [](Context&) -> QWidget* { return new CAboutDialog(); }},
-      // Editing dialogs.
-      {"dialog_addrule", [](Context& c) -> QWidget* { return new AddRuleDialog(c.table); }},
-      {"dialog_addobjectclass",
-       [](Context& c) -> QWidget* { return new AddObjectClassDialog(c.table); }},
-      {"dialog_childrule",
-       [](Context&) -> QWidget* {
-         return new ChildRuleDialog(std::vector<std::string>{"Person", "Org"});
-       }},
-      {"dialog_startpoint",
-       [](Context& c) -> QWidget* {
-         return new StartPointDialog("ldap://dirhost:389/o=Sample", c.table);
-       }},
-      {"dialog_addfilterattribute",
-       [](Context& c) -> QWidget* { return new AddFilterAttributeDialog(c.table); }},
-      {"dialog_addinputgroup",
-       [](Context&) -> QWidget* {
-         return new AddInputGroupDialog(std::vector<std::string>{"Person", "Org"});
-       }},
-      {"dialog_addinputfield",
-       [](Context& c) -> QWidget* { return new AddInputFieldDialog(c.table); }},
+  auto frameAt = [](QStringList path) {
+    return [path](Context& c) { return Grab(c.FrameAt(path)); };
   };
+  auto editor = [](const char* stem) {
+    return [stem](Context& c) { return c.EditorShot(QString::fromLatin1(stem)); };
+  };
+  std::vector<Shot> shots = {
+      // The main window and its panels.
+      {"mainframe", [](Context& c) { return Grab(&c.Frame()); }},
+      {"panel_rulesets", frameAt(ruleSets)},
+      {"panel_ruleset", frameAt(standard)},
+      {"panel_rule_search", frameAt(standard + QStringList{"Person"})},
+      {"panel_rule_entrypoint", frameAt(standard + QStringList{"Root"})},
+      {"panel_formlist", frameAt({"Forms"})},
+      {"panel_form", frameAt(people)},
+      {"panel_inputgroup", frameAt(people + QStringList{"Person details"})},
+      {"panel_inputfield", frameAt(people + QStringList{"Person details", "Name"})},
+      {"about", [](Context&) { return GrabOwned([] { return new CAboutDialog(); }); }},
+      // Directory logon and the window shown while the directory is busy.
+      {"dialog_credentials",
+       [](Context&) {
+         return GrabOwned([] {
+           auto* dialog = new CredentialsDialog();
+           dialog->SetValues("cn=Manager, o=Sample", "secret");
+           return dialog;
+         });
+       }},
+      {"window_pleasewait",
+       [](Context&) {
+         return GrabOwned([] {
+           auto* wait = new PleaseWaitDialog();
+           wait->Show(QString::fromUtf8(msg::LoadString(61282)),
+                      QString::fromUtf8(msg::LoadString(61285)));
+           return wait;
+         });
+       }},
+      // Editing dialogs, filled in as an administrator would.
+      {"dialog_addruleset",
+       [](Context& c) {
+         return GrabOwned([&c] {
+           std::vector<std::string> names;
+           for (const auto& ruleSet : c.configuration.ruleSets) names.push_back(ruleSet->name);
+           auto* dialog = new AddRuleSetDialog(names);
+           if (auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("1000")))
+             edit->setText(QStringLiteral("Yellow Pages"));
+           return dialog;
+         });
+       }},
+      {"dialog_addform",
+       [](Context& c) {
+         return GrabOwned([&c] {
+           std::vector<std::string> names;
+           for (const auto& ruleSet : c.configuration.ruleSets) names.push_back(ruleSet->name);
+           auto* dialog = new AddFormDialog(names);
+           if (auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("1000")))
+             edit->setText(QStringLiteral("Find a room"));
+           return dialog;
+         });
+       }},
+      {"dialog_addrule_search", editor("add-rule-search-rule")},
+      {"dialog_addrule_entrypoint", editor("add-rule-entry-point")},
+      {"dialog_addobjectclass", editor("add-object-class")},
+      {"dialog_childrule", editor("add-child-search-rule")},
+      {"dialog_startpoint", editor("set-start-point")},
+      {"dialog_addfilterattribute", editor("add-filter-attribute")},
+      {"dialog_addinputgroup", editor("add-form-input-group")},
+      {"dialog_addinputfield", editor("add-form-group-field")},
+  };
+  // The set-up wizard, page by page.
+  for (const std::string& name : WizardShotNames()) {
+    shots.push_back({name, [name](Context& c) {
+                       std::unique_ptr<SetupWizard> wizard = MakeWizardShot(name, c.table);
+                       QImage image = Grab(wizard.get());
+                       return image;
+                     }});
+  }
+  return shots;
 }
 
 bool Render(Context& context, const Shot& shot, const QString& folder) {
-  QWidget* widget = shot.make(context);
-  if (!widget) {
-    std::fprintf(stderr, "%s: could not be built\n", shot.name);
+  const QImage image = shot.make(context);
+  if (image.isNull()) {
+    std::fprintf(stderr, "%s: could not be built\n", shot.name.c_str());
     return false;
   }
-  widget->show();
-  // Let layouts, deferred deletions and the first paint happen.
-  for (int i = 0; i < 5; ++i) QApplication::processEvents();
-  const QString path = QDir(folder).filePath(QString::fromLatin1(shot.name) + ".png");
-  const bool saved = widget->grab().save(path);
+  const QString path = QDir(folder).filePath(QString::fromStdString(shot.name) + ".png");
+  const bool saved = image.save(path, "PNG");
   std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(path));
-  if (shot.owned) {
-    widget->close();
-    delete widget;
-  }
   return saved;
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  const std::vector<Shot> shots = Shots();
+  // Listing needs no window system, so scripts can ask without a display.
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--list") {
+      for (const Shot& shot : shots) std::printf("%s\n", shot.name.c_str());
+      return 0;
+    }
+  }
   QApplication app(argc, argv);
   kvaro::SetProgramPath(argv[0]);
   msg::ConsoleSink console;
   msg::ScopedSink sink(&console);
-  const std::vector<Shot> shots = Shots();
   const QStringList args = app.arguments().mid(1);
-  if (args.contains(QStringLiteral("--list"))) {
-    for (const Shot& shot : shots) std::printf("%s\n", shot.name);
-    return 0;
-  }
   if (args.isEmpty()) {
     std::fprintf(stderr, "usage: orvelle_screenshots OUTPUT_FOLDER [NAME...] | --list\n");
     return 2;
@@ -167,13 +234,21 @@ int main(int argc, char* argv[]) {
   const QString folder = args.front();
   QDir().mkpath(folder);
   const QStringList wanted = args.mid(1);
+  for (const QString& name : wanted) {
+    bool known = false;
+    for (const Shot& shot : shots) known = known || QString::fromStdString(shot.name) == name;
+    if (!known) {
+      std::fprintf(stderr, "%s: no such picture (see --list)\n", qPrintable(name));
+      return 2;
+    }
+  }
 
   Context context;
   context.table.Load(kvaro::FindDataFile("oidtable32"));
   sample::FillStandard(context.configuration);
   int failures = 0;
   for (const Shot& shot : shots) {
-    if (!wanted.isEmpty() && !wanted.contains(QString::fromLatin1(shot.name))) continue;
+    if (!wanted.isEmpty() && !wanted.contains(QString::fromStdString(shot.name))) continue;
     if (!Render(context, shot, folder)) ++failures;
   }
   return failures == 0 ? 0 : 1;
