@@ -1,9 +1,8 @@
 #include "configtool.h"
 
 #include <filesystem>
-#include <ostream>
-
 #include <fstream>
+#include <ostream>
 
 #include "datafiles.h"
 #include "directorystore.h"
@@ -175,6 +174,14 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
     return 2;
   }
 
+  // A DN without a password would be an unauthenticated bind, which servers either refuse
+  // with a puzzling message or accept with anonymous rights only; a password without a DN
+  // would be silently ignored.
+  if (credentials.bindDn.empty() != passwordFile.empty()) {
+    err << "orvelle-config: --bind-dn DN and --password-file FILE go together (neither: an "
+           "anonymous logon)\n";
+    return 2;
+  }
   if (!passwordFile.empty()) {
     std::ifstream in(passwordFile, std::ios::binary);
     if (!in) {
@@ -184,8 +191,13 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
     std::getline(in, credentials.password);
     if (!credentials.password.empty() && credentials.password.back() == '\r')
       credentials.password.pop_back();
+    if (credentials.password.empty()) {
+      err << "orvelle-config: the password file '" << passwordFile
+          << "' is empty; its first line must hold the password\n";
+      return 1;
+    }
   }
-  if (command == "ldif" && !IsLdapUrl(operands[1]) && !rootDnGiven) {
+  if (command == "ldif" && !IsUrl(operands[1]) && !rootDnGiven) {
     err << "orvelle-config: ldif of a folder needs --root-dn DN (the configuration root "
            "entry, e.g. \"cn=Orvelle Configuration, o=Sample\")\n";
     return 2;
@@ -194,7 +206,8 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
   // The table is looked up as start-up does; unlike start-up the tool stops when it is
   // missing, because every name would then be dropped and the result be misleading.
   kvaro::Oidtable table;
-  const std::string tableFile = oidtablePath.empty() ? kvaro::FindDataFile("oidtable32") : oidtablePath;
+  const std::string tableFile =
+      oidtablePath.empty() ? kvaro::FindDataFile("oidtable32") : oidtablePath;
   if (!table.Load(tableFile) || table.AttributeTypeCount() == 0) {
     msg::Show(62105, {tableFile}, msg::Buttons::Ok, msg::Icon::Error);
     return 1;
@@ -211,11 +224,10 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
     if (form->targetGroup) fields += form->targetGroup->fields.size();
     for (const auto& group : form->inputGroups) fields += group->fields.size();
   }
-  const std::string summary = std::to_string(configuration.ruleSets.size()) + " rule sets, " +
-                              std::to_string(rules) + " rules, " +
-                              std::to_string(configuration.searchForms.size()) +
-                              " search forms, " + std::to_string(groups) + " input groups, " +
-                              std::to_string(fields) + " input fields";
+  const std::string summary =
+      std::to_string(configuration.ruleSets.size()) + " rule sets, " + std::to_string(rules) +
+      " rules, " + std::to_string(configuration.searchForms.size()) + " search forms, " +
+      std::to_string(groups) + " input groups, " + std::to_string(fields) + " input fields";
 
   if (command == "check") {
     const int failed = CheckAll(configuration);

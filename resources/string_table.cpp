@@ -131,7 +131,7 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62103, "No configuration folder is set (settings value \"Configuration Directory\"), so the configuration cannot be saved to local files.\n\nNothing was saved."},
       {62104, "No configuration could be loaded from '%s'. A configuration folder holds \"RuleSet=*\" files with at least one rule set and one search form."},
       {62105, "The attribute table '%s' could not be read. Without it every object class and attribute type name would be dropped; give the table with --oidtable FILE."},
-      {62106, "'%s' is a URL of a kind this program cannot store a configuration in. Give a configuration folder instead."},
+      {62106, "'%s' is a URL of a kind this program cannot store a configuration in. Give a configuration folder or an ldap:// URL instead."},
       {62107, "'%s' is not a folder. Give the folder that holds the \"RuleSet=*\" configuration files."},
       // Editor window (62150-62159).
       {62150, "The rule set '%s' cannot be removed because these search forms still use it or its rules:\n\n%s\n\nRemove those forms first, then remove the rule set."},
