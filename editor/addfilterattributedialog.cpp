@@ -1,11 +1,10 @@
 #include "addfilterattributedialog.h"
 
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QVBoxLayout>
 
+#include "dialogparts.h"
 // By path: another layer has a header of the same name on the include path.
 #include "dialogunits.h"
 #include "oidtable.h"
@@ -17,31 +16,14 @@ AddFilterAttributeDialog::AddFilterAttributeDialog(const kvaro::Oidtable& table,
   setFont(dlgu::DialogFont());
 
   auto* prompt = new QLabel("Enter the name of the attribute type to add to the filter.", this);
-  prompt->setWordWrap(true);
   nameEdit_ = new QLineEdit(this);
   nameEdit_->setObjectName("1000");
   prompt->setBuddy(nameEdit_);
 
-  okButton_ = new QPushButton("OK", this);
-  okButton_->setObjectName("1");
-  okButton_->setDefault(true);
-  auto* cancelButton = new QPushButton("Cancel", this);
-  cancelButton->setObjectName("2");
-
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(okButton_);
-  buttons->addWidget(cancelButton);
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(prompt);
-  layout->addWidget(nameEdit_);
-  layout->addStretch();
-  layout->addLayout(buttons);
+  okButton_ = dlgparts::LayOutColumn(this, prompt, nameEdit_, dlgparts::ButtonTexts::kPlain).ok;
   resize(dlgu::ToPixels(font(), QSize(164, 71)).expandedTo(sizeHint()));
 
   connect(nameEdit_, &QLineEdit::textChanged, this, [this] { updateWidgets(); });
-  connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
-  connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
 
   nameEdit_->setFocus();
   updateWidgets();

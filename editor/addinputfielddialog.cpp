@@ -12,6 +12,7 @@
 
 #include "addfilterattributedialog.h"
 #include "addinputgroupdialog.h"
+#include "dialogparts.h"
 // By path: another layer has a header of the same name on the include path.
 #include "dialogunits.h"
 #include "messages.h"
@@ -54,32 +55,20 @@ AddInputFieldDialog::AddInputFieldDialog(const kvaro::Oidtable& table, QWidget* 
   groupLayout->addWidget(list_, 1);
   groupLayout->addLayout(groupButtons);
 
-  auto* okButton = new QPushButton("&OK", this);
-  okButton->setObjectName("1");
-  okButton->setDefault(true);
-  auto* cancelButton = new QPushButton("&Cancel", this);
-  cancelButton->setObjectName("2");
-
   auto* grid = new QGridLayout;
   grid->addWidget(nameLabel, 0, 0);
   grid->addWidget(nameEdit_, 0, 1);
   grid->addWidget(defaultLabel, 1, 0);
   grid->addWidget(defaultEdit_, 1, 1);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(okButton);
-  buttons->addWidget(cancelButton);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(grid);
   layout->addWidget(group, 1);
-  layout->addLayout(buttons);
+  dlgparts::AddOkCancelRow(this, layout);
   resize(dlgu::ToPixels(font(), QSize(191, 159)).expandedTo(sizeHint()));
 
   connect(addButton, &QPushButton::clicked, this, &AddInputFieldDialog::addFilterAttribute);
   connect(removeButton_, &QPushButton::clicked, this, &AddInputFieldDialog::removeFilterAttribute);
   connect(list_, &QListWidget::itemSelectionChanged, this, [this] { updateWidgets(); });
-  connect(okButton, &QPushButton::clicked, this, &QDialog::accept);
-  connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
 
   showResults();
 }
@@ -136,12 +125,7 @@ void AddInputFieldDialog::accept() {
     msg::Show(61256);
     return;
   }
-  const std::string typed = nameEdit_->text().toStdString();
-  if (!AcceptFormName(typed)) {
-    nameEdit_->setFocus();
-    return;
-  }
-  name = typed;
+  if (!TakeFormName(nameEdit_, name)) return;
   defaultValue = defaultEdit_->text().toStdString();
   QDialog::accept();
 }

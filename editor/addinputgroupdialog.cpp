@@ -2,12 +2,10 @@
 
 #include <QComboBox>
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
-#include <QVBoxLayout>
 
+#include "dialogparts.h"
 // By path: another layer has a header of the same name on the include path.
 #include "dialogunits.h"
 #include "messages.h"
@@ -24,11 +22,15 @@ int CheckFormName(const std::string& name) {
   return 0;
 }
 
-bool AcceptFormName(const std::string& name) {
-  const int id = CheckFormName(name);
-  if (id == 0) return true;
-  msg::Show(id);
-  return false;
+bool TakeFormName(QLineEdit* edit, std::string& name) {
+  const std::string typed = edit->text().toStdString();
+  if (const int id = CheckFormName(typed)) {
+    msg::Show(id);
+    edit->setFocus();
+    return false;
+  }
+  name = typed;
+  return true;
 }
 
 AddInputGroupDialog::AddInputGroupDialog(std::vector<std::string> names, QWidget* parent)
@@ -41,7 +43,6 @@ AddInputGroupDialog::AddInputGroupDialog(std::vector<std::string> names, QWidget
       "Enter the name of the new input group and a search rule that describes the type of "
       "entry that this input group will be used to search for. ",
       this);
-  prompt->setWordWrap(true);
 
   nameEdit_ = new QLineEdit(this);
   nameEdit_->setObjectName("1000");
@@ -57,40 +58,19 @@ AddInputGroupDialog::AddInputGroupDialog(std::vector<std::string> names, QWidget
     ruleCombo_->insertItem(int(i), QString::fromStdString(ruleNames[i]));
   ruleCombo_->setCurrentIndex(ruleNames.empty() ? -1 : 0);
 
-  auto* okButton = new QPushButton("&OK", this);
-  okButton->setObjectName("1");
-  okButton->setDefault(true);
-  auto* cancelButton = new QPushButton("&Cancel", this);
-  cancelButton->setObjectName("2");
-  connect(okButton, &QPushButton::clicked, this, &QDialog::accept);
-  connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
-
   auto* grid = new QGridLayout;
   grid->addWidget(nameLabel, 0, 0);
   grid->addWidget(nameEdit_, 0, 1);
   grid->addWidget(ruleLabel, 1, 0);
   grid->addWidget(ruleCombo_, 1, 1);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(okButton);
-  buttons->addWidget(cancelButton);
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(prompt);
-  layout->addLayout(grid);
-  layout->addStretch();
-  layout->addLayout(buttons);
+  dlgparts::LayOutColumn(this, prompt, grid);
   resize(dlgu::ToPixels(font(), QSize(166, 102)).expandedTo(sizeHint()));
 
   nameEdit_->setFocus();
 }
 
 void AddInputGroupDialog::accept() {
-  const std::string typed = nameEdit_->text().toStdString();
-  if (!AcceptFormName(typed)) {
-    nameEdit_->setFocus();
-    return;
-  }
-  name = typed;
+  if (!TakeFormName(nameEdit_, name)) return;
   searchRuleName =
       ruleCombo_->currentIndex() >= 0 ? ruleCombo_->currentText().toStdString() : std::string();
   QDialog::accept();

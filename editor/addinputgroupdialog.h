@@ -14,8 +14,10 @@ class QLineEdit;
 // three characters, 61254 when a character is not an ASCII letter, digit or space).
 int CheckFormName(const std::string& name);
 
-// Applies CheckFormName and shows its message; true when the name passes.
-bool AcceptFormName(const std::string& name);
+// Applies CheckFormName to the text of `edit`. When it passes, stores it in `name` and
+// returns true; otherwise shows the refusing message, puts the focus back in `edit` and
+// returns false, leaving `name` as it was.
+bool TakeFormName(QLineEdit* edit, std::string& name);
 
 class AddInputGroupDialog : public QDialog {
   Q_OBJECT

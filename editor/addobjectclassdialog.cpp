@@ -1,11 +1,10 @@
 #include "addobjectclassdialog.h"
 
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QVBoxLayout>
 
+#include "dialogparts.h"
 // By path: another layer has a header of the same name.
 #include "dialogunits.h"
 #include "oidtable.h"
@@ -16,30 +15,13 @@ AddObjectClassDialog::AddObjectClassDialog(const kvaro::Oidtable& table, QWidget
   setWindowTitle("Add Object Class");
 
   auto* prompt = new QLabel("Enter the name of the object class to add to the search rule.", this);
-  prompt->setWordWrap(true);
   nameEdit_ = new QLineEdit(this);
   nameEdit_->setObjectName("1000");
   prompt->setBuddy(nameEdit_);
 
-  okButton_ = new QPushButton("OK", this);
-  okButton_->setObjectName("1");
-  okButton_->setDefault(true);
-  auto* cancelButton = new QPushButton("Cancel", this);
-  cancelButton->setObjectName("2");
-
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(okButton_);
-  buttons->addWidget(cancelButton);
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(prompt);
-  layout->addWidget(nameEdit_);
-  layout->addStretch();
-  layout->addLayout(buttons);
+  okButton_ = dlgparts::LayOutColumn(this, prompt, nameEdit_, dlgparts::ButtonTexts::kPlain).ok;
 
   connect(nameEdit_, &QLineEdit::textChanged, this, [this] { updateWidgets(); });
-  connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
-  connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
 
   updateWidgets();
   resize(dlgu::ToPixels(font(), QSize(164, 71)).expandedTo(sizeHint()));

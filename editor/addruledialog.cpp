@@ -13,6 +13,7 @@
 #include <algorithm>
 
 #include "addobjectclassdialog.h"
+#include "dialogparts.h"
 // By path: another layer has a header of the same name.
 #include "dialogunits.h"
 #include "messages.h"
@@ -79,17 +80,6 @@ AddRuleDialog::AddRuleDialog(const kvaro::Oidtable& table, QWidget* parent)
   addRow("LDAP Host", hostEdit_);
   addRow("LDAP Host Port", portEdit_);
 
-  auto* okButton = new QPushButton("&OK", this);
-  okButton->setObjectName("1");
-  okButton->setDefault(true);
-  auto* cancelButton = new QPushButton("&Cancel", this);
-  cancelButton->setObjectName("2");
-  cancelButton->setAutoDefault(false);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(okButton);
-  buttons->addWidget(cancelButton);
-
   auto* form = new QFormLayout;
   form->addRow(nameLabel, nameEdit_);
   auto* layout = new QVBoxLayout(this);
@@ -97,14 +87,12 @@ AddRuleDialog::AddRuleDialog(const kvaro::Oidtable& table, QWidget* parent)
   layout->addLayout(typeRow);
   layout->addWidget(searchGroup, 1);
   layout->addWidget(entryGroup);
-  layout->addLayout(buttons);
+  dlgparts::AddOkCancelRow(this, layout).cancel->setAutoDefault(false);
 
   connect(searchRuleRadio_, &QRadioButton::clicked, this, &AddRuleDialog::chooseSearchRule);
   connect(entryPointRadio_, &QRadioButton::clicked, this, &AddRuleDialog::chooseEntryPoint);
   connect(addClassButton_, &QPushButton::clicked, this, &AddRuleDialog::addObjectClass);
   connect(removeClassButton_, &QPushButton::clicked, this, &AddRuleDialog::removeObjectClass);
-  connect(okButton, &QPushButton::clicked, this, &QDialog::accept);
-  connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
 
   searchRuleRadio_->setChecked(true);
   updateWidgets();

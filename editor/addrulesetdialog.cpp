@@ -4,9 +4,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QVBoxLayout>
 #include <algorithm>
 
+#include "dialogparts.h"
 #include "messages.h"
 
 int CheckRuleSetName(const std::string& name, const std::vector<std::string>& existing) {
@@ -31,27 +31,11 @@ AddRuleSetDialog::AddRuleSetDialog(std::vector<std::string> existing, QWidget* p
   nameEdit_->setObjectName("1000");
   prompt->setBuddy(nameEdit_);
 
-  auto* okButton = new QPushButton("&OK", this);
-  okButton->setObjectName("1");
-  okButton->setDefault(true);
-  auto* cancelButton = new QPushButton("&Cancel", this);
-  cancelButton->setObjectName("2");
-  cancelButton->setAutoDefault(false);
-
   auto* row = new QHBoxLayout;
   row->addWidget(prompt);
   row->addWidget(nameEdit_, 1);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(okButton);
-  buttons->addWidget(cancelButton);
-  auto* layout = new QVBoxLayout(this);
-  layout->addLayout(row);
-  layout->addStretch();
-  layout->addLayout(buttons);
+  dlgparts::LayOutColumn(this, nullptr, row).cancel->setAutoDefault(false);
 
-  connect(okButton, &QPushButton::clicked, this, &QDialog::accept);
-  connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
   resize(sizeHint().expandedTo(QSize(320, 0)));
   nameEdit_->setFocus();
 }

@@ -1,11 +1,10 @@
 #include "childruledialog.h"
 
 #include <QComboBox>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QVBoxLayout>
 
+#include "dialogparts.h"
 // By path: another layer has a header of the same name.
 #include "dialogunits.h"
 
@@ -16,29 +15,11 @@ ChildRuleDialog::ChildRuleDialog(std::vector<std::string> names, QWidget* parent
 
   auto* prompt = new QLabel(
       "Select a search rule that can be applied from entries of selected entry class.", this);
-  prompt->setWordWrap(true);
   combo_ = new QComboBox(this);  // not editable: a drop-down list
   combo_->setObjectName("1008");
   prompt->setBuddy(combo_);
 
-  okButton_ = new QPushButton("&OK", this);
-  okButton_->setObjectName("1");
-  okButton_->setDefault(true);
-  auto* cancelButton = new QPushButton("&Cancel", this);
-  cancelButton->setObjectName("2");
-
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(okButton_);
-  buttons->addWidget(cancelButton);
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(prompt);
-  layout->addWidget(combo_);
-  layout->addStretch();
-  layout->addLayout(buttons);
-
-  connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
-  connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+  okButton_ = dlgparts::LayOutColumn(this, prompt, combo_).ok;
 
   combo_->clear();
   for (const std::string& name : ruleNames)

@@ -1,14 +1,13 @@
 #include "startpointdialog.h"
 
 #include <QFormLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QVBoxLayout>
 #include <cctype>
 #include <climits>
 
+#include "dialogparts.h"
 // By path: another layer has a header of the same name.
 #include "dialogunits.h"
 #include "dncheck.h"
@@ -72,23 +71,7 @@ StartPointDialog::StartPointDialog(const std::string& uri, const kvaro::Oidtable
   addRow("LDAP Host", hostEdit_);
   addRow("LDAP Host Port", portEdit_);
 
-  okButton_ = new QPushButton("&OK", this);
-  okButton_->setObjectName("1");
-  okButton_->setDefault(true);
-  auto* cancelButton = new QPushButton("&Cancel", this);
-  cancelButton->setObjectName("2");
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(okButton_);
-  buttons->addWidget(cancelButton);
-
-  auto* layout = new QVBoxLayout(this);
-  layout->addLayout(form);
-  layout->addStretch();
-  layout->addLayout(buttons);
-
-  connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
-  connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+  okButton_ = dlgparts::LayOutColumn(this, nullptr, form).ok;
 
   if (const auto url = ldapx::ParseUrl(uri)) {
     portEdit_->setText(QString::number(url->port == 0 ? 389 : url->port));
