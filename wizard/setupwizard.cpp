@@ -62,12 +62,8 @@ SetupWizard::SetupWizard(const kvaro::Oidtable& table, QWidget* parent)
 }
 
 SetupWizard::~SetupWizard() {
-  // The page windows go before the pages that made them.
-  for (WizardPage* page : std::initializer_list<WizardPage*>{&introPage, &locationPage, &hostPage,
-                                                             &authPage, &subtreePage, &servicesPage,
-                                                             &serviceInfoPage, &summaryPage}) {
-    page->DestroyPage();
-  }
+  // The pages are members of this class and are gone before the frame's destructor runs.
+  DestroyPages();
 }
 
 void SetupWizard::reject() {

@@ -72,7 +72,10 @@ void WizardBitmap::paintEvent(QPaintEvent* event) {
 WizardPage::WizardPage(int templateId, QSize dluSize)
     : templateId_(templateId), dluSize_(dluSize) {}
 
-WizardPage::~WizardPage() { DestroyPage(); }
+WizardPage::~WizardPage() {
+  DestroyPage();
+  if (owner_) owner_->ForgetPage(this);
+}
 
 bool WizardPage::OnSetActive() { return true; }
 bool WizardPage::Validate() { return true; }
@@ -138,9 +141,20 @@ WizardFrame::WizardFrame(QWidget* parent) : QDialog(parent) {
   separator_->setGeometry(DialogUnitsToPixels(kSeparatorRect, font()));
 }
 
-WizardFrame::~WizardFrame() {
+WizardFrame::~WizardFrame() { DestroyPages(); }
+
+void WizardFrame::DestroyPages() {
   // Page windows are children of the frame; the pages must not touch them afterwards.
-  for (WizardPage* page : pages_) page->DestroyPage();
+  for (WizardPage* page : pages_) {
+    page->DestroyPage();
+    page->owner_ = nullptr;
+  }
+  pages_.clear();
+}
+
+void WizardFrame::ForgetPage(WizardPage* page) {
+  std::erase(pages_, page);
+  if (current_ >= pageCount()) current_ = pageCount() - 1;
 }
 
 QPushButton* WizardFrame::MakeButton(int id, const char* caption) {
@@ -166,7 +180,10 @@ QPushButton* WizardFrame::button(int id) const {
   }
 }
 
-void WizardFrame::AddPage(WizardPage* page) { pages_.push_back(page); }
+void WizardFrame::AddPage(WizardPage* page) {
+  page->owner_ = this;
+  pages_.push_back(page);
+}
 
 WizardPage* WizardFrame::GetActivePage() const {
   if (current_ < 0 || current_ >= pageCount()) return nullptr;

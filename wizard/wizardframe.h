@@ -96,6 +96,9 @@ class WizardPage {
   QSize dluSize_;
   QPointer<QWidget> window_;
   WizardFrame* frame_ = nullptr;
+  // The wizard the page was added to; a page destroyed before its wizard leaves it.
+  WizardFrame* owner_ = nullptr;
+  friend class WizardFrame;
 };
 
 // The modal frame. Pages are added before the frame runs; the frame does not own them.
@@ -108,6 +111,11 @@ class WizardFrame : public QDialog {
 
   // Appends a page. Only before the frame runs.
   void AddPage(WizardPage* page);
+  // Destroys every page's window and forgets the pages. A derived wizard that owns its
+  // pages as members calls this in its destructor, before those members are gone.
+  void DestroyPages();
+  // Takes a page out of the sequence (its destructor calls this).
+  void ForgetPage(WizardPage* page);
   int pageCount() const { return static_cast<int>(pages_.size()); }
   int currentIndex() const { return current_; }
 
