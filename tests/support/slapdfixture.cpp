@@ -1,7 +1,9 @@
 #include "slapdfixture.h"
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -173,6 +175,9 @@ bool SlapdFixture::Start(const Options& options) {
     process_->setProcessEnvironment(env);
     process_->setProcessChannelMode(QProcess::MergedChannels);
     process_->setStandardOutputFile(dir + "/slapd.log");
+    // A test that crashes must not leave its server running: the kernel stops slapd when
+    // the test process dies.
+    process_->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     process_->start(QString::fromStdString(slapd),
                     {"-f", dir + "/slapd.conf", "-h",
                      QString("ldap://127.0.0.1:%1/").arg(port_), "-d", "0"});
