@@ -23,9 +23,12 @@ int main(int argc, char* argv[]) {
   app.loadFromDirectory = [](ApplicationObject& a) {
     DialogCredentialsPrompt prompt;
     switch (directory::LoadFromDirectory(a.configuration, a.oidtable, prompt)) {
-      case directory::LoadResult::Loaded: return 1;
-      case directory::LoadResult::NoServer: return 0;
-      case directory::LoadResult::Cancelled: std::exit(0);
+      case directory::LoadResult::Loaded:
+        return 1;
+      case directory::LoadResult::NoServer:
+        return 0;
+      case directory::LoadResult::Cancelled:
+        std::exit(0);
     }
     return 0;
   };

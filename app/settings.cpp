@@ -91,8 +91,8 @@ std::optional<uint32_t> ParseDword(std::string_view data) {
 }
 
 // The data of value `name` in key `path` (the last definition wins, as on import).
-std::optional<std::string> FindValue(const std::vector<std::string>& lines,
-                                     const std::string& path, const std::string& name) {
+std::optional<std::string> FindValue(const std::vector<std::string>& lines, const std::string& path,
+                                     const std::string& name) {
   std::optional<std::string> found;
   bool inKey = false;
   std::string valueName;
@@ -135,8 +135,10 @@ bool ReplaceFile(const std::string& file, const std::string& text) {
   while (ok && !rest.empty()) {
     const ssize_t n = ::write(fd, rest.data(), rest.size());
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    else rest.remove_prefix(static_cast<size_t>(n));
+    if (n <= 0)
+      ok = false;
+    else
+      rest.remove_prefix(static_cast<size_t>(n));
   }
   ok = ok && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;

@@ -32,7 +32,8 @@ std::string SettingsFilePath();
 // file is never left half-written.
 class SettingsKey {
  public:
-  SettingsKey(std::string file, std::string path) : file_(std::move(file)), path_(std::move(path)) {}
+  SettingsKey(std::string file, std::string path)
+      : file_(std::move(file)), path_(std::move(path)) {}
 
   // Opens the key `path` (components separated by "\") of the settings file `file`,
   // one component at a time; null when the file or any component is missing.

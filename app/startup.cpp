@@ -46,13 +46,15 @@ int RunStartup(ApplicationObject& app, const std::vector<std::string>& arguments
   if (keyMissing) return 1;
   if (loaded) {
     if (app.runEditor) return app.runEditor(app);
-    std::printf("orvelle32setup: the configuration was loaded (%zu rule sets, %zu search forms); "
-                "the editor would open now, but this build has none.\n",
-                app.configuration.ruleSets.size(), app.configuration.searchForms.size());
+    std::printf(
+        "orvelle32setup: the configuration was loaded (%zu rule sets, %zu search forms); "
+        "the editor would open now, but this build has none.\n",
+        app.configuration.ruleSets.size(), app.configuration.searchForms.size());
     return 0;
   }
   if (app.runWizard) return app.runWizard(app);
-  std::printf("orvelle32setup: no configuration could be loaded; the set-up wizard would run "
-              "now, but this build has none.\n");
+  std::printf(
+      "orvelle32setup: no configuration could be loaded; the set-up wizard would run "
+      "now, but this build has none.\n");
   return 0;
 }

@@ -152,7 +152,8 @@ int main(int argc, char** argv) {
         if (!p->eof) {
           ssize_t n = read(p->from, buffer.data(), buffer.size());
           if (n > 0)
-            p->queue.push_back({now + delay, std::string(buffer.data(), static_cast<size_t>(n)), 0});
+            p->queue.push_back(
+                {now + delay, std::string(buffer.data(), static_cast<size_t>(n)), 0});
           else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
             p->eof = true;
         }

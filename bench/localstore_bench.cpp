@@ -6,13 +6,13 @@
 // groups and fields), saves it to a temporary folder, loads it back and saves the
 // loaded copy again, then repeats with twice as many records so the growth can be
 // read off the figures. The oidtable32 of the source tree supplies the names.
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-
-#include <unistd.h>
 
 #include "configuration.h"
 #include "messages.h"
@@ -58,19 +58,23 @@ size_t Build(Configuration& c, int records) {
       ++count;
     }
     for (int f = 0; f < kFormsPerSet; ++f) {
-      auto form = std::make_unique<SearchForm>("Form " + std::to_string(s) + "." + std::to_string(f), set);
+      auto form =
+          std::make_unique<SearchForm>("Form " + std::to_string(s) + "." + std::to_string(f), set);
       form->toolTip = "Find entries: set " + std::to_string(s);
       form->helpString = "Type part of a name";
       ++count;
       for (int g = 0; g < 3; ++g) {
-        auto* group = new InputGroup("Group " + std::to_string(g),
-                                     set->rules[static_cast<size_t>(1 + (f + g) % (kRulesPerSet - 1))].get());
+        auto* group =
+            new InputGroup("Group " + std::to_string(g),
+                           set->rules[static_cast<size_t>(1 + (f + g) % (kRulesPerSet - 1))].get());
         for (int i = 0; i < 2; ++i)
           group->AddField("Field " + std::to_string(i), "",
                           {attributes[(g + i) % 6], attributes[(g + i + 1) % 6]});
         count += 3;
-        if (g == 0) form->SetTargetGroup(group);
-        else form->AddInputGroup(group);
+        if (g == 0)
+          form->SetTargetGroup(group);
+        else
+          form->AddInputGroup(group);
       }
       c.searchForms.push_back(std::move(form));
     }
@@ -79,7 +83,8 @@ size_t Build(Configuration& c, int records) {
 }
 
 bool RunOnce(const kvaro::Oidtable& table, int records) {
-  const fs::path base = fs::temp_directory_path() / ("localstore_bench." + std::to_string(::getpid()));
+  const fs::path base =
+      fs::temp_directory_path() / ("localstore_bench." + std::to_string(::getpid()));
   fs::remove_all(base);
   fs::create_directories(base / "a");
   fs::create_directories(base / "b");
@@ -107,10 +112,11 @@ bool RunOnce(const kvaro::Oidtable& table, int records) {
 
   uintmax_t bytes = 0;
   for (const auto& e : fs::directory_iterator(base / "b")) bytes += e.file_size();
-  std::printf("%7zu records  %4zu files  %8.1f KiB   build %7.1f ms   save %7.1f ms   "
-              "load %7.1f ms   save again %7.1f ms\n",
-              count, loaded.ruleSets.size(), static_cast<double>(bytes) / 1024.0, build, save, load,
-              resave);
+  std::printf(
+      "%7zu records  %4zu files  %8.1f KiB   build %7.1f ms   save %7.1f ms   "
+      "load %7.1f ms   save again %7.1f ms\n",
+      count, loaded.ruleSets.size(), static_cast<double>(bytes) / 1024.0, build, save, load,
+      resave);
   fs::remove_all(base);
   return loaded.searchForms.size() == original.searchForms.size();
 }

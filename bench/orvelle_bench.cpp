@@ -94,8 +94,9 @@ void Generate(Configuration& c, int entries) {
       rs->AddRule(&r);
       return rs->FindRule(name);
     };
-    SearchRule root(rs, "Root", {}, std::string("ldap://dir" + std::to_string(unit % 7) +
-                                                 ".example.com:389/o=" + place));
+    SearchRule root(
+        rs, "Root", {},
+        std::string("ldap://dir" + std::to_string(unit % 7) + ".example.com:389/o=" + place));
     rs->AddRule(&root);
     SearchRule* person = addClass("Person", {"person", "inetOrgPerson"});
     SearchRule* org = addClass("Organisation", {"organization"});

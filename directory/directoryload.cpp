@@ -311,9 +311,9 @@ class SubtreeLoader {
 
 const std::vector<std::string>& LoadAttributes() {
   static const std::vector<std::string> attrs = {
-      "objectClass",   "cn",           "ovObjectClassDefinition", "ovSearchClassList",
-      "ovLDAPURI",     "ovInputList",  "ovRuleSetName",           "ovToolTip",
-      "ovHelpString",  "ovFieldList",  "ovSearchClassName",       "ovFiltAttrList",
+      "objectClass",  "cn",          "ovObjectClassDefinition", "ovSearchClassList",
+      "ovLDAPURI",    "ovInputList", "ovRuleSetName",           "ovToolTip",
+      "ovHelpString", "ovFieldList", "ovSearchClassName",       "ovFiltAttrList",
       "entryCSN"};
   return attrs;
 }
@@ -416,8 +416,8 @@ LoadResult LoadFromDirectory(Configuration& configuration, const kvaro::Oidtable
     if (!prompt.Ask(dn, password)) return LoadResult::Cancelled;
     configuration.bindDn = dn;
     configuration.bindPassword = password;
-    std::shared_ptr<ldapx::Connection> conn = ldapx::Connection::Open(
-        configuration.serverAddress, configuration.serverPort, timeouts);
+    std::shared_ptr<ldapx::Connection> conn =
+        ldapx::Connection::Open(configuration.serverAddress, configuration.serverPort, timeouts);
     if (conn && conn->SimpleBind(dn, password) == ldapx::kSuccess) {
       configuration.connection = conn;
       break;

@@ -55,9 +55,8 @@ void AppendEntry(std::string& out, const std::string& dn, const ldapx::ModList& 
 }  // namespace
 
 std::string LdifLine(const std::string& type, const std::string& value) {
-  const std::string line =
-      NeedsBase64(value) ? type + ":: " + Base64(value)
-                         : (value.empty() ? type + ":" : type + ": " + value);
+  const std::string line = NeedsBase64(value) ? type + ":: " + Base64(value)
+                                              : (value.empty() ? type + ":" : type + ": " + value);
   // Fold long lines: continuation lines start with one space. Only ASCII text reaches
   // here unencoded, so a fold never splits a character.
   std::string out;

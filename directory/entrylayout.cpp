@@ -32,8 +32,7 @@ void PlanField(const InputField& field, const std::string& groupDn, int groupInd
   Append(plan, FieldDn(field.name, groupDn), FieldAttributes(field), groupIndex);
 }
 
-int PlanGroup(const InputGroup& group, const std::string& formDn, int formIndex,
-              EntryPlan& plan) {
+int PlanGroup(const InputGroup& group, const std::string& formDn, int formIndex, EntryPlan& plan) {
   const std::string dn = GroupDn(group.name, formDn);
   const int index = Append(plan, dn, GroupAttributes(group), formIndex);
   for (const auto& f : group.fields) PlanField(*f, dn, index, plan);

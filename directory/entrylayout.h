@@ -50,8 +50,7 @@ using EntryPlan = std::vector<PlannedEntry>;
 // (-1: none). Returns the index of the record's entry. No checks are run.
 int PlanRuleSet(const RuleSet& ruleSet, const std::string& subtreeDn, int chainAfter,
                 EntryPlan& plan);
-int PlanForm(const SearchForm& form, const std::string& subtreeDn, int chainAfter,
-             EntryPlan& plan);
+int PlanForm(const SearchForm& form, const std::string& subtreeDn, int chainAfter, EntryPlan& plan);
 // Every rule set, then every form, below `subtreeDn` (the root entry not included).
 EntryPlan PlanConfiguration(const Configuration& configuration);
 

@@ -15,9 +15,9 @@ namespace {
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 // The panel titles of the node kinds, by kind.
-const char* const kPanelTitles[] = {"Rule Sets",     "Form List Properties",  "Rule Set Properties",
-                                    "Rule Properties", "Form Properties",     "Form Group Properties",
-                                    "Form Input Properties"};
+const char* const kPanelTitles[] = {
+    "Rule Sets",       "Form List Properties",  "Rule Set Properties",  "Rule Properties",
+    "Form Properties", "Form Group Properties", "Form Input Properties"};
 
 }  // namespace
 
@@ -37,10 +37,9 @@ CConfigTree::CConfigTree(Configuration& configuration, const kvaro::Oidtable& ta
   // Long captions scroll sideways instead of being cut off.
   header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
   header()->setStretchLastSection(false);
-  ruleSetsRoot_ = NewRecord(RuleSetsRoot, nullptr, Q(std::string(msg::LoadString(61204))),
-                            nullptr)->item;
-  formsRoot_ = NewRecord(FormsRoot, nullptr, Q(std::string(msg::LoadString(61211))),
-                         nullptr)->item;
+  ruleSetsRoot_ =
+      NewRecord(RuleSetsRoot, nullptr, Q(std::string(msg::LoadString(61204))), nullptr)->item;
+  formsRoot_ = NewRecord(FormsRoot, nullptr, Q(std::string(msg::LoadString(61211))), nullptr)->item;
   connect(this, &QTreeWidget::currentItemChanged, this,
           [this](QTreeWidgetItem* current, QTreeWidgetItem*) { OnCurrentItemChanged(current); });
 }

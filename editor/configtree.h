@@ -139,5 +139,5 @@ class CConfigTree : public QTreeWidget {
 
 // Builds the panel for a node of `kind` showing `object` (the factory in panelfactory.cpp).
 // `owner` is the owning rule set for a rule node. Null when the kind has no panel.
-CPropertyPanel* CreatePropertyPanel(CConfigTree* tree, int kind, void* object,
-                                    RuleSet* owner, QWidget* parent);
+CPropertyPanel* CreatePropertyPanel(CConfigTree* tree, int kind, void* object, RuleSet* owner,
+                                    QWidget* parent);

@@ -31,16 +31,24 @@ bool RemoveFirstString(std::vector<std::string>& list, const std::string& value)
 
 // ---- SearchRule ----
 
-SearchRule::SearchRule(RuleSet* owner, std::string name_, const std::vector<SearchRule*>& searchable,
-                       std::string uri)
-    : name(std::move(name_)), ruleType(RuleTypeEntryPoint), ldapUri(std::move(uri)), ownerRuleSet(owner) {
-  for (const SearchRule* r : searchable) searchableRules.push_back(std::make_unique<SearchRule>(*r));
+SearchRule::SearchRule(RuleSet* owner, std::string name_,
+                       const std::vector<SearchRule*>& searchable, std::string uri)
+    : name(std::move(name_)),
+      ruleType(RuleTypeEntryPoint),
+      ldapUri(std::move(uri)),
+      ownerRuleSet(owner) {
+  for (const SearchRule* r : searchable)
+    searchableRules.push_back(std::make_unique<SearchRule>(*r));
 }
 
-SearchRule::SearchRule(RuleSet* owner, std::string name_, const std::vector<SearchRule*>& searchable,
-                       std::vector<std::string> classes)
-    : name(std::move(name_)), ruleType(RuleTypeSearchRule), objectClasses(std::move(classes)), ownerRuleSet(owner) {
-  for (const SearchRule* r : searchable) searchableRules.push_back(std::make_unique<SearchRule>(*r));
+SearchRule::SearchRule(RuleSet* owner, std::string name_,
+                       const std::vector<SearchRule*>& searchable, std::vector<std::string> classes)
+    : name(std::move(name_)),
+      ruleType(RuleTypeSearchRule),
+      objectClasses(std::move(classes)),
+      ownerRuleSet(owner) {
+  for (const SearchRule* r : searchable)
+    searchableRules.push_back(std::make_unique<SearchRule>(*r));
 }
 
 SearchRule::SearchRule(const SearchRule& other)
@@ -49,7 +57,8 @@ SearchRule::SearchRule(const SearchRule& other)
     ldapUri = other.ldapUri;
   } else {
     objectClasses = other.objectClasses;
-    for (const auto& r : other.searchableRules) searchableRules.push_back(std::make_unique<SearchRule>(*r));
+    for (const auto& r : other.searchableRules)
+      searchableRules.push_back(std::make_unique<SearchRule>(*r));
   }
 }
 
@@ -128,10 +137,13 @@ void RuleSet::GetRules(std::vector<SearchRule*>& out) const {
 // ---- InputField ----
 
 InputField::InputField(std::string name_, std::string defaultValue_, std::vector<std::string> attrs)
-    : name(std::move(name_)), defaultValue(std::move(defaultValue_)), filterAttributes(std::move(attrs)) {}
+    : name(std::move(name_)),
+      defaultValue(std::move(defaultValue_)),
+      filterAttributes(std::move(attrs)) {}
 
 int InputField::AddFilterAttribute(const std::string& attr) {
-  if (std::find(filterAttributes.begin(), filterAttributes.end(), attr) != filterAttributes.end()) return 0;
+  if (std::find(filterAttributes.begin(), filterAttributes.end(), attr) != filterAttributes.end())
+    return 0;
   filterAttributes.push_back(attr);
   return 1;
 }
@@ -247,7 +259,8 @@ RuleSet* Configuration::FindRuleSet(const std::string& setName) const {
 }
 
 std::unique_ptr<RuleSet> Configuration::DetachRuleSet(RuleSet* ruleSet) {
-  auto it = std::find_if(ruleSets.begin(), ruleSets.end(), [&](const auto& p) { return p.get() == ruleSet; });
+  auto it = std::find_if(ruleSets.begin(), ruleSets.end(),
+                         [&](const auto& p) { return p.get() == ruleSet; });
   if (it == ruleSets.end()) return nullptr;
   std::unique_ptr<RuleSet> out = std::move(*it);
   ruleSets.erase(it);
@@ -256,7 +269,8 @@ std::unique_ptr<RuleSet> Configuration::DetachRuleSet(RuleSet* ruleSet) {
 }
 
 std::unique_ptr<SearchForm> Configuration::DetachForm(SearchForm* form) {
-  auto it = std::find_if(searchForms.begin(), searchForms.end(), [&](const auto& p) { return p.get() == form; });
+  auto it = std::find_if(searchForms.begin(), searchForms.end(),
+                         [&](const auto& p) { return p.get() == form; });
   if (it == searchForms.end()) return nullptr;
   std::unique_ptr<SearchForm> out = std::move(*it);
   searchForms.erase(it);

@@ -178,8 +178,8 @@ bool SearchForm::WriteText(std::string& out) const {
 
 bool InputGroup::WriteText(std::string& out) const {
   if (!Check()) return false;
-  out += "FormFieldGroup : " + name + " : " + (searchRule ? searchRule->name : std::string()) +
-         "\n";
+  out +=
+      "FormFieldGroup : " + name + " : " + (searchRule ? searchRule->name : std::string()) + "\n";
   for (const auto& field : fields)
     if (!field->WriteText(out)) return false;
   return true;
@@ -212,8 +212,7 @@ std::unordered_map<const RuleSet*, std::vector<const SearchForm*>> FormsBySet(
 
 }  // namespace
 
-bool RuleSetFileText(const Configuration& configuration, const RuleSet& ruleSet,
-                     std::string& out) {
+bool RuleSetFileText(const Configuration& configuration, const RuleSet& ruleSet, std::string& out) {
   std::vector<const SearchForm*> forms;
   for (const auto& form : configuration.searchForms)
     if (form->ruleSet == &ruleSet) forms.push_back(form.get());
@@ -228,7 +227,8 @@ std::string RuleSetFileName(const std::string& ruleSetName) {
 
 int Configuration::LoadFromFiles(const kvaro::Oidtable& table) {
   // The folder is named by path; the process's working folder is never changed.
-  const fs::path folder = configurationDirectory.empty() ? fs::path(".") : fs::path(configurationDirectory);
+  const fs::path folder =
+      configurationDirectory.empty() ? fs::path(".") : fs::path(configurationDirectory);
   std::vector<std::string> names;
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
@@ -261,8 +261,9 @@ std::string TextFormatProblem(const Configuration& configuration) {
   };
   for (const auto& ruleSet : configuration.ruleSets) {
     const std::string& setName = ruleSet->name;
-    if (badName(setName) || (!setName.empty() && (setName.front() == ' ' || setName.back() == ' ' ||
-                                                  setName.front() == '\t' || setName.back() == '\t')))
+    if (badName(setName) ||
+        (!setName.empty() && (setName.front() == ' ' || setName.back() == ' ' ||
+                              setName.front() == '\t' || setName.back() == '\t')))
       return setName;
     for (const auto& rule : ruleSet->rules) {
       if (badName(rule->name) || rule->name.find(',') != std::string::npos) return rule->name;
@@ -291,17 +292,16 @@ std::string TextFormatProblem(const Configuration& configuration) {
 
 bool IsUsableRuleSetFileName(const std::string& ruleSetName) {
   return !ruleSetName.empty() && ruleSetName != "." && ruleSetName != ".." &&
-         ruleSetName.find('/') == std::string::npos &&
-         ruleSetName.find('\0') == std::string::npos;
+         ruleSetName.find('/') == std::string::npos && ruleSetName.find('\0') == std::string::npos;
 }
 
 namespace {
 
 // Runs every check a save needs before anything is written: the record checks in
 // the order the files would be written, then the names. Shows the first failure.
-bool CheckBeforeSave(const Configuration& configuration,
-                     const std::unordered_map<const RuleSet*, std::vector<const SearchForm*>>&
-                         formsBySet) {
+bool CheckBeforeSave(
+    const Configuration& configuration,
+    const std::unordered_map<const RuleSet*, std::vector<const SearchForm*>>& formsBySet) {
   std::unordered_set<std::string> names;
   for (const auto& ruleSet : configuration.ruleSets) {
     if (!IsUsableRuleSetFileName(ruleSet->name)) {
@@ -440,7 +440,8 @@ bool SaveToFiles(const Configuration& configuration) {
     std::string text;
     const auto forms = formsBySet.find(ruleSet.get());
     const bool written = FileText(
-        *ruleSet, forms == formsBySet.end() ? std::vector<const SearchForm*>{} : forms->second, text);
+        *ruleSet, forms == formsBySet.end() ? std::vector<const SearchForm*>{} : forms->second,
+        text);
     if (!written || !file->Write(text)) {
       msg::Show(62014, {file->target().string()}, msg::Buttons::Ok, msg::Icon::Error);
       return false;

@@ -66,7 +66,8 @@ const std::unordered_map<int, std::string_view>& Table() {
       {61242, " Rule Properties: "},
       {61243, "Add Object Class"},
       {61244, "Remove Object Class"},
-      {61245, "Warning!\n\nA bad directory entry point was found:\n\nLDAP URI: %s\nForm Search Class: %s"},
+      {61245,
+       "Warning!\n\nA bad directory entry point was found:\n\nLDAP URI: %s\nForm Search Class: %s"},
       {61246, "Can Search For..."},
       {61247, "Add Search Rule"},
       {61248, "Remove Search Rule"},
@@ -75,8 +76,12 @@ const std::unordered_map<int, std::string_view>& Table() {
       {61251, " Input Field Properties: %s"},
       {61252, "An input field with name '%s' already exists! Please re-enter a unique field name."},
       {61253, "Names must be at least 3 characters long! Please re-enter before continuing..."},
-      {61254, "Names may only contain alphanumeric characters or spaces! Please re-enter before continuing..."},
-      {61255, "No usable search rules that can be applied to an input group! Please define a non-entry point search rule for rule set '%s' before proceeding..."},
+      {61254,
+       "Names may only contain alphanumeric characters or spaces! Please re-enter before "
+       "continuing..."},
+      {61255,
+       "No usable search rules that can be applied to an input group! Please define a non-entry "
+       "point search rule for rule set '%s' before proceeding..."},
       {61256, "Please enter a filter attribute for this input field before proceeding!"},
       {61257, "Set Target Group"},
       {61258, "Target by Search Rule: %s"},
@@ -94,60 +99,122 @@ const std::unordered_map<int, std::string_view>& Table() {
       {61271, "Remove Rule Set"},
       {61273, "Search Forms"},
       {61275, "Invalid TCP/IP port number entered!"},
-      {61276, "Couldn't connect to the directory using the given authentication\ndetails. Please verify that valid DN and passwords have\nbeen entered and that the directory server is alive before\nproceeding."},
-      {61277, "Failed to connect to the directory server. Please verify the supplied\nhost address and port number before proceeding."},
+      {61276,
+       "Couldn't connect to the directory using the given authentication\ndetails. Please verify "
+       "that valid DN and passwords have\nbeen entered and that the directory server is alive "
+       "before\nproceeding."},
+      {61277,
+       "Failed to connect to the directory server. Please verify the supplied\nhost address and "
+       "port number before proceeding."},
       {61278, "The DN entered is invalid. Please verify the supplied DN before proceeding."},
       {61279, "You must check at least one directory service to\nadd to the configuration!"},
-      {61280, "Some Orvelle application registry settings couldn't be located! A re-install is necessary for proper function."},
-      {61281, "Rule set '%s' contains no rules. Either delete the rule set or\nadd some rules before proceeding."},
+      {61280,
+       "Some Orvelle application registry settings couldn't be located! A re-install is necessary "
+       "for proper function."},
+      {61281,
+       "Rule set '%s' contains no rules. Either delete the rule set or\nadd some rules before "
+       "proceeding."},
       {61282, "Accessing directory..."},
       {61283, "Please wait while the given host address and port number is verified..."},
-      {61284, "Failed to write to registry! The key and value pair were:\n\nKey: /HKCU/Software/Merrowick/...\nValue: %s"},
-      {61285, "Please wait while the Orvelle configuration root entry is written to the directory."},
+      {61284,
+       "Failed to write to registry! The key and value pair were:\n\nKey: "
+       "/HKCU/Software/Merrowick/...\nValue: %s"},
+      {61285,
+       "Please wait while the Orvelle configuration root entry is written to the directory."},
       {61286, "Failed to create the configuration\nroot entry! Cannot continue..."},
       {61290, "Failed to read form from template file '%s'!"},
       {61293, "Not required"},
-      {61296, "Couldn't save to the directory! Please check\nthat the directory server is up and running\nand then re-run this application."},
+      {61296,
+       "Couldn't save to the directory! Please check\nthat the directory server is up and "
+       "running\nand then re-run this application."},
       {61297, "Selected search services:"},
 
       // Texts the string table gives no id of their own; they live in a private range.
-      {62001, "Warning!\n\nInvalid object class found in form class:\n\nObject class: %s\nForm Class DN: %s"},
+      {62001,
+       "Warning!\n\nInvalid object class found in form class:\n\nObject class: %s\nForm Class DN: "
+       "%s"},
       {62002, "Warning!\n\nA badly defined form class was found:\n\nForm Class DN: %s"},
-      {62003, "Warning!\n\nThe following named rule set is invalid:\n\nName: %s\nFound in Entry: %s"},
+      {62003,
+       "Warning!\n\nThe following named rule set is invalid:\n\nName: %s\nFound in Entry: %s"},
       {62004, "Warning!\n\nSearch form specified without a target rule:\n\nForm DN: %s"},
       {62005, "Warning!\n\nA form group input wasn't found:\n\nInput Name: %s\nForm Group DN: %s"},
       {62006, "Warning!\n\nThe following named rule is invalid:\n\nName: %s\nFound in Entry: %s"},
-      {62007, "Warning!\n\nNo input fields found for form input group:\n\nInput Group Name: %s\nForm DN: %s"},
-      {62008, "Warning!\n\nAn invalid attribute type was found in the configuration subtree:\n\nEntry DN: %s"},
+      {62007,
+       "Warning!\n\nNo input fields found for form input group:\n\nInput Group Name: %s\nForm DN: "
+       "%s"},
+      {62008,
+       "Warning!\n\nAn invalid attribute type was found in the configuration subtree:\n\nEntry DN: "
+       "%s"},
       {62010, "Deleting current configuratio subtree..."},
       {62011, "Writing new search rule sets..."},
       {62012, "Writing new search forms..."},
-      {62013, "Failed to create configuration file: \n\n%s\n\nPlease reinstall configuration from scratch before continuing."},
-      {62014, "Configuration file updated failed:\n\n%s\n\nPlease reinstall configuration from scratch before continuing."},
+      {62013,
+       "Failed to create configuration file: \n\n%s\n\nPlease reinstall configuration from scratch "
+       "before continuing."},
+      {62014,
+       "Configuration file updated failed:\n\n%s\n\nPlease reinstall configuration from scratch "
+       "before continuing."},
       // Messages of this program's own (safety checks the original lacked).
-      {62100, "The rule set name '%s' cannot be used as a file name. Names may not be empty, be \".\" or \"..\", or contain \"/\" or NUL characters.\n\nNothing was saved."},
-      {62101, "'%s' cannot be stored in a configuration file: names may not contain \":\" or line breaks (rule, object class and attribute names no \",\" either; rule set names no blanks at either end), and tool tips, help texts and start points may not contain line breaks. Please change it before saving.\n\nNothing was saved."},
-      {62102, "Two rule sets are named '%s'. Each rule set is saved to a file named after it, so the names must differ. Please rename one of them before saving.\n\nNothing was saved."},
-      {62103, "No configuration folder is set (settings value \"Configuration Directory\"), so the configuration cannot be saved to local files.\n\nNothing was saved."},
-      {62104, "No configuration could be loaded from '%s'. A configuration folder holds \"RuleSet=*\" files with at least one rule set and one search form."},
-      {62105, "The attribute table '%s' could not be read. Without it every object class and attribute type name would be dropped; give the table with --oidtable FILE."},
-      {62106, "'%s' is a URL of a kind this program cannot store a configuration in. Give a configuration folder or an ldap:// URL instead."},
-      {62107, "'%s' is not a folder. Give the folder that holds the \"RuleSet=*\" configuration files."},
+      {62100,
+       "The rule set name '%s' cannot be used as a file name. Names may not be empty, be \".\" or "
+       "\"..\", or contain \"/\" or NUL characters.\n\nNothing was saved."},
+      {62101,
+       "'%s' cannot be stored in a configuration file: names may not contain \":\" or line breaks "
+       "(rule, object class and attribute names no \",\" either; rule set names no blanks at "
+       "either end), and tool tips, help texts and start points may not contain line breaks. "
+       "Please change it before saving.\n\nNothing was saved."},
+      {62102,
+       "Two rule sets are named '%s'. Each rule set is saved to a file named after it, so the "
+       "names must differ. Please rename one of them before saving.\n\nNothing was saved."},
+      {62103,
+       "No configuration folder is set (settings value \"Configuration Directory\"), so the "
+       "configuration cannot be saved to local files.\n\nNothing was saved."},
+      {62104,
+       "No configuration could be loaded from '%s'. A configuration folder holds \"RuleSet=*\" "
+       "files with at least one rule set and one search form."},
+      {62105,
+       "The attribute table '%s' could not be read. Without it every object class and attribute "
+       "type name would be dropped; give the table with --oidtable FILE."},
+      {62106,
+       "'%s' is a URL of a kind this program cannot store a configuration in. Give a configuration "
+       "folder or an ldap:// URL instead."},
+      {62107,
+       "'%s' is not a folder. Give the folder that holds the \"RuleSet=*\" configuration files."},
       // Editor window (62150-62159).
-      {62150, "The rule set '%s' cannot be removed because these search forms still use it or its rules:\n\n%s\n\nRemove those forms first, then remove the rule set."},
+      {62150,
+       "The rule set '%s' cannot be removed because these search forms still use it or its "
+       "rules:\n\n%s\n\nRemove those forms first, then remove the rule set."},
       {62151, "The configuration has unsaved changes.\n\nDo you want to save them before closing?"},
       // Rule panels (62170-62179).
-      {62170, "The search rule '%s' must keep at least one object class: a search rule without one is dropped when the configuration is loaded again. Add the object class that should replace it first, then remove this one."},
-      {62171, "A rule named '%s' already exists in rule set '%s', so nothing was added. Add the rule again under another name."},
+      {62170,
+       "The search rule '%s' must keep at least one object class: a search rule without one is "
+       "dropped when the configuration is loaded again. Add the object class that should replace "
+       "it first, then remove this one."},
+      {62171,
+       "A rule named '%s' already exists in rule set '%s', so nothing was added. Add the rule "
+       "again under another name."},
       {62172, "A rule set named '%s' already exists. Please enter a unique rule set name."},
-      {62173, "The rule set name '%s' cannot be used: the rule set is stored under its name, so it may not be \".\" or \"..\", begin or end with a blank, or contain \"/\", \":\" or line breaks. Please re-enter before continuing..."},
+      {62173,
+       "The rule set name '%s' cannot be used: the rule set is stored under its name, so it may "
+       "not be \".\" or \"..\", begin or end with a blank, or contain \"/\", \":\" or line breaks. "
+       "Please re-enter before continuing..."},
       // Form list panel (62180-62189).
       {62180, "A search form named '%s' already exists. Please enter a unique form name."},
-      {62181, "There is no rule set a new search form could use. Add a rule set with at least one search rule first (Rule Sets, Add Rule Set), then add the form."},
+      {62181,
+       "There is no rule set a new search form could use. Add a rule set with at least one search "
+       "rule first (Rule Sets, Add Rule Set), then add the form."},
       // Directory store messages.
-      {62120, "'%s' is not the URL of a configuration in a directory. Give it as ldap://host:port/DN of the configuration root entry, for example ldap://dirhost:389/cn=Orvelle%20Configuration,o=Sample"},
-      {62121, "The configuration subtree could not be read:\n\nDN: %s\n\nPlease verify that the entry exists and that the user may read it."},
-      {62122, "Entries removed ahead of a refused delete could not be put back:\n\nDN: %s\nError: %s\n\nSave the configuration again once the directory accepts the changes, so that nothing is missing."},
+      {62120,
+       "'%s' is not the URL of a configuration in a directory. Give it as ldap://host:port/DN of "
+       "the configuration root entry, for example "
+       "ldap://dirhost:389/cn=Orvelle%20Configuration,o=Sample"},
+      {62121,
+       "The configuration subtree could not be read:\n\nDN: %s\n\nPlease verify that the entry "
+       "exists and that the user may read it."},
+      {62122,
+       "Entries removed ahead of a refused delete could not be put back:\n\nDN: %s\nError: "
+       "%s\n\nSave the configuration again once the directory accepts the changes, so that nothing "
+       "is missing."},
   };
   return table;
 }

@@ -1,7 +1,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -106,8 +105,9 @@ class TestConfigTool : public QObject {
     const Result r = Run({"check", dir.path()});
     QCOMPARE(r.code, 1);
     QVERIFY(r.out.contains("3 checks failed."));
-    QVERIFY(r.err.contains("Orvelle32Setup: Input field 'Odd' has no defined filter attribute "
-                           "types. At least one is required."));
+    QVERIFY(
+        r.err.contains("Orvelle32Setup: Input field 'Odd' has no defined filter attribute "
+                       "types. At least one is required."));
     QVERIFY(r.err.contains("Search form 'NoTarget' has no target rule."));
   }
 

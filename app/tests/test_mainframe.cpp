@@ -49,10 +49,11 @@ void PressInModal(Qt::Key key, QString* seenName = nullptr) {
 }
 
 struct Frame {
-  Frame() : frame(config, table, [this](Configuration&) {
-              ++saves;
-              return saveResult;
-            }) {
+  Frame()
+      : frame(config, table, [this](Configuration&) {
+          ++saves;
+          return saveResult;
+        }) {
     sample::FillStandard(config);
     frame.show();
     frame.tree()->Fill();
@@ -77,8 +78,8 @@ class TestMainFrame : public QObject {
     for (QAction* action : bar->actions()) titles << action->text();
     QCOMPARE(titles, (QStringList{"&File", "&Edit", "&View", "&Help"}));
     QCOMPARE(Texts(MenuNamed(bar, "&File")), (QStringList{"&Save", "-", "E&xit"}));
-    QCOMPARE(Texts(MenuNamed(bar, "&Edit")),
-             (QStringList{"&Undo\tCtrl+Z", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C", "&Paste\tCtrl+V"}));
+    QCOMPARE(Texts(MenuNamed(bar, "&Edit")), (QStringList{"&Undo\tCtrl+Z", "-", "Cu&t\tCtrl+X",
+                                                          "&Copy\tCtrl+C", "&Paste\tCtrl+V"}));
     QCOMPARE(Texts(MenuNamed(bar, "&View")), (QStringList{"&Status Bar"}));
     QCOMPARE(Texts(MenuNamed(bar, "&Help")), (QStringList{"&About Orvelle32Setup..."}));
     for (int id : {57643, 57635, 57634, 57637}) {

@@ -1,6 +1,5 @@
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -108,8 +107,9 @@ class TestSettings : public QObject {
     bool keyMissing = false;
     QCOMPARE(settings::ReadSettings(c, &keyMissing), 0);  // no file at all
     QVERIFY(keyMissing);
-    UseSettings("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Merrowick\\Orvelle 3.0\\Other]\n"
-                "\"Startup Mode\"=\"file\"\n");
+    UseSettings(
+        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Merrowick\\Orvelle 3.0\\Other]\n"
+        "\"Startup Mode\"=\"file\"\n");
     QCOMPARE(settings::ReadSettings(c, &keyMissing), 0);
     QVERIFY(keyMissing);
     QCOMPARE(sink.Ids(), (std::vector<int>{61280, 61280}));
@@ -147,7 +147,8 @@ class TestSettings : public QObject {
     QCOMPARE(back.subtreeDn, c.subtreeDn);
     // No temporary file is left beside the settings.
     int files = 0;
-    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir_.path().toStdString())) ++files;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir_.path().toStdString()))
+      ++files;
     QCOMPARE(files, 1);
   }
 
@@ -233,7 +234,10 @@ class TestSettings : public QObject {
     msg::ScopedSink scoped(&sink);
     ApplicationObject app;
     bool ran = false;
-    app.runWizard = [&](ApplicationObject&) { ran = true; return 0; };
+    app.runWizard = [&](ApplicationObject&) {
+      ran = true;
+      return 0;
+    };
     QCOMPARE(RunStartup(app, {}), 1);
     QVERIFY(!ran);
     QCOMPARE(sink.Ids(), (std::vector<int>{61280}));

@@ -105,7 +105,8 @@ QString Dump(const Configuration& c) {
     std::string out = "RS[" + rs->name + "]";
     std::vector<std::string> rules;
     for (const auto& r : rs->rules) {
-      std::string rule = " R[" + r->name + "," + std::to_string(r->ruleType) + "," + r->ldapUri + ",";
+      std::string rule =
+          " R[" + r->name + "," + std::to_string(r->ruleType) + "," + r->ldapUri + ",";
       rule += directory::JoinList(r->objectClasses) + ",";
       for (const auto& s : r->searchableRules) rule += s->name + ";";
       rules.push_back(rule + "]");
@@ -168,8 +169,7 @@ class TestDirectoryStore : public QObject {
     SearchForm& f = *c.searchForms[0];
     f.AddInputGroup(new InputGroup("C", f.targetGroup->searchRule));
     const auto formMods = directory::FormAttributes(f).attributes();
-    QCOMPARE(formMods[0].values,
-             (std::vector<std::string>{"top", "ovSearchForm", "ovHelpObject"}));
+    QCOMPARE(formMods[0].values, (std::vector<std::string>{"top", "ovSearchForm", "ovHelpObject"}));
     QCOMPARE(formMods[1].values, std::vector<std::string>{"People"});
     QCOMPARE(formMods[2].type, std::string("ovHelpString"));
     QCOMPARE(formMods[2].values, std::vector<std::string>{""});
@@ -378,12 +378,10 @@ class TestDirectoryStore : public QObject {
                                         .Add("objectClass", {"ovSearchInput"})
                                         .Add("ovSearchClassName", {"Both"})
                                         .Add("ovFieldList", {"F"}));
-    add("cn=F,cn=Target Group," + form2, ldapx::ModList()
-                                             .Add("objectClass", {"ovSearchField"})
-                                             .Add("ovFiltAttrList", {"mail"}));
-    add("cn=Empty," + form2, ldapx::ModList()
-                                 .Add("objectClass", {"ovSearchInput"})
-                                 .Add("ovSearchClassName", {"Both"}));
+    add("cn=F,cn=Target Group," + form2,
+        ldapx::ModList().Add("objectClass", {"ovSearchField"}).Add("ovFiltAttrList", {"mail"}));
+    add("cn=Empty," + form2,
+        ldapx::ModList().Add("objectClass", {"ovSearchInput"}).Add("ovSearchClassName", {"Both"}));
 
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
@@ -392,8 +390,8 @@ class TestDirectoryStore : public QObject {
     QVERIFY(directory::LoadSubtree(c, Table(), *conn));
     // Siblings are read in the order they were added ("Lost" before "Good"), whatever
     // order the server lists them in.
-    QCOMPARE(sink.Ids(), (std::vector<int>{62001, 62001, 62002, 62003, 62008, 62006, 62005,
-                                           62006, 62004, 62007}));
+    QCOMPARE(sink.Ids(), (std::vector<int>{62001, 62001, 62002, 62003, 62008, 62006, 62005, 62006,
+                                           62004, 62007}));
     QCOMPARE(sink.messages[0].text.find("Object class: noSuchClass\nForm Class DN: cn=Bad,") !=
                  std::string::npos,
              true);
@@ -457,7 +455,7 @@ class TestDirectoryStore : public QObject {
                        "objectClass: ovConfigurationRoot\n\ndn: cn=People,",
                        0) == 0);
     QVERIFY(ldif.find("dn: cn=Root, cn=People,") != std::string::npos);
-    QVERIFY(ldif.find("ovHelpString:: " ) != std::string::npos);
+    QVERIFY(ldif.find("ovHelpString:: ") != std::string::npos);
     QVERIFY(ldif.find("ovToolTip: Finds people\novInputList: Target $ More\n") !=
             std::string::npos);
     QCOMPARE(directory::LdifLine("a", " x"), std::string("a:: IHg=\n"));

@@ -2,7 +2,6 @@
 // also with names the DNs must escape and names outside ASCII, and with large
 // configurations whose sibling order must survive the pipelined save.
 #include <QtTest>
-
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -263,8 +262,7 @@ class TestRoundTrip : public QObject {
     QVERIFY(directory::SaveConfiguration(c, nullptr));
     auto dump = [&](ldapx::Connection& conn) {
       std::vector<std::string> out;
-      for (const auto& e :
-           conn.Search(kRoot, ldapx::Scope::Subtree, "(objectClass=*)").entries) {
+      for (const auto& e : conn.Search(kRoot, ldapx::Scope::Subtree, "(objectClass=*)").entries) {
         std::string line = e.dn;
         for (const auto& a : e.attributes)
           for (const auto& v : a.values) line += "|" + a.type + "=" + v;

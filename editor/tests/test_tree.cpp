@@ -232,8 +232,8 @@ class TestTree : public QObject {
                                                       std::vector<std::string>{"device"}));
     // A rule whose owner pointer names another set shows no panel either.
     RuleSet elsewhere("Elsewhere");
-    set->rules.push_back(std::make_unique<SearchRule>(&elsewhere, "Stray", std::vector<SearchRule*>{},
-                                                      std::vector<std::string>{"top"}));
+    set->rules.push_back(std::make_unique<SearchRule>(
+        &elsewhere, "Stray", std::vector<SearchRule*>{}, std::vector<std::string>{"top"}));
     config.ruleSets.push_back(std::move(set));
     Editor editor(config);
     CConfigTree* tree = editor.tree();
@@ -377,9 +377,8 @@ class TestTree : public QObject {
     tree->Fill();
     SearchForm* people = config.searchForms[0].get();
     InputGroup* details = people->targetGroup.get();
-    QTreeWidgetItem* name = Child(Child(Child(tree->formsRoot(), "People (Standard)"),
-                                        "Person details"),
-                                  "Name");
+    QTreeWidgetItem* name =
+        Child(Child(Child(tree->formsRoot(), "People (Standard)"), "Person details"), "Name");
     editor.Select(name);
     QVERIFY(tree->currentPanel());
     QPointer<CPropertyPanel> old = tree->currentPanel();
@@ -442,9 +441,8 @@ class TestTree : public QObject {
     const QSize extent = CPropertyPanel::TextExtent(title->text());
     QCOMPARE(title->geometry(), QRect(6, 6, 600 - 12, extent.height() + 6));
     const QSize addExtent = CPropertyPanel::TextExtent(add->text());
-    QCOMPARE(add->geometry(),
-             QRect(8, title->geometry().bottom() + 1 + 8, addExtent.width() + 12,
-                   addExtent.height() + 8));
+    QCOMPARE(add->geometry(), QRect(8, title->geometry().bottom() + 1 + 8, addExtent.width() + 12,
+                                    addExtent.height() + 8));
     QCOMPARE(remove->x(), add->geometry().right() + 1 + 8);
     QCOMPARE(remove->width(), CPropertyPanel::TextExtent(remove->text()).width() + 12);
     const int listTop = add->geometry().bottom() + 1 + 8;

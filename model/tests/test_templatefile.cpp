@@ -1,7 +1,6 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -182,19 +181,21 @@ class TestTemplateFile : public QObject {
 
   void emptyTipAndHelpReadBackEmpty() {
     Configuration c;
-    TemplateReader(c, Table()).ReadText(
-        "RuleSet: S\nClass: P : person\nForm: F\nFormTipString:\nFormHelpString:   \n"
-        "FormFieldGroup: G : P\nFormField: N : cn\n");
+    TemplateReader(c, Table())
+        .ReadText(
+            "RuleSet: S\nClass: P : person\nForm: F\nFormTipString:\nFormHelpString:   \n"
+            "FormFieldGroup: G : P\nFormField: N : cn\n");
     QCOMPARE(c.searchForms[0]->toolTip, std::string());
     QCOMPARE(c.searchForms[0]->helpString, std::string());
   }
 
   void fieldGroupKeywordWithAndWithoutBlank() {
     Configuration c;
-    TemplateReader(c, Table()).ReadText(
-        "RuleSet: S\nClass: P : person\nForm: F\n"
-        "FormFieldGroup : A : P\nFormField: N : cn\n"
-        "FormFieldGroup: B : P\nFormField: M : sn\n");
+    TemplateReader(c, Table())
+        .ReadText(
+            "RuleSet: S\nClass: P : person\nForm: F\n"
+            "FormFieldGroup : A : P\nFormField: N : cn\n"
+            "FormFieldGroup: B : P\nFormField: M : sn\n");
     QCOMPARE(c.searchForms[0]->targetGroup->name, std::string("A"));
     QCOMPARE(c.searchForms[0]->inputGroups.size(), size_t(1));
     QCOMPARE(c.searchForms[0]->inputGroups[0]->name, std::string("B"));
@@ -202,10 +203,11 @@ class TestTemplateFile : public QObject {
 
   void aGroupWithAnUnknownRuleSendsFieldsToThePreviousGroup() {
     Configuration c;
-    TemplateReader(c, Table()).ReadText(
-        "RuleSet: S\nClass: P : person\n"
-        "Form: First\nFormFieldGroup: A : P\nFormField: N : cn\n"
-        "Form: Second\nFormFieldGroup: B : NoSuchRule\nFormField: M : sn\n");
+    TemplateReader(c, Table())
+        .ReadText(
+            "RuleSet: S\nClass: P : person\n"
+            "Form: First\nFormFieldGroup: A : P\nFormField: N : cn\n"
+            "Form: Second\nFormFieldGroup: B : NoSuchRule\nFormField: M : sn\n");
     QCOMPARE(c.searchForms.size(), size_t(2));
     QVERIFY(!c.searchForms[1]->targetGroup);
     const InputGroup* a = c.searchForms[0]->targetGroup.get();
@@ -232,8 +234,10 @@ class TestTemplateFile : public QObject {
 
   void aReferenceToALaterEntryPointIsLost() {
     Configuration c;
-    TemplateReader(c, Table()).ReadText(
-        "RuleSet: S\nClass: P : person\nSearchRule: P : Later, P\nBase: Later : ldap://h/o=x\n");
+    TemplateReader(c, Table())
+        .ReadText(
+            "RuleSet: S\nClass: P : person\nSearchRule: P : Later, P\nBase: Later : "
+            "ldap://h/o=x\n");
     std::vector<SearchRule*> searchable;
     c.ruleSets[0]->FindRule("P")->GetSearchableRules(searchable);
     QCOMPARE(Names(searchable), (Strings{"P"}));
@@ -241,9 +245,11 @@ class TestTemplateFile : public QObject {
 
   void unknownNamesAreDropped() {
     Configuration c;
-    TemplateReader(c, Table()).ReadText(
-        "RuleSet: S\nClass: None : noSuchClass, alsoNot\nClass: Some : bogus, person\n"
-        "Form: F\nFormFieldGroup: G : Some\nFormField: Odd : bogus\nFormField: Ok : bogus, mail\n");
+    TemplateReader(c, Table())
+        .ReadText(
+            "RuleSet: S\nClass: None : noSuchClass, alsoNot\nClass: Some : bogus, person\n"
+            "Form: F\nFormFieldGroup: G : Some\nFormField: Odd : bogus\nFormField: Ok : bogus, "
+            "mail\n");
     QCOMPARE(Names(c.ruleSets[0]->rules), (Strings{"Some"}));
     QCOMPARE(c.ruleSets[0]->rules[0]->objectClasses, (Strings{"person"}));
     const InputGroup* g = c.searchForms[0]->targetGroup.get();
@@ -254,10 +260,11 @@ class TestTemplateFile : public QObject {
 
   void repeatedLinesAddNothing() {
     Configuration c;
-    TemplateReader(c, Table()).ReadText(
-        "RuleSet: S\nRuleSet: S\nClass: P : person\nClass: P : organizationalUnit\n"
-        "Base: P : ldap://h/o=x\nForm: F\nForm: F\nFormFieldGroup: G : P\n"
-        "FormField: N : cn\nFormField: N : sn\n");
+    TemplateReader(c, Table())
+        .ReadText(
+            "RuleSet: S\nRuleSet: S\nClass: P : person\nClass: P : organizationalUnit\n"
+            "Base: P : ldap://h/o=x\nForm: F\nForm: F\nFormFieldGroup: G : P\n"
+            "FormField: N : cn\nFormField: N : sn\n");
     QCOMPARE(c.ruleSets.size(), size_t(1));
     QCOMPARE(c.ruleSets[0]->rules.size(), size_t(1));
     QCOMPARE(c.ruleSets[0]->rules[0]->objectClasses, (Strings{"person"}));
@@ -277,18 +284,20 @@ class TestTemplateFile : public QObject {
 
   void extraLinesBecomeTheFirstRule() {
     Configuration c;
-    TemplateReader(c, Table()).ReadText("RuleSet: S\nClass: P : person\nSearchRule: Root : P\n",
-                                        {"Base: Root : ldap://dirhost:389/o=Sample"});
+    TemplateReader(c, Table())
+        .ReadText("RuleSet: S\nClass: P : person\nSearchRule: Root : P\n",
+                  {"Base: Root : ldap://dirhost:389/o=Sample"});
     QCOMPARE(Names(c.ruleSets[0]->rules), (Strings{"Root", "P"}));
     QCOMPARE(c.ruleSets[0]->rules[0]->searchableRules.size(), size_t(1));
   }
 
   void commentsIndentationAndLineEnds() {
     Configuration c;
-    TemplateReader(c, Table()).ReadText(
-        "# comment\r\n  \t# indented comment: Class: X : person\r\n\tRuleSet: S\r\n"
-        "   Class: P : person\r\n\r\n \tForm: F\r\nFormFieldGroup: G : P\r\n"
-        "FormField: N : cn\r\nUnknown: a : b\r\nForm: two : pieces\r\n");
+    TemplateReader(c, Table())
+        .ReadText(
+            "# comment\r\n  \t# indented comment: Class: X : person\r\n\tRuleSet: S\r\n"
+            "   Class: P : person\r\n\r\n \tForm: F\r\nFormFieldGroup: G : P\r\n"
+            "FormField: N : cn\r\nUnknown: a : b\r\nForm: two : pieces\r\n");
     QCOMPARE(Names(c.ruleSets[0]->rules), (Strings{"P"}));
     QCOMPARE(c.searchForms.size(), size_t(1));
     QCOMPARE(c.searchForms[0]->name, std::string("F"));
@@ -408,9 +417,9 @@ class TestTemplateFile : public QObject {
     QTemporaryDir dir;
     const fs::path folder = fs::path(dir.path().toStdString()) / "config";
     fs::create_directory(folder);
-    for (const std::string& bad : {std::string(""), std::string("."), std::string(".."),
-                                  std::string("../escape"), std::string("a/b"),
-                                  std::string("x\0y", 3)}) {
+    for (const std::string& bad :
+         {std::string(""), std::string("."), std::string(".."), std::string("../escape"),
+          std::string("a/b"), std::string("x\0y", 3)}) {
       Configuration c;
       AddSetWithForm(c, "Good", "F");
       AddSetWithForm(c, bad, "G");

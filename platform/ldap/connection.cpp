@@ -143,9 +143,9 @@ int RunBatch(LDAP* ld, size_t count, int window, const std::vector<std::vector<i
   while (true) {
     if (!stop) {
       size_t looked = 0;
-      for (auto it = pending.begin();
-           it != pending.end() && inFlight.size() < static_cast<size_t>(window) &&
-           looked < lookahead;) {
+      for (auto it = pending.begin(); it != pending.end() &&
+                                      inFlight.size() < static_cast<size_t>(window) &&
+                                      looked < lookahead;) {
         const size_t i = *it;
         bool drop = false, wait = false;
         if (i < needs.size()) {
@@ -290,8 +290,8 @@ void Connection::SetTimeouts(const Timeouts& timeouts) {
 int Connection::SimpleBind(const std::string& dn, const std::string& password) {
   berval cred{password.size(), const_cast<char*>(password.data())};
   int msgid = -1;
-  const int rc = ldap_sasl_bind(Ld(ld_), dn.c_str(), LDAP_SASL_SIMPLE, &cred, nullptr, nullptr,
-                                &msgid);
+  const int rc =
+      ldap_sasl_bind(Ld(ld_), dn.c_str(), LDAP_SASL_SIMPLE, &cred, nullptr, nullptr, &msgid);
   if (rc != LDAP_SUCCESS) return rc;
   return WaitFor(Ld(ld_), msgid, timeouts_.operationSeconds);
 }
@@ -305,8 +305,8 @@ SearchResult Connection::Search(const std::string& base, Scope scope, const std:
   int msgid = -1;
   LDAP* ld = Ld(ld_);
   int rc = ldap_search_ext(ld, base.c_str(), static_cast<int>(scope), filter.c_str(),
-                           attributes.empty() ? nullptr : attrs.data(), typesOnly ? 1 : 0,
-                           nullptr, nullptr, nullptr, 0, &msgid);
+                           attributes.empty() ? nullptr : attrs.data(), typesOnly ? 1 : 0, nullptr,
+                           nullptr, nullptr, 0, &msgid);
   if (rc != LDAP_SUCCESS) {
     result.code = rc;
     return result;
@@ -365,8 +365,8 @@ int Connection::AddMany(const std::vector<AddRequest>& requests, int window, int
     ModArray array(requests[i].mods);
     return ldap_add_ext(ld, requests[i].dn.c_str(), array.get(), nullptr, nullptr, msgid);
   };
-  return RunBatch(ld, requests.size(), window, after, timeouts_.operationSeconds, send,
-                  failedIndex, codes);
+  return RunBatch(ld, requests.size(), window, after, timeouts_.operationSeconds, send, failedIndex,
+                  codes);
 }
 
 int Connection::DeleteMany(const std::vector<std::string>& dns, int window, int* failedIndex,
@@ -378,8 +378,8 @@ int Connection::DeleteMany(const std::vector<std::string>& dns, int window, int*
 }
 
 int Connection::DeleteMany(const std::vector<std::string>& dns,
-                           const std::vector<std::vector<int>>& needs, int window,
-                           int* failedIndex, std::vector<int>* codes) {
+                           const std::vector<std::vector<int>>& needs, int window, int* failedIndex,
+                           std::vector<int>* codes) {
   LDAP* ld = Ld(ld_);
   auto send = [&](size_t i, int* msgid) {
     return ldap_delete_ext(ld, dns[i].c_str(), nullptr, nullptr, msgid);

@@ -96,8 +96,7 @@ SchemaDefinition FromNames(const char* oid, char** names) {
 std::optional<SchemaDefinition> ParseAttributeType(const std::string& text) {
   int code = 0;
   const char* err = nullptr;
-  LDAPAttributeType* at =
-      ldap_str2attributetype(text.c_str(), &code, &err, LDAP_SCHEMA_ALLOW_ALL);
+  LDAPAttributeType* at = ldap_str2attributetype(text.c_str(), &code, &err, LDAP_SCHEMA_ALLOW_ALL);
   if (!at) return std::nullopt;
   SchemaDefinition def = FromNames(at->at_oid, at->at_names);
   ldap_attributetype_free(at);

@@ -46,9 +46,12 @@ Answer ConsoleSink::Show(const Message& message) {
   std::fprintf(stderr, "%.*s: %s\n", static_cast<int>(kCaption.size()), kCaption.data(),
                message.text.c_str());
   switch (message.buttons) {
-    case Buttons::Ok: return Answer::Ok;
-    case Buttons::SaveDiscardCancel: return Answer::Cancel;
-    case Buttons::YesNo: return Answer::No;
+    case Buttons::Ok:
+      return Answer::Ok;
+    case Buttons::SaveDiscardCancel:
+      return Answer::Cancel;
+    case Buttons::YesNo:
+      return Answer::No;
   }
   return Answer::Ok;
 }

@@ -53,8 +53,8 @@ int Oidtable::LoadText(std::string_view text) {
   auto finish = [&]() {
     if (keyword.empty()) return;
     const bool isAttribute = keyword == "attributetype";
-    const auto parsed = isAttribute ? ldapx::ParseAttributeType(definition)
-                                    : ldapx::ParseObjectClass(definition);
+    const auto parsed =
+        isAttribute ? ldapx::ParseAttributeType(definition) : ldapx::ParseObjectClass(definition);
     if (!parsed || parsed->oid.empty()) {
       errors_.push_back("line " + std::to_string(definitionLine) + ": " + keyword + " " +
                         definition);

@@ -82,8 +82,9 @@ QPixmap AboutBitmap() {
   body.setPixelSize(14);
   body.setBold(false);
   painter.setFont(body);
-  painter.drawText(QRectF(188, 104, 220, 60), Qt::AlignLeft | Qt::TextWordWrap,
-                   QStringLiteral("Set-up and configuration of the\nOrvelle directory search client"));
+  painter.drawText(
+      QRectF(188, 104, 220, 60), Qt::AlignLeft | Qt::TextWordWrap,
+      QStringLiteral("Set-up and configuration of the\nOrvelle directory search client"));
   painter.setPen(QColor(250, 196, 60));
   painter.drawText(QRectF(188, 168, 220, 22), Qt::AlignLeft | Qt::AlignVCenter,
                    QStringLiteral("Version 3.0"));

@@ -18,10 +18,18 @@ msg::Answer WidgetMessageSink::Show(const msg::Message& message) {
   box.setText(QString::fromStdString(message.text));
   box.setObjectName(QString::number(message.id));
   switch (message.icon) {
-    case msg::Icon::Information: box.setIcon(QMessageBox::Information); break;
-    case msg::Icon::Warning: box.setIcon(QMessageBox::Warning); break;
-    case msg::Icon::Error: box.setIcon(QMessageBox::Critical); break;
-    case msg::Icon::Question: box.setIcon(QMessageBox::Question); break;
+    case msg::Icon::Information:
+      box.setIcon(QMessageBox::Information);
+      break;
+    case msg::Icon::Warning:
+      box.setIcon(QMessageBox::Warning);
+      break;
+    case msg::Icon::Error:
+      box.setIcon(QMessageBox::Critical);
+      break;
+    case msg::Icon::Question:
+      box.setIcon(QMessageBox::Question);
+      break;
   }
   switch (message.buttons) {
     case msg::Buttons::Ok:
@@ -35,9 +43,12 @@ msg::Answer WidgetMessageSink::Show(const msg::Message& message) {
       box.setStandardButtons(QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
       box.setDefaultButton(QMessageBox::Save);
       switch (box.exec()) {
-        case QMessageBox::Save: return msg::Answer::Save;
-        case QMessageBox::Discard: return msg::Answer::Discard;
-        default: return msg::Answer::Cancel;
+        case QMessageBox::Save:
+          return msg::Answer::Save;
+        case QMessageBox::Discard:
+          return msg::Answer::Discard;
+        default:
+          return msg::Answer::Cancel;
       }
   }
   return msg::Answer::Ok;

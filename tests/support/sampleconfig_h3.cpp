@@ -6,8 +6,7 @@ namespace sample {
 
 namespace {
 
-SearchRule* AddSearchRule(RuleSet& set, const std::string& name,
-                          std::vector<std::string> classes) {
+SearchRule* AddSearchRule(RuleSet& set, const std::string& name, std::vector<std::string> classes) {
   SearchRule rule(&set, name, {}, std::move(classes));
   set.AddRule(&rule);
   return set.FindRule(name);

@@ -1,7 +1,6 @@
 #include "slapdfixture.h"
 
 #include <arpa/inet.h>
-#include <csignal>
 #include <netinet/in.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -15,6 +14,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
+#include <csignal>
 
 namespace testsupport {
 
@@ -23,8 +23,7 @@ namespace {
 bool WriteFile(const QString& path, const std::string& text) {
   QFile f(path);
   if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-  return f.write(text.data(), static_cast<qint64>(text.size())) ==
-         static_cast<qint64>(text.size());
+  return f.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size());
 }
 
 bool PortAnswers(int port) {
@@ -89,8 +88,9 @@ bool SlapdFixture::Start(const Options& options) {
                                 ? qEnvironmentVariable("SLAPD").toStdString()
                                 : FindProgram("slapd");
   if (slapd.empty()) {
-    error_ = "slapd was not found: install the slapd package (apt-get install slapd) or set "
-             "SLAPD to the program's path. The directory tests need a real server.";
+    error_ =
+        "slapd was not found: install the slapd package (apt-get install slapd) or set "
+        "SLAPD to the program's path. The directory tests need a real server.";
     return false;
   }
   const std::string slapadd = FindProgram("slapadd");
@@ -151,11 +151,11 @@ bool SlapdFixture::Start(const Options& options) {
     QProcess add;
     add.setProcessEnvironment(env);
     add.setProcessChannelMode(QProcess::MergedChannels);
-    add.start(QString::fromStdString(slapadd.empty() ? slapd : slapadd),
-              slapadd.empty() ? QStringList{"-T", "add", "-f", dir + "/slapd.conf", "-q", "-l",
-                                            dir + "/base.ldif"}
-                              : QStringList{"-f", dir + "/slapd.conf", "-q", "-l",
-                                            dir + "/base.ldif"});
+    add.start(
+        QString::fromStdString(slapadd.empty() ? slapd : slapadd),
+        slapadd.empty()
+            ? QStringList{"-T", "add", "-f", dir + "/slapd.conf", "-q", "-l", dir + "/base.ldif"}
+            : QStringList{"-f", dir + "/slapd.conf", "-q", "-l", dir + "/base.ldif"});
     if (!add.waitForFinished(30000) || add.exitStatus() != QProcess::NormalExit ||
         add.exitCode() != 0) {
       error_ = "slapadd failed to create the base entries: " + add.readAll().toStdString();
@@ -178,9 +178,9 @@ bool SlapdFixture::Start(const Options& options) {
     // A test that crashes must not leave its server running: the kernel stops slapd when
     // the test process dies.
     process_->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    process_->start(QString::fromStdString(slapd),
-                    {"-f", dir + "/slapd.conf", "-h",
-                     QString("ldap://127.0.0.1:%1/").arg(port_), "-d", "0"});
+    process_->start(
+        QString::fromStdString(slapd),
+        {"-f", dir + "/slapd.conf", "-h", QString("ldap://127.0.0.1:%1/").arg(port_), "-d", "0"});
     if (!process_->waitForStarted(10000)) {
       error_ = "slapd could not be started: " + process_->errorString().toStdString();
       return false;

@@ -170,8 +170,7 @@ class TestConnection : public QObject {
     QVERIFY(conn);
     QCOMPARE(conn->Add("ou=B,o=Sample", OrgUnit("B")), ldapx::kSuccess);
     std::vector<ldapx::Connection::AddRequest> reqs = {
-        {"ou=A,o=Sample", OrgUnit("A"), -1},
-        {"ou=x,ou=A,o=Sample", OrgUnit("x"), 0},
+        {"ou=A,o=Sample", OrgUnit("A"), -1},     {"ou=x,ou=A,o=Sample", OrgUnit("x"), 0},
         {"ou=B,o=Sample", OrgUnit("B"), 0},       // exists already
         {"ou=y,ou=B,o=Sample", OrgUnit("y"), 2},  // depends on the failing one
         {"ou=C,o=Sample", OrgUnit("C"), 2},

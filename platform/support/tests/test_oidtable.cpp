@@ -1,6 +1,5 @@
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <fstream>
 
 #include "oidtable.h"
@@ -43,18 +42,24 @@ class TestOidtable : public QObject {
     for (const char* at : {"objectClass", "name", "ou", "o", "mail", "uid", "telephoneNumber",
                            "description", "displayName", "employeeNumber", "manager", "dc"})
       QVERIFY2(table.str2at(at), at);
-    for (const char* oc : {"top", "person", "organizationalPerson", "inetOrgPerson",
-                           "organizationalUnit", "organization", "domain", "dcObject",
-                           "country", "groupOfNames", "extensibleObject"})
+    for (const char* oc :
+         {"top", "person", "organizationalPerson", "inetOrgPerson", "organizationalUnit",
+          "organization", "domain", "dcObject", "country", "groupOfNames", "extensibleObject"})
       QVERIFY2(table.str2oc(oc), oc);
   }
 
   void theConfigurationSchemaIsKnownWithItsOids() {
     Oidtable table;
     table.Load(kShipped);
-    const char* attributes[] = {"ovObjectClassDefinition", "ovSearchClassList", "ovLDAPURI",
-                                "ovRuleSetName",           "ovHelpString",      "ovToolTip",
-                                "ovInputList",             "ovSearchClassName", "ovFieldList",
+    const char* attributes[] = {"ovObjectClassDefinition",
+                                "ovSearchClassList",
+                                "ovLDAPURI",
+                                "ovRuleSetName",
+                                "ovHelpString",
+                                "ovToolTip",
+                                "ovInputList",
+                                "ovSearchClassName",
+                                "ovFieldList",
                                 "ovFiltAttrList"};
     for (int i = 0; i < 10; ++i) {
       const auto* at = table.str2at(attributes[i]);
@@ -111,7 +116,8 @@ class TestOidtable : public QObject {
 
   void aRepeatedNameKeepsItsFirstRecord() {
     Oidtable table;
-    table.LoadText("attributetype ( 1.2.3.1 NAME 'alpha' )\nattributetype ( 1.2.3.9 NAME 'alpha' )\n");
+    table.LoadText(
+        "attributetype ( 1.2.3.1 NAME 'alpha' )\nattributetype ( 1.2.3.9 NAME 'alpha' )\n");
     QCOMPARE(table.str2at("alpha")->oid, std::string("1.2.3.1"));
     QCOMPARE(table.str2at("1.2.3.9")->oid, std::string("1.2.3.9"));
   }

@@ -1,13 +1,10 @@
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <fstream>
 
 #include "linereader.h"
 #include "qerror.h"
 #include "qstringlist.h"
-
-
 
 class TestTextUtils : public QObject {
   Q_OBJECT
