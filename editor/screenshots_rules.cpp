@@ -14,23 +14,11 @@
 #include "configuration.h"
 #include "rulepanel.h"
 #include "rulesetpanel.h"
+#include "screenshotgrab.h"
 #include "startpointdialog.h"
 
-namespace {
-
-QImage Grab(QWidget& widget, QSize size = QSize()) {
-  if (size.isValid()) widget.resize(size);
-  widget.show();  // lays the widget out at its final size before the grab
-  QImage image = widget.grab().toImage();
-  widget.hide();
-  return image;
-}
-
-void SetText(QWidget& parent, const char* id, const QString& text) {
-  if (auto* edit = parent.findChild<QLineEdit*>(id)) edit->setText(text);
-}
-
-}  // namespace
+using shots::Grab;
+using shots::SetText;
 
 void AddRuleScreenshots(std::vector<RuleShot>& shots, const kvaro::Oidtable& table) {
   Configuration configuration;
