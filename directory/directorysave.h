@@ -18,6 +18,16 @@ class PleaseWait {
   virtual void Show(const std::string& heading, const std::string& message) = 0;
   // Replaces the message, painted at once.
   virtual void SetMessage(const std::string& message) = 0;
+  // How far the work is: `done` of `total` steps (entries written of all). May be
+  // called from a worker thread.
+  virtual void SetProgress(long done, long total) {
+    (void)done;
+    (void)total;
+  }
+  // True once the user asked to cancel. Work that can still be undone stops and
+  // undoes itself; after the point of no return it is ignored. May be called from a
+  // worker thread.
+  virtual bool CancelRequested() const { return false; }
   virtual void Close() = 0;
 };
 
