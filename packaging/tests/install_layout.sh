@@ -14,7 +14,7 @@ trap 'rm -rf "$work"' EXIT
 dest=$work/root
 fail() { echo "install_layout: $*" >&2; exit 1; }
 
-DESTDIR=$dest cmake --install "$build" --prefix /usr >"$work/install.log" ||
+DESTDIR=$dest "${CMAKE:-cmake}" --install "$build" --prefix /usr >"$work/install.log" ||
   { cat "$work/install.log" >&2; fail "cmake --install failed"; }
 
 usr=$dest/usr
