@@ -1,6 +1,7 @@
 #include "settings.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -176,6 +177,70 @@ std::string SettingsFilePath() {
   return base + "/orvelle/settings.reg";
 }
 
+std::vector<std::string> SystemSettingsFilePaths() {
+  std::string dirs;
+  if (const char* xdg = std::getenv("XDG_CONFIG_DIRS"); xdg && *xdg) dirs = xdg;
+  if (dirs.empty()) dirs = "/etc/xdg";
+  std::vector<std::string> files;
+  size_t start = 0;
+  while (start <= dirs.size()) {
+    size_t end = dirs.find(':', start);
+    if (end == std::string::npos) end = dirs.size();
+    std::string folder = dirs.substr(start, end - start);
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    // Relative entries are invalid by the XDG rules and would depend on the working folder.
+    if (!folder.empty() && folder.front() == '/') files.push_back(folder + "/orvelle/settings.reg");
+    start = end + 1;
+  }
+  return files;
+}
+
+std::string SettingsFileToRead() {
+  const std::string own = SettingsFilePath();
+  std::error_code ec;
+  if (fs::exists(own, ec)) return own;
+  for (const std::string& file : SystemSettingsFilePaths()) {
+    if (fs::is_regular_file(file, ec)) return file;
+  }
+  return own;
+}
+
+namespace {
+
+std::string HomeFolder() {
+  if (const char* home = std::getenv("HOME"); home && *home) return home;
+  if (const passwd* account = ::getpwuid(::getuid()); account && account->pw_dir)
+    return account->pw_dir;
+  return {};
+}
+
+// When `value` starts with `word` followed by "/" or nothing, the rest after `word`.
+std::optional<std::string> AfterPrefix(const std::string& value, std::string_view word) {
+  if (value.compare(0, word.size(), word) != 0) return std::nullopt;
+  if (value.size() > word.size() && value[word.size()] != '/') return std::nullopt;
+  return value.substr(word.size());
+}
+
+}  // namespace
+
+std::string ExpandFolder(const std::string& value) {
+  for (std::string_view word : {"~", "$HOME", "${HOME}"}) {
+    if (auto rest = AfterPrefix(value, word)) {
+      const std::string home = HomeFolder();
+      return home.empty() ? value : home + *rest;
+    }
+  }
+  for (std::string_view word : {"$XDG_DATA_HOME", "${XDG_DATA_HOME}"}) {
+    if (auto rest = AfterPrefix(value, word)) {
+      if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/')
+        return std::string(xdg) + *rest;
+      const std::string home = HomeFolder();
+      return home.empty() ? value : home + "/.local/share" + *rest;
+    }
+  }
+  return value;
+}
+
 std::unique_ptr<SettingsKey> SettingsKey::Open(const std::string& file, const std::string& path) {
   const auto lines = ReadLines(file);
   if (!lines) return nullptr;
@@ -215,7 +280,42 @@ bool SettingsKey::WriteDword(const std::string& name, uint32_t value) {
   return WriteLine(name, QuoteValue(name) + "=dword:" + digits);
 }
 
+bool SettingsKey::MoveToWriteFile() {
+  std::ifstream in(file_, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  if (!in || in.bad()) return false;
+  const fs::path target(writeFile_);
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  std::string temp = (folder / ".settings-XXXXXX").string();
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) return false;
+  const std::string copy = text.str();
+  std::string_view rest = copy;
+  bool ok = true;
+  while (ok && !rest.empty()) {
+    const ssize_t n = ::write(fd, rest.data(), rest.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+      ok = false;
+    else
+      rest.remove_prefix(static_cast<size_t>(n));
+  }
+  ok = ok && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  // link() rather than rename(): a user file that appeared meanwhile is the user's own
+  // and is written to as it is, never replaced by the copy.
+  const bool linked = ok && (::link(temp.c_str(), writeFile_.c_str()) == 0 || errno == EEXIST);
+  fs::remove(temp, ec);
+  if (!linked) return false;
+  file_ = writeFile_;
+  return true;
+}
+
 bool SettingsKey::WriteLine(const std::string& name, const std::string& newLine) {
+  if (!writeFile_.empty() && writeFile_ != file_ && !MoveToWriteFile()) return false;
   auto lines = ReadLines(file_);
   if (!lines || !KeyExists(*lines, path_)) return false;
   bool inKey = false;
@@ -254,7 +354,9 @@ bool SettingsKey::WriteLine(const std::string& name, const std::string& newLine)
 
 std::unique_ptr<SettingsKey> OpenSettingsKey(const std::string& keyName) {
   if (keyName.empty()) return nullptr;
-  return SettingsKey::Open(SettingsFilePath(), std::string(kRootKey) + "\\" + keyName);
+  auto key = SettingsKey::Open(SettingsFileToRead(), std::string(kRootKey) + "\\" + keyName);
+  if (key) key->SetWriteFile(SettingsFilePath());
+  return key;
 }
 
 int ReadSettings(Configuration& configuration, bool* keyMissing) {
@@ -271,7 +373,7 @@ int ReadSettings(Configuration& configuration, bool* keyMissing) {
   if (configuration.startupMode == 0) {
     const auto folder = key->ReadString("Configuration Directory");
     if (!folder) return 0;
-    configuration.configurationDirectory = *folder;
+    configuration.configurationDirectory = ExpandFolder(*folder);
     return 1;
   }
   const auto dn = key->ReadString("Configuration Subtree DN");

@@ -1,11 +1,15 @@
 // The program's settings: the registry key
 //   HKEY_LOCAL_MACHINE\Software\Merrowick\Orvelle 3.0\Startup
 // kept in a text file in the form regedit exports ("REGEDIT4", "[key path]" sections,
-// "name"="text" and "name"=dword:hhhhhhhh lines). The file is $ORVELLE_SETTINGS, by
-// default $XDG_CONFIG_HOME/orvelle/settings.reg (~/.config/orvelle/settings.reg).
+// "name"="text" and "name"=dword:hhhhhhhh lines). The user's own file is
+// $ORVELLE_SETTINGS, by default $XDG_CONFIG_HOME/orvelle/settings.reg
+// (~/.config/orvelle/settings.reg). When it does not exist, the system-wide defaults
+// the package installs are read instead: orvelle/settings.reg in the folders of
+// $XDG_CONFIG_DIRS (/etc/xdg/orvelle/settings.reg).
 //
 // The program reads the key and writes values into it, but never creates the key or
-// deletes anything: the installer writes the file.
+// deletes anything: the installer writes the file. Writes always go to the user's own
+// file; when only a system-wide file exists, it is first copied there.
 #pragma once
 
 #include <cstdint>
@@ -24,8 +28,26 @@ inline constexpr int kRegDword = 4;
 
 inline constexpr const char* kRootKey = "HKEY_LOCAL_MACHINE\\Software\\Merrowick\\Orvelle 3.0";
 
-// The settings file in use: $ORVELLE_SETTINGS, else the default above.
+// The user's own settings file: $ORVELLE_SETTINGS, else the default above. Writes go
+// here.
 std::string SettingsFilePath();
+
+// The system-wide settings files, in search order: orvelle/settings.reg in each
+// absolute folder of $XDG_CONFIG_DIRS (colon-separated; /etc/xdg when unset or empty).
+std::vector<std::string> SystemSettingsFilePaths();
+
+// The file the settings are read from: the user's own file when it exists, else the
+// first system-wide file that exists, else the user's own file (which then fails to
+// open).
+std::string SettingsFileToRead();
+
+// A "Configuration Directory" value as a folder of the user running the program, so
+// that one system-wide default serves every account. A leading "~", "$HOME" or
+// "${HOME}" becomes the home folder ($HOME, else the account's home); a leading
+// "$XDG_DATA_HOME" or "${XDG_DATA_HOME}" becomes $XDG_DATA_HOME when it is an absolute
+// path, else ~/.local/share. Each form must be the whole value or be followed by "/".
+// Anything else is returned unchanged.
+std::string ExpandFolder(const std::string& value);
 
 // An open key of the settings file. Values are read from the file as it is when they
 // are asked for; writes rewrite the file through a temporary file and a rename, so the
@@ -49,16 +71,25 @@ class SettingsKey {
   bool WriteDword(const std::string& name, uint32_t value);
 
   const std::string& path() const { return path_; }
+  // The file values are read from.
   const std::string& file() const { return file_; }
+
+  // Sends writes to `file` instead of the file the key was opened in. The first write
+  // copies the opened file to `file` (its folder created when missing; an existing
+  // `file` is never replaced by the copy) and from then on reads and writes `file`.
+  void SetWriteFile(std::string file) { writeFile_ = std::move(file); }
 
  private:
   bool WriteLine(const std::string& name, const std::string& line);
+  bool MoveToWriteFile();
   std::string file_;
   std::string path_;
+  std::string writeFile_;
 };
 
-// Opens `keyName` below HKEY_LOCAL_MACHINE\Software\Merrowick\Orvelle 3.0 in the settings
-// file in use; null for an empty name or when the key cannot be opened.
+// Opens `keyName` below HKEY_LOCAL_MACHINE\Software\Merrowick\Orvelle 3.0 in
+// SettingsFileToRead(), with writes sent to the user's own file (SetWriteFile); null for
+// an empty name or when the key cannot be opened.
 std::unique_ptr<SettingsKey> OpenSettingsKey(const std::string& keyName);
 
 // Reads the start-up settings into `configuration` (startupMode, then by mode either

@@ -31,7 +31,7 @@ std::string ChooseConfigurationDirectory(const Configuration& configuration) {
   std::string folder = configuration.configurationDirectory;
   if (folder.empty()) {
     if (auto key = settings::OpenSettingsKey("Startup")) {
-      folder = key->ReadString(kConfigurationDirectory).value_or("");
+      folder = settings::ExpandFolder(key->ReadString(kConfigurationDirectory).value_or(""));
     }
   }
   if (folder.empty()) folder = DefaultConfigurationDirectory();

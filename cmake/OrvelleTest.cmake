@@ -1,6 +1,7 @@
 # orvelle_add_test(NAME SOURCES src... LIBS lib... [LABELS l...])
 # Builds one test executable and registers it with ctest. Every test runs with the
-# offscreen platform, a private settings file and the source folder's data files.
+# offscreen platform, a private settings file (and no system-wide one, whatever is
+# installed on the machine) and the source folder's data files.
 function(orvelle_add_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
@@ -11,7 +12,7 @@ function(orvelle_add_test name)
     ORVELLE_BINARY_DIR="${CMAKE_BINARY_DIR}")
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LDAPNOINIT=1;ORVELLE_SETTINGS=${CMAKE_BINARY_DIR}/tests/${name}.reg"
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LDAPNOINIT=1;ORVELLE_SETTINGS=${CMAKE_BINARY_DIR}/tests/${name}.reg;XDG_CONFIG_DIRS=${CMAKE_BINARY_DIR}/tests/no-system-settings"
     TIMEOUT 300)
   if(T_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")

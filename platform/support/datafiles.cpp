@@ -2,7 +2,6 @@
 
 #include <filesystem>
 #include <system_error>
-#include <vector>
 
 namespace kvaro {
 
@@ -22,15 +21,12 @@ void SetProgramPath(const std::string& argv0) {
 std::string FindDataFile(const std::string& name) {
   std::error_code ec;
   if (fs::exists(name, ec)) return name;
-  std::vector<fs::path> candidates;
   if (g_programDir.empty()) SetProgramPath("");
-  candidates.push_back(g_programDir / ".." / "share" / "orvelle32setup" / name);
-#ifdef ORVELLE_DATA_DIR
-  candidates.push_back(fs::path(ORVELLE_DATA_DIR) / name);
-#endif
-  for (const auto& c : candidates) {
-    if (fs::exists(c, ec)) return fs::weakly_canonical(c, ec).string();
-  }
+  // Installed programs live in <prefix>/bin with their data in <prefix>/share; the
+  // build tree has the same shape (bin/, tests/ and share/ side by side), so no path of
+  // the build folder is compiled in.
+  const fs::path installed = g_programDir / ".." / "share" / "orvelle32setup" / name;
+  if (fs::exists(installed, ec)) return fs::weakly_canonical(installed, ec).string();
   return name;
 }
 

@@ -10,8 +10,8 @@ void SetProgramPath(const std::string& argv0);
 
 // Where a data file (the attribute table "oidtable32", the "Form Templates" folder)
 // is: `name` in the current folder when it exists there, else in the program's data
-// folder (<program dir>/../share/orvelle32setup, then the ORVELLE_DATA_DIR build
-// folder). Returns `name` unchanged when found nowhere.
+// folder <program dir>/../share/orvelle32setup (the installed layout, and the build
+// tree's). Returns `name` unchanged when found nowhere.
 std::string FindDataFile(const std::string& name);
 
 }  // namespace kvaro

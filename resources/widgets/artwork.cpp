@@ -98,19 +98,21 @@ QPixmap AboutBitmap() {
 
 QIcon ApplicationIcon() {
   QIcon icon;
-  for (int size : {16, 24, 32, 48, 64, 128}) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(0, 0, 127));
-    painter.drawRoundedRect(QRectF(0, 0, size, size), size / 6.0, size / 6.0);
-    DrawEmblem(painter, QRectF(size * 0.04, size * 0.04, size * 0.92, size * 0.92));
-    painter.end();
-    icon.addPixmap(pixmap);
-  }
+  for (int size : {16, 24, 32, 48, 64, 128}) icon.addPixmap(IconPixmap(size));
   return icon;
+}
+
+QPixmap IconPixmap(int size) {
+  QPixmap pixmap(size, size);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(QColor(0, 0, 127));
+  painter.drawRoundedRect(QRectF(0, 0, size, size), size / 6.0, size / 6.0);
+  DrawEmblem(painter, QRectF(size * 0.04, size * 0.04, size * 0.92, size * 0.92));
+  painter.end();
+  return pixmap;
 }
 
 }  // namespace art

@@ -10,5 +10,8 @@ namespace art {
 QPixmap AboutBitmap();
 // The application icon in the usual sizes.
 QIcon ApplicationIcon();
+// The application icon drawn at `size` x `size` pixels (also what the installed icon
+// files are rendered from).
+QPixmap IconPixmap(int size);
 
 }  // namespace art
