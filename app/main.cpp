@@ -6,10 +6,12 @@
 #include "datafiles.h"
 #include "directoryload.h"
 #include "directorysave.h"
+#include "directorywork.h"
 #include "editorrun.h"
 #include "messagebox.h"
 #include "messages.h"
 #include "pleasewaitdialog.h"
+#include "settings.h"
 #include "startup.h"
 #include "wizardrun.h"
 
@@ -21,8 +23,15 @@ int main(int argc, char* argv[]) {
 
   ApplicationObject app;
   app.loadFromDirectory = [](ApplicationObject& a) {
+    const settings::ConnectionLimits limits = settings::ReadConnectionLimits();
+    const ldapx::Timeouts timeouts{limits.connectSeconds, limits.operationSeconds};
     DialogCredentialsPrompt prompt;
-    switch (directory::LoadFromDirectory(a.configuration, a.oidtable, prompt)) {
+    // The logon loop runs on a worker thread; the logon dialog and the messages are shown
+    // by the GUI thread, and the wait window's Cancel leads back to the logon dialog.
+    const auto result = RunInWorker(nullptr, [&](directory::PleaseWait& wait) {
+      return directory::LoadFromDirectory(a.configuration, a.oidtable, prompt, timeouts, &wait);
+    });
+    switch (result) {
       case directory::LoadResult::Loaded:
         return 1;
       case directory::LoadResult::NoServer:
@@ -33,8 +42,13 @@ int main(int argc, char* argv[]) {
     return 0;
   };
   app.runEditor = EditorHook([](Configuration& configuration) {
-    WidgetPleaseWait wait(QApplication::activeWindow());
-    return directory::SaveConfiguration(configuration, &wait);
+    // The save decides itself how far Cancel may stop it.
+    return RunInWorker(
+        QApplication::activeWindow(),
+        [&](directory::PleaseWait& wait) {
+          return directory::SaveConfiguration(configuration, &wait);
+        },
+        CancelBy::ByWork);
   });
   app.runWizard = RunSetupWizard;
 

@@ -213,6 +213,8 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62194, "Reason: %s (the server says: %s)"},
       {62195, "Cancel"},
       {62196, "Cancelling..."},
+      {62197,
+       "Please wait while the logon details are verified and the configuration is loaded..."},
       // Directory store messages.
       {62120,
        "'%s' is not the URL of a configuration in a directory. Give it as ldap://host:port/DN of "
