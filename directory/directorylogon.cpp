@@ -18,9 +18,10 @@ Logon OpenAndBind(const std::string& host, int port, const std::string& dn,
   return logon;
 }
 
-std::string ReasonText(int code, const std::string& detail) {
+std::string ReasonText(int code, const std::string& detail, bool fromServer) {
   const std::string text = kvaro::QError(code).Text();
-  return detail.empty() ? msg::Text(62193, {text}) : msg::Text(62194, {text, detail});
+  if (detail.empty()) return msg::Text(62193, {text});
+  return msg::Text(fromServer ? 62194 : 62198, {text, detail});
 }
 
 void ShowLogonFailure(int id, const Logon& logon, const std::string& host, int port,
@@ -32,7 +33,7 @@ void ShowLogonFailure(int id, const Logon& logon, const std::string& host, int p
     return;
   }
   msg::CurrentSink().Show(
-      msg::Message{id, msg::Text(id) + "\n\n" + ReasonText(logon.code, logon.detail),
+      msg::Message{id, msg::Text(id) + "\n\n" + ReasonText(logon.code, logon.detail, logon.opened),
                    msg::Buttons::Ok, msg::Icon::Error});
 }
 

@@ -23,8 +23,9 @@ struct Logon {
 Logon OpenAndBind(const std::string& host, int port, const std::string& dn,
                   const std::string& password, const ldapx::Timeouts& timeouts);
 
-// "Reason: <text of code>", with `detail` added when there is one.
-std::string ReasonText(int code, const std::string& detail);
+// "Reason: <text of code>", with `detail` added when there is one: as what the server
+// says when `fromServer`, else as the system's reason.
+std::string ReasonText(int code, const std::string& detail, bool fromServer = true);
 
 // Shows why `logon` failed: nothing when it was cancelled, message 62190 when the server
 // stopped answering, otherwise message `id` followed by the reason.

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "directoryload.h"
+#include "directorylogon.h"
 #include "directorysave.h"
 #include "directorywork.h"
 #include "entrylayout.h"
@@ -271,6 +272,43 @@ class TestDirectoryWork : public QObject {
       QCOMPARE(after, PlannedDns(next));
     } else {
       QCOMPARE(after, before);
+    }
+  }
+
+  // Each way a logon fails says which case it is, after the program's own text: the
+  // directory's reason with the server's diagnostic message where it sends one, the
+  // system's reason for an unreachable server, and its own message for a server that
+  // stopped answering.
+  void logonFailuresNameTheirReason() {
+    SlapdFixture slapd;
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    StallServer silent(StallServer::Mode::Silent);
+    const int closedPort = testsupport::FreeLoopbackPort();
+    struct Case {
+      int port;
+      std::string dn, password;
+      int id;
+      std::string reason;
+    };
+    const std::vector<Case> cases = {
+        {slapd.port(), slapd.adminDn(), "wrong", 61276, "Reason: Invalid credentials"},
+        {slapd.port(), "cn=nobody,o=Sample", "x", 61276, "Reason: Invalid credentials"},
+        {slapd.port(), "no dn at all", "x", 61276,
+         "Reason: Invalid DN syntax (the server says: invalid DN)"},
+        {closedPort, "", "", 61277, "Reason: Can't contact LDAP server (Connection refused)"},
+        {silent.port(), "", "", 62190, "stopped answering: nothing came back within 1 seconds"},
+    };
+    for (const Case& c : cases) {
+      msg::RecordingSink sink;
+      msg::ScopedSink scoped(&sink);
+      const ldapx::Timeouts limits{1, 1};
+      const directory::Logon logon =
+          directory::OpenAndBind("127.0.0.1", c.port, c.dn, c.password, limits);
+      QVERIFY(!logon.connection);
+      directory::ShowLogonFailure(logon.opened ? 61276 : 61277, logon, "127.0.0.1", c.port, limits);
+      QCOMPARE(sink.Ids(), std::vector<int>{c.id});
+      QVERIFY2(sink.messages[0].text.find(c.reason) != std::string::npos,
+               sink.messages[0].text.c_str());
     }
   }
 };
