@@ -379,8 +379,11 @@ int RunBatch(LDAP* ld, size_t count, int window, const std::vector<std::vector<i
     int type = 0;
     const int waited = NextMessage(ld, LDAP_RES_ANY, LDAP_MSG_ALL, After(seconds), res, &type);
     if (waited != LDAP_SUCCESS) {
+      // When the socket takes nothing more, each abandon would wait a slice in vain.
+      bool abandon = true;
       for (const auto& [msgid, i] : inFlight) {
-        GiveUp(ld, msgid, waited);
+        if (abandon && (waited == LDAP_TIMEOUT || waited == kCancelled))
+          abandon = ldap_abandon_ext(ld, msgid, nullptr, nullptr) == LDAP_SUCCESS;
         codes[i] = waited;
       }
       inFlight.clear();

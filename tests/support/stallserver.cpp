@@ -29,18 +29,19 @@ struct Client {
   size_t outSize = 0;
   size_t sent = 0;
   Clock::time_point next{};
+  bool deaf = false;  // reads nothing any more, so the client's writes pile up
 };
 
 }  // namespace
 
 StallServer::StallServer(Mode mode, int dripMilliseconds) : mode_(mode), drip_(dripMilliseconds) {
-  listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof addr;
   ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  ::listen(listen_, mode == Mode::NoAccept ? 0 : 8);
+  ::listen(listen_, mode == Mode::NoAccept ? 0 : 128);
   ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
   port_ = ntohs(addr.sin_port);
   if (mode == Mode::NoAccept) {
@@ -67,11 +68,11 @@ void StallServer::Run() {
   std::vector<Client> clients;
   while (!stop_) {
     std::vector<pollfd> fds{{listen_, POLLIN, 0}};
-    for (const Client& c : clients) fds.push_back({c.fd, POLLIN, 0});
+    for (const Client& c : clients) fds.push_back({c.fd, short(c.deaf ? 0 : POLLIN), 0});
     ::poll(fds.data(), fds.size(), 20);
     if (fds[0].revents & POLLIN) {
-      const int fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd >= 0) {
+      // Everything queued, so that quick clients never find the queue full.
+      for (int fd; (fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
         clients.push_back(Client{fd});
         ++accepted_;
       }
@@ -93,6 +94,9 @@ void StallServer::Run() {
             c.out = kBindResponse;
             c.outSize = sizeof kBindResponse;
             c.next = Clock::now();
+          } else if (mode_ == Mode::BindThenDeaf && c.requests == 1) {
+            (void)!::write(c.fd, kBindResponse, sizeof kBindResponse);
+            c.deaf = true;
           } else if (mode_ == Mode::BindThenDrip && c.requests == 1) {
             (void)!::write(c.fd, kBindResponse, sizeof kBindResponse);
           } else if (mode_ == Mode::BindThenDrip && c.requests == 2) {

@@ -15,6 +15,7 @@ class StallServer {
     HalfBind,      // answers the first request with half a BindResponse, then stalls
     DripBind,      // answers the first request with a BindResponse, one byte per drip
     BindThenDrip,  // answers the bind at once (success), then drips a SearchResultDone
+    BindThenDeaf,  // answers the bind at once (success), then never reads again
     NoAccept,      // a listening socket whose queue is full: connects never complete
   };
 

@@ -80,6 +80,48 @@ class TestConnection : public QObject {
     QVERIFY2(t.elapsed() >= 900 && t.elapsed() < 2500, QByteArray::number(t.elapsed()));
   }
 
+  // A server that stops reading while a batch of writes is sent: the writes that no
+  // longer fit are held back, and the batch ends after the operation limit without an
+  // answer instead of blocking in write().
+  void serverThatStopsReadingEndsBatch() {
+    StallServer server(StallServer::Mode::BindThenDeaf);
+    auto conn = ldapx::Connection::Open("127.0.0.1", server.port(), {2, 1});
+    QVERIFY(conn);
+    QCOMPARE(conn->SimpleBind("", ""), ldapx::kSuccess);
+    std::vector<ldapx::Connection::AddRequest> reqs;
+    const std::string big(64 * 1024, 'x');
+    for (int i = 0; i < 400; ++i) {
+      ldapx::ModList mods;
+      mods.Add("objectClass", {"organizationalUnit"}).Add("description", {big});
+      reqs.push_back({"ou=n" + std::to_string(i) + ",o=Sample", mods, -1});
+    }
+    QElapsedTimer t;
+    t.start();
+    int failed = 0;
+    std::vector<int> codes;
+    QCOMPARE(conn->AddMany(reqs, 400, &failed, &codes), ldapx::kTimeout);
+    QVERIFY2(t.elapsed() < 3000, QByteArray::number(t.elapsed()));
+    QCOMPARE(failed, 0);
+    QVERIFY(std::count(codes.begin(), codes.end(), ldapx::kNotSent) > 0);
+  }
+
+  // Connections closed again leave no descriptor behind.
+  void closedConnectionsKeepNoDescriptors() {
+    StallServer server(StallServer::Mode::Silent);
+    auto count = [] {
+      return QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::System).size();
+    };
+    const auto before = count();
+    for (int i = 0; i < 20; ++i) {
+      int error = 0;
+      std::string reason;
+      QVERIFY2(ldapx::Connection::Open("127.0.0.1", server.port(), {1, 1}, &error, &reason),
+               (std::to_string(error) + " " + reason).c_str());
+    }
+    // The server in this process closes its ends once it sees ours closed.
+    QTRY_COMPARE(count(), before);
+  }
+
   // A connect that never completes ends at the connect limit, or at once when cancelled.
   void connectEndsAtLimitOrCancel() {
     StallServer server(StallServer::Mode::NoAccept);
