@@ -42,9 +42,11 @@ int main(int argc, char* argv[]) {
     return 0;
   };
   app.runEditor = EditorHook([](Configuration& configuration) {
-    // The save decides itself how far Cancel may stop it.
-    return RunInWorker(
-        QApplication::activeWindow(),
+    // The window is up before the save starts, so the editor takes no input while the
+    // configuration is being written; the save decides itself how far Cancel may stop it.
+    return RunWithPleaseWait(
+        QApplication::activeWindow(), std::string(msg::LoadString(61282)),
+        std::string(msg::LoadString(62199)),
         [&](directory::PleaseWait& wait) {
           return directory::SaveConfiguration(configuration, &wait);
         },

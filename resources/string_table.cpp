@@ -214,6 +214,7 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62195, "Cancel"},
       {62196, "Cancelling..."},
       {62198, "Reason: %s (%s)"},
+      {62199, "Please wait while the configuration is saved..."},
       {62197,
        "Please wait while the logon details are verified and the configuration is loaded..."},
       // Directory store messages.

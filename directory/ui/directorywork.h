@@ -19,12 +19,10 @@
 // PleaseWait::CancelRequested and stops where it can still undo what it did (a save).
 enum class CancelBy { Waits, ByWork };
 
-// Runs `work(PleaseWait&)` on a worker thread and returns its result. The window starts
-// hidden: the work shows it (and may close it, e.g. while the logon dialog is up).
+namespace detail {
 template <class Work>
-auto RunInWorker(QWidget* parent, Work&& work, CancelBy cancel = CancelBy::Waits) {
+auto RunWith(WidgetPleaseWait& wait, Work& work, CancelBy cancel) {
   using Result = std::invoke_result_t<Work&, directory::PleaseWait&>;
-  WidgetPleaseWait wait(parent);
   std::optional<Result> result;
   RunOffGuiThread([&] {
     std::optional<ldapx::CancelScope> scope;
@@ -34,16 +32,22 @@ auto RunInWorker(QWidget* parent, Work&& work, CancelBy cancel = CancelBy::Waits
   wait.Close();
   return std::move(*result);
 }
+}  // namespace detail
 
-// The same with the window shown at once, with `heading` and `message`.
+// Runs `work(PleaseWait&)` on a worker thread and returns its result. The window starts
+// hidden: the work shows it (and may close it, e.g. while the logon dialog is up).
+template <class Work>
+auto RunInWorker(QWidget* parent, Work&& work, CancelBy cancel = CancelBy::Waits) {
+  WidgetPleaseWait wait(parent);
+  return detail::RunWith(wait, work, cancel);
+}
+
+// The same with the window shown with `heading` and `message` before the worker starts,
+// so that from then on the other windows take no input.
 template <class Work>
 auto RunWithPleaseWait(QWidget* parent, const std::string& heading, const std::string& message,
                        Work&& work, CancelBy cancel = CancelBy::Waits) {
-  return RunInWorker(
-      parent,
-      [&](directory::PleaseWait& wait) {
-        wait.Show(heading, message);
-        return work(wait);
-      },
-      cancel);
+  WidgetPleaseWait wait(parent);
+  wait.Show(heading, message);
+  return detail::RunWith(wait, work, cancel);
 }
