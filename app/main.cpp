@@ -1,17 +1,11 @@
 // orvelle32setup: the set-up and configuration tool.
 #include <QApplication>
-#include <cstdlib>
 
-#include "credentialsdialog.h"
 #include "datafiles.h"
-#include "directoryload.h"
-#include "directorysave.h"
-#include "directorywork.h"
+#include "directoryrun.h"
 #include "editorrun.h"
 #include "messagebox.h"
 #include "messages.h"
-#include "pleasewaitdialog.h"
-#include "settings.h"
 #include "startup.h"
 #include "wizardrun.h"
 
@@ -22,35 +16,9 @@ int main(int argc, char* argv[]) {
   msg::ScopedSink scoped(&sink);
 
   ApplicationObject app;
-  app.loadFromDirectory = [](ApplicationObject& a) {
-    const settings::ConnectionLimits limits = settings::ReadConnectionLimits();
-    const ldapx::Timeouts timeouts{limits.connectSeconds, limits.operationSeconds};
-    DialogCredentialsPrompt prompt;
-    // The logon loop runs on a worker thread; the logon dialog and the messages are shown
-    // by the GUI thread, and the wait window's Cancel leads back to the logon dialog.
-    const auto result = RunInWorker(nullptr, [&](directory::PleaseWait& wait) {
-      return directory::LoadFromDirectory(a.configuration, a.oidtable, prompt, timeouts, &wait);
-    });
-    switch (result) {
-      case directory::LoadResult::Loaded:
-        return 1;
-      case directory::LoadResult::NoServer:
-        return 0;
-      case directory::LoadResult::Cancelled:
-        std::exit(0);
-    }
-    return 0;
-  };
+  app.loadFromDirectory = LoadFromDirectoryInWorker;
   app.runEditor = EditorHook([](Configuration& configuration) {
-    // The window is up before the save starts, so the editor takes no input while the
-    // configuration is being written; the save decides itself how far Cancel may stop it.
-    return RunWithPleaseWait(
-        QApplication::activeWindow(), std::string(msg::LoadString(61282)),
-        std::string(msg::LoadString(62199)),
-        [&](directory::PleaseWait& wait) {
-          return directory::SaveConfiguration(configuration, &wait);
-        },
-        CancelBy::ByWork);
+    return SaveInWorker(configuration, QApplication::activeWindow());
   });
   app.runWizard = RunSetupWizard;
 
