@@ -32,22 +32,19 @@
 #include <unordered_map>
 
 #include "ldapclient.h"
+#include "ldapwait.h"
 
 namespace ldapx {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using wait::After;
+using wait::CancelRequested;
+using wait::Clock;
 // The longest a wait goes without looking at the cancel check and the deadline.
 constexpr auto kSlice = std::chrono::milliseconds(100);
 
 thread_local const CancelCheck* t_cancel = nullptr;
-
-bool CancelRequested() { return t_cancel && *t_cancel && (*t_cancel)(); }
-
-Clock::time_point After(int seconds) {
-  return Clock::now() + std::chrono::seconds(seconds > 0 ? seconds : 1);
-}
 
 timeval ToTimeval(Clock::duration d) {
   const auto us = std::chrono::duration_cast<std::chrono::microseconds>(d).count();
@@ -116,24 +113,12 @@ int ResultCode(LDAP* ld, LDAPMessage* res, std::string* diagnostic = nullptr) {
   return rc == LDAP_SUCCESS ? code : rc;
 }
 
-// Waits for the next message of `msgid` (LDAP_RES_ANY: of any request) until `deadline`,
-// in slices. kSuccess with the message in `out` and its type in `type`; otherwise
-// kTimeout, kCancelled or the session's error.
 int NextMessage(LDAP* ld, int msgid, int all, Clock::time_point deadline, MessagePtr& out,
                 int* type) {
-  while (true) {
-    if (CancelRequested()) return kCancelled;
-    if (Clock::now() >= deadline) return LDAP_TIMEOUT;
-    timeval tv = ToTimeval(Slice(deadline));
-    LDAPMessage* raw = nullptr;
-    const int got = ldap_result(ld, msgid, all, &tv, &raw);
-    out.reset(raw);
-    if (got > 0) {
-      *type = got;
-      return LDAP_SUCCESS;
-    }
-    if (got < 0) return SessionError(ld);
-  }
+  LDAPMessage* raw = nullptr;
+  const int rc = wait::AwaitMessage(ld, msgid, all, deadline, &raw, type);
+  out.reset(raw);
+  return rc;
 }
 
 // A wait that ended without an answer gives the request up.
@@ -414,6 +399,35 @@ int RunBatch(LDAP* ld, size_t count, int window, const std::vector<std::vector<i
 }
 
 }  // namespace
+
+namespace wait {
+
+Clock::time_point After(int seconds) {
+  return Clock::now() + std::chrono::seconds(seconds > 0 ? seconds : 1);
+}
+
+bool CancelRequested() { return t_cancel && *t_cancel && (*t_cancel)(); }
+
+int AwaitMessage(LDAP* ld, int msgid, int all, Clock::time_point deadline, LDAPMessage** out,
+                 int* type) {
+  *out = nullptr;
+  while (true) {
+    if (CancelRequested()) return kCancelled;
+    if (Clock::now() >= deadline) return LDAP_TIMEOUT;
+    timeval tv = ToTimeval(Slice(deadline));
+    LDAPMessage* raw = nullptr;
+    const int got = ldap_result(ld, msgid, all, &tv, &raw);
+    if (got > 0) {
+      *out = raw;
+      *type = got;
+      return LDAP_SUCCESS;
+    }
+    if (raw) ldap_msgfree(raw);
+    if (got < 0) return SessionError(ld);
+  }
+}
+
+}  // namespace wait
 
 const Attribute* Entry::Find(std::string_view type) const {
   for (const Attribute& a : attributes) {
