@@ -24,6 +24,12 @@ std::string ReasonText(int code, const std::string& detail, bool fromServer) {
   return msg::Text(fromServer ? 62194 : 62198, {text, detail});
 }
 
+void ShowWithReason(int id, const std::vector<std::string>& args, int code,
+                    const std::string& detail) {
+  msg::CurrentSink().Show(msg::Message{id, msg::Text(id, args) + "\n\n" + ReasonText(code, detail),
+                                       msg::Buttons::Ok, msg::Icon::Error});
+}
+
 void ShowLogonFailure(int id, const Logon& logon, const std::string& host, int port,
                       const ldapx::Timeouts& timeouts) {
   if (logon.code == ldapx::kCancelled) return;

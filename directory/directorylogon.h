@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ldapclient.h"
 
@@ -26,6 +27,11 @@ Logon OpenAndBind(const std::string& host, int port, const std::string& dn,
 // "Reason: <text of code>", with `detail` added when there is one: as what the server
 // says when `fromServer`, else as the system's reason.
 std::string ReasonText(int code, const std::string& detail, bool fromServer = true);
+
+// Shows message `id` with `args`, followed by the reason of `code` (with the server's
+// diagnostic message `detail`, when there is one).
+void ShowWithReason(int id, const std::vector<std::string>& args, int code,
+                    const std::string& detail);
 
 // Shows why `logon` failed: nothing when it was cancelled, message 62190 when the server
 // stopped answering, otherwise message `id` followed by the reason.

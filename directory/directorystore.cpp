@@ -113,8 +113,9 @@ bool LoadConfigurationFromUrl(Configuration& configuration, const kvaro::Oidtabl
                               const std::string& url, const std::string& bindDn,
                               const std::string& password, const ldapx::Timeouts& timeouts) {
   if (!ConnectConfiguration(configuration, url, bindDn, password, timeouts)) return false;
-  if (LoadSubtree(configuration, table, *configuration.connection)) return true;
-  msg::Show(62121, {configuration.subtreeDn}, msg::Buttons::Ok, msg::Icon::Error);
+  int code = ldapx::kSuccess;
+  if (LoadSubtree(configuration, table, *configuration.connection, &code)) return true;
+  ShowWithReason(62121, {configuration.subtreeDn}, code, configuration.connection->diagnostic());
   return false;
 }
 

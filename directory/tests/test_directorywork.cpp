@@ -16,6 +16,7 @@
 #include "directoryload.h"
 #include "directorylogon.h"
 #include "directorysave.h"
+#include "directorystore.h"
 #include "directorywork.h"
 #include "entrylayout.h"
 #include "messagebox.h"
@@ -308,6 +309,30 @@ class TestDirectoryWork : public QObject {
       directory::ShowLogonFailure(logon.opened ? 61276 : 61277, logon, "127.0.0.1", c.port, limits);
       QCOMPARE(sink.Ids(), std::vector<int>{c.id});
       QVERIFY2(sink.messages[0].text.find(c.reason) != std::string::npos,
+               sink.messages[0].text.c_str());
+    }
+  }
+
+  // A configuration that cannot be read says why: the directory's reason, or that the
+  // server stopped answering in the middle of the read.
+  void unreadableConfigurationNamesTheReason() {
+    SlapdFixture slapd;
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    StallServer dripping(StallServer::Mode::BindThenDrip, 300);
+    kvaro::Oidtable table;
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {slapd.url() + "/cn=None,o=Sample", "Reason: No such object"},
+        {"ldap://127.0.0.1:" + std::to_string(dripping.port()) + "/cn=X,o=Sample",
+         "Reason: the directory server stopped answering"},
+    };
+    for (const auto& [url, reason] : cases) {
+      msg::RecordingSink sink;
+      msg::ScopedSink scoped(&sink);
+      Configuration c;
+      QVERIFY(!directory::LoadConfigurationFromUrl(c, table, url, slapd.adminDn(),
+                                                   slapd.adminPassword(), {1, 1}));
+      QCOMPARE(sink.Ids(), std::vector<int>{62121});
+      QVERIFY2(sink.messages[0].text.find(reason) != std::string::npos,
                sink.messages[0].text.c_str());
     }
   }
