@@ -62,7 +62,7 @@ class TestConnection : public QObject {
     QElapsedTimer t;
     t.start();
     QCOMPARE(conn->SimpleBind("cn=x", "y"), ldapx::kTimeout);
-    QVERIFY2(t.elapsed() >= 900 && t.elapsed() < 2500, QByteArray::number(t.elapsed()));
+    QVERIFY2(t.elapsed() >= 900 && t.elapsed() < 4000, QByteArray::number(t.elapsed()));
   }
 
   // A byte now and then is no progress: a search whose answer drips in ends after the
@@ -77,7 +77,7 @@ class TestConnection : public QObject {
     const ldapx::SearchResult res =
         conn->Search("o=Sample", ldapx::Scope::OneLevel, "(objectClass=*)");
     QCOMPARE(res.code, ldapx::kTimeout);
-    QVERIFY2(t.elapsed() >= 900 && t.elapsed() < 2500, QByteArray::number(t.elapsed()));
+    QVERIFY2(t.elapsed() >= 900 && t.elapsed() < 4000, QByteArray::number(t.elapsed()));
   }
 
   // A server that stops reading while a batch of writes is sent: the writes that no
@@ -100,7 +100,7 @@ class TestConnection : public QObject {
     int failed = 0;
     std::vector<int> codes;
     QCOMPARE(conn->AddMany(reqs, 400, &failed, &codes), ldapx::kTimeout);
-    QVERIFY2(t.elapsed() < 3000, QByteArray::number(t.elapsed()));
+    QVERIFY2(t.elapsed() < 4000, QByteArray::number(t.elapsed()));
     QCOMPARE(failed, 0);
     QVERIFY(std::count(codes.begin(), codes.end(), ldapx::kNotSent) > 0);
   }
@@ -130,7 +130,7 @@ class TestConnection : public QObject {
     int error = 0;
     QVERIFY(!ldapx::Connection::Open("127.0.0.1", server.port(), {1, 1}, &error));
     QCOMPARE(error, ldapx::kTimeout);
-    QVERIFY2(t.elapsed() >= 900 && t.elapsed() < 2500, QByteArray::number(t.elapsed()));
+    QVERIFY2(t.elapsed() >= 900 && t.elapsed() < 4000, QByteArray::number(t.elapsed()));
 
     std::atomic<bool> cancel{false};
     std::thread canceller([&cancel] {
@@ -144,7 +144,7 @@ class TestConnection : public QObject {
     }
     canceller.join();
     QCOMPARE(error, ldapx::kCancelled);
-    QVERIFY2(t.elapsed() < 1000, QByteArray::number(t.elapsed()));
+    QVERIFY2(t.elapsed() < 2500, QByteArray::number(t.elapsed()));
   }
 
   // Another thread cancels a bind waiting on a silent server; the wait ends quickly with
@@ -163,7 +163,7 @@ class TestConnection : public QObject {
     {
       ldapx::CancelScope scope([&cancel] { return cancel.load(); });
       QCOMPARE(conn->SimpleBind("cn=x", "y"), ldapx::kCancelled);
-      QVERIFY2(t.elapsed() < 1000, QByteArray::number(t.elapsed()));
+      QVERIFY2(t.elapsed() < 2500, QByteArray::number(t.elapsed()));
       ldapx::CancelScope noCancel({});
       auto other = ldapx::Connection::Open("127.0.0.1", server.port(), {1, 1});
       QVERIFY(other);
