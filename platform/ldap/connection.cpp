@@ -489,6 +489,7 @@ std::unique_ptr<Connection> Connection::Open(const std::string& host, int port,
     return fail(rc != LDAP_SUCCESS ? rc : LDAP_LOCAL_ERROR, "");
   }
   std::unique_ptr<Connection> conn(new Connection(ld, timeouts));
+  conn->firstBindBy_ = deadline;
   int version = LDAP_VERSION3;
   ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
   ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
@@ -512,11 +513,11 @@ void Connection::SetTimeouts(const Timeouts& timeouts) {
   ldap_set_option(Ld(ld_), LDAP_OPT_TIMEOUT, &op);
 }
 
-int Connection::Wait(int msgid, int seconds) {
+int Connection::Wait(int msgid, Clock::time_point deadline) {
   LDAP* ld = Ld(ld_);
   MessagePtr res;
   int type = 0;
-  const int rc = NextMessage(ld, msgid, LDAP_MSG_ALL, After(seconds), res, &type);
+  const int rc = NextMessage(ld, msgid, LDAP_MSG_ALL, deadline, res, &type);
   if (rc != LDAP_SUCCESS) {
     GiveUp(ld, msgid, rc);
     if (rc != LDAP_TIMEOUT && rc != kCancelled) {
@@ -541,7 +542,13 @@ int Connection::SimpleBind(const std::string& dn, const std::string& password) {
   const int rc =
       ldap_sasl_bind(Ld(ld_), dn.c_str(), LDAP_SASL_SIMPLE, &cred, nullptr, nullptr, &msgid);
   if (rc != LDAP_SUCCESS) return rc;
-  return Wait(msgid, timeouts_.connectSeconds);
+  Clock::time_point deadline = After(timeouts_.connectSeconds);
+  if (firstBindBy_) {
+    // At least a moment for the answer, however long the connect took.
+    deadline = std::max(*firstBindBy_, Clock::now() + std::chrono::milliseconds(500));
+    firstBindBy_.reset();
+  }
+  return Wait(msgid, deadline);
 }
 
 SearchResult Connection::Search(const std::string& base, Scope scope, const std::string& filter,
@@ -594,7 +601,7 @@ int Connection::Add(const std::string& dn, const ModList& mods) {
   int msgid = -1;
   const int rc = ldap_add_ext(Ld(ld_), dn.c_str(), array.get(), nullptr, nullptr, &msgid);
   if (rc != LDAP_SUCCESS) return rc;
-  return Wait(msgid, timeouts_.operationSeconds);
+  return Wait(msgid, After(timeouts_.operationSeconds));
 }
 
 int Connection::Delete(const std::string& dn) {
@@ -603,7 +610,7 @@ int Connection::Delete(const std::string& dn) {
   int msgid = -1;
   const int rc = ldap_delete_ext(Ld(ld_), dn.c_str(), nullptr, nullptr, &msgid);
   if (rc != LDAP_SUCCESS) return rc;
-  return Wait(msgid, timeouts_.operationSeconds);
+  return Wait(msgid, After(timeouts_.operationSeconds));
 }
 
 int Connection::AddMany(const std::vector<AddRequest>& requests, int window, int* failedIndex,

@@ -2,6 +2,7 @@
 // program talks to the directory only through this header; it never sees ldap.h.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -111,8 +112,10 @@ class Connection {
   // The limits used from now on (the connect limit matters only for a reconnect).
   void SetTimeouts(const Timeouts& timeouts);
   const Timeouts& timeouts() const { return timeouts_; }
-  // Simple bind; empty DN and password bind anonymously. Waits at most the connect
-  // limit. Returns the result code; diagnostic() then holds the server's message.
+  // Simple bind; empty DN and password bind anonymously. The first bind ends within the
+  // connect limit counted from the start of Open (so connect and bind together take no
+  // longer), a later one within the connect limit. Returns the result code; diagnostic()
+  // then holds the server's message.
   int SimpleBind(const std::string& dn, const std::string& password);
   // The server's diagnostic message of the last final answer (empty when it sent none).
   const std::string& diagnostic() const { return diagnostic_; }
@@ -154,11 +157,14 @@ class Connection {
 
  private:
   explicit Connection(void* ld, Timeouts timeouts) : ld_(ld), timeouts_(timeouts) {}
-  // Waits for the final answer of `msgid`, at most `seconds` without an answer.
-  int Wait(int msgid, int seconds);
+  // Waits for the final answer of `msgid` until `deadline`.
+  int Wait(int msgid, std::chrono::steady_clock::time_point deadline);
   void* ld_;
   Timeouts timeouts_;
   std::string diagnostic_;
+  // The first bind must be done when the connect limit, counted from the start of Open,
+  // runs out; later binds get the whole limit.
+  std::optional<std::chrono::steady_clock::time_point> firstBindBy_;
 };
 
 // ldap_explode_dn / ldap_explode_rdn with attribute types kept; nullopt when the text
