@@ -1,15 +1,11 @@
 // orvelle32setup: the set-up and configuration tool.
 #include <QApplication>
-#include <cstdlib>
 
-#include "credentialsdialog.h"
 #include "datafiles.h"
-#include "directoryload.h"
-#include "directorysave.h"
+#include "directoryrun.h"
 #include "editorrun.h"
 #include "messagebox.h"
 #include "messages.h"
-#include "pleasewaitdialog.h"
 #include "startup.h"
 #include "wizardrun.h"
 
@@ -20,21 +16,9 @@ int main(int argc, char* argv[]) {
   msg::ScopedSink scoped(&sink);
 
   ApplicationObject app;
-  app.loadFromDirectory = [](ApplicationObject& a) {
-    DialogCredentialsPrompt prompt;
-    switch (directory::LoadFromDirectory(a.configuration, a.oidtable, prompt)) {
-      case directory::LoadResult::Loaded:
-        return 1;
-      case directory::LoadResult::NoServer:
-        return 0;
-      case directory::LoadResult::Cancelled:
-        std::exit(0);
-    }
-    return 0;
-  };
+  app.loadFromDirectory = LoadFromDirectoryInWorker;
   app.runEditor = EditorHook([](Configuration& configuration) {
-    WidgetPleaseWait wait(QApplication::activeWindow());
-    return directory::SaveConfiguration(configuration, &wait);
+    return SaveInWorker(configuration, QApplication::activeWindow());
   });
   app.runWizard = RunSetupWizard;
 

@@ -152,7 +152,8 @@ std::vector<Shot> Shots() {
          return GrabOwned([] {
            auto* wait = new PleaseWaitDialog();
            wait->Show(QString::fromUtf8(msg::LoadString(61282)),
-                      QString::fromUtf8(msg::LoadString(61285)));
+                      QString::fromUtf8(msg::LoadString(62011)));
+           wait->SetProgress(240, 640);
            return wait;
          });
        }},

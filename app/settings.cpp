@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -386,6 +387,22 @@ int ReadSettings(Configuration& configuration, bool* keyMissing) {
   if (!port) return 0;
   configuration.serverPort = static_cast<int>(*port);
   return 1;
+}
+
+ConnectionLimits ReadConnectionLimits() {
+  ConnectionLimits limits;
+  const auto key = OpenSettingsKey("Startup");
+  if (!key) return limits;
+  // A day at most: beyond that a wait is a hang by another name.
+  static constexpr uint32_t kLongest = 24 * 60 * 60;
+  auto lengthen = [&key](const char* name, int& seconds) {
+    const auto value = key->ReadDword(name);
+    if (value && *value > static_cast<uint32_t>(seconds))
+      seconds = static_cast<int>(std::min(*value, kLongest));
+  };
+  lengthen("Connect Timeout", limits.connectSeconds);
+  lengthen("Operation Timeout", limits.operationSeconds);
+  return limits;
 }
 
 int WriteSetting(SettingsKey* key, const std::string& valueName, int type, const void* data,

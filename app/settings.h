@@ -99,6 +99,16 @@ std::unique_ptr<SettingsKey> OpenSettingsKey(const std::string& keyName);
 // caller ends the program with exit code 1) and returns 0.
 int ReadSettings(Configuration& configuration, bool* keyMissing = nullptr);
 
+// How long the program waits for the directory server, in seconds: "Connect Timeout"
+// (the connect and the bind) and "Operation Timeout" (a search or a save without any
+// answer), dwords of the start-up key. A value may lengthen a limit, never shorten it;
+// missing values keep the defaults.
+struct ConnectionLimits {
+  int connectSeconds = 10;
+  int operationSeconds = 30;
+};
+ConnectionLimits ReadConnectionLimits();
+
 // Sets value `valueName` of `key`: `type` kRegSz takes `data` as text of `size` bytes
 // (a terminating NUL included or not), kRegDword takes 4 bytes. 1 on success; 0 after
 // showing message 61284 with the value name.

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "directorysave.h"
+#include "directorywork.h"
 #include "entrylayout.h"
 #include "messages.h"
 #include "pleasewaitdialog.h"
@@ -74,16 +75,20 @@ bool StoreWizardResult(ApplicationObject& app, SetupWizard& wizard) {
   config.startupMode = inDirectory ? 1 : 0;
 
   if (inDirectory) {
-    WidgetPleaseWait wait(nullptr);
-    wait.Show(std::string(msg::LoadString(61282)), std::string(msg::LoadString(61285)));
-    const bool written = directory::WriteRootEntry(config);
-    wait.Close();
+    const bool written = RunWithPleaseWait(
+        nullptr, std::string(msg::LoadString(61282)), std::string(msg::LoadString(61285)),
+        [&config](directory::PleaseWait&) { return directory::WriteRootEntry(config); });
     if (!written) {
       msg::Show(61286, {}, msg::Buttons::Ok, msg::Icon::Error);
       return false;
     }
-    WidgetPleaseWait saveWait(nullptr);
-    if (!directory::SaveConfiguration(config, &saveWait)) {
+    const bool saved = RunInWorker(
+        nullptr,
+        [&config](directory::PleaseWait& wait) {
+          return directory::SaveConfiguration(config, &wait);
+        },
+        CancelBy::ByWork);
+    if (!saved) {
       msg::Show(61296, {}, msg::Buttons::Ok, msg::Icon::Error);
       return false;
     }
@@ -108,6 +113,8 @@ bool StoreWizardResult(ApplicationObject& app, SetupWizard& wizard) {
 
 int RunSetupWizard(ApplicationObject& app) {
   SetupWizard wizard(app.oidtable);
+  const settings::ConnectionLimits limits = settings::ReadConnectionLimits();
+  wizard.timeouts = ldapx::Timeouts{limits.connectSeconds, limits.operationSeconds};
   if (wizard.exec() != kIdFinish) return 0;
   return StoreWizardResult(app, wizard) ? 0 : 1;
 }

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "directorylogon.h"
+#include "directorysave.h"
 #include "messages.h"
 #include "oidtable.h"
 #include "qstringlist.h"
@@ -400,32 +402,60 @@ std::vector<long> ParentIndexes(const ldapx::SearchResult& result, const std::st
 }
 
 bool LoadSubtree(Configuration& configuration, const kvaro::Oidtable& table,
-                 ldapx::Connection& connection) {
+                 ldapx::Connection& connection, int* code) {
   const ldapx::SearchResult result =
       ReadSubtree(connection, configuration.subtreeDn, LoadAttributes(), false);
+  if (code) *code = result.code;
   if (result.code != ldapx::kSuccess) return false;
   SubtreeLoader(configuration, table).Load(result);
   return true;
 }
 
 LoadResult LoadFromDirectory(Configuration& configuration, const kvaro::Oidtable& table,
-                             CredentialsPrompt& prompt, const ldapx::Timeouts& timeouts) {
+                             CredentialsPrompt& prompt, const ldapx::Timeouts& timeouts,
+                             PleaseWait* wait) {
   if (configuration.serverAddress.empty()) return LoadResult::NoServer;
+  auto close = [wait] {
+    if (wait) wait->Close();
+  };
   while (true) {
     std::string dn = configuration.bindDn, password = configuration.bindPassword;
     if (!prompt.Ask(dn, password)) return LoadResult::Cancelled;
     configuration.bindDn = dn;
     configuration.bindPassword = password;
-    std::shared_ptr<ldapx::Connection> conn =
-        ldapx::Connection::Open(configuration.serverAddress, configuration.serverPort, timeouts);
-    if (conn && conn->SimpleBind(dn, password) == ldapx::kSuccess) {
-      configuration.connection = conn;
-      break;
+    if (wait) wait->Show(std::string(msg::LoadString(61282)), std::string(msg::LoadString(62197)));
+    const Logon logon =
+        OpenAndBind(configuration.serverAddress, configuration.serverPort, dn, password, timeouts);
+    if (!logon.connection) {
+      close();
+      ShowLogonFailure(61276, logon, configuration.serverAddress, configuration.serverPort,
+                       timeouts);
+      continue;
     }
-    msg::Show(61276, {}, msg::Buttons::Ok, msg::Icon::Error);
+    configuration.connection = logon.connection;
+    int code = ldapx::kSuccess;
+    LoadSubtree(configuration, table, *configuration.connection, &code);
+    close();
+    // The server stopped answering, went away or the user cancelled: nothing was loaded,
+    // and an empty configuration must not stand in for the stored one.
+    if (code == ldapx::kTimeout || code == ldapx::kCancelled || code == ldapx::kServerDown) {
+      configuration.connection.reset();
+      if (code == ldapx::kTimeout) {
+        msg::Show(62190,
+                  {configuration.serverAddress + ":" + std::to_string(configuration.serverPort),
+                   std::to_string(timeouts.operationSeconds)},
+                  msg::Buttons::Ok, msg::Icon::Error);
+      } else if (code == ldapx::kServerDown) {
+        Logon lost;
+        lost.opened = true;
+        lost.code = code;
+        ShowLogonFailure(61276, lost, configuration.serverAddress, configuration.serverPort,
+                         timeouts);
+      }
+      continue;
+    }
+    return LoadResult::Loaded;
   }
-  LoadSubtree(configuration, table, *configuration.connection);
-  return LoadResult::Loaded;
 }
 
 }  // namespace directory

@@ -16,6 +16,8 @@ class Oidtable;
 
 namespace directory {
 
+class PleaseWait;
+
 // Asks the user for the bind DN and password (the logon dialog, or a test's answers).
 class CredentialsPrompt {
  public:
@@ -31,20 +33,25 @@ enum class LoadResult {
   Cancelled,  // the user cancelled the logon: the caller ends the program with status 0
 };
 
-// Logs on (asking again after message 61276 until the bind succeeds or the user cancels)
-// and loads the subtree at configuration.subtreeDn into the configuration. The bound
-// connection is kept in configuration.connection.
+// Logs on (asking again after message 61276 with the reason until the bind succeeds or
+// the user cancels the logon dialog) and loads the subtree at configuration.subtreeDn
+// into the configuration. The bound connection is kept in configuration.connection.
+// `wait` (may be null) is shown while the server is asked and closed before the logon
+// dialog or a message about the logon shows. A wait that ran out (message 62190) or was
+// cancelled (no message), also during the load, leads back to the logon dialog.
 LoadResult LoadFromDirectory(Configuration& configuration, const kvaro::Oidtable& table,
-                             CredentialsPrompt& prompt, const ldapx::Timeouts& timeouts = {});
+                             CredentialsPrompt& prompt, const ldapx::Timeouts& timeouts = {},
+                             PleaseWait* wait = nullptr);
 
 // Loads the rule sets and forms below configuration.subtreeDn over an open, bound
 // connection (without logon). Siblings are taken in the order they were added (by
 // entryCSN; the server's order when it keeps none), so rule sets, rules and forms come
 // back in the order they were saved. Warnings go to the message sink, one box each, in
 // that order. False when the subtree could not be
-// read at all (the configuration then stays without rule sets and forms).
+// read at all (the configuration then stays without rule sets and forms); `code` (when
+// given) receives the result code of the read.
 bool LoadSubtree(Configuration& configuration, const kvaro::Oidtable& table,
-                 ldapx::Connection& connection);
+                 ldapx::Connection& connection, int* code = nullptr);
 
 // The entries of the subtree at `base` (the base entry included), read with one subtree
 // search; when the server's size limit stops that, read level by level instead. The

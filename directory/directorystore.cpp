@@ -1,6 +1,7 @@
 #include "directorystore.h"
 
 #include "directoryload.h"
+#include "directorylogon.h"
 #include "directorysave.h"
 #include "entrylayout.h"
 #include "messages.h"
@@ -92,16 +93,12 @@ bool ConnectConfiguration(Configuration& configuration, const std::string& url,
     msg::Show(62120, {url}, msg::Buttons::Ok, msg::Icon::Error);
     return false;
   }
-  std::shared_ptr<ldapx::Connection> conn =
-      ldapx::Connection::Open(target->host, target->port, timeouts);
-  if (!conn) {
-    msg::Show(61277, {}, msg::Buttons::Ok, msg::Icon::Error);
+  const Logon logon = OpenAndBind(target->host, target->port, bindDn, password, timeouts);
+  if (!logon.connection) {
+    ShowLogonFailure(logon.opened ? 61276 : 61277, logon, target->host, target->port, timeouts);
     return false;
   }
-  if (conn->SimpleBind(bindDn, password) != ldapx::kSuccess) {
-    msg::Show(61276, {}, msg::Buttons::Ok, msg::Icon::Error);
-    return false;
-  }
+  std::shared_ptr<ldapx::Connection> conn = logon.connection;
   configuration.startupMode = 1;
   configuration.serverAddress = target->host;
   configuration.serverPort = target->port;
@@ -116,8 +113,9 @@ bool LoadConfigurationFromUrl(Configuration& configuration, const kvaro::Oidtabl
                               const std::string& url, const std::string& bindDn,
                               const std::string& password, const ldapx::Timeouts& timeouts) {
   if (!ConnectConfiguration(configuration, url, bindDn, password, timeouts)) return false;
-  if (LoadSubtree(configuration, table, *configuration.connection)) return true;
-  msg::Show(62121, {configuration.subtreeDn}, msg::Buttons::Ok, msg::Icon::Error);
+  int code = ldapx::kSuccess;
+  if (LoadSubtree(configuration, table, *configuration.connection, &code)) return true;
+  ShowWithReason(62121, {configuration.subtreeDn}, code, configuration.connection->diagnostic());
   return false;
 }
 

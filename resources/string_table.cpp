@@ -203,6 +203,20 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62181,
        "There is no rule set a new search form could use. Add a rule set with at least one search "
        "rule first (Rule Sets, Add Rule Set), then add the form."},
+      // Waiting for the directory server (62190-62199).
+      {62190,
+       "The directory server %s stopped answering: nothing came back within %s seconds.\n\nPlease "
+       "check that the server is up and running and can be reached, then try again."},
+      {62191, "the directory server stopped answering"},
+      {62192, "cancelled"},
+      {62193, "Reason: %s"},
+      {62194, "Reason: %s (the server says: %s)"},
+      {62195, "Cancel"},
+      {62196, "Cancelling..."},
+      {62198, "Reason: %s (%s)"},
+      {62199, "Please wait while the configuration is saved..."},
+      {62197,
+       "Please wait while the logon details are verified and the configuration is loaded..."},
       // Directory store messages.
       {62120,
        "'%s' is not the URL of a configuration in a directory. Give it as ldap://host:port/DN of "

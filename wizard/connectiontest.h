@@ -1,20 +1,22 @@
-// The wizard's checks against the directory, each shown with the "Please Wait..." window.
+// The wizard's checks against the directory, each run on a worker thread with the
+// "Please Wait..." window, whose Cancel ends the check at once.
 #pragma once
 
-#include <memory>
 #include <string>
 
+#include "directorylogon.h"
+
 class QWidget;
-namespace ldapx {
-class Connection;
-}
 
-// True when host:port accepts a connection and an anonymous bind (LDAP version 3). The
-// test connection is closed again. Shows no message of its own.
-bool TestConnection(QWidget* parent, const std::string& host, int port);
+// Whether host:port accepts a connection and an anonymous bind (LDAP version 3); the
+// test connection is closed again. code is kSuccess when it did. Shows no message of its
+// own (directory::ShowLogonFailure says why it failed).
+directory::Logon TestConnection(QWidget* parent, const std::string& host, int port,
+                                const ldapx::Timeouts& timeouts = {});
 
-// Opens a connection to host:port (LDAP version 3) and binds with dn and password; null
-// when the connection cannot be opened or the bind fails. Shows no message of its own.
-std::unique_ptr<ldapx::Connection> OpenBoundConnection(QWidget* parent, const std::string& host,
-                                                       int port, const std::string& dn,
-                                                       const std::string& password);
+// Opens a connection to host:port (LDAP version 3) and binds with dn and password; the
+// connection in the result is null when it cannot be opened or the bind fails. Shows no
+// message of its own.
+directory::Logon OpenBoundConnection(QWidget* parent, const std::string& host, int port,
+                                     const std::string& dn, const std::string& password,
+                                     const ldapx::Timeouts& timeouts = {});

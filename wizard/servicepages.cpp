@@ -206,8 +206,8 @@ bool ServiceInfoPage::Validate() {
   if (!shown || shown->needsHost == 0) return true;
   const std::string host(kvaro::Trim(Control<QLineEdit>(1022)->text().toStdString()));
   const int port = LeadingNumber(Control<QLineEdit>(1021)->text().toStdString(), " \t");
-  if (!TestConnection(&w, host, port)) {
-    msg::Show(61277);
+  if (const auto test = TestConnection(&w, host, port, w.timeouts); test.code != ldapx::kSuccess) {
+    directory::ShowLogonFailure(61277, test, host, port, w.timeouts);
     return false;
   }
   shown->host = host;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "configuration.h"
+#include "ldap/ldapclient.h"
 #include "wizardframe.h"
 #include "wizardpages.h"
 
@@ -78,6 +79,8 @@ class SetupWizard : public WizardFrame {
   std::string bindDn;
   std::string bindPassword;
   std::shared_ptr<ldapx::Connection> session;
+  // The limits of the connection checks and of the session.
+  ldapx::Timeouts timeouts;
   int selectedServiceMask = 0;
   std::vector<std::unique_ptr<SelectedService>>* selectedServices = nullptr;
   // Position just after currentService in *selectedServices.

@@ -203,8 +203,8 @@ int HostPage::OnWizardNext() {
     msg::Show(61275);
     return -1;
   }
-  if (!TestConnection(&w, host, port)) {
-    msg::Show(61277);
+  if (const auto test = TestConnection(&w, host, port, w.timeouts); test.code != ldapx::kSuccess) {
+    directory::ShowLogonFailure(61277, test, host, port, w.timeouts);
     return -1;
   }
   w.serverAddress = host;
@@ -252,16 +252,16 @@ int AuthPage::OnWizardNext() {
     msg::Show(61278);
     return -1;
   }
-  std::unique_ptr<ldapx::Connection> connection =
-      OpenBoundConnection(&w, w.serverAddress, w.serverPort, dn, password);
-  if (!connection) {
-    msg::Show(61276);
+  const directory::Logon logon =
+      OpenBoundConnection(&w, w.serverAddress, w.serverPort, dn, password, w.timeouts);
+  if (!logon.connection) {
+    directory::ShowLogonFailure(61276, logon, w.serverAddress, w.serverPort, w.timeouts);
     return -1;
   }
   w.bindDn = dn;
   w.bindPassword = password;
   // Replacing the session closes the connection of an earlier visit.
-  w.session = std::move(connection);
+  w.session = logon.connection;
   return 0;
 }
 

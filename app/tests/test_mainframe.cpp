@@ -11,12 +11,16 @@
 
 #include "configtree.h"
 #include "configuration.h"
+#include "directoryrun.h"
+#include "entrylayout.h"
 #include "mainframe.h"
 #include "messages.h"
 #include "oidtable.h"
 #include "panes.h"
+#include "pleasewaitdialog.h"
 #include "propertypanel.h"
 #include "sampleconfig_h3.h"
+#include "slapdfixture.h"
 
 namespace {
 
@@ -279,6 +283,43 @@ class TestMainFrame : public QObject {
     PressInModal(Qt::Key_Return, &seen);
     f.frame.action(57664)->trigger();
     QCOMPARE(seen, QStringLiteral("100"));
+  }
+
+  // File Save as the program runs it, against a real directory: the save runs on a
+  // worker thread, the main window keeps painting and its timers run, but it takes no
+  // input while the wait window is up; the whole configuration is stored.
+  void fileSaveRunsOffTheGuiThread() {
+    testsupport::SlapdFixture slapd;
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    Configuration config;
+    config.startupMode = 1;
+    config.subtreeDn = "cn=Orvelle Configuration,o=Sample";
+    config.connection = slapd.Connect();
+    QVERIFY(config.connection);
+    sample::FillLarge(config, 20, 20, 10);
+    QVERIFY(directory::WriteRootEntry(config));
+    kvaro::Oidtable table;
+    CMainFrame frame(config, table, [&frame](Configuration& c) { return SaveInWorker(c, &frame); });
+    frame.show();
+    int ticks = 0;
+    bool blocked = false;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+      ++ticks;
+      if (qobject_cast<PleaseWaitDialog*>(QApplication::activeModalWidget()))
+        blocked = blocked || QApplication::activeModalWidget() != &frame;
+    });
+    timer.start(5);
+    QVERIFY(frame.OnCommand(CMainFrame::kSave));
+    timer.stop();
+    QVERIFY(sink.messages.empty());
+    QVERIFY2(ticks >= 2, QByteArray::number(ticks));
+    QVERIFY(blocked);
+    const auto stored = config.connection->Search(config.subtreeDn, ldapx::Scope::Subtree,
+                                                  "(objectClass=*)", {"1.1"});
+    QCOMPARE(stored.entries.size(), directory::PlanConfiguration(config).size() + 1);
   }
 };
 

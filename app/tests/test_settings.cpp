@@ -87,6 +87,33 @@ class TestSettings : public QObject {
     QCOMPARE(c.serverPort, 0);
   }
 
+  // The two limits may lengthen the waits, never shorten them; missing or non-dword
+  // values keep the defaults.
+  void connectionLimits_data() {
+    QTest::addColumn<QString>("values");
+    QTest::addColumn<int>("connect");
+    QTest::addColumn<int>("operation");
+    QTest::newRow("none") << "" << 10 << 30;
+    QTest::newRow("longer") << "\"Connect Timeout\"=dword:0000003c\n"
+                               "\"Operation Timeout\"=dword:00000078\n"
+                            << 60 << 120;
+    QTest::newRow("shorter ignored") << "\"Connect Timeout\"=dword:00000001\n"
+                                        "\"Operation Timeout\"=dword:00000000\n"
+                                     << 10 << 30;
+    QTest::newRow("text ignored") << "\"Connect Timeout\"=\"60\"\n" << 10 << 30;
+    QTest::newRow("capped at a day") << "\"Operation Timeout\"=dword:ffffffff\n" << 10 << 86400;
+  }
+  void connectionLimits() {
+    QFETCH(QString, values);
+    QFETCH(int, connect);
+    QFETCH(int, operation);
+    UseSettings(std::string("REGEDIT4\n") + kKey + "\"Startup Mode\"=\"ldap\"\n" +
+                values.toStdString());
+    const settings::ConnectionLimits limits = settings::ReadConnectionLimits();
+    QCOMPARE(limits.connectSeconds, connect);
+    QCOMPARE(limits.operationSeconds, operation);
+  }
+
   void aMissingModeFailsWithoutAMessage() {
     UseSettings(std::string("REGEDIT4\n") + kKey + "\"Configuration Directory\"=\"/x\"\n");
     msg::RecordingSink sink;

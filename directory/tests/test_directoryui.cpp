@@ -60,13 +60,28 @@ class TestDirectoryUi : public QObject {
     QVERIFY(d && d->isVisible());
     QCOMPARE(d->windowTitle(), QString("Please Wait..."));
     QVERIFY(!(d->windowFlags() & Qt::WindowCloseButtonHint));
-    QVERIFY(!d->isModal());
+    // Other windows take no input while directory work runs.
+    QCOMPARE(d->windowModality(), Qt::ApplicationModal);
     auto* heading = d->findChild<QLabel*>("1034");
     QVERIFY(heading->font().bold());
     QCOMPARE(heading->text(), QString("Accessing directory..."));
     wait.SetMessage("Writing new search forms...");
     QCOMPARE(d->findChild<QLabel*>("1035")->text(), QString("Writing new search forms..."));
     QVERIFY(d->findChild<QLabel*>("1035")->wordWrap());
+    // Cancel (and Esc) only asks the work to stop: the window stays until it closes it.
+    QVERIFY(!wait.CancelRequested());
+    auto* cancel = d->findChild<QPushButton*>("2");
+    QVERIFY(cancel && cancel->isEnabled());
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    QVERIFY(wait.CancelRequested());
+    QVERIFY(d->isVisible());
+    QVERIFY(!cancel->isEnabled());
+    // Showing it again starts without a cancel request.
+    wait.Show("Accessing directory...", "Again");
+    QVERIFY(!wait.CancelRequested());
+    QTest::keyClick(wait.dialog(), Qt::Key_Escape);
+    QVERIFY(wait.CancelRequested());
+    QVERIFY(wait.dialog()->isVisible());
     wait.Close();
     QVERIFY(!wait.dialog());
     wait.Close();  // twice is harmless

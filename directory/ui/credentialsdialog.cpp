@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "dialogunits.h"
+#include "guithread.h"
 
 namespace {
 // A rectangle given in dialog units of the dialog's own font, in pixels.
@@ -72,6 +73,11 @@ DialogCredentialsPrompt::DialogCredentialsPrompt(QWidget* parent)
 DialogCredentialsPrompt::~DialogCredentialsPrompt() = default;
 
 bool DialogCredentialsPrompt::Ask(std::string& dn, std::string& password) {
+  if (!IsGuiThread()) {
+    bool ok = false;
+    OnGuiThread([&] { ok = Ask(dn, password); });
+    return ok;
+  }
   dialog_->SetValues(dn, password);
   if (dialog_->exec() != QDialog::Accepted) return false;
   dn = dialog_->bindDn();

@@ -33,7 +33,8 @@ class CredentialsDialog : public QDialog {
 };
 
 // The logon as the loader asks for it: runs the one dialog modally each time, so a
-// repeated showing holds the values typed before.
+// repeated showing holds the values typed before. Ask may be called from a worker thread
+// (the dialog then runs on the GUI thread). Create it on the GUI thread.
 class DialogCredentialsPrompt : public directory::CredentialsPrompt {
  public:
   explicit DialogCredentialsPrompt(QWidget* parent = nullptr);

@@ -1,19 +1,64 @@
 // The connection part of the LDAP layer: open, bind, search, add, delete and the
-// pipelined batches. Every libldap object is owned by a RAII holder; every wait for an
-// answer is bounded by the connection's operation time-out.
+// pipelined batches. Every libldap object is owned by a RAII holder.
+//
+// Waiting. The TCP connection is made here (not by libldap), so that the connect can be
+// bounded and cancelled, and its socket gets receive and send time-outs of one short
+// slice: libldap reads a message with blocking read() calls, and a server that sends
+// half a message and stalls would otherwise hold the program in read() for ever. With the
+// time-outs such a read returns EAGAIN after one slice, which libldap takes as "nothing
+// more yet". Every wait for an answer is then a loop of short ldap_result() calls that
+// looks at the deadline and the user's cancel between them.
+#include <fcntl.h>
 #include <ldap.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openldap.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/time.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
 #include <functional>
 #include <list>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <unordered_map>
 
 #include "ldapclient.h"
+#include "ldapwait.h"
 
 namespace ldapx {
 
 namespace {
+
+using wait::After;
+using wait::CancelRequested;
+using wait::Clock;
+// The longest a wait goes without looking at the cancel check and the deadline.
+constexpr auto kSlice = std::chrono::milliseconds(100);
+
+thread_local const CancelCheck* t_cancel = nullptr;
+
+timeval ToTimeval(Clock::duration d) {
+  const auto us = std::chrono::duration_cast<std::chrono::microseconds>(d).count();
+  timeval tv{};
+  tv.tv_sec = static_cast<time_t>(us / 1000000);
+  tv.tv_usec = static_cast<suseconds_t>(us % 1000000);
+  return tv;
+}
+
+// The next slice of a wait that ends at `deadline`.
+Clock::duration Slice(Clock::time_point deadline) {
+  return std::max<Clock::duration>(Clock::duration::zero(),
+                                   std::min<Clock::duration>(kSlice, deadline - Clock::now()));
+}
 
 struct MessageFree {
   void operator()(LDAPMessage* m) const { ldap_msgfree(m); }
@@ -35,13 +80,12 @@ struct ValuesFree {
 };
 using ValuesPtr = std::unique_ptr<berval*, ValuesFree>;
 
-LDAP* Ld(void* p) { return static_cast<LDAP*>(p); }
+struct AddrInfoFree {
+  void operator()(addrinfo* a) const { freeaddrinfo(a); }
+};
+using AddrInfoPtr = std::unique_ptr<addrinfo, AddrInfoFree>;
 
-timeval Seconds(int s) {
-  timeval tv{};
-  tv.tv_sec = s > 0 ? s : 1;
-  return tv;
-}
+LDAP* Ld(void* p) { return static_cast<LDAP*>(p); }
 
 int SessionError(LDAP* ld) {
   int code = LDAP_OTHER;
@@ -49,25 +93,149 @@ int SessionError(LDAP* ld) {
   return code == LDAP_SUCCESS ? LDAP_OTHER : code;
 }
 
-// The result code carried by a final answer message; frees nothing.
-int ResultCode(LDAP* ld, LDAPMessage* res) {
+// False once libldap has dropped the connection. libldap would then open a new one by
+// itself on the next request, unbound and without the socket time-outs; requests are
+// refused instead.
+bool Connected(LDAP* ld) {
+  int fd = -1;
+  return ldap_get_option(ld, LDAP_OPT_DESC, &fd) == LDAP_OPT_SUCCESS && fd >= 0;
+}
+
+// The result code carried by a final answer message, and the server's diagnostic
+// message (when `diagnostic` is given); frees nothing.
+int ResultCode(LDAP* ld, LDAPMessage* res, std::string* diagnostic = nullptr) {
   int code = LDAP_OTHER;
-  const int rc = ldap_parse_result(ld, res, &code, nullptr, nullptr, nullptr, nullptr, 0);
+  char* text = nullptr;
+  const int rc =
+      ldap_parse_result(ld, res, &code, nullptr, diagnostic ? &text : nullptr, nullptr, nullptr, 0);
+  LdapString owned(text);
+  if (diagnostic) *diagnostic = text ? text : "";
   return rc == LDAP_SUCCESS ? code : rc;
 }
 
-// Waits for the final answer of `msgid`; on time-out the request is abandoned.
-int WaitFor(LDAP* ld, int msgid, int seconds) {
-  timeval tv = Seconds(seconds);
+int NextMessage(LDAP* ld, int msgid, int all, Clock::time_point deadline, MessagePtr& out,
+                int* type) {
   LDAPMessage* raw = nullptr;
-  const int type = ldap_result(ld, msgid, LDAP_MSG_ALL, &tv, &raw);
-  MessagePtr res(raw);
-  if (type == 0) {
-    ldap_abandon_ext(ld, msgid, nullptr, nullptr);
-    return LDAP_TIMEOUT;
+  const int rc = wait::AwaitMessage(ld, msgid, all, deadline, &raw, type);
+  out.reset(raw);
+  return rc;
+}
+
+// A wait that ended without an answer gives the request up.
+void GiveUp(LDAP* ld, int msgid, int code) {
+  if (code == LDAP_TIMEOUT || code == kCancelled) ldap_abandon_ext(ld, msgid, nullptr, nullptr);
+}
+
+// Resolves `host`; numeric addresses at once, names in a helper thread so that the wait
+// can be bounded and cancelled (the resolver's own time-outs are long). The helper is
+// left to finish on its own when the wait ends first.
+int Resolve(const std::string& host, int port, Clock::time_point deadline, AddrInfoPtr& out,
+            std::string* reason) {
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV | AI_NUMERICHOST;
+  const std::string service = std::to_string(port);
+  addrinfo* raw = nullptr;
+  int rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &raw);
+  if (rc == 0) {
+    out.reset(raw);
+    return LDAP_SUCCESS;
   }
-  if (type < 0) return SessionError(ld);
-  return ResultCode(ld, res.get());
+  struct Shared {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    int rc = 0;
+    addrinfo* result = nullptr;
+    ~Shared() {
+      if (result) freeaddrinfo(result);
+    }
+  };
+  auto shared = std::make_shared<Shared>();
+  hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
+  std::thread([shared, host, service, hints] {
+    addrinfo* res = nullptr;
+    const int r = getaddrinfo(host.c_str(), service.c_str(), &hints, &res);
+    std::lock_guard<std::mutex> lock(shared->mutex);
+    shared->rc = r;
+    shared->result = res;
+    shared->finished = true;
+    shared->done.notify_all();
+  }).detach();
+  std::unique_lock<std::mutex> lock(shared->mutex);
+  while (!shared->finished) {
+    if (CancelRequested()) return kCancelled;
+    if (Clock::now() >= deadline) return LDAP_TIMEOUT;
+    shared->done.wait_for(lock, Slice(deadline));
+  }
+  if (shared->rc != 0) {
+    if (reason) *reason = gai_strerror(shared->rc);
+    return LDAP_SERVER_DOWN;
+  }
+  out.reset(shared->result);
+  shared->result = nullptr;
+  return LDAP_SUCCESS;
+}
+
+// Connects a TCP socket to one address, waiting in slices. kSuccess with the socket in
+// `fd`; else kTimeout, kCancelled or kServerDown with errno in `error`.
+int ConnectOne(const addrinfo& ai, Clock::time_point deadline, int* fd, int* error) {
+  const int s = ::socket(ai.ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (s < 0) {
+    *error = errno;
+    return LDAP_SERVER_DOWN;
+  }
+  int rc = LDAP_SUCCESS;
+  if (::connect(s, ai.ai_addr, ai.ai_addrlen) != 0) {
+    if (errno != EINPROGRESS) {
+      *error = errno;
+      rc = LDAP_SERVER_DOWN;
+    } else {
+      while (true) {
+        if (CancelRequested()) {
+          rc = kCancelled;
+          break;
+        }
+        if (Clock::now() >= deadline) {
+          rc = LDAP_TIMEOUT;
+          break;
+        }
+        pollfd p{s, POLLOUT, 0};
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Slice(deadline)).count();
+        const int ready = ::poll(&p, 1, static_cast<int>(ms));
+        if (ready < 0 && errno != EINTR) {
+          *error = errno;
+          rc = LDAP_SERVER_DOWN;
+          break;
+        }
+        if (ready > 0) {
+          int soError = 0;
+          socklen_t len = sizeof soError;
+          ::getsockopt(s, SOL_SOCKET, SO_ERROR, &soError, &len);
+          if (soError != 0) {
+            *error = soError;
+            rc = LDAP_SERVER_DOWN;
+          }
+          break;
+        }
+      }
+    }
+  }
+  if (rc != LDAP_SUCCESS) {
+    ::close(s);
+    return rc;
+  }
+  // Blocking from now on (libldap expects it), but no read or write blocks longer than
+  // one slice.
+  ::fcntl(s, F_SETFL, ::fcntl(s, F_GETFL) & ~O_NONBLOCK);
+  const timeval slice = ToTimeval(kSlice);
+  ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice);
+  ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &slice, sizeof slice);
+  const int on = 1;
+  ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  *fd = s;
+  return LDAP_SUCCESS;
 }
 
 // The LDAPMod array of an add, owning everything it points to. libldap only reads it.
@@ -127,13 +295,17 @@ int RunBatch(LDAP* ld, size_t count, int window, const std::vector<std::vector<i
              std::vector<int>* codesOut) {
   std::vector<int> codes(count, kNotSent);
   std::vector<bool> dropped(count, false);
+  bool stop = false;
   std::list<size_t> pending;
   for (size_t i = 0; i < count; ++i) pending.push_back(i);
   std::unordered_map<int, size_t> inFlight;
   if (window < 1) window = 1;
+  if (!Connected(ld)) {
+    stop = true;
+    if (count > 0) codes[0] = LDAP_SERVER_DOWN;
+  }
   // How far past blocked requests the sender looks for one it may send.
   const size_t lookahead = 256 + static_cast<size_t>(window) * 4;
-  bool stop = false;
 
   auto fail = [&](size_t i, int code) {
     codes[i] = code;
@@ -168,8 +340,16 @@ int RunBatch(LDAP* ld, size_t count, int window, const std::vector<std::vector<i
           ++it;
           continue;
         }
+        if (CancelRequested()) {
+          fail(i, kCancelled);
+          break;
+        }
         int msgid = -1;
         const int rc = send(i, &msgid);
+        // The socket did not take the previous request whole within one slice: it stays
+        // queued in libldap, which finishes it while waiting for answers below; this one
+        // is sent again after that.
+        if (rc == LDAP_BUSY && !inFlight.empty()) break;
         it = pending.erase(it);
         if (rc != LDAP_SUCCESS) {
           fail(i, rc);
@@ -180,15 +360,16 @@ int RunBatch(LDAP* ld, size_t count, int window, const std::vector<std::vector<i
     }
     if (inFlight.empty()) break;
 
-    timeval tv = Seconds(seconds);
-    LDAPMessage* raw = nullptr;
-    const int type = ldap_result(ld, LDAP_RES_ANY, LDAP_MSG_ALL, &tv, &raw);
-    MessagePtr res(raw);
-    if (type <= 0) {
-      const int code = type == 0 ? LDAP_TIMEOUT : SessionError(ld);
+    MessagePtr res;
+    int type = 0;
+    const int waited = NextMessage(ld, LDAP_RES_ANY, LDAP_MSG_ALL, After(seconds), res, &type);
+    if (waited != LDAP_SUCCESS) {
+      // When the socket takes nothing more, each abandon would wait a slice in vain.
+      bool abandon = true;
       for (const auto& [msgid, i] : inFlight) {
-        if (type == 0) ldap_abandon_ext(ld, msgid, nullptr, nullptr);
-        codes[i] = code;
+        if (abandon && (waited == LDAP_TIMEOUT || waited == kCancelled))
+          abandon = ldap_abandon_ext(ld, msgid, nullptr, nullptr) == LDAP_SUCCESS;
+        codes[i] = waited;
       }
       inFlight.clear();
       stop = true;
@@ -219,6 +400,35 @@ int RunBatch(LDAP* ld, size_t count, int window, const std::vector<std::vector<i
 
 }  // namespace
 
+namespace wait {
+
+Clock::time_point After(int seconds) {
+  return Clock::now() + std::chrono::seconds(seconds > 0 ? seconds : 1);
+}
+
+bool CancelRequested() { return t_cancel && *t_cancel && (*t_cancel)(); }
+
+int AwaitMessage(LDAP* ld, int msgid, int all, Clock::time_point deadline, LDAPMessage** out,
+                 int* type) {
+  *out = nullptr;
+  while (true) {
+    if (CancelRequested()) return kCancelled;
+    if (Clock::now() >= deadline) return LDAP_TIMEOUT;
+    timeval tv = ToTimeval(Slice(deadline));
+    LDAPMessage* raw = nullptr;
+    const int got = ldap_result(ld, msgid, all, &tv, &raw);
+    if (got > 0) {
+      *out = raw;
+      *type = got;
+      return LDAP_SUCCESS;
+    }
+    if (raw) ldap_msgfree(raw);
+    if (got < 0) return SessionError(ld);
+  }
+}
+
+}  // namespace wait
+
 const Attribute* Entry::Find(std::string_view type) const {
   for (const Attribute& a : attributes) {
     if (a.type.size() != type.size()) continue;
@@ -241,37 +451,51 @@ Connection::~Connection() {
   if (ld_) ldap_unbind_ext(Ld(ld_), nullptr, nullptr);
 }
 
+CancelScope::CancelScope(CancelCheck check) : previous_(t_cancel), check_(std::move(check)) {
+  t_cancel = &check_;
+}
+
+CancelScope::~CancelScope() { t_cancel = previous_; }
+
 std::unique_ptr<Connection> Connection::Open(const std::string& host, int port,
-                                             const Timeouts& timeouts, int* error) {
-  auto setError = [error](int code) {
+                                             const Timeouts& timeouts, int* error,
+                                             std::string* reason) {
+  auto fail = [error, reason](int code, const std::string& why) {
     if (error) *error = code;
-  };
-  if (host.empty()) {
-    setError(LDAP_PARAM_ERROR);
+    if (reason) *reason = why;
     return nullptr;
-  }
+  };
+  if (host.empty() || port > 65535) return fail(LDAP_PARAM_ERROR, "");
+  if (port <= 0) port = LDAP_PORT;
+  const Clock::time_point deadline = After(timeouts.connectSeconds);
+  AddrInfoPtr addresses;
+  std::string why;
+  int rc = Resolve(host, port, deadline, addresses, &why);
+  if (rc != LDAP_SUCCESS) return fail(rc, why);
+  int fd = -1;
+  int lastError = ECONNREFUSED;
+  rc = LDAP_SERVER_DOWN;
+  for (const addrinfo* ai = addresses.get(); ai && rc == LDAP_SERVER_DOWN; ai = ai->ai_next)
+    rc = ConnectOne(*ai, deadline, &fd, &lastError);
+  if (rc != LDAP_SUCCESS) return fail(rc, rc == LDAP_SERVER_DOWN ? std::strerror(lastError) : "");
+
   // An IPv6 address needs brackets in the URL.
   const bool v6 = host.find(':') != std::string::npos && host.front() != '[';
-  const std::string url = "ldap://" + (v6 ? "[" + host + "]" : host) + ":" +
-                          std::to_string(port > 0 ? port : LDAP_PORT);
+  const std::string url = "ldap://" + (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
   LDAP* ld = nullptr;
-  int rc = ldap_initialize(&ld, url.c_str());
+  rc = ldap_init_fd(fd, LDAP_PROTO_TCP, url.c_str(), &ld);
   if (rc != LDAP_SUCCESS || !ld) {
-    setError(rc != LDAP_SUCCESS ? rc : LDAP_PARAM_ERROR);
-    return nullptr;
+    ::close(fd);
+    return fail(rc != LDAP_SUCCESS ? rc : LDAP_LOCAL_ERROR, "");
   }
   std::unique_ptr<Connection> conn(new Connection(ld, timeouts));
+  conn->firstBindBy_ = deadline;
   int version = LDAP_VERSION3;
   ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
   ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
-  ldap_set_option(ld, LDAP_OPT_CONNECT_ASYNC, LDAP_OPT_OFF);
   conn->SetTimeouts(timeouts);
-  rc = ldap_connect(ld);
-  if (rc != LDAP_SUCCESS) {
-    setError(rc);
-    return nullptr;
-  }
-  setError(LDAP_SUCCESS);
+  if (error) *error = LDAP_SUCCESS;
+  if (reason) reason->clear();
   return conn;
 }
 
@@ -281,29 +505,65 @@ void Connection::SetProtocolVersion(int version) {
 
 void Connection::SetTimeouts(const Timeouts& timeouts) {
   timeouts_ = timeouts;
-  timeval connect = Seconds(timeouts.connectSeconds);
+  // The waits here keep their own deadlines; libldap's own limits bound whatever waits
+  // it runs by itself.
+  timeval connect = ToTimeval(std::chrono::seconds(std::max(1, timeouts.connectSeconds)));
   ldap_set_option(Ld(ld_), LDAP_OPT_NETWORK_TIMEOUT, &connect);
-  timeval op = Seconds(timeouts.operationSeconds);
+  timeval op = ToTimeval(std::chrono::seconds(std::max(1, timeouts.operationSeconds)));
   ldap_set_option(Ld(ld_), LDAP_OPT_TIMEOUT, &op);
 }
 
+int Connection::Wait(int msgid, Clock::time_point deadline) {
+  LDAP* ld = Ld(ld_);
+  MessagePtr res;
+  int type = 0;
+  const int rc = NextMessage(ld, msgid, LDAP_MSG_ALL, deadline, res, &type);
+  if (rc != LDAP_SUCCESS) {
+    GiveUp(ld, msgid, rc);
+    if (rc != LDAP_TIMEOUT && rc != kCancelled) {
+      LdapString text;
+      char* raw = nullptr;
+      if (ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &raw) == LDAP_OPT_SUCCESS) {
+        text.reset(raw);
+        diagnostic_ = raw ? raw : "";
+      }
+    }
+    return rc;
+  }
+  return ResultCode(ld, res.get(), &diagnostic_);
+}
+
 int Connection::SimpleBind(const std::string& dn, const std::string& password) {
+  diagnostic_.clear();
+  if (!Connected(Ld(ld_))) return LDAP_SERVER_DOWN;
+  if (CancelRequested()) return kCancelled;
   berval cred{password.size(), const_cast<char*>(password.data())};
   int msgid = -1;
   const int rc =
       ldap_sasl_bind(Ld(ld_), dn.c_str(), LDAP_SASL_SIMPLE, &cred, nullptr, nullptr, &msgid);
   if (rc != LDAP_SUCCESS) return rc;
-  return WaitFor(Ld(ld_), msgid, timeouts_.operationSeconds);
+  Clock::time_point deadline = After(timeouts_.connectSeconds);
+  if (firstBindBy_) {
+    // At least a moment for the answer, however long the connect took.
+    deadline = std::max(*firstBindBy_, Clock::now() + std::chrono::milliseconds(500));
+    firstBindBy_.reset();
+  }
+  return Wait(msgid, deadline);
 }
 
 SearchResult Connection::Search(const std::string& base, Scope scope, const std::string& filter,
                                 const std::vector<std::string>& attributes, bool typesOnly) {
   SearchResult result;
+  diagnostic_.clear();
+  LDAP* ld = Ld(ld_);
+  if (!Connected(ld)) {
+    result.code = LDAP_SERVER_DOWN;
+    return result;
+  }
   std::vector<char*> attrs;
   for (const std::string& a : attributes) attrs.push_back(const_cast<char*>(a.c_str()));
   attrs.push_back(nullptr);
   int msgid = -1;
-  LDAP* ld = Ld(ld_);
   int rc = ldap_search_ext(ld, base.c_str(), static_cast<int>(scope), filter.c_str(),
                            attributes.empty() ? nullptr : attrs.data(), typesOnly ? 1 : 0, nullptr,
                            nullptr, nullptr, 0, &msgid);
@@ -312,27 +572,21 @@ SearchResult Connection::Search(const std::string& base, Scope scope, const std:
     return result;
   }
   // Entries are taken one by one as they arrive, so a large result does not pile up
-  // inside libldap; the time-out applies to the wait for each next message.
+  // inside libldap; the operation limit applies to the wait for each next message.
   while (true) {
-    timeval tv = Seconds(timeouts_.operationSeconds);
-    LDAPMessage* raw = nullptr;
-    const int type = ldap_result(ld, msgid, LDAP_MSG_ONE, &tv, &raw);
-    MessagePtr res(raw);
-    if (type == 0) {
-      ldap_abandon_ext(ld, msgid, nullptr, nullptr);
-      result.code = LDAP_TIMEOUT;
-      result.entries.clear();
-      return result;
-    }
-    if (type < 0) {
-      result.code = SessionError(ld);
+    MessagePtr res;
+    int type = 0;
+    rc = NextMessage(ld, msgid, LDAP_MSG_ONE, After(timeouts_.operationSeconds), res, &type);
+    if (rc != LDAP_SUCCESS) {
+      GiveUp(ld, msgid, rc);
+      result.code = rc;
       result.entries.clear();
       return result;
     }
     if (type == LDAP_RES_SEARCH_ENTRY) {
       result.entries.push_back(ToEntry(ld, res.get()));
     } else if (type == LDAP_RES_SEARCH_RESULT) {
-      result.code = ResultCode(ld, res.get());
+      result.code = ResultCode(ld, res.get(), &diagnostic_);
       if (result.code != LDAP_SUCCESS) result.entries.clear();
       return result;
     }
@@ -341,18 +595,22 @@ SearchResult Connection::Search(const std::string& base, Scope scope, const std:
 }
 
 int Connection::Add(const std::string& dn, const ModList& mods) {
+  diagnostic_.clear();
+  if (!Connected(Ld(ld_))) return LDAP_SERVER_DOWN;
   ModArray array(mods);
   int msgid = -1;
   const int rc = ldap_add_ext(Ld(ld_), dn.c_str(), array.get(), nullptr, nullptr, &msgid);
   if (rc != LDAP_SUCCESS) return rc;
-  return WaitFor(Ld(ld_), msgid, timeouts_.operationSeconds);
+  return Wait(msgid, After(timeouts_.operationSeconds));
 }
 
 int Connection::Delete(const std::string& dn) {
+  diagnostic_.clear();
+  if (!Connected(Ld(ld_))) return LDAP_SERVER_DOWN;
   int msgid = -1;
   const int rc = ldap_delete_ext(Ld(ld_), dn.c_str(), nullptr, nullptr, &msgid);
   if (rc != LDAP_SUCCESS) return rc;
-  return WaitFor(Ld(ld_), msgid, timeouts_.operationSeconds);
+  return Wait(msgid, After(timeouts_.operationSeconds));
 }
 
 int Connection::AddMany(const std::vector<AddRequest>& requests, int window, int* failedIndex,

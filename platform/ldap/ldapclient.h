@@ -2,7 +2,9 @@
 // program talks to the directory only through this header; it never sees ldap.h.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +22,8 @@ inline constexpr int kInsufficientAccess = 50;
 inline constexpr int kAlreadyExists = 68;
 // Not an LDAP code: a request of a batch that was never sent (see AddMany).
 inline constexpr int kNotSent = -1000;
+// Not an LDAP code: the user cancelled the wait (see CancelScope).
+inline constexpr int kCancelled = -1001;
 
 // Text of a result code (ldap_err2string).
 std::string ErrorText(int code);
@@ -56,12 +60,34 @@ class ModList {
   std::vector<Attribute> attributes_;
 };
 
-// Time limits of a connection. The connect limit bounds the TCP connect; the operation
-// limit bounds the wait for every answer, so a server that stops answering fails the
-// operation instead of blocking the program.
+// Time limits of a connection. The connect limit bounds the TCP connect and, again, the
+// bind; the operation limit bounds how long a search or write may go without any answer
+// from the server (every complete message counts as progress), so a server that stops
+// answering, also in the middle of a message, fails the operation with kTimeout instead
+// of blocking the program.
 struct Timeouts {
   int connectSeconds = 10;
-  int operationSeconds = 60;
+  int operationSeconds = 30;
+};
+
+// Asked while a wait runs; true ends the wait with kCancelled. Called on the waiting
+// thread, so it must be safe to call there (e.g. read an atomic flag).
+using CancelCheck = std::function<bool()>;
+
+// While alive, every wait of the LDAP layer on the constructing thread (connect, bind,
+// search, writes) asks `check` at least every 100 ms and ends with kCancelled once it
+// returns true; the request in flight is abandoned. Scopes nest; an empty check makes the
+// waits inside it uncancellable again (for steps that must run to the end once begun).
+class CancelScope {
+ public:
+  explicit CancelScope(CancelCheck check);
+  ~CancelScope();
+  CancelScope(const CancelScope&) = delete;
+  CancelScope& operator=(const CancelScope&) = delete;
+
+ private:
+  const CancelCheck* previous_;
+  CancelCheck check_;
 };
 
 // An open connection (ldap_initialize on ldap://host:port, connected at once).
@@ -73,9 +99,12 @@ class Connection {
   Connection& operator=(const Connection&) = delete;
 
   // Opens a connection to host:port and connects at once, so an unreachable server
-  // fails here. Null on failure; `error` (when given) receives the result code.
+  // fails here, within the connect limit (kTimeout) or when cancelled (kCancelled). Null
+  // on failure; `error` (when given) receives the result code, `reason` the system's
+  // reason (e.g. "Connection refused"; empty when there is none).
   static std::unique_ptr<Connection> Open(const std::string& host, int port,
-                                          const Timeouts& timeouts = {}, int* error = nullptr);
+                                          const Timeouts& timeouts = {}, int* error = nullptr,
+                                          std::string* reason = nullptr);
 
   // Sets LDAP_OPT_PROTOCOL_VERSION. Connections start with version 3; current servers
   // refuse version 2 binds.
@@ -83,8 +112,13 @@ class Connection {
   // The limits used from now on (the connect limit matters only for a reconnect).
   void SetTimeouts(const Timeouts& timeouts);
   const Timeouts& timeouts() const { return timeouts_; }
-  // Simple bind; empty DN and password bind anonymously. Returns the result code.
+  // Simple bind; empty DN and password bind anonymously. The first bind ends within the
+  // connect limit counted from the start of Open (so connect and bind together take no
+  // longer), a later one within the connect limit. Returns the result code; diagnostic()
+  // then holds the server's message.
   int SimpleBind(const std::string& dn, const std::string& password);
+  // The server's diagnostic message of the last final answer (empty when it sent none).
+  const std::string& diagnostic() const { return diagnostic_; }
   // Synchronous search. `attributes` empty asks for all user attributes; `typesOnly`
   // asks for attribute types without values.
   SearchResult Search(const std::string& base, Scope scope, const std::string& filter,
@@ -123,8 +157,14 @@ class Connection {
 
  private:
   explicit Connection(void* ld, Timeouts timeouts) : ld_(ld), timeouts_(timeouts) {}
+  // Waits for the final answer of `msgid` until `deadline`.
+  int Wait(int msgid, std::chrono::steady_clock::time_point deadline);
   void* ld_;
   Timeouts timeouts_;
+  std::string diagnostic_;
+  // The first bind must be done when the connect limit, counted from the start of Open,
+  // runs out; later binds get the whole limit.
+  std::optional<std::chrono::steady_clock::time_point> firstBindBy_;
 };
 
 // ldap_explode_dn / ldap_explode_rdn with attribute types kept; nullopt when the text

@@ -10,6 +10,8 @@
 namespace ldapx {
 
 std::string ErrorText(int code) {
+  if (code == kCancelled) return "Cancelled";
+  if (code == kNotSent) return "Not sent";
   const char* text = ldap_err2string(code);
   return text ? text : "Unknown error";
 }

@@ -1,12 +1,14 @@
 #include "messages.h"
 
+#include <atomic>
 #include <cstdio>
 
 namespace msg {
 
 namespace {
 ConsoleSink g_console;
-Sink* g_sink = &g_console;
+// Read by worker threads that show messages while the GUI thread may install a sink.
+std::atomic<Sink*> g_sink{&g_console};
 }  // namespace
 
 std::string Format(std::string_view format, const std::vector<std::string>& args) {
@@ -31,15 +33,14 @@ std::string Text(int id, const std::vector<std::string>& args) {
 }
 
 Sink* SetSink(Sink* sink) {
-  Sink* previous = g_sink;
-  g_sink = sink ? sink : &g_console;
+  Sink* previous = g_sink.exchange(sink ? sink : &g_console);
   return previous == &g_console ? nullptr : previous;
 }
 
-Sink& CurrentSink() { return *g_sink; }
+Sink& CurrentSink() { return *g_sink.load(); }
 
 Answer Show(int id, const std::vector<std::string>& args, Buttons buttons, Icon icon) {
-  return g_sink->Show(Message{id, Text(id, args), buttons, icon});
+  return g_sink.load()->Show(Message{id, Text(id, args), buttons, icon});
 }
 
 Answer ConsoleSink::Show(const Message& message) {

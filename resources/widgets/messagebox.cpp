@@ -5,6 +5,8 @@
 #include <QPointer>
 #include <QPushButton>
 
+#include "guithread.h"
+
 namespace {
 QPointer<QWidget> g_parent;
 }
@@ -12,6 +14,13 @@ QPointer<QWidget> g_parent;
 void SetMessageParent(QWidget* parent) { g_parent = parent; }
 
 msg::Answer WidgetMessageSink::Show(const msg::Message& message) {
+  if (!IsGuiThread()) {
+    // Directory work runs on a worker thread and shows its messages where failures
+    // happen: the box is shown by the GUI thread while the worker waits for the answer.
+    msg::Answer answer = msg::Answer::Ok;
+    OnGuiThread([&] { answer = Show(message); });
+    return answer;
+  }
   QWidget* parent = g_parent ? g_parent.data() : QApplication::activeWindow();
   QMessageBox box(parent);
   box.setWindowTitle(QString::fromUtf8(msg::kCaption.data(), qsizetype(msg::kCaption.size())));

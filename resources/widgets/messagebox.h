@@ -6,6 +6,8 @@
 
 #include "messages.h"
 
+// May be called from any thread: off the GUI thread the box is shown by the GUI thread
+// and the caller waits for the answer.
 class WidgetMessageSink : public msg::Sink {
  public:
   msg::Answer Show(const msg::Message& message) override;

@@ -2,16 +2,20 @@
 // connection test, the credentials and their kept connection, the service information
 // pages.
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include "ldap/ldapclient.h"
 #include "messages.h"
 #include "pleasewaitdialog.h"
 #include "setupwizard.h"
 #include "slapdfixture.h"
+#include "stallserver.h"
 #include "wizardtestutil.h"
 
 using wiztest::Find;
@@ -29,6 +33,12 @@ struct Wizard {
   msg::ScopedSink sink;
   SetupWizard wizard;
 };
+
+PleaseWaitDialog* VisibleWait() {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* d = qobject_cast<PleaseWaitDialog*>(w); d && d->isVisible()) return d;
+  return nullptr;
+}
 
 // Counts the "Please Wait..." windows that appear while a check runs.
 struct WaitWatcher : QObject {
@@ -83,7 +93,7 @@ class WizardServerTest : public QObject {
     QCOMPARE(watcher.seen,
              QStringList{QStringLiteral("Accessing directory...|Please wait while the given host "
                                         "address and port number is verified...")});
-    QVERIFY(!qApp->findChild<PleaseWaitDialog*>());
+    QVERIFY(!VisibleWait());
     // Back shows the stored values.
     Press(s, kIdBack);
     QCOMPARE(Find<QLineEdit>(s, 1022)->text(), host());
@@ -99,6 +109,9 @@ class WizardServerTest : public QObject {
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 3);
     QCOMPARE(w.recorder.Ids(), std::vector<int>{61276});
+    // The message names the server's reason after the program's own text.
+    QVERIFY(w.recorder.messages[0].text.rfind(msg::Text(61276), 0) == 0);
+    QVERIFY(w.recorder.messages[0].text.find("Reason: Invalid credentials") != std::string::npos);
     QVERIFY(!s.session);
     QVERIFY(s.bindDn.empty());
 
@@ -208,6 +221,39 @@ class WizardServerTest : public QObject {
     QCOMPARE(Find<QLabel>(s, 1034)->text(), QStringLiteral("NameFlow Directory"));
     QCOMPARE(Find<QLineEdit>(s, 1022)->text(), QString());
     QVERIFY(w.recorder.Ids() == std::vector<int>{61278});
+  }
+
+  // The host page's check against a server that accepts and never answers: the wizard
+  // keeps running its event loop, and Cancel on the wait window ends the check at once,
+  // staying on the page without a message.
+  void hostCheckOnSilentServerCanBeCancelled() {
+    testsupport::StallServer silent(testsupport::StallServer::Mode::Silent);
+    Wizard w;
+    SetupWizard& s = w.wizard;
+    s.timeouts = {30, 30};
+    Press(s, kIdNext);
+    QTest::mouseClick(Find<QWidget>(s, 1058), Qt::LeftButton);
+    Press(s, kIdNext);
+    SetText(s, 1022, QStringLiteral("127.0.0.1"));
+    SetText(s, 1021, QString::number(silent.port()));
+    int ticks = 0;
+    QTimer timer;
+    QElapsedTimer clock;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+      ++ticks;
+      if (PleaseWaitDialog* d = VisibleWait(); d && clock.elapsed() > 300)
+        if (auto* b = d->findChild<QPushButton*>("2"); b && b->isEnabled())
+          QTest::mouseClick(b, Qt::LeftButton);
+    });
+    timer.start(10);
+    clock.start();
+    Press(s, kIdNext);
+    timer.stop();
+    QVERIFY2(clock.elapsed() < 3000, QByteArray::number(clock.elapsed()));
+    QVERIFY(ticks >= 5);
+    QCOMPARE(s.currentIndex(), 2);
+    QVERIFY(w.recorder.messages.empty());
+    QVERIFY(!VisibleWait());
   }
 };
 

@@ -1,41 +1,17 @@
 // The LDAP layer against a real throwaway slapd.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QElapsedTimer>
 #include <QtTest>
+#include <atomic>
+#include <thread>
 
 #include "ldapclient.h"
 #include "slapdfixture.h"
+#include "stallserver.h"
 
 using testsupport::SlapdFixture;
+using testsupport::StallServer;
 
 namespace {
-
-// A loopback socket that accepts connections (the kernel completes them) but never
-// answers a request.
-class SilentListener {
- public:
-  SilentListener() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::listen(fd_, 8);
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-  }
-  ~SilentListener() { ::close(fd_); }
-  int port() const { return port_; }
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
-};
 
 ldapx::ModList OrgUnit(const std::string& name) {
   ldapx::ModList mods;
@@ -61,22 +37,139 @@ class TestConnection : public QObject {
     QElapsedTimer t;
     t.start();
     int error = 0;
-    auto conn = ldapx::Connection::Open("127.0.0.1", port, {2, 2}, &error);
+    std::string reason;
+    auto conn = ldapx::Connection::Open("127.0.0.1", port, {2, 2}, &error, &reason);
     QVERIFY(!conn);
     QCOMPARE(error, ldapx::kServerDown);
+    QCOMPARE(reason, std::string("Connection refused"));
     QVERIFY(t.elapsed() < 3000);
   }
 
-  void silentServerTimesOut() {
-    SilentListener silent;
+  // Servers that stop answering, also in the middle of a message, end the bind within
+  // the connect limit; the operation limit does not stretch it.
+  void stallingServerEndsBind_data() {
+    QTest::addColumn<int>("mode");
+    QTest::newRow("silent after accept") << int(StallServer::Mode::Silent);
+    QTest::newRow("half a BindResponse") << int(StallServer::Mode::HalfBind);
+    QTest::newRow("a byte every 5 s") << int(StallServer::Mode::DripBind);
+  }
+  void stallingServerEndsBind() {
+    QFETCH(int, mode);
+    StallServer server{StallServer::Mode(mode)};
     int error = 0;
-    auto conn = ldapx::Connection::Open("127.0.0.1", silent.port(), {2, 1}, &error);
-    QVERIFY2(conn, "the TCP connect itself succeeds");
     QElapsedTimer t;
     t.start();
+    auto conn = ldapx::Connection::Open("127.0.0.1", server.port(), {1, 60}, &error);
+    QVERIFY2(conn, "the TCP connect itself succeeds");
     QCOMPARE(conn->SimpleBind("cn=x", "y"), ldapx::kTimeout);
-    QVERIFY(t.elapsed() < 2500);
-    QVERIFY(t.elapsed() >= 900);
+    QVERIFY2(t.elapsed() >= 900 && t.elapsed() < 4000, QByteArray::number(t.elapsed()));
+  }
+
+  // A byte now and then is no progress: a search whose answer drips in ends after the
+  // operation limit without a complete message.
+  void drippingAnswerEndsSearch() {
+    StallServer server(StallServer::Mode::BindThenDrip, 300);
+    auto conn = ldapx::Connection::Open("127.0.0.1", server.port(), {2, 1});
+    QVERIFY(conn);
+    QCOMPARE(conn->SimpleBind("", ""), ldapx::kSuccess);
+    QElapsedTimer t;
+    t.start();
+    const ldapx::SearchResult res =
+        conn->Search("o=Sample", ldapx::Scope::OneLevel, "(objectClass=*)");
+    QCOMPARE(res.code, ldapx::kTimeout);
+    QVERIFY2(t.elapsed() >= 900 && t.elapsed() < 4000, QByteArray::number(t.elapsed()));
+  }
+
+  // A server that stops reading while a batch of writes is sent: the writes that no
+  // longer fit are held back, and the batch ends after the operation limit without an
+  // answer instead of blocking in write().
+  void serverThatStopsReadingEndsBatch() {
+    StallServer server(StallServer::Mode::BindThenDeaf);
+    auto conn = ldapx::Connection::Open("127.0.0.1", server.port(), {2, 1});
+    QVERIFY(conn);
+    QCOMPARE(conn->SimpleBind("", ""), ldapx::kSuccess);
+    std::vector<ldapx::Connection::AddRequest> reqs;
+    const std::string big(64 * 1024, 'x');
+    for (int i = 0; i < 400; ++i) {
+      ldapx::ModList mods;
+      mods.Add("objectClass", {"organizationalUnit"}).Add("description", {big});
+      reqs.push_back({"ou=n" + std::to_string(i) + ",o=Sample", mods, -1});
+    }
+    QElapsedTimer t;
+    t.start();
+    int failed = 0;
+    std::vector<int> codes;
+    QCOMPARE(conn->AddMany(reqs, 400, &failed, &codes), ldapx::kTimeout);
+    QVERIFY2(t.elapsed() < 4000, QByteArray::number(t.elapsed()));
+    QCOMPARE(failed, 0);
+    QVERIFY(std::count(codes.begin(), codes.end(), ldapx::kNotSent) > 0);
+  }
+
+  // Connections closed again leave no descriptor behind.
+  void closedConnectionsKeepNoDescriptors() {
+    StallServer server(StallServer::Mode::Silent);
+    auto count = [] {
+      return QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::System).size();
+    };
+    const auto before = count();
+    for (int i = 0; i < 20; ++i) {
+      int error = 0;
+      std::string reason;
+      QVERIFY2(ldapx::Connection::Open("127.0.0.1", server.port(), {1, 1}, &error, &reason),
+               (std::to_string(error) + " " + reason).c_str());
+    }
+    // The server in this process closes its ends once it sees ours closed.
+    QTRY_COMPARE(count(), before);
+  }
+
+  // A connect that never completes ends at the connect limit, or at once when cancelled.
+  void connectEndsAtLimitOrCancel() {
+    StallServer server(StallServer::Mode::NoAccept);
+    QElapsedTimer t;
+    t.start();
+    int error = 0;
+    QVERIFY(!ldapx::Connection::Open("127.0.0.1", server.port(), {1, 1}, &error));
+    QCOMPARE(error, ldapx::kTimeout);
+    QVERIFY2(t.elapsed() >= 900 && t.elapsed() < 4000, QByteArray::number(t.elapsed()));
+
+    std::atomic<bool> cancel{false};
+    std::thread canceller([&cancel] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      cancel = true;
+    });
+    t.restart();
+    {
+      ldapx::CancelScope scope([&cancel] { return cancel.load(); });
+      QVERIFY(!ldapx::Connection::Open("127.0.0.1", server.port(), {30, 30}, &error));
+    }
+    canceller.join();
+    QCOMPARE(error, ldapx::kCancelled);
+    QVERIFY2(t.elapsed() < 2500, QByteArray::number(t.elapsed()));
+  }
+
+  // Another thread cancels a bind waiting on a silent server; the wait ends quickly with
+  // its own code. An empty scope inside makes a step uncancellable again.
+  void cancelFromAnotherThreadEndsWait() {
+    StallServer server(StallServer::Mode::HalfBind);
+    auto conn = ldapx::Connection::Open("127.0.0.1", server.port(), {30, 30});
+    QVERIFY(conn);
+    std::atomic<bool> cancel{false};
+    std::thread canceller([&cancel] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      cancel = true;
+    });
+    QElapsedTimer t;
+    t.start();
+    {
+      ldapx::CancelScope scope([&cancel] { return cancel.load(); });
+      QCOMPARE(conn->SimpleBind("cn=x", "y"), ldapx::kCancelled);
+      QVERIFY2(t.elapsed() < 2500, QByteArray::number(t.elapsed()));
+      ldapx::CancelScope noCancel({});
+      auto other = ldapx::Connection::Open("127.0.0.1", server.port(), {1, 1});
+      QVERIFY(other);
+      QCOMPARE(other->SimpleBind("cn=x", "y"), ldapx::kTimeout);
+    }
+    canceller.join();
   }
 
   void emptyHostFails() {
@@ -91,6 +184,9 @@ class TestConnection : public QObject {
     auto conn = ldapx::Connection::Open(slapd.host(), slapd.port());
     QVERIFY(conn);
     QCOMPARE(conn->SimpleBind(slapd.adminDn(), "wrong"), 49);
+    QCOMPARE(conn->SimpleBind("cn=nobody,o=Sample", slapd.adminPassword()), 49);
+    QCOMPARE(conn->SimpleBind("not a dn", "x"), 34);  // invalidDNSyntax
+    QVERIFY(!conn->diagnostic().empty());
     QCOMPARE(conn->SimpleBind(slapd.adminDn(), slapd.adminPassword()), ldapx::kSuccess);
     QCOMPARE(conn->SimpleBind("", ""), ldapx::kSuccess);  // anonymous
   }
