@@ -1,6 +1,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -33,13 +34,13 @@ const char* const kWorkedExample =
     "FormField: Department : ou\n";
 
 // What the program writes for the worked example: the reading order creates the
-// "Class" rules before the entry point.
+// "Class" rules before the entry point, and every link is written after the rules.
 const char* const kWorkedExampleCopy =
     "RuleSet: People\n"
     "Class: Person : person\n"
     "Class: Unit : organizationalUnit\n"
-    "SearchRule: Unit : Person\n"
     "Base: Root : ldap://dirhost:389/o=Sample\n"
+    "SearchRule: Unit : Person\n"
     "SearchRule: Root : Person, Unit\n"
     "\n"
     "Form: Find a person\n"
@@ -373,11 +374,13 @@ class TestTemplateFile : public QObject {
     AddSetWithForm(c, "B", "second");
     AddSetWithForm(c, "A", "third");
     c.configurationDirectory = dir.path().toStdString();
-    WriteFile(fs::path(c.configurationDirectory) / "RuleSet=Old", "kept");
+    WriteFile(fs::path(c.configurationDirectory) / "RuleSet=Old", "replaced");
+    WriteFile(fs::path(c.configurationDirectory) / "notes.txt", "kept");
     QVERIFY(SaveToFiles(c));
     const auto files = Snapshot(c.configurationDirectory);
     QCOMPARE(files.size(), size_t(3));
-    QCOMPARE(files.at("RuleSet=Old"), std::string("kept"));
+    QCOMPARE(files.count("RuleSet=Old"), size_t(0));  // the save replaces the configuration
+    QCOMPARE(files.at("notes.txt"), std::string("kept"));
     const std::string a = files.at("RuleSet=A");
     QVERIFY(a.find("Form: first") < a.find("Form: third"));
     QVERIFY(a.find("Form: second") == std::string::npos);
@@ -471,8 +474,8 @@ class TestTemplateFile : public QObject {
     msg::ScopedSink scoped(&sink);
     QVERIFY(!SaveToFiles(c));
     QCOMPARE(sink.Ids(), (std::vector<int>{62013}));
-    QVERIFY(sink.messages[0].text.find(c.configurationDirectory + "/RuleSet=S") !=
-            std::string::npos);
+    QVERIFY(sink.messages[0].text.find(c.configurationDirectory) != std::string::npos);
+    QVERIFY(sink.messages[0].text.find(std::strerror(ENOENT)) != std::string::npos);
     c.configurationDirectory.clear();
     QVERIFY(!SaveToFiles(c));
     QCOMPARE(sink.Ids().back(), 62103);
