@@ -238,7 +238,13 @@ bool ExchangeDisabled() {
 }
 
 std::string RandomTag() {
-  static std::mt19937_64 random(std::random_device{}() ^ static_cast<uint64_t>(::getpid()) << 32);
+  static std::mt19937_64 random;
+  static pid_t seededFor = 0;
+  // Seeded again in a child process, which would otherwise repeat its parent's names.
+  if (seededFor != ::getpid()) {
+    seededFor = ::getpid();
+    random.seed(std::random_device{}() ^ (static_cast<uint64_t>(seededFor) << 32));
+  }
   static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
   std::string tag;
   for (int i = 0; i < 10; ++i) tag += digits[random() % 36];
