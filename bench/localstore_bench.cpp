@@ -2,6 +2,7 @@
 //
 //   localstore_bench [RECORDS]     (default 10000)
 //   localstore_bench --mutual N    N rules that all search each other (default 100)
+//   localstore_bench --wide N      one rule set of N rules and one form of N groups
 //
 // Builds a configuration of about RECORDS records (rule sets, rules, forms, input
 // groups and fields), saves it to a temporary folder, loads it back and saves the
@@ -164,9 +165,52 @@ bool RunMutual(const kvaro::Oidtable& table, int rules) {
   return copy.rules.size() == size_t(rules);
 }
 
+// One rule set of N rules (each searching the one before) and one form of N groups: the
+// shape where look-ups by name in lists cost the square of N.
+bool RunWide(const kvaro::Oidtable& table, int rules) {
+  const fs::path base =
+      fs::temp_directory_path() / ("localstore_bench." + std::to_string(::getpid()));
+  fs::remove_all(base);
+  fs::create_directories(base);
+  Configuration original;
+  original.ruleSets.push_back(std::make_unique<RuleSet>("Wide"));
+  RuleSet* set = original.ruleSets.back().get();
+  auto form = std::make_unique<SearchForm>("Find", set);
+  for (int r = 0; r < rules; ++r) {
+    const SearchRule rule(set, "Rule " + std::to_string(r), {}, std::vector<std::string>{"person"});
+    set->AddRule(&rule);
+    if (r) set->rules.back()->AddSearchableRule(set->rules[size_t(r) - 1].get());
+    auto* group = new InputGroup("Group " + std::to_string(r), set->rules.back().get());
+    group->AddField("Name", "", {"cn"});
+    if (r == 0)
+      form->SetTargetGroup(group);
+    else
+      form->inputGroups.emplace_back(group);
+  }
+  original.searchForms.push_back(std::move(form));
+  original.configurationDirectory = base.string();
+  auto t = Clock::now();
+  if (!SaveToFiles(original)) return false;
+  const double save = Millis(t);
+  Configuration loaded;
+  loaded.configurationDirectory = base.string();
+  t = Clock::now();
+  if (loaded.LoadFromFiles(table) != 1) return false;
+  const double load = Millis(t);
+  std::printf("%7d rules and %7d groups  save %7.1f ms   load %7.1f ms\n", rules, rules, save,
+              load);
+  fs::remove_all(base);
+  return loaded.searchForms[0]->inputGroups.size() == size_t(rules) - 1;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  if (argc > 1 && std::string(argv[1]) == "--wide") {
+    kvaro::Oidtable table;
+    if (!table.Load(std::string(BENCH_SOURCE_DIR) + "/resources/oidtable32")) return 1;
+    return RunWide(table, argc > 2 ? std::atoi(argv[2]) : 50000) ? 0 : 1;
+  }
   if (argc > 1 && std::string(argv[1]) == "--mutual") {
     kvaro::Oidtable table;
     if (!table.Load(std::string(BENCH_SOURCE_DIR) + "/resources/oidtable32")) return 1;

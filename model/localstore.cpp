@@ -548,8 +548,25 @@ class LocalSave {
     // load, which already sees the new folder.
     (void)::fsync(parent_.get());
     SaveStep_();
-    // `newName` now holds the old configuration.
-    RemoveTree(parent_.get(), newName);
+    // `newName` now holds the old configuration. An entry that appeared in it while the
+    // save ran is not ours: it moves into the folder; where it cannot, the old folder
+    // stays beside it as ".<folder>.orvelle-kept-*", which no save removes.
+    std::unordered_set<std::string_view> known(ours_.begin(), ours_.end());
+    for (const DirEntry& e : carried_) known.insert(e.name);
+    std::vector<DirEntry> now;
+    bool keep = !ListFolder(old_.get(), now);
+    for (const DirEntry& e : now) {
+      if (known.count(e.name)) continue;
+      if (::renameat2(old_.get(), e.name.c_str(), fresh.get(), e.name.c_str(), RENAME_NOREPLACE) !=
+          0)
+        keep = true;
+    }
+    if (keep) {
+      const std::string kept = "." + base_ + ".orvelle-kept-" + RandomTag();
+      ::renameat(parent_.get(), newName.c_str(), parent_.get(), kept.c_str());
+    } else {
+      RemoveTree(parent_.get(), newName);
+    }
     newName_.clear();
     return 1;
   }

@@ -214,6 +214,26 @@ class TestLocalStore : public QObject {
     }
   }
 
+  // Loads while another process saves again and again: each load reads one whole
+  // configuration, never part of each.
+  void loadsDuringSavesReadOneWholeConfiguration() {
+    QTemporaryDir dir;
+    const fs::path folder = fs::path(dir.path().toStdString()) / "configuration";
+    fs::create_directory(folder);
+    QVERIFY(SaveVersion(folder.string(), 150, "a"));
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      for (int i = 0;; ++i) SaveVersion(folder.string(), i % 2 ? 150 : 120, i % 2 ? "a" : "b");
+    }
+    std::map<std::string, int> seen;
+    for (int i = 0; i < 40; ++i) ++seen[Version(folder.string())];
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    for (const auto& [version, count] : seen)
+      QVERIFY2(version == "a:150" || version == "b:120", version.c_str());
+  }
+
   // Two saves into one folder at the same time: one waits for the other; the result is
   // one of the two, whole.
   void twoSavesAtOnceNeverMix() {
