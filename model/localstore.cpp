@@ -396,6 +396,9 @@ class LocalSave {
                        O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!old_) return Fail(62013, folder_, errno);
     if (::fstat(old_.get(), &folderStat) != 0) return Fail(62013, folder_, errno);
+    // The new folder is made beside this one, so its own permissions are checked here: a
+    // folder the user may not write is not written, however its parent is set.
+    if (::faccessat(old_.get(), ".", W_OK, AT_EACCESS) != 0) return Fail(62013, folder_, errno);
 
     RemoveLeftovers();
     std::vector<DirEntry> entries;

@@ -396,6 +396,7 @@ class TestLocalStore : public QObject {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<int>("error");
     QTest::newRow("read-only folder") << "readonly" << EACCES;
+    QTest::newRow("read-only folder of the user, writable parent") << "readonlyown" << EACCES;
     QTest::newRow("a file where the folder should be") << "file" << ENOTDIR;
     QTest::newRow("missing folder") << "missing" << ENOENT;
     QTest::newRow("full file system") << "full" << ENOSPC;
@@ -423,6 +424,11 @@ class TestLocalStore : public QObject {
       if (kind == "rofs")
         QCOMPARE(::mount("tmpfs", mountPoint.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr), 0);
     }
+    if (kind == "readonlyown") {
+      QVERIFY(::chown(folder.c_str(), 65534, 65534) == 0);
+      ::chmod(folder.c_str(), 0555);
+      ::chmod(dir.path().toStdString().c_str(), 0777);
+    }
     if (kind == "file") {
       folder = fs::path(dir.path().toStdString()) / "plain";
       WriteFile(folder, "not a folder");
@@ -437,7 +443,7 @@ class TestLocalStore : public QObject {
     }();
 
     const int status = InChild([&] {
-      if (kind == "readonly") BecomeNobody();
+      if (kind == "readonly" || kind == "readonlyown") BecomeNobody();
       Configuration c;
       Build(c, 2, "new");
       // A tool tip too large for the small file system.
