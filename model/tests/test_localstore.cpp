@@ -3,7 +3,9 @@
 // file systems. Saves run in child processes so they can be killed.
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/fs.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -278,6 +280,42 @@ class TestLocalStore : public QObject {
     QCOMPARE(after.st_ino, before.st_ino);
     QCOMPARE(Version(folder.string()), std::string("new:20"));
     QCOMPARE(ReadFile(folder / "notes.txt"), std::string("mine"));
+    QCOMPARE(Leftovers(folder), Strings{});
+  }
+
+  // Saving file by file, a failure half-way puts back every file already replaced. The
+  // failure is real: one old file is made immutable, so it cannot be replaced.
+  void withoutExchangeAFailureHalfWayPutsTheOldFilesBack() {
+    QTemporaryDir dir;
+    const fs::path folder = fs::path(dir.path().toStdString()) / "configuration";
+    fs::create_directory(folder);
+    QVERIFY(SaveVersion(folder.string(), 10, "old"));
+    const fs::path stuck = folder / "RuleSet=S0005";
+    const int fd = ::open(stuck.c_str(), O_RDONLY);
+    int flags = 0;
+    const bool locked = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                        ::ioctl(fd, FS_IOC_SETFLAGS, &(flags = flags | FS_IMMUTABLE_FL)) == 0;
+    if (!locked) {
+      ::close(fd);
+      QSKIP("cannot make a file immutable here (needs root on a file system that has it)");
+    }
+    const int status = InChild([&] {
+      ::setenv("ORVELLE_SAVE_NO_EXCHANGE", "1", 1);
+      Configuration c;
+      Build(c, 12, "new");
+      c.configurationDirectory = folder.string();
+      msg::RecordingSink sink;
+      msg::ScopedSink scoped(&sink);
+      return !SaveToFiles(c) && sink.Ids() == std::vector<int>{62014} &&
+             sink.messages[0].text.find(std::strerror(EPERM)) != std::string::npos &&
+             sink.messages[0].text.find("RuleSet=S0005") != std::string::npos;
+    });
+    flags &= ~FS_IMMUTABLE_FL;
+    ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    ::close(fd);
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 0);
+    QCOMPARE(Version(folder.string()), std::string("old:10"));
     QCOMPARE(Leftovers(folder), Strings{});
   }
 
