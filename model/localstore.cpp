@@ -412,9 +412,13 @@ class LocalSave {
     return SaveByRenames();
   }
 
-  // Waits up to 10 s for the lock of the parent folder, so two saves never mix.
+  // Waits up to 10 s for the lock of the parent folder, so two saves never mix. (Test
+  // hook: ORVELLE_SAVE_LOCK_WAIT_MS shortens the wait.)
   bool Lock() {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    long waitMs = 10000;
+    if (const char* value = std::getenv("ORVELLE_SAVE_LOCK_WAIT_MS"))
+      waitMs = std::min(waitMs, std::strtol(value, nullptr, 10));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     while (::flock(parent_.get(), LOCK_EX | LOCK_NB) != 0) {
       if (errno != EWOULDBLOCK && errno != EINTR) return false;
       if (std::chrono::steady_clock::now() >= deadline) return false;

@@ -5,6 +5,7 @@
 #include <grp.h>
 #include <linux/fs.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -260,6 +261,43 @@ class TestLocalStore : public QObject {
       QVERIFY2(version == "a:300" || version == "b:200", version.c_str());
       QCOMPARE(Leftovers(folder), Strings{});
     }
+  }
+
+  // While another save holds the lock, a save waits; when the lock is not given up in
+  // time, it fails with a message and changes nothing.
+  void aSaveWaitsForTheLockThenGivesUp() {
+    QTemporaryDir dir;
+    const fs::path folder = fs::path(dir.path().toStdString()) / "configuration";
+    fs::create_directory(folder);
+    QVERIFY(SaveVersion(folder.string(), 5, "old"));
+    const int parent = ::open(dir.path().toStdString().c_str(), O_RDONLY | O_DIRECTORY);
+    QCOMPARE(::flock(parent, LOCK_EX), 0);
+    auto save = [&] {
+      ::setenv("ORVELLE_SAVE_LOCK_WAIT_MS", "300", 1);
+      Configuration c;
+      Build(c, 4, "new");
+      c.configurationDirectory = folder.string();
+      msg::RecordingSink sink;
+      msg::ScopedSink scoped(&sink);
+      const bool saved = SaveToFiles(c);
+      return saved ? 2 : sink.Ids() == std::vector<int>{62168} ? 1 : 0;
+    };
+    int status = InChild([&] { return save() == 1; });
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 0);
+    QCOMPARE(Version(folder.string()), std::string("old:5"));
+
+    // Given up within the wait, the lock lets the waiting save through.
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(save() == 2 ? 0 : 1);
+    ::usleep(100000);
+    ::flock(parent, LOCK_UN);
+    ::waitpid(pid, &status, 0);
+    ::close(parent);
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 0);
+    QCOMPARE(Version(folder.string()), std::string("new:4"));
   }
 
   // Where the folders cannot be exchanged, the files are renamed in one by one: the
