@@ -509,7 +509,7 @@ class LocalSave {
       if (errno == EEXIST) continue;
       // A folder whose parent takes no new entries is saved in place.
       if (errno == EACCES || errno == EPERM || errno == ENAMETOOLONG) return -1;
-      Fail(62013, InFolder(folder_, files_.empty() ? "" : files_.front().name), errno);
+      Fail(62013, folder_, errno);
       return 0;
     }
     newName_ = newName;
