@@ -478,6 +478,7 @@ class TestLocalStore : public QObject {
     QTest::newRow("read-only folder of the user, writable parent") << "readonlyown" << EACCES;
     QTest::newRow("a file where the folder should be") << "file" << ENOTDIR;
     QTest::newRow("missing folder") << "missing" << ENOENT;
+    QTest::newRow("folder name too long") << "long" << ENAMETOOLONG;
     QTest::newRow("full file system") << "full" << ENOSPC;
     QTest::newRow("read-only file system") << "rofs" << EROFS;
   }
@@ -513,9 +514,10 @@ class TestLocalStore : public QObject {
       WriteFile(folder, "not a folder");
     }
     if (kind == "missing") folder = fs::path(dir.path().toStdString()) / "missing";
+    if (kind == "long") folder = fs::path(dir.path().toStdString()) / std::string(300, 'n');
     const std::map<std::string, std::string> before = [&] {
       std::map<std::string, std::string> files;
-      if (fs::is_directory(folder))
+      if (std::error_code ec; fs::is_directory(folder, ec))
         for (const auto& e : fs::directory_iterator(folder))
           files[e.path().filename().string()] = ReadFile(e.path());
       return files;
@@ -538,7 +540,7 @@ class TestLocalStore : public QObject {
              text.find(folder.string()) != std::string::npos;
     });
     std::map<std::string, std::string> after;
-    if (fs::is_directory(folder))
+    if (std::error_code ec; fs::is_directory(folder, ec))
       for (const auto& e : fs::directory_iterator(folder))
         after[e.path().filename().string()] = ReadFile(e.path());
     if (mounted) {
