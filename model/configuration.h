@@ -203,7 +203,8 @@ class Configuration {
     std::function<int(Configuration&)> loadFromDirectory;
   };
   // Reads the settings, then loads from the directory (startupMode 1) or from the local
-  // files. 1 when a configuration was loaded.
+  // files. 1 when a configuration was loaded; -1 from the local files when one could not
+  // be read (see LoadFromFiles).
   int Load(const LoadHooks& hooks, const kvaro::Oidtable& table);
   // Reads every "RuleSet=*" file of configurationDirectory (see templatefile.h); 1 when
   // the result has at least one rule set and one form, else clears and returns 0 (no
