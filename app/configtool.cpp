@@ -50,6 +50,7 @@ bool IsLdapUrl(const std::string& operand) { return operand.rfind("ldap://", 0) 
 
 int LoadSource(const std::string& source, Configuration& configuration,
                const kvaro::Oidtable& table, const Credentials& credentials) {
+  configuration.oidtable = &table;
   if (IsLdapUrl(source)) {
     return directory::LoadConfigurationFromUrl(configuration, table, source, credentials.bindDn,
                                                credentials.password)
@@ -67,7 +68,9 @@ int LoadSource(const std::string& source, Configuration& configuration,
   }
   configuration.startupMode = 0;
   configuration.configurationDirectory = source;
-  if (configuration.LoadFromFiles(table)) return 1;
+  const int loaded = configuration.LoadFromFiles(table);
+  if (loaded > 0) return 1;
+  if (loaded < 0) return 0;  // the load named the file it could not read
   msg::Show(62104, {source}, msg::Buttons::Ok, msg::Icon::Error);
   return 0;
 }

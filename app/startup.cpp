@@ -30,6 +30,7 @@ int LoadConfiguration(ApplicationObject& app, bool* settingsKeyMissing) {
   hooks.loadFromDirectory = [&app](Configuration&) {
     return app.loadFromDirectory ? app.loadFromDirectory(app) : 0;
   };
+  app.configuration.oidtable = &app.oidtable;
   const int loaded = app.configuration.Load(hooks, app.oidtable);
   if (settingsKeyMissing) *settingsKeyMissing = keyMissing;
   return loaded;
@@ -44,6 +45,9 @@ int RunStartup(ApplicationObject& app, const std::vector<std::string>& arguments
   bool keyMissing = false;
   const int loaded = LoadConfiguration(app, &keyMissing);
   if (keyMissing) return 1;
+  // A configuration that is there but could not be read (the message named the file)
+  // must not be replaced by the wizard's.
+  if (loaded < 0) return 1;
   if (loaded) {
     if (app.runEditor) return app.runEditor(app);
     std::printf(

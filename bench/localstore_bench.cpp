@@ -1,11 +1,14 @@
 // Times loading and saving a large configuration in local files.
 //
 //   localstore_bench [RECORDS]     (default 10000)
+//   localstore_bench --mutual N    N rules that all search each other (default 100)
+//   localstore_bench --wide N      one rule set of N rules and one form of N groups
 //
 // Builds a configuration of about RECORDS records (rule sets, rules, forms, input
 // groups and fields), saves it to a temporary folder, loads it back and saves the
 // loaded copy again, then repeats with twice as many records so the growth can be
 // read off the figures. The oidtable32 of the source tree supplies the names.
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -121,9 +124,98 @@ bool RunOnce(const kvaro::Oidtable& table, int records) {
   return loaded.searchForms.size() == original.searchForms.size();
 }
 
+// N rules of one set that all search each other (N * N links), with one form: times the
+// save and the load and reports the process's peak memory.
+bool RunMutual(const kvaro::Oidtable& table, int rules) {
+  const fs::path base =
+      fs::temp_directory_path() / ("localstore_bench." + std::to_string(::getpid()));
+  fs::remove_all(base);
+  fs::create_directories(base);
+  Configuration original;
+  original.ruleSets.push_back(std::make_unique<RuleSet>("Mutual"));
+  RuleSet* set = original.ruleSets.back().get();
+  for (int r = 0; r < rules; ++r) {
+    const SearchRule rule(set, "Rule " + std::to_string(r), {}, std::vector<std::string>{"person"});
+    set->AddRule(&rule);
+  }
+  for (const auto& r : set->rules)
+    for (const auto& s : set->rules) r->AddSearchableRule(s.get());
+  auto* group = new InputGroup("Who", set->rules[0].get());
+  group->AddField("Name", "", {"cn"});
+  original.searchForms.push_back(std::make_unique<SearchForm>("Find", set, group));
+  original.configurationDirectory = base.string();
+  auto t = Clock::now();
+  if (!SaveToFiles(original)) return false;
+  const double save = Millis(t);
+  Configuration loaded;
+  loaded.configurationDirectory = base.string();
+  t = Clock::now();
+  if (loaded.LoadFromFiles(table) != 1) return false;
+  const double load = Millis(t);
+  // Copies of every rule, as adding a rule to a set makes them.
+  t = Clock::now();
+  RuleSet copy("Copy");
+  for (const auto& r : loaded.ruleSets[0]->rules) copy.AddRule(r.get());
+  const double copied = Millis(t);
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  std::printf("%5d mutual rules  save %7.1f ms   load %7.1f ms   copy %7.1f ms   peak %6.1f MB\n",
+              rules, save, load, copied, static_cast<double>(usage.ru_maxrss) / 1024.0);
+  fs::remove_all(base);
+  return copy.rules.size() == size_t(rules);
+}
+
+// One rule set of N rules (each searching the one before) and one form of N groups: the
+// shape where look-ups by name in lists cost the square of N.
+bool RunWide(const kvaro::Oidtable& table, int rules) {
+  const fs::path base =
+      fs::temp_directory_path() / ("localstore_bench." + std::to_string(::getpid()));
+  fs::remove_all(base);
+  fs::create_directories(base);
+  Configuration original;
+  original.ruleSets.push_back(std::make_unique<RuleSet>("Wide"));
+  RuleSet* set = original.ruleSets.back().get();
+  auto form = std::make_unique<SearchForm>("Find", set);
+  for (int r = 0; r < rules; ++r) {
+    const SearchRule rule(set, "Rule " + std::to_string(r), {}, std::vector<std::string>{"person"});
+    set->AddRule(&rule);
+    if (r) set->rules.back()->AddSearchableRule(set->rules[size_t(r) - 1].get());
+    auto* group = new InputGroup("Group " + std::to_string(r), set->rules.back().get());
+    group->AddField("Name", "", {"cn"});
+    if (r == 0)
+      form->SetTargetGroup(group);
+    else
+      form->inputGroups.emplace_back(group);
+  }
+  original.searchForms.push_back(std::move(form));
+  original.configurationDirectory = base.string();
+  auto t = Clock::now();
+  if (!SaveToFiles(original)) return false;
+  const double save = Millis(t);
+  Configuration loaded;
+  loaded.configurationDirectory = base.string();
+  t = Clock::now();
+  if (loaded.LoadFromFiles(table) != 1) return false;
+  const double load = Millis(t);
+  std::printf("%7d rules and %7d groups  save %7.1f ms   load %7.1f ms\n", rules, rules, save,
+              load);
+  fs::remove_all(base);
+  return loaded.searchForms[0]->inputGroups.size() == size_t(rules) - 1;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  if (argc > 1 && std::string(argv[1]) == "--wide") {
+    kvaro::Oidtable table;
+    if (!table.Load(std::string(BENCH_SOURCE_DIR) + "/resources/oidtable32")) return 1;
+    return RunWide(table, argc > 2 ? std::atoi(argv[2]) : 50000) ? 0 : 1;
+  }
+  if (argc > 1 && std::string(argv[1]) == "--mutual") {
+    kvaro::Oidtable table;
+    if (!table.Load(std::string(BENCH_SOURCE_DIR) + "/resources/oidtable32")) return 1;
+    return RunMutual(table, argc > 2 ? std::atoi(argv[2]) : 100) ? 0 : 1;
+  }
   const int records = argc > 1 ? std::atoi(argv[1]) : 10000;
   if (records <= 0) {
     std::fprintf(stderr, "usage: localstore_bench [RECORDS]\n");

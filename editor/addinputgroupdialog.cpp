@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include "configuration.h"
 #include "dialogparts.h"
 // By path: another layer has a header of the same name on the include path.
 #include "dialogunits.h"
@@ -19,13 +20,15 @@ int CheckFormName(const std::string& name) {
                     (c >= U'0' && c <= U'9') || c == U' ';
     if (!ok) return 61254;
   }
+  // Blanks at either end would not survive a save: the rule the saves apply.
+  if (!IsStorableName(NameKind::InputField, name)) return 62160;
   return 0;
 }
 
 bool TakeFormName(QLineEdit* edit, std::string& name) {
   const std::string typed = edit->text().toStdString();
   if (const int id = CheckFormName(typed)) {
-    msg::Show(id);
+    msg::Show(id, {typed});
     edit->setFocus();
     return false;
   }

@@ -11,7 +11,8 @@ class QLineEdit;
 
 // The name rules of input groups and input fields, applied to the text as typed: 0 when
 // `name` passes, else the id of the message that refuses it (61253 when shorter than
-// three characters, 61254 when a character is not an ASCII letter, digit or space).
+// three characters, 61254 when a character is not an ASCII letter, digit or space, 62160
+// when the stores could not hold it, i.e. a blank at either end).
 int CheckFormName(const std::string& name);
 
 // Applies CheckFormName to the text of `edit`. When it passes, stores it in `name` and

@@ -13,6 +13,7 @@
 #include <algorithm>
 
 #include "addobjectclassdialog.h"
+#include "configuration.h"
 #include "dialogparts.h"
 // By path: another layer has a header of the same name.
 #include "dialogunits.h"
@@ -160,6 +161,12 @@ void AddRuleDialog::accept() {
   // Characters, not bytes: a name of three accented letters is long enough.
   if (nameEdit_->text().toUcs4().size() < 3) {
     msg::Show(61253);
+    nameEdit_->setFocus();
+    return;
+  }
+  // The same rule the saves apply, so a rule added here can always be saved.
+  if (!IsStorableName(NameKind::Rule, typed)) {
+    msg::Show(62160, {typed});
     nameEdit_->setFocus();
     return;
   }

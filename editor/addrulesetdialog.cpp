@@ -6,17 +6,15 @@
 #include <QPushButton>
 #include <algorithm>
 
+#include "configuration.h"
 #include "dialogparts.h"
 #include "messages.h"
 
 int CheckRuleSetName(const std::string& name, const std::vector<std::string>& existing) {
   if (QString::fromStdString(name).toUcs4().size() < 3) return 61253;
-  // The name becomes a file name and a line of the configuration file.
-  const bool blankAtEnd =
-      name.front() == ' ' || name.front() == '\t' || name.back() == ' ' || name.back() == '\t';
-  if (name == "." || name == ".." || blankAtEnd ||
-      name.find_first_of(std::string("/:\r\n\0", 6)) != std::string::npos)
-    return 62173;
+  // The name becomes a file name and a line of the configuration file: the rule the
+  // saves apply.
+  if (!IsStorableName(NameKind::RuleSet, name)) return 62173;
   if (std::find(existing.begin(), existing.end(), name) != existing.end()) return 62172;
   return 0;
 }

@@ -9,7 +9,7 @@ class QLineEdit;
 
 // 0 when `name` may name a new rule set beside `existing`; otherwise the id of the
 // message that says why not (61253 too short, 62172 taken, 62173 unusable as the name the
-// rule set is stored under).
+// rule set is stored under, by IsStorableName).
 int CheckRuleSetName(const std::string& name, const std::vector<std::string>& existing);
 
 class AddRuleSetDialog : public QDialog {

@@ -29,6 +29,33 @@ bool RemoveFirstString(std::vector<std::string>& list, const std::string& value)
 
 }  // namespace
 
+bool IsStorableName(NameKind kind, std::string_view name, NameStore store) {
+  const bool directory = store != NameStore::Text;
+  const bool text = store != NameStore::Directory;
+  if (!name.empty()) {
+    const char first = name.front(), last = name.back();
+    if (first == ' ' || first == '\t' || last == ' ' || last == '\t') return false;
+  } else if (directory || kind == NameKind::RuleSet) {
+    return false;
+  }
+  for (const char c : name) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '\n' || c == '\r' || c == '\0') return false;
+    if (directory && (u < 0x20 || u == 0x7f) && c != '\t') return false;
+    if (text && c == ':') return false;
+  }
+  const bool inTextList = kind == NameKind::Rule;
+  const bool inDirectoryList =
+      kind == NameKind::Rule || kind == NameKind::InputGroup || kind == NameKind::InputField;
+  if (text && inTextList && name.find(',') != std::string_view::npos) return false;
+  if (directory && inDirectoryList && name.find('$') != std::string_view::npos) return false;
+  if (kind == NameKind::RuleSet) {
+    if (name == "." || name == ".." || name.find('/') != std::string_view::npos) return false;
+    if (std::string_view("RuleSet=").size() + name.size() > 255) return false;
+  }
+  return true;
+}
+
 // ---- SearchRule ----
 
 SearchRule::SearchRule(RuleSet* owner, std::string name_,
@@ -37,8 +64,7 @@ SearchRule::SearchRule(RuleSet* owner, std::string name_,
       ruleType(RuleTypeEntryPoint),
       ldapUri(std::move(uri)),
       ownerRuleSet(owner) {
-  for (const SearchRule* r : searchable)
-    searchableRules.push_back(std::make_unique<SearchRule>(*r));
+  for (const SearchRule* r : searchable) searchableRules.push_back(ReferenceTo(*r));
 }
 
 SearchRule::SearchRule(RuleSet* owner, std::string name_,
@@ -47,8 +73,7 @@ SearchRule::SearchRule(RuleSet* owner, std::string name_,
       ruleType(RuleTypeSearchRule),
       objectClasses(std::move(classes)),
       ownerRuleSet(owner) {
-  for (const SearchRule* r : searchable)
-    searchableRules.push_back(std::make_unique<SearchRule>(*r));
+  for (const SearchRule* r : searchable) searchableRules.push_back(ReferenceTo(*r));
 }
 
 SearchRule::SearchRule(const SearchRule& other)
@@ -57,12 +82,19 @@ SearchRule::SearchRule(const SearchRule& other)
     ldapUri = other.ldapUri;
   } else {
     objectClasses = other.objectClasses;
-    for (const auto& r : other.searchableRules)
-      searchableRules.push_back(std::make_unique<SearchRule>(*r));
+    searchableRules.reserve(other.searchableRules.size());
+    for (const auto& r : other.searchableRules) searchableRules.push_back(ReferenceTo(*r));
   }
 }
 
 SearchRule::~SearchRule() = default;
+
+std::unique_ptr<SearchRule> SearchRule::ReferenceTo(const SearchRule& rule) {
+  auto reference = std::make_unique<SearchRule>(rule.ownerRuleSet, rule.name,
+                                                std::vector<SearchRule*>{}, std::string());
+  reference->ruleType = rule.ruleType;
+  return reference;
+}
 
 int SearchRule::GetLdapUri(std::string& out) const {
   if (ruleType != RuleTypeEntryPoint) return 0;
@@ -78,7 +110,7 @@ int SearchRule::SetLdapUri(const std::string& uri) {
 
 int SearchRule::AddSearchableRule(const SearchRule* rule) {
   if (FindIn(searchableRules, [&](const SearchRule& r) { return r.name == rule->name; })) return 0;
-  searchableRules.push_back(std::make_unique<SearchRule>(*rule));
+  searchableRules.push_back(ReferenceTo(*rule));
   return 1;
 }
 
@@ -241,6 +273,7 @@ Configuration::~Configuration() { Clear(); }
 
 int Configuration::Load(const LoadHooks& hooks, const kvaro::Oidtable& table) {
   if (!hooks.readSettings || !hooks.readSettings(*this)) return 0;
+  oidtable = &table;
   if (startupMode == 1) return hooks.loadFromDirectory ? hooks.loadFromDirectory(*this) : 0;
   return LoadFromFiles(table);
 }

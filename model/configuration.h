@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ldapx {
@@ -22,19 +23,34 @@ class SearchForm;
 class InputGroup;
 class InputField;
 
+// The kinds of named records, for the name rules below.
+enum class NameKind { RuleSet, Rule, Form, InputGroup, InputField };
+// Where a name must be storable: in the text files, in the directory, or in both (what a
+// name typed in the editor must satisfy, so the configuration can be saved anywhere).
+enum class NameStore { Text, Directory, Any };
+
+// True when `store` can hold `name` as the name of a record of `kind` and give it back
+// unchanged. Every name: no blank (space or tab) at either end, no ":" (the text format
+// splits lines at it), no line break or NUL. Rule names: no "," (lists of rule names in
+// the text format). For the directory also: not empty, no control character, and rule,
+// input group and input field names no "$" (the directory's lists split at it). Rule-set
+// names must also make a file name: not empty, not "." or "..", no "/", and "RuleSet=" +
+// name at most 255 bytes.
+bool IsStorableName(NameKind kind, std::string_view name, NameStore store = NameStore::Any);
+
 inline constexpr int RuleTypeEntryPoint = 0;
 inline constexpr int RuleTypeSearchRule = 1;
 
 class SearchRule {
  public:
-  // An entry point: `searchable` are copied into searchableRules.
+  // An entry point: references to `searchable` go into searchableRules.
   SearchRule(RuleSet* owner, std::string name, const std::vector<SearchRule*>& searchable,
              std::string uri);
   // A search rule denoting entries by object classes.
   SearchRule(RuleSet* owner, std::string name, const std::vector<SearchRule*>& searchable,
              std::vector<std::string> objectClasses);
   // Copies name, owner and type; an entry point copies its URI (and no searchable
-  // rules), a search rule its object classes and copies of its searchable rules.
+  // rules), a search rule its object classes and its references to searchable rules.
   SearchRule(const SearchRule& other);
   SearchRule& operator=(const SearchRule&) = delete;
   virtual ~SearchRule();
@@ -42,7 +58,8 @@ class SearchRule {
   bool Check() const { return true; }
   int GetLdapUri(std::string& out) const;
   int SetLdapUri(const std::string& uri);
-  // 0 when a rule of that name is already searchable; else stores a copy and returns 1.
+  // 0 when a rule of that name is already searchable; else stores a reference to it and
+  // returns 1.
   int AddSearchableRule(const SearchRule* rule);
   int RemoveSearchableRule(const std::string& name);
   void GetSearchableRules(std::vector<SearchRule*>& out) const;
@@ -52,13 +69,24 @@ class SearchRule {
   // Appends the record's text lines (see templatefile.h); false, writing nothing, when
   // Check() fails.
   bool WriteText(std::string& out) const;
+  // The two parts of that text: the "Base" or "Class" line, and the "SearchRule" line
+  // (nothing when no rule is searchable). A rule set writes all definitions first.
+  void WriteDefinitionText(std::string& out) const;
+  void WriteSearchableText(std::string& out) const;
 
   std::string name;
   int ruleType = RuleTypeSearchRule;
   std::string ldapUri;
   std::vector<std::string> objectClasses;
+  // The rules (of the same set) this rule can search for. Only their names are used, so
+  // each entry is a reference by name: a record holding the rule's name, type and owner
+  // and nothing else, never searchable rules of its own. Copying a rule therefore costs
+  // one small record per link, however the rules search each other.
   std::vector<std::unique_ptr<SearchRule>> searchableRules;
   RuleSet* ownerRuleSet = nullptr;
+
+  // A reference by name to `rule`, as searchableRules holds them.
+  static std::unique_ptr<SearchRule> ReferenceTo(const SearchRule& rule);
 };
 
 class RuleSet {
@@ -175,10 +203,14 @@ class Configuration {
     std::function<int(Configuration&)> loadFromDirectory;
   };
   // Reads the settings, then loads from the directory (startupMode 1) or from the local
-  // files. 1 when a configuration was loaded.
+  // files. 1 when a configuration was loaded; -1 from the local files when one could not
+  // be read (see LoadFromFiles).
   int Load(const LoadHooks& hooks, const kvaro::Oidtable& table);
   // Reads every "RuleSet=*" file of configurationDirectory (see templatefile.h); 1 when
-  // the result has at least one rule set and one form, else clears and returns 0.
+  // the result has at least one rule set and one form, else clears and returns 0 (no
+  // configuration). -1, after a message naming the file and the system's reason, when a
+  // "RuleSet=" file could not be read whole: the configuration there must not be
+  // replaced by a new one.
   int LoadFromFiles(const kvaro::Oidtable& table);
 
   // Destroys every rule set and form and resets the reader cursors; settings stay.
@@ -201,6 +233,10 @@ class Configuration {
   // The open, bound connection (owned here so it is closed at exit).
   std::shared_ptr<ldapx::Connection> connection;
   std::string configurationDirectory;
+  // The attribute table the configuration was loaded with, when known (not owned). A save
+  // to text refuses object-class and attribute-type names it does not know, since reading
+  // the text back would drop them.
+  const kvaro::Oidtable* oidtable = nullptr;
   RuleSet* currentRuleSet = nullptr;
   SearchForm* currentForm = nullptr;
   InputGroup* currentGroup = nullptr;

@@ -1,39 +1,34 @@
 #include "templatefile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <filesystem>
-#include <system_error>
-#include <unordered_map>
-#include <unordered_set>
 
 #include "linereader.h"
-#include "messages.h"
 #include "oidtable.h"
 #include "qstringlist.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
 constexpr std::string_view kRuleSetFilePrefix = "RuleSet=";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-// Calls `handle` with every line of `text`, without its line end ("\n" or "\r\n").
-template <typename Handler>
-void ForEachLine(std::string_view text, Handler handle) {
+// The lines of `text`, without their line ends ("\n" or "\r\n"), as views into it.
+std::vector<std::string_view> SplitLines(std::string_view text) {
+  std::vector<std::string_view> lines;
   size_t pos = 0;
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);
     if (end == std::string_view::npos) end = text.size();
     std::string_view line = text.substr(pos, end - pos);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    handle(line);
+    lines.push_back(line);
     pos = end + 1;
   }
+  return lines;
+}
+
+// The keyword of a line as the splitting would give it: up to the first ":", trimmed.
+std::string_view Keyword(std::string_view line) {
+  return kvaro::Trim(line.substr(0, line.find(':')));
 }
 
 }  // namespace
@@ -44,22 +39,51 @@ TemplateReader::TemplateReader(Configuration& configuration, const kvaro::Oidtab
     : config_(configuration), table_(table) {}
 
 void TemplateReader::Read(kvaro::LineReader& file, const std::vector<std::string>& extraLines) {
+  // Read once: a file that changes while it is read cannot give the passes different text.
+  std::string text;
   std::string line;
-  auto pass = [&](Pass which) {
-    file.Rewind();
-    while (file.ReadExtendedString(line) == 1) HandleLine(line, which);
-  };
-  pass(Pass::RuleSetOnly);
-  for (const std::string& extra : extraLines) HandleLine(extra, Pass::All);
-  pass(Pass::ClassOnly);
-  pass(Pass::All);
+  file.Rewind();
+  while (file.ReadExtendedString(line) == 1) {
+    text += line;
+    text += '\n';
+  }
+  ReadText(text, extraLines);
 }
 
 void TemplateReader::ReadText(std::string_view text, const std::vector<std::string>& extraLines) {
-  ForEachLine(text, [&](std::string_view line) { HandleLine(line, Pass::RuleSetOnly); });
+  if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark)
+    text.remove_prefix(kByteOrderMark.size());
+  ReadLines(SplitLines(text), extraLines);
+}
+
+void TemplateReader::ReadLines(const std::vector<std::string_view>& lines,
+                               const std::vector<std::string>& extraLines) {
+  // The records may have changed since an earlier read: start the indexes afresh.
+  rules_.clear();
+  fieldsOf_ = nullptr;
+  fieldNames_.clear();
+  for (std::string_view line : lines) HandleLine(line, Pass::RuleSetOnly);
   for (const std::string& extra : extraLines) HandleLine(extra, Pass::All);
-  ForEachLine(text, [&](std::string_view line) { HandleLine(line, Pass::ClassOnly); });
-  ForEachLine(text, [&](std::string_view line) { HandleLine(line, Pass::All); });
+  for (std::string_view line : lines) HandleLine(line, Pass::ClassOnly);
+  for (std::string_view line : lines) HandleLine(line, Pass::All);
+}
+
+SearchRule* TemplateReader::FindRule(RuleSet* ruleSet, const std::string& name) {
+  auto [it, added] = rules_.try_emplace(ruleSet);
+  if (added) {
+    it->second.reserve(ruleSet->rules.size());
+    // try_emplace keeps the first of equal names, as RuleSet::FindRule finds it.
+    for (const auto& rule : ruleSet->rules) it->second.try_emplace(rule->name, rule.get());
+  }
+  const auto found = it->second.find(name);
+  return found == it->second.end() ? nullptr : found->second;
+}
+
+void TemplateReader::AddRule(RuleSet* ruleSet, std::unique_ptr<SearchRule> rule) {
+  // What RuleSet::AddRule does, without its walk through the list.
+  if (FindRule(ruleSet, rule->name)) return;
+  rules_[ruleSet].emplace(rule->name, rule.get());
+  ruleSet->rules.push_back(std::move(rule));
 }
 
 void TemplateReader::HandleLine(std::string_view rawLine, Pass pass) {
@@ -68,13 +92,13 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass) {
   const std::string_view line = rawLine.substr(first);
   if (line.front() == '#') return;
 
+  if (pass == Pass::RuleSetOnly && Keyword(line) != "RuleSet") return;
+  if (pass == Pass::ClassOnly && Keyword(line) != "Class") return;
+
   kvaro::QStringList pieces;
   pieces.SetSplitString(line, ':');
   const std::string& keyword = pieces[0];
   const size_t count = pieces.size();
-
-  if (pass == Pass::RuleSetOnly && keyword != "RuleSet") return;
-  if (pass == Pass::ClassOnly && keyword != "Class") return;
 
   RuleSet* ruleSet = config_.currentRuleSet;
 
@@ -86,8 +110,8 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass) {
   } else if (keyword == "Base") {
     if (count < 3 || !ruleSet) return;
     std::vector<std::string> uriPieces(pieces.begin() + 2, pieces.end());
-    const SearchRule rule(ruleSet, pieces[1], {}, kvaro::Join(uriPieces, ":"));
-    ruleSet->AddRule(&rule);
+    AddRule(ruleSet, std::make_unique<SearchRule>(ruleSet, pieces[1], std::vector<SearchRule*>{},
+                                                  kvaro::Join(uriPieces, ":")));
   } else if (keyword == "Class") {
     if (count != 3 || !ruleSet) return;
     kvaro::QStringList names;
@@ -96,16 +120,22 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass) {
     for (const std::string& n : names)
       if (table_.str2oc(n)) known.push_back(n);
     if (known.empty()) return;
-    const SearchRule rule(ruleSet, pieces[1], {}, std::move(known));
-    ruleSet->AddRule(&rule);
+    AddRule(ruleSet, std::make_unique<SearchRule>(ruleSet, pieces[1], std::vector<SearchRule*>{},
+                                                  std::move(known)));
   } else if (keyword == "SearchRule") {
     if (count < 3 || !ruleSet) return;
-    SearchRule* rule = ruleSet->FindRule(pieces[1]);
+    SearchRule* rule = FindRule(ruleSet, pieces[1]);
     if (!rule) return;
     kvaro::QStringList names;
     names.SetSplitString(pieces[2], ',');
-    for (const std::string& n : names)
-      if (const SearchRule* searchable = ruleSet->FindRule(n)) rule->AddSearchableRule(searchable);
+    // What AddSearchableRule does for each name, without a walk through the list per name.
+    std::unordered_set<std::string> present;
+    for (const auto& r : rule->searchableRules) present.insert(r->name);
+    for (const std::string& n : names) {
+      const SearchRule* searchable = FindRule(ruleSet, n);
+      if (searchable && present.insert(n).second)
+        rule->searchableRules.push_back(SearchRule::ReferenceTo(*searchable));
+    }
   } else if (keyword == "Form") {
     if (count != 2 || !ruleSet) return;
     config_.searchForms.push_back(std::make_unique<SearchForm>(pieces[1], ruleSet));
@@ -119,7 +149,7 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass) {
         value;
   } else if (keyword == "FormFieldGroup") {
     if (count != 3 || !config_.currentForm || !ruleSet) return;
-    SearchRule* rule = ruleSet->FindRule(pieces[2]);
+    SearchRule* rule = FindRule(ruleSet, pieces[2]);
     if (!rule) return;
     auto* group = new InputGroup(pieces[1], rule);
     config_.currentGroup = group;
@@ -127,16 +157,25 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass) {
     if (!form->targetGroup) {
       form->SetTargetGroup(group);
     } else {
-      form->AddInputGroup(group);
+      // A group made just now cannot be in the list yet (AddInputGroup's only refusal).
+      form->inputGroups.emplace_back(group);
     }
   } else if (keyword == "FormField") {
     if (count != 3 || !config_.currentGroup) return;
+    InputGroup* group = config_.currentGroup;
+    if (fieldsOf_ != group) {
+      fieldsOf_ = group;
+      fieldNames_.clear();
+      for (const auto& f : group->fields) fieldNames_.insert(f->name);
+    }
+    // What AddField does: a name already in the group adds nothing.
+    if (!fieldNames_.insert(pieces[1]).second) return;
     kvaro::QStringList names;
     names.SetSplitString(pieces[2], ',');
     std::vector<std::string> known;
     for (const std::string& n : names)
       if (table_.str2at(n)) known.push_back(n);
-    config_.currentGroup->AddField(pieces[1], "", known);
+    group->fields.push_back(std::make_unique<InputField>(pieces[1], "", std::move(known)));
   }
 }
 
@@ -145,23 +184,44 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass) {
 bool RuleSet::WriteText(std::string& out) const {
   if (!Check()) return false;
   out += "RuleSet: " + name + "\n";
-  for (const auto& rule : rules) rule->WriteText(out);
+  // The reader makes the search rules ("Class") before the entry points ("Base"), and
+  // finds a searchable rule only once its line has been read. So the search rules come
+  // first, then the entry points, then every "SearchRule" line: the text reads back with
+  // the same rules, links and order, and writing it again gives the same text.
+  std::vector<const SearchRule*> ordered;
+  ordered.reserve(rules.size());
+  for (const auto& rule : rules)
+    if (rule->ruleType != RuleTypeEntryPoint) ordered.push_back(rule.get());
+  for (const auto& rule : rules)
+    if (rule->ruleType == RuleTypeEntryPoint) ordered.push_back(rule.get());
+  for (const SearchRule* rule : ordered) rule->WriteDefinitionText(out);
+  for (const SearchRule* rule : ordered) rule->WriteSearchableText(out);
   out += "\n";
   return true;
 }
 
-bool SearchRule::WriteText(std::string& out) const {
-  if (!Check()) return false;
+void SearchRule::WriteDefinitionText(std::string& out) const {
   if (ruleType == RuleTypeEntryPoint) {
     out += "Base: " + name + " : " + ldapUri + "\n";
   } else {
     out += "Class: " + name + " : " + kvaro::Join(objectClasses, ", ") + "\n";
   }
-  if (!searchableRules.empty()) {
-    std::vector<std::string> names;
-    for (const auto& r : searchableRules) names.push_back(r->name);
-    out += "SearchRule: " + name + " : " + kvaro::Join(names, ", ") + "\n";
+}
+
+void SearchRule::WriteSearchableText(std::string& out) const {
+  if (searchableRules.empty()) return;
+  out += "SearchRule: " + name + " : ";
+  for (size_t i = 0; i < searchableRules.size(); ++i) {
+    if (i) out += ", ";
+    out += searchableRules[i]->name;
   }
+  out += "\n";
+}
+
+bool SearchRule::WriteText(std::string& out) const {
+  if (!Check()) return false;
+  WriteDefinitionText(out);
+  WriteSearchableText(out);
   return true;
 }
 
@@ -191,274 +251,119 @@ bool InputField::WriteText(std::string& out) const {
   return true;
 }
 
-namespace {
-
-// The text of one file, with the forms of the rule set given in their list order.
-bool FileText(const RuleSet& ruleSet, const std::vector<const SearchForm*>& forms,
-              std::string& out) {
-  if (!ruleSet.WriteText(out)) return false;
-  for (const SearchForm* form : forms)
-    if (!form->WriteText(out)) return false;
-  return true;
-}
-
-// The forms of every rule set, in searchForms order, found in one walk of the list.
-std::unordered_map<const RuleSet*, std::vector<const SearchForm*>> FormsBySet(
-    const Configuration& configuration) {
-  std::unordered_map<const RuleSet*, std::vector<const SearchForm*>> forms;
-  for (const auto& form : configuration.searchForms) forms[form->ruleSet].push_back(form.get());
-  return forms;
-}
-
-}  // namespace
-
 bool RuleSetFileText(const Configuration& configuration, const RuleSet& ruleSet, std::string& out) {
-  std::vector<const SearchForm*> forms;
+  if (!ruleSet.WriteText(out)) return false;
   for (const auto& form : configuration.searchForms)
-    if (form->ruleSet == &ruleSet) forms.push_back(form.get());
-  return FileText(ruleSet, forms, out);
+    if (form->ruleSet == &ruleSet && !form->WriteText(out)) return false;
+  return true;
 }
 
 std::string RuleSetFileName(const std::string& ruleSetName) {
   return std::string(kRuleSetFilePrefix) + ruleSetName;
 }
 
-// ---- The local store ----
-
-int Configuration::LoadFromFiles(const kvaro::Oidtable& table) {
-  // The folder is named by path; the process's working folder is never changed.
-  const fs::path folder =
-      configurationDirectory.empty() ? fs::path(".") : fs::path(configurationDirectory);
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (name.compare(0, kRuleSetFilePrefix.size(), kRuleSetFilePrefix) != 0) continue;
-    std::error_code typeError;
-    if (it->is_directory(typeError)) continue;
-    names.push_back(name);
-  }
-  // Byte-wise order, so every start reads the files in the same order.
-  std::sort(names.begin(), names.end());
-
-  TemplateReader reader(*this, table);
-  for (const std::string& name : names) {
-    kvaro::LineReader file;
-    if (!file.Open((folder / name).string())) continue;
-    reader.Read(file);
-  }
-  if (!ruleSets.empty() && !searchForms.empty()) return 1;
-  Clear();
-  return 0;
-}
-
-std::string TextFormatProblem(const Configuration& configuration) {
-  auto hasBreak = [](const std::string& s) {
-    return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos;
-  };
-  auto badName = [&](const std::string& s) {
-    return hasBreak(s) || s.find(':') != std::string::npos;
-  };
-  for (const auto& ruleSet : configuration.ruleSets) {
-    const std::string& setName = ruleSet->name;
-    if (badName(setName) ||
-        (!setName.empty() && (setName.front() == ' ' || setName.back() == ' ' ||
-                              setName.front() == '\t' || setName.back() == '\t')))
-      return setName;
-    for (const auto& rule : ruleSet->rules) {
-      if (badName(rule->name) || rule->name.find(',') != std::string::npos) return rule->name;
-      if (hasBreak(rule->ldapUri)) return rule->name;
-      for (const auto& oc : rule->objectClasses)
-        if (badName(oc) || oc.find(',') != std::string::npos) return rule->name;
-    }
-  }
-  for (const auto& form : configuration.searchForms) {
-    if (badName(form->name) || hasBreak(form->toolTip) || hasBreak(form->helpString))
-      return form->name;
-    std::vector<const InputGroup*> groups;
-    if (form->targetGroup) groups.push_back(form->targetGroup.get());
-    for (const auto& g : form->inputGroups) groups.push_back(g.get());
-    for (const InputGroup* group : groups) {
-      if (badName(group->name)) return group->name;
-      for (const auto& field : group->fields) {
-        if (badName(field->name)) return field->name;
-        for (const auto& attr : field->filterAttributes)
-          if (badName(attr) || attr.find(',') != std::string::npos) return field->name;
-      }
-    }
-  }
-  return {};
-}
-
 bool IsUsableRuleSetFileName(const std::string& ruleSetName) {
   return !ruleSetName.empty() && ruleSetName != "." && ruleSetName != ".." &&
-         ruleSetName.find('/') == std::string::npos && ruleSetName.find('\0') == std::string::npos;
+         ruleSetName.find('/') == std::string::npos &&
+         ruleSetName.find('\0') == std::string::npos &&
+         kRuleSetFilePrefix.size() + ruleSetName.size() <= 255;
 }
+
+// ---- What the text can hold ----
 
 namespace {
 
-// Runs every check a save needs before anything is written: the record checks in
-// the order the files would be written, then the names. Shows the first failure.
-bool CheckBeforeSave(
-    const Configuration& configuration,
-    const std::unordered_map<const RuleSet*, std::vector<const SearchForm*>>& formsBySet) {
-  std::unordered_set<std::string> names;
-  for (const auto& ruleSet : configuration.ruleSets) {
-    if (!IsUsableRuleSetFileName(ruleSet->name)) {
-      msg::Show(62100, {ruleSet->name}, msg::Buttons::Ok, msg::Icon::Error);
-      return false;
-    }
-    if (!names.insert(ruleSet->name).second) {
-      msg::Show(62102, {ruleSet->name}, msg::Buttons::Ok, msg::Icon::Error);
-      return false;
-    }
-    if (!ruleSet->Check()) return false;
-    for (const auto& rule : ruleSet->rules)
-      if (!rule->Check()) return false;
-    const auto forms = formsBySet.find(ruleSet.get());
-    if (forms == formsBySet.end()) continue;
-    for (const SearchForm* form : forms->second) {
-      if (!form->Check()) return false;
-      std::vector<const InputGroup*> groups{form->targetGroup.get()};
-      for (const auto& g : form->inputGroups) groups.push_back(g.get());
-      for (const InputGroup* group : groups) {
-        if (!group->Check()) return false;
-        for (const auto& field : group->fields)
-          if (!field->Check()) return false;
-      }
-    }
-  }
-  const std::string problem = TextFormatProblem(configuration);
-  if (!problem.empty()) {
-    msg::Show(62101, {problem}, msg::Buttons::Ok, msg::Icon::Error);
-    return false;
-  }
-  return true;
+bool HasLineBreak(std::string_view s) {
+  return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
-// A file written under a temporary name in the target's folder, renamed over the
-// target by Commit(). The temporary name never matches "RuleSet=*", so a file left
-// behind by a crash is never loaded as configuration.
-class PendingFile {
- public:
-  explicit PendingFile(fs::path target) : target_(std::move(target)) {}
-  ~PendingFile() { Discard(); }
-  PendingFile(const PendingFile&) = delete;
-  PendingFile& operator=(const PendingFile&) = delete;
+// A single value after the first colon (tool tip, help text): read back trimmed.
+bool ReadsBackAsText(std::string_view s) { return !HasLineBreak(s) && kvaro::Trim(s) == s; }
 
-  // Creates the temporary file; false when the folder does not take new files.
-  bool Create() {
-    std::string pattern = (target_.parent_path() / ".orvelle-save-XXXXXX").string();
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) return false;
-    fd_ = fd;
-    temp_ = pattern;
-    // Same permissions as the file it replaces, or as a freshly created file would get.
-    struct stat existing {};
-    mode_t mode;
-    if (::stat(target_.c_str(), &existing) == 0) {
-      mode = existing.st_mode & 07777;
-    } else {
-      const mode_t mask = ::umask(0);
-      ::umask(mask);
-      mode = 0666 & ~mask;
-    }
-    ::fchmod(fd_, mode);
-    return true;
-  }
+// A start point: split at every ":", each piece trimmed, joined again with ":".
+bool ReadsBackAsUri(const std::string& uri) {
+  if (HasLineBreak(uri)) return false;
+  kvaro::QStringList pieces;
+  pieces.SetSplitString(uri, ':');
+  return kvaro::Join(pieces, ":") == uri;
+}
 
-  // Writes all of `text` and closes the file; false on any failure. The data reaches
-  // the disk with SyncFolder(), once for all files of a save.
-  bool Write(std::string_view text) {
-    while (!text.empty()) {
-      const ssize_t n = ::write(fd_, text.data(), text.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      text.remove_prefix(static_cast<size_t>(n));
-    }
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
-  bool Commit() {
-    std::error_code ec;
-    fs::rename(temp_, target_, ec);
-    if (ec) return false;
-    temp_.clear();
-    return true;
-  }
-
-  void Discard() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-    if (!temp_.empty()) {
-      std::error_code ec;
-      fs::remove(temp_, ec);
-      temp_.clear();
-    }
-  }
-
-  const fs::path& target() const { return target_; }
-
- private:
-  fs::path target_;
-  fs::path temp_;
-  int fd_ = -1;
-};
-
-// Flushes everything written to the file system of `folder` to disk. One flush for the
-// whole save costs one journal commit; a flush per file would cost one per rule set.
-bool SyncFolder(const fs::path& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = ::syncfs(fd) == 0;
-  ::close(fd);
-  return ok;
+// An element of a "," list that the attribute table must know.
+bool ReadsBackAsListName(const std::string& s) {
+  return !s.empty() && !HasLineBreak(s) && kvaro::Trim(s) == s &&
+         s.find_first_of(":,") == std::string::npos;
 }
 
 }  // namespace
 
-bool SaveToFiles(const Configuration& configuration) {
-  const auto formsBySet = FormsBySet(configuration);
-  if (!CheckBeforeSave(configuration, formsBySet)) return false;
-  if (configuration.configurationDirectory.empty()) {
-    msg::Show(62103, {}, msg::Buttons::Ok, msg::Icon::Error);
-    return false;
-  }
-  const fs::path folder = configuration.configurationDirectory;
+std::string TextFormatProblem(const Configuration& configuration, int* reasonId) {
+  int ignored = 0;
+  int& reason = reasonId ? *reasonId : ignored;
+  const kvaro::Oidtable* table = configuration.oidtable;
+  auto fail = [&reason](int id, std::string where) {
+    reason = id;
+    return where;
+  };
+  constexpr int kName = 62161, kText = 62162, kClasses = 62163, kLink = 62164, kTwice = 62165;
 
-  // Every file is written in full under a temporary name first; only when all of them
-  // are written are they renamed into place.
-  std::vector<std::unique_ptr<PendingFile>> pending;
+  // The rules of every rule set by name, as the reader finds them again.
+  std::unordered_map<const RuleSet*, std::unordered_map<std::string_view, const SearchRule*>> saved;
   for (const auto& ruleSet : configuration.ruleSets) {
-    auto file = std::make_unique<PendingFile>(folder / RuleSetFileName(ruleSet->name));
-    if (!file->Create()) {
-      msg::Show(62013, {file->target().string()}, msg::Buttons::Ok, msg::Icon::Error);
-      return false;
+    const std::string& setName = ruleSet->name;
+    if (!IsStorableName(NameKind::RuleSet, setName, NameStore::Text)) return fail(kName, setName);
+    auto& byName = saved[ruleSet.get()];
+    for (const auto& rule : ruleSet->rules) {
+      const std::string where = setName + " > " + rule->name;
+      if (!IsStorableName(NameKind::Rule, rule->name, NameStore::Text)) return fail(kName, where);
+      if (!byName.emplace(rule->name, rule.get()).second) return fail(kTwice, where);
+      if (rule->ruleType == RuleTypeEntryPoint) {
+        if (!ReadsBackAsUri(rule->ldapUri)) return fail(kText, where);
+      } else {
+        if (rule->objectClasses.empty()) return fail(kClasses, where);
+        for (const auto& oc : rule->objectClasses)
+          if (!ReadsBackAsListName(oc) || (table && !table->str2oc(oc)))
+            return fail(kClasses, where);
+      }
     }
-    std::string text;
-    const auto forms = formsBySet.find(ruleSet.get());
-    const bool written = FileText(
-        *ruleSet, forms == formsBySet.end() ? std::vector<const SearchForm*>{} : forms->second,
-        text);
-    if (!written || !file->Write(text)) {
-      msg::Show(62014, {file->target().string()}, msg::Buttons::Ok, msg::Icon::Error);
-      return false;
-    }
-    pending.push_back(std::move(file));
-  }
-  // The new contents must be on disk before the renames replace the old files, or a
-  // crash could leave empty files under the real names.
-  if (!pending.empty() && !SyncFolder(folder)) {
-    msg::Show(62014, {pending.front()->target().string()}, msg::Buttons::Ok, msg::Icon::Error);
-    return false;
-  }
-  for (auto& file : pending) {
-    if (!file->Commit()) {
-      msg::Show(62014, {file->target().string()}, msg::Buttons::Ok, msg::Icon::Error);
-      return false;
+    for (const auto& rule : ruleSet->rules) {
+      std::unordered_set<std::string_view> linked;
+      for (const auto& searchable : rule->searchableRules)
+        if (!byName.count(searchable->name) || !linked.insert(searchable->name).second)
+          return fail(kLink, setName + " > " + rule->name);
     }
   }
-  return true;
+  for (const auto& form : configuration.searchForms) {
+    const std::string& formName = form->name;
+    if (!IsStorableName(NameKind::Form, formName, NameStore::Text)) return fail(kName, formName);
+    if (!ReadsBackAsText(form->toolTip) || !ReadsBackAsText(form->helpString))
+      return fail(kText, formName);
+    // A form is written into its rule set's file only.
+    const auto rules = saved.find(form->ruleSet);
+    if (rules == saved.end()) return fail(kLink, formName);
+    std::vector<const InputGroup*> groups;
+    if (form->targetGroup) groups.push_back(form->targetGroup.get());
+    for (const auto& g : form->inputGroups) groups.push_back(g.get());
+    for (const InputGroup* group : groups) {
+      const std::string where = formName + " > " + group->name;
+      if (!IsStorableName(NameKind::InputGroup, group->name, NameStore::Text))
+        return fail(kName, where);
+      // The group's rule is found again by name in the form's rule set.
+      const auto rule =
+          group->searchRule ? rules->second.find(group->searchRule->name) : rules->second.end();
+      if (rule == rules->second.end() || rule->second != group->searchRule)
+        return fail(kLink, where);
+      std::unordered_set<std::string_view> fieldNames;
+      for (const auto& field : group->fields) {
+        const std::string fieldWhere = where + " > " + field->name;
+        if (!IsStorableName(NameKind::InputField, field->name, NameStore::Text))
+          return fail(kName, fieldWhere);
+        if (!fieldNames.insert(field->name).second) return fail(kTwice, fieldWhere);
+        for (const auto& attr : field->filterAttributes)
+          if (!ReadsBackAsListName(attr) || (table && !table->str2at(attr)))
+            return fail(kClasses, fieldWhere);
+      }
+    }
+  }
+  reason = 0;
+  return {};
 }

@@ -150,19 +150,17 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62012, "Writing new search forms..."},
       {62013,
        "Failed to create configuration file: \n\n%s\n\nPlease reinstall configuration from scratch "
-       "before continuing."},
+       "before continuing.\n\nThe system's reason: %s"},
       {62014,
        "Configuration file updated failed:\n\n%s\n\nPlease reinstall configuration from scratch "
-       "before continuing."},
+       "before continuing.\n\nThe system's reason: %s"},
       // Messages of this program's own (safety checks the original lacked).
       {62100,
        "The rule set name '%s' cannot be used as a file name. Names may not be empty, be \".\" or "
        "\"..\", or contain \"/\" or NUL characters.\n\nNothing was saved."},
       {62101,
-       "'%s' cannot be stored in a configuration file: names may not contain \":\" or line breaks "
-       "(rule, object class and attribute names no \",\" either; rule set names no blanks at "
-       "either end), and tool tips, help texts and start points may not contain line breaks. "
-       "Please change it before saving.\n\nNothing was saved."},
+       "'%s' cannot be stored in a configuration file and read back unchanged: %s\n\nNothing was "
+       "saved."},
       {62102,
        "Two rule sets are named '%s'. Each rule set is saved to a file named after it, so the "
        "names must differ. Please rename one of them before saving.\n\nNothing was saved."},
@@ -180,6 +178,35 @@ const std::unordered_map<int, std::string_view>& Table() {
        "folder or an ldap:// URL instead."},
       {62107,
        "'%s' is not a folder. Give the folder that holds the \"RuleSet=*\" configuration files."},
+      // Names the stores can hold, and the local files (62160-62169).
+      {62160,
+       "The name '%s' cannot be stored. Names may not be empty, begin or end with a blank, or "
+       "contain \":\", \"$\" or control characters such as line breaks; rule names may not "
+       "contain \",\" either, and a rule set name must also be usable as a file name (not \".\" "
+       "or \"..\", no \"/\", at most 247 bytes). Please re-enter before continuing..."},
+      {62161,
+       "names may not contain \":\" or line breaks or begin or end with a blank, rule names no "
+       "\",\" either, and a rule set name must be usable as a file name."},
+      {62162,
+       "tool tips, help texts and start points may not contain line breaks or begin or end with "
+       "a blank, and a start point may not have blanks next to a \":\"."},
+      {62163,
+       "a search rule needs at least one object class, and object-class and attribute-type "
+       "names must be known to the attribute table and hold no \":\", \",\" or blanks at "
+       "either end."},
+      {62164,
+       "it refers to a rule that is not in its rule set (or twice to the same rule), or the "
+       "form's rule set is not saved with it."},
+      {62165, "another record of the same kind in the same place has the same name."},
+      {62166,
+       "'%s' is not a regular file (it is a folder, FIFO, device, socket or broken link). It is "
+       "not read as a configuration file, and a save never writes over it."},
+      {62167,
+       "The configuration could not be read: '%s' could not be read whole (configuration files "
+       "larger than 64 MB are not read).\n\nThe system's reason: %s"},
+      {62168,
+       "Another save to '%s' is running and did not end within 10 seconds, so nothing was "
+       "saved. Please save again later."},
       // Editor window (62150-62159).
       {62150,
        "The rule set '%s' cannot be removed because these search forms still use it or its "
@@ -196,8 +223,9 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62172, "A rule set named '%s' already exists. Please enter a unique rule set name."},
       {62173,
        "The rule set name '%s' cannot be used: the rule set is stored under its name, so it may "
-       "not be \".\" or \"..\", begin or end with a blank, or contain \"/\", \":\" or line breaks. "
-       "Please re-enter before continuing..."},
+       "not be \".\" or \"..\", begin or end with a blank, contain \"/\", \":\" or control "
+       "characters such as line breaks, or be longer than 247 bytes. Please re-enter before "
+       "continuing..."},
       // Form list panel (62180-62189).
       {62180, "A search form named '%s' already exists. Please enter a unique form name."},
       {62181,

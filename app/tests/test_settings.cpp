@@ -8,6 +8,7 @@
 #include "messages.h"
 #include "settings.h"
 #include "startup.h"
+#include "templatefile.h"
 
 namespace fs = std::filesystem;
 
@@ -254,6 +255,26 @@ class TestSettings : public QObject {
     dirApp.runEditor = [](ApplicationObject&) { return 7; };
     QCOMPARE(RunStartup(dirApp, {}), 7);
     QCOMPARE(loads, 1);
+  }
+
+  // A configuration that is there but cannot be read is never replaced by the wizard's:
+  // the program names the file and ends.
+  void startupEndsWhenAConfigurationFileCannotBeRead() {
+    QTemporaryDir config;
+    const std::string huge = config.filePath("RuleSet=Huge").toStdString();
+    std::ofstream(huge) << "RuleSet: Huge\n";
+    fs::resize_file(huge, kMaxRuleSetFileSize + 1);  // sparse: no disk space used
+    UseSettings(std::string("REGEDIT4\n") + kKey + "\"Startup Mode\"=\"file\"\n" +
+                "\"Configuration Directory\"=" + settings::QuoteValue(config.path().toStdString()) +
+                "\n");
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    ApplicationObject app;
+    app.runEditor = [](ApplicationObject&) { return 7; };
+    app.runWizard = [](ApplicationObject&) { return 9; };
+    QCOMPARE(RunStartup(app, {}), 1);
+    QCOMPARE(sink.Ids(), std::vector<int>{62167});
+    QVERIFY(sink.messages[0].text.find(huge) != std::string::npos);
   }
 
   void startupWithoutTheKeyEndsWithCodeOne() {

@@ -69,8 +69,10 @@ class TestFormDialogs : public QObject {
     QTest::newRow("underscore") << "ab_c" << 61254;
     QTest::newRow("full stop") << "ab.c" << 61254;
     QTest::newRow("inner space") << "Home Phone" << 0;
-    QTest::newRow("leading and trailing spaces") << " ab " << 0;
-    QTest::newRow("three spaces") << "   " << 0;
+    QTest::newRow("leading and trailing spaces") << " ab " << 62160;
+    QTest::newRow("leading space") << " abc" << 62160;
+    QTest::newRow("trailing space") << "abc " << 62160;
+    QTest::newRow("three spaces") << "   " << 62160;
     QTest::newRow("short with hyphen") << "a-" << 61253;
     QTest::newRow("non-ASCII letter") << QString::fromUtf8(
                                              "Stra\xc3\x9f"
@@ -186,14 +188,17 @@ class TestFormDialogs : public QObject {
       open << d->isVisible();
       Type(d, "1000", "  x  ");
       Click(d, "1");
+      open << d->isVisible();
+      Type(d, "1000", "x  x");
+      Click(d, "1");
     });
     QCOMPARE(dialog.exec(), int(QDialog::Accepted));
-    QCOMPARE(open, (QList<bool>{true, true}));
-    QCOMPARE(sink.Ids(), (std::vector<int>{61253, 61254}));
+    QCOMPARE(open, (QList<bool>{true, true, true}));
+    QCOMPARE(sink.Ids(), (std::vector<int>{61253, 61254, 62160}));
     QCOMPARE(QString::fromStdString(sink.messages[0].text),
              QString("Names must be at least 3 characters long! Please re-enter before "
                      "continuing..."));
-    QCOMPARE(dialog.name, std::string("  x  "));  // untrimmed
+    QCOMPARE(dialog.name, std::string("x  x"));
     QCOMPARE(dialog.searchRuleName, std::string("Person"));
   }
 

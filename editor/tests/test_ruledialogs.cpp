@@ -14,6 +14,7 @@
 #include "addruledialog.h"
 #include "addrulesetdialog.h"
 #include "childruledialog.h"
+#include "configuration.h"
 #include "messages.h"
 #include "oidtable.h"
 #include "startpointdialog.h"
@@ -137,13 +138,46 @@ class TestRuleDialogs : public QObject {
     AddRuleDialog dialog(table_);
     dialog.show();
     AddClass(dialog, "person");
-    QTest::keyClicks(Child<QLineEdit>(&dialog, "1003"), " a ");
+    QTest::keyClicks(Child<QLineEdit>(&dialog, "1003"), "a b");
     PressOk(dialog);
     QVERIFY(sink_.messages.empty());
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QCOMPARE(dialog.name, std::string(" a "));
+    QCOMPARE(dialog.name, std::string("a b"));
     QCOMPARE(dialog.ruleType, 1);
     QCOMPARE(dialog.objectClasses, std::vector<std::string>{"person"});
+  }
+
+  // Names a store could not hold are refused at once, so every rule added can be saved.
+  void namesTheStoresCannotHoldAreRefused_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("message");
+    QTest::newRow("colon") << "Ab:cd" << 62160;
+    QTest::newRow("comma") << "Staff, Dept" << 62160;
+    QTest::newRow("dollar") << "Price$List" << 62160;
+    QTest::newRow("leading blank") << " People" << 62160;
+    QTest::newRow("trailing blank") << "People " << 62160;
+    QTest::newRow("blanks only") << "   " << 62160;
+    QTest::newRow("inner blanks and dots") << "Dept. of Staff" << 0;
+  }
+  void namesTheStoresCannotHoldAreRefused() {
+    QFETCH(QString, name);
+    QFETCH(int, message);
+    AddRuleDialog dialog(table_);
+    dialog.show();
+    AddClass(dialog, "person");
+    Child<QLineEdit>(&dialog, "1003")->setText(name);
+    PressOk(dialog);
+    if (message) {
+      QCOMPARE(sink_.Ids(), std::vector<int>{message});
+      QVERIFY(sink_.messages[0].text.find(name.toStdString()) != std::string::npos);
+      QVERIFY(dialog.isVisible());
+      QVERIFY(dialog.name.empty());
+    } else {
+      QVERIFY(sink_.messages.empty());
+      QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    }
+    // The save's own rule says the same.
+    QCOMPARE(IsStorableName(NameKind::Rule, name.toStdString()), message == 0);
   }
 
   void searchRuleNeedsAnObjectClass() {
@@ -402,6 +436,8 @@ class TestRuleDialogs : public QObject {
     QTest::newRow("leading blank") << " People" << 62173;
     QTest::newRow("trailing blank") << "People " << 62173;
     QTest::newRow("line break") << "Peo\nple" << 62173;
+    QTest::newRow("longest file name") << QString(247, 'x') << 0;
+    QTest::newRow("too long for a file name") << QString(248, 'x') << 62173;
   }
   void ruleSetNameCheck() {
     QFETCH(QString, name);

@@ -1,6 +1,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -33,13 +34,13 @@ const char* const kWorkedExample =
     "FormField: Department : ou\n";
 
 // What the program writes for the worked example: the reading order creates the
-// "Class" rules before the entry point.
+// "Class" rules before the entry point, and every link is written after the rules.
 const char* const kWorkedExampleCopy =
     "RuleSet: People\n"
     "Class: Person : person\n"
     "Class: Unit : organizationalUnit\n"
-    "SearchRule: Unit : Person\n"
     "Base: Root : ldap://dirhost:389/o=Sample\n"
+    "SearchRule: Unit : Person\n"
     "SearchRule: Root : Person, Unit\n"
     "\n"
     "Form: Find a person\n"
@@ -373,11 +374,13 @@ class TestTemplateFile : public QObject {
     AddSetWithForm(c, "B", "second");
     AddSetWithForm(c, "A", "third");
     c.configurationDirectory = dir.path().toStdString();
-    WriteFile(fs::path(c.configurationDirectory) / "RuleSet=Old", "kept");
+    WriteFile(fs::path(c.configurationDirectory) / "RuleSet=Old", "replaced");
+    WriteFile(fs::path(c.configurationDirectory) / "notes.txt", "kept");
     QVERIFY(SaveToFiles(c));
     const auto files = Snapshot(c.configurationDirectory);
     QCOMPARE(files.size(), size_t(3));
-    QCOMPARE(files.at("RuleSet=Old"), std::string("kept"));
+    QCOMPARE(files.count("RuleSet=Old"), size_t(0));  // the save replaces the configuration
+    QCOMPARE(files.at("notes.txt"), std::string("kept"));
     const std::string a = files.at("RuleSet=A");
     QVERIFY(a.find("Form: first") < a.find("Form: third"));
     QVERIFY(a.find("Form: second") == std::string::npos);
@@ -471,11 +474,156 @@ class TestTemplateFile : public QObject {
     msg::ScopedSink scoped(&sink);
     QVERIFY(!SaveToFiles(c));
     QCOMPARE(sink.Ids(), (std::vector<int>{62013}));
-    QVERIFY(sink.messages[0].text.find(c.configurationDirectory + "/RuleSet=S") !=
-            std::string::npos);
+    QVERIFY(sink.messages[0].text.find(c.configurationDirectory) != std::string::npos);
+    QVERIFY(sink.messages[0].text.find(std::strerror(ENOENT)) != std::string::npos);
     c.configurationDirectory.clear();
     QVERIFY(!SaveToFiles(c));
     QCOMPARE(sink.Ids().back(), 62103);
+  }
+
+  // What a directory load can build but the text cannot hold is refused before anything
+  // is written, naming the record; nothing is changed silently.
+  void whatTheTextCannotHoldIsRefused_data() {
+    QTest::addColumn<int>("change");
+    QTest::addColumn<QString>("named");
+    QTest::newRow("rule set name with a leading blank") << 0 << " S";
+    QTest::newRow("rule name with a trailing blank") << 1 << "S > Person ";
+    QTest::newRow("form name with a leading blank") << 2 << " F";
+    QTest::newRow("group name with a trailing blank") << 3 << "F > Who ";
+    QTest::newRow("field name with a leading tab") << 4 << "F > Who > \tName";
+    QTest::newRow("two fields of one name in one group") << 5 << "F > Who > Name";
+    QTest::newRow("tool tip with a trailing blank") << 6 << "F";
+    QTest::newRow("start point with a blank before a colon") << 7 << "S > Root";
+    QTest::newRow("object class the table does not know") << 8 << "S > Person";
+    QTest::newRow("filter attribute the table does not know") << 9 << "F > Who > Name";
+    QTest::newRow("link to a rule of another set") << 10 << "S > Root";
+  }
+  void whatTheTextCannotHoldIsRefused() {
+    QFETCH(int, change);
+    QFETCH(QString, named);
+    QTemporaryDir dir;
+    Configuration c;
+    c.oidtable = &Table();
+    AddSetWithForm(c, "S", "F");
+    RuleSet& set = *c.ruleSets[0];
+    const SearchRule root(&set, "Root", {}, std::string("ldap://h:389/o=x"));
+    set.AddRule(&root);
+    c.configurationDirectory = dir.path().toStdString();
+    SearchForm& form = *c.searchForms[0];
+    InputGroup& group = *form.targetGroup;
+    RuleSet other("T");
+    const SearchRule stranger(&other, "Stranger", {}, Strings{"person"});
+    switch (change) {
+      case 0:
+        set.name = " S";
+        break;
+      case 1:
+        set.rules[0]->name = "Person ";
+        break;
+      case 2:
+        form.name = " F";
+        break;
+      case 3:
+        group.name = "Who ";
+        break;
+      case 4:
+        group.fields[0]->name = "\tName";
+        break;
+      case 5:
+        group.fields.push_back(std::make_unique<InputField>("Name", "", Strings{"sn"}));
+        break;
+      case 6:
+        form.toolTip = "Find ";
+        break;
+      case 7:
+        set.FindRule("Root")->ldapUri = "ldap://h :389/o=x";
+        break;
+      case 8:
+        set.rules[0]->objectClasses.push_back("noSuchClass");
+        break;
+      case 9:
+        group.fields[0]->filterAttributes.push_back("noSuchType");
+        break;
+      case 10:
+        set.FindRule("Root")->AddSearchableRule(&stranger);
+        break;
+    }
+    WriteFile(fs::path(c.configurationDirectory) / "RuleSet=S", "old");
+    const auto before = Snapshot(c.configurationDirectory);
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    QVERIFY(!SaveToFiles(c));
+    QCOMPARE(sink.Ids(), std::vector<int>{62101});
+    QVERIFY2(sink.messages[0].text.find("'" + named.toStdString() + "'") != std::string::npos,
+             sink.messages[0].text.c_str());
+    QCOMPARE(Snapshot(c.configurationDirectory), before);
+  }
+
+  // A search rule's link to an entry point is written after the entry point's line, so it
+  // reads back; a copy of the copy is the same, byte for byte.
+  void linksToEntryPointsReadBack() {
+    Configuration c;
+    c.ruleSets.push_back(std::make_unique<RuleSet>("S"));
+    RuleSet* rs = c.ruleSets.back().get();
+    const SearchRule root(rs, "Root", {}, std::string("ldap://h:389/o=x"));
+    const SearchRule person(rs, "Person", {}, Strings{"person"});
+    const SearchRule unit(rs, "Unit", {}, Strings{"organizationalUnit"});
+    rs->AddRule(&root);
+    rs->AddRule(&person);
+    rs->AddRule(&unit);
+    rs->FindRule("Person")->AddSearchableRule(rs->FindRule("Root"));
+    rs->FindRule("Person")->AddSearchableRule(rs->FindRule("Unit"));
+    rs->FindRule("Root")->AddSearchableRule(rs->FindRule("Person"));
+    auto* target = new InputGroup("Who", rs->FindRule("Person"));
+    target->AddField("Name", "", {"cn"});
+    c.searchForms.push_back(std::make_unique<SearchForm>("F", rs, target));
+
+    QTemporaryDir first, second;
+    c.configurationDirectory = first.path().toStdString();
+    QVERIFY(SaveToFiles(c));
+    Configuration back;
+    back.configurationDirectory = first.path().toStdString();
+    QCOMPARE(back.LoadFromFiles(Table()), 1);
+    std::map<std::string, Strings> links;
+    for (const auto& r : back.ruleSets[0]->rules) links[r->name] = Names(r->searchableRules);
+    QCOMPARE(links, (std::map<std::string, Strings>{
+                        {"Person", {"Root", "Unit"}}, {"Root", {"Person"}}, {"Unit", {}}}));
+    back.configurationDirectory = second.path().toStdString();
+    QVERIFY(SaveToFiles(back));
+    QCOMPARE(Snapshot(second.path().toStdString()), Snapshot(first.path().toStdString()));
+  }
+
+  // Rules that all search each other: a copy holds one small reference per link, so 40
+  // of them copy, save and load at once (copies of copies used to double per rule).
+  void rulesThatAllSearchEachOtherStayCheap() {
+    constexpr int kRules = 40;
+    Configuration c;
+    AddSetWithForm(c, "S", "F");
+    RuleSet& set = *c.ruleSets[0];
+    for (int i = 0; i < kRules; ++i) {
+      const SearchRule r(&set, "R" + std::to_string(i), {}, Strings{"person"});
+      set.AddRule(&r);
+    }
+    for (const auto& r : set.rules)
+      for (const auto& s : set.rules) r->AddSearchableRule(s.get());
+    // Every rule copied, as RuleSet::AddRule does, twice over.
+    RuleSet copy("Copy");
+    for (const auto& r : set.rules) copy.AddRule(r.get());
+    RuleSet copyOfCopy("Copy2");
+    for (const auto& r : copy.rules) copyOfCopy.AddRule(r.get());
+    for (const auto& r : copyOfCopy.rules) {
+      QCOMPARE(r->searchableRules.size(), set.rules.size());
+      for (const auto& s : r->searchableRules) QVERIFY(s->searchableRules.empty());
+    }
+    QTemporaryDir dir;
+    c.configurationDirectory = dir.path().toStdString();
+    QVERIFY(SaveToFiles(c));
+    Configuration back;
+    back.configurationDirectory = c.configurationDirectory;
+    QCOMPARE(back.LoadFromFiles(Table()), 1);
+    QCOMPARE(back.ruleSets[0]->rules.size(), size_t(kRules + 1));
+    for (const auto& r : back.ruleSets[0]->rules)
+      QCOMPARE(r->searchableRules.size(), size_t(kRules + 1));
   }
 
   void usableFileNames() {
