@@ -93,6 +93,7 @@ AddRuleDialog::AddRuleDialog(const kvaro::Oidtable& table, QWidget* parent)
   connect(entryPointRadio_, &QRadioButton::clicked, this, &AddRuleDialog::chooseEntryPoint);
   connect(addClassButton_, &QPushButton::clicked, this, &AddRuleDialog::addObjectClass);
   connect(removeClassButton_, &QPushButton::clicked, this, &AddRuleDialog::removeObjectClass);
+  connect(classList_, &QListWidget::itemSelectionChanged, this, &AddRuleDialog::updateWidgets);
 
   searchRuleRadio_->setChecked(true);
   updateWidgets();
@@ -105,7 +106,7 @@ void AddRuleDialog::updateWidgets() {
   for (QLineEdit* edit : {baseEdit_, hostEdit_, portEdit_}) edit->setEnabled(!searchRule);
   classList_->setEnabled(searchRule);
   addClassButton_->setEnabled(searchRule);
-  removeClassButton_->setEnabled(searchRule && !objectClasses.empty());
+  removeClassButton_->setEnabled(searchRule && !classList_->selectedItems().isEmpty());
 }
 
 void AddRuleDialog::chooseSearchRule() {
@@ -151,6 +152,8 @@ void AddRuleDialog::removeObjectClass() {
     // index keeps the list and the names in step.
     objectClasses.erase(objectClasses.begin() + row);
     delete classList_->takeItem(row);
+    // The list selects a neighbour of the removed row; nothing stays selected instead.
+    classList_->selectionModel()->clear();
   }
   updateWidgets();
 }
@@ -169,12 +172,13 @@ void AddRuleDialog::accept() {
     const std::string host = hostEdit_->text().toStdString();
     const std::string port = portEdit_->text().toStdString();
     ldapUri = MakeLdapUri(host, port, base);
-    if (!CheckStartPoint(base, host, port, table_)) {
-      baseEdit_->setFocus();
+    if (const StartPointFault fault = FindStartPointFault(base, host, port, table_)) {
+      ReportStartPointFault(fault, baseEdit_, hostEdit_, portEdit_);
       return;
     }
   } else if (objectClasses.empty()) {
     msg::Show(61268);
+    addClassButton_->setFocus(Qt::OtherFocusReason);
     return;
   }
   QDialog::accept();

@@ -198,6 +198,19 @@ const std::unordered_map<int, std::string_view>& Table() {
        "The rule set name '%s' cannot be used: the rule set is stored under its name, so it may "
        "not be \".\" or \"..\", begin or end with a blank, or contain \"/\", \":\" or line breaks. "
        "Please re-enter before continuing..."},
+      // Start points and removal questions (62175-62179).
+      {62175,
+       "The search base '%s' cannot be stored in a start point: the characters \"?\", \"%\" "
+       "and \"#\" have a meaning of their own in an LDAP URI. Please re-enter the search base."},
+      {62176,
+       "The host '%s' cannot be stored in a start point: a host name may not contain blanks, "
+       "\"/\", \":\", \"?\", \"%\" or \"#\". Please re-enter the host."},
+      {62177,
+       "Remove the rule set '%s' with all of its rules?\n\nThe rule set is removed from the "
+       "configuration when it is next saved."},
+      {62178,
+       "Remove the search form '%s' with all of its input groups and input fields?\n\nThe form "
+       "is removed from the configuration when it is next saved."},
       // Form list panel (62180-62189).
       {62180, "A search form named '%s' already exists. Please enter a unique form name."},
       {62181,

@@ -39,7 +39,7 @@ Sink* SetSink(Sink* sink) {
 Sink& CurrentSink() { return *g_sink; }
 
 Answer Show(int id, const std::vector<std::string>& args, Buttons buttons, Icon icon) {
-  return g_sink->Show(Message{id, Text(id, args), buttons, icon});
+  return g_sink->Show(Message{id, Text(id, args), buttons, IconOf(id, icon)});
 }
 
 Answer ConsoleSink::Show(const Message& message) {
