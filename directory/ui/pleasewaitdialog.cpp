@@ -13,7 +13,8 @@ QRect DialogUnits(const QWidget& dialog, int x, int y, int w, int h) {
 }  // namespace
 
 PleaseWaitDialog::PleaseWaitDialog(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint) {
   setObjectName("153");
   setWindowTitle("Please Wait...");
   setModal(false);
