@@ -207,6 +207,9 @@ QListWidget* CPropertyPanel::CreateNameList(int id) {
   list->setSelectionBehavior(QAbstractItemView::SelectRows);
   list->setSortingEnabled(false);
   list->setMovement(QListView::Static);
+  // Scrolled by the column, a column wider than the list could never be seen whole;
+  // by the pixel, rows wider than the list scroll sideways to their end.
+  list->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
   list->setGeometry(0, 0, 10, 10);
   return list;
 }

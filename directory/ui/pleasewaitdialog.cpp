@@ -14,7 +14,7 @@ QRect DialogUnits(const QWidget& dialog, int x, int y, int w, int h) {
 
 PleaseWaitDialog::PleaseWaitDialog(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint) {
+                          Qt::WindowMinimizeButtonHint) {
   setObjectName("153");
   setWindowTitle("Please Wait...");
   setModal(false);
