@@ -123,11 +123,17 @@ void AddRuleDialog::chooseEntryPoint() {
 
 void AddRuleDialog::addObjectClass() {
   AddObjectClassDialog dialog(table_, this);
-  if (dialog.exec() == QDialog::Accepted &&
-      std::find(objectClasses.begin(), objectClasses.end(), dialog.objectClassName) ==
-          objectClasses.end()) {
+  if (dialog.exec() != QDialog::Accepted) return;
+  const QString text = QString::fromStdString(dialog.objectClassName);
+  if (std::find(objectClasses.begin(), objectClasses.end(), dialog.objectClassName) !=
+      objectClasses.end()) {
+    msg::Show(62182, {dialog.objectClassName});
+    const QList<QListWidgetItem*> listed = classList_->findItems(text, Qt::MatchExactly);
+    if (!listed.isEmpty()) classList_->setCurrentItem(listed.front());
+    classList_->setFocus(Qt::OtherFocusReason);
+  } else {
     objectClasses.insert(objectClasses.begin(), dialog.objectClassName);
-    classList_->insertItem(0, QString::fromStdString(dialog.objectClassName));
+    classList_->insertItem(0, text);
   }
   updateWidgets();
 }

@@ -12,6 +12,8 @@
 #include <QTreeWidget>
 #include <algorithm>
 
+#include "messages.h"
+
 namespace {
 
 QFont PanelFont(bool bold) {
@@ -99,6 +101,19 @@ void CPropertyPanel::DeleteRow(QAbstractItemView* list, int row) {
   // The view selects a neighbour of a removed selected row; after a removal nothing is
   // selected, so the Remove button goes off and a second press removes nothing.
   if (list->selectionModel()) list->selectionModel()->clear();
+}
+
+void CPropertyPanel::RefuseListed(int id, QAbstractItemView* list, const QString& text) {
+  msg::Show(id, {text.toStdString()});
+  for (int row = 0; row < RowCount(list); ++row) {
+    if (RowText(list, row) != text) continue;
+    const QModelIndex index = list->model()->index(row, 0);
+    list->selectionModel()->setCurrentIndex(
+        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    list->scrollTo(index);
+    break;
+  }
+  list->setFocus(Qt::OtherFocusReason);
 }
 
 void CPropertyPanel::ClearRows(QAbstractItemView* list) {

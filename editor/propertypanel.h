@@ -61,6 +61,9 @@ class CPropertyPanel : public QWidget {
   static void DeleteRow(QAbstractItemView* list, int row);
   // Removes every row.
   static void ClearRows(QAbstractItemView* list);
+  // Refuses `text` as a new row because the list holds it already: shows message `id`
+  // with `text`, then selects that row and puts the focus on the list.
+  static void RefuseListed(int id, QAbstractItemView* list, const QString& text);
 
   // Report list: inserts a row at `index` (0 = top; -1 = the end) with one text per
   // column and `data` as row data. Returns the index used.

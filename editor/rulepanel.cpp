@@ -133,7 +133,10 @@ void CRulePanel::AddObjectClass() {
   if (!searchRule_) return;
   AddObjectClassDialog dialog(table_, this);
   if (dialog.exec() != QDialog::Accepted) return;
-  if (!rule_->AddObjectClass(dialog.objectClassName)) return;
+  if (!rule_->AddObjectClass(dialog.objectClassName)) {
+    RefuseListed(62182, classList_, Q(dialog.objectClassName));
+    return;
+  }
   InsertNameRow(classList_, Q(dialog.objectClassName));
   NotifyModified();
 }
@@ -169,7 +172,11 @@ void CRulePanel::AddSearchRule() {
   ChildRuleDialog dialog(candidates, this);
   if (dialog.exec() != QDialog::Accepted) return;
   const SearchRule* chosen = owner_->FindRule(dialog.selectedRule);
-  if (!chosen || !rule_->AddSearchableRule(chosen)) return;
+  if (!chosen) return;
+  if (!rule_->AddSearchableRule(chosen)) {
+    RefuseListed(62183, searchList_, Q(chosen->name));
+    return;
+  }
   InsertNameRow(searchList_, Q(chosen->name));
   NotifyModified();
 }

@@ -213,6 +213,11 @@ const std::unordered_map<int, std::string_view>& Table() {
        "is removed from the configuration when it is next saved."},
       // Form list panel (62180-62189).
       {62180, "A search form named '%s' already exists. Please enter a unique form name."},
+      {62182, "The object class '%s' is in the list already, so it was not added again."},
+      {62183, "The rule '%s' is one this rule can search for already, so it was not added again."},
+      {62184,
+       "The attribute type '%s' is a filter attribute of this field already, so it was not "
+       "added again."},
       {62181,
        "There is no rule set a new search form could use. Add a rule set with at least one search "
        "rule first (Rule Sets, Add Rule Set), then add the form."},

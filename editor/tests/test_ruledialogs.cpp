@@ -172,6 +172,10 @@ class TestRuleDialogs : public QObject {
     AddClass(dialog, "person");
     QCOMPARE(Rows(list), QStringList({"organizationalPerson", "person"}));
     QCOMPARE(dialog.objectClasses, (std::vector<std::string>{"organizationalPerson", "person"}));
+    // The refusal names the class and selects its row.
+    QCOMPARE(sink_.Ids(), std::vector<int>{62182});
+    QCOMPARE(list->currentRow(), 1);
+    QVERIFY(list->item(1)->isSelected());
     // Cancel in the inner dialog adds nothing.
     AnswerObjectClass("top", true);
     QTest::mouseClick(Child<QPushButton>(&dialog, "1016"), Qt::LeftButton);

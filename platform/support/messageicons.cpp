@@ -67,6 +67,9 @@ Icon IconOf(int id, Icon requested) {
       {62170, Icon::Warning},
       {62171, Icon::Warning},
       {62181, Icon::Warning},
+      {62182, Icon::Warning},
+      {62183, Icon::Warning},
+      {62184, Icon::Warning},
       // Questions.
       {62151, Icon::Question},
       {62177, Icon::Question},
