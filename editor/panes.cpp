@@ -37,14 +37,12 @@ OVS_RHSClientWnd::OVS_RHSClientWnd(QWidget* parent)
 void OVS_RHSClientWnd::SetPanel(QWidget* panel) {
   if (panel_ == panel) return;
   if (panel_ && scroller_->widget() == panel_.data()) {
-    // The panel stays where it is until its owner deletes it.
-    panel_->removeEventFilter(this);
+    // The panel stays alive until its owner deletes it.
     scroller_->takeWidget();
   }
   panel_ = panel;
   if (!panel_) return;
   scroller_->setWidget(panel_);
-  panel_->installEventFilter(this);
   FitPanel();
   panel_->update();
 }
@@ -70,13 +68,6 @@ void OVS_RHSClientWnd::FitPanel() {
   }
   panel_->resize(width, std::max(height, need.height()));
   fitting_ = false;
-}
-
-bool OVS_RHSClientWnd::eventFilter(QObject* watched, QEvent* event) {
-  // A panel that changes what it shows (a longer title, another button row) asks for
-  // its room again.
-  if (watched == panel_.data() && event->type() == QEvent::LayoutRequest) FitPanel();
-  return QFrame::eventFilter(watched, event);
 }
 
 void OVS_RHSClientWnd::resizeEvent(QResizeEvent* event) {

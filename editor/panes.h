@@ -33,7 +33,6 @@ class OVS_RHSClientWnd : public QFrame {
  protected:
   void resizeEvent(QResizeEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // Sizes the panel to the viewport, or to what it needs where that is more.
