@@ -8,6 +8,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QScreen>
+#include <QShowEvent>
 #include <QStatusBar>
 #include <QVBoxLayout>
 
@@ -101,7 +102,7 @@ CMainFrame::CMainFrame(Configuration& configuration, const kvaro::Oidtable& tabl
   // Menu 128. The Edit commands have no handler in this program, so they show disabled.
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
   file->setObjectName(QStringLiteral("menuFile"));
-  AddCommand(file, kSave, QStringLiteral("&Save"), true);
+  AddCommand(file, kSave, QStringLiteral("&Save\tCtrl+S"), true);
   file->addSeparator();
   AddCommand(file, kExit, QStringLiteral("E&xit"), true);
   QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
@@ -122,6 +123,7 @@ CMainFrame::CMainFrame(Configuration& configuration, const kvaro::Oidtable& tabl
 
   // Accelerator table 128. Commands without a handler stay disabled, so their keys
   // reach the focused control (Ctrl+C still copies inside an edit field).
+  AddAccelerator(kSave, QKeySequence(Qt::CTRL | Qt::Key_S));
   AddAccelerator(kCopy, QKeySequence(Qt::CTRL | Qt::Key_C));
   AddAccelerator(kCopy, QKeySequence(Qt::CTRL | Qt::Key_Insert));
   AddAccelerator(kPaste, QKeySequence(Qt::CTRL | Qt::Key_V));
@@ -278,14 +280,32 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
   }
 }
 
-void CMainFrame::changeEvent(QEvent* event) {
-  QMainWindow::changeEvent(event);
-  if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMaximized)) {
-    // Maximised means 800 x 600 at the screen's top-left corner, whatever the screen.
-    const QRect screenArea = screen() ? screen()->availableGeometry() : QRect(0, 0, 800, 600);
-    const QSize size = kMaximumSize.boundedTo(screenArea.size());
-    setGeometry(QRect(screenArea.topLeft(), size));
-  }
+void CMainFrame::ApplyFrameLimits() {
+  // The limits are those of the whole window, frame and title bar included, while Qt's
+  // own limits are those of the client area: the frame's margins come off them. The
+  // window manager then keeps a maximised window within them as well, and the window
+  // keeps its maximised state, so that Restore works.
+  const QSize frame = frameGeometry().size() - geometry().size();
+  const QSize minimum = (kMinimumSize - frame).expandedTo(QSize(0, 0));
+  const QSize maximum = (kMaximumSize - frame).expandedTo(minimum);
+  if (minimumSize() != minimum) setMinimumSize(minimum);
+  if (maximumSize() != maximum) setMaximumSize(maximum);
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  ApplyFrameLimits();
+}
+
+void CMainFrame::moveEvent(QMoveEvent* event) {
+  QMainWindow::moveEvent(event);
+  // The window manager reports its frame once the window is mapped.
+  ApplyFrameLimits();
+}
+
+void CMainFrame::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  ApplyFrameLimits();
 }
 
 void CMainFrame::focusInEvent(QFocusEvent* event) {

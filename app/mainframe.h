@@ -87,13 +87,16 @@ class CMainFrame : public QMainWindow {
   // Shows the About box modally.
   void ShowAbout();
 
-  // Size limits of the frame: never larger than 800 x 600, never smaller than 360 x 240.
+  // Size limits of the whole window (frame included): never larger than 800 x 600, never
+  // smaller than 360 x 240.
   static constexpr QSize kMaximumSize{800, 600};
   static constexpr QSize kMinimumSize{360, 240};
 
  protected:
   void closeEvent(QCloseEvent* event) override;
-  void changeEvent(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
 
  private:
@@ -101,6 +104,9 @@ class CMainFrame : public QMainWindow {
   void AddAccelerator(int id, const QKeySequence& keys);
   void SwitchPane(bool forward);
   void UpdateTitle(bool modified);
+  // Sets the client-area limits so that the whole window keeps kMinimumSize and
+  // kMaximumSize.
+  void ApplyFrameLimits();
 
   Configuration& configuration_;
   SaveFunction save_;

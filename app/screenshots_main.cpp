@@ -123,6 +123,17 @@ std::vector<Shot> Shots() {
   auto frameAt = [](QStringList path) {
     return [path](Context& c) { return Grab(c.FrameAt(path)); };
   };
+  // The main window at `size` (the smallest it allows when empty) with the node at
+  // `path` selected; the window goes back to its usual size afterwards.
+  auto frameSized = [](QStringList path, QSize size) {
+    return [path, size](Context& c) {
+      CMainFrame& frame = c.Frame();
+      frame.resize(size.isEmpty() ? QSize(1, 1) : size);
+      const QImage image = Grab(c.FrameAt(path));
+      frame.resize(760, 480);
+      return image;
+    };
+  };
   auto editor = [](const char* stem) {
     return [stem](Context& c) { return c.EditorShot(QString::fromLatin1(stem)); };
   };
@@ -137,6 +148,11 @@ std::vector<Shot> Shots() {
       {"panel_form", frameAt(people)},
       {"panel_inputgroup", frameAt(people + QStringList{"Person details"})},
       {"panel_inputfield", frameAt(people + QStringList{"Person details", "Name"})},
+      // The window's default size and its smallest: nothing is cut off, the pane scrolls.
+      {"panel_rule_search_640x480", frameSized(standard + QStringList{"Person"}, {640, 480})},
+      {"panel_rule_search_smallest", frameSized(standard + QStringList{"Person"}, {})},
+      {"panel_formlist_640x480", frameSized({"Forms"}, {640, 480})},
+      {"panel_formlist_smallest", frameSized({"Forms"}, {})},
       {"about", [](Context&) { return GrabOwned([] { return new CAboutDialog(); }); }},
       // Directory logon and the window shown while the directory is busy.
       {"dialog_credentials",

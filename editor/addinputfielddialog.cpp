@@ -99,8 +99,15 @@ void AddInputFieldDialog::addFilterAttribute() {
   if (dialog.exec() != QDialog::Accepted) return;
   const std::string& added = dialog.attributeTypeName;
   if (added.empty()) return;
-  if (std::find(filterAttributes.begin(), filterAttributes.end(), added) != filterAttributes.end())
+  if (std::find(filterAttributes.begin(), filterAttributes.end(), added) !=
+      filterAttributes.end()) {
+    const QString text = QString::fromStdString(added);
+    msg::Show(62184, {added});
+    const QList<QListWidgetItem*> listed = list_->findItems(text, Qt::MatchExactly);
+    if (!listed.isEmpty()) list_->setCurrentItem(listed.front());
+    list_->setFocus(Qt::OtherFocusReason);
     return;
+  }
   filterAttributes.push_back(added);
   list_->addItem(QString::fromStdString(added));
 }

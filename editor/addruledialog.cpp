@@ -94,6 +94,7 @@ AddRuleDialog::AddRuleDialog(const kvaro::Oidtable& table, QWidget* parent)
   connect(entryPointRadio_, &QRadioButton::clicked, this, &AddRuleDialog::chooseEntryPoint);
   connect(addClassButton_, &QPushButton::clicked, this, &AddRuleDialog::addObjectClass);
   connect(removeClassButton_, &QPushButton::clicked, this, &AddRuleDialog::removeObjectClass);
+  connect(classList_, &QListWidget::itemSelectionChanged, this, &AddRuleDialog::updateWidgets);
 
   searchRuleRadio_->setChecked(true);
   updateWidgets();
@@ -106,7 +107,7 @@ void AddRuleDialog::updateWidgets() {
   for (QLineEdit* edit : {baseEdit_, hostEdit_, portEdit_}) edit->setEnabled(!searchRule);
   classList_->setEnabled(searchRule);
   addClassButton_->setEnabled(searchRule);
-  removeClassButton_->setEnabled(searchRule && !objectClasses.empty());
+  removeClassButton_->setEnabled(searchRule && !classList_->selectedItems().isEmpty());
 }
 
 void AddRuleDialog::chooseSearchRule() {
@@ -123,11 +124,17 @@ void AddRuleDialog::chooseEntryPoint() {
 
 void AddRuleDialog::addObjectClass() {
   AddObjectClassDialog dialog(table_, this);
-  if (dialog.exec() == QDialog::Accepted &&
-      std::find(objectClasses.begin(), objectClasses.end(), dialog.objectClassName) ==
-          objectClasses.end()) {
+  if (dialog.exec() != QDialog::Accepted) return;
+  const QString text = QString::fromStdString(dialog.objectClassName);
+  if (std::find(objectClasses.begin(), objectClasses.end(), dialog.objectClassName) !=
+      objectClasses.end()) {
+    msg::Show(62182, {dialog.objectClassName});
+    const QList<QListWidgetItem*> listed = classList_->findItems(text, Qt::MatchExactly);
+    if (!listed.isEmpty()) classList_->setCurrentItem(listed.front());
+    classList_->setFocus(Qt::OtherFocusReason);
+  } else {
     objectClasses.insert(objectClasses.begin(), dialog.objectClassName);
-    classList_->insertItem(0, QString::fromStdString(dialog.objectClassName));
+    classList_->insertItem(0, text);
   }
   updateWidgets();
 }
@@ -152,6 +159,8 @@ void AddRuleDialog::removeObjectClass() {
     // index keeps the list and the names in step.
     objectClasses.erase(objectClasses.begin() + row);
     delete classList_->takeItem(row);
+    // The list selects a neighbour of the removed row; nothing stays selected instead.
+    classList_->selectionModel()->clear();
   }
   updateWidgets();
 }
@@ -176,12 +185,13 @@ void AddRuleDialog::accept() {
     const std::string host = hostEdit_->text().toStdString();
     const std::string port = portEdit_->text().toStdString();
     ldapUri = MakeLdapUri(host, port, base);
-    if (!CheckStartPoint(base, host, port, table_)) {
-      baseEdit_->setFocus();
+    if (const StartPointFault fault = FindStartPointFault(base, host, port, table_)) {
+      ReportStartPointFault(fault, baseEdit_, hostEdit_, portEdit_);
       return;
     }
   } else if (objectClasses.empty()) {
     msg::Show(61268);
+    addClassButton_->setFocus(Qt::OtherFocusReason);
     return;
   }
   QDialog::accept();

@@ -36,8 +36,8 @@ class AddRuleDialog : public QDialog {
 
  public slots:
   // Ends with OK only when the name has 3 or more characters and the chosen type's
-  // values pass their check; otherwise stays open (with a message for the name and for a
-  // search rule without object classes).
+  // values pass their check; otherwise stays open with a message that says why, and the
+  // focus on the field at fault.
   void accept() override;
 
  private:
@@ -46,7 +46,7 @@ class AddRuleDialog : public QDialog {
   void addObjectClass();
   void removeObjectClass();
   // Enables the controls of the chosen rule type; Remove Object Class needs a search
-  // rule with at least one object class.
+  // rule with a selected object class.
   void updateWidgets();
 
   const kvaro::Oidtable& table_;

@@ -40,8 +40,10 @@ CConfigTree::CConfigTree(Configuration& configuration, const kvaro::Oidtable& ta
   ruleSetsRoot_ =
       NewRecord(RuleSetsRoot, nullptr, Q(std::string(msg::LoadString(61204))), nullptr)->item;
   formsRoot_ = NewRecord(FormsRoot, nullptr, Q(std::string(msg::LoadString(61211))), nullptr)->item;
-  connect(this, &QTreeWidget::currentItemChanged, this,
-          [this](QTreeWidgetItem* current, QTreeWidgetItem*) { OnCurrentItemChanged(current); });
+  // The panel follows the selection, not the current item: the view makes its first
+  // item current when it first takes the focus, and that must not open a panel.
+  connect(this, &QTreeWidget::itemSelectionChanged, this,
+          [this]() { OnCurrentItemChanged(SelectedItem()); });
 }
 
 CConfigTree::~CConfigTree() {
@@ -216,8 +218,7 @@ void CConfigTree::RemoveItemsOf(const void* object) {
     if (!inner) outermost.push_back(item);
   }
 
-  // A panel that shows a doomed node must not outlive its record. The selection moves
-  // elsewhere; its panel is shown once the removal is complete.
+  // A panel that shows a doomed node must not outlive its record.
   const bool selectionDoomed = selected_ && doomed.count(selected_) != 0;
   {
     const QSignalBlocker blocker(this);
@@ -230,7 +231,19 @@ void CConfigTree::RemoveItemsOf(const void* object) {
   records_.remove_if([&doomed](const std::unique_ptr<TreeNodeRecord>& record) {
     return doomed.count(record.get()) != 0;
   });
-  if (selectionDoomed) OnCurrentItemChanged(currentItem());
+  {
+    // The view selects a neighbour of a removed current item. The selection stays what
+    // it was instead, and when the selected node itself went, nothing is selected and the
+    // right pane stays empty.
+    const QSignalBlocker blocker(this);
+    selectionModel()->clear();
+    if (selected_) setCurrentItem(selected_->item);
+  }
+}
+
+QTreeWidgetItem* CConfigTree::SelectedItem() const {
+  const QList<QTreeWidgetItem*> items = selectedItems();
+  return items.isEmpty() ? nullptr : items.front();
 }
 
 void CConfigTree::RemoveNodesOf(const void* record) {
@@ -246,19 +259,7 @@ bool CConfigTree::RemoveRuleSet(RuleSet* ruleSet) {
 
   // Forms refer to their rule set and input groups to rules; neither may be left
   // pointing at freed records, so a rule set still in use is not removed.
-  std::vector<std::string> users;
-  auto usesRule = [ruleSet](const InputGroup* group) {
-    if (!group || !group->searchRule) return false;
-    for (const auto& rule : ruleSet->rules) {
-      if (rule.get() == group->searchRule) return true;
-    }
-    return false;
-  };
-  for (const auto& form : configuration_.searchForms) {
-    bool uses = form->ruleSet == ruleSet || usesRule(form->targetGroup.get());
-    for (const auto& group : form->inputGroups) uses = uses || usesRule(group.get());
-    if (uses) users.push_back(FormCaption(*form).toStdString());
-  }
+  const std::vector<std::string> users = FormsUsing(ruleSet);
   if (!users.empty()) {
     std::string names;
     for (const std::string& name : users) names += (names.empty() ? "" : "\n") + name;
@@ -272,6 +273,24 @@ bool CConfigTree::RemoveRuleSet(RuleSet* ruleSet) {
   owned.reset();
   MarkModified();
   return true;
+}
+
+std::vector<std::string> CConfigTree::FormsUsing(const RuleSet* ruleSet) const {
+  std::vector<std::string> users;
+  if (!ruleSet) return users;
+  auto usesRule = [ruleSet](const InputGroup* group) {
+    if (!group || !group->searchRule) return false;
+    for (const auto& rule : ruleSet->rules) {
+      if (rule.get() == group->searchRule) return true;
+    }
+    return false;
+  };
+  for (const auto& form : configuration_.searchForms) {
+    bool uses = form->ruleSet == ruleSet || usesRule(form->targetGroup.get());
+    for (const auto& group : form->inputGroups) uses = uses || usesRule(group.get());
+    if (uses) users.push_back(FormCaption(*form).toStdString());
+  }
+  return users;
 }
 
 bool CConfigTree::RemoveForm(SearchForm* form) {

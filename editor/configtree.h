@@ -73,6 +73,8 @@ class CConfigTree : public QTreeWidget {
   // Refused (false, after a message naming them) while forms or input groups still use
   // it or its rules.
   bool RemoveRuleSet(RuleSet* ruleSet);
+  // Captions of the forms that use `ruleSet` or one of its rules (none: it may go).
+  std::vector<std::string> FormsUsing(const RuleSet* ruleSet) const;
   // Takes the form out of the configuration, removes its nodes and destroys it. False
   // when the configuration does not hold it.
   bool RemoveForm(SearchForm* form);
@@ -125,6 +127,8 @@ class CConfigTree : public QTreeWidget {
   void RemovePanel();
   static void Expand(QTreeWidgetItem* item);
   static TreeNodeRecord* RecordOf(const QTreeWidgetItem* item);
+  // The selected item, or null.
+  QTreeWidgetItem* SelectedItem() const;
 
   Configuration& configuration_;
   const kvaro::Oidtable& table_;

@@ -35,12 +35,21 @@ CFormListPanel::CFormListPanel(CConfigTree* tree, QWidget* parent)
 
 void CFormListPanel::AddForm() {
   Configuration& configuration = tree()->configuration();
-  if (configuration.ruleSets.empty()) {
+  // Only a rule set with a search rule is offered: a form's target group and its other
+  // input groups each search by a search rule of the form's rule set, so a form on a set
+  // of entry points alone could never get one.
+  std::vector<std::string> ruleSetNames;
+  for (const auto& ruleSet : configuration.ruleSets) {
+    const bool searchable =
+        std::any_of(ruleSet->rules.begin(), ruleSet->rules.end(),
+                    [](const auto& rule) { return rule->ruleType == RuleTypeSearchRule; });
+    if (searchable) ruleSetNames.push_back(ruleSet->name);
+  }
+  if (ruleSetNames.empty()) {
     msg::Show(62181, {}, msg::Buttons::Ok, msg::Icon::Warning);
+    add_->setFocus(Qt::OtherFocusReason);
     return;
   }
-  std::vector<std::string> ruleSetNames;
-  for (const auto& ruleSet : configuration.ruleSets) ruleSetNames.push_back(ruleSet->name);
 
   std::string name;
   std::string ruleSetName;
@@ -87,10 +96,15 @@ void CFormListPanel::RemoveForm() {
   auto* form = static_cast<SearchForm*>(RowData(list_, row));
   auto found = std::find(forms_.begin(), forms_.end(), form);
   if (found == forms_.end()) return;
+  // The form goes with all its input groups and fields.
+  if (msg::Show(62178, {CConfigTree::FormCaption(*form).toStdString()}, msg::Buttons::YesNo) !=
+      msg::Answer::Yes) {
+    list_->setFocus(Qt::OtherFocusReason);
+    return;
+  }
   if (!tree()->RemoveForm(form)) return;
   forms_.erase(found);
   DeleteRow(list_, row);
-  list_->clearSelection();
   remove_->setEnabled(false);
   NotifyModified();
 }

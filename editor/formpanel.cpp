@@ -126,7 +126,7 @@ void CFormPanel::RemoveGroup() {
 void CFormPanel::LayoutControls(int cx, int cy) {
   const int titleBottom = PlaceTitle(title_, cx);
   const int buttonBottom =
-      PlaceButtonRow({setTarget_, addGroup_, removeGroup_}, 8, titleBottom + 8);
+      PlaceButtonRow({setTarget_, addGroup_, removeGroup_}, 8, titleBottom + 8, 8, cx - 8);
   // The lines are as high as the text they show; never lower than their own font needs,
   // so the text is not clipped where the panel font is taller than the measuring font.
   const int sh =
@@ -137,5 +137,5 @@ void CFormPanel::LayoutControls(int cx, int cy) {
   const int classesTop = ruleTop + sh + 8;
   targetClasses_->setGeometry(8, classesTop, width, sh);
   const int listTop = classesTop + sh + 8;
-  list_->setGeometry(8, listTop, width, std::max(0, cy - 8 - listTop));
+  list_->setGeometry(8, listTop, width, std::max(MinimumListHeight(), cy - 8 - listTop));
 }

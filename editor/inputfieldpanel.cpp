@@ -36,7 +36,10 @@ void CInputFieldPanel::AddFilter() {
   AddFilterAttributeDialog dialog(table_, this);
   if (dialog.exec() != QDialog::Accepted) return;
   if (dialog.attributeTypeName.empty()) return;
-  if (!field_->AddFilterAttribute(dialog.attributeTypeName)) return;
+  if (!field_->AddFilterAttribute(dialog.attributeTypeName)) {
+    RefuseListed(62184, list_, QString::fromStdString(dialog.attributeTypeName));
+    return;
+  }
   InsertReportRow(list_, -1, {QString::fromStdString(dialog.attributeTypeName)});
   NotifyModified();
 }

@@ -12,6 +12,8 @@
 #include <QTreeWidget>
 #include <algorithm>
 
+#include "messages.h"
+
 namespace {
 
 QFont PanelFont(bool bold) {
@@ -96,6 +98,22 @@ void CPropertyPanel::DeleteRow(QAbstractItemView* list, int row) {
   } else if (auto* names = qobject_cast<QListWidget*>(list)) {
     delete names->takeItem(row);
   }
+  // The view selects a neighbour of a removed selected row; after a removal nothing is
+  // selected, so the Remove button goes off and a second press removes nothing.
+  if (list->selectionModel()) list->selectionModel()->clear();
+}
+
+void CPropertyPanel::RefuseListed(int id, QAbstractItemView* list, const QString& text) {
+  msg::Show(id, {text.toStdString()});
+  for (int row = 0; row < RowCount(list); ++row) {
+    if (RowText(list, row) != text) continue;
+    const QModelIndex index = list->model()->index(row, 0);
+    list->selectionModel()->setCurrentIndex(
+        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    list->scrollTo(index);
+    break;
+  }
+  list->setFocus(Qt::OtherFocusReason);
 }
 
 void CPropertyPanel::ClearRows(QAbstractItemView* list) {
@@ -204,6 +222,9 @@ QListWidget* CPropertyPanel::CreateNameList(int id) {
   list->setSelectionBehavior(QAbstractItemView::SelectRows);
   list->setSortingEnabled(false);
   list->setMovement(QListView::Static);
+  // Scrolled by the column, a column wider than the list could never be seen whole;
+  // by the pixel, rows wider than the list scroll sideways to their end.
+  list->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
   list->setGeometry(0, 0, 10, 10);
   return list;
 }
@@ -238,23 +259,47 @@ int CPropertyPanel::PlaceTitle(QLabel* title, int cx) {
 }
 
 int CPropertyPanel::PlaceButtonRow(const std::vector<QPushButton*>& buttons, int x, int top,
-                                   int gap) {
+                                   int gap, int right) {
   if (buttons.empty()) return top;
   const int height = TextExtent(buttons.front()->text()).height() + 4 * kEdge;
+  const int left = x;
   for (QPushButton* button : buttons) {
     const int width = TextExtent(button->text()).width() + 6 * kEdge;
+    // A button that would cross the right edge starts the next row, so that buttons
+    // never overlap or stick out of their panel or group box.
+    if (x > left && x + width > right) {
+      x = left;
+      top += height + kWrapGap;
+    }
     button->setGeometry(x, top, width, height);
     x += width + gap;
   }
   return top + height;
 }
 
+int CPropertyPanel::MinimumListHeight() {
+  return 2 * TextExtent(QStringLiteral("Name")).height() + 4 * kEdge;
+}
+
 void CPropertyPanel::LayoutStandard(QLabel* title, const std::vector<QPushButton*>& buttons,
                                     QWidget* list, int cx, int cy) {
   const int titleBottom = PlaceTitle(title, cx);
-  const int buttonBottom = PlaceButtonRow(buttons, 8, titleBottom + 8);
+  const int buttonBottom = PlaceButtonRow(buttons, 8, titleBottom + 8, 8, cx - 8);
   const int top = buttonBottom + 8;
-  list->setGeometry(8, top, std::max(0, cx - 16), std::max(0, cy - 8 - top));
+  list->setGeometry(8, top, std::max(0, cx - 16), std::max(MinimumListHeight(), cy - 8 - top));
+}
+
+QSize CPropertyPanel::RequiredSize(int cx) {
+  // Lay out for the width with no height to spare: the lists take their least height
+  // and the bounds of the controls are the room the panel needs.
+  LayoutControls(cx, 0);
+  QRect bounds;
+  for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (!child->isHidden()) bounds |= child->geometry();
+  }
+  LayoutControls(width(), height());
+  if (bounds.isNull()) return QSize(0, 0);
+  return QSize(bounds.right() + 1 + kMargin, bounds.bottom() + 1 + kMargin);
 }
 
 void CPropertyPanel::LayoutControls(int, int) {}

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+#include <climits>
 #include <utility>
 #include <vector>
 
@@ -56,10 +57,13 @@ class CPropertyPanel : public QWidget {
   // First-column text of row `row` ("" when there is no such row).
   static QString RowText(QAbstractItemView* list, int row);
   static int RowCount(QAbstractItemView* list);
-  // Deletes row `row` (nothing when out of range).
+  // Deletes row `row` (nothing when out of range) and leaves no row selected or current.
   static void DeleteRow(QAbstractItemView* list, int row);
   // Removes every row.
   static void ClearRows(QAbstractItemView* list);
+  // Refuses `text` as a new row because the list holds it already: shows message `id`
+  // with `text`, then selects that row and puts the focus on the list.
+  static void RefuseListed(int id, QAbstractItemView* list, const QString& text);
 
   // Report list: inserts a row at `index` (0 = top; -1 = the end) with one text per
   // column and `data` as row data. Returns the index used.
@@ -98,9 +102,24 @@ class CPropertyPanel : public QWidget {
   // Places the title at (6, 6) across the panel; returns its bottom edge (y + height).
   int PlaceTitle(QLabel* title, int cx);
   // Places `buttons` in a row at (x, top), `gap` apart, each as wide as its label extent
-  // plus 6 edges and as high as the first label's extent plus 4 edges; returns the bottom.
-  int PlaceButtonRow(const std::vector<QPushButton*>& buttons, int x, int top, int gap = 8);
+  // plus 6 edges and as high as the first label's extent plus 4 edges; a button that would
+  // cross `right` starts a new row below. Returns the bottom of the last row.
+  int PlaceButtonRow(const std::vector<QPushButton*>& buttons, int x, int top, int gap = 8,
+                     int right = INT_MAX);
 
+ public:
+  // The least height a list is given when the panel is short (two rows of text).
+  static int MinimumListHeight();
+  // The size the panel needs at width `cx` so that no control overlaps another or sticks
+  // out of the panel: the bounds of its controls laid out with the lists at their least
+  // height, plus a margin. The pane scrolls where it is smaller than this.
+  QSize RequiredSize(int cx);
+
+  // Space between wrapped button rows, and the margin RequiredSize keeps at the edges.
+  static constexpr int kWrapGap = 6;
+  static constexpr int kMargin = 6;
+
+ protected:
   // Called on every size change (and by Relayout) with the new client size.
   virtual void LayoutControls(int cx, int cy);
   // Lays the controls out for the current size.

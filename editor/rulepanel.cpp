@@ -105,6 +105,7 @@ QGroupBox* CRulePanel::CreateGroupBox(int id, const QString& text) {
 
 void CRulePanel::Fill() {
   nameEdit_->setText(Q(rule_->name));
+  nameEdit_->setCursorPosition(0);
 
   ClearRows(searchList_);
   for (const auto& searchable : rule_->searchableRules)
@@ -124,13 +125,18 @@ void CRulePanel::Fill() {
   portEdit_->setText(QString::number(url->port == 0 ? 389 : url->port));
   hostEdit_->setText(Q(url->host));
   baseEdit_->setText(Q(url->dn));
+  // Long values show from their start, not scrolled to their end.
+  for (QLineEdit* edit : {baseEdit_, hostEdit_, portEdit_}) edit->setCursorPosition(0);
 }
 
 void CRulePanel::AddObjectClass() {
   if (!searchRule_) return;
   AddObjectClassDialog dialog(table_, this);
   if (dialog.exec() != QDialog::Accepted) return;
-  if (!rule_->AddObjectClass(dialog.objectClassName)) return;
+  if (!rule_->AddObjectClass(dialog.objectClassName)) {
+    RefuseListed(62182, classList_, Q(dialog.objectClassName));
+    return;
+  }
   InsertNameRow(classList_, Q(dialog.objectClassName));
   NotifyModified();
 }
@@ -166,7 +172,11 @@ void CRulePanel::AddSearchRule() {
   ChildRuleDialog dialog(candidates, this);
   if (dialog.exec() != QDialog::Accepted) return;
   const SearchRule* chosen = owner_->FindRule(dialog.selectedRule);
-  if (!chosen || !rule_->AddSearchableRule(chosen)) return;
+  if (!chosen) return;
+  if (!rule_->AddSearchableRule(chosen)) {
+    RefuseListed(62183, searchList_, Q(chosen->name));
+    return;
+  }
   InsertNameRow(searchList_, Q(chosen->name));
   NotifyModified();
 }
@@ -190,17 +200,21 @@ void CRulePanel::SetStartPoint() {
 }
 
 int CRulePanel::PlaceListGroup(QGroupBox* group, QWidget* list,
-                               const std::vector<QPushButton*>& buttons, int groupTop, int cx) {
+                               const std::vector<QPushButton*>& buttons, int groupTop, int cx,
+                               int listHeight) {
   const int h = TextExtent(Text(61219)).height();
   const int listTop = groupTop + h + 10;
-  list->setGeometry(16, listTop, std::max(0, cx - 32), 5 * h);
-  const int buttonBottom = PlaceButtonRow(buttons, 16, listTop + 5 * h + 8);
+  list->setGeometry(16, listTop, std::max(0, cx - 32), listHeight);
+  const int buttonBottom = PlaceButtonRow(buttons, 16, listTop + listHeight + 8, 8, cx - 16);
   const int bottom = buttonBottom + 10;
-  group->setGeometry(8, groupTop, std::max(0, cx - 16), bottom - groupTop);
+  // The group box holds its widest button when the panel is narrower than that.
+  int right = 0;
+  for (QPushButton* button : buttons) right = std::max(right, button->geometry().right() + 1);
+  group->setGeometry(8, groupTop, std::max(cx - 16, right), bottom - groupTop);
   return bottom;
 }
 
-void CRulePanel::LayoutControls(int cx, int) {
+int CRulePanel::PlaceControls(int cx, int listHeight) {
   const int titleBottom = PlaceTitle(title_, cx);
 
   const QSize nameExtent = TextExtent(nameLabel_->text());
@@ -209,14 +223,16 @@ void CRulePanel::LayoutControls(int cx, int) {
   const int editX = 8 + nameExtent.width() + kEdge + 8;
   const int editTop = labelTop - kEdge;
   const int editHeight = nameExtent.height() + 3 * kEdge;
-  nameEdit_->setGeometry(editX, editTop, std::max(0, cx - 8 - editX), editHeight);
+  nameEdit_->setGeometry(editX, editTop, std::max(kMinimumEditWidth, cx - 8 - editX), editHeight);
 
   const int firstBottom =
       PlaceListGroup(searchGroup_, searchList_, {addSearchRule_, removeSearchRule_},
-                     editTop + editHeight + 14, cx);
+                     editTop + editHeight + 14, cx, listHeight);
   const int secondTop = firstBottom + 14;
+  int bottom = 0;
   if (searchRule_) {
-    PlaceListGroup(secondGroup_, classList_, {addClass_, removeClass_}, secondTop, cx);
+    bottom = PlaceListGroup(secondGroup_, classList_, {addClass_, removeClass_}, secondTop, cx,
+                            listHeight);
   } else {
     int previousBottom = -1;
     const std::pair<QLabel*, QLineEdit*> rows[] = {
@@ -228,17 +244,34 @@ void CRulePanel::LayoutControls(int cx, int) {
       label->setGeometry(16, top, extent.width(), extent.height() + kEdge);
       const int x = 16 + extent.width() + 8;
       const int height = extent.height() + 3 * kEdge;
-      edit->setGeometry(x, top - kEdge, std::max(0, cx - 16 - x), height);
+      edit->setGeometry(x, top - kEdge, std::max(kMinimumEditWidth, cx - 16 - x), height);
       previousBottom = top - kEdge + height;
     }
     const QSize extent = TextExtent(setStartPoint_->text());
     const int buttonTop = previousBottom + 10;
     setStartPoint_->setGeometry(16, buttonTop, extent.width() + 6 * kEdge,
                                 extent.height() + 4 * kEdge);
-    const int bottom = buttonTop + extent.height() + 4 * kEdge + 10;
-    secondGroup_->setGeometry(8, secondTop, std::max(0, cx - 16), bottom - secondTop);
+    bottom = buttonTop + extent.height() + 4 * kEdge + 10;
+    // The group box holds its widest control when the panel is narrower than that.
+    int right = setStartPoint_->geometry().right() + 1;
+    for (const auto& row : rows) right = std::max(right, row.second->geometry().right() + 1);
+    secondGroup_->setGeometry(8, secondTop, std::max(cx - 16, right), bottom - secondTop);
   }
   // The group boxes go to the back so the controls inside them are drawn over them.
   searchGroup_->lower();
   secondGroup_->lower();
+  return bottom;
+}
+
+void CRulePanel::LayoutControls(int cx, int cy) {
+  // Lists are five lines high; where the panel is too short for that, they give up
+  // height first (down to the least list height), before the pane has to scroll.
+  const int h = TextExtent(Text(61219)).height();
+  const int full = 5 * h;
+  const int bottom = PlaceControls(cx, full);
+  const int lists = searchRule_ ? 2 : 1;
+  const int excess = bottom + kMargin - cy;
+  if (excess <= 0) return;
+  const int shorter = std::max(MinimumListHeight(), full - (excess + lists - 1) / lists);
+  if (shorter < full) PlaceControls(cx, shorter);
 }

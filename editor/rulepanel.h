@@ -45,10 +45,15 @@ class CRulePanel : public CPropertyPanel {
   void Fill();
   QLineEdit* CreateEdit(int id);
   QGroupBox* CreateGroupBox(int id, const QString& text);
-  // Places a list with its button row and the group box around them from `groupTop`;
-  // returns the group's bottom edge.
+  // Places a list `listHeight` high with its button row and the group box around them
+  // from `groupTop`; returns the group's bottom edge.
   int PlaceListGroup(QGroupBox* group, QWidget* list, const std::vector<QPushButton*>& buttons,
-                     int groupTop, int cx);
+                     int groupTop, int cx, int listHeight);
+  // Places every control for width `cx` with lists `listHeight` high; returns the bottom
+  // of the last group box.
+  int PlaceControls(int cx, int listHeight);
+  // Edits keep at least this width on a narrow panel.
+  static constexpr int kMinimumEditWidth = 40;
 
   SearchRule* rule_;
   RuleSet* owner_;

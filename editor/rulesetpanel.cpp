@@ -61,5 +61,5 @@ void CRuleSetPanel::LayoutControls(int cx, int cy) {
   const int titleBottom = PlaceTitle(title_, cx);
   const int buttonBottom = PlaceButtonRow({add_}, 6, titleBottom + 6);
   const int top = buttonBottom + 6;
-  list_->setGeometry(6, top, std::max(0, cx - 12), std::max(0, cy - top - 6));
+  list_->setGeometry(6, top, std::max(0, cx - 12), std::max(MinimumListHeight(), cy - top - 6));
 }

@@ -58,10 +58,19 @@ void CRuleSetsPanel::RemoveRuleSet() {
                             [&name](const RuleSet* r) { return r->name == name; });
   if (found == ruleSets_.end()) return;
   RuleSet* ruleSet = *found;
-  if (!tree()->RemoveRuleSet(ruleSet)) return;
+  // A rule set in use is refused by the tree with its own message; only one that can go
+  // is asked about, as it takes all its rules with it.
+  if (tree()->FormsUsing(ruleSet).empty() &&
+      msg::Show(62177, {ruleSet->name}, msg::Buttons::YesNo) != msg::Answer::Yes) {
+    list_->setFocus(Qt::OtherFocusReason);
+    return;
+  }
+  if (!tree()->RemoveRuleSet(ruleSet)) {
+    list_->setFocus(Qt::OtherFocusReason);
+    return;
+  }
   ruleSets_.erase(found);
   DeleteRow(list_, row);
-  list_->clearSelection();
   remove_->setEnabled(false);
   NotifyModified();
 }

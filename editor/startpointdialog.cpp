@@ -12,6 +12,7 @@
 #include "dialogunits.h"
 #include "dncheck.h"
 #include "ldap/ldapclient.h"
+#include "messages.h"
 #include "qstringlist.h"
 
 int PortValue(const std::string& portText) {
@@ -35,17 +36,52 @@ std::string MakeLdapUri(const std::string& host, const std::string& portText,
   return "ldap://" + host + ":" + portText + "/" + searchBase;
 }
 
-bool CheckStartPoint(const std::string& searchBase, const std::string& host,
-                     const std::string& portText, const kvaro::Oidtable& table) {
-  const int port = PortValue(portText);
-  if (port <= 0 || port > 65535) return false;
-  const std::string trimmed(kvaro::Trim(searchBase));
-  if (!trimmed.empty() && !kvaro::IsValidDn(trimmed, table)) return false;
+StartPointFault FindStartPointFault(const std::string& searchBase, const std::string& host,
+                                    const std::string& portText, const kvaro::Oidtable& table) {
   // The URI keeps the texts as typed, so text that the URL syntax would cut or decode
   // ("?" or "%" in the base, "389x" as port, "/" in the host) would be stored as a start
-  // point that no longer says what was typed. Only a URI that reads back unchanged passes.
+  // point that no longer says what was typed. Each part must read back unchanged; each is
+  // tried on its own first so that the fault can be pinned on one field.
+  const int port = PortValue(portText);
+  const auto portUrl = ldapx::ParseUrl(MakeLdapUri("localhost", portText, ""));
+  if (port <= 0 || port > 65535 || !portUrl || portUrl->port != port)
+    return {StartPointFault::kPort, 61275};
+  const std::string trimmed(kvaro::Trim(searchBase));
+  if (!trimmed.empty() && !kvaro::IsValidDn(trimmed, table)) return {StartPointFault::kBase, 61278};
+  const auto baseUrl = ldapx::ParseUrl(MakeLdapUri("localhost", "389", searchBase));
+  if (!baseUrl || baseUrl->dn != searchBase) return {StartPointFault::kBase, 62175};
+  const auto hostUrl = ldapx::ParseUrl(MakeLdapUri(host, "389", ""));
+  if (!hostUrl || hostUrl->host != host) return {StartPointFault::kHost, 62176};
   const auto url = ldapx::ParseUrl(MakeLdapUri(host, portText, searchBase));
-  return url && url->host == host && url->port == port && url->dn == searchBase;
+  if (!url || url->host != host || url->port != port || url->dn != searchBase)
+    return {StartPointFault::kHost, 62176};
+  return {};
+}
+
+bool CheckStartPoint(const std::string& searchBase, const std::string& host,
+                     const std::string& portText, const kvaro::Oidtable& table) {
+  return !FindStartPointFault(searchBase, host, portText, table);
+}
+
+void ReportStartPointFault(const StartPointFault& fault, QLineEdit* base, QLineEdit* host,
+                           QLineEdit* port) {
+  QLineEdit* edit = nullptr;
+  switch (fault.field) {
+    case StartPointFault::kNone:
+      return;
+    case StartPointFault::kBase:
+      edit = base;
+      break;
+    case StartPointFault::kHost:
+      edit = host;
+      break;
+    case StartPointFault::kPort:
+      edit = port;
+      break;
+  }
+  msg::Show(fault.messageId, {edit->text().toStdString()});
+  edit->setFocus(Qt::OtherFocusReason);
+  edit->selectAll();
 }
 
 StartPointDialog::StartPointDialog(const std::string& uri, const kvaro::Oidtable& table,
@@ -73,16 +109,17 @@ StartPointDialog::StartPointDialog(const std::string& uri, const kvaro::Oidtable
 
   okButton_ = dlgparts::LayOutColumn(this, nullptr, form).ok;
 
-  if (const auto url = ldapx::ParseUrl(uri)) {
+  const auto url = ldapx::ParseUrl(uri);
+  if (url) {
     portEdit_->setText(QString::number(url->port == 0 ? 389 : url->port));
     hostEdit_->setText(QString::fromStdString(url->host));
     baseEdit_->setText(QString::fromStdString(url->dn));
   }
   for (QLineEdit* edit : {baseEdit_, hostEdit_, portEdit_})
     connect(edit, &QLineEdit::textChanged, this, [this] { updateWidgets(); });
-  // Checked even when the URI did not parse: three empty fields are no start point, and
-  // OK would store "ldap://:/", which every later reader rejects.
-  updateWidgets();
+  // A URI that does not parse leaves the edits empty and OK enabled; typing applies the
+  // check, and OK itself says what is missing.
+  if (url) updateWidgets();
 
   resize(dlgu::ToPixels(font(), QSize(186, 81)).expandedTo(sizeHint()));
   baseEdit_->setFocus();
@@ -99,7 +136,10 @@ void StartPointDialog::accept() {
   const std::string base = baseEdit_->text().toStdString();
   const std::string host = hostEdit_->text().toStdString();
   const std::string port = portEdit_->text().toStdString();
-  if (!CheckStartPoint(base, host, port, table_)) return;
+  if (const StartPointFault fault = FindStartPointFault(base, host, port, table_)) {
+    ReportStartPointFault(fault, baseEdit_, hostEdit_, portEdit_);
+    return;
+  }
   ldapUri = MakeLdapUri(host, port, base);
   QDialog::accept();
 }

@@ -20,12 +20,32 @@ int PortValue(const std::string& portText);
 std::string MakeLdapUri(const std::string& host, const std::string& portText,
                         const std::string& searchBase);
 
-// The start-point check shared by "Add Rule" and "Set Start Point": the port value is
+// The start-point check shared by "Add Rule" and "Set Start Point" (no fault found by
+// FindStartPointFault): the port value is
 // 1..65535, the search base (spaces trimmed at both ends) is empty or a valid DN, and the
 // URI built from the three texts reads back as the same host, port and search base, so an
 // accepted start point is always one the panels and the directory client can use.
 bool CheckStartPoint(const std::string& searchBase, const std::string& host,
                      const std::string& portText, const kvaro::Oidtable& table);
+
+// What is wrong with a start point, in the order the check looks: the field at fault and
+// the message that says why (its one argument is the field's text).
+struct StartPointFault {
+  enum Field { kNone, kBase, kHost, kPort };
+  Field field = kNone;
+  int messageId = 0;
+  explicit operator bool() const { return field != kNone; }
+};
+
+// The start-point check with its reason: the port first (61275), then the search base
+// (61278 for an invalid DN, 62175 for text the URI cannot carry), then the host (62176).
+StartPointFault FindStartPointFault(const std::string& searchBase, const std::string& host,
+                                    const std::string& portText, const kvaro::Oidtable& table);
+
+// Shows the message of `fault` and puts the focus on the edit at fault (selecting its
+// text). Nothing when there is no fault.
+void ReportStartPointFault(const StartPointFault& fault, QLineEdit* base, QLineEdit* host,
+                           QLineEdit* port);
 
 class StartPointDialog : public QDialog {
   Q_OBJECT
@@ -39,10 +59,13 @@ class StartPointDialog : public QDialog {
   std::string ldapUri;
 
  public slots:
+  // Ends with OK only when the texts pass the start-point check; otherwise says why and
+  // puts the focus on the field at fault.
   void accept() override;
 
  private:
-  // OK is enabled exactly when the texts pass CheckStartPoint.
+  // OK is enabled exactly when the texts pass CheckStartPoint. Not run for a given URI
+  // that did not parse: OK then starts enabled and, pressed, says what is missing.
   void updateWidgets();
 
   const kvaro::Oidtable& table_;

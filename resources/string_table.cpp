@@ -226,8 +226,26 @@ const std::unordered_map<int, std::string_view>& Table() {
        "not be \".\" or \"..\", begin or end with a blank, contain \"/\", \":\" or control "
        "characters such as line breaks, or be longer than 247 bytes. Please re-enter before "
        "continuing..."},
+      // Start points and removal questions (62175-62179).
+      {62175,
+       "The search base '%s' cannot be stored in a start point: the characters \"?\", \"%\" "
+       "and \"#\" have a meaning of their own in an LDAP URI. Please re-enter the search base."},
+      {62176,
+       "The host '%s' cannot be stored in a start point: a host name may not contain blanks, "
+       "\"/\", \":\", \"?\", \"%\" or \"#\". Please re-enter the host."},
+      {62177,
+       "Remove the rule set '%s' with all of its rules?\n\nThe rule set is removed from the "
+       "configuration when it is next saved."},
+      {62178,
+       "Remove the search form '%s' with all of its input groups and input fields?\n\nThe form "
+       "is removed from the configuration when it is next saved."},
       // Form list panel (62180-62189).
       {62180, "A search form named '%s' already exists. Please enter a unique form name."},
+      {62182, "The object class '%s' is in the list already, so it was not added again."},
+      {62183, "The rule '%s' is one this rule can search for already, so it was not added again."},
+      {62184,
+       "The attribute type '%s' is a filter attribute of this field already, so it was not "
+       "added again."},
       {62181,
        "There is no rule set a new search form could use. Add a rule set with at least one search "
        "rule first (Rule Sets, Add Rule Set), then add the form."},

@@ -95,6 +95,8 @@ int ServicesPage::OnWizardNext() {
   w.serviceCursor = 0;
   if (mask == 0) {
     msg::Show(61279);
+    if (QListWidget* list = Control<QListWidget>(kCheckListId))
+      list->setFocus(Qt::OtherFocusReason);
     return -1;
   }
   w.selectedServiceMask = mask;
@@ -208,6 +210,7 @@ bool ServiceInfoPage::Validate() {
   const int port = LeadingNumber(Control<QLineEdit>(1021)->text().toStdString(), " \t");
   if (const auto test = TestConnection(&w, host, port, w.timeouts); test.code != ldapx::kSuccess) {
     directory::ShowLogonFailure(61277, test, host, port, w.timeouts);
+    Control<QLineEdit>(1022)->setFocus(Qt::OtherFocusReason);
     return false;
   }
   shown->host = host;
@@ -216,6 +219,7 @@ bool ServiceInfoPage::Validate() {
     const std::string base(kvaro::Trim(Control<QLineEdit>(1041)->text().toStdString()));
     if (!base.empty() && !kvaro::IsValidDn(base, w.table())) {
       msg::Show(61278);
+      Control<QLineEdit>(1041)->setFocus(Qt::OtherFocusReason);
       return false;
     }
     shown->baseDn = base;

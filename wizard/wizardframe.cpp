@@ -117,8 +117,8 @@ bool WizardPage::GetTitle(std::string& out) const {
 
 WizardFrame::WizardFrame(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("Wizard"));
-  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                 Qt::WindowCloseButtonHint);
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   setModal(true);
   setFixedSize(DialogUnitsToPixels(kFrameSize, font()));
 

@@ -201,10 +201,12 @@ int HostPage::OnWizardNext() {
   const int port = LeadingNumber(S(Control<QLineEdit>(1021)->text()));
   if (port == 0) {
     msg::Show(61275);
+    Control<QLineEdit>(1021)->setFocus(Qt::OtherFocusReason);
     return -1;
   }
   if (const auto test = TestConnection(&w, host, port, w.timeouts); test.code != ldapx::kSuccess) {
     directory::ShowLogonFailure(61277, test, host, port, w.timeouts);
+    Control<QLineEdit>(1022)->setFocus(Qt::OtherFocusReason);
     return -1;
   }
   w.serverAddress = host;
@@ -250,12 +252,14 @@ int AuthPage::OnWizardNext() {
   const std::string password = S(Control<QLineEdit>(1033)->text());
   if (!dn.empty() && !kvaro::IsValidDn(dn, w.table())) {
     msg::Show(61278);
+    Control<QLineEdit>(1032)->setFocus(Qt::OtherFocusReason);
     return -1;
   }
   const directory::Logon logon =
       OpenBoundConnection(&w, w.serverAddress, w.serverPort, dn, password, w.timeouts);
   if (!logon.connection) {
     directory::ShowLogonFailure(61276, logon, w.serverAddress, w.serverPort, w.timeouts);
+    Control<QLineEdit>(1032)->setFocus(Qt::OtherFocusReason);
     return -1;
   }
   w.bindDn = dn;

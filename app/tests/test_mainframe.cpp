@@ -81,7 +81,7 @@ class TestMainFrame : public QObject {
     QStringList titles;
     for (QAction* action : bar->actions()) titles << action->text();
     QCOMPARE(titles, (QStringList{"&File", "&Edit", "&View", "&Help"}));
-    QCOMPARE(Texts(MenuNamed(bar, "&File")), (QStringList{"&Save", "-", "E&xit"}));
+    QCOMPARE(Texts(MenuNamed(bar, "&File")), (QStringList{"&Save\tCtrl+S", "-", "E&xit"}));
     QCOMPARE(Texts(MenuNamed(bar, "&Edit")), (QStringList{"&Undo\tCtrl+Z", "-", "Cu&t\tCtrl+X",
                                                           "&Copy\tCtrl+C", "&Paste\tCtrl+V"}));
     QCOMPARE(Texts(MenuNamed(bar, "&View")), (QStringList{"&Status Bar"}));
@@ -154,23 +154,42 @@ class TestMainFrame : public QObject {
     splitter->setSizes({2000, 10});
     QVERIFY(splitter->sizes()[1] >= 144);
     // The tree fills the left pane.
-    QCOMPARE(f.frame.tree()->geometry(), f.frame.leftPane()->rect());
+    QCOMPARE(f.frame.tree()->geometry(), f.frame.leftPane()->contentsRect());
+    // Both panes show a sunken edge.
+    for (QFrame* pane :
+         {static_cast<QFrame*>(f.frame.leftPane()), static_cast<QFrame*>(f.frame.rightPane())}) {
+      QCOMPARE(pane->frameShadow(), QFrame::Sunken);
+      QVERIFY(pane->frameWidth() > 0);
+    }
   }
 
   void sizeLimits() {
     Frame f;
-    QCOMPARE(f.frame.minimumSize(), QSize(360, 240));
-    QCOMPARE(f.frame.maximumSize(), QSize(800, 600));
+    QVERIFY(QTest::qWaitForWindowExposed(&f.frame));
+    // The limits hold for the whole window, its frame included.
     f.frame.resize(2000, 1500);
-    QCOMPARE(f.frame.size(), QSize(800, 600));
+    QCOMPARE(f.frame.frameGeometry().size(), QSize(800, 600));
     f.frame.resize(100, 100);
-    QCOMPARE(f.frame.size(), QSize(360, 240));
-    // Maximised: at most 800 x 600, at the top-left corner of the screen.
-    f.frame.setWindowState(Qt::WindowMaximized);
-    QVERIFY(f.frame.width() <= 800);
-    QVERIFY(f.frame.height() <= 600);
-    const QRect area = f.frame.screen()->availableGeometry();
-    QCOMPARE(f.frame.geometry().topLeft(), area.topLeft());
+    QCOMPARE(f.frame.frameGeometry().size(), QSize(360, 240));
+    // Maximised is the window manager's: the window stays within the limits and keeps
+    // the maximised state, so that Restore brings the old size back.
+    f.frame.resize(500, 400);
+    const QSize restored = f.frame.size();
+    f.frame.showMaximized();
+    QTRY_VERIFY(f.frame.windowState() & Qt::WindowMaximized);
+    QVERIFY(f.frame.frameGeometry().width() <= 800);
+    QVERIFY(f.frame.frameGeometry().height() <= 600);
+    QVERIFY(f.frame.isMaximized());
+    f.frame.showNormal();
+    QTRY_COMPARE(f.frame.size(), restored);
+  }
+
+  void ctrlSSaves() {
+    Frame f;
+    f.frame.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&f.frame));
+    QTest::keyClick(&f.frame, Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(f.saves, 1);
   }
 
   void f6MovesBetweenThePanes() {
@@ -220,7 +239,9 @@ class TestMainFrame : public QObject {
       f.frame.tree()->setCurrentItem(f.frame.tree()->formsRoot());
       auto* list = f.frame.rightPane()->findChild<QListWidget*>("102");
       list->setCurrentRow(0);
+      sink.answer = msg::Answer::Yes;  // the removal's question
       f.frame.rightPane()->findChild<QPushButton*>("101")->click();
+      sink.messages.clear();
       QVERIFY(f.frame.tree()->isModified());
       sink.answer = msg::Answer::Cancel;
       QVERIFY(!f.frame.close());

@@ -18,7 +18,8 @@ QString Q(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.s
 }  // namespace
 
 PleaseWaitDialog::PleaseWaitDialog(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowMinimizeButtonHint) {
   setObjectName("153");
   setWindowTitle("Please Wait...");
   // The work runs on another thread while events are processed: keep every other window

@@ -445,6 +445,8 @@ class TestFormPanels : public QObject {
   }
 
   void addFilterAppendsOnceAtTheEnd() {
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
     InputField* name = form_->targetGroup->FindField("Name");
     CInputFieldPanel panel(name, table_, host_.get());
     QSignalSpy modified(&panel, &CPropertyPanel::modified);
@@ -461,6 +463,9 @@ class TestFormPanels : public QObject {
     QCOMPARE(name->filterAttributes, (std::vector<std::string>{"cn", "sn", "mail"}));
     QCOMPARE(Column(Child<QTreeWidget>(&panel, "102"), 0), (QStringList{"sn", "cn", "mail"}));
     QCOMPARE(modified.count(), 1);
+    // The refused one is named, and its row selected.
+    QCOMPARE(sink.Ids(), std::vector<int>{62184});
+    QCOMPARE(CPropertyPanel::SelectedRow(Child<QTreeWidget>(&panel, "102")), 1);
   }
 
   void removeLastFilterAllowedThenRefusedAtSave() {

@@ -172,7 +172,11 @@ class TestListPanelsAdd : public QObject {
 
     auto* list = editor.Find<QListWidget>("102");
     list->setCurrentRow(2);
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    sink.answer = msg::Answer::Yes;
     Click(&editor.right, "101");
+    QCOMPARE(sink.Ids(), std::vector<int>{62177});
     QCOMPARE(config.ruleSets.size(), size_t(2));
     QCOMPARE(Rows(list), (QStringList{"Standard", "Other"}));
     QCOMPARE(Captions(editor.tree()->ruleSetsRoot()), (QStringList{"Other", "Standard"}));
@@ -304,9 +308,26 @@ class TestListPanelsAdd : public QObject {
     Click(&editor.right, "100");
 
     editor.Select(editor.tree()->formsRoot());
-    script.Then("AddFormDialog", TypeAndOk("First Form"));
+    // A rule set without a search rule is not offered: no form on it could ever get a
+    // target group.
+    Click(&editor.right, "100");
+    QCOMPARE(sink.Ids(), std::vector<int>{62181});
+    sink.messages.clear();
+    RuleSet* fresh = config.ruleSets[0].get();
+    config.ruleSets.push_back(std::make_unique<RuleSet>("Only Entry Points"));
+    const SearchRule entry(config.ruleSets.back().get(), "Start", {}, std::string("ldap://h/o=A"));
+    config.ruleSets.back()->AddRule(&entry);
+    const SearchRule person(fresh, "Person", {}, std::vector<std::string>{"person"});
+    fresh->AddRule(&person);
+    QStringList offered;
+    script.Then("AddFormDialog", [&offered](QWidget* dialog) {
+      auto* combo = dialog->findChild<QComboBox*>("1001");
+      for (int i = 0; i < combo->count(); ++i) offered << combo->itemText(i);
+      TypeAndOk("First Form")(dialog);
+    });
     Click(&editor.right, "100");
     QVERIFY(script.Done());
+    QCOMPARE(offered, QStringList{"Fresh"});
     QVERIFY(sink.messages.empty());
     QCOMPARE(config.searchForms.size(), size_t(1));
     QCOMPARE(config.searchForms[0]->ruleSet, config.ruleSets[0].get());
@@ -317,7 +338,7 @@ class TestListPanelsAdd : public QObject {
     editor.Find<QListWidget>("102")->setCurrentRow(0);
     Click(&editor.right, "101");
     QCOMPARE(sink.Ids(), std::vector<int>{62150});
-    QCOMPARE(config.ruleSets.size(), size_t(1));
+    QCOMPARE(config.ruleSets.size(), size_t(2));
   }
 };
 

@@ -183,10 +183,13 @@ class TestRuleDialogs : public QObject {
   void searchRuleNeedsAnObjectClass() {
     AddRuleDialog dialog(table_);
     dialog.show();
+    dialog.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
     QTest::keyClicks(Child<QLineEdit>(&dialog, "1003"), "People");
     PressOk(dialog);
     QCOMPARE(sink_.Ids(), std::vector<int>{61268});
     QVERIFY(dialog.isVisible());
+    QCOMPARE(QApplication::focusWidget(), dialog.findChild<QWidget*>("1016"));
   }
 
   void objectClassesAreListedNewestFirstWithoutDuplicates() {
@@ -194,12 +197,19 @@ class TestRuleDialogs : public QObject {
     dialog.show();
     auto* list = Child<QListWidget>(&dialog, "1015");
     AddClass(dialog, "person");
+    // Remove follows the selection: off until a row is chosen.
+    QVERIFY(!Child<QPushButton>(&dialog, "1017")->isEnabled());
+    list->setCurrentRow(0);
     QVERIFY(Child<QPushButton>(&dialog, "1017")->isEnabled());
     AddClass(dialog, "organizationalPerson");
     QCOMPARE(Rows(list), QStringList({"organizationalPerson", "person"}));
     AddClass(dialog, "person");
     QCOMPARE(Rows(list), QStringList({"organizationalPerson", "person"}));
     QCOMPARE(dialog.objectClasses, (std::vector<std::string>{"organizationalPerson", "person"}));
+    // The refusal names the class and selects its row.
+    QCOMPARE(sink_.Ids(), std::vector<int>{62182});
+    QCOMPARE(list->currentRow(), 1);
+    QVERIFY(list->item(1)->isSelected());
     // Cancel in the inner dialog adds nothing.
     AnswerObjectClass("top", true);
     QTest::mouseClick(Child<QPushButton>(&dialog, "1016"), Qt::LeftButton);
@@ -221,6 +231,11 @@ class TestRuleDialogs : public QObject {
     QTest::mouseClick(remove, Qt::LeftButton);
     QCOMPARE(Rows(list), QStringList({"top"}));
     QCOMPARE(dialog.objectClasses, std::vector<std::string>{"top"});
+    // Nothing is selected afterwards, so a second press cannot remove another class.
+    QVERIFY(list->selectedItems().isEmpty());
+    QVERIFY(!remove->isEnabled());
+    QTest::mouseClick(remove, Qt::LeftButton);
+    QCOMPARE(Rows(list), QStringList({"top"}));
     list->setCurrentRow(0);
     QTest::mouseClick(remove, Qt::LeftButton);
     QVERIFY(dialog.objectClasses.empty());
@@ -240,6 +255,8 @@ class TestRuleDialogs : public QObject {
     QVERIFY(!Child<QPushButton>(&dialog, "1017")->isEnabled());
     QTest::mouseClick(Child<QRadioButton>(&dialog, "1012"), Qt::LeftButton);
     QCOMPARE(dialog.ruleType, 1);
+    QVERIFY(!Child<QPushButton>(&dialog, "1017")->isEnabled());
+    Child<QListWidget>(&dialog, "1015")->setCurrentRow(0);
     QVERIFY(Child<QPushButton>(&dialog, "1017")->isEnabled());
     QVERIFY(!Child<QLineEdit>(&dialog, "1000")->isEnabled());
     QCOMPARE(Rows(Child<QListWidget>(&dialog, "1015")), QStringList({"person"}));
@@ -271,41 +288,80 @@ class TestRuleDialogs : public QObject {
     QCOMPARE(dialog.ldapUri, std::string("ldap://host:1389/o=Acme, c=US "));
   }
 
-  void badStartPointKeepsTheDialogOpenSilently_data() {
+  void badStartPointSaysWhyAndFocusesTheField_data() {
     QTest::addColumn<QString>("base");
+    QTest::addColumn<QString>("host");
     QTest::addColumn<QString>("port");
+    QTest::addColumn<int>("message");
+    QTest::addColumn<QString>("field");
+    const QString port = "1002", base = "1000", host = "1001";
     QTest::newRow("port empty") << ""
-                                << "";
+                                << "h"
+                                << "" << 61275 << port;
     QTest::newRow("port zero") << ""
-                               << "0";
+                               << "h"
+                               << "0" << 61275 << port;
     QTest::newRow("port negative") << ""
-                                   << "-389";
-    QTest::newRow("port letters") << ""
-                                  << "ldap";
+                                   << "h"
+                                   << "-389" << 61275 << port;
+    QTest::newRow("host in the port field") << ""
+                                            << ""
+                                            << "ldap.example.org" << 61275 << port;
     QTest::newRow("port with trailing letters") << ""
-                                                << "389x";
+                                                << "h"
+                                                << "389x" << 61275 << port;
     QTest::newRow("port out of range") << ""
-                                       << "70000";
+                                       << "h"
+                                       << "70000" << 61275 << port;
     QTest::newRow("unknown attribute type") << "xyz=Acme"
-                                            << "389";
+                                            << "h"
+                                            << "389" << 61278 << base;
     QTest::newRow("not a DN") << "Acme"
-                              << "389";
+                              << "h"
+                              << "389" << 61278 << base;
     QTest::newRow("empty value") << "o="
-                                 << "389";
+                                 << "h"
+                                 << "389" << 61278 << base;
     QTest::newRow("question mark cut by the URL syntax") << "o=A?b"
-                                                         << "389";
+                                                         << "h"
+                                                         << "389" << 62175 << base;
+    QTest::newRow("slash in the host") << ""
+                                       << "h/x"
+                                       << "389" << 62176 << host;
   }
-  void badStartPointKeepsTheDialogOpenSilently() {
+  // OK with a bad start point names the fault (an error icon) and puts the focus on the
+  // field at fault, in Add Rule and in Set Start Point alike.
+  void badStartPointSaysWhyAndFocusesTheField() {
     QFETCH(QString, base);
+    QFETCH(QString, host);
     QFETCH(QString, port);
+    QFETCH(int, message);
+    QFETCH(QString, field);
     AddRuleDialog dialog(table_);
     dialog.show();
+    dialog.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
     QTest::keyClicks(Child<QLineEdit>(&dialog, "1003"), "Acme");
-    ChooseEntryPoint(dialog, base, "host", port);
+    ChooseEntryPoint(dialog, base, host, port);
     PressOk(dialog);
-    QVERIFY(sink_.messages.empty());
+    QCOMPARE(sink_.Ids(), std::vector<int>{message});
+    QCOMPARE(int(sink_.messages.front().icon), int(msg::Icon::Error));
     QVERIFY(dialog.isVisible());
     QCOMPARE(dialog.result(), 0);
+    QCOMPARE(QApplication::focusWidget(), dialog.findChild<QWidget*>(field));
+
+    sink_.messages.clear();
+    StartPointDialog start("ldap://h:389/", table_);
+    start.show();
+    start.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&start));
+    Child<QLineEdit>(&start, "1000")->setText(base);
+    Child<QLineEdit>(&start, "1001")->setText(host);
+    Child<QLineEdit>(&start, "1002")->setText(port);
+    start.accept();  // Enter in an edit
+    QCOMPARE(sink_.Ids(), std::vector<int>{message});
+    QVERIFY(start.isVisible());
+    QCOMPARE(QApplication::focusWidget(), start.findChild<QWidget*>(field));
   }
 
   void startPointCheck() {
@@ -395,10 +451,17 @@ class TestRuleDialogs : public QObject {
   void unparsableUriStartsEmptyAndCannotBeConfirmedEmpty() {
     StartPointDialog dialog("this is no ldap uri", table_);
     dialog.show();
+    dialog.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
     for (const char* id : {"1000", "1001", "1002"})
       QVERIFY(Child<QLineEdit>(&dialog, id)->text().isEmpty());
     auto* ok = Child<QPushButton>(&dialog, "1");
-    QVERIFY(!ok->isEnabled());
+    // OK starts enabled; pressed on the empty fields it says what is missing.
+    QVERIFY(ok->isEnabled());
+    PressOk(dialog);
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(sink_.Ids(), std::vector<int>{61275});
+    QCOMPARE(QApplication::focusWidget(), dialog.findChild<QWidget*>("1002"));
     QTest::keyClicks(Child<QLineEdit>(&dialog, "1001"), "host");
     QVERIFY(!ok->isEnabled());
     QTest::keyClicks(Child<QLineEdit>(&dialog, "1002"), "636");

@@ -403,6 +403,10 @@ class TestRulePanels : public QObject {
     QCOMPARE(alpha->searchableRules.size(), size_t(1));
     QCOMPARE(Child<QListWidget>(&panel, "105")->count(), 1);
     QCOMPARE(modified.count(), 1);
+    // ... and says why, with the rule already there selected.
+    QCOMPARE(sink_.Ids(), std::vector<int>{62183});
+    QVERIFY(QString::fromStdString(sink_.messages[0].text).contains("'Beta'"));
+    QCOMPARE(CPropertyPanel::SelectedRow(Child<QListWidget>(&panel, "105")), 0);
   }
 
   void addSearchRuleWithoutCandidatesNamesTheRuleSet() {

@@ -2,6 +2,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -60,7 +61,7 @@ struct Editor {
   }
   int PanelCount() {
     int count = 0;
-    for (auto* panel : right.findChildren<CPropertyPanel*>(Qt::FindDirectChildrenOnly)) {
+    for (auto* panel : right.findChildren<CPropertyPanel*>()) {
       if (panel->isVisibleTo(&right)) ++count;
     }
     return count;
@@ -174,7 +175,7 @@ class TestTree : public QObject {
     QVERIFY(qobject_cast<CRuleSetsPanel*>(tree->currentPanel()));
     QCOMPARE(tree->currentPanel()->objectName(), QStringLiteral("100"));
     QCOMPARE(tree->currentPanel()->windowTitle(), QStringLiteral("Rule Sets"));
-    QCOMPARE(tree->currentPanel()->geometry(), editor.right.rect());
+    QCOMPARE(tree->currentPanel()->geometry(), editor.right.scroller()->viewport()->rect());
     QCOMPARE(editor.PanelCount(), 1);
 
     editor.Select(tree->formsRoot());
@@ -197,7 +198,8 @@ class TestTree : public QObject {
     }
     // Resizing the right pane resizes the panel with it.
     editor.right.resize(500, 300);
-    QCOMPARE(tree->currentPanel()->size(), QSize(500, 300));
+    QCOMPARE(tree->currentPanel()->size(), editor.right.scroller()->viewport()->size());
+    QCOMPARE(tree->currentPanel()->size(), editor.right.contentsRect().size());
   }
 
   void reselectingKeepsThePanel() {
@@ -279,6 +281,17 @@ class TestTree : public QObject {
 
     list->setCurrentRow(0);
     QVERIFY(remove->isEnabled());
+    // The form goes with its groups and fields only after a Yes.
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    sink.answer = msg::Answer::No;
+    remove->click();
+    QCOMPARE(sink.Ids(), std::vector<int>{62178});
+    QCOMPARE(int(sink.messages[0].buttons), int(msg::Buttons::YesNo));
+    QCOMPARE(config.searchForms.size(), size_t(2));
+    QCOMPARE(tree->recordCount(), size_t(18));
+    QVERIFY(!tree->isModified());
+    sink.answer = msg::Answer::Yes;
     remove->click();
     QCOMPARE(config.searchForms.size(), size_t(1));
     QCOMPARE(config.searchForms[0]->name, std::string("Things"));
@@ -351,8 +364,15 @@ class TestTree : public QObject {
     QVERIFY(!remove->isEnabled());
     list->setCurrentRow(1);
     QVERIFY(remove->isEnabled());
+    // No keeps the rule set with its rules; Yes removes it.
+    sink.answer = msg::Answer::No;
     remove->click();
-    QVERIFY(sink.messages.empty());
+    QCOMPARE(sink.Ids(), std::vector<int>{62177});
+    QCOMPARE(config.ruleSets.size(), size_t(2));
+    QVERIFY(tree->ItemOf(config.FindRuleSet("Other")));
+    sink.answer = msg::Answer::Yes;
+    remove->click();
+    QCOMPARE(sink.Ids(), (std::vector<int>{62177, 62177}));
     QCOMPARE(config.ruleSets.size(), size_t(1));
     QVERIFY(config.FindRuleSet("Other") == nullptr);
     QCOMPARE(Rows(list), (QStringList{"Standard"}));
@@ -438,24 +458,36 @@ class TestTree : public QObject {
     QCOMPARE(add->font().pixelSize(), 14);
 
     editor.right.resize(600, 400);
+    const int cx = panel->width(), cy = panel->height();
+    QCOMPARE(panel->size(), editor.right.contentsRect().size());
     const QSize extent = CPropertyPanel::TextExtent(title->text());
-    QCOMPARE(title->geometry(), QRect(6, 6, 600 - 12, extent.height() + 6));
+    QCOMPARE(title->geometry(), QRect(6, 6, cx - 12, extent.height() + 6));
     const QSize addExtent = CPropertyPanel::TextExtent(add->text());
     QCOMPARE(add->geometry(), QRect(8, title->geometry().bottom() + 1 + 8, addExtent.width() + 12,
                                     addExtent.height() + 8));
     QCOMPARE(remove->x(), add->geometry().right() + 1 + 8);
     QCOMPARE(remove->width(), CPropertyPanel::TextExtent(remove->text()).width() + 12);
     const int listTop = add->geometry().bottom() + 1 + 8;
-    QCOMPARE(list->geometry(), QRect(8, listTop, 600 - 16, 400 - 8 - listTop));
+    QCOMPARE(list->geometry(), QRect(8, listTop, cx - 16, cy - 8 - listTop));
 
-    // Narrow and short: the list shrinks, title and buttons keep their size.
+    // Short: the list shrinks, title and buttons keep their size, down to the list's
+    // least height; below that the pane scrolls instead of cutting the list off.
     const QRect addBefore = add->geometry();
     const int titleHeight = title->height();
-    editor.right.resize(200, 120);
+    editor.right.resize(600, listTop + 100);
     QCOMPARE(add->geometry(), addBefore);
     QCOMPARE(title->height(), titleHeight);
-    QCOMPARE(list->height(), std::max(0, 120 - 8 - listTop));
-    QCOMPARE(list->width(), 200 - 16);
+    QCOMPARE(list->height(), panel->height() - 8 - listTop);
+    editor.right.resize(600, 120);
+    QCOMPARE(list->height(), CPropertyPanel::MinimumListHeight());
+    QVERIFY(panel->height() > editor.right.scroller()->viewport()->height());
+    QVERIFY(panel->rect().contains(list->geometry()));
+    // Narrow: a button that does not fit beside the other goes below it.
+    editor.right.resize(remove->geometry().right(), 400);
+    QCOMPARE(add->geometry(), addBefore);
+    QCOMPARE(remove->x(), 8);
+    QCOMPARE(remove->y(), add->geometry().bottom() + 1 + CPropertyPanel::kWrapGap);
+    QVERIFY(panel->rect().contains(remove->geometry()));
   }
 
   void emptyListShowsOnlyAddEnabled() {

@@ -40,7 +40,7 @@ Sink* SetSink(Sink* sink) {
 Sink& CurrentSink() { return *g_sink.load(); }
 
 Answer Show(int id, const std::vector<std::string>& args, Buttons buttons, Icon icon) {
-  return g_sink.load()->Show(Message{id, Text(id, args), buttons, icon});
+  return g_sink.load()->Show(Message{id, Text(id, args), buttons, IconOf(id, icon)});
 }
 
 Answer ConsoleSink::Show(const Message& message) {

@@ -47,7 +47,11 @@ std::string Text(int id, const std::vector<std::string>& args = {});
 Sink* SetSink(Sink* sink);
 Sink& CurrentSink();
 
-// Shows message `id` with `args` through the current sink.
+// The icon message `id` always shows with (the one table of icons); `requested` for an
+// id the table does not list.
+Icon IconOf(int id, Icon requested = Icon::Information);
+
+// Shows message `id` with `args` through the current sink, with the icon of IconOf.
 Answer Show(int id, const std::vector<std::string>& args = {}, Buttons buttons = Buttons::Ok,
             Icon icon = Icon::Information);
 

@@ -47,6 +47,9 @@ msg::Answer WidgetMessageSink::Show(const msg::Message& message) {
       return msg::Answer::Ok;
     case msg::Buttons::YesNo:
       box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+      // Yes/No questions guard removals: a stray Enter must not say yes.
+      box.setDefaultButton(QMessageBox::No);
+      box.setEscapeButton(QMessageBox::No);
       return box.exec() == QMessageBox::Yes ? msg::Answer::Yes : msg::Answer::No;
     case msg::Buttons::SaveDiscardCancel:
       box.setStandardButtons(QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);

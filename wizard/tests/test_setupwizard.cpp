@@ -138,6 +138,7 @@ class SetupWizardTest : public QObject {
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 2);
     QCOMPARE(w.recorder.Ids(), std::vector<int>{61275});
+    QCOMPARE(s.focusWidget(), Find<QLineEdit>(s, 1021));
     QCOMPARE(s.serverPort, 389);
   }
 
@@ -154,6 +155,7 @@ class SetupWizardTest : public QObject {
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 2);
     QCOMPARE(w.recorder.Ids(), std::vector<int>{61277});
+    QCOMPARE(s.focusWidget(), Find<QLineEdit>(s, 1022));
     QVERIFY(s.serverAddress.empty());
     QCOMPARE(s.serverPort, 389);
     // A port beyond TCP's range fails the test as well.
@@ -205,6 +207,7 @@ class SetupWizardTest : public QObject {
       Press(s, kIdNext);
       QCOMPARE(s.currentIndex(), 3);
       QCOMPARE(w.recorder.Ids(), std::vector<int>{61278});
+      QCOMPARE(s.focusWidget(), Find<QLineEdit>(s, 1032));
     }
     QCOMPARE(s.bindDn, std::string("cn=old,o=Sample"));
   }
@@ -271,9 +274,11 @@ class SetupWizardTest : public QObject {
     QCOMPARE(list->geometry().bottom() + 1, s.GetActivePage()->window()->height() - 8);
     QCOMPARE(list->x(), text->x());
     QCOMPARE(list->width(), text->width());
+    Find<QWidget>(s, 1031)->setFocus();
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 5);
     QCOMPARE(w.recorder.Ids(), std::vector<int>{61279});
+    QCOMPARE(s.focusWidget(), list);
   }
 
   void serviceWithoutInformationGoesToSummary() {

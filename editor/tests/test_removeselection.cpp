@@ -1,0 +1,169 @@
+// After every Remove in a panel list nothing is selected and Remove is off, by mouse
+// and by keyboard, so a second press cannot remove a second entry; and nothing is
+// selected when the tree first takes the focus.
+#include <QAbstractItemView>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include "configtree.h"
+#include "configuration.h"
+#include "messages.h"
+#include "oidtable.h"
+#include "panes.h"
+#include "propertypanel.h"
+#include "sampleconfig_h3.h"
+
+namespace {
+
+struct Editor {
+  explicit Editor(Configuration& config) : left(config, table, &right) {
+    left.resize(300, 400);
+    right.resize(420, 400);
+    left.show();
+    right.show();
+  }
+  CConfigTree* tree() { return left.tree(); }
+  kvaro::Oidtable table;
+  OVS_RHSClientWnd right;
+  OVS_LHSClientWnd left;
+};
+
+QTreeWidgetItem* ItemAt(QTreeWidgetItem* from, const QStringList& path) {
+  QTreeWidgetItem* item = from;
+  for (const QString& caption : path) {
+    QTreeWidgetItem* next = nullptr;
+    for (int i = 0; item && i < item->childCount() && !next; ++i) {
+      if (item->child(i)->text(0) == caption) next = item->child(i);
+    }
+    item = next;
+  }
+  return item;
+}
+
+int Rows(QAbstractItemView* list) { return list->model()->rowCount(); }
+
+}  // namespace
+
+class TestRemoveSelection : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void firstFocusSelectsNothing() {
+    Configuration config;
+    sample::FillStandard(config);
+    Editor editor(config);
+    editor.tree()->Fill();
+    editor.left.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&editor.left));
+    editor.tree()->setFocus(Qt::TabFocusReason);
+    QVERIFY(editor.tree()->hasFocus());
+    QVERIFY(editor.tree()->selectedItems().isEmpty());
+    QVERIFY(!editor.tree()->currentPanel());
+    QVERIFY(!editor.right.panel());
+    // The keyboard still selects: Down shows the panel of the node it moves to.
+    QTest::keyClick(editor.tree(), Qt::Key_Down);
+    QCOMPARE(editor.tree()->selectedItems().size(), 1);
+    QVERIFY(editor.tree()->currentPanel());
+  }
+
+  void removeLeavesNothingSelected_data() {
+    QTest::addColumn<QStringList>("node");  // "Rule Sets" or "Forms", then captions
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<QString>("remove");
+    QTest::addColumn<bool>("keyboard");
+    struct Case {
+      const char* name;
+      QStringList node;
+      const char* list;
+      const char* remove;
+    };
+    const Case cases[] = {
+        {"rule sets", {"Rule Sets"}, "102", "101"},
+        {"forms", {"Forms"}, "102", "101"},
+        {"form groups", {"Forms", "People (Standard)"}, "103", "102"},
+        {"group fields", {"Forms", "People (Standard)", "Person details"}, "102", "101"},
+        {"field filters", {"Forms", "People (Standard)", "Person details", "Name"}, "102", "101"},
+        {"object classes", {"Rule Sets", "Standard", "Person"}, "102", "101"},
+        {"searchable rules", {"Rule Sets", "Standard", "Person"}, "105", "104"},
+    };
+    for (const Case& c : cases) {
+      for (bool keyboard : {false, true}) {
+        QTest::addRow("%s by %s", c.name, keyboard ? "keyboard" : "mouse")
+            << c.node << QString(c.list) << QString(c.remove) << keyboard;
+      }
+    }
+  }
+  void removeLeavesNothingSelected() {
+    QFETCH(QStringList, node);
+    QFETCH(QString, list);
+    QFETCH(QString, remove);
+    QFETCH(bool, keyboard);
+    Configuration config;
+    sample::FillStandard(config);
+    // Two searchable rules, and forms that leave "Other" free to be removed.
+    RuleSet* standard = config.FindRuleSet("Standard");
+    SearchRule* person = standard->FindRule("Person");
+    person->AddSearchableRule(standard->FindRule("Org"));
+    person->AddSearchableRule(standard->FindRule("Root"));
+    config.ruleSets.insert(config.ruleSets.begin(), std::make_unique<RuleSet>("Spare B"));
+    config.ruleSets.insert(config.ruleSets.begin(), std::make_unique<RuleSet>("Spare A"));
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    sink.answer = msg::Answer::Yes;  // the questions before removing a rule set or form
+
+    Editor editor(config);
+    CConfigTree* tree = editor.tree();
+    tree->Fill();
+    QTreeWidgetItem* root = node.front() == "Forms" ? tree->formsRoot() : tree->ruleSetsRoot();
+    QTreeWidgetItem* item = ItemAt(root, node.mid(1));
+    QVERIFY(item);
+    tree->setCurrentItem(item);
+    CPropertyPanel* panel = tree->currentPanel();
+    QVERIFY(panel);
+    editor.right.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&editor.right));
+    auto* view = panel->findChild<QAbstractItemView*>(list);
+    auto* button = panel->findChild<QPushButton*>(remove);
+    QVERIFY(view && button);
+    const int before = Rows(view);
+    QVERIFY2(before >= 2, "a neighbour row is needed for the view to select");
+
+    for (int round = 0; round < 2; ++round) {
+      const int rows = Rows(view);
+      if (keyboard) {
+        view->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(view, Qt::Key_Home);
+        QTest::keyClick(view, Qt::Key_Space);
+      } else {
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                          view->visualRect(view->model()->index(0, 0)).center());
+      }
+      QVERIFY(view->selectionModel()->hasSelection());
+      QVERIFY(button->isEnabled());
+      if (keyboard) {
+        button->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(button, Qt::Key_Space);
+      } else {
+        QTest::mouseClick(button, Qt::LeftButton);
+      }
+      QCOMPARE(Rows(view), rows - 1);
+      QVERIFY(!view->selectionModel()->hasSelection());
+      QVERIFY(!view->selectionModel()->currentIndex().isValid());
+      QVERIFY(!button->isEnabled());
+      // A second press removes nothing.
+      if (keyboard) {
+        QTest::keyClick(button, Qt::Key_Space);
+      } else {
+        QTest::mouseClick(button, Qt::LeftButton);
+      }
+      QCOMPARE(Rows(view), rows - 1);
+      if (Rows(view) < 2) break;
+    }
+  }
+};
+
+QTEST_MAIN(TestRemoveSelection)
+#include "test_removeselection.moc"
