@@ -400,10 +400,29 @@ std::vector<long> ParentIndexes(const ldapx::SearchResult& result, const std::st
 }
 
 bool LoadSubtree(Configuration& configuration, const kvaro::Oidtable& table,
-                 ldapx::Connection& connection) {
+                 ldapx::Connection& connection, bool* notConfiguration) {
+  if (notConfiguration) *notConfiguration = false;
   const ldapx::SearchResult result =
       ReadSubtree(connection, configuration.subtreeDn, LoadAttributes(), false);
   if (result.code != ldapx::kSuccess) return false;
+  // Only a configuration root is read as a configuration: any other entry (an
+  // organisation, people) would load as an empty one, and a save would replace it.
+  const std::string baseKey = DnKey(configuration.subtreeDn);
+  const ldapx::Entry* base = nullptr;
+  for (const ldapx::Entry& e : result.entries)
+    if (!e.dn.empty() && DnKey(e.dn) == baseKey) {
+      base = &e;
+      break;
+    }
+  bool isRoot = false;
+  if (base) {
+    if (const ldapx::Attribute* oc = base->Find("objectClass"))
+      for (const std::string& v : oc->values) isRoot = isRoot || SameIgnoringCase(v, "ovConfigurationRoot");
+  }
+  if (!isRoot) {
+    if (notConfiguration) *notConfiguration = true;
+    return false;
+  }
   SubtreeLoader(configuration, table).Load(result);
   return true;
 }
@@ -424,7 +443,12 @@ LoadResult LoadFromDirectory(Configuration& configuration, const kvaro::Oidtable
     }
     msg::Show(61276, {}, msg::Buttons::Ok, msg::Icon::Error);
   }
-  LoadSubtree(configuration, table, *configuration.connection);
+  bool notConfiguration = false;
+  if (!LoadSubtree(configuration, table, *configuration.connection, &notConfiguration) &&
+      notConfiguration) {
+    msg::Show(62131, {configuration.subtreeDn}, msg::Buttons::Ok, msg::Icon::Error);
+    return LoadResult::NoServer;
+  }
   return LoadResult::Loaded;
 }
 

@@ -33,7 +33,9 @@ enum class LoadResult {
 
 // Logs on (asking again after message 61276 until the bind succeeds or the user cancels)
 // and loads the subtree at configuration.subtreeDn into the configuration. The bound
-// connection is kept in configuration.connection.
+// connection is kept in configuration.connection. When the entry at subtreeDn exists but
+// is not a configuration root, nothing is loaded: message 62131, then NoServer, so that
+// the caller starts the set-up wizard instead of showing it as an empty configuration.
 LoadResult LoadFromDirectory(Configuration& configuration, const kvaro::Oidtable& table,
                              CredentialsPrompt& prompt, const ldapx::Timeouts& timeouts = {});
 
@@ -41,10 +43,11 @@ LoadResult LoadFromDirectory(Configuration& configuration, const kvaro::Oidtable
 // connection (without logon). Siblings are taken in the order they were added (by
 // entryCSN; the server's order when it keeps none), so rule sets, rules and forms come
 // back in the order they were saved. Warnings go to the message sink, one box each, in
-// that order. False when the subtree could not be
-// read at all (the configuration then stays without rule sets and forms).
+// that order. False when the subtree could not be read at all, or when its base entry is
+// not a configuration root (object class ovConfigurationRoot; then `notConfiguration`,
+// when given, is set): the configuration then stays without rule sets and forms.
 bool LoadSubtree(Configuration& configuration, const kvaro::Oidtable& table,
-                 ldapx::Connection& connection);
+                 ldapx::Connection& connection, bool* notConfiguration = nullptr);
 
 // The entries of the subtree at `base` (the base entry included), read with one subtree
 // search; when the server's size limit stops that, read level by level instead. The

@@ -116,18 +116,15 @@ bool LoadConfigurationFromUrl(Configuration& configuration, const kvaro::Oidtabl
                               const std::string& url, const std::string& bindDn,
                               const std::string& password, const ldapx::Timeouts& timeouts) {
   if (!ConnectConfiguration(configuration, url, bindDn, password, timeouts)) return false;
-  if (LoadSubtree(configuration, table, *configuration.connection)) return true;
-  msg::Show(62121, {configuration.subtreeDn}, msg::Buttons::Ok, msg::Icon::Error);
+  bool notConfiguration = false;
+  if (LoadSubtree(configuration, table, *configuration.connection, &notConfiguration)) return true;
+  msg::Show(notConfiguration ? 62131 : 62121, {configuration.subtreeDn}, msg::Buttons::Ok,
+            msg::Icon::Error);
   return false;
 }
 
 bool SaveWithRootEntry(Configuration& configuration) {
-  if (configuration.connection && configuration.startupMode == 1) {
-    const ldapx::SearchResult root = configuration.connection->Search(
-        configuration.subtreeDn, ldapx::Scope::Base, "(objectclass=*)", {"1.1"}, true);
-    if (root.code == ldapx::kNoSuchObject && !CheckConfiguration(configuration)) return false;
-    if (root.code == ldapx::kNoSuchObject && !WriteRootEntry(configuration)) return false;
-  }
+  // The save itself creates the root entry when the directory does not hold it.
   return SaveConfiguration(configuration, nullptr);
 }
 
