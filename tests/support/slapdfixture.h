@@ -27,6 +27,8 @@ class SlapdFixture {
     // Further access rules (slapd.conf "access to ..." lines), placed before the rule
     // that lets the writer write everything, so they can take rights away.
     std::vector<std::string> accessRules;
+    // Worker threads of the server (0: slapd's default).
+    int threads = 0;
   };
 
   SlapdFixture();
