@@ -417,7 +417,8 @@ bool LoadSubtree(Configuration& configuration, const kvaro::Oidtable& table,
   bool isRoot = false;
   if (base) {
     if (const ldapx::Attribute* oc = base->Find("objectClass"))
-      for (const std::string& v : oc->values) isRoot = isRoot || SameIgnoringCase(v, "ovConfigurationRoot");
+      for (const std::string& v : oc->values)
+        isRoot = isRoot || SameIgnoringCase(v, "ovConfigurationRoot");
   }
   if (!isRoot) {
     if (notConfiguration) *notConfiguration = true;

@@ -453,8 +453,7 @@ class DirectorySaver {
       std::string where;
       const int del = RemoveSubtree(oldDn_, true, &where);
       if (del != ldapx::kSuccess)
-        msg::Show(62139, {where, kvaro::QError(del).Text()}, msg::Buttons::Ok,
-                  msg::Icon::Warning);
+        msg::Show(62139, {where, kvaro::QError(del).Text()}, msg::Buttons::Ok, msg::Icon::Warning);
     }
     ClearLeftovers();
     return true;
@@ -546,7 +545,8 @@ class DirectorySaver {
     requests.push_back({stagingDn_, std::move(rootMods), -1});
     EntryPlan staged;
     int previous = -1;
-    for (const auto& rs : config_.ruleSets) previous = PlanRuleSet(*rs, stagingDn_, previous, staged);
+    for (const auto& rs : config_.ruleSets)
+      previous = PlanRuleSet(*rs, stagingDn_, previous, staged);
     for (const auto& f : config_.searchForms) previous = PlanForm(*f, stagingDn_, previous, staged);
     for (PlannedEntry& e : staged)
       requests.push_back({std::move(e.dn), std::move(e.mods), e.after >= 0 ? e.after + 1 : 0});
@@ -567,8 +567,8 @@ class DirectorySaver {
 
   // Adds `requests` without transactions, in chunks (each pipelined), reporting progress
   // from `base` on. Returns the first failure; `failed` its index.
-  int AddChunked(const std::vector<ldapx::Connection::AddRequest>& requests, long base,
-                 int& failed, bool cancellable = true) {
+  int AddChunked(const std::vector<ldapx::Connection::AddRequest>& requests, long base, int& failed,
+                 bool cancellable = true) {
     ldapx::Connection& conn = *config_.connection;
     failed = -1;
     for (size_t begin = 0; begin < requests.size(); begin += kChunk) {
@@ -610,8 +610,8 @@ class DirectorySaver {
           return rc;
         }
         // The commit runs every queued add: allow it time in proportion.
-        const int seconds = conn.timeouts().operationSeconds +
-                            static_cast<int>(requests.size() / 200);
+        const int seconds =
+            conn.timeouts().operationSeconds + static_cast<int>(requests.size() / 200);
         int failedId = -1;
         rc = ldapx::EndTransaction(conn, txn, true, &failedId, seconds);
         if (rc != ldapx::kSuccess) {
@@ -720,10 +720,9 @@ class DirectorySaver {
         const std::string stamp = rdn->value.substr(old.size(), 14);
         if (stamp.size() == 14 && stamp > tooYoung) continue;
       }
-      const std::string claimed =
-          rdnType_ + "=" +
-          ldapx::EscapeDnValue(rdnValue_ + std::string(kOldMark) + Token() + "-" +
-                               std::to_string(k++));
+      const std::string claimed = rdnType_ + "=" +
+                                  ldapx::EscapeDnValue(rdnValue_ + std::string(kOldMark) + Token() +
+                                                       "-" + std::to_string(k++));
       if (ldapx::Rename(conn, e.dn, claimed) != ldapx::kSuccess) continue;
       RemoveSubtree(claimed + "," + parentDn_, true);
     }
@@ -756,8 +755,8 @@ class DirectorySaver {
     for (char c : rootDn_)
       name += (std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-') ? c : '_';
     if (name.size() > 80) name.resize(80);
-    const std::string path = folder + "/" + name + "-" + UtcStamp(0) + "-" + token_.substr(15) +
-                             ".ldif";
+    const std::string path =
+        folder + "/" + name + "-" + UtcStamp(0) + "-" + token_.substr(15) + ".ldif";
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     std::string error;
@@ -819,8 +818,7 @@ class DirectorySaver {
 
 std::string DefaultBackupFolder() { return DataHome() + "/orvelle/backups"; }
 
-bool SaveConfiguration(Configuration& configuration, PleaseWait* wait,
-                       const SaveOptions& options) {
+bool SaveConfiguration(Configuration& configuration, PleaseWait* wait, const SaveOptions& options) {
   if (configuration.startupMode != 1) return SaveToFiles(configuration);
   return DirectorySaver(configuration, wait, options).Run();
 }

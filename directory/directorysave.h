@@ -66,7 +66,8 @@ struct SaveOptions {
 // Every record check and every check of what the server would refuse runs before the
 // first write. The new configuration is written as a fresh subtree beside the root entry
 // (named "<root name>.orvelle-save-<token>"; its adds in one transaction where the server
-// offers them and the options ask for it), then takes the root's place by two renames (the stored root to
+// offers them and the options ask for it), then takes the root's place by two renames (the stored
+// root to
 // "<root name>.orvelle-old-<token>", the new one to the root's name; the first is undone
 // when the second fails); only then is the old subtree deleted. A failure before the swap
 // leaves the stored configuration as it was. Where the server refuses the entry beside

@@ -37,9 +37,9 @@ std::string MatchForm(std::string_view value) {
 // The attributes of the schema whose syntax is Directory String: the server refuses an
 // empty value and a value that is not UTF-8.
 bool IsDirectoryString(std::string_view type) {
-  for (std::string_view t : {"ovObjectClassDefinition", "ovSearchClassList", "ovLDAPURI",
-                             "ovRuleSetName", "ovInputList", "ovSearchClassName", "ovFieldList",
-                             "ovFiltAttrList", "cn"})
+  for (std::string_view t :
+       {"ovObjectClassDefinition", "ovSearchClassList", "ovLDAPURI", "ovRuleSetName", "ovInputList",
+        "ovSearchClassName", "ovFieldList", "ovFiltAttrList", "cn"})
     if (SameIgnoringCase(type, t)) return true;
   return false;
 }
@@ -164,8 +164,9 @@ bool CheckEntryPlan(const Configuration& configuration, const EntryPlan& plan) {
       for (const auto& f : g->fields)
         for (const std::string& type : f->filterAttributes)
           if (type.find('$') != std::string::npos) {
-            Refuse(62136, {type, FieldDn(f->name, GroupDn(g->name, FormDn(form->name,
-                                                                            configuration.subtreeDn)))});
+            Refuse(62136,
+                   {type, FieldDn(f->name,
+                                  GroupDn(g->name, FormDn(form->name, configuration.subtreeDn)))});
             return false;
           }
   }

@@ -195,11 +195,10 @@ class TestDirectoryStore : public QObject {
     RecordingWait wait;
     QVERIFY(directory::SaveConfiguration(c, &wait));
     QVERIFY(sink.messages.empty());
-    QCOMPARE(wait.events,
-             (std::vector<std::string>{
-                 "show:Accessing directory...|Writing new search rule sets...",
-                 "message:Writing new search forms...",
-                 "message:Deleting current configuratio subtree...", "close"}));
+    QCOMPARE(wait.events, (std::vector<std::string>{
+                              "show:Accessing directory...|Writing new search rule sets...",
+                              "message:Writing new search forms...",
+                              "message:Deleting current configuratio subtree...", "close"}));
     const auto dns = SubtreeDns(*c.connection, kRoot);
     QCOMPARE(dns.size(), size_t(1 + 2 * (3 + 6)));
 

@@ -279,7 +279,9 @@ class TestStagedSave : public QObject {
     } else if (change == "blankName") {
       set.rules[1]->name = "  ";
     } else if (change == "latin1") {
-      form.name = "Gr\xF6\xDF" "e";
+      form.name =
+          "Gr\xF6\xDF"
+          "e";
     } else if (change == "dollarGroup") {
       form.inputGroups[0]->name = "A $ B";
     } else if (change == "dollarType") {
@@ -318,7 +320,8 @@ class TestStagedSave : public QObject {
     directory::SaveOptions options = WithTransactions(transactions);
     options.onStage = [&](SaveStage s) { stages.push_back(s); };
     QVERIFY(directory::SaveConfiguration(c, nullptr, options));
-    QCOMPARE(QString::fromStdString(Stored(slapd)), QString::fromStdString(Expected("old", 3, 4, 3)));
+    QCOMPARE(QString::fromStdString(Stored(slapd)),
+             QString::fromStdString(Expected("old", 3, 4, 3)));
 
     c.Clear();
     Build(c, "new", 2, 3, 2);
@@ -333,7 +336,8 @@ class TestStagedSave : public QObject {
                                    SaveStage::Staged};
     want.push_back(SaveStage::BetweenRenames);
     want.push_back(SaveStage::Swapped);
-    QCOMPARE(QList<SaveStage>(stages.begin(), stages.end()), QList<SaveStage>(want.begin(), want.end()));
+    QCOMPARE(QList<SaveStage>(stages.begin(), stages.end()),
+             QList<SaveStage>(want.begin(), want.end()));
     QVERIFY(Marked(slapd).empty());
     const auto root = admin->Search(kRoot, ldapx::Scope::Base, "(objectClass=*)", {"cn"});
     QCOMPARE(root.entries.size(), size_t(1));

@@ -210,8 +210,8 @@ struct BatchHooks {
 
 // Sends every add inside transaction `txnId`, at most `window` unanswered at a time.
 // The server answers each at once and runs them at the commit in the order it queued
-// them, so a request is sent only once its `after` request is queued. Returns kSuccess when every request
-// was queued, else the first failure (kCancelled on cancel); `failedIndex` receives the
+// them, so a request is sent only once its `after` request is queued. Returns kSuccess when every
+// request was queued, else the first failure (kCancelled on cancel); `failedIndex` receives the
 // failing request's index; `msgIds` each request's message id (to map a failed commit's
 // id back to its request).
 int AddInTransaction(Connection& connection, const std::string& txnId,

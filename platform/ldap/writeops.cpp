@@ -5,9 +5,8 @@
 #include <ldap.h>
 #include <sys/time.h>
 
-#include <csignal>
-
 #include <algorithm>
+#include <csignal>
 #include <list>
 #include <memory>
 #include <unordered_map>

@@ -123,7 +123,8 @@ bool SlapdFixture::Start(const Options& options) {
   conf += "include " + schemaDir + "/cosine.schema\n";
   conf += "include " + schemaDir + "/inetorgperson.schema\n";
   conf += "include " + ownSchema + "\n";
-  conf += "pidfile " + d + "/slapd.pid\n";  if (options.threads > 0) conf += "threads " + std::to_string(options.threads) + "\n";
+  conf += "pidfile " + d + "/slapd.pid\n";
+  if (options.threads > 0) conf += "threads " + std::to_string(options.threads) + "\n";
 
   conf += "modulepath " + modules + "\nmoduleload back_mdb\n";
   conf += "database mdb\nmaxsize 1073741824\n";
