@@ -432,7 +432,10 @@ class DirectorySaver {
 
     int failed = -1;
     const int rc = WriteStaging(failed);
-    if (rc == ldapx::kCancelled) return Cancelled();
+    if (rc == ldapx::kCancelled) {
+      Discard();  // what was added before the cancel (nothing inside a transaction)
+      return Cancelled();
+    }
     if (rc != ldapx::kSuccess) {
       if (failed == 0 && RefusedHere(rc) && exists_) return InPlace(stagingDn_, rc);
       Discard();

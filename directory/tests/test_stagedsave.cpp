@@ -487,11 +487,11 @@ class TestStagedSave : public QObject {
     auto admin = slapd.Connect();
     const std::string before = Snapshot(*admin, "o=Sample");
     c.Clear();
-    Build(c, "new", 4, 60, 20);
+    Build(c, "new", 10, 100, 20);  // more entries than one chunk of adds
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     RecordingWait wait;
-    wait.cancelAfter = 300;
+    wait.cancelAfter = 1;  // after the first chunk of adds or the first answers
     QVERIFY(!directory::SaveConfiguration(c, &wait, WithTransactions(transactions)));
     QCOMPARE(sink.Ids(), std::vector<int>{62143});
     QVERIFY(!wait.open);
