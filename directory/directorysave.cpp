@@ -735,11 +735,9 @@ class DirectorySaver {
   // subtree rename: a durable LDIF backup of the stored subtree first, then the entries
   // below the root deleted and the new ones written; on failure the backup is put back.
   bool InPlace(const std::string& refusedDn, int refusal) {
-    (void)refusedDn;
-    (void)refusal;
     ldapx::Connection& conn = *config_.connection;
-    if (!exists_) {
-      Show(62137, {rootDn_, kvaro::QError(refusal).Text()});
+    if (!exists_) {  // nothing stored to keep: the refusal stands
+      Show(62137, {refusedDn, kvaro::QError(refusal).Text()});
       return false;
     }
     const ldapx::SearchResult stored = ReadSubtree(conn, rootDn_, {"*", "entryCSN"}, false);
