@@ -402,11 +402,31 @@ std::vector<long> ParentIndexes(const ldapx::SearchResult& result, const std::st
 }
 
 bool LoadSubtree(Configuration& configuration, const kvaro::Oidtable& table,
-                 ldapx::Connection& connection, int* code) {
+                 ldapx::Connection& connection, int* code, bool* notConfiguration) {
+  if (notConfiguration) *notConfiguration = false;
   const ldapx::SearchResult result =
       ReadSubtree(connection, configuration.subtreeDn, LoadAttributes(), false);
   if (code) *code = result.code;
   if (result.code != ldapx::kSuccess) return false;
+  // Only a configuration root is read as a configuration: any other entry (an
+  // organisation, people) would load as an empty one, and a save would replace it.
+  const std::string baseKey = DnKey(configuration.subtreeDn);
+  const ldapx::Entry* base = nullptr;
+  for (const ldapx::Entry& e : result.entries)
+    if (!e.dn.empty() && DnKey(e.dn) == baseKey) {
+      base = &e;
+      break;
+    }
+  bool isRoot = false;
+  if (base) {
+    if (const ldapx::Attribute* oc = base->Find("objectClass"))
+      for (const std::string& v : oc->values)
+        isRoot = isRoot || SameIgnoringCase(v, "ovConfigurationRoot");
+  }
+  if (!isRoot) {
+    if (notConfiguration) *notConfiguration = true;
+    return false;
+  }
   SubtreeLoader(configuration, table).Load(result);
   return true;
 }
@@ -434,8 +454,13 @@ LoadResult LoadFromDirectory(Configuration& configuration, const kvaro::Oidtable
     }
     configuration.connection = logon.connection;
     int code = ldapx::kSuccess;
-    LoadSubtree(configuration, table, *configuration.connection, &code);
+    bool notConfiguration = false;
+    LoadSubtree(configuration, table, *configuration.connection, &code, &notConfiguration);
     close();
+    if (notConfiguration) {
+      msg::Show(62131, {configuration.subtreeDn}, msg::Buttons::Ok, msg::Icon::Error);
+      return LoadResult::NoServer;
+    }
     // The server stopped answering, went away or the user cancelled: nothing was loaded,
     // and an empty configuration must not stand in for the stored one.
     if (code == ldapx::kTimeout || code == ldapx::kCancelled || code == ldapx::kServerDown) {

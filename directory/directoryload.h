@@ -36,6 +36,9 @@ enum class LoadResult {
 // Logs on (asking again after message 61276 with the reason until the bind succeeds or
 // the user cancels the logon dialog) and loads the subtree at configuration.subtreeDn
 // into the configuration. The bound connection is kept in configuration.connection.
+// When the entry at subtreeDn exists but is not a configuration root, nothing is loaded:
+// message 62131, then NoServer, so that the caller starts the set-up wizard instead of
+// showing it as an empty configuration.
 // `wait` (may be null) is shown while the server is asked and closed before the logon
 // dialog or a message about the logon shows. A wait that ran out (message 62190) or was
 // cancelled (no message), also during the load, leads back to the logon dialog.
@@ -47,11 +50,13 @@ LoadResult LoadFromDirectory(Configuration& configuration, const kvaro::Oidtable
 // connection (without logon). Siblings are taken in the order they were added (by
 // entryCSN; the server's order when it keeps none), so rule sets, rules and forms come
 // back in the order they were saved. Warnings go to the message sink, one box each, in
-// that order. False when the subtree could not be
-// read at all (the configuration then stays without rule sets and forms); `code` (when
-// given) receives the result code of the read.
+// that order. False when the subtree could not be read at all, or when its base entry is
+// not a configuration root (object class ovConfigurationRoot; then `notConfiguration`,
+// when given, is set): the configuration then stays without rule sets and forms.
+// `code` (when given) receives the result code of the read.
 bool LoadSubtree(Configuration& configuration, const kvaro::Oidtable& table,
-                 ldapx::Connection& connection, int* code = nullptr);
+                 ldapx::Connection& connection, int* code = nullptr,
+                 bool* notConfiguration = nullptr);
 
 // The entries of the subtree at `base` (the base entry included), read with one subtree
 // search; when the server's size limit stops that, read level by level instead. The

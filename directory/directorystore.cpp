@@ -114,18 +114,19 @@ bool LoadConfigurationFromUrl(Configuration& configuration, const kvaro::Oidtabl
                               const std::string& password, const ldapx::Timeouts& timeouts) {
   if (!ConnectConfiguration(configuration, url, bindDn, password, timeouts)) return false;
   int code = ldapx::kSuccess;
-  if (LoadSubtree(configuration, table, *configuration.connection, &code)) return true;
+  bool notConfiguration = false;
+  if (LoadSubtree(configuration, table, *configuration.connection, &code, &notConfiguration))
+    return true;
+  if (notConfiguration) {
+    msg::Show(62131, {configuration.subtreeDn}, msg::Buttons::Ok, msg::Icon::Error);
+    return false;
+  }
   ShowWithReason(62121, {configuration.subtreeDn}, code, configuration.connection->diagnostic());
   return false;
 }
 
 bool SaveWithRootEntry(Configuration& configuration) {
-  if (configuration.connection && configuration.startupMode == 1) {
-    const ldapx::SearchResult root = configuration.connection->Search(
-        configuration.subtreeDn, ldapx::Scope::Base, "(objectclass=*)", {"1.1"}, true);
-    if (root.code == ldapx::kNoSuchObject && !CheckConfiguration(configuration)) return false;
-    if (root.code == ldapx::kNoSuchObject && !WriteRootEntry(configuration)) return false;
-  }
+  // The save itself creates the root entry when the directory does not hold it.
   return SaveConfiguration(configuration, nullptr);
 }
 

@@ -36,18 +36,21 @@ bool ConnectConfiguration(Configuration& configuration, const std::string& url,
                           const ldapx::Timeouts& timeouts = {});
 
 // Connects (as above) and loads the configuration subtree; warnings go to the message
-// sink. False when the connection failed or the subtree could not be read (62121).
+// sink. False when the connection failed, the subtree could not be read (62121) or the
+// entry is not a configuration root (62131).
 bool LoadConfigurationFromUrl(Configuration& configuration, const kvaro::Oidtable& table,
                               const std::string& url, const std::string& bindDn,
                               const std::string& password, const ldapx::Timeouts& timeouts = {});
 
 // Connects (as above) and saves the configuration's rule sets and forms to the URL's
-// subtree, first adding the root entry when the directory does not hold it yet.
+// subtree with SaveConfiguration (which creates the root entry when the directory does
+// not hold it yet, and refuses an entry that is not a configuration root).
 bool SaveConfigurationToUrl(Configuration& configuration, const std::string& url,
                             const std::string& bindDn, const std::string& password,
                             const ldapx::Timeouts& timeouts = {});
 
-// Saves over configuration.connection, adding the root entry first when it is missing.
+// Saves over configuration.connection (SaveConfiguration; the root entry is created
+// when it is missing).
 bool SaveWithRootEntry(Configuration& configuration);
 
 // The LDIF (RFC 2849) of exactly the entries a save adds: the root entry at subtreeDn,

@@ -178,6 +178,63 @@ const std::unordered_map<int, std::string_view>& Table() {
        "folder or an ldap:// URL instead."},
       {62107,
        "'%s' is not a folder. Give the folder that holds the \"RuleSet=*\" configuration files."},
+      // Directory save and load (62130-62149).
+      {62130,
+       "'%s' is not an Orvelle configuration: the entry exists but is not a configuration root "
+       "entry (object class ovConfigurationRoot). Nothing was saved and nothing in the directory "
+       "was changed.\n\nGive the DN of a configuration root entry, or of an entry that does not "
+       "exist yet."},
+      {62131,
+       "'%s' does not hold an Orvelle configuration: the entry is not a configuration root entry "
+       "(object class ovConfigurationRoot). Nothing was loaded.\n\nGive the DN of the "
+       "configuration root entry, for example cn=Orvelle Configuration,o=Sample."},
+      {62132,
+       "Two records would be stored under the same directory name, which the directory does not "
+       "allow (it compares names without regard to case or repeated blanks):\n\n%s\n%s\n\n"
+       "Please rename one of them before saving.\n\nNothing was saved."},
+      {62133,
+       "A record has an empty name and cannot be stored in the directory:\n\nDN: %s\n\nPlease "
+       "give it a name before saving.\n\nNothing was saved."},
+      {62134,
+       "The record\n\n%s\n\nwould be stored with an empty %s value, which the directory does "
+       "not accept. Please fill it in before saving.\n\nNothing was saved."},
+      {62135,
+       "The record\n\n%s\n\nhas a name or a %s value that is not valid UTF-8 text, which the "
+       "directory does not accept. Please re-enter it before saving.\n\nNothing was saved."},
+      {62136,
+       "The name '%s' contains \"$\", which separates the names of a list in the directory: it "
+       "would come back as several names when the configuration is loaded.\n\nRecord: %s\n\n"
+       "Please rename it before saving.\n\nNothing was saved."},
+      {62137,
+       "The new configuration could not be written to the directory:\n\nDN: %s\nError: %s\n\n"
+       "The stored configuration was not changed."},
+      {62138,
+       "The new configuration could not take the place of the stored one:\n\nDN: %s\nError: "
+       "%s\n\nThe stored configuration was not changed. If another save ran at the same time, "
+       "its configuration is the stored one now."},
+      {62139,
+       "The configuration was saved, but the previous configuration could not be removed "
+       "completely:\n\nDN: %s\nError: %s\n\nNothing is lost; the next save removes it."},
+      {62140,
+       "The configuration could not be saved:\n\nDN: %s\nError: %s\n\nThe stored "
+       "configuration was put back from the backup written before the save:\n\n%s"},
+      {62141,
+       "The configuration could not be saved:\n\nDN: %s\nError: %s\n\nThe stored "
+       "configuration could not be put back completely. Its backup is\n\n%s\n\nSave again, "
+       "or load the backup with ldapadd, to restore it."},
+      {62142,
+       "The directory does not allow the new configuration to be written beside the stored one, "
+       "so it would have to be written in its place; but no backup of the stored configuration "
+       "could be written first:\n\n%s\n\nNothing was saved."},
+      {62143, "The save was cancelled. The stored configuration was not changed."},
+      {62144,
+       "The connection to the directory server was lost and could not be opened again:\n\n"
+       "Error: %s\n\nThe stored configuration was not changed. Your changes are kept; save "
+       "again when the server can be reached."},
+      {62145,
+       "The stored configuration could not be renamed back after a failed save:\n\nDN: "
+       "%s\nError: %s\n\nIt is kept whole under that DN. Save again to store a configuration "
+       "at its usual place."},
       // Names the stores can hold, and the local files (62160-62169).
       {62160,
        "The name '%s' cannot be stored. Names may not be empty, begin or end with a blank, or "

@@ -54,4 +54,18 @@ std::optional<Ava> FirstRdn(const std::string& dn) {
   return out;
 }
 
+std::optional<std::vector<std::vector<Ava>>> SplitDn(const std::string& dn) {
+  DnPtr parsed = Parse(dn);
+  if (!parsed) return std::nullopt;
+  std::vector<std::vector<Ava>> out;
+  for (LDAPRDN* rdn = parsed.get(); *rdn; ++rdn) {
+    std::vector<Ava> avas;
+    for (LDAPAVA** ava = *rdn; *ava; ++ava)
+      avas.push_back(Ava{std::string((*ava)->la_attr.bv_val, (*ava)->la_attr.bv_len),
+                         std::string((*ava)->la_value.bv_val, (*ava)->la_value.bv_len)});
+    out.push_back(std::move(avas));
+  }
+  return out;
+}
+
 }  // namespace ldapx

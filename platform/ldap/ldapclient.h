@@ -209,4 +209,56 @@ struct SchemaDefinition {
 std::optional<SchemaDefinition> ParseAttributeType(const std::string& text);
 std::optional<SchemaDefinition> ParseObjectClass(const std::string& text);
 
+// ---- Writes of a staged save (writeops.cpp) ----
+
+// The answer to a request sent inside a transaction: queued, runs at the commit.
+inline constexpr int kTxnSpecifyOkay = 0x4120;
+// Not an LDAP code: a batch stopped because its caller asked to cancel.
+inline constexpr int kCancelled = -1001;
+
+// Makes a write to a connection the server has closed fail with an error instead of
+// ending the process (SIGPIPE ignored, unless the program has a handler of its own).
+void IgnoreBrokenPipes();
+
+// Whether the server offers LDAP transactions (the root DSE lists the start-transaction
+// extended operation 1.3.6.1.1.21.1). `error` receives the code of the root DSE read.
+bool SupportsTransactions(Connection& connection, int* error = nullptr);
+
+// Starts a transaction; `id` receives its identifier. Returns the result code.
+int StartTransaction(Connection& connection, std::string& id);
+
+// Commits (or, with `commit` false, aborts) transaction `id`. On a failed commit
+// `failedMsgId` receives the message id of the request that failed when the server
+// names it (else -1). `seconds` bounds the wait (0: the operation time-out); a commit
+// runs every queued request, so its wait may need to be longer than one request's.
+int EndTransaction(Connection& connection, const std::string& id, bool commit,
+                   int* failedMsgId = nullptr, int seconds = 0);
+
+// Renames `dn` (its whole subtree with it) to the new RDN under the same parent, the
+// old RDN's values removed. With `txnId` the rename is queued in that transaction
+// (slapd 2.5.13 aborts on a subtree rename inside a transaction: not used with it).
+int Rename(Connection& connection, const std::string& dn, const std::string& newRdn,
+           const std::string* txnId = nullptr);
+
+// What a long batch reports and asks: `progress(answered)` now and then; `cancelled()`
+// before sending, and true stops the batch (kCancelled).
+struct BatchHooks {
+  std::function<void(long)> progress;
+  std::function<bool()> cancelled;
+};
+
+// Sends every add inside transaction `txnId`, at most `window` unanswered at a time.
+// The server answers each at once and runs them at the commit in the order it queued
+// them, so a request is sent only once its `after` request is queued. Returns kSuccess when every
+// request was queued, else the first failure (kCancelled on cancel); `failedIndex` receives the
+// failing request's index; `msgIds` each request's message id (to map a failed commit's
+// id back to its request).
+int AddInTransaction(Connection& connection, const std::string& txnId,
+                     const std::vector<Connection::AddRequest>& requests, int window,
+                     const BatchHooks& hooks, int* failedIndex, std::vector<int>* msgIds);
+
+// The attribute type and value of every component of every RDN of a DN, values
+// unescaped; nullopt when the text is not a DN.
+std::optional<std::vector<std::vector<Ava>>> SplitDn(const std::string& dn);
+
 }  // namespace ldapx

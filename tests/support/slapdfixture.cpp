@@ -124,6 +124,8 @@ bool SlapdFixture::Start(const Options& options) {
   conf += "include " + schemaDir + "/inetorgperson.schema\n";
   conf += "include " + ownSchema + "\n";
   conf += "pidfile " + d + "/slapd.pid\n";
+  if (options.threads > 0) conf += "threads " + std::to_string(options.threads) + "\n";
+
   conf += "modulepath " + modules + "\nmoduleload back_mdb\n";
   conf += "database mdb\nmaxsize 1073741824\n";
   conf += "suffix \"o=Sample\"\nrootdn \"cn=admin,o=Sample\"\nrootpw secret\n";
@@ -133,6 +135,7 @@ bool SlapdFixture::Start(const Options& options) {
   conf += "access to attrs=userPassword by anonymous auth by * none\n";
   for (const std::string& dn : options.refuseDelete)
     conf += "access to dn.exact=\"" + dn + "\" attrs=entry by * read\n";
+  for (const std::string& rule : options.accessRules) conf += rule + "\n";
   conf += "access to * by dn.exact=\"cn=writer,o=Sample\" write by * read\n";
   if (!WriteFile(dir + "/slapd.conf", conf)) {
     error_ = "cannot write " + d + "/slapd.conf";
@@ -163,10 +166,20 @@ bool SlapdFixture::Start(const Options& options) {
     }
   }
 
+  return Launch(true);
+}
+
+bool SlapdFixture::Launch(bool newPort) {
+  const std::string slapd = qEnvironmentVariableIsSet("SLAPD")
+                                ? qEnvironmentVariable("SLAPD").toStdString()
+                                : FindProgram("slapd");
+  const QString dir = dir_->path();
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("LDAPNOINIT", "1");
   // A port that another program takes between our look-up and slapd's bind makes slapd
-  // exit at once; then try another.
-  for (int attempt = 0; attempt < 5; ++attempt) {
-    port_ = FreeLoopbackPort();
+  // exit at once; then try another (a restart keeps its port and tries again).
+  for (int attempt = 0; attempt < (newPort ? 5 : 100); ++attempt) {
+    if (newPort) port_ = FreeLoopbackPort();
     if (port_ == 0) {
       error_ = "no free loopback port";
       return false;
@@ -174,7 +187,7 @@ bool SlapdFixture::Start(const Options& options) {
     process_ = std::make_unique<QProcess>();
     process_->setProcessEnvironment(env);
     process_->setProcessChannelMode(QProcess::MergedChannels);
-    process_->setStandardOutputFile(dir + "/slapd.log");
+    process_->setStandardOutputFile(dir + "/slapd.log", QIODevice::Append);
     // A test that crashes must not leave its server running: the kernel stops slapd when
     // the test process dies.
     process_->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
@@ -197,8 +210,24 @@ bool SlapdFixture::Start(const Options& options) {
     error_ = "slapd did not start listening on port " + std::to_string(port_) + ":\n" +
              log.readAll().toStdString();
     Stop();
+    if (!newPort) QThread::msleep(50);
   }
   return false;
+}
+
+void SlapdFixture::Kill() {
+  if (process_ && process_->state() != QProcess::NotRunning) {
+    process_->kill();
+    process_->waitForFinished(5000);
+  }
+  process_.reset();
+}
+
+bool SlapdFixture::Restart() {
+  if (!dir_) return false;
+  Stop();
+  ok_ = Launch(false);
+  return ok_;
 }
 
 void SlapdFixture::Stop() {

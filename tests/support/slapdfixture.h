@@ -24,6 +24,11 @@ class SlapdFixture {
     std::vector<std::string> refuseDelete;
     // Extra entries (LDIF) loaded before the server starts.
     std::string extraLdif;
+    // Further access rules (slapd.conf "access to ..." lines), placed before the rule
+    // that lets the writer write everything, so they can take rights away.
+    std::vector<std::string> accessRules;
+    // Worker threads of the server (0: slapd's default).
+    int threads = 0;
   };
 
   SlapdFixture();
@@ -53,9 +58,15 @@ class SlapdFixture {
 
   // Stops the server (also done by the destructor).
   void Stop();
+  // Kills the server at once (SIGKILL), as a crash would.
+  void Kill();
+  // Starts the server again on the same port with the same database. True when it
+  // answers.
+  bool Restart();
 
  private:
   bool Start(const Options& options);
+  bool Launch(bool newPort);
 
   std::unique_ptr<QTemporaryDir> dir_;
   std::unique_ptr<QProcess> process_;
