@@ -213,9 +213,6 @@ std::optional<SchemaDefinition> ParseObjectClass(const std::string& text);
 
 // The answer to a request sent inside a transaction: queued, runs at the commit.
 inline constexpr int kTxnSpecifyOkay = 0x4120;
-// Not an LDAP code: a batch stopped because its caller asked to cancel.
-inline constexpr int kCancelled = -1001;
-
 // Makes a write to a connection the server has closed fail with an error instead of
 // ending the process (SIGPIPE ignored, unless the program has a handler of its own).
 void IgnoreBrokenPipes();

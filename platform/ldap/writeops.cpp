@@ -25,12 +25,6 @@ struct MessageFree {
 };
 using MessagePtr = std::unique_ptr<LDAPMessage, MessageFree>;
 
-int SessionError(LDAP* ld) {
-  int code = LDAP_OTHER;
-  ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &code);
-  return code == LDAP_SUCCESS ? LDAP_OTHER : code;
-}
-
 int ResultCode(LDAP* ld, LDAPMessage* res) {
   int code = LDAP_OTHER;
   const int rc = ldap_parse_result(ld, res, &code, nullptr, nullptr, nullptr, nullptr, 0);
