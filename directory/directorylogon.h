@@ -8,6 +8,8 @@
 
 #include "ldapclient.h"
 
+class Configuration;
+
 namespace directory {
 
 struct Logon {
@@ -20,11 +22,25 @@ struct Logon {
 // Opens a connection to host:port (LDAP version 3) and binds with dn and password (both
 // empty: anonymously), each within the connect limit of `timeouts`. Cancellable through
 // ldapx::CancelScope. Shows nothing.
+// With `tls` the connection is protected before the bind is sent (see
+// ldapx::Connection::Open); a failed certificate check or a refused StartTLS ends it
+// without a bind.
 Logon OpenAndBind(const std::string& host, int port, const std::string& dn,
-                  const std::string& password, const ldapx::Timeouts& timeouts);
+                  const std::string& password, const ldapx::Timeouts& timeouts,
+                  const ldapx::TlsOptions& tls = {});
 
-// "Reason: <text of code>", with `detail` added when there is one.
-std::string ReasonText(int code, const std::string& detail);
+// The TLS options of `configuration` (serverSecurity, caCertificateFile); an unknown
+// security name counts as "starttls", never as plain text.
+ldapx::TlsOptions TlsOf(const Configuration& configuration);
+
+// "Connection: encrypted (StartTLS|LDAPS)" or "Connection: not encrypted".
+std::string SecurityText(const ldapx::Connection& connection, ldapx::Security security);
+
+// "Reason: <text of code>", with `detail` added when there is one. A failed TLS set-up
+// names what failed (certificate not trusted, expired, issued for another host name,
+// StartTLS not offered) with the TLS library's own words; `host` is the name the
+// certificate was checked against.
+std::string ReasonText(int code, const std::string& detail, const std::string& host = {});
 
 // Shows why `logon` failed: nothing when it was cancelled, message 62190 when the server
 // stopped answering, otherwise message `id` followed by the reason.

@@ -1,0 +1,256 @@
+// Encrypted connections against a real slapd with TLS: round trips over StartTLS and
+// LDAPS, and every failed check refused before the bind, with the stored configuration
+// left as it was.
+#include <QtTest>
+
+#include "directoryload.h"
+#include "directorylogon.h"
+#include "directorysave.h"
+#include "directorystore.h"
+#include "entrylayout.h"
+#include "messages.h"
+#include "oidtable.h"
+#include "slapdfixture.h"
+
+using testsupport::SlapdFixture;
+using Tls = testsupport::SlapdFixture::Options::Tls;
+
+Q_DECLARE_METATYPE(Tls)
+Q_DECLARE_METATYPE(ldapx::Security)
+
+namespace {
+
+const std::string kRoot = "cn=Orvelle Configuration,o=Sample";
+
+const kvaro::Oidtable& Table() {
+  static kvaro::Oidtable table;
+  static bool loaded = false;
+  if (!loaded) {
+    for (const char* f : {"/etc/ldap/schema/core.schema", "/etc/ldap/schema/cosine.schema",
+                          "/etc/ldap/schema/inetorgperson.schema"})
+      table.Load(f);
+    table.Load(std::string(ORVELLE_SOURCE_DIR) + "/schema/orvelle.schema");
+    table.LoadText(
+        "attributetype ( 2.5.4.41 NAME 'name' SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )\n"
+        "attributetype ( 2.5.4.3 NAME ( 'cn' 'commonName' ) SUP name )\n"
+        "attributetype ( 2.5.4.0 NAME 'objectClass' SYNTAX 1.3.6.1.4.1.1466.115.121.1.38 )\n");
+    loaded = true;
+  }
+  return table;
+}
+
+// A rule set `name` with one search rule and a form using it.
+void BuildSample(Configuration& c, const std::string& name) {
+  auto set = std::make_unique<RuleSet>(name);
+  SearchRule person(set.get(), "Person", {}, std::vector<std::string>{"person"});
+  set->AddRule(&person);
+  RuleSet* raw = set.get();
+  c.ruleSets.push_back(std::move(set));
+  auto* target = new InputGroup("Target", raw->FindRule("Person"));
+  target->AddField("Name", "", {"cn"});
+  c.searchForms.push_back(
+      std::make_unique<SearchForm>("Find " + name, raw, target, std::vector<InputGroup*>{}));
+}
+
+std::string Url(const SlapdFixture& slapd, ldapx::Security security) {
+  const bool ldaps = security == ldapx::Security::Ldaps;
+  return std::string(ldaps ? "ldaps" : "ldap") +
+         "://127.0.0.1:" + std::to_string(ldaps ? slapd.ldapsPort() : slapd.port()) +
+         "/cn=Orvelle%20Configuration,o=Sample";
+}
+
+std::string Texts(const msg::RecordingSink& sink) {
+  std::string all;
+  for (const auto& m : sink.messages) all += m.text + "\n";
+  return all;
+}
+
+std::vector<std::string> SubtreeDns(ldapx::Connection& c) {
+  std::vector<std::string> dns;
+  for (const auto& e : c.Search(kRoot, ldapx::Scope::Subtree, "(objectClass=*)", {"1.1"}).entries)
+    dns.push_back(e.dn);
+  std::sort(dns.begin(), dns.end());
+  return dns;
+}
+
+// An admin connection that the server accepts: over StartTLS with the test CA when the
+// server has a certificate the client trusts, else in plain text.
+std::unique_ptr<ldapx::Connection> Admin(const SlapdFixture& slapd, bool overTls) {
+  ldapx::TlsOptions tls;
+  if (overTls) tls = {ldapx::Security::StartTls, slapd.caFile()};
+  auto conn = ldapx::Connection::Open(slapd.host(), slapd.port(), tls);
+  if (!conn || conn->SimpleBind(slapd.adminDn(), slapd.adminPassword()) != ldapx::kSuccess)
+    return nullptr;
+  return conn;
+}
+
+}  // namespace
+
+class TestTls : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() { QVERIFY(Table().str2oc("inetOrgPerson")); }
+
+  void roundTrip_data() {
+    QTest::addColumn<ldapx::Security>("security");
+    QTest::newRow("StartTLS") << ldapx::Security::StartTls;
+    QTest::newRow("LDAPS") << ldapx::Security::Ldaps;
+  }
+
+  void roundTrip() {
+    QFETCH(ldapx::Security, security);
+    SlapdFixture::Options options;
+    options.tls = Tls::Trusted;
+    options.requireTls = true;  // nothing could pass in clear
+    options.logStats = true;
+    SlapdFixture slapd(options);
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+
+    const ldapx::TlsOptions tls{ldapx::Security::StartTls, slapd.caFile()};
+    Configuration saved;
+    BuildSample(saved, "People");
+    QVERIFY(directory::SaveConfigurationToUrl(saved, Url(slapd, security), slapd.adminDn(),
+                                              slapd.adminPassword(), {}, tls));
+    QVERIFY2(sink.messages.empty(), Texts(sink).c_str());
+    QVERIFY(saved.connection->encrypted());
+    QCOMPARE(saved.serverSecurity, std::string(ldapx::SecurityName(security)));
+    QCOMPARE(directory::SecurityText(*saved.connection, security),
+             msg::Text(62207, {security == ldapx::Security::Ldaps ? "LDAPS" : "StartTLS"}));
+    saved.connection.reset();
+
+    Configuration loaded;
+    QVERIFY(directory::LoadConfigurationFromUrl(loaded, Table(), Url(slapd, security),
+                                                slapd.adminDn(), slapd.adminPassword(), {}, tls));
+    QVERIFY(loaded.connection->encrypted());
+    QCOMPARE(loaded.ruleSets.size(), size_t(1));
+    QCOMPARE(loaded.ruleSets[0]->name, std::string("People"));
+    QCOMPARE(loaded.searchForms.size(), size_t(1));
+    QCOMPARE(loaded.searchForms[0]->name, std::string("Find People"));
+    QVERIFY(slapd.log().find("TLS established") != std::string::npos);
+    if (security == ldapx::Security::StartTls)
+      QVERIFY(slapd.log().find("EXT oid=1.3.6.1.4.1.1466.20037") != std::string::npos);
+  }
+
+  void refusals_data() {
+    QTest::addColumn<Tls>("certificate");
+    QTest::addColumn<bool>("requireTls");
+    QTest::addColumn<ldapx::Security>("security");
+    QTest::addColumn<bool>("withCaFile");
+    QTest::addColumn<int>("reasonId");  // the message that must appear in the reason
+    QTest::addColumn<bool>("bindSent");
+
+    const auto startTls = ldapx::Security::StartTls;
+    const auto ldaps = ldapx::Security::Ldaps;
+    QTest::newRow("another CA, StartTLS")
+        << Tls::OtherCa << false << startTls << true << 62201 << false;
+    QTest::newRow("another CA, LDAPS") << Tls::OtherCa << false << ldaps << true << 62201 << false;
+    QTest::newRow("test CA not in the system store")
+        << Tls::Trusted << false << ldaps << false << 62201 << false;
+    QTest::newRow("another host name, StartTLS")
+        << Tls::OtherHost << false << startTls << true << 62203 << false;
+    QTest::newRow("another host name, LDAPS")
+        << Tls::OtherHost << false << ldaps << true << 62203 << false;
+    QTest::newRow("expired, StartTLS")
+        << Tls::Expired << false << startTls << true << 62202 << false;
+    QTest::newRow("expired, LDAPS") << Tls::Expired << false << ldaps << true << 62202 << false;
+    QTest::newRow("server without StartTLS")
+        << Tls::NoTls << false << startTls << true << 62204 << false;
+    // The user chose plain text: the bind goes out and the server refuses it.
+    QTest::newRow("plain text to a server that requires TLS")
+        << Tls::Trusted << true << ldapx::Security::None << false << 62205 << true;
+  }
+
+  void refusals() {
+    QFETCH(Tls, certificate);
+    QFETCH(bool, requireTls);
+    QFETCH(ldapx::Security, security);
+    QFETCH(bool, withCaFile);
+    QFETCH(int, reasonId);
+    QFETCH(bool, bindSent);
+
+    SlapdFixture::Options options;
+    options.tls = certificate;
+    options.requireTls = requireTls;
+    options.logStats = true;
+    SlapdFixture slapd(options);
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+
+    // A configuration is stored first.
+    {
+      auto admin = Admin(slapd, requireTls);
+      QVERIFY(admin);
+      Configuration first;
+      first.startupMode = 1;
+      first.subtreeDn = kRoot;
+      first.connection = std::move(admin);
+      BuildSample(first, "Stored");
+      msg::RecordingSink quiet;
+      msg::ScopedSink scoped(&quiet);
+      QVERIFY(directory::SaveWithRootEntry(first));
+    }
+    const int bindsBefore = slapd.bindCount();
+    QVERIFY(bindsBefore > 0);
+    std::vector<std::string> before;
+    {
+      auto admin = Admin(slapd, requireTls);
+      QVERIFY(admin);
+      before = SubtreeDns(*admin);
+    }
+    QVERIFY(before.size() > 1);
+    const int bindsAtAttempt = slapd.bindCount();
+
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    const ldapx::TlsOptions tls{security, withCaFile ? slapd.caFile() : ""};
+    Configuration other;
+    BuildSample(other, "Replacement");
+    // An ldap:// URL even for LDAPS would leave the choice to `tls`; the ldaps:// URL
+    // shows that the URL alone asks for it.
+    QVERIFY(!directory::SaveConfigurationToUrl(other, Url(slapd, security), slapd.adminDn(),
+                                               slapd.adminPassword(), {}, tls));
+    QVERIFY2(sink.messages.size() == 1, Texts(sink).c_str());
+    const std::string text = sink.messages[0].text;
+    std::string expected = msg::Text(reasonId, {"127.0.0.1"});
+    QVERIFY2(text.find(expected) != std::string::npos, text.c_str());
+    QVERIFY(!other.connection);
+
+    // Give slapd a moment to log what it saw of the attempt.
+    QTest::qWait(100);
+    if (bindSent)
+      QCOMPARE(slapd.bindCount(), bindsAtAttempt + 1);
+    else
+      QCOMPARE(slapd.bindCount(), bindsAtAttempt);
+
+    auto admin = Admin(slapd, requireTls);
+    QVERIFY(admin);
+    QCOMPARE(SubtreeDns(*admin), before);
+  }
+
+  void settingsNames() {
+    QCOMPARE(ldapx::ParseSecurity("StartTLS"), std::optional(ldapx::Security::StartTls));
+    QCOMPARE(ldapx::ParseSecurity("ldaps"), std::optional(ldapx::Security::Ldaps));
+    QCOMPARE(ldapx::ParseSecurity("none"), std::optional(ldapx::Security::None));
+    QVERIFY(!ldapx::ParseSecurity("tls"));
+    Configuration c;
+    c.serverSecurity = "startls";  // a typing error never means plain text
+    QCOMPARE(directory::TlsOf(c).security, ldapx::Security::StartTls);
+    c.serverSecurity = "none";
+    c.caCertificateFile = "/etc/ca.pem";
+    QCOMPARE(directory::TlsOf(c).security, ldapx::Security::None);
+    QCOMPARE(directory::TlsOf(c).caFile, std::string("/etc/ca.pem"));
+  }
+
+  void ldapsUrlDefaultsToPort636() {
+    const auto url = directory::ParseConfigurationUrl("ldaps://dirhost/o=Sample");
+    QVERIFY(url);
+    QVERIFY(url->ldaps);
+    QCOMPARE(url->port, 636);
+    QCOMPARE(directory::ParseConfigurationUrl("ldap://dirhost/o=Sample")->port, 389);
+  }
+};
+
+QTEST_GUILESS_MAIN(TestTls)
+#include "test_tls.moc"
