@@ -84,6 +84,20 @@ std::unique_ptr<ldapx::Connection> Admin(const SlapdFixture& slapd, bool overTls
   return conn;
 }
 
+class FixedPrompt : public directory::CredentialsPrompt {
+ public:
+  std::vector<std::pair<std::string, std::string>> answers;
+  int asked = 0;
+  bool Ask(std::string& dn, std::string& pw) override {
+    ++asked;
+    if (answers.empty()) return false;
+    dn = answers.front().first;
+    pw = answers.front().second;
+    answers.erase(answers.begin());
+    return true;
+  }
+};
+
 }  // namespace
 
 class TestTls : public QObject {
@@ -227,6 +241,99 @@ class TestTls : public QObject {
     auto admin = Admin(slapd, requireTls);
     QVERIFY(admin);
     QCOMPARE(SubtreeDns(*admin), before);
+  }
+
+  // The start-up logon takes the security and the CA file from the settings' values.
+  void startupLogon_data() {
+    QTest::addColumn<QString>("security");
+    QTest::addColumn<bool>("withCaFile");
+    QTest::addColumn<bool>("loads");
+    QTest::newRow("ldaps") << "ldaps" << true << true;
+    QTest::newRow("starttls") << "starttls" << true << true;
+    QTest::newRow("starttls, CA not trusted") << "starttls" << false << false;
+  }
+
+  void startupLogon() {
+    QFETCH(QString, security);
+    QFETCH(bool, withCaFile);
+    QFETCH(bool, loads);
+    SlapdFixture::Options options;
+    options.tls = Tls::Trusted;
+    options.requireTls = true;
+    options.logStats = true;
+    SlapdFixture slapd(options);
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    {
+      Configuration first;
+      first.startupMode = 1;
+      first.subtreeDn = kRoot;
+      first.connection = Admin(slapd, true);
+      QVERIFY(first.connection);
+      BuildSample(first, "Stored");
+      msg::RecordingSink quiet;
+      msg::ScopedSink scoped(&quiet);
+      QVERIFY(directory::SaveWithRootEntry(first));
+    }
+    const int binds = slapd.bindCount();
+
+    Configuration c;
+    c.startupMode = 1;
+    c.subtreeDn = kRoot;
+    c.serverAddress = slapd.host();
+    c.serverSecurity = security.toStdString();
+    c.serverPort = c.serverSecurity == "ldaps" ? slapd.ldapsPort() : slapd.port();
+    c.caCertificateFile = withCaFile ? slapd.caFile() : "";
+    FixedPrompt prompt;
+    prompt.answers = {{slapd.adminDn(), slapd.adminPassword()}};
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    const auto result = directory::LoadFromDirectory(c, Table(), prompt);
+    if (loads) {
+      QCOMPARE(result, directory::LoadResult::Loaded);
+      QVERIFY2(sink.messages.empty(), Texts(sink).c_str());
+      QVERIFY(c.connection && c.connection->encrypted());
+      QCOMPARE(c.ruleSets.size(), size_t(1));
+    } else {
+      // Refused before the bind; the user is asked again and gives up.
+      QCOMPARE(result, directory::LoadResult::Cancelled);
+      QCOMPARE(prompt.asked, 2);
+      QVERIFY(Texts(sink).find(msg::Text(62201)) != std::string::npos);
+      QTest::qWait(100);
+      QCOMPARE(slapd.bindCount(), binds);
+    }
+  }
+
+  // Many requests in flight and a large search result: TLS records that span reads.
+  void bulkOverLdaps() {
+    SlapdFixture::Options options;
+    options.tls = Tls::Trusted;
+    SlapdFixture slapd(options);
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    auto conn = ldapx::Connection::Open(slapd.host(), slapd.ldapsPort(),
+                                        ldapx::TlsOptions{ldapx::Security::Ldaps, slapd.caFile()});
+    QVERIFY(conn);
+    QCOMPARE(conn->SimpleBind(slapd.adminDn(), slapd.adminPassword()), ldapx::kSuccess);
+    std::vector<ldapx::Connection::AddRequest> adds;
+    adds.push_back({"ou=bulk,o=Sample",
+                    ldapx::ModList().Add("objectClass", {"organizationalUnit"}).Add("ou", {"bulk"}),
+                    -1});
+    const std::string padding(300, 'x');
+    for (int i = 0; i < 3000; ++i) {
+      const std::string name = "u" + std::to_string(i);
+      adds.push_back({"ou=" + name + ",ou=bulk,o=Sample",
+                      ldapx::ModList()
+                          .Add("objectClass", {"organizationalUnit"})
+                          .Add("ou", {name})
+                          .Add("description", {padding + name}),
+                      0});
+    }
+    int failed = -2;
+    QCOMPARE(conn->AddMany(adds, 64, &failed), ldapx::kSuccess);
+    const auto found = conn->Search("ou=bulk,o=Sample", ldapx::Scope::OneLevel, "(objectClass=*)",
+                                    {"description"});
+    QCOMPARE(found.code, ldapx::kSuccess);
+    QCOMPARE(found.entries.size(), size_t(3000));
+    QVERIFY(conn->encrypted());
   }
 
   void settingsNames() {
