@@ -26,8 +26,8 @@ class SlapdFixture {
     std::string extraLdif;
     // TLS. With anything but NoTls the fixture makes a test CA (caFile()) and a server
     // certificate with openssl, and listens on ldap:// (with StartTLS) and ldaps://
-    // (ldapsPort()). Trusted: issued by the test CA for 127.0.0.1. The others fail one
-    // check each: issued by another CA, for another host name, or expired.
+    // (ldapsPort()). Trusted: issued by the test CA for 127.0.0.1 and localhost. The others fail
+    // one check each: issued by another CA, for another host name, or expired.
     enum class Tls { NoTls, Trusted, OtherCa, OtherHost, Expired };
     Tls tls = Tls::NoTls;
     // The server refuses every operation but StartTLS without TLS ("security tls=1").
