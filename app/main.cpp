@@ -5,6 +5,7 @@
 #include "credentialsdialog.h"
 #include "datafiles.h"
 #include "directoryload.h"
+#include "directorylogon.h"
 #include "directorysave.h"
 #include "directorywork.h"
 #include "editorrun.h"
@@ -26,6 +27,8 @@ int main(int argc, char* argv[]) {
     const settings::ConnectionLimits limits = settings::ReadConnectionLimits();
     const ldapx::Timeouts timeouts{limits.connectSeconds, limits.operationSeconds};
     DialogCredentialsPrompt prompt;
+    prompt.dialog().SetSecurityText(
+        directory::LogonSecurityText(directory::TlsOf(a.configuration).security));
     // The logon loop runs on a worker thread; the logon dialog and the messages are shown
     // by the GUI thread, and the wait window's Cancel leads back to the logon dialog.
     const auto result = RunInWorker(nullptr, [&](directory::PleaseWait& wait) {

@@ -30,6 +30,11 @@ ldapx::TlsOptions TlsOf(const Configuration& configuration) {
   return tls;
 }
 
+std::string LogonSecurityText(ldapx::Security security) {
+  if (security == ldapx::Security::None) return msg::Text(62214);
+  return msg::Text(62213, {security == ldapx::Security::Ldaps ? "LDAPS" : "StartTLS"});
+}
+
 std::string SecurityText(const ldapx::Connection& connection, ldapx::Security security) {
   if (!connection.encrypted()) return msg::Text(62208);
   return msg::Text(62207, {security == ldapx::Security::Ldaps ? "LDAPS" : "StartTLS"});

@@ -33,6 +33,9 @@ Logon OpenAndBind(const std::string& host, int port, const std::string& dn,
 // security name counts as "starttls", never as plain text.
 ldapx::TlsOptions TlsOf(const Configuration& configuration);
 
+// How a logon with `security` will travel, for the logon dialog.
+std::string LogonSecurityText(ldapx::Security security);
+
 // "Connection: encrypted (StartTLS|LDAPS)" or "Connection: not encrypted".
 std::string SecurityText(const ldapx::Connection& connection, ldapx::Security security);
 

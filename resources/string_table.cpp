@@ -235,7 +235,10 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62210,
        "Warning: the password file %s can be read by other users of this computer (chmod 600 "
        "it)."},
-      {62212, "'%s' is not a connection security: use none, starttls or ldaps."},
+      {62213, "The logon is sent encrypted (%s); the server's certificate is checked."},
+      {62214,
+       "The logon is sent in plain text: the password can be read on the network between "
+       "here and the server."},
       // Directory store messages.
       {62120,
        "'%s' is not the URL of a configuration in a directory. Give it as ldap://host:port/DN of "
