@@ -31,8 +31,8 @@ int PortValue(const std::string& portText) {
 }
 
 std::string MakeLdapUri(const std::string& host, const std::string& portText,
-                        const std::string& searchBase) {
-  return "ldap://" + host + ":" + portText + "/" + searchBase;
+                        const std::string& searchBase, const std::string& scheme) {
+  return scheme + "://" + host + ":" + portText + "/" + searchBase;
 }
 
 bool CheckStartPoint(const std::string& searchBase, const std::string& host,
@@ -74,7 +74,9 @@ StartPointDialog::StartPointDialog(const std::string& uri, const kvaro::Oidtable
   okButton_ = dlgparts::LayOutColumn(this, nullptr, form).ok;
 
   if (const auto url = ldapx::ParseUrl(uri)) {
-    portEdit_->setText(QString::number(url->port == 0 ? 389 : url->port));
+    if (url->scheme == "ldaps") scheme_ = "ldaps";
+    const int defaultPort = scheme_ == "ldaps" ? ldapx::kLdapsPort : ldapx::kLdapPort;
+    portEdit_->setText(QString::number(url->port == 0 ? defaultPort : url->port));
     hostEdit_->setText(QString::fromStdString(url->host));
     baseEdit_->setText(QString::fromStdString(url->dn));
   }
@@ -100,6 +102,6 @@ void StartPointDialog::accept() {
   const std::string host = hostEdit_->text().toStdString();
   const std::string port = portEdit_->text().toStdString();
   if (!CheckStartPoint(base, host, port, table_)) return;
-  ldapUri = MakeLdapUri(host, port, base);
+  ldapUri = MakeLdapUri(host, port, base, scheme_);
   QDialog::accept();
 }
