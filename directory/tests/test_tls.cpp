@@ -11,6 +11,7 @@
 #include "messages.h"
 #include "oidtable.h"
 #include "slapdfixture.h"
+#include "stallserver.h"
 
 using testsupport::SlapdFixture;
 using Tls = testsupport::SlapdFixture::Options::Tls;
@@ -334,6 +335,32 @@ class TestTls : public QObject {
     QCOMPARE(found.code, ldapx::kSuccess);
     QCOMPARE(found.entries.size(), size_t(3000));
     QVERIFY(conn->encrypted());
+  }
+
+  // A server that accepts but never answers holds neither the StartTLS request nor the
+  // handshake longer than the connect limit; the StartTLS wait also ends on cancel.
+  void silentServerIsBounded_data() {
+    QTest::addColumn<ldapx::Security>("security");
+    QTest::addColumn<bool>("cancel");
+    QTest::newRow("LDAPS handshake") << ldapx::Security::Ldaps << false;
+    QTest::newRow("LDAPS handshake, cancelled") << ldapx::Security::Ldaps << true;
+    QTest::newRow("StartTLS request") << ldapx::Security::StartTls << false;
+    QTest::newRow("StartTLS request, cancelled") << ldapx::Security::StartTls << true;
+  }
+
+  void silentServerIsBounded() {
+    QFETCH(ldapx::Security, security);
+    QFETCH(bool, cancel);
+    testsupport::StallServer server(testsupport::StallServer::Mode::Silent);
+    QElapsedTimer timer;
+    timer.start();
+    ldapx::CancelScope scope([&] { return cancel && timer.elapsed() > 300; });
+    int error = 0;
+    std::string reason;
+    QVERIFY(!ldapx::Connection::Open("127.0.0.1", server.port(), ldapx::TlsOptions{security, {}},
+                                     {1, 1}, &error, &reason));
+    QCOMPARE(error, cancel ? ldapx::kCancelled : ldapx::kTimeout);
+    QVERIFY2(timer.elapsed() < (cancel ? 1000 : 4000), QByteArray::number(timer.elapsed()));
   }
 
   void settingsNames() {

@@ -103,6 +103,8 @@ int SessionError(LDAP* ld) {
 // the user learns which one failed.
 struct CertificateReport {
   std::string host;
+  unsigned handshakeMs = 0;  // the longest the handshake may take
+  int fd = -1;               // the connection's socket
   bool checked = false;
   unsigned status = 0;  // gnutls_certificate_status_t bits
   std::string text;     // GnuTLS's description of `status`
@@ -128,11 +130,35 @@ int ReportCertificate(gnutls_session_t session) {
   return 0;
 }
 
+// GnuTLS's wait for handshake data: in slices, so that the user's cancel ends it (as a
+// time-out, which fails the handshake). 1 when data is there, 0 on time-out or cancel.
+int WaitForHandshakeData(gnutls_transport_ptr_t, unsigned ms) {
+  if (!t_certificate) return 1;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+  while (true) {
+    if (CancelRequested() || Clock::now() >= deadline) return 0;
+    pollfd p{t_certificate->fd, POLLIN, 0};
+    const auto slice =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Slice(deadline)).count();
+    const int ready = ::poll(&p, 1, static_cast<int>(std::max<long long>(1, slice)));
+    if (ready > 0) return 1;
+    if (ready < 0 && errno != EINTR) return -1;
+  }
+}
+
 // libldap's connect callback, called with its TLS session before the handshake. With
-// GnuTLS that session object begins with the gnutls_session_t.
+// GnuTLS that session object begins with the gnutls_session_t. libldap's own handshake
+// loop does not end while a silent server keeps the socket reads returning "nothing
+// yet", so GnuTLS gets the connect limit as its handshake time-out and waits for data
+// through WaitForHandshakeData.
 int HookCertificateCheck(LDAP*, void* session, void*, void*) {
-  if (session)
-    gnutls_session_set_verify_function(*static_cast<gnutls_session_t*>(session), ReportCertificate);
+  if (!session || !t_certificate) return 0;
+  const gnutls_session_t tls = *static_cast<gnutls_session_t*>(session);
+  gnutls_session_set_verify_function(tls, ReportCertificate);
+  if (t_certificate->fd >= 0) {
+    gnutls_transport_set_pull_timeout_function(tls, WaitForHandshakeData);
+    gnutls_handshake_set_timeout(tls, t_certificate->handshakeMs);
+  }
   return 0;
 }
 
@@ -592,16 +618,23 @@ int Connection::StartTls(const TlsOptions& tls, std::string* why) {
   if (CancelRequested()) return kCancelled;
   CertificateReport report;
   report.host = host_;
+  report.handshakeMs = static_cast<unsigned>(std::max(1, timeouts_.connectSeconds)) * 1000u;
+  ldap_get_option(ld, LDAP_OPT_DESC, &report.fd);
   if (LibldapUsesGnutls()) {
     ldap_set_option(ld, LDAP_OPT_X_TLS_CONNECT_CB, reinterpret_cast<void*>(&HookCertificateCheck));
     t_certificate = &report;
   }
   // libldap runs the handshake within the network time-out set by SetTimeouts, and checks
   // the certificate chain and the host name before it returns.
+  const Clock::time_point handshakeStart = Clock::now();
   const int rc = ldap_install_tls(ld);
   t_certificate = nullptr;
   if (rc == LDAP_SUCCESS) return LDAP_SUCCESS;
   if (rc == LDAP_TIMEOUT) return LDAP_TIMEOUT;
+  // GnuTLS's time-out and the cancel reach here only as a failed handshake.
+  if (CancelRequested()) return kCancelled;
+  if (Clock::now() - handshakeStart >= std::chrono::milliseconds(report.handshakeMs))
+    return LDAP_TIMEOUT;
   if (report.checked && report.status != 0) {
     *why = report.text;
     if (report.status & GNUTLS_CERT_UNEXPECTED_OWNER) return kCertificateWrongHost;
