@@ -1,5 +1,7 @@
 #include "configtool.h"
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 #include <ostream>
@@ -29,7 +31,9 @@ constexpr const char* kUsage =
     "whose DN is the configuration root entry, for example\n"
     "  ldap://dirhost:389/cn=Orvelle%20Configuration,o=Sample\n"
     "Copying to a URL replaces the configuration stored there; the root entry is\n"
-    "written first when the directory does not hold it yet.\n"
+    "written first when the directory does not hold it yet. An ldaps:// URL (port 636\n"
+    "when it names none) is encrypted from the first byte; the server's certificate is\n"
+    "always checked, also against the host name of the URL.\n"
     "\n"
     "Options (before or after the operands):\n"
     "  --oidtable FILE      attribute-type and object-class table to check names\n"
@@ -38,13 +42,28 @@ constexpr const char* kUsage =
     "  --password-file FILE the password for --bind-dn: the first line of FILE\n"
     "                       (passwords are never taken from the command line)\n"
     "  --root-dn DN         for ldif of a folder: the DN of the configuration root entry\n"
+    "  --starttls           encrypt ldap:// connections with StartTLS before the logon\n"
+    "                       (refused when the server does not offer it)\n"
+    "  --ca-file FILE       trust the certificate authorities of FILE (PEM) for the\n"
+    "                       server's certificate (default: the system's store)\n"
     "  --help               show this text\n"
     "\n"
     "Exit status: 0 success, 1 failure, 2 usage error.\n";
 
 bool IsUrl(const std::string& operand) { return operand.find("://") != std::string::npos; }
 
-bool IsLdapUrl(const std::string& operand) { return operand.rfind("ldap://", 0) == 0; }
+bool IsLdapUrl(const std::string& operand) {
+  return operand.rfind("ldap://", 0) == 0 || operand.rfind("ldaps://", 0) == 0;
+}
+
+// Whether a bind with a password to `url` would cross the network in clear.
+bool PlainTextToRemote(const std::string& url, const ldapx::TlsOptions& tls) {
+  if (url.rfind("ldap://", 0) != 0 || tls.security != ldapx::Security::None) return false;
+  const auto desc = ldapx::ParseUrl(url);
+  if (!desc) return false;
+  const std::string& host = desc->host;
+  return !(host == "localhost" || host.rfind("127.", 0) == 0 || host == "::1");
+}
 
 }  // namespace
 
@@ -53,7 +72,7 @@ int LoadSource(const std::string& source, Configuration& configuration,
   configuration.oidtable = &table;
   if (IsLdapUrl(source)) {
     return directory::LoadConfigurationFromUrl(configuration, table, source, credentials.bindDn,
-                                               credentials.password)
+                                               credentials.password, {}, credentials.tls)
                ? 1
                : 0;
   }
@@ -79,7 +98,7 @@ bool SaveTarget(const std::string& target, Configuration& configuration,
                 const Credentials& credentials) {
   if (IsLdapUrl(target)) {
     return directory::SaveConfigurationToUrl(configuration, target, credentials.bindDn,
-                                             credentials.password);
+                                             credentials.password, {}, credentials.tls);
   }
   if (IsUrl(target)) {
     msg::Show(62106, {target}, msg::Buttons::Ok, msg::Icon::Error);
@@ -155,6 +174,10 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
     } else if (int r4 = value(i, "--root-dn", rootDn)) {
       if (r4 < 0) return 2;
       rootDnGiven = true;
+    } else if (a == "--starttls") {
+      credentials.tls.security = ldapx::Security::StartTls;
+    } else if (int r5 = value(i, "--ca-file", credentials.tls.caFile)) {
+      if (r5 < 0) return 2;
     } else {
       err << "orvelle-config: unknown option '" << a << "'\n" << kUsage;
       return 2;
@@ -198,6 +221,13 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
       err << "orvelle-config: the password file '" << passwordFile
           << "' is empty; its first line must hold the password\n";
       return 1;
+    }
+    struct stat st {};
+    if (::stat(passwordFile.c_str(), &st) == 0 && (st.st_mode & (S_IRGRP | S_IROTH)) != 0)
+      err << "orvelle-config: " << msg::Text(62210, {passwordFile}) << "\n";
+    for (size_t i = 1; i < operands.size(); ++i) {
+      if (IsLdapUrl(operands[i]) && PlainTextToRemote(operands[i], credentials.tls))
+        err << "orvelle-config: " << msg::Text(62209, {operands[i]}) << "\n";
     }
   }
   if (command == "ldif" && !IsUrl(operands[1]) && !rootDnGiven) {

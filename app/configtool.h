@@ -4,7 +4,8 @@
 //   orvelle-config check SOURCE
 //   orvelle-config copy SOURCE TARGET
 //   orvelle-config ldif SOURCE
-//   options: --oidtable FILE, --bind-dn DN, --password-file FILE, --root-dn DN, --help
+//   options: --oidtable FILE, --bind-dn DN, --password-file FILE, --root-dn DN,
+//            --starttls, --ca-file FILE, --help
 #pragma once
 
 #include <iosfwd>
@@ -12,15 +13,18 @@
 #include <vector>
 
 #include "configuration.h"
+#include "ldapclient.h"
 #include "oidtable.h"
 
 namespace configtool {
 
-// How to log on to a directory operand (an ldap:// URL whose DN is the configuration root
-// entry). Both empty: an anonymous bind.
+// How to log on to a directory operand (an ldap:// or ldaps:// URL whose DN is the
+// configuration root entry). Both empty: an anonymous bind. `tls` protects the
+// connection (an ldaps:// URL always means LDAPS).
 struct Credentials {
   std::string bindDn;
   std::string password;
+  ldapx::TlsOptions tls;
 };
 
 // Loads SOURCE as start-up would: a configuration folder, or an ldap:// URL (logged on

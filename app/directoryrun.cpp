@@ -4,6 +4,7 @@
 
 #include "credentialsdialog.h"
 #include "directoryload.h"
+#include "directorylogon.h"
 #include "directorysave.h"
 #include "directorywork.h"
 #include "messages.h"
@@ -14,6 +15,8 @@ int LoadFromDirectoryInWorker(ApplicationObject& app) {
   const settings::ConnectionLimits limits = settings::ReadConnectionLimits();
   const ldapx::Timeouts timeouts{limits.connectSeconds, limits.operationSeconds};
   DialogCredentialsPrompt prompt;
+  prompt.dialog().SetSecurityText(
+      directory::LogonSecurityText(directory::TlsOf(app.configuration).security));
   // The logon dialog and the messages are shown by the GUI thread for the worker.
   const auto result = RunInWorker(nullptr, [&](directory::PleaseWait& wait) {
     return directory::LoadFromDirectory(app.configuration, app.oidtable, prompt, timeouts, &wait);

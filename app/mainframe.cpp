@@ -15,6 +15,7 @@
 #include "artwork.h"
 #include "configtree.h"
 #include "configuration.h"
+#include "directorylogon.h"
 #include "messagebox.h"
 #include "messages.h"
 #include "panes.h"
@@ -143,6 +144,16 @@ CMainFrame::CMainFrame(Configuration& configuration, const kvaro::Oidtable& tabl
   idleText_ = new QLabel(Text(57345), status);
   idleText_->setObjectName(QStringLiteral("57345"));
   status->addWidget(idleText_, 1);
+  // Whether the session's directory connection is encrypted.
+  if (configuration_.connection) {
+    auto* security =
+        new QLabel(QString::fromStdString(directory::SecurityText(
+                       *configuration_.connection, directory::TlsOf(configuration_).security)),
+                   status);
+    security->setObjectName(QStringLiteral("1066"));
+    security->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    status->addPermanentWidget(security);
+  }
   for (int id : {59137, 59138, 59139}) {
     auto* indicator = new QLabel(Text(id), status);
     indicator->setObjectName(QString::number(id));

@@ -386,6 +386,10 @@ int ReadSettings(Configuration& configuration, bool* keyMissing) {
   const auto port = key->ReadDword("Server Port");
   if (!port) return 0;
   configuration.serverPort = static_cast<int>(*port);
+  // Optional: settings written before connections could be encrypted have neither value
+  // and keep connecting in plain text.
+  configuration.serverSecurity = key->ReadString("Server Security").value_or("none");
+  configuration.caCertificateFile = key->ReadString("CA Certificate File").value_or("");
   return 1;
 }
 
@@ -435,6 +439,16 @@ int WriteDirectorySettings(const Configuration& configuration) {
   const std::string& dn = configuration.subtreeDn;
   if (!WriteSetting(key.get(), "Configuration Subtree DN", kRegSz, dn.c_str(),
                     static_cast<uint32_t>(dn.size() + 1)))
+    return 0;
+  const std::string& security = configuration.serverSecurity;
+  if (!WriteSetting(key.get(), "Server Security", kRegSz, security.c_str(),
+                    static_cast<uint32_t>(security.size() + 1)))
+    return 0;
+  // An empty CA file is written too, so that a file named by an earlier set-up is not
+  // trusted any longer.
+  const std::string& caFile = configuration.caCertificateFile;
+  if (!WriteSetting(key.get(), "CA Certificate File", kRegSz, caFile.c_str(),
+                    static_cast<uint32_t>(caFile.size() + 1)))
     return 0;
   return 1;
 }

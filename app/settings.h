@@ -93,7 +93,9 @@ class SettingsKey {
 std::unique_ptr<SettingsKey> OpenSettingsKey(const std::string& keyName);
 
 // Reads the start-up settings into `configuration` (startupMode, then by mode either
-// configurationDirectory, or subtreeDn, serverAddress and serverPort). 1 when every
+// configurationDirectory, or subtreeDn, serverAddress and serverPort, then the optional
+// "Server Security" and "CA Certificate File" into serverSecurity ("none" when missing)
+// and caCertificateFile). 1 when every
 // needed value was read, 0 when one is missing (values read before it stay set).
 // When the key itself cannot be opened, shows message 61280, sets *keyMissing (the
 // caller ends the program with exit code 1) and returns 0.
@@ -116,8 +118,9 @@ int WriteSetting(SettingsKey* key, const std::string& valueName, int type, const
                  uint32_t size);
 
 // What the program records after a set-up that put the configuration into the
-// directory: "Server Address", then "Server Port", then "Configuration Subtree DN"; a
-// failed write stops the sequence. 1 when all three were written.
+// directory: "Server Address", then "Server Port", then "Configuration Subtree DN", then
+// "Server Security" and "CA Certificate File"; a failed write stops the sequence. 1 when
+// all were written.
 int WriteDirectorySettings(const Configuration& configuration);
 
 // regedit's quoting of a string value: `"` and `\` are escaped with "\".

@@ -67,6 +67,8 @@ bool StoreWizardResult(ApplicationObject& app, SetupWizard& wizard) {
   config.subtreeDn = wizard.subtreeDn;
   config.serverAddress = wizard.serverAddress;
   config.serverPort = wizard.serverPort;
+  config.serverSecurity = ldapx::SecurityName(wizard.tls.security);
+  config.caCertificateFile = wizard.tls.caFile;
   config.bindDn = wizard.bindDn;
   config.bindPassword = wizard.bindPassword;
   config.connection = wizard.session;

@@ -6,6 +6,7 @@
 //   orvelle_bench ldif N SUBTREE_DN OUT.ldif
 //   orvelle_bench dir-seed N HOST PORT SUBTREE_DN BIND_DN PASSWORD
 //   orvelle_bench dir-load N HOST PORT SUBTREE_DN BIND_DN PASSWORD
+//                 (over TLS with BENCH_SECURITY=ldaps|starttls and BENCH_CA_FILE=FILE)
 //   orvelle_bench dir-save N HOST PORT SUBTREE_DN BIND_DN PASSWORD
 //   orvelle_bench files N DIR RUNS
 //   orvelle_bench fill N RUNS
@@ -191,10 +192,13 @@ class FixedPrompt : public directory::CredentialsPrompt {
   int asked_ = 0;
 };
 
-// Start-up's directory load (logon without the dialog, then the subtree).
+// Start-up's directory load (logon without the dialog, then the subtree). BENCH_SECURITY
+// and BENCH_CA_FILE stand for the settings "Server Security" and "CA Certificate File".
 double LoadFromServer(Configuration& c, const Server& s, int expected) {
   c.serverAddress = s.host;
   c.serverPort = s.port;
+  if (const char* security = std::getenv("BENCH_SECURITY")) c.serverSecurity = security;
+  if (const char* caFile = std::getenv("BENCH_CA_FILE")) c.caCertificateFile = caFile;
   c.subtreeDn = s.subtreeDn;
   CountingSink sink;
   msg::ScopedSink scoped(&sink);

@@ -444,8 +444,8 @@ LoadResult LoadFromDirectory(Configuration& configuration, const kvaro::Oidtable
     configuration.bindDn = dn;
     configuration.bindPassword = password;
     if (wait) wait->Show(std::string(msg::LoadString(61282)), std::string(msg::LoadString(62197)));
-    const Logon logon =
-        OpenAndBind(configuration.serverAddress, configuration.serverPort, dn, password, timeouts);
+    const Logon logon = OpenAndBind(configuration.serverAddress, configuration.serverPort, dn,
+                                    password, timeouts, TlsOf(configuration));
     if (!logon.connection) {
       close();
       ShowLogonFailure(61276, logon, configuration.serverAddress, configuration.serverPort,

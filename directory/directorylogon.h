@@ -9,6 +9,8 @@
 
 #include "ldapclient.h"
 
+class Configuration;
+
 namespace directory {
 
 struct Logon {
@@ -21,12 +23,31 @@ struct Logon {
 // Opens a connection to host:port (LDAP version 3) and binds with dn and password (both
 // empty: anonymously), each within the connect limit of `timeouts`. Cancellable through
 // ldapx::CancelScope. Shows nothing.
+// With `tls` the connection is protected before the bind is sent (see
+// ldapx::Connection::Open); a failed certificate check or a refused StartTLS ends it
+// without a bind.
 Logon OpenAndBind(const std::string& host, int port, const std::string& dn,
-                  const std::string& password, const ldapx::Timeouts& timeouts);
+                  const std::string& password, const ldapx::Timeouts& timeouts,
+                  const ldapx::TlsOptions& tls = {});
+
+// The TLS options of `configuration` (serverSecurity, caCertificateFile); an unknown
+// security name counts as "starttls", never as plain text.
+ldapx::TlsOptions TlsOf(const Configuration& configuration);
+
+// How a logon with `security` will travel, for the logon dialog.
+std::string LogonSecurityText(ldapx::Security security);
+
+// "Connection: encrypted (StartTLS|LDAPS)" or "Connection: not encrypted".
+std::string SecurityText(const ldapx::Connection& connection, ldapx::Security security);
 
 // "Reason: <text of code>", with `detail` added when there is one: as what the server
-// says when `fromServer`, else as the system's reason.
-std::string ReasonText(int code, const std::string& detail, bool fromServer = true);
+// says when `fromServer`, else as the system's reason. A failed TLS set-up
+// names what failed (certificate not trusted, expired, issued for another host name,
+// StartTLS not offered) with the TLS library's own words; `host` is the name the
+// certificate was checked against.
+// `fromServer` as below.
+std::string ReasonText(int code, const std::string& detail, bool fromServer = true,
+                       const std::string& host = {});
 
 // Shows message `id` with `args`, followed by the reason of `code` (with the server's
 // diagnostic message `detail`, when there is one).

@@ -76,24 +76,30 @@ std::string LdifLine(const std::string& type, const std::string& value) {
 
 std::optional<ConfigurationUrl> ParseConfigurationUrl(const std::string& url) {
   const auto desc = ldapx::ParseUrl(url);
-  if (!desc || desc->scheme != "ldap" || desc->host.empty() || desc->dn.empty())
+  if (!desc || (desc->scheme != "ldap" && desc->scheme != "ldaps") || desc->host.empty() ||
+      desc->dn.empty())
     return std::nullopt;
   ConfigurationUrl out;
   out.host = desc->host;
-  out.port = desc->port > 0 ? desc->port : 389;
+  out.ldaps = desc->scheme == "ldaps";
+  out.port = desc->port > 0 ? desc->port : (out.ldaps ? ldapx::kLdapsPort : ldapx::kLdapPort);
   out.subtreeDn = desc->dn;
   return out;
 }
 
 bool ConnectConfiguration(Configuration& configuration, const std::string& url,
                           const std::string& bindDn, const std::string& password,
-                          const ldapx::Timeouts& timeouts) {
+                          const ldapx::Timeouts& timeouts, const ldapx::TlsOptions& tls) {
   const auto target = ParseConfigurationUrl(url);
   if (!target) {
     msg::Show(62120, {url}, msg::Buttons::Ok, msg::Icon::Error);
     return false;
   }
-  const Logon logon = OpenAndBind(target->host, target->port, bindDn, password, timeouts);
+  // An ldaps:// URL asks for TLS from the first byte whatever else was asked.
+  ldapx::TlsOptions protection = tls;
+  if (target->ldaps) protection.security = ldapx::Security::Ldaps;
+  const Logon logon =
+      OpenAndBind(target->host, target->port, bindDn, password, timeouts, protection);
   if (!logon.connection) {
     ShowLogonFailure(logon.opened ? 61276 : 61277, logon, target->host, target->port, timeouts);
     return false;
@@ -102,6 +108,8 @@ bool ConnectConfiguration(Configuration& configuration, const std::string& url,
   configuration.startupMode = 1;
   configuration.serverAddress = target->host;
   configuration.serverPort = target->port;
+  configuration.serverSecurity = ldapx::SecurityName(protection.security);
+  configuration.caCertificateFile = protection.caFile;
   configuration.subtreeDn = target->subtreeDn;
   configuration.bindDn = bindDn;
   configuration.bindPassword = password;
@@ -111,8 +119,9 @@ bool ConnectConfiguration(Configuration& configuration, const std::string& url,
 
 bool LoadConfigurationFromUrl(Configuration& configuration, const kvaro::Oidtable& table,
                               const std::string& url, const std::string& bindDn,
-                              const std::string& password, const ldapx::Timeouts& timeouts) {
-  if (!ConnectConfiguration(configuration, url, bindDn, password, timeouts)) return false;
+                              const std::string& password, const ldapx::Timeouts& timeouts,
+                              const ldapx::TlsOptions& tls) {
+  if (!ConnectConfiguration(configuration, url, bindDn, password, timeouts, tls)) return false;
   int code = ldapx::kSuccess;
   bool notConfiguration = false;
   if (LoadSubtree(configuration, table, *configuration.connection, &code, &notConfiguration))
@@ -132,8 +141,8 @@ bool SaveWithRootEntry(Configuration& configuration) {
 
 bool SaveConfigurationToUrl(Configuration& configuration, const std::string& url,
                             const std::string& bindDn, const std::string& password,
-                            const ldapx::Timeouts& timeouts) {
-  if (!ConnectConfiguration(configuration, url, bindDn, password, timeouts)) return false;
+                            const ldapx::Timeouts& timeouts, const ldapx::TlsOptions& tls) {
+  if (!ConnectConfiguration(configuration, url, bindDn, password, timeouts, tls)) return false;
   return SaveWithRootEntry(configuration);
 }
 

@@ -20,34 +20,39 @@ namespace directory {
 
 struct ConfigurationUrl {
   std::string host;
-  int port = 389;         // 389 when the URL names none
+  int port = 389;         // 389 (ldaps: 636) when the URL names none
+  bool ldaps = false;     // an ldaps:// URL: TLS from the first byte
   std::string subtreeDn;  // the root entry's DN, unescaped
 };
 
-// Parses an ldap:// URL; nullopt when it is not one, has no host or no DN.
+// Parses an ldap:// or ldaps:// URL; nullopt when it is not one, has no host or no DN.
 std::optional<ConfigurationUrl> ParseConfigurationUrl(const std::string& url);
 
 // Opens a connection to the URL's server and binds with `bindDn` and `password` (both
-// empty: anonymous). Sets serverAddress, serverPort, subtreeDn, bindDn, bindPassword,
+// empty: anonymously), protected as `tls` asks (an ldaps:// URL always means LDAPS; a
+// failed certificate check or a refused StartTLS ends it before the bind). Sets
+// serverAddress, serverSecurity, caCertificateFile, serverPort, subtreeDn, bindDn, bindPassword,
 // startupMode 1 and connection of `configuration`. False after one message: 61277 when
 // the server cannot be reached, 61276 when the bind is refused, 62120 for a bad URL.
 bool ConnectConfiguration(Configuration& configuration, const std::string& url,
                           const std::string& bindDn, const std::string& password,
-                          const ldapx::Timeouts& timeouts = {});
+                          const ldapx::Timeouts& timeouts = {}, const ldapx::TlsOptions& tls = {});
 
 // Connects (as above) and loads the configuration subtree; warnings go to the message
 // sink. False when the connection failed, the subtree could not be read (62121) or the
 // entry is not a configuration root (62131).
 bool LoadConfigurationFromUrl(Configuration& configuration, const kvaro::Oidtable& table,
                               const std::string& url, const std::string& bindDn,
-                              const std::string& password, const ldapx::Timeouts& timeouts = {});
+                              const std::string& password, const ldapx::Timeouts& timeouts = {},
+                              const ldapx::TlsOptions& tls = {});
 
 // Connects (as above) and saves the configuration's rule sets and forms to the URL's
 // subtree with SaveConfiguration (which creates the root entry when the directory does
 // not hold it yet, and refuses an entry that is not a configuration root).
 bool SaveConfigurationToUrl(Configuration& configuration, const std::string& url,
                             const std::string& bindDn, const std::string& password,
-                            const ldapx::Timeouts& timeouts = {});
+                            const ldapx::Timeouts& timeouts = {},
+                            const ldapx::TlsOptions& tls = {});
 
 // Saves over configuration.connection (SaveConfiguration; the root entry is created
 // when it is missing).

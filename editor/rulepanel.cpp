@@ -122,7 +122,8 @@ void CRulePanel::Fill() {
     msg::Show(61245, {rule_->ldapUri, rule_->name}, msg::Buttons::Ok, msg::Icon::Warning);
     return;
   }
-  portEdit_->setText(QString::number(url->port == 0 ? 389 : url->port));
+  const int defaultPort = url->scheme == "ldaps" ? ldapx::kLdapsPort : ldapx::kLdapPort;
+  portEdit_->setText(QString::number(url->port == 0 ? defaultPort : url->port));
   hostEdit_->setText(Q(url->host));
   baseEdit_->setText(Q(url->dn));
   // Long values show from their start, not scrolled to their end.

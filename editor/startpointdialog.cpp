@@ -32,8 +32,8 @@ int PortValue(const std::string& portText) {
 }
 
 std::string MakeLdapUri(const std::string& host, const std::string& portText,
-                        const std::string& searchBase) {
-  return "ldap://" + host + ":" + portText + "/" + searchBase;
+                        const std::string& searchBase, const std::string& scheme) {
+  return scheme + "://" + host + ":" + portText + "/" + searchBase;
 }
 
 StartPointFault FindStartPointFault(const std::string& searchBase, const std::string& host,
@@ -109,9 +109,10 @@ StartPointDialog::StartPointDialog(const std::string& uri, const kvaro::Oidtable
 
   okButton_ = dlgparts::LayOutColumn(this, nullptr, form).ok;
 
-  const auto url = ldapx::ParseUrl(uri);
-  if (url) {
-    portEdit_->setText(QString::number(url->port == 0 ? 389 : url->port));
+  if (const auto url = ldapx::ParseUrl(uri)) {
+    if (url->scheme == "ldaps") scheme_ = "ldaps";
+    const int defaultPort = scheme_ == "ldaps" ? ldapx::kLdapsPort : ldapx::kLdapPort;
+    portEdit_->setText(QString::number(url->port == 0 ? defaultPort : url->port));
     hostEdit_->setText(QString::fromStdString(url->host));
     baseEdit_->setText(QString::fromStdString(url->dn));
   }
@@ -140,6 +141,6 @@ void StartPointDialog::accept() {
     ReportStartPointFault(fault, baseEdit_, hostEdit_, portEdit_);
     return;
   }
-  ldapUri = MakeLdapUri(host, port, base);
+  ldapUri = MakeLdapUri(host, port, base, scheme_);
   QDialog::accept();
 }

@@ -16,9 +16,10 @@ class Oidtable;
 // for an int are clamped to INT_MAX.
 int PortValue(const std::string& portText);
 
-// "ldap://<host>:<port>/<searchBase>", each part exactly as typed.
+// "<scheme>://<host>:<port>/<searchBase>", each part exactly as typed; the scheme is
+// "ldap" or "ldaps".
 std::string MakeLdapUri(const std::string& host, const std::string& portText,
-                        const std::string& searchBase);
+                        const std::string& searchBase, const std::string& scheme = "ldap");
 
 // The start-point check shared by "Add Rule" and "Set Start Point" (no fault found by
 // FindStartPointFault): the port value is
@@ -51,8 +52,9 @@ class StartPointDialog : public QDialog {
   Q_OBJECT
 
  public:
-  // Fills the edits from `uri` when it parses (a missing port shows as 389); otherwise the
-  // edits start empty. `table` checks the search base and must outlive the dialog.
+  // Fills the edits from `uri` when it parses (a missing port shows as 389, for an
+  // ldaps:// URI as 636); otherwise the edits start empty. OK keeps the URI's scheme. `table`
+  // checks the search base and must outlive the dialog.
   StartPointDialog(const std::string& uri, const kvaro::Oidtable& table, QWidget* parent = nullptr);
 
   // On OK: the URI built from the three edits as typed. Before that, the given URI.
@@ -69,6 +71,7 @@ class StartPointDialog : public QDialog {
   void updateWidgets();
 
   const kvaro::Oidtable& table_;
+  std::string scheme_ = "ldap";
   QLineEdit* baseEdit_;
   QLineEdit* hostEdit_;
   QLineEdit* portEdit_;

@@ -227,6 +227,11 @@ class Configuration {
   int startupMode = 0;
   std::string serverAddress;
   int serverPort = 0;
+  // How the connection to the server is protected, as the settings name it: "none",
+  // "starttls" or "ldaps"; and the file of the certificates that are trusted to sign the
+  // server's certificate (empty: the system's store).
+  std::string serverSecurity = "none";
+  std::string caCertificateFile;
   std::string subtreeDn;
   std::string bindDn;
   std::string bindPassword;

@@ -320,6 +320,30 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62199, "Please wait while the configuration is saved..."},
       {62197,
        "Please wait while the logon details are verified and the configuration is loaded..."},
+      // Encrypted connections (62200-62219).
+      {62200, "Reason: %s (%s)"},
+      {62201,
+       "the server's certificate is not trusted: it was not issued by a certificate authority "
+       "this computer trusts (give the authority's certificate as the CA certificate file)"},
+      {62202, "the server's certificate has expired or is not valid yet"},
+      {62203, "the server's certificate was issued for another host name than %s"},
+      {62204, "the server does not offer StartTLS on this port"},
+      {62205,
+       "the server requires an encrypted connection (choose StartTLS or LDAPS as the connection "
+       "security)"},
+      {62206, "the encrypted connection could not be set up"},
+      {62207, "Connection: encrypted (%s)"},
+      {62208, "Connection: not encrypted"},
+      {62209,
+       "Warning: the password is sent in plain text to %s. Use an ldaps:// URL or --starttls "
+       "so that it is encrypted."},
+      {62210,
+       "Warning: the password file %s can be read by other users of this computer (chmod 600 "
+       "it)."},
+      {62213, "The logon is sent encrypted (%s); the server's certificate is checked."},
+      {62214,
+       "The logon is sent in plain text: the password can be read on the network between "
+       "here and the server."},
       // Directory store messages.
       {62120,
        "'%s' is not the URL of a configuration in a directory. Give it as ldap://host:port/DN of "

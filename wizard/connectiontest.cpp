@@ -8,7 +8,8 @@
 namespace {
 
 directory::Logon Check(QWidget* parent, const std::string& host, int port, const std::string& dn,
-                       const std::string& password, const ldapx::Timeouts& timeouts) {
+                       const std::string& password, const ldapx::Timeouts& timeouts,
+                       const ldapx::TlsOptions& tls) {
   // A port outside TCP's range cannot be connected to.
   if (port <= 0 || port > 65535) {
     directory::Logon refused;
@@ -17,21 +18,22 @@ directory::Logon Check(QWidget* parent, const std::string& host, int port, const
   }
   return RunWithPleaseWait(parent, std::string(msg::LoadString(61282)),
                            std::string(msg::LoadString(61283)), [&](directory::PleaseWait&) {
-                             return directory::OpenAndBind(host, port, dn, password, timeouts);
+                             return directory::OpenAndBind(host, port, dn, password, timeouts, tls);
                            });
 }
 
 }  // namespace
 
 directory::Logon TestConnection(QWidget* parent, const std::string& host, int port,
-                                const ldapx::Timeouts& timeouts) {
-  directory::Logon logon = Check(parent, host, port, "", "", timeouts);
+                                const ldapx::Timeouts& timeouts, const ldapx::TlsOptions& tls) {
+  directory::Logon logon = Check(parent, host, port, "", "", timeouts, tls);
   logon.connection.reset();  // the test connection is closed again
   return logon;
 }
 
 directory::Logon OpenBoundConnection(QWidget* parent, const std::string& host, int port,
                                      const std::string& dn, const std::string& password,
-                                     const ldapx::Timeouts& timeouts) {
-  return Check(parent, host, port, dn, password, timeouts);
+                                     const ldapx::Timeouts& timeouts,
+                                     const ldapx::TlsOptions& tls) {
+  return Check(parent, host, port, dn, password, timeouts, tls);
 }

@@ -75,6 +75,10 @@ class SetupWizard : public WizardFrame {
   int startupMode = 0;
   std::string serverAddress;
   int serverPort = 389;
+  // How the directory connections are protected (the host page's choice; StartTLS unless
+  // the administrator chooses otherwise) and the CA certificate file (empty: the system's
+  // store).
+  ldapx::TlsOptions tls{ldapx::Security::StartTls, {}};
   std::string subtreeDn;
   std::string bindDn;
   std::string bindPassword;

@@ -1,14 +1,18 @@
 #include "wizardpages.h"
 
 #include <QButtonGroup>
+#include <QComboBox>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include "connectiontest.h"
@@ -177,8 +181,34 @@ void HostPage::InitWindow(QWidget* window) {
   layout->addSpacing(8);
   auto* grid = new QGridLayout;
   HostPortRows(grid, window, 0, 1046);
+  // Connection security: the server's certificate is checked for StartTLS and LDAPS.
+  grid->addWidget(Static(window, 1060, "Security", false), 2, 0);
+  auto* security = new QComboBox(window);
+  security->setObjectName(QStringLiteral("1061"));
+  security->addItems({QStringLiteral("None"), QStringLiteral("StartTLS"), QStringLiteral("LDAPS")});
+  grid->addWidget(security, 2, 1);
+  grid->addWidget(Static(window, 1062, "CA certificate file", false), 3, 0);
+  auto* caFile = Edit(window, 1063);
+  caFile->setPlaceholderText(QStringLiteral("(the system's certificate store)"));
+  grid->addWidget(caFile, 3, 1);
+  auto* browse = new QPushButton(QStringLiteral("Browse..."), window);
+  browse->setObjectName(QStringLiteral("1064"));
+  grid->addWidget(browse, 3, 2);
   layout->addLayout(grid);
   layout->addStretch(1);
+  QObject::connect(browse, &QPushButton::clicked, window, [window, caFile] {
+    const QString file = QFileDialog::getOpenFileName(
+        window, QStringLiteral("CA certificate file"), caFile->text(),
+        QStringLiteral("Certificates (*.pem *.crt *.cer);;All files (*)"));
+    if (!file.isEmpty()) caFile->setText(file);
+  });
+  // LDAPS has its own port: follow the choice while the port is one of the two defaults.
+  QObject::connect(security, &QComboBox::currentIndexChanged, window, [window](int index) {
+    auto* port = window->findChild<QLineEdit*>(QStringLiteral("1021"));
+    if (!port) return;
+    if (index == 2 && port->text() == QStringLiteral("389")) port->setText(QStringLiteral("636"));
+    if (index != 2 && port->text() == QStringLiteral("636")) port->setText(QStringLiteral("389"));
+  });
 }
 
 bool HostPage::OnSetActive() {
@@ -188,6 +218,13 @@ bool HostPage::OnSetActive() {
   auto* port = Control<QLineEdit>(1021);
   host->setText(Q(w.serverAddress));
   port->setText(QString::number(w.serverPort));
+  {
+    // Setting the choice must not move the port shown.
+    auto* security = Control<QComboBox>(1061);
+    const QSignalBlocker quiet(security);
+    security->setCurrentIndex(static_cast<int>(w.tls.security));
+  }
+  Control<QLineEdit>(1063)->setText(Q(w.tls.caFile));
   auto* arrows = Control<UpDownControl>(1046);
   arrows->setRange(kPortArrowMin, kPortArrowMax);
   arrows->setBuddy(port);
@@ -204,13 +241,18 @@ int HostPage::OnWizardNext() {
     Control<QLineEdit>(1021)->setFocus(Qt::OtherFocusReason);
     return -1;
   }
-  if (const auto test = TestConnection(&w, host, port, w.timeouts); test.code != ldapx::kSuccess) {
+  ldapx::TlsOptions tls;
+  tls.security = static_cast<ldapx::Security>(Control<QComboBox>(1061)->currentIndex());
+  tls.caFile = S(Control<QLineEdit>(1063)->text().trimmed());
+  if (const auto test = TestConnection(&w, host, port, w.timeouts, tls);
+      test.code != ldapx::kSuccess) {
     directory::ShowLogonFailure(61277, test, host, port, w.timeouts);
     Control<QLineEdit>(1022)->setFocus(Qt::OtherFocusReason);
     return -1;
   }
   w.serverAddress = host;
   w.serverPort = port;
+  w.tls = tls;
   return 0;
 }
 
@@ -256,7 +298,7 @@ int AuthPage::OnWizardNext() {
     return -1;
   }
   const directory::Logon logon =
-      OpenBoundConnection(&w, w.serverAddress, w.serverPort, dn, password, w.timeouts);
+      OpenBoundConnection(&w, w.serverAddress, w.serverPort, dn, password, w.timeouts, w.tls);
   if (!logon.connection) {
     directory::ShowLogonFailure(61276, logon, w.serverAddress, w.serverPort, w.timeouts);
     Control<QLineEdit>(1032)->setFocus(Qt::OtherFocusReason);

@@ -188,6 +188,9 @@ class TestConfigToolDirectory : public QObject {
         << slapd_->adminPassword() << "\n";
     wrongPassword_ = dir_.filePath("wrong.pw");
     std::ofstream(wrongPassword_.toStdString(), std::ios::binary) << "not the password\n";
+    // Readable by the owner only, or the tool warns.
+    fs::permissions(adminPassword_.toStdString(), fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(wrongPassword_.toStdString(), fs::perms::owner_read | fs::perms::owner_write);
   }
 
   void cleanupTestCase() { slapd_.reset(); }
@@ -348,7 +351,7 @@ class TestConfigToolDirectory : public QObject {
 
   void otherUrlsAreNamedAsSuch() {
     // Not taken for a folder without --root-dn: the URL itself is what is wrong.
-    const Result r = Run({"ldif", "ldaps://127.0.0.1:1/cn=Orvelle%20Configuration,o=Sample"});
+    const Result r = Run({"ldif", "ldapi://%2Ftmp%2Fsock/cn=Orvelle%20Configuration,o=Sample"});
     QCOMPARE(r.code, 1);
     QVERIFY2(r.err.contains("is a URL of a kind this program cannot store a configuration in"),
              qPrintable(r.err));

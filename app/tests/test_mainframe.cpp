@@ -122,6 +122,32 @@ class TestMainFrame : public QObject {
     for (QAction* a : accelerators) QVERIFY(!a->isEnabled());
   }
 
+  // A session on the directory shows in the status bar whether its connection is
+  // encrypted; a session on local files shows nothing about it.
+  void statusBarShowsTheConnectionSecurity() {
+    testsupport::SlapdFixture::Options options;
+    options.tls = testsupport::SlapdFixture::Options::Tls::Trusted;
+    testsupport::SlapdFixture slapd(options);
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    for (const auto security : {ldapx::Security::Ldaps, ldapx::Security::None}) {
+      Configuration config;
+      config.serverSecurity = ldapx::SecurityName(security);
+      const bool ldaps = security == ldapx::Security::Ldaps;
+      config.connection =
+          ldapx::Connection::Open(slapd.host(), ldaps ? slapd.ldapsPort() : slapd.port(),
+                                  ldapx::TlsOptions{security, slapd.caFile()});
+      QVERIFY(config.connection);
+      kvaro::Oidtable table;
+      CMainFrame frame(config, table, [](Configuration&) { return true; });
+      auto* label = frame.statusBar()->findChild<QLabel*>("1066");
+      QVERIFY(label);
+      QCOMPARE(label->text(), ldaps ? QStringLiteral("Connection: encrypted (LDAPS)")
+                                    : QStringLiteral("Connection: not encrypted"));
+    }
+    Frame local;
+    QVERIFY(!local.frame.statusBar()->findChild<QLabel*>("1066"));
+  }
+
   void statusBarHasItsIndicators() {
     Frame f;
     QStatusBar* status = f.frame.statusBar();

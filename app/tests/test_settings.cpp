@@ -74,6 +74,20 @@ class TestSettings : public QObject {
     QCOMPARE(c.subtreeDn, std::string("cn=Orvelle Configuration, o=Sample"));
     QCOMPARE(c.serverAddress, std::string("dirhost"));
     QCOMPARE(c.serverPort, 389);
+    // Written before connections could be encrypted: plain text, no CA file.
+    QCOMPARE(c.serverSecurity, std::string("none"));
+    QCOMPARE(c.caCertificateFile, std::string());
+  }
+
+  void connectionSecurityIsRead() {
+    UseSettings(std::string("REGEDIT4\n") + kKey +
+                "\"Startup Mode\"=\"ldap\"\n\"Configuration Subtree DN\"=\"cn=x\"\n"
+                "\"Server Address\"=\"dirhost\"\n\"Server Port\"=dword:0000027c\n"
+                "\"Server Security\"=\"ldaps\"\n\"CA Certificate File\"=\"/etc/orvelle/ca.pem\"\n");
+    Configuration c;
+    QCOMPARE(settings::ReadSettings(c), 1);
+    QCOMPARE(c.serverSecurity, std::string("ldaps"));
+    QCOMPARE(c.caCertificateFile, std::string("/etc/orvelle/ca.pem"));
   }
 
   void aMissingPortFailsAfterTheEarlierValues() {
@@ -161,6 +175,8 @@ class TestSettings : public QObject {
     c.serverAddress = "new \"host\"\\x";
     c.serverPort = 636;
     c.subtreeDn = "cn=Orvelle Configuration, o=Sample";
+    c.serverSecurity = "starttls";
+    c.caCertificateFile = "/etc/orvelle/ca.pem";
     QCOMPARE(settings::WriteDirectorySettings(c), 1);
     const std::string text = ReadFile(file_);
     QVERIFY(text.find("; installed") != std::string::npos);
@@ -173,6 +189,8 @@ class TestSettings : public QObject {
     QCOMPARE(back.serverAddress, c.serverAddress);
     QCOMPARE(back.serverPort, 636);
     QCOMPARE(back.subtreeDn, c.subtreeDn);
+    QCOMPARE(back.serverSecurity, std::string("starttls"));
+    QCOMPARE(back.caCertificateFile, c.caCertificateFile);
     // No temporary file is left beside the settings.
     int files = 0;
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir_.path().toStdString()))

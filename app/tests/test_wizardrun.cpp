@@ -138,6 +138,7 @@ class WizardRunTest : public QObject {
     Press(w, kIdNext);
     Type(w, 1022, Host());
     Type(w, 1021, Port());
+    Type(w, 1063, QString::fromStdString(slapd_->caFile()));  // StartTLS by default
     Press(w, kIdNext);
     QCOMPARE(w.currentIndex(), 3);
     Type(w, 1032, QString::fromStdString(slapd_->adminDn()));
@@ -152,7 +153,9 @@ class WizardRunTest : public QObject {
  private slots:
   void initTestCase() {
     kvaro::SetProgramPath(QCoreApplication::applicationFilePath().toStdString());
-    slapd_ = std::make_unique<testsupport::SlapdFixture>();
+    testsupport::SlapdFixture::Options options;
+    options.tls = testsupport::SlapdFixture::Options::Tls::Trusted;
+    slapd_ = std::make_unique<testsupport::SlapdFixture>(options);
     QVERIFY2(slapd_->ok(), slapd_->error().c_str());
     sink_ = std::make_unique<msg::ScopedSink>(&recorder_);
   }
@@ -234,6 +237,8 @@ class WizardRunTest : public QObject {
     QCOMPARE(key->ReadString("Server Address").value_or(""), slapd_->host());
     QCOMPARE(key->ReadDword("Server Port").value_or(0), uint32_t(slapd_->port()));
     QCOMPARE(key->ReadString("Configuration Subtree DN").value_or(""), root);
+    QCOMPARE(key->ReadString("Server Security").value_or(""), std::string("starttls"));
+    QCOMPARE(key->ReadString("CA Certificate File").value_or(""), slapd_->caFile());
 
     // The next start loads exactly this configuration.
     ApplicationObject next;

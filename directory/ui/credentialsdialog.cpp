@@ -18,7 +18,7 @@ CredentialsDialog::CredentialsDialog(QWidget* parent) : QDialog(parent) {
   setObjectName("152");
   setWindowTitle("DSA Manager Details");
   setModal(true);
-  setFixedSize(DialogUnits(*this, 0, 0, 190, 113).size());
+  setFixedSize(DialogUnits(*this, 0, 0, 190, 127).size());
 
   auto* text = new QLabel(
       "Please enter the DN and password of a user that has directory write permission.\n\n"
@@ -44,13 +44,18 @@ CredentialsDialog::CredentialsDialog(QWidget* parent) : QDialog(parent) {
   password_->setGeometry(DialogUnits(*this, 50, 70, 133, 12));
   pwLabel->setBuddy(password_);
 
+  security_ = new QLabel(this);
+  security_->setObjectName("1065");
+  security_->setWordWrap(true);
+  security_->setGeometry(DialogUnits(*this, 7, 86, 176, 16));
+
   auto* ok = new QPushButton("OK", this);
   ok->setObjectName("1");
   ok->setDefault(true);
-  ok->setGeometry(DialogUnits(*this, 79, 92, 50, 14));
+  ok->setGeometry(DialogUnits(*this, 79, 106, 50, 14));
   auto* cancel = new QPushButton("Cancel", this);
   cancel->setObjectName("2");
-  cancel->setGeometry(DialogUnits(*this, 133, 92, 50, 14));
+  cancel->setGeometry(DialogUnits(*this, 133, 106, 50, 14));
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
   dn_->setFocus();
@@ -60,6 +65,12 @@ void CredentialsDialog::SetValues(const std::string& dn, const std::string& pass
   dn_->setText(QString::fromStdString(dn));
   password_->setText(QString::fromStdString(password));
 }
+
+void CredentialsDialog::SetSecurityText(const std::string& text) {
+  security_->setText(QString::fromStdString(text));
+}
+
+std::string CredentialsDialog::securityText() const { return security_->text().toStdString(); }
 
 void CredentialsDialog::accept() {
   bindDn_ = dn_->text().toStdString();

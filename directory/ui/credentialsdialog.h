@@ -8,6 +8,7 @@
 
 #include "directoryload.h"
 
+class QLabel;
 class QLineEdit;
 
 class CredentialsDialog : public QDialog {
@@ -21,6 +22,10 @@ class CredentialsDialog : public QDialog {
   std::string bindPassword() const { return bindPassword_; }
   // Puts values into the two edits (shown the next time the dialog runs).
   void SetValues(const std::string& dn, const std::string& password);
+  // Says below the edits how the logon will travel (encrypted or in plain text); empty
+  // hides the line.
+  void SetSecurityText(const std::string& text);
+  std::string securityText() const;
 
  public slots:
   void accept() override;
@@ -28,6 +33,7 @@ class CredentialsDialog : public QDialog {
  private:
   QLineEdit* dn_;
   QLineEdit* password_;
+  QLabel* security_;
   std::string bindDn_;
   std::string bindPassword_;
 };

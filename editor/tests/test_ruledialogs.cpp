@@ -448,6 +448,15 @@ class TestRuleDialogs : public QObject {
     QCOMPARE(Child<QLineEdit>(&dialog, "1001")->text(), QString("ldap.example.org"));
   }
 
+  // An ldaps:// start point shows 636 when it names no port and stays ldaps:// on OK.
+  void ldapsStartPointKeepsItsScheme() {
+    StartPointDialog dialog("ldaps://ldap.example.org/o=Acme", table_);
+    QCOMPARE(Child<QLineEdit>(&dialog, "1002")->text(), QString("636"));
+    QCOMPARE(Child<QLineEdit>(&dialog, "1001")->text(), QString("ldap.example.org"));
+    dialog.accept();
+    QCOMPARE(dialog.ldapUri, std::string("ldaps://ldap.example.org:636/o=Acme"));
+  }
+
   void unparsableUriStartsEmptyAndCannotBeConfirmedEmpty() {
     StartPointDialog dialog("this is no ldap uri", table_);
     dialog.show();

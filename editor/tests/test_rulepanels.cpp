@@ -452,6 +452,14 @@ class TestRulePanels : public QObject {
     QCOMPARE(beta->searchableRules[0]->name, std::string("Alpha"));
   }
 
+  void ldapsEntryPointWithoutPortShows636() {
+    SearchRule secure(people_, "Secure", {}, std::string("ldaps://ldap.example.org/o=Acme"));
+    CRulePanel panel(&secure, people_, table_, nullptr);
+    QVERIFY(sink_.messages.empty());
+    QCOMPARE(Child<QLineEdit>(&panel, "115")->text(), QString("ldap.example.org"));
+    QCOMPARE(Child<QLineEdit>(&panel, "117")->text(), QString("636"));
+  }
+
   void entryPointWithoutPortShows389() {
     CRulePanel panel(Rule(people_, "Gamma"), people_, table_, nullptr);
     QVERIFY(sink_.messages.empty());

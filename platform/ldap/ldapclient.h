@@ -24,6 +24,41 @@ inline constexpr int kAlreadyExists = 68;
 inline constexpr int kNotSent = -1000;
 // Not an LDAP code: the user cancelled the wait (see CancelScope).
 inline constexpr int kCancelled = -1001;
+// Not LDAP codes: TLS could not be set up on the connection, so nothing was sent in
+// clear. The server's certificate is not signed by a trusted authority, has expired (or is
+// not valid yet), was issued for another host name, or the TLS set-up failed otherwise
+// (the handshake, an unreadable CA file). The reason says why in the words of libldap and
+// the TLS library.
+inline constexpr int kTlsFailed = -1002;
+inline constexpr int kCertificateUntrusted = -1004;
+inline constexpr int kCertificateExpired = -1005;
+inline constexpr int kCertificateWrongHost = -1006;
+// Not an LDAP code: the server answered the StartTLS request with a refusal (it does not
+// offer TLS on this port); the reason holds the server's answer.
+inline constexpr int kStartTlsRefused = -1003;
+// The server refuses the request without an encrypted connection.
+inline constexpr int kConfidentialityRequired = 13;
+
+inline constexpr int kLdapPort = 389;
+inline constexpr int kLdapsPort = 636;
+
+// How a connection is protected: not at all, by StartTLS before the bind (RFC 4513), or
+// by TLS from the first byte (ldaps).
+enum class Security { None, StartTls, Ldaps };
+
+// The settings' and the command line's names: "none", "starttls", "ldaps" (any case);
+// nullopt for anything else.
+std::optional<Security> ParseSecurity(std::string_view text);
+const char* SecurityName(Security security);
+
+// TLS for a connection. The server's certificate is always checked (a certificate that
+// fails the check ends the connection before anything else is sent), including that it
+// was issued for the host name or address the connection was opened with. The trust
+// anchors are the certificates of `caFile` when given, else the system's store.
+struct TlsOptions {
+  Security security = Security::None;
+  std::string caFile;
+};
 
 // Text of a result code (ldap_err2string).
 std::string ErrorText(int code);
@@ -105,6 +140,18 @@ class Connection {
   static std::unique_ptr<Connection> Open(const std::string& host, int port,
                                           const Timeouts& timeouts = {}, int* error = nullptr,
                                           std::string* reason = nullptr);
+  // The same with TLS as `tls` asks: for Ldaps the TLS handshake runs right after the TCP
+  // connect (port 0 means 636), for StartTls the StartTLS request and the handshake run
+  // before Open returns, so a later bind never crosses the network in clear. A failed
+  // certificate check gives kCertificateUntrusted, kCertificateExpired or
+  // kCertificateWrongHost, another TLS failure kTlsFailed, a refused StartTLS
+  // kStartTlsRefused, each with the reason; the handshake is bounded by the connect limit.
+  static std::unique_ptr<Connection> Open(const std::string& host, int port, const TlsOptions& tls,
+                                          const Timeouts& timeouts = {}, int* error = nullptr,
+                                          std::string* reason = nullptr);
+
+  // True when the connection runs over TLS.
+  bool encrypted() const;
 
   // Sets LDAP_OPT_PROTOCOL_VERSION. Connections start with version 3; current servers
   // refuse version 2 binds.
@@ -159,7 +206,10 @@ class Connection {
   explicit Connection(void* ld, Timeouts timeouts) : ld_(ld), timeouts_(timeouts) {}
   // Waits for the final answer of `msgid` until `deadline`.
   int Wait(int msgid, std::chrono::steady_clock::time_point deadline);
+  // Sets up TLS on the open connection as `tls` asks; LDAP_SUCCESS or the code of Open.
+  int StartTls(const TlsOptions& tls, std::string* why);
   void* ld_;
+  std::string host_;  // as the caller gave it: the name the certificate must carry
   Timeouts timeouts_;
   std::string diagnostic_;
   // The first bind must be done when the connect limit, counted from the start of Open,

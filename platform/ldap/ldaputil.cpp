@@ -12,8 +12,35 @@ namespace ldapx {
 std::string ErrorText(int code) {
   if (code == kCancelled) return "Cancelled";
   if (code == kNotSent) return "Not sent";
+  if (code == kTlsFailed) return "TLS failed";
+  if (code == kCertificateUntrusted) return "Certificate not trusted";
+  if (code == kCertificateExpired) return "Certificate expired";
+  if (code == kCertificateWrongHost) return "Certificate for another host";
+  if (code == kStartTlsRefused) return "StartTLS refused";
   const char* text = ldap_err2string(code);
   return text ? text : "Unknown error";
+}
+
+std::optional<Security> ParseSecurity(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  if (lower == "none") return Security::None;
+  if (lower == "starttls") return Security::StartTls;
+  if (lower == "ldaps") return Security::Ldaps;
+  return std::nullopt;
+}
+
+const char* SecurityName(Security security) {
+  switch (security) {
+    case Security::StartTls:
+      return "starttls";
+    case Security::Ldaps:
+      return "ldaps";
+    case Security::None:
+      break;
+  }
+  return "none";
 }
 
 namespace {

@@ -83,6 +83,72 @@ std::string SlapdFixture::url() const { return "ldap://127.0.0.1:" + std::to_str
 
 std::string SlapdFixture::folder() const { return dir_ ? dir_->path().toStdString() : ""; }
 
+std::string SlapdFixture::caFile() const {
+  return ldapsPort_ > 0 ? folder() + "/tls/ca.pem" : std::string();
+}
+
+std::string SlapdFixture::log() const {
+  QFile f(QString::fromStdString(folder() + "/slapd.log"));
+  if (!f.open(QIODevice::ReadOnly)) return {};
+  return f.readAll().toStdString();
+}
+
+int SlapdFixture::bindCount() const {
+  const std::string text = log();
+  int count = 0;
+  for (size_t at = text.find(" BIND dn="); at != std::string::npos;
+       at = text.find(" BIND dn=", at + 1))
+    ++count;
+  return count;
+}
+
+// A CA, and a server certificate signed by it (or by a second CA) for 127.0.0.1 (or for
+// another name), valid for a day (or already expired), all made with openssl.
+bool SlapdFixture::MakeCertificates(Options::Tls tls) {
+  const std::string openssl = FindProgram("openssl");
+  if (openssl.empty()) {
+    error_ = "openssl was not found: install the openssl package; the TLS tests need it";
+    return false;
+  }
+  const QString dir = dir_->path() + "/tls";
+  QDir().mkpath(dir);
+  auto run = [&](const QStringList& args) {
+    QProcess p;
+    p.setWorkingDirectory(dir);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QString::fromStdString(openssl), args);
+    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+      error_ = "openssl " + args.join(' ').toStdString() + " failed: " + p.readAll().toStdString();
+      return false;
+    }
+    return true;
+  };
+  const QStringList ecKey{"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes"};
+  auto makeCa = [&](const QString& name, const QString& subject) {
+    return run(QStringList{"req", "-x509"} + ecKey +
+               QStringList{"-keyout", name + ".key", "-out", name + ".pem", "-days", "2", "-subj",
+                           subject});
+  };
+  if (!makeCa("ca", "/CN=Orvelle Test CA")) return false;
+  if (tls == Options::Tls::OtherCa && !makeCa("otherca", "/CN=Some Other CA")) return false;
+  const bool otherHost = tls == Options::Tls::OtherHost;
+  if (!run(QStringList{"req"} + ecKey +
+           QStringList{"-keyout", "server.key", "-out", "server.csr", "-subj",
+                       otherHost ? "/CN=ldap.other.invalid" : "/CN=127.0.0.1"}))
+    return false;
+  const std::string ext =
+      std::string("basicConstraints=CA:FALSE\n") + "keyUsage=digitalSignature,keyEncipherment\n" +
+      "extendedKeyUsage=serverAuth\n" +
+      "subjectAltName=" + (otherHost ? "DNS:ldap.other.invalid" : "IP:127.0.0.1") + "\n";
+  if (!WriteFile(dir + "/server.ext", ext)) return false;
+  const QString issuer = tls == Options::Tls::OtherCa ? "otherca" : "ca";
+  // A negative validity gives a certificate whose end lies before its start: expired.
+  const QString days = tls == Options::Tls::Expired ? "-1" : "1";
+  return run({"x509", "-req", "-in", "server.csr", "-CA", issuer + ".pem", "-CAkey",
+              issuer + ".key", "-CAcreateserial", "-out", "server.pem", "-days", days, "-extfile",
+              "server.ext"});
+}
+
 bool SlapdFixture::Start(const Options& options) {
   const std::string slapd = qEnvironmentVariableIsSet("SLAPD")
                                 ? qEnvironmentVariable("SLAPD").toStdString()
@@ -125,7 +191,13 @@ bool SlapdFixture::Start(const Options& options) {
   conf += "include " + ownSchema + "\n";
   conf += "pidfile " + d + "/slapd.pid\n";
   if (options.threads > 0) conf += "threads " + std::to_string(options.threads) + "\n";
-
+  if (options.tls != Options::Tls::NoTls) {
+    if (!MakeCertificates(options.tls)) return false;
+    conf += "TLSCACertificateFile " + d + "/tls/ca.pem\n";
+    conf += "TLSCertificateFile " + d + "/tls/server.pem\n";
+    conf += "TLSCertificateKeyFile " + d + "/tls/server.key\n";
+    if (options.requireTls) conf += "security tls=1\n";
+  }
   conf += "modulepath " + modules + "\nmoduleload back_mdb\n";
   conf += "database mdb\nmaxsize 1073741824\n";
   conf += "suffix \"o=Sample\"\nrootdn \"cn=admin,o=Sample\"\nrootpw secret\n";
@@ -166,6 +238,7 @@ bool SlapdFixture::Start(const Options& options) {
     }
   }
 
+  options_ = options;
   return Launch(true);
 }
 
@@ -177,10 +250,14 @@ bool SlapdFixture::Launch(bool newPort) {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("LDAPNOINIT", "1");
   // A port that another program takes between our look-up and slapd's bind makes slapd
-  // exit at once; then try another (a restart keeps its port and tries again).
+  // exit at once; then try another (a restart keeps its ports and tries again).
+  const Options& options = options_;
   for (int attempt = 0; attempt < (newPort ? 5 : 100); ++attempt) {
-    if (newPort) port_ = FreeLoopbackPort();
-    if (port_ == 0) {
+    if (newPort) {
+      port_ = FreeLoopbackPort();
+      ldapsPort_ = options.tls != Options::Tls::NoTls ? FreeLoopbackPort() : 0;
+    }
+    if (port_ == 0 || (options.tls != Options::Tls::NoTls && ldapsPort_ == 0)) {
       error_ = "no free loopback port";
       return false;
     }
@@ -191,9 +268,10 @@ bool SlapdFixture::Launch(bool newPort) {
     // A test that crashes must not leave its server running: the kernel stops slapd when
     // the test process dies.
     process_->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    process_->start(
-        QString::fromStdString(slapd),
-        {"-f", dir + "/slapd.conf", "-h", QString("ldap://127.0.0.1:%1/").arg(port_), "-d", "0"});
+    QString listeners = QString("ldap://127.0.0.1:%1/").arg(port_);
+    if (ldapsPort_ > 0) listeners += QString(" ldaps://127.0.0.1:%1/").arg(ldapsPort_);
+    process_->start(QString::fromStdString(slapd), {"-f", dir + "/slapd.conf", "-h", listeners,
+                                                    "-d", options.logStats ? "256" : "0"});
     if (!process_->waitForStarted(10000)) {
       error_ = "slapd could not be started: " + process_->errorString().toStdString();
       return false;
@@ -202,7 +280,7 @@ bool SlapdFixture::Launch(bool newPort) {
     timer.start();
     while (timer.elapsed() < 15000) {
       if (process_->state() != QProcess::Running) break;
-      if (PortAnswers(port_)) return true;
+      if (PortAnswers(port_) && (ldapsPort_ == 0 || PortAnswers(ldapsPort_))) return true;
       QThread::msleep(5);
     }
     QFile log(dir + "/slapd.log");

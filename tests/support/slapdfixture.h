@@ -29,6 +29,16 @@ class SlapdFixture {
     std::vector<std::string> accessRules;
     // Worker threads of the server (0: slapd's default).
     int threads = 0;
+    // TLS. With anything but NoTls the fixture makes a test CA (caFile()) and a server
+    // certificate with openssl, and listens on ldap:// (with StartTLS) and ldaps://
+    // (ldapsPort()). Trusted: issued by the test CA for 127.0.0.1 and localhost. The others fail
+    // one check each: issued by another CA, for another host name, or expired.
+    enum class Tls { NoTls, Trusted, OtherCa, OtherHost, Expired };
+    Tls tls = Tls::NoTls;
+    // The server refuses every operation but StartTLS without TLS ("security tls=1").
+    bool requireTls = false;
+    // slapd logs connections and operations (loglevel stats) into log().
+    bool logStats = false;
   };
 
   SlapdFixture();
@@ -44,7 +54,14 @@ class SlapdFixture {
 
   std::string host() const { return "127.0.0.1"; }
   int port() const { return port_; }
-  std::string url() const;  // ldap://127.0.0.1:PORT
+  std::string url() const;                      // ldap://127.0.0.1:PORT
+  int ldapsPort() const { return ldapsPort_; }  // 0 without TLS
+  // The test CA's certificate (PEM); empty without TLS.
+  std::string caFile() const;
+  // slapd's output so far; with logStats one line per connection and operation.
+  std::string log() const;
+  // How many bind requests the server has seen (needs logStats).
+  int bindCount() const;
   std::string suffix() const { return "o=Sample"; }
   std::string adminDn() const { return "cn=admin,o=Sample"; }
   std::string adminPassword() const { return "secret"; }
@@ -67,10 +84,13 @@ class SlapdFixture {
  private:
   bool Start(const Options& options);
   bool Launch(bool newPort);
+  bool MakeCertificates(Options::Tls tls);
 
   std::unique_ptr<QTemporaryDir> dir_;
   std::unique_ptr<QProcess> process_;
   int port_ = 0;
+  int ldapsPort_ = 0;
+  Options options_;
   bool ok_ = false;
   std::string error_;
 };

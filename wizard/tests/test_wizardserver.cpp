@@ -2,6 +2,7 @@
 // connection test, the credentials and their kept connection, the service information
 // pages.
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -68,13 +69,17 @@ class WizardServerTest : public QObject {
     Press(s, kIdNext);
     SetText(s, 1022, host());
     SetText(s, 1021, port());
+    // StartTLS is the default; the test CA signed the server's certificate.
+    SetText(s, 1063, QString::fromStdString(slapd->caFile()));
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 3);
   }
 
  private slots:
   void initTestCase() {
-    slapd = std::make_unique<testsupport::SlapdFixture>();
+    testsupport::SlapdFixture::Options options;
+    options.tls = testsupport::SlapdFixture::Options::Tls::Trusted;
+    slapd = std::make_unique<testsupport::SlapdFixture>(options);
     QVERIFY2(slapd->ok(), slapd->error().c_str());
   }
   void cleanupTestCase() { slapd.reset(); }
@@ -98,6 +103,55 @@ class WizardServerTest : public QObject {
     Press(s, kIdBack);
     QCOMPARE(Find<QLineEdit>(s, 1022)->text(), host());
     QCOMPARE(Find<QLineEdit>(s, 1021)->text(), port());
+  }
+
+  // The host page's security choice: the check uses it, names a refused certificate, and
+  // the choice is kept for the session and the settings.
+  void hostPageSecurityChoice_data() {
+    QTest::addColumn<int>("choice");  // None, StartTLS, LDAPS
+    QTest::addColumn<bool>("withCaFile");
+    QTest::addColumn<int>("refusal");  // 0: accepted
+    QTest::newRow("LDAPS") << 2 << true << 0;
+    QTest::newRow("none") << 0 << false << 0;
+    QTest::newRow("StartTLS, CA not trusted") << 1 << false << 62201;
+  }
+
+  void hostPageSecurityChoice() {
+    QFETCH(int, choice);
+    QFETCH(bool, withCaFile);
+    QFETCH(int, refusal);
+    Wizard w;
+    SetupWizard& s = w.wizard;
+    Press(s, kIdNext);
+    QTest::mouseClick(Find<QWidget>(s, 1058), Qt::LeftButton);
+    Press(s, kIdNext);
+    auto* security = Find<QComboBox>(s, 1061);
+    QCOMPARE(security->currentIndex(), 1);  // StartTLS unless chosen otherwise
+    SetText(s, 1022, host());
+    security->setCurrentIndex(choice);
+    if (choice == 2) {  // the default port follows LDAPS
+      QCOMPARE(Find<QLineEdit>(s, 1021)->text(), QStringLiteral("636"));
+      SetText(s, 1021, QString::number(slapd->ldapsPort()));
+    } else {
+      SetText(s, 1021, port());
+    }
+    if (withCaFile) SetText(s, 1063, QString::fromStdString(slapd->caFile()));
+    Press(s, kIdNext);
+    if (refusal) {
+      QCOMPARE(s.currentIndex(), 2);
+      QCOMPARE(w.recorder.messages.size(), size_t(1));
+      QVERIFY(w.recorder.messages[0].text.find(msg::Text(refusal)) != std::string::npos);
+      return;
+    }
+    QCOMPARE(s.currentIndex(), 3);
+    QVERIFY(w.recorder.messages.empty());
+    QCOMPARE(static_cast<int>(s.tls.security), choice);
+    SetText(s, 1032, QString::fromStdString(slapd->adminDn()));
+    SetText(s, 1033, QString::fromStdString(slapd->adminPassword()));
+    Press(s, kIdNext);
+    QCOMPARE(s.currentIndex(), 4);
+    QVERIFY(s.session);
+    QCOMPARE(s.session->encrypted(), choice != 0);
   }
 
   void bindKeepsTheConnection() {
@@ -160,6 +214,9 @@ class WizardServerTest : public QObject {
     ToCredentials(w);
     Press(s, kIdBack);
     SetText(s, 1022, QStringLiteral("localhost"));
+    // libldap checks a certificate for "localhost" against the machine's own name, which
+    // the test certificate does not carry.
+    Find<QComboBox>(s, 1061)->setCurrentIndex(0);
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 3);
     QCOMPARE(s.serverAddress, std::string("localhost"));
