@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "dnguard.h"
 #include "ldapclient.h"
 
 namespace ldapx {
@@ -26,11 +27,33 @@ std::optional<std::vector<std::string>> Explode(char** parts) {
 
 }  // namespace
 
+// The explode calls are handed only text that parses and whose values are UTF-8: on a
+// value they cannot write back, ldap_explode_dn leaks and returns an empty list (which
+// would pass for the empty DN) and ldap_explode_rdn frees uninitialised pointers. A NUL
+// would end the text for the library, which would then judge another DN.
 std::optional<std::vector<std::string>> ExplodeDn(const std::string& dn) {
-  return Explode(ldap_explode_dn(dn.c_str(), 0));
+  if (dn.find('\0') != std::string::npos) return std::nullopt;
+  LDAPDN parsed = nullptr;
+  if (ldap_str2dn(dn.c_str(), &parsed, LDAP_DN_FORMAT_LDAP) != LDAP_SUCCESS) return std::nullopt;
+  const bool sound = ValuesAreUtf8(parsed);
+  const bool empty = !parsed || !parsed[0];
+  ldap_dnfree(parsed);
+  if (!sound) return std::nullopt;
+  auto out = Explode(ldap_explode_dn(dn.c_str(), 0));
+  if (out && out->empty() && !empty) return std::nullopt;
+  return out;
 }
 
 std::optional<std::vector<std::string>> ExplodeRdn(const std::string& rdn) {
+  // ldap_str2rdn and ldap_explode_rdn assert (end the process) on an empty RDN.
+  if (rdn.empty() || rdn.find('\0') != std::string::npos) return std::nullopt;
+  LDAPRDN parsed = nullptr;
+  char* next = nullptr;
+  if (ldap_str2rdn(rdn.c_str(), &parsed, &next, LDAP_DN_FORMAT_LDAP) != LDAP_SUCCESS)
+    return std::nullopt;
+  const bool sound = ValuesAreUtf8(parsed);
+  ldap_rdnfree(parsed);
+  if (!sound) return std::nullopt;
   return Explode(ldap_explode_rdn(rdn.c_str(), 0));
 }
 
@@ -93,7 +116,53 @@ SchemaDefinition FromNames(const char* oid, char** names) {
 
 }  // namespace
 
+std::string SchemaDefinitionProblem(std::string_view text) {
+  if (text.size() > kMaxSchemaDefinition)
+    return "longer than " + std::to_string(kMaxSchemaDefinition) + " bytes";
+  size_t first = text.find_first_not_of(" \t");
+  size_t last = text.find_last_not_of(" \t");
+  if (first == std::string_view::npos || text[first] != '(' || text[last] != ')')
+    return "not enclosed in parentheses";
+  int depth = 0;
+  bool quoted = false;
+  for (size_t i = first; i <= last; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if ((c < 0x20 && c != '\t') || c == 0x7f) return "control character";
+    if (quoted) {
+      if (c == '\'') quoted = false;
+      continue;
+    }
+    switch (c) {
+      case '\'':
+        quoted = true;
+        break;
+      case '(':
+        if (++depth > 2) return "parentheses nested too deep";
+        break;
+      case ')':
+        if (--depth < 0) return "unbalanced parentheses";
+        if (depth == 0 && i != last) return "text after the closing parenthesis";
+        break;
+      case '{': {
+        size_t j = i + 1;
+        while (j <= last && j - i <= 10 && text[j] >= '0' && text[j] <= '9') ++j;
+        if (j == i + 1 || j > last || text[j] != '}') return "unbalanced braces";
+        i = j;
+        break;
+      }
+      case '}':
+        return "unbalanced braces";
+      default:
+        break;
+    }
+  }
+  if (quoted) return "unterminated quoted string";
+  if (depth != 0) return "unbalanced parentheses";
+  return {};
+}
+
 std::optional<SchemaDefinition> ParseAttributeType(const std::string& text) {
+  if (!SchemaDefinitionProblem(text).empty()) return std::nullopt;
   int code = 0;
   const char* err = nullptr;
   LDAPAttributeType* at = ldap_str2attributetype(text.c_str(), &code, &err, LDAP_SCHEMA_ALLOW_ALL);
@@ -104,6 +173,7 @@ std::optional<SchemaDefinition> ParseAttributeType(const std::string& text) {
 }
 
 std::optional<SchemaDefinition> ParseObjectClass(const std::string& text) {
+  if (!SchemaDefinitionProblem(text).empty()) return std::nullopt;
   int code = 0;
   const char* err = nullptr;
   LDAPObjectClass* oc = ldap_str2objectclass(text.c_str(), &code, &err, LDAP_SCHEMA_ALLOW_ALL);
