@@ -6,6 +6,7 @@
 
 #include "datafiles.h"
 #include "directorystore.h"
+#include "ldapclient.h"
 #include "messages.h"
 #include "templatefile.h"
 
@@ -38,13 +39,32 @@ constexpr const char* kUsage =
     "  --password-file FILE the password for --bind-dn: the first line of FILE\n"
     "                       (passwords are never taken from the command line)\n"
     "  --root-dn DN         for ldif of a folder: the DN of the configuration root entry\n"
+    "  --allow-warnings     for check: pass although the load dropped records with\n"
+    "                       warnings (by default such a load fails the check)\n"
     "  --help               show this text\n"
     "\n"
-    "Exit status: 0 success, 1 failure, 2 usage error.\n";
+    "Exit status: 0 success, 1 failure (check: a failed record check, or a load with\n"
+    "warnings), 2 usage error (also a --root-dn that is not a DN).\n";
 
 bool IsUrl(const std::string& operand) { return operand.find("://") != std::string::npos; }
 
 bool IsLdapUrl(const std::string& operand) { return operand.rfind("ldap://", 0) == 0; }
+
+// Passes every message on to the sink that was current and counts the warnings among
+// them: a load that warned has dropped what it warned about.
+class WarningCounter : public msg::Sink {
+ public:
+  WarningCounter() : next_(msg::CurrentSink()), scoped_(this) {}
+  msg::Answer Show(const msg::Message& message) override {
+    if (message.icon == msg::Icon::Warning) ++warnings;
+    return next_.Show(message);
+  }
+  int warnings = 0;
+
+ private:
+  msg::Sink& next_;
+  msg::ScopedSink scoped_;
+};
 
 }  // namespace
 
@@ -115,6 +135,7 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
   std::string passwordFile;
   std::string rootDn;
   bool rootDnGiven = false;
+  bool allowWarnings = false;
   Credentials credentials;
   // Options that take a value: "--name VALUE" or "--name=VALUE".
   auto value = [&](size_t& i, const std::string& name, std::string& into) -> int {
@@ -140,6 +161,8 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
       operands.push_back(a);
     } else if (a == "--") {
       optionsEnded = true;
+    } else if (a == "--allow-warnings") {
+      allowWarnings = true;
     } else if (a == "--help" || a == "-h") {
       out << kUsage;
       return 0;
@@ -202,6 +225,16 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
            "entry, e.g. \"cn=Orvelle Configuration, o=Sample\")\n";
     return 2;
   }
+  // The root entry's DN goes into every DN of the output; an empty or malformed one would
+  // give LDIF that no server takes.
+  if (rootDnGiven) {
+    const auto normal = ldapx::NormalizeDn(rootDn);
+    if (!normal || normal->empty()) {
+      err << "orvelle-config: --root-dn '" << msg::Displayable(rootDn)
+          << "' is not a DN (e.g. \"cn=Orvelle Configuration, o=Sample\")\n";
+      return 2;
+    }
+  }
 
   // The table is looked up as start-up does; unlike start-up the tool stops when it is
   // missing, because every name would then be dropped and the result be misleading.
@@ -214,7 +247,12 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
   }
 
   Configuration configuration;
-  if (!LoadSource(operands[1], configuration, table, credentials)) return 1;
+  int warnings = 0;
+  {
+    WarningCounter counter;
+    if (!LoadSource(operands[1], configuration, table, credentials)) return 1;
+    warnings = counter.warnings;
+  }
 
   size_t rules = 0, groups = 0, fields = 0;
   for (const auto& ruleSet : configuration.ruleSets) rules += ruleSet->rules.size();
@@ -232,9 +270,12 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
   if (command == "check") {
     const int failed = CheckAll(configuration);
     out << operands[1] << ": " << summary << "; ";
+    if (warnings > 0)
+      out << warnings << (warnings == 1 ? " load warning" : " load warnings") << " (records dropped"
+          << (allowWarnings ? ", allowed" : "") << "); ";
     if (failed == 0) {
       out << "every check passed.\n";
-      return 0;
+      return warnings > 0 && !allowWarnings ? 1 : 0;
     }
     out << failed << (failed == 1 ? " check failed.\n" : " checks failed.\n");
     return 1;
