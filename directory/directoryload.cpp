@@ -404,8 +404,13 @@ bool LoadSubtree(Configuration& configuration, const kvaro::Oidtable& table,
   const ldapx::SearchResult result =
       ReadSubtree(connection, configuration.subtreeDn, LoadAttributes(), false);
   if (result.code != ldapx::kSuccess) return false;
-  SubtreeLoader(configuration, table).Load(result);
+  LoadEntries(configuration, table, result);
   return true;
+}
+
+void LoadEntries(Configuration& configuration, const kvaro::Oidtable& table,
+                 const ldapx::SearchResult& result) {
+  SubtreeLoader(configuration, table).Load(result);
 }
 
 LoadResult LoadFromDirectory(Configuration& configuration, const kvaro::Oidtable& table,
