@@ -176,7 +176,7 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
       if (r4 < 0) return 2;
       rootDnGiven = true;
     } else {
-      err << "orvelle-config: unknown option '" << a << "'\n" << kUsage;
+      err << "orvelle-config: unknown option '" << msg::Displayable(a) << "'\n" << kUsage;
       return 2;
     }
   }
@@ -187,11 +187,11 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
   const std::string& command = operands[0];
   const size_t needed = command == "check" || command == "ldif" ? 2 : command == "copy" ? 3 : 0;
   if (needed == 0) {
-    err << "orvelle-config: unknown command '" << command << "'\n" << kUsage;
+    err << "orvelle-config: unknown command '" << msg::Displayable(command) << "'\n" << kUsage;
     return 2;
   }
   if (operands.size() != needed) {
-    err << "orvelle-config: '" << command << "' takes " << needed - 1
+    err << "orvelle-config: '" << msg::Displayable(command) << "' takes " << needed - 1
         << (needed == 2 ? " operand" : " operands") << "\n"
         << kUsage;
     return 2;
@@ -208,14 +208,15 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
   if (!passwordFile.empty()) {
     std::ifstream in(passwordFile, std::ios::binary);
     if (!in) {
-      err << "orvelle-config: cannot read the password file '" << passwordFile << "'\n";
+      err << "orvelle-config: cannot read the password file '" << msg::Displayable(passwordFile)
+          << "'\n";
       return 1;
     }
     std::getline(in, credentials.password);
     if (!credentials.password.empty() && credentials.password.back() == '\r')
       credentials.password.pop_back();
     if (credentials.password.empty()) {
-      err << "orvelle-config: the password file '" << passwordFile
+      err << "orvelle-config: the password file '" << msg::Displayable(passwordFile)
           << "' is empty; its first line must hold the password\n";
       return 1;
     }
@@ -269,7 +270,7 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
 
   if (command == "check") {
     const int failed = CheckAll(configuration);
-    out << operands[1] << ": " << summary << "; ";
+    out << msg::Displayable(operands[1]) << ": " << summary << "; ";
     if (warnings > 0)
       out << warnings << (warnings == 1 ? " load warning" : " load warnings") << " (records dropped"
           << (allowWarnings ? ", allowed" : "") << "); ";
@@ -290,7 +291,8 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
   }
 
   if (!SaveTarget(operands[2], configuration, credentials)) return 1;
-  out << "Copied " << operands[1] << " to " << operands[2] << ": " << summary << ".\n";
+  out << "Copied " << msg::Displayable(operands[1]) << " to " << msg::Displayable(operands[2])
+      << ": " << summary << ".\n";
   return 0;
 }
 

@@ -165,6 +165,11 @@ class TestConfigTool : public QObject {
     QVERIFY2(r.err.contains("\\x1b[2J" + QString(150, 'n')), qPrintable(r.err.left(300)));
     QVERIFY(r.err.contains(QString(QChar(0x2026))));
     QVERIFY(r.err.size() < 2000);
+    // The tool's own complaints about its arguments are made safe the same way.
+    const Result bad = Run({"--\x1b]0;x\x07"});
+    QCOMPARE(bad.code, 2);
+    QVERIFY(!bad.err.contains(QChar(0x1b)));
+    QVERIFY(bad.err.contains("unknown option '--\\x1b]0;x\\x07'"));
   }
 
   void copyWritesAFixedPoint() {
