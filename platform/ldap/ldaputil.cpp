@@ -132,6 +132,23 @@ std::string SchemaDefinitionProblem(std::string_view text) {
       if (c == '\'') quoted = false;
       continue;
     }
+    // An extension ("X-NAME") must be followed by a quoted string or a list of them:
+    // libldap leaks the extension's name when it is not.
+    const bool tokenStart =
+        i == first || text[i - 1] == ' ' || text[i - 1] == '\t' || text[i - 1] == '(';
+    if (tokenStart && (c == 'X' || c == 'x') && i + 1 <= last && text[i + 1] == '-') {
+      size_t j = i;
+      while (j <= last && text[j] != ' ' && text[j] != '\t' && text[j] != '(' && text[j] != ')' &&
+             text[j] != '\'')
+        ++j;
+      size_t k = text.find_first_not_of(" \t", j);
+      if (k != std::string_view::npos && k <= last && text[k] == '(')
+        k = text.find_first_not_of(" \t", k + 1);
+      if (k == std::string_view::npos || k > last || text[k] != '\'')
+        return "extension without a quoted value";
+      i = j - 1;
+      continue;
+    }
     switch (c) {
       case '\'':
         quoted = true;

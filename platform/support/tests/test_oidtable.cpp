@@ -146,6 +146,13 @@ class TestOidtable : public QObject {
         << QByteArray("( 1.2.9 NAME 'x' SYNTAX 1.2} )") << QString("unbalanced braces");
     QTest::newRow("extension list not closed")
         << QByteArray("( 1.2.9 NAME 'x' X-Y ( 'q' )") << QString("unbalanced parentheses");
+    // Found by fuzzing: libldap leaks the name of an extension without a value.
+    QTest::newRow("extension without value")
+        << QByteArray("( 1.2.9 NAME 'x' X-M )") << QString("extension without a quoted value");
+    QTest::newRow("extension as the OID") << QByteArray("( X-M-1.2.224 SINGLE-VALUE )")
+                                          << QString("extension without a quoted value");
+    QTest::newRow("extension with an empty list")
+        << QByteArray("( 1.2.9 NAME 'x' X-M ( ) )") << QString("extension without a quoted value");
     QTest::newRow("quote not closed")
         << QByteArray("( 1.2.9 NAME 'x' DESC 'open )") << QString("unterminated quoted string");
     QTest::newRow("too deep") << QByteArray("( 1.2.9 NAME ( ( 'x' ) ) )")
