@@ -167,7 +167,8 @@ struct SchemaDefinition {
 };
 // Why `text` cannot be a schema definition, or empty when its shape is sound: one
 // "( ... )" group with nothing after it, parentheses nested at most two deep, every
-// quoted string closed, "{" only as a length "{digits}", every extension ("X-...")
+// quoted string closed and set apart by blanks or parentheses, "{" only as a length
+// "{digits}", every extension ("X-...")
 // followed by a quoted string or a list of them, no control characters but tabs,
 // at most kMaxSchemaDefinition bytes. libldap's parser reads past the end of some
 // definitions that fail these rules and leaks on others, so it only sees those that pass.

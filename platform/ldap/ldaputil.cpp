@@ -128,8 +128,14 @@ std::string SchemaDefinitionProblem(std::string_view text) {
   for (size_t i = first; i <= last; ++i) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
     if ((c < 0x20 && c != '\t') || c == 0x7f) return "control character";
+    // Quoted strings stand apart, with a blank or a parenthesis on either side: libldap
+    // leaks on a quote that follows an OID directly ("SYNTAX 1.'c'").
+    const auto apart = [](char n) { return n == ' ' || n == '\t' || n == '(' || n == ')'; };
     if (quoted) {
-      if (c == '\'') quoted = false;
+      if (c == '\'') {
+        quoted = false;
+        if (i == last || !apart(text[i + 1])) return "quoted string not set apart by blanks";
+      }
       continue;
     }
     // An extension ("X-NAME") must be followed by a quoted string or a list of them:
@@ -151,6 +157,7 @@ std::string SchemaDefinitionProblem(std::string_view text) {
     }
     switch (c) {
       case '\'':
+        if (i == first || !apart(text[i - 1])) return "quoted string not set apart by blanks";
         quoted = true;
         break;
       case '(':

@@ -153,6 +153,12 @@ class TestOidtable : public QObject {
                                           << QString("extension without a quoted value");
     QTest::newRow("extension with an empty list")
         << QByteArray("( 1.2.9 NAME 'x' X-M ( ) )") << QString("extension without a quoted value");
+    QTest::newRow("quote after an OID") << QByteArray("( 1.2.9 NAME 'x' SYNTAX 1.'c' )")
+                                        << QString("quoted string not set apart by blanks");
+    QTest::newRow("quote before a keyword") << QByteArray("( 1.2.9 NAME 'x'SUP name )")
+                                            << QString("quoted string not set apart by blanks");
+    QTest::newRow("quotes inside parentheses")
+        << QByteArray("( 1.2.9 NAME ('x' 'y') )") << QString();
     QTest::newRow("quote not closed")
         << QByteArray("( 1.2.9 NAME 'x' DESC 'open )") << QString("unterminated quoted string");
     QTest::newRow("too deep") << QByteArray("( 1.2.9 NAME ( ( 'x' ) ) )")
