@@ -140,8 +140,19 @@ std::string SchemaDefinitionProblem(std::string_view text) {
     }
     // An extension ("X-NAME") must be followed by a quoted string or a list of them:
     // libldap leaks the extension's name when it is not.
-    const bool tokenStart =
-        i == first || text[i - 1] == ' ' || text[i - 1] == '\t' || text[i - 1] == '(';
+    const bool tokenStart = i == first || text[i - 1] == ' ' || text[i - 1] == '\t' ||
+                            text[i - 1] == '(' || text[i - 1] == '$';
+    // A numeric OID holds digits and dots only: libldap splits "5X-" into an OID and an
+    // extension without a value, and leaks the extension's name.
+    if (tokenStart && c >= '0' && c <= '9') {
+      size_t j = i;
+      while (j <= last && ((text[j] >= '0' && text[j] <= '9') || text[j] == '.')) ++j;
+      if (j <= last && !apart(text[j]) && text[j] != '{' && text[j] != '}' && text[j] != '$' &&
+          text[j] != '\'')
+        return "malformed numeric OID";
+      i = j - 1;
+      continue;
+    }
     if (tokenStart && (c == 'X' || c == 'x') && i + 1 <= last && text[i + 1] == '-') {
       size_t j = i;
       while (j <= last && text[j] != ' ' && text[j] != '\t' && text[j] != '(' && text[j] != ')' &&

@@ -159,6 +159,11 @@ class TestOidtable : public QObject {
                                             << QString("quoted string not set apart by blanks");
     QTest::newRow("quotes inside parentheses")
         << QByteArray("( 1.2.9 NAME ('x' 'y') )") << QString();
+    QTest::newRow("extension glued to an OID")
+        << QByteArray("( 5X- )") << QString("malformed numeric OID");
+    QTest::newRow("letters in an OID")
+        << QByteArray("( 1.2.9a NAME 'x' )") << QString("malformed numeric OID");
+    QTest::newRow("OID as a value") << QByteArray("( 1.2.9 NAME 'x' SUP 2.5.4.41 )") << QString();
     QTest::newRow("quote not closed")
         << QByteArray("( 1.2.9 NAME 'x' DESC 'open )") << QString("unterminated quoted string");
     QTest::newRow("too deep") << QByteArray("( 1.2.9 NAME ( ( 'x' ) ) )")
