@@ -196,11 +196,26 @@ std::string SchemaDefinitionProblem(std::string_view text) {
   return {};
 }
 
+namespace {
+
+// The text followed by a run of NULs. Fuzzing caught libldap's attribute-type parser
+// reading a few bytes past the terminating NUL of a definition whose shape is sound;
+// with the padding such a read stays inside the buffer and finds the end again.
+std::string Padded(const std::string& text) {
+  std::string padded = text;
+  padded.append(64, '\0');
+  return padded;
+}
+
+}  // namespace
+
 std::optional<SchemaDefinition> ParseAttributeType(const std::string& text) {
   if (!SchemaDefinitionProblem(text).empty()) return std::nullopt;
   int code = 0;
   const char* err = nullptr;
-  LDAPAttributeType* at = ldap_str2attributetype(text.c_str(), &code, &err, LDAP_SCHEMA_ALLOW_ALL);
+  const std::string padded = Padded(text);
+  LDAPAttributeType* at =
+      ldap_str2attributetype(padded.c_str(), &code, &err, LDAP_SCHEMA_ALLOW_ALL);
   if (!at) return std::nullopt;
   SchemaDefinition def = FromNames(at->at_oid, at->at_names);
   ldap_attributetype_free(at);
@@ -211,7 +226,8 @@ std::optional<SchemaDefinition> ParseObjectClass(const std::string& text) {
   if (!SchemaDefinitionProblem(text).empty()) return std::nullopt;
   int code = 0;
   const char* err = nullptr;
-  LDAPObjectClass* oc = ldap_str2objectclass(text.c_str(), &code, &err, LDAP_SCHEMA_ALLOW_ALL);
+  const std::string padded = Padded(text);
+  LDAPObjectClass* oc = ldap_str2objectclass(padded.c_str(), &code, &err, LDAP_SCHEMA_ALLOW_ALL);
   if (!oc) return std::nullopt;
   SchemaDefinition def = FromNames(oc->oc_oid, oc->oc_names);
   ldap_objectclass_free(oc);
