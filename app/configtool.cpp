@@ -8,6 +8,7 @@
 
 #include "datafiles.h"
 #include "directorystore.h"
+#include "ldapclient.h"
 #include "messages.h"
 #include "templatefile.h"
 
@@ -46,9 +47,12 @@ constexpr const char* kUsage =
     "                       (refused when the server does not offer it)\n"
     "  --ca-file FILE       trust the certificate authorities of FILE (PEM) for the\n"
     "                       server's certificate (default: the system's store)\n"
+    "  --allow-warnings     for check: pass although the load dropped records with\n"
+    "                       warnings (by default such a load fails the check)\n"
     "  --help               show this text\n"
     "\n"
-    "Exit status: 0 success, 1 failure, 2 usage error.\n";
+    "Exit status: 0 success, 1 failure (check: a failed record check, or a load with\n"
+    "warnings), 2 usage error (also a --root-dn that is not a DN).\n";
 
 bool IsUrl(const std::string& operand) { return operand.find("://") != std::string::npos; }
 
@@ -64,6 +68,22 @@ bool PlainTextToRemote(const std::string& url, const ldapx::TlsOptions& tls) {
   const std::string& host = desc->host;
   return !(host == "localhost" || host.rfind("127.", 0) == 0 || host == "::1");
 }
+
+// Passes every message on to the sink that was current and counts the warnings among
+// them: a load that warned has dropped what it warned about.
+class WarningCounter : public msg::Sink {
+ public:
+  WarningCounter() : next_(msg::CurrentSink()), scoped_(this) {}
+  msg::Answer Show(const msg::Message& message) override {
+    if (message.icon == msg::Icon::Warning) ++warnings;
+    return next_.Show(message);
+  }
+  int warnings = 0;
+
+ private:
+  msg::Sink& next_;
+  msg::ScopedSink scoped_;
+};
 
 }  // namespace
 
@@ -137,6 +157,7 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
   std::string passwordFile;
   std::string rootDn;
   bool rootDnGiven = false;
+  bool allowWarnings = false;
   Credentials credentials;
   // Options that take a value: "--name VALUE" or "--name=VALUE".
   auto value = [&](size_t& i, const std::string& name, std::string& into) -> int {
@@ -162,6 +183,8 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
       operands.push_back(a);
     } else if (a == "--") {
       optionsEnded = true;
+    } else if (a == "--allow-warnings") {
+      allowWarnings = true;
     } else if (a == "--help" || a == "-h") {
       out << kUsage;
       return 0;
@@ -179,7 +202,7 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
     } else if (int r5 = value(i, "--ca-file", credentials.tls.caFile)) {
       if (r5 < 0) return 2;
     } else {
-      err << "orvelle-config: unknown option '" << a << "'\n" << kUsage;
+      err << "orvelle-config: unknown option '" << msg::Displayable(a) << "'\n" << kUsage;
       return 2;
     }
   }
@@ -190,11 +213,11 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
   const std::string& command = operands[0];
   const size_t needed = command == "check" || command == "ldif" ? 2 : command == "copy" ? 3 : 0;
   if (needed == 0) {
-    err << "orvelle-config: unknown command '" << command << "'\n" << kUsage;
+    err << "orvelle-config: unknown command '" << msg::Displayable(command) << "'\n" << kUsage;
     return 2;
   }
   if (operands.size() != needed) {
-    err << "orvelle-config: '" << command << "' takes " << needed - 1
+    err << "orvelle-config: '" << msg::Displayable(command) << "' takes " << needed - 1
         << (needed == 2 ? " operand" : " operands") << "\n"
         << kUsage;
     return 2;
@@ -211,14 +234,15 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
   if (!passwordFile.empty()) {
     std::ifstream in(passwordFile, std::ios::binary);
     if (!in) {
-      err << "orvelle-config: cannot read the password file '" << passwordFile << "'\n";
+      err << "orvelle-config: cannot read the password file '" << msg::Displayable(passwordFile)
+          << "'\n";
       return 1;
     }
     std::getline(in, credentials.password);
     if (!credentials.password.empty() && credentials.password.back() == '\r')
       credentials.password.pop_back();
     if (credentials.password.empty()) {
-      err << "orvelle-config: the password file '" << passwordFile
+      err << "orvelle-config: the password file '" << msg::Displayable(passwordFile)
           << "' is empty; its first line must hold the password\n";
       return 1;
     }
@@ -235,6 +259,16 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
            "entry, e.g. \"cn=Orvelle Configuration, o=Sample\")\n";
     return 2;
   }
+  // The root entry's DN goes into every DN of the output; an empty or malformed one would
+  // give LDIF that no server takes.
+  if (rootDnGiven) {
+    const auto normal = ldapx::NormalizeDn(rootDn);
+    if (!normal || normal->empty()) {
+      err << "orvelle-config: --root-dn '" << msg::Displayable(rootDn)
+          << "' is not a DN (e.g. \"cn=Orvelle Configuration, o=Sample\")\n";
+      return 2;
+    }
+  }
 
   // The table is looked up as start-up does; unlike start-up the tool stops when it is
   // missing, because every name would then be dropped and the result be misleading.
@@ -247,7 +281,12 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
   }
 
   Configuration configuration;
-  if (!LoadSource(operands[1], configuration, table, credentials)) return 1;
+  int warnings = 0;
+  {
+    WarningCounter counter;
+    if (!LoadSource(operands[1], configuration, table, credentials)) return 1;
+    warnings = counter.warnings;
+  }
 
   size_t rules = 0, groups = 0, fields = 0;
   for (const auto& ruleSet : configuration.ruleSets) rules += ruleSet->rules.size();
@@ -264,10 +303,13 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
 
   if (command == "check") {
     const int failed = CheckAll(configuration);
-    out << operands[1] << ": " << summary << "; ";
+    out << msg::Displayable(operands[1]) << ": " << summary << "; ";
+    if (warnings > 0)
+      out << warnings << (warnings == 1 ? " load warning" : " load warnings") << " (records dropped"
+          << (allowWarnings ? ", allowed" : "") << "); ";
     if (failed == 0) {
       out << "every check passed.\n";
-      return 0;
+      return warnings > 0 && !allowWarnings ? 1 : 0;
     }
     out << failed << (failed == 1 ? " check failed.\n" : " checks failed.\n");
     return 1;
@@ -282,7 +324,8 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
   }
 
   if (!SaveTarget(operands[2], configuration, credentials)) return 1;
-  out << "Copied " << operands[1] << " to " << operands[2] << ": " << summary << ".\n";
+  out << "Copied " << msg::Displayable(operands[1]) << " to " << msg::Displayable(operands[2])
+      << ": " << summary << ".\n";
   return 0;
 }
 

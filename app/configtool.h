@@ -5,7 +5,7 @@
 //   orvelle-config copy SOURCE TARGET
 //   orvelle-config ldif SOURCE
 //   options: --oidtable FILE, --bind-dn DN, --password-file FILE, --root-dn DN,
-//            --starttls, --ca-file FILE, --help
+//            --starttls, --ca-file FILE, --allow-warnings, --help
 #pragma once
 
 #include <iosfwd>
@@ -45,7 +45,8 @@ int CheckAll(const Configuration& configuration);
 
 // The whole tool: parses `arguments` (without the program name), writes results to
 // `out` and messages to the current message sink (standard error for the console).
-// Returns 0 on success, 1 on failure, 2 on a usage error.
+// Returns 0 on success, 1 on failure (for check also when the load warned, unless
+// --allow-warnings), 2 on a usage error (a --root-dn that is not a DN included).
 int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
 
 }  // namespace configtool

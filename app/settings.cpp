@@ -41,7 +41,9 @@ std::optional<std::vector<std::string>> ReadLines(const std::string& file) {
   std::vector<std::string> lines;
   std::string line;
   while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    // Every carriage return at the end goes: a rewrite ends lines with "\n" alone, and a
+    // line that keeps a "\r" would read differently afterwards (a section or not).
+    while (!line.empty() && line.back() == '\r') line.pop_back();
     lines.push_back(line);
   }
   if (in.bad()) return std::nullopt;

@@ -427,8 +427,13 @@ bool LoadSubtree(Configuration& configuration, const kvaro::Oidtable& table,
     if (notConfiguration) *notConfiguration = true;
     return false;
   }
-  SubtreeLoader(configuration, table).Load(result);
+  LoadEntries(configuration, table, result);
   return true;
+}
+
+void LoadEntries(Configuration& configuration, const kvaro::Oidtable& table,
+                 const ldapx::SearchResult& result) {
+  SubtreeLoader(configuration, table).Load(result);
 }
 
 LoadResult LoadFromDirectory(Configuration& configuration, const kvaro::Oidtable& table,

@@ -58,6 +58,12 @@ bool LoadSubtree(Configuration& configuration, const kvaro::Oidtable& table,
                  ldapx::Connection& connection, int* code = nullptr,
                  bool* notConfiguration = nullptr);
 
+// Rebuilds the rule sets and forms from `result`, the entries of the subtree at
+// configuration.subtreeDn in any order, as LoadSubtree does once it has read them. Needs
+// no connection; warnings go to the message sink.
+void LoadEntries(Configuration& configuration, const kvaro::Oidtable& table,
+                 const ldapx::SearchResult& result);
+
 // The entries of the subtree at `base` (the base entry included), read with one subtree
 // search; when the server's size limit stops that, read level by level instead. The
 // result is in the server's order, each entry after its parent.

@@ -261,9 +261,9 @@ bool CConfigTree::RemoveRuleSet(RuleSet* ruleSet) {
   // pointing at freed records, so a rule set still in use is not removed.
   const std::vector<std::string> users = FormsUsing(ruleSet);
   if (!users.empty()) {
-    std::string names;
-    for (const std::string& name : users) names += (names.empty() ? "" : "\n") + name;
-    msg::Show(62150, {ruleSet->name, names}, msg::Buttons::Ok, msg::Icon::Warning);
+    // One form a line: the list is built from safe pieces, so its line breaks stay.
+    msg::ShowPrepared(62150, {msg::Displayable(ruleSet->name), msg::DisplayableLines(users)},
+                      msg::Buttons::Ok, msg::Icon::Warning);
     return false;
   }
 

@@ -109,7 +109,8 @@ StartPointDialog::StartPointDialog(const std::string& uri, const kvaro::Oidtable
 
   okButton_ = dlgparts::LayOutColumn(this, nullptr, form).ok;
 
-  if (const auto url = ldapx::ParseUrl(uri)) {
+  const auto url = ldapx::ParseUrl(uri);
+  if (url) {
     if (url->scheme == "ldaps") scheme_ = "ldaps";
     const int defaultPort = scheme_ == "ldaps" ? ldapx::kLdapsPort : ldapx::kLdapPort;
     portEdit_->setText(QString::number(url->port == 0 ? defaultPort : url->port));

@@ -126,6 +126,52 @@ class TestConfigTool : public QObject {
     QVERIFY(r.err.contains("could not be read"));
   }
 
+  // ldif writes the root DN into every entry: one that is not a DN is a usage error and
+  // no LDIF is printed.
+  void ldifRootDn_data() {
+    QTest::addColumn<QString>("rootDn");
+    QTest::addColumn<int>("code");
+    QTest::newRow("a DN") << "cn=Orvelle Configuration, o=Sample" << 0;
+    QTest::newRow("empty") << "" << 2;
+    QTest::newRow("blanks") << "   " << 2;
+    QTest::newRow("no type") << "Orvelle Configuration" << 2;
+    QTest::newRow("empty RDN") << "cn=Orvelle Configuration,,o=Sample" << 2;
+    QTest::newRow("unterminated quote") << "cn=\"Orvelle,o=Sample" << 2;
+    QTest::newRow("trailing comma") << "cn=Orvelle Configuration," << 2;
+  }
+  void ldifRootDn() {
+    QFETCH(QString, rootDn);
+    QFETCH(int, code);
+    QTemporaryDir dir;
+    Write(dir, "RuleSet=People", kExample);
+    const Result r = Run({"ldif", dir.path(), "--root-dn", rootDn});
+    QCOMPARE(r.code, code);
+    if (code == 0) {
+      QVERIFY2(r.out.contains("\ndn: cn=Orvelle Configuration, o=Sample\n"), qPrintable(r.out));
+      return;
+    }
+    QVERIFY(r.out.isEmpty());
+    QVERIFY2(r.err.contains("is not a DN"), qPrintable(r.err));
+  }
+
+  // A long name with control characters reaches the terminal escaped and cut (one
+  // argument may hold at most 128 kB).
+  void messagesShowNamesSafely() {
+    QTemporaryDir dir;
+    const std::string name = "\x1b[2J" + std::string(100000, 'n');
+    const Result r = Run({"check", QString::fromStdString(name)}, dir.path());
+    QCOMPARE(r.code, 1);
+    QVERIFY(!r.err.contains(QChar(0x1b)));
+    QVERIFY2(r.err.contains("\\x1b[2J" + QString(150, 'n')), qPrintable(r.err.left(300)));
+    QVERIFY(r.err.contains(QString(QChar(0x2026))));
+    QVERIFY(r.err.size() < 2000);
+    // The tool's own complaints about its arguments are made safe the same way.
+    const Result bad = Run({"--\x1b]0;x\x07"});
+    QCOMPARE(bad.code, 2);
+    QVERIFY(!bad.err.contains(QChar(0x1b)));
+    QVERIFY(bad.err.contains("unknown option '--\\x1b]0;x\\x07'"));
+  }
+
   void copyWritesAFixedPoint() {
     QTemporaryDir source, target;
     Write(source, "RuleSet=People", kExample);

@@ -177,7 +177,7 @@ class TestConfigToolDirectory : public QObject {
     QVERIFY(dir_.isValid());
     testsupport::SlapdFixture::Options options;
     // Parents for the configurations of the single tests.
-    for (const char* ou : {"example", "awkward", "fresh", "refused", "ldif", "logon"}) {
+    for (const char* ou : {"example", "awkward", "fresh", "refused", "ldif", "logon", "warned"}) {
       options.extraLdif += std::string("dn: ou=") + ou +
                            ",o=Sample\nobjectClass: organizationalUnit\nou: " + ou + "\n\n";
     }
@@ -296,6 +296,36 @@ class TestConfigToolDirectory : public QObject {
     QCOMPARE(r.code, 1);
     QVERIFY(r.out.isEmpty());
     QVERIFY(Entries(*slapd_, "ou=refused,o=Sample") == before);
+  }
+
+  // A load that drops records with warnings fails the check unless warnings are allowed;
+  // a clean load passes either way.
+  void checkFailsOnLoadWarnings() {
+    const QString url = Url(*slapd_, "ou=warned,o=Sample");
+    const QString folder = Folder("warned-source", {{"RuleSet=People", kExample}});
+    QCOMPARE(RunAsAdmin({"copy", folder, url}).code, 0);
+    Result r = RunAsAdmin({"check", url});
+    QVERIFY2(r.code == 0, qPrintable(r.out + r.err));
+    QVERIFY(!r.out.contains("warning"));
+
+    // A rule whose only object class the table does not know: two warnings, rule dropped.
+    auto conn = slapd_->Connect();
+    QVERIFY(conn);
+    QCOMPARE(conn->Add("cn=Broken,cn=People,cn=Orvelle Configuration,ou=warned,o=Sample",
+                       ldapx::ModList()
+                           .Add("objectClass", {"top", "ovSearchClass"})
+                           .Add("cn", {"Broken"})
+                           .Add("ovObjectClassDefinition", {"noSuchClass"})),
+             ldapx::kSuccess);
+    r = RunAsAdmin({"check", url});
+    QCOMPARE(r.code, 1);
+    QVERIFY2(r.out.contains("2 load warnings (records dropped); every check passed."),
+             qPrintable(r.out));
+    QVERIFY(r.err.contains("noSuchClass"));
+    r = RunAsAdmin({"check", url, "--allow-warnings"});
+    QCOMPARE(r.code, 0);
+    QVERIFY2(r.out.contains("2 load warnings (records dropped, allowed); every check passed."),
+             qPrintable(r.out));
   }
 
   void aWrongPasswordIsRefused() {

@@ -1,9 +1,67 @@
 // DN parsing with ldap_str2dn: canonical forms, parents and the first RDN's value.
 #include <ldap.h>
 
+#include <string_view>
+
+#include "dnguard.h"
 #include "ldapclient.h"
 
 namespace ldapx {
+
+bool IsUtf8(std::string_view text) {
+  const size_t n = text.size();
+  for (size_t i = 0; i < n;) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    int need = 0;
+    unsigned char lo = 0x80, hi = 0xbf;
+    if (c >= 0xc2 && c <= 0xdf) {
+      need = 1;
+    } else if (c == 0xe0) {
+      need = 2, lo = 0xa0;
+    } else if ((c >= 0xe1 && c <= 0xec) || c == 0xee || c == 0xef) {
+      need = 2;
+    } else if (c == 0xed) {
+      need = 2, hi = 0x9f;
+    } else if (c == 0xf0) {
+      need = 3, lo = 0x90;
+    } else if (c >= 0xf1 && c <= 0xf3) {
+      need = 3;
+    } else if (c == 0xf4) {
+      need = 3, hi = 0x8f;
+    } else {
+      return false;
+    }
+    if (n - i <= static_cast<size_t>(need)) return false;
+    for (int k = 1; k <= need; ++k) {
+      const unsigned char b = static_cast<unsigned char>(text[i + k]);
+      if (b < lo || b > hi) return false;
+      lo = 0x80, hi = 0xbf;
+    }
+    i += need + 1;
+  }
+  return true;
+}
+
+bool ValuesAreUtf8(LDAPRDN rdn) {
+  if (!rdn) return true;
+  for (LDAPAVA** ava = rdn; *ava; ++ava) {
+    // Values written as "#hex" are BER and shown as hex again; every other value is text.
+    if ((*ava)->la_flags & LDAP_AVA_BINARY) continue;
+    if (!IsUtf8(std::string_view((*ava)->la_value.bv_val, (*ava)->la_value.bv_len))) return false;
+  }
+  return true;
+}
+
+bool ValuesAreUtf8(LDAPDN dn) {
+  if (!dn) return true;
+  for (LDAPRDN* rdn = dn; *rdn; ++rdn)
+    if (!ValuesAreUtf8(*rdn)) return false;
+  return true;
+}
 
 namespace {
 
@@ -12,11 +70,16 @@ struct DnFree {
 };
 using DnPtr = std::unique_ptr<LDAPRDN, DnFree>;
 
+// The parsed DN; null when `text` is no DN or holds a value that is not UTF-8 (which
+// ldap_dn2str could not turn back into text). A NUL would end the text for the library.
 DnPtr Parse(const std::string& text) {
+  if (text.find('\0') != std::string::npos) return DnPtr();
   LDAPDN dn = nullptr;
   if (ldap_str2dn(text.c_str(), &dn, LDAP_DN_FORMAT_LDAP) != LDAP_SUCCESS) return DnPtr();
   if (!dn) dn = static_cast<LDAPDN>(ldap_memcalloc(1, sizeof(LDAPRDN)));  // the empty DN
-  return DnPtr(dn);
+  DnPtr parsed(dn);
+  if (!ValuesAreUtf8(parsed.get())) return DnPtr();
+  return parsed;
 }
 
 std::optional<std::string> ToText(LDAPDN dn) {

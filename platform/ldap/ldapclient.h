@@ -218,7 +218,8 @@ class Connection {
 };
 
 // ldap_explode_dn / ldap_explode_rdn with attribute types kept; nullopt when the text
-// is not a DN (RDN).
+// is not a DN (RDN). An empty RDN, or text with a NUL byte, is no RDN (DN) and never
+// reaches the library.
 std::optional<std::vector<std::string>> ExplodeDn(const std::string& dn);
 std::optional<std::vector<std::string>> ExplodeRdn(const std::string& rdn);
 
@@ -254,8 +255,17 @@ struct SchemaDefinition {
   std::string oid;
   std::vector<std::string> names;
 };
+// Why `text` cannot be a schema definition, or empty when its shape is sound: one
+// "( ... )" group with nothing after it, parentheses nested at most two deep, every
+// quoted string closed and set apart by blanks or parentheses, "{" only as a length
+// "{digits}", every extension ("X-...")
+// followed by a quoted string or a list of them, no control characters but tabs,
+// at most kMaxSchemaDefinition bytes. libldap's parser reads past the end of some
+// definitions that fail these rules and leaks on others, so it only sees those that pass.
+inline constexpr size_t kMaxSchemaDefinition = 16384;
+std::string SchemaDefinitionProblem(std::string_view text);
 // Parses an AttributeTypeDescription / ObjectClassDescription; nullopt when it does
-// not parse.
+// not parse (SchemaDefinitionProblem is checked first).
 std::optional<SchemaDefinition> ParseAttributeType(const std::string& text);
 std::optional<SchemaDefinition> ParseObjectClass(const std::string& text);
 

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "dnguard.h"
 #include "ldapclient.h"
 
 namespace ldapx {
@@ -55,11 +56,33 @@ std::optional<std::vector<std::string>> Explode(char** parts) {
 
 }  // namespace
 
+// The explode calls are handed only text that parses and whose values are UTF-8: on a
+// value they cannot write back, ldap_explode_dn leaks and returns an empty list (which
+// would pass for the empty DN) and ldap_explode_rdn frees uninitialised pointers. A NUL
+// would end the text for the library, which would then judge another DN.
 std::optional<std::vector<std::string>> ExplodeDn(const std::string& dn) {
-  return Explode(ldap_explode_dn(dn.c_str(), 0));
+  if (dn.find('\0') != std::string::npos) return std::nullopt;
+  LDAPDN parsed = nullptr;
+  if (ldap_str2dn(dn.c_str(), &parsed, LDAP_DN_FORMAT_LDAP) != LDAP_SUCCESS) return std::nullopt;
+  const bool sound = ValuesAreUtf8(parsed);
+  const bool empty = !parsed || !parsed[0];
+  ldap_dnfree(parsed);
+  if (!sound) return std::nullopt;
+  auto out = Explode(ldap_explode_dn(dn.c_str(), 0));
+  if (out && out->empty() && !empty) return std::nullopt;
+  return out;
 }
 
 std::optional<std::vector<std::string>> ExplodeRdn(const std::string& rdn) {
+  // ldap_str2rdn and ldap_explode_rdn assert (end the process) on an empty RDN.
+  if (rdn.empty() || rdn.find('\0') != std::string::npos) return std::nullopt;
+  LDAPRDN parsed = nullptr;
+  char* next = nullptr;
+  if (ldap_str2rdn(rdn.c_str(), &parsed, &next, LDAP_DN_FORMAT_LDAP) != LDAP_SUCCESS)
+    return std::nullopt;
+  const bool sound = ValuesAreUtf8(parsed);
+  ldap_rdnfree(parsed);
+  if (!sound) return std::nullopt;
   return Explode(ldap_explode_rdn(rdn.c_str(), 0));
 }
 
@@ -122,10 +145,106 @@ SchemaDefinition FromNames(const char* oid, char** names) {
 
 }  // namespace
 
+std::string SchemaDefinitionProblem(std::string_view text) {
+  if (text.size() > kMaxSchemaDefinition)
+    return "longer than " + std::to_string(kMaxSchemaDefinition) + " bytes";
+  size_t first = text.find_first_not_of(" \t");
+  size_t last = text.find_last_not_of(" \t");
+  if (first == std::string_view::npos || text[first] != '(' || text[last] != ')')
+    return "not enclosed in parentheses";
+  int depth = 0;
+  bool quoted = false;
+  for (size_t i = first; i <= last; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if ((c < 0x20 && c != '\t') || c == 0x7f) return "control character";
+    // Quoted strings stand apart, with a blank or a parenthesis on either side: libldap
+    // leaks on a quote that follows an OID directly ("SYNTAX 1.'c'").
+    const auto apart = [](char n) { return n == ' ' || n == '\t' || n == '(' || n == ')'; };
+    if (quoted) {
+      if (c == '\'') {
+        quoted = false;
+        if (i == last || !apart(text[i + 1])) return "quoted string not set apart by blanks";
+      }
+      continue;
+    }
+    // An extension ("X-NAME") must be followed by a quoted string or a list of them:
+    // libldap leaks the extension's name when it is not.
+    const bool tokenStart = i == first || text[i - 1] == ' ' || text[i - 1] == '\t' ||
+                            text[i - 1] == '(' || text[i - 1] == '$';
+    // A numeric OID holds digits and dots only: libldap splits "5X-" into an OID and an
+    // extension without a value, and leaks the extension's name.
+    if (tokenStart && c >= '0' && c <= '9') {
+      size_t j = i;
+      while (j <= last && ((text[j] >= '0' && text[j] <= '9') || text[j] == '.')) ++j;
+      if (j <= last && !apart(text[j]) && text[j] != '{' && text[j] != '}' && text[j] != '$' &&
+          text[j] != '\'')
+        return "malformed numeric OID";
+      i = j - 1;
+      continue;
+    }
+    if (tokenStart && (c == 'X' || c == 'x') && i + 1 <= last && text[i + 1] == '-') {
+      size_t j = i;
+      while (j <= last && text[j] != ' ' && text[j] != '\t' && text[j] != '(' && text[j] != ')' &&
+             text[j] != '\'')
+        ++j;
+      size_t k = text.find_first_not_of(" \t", j);
+      if (k != std::string_view::npos && k <= last && text[k] == '(')
+        k = text.find_first_not_of(" \t", k + 1);
+      if (k == std::string_view::npos || k > last || text[k] != '\'')
+        return "extension without a quoted value";
+      i = j - 1;
+      continue;
+    }
+    switch (c) {
+      case '\'':
+        if (i == first || !apart(text[i - 1])) return "quoted string not set apart by blanks";
+        quoted = true;
+        break;
+      case '(':
+        if (++depth > 2) return "parentheses nested too deep";
+        break;
+      case ')':
+        if (--depth < 0) return "unbalanced parentheses";
+        if (depth == 0 && i != last) return "text after the closing parenthesis";
+        break;
+      case '{': {
+        size_t j = i + 1;
+        while (j <= last && j - i <= 10 && text[j] >= '0' && text[j] <= '9') ++j;
+        if (j == i + 1 || j > last || text[j] != '}') return "unbalanced braces";
+        i = j;
+        break;
+      }
+      case '}':
+        return "unbalanced braces";
+      default:
+        break;
+    }
+  }
+  if (quoted) return "unterminated quoted string";
+  if (depth != 0) return "unbalanced parentheses";
+  return {};
+}
+
+namespace {
+
+// The text followed by a run of NULs. Fuzzing caught libldap's attribute-type parser
+// reading a few bytes past the terminating NUL of a definition whose shape is sound;
+// with the padding such a read stays inside the buffer and finds the end again.
+std::string Padded(const std::string& text) {
+  std::string padded = text;
+  padded.append(64, '\0');
+  return padded;
+}
+
+}  // namespace
+
 std::optional<SchemaDefinition> ParseAttributeType(const std::string& text) {
+  if (!SchemaDefinitionProblem(text).empty()) return std::nullopt;
   int code = 0;
   const char* err = nullptr;
-  LDAPAttributeType* at = ldap_str2attributetype(text.c_str(), &code, &err, LDAP_SCHEMA_ALLOW_ALL);
+  const std::string padded = Padded(text);
+  LDAPAttributeType* at =
+      ldap_str2attributetype(padded.c_str(), &code, &err, LDAP_SCHEMA_ALLOW_ALL);
   if (!at) return std::nullopt;
   SchemaDefinition def = FromNames(at->at_oid, at->at_names);
   ldap_attributetype_free(at);
@@ -133,9 +252,11 @@ std::optional<SchemaDefinition> ParseAttributeType(const std::string& text) {
 }
 
 std::optional<SchemaDefinition> ParseObjectClass(const std::string& text) {
+  if (!SchemaDefinitionProblem(text).empty()) return std::nullopt;
   int code = 0;
   const char* err = nullptr;
-  LDAPObjectClass* oc = ldap_str2objectclass(text.c_str(), &code, &err, LDAP_SCHEMA_ALLOW_ALL);
+  const std::string padded = Padded(text);
+  LDAPObjectClass* oc = ldap_str2objectclass(padded.c_str(), &code, &err, LDAP_SCHEMA_ALLOW_ALL);
   if (!oc) return std::nullopt;
   SchemaDefinition def = FromNames(oc->oc_oid, oc->oc_names);
   ldap_objectclass_free(oc);

@@ -37,7 +37,30 @@ std::string_view LoadString(int id);
 
 // Fills the "%s" placeholders of `format` in order with `args`; "%d" takes the next
 // argument as well (callers pass numbers already formatted). Missing args give "".
+// Each argument goes in as Displayable() gives it.
 std::string Format(std::string_view format, const std::vector<std::string>& args);
+
+// Longest argument shown whole, in characters.
+inline constexpr size_t kMaxShownChars = 200;
+
+// A name or value as a message shows it, whatever it holds: control characters escaped
+// ("\n", "\t", "\r", other C0 bytes and DEL as "\x01"; C1 controls and the characters
+// that reorder text as "\u0085", "\u202e"), each invalid UTF-8 sequence replaced by
+// U+FFFD, and text of more than kMaxShownChars characters cut after that many with "…"
+// added. Every byte counts, NUL included.
+std::string Displayable(std::string_view value);
+
+// Items one a line, each Displayable(); after kMaxListedItems items a last line "…".
+inline constexpr size_t kMaxListedItems = 50;
+std::string DisplayableLines(const std::vector<std::string>& items);
+
+// Format() without making the arguments Displayable: for a caller that built each
+// argument from Displayable() pieces itself (a list of names, one a line).
+std::string FormatPrepared(std::string_view format, const std::vector<std::string>& shownArgs);
+
+// The text of a whole message for a terminal: as Displayable(), but line breaks and tabs
+// stay and nothing is cut.
+std::string TerminalText(std::string_view text);
 
 // Text of `id` with its placeholders filled.
 std::string Text(int id, const std::vector<std::string>& args = {});
@@ -54,8 +77,11 @@ Icon IconOf(int id, Icon requested = Icon::Information);
 // Shows message `id` with `args` through the current sink, with the icon of IconOf.
 Answer Show(int id, const std::vector<std::string>& args = {}, Buttons buttons = Buttons::Ok,
             Icon icon = Icon::Information);
+// Shows message `id` with arguments already made safe (see FormatPrepared).
+Answer ShowPrepared(int id, const std::vector<std::string>& shownArgs, Buttons buttons, Icon icon);
 
-// Writes "Orvelle32Setup: <text>" to standard error; answers Ok (or Cancel/No when asked).
+// Writes "Orvelle32Setup: <text>" (as TerminalText()) to standard error; answers Ok (or
+// Cancel/No when asked).
 class ConsoleSink : public Sink {
  public:
   Answer Show(const Message& message) override;

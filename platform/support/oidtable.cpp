@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "ldap/ldapclient.h"
@@ -53,11 +54,15 @@ int Oidtable::LoadText(std::string_view text) {
   auto finish = [&]() {
     if (keyword.empty()) return;
     const bool isAttribute = keyword == "attributetype";
-    const auto parsed =
-        isAttribute ? ldapx::ParseAttributeType(definition) : ldapx::ParseObjectClass(definition);
+    // The shape is checked here as well as in the parse, so that the error can say why.
+    const std::string problem = ldapx::SchemaDefinitionProblem(definition);
+    std::optional<ldapx::SchemaDefinition> parsed;
+    if (problem.empty())
+      parsed =
+          isAttribute ? ldapx::ParseAttributeType(definition) : ldapx::ParseObjectClass(definition);
     if (!parsed || parsed->oid.empty()) {
       errors_.push_back("line " + std::to_string(definitionLine) + ": " + keyword + " " +
-                        definition);
+                        definition + (problem.empty() ? "" : " (" + problem + ")"));
     } else if (isAttribute) {
       auto record = std::make_unique<QAttrT>(QAttrT{parsed->oid, parsed->names});
       // A name already taken keeps its first definition, so a repeated definition in a

@@ -1,0 +1,73 @@
+#include <QTest>
+
+#include "dncheck.h"
+#include "ldap/ldapclient.h"
+#include "oidtable.h"
+
+namespace {
+const std::string kShipped = std::string(ORVELLE_SOURCE_DIR) + "/resources/oidtable32";
+}
+
+class TestDnCheck : public QObject {
+  Q_OBJECT
+ private slots:
+  void dnCheck_data() {
+    QTest::addColumn<QByteArray>("dn");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("plain") << QByteArray("cn=Orvelle Configuration, o=Sample") << true;
+    QTest::newRow("multi-valued RDN") << QByteArray("cn=a+sn=b,o=Sample") << true;
+    QTest::newRow("escaped comma") << QByteArray("cn=a\\, b,o=Sample") << true;
+    QTest::newRow("unknown type") << QByteArray("nosuchtype=a,o=Sample") << false;
+    QTest::newRow("empty value") << QByteArray("cn=,o=Sample") << false;
+    QTest::newRow("empty RDN between") << QByteArray("cn=x,,o=y") << false;
+    QTest::newRow("trailing comma") << QByteArray("cn=x,") << false;
+    QTest::newRow("only a comma") << QByteArray(",") << false;
+    QTest::newRow("only a plus") << QByteArray("+") << false;
+    QTest::newRow("RDN ending in plus") << QByteArray("cn=a+,o=x") << false;
+    QTest::newRow("no equals sign") << QByteArray("Sample") << false;
+    QTest::newRow("unterminated quote") << QByteArray("cn=\"abc,o=x") << false;
+    QTest::newRow("bad hex value") << QByteArray("cn=#zz") << false;
+    QTest::newRow("UTF-8 value") << QByteArray("cn=M\xc3\xbcller,o=Sample") << true;
+    QTest::newRow("hex value") << QByteArray("cn=#04024869,o=Sample") << true;
+    // libldap cannot write such values back as text: its explode calls then return an
+    // empty list (which passed for a valid DN), leak, or free wild pointers.
+    QTest::newRow("Latin-1 byte") << QByteArray("cn=M\xfcller,o=Sample") << false;
+    QTest::newRow("Latin-1 byte, one RDN") << QByteArray("cn=\xd5") << false;
+    QTest::newRow("escaped byte that is no UTF-8") << QByteArray("cn=a\\D5,o=Sample") << false;
+    QTest::newRow("found by fuzzing") << QByteArray("cEQUALIUALI=xEQ\325ALI") << false;
+    // The library reads up to a NUL only; what follows must not make a DN valid.
+    QTest::newRow("NUL inside") << QByteArray("cn=x\0,,,", 8) << false;
+  }
+  void dnCheck() {
+    QFETCH(QByteArray, dn);
+    QFETCH(bool, valid);
+    kvaro::Oidtable table;
+    QCOMPARE(table.Load(kShipped), 1);
+    QCOMPARE(kvaro::IsValidDn(dn.toStdString(), table), valid);
+  }
+
+  // The DN helpers refuse values libldap cannot write back instead of reaching its
+  // failing (leaking) path.
+  void valuesThatAreNoUtf8AreNoDn() {
+    QVERIFY(!ldapx::NormalizeDn("cn=\xd5,o=Sample"));
+    QVERIFY(!ldapx::ParentDn("cn=a\\D5,o=Sample"));
+    QVERIFY(!ldapx::FirstRdn("cn=\xd5"));
+    QVERIFY(!ldapx::ExplodeRdn("cn=\xd5"));
+    QVERIFY(!ldapx::ExplodeDn("cn=\xd5"));
+    QCOMPARE(ldapx::NormalizeDn("CN=M\xc3\xbcller , o=Sample").value_or(""),
+             std::string("CN=M\\C3\\BCller,o=Sample"));
+    QCOMPARE(ldapx::ExplodeDn("").value_or(std::vector<std::string>{"x"}).size(), size_t(0));
+  }
+
+  // libldap ends the process on an empty RDN; the wrapper must refuse it first.
+  void anEmptyRdnNeverReachesTheLibrary() {
+    QVERIFY(!ldapx::ExplodeRdn(""));
+    QVERIFY(!ldapx::ExplodeRdn(std::string("\0cn=x", 5)));
+    const auto rdn = ldapx::ExplodeRdn("cn=a+sn=b");
+    QVERIFY(rdn);
+    QCOMPARE(rdn->size(), size_t(2));
+  }
+};
+
+QTEST_GUILESS_MAIN(TestDnCheck)
+#include "test_dncheck.moc"
