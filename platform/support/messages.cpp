@@ -168,7 +168,8 @@ Answer Show(int id, const std::vector<std::string>& args, Buttons buttons, Icon 
 }
 
 Answer ShowPrepared(int id, const std::vector<std::string>& shownArgs, Buttons buttons, Icon icon) {
-  return g_sink->Show(Message{id, FormatPrepared(LoadString(id), shownArgs), buttons, icon});
+  return g_sink.load()->Show(
+      Message{id, FormatPrepared(LoadString(id), shownArgs), buttons, IconOf(id, icon)});
 }
 
 Answer ConsoleSink::Show(const Message& message) {
