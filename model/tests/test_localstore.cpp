@@ -536,7 +536,7 @@ class TestLocalStore : public QObject {
       if (saved || sink.messages.size() != 1) return false;
       const std::string& text = sink.messages[0].text;
       return text.find(std::strerror(error)) != std::string::npos &&
-             text.find(folder.string()) != std::string::npos;
+             text.find(msg::Displayable(folder.string())) != std::string::npos;
     });
     std::map<std::string, std::string> after;
     if (std::error_code ec; fs::is_directory(folder, ec))

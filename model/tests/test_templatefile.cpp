@@ -554,7 +554,8 @@ class TestTemplateFile : public QObject {
     msg::ScopedSink scoped(&sink);
     QVERIFY(!SaveToFiles(c));
     QCOMPARE(sink.Ids(), std::vector<int>{62101});
-    QVERIFY2(sink.messages[0].text.find("'" + named.toStdString() + "'") != std::string::npos,
+    QVERIFY2(sink.messages[0].text.find("'" + msg::Displayable(named.toStdString()) + "'") !=
+                 std::string::npos,
              sink.messages[0].text.c_str());
     QCOMPARE(Snapshot(c.configurationDirectory), before);
   }
