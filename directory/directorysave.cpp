@@ -17,6 +17,7 @@
 #include <unordered_map>
 
 #include "directoryload.h"
+#include "directorylogon.h"
 #include "directorystore.h"
 #include "entrylayout.h"
 #include "messages.h"
@@ -488,8 +489,9 @@ class DirectorySaver {
     const ldapx::Timeouts timeouts =
         config_.connection ? config_.connection->timeouts() : ldapx::Timeouts{};
     int error = ldapx::kServerDown;
-    std::shared_ptr<ldapx::Connection> conn =
-        ldapx::Connection::Open(config_.serverAddress, config_.serverPort, timeouts, &error);
+    // The same protection as the logon: a reconnect must never fall back to plain text.
+    std::shared_ptr<ldapx::Connection> conn = ldapx::Connection::Open(
+        config_.serverAddress, config_.serverPort, TlsOf(config_), timeouts, &error);
     if (conn) {
       error = conn->SimpleBind(config_.bindDn, config_.bindPassword);
       if (error == ldapx::kSuccess) {
