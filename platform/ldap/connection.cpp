@@ -103,8 +103,9 @@ struct CertificateReport {
   unsigned handshakeMs = 0;  // the longest the handshake may take
   int fd = -1;               // the connection's socket
   bool checked = false;
-  unsigned status = 0;  // gnutls_certificate_status_t bits
-  std::string text;     // GnuTLS's description of `status`
+  bool timedOut = false;  // the wait for handshake data ran out or was cancelled
+  unsigned status = 0;    // gnutls_certificate_status_t bits
+  std::string text;       // GnuTLS's description of `status`
 };
 thread_local CertificateReport* t_certificate = nullptr;
 
@@ -133,7 +134,10 @@ int WaitForHandshakeData(gnutls_transport_ptr_t, unsigned ms) {
   if (!t_certificate) return 1;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
   while (true) {
-    if (CancelRequested() || Clock::now() >= deadline) return 0;
+    if (CancelRequested() || Clock::now() >= deadline) {
+      t_certificate->timedOut = true;
+      return 0;
+    }
     pollfd p{t_certificate->fd, POLLIN, 0};
     const auto slice =
         std::chrono::duration_cast<std::chrono::milliseconds>(Slice(deadline)).count();
@@ -651,7 +655,10 @@ int Connection::StartTls(const TlsOptions& tls, std::string* why) {
   if (rc == LDAP_TIMEOUT) return LDAP_TIMEOUT;
   // GnuTLS's time-out and the cancel reach here only as a failed handshake.
   if (CancelRequested()) return kCancelled;
-  if (Clock::now() - handshakeStart >= std::chrono::milliseconds(report.handshakeMs))
+  // GnuTLS measures the handshake limit on its own clock, so our wait's verdict counts,
+  // not a comparison of times.
+  if (report.timedOut ||
+      Clock::now() - handshakeStart >= std::chrono::milliseconds(report.handshakeMs))
     return LDAP_TIMEOUT;
   if (report.checked && report.status != 0) {
     *why = report.text;
