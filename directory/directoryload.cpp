@@ -7,6 +7,7 @@
 
 #include "directorylogon.h"
 #include "directorysave.h"
+#include "entrylayout.h"
 #include "messages.h"
 #include "oidtable.h"
 #include "qstringlist.h"
@@ -19,30 +20,6 @@ constexpr int kSizeLimitExceeded = 4;
 constexpr int kAdminLimitExceeded = 11;
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
-
-// The form in which the server compares cn values (caseIgnoreMatch): surrounding blanks
-// dropped, inner runs of blanks made one, case folded (ASCII letters; other bytes as is).
-std::string MatchForm(std::string_view value) {
-  std::string out;
-  bool blank = false;
-  for (char c : value) {
-    if (c == ' ') {
-      blank = true;
-      continue;
-    }
-    if (blank && !out.empty()) out += ' ';
-    blank = false;
-    out += Lower(c);
-  }
-  return out;
-}
 
 std::string DnKey(const std::string& dn) {
   std::string key = ldapx::NormalizeDn(dn).value_or(dn);

@@ -285,4 +285,30 @@ bool WriteRootEntry(const Configuration& configuration) {
   return AddDirectoryEntry(*configuration.connection, configuration.subtreeDn, RootAttributes());
 }
 
+namespace {
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+}  // namespace
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  return true;
+}
+
+std::string MatchForm(std::string_view value) {
+  std::string out;
+  bool blank = false;
+  for (char c : value) {
+    if (c == ' ') {
+      blank = true;
+      continue;
+    }
+    if (blank && !out.empty()) out += ' ';
+    blank = false;
+    out += Lower(c);
+  }
+  return out;
+}
+
 }  // namespace directory

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "configuration.h"
@@ -88,5 +89,13 @@ bool WriteToDirectory(ldapx::Connection& connection, const InputField& field,
 // Adds the configuration root entry at subtreeDn. False without a message when the
 // configuration has no connection; false after message 61261 when the server refuses.
 bool WriteRootEntry(const Configuration& configuration);
+
+// True when `a` and `b` are equal but for the case of ASCII letters (how the server
+// compares attribute types and object-class names).
+bool SameIgnoringCase(std::string_view a, std::string_view b);
+
+// The form in which the server compares cn values (caseIgnoreMatch): surrounding blanks
+// dropped, inner runs of blanks made one, case folded (ASCII letters; other bytes as is).
+std::string MatchForm(std::string_view value);
 
 }  // namespace directory

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "entrylayout.h"
 #include "messages.h"
 
 namespace directory {
@@ -11,28 +12,6 @@ namespace directory {
 namespace {
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
-
-std::string MatchForm(std::string_view value) {
-  std::string out;
-  bool blank = false;
-  for (char c : value) {
-    if (c == ' ') {
-      blank = true;
-      continue;
-    }
-    if (blank && !out.empty()) out += ' ';
-    blank = false;
-    out += Lower(c);
-  }
-  return out;
-}
 
 // The attributes of the schema whose syntax is Directory String: the server refuses an
 // empty value and a value that is not UTF-8.

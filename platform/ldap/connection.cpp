@@ -34,6 +34,7 @@
 
 #include "ldapclient.h"
 #include "ldapwait.h"
+#include "modarray.h"
 
 namespace ldapx {
 
@@ -327,36 +328,6 @@ int ConnectOne(const addrinfo& ai, Clock::time_point deadline, int* fd, int* err
   *fd = s;
   return LDAP_SUCCESS;
 }
-
-// The LDAPMod array of an add, owning everything it points to. libldap only reads it.
-class ModArray {
- public:
-  explicit ModArray(const ModList& list) {
-    const auto& attrs = list.attributes();
-    values_.resize(attrs.size());
-    pointers_.resize(attrs.size());
-    mods_.resize(attrs.size());
-    for (size_t i = 0; i < attrs.size(); ++i) {
-      for (const std::string& v : attrs[i].values)
-        values_[i].push_back(berval{v.size(), const_cast<char*>(v.data())});
-      for (berval& bv : values_[i]) pointers_[i].push_back(&bv);
-      pointers_[i].push_back(nullptr);
-      LDAPMod& mod = mods_[i];
-      mod.mod_op = LDAP_MOD_ADD | LDAP_MOD_BVALUES;
-      mod.mod_type = const_cast<char*>(attrs[i].type.c_str());
-      mod.mod_bvalues = pointers_[i].data();
-    }
-    for (LDAPMod& m : mods_) array_.push_back(&m);
-    array_.push_back(nullptr);
-  }
-  LDAPMod** get() { return array_.data(); }
-
- private:
-  std::vector<std::vector<berval>> values_;
-  std::vector<std::vector<berval*>> pointers_;
-  std::vector<LDAPMod> mods_;
-  std::vector<LDAPMod*> array_;
-};
 
 Entry ToEntry(LDAP* ld, LDAPMessage* msg) {
   Entry entry;

@@ -13,6 +13,7 @@
 
 #include "ldapclient.h"
 #include "ldapwait.h"
+#include "modarray.h"
 
 namespace ldapx {
 
@@ -66,35 +67,6 @@ class TxnControl {
  private:
   LDAPControl control_{};
   LDAPControl* list_[2] = {nullptr, nullptr};
-};
-
-// The LDAPMod array of an add, owning everything it points to. libldap only reads it.
-class Mods {
- public:
-  explicit Mods(const ModList& list) {
-    const auto& attrs = list.attributes();
-    values_.resize(attrs.size());
-    pointers_.resize(attrs.size());
-    mods_.resize(attrs.size());
-    for (size_t i = 0; i < attrs.size(); ++i) {
-      for (const std::string& v : attrs[i].values)
-        values_[i].push_back(berval{v.size(), const_cast<char*>(v.data())});
-      for (berval& bv : values_[i]) pointers_[i].push_back(&bv);
-      pointers_[i].push_back(nullptr);
-      mods_[i].mod_op = LDAP_MOD_ADD | LDAP_MOD_BVALUES;
-      mods_[i].mod_type = const_cast<char*>(attrs[i].type.c_str());
-      mods_[i].mod_bvalues = pointers_[i].data();
-    }
-    for (LDAPMod& m : mods_) array_.push_back(&m);
-    array_.push_back(nullptr);
-  }
-  LDAPMod** get() { return array_.data(); }
-
- private:
-  std::vector<std::vector<berval>> values_;
-  std::vector<std::vector<berval*>> pointers_;
-  std::vector<LDAPMod> mods_;
-  std::vector<LDAPMod*> array_;
 };
 
 }  // namespace
@@ -221,7 +193,7 @@ int AddInTransaction(Connection& connection, const std::string& txnId,
         result = kCancelled;
         break;
       }
-      Mods mods(requests[i].mods);
+      ModArray mods(requests[i].mods);
       int msgid = -1;
       const int rc =
           ldap_add_ext(ld, requests[i].dn.c_str(), mods.get(), control.get(), nullptr, &msgid);
