@@ -154,7 +154,9 @@ int Configuration::LoadFromFiles(const kvaro::Oidtable& table) {
   if (!oidtable) oidtable = &table;
   // A save that replaces the folder while it is read removes the files of the old one;
   // reading again then gives the new configuration whole.
-  for (int attempt = 0; attempt < 5; ++attempt) {
+  // Saves come one after another in practice; the bound only matters for a folder that
+  // is replaced over and over.
+  for (int attempt = 0; attempt < 50; ++attempt) {
     if (attempt) Clear();
     // Every file is opened through this one handle, so all of them come from the same
     // folder even when a save exchanges it meanwhile.
@@ -199,6 +201,13 @@ int Configuration::LoadFromFiles(const kvaro::Oidtable& table) {
       if (vanished) break;
     }
     if (vanished) continue;
+    // A save may have put another folder in this one's place while it was read (and
+    // emptied this one, so that it reads as holding nothing): read the new one.
+    struct stat read {
+    }, now{};
+    if (::fstat(dirFd.get(), &read) == 0 && ::stat(folder.c_str(), &now) == 0 &&
+        (read.st_ino != now.st_ino || read.st_dev != now.st_dev))
+      continue;
     if (!ruleSets.empty() && !searchForms.empty()) return 1;
     Clear();
     return 0;

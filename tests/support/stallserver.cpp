@@ -79,7 +79,9 @@ void StallServer::Run() {
     }
     for (size_t i = 0; i < clients.size(); ++i) {
       Client& c = clients[i];
-      if (fds[i + 1].revents & (POLLIN | POLLHUP | POLLERR)) {
+      // Clients accepted in this round were not polled yet.
+      const short revents = i + 1 < fds.size() ? fds[i + 1].revents : 0;
+      if (revents & (POLLIN | POLLHUP | POLLERR)) {
         char buf[4096];
         const ssize_t n = ::read(c.fd, buf, sizeof buf);
         if (n == 0) {  // the client went away
