@@ -56,43 +56,13 @@ std::optional<std::string> MatchKey(const std::string& dn) {
   return key;
 }
 
-bool IsUtf8(const std::string& text) {
-  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-  const size_t n = text.size();
-  for (size_t i = 0; i < n;) {
-    const unsigned char c = s[i];
-    size_t len = 0;
-    unsigned min = 0, cp = 0;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      len = 2, min = 0x80, cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      len = 3, min = 0x800, cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      len = 4, min = 0x10000, cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + len > n) return false;
-    for (size_t k = 1; k < len; ++k) {
-      if ((s[i + k] & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (s[i + k] & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += len;
-  }
-  return true;
-}
-
 bool CheckEntryPlan(const Configuration& configuration, const EntryPlan& plan) {
   std::unordered_map<std::string, size_t> seen;
   seen.reserve(plan.size() + 1);
   if (auto rootKey = MatchKey(configuration.subtreeDn)) seen.emplace(*rootKey, plan.size());
   for (size_t i = 0; i < plan.size(); ++i) {
     const PlannedEntry& e = plan[i];
-    if (!IsUtf8(e.dn)) {
+    if (!ldapx::IsUtf8(e.dn)) {
       Refuse(62135, {e.dn, "cn"});
       return false;
     }
@@ -115,7 +85,7 @@ bool CheckEntryPlan(const Configuration& configuration, const EntryPlan& plan) {
           Refuse(62134, {e.dn, a.type});
           return false;
         }
-        if (!IsUtf8(v)) {
+        if (!ldapx::IsUtf8(v)) {
           Refuse(62135, {e.dn, a.type});
           return false;
         }

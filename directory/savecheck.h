@@ -16,9 +16,6 @@ namespace directory {
 // letters folded); nullopt when the text is not a DN.
 std::optional<std::string> MatchKey(const std::string& dn);
 
-// True when `text` is well-formed UTF-8.
-bool IsUtf8(const std::string& text);
-
 // Checks `plan` (the entries of `configuration` below its subtreeDn, in writing order).
 // False after one message (62132-62136) naming the record; true when the directory can
 // take every entry and the configuration loads back as saved.

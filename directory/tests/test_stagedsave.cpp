@@ -15,6 +15,7 @@
 #include "messages.h"
 #include "oidtable.h"
 #include "slapdfixture.h"
+#include "testoidtable.h"
 
 using directory::SaveStage;
 using testsupport::SlapdFixture;
@@ -23,22 +24,7 @@ namespace {
 
 const std::string kRoot = "cn=Orvelle Configuration,o=Sample";
 
-const kvaro::Oidtable& Table() {
-  static kvaro::Oidtable table;
-  static bool loaded = false;
-  if (!loaded) {
-    for (const char* f : {"/etc/ldap/schema/core.schema", "/etc/ldap/schema/cosine.schema",
-                          "/etc/ldap/schema/inetorgperson.schema"})
-      table.Load(f);
-    table.Load(std::string(ORVELLE_SOURCE_DIR) + "/schema/orvelle.schema");
-    table.LoadText(
-        "attributetype ( 2.5.4.41 NAME 'name' SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )\n"
-        "attributetype ( 2.5.4.3 NAME ( 'cn' 'commonName' ) SUP name )\n"
-        "attributetype ( 2.5.4.0 NAME 'objectClass' SYNTAX 1.3.6.1.4.1.1466.115.121.1.38 )\n");
-    loaded = true;
-  }
-  return table;
-}
+const kvaro::Oidtable& Table() { return testsupport::DirectoryOidtable(); }
 
 // Records what the save shows; asks to cancel once `cancelAfter` entries are written.
 class RecordingWait : public directory::PleaseWait {

@@ -12,6 +12,7 @@
 #include "oidtable.h"
 #include "slapdfixture.h"
 #include "stallserver.h"
+#include "testoidtable.h"
 
 using testsupport::SlapdFixture;
 using Tls = testsupport::SlapdFixture::Options::Tls;
@@ -23,22 +24,7 @@ namespace {
 
 const std::string kRoot = "cn=Orvelle Configuration,o=Sample";
 
-const kvaro::Oidtable& Table() {
-  static kvaro::Oidtable table;
-  static bool loaded = false;
-  if (!loaded) {
-    for (const char* f : {"/etc/ldap/schema/core.schema", "/etc/ldap/schema/cosine.schema",
-                          "/etc/ldap/schema/inetorgperson.schema"})
-      table.Load(f);
-    table.Load(std::string(ORVELLE_SOURCE_DIR) + "/schema/orvelle.schema");
-    table.LoadText(
-        "attributetype ( 2.5.4.41 NAME 'name' SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )\n"
-        "attributetype ( 2.5.4.3 NAME ( 'cn' 'commonName' ) SUP name )\n"
-        "attributetype ( 2.5.4.0 NAME 'objectClass' SYNTAX 1.3.6.1.4.1.1466.115.121.1.38 )\n");
-    loaded = true;
-  }
-  return table;
-}
+const kvaro::Oidtable& Table() { return testsupport::DirectoryOidtable(); }
 
 // A rule set `name` with one search rule and a form using it.
 void BuildSample(Configuration& c, const std::string& name) {

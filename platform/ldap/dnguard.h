@@ -8,9 +8,6 @@
 
 namespace ldapx {
 
-// True when `text` is well-formed UTF-8.
-bool IsUtf8(std::string_view text);
-
 // True when every string value of the DN (RDN) is UTF-8. libldap's ldap_dn2str,
 // ldap_rdn2str and the explode calls built on them fail on other values, and on that
 // path leak the text built so far or free uninitialised pointers.

@@ -244,6 +244,10 @@ struct UrlDesc {
 };
 std::optional<UrlDesc> ParseUrl(const std::string& url);
 
+// True when `text` is well-formed UTF-8 (no overlong forms, surrogates or code points
+// beyond U+10FFFF): what the directory accepts in a Directory String.
+bool IsUtf8(std::string_view text);
+
 // RFC 4514 escaping of an attribute value for a DN, and RFC 4515 escaping of an
 // assertion value for a search filter. Names of letters, digits and inner spaces
 // come back unchanged.

@@ -50,7 +50,7 @@ int WaitFor(LDAP* ld, int msgid, int seconds, MessagePtr& out) {
   return ResultCode(ld, out.get());
 }
 
-// The transaction specification control (critical) naming transaction `id`.
+// The critical control that puts a request into transaction `id`.
 class TxnControl {
  public:
   explicit TxnControl(const std::string* id) {
