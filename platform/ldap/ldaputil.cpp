@@ -192,6 +192,14 @@ std::string SchemaDefinitionProblem(std::string_view text) {
         k = text.find_first_not_of(" \t", k + 1);
       if (k == std::string_view::npos || k > last || text[k] != '\'')
         return "extension without a quoted value";
+      // Letters, digits, "-" and "_" only: libldap stops at a NUL or other byte inside
+      // the name and leaks the part it took.
+      for (size_t n = i + 2; n < j; ++n) {
+        const unsigned char e = static_cast<unsigned char>(text[n]);
+        const bool nameChar = (e >= 'a' && e <= 'z') || (e >= 'A' && e <= 'Z') ||
+                              (e >= '0' && e <= '9') || e == '-' || e == '_';
+        if (!nameChar) return "malformed extension name";
+      }
       i = j - 1;
       continue;
     }
