@@ -346,6 +346,47 @@ class WizardServerTest : public QObject {
     QVERIFY(first.expired());
   }
 
+  // The check against a server that takes the logon and then never answers: it ends
+  // within the operation limit with the message that says so, or at once on Cancel
+  // without one; either way the page stays with the DN as typed.
+  void subtreeCheckOnStalledServer_data() {
+    QTest::addColumn<bool>("cancel");
+    QTest::addColumn<std::vector<int>>("messages");
+    QTest::newRow("time limit") << false << std::vector<int>{62190};
+    QTest::newRow("cancelled") << true << std::vector<int>{};
+  }
+  void subtreeCheckOnStalledServer() {
+    QFETCH(bool, cancel);
+    QFETCH(std::vector<int>, messages);
+    testsupport::StallServer deaf(testsupport::StallServer::Mode::BindThenDeaf);
+    Wizard w;
+    SetupWizard& s = w.wizard;
+    s.startupMode = 1;
+    s.serverAddress = "127.0.0.1";
+    s.serverPort = deaf.port();
+    s.tls = ldapx::TlsOptions{};
+    s.timeouts = cancel ? ldapx::Timeouts{30, 30} : ldapx::Timeouts{2, 1};
+    s.ShowPage(4);
+    SetText(s, 1024, QStringLiteral("ou=Free,o=Sample"));
+    QTimer timer;
+    QElapsedTimer clock;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+      if (PleaseWaitDialog* d = VisibleWait(); cancel && d && clock.elapsed() > 300)
+        if (auto* b = d->findChild<QPushButton*>("2"); b && b->isEnabled())
+          QTest::mouseClick(b, Qt::LeftButton);
+    });
+    timer.start(10);
+    clock.start();
+    Press(s, kIdNext);
+    timer.stop();
+    QVERIFY2(clock.elapsed() < 3000, QByteArray::number(clock.elapsed()));
+    QCOMPARE(w.recorder.Ids(), messages);
+    QCOMPARE(s.currentIndex(), 4);
+    QCOMPARE(Find<QLineEdit>(s, 1024)->text(), QStringLiteral("ou=Free,o=Sample"));
+    QVERIFY(s.subtreeDn.empty());
+    QVERIFY(!VisibleWait());
+  }
+
   void informationPagesBackAndNext() {
     Wizard w;
     SetupWizard& s = w.wizard;
