@@ -31,6 +31,7 @@
 #include "oidtable.h"
 #include "panes.h"
 #include "pleasewaitdialog.h"
+#include "renamedialog.h"
 #include "sampleconfig_h3.h"
 #include "screenshots_forms.h"
 #include "screenshots_rules.h"
@@ -183,6 +184,13 @@ std::vector<Shot> Shots() {
            if (auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("1000")))
              edit->setText(QStringLiteral("Yellow Pages"));
            return dialog;
+         });
+       }},
+      {"dialog_rename",
+       [](Context&) {
+         return GrabOwned([] {
+           return new RenameDialog(QStringLiteral("Rename Rule"), "Person",
+                                   [](const std::string&, std::vector<std::string>&) { return 0; });
          });
        }},
       {"dialog_addform",

@@ -77,9 +77,13 @@ bool StoreWizardResult(ApplicationObject& app, SetupWizard& wizard) {
   config.startupMode = inDirectory ? 1 : 0;
 
   if (inDirectory) {
-    const bool written = RunWithPleaseWait(
-        nullptr, std::string(msg::LoadString(61282)), std::string(msg::LoadString(61285)),
-        [&config](directory::PleaseWait&) { return directory::WriteRootEntry(config); });
+    // A configuration the administrator chose to replace keeps its root entry: the save
+    // writes the new configuration beside it and swaps it in, or changes nothing.
+    const bool written =
+        wizard.replaceConfiguration ||
+        RunWithPleaseWait(
+            nullptr, std::string(msg::LoadString(61282)), std::string(msg::LoadString(61285)),
+            [&config](directory::PleaseWait&) { return directory::WriteRootEntry(config); });
     if (!written) {
       msg::Show(61286, {}, msg::Buttons::Ok, msg::Icon::Error);
       return false;

@@ -1,14 +1,21 @@
 #include "configtree.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QPainter>
+#include <QPushButton>
 #include <algorithm>
+#include <functional>
 #include <unordered_set>
 
+#include "addinputgroupdialog.h"
+#include "addrulesetdialog.h"
 #include "configuration.h"
 #include "messages.h"
 #include "panes.h"
 #include "propertypanel.h"
+#include "renamedialog.h"
+#include "renaming.h"
 
 namespace {
 
@@ -365,6 +372,7 @@ void CConfigTree::ShowPanelFor(TreeNodeRecord* record) {
   panel->setObjectName(QStringLiteral("100"));
   if (panel->windowTitle().isEmpty()) panel->setWindowTitle(kPanelTitles[record->kind]);
   connect(panel, &CPropertyPanel::modified, this, &CConfigTree::MarkModified);
+  connect(panel, &CPropertyPanel::renameRequested, this, &CConfigTree::RenameFromPanel);
   panel_ = panel;
   if (rightPane_) {
     rightPane_->SetPanel(panel);
@@ -385,6 +393,174 @@ void CConfigTree::RemovePanel() {
   panel->disconnect(this);
   panel->setParent(nullptr);
   panel->deleteLater();
+}
+
+QString CConfigTree::CaptionOf(int kind, const void* object) const {
+  switch (kind) {
+    case RuleSetsRoot:
+      return Q(std::string(msg::LoadString(61204)));
+    case FormsRoot:
+      return Q(std::string(msg::LoadString(61211)));
+    case RuleSetNode:
+      return Q(static_cast<const RuleSet*>(object)->name);
+    case RuleNode:
+      return Q(static_cast<const SearchRule*>(object)->name);
+    case FormNode:
+      return FormCaption(*static_cast<const SearchForm*>(object));
+    case InputGroupNode:
+      return Q(static_cast<const InputGroup*>(object)->name);
+    case InputFieldNode:
+      return Q(static_cast<const InputField*>(object)->name);
+  }
+  return QString();
+}
+
+void CConfigTree::RefreshCaptions() {
+  for (const auto& record : records_) {
+    const QString caption = CaptionOf(record->kind, record->object);
+    if (record->item->text(0) != caption) record->item->setText(0, caption);
+  }
+}
+
+void CConfigTree::RefreshPanel() {
+  if (!selected_) return;
+  RemovePanel();
+  ShowPanelFor(selected_);
+}
+
+namespace {
+
+// The name rules of a rule, as the "Add Rule" dialog applies them, and unique in `owner`.
+int CheckRuleName(const std::string& name, const RuleSet& owner, const SearchRule& rule,
+                  std::vector<std::string>& args) {
+  args = {name};
+  if (QString::fromStdString(name).toUcs4().size() < 3) return 61253;
+  if (!IsStorableName(NameKind::Rule, name)) return 62160;
+  const SearchRule* same = owner.FindRule(name);
+  if (same && same != &rule) {
+    args = {name, owner.name};
+    return 62222;
+  }
+  return 0;
+}
+
+}  // namespace
+
+bool CConfigTree::Rename(QTreeWidgetItem* item) {
+  TreeNodeRecord* record = RecordOf(item);
+  if (!record || !record->object) return false;
+  Configuration& config = configuration_;
+  std::string current;
+  QString title;
+  RenameDialog::Check check;
+  std::function<void(const std::string&)> apply;
+  switch (record->kind) {
+    case RuleSetNode: {
+      auto* ruleSet = static_cast<RuleSet*>(record->object);
+      current = ruleSet->name;
+      title = QStringLiteral("Rename Rule Set");
+      check = [&config, ruleSet](const std::string& name, std::vector<std::string>& args) {
+        std::vector<std::string> others;
+        for (const auto& r : config.ruleSets)
+          if (r.get() != ruleSet) others.push_back(r->name);
+        args = {name};
+        return CheckRuleSetName(name, others);
+      };
+      apply = [ruleSet](const std::string& name) { ruleSet->name = name; };
+      break;
+    }
+    case RuleNode: {
+      auto* rule = static_cast<SearchRule*>(record->object);
+      RuleSet* owner = OwnerOf(rule);
+      if (!owner) return false;
+      current = rule->name;
+      title = QStringLiteral("Rename Rule");
+      check = [owner, rule](const std::string& name, std::vector<std::string>& args) {
+        return CheckRuleName(name, *owner, *rule, args);
+      };
+      apply = [owner, rule](const std::string& name) { RenameRule(*owner, *rule, name); };
+      break;
+    }
+    case FormNode: {
+      auto* form = static_cast<SearchForm*>(record->object);
+      current = form->name;
+      title = QStringLiteral("Rename Form");
+      check = [&config, form](const std::string& name, std::vector<std::string>& args) {
+        args = {name};
+        if (const int problem = CheckFormName(name)) return problem;
+        // Forms are entries side by side below the configuration root, named by name.
+        for (const auto& other : config.searchForms)
+          if (other.get() != form && other->name == name) return 62180;
+        return 0;
+      };
+      apply = [form](const std::string& name) { form->name = name; };
+      break;
+    }
+    case InputGroupNode: {
+      auto* group = static_cast<InputGroup*>(record->object);
+      const SearchForm* form = FormOfGroup(config, group);
+      current = group->name;
+      title = QStringLiteral("Rename Input Group");
+      check = [form, group](const std::string& name, std::vector<std::string>& args) {
+        args = {name};
+        if (const int problem = CheckFormName(name)) return problem;
+        if (!form) return 0;
+        // Groups are entries side by side below their form, named by name.
+        std::vector<const InputGroup*> groups{form->targetGroup.get()};
+        for (const auto& g : form->inputGroups) groups.push_back(g.get());
+        for (const InputGroup* other : groups) {
+          if (other && other != group && other->name == name) {
+            args = {name, FormCaption(*form).toStdString()};
+            return 62223;
+          }
+        }
+        return 0;
+      };
+      apply = [group](const std::string& name) { group->name = name; };
+      break;
+    }
+    case InputFieldNode: {
+      auto* field = static_cast<InputField*>(record->object);
+      const InputGroup* group = GroupOfField(config, field);
+      current = field->name;
+      title = QStringLiteral("Rename Input Field");
+      check = [group, field](const std::string& name, std::vector<std::string>& args) {
+        args = {name};
+        if (const int problem = CheckFormName(name)) return problem;
+        if (!group) return 0;
+        for (const auto& other : group->fields)
+          if (other.get() != field && other->name == name) return 61252;
+        return 0;
+      };
+      apply = [field](const std::string& name) { field->name = name; };
+      break;
+    }
+    default:
+      return false;
+  }
+
+  RenameDialog dialog(title, current, check, this);
+  if (dialog.exec() != QDialog::Accepted || dialog.name == current) return false;
+  apply(dialog.name);
+  RefreshCaptions();
+  RefreshPanel();
+  MarkModified();
+  return true;
+}
+
+void CConfigTree::RenameFromPanel() {
+  if (!selected_) return;
+  Rename(selected_->item);
+  if (panel_ && panel_->renameButton()) panel_->renameButton()->setFocus(Qt::OtherFocusReason);
+}
+
+void CConfigTree::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_F2 && event->modifiers() == Qt::NoModifier) {
+    event->accept();
+    Rename(currentItem());
+    return;
+  }
+  QTreeWidget::keyPressEvent(event);
 }
 
 void CConfigTree::drawBranches(QPainter* painter, const QRect& rect,

@@ -82,6 +82,14 @@ class CConfigTree : public QTreeWidget {
   // record. A panel showing a removed node goes as well.
   void RemoveNodesOf(const void* record);
 
+  // Rename of the record shown by `item` (a rule set, rule, form, input group or input
+  // field): asks for the new name with the "Rename" dialog, which refuses a name the
+  // record's Add dialog would refuse or that a record of the same kind in the same place
+  // already has. On OK the record and every reference to it take the new name, the
+  // captions and the shown panel follow, and the configuration counts as changed. True
+  // when the name changed. F2 on a node and the panels' Rename buttons come here.
+  bool Rename(QTreeWidgetItem* item);
+
   Configuration& configuration() const { return configuration_; }
   const kvaro::Oidtable& oidtable() const { return table_; }
   // The panel shown now, or null.
@@ -113,6 +121,7 @@ class CConfigTree : public QTreeWidget {
 
  protected:
   void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   TreeNodeRecord* NewRecord(int kind, void* object, const QString& caption,
@@ -125,6 +134,15 @@ class CConfigTree : public QTreeWidget {
   void OnCurrentItemChanged(QTreeWidgetItem* current);
   void ShowPanelFor(TreeNodeRecord* record);
   void RemovePanel();
+  // Builds the shown panel again from the model (after a rename).
+  void RefreshPanel();
+  // Sets every node's caption from its record again.
+  void RefreshCaptions();
+  // The caption of a node of `kind` showing `object`.
+  QString CaptionOf(int kind, const void* object) const;
+  // Rename pressed in the shown panel: renames its record, then gives the focus back to
+  // the (new) panel's Rename button.
+  void RenameFromPanel();
   static void Expand(QTreeWidgetItem* item);
   static TreeNodeRecord* RecordOf(const QTreeWidgetItem* item);
   // The selected item, or null.

@@ -39,6 +39,7 @@ CFormPanel::CFormPanel(CConfigTree* tree, SearchForm* form, QWidget* parent)
   setTarget_ = CreateButton(100, Text(61257));
   addGroup_ = CreateButton(101, Text(61232));
   removeGroup_ = CreateButton(102, Text(61233), false);
+  rename_ = CreateRenameButton(107);
   targetRule_ = CreateLabel(104, QString());
   targetClasses_ = CreateLabel(105, QString());
   list_ = CreateReportList(103, {{Text(61227), 150}, {Text(61228), 150}});
@@ -126,7 +127,7 @@ void CFormPanel::RemoveGroup() {
 void CFormPanel::LayoutControls(int cx, int cy) {
   const int titleBottom = PlaceTitle(title_, cx);
   const int buttonBottom =
-      PlaceButtonRow({setTarget_, addGroup_, removeGroup_}, 8, titleBottom + 8, 8, cx - 8);
+      PlaceButtonRow({setTarget_, addGroup_, removeGroup_, rename_}, 8, titleBottom + 8, 8, cx - 8);
   // The lines are as high as the text they show; never lower than their own font needs,
   // so the text is not clipped where the panel font is taller than the measuring font.
   const int sh =

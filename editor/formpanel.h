@@ -46,6 +46,7 @@ class CFormPanel : public CPropertyPanel {
   QPushButton* setTarget_;
   QPushButton* addGroup_;
   QPushButton* removeGroup_;
+  QPushButton* rename_;
   QLabel* targetRule_;
   QLabel* targetClasses_;
   QTreeWidget* list_;

@@ -23,6 +23,7 @@ CInputFieldPanel::CInputFieldPanel(InputField* field, const kvaro::Oidtable& tab
   title_ = CreateTitle(103, Text(61251, {field_->name}));
   add_ = CreateButton(100, Text(61238));
   remove_ = CreateButton(101, Text(61239), false);
+  rename_ = CreateRenameButton(104);
   list_ = CreateReportList(102, {{Text(61240), 150}});
   for (const std::string& attribute : field_->filterAttributes)
     InsertReportRow(list_, 0, {QString::fromStdString(attribute)});
@@ -54,5 +55,5 @@ void CInputFieldPanel::RemoveFilter() {
 }
 
 void CInputFieldPanel::LayoutControls(int cx, int cy) {
-  LayoutStandard(title_, {add_, remove_}, list_, cx, cy);
+  LayoutStandard(title_, {add_, remove_, rename_}, list_, cx, cy);
 }

@@ -32,6 +32,7 @@ CInputGroupPanel::CInputGroupPanel(CConfigTree* tree, InputGroup* group, QWidget
   title_ = CreateTitle(103, Text(61250, {group_->name}));
   add_ = CreateButton(100, Text(61234));
   remove_ = CreateButton(101, Text(61235), false);
+  rename_ = CreateRenameButton(104);
   list_ = CreateReportList(102, {{Text(61236), 150}, {Text(61237), 250}});
   FillList();
   LinkRemoveButton(list_, remove_);
@@ -79,5 +80,5 @@ void CInputGroupPanel::RemoveInput() {
 }
 
 void CInputGroupPanel::LayoutControls(int cx, int cy) {
-  LayoutStandard(title_, {add_, remove_}, list_, cx, cy);
+  LayoutStandard(title_, {add_, remove_, rename_}, list_, cx, cy);
 }

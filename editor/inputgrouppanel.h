@@ -31,5 +31,6 @@ class CInputGroupPanel : public CPropertyPanel {
   QLabel* title_;
   QPushButton* add_;
   QPushButton* remove_;
+  QPushButton* rename_;
   QTreeWidget* list_;
 };

@@ -172,6 +172,12 @@ QPushButton* CPropertyPanel::CreateButton(int id, const QString& text, bool enab
   return button;
 }
 
+QPushButton* CPropertyPanel::CreateRenameButton(int id) {
+  renameButton_ = CreateButton(id, QString::fromUtf8(msg::LoadString(62220)));
+  connect(renameButton_, &QPushButton::clicked, this, &CPropertyPanel::renameRequested);
+  return renameButton_;
+}
+
 QLabel* CPropertyPanel::CreateLabel(int id, const QString& text) {
   auto* label = new QLabel(text, this);
   label->setObjectName(QString::number(id));

@@ -38,6 +38,8 @@ class CPropertyPanel : public QWidget {
   ~CPropertyPanel() override;
 
   CConfigTree* tree() const { return tree_; }
+  // The Rename button of a panel that shows one record's name, or null.
+  QPushButton* renameButton() const { return renameButton_; }
   // "MS Sans Serif" stand-ins: the platform sans-serif face, 14 pixels high.
   const QFont& normalFont() const { return normalFont_; }
   const QFont& boldFont() const { return boldFont_; }
@@ -76,6 +78,8 @@ class CPropertyPanel : public QWidget {
  signals:
   // Emitted after the panel changed the model (the tree tracks unsaved changes by it).
   void modified();
+  // Rename was pressed: the tree renames the record the panel shows.
+  void renameRequested();
 
  protected:
   // Creates the title static `id` with the bold font; `coloured` gives it white text on
@@ -83,6 +87,8 @@ class CPropertyPanel : public QWidget {
   QLabel* CreateTitle(int id, const QString& text, bool coloured = true);
   // A push button with the normal font. Remove buttons are created disabled.
   QPushButton* CreateButton(int id, const QString& text, bool enabled = true);
+  // The Rename button (text 62220): a push button that emits renameRequested().
+  QPushButton* CreateRenameButton(int id);
   // A plain static (label) with the normal font.
   QLabel* CreateLabel(int id, const QString& text);
   // A report list: single selection, full-row select, selection shown when unfocused,
@@ -133,6 +139,7 @@ class CPropertyPanel : public QWidget {
 
  private:
   CConfigTree* tree_;
+  QPushButton* renameButton_ = nullptr;
   QFont normalFont_;
   QFont boldFont_;
   bool paintsBackground_ = true;

@@ -31,10 +31,11 @@ CRulePanel::CRulePanel(SearchRule* rule, RuleSet* owner, const kvaro::Oidtable& 
   title_ = CreateTitle(107, Text(61242) + Q(rule_->name));
   nameLabel_ = CreateLabel(108, Text(61219));
   nameEdit_ = CreateEdit(109);
-  // Rules are not renamed here (the name is part of every copy and reference), so the
-  // edit must not look as if typing into it would.
+  // The name changes only through Rename, which renames every reference to the rule as
+  // well, so the edit must not look as if typing into it would.
   nameEdit_->setReadOnly(true);
   nameLabel_->setBuddy(nameEdit_);
+  rename_ = CreateRenameButton(118);
 
   searchGroup_ = CreateGroupBox(110, Text(61246));
   addSearchRule_ = CreateButton(103, Text(61247));
@@ -70,7 +71,8 @@ CRulePanel::CRulePanel(SearchRule* rule, RuleSet* owner, const kvaro::Oidtable& 
 
   // Tab order follows the layout, top to bottom.
   QWidget* previous = nameEdit_;
-  for (QWidget* next : std::vector<QWidget*>{searchList_, addSearchRule_, removeSearchRule_}) {
+  for (QWidget* next :
+       std::vector<QWidget*>{rename_, searchList_, addSearchRule_, removeSearchRule_}) {
     setTabOrder(previous, next);
     previous = next;
   }
@@ -224,11 +226,19 @@ int CRulePanel::PlaceControls(int cx, int listHeight) {
   const int editX = 8 + nameExtent.width() + kEdge + 8;
   const int editTop = labelTop - kEdge;
   const int editHeight = nameExtent.height() + 3 * kEdge;
-  nameEdit_->setGeometry(editX, editTop, std::max(kMinimumEditWidth, cx - 8 - editX), editHeight);
+  // Rename sits right of the name it changes.
+  const QSize renameExtent = TextExtent(rename_->text());
+  const int renameWidth = renameExtent.width() + 6 * kEdge;
+  const int renameHeight = renameExtent.height() + 4 * kEdge;
+  const int editWidth = std::max(kMinimumEditWidth, cx - 8 - renameWidth - 8 - editX);
+  nameEdit_->setGeometry(editX, editTop, editWidth, editHeight);
+  const int renameTop = editTop - (renameHeight - editHeight) / 2;
+  rename_->setGeometry(editX + editWidth + 8, renameTop, renameWidth, renameHeight);
+  const int nameBottom = std::max(editTop + editHeight, renameTop + renameHeight);
 
   const int firstBottom =
       PlaceListGroup(searchGroup_, searchList_, {addSearchRule_, removeSearchRule_},
-                     editTop + editHeight + 14, cx, listHeight);
+                     nameBottom + 14, cx, listHeight);
   const int secondTop = firstBottom + 14;
   int bottom = 0;
   if (searchRule_) {

@@ -63,6 +63,7 @@ class CRulePanel : public CPropertyPanel {
   QLabel* title_;
   QLabel* nameLabel_;
   QLineEdit* nameEdit_;
+  QPushButton* rename_;
   QGroupBox* searchGroup_;
   QPushButton* addSearchRule_;
   QPushButton* removeSearchRule_;

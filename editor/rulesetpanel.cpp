@@ -10,6 +10,7 @@
 #include "configtree.h"
 #include "configuration.h"
 #include "messages.h"
+#include "renaming.h"
 
 namespace {
 QString Text(int id) { return QString::fromUtf8(msg::LoadString(id)); }
@@ -19,12 +20,16 @@ CRuleSetPanel::CRuleSetPanel(CConfigTree* tree, RuleSet* ruleSet, QWidget* paren
     : CPropertyPanel(tree, QStringLiteral("Rule Set Properties"), parent), ruleSet_(ruleSet) {
   title_ = CreateTitle(102, Text(61241) + QString::fromStdString(ruleSet_->name));
   add_ = CreateButton(100, Text(61214));
+  remove_ = CreateButton(101, Text(62221), false);
+  rename_ = CreateRenameButton(104);
   list_ = CreateReportList(103, {{Text(61215), 150}, {Text(61216), 150}});
   // Each row goes in at the top, so the list shows the rules newest first.
   for (const auto& rule : ruleSet_->rules) {
     InsertReportRow(list_, 0, {QString::fromStdString(rule->name), TypeText(*rule)}, rule.get());
   }
+  LinkRemoveButton(list_, remove_);
   connect(add_, &QPushButton::clicked, this, &CRuleSetPanel::AddRule);
+  connect(remove_, &QPushButton::clicked, this, &CRuleSetPanel::RemoveRule);
   Relayout();
 }
 
@@ -57,9 +62,39 @@ void CRuleSetPanel::AddRule() {
   NotifyModified();
 }
 
+void CRuleSetPanel::RemoveRule() {
+  const int row = SelectedRow(list_);
+  if (row < 0) return;
+  auto* rule = static_cast<SearchRule*>(RowData(list_, row));
+  const bool held = std::any_of(ruleSet_->rules.begin(), ruleSet_->rules.end(),
+                                [rule](const auto& r) { return r.get() == rule; });
+  if (!held) return;
+  Configuration& configuration = tree()->configuration();
+  const std::vector<RuleUse> uses = UsesOfRule(configuration, *ruleSet_, *rule);
+  if (!uses.empty()) {
+    std::vector<std::string> users;
+    for (const RuleUse& use : uses) {
+      users.push_back(use.searchingRule
+                          ? msg::Text(62225, {use.searchingRule->name})
+                          : msg::Text(62226, {use.group->name,
+                                              CConfigTree::FormCaption(*use.form).toStdString()}));
+    }
+    // One use a line: the list is built from safe pieces, so its line breaks stay.
+    msg::ShowPrepared(62224, {msg::Displayable(rule->name), msg::DisplayableLines(users)},
+                      msg::Buttons::Ok, msg::Icon::Warning);
+    list_->setFocus(Qt::OtherFocusReason);
+    return;
+  }
+  tree()->RemoveNodesOf(rule);
+  RemoveUnusedRule(configuration, *ruleSet_, rule);
+  DeleteRow(list_, row);
+  list_->setFocus(Qt::OtherFocusReason);
+  NotifyModified();
+}
+
 void CRuleSetPanel::LayoutControls(int cx, int cy) {
   const int titleBottom = PlaceTitle(title_, cx);
-  const int buttonBottom = PlaceButtonRow({add_}, 6, titleBottom + 6);
+  const int buttonBottom = PlaceButtonRow({add_, remove_, rename_}, 6, titleBottom + 6, 8, cx - 6);
   const int top = buttonBottom + 6;
   list_->setGeometry(6, top, std::max(0, cx - 12), std::max(MinimumListHeight(), cy - top - 6));
 }

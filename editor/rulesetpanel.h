@@ -1,5 +1,5 @@
-// The panel of a rule set node: the set's rules (newest first) with their types, and
-// Add Rule.
+// The panel of a rule set node: the set's rules (newest first) with their types, Add Rule,
+// Remove Rule and Rename.
 #pragma once
 
 #include "propertypanel.h"
@@ -19,6 +19,10 @@ class CRuleSetPanel : public CPropertyPanel {
   // the top row of the list and the top child of the rule set's tree node. A name the
   // set already holds adds nothing and says so.
   void AddRule();
+  // Remove Rule: the selected row's rule leaves the set and the tree. Refused, with a
+  // message naming them, while other rules can search for it or input groups search by
+  // it. Nothing without a selection.
+  void RemoveRule();
 
   // Text of the Type column for `rule`.
   static QString TypeText(const SearchRule& rule);
@@ -30,5 +34,7 @@ class CRuleSetPanel : public CPropertyPanel {
   RuleSet* ruleSet_;
   QLabel* title_;
   QPushButton* add_;
+  QPushButton* remove_;
+  QPushButton* rename_;
   QTreeWidget* list_;
 };

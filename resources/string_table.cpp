@@ -344,6 +344,33 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62214,
        "The logon is sent in plain text: the password can be read on the network between "
        "here and the server."},
+      // Renaming and removing in the editor; the wizard's subtree check (62220-62239).
+      {62220, "Rename"},
+      {62221, "Remove Rule"},
+      {62222,
+       "A rule named '%s' already exists in rule set '%s'. Please enter a unique rule name."},
+      {62223,
+       "An input group named '%s' already exists in search form '%s'. Please enter a unique "
+       "group name."},
+      {62224,
+       "The rule '%s' cannot be removed because it is still used:\n\n%s\n\nRemove those uses "
+       "first, then remove the rule."},
+      {62225, "rule '%s' can search for it"},
+      {62226, "input group '%s' of search form '%s' searches by it"},
+      {62227,
+       "The parent entry '%s' does not exist in the directory (or this user may not see it), so "
+       "the configuration subtree cannot be added below it. Please enter the DN of an existing "
+       "entry."},
+      {62228,
+       "'%s' already holds an Orvelle configuration.\n\nDo you want the new configuration to "
+       "replace it? It is replaced when you press Finish; until then nothing in the directory is "
+       "changed."},
+      {62229,
+       "'%s' exists but is not an Orvelle configuration (it is not a configuration root entry, "
+       "object class ovConfigurationRoot). It is not replaced or written over. Please enter "
+       "another parent DN."},
+      {62230, "The entry '%s' could not be read to check it."},
+      {62231, "Please wait while the parent entry is checked..."},
       // Directory store messages.
       {62120,
        "'%s' is not the URL of a configuration in a directory. Give it as ldap://host:port/DN of "

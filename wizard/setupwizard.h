@@ -80,6 +80,9 @@ class SetupWizard : public WizardFrame {
   // store).
   ldapx::TlsOptions tls{ldapx::Security::StartTls, {}};
   std::string subtreeDn;
+  // The subtree page found a configuration at subtreeDn and the administrator chose to
+  // replace it: Finish saves over it instead of adding a new root entry.
+  bool replaceConfiguration = false;
   std::string bindDn;
   std::string bindPassword;
   std::shared_ptr<ldapx::Connection> session;

@@ -16,10 +16,12 @@
 #include <QVBoxLayout>
 
 #include "connectiontest.h"
+#include "directorywork.h"
 #include "dncheck.h"
 #include "ldap/ldapclient.h"
 #include "messages.h"
 #include "setupwizard.h"
+#include "subtreecheck.h"
 #include "updowncontrol.h"
 
 namespace {
@@ -344,13 +346,74 @@ bool SubtreePage::OnSetActive() {
 
 int SubtreePage::OnWizardNext() {
   SetupWizard& w = wizard();
-  const std::string parent = S(Control<QLineEdit>(1024)->text());
+  auto* edit = Control<QLineEdit>(1024);
+  const std::string parent = S(edit->text());
+  // Every refusal keeps the page with the DN as typed and the focus in it.
+  auto refuse = [edit] {
+    edit->setFocus(Qt::OtherFocusReason);
+    return -1;
+  };
   // An empty parent would give the root entry a DN ending in ", " that no server
   // accepts, and the failure would only show after the whole wizard.
   if (parent.empty() || !kvaro::IsValidDn(parent, w.table())) {
     msg::Show(61278);
-    return -1;
+    return refuse();
   }
-  w.subtreeDn = std::string(kSubtreeRdn) + ", " + parent;
+  const std::string rootDn = std::string(kSubtreeRdn) + ", " + parent;
+
+  // Over the logged-on connection, before anything is generated or written: the parent
+  // must exist, and whatever is at the root DN must be a configuration we may replace.
+  std::shared_ptr<ldapx::Connection> session = w.session;
+  const directory::SubtreeTarget target = RunWithPleaseWait(
+      &w, std::string(msg::LoadString(61282)), std::string(msg::LoadString(62231)),
+      [&](directory::PleaseWait&) {
+        directory::SubtreeTarget found;
+        found.code = ldapx::kServerDown;
+        if (session) found = directory::CheckSubtreeTarget(*session, parent, rootDn);
+        if (found.state != directory::SubtreeTarget::State::Failed ||
+            (session && !directory::IsConnectionLost(found.code)))
+          return found;
+        // The server dropped the idle connection (or there is none yet): log on again
+        // with the credentials the previous page checked, once.
+        const directory::Logon logon = directory::OpenAndBind(
+            w.serverAddress, w.serverPort, w.bindDn, w.bindPassword, w.timeouts, w.tls);
+        if (!logon.connection) {
+          found.code = logon.code;
+          found.detail = logon.detail;
+          return found;
+        }
+        session = logon.connection;
+        return directory::CheckSubtreeTarget(*session, parent, rootDn);
+      });
+  if (session != w.session) w.session = session;
+
+  using State = directory::SubtreeTarget::State;
+  switch (target.state) {
+    case State::Free:
+      w.replaceConfiguration = false;
+      break;
+    case State::Configuration:
+      if (msg::Show(62228, {rootDn}, msg::Buttons::YesNo) != msg::Answer::Yes) return refuse();
+      w.replaceConfiguration = true;
+      break;
+    case State::NotOurs:
+      msg::Show(62229, {rootDn});
+      return refuse();
+    case State::NoParent:
+      msg::Show(62227, {parent});
+      return refuse();
+    case State::Failed:
+      if (target.code == ldapx::kCancelled) return refuse();
+      if (target.code == ldapx::kTimeout) {
+        msg::Show(62190,
+                  {w.serverAddress + ":" + std::to_string(w.serverPort),
+                   std::to_string(w.timeouts.operationSeconds)},
+                  msg::Buttons::Ok, msg::Icon::Error);
+      } else {
+        directory::ShowWithReason(62230, {parent}, target.code, target.detail);
+      }
+      return refuse();
+  }
+  w.subtreeDn = rootDn;
   return 0;
 }

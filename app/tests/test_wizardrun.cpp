@@ -113,6 +113,28 @@ void Check(SetupWizard& w, std::initializer_list<int> rows) {
   for (int row : rows) list->item(row)->setCheckState(Qt::Checked);
 }
 
+// The DN of every entry `c` is stored as below `root`, the root included.
+std::vector<std::string> StoredDns(const Configuration& c, const std::string& root) {
+  std::vector<std::string> dns{root};
+  for (const auto& set : c.ruleSets) {
+    const std::string setDn = "cn=" + set->name + "," + root;
+    dns.push_back(setDn);
+    for (const auto& rule : set->rules) dns.push_back("cn=" + rule->name + ", " + setDn);
+  }
+  for (const auto& form : c.searchForms) {
+    const std::string formDn = "cn=" + form->name + "," + root;
+    dns.push_back(formDn);
+    std::vector<InputGroup*> groups{form->GetTargetGroup()};
+    for (const auto& g : form->inputGroups) groups.push_back(g.get());
+    for (InputGroup* g : groups) {
+      const std::string groupDn = "cn=" + g->name + "," + formDn;
+      dns.push_back(groupDn);
+      for (const auto& f : g->fields) dns.push_back("cn=" + f->name + "," + groupDn);
+    }
+  }
+  return dns;
+}
+
 }  // namespace
 
 class WizardRunTest : public QObject {
@@ -131,8 +153,9 @@ class WizardRunTest : public QObject {
   QString Host() const { return QString::fromStdString(slapd_->host()); }
   QString Port() const { return QString::number(slapd_->port()); }
 
-  // Location, host, credentials and subtree pages for the directory choice.
-  void DirectoryPages(SetupWizard& w, const QString& parent) {
+  // Location, host, credentials and subtree pages for the directory choice; `page` is
+  // where Next on the subtree page leads.
+  void DirectoryPages(SetupWizard& w, const QString& parent, int page = 5) {
     Press(w, kIdNext);
     QTest::mouseClick(Find<QRadioButton>(w, 1058), Qt::LeftButton);
     Press(w, kIdNext);
@@ -147,7 +170,7 @@ class WizardRunTest : public QObject {
     QCOMPARE(w.currentIndex(), 4);
     Type(w, 1024, parent);
     Press(w, kIdNext);
-    QCOMPARE(w.currentIndex(), 5);
+    QCOMPARE(w.currentIndex(), page);
   }
 
  private slots:
@@ -166,6 +189,7 @@ class WizardRunTest : public QObject {
     qputenv("ORVELLE_SETTINGS", QByteArray::fromStdString(settingsFile_));
     qputenv("XDG_DATA_HOME", dir_.filePath("data").toUtf8());
     recorder_.messages.clear();
+    recorder_.answer = msg::Answer::Ok;
   }
 
   void cleanupTestCase() {
@@ -206,23 +230,7 @@ class WizardRunTest : public QObject {
     // The root entry and every generated entry are in the directory.
     auto conn = slapd_->Connect();
     QVERIFY(conn);
-    std::vector<std::string> dns{root};
-    for (const auto& set : c.ruleSets) {
-      const std::string setDn = "cn=" + set->name + "," + root;
-      dns.push_back(setDn);
-      for (const auto& rule : set->rules) dns.push_back("cn=" + rule->name + ", " + setDn);
-    }
-    for (const auto& form : c.searchForms) {
-      const std::string formDn = "cn=" + form->name + "," + root;
-      dns.push_back(formDn);
-      std::vector<InputGroup*> groups{form->GetTargetGroup()};
-      for (const auto& g : form->inputGroups) groups.push_back(g.get());
-      for (InputGroup* g : groups) {
-        const std::string groupDn = "cn=" + g->name + "," + formDn;
-        dns.push_back(groupDn);
-        for (const auto& f : g->fields) dns.push_back("cn=" + f->name + "," + groupDn);
-      }
-    }
+    const std::vector<std::string> dns = StoredDns(c, root);
     for (const std::string& dn : dns) {
       const auto r = conn->Search(dn, ldapx::Scope::Base, "(objectclass=*)", {"1.1"});
       QVERIFY2(r.code == ldapx::kSuccess && r.entries.size() == 1, dn.c_str());
@@ -256,9 +264,29 @@ class WizardRunTest : public QObject {
     QCOMPARE(Texts(next.configuration), Texts(c));
     QVERIFY(recorder_.messages.empty());
 
-    // A second set-up against the same parent finds the root entry taken: it stops with
-    // 61286 and records nothing.
+    // A second set-up against the same parent: the subtree page finds the configuration
+    // and asks whether to replace it. No keeps the page; nothing is stored or recorded.
     WriteSettings(settingsFile_, "");
+    recorder_.messages.clear();
+    recorder_.answer = msg::Answer::No;
+    {
+      ApplicationObject declined;
+      declined.runWizard = RunSetupWizard;
+      DriveWizard([this](SetupWizard& w) {
+        DirectoryPages(w, QString::fromStdString(slapd_->suffix()), 4);
+        QCOMPARE(Find<QLineEdit>(w, 1024)->text(), QString::fromStdString(slapd_->suffix()));
+      });
+      RunStartup(declined, {});
+    }
+    QCOMPARE(recorder_.Ids(), std::vector<int>{62228});
+    QVERIFY(!Key(settingsFile_)->ReadString("Startup Mode"));
+    const auto kept = conn->Search(root, ldapx::Scope::Subtree, "(objectclass=*)", {"1.1"});
+    QCOMPARE(kept.entries.size(), dns.size());
+
+    // Yes: Finish saves the new configuration over the stored one, which leaves exactly
+    // the new configuration's entries, and records the settings.
+    recorder_.messages.clear();
+    recorder_.answer = msg::Answer::Yes;
     ApplicationObject again;
     again.runWizard = RunSetupWizard;
     DriveWizard([this](SetupWizard& w) {
@@ -267,13 +295,21 @@ class WizardRunTest : public QObject {
       Press(w, kIdNext);
       Press(w, kIdFinish);
     });
-    QCOMPARE(RunStartup(again, {}), 1);
-    QVERIFY(!recorder_.messages.empty());
-    QCOMPARE(recorder_.messages.back().id, 61286);
-    QVERIFY(!Key(settingsFile_)->ReadString("Startup Mode"));
-    // The stored configuration was not touched.
+    QCOMPARE(RunStartup(again, {}), 0);
+    QCOMPARE(recorder_.Ids(), std::vector<int>{62228});
+    QCOMPARE(Key(settingsFile_)->ReadString("Startup Mode").value_or(""), std::string("directory"));
+    QCOMPARE(again.configuration.ruleSets.size(), size_t(1));
+    const std::vector<std::string> replaced = StoredDns(again.configuration, root);
     const auto after = conn->Search(root, ldapx::Scope::Subtree, "(objectclass=*)", {"1.1"});
-    QCOMPARE(after.entries.size(), dns.size());
+    QCOMPARE(after.entries.size(), replaced.size());
+    for (const std::string& dn : replaced) {
+      const auto r = conn->Search(dn, ldapx::Scope::Base, "(objectclass=*)", {"1.1"});
+      QVERIFY2(r.code == ldapx::kSuccess && r.entries.size() == 1, dn.c_str());
+    }
+    // Nothing of the save is left beside the root.
+    const auto beside = conn->Search(slapd_->suffix(), ldapx::Scope::OneLevel,
+                                     "(cn=Orvelle Configuration*)", {"1.1"});
+    QCOMPARE(beside.entries.size(), size_t(1));
   }
 
   void firstRunIntoLocalFiles() {

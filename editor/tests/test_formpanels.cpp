@@ -309,7 +309,16 @@ class TestFormPanels : public QObject {
     QCOMPARE(add->x(), set->geometry().right() + 1 + 8);
     QCOMPARE(remove->x(), add->geometry().right() + 1 + 8);
     QCOMPARE(add->height(), set->height());
-    QCOMPARE(rule->y(), set->geometry().bottom() + 1 + 8);
+    // Rename follows in the row, or starts the next row where the panel is too narrow.
+    auto* rename = Child<QPushButton>(&panel, "107");
+    if (rename->y() == set->y()) {
+      QCOMPARE(rename->x(), remove->geometry().right() + 1 + 8);
+    } else {
+      QCOMPARE(rename->x(), 8);
+      QCOMPARE(rename->y(), set->geometry().bottom() + 1 + CPropertyPanel::kWrapGap);
+    }
+    QVERIFY(rename->geometry().right() < 500 - 8);
+    QCOMPARE(rule->y(), rename->geometry().bottom() + 1 + 8);
     QCOMPARE(rule->width(), 500 - 16);
     QVERIFY(rule->height() >= rule->fontMetrics().height());
     QCOMPARE(classes->y(), rule->geometry().bottom() + 1 + 8);

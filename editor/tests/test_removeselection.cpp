@@ -86,6 +86,7 @@ class TestRemoveSelection : public QObject {
         {"form groups", {"Forms", "People (Standard)"}, "103", "102"},
         {"group fields", {"Forms", "People (Standard)", "Person details"}, "102", "101"},
         {"field filters", {"Forms", "People (Standard)", "Person details", "Name"}, "102", "101"},
+        {"rules", {"Rule Sets", "Standard"}, "103", "101"},
         {"object classes", {"Rule Sets", "Standard", "Person"}, "102", "101"},
         {"searchable rules", {"Rule Sets", "Standard", "Person"}, "105", "104"},
     };
@@ -110,6 +111,11 @@ class TestRemoveSelection : public QObject {
     person->AddSearchableRule(standard->FindRule("Root"));
     config.ruleSets.insert(config.ruleSets.begin(), std::make_unique<RuleSet>("Spare B"));
     config.ruleSets.insert(config.ruleSets.begin(), std::make_unique<RuleSet>("Spare A"));
+    // Rules nothing uses, listed first (newest first) so they are the ones removed.
+    for (const char* name : {"Spare 1", "Spare 2"}) {
+      SearchRule spare(standard, name, {}, std::vector<std::string>{"device"});
+      standard->AddRule(&spare);
+    }
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     sink.answer = msg::Answer::Yes;  // the questions before removing a rule set or form

@@ -202,8 +202,10 @@ class TestRulePanels : public QObject {
     QCOMPARE(Column(list, 0), QStringList({"Gamma", "Beta", "Alpha"}));
     QCOMPARE(Column(list, 1), QStringList({"Start Point", "Search Rule", "Search Rule"}));
     QCOMPARE(CPropertyPanel::RowData(list, 0), static_cast<void*>(Rule(people_, "Gamma")));
-    // No Remove button on this panel.
-    QVERIFY(!panel.findChild<QPushButton*>("101"));
+    // Remove Rule follows the list's selection; Rename renames the rule set.
+    QCOMPARE(Child<QPushButton>(&panel, "101")->text(), QString("Remove Rule"));
+    QVERIFY(!Child<QPushButton>(&panel, "101")->isEnabled());
+    QCOMPARE(Child<QPushButton>(&panel, "104")->text(), QString("Rename"));
   }
 
   void ruleSetPanelLayoutShrinksTheListFirst() {
@@ -525,8 +527,13 @@ class TestRulePanels : public QObject {
     const int h = CPropertyPanel::TextExtent("Name").height();
     QCOMPARE(label->pos(), QPoint(8, title->geometry().bottom() + 1 + 2 + 10));
     QCOMPARE(edit->x(), label->geometry().right() + 1 + 8);
-    QCOMPARE(edit->geometry().right() + 1, 600 - 8);
-    QCOMPARE(group1->y(), edit->geometry().bottom() + 1 + 14);
+    // Rename sits right of the name, as wide as its text, and ends where the edit did.
+    auto* rename = Child<QPushButton>(&panel, "118");
+    QCOMPARE(rename->x(), edit->geometry().right() + 1 + 8);
+    QCOMPARE(rename->width(), CPropertyPanel::TextExtent("Rename").width() + 6 * 2);
+    QCOMPARE(rename->geometry().right() + 1, 600 - 8);
+    QVERIFY(rename->y() <= edit->y());
+    QCOMPARE(group1->y(), rename->geometry().bottom() + 1 + 14);
     QCOMPARE(list->geometry(), QRect(16, group1->y() + h + 10, 600 - 32, 5 * h));
     QCOMPARE(group2->y(), group1->geometry().bottom() + 1 + 14);
     QCOMPARE(hostLabel->y(), baseEdit->geometry().bottom() + 1 + 2 + 10);

@@ -20,10 +20,15 @@ Icon IconOf(int id, Icon requested) {
       {61278, Icon::Error},
       {61279, Icon::Error},
       {62172, Icon::Error},
+      {62160, Icon::Error},
       {62173, Icon::Error},
       {62175, Icon::Error},
       {62176, Icon::Error},
       {62180, Icon::Error},
+      {62222, Icon::Error},
+      {62223, Icon::Error},
+      {62227, Icon::Error},
+      {62229, Icon::Error},
       // The directory, a file or the settings failed.
       {61261, Icon::Error},
       {61263, Icon::Error},
@@ -48,6 +53,7 @@ Icon IconOf(int id, Icon requested) {
       {62120, Icon::Error},
       {62121, Icon::Error},
       {62122, Icon::Error},
+      {62230, Icon::Error},
       // Something is missing or suspect; nothing was changed.
       {61245, Icon::Warning},
       {61255, Icon::Warning},
@@ -70,10 +76,12 @@ Icon IconOf(int id, Icon requested) {
       {62182, Icon::Warning},
       {62183, Icon::Warning},
       {62184, Icon::Warning},
+      {62224, Icon::Warning},
       // Questions.
       {62151, Icon::Question},
       {62177, Icon::Question},
       {62178, Icon::Question},
+      {62228, Icon::Question},
   };
   const auto it = icons.find(id);
   return it == icons.end() ? requested : it->second;

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <csignal>
 
 #include "ldap/ldapclient.h"
 #include "messages.h"
@@ -75,10 +76,39 @@ class WizardServerTest : public QObject {
     QCOMPARE(s.currentIndex(), 3);
   }
 
+  // On to the subtree page, logged on as the admin.
+  void ToSubtree(Wizard& w) {
+    SetupWizard& s = w.wizard;
+    ToCredentials(w);
+    SetText(s, 1032, QString::fromStdString(slapd->adminDn()));
+    SetText(s, 1033, QString::fromStdString(slapd->adminPassword()));
+    Press(s, kIdNext);
+    QCOMPARE(s.currentIndex(), 4);
+    QVERIFY(s.session);
+  }
+
+  // Number of entries in the directory.
+  size_t EntryCount() const {
+    auto conn = slapd->Connect();
+    if (!conn) return 0;
+    return conn->Search(slapd->suffix(), ldapx::Scope::Subtree, "(objectClass=*)", {"1.1"})
+        .entries.size();
+  }
+
  private slots:
   void initTestCase() {
     testsupport::SlapdFixture::Options options;
     options.tls = testsupport::SlapdFixture::Options::Tls::Trusted;
+    // Parents for the subtree page: one holding a configuration, one holding an entry of
+    // that name that is not one, and a free one.
+    options.extraLdif =
+        "dn: ou=Taken,o=Sample\nobjectClass: organizationalUnit\nou: Taken\n\n"
+        "dn: cn=Orvelle Configuration,ou=Taken,o=Sample\nobjectClass: top\n"
+        "objectClass: ovConfigurationRoot\ncn: Orvelle Configuration\n\n"
+        "dn: ou=Plain,o=Sample\nobjectClass: organizationalUnit\nou: Plain\n\n"
+        "dn: cn=Orvelle Configuration,ou=Plain,o=Sample\nobjectClass: organizationalRole\n"
+        "cn: Orvelle Configuration\n\n"
+        "dn: ou=Free,o=Sample\nobjectClass: organizationalUnit\nou: Free\n";
     slapd = std::make_unique<testsupport::SlapdFixture>(options);
     QVERIFY2(slapd->ok(), slapd->error().c_str());
   }
@@ -227,6 +257,134 @@ class WizardServerTest : public QObject {
     Press(s, kIdNext);
     QCOMPARE(w.recorder.Ids(), std::vector<int>{61276});
     QCOMPARE(s.currentIndex(), 3);
+  }
+
+  // The subtree page asks the server over the logged-on connection: the parent must be
+  // there, and the root entry below it either missing or a configuration the
+  // administrator agrees to replace. A refusal keeps the page, the DN as typed and the
+  // focus in it, and changes nothing in the directory.
+  void subtreePageChecksTheDirectory_data() {
+    QTest::addColumn<QString>("parent");
+    QTest::addColumn<int>("answer");  // to the question whether to replace
+    QTest::addColumn<std::vector<int>>("messages");
+    QTest::addColumn<int>("page");
+    QTest::addColumn<bool>("replace");
+    const int yes = int(msg::Answer::Yes), no = int(msg::Answer::No);
+    QTest::newRow("parent missing")
+        << "ou=Nowhere,o=Sample" << yes << std::vector<int>{62227} << 4 << false;
+    QTest::newRow("configuration there, No")
+        << "ou=Taken,o=Sample" << no << std::vector<int>{62228} << 4 << false;
+    QTest::newRow("configuration there, Yes")
+        << "ou=Taken,o=Sample" << yes << std::vector<int>{62228} << 5 << true;
+    QTest::newRow("another entry there")
+        << "ou=Plain,o=Sample" << yes << std::vector<int>{62229} << 4 << false;
+    QTest::newRow("free") << "ou=Free,o=Sample" << no << std::vector<int>{} << 5 << false;
+  }
+
+  void subtreePageChecksTheDirectory() {
+    QFETCH(QString, parent);
+    QFETCH(int, answer);
+    QFETCH(std::vector<int>, messages);
+    QFETCH(int, page);
+    QFETCH(bool, replace);
+    Wizard w;
+    SetupWizard& s = w.wizard;
+    ToSubtree(w);
+    const auto before = EntryCount();
+    w.recorder.answer = msg::Answer(answer);
+    SetText(s, 1024, parent);
+    Press(s, kIdNext);
+    QCOMPARE(w.recorder.Ids(), messages);
+    QCOMPARE(s.currentIndex(), page);
+    QCOMPARE(s.replaceConfiguration, replace);
+    if (!messages.empty()) {
+      // The message names the DN at fault.
+      const std::string named = messages[0] == 62227
+                                    ? parent.toStdString()
+                                    : "cn=Orvelle Configuration, " + parent.toStdString();
+      QVERIFY2(w.recorder.messages[0].text.find(named) != std::string::npos,
+               w.recorder.messages[0].text.c_str());
+    }
+    if (messages == std::vector<int>{62228}) {
+      QCOMPARE(w.recorder.messages[0].buttons, msg::Buttons::YesNo);
+      QCOMPARE(w.recorder.messages[0].icon, msg::Icon::Question);
+    }
+    if (page == 4) {
+      QCOMPARE(Find<QLineEdit>(s, 1024)->text(), parent);
+      QCOMPARE(s.focusWidget(), Find<QLineEdit>(s, 1024));
+      QVERIFY(s.subtreeDn.empty());
+    } else {
+      QCOMPARE(s.subtreeDn, "cn=Orvelle Configuration, " + parent.toStdString());
+    }
+    QCOMPARE(EntryCount(), before);
+  }
+
+  // A server that went away fails the check with its reason and keeps the page; once it
+  // is back, the page logs on again by itself and goes on.
+  void subtreePageAfterServerRestart() {
+    Wizard w;
+    SetupWizard& s = w.wizard;
+    ToSubtree(w);
+    std::weak_ptr<ldapx::Connection> first = s.session;
+    // A write to a killed server raises SIGPIPE. The program ignores it; the test
+    // framework's own handler would end the test instead.
+    std::signal(SIGPIPE, SIG_IGN);
+    slapd->Kill();
+    SetText(s, 1024, QStringLiteral("ou=Free,o=Sample"));
+    Press(s, kIdNext);
+    const bool restarted = slapd->Restart();
+    QVERIFY(restarted);
+    QCOMPARE(s.currentIndex(), 4);
+    QCOMPARE(w.recorder.Ids(), std::vector<int>{62230});
+    QVERIFY(w.recorder.messages[0].text.find("Reason: ") != std::string::npos);
+    QCOMPARE(Find<QLineEdit>(s, 1024)->text(), QStringLiteral("ou=Free,o=Sample"));
+    w.recorder.messages.clear();
+    Press(s, kIdNext);
+    QVERIFY(w.recorder.messages.empty());
+    QCOMPARE(s.currentIndex(), 5);
+    QVERIFY(s.session);
+    QVERIFY(first.expired());
+  }
+
+  // The check against a server that takes the logon and then never answers: it ends
+  // within the operation limit with the message that says so, or at once on Cancel
+  // without one; either way the page stays with the DN as typed.
+  void subtreeCheckOnStalledServer_data() {
+    QTest::addColumn<bool>("cancel");
+    QTest::addColumn<std::vector<int>>("messages");
+    QTest::newRow("time limit") << false << std::vector<int>{62190};
+    QTest::newRow("cancelled") << true << std::vector<int>{};
+  }
+  void subtreeCheckOnStalledServer() {
+    QFETCH(bool, cancel);
+    QFETCH(std::vector<int>, messages);
+    testsupport::StallServer deaf(testsupport::StallServer::Mode::BindThenDeaf);
+    Wizard w;
+    SetupWizard& s = w.wizard;
+    s.startupMode = 1;
+    s.serverAddress = "127.0.0.1";
+    s.serverPort = deaf.port();
+    s.tls = ldapx::TlsOptions{};
+    s.timeouts = cancel ? ldapx::Timeouts{30, 30} : ldapx::Timeouts{2, 1};
+    s.ShowPage(4);
+    SetText(s, 1024, QStringLiteral("ou=Free,o=Sample"));
+    QTimer timer;
+    QElapsedTimer clock;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+      if (PleaseWaitDialog* d = VisibleWait(); cancel && d && clock.elapsed() > 300)
+        if (auto* b = d->findChild<QPushButton*>("2"); b && b->isEnabled())
+          QTest::mouseClick(b, Qt::LeftButton);
+    });
+    timer.start(10);
+    clock.start();
+    Press(s, kIdNext);
+    timer.stop();
+    QVERIFY2(clock.elapsed() < 3000, QByteArray::number(clock.elapsed()));
+    QCOMPARE(w.recorder.Ids(), messages);
+    QCOMPARE(s.currentIndex(), 4);
+    QCOMPARE(Find<QLineEdit>(s, 1024)->text(), QStringLiteral("ou=Free,o=Sample"));
+    QVERIFY(s.subtreeDn.empty());
+    QVERIFY(!VisibleWait());
   }
 
   void informationPagesBackAndNext() {
