@@ -1,14 +1,14 @@
-#include "configtree.h"
+#include "editor/configtree.h"
 
 #include <QHeaderView>
 #include <QPainter>
 #include <algorithm>
 #include <unordered_set>
 
-#include "configuration.h"
-#include "messages.h"
-#include "panes.h"
-#include "propertypanel.h"
+#include "editor/panes.h"
+#include "editor/propertypanel.h"
+#include "model/configuration.h"
+#include "platform/support/messages.h"
 
 namespace {
 

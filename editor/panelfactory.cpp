@@ -1,16 +1,16 @@
 // Which panel each kind of tree node shows. One line per node kind.
 #include <QLabel>
 
-#include "configtree.h"
-#include "configuration.h"
-#include "formlistpanel.h"
-#include "formpanel.h"
-#include "inputfieldpanel.h"
-#include "inputgrouppanel.h"
-#include "propertypanel.h"
-#include "rulepanel.h"
-#include "rulesetpanel.h"
-#include "rulesetspanel.h"
+#include "editor/configtree.h"
+#include "editor/formlistpanel.h"
+#include "editor/formpanel.h"
+#include "editor/inputfieldpanel.h"
+#include "editor/inputgrouppanel.h"
+#include "editor/propertypanel.h"
+#include "editor/rulepanel.h"
+#include "editor/rulesetpanel.h"
+#include "editor/rulesetspanel.h"
+#include "model/configuration.h"
 
 namespace {
 

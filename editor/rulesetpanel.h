@@ -2,7 +2,7 @@
 // Add Rule.
 #pragma once
 
-#include "propertypanel.h"
+#include "editor/propertypanel.h"
 
 class RuleSet;
 class SearchRule;

@@ -1,8 +1,8 @@
-#include "configuration.h"
+#include "model/configuration.h"
 
 #include <algorithm>
 
-#include "messages.h"
+#include "platform/support/messages.h"
 
 namespace {
 

@@ -18,13 +18,13 @@
 #include <deque>
 #include <functional>
 
-#include "configtree.h"
-#include "configuration.h"
-#include "messages.h"
-#include "oidtable.h"
-#include "rulepanel.h"
-#include "rulesetpanel.h"
-#include "screenshots_rules.h"
+#include "editor/configtree.h"
+#include "editor/rulepanel.h"
+#include "editor/rulesetpanel.h"
+#include "model/configuration.h"
+#include "platform/support/messages.h"
+#include "platform/support/oidtable.h"
+#include "tools/screenshots/screenshots_rules.h"
 
 namespace {
 
