@@ -271,13 +271,6 @@ Configuration::Configuration() = default;
 
 Configuration::~Configuration() { Clear(); }
 
-int Configuration::Load(const LoadHooks& hooks, const kvaro::Oidtable& table) {
-  if (!hooks.readSettings || !hooks.readSettings(*this)) return 0;
-  oidtable = &table;
-  if (startupMode == 1) return hooks.loadFromDirectory ? hooks.loadFromDirectory(*this) : 0;
-  return LoadFromFiles(table);
-}
-
 void Configuration::Clear() {
   // Forms refer to rule sets, so they go first.
   searchForms.clear();

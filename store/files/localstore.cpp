@@ -1,5 +1,6 @@
 // The local store: loading the "RuleSet=" files of the configuration folder, and the
-// all-or-nothing save that replaces them.
+// all-or-nothing save that replaces them. Configuration::Load, which reads these files
+// unless the settings name the directory, is defined here too: the model needs no store.
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -147,6 +148,13 @@ std::string InFolder(const std::string& folder, const std::string& name) {
 }
 
 }  // namespace
+
+int Configuration::Load(const LoadHooks& hooks, const kvaro::Oidtable& table) {
+  if (!hooks.readSettings || !hooks.readSettings(*this)) return 0;
+  oidtable = &table;
+  if (startupMode == 1) return hooks.loadFromDirectory ? hooks.loadFromDirectory(*this) : 0;
+  return LoadFromFiles(table);
+}
 
 int Configuration::LoadFromFiles(const kvaro::Oidtable& table) {
   // The folder is named by path; the process's working folder is never changed.
