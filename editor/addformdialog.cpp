@@ -8,7 +8,6 @@
 
 #include "editor/addinputgroupdialog.h"
 #include "widgets/dialogparts.h"
-// By path: another layer has a header of the same name on the include path.
 #include "widgets/dialogunits.h"
 
 AddFormDialog::AddFormDialog(std::vector<std::string> names, QWidget* parent)

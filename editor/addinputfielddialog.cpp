@@ -12,9 +12,8 @@
 
 #include "editor/addfilterattributedialog.h"
 #include "editor/addinputgroupdialog.h"
-#include "widgets/dialogparts.h"
-// By path: another layer has a header of the same name on the include path.
 #include "platform/support/messages.h"
+#include "widgets/dialogparts.h"
 #include "widgets/dialogunits.h"
 
 AddInputFieldDialog::AddInputFieldDialog(const kvaro::Oidtable& table, QWidget* parent)

@@ -6,9 +6,8 @@
 #include <QLineEdit>
 
 #include "model/configuration.h"
-#include "widgets/dialogparts.h"
-// By path: another layer has a header of the same name on the include path.
 #include "platform/support/messages.h"
+#include "widgets/dialogparts.h"
 #include "widgets/dialogunits.h"
 
 int CheckFormName(const std::string& name) {

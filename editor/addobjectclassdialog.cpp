@@ -4,9 +4,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "widgets/dialogparts.h"
-// By path: another layer has a header of the same name.
 #include "platform/support/oidtable.h"
+#include "widgets/dialogparts.h"
 #include "widgets/dialogunits.h"
 
 AddObjectClassDialog::AddObjectClassDialog(const kvaro::Oidtable& table, QWidget* parent)

@@ -13,11 +13,10 @@
 #include <algorithm>
 
 #include "editor/addobjectclassdialog.h"
-#include "model/configuration.h"
-#include "widgets/dialogparts.h"
-// By path: another layer has a header of the same name.
 #include "editor/startpointdialog.h"
+#include "model/configuration.h"
 #include "platform/support/messages.h"
+#include "widgets/dialogparts.h"
 #include "widgets/dialogunits.h"
 
 AddRuleDialog::AddRuleDialog(const kvaro::Oidtable& table, QWidget* parent)

@@ -5,7 +5,6 @@
 #include <QPushButton>
 
 #include "widgets/dialogparts.h"
-// By path: another layer has a header of the same name.
 #include "widgets/dialogunits.h"
 
 ChildRuleDialog::ChildRuleDialog(std::vector<std::string> names, QWidget* parent)

@@ -7,12 +7,11 @@
 #include <cctype>
 #include <climits>
 
-#include "widgets/dialogparts.h"
-// By path: another layer has a header of the same name.
 #include "platform/ldap/ldapclient.h"
 #include "platform/support/dncheck.h"
 #include "platform/support/messages.h"
 #include "platform/support/qstringlist.h"
+#include "widgets/dialogparts.h"
 #include "widgets/dialogunits.h"
 
 int PortValue(const std::string& portText) {
