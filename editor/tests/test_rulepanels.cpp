@@ -11,7 +11,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -24,7 +23,6 @@
 #include "model/configuration.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
-#include "tools/screenshots/screenshots_rules.h"
 
 namespace {
 
@@ -548,22 +546,6 @@ class TestRulePanels : public QObject {
     Click(panel, "103");
     QVERIFY(steps.Done());
     QVERIFY(tree_->isModified());
-  }
-
-  void screenshotsCoverEveryDialogAndPanelShape() {
-    QTemporaryDir folder;
-    QVERIFY(folder.isValid());
-    const std::vector<QString> written = WriteRuleScreenshots(folder.path(), table_);
-    QCOMPARE(written.size(), size_t(8));
-    for (const char* stem : {"add-rule-search-rule", "add-rule-entry-point", "add-object-class",
-                             "add-child-search-rule", "set-start-point", "rule-set-panel",
-                             "rule-panel-search-rule", "rule-panel-entry-point"}) {
-      QImage image(folder.filePath(QString(stem) + ".png"));
-      QVERIFY2(!image.isNull(), stem);
-    }
-    QCOMPARE(QImage(folder.filePath("rule-set-panel.png")).size(), QSize(480, 320));
-    // The sample start point parses, so no warning was shown while building the pictures.
-    QVERIFY(sink_.messages.empty());
   }
 };
 
