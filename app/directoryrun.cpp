@@ -1,15 +1,15 @@
-#include "directoryrun.h"
+#include "app/directoryrun.h"
 
 #include <cstdlib>
 
-#include "credentialsdialog.h"
-#include "directoryload.h"
-#include "directorylogon.h"
-#include "directorysave.h"
-#include "directorywork.h"
-#include "messages.h"
-#include "settings.h"
-#include "startup.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "platform/support/messages.h"
+#include "store/directory/directoryload.h"
+#include "store/directory/directorylogon.h"
+#include "store/directory/directorysave.h"
+#include "store/directory/ui/credentialsdialog.h"
+#include "store/directory/ui/directorywork.h"
 
 int LoadFromDirectoryInWorker(ApplicationObject& app) {
   const settings::ConnectionLimits limits = settings::ReadConnectionLimits();

@@ -1,12 +1,12 @@
-#include "editorrun.h"
+#include "app/editorrun.h"
 
 #include <QApplication>
 
-#include "artwork.h"
-#include "configtree.h"
-#include "mainframe.h"
-#include "messagebox.h"
-#include "startup.h"
+#include "app/mainframe.h"
+#include "app/startup.h"
+#include "editor/configtree.h"
+#include "widgets/artwork.h"
+#include "widgets/messagebox.h"
 
 int RunEditor(ApplicationObject& app, std::function<bool(Configuration&)> save) {
   QApplication::setWindowIcon(art::ApplicationIcon());

@@ -1,13 +1,13 @@
 // orvelle32setup: the set-up and configuration tool.
 #include <QApplication>
 
-#include "datafiles.h"
-#include "directoryrun.h"
-#include "editorrun.h"
-#include "messagebox.h"
-#include "messages.h"
-#include "startup.h"
-#include "wizardrun.h"
+#include "app/directoryrun.h"
+#include "app/editorrun.h"
+#include "app/startup.h"
+#include "app/wizardrun.h"
+#include "platform/support/datafiles.h"
+#include "platform/support/messages.h"
+#include "widgets/messagebox.h"
 
 int main(int argc, char* argv[]) {
   QApplication qapp(argc, argv);

@@ -1,4 +1,4 @@
-#include "mainframe.h"
+#include "app/mainframe.h"
 
 #include <QAction>
 #include <QApplication>
@@ -12,14 +12,14 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
-#include "artwork.h"
-#include "configtree.h"
-#include "configuration.h"
-#include "directorylogon.h"
-#include "messagebox.h"
-#include "messages.h"
-#include "panes.h"
-#include "propertypanel.h"
+#include "editor/configtree.h"
+#include "editor/panes.h"
+#include "editor/propertypanel.h"
+#include "model/configuration.h"
+#include "platform/support/messages.h"
+#include "store/directory/directorylogon.h"
+#include "widgets/artwork.h"
+#include "widgets/messagebox.h"
 
 namespace {
 

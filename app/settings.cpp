@@ -1,4 +1,4 @@
-#include "settings.h"
+#include "app/settings.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -15,9 +15,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "configuration.h"
-#include "messages.h"
-#include "qstringlist.h"
+#include "model/configuration.h"
+#include "platform/support/messages.h"
+#include "platform/support/qstringlist.h"
 
 namespace settings {
 

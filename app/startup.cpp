@@ -1,10 +1,10 @@
-#include "startup.h"
+#include "app/startup.h"
 
 #include <cctype>
 #include <cstdio>
 
-#include "datafiles.h"
-#include "settings.h"
+#include "app/settings.h"
+#include "platform/support/datafiles.h"
 
 int ParseNoConnect(const std::vector<std::string>& arguments) {
   int flag = 0;

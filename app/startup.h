@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "configuration.h"
-#include "oidtable.h"
+#include "model/configuration.h"
+#include "platform/support/oidtable.h"
 
 // Lives for the whole run and owns the attribute table and the one configuration. The
 // configuration is declared after the table, so it is destroyed first.

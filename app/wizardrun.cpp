@@ -1,17 +1,17 @@
-#include "wizardrun.h"
+#include "app/wizardrun.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
-#include "directorysave.h"
-#include "directorywork.h"
-#include "entrylayout.h"
-#include "messages.h"
-#include "pleasewaitdialog.h"
-#include "settings.h"
-#include "setupwizard.h"
-#include "startup.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "platform/support/messages.h"
+#include "store/directory/directorysave.h"
+#include "store/directory/entrylayout.h"
+#include "store/directory/ui/directorywork.h"
+#include "store/directory/ui/pleasewaitdialog.h"
+#include "wizard/setupwizard.h"
 
 namespace {
 

@@ -17,10 +17,10 @@
 #include <filesystem>
 #include <string>
 
-#include "configuration.h"
-#include "messages.h"
-#include "oidtable.h"
-#include "templatefile.h"
+#include "model/configuration.h"
+#include "platform/support/messages.h"
+#include "platform/support/oidtable.h"
+#include "store/files/templatefile.h"
 
 namespace fs = std::filesystem;
 

@@ -29,16 +29,16 @@
 #include <string>
 #include <vector>
 
-#include "configtree.h"
-#include "directoryload.h"
-#include "directorysave.h"
-#include "directorystore.h"
-#include "entrylayout.h"
-#include "mainframe.h"
-#include "messages.h"
-#include "oidtable.h"
-#include "startup.h"
-#include "templatefile.h"
+#include "app/mainframe.h"
+#include "app/startup.h"
+#include "editor/configtree.h"
+#include "platform/support/messages.h"
+#include "platform/support/oidtable.h"
+#include "store/directory/directoryload.h"
+#include "store/directory/directorysave.h"
+#include "store/directory/directorystore.h"
+#include "store/directory/entrylayout.h"
+#include "store/files/templatefile.h"
 
 namespace {
 

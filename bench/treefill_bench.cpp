@@ -10,11 +10,11 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "configtree.h"
-#include "configuration.h"
-#include "oidtable.h"
-#include "panes.h"
-#include "sampleconfig_h3.h"
+#include "editor/configtree.h"
+#include "editor/panes.h"
+#include "model/configuration.h"
+#include "platform/support/oidtable.h"
+#include "tests/support/sampleconfig.h"
 
 namespace {
 

@@ -6,6 +6,7 @@ function(orvelle_add_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_compile_definitions(${name} PRIVATE
     ORVELLE_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
@@ -29,14 +30,23 @@ function(orvelle_add_tests_in dir)
   foreach(t ${tests})
     get_filename_component(n ${t} NAME_WE)
     orvelle_add_test(${n} SOURCES ${t} ${helpers} LIBS ${T_LIBS} LABELS ${T_LABELS})
-    target_include_directories(${n} PRIVATE ${dir})
   endforeach()
 endfunction()
 
-# orvelle_library(NAME DIR [QT]) : a static library of every *.cpp directly in DIR.
+# orvelle_library(NAME DIR): a static library of every *.cpp directly in DIR but main.cpp
+# (a program's own main, linked by its executable). Every include names its file from the
+# source root ("model/configuration.h"), so the root is the one include folder.
 function(orvelle_library name dir)
   file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cpp)
   list(FILTER srcs EXCLUDE REGEX "/main\\.cpp$")
+  # A main in a library would be linked or not depending on which archive members an
+  # executable happens to pull in.
+  foreach(src ${srcs})
+    file(STRINGS ${src} mains REGEX "^int main\\(")
+    if(mains)
+      message(FATAL_ERROR "${src} defines main: a program's main belongs in main.cpp or tools/")
+    endif()
+  endforeach()
   add_library(${name} STATIC ${srcs})
-  target_include_directories(${name} PUBLIC ${dir})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
 endfunction()

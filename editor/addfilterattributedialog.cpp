@@ -1,13 +1,12 @@
-#include "addfilterattributedialog.h"
+#include "editor/addfilterattributedialog.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "dialogparts.h"
-// By path: another layer has a header of the same name on the include path.
-#include "dialogunits.h"
-#include "oidtable.h"
+#include "platform/support/oidtable.h"
+#include "widgets/dialogparts.h"
+#include "widgets/dialogunits.h"
 
 AddFilterAttributeDialog::AddFilterAttributeDialog(const kvaro::Oidtable& table, QWidget* parent)
     : QDialog(parent), table_(table) {

@@ -1,4 +1,4 @@
-#include "addformdialog.h"
+#include "editor/addformdialog.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -6,10 +6,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "addinputgroupdialog.h"
-#include "dialogparts.h"
-// By path: another layer has a header of the same name on the include path.
-#include "dialogunits.h"
+#include "editor/addinputgroupdialog.h"
+#include "widgets/dialogparts.h"
+#include "widgets/dialogunits.h"
 
 AddFormDialog::AddFormDialog(std::vector<std::string> names, QWidget* parent)
     : QDialog(parent), ruleSetNames(std::move(names)) {

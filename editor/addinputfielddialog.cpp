@@ -1,4 +1,4 @@
-#include "addinputfielddialog.h"
+#include "editor/addinputfielddialog.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -10,12 +10,11 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "addfilterattributedialog.h"
-#include "addinputgroupdialog.h"
-#include "dialogparts.h"
-// By path: another layer has a header of the same name on the include path.
-#include "dialogunits.h"
-#include "messages.h"
+#include "editor/addfilterattributedialog.h"
+#include "editor/addinputgroupdialog.h"
+#include "platform/support/messages.h"
+#include "widgets/dialogparts.h"
+#include "widgets/dialogunits.h"
 
 AddInputFieldDialog::AddInputFieldDialog(const kvaro::Oidtable& table, QWidget* parent)
     : QDialog(parent), table_(table) {

@@ -1,15 +1,14 @@
-#include "addinputgroupdialog.h"
+#include "editor/addinputgroupdialog.h"
 
 #include <QComboBox>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 
-#include "configuration.h"
-#include "dialogparts.h"
-// By path: another layer has a header of the same name on the include path.
-#include "dialogunits.h"
-#include "messages.h"
+#include "model/configuration.h"
+#include "platform/support/messages.h"
+#include "widgets/dialogparts.h"
+#include "widgets/dialogunits.h"
 
 int CheckFormName(const std::string& name) {
   // Count characters, not bytes, so a two-letter name in any script is "too short".

@@ -1,13 +1,12 @@
-#include "addobjectclassdialog.h"
+#include "editor/addobjectclassdialog.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "dialogparts.h"
-// By path: another layer has a header of the same name.
-#include "dialogunits.h"
-#include "oidtable.h"
+#include "platform/support/oidtable.h"
+#include "widgets/dialogparts.h"
+#include "widgets/dialogunits.h"
 
 AddObjectClassDialog::AddObjectClassDialog(const kvaro::Oidtable& table, QWidget* parent)
     : QDialog(parent), table_(table) {

@@ -1,4 +1,4 @@
-#include "addruledialog.h"
+#include "editor/addruledialog.h"
 
 #include <QButtonGroup>
 #include <QFormLayout>
@@ -12,13 +12,12 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "addobjectclassdialog.h"
-#include "configuration.h"
-#include "dialogparts.h"
-// By path: another layer has a header of the same name.
-#include "dialogunits.h"
-#include "messages.h"
-#include "startpointdialog.h"
+#include "editor/addobjectclassdialog.h"
+#include "editor/startpointdialog.h"
+#include "model/configuration.h"
+#include "platform/support/messages.h"
+#include "widgets/dialogparts.h"
+#include "widgets/dialogunits.h"
 
 AddRuleDialog::AddRuleDialog(const kvaro::Oidtable& table, QWidget* parent)
     : QDialog(parent), table_(table) {

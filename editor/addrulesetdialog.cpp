@@ -1,4 +1,4 @@
-#include "addrulesetdialog.h"
+#include "editor/addrulesetdialog.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -6,9 +6,9 @@
 #include <QPushButton>
 #include <algorithm>
 
-#include "configuration.h"
-#include "dialogparts.h"
-#include "messages.h"
+#include "model/configuration.h"
+#include "platform/support/messages.h"
+#include "widgets/dialogparts.h"
 
 int CheckRuleSetName(const std::string& name, const std::vector<std::string>& existing) {
   if (QString::fromStdString(name).toUcs4().size() < 3) return 61253;

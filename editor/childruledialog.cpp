@@ -1,12 +1,11 @@
-#include "childruledialog.h"
+#include "editor/childruledialog.h"
 
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 
-#include "dialogparts.h"
-// By path: another layer has a header of the same name.
-#include "dialogunits.h"
+#include "widgets/dialogparts.h"
+#include "widgets/dialogunits.h"
 
 ChildRuleDialog::ChildRuleDialog(std::vector<std::string> names, QWidget* parent)
     : QDialog(parent), ruleNames(std::move(names)) {

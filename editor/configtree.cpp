@@ -1,4 +1,4 @@
-#include "configtree.h"
+#include "editor/configtree.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -8,14 +8,14 @@
 #include <functional>
 #include <unordered_set>
 
-#include "addinputgroupdialog.h"
-#include "addrulesetdialog.h"
-#include "configuration.h"
-#include "messages.h"
-#include "panes.h"
-#include "propertypanel.h"
-#include "renamedialog.h"
-#include "renaming.h"
+#include "editor/addinputgroupdialog.h"
+#include "editor/addrulesetdialog.h"
+#include "editor/panes.h"
+#include "editor/propertypanel.h"
+#include "editor/renamedialog.h"
+#include "model/configuration.h"
+#include "model/renaming.h"
+#include "platform/support/messages.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "panes.h"
+#include "editor/panes.h"
 
 class Configuration;
 class RuleSet;

@@ -1,4 +1,4 @@
-#include "formlistpanel.h"
+#include "editor/formlistpanel.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -9,10 +9,10 @@
 #include <memory>
 #include <string>
 
-#include "addformdialog.h"
-#include "configtree.h"
-#include "configuration.h"
-#include "messages.h"
+#include "editor/addformdialog.h"
+#include "editor/configtree.h"
+#include "model/configuration.h"
+#include "platform/support/messages.h"
 
 namespace {
 QString Text(int id) { return QString::fromUtf8(msg::LoadString(id)); }

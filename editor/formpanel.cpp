@@ -1,4 +1,4 @@
-#include "formpanel.h"
+#include "editor/formpanel.h"
 
 #include <QFontMetrics>
 #include <QLabel>
@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <memory>
 
-#include "addinputgroupdialog.h"
-#include "configtree.h"
-#include "configuration.h"
-#include "messages.h"
+#include "editor/addinputgroupdialog.h"
+#include "editor/configtree.h"
+#include "model/configuration.h"
+#include "platform/support/messages.h"
 
 namespace {
 

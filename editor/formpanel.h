@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "propertypanel.h"
+#include "editor/propertypanel.h"
 
 class InputGroup;
 class SearchForm;

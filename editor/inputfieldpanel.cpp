@@ -1,12 +1,12 @@
-#include "inputfieldpanel.h"
+#include "editor/inputfieldpanel.h"
 
 #include <QLabel>
 #include <QPushButton>
 #include <QTreeWidget>
 
-#include "addfilterattributedialog.h"
-#include "configuration.h"
-#include "messages.h"
+#include "editor/addfilterattributedialog.h"
+#include "model/configuration.h"
+#include "platform/support/messages.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The panel of an input field node: the attribute types the field filters on.
 #pragma once
 
-#include "propertypanel.h"
+#include "editor/propertypanel.h"
 
 class InputField;
 namespace kvaro {

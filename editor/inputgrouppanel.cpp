@@ -1,14 +1,14 @@
-#include "inputgrouppanel.h"
+#include "editor/inputgrouppanel.h"
 
 #include <QLabel>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <algorithm>
 
-#include "addinputfielddialog.h"
-#include "configtree.h"
-#include "configuration.h"
-#include "messages.h"
+#include "editor/addinputfielddialog.h"
+#include "editor/configtree.h"
+#include "model/configuration.h"
+#include "platform/support/messages.h"
 
 namespace {
 

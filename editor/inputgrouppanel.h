@@ -2,7 +2,7 @@
 // types.
 #pragma once
 
-#include "propertypanel.h"
+#include "editor/propertypanel.h"
 
 class InputGroup;
 

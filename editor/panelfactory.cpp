@@ -1,16 +1,16 @@
 // Which panel each kind of tree node shows. One line per node kind.
 #include <QLabel>
 
-#include "configtree.h"
-#include "configuration.h"
-#include "formlistpanel.h"
-#include "formpanel.h"
-#include "inputfieldpanel.h"
-#include "inputgrouppanel.h"
-#include "propertypanel.h"
-#include "rulepanel.h"
-#include "rulesetpanel.h"
-#include "rulesetspanel.h"
+#include "editor/configtree.h"
+#include "editor/formlistpanel.h"
+#include "editor/formpanel.h"
+#include "editor/inputfieldpanel.h"
+#include "editor/inputgrouppanel.h"
+#include "editor/propertypanel.h"
+#include "editor/rulepanel.h"
+#include "editor/rulesetpanel.h"
+#include "editor/rulesetspanel.h"
+#include "model/configuration.h"
 
 namespace {
 
@@ -37,13 +37,13 @@ CPropertyPanel* CreatePropertyPanel(CConfigTree* tree, int kind, void* object, R
   (void)owner;
   switch (kind) {
     // clang-format off
-    case RuleSetsRoot:   return new CRuleSetsPanel(tree, parent);                           // H3
-    case FormsRoot:      return new CFormListPanel(tree, parent);                           // H3
-    case RuleSetNode:    return new CRuleSetPanel(tree, static_cast<RuleSet*>(object), parent);  // H4
-    case RuleNode:       return new CRulePanel(static_cast<SearchRule*>(object), owner, tree->oidtable(), parent);  // H4
-    case FormNode:       return new CFormPanel(tree, static_cast<SearchForm*>(object), parent);  // H6
-    case InputGroupNode: return new CInputGroupPanel(tree, static_cast<InputGroup*>(object), parent);  // H6
-    case InputFieldNode: return new CInputFieldPanel(static_cast<InputField*>(object), tree->oidtable(), parent);  // H6
+    case RuleSetsRoot:   return new CRuleSetsPanel(tree, parent);
+    case FormsRoot:      return new CFormListPanel(tree, parent);
+    case RuleSetNode:    return new CRuleSetPanel(tree, static_cast<RuleSet*>(object), parent);
+    case RuleNode:       return new CRulePanel(static_cast<SearchRule*>(object), owner, tree->oidtable(), parent);
+    case FormNode:       return new CFormPanel(tree, static_cast<SearchForm*>(object), parent);
+    case InputGroupNode: return new CInputGroupPanel(tree, static_cast<InputGroup*>(object), parent);
+    case InputFieldNode: return new CInputFieldPanel(static_cast<InputField*>(object), tree->oidtable(), parent);
       // clang-format on
   }
   return nullptr;

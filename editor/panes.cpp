@@ -1,4 +1,4 @@
-#include "panes.h"
+#include "editor/panes.h"
 
 #include <QPainter>
 #include <QResizeEvent>
@@ -7,8 +7,8 @@
 #include <QStyle>
 #include <algorithm>
 
-#include "configtree.h"
-#include "propertypanel.h"
+#include "editor/configtree.h"
+#include "editor/propertypanel.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "propertypanel.h"
+#include "editor/propertypanel.h"
 
 #include <QApplication>
 #include <QFontMetrics>
@@ -12,7 +12,7 @@
 #include <QTreeWidget>
 #include <algorithm>
 
-#include "messages.h"
+#include "platform/support/messages.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "renamedialog.h"
+#include "editor/renamedialog.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "dialogparts.h"
-#include "messages.h"
+#include "platform/support/messages.h"
+#include "widgets/dialogparts.h"
 
 RenameDialog::RenameDialog(const QString& title, const std::string& current, Check check,
                            QWidget* parent)

@@ -1,4 +1,4 @@
-#include "rulepanel.h"
+#include "editor/rulepanel.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -7,12 +7,12 @@
 #include <QPushButton>
 #include <algorithm>
 
-#include "addobjectclassdialog.h"
-#include "childruledialog.h"
-#include "configuration.h"
-#include "ldap/ldapclient.h"
-#include "messages.h"
-#include "startpointdialog.h"
+#include "editor/addobjectclassdialog.h"
+#include "editor/childruledialog.h"
+#include "editor/startpointdialog.h"
+#include "model/configuration.h"
+#include "platform/ldap/ldapclient.h"
+#include "platform/support/messages.h"
 
 namespace {
 

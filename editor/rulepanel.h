@@ -2,7 +2,7 @@
 // classes, for an entry point, its start point.
 #pragma once
 
-#include "propertypanel.h"
+#include "editor/propertypanel.h"
 
 class QGroupBox;
 class QLineEdit;

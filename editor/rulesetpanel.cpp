@@ -1,4 +1,4 @@
-#include "rulesetpanel.h"
+#include "editor/rulesetpanel.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <memory>
 
-#include "addruledialog.h"
-#include "configtree.h"
-#include "configuration.h"
-#include "messages.h"
-#include "renaming.h"
+#include "editor/addruledialog.h"
+#include "editor/configtree.h"
+#include "model/configuration.h"
+#include "model/renaming.h"
+#include "platform/support/messages.h"
 
 namespace {
 QString Text(int id) { return QString::fromUtf8(msg::LoadString(id)); }

@@ -2,7 +2,7 @@
 // Remove Rule and Rename.
 #pragma once
 
-#include "propertypanel.h"
+#include "editor/propertypanel.h"
 
 class RuleSet;
 class SearchRule;

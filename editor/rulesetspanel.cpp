@@ -1,4 +1,4 @@
-#include "rulesetspanel.h"
+#include "editor/rulesetspanel.h"
 
 #include <QLabel>
 #include <QListWidget>
@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "addrulesetdialog.h"
-#include "configtree.h"
-#include "configuration.h"
-#include "messages.h"
+#include "editor/addrulesetdialog.h"
+#include "editor/configtree.h"
+#include "model/configuration.h"
+#include "platform/support/messages.h"
 
 namespace {
 QString Text(int id) { return QString::fromUtf8(msg::LoadString(id)); }

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "propertypanel.h"
+#include "editor/propertypanel.h"
 
 class RuleSet;
 

@@ -1,4 +1,4 @@
-#include "startpointdialog.h"
+#include "editor/startpointdialog.h"
 
 #include <QFormLayout>
 #include <QLabel>
@@ -7,13 +7,12 @@
 #include <cctype>
 #include <climits>
 
-#include "dialogparts.h"
-// By path: another layer has a header of the same name.
-#include "dialogunits.h"
-#include "dncheck.h"
-#include "ldap/ldapclient.h"
-#include "messages.h"
-#include "qstringlist.h"
+#include "platform/ldap/ldapclient.h"
+#include "platform/support/dncheck.h"
+#include "platform/support/messages.h"
+#include "platform/support/qstringlist.h"
+#include "widgets/dialogparts.h"
+#include "widgets/dialogunits.h"
 
 int PortValue(const std::string& portText) {
   size_t i = 0;

@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "configuration.h"
-#include "directoryload.h"
-#include "fuzzsupport.h"
+#include "fuzz/fuzzsupport.h"
+#include "model/configuration.h"
+#include "store/directory/directoryload.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzzsupport::QuietMessages();

@@ -1,9 +1,9 @@
 // The DN check and the DN helpers of the LDAP layer on arbitrary text.
 #include <string>
 
-#include "dncheck.h"
-#include "fuzzsupport.h"
-#include "ldap/ldapclient.h"
+#include "fuzz/fuzzsupport.h"
+#include "platform/ldap/ldapclient.h"
+#include "platform/support/dncheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string dn(fuzzsupport::AsText(data, size));

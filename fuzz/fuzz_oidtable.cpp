@@ -1,7 +1,7 @@
 // The attribute-table reader: the input is the text of an "oidtable32" file.
 
-#include "fuzzsupport.h"
-#include "oidtable.h"
+#include "fuzz/fuzzsupport.h"
+#include "platform/support/oidtable.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kvaro::Oidtable table;

@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "configuration.h"
-#include "fuzzsupport.h"
-#include "settings.h"
+#include "app/settings.h"
+#include "fuzz/fuzzsupport.h"
+#include "model/configuration.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzzsupport::QuietMessages();

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "configuration.h"
-#include "fuzzsupport.h"
-#include "templatefile.h"
+#include "fuzz/fuzzsupport.h"
+#include "model/configuration.h"
+#include "store/files/templatefile.h"
 
 namespace fs = std::filesystem;
 

@@ -1,4 +1,4 @@
-#include "fuzzsupport.h"
+#include "fuzz/fuzzsupport.h"
 
 #include <unistd.h>
 
@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "messages.h"
-#include "oidtable.h"
+#include "platform/support/messages.h"
+#include "platform/support/oidtable.h"
 
 namespace fuzzsupport {
 

@@ -1,8 +1,8 @@
-#include "configuration.h"
+#include "model/configuration.h"
 
 #include <algorithm>
 
-#include "messages.h"
+#include "platform/support/messages.h"
 
 namespace {
 
@@ -270,13 +270,6 @@ void SearchForm::GetInputGroups(std::vector<InputGroup*>& out) const {
 Configuration::Configuration() = default;
 
 Configuration::~Configuration() { Clear(); }
-
-int Configuration::Load(const LoadHooks& hooks, const kvaro::Oidtable& table) {
-  if (!hooks.readSettings || !hooks.readSettings(*this)) return 0;
-  oidtable = &table;
-  if (startupMode == 1) return hooks.loadFromDirectory ? hooks.loadFromDirectory(*this) : 0;
-  return LoadFromFiles(table);
-}
 
 void Configuration::Clear() {
   // Forms refer to rule sets, so they go first.

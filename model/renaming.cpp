@@ -1,4 +1,4 @@
-#include "renaming.h"
+#include "model/renaming.h"
 
 #include <algorithm>
 

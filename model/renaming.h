@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "configuration.h"
+#include "model/configuration.h"
 
 // Gives `rule` of the rule set `owner` the name `newName`, and every entry of the
 // searchable-rule lists of `owner`'s rules that names it the same. The caller has

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "artwork.h"
+#include "widgets/artwork.h"
 
 int main(int argc, char* argv[]) {
   // Drawing needs no screen.

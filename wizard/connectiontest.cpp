@@ -1,9 +1,9 @@
-#include "connectiontest.h"
+#include "wizard/connectiontest.h"
 
 #include <QWidget>
 
-#include "directorywork.h"
-#include "messages.h"
+#include "platform/support/messages.h"
+#include "store/directory/ui/directorywork.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "directorylogon.h"
+#include "store/directory/directorylogon.h"
 
 class QWidget;
 

@@ -8,13 +8,13 @@
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
-#include "connectiontest.h"
-#include "dncheck.h"
-#include "messages.h"
-#include "qstringlist.h"
-#include "setupwizard.h"
-#include "updowncontrol.h"
-#include "wizardpages.h"
+#include "platform/support/dncheck.h"
+#include "platform/support/messages.h"
+#include "platform/support/qstringlist.h"
+#include "wizard/connectiontest.h"
+#include "wizard/setupwizard.h"
+#include "wizard/updowncontrol.h"
+#include "wizard/wizardpages.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "setupwizard.h"
+#include "wizard/setupwizard.h"
 
 #include <cstdlib>
 
-#include "datafiles.h"
-#include "ldap/ldapclient.h"
-#include "linereader.h"
-#include "messages.h"
-#include "templatefile.h"
+#include "platform/ldap/ldapclient.h"
+#include "platform/support/datafiles.h"
+#include "platform/support/linereader.h"
+#include "platform/support/messages.h"
+#include "store/files/templatefile.h"
 
 const int kServiceFlags[] = {1, 2, 4, -1};
 const char* const kServiceNames[] = {

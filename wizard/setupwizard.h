@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "configuration.h"
-#include "ldap/ldapclient.h"
-#include "wizardframe.h"
-#include "wizardpages.h"
+#include "model/configuration.h"
+#include "platform/ldap/ldapclient.h"
+#include "wizard/wizardframe.h"
+#include "wizard/wizardpages.h"
 
 namespace kvaro {
 class Oidtable;

@@ -1,4 +1,4 @@
-#include "updowncontrol.h"
+#include "wizard/updowncontrol.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>

@@ -6,7 +6,7 @@
 #include <QPixmap>
 #include <QRadialGradient>
 
-#include "setupwizard.h"
+#include "wizard/setupwizard.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "wizardframe.h"
+#include "wizard/wizardframe.h"
 
 #include <QApplication>
 #include <QFontMetrics>
@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QShowEvent>
 
-#include "messages.h"
+#include "platform/support/messages.h"
 
 namespace {
 

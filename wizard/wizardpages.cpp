@@ -1,4 +1,4 @@
-#include "wizardpages.h"
+#include "wizard/wizardpages.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -15,14 +15,14 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
-#include "connectiontest.h"
-#include "directorywork.h"
-#include "dncheck.h"
-#include "ldap/ldapclient.h"
-#include "messages.h"
-#include "setupwizard.h"
-#include "subtreecheck.h"
-#include "updowncontrol.h"
+#include "platform/ldap/ldapclient.h"
+#include "platform/support/dncheck.h"
+#include "platform/support/messages.h"
+#include "store/directory/subtreecheck.h"
+#include "store/directory/ui/directorywork.h"
+#include "wizard/connectiontest.h"
+#include "wizard/setupwizard.h"
+#include "wizard/updowncontrol.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "wizardframe.h"
+#include "wizard/wizardframe.h"
 
 class SetupWizard;
 struct SelectedService;

@@ -9,18 +9,18 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "configtree.h"
-#include "configuration.h"
-#include "directoryrun.h"
-#include "entrylayout.h"
-#include "mainframe.h"
-#include "messages.h"
-#include "oidtable.h"
-#include "panes.h"
-#include "pleasewaitdialog.h"
-#include "propertypanel.h"
-#include "sampleconfig_h3.h"
-#include "slapdfixture.h"
+#include "app/directoryrun.h"
+#include "app/mainframe.h"
+#include "editor/configtree.h"
+#include "editor/panes.h"
+#include "editor/propertypanel.h"
+#include "model/configuration.h"
+#include "platform/support/messages.h"
+#include "platform/support/oidtable.h"
+#include "store/directory/entrylayout.h"
+#include "store/directory/ui/pleasewaitdialog.h"
+#include "tests/support/sampleconfig.h"
+#include "tests/support/slapdfixture.h"
 
 namespace {
 

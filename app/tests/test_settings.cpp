@@ -4,11 +4,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "configuration.h"
-#include "messages.h"
-#include "settings.h"
-#include "startup.h"
-#include "templatefile.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "model/configuration.h"
+#include "platform/support/messages.h"
+#include "store/files/templatefile.h"
 
 namespace fs = std::filesystem;
 

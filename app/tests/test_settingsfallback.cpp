@@ -13,14 +13,14 @@
 #include <fstream>
 #include <sstream>
 
-#include "configuration.h"
-#include "datafiles.h"
-#include "messages.h"
-#include "settings.h"
-#include "setupwizard.h"
-#include "startup.h"
-#include "wizardframe.h"
-#include "wizardrun.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "app/wizardrun.h"
+#include "model/configuration.h"
+#include "platform/support/datafiles.h"
+#include "platform/support/messages.h"
+#include "wizard/setupwizard.h"
+#include "wizard/wizardframe.h"
 
 namespace fs = std::filesystem;
 

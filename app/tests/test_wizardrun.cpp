@@ -14,15 +14,15 @@
 #include <filesystem>
 #include <fstream>
 
-#include "datafiles.h"
-#include "directoryload.h"
-#include "messages.h"
-#include "settings.h"
-#include "setupwizard.h"
-#include "slapdfixture.h"
-#include "startup.h"
-#include "templatefile.h"
-#include "wizardrun.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "app/wizardrun.h"
+#include "platform/support/datafiles.h"
+#include "platform/support/messages.h"
+#include "store/directory/directoryload.h"
+#include "store/files/templatefile.h"
+#include "tests/support/slapdfixture.h"
+#include "wizard/setupwizard.h"
 
 namespace fs = std::filesystem;
 

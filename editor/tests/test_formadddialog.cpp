@@ -4,9 +4,9 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "addformdialog.h"
-#include "messages.h"
-#include "test_formhelpers.h"
+#include "editor/addformdialog.h"
+#include "editor/tests/test_formhelpers.h"
+#include "platform/support/messages.h"
 
 using formtest::ModalScript;
 

@@ -7,11 +7,11 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "addfilterattributedialog.h"
-#include "addinputfielddialog.h"
-#include "addinputgroupdialog.h"
-#include "messages.h"
-#include "test_formhelpers.h"
+#include "editor/addfilterattributedialog.h"
+#include "editor/addinputfielddialog.h"
+#include "editor/addinputgroupdialog.h"
+#include "editor/tests/test_formhelpers.h"
+#include "platform/support/messages.h"
 
 using formtest::ModalScript;
 

@@ -10,8 +10,8 @@
 #include <deque>
 #include <functional>
 
-#include "configuration.h"
-#include "oidtable.h"
+#include "model/configuration.h"
+#include "platform/support/oidtable.h"
 
 namespace formtest {
 

@@ -10,14 +10,14 @@
 #include <QtTest>
 #include <memory>
 
-#include "addinputfielddialog.h"
-#include "configtree.h"
-#include "configuration.h"
-#include "formpanel.h"
-#include "inputfieldpanel.h"
-#include "inputgrouppanel.h"
-#include "messages.h"
-#include "test_formhelpers.h"
+#include "editor/addinputfielddialog.h"
+#include "editor/configtree.h"
+#include "editor/formpanel.h"
+#include "editor/inputfieldpanel.h"
+#include "editor/inputgrouppanel.h"
+#include "editor/tests/test_formhelpers.h"
+#include "model/configuration.h"
+#include "platform/support/messages.h"
 
 using formtest::ModalScript;
 

@@ -12,12 +12,12 @@
 #include <memory>
 #include <sstream>
 
-#include "configtree.h"
-#include "configuration.h"
-#include "messages.h"
-#include "propertypanel.h"
-#include "templatefile.h"
-#include "test_formhelpers.h"
+#include "editor/configtree.h"
+#include "editor/propertypanel.h"
+#include "editor/tests/test_formhelpers.h"
+#include "model/configuration.h"
+#include "platform/support/messages.h"
+#include "store/files/templatefile.h"
 
 using formtest::ModalScript;
 

@@ -8,13 +8,13 @@
 #include <QTreeWidget>
 #include <QtTest>
 
-#include "configtree.h"
-#include "configuration.h"
-#include "messages.h"
-#include "oidtable.h"
-#include "panes.h"
-#include "propertypanel.h"
-#include "sampleconfig_h3.h"
+#include "editor/configtree.h"
+#include "editor/panes.h"
+#include "editor/propertypanel.h"
+#include "model/configuration.h"
+#include "platform/support/messages.h"
+#include "platform/support/oidtable.h"
+#include "tests/support/sampleconfig.h"
 
 namespace {
 

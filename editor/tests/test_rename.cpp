@@ -10,18 +10,18 @@
 #include <QtTest>
 #include <memory>
 
-#include "configtree.h"
-#include "configuration.h"
-#include "directoryload.h"
-#include "directorysave.h"
-#include "messages.h"
-#include "panes.h"
-#include "propertypanel.h"
-#include "sampleconfig_h3.h"
-#include "slapdfixture.h"
-#include "templatefile.h"
-#include "test_formhelpers.h"
-#include "testoidtable.h"
+#include "editor/configtree.h"
+#include "editor/panes.h"
+#include "editor/propertypanel.h"
+#include "editor/tests/test_formhelpers.h"
+#include "model/configuration.h"
+#include "platform/support/messages.h"
+#include "store/directory/directoryload.h"
+#include "store/directory/directorysave.h"
+#include "store/files/templatefile.h"
+#include "tests/support/sampleconfig.h"
+#include "tests/support/slapdfixture.h"
+#include "tests/support/testoidtable.h"
 
 namespace {
 

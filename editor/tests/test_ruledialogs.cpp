@@ -10,14 +10,14 @@
 #include <QTimer>
 #include <functional>
 
-#include "addobjectclassdialog.h"
-#include "addruledialog.h"
-#include "addrulesetdialog.h"
-#include "childruledialog.h"
-#include "configuration.h"
-#include "messages.h"
-#include "oidtable.h"
-#include "startpointdialog.h"
+#include "editor/addobjectclassdialog.h"
+#include "editor/addruledialog.h"
+#include "editor/addrulesetdialog.h"
+#include "editor/childruledialog.h"
+#include "editor/startpointdialog.h"
+#include "model/configuration.h"
+#include "platform/support/messages.h"
+#include "platform/support/oidtable.h"
 
 namespace {
 

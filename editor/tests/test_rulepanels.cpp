@@ -11,20 +11,18 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 #include <deque>
 #include <functional>
 
-#include "configtree.h"
-#include "configuration.h"
-#include "messages.h"
-#include "oidtable.h"
-#include "rulepanel.h"
-#include "rulesetpanel.h"
-#include "screenshots_rules.h"
+#include "editor/configtree.h"
+#include "editor/rulepanel.h"
+#include "editor/rulesetpanel.h"
+#include "model/configuration.h"
+#include "platform/support/messages.h"
+#include "platform/support/oidtable.h"
 
 namespace {
 
@@ -555,22 +553,6 @@ class TestRulePanels : public QObject {
     Click(panel, "103");
     QVERIFY(steps.Done());
     QVERIFY(tree_->isModified());
-  }
-
-  void screenshotsCoverEveryDialogAndPanelShape() {
-    QTemporaryDir folder;
-    QVERIFY(folder.isValid());
-    const std::vector<QString> written = WriteRuleScreenshots(folder.path(), table_);
-    QCOMPARE(written.size(), size_t(8));
-    for (const char* stem : {"add-rule-search-rule", "add-rule-entry-point", "add-object-class",
-                             "add-child-search-rule", "set-start-point", "rule-set-panel",
-                             "rule-panel-search-rule", "rule-panel-entry-point"}) {
-      QImage image(folder.filePath(QString(stem) + ".png"));
-      QVERIFY2(!image.isNull(), stem);
-    }
-    QCOMPARE(QImage(folder.filePath("rule-set-panel.png")).size(), QSize(480, 320));
-    // The sample start point parses, so no warning was shown while building the pictures.
-    QVERIFY(sink_.messages.empty());
   }
 };
 

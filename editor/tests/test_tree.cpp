@@ -6,16 +6,16 @@
 #include <QTreeWidget>
 #include <QtTest>
 
-#include "configtree.h"
-#include "configuration.h"
-#include "formlistpanel.h"
-#include "messages.h"
-#include "oidtable.h"
-#include "panes.h"
-#include "propertypanel.h"
-#include "rulesetspanel.h"
-#include "sampleconfig_h3.h"
-#include "test_formhelpers.h"
+#include "editor/configtree.h"
+#include "editor/formlistpanel.h"
+#include "editor/panes.h"
+#include "editor/propertypanel.h"
+#include "editor/rulesetspanel.h"
+#include "editor/tests/test_formhelpers.h"
+#include "model/configuration.h"
+#include "platform/support/messages.h"
+#include "platform/support/oidtable.h"
+#include "tests/support/sampleconfig.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <QTest>
 
-#include "configuration.h"
-#include "messages.h"
+#include "model/configuration.h"
+#include "platform/support/messages.h"
 
 namespace {
 SearchRule* NewClassRule(RuleSet* owner, const std::string& name) {

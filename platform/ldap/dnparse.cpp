@@ -3,8 +3,8 @@
 
 #include <string_view>
 
-#include "dnguard.h"
-#include "ldapclient.h"
+#include "platform/ldap/dnguard.h"
+#include "platform/ldap/ldapclient.h"
 
 namespace ldapx {
 

@@ -5,8 +5,8 @@
 
 #include <cstdio>
 
-#include "dnguard.h"
-#include "ldapclient.h"
+#include "platform/ldap/dnguard.h"
+#include "platform/ldap/ldapclient.h"
 
 namespace ldapx {
 

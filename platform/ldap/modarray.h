@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ldapclient.h"
+#include "platform/ldap/ldapclient.h"
 
 namespace ldapx {
 

@@ -11,9 +11,9 @@
 #include <memory>
 #include <unordered_map>
 
-#include "ldapclient.h"
-#include "ldapwait.h"
-#include "modarray.h"
+#include "platform/ldap/ldapclient.h"
+#include "platform/ldap/ldapwait.h"
+#include "platform/ldap/modarray.h"
 
 namespace ldapx {
 

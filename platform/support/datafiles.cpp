@@ -1,4 +1,4 @@
-#include "datafiles.h"
+#include "platform/support/datafiles.h"
 
 #include <filesystem>
 #include <system_error>

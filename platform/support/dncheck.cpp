@@ -1,8 +1,8 @@
-#include "dncheck.h"
+#include "platform/support/dncheck.h"
 
-#include "ldap/ldapclient.h"
-#include "oidtable.h"
-#include "qstringlist.h"
+#include "platform/ldap/ldapclient.h"
+#include "platform/support/oidtable.h"
+#include "platform/support/qstringlist.h"
 
 namespace kvaro {
 

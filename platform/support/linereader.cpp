@@ -1,4 +1,4 @@
-#include "linereader.h"
+#include "platform/support/linereader.h"
 
 namespace kvaro {
 

@@ -4,7 +4,7 @@
 // questions a question mark. Messages not listed keep the icon their caller asks for.
 #include <unordered_map>
 
-#include "messages.h"
+#include "platform/support/messages.h"
 
 namespace msg {
 

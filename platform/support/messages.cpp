@@ -1,4 +1,4 @@
-#include "messages.h"
+#include "platform/support/messages.h"
 
 #include <algorithm>
 #include <atomic>

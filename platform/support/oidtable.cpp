@@ -1,4 +1,4 @@
-#include "oidtable.h"
+#include "platform/support/oidtable.h"
 
 #include <cctype>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <optional>
 #include <sstream>
 
-#include "ldap/ldapclient.h"
+#include "platform/ldap/ldapclient.h"
 
 namespace kvaro {
 

@@ -1,7 +1,7 @@
-#include "qerror.h"
+#include "platform/support/qerror.h"
 
-#include "ldap/ldapclient.h"
-#include "messages.h"
+#include "platform/ldap/ldapclient.h"
+#include "platform/support/messages.h"
 
 namespace kvaro {
 

@@ -1,4 +1,4 @@
-#include "qstringlist.h"
+#include "platform/support/qstringlist.h"
 
 namespace kvaro {
 

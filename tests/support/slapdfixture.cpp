@@ -1,4 +1,4 @@
-#include "slapdfixture.h"
+#include "tests/support/slapdfixture.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ldapclient.h"
+#include "platform/ldap/ldapclient.h"
 
 class QProcess;
 class QTemporaryDir;

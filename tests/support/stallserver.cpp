@@ -1,4 +1,4 @@
-#include "stallserver.h"
+#include "tests/support/stallserver.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -1,8 +1,8 @@
-#include "testoidtable.h"
+#include "tests/support/testoidtable.h"
 
 #include <string>
 
-#include "oidtable.h"
+#include "platform/support/oidtable.h"
 
 namespace testsupport {
 

@@ -5,13 +5,13 @@
 #include <fstream>
 #include <set>
 
-#include "linereader.h"
-#include "messages.h"
-#include "oidtable.h"
-#include "qstringlist.h"
-#include "setupwizard.h"
-#include "templatefile.h"
-#include "wizardtestutil.h"
+#include "platform/support/linereader.h"
+#include "platform/support/messages.h"
+#include "platform/support/oidtable.h"
+#include "platform/support/qstringlist.h"
+#include "store/files/templatefile.h"
+#include "wizard/setupwizard.h"
+#include "wizard/tests/wizardtestutil.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 #include <QRadioButton>
 #include <QTest>
 
-#include "messages.h"
-#include "setupwizard.h"
-#include "slapdfixture.h"
-#include "updowncontrol.h"
-#include "wizardtestutil.h"
+#include "platform/support/messages.h"
+#include "tests/support/slapdfixture.h"
+#include "wizard/setupwizard.h"
+#include "wizard/tests/wizardtestutil.h"
+#include "wizard/updowncontrol.h"
 
 using wiztest::Find;
 using wiztest::Press;

@@ -8,8 +8,8 @@
 #include <QTest>
 #include <QVBoxLayout>
 
-#include "wizardframe.h"
-#include "wizardtestutil.h"
+#include "wizard/tests/wizardtestutil.h"
+#include "wizard/wizardframe.h"
 
 namespace {
 

@@ -12,13 +12,13 @@
 #include <QTimer>
 #include <csignal>
 
-#include "ldap/ldapclient.h"
-#include "messages.h"
-#include "pleasewaitdialog.h"
-#include "setupwizard.h"
-#include "slapdfixture.h"
-#include "stallserver.h"
-#include "wizardtestutil.h"
+#include "platform/ldap/ldapclient.h"
+#include "platform/support/messages.h"
+#include "store/directory/ui/pleasewaitdialog.h"
+#include "tests/support/slapdfixture.h"
+#include "tests/support/stallserver.h"
+#include "wizard/setupwizard.h"
+#include "wizard/tests/wizardtestutil.h"
 
 using wiztest::Find;
 using wiztest::Press;

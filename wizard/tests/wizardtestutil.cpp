@@ -1,4 +1,4 @@
-#include "wizardtestutil.h"
+#include "wizard/tests/wizardtestutil.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -7,8 +7,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include "oidtable.h"
-#include "wizardframe.h"
+#include "platform/support/oidtable.h"
+#include "wizard/wizardframe.h"
 
 namespace wiztest {
 

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "wizardframe.h"
+#include "wizard/wizardframe.h"
 namespace kvaro {
 class Oidtable;
 }

@@ -4,9 +4,9 @@
 #include <atomic>
 #include <thread>
 
-#include "ldapclient.h"
-#include "slapdfixture.h"
-#include "stallserver.h"
+#include "platform/ldap/ldapclient.h"
+#include "tests/support/slapdfixture.h"
+#include "tests/support/stallserver.h"
 
 using testsupport::SlapdFixture;
 using testsupport::StallServer;

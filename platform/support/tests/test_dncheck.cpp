@@ -1,8 +1,8 @@
 #include <QTest>
 
-#include "dncheck.h"
-#include "ldap/ldapclient.h"
-#include "oidtable.h"
+#include "platform/ldap/ldapclient.h"
+#include "platform/support/dncheck.h"
+#include "platform/support/oidtable.h"
 
 namespace {
 const std::string kShipped = std::string(ORVELLE_SOURCE_DIR) + "/resources/oidtable32";

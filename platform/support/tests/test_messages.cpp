@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "messages.h"
+#include "platform/support/messages.h"
 
 namespace {
 QByteArray B(const char* text, int size = -1) { return QByteArray(text, size); }

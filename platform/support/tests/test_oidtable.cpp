@@ -2,7 +2,7 @@
 #include <QTest>
 #include <fstream>
 
-#include "oidtable.h"
+#include "platform/support/oidtable.h"
 
 using kvaro::Oidtable;
 

@@ -2,9 +2,9 @@
 #include <QTest>
 #include <fstream>
 
-#include "linereader.h"
-#include "qerror.h"
-#include "qstringlist.h"
+#include "platform/support/linereader.h"
+#include "platform/support/qerror.h"
+#include "platform/support/qstringlist.h"
 
 class TestTextUtils : public QObject {
   Q_OBJECT

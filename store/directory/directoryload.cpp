@@ -1,0 +1,468 @@
+#include "store/directory/directoryload.h"
+
+#include <algorithm>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+
+#include "platform/support/messages.h"
+#include "platform/support/oidtable.h"
+#include "platform/support/qstringlist.h"
+#include "store/directory/directorylogon.h"
+#include "store/directory/directorysave.h"
+#include "store/directory/entrylayout.h"
+
+namespace directory {
+
+namespace {
+
+constexpr int kSizeLimitExceeded = 4;
+constexpr int kAdminLimitExceeded = 11;
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string DnKey(const std::string& dn) {
+  std::string key = ldapx::NormalizeDn(dn).value_or(dn);
+  for (char& c : key) c = Lower(c);
+  return key;
+}
+
+// The text after the first RDN as the server wrote the DN (blanks after the comma
+// skipped); nullopt when the DN has no parent or is written in a way this cannot cut
+// (quoted values).
+std::optional<std::string_view> ParentText(std::string_view dn) {
+  for (size_t i = 0; i < dn.size(); ++i) {
+    const char c = dn[i];
+    if (c == '\\') {
+      ++i;  // the escaped character (or the first of two hex digits) is not a separator
+    } else if (c == '"') {
+      return std::nullopt;
+    } else if (c == ',' || c == ';') {
+      size_t j = i + 1;
+      while (j < dn.size() && dn[j] == ' ') ++j;
+      return dn.substr(j);
+    }
+  }
+  return std::nullopt;
+}
+
+// One entry of the subtree with its place in it.
+struct Node {
+  const ldapx::Entry* entry = nullptr;
+  const std::string* csn = nullptr;   // the entry's entryCSN, when the server keeps one
+  std::vector<const Node*> children;  // in the order the entries were added
+};
+
+// Puts children in the order they were added. The server hands siblings out in an order
+// of its own (OpenLDAP: shorter names first), but the order of rule sets, rules and forms
+// is part of the configuration. Every add gets a change sequence number that grows with
+// time, so sorting by it gives the order of writing; without one for every sibling the
+// server's order stays.
+void InWritingOrder(std::vector<const Node*>& children) {
+  for (const Node* n : children)
+    if (!n->csn) return;
+  std::stable_sort(children.begin(), children.end(),
+                   [](const Node* a, const Node* b) { return *a->csn < *b->csn; });
+}
+
+class SubtreeLoader {
+ public:
+  SubtreeLoader(Configuration& config, const kvaro::Oidtable& table)
+      : config_(config), table_(table) {}
+
+  void Load(const ldapx::SearchResult& result) {
+    nodes_.resize(result.entries.size());
+    const std::vector<long> parents = ParentIndexes(result, config_.subtreeDn);
+    Node root;
+    for (size_t i = 0; i < result.entries.size(); ++i) {
+      nodes_[i].entry = &result.entries[i];
+      if (const ldapx::Attribute* csn = result.entries[i].Find("entryCSN");
+          csn && !csn->values.empty())
+        nodes_[i].csn = &csn->values.front();
+    }
+    for (size_t i = 0; i < result.entries.size(); ++i) {
+      if (parents[i] == kParentIsBase) {
+        root.children.push_back(&nodes_[i]);
+      } else if (parents[i] >= 0) {
+        nodes_[parents[i]].children.push_back(&nodes_[i]);
+      }
+    }
+    InWritingOrder(root.children);
+    for (Node& n : nodes_) InWritingOrder(n.children);
+    LoadRuleSets(root);
+    LoadForms(root);
+  }
+
+ private:
+  // Whether attribute `a` is the attribute `expected`, by the attribute table (by name
+  // when the table does not know the expected name).
+  bool Is(const ldapx::Attribute& a, std::string_view expected) const {
+    const kvaro::QAttrT* want = Lookup(expected);
+    if (!want) return SameIgnoringCase(a.type, expected);
+    return Lookup(a.type) == want;
+  }
+  // Oidtable::str2at, remembered: the server sends the same few type names on every
+  // entry, and each entry is asked about them many times.
+  const kvaro::QAttrT* Lookup(std::string_view name) const {
+    for (const auto& [known, at] : lookups_)
+      if (known == name) return at;
+    const kvaro::QAttrT* at = table_.str2at(name);
+    lookups_.emplace_back(std::string(name), at);
+    return at;
+  }
+  const ldapx::Attribute* Get(const ldapx::Entry& e, std::string_view expected) const {
+    for (const ldapx::Attribute& a : e.attributes)
+      if (Is(a, expected)) return &a;
+    return nullptr;
+  }
+  std::string First(const ldapx::Entry& e, std::string_view expected) const {
+    const ldapx::Attribute* a = Get(e, expected);
+    return a && !a->values.empty() ? a->values.front() : std::string();
+  }
+  bool HasClass(const ldapx::Entry& e, std::string_view objectClass) const {
+    if (const ldapx::Attribute* a = e.Find("objectClass"))
+      for (const std::string& v : a->values)
+        if (SameIgnoringCase(v, objectClass)) return true;
+    return false;
+  }
+  // The entry's name: its RDN value when that is one of its cn values (so names with
+  // special characters come back exactly), else the first cn value.
+  std::string Name(const ldapx::Entry& e) const {
+    const ldapx::Attribute* cn = Get(e, "cn");
+    if (!cn || cn->values.empty()) return {};
+    if (auto rdn = ldapx::FirstRdn(e.dn)) {
+      if (Lookup(rdn->type) == Lookup("cn") || SameIgnoringCase(rdn->type, "cn"))
+        for (const std::string& v : cn->values)
+          if (v == rdn->value) return v;
+    }
+    return cn->values.front();
+  }
+  // The first child whose cn matches `name` as the server would match "(cn=name)".
+  const Node* ChildNamed(const Node& parent, const std::string& name) const {
+    const std::string want = MatchForm(name);
+    for (const Node* child : parent.children)
+      if (const ldapx::Attribute* cn = Get(*child->entry, "cn"))
+        for (const std::string& v : cn->values)
+          if (MatchForm(v) == want) return child;
+    return nullptr;
+  }
+  static std::vector<std::string> Split(const std::string& value) {
+    kvaro::QStringList list;
+    list.SetSplitString(value, '$');
+    return std::vector<std::string>(list.begin(), list.end());
+  }
+
+  void LoadRuleSets(const Node& root) {
+    for (const Node* node : root.children) {
+      if (!HasClass(*node->entry, "ovRuleSet")) continue;
+      auto ruleSet = std::make_unique<RuleSet>(Name(*node->entry));
+      LoadRules(*node, *ruleSet);
+      config_.ruleSets.push_back(std::move(ruleSet));
+    }
+  }
+
+  void LoadRules(const Node& ruleSetNode, RuleSet& ruleSet) {
+    std::vector<std::pair<const ldapx::Entry*, SearchRule*>> built;
+    for (const Node* node : ruleSetNode.children) {
+      const ldapx::Entry& e = *node->entry;
+      if (!HasClass(e, "ovSearchClass")) continue;
+      const std::string name = Name(e);
+      const std::string uri = First(e, "ovLDAPURI");
+      std::vector<std::string> classes;
+      for (const ldapx::Attribute& a : e.attributes) {
+        if (!Is(a, "ovObjectClassDefinition")) continue;
+        for (const std::string& v : a.values) {
+          if (table_.str2oc(v)) {
+            classes.push_back(v);
+          } else {
+            msg::Show(62001, {v, e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
+          }
+        }
+      }
+      std::unique_ptr<SearchRule> rule;
+      if (!classes.empty()) {
+        rule = std::make_unique<SearchRule>(&ruleSet, name, std::vector<SearchRule*>{}, classes);
+      } else if (!uri.empty()) {
+        rule = std::make_unique<SearchRule>(&ruleSet, name, std::vector<SearchRule*>{}, uri);
+      } else {
+        msg::Show(62002, {e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
+        continue;
+      }
+      if (ruleSet.AddRule(rule.get())) built.emplace_back(&e, ruleSet.rules.back().get());
+    }
+    for (const auto& [entry, rule] : built) {
+      for (const ldapx::Attribute& a : entry->attributes) {
+        if (!Is(a, "ovSearchClassList")) continue;
+        for (const std::string& v : a.values)
+          for (const std::string& name : Split(v))
+            if (SearchRule* target = ruleSet.FindRule(name)) rule->AddSearchableRule(target);
+      }
+    }
+  }
+
+  void LoadForms(const Node& root) {
+    for (const Node* node : root.children) {
+      const ldapx::Entry& e = *node->entry;
+      if (!HasClass(e, "ovSearchForm")) continue;
+      const std::string ruleSetName = First(e, "ovRuleSetName");
+      RuleSet* ruleSet = config_.FindRuleSet(ruleSetName);
+      if (!ruleSet) msg::Show(62003, {ruleSetName, e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
+
+      std::unique_ptr<InputGroup> target;
+      std::vector<InputGroup*> further;
+      bool first = true;
+      if (const ldapx::Attribute* list = Get(e, "ovInputList"); list && !list->values.empty()) {
+        for (const std::string& groupName : Split(list->values.front())) {
+          std::unique_ptr<InputGroup> group = LoadInputGroup(*node, groupName, ruleSet);
+          if (first) {
+            target = std::move(group);
+            first = false;
+          } else if (group) {
+            further.push_back(group.release());
+          }
+        }
+      }
+      if (!target) {
+        for (InputGroup* g : further) delete g;
+        msg::Show(62004, {e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
+        continue;
+      }
+      auto form = std::make_unique<SearchForm>(Name(e), ruleSet, target.release(), further);
+      form->toolTip = First(e, "ovToolTip");
+      form->helpString = First(e, "ovHelpString");
+      config_.searchForms.push_back(std::move(form));
+    }
+  }
+
+  std::unique_ptr<InputGroup> LoadInputGroup(const Node& formNode, const std::string& name,
+                                             RuleSet* ruleSet) {
+    const Node* node = ChildNamed(formNode, name);
+    if (!node) return nullptr;
+    const ldapx::Entry& e = *node->entry;
+    const std::string groupName = Name(e);
+    const std::string ruleName = First(e, "ovSearchClassName");
+    std::vector<InputField*> fields;
+    if (const ldapx::Attribute* list = Get(e, "ovFieldList"); list && !list->values.empty()) {
+      for (const std::string& fieldName : Split(list->values.front())) {
+        if (auto field = LoadInputField(*node, fieldName)) {
+          fields.push_back(field.release());
+        } else {
+          msg::Show(62005, {fieldName, e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
+        }
+      }
+    }
+    SearchRule* rule = ruleSet ? ruleSet->FindRule(ruleName) : nullptr;
+    if (!rule) {
+      for (InputField* f : fields) delete f;
+      msg::Show(62006, {ruleName, e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
+      return nullptr;
+    }
+    if (fields.empty()) {
+      msg::Show(62007, {groupName, formNode.entry->dn}, msg::Buttons::Ok, msg::Icon::Warning);
+      return nullptr;
+    }
+    return std::make_unique<InputGroup>(groupName, rule, fields);
+  }
+
+  std::unique_ptr<InputField> LoadInputField(const Node& groupNode, const std::string& name) {
+    const Node* node = ChildNamed(groupNode, name);
+    if (!node) return nullptr;
+    const ldapx::Entry& e = *node->entry;
+    std::vector<std::string> types;
+    if (const ldapx::Attribute* list = Get(e, "ovFiltAttrList"); list && !list->values.empty()) {
+      for (const std::string& t : Split(list->values.front())) {
+        if (!table_.str2at(t)) msg::Show(62008, {e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
+        types.push_back(t);
+      }
+    }
+    if (types.empty()) {
+      msg::Show(62008, {e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
+      return nullptr;
+    }
+    return std::make_unique<InputField>(Name(e), std::string(), types);
+  }
+
+  Configuration& config_;
+  const kvaro::Oidtable& table_;
+  mutable std::vector<std::pair<std::string, const kvaro::QAttrT*>> lookups_;
+  std::vector<Node> nodes_;
+};
+
+const std::vector<std::string>& LoadAttributes() {
+  static const std::vector<std::string> attrs = {
+      "objectClass",  "cn",          "ovObjectClassDefinition", "ovSearchClassList",
+      "ovLDAPURI",    "ovInputList", "ovRuleSetName",           "ovToolTip",
+      "ovHelpString", "ovFieldList", "ovSearchClassName",       "ovFiltAttrList",
+      "entryCSN"};
+  return attrs;
+}
+
+void ReadLevels(ldapx::Connection& connection, const std::string& base,
+                const std::vector<std::string>& attributes, bool typesOnly,
+                ldapx::SearchResult& out) {
+  ldapx::SearchResult level =
+      connection.Search(base, ldapx::Scope::OneLevel, "(objectclass=*)", attributes, typesOnly);
+  if (level.code != ldapx::kSuccess) {
+    if (out.code == ldapx::kSuccess) out.code = level.code;
+    return;
+  }
+  for (ldapx::Entry& e : level.entries) {
+    const std::string dn = e.dn;
+    out.entries.push_back(std::move(e));
+    if (!dn.empty()) ReadLevels(connection, dn, attributes, typesOnly, out);
+  }
+}
+
+}  // namespace
+
+ldapx::SearchResult ReadSubtree(ldapx::Connection& connection, const std::string& base,
+                                const std::vector<std::string>& attributes, bool typesOnly) {
+  ldapx::SearchResult all =
+      connection.Search(base, ldapx::Scope::Subtree, "(objectclass=*)", attributes, typesOnly);
+  if (all.code != kSizeLimitExceeded && all.code != kAdminLimitExceeded) return all;
+  // The server will not hand out the whole subtree at once to this user: read it level
+  // by level, which each stay within the limit in the usual case.
+  ldapx::SearchResult out =
+      connection.Search(base, ldapx::Scope::Base, "(objectclass=*)", attributes, typesOnly);
+  if (out.code != ldapx::kSuccess) return out;
+  ReadLevels(connection, base, attributes, typesOnly, out);
+  if (out.code != ldapx::kSuccess) out.entries.clear();
+  return out;
+}
+
+std::vector<long> ParentIndexes(const ldapx::SearchResult& result, const std::string& base) {
+  const std::vector<ldapx::Entry>& entries = result.entries;
+  std::vector<long> parents(entries.size(), kNoParent);
+  // The server writes a child's DN as its RDN, a comma and the parent's DN as stored, so
+  // an exact look-up of the text after the first RDN finds the parent in the usual case;
+  // DNs written another way (other case, blanks) are matched by their normalised form.
+  std::unordered_map<std::string_view, long> exact;
+  exact.reserve(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i)
+    if (!entries[i].dn.empty()) exact.emplace(entries[i].dn, static_cast<long>(i));
+  const std::string baseKey = DnKey(base);
+  std::string_view baseText = base;
+  if (!exact.count(baseText)) {
+    for (const ldapx::Entry& e : entries)
+      if (!e.dn.empty() && DnKey(e.dn) == baseKey) {
+        baseText = e.dn;
+        break;
+      }
+  }
+  std::unordered_map<std::string, long> normalised;  // built when first needed
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const std::string& dn = entries[i].dn;
+    if (dn.empty() || dn == baseText) continue;
+    const std::optional<std::string_view> text = ParentText(dn);
+    if (text && *text == baseText) {
+      parents[i] = kParentIsBase;
+      continue;
+    }
+    if (text) {
+      if (auto it = exact.find(*text); it != exact.end()) {
+        parents[i] = it->second;
+        continue;
+      }
+    }
+    if (DnKey(dn) == baseKey) continue;  // the base itself, written another way
+    const std::string parentKey = DnKey(ldapx::ParentDn(dn).value_or(""));
+    if (parentKey == baseKey) {
+      parents[i] = kParentIsBase;
+      continue;
+    }
+    if (normalised.empty())
+      for (size_t k = 0; k < entries.size(); ++k)
+        if (!entries[k].dn.empty()) normalised.emplace(DnKey(entries[k].dn), static_cast<long>(k));
+    if (auto it = normalised.find(parentKey); it != normalised.end()) parents[i] = it->second;
+  }
+  return parents;
+}
+
+bool LoadSubtree(Configuration& configuration, const kvaro::Oidtable& table,
+                 ldapx::Connection& connection, int* code, bool* notConfiguration) {
+  if (notConfiguration) *notConfiguration = false;
+  const ldapx::SearchResult result =
+      ReadSubtree(connection, configuration.subtreeDn, LoadAttributes(), false);
+  if (code) *code = result.code;
+  if (result.code != ldapx::kSuccess) return false;
+  // Only a configuration root is read as a configuration: any other entry (an
+  // organisation, people) would load as an empty one, and a save would replace it.
+  const std::string baseKey = DnKey(configuration.subtreeDn);
+  const ldapx::Entry* base = nullptr;
+  for (const ldapx::Entry& e : result.entries)
+    if (!e.dn.empty() && DnKey(e.dn) == baseKey) {
+      base = &e;
+      break;
+    }
+  bool isRoot = false;
+  if (base) {
+    if (const ldapx::Attribute* oc = base->Find("objectClass"))
+      for (const std::string& v : oc->values)
+        isRoot = isRoot || SameIgnoringCase(v, "ovConfigurationRoot");
+  }
+  if (!isRoot) {
+    if (notConfiguration) *notConfiguration = true;
+    return false;
+  }
+  LoadEntries(configuration, table, result);
+  return true;
+}
+
+void LoadEntries(Configuration& configuration, const kvaro::Oidtable& table,
+                 const ldapx::SearchResult& result) {
+  SubtreeLoader(configuration, table).Load(result);
+}
+
+LoadResult LoadFromDirectory(Configuration& configuration, const kvaro::Oidtable& table,
+                             CredentialsPrompt& prompt, const ldapx::Timeouts& timeouts,
+                             PleaseWait* wait) {
+  if (configuration.serverAddress.empty()) return LoadResult::NoServer;
+  auto close = [wait] {
+    if (wait) wait->Close();
+  };
+  while (true) {
+    std::string dn = configuration.bindDn, password = configuration.bindPassword;
+    if (!prompt.Ask(dn, password)) return LoadResult::Cancelled;
+    configuration.bindDn = dn;
+    configuration.bindPassword = password;
+    if (wait) wait->Show(std::string(msg::LoadString(61282)), std::string(msg::LoadString(62197)));
+    const Logon logon = OpenAndBind(configuration.serverAddress, configuration.serverPort, dn,
+                                    password, timeouts, TlsOf(configuration));
+    if (!logon.connection) {
+      close();
+      ShowLogonFailure(61276, logon, configuration.serverAddress, configuration.serverPort,
+                       timeouts);
+      continue;
+    }
+    configuration.connection = logon.connection;
+    int code = ldapx::kSuccess;
+    bool notConfiguration = false;
+    LoadSubtree(configuration, table, *configuration.connection, &code, &notConfiguration);
+    close();
+    if (notConfiguration) {
+      msg::Show(62131, {configuration.subtreeDn}, msg::Buttons::Ok, msg::Icon::Error);
+      return LoadResult::NoServer;
+    }
+    // The server stopped answering, went away or the user cancelled: nothing was loaded,
+    // and an empty configuration must not stand in for the stored one.
+    if (code == ldapx::kTimeout || code == ldapx::kCancelled || code == ldapx::kServerDown) {
+      configuration.connection.reset();
+      if (code == ldapx::kTimeout) {
+        msg::Show(62190,
+                  {configuration.serverAddress + ":" + std::to_string(configuration.serverPort),
+                   std::to_string(timeouts.operationSeconds)},
+                  msg::Buttons::Ok, msg::Icon::Error);
+      } else if (code == ldapx::kServerDown) {
+        Logon lost;
+        lost.opened = true;
+        lost.code = code;
+        ShowLogonFailure(61276, lost, configuration.serverAddress, configuration.serverPort,
+                         timeouts);
+      }
+      continue;
+    }
+    return LoadResult::Loaded;
+  }
+}
+
+}  // namespace directory

@@ -1,0 +1,81 @@
+// Loading the configuration from the directory: the logon loop and the rebuilding of
+// rule sets and forms from the configuration subtree, with a warning for every entry
+// that cannot become a valid record.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "model/configuration.h"
+#include "platform/ldap/ldapclient.h"
+
+namespace kvaro {
+class Oidtable;
+}
+
+namespace directory {
+
+class PleaseWait;
+
+// Asks the user for the bind DN and password (the logon dialog, or a test's answers).
+class CredentialsPrompt {
+ public:
+  virtual ~CredentialsPrompt() = default;
+  // Fills dn and password and returns true on OK; false when the user cancels. On a
+  // repeated call the values typed the time before are offered again.
+  virtual bool Ask(std::string& dn, std::string& password) = 0;
+};
+
+enum class LoadResult {
+  Loaded,     // logged on and loaded (possibly with warnings)
+  NoServer,   // no server address configured: the caller starts the set-up wizard
+  Cancelled,  // the user cancelled the logon: the caller ends the program with status 0
+};
+
+// Logs on (asking again after message 61276 with the reason until the bind succeeds or
+// the user cancels the logon dialog) and loads the subtree at configuration.subtreeDn
+// into the configuration. The bound connection is kept in configuration.connection.
+// When the entry at subtreeDn exists but is not a configuration root, nothing is loaded:
+// message 62131, then NoServer, so that the caller starts the set-up wizard instead of
+// showing it as an empty configuration.
+// `wait` (may be null) is shown while the server is asked and closed before the logon
+// dialog or a message about the logon shows. A wait that ran out (message 62190) or was
+// cancelled (no message), also during the load, leads back to the logon dialog.
+LoadResult LoadFromDirectory(Configuration& configuration, const kvaro::Oidtable& table,
+                             CredentialsPrompt& prompt, const ldapx::Timeouts& timeouts = {},
+                             PleaseWait* wait = nullptr);
+
+// Loads the rule sets and forms below configuration.subtreeDn over an open, bound
+// connection (without logon). Siblings are taken in the order they were added (by
+// entryCSN; the server's order when it keeps none), so rule sets, rules and forms come
+// back in the order they were saved. Warnings go to the message sink, one box each, in
+// that order. False when the subtree could not be read at all, or when its base entry is
+// not a configuration root (object class ovConfigurationRoot; then `notConfiguration`,
+// when given, is set): the configuration then stays without rule sets and forms.
+// `code` (when given) receives the result code of the read.
+bool LoadSubtree(Configuration& configuration, const kvaro::Oidtable& table,
+                 ldapx::Connection& connection, int* code = nullptr,
+                 bool* notConfiguration = nullptr);
+
+// Rebuilds the rule sets and forms from `result`, the entries of the subtree at
+// configuration.subtreeDn in any order, as LoadSubtree does once it has read them. Needs
+// no connection; warnings go to the message sink.
+void LoadEntries(Configuration& configuration, const kvaro::Oidtable& table,
+                 const ldapx::SearchResult& result);
+
+// The entries of the subtree at `base` (the base entry included), read with one subtree
+// search; when the server's size limit stops that, read level by level instead. The
+// result is in the server's order, each entry after its parent.
+ldapx::SearchResult ReadSubtree(ldapx::Connection& connection, const std::string& base,
+                                const std::vector<std::string>& attributes, bool typesOnly);
+
+// For each entry of `result` (a read of the subtree at `base`), the index of its parent
+// entry in `result`; kParentIsBase for a child of `base`, kNoParent for `base` itself and
+// for entries whose parent is not in the result. DNs are compared as the server
+// compares them (case and spacing ignored).
+inline constexpr long kParentIsBase = -1;
+inline constexpr long kNoParent = -2;
+std::vector<long> ParentIndexes(const ldapx::SearchResult& result, const std::string& base);
+
+}  // namespace directory

@@ -1,0 +1,98 @@
+#include "store/directory/directorylogon.h"
+
+#include "model/configuration.h"
+#include "platform/support/messages.h"
+#include "platform/support/qerror.h"
+
+namespace directory {
+
+Logon OpenAndBind(const std::string& host, int port, const std::string& dn,
+                  const std::string& password, const ldapx::Timeouts& timeouts,
+                  const ldapx::TlsOptions& tls) {
+  Logon logon;
+  std::shared_ptr<ldapx::Connection> conn =
+      ldapx::Connection::Open(host, port, tls, timeouts, &logon.code, &logon.detail);
+  if (!conn) return logon;
+  logon.opened = true;
+  logon.code = conn->SimpleBind(dn, password);
+  logon.detail = conn->diagnostic();
+  if (logon.code == ldapx::kSuccess) logon.connection = std::move(conn);
+  return logon;
+}
+
+ldapx::TlsOptions TlsOf(const Configuration& configuration) {
+  ldapx::TlsOptions tls;
+  // A name the program does not know is taken as StartTLS rather than as plain text: a
+  // typing error in the settings must not send the password in clear.
+  tls.security =
+      ldapx::ParseSecurity(configuration.serverSecurity).value_or(ldapx::Security::StartTls);
+  tls.caFile = configuration.caCertificateFile;
+  return tls;
+}
+
+std::string LogonSecurityText(ldapx::Security security) {
+  if (security == ldapx::Security::None) return msg::Text(62214);
+  return msg::Text(62213, {security == ldapx::Security::Ldaps ? "LDAPS" : "StartTLS"});
+}
+
+std::string SecurityText(const ldapx::Connection& connection, ldapx::Security security) {
+  if (!connection.encrypted()) return msg::Text(62208);
+  return msg::Text(62207, {security == ldapx::Security::Ldaps ? "LDAPS" : "StartTLS"});
+}
+
+namespace {
+
+// What a failed TLS set-up means.
+std::string TlsFailureText(int code, const std::string& host) {
+  switch (code) {
+    case ldapx::kCertificateUntrusted:
+      return msg::Text(62201);
+    case ldapx::kCertificateExpired:
+      return msg::Text(62202);
+    case ldapx::kCertificateWrongHost:
+      return msg::Text(62203, {host});
+    default:
+      return msg::Text(62206);
+  }
+}
+
+}  // namespace
+
+std::string ReasonText(int code, const std::string& detail, bool fromServer,
+                       const std::string& host) {
+  if (code == ldapx::kTlsFailed || code == ldapx::kCertificateUntrusted ||
+      code == ldapx::kCertificateExpired || code == ldapx::kCertificateWrongHost) {
+    const std::string what = TlsFailureText(code, host);
+    return detail.empty() ? msg::Text(62193, {what}) : msg::Text(62200, {what, detail});
+  }
+  if (code == ldapx::kStartTlsRefused)
+    return detail.empty() ? msg::Text(62193, {msg::Text(62204)})
+                          : msg::Text(62194, {msg::Text(62204), detail});
+  if (code == ldapx::kConfidentialityRequired)
+    return detail.empty() ? msg::Text(62193, {msg::Text(62205)})
+                          : msg::Text(62194, {msg::Text(62205), detail});
+  const std::string text = kvaro::QError(code).Text();
+  if (detail.empty()) return msg::Text(62193, {text});
+  return msg::Text(fromServer ? 62194 : 62198, {text, detail});
+}
+
+void ShowWithReason(int id, const std::vector<std::string>& args, int code,
+                    const std::string& detail) {
+  msg::CurrentSink().Show(msg::Message{id, msg::Text(id, args) + "\n\n" + ReasonText(code, detail),
+                                       msg::Buttons::Ok, msg::Icon::Error});
+}
+
+void ShowLogonFailure(int id, const Logon& logon, const std::string& host, int port,
+                      const ldapx::Timeouts& timeouts) {
+  if (logon.code == ldapx::kCancelled) return;
+  if (logon.code == ldapx::kTimeout) {
+    msg::Show(62190, {host + ":" + std::to_string(port), std::to_string(timeouts.connectSeconds)},
+              msg::Buttons::Ok, msg::Icon::Error);
+    return;
+  }
+  msg::CurrentSink().Show(msg::Message{
+      id, msg::Text(id) + "\n\n" + ReasonText(logon.code, logon.detail, logon.opened, host),
+      msg::Buttons::Ok, msg::Icon::Error});
+}
+
+}  // namespace directory

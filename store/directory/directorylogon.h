@@ -1,0 +1,62 @@
+// Opening and binding a directory connection, and the messages that say why that failed:
+// the program's own text followed by the reason (the server's diagnostic message or the
+// system's), or that the server stopped answering. Nothing when the user cancelled.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/ldap/ldapclient.h"
+
+class Configuration;
+
+namespace directory {
+
+struct Logon {
+  std::shared_ptr<ldapx::Connection> connection;  // open and bound; null on failure
+  bool opened = false;  // the connection could be opened (so a failure is the bind's)
+  int code = ldapx::kSuccess;
+  std::string detail;  // the server's diagnostic message or the system's reason
+};
+
+// Opens a connection to host:port (LDAP version 3) and binds with dn and password (both
+// empty: anonymously), each within the connect limit of `timeouts`. Cancellable through
+// ldapx::CancelScope. Shows nothing.
+// With `tls` the connection is protected before the bind is sent (see
+// ldapx::Connection::Open); a failed certificate check or a refused StartTLS ends it
+// without a bind.
+Logon OpenAndBind(const std::string& host, int port, const std::string& dn,
+                  const std::string& password, const ldapx::Timeouts& timeouts,
+                  const ldapx::TlsOptions& tls = {});
+
+// The TLS options of `configuration` (serverSecurity, caCertificateFile); an unknown
+// security name counts as "starttls", never as plain text.
+ldapx::TlsOptions TlsOf(const Configuration& configuration);
+
+// How a logon with `security` will travel, for the logon dialog.
+std::string LogonSecurityText(ldapx::Security security);
+
+// "Connection: encrypted (StartTLS|LDAPS)" or "Connection: not encrypted".
+std::string SecurityText(const ldapx::Connection& connection, ldapx::Security security);
+
+// "Reason: <text of code>", with `detail` added when there is one: as what the server
+// says when `fromServer`, else as the system's reason. A failed TLS set-up
+// names what failed (certificate not trusted, expired, issued for another host name,
+// StartTLS not offered) with the TLS library's own words; `host` is the name the
+// certificate was checked against.
+// `fromServer` as below.
+std::string ReasonText(int code, const std::string& detail, bool fromServer = true,
+                       const std::string& host = {});
+
+// Shows message `id` with `args`, followed by the reason of `code` (with the server's
+// diagnostic message `detail`, when there is one).
+void ShowWithReason(int id, const std::vector<std::string>& args, int code,
+                    const std::string& detail);
+
+// Shows why `logon` failed: nothing when it was cancelled, message 62190 when the server
+// stopped answering, otherwise message `id` followed by the reason.
+void ShowLogonFailure(int id, const Logon& logon, const std::string& host, int port,
+                      const ldapx::Timeouts& timeouts);
+
+}  // namespace directory

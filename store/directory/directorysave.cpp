@@ -1,0 +1,820 @@
+#include "store/directory/directorysave.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <string_view>
+#include <unordered_map>
+
+#include "platform/support/messages.h"
+#include "platform/support/qerror.h"
+#include "store/directory/directoryload.h"
+#include "store/directory/directorylogon.h"
+#include "store/directory/directorystore.h"
+#include "store/directory/entrylayout.h"
+#include "store/directory/savecheck.h"
+#include "store/files/templatefile.h"
+
+namespace directory {
+
+namespace {
+
+// Closes the window on every way out of the save.
+class WaitGuard {
+ public:
+  explicit WaitGuard(PleaseWait* wait) : wait_(wait) {}
+  ~WaitGuard() {
+    if (wait_) wait_->Close();
+  }
+  void Show(const std::string& message) {
+    if (wait_) wait_->Show(std::string(msg::LoadString(61282)), message);
+  }
+  void SetMessage(const std::string& message) {
+    if (wait_) wait_->SetMessage(message);
+  }
+  void SetProgress(long done, long total) {
+    if (wait_) wait_->SetProgress(done, total);
+  }
+  bool Cancelled() const { return wait_ && wait_->CancelRequested(); }
+
+ private:
+  PleaseWait* wait_;
+};
+
+// Deletes in flight at once. A parent is sent only after all its children are gone.
+constexpr int kDeleteWindow = 64;
+
+// The attributes of an entry as an add request, to put it back.
+ldapx::ModList AsMods(const ldapx::Entry& entry) {
+  ldapx::ModList mods;
+  for (const ldapx::Attribute& a : entry.attributes)
+    if (!a.values.empty()) mods.Add(a.type, a.values);
+  return mods;
+}
+
+// The entries of a subtree in deleting order (each child's subtree, children before
+// their parent, siblings in the server's order); `needs[k]` lists the positions that must
+// be gone before position k is sent. `order` holds the entry indexes (the base, when
+// deleted, is last and not in `order`).
+struct DeleteOrder {
+  std::vector<size_t> order;
+  std::vector<std::string> dns;
+  std::vector<std::vector<int>> needs;
+};
+
+DeleteOrder OrderForDelete(const ldapx::SearchResult& all, const std::vector<long>& parents,
+                           const std::string& dn, bool deleteSelf) {
+  const size_t count = all.entries.size();
+  std::vector<std::vector<size_t>> children(count);
+  std::vector<size_t> top;
+  for (size_t i = 0; i < count; ++i) {
+    if (parents[i] == kParentIsBase) {
+      top.push_back(i);
+    } else if (parents[i] >= 0) {
+      children[parents[i]].push_back(i);
+    }
+  }
+
+  std::vector<size_t> order;  // entry indexes, in deleting order
+  std::vector<std::vector<int>> needs;
+  order.reserve(count);
+  needs.reserve(count);
+  std::vector<int> position(count, -1);
+  // Post-order walk without recursion: (entry, next child to visit).
+  std::vector<std::pair<size_t, size_t>> stack;
+  auto visitAll = [&](const std::vector<size_t>& roots) {
+    for (size_t r : roots) {
+      stack.emplace_back(r, 0);
+      while (!stack.empty()) {
+        auto& [node, next] = stack.back();
+        if (next < children[node].size()) {
+          const size_t child = children[node][next++];
+          stack.emplace_back(child, 0);
+          continue;
+        }
+        std::vector<int> need;
+        for (size_t child : children[node]) need.push_back(position[child]);
+        position[node] = static_cast<int>(order.size());
+        order.push_back(node);
+        needs.push_back(std::move(need));
+        stack.pop_back();
+      }
+    }
+  };
+  visitAll(top);
+  std::vector<std::string> dns;
+  dns.reserve(order.size() + 1);
+  for (size_t i : order) dns.push_back(all.entries[i].dn);
+  if (deleteSelf) {
+    std::vector<int> need;
+    for (size_t child : top) need.push_back(position[child]);
+    dns.push_back(dn);
+    needs.push_back(std::move(need));
+  }
+  return DeleteOrder{std::move(order), std::move(dns), std::move(needs)};
+}
+
+}  // namespace
+
+bool DeleteSubtree(ldapx::Connection& connection, const std::string& dn, bool deleteSelf) {
+  // One search reads the whole subtree. The entries are deleted in the order a
+  // level-by-level walk would take them (each child's subtree, children before their
+  // parent, siblings in the server's order), with many deletes in flight: each waits
+  // only for its own children. The entries are read with their attributes so that any
+  // deleted ahead of a refused one can be put back, which leaves the directory as a
+  // one-at-a-time walk that stops at the refusal would.
+  const ldapx::SearchResult all = ReadSubtree(connection, dn, {"*"}, false);
+  if (all.code != ldapx::kSuccess) {
+    msg::Show(61263, {dn, kvaro::QError(all.code).Text()}, msg::Buttons::Ok, msg::Icon::Error);
+    return false;
+  }
+  const std::vector<long> parents = ParentIndexes(all, dn);
+  const size_t count = all.entries.size();
+  DeleteOrder plan = OrderForDelete(all, parents, dn, deleteSelf);
+  std::vector<size_t>& order = plan.order;
+  std::vector<std::string>& dns = plan.dns;
+  std::vector<std::vector<int>>& needs = plan.needs;
+  if (dns.empty()) return true;
+
+  int failed = -1;
+  std::vector<int> codes;
+  int rc = connection.DeleteMany(dns, needs, kDeleteWindow, &failed, &codes);
+  if (rc == ldapx::kSuccess) return true;
+
+  // Entries before the refusal that were still waiting for their children are deleted
+  // now, one at a time; one of them may be refused in turn and become the stopping point.
+  for (int i = 0; i < failed; ++i) {
+    if (codes[i] != ldapx::kNotSent) continue;
+    codes[i] = connection.Delete(dns[i]);
+    if (codes[i] != ldapx::kSuccess) {
+      failed = i;
+      rc = codes[i];
+      break;
+    }
+  }
+  // Put back, parents first, what was deleted beyond the stopping point.
+  std::vector<bool> putBack(count, false);
+  bool any = false;
+  const std::string* lost = nullptr;
+  int lostCode = ldapx::kSuccess;
+  for (size_t k = static_cast<size_t>(failed) + 1; k < order.size(); ++k)
+    if (codes[k] == ldapx::kSuccess) putBack[order[k]] = any = true;
+  if (any) {
+    std::vector<size_t> depth(count, 0);
+    std::vector<size_t> byDepth;
+    for (size_t i = 0; i < count; ++i) {
+      if (!putBack[i]) continue;
+      for (long p = parents[i]; p >= 0; p = parents[p]) ++depth[i];
+      byDepth.push_back(i);
+    }
+    // Shallower entries first; among equals the server's order, which keeps siblings
+    // in the order they had.
+    std::stable_sort(byDepth.begin(), byDepth.end(),
+                     [&](size_t a, size_t b) { return depth[a] < depth[b]; });
+    for (size_t i : byDepth) {
+      const int addRc = connection.Add(all.entries[i].dn, AsMods(all.entries[i]));
+      if (addRc != ldapx::kSuccess) {
+        lost = &all.entries[i].dn;
+        lostCode = addRc;
+        break;
+      }
+    }
+  }
+  msg::Show(61264, {dns[failed], kvaro::QError(rc).Text()}, msg::Buttons::Ok, msg::Icon::Error);
+  // Only when the directory refused to take back an entry it had just given up: the
+  // administrator must know that something is missing now.
+  if (lost)
+    msg::Show(62122, {*lost, kvaro::QError(lostCode).Text()}, msg::Buttons::Ok, msg::Icon::Error);
+  return false;
+}
+
+namespace {
+
+constexpr int kServerDown = ldapx::kServerDown;
+constexpr int kConnectError = -11;  // LDAP_CONNECT_ERROR
+// Adds in flight at once without transactions, and within one transaction.
+constexpr int kAddWindow = 32;
+constexpr int kTxnWindow = 512;
+// Without transactions the adds go in chunks, so that progress and cancel are seen.
+constexpr size_t kChunk = 500;
+
+bool IsLost(int code) { return code == kServerDown || code == kConnectError; }
+
+// Refusals that mean "not here" rather than "not this": the entry beside the root or a
+// subtree rename is not allowed (access, a server that cannot do it, another server's
+// part of the tree). The save then writes in place instead.
+bool RefusedHere(int code) {
+  switch (code) {
+    case 10:  // referral
+    case 32:  // noSuchObject (the parent is not held by this server)
+    case 50:  // insufficientAccessRights
+    case 53:  // unwillingToPerform
+    case 66:  // notAllowedOnNonLeaf
+    case 71:  // affectsMultipleDSAs
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && SameIgnoringCase(text.substr(0, prefix.size()), prefix);
+}
+
+bool IsConfigurationRootEntry(const ldapx::Entry& entry) {
+  const ldapx::Attribute* oc = entry.Find("objectClass");
+  if (!oc) return false;
+  for (const std::string& v : oc->values)
+    if (SameIgnoringCase(v, "ovConfigurationRoot")) return true;
+  return false;
+}
+
+std::string UtcStamp(long secondsAgo) {
+  const std::time_t now = std::time(nullptr) - secondsAgo;
+  std::tm tm{};
+  gmtime_r(&now, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y%m%d%H%M%S", &tm);
+  return buf;
+}
+
+// A token no other save picks: the time (UTC, to the second, so that age can be read
+// from a name) and 64 random bits.
+std::string Token() {
+  std::random_device rd;
+  const uint64_t r = (static_cast<uint64_t>(rd()) << 32) ^ rd();
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(r));
+  return UtcStamp(0) + "-" + buf;
+}
+
+// Marks of the names of our own subtrees beside the root: "<root name>" + mark + token.
+constexpr std::string_view kSaveMark = ".orvelle-save-";
+constexpr std::string_view kOldMark = ".orvelle-old-";
+
+std::string DataHome() {
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  if (xdg && *xdg == '/') return xdg;
+  const char* home = std::getenv("HOME");
+  return std::string(home && *home ? home : ".") + "/.local/share";
+}
+
+// Writes `text` to `path` so that it is on disk when this returns true: a temporary file
+// beside it, flushed, renamed over, and the folder flushed.
+bool WriteDurably(const std::string& path, const std::string& text, std::string& error) {
+  const std::string temp = path + ".part";
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error = std::strerror(n < 0 ? errno : ENOSPC);
+      ::close(fd);
+      ::unlink(temp.c_str());
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (::fsync(fd) != 0 || ::close(fd) != 0) {
+    error = std::strerror(errno);
+    ::unlink(temp.c_str());
+    return false;
+  }
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    error = std::strerror(errno);
+    ::unlink(temp.c_str());
+    return false;
+  }
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    ::fsync(dirFd);
+    ::close(dirFd);
+  }
+  return true;
+}
+
+// The entries of a subtree read with ReadSubtree, base first, then depth first with
+// siblings in the order they were added (entryCSN), as the loader reads them back.
+// `after[k]` is the position that must be added before position k (the previous
+// sibling, else the parent; -1 for the base and its first child).
+struct Backup {
+  std::vector<const ldapx::Entry*> entries;
+  std::vector<int> after;
+};
+
+Backup InAddingOrder(const ldapx::SearchResult& all, const std::string& base) {
+  const std::vector<long> parents = ParentIndexes(all, base);
+  const size_t count = all.entries.size();
+  std::vector<std::vector<size_t>> children(count);
+  std::vector<size_t> top;
+  long baseIndex = -1;
+  const auto baseKey = MatchKey(base);
+  for (size_t i = 0; i < count; ++i) {
+    if (parents[i] == kParentIsBase) top.push_back(i);
+    if (parents[i] >= 0) children[parents[i]].push_back(i);
+    if (parents[i] == kNoParent && baseIndex < 0 && MatchKey(all.entries[i].dn) == baseKey)
+      baseIndex = static_cast<long>(i);
+  }
+  auto csn = [&](size_t i) -> std::string {
+    const ldapx::Attribute* a = all.entries[i].Find("entryCSN");
+    return a && !a->values.empty() ? a->values.front() : std::string();
+  };
+  auto sortByCsn = [&](std::vector<size_t>& list) {
+    std::stable_sort(list.begin(), list.end(), [&](size_t a, size_t b) { return csn(a) < csn(b); });
+  };
+  sortByCsn(top);
+  for (auto& c : children) sortByCsn(c);
+  Backup out;
+  if (baseIndex < 0) return out;  // no base: nothing that could be put back
+  out.entries.push_back(&all.entries[baseIndex]);
+  out.after.push_back(-1);
+  // Pre-order walk: (entry, position of its parent; -1 for a child of the base).
+  std::vector<std::pair<size_t, int>> stack;
+  auto push = [&](const std::vector<size_t>& list, int parentPos) {
+    // In reverse, so that the first sibling is taken first.
+    for (size_t k = list.size(); k-- > 0;) stack.emplace_back(list[k], parentPos);
+  };
+  std::unordered_map<int, int> lastChild;  // parent position -> its last child's position
+  push(top, -1);
+  while (!stack.empty()) {
+    const auto [i, parentPos] = stack.back();
+    stack.pop_back();
+    const int pos = static_cast<int>(out.entries.size());
+    const auto last = lastChild.find(parentPos);
+    out.entries.push_back(&all.entries[i]);
+    out.after.push_back(last != lastChild.end() ? last->second : parentPos);
+    lastChild[parentPos] = pos;
+    push(children[i], pos);
+  }
+  return out;
+}
+
+// The attributes of an entry as an add request, the operational ones left out.
+ldapx::ModList UserAttributes(const ldapx::Entry& entry) {
+  ldapx::ModList mods;
+  for (const ldapx::Attribute& a : entry.attributes)
+    if (!a.values.empty() && !SameIgnoringCase(a.type, "entryCSN")) mods.Add(a.type, a.values);
+  return mods;
+}
+
+std::string BackupLdif(const Backup& backup) {
+  std::string out = "version: 1\n\n";
+  for (const ldapx::Entry* e : backup.entries) {
+    out += LdifLine("dn", e->dn);
+    const ldapx::ModList mods = UserAttributes(*e);
+    for (const ldapx::Attribute& a : mods.attributes())
+      for (const std::string& v : a.values) out += LdifLine(a.type, v);
+    out += "\n";
+  }
+  return out;
+}
+
+class DirectorySaver {
+ public:
+  DirectorySaver(Configuration& configuration, PleaseWait* wait, const SaveOptions& options)
+      : config_(configuration), wait_(wait), options_(options) {}
+
+  bool Run() {
+    ldapx::IgnoreBrokenPipes();
+    WaitGuard guard(wait_);
+    guard_ = &guard;
+    guard.Show(std::string(msg::LoadString(62011)));
+    if (!CheckConfiguration(config_)) return false;
+    rootDn_ = config_.subtreeDn;
+    plan_ = PlanConfiguration(config_);
+    if (!CheckEntryPlan(config_, plan_)) return false;
+    total_ = static_cast<long>(plan_.size()) + 1;
+    firstForm_ = plan_.size();
+    for (size_t i = 0; i < plan_.size(); ++i)
+      if (IsForm(plan_[i])) {
+        firstForm_ = i;
+        break;
+      }
+
+    if (!ReadRoot()) return false;
+    Stage(SaveStage::Checked);
+    ldapx::Connection& conn = *config_.connection;
+
+    const auto rdn = ldapx::FirstRdn(rootDn_);
+    const auto parent = ldapx::ParentDn(rootDn_);
+    if (!rdn || !parent || parent->empty()) return InPlace(rootDn_, ldapx::kInsufficientAccess);
+    rdnType_ = rdn->type;
+    rdnValue_ = rdn->value;
+    parentDn_ = *parent;
+    token_ = Token();
+    stagingDn_ = Rdn(std::string(kSaveMark)) + "," + parentDn_;
+    oldDn_ = Rdn(std::string(kOldMark)) + "," + parentDn_;
+    transactions_ = options_.useTransactions && ldapx::SupportsTransactions(conn);
+
+    int failed = -1;
+    const int rc = WriteStaging(failed);
+    if (rc == ldapx::kCancelled) {
+      Discard();  // what was added before the cancel (nothing inside a transaction)
+      return Cancelled();
+    }
+    if (rc != ldapx::kSuccess) {
+      if (failed == 0 && RefusedHere(rc) && exists_) return InPlace(stagingDn_, rc);
+      Discard();
+      const std::string dn = failed > 0 ? plan_[failed - 1].dn : rootDn_;
+      Show(62137, {dn, kvaro::QError(rc).Text()});
+      return false;
+    }
+    Stage(SaveStage::Staged);
+    if (guard.Cancelled()) {
+      Discard();
+      return Cancelled();
+    }
+    if (!Swap()) return false;
+    Stage(SaveStage::Swapped);
+    guard.SetProgress(total_, total_);
+    guard.SetMessage(std::string(msg::LoadString(62010)));
+    if (exists_) {
+      std::string where;
+      const int del = RemoveSubtree(oldDn_, true, &where);
+      if (del != ldapx::kSuccess)
+        msg::Show(62139, {where, kvaro::QError(del).Text()}, msg::Buttons::Ok, msg::Icon::Warning);
+    }
+    ClearLeftovers();
+    return true;
+  }
+
+ private:
+  static bool IsForm(const PlannedEntry& e) {
+    for (const ldapx::Attribute& a : e.mods.attributes())
+      if (SameIgnoringCase(a.type, "objectClass"))
+        for (const std::string& v : a.values)
+          if (SameIgnoringCase(v, "ovSearchForm")) return true;
+    return false;
+  }
+
+  void Show(int id, std::vector<std::string> args) {
+    msg::Show(id, std::move(args), msg::Buttons::Ok, msg::Icon::Error);
+  }
+
+  void Stage(SaveStage stage) {
+    if (options_.onStage) options_.onStage(stage);
+  }
+
+  std::string Rdn(const std::string& mark) const {
+    return rdnType_ + "=" + ldapx::EscapeDnValue(rdnValue_ + mark + token_);
+  }
+  std::string RootRdn() const { return rdnType_ + "=" + ldapx::EscapeDnValue(rdnValue_); }
+
+  bool Reconnect() {
+    const ldapx::Timeouts timeouts =
+        config_.connection ? config_.connection->timeouts() : ldapx::Timeouts{};
+    int error = ldapx::kServerDown;
+    // The same protection as the logon: a reconnect must never fall back to plain text.
+    std::shared_ptr<ldapx::Connection> conn = ldapx::Connection::Open(
+        config_.serverAddress, config_.serverPort, TlsOf(config_), timeouts, &error);
+    if (conn) {
+      error = conn->SimpleBind(config_.bindDn, config_.bindPassword);
+      if (error == ldapx::kSuccess) {
+        config_.connection = std::move(conn);
+        return true;
+      }
+    }
+    Show(62144, {kvaro::QError(error).Text()});
+    return false;
+  }
+
+  // Reads the root entry (opening the connection again when it was lost) and refuses a
+  // target that is not ours.
+  bool ReadRoot() {
+    if (!config_.connection && !Reconnect()) return false;
+    ldapx::SearchResult root =
+        config_.connection->Search(rootDn_, ldapx::Scope::Base, "(objectClass=*)", {"*"});
+    if (IsLost(root.code)) {
+      if (!Reconnect()) return false;
+      root = config_.connection->Search(rootDn_, ldapx::Scope::Base, "(objectClass=*)", {"*"});
+    }
+    if (root.code == ldapx::kNoSuchObject) {
+      exists_ = false;
+      return true;
+    }
+    if (root.code != ldapx::kSuccess || root.entries.empty()) {
+      Show(62121, {rootDn_});
+      return false;
+    }
+    if (!IsConfigurationRootEntry(root.entries.front())) {
+      Show(62130, {rootDn_});
+      return false;
+    }
+    exists_ = true;
+    rootEntry_ = std::move(root.entries.front());
+    return true;
+  }
+
+  // The staged entries: the new root (a copy of every attribute of the stored root, its
+  // naming value the marked one) and the plan below it.
+  std::vector<ldapx::Connection::AddRequest> StagingRequests() const {
+    std::vector<ldapx::Connection::AddRequest> requests;
+    requests.reserve(plan_.size() + 1);
+    ldapx::ModList rootMods;
+    if (exists_) {
+      const std::string staged = rdnValue_ + std::string(kSaveMark) + token_;
+      for (const ldapx::Attribute& a : rootEntry_.attributes) {
+        if (a.values.empty()) continue;
+        std::vector<std::string> values = a.values;
+        if (SameIgnoringCase(a.type, rdnType_)) values.push_back(staged);
+        rootMods.Add(a.type, std::move(values));
+      }
+    } else {
+      rootMods = RootAttributes();
+    }
+    requests.push_back({stagingDn_, std::move(rootMods), -1});
+    EntryPlan staged;
+    int previous = -1;
+    for (const auto& rs : config_.ruleSets)
+      previous = PlanRuleSet(*rs, stagingDn_, previous, staged);
+    for (const auto& f : config_.searchForms) previous = PlanForm(*f, stagingDn_, previous, staged);
+    for (PlannedEntry& e : staged)
+      requests.push_back({std::move(e.dn), std::move(e.mods), e.after >= 0 ? e.after + 1 : 0});
+    return requests;
+  }
+
+  void Progress(long done) {
+    guard_->SetProgress(done, total_);
+    if (!halfway_ && done * 2 >= total_) {
+      halfway_ = true;
+      Stage(SaveStage::StagingHalfway);
+    }
+    if (!formsShown_ && done > static_cast<long>(firstForm_)) {
+      formsShown_ = true;
+      guard_->SetMessage(std::string(msg::LoadString(62012)));
+    }
+  }
+
+  // Adds `requests` without transactions, in chunks (each pipelined), reporting progress
+  // from `base` on. Returns the first failure; `failed` its index.
+  int AddChunked(const std::vector<ldapx::Connection::AddRequest>& requests, long base, int& failed,
+                 bool cancellable = true) {
+    ldapx::Connection& conn = *config_.connection;
+    failed = -1;
+    for (size_t begin = 0; begin < requests.size(); begin += kChunk) {
+      if (cancellable && guard_->Cancelled()) return ldapx::kCancelled;
+      const size_t end = std::min(requests.size(), begin + kChunk);
+      std::vector<ldapx::Connection::AddRequest> chunk;
+      chunk.reserve(end - begin);
+      for (size_t i = begin; i < end; ++i) {
+        const int after = requests[i].after;
+        chunk.push_back({requests[i].dn, requests[i].mods,
+                         after >= static_cast<int>(begin) ? after - static_cast<int>(begin) : -1});
+      }
+      int index = -1;
+      const int rc = conn.AddMany(chunk, kAddWindow, &index);
+      if (rc != ldapx::kSuccess) {
+        failed = static_cast<int>(begin) + index;
+        return rc;
+      }
+      Progress(base + static_cast<long>(end));
+    }
+    return ldapx::kSuccess;
+  }
+
+  int WriteStaging(int& failed) {
+    ldapx::Connection& conn = *config_.connection;
+    const std::vector<ldapx::Connection::AddRequest> requests = StagingRequests();
+    failed = -1;
+    if (transactions_) {
+      std::string txn;
+      if (ldapx::StartTransaction(conn, txn) == ldapx::kSuccess) {
+        ldapx::BatchHooks hooks;
+        hooks.progress = [this](long done) { Progress(done); };
+        hooks.cancelled = [this] { return guard_->Cancelled(); };
+        std::vector<int> msgIds;
+        int rc = ldapx::AddInTransaction(conn, txn, requests, kTxnWindow, hooks, &failed, &msgIds);
+        if (rc == ldapx::kSuccess && guard_->Cancelled()) rc = ldapx::kCancelled;
+        if (rc != ldapx::kSuccess) {
+          ldapx::EndTransaction(conn, txn, false);
+          return rc;
+        }
+        // The commit runs every queued add: allow it time in proportion.
+        const int seconds =
+            conn.timeouts().operationSeconds + static_cast<int>(requests.size() / 200);
+        int failedId = -1;
+        rc = ldapx::EndTransaction(conn, txn, true, &failedId, seconds);
+        if (rc != ldapx::kSuccess) {
+          for (size_t i = 0; i < msgIds.size(); ++i)
+            if (msgIds[i] == failedId) failed = static_cast<int>(i);
+        }
+        return rc;
+      }
+      transactions_ = false;  // offered but refused: go on without
+    }
+    return AddChunked(requests, 0, failed);
+  }
+
+  // Removes the subtree at `dn` (with `dn` itself when `self`), quietly. An entry that is
+  // already gone counts as removed: another save may have taken the subtree over.
+  int RemoveSubtree(const std::string& dn, bool self, std::string* failedDn = nullptr) {
+    ldapx::Connection& conn = *config_.connection;
+    const ldapx::SearchResult all = ReadSubtree(conn, dn, {"1.1"}, true);
+    if (all.code == ldapx::kNoSuchObject) return ldapx::kSuccess;
+    if (all.code != ldapx::kSuccess) {
+      if (failedDn) *failedDn = dn;
+      return all.code;
+    }
+    const DeleteOrder order = OrderForDelete(all, ParentIndexes(all, dn), dn, self);
+    if (order.dns.empty()) return ldapx::kSuccess;
+    int failed = -1;
+    std::vector<int> codes;
+    conn.DeleteMany(order.dns, order.needs, kDeleteWindow, &failed, &codes);
+    for (size_t i = 0; i < codes.size(); ++i) {
+      if (codes[i] == ldapx::kSuccess || codes[i] == ldapx::kNoSuchObject) continue;
+      if (failedDn) *failedDn = order.dns[i];
+      return codes[i] == ldapx::kNotSent ? ldapx::kServerDown : codes[i];
+    }
+    return ldapx::kSuccess;
+  }
+
+  // Removes the staging subtree after a failure before the swap (nothing of it may be
+  // there; a failure here leaves a marked leftover for the next save).
+  void Discard() { RemoveSubtree(stagingDn_, true); }
+
+  bool Cancelled() {
+    Show(62143, {});
+    return false;
+  }
+
+  // Makes the staged subtree the configuration: the stored root renamed away and the
+  // staged one to the root's DN.
+  bool Swap() {
+    ldapx::Connection& conn = *config_.connection;
+    if (!exists_) {
+      const int rc = ldapx::Rename(conn, stagingDn_, RootRdn());
+      if (rc == ldapx::kSuccess) return true;
+      Discard();
+      Show(62138, {rootDn_, kvaro::QError(rc).Text()});
+      return false;
+    }
+    // Two renames, not one transaction: slapd 2.5 aborts on a subtree rename inside a
+    // transaction. Between them the root is missing for a moment; a failure of the
+    // second puts the first back.
+    const std::string oldRdn = Rdn(std::string(kOldMark));
+    int rc = ldapx::kSuccess;
+    rc = ldapx::Rename(conn, rootDn_, oldRdn);
+    if (rc != ldapx::kSuccess) {
+      Discard();
+      if (RefusedHere(rc)) return InPlace(rootDn_, rc);
+      Show(62138, {rootDn_, kvaro::QError(rc).Text()});
+      return false;
+    }
+    Stage(SaveStage::BetweenRenames);
+    rc = ldapx::Rename(conn, stagingDn_, RootRdn());
+    if (rc == ldapx::kSuccess) return true;
+    const int undo = ldapx::Rename(conn, oldDn_, RootRdn());
+    Discard();
+    if (undo != ldapx::kSuccess) {
+      Show(62145, {oldDn_, kvaro::QError(undo).Text()});
+      return false;
+    }
+    Show(62138, {rootDn_, kvaro::QError(rc).Text()});
+    return false;
+  }
+
+  // Removes what earlier saves left beside the root: subtrees with our marked names
+  // whose root is a configuration root. Each is first renamed to a name of this save, so
+  // that no two saves remove the same subtree and a save in progress whose staging
+  // subtree was taken fails cleanly. Failures here lose nothing and are not reported.
+  void ClearLeftovers() {
+    ldapx::Connection& conn = *config_.connection;
+    const std::string filter = "(&(objectClass=ovConfigurationRoot)(" + rdnType_ + "=" +
+                               ldapx::EscapeFilterValue(rdnValue_ + ".orvelle-") + "*))";
+    const ldapx::SearchResult found =
+        conn.Search(parentDn_, ldapx::Scope::OneLevel, filter, {"1.1"}, true);
+    if (found.code != ldapx::kSuccess) return;
+    const std::string save = rdnValue_ + std::string(kSaveMark);
+    const std::string old = rdnValue_ + std::string(kOldMark);
+    const std::string tooYoung = UtcStamp(options_.oldLeftoverSeconds);
+    int k = 0;
+    for (const ldapx::Entry& e : found.entries) {
+      const auto rdn = ldapx::FirstRdn(e.dn);
+      if (!rdn || !SameIgnoringCase(rdn->type, rdnType_)) continue;
+      const bool isSave = StartsWithIgnoringCase(rdn->value, save);
+      const bool isOld = StartsWithIgnoringCase(rdn->value, old);
+      if (!isSave && !isOld) continue;
+      if (isOld) {
+        // Another save may be between its two renames, about to put its stored root
+        // back from this name: leave young ones alone.
+        const std::string stamp = rdn->value.substr(old.size(), 14);
+        if (stamp.size() == 14 && stamp > tooYoung) continue;
+      }
+      const std::string claimed = rdnType_ + "=" +
+                                  ldapx::EscapeDnValue(rdnValue_ + std::string(kOldMark) + Token() +
+                                                       "-" + std::to_string(k++));
+      if (ldapx::Rename(conn, e.dn, claimed) != ldapx::kSuccess) continue;
+      RemoveSubtree(claimed + "," + parentDn_, true);
+    }
+  }
+
+  // The save in place, where the directory refuses the entry beside the root or the
+  // subtree rename: a durable LDIF backup of the stored subtree first, then the entries
+  // below the root deleted and the new ones written; on failure the backup is put back.
+  bool InPlace(const std::string& refusedDn, int refusal) {
+    ldapx::Connection& conn = *config_.connection;
+    if (!exists_) {  // nothing stored to keep: the refusal stands
+      Show(62137, {refusedDn, kvaro::QError(refusal).Text()});
+      return false;
+    }
+    const ldapx::SearchResult stored = ReadSubtree(conn, rootDn_, {"*", "entryCSN"}, false);
+    if (stored.code != ldapx::kSuccess) {
+      Show(62121, {rootDn_});
+      return false;
+    }
+    const Backup backup = InAddingOrder(stored, rootDn_);
+    if (backup.entries.empty()) {
+      Show(62121, {rootDn_});
+      return false;
+    }
+    const std::string folder =
+        options_.backupFolder.empty() ? DefaultBackupFolder() : options_.backupFolder;
+    std::string name;
+    for (char c : rootDn_)
+      name += (std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-') ? c : '_';
+    if (name.size() > 80) name.resize(80);
+    const std::string path =
+        folder + "/" + name + "-" + UtcStamp(0) + "-" + token_.substr(15) + ".ldif";
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    std::string error;
+    if (ec || !WriteDurably(path, BackupLdif(backup), error)) {
+      Show(62142, {path + (ec ? ": " + ec.message() : error.empty() ? "" : ": " + error)});
+      return false;
+    }
+    if (guard_->Cancelled()) return Cancelled();
+
+    guard_->SetMessage(std::string(msg::LoadString(62010)));
+    std::string failedDn = rootDn_;
+    int rc = RemoveSubtree(rootDn_, false, &failedDn);
+    if (rc == ldapx::kSuccess) {
+      guard_->SetMessage(std::string(msg::LoadString(62011)));
+      std::vector<ldapx::Connection::AddRequest> requests;
+      requests.reserve(plan_.size());
+      for (const PlannedEntry& e : plan_) requests.push_back({e.dn, e.mods, e.after});
+      int failed = -1;
+      halfway_ = true;
+      // The stored entries are gone now: a cancel is no longer taken.
+      rc = AddChunked(requests, 1, failed, false);
+      if (rc == ldapx::kSuccess) return true;
+      failedDn = failed >= 0 ? plan_[failed].dn : rootDn_;
+    }
+    // Put the stored configuration back from what was read.
+    const bool restored = Restore(backup);
+    Show(restored ? 62140 : 62141, {failedDn, kvaro::QError(rc).Text(), path});
+    return false;
+  }
+
+  bool Restore(const Backup& backup) {
+    if (RemoveSubtree(rootDn_, false) != ldapx::kSuccess) return false;
+    std::vector<ldapx::Connection::AddRequest> requests;
+    for (size_t k = 1; k < backup.entries.size(); ++k) {
+      const int after = backup.after[k] >= 1 ? backup.after[k] - 1 : -1;
+      requests.push_back({backup.entries[k]->dn, UserAttributes(*backup.entries[k]), after});
+    }
+    int failed = -1;
+    return config_.connection->AddMany(requests, kAddWindow, &failed) == ldapx::kSuccess;
+  }
+
+  Configuration& config_;
+  PleaseWait* wait_;
+  const SaveOptions& options_;
+  WaitGuard* guard_ = nullptr;
+  std::string rootDn_;
+  EntryPlan plan_;
+  long total_ = 0;
+  size_t firstForm_ = 0;
+  bool halfway_ = false;
+  bool formsShown_ = false;
+  bool exists_ = false;
+  ldapx::Entry rootEntry_;
+  std::string rdnType_, rdnValue_, parentDn_, token_, stagingDn_, oldDn_;
+  bool transactions_ = false;
+};
+
+}  // namespace
+
+std::string DefaultBackupFolder() { return DataHome() + "/orvelle/backups"; }
+
+bool SaveConfiguration(Configuration& configuration, PleaseWait* wait, const SaveOptions& options) {
+  if (configuration.startupMode != 1) return SaveToFiles(configuration);
+  return DirectorySaver(configuration, wait, options).Run();
+}
+
+}  // namespace directory

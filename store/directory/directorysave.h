@@ -1,0 +1,90 @@
+// Saving the configuration: to the directory subtree (delete the stored entries below
+// the root entry, then write every rule set and form) or to the local files.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "model/configuration.h"
+#include "platform/ldap/ldapclient.h"
+
+namespace directory {
+
+// The "Please Wait..." window as the save sees it (a widget in the program, a recorder
+// in tests, nothing in the command-line tool).
+class PleaseWait {
+ public:
+  virtual ~PleaseWait() = default;
+  // Shows the window with a heading and a message, painted at once.
+  virtual void Show(const std::string& heading, const std::string& message) = 0;
+  // Replaces the message, painted at once.
+  virtual void SetMessage(const std::string& message) = 0;
+  // How far the work is: `done` of `total` steps (entries written of all). May be
+  // called from a worker thread.
+  virtual void SetProgress(long done, long total) {
+    (void)done;
+    (void)total;
+  }
+  // True once the user asked to cancel. Work that can still be undone stops and
+  // undoes itself; after the point of no return it is ignored. May be called from a
+  // worker thread.
+  virtual bool CancelRequested() const { return false; }
+  virtual void Close() = 0;
+};
+
+// Where a directory save is, for tests that break things at a given point.
+enum class SaveStage {
+  Checked,         // every check passed, nothing written yet
+  StagingHalfway,  // half of the new entries sent
+  Staged,          // the new subtree is complete beside the stored one
+  BetweenRenames,  // the stored root renamed away, the new one not yet in its place
+  Swapped,         // the new configuration is the stored one; the old not yet deleted
+};
+
+// How a directory save goes about its work. The defaults are what the program uses.
+struct SaveOptions {
+  // Write the staging subtree in one LDAP transaction when the server offers them.
+  // Off by default: slapd 2.5.13 aborts now and then (a failed assertion in its thread
+  // pool) when transactions are committed with its default number of threads, which
+  // would take the directory down; the staged save is whole without them.
+  bool useTransactions = false;
+  // The save removes a marked "old" subtree of another save only when it is at least
+  // this old: a save that runs at the same time may be about to rename it back.
+  long oldLeftoverSeconds = 600;
+  // Called at each stage (may be empty).
+  std::function<void(SaveStage)> onStage;
+  // Where LDIF backups go (empty: ${XDG_DATA_HOME:-~/.local/share}/orvelle/backups).
+  std::string backupFolder;
+};
+
+// Saves the whole configuration where it lives: startupMode 1 the directory subtree at
+// subtreeDn through configuration.connection, anything else the local files
+// (SaveToFiles). True when everything was written; false after exactly one message.
+//
+// A directory save never writes, renames or deletes an entry that is not its own: the
+// target must be a configuration root entry, or must not exist (it is then created).
+// Every record check and every check of what the server would refuse runs before the
+// first write. The new configuration is written as a fresh subtree beside the root entry
+// (named "<root name>.orvelle-save-<token>"; its adds in one transaction where the server
+// offers them and the options ask for it), then takes the root's place by two renames (the stored
+// root to
+// "<root name>.orvelle-old-<token>", the new one to the root's name; the first is undone
+// when the second fails); only then is the old subtree deleted. A failure before the swap
+// leaves the stored configuration as it was. Where the server refuses the entry beside
+// the root or the subtree rename, the save writes in place after an LDIF backup of the
+// stored subtree, and puts the backup back when that fails. A lost connection is opened
+// again with the logon's credentials. `wait` (may be null) shows progress, may cancel
+// the save until the swap, and is closed on every path.
+bool SaveConfiguration(Configuration& configuration, PleaseWait* wait = nullptr,
+                       const SaveOptions& options = {});
+
+// The default folder of the LDIF backups.
+std::string DefaultBackupFolder();
+
+// Deletes every entry below `dn`, children before parents, depth first, in the server's
+// order; with `deleteSelf` also `dn` itself. Stops at the first refusal (message 61264
+// with the DN and error text; 61263 when the entries could not be listed). True on
+// success.
+bool DeleteSubtree(ldapx::Connection& connection, const std::string& dn, bool deleteSelf);
+
+}  // namespace directory

@@ -1,0 +1,71 @@
+// The directory pieces of the command-line tool: a configuration addressed by an LDAP
+// URL whose DN is the configuration root entry, e.g.
+//   ldap://dirhost:389/cn=Orvelle%20Configuration,o=Sample
+// loaded and saved without windows (messages go to the message sink), and the LDIF of
+// the entries a save writes.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "model/configuration.h"
+#include "platform/ldap/ldapclient.h"
+
+namespace kvaro {
+class Oidtable;
+}
+
+namespace directory {
+
+struct ConfigurationUrl {
+  std::string host;
+  int port = 389;         // 389 (ldaps: 636) when the URL names none
+  bool ldaps = false;     // an ldaps:// URL: TLS from the first byte
+  std::string subtreeDn;  // the root entry's DN, unescaped
+};
+
+// Parses an ldap:// or ldaps:// URL; nullopt when it is not one, has no host or no DN.
+std::optional<ConfigurationUrl> ParseConfigurationUrl(const std::string& url);
+
+// Opens a connection to the URL's server and binds with `bindDn` and `password` (both
+// empty: anonymously), protected as `tls` asks (an ldaps:// URL always means LDAPS; a
+// failed certificate check or a refused StartTLS ends it before the bind). Sets
+// serverAddress, serverSecurity, caCertificateFile, serverPort, subtreeDn, bindDn, bindPassword,
+// startupMode 1 and connection of `configuration`. False after one message: 61277 when
+// the server cannot be reached, 61276 when the bind is refused, 62120 for a bad URL.
+bool ConnectConfiguration(Configuration& configuration, const std::string& url,
+                          const std::string& bindDn, const std::string& password,
+                          const ldapx::Timeouts& timeouts = {}, const ldapx::TlsOptions& tls = {});
+
+// Connects (as above) and loads the configuration subtree; warnings go to the message
+// sink. False when the connection failed, the subtree could not be read (62121) or the
+// entry is not a configuration root (62131).
+bool LoadConfigurationFromUrl(Configuration& configuration, const kvaro::Oidtable& table,
+                              const std::string& url, const std::string& bindDn,
+                              const std::string& password, const ldapx::Timeouts& timeouts = {},
+                              const ldapx::TlsOptions& tls = {});
+
+// Connects (as above) and saves the configuration's rule sets and forms to the URL's
+// subtree with SaveConfiguration (which creates the root entry when the directory does
+// not hold it yet, and refuses an entry that is not a configuration root).
+bool SaveConfigurationToUrl(Configuration& configuration, const std::string& url,
+                            const std::string& bindDn, const std::string& password,
+                            const ldapx::Timeouts& timeouts = {},
+                            const ldapx::TlsOptions& tls = {});
+
+// Saves over configuration.connection (SaveConfiguration; the root entry is created
+// when it is missing).
+bool SaveWithRootEntry(Configuration& configuration);
+
+// The LDIF (RFC 2849) of exactly the entries a save adds: the root entry at subtreeDn,
+// then every rule set and form, depth first, in writing order, attributes and values in
+// the order they are sent. False after the check's message when a record may not be
+// stored.
+bool ConfigurationLdif(const Configuration& configuration, std::string& out);
+
+// One LDIF attribute line ("type: value", or "type:: base64" where LDIF needs it), folded
+// at 76 columns, ending in "\n".
+std::string LdifLine(const std::string& type, const std::string& value);
+
+}  // namespace directory

@@ -1,0 +1,125 @@
+#include "store/directory/savecheck.h"
+
+#include <algorithm>
+#include <string_view>
+#include <unordered_map>
+
+#include "platform/support/messages.h"
+#include "store/directory/entrylayout.h"
+
+namespace directory {
+
+namespace {
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The attributes of the schema whose syntax is Directory String: the server refuses an
+// empty value and a value that is not UTF-8.
+bool IsDirectoryString(std::string_view type) {
+  for (std::string_view t :
+       {"ovObjectClassDefinition", "ovSearchClassList", "ovLDAPURI", "ovRuleSetName", "ovInputList",
+        "ovSearchClassName", "ovFieldList", "ovFiltAttrList", "cn"})
+    if (SameIgnoringCase(type, t)) return true;
+  return false;
+}
+
+bool HasObjectClass(const ldapx::ModList& mods, std::string_view name) {
+  for (const ldapx::Attribute& a : mods.attributes()) {
+    if (!SameIgnoringCase(a.type, "objectClass")) continue;
+    for (const std::string& v : a.values)
+      if (SameIgnoringCase(v, name)) return true;
+  }
+  return false;
+}
+
+void Refuse(int id, std::vector<std::string> args) {
+  msg::Show(id, std::move(args), msg::Buttons::Ok, msg::Icon::Error);
+}
+
+}  // namespace
+
+std::optional<std::string> MatchKey(const std::string& dn) {
+  const auto rdns = ldapx::SplitDn(dn);
+  if (!rdns) return std::nullopt;
+  std::string key;
+  for (const auto& rdn : *rdns) {
+    std::vector<std::string> parts;
+    for (const ldapx::Ava& ava : rdn) {
+      std::string type;
+      for (char c : ava.type) type += Lower(c);
+      parts.push_back(type + "=" + MatchForm(ava.value));
+    }
+    std::sort(parts.begin(), parts.end());
+    if (!key.empty()) key += ',';
+    for (size_t i = 0; i < parts.size(); ++i) key += (i ? "+" : "") + parts[i];
+  }
+  return key;
+}
+
+bool CheckEntryPlan(const Configuration& configuration, const EntryPlan& plan) {
+  std::unordered_map<std::string, size_t> seen;
+  seen.reserve(plan.size() + 1);
+  if (auto rootKey = MatchKey(configuration.subtreeDn)) seen.emplace(*rootKey, plan.size());
+  for (size_t i = 0; i < plan.size(); ++i) {
+    const PlannedEntry& e = plan[i];
+    if (!ldapx::IsUtf8(e.dn)) {
+      Refuse(62135, {e.dn, "cn"});
+      return false;
+    }
+    const auto rdn = ldapx::FirstRdn(e.dn);
+    if (!rdn || MatchForm(rdn->value).empty()) {
+      Refuse(62133, {e.dn});
+      return false;
+    }
+    // Rule, input group and field names are joined into " $ "-separated lists.
+    if (rdn->value.find('$') != std::string::npos &&
+        (HasObjectClass(e.mods, "ovSearchClass") || HasObjectClass(e.mods, "ovSearchInput") ||
+         HasObjectClass(e.mods, "ovSearchField"))) {
+      Refuse(62136, {rdn->value, e.dn});
+      return false;
+    }
+    for (const ldapx::Attribute& a : e.mods.attributes()) {
+      if (!IsDirectoryString(a.type)) continue;
+      for (const std::string& v : a.values) {
+        if (v.empty()) {
+          Refuse(62134, {e.dn, a.type});
+          return false;
+        }
+        if (!ldapx::IsUtf8(v)) {
+          Refuse(62135, {e.dn, a.type});
+          return false;
+        }
+      }
+    }
+    const auto key = MatchKey(e.dn);
+    if (!key) {
+      Refuse(62133, {e.dn});
+      return false;
+    }
+    const auto [it, fresh] = seen.emplace(*key, i);
+    if (!fresh) {
+      const std::string& other =
+          it->second < plan.size() ? plan[it->second].dn : configuration.subtreeDn;
+      Refuse(62132, {other, e.dn});
+      return false;
+    }
+  }
+  // Attribute type names of the fields are joined the same way.
+  for (const auto& form : configuration.searchForms) {
+    std::vector<const InputGroup*> groups;
+    if (form->targetGroup) groups.push_back(form->targetGroup.get());
+    for (const auto& g : form->inputGroups) groups.push_back(g.get());
+    for (const InputGroup* g : groups)
+      for (const auto& f : g->fields)
+        for (const std::string& type : f->filterAttributes)
+          if (type.find('$') != std::string::npos) {
+            Refuse(62136,
+                   {type, FieldDn(f->name,
+                                  GroupDn(g->name, FormDn(form->name, configuration.subtreeDn)))});
+            return false;
+          }
+  }
+  return true;
+}
+
+}  // namespace directory

@@ -1,0 +1,450 @@
+// Writing, loading and saving the configuration subtree against a real slapd.
+#include <QtTest>
+
+#include "platform/support/messages.h"
+#include "platform/support/oidtable.h"
+#include "store/directory/directoryload.h"
+#include "store/directory/directorysave.h"
+#include "store/directory/directorystore.h"
+#include "store/directory/entrylayout.h"
+#include "tests/support/slapdfixture.h"
+#include "tests/support/testoidtable.h"
+
+using testsupport::SlapdFixture;
+
+namespace {
+
+const std::string kRoot = "cn=Orvelle Configuration,o=Sample";
+
+const kvaro::Oidtable& Table() { return testsupport::DirectoryOidtable(); }
+
+class RecordingWait : public directory::PleaseWait {
+ public:
+  void Show(const std::string& h, const std::string& m) override {
+    events.push_back("show:" + h + "|" + m);
+    open = true;
+  }
+  void SetMessage(const std::string& m) override { events.push_back("message:" + m); }
+  void Close() override {
+    events.push_back("close");
+    open = false;
+  }
+  std::vector<std::string> events;
+  bool open = false;
+};
+
+class FixedPrompt : public directory::CredentialsPrompt {
+ public:
+  std::vector<std::pair<std::string, std::string>> answers;
+  std::vector<std::pair<std::string, std::string>> offered;
+  bool Ask(std::string& dn, std::string& pw) override {
+    offered.emplace_back(dn, pw);
+    if (answers.empty()) return false;
+    dn = answers.front().first;
+    pw = answers.front().second;
+    answers.erase(answers.begin());
+    return true;
+  }
+};
+
+// Rule set `rs` with a search rule Person, an entry point Root that can search for
+// Person, and a form using them.
+void BuildSample(Configuration& c, const std::string& rs = "People",
+                 const std::string& form = "Find a person") {
+  auto set = std::make_unique<RuleSet>(rs);
+  SearchRule person(set.get(), "Person", {}, std::vector<std::string>{"person", "inetOrgPerson"});
+  set->AddRule(&person);
+  SearchRule root(set.get(), "Root", {}, std::string("ldap://dirhost:389/o=Sample"));
+  set->AddRule(&root);
+  set->FindRule("Root")->AddSearchableRule(set->FindRule("Person"));
+  RuleSet* raw = set.get();
+  c.ruleSets.push_back(std::move(set));
+  auto* target = new InputGroup("Target", raw->FindRule("Person"));
+  target->AddField("Name", "x", {"cn", "sn"});
+  auto* more = new InputGroup("More", raw->FindRule("Person"));
+  more->AddField("Mail", "", {"mail"});
+  more->AddField("Phone", "", {"telephoneNumber"});
+  auto f = std::make_unique<SearchForm>(form, raw, target, std::vector<InputGroup*>{more});
+  f->toolTip = "Finds people";
+  c.searchForms.push_back(std::move(f));
+}
+
+std::unique_ptr<ldapx::Connection> Prepared(SlapdFixture& slapd, bool asAdmin = true) {
+  auto admin = slapd.Connect();
+  if (!admin || admin->Add(kRoot, directory::RootAttributes()) != ldapx::kSuccess) return nullptr;
+  return asAdmin ? std::move(admin) : slapd.Connect(false);
+}
+
+std::vector<std::string> SubtreeDns(ldapx::Connection& c, const std::string& base) {
+  std::vector<std::string> dns;
+  for (const auto& e : c.Search(base, ldapx::Scope::Subtree, "(objectClass=*)", {"1.1"}).entries)
+    dns.push_back(e.dn);
+  return dns;
+}
+
+// The records as text. Rule sets, rules and forms are sorted by name: the server, not
+// the order of writing, decides the order of sibling entries.
+QString Dump(const Configuration& c) {
+  std::vector<std::string> lines;
+  for (const auto& rs : c.ruleSets) {
+    std::string out = "RS[" + rs->name + "]";
+    std::vector<std::string> rules;
+    for (const auto& r : rs->rules) {
+      std::string rule =
+          " R[" + r->name + "," + std::to_string(r->ruleType) + "," + r->ldapUri + ",";
+      rule += directory::JoinList(r->objectClasses) + ",";
+      for (const auto& s : r->searchableRules) rule += s->name + ";";
+      rules.push_back(rule + "]");
+    }
+    std::sort(rules.begin(), rules.end());
+    for (const auto& r : rules) out += r;
+    lines.push_back(out + "\n");
+  }
+  for (const auto& f : c.searchForms) {
+    std::string out;
+    out += "F[" + f->name + "," + (f->ruleSet ? f->ruleSet->name : "-") + "," + f->toolTip + "," +
+           f->helpString + "]";
+    std::vector<const InputGroup*> groups{f->targetGroup.get()};
+    for (const auto& g : f->inputGroups) groups.push_back(g.get());
+    for (const InputGroup* g : groups) {
+      out += " G[" + g->name + "," + g->searchRule->name;
+      for (const auto& fl : g->fields)
+        out += " " + fl->name + "=" + directory::JoinList(fl->filterAttributes);
+      out += "]";
+    }
+    lines.push_back(out + "\n");
+  }
+  std::sort(lines.begin(), lines.end());
+  std::string all;
+  for (const auto& l : lines) all += l;
+  return QString::fromStdString(all);
+}
+
+}  // namespace
+
+class TestDirectoryStore : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() {
+    QVERIFY2(Table().str2at("ovFiltAttrList"), "attribute table did not load the schema");
+    QVERIFY(Table().str2oc("inetOrgPerson"));
+  }
+
+  void dnsAndAttributes() {
+    QCOMPARE(directory::RuleSetDn("Rules", "R"), std::string("cn=Rules,R"));
+    QCOMPARE(directory::RuleDn("People", "cn=Rules,R"), std::string("cn=People, cn=Rules,R"));
+    QCOMPARE(directory::FormDn("A form 2", "< cn=x,o=y > "), std::string("cn=A form 2,cn=x,o=y"));
+    QCOMPARE(directory::GroupDn("a,b", "F"), std::string("cn=a\\,b,F"));
+
+    Configuration c;
+    BuildSample(c);
+    const SearchRule& root = *c.ruleSets[0]->FindRule("Root");
+    const auto rootMods = directory::RuleAttributes(root).attributes();
+    QCOMPARE(rootMods.size(), size_t(3));
+    QCOMPARE(rootMods[0].values, (std::vector<std::string>{"top", "ovSearchClass"}));
+    QCOMPARE(rootMods[1].type, std::string("ovSearchClassList"));
+    QCOMPARE(rootMods[1].values, std::vector<std::string>{"Person"});
+    QCOMPARE(rootMods[2].type, std::string("ovLDAPURI"));
+    const auto personMods =
+        directory::RuleAttributes(*c.ruleSets[0]->FindRule("Person")).attributes();
+    QCOMPARE(personMods.size(), size_t(2));
+    QCOMPARE(personMods[1].values, (std::vector<std::string>{"person", "inetOrgPerson"}));
+
+    SearchForm& f = *c.searchForms[0];
+    f.AddInputGroup(new InputGroup("C", f.targetGroup->searchRule));
+    const auto formMods = directory::FormAttributes(f).attributes();
+    QCOMPARE(formMods[0].values, (std::vector<std::string>{"top", "ovSearchForm", "ovHelpObject"}));
+    QCOMPARE(formMods[1].values, std::vector<std::string>{"People"});
+    QCOMPARE(formMods[2].type, std::string("ovHelpString"));
+    QCOMPARE(formMods[2].values, std::vector<std::string>{""});
+    QCOMPARE(formMods[4].values, std::vector<std::string>{"Target $ More $ C"});
+    const auto fieldMods = directory::FieldAttributes(*f.targetGroup->fields[0]).attributes();
+    QCOMPARE(fieldMods.size(), size_t(2));
+    QCOMPARE(fieldMods[1].values, std::vector<std::string>{"cn $ sn"});
+  }
+
+  void saveLoadRoundTrip() {
+    SlapdFixture slapd;
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    auto conn = Prepared(slapd);
+    QVERIFY(conn);
+    Configuration c;
+    c.startupMode = 1;
+    c.subtreeDn = "cn=Orvelle Configuration, o=Sample";
+    c.connection = std::move(conn);
+    BuildSample(c);
+    BuildSample(c, "Odd, +name=\\#<>;\"()* ", " Form (*) ");
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    RecordingWait wait;
+    QVERIFY(directory::SaveConfiguration(c, &wait));
+    QVERIFY(sink.messages.empty());
+    QCOMPARE(wait.events, (std::vector<std::string>{
+                              "show:Accessing directory...|Writing new search rule sets...",
+                              "message:Writing new search forms...",
+                              "message:Deleting current configuratio subtree...", "close"}));
+    const auto dns = SubtreeDns(*c.connection, kRoot);
+    QCOMPARE(dns.size(), size_t(1 + 2 * (3 + 6)));
+
+    Configuration back;
+    back.subtreeDn = c.subtreeDn;
+    QVERIFY(directory::LoadSubtree(back, Table(), *c.connection));
+    QVERIFY(sink.messages.empty());
+    // Loaded fields have no default value; everything else comes back.
+    c.searchForms[0]->targetGroup->fields[0]->defaultValue.clear();
+    QCOMPARE(Dump(back), Dump(c));
+
+    // Saving again replaces the subtree with the same result.
+    QVERIFY(directory::SaveConfiguration(back, nullptr) == false);  // no connection
+    back.startupMode = 1;
+    back.connection = c.connection;
+    sink.messages.clear();
+    QVERIFY(directory::SaveConfiguration(back, nullptr));
+    QCOMPARE(SubtreeDns(*c.connection, kRoot).size(), dns.size());
+  }
+
+  void emptyConfigurationLeavesRoot() {
+    SlapdFixture slapd;
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    auto conn = Prepared(slapd);
+    QVERIFY(conn);
+    Configuration c;
+    c.startupMode = 1;
+    c.subtreeDn = kRoot;
+    c.connection = std::move(conn);
+    BuildSample(c);
+    QVERIFY(directory::SaveConfiguration(c, nullptr));
+    c.Clear();
+    QVERIFY(directory::SaveConfiguration(c, nullptr));
+    QCOMPARE(SubtreeDns(*c.connection, kRoot), std::vector<std::string>{kRoot});
+  }
+
+  void failedCheckDeletesNothing() {
+    SlapdFixture slapd;
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    auto conn = Prepared(slapd);
+    QVERIFY(conn);
+    Configuration c;
+    c.startupMode = 1;
+    c.subtreeDn = kRoot;
+    c.connection = std::move(conn);
+    BuildSample(c);
+    QVERIFY(directory::SaveConfiguration(c, nullptr));
+    const auto before = SubtreeDns(*c.connection, kRoot);
+    c.ruleSets.push_back(std::make_unique<RuleSet>("Empty"));
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    RecordingWait wait;
+    QVERIFY(!directory::SaveConfiguration(c, &wait));
+    QCOMPARE(sink.Ids(), std::vector<int>{61281});
+    QVERIFY(!wait.open);
+    QCOMPARE(SubtreeDns(*c.connection, kRoot), before);
+    // A field without filter attributes, deep in a form, is caught the same way.
+    c.ruleSets.pop_back();
+    c.searchForms[0]->inputGroups[0]->fields[1]->filterAttributes.clear();
+    sink.messages.clear();
+    QVERIFY(!directory::SaveConfiguration(c, &wait));
+    QCOMPARE(sink.Ids(), std::vector<int>{61260});
+    QCOMPARE(SubtreeDns(*c.connection, kRoot), before);
+  }
+
+  void nameCollisionRefusedWithNothingChanged() {
+    SlapdFixture slapd;
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    auto conn = Prepared(slapd);
+    QVERIFY(conn);
+    Configuration c;
+    c.startupMode = 1;
+    c.subtreeDn = kRoot;
+    c.connection = std::move(conn);
+    BuildSample(c, "Other", "Later");
+    QVERIFY(directory::SaveConfiguration(c, nullptr));
+    const auto before = SubtreeDns(*c.connection, kRoot);
+    BuildSample(c, "Same", "Same");  // the form's DN collides with the rule set's
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    RecordingWait wait;
+    QVERIFY(!directory::SaveConfiguration(c, &wait));
+    QCOMPARE(sink.Ids(), std::vector<int>{62132});
+    QVERIFY(sink.messages[0].text.find("cn=Same," + kRoot) != std::string::npos);
+    QVERIFY(!wait.open);
+    // Refused before anything was written.
+    QCOMPARE(SubtreeDns(*c.connection, kRoot), before);
+  }
+
+  void refusedDeleteStopsWhereExpected() {
+    SlapdFixture::Options opt;
+    opt.refuseDelete = {"cn=Find a person,cn=Orvelle Configuration,o=Sample"};
+    SlapdFixture slapd(opt);
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    auto writer = Prepared(slapd, false);
+    QVERIFY(writer);
+    Configuration c;
+    c.startupMode = 1;
+    c.subtreeDn = kRoot;
+    BuildSample(c, "People", "Earlier");
+    BuildSample(c, "People2", "Find a person");
+    BuildSample(c, "People3", "Later form after it");
+    // The writer may not add the protected entry either; the admin stores the first copy.
+    c.connection = slapd.Connect();
+    QVERIFY(directory::SaveConfiguration(c, nullptr));
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    QVERIFY(!directory::DeleteSubtree(*writer, kRoot, false));
+    QCOMPARE(sink.Ids(), std::vector<int>{61264});
+    QVERIFY(sink.messages[0].text.find("Find a person") != std::string::npos);
+    const auto admin = slapd.Connect();
+    std::vector<std::string> left = SubtreeDns(*admin, kRoot);
+    std::sort(left.begin(), left.end());
+    // The server lists the root's children by its own order (shorter names first here):
+    // rule sets and the earlier form went with their subtrees, the refused form lost its
+    // children, and the form listed after it stays whole.
+    std::vector<std::string> want = {
+        kRoot,
+        "cn=Find a person," + kRoot,
+        "cn=Later form after it," + kRoot,
+        "cn=Target,cn=Later form after it," + kRoot,
+        "cn=Name,cn=Target,cn=Later form after it," + kRoot,
+        "cn=More,cn=Later form after it," + kRoot,
+        "cn=Mail,cn=More,cn=Later form after it," + kRoot,
+        "cn=Phone,cn=More,cn=Later form after it," + kRoot,
+    };
+    std::sort(want.begin(), want.end());
+    QCOMPARE(QList(left.begin(), left.end()), QList(want.begin(), want.end()));
+  }
+
+  void warningsInOrder() {
+    SlapdFixture slapd;
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    auto conn = Prepared(slapd);
+    QVERIFY(conn);
+    auto add = [&](const std::string& dn, ldapx::ModList mods) {
+      QCOMPARE(conn->Add(dn, mods), ldapx::kSuccess);
+    };
+    const std::string rs = "cn=Set," + kRoot;
+    add(rs, ldapx::ModList().Add("objectClass", {"ovRuleSet"}));
+    add("cn=Bad, " + rs, ldapx::ModList()
+                             .Add("objectClass", {"ovSearchClass"})
+                             .Add("ovObjectClassDefinition", {"noSuchClass", "otherMissing"}));
+    add("cn=Both," + rs, ldapx::ModList()
+                             .Add("objectClass", {"ovSearchClass"})
+                             .Add("ovObjectClassDefinition", {"person"})
+                             .Add("ovSearchClassList", {"EP $ Both $ nothing"})
+                             .Add("ovLDAPURI", {"ldap://h:1/o=x"}));
+    add("cn=EP," + rs, ldapx::ModList()
+                           .Add("objectClass", {"ovSearchClass"})
+                           .Add("ovLDAPURI", {"ldap://h:1/o=x"}));
+    const std::string form = "cn=Lost," + kRoot;
+    add(form, ldapx::ModList()
+                  .Add("objectClass", {"ovSearchForm", "ovHelpObject"})
+                  .Add("ovRuleSetName", {"NoSet"})
+                  .Add("ovInputList", {"G1 $ G2"}));
+    add("cn=G1," + form, ldapx::ModList()
+                             .Add("objectClass", {"ovSearchInput"})
+                             .Add("ovSearchClassName", {"Both"})
+                             .Add("ovFieldList", {"F"}));
+    add("cn=F,cn=G1," + form, ldapx::ModList()
+                                  .Add("objectClass", {"ovSearchField"})
+                                  .Add("ovFiltAttrList", {"cn $ bogusType"}));
+    add("cn=G2," + form, ldapx::ModList()
+                             .Add("objectClass", {"ovSearchInput"})
+                             .Add("ovSearchClassName", {"Both"})
+                             .Add("ovFieldList", {"Missing"}));
+    const std::string form2 = "cn=Good," + kRoot;
+    add(form2, ldapx::ModList()
+                   .Add("objectClass", {"ovSearchForm", "ovHelpObject"})
+                   .Add("ovRuleSetName", {"Set"})
+                   .Add("ovHelpString", {""})
+                   .Add("ovInputList", {"target group $ Empty"}));
+    add("cn=Target Group," + form2, ldapx::ModList()
+                                        .Add("objectClass", {"ovSearchInput"})
+                                        .Add("ovSearchClassName", {"Both"})
+                                        .Add("ovFieldList", {"F"}));
+    add("cn=F,cn=Target Group," + form2,
+        ldapx::ModList().Add("objectClass", {"ovSearchField"}).Add("ovFiltAttrList", {"mail"}));
+    add("cn=Empty," + form2,
+        ldapx::ModList().Add("objectClass", {"ovSearchInput"}).Add("ovSearchClassName", {"Both"}));
+
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    Configuration c;
+    c.subtreeDn = kRoot;
+    QVERIFY(directory::LoadSubtree(c, Table(), *conn));
+    // Siblings are read in the order they were added ("Lost" before "Good"), whatever
+    // order the server lists them in.
+    QCOMPARE(sink.Ids(), (std::vector<int>{62001, 62001, 62002, 62003, 62008, 62006, 62005, 62006,
+                                           62004, 62007}));
+    QCOMPARE(sink.messages[0].text.find("Object class: noSuchClass\nForm Class DN: cn=Bad,") !=
+                 std::string::npos,
+             true);
+    QCOMPARE(Dump(c), QString("F[Good,Set,,] G[Target Group,Both F=mail]\n"
+                              "RS[Set] R[Both,1,,person,EP;Both;] R[EP,0,ldap://h:1/o=x,,]\n"));
+  }
+
+  void logonLoop() {
+    SlapdFixture slapd;
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    QVERIFY(Prepared(slapd));
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    Configuration c;
+    FixedPrompt prompt;
+    QCOMPARE(directory::LoadFromDirectory(c, Table(), prompt), directory::LoadResult::NoServer);
+    QVERIFY(prompt.offered.empty());
+
+    c.serverAddress = slapd.host();
+    c.serverPort = slapd.port();
+    c.subtreeDn = kRoot;
+    prompt.answers = {{slapd.adminDn(), "wrong"}, {slapd.adminDn(), slapd.adminPassword()}};
+    QCOMPARE(directory::LoadFromDirectory(c, Table(), prompt), directory::LoadResult::Loaded);
+    QCOMPARE(sink.Ids(), std::vector<int>{61276});
+    QCOMPARE(prompt.offered[1], std::make_pair(slapd.adminDn(), std::string("wrong")));
+    QVERIFY(c.connection);
+
+    Configuration d;
+    d.serverAddress = slapd.host();
+    d.serverPort = testsupport::FreeLoopbackPort();
+    FixedPrompt cancel;
+    cancel.answers = {{"cn=x", "y"}};
+    QCOMPARE(directory::LoadFromDirectory(d, Table(), cancel, {2, 2}),
+             directory::LoadResult::Cancelled);
+    QCOMPARE(cancel.offered.size(), size_t(2));
+  }
+
+  void urlSaveCreatesRootAndLdif() {
+    SlapdFixture slapd;
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    const std::string url = slapd.url() + "/cn=Orvelle%20Configuration,o=Sample";
+    Configuration c;
+    BuildSample(c);
+    QVERIFY(directory::SaveConfigurationToUrl(c, url, slapd.adminDn(), slapd.adminPassword()));
+    QVERIFY(sink.messages.empty());
+    QCOMPARE(c.subtreeDn, kRoot);
+    Configuration back;
+    QVERIFY(directory::LoadConfigurationFromUrl(back, Table(), url, "", ""));
+    c.searchForms[0]->targetGroup->fields[0]->defaultValue.clear();
+    QCOMPARE(Dump(back), Dump(c));
+
+    QVERIFY(!directory::LoadConfigurationFromUrl(back, Table(), "http://x/", "", ""));
+    QCOMPARE(sink.Ids(), std::vector<int>{62120});
+
+    std::string ldif;
+    c.searchForms[0]->helpString = "Größe: ";
+    QVERIFY(directory::ConfigurationLdif(c, ldif));
+    QVERIFY(ldif.rfind("version: 1\n\ndn: cn=Orvelle Configuration,o=Sample\nobjectClass: top\n"
+                       "objectClass: ovConfigurationRoot\n\ndn: cn=People,",
+                       0) == 0);
+    QVERIFY(ldif.find("dn: cn=Root, cn=People,") != std::string::npos);
+    QVERIFY(ldif.find("ovHelpString:: ") != std::string::npos);
+    QVERIFY(ldif.find("ovToolTip: Finds people\novInputList: Target $ More\n") !=
+            std::string::npos);
+    QCOMPARE(directory::LdifLine("a", " x"), std::string("a:: IHg=\n"));
+    QCOMPARE(directory::LdifLine("a", ""), std::string("a:\n"));
+  }
+};
+
+QTEST_GUILESS_MAIN(TestDirectoryStore)
+#include "test_directorystore.moc"

@@ -1,0 +1,342 @@
+// Directory work on a worker thread: the "Please Wait..." window repaints, shows progress
+// and cancels while the work runs; messages and the logon dialog reach the screen from
+// the worker thread. Against a real slapd and against stalling loopback servers.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+#include <algorithm>
+#include <set>
+#include <thread>
+
+#include "platform/support/messages.h"
+#include "platform/support/oidtable.h"
+#include "store/directory/directoryload.h"
+#include "store/directory/directorylogon.h"
+#include "store/directory/directorysave.h"
+#include "store/directory/directorystore.h"
+#include "store/directory/entrylayout.h"
+#include "store/directory/ui/directorywork.h"
+#include "tests/support/sampleconfig.h"
+#include "tests/support/slapdfixture.h"
+#include "tests/support/stallserver.h"
+#include "widgets/messagebox.h"
+
+using testsupport::SlapdFixture;
+using testsupport::StallServer;
+
+namespace {
+
+const std::string kRoot = "cn=Orvelle Configuration,o=Sample";
+
+PleaseWaitDialog* FindWait() {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* d = qobject_cast<PleaseWaitDialog*>(w); d && d->isVisible()) return d;
+  return nullptr;
+}
+
+// Watches the GUI thread while work runs: timer ticks, paints of the wait window, and
+// the progress bar's values.
+class GuiWatch : public QObject {
+ public:
+  GuiWatch() {
+    QObject::connect(&timer, &QTimer::timeout, [this] {
+      ++ticks;
+      if (auto* d = FindWait()) {
+        if (!watched.contains(d)) {
+          d->installEventFilter(this);
+          for (QWidget* child : d->findChildren<QWidget*>()) child->installEventFilter(this);
+          watched.insert(d);
+        }
+        if (auto* bar = d->findChild<QProgressBar*>("1036"); bar && bar->maximum() > 0)
+          values.insert(bar->value());
+        if (onDialog) onDialog(d);
+      }
+    });
+    timer.start(10);
+  }
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+  QTimer timer;
+  QSet<QObject*> watched;
+  int ticks = 0;
+  int paints = 0;
+  std::set<int> values;
+  std::function<void(PleaseWaitDialog*)> onDialog;
+};
+
+void PressCancel(PleaseWaitDialog* d) {
+  if (auto* b = d->findChild<QPushButton*>("2"); b && b->isEnabled() && d->isVisible())
+    QTest::mouseClick(b, Qt::LeftButton);
+}
+
+class FixedPrompt : public directory::CredentialsPrompt {
+ public:
+  int asked = 0;
+  bool Ask(std::string& dn, std::string& pw) override {
+    ++asked;
+    dn = "cn=admin,o=Sample";
+    pw = "secret";
+    return asked == 1;  // the second time: the user cancels the logon
+  }
+};
+
+// The DNs below and at the root, in the server's comparison form.
+std::set<std::string> StoredDns(ldapx::Connection& c) {
+  std::set<std::string> dns;
+  for (const auto& e : c.Search(kRoot, ldapx::Scope::Subtree, "(objectClass=*)", {"1.1"}).entries) {
+    std::string k = ldapx::NormalizeDn(e.dn).value_or(e.dn);
+    std::transform(k.begin(), k.end(), k.begin(), ::tolower);
+    dns.insert(k);
+  }
+  return dns;
+}
+
+std::set<std::string> PlannedDns(const Configuration& c) {
+  std::set<std::string> dns;
+  for (const auto& e : directory::PlanConfiguration(c)) {
+    std::string k = ldapx::NormalizeDn(e.dn).value_or(e.dn);
+    std::transform(k.begin(), k.end(), k.begin(), ::tolower);
+    dns.insert(k);
+  }
+  std::string root = *ldapx::NormalizeDn(kRoot);
+  std::transform(root.begin(), root.end(), root.begin(), ::tolower);
+  dns.insert(root);
+  return dns;
+}
+
+}  // namespace
+
+class TestDirectoryWork : public QObject {
+  Q_OBJECT
+
+ private slots:
+  // The work reports how far it is from the worker thread; the window shows it while the
+  // GUI thread keeps running its timers and painting.
+  void progressShowsWhileWorkRuns() {
+    GuiWatch watch;
+    const int result = RunWithPleaseWait(
+        nullptr, "Accessing directory...", "Writing...", [](directory::PleaseWait& wait) {
+          for (long i = 0; i <= 10; ++i) {
+            wait.SetProgress(i, 10);
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+          }
+          return 7;
+        });
+    QCOMPARE(result, 7);
+    QVERIFY2(watch.ticks >= 3, QByteArray::number(watch.ticks));
+    QVERIFY(watch.paints >= 2);
+    QVERIFY2(watch.values.size() >= 2, QByteArray::number(int(watch.values.size())));
+    QVERIFY(!FindWait());  // closed again
+  }
+
+  // A message shown by the worker appears on the GUI thread; the worker gets the answer.
+  void messagesFromTheWorkerThread() {
+    WidgetMessageSink sink;
+    msg::ScopedSink scoped(&sink);
+    QString shownText;
+    bool onGuiThread = false;
+    auto* closer = new QTimer;
+    QObject::connect(closer, &QTimer::timeout, [&] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        shownText = box->text();
+        onGuiThread = QThread::currentThread() == qApp->thread();
+        box->button(QMessageBox::No)->click();
+      }
+    });
+    closer->start(10);
+    const msg::Answer answer = RunInWorker(nullptr, [](directory::PleaseWait&) {
+      return msg::Show(62151, {}, msg::Buttons::YesNo, msg::Icon::Question);
+    });
+    delete closer;
+    QCOMPARE(answer, msg::Answer::No);
+    QVERIFY(onGuiThread);
+    QCOMPARE(shownText, QString::fromStdString(msg::Text(62151)));
+  }
+
+  // Start-up's logon to a server that takes the connection and sends half an answer:
+  // the window stays drawn and the GUI thread runs, and Cancel ends the wait at once,
+  // back to the logon dialog without a message.
+  void cancelEndsLogonWaitOnStallingServer() {
+    StallServer server(StallServer::Mode::HalfBind);
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    Configuration c;
+    c.serverAddress = "127.0.0.1";
+    c.serverPort = server.port();
+    c.subtreeDn = kRoot;
+    FixedPrompt prompt;
+    kvaro::Oidtable table;
+    GuiWatch watch;
+    QElapsedTimer clock;
+    watch.onDialog = [&](PleaseWaitDialog* d) {
+      if (clock.elapsed() > 300 && server.accepted() > 0) PressCancel(d);
+    };
+    clock.start();
+    const auto result = RunInWorker(nullptr, [&](directory::PleaseWait& wait) {
+      return directory::LoadFromDirectory(c, table, prompt, {30, 30}, &wait);
+    });
+    QCOMPARE(result, directory::LoadResult::Cancelled);
+    QCOMPARE(prompt.asked, 2);
+    QVERIFY2(clock.elapsed() < 3000, QByteArray::number(clock.elapsed()));
+    QVERIFY(watch.ticks >= 5);
+    QVERIFY(watch.paints >= 1);
+    QVERIFY(sink.messages.empty());
+    QVERIFY(!c.connection);
+  }
+
+  // Without Cancel, a server that stops answering ends the logon at the connect limit
+  // with a message that says so, not one about the authentication details.
+  void silentServerEndsLogonWithItsOwnMessage() {
+    StallServer server(StallServer::Mode::Silent);
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    Configuration c;
+    c.serverAddress = "127.0.0.1";
+    c.serverPort = server.port();
+    FixedPrompt prompt;
+    kvaro::Oidtable table;
+    QElapsedTimer clock;
+    clock.start();
+    const auto result = RunInWorker(nullptr, [&](directory::PleaseWait& wait) {
+      return directory::LoadFromDirectory(c, table, prompt, {1, 1}, &wait);
+    });
+    QCOMPARE(result, directory::LoadResult::Cancelled);
+    QCOMPARE(sink.Ids(), std::vector<int>{62190});
+    QVERIFY(sink.messages[0].text.find("127.0.0.1:" + std::to_string(server.port())) !=
+            std::string::npos);
+    QVERIFY2(clock.elapsed() < 3000, QByteArray::number(clock.elapsed()));
+  }
+
+  // A save of several hundred entries against slapd runs while the GUI thread goes on:
+  // its timers tick and the window paints.
+  void saveKeepsTheWindowAlive() {
+    SlapdFixture slapd;
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    Configuration c;
+    c.startupMode = 1;
+    c.subtreeDn = kRoot;
+    c.connection = slapd.Connect();
+    QVERIFY(c.connection);
+    sample::FillLarge(c, 20, 20, 10);
+    QVERIFY(directory::WriteRootEntry(c));
+    GuiWatch watch;
+    const bool saved = RunInWorker(
+        nullptr,
+        [&c](directory::PleaseWait& wait) { return directory::SaveConfiguration(c, &wait); },
+        CancelBy::ByWork);
+    QVERIFY(saved);
+    QVERIFY(sink.messages.empty());
+    QVERIFY2(watch.ticks >= 2, QByteArray::number(watch.ticks));
+    QVERIFY(watch.paints >= 1);
+    QCOMPARE(StoredDns(*c.connection), PlannedDns(c));
+  }
+
+  // Cancel pressed as soon as a save shows its window: the save either stops and leaves
+  // the stored configuration as it was, or (past its point of no return) ends with the
+  // new one whole; never a mix of both.
+  void cancelDuringSaveLeavesOneWholeConfiguration() {
+    SlapdFixture slapd;
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    Configuration old;
+    old.startupMode = 1;
+    old.subtreeDn = kRoot;
+    old.connection = slapd.Connect();
+    sample::FillLarge(old, 3, 3, 3);
+    QVERIFY(directory::WriteRootEntry(old));
+    QVERIFY(directory::SaveConfiguration(old, nullptr));
+    const std::set<std::string> before = StoredDns(*old.connection);
+
+    Configuration next;
+    next.startupMode = 1;
+    next.subtreeDn = kRoot;
+    next.connection = old.connection;
+    sample::FillLarge(next, 30, 20, 10);
+    GuiWatch watch;
+    watch.onDialog = [](PleaseWaitDialog* d) { PressCancel(d); };
+    const bool saved = RunInWorker(
+        nullptr,
+        [&next](directory::PleaseWait& wait) { return directory::SaveConfiguration(next, &wait); },
+        CancelBy::ByWork);
+    const std::set<std::string> after = StoredDns(*next.connection);
+    if (saved) {
+      QCOMPARE(after, PlannedDns(next));
+    } else {
+      QCOMPARE(after, before);
+    }
+  }
+
+  // Each way a logon fails says which case it is, after the program's own text: the
+  // directory's reason with the server's diagnostic message where it sends one, the
+  // system's reason for an unreachable server, and its own message for a server that
+  // stopped answering.
+  void logonFailuresNameTheirReason() {
+    SlapdFixture slapd;
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    StallServer silent(StallServer::Mode::Silent);
+    const int closedPort = testsupport::FreeLoopbackPort();
+    struct Case {
+      int port;
+      std::string dn, password;
+      int id;
+      std::string reason;
+    };
+    const std::vector<Case> cases = {
+        {slapd.port(), slapd.adminDn(), "wrong", 61276, "Reason: Invalid credentials"},
+        {slapd.port(), "cn=nobody,o=Sample", "x", 61276, "Reason: Invalid credentials"},
+        {slapd.port(), "no dn at all", "x", 61276,
+         "Reason: Invalid DN syntax (the server says: invalid DN)"},
+        {closedPort, "", "", 61277, "Reason: Can't contact LDAP server (Connection refused)"},
+        {silent.port(), "", "", 62190, "stopped answering: nothing came back within 1 seconds"},
+    };
+    for (const Case& c : cases) {
+      msg::RecordingSink sink;
+      msg::ScopedSink scoped(&sink);
+      const ldapx::Timeouts limits{1, 1};
+      const directory::Logon logon =
+          directory::OpenAndBind("127.0.0.1", c.port, c.dn, c.password, limits);
+      QVERIFY(!logon.connection);
+      directory::ShowLogonFailure(logon.opened ? 61276 : 61277, logon, "127.0.0.1", c.port, limits);
+      QCOMPARE(sink.Ids(), std::vector<int>{c.id});
+      QVERIFY2(sink.messages[0].text.find(c.reason) != std::string::npos,
+               sink.messages[0].text.c_str());
+    }
+  }
+
+  // A configuration that cannot be read says why: the directory's reason, or that the
+  // server stopped answering in the middle of the read.
+  void unreadableConfigurationNamesTheReason() {
+    SlapdFixture slapd;
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    StallServer dripping(StallServer::Mode::BindThenDrip, 300);
+    kvaro::Oidtable table;
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {slapd.url() + "/cn=None,o=Sample", "Reason: No such object"},
+        {"ldap://127.0.0.1:" + std::to_string(dripping.port()) + "/cn=X,o=Sample",
+         "Reason: the directory server stopped answering"},
+    };
+    for (const auto& [url, reason] : cases) {
+      msg::RecordingSink sink;
+      msg::ScopedSink scoped(&sink);
+      Configuration c;
+      QVERIFY(!directory::LoadConfigurationFromUrl(c, table, url, slapd.adminDn(),
+                                                   slapd.adminPassword(), {1, 1}));
+      QCOMPARE(sink.Ids(), std::vector<int>{62121});
+      QVERIFY2(sink.messages[0].text.find(reason) != std::string::npos,
+               sink.messages[0].text.c_str());
+    }
+  }
+};
+
+QTEST_MAIN(TestDirectoryWork)
+#include "test_directorywork.moc"

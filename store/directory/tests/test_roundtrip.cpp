@@ -1,0 +1,317 @@
+// Local files -> directory -> local files gives back the same bytes, against a real slapd,
+// also with names the DNs must escape and names outside ASCII, and with large
+// configurations whose sibling order must survive the pipelined save.
+#include <QtTest>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "platform/support/messages.h"
+#include "platform/support/oidtable.h"
+#include "store/directory/directoryload.h"
+#include "store/directory/directorysave.h"
+#include "store/directory/entrylayout.h"
+#include "store/files/templatefile.h"
+#include "tests/support/slapdfixture.h"
+
+using testsupport::SlapdFixture;
+
+namespace {
+
+const std::string kRoot = "cn=Orvelle Configuration,o=Sample";
+
+const kvaro::Oidtable& Table() {
+  static kvaro::Oidtable table;
+  static const bool loaded = table.Load(std::string(ORVELLE_SOURCE_DIR) + "/resources/oidtable32");
+  Q_UNUSED(loaded);
+  return table;
+}
+
+// Every file of a folder with its bytes (QCOMPARE prints both sides on a mismatch).
+using FileMap = std::map<std::string, std::string>;
+std::map<std::string, std::string> Files(const std::string& dir) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    std::ifstream in(e.path(), std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    out[e.path().filename().string()] = text.str();
+  }
+  return out;
+}
+
+QString AsText(const FileMap& files) {
+  std::string out;
+  for (const auto& [name, text] : files) out += "== " + name + "\n" + text;
+  return QString::fromStdString(out);
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// The text in dir1 read by the program, saved to the directory, loaded back and saved
+// as files in dir2. Returns the messages shown on the way (none expected).
+std::vector<int> ThroughDirectory(SlapdFixture& slapd, const std::string& dir1,
+                                  const std::string& dir2) {
+  msg::RecordingSink sink;
+  msg::ScopedSink scoped(&sink);
+  Configuration fromFiles;
+  fromFiles.configurationDirectory = dir1;
+  if (!fromFiles.LoadFromFiles(Table())) return {-1};
+  fromFiles.startupMode = 1;
+  fromFiles.subtreeDn = kRoot;
+  fromFiles.connection = slapd.Connect();
+  if (!fromFiles.connection) return {-2};
+  if (!directory::SaveConfiguration(fromFiles, nullptr)) return sink.Ids();
+
+  Configuration back;
+  back.subtreeDn = kRoot;
+  if (!directory::LoadSubtree(back, Table(), *fromFiles.connection)) return {-3};
+  back.configurationDirectory = dir2;
+  if (!SaveToFiles(back)) return {-4};
+  return sink.Ids();
+}
+
+}  // namespace
+
+class TestRoundTrip : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(Table().str2oc("organizationalUnit"));
+    QVERIFY(Table().str2at("ovFiltAttrList"));
+  }
+
+  void init() {
+    slapd_ = std::make_unique<SlapdFixture>();
+    QVERIFY2(slapd_->ok(), slapd_->error().c_str());
+    auto admin = slapd_->Connect();
+    QVERIFY(admin);
+    QCOMPARE(admin->Add(kRoot, directory::RootAttributes()), ldapx::kSuccess);
+    dir1Holder_ = std::make_unique<QTemporaryDir>();
+    dir2Holder_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir1Holder_->isValid() && dir2Holder_->isValid());
+  }
+  void cleanup() {
+    slapd_.reset();
+    dir1Holder_.reset();
+    dir2Holder_.reset();
+  }
+
+  // The worked example of the text format, as the program first writes it.
+  void workedExample() {
+    Configuration c;
+    c.configurationDirectory = dir1_.path().toStdString();
+    TemplateReader(c, Table())
+        .ReadText(
+            "RuleSet: People\n"
+            "Base: Root : ldap://dirhost:389/o=Sample\n"
+            "SearchRule: Root : Person, Unit\n"
+            "Class: Person : person\n"
+            "Class: Unit : organizationalUnit\n"
+            "SearchRule: Unit : Person\n"
+            "\n"
+            "Form: Find a person\n"
+            "FormTipString: Search for people\n"
+            "FormHelpString: Type part of a name\n"
+            "FormFieldGroup : Person details : Person\n"
+            "FormField: Name : cn, sn\n"
+            "FormFieldGroup : Department : Unit\n"
+            "FormField: Department : ou\n");
+    QCOMPARE(c.ruleSets.size(), size_t(1));
+    QCOMPARE(c.ruleSets[0]->rules.size(), size_t(3));
+    QCOMPARE(c.searchForms.size(), size_t(1));
+    QVERIFY(SaveToFiles(c));
+
+    QCOMPARE(ThroughDirectory(*slapd_, c.configurationDirectory, dir2_.path().toStdString()),
+             std::vector<int>{});
+    const auto first = Files(c.configurationDirectory);
+    QCOMPARE(first.size(), size_t(1));
+    QVERIFY(first.count("RuleSet=People"));
+    QCOMPARE(AsText(Files(dir2_.path().toStdString())), AsText(first));
+  }
+
+  // Names with commas, equals signs, plus signs, quotes, leading '#', trailing blanks
+  // inside, and letters outside ASCII: every one becomes a DN value that must be
+  // escaped, and must come back exactly.
+  void awkwardNames() {
+    const std::string d1 = dir1_.path().toStdString();
+    WriteFile(d1 + "/RuleSet=Smith, Jones = Partners",
+              "RuleSet: Smith, Jones = Partners\n"
+              "Base: #Root=1 : ldap://dirhost:389/o=Smith\\2C Jones\n"
+              "Class: Person+Staff=\"x\" : person\n"
+              "Class: Größe ; Ünit : organizationalUnit\n"
+              "SearchRule: #Root=1 : Person+Staff=\"x\", Größe ; Ünit\n"
+              "SearchRule: Größe ; Ünit : Person+Staff=\"x\"\n"
+              "\n"
+              "Form: Find a, b = c <d>\n"
+              "FormTipString: Tip, with = signs; and ÄÖÜ\n"
+              "FormHelpString: Hilfe: Straße\n"
+              "FormFieldGroup : Gruppe=1, Ä : Person+Staff=\"x\"\n"
+              "FormField: Name, Vorname : cn, sn\n"
+              "FormField: \\Back slash : mail\n"
+              "FormFieldGroup : Ørsted #2 : Größe ; Ünit\n"
+              "FormField: Abteilung = ou : ou\n");
+    WriteFile(d1 + "/RuleSet=Zürich Büro",
+              "RuleSet: Zürich Büro\n"
+              "Class: Person : person, inetOrgPerson\n"
+              "\n"
+              "Form: Zürich, Personen\n"
+              "FormFieldGroup : Leute : Person\n"
+              "FormField: Name : cn\n"
+              "\n"
+              "Form: Also Zürich\n"
+              "FormFieldGroup : Leute : Person\n"
+              "FormField: Mail : mail\n");
+    // Rewrite the hand-made files the way the program writes them.
+    Configuration c;
+    c.configurationDirectory = d1;
+    QVERIFY(c.LoadFromFiles(Table()));
+    QCOMPARE(c.ruleSets.size(), size_t(2));
+    QCOMPARE(c.searchForms.size(), size_t(3));
+    QCOMPARE(TextFormatProblem(c), std::string());
+    QVERIFY(SaveToFiles(c));
+    const auto first = Files(d1);
+    QCOMPARE(first.size(), size_t(2));
+    QVERIFY(first.at("RuleSet=Smith, Jones = Partners").find("Ørsted #2") != std::string::npos);
+
+    QCOMPARE(ThroughDirectory(*slapd_, d1, dir2_.path().toStdString()), std::vector<int>{});
+    QCOMPARE(AsText(Files(dir2_.path().toStdString())), AsText(first));
+  }
+
+  // Many rule sets, rules and forms: the pipelined save must keep every sibling order
+  // (rule sets, rules within a set, forms), which the load reads back from the server.
+  void siblingOrderSurvivesLargeSave() {
+    const std::string d1 = dir1_.path().toStdString();
+    Configuration c;
+    c.configurationDirectory = d1;
+    std::string text;
+    for (int s = 0; s < 40; ++s) {
+      // Names of decreasing length and reverse alphabetical order, so neither the
+      // server's name order nor its length order gives the list order by accident.
+      const std::string set = std::string(40 - s, 'z') + " set " + std::to_string(s);
+      text = "RuleSet: " + set + "\n";
+      for (int r = 0; r < 12; ++r)
+        text += "Class: " + std::string(12 - r, 'y') + " rule " + std::to_string(r) + " : person\n";
+      text += "\n";
+      for (int f = 0; f < 3; ++f) {
+        text += "Form: " + std::string(10 - f, 'x') + " form " + std::to_string(s) + "." +
+                std::to_string(f) + "\n";
+        text += "FormFieldGroup : Target : " + std::string(12, 'y') + " rule 0\n";
+        text += "FormField: Name : cn\nFormField: Mail : mail\n";
+      }
+      TemplateReader(c, Table()).ReadText(text);
+    }
+    QCOMPARE(c.ruleSets.size(), size_t(40));
+    QCOMPARE(c.searchForms.size(), size_t(120));
+    QVERIFY(SaveToFiles(c));
+    const auto first = Files(d1);
+
+    QCOMPARE(ThroughDirectory(*slapd_, d1, dir2_.path().toStdString()), std::vector<int>{});
+    QCOMPARE(AsText(Files(dir2_.path().toStdString())), AsText(first));
+
+    // The load sees rule sets, rules and forms in the order they were saved (the order
+    // the local files gave them).
+    Configuration saved;
+    saved.configurationDirectory = d1;
+    QVERIFY(saved.LoadFromFiles(Table()));
+    Configuration back;
+    back.subtreeDn = kRoot;
+    auto conn = slapd_->Connect();
+    QVERIFY(directory::LoadSubtree(back, Table(), *conn));
+    QCOMPARE(back.ruleSets.size(), saved.ruleSets.size());
+    QCOMPARE(back.searchForms.size(), saved.searchForms.size());
+    for (size_t i = 0; i < saved.ruleSets.size(); ++i) {
+      QCOMPARE(back.ruleSets[i]->name, saved.ruleSets[i]->name);
+      QCOMPARE(back.ruleSets[i]->rules.size(), size_t(12));
+      for (size_t r = 0; r < saved.ruleSets[i]->rules.size(); ++r)
+        QCOMPARE(back.ruleSets[i]->rules[r]->name, saved.ruleSets[i]->rules[r]->name);
+    }
+    for (size_t i = 0; i < saved.searchForms.size(); ++i)
+      QCOMPARE(back.searchForms[i]->name, saved.searchForms[i]->name);
+  }
+
+  // A refused delete deep in a long run of siblings, with many deletes in flight: the
+  // directory ends as a one-at-a-time delete that stops at the refusal leaves it, with
+  // every remaining entry's attributes as they were, and one message.
+  void refusedDeleteAmongManySiblings() {
+    SlapdFixture::Options opt;
+    opt.refuseDelete = {"cn=Rule 20,cn=Set 3,cn=Orvelle Configuration,o=Sample"};
+    slapd_ = std::make_unique<SlapdFixture>(opt);
+    QVERIFY2(slapd_->ok(), slapd_->error().c_str());
+    auto admin = slapd_->Connect();
+    QVERIFY(admin);
+    QCOMPARE(admin->Add(kRoot, directory::RootAttributes()), ldapx::kSuccess);
+    Configuration c;
+    c.startupMode = 1;
+    c.subtreeDn = kRoot;
+    for (int s = 0; s < 6; ++s) {
+      auto rs = std::make_unique<RuleSet>("Set " + std::to_string(s));
+      for (int r = 0; r < 60; ++r) {
+        SearchRule rule(rs.get(), "Rule " + std::to_string(r), {},
+                        std::vector<std::string>{"person"});
+        rs->AddRule(&rule);
+        if (r > 0) rs->rules.back()->AddSearchableRule(rs->rules.front().get());
+      }
+      c.ruleSets.push_back(std::move(rs));
+    }
+    c.connection = std::move(admin);
+    QVERIFY(directory::SaveConfiguration(c, nullptr));
+    auto dump = [&](ldapx::Connection& conn) {
+      std::vector<std::string> out;
+      for (const auto& e : conn.Search(kRoot, ldapx::Scope::Subtree, "(objectClass=*)").entries) {
+        std::string line = e.dn;
+        for (const auto& a : e.attributes)
+          for (const auto& v : a.values) line += "|" + a.type + "=" + v;
+        out.push_back(line);
+      }
+      return out;
+    };
+    const std::vector<std::string> before = dump(*c.connection);
+    QCOMPARE(before.size(), size_t(1 + 6 * 61));
+
+    c.connection = slapd_->Connect(false);
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    QVERIFY(!directory::DeleteSubtree(*c.connection, kRoot, false));
+    QCOMPARE(sink.Ids(), std::vector<int>{61264});
+    QVERIFY(sink.messages[0].text.find("Rule 20") != std::string::npos);
+    QVERIFY(sink.messages[0].text.find("Set 3") != std::string::npos);
+
+    // Gone: sets 0-2 with their rules, rules 0-19 of set 3. Everything else stays with
+    // the attributes it had.
+    std::vector<std::string> want;
+    for (const std::string& line : before) {
+      const std::string dn = line.substr(0, line.find('|'));
+      if (dn.find("cn=Set 0,") != std::string::npos || dn.find("cn=Set 1,") != std::string::npos ||
+          dn.find("cn=Set 2,") != std::string::npos)
+        continue;
+      if (dn.find("cn=Set 3,") != std::string::npos && dn.rfind("cn=Rule ", 0) == 0 &&
+          std::stoi(dn.substr(8)) < 20)
+        continue;
+      want.push_back(line);
+    }
+    std::vector<std::string> left = dump(*slapd_->Connect());
+    std::sort(left.begin(), left.end());
+    std::sort(want.begin(), want.end());
+    QCOMPARE(QList(left.begin(), left.end()), QList(want.begin(), want.end()));
+  }
+
+ private:
+  std::unique_ptr<SlapdFixture> slapd_;
+  std::unique_ptr<QTemporaryDir> dir1Holder_;
+  std::unique_ptr<QTemporaryDir> dir2Holder_;
+  // Where the program first writes the files, and where the copy from the directory goes.
+  struct DirRef {
+    std::unique_ptr<QTemporaryDir>* holder;
+    QString path() const { return (*holder)->path(); }
+  };
+  DirRef dir1_{&dir1Holder_};
+  DirRef dir2_{&dir2Holder_};
+};
+
+QTEST_GUILESS_MAIN(TestRoundTrip)
+#include "test_roundtrip.moc"

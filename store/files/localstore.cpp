@@ -1,0 +1,760 @@
+// The local store: loading the "RuleSet=" files of the configuration folder, and the
+// all-or-nothing save that replaces them. Configuration::Load, which reads these files
+// unless the settings name the directory, is defined here too: the model needs no store.
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "platform/support/messages.h"
+#include "store/files/templatefile.h"
+
+namespace {
+
+constexpr std::string_view kPrefix = "RuleSet=";
+// Names of this program's own temporary entries. None of them starts with "RuleSet=",
+// so nothing left behind is ever loaded as configuration.
+constexpr std::string_view kNewFolderTag = ".orvelle-new-";  // beside the folder
+constexpr std::string_view kTempFileTag = ".orvelle-save-";  // inside the folder
+constexpr std::string_view kBackupTag = ".orvelle-backup-";  // inside the folder
+
+bool StartsWith(std::string_view s, std::string_view prefix) {
+  return s.substr(0, prefix.size()) == prefix;
+}
+
+std::string Reason(int error) { return std::strerror(error); }
+
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() { Reset(); }
+  Fd(Fd&& other) noexcept : fd_(other.Release()) {}
+  Fd& operator=(Fd&& other) noexcept {
+    Reset(other.Release());
+    return *this;
+  }
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+  int Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  void Reset(int fd = -1) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_;
+};
+
+struct DirEntry {
+  std::string name;
+  unsigned char type;  // DT_*; DT_UNKNOWN on file systems that do not tell
+};
+
+// The entries of an open folder (not "." and ".."); false with errno set on failure.
+bool ListFolder(int dirFd, std::vector<DirEntry>& out) {
+  const int copy = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (copy < 0) return false;
+  DIR* dir = ::fdopendir(copy);
+  if (!dir) {
+    const int e = errno;
+    ::close(copy);
+    errno = e;
+    return false;
+  }
+  errno = 0;
+  while (const dirent* d = ::readdir(dir)) {
+    const std::string_view name = d->d_name;
+    if (name != "." && name != "..") out.push_back({std::string(name), d->d_type});
+    errno = 0;
+  }
+  const int e = errno;
+  ::closedir(dir);
+  errno = e;
+  return e == 0;
+}
+
+// ---- Reading one file ----
+
+enum class ReadResult { Ok, NotRegular, Failed, Vanished };
+
+// Reads the regular file `name` of the folder whole into `text`. Special files are never
+// opened in a way that could block or be read without end: the type is looked at before
+// opening, the file is opened without blocking and looked at again before reading.
+ReadResult ReadWhole(int dirFd, const std::string& name, std::string& text, int& error) {
+  struct stat st {};
+  if (::fstatat(dirFd, name.c_str(), &st, 0) != 0) {
+    error = errno;
+    struct stat link {};
+    if (::fstatat(dirFd, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0)
+      return S_ISLNK(link.st_mode) && error == ENOENT ? ReadResult::NotRegular : ReadResult::Failed;
+    return error == ENOENT ? ReadResult::Vanished : ReadResult::Failed;
+  }
+  if (!S_ISREG(st.st_mode)) return ReadResult::NotRegular;
+  if (static_cast<uint64_t>(st.st_size) > kMaxRuleSetFileSize) {
+    error = EFBIG;
+    return ReadResult::Failed;
+  }
+  Fd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd) {
+    error = errno;
+    return error == ENOENT ? ReadResult::Vanished : ReadResult::Failed;
+  }
+  if (::fstat(fd.get(), &st) != 0) {
+    error = errno;
+    return ReadResult::Failed;
+  }
+  if (!S_ISREG(st.st_mode)) return ReadResult::NotRegular;
+  text.clear();
+  text.reserve(static_cast<size_t>(st.st_size));
+  char buffer[65536];
+  while (true) {
+    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = errno;
+      return ReadResult::Failed;
+    }
+    if (n == 0) break;
+    // A file that grows while it is read is held to the same limit.
+    if (text.size() + static_cast<size_t>(n) > kMaxRuleSetFileSize) {
+      error = EFBIG;
+      return ReadResult::Failed;
+    }
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  return ReadResult::Ok;
+}
+
+std::string InFolder(const std::string& folder, const std::string& name) {
+  if (folder.empty() || folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
+
+}  // namespace
+
+int Configuration::Load(const LoadHooks& hooks, const kvaro::Oidtable& table) {
+  if (!hooks.readSettings || !hooks.readSettings(*this)) return 0;
+  oidtable = &table;
+  if (startupMode == 1) return hooks.loadFromDirectory ? hooks.loadFromDirectory(*this) : 0;
+  return LoadFromFiles(table);
+}
+
+int Configuration::LoadFromFiles(const kvaro::Oidtable& table) {
+  // The folder is named by path; the process's working folder is never changed.
+  const std::string folder = configurationDirectory.empty() ? "." : configurationDirectory;
+  if (!oidtable) oidtable = &table;
+  // A save that replaces the folder while it is read removes the files of the old one;
+  // reading again then gives the new configuration whole.
+  // Saves come one after another in practice; the bound only matters for a folder that
+  // is replaced over and over.
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    if (attempt) Clear();
+    // Every file is opened through this one handle, so all of them come from the same
+    // folder even when a save exchanges it meanwhile.
+    Fd dirFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dirFd) {
+      if (errno == ENOENT) return 0;
+      msg::Show(62167, {folder, Reason(errno)}, msg::Buttons::Ok, msg::Icon::Error);
+      return -1;
+    }
+    std::vector<DirEntry> entries;
+    if (!ListFolder(dirFd.get(), entries)) {
+      msg::Show(62167, {folder, Reason(errno)}, msg::Buttons::Ok, msg::Icon::Error);
+      return -1;
+    }
+    std::vector<std::string> names;
+    for (DirEntry& e : entries)
+      if (StartsWith(e.name, kPrefix)) names.push_back(std::move(e.name));
+    // Byte-wise order, so every start reads the files in the same order.
+    std::sort(names.begin(), names.end());
+
+    TemplateReader reader(*this, table);
+    bool vanished = false;
+    std::string text;
+    for (const std::string& name : names) {
+      int error = 0;
+      switch (ReadWhole(dirFd.get(), name, text, error)) {
+        case ReadResult::Ok:
+          reader.ReadText(text);
+          break;
+        case ReadResult::NotRegular:
+          msg::Show(62166, {InFolder(folder, name)}, msg::Buttons::Ok, msg::Icon::Warning);
+          break;
+        case ReadResult::Failed:
+          Clear();
+          msg::Show(62167, {InFolder(folder, name), Reason(error)}, msg::Buttons::Ok,
+                    msg::Icon::Error);
+          return -1;
+        case ReadResult::Vanished:
+          vanished = true;
+          break;
+      }
+      if (vanished) break;
+    }
+    if (vanished) continue;
+    // A save may have put another folder in this one's place while it was read (and
+    // emptied this one, so that it reads as holding nothing): read the new one.
+    struct stat read {
+    }, now{};
+    if (::fstat(dirFd.get(), &read) == 0 && ::stat(folder.c_str(), &now) == 0 &&
+        (read.st_ino != now.st_ino || read.st_dev != now.st_dev))
+      continue;
+    if (!ruleSets.empty() && !searchForms.empty()) return 1;
+    Clear();
+    return 0;
+  }
+  Clear();
+  msg::Show(62167, {folder, Reason(EAGAIN)}, msg::Buttons::Ok, msg::Icon::Error);
+  return -1;
+}
+
+// ---- Saving ----
+
+namespace {
+
+// Test hook: with ORVELLE_SAVE_KILL_AT=N in the environment, the process kills itself
+// (SIGKILL) at the N-th step of a save: after each file written or carried over, before
+// and after the folders are exchanged. Lets the tests stop a save at a known point.
+class SaveSteps {
+ public:
+  SaveSteps() {
+    const char* value = std::getenv("ORVELLE_SAVE_KILL_AT");
+    killAt_ = value ? std::strtol(value, nullptr, 10) : 0L;
+  }
+  void operator()() {
+    if (killAt_ > 0 && ++step_ == killAt_) ::raise(SIGKILL);
+  }
+
+ private:
+  long killAt_ = 0;
+  long step_ = 0;
+};
+
+// Test hook: ORVELLE_SAVE_NO_EXCHANGE=1 makes the save act as on a file system that
+// cannot exchange two folders.
+bool ExchangeDisabled() {
+  const char* value = std::getenv("ORVELLE_SAVE_NO_EXCHANGE");
+  return value && *value == '1';
+}
+
+std::string RandomTag() {
+  static std::mt19937_64 random;
+  static pid_t seededFor = 0;
+  // Seeded again in a child process, which would otherwise repeat its parent's names.
+  if (seededFor != ::getpid()) {
+    seededFor = ::getpid();
+    random.seed(std::random_device{}() ^ (static_cast<uint64_t>(seededFor) << 32));
+  }
+  static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  std::string tag;
+  for (int i = 0; i < 10; ++i) tag += digits[random() % 36];
+  return tag;
+}
+
+bool WriteAll(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t n = ::write(fd, text.data(), text.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) {
+      errno = EIO;
+      return false;
+    }
+    text.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+mode_t DefaultFileMode() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+// Removes `name` in `dirFd` with everything below it. Best effort: what cannot be
+// removed stays for the next save to try again.
+void RemoveTree(int dirFd, const std::string& name) {
+  if (::unlinkat(dirFd, name.c_str(), 0) == 0 || (errno != EISDIR && errno != EPERM)) return;
+  Fd sub(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (sub) {
+    std::vector<DirEntry> entries;
+    ListFolder(sub.get(), entries);
+    for (const DirEntry& e : entries) RemoveTree(sub.get(), e.name);
+  }
+  ::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR);
+}
+
+// Copies `name` from one folder into another (a folder with everything below it, a
+// symbolic link as a link, a file with its contents), keeping modes and, where allowed,
+// owners. For what a hard link cannot carry. False with errno set on failure.
+bool CopyEntry(int fromDir, int toDir, const std::string& name) {
+  struct stat st {};
+  if (::fstatat(fromDir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (S_ISLNK(st.st_mode)) {
+    std::string target(static_cast<size_t>(st.st_size) + 1, '\0');
+    const ssize_t n = ::readlinkat(fromDir, name.c_str(), target.data(), target.size());
+    if (n < 0) return false;
+    target.resize(static_cast<size_t>(n));
+    if (::symlinkat(target.c_str(), toDir, name.c_str()) != 0) return false;
+    (void)::fchownat(toDir, name.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW);
+    return true;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    if (::mkdirat(toDir, name.c_str(), 0700) != 0) return false;
+    Fd from(::openat(fromDir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    Fd to(::openat(toDir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!from || !to) return false;
+    std::vector<DirEntry> entries;
+    if (!ListFolder(from.get(), entries)) return false;
+    for (const DirEntry& e : entries) {
+      if (::linkat(from.get(), e.name.c_str(), to.get(), e.name.c_str(), 0) == 0) continue;
+      if (!CopyEntry(from.get(), to.get(), e.name)) return false;
+    }
+    (void)::fchown(to.get(), st.st_uid, st.st_gid);
+    return ::fchmod(to.get(), st.st_mode & 07777) == 0;
+  }
+  if (S_ISFIFO(st.st_mode)) {
+    if (::mkfifoat(toDir, name.c_str(), st.st_mode & 07777) != 0) return false;
+    (void)::fchownat(toDir, name.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW);
+    return true;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    if (::mknodat(toDir, name.c_str(), st.st_mode, st.st_rdev) != 0) return false;
+    (void)::fchownat(toDir, name.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW);
+    return true;
+  }
+  Fd from(::openat(fromDir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!from) return false;
+  Fd to(::openat(toDir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (!to) return false;
+  char buffer[65536];
+  while (true) {
+    const ssize_t n = ::read(from.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    if (!WriteAll(to.get(), std::string_view(buffer, static_cast<size_t>(n)))) return false;
+  }
+  (void)::fchown(to.get(), st.st_uid, st.st_gid);
+  return ::fchmod(to.get(), st.st_mode & 07777) == 0;
+}
+
+// One file of the new configuration.
+struct NewFile {
+  std::string name;  // "RuleSet=" + rule set name
+  std::string text;
+};
+
+// Why a save stopped: the message id, the file or folder it names and the system's error.
+struct SaveError {
+  int id = 0;
+  std::string path;
+  int error = 0;
+};
+
+class LocalSave {
+ public:
+  LocalSave(std::string folder, std::vector<NewFile> files)
+      : folder_(std::move(folder)), files_(std::move(files)) {}
+
+  bool Run() {
+    const bool ok = Save();
+    if (!ok) {
+      if (error_.id == 62168 || error_.id == 62166)
+        msg::Show(error_.id, {error_.path}, msg::Buttons::Ok, msg::Icon::Error);
+      else
+        msg::Show(error_.id, {error_.path, Reason(error_.error)}, msg::Buttons::Ok,
+                  msg::Icon::Error);
+    }
+    return ok;
+  }
+
+ private:
+  bool Fail(int id, std::string path, int error) {
+    error_ = {id, std::move(path), error};
+    return false;
+  }
+
+  bool Save() {
+    // The real folder: a configuration folder reached through a symbolic link is replaced
+    // where it is, and the link stays.
+    char* real = ::realpath(folder_.c_str(), nullptr);
+    if (!real) return Fail(62013, folder_, errno);
+    const std::string path = real;
+    std::free(real);
+    struct stat folderStat {};
+    if (::stat(path.c_str(), &folderStat) != 0) return Fail(62013, folder_, errno);
+    if (!S_ISDIR(folderStat.st_mode)) return Fail(62013, folder_, ENOTDIR);
+    const size_t slash = path.rfind('/');
+    parentPath_ = slash == 0 ? "/" : path.substr(0, slash);
+    base_ = path.substr(slash + 1);
+
+    parent_ = Fd(::open(parentPath_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!parent_) return Fail(62013, parentPath_, errno);
+    if (!Lock()) return Fail(62168, folder_, 0);
+    old_ = Fd(::openat(parent_.get(), base_.empty() ? "." : base_.c_str(),
+                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!old_) return Fail(62013, folder_, errno);
+    if (::fstat(old_.get(), &folderStat) != 0) return Fail(62013, folder_, errno);
+    // The new folder is made beside this one, so its own permissions are checked here: a
+    // folder the user may not write is not written, however its parent is set.
+    if (::faccessat(old_.get(), ".", W_OK, AT_EACCESS) != 0) return Fail(62013, folder_, errno);
+
+    RemoveLeftovers();
+    std::vector<DirEntry> entries;
+    if (!ListFolder(old_.get(), entries)) return Fail(62013, folder_, errno);
+    if (!SortEntries(entries)) return false;
+
+    if (!base_.empty() && !ExchangeDisabled()) {
+      const int result = SaveByExchange(folderStat);
+      if (result >= 0) return result == 1;
+    }
+    return SaveByRenames();
+  }
+
+  // Waits up to 10 s for the lock of the parent folder, so two saves never mix. (Test
+  // hook: ORVELLE_SAVE_LOCK_WAIT_MS shortens the wait.)
+  bool Lock() {
+    long waitMs = 10000;
+    if (const char* value = std::getenv("ORVELLE_SAVE_LOCK_WAIT_MS"))
+      waitMs = std::min(waitMs, std::strtol(value, nullptr, 10));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    while (::flock(parent_.get(), LOCK_EX | LOCK_NB) != 0) {
+      if (errno != EWOULDBLOCK && errno != EINTR) return false;
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+  }
+
+  // Removes what earlier saves left behind when they were stopped: new folders beside
+  // the folder, temporary and backup files inside it.
+  void RemoveLeftovers() {
+    const std::string tag = "." + base_ + std::string(kNewFolderTag);
+    std::vector<DirEntry> entries;
+    if (!base_.empty() && ListFolder(parent_.get(), entries))
+      for (const DirEntry& e : entries)
+        if (StartsWith(e.name, tag)) RemoveTree(parent_.get(), e.name);
+    entries.clear();
+    if (ListFolder(old_.get(), entries))
+      for (const DirEntry& e : entries)
+        if (StartsWith(e.name, kTempFileTag) || StartsWith(e.name, kBackupTag))
+          ::unlinkat(old_.get(), e.name.c_str(), 0);
+  }
+
+  // Splits the folder's entries into ours (the "RuleSet=" files, which the new
+  // configuration replaces) and the rest (carried over). An entry under a name the save
+  // writes that is not a regular file is not ours: the save is refused.
+  bool SortEntries(const std::vector<DirEntry>& entries) {
+    std::unordered_set<std::string_view> written;
+    for (const NewFile& f : files_) written.insert(f.name);
+    for (const DirEntry& e : entries) {
+      bool regular = false;
+      if (StartsWith(e.name, kPrefix)) {
+        struct stat st {};
+        regular = ::fstatat(old_.get(), e.name.c_str(), &st, 0) == 0 && S_ISREG(st.st_mode);
+        if (regular) oldModes_[e.name] = st;
+      }
+      if (regular) {
+        ours_.push_back(e.name);
+      } else {
+        if (written.count(e.name)) return Fail(62166, InFolder(folder_, e.name), 0);
+        carried_.push_back(e);
+      }
+    }
+    return true;
+  }
+
+  // Mode and owner for a new file: those of the file it replaces, else a new file's.
+  void FileModeFor(const std::string& name, mode_t& mode, uid_t& uid, gid_t& gid,
+                   bool& chown) const {
+    const auto it = oldModes_.find(name);
+    chown = it != oldModes_.end();
+    mode = chown ? (it->second.st_mode & 07777) : DefaultFileMode();
+    if (chown) {
+      uid = it->second.st_uid;
+      gid = it->second.st_gid;
+    }
+  }
+
+  bool WriteFile(int dirFd, const std::string& tempName, const NewFile& file) {
+    mode_t mode;
+    uid_t uid = 0;
+    gid_t gid = 0;
+    bool chown = false;
+    FileModeFor(file.name, mode, uid, gid, chown);
+    Fd fd(::openat(dirFd, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!fd) return Fail(62013, InFolder(folder_, file.name), errno);
+    if (!WriteAll(fd.get(), file.text)) return Fail(62014, InFolder(folder_, file.name), errno);
+    if (chown) (void)::fchown(fd.get(), uid, gid);
+    if (::fchmod(fd.get(), mode) != 0) return Fail(62014, InFolder(folder_, file.name), errno);
+    if (::close(fd.Release()) != 0) return Fail(62014, InFolder(folder_, file.name), errno);
+    return true;
+  }
+
+  // Flushes everything written to the folder's file system to disk: one journal commit
+  // for the whole save instead of one per file.
+  bool Flush(int dirFd, const std::string& what) {
+    if (::syncfs(dirFd) != 0 || ::fsync(dirFd) != 0) return Fail(62014, what, errno);
+    return true;
+  }
+
+  // 1 saved, 0 failed (error_ set), -1 the folders cannot be exchanged here: nothing
+  // was changed and the caller saves file by file instead.
+  int SaveByExchange(const struct stat& folderStat) {
+    std::string newName;
+    for (int i = 0; i < 100; ++i) {
+      newName = "." + base_ + std::string(kNewFolderTag) + RandomTag();
+      if (::mkdirat(parent_.get(), newName.c_str(), 0700) == 0) break;
+      if (errno == EEXIST) continue;
+      // A folder whose parent takes no new entries is saved in place.
+      if (errno == EACCES || errno == EPERM || errno == ENAMETOOLONG) return -1;
+      Fail(62013, folder_, errno);
+      return 0;
+    }
+    newName_ = newName;
+    Fd fresh(
+        ::openat(parent_.get(), newName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fresh) return Abandon(62013, folder_, errno);
+    for (const NewFile& file : files_) {
+      if (!WriteFile(fresh.get(), file.name, file)) return Abandon();
+      SaveStep_();
+    }
+    for (const DirEntry& e : carried_) {
+      // A hard link carries a file over at no cost; what cannot be linked is copied.
+      if (::linkat(old_.get(), e.name.c_str(), fresh.get(), e.name.c_str(), 0) != 0 &&
+          !CopyEntry(old_.get(), fresh.get(), e.name))
+        return Abandon(62013, InFolder(folder_, e.name), errno);
+      SaveStep_();
+    }
+    // The folder keeps its owner and permissions. Where the owner cannot be kept, the
+    // files are saved into the folder itself instead.
+    if ((folderStat.st_uid != ::geteuid() || folderStat.st_gid != ::getegid()) &&
+        ::fchown(fresh.get(), folderStat.st_uid, folderStat.st_gid) != 0) {
+      fresh.Reset();
+      RemoveTree(parent_.get(), newName_);
+      newName_.clear();
+      return -1;
+    }
+    if (::fchmod(fresh.get(), folderStat.st_mode & 07777) != 0)
+      return Abandon(62014, folder_, errno);
+    // The new files are on disk before the new folder becomes the configuration.
+    if (!Flush(fresh.get(), folder_)) return Abandon();
+    SaveStep_();
+    if (::renameat2(parent_.get(), newName.c_str(), parent_.get(), base_.c_str(),
+                    RENAME_EXCHANGE) != 0) {
+      const int e = errno;
+      fresh.Reset();
+      RemoveTree(parent_.get(), newName_);
+      newName_.clear();
+      if (e == EINVAL || e == ENOSYS || e == EBUSY || e == ENOTSUP || e == EXDEV) return -1;
+      Fail(62014, folder_, e);
+      return 0;
+    }
+    // The exchange itself is made durable; a failure here changes nothing for the next
+    // load, which already sees the new folder.
+    (void)::fsync(parent_.get());
+    SaveStep_();
+    // `newName` now holds the old configuration. An entry that appeared in it while the
+    // save ran is not ours: it moves into the folder; where it cannot, the old folder
+    // stays beside it as ".<folder>.orvelle-kept-*", which no save removes.
+    std::unordered_set<std::string_view> known(ours_.begin(), ours_.end());
+    for (const DirEntry& e : carried_) known.insert(e.name);
+    std::vector<DirEntry> now;
+    bool keep = !ListFolder(old_.get(), now);
+    for (const DirEntry& e : now) {
+      if (known.count(e.name)) continue;
+      if (::renameat2(old_.get(), e.name.c_str(), fresh.get(), e.name.c_str(), RENAME_NOREPLACE) !=
+          0)
+        keep = true;
+    }
+    if (keep) {
+      const std::string kept = "." + base_ + ".orvelle-kept-" + RandomTag();
+      ::renameat(parent_.get(), newName.c_str(), parent_.get(), kept.c_str());
+    } else {
+      RemoveTree(parent_.get(), newName);
+    }
+    newName_.clear();
+    return 1;
+  }
+
+  // Removes the unfinished new folder; 0 (failed) for SaveByExchange.
+  int Abandon(int id = 0, std::string path = {}, int error = 0) {
+    if (id) Fail(id, std::move(path), error);
+    RemoveTree(parent_.get(), newName_);
+    newName_.clear();
+    return 0;
+  }
+
+  // Saves into the folder itself: every file is written under a temporary name and
+  // flushed, then renamed into place, and the files of rule sets no longer in the
+  // configuration are removed. Each replaced or removed file is kept as a hard-linked
+  // backup until the end, so a failure puts every old file back. (A process killed in
+  // the middle of the renames can leave a mix; only the exchange of whole folders rules
+  // that out.)
+  bool SaveByRenames() {
+    std::vector<std::pair<std::string, const NewFile*>> temps;
+    auto removeTemps = [&] {
+      for (const auto& t : temps) ::unlinkat(old_.get(), t.first.c_str(), 0);
+    };
+    for (const NewFile& file : files_) {
+      std::string temp;
+      do {
+        temp = std::string(kTempFileTag) + RandomTag();
+      } while (::faccessat(old_.get(), temp.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) == 0);
+      temps.emplace_back(temp, &file);
+      if (!WriteFile(old_.get(), temp, file)) {
+        removeTemps();
+        return false;
+      }
+      SaveStep_();
+    }
+    if (!Flush(old_.get(), folder_)) {
+      removeTemps();
+      return false;
+    }
+    std::unordered_set<std::string_view> written;
+    for (const NewFile& f : files_) written.insert(f.name);
+    // Done steps: (target, backup or empty when there was no old file).
+    std::vector<std::pair<std::string, std::string>> done;
+    auto backUp = [&](const std::string& target, std::string& backup) {
+      if (!oldModes_.count(target)) return true;
+      backup = std::string(kBackupTag) + RandomTag();
+      return ::linkat(old_.get(), target.c_str(), old_.get(), backup.c_str(), 0) == 0;
+    };
+    auto rollBack = [&](int id, const std::string& target, int error) {
+      for (auto it = done.rbegin(); it != done.rend(); ++it) {
+        if (it->second.empty())
+          ::unlinkat(old_.get(), it->first.c_str(), 0);
+        else
+          ::renameat(old_.get(), it->second.c_str(), old_.get(), it->first.c_str());
+      }
+      removeTemps();
+      (void)::fsync(old_.get());
+      return Fail(id, InFolder(folder_, target), error);
+    };
+    for (const auto& [temp, file] : temps) {
+      std::string backup;
+      if (!backUp(file->name, backup)) return rollBack(62014, file->name, errno);
+      if (::renameat(old_.get(), temp.c_str(), old_.get(), file->name.c_str()) != 0) {
+        const int e = errno;
+        if (!backup.empty()) ::unlinkat(old_.get(), backup.c_str(), 0);
+        return rollBack(62014, file->name, e);
+      }
+      done.emplace_back(file->name, backup);
+      SaveStep_();
+    }
+    for (const std::string& name : ours_) {
+      if (written.count(name)) continue;
+      std::string backup;
+      if (!backUp(name, backup)) return rollBack(62014, name, errno);
+      if (::unlinkat(old_.get(), name.c_str(), 0) != 0) {
+        const int e = errno;
+        ::unlinkat(old_.get(), backup.c_str(), 0);
+        return rollBack(62014, name, e);
+      }
+      // Undoing a removal is putting the backup back under the name.
+      done.emplace_back(name, backup);
+    }
+    (void)::fsync(old_.get());
+    for (const auto& step : done)
+      if (!step.second.empty()) ::unlinkat(old_.get(), step.second.c_str(), 0);
+    return true;
+  }
+
+  std::string folder_;
+  std::vector<NewFile> files_;
+  std::string parentPath_;
+  std::string base_;
+  Fd parent_;
+  Fd old_;
+  std::string newName_;
+  std::vector<std::string> ours_;
+  std::vector<DirEntry> carried_;
+  std::unordered_map<std::string, struct stat> oldModes_;
+  SaveError error_;
+  SaveSteps SaveStep_;
+};
+
+// Runs every check a save needs before anything is written: the record checks in the
+// order the files would be written, then the names and the text form. Shows the first
+// failure.
+bool CheckBeforeSave(
+    const Configuration& configuration,
+    const std::unordered_map<const RuleSet*, std::vector<const SearchForm*>>& formsBySet) {
+  std::unordered_set<std::string_view> names;
+  for (const auto& ruleSet : configuration.ruleSets) {
+    if (!IsUsableRuleSetFileName(ruleSet->name)) {
+      msg::Show(62100, {ruleSet->name}, msg::Buttons::Ok, msg::Icon::Error);
+      return false;
+    }
+    if (!names.insert(ruleSet->name).second) {
+      msg::Show(62102, {ruleSet->name}, msg::Buttons::Ok, msg::Icon::Error);
+      return false;
+    }
+    if (!ruleSet->Check()) return false;
+    for (const auto& rule : ruleSet->rules)
+      if (!rule->Check()) return false;
+    const auto forms = formsBySet.find(ruleSet.get());
+    if (forms == formsBySet.end()) continue;
+    for (const SearchForm* form : forms->second) {
+      if (!form->Check()) return false;
+      std::vector<const InputGroup*> groups{form->targetGroup.get()};
+      for (const auto& g : form->inputGroups) groups.push_back(g.get());
+      for (const InputGroup* group : groups) {
+        if (!group->Check()) return false;
+        for (const auto& field : group->fields)
+          if (!field->Check()) return false;
+      }
+    }
+  }
+  int reason = 0;
+  const std::string problem = TextFormatProblem(configuration, &reason);
+  if (!problem.empty()) {
+    msg::Show(62101, {problem, msg::Text(reason)}, msg::Buttons::Ok, msg::Icon::Error);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool SaveToFiles(const Configuration& configuration) {
+  std::unordered_map<const RuleSet*, std::vector<const SearchForm*>> formsBySet;
+  for (const auto& form : configuration.searchForms)
+    formsBySet[form->ruleSet].push_back(form.get());
+  if (!CheckBeforeSave(configuration, formsBySet)) return false;
+  if (configuration.configurationDirectory.empty()) {
+    msg::Show(62103, {}, msg::Buttons::Ok, msg::Icon::Error);
+    return false;
+  }
+  // Every text is made before anything on disk is touched.
+  std::vector<NewFile> files;
+  files.reserve(configuration.ruleSets.size());
+  for (const auto& ruleSet : configuration.ruleSets) {
+    NewFile file{RuleSetFileName(ruleSet->name), {}};
+    ruleSet->WriteText(file.text);
+    const auto forms = formsBySet.find(ruleSet.get());
+    if (forms != formsBySet.end())
+      for (const SearchForm* form : forms->second) form->WriteText(file.text);
+    files.push_back(std::move(file));
+  }
+  return LocalSave(configuration.configurationDirectory, std::move(files)).Run();
+}

@@ -1,0 +1,369 @@
+#include "store/files/templatefile.h"
+
+#include <algorithm>
+
+#include "platform/support/linereader.h"
+#include "platform/support/oidtable.h"
+#include "platform/support/qstringlist.h"
+
+namespace {
+
+constexpr std::string_view kRuleSetFilePrefix = "RuleSet=";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// The lines of `text`, without their line ends ("\n" or "\r\n"), as views into it.
+std::vector<std::string_view> SplitLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(pos, end - pos);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    lines.push_back(line);
+    pos = end + 1;
+  }
+  return lines;
+}
+
+// The keyword of a line as the splitting would give it: up to the first ":", trimmed.
+std::string_view Keyword(std::string_view line) {
+  return kvaro::Trim(line.substr(0, line.find(':')));
+}
+
+}  // namespace
+
+// ---- Reading ----
+
+TemplateReader::TemplateReader(Configuration& configuration, const kvaro::Oidtable& table)
+    : config_(configuration), table_(table) {}
+
+void TemplateReader::Read(kvaro::LineReader& file, const std::vector<std::string>& extraLines) {
+  // Read once: a file that changes while it is read cannot give the passes different text.
+  std::string text;
+  std::string line;
+  file.Rewind();
+  while (file.ReadExtendedString(line) == 1) {
+    text += line;
+    text += '\n';
+  }
+  ReadText(text, extraLines);
+}
+
+void TemplateReader::ReadText(std::string_view text, const std::vector<std::string>& extraLines) {
+  if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark)
+    text.remove_prefix(kByteOrderMark.size());
+  ReadLines(SplitLines(text), extraLines);
+}
+
+void TemplateReader::ReadLines(const std::vector<std::string_view>& lines,
+                               const std::vector<std::string>& extraLines) {
+  // The records may have changed since an earlier read: start the indexes afresh.
+  rules_.clear();
+  fieldsOf_ = nullptr;
+  fieldNames_.clear();
+  for (std::string_view line : lines) HandleLine(line, Pass::RuleSetOnly);
+  for (const std::string& extra : extraLines) HandleLine(extra, Pass::All);
+  for (std::string_view line : lines) HandleLine(line, Pass::ClassOnly);
+  for (std::string_view line : lines) HandleLine(line, Pass::All);
+}
+
+SearchRule* TemplateReader::FindRule(RuleSet* ruleSet, const std::string& name) {
+  auto [it, added] = rules_.try_emplace(ruleSet);
+  if (added) {
+    it->second.reserve(ruleSet->rules.size());
+    // try_emplace keeps the first of equal names, as RuleSet::FindRule finds it.
+    for (const auto& rule : ruleSet->rules) it->second.try_emplace(rule->name, rule.get());
+  }
+  const auto found = it->second.find(name);
+  return found == it->second.end() ? nullptr : found->second;
+}
+
+void TemplateReader::AddRule(RuleSet* ruleSet, std::unique_ptr<SearchRule> rule) {
+  // What RuleSet::AddRule does, without its walk through the list.
+  if (FindRule(ruleSet, rule->name)) return;
+  rules_[ruleSet].emplace(rule->name, rule.get());
+  ruleSet->rules.push_back(std::move(rule));
+}
+
+void TemplateReader::HandleLine(std::string_view rawLine, Pass pass) {
+  const size_t first = rawLine.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return;
+  const std::string_view line = rawLine.substr(first);
+  if (line.front() == '#') return;
+
+  if (pass == Pass::RuleSetOnly && Keyword(line) != "RuleSet") return;
+  if (pass == Pass::ClassOnly && Keyword(line) != "Class") return;
+
+  kvaro::QStringList pieces;
+  pieces.SetSplitString(line, ':');
+  const std::string& keyword = pieces[0];
+  const size_t count = pieces.size();
+
+  RuleSet* ruleSet = config_.currentRuleSet;
+
+  if (keyword == "RuleSet") {
+    if (count < 2) return;
+    if (ruleSet && ruleSet->name == pieces[1]) return;
+    config_.ruleSets.push_back(std::make_unique<RuleSet>(pieces[1]));
+    config_.currentRuleSet = config_.ruleSets.back().get();
+  } else if (keyword == "Base") {
+    if (count < 3 || !ruleSet) return;
+    std::vector<std::string> uriPieces(pieces.begin() + 2, pieces.end());
+    AddRule(ruleSet, std::make_unique<SearchRule>(ruleSet, pieces[1], std::vector<SearchRule*>{},
+                                                  kvaro::Join(uriPieces, ":")));
+  } else if (keyword == "Class") {
+    if (count != 3 || !ruleSet) return;
+    kvaro::QStringList names;
+    names.SetSplitString(pieces[2], ',');
+    std::vector<std::string> known;
+    for (const std::string& n : names)
+      if (table_.str2oc(n)) known.push_back(n);
+    if (known.empty()) return;
+    AddRule(ruleSet, std::make_unique<SearchRule>(ruleSet, pieces[1], std::vector<SearchRule*>{},
+                                                  std::move(known)));
+  } else if (keyword == "SearchRule") {
+    if (count < 3 || !ruleSet) return;
+    SearchRule* rule = FindRule(ruleSet, pieces[1]);
+    if (!rule) return;
+    kvaro::QStringList names;
+    names.SetSplitString(pieces[2], ',');
+    // What AddSearchableRule does for each name, without a walk through the list per name.
+    std::unordered_set<std::string> present;
+    for (const auto& r : rule->searchableRules) present.insert(r->name);
+    for (const std::string& n : names) {
+      const SearchRule* searchable = FindRule(ruleSet, n);
+      if (searchable && present.insert(n).second)
+        rule->searchableRules.push_back(SearchRule::ReferenceTo(*searchable));
+    }
+  } else if (keyword == "Form") {
+    if (count != 2 || !ruleSet) return;
+    config_.searchForms.push_back(std::make_unique<SearchForm>(pieces[1], ruleSet));
+    config_.currentForm = config_.searchForms.back().get();
+  } else if (keyword == "FormTipString" || keyword == "FormHelpString") {
+    if (!config_.currentForm || count < 2) return;
+    // The text is everything after the first colon, so a text that itself holds a
+    // colon reads back as it was written.
+    const std::string value(kvaro::Trim(line.substr(line.find(':') + 1)));
+    (keyword == "FormTipString" ? config_.currentForm->toolTip : config_.currentForm->helpString) =
+        value;
+  } else if (keyword == "FormFieldGroup") {
+    if (count != 3 || !config_.currentForm || !ruleSet) return;
+    SearchRule* rule = FindRule(ruleSet, pieces[2]);
+    if (!rule) return;
+    auto* group = new InputGroup(pieces[1], rule);
+    config_.currentGroup = group;
+    SearchForm* form = config_.currentForm;
+    if (!form->targetGroup) {
+      form->SetTargetGroup(group);
+    } else {
+      // A group made just now cannot be in the list yet (AddInputGroup's only refusal).
+      form->inputGroups.emplace_back(group);
+    }
+  } else if (keyword == "FormField") {
+    if (count != 3 || !config_.currentGroup) return;
+    InputGroup* group = config_.currentGroup;
+    if (fieldsOf_ != group) {
+      fieldsOf_ = group;
+      fieldNames_.clear();
+      for (const auto& f : group->fields) fieldNames_.insert(f->name);
+    }
+    // What AddField does: a name already in the group adds nothing.
+    if (!fieldNames_.insert(pieces[1]).second) return;
+    kvaro::QStringList names;
+    names.SetSplitString(pieces[2], ',');
+    std::vector<std::string> known;
+    for (const std::string& n : names)
+      if (table_.str2at(n)) known.push_back(n);
+    group->fields.push_back(std::make_unique<InputField>(pieces[1], "", std::move(known)));
+  }
+}
+
+// ---- Writing ----
+
+bool RuleSet::WriteText(std::string& out) const {
+  if (!Check()) return false;
+  out += "RuleSet: " + name + "\n";
+  // The reader makes the search rules ("Class") before the entry points ("Base"), and
+  // finds a searchable rule only once its line has been read. So the search rules come
+  // first, then the entry points, then every "SearchRule" line: the text reads back with
+  // the same rules, links and order, and writing it again gives the same text.
+  std::vector<const SearchRule*> ordered;
+  ordered.reserve(rules.size());
+  for (const auto& rule : rules)
+    if (rule->ruleType != RuleTypeEntryPoint) ordered.push_back(rule.get());
+  for (const auto& rule : rules)
+    if (rule->ruleType == RuleTypeEntryPoint) ordered.push_back(rule.get());
+  for (const SearchRule* rule : ordered) rule->WriteDefinitionText(out);
+  for (const SearchRule* rule : ordered) rule->WriteSearchableText(out);
+  out += "\n";
+  return true;
+}
+
+void SearchRule::WriteDefinitionText(std::string& out) const {
+  if (ruleType == RuleTypeEntryPoint) {
+    out += "Base: " + name + " : " + ldapUri + "\n";
+  } else {
+    out += "Class: " + name + " : " + kvaro::Join(objectClasses, ", ") + "\n";
+  }
+}
+
+void SearchRule::WriteSearchableText(std::string& out) const {
+  if (searchableRules.empty()) return;
+  out += "SearchRule: " + name + " : ";
+  for (size_t i = 0; i < searchableRules.size(); ++i) {
+    if (i) out += ", ";
+    out += searchableRules[i]->name;
+  }
+  out += "\n";
+}
+
+bool SearchRule::WriteText(std::string& out) const {
+  if (!Check()) return false;
+  WriteDefinitionText(out);
+  WriteSearchableText(out);
+  return true;
+}
+
+bool SearchForm::WriteText(std::string& out) const {
+  if (!Check()) return false;
+  out += "Form: " + name + "\n";
+  out += "FormTipString: " + toolTip + "\n";
+  out += "FormHelpString: " + helpString + "\n";
+  targetGroup->WriteText(out);
+  for (const auto& group : inputGroups)
+    if (!group->WriteText(out)) break;
+  return true;
+}
+
+bool InputGroup::WriteText(std::string& out) const {
+  if (!Check()) return false;
+  out +=
+      "FormFieldGroup : " + name + " : " + (searchRule ? searchRule->name : std::string()) + "\n";
+  for (const auto& field : fields)
+    if (!field->WriteText(out)) return false;
+  return true;
+}
+
+bool InputField::WriteText(std::string& out) const {
+  if (!Check()) return false;
+  out += "FormField: " + name + " : " + kvaro::Join(filterAttributes, ", ") + "\n";
+  return true;
+}
+
+bool RuleSetFileText(const Configuration& configuration, const RuleSet& ruleSet, std::string& out) {
+  if (!ruleSet.WriteText(out)) return false;
+  for (const auto& form : configuration.searchForms)
+    if (form->ruleSet == &ruleSet && !form->WriteText(out)) return false;
+  return true;
+}
+
+std::string RuleSetFileName(const std::string& ruleSetName) {
+  return std::string(kRuleSetFilePrefix) + ruleSetName;
+}
+
+bool IsUsableRuleSetFileName(const std::string& ruleSetName) {
+  return !ruleSetName.empty() && ruleSetName != "." && ruleSetName != ".." &&
+         ruleSetName.find('/') == std::string::npos &&
+         ruleSetName.find('\0') == std::string::npos &&
+         kRuleSetFilePrefix.size() + ruleSetName.size() <= 255;
+}
+
+// ---- What the text can hold ----
+
+namespace {
+
+bool HasLineBreak(std::string_view s) {
+  return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+// A single value after the first colon (tool tip, help text): read back trimmed.
+bool ReadsBackAsText(std::string_view s) { return !HasLineBreak(s) && kvaro::Trim(s) == s; }
+
+// A start point: split at every ":", each piece trimmed, joined again with ":".
+bool ReadsBackAsUri(const std::string& uri) {
+  if (HasLineBreak(uri)) return false;
+  kvaro::QStringList pieces;
+  pieces.SetSplitString(uri, ':');
+  return kvaro::Join(pieces, ":") == uri;
+}
+
+// An element of a "," list that the attribute table must know.
+bool ReadsBackAsListName(const std::string& s) {
+  return !s.empty() && !HasLineBreak(s) && kvaro::Trim(s) == s &&
+         s.find_first_of(":,") == std::string::npos;
+}
+
+}  // namespace
+
+std::string TextFormatProblem(const Configuration& configuration, int* reasonId) {
+  int ignored = 0;
+  int& reason = reasonId ? *reasonId : ignored;
+  const kvaro::Oidtable* table = configuration.oidtable;
+  auto fail = [&reason](int id, std::string where) {
+    reason = id;
+    return where;
+  };
+  constexpr int kName = 62161, kText = 62162, kClasses = 62163, kLink = 62164, kTwice = 62165;
+
+  // The rules of every rule set by name, as the reader finds them again.
+  std::unordered_map<const RuleSet*, std::unordered_map<std::string_view, const SearchRule*>> saved;
+  for (const auto& ruleSet : configuration.ruleSets) {
+    const std::string& setName = ruleSet->name;
+    if (!IsStorableName(NameKind::RuleSet, setName, NameStore::Text)) return fail(kName, setName);
+    auto& byName = saved[ruleSet.get()];
+    for (const auto& rule : ruleSet->rules) {
+      const std::string where = setName + " > " + rule->name;
+      if (!IsStorableName(NameKind::Rule, rule->name, NameStore::Text)) return fail(kName, where);
+      if (!byName.emplace(rule->name, rule.get()).second) return fail(kTwice, where);
+      if (rule->ruleType == RuleTypeEntryPoint) {
+        if (!ReadsBackAsUri(rule->ldapUri)) return fail(kText, where);
+      } else {
+        if (rule->objectClasses.empty()) return fail(kClasses, where);
+        for (const auto& oc : rule->objectClasses)
+          if (!ReadsBackAsListName(oc) || (table && !table->str2oc(oc)))
+            return fail(kClasses, where);
+      }
+    }
+    for (const auto& rule : ruleSet->rules) {
+      std::unordered_set<std::string_view> linked;
+      for (const auto& searchable : rule->searchableRules)
+        if (!byName.count(searchable->name) || !linked.insert(searchable->name).second)
+          return fail(kLink, setName + " > " + rule->name);
+    }
+  }
+  for (const auto& form : configuration.searchForms) {
+    const std::string& formName = form->name;
+    if (!IsStorableName(NameKind::Form, formName, NameStore::Text)) return fail(kName, formName);
+    if (!ReadsBackAsText(form->toolTip) || !ReadsBackAsText(form->helpString))
+      return fail(kText, formName);
+    // A form is written into its rule set's file only.
+    const auto rules = saved.find(form->ruleSet);
+    if (rules == saved.end()) return fail(kLink, formName);
+    std::vector<const InputGroup*> groups;
+    if (form->targetGroup) groups.push_back(form->targetGroup.get());
+    for (const auto& g : form->inputGroups) groups.push_back(g.get());
+    for (const InputGroup* group : groups) {
+      const std::string where = formName + " > " + group->name;
+      if (!IsStorableName(NameKind::InputGroup, group->name, NameStore::Text))
+        return fail(kName, where);
+      // The group's rule is found again by name in the form's rule set.
+      const auto rule =
+          group->searchRule ? rules->second.find(group->searchRule->name) : rules->second.end();
+      if (rule == rules->second.end() || rule->second != group->searchRule)
+        return fail(kLink, where);
+      std::unordered_set<std::string_view> fieldNames;
+      for (const auto& field : group->fields) {
+        const std::string fieldWhere = where + " > " + field->name;
+        if (!IsStorableName(NameKind::InputField, field->name, NameStore::Text))
+          return fail(kName, fieldWhere);
+        if (!fieldNames.insert(field->name).second) return fail(kTwice, fieldWhere);
+        for (const auto& attr : field->filterAttributes)
+          if (!ReadsBackAsListName(attr) || (table && !table->str2at(attr)))
+            return fail(kClasses, fieldWhere);
+      }
+    }
+  }
+  reason = 0;
+  return {};
+}

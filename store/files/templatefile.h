@@ -1,0 +1,91 @@
+// The line-oriented text format of templates and local configuration files.
+//
+//   RuleSet: People
+//   Base: Root : ldap://dirhost:389/o=Sample
+//   Class: Person : person
+//   SearchRule: Root : Person
+//   Form: Find a person
+//   FormTipString: ...
+//   FormHelpString: ...
+//   FormFieldGroup : Person details : Person
+//   FormField: Name : cn, sn
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "model/configuration.h"
+
+namespace kvaro {
+class Oidtable;
+class LineReader;
+}  // namespace kvaro
+
+// Reads text into a configuration's rule sets and forms, using and moving its reader
+// cursors. Never fails and never shows a message: lines it cannot use are skipped. Rule
+// and field names are found through indexes, so reading is linear in the text.
+class TemplateReader {
+ public:
+  TemplateReader(Configuration& configuration, const kvaro::Oidtable& table);
+
+  // Reads an open file once, then runs the four passes over its lines ("RuleSet" lines;
+  // the extra lines; "Class" lines; everything). `extraLines` are handled as if they
+  // stood in the file after its "RuleSet" line.
+  void Read(kvaro::LineReader& file, const std::vector<std::string>& extraLines = {});
+  // The same for text held in memory. A UTF-8 byte-order mark at its start is ignored.
+  void ReadText(std::string_view text, const std::vector<std::string>& extraLines = {});
+
+ private:
+  enum class Pass { RuleSetOnly, ClassOnly, All };
+  void ReadLines(const std::vector<std::string_view>& lines,
+                 const std::vector<std::string>& extraLines);
+  void HandleLine(std::string_view line, Pass pass);
+  SearchRule* FindRule(RuleSet* ruleSet, const std::string& name);
+  void AddRule(RuleSet* ruleSet, std::unique_ptr<SearchRule> rule);
+
+  Configuration& config_;
+  const kvaro::Oidtable& table_;
+  // Rule names of the rule sets touched by this read (built when first needed).
+  std::unordered_map<const RuleSet*, std::unordered_map<std::string, SearchRule*>> rules_;
+  // Field names of config_.currentGroup, when fieldsOf_ is that group.
+  const InputGroup* fieldsOf_ = nullptr;
+  std::unordered_set<std::string> fieldNames_;
+};
+
+// The text of one local configuration file: the rule set's text, then the text of every
+// form whose ruleSet is it, in searchForms order. False (after the check's message)
+// when a record fails its check.
+bool RuleSetFileText(const Configuration& configuration, const RuleSet& ruleSet, std::string& out);
+
+// "RuleSet=" + name.
+std::string RuleSetFileName(const std::string& ruleSetName);
+
+// True when "RuleSet=" + name names a file inside the configuration folder: the name is
+// not empty, not "." or "..", holds no "/" and no NUL, and the file name is at most 255
+// bytes long.
+bool IsUsableRuleSetFileName(const std::string& ruleSetName);
+
+// The first record whose text would not read back as it is, as "rule set > rule" or
+// "form > group > field" (names of the records that hold it first), and in `reasonId`
+// the string-table id of the reason. Empty when the whole configuration can be written
+// and read back unchanged (rules come back search rules first, then entry points, in
+// their order; nothing else moves).
+std::string TextFormatProblem(const Configuration& configuration, int* reasonId = nullptr);
+
+// The largest "RuleSet=" file a load reads (64 MB); a larger one fails the load.
+inline constexpr size_t kMaxRuleSetFileSize = size_t(64) << 20;
+
+// Saves the configuration as local files in configurationDirectory, all or nothing:
+// every record is checked first; the files are written into a new folder beside it
+// together with links to every file of the folder that is not a "RuleSet=" file, flushed
+// to disk, and the new folder takes the old one's place in one exchange of the two
+// folders. "RuleSet=" files of rule sets no longer in the configuration are gone
+// afterwards; every other file stays. Where the file system cannot exchange folders,
+// the files are renamed into the folder one by one and a failure puts the old ones
+// back. One save at a time per folder: a second waits up to 10 s, then fails. Shows one
+// message (with the system's reason) and returns false on failure.
+bool SaveToFiles(const Configuration& configuration);

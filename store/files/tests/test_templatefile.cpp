@@ -1,0 +1,640 @@
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "model/configuration.h"
+#include "platform/support/linereader.h"
+#include "platform/support/messages.h"
+#include "platform/support/oidtable.h"
+#include "store/files/templatefile.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kWorkedExample =
+    "RuleSet: People\n"
+    "Base: Root : ldap://dirhost:389/o=Sample\n"
+    "SearchRule: Root : Person, Unit\n"
+    "Class: Person : person\n"
+    "Class: Unit : organizationalUnit\n"
+    "SearchRule: Unit : Person\n"
+    "\n"
+    "Form: Find a person\n"
+    "FormTipString: Search for people\n"
+    "FormHelpString: Type part of a name\n"
+    "FormFieldGroup : Person details : Person\n"
+    "FormField: Name : cn, sn\n"
+    "FormFieldGroup : Department : Unit\n"
+    "FormField: Department : ou\n";
+
+// What the program writes for the worked example: the reading order creates the
+// "Class" rules before the entry point, and every link is written after the rules.
+const char* const kWorkedExampleCopy =
+    "RuleSet: People\n"
+    "Class: Person : person\n"
+    "Class: Unit : organizationalUnit\n"
+    "Base: Root : ldap://dirhost:389/o=Sample\n"
+    "SearchRule: Unit : Person\n"
+    "SearchRule: Root : Person, Unit\n"
+    "\n"
+    "Form: Find a person\n"
+    "FormTipString: Search for people\n"
+    "FormHelpString: Type part of a name\n"
+    "FormFieldGroup : Person details : Person\n"
+    "FormField: Name : cn, sn\n"
+    "FormFieldGroup : Department : Unit\n"
+    "FormField: Department : ou\n";
+
+const kvaro::Oidtable& Table() {
+  static kvaro::Oidtable table;
+  if (table.AttributeTypeCount() == 0)
+    table.Load(std::string(ORVELLE_SOURCE_DIR) + "/resources/oidtable32");
+  return table;
+}
+
+void WriteFile(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Every file of a folder with its contents.
+std::map<std::string, std::string> Snapshot(const fs::path& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : fs::directory_iterator(folder))
+    files[e.path().filename().string()] = e.is_directory() ? "<dir>" : ReadFile(e.path());
+  return files;
+}
+
+std::vector<std::string> Names(const std::vector<std::unique_ptr<SearchRule>>& rules) {
+  std::vector<std::string> out;
+  for (const auto& r : rules) out.push_back(r->name);
+  return out;
+}
+
+std::vector<std::string> Names(const std::vector<SearchRule*>& rules) {
+  std::vector<std::string> out;
+  for (const auto* r : rules) out.push_back(r->name);
+  return out;
+}
+
+using Strings = std::vector<std::string>;
+
+// A configuration in memory: rule set `set` with a search rule, and a form on it.
+void AddSetWithForm(Configuration& c, const std::string& set, const std::string& form) {
+  RuleSet* rs = c.FindRuleSet(set);
+  if (!rs) {
+    c.ruleSets.push_back(std::make_unique<RuleSet>(set));
+    rs = c.ruleSets.back().get();
+    const SearchRule rule(rs, "Person", {}, Strings{"person"});
+    rs->AddRule(&rule);
+  }
+  auto* target = new InputGroup("Who", rs->FindRule("Person"));
+  target->AddField("Name", "", {"cn"});
+  c.searchForms.push_back(std::make_unique<SearchForm>(form, rs, target));
+}
+
+}  // namespace
+
+class TestTemplateFile : public QObject {
+  Q_OBJECT
+ private slots:
+  void workedExampleReadsBackAsDescribed() {
+    Configuration c;
+    TemplateReader(c, Table()).ReadText(kWorkedExample);
+    QCOMPARE(c.ruleSets.size(), size_t(1));
+    const RuleSet& set = *c.ruleSets[0];
+    QCOMPARE(set.name, std::string("People"));
+    QCOMPARE(Names(set.rules), (Strings{"Person", "Unit", "Root"}));
+    const SearchRule* root = set.FindRule("Root");
+    QCOMPARE(root->ruleType, RuleTypeEntryPoint);
+    QCOMPARE(root->ldapUri, std::string("ldap://dirhost:389/o=Sample"));
+    std::vector<SearchRule*> searchable;
+    root->GetSearchableRules(searchable);
+    QCOMPARE(Names(searchable), (Strings{"Person", "Unit"}));
+    searchable.clear();
+    set.FindRule("Unit")->GetSearchableRules(searchable);
+    QCOMPARE(Names(searchable), (Strings{"Person"}));
+    QCOMPARE(set.FindRule("Unit")->objectClasses, (Strings{"organizationalUnit"}));
+
+    QCOMPARE(c.searchForms.size(), size_t(1));
+    const SearchForm& form = *c.searchForms[0];
+    QCOMPARE(form.name, std::string("Find a person"));
+    QCOMPARE(form.ruleSet, c.ruleSets[0].get());
+    QCOMPARE(form.toolTip, std::string("Search for people"));
+    QCOMPARE(form.helpString, std::string("Type part of a name"));
+    QVERIFY(form.targetGroup);
+    QCOMPARE(form.targetGroup->name, std::string("Person details"));
+    QCOMPARE(form.targetGroup->searchRule, set.FindRule("Person"));
+    QCOMPARE(form.targetGroup->fields[0]->filterAttributes, (Strings{"cn", "sn"}));
+    QCOMPARE(form.targetGroup->fields[0]->defaultValue, std::string());
+    QCOMPARE(form.inputGroups.size(), size_t(1));
+    QCOMPARE(form.inputGroups[0]->name, std::string("Department"));
+    QCOMPARE(form.inputGroups[0]->searchRule, set.FindRule("Unit"));
+    QCOMPARE(form.inputGroups[0]->fields[0]->filterAttributes, (Strings{"ou"}));
+  }
+
+  void copiesAreAFixedPoint() {
+    QTemporaryDir source, first, second;
+    WriteFile(fs::path(source.path().toStdString()) / "RuleSet=People", kWorkedExample);
+
+    Configuration a;
+    a.configurationDirectory = source.path().toStdString();
+    QCOMPARE(a.LoadFromFiles(Table()), 1);
+    a.configurationDirectory = first.path().toStdString();
+    QVERIFY(SaveToFiles(a));
+    const fs::path firstFile = fs::path(first.path().toStdString()) / "RuleSet=People";
+    QCOMPARE(ReadFile(firstFile), std::string(kWorkedExampleCopy));
+    QCOMPARE(Snapshot(first.path().toStdString()).size(), size_t(1));  // no temporary left
+
+    Configuration b;
+    b.configurationDirectory = first.path().toStdString();
+    QCOMPARE(b.LoadFromFiles(Table()), 1);
+    b.configurationDirectory = second.path().toStdString();
+    QVERIFY(SaveToFiles(b));
+    QCOMPARE(ReadFile(fs::path(second.path().toStdString()) / "RuleSet=People"),
+             ReadFile(firstFile));
+  }
+
+  void tipAndHelpTextsKeepTheirColons() {
+    Configuration c;
+    AddSetWithForm(c, "S", "F");
+    c.searchForms[0]->toolTip = "Search: people at ldap://host:389";
+    c.searchForms[0]->helpString = "Type a name:  then press Enter :";
+    std::string text;
+    QVERIFY(RuleSetFileText(c, *c.ruleSets[0], text));
+    Configuration back;
+    TemplateReader(back, Table()).ReadText(text);
+    QCOMPARE(back.searchForms[0]->toolTip, std::string("Search: people at ldap://host:389"));
+    QCOMPARE(back.searchForms[0]->helpString, std::string("Type a name:  then press Enter :"));
+  }
+
+  void emptyTipAndHelpReadBackEmpty() {
+    Configuration c;
+    TemplateReader(c, Table())
+        .ReadText(
+            "RuleSet: S\nClass: P : person\nForm: F\nFormTipString:\nFormHelpString:   \n"
+            "FormFieldGroup: G : P\nFormField: N : cn\n");
+    QCOMPARE(c.searchForms[0]->toolTip, std::string());
+    QCOMPARE(c.searchForms[0]->helpString, std::string());
+  }
+
+  void fieldGroupKeywordWithAndWithoutBlank() {
+    Configuration c;
+    TemplateReader(c, Table())
+        .ReadText(
+            "RuleSet: S\nClass: P : person\nForm: F\n"
+            "FormFieldGroup : A : P\nFormField: N : cn\n"
+            "FormFieldGroup: B : P\nFormField: M : sn\n");
+    QCOMPARE(c.searchForms[0]->targetGroup->name, std::string("A"));
+    QCOMPARE(c.searchForms[0]->inputGroups.size(), size_t(1));
+    QCOMPARE(c.searchForms[0]->inputGroups[0]->name, std::string("B"));
+  }
+
+  void aGroupWithAnUnknownRuleSendsFieldsToThePreviousGroup() {
+    Configuration c;
+    TemplateReader(c, Table())
+        .ReadText(
+            "RuleSet: S\nClass: P : person\n"
+            "Form: First\nFormFieldGroup: A : P\nFormField: N : cn\n"
+            "Form: Second\nFormFieldGroup: B : NoSuchRule\nFormField: M : sn\n");
+    QCOMPARE(c.searchForms.size(), size_t(2));
+    QVERIFY(!c.searchForms[1]->targetGroup);
+    const InputGroup* a = c.searchForms[0]->targetGroup.get();
+    QCOMPARE(a->fields.size(), size_t(2));
+    QCOMPARE(a->fields[1]->name, std::string("M"));
+  }
+
+  void cursorsCarryOverFromOneFileToTheNext() {
+    QTemporaryDir dir;
+    const fs::path folder = dir.path().toStdString();
+    WriteFile(folder / "RuleSet=A",
+              "FormField: Lost : cn\nRuleSet: A\nClass: P : person\n"
+              "Form: FA\nFormFieldGroup: G : P\nFormField: N : cn\n");
+    WriteFile(folder / "RuleSet=B", "FormField: Carried : sn\nRuleSet: B\nClass: Q : person\n");
+    Configuration c;
+    c.configurationDirectory = folder.string();
+    QCOMPARE(c.LoadFromFiles(Table()), 1);
+    QCOMPARE(c.ruleSets.size(), size_t(2));
+    const InputGroup* g = c.searchForms[0]->targetGroup.get();
+    QCOMPARE(g->fields.size(), size_t(2));
+    QCOMPARE(g->fields[0]->name, std::string("N"));
+    QCOMPARE(g->fields[1]->name, std::string("Carried"));
+  }
+
+  void aReferenceToALaterEntryPointIsLost() {
+    Configuration c;
+    TemplateReader(c, Table())
+        .ReadText(
+            "RuleSet: S\nClass: P : person\nSearchRule: P : Later, P\nBase: Later : "
+            "ldap://h/o=x\n");
+    std::vector<SearchRule*> searchable;
+    c.ruleSets[0]->FindRule("P")->GetSearchableRules(searchable);
+    QCOMPARE(Names(searchable), (Strings{"P"}));
+  }
+
+  void unknownNamesAreDropped() {
+    Configuration c;
+    TemplateReader(c, Table())
+        .ReadText(
+            "RuleSet: S\nClass: None : noSuchClass, alsoNot\nClass: Some : bogus, person\n"
+            "Form: F\nFormFieldGroup: G : Some\nFormField: Odd : bogus\nFormField: Ok : bogus, "
+            "mail\n");
+    QCOMPARE(Names(c.ruleSets[0]->rules), (Strings{"Some"}));
+    QCOMPARE(c.ruleSets[0]->rules[0]->objectClasses, (Strings{"person"}));
+    const InputGroup* g = c.searchForms[0]->targetGroup.get();
+    QCOMPARE(g->fields.size(), size_t(2));  // a field is added even with no known name
+    QVERIFY(g->fields[0]->filterAttributes.empty());
+    QCOMPARE(g->fields[1]->filterAttributes, (Strings{"mail"}));
+  }
+
+  void repeatedLinesAddNothing() {
+    Configuration c;
+    TemplateReader(c, Table())
+        .ReadText(
+            "RuleSet: S\nRuleSet: S\nClass: P : person\nClass: P : organizationalUnit\n"
+            "Base: P : ldap://h/o=x\nForm: F\nForm: F\nFormFieldGroup: G : P\n"
+            "FormField: N : cn\nFormField: N : sn\n");
+    QCOMPARE(c.ruleSets.size(), size_t(1));
+    QCOMPARE(c.ruleSets[0]->rules.size(), size_t(1));
+    QCOMPARE(c.ruleSets[0]->rules[0]->objectClasses, (Strings{"person"}));
+    QCOMPARE(c.searchForms.size(), size_t(2));  // form names are not compared
+    QCOMPARE(c.searchForms[1]->targetGroup->fields.size(), size_t(1));
+    QCOMPARE(c.searchForms[1]->targetGroup->fields[0]->filterAttributes, (Strings{"cn"}));
+  }
+
+  void twoRuleSetsInOneFileAreEachCreatedTwice() {
+    Configuration c;
+    TemplateReader(c, Table()).ReadText("RuleSet: A\nClass: P : person\nRuleSet: B\n");
+    Strings names;
+    for (const auto& rs : c.ruleSets) names.push_back(rs->name);
+    QCOMPARE(names, (Strings{"A", "B", "A", "B"}));
+    QCOMPARE(c.ruleSets[1]->rules.size(), size_t(1));  // pass 3 used the last set
+  }
+
+  void extraLinesBecomeTheFirstRule() {
+    Configuration c;
+    TemplateReader(c, Table())
+        .ReadText("RuleSet: S\nClass: P : person\nSearchRule: Root : P\n",
+                  {"Base: Root : ldap://dirhost:389/o=Sample"});
+    QCOMPARE(Names(c.ruleSets[0]->rules), (Strings{"Root", "P"}));
+    QCOMPARE(c.ruleSets[0]->rules[0]->searchableRules.size(), size_t(1));
+  }
+
+  void commentsIndentationAndLineEnds() {
+    Configuration c;
+    TemplateReader(c, Table())
+        .ReadText(
+            "# comment\r\n  \t# indented comment: Class: X : person\r\n\tRuleSet: S\r\n"
+            "   Class: P : person\r\n\r\n \tForm: F\r\nFormFieldGroup: G : P\r\n"
+            "FormField: N : cn\r\nUnknown: a : b\r\nForm: two : pieces\r\n");
+    QCOMPARE(Names(c.ruleSets[0]->rules), (Strings{"P"}));
+    QCOMPARE(c.searchForms.size(), size_t(1));
+    QCOMPARE(c.searchForms[0]->name, std::string("F"));
+  }
+
+  void readingAFileWithTheLineReader() {
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("t.tpl").toStdString();
+    WriteFile(path, kWorkedExample);
+    kvaro::LineReader file(path);
+    Configuration c;
+    TemplateReader(c, Table()).Read(file);
+    QCOMPARE(c.ruleSets[0]->rules.size(), size_t(3));
+    QCOMPARE(c.searchForms.size(), size_t(1));
+  }
+
+  void aRuleWithoutObjectClassesDoesNotReadBack() {
+    RuleSet set("S");
+    const SearchRule bare(&set, "Bare", {}, Strings{});
+    set.AddRule(&bare);
+    std::string text;
+    QVERIFY(set.WriteText(text));
+    QCOMPARE(text, std::string("RuleSet: S\nClass: Bare : \n\n"));
+    Configuration c;
+    TemplateReader(c, Table()).ReadText(text);
+    QVERIFY(c.ruleSets[0]->rules.empty());
+  }
+
+  void aRuleSetWithoutFormsIsNoConfiguration() {
+    QTemporaryDir dir;
+    const fs::path folder = dir.path().toStdString();
+    WriteFile(folder / "RuleSet=S", "RuleSet: S\nClass: P : person\n");
+    fs::create_directory(folder / "RuleSet=Folder");
+    WriteFile(folder / "Other", "RuleSet: X\nClass: P : person\nForm: F\n");
+    Configuration c;
+    c.configurationDirectory = folder.string();
+    const fs::path cwd = fs::current_path();
+    QCOMPARE(c.LoadFromFiles(Table()), 0);
+    QCOMPARE(fs::current_path(), cwd);
+    QVERIFY(c.ruleSets.empty() && c.searchForms.empty() && !c.currentRuleSet);
+  }
+
+  void writersFollowTheTextForm() {
+    Configuration c;
+    AddSetWithForm(c, "S", "F");
+    RuleSet& set = *c.ruleSets[0];
+    const SearchRule root(&set, "Root", {set.FindRule("Person")}, std::string("ldap://h:1/o=x"));
+    set.AddRule(&root);
+    SearchForm& form = *c.searchForms[0];
+    auto* extra = new InputGroup("More", set.FindRule("Person"));
+    extra->AddField("Mail", "default not written", {"mail", "cn"});
+    form.AddInputGroup(extra);
+    std::string text;
+    QVERIFY(RuleSetFileText(c, set, text));
+    QCOMPARE(text, std::string("RuleSet: S\n"
+                               "Class: Person : person\n"
+                               "Base: Root : ldap://h:1/o=x\n"
+                               "\n"
+                               "Form: F\n"
+                               "FormTipString: \n"
+                               "FormHelpString: \n"
+                               "FormFieldGroup : Who : Person\n"
+                               "FormField: Name : cn\n"
+                               "FormFieldGroup : More : Person\n"
+                               "FormField: Mail : mail, cn\n"));
+    QCOMPARE(RuleSetFileName("People"), std::string("RuleSet=People"));
+  }
+
+  void saveWritesOneFilePerRuleSet() {
+    QTemporaryDir dir;
+    Configuration c;
+    AddSetWithForm(c, "A", "first");
+    AddSetWithForm(c, "B", "second");
+    AddSetWithForm(c, "A", "third");
+    c.configurationDirectory = dir.path().toStdString();
+    WriteFile(fs::path(c.configurationDirectory) / "RuleSet=Old", "replaced");
+    WriteFile(fs::path(c.configurationDirectory) / "notes.txt", "kept");
+    QVERIFY(SaveToFiles(c));
+    const auto files = Snapshot(c.configurationDirectory);
+    QCOMPARE(files.size(), size_t(3));
+    QCOMPARE(files.count("RuleSet=Old"), size_t(0));  // the save replaces the configuration
+    QCOMPARE(files.at("notes.txt"), std::string("kept"));
+    const std::string a = files.at("RuleSet=A");
+    QVERIFY(a.find("Form: first") < a.find("Form: third"));
+    QVERIFY(a.find("Form: second") == std::string::npos);
+    QVERIFY(files.at("RuleSet=B").find("Form: second") != std::string::npos);
+  }
+
+  void aRefusedSaveChangesNothing() {
+    QTemporaryDir dir;
+    const fs::path folder = dir.path().toStdString();
+    WriteFile(folder / "RuleSet=A", "old A");
+    WriteFile(folder / "RuleSet=B", "old B");
+    const auto before = Snapshot(folder);
+
+    Configuration c;
+    AddSetWithForm(c, "A", "fine");
+    AddSetWithForm(c, "B", "broken");
+    c.searchForms[1]->targetGroup->fields[0]->filterAttributes.clear();
+    c.configurationDirectory = folder.string();
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    QVERIFY(!SaveToFiles(c));
+    QCOMPARE(sink.Ids(), (std::vector<int>{61260}));
+    QCOMPARE(Snapshot(folder), before);
+
+    // A rule set without rules, and a form without a target.
+    c.searchForms[1]->targetGroup->fields[0]->filterAttributes = {"cn"};
+    c.ruleSets.push_back(std::make_unique<RuleSet>("C"));
+    QVERIFY(!SaveToFiles(c));
+    c.ruleSets.pop_back();
+    c.searchForms[0]->SetTargetGroup(nullptr);
+    QVERIFY(!SaveToFiles(c));
+    QCOMPARE(sink.Ids(), (std::vector<int>{61260, 61281, 61265}));
+    QCOMPARE(Snapshot(folder), before);
+  }
+
+  void ruleSetNamesThatLeaveTheFolderAreRefused() {
+    QTemporaryDir dir;
+    const fs::path folder = fs::path(dir.path().toStdString()) / "config";
+    fs::create_directory(folder);
+    for (const std::string& bad :
+         {std::string(""), std::string("."), std::string(".."), std::string("../escape"),
+          std::string("a/b"), std::string("x\0y", 3)}) {
+      Configuration c;
+      AddSetWithForm(c, "Good", "F");
+      AddSetWithForm(c, bad, "G");
+      c.configurationDirectory = folder.string();
+      msg::RecordingSink sink;
+      msg::ScopedSink scoped(&sink);
+      QVERIFY(!SaveToFiles(c));
+      QCOMPARE(sink.Ids(), (std::vector<int>{62100}));
+      QVERIFY(fs::is_empty(folder));
+      QCOMPARE(Snapshot(dir.path().toStdString()).size(), size_t(1));
+    }
+  }
+
+  void textThatWouldNotReadBackIsRefused() {
+    QTemporaryDir dir;
+    auto attempt = [&](auto change) {
+      Configuration c;
+      AddSetWithForm(c, "S", "F");
+      c.configurationDirectory = dir.path().toStdString();
+      change(c);
+      msg::RecordingSink sink;
+      msg::ScopedSink scoped(&sink);
+      const bool saved = SaveToFiles(c);
+      return saved ? 0 : (sink.messages.empty() ? -1 : sink.messages[0].id);
+    };
+    QCOMPARE(attempt([](Configuration& c) { c.searchForms[0]->helpString = "a\nRuleSet: X"; }),
+             62101);
+    QCOMPARE(attempt([](Configuration& c) { c.ruleSets[0]->rules[0]->name = "Staff, Dept"; }),
+             62101);
+    QCOMPARE(attempt([](Configuration& c) { c.searchForms[0]->name = "a:b"; }), 62101);
+    QCOMPARE(attempt([](Configuration& c) { c.ruleSets[0]->name = "S "; }), 62101);
+    QCOMPARE(attempt([](Configuration& c) { AddSetWithForm(c, "S", "G"); }), 0);
+    QCOMPARE(attempt([](Configuration& c) {
+               c.ruleSets.push_back(std::make_unique<RuleSet>("S"));
+               const SearchRule r(c.ruleSets.back().get(), "R", {}, Strings{"top"});
+               c.ruleSets.back()->AddRule(&r);
+             }),
+             62102);
+    QVERIFY(fs::is_empty(dir.path().toStdString()) ||
+            Snapshot(dir.path().toStdString()).size() == 1);
+  }
+
+  void aMissingFolderFailsWithTheFileName() {
+    QTemporaryDir dir;
+    Configuration c;
+    AddSetWithForm(c, "S", "F");
+    c.configurationDirectory = dir.filePath("missing").toStdString();
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    QVERIFY(!SaveToFiles(c));
+    QCOMPARE(sink.Ids(), (std::vector<int>{62013}));
+    QVERIFY(sink.messages[0].text.find(c.configurationDirectory) != std::string::npos);
+    QVERIFY(sink.messages[0].text.find(std::strerror(ENOENT)) != std::string::npos);
+    c.configurationDirectory.clear();
+    QVERIFY(!SaveToFiles(c));
+    QCOMPARE(sink.Ids().back(), 62103);
+  }
+
+  // What a directory load can build but the text cannot hold is refused before anything
+  // is written, naming the record; nothing is changed silently.
+  void whatTheTextCannotHoldIsRefused_data() {
+    QTest::addColumn<int>("change");
+    QTest::addColumn<QString>("named");
+    QTest::newRow("rule set name with a leading blank") << 0 << " S";
+    QTest::newRow("rule name with a trailing blank") << 1 << "S > Person ";
+    QTest::newRow("form name with a leading blank") << 2 << " F";
+    QTest::newRow("group name with a trailing blank") << 3 << "F > Who ";
+    QTest::newRow("field name with a leading tab") << 4 << "F > Who > \tName";
+    QTest::newRow("two fields of one name in one group") << 5 << "F > Who > Name";
+    QTest::newRow("tool tip with a trailing blank") << 6 << "F";
+    QTest::newRow("start point with a blank before a colon") << 7 << "S > Root";
+    QTest::newRow("object class the table does not know") << 8 << "S > Person";
+    QTest::newRow("filter attribute the table does not know") << 9 << "F > Who > Name";
+    QTest::newRow("link to a rule of another set") << 10 << "S > Root";
+  }
+  void whatTheTextCannotHoldIsRefused() {
+    QFETCH(int, change);
+    QFETCH(QString, named);
+    QTemporaryDir dir;
+    Configuration c;
+    c.oidtable = &Table();
+    AddSetWithForm(c, "S", "F");
+    RuleSet& set = *c.ruleSets[0];
+    const SearchRule root(&set, "Root", {}, std::string("ldap://h:389/o=x"));
+    set.AddRule(&root);
+    c.configurationDirectory = dir.path().toStdString();
+    SearchForm& form = *c.searchForms[0];
+    InputGroup& group = *form.targetGroup;
+    RuleSet other("T");
+    const SearchRule stranger(&other, "Stranger", {}, Strings{"person"});
+    switch (change) {
+      case 0:
+        set.name = " S";
+        break;
+      case 1:
+        set.rules[0]->name = "Person ";
+        break;
+      case 2:
+        form.name = " F";
+        break;
+      case 3:
+        group.name = "Who ";
+        break;
+      case 4:
+        group.fields[0]->name = "\tName";
+        break;
+      case 5:
+        group.fields.push_back(std::make_unique<InputField>("Name", "", Strings{"sn"}));
+        break;
+      case 6:
+        form.toolTip = "Find ";
+        break;
+      case 7:
+        set.FindRule("Root")->ldapUri = "ldap://h :389/o=x";
+        break;
+      case 8:
+        set.rules[0]->objectClasses.push_back("noSuchClass");
+        break;
+      case 9:
+        group.fields[0]->filterAttributes.push_back("noSuchType");
+        break;
+      case 10:
+        set.FindRule("Root")->AddSearchableRule(&stranger);
+        break;
+    }
+    WriteFile(fs::path(c.configurationDirectory) / "RuleSet=S", "old");
+    const auto before = Snapshot(c.configurationDirectory);
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    QVERIFY(!SaveToFiles(c));
+    QCOMPARE(sink.Ids(), std::vector<int>{62101});
+    QVERIFY2(sink.messages[0].text.find("'" + msg::Displayable(named.toStdString()) + "'") !=
+                 std::string::npos,
+             sink.messages[0].text.c_str());
+    QCOMPARE(Snapshot(c.configurationDirectory), before);
+  }
+
+  // A search rule's link to an entry point is written after the entry point's line, so it
+  // reads back; a copy of the copy is the same, byte for byte.
+  void linksToEntryPointsReadBack() {
+    Configuration c;
+    c.ruleSets.push_back(std::make_unique<RuleSet>("S"));
+    RuleSet* rs = c.ruleSets.back().get();
+    const SearchRule root(rs, "Root", {}, std::string("ldap://h:389/o=x"));
+    const SearchRule person(rs, "Person", {}, Strings{"person"});
+    const SearchRule unit(rs, "Unit", {}, Strings{"organizationalUnit"});
+    rs->AddRule(&root);
+    rs->AddRule(&person);
+    rs->AddRule(&unit);
+    rs->FindRule("Person")->AddSearchableRule(rs->FindRule("Root"));
+    rs->FindRule("Person")->AddSearchableRule(rs->FindRule("Unit"));
+    rs->FindRule("Root")->AddSearchableRule(rs->FindRule("Person"));
+    auto* target = new InputGroup("Who", rs->FindRule("Person"));
+    target->AddField("Name", "", {"cn"});
+    c.searchForms.push_back(std::make_unique<SearchForm>("F", rs, target));
+
+    QTemporaryDir first, second;
+    c.configurationDirectory = first.path().toStdString();
+    QVERIFY(SaveToFiles(c));
+    Configuration back;
+    back.configurationDirectory = first.path().toStdString();
+    QCOMPARE(back.LoadFromFiles(Table()), 1);
+    std::map<std::string, Strings> links;
+    for (const auto& r : back.ruleSets[0]->rules) links[r->name] = Names(r->searchableRules);
+    QCOMPARE(links, (std::map<std::string, Strings>{
+                        {"Person", {"Root", "Unit"}}, {"Root", {"Person"}}, {"Unit", {}}}));
+    back.configurationDirectory = second.path().toStdString();
+    QVERIFY(SaveToFiles(back));
+    QCOMPARE(Snapshot(second.path().toStdString()), Snapshot(first.path().toStdString()));
+  }
+
+  // Rules that all search each other: a copy holds one small reference per link, so 40
+  // of them copy, save and load at once (copies of copies used to double per rule).
+  void rulesThatAllSearchEachOtherStayCheap() {
+    constexpr int kRules = 40;
+    Configuration c;
+    AddSetWithForm(c, "S", "F");
+    RuleSet& set = *c.ruleSets[0];
+    for (int i = 0; i < kRules; ++i) {
+      const SearchRule r(&set, "R" + std::to_string(i), {}, Strings{"person"});
+      set.AddRule(&r);
+    }
+    for (const auto& r : set.rules)
+      for (const auto& s : set.rules) r->AddSearchableRule(s.get());
+    // Every rule copied, as RuleSet::AddRule does, twice over.
+    RuleSet copy("Copy");
+    for (const auto& r : set.rules) copy.AddRule(r.get());
+    RuleSet copyOfCopy("Copy2");
+    for (const auto& r : copy.rules) copyOfCopy.AddRule(r.get());
+    for (const auto& r : copyOfCopy.rules) {
+      QCOMPARE(r->searchableRules.size(), set.rules.size());
+      for (const auto& s : r->searchableRules) QVERIFY(s->searchableRules.empty());
+    }
+    QTemporaryDir dir;
+    c.configurationDirectory = dir.path().toStdString();
+    QVERIFY(SaveToFiles(c));
+    Configuration back;
+    back.configurationDirectory = c.configurationDirectory;
+    QCOMPARE(back.LoadFromFiles(Table()), 1);
+    QCOMPARE(back.ruleSets[0]->rules.size(), size_t(kRules + 1));
+    for (const auto& r : back.ruleSets[0]->rules)
+      QCOMPARE(r->searchableRules.size(), size_t(kRules + 1));
+  }
+
+  void usableFileNames() {
+    QVERIFY(IsUsableRuleSetFileName("People"));
+    QVERIFY(IsUsableRuleSetFileName("..."));
+    QVERIFY(IsUsableRuleSetFileName("a.b"));
+    QVERIFY(!IsUsableRuleSetFileName(".."));
+    QVERIFY(!IsUsableRuleSetFileName("/"));
+  }
+};
+
+QTEST_GUILESS_MAIN(TestTemplateFile)
+#include "test_templatefile.moc"

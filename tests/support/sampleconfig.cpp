@@ -1,0 +1,64 @@
+#include "tests/support/sampleconfig.h"
+
+#include <string>
+
+namespace sample {
+
+namespace {
+
+SearchRule* AddSearchRule(RuleSet& set, const std::string& name, std::vector<std::string> classes) {
+  SearchRule rule(&set, name, {}, std::move(classes));
+  set.AddRule(&rule);
+  return set.FindRule(name);
+}
+
+}  // namespace
+
+void FillStandard(Configuration& configuration) {
+  auto standard = std::make_unique<RuleSet>("Standard");
+  SearchRule root(standard.get(), "Root", {}, std::string("ldap://dirhost:389/o=Sample"));
+  standard->AddRule(&root);
+  SearchRule* person = AddSearchRule(*standard, "Person", {"person", "organizationalPerson"});
+  SearchRule* org = AddSearchRule(*standard, "Org", {"organization"});
+
+  auto other = std::make_unique<RuleSet>("Other");
+  SearchRule* thing = AddSearchRule(*other, "Thing", {"device"});
+
+  auto* target = new InputGroup("Person details", person);
+  target->AddField("Name", "", {"cn", "sn"});
+  target->AddField("Mail", "", {"mail"});
+  auto* employer = new InputGroup("Employer", org);
+  employer->AddField("Company", "", {"o"});
+  auto* site = new InputGroup("Site", org);
+  auto people = std::make_unique<SearchForm>("People", standard.get(), target,
+                                             std::vector<InputGroup*>{employer, site});
+
+  auto* thingTarget = new InputGroup("Thing details", thing);
+  thingTarget->AddField("Label", "", {"cn"});
+  auto things = std::make_unique<SearchForm>("Things", other.get(), thingTarget);
+
+  configuration.ruleSets.push_back(std::move(standard));
+  configuration.ruleSets.push_back(std::move(other));
+  configuration.searchForms.push_back(std::move(people));
+  configuration.searchForms.push_back(std::move(things));
+}
+
+void FillLarge(Configuration& configuration, int ruleSets, int rulesPerSet, int fieldsPerGroup) {
+  for (int s = 0; s < ruleSets; ++s) {
+    auto set = std::make_unique<RuleSet>("Set " + std::to_string(s));
+    SearchRule* first = nullptr;
+    for (int r = 0; r < rulesPerSet; ++r) {
+      SearchRule* rule = AddSearchRule(*set, "Rule " + std::to_string(r), {"person"});
+      if (!first) first = rule;
+    }
+    auto* target = new InputGroup("Group " + std::to_string(s), first);
+    for (int f = 0; f < fieldsPerGroup; ++f) {
+      target->AddField("Field " + std::to_string(f), "", {"cn"});
+    }
+    configuration.searchForms.push_back(
+        std::make_unique<SearchForm>("Form " + std::to_string(s), set.get(), target));
+    configuration.ruleSets.push_back(std::move(set));
+  }
+}
+
+}  // namespace sample

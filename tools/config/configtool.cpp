@@ -1,0 +1,332 @@
+#include "tools/config/configtool.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+
+#include "platform/ldap/ldapclient.h"
+#include "platform/support/datafiles.h"
+#include "platform/support/messages.h"
+#include "store/directory/directorystore.h"
+#include "store/files/templatefile.h"
+
+namespace configtool {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: orvelle-config [OPTIONS] check SOURCE\n"
+    "       orvelle-config [OPTIONS] copy SOURCE TARGET\n"
+    "       orvelle-config [OPTIONS] ldif SOURCE\n"
+    "\n"
+    "  check SOURCE         load the configuration of SOURCE as orvelle32setup does at\n"
+    "                       start-up and run the check of every record\n"
+    "  copy SOURCE TARGET   load SOURCE and save it to TARGET as File Save does\n"
+    "  ldif SOURCE          print, as LDIF, the entries a save to the directory adds\n"
+    "\n"
+    "SOURCE and TARGET are configuration folders (the \"RuleSet=*\" files) or LDAP URLs\n"
+    "whose DN is the configuration root entry, for example\n"
+    "  ldap://dirhost:389/cn=Orvelle%20Configuration,o=Sample\n"
+    "Copying to a URL replaces the configuration stored there; the root entry is\n"
+    "written first when the directory does not hold it yet. An ldaps:// URL (port 636\n"
+    "when it names none) is encrypted from the first byte; the server's certificate is\n"
+    "always checked, also against the host name of the URL.\n"
+    "\n"
+    "Options (before or after the operands):\n"
+    "  --oidtable FILE      attribute-type and object-class table to check names\n"
+    "                       against (default: the installed \"oidtable32\")\n"
+    "  --bind-dn DN         DN to log on to the directory with (default: anonymous)\n"
+    "  --password-file FILE the password for --bind-dn: the first line of FILE\n"
+    "                       (passwords are never taken from the command line)\n"
+    "  --root-dn DN         for ldif of a folder: the DN of the configuration root entry\n"
+    "  --starttls           encrypt ldap:// connections with StartTLS before the logon\n"
+    "                       (refused when the server does not offer it)\n"
+    "  --ca-file FILE       trust the certificate authorities of FILE (PEM) for the\n"
+    "                       server's certificate (default: the system's store)\n"
+    "  --allow-warnings     for check: pass although the load dropped records with\n"
+    "                       warnings (by default such a load fails the check)\n"
+    "  --help               show this text\n"
+    "\n"
+    "Exit status: 0 success, 1 failure (check: a failed record check, or a load with\n"
+    "warnings), 2 usage error (also a --root-dn that is not a DN).\n";
+
+bool IsUrl(const std::string& operand) { return operand.find("://") != std::string::npos; }
+
+bool IsLdapUrl(const std::string& operand) {
+  return operand.rfind("ldap://", 0) == 0 || operand.rfind("ldaps://", 0) == 0;
+}
+
+// Whether a bind with a password to `url` would cross the network in clear.
+bool PlainTextToRemote(const std::string& url, const ldapx::TlsOptions& tls) {
+  if (url.rfind("ldap://", 0) != 0 || tls.security != ldapx::Security::None) return false;
+  const auto desc = ldapx::ParseUrl(url);
+  if (!desc) return false;
+  const std::string& host = desc->host;
+  return !(host == "localhost" || host.rfind("127.", 0) == 0 || host == "::1");
+}
+
+// Passes every message on to the sink that was current and counts the warnings among
+// them: a load that warned has dropped what it warned about.
+class WarningCounter : public msg::Sink {
+ public:
+  WarningCounter() : next_(msg::CurrentSink()), scoped_(this) {}
+  msg::Answer Show(const msg::Message& message) override {
+    if (message.icon == msg::Icon::Warning) ++warnings;
+    return next_.Show(message);
+  }
+  int warnings = 0;
+
+ private:
+  msg::Sink& next_;
+  msg::ScopedSink scoped_;
+};
+
+}  // namespace
+
+int LoadSource(const std::string& source, Configuration& configuration,
+               const kvaro::Oidtable& table, const Credentials& credentials) {
+  configuration.oidtable = &table;
+  if (IsLdapUrl(source)) {
+    return directory::LoadConfigurationFromUrl(configuration, table, source, credentials.bindDn,
+                                               credentials.password, {}, credentials.tls)
+               ? 1
+               : 0;
+  }
+  if (IsUrl(source)) {
+    msg::Show(62106, {source}, msg::Buttons::Ok, msg::Icon::Error);
+    return 0;
+  }
+  std::error_code ec;
+  if (!fs::is_directory(source, ec)) {
+    msg::Show(62107, {source}, msg::Buttons::Ok, msg::Icon::Error);
+    return 0;
+  }
+  configuration.startupMode = 0;
+  configuration.configurationDirectory = source;
+  const int loaded = configuration.LoadFromFiles(table);
+  if (loaded > 0) return 1;
+  if (loaded < 0) return 0;  // the load named the file it could not read
+  msg::Show(62104, {source}, msg::Buttons::Ok, msg::Icon::Error);
+  return 0;
+}
+
+bool SaveTarget(const std::string& target, Configuration& configuration,
+                const Credentials& credentials) {
+  if (IsLdapUrl(target)) {
+    return directory::SaveConfigurationToUrl(configuration, target, credentials.bindDn,
+                                             credentials.password, {}, credentials.tls);
+  }
+  if (IsUrl(target)) {
+    msg::Show(62106, {target}, msg::Buttons::Ok, msg::Icon::Error);
+    return false;
+  }
+  std::error_code ec;
+  fs::create_directories(target, ec);
+  configuration.startupMode = 0;
+  configuration.configurationDirectory = target;
+  return SaveToFiles(configuration);
+}
+
+int CheckAll(const Configuration& configuration) {
+  int failed = 0;
+  auto count = [&failed](bool ok) { failed += ok ? 0 : 1; };
+  for (const auto& ruleSet : configuration.ruleSets) {
+    count(ruleSet->Check());
+    for (const auto& rule : ruleSet->rules) count(rule->Check());
+  }
+  for (const auto& form : configuration.searchForms) {
+    count(form->Check());
+    std::vector<const InputGroup*> groups;
+    if (form->targetGroup) groups.push_back(form->targetGroup.get());
+    for (const auto& group : form->inputGroups) groups.push_back(group.get());
+    for (const InputGroup* group : groups) {
+      count(group->Check());
+      for (const auto& field : group->fields) count(field->Check());
+    }
+  }
+  return failed;
+}
+
+int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+  std::vector<std::string> operands;
+  std::string oidtablePath;
+  std::string passwordFile;
+  std::string rootDn;
+  bool rootDnGiven = false;
+  bool allowWarnings = false;
+  Credentials credentials;
+  // Options that take a value: "--name VALUE" or "--name=VALUE".
+  auto value = [&](size_t& i, const std::string& name, std::string& into) -> int {
+    const std::string& a = arguments[i];
+    if (a == name) {
+      if (i + 1 >= arguments.size()) {
+        err << "orvelle-config: " << name << " needs a value\n" << kUsage;
+        return -1;
+      }
+      into = arguments[++i];
+      return 1;
+    }
+    if (a.rfind(name + "=", 0) == 0) {
+      into = a.substr(name.size() + 1);
+      return 1;
+    }
+    return 0;
+  };
+  bool optionsEnded = false;
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& a = arguments[i];
+    if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
+      operands.push_back(a);
+    } else if (a == "--") {
+      optionsEnded = true;
+    } else if (a == "--allow-warnings") {
+      allowWarnings = true;
+    } else if (a == "--help" || a == "-h") {
+      out << kUsage;
+      return 0;
+    } else if (int r = value(i, "--oidtable", oidtablePath)) {
+      if (r < 0) return 2;
+    } else if (int r2 = value(i, "--bind-dn", credentials.bindDn)) {
+      if (r2 < 0) return 2;
+    } else if (int r3 = value(i, "--password-file", passwordFile)) {
+      if (r3 < 0) return 2;
+    } else if (int r4 = value(i, "--root-dn", rootDn)) {
+      if (r4 < 0) return 2;
+      rootDnGiven = true;
+    } else if (a == "--starttls") {
+      credentials.tls.security = ldapx::Security::StartTls;
+    } else if (int r5 = value(i, "--ca-file", credentials.tls.caFile)) {
+      if (r5 < 0) return 2;
+    } else {
+      err << "orvelle-config: unknown option '" << msg::Displayable(a) << "'\n" << kUsage;
+      return 2;
+    }
+  }
+  if (operands.empty()) {
+    err << "orvelle-config: no command given\n" << kUsage;
+    return 2;
+  }
+  const std::string& command = operands[0];
+  const size_t needed = command == "check" || command == "ldif" ? 2 : command == "copy" ? 3 : 0;
+  if (needed == 0) {
+    err << "orvelle-config: unknown command '" << msg::Displayable(command) << "'\n" << kUsage;
+    return 2;
+  }
+  if (operands.size() != needed) {
+    err << "orvelle-config: '" << msg::Displayable(command) << "' takes " << needed - 1
+        << (needed == 2 ? " operand" : " operands") << "\n"
+        << kUsage;
+    return 2;
+  }
+
+  // A DN without a password would be an unauthenticated bind, which servers either refuse
+  // with a puzzling message or accept with anonymous rights only; a password without a DN
+  // would be silently ignored.
+  if (credentials.bindDn.empty() != passwordFile.empty()) {
+    err << "orvelle-config: --bind-dn DN and --password-file FILE go together (neither: an "
+           "anonymous logon)\n";
+    return 2;
+  }
+  if (!passwordFile.empty()) {
+    std::ifstream in(passwordFile, std::ios::binary);
+    if (!in) {
+      err << "orvelle-config: cannot read the password file '" << msg::Displayable(passwordFile)
+          << "'\n";
+      return 1;
+    }
+    std::getline(in, credentials.password);
+    if (!credentials.password.empty() && credentials.password.back() == '\r')
+      credentials.password.pop_back();
+    if (credentials.password.empty()) {
+      err << "orvelle-config: the password file '" << msg::Displayable(passwordFile)
+          << "' is empty; its first line must hold the password\n";
+      return 1;
+    }
+    struct stat st {};
+    if (::stat(passwordFile.c_str(), &st) == 0 && (st.st_mode & (S_IRGRP | S_IROTH)) != 0)
+      err << "orvelle-config: " << msg::Text(62210, {passwordFile}) << "\n";
+    for (size_t i = 1; i < operands.size(); ++i) {
+      if (IsLdapUrl(operands[i]) && PlainTextToRemote(operands[i], credentials.tls))
+        err << "orvelle-config: " << msg::Text(62209, {operands[i]}) << "\n";
+    }
+  }
+  if (command == "ldif" && !IsUrl(operands[1]) && !rootDnGiven) {
+    err << "orvelle-config: ldif of a folder needs --root-dn DN (the configuration root "
+           "entry, e.g. \"cn=Orvelle Configuration, o=Sample\")\n";
+    return 2;
+  }
+  // The root entry's DN goes into every DN of the output; an empty or malformed one would
+  // give LDIF that no server takes.
+  if (rootDnGiven) {
+    const auto normal = ldapx::NormalizeDn(rootDn);
+    if (!normal || normal->empty()) {
+      err << "orvelle-config: --root-dn '" << msg::Displayable(rootDn)
+          << "' is not a DN (e.g. \"cn=Orvelle Configuration, o=Sample\")\n";
+      return 2;
+    }
+  }
+
+  // The table is looked up as start-up does; unlike start-up the tool stops when it is
+  // missing, because every name would then be dropped and the result be misleading.
+  kvaro::Oidtable table;
+  const std::string tableFile =
+      oidtablePath.empty() ? kvaro::FindDataFile("oidtable32") : oidtablePath;
+  if (!table.Load(tableFile) || table.AttributeTypeCount() == 0) {
+    msg::Show(62105, {tableFile}, msg::Buttons::Ok, msg::Icon::Error);
+    return 1;
+  }
+
+  Configuration configuration;
+  int warnings = 0;
+  {
+    WarningCounter counter;
+    if (!LoadSource(operands[1], configuration, table, credentials)) return 1;
+    warnings = counter.warnings;
+  }
+
+  size_t rules = 0, groups = 0, fields = 0;
+  for (const auto& ruleSet : configuration.ruleSets) rules += ruleSet->rules.size();
+  for (const auto& form : configuration.searchForms) {
+    const size_t n = form->inputGroups.size() + (form->targetGroup ? 1 : 0);
+    groups += n;
+    if (form->targetGroup) fields += form->targetGroup->fields.size();
+    for (const auto& group : form->inputGroups) fields += group->fields.size();
+  }
+  const std::string summary =
+      std::to_string(configuration.ruleSets.size()) + " rule sets, " + std::to_string(rules) +
+      " rules, " + std::to_string(configuration.searchForms.size()) + " search forms, " +
+      std::to_string(groups) + " input groups, " + std::to_string(fields) + " input fields";
+
+  if (command == "check") {
+    const int failed = CheckAll(configuration);
+    out << msg::Displayable(operands[1]) << ": " << summary << "; ";
+    if (warnings > 0)
+      out << warnings << (warnings == 1 ? " load warning" : " load warnings") << " (records dropped"
+          << (allowWarnings ? ", allowed" : "") << "); ";
+    if (failed == 0) {
+      out << "every check passed.\n";
+      return warnings > 0 && !allowWarnings ? 1 : 0;
+    }
+    out << failed << (failed == 1 ? " check failed.\n" : " checks failed.\n");
+    return 1;
+  }
+
+  if (command == "ldif") {
+    if (rootDnGiven) configuration.subtreeDn = rootDn;
+    std::string ldif;
+    if (!directory::ConfigurationLdif(configuration, ldif)) return 1;
+    out << ldif;
+    return 0;
+  }
+
+  if (!SaveTarget(operands[2], configuration, credentials)) return 1;
+  out << "Copied " << msg::Displayable(operands[1]) << " to " << msg::Displayable(operands[2])
+      << ": " << summary << ".\n";
+  return 0;
+}
+
+}  // namespace configtool

@@ -1,0 +1,52 @@
+// orvelle-config: checks a stored configuration, or copies it from one store to another,
+// without a screen.
+//
+//   orvelle-config check SOURCE
+//   orvelle-config copy SOURCE TARGET
+//   orvelle-config ldif SOURCE
+//   options: --oidtable FILE, --bind-dn DN, --password-file FILE, --root-dn DN,
+//            --starttls, --ca-file FILE, --allow-warnings, --help
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "model/configuration.h"
+#include "platform/ldap/ldapclient.h"
+#include "platform/support/oidtable.h"
+
+namespace configtool {
+
+// How to log on to a directory operand (an ldap:// or ldaps:// URL whose DN is the
+// configuration root entry). Both empty: an anonymous bind. `tls` protects the
+// connection (an ldaps:// URL always means LDAPS).
+struct Credentials {
+  std::string bindDn;
+  std::string password;
+  ldapx::TlsOptions tls;
+};
+
+// Loads SOURCE as start-up would: a configuration folder, or an ldap:// URL (logged on
+// with `credentials`, warnings shown as messages). 1 when a configuration was loaded;
+// else shows why and returns 0.
+int LoadSource(const std::string& source, Configuration& configuration,
+               const kvaro::Oidtable& table, const Credentials& credentials);
+
+// Saves to TARGET as the program's Save would: a folder (created when missing) or an
+// ldap:// URL (its root entry written first when the directory lacks it). True when
+// saved; else the failing step has shown its message.
+bool SaveTarget(const std::string& target, Configuration& configuration,
+                const Credentials& credentials);
+
+// Runs every record's check (rule sets, rules, forms, input groups, input fields),
+// each failure shown as its own message. Returns the number of failed checks.
+int CheckAll(const Configuration& configuration);
+
+// The whole tool: parses `arguments` (without the program name), writes results to
+// `out` and messages to the current message sink (standard error for the console).
+// Returns 0 on success, 1 on failure (for check also when the load warned, unless
+// --allow-warnings), 2 on a usage error (a --root-dn that is not a DN included).
+int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
+
+}  // namespace configtool

@@ -1,0 +1,392 @@
+// orvelle-config against a real directory: copies through an ldap:// URL, the LDIF of a
+// URL and of a folder, the root entry, refused sources and refused logons.
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "tests/support/slapdfixture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kExample =
+    "RuleSet: People\n"
+    "Base: Root : ldap://dirhost:389/o=Sample\n"
+    "SearchRule: Root : Person, Unit\n"
+    "Class: Person : person\n"
+    "Class: Unit : organizationalUnit\n"
+    "SearchRule: Unit : Person\n"
+    "\n"
+    "Form: Find a person\n"
+    "FormTipString: Search for people\n"
+    "FormHelpString: Type part of a name\n"
+    "FormFieldGroup : Person details : Person\n"
+    "FormField: Name : cn, sn\n"
+    "FormFieldGroup : Department : Unit\n"
+    "FormField: Department : ou\n";
+
+// Names with the characters a DN must escape (",", "=", "+", "\"", "\\", ";", "<", ">",
+// a leading "#"), inner double blanks and non-ASCII letters, in two rule sets. Colons
+// split text lines and "," splits rule lists, so those stay out of the names that need it.
+const char* const kAwkward =
+    "RuleSet: Müller, Jörg\n"
+    "Class: \"Quoted\" Person; <x> : person\n"
+    "Class: Unit\\Back#slash : organizationalUnit\n"
+    "Base: Root = Top + 1 : ldap://dirhost:389/o=Sample\n"
+    "SearchRule: Root = Top + 1 : \"Quoted\" Person; <x>, Unit\\Back#slash\n"
+    "SearchRule: Unit\\Back#slash : \"Quoted\" Person; <x>\n"
+    "\n"
+    "Form: Find, with = and + \"quotes\"\n"
+    "FormTipString: Tip with, comma = and + \"q\" and ünïcode\n"
+    "FormHelpString: Help; <b> \\ # $ here\n"
+    "FormFieldGroup : #Group, one : \"Quoted\" Person; <x>\n"
+    "FormField: Nåme,  first : cn, sn\n"
+    "FormFieldGroup : Dépt + Unit : Unit\\Back#slash\n"
+    "FormField: =Field= : ou\n"
+    "Form: Zweite Maske\n"
+    "FormTipString:\n"
+    "FormHelpString:\n"
+    "FormFieldGroup : Wer : \"Quoted\" Person; <x>\n"
+    "FormField: Straße : street\n";
+
+const char* const kSecond =
+    "RuleSet: a=b+c\n"
+    "Class: Org : organization\n"
+    "\n"
+    "Form: Orgs\n"
+    "FormTipString: Organisations\n"
+    "FormHelpString: Type a name\n"
+    "FormFieldGroup : Org : Org\n"
+    "FormField: Org name : o\n";
+
+struct Result {
+  int code = -1;
+  QString out;
+  QString err;
+};
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Every file of `folder` by name, with its bytes.
+std::map<std::string, std::string> Files(const QString& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::directory_iterator(folder.toStdString())) {
+    files[entry.path().filename().string()] = ReadFile(entry.path());
+  }
+  return files;
+}
+
+// Every entry below and including `base`: DN -> sorted "type: value" lines.
+std::map<std::string, std::vector<std::string>> Entries(const testsupport::SlapdFixture& slapd,
+                                                        const std::string& base) {
+  std::map<std::string, std::vector<std::string>> entries;
+  auto conn = slapd.Connect();
+  if (!conn) return entries;
+  const ldapx::SearchResult result = conn->Search(base, ldapx::Scope::Subtree, "(objectClass=*)");
+  for (const ldapx::Entry& entry : result.entries) {
+    std::vector<std::string> lines;
+    for (const ldapx::Attribute& a : entry.attributes) {
+      for (const std::string& v : a.values) lines.push_back(a.type + ": " + v);
+    }
+    std::sort(lines.begin(), lines.end());
+    entries[entry.dn] = lines;
+  }
+  return entries;
+}
+
+QString Url(const testsupport::SlapdFixture& slapd, const char* parent = "o=Sample") {
+  return QString::fromStdString(slapd.url()) + "/cn=Orvelle%20Configuration," + parent;
+}
+
+}  // namespace
+
+class TestConfigToolDirectory : public QObject {
+  Q_OBJECT
+
+  QString program_ = QStringLiteral(ORVELLE_BINARY_DIR "/bin/orvelle-config");
+  QString oidtable_ = QStringLiteral(ORVELLE_SOURCE_DIR "/resources/oidtable32");
+  std::unique_ptr<testsupport::SlapdFixture> slapd_;
+  QTemporaryDir dir_;
+  QString adminPassword_;
+  QString wrongPassword_;
+
+  Result Run(QStringList arguments) {
+    arguments << "--oidtable" << oidtable_;
+    QProcess p;
+    p.start(program_, arguments);
+    Result r;
+    if (!p.waitForFinished(60000)) {
+      p.kill();
+      p.waitForFinished();
+      return r;
+    }
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+  }
+  // Runs as the directory's administrator.
+  Result RunAsAdmin(QStringList arguments) {
+    arguments << "--bind-dn" << QString::fromStdString(slapd_->adminDn()) << "--password-file"
+              << adminPassword_;
+    return Run(arguments);
+  }
+
+  // A new folder below the test's folder, holding `files` (name -> text).
+  QString Folder(const QString& name, const std::map<std::string, std::string>& files = {}) {
+    const fs::path path = fs::path(dir_.path().toStdString()) / name.toStdString();
+    fs::create_directories(path);
+    for (const auto& [file, text] : files) std::ofstream(path / file, std::ios::binary) << text;
+    return QString::fromStdString(path.string());
+  }
+
+  // SOURCE -> FOLDER (normal form) -> URL -> FOLDER2; FOLDER and FOLDER2 must be equal.
+  void RoundTrip(const QString& name, const std::map<std::string, std::string>& files,
+                 const char* parent) {
+    const QString source = Folder(name + "-source", files);
+    const QString first = Folder(name + "-first");
+    const QString second = Folder(name + "-second");
+    const QString url = Url(*slapd_, parent);
+    Result r = Run({"copy", source, first});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    r = RunAsAdmin({"copy", first, url});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
+    r = RunAsAdmin({"copy", url, second});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
+    const auto expected = Files(first);
+    QCOMPARE(expected.size(), files.size());
+    QVERIFY(Files(second) == expected);
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY2(QFile::exists(program_), "build the orvelle-config target first");
+    QVERIFY(dir_.isValid());
+    testsupport::SlapdFixture::Options options;
+    // Parents for the configurations of the single tests.
+    for (const char* ou : {"example", "awkward", "fresh", "refused", "ldif", "logon", "warned"}) {
+      options.extraLdif += std::string("dn: ou=") + ou +
+                           ",o=Sample\nobjectClass: organizationalUnit\nou: " + ou + "\n\n";
+    }
+    slapd_ = std::make_unique<testsupport::SlapdFixture>(options);
+    if (!slapd_->ok()) QSKIP(slapd_->error().c_str());
+    adminPassword_ = dir_.filePath("admin.pw");
+    std::ofstream(adminPassword_.toStdString(), std::ios::binary)
+        << slapd_->adminPassword() << "\n";
+    wrongPassword_ = dir_.filePath("wrong.pw");
+    std::ofstream(wrongPassword_.toStdString(), std::ios::binary) << "not the password\n";
+    // Readable by the owner only, or the tool warns.
+    fs::permissions(adminPassword_.toStdString(), fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(wrongPassword_.toStdString(), fs::perms::owner_read | fs::perms::owner_write);
+  }
+
+  void cleanupTestCase() { slapd_.reset(); }
+
+  void workedExampleSurvivesTheDirectory() {
+    RoundTrip("example", {{"RuleSet=People", kExample}}, "ou=example,o=Sample");
+    // The first copy put the rules in the order the reader builds them.
+    const std::string normal =
+        ReadFile(fs::path(dir_.path().toStdString()) / "example-first" / "RuleSet=People");
+    QVERIFY(normal.rfind("RuleSet: People\nClass: Person : person\n", 0) == 0);
+  }
+
+  void awkwardNamesSurviveTheDirectory() {
+    RoundTrip("awkward", {{"RuleSet=Müller, Jörg", kAwkward}, {"RuleSet=a=b+c", kSecond}},
+              "ou=awkward,o=Sample");
+    const std::string text =
+        ReadFile(fs::path(dir_.path().toStdString()) / "awkward-second" / "RuleSet=Müller, Jörg");
+    QVERIFY(text.find("FormFieldGroup : #Group, one : \"Quoted\" Person; <x>\n") !=
+            std::string::npos);
+    QVERIFY(text.find("FormField: Nåme,  first : cn, sn\n") != std::string::npos);
+    QVERIFY(text.find("FormHelpString: Help; <b> \\ # $ here\n") != std::string::npos);
+    // Each name is one RDN value in the directory, read back as it was written.
+    const auto entries = Entries(*slapd_, "ou=awkward,o=Sample");
+    bool found = false;
+    for (const auto& [dn, lines] : entries) {
+      if (std::find(lines.begin(), lines.end(), "cn: #Group, one") != lines.end()) found = true;
+    }
+    QVERIFY(found);
+  }
+
+  void ldifOfUrlAndFolderAgree() {
+    const QString folder = Folder("ldif-source", {{"RuleSet=People", kExample}});
+    const QString url = Url(*slapd_, "ou=ldif,o=Sample");
+    QCOMPARE(RunAsAdmin({"copy", folder, url}).code, 0);
+
+    const Result fromUrl = RunAsAdmin({"ldif", url});
+    QVERIFY2(fromUrl.code == 0, qPrintable(fromUrl.err));
+    const Result fromFolder =
+        Run({"ldif", folder, "--root-dn", "cn=Orvelle Configuration,ou=ldif,o=Sample"});
+    QVERIFY2(fromFolder.code == 0, qPrintable(fromFolder.err));
+    // Without --root-dn a folder has no DN to put the entries under.
+    QCOMPARE(Run({"ldif", folder}).code, 2);
+
+    // LDIF folds long lines: a line starting with a blank continues the one before.
+    const QString unfolded = QString(fromUrl.out).replace("\n ", "");
+    QStringList dns;
+    for (const QString& line : unfolded.split('\n')) {
+      if (line.startsWith("dn: ")) dns << line.mid(4);
+    }
+    const QString root = "cn=Orvelle Configuration,ou=ldif,o=Sample";
+    const QString set = "cn=People," + root;
+    const QString form = "cn=Find a person," + root;
+    // The root first, then depth first in writing order; rules after ", ".
+    QCOMPARE(dns,
+             (QStringList{root, set, "cn=Person, " + set, "cn=Unit, " + set, "cn=Root, " + set,
+                          form, "cn=Person details," + form, "cn=Name,cn=Person details," + form,
+                          "cn=Department," + form, "cn=Department,cn=Department," + form}));
+    QVERIFY(fromUrl.out.contains("\novInputList: Person details $ Department\n"));
+    QVERIFY(fromUrl.out.contains("\novSearchClassList: Person $ Unit\n"));
+    QVERIFY(fromUrl.out.contains("\novFiltAttrList: cn $ sn\n"));
+    QVERIFY(fromUrl.out.contains("\novLDAPURI: ldap://dirhost:389/o=Sample\n"));
+    QVERIFY(fromUrl.out.startsWith("version: 1\n\ndn: " + root + "\nobjectClass: top\n"));
+    // The folder (read back into the same order) gives the same entries.
+    QCOMPARE(fromFolder.out, fromUrl.out);
+  }
+
+  void copyToAFreshUrlWritesTheRootEntryFirst() {
+    const QString folder = Folder("fresh-source", {{"RuleSet=People", kExample}});
+    const std::string root = "cn=Orvelle Configuration,ou=fresh,o=Sample";
+    QVERIFY(Entries(*slapd_, root).empty());
+    const Result r = RunAsAdmin({"copy", folder, Url(*slapd_, "ou=fresh,o=Sample")});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    const auto entries = Entries(*slapd_, root);
+    QCOMPARE(entries.size(), size_t(10));
+    QVERIFY(entries.count(root));
+    const auto& rootLines = entries.at(root);
+    QVERIFY(std::find(rootLines.begin(), rootLines.end(), "objectClass: ovConfigurationRoot") !=
+            rootLines.end());
+    // A second copy replaces the subtree and leaves the same entries.
+    QCOMPARE(RunAsAdmin({"copy", folder, Url(*slapd_, "ou=fresh,o=Sample")}).code, 0);
+    QVERIFY(Entries(*slapd_, root) == entries);
+  }
+
+  void aSourceThatFailsACheckChangesNothing() {
+    const QString url = Url(*slapd_, "ou=refused,o=Sample");
+    const QString good = Folder("refused-good", {{"RuleSet=People", kExample}});
+    const std::string empty = "RuleSet: Nothing Yet\n\n";
+    const QString bad =
+        Folder("refused-bad", {{"RuleSet=People", kExample}, {"RuleSet=Nothing Yet", empty}});
+
+    // Where no configuration is stored yet, not even the root entry is written.
+    Result r = RunAsAdmin({"copy", bad, url});
+    QCOMPARE(r.code, 1);
+    QVERIFY2(r.err.contains("Orvelle32Setup: Rule set 'Nothing Yet' contains no rules."),
+             qPrintable(r.err));
+    QVERIFY(Entries(*slapd_, "ou=refused,o=Sample").size() == 1);
+
+    // Over a stored configuration nothing is deleted or added.
+    QCOMPARE(RunAsAdmin({"copy", good, url}).code, 0);
+    const auto before = Entries(*slapd_, "ou=refused,o=Sample");
+    QCOMPARE(before.size(), size_t(11));
+    r = RunAsAdmin({"copy", bad, url});
+    QCOMPARE(r.code, 1);
+    QVERIFY(r.out.isEmpty());
+    QVERIFY(Entries(*slapd_, "ou=refused,o=Sample") == before);
+  }
+
+  // A load that drops records with warnings fails the check unless warnings are allowed;
+  // a clean load passes either way.
+  void checkFailsOnLoadWarnings() {
+    const QString url = Url(*slapd_, "ou=warned,o=Sample");
+    const QString folder = Folder("warned-source", {{"RuleSet=People", kExample}});
+    QCOMPARE(RunAsAdmin({"copy", folder, url}).code, 0);
+    Result r = RunAsAdmin({"check", url});
+    QVERIFY2(r.code == 0, qPrintable(r.out + r.err));
+    QVERIFY(!r.out.contains("warning"));
+
+    // A rule whose only object class the table does not know: two warnings, rule dropped.
+    auto conn = slapd_->Connect();
+    QVERIFY(conn);
+    QCOMPARE(conn->Add("cn=Broken,cn=People,cn=Orvelle Configuration,ou=warned,o=Sample",
+                       ldapx::ModList()
+                           .Add("objectClass", {"top", "ovSearchClass"})
+                           .Add("cn", {"Broken"})
+                           .Add("ovObjectClassDefinition", {"noSuchClass"})),
+             ldapx::kSuccess);
+    r = RunAsAdmin({"check", url});
+    QCOMPARE(r.code, 1);
+    QVERIFY2(r.out.contains("2 load warnings (records dropped); every check passed."),
+             qPrintable(r.out));
+    QVERIFY(r.err.contains("noSuchClass"));
+    r = RunAsAdmin({"check", url, "--allow-warnings"});
+    QCOMPARE(r.code, 0);
+    QVERIFY2(r.out.contains("2 load warnings (records dropped, allowed); every check passed."),
+             qPrintable(r.out));
+  }
+
+  void aWrongPasswordIsRefused() {
+    const QString folder = Folder("logon-source", {{"RuleSet=People", kExample}});
+    const QString url = Url(*slapd_, "ou=logon,o=Sample");
+    const Result r =
+        Run({"copy", folder, url, "--bind-dn", QString::fromStdString(slapd_->adminDn()),
+             "--password-file", wrongPassword_});
+    QCOMPARE(r.code, 1);
+    QVERIFY2(r.err.startsWith("Orvelle32Setup: Couldn't connect to the directory using the given "
+                              "authentication\ndetails."),
+             qPrintable(r.err));
+    QVERIFY(Entries(*slapd_, "ou=logon,o=Sample").size() == 1);
+    QCOMPARE(Run({"ldif", url, "--bind-dn", QString::fromStdString(slapd_->adminDn()),
+                  "--password-file", wrongPassword_})
+                 .code,
+             1);
+    // A password is never taken from the command line.
+    const Result given = Run({"copy", folder, url, "--bind-dn",
+                              QString::fromStdString(slapd_->adminDn()), "--password", "secret"});
+    QCOMPARE(given.code, 2);
+    QVERIFY(Entries(*slapd_, "ou=logon,o=Sample").size() == 1);
+    // A password file that cannot be read stops before anything is contacted.
+    const Result missing =
+        Run({"copy", folder, url, "--bind-dn", QString::fromStdString(slapd_->adminDn()),
+             "--password-file", dir_.filePath("no-such.pw")});
+    QCOMPARE(missing.code, 1);
+    QVERIFY(missing.err.contains("no-such.pw"));
+  }
+
+  void logonOptionsGoTogether() {
+    const QString folder = Folder("logon-pair", {{"RuleSet=People", kExample}});
+    const QString url = Url(*slapd_, "ou=logon,o=Sample");
+    const QString dn = QString::fromStdString(slapd_->adminDn());
+    // A DN alone would be an unauthenticated bind; a password file alone would be ignored.
+    Result r = Run({"copy", folder, url, "--bind-dn", dn});
+    QCOMPARE(r.code, 2);
+    QVERIFY(r.err.contains("--password-file"));
+    r = Run({"copy", folder, url, "--password-file", adminPassword_});
+    QCOMPARE(r.code, 2);
+    const QString empty = dir_.filePath("empty.pw");
+    std::ofstream(empty.toStdString(), std::ios::binary) << "\n";
+    r = Run({"copy", folder, url, "--bind-dn", dn, "--password-file", empty});
+    QCOMPARE(r.code, 1);
+    QVERIFY(r.err.contains("is empty"));
+    QVERIFY(Entries(*slapd_, "ou=logon,o=Sample").size() == 1);
+    // Anonymous: reading is allowed, writing is not.
+    r = Run({"copy", folder, url});
+    QCOMPARE(r.code, 1);
+    QVERIFY(r.err.startsWith("Orvelle32Setup: "));
+    QVERIFY(Entries(*slapd_, "ou=logon,o=Sample").size() == 1);
+  }
+
+  void otherUrlsAreNamedAsSuch() {
+    // Not taken for a folder without --root-dn: the URL itself is what is wrong.
+    const Result r = Run({"ldif", "ldapi://%2Ftmp%2Fsock/cn=Orvelle%20Configuration,o=Sample"});
+    QCOMPARE(r.code, 1);
+    QVERIFY2(r.err.contains("is a URL of a kind this program cannot store a configuration in"),
+             qPrintable(r.err));
+  }
+};
+
+QTEST_GUILESS_MAIN(TestConfigToolDirectory)
+#include "test_configtool_directory.moc"

@@ -1,0 +1,67 @@
+#include "widgets/messagebox.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+
+#include "widgets/guithread.h"
+
+namespace {
+QPointer<QWidget> g_parent;
+}
+
+void SetMessageParent(QWidget* parent) { g_parent = parent; }
+
+msg::Answer WidgetMessageSink::Show(const msg::Message& message) {
+  if (!IsGuiThread()) {
+    // Directory work runs on a worker thread and shows its messages where failures
+    // happen: the box is shown by the GUI thread while the worker waits for the answer.
+    msg::Answer answer = msg::Answer::Ok;
+    OnGuiThread([&] { answer = Show(message); });
+    return answer;
+  }
+  QWidget* parent = g_parent ? g_parent.data() : QApplication::activeWindow();
+  QMessageBox box(parent);
+  box.setWindowTitle(QString::fromUtf8(msg::kCaption.data(), qsizetype(msg::kCaption.size())));
+  box.setText(QString::fromStdString(message.text));
+  box.setObjectName(QString::number(message.id));
+  switch (message.icon) {
+    case msg::Icon::Information:
+      box.setIcon(QMessageBox::Information);
+      break;
+    case msg::Icon::Warning:
+      box.setIcon(QMessageBox::Warning);
+      break;
+    case msg::Icon::Error:
+      box.setIcon(QMessageBox::Critical);
+      break;
+    case msg::Icon::Question:
+      box.setIcon(QMessageBox::Question);
+      break;
+  }
+  switch (message.buttons) {
+    case msg::Buttons::Ok:
+      box.setStandardButtons(QMessageBox::Ok);
+      box.exec();
+      return msg::Answer::Ok;
+    case msg::Buttons::YesNo:
+      box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+      // Yes/No questions guard removals: a stray Enter must not say yes.
+      box.setDefaultButton(QMessageBox::No);
+      box.setEscapeButton(QMessageBox::No);
+      return box.exec() == QMessageBox::Yes ? msg::Answer::Yes : msg::Answer::No;
+    case msg::Buttons::SaveDiscardCancel:
+      box.setStandardButtons(QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+      box.setDefaultButton(QMessageBox::Save);
+      switch (box.exec()) {
+        case QMessageBox::Save:
+          return msg::Answer::Save;
+        case QMessageBox::Discard:
+          return msg::Answer::Discard;
+        default:
+          return msg::Answer::Cancel;
+      }
+  }
+  return msg::Answer::Ok;
+}
