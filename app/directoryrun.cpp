@@ -1,7 +1,5 @@
 #include "directoryrun.h"
 
-#include <cstdlib>
-
 #include "credentialsdialog.h"
 #include "directoryload.h"
 #include "directorylogon.h"
@@ -23,13 +21,13 @@ int LoadFromDirectoryInWorker(ApplicationObject& app) {
   });
   switch (result) {
     case directory::LoadResult::Loaded:
-      return 1;
+      return kLoaded;
     case directory::LoadResult::NoServer:
-      return 0;
+      return kNothingLoaded;
     case directory::LoadResult::Cancelled:
-      std::exit(0);
+      return kLoadCancelled;
   }
-  return 0;
+  return kNothingLoaded;
 }
 
 bool SaveInWorker(Configuration& configuration, QWidget* parent) {

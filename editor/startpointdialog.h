@@ -16,8 +16,9 @@ class Oidtable;
 // for an int are clamped to INT_MAX.
 int PortValue(const std::string& portText);
 
-// "<scheme>://<host>:<port>/<searchBase>", each part exactly as typed; the scheme is
-// "ldap" or "ldaps".
+// "<scheme>://<host>:<port>/<searchBase>" as libldap writes it (ldapx::MakeUrl): the
+// search base percent-encoded where the URL syntax needs it, an IPv6 host in brackets;
+// the scheme is "ldap" or "ldaps".
 std::string MakeLdapUri(const std::string& host, const std::string& portText,
                         const std::string& searchBase, const std::string& scheme = "ldap");
 

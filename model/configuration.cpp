@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "messages.h"
-
 namespace {
 
 template <typename T, typename Pred>
@@ -146,10 +144,9 @@ RuleSet::RuleSet(std::string name_, std::vector<SearchRule*> rules_) : name(std:
 
 RuleSet::~RuleSet() = default;
 
-bool RuleSet::Check() const {
-  if (!rules.empty()) return true;
-  msg::Show(61281, {name}, msg::Buttons::Ok, msg::Icon::Warning);
-  return false;
+msg::Outcome RuleSet::Check() const {
+  if (!rules.empty()) return {};
+  return msg::Problem{61281, {name}, msg::Icon::Warning};
 }
 
 SearchRule* RuleSet::FindRule(const std::string& ruleName) const {
@@ -188,10 +185,9 @@ void InputField::GetFilterAttributes(std::vector<std::string>& out) const {
   out.insert(out.end(), filterAttributes.begin(), filterAttributes.end());
 }
 
-bool InputField::Check() const {
-  if (!filterAttributes.empty()) return true;
-  msg::Show(61260, {name}, msg::Buttons::Ok, msg::Icon::Warning);
-  return false;
+msg::Outcome InputField::Check() const {
+  if (!filterAttributes.empty()) return {};
+  return msg::Problem{61260, {name}, msg::Icon::Warning};
 }
 
 // ---- InputGroup ----
@@ -203,10 +199,9 @@ InputGroup::InputGroup(std::string name_, SearchRule* rule, std::vector<InputFie
 
 InputGroup::~InputGroup() = default;
 
-bool InputGroup::Check() const {
-  if (!fields.empty()) return true;
-  msg::Show(61262, {name}, msg::Buttons::Ok, msg::Icon::Warning);
-  return false;
+msg::Outcome InputGroup::Check() const {
+  if (!fields.empty()) return {};
+  return msg::Problem{61262, {name}, msg::Icon::Warning};
 }
 
 InputField* InputGroup::FindField(const std::string& fieldName) const {
@@ -234,10 +229,9 @@ SearchForm::SearchForm(std::string name_, RuleSet* ruleSet_, InputGroup* target,
 
 SearchForm::~SearchForm() = default;
 
-bool SearchForm::Check() const {
-  if (targetGroup) return true;
-  msg::Show(61265, {name}, msg::Buttons::Ok, msg::Icon::Warning);
-  return false;
+msg::Outcome SearchForm::Check() const {
+  if (targetGroup) return {};
+  return msg::Problem{61265, {name}, msg::Icon::Warning};
 }
 
 void SearchForm::SetTargetGroup(InputGroup* group) { targetGroup.reset(group); }
@@ -271,20 +265,19 @@ Configuration::Configuration() = default;
 
 Configuration::~Configuration() { Clear(); }
 
-int Configuration::Load(const LoadHooks& hooks, const kvaro::Oidtable& table) {
-  if (!hooks.readSettings || !hooks.readSettings(*this)) return 0;
+int Configuration::Load(const LoadHooks& hooks, const kvaro::Oidtable& table,
+                        msg::Problems* problems) {
+  if (!hooks.readSettings || !hooks.readSettings(*this)) return kNothingLoaded;
   oidtable = &table;
-  if (startupMode == 1) return hooks.loadFromDirectory ? hooks.loadFromDirectory(*this) : 0;
-  return LoadFromFiles(table);
+  if (startupMode == 1)
+    return hooks.loadFromDirectory ? hooks.loadFromDirectory(*this) : kNothingLoaded;
+  return LoadFromFiles(table, problems);
 }
 
 void Configuration::Clear() {
   // Forms refer to rule sets, so they go first.
   searchForms.clear();
   ruleSets.clear();
-  currentRuleSet = nullptr;
-  currentForm = nullptr;
-  currentGroup = nullptr;
 }
 
 RuleSet* Configuration::FindRuleSet(const std::string& setName) const {
@@ -297,7 +290,6 @@ std::unique_ptr<RuleSet> Configuration::DetachRuleSet(RuleSet* ruleSet) {
   if (it == ruleSets.end()) return nullptr;
   std::unique_ptr<RuleSet> out = std::move(*it);
   ruleSets.erase(it);
-  if (currentRuleSet == ruleSet) currentRuleSet = nullptr;
   return out;
 }
 
@@ -307,10 +299,6 @@ std::unique_ptr<SearchForm> Configuration::DetachForm(SearchForm* form) {
   if (it == searchForms.end()) return nullptr;
   std::unique_ptr<SearchForm> out = std::move(*it);
   searchForms.erase(it);
-  if (currentForm == form) {
-    currentForm = nullptr;
-    currentGroup = nullptr;
-  }
   return out;
 }
 

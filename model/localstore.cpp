@@ -148,7 +148,15 @@ std::string InFolder(const std::string& folder, const std::string& name) {
 
 }  // namespace
 
-int Configuration::LoadFromFiles(const kvaro::Oidtable& table) {
+int Configuration::LoadFromFiles(const kvaro::Oidtable& table, msg::Problems* problems) {
+  msg::Problems found;
+  auto report = [&](int id, std::vector<std::string> args, msg::Icon icon) {
+    found.push_back(msg::Problem{id, std::move(args), icon});
+  };
+  auto done = [&](int result) {
+    if (problems) problems->insert(problems->end(), found.begin(), found.end());
+    return result;
+  };
   // The folder is named by path; the process's working folder is never changed.
   const std::string folder = configurationDirectory.empty() ? "." : configurationDirectory;
   if (!oidtable) oidtable = &table;
@@ -157,19 +165,22 @@ int Configuration::LoadFromFiles(const kvaro::Oidtable& table) {
   // Saves come one after another in practice; the bound only matters for a folder that
   // is replaced over and over.
   for (int attempt = 0; attempt < 50; ++attempt) {
-    if (attempt) Clear();
+    if (attempt) {
+      Clear();
+      found.clear();  // what an abandoned read found does not count
+    }
     // Every file is opened through this one handle, so all of them come from the same
     // folder even when a save exchanges it meanwhile.
     Fd dirFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dirFd) {
-      if (errno == ENOENT) return 0;
-      msg::Show(62167, {folder, Reason(errno)}, msg::Buttons::Ok, msg::Icon::Error);
-      return -1;
+      if (errno == ENOENT) return done(0);
+      report(62167, {folder, Reason(errno)}, msg::Icon::Error);
+      return done(-1);
     }
     std::vector<DirEntry> entries;
     if (!ListFolder(dirFd.get(), entries)) {
-      msg::Show(62167, {folder, Reason(errno)}, msg::Buttons::Ok, msg::Icon::Error);
-      return -1;
+      report(62167, {folder, Reason(errno)}, msg::Icon::Error);
+      return done(-1);
     }
     std::vector<std::string> names;
     for (DirEntry& e : entries)
@@ -187,13 +198,12 @@ int Configuration::LoadFromFiles(const kvaro::Oidtable& table) {
           reader.ReadText(text);
           break;
         case ReadResult::NotRegular:
-          msg::Show(62166, {InFolder(folder, name)}, msg::Buttons::Ok, msg::Icon::Warning);
+          report(62166, {InFolder(folder, name)}, msg::Icon::Warning);
           break;
         case ReadResult::Failed:
           Clear();
-          msg::Show(62167, {InFolder(folder, name), Reason(error)}, msg::Buttons::Ok,
-                    msg::Icon::Error);
-          return -1;
+          report(62167, {InFolder(folder, name), Reason(error)}, msg::Icon::Error);
+          return done(-1);
         case ReadResult::Vanished:
           vanished = true;
           break;
@@ -208,13 +218,13 @@ int Configuration::LoadFromFiles(const kvaro::Oidtable& table) {
     if (::fstat(dirFd.get(), &read) == 0 && ::stat(folder.c_str(), &now) == 0 &&
         (read.st_ino != now.st_ino || read.st_dev != now.st_dev))
       continue;
-    if (!ruleSets.empty() && !searchForms.empty()) return 1;
+    if (!ruleSets.empty() && !searchForms.empty()) return done(1);
     Clear();
-    return 0;
+    return done(0);
   }
   Clear();
-  msg::Show(62167, {folder, Reason(EAGAIN)}, msg::Buttons::Ok, msg::Icon::Error);
-  return -1;
+  report(62167, {folder, Reason(EAGAIN)}, msg::Icon::Error);
+  return done(-1);
 }
 
 // ---- Saving ----
@@ -366,16 +376,12 @@ class LocalSave {
   LocalSave(std::string folder, std::vector<NewFile> files)
       : folder_(std::move(folder)), files_(std::move(files)) {}
 
-  bool Run() {
-    const bool ok = Save();
-    if (!ok) {
-      if (error_.id == 62168 || error_.id == 62166)
-        msg::Show(error_.id, {error_.path}, msg::Buttons::Ok, msg::Icon::Error);
-      else
-        msg::Show(error_.id, {error_.path, Reason(error_.error)}, msg::Buttons::Ok,
-                  msg::Icon::Error);
-    }
-    return ok;
+  // Nothing wrong when saved; else the one message that says why.
+  msg::Outcome Run() {
+    if (Save()) return {};
+    if (error_.id == 62168 || error_.id == 62166)
+      return msg::Problem{error_.id, {error_.path}, msg::Icon::Error};
+    return msg::Problem{error_.id, {error_.path, Reason(error_.error)}, msg::Icon::Error};
   }
 
  private:
@@ -686,57 +692,48 @@ class LocalSave {
 };
 
 // Runs every check a save needs before anything is written: the record checks in the
-// order the files would be written, then the names and the text form. Shows the first
+// order the files would be written, then the names and the text form. Returns the first
 // failure.
-bool CheckBeforeSave(
+msg::Outcome CheckBeforeSave(
     const Configuration& configuration,
     const std::unordered_map<const RuleSet*, std::vector<const SearchForm*>>& formsBySet) {
   std::unordered_set<std::string_view> names;
   for (const auto& ruleSet : configuration.ruleSets) {
-    if (!IsUsableRuleSetFileName(ruleSet->name)) {
-      msg::Show(62100, {ruleSet->name}, msg::Buttons::Ok, msg::Icon::Error);
-      return false;
-    }
-    if (!names.insert(ruleSet->name).second) {
-      msg::Show(62102, {ruleSet->name}, msg::Buttons::Ok, msg::Icon::Error);
-      return false;
-    }
-    if (!ruleSet->Check()) return false;
+    if (!IsUsableRuleSetFileName(ruleSet->name))
+      return msg::Problem{62100, {ruleSet->name}, msg::Icon::Error};
+    if (!names.insert(ruleSet->name).second)
+      return msg::Problem{62102, {ruleSet->name}, msg::Icon::Error};
+    if (msg::Outcome checked = ruleSet->Check(); !checked) return checked;
     for (const auto& rule : ruleSet->rules)
-      if (!rule->Check()) return false;
+      if (msg::Outcome checked = rule->Check(); !checked) return checked;
     const auto forms = formsBySet.find(ruleSet.get());
     if (forms == formsBySet.end()) continue;
     for (const SearchForm* form : forms->second) {
-      if (!form->Check()) return false;
+      if (msg::Outcome checked = form->Check(); !checked) return checked;
       std::vector<const InputGroup*> groups{form->targetGroup.get()};
       for (const auto& g : form->inputGroups) groups.push_back(g.get());
       for (const InputGroup* group : groups) {
-        if (!group->Check()) return false;
+        if (msg::Outcome checked = group->Check(); !checked) return checked;
         for (const auto& field : group->fields)
-          if (!field->Check()) return false;
+          if (msg::Outcome checked = field->Check(); !checked) return checked;
       }
     }
   }
   int reason = 0;
   const std::string problem = TextFormatProblem(configuration, &reason);
-  if (!problem.empty()) {
-    msg::Show(62101, {problem, msg::Text(reason)}, msg::Buttons::Ok, msg::Icon::Error);
-    return false;
-  }
-  return true;
+  if (!problem.empty()) return msg::Problem{62101, {problem, msg::Text(reason)}, msg::Icon::Error};
+  return {};
 }
 
 }  // namespace
 
-bool SaveToFiles(const Configuration& configuration) {
+msg::Outcome SaveToFiles(const Configuration& configuration) {
   std::unordered_map<const RuleSet*, std::vector<const SearchForm*>> formsBySet;
   for (const auto& form : configuration.searchForms)
     formsBySet[form->ruleSet].push_back(form.get());
-  if (!CheckBeforeSave(configuration, formsBySet)) return false;
-  if (configuration.configurationDirectory.empty()) {
-    msg::Show(62103, {}, msg::Buttons::Ok, msg::Icon::Error);
-    return false;
-  }
+  if (msg::Outcome checked = CheckBeforeSave(configuration, formsBySet); !checked) return checked;
+  if (configuration.configurationDirectory.empty())
+    return msg::Problem{62103, {}, msg::Icon::Error};
   // Every text is made before anything on disk is touched.
   std::vector<NewFile> files;
   files.reserve(configuration.ruleSets.size());
