@@ -334,11 +334,11 @@ std::unique_ptr<SettingsKey> OpenSettingsKey(const std::string& keyName) {
   return key;
 }
 
-int ReadSettings(Configuration& configuration, bool* keyMissing) {
+int ReadSettings(Session& configuration, bool* keyMissing) {
   if (keyMissing) *keyMissing = false;
   const auto key = OpenSettingsKey("Startup");
   if (!key) {
-    msg::Show(61280, {}, msg::Buttons::Ok, msg::Icon::Error);
+    msg::Show(msg::id::kSettingsMissing, {}, msg::Buttons::Ok, msg::Icon::Error);
     if (keyMissing) *keyMissing = true;
     return 0;
   }
@@ -402,7 +402,7 @@ int WriteSetting(SettingsKey* key, const std::string& valueName, int type, const
   return 0;
 }
 
-int WriteDirectorySettings(const Configuration& configuration) {
+int WriteDirectorySettings(const Session& configuration) {
   auto key = OpenSettingsKey("Startup");
   const std::string& address = configuration.serverAddress;
   if (!WriteSetting(key.get(), "Server Address", kRegSz, address.c_str(),

@@ -103,7 +103,7 @@ AddRuleDialog::AddRuleDialog(const kvaro::Oidtable& table, QWidget* parent)
 }
 
 void AddRuleDialog::updateWidgets() {
-  const bool searchRule = ruleType == 1;
+  const bool searchRule = ruleType == RuleTypeSearchRule;
   for (QLineEdit* edit : {baseEdit_, hostEdit_, portEdit_}) edit->setEnabled(!searchRule);
   classList_->setEnabled(searchRule);
   addClassButton_->setEnabled(searchRule);
@@ -111,13 +111,13 @@ void AddRuleDialog::updateWidgets() {
 }
 
 void AddRuleDialog::chooseSearchRule() {
-  ruleType = 1;
+  ruleType = RuleTypeSearchRule;
   searchRuleRadio_->setChecked(true);
   updateWidgets();
 }
 
 void AddRuleDialog::chooseEntryPoint() {
-  ruleType = 0;
+  ruleType = RuleTypeEntryPoint;
   entryPointRadio_->setChecked(true);
   updateWidgets();
 }
@@ -180,7 +180,7 @@ void AddRuleDialog::accept() {
     return;
   }
   name = typed;
-  if (ruleType == 0) {
+  if (ruleType == RuleTypeEntryPoint) {
     const std::string base = baseEdit_->text().toStdString();
     const std::string host = hostEdit_->text().toStdString();
     const std::string port = portEdit_->text().toStdString();

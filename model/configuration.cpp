@@ -146,7 +146,7 @@ RuleSet::~RuleSet() = default;
 
 msg::Outcome RuleSet::Check() const {
   if (!rules.empty()) return {};
-  return msg::Problem{61281, {name}, msg::Icon::Warning};
+  return msg::Problem{msg::id::kRuleSetWithoutRules, {name}, msg::Icon::Warning};
 }
 
 SearchRule* RuleSet::FindRule(const std::string& ruleName) const {
@@ -187,7 +187,7 @@ void InputField::GetFilterAttributes(std::vector<std::string>& out) const {
 
 msg::Outcome InputField::Check() const {
   if (!filterAttributes.empty()) return {};
-  return msg::Problem{61260, {name}, msg::Icon::Warning};
+  return msg::Problem{msg::id::kFieldWithoutFilterAttribute, {name}, msg::Icon::Warning};
 }
 
 // ---- InputGroup ----
@@ -201,7 +201,7 @@ InputGroup::~InputGroup() = default;
 
 msg::Outcome InputGroup::Check() const {
   if (!fields.empty()) return {};
-  return msg::Problem{61262, {name}, msg::Icon::Warning};
+  return msg::Problem{msg::id::kGroupWithoutFields, {name}, msg::Icon::Warning};
 }
 
 InputField* InputGroup::FindField(const std::string& fieldName) const {
@@ -231,7 +231,7 @@ SearchForm::~SearchForm() = default;
 
 msg::Outcome SearchForm::Check() const {
   if (targetGroup) return {};
-  return msg::Problem{61265, {name}, msg::Icon::Warning};
+  return msg::Problem{msg::id::kFormWithoutTarget, {name}, msg::Icon::Warning};
 }
 
 void SearchForm::SetTargetGroup(InputGroup* group) { targetGroup.reset(group); }

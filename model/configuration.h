@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "messageids.h"
 #include "messages.h"
 
 namespace ldapx {
@@ -40,8 +41,9 @@ enum class NameStore { Text, Directory, Any };
 // name at most 255 bytes.
 bool IsStorableName(NameKind kind, std::string_view name, NameStore store = NameStore::Any);
 
-inline constexpr int RuleTypeEntryPoint = 0;
-inline constexpr int RuleTypeSearchRule = 1;
+// What a rule is: an entry point (an LDAP URI where searches start) or a search rule
+// (entries denoted by object classes). The values are those the stores write.
+enum RuleType : int { RuleTypeEntryPoint = 0, RuleTypeSearchRule = 1 };
 
 class SearchRule {
  public:
@@ -78,7 +80,7 @@ class SearchRule {
   void WriteSearchableText(std::string& out) const;
 
   std::string name;
-  int ruleType = RuleTypeSearchRule;
+  RuleType ruleType = RuleTypeSearchRule;
   std::string ldapUri;
   std::vector<std::string> objectClasses;
   // The rules (of the same set) this rule can search for. Only their names are used, so
@@ -202,7 +204,30 @@ inline constexpr int kLoadUnreadable = -1;
 // The administrator ended the load (Cancel in the logon dialog): the program ends.
 inline constexpr int kLoadCancelled = -2;
 
-class Configuration {
+// Where a configuration is kept and how it is reached: what the settings hold (the
+// start-up mode, the folder, the server and how its connection is protected), the
+// credentials and the open connection. The records do not depend on it.
+struct Session {
+  // 1: the configuration is kept in the directory; 0: in local files.
+  int startupMode = 0;
+  std::string serverAddress;
+  int serverPort = 0;
+  // How the connection to the server is protected, as the settings name it: "none",
+  // "starttls" or "ldaps"; and the file of the certificates that are trusted to sign the
+  // server's certificate (empty: the system's store).
+  std::string serverSecurity = "none";
+  std::string caCertificateFile;
+  std::string subtreeDn;
+  std::string bindDn;
+  std::string bindPassword;
+  // The open, bound connection (owned here so it is closed at exit).
+  std::shared_ptr<ldapx::Connection> connection;
+  std::string configurationDirectory;
+};
+
+// The records (rule sets and search forms) with the session they are kept by. Code that
+// needs only the session (the settings, the logon) takes a Session.
+class Configuration : public Session {
  public:
   Configuration();
   Configuration(const Configuration&) = delete;
@@ -240,20 +265,6 @@ class Configuration {
 
   std::vector<std::unique_ptr<RuleSet>> ruleSets;
   std::vector<std::unique_ptr<SearchForm>> searchForms;
-  int startupMode = 0;
-  std::string serverAddress;
-  int serverPort = 0;
-  // How the connection to the server is protected, as the settings name it: "none",
-  // "starttls" or "ldaps"; and the file of the certificates that are trusted to sign the
-  // server's certificate (empty: the system's store).
-  std::string serverSecurity = "none";
-  std::string caCertificateFile;
-  std::string subtreeDn;
-  std::string bindDn;
-  std::string bindPassword;
-  // The open, bound connection (owned here so it is closed at exit).
-  std::shared_ptr<ldapx::Connection> connection;
-  std::string configurationDirectory;
   // The attribute table the configuration was loaded with, when known (not owned). A save
   // to text refuses object-class and attribute-type names it does not know, since reading
   // the text back would drop them.

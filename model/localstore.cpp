@@ -174,12 +174,12 @@ int Configuration::LoadFromFiles(const kvaro::Oidtable& table, msg::Problems* pr
     Fd dirFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dirFd) {
       if (errno == ENOENT) return done(0);
-      report(62167, {folder, Reason(errno)}, msg::Icon::Error);
+      report(msg::id::kCannotReadFile, {folder, Reason(errno)}, msg::Icon::Error);
       return done(-1);
     }
     std::vector<DirEntry> entries;
     if (!ListFolder(dirFd.get(), entries)) {
-      report(62167, {folder, Reason(errno)}, msg::Icon::Error);
+      report(msg::id::kCannotReadFile, {folder, Reason(errno)}, msg::Icon::Error);
       return done(-1);
     }
     std::vector<std::string> names;
@@ -198,11 +198,12 @@ int Configuration::LoadFromFiles(const kvaro::Oidtable& table, msg::Problems* pr
           reader.ReadText(text);
           break;
         case ReadResult::NotRegular:
-          report(62166, {InFolder(folder, name)}, msg::Icon::Warning);
+          report(msg::id::kNotRegularFile, {InFolder(folder, name)}, msg::Icon::Warning);
           break;
         case ReadResult::Failed:
           Clear();
-          report(62167, {InFolder(folder, name), Reason(error)}, msg::Icon::Error);
+          report(msg::id::kCannotReadFile, {InFolder(folder, name), Reason(error)},
+                 msg::Icon::Error);
           return done(-1);
         case ReadResult::Vanished:
           vanished = true;
@@ -223,7 +224,7 @@ int Configuration::LoadFromFiles(const kvaro::Oidtable& table, msg::Problems* pr
     return done(0);
   }
   Clear();
-  report(62167, {folder, Reason(EAGAIN)}, msg::Icon::Error);
+  report(msg::id::kCannotReadFile, {folder, Reason(EAGAIN)}, msg::Icon::Error);
   return done(-1);
 }
 
@@ -379,7 +380,7 @@ class LocalSave {
   // Nothing wrong when saved; else the one message that says why.
   msg::Outcome Run() {
     if (Save()) return {};
-    if (error_.id == 62168 || error_.id == 62166)
+    if (error_.id == msg::id::kSaveBusy || error_.id == msg::id::kNotRegularFile)
       return msg::Problem{error_.id, {error_.path}, msg::Icon::Error};
     return msg::Problem{error_.id, {error_.path, Reason(error_.error)}, msg::Icon::Error};
   }
@@ -394,30 +395,33 @@ class LocalSave {
     // The real folder: a configuration folder reached through a symbolic link is replaced
     // where it is, and the link stays.
     char* real = ::realpath(folder_.c_str(), nullptr);
-    if (!real) return Fail(62013, folder_, errno);
+    if (!real) return Fail(msg::id::kCannotCreateFile, folder_, errno);
     const std::string path = real;
     std::free(real);
     struct stat folderStat {};
-    if (::stat(path.c_str(), &folderStat) != 0) return Fail(62013, folder_, errno);
-    if (!S_ISDIR(folderStat.st_mode)) return Fail(62013, folder_, ENOTDIR);
+    if (::stat(path.c_str(), &folderStat) != 0)
+      return Fail(msg::id::kCannotCreateFile, folder_, errno);
+    if (!S_ISDIR(folderStat.st_mode)) return Fail(msg::id::kCannotCreateFile, folder_, ENOTDIR);
     const size_t slash = path.rfind('/');
     parentPath_ = slash == 0 ? "/" : path.substr(0, slash);
     base_ = path.substr(slash + 1);
 
     parent_ = Fd(::open(parentPath_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!parent_) return Fail(62013, parentPath_, errno);
-    if (!Lock()) return Fail(62168, folder_, 0);
+    if (!parent_) return Fail(msg::id::kCannotCreateFile, parentPath_, errno);
+    if (!Lock()) return Fail(msg::id::kSaveBusy, folder_, 0);
     old_ = Fd(::openat(parent_.get(), base_.empty() ? "." : base_.c_str(),
                        O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!old_) return Fail(62013, folder_, errno);
-    if (::fstat(old_.get(), &folderStat) != 0) return Fail(62013, folder_, errno);
+    if (!old_) return Fail(msg::id::kCannotCreateFile, folder_, errno);
+    if (::fstat(old_.get(), &folderStat) != 0)
+      return Fail(msg::id::kCannotCreateFile, folder_, errno);
     // The new folder is made beside this one, so its own permissions are checked here: a
     // folder the user may not write is not written, however its parent is set.
-    if (::faccessat(old_.get(), ".", W_OK, AT_EACCESS) != 0) return Fail(62013, folder_, errno);
+    if (::faccessat(old_.get(), ".", W_OK, AT_EACCESS) != 0)
+      return Fail(msg::id::kCannotCreateFile, folder_, errno);
 
     RemoveLeftovers();
     std::vector<DirEntry> entries;
-    if (!ListFolder(old_.get(), entries)) return Fail(62013, folder_, errno);
+    if (!ListFolder(old_.get(), entries)) return Fail(msg::id::kCannotCreateFile, folder_, errno);
     if (!SortEntries(entries)) return false;
 
     if (!base_.empty() && !ExchangeDisabled()) {
@@ -473,7 +477,8 @@ class LocalSave {
       if (regular) {
         ours_.push_back(e.name);
       } else {
-        if (written.count(e.name)) return Fail(62166, InFolder(folder_, e.name), 0);
+        if (written.count(e.name))
+          return Fail(msg::id::kNotRegularFile, InFolder(folder_, e.name), 0);
         carried_.push_back(e);
       }
     }
@@ -499,18 +504,22 @@ class LocalSave {
     bool chown = false;
     FileModeFor(file.name, mode, uid, gid, chown);
     Fd fd(::openat(dirFd, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (!fd) return Fail(62013, InFolder(folder_, file.name), errno);
-    if (!WriteAll(fd.get(), file.text)) return Fail(62014, InFolder(folder_, file.name), errno);
+    if (!fd) return Fail(msg::id::kCannotCreateFile, InFolder(folder_, file.name), errno);
+    if (!WriteAll(fd.get(), file.text))
+      return Fail(msg::id::kCannotUpdateFile, InFolder(folder_, file.name), errno);
     if (chown) (void)::fchown(fd.get(), uid, gid);
-    if (::fchmod(fd.get(), mode) != 0) return Fail(62014, InFolder(folder_, file.name), errno);
-    if (::close(fd.Release()) != 0) return Fail(62014, InFolder(folder_, file.name), errno);
+    if (::fchmod(fd.get(), mode) != 0)
+      return Fail(msg::id::kCannotUpdateFile, InFolder(folder_, file.name), errno);
+    if (::close(fd.Release()) != 0)
+      return Fail(msg::id::kCannotUpdateFile, InFolder(folder_, file.name), errno);
     return true;
   }
 
   // Flushes everything written to the folder's file system to disk: one journal commit
   // for the whole save instead of one per file.
   bool Flush(int dirFd, const std::string& what) {
-    if (::syncfs(dirFd) != 0 || ::fsync(dirFd) != 0) return Fail(62014, what, errno);
+    if (::syncfs(dirFd) != 0 || ::fsync(dirFd) != 0)
+      return Fail(msg::id::kCannotUpdateFile, what, errno);
     return true;
   }
 
@@ -524,13 +533,13 @@ class LocalSave {
       if (errno == EEXIST) continue;
       // A folder whose parent takes no new entries is saved in place.
       if (errno == EACCES || errno == EPERM || errno == ENAMETOOLONG) return -1;
-      Fail(62013, folder_, errno);
+      Fail(msg::id::kCannotCreateFile, folder_, errno);
       return 0;
     }
     newName_ = newName;
     Fd fresh(
         ::openat(parent_.get(), newName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fresh) return Abandon(62013, folder_, errno);
+    if (!fresh) return Abandon(msg::id::kCannotCreateFile, folder_, errno);
     for (const NewFile& file : files_) {
       if (!WriteFile(fresh.get(), file.name, file)) return Abandon();
       SaveStep_();
@@ -539,7 +548,7 @@ class LocalSave {
       // A hard link carries a file over at no cost; what cannot be linked is copied.
       if (::linkat(old_.get(), e.name.c_str(), fresh.get(), e.name.c_str(), 0) != 0 &&
           !CopyEntry(old_.get(), fresh.get(), e.name))
-        return Abandon(62013, InFolder(folder_, e.name), errno);
+        return Abandon(msg::id::kCannotCreateFile, InFolder(folder_, e.name), errno);
       SaveStep_();
     }
     // The folder keeps its owner and permissions. Where the owner cannot be kept, the
@@ -552,7 +561,7 @@ class LocalSave {
       return -1;
     }
     if (::fchmod(fresh.get(), folderStat.st_mode & 07777) != 0)
-      return Abandon(62014, folder_, errno);
+      return Abandon(msg::id::kCannotUpdateFile, folder_, errno);
     // The new files are on disk before the new folder becomes the configuration.
     if (!Flush(fresh.get(), folder_)) return Abandon();
     SaveStep_();
@@ -563,7 +572,7 @@ class LocalSave {
       RemoveTree(parent_.get(), newName_);
       newName_.clear();
       if (e == EINVAL || e == ENOSYS || e == EBUSY || e == ENOTSUP || e == EXDEV) return -1;
-      Fail(62014, folder_, e);
+      Fail(msg::id::kCannotUpdateFile, folder_, e);
       return 0;
     }
     // The exchange itself is made durable; a failure here changes nothing for the next
@@ -650,11 +659,12 @@ class LocalSave {
     };
     for (const auto& [temp, file] : temps) {
       std::string backup;
-      if (!backUp(file->name, backup)) return rollBack(62014, file->name, errno);
+      if (!backUp(file->name, backup))
+        return rollBack(msg::id::kCannotUpdateFile, file->name, errno);
       if (::renameat(old_.get(), temp.c_str(), old_.get(), file->name.c_str()) != 0) {
         const int e = errno;
         if (!backup.empty()) ::unlinkat(old_.get(), backup.c_str(), 0);
-        return rollBack(62014, file->name, e);
+        return rollBack(msg::id::kCannotUpdateFile, file->name, e);
       }
       done.emplace_back(file->name, backup);
       SaveStep_();
@@ -662,11 +672,11 @@ class LocalSave {
     for (const std::string& name : ours_) {
       if (written.count(name)) continue;
       std::string backup;
-      if (!backUp(name, backup)) return rollBack(62014, name, errno);
+      if (!backUp(name, backup)) return rollBack(msg::id::kCannotUpdateFile, name, errno);
       if (::unlinkat(old_.get(), name.c_str(), 0) != 0) {
         const int e = errno;
         ::unlinkat(old_.get(), backup.c_str(), 0);
-        return rollBack(62014, name, e);
+        return rollBack(msg::id::kCannotUpdateFile, name, e);
       }
       // Undoing a removal is putting the backup back under the name.
       done.emplace_back(name, backup);
@@ -700,9 +710,9 @@ msg::Outcome CheckBeforeSave(
   std::unordered_set<std::string_view> names;
   for (const auto& ruleSet : configuration.ruleSets) {
     if (!IsUsableRuleSetFileName(ruleSet->name))
-      return msg::Problem{62100, {ruleSet->name}, msg::Icon::Error};
+      return msg::Problem{msg::id::kUnusableRuleSetFileName, {ruleSet->name}, msg::Icon::Error};
     if (!names.insert(ruleSet->name).second)
-      return msg::Problem{62102, {ruleSet->name}, msg::Icon::Error};
+      return msg::Problem{msg::id::kTwoRuleSetsSameName, {ruleSet->name}, msg::Icon::Error};
     if (msg::Outcome checked = ruleSet->Check(); !checked) return checked;
     for (const auto& rule : ruleSet->rules)
       if (msg::Outcome checked = rule->Check(); !checked) return checked;
@@ -721,7 +731,8 @@ msg::Outcome CheckBeforeSave(
   }
   int reason = 0;
   const std::string problem = TextFormatProblem(configuration, &reason);
-  if (!problem.empty()) return msg::Problem{62101, {problem, msg::Text(reason)}, msg::Icon::Error};
+  if (!problem.empty())
+    return msg::Problem{msg::id::kTextCannotHold, {problem, msg::Text(reason)}, msg::Icon::Error};
   return {};
 }
 
@@ -733,7 +744,7 @@ msg::Outcome SaveToFiles(const Configuration& configuration) {
     formsBySet[form->ruleSet].push_back(form.get());
   if (msg::Outcome checked = CheckBeforeSave(configuration, formsBySet); !checked) return checked;
   if (configuration.configurationDirectory.empty())
-    return msg::Problem{62103, {}, msg::Icon::Error};
+    return msg::Problem{msg::id::kNoConfigurationFolder, {}, msg::Icon::Error};
   // Every text is made before anything on disk is touched.
   std::vector<NewFile> files;
   files.reserve(configuration.ruleSets.size());

@@ -317,7 +317,9 @@ std::string TextFormatProblem(const Configuration& configuration, int* reasonId)
     reason = id;
     return where;
   };
-  constexpr int kName = 62161, kText = 62162, kClasses = 62163, kLink = 62164, kTwice = 62165;
+  constexpr int kName = msg::id::kReasonName, kText = msg::id::kReasonText,
+                kClasses = msg::id::kReasonClasses, kLink = msg::id::kReasonLink,
+                kTwice = msg::id::kReasonTwice;
 
   // The rules of every rule set by name, as the reader finds them again.
   std::unordered_map<const RuleSet*, std::unordered_map<std::string_view, const SearchRule*>> saved;

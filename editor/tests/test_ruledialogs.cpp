@@ -109,7 +109,7 @@ class TestRuleDialogs : public QObject {
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
     QCOMPARE(dialog.objectName(), QString("144"));
     QCOMPARE(dialog.windowTitle(), QString("Add Rule"));
-    QCOMPARE(dialog.ruleType, 1);
+    QCOMPARE(dialog.ruleType, RuleTypeSearchRule);
     QVERIFY(Child<QRadioButton>(&dialog, "1012")->isChecked());
     QVERIFY(!Child<QRadioButton>(&dialog, "1013")->isChecked());
     for (const char* id : {"1000", "1001", "1002"})
@@ -144,7 +144,7 @@ class TestRuleDialogs : public QObject {
     QVERIFY(sink_.messages.empty());
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QCOMPARE(dialog.name, std::string("a b"));
-    QCOMPARE(dialog.ruleType, 1);
+    QCOMPARE(dialog.ruleType, RuleTypeSearchRule);
     QCOMPARE(dialog.objectClasses, std::vector<std::string>{"person"});
   }
 
@@ -248,14 +248,14 @@ class TestRuleDialogs : public QObject {
     dialog.show();
     AddClass(dialog, "person");
     QTest::mouseClick(Child<QRadioButton>(&dialog, "1013"), Qt::LeftButton);
-    QCOMPARE(dialog.ruleType, 0);
+    QCOMPARE(dialog.ruleType, RuleTypeEntryPoint);
     for (const char* id : {"1000", "1001", "1002"})
       QVERIFY(Child<QLineEdit>(&dialog, id)->isEnabled());
     QVERIFY(!Child<QListWidget>(&dialog, "1015")->isEnabled());
     QVERIFY(!Child<QPushButton>(&dialog, "1016")->isEnabled());
     QVERIFY(!Child<QPushButton>(&dialog, "1017")->isEnabled());
     QTest::mouseClick(Child<QRadioButton>(&dialog, "1012"), Qt::LeftButton);
-    QCOMPARE(dialog.ruleType, 1);
+    QCOMPARE(dialog.ruleType, RuleTypeSearchRule);
     QVERIFY(!Child<QPushButton>(&dialog, "1017")->isEnabled());
     Child<QListWidget>(&dialog, "1015")->setCurrentRow(0);
     QVERIFY(Child<QPushButton>(&dialog, "1017")->isEnabled());
@@ -275,7 +275,7 @@ class TestRuleDialogs : public QObject {
     PressOk(dialog);
     QVERIFY(sink_.messages.empty());
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QCOMPARE(dialog.ruleType, 0);
+    QCOMPARE(dialog.ruleType, RuleTypeEntryPoint);
     QCOMPARE(dialog.ldapUri, std::string("ldap://ldap.example.org:389/"));
   }
 
