@@ -66,11 +66,11 @@ AddRuleDialog::AddRuleDialog(const kvaro::Oidtable& table, QWidget* parent)
   auto* entryGroup = new QGroupBox("Entry Point", this);
   entryGroup->setObjectName("1011");
   baseEdit_ = new QLineEdit(entryGroup);
-  baseEdit_->setObjectName("1000");
+  baseEdit_->setObjectName(kSearchBaseEditName);
   hostEdit_ = new QLineEdit(entryGroup);
-  hostEdit_->setObjectName("1001");
+  hostEdit_->setObjectName(kHostEditName);
   portEdit_ = new QLineEdit(entryGroup);
-  portEdit_->setObjectName("1002");
+  portEdit_->setObjectName(kPortEditName);
   auto* entryLayout = new QFormLayout(entryGroup);
   auto addRow = [entryGroup, entryLayout](const char* text, QLineEdit* edit) {
     auto* label = new QLabel(text, entryGroup);

@@ -94,15 +94,15 @@ void ReportStartPointFault(const StartPointFault& fault, QLineEdit* base, QLineE
 StartPointDialog::StartPointDialog(const std::string& uri, const kvaro::Oidtable& table,
                                    QWidget* parent)
     : QDialog(parent), ldapUri(uri), table_(table) {
-  setObjectName("141");
+  setObjectName(kStartPointDialogName);
   setWindowTitle("Set Start Point");
 
   baseEdit_ = new QLineEdit(this);
-  baseEdit_->setObjectName("1000");
+  baseEdit_->setObjectName(kSearchBaseEditName);
   hostEdit_ = new QLineEdit(this);
-  hostEdit_->setObjectName("1001");
+  hostEdit_->setObjectName(kHostEditName);
   portEdit_ = new QLineEdit(this);
-  portEdit_->setObjectName("1002");
+  portEdit_->setObjectName(kPortEditName);
 
   auto* form = new QFormLayout;
   auto addRow = [this, form](const char* text, QLineEdit* edit) {

@@ -11,6 +11,13 @@ namespace kvaro {
 class Oidtable;
 }
 
+// Object names of the start-point controls, the same in "Set Start Point" and in the
+// entry-point part of "Add Rule".
+inline constexpr char kStartPointDialogName[] = "141";
+inline constexpr char kSearchBaseEditName[] = "1000";
+inline constexpr char kHostEditName[] = "1001";
+inline constexpr char kPortEditName[] = "1002";
+
 // The decimal value of a port text as the start-point check reads it: optional leading
 // white space and sign, then the leading digits; 0 when there are none. Values too large
 // for an int are clamped to INT_MAX.

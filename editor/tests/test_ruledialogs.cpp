@@ -88,9 +88,9 @@ class TestRuleDialogs : public QObject {
   void ChooseEntryPoint(AddRuleDialog& dialog, const QString& base, const QString& host,
                         const QString& port) {
     QTest::mouseClick(Child<QRadioButton>(&dialog, "1013"), Qt::LeftButton);
-    QTest::keyClicks(Child<QLineEdit>(&dialog, "1000"), base);
-    QTest::keyClicks(Child<QLineEdit>(&dialog, "1001"), host);
-    QTest::keyClicks(Child<QLineEdit>(&dialog, "1002"), port);
+    QTest::keyClicks(Child<QLineEdit>(&dialog, kSearchBaseEditName), base);
+    QTest::keyClicks(Child<QLineEdit>(&dialog, kHostEditName), host);
+    QTest::keyClicks(Child<QLineEdit>(&dialog, kPortEditName), port);
   }
   void PressOk(QDialog& dialog) {
     QTest::mouseClick(Child<QPushButton>(&dialog, "1"), Qt::LeftButton);
@@ -356,9 +356,9 @@ class TestRuleDialogs : public QObject {
     start.show();
     start.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&start));
-    Child<QLineEdit>(&start, "1000")->setText(base);
-    Child<QLineEdit>(&start, "1001")->setText(host);
-    Child<QLineEdit>(&start, "1002")->setText(port);
+    Child<QLineEdit>(&start, kSearchBaseEditName)->setText(base);
+    Child<QLineEdit>(&start, kHostEditName)->setText(host);
+    Child<QLineEdit>(&start, kPortEditName)->setText(port);
     start.accept();  // Enter in an edit
     QCOMPARE(sink_.Ids(), std::vector<int>{message});
     QVERIFY(start.isVisible());
@@ -439,25 +439,25 @@ class TestRuleDialogs : public QObject {
   void startPointIsFilledFromTheUri() {
     StartPointDialog dialog("ldap://ldap.example.org:1389/ou=People,o=Acme", table_);
     dialog.show();
-    QCOMPARE(dialog.objectName(), QString("141"));
+    QCOMPARE(dialog.objectName(), QString(kStartPointDialogName));
     QCOMPARE(dialog.windowTitle(), QString("Set Start Point"));
-    QCOMPARE(Child<QLineEdit>(&dialog, "1000")->text(), QString("ou=People,o=Acme"));
-    QCOMPARE(Child<QLineEdit>(&dialog, "1001")->text(), QString("ldap.example.org"));
-    QCOMPARE(Child<QLineEdit>(&dialog, "1002")->text(), QString("1389"));
+    QCOMPARE(Child<QLineEdit>(&dialog, kSearchBaseEditName)->text(), QString("ou=People,o=Acme"));
+    QCOMPARE(Child<QLineEdit>(&dialog, kHostEditName)->text(), QString("ldap.example.org"));
+    QCOMPARE(Child<QLineEdit>(&dialog, kPortEditName)->text(), QString("1389"));
     QVERIFY(Child<QPushButton>(&dialog, "1")->isEnabled());
   }
 
   void startPointWithoutPortShows389() {
     StartPointDialog dialog("ldap://ldap.example.org/o=Acme", table_);
-    QCOMPARE(Child<QLineEdit>(&dialog, "1002")->text(), QString("389"));
-    QCOMPARE(Child<QLineEdit>(&dialog, "1001")->text(), QString("ldap.example.org"));
+    QCOMPARE(Child<QLineEdit>(&dialog, kPortEditName)->text(), QString("389"));
+    QCOMPARE(Child<QLineEdit>(&dialog, kHostEditName)->text(), QString("ldap.example.org"));
   }
 
   // An ldaps:// start point shows 636 when it names no port and stays ldaps:// on OK.
   void ldapsStartPointKeepsItsScheme() {
     StartPointDialog dialog("ldaps://ldap.example.org/o=Acme", table_);
-    QCOMPARE(Child<QLineEdit>(&dialog, "1002")->text(), QString("636"));
-    QCOMPARE(Child<QLineEdit>(&dialog, "1001")->text(), QString("ldap.example.org"));
+    QCOMPARE(Child<QLineEdit>(&dialog, kPortEditName)->text(), QString("636"));
+    QCOMPARE(Child<QLineEdit>(&dialog, kHostEditName)->text(), QString("ldap.example.org"));
     dialog.accept();
     QCOMPARE(dialog.ldapUri, std::string("ldaps://ldap.example.org:636/o=Acme"));
   }
@@ -475,14 +475,14 @@ class TestRuleDialogs : public QObject {
     PressOk(dialog);
     QVERIFY(dialog.isVisible());
     QCOMPARE(sink_.Ids(), std::vector<int>{61275});
-    QCOMPARE(QApplication::focusWidget(), dialog.findChild<QWidget*>("1002"));
-    QTest::keyClicks(Child<QLineEdit>(&dialog, "1001"), "host");
+    QCOMPARE(QApplication::focusWidget(), dialog.findChild<QWidget*>(kPortEditName));
+    QTest::keyClicks(Child<QLineEdit>(&dialog, kHostEditName), "host");
     QVERIFY(!ok->isEnabled());
-    QTest::keyClicks(Child<QLineEdit>(&dialog, "1002"), "636");
+    QTest::keyClicks(Child<QLineEdit>(&dialog, kPortEditName), "636");
     QVERIFY(ok->isEnabled());
-    QTest::keyClicks(Child<QLineEdit>(&dialog, "1000"), "o");
+    QTest::keyClicks(Child<QLineEdit>(&dialog, kSearchBaseEditName), "o");
     QVERIFY(!ok->isEnabled());
-    QTest::keyClicks(Child<QLineEdit>(&dialog, "1000"), "=Acme ");
+    QTest::keyClicks(Child<QLineEdit>(&dialog, kSearchBaseEditName), "=Acme ");
     QVERIFY(ok->isEnabled());
     PressOk(dialog);
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
@@ -492,7 +492,7 @@ class TestRuleDialogs : public QObject {
   void startPointCancelKeepsTheGivenUri() {
     StartPointDialog dialog("ldap://h:389/o=Acme", table_);
     dialog.show();
-    Child<QLineEdit>(&dialog, "1002")->setText("1");
+    Child<QLineEdit>(&dialog, kPortEditName)->setText("1");
     QTest::mouseClick(Child<QPushButton>(&dialog, "2"), Qt::LeftButton);
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
     QCOMPARE(dialog.ldapUri, std::string("ldap://h:389/o=Acme"));
