@@ -23,13 +23,13 @@ int LoadFromDirectoryInWorker(ApplicationObject& app) {
   });
   switch (result) {
     case directory::LoadResult::Loaded:
-      return 1;
+      return kLoaded;
     case directory::LoadResult::NoServer:
-      return 0;
+      return kNothingLoaded;
     case directory::LoadResult::Cancelled:
-      std::exit(0);
+      return kLoadCancelled;
   }
-  return 0;
+  return kNothingLoaded;
 }
 
 bool SaveInWorker(Configuration& configuration, QWidget* parent) {

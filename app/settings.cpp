@@ -16,6 +16,8 @@
 #include <sstream>
 
 #include "model/configuration.h"
+#include "platform/ldap/ldapclient.h"
+#include "platform/support/atomicfile.h"
 #include "platform/support/messages.h"
 #include "platform/support/qstringlist.h"
 
@@ -123,36 +125,6 @@ bool KeyExists(const std::vector<std::string>& lines, const std::string& path) {
       return true;
   }
   return false;
-}
-
-// Replaces `file` by `text` through a temporary file in the same folder.
-bool ReplaceFile(const std::string& file, const std::string& text) {
-  const fs::path target(file);
-  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-  std::string temp = (folder / ".settings-XXXXXX").string();
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return false;
-  struct stat existing {};
-  if (::stat(file.c_str(), &existing) == 0) ::fchmod(fd, existing.st_mode & 07777);
-  std::string_view rest = text;
-  bool ok = true;
-  while (ok && !rest.empty()) {
-    const ssize_t n = ::write(fd, rest.data(), rest.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0)
-      ok = false;
-    else
-      rest.remove_prefix(static_cast<size_t>(n));
-  }
-  ok = ok && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  std::error_code ec;
-  if (ok) fs::rename(temp, target, ec);
-  if (!ok || ec) {
-    fs::remove(temp, ec);
-    return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -352,7 +324,7 @@ bool SettingsKey::WriteLine(const std::string& name, const std::string& newLine)
   }
   std::string text;
   for (const std::string& line : *lines) text += line + "\n";
-  return ReplaceFile(file_, text);
+  return kvaro::WriteFileAtomically(file_, text);
 }
 
 std::unique_ptr<SettingsKey> OpenSettingsKey(const std::string& keyName) {
@@ -362,11 +334,11 @@ std::unique_ptr<SettingsKey> OpenSettingsKey(const std::string& keyName) {
   return key;
 }
 
-int ReadSettings(Configuration& configuration, bool* keyMissing) {
+int ReadSettings(Session& configuration, bool* keyMissing) {
   if (keyMissing) *keyMissing = false;
   const auto key = OpenSettingsKey("Startup");
   if (!key) {
-    msg::Show(61280, {}, msg::Buttons::Ok, msg::Icon::Error);
+    msg::Show(msg::id::kSettingsMissing, {}, msg::Buttons::Ok, msg::Icon::Error);
     if (keyMissing) *keyMissing = true;
     return 0;
   }
@@ -386,7 +358,7 @@ int ReadSettings(Configuration& configuration, bool* keyMissing) {
   if (!address) return 0;
   configuration.serverAddress = *address;
   const auto port = key->ReadDword("Server Port");
-  if (!port) return 0;
+  if (!port || !ldapx::IsValidPort(*port)) return 0;
   configuration.serverPort = static_cast<int>(*port);
   // Optional: settings written before connections could be encrypted have neither value
   // and keep connecting in plain text.
@@ -430,7 +402,7 @@ int WriteSetting(SettingsKey* key, const std::string& valueName, int type, const
   return 0;
 }
 
-int WriteDirectorySettings(const Configuration& configuration) {
+int WriteDirectorySettings(const Session& configuration) {
   auto key = OpenSettingsKey("Startup");
   const std::string& address = configuration.serverAddress;
   if (!WriteSetting(key.get(), "Server Address", kRegSz, address.c_str(),

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-class Configuration;
+struct Session;
 
 namespace settings {
 
@@ -99,7 +99,7 @@ std::unique_ptr<SettingsKey> OpenSettingsKey(const std::string& keyName);
 // needed value was read, 0 when one is missing (values read before it stay set).
 // When the key itself cannot be opened, shows message 61280, sets *keyMissing (the
 // caller ends the program with exit code 1) and returns 0.
-int ReadSettings(Configuration& configuration, bool* keyMissing = nullptr);
+int ReadSettings(Session& configuration, bool* keyMissing = nullptr);
 
 // How long the program waits for the directory server, in seconds: "Connect Timeout"
 // (the connect and the bind) and "Operation Timeout" (a search or a save without any
@@ -121,7 +121,7 @@ int WriteSetting(SettingsKey* key, const std::string& valueName, int type, const
 // directory: "Server Address", then "Server Port", then "Configuration Subtree DN", then
 // "Server Security" and "CA Certificate File"; a failed write stops the sequence. 1 when
 // all were written.
-int WriteDirectorySettings(const Configuration& configuration);
+int WriteDirectorySettings(const Session& configuration);
 
 // regedit's quoting of a string value: `"` and `\` are escaped with "\".
 std::string QuoteValue(const std::string& text);

@@ -5,6 +5,7 @@
 
 #include "app/settings.h"
 #include "platform/support/datafiles.h"
+#include "platform/support/messages.h"
 
 int ParseNoConnect(const std::vector<std::string>& arguments) {
   int flag = 0;
@@ -28,10 +29,12 @@ int LoadConfiguration(ApplicationObject& app, bool* settingsKeyMissing) {
     return settings::ReadSettings(c, &keyMissing);
   };
   hooks.loadFromDirectory = [&app](Configuration&) {
-    return app.loadFromDirectory ? app.loadFromDirectory(app) : 0;
+    return app.loadFromDirectory ? app.loadFromDirectory(app) : kNothingLoaded;
   };
   app.configuration.oidtable = &app.oidtable;
-  const int loaded = app.configuration.Load(hooks, app.oidtable);
+  msg::Problems problems;
+  const int loaded = app.configuration.Load(hooks, app.oidtable, &problems);
+  msg::Show(problems);
   if (settingsKeyMissing) *settingsKeyMissing = keyMissing;
   return loaded;
 }
@@ -45,9 +48,11 @@ int RunStartup(ApplicationObject& app, const std::vector<std::string>& arguments
   bool keyMissing = false;
   const int loaded = LoadConfiguration(app, &keyMissing);
   if (keyMissing) return 1;
+  // Cancel in the logon dialog ends the program normally.
+  if (loaded == kLoadCancelled) return 0;
   // A configuration that is there but could not be read (the message named the file)
   // must not be replaced by the wizard's.
-  if (loaded < 0) return 1;
+  if (loaded == kLoadUnreadable) return 1;
   if (loaded) {
     if (app.runEditor) return app.runEditor(app);
     std::printf(

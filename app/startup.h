@@ -24,7 +24,8 @@ class ApplicationObject {
 
   // The parts start-up hands over to, supplied by the program's main(). Each may be
   // left empty; start-up then says what it would have done.
-  // Loads the configuration from the directory (startupMode 1); 1 when loaded.
+  // Loads the configuration from the directory (startupMode 1): kLoaded, kNothingLoaded or
+  // kLoadCancelled (the administrator cancelled the logon).
   std::function<int(ApplicationObject&)> loadFromDirectory;
   // Opens the editor on the loaded configuration and runs it; returns the exit code.
   std::function<int(ApplicationObject&)> runEditor;
@@ -41,11 +42,12 @@ int ParseNoConnect(const std::vector<std::string>& arguments);
 // kvaro::FindDataFile, so the program works from any folder; a missing table leaves
 // it empty), then loads the configuration. Hands over to runEditor when it loaded,
 // otherwise to runWizard. Returns the process exit code: 1 when the settings key is
-// missing (after message 61280), else what the editor or wizard returned (0 when that
-// part is not supplied).
+// missing (after message 61280), 0 when the load was cancelled (neither editor nor
+// wizard runs), else what the editor or wizard returned (0 when that part is not
+// supplied).
 int RunStartup(ApplicationObject& app, const std::vector<std::string>& arguments);
 
 // Loads the configuration the way start-up does: reads the settings, then loads from
-// the directory or the local files. 1 when loaded; *settingsKeyMissing tells the
-// caller to end with exit code 1.
+// the directory or the local files. What Configuration::Load returns (kLoaded when
+// loaded); *settingsKeyMissing tells the caller to end with exit code 1.
 int LoadConfiguration(ApplicationObject& app, bool* settingsKeyMissing);

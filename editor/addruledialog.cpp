@@ -65,11 +65,11 @@ AddRuleDialog::AddRuleDialog(const kvaro::Oidtable& table, QWidget* parent)
   auto* entryGroup = new QGroupBox("Entry Point", this);
   entryGroup->setObjectName("1011");
   baseEdit_ = new QLineEdit(entryGroup);
-  baseEdit_->setObjectName("1000");
+  baseEdit_->setObjectName(kSearchBaseEditName);
   hostEdit_ = new QLineEdit(entryGroup);
-  hostEdit_->setObjectName("1001");
+  hostEdit_->setObjectName(kHostEditName);
   portEdit_ = new QLineEdit(entryGroup);
-  portEdit_->setObjectName("1002");
+  portEdit_->setObjectName(kPortEditName);
   auto* entryLayout = new QFormLayout(entryGroup);
   auto addRow = [entryGroup, entryLayout](const char* text, QLineEdit* edit) {
     auto* label = new QLabel(text, entryGroup);
@@ -102,7 +102,7 @@ AddRuleDialog::AddRuleDialog(const kvaro::Oidtable& table, QWidget* parent)
 }
 
 void AddRuleDialog::updateWidgets() {
-  const bool searchRule = ruleType == 1;
+  const bool searchRule = ruleType == RuleTypeSearchRule;
   for (QLineEdit* edit : {baseEdit_, hostEdit_, portEdit_}) edit->setEnabled(!searchRule);
   classList_->setEnabled(searchRule);
   addClassButton_->setEnabled(searchRule);
@@ -110,13 +110,13 @@ void AddRuleDialog::updateWidgets() {
 }
 
 void AddRuleDialog::chooseSearchRule() {
-  ruleType = 1;
+  ruleType = RuleTypeSearchRule;
   searchRuleRadio_->setChecked(true);
   updateWidgets();
 }
 
 void AddRuleDialog::chooseEntryPoint() {
-  ruleType = 0;
+  ruleType = RuleTypeEntryPoint;
   entryPointRadio_->setChecked(true);
   updateWidgets();
 }
@@ -179,7 +179,7 @@ void AddRuleDialog::accept() {
     return;
   }
   name = typed;
-  if (ruleType == 0) {
+  if (ruleType == RuleTypeEntryPoint) {
     const std::string base = baseEdit_->text().toStdString();
     const std::string host = hostEdit_->text().toStdString();
     const std::string port = portEdit_->text().toStdString();

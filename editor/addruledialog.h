@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "model/configuration.h"
+
 class QGroupBox;
 class QLineEdit;
 class QListWidget;
@@ -24,9 +26,9 @@ class AddRuleDialog : public QDialog {
   explicit AddRuleDialog(const kvaro::Oidtable& table, QWidget* parent = nullptr);
 
   // Results, meaningful after the dialog ended with OK. Only the values of the chosen
-  // type matter: `objectClasses` for a search rule (1), `ldapUri` for an entry point (0).
+  // type matter: `objectClasses` for a search rule, `ldapUri` for an entry point.
   std::string name;
-  int ruleType = 1;
+  RuleType ruleType = RuleTypeSearchRule;
   std::vector<std::string> objectClasses;  // newest first
   std::string ldapUri;
 

@@ -275,7 +275,6 @@ bool CConfigTree::RemoveRuleSet(RuleSet* ruleSet) {
   }
 
   std::unique_ptr<RuleSet> owned = configuration_.DetachRuleSet(ruleSet);
-  if (configuration_.currentRuleSet == ruleSet) configuration_.currentRuleSet = nullptr;
   RemoveItemsOf(ruleSet);
   owned.reset();
   MarkModified();
@@ -304,14 +303,6 @@ bool CConfigTree::RemoveForm(SearchForm* form) {
   if (!form) return false;
   std::unique_ptr<SearchForm> owned = configuration_.DetachForm(form);
   if (!owned) return false;
-  if (configuration_.currentForm == form) configuration_.currentForm = nullptr;
-  if (configuration_.currentGroup) {
-    bool inForm = configuration_.currentGroup == form->targetGroup.get();
-    for (const auto& group : form->inputGroups) {
-      inForm = inForm || configuration_.currentGroup == group.get();
-    }
-    if (inForm) configuration_.currentGroup = nullptr;
-  }
   RemoveItemsOf(form);
   owned.reset();
   MarkModified();

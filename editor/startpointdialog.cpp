@@ -30,21 +30,28 @@ int PortValue(const std::string& portText) {
   return static_cast<int>(negative ? -value : value);
 }
 
+namespace {
+// True when the port text is decimal digits only: what the URI can carry unchanged.
+bool AllDigits(const std::string& text) {
+  if (text.empty()) return false;
+  for (const char c : text)
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+  return true;
+}
+}  // namespace
+
 std::string MakeLdapUri(const std::string& host, const std::string& portText,
                         const std::string& searchBase, const std::string& scheme) {
-  return scheme + "://" + host + ":" + portText + "/" + searchBase;
+  return ldapx::MakeUrl(scheme, host, PortValue(portText), searchBase);
 }
 
 StartPointFault FindStartPointFault(const std::string& searchBase, const std::string& host,
                                     const std::string& portText, const kvaro::Oidtable& table) {
-  // The URI keeps the texts as typed, so text that the URL syntax would cut or decode
-  // ("?" or "%" in the base, "389x" as port, "/" in the host) would be stored as a start
-  // point that no longer says what was typed. Each part must read back unchanged; each is
-  // tried on its own first so that the fault can be pinned on one field.
+  // Each part must read back from the URI unchanged ("389x" as port or "/" in the host
+  // would not); each is tried on its own first so that the fault can be pinned on one
+  // field.
   const int port = PortValue(portText);
-  const auto portUrl = ldapx::ParseUrl(MakeLdapUri("localhost", portText, ""));
-  if (port <= 0 || port > 65535 || !portUrl || portUrl->port != port)
-    return {StartPointFault::kPort, 61275};
+  if (!AllDigits(portText) || !ldapx::IsValidPort(port)) return {StartPointFault::kPort, 61275};
   const std::string trimmed(kvaro::Trim(searchBase));
   if (!trimmed.empty() && !kvaro::IsValidDn(trimmed, table)) return {StartPointFault::kBase, 61278};
   const auto baseUrl = ldapx::ParseUrl(MakeLdapUri("localhost", "389", searchBase));
@@ -86,15 +93,15 @@ void ReportStartPointFault(const StartPointFault& fault, QLineEdit* base, QLineE
 StartPointDialog::StartPointDialog(const std::string& uri, const kvaro::Oidtable& table,
                                    QWidget* parent)
     : QDialog(parent), ldapUri(uri), table_(table) {
-  setObjectName("141");
+  setObjectName(kStartPointDialogName);
   setWindowTitle("Set Start Point");
 
   baseEdit_ = new QLineEdit(this);
-  baseEdit_->setObjectName("1000");
+  baseEdit_->setObjectName(kSearchBaseEditName);
   hostEdit_ = new QLineEdit(this);
-  hostEdit_->setObjectName("1001");
+  hostEdit_->setObjectName(kHostEditName);
   portEdit_ = new QLineEdit(this);
-  portEdit_->setObjectName("1002");
+  portEdit_->setObjectName(kPortEditName);
 
   auto* form = new QFormLayout;
   auto addRow = [this, form](const char* text, QLineEdit* edit) {

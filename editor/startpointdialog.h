@@ -11,13 +11,21 @@ namespace kvaro {
 class Oidtable;
 }
 
+// Object names of the start-point controls, the same in "Set Start Point" and in the
+// entry-point part of "Add Rule".
+inline constexpr char kStartPointDialogName[] = "141";
+inline constexpr char kSearchBaseEditName[] = "1000";
+inline constexpr char kHostEditName[] = "1001";
+inline constexpr char kPortEditName[] = "1002";
+
 // The decimal value of a port text as the start-point check reads it: optional leading
 // white space and sign, then the leading digits; 0 when there are none. Values too large
 // for an int are clamped to INT_MAX.
 int PortValue(const std::string& portText);
 
-// "<scheme>://<host>:<port>/<searchBase>", each part exactly as typed; the scheme is
-// "ldap" or "ldaps".
+// "<scheme>://<host>:<port>/<searchBase>" as libldap writes it (ldapx::MakeUrl): the
+// search base percent-encoded where the URL syntax needs it, an IPv6 host in brackets;
+// the scheme is "ldap" or "ldaps".
 std::string MakeLdapUri(const std::string& host, const std::string& portText,
                         const std::string& searchBase, const std::string& scheme = "ldap");
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "platform/support/messages.h"
-
 namespace {
 
 template <typename T, typename Pred>
@@ -146,10 +145,9 @@ RuleSet::RuleSet(std::string name_, std::vector<SearchRule*> rules_) : name(std:
 
 RuleSet::~RuleSet() = default;
 
-bool RuleSet::Check() const {
-  if (!rules.empty()) return true;
-  msg::Show(61281, {name}, msg::Buttons::Ok, msg::Icon::Warning);
-  return false;
+msg::Outcome RuleSet::Check() const {
+  if (!rules.empty()) return {};
+  return msg::Problem{msg::id::kRuleSetWithoutRules, {name}, msg::Icon::Warning};
 }
 
 SearchRule* RuleSet::FindRule(const std::string& ruleName) const {
@@ -188,10 +186,9 @@ void InputField::GetFilterAttributes(std::vector<std::string>& out) const {
   out.insert(out.end(), filterAttributes.begin(), filterAttributes.end());
 }
 
-bool InputField::Check() const {
-  if (!filterAttributes.empty()) return true;
-  msg::Show(61260, {name}, msg::Buttons::Ok, msg::Icon::Warning);
-  return false;
+msg::Outcome InputField::Check() const {
+  if (!filterAttributes.empty()) return {};
+  return msg::Problem{msg::id::kFieldWithoutFilterAttribute, {name}, msg::Icon::Warning};
 }
 
 // ---- InputGroup ----
@@ -203,10 +200,9 @@ InputGroup::InputGroup(std::string name_, SearchRule* rule, std::vector<InputFie
 
 InputGroup::~InputGroup() = default;
 
-bool InputGroup::Check() const {
-  if (!fields.empty()) return true;
-  msg::Show(61262, {name}, msg::Buttons::Ok, msg::Icon::Warning);
-  return false;
+msg::Outcome InputGroup::Check() const {
+  if (!fields.empty()) return {};
+  return msg::Problem{msg::id::kGroupWithoutFields, {name}, msg::Icon::Warning};
 }
 
 InputField* InputGroup::FindField(const std::string& fieldName) const {
@@ -234,10 +230,9 @@ SearchForm::SearchForm(std::string name_, RuleSet* ruleSet_, InputGroup* target,
 
 SearchForm::~SearchForm() = default;
 
-bool SearchForm::Check() const {
-  if (targetGroup) return true;
-  msg::Show(61265, {name}, msg::Buttons::Ok, msg::Icon::Warning);
-  return false;
+msg::Outcome SearchForm::Check() const {
+  if (targetGroup) return {};
+  return msg::Problem{msg::id::kFormWithoutTarget, {name}, msg::Icon::Warning};
 }
 
 void SearchForm::SetTargetGroup(InputGroup* group) { targetGroup.reset(group); }
@@ -275,9 +270,6 @@ void Configuration::Clear() {
   // Forms refer to rule sets, so they go first.
   searchForms.clear();
   ruleSets.clear();
-  currentRuleSet = nullptr;
-  currentForm = nullptr;
-  currentGroup = nullptr;
 }
 
 RuleSet* Configuration::FindRuleSet(const std::string& setName) const {
@@ -290,7 +282,6 @@ std::unique_ptr<RuleSet> Configuration::DetachRuleSet(RuleSet* ruleSet) {
   if (it == ruleSets.end()) return nullptr;
   std::unique_ptr<RuleSet> out = std::move(*it);
   ruleSets.erase(it);
-  if (currentRuleSet == ruleSet) currentRuleSet = nullptr;
   return out;
 }
 
@@ -300,10 +291,6 @@ std::unique_ptr<SearchForm> Configuration::DetachForm(SearchForm* form) {
   if (it == searchForms.end()) return nullptr;
   std::unique_ptr<SearchForm> out = std::move(*it);
   searchForms.erase(it);
-  if (currentForm == form) {
-    currentForm = nullptr;
-    currentGroup = nullptr;
-  }
   return out;
 }
 

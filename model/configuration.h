@@ -1,7 +1,7 @@
 // The configuration and its records: rule sets of search rules, and search forms with
 // input groups and input fields. Plain C++; names are narrow (UTF-8) strings compared
-// byte-wise. Every record's Check() shows its own message and fails when the record may
-// not be stored.
+// byte-wise. Every record's Check() returns what keeps the record from being stored (a
+// message id with its arguments); the caller shows it. The model shows no message.
 #pragma once
 
 #include <functional>
@@ -9,6 +9,9 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/support/messageids.h"
+#include "platform/support/messages.h"
 
 namespace ldapx {
 class Connection;
@@ -38,8 +41,9 @@ enum class NameStore { Text, Directory, Any };
 // name at most 255 bytes.
 bool IsStorableName(NameKind kind, std::string_view name, NameStore store = NameStore::Any);
 
-inline constexpr int RuleTypeEntryPoint = 0;
-inline constexpr int RuleTypeSearchRule = 1;
+// What a rule is: an entry point (an LDAP URI where searches start) or a search rule
+// (entries denoted by object classes). The values are those the stores write.
+enum RuleType : int { RuleTypeEntryPoint = 0, RuleTypeSearchRule = 1 };
 
 class SearchRule {
  public:
@@ -55,7 +59,8 @@ class SearchRule {
   SearchRule& operator=(const SearchRule&) = delete;
   virtual ~SearchRule();
 
-  bool Check() const { return true; }
+  // Nothing keeps a rule from being stored.
+  msg::Outcome Check() const { return {}; }
   int GetLdapUri(std::string& out) const;
   int SetLdapUri(const std::string& uri);
   // 0 when a rule of that name is already searchable; else stores a reference to it and
@@ -66,16 +71,16 @@ class SearchRule {
   void GetObjectClasses(std::vector<std::string>& out) const;
   int AddObjectClass(const std::string& name);
   int RemoveObjectClass(const std::string& name);
-  // Appends the record's text lines (see templatefile.h); false, writing nothing, when
-  // Check() fails.
-  bool WriteText(std::string& out) const;
+  // Appends the record's text lines (see templatefile.h); writes nothing and returns the
+  // problem when the check of this record or of one it holds fails.
+  msg::Outcome WriteText(std::string& out) const;
   // The two parts of that text: the "Base" or "Class" line, and the "SearchRule" line
   // (nothing when no rule is searchable). A rule set writes all definitions first.
   void WriteDefinitionText(std::string& out) const;
   void WriteSearchableText(std::string& out) const;
 
   std::string name;
-  int ruleType = RuleTypeSearchRule;
+  RuleType ruleType = RuleTypeSearchRule;
   std::string ldapUri;
   std::vector<std::string> objectClasses;
   // The rules (of the same set) this rule can search for. Only their names are used, so
@@ -96,16 +101,16 @@ class RuleSet {
   RuleSet& operator=(const RuleSet&) = delete;
   virtual ~RuleSet();
 
-  // True when the set holds a rule; else shows message 61281.
-  bool Check() const;
+  // Nothing wrong when the set holds a rule; else message 61281.
+  msg::Outcome Check() const;
   SearchRule* FindRule(const std::string& name) const;
   // 0 when a rule of the same name exists; else appends a copy of `rule` and returns 1.
   // The caller keeps `rule`.
   int AddRule(const SearchRule* rule);
   void GetRules(std::vector<SearchRule*>& out) const;
-  // Appends the record's text lines (see templatefile.h); false, writing nothing, when
-  // Check() fails.
-  bool WriteText(std::string& out) const;
+  // Appends the record's text lines (see templatefile.h); writes nothing and returns the
+  // problem when the check of this record or of one it holds fails.
+  msg::Outcome WriteText(std::string& out) const;
 
   std::string name;
   std::vector<std::unique_ptr<SearchRule>> rules;
@@ -119,11 +124,11 @@ class InputField {
   int AddFilterAttribute(const std::string& name);
   int RemoveFilterAttribute(const std::string& name);
   void GetFilterAttributes(std::vector<std::string>& out) const;
-  // True when the field has a filter attribute; else shows message 61260.
-  bool Check() const;
-  // Appends the record's text lines (see templatefile.h); false, writing nothing, when
-  // Check() fails.
-  bool WriteText(std::string& out) const;
+  // Nothing wrong when the field has a filter attribute; else message 61260.
+  msg::Outcome Check() const;
+  // Appends the record's text lines (see templatefile.h); writes nothing and returns the
+  // problem when the check of this record or of one it holds fails.
+  msg::Outcome WriteText(std::string& out) const;
 
   std::string name;
   std::string defaultValue;
@@ -137,15 +142,15 @@ class InputGroup {
   InputGroup& operator=(const InputGroup&) = delete;
   virtual ~InputGroup();
 
-  // True when the group has a field; else shows message 61262.
-  bool Check() const;
+  // Nothing wrong when the group has a field; else message 61262.
+  msg::Outcome Check() const;
   InputField* FindField(const std::string& name) const;
   int AddField(const std::string& name, const std::string& defaultValue,
                const std::vector<std::string>& attributes);
   int RemoveField(const std::string& name);
-  // Appends the record's text lines (see templatefile.h); false, writing nothing, when
-  // Check() fails.
-  bool WriteText(std::string& out) const;
+  // Appends the record's text lines (see templatefile.h); writes nothing and returns the
+  // problem when the check of this record or of one it holds fails.
+  msg::Outcome WriteText(std::string& out) const;
 
   std::string name;
   SearchRule* searchRule = nullptr;
@@ -160,8 +165,8 @@ class SearchForm {
   SearchForm& operator=(const SearchForm&) = delete;
   virtual ~SearchForm();
 
-  // True when the form has a target group; else shows message 61265.
-  bool Check() const;
+  // Nothing wrong when the form has a target group; else message 61265.
+  msg::Outcome Check() const;
   // Destroys the current target group and takes `group` over.
   void SetTargetGroup(InputGroup* group);
   // 0 when this very group is already held; else takes it over and returns 1.
@@ -171,9 +176,9 @@ class SearchForm {
   // Removes and destroys this very group (a further group, not the target); 0 when absent.
   int RemoveInputGroup(const InputGroup* group);
   void GetInputGroups(std::vector<InputGroup*>& out) const;
-  // Appends the record's text lines (see templatefile.h); false, writing nothing, when
-  // Check() fails.
-  bool WriteText(std::string& out) const;
+  // Appends the record's text lines (see templatefile.h); writes nothing and returns the
+  // problem when the check of this record or of one it holds fails.
+  msg::Outcome WriteText(std::string& out) const;
 
   const std::string& GetName() const { return name; }
   RuleSet* GetRuleSet() const { return ruleSet; }
@@ -189,41 +194,21 @@ class SearchForm {
   std::string helpString;
 };
 
-class Configuration {
- public:
-  Configuration();
-  Configuration(const Configuration&) = delete;
-  Configuration& operator=(const Configuration&) = delete;
-  virtual ~Configuration();
+// What Configuration::Load() and its directory hook return.
+// A configuration was loaded.
+inline constexpr int kLoaded = 1;
+// No configuration is there (or no server is configured): the set-up wizard may make one.
+inline constexpr int kNothingLoaded = 0;
+// A configuration is there but could not be read; it must not be replaced.
+inline constexpr int kLoadUnreadable = -1;
+// The administrator ended the load (Cancel in the logon dialog): the program ends.
+inline constexpr int kLoadCancelled = -2;
 
-  // What Load() calls: the settings read (returns 1 when the settings were read) and the
-  // directory load (1 when loaded). The application supplies both.
-  struct LoadHooks {
-    std::function<int(Configuration&)> readSettings;
-    std::function<int(Configuration&)> loadFromDirectory;
-  };
-  // Reads the settings, then loads from the directory (startupMode 1) or from the local
-  // files. 1 when a configuration was loaded; -1 from the local files when one could not
-  // be read (see LoadFromFiles).
-  int Load(const LoadHooks& hooks, const kvaro::Oidtable& table);
-  // Reads every "RuleSet=*" file of configurationDirectory (see templatefile.h); 1 when
-  // the result has at least one rule set and one form, else clears and returns 0 (no
-  // configuration). -1, after a message naming the file and the system's reason, when a
-  // "RuleSet=" file could not be read whole: the configuration there must not be
-  // replaced by a new one.
-  int LoadFromFiles(const kvaro::Oidtable& table);
-
-  // Destroys every rule set and form and resets the reader cursors; settings stay.
-  void Clear();
-  RuleSet* FindRuleSet(const std::string& name) const;
-  // Takes the rule set (form) out of the list without destroying it; the caller owns it.
-  std::unique_ptr<RuleSet> DetachRuleSet(RuleSet* ruleSet);
-  std::unique_ptr<SearchForm> DetachForm(SearchForm* form);
-  // The forms whose ruleSet is `ruleSet`, in list order.
-  std::vector<SearchForm*> FormsUsing(const RuleSet* ruleSet) const;
-
-  std::vector<std::unique_ptr<RuleSet>> ruleSets;
-  std::vector<std::unique_ptr<SearchForm>> searchForms;
+// Where a configuration is kept and how it is reached: what the settings hold (the
+// start-up mode, the folder, the server and how its connection is protected), the
+// credentials and the open connection. The records do not depend on it.
+struct Session {
+  // 1: the configuration is kept in the directory; 0: in local files.
   int startupMode = 0;
   std::string serverAddress;
   int serverPort = 0;
@@ -238,11 +223,50 @@ class Configuration {
   // The open, bound connection (owned here so it is closed at exit).
   std::shared_ptr<ldapx::Connection> connection;
   std::string configurationDirectory;
+};
+
+// The records (rule sets and search forms) with the session they are kept by. Code that
+// needs only the session (the settings, the logon) takes a Session.
+class Configuration : public Session {
+ public:
+  Configuration();
+  Configuration(const Configuration&) = delete;
+  Configuration& operator=(const Configuration&) = delete;
+  virtual ~Configuration();
+
+  // What Load() calls: the settings read (returns 1 when the settings were read) and the
+  // directory load (kLoaded, kNothingLoaded or kLoadCancelled). The application supplies
+  // both.
+  struct LoadHooks {
+    std::function<int(Configuration&)> readSettings;
+    std::function<int(Configuration&)> loadFromDirectory;
+  };
+  // Reads the settings, then loads from the directory (startupMode 1) or from the local
+  // files. kLoaded when a configuration was loaded; kLoadUnreadable from the local files
+  // when one could not be read (see LoadFromFiles); kLoadCancelled when the directory
+  // hook says the administrator cancelled. The local files' problems go to *problems.
+  int Load(const LoadHooks& hooks, const kvaro::Oidtable& table, msg::Problems* problems);
+  // Reads every "RuleSet=*" file of configurationDirectory (see templatefile.h); 1 when
+  // the result has at least one rule set and one form, else clears and returns 0 (no
+  // configuration). -1 when a "RuleSet=" file could not be read whole: the configuration
+  // there must not be replaced by a new one. What the caller should show (the file and
+  // the system's reason; files that are not regular files) is appended to *problems when
+  // given.
+  int LoadFromFiles(const kvaro::Oidtable& table, msg::Problems* problems = nullptr);
+
+  // Destroys every rule set and form; the session stays.
+  void Clear();
+  RuleSet* FindRuleSet(const std::string& name) const;
+  // Takes the rule set (form) out of the list without destroying it; the caller owns it.
+  std::unique_ptr<RuleSet> DetachRuleSet(RuleSet* ruleSet);
+  std::unique_ptr<SearchForm> DetachForm(SearchForm* form);
+  // The forms whose ruleSet is `ruleSet`, in list order.
+  std::vector<SearchForm*> FormsUsing(const RuleSet* ruleSet) const;
+
+  std::vector<std::unique_ptr<RuleSet>> ruleSets;
+  std::vector<std::unique_ptr<SearchForm>> searchForms;
   // The attribute table the configuration was loaded with, when known (not owned). A save
   // to text refuses object-class and attribute-type names it does not know, since reading
   // the text back would drop them.
   const kvaro::Oidtable* oidtable = nullptr;
-  RuleSet* currentRuleSet = nullptr;
-  SearchForm* currentForm = nullptr;
-  InputGroup* currentGroup = nullptr;
 };

@@ -11,7 +11,7 @@ directory::Logon Check(QWidget* parent, const std::string& host, int port, const
                        const std::string& password, const ldapx::Timeouts& timeouts,
                        const ldapx::TlsOptions& tls) {
   // A port outside TCP's range cannot be connected to.
-  if (port <= 0 || port > 65535) {
+  if (!ldapx::IsValidPort(port)) {
     directory::Logon refused;
     refused.code = ldapx::kServerDown;
     return refused;

@@ -52,7 +52,7 @@ bool ServiceNeeds(int flag, int& needsHost, int& needsBaseDn) {
 }
 
 SetupWizard::SetupWizard(const kvaro::Oidtable& table, QWidget* parent)
-    : WizardFrame(parent), table_(table), endProcess_([](int status) { std::exit(status); }) {
+    : WizardFrame(parent), table_(table) {
   sideBitmap()->setPixmap(WizardArtwork());
   for (WizardPage* page : std::initializer_list<WizardPage*>{&introPage, &locationPage, &hostPage,
                                                              &authPage, &subtreePage, &servicesPage,
@@ -64,11 +64,6 @@ SetupWizard::SetupWizard(const kvaro::Oidtable& table, QWidget* parent)
 SetupWizard::~SetupWizard() {
   // The pages are members of this class and are gone before the frame's destructor runs.
   DestroyPages();
-}
-
-void SetupWizard::reject() {
-  WizardFrame::reject();
-  if (endProcess_) endProcess_(0);
 }
 
 void SetupWizard::GenerateConfiguration() {
@@ -85,10 +80,9 @@ void SetupWizard::GenerateFromTemplate(const SelectedService& service) {
 
   std::vector<std::string> extraLines;
   if (service.needsHost == 1) {
-    std::string line =
-        "Base: Root : ldap://" + service.host + ":" + std::to_string(service.port) + "/";
-    if (service.needsBaseDn == 1) line += service.baseDn;
-    extraLines.push_back(std::move(line));
+    const std::string base = service.needsBaseDn == 1 ? service.baseDn : std::string();
+    extraLines.push_back("Base: Root : " +
+                         ldapx::MakeUrl("ldap", service.host, service.port, base));
   }
 
   Configuration temporary;
@@ -96,7 +90,7 @@ void SetupWizard::GenerateFromTemplate(const SelectedService& service) {
   reader.Read(file, extraLines);
   file.Close();
 
-  RuleSet* kept = temporary.currentRuleSet;
+  RuleSet* kept = reader.cursors().ruleSet;
   if (!kept) {
     msg::Show(61290, {path});
     return;

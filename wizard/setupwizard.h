@@ -61,12 +61,6 @@ class SetupWizard : public WizardFrame {
   // contributes nothing, silently; one without a usable "RuleSet" line shows 61290.
   void GenerateFromTemplate(const SelectedService& service);
 
-  // What Cancel does after the dialog has ended: by default the process exits with the
-  // given status (0). Tests install their own action.
-  void SetEndProcessAction(std::function<void(int)> action) { endProcess_ = std::move(action); }
-  // Cancel and the close box: ends the dialog, then the end-process action.
-  void reject() override;
-
   const kvaro::Oidtable& table() const { return table_; }
   // The folder templates are read from; empty means the "Form Templates" data folder.
   std::string templateFolder;
@@ -107,7 +101,6 @@ class SetupWizard : public WizardFrame {
 
  private:
   const kvaro::Oidtable& table_;
-  std::function<void(int)> endProcess_;
 };
 
 // The side picture of the wizard (110 x 226 pixels), painted at run time.

@@ -7,6 +7,7 @@
 #include <QShowEvent>
 
 #include "platform/support/messages.h"
+#include "widgets/dialogunits.h"
 
 namespace {
 
@@ -17,30 +18,7 @@ constexpr QRect kSeparatorRect(5, 155, 284, 2);
 // Width of a window border in pixels (the system metric the button sizes add twice).
 constexpr int kBorder = 1;
 
-// Dialog base units of `font`: average character width and height in pixels.
-QSize BaseUnits(const QFont& font) {
-  QFontMetrics fm(font);
-  const int w =
-      fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-  return QSize((w / 26 + 1) / 2, fm.height());
-}
-
-int MulDiv(int a, int b, int c) {
-  const long long p = static_cast<long long>(a) * b;
-  return static_cast<int>((p >= 0 ? p + c / 2 : p - c / 2) / c);
-}
-
 }  // namespace
-
-QRect DialogUnitsToPixels(const QRect& dlu, const QFont& font) {
-  const QSize base = BaseUnits(font);
-  return QRect(MulDiv(dlu.x(), base.width(), 4), MulDiv(dlu.y(), base.height(), 8),
-               MulDiv(dlu.width(), base.width(), 4), MulDiv(dlu.height(), base.height(), 8));
-}
-
-QSize DialogUnitsToPixels(const QSize& dlu, const QFont& font) {
-  return DialogUnitsToPixels(QRect(QPoint(0, 0), dlu), font).size();
-}
 
 // ---------------------------------------------------------------------------------------
 
@@ -88,7 +66,7 @@ QWidget* WizardPage::CreatePage(WizardFrame* parent) {
   frame_ = parent;
   auto* window = new QWidget(parent);
   window->setObjectName(QStringLiteral("page%1").arg(templateId_));
-  window->setFixedSize(DialogUnitsToPixels(dluSize_, parent->font()));
+  window->setFixedSize(dlgu::ToPixels(parent->font(), dluSize_));
   window->setEnabled(false);
   window_ = window;
   InitWindow(window);
@@ -120,7 +98,7 @@ WizardFrame::WizardFrame(QWidget* parent) : QDialog(parent) {
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   setModal(true);
-  setFixedSize(DialogUnitsToPixels(kFrameSize, font()));
+  setFixedSize(dlgu::ToPixels(font(), kFrameSize));
 
   back_ = MakeButton(kIdBack, "&Back");
   next_ = MakeButton(kIdNext, "&Next");
@@ -133,12 +111,12 @@ WizardFrame::WizardFrame(QWidget* parent) : QDialog(parent) {
 
   bitmap_ = new WizardBitmap(this);
   bitmap_->setObjectName(QString::number(kIdWizardBitmap));
-  bitmap_->setGeometry(DialogUnitsToPixels(kBitmapRect, font()));
+  bitmap_->setGeometry(dlgu::ToPixels(font(), kBitmapRect));
 
   separator_ = new QFrame(this);
   separator_->setObjectName(QString::number(kIdWizardSeparator));
   separator_->setFrameStyle(QFrame::HLine | QFrame::Sunken);
-  separator_->setGeometry(DialogUnitsToPixels(kSeparatorRect, font()));
+  separator_->setGeometry(dlgu::ToPixels(font(), kSeparatorRect));
 }
 
 WizardFrame::~WizardFrame() { DestroyPages(); }

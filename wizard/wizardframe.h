@@ -28,11 +28,6 @@ inline constexpr int kWizNext = 2;
 inline constexpr int kWizFinish = 4;
 inline constexpr int kWizDisabledFinish = 8;
 
-// Converts dialog units to pixels for `font`: a horizontal unit is a quarter of the
-// font's average character width, a vertical unit an eighth of its height.
-QRect DialogUnitsToPixels(const QRect& dlu, const QFont& font);
-QSize DialogUnitsToPixels(const QSize& dlu, const QFont& font);
-
 // The side picture: drawn at its natural size, centred when smaller than the control,
 // from the top-left corner and clipped when larger; the rest is background.
 class WizardBitmap : public QFrame {

@@ -90,6 +90,31 @@ class TestSettings : public QObject {
     QCOMPARE(c.caCertificateFile, std::string("/etc/orvelle/ca.pem"));
   }
 
+  // Only a port a server can listen on is read; any other value counts as missing (a
+  // corrupt ffffffff became port -1, which connected to the default port instead).
+  void serverPortOutsideTheRangeIsNotRead_data() {
+    QTest::addColumn<QString>("dword");
+    QTest::addColumn<int>("read");
+    QTest::addColumn<int>("port");
+    QTest::newRow("zero") << "00000000" << 0 << 0;
+    QTest::newRow("lowest") << "00000001" << 1 << 1;
+    QTest::newRow("highest") << "0000ffff" << 1 << 65535;
+    QTest::newRow("one too many") << "00010000" << 0 << 0;
+    QTest::newRow("all bits set") << "ffffffff" << 0 << 0;
+  }
+  void serverPortOutsideTheRangeIsNotRead() {
+    QFETCH(QString, dword);
+    QFETCH(int, read);
+    QFETCH(int, port);
+    UseSettings(std::string("REGEDIT4\n") + kKey +
+                "\"Startup Mode\"=\"ldap\"\n\"Configuration Subtree DN\"=\"cn=x\"\n"
+                "\"Server Address\"=\"dirhost\"\n\"Server Port\"=dword:" +
+                dword.toStdString() + "\n");
+    Configuration c;
+    QCOMPARE(settings::ReadSettings(c), read);
+    QCOMPARE(c.serverPort, port);
+  }
+
   void aMissingPortFailsAfterTheEarlierValues() {
     UseSettings(std::string("REGEDIT4\r\n") + kKey +
                 "\"Startup Mode\"=\"ldap\"\r\n\"Configuration Subtree DN\"=\"cn=x\"\r\n"
@@ -273,6 +298,25 @@ class TestSettings : public QObject {
     dirApp.runEditor = [](ApplicationObject&) { return 7; };
     QCOMPARE(RunStartup(dirApp, {}), 7);
     QCOMPARE(loads, 1);
+  }
+
+  // Cancel in the logon dialog comes back to main as a value: neither the editor nor the
+  // wizard runs, and the program ends with status 0 through the destructors.
+  void startupEndsWhenTheLogonIsCancelled() {
+    UseSettings(std::string("REGEDIT4\n") + kKey +
+                "\"Startup Mode\"=\"ldap\"\n\"Configuration Subtree DN\"=\"cn=x\"\n"
+                "\"Server Address\"=\"h\"\n\"Server Port\"=dword:00000185\n");
+    ApplicationObject app;
+    int loads = 0, others = 0;
+    app.loadFromDirectory = [&](ApplicationObject&) {
+      ++loads;
+      return kLoadCancelled;
+    };
+    app.runEditor = [&](ApplicationObject&) { return ++others, 7; };
+    app.runWizard = [&](ApplicationObject&) { return ++others, 9; };
+    QCOMPARE(RunStartup(app, {}), 0);
+    QCOMPARE(loads, 1);
+    QCOMPARE(others, 0);
   }
 
   // A configuration that is there but cannot be read is never replaced by the wizard's:

@@ -246,8 +246,9 @@ class TestFormSession : public QObject {
 
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    QVERIFY(!SaveToFiles(*config_));
-    QCOMPARE(sink.Ids().front(), 61260);
+    const msg::Outcome saved = SaveToFiles(*config_);
+    QVERIFY(!saved);
+    QCOMPARE(saved.Ids().front(), 61260);
     QCOMPARE(ReadAll(file), before);  // the stored file is untouched
   }
 

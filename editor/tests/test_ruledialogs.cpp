@@ -16,6 +16,7 @@
 #include "editor/childruledialog.h"
 #include "editor/startpointdialog.h"
 #include "model/configuration.h"
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
 
@@ -87,9 +88,9 @@ class TestRuleDialogs : public QObject {
   void ChooseEntryPoint(AddRuleDialog& dialog, const QString& base, const QString& host,
                         const QString& port) {
     QTest::mouseClick(Child<QRadioButton>(&dialog, "1013"), Qt::LeftButton);
-    QTest::keyClicks(Child<QLineEdit>(&dialog, "1000"), base);
-    QTest::keyClicks(Child<QLineEdit>(&dialog, "1001"), host);
-    QTest::keyClicks(Child<QLineEdit>(&dialog, "1002"), port);
+    QTest::keyClicks(Child<QLineEdit>(&dialog, kSearchBaseEditName), base);
+    QTest::keyClicks(Child<QLineEdit>(&dialog, kHostEditName), host);
+    QTest::keyClicks(Child<QLineEdit>(&dialog, kPortEditName), port);
   }
   void PressOk(QDialog& dialog) {
     QTest::mouseClick(Child<QPushButton>(&dialog, "1"), Qt::LeftButton);
@@ -108,7 +109,7 @@ class TestRuleDialogs : public QObject {
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
     QCOMPARE(dialog.objectName(), QString("144"));
     QCOMPARE(dialog.windowTitle(), QString("Add Rule"));
-    QCOMPARE(dialog.ruleType, 1);
+    QCOMPARE(dialog.ruleType, RuleTypeSearchRule);
     QVERIFY(Child<QRadioButton>(&dialog, "1012")->isChecked());
     QVERIFY(!Child<QRadioButton>(&dialog, "1013")->isChecked());
     for (const char* id : {"1000", "1001", "1002"})
@@ -143,7 +144,7 @@ class TestRuleDialogs : public QObject {
     QVERIFY(sink_.messages.empty());
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QCOMPARE(dialog.name, std::string("a b"));
-    QCOMPARE(dialog.ruleType, 1);
+    QCOMPARE(dialog.ruleType, RuleTypeSearchRule);
     QCOMPARE(dialog.objectClasses, std::vector<std::string>{"person"});
   }
 
@@ -247,14 +248,14 @@ class TestRuleDialogs : public QObject {
     dialog.show();
     AddClass(dialog, "person");
     QTest::mouseClick(Child<QRadioButton>(&dialog, "1013"), Qt::LeftButton);
-    QCOMPARE(dialog.ruleType, 0);
+    QCOMPARE(dialog.ruleType, RuleTypeEntryPoint);
     for (const char* id : {"1000", "1001", "1002"})
       QVERIFY(Child<QLineEdit>(&dialog, id)->isEnabled());
     QVERIFY(!Child<QListWidget>(&dialog, "1015")->isEnabled());
     QVERIFY(!Child<QPushButton>(&dialog, "1016")->isEnabled());
     QVERIFY(!Child<QPushButton>(&dialog, "1017")->isEnabled());
     QTest::mouseClick(Child<QRadioButton>(&dialog, "1012"), Qt::LeftButton);
-    QCOMPARE(dialog.ruleType, 1);
+    QCOMPARE(dialog.ruleType, RuleTypeSearchRule);
     QVERIFY(!Child<QPushButton>(&dialog, "1017")->isEnabled());
     Child<QListWidget>(&dialog, "1015")->setCurrentRow(0);
     QVERIFY(Child<QPushButton>(&dialog, "1017")->isEnabled());
@@ -274,7 +275,7 @@ class TestRuleDialogs : public QObject {
     PressOk(dialog);
     QVERIFY(sink_.messages.empty());
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QCOMPARE(dialog.ruleType, 0);
+    QCOMPARE(dialog.ruleType, RuleTypeEntryPoint);
     QCOMPARE(dialog.ldapUri, std::string("ldap://ldap.example.org:389/"));
   }
 
@@ -285,7 +286,10 @@ class TestRuleDialogs : public QObject {
     ChooseEntryPoint(dialog, "o=Acme, c=US ", "host", "1389");
     PressOk(dialog);
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QCOMPARE(dialog.ldapUri, std::string("ldap://host:1389/o=Acme, c=US "));
+    // As typed: the URI gives the search base back with its blanks.
+    QCOMPARE(dialog.ldapUri, std::string("ldap://host:1389/o=Acme,%20c=US%20"));
+    QCOMPARE(ldapx::ParseUrl(dialog.ldapUri).value_or(ldapx::UrlDesc{}).dn,
+             std::string("o=Acme, c=US "));
   }
 
   void badStartPointSaysWhyAndFocusesTheField_data() {
@@ -322,9 +326,6 @@ class TestRuleDialogs : public QObject {
     QTest::newRow("empty value") << "o="
                                  << "h"
                                  << "389" << 61278 << base;
-    QTest::newRow("question mark cut by the URL syntax") << "o=A?b"
-                                                         << "h"
-                                                         << "389" << 62175 << base;
     QTest::newRow("slash in the host") << ""
                                        << "h/x"
                                        << "389" << 62176 << host;
@@ -355,9 +356,9 @@ class TestRuleDialogs : public QObject {
     start.show();
     start.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&start));
-    Child<QLineEdit>(&start, "1000")->setText(base);
-    Child<QLineEdit>(&start, "1001")->setText(host);
-    Child<QLineEdit>(&start, "1002")->setText(port);
+    Child<QLineEdit>(&start, kSearchBaseEditName)->setText(base);
+    Child<QLineEdit>(&start, kHostEditName)->setText(host);
+    Child<QLineEdit>(&start, kPortEditName)->setText(port);
     start.accept();  // Enter in an edit
     QCOMPARE(sink_.Ids(), std::vector<int>{message});
     QVERIFY(start.isVisible());
@@ -371,7 +372,11 @@ class TestRuleDialogs : public QObject {
     QVERIFY(CheckStartPoint("cn=A+ou=B,o=Acme", "h", "389", table_));
     QVERIFY(!CheckStartPoint("", "h", "65536", table_));
     QVERIFY(!CheckStartPoint("", "h/x", "389", table_));
-    QVERIFY(!CheckStartPoint("o=100%", "h", "389", table_));
+    // The URI carries "?" and "%" in the search base percent-encoded.
+    QVERIFY(CheckStartPoint("o=100%", "h", "389", table_));
+    QVERIFY(CheckStartPoint("o=A?b", "h", "389", table_));
+    QCOMPARE(ldapx::ParseUrl(MakeLdapUri("h", "389", "o=A?b")).value_or(ldapx::UrlDesc{}).dn,
+             std::string("o=A?b"));
     QCOMPARE(PortValue("  42abc"), 42);
     QCOMPARE(PortValue("+7"), 7);
     QCOMPARE(PortValue("-7"), -7);
@@ -434,25 +439,25 @@ class TestRuleDialogs : public QObject {
   void startPointIsFilledFromTheUri() {
     StartPointDialog dialog("ldap://ldap.example.org:1389/ou=People,o=Acme", table_);
     dialog.show();
-    QCOMPARE(dialog.objectName(), QString("141"));
+    QCOMPARE(dialog.objectName(), QString(kStartPointDialogName));
     QCOMPARE(dialog.windowTitle(), QString("Set Start Point"));
-    QCOMPARE(Child<QLineEdit>(&dialog, "1000")->text(), QString("ou=People,o=Acme"));
-    QCOMPARE(Child<QLineEdit>(&dialog, "1001")->text(), QString("ldap.example.org"));
-    QCOMPARE(Child<QLineEdit>(&dialog, "1002")->text(), QString("1389"));
+    QCOMPARE(Child<QLineEdit>(&dialog, kSearchBaseEditName)->text(), QString("ou=People,o=Acme"));
+    QCOMPARE(Child<QLineEdit>(&dialog, kHostEditName)->text(), QString("ldap.example.org"));
+    QCOMPARE(Child<QLineEdit>(&dialog, kPortEditName)->text(), QString("1389"));
     QVERIFY(Child<QPushButton>(&dialog, "1")->isEnabled());
   }
 
   void startPointWithoutPortShows389() {
     StartPointDialog dialog("ldap://ldap.example.org/o=Acme", table_);
-    QCOMPARE(Child<QLineEdit>(&dialog, "1002")->text(), QString("389"));
-    QCOMPARE(Child<QLineEdit>(&dialog, "1001")->text(), QString("ldap.example.org"));
+    QCOMPARE(Child<QLineEdit>(&dialog, kPortEditName)->text(), QString("389"));
+    QCOMPARE(Child<QLineEdit>(&dialog, kHostEditName)->text(), QString("ldap.example.org"));
   }
 
   // An ldaps:// start point shows 636 when it names no port and stays ldaps:// on OK.
   void ldapsStartPointKeepsItsScheme() {
     StartPointDialog dialog("ldaps://ldap.example.org/o=Acme", table_);
-    QCOMPARE(Child<QLineEdit>(&dialog, "1002")->text(), QString("636"));
-    QCOMPARE(Child<QLineEdit>(&dialog, "1001")->text(), QString("ldap.example.org"));
+    QCOMPARE(Child<QLineEdit>(&dialog, kPortEditName)->text(), QString("636"));
+    QCOMPARE(Child<QLineEdit>(&dialog, kHostEditName)->text(), QString("ldap.example.org"));
     dialog.accept();
     QCOMPARE(dialog.ldapUri, std::string("ldaps://ldap.example.org:636/o=Acme"));
   }
@@ -470,24 +475,24 @@ class TestRuleDialogs : public QObject {
     PressOk(dialog);
     QVERIFY(dialog.isVisible());
     QCOMPARE(sink_.Ids(), std::vector<int>{61275});
-    QCOMPARE(QApplication::focusWidget(), dialog.findChild<QWidget*>("1002"));
-    QTest::keyClicks(Child<QLineEdit>(&dialog, "1001"), "host");
+    QCOMPARE(QApplication::focusWidget(), dialog.findChild<QWidget*>(kPortEditName));
+    QTest::keyClicks(Child<QLineEdit>(&dialog, kHostEditName), "host");
     QVERIFY(!ok->isEnabled());
-    QTest::keyClicks(Child<QLineEdit>(&dialog, "1002"), "636");
+    QTest::keyClicks(Child<QLineEdit>(&dialog, kPortEditName), "636");
     QVERIFY(ok->isEnabled());
-    QTest::keyClicks(Child<QLineEdit>(&dialog, "1000"), "o");
+    QTest::keyClicks(Child<QLineEdit>(&dialog, kSearchBaseEditName), "o");
     QVERIFY(!ok->isEnabled());
-    QTest::keyClicks(Child<QLineEdit>(&dialog, "1000"), "=Acme ");
+    QTest::keyClicks(Child<QLineEdit>(&dialog, kSearchBaseEditName), "=Acme ");
     QVERIFY(ok->isEnabled());
     PressOk(dialog);
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QCOMPARE(dialog.ldapUri, std::string("ldap://host:636/o=Acme "));
+    QCOMPARE(dialog.ldapUri, std::string("ldap://host:636/o=Acme%20"));
   }
 
   void startPointCancelKeepsTheGivenUri() {
     StartPointDialog dialog("ldap://h:389/o=Acme", table_);
     dialog.show();
-    Child<QLineEdit>(&dialog, "1002")->setText("1");
+    Child<QLineEdit>(&dialog, kPortEditName)->setText("1");
     QTest::mouseClick(Child<QPushButton>(&dialog, "2"), Qt::LeftButton);
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
     QCOMPARE(dialog.ldapUri, std::string("ldap://h:389/o=Acme"));

@@ -73,19 +73,28 @@ class TestConfiguration : public QObject {
     QCOMPARE(unit.RemoveSearchableRule("Person"), 0);
   }
 
-  void checksShowTheirMessages() {
+  // A failed check returns its message; the model shows nothing itself, the caller shows
+  // what the checks returned.
+  void checksReturnTheirMessages() {
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
+    msg::Problems found;
+    auto fails = [&found](const msg::Outcome& checked) {
+      found.insert(found.end(), checked.problems.begin(), checked.problems.end());
+      return !checked;
+    };
     RuleSet empty("Empty");
-    QVERIFY(!empty.Check());
+    QVERIFY(fails(empty.Check()));
     std::unique_ptr<SearchRule> rule(NewClassRule(&empty, "R"));
     SearchForm form("Form", &empty);
-    QVERIFY(!form.Check());
+    QVERIFY(fails(form.Check()));
     form.SetTargetGroup(new InputGroup("Target", rule.get()));
-    QVERIFY(form.Check());  // a target and no further groups is enough
-    QVERIFY(!form.targetGroup->Check());
+    QVERIFY(!fails(form.Check()));  // a target and no further groups is enough
+    QVERIFY(fails(form.targetGroup->Check()));
     InputField field("Field", "", {});
-    QVERIFY(!field.Check());
+    QVERIFY(fails(field.Check()));
+    QVERIFY(sink.messages.empty());
+    msg::Show(found);
     QCOMPARE(sink.Ids(), (std::vector<int>{61281, 61265, 61262, 61260}));
     QCOMPARE(sink.messages[0].text,
              std::string("Rule set 'Empty' contains no rules. Either delete the rule set or\n"
@@ -117,13 +126,10 @@ class TestConfiguration : public QObject {
     c.serverPort = 389;
     c.configurationDirectory = "/tmp/x";
     c.ruleSets.push_back(std::make_unique<RuleSet>("S"));
-    c.currentRuleSet = c.ruleSets.back().get();
-    c.searchForms.push_back(std::make_unique<SearchForm>("F", c.currentRuleSet));
-    c.currentForm = c.searchForms.back().get();
+    c.searchForms.push_back(std::make_unique<SearchForm>("F", c.ruleSets.back().get()));
     c.Clear();
     QVERIFY(c.ruleSets.empty());
     QVERIFY(c.searchForms.empty());
-    QVERIFY(!c.currentRuleSet && !c.currentForm && !c.currentGroup);
     QCOMPARE(c.startupMode, 1);
     QCOMPARE(c.serverAddress, std::string("dirhost"));
     QCOMPARE(c.serverPort, 389);

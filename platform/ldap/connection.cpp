@@ -532,8 +532,8 @@ std::unique_ptr<Connection> Connection::Open(const std::string& host, int port,
     if (reason) *reason = why;
     return nullptr;
   };
-  if (host.empty() || port > 65535) return fail(LDAP_PARAM_ERROR, "");
-  if (port <= 0) port = tls.security == Security::Ldaps ? kLdapsPort : kLdapPort;
+  if (host.empty() || (port != 0 && !IsValidPort(port))) return fail(LDAP_PARAM_ERROR, "");
+  if (port == 0) port = tls.security == Security::Ldaps ? kLdapsPort : kLdapPort;
   const Clock::time_point deadline = After(timeouts.connectSeconds);
   AddrInfoPtr addresses;
   std::string why;
@@ -546,9 +546,10 @@ std::unique_ptr<Connection> Connection::Open(const std::string& host, int port,
     rc = ConnectOne(*ai, deadline, &fd, &lastError);
   if (rc != LDAP_SUCCESS) return fail(rc, rc == LDAP_SERVER_DOWN ? std::strerror(lastError) : "");
 
-  // An IPv6 address needs brackets in the URL.
-  const bool v6 = host.find(':') != std::string::npos && host.front() != '[';
-  const std::string url = "ldap://" + (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+  // The library brackets an IPv6 address itself.
+  const bool bracketed = host.size() > 2 && host.front() == '[' && host.back() == ']';
+  const std::string url =
+      MakeUrl("ldap", bracketed ? host.substr(1, host.size() - 2) : host, port, "");
   LDAP* ld = nullptr;
   rc = ldap_init_fd(fd, LDAP_PROTO_TCP, url.c_str(), &ld);
   if (rc != LDAP_SUCCESS || !ld) {

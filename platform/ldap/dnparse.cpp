@@ -2,6 +2,7 @@
 #include <ldap.h>
 
 #include <string_view>
+#include <vector>
 
 #include "platform/ldap/dnguard.h"
 #include "platform/ldap/ldapclient.h"
@@ -90,7 +91,52 @@ std::optional<std::string> ToText(LDAPDN dn) {
   return text;
 }
 
+// One RDN as LDAPv3 text.
+std::optional<std::string> RdnText(LDAPRDN rdn) {
+  char* out = nullptr;
+  if (ldap_rdn2str(rdn, &out, LDAP_DN_FORMAT_LDAPV3 | LDAP_DN_PRETTY) != LDAP_SUCCESS)
+    return std::nullopt;
+  std::string text = out ? out : "";
+  ldap_memfree(out);
+  return text;
+}
+
 }  // namespace
+
+std::optional<std::vector<std::string>> ExplodeDn(const std::string& dn) {
+  DnPtr parsed = Parse(dn);
+  if (!parsed) return std::nullopt;
+  std::vector<std::string> out;
+  for (LDAPRDN* rdn = parsed.get(); *rdn; ++rdn) {
+    auto text = RdnText(*rdn);
+    if (!text) return std::nullopt;
+    out.push_back(std::move(*text));
+  }
+  return out;
+}
+
+std::optional<std::vector<std::string>> ExplodeRdn(const std::string& rdn) {
+  // ldap_str2rdn ends the process on an empty RDN.
+  if (rdn.empty() || rdn.find('\0') != std::string::npos) return std::nullopt;
+  LDAPRDN parsed = nullptr;
+  char* next = nullptr;
+  if (ldap_str2rdn(rdn.c_str(), &parsed, &next, LDAP_DN_FORMAT_LDAP) != LDAP_SUCCESS)
+    return std::nullopt;
+  std::optional<std::vector<std::string>> out;
+  if (parsed && ValuesAreUtf8(parsed)) {
+    out.emplace();
+    for (LDAPAVA** ava = parsed; *ava && out; ++ava) {
+      LDAPAVA* one[] = {*ava, nullptr};
+      auto text = RdnText(one);
+      if (text)
+        out->push_back(std::move(*text));
+      else
+        out.reset();
+    }
+  }
+  ldap_rdnfree(parsed);
+  return out;
+}
 
 std::optional<std::string> NormalizeDn(const std::string& dn) {
   DnPtr parsed = Parse(dn);

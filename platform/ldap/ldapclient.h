@@ -136,7 +136,8 @@ class Connection {
   // Opens a connection to host:port and connects at once, so an unreachable server
   // fails here, within the connect limit (kTimeout) or when cancelled (kCancelled). Null
   // on failure; `error` (when given) receives the result code, `reason` the system's
-  // reason (e.g. "Connection refused"; empty when there is none).
+  // reason (e.g. "Connection refused"; empty when there is none). Port 0 means the
+  // scheme's default; any other port outside IsValidPort fails with LDAP_PARAM_ERROR (-9).
   static std::unique_ptr<Connection> Open(const std::string& host, int port,
                                           const Timeouts& timeouts = {}, int* error = nullptr,
                                           std::string* reason = nullptr);
@@ -217,9 +218,9 @@ class Connection {
   std::optional<std::chrono::steady_clock::time_point> firstBindBy_;
 };
 
-// ldap_explode_dn / ldap_explode_rdn with attribute types kept; nullopt when the text
-// is not a DN (RDN). An empty RDN, or text with a NUL byte, is no RDN (DN) and never
-// reaches the library.
+// The RDNs of a DN (the components of an RDN) as LDAPv3 text, attribute types kept;
+// nullopt when the text is not a DN (RDN). An empty RDN, or text with a NUL byte, is no
+// RDN (DN) and never reaches the library.
 std::optional<std::vector<std::string>> ExplodeDn(const std::string& dn);
 std::optional<std::vector<std::string>> ExplodeRdn(const std::string& rdn);
 
@@ -234,6 +235,18 @@ struct Ava {
   std::string value;
 };
 std::optional<Ava> FirstRdn(const std::string& dn);
+
+// The TCP ports a server can listen on: 1..65535. The one check of a port number for the
+// settings, the connections and the dialogs.
+inline constexpr bool IsValidPort(long long port) { return port >= 1 && port <= 65535; }
+
+// An LDAP URL made by libldap (ldap_url_desc2str) from its parts: an IPv6 host comes in
+// brackets, the port is left out when 0, an empty DN still gets its "/" (the form
+// "ldap://host:389/"), and the DN is percent-encoded where the URL
+// syntax needs it ("?" and "%" among others), so ParseUrl gives every part back as it
+// was. `scheme` is "ldap" or "ldaps". Empty when libldap cannot make one.
+std::string MakeUrl(const std::string& scheme, const std::string& host, int port,
+                    const std::string& dn);
 
 // ldap_url_parse: the host, port (0 when absent) and DN of an LDAP URL.
 struct UrlDesc {
@@ -250,7 +263,8 @@ bool IsUtf8(std::string_view text);
 
 // RFC 4514 escaping of an attribute value for a DN, and RFC 4515 escaping of an
 // assertion value for a search filter. Names of letters, digits and inner spaces
-// come back unchanged.
+// come back unchanged. A DN value keeps its blanks at both ends: leading and trailing
+// spaces, tabs, CR and LF are escaped, since a DN parser drops them otherwise.
 std::string EscapeDnValue(std::string_view value);
 std::string EscapeFilterValue(std::string_view value);
 

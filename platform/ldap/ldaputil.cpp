@@ -44,48 +44,6 @@ const char* SecurityName(Security security) {
   return "none";
 }
 
-namespace {
-
-std::optional<std::vector<std::string>> Explode(char** parts) {
-  if (!parts) return std::nullopt;
-  std::vector<std::string> out;
-  for (char** p = parts; *p; ++p) out.emplace_back(*p);
-  ldap_value_free(parts);
-  return out;
-}
-
-}  // namespace
-
-// The explode calls are handed only text that parses and whose values are UTF-8: on a
-// value they cannot write back, ldap_explode_dn leaks and returns an empty list (which
-// would pass for the empty DN) and ldap_explode_rdn frees uninitialised pointers. A NUL
-// would end the text for the library, which would then judge another DN.
-std::optional<std::vector<std::string>> ExplodeDn(const std::string& dn) {
-  if (dn.find('\0') != std::string::npos) return std::nullopt;
-  LDAPDN parsed = nullptr;
-  if (ldap_str2dn(dn.c_str(), &parsed, LDAP_DN_FORMAT_LDAP) != LDAP_SUCCESS) return std::nullopt;
-  const bool sound = ValuesAreUtf8(parsed);
-  const bool empty = !parsed || !parsed[0];
-  ldap_dnfree(parsed);
-  if (!sound) return std::nullopt;
-  auto out = Explode(ldap_explode_dn(dn.c_str(), 0));
-  if (out && out->empty() && !empty) return std::nullopt;
-  return out;
-}
-
-std::optional<std::vector<std::string>> ExplodeRdn(const std::string& rdn) {
-  // ldap_str2rdn and ldap_explode_rdn assert (end the process) on an empty RDN.
-  if (rdn.empty() || rdn.find('\0') != std::string::npos) return std::nullopt;
-  LDAPRDN parsed = nullptr;
-  char* next = nullptr;
-  if (ldap_str2rdn(rdn.c_str(), &parsed, &next, LDAP_DN_FORMAT_LDAP) != LDAP_SUCCESS)
-    return std::nullopt;
-  const bool sound = ValuesAreUtf8(parsed);
-  ldap_rdnfree(parsed);
-  if (!sound) return std::nullopt;
-  return Explode(ldap_explode_rdn(rdn.c_str(), 0));
-}
-
 std::optional<UrlDesc> ParseUrl(const std::string& url) {
   LDAPURLDesc* desc = nullptr;
   if (ldap_url_parse(url.c_str(), &desc) != LDAP_URL_SUCCESS || !desc) return std::nullopt;
@@ -98,14 +56,35 @@ std::optional<UrlDesc> ParseUrl(const std::string& url) {
   return out;
 }
 
+std::string MakeUrl(const std::string& scheme, const std::string& host, int port,
+                    const std::string& dn) {
+  LDAPURLDesc desc{};
+  desc.lud_scheme = const_cast<char*>(scheme.c_str());
+  desc.lud_host = host.empty() ? nullptr : const_cast<char*>(host.c_str());
+  desc.lud_port = port;
+  desc.lud_dn = const_cast<char*>(dn.c_str());
+  desc.lud_scope = LDAP_SCOPE_DEFAULT;
+  char* text = ldap_url_desc2str(&desc);
+  if (!text) return {};
+  std::string out = text;
+  ldap_memfree(text);
+  // The library leaves out the "/" before an empty DN; the URL names the root DSE either
+  // way, and the text formats have always written it.
+  if (dn.empty() && out.back() != '/') out += '/';
+  return out;
+}
+
 std::string EscapeDnValue(std::string_view value) {
   std::string out;
   out.reserve(value.size() + 8);
   for (size_t i = 0; i < value.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(value[i]);
     const bool first = i == 0, last = i + 1 == value.size();
-    if (c == 0) {
-      out += "\\00";
+    const bool edge = first || last;
+    if (c == 0 || (edge && (c == '\t' || c == '\r' || c == '\n'))) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "\\%02X", c);
+      out += hex;
     } else if (c == ',' || c == '+' || c == '"' || c == '\\' || c == '<' || c == '>' || c == ';' ||
                c == '=' || (first && (c == '#' || c == ' ')) || (last && c == ' ')) {
       out += '\\';

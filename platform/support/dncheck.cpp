@@ -7,16 +7,12 @@
 namespace kvaro {
 
 bool IsValidDn(const std::string& dn, const Oidtable& table) {
-  const auto rdns = ldapx::ExplodeDn(dn);
+  // The parsed values, not the text: a value may hold "=" (escaped or not).
+  const auto rdns = ldapx::SplitDn(dn);
   if (!rdns) return false;
-  for (const std::string& rdn : *rdns) {
-    const auto components = ldapx::ExplodeRdn(rdn);
-    if (!components) return false;
-    for (const std::string& component : *components) {
-      QStringList parts;
-      parts.SetSplitString(component, '=');
-      if (parts.size() != 2 || !table.str2at(parts[0]) || parts[1].empty()) return false;
-    }
+  for (const auto& rdn : *rdns) {
+    for (const ldapx::Ava& ava : rdn)
+      if (!table.str2at(ava.type) || ava.value.empty()) return false;
   }
   return true;
 }

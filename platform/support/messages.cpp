@@ -167,6 +167,16 @@ Answer Show(int id, const std::vector<std::string>& args, Buttons buttons, Icon 
   return g_sink.load()->Show(Message{id, Text(id, args), buttons, IconOf(id, icon)});
 }
 
+void Show(const Problems& problems) {
+  for (const Problem& problem : problems) Show(problem.id, problem.args, Buttons::Ok, problem.icon);
+}
+
+std::vector<int> Outcome::Ids() const {
+  std::vector<int> ids;
+  for (const Problem& problem : problems) ids.push_back(problem.id);
+  return ids;
+}
+
 Answer ShowPrepared(int id, const std::vector<std::string>& shownArgs, Buttons buttons, Icon icon) {
   return g_sink.load()->Show(
       Message{id, FormatPrepared(LoadString(id), shownArgs), buttons, IconOf(id, icon)});

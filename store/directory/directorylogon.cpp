@@ -20,7 +20,7 @@ Logon OpenAndBind(const std::string& host, int port, const std::string& dn,
   return logon;
 }
 
-ldapx::TlsOptions TlsOf(const Configuration& configuration) {
+ldapx::TlsOptions TlsOf(const Session& configuration) {
   ldapx::TlsOptions tls;
   // A name the program does not know is taken as StartTLS rather than as plain text: a
   // typing error in the settings must not send the password in clear.

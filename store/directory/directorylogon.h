@@ -9,7 +9,7 @@
 
 #include "platform/ldap/ldapclient.h"
 
-class Configuration;
+struct Session;
 
 namespace directory {
 
@@ -32,7 +32,7 @@ Logon OpenAndBind(const std::string& host, int port, const std::string& dn,
 
 // The TLS options of `configuration` (serverSecurity, caCertificateFile); an unknown
 // security name counts as "starttls", never as plain text.
-ldapx::TlsOptions TlsOf(const Configuration& configuration);
+ldapx::TlsOptions TlsOf(const Session& configuration);
 
 // How a logon with `security` will travel, for the logon dialog.
 std::string LogonSecurityText(ldapx::Security security);

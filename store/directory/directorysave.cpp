@@ -16,6 +16,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "platform/support/atomicfile.h"
 #include "platform/support/messages.h"
 #include "platform/support/qerror.h"
 #include "store/directory/directoryload.h"
@@ -269,44 +270,10 @@ std::string DataHome() {
   return std::string(home && *home ? home : ".") + "/.local/share";
 }
 
-// Writes `text` to `path` so that it is on disk when this returns true: a temporary file
-// beside it, flushed, renamed over, and the folder flushed.
+// Writes `text` to `path` so that it is on disk when this returns true (readable by the
+// owner only when new).
 bool WriteDurably(const std::string& path, const std::string& text, std::string& error) {
-  const std::string temp = path + ".part";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    error = std::strerror(errno);
-    return false;
-  }
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = std::strerror(n < 0 ? errno : ENOSPC);
-      ::close(fd);
-      ::unlink(temp.c_str());
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
-    error = std::strerror(errno);
-    ::unlink(temp.c_str());
-    return false;
-  }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    error = std::strerror(errno);
-    ::unlink(temp.c_str());
-    return false;
-  }
-  const std::string folder = std::filesystem::path(path).parent_path().string();
-  const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    ::fsync(dirFd);
-    ::close(dirFd);
-  }
-  return true;
+  return kvaro::WriteFileAtomically(path, text, &error, true);
 }
 
 // The entries of a subtree read with ReadSubtree, base first, then depth first with
@@ -813,7 +780,11 @@ class DirectorySaver {
 std::string DefaultBackupFolder() { return DataHome() + "/orvelle/backups"; }
 
 bool SaveConfiguration(Configuration& configuration, PleaseWait* wait, const SaveOptions& options) {
-  if (configuration.startupMode != 1) return SaveToFiles(configuration);
+  if (configuration.startupMode != 1) {
+    const msg::Outcome saved = SaveToFiles(configuration);
+    msg::Show(saved);
+    return bool(saved);
+  }
   return DirectorySaver(configuration, wait, options).Run();
 }
 

@@ -18,6 +18,12 @@ std::vector<std::string> Names(const std::vector<std::unique_ptr<SearchRule>>& r
   return names;
 }
 
+// True when the record's check found nothing; else shows what it found.
+bool Passes(const msg::Outcome& checked) {
+  msg::Show(checked);
+  return bool(checked);
+}
+
 void ShowAddFailure(const std::string& dn, int code) {
   msg::Show(61261, {dn, kvaro::QError(code).Text()}, msg::Buttons::Ok, msg::Icon::Error);
 }
@@ -44,9 +50,9 @@ int PlanRule(const SearchRule& rule, const std::string& ruleSetDn, int after, En
 }
 
 bool CheckGroup(const InputGroup& group) {
-  if (!group.Check()) return false;
+  if (!Passes(group.Check())) return false;
   for (const auto& f : group.fields)
-    if (!f->Check()) return false;
+    if (!Passes(f->Check())) return false;
   return true;
 }
 
@@ -174,14 +180,14 @@ EntryPlan PlanConfiguration(const Configuration& configuration) {
 }
 
 bool CheckRuleSet(const RuleSet& ruleSet) {
-  if (!ruleSet.Check()) return false;
+  if (!Passes(ruleSet.Check())) return false;
   for (const auto& r : ruleSet.rules)
-    if (!r->Check()) return false;
+    if (!Passes(r->Check())) return false;
   return true;
 }
 
 bool CheckForm(const SearchForm& form) {
-  if (!form.Check()) return false;
+  if (!Passes(form.Check())) return false;
   if (form.targetGroup && !CheckGroup(*form.targetGroup)) return false;
   for (const auto& g : form.inputGroups)
     if (!CheckGroup(*g)) return false;
@@ -254,7 +260,7 @@ bool WriteToDirectory(ldapx::Connection& connection, const RuleSet& ruleSet,
 
 bool WriteToDirectory(ldapx::Connection& connection, const SearchRule& rule,
                       const std::string& ruleSetDn) {
-  if (!rule.Check()) return false;
+  if (!Passes(rule.Check())) return false;
   return AddDirectoryEntry(connection, RuleDn(rule.name, ruleSetDn), RuleAttributes(rule));
 }
 
@@ -276,7 +282,7 @@ bool WriteToDirectory(ldapx::Connection& connection, const InputGroup& group,
 
 bool WriteToDirectory(ldapx::Connection& connection, const InputField& field,
                       const std::string& groupDn) {
-  if (!field.Check()) return false;
+  if (!Passes(field.Check())) return false;
   return AddDirectoryEntry(connection, FieldDn(field.name, groupDn), FieldAttributes(field));
 }
 

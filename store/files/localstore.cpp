@@ -149,14 +149,24 @@ std::string InFolder(const std::string& folder, const std::string& name) {
 
 }  // namespace
 
-int Configuration::Load(const LoadHooks& hooks, const kvaro::Oidtable& table) {
-  if (!hooks.readSettings || !hooks.readSettings(*this)) return 0;
+int Configuration::Load(const LoadHooks& hooks, const kvaro::Oidtable& table,
+                        msg::Problems* problems) {
+  if (!hooks.readSettings || !hooks.readSettings(*this)) return kNothingLoaded;
   oidtable = &table;
-  if (startupMode == 1) return hooks.loadFromDirectory ? hooks.loadFromDirectory(*this) : 0;
-  return LoadFromFiles(table);
+  if (startupMode == 1)
+    return hooks.loadFromDirectory ? hooks.loadFromDirectory(*this) : kNothingLoaded;
+  return LoadFromFiles(table, problems);
 }
 
-int Configuration::LoadFromFiles(const kvaro::Oidtable& table) {
+int Configuration::LoadFromFiles(const kvaro::Oidtable& table, msg::Problems* problems) {
+  msg::Problems found;
+  auto report = [&](int id, std::vector<std::string> args, msg::Icon icon) {
+    found.push_back(msg::Problem{id, std::move(args), icon});
+  };
+  auto done = [&](int result) {
+    if (problems) problems->insert(problems->end(), found.begin(), found.end());
+    return result;
+  };
   // The folder is named by path; the process's working folder is never changed.
   const std::string folder = configurationDirectory.empty() ? "." : configurationDirectory;
   if (!oidtable) oidtable = &table;
@@ -165,19 +175,22 @@ int Configuration::LoadFromFiles(const kvaro::Oidtable& table) {
   // Saves come one after another in practice; the bound only matters for a folder that
   // is replaced over and over.
   for (int attempt = 0; attempt < 50; ++attempt) {
-    if (attempt) Clear();
+    if (attempt) {
+      Clear();
+      found.clear();  // what an abandoned read found does not count
+    }
     // Every file is opened through this one handle, so all of them come from the same
     // folder even when a save exchanges it meanwhile.
     Fd dirFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dirFd) {
-      if (errno == ENOENT) return 0;
-      msg::Show(62167, {folder, Reason(errno)}, msg::Buttons::Ok, msg::Icon::Error);
-      return -1;
+      if (errno == ENOENT) return done(0);
+      report(msg::id::kCannotReadFile, {folder, Reason(errno)}, msg::Icon::Error);
+      return done(-1);
     }
     std::vector<DirEntry> entries;
     if (!ListFolder(dirFd.get(), entries)) {
-      msg::Show(62167, {folder, Reason(errno)}, msg::Buttons::Ok, msg::Icon::Error);
-      return -1;
+      report(msg::id::kCannotReadFile, {folder, Reason(errno)}, msg::Icon::Error);
+      return done(-1);
     }
     std::vector<std::string> names;
     for (DirEntry& e : entries)
@@ -195,13 +208,13 @@ int Configuration::LoadFromFiles(const kvaro::Oidtable& table) {
           reader.ReadText(text);
           break;
         case ReadResult::NotRegular:
-          msg::Show(62166, {InFolder(folder, name)}, msg::Buttons::Ok, msg::Icon::Warning);
+          report(msg::id::kNotRegularFile, {InFolder(folder, name)}, msg::Icon::Warning);
           break;
         case ReadResult::Failed:
           Clear();
-          msg::Show(62167, {InFolder(folder, name), Reason(error)}, msg::Buttons::Ok,
-                    msg::Icon::Error);
-          return -1;
+          report(msg::id::kCannotReadFile, {InFolder(folder, name), Reason(error)},
+                 msg::Icon::Error);
+          return done(-1);
         case ReadResult::Vanished:
           vanished = true;
           break;
@@ -216,13 +229,13 @@ int Configuration::LoadFromFiles(const kvaro::Oidtable& table) {
     if (::fstat(dirFd.get(), &read) == 0 && ::stat(folder.c_str(), &now) == 0 &&
         (read.st_ino != now.st_ino || read.st_dev != now.st_dev))
       continue;
-    if (!ruleSets.empty() && !searchForms.empty()) return 1;
+    if (!ruleSets.empty() && !searchForms.empty()) return done(1);
     Clear();
-    return 0;
+    return done(0);
   }
   Clear();
-  msg::Show(62167, {folder, Reason(EAGAIN)}, msg::Buttons::Ok, msg::Icon::Error);
-  return -1;
+  report(msg::id::kCannotReadFile, {folder, Reason(EAGAIN)}, msg::Icon::Error);
+  return done(-1);
 }
 
 // ---- Saving ----
@@ -374,16 +387,12 @@ class LocalSave {
   LocalSave(std::string folder, std::vector<NewFile> files)
       : folder_(std::move(folder)), files_(std::move(files)) {}
 
-  bool Run() {
-    const bool ok = Save();
-    if (!ok) {
-      if (error_.id == 62168 || error_.id == 62166)
-        msg::Show(error_.id, {error_.path}, msg::Buttons::Ok, msg::Icon::Error);
-      else
-        msg::Show(error_.id, {error_.path, Reason(error_.error)}, msg::Buttons::Ok,
-                  msg::Icon::Error);
-    }
-    return ok;
+  // Nothing wrong when saved; else the one message that says why.
+  msg::Outcome Run() {
+    if (Save()) return {};
+    if (error_.id == msg::id::kSaveBusy || error_.id == msg::id::kNotRegularFile)
+      return msg::Problem{error_.id, {error_.path}, msg::Icon::Error};
+    return msg::Problem{error_.id, {error_.path, Reason(error_.error)}, msg::Icon::Error};
   }
 
  private:
@@ -396,30 +405,33 @@ class LocalSave {
     // The real folder: a configuration folder reached through a symbolic link is replaced
     // where it is, and the link stays.
     char* real = ::realpath(folder_.c_str(), nullptr);
-    if (!real) return Fail(62013, folder_, errno);
+    if (!real) return Fail(msg::id::kCannotCreateFile, folder_, errno);
     const std::string path = real;
     std::free(real);
     struct stat folderStat {};
-    if (::stat(path.c_str(), &folderStat) != 0) return Fail(62013, folder_, errno);
-    if (!S_ISDIR(folderStat.st_mode)) return Fail(62013, folder_, ENOTDIR);
+    if (::stat(path.c_str(), &folderStat) != 0)
+      return Fail(msg::id::kCannotCreateFile, folder_, errno);
+    if (!S_ISDIR(folderStat.st_mode)) return Fail(msg::id::kCannotCreateFile, folder_, ENOTDIR);
     const size_t slash = path.rfind('/');
     parentPath_ = slash == 0 ? "/" : path.substr(0, slash);
     base_ = path.substr(slash + 1);
 
     parent_ = Fd(::open(parentPath_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!parent_) return Fail(62013, parentPath_, errno);
-    if (!Lock()) return Fail(62168, folder_, 0);
+    if (!parent_) return Fail(msg::id::kCannotCreateFile, parentPath_, errno);
+    if (!Lock()) return Fail(msg::id::kSaveBusy, folder_, 0);
     old_ = Fd(::openat(parent_.get(), base_.empty() ? "." : base_.c_str(),
                        O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!old_) return Fail(62013, folder_, errno);
-    if (::fstat(old_.get(), &folderStat) != 0) return Fail(62013, folder_, errno);
+    if (!old_) return Fail(msg::id::kCannotCreateFile, folder_, errno);
+    if (::fstat(old_.get(), &folderStat) != 0)
+      return Fail(msg::id::kCannotCreateFile, folder_, errno);
     // The new folder is made beside this one, so its own permissions are checked here: a
     // folder the user may not write is not written, however its parent is set.
-    if (::faccessat(old_.get(), ".", W_OK, AT_EACCESS) != 0) return Fail(62013, folder_, errno);
+    if (::faccessat(old_.get(), ".", W_OK, AT_EACCESS) != 0)
+      return Fail(msg::id::kCannotCreateFile, folder_, errno);
 
     RemoveLeftovers();
     std::vector<DirEntry> entries;
-    if (!ListFolder(old_.get(), entries)) return Fail(62013, folder_, errno);
+    if (!ListFolder(old_.get(), entries)) return Fail(msg::id::kCannotCreateFile, folder_, errno);
     if (!SortEntries(entries)) return false;
 
     if (!base_.empty() && !ExchangeDisabled()) {
@@ -475,7 +487,8 @@ class LocalSave {
       if (regular) {
         ours_.push_back(e.name);
       } else {
-        if (written.count(e.name)) return Fail(62166, InFolder(folder_, e.name), 0);
+        if (written.count(e.name))
+          return Fail(msg::id::kNotRegularFile, InFolder(folder_, e.name), 0);
         carried_.push_back(e);
       }
     }
@@ -501,18 +514,22 @@ class LocalSave {
     bool chown = false;
     FileModeFor(file.name, mode, uid, gid, chown);
     Fd fd(::openat(dirFd, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (!fd) return Fail(62013, InFolder(folder_, file.name), errno);
-    if (!WriteAll(fd.get(), file.text)) return Fail(62014, InFolder(folder_, file.name), errno);
+    if (!fd) return Fail(msg::id::kCannotCreateFile, InFolder(folder_, file.name), errno);
+    if (!WriteAll(fd.get(), file.text))
+      return Fail(msg::id::kCannotUpdateFile, InFolder(folder_, file.name), errno);
     if (chown) (void)::fchown(fd.get(), uid, gid);
-    if (::fchmod(fd.get(), mode) != 0) return Fail(62014, InFolder(folder_, file.name), errno);
-    if (::close(fd.Release()) != 0) return Fail(62014, InFolder(folder_, file.name), errno);
+    if (::fchmod(fd.get(), mode) != 0)
+      return Fail(msg::id::kCannotUpdateFile, InFolder(folder_, file.name), errno);
+    if (::close(fd.Release()) != 0)
+      return Fail(msg::id::kCannotUpdateFile, InFolder(folder_, file.name), errno);
     return true;
   }
 
   // Flushes everything written to the folder's file system to disk: one journal commit
   // for the whole save instead of one per file.
   bool Flush(int dirFd, const std::string& what) {
-    if (::syncfs(dirFd) != 0 || ::fsync(dirFd) != 0) return Fail(62014, what, errno);
+    if (::syncfs(dirFd) != 0 || ::fsync(dirFd) != 0)
+      return Fail(msg::id::kCannotUpdateFile, what, errno);
     return true;
   }
 
@@ -526,13 +543,13 @@ class LocalSave {
       if (errno == EEXIST) continue;
       // A folder whose parent takes no new entries is saved in place.
       if (errno == EACCES || errno == EPERM || errno == ENAMETOOLONG) return -1;
-      Fail(62013, folder_, errno);
+      Fail(msg::id::kCannotCreateFile, folder_, errno);
       return 0;
     }
     newName_ = newName;
     Fd fresh(
         ::openat(parent_.get(), newName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fresh) return Abandon(62013, folder_, errno);
+    if (!fresh) return Abandon(msg::id::kCannotCreateFile, folder_, errno);
     for (const NewFile& file : files_) {
       if (!WriteFile(fresh.get(), file.name, file)) return Abandon();
       SaveStep_();
@@ -541,7 +558,7 @@ class LocalSave {
       // A hard link carries a file over at no cost; what cannot be linked is copied.
       if (::linkat(old_.get(), e.name.c_str(), fresh.get(), e.name.c_str(), 0) != 0 &&
           !CopyEntry(old_.get(), fresh.get(), e.name))
-        return Abandon(62013, InFolder(folder_, e.name), errno);
+        return Abandon(msg::id::kCannotCreateFile, InFolder(folder_, e.name), errno);
       SaveStep_();
     }
     // The folder keeps its owner and permissions. Where the owner cannot be kept, the
@@ -554,7 +571,7 @@ class LocalSave {
       return -1;
     }
     if (::fchmod(fresh.get(), folderStat.st_mode & 07777) != 0)
-      return Abandon(62014, folder_, errno);
+      return Abandon(msg::id::kCannotUpdateFile, folder_, errno);
     // The new files are on disk before the new folder becomes the configuration.
     if (!Flush(fresh.get(), folder_)) return Abandon();
     SaveStep_();
@@ -565,7 +582,7 @@ class LocalSave {
       RemoveTree(parent_.get(), newName_);
       newName_.clear();
       if (e == EINVAL || e == ENOSYS || e == EBUSY || e == ENOTSUP || e == EXDEV) return -1;
-      Fail(62014, folder_, e);
+      Fail(msg::id::kCannotUpdateFile, folder_, e);
       return 0;
     }
     // The exchange itself is made durable; a failure here changes nothing for the next
@@ -652,11 +669,12 @@ class LocalSave {
     };
     for (const auto& [temp, file] : temps) {
       std::string backup;
-      if (!backUp(file->name, backup)) return rollBack(62014, file->name, errno);
+      if (!backUp(file->name, backup))
+        return rollBack(msg::id::kCannotUpdateFile, file->name, errno);
       if (::renameat(old_.get(), temp.c_str(), old_.get(), file->name.c_str()) != 0) {
         const int e = errno;
         if (!backup.empty()) ::unlinkat(old_.get(), backup.c_str(), 0);
-        return rollBack(62014, file->name, e);
+        return rollBack(msg::id::kCannotUpdateFile, file->name, e);
       }
       done.emplace_back(file->name, backup);
       SaveStep_();
@@ -664,11 +682,11 @@ class LocalSave {
     for (const std::string& name : ours_) {
       if (written.count(name)) continue;
       std::string backup;
-      if (!backUp(name, backup)) return rollBack(62014, name, errno);
+      if (!backUp(name, backup)) return rollBack(msg::id::kCannotUpdateFile, name, errno);
       if (::unlinkat(old_.get(), name.c_str(), 0) != 0) {
         const int e = errno;
         ::unlinkat(old_.get(), backup.c_str(), 0);
-        return rollBack(62014, name, e);
+        return rollBack(msg::id::kCannotUpdateFile, name, e);
       }
       // Undoing a removal is putting the backup back under the name.
       done.emplace_back(name, backup);
@@ -694,57 +712,49 @@ class LocalSave {
 };
 
 // Runs every check a save needs before anything is written: the record checks in the
-// order the files would be written, then the names and the text form. Shows the first
+// order the files would be written, then the names and the text form. Returns the first
 // failure.
-bool CheckBeforeSave(
+msg::Outcome CheckBeforeSave(
     const Configuration& configuration,
     const std::unordered_map<const RuleSet*, std::vector<const SearchForm*>>& formsBySet) {
   std::unordered_set<std::string_view> names;
   for (const auto& ruleSet : configuration.ruleSets) {
-    if (!IsUsableRuleSetFileName(ruleSet->name)) {
-      msg::Show(62100, {ruleSet->name}, msg::Buttons::Ok, msg::Icon::Error);
-      return false;
-    }
-    if (!names.insert(ruleSet->name).second) {
-      msg::Show(62102, {ruleSet->name}, msg::Buttons::Ok, msg::Icon::Error);
-      return false;
-    }
-    if (!ruleSet->Check()) return false;
+    if (!IsUsableRuleSetFileName(ruleSet->name))
+      return msg::Problem{msg::id::kUnusableRuleSetFileName, {ruleSet->name}, msg::Icon::Error};
+    if (!names.insert(ruleSet->name).second)
+      return msg::Problem{msg::id::kTwoRuleSetsSameName, {ruleSet->name}, msg::Icon::Error};
+    if (msg::Outcome checked = ruleSet->Check(); !checked) return checked;
     for (const auto& rule : ruleSet->rules)
-      if (!rule->Check()) return false;
+      if (msg::Outcome checked = rule->Check(); !checked) return checked;
     const auto forms = formsBySet.find(ruleSet.get());
     if (forms == formsBySet.end()) continue;
     for (const SearchForm* form : forms->second) {
-      if (!form->Check()) return false;
+      if (msg::Outcome checked = form->Check(); !checked) return checked;
       std::vector<const InputGroup*> groups{form->targetGroup.get()};
       for (const auto& g : form->inputGroups) groups.push_back(g.get());
       for (const InputGroup* group : groups) {
-        if (!group->Check()) return false;
+        if (msg::Outcome checked = group->Check(); !checked) return checked;
         for (const auto& field : group->fields)
-          if (!field->Check()) return false;
+          if (msg::Outcome checked = field->Check(); !checked) return checked;
       }
     }
   }
   int reason = 0;
   const std::string problem = TextFormatProblem(configuration, &reason);
-  if (!problem.empty()) {
-    msg::Show(62101, {problem, msg::Text(reason)}, msg::Buttons::Ok, msg::Icon::Error);
-    return false;
-  }
-  return true;
+  if (!problem.empty())
+    return msg::Problem{msg::id::kTextCannotHold, {problem, msg::Text(reason)}, msg::Icon::Error};
+  return {};
 }
 
 }  // namespace
 
-bool SaveToFiles(const Configuration& configuration) {
+msg::Outcome SaveToFiles(const Configuration& configuration) {
   std::unordered_map<const RuleSet*, std::vector<const SearchForm*>> formsBySet;
   for (const auto& form : configuration.searchForms)
     formsBySet[form->ruleSet].push_back(form.get());
-  if (!CheckBeforeSave(configuration, formsBySet)) return false;
-  if (configuration.configurationDirectory.empty()) {
-    msg::Show(62103, {}, msg::Buttons::Ok, msg::Icon::Error);
-    return false;
-  }
+  if (msg::Outcome checked = CheckBeforeSave(configuration, formsBySet); !checked) return checked;
+  if (configuration.configurationDirectory.empty())
+    return msg::Problem{msg::id::kNoConfigurationFolder, {}, msg::Icon::Error};
   // Every text is made before anything on disk is touched.
   std::vector<NewFile> files;
   files.reserve(configuration.ruleSets.size());

@@ -100,13 +100,13 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass) {
   const std::string& keyword = pieces[0];
   const size_t count = pieces.size();
 
-  RuleSet* ruleSet = config_.currentRuleSet;
+  RuleSet* ruleSet = cursors_.ruleSet;
 
   if (keyword == "RuleSet") {
     if (count < 2) return;
     if (ruleSet && ruleSet->name == pieces[1]) return;
     config_.ruleSets.push_back(std::make_unique<RuleSet>(pieces[1]));
-    config_.currentRuleSet = config_.ruleSets.back().get();
+    cursors_.ruleSet = config_.ruleSets.back().get();
   } else if (keyword == "Base") {
     if (count < 3 || !ruleSet) return;
     std::vector<std::string> uriPieces(pieces.begin() + 2, pieces.end());
@@ -139,21 +139,20 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass) {
   } else if (keyword == "Form") {
     if (count != 2 || !ruleSet) return;
     config_.searchForms.push_back(std::make_unique<SearchForm>(pieces[1], ruleSet));
-    config_.currentForm = config_.searchForms.back().get();
+    cursors_.form = config_.searchForms.back().get();
   } else if (keyword == "FormTipString" || keyword == "FormHelpString") {
-    if (!config_.currentForm || count < 2) return;
+    if (!cursors_.form || count < 2) return;
     // The text is everything after the first colon, so a text that itself holds a
     // colon reads back as it was written.
     const std::string value(kvaro::Trim(line.substr(line.find(':') + 1)));
-    (keyword == "FormTipString" ? config_.currentForm->toolTip : config_.currentForm->helpString) =
-        value;
+    (keyword == "FormTipString" ? cursors_.form->toolTip : cursors_.form->helpString) = value;
   } else if (keyword == "FormFieldGroup") {
-    if (count != 3 || !config_.currentForm || !ruleSet) return;
+    if (count != 3 || !cursors_.form || !ruleSet) return;
     SearchRule* rule = FindRule(ruleSet, pieces[2]);
     if (!rule) return;
     auto* group = new InputGroup(pieces[1], rule);
-    config_.currentGroup = group;
-    SearchForm* form = config_.currentForm;
+    cursors_.group = group;
+    SearchForm* form = cursors_.form;
     if (!form->targetGroup) {
       form->SetTargetGroup(group);
     } else {
@@ -161,8 +160,8 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass) {
       form->inputGroups.emplace_back(group);
     }
   } else if (keyword == "FormField") {
-    if (count != 3 || !config_.currentGroup) return;
-    InputGroup* group = config_.currentGroup;
+    if (count != 3 || !cursors_.group) return;
+    InputGroup* group = cursors_.group;
     if (fieldsOf_ != group) {
       fieldsOf_ = group;
       fieldNames_.clear();
@@ -181,8 +180,8 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass) {
 
 // ---- Writing ----
 
-bool RuleSet::WriteText(std::string& out) const {
-  if (!Check()) return false;
+msg::Outcome RuleSet::WriteText(std::string& out) const {
+  if (msg::Outcome checked = Check(); !checked) return checked;
   out += "RuleSet: " + name + "\n";
   // The reader makes the search rules ("Class") before the entry points ("Base"), and
   // finds a searchable rule only once its line has been read. So the search rules come
@@ -197,7 +196,7 @@ bool RuleSet::WriteText(std::string& out) const {
   for (const SearchRule* rule : ordered) rule->WriteDefinitionText(out);
   for (const SearchRule* rule : ordered) rule->WriteSearchableText(out);
   out += "\n";
-  return true;
+  return {};
 }
 
 void SearchRule::WriteDefinitionText(std::string& out) const {
@@ -218,44 +217,58 @@ void SearchRule::WriteSearchableText(std::string& out) const {
   out += "\n";
 }
 
-bool SearchRule::WriteText(std::string& out) const {
-  if (!Check()) return false;
+msg::Outcome SearchRule::WriteText(std::string& out) const {
+  if (msg::Outcome checked = Check(); !checked) return checked;
   WriteDefinitionText(out);
   WriteSearchableText(out);
-  return true;
+  return {};
 }
 
-bool SearchForm::WriteText(std::string& out) const {
-  if (!Check()) return false;
+msg::Outcome SearchForm::WriteText(std::string& out) const {
+  if (msg::Outcome checked = Check(); !checked) return checked;
+  const size_t start = out.size();
   out += "Form: " + name + "\n";
   out += "FormTipString: " + toolTip + "\n";
   out += "FormHelpString: " + helpString + "\n";
-  targetGroup->WriteText(out);
-  for (const auto& group : inputGroups)
-    if (!group->WriteText(out)) break;
-  return true;
+  // A group that cannot be written fails the whole form: half a form must not pass for
+  // the form.
+  msg::Outcome written = targetGroup->WriteText(out);
+  for (size_t i = 0; written && i < inputGroups.size(); ++i)
+    written = inputGroups[i]->WriteText(out);
+  if (!written) out.resize(start);
+  return written;
 }
 
-bool InputGroup::WriteText(std::string& out) const {
-  if (!Check()) return false;
+msg::Outcome InputGroup::WriteText(std::string& out) const {
+  if (msg::Outcome checked = Check(); !checked) return checked;
+  const size_t start = out.size();
   out +=
       "FormFieldGroup : " + name + " : " + (searchRule ? searchRule->name : std::string()) + "\n";
-  for (const auto& field : fields)
-    if (!field->WriteText(out)) return false;
-  return true;
+  for (const auto& field : fields) {
+    if (msg::Outcome written = field->WriteText(out); !written) {
+      out.resize(start);
+      return written;
+    }
+  }
+  return {};
 }
 
-bool InputField::WriteText(std::string& out) const {
-  if (!Check()) return false;
+msg::Outcome InputField::WriteText(std::string& out) const {
+  if (msg::Outcome checked = Check(); !checked) return checked;
   out += "FormField: " + name + " : " + kvaro::Join(filterAttributes, ", ") + "\n";
-  return true;
+  return {};
 }
 
-bool RuleSetFileText(const Configuration& configuration, const RuleSet& ruleSet, std::string& out) {
-  if (!ruleSet.WriteText(out)) return false;
-  for (const auto& form : configuration.searchForms)
-    if (form->ruleSet == &ruleSet && !form->WriteText(out)) return false;
-  return true;
+msg::Outcome RuleSetFileText(const Configuration& configuration, const RuleSet& ruleSet,
+                             std::string& out) {
+  const size_t start = out.size();
+  msg::Outcome written = ruleSet.WriteText(out);
+  for (const auto& form : configuration.searchForms) {
+    if (!written) break;
+    if (form->ruleSet == &ruleSet) written = form->WriteText(out);
+  }
+  if (!written) out.resize(start);
+  return written;
 }
 
 std::string RuleSetFileName(const std::string& ruleSetName) {
@@ -304,7 +317,9 @@ std::string TextFormatProblem(const Configuration& configuration, int* reasonId)
     reason = id;
     return where;
   };
-  constexpr int kName = 62161, kText = 62162, kClasses = 62163, kLink = 62164, kTwice = 62165;
+  constexpr int kName = msg::id::kReasonName, kText = msg::id::kReasonText,
+                kClasses = msg::id::kReasonClasses, kLink = msg::id::kReasonLink,
+                kTwice = msg::id::kReasonTwice;
 
   // The rules of every rule set by name, as the reader finds them again.
   std::unordered_map<const RuleSet*, std::unordered_map<std::string_view, const SearchRule*>> saved;

@@ -25,12 +25,25 @@ class Oidtable;
 class LineReader;
 }  // namespace kvaro
 
-// Reads text into a configuration's rule sets and forms, using and moving its reader
-// cursors. Never fails and never shows a message: lines it cannot use are skipped. Rule
-// and field names are found through indexes, so reading is linear in the text.
+// Where a reader puts the lines that follow: the rule set, form and input group named last
+// (null before the first). They carry over from one text to the next read by the same
+// reader.
+struct ReaderCursors {
+  RuleSet* ruleSet = nullptr;
+  SearchForm* form = nullptr;
+  InputGroup* group = nullptr;
+};
+
+// Reads text into a configuration's rule sets and forms, using and moving its own cursors.
+// Never fails and never shows a message: lines it cannot use are skipped. Rule and field
+// names are found through indexes, so reading is linear in the text. The configuration's
+// records must not be removed while the reader is in use.
 class TemplateReader {
  public:
   TemplateReader(Configuration& configuration, const kvaro::Oidtable& table);
+
+  // The cursors after the texts read so far.
+  const ReaderCursors& cursors() const { return cursors_; }
 
   // Reads an open file once, then runs the four passes over its lines ("RuleSet" lines;
   // the extra lines; "Class" lines; everything). `extraLines` are handled as if they
@@ -49,17 +62,19 @@ class TemplateReader {
 
   Configuration& config_;
   const kvaro::Oidtable& table_;
+  ReaderCursors cursors_;
   // Rule names of the rule sets touched by this read (built when first needed).
   std::unordered_map<const RuleSet*, std::unordered_map<std::string, SearchRule*>> rules_;
-  // Field names of config_.currentGroup, when fieldsOf_ is that group.
+  // Field names of cursors_.group, when fieldsOf_ is that group.
   const InputGroup* fieldsOf_ = nullptr;
   std::unordered_set<std::string> fieldNames_;
 };
 
 // The text of one local configuration file: the rule set's text, then the text of every
-// form whose ruleSet is it, in searchForms order. False (after the check's message)
+// form whose ruleSet is it, in searchForms order. Writes nothing and returns the problem
 // when a record fails its check.
-bool RuleSetFileText(const Configuration& configuration, const RuleSet& ruleSet, std::string& out);
+msg::Outcome RuleSetFileText(const Configuration& configuration, const RuleSet& ruleSet,
+                             std::string& out);
 
 // "RuleSet=" + name.
 std::string RuleSetFileName(const std::string& ruleSetName);
@@ -86,6 +101,7 @@ inline constexpr size_t kMaxRuleSetFileSize = size_t(64) << 20;
 // folders. "RuleSet=" files of rule sets no longer in the configuration are gone
 // afterwards; every other file stays. Where the file system cannot exchange folders,
 // the files are renamed into the folder one by one and a failure puts the old ones
-// back. One save at a time per folder: a second waits up to 10 s, then fails. Shows one
-// message (with the system's reason) and returns false on failure.
-bool SaveToFiles(const Configuration& configuration);
+// back. One save at a time per folder: a second waits up to 10 s, then fails. On failure
+// returns the one message that says why (with the system's reason), for the caller to
+// show.
+msg::Outcome SaveToFiles(const Configuration& configuration);

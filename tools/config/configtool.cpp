@@ -107,7 +107,9 @@ int LoadSource(const std::string& source, Configuration& configuration,
   }
   configuration.startupMode = 0;
   configuration.configurationDirectory = source;
-  const int loaded = configuration.LoadFromFiles(table);
+  msg::Problems problems;
+  const int loaded = configuration.LoadFromFiles(table, &problems);
+  msg::Show(problems);
   if (loaded > 0) return 1;
   if (loaded < 0) return 0;  // the load named the file it could not read
   msg::Show(62104, {source}, msg::Buttons::Ok, msg::Icon::Error);
@@ -128,12 +130,18 @@ bool SaveTarget(const std::string& target, Configuration& configuration,
   fs::create_directories(target, ec);
   configuration.startupMode = 0;
   configuration.configurationDirectory = target;
-  return SaveToFiles(configuration);
+  const msg::Outcome saved = SaveToFiles(configuration);
+  msg::Show(saved);
+  return bool(saved);
 }
 
 int CheckAll(const Configuration& configuration) {
   int failed = 0;
-  auto count = [&failed](bool ok) { failed += ok ? 0 : 1; };
+  // Every failed check is shown, in the order of the records.
+  auto count = [&failed](const msg::Outcome& checked) {
+    msg::Show(checked);
+    failed += checked ? 0 : 1;
+  };
   for (const auto& ruleSet : configuration.ruleSets) {
     count(ruleSet->Check());
     for (const auto& rule : ruleSet->rules) count(rule->Check());

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <set>
 
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/linereader.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
@@ -158,12 +159,32 @@ class GenerationTest : public QObject {
     for (const auto& form : g.wizard.generatedForms) QCOMPARE(form->ruleSet, kept);
   }
 
-  void baseDnAppendedUnchanged() {
+  // The entry point's URL gives back the host, port and base DN as they were entered: a
+  // base DN with "?" was cut, an IPv6 host gave an unusable URL.
+  void hostAndBaseDnComeBackFromTheUrl_data() {
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("base");
+    QTest::newRow("blanks and ampersand") << "h"
+                                          << "ou=R&D, o=Sample";
+    QTest::newRow("question mark") << "h"
+                                   << "o=A?b, c=US";
+    QTest::newRow("percent sign") << "h"
+                                  << "o=100%";
+    QTest::newRow("IPv6 host") << "::1"
+                               << "o=Sample";
+  }
+  void hostAndBaseDnComeBackFromTheUrl() {
+    QFETCH(QString, host);
+    QFETCH(QString, base);
     Generator g;
-    g.services.push_back(Service(0, "h", 10389, "ou=R&D, o=Sample"));
+    g.services.push_back(Service(0, host.toStdString(), 10389, base.toStdString()));
     g.Run();
-    QCOMPARE(g.wizard.generatedRuleSets[0]->rules[0]->ldapUri,
-             std::string("ldap://h:10389/ou=R&D, o=Sample"));
+    QCOMPARE(g.wizard.generatedRuleSets.size(), size_t(1));
+    const auto url = ldapx::ParseUrl(g.wizard.generatedRuleSets[0]->rules[0]->ldapUri);
+    QVERIFY(url);
+    QCOMPARE(QString::fromStdString(url->host), host);
+    QCOMPARE(url->port, 10389);
+    QCOMPARE(QString::fromStdString(url->dn), base);
   }
 
   // Every shipped template is usable as it stands: every name it uses is known to the

@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QVBoxLayout>
 
+#include "widgets/dialogunits.h"
 #include "wizard/tests/wizardtestutil.h"
 #include "wizard/wizardframe.h"
 
@@ -184,7 +185,7 @@ class WizardFrameTest : public QObject {
                             .arg(b.height())
                             .arg(l.top())));
     // Aspect ratio of the 56 x 124 unit control is kept.
-    const QRect original = DialogUnitsToPixels(QRect(6, 6, 56, 124), f.frame.font());
+    const QRect original = dlgu::ToPixels(f.frame.font(), QRect(6, 6, 56, 124));
     const double before = double(original.width()) / original.height();
     const double after = double(b.width()) / b.height();
     QVERIFY(qAbs(before - after) < 0.02);

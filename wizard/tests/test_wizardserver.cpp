@@ -27,10 +27,7 @@ using wiztest::SetText;
 namespace {
 
 struct Wizard {
-  Wizard() : sink(&recorder), wizard(wiztest::Table()) {
-    wizard.SetEndProcessAction([](int) {});
-    wizard.show();
-  }
+  Wizard() : sink(&recorder), wizard(wiztest::Table()) { wizard.show(); }
   msg::RecordingSink recorder;
   msg::ScopedSink sink;
   SetupWizard wizard;

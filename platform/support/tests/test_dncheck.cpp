@@ -17,6 +17,11 @@ class TestDnCheck : public QObject {
     QTest::newRow("plain") << QByteArray("cn=Orvelle Configuration, o=Sample") << true;
     QTest::newRow("multi-valued RDN") << QByteArray("cn=a+sn=b,o=Sample") << true;
     QTest::newRow("escaped comma") << QByteArray("cn=a\\, b,o=Sample") << true;
+    // A value may hold "=": the check looks at parsed values, not at the text.
+    QTest::newRow("escaped equals sign") << QByteArray("cn=a\\=b,o=Sample") << true;
+    QTest::newRow("equals sign") << QByteArray("cn=a=b,o=Sample") << true;
+    QTest::newRow("equals sign, multi-valued RDN") << QByteArray("cn=x=y+sn=z,o=Sample") << true;
+    QTest::newRow("equals sign, unknown type") << QByteArray("xyz=a=b,o=Sample") << false;
     QTest::newRow("unknown type") << QByteArray("nosuchtype=a,o=Sample") << false;
     QTest::newRow("empty value") << QByteArray("cn=,o=Sample") << false;
     QTest::newRow("empty RDN between") << QByteArray("cn=x,,o=y") << false;

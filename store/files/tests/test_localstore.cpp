@@ -39,6 +39,19 @@ const kvaro::Oidtable& Table() {
   return table;
 }
 
+// Saves and loads as the program does: what the store returns is shown.
+msg::Outcome SaveShown(const Configuration& c) {
+  msg::Outcome saved = SaveToFiles(c);
+  msg::Show(saved);
+  return saved;
+}
+int LoadShown(Configuration& c, const kvaro::Oidtable& table) {
+  msg::Problems problems;
+  const int loaded = c.LoadFromFiles(table, &problems);
+  msg::Show(problems);
+  return loaded;
+}
+
 std::string SetName(int i) {
   char name[16];
   std::snprintf(name, sizeof name, "S%04d", i);
@@ -69,7 +82,7 @@ std::string Version(const std::string& folder) {
   c.configurationDirectory = folder;
   msg::RecordingSink sink;
   msg::ScopedSink scoped(&sink);
-  if (c.LoadFromFiles(Table()) != 1) return "no configuration";
+  if (LoadShown(c, Table()) != 1) return "no configuration";
   std::map<std::string, int> tags;
   for (const auto& f : c.searchForms) ++tags[f->toolTip];
   for (size_t i = 0; i < c.ruleSets.size(); ++i)
@@ -109,7 +122,7 @@ bool SaveVersion(const std::string& folder, int sets, const std::string& tag) {
   c.configurationDirectory = folder;
   msg::RecordingSink sink;
   msg::ScopedSink scoped(&sink);
-  return SaveToFiles(c);
+  return bool(SaveShown(c));
 }
 
 // Drops root in a child: the file modes then count as they do for a user.
@@ -279,7 +292,7 @@ class TestLocalStore : public QObject {
       c.configurationDirectory = folder.string();
       msg::RecordingSink sink;
       msg::ScopedSink scoped(&sink);
-      const bool saved = SaveToFiles(c);
+      const bool saved = bool(SaveShown(c));
       return saved ? 2 : sink.Ids() == std::vector<int>{62168} ? 1 : 0;
     };
     int status = InChild([&] { return save() == 1; });
@@ -347,7 +360,7 @@ class TestLocalStore : public QObject {
       c.configurationDirectory = folder.string();
       msg::RecordingSink sink;
       msg::ScopedSink scoped(&sink);
-      return !SaveToFiles(c) && sink.Ids() == std::vector<int>{62014} &&
+      return !SaveShown(c) && sink.Ids() == std::vector<int>{62014} &&
              sink.messages[0].text.find(std::strerror(EPERM)) != std::string::npos &&
              sink.messages[0].text.find("RuleSet=S0005") != std::string::npos;
     });
@@ -396,7 +409,7 @@ class TestLocalStore : public QObject {
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     ::alarm(20);  // a blocked read ends the test instead of hanging it
-    QCOMPARE(c.LoadFromFiles(Table()), 1);
+    QCOMPARE(LoadShown(c, Table()), 1);
     ::alarm(0);
     QCOMPARE(sink.Ids(), std::vector<int>{62166});
     QVERIFY(sink.messages[0].text.find(special.string()) != std::string::npos);
@@ -404,10 +417,10 @@ class TestLocalStore : public QObject {
 
     // A save carries the special file over and never writes over it.
     sink.messages.clear();
-    QVERIFY(SaveToFiles(c));
+    QVERIFY(SaveShown(c));
     QVERIFY(fs::exists(fs::symlink_status(special)));
     c.ruleSets[0]->name = "Special";
-    QVERIFY(!SaveToFiles(c));
+    QVERIFY(!SaveShown(c));
     QCOMPARE(sink.Ids(), std::vector<int>{62166});
   }
 
@@ -428,7 +441,7 @@ class TestLocalStore : public QObject {
       c.configurationDirectory = folder.string();
       msg::RecordingSink sink;
       msg::ScopedSink scoped(&sink);
-      const int loaded = c.LoadFromFiles(Table());
+      const int loaded = LoadShown(c, Table());
       return loaded == -1 && sink.Ids() == std::vector<int>{62167} &&
              sink.messages[0].text.find("RuleSet=Secret") != std::string::npos &&
              sink.messages[0].text.find(std::strerror(EACCES)) != std::string::npos &&
@@ -448,7 +461,7 @@ class TestLocalStore : public QObject {
     c.configurationDirectory = folder.string();
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    QCOMPARE(c.LoadFromFiles(Table()), -1);
+    QCOMPARE(LoadShown(c, Table()), -1);
     QCOMPARE(sink.Ids(), std::vector<int>{62167});
     QVERIFY(sink.messages[0].text.find(std::strerror(EFBIG)) != std::string::npos);
   }
@@ -462,7 +475,7 @@ class TestLocalStore : public QObject {
               "FormFieldGroup : H : Q\nFormField: M : sn\n");
     Configuration c;
     c.configurationDirectory = folder.string();
-    QCOMPARE(c.LoadFromFiles(Table()), 1);
+    QCOMPARE(LoadShown(c, Table()), 1);
     QCOMPARE(c.ruleSets.size(), size_t(2));
     QCOMPARE(c.ruleSets[1]->name, std::string("Other"));
     QCOMPARE(c.searchForms[1]->ruleSet, c.ruleSets[1].get());
@@ -532,7 +545,7 @@ class TestLocalStore : public QObject {
       c.configurationDirectory = folder.string();
       msg::RecordingSink sink;
       msg::ScopedSink scoped(&sink);
-      const bool saved = SaveToFiles(c);
+      const bool saved = bool(SaveShown(c));
       if (saved || sink.messages.size() != 1) return false;
       const std::string& text = sink.messages[0].text;
       return text.find(std::strerror(error)) != std::string::npos &&

@@ -17,6 +17,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Saves and loads as the program does: what the store returns is shown.
+msg::Outcome SaveShown(const Configuration& c) {
+  msg::Outcome saved = SaveToFiles(c);
+  msg::Show(saved);
+  return saved;
+}
+int LoadShown(Configuration& c, const kvaro::Oidtable& table) {
+  msg::Problems problems;
+  const int loaded = c.LoadFromFiles(table, &problems);
+  msg::Show(problems);
+  return loaded;
+}
+
 const char* const kWorkedExample =
     "RuleSet: People\n"
     "Base: Root : ldap://dirhost:389/o=Sample\n"
@@ -151,18 +164,18 @@ class TestTemplateFile : public QObject {
 
     Configuration a;
     a.configurationDirectory = source.path().toStdString();
-    QCOMPARE(a.LoadFromFiles(Table()), 1);
+    QCOMPARE(LoadShown(a, Table()), 1);
     a.configurationDirectory = first.path().toStdString();
-    QVERIFY(SaveToFiles(a));
+    QVERIFY(SaveShown(a));
     const fs::path firstFile = fs::path(first.path().toStdString()) / "RuleSet=People";
     QCOMPARE(ReadFile(firstFile), std::string(kWorkedExampleCopy));
     QCOMPARE(Snapshot(first.path().toStdString()).size(), size_t(1));  // no temporary left
 
     Configuration b;
     b.configurationDirectory = first.path().toStdString();
-    QCOMPARE(b.LoadFromFiles(Table()), 1);
+    QCOMPARE(LoadShown(b, Table()), 1);
     b.configurationDirectory = second.path().toStdString();
-    QVERIFY(SaveToFiles(b));
+    QVERIFY(SaveShown(b));
     QCOMPARE(ReadFile(fs::path(second.path().toStdString()) / "RuleSet=People"),
              ReadFile(firstFile));
   }
@@ -225,7 +238,7 @@ class TestTemplateFile : public QObject {
     WriteFile(folder / "RuleSet=B", "FormField: Carried : sn\nRuleSet: B\nClass: Q : person\n");
     Configuration c;
     c.configurationDirectory = folder.string();
-    QCOMPARE(c.LoadFromFiles(Table()), 1);
+    QCOMPARE(LoadShown(c, Table()), 1);
     QCOMPARE(c.ruleSets.size(), size_t(2));
     const InputGroup* g = c.searchForms[0]->targetGroup.get();
     QCOMPARE(g->fields.size(), size_t(2));
@@ -336,9 +349,9 @@ class TestTemplateFile : public QObject {
     Configuration c;
     c.configurationDirectory = folder.string();
     const fs::path cwd = fs::current_path();
-    QCOMPARE(c.LoadFromFiles(Table()), 0);
+    QCOMPARE(LoadShown(c, Table()), 0);
     QCOMPARE(fs::current_path(), cwd);
-    QVERIFY(c.ruleSets.empty() && c.searchForms.empty() && !c.currentRuleSet);
+    QVERIFY(c.ruleSets.empty() && c.searchForms.empty());
   }
 
   void writersFollowTheTextForm() {
@@ -376,7 +389,7 @@ class TestTemplateFile : public QObject {
     c.configurationDirectory = dir.path().toStdString();
     WriteFile(fs::path(c.configurationDirectory) / "RuleSet=Old", "replaced");
     WriteFile(fs::path(c.configurationDirectory) / "notes.txt", "kept");
-    QVERIFY(SaveToFiles(c));
+    QVERIFY(SaveShown(c));
     const auto files = Snapshot(c.configurationDirectory);
     QCOMPARE(files.size(), size_t(3));
     QCOMPARE(files.count("RuleSet=Old"), size_t(0));  // the save replaces the configuration
@@ -385,6 +398,46 @@ class TestTemplateFile : public QObject {
     QVERIFY(a.find("Form: first") < a.find("Form: third"));
     QVERIFY(a.find("Form: second") == std::string::npos);
     QVERIFY(files.at("RuleSet=B").find("Form: second") != std::string::npos);
+  }
+
+  // A writer that meets a record failing its check returns that record's message and
+  // leaves the text as it was; a form with a broken further group passed for written,
+  // with its later groups missing.
+  void aFailingWriterWritesNothing_data() {
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<int>("message");
+    QTest::newRow("further group without fields") << 0 << 61262;
+    QTest::newRow("field without attributes in a further group") << 1 << 61260;
+    QTest::newRow("field without attributes in the target") << 2 << 61260;
+    QTest::newRow("rule set without rules") << 3 << 61281;
+  }
+  void aFailingWriterWritesNothing() {
+    QFETCH(int, fault);
+    QFETCH(int, message);
+    Configuration c;
+    AddSetWithForm(c, "A", "form");
+    SearchForm& form = *c.searchForms[0];
+    auto* further = new InputGroup("Where", c.ruleSets[0]->FindRule("Person"));
+    further->AddField("Place", "", {"l"});
+    form.AddInputGroup(further);
+    form.AddInputGroup(new InputGroup("Last", c.ruleSets[0]->FindRule("Person")));
+    form.inputGroups.back()->AddField("Phone", "", {"telephoneNumber"});
+    if (fault == 0) further->fields.clear();
+    if (fault == 1) further->fields[0]->filterAttributes.clear();
+    if (fault == 2) form.targetGroup->fields[0]->filterAttributes.clear();
+    if (fault == 3) c.ruleSets[0]->rules.clear();
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    std::string text = "before\n";
+    const msg::Outcome written = RuleSetFileText(c, *c.ruleSets[0], text);
+    QVERIFY(!written);
+    QCOMPARE(written.Ids(), std::vector<int>{message});
+    QCOMPARE(text, std::string("before\n"));
+    if (fault < 3) {
+      QVERIFY(!form.WriteText(text));
+      QCOMPARE(text, std::string("before\n"));
+    }
+    QVERIFY(sink.messages.empty());  // the model shows nothing itself
   }
 
   void aRefusedSaveChangesNothing() {
@@ -401,17 +454,17 @@ class TestTemplateFile : public QObject {
     c.configurationDirectory = folder.string();
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    QVERIFY(!SaveToFiles(c));
+    QVERIFY(!SaveShown(c));
     QCOMPARE(sink.Ids(), (std::vector<int>{61260}));
     QCOMPARE(Snapshot(folder), before);
 
     // A rule set without rules, and a form without a target.
     c.searchForms[1]->targetGroup->fields[0]->filterAttributes = {"cn"};
     c.ruleSets.push_back(std::make_unique<RuleSet>("C"));
-    QVERIFY(!SaveToFiles(c));
+    QVERIFY(!SaveShown(c));
     c.ruleSets.pop_back();
     c.searchForms[0]->SetTargetGroup(nullptr);
-    QVERIFY(!SaveToFiles(c));
+    QVERIFY(!SaveShown(c));
     QCOMPARE(sink.Ids(), (std::vector<int>{61260, 61281, 61265}));
     QCOMPARE(Snapshot(folder), before);
   }
@@ -429,7 +482,7 @@ class TestTemplateFile : public QObject {
       c.configurationDirectory = folder.string();
       msg::RecordingSink sink;
       msg::ScopedSink scoped(&sink);
-      QVERIFY(!SaveToFiles(c));
+      QVERIFY(!SaveShown(c));
       QCOMPARE(sink.Ids(), (std::vector<int>{62100}));
       QVERIFY(fs::is_empty(folder));
       QCOMPARE(Snapshot(dir.path().toStdString()).size(), size_t(1));
@@ -445,7 +498,7 @@ class TestTemplateFile : public QObject {
       change(c);
       msg::RecordingSink sink;
       msg::ScopedSink scoped(&sink);
-      const bool saved = SaveToFiles(c);
+      const bool saved = bool(SaveShown(c));
       return saved ? 0 : (sink.messages.empty() ? -1 : sink.messages[0].id);
     };
     QCOMPARE(attempt([](Configuration& c) { c.searchForms[0]->helpString = "a\nRuleSet: X"; }),
@@ -472,12 +525,12 @@ class TestTemplateFile : public QObject {
     c.configurationDirectory = dir.filePath("missing").toStdString();
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    QVERIFY(!SaveToFiles(c));
+    QVERIFY(!SaveShown(c));
     QCOMPARE(sink.Ids(), (std::vector<int>{62013}));
     QVERIFY(sink.messages[0].text.find(c.configurationDirectory) != std::string::npos);
     QVERIFY(sink.messages[0].text.find(std::strerror(ENOENT)) != std::string::npos);
     c.configurationDirectory.clear();
-    QVERIFY(!SaveToFiles(c));
+    QVERIFY(!SaveShown(c));
     QCOMPARE(sink.Ids().back(), 62103);
   }
 
@@ -552,7 +605,7 @@ class TestTemplateFile : public QObject {
     const auto before = Snapshot(c.configurationDirectory);
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    QVERIFY(!SaveToFiles(c));
+    QVERIFY(!SaveShown(c));
     QCOMPARE(sink.Ids(), std::vector<int>{62101});
     QVERIFY2(sink.messages[0].text.find("'" + msg::Displayable(named.toStdString()) + "'") !=
                  std::string::npos,
@@ -581,16 +634,16 @@ class TestTemplateFile : public QObject {
 
     QTemporaryDir first, second;
     c.configurationDirectory = first.path().toStdString();
-    QVERIFY(SaveToFiles(c));
+    QVERIFY(SaveShown(c));
     Configuration back;
     back.configurationDirectory = first.path().toStdString();
-    QCOMPARE(back.LoadFromFiles(Table()), 1);
+    QCOMPARE(LoadShown(back, Table()), 1);
     std::map<std::string, Strings> links;
     for (const auto& r : back.ruleSets[0]->rules) links[r->name] = Names(r->searchableRules);
     QCOMPARE(links, (std::map<std::string, Strings>{
                         {"Person", {"Root", "Unit"}}, {"Root", {"Person"}}, {"Unit", {}}}));
     back.configurationDirectory = second.path().toStdString();
-    QVERIFY(SaveToFiles(back));
+    QVERIFY(SaveShown(back));
     QCOMPARE(Snapshot(second.path().toStdString()), Snapshot(first.path().toStdString()));
   }
 
@@ -618,10 +671,10 @@ class TestTemplateFile : public QObject {
     }
     QTemporaryDir dir;
     c.configurationDirectory = dir.path().toStdString();
-    QVERIFY(SaveToFiles(c));
+    QVERIFY(SaveShown(c));
     Configuration back;
     back.configurationDirectory = c.configurationDirectory;
-    QCOMPARE(back.LoadFromFiles(Table()), 1);
+    QCOMPARE(LoadShown(back, Table()), 1);
     QCOMPARE(back.ruleSets[0]->rules.size(), size_t(kRules + 1));
     for (const auto& r : back.ruleSets[0]->rules)
       QCOMPARE(r->searchableRules.size(), size_t(kRules + 1));

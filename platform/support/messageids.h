@@ -1,0 +1,35 @@
+// Named ids of the string-table messages the records, the local store and the start-up
+// report. The numbers are fixed: they are the string table's.
+#pragma once
+
+namespace msg::id {
+
+// A record's check ("Rule set '%s' contains no rules...", and so on).
+inline constexpr int kFieldWithoutFilterAttribute = 61260;
+inline constexpr int kGroupWithoutFields = 61262;
+inline constexpr int kFormWithoutTarget = 61265;
+inline constexpr int kRuleSetWithoutRules = 61281;
+// The settings key is missing.
+inline constexpr int kSettingsMissing = 61280;
+
+// The local store: a file or folder could not be created or written (with the path and
+// the system's reason).
+inline constexpr int kCannotCreateFile = 62013;
+inline constexpr int kCannotUpdateFile = 62014;
+// Refusals before anything is written.
+inline constexpr int kUnusableRuleSetFileName = 62100;
+inline constexpr int kTextCannotHold = 62101;
+inline constexpr int kTwoRuleSetsSameName = 62102;
+inline constexpr int kNoConfigurationFolder = 62103;
+// The reasons kTextCannotHold gives.
+inline constexpr int kReasonName = 62161;
+inline constexpr int kReasonText = 62162;
+inline constexpr int kReasonClasses = 62163;
+inline constexpr int kReasonLink = 62164;
+inline constexpr int kReasonTwice = 62165;
+// Reading and locking the folder.
+inline constexpr int kNotRegularFile = 62166;
+inline constexpr int kCannotReadFile = 62167;
+inline constexpr int kSaveBusy = 62168;
+
+}  // namespace msg::id

@@ -1,0 +1,189 @@
+// The helpers that hand DNs, URLs, ports and whole files to the libraries: what each
+// must give back unchanged.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/ldap/ldapclient.h"
+#include "platform/support/atomicfile.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+}  // namespace
+
+class TestLibraryHelpers : public QObject {
+  Q_OBJECT
+ private slots:
+  // A value escaped for a DN comes back from the DN parser as it was; blanks and line
+  // breaks at either end were dropped by the parser before.
+  void dnValueRoundTrip_data() {
+    QTest::addColumn<QByteArray>("value");
+    QTest::newRow("line feed first") << QByteArray("\nb");
+    QTest::newRow("line feed last") << QByteArray("b\n");
+    QTest::newRow("tab first") << QByteArray("\tb");
+    QTest::newRow("tab last") << QByteArray("b\t");
+    QTest::newRow("carriage return first") << QByteArray("\rb");
+    QTest::newRow("carriage return last") << QByteArray("b\r");
+    QTest::newRow("only a line feed") << QByteArray("\n");
+    QTest::newRow("CR LF at both ends") << QByteArray("\r\nb\r\n");
+    QTest::newRow("line feed inside") << QByteArray("a\nb");
+    QTest::newRow("space first and last") << QByteArray(" b ");
+    QTest::newRow("number sign first") << QByteArray("#b");
+    QTest::newRow("equals sign") << QByteArray("a=b");
+    QTest::newRow("separators") << QByteArray("a,b+c;d<e>\"f\\");
+    QTest::newRow("NUL inside") << QByteArray("a\0b", 3);
+    QTest::newRow("UTF-8") << QByteArray("M\xc3\xbcller");
+  }
+  void dnValueRoundTrip() {
+    QFETCH(QByteArray, value);
+    const std::string v = value.toStdString();
+    const auto rdn = ldapx::FirstRdn("cn=" + ldapx::EscapeDnValue(v) + ",o=Sample");
+    QVERIFY(rdn);
+    QCOMPARE(rdn->type, std::string("cn"));
+    QCOMPARE(QByteArray::fromStdString(rdn->value), value);
+  }
+
+  // Every part of a URL made from parts comes back from the URL parser unchanged; a DN
+  // with "?" was cut there before, an IPv6 host lost its brackets.
+  void urlRoundTrip_data() {
+    QTest::addColumn<QString>("scheme");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("dn");
+    QTest::newRow("plain") << "ldap"
+                           << "dirhost" << 389 << "o=Sample";
+    QTest::newRow("question mark in the DN") << "ldap"
+                                             << "dirhost" << 389 << "o=A?b,c=US";
+    QTest::newRow("percent sign in the DN") << "ldap"
+                                            << "dirhost" << 389 << "o=100%";
+    QTest::newRow("number sign and blanks") << "ldap"
+                                            << "dirhost" << 389 << "ou=#1 Team, o=Sample";
+    QTest::newRow("escaped comma") << "ldaps"
+                                   << "dirhost" << 636 << "cn=a\\, b,o=Sample";
+    QTest::newRow("UTF-8 DN") << "ldap"
+                              << "dirhost" << 389 << "cn=M\u00fcller,o=Sample";
+    QTest::newRow("IPv6 host") << "ldap"
+                               << "::1" << 389 << "";
+    QTest::newRow("IPv6 host and DN") << "ldap"
+                                      << "fe80::1" << 1389 << "o=x?y";
+    QTest::newRow("no DN") << "ldap"
+                           << "dirhost" << 65535 << "";
+  }
+  void urlRoundTrip() {
+    QFETCH(QString, scheme);
+    QFETCH(QString, host);
+    QFETCH(int, port);
+    QFETCH(QString, dn);
+    const std::string url =
+        ldapx::MakeUrl(scheme.toStdString(), host.toStdString(), port, dn.toStdString());
+    const auto back = ldapx::ParseUrl(url);
+    QVERIFY2(back, url.c_str());
+    QCOMPARE(QString::fromStdString(back->scheme), scheme);
+    QCOMPARE(QString::fromStdString(back->host), host);
+    QCOMPARE(back->port, port);
+    QCOMPARE(QString::fromStdString(back->dn), dn);
+  }
+
+  void urlText() {
+    QCOMPARE(ldapx::MakeUrl("ldap", "::1", 389, ""), std::string("ldap://[::1]:389/"));
+    QCOMPARE(ldapx::MakeUrl("ldap", "dirhost", 389, "o=Sample"),
+             std::string("ldap://dirhost:389/o=Sample"));
+    QCOMPARE(ldapx::MakeUrl("ldap", "dirhost", 389, "o=A?b"),
+             std::string("ldap://dirhost:389/o=A%3Fb"));
+  }
+
+  // A port outside 1..65535 never reaches the network: Open refuses it at once instead of
+  // connecting somewhere else.
+  void connectionRefusesPortsOutsideTheRange_data() {
+    QTest::addColumn<int>("port");
+    QTest::newRow("negative") << -1;
+    QTest::newRow("one too many") << 65536;
+    QTest::newRow("far too many") << (1 << 30);
+  }
+  void connectionRefusesPortsOutsideTheRange() {
+    QFETCH(int, port);
+    int error = 0;
+    QVERIFY(!ldapx::Connection::Open("127.0.0.1", port, ldapx::Timeouts{1, 1}, &error));
+    QCOMPARE(error, -9);  // LDAP_PARAM_ERROR
+  }
+
+  // The new text replaces the old whole; a file that was there keeps its mode, a new
+  // private one is the owner's alone.
+  void atomicWriteReplacesAndKeepsTheMode() {
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("settings.reg").toStdString();
+    std::ofstream(path) << "old";
+    QCOMPARE(::chmod(path.c_str(), 0640), 0);
+    std::string why;
+    QVERIFY(kvaro::WriteFileAtomically(path, std::string("new\0text", 8), &why));
+    QCOMPARE(ReadAll(path), std::string("new\0text", 8));
+    QCOMPARE(ModeOf(path), mode_t(0640));
+
+    const std::string fresh = dir.filePath("backup.ldif").toStdString();
+    QVERIFY(kvaro::WriteFileAtomically(fresh, "dn: o=x\n", &why, true));
+    QCOMPARE(ModeOf(fresh), mode_t(0600));
+    // Nothing else is left in the folder.
+    QCOMPARE(
+        std::distance(fs::directory_iterator(dir.path().toStdString()), fs::directory_iterator()),
+        std::ptrdiff_t(2));
+  }
+
+  // A folder that cannot take the temporary file: the old text stays, the reason is told.
+  // Root writes anywhere, so the write runs as an unprivileged user then.
+  void atomicWriteFailureLeavesTheOldFile() {
+    QTemporaryDir dir;
+    const std::string folder = dir.path().toStdString() + "/locked";
+    fs::create_directory(folder);
+    const std::string path = folder + "/settings.reg";
+    std::ofstream(path) << "old";
+    const bool root = ::geteuid() == 0;
+    QCOMPARE(::chmod(dir.path().toUtf8().constData(), 0755), 0);
+    if (root) QCOMPARE(::chown(folder.c_str(), 65534, 65534), 0);
+    QCOMPARE(::chmod(folder.c_str(), 0500), 0);
+    auto refused = [&path] {
+      std::string why;
+      return !kvaro::WriteFileAtomically(path, "new", &why) && !why.empty();
+    };
+    bool wasRefused = false;
+    if (root) {
+      const pid_t pid = ::fork();
+      if (pid == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+        ::_exit(refused() ? 0 : 1);
+      }
+      int status = -1;
+      ::waitpid(pid, &status, 0);
+      wasRefused = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    } else {
+      wasRefused = refused();
+    }
+    QCOMPARE(::chmod(folder.c_str(), 0700), 0);
+    QVERIFY(wasRefused);
+    QCOMPARE(ReadAll(path), std::string("old"));
+    QCOMPARE(std::distance(fs::directory_iterator(folder), fs::directory_iterator()),
+             std::ptrdiff_t(1));
+  }
+};
+
+QTEST_GUILESS_MAIN(TestLibraryHelpers)
+#include "test_libraryhelpers.moc"
