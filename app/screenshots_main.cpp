@@ -31,7 +31,7 @@
 #include "oidtable.h"
 #include "panes.h"
 #include "pleasewaitdialog.h"
-#include "sampleconfig_h3.h"
+#include "sampleconfig.h"
 #include "screenshots_forms.h"
 #include "screenshots_rules.h"
 #include "setupwizard.h"

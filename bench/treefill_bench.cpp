@@ -14,7 +14,7 @@
 #include "configuration.h"
 #include "oidtable.h"
 #include "panes.h"
-#include "sampleconfig_h3.h"
+#include "sampleconfig.h"
 
 namespace {
 

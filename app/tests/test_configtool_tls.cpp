@@ -11,35 +11,14 @@
 #include <sstream>
 
 #include "slapdfixture.h"
+#include "testfiles.h"
+#include "workedexample.h"
 
 namespace fs = std::filesystem;
 
-namespace {
-
-const char* const kExample =
-    "RuleSet: People\n"
-    "Class: Person : person\n"
-    "\n"
-    "Form: Find a person\n"
-    "FormTipString: Search for people\n"
-    "FormHelpString: Type part of a name\n"
-    "FormFieldGroup : Person details : Person\n"
-    "FormField: Name : cn, sn\n";
-
-struct Result {
-  int code = -1;
-  QString out;
-  QString err;
-};
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-}  // namespace
+using testsupport::kSmallExample;
+using testsupport::ReadFile;
+using Result = testsupport::ProgramResult;
 
 class TestConfigToolTls : public QObject {
   Q_OBJECT
@@ -53,18 +32,7 @@ class TestConfigToolTls : public QObject {
 
   Result Run(QStringList arguments) {
     arguments << "--oidtable" << oidtable_;
-    QProcess p;
-    p.start(program_, arguments);
-    Result r;
-    if (!p.waitForFinished(60000)) {
-      p.kill();
-      p.waitForFinished();
-      return r;
-    }
-    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return testsupport::RunProgram(program_, arguments);
   }
   Result RunAsAdmin(QStringList arguments, const QString& passwordFile = {}) {
     arguments << "--bind-dn" << QString::fromStdString(slapd_->adminDn()) << "--password-file"
@@ -106,7 +74,8 @@ class TestConfigToolTls : public QObject {
     ::chmod(password_.toLocal8Bit().constData(), 0600);
     source_ = dir_.filePath("source");
     fs::create_directories(source_.toStdString());
-    std::ofstream(fs::path(source_.toStdString()) / "RuleSet=People", std::ios::binary) << kExample;
+    std::ofstream(fs::path(source_.toStdString()) / "RuleSet=People", std::ios::binary)
+        << kSmallExample;
   }
 
   void cleanupTestCase() { slapd_.reset(); }

@@ -27,8 +27,11 @@
 #include "oidtable.h"
 #include "panes.h"
 #include "propertypanel.h"
-#include "sampleconfig_h3.h"
+#include "sampleconfig.h"
 #include "startpointdialog.h"
+#include "widgethelpers.h"
+
+using testsupport::ItemAt;
 
 namespace {
 
@@ -68,18 +71,6 @@ QStringList GeometryFaults(QWidget* root) {
     }
   }
   return faults;
-}
-
-QTreeWidgetItem* ItemAt(QTreeWidgetItem* from, const QStringList& path) {
-  QTreeWidgetItem* item = from;
-  for (const QString& caption : path) {
-    QTreeWidgetItem* next = nullptr;
-    for (int i = 0; item && i < item->childCount() && !next; ++i) {
-      if (item->child(i)->text(0) == caption) next = item->child(i);
-    }
-    item = next;
-  }
-  return item;
 }
 
 }  // namespace

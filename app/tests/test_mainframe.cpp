@@ -19,7 +19,7 @@
 #include "panes.h"
 #include "pleasewaitdialog.h"
 #include "propertypanel.h"
-#include "sampleconfig_h3.h"
+#include "sampleconfig.h"
 #include "slapdfixture.h"
 
 namespace {

@@ -22,7 +22,7 @@
 #include "messagebox.h"
 #include "messages.h"
 #include "oidtable.h"
-#include "sampleconfig_h3.h"
+#include "sampleconfig.h"
 #include "slapdfixture.h"
 #include "stallserver.h"
 

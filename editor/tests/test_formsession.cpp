@@ -16,29 +16,16 @@
 #include "configuration.h"
 #include "messages.h"
 #include "propertypanel.h"
+#include "sampleconfig.h"
 #include "templatefile.h"
 #include "test_formhelpers.h"
 
 using formtest::ModalScript;
+using testsupport::Child;
+using testsupport::Click;
+using testsupport::Type;
 
 namespace {
-
-template <typename T>
-T* Child(QWidget* parent, const char* name) {
-  T* child = parent ? parent->findChild<T*>(QString::fromLatin1(name)) : nullptr;
-  if (!child) qFatal("no child %s", name);
-  return child;
-}
-
-void Type(QWidget* dialog, const char* editId, const QString& text) {
-  auto* edit = Child<QLineEdit>(dialog, editId);
-  edit->clear();
-  QTest::keyClicks(edit, text);
-}
-
-void Click(QWidget* widget, const char* id) {
-  QTest::mouseClick(Child<QPushButton>(widget, id), Qt::LeftButton);
-}
 
 // Selects the row of `list` whose first column reads `text`.
 void SelectRow(QWidget* panel, const char* listId, const QString& text) {
@@ -107,7 +94,7 @@ class TestFormSession : public QObject {
   void init() {
     QVERIFY(folder_.isValid());
     config_ = std::make_unique<Configuration>();
-    formtest::BuildSample(*config_);
+    sample::FillPeople(*config_);
     config_->configurationDirectory = folder_.path().toStdString();
     host_ = std::make_unique<QWidget>();
     host_->resize(700, 500);

@@ -11,62 +11,31 @@
 
 #include "configtree.h"
 #include "configuration.h"
+#include "editorpanes.h"
 #include "messages.h"
 #include "oidtable.h"
 #include "panes.h"
 #include "propertypanel.h"
-#include "sampleconfig_h3.h"
+#include "sampleconfig.h"
 #include "test_formhelpers.h"
 
+using testsupport::Captions;
+using testsupport::Click;
+using testsupport::Rows;
+
 namespace {
-
-QStringList Captions(const QTreeWidgetItem* parent) {
-  QStringList out;
-  for (int i = 0; i < parent->childCount(); ++i) out << parent->child(i)->text(0);
-  return out;
-}
-
-QStringList Rows(QListWidget* list) {
-  QStringList out;
-  for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
-  return out;
-}
-
-void Click(QWidget* parent, const char* id) {
-  auto* button = parent->findChild<QPushButton*>(QLatin1String(id));
-  QVERIFY2(button, id);
-  QTest::mouseClick(button, Qt::LeftButton);
-}
 
 // Types `text` into the dialog's edit 1000 (after emptying it) and presses OK.
 formtest::ModalScript::Action TypeAndOk(const QString& text) {
   return [text](QWidget* dialog) {
-    auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("1000"));
-    edit->clear();
-    QTest::keyClicks(edit, text);
+    testsupport::Type(dialog, "1000", text);
     Click(dialog, "1");
   };
 }
 
 // The panes of the main window with a filled tree over `config`.
-struct Editor {
-  explicit Editor(Configuration& config) : left(config, table, &right) {
-    left.resize(300, 400);
-    right.resize(420, 400);
-    left.show();
-    right.show();
-    tree()->Fill();
-  }
-  CConfigTree* tree() { return left.tree(); }
-  void Select(QTreeWidgetItem* item) { tree()->setCurrentItem(item); }
-  template <class T>
-  T* Find(const char* name) {
-    return right.findChild<T*>(QLatin1String(name));
-  }
-
-  kvaro::Oidtable table;
-  OVS_RHSClientWnd right;
-  OVS_LHSClientWnd left;
+struct Editor : testsupport::EditorPanes {
+  explicit Editor(Configuration& config) : EditorPanes(config) { tree()->Fill(); }
 };
 
 }  // namespace

@@ -10,38 +10,18 @@
 
 #include "configtree.h"
 #include "configuration.h"
+#include "editorpanes.h"
 #include "messages.h"
 #include "oidtable.h"
 #include "panes.h"
 #include "propertypanel.h"
-#include "sampleconfig_h3.h"
+#include "sampleconfig.h"
+#include "widgethelpers.h"
+
+using Editor = testsupport::EditorPanes;
+using testsupport::ItemAt;
 
 namespace {
-
-struct Editor {
-  explicit Editor(Configuration& config) : left(config, table, &right) {
-    left.resize(300, 400);
-    right.resize(420, 400);
-    left.show();
-    right.show();
-  }
-  CConfigTree* tree() { return left.tree(); }
-  kvaro::Oidtable table;
-  OVS_RHSClientWnd right;
-  OVS_LHSClientWnd left;
-};
-
-QTreeWidgetItem* ItemAt(QTreeWidgetItem* from, const QStringList& path) {
-  QTreeWidgetItem* item = from;
-  for (const QString& caption : path) {
-    QTreeWidgetItem* next = nullptr;
-    for (int i = 0; item && i < item->childCount() && !next; ++i) {
-      if (item->child(i)->text(0) == caption) next = item->child(i);
-    }
-    item = next;
-  }
-  return item;
-}
 
 int Rows(QAbstractItemView* list) { return list->model()->rowCount(); }
 

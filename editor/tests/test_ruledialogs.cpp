@@ -18,56 +18,22 @@
 #include "messages.h"
 #include "oidtable.h"
 #include "startpointdialog.h"
+#include "test_formhelpers.h"
+
+using testsupport::Child;
+using testsupport::Click;
+using testsupport::Rows;
 
 namespace {
 
-const char* const kSchema =
-    "attributetype ( 2.5.4.3 NAME ( 'cn' 'commonName' ) SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )\n"
-    "attributetype ( 2.5.4.6 NAME ( 'c' 'countryName' ) SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )\n"
-    "attributetype ( 2.5.4.10 NAME ( 'o' 'organizationName' ) "
-    "SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )\n"
-    "attributetype ( 2.5.4.11 NAME ( 'ou' 'organizationalUnitName' ) "
-    "SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )\n"
-    "objectclass ( 2.5.6.0 NAME 'top' ABSTRACT )\n"
-    "objectclass ( 2.5.6.6 NAME 'person' SUP top STRUCTURAL MUST cn )\n"
-    "objectclass ( 2.5.6.7 NAME 'organizationalPerson' SUP person STRUCTURAL )\n";
-
-template <typename T>
-T* Child(QWidget* parent, const char* id) {
-  T* w = parent->findChild<T*>(id);
-  if (!w) qFatal("control %s not found", id);
-  return w;
-}
-
-// Runs `action` on the next modal dialog as soon as it is up (polling, since the caller
-// is about to block in exec()).
-void OnNextModal(std::function<void(QWidget*)> action) {
-  auto* timer = new QTimer;
-  timer->setInterval(10);
-  QObject::connect(timer, &QTimer::timeout, [timer, action] {
-    if (QWidget* modal = QApplication::activeModalWidget()) {
-      timer->stop();
-      timer->deleteLater();
-      action(modal);
-    }
-  });
-  timer->start();
-}
-
 // Answers the Add Object Class dialog with `name` and OK (or Cancel when `cancel`).
 void AnswerObjectClass(const QString& name, bool cancel = false) {
-  OnNextModal([name, cancel](QWidget* modal) {
+  testsupport::OnNextModal([name, cancel](QWidget* modal) {
     QCOMPARE(modal->objectName(), QString("143"));
     QTest::keyClicks(Child<QLineEdit>(modal, "1000"), name);
     QTest::mouseClick(Child<QPushButton>(modal, cancel ? "2" : "1"), Qt::LeftButton);
     if (!cancel && modal->isVisible()) static_cast<QDialog*>(modal)->reject();
   });
-}
-
-QStringList Rows(QListWidget* list) {
-  QStringList rows;
-  for (int i = 0; i < list->count(); ++i) rows << list->item(i)->text();
-  return rows;
 }
 
 }  // namespace
@@ -82,7 +48,7 @@ class TestRuleDialogs : public QObject {
 
   void AddClass(AddRuleDialog& dialog, const QString& name) {
     AnswerObjectClass(name);
-    QTest::mouseClick(Child<QPushButton>(&dialog, "1016"), Qt::LeftButton);
+    Click(&dialog, "1016");
   }
   void ChooseEntryPoint(AddRuleDialog& dialog, const QString& base, const QString& host,
                         const QString& port) {
@@ -91,13 +57,11 @@ class TestRuleDialogs : public QObject {
     QTest::keyClicks(Child<QLineEdit>(&dialog, "1001"), host);
     QTest::keyClicks(Child<QLineEdit>(&dialog, "1002"), port);
   }
-  void PressOk(QDialog& dialog) {
-    QTest::mouseClick(Child<QPushButton>(&dialog, "1"), Qt::LeftButton);
-  }
+  void PressOk(QDialog& dialog) { Click(&dialog, "1"); }
 
  private slots:
   void initTestCase() {
-    QVERIFY(table_.LoadText(kSchema) == 7);
+    QVERIFY(table_.LoadText(formtest::kRuleSchema) == 7);
     scoped_ = std::make_unique<msg::ScopedSink>(&sink_);
   }
   void init() { sink_.messages.clear(); }
@@ -212,7 +176,7 @@ class TestRuleDialogs : public QObject {
     QVERIFY(list->item(1)->isSelected());
     // Cancel in the inner dialog adds nothing.
     AnswerObjectClass("top", true);
-    QTest::mouseClick(Child<QPushButton>(&dialog, "1016"), Qt::LeftButton);
+    Click(&dialog, "1016");
     QCOMPARE(list->count(), 2);
   }
 
@@ -488,7 +452,7 @@ class TestRuleDialogs : public QObject {
     StartPointDialog dialog("ldap://h:389/o=Acme", table_);
     dialog.show();
     Child<QLineEdit>(&dialog, "1002")->setText("1");
-    QTest::mouseClick(Child<QPushButton>(&dialog, "2"), Qt::LeftButton);
+    Click(&dialog, "2");
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
     QCOMPARE(dialog.ldapUri, std::string("ldap://h:389/o=Acme"));
   }

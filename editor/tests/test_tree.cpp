@@ -8,28 +8,21 @@
 
 #include "configtree.h"
 #include "configuration.h"
+#include "editorpanes.h"
 #include "formlistpanel.h"
 #include "messages.h"
 #include "oidtable.h"
 #include "panes.h"
 #include "propertypanel.h"
 #include "rulesetspanel.h"
-#include "sampleconfig_h3.h"
+#include "sampleconfig.h"
 #include "test_formhelpers.h"
 
+using Editor = testsupport::EditorPanes;
+using testsupport::Captions;
+using testsupport::Rows;
+
 namespace {
-
-QStringList Captions(const QTreeWidgetItem* parent) {
-  QStringList out;
-  for (int i = 0; i < parent->childCount(); ++i) out << parent->child(i)->text(0);
-  return out;
-}
-
-QStringList TopCaptions(const QTreeWidget& tree) {
-  QStringList out;
-  for (int i = 0; i < tree.topLevelItemCount(); ++i) out << tree.topLevelItem(i)->text(0);
-  return out;
-}
 
 QTreeWidgetItem* Child(QTreeWidgetItem* parent, const QString& caption) {
   for (int i = 0; i < parent->childCount(); ++i) {
@@ -37,40 +30,6 @@ QTreeWidgetItem* Child(QTreeWidgetItem* parent, const QString& caption) {
   }
   return nullptr;
 }
-
-QStringList Rows(QListWidget* list) {
-  QStringList out;
-  for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
-  return out;
-}
-
-// A left and right pane with a tree over `config`, as the main window holds them.
-struct Editor {
-  explicit Editor(Configuration& config) : left(config, table, &right) {
-    left.resize(300, 400);
-    right.resize(420, 400);
-    // Size changes reach hidden widgets only when they are shown.
-    left.show();
-    right.show();
-  }
-  CConfigTree* tree() { return left.tree(); }
-  void Select(QTreeWidgetItem* item) { tree()->setCurrentItem(item); }
-  template <class T>
-  T* Find(const char* name) {
-    return right.findChild<T*>(QLatin1String(name));
-  }
-  int PanelCount() {
-    int count = 0;
-    for (auto* panel : right.findChildren<CPropertyPanel*>()) {
-      if (panel->isVisibleTo(&right)) ++count;
-    }
-    return count;
-  }
-
-  kvaro::Oidtable table;
-  OVS_RHSClientWnd right;
-  OVS_LHSClientWnd left;
-};
 
 }  // namespace
 
@@ -83,7 +42,7 @@ class TestTree : public QObject {
     Editor editor(config);
     editor.tree()->Fill();
     QCOMPARE(editor.tree()->objectName(), QStringLiteral("1024"));
-    QCOMPARE(TopCaptions(*editor.tree()), (QStringList{"Forms", "Rule Sets"}));
+    QCOMPARE(Captions(editor.tree()->invisibleRootItem()), (QStringList{"Forms", "Rule Sets"}));
     QCOMPARE(editor.tree()->formsRoot()->childCount(), 0);
     QVERIFY(!editor.tree()->formsRoot()->isExpanded());
     QVERIFY(!editor.tree()->ruleSetsRoot()->isExpanded());

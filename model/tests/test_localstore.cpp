@@ -25,8 +25,12 @@
 #include "messages.h"
 #include "oidtable.h"
 #include "templatefile.h"
+#include "testfiles.h"
 
 namespace fs = std::filesystem;
+
+using testsupport::ReadFile;
+using testsupport::WriteFile;
 
 namespace {
 
@@ -116,17 +120,6 @@ bool SaveVersion(const std::string& folder, int sets, const std::string& tag) {
 void BecomeNobody() {
   ::setgroups(0, nullptr);
   if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 const char* const kGoodFile =
