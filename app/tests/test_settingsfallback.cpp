@@ -16,6 +16,7 @@
 #include "configuration.h"
 #include "datafiles.h"
 #include "messages.h"
+#include "modaldriver.h"
 #include "settings.h"
 #include "setupwizard.h"
 #include "startup.h"
@@ -47,17 +48,10 @@ std::string FileMode(const std::string& folder) {
 
 // Runs `steps` on the set-up wizard once it is up; closes it if they leave it open.
 void DriveWizard(std::function<void(SetupWizard&)> steps) {
-  auto* timer = new QTimer;
-  timer->setInterval(20);
-  QObject::connect(timer, &QTimer::timeout, [timer, steps] {
-    auto* wizard = qobject_cast<SetupWizard*>(QApplication::activeModalWidget());
-    if (!wizard) return;
-    timer->stop();
-    timer->deleteLater();
+  testsupport::OnNextModalOf<SetupWizard>([steps](SetupWizard* wizard) {
     steps(*wizard);
     if (wizard->isVisible()) wizard->done(0);
   });
-  timer->start();
 }
 
 }  // namespace

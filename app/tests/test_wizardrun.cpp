@@ -17,6 +17,7 @@
 #include "datafiles.h"
 #include "directoryload.h"
 #include "messages.h"
+#include "modaldriver.h"
 #include "settings.h"
 #include "setupwizard.h"
 #include "slapdfixture.h"
@@ -83,17 +84,10 @@ std::vector<std::string> Texts(const Configuration& c) {
 // Drives the wizard once it is up: `steps` runs with the wizard; if it returns with the
 // wizard still open (a failed check), the run is ended without Finish.
 void DriveWizard(std::function<void(SetupWizard&)> steps) {
-  auto* timer = new QTimer;
-  timer->setInterval(20);
-  QObject::connect(timer, &QTimer::timeout, [timer, steps] {
-    auto* wizard = qobject_cast<SetupWizard*>(QApplication::activeModalWidget());
-    if (!wizard) return;
-    timer->stop();
-    timer->deleteLater();
+  testsupport::OnNextModalOf<SetupWizard>([steps](SetupWizard* wizard) {
     steps(*wizard);
     if (wizard->isVisible()) wizard->done(0);
   });
-  timer->start();
 }
 
 template <typename T>

@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QVBoxLayout>
 
+#include "modaldriver.h"
 #include "wizardframe.h"
 #include "wizardtestutil.h"
 
@@ -270,7 +271,7 @@ class WizardFrameTest : public QObject {
     frame.AddPage(&a);
     frame.AddPage(&c);
     c.finish = false;
-    wiztest::WhenModal([&](QWidget*) {
+    testsupport::OnNextModal([&](QWidget*) {
       frame.Next();
       frame.Finish();  // refused by the page
       QCOMPARE(frame.currentIndex(), 1);

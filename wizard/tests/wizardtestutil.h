@@ -36,7 +36,4 @@ void Press(WizardFrame& frame, int id);
 // Checks the services (rows of the check list) on the services page.
 void CheckServices(WizardFrame& frame, std::initializer_list<int> rows);
 
-// Runs `action` once a modal dialog is up (e.g. to press Finish in exec()).
-void WhenModal(std::function<void(QWidget*)> action);
-
 }  // namespace wiztest
