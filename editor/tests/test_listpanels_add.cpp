@@ -33,9 +33,18 @@ formtest::ModalScript::Action TypeAndOk(const QString& text) {
   };
 }
 
-// The panes of the main window with a filled tree over `config`.
-struct Editor : testsupport::EditorPanes {
-  explicit Editor(Configuration& config) : EditorPanes(config) { tree()->Fill(); }
+// The sample configuration (or none) in the panes of the main window with a filled
+// tree, the list panel of one tree root shown, and the messages recorded.
+struct RootPanel {
+  explicit RootPanel(bool forms, bool standard = true) {
+    if (standard) sample::FillStandard(config);
+    editor.tree()->Fill();
+    editor.Select(forms ? editor.tree()->formsRoot() : editor.tree()->ruleSetsRoot());
+  }
+  msg::RecordingSink sink;
+  msg::ScopedSink scoped{&sink};
+  Configuration config;
+  testsupport::EditorPanes editor{config};
 };
 
 }  // namespace
@@ -45,12 +54,8 @@ class TestListPanelsAdd : public QObject {
 
  private slots:
   void addRuleSetAppendsAnEmptySetWithTopNode() {
-    msg::RecordingSink sink;
-    msg::ScopedSink scoped(&sink);
-    Configuration config;
-    sample::FillStandard(config);
-    Editor editor(config);
-    editor.Select(editor.tree()->ruleSetsRoot());
+    RootPanel panel(false);
+    auto& [sink, scoped, config, editor] = panel;
     QSignalSpy modified(editor.tree(), &CConfigTree::modifiedChanged);
 
     formtest::ModalScript script;
@@ -81,10 +86,8 @@ class TestListPanelsAdd : public QObject {
   }
 
   void addRuleSetCancelledChangesNothing() {
-    Configuration config;
-    sample::FillStandard(config);
-    Editor editor(config);
-    editor.Select(editor.tree()->ruleSetsRoot());
+    RootPanel panel(false);
+    auto& [sink, scoped, config, editor] = panel;
     const size_t records = editor.tree()->recordCount();
 
     formtest::ModalScript script;
@@ -101,12 +104,8 @@ class TestListPanelsAdd : public QObject {
   }
 
   void addRuleSetRefusesATakenNameAndStaysOpen() {
-    msg::RecordingSink sink;
-    msg::ScopedSink scoped(&sink);
-    Configuration config;
-    sample::FillStandard(config);
-    Editor editor(config);
-    editor.Select(editor.tree()->ruleSetsRoot());
+    RootPanel panel(false);
+    auto& [sink, scoped, config, editor] = panel;
 
     formtest::ModalScript script;
     QString stillOpen;
@@ -130,10 +129,8 @@ class TestListPanelsAdd : public QObject {
   }
 
   void addedRuleSetCanBeRemovedAgain() {
-    Configuration config;
-    sample::FillStandard(config);
-    Editor editor(config);
-    editor.Select(editor.tree()->ruleSetsRoot());
+    RootPanel panel(false);
+    auto& [sink, scoped, config, editor] = panel;
     formtest::ModalScript script;
     script.Then("AddRuleSetDialog", TypeAndOk("Short Lived"));
     Click(&editor.right, "100");
@@ -141,8 +138,6 @@ class TestListPanelsAdd : public QObject {
 
     auto* list = editor.Find<QListWidget>("102");
     list->setCurrentRow(2);
-    msg::RecordingSink sink;
-    msg::ScopedSink scoped(&sink);
     sink.answer = msg::Answer::Yes;
     Click(&editor.right, "101");
     QCOMPARE(sink.Ids(), std::vector<int>{62177});
@@ -152,12 +147,8 @@ class TestListPanelsAdd : public QObject {
   }
 
   void addFormBuildsAFormOfTheChosenRuleSet() {
-    msg::RecordingSink sink;
-    msg::ScopedSink scoped(&sink);
-    Configuration config;
-    sample::FillStandard(config);
-    Editor editor(config);
-    editor.Select(editor.tree()->formsRoot());
+    RootPanel panel(true);
+    auto& [sink, scoped, config, editor] = panel;
     QSignalSpy modified(editor.tree(), &CConfigTree::modifiedChanged);
 
     formtest::ModalScript script;
@@ -197,12 +188,8 @@ class TestListPanelsAdd : public QObject {
   }
 
   void addFormRefusesATakenNameAndAsksAgain() {
-    msg::RecordingSink sink;
-    msg::ScopedSink scoped(&sink);
-    Configuration config;
-    sample::FillStandard(config);
-    Editor editor(config);
-    editor.Select(editor.tree()->formsRoot());
+    RootPanel panel(true);
+    auto& [sink, scoped, config, editor] = panel;
 
     formtest::ModalScript script;
     QString shownAgain;
@@ -234,12 +221,8 @@ class TestListPanelsAdd : public QObject {
   }
 
   void addFormCancelledAfterARefusalChangesNothing() {
-    msg::RecordingSink sink;
-    msg::ScopedSink scoped(&sink);
-    Configuration config;
-    sample::FillStandard(config);
-    Editor editor(config);
-    editor.Select(editor.tree()->formsRoot());
+    RootPanel panel(true);
+    auto& [sink, scoped, config, editor] = panel;
     const size_t records = editor.tree()->recordCount();
 
     formtest::ModalScript script;
@@ -254,11 +237,8 @@ class TestListPanelsAdd : public QObject {
   }
 
   void addFormWithoutRuleSetsSaysWhatToDo() {
-    msg::RecordingSink sink;
-    msg::ScopedSink scoped(&sink);
-    Configuration config;
-    Editor editor(config);
-    editor.Select(editor.tree()->formsRoot());
+    RootPanel panel(true, false);
+    auto& [sink, scoped, config, editor] = panel;
     Click(&editor.right, "100");
     QVERIFY(QApplication::activeModalWidget() == nullptr);
     QCOMPARE(sink.Ids(), std::vector<int>{62181});
@@ -267,11 +247,8 @@ class TestListPanelsAdd : public QObject {
   }
 
   void newRuleSetIsOfferedToNewFormsAndThenInUse() {
-    msg::RecordingSink sink;
-    msg::ScopedSink scoped(&sink);
-    Configuration config;
-    Editor editor(config);
-    editor.Select(editor.tree()->ruleSetsRoot());
+    RootPanel panel(false, false);
+    auto& [sink, scoped, config, editor] = panel;
     formtest::ModalScript script;
     script.Then("AddRuleSetDialog", TypeAndOk("Fresh"));
     Click(&editor.right, "100");
