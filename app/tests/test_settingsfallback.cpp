@@ -20,26 +20,18 @@
 #include "settings.h"
 #include "setupwizard.h"
 #include "startup.h"
+#include "testfiles.h"
 #include "wizardframe.h"
 #include "wizardrun.h"
 
 namespace fs = std::filesystem;
 
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+
 namespace {
 
 const char* const kKey = "[HKEY_LOCAL_MACHINE\\Software\\Merrowick\\Orvelle 3.0\\Startup]\n";
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
 
 std::string FileMode(const std::string& folder) {
   return std::string("REGEDIT4\n\n") + kKey + "\"Startup Mode\"=\"file\"\n" +

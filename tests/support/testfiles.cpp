@@ -17,6 +17,8 @@ std::string ReadFile(const std::string& path) {
 }
 
 void WriteFile(const std::string& path, const std::string& text) {
+  std::error_code ignored;  // a folder that cannot be made fails the write below
+  fs::create_directories(fs::path(path).parent_path(), ignored);
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 

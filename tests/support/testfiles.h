@@ -10,7 +10,7 @@ namespace testsupport {
 
 // The bytes of the file at `path` (empty when it cannot be read).
 std::string ReadFile(const std::string& path);
-// Replaces the file at `path` with `text`, byte for byte.
+// Replaces the file at `path` with `text`, byte for byte, making its folder first.
 void WriteFile(const std::string& path, const std::string& text);
 // Every entry of `folder` by name: a file's contents, "<dir>" for a folder.
 std::map<std::string, std::string> Snapshot(const std::string& folder);
