@@ -84,48 +84,30 @@ class TestRuleDialogs : public QObject {
     QVERIFY(dialog.name.empty() && dialog.ldapUri.empty() && dialog.objectClasses.empty());
   }
 
-  void twoCharacterNameIsRefused() {
-    AddRuleDialog dialog(table_);
-    dialog.show();
-    AddClass(dialog, "person");
-    QTest::keyClicks(Child<QLineEdit>(&dialog, "1003"), "ab");
-    PressOk(dialog);
-    QCOMPARE(sink_.Ids(), std::vector<int>{61253});
-    QCOMPARE(sink_.messages[0].text,
-             std::string("Names must be at least 3 characters long! Please re-enter before "
-                         "continuing..."));
-    QVERIFY(dialog.isVisible());
-    QCOMPARE(dialog.result(), 0);
-  }
-
-  void threeCharactersWithSpacesPass() {
-    AddRuleDialog dialog(table_);
-    dialog.show();
-    AddClass(dialog, "person");
-    QTest::keyClicks(Child<QLineEdit>(&dialog, "1003"), "a b");
-    PressOk(dialog);
-    QVERIFY(sink_.messages.empty());
-    QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QCOMPARE(dialog.name, std::string("a b"));
-    QCOMPARE(dialog.ruleType, 1);
-    QCOMPARE(dialog.objectClasses, std::vector<std::string>{"person"});
-  }
-
-  // Names a store could not hold are refused at once, so every rule added can be saved.
-  void namesTheStoresCannotHoldAreRefused_data() {
+  // A name must have three characters or more, and names a store could not hold are
+  // refused at once, so every rule added can be saved.
+  void nameRules_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("message");
-    QTest::newRow("colon") << "Ab:cd" << 62160;
-    QTest::newRow("comma") << "Staff, Dept" << 62160;
-    QTest::newRow("dollar") << "Price$List" << 62160;
-    QTest::newRow("leading blank") << " People" << 62160;
-    QTest::newRow("trailing blank") << "People " << 62160;
-    QTest::newRow("blanks only") << "   " << 62160;
-    QTest::newRow("inner blanks and dots") << "Dept. of Staff" << 0;
+    QTest::addColumn<QString>("says");  // part of the message's text
+    QTest::addColumn<bool>("storable");
+    QTest::newRow("two characters")
+        << "ab" << 61253
+        << "Names must be at least 3 characters long! Please re-enter before continuing..." << true;
+    QTest::newRow("three with a blank") << "a b" << 0 << "" << true;
+    QTest::newRow("colon") << "Ab:cd" << 62160 << "Ab:cd" << false;
+    QTest::newRow("comma") << "Staff, Dept" << 62160 << "Staff, Dept" << false;
+    QTest::newRow("dollar") << "Price$List" << 62160 << "Price$List" << false;
+    QTest::newRow("leading blank") << " People" << 62160 << " People" << false;
+    QTest::newRow("trailing blank") << "People " << 62160 << "People " << false;
+    QTest::newRow("blanks only") << "   " << 62160 << "   " << false;
+    QTest::newRow("inner blanks and dots") << "Dept. of Staff" << 0 << "" << true;
   }
-  void namesTheStoresCannotHoldAreRefused() {
+  void nameRules() {
     QFETCH(QString, name);
     QFETCH(int, message);
+    QFETCH(QString, says);
+    QFETCH(bool, storable);
     AddRuleDialog dialog(table_);
     dialog.show();
     AddClass(dialog, "person");
@@ -133,15 +115,20 @@ class TestRuleDialogs : public QObject {
     PressOk(dialog);
     if (message) {
       QCOMPARE(sink_.Ids(), std::vector<int>{message});
-      QVERIFY(sink_.messages[0].text.find(name.toStdString()) != std::string::npos);
+      QVERIFY2(sink_.messages[0].text.find(says.toStdString()) != std::string::npos,
+               sink_.messages[0].text.c_str());
       QVERIFY(dialog.isVisible());
+      QCOMPARE(dialog.result(), 0);
       QVERIFY(dialog.name.empty());
     } else {
       QVERIFY(sink_.messages.empty());
       QCOMPARE(dialog.result(), int(QDialog::Accepted));
+      QCOMPARE(dialog.name, name.toStdString());
+      QCOMPARE(dialog.ruleType, 1);
+      QCOMPARE(dialog.objectClasses, std::vector<std::string>{"person"});
     }
     // The save's own rule says the same.
-    QCOMPARE(IsStorableName(NameKind::Rule, name.toStdString()), message == 0);
+    QCOMPARE(IsStorableName(NameKind::Rule, name.toStdString()), storable);
   }
 
   void searchRuleNeedsAnObjectClass() {
@@ -328,19 +315,55 @@ class TestRuleDialogs : public QObject {
     QCOMPARE(QApplication::focusWidget(), start.findChild<QWidget*>(field));
   }
 
+  void startPointCheck_data() {
+    QTest::addColumn<QString>("base");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<bool>("ok");
+    QTest::newRow("all empty") << ""
+                               << ""
+                               << "389" << true;
+    QTest::newRow("blank base, port 1") << "  "
+                                        << "h"
+                                        << "1" << true;
+    QTest::newRow("port 65535") << "ou=People,o=Acme"
+                                << "h"
+                                << "65535" << true;
+    QTest::newRow("multi-valued RDN") << "cn=A+ou=B,o=Acme"
+                                      << "h"
+                                      << "389" << true;
+    QTest::newRow("port 65536") << ""
+                                << "h"
+                                << "65536" << false;
+    QTest::newRow("slash in host") << ""
+                                   << "h/x"
+                                   << "389" << false;
+    QTest::newRow("percent in base") << "o=100%"
+                                     << "h"
+                                     << "389" << false;
+  }
   void startPointCheck() {
-    QVERIFY(CheckStartPoint("", "", "389", table_));
-    QVERIFY(CheckStartPoint("  ", "h", "1", table_));
-    QVERIFY(CheckStartPoint("ou=People,o=Acme", "h", "65535", table_));
-    QVERIFY(CheckStartPoint("cn=A+ou=B,o=Acme", "h", "389", table_));
-    QVERIFY(!CheckStartPoint("", "h", "65536", table_));
-    QVERIFY(!CheckStartPoint("", "h/x", "389", table_));
-    QVERIFY(!CheckStartPoint("o=100%", "h", "389", table_));
-    QCOMPARE(PortValue("  42abc"), 42);
-    QCOMPARE(PortValue("+7"), 7);
-    QCOMPARE(PortValue("-7"), -7);
-    QCOMPARE(PortValue(""), 0);
-    QCOMPARE(PortValue("99999999999999999999"), INT_MAX);
+    QFETCH(QString, base);
+    QFETCH(QString, host);
+    QFETCH(QString, port);
+    QFETCH(bool, ok);
+    QCOMPARE(CheckStartPoint(base.toStdString(), host.toStdString(), port.toStdString(), table_),
+             ok);
+  }
+
+  void portValue_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("value");
+    QTest::newRow("leading blanks, trailing letters") << "  42abc" << 42;
+    QTest::newRow("plus") << "+7" << 7;
+    QTest::newRow("minus") << "-7" << -7;
+    QTest::newRow("empty") << "" << 0;
+    QTest::newRow("too large") << "99999999999999999999" << INT_MAX;
+  }
+  void portValue() {
+    QFETCH(QString, text);
+    QFETCH(int, value);
+    QCOMPARE(PortValue(text.toStdString()), value);
     QCOMPARE(MakeLdapUri("h", "389", "o=A"), std::string("ldap://h:389/o=A"));
   }
 
@@ -395,30 +418,46 @@ class TestRuleDialogs : public QObject {
     QVERIFY(dialog.selectedRule.empty());
   }
 
+  // The dialog shows the parts of the start point it is given; OK builds it again. An
+  // ldaps:// start point shows 636 when it names no port and stays ldaps://.
+  void startPointIsFilledFromTheUri_data() {
+    QTest::addColumn<QString>("uri");
+    QTest::addColumn<QString>("base");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("uriOnOk");
+    QTest::newRow("with port") << "ldap://ldap.example.org:1389/ou=People,o=Acme"
+                               << "ou=People,o=Acme"
+                               << "ldap.example.org"
+                               << "1389"
+                               << "ldap://ldap.example.org:1389/ou=People,o=Acme";
+    QTest::newRow("without port") << "ldap://ldap.example.org/o=Acme"
+                                  << "o=Acme"
+                                  << "ldap.example.org"
+                                  << "389"
+                                  << "ldap://ldap.example.org:389/o=Acme";
+    QTest::newRow("ldaps without port") << "ldaps://ldap.example.org/o=Acme"
+                                        << "o=Acme"
+                                        << "ldap.example.org"
+                                        << "636"
+                                        << "ldaps://ldap.example.org:636/o=Acme";
+  }
   void startPointIsFilledFromTheUri() {
-    StartPointDialog dialog("ldap://ldap.example.org:1389/ou=People,o=Acme", table_);
+    QFETCH(QString, uri);
+    QFETCH(QString, base);
+    QFETCH(QString, host);
+    QFETCH(QString, port);
+    QFETCH(QString, uriOnOk);
+    StartPointDialog dialog(uri.toStdString(), table_);
     dialog.show();
     QCOMPARE(dialog.objectName(), QString("141"));
     QCOMPARE(dialog.windowTitle(), QString("Set Start Point"));
-    QCOMPARE(Child<QLineEdit>(&dialog, "1000")->text(), QString("ou=People,o=Acme"));
-    QCOMPARE(Child<QLineEdit>(&dialog, "1001")->text(), QString("ldap.example.org"));
-    QCOMPARE(Child<QLineEdit>(&dialog, "1002")->text(), QString("1389"));
+    QCOMPARE(Child<QLineEdit>(&dialog, "1000")->text(), base);
+    QCOMPARE(Child<QLineEdit>(&dialog, "1001")->text(), host);
+    QCOMPARE(Child<QLineEdit>(&dialog, "1002")->text(), port);
     QVERIFY(Child<QPushButton>(&dialog, "1")->isEnabled());
-  }
-
-  void startPointWithoutPortShows389() {
-    StartPointDialog dialog("ldap://ldap.example.org/o=Acme", table_);
-    QCOMPARE(Child<QLineEdit>(&dialog, "1002")->text(), QString("389"));
-    QCOMPARE(Child<QLineEdit>(&dialog, "1001")->text(), QString("ldap.example.org"));
-  }
-
-  // An ldaps:// start point shows 636 when it names no port and stays ldaps:// on OK.
-  void ldapsStartPointKeepsItsScheme() {
-    StartPointDialog dialog("ldaps://ldap.example.org/o=Acme", table_);
-    QCOMPARE(Child<QLineEdit>(&dialog, "1002")->text(), QString("636"));
-    QCOMPARE(Child<QLineEdit>(&dialog, "1001")->text(), QString("ldap.example.org"));
     dialog.accept();
-    QCOMPARE(dialog.ldapUri, std::string("ldaps://ldap.example.org:636/o=Acme"));
+    QCOMPARE(dialog.ldapUri, uriOnOk.toStdString());
   }
 
   void unparsableUriStartsEmptyAndCannotBeConfirmedEmpty() {
