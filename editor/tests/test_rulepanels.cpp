@@ -20,6 +20,7 @@
 
 #include "configtree.h"
 #include "configuration.h"
+#include "imagecheck.h"
 #include "messages.h"
 #include "oidtable.h"
 #include "rulepanel.h"
@@ -487,11 +488,15 @@ class TestRulePanels : public QObject {
     QVERIFY(folder.isValid());
     const std::vector<QString> written = WriteRuleScreenshots(folder.path(), table_);
     QCOMPARE(written.size(), size_t(8));
+    // One picture per dialog and panel shape, each showing something of its own.
+    std::vector<QImage> pictures;
     for (const char* stem : {"add-rule-search-rule", "add-rule-entry-point", "add-object-class",
                              "add-child-search-rule", "set-start-point", "rule-set-panel",
                              "rule-panel-search-rule", "rule-panel-entry-point"}) {
-      QImage image(folder.filePath(QString(stem) + ".png"));
-      QVERIFY2(!image.isNull(), stem);
+      const QImage image(folder.filePath(QString(stem) + ".png"));
+      QVERIFY2(testsupport::ColourCount(image) > 2, stem);
+      for (const QImage& other : pictures) QVERIFY2(image != other, stem);
+      pictures.push_back(image);
     }
     QCOMPARE(QImage(folder.filePath("rule-set-panel.png")).size(), QSize(480, 320));
     // The sample start point parses, so no warning was shown while building the pictures.
