@@ -9,15 +9,16 @@
 #include <map>
 #include <sstream>
 
+#include "configtoolrun.h"
 #include "slapdfixture.h"
 #include "testfiles.h"
 #include "workedexample.h"
 
 namespace fs = std::filesystem;
 
+using configtooltest::Result;
 using testsupport::kWorkedExample;
 using testsupport::ReadFile;
-using Result = testsupport::ProgramResult;
 
 namespace {
 
@@ -79,25 +80,15 @@ QString Url(const testsupport::SlapdFixture& slapd, const char* parent = "o=Samp
 
 }  // namespace
 
-class TestConfigToolDirectory : public QObject {
+class TestConfigToolDirectory : public configtooltest::DirectoryToolTest {
   Q_OBJECT
 
-  QString program_ = QStringLiteral(ORVELLE_BINARY_DIR "/bin/orvelle-config");
-  QString oidtable_ = QStringLiteral(ORVELLE_SOURCE_DIR "/resources/oidtable32");
-  std::unique_ptr<testsupport::SlapdFixture> slapd_;
-  QTemporaryDir dir_;
   QString adminPassword_;
   QString wrongPassword_;
 
-  Result Run(QStringList arguments) {
-    arguments << "--oidtable" << oidtable_;
-    return testsupport::RunProgram(program_, arguments);
-  }
   // Runs as the directory's administrator.
-  Result RunAsAdmin(QStringList arguments) {
-    arguments << "--bind-dn" << QString::fromStdString(slapd_->adminDn()) << "--password-file"
-              << adminPassword_;
-    return Run(arguments);
+  Result RunAsAdmin(const QStringList& arguments) const {
+    return RunLoggedOn(arguments, adminPassword_);
   }
 
   // A new folder below the test's folder, holding `files` (name -> text).
@@ -130,7 +121,7 @@ class TestConfigToolDirectory : public QObject {
 
  private slots:
   void initTestCase() {
-    QVERIFY2(QFile::exists(program_), "build the orvelle-config target first");
+    QVERIFY2(QFile::exists(configtooltest::kProgram), "build the orvelle-config target first");
     QVERIFY(dir_.isValid());
     testsupport::SlapdFixture::Options options;
     // Parents for the configurations of the single tests.

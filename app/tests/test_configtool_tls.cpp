@@ -10,34 +10,25 @@
 #include <fstream>
 #include <sstream>
 
+#include "configtoolrun.h"
 #include "slapdfixture.h"
 #include "testfiles.h"
 #include "workedexample.h"
 
 namespace fs = std::filesystem;
 
+using configtooltest::Result;
 using testsupport::kSmallExample;
 using testsupport::ReadFile;
-using Result = testsupport::ProgramResult;
 
-class TestConfigToolTls : public QObject {
+class TestConfigToolTls : public configtooltest::DirectoryToolTest {
   Q_OBJECT
 
-  QString program_ = QStringLiteral(ORVELLE_BINARY_DIR "/bin/orvelle-config");
-  QString oidtable_ = QStringLiteral(ORVELLE_SOURCE_DIR "/resources/oidtable32");
-  std::unique_ptr<testsupport::SlapdFixture> slapd_;
-  QTemporaryDir dir_;
   QString password_;
   QString source_;
 
-  Result Run(QStringList arguments) {
-    arguments << "--oidtable" << oidtable_;
-    return testsupport::RunProgram(program_, arguments);
-  }
-  Result RunAsAdmin(QStringList arguments, const QString& passwordFile = {}) {
-    arguments << "--bind-dn" << QString::fromStdString(slapd_->adminDn()) << "--password-file"
-              << (passwordFile.isEmpty() ? password_ : passwordFile);
-    return Run(arguments);
+  Result RunAsAdmin(const QStringList& arguments, const QString& passwordFile = {}) const {
+    return RunLoggedOn(arguments, passwordFile.isEmpty() ? password_ : passwordFile);
   }
   QString Url(bool ldaps, const char* parent = "o=Sample") const {
     return QString("%1://127.0.0.1:%2/cn=Orvelle%20Configuration,%3")
@@ -61,7 +52,7 @@ class TestConfigToolTls : public QObject {
 
  private slots:
   void initTestCase() {
-    QVERIFY2(QFile::exists(program_), "build the orvelle-config target first");
+    QVERIFY2(QFile::exists(configtooltest::kProgram), "build the orvelle-config target first");
     QVERIFY(dir_.isValid());
     testsupport::SlapdFixture::Options options;
     options.tls = testsupport::SlapdFixture::Options::Tls::Trusted;
