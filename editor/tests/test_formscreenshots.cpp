@@ -10,13 +10,19 @@
 class TestFormScreenshots : public QObject {
   Q_OBJECT
 
+ private:
+  kvaro::Oidtable table_;
+  std::vector<FormShot> shots_;
+
  private slots:
+  void initTestCase() {
+    formtest::LoadSmallTable(table_);
+    AddFormScreenshots(shots_, table_);
+  }
+
   // Every dialog and panel is pictured once, each picture showing something of its own.
   void everyWindowIsPictured() {
-    kvaro::Oidtable table;
-    formtest::LoadSmallTable(table);
-    std::vector<FormShot> shots;
-    AddFormScreenshots(shots, table);
+    const std::vector<FormShot>& shots = shots_;
     QStringList stems;
     for (size_t i = 0; i < shots.size(); ++i) {
       const auto& [stem, image] = shots[i];
@@ -35,16 +41,13 @@ class TestFormScreenshots : public QObject {
 
   // The files written are those pictures, under their stems.
   void picturesAreWritten() {
-    kvaro::Oidtable table;
-    formtest::LoadSmallTable(table);
-    std::vector<FormShot> shots;
-    AddFormScreenshots(shots, table);
+    const std::vector<FormShot>& shots = shots_;
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
     // ORVELLE_SCREENSHOT_DIR keeps the pictures (for the documentation).
     const QString keep = qEnvironmentVariable("ORVELLE_SCREENSHOT_DIR");
     const QString target = keep.isEmpty() ? folder.filePath("shots") : keep;
-    const std::vector<QString> written = WriteFormScreenshots(target, table);
+    const std::vector<QString> written = WriteFormScreenshots(target, table_);
     QCOMPARE(written.size(), shots.size());
     for (size_t i = 0; i < written.size(); ++i) {
       QCOMPARE(written[i], QDir(target).filePath(shots[i].first + ".png"));

@@ -6,7 +6,10 @@
 #include <functional>
 #include <string>
 
+#include "messages.h"
+#include "setupwizard.h"
 #include "wizardframe.h"
+
 namespace kvaro {
 class Oidtable;
 }
@@ -15,6 +18,19 @@ namespace wiztest {
 
 // The program's attribute table, loaded once from the source tree.
 const kvaro::Oidtable& Table();
+
+// A shown set-up wizard whose messages are recorded; ending the process only records
+// the status.
+struct ShownWizard {
+  ShownWizard() : sink(&recorder), wizard(Table()) {
+    wizard.SetEndProcessAction([this](int status) { endStatus = status; });
+    wizard.show();
+  }
+  msg::RecordingSink recorder;
+  msg::ScopedSink sink;
+  SetupWizard wizard;
+  int endStatus = -1;
+};
 
 // The folder of the shipped search templates in the source tree.
 std::string TemplateFolder();
