@@ -124,6 +124,18 @@ class WizardRunTest : public QObject {
 
   QString Host() const { return QString::fromStdString(slapd_->host()); }
   QString Port() const { return QString::number(slapd_->port()); }
+  // From the services page: names the test server on the service information page (and
+  // `base` as the search base when given), then Finish on the summary.
+  void FinishWithTheTestServer(SetupWizard& w, const QString& base = {}) const {
+    Press(w, kIdNext);
+    QCOMPARE(w.currentIndex(), 6);
+    Type(w, 1022, Host());
+    Type(w, 1021, Port());
+    if (!base.isEmpty()) Type(w, 1041, base);
+    Press(w, kIdNext);
+    QCOMPARE(w.currentIndex(), 7);
+    Press(w, kIdFinish);
+  }
 
   // Location, host, credentials and subtree pages for the directory choice.
   void DirectoryPages(SetupWizard& w, const QString& parent) {
@@ -173,14 +185,7 @@ class WizardRunTest : public QObject {
     DriveWizard([this](SetupWizard& w) {
       DirectoryPages(w, QString::fromStdString(slapd_->suffix()));
       Check(w, {0, 2});
-      Press(w, kIdNext);
-      QCOMPARE(w.currentIndex(), 6);
-      Type(w, 1022, Host());
-      Type(w, 1021, Port());
-      Type(w, 1041, QStringLiteral("o=Sample"));
-      Press(w, kIdNext);
-      QCOMPARE(w.currentIndex(), 7);
-      Press(w, kIdFinish);
+      FinishWithTheTestServer(w, QStringLiteral("o=Sample"));
     });
     QCOMPARE(RunStartup(app, {}), 0);
     QVERIFY2(recorder_.messages.empty(),
@@ -279,13 +284,7 @@ class WizardRunTest : public QObject {
       Press(w, kIdNext);
       QCOMPARE(w.currentIndex(), 5);
       Check(w, {1, 2});
-      Press(w, kIdNext);
-      QCOMPARE(w.currentIndex(), 6);
-      Type(w, 1022, Host());
-      Type(w, 1021, Port());
-      Press(w, kIdNext);
-      QCOMPARE(w.currentIndex(), 7);
-      Press(w, kIdFinish);
+      FinishWithTheTestServer(w);
     });
     QCOMPARE(RunStartup(app, {}), 0);
     QVERIFY2(recorder_.messages.empty(),
