@@ -33,16 +33,7 @@ const kvaro::Oidtable& Table() {
 
 // Every file of a folder with its bytes (QCOMPARE prints both sides on a mismatch).
 using FileMap = std::map<std::string, std::string>;
-std::map<std::string, std::string> Files(const std::string& dir) {
-  std::map<std::string, std::string> out;
-  for (const auto& e : std::filesystem::directory_iterator(dir)) {
-    std::ifstream in(e.path(), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    out[e.path().filename().string()] = text.str();
-  }
-  return out;
-}
+FileMap Files(const std::string& dir) { return testsupport::Snapshot(dir); }
 
 QString AsText(const FileMap& files) {
   std::string out;

@@ -19,6 +19,7 @@
 #include "sampleconfig.h"
 #include "templatefile.h"
 #include "test_formhelpers.h"
+#include "testfiles.h"
 
 using formtest::ModalScript;
 using testsupport::Child;
@@ -71,13 +72,6 @@ std::string Dump(const Configuration& config) {
     for (const auto& g : form->inputGroups) group("group", *g);
   }
   return out.str();
-}
-
-std::string ReadAll(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 }  // namespace
@@ -221,7 +215,7 @@ class TestFormSession : public QObject {
     QVERIFY(SaveToFiles(*config_));
     const auto file =
         std::filesystem::path(config_->configurationDirectory) / RuleSetFileName("Standard");
-    const std::string before = ReadAll(file);
+    const std::string before = testsupport::ReadFile(file);
     QVERIFY(!before.empty());
 
     // The last filter attribute type of field Phone goes; the panel allows it.
@@ -235,7 +229,7 @@ class TestFormSession : public QObject {
     msg::ScopedSink scoped(&sink);
     QVERIFY(!SaveToFiles(*config_));
     QCOMPARE(sink.Ids().front(), 61260);
-    QCOMPARE(ReadAll(file), before);  // the stored file is untouched
+    QCOMPARE(testsupport::ReadFile(file), before);  // the stored file is untouched
   }
 
  private:
