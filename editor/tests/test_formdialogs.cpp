@@ -223,18 +223,7 @@ class TestFormDialogs : public QObject {
     AddInputFieldDialog dialog(table_);
     ModalScript script;
     QStringList listed;
-    auto addType = [&script](const QString& type) {
-      script.Then("135", [type](QWidget* d) {
-        Type(d, "1000", type);
-        Click(d, "1");
-      });
-    };
-    script.Then("136", [](QWidget* d) { Click(d, "3"); });
-    addType("cn");
-    script.Then("136", [](QWidget* d) { Click(d, "3"); });
-    addType("sn");
-    script.Then("136", [](QWidget* d) { Click(d, "3"); });
-    addType("cn");
+    for (const char* type : {"cn", "sn", "cn"}) formtest::AddFilterAttributeSteps(script, type);
     script.Then("136", [](QWidget* d) { Click(d, "3"); });
     script.Then("135", [](QWidget* d) { Click(d, "2"); });  // cancelled: nothing added
     script.Then("136", [&listed](QWidget* d) {
@@ -328,16 +317,7 @@ class TestFormDialogs : public QObject {
     AddInputFieldDialog dialog(table_);
     {
       ModalScript script;
-      script.Then("136", [](QWidget* d) { Click(d, "3"); });
-      script.Then("135", [](QWidget* d) {
-        Type(d, "1000", "mail");
-        Click(d, "1");
-      });
-      script.Then("136", [](QWidget* d) {
-        Type(d, "1000", "Email");
-        Type(d, "1003", "someone@example.org");
-        Click(d, "1");
-      });
+      formtest::AddFieldSteps(script, "mail", "Email", "someone@example.org");
       QCOMPARE(dialog.exec(), int(QDialog::Accepted));
     }
     QString shownName, shownDefault;

@@ -39,4 +39,26 @@ inline constexpr const char* kRuleSchema =
     "objectclass ( 2.5.6.6 NAME 'person' SUP top STRUCTURAL MUST cn )\n"
     "objectclass ( 2.5.6.7 NAME 'organizationalPerson' SUP person STRUCTURAL )\n";
 
+// Steps for "Add Form Group Field" (136): Add opens "Add Filter Attribute" (135), which
+// takes `attribute` with OK.
+inline void AddFilterAttributeSteps(ModalScript& script, const QString& attribute) {
+  script.Then("136", [](QWidget* d) { testsupport::Click(d, "3"); });
+  script.Then("135", [attribute](QWidget* d) {
+    testsupport::Type(d, "1000", attribute);
+    testsupport::Click(d, "1");
+  });
+}
+
+// Steps for "Add Form Group Field" (136): one filter attribute, then the field's name
+// and default value with OK.
+inline void AddFieldSteps(ModalScript& script, const QString& attribute, const QString& name,
+                          const QString& defaultValue) {
+  AddFilterAttributeSteps(script, attribute);
+  script.Then("136", [name, defaultValue](QWidget* d) {
+    testsupport::Type(d, "1000", name);
+    testsupport::Type(d, "1003", defaultValue);
+    testsupport::Click(d, "1");
+  });
+}
+
 }  // namespace formtest

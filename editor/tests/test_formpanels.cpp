@@ -335,16 +335,7 @@ class TestFormPanels : public QObject {
     ModalScript script;
     QString shownName, shownDefault;
     QStringList shownList;
-    script.Then("136", [](QWidget* d) { Click(d, "3"); });
-    script.Then("135", [](QWidget* d) {
-      Type(d, "1000", "mail");
-      Click(d, "1");
-    });
-    script.Then("136", [](QWidget* d) {
-      Type(d, "1000", "Phone");
-      Type(d, "1003", "555");
-      Click(d, "1");
-    });
+    formtest::AddFieldSteps(script, "mail", "Phone", "555");
     script.Then("136", [&](QWidget* d) {
       shownName = Child<QLineEdit>(d, "1000")->text();
       shownDefault = Child<QLineEdit>(d, "1003")->text();
