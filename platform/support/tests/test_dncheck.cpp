@@ -11,6 +11,35 @@ const std::string kShipped = std::string(ORVELLE_SOURCE_DIR) + "/resources/oidta
 class TestDnCheck : public QObject {
   Q_OBJECT
  private slots:
+  // Well-formed UTF-8 only: no overlong forms, surrogates, code points beyond U+10FFFF,
+  // cut or stray continuation bytes.
+  void utf8Check_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("wellFormed");
+    QTest::newRow("ASCII") << QByteArray("plain") << true;
+    QTest::newRow("two bytes") << QByteArray("M\xc3\xbcller") << true;
+    QTest::newRow("three bytes, lowest after E0") << QByteArray("\xe0\xa0\x80") << true;
+    QTest::newRow("last before the surrogates") << QByteArray("\xed\x9f\xbf") << true;
+    QTest::newRow("four bytes, lowest after F0") << QByteArray("\xf0\x90\x80\x80") << true;
+    QTest::newRow("U+10FFFF") << QByteArray("\xf4\x8f\xbf\xbf") << true;
+    QTest::newRow("overlong two bytes") << QByteArray("\xc0\xaf") << false;
+    QTest::newRow("overlong three bytes") << QByteArray("\xe0\x9f\xbf") << false;
+    QTest::newRow("surrogate") << QByteArray("\xed\xa0\x80") << false;
+    QTest::newRow("overlong four bytes") << QByteArray("\xf0\x8f\xbf\xbf") << false;
+    QTest::newRow("beyond U+10FFFF") << QByteArray("\xf4\x90\x80\x80") << false;
+    QTest::newRow("cut at the end") << QByteArray("ab\xe2\x82") << false;
+    QTest::newRow("stray continuation") << QByteArray(
+                                               "a\x80"
+                                               "b")
+                                        << false;
+    QTest::newRow("Latin-1 byte") << QByteArray("M\xfcller") << false;
+  }
+  void utf8Check() {
+    QFETCH(QByteArray, text);
+    QFETCH(bool, wellFormed);
+    QCOMPARE(ldapx::IsUtf8(std::string_view(text.constData(), size_t(text.size()))), wellFormed);
+  }
+
   void dnCheck_data() {
     QTest::addColumn<QByteArray>("dn");
     QTest::addColumn<bool>("valid");
