@@ -16,28 +16,39 @@ class TestDnCheck : public QObject {
   void utf8Check_data() {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<bool>("wellFormed");
-    QTest::newRow("ASCII") << QByteArray("plain") << true;
-    QTest::newRow("two bytes") << QByteArray("M\xc3\xbcller") << true;
-    QTest::newRow("three bytes, lowest after E0") << QByteArray("\xe0\xa0\x80") << true;
-    QTest::newRow("last before the surrogates") << QByteArray("\xed\x9f\xbf") << true;
-    QTest::newRow("four bytes, lowest after F0") << QByteArray("\xf0\x90\x80\x80") << true;
-    QTest::newRow("U+10FFFF") << QByteArray("\xf4\x8f\xbf\xbf") << true;
-    QTest::newRow("overlong two bytes") << QByteArray("\xc0\xaf") << false;
-    QTest::newRow("overlong three bytes") << QByteArray("\xe0\x9f\xbf") << false;
-    QTest::newRow("surrogate") << QByteArray("\xed\xa0\x80") << false;
-    QTest::newRow("overlong four bytes") << QByteArray("\xf0\x8f\xbf\xbf") << false;
-    QTest::newRow("beyond U+10FFFF") << QByteArray("\xf4\x90\x80\x80") << false;
-    QTest::newRow("cut at the end") << QByteArray("ab\xe2\x82") << false;
-    QTest::newRow("stray continuation") << QByteArray(
-                                               "a\x80"
-                                               "b")
-                                        << false;
-    QTest::newRow("Latin-1 byte") << QByteArray("M\xfcller") << false;
+    struct Case {
+      const char* name;
+      const char* bytes;
+      bool wellFormed;
+    };
+    for (const Case& c :
+         std::initializer_list<Case>{{"ASCII", "plain", true},
+                                     {"two bytes", "M\xc3\xbcller", true},
+                                     {"three bytes, lowest after E0", "\xe0\xa0\x80", true},
+                                     {"last before the surrogates", "\xed\x9f\xbf", true},
+                                     {"four bytes, lowest after F0", "\xf0\x90\x80\x80", true},
+                                     {"U+10FFFF", "\xf4\x8f\xbf\xbf", true},
+                                     {"overlong two bytes", "\xc0\xaf", false},
+                                     {"overlong three bytes", "\xe0\x9f\xbf", false},
+                                     {"surrogate", "\xed\xa0\x80", false},
+                                     {"overlong four bytes", "\xf0\x8f\xbf\xbf", false},
+                                     {"beyond U+10FFFF", "\xf4\x90\x80\x80", false},
+                                     {"cut at the end", "ab\xe2\x82", false},
+                                     {"stray continuation",
+                                      "a\x80"
+                                      "b",
+                                      false},
+                                     {"Latin-1 byte", "M\xfcller", false}})
+      QTest::newRow(c.name) << QByteArray(c.bytes) << c.wellFormed;
   }
   void utf8Check() {
     QFETCH(QByteArray, text);
     QFETCH(bool, wellFormed);
     QCOMPARE(ldapx::IsUtf8(std::string_view(text.constData(), size_t(text.size()))), wellFormed);
+    // A DN value holding the text is valid only when the text is well-formed.
+    kvaro::Oidtable table;
+    table.Load(kShipped);
+    QCOMPARE(kvaro::IsValidDn("cn=" + text.toStdString() + ",o=Sample", table), wellFormed);
   }
 
   void dnCheck_data() {
