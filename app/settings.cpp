@@ -139,17 +139,16 @@ std::string QuoteValue(const std::string& text) {
   return out;
 }
 
+std::string UserBaseDirectory(const char* variable, const char* underHome, const char* fallback) {
+  if (const char* xdg = std::getenv(variable); xdg && *xdg) return xdg;
+  if (const char* home = std::getenv("HOME"); home && *home)
+    return std::string(home) + "/" + underHome;
+  return fallback;
+}
+
 std::string SettingsFilePath() {
   if (const char* path = std::getenv("ORVELLE_SETTINGS"); path && *path) return path;
-  std::string base;
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) {
-    base = xdg;
-  } else if (const char* home = std::getenv("HOME"); home && *home) {
-    base = std::string(home) + "/.config";
-  } else {
-    base = ".config";
-  }
-  return base + "/orvelle/settings.reg";
+  return UserBaseDirectory("XDG_CONFIG_HOME", ".config", ".config") + "/orvelle/settings.reg";
 }
 
 std::vector<std::string> SystemSettingsFilePaths() {

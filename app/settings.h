@@ -32,6 +32,10 @@ inline constexpr const char* kRootKey = "HKEY_LOCAL_MACHINE\\Software\\Merrowick
 // here.
 std::string SettingsFilePath();
 
+// A per-user base folder of the XDG rules: $<variable> when set and not empty, else
+// $HOME/<underHome>, else `fallback`.
+std::string UserBaseDirectory(const char* variable, const char* underHome, const char* fallback);
+
 // The system-wide settings files, in search order: orvelle/settings.reg in each
 // absolute folder of $XDG_CONFIG_DIRS (colon-separated; /etc/xdg when unset or empty).
 std::vector<std::string> SystemSettingsFilePaths();

@@ -45,15 +45,8 @@ std::string ChooseConfigurationDirectory(const Configuration& configuration) {
 }  // namespace
 
 std::string DefaultConfigurationDirectory() {
-  std::string base;
-  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
-    base = xdg;
-  } else if (const char* home = std::getenv("HOME"); home && *home) {
-    base = std::string(home) + "/.local/share";
-  } else {
-    base = ".";
-  }
-  return base + "/orvelle/configuration";
+  return settings::UserBaseDirectory("XDG_DATA_HOME", ".local/share", ".") +
+         "/orvelle/configuration";
 }
 
 bool StoreWizardResult(ApplicationObject& app, SetupWizard& wizard) {

@@ -29,6 +29,9 @@
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
 #include "tests/support/sampleconfig.h"
+#include "tests/support/widgethelpers.h"
+
+using testsupport::ItemAt;
 
 namespace {
 
@@ -68,18 +71,6 @@ QStringList GeometryFaults(QWidget* root) {
     }
   }
   return faults;
-}
-
-QTreeWidgetItem* ItemAt(QTreeWidgetItem* from, const QStringList& path) {
-  QTreeWidgetItem* item = from;
-  for (const QString& caption : path) {
-    QTreeWidgetItem* next = nullptr;
-    for (int i = 0; item && i < item->childCount() && !next; ++i) {
-      if (item->child(i)->text(0) == caption) next = item->child(i);
-    }
-    item = next;
-  }
-  return item;
 }
 
 }  // namespace

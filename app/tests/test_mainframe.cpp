@@ -19,6 +19,7 @@
 #include "platform/support/oidtable.h"
 #include "store/directory/entrylayout.h"
 #include "store/directory/ui/pleasewaitdialog.h"
+#include "tests/support/modaldriver.h"
 #include "tests/support/sampleconfig.h"
 #include "tests/support/slapdfixture.h"
 
@@ -39,17 +40,10 @@ QStringList Texts(const QMenu* menu) {
 
 // Closes the next modal dialog with `key` once it is up.
 void PressInModal(Qt::Key key, QString* seenName = nullptr) {
-  auto* timer = new QTimer;
-  timer->setInterval(20);
-  QObject::connect(timer, &QTimer::timeout, [timer, key, seenName]() {
-    if (QWidget* modal = QApplication::activeModalWidget()) {
-      if (seenName) *seenName = modal->objectName();
-      QTest::keyClick(modal, key);
-      timer->stop();
-      timer->deleteLater();
-    }
+  testsupport::OnNextModal([key, seenName](QWidget* modal) {
+    if (seenName) *seenName = modal->objectName();
+    QTest::keyClick(modal, key);
   });
-  timer->start();
 }
 
 struct Frame {

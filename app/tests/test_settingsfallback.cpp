@@ -19,26 +19,19 @@
 #include "model/configuration.h"
 #include "platform/support/datafiles.h"
 #include "platform/support/messages.h"
+#include "tests/support/modaldriver.h"
+#include "tests/support/testfiles.h"
 #include "wizard/setupwizard.h"
 #include "wizard/wizardframe.h"
 
 namespace fs = std::filesystem;
 
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+
 namespace {
 
 const char* const kKey = "[HKEY_LOCAL_MACHINE\\Software\\Merrowick\\Orvelle 3.0\\Startup]\n";
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
 
 std::string FileMode(const std::string& folder) {
   return std::string("REGEDIT4\n\n") + kKey + "\"Startup Mode\"=\"file\"\n" +
@@ -47,17 +40,10 @@ std::string FileMode(const std::string& folder) {
 
 // Runs `steps` on the set-up wizard once it is up; closes it if they leave it open.
 void DriveWizard(std::function<void(SetupWizard&)> steps) {
-  auto* timer = new QTimer;
-  timer->setInterval(20);
-  QObject::connect(timer, &QTimer::timeout, [timer, steps] {
-    auto* wizard = qobject_cast<SetupWizard*>(QApplication::activeModalWidget());
-    if (!wizard) return;
-    timer->stop();
-    timer->deleteLater();
+  testsupport::OnNextModalOf<SetupWizard>([steps](SetupWizard* wizard) {
     steps(*wizard);
     if (wizard->isVisible()) wizard->done(0);
   });
-  timer->start();
 }
 
 }  // namespace

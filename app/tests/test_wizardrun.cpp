@@ -21,6 +21,7 @@
 #include "platform/support/messages.h"
 #include "store/directory/directoryload.h"
 #include "store/files/templatefile.h"
+#include "tests/support/modaldriver.h"
 #include "tests/support/slapdfixture.h"
 #include "wizard/setupwizard.h"
 
@@ -83,17 +84,10 @@ std::vector<std::string> Texts(const Configuration& c) {
 // Drives the wizard once it is up: `steps` runs with the wizard; if it returns with the
 // wizard still open (a failed check), the run is ended without Finish.
 void DriveWizard(std::function<void(SetupWizard&)> steps) {
-  auto* timer = new QTimer;
-  timer->setInterval(20);
-  QObject::connect(timer, &QTimer::timeout, [timer, steps] {
-    auto* wizard = qobject_cast<SetupWizard*>(QApplication::activeModalWidget());
-    if (!wizard) return;
-    timer->stop();
-    timer->deleteLater();
+  testsupport::OnNextModalOf<SetupWizard>([steps](SetupWizard* wizard) {
     steps(*wizard);
     if (wizard->isVisible()) wizard->done(0);
   });
-  timer->start();
 }
 
 template <typename T>
@@ -152,6 +146,18 @@ class WizardRunTest : public QObject {
 
   QString Host() const { return QString::fromStdString(slapd_->host()); }
   QString Port() const { return QString::number(slapd_->port()); }
+  // From the services page: names the test server on the service information page (and
+  // `base` as the search base when given), then Finish on the summary.
+  void FinishWithTheTestServer(SetupWizard& w, const QString& base = {}) const {
+    Press(w, kIdNext);
+    QCOMPARE(w.currentIndex(), 6);
+    Type(w, 1022, Host());
+    Type(w, 1021, Port());
+    if (!base.isEmpty()) Type(w, 1041, base);
+    Press(w, kIdNext);
+    QCOMPARE(w.currentIndex(), 7);
+    Press(w, kIdFinish);
+  }
 
   // Location, host, credentials and subtree pages for the directory choice; `page` is
   // where Next on the subtree page leads.
@@ -203,14 +209,7 @@ class WizardRunTest : public QObject {
     DriveWizard([this](SetupWizard& w) {
       DirectoryPages(w, QString::fromStdString(slapd_->suffix()));
       Check(w, {0, 2});
-      Press(w, kIdNext);
-      QCOMPARE(w.currentIndex(), 6);
-      Type(w, 1022, Host());
-      Type(w, 1021, Port());
-      Type(w, 1041, QStringLiteral("o=Sample"));
-      Press(w, kIdNext);
-      QCOMPARE(w.currentIndex(), 7);
-      Press(w, kIdFinish);
+      FinishWithTheTestServer(w, QStringLiteral("o=Sample"));
     });
     QCOMPARE(RunStartup(app, {}), 0);
     QVERIFY2(recorder_.messages.empty(),
@@ -321,13 +320,7 @@ class WizardRunTest : public QObject {
       Press(w, kIdNext);
       QCOMPARE(w.currentIndex(), 5);
       Check(w, {1, 2});
-      Press(w, kIdNext);
-      QCOMPARE(w.currentIndex(), 6);
-      Type(w, 1022, Host());
-      Type(w, 1021, Port());
-      Press(w, kIdNext);
-      QCOMPARE(w.currentIndex(), 7);
-      Press(w, kIdFinish);
+      FinishWithTheTestServer(w);
     });
     QCOMPARE(RunStartup(app, {}), 0);
     QVERIFY2(recorder_.messages.empty(),

@@ -9,20 +9,8 @@
 #include "platform/support/messages.h"
 
 using formtest::ModalScript;
-
-namespace {
-
-void Type(QWidget* dialog, const char* id, const QString& text) {
-  auto* edit = dialog->findChild<QLineEdit*>(id);
-  edit->clear();
-  QTest::keyClicks(edit, text);
-}
-
-void Click(QWidget* dialog, const char* id) {
-  QTest::mouseClick(dialog->findChild<QPushButton*>(id), Qt::LeftButton);
-}
-
-}  // namespace
+using testsupport::Click;
+using testsupport::Type;
 
 class TestFormAddDialog : public QObject {
   Q_OBJECT

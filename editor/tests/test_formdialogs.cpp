@@ -14,31 +14,11 @@
 #include "platform/support/messages.h"
 
 using formtest::ModalScript;
+using testsupport::Child;
+using testsupport::Click;
+using testsupport::Type;
 
 namespace {
-
-template <typename T>
-T* Child(QWidget* parent, const char* name) {
-  T* child = parent->findChild<T*>(QString::fromLatin1(name));
-  if (!child) qFatal("no child %s", name);
-  return child;
-}
-
-void Type(QWidget* dialog, const char* editId, const QString& text) {
-  auto* edit = Child<QLineEdit>(dialog, editId);
-  edit->clear();
-  QTest::keyClicks(edit, text);
-}
-
-void Click(QWidget* dialog, const char* id) {
-  QTest::mouseClick(Child<QPushButton>(dialog, id), Qt::LeftButton);
-}
-
-QStringList ListTexts(QListWidget* list) {
-  QStringList texts;
-  for (int i = 0; i < list->count(); ++i) texts << list->item(i)->text();
-  return texts;
-}
 
 QStringList ToQt(const std::vector<std::string>& values) {
   QStringList out;
@@ -243,22 +223,11 @@ class TestFormDialogs : public QObject {
     AddInputFieldDialog dialog(table_);
     ModalScript script;
     QStringList listed;
-    auto addType = [&script](const QString& type) {
-      script.Then("135", [type](QWidget* d) {
-        Type(d, "1000", type);
-        Click(d, "1");
-      });
-    };
-    script.Then("136", [](QWidget* d) { Click(d, "3"); });
-    addType("cn");
-    script.Then("136", [](QWidget* d) { Click(d, "3"); });
-    addType("sn");
-    script.Then("136", [](QWidget* d) { Click(d, "3"); });
-    addType("cn");
+    for (const char* type : {"cn", "sn", "cn"}) formtest::AddFilterAttributeSteps(script, type);
     script.Then("136", [](QWidget* d) { Click(d, "3"); });
     script.Then("135", [](QWidget* d) { Click(d, "2"); });  // cancelled: nothing added
     script.Then("136", [&listed](QWidget* d) {
-      listed = ListTexts(Child<QListWidget>(d, "1001"));
+      listed = testsupport::Rows(Child<QListWidget>(d, "1001"));
       Type(d, "1000", "Full Name");
       Type(d, "1003", "Smith");
       Click(d, "1");
@@ -286,13 +255,13 @@ class TestFormDialogs : public QObject {
       list->setCurrentRow(1);
       removeEnabledOnSelection = remove->isEnabled();
       Click(d, "4");
-      afterFirst = ListTexts(list);
+      afterFirst = testsupport::Rows(list);
       resultsAfterFirst = static_cast<AddInputFieldDialog*>(d)->filterAttributes;
       nothingSelectedAfter = list->selectedItems().isEmpty();
       removeEnabledAfter = remove->isEnabled();
       // Remove with nothing selected does nothing (the button is disabled, so call it).
       static_cast<AddInputFieldDialog*>(d)->removeFilterAttribute();
-      afterSecond = ListTexts(list);
+      afterSecond = testsupport::Rows(list);
       Click(d, "2");
     });
     QCOMPARE(dialog.exec(), int(QDialog::Rejected));
@@ -348,16 +317,7 @@ class TestFormDialogs : public QObject {
     AddInputFieldDialog dialog(table_);
     {
       ModalScript script;
-      script.Then("136", [](QWidget* d) { Click(d, "3"); });
-      script.Then("135", [](QWidget* d) {
-        Type(d, "1000", "mail");
-        Click(d, "1");
-      });
-      script.Then("136", [](QWidget* d) {
-        Type(d, "1000", "Email");
-        Type(d, "1003", "someone@example.org");
-        Click(d, "1");
-      });
+      formtest::AddFieldSteps(script, "mail", "Email", "someone@example.org");
       QCOMPARE(dialog.exec(), int(QDialog::Accepted));
     }
     QString shownName, shownDefault;
@@ -367,7 +327,7 @@ class TestFormDialogs : public QObject {
       script.Then("136", [&](QWidget* d) {
         shownName = Child<QLineEdit>(d, "1000")->text();
         shownDefault = Child<QLineEdit>(d, "1003")->text();
-        shownList = ListTexts(Child<QListWidget>(d, "1001"));
+        shownList = testsupport::Rows(Child<QListWidget>(d, "1001"));
         Type(d, "1000", "Email Address");
         Click(d, "1");
       });

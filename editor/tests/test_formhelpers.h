@@ -1,5 +1,5 @@
-// Helpers for the form dialog and panel tests: a script that drives modal dialogs one
-// after another, and a small attribute table.
+// Helpers for the editor's dialog and panel tests: small attribute tables, and the
+// shared modal-dialog driver under the name these tests use.
 #pragma once
 
 #include <QApplication>
@@ -12,69 +12,12 @@
 
 #include "model/configuration.h"
 #include "platform/support/oidtable.h"
+#include "tests/support/modaldriver.h"
+#include "tests/support/widgethelpers.h"
 
 namespace formtest {
 
-// Runs each step's action on the modal widget of the step's objectName once it is the
-// active modal widget. Actions run outside the polling timer, so an action may open a
-// nested modal dialog that a later step drives. When a step waits longer than five
-// seconds, every open modal widget is closed so a failing test cannot hang.
-class ModalScript : public QObject {
- public:
-  using Action = std::function<void(QWidget*)>;
-
-  ModalScript() {
-    timer_.setInterval(10);
-    QObject::connect(&timer_, &QTimer::timeout, this, [this] { Poll(); });
-  }
-  ~ModalScript() override { timer_.stop(); }
-
-  ModalScript& Then(const QString& objectName, Action action) {
-    steps_.push_back({objectName, std::move(action)});
-    if (!timer_.isActive()) {
-      clock_.start();
-      timer_.start();
-    }
-    return *this;
-  }
-  bool Done() const { return steps_.empty() && !timedOut_; }
-  bool TimedOut() const { return timedOut_; }
-
- private:
-  struct Step {
-    QString objectName;
-    Action action;
-  };
-
-  void Poll() {
-    if (steps_.empty()) {
-      timer_.stop();
-      return;
-    }
-    QWidget* modal = QApplication::activeModalWidget();
-    if (modal && modal->objectName() == steps_.front().objectName) {
-      Action action = std::move(steps_.front().action);
-      steps_.pop_front();
-      clock_.restart();
-      QPointer<QWidget> target(modal);
-      QTimer::singleShot(0, modal, [target, action] {
-        if (target) action(target);
-      });
-      return;
-    }
-    if (clock_.elapsed() > 5000) {
-      timedOut_ = true;
-      steps_.clear();
-      timer_.stop();
-      while (QWidget* open = QApplication::activeModalWidget()) open->close();
-    }
-  }
-
-  std::deque<Step> steps_;
-  QTimer timer_;
-  QElapsedTimer clock_;
-  bool timedOut_ = false;
-};
+using ModalScript = testsupport::ModalDriver;
 
 // A table that knows the attribute types cn (commonName), sn (surname), mail and
 // telephoneNumber and the object classes person, organizationalPerson and inetOrgPerson.
@@ -92,28 +35,39 @@ inline void LoadSmallTable(kvaro::Oidtable& table) {
       "SUP organizationalPerson STRUCTURAL )\n");
 }
 
-// A configuration with one rule set "Standard" (search rules Person and Room, entry point
-// Root) and one form "People": target group "Who" (Person) and further groups A (Person)
-// and B (Room). Fields: Who has "Name" (cn, sn); A has "Phone" (telephoneNumber) and
-// "Email" (mail); B has "Room Name" (cn).
-inline void BuildSample(Configuration& config) {
-  auto* standard = new RuleSet("Standard");
-  config.ruleSets.emplace_back(standard);
-  SearchRule person(standard, "Person", {}, std::vector<std::string>{"person", "inetOrgPerson"});
-  SearchRule room(standard, "Room", {}, std::vector<std::string>{"organizationalPerson"});
-  SearchRule root(standard, "Root", {}, std::string("ldap://dirhost:389/o=Sample"));
-  standard->AddRule(&person);
-  standard->AddRule(&room);
-  standard->AddRule(&root);
+// The attribute types cn, c, o and ou and the object classes top, person and
+// organizationalPerson, as the rule dialogs and panels offer them.
+inline constexpr const char* kRuleSchema =
+    "attributetype ( 2.5.4.3 NAME ( 'cn' 'commonName' ) SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )\n"
+    "attributetype ( 2.5.4.6 NAME ( 'c' 'countryName' ) SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )\n"
+    "attributetype ( 2.5.4.10 NAME ( 'o' 'organizationName' ) "
+    "SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )\n"
+    "attributetype ( 2.5.4.11 NAME ( 'ou' 'organizationalUnitName' ) "
+    "SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )\n"
+    "objectclass ( 2.5.6.0 NAME 'top' ABSTRACT )\n"
+    "objectclass ( 2.5.6.6 NAME 'person' SUP top STRUCTURAL MUST cn )\n"
+    "objectclass ( 2.5.6.7 NAME 'organizationalPerson' SUP person STRUCTURAL )\n";
 
-  auto* target = new InputGroup("Who", standard->FindRule("Person"));
-  target->AddField("Name", "", {"cn", "sn"});
-  auto* a = new InputGroup("A", standard->FindRule("Person"));
-  a->AddField("Phone", "", {"telephoneNumber"});
-  a->AddField("Email", "", {"mail"});
-  auto* b = new InputGroup("B", standard->FindRule("Room"));
-  b->AddField("Room Name", "", {"cn"});
-  config.searchForms.emplace_back(new SearchForm("People", standard, target, {a, b}));
+// Steps for "Add Form Group Field" (136): Add opens "Add Filter Attribute" (135), which
+// takes `attribute` with OK.
+inline void AddFilterAttributeSteps(ModalScript& script, const QString& attribute) {
+  script.Then("136", [](QWidget* d) { testsupport::Click(d, "3"); });
+  script.Then("135", [attribute](QWidget* d) {
+    testsupport::Type(d, "1000", attribute);
+    testsupport::Click(d, "1");
+  });
+}
+
+// Steps for "Add Form Group Field" (136): one filter attribute, then the field's name
+// and default value with OK.
+inline void AddFieldSteps(ModalScript& script, const QString& attribute, const QString& name,
+                          const QString& defaultValue) {
+  AddFilterAttributeSteps(script, attribute);
+  script.Then("136", [name, defaultValue](QWidget* d) {
+    testsupport::Type(d, "1000", name);
+    testsupport::Type(d, "1003", defaultValue);
+    testsupport::Click(d, "1");
+  });
 }
 
 }  // namespace formtest

@@ -18,33 +18,15 @@
 #include "editor/tests/test_formhelpers.h"
 #include "model/configuration.h"
 #include "platform/support/messages.h"
+#include "tests/support/sampleconfig.h"
 
 using formtest::ModalScript;
+using testsupport::Child;
+using testsupport::Click;
+using testsupport::Column;
+using testsupport::Type;
 
 namespace {
-
-template <typename T>
-T* Child(QWidget* parent, const char* name) {
-  T* child = parent->findChild<T*>(QString::fromLatin1(name));
-  if (!child) qFatal("no child %s", name);
-  return child;
-}
-
-void Type(QWidget* dialog, const char* editId, const QString& text) {
-  auto* edit = Child<QLineEdit>(dialog, editId);
-  edit->clear();
-  QTest::keyClicks(edit, text);
-}
-
-void Click(QWidget* widget, const char* id) {
-  QTest::mouseClick(Child<QPushButton>(widget, id), Qt::LeftButton);
-}
-
-QStringList Column(QTreeWidget* list, int column) {
-  QStringList texts;
-  for (int i = 0; i < list->topLevelItemCount(); ++i) texts << list->topLevelItem(i)->text(column);
-  return texts;
-}
 
 QStringList Children(QTreeWidgetItem* item) {
   QStringList texts;
@@ -86,7 +68,7 @@ class TestFormPanels : public QObject {
 
   void init() {
     config_ = std::make_unique<Configuration>();
-    formtest::BuildSample(*config_);
+    sample::FillPeople(*config_);
     form_ = config_->searchForms.front().get();
     host_ = std::make_unique<QWidget>();
     host_->resize(600, 400);
@@ -362,16 +344,7 @@ class TestFormPanels : public QObject {
     ModalScript script;
     QString shownName, shownDefault;
     QStringList shownList;
-    script.Then("136", [](QWidget* d) { Click(d, "3"); });
-    script.Then("135", [](QWidget* d) {
-      Type(d, "1000", "mail");
-      Click(d, "1");
-    });
-    script.Then("136", [](QWidget* d) {
-      Type(d, "1000", "Phone");
-      Type(d, "1003", "555");
-      Click(d, "1");
-    });
+    formtest::AddFieldSteps(script, "mail", "Phone", "555");
     script.Then("136", [&](QWidget* d) {
       shownName = Child<QLineEdit>(d, "1000")->text();
       shownDefault = Child<QLineEdit>(d, "1003")->text();

@@ -18,27 +18,15 @@
 #include "model/configuration.h"
 #include "platform/support/messages.h"
 #include "store/files/templatefile.h"
+#include "tests/support/sampleconfig.h"
+#include "tests/support/testfiles.h"
 
 using formtest::ModalScript;
+using testsupport::Child;
+using testsupport::Click;
+using testsupport::Type;
 
 namespace {
-
-template <typename T>
-T* Child(QWidget* parent, const char* name) {
-  T* child = parent ? parent->findChild<T*>(QString::fromLatin1(name)) : nullptr;
-  if (!child) qFatal("no child %s", name);
-  return child;
-}
-
-void Type(QWidget* dialog, const char* editId, const QString& text) {
-  auto* edit = Child<QLineEdit>(dialog, editId);
-  edit->clear();
-  QTest::keyClicks(edit, text);
-}
-
-void Click(QWidget* widget, const char* id) {
-  QTest::mouseClick(Child<QPushButton>(widget, id), Qt::LeftButton);
-}
 
 // Selects the row of `list` whose first column reads `text`.
 void SelectRow(QWidget* panel, const char* listId, const QString& text) {
@@ -86,13 +74,6 @@ std::string Dump(const Configuration& config) {
   return out.str();
 }
 
-std::string ReadAll(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 }  // namespace
 
 class TestFormSession : public QObject {
@@ -107,7 +88,7 @@ class TestFormSession : public QObject {
   void init() {
     QVERIFY(folder_.isValid());
     config_ = std::make_unique<Configuration>();
-    formtest::BuildSample(*config_);
+    sample::FillPeople(*config_);
     config_->configurationDirectory = folder_.path().toStdString();
     host_ = std::make_unique<QWidget>();
     host_->resize(700, 500);
@@ -234,7 +215,7 @@ class TestFormSession : public QObject {
     QVERIFY(SaveToFiles(*config_));
     const auto file =
         std::filesystem::path(config_->configurationDirectory) / RuleSetFileName("Standard");
-    const std::string before = ReadAll(file);
+    const std::string before = testsupport::ReadFile(file);
     QVERIFY(!before.empty());
 
     // The last filter attribute type of field Phone goes; the panel allows it.
@@ -249,7 +230,7 @@ class TestFormSession : public QObject {
     const msg::Outcome saved = SaveToFiles(*config_);
     QVERIFY(!saved);
     QCOMPARE(saved.Ids().front(), 61260);
-    QCOMPARE(ReadAll(file), before);  // the stored file is untouched
+    QCOMPARE(testsupport::ReadFile(file), before);  // the stored file is untouched
   }
 
  private:

@@ -16,57 +16,35 @@
 #include "model/configuration.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
+#include "tests/support/editorpanes.h"
 #include "tests/support/sampleconfig.h"
 
+using testsupport::Captions;
+using testsupport::Click;
+using testsupport::Rows;
+
 namespace {
-
-QStringList Captions(const QTreeWidgetItem* parent) {
-  QStringList out;
-  for (int i = 0; i < parent->childCount(); ++i) out << parent->child(i)->text(0);
-  return out;
-}
-
-QStringList Rows(QListWidget* list) {
-  QStringList out;
-  for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
-  return out;
-}
-
-void Click(QWidget* parent, const char* id) {
-  auto* button = parent->findChild<QPushButton*>(QLatin1String(id));
-  QVERIFY2(button, id);
-  QTest::mouseClick(button, Qt::LeftButton);
-}
 
 // Types `text` into the dialog's edit 1000 (after emptying it) and presses OK.
 formtest::ModalScript::Action TypeAndOk(const QString& text) {
   return [text](QWidget* dialog) {
-    auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("1000"));
-    edit->clear();
-    QTest::keyClicks(edit, text);
+    testsupport::Type(dialog, "1000", text);
     Click(dialog, "1");
   };
 }
 
-// The panes of the main window with a filled tree over `config`.
-struct Editor {
-  explicit Editor(Configuration& config) : left(config, table, &right) {
-    left.resize(300, 400);
-    right.resize(420, 400);
-    left.show();
-    right.show();
-    tree()->Fill();
+// The sample configuration (or none) in the panes of the main window with a filled
+// tree, the list panel of one tree root shown, and the messages recorded.
+struct RootPanel {
+  explicit RootPanel(bool forms, bool standard = true) {
+    if (standard) sample::FillStandard(config);
+    editor.tree()->Fill();
+    editor.Select(forms ? editor.tree()->formsRoot() : editor.tree()->ruleSetsRoot());
   }
-  CConfigTree* tree() { return left.tree(); }
-  void Select(QTreeWidgetItem* item) { tree()->setCurrentItem(item); }
-  template <class T>
-  T* Find(const char* name) {
-    return right.findChild<T*>(QLatin1String(name));
-  }
-
-  kvaro::Oidtable table;
-  OVS_RHSClientWnd right;
-  OVS_LHSClientWnd left;
+  msg::RecordingSink sink;
+  msg::ScopedSink scoped{&sink};
+  Configuration config;
+  testsupport::EditorPanes editor{config};
 };
 
 }  // namespace
@@ -76,12 +54,8 @@ class TestListPanelsAdd : public QObject {
 
  private slots:
   void addRuleSetAppendsAnEmptySetWithTopNode() {
-    msg::RecordingSink sink;
-    msg::ScopedSink scoped(&sink);
-    Configuration config;
-    sample::FillStandard(config);
-    Editor editor(config);
-    editor.Select(editor.tree()->ruleSetsRoot());
+    RootPanel panel(false);
+    auto& [sink, scoped, config, editor] = panel;
     QSignalSpy modified(editor.tree(), &CConfigTree::modifiedChanged);
 
     formtest::ModalScript script;
@@ -112,10 +86,8 @@ class TestListPanelsAdd : public QObject {
   }
 
   void addRuleSetCancelledChangesNothing() {
-    Configuration config;
-    sample::FillStandard(config);
-    Editor editor(config);
-    editor.Select(editor.tree()->ruleSetsRoot());
+    RootPanel panel(false);
+    auto& [sink, scoped, config, editor] = panel;
     const size_t records = editor.tree()->recordCount();
 
     formtest::ModalScript script;
@@ -132,12 +104,8 @@ class TestListPanelsAdd : public QObject {
   }
 
   void addRuleSetRefusesATakenNameAndStaysOpen() {
-    msg::RecordingSink sink;
-    msg::ScopedSink scoped(&sink);
-    Configuration config;
-    sample::FillStandard(config);
-    Editor editor(config);
-    editor.Select(editor.tree()->ruleSetsRoot());
+    RootPanel panel(false);
+    auto& [sink, scoped, config, editor] = panel;
 
     formtest::ModalScript script;
     QString stillOpen;
@@ -161,10 +129,8 @@ class TestListPanelsAdd : public QObject {
   }
 
   void addedRuleSetCanBeRemovedAgain() {
-    Configuration config;
-    sample::FillStandard(config);
-    Editor editor(config);
-    editor.Select(editor.tree()->ruleSetsRoot());
+    RootPanel panel(false);
+    auto& [sink, scoped, config, editor] = panel;
     formtest::ModalScript script;
     script.Then("AddRuleSetDialog", TypeAndOk("Short Lived"));
     Click(&editor.right, "100");
@@ -172,8 +138,6 @@ class TestListPanelsAdd : public QObject {
 
     auto* list = editor.Find<QListWidget>("102");
     list->setCurrentRow(2);
-    msg::RecordingSink sink;
-    msg::ScopedSink scoped(&sink);
     sink.answer = msg::Answer::Yes;
     Click(&editor.right, "101");
     QCOMPARE(sink.Ids(), std::vector<int>{62177});
@@ -183,12 +147,8 @@ class TestListPanelsAdd : public QObject {
   }
 
   void addFormBuildsAFormOfTheChosenRuleSet() {
-    msg::RecordingSink sink;
-    msg::ScopedSink scoped(&sink);
-    Configuration config;
-    sample::FillStandard(config);
-    Editor editor(config);
-    editor.Select(editor.tree()->formsRoot());
+    RootPanel panel(true);
+    auto& [sink, scoped, config, editor] = panel;
     QSignalSpy modified(editor.tree(), &CConfigTree::modifiedChanged);
 
     formtest::ModalScript script;
@@ -228,12 +188,8 @@ class TestListPanelsAdd : public QObject {
   }
 
   void addFormRefusesATakenNameAndAsksAgain() {
-    msg::RecordingSink sink;
-    msg::ScopedSink scoped(&sink);
-    Configuration config;
-    sample::FillStandard(config);
-    Editor editor(config);
-    editor.Select(editor.tree()->formsRoot());
+    RootPanel panel(true);
+    auto& [sink, scoped, config, editor] = panel;
 
     formtest::ModalScript script;
     QString shownAgain;
@@ -265,12 +221,8 @@ class TestListPanelsAdd : public QObject {
   }
 
   void addFormCancelledAfterARefusalChangesNothing() {
-    msg::RecordingSink sink;
-    msg::ScopedSink scoped(&sink);
-    Configuration config;
-    sample::FillStandard(config);
-    Editor editor(config);
-    editor.Select(editor.tree()->formsRoot());
+    RootPanel panel(true);
+    auto& [sink, scoped, config, editor] = panel;
     const size_t records = editor.tree()->recordCount();
 
     formtest::ModalScript script;
@@ -285,11 +237,8 @@ class TestListPanelsAdd : public QObject {
   }
 
   void addFormWithoutRuleSetsSaysWhatToDo() {
-    msg::RecordingSink sink;
-    msg::ScopedSink scoped(&sink);
-    Configuration config;
-    Editor editor(config);
-    editor.Select(editor.tree()->formsRoot());
+    RootPanel panel(true, false);
+    auto& [sink, scoped, config, editor] = panel;
     Click(&editor.right, "100");
     QVERIFY(QApplication::activeModalWidget() == nullptr);
     QCOMPARE(sink.Ids(), std::vector<int>{62181});
@@ -298,11 +247,8 @@ class TestListPanelsAdd : public QObject {
   }
 
   void newRuleSetIsOfferedToNewFormsAndThenInUse() {
-    msg::RecordingSink sink;
-    msg::ScopedSink scoped(&sink);
-    Configuration config;
-    Editor editor(config);
-    editor.Select(editor.tree()->ruleSetsRoot());
+    RootPanel panel(false, false);
+    auto& [sink, scoped, config, editor] = panel;
     formtest::ModalScript script;
     script.Then("AddRuleSetDialog", TypeAndOk("Fresh"));
     Click(&editor.right, "100");

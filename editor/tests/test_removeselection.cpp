@@ -14,34 +14,14 @@
 #include "model/configuration.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
+#include "tests/support/editorpanes.h"
 #include "tests/support/sampleconfig.h"
+#include "tests/support/widgethelpers.h"
+
+using Editor = testsupport::EditorPanes;
+using testsupport::ItemAt;
 
 namespace {
-
-struct Editor {
-  explicit Editor(Configuration& config) : left(config, table, &right) {
-    left.resize(300, 400);
-    right.resize(420, 400);
-    left.show();
-    right.show();
-  }
-  CConfigTree* tree() { return left.tree(); }
-  kvaro::Oidtable table;
-  OVS_RHSClientWnd right;
-  OVS_LHSClientWnd left;
-};
-
-QTreeWidgetItem* ItemAt(QTreeWidgetItem* from, const QStringList& path) {
-  QTreeWidgetItem* item = from;
-  for (const QString& caption : path) {
-    QTreeWidgetItem* next = nullptr;
-    for (int i = 0; item && i < item->childCount() && !next; ++i) {
-      if (item->child(i)->text(0) == caption) next = item->child(i);
-    }
-    item = next;
-  }
-  return item;
-}
 
 int Rows(QAbstractItemView* list) { return list->model()->rowCount(); }
 

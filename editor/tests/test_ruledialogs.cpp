@@ -15,60 +15,26 @@
 #include "editor/addrulesetdialog.h"
 #include "editor/childruledialog.h"
 #include "editor/startpointdialog.h"
+#include "editor/tests/test_formhelpers.h"
 #include "model/configuration.h"
 #include "platform/ldap/ldapclient.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
 
+using testsupport::Child;
+using testsupport::Click;
+using testsupport::Rows;
+
 namespace {
-
-const char* const kSchema =
-    "attributetype ( 2.5.4.3 NAME ( 'cn' 'commonName' ) SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )\n"
-    "attributetype ( 2.5.4.6 NAME ( 'c' 'countryName' ) SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )\n"
-    "attributetype ( 2.5.4.10 NAME ( 'o' 'organizationName' ) "
-    "SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )\n"
-    "attributetype ( 2.5.4.11 NAME ( 'ou' 'organizationalUnitName' ) "
-    "SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )\n"
-    "objectclass ( 2.5.6.0 NAME 'top' ABSTRACT )\n"
-    "objectclass ( 2.5.6.6 NAME 'person' SUP top STRUCTURAL MUST cn )\n"
-    "objectclass ( 2.5.6.7 NAME 'organizationalPerson' SUP person STRUCTURAL )\n";
-
-template <typename T>
-T* Child(QWidget* parent, const char* id) {
-  T* w = parent->findChild<T*>(id);
-  if (!w) qFatal("control %s not found", id);
-  return w;
-}
-
-// Runs `action` on the next modal dialog as soon as it is up (polling, since the caller
-// is about to block in exec()).
-void OnNextModal(std::function<void(QWidget*)> action) {
-  auto* timer = new QTimer;
-  timer->setInterval(10);
-  QObject::connect(timer, &QTimer::timeout, [timer, action] {
-    if (QWidget* modal = QApplication::activeModalWidget()) {
-      timer->stop();
-      timer->deleteLater();
-      action(modal);
-    }
-  });
-  timer->start();
-}
 
 // Answers the Add Object Class dialog with `name` and OK (or Cancel when `cancel`).
 void AnswerObjectClass(const QString& name, bool cancel = false) {
-  OnNextModal([name, cancel](QWidget* modal) {
+  testsupport::OnNextModal([name, cancel](QWidget* modal) {
     QCOMPARE(modal->objectName(), QString("143"));
-    QTest::keyClicks(Child<QLineEdit>(modal, "1000"), name);
+    QTest::keyClicks(Child<QLineEdit>(modal, kSearchBaseEditName), name);
     QTest::mouseClick(Child<QPushButton>(modal, cancel ? "2" : "1"), Qt::LeftButton);
     if (!cancel && modal->isVisible()) static_cast<QDialog*>(modal)->reject();
   });
-}
-
-QStringList Rows(QListWidget* list) {
-  QStringList rows;
-  for (int i = 0; i < list->count(); ++i) rows << list->item(i)->text();
-  return rows;
 }
 
 }  // namespace
@@ -83,7 +49,7 @@ class TestRuleDialogs : public QObject {
 
   void AddClass(AddRuleDialog& dialog, const QString& name) {
     AnswerObjectClass(name);
-    QTest::mouseClick(Child<QPushButton>(&dialog, "1016"), Qt::LeftButton);
+    Click(&dialog, "1016");
   }
   void ChooseEntryPoint(AddRuleDialog& dialog, const QString& base, const QString& host,
                         const QString& port) {
@@ -92,13 +58,11 @@ class TestRuleDialogs : public QObject {
     QTest::keyClicks(Child<QLineEdit>(&dialog, kHostEditName), host);
     QTest::keyClicks(Child<QLineEdit>(&dialog, kPortEditName), port);
   }
-  void PressOk(QDialog& dialog) {
-    QTest::mouseClick(Child<QPushButton>(&dialog, "1"), Qt::LeftButton);
-  }
+  void PressOk(QDialog& dialog) { Click(&dialog, "1"); }
 
  private slots:
   void initTestCase() {
-    QVERIFY(table_.LoadText(kSchema) == 7);
+    QVERIFY(table_.LoadText(formtest::kRuleSchema) == 7);
     scoped_ = std::make_unique<msg::ScopedSink>(&sink_);
   }
   void init() { sink_.messages.clear(); }
@@ -121,48 +85,30 @@ class TestRuleDialogs : public QObject {
     QVERIFY(dialog.name.empty() && dialog.ldapUri.empty() && dialog.objectClasses.empty());
   }
 
-  void twoCharacterNameIsRefused() {
-    AddRuleDialog dialog(table_);
-    dialog.show();
-    AddClass(dialog, "person");
-    QTest::keyClicks(Child<QLineEdit>(&dialog, "1003"), "ab");
-    PressOk(dialog);
-    QCOMPARE(sink_.Ids(), std::vector<int>{61253});
-    QCOMPARE(sink_.messages[0].text,
-             std::string("Names must be at least 3 characters long! Please re-enter before "
-                         "continuing..."));
-    QVERIFY(dialog.isVisible());
-    QCOMPARE(dialog.result(), 0);
-  }
-
-  void threeCharactersWithSpacesPass() {
-    AddRuleDialog dialog(table_);
-    dialog.show();
-    AddClass(dialog, "person");
-    QTest::keyClicks(Child<QLineEdit>(&dialog, "1003"), "a b");
-    PressOk(dialog);
-    QVERIFY(sink_.messages.empty());
-    QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QCOMPARE(dialog.name, std::string("a b"));
-    QCOMPARE(dialog.ruleType, RuleTypeSearchRule);
-    QCOMPARE(dialog.objectClasses, std::vector<std::string>{"person"});
-  }
-
-  // Names a store could not hold are refused at once, so every rule added can be saved.
-  void namesTheStoresCannotHoldAreRefused_data() {
+  // A name must have three characters or more, and names a store could not hold are
+  // refused at once, so every rule added can be saved.
+  void nameRules_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("message");
-    QTest::newRow("colon") << "Ab:cd" << 62160;
-    QTest::newRow("comma") << "Staff, Dept" << 62160;
-    QTest::newRow("dollar") << "Price$List" << 62160;
-    QTest::newRow("leading blank") << " People" << 62160;
-    QTest::newRow("trailing blank") << "People " << 62160;
-    QTest::newRow("blanks only") << "   " << 62160;
-    QTest::newRow("inner blanks and dots") << "Dept. of Staff" << 0;
+    QTest::addColumn<QString>("says");  // part of the message's text
+    QTest::addColumn<bool>("storable");
+    QTest::newRow("two characters")
+        << "ab" << 61253
+        << "Names must be at least 3 characters long! Please re-enter before continuing..." << true;
+    QTest::newRow("three with a blank") << "a b" << 0 << "" << true;
+    QTest::newRow("colon") << "Ab:cd" << 62160 << "Ab:cd" << false;
+    QTest::newRow("comma") << "Staff, Dept" << 62160 << "Staff, Dept" << false;
+    QTest::newRow("dollar") << "Price$List" << 62160 << "Price$List" << false;
+    QTest::newRow("leading blank") << " People" << 62160 << " People" << false;
+    QTest::newRow("trailing blank") << "People " << 62160 << "People " << false;
+    QTest::newRow("blanks only") << "   " << 62160 << "   " << false;
+    QTest::newRow("inner blanks and dots") << "Dept. of Staff" << 0 << "" << true;
   }
-  void namesTheStoresCannotHoldAreRefused() {
+  void nameRules() {
     QFETCH(QString, name);
     QFETCH(int, message);
+    QFETCH(QString, says);
+    QFETCH(bool, storable);
     AddRuleDialog dialog(table_);
     dialog.show();
     AddClass(dialog, "person");
@@ -170,15 +116,20 @@ class TestRuleDialogs : public QObject {
     PressOk(dialog);
     if (message) {
       QCOMPARE(sink_.Ids(), std::vector<int>{message});
-      QVERIFY(sink_.messages[0].text.find(name.toStdString()) != std::string::npos);
+      QVERIFY2(sink_.messages[0].text.find(says.toStdString()) != std::string::npos,
+               sink_.messages[0].text.c_str());
       QVERIFY(dialog.isVisible());
+      QCOMPARE(dialog.result(), 0);
       QVERIFY(dialog.name.empty());
     } else {
       QVERIFY(sink_.messages.empty());
       QCOMPARE(dialog.result(), int(QDialog::Accepted));
+      QCOMPARE(dialog.name, name.toStdString());
+      QCOMPARE(dialog.ruleType, 1);
+      QCOMPARE(dialog.objectClasses, std::vector<std::string>{"person"});
     }
     // The save's own rule says the same.
-    QCOMPARE(IsStorableName(NameKind::Rule, name.toStdString()), message == 0);
+    QCOMPARE(IsStorableName(NameKind::Rule, name.toStdString()), storable);
   }
 
   void searchRuleNeedsAnObjectClass() {
@@ -213,7 +164,7 @@ class TestRuleDialogs : public QObject {
     QVERIFY(list->item(1)->isSelected());
     // Cancel in the inner dialog adds nothing.
     AnswerObjectClass("top", true);
-    QTest::mouseClick(Child<QPushButton>(&dialog, "1016"), Qt::LeftButton);
+    Click(&dialog, "1016");
     QCOMPARE(list->count(), 2);
   }
 
@@ -259,7 +210,7 @@ class TestRuleDialogs : public QObject {
     QVERIFY(!Child<QPushButton>(&dialog, "1017")->isEnabled());
     Child<QListWidget>(&dialog, "1015")->setCurrentRow(0);
     QVERIFY(Child<QPushButton>(&dialog, "1017")->isEnabled());
-    QVERIFY(!Child<QLineEdit>(&dialog, "1000")->isEnabled());
+    QVERIFY(!Child<QLineEdit>(&dialog, kSearchBaseEditName)->isEnabled());
     QCOMPARE(Rows(Child<QListWidget>(&dialog, "1015")), QStringList({"person"}));
     QTest::keyClicks(Child<QLineEdit>(&dialog, "1003"), "People");
     PressOk(dialog);
@@ -365,23 +316,64 @@ class TestRuleDialogs : public QObject {
     QCOMPARE(QApplication::focusWidget(), start.findChild<QWidget*>(field));
   }
 
-  void startPointCheck() {
-    QVERIFY(CheckStartPoint("", "", "389", table_));
-    QVERIFY(CheckStartPoint("  ", "h", "1", table_));
-    QVERIFY(CheckStartPoint("ou=People,o=Acme", "h", "65535", table_));
-    QVERIFY(CheckStartPoint("cn=A+ou=B,o=Acme", "h", "389", table_));
-    QVERIFY(!CheckStartPoint("", "h", "65536", table_));
-    QVERIFY(!CheckStartPoint("", "h/x", "389", table_));
+  void startPointCheck_data() {
+    QTest::addColumn<QString>("base");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<bool>("ok");
+    QTest::newRow("all empty") << ""
+                               << ""
+                               << "389" << true;
+    QTest::newRow("blank base, port 1") << "  "
+                                        << "h"
+                                        << "1" << true;
+    QTest::newRow("port 65535") << "ou=People,o=Acme"
+                                << "h"
+                                << "65535" << true;
+    QTest::newRow("multi-valued RDN") << "cn=A+ou=B,o=Acme"
+                                      << "h"
+                                      << "389" << true;
+    QTest::newRow("port 65536") << ""
+                                << "h"
+                                << "65536" << false;
+    QTest::newRow("slash in host") << ""
+                                   << "h/x"
+                                   << "389" << false;
     // The URI carries "?" and "%" in the search base percent-encoded.
-    QVERIFY(CheckStartPoint("o=100%", "h", "389", table_));
-    QVERIFY(CheckStartPoint("o=A?b", "h", "389", table_));
+    QTest::newRow("percent in base") << "o=100%"
+                                     << "h"
+                                     << "389" << true;
+    QTest::newRow("question mark in base") << "o=A?b"
+                                           << "h"
+                                           << "389" << true;
+  }
+  void startPointCheck() {
+    QFETCH(QString, base);
+    QFETCH(QString, host);
+    QFETCH(QString, port);
+    QFETCH(bool, ok);
+    QCOMPARE(CheckStartPoint(base.toStdString(), host.toStdString(), port.toStdString(), table_),
+             ok);
+  }
+
+  void questionMarkInBaseSurvivesTheUri() {
     QCOMPARE(ldapx::ParseUrl(MakeLdapUri("h", "389", "o=A?b")).value_or(ldapx::UrlDesc{}).dn,
              std::string("o=A?b"));
-    QCOMPARE(PortValue("  42abc"), 42);
-    QCOMPARE(PortValue("+7"), 7);
-    QCOMPARE(PortValue("-7"), -7);
-    QCOMPARE(PortValue(""), 0);
-    QCOMPARE(PortValue("99999999999999999999"), INT_MAX);
+  }
+
+  void portValue_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("value");
+    QTest::newRow("leading blanks, trailing letters") << "  42abc" << 42;
+    QTest::newRow("plus") << "+7" << 7;
+    QTest::newRow("minus") << "-7" << -7;
+    QTest::newRow("empty") << "" << 0;
+    QTest::newRow("too large") << "99999999999999999999" << INT_MAX;
+  }
+  void portValue() {
+    QFETCH(QString, text);
+    QFETCH(int, value);
+    QCOMPARE(PortValue(text.toStdString()), value);
     QCOMPARE(MakeLdapUri("h", "389", "o=A"), std::string("ldap://h:389/o=A"));
   }
 
@@ -391,7 +383,7 @@ class TestRuleDialogs : public QObject {
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
     QCOMPARE(dialog.objectName(), QString("143"));
     QCOMPARE(dialog.windowTitle(), QString("Add Object Class"));
-    auto* edit = Child<QLineEdit>(&dialog, "1000");
+    auto* edit = Child<QLineEdit>(&dialog, kSearchBaseEditName);
     auto* ok = Child<QPushButton>(&dialog, "1");
     QCOMPARE(ok->text(), QString("OK"));
     QCOMPARE(QApplication::focusWidget(), edit);
@@ -436,30 +428,46 @@ class TestRuleDialogs : public QObject {
     QVERIFY(dialog.selectedRule.empty());
   }
 
+  // The dialog shows the parts of the start point it is given; OK builds it again. An
+  // ldaps:// start point shows 636 when it names no port and stays ldaps://.
+  void startPointIsFilledFromTheUri_data() {
+    QTest::addColumn<QString>("uri");
+    QTest::addColumn<QString>("base");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("uriOnOk");
+    QTest::newRow("with port") << "ldap://ldap.example.org:1389/ou=People,o=Acme"
+                               << "ou=People,o=Acme"
+                               << "ldap.example.org"
+                               << "1389"
+                               << "ldap://ldap.example.org:1389/ou=People,o=Acme";
+    QTest::newRow("without port") << "ldap://ldap.example.org/o=Acme"
+                                  << "o=Acme"
+                                  << "ldap.example.org"
+                                  << "389"
+                                  << "ldap://ldap.example.org:389/o=Acme";
+    QTest::newRow("ldaps without port") << "ldaps://ldap.example.org/o=Acme"
+                                        << "o=Acme"
+                                        << "ldap.example.org"
+                                        << "636"
+                                        << "ldaps://ldap.example.org:636/o=Acme";
+  }
   void startPointIsFilledFromTheUri() {
-    StartPointDialog dialog("ldap://ldap.example.org:1389/ou=People,o=Acme", table_);
+    QFETCH(QString, uri);
+    QFETCH(QString, base);
+    QFETCH(QString, host);
+    QFETCH(QString, port);
+    QFETCH(QString, uriOnOk);
+    StartPointDialog dialog(uri.toStdString(), table_);
     dialog.show();
     QCOMPARE(dialog.objectName(), QString(kStartPointDialogName));
     QCOMPARE(dialog.windowTitle(), QString("Set Start Point"));
-    QCOMPARE(Child<QLineEdit>(&dialog, kSearchBaseEditName)->text(), QString("ou=People,o=Acme"));
-    QCOMPARE(Child<QLineEdit>(&dialog, kHostEditName)->text(), QString("ldap.example.org"));
-    QCOMPARE(Child<QLineEdit>(&dialog, kPortEditName)->text(), QString("1389"));
+    QCOMPARE(Child<QLineEdit>(&dialog, kSearchBaseEditName)->text(), base);
+    QCOMPARE(Child<QLineEdit>(&dialog, kHostEditName)->text(), host);
+    QCOMPARE(Child<QLineEdit>(&dialog, kPortEditName)->text(), port);
     QVERIFY(Child<QPushButton>(&dialog, "1")->isEnabled());
-  }
-
-  void startPointWithoutPortShows389() {
-    StartPointDialog dialog("ldap://ldap.example.org/o=Acme", table_);
-    QCOMPARE(Child<QLineEdit>(&dialog, kPortEditName)->text(), QString("389"));
-    QCOMPARE(Child<QLineEdit>(&dialog, kHostEditName)->text(), QString("ldap.example.org"));
-  }
-
-  // An ldaps:// start point shows 636 when it names no port and stays ldaps:// on OK.
-  void ldapsStartPointKeepsItsScheme() {
-    StartPointDialog dialog("ldaps://ldap.example.org/o=Acme", table_);
-    QCOMPARE(Child<QLineEdit>(&dialog, kPortEditName)->text(), QString("636"));
-    QCOMPARE(Child<QLineEdit>(&dialog, kHostEditName)->text(), QString("ldap.example.org"));
     dialog.accept();
-    QCOMPARE(dialog.ldapUri, std::string("ldaps://ldap.example.org:636/o=Acme"));
+    QCOMPARE(dialog.ldapUri, uriOnOk.toStdString());
   }
 
   void unparsableUriStartsEmptyAndCannotBeConfirmedEmpty() {
@@ -493,7 +501,7 @@ class TestRuleDialogs : public QObject {
     StartPointDialog dialog("ldap://h:389/o=Acme", table_);
     dialog.show();
     Child<QLineEdit>(&dialog, kPortEditName)->setText("1");
-    QTest::mouseClick(Child<QPushButton>(&dialog, "2"), Qt::LeftButton);
+    Click(&dialog, "2");
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
     QCOMPARE(dialog.ldapUri, std::string("ldap://h:389/o=Acme"));
   }
@@ -526,7 +534,7 @@ class TestRuleDialogs : public QObject {
     AddRuleSetDialog dialog({"White Pages"});
     dialog.show();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
-    auto* edit = Child<QLineEdit>(&dialog, "1000");
+    auto* edit = Child<QLineEdit>(&dialog, kSearchBaseEditName);
     QCOMPARE(QApplication::focusWidget(), edit);
     QTest::keyClicks(edit, "White Pages");
     QTest::keyClick(edit, Qt::Key_Return);

@@ -20,86 +20,19 @@
 #include "editor/configtree.h"
 #include "editor/rulepanel.h"
 #include "editor/rulesetpanel.h"
+#include "editor/tests/test_formhelpers.h"
 #include "model/configuration.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
+#include "tests/support/imagecheck.h"
+#include "tools/screenshots/screenshots_rules.h"
+
+using testsupport::Child;
+using testsupport::Click;
+using testsupport::Column;
+using testsupport::Rows;
 
 namespace {
-
-const char* const kSchema =
-    "attributetype ( 2.5.4.3 NAME ( 'cn' 'commonName' ) SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )\n"
-    "attributetype ( 2.5.4.6 NAME ( 'c' 'countryName' ) SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )\n"
-    "attributetype ( 2.5.4.10 NAME ( 'o' 'organizationName' ) "
-    "SYNTAX 1.3.6.1.4.1.1466.115.121.1.15 )\n"
-    "objectclass ( 2.5.6.0 NAME 'top' ABSTRACT )\n"
-    "objectclass ( 2.5.6.6 NAME 'person' SUP top STRUCTURAL MUST cn )\n"
-    "objectclass ( 2.5.6.7 NAME 'organizationalPerson' SUP person STRUCTURAL )\n";
-
-template <typename T>
-T* Child(QWidget* parent, const char* id) {
-  T* w = parent->findChild<T*>(id);
-  if (!w) qFatal("control %s not found", id);
-  return w;
-}
-
-// Drives the modal dialogs a button opens, one step per dialog, in order. A step that
-// waits more than five seconds closes every modal widget so a failing test cannot hang.
-class ModalSteps : public QObject {
- public:
-  using Action = std::function<void(QWidget*)>;
-  ModalSteps() {
-    timer_.setInterval(10);
-    connect(&timer_, &QTimer::timeout, this, [this] { Poll(); });
-  }
-  ModalSteps& Then(const QString& id, Action action) {
-    steps_.push_back({id, std::move(action)});
-    clock_.start();
-    timer_.start();
-    return *this;
-  }
-  bool Done() const { return steps_.empty() && !timedOut_; }
-
- private:
-  void Poll() {
-    if (steps_.empty()) {
-      timer_.stop();
-      return;
-    }
-    QWidget* modal = QApplication::activeModalWidget();
-    if (modal && modal->objectName() == steps_.front().first) {
-      Action action = std::move(steps_.front().second);
-      steps_.pop_front();
-      clock_.start();
-      QTimer::singleShot(0, modal, [modal, action] { action(modal); });
-      return;
-    }
-    if (clock_.elapsed() > 5000) {
-      timedOut_ = true;
-      steps_.clear();
-      while (QWidget* open = QApplication::activeModalWidget()) open->close();
-    }
-  }
-  QTimer timer_;
-  QElapsedTimer clock_;
-  std::deque<std::pair<QString, Action>> steps_;
-  bool timedOut_ = false;
-};
-
-void Click(QWidget* parent, const char* id) {
-  QTest::mouseClick(Child<QPushButton>(parent, id), Qt::LeftButton);
-}
-
-QStringList Rows(QListWidget* list) {
-  QStringList rows;
-  for (int i = 0; i < list->count(); ++i) rows << list->item(i)->text();
-  return rows;
-}
-
-QStringList Column(QTreeWidget* list, int column) {
-  QStringList rows;
-  for (int i = 0; i < list->topLevelItemCount(); ++i) rows << list->topLevelItem(i)->text(column);
-  return rows;
-}
 
 std::unique_ptr<SearchRule> Search(RuleSet* owner, const std::string& name,
                                    std::vector<std::string> classes) {
@@ -156,7 +89,8 @@ class TestRulePanels : public QObject {
   }
 
   // Answers "Add Rule" with a search rule of `name` and the object class `objectClass`.
-  void AddSearchRuleSteps(ModalSteps& steps, const QString& name, const QString& objectClass) {
+  void AddSearchRuleSteps(testsupport::ModalDriver& steps, const QString& name,
+                          const QString& objectClass) {
     steps
         .Then("144",
               [name](QWidget* dialog) {
@@ -173,7 +107,7 @@ class TestRulePanels : public QObject {
 
  private slots:
   void initTestCase() {
-    QVERIFY(table_.LoadText(kSchema) == 6);
+    QVERIFY(table_.LoadText(formtest::kRuleSchema) == 7);
     scoped_ = std::make_unique<msg::ScopedSink>(&sink_);
   }
   void init() {
@@ -234,7 +168,7 @@ class TestRulePanels : public QObject {
     auto* panel = qobject_cast<CRuleSetPanel*>(tree_->currentPanel());
     QVERIFY(panel);
     QSignalSpy modified(panel, &CPropertyPanel::modified);
-    ModalSteps steps;
+    testsupport::ModalDriver steps;
     AddSearchRuleSteps(steps, "Delta", "top");
     Click(panel, "100");
     QVERIFY(steps.Done());
@@ -257,7 +191,7 @@ class TestRulePanels : public QObject {
 
   void addEntryPointShowsStartPointType() {
     CRuleSetPanel panel(tree_, people_, window_.get());
-    ModalSteps steps;
+    testsupport::ModalDriver steps;
     steps.Then("144", [](QWidget* dialog) {
       QTest::keyClicks(Child<QLineEdit>(dialog, "1003"), "Branch");
       QTest::mouseClick(Child<QRadioButton>(dialog, "1013"), Qt::LeftButton);
@@ -280,7 +214,7 @@ class TestRulePanels : public QObject {
   void addRuleWithATakenNameAddsNothingButSaysSo() {
     CRuleSetPanel panel(tree_, people_, window_.get());
     QSignalSpy modified(&panel, &CPropertyPanel::modified);
-    ModalSteps steps;
+    testsupport::ModalDriver steps;
     AddSearchRuleSteps(steps, "Beta", "top");
     Click(&panel, "100");
     QVERIFY(steps.Done());
@@ -295,7 +229,7 @@ class TestRulePanels : public QObject {
 
   void cancelledAddRuleChangesNothing() {
     CRuleSetPanel panel(tree_, people_, window_.get());
-    ModalSteps steps;
+    testsupport::ModalDriver steps;
     steps.Then("144", [](QWidget* dialog) {
       QTest::keyClicks(Child<QLineEdit>(dialog, "1003"), "Nothing");
       Click(dialog, "2");
@@ -348,7 +282,7 @@ class TestRulePanels : public QObject {
         Click(dialog, "1");
       };
     };
-    ModalSteps steps;
+    testsupport::ModalDriver steps;
     steps.Then("143", answer("top"));
     Click(&panel, "100");
     steps.Then("143", answer("person"));
@@ -383,7 +317,7 @@ class TestRulePanels : public QObject {
     CRulePanel panel(alpha, people_, table_, window_.get());
     QSignalSpy modified(&panel, &CPropertyPanel::modified);
     QStringList offered;
-    ModalSteps steps;
+    testsupport::ModalDriver steps;
     steps.Then("142", [&offered](QWidget* dialog) {
       auto* combo = Child<QComboBox>(dialog, "1008");
       for (int i = 0; i < combo->count(); ++i) offered << combo->itemText(i);
@@ -424,7 +358,7 @@ class TestRulePanels : public QObject {
   void entryPointCanSearchForAllSearchRules() {
     CRulePanel panel(Rule(people_, "Gamma"), people_, table_, window_.get());
     QStringList offered;
-    ModalSteps steps;
+    testsupport::ModalDriver steps;
     steps.Then("142", [&offered](QWidget* dialog) {
       auto* combo = Child<QComboBox>(dialog, "1008");
       for (int i = 0; i < combo->count(); ++i) offered << combo->itemText(i);
@@ -490,7 +424,7 @@ class TestRulePanels : public QObject {
     SearchRule* gamma = Rule(people_, "Gamma");
     CRulePanel panel(gamma, people_, table_, window_.get());
     QSignalSpy modified(&panel, &CPropertyPanel::modified);
-    ModalSteps steps;
+    testsupport::ModalDriver steps;
     steps.Then("141", [](QWidget* dialog) {
       QCOMPARE(Child<QLineEdit>(dialog, "1002")->text(), QString("389"));
       auto* port = Child<QLineEdit>(dialog, "1002");
@@ -548,7 +482,7 @@ class TestRulePanels : public QObject {
     QCOMPARE(Child<QLineEdit>(panel, "115")->text(), QString("ldap.example.org"));
     // A change in the rule panel marks the configuration as changed.
     QVERIFY(!tree_->isModified());
-    ModalSteps steps;
+    testsupport::ModalDriver steps;
     steps.Then("142", [](QWidget* dialog) { Click(dialog, "1"); });
     Click(panel, "103");
     QVERIFY(steps.Done());

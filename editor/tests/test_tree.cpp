@@ -15,61 +15,29 @@
 #include "model/configuration.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
+#include "tests/support/editorpanes.h"
 #include "tests/support/sampleconfig.h"
+
+using Editor = testsupport::EditorPanes;
+using testsupport::Captions;
+using testsupport::Rows;
 
 namespace {
 
-QStringList Captions(const QTreeWidgetItem* parent) {
-  QStringList out;
-  for (int i = 0; i < parent->childCount(); ++i) out << parent->child(i)->text(0);
-  return out;
-}
-
-QStringList TopCaptions(const QTreeWidget& tree) {
-  QStringList out;
-  for (int i = 0; i < tree.topLevelItemCount(); ++i) out << tree.topLevelItem(i)->text(0);
-  return out;
-}
-
+// The child of `parent` captioned `caption`, or null.
 QTreeWidgetItem* Child(QTreeWidgetItem* parent, const QString& caption) {
-  for (int i = 0; i < parent->childCount(); ++i) {
-    if (parent->child(i)->text(0) == caption) return parent->child(i);
-  }
-  return nullptr;
+  return testsupport::ItemAt(parent, {caption});
 }
 
-QStringList Rows(QListWidget* list) {
-  QStringList out;
-  for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
-  return out;
-}
-
-// A left and right pane with a tree over `config`, as the main window holds them.
-struct Editor {
-  explicit Editor(Configuration& config) : left(config, table, &right) {
-    left.resize(300, 400);
-    right.resize(420, 400);
-    // Size changes reach hidden widgets only when they are shown.
-    left.show();
-    right.show();
+// The standard sample configuration with its tree filled, in the editor panes.
+struct StandardEditor {
+  StandardEditor() {
+    sample::FillStandard(config);
+    tree->Fill();
   }
-  CConfigTree* tree() { return left.tree(); }
-  void Select(QTreeWidgetItem* item) { tree()->setCurrentItem(item); }
-  template <class T>
-  T* Find(const char* name) {
-    return right.findChild<T*>(QLatin1String(name));
-  }
-  int PanelCount() {
-    int count = 0;
-    for (auto* panel : right.findChildren<CPropertyPanel*>()) {
-      if (panel->isVisibleTo(&right)) ++count;
-    }
-    return count;
-  }
-
-  kvaro::Oidtable table;
-  OVS_RHSClientWnd right;
-  OVS_LHSClientWnd left;
+  Configuration config;
+  Editor editor{config};
+  CConfigTree* tree = editor.tree();
 };
 
 }  // namespace
@@ -83,7 +51,7 @@ class TestTree : public QObject {
     Editor editor(config);
     editor.tree()->Fill();
     QCOMPARE(editor.tree()->objectName(), QStringLiteral("1024"));
-    QCOMPARE(TopCaptions(*editor.tree()), (QStringList{"Forms", "Rule Sets"}));
+    QCOMPARE(Captions(editor.tree()->invisibleRootItem()), (QStringList{"Forms", "Rule Sets"}));
     QCOMPARE(editor.tree()->formsRoot()->childCount(), 0);
     QVERIFY(!editor.tree()->formsRoot()->isExpanded());
     QVERIFY(!editor.tree()->ruleSetsRoot()->isExpanded());
@@ -130,11 +98,8 @@ class TestTree : public QObject {
   }
 
   void addedNodesShowFirstAndMissingParentsAreSkipped() {
-    Configuration config;
-    sample::FillStandard(config);
-    Editor editor(config);
-    CConfigTree* tree = editor.tree();
-    tree->Fill();
+    StandardEditor sample;
+    auto& [config, editor, tree] = sample;
     RuleSet* other = config.FindRuleSet("Other");
     SearchRule extra(other, "Extra", {}, std::vector<std::string>{"top"});
     other->AddRule(&extra);
@@ -166,11 +131,8 @@ class TestTree : public QObject {
   }
 
   void selectionShowsExactlyOnePanel() {
-    Configuration config;
-    sample::FillStandard(config);
-    Editor editor(config);
-    CConfigTree* tree = editor.tree();
-    tree->Fill();
+    StandardEditor sample;
+    auto& [config, editor, tree] = sample;
     editor.Select(tree->ruleSetsRoot());
     QVERIFY(qobject_cast<CRuleSetsPanel*>(tree->currentPanel()));
     QCOMPARE(tree->currentPanel()->objectName(), QStringLiteral("100"));
@@ -203,11 +165,8 @@ class TestTree : public QObject {
   }
 
   void reselectingKeepsThePanel() {
-    Configuration config;
-    sample::FillStandard(config);
-    Editor editor(config);
-    CConfigTree* tree = editor.tree();
-    tree->Fill();
+    StandardEditor sample;
+    auto& [config, editor, tree] = sample;
     editor.left.show();
     editor.Select(tree->formsRoot());
     QPointer<CPropertyPanel> panel = tree->currentPanel();
@@ -253,63 +212,129 @@ class TestTree : public QObject {
     QVERIFY(tree->currentPanel() == nullptr);
   }
 
-  void removingAFormThroughItsListPanel() {
-    Configuration config;
-    sample::FillStandard(config);
-    Editor editor(config);
-    CConfigTree* tree = editor.tree();
-    tree->Fill();
-    QSignalSpy modified(tree, &CConfigTree::modifiedChanged);
+  void formListPanelOffersAddForm() {
+    StandardEditor sample;
+    auto& [config, editor, tree] = sample;
     editor.Select(tree->formsRoot());
     auto* list = editor.Find<QListWidget>("102");
-    auto* remove = editor.Find<QPushButton>("101");
     auto* add = editor.Find<QPushButton>("100");
     QCOMPARE(Rows(list), (QStringList{"People (Standard)", "Things (Other)"}));
-    QVERIFY(!remove->isEnabled());
     QVERIFY(add->isEnabled());
     QCOMPARE(add->text(), QStringLiteral("Add Form"));
     QCOMPARE(editor.Find<QLabel>("103")->text(), QStringLiteral("Search Forms"));
     // Add Form cancelled changes nothing.
     formtest::ModalScript script;
-    script.Then("AddFormDialog", [](QWidget* dialog) {
-      QTest::mouseClick(dialog->findChild<QPushButton*>("2"), Qt::LeftButton);
-    });
+    script.Then("AddFormDialog", [](QWidget* dialog) { testsupport::Click(dialog, "2"); });
     add->click();
     QVERIFY(script.Done());
     QCOMPARE(config.searchForms.size(), size_t(2));
     QVERIFY(!tree->isModified());
+  }
 
-    list->setCurrentRow(0);
-    QVERIFY(remove->isEnabled());
-    // The form goes with its groups and fields only after a Yes.
+  // Remove in the list panel of a tree root: No keeps the record with everything below
+  // it; Yes removes it from the configuration, the list and the tree.
+  void removalThroughTheListPanel_data() {
+    QTest::addColumn<bool>("forms");  // the Forms root, else the Rule Sets root
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("question");
+    QTest::addColumn<QStringList>("rowsAfter");
+    QTest::addColumn<QStringList>("captionsAfter");
+    QTest::addColumn<int>("recordsAfter");
+    // A form goes with its 3 groups and 3 fields.
+    QTest::newRow("form") << true << 0 << 62178 << QStringList{"Things (Other)"}
+                          << QStringList{"Things (Other)"} << 18 - 7;
+    // The form that uses "Other" (with its group and field) goes first; the rule set
+    // goes with its rule.
+    QTest::newRow("rule set") << false << 1 << 62177 << QStringList{"Standard"}
+                              << QStringList{"Standard"} << 18 - 3 - 2;
+  }
+  void removalThroughTheListPanel() {
+    QFETCH(bool, forms);
+    QFETCH(int, row);
+    QFETCH(int, question);
+    QFETCH(QStringList, rowsAfter);
+    QFETCH(QStringList, captionsAfter);
+    QFETCH(int, recordsAfter);
+    StandardEditor sample;
+    auto& [config, editor, tree] = sample;
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
+    if (!forms) QVERIFY(tree->RemoveForm(config.searchForms[1].get()));
+    QTreeWidgetItem* root = forms ? tree->formsRoot() : tree->ruleSetsRoot();
+    const size_t count = forms ? config.searchForms.size() : config.ruleSets.size();
+    const size_t records = tree->recordCount();
+    const bool modifiedBefore = tree->isModified();
+    QSignalSpy modified(tree, &CConfigTree::modifiedChanged);
+    editor.Select(root);
+    auto* list = editor.Find<QListWidget>("102");
+    auto* remove = editor.Find<QPushButton>("101");
+    QVERIFY(!remove->isEnabled());
+    const QString chosen = list->item(row)->text();
+    list->setCurrentRow(row);
+    QVERIFY(remove->isEnabled());
+
     sink.answer = msg::Answer::No;
     remove->click();
-    QCOMPARE(sink.Ids(), std::vector<int>{62178});
+    QCOMPARE(sink.Ids(), std::vector<int>{question});
     QCOMPARE(int(sink.messages[0].buttons), int(msg::Buttons::YesNo));
-    QCOMPARE(config.searchForms.size(), size_t(2));
-    QCOMPARE(tree->recordCount(), size_t(18));
-    QVERIFY(!tree->isModified());
+    QCOMPARE(forms ? config.searchForms.size() : config.ruleSets.size(), count);
+    QCOMPARE(tree->recordCount(), records);
+    QVERIFY(Captions(root).contains(chosen));
+    QCOMPARE(tree->isModified(), modifiedBefore);
+
     sink.answer = msg::Answer::Yes;
     remove->click();
-    QCOMPARE(config.searchForms.size(), size_t(1));
-    QCOMPARE(config.searchForms[0]->name, std::string("Things"));
-    QCOMPARE(Rows(list), (QStringList{"Things (Other)"}));
+    QCOMPARE(sink.Ids(), (std::vector<int>{question, question}));
+    QCOMPARE(forms ? config.searchForms.size() : config.ruleSets.size(), count - 1);
+    QCOMPARE(Rows(list), rowsAfter);
     QVERIFY(!remove->isEnabled());
-    QCOMPARE(Captions(tree->formsRoot()), (QStringList{"Things (Other)"}));
-    QCOMPARE(tree->recordCount(), size_t(18 - 7));
+    QCOMPARE(Captions(root), captionsAfter);
+    QCOMPARE(tree->recordCount(), size_t(recordsAfter));
     QVERIFY(tree->isModified());
-    QCOMPARE(modified.count(), 1);
+    QCOMPARE(modified.count(), modifiedBefore ? 0 : 1);
     // Remove with no selection does nothing.
     remove->setEnabled(true);
     remove->click();
-    QCOMPARE(config.searchForms.size(), size_t(1));
+    QCOMPARE(forms ? config.searchForms.size() : config.ruleSets.size(), count - 1);
+    // Selecting the root again lists what is left.
+    editor.Select(forms ? tree->ruleSetsRoot() : tree->formsRoot());
+    editor.Select(root);
+    QCOMPARE(Rows(editor.Find<QListWidget>("102")), rowsAfter);
   }
 
+  // Removing what the configuration no longer holds is refused quietly.
+  void removingAStrayRecordIsRefused() {
+    StandardEditor sample;
+    auto& [config, editor, tree] = sample;
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    RuleSet stray("Stray");
+    QVERIFY(!tree->RemoveRuleSet(&stray));
+    QVERIFY(!tree->RemoveForm(nullptr));
+    QCOMPARE(sink.Ids(), std::vector<int>{});
+    QCOMPARE(config.ruleSets.size(), size_t(2));
+    QVERIFY(!tree->isModified());
+  }
+
+  // A rule set that a form still searches by stays, and the message names the form:
+  // whether the form is its own or uses one of its rules from another rule set.
+  void ruleSetInUseIsNotRemoved_data() {
+    QTest::addColumn<bool>("borrowed");
+    QTest::addColumn<QString>("ruleSet");
+    QTest::newRow("its own form") << false << "Other";
+    QTest::newRow("a group of another set's form") << true << "Standard";
+  }
   void ruleSetInUseIsNotRemoved() {
+    QFETCH(bool, borrowed);
+    QFETCH(QString, ruleSet);
     Configuration config;
     sample::FillStandard(config);
+    if (borrowed) {
+      // "Things" (rule set Other) gets a group searching by Standard's "Org".
+      config.searchForms[1]->AddInputGroup(
+          new InputGroup("Borrowed", config.FindRuleSet("Standard")->FindRule("Org")));
+      config.searchForms.erase(config.searchForms.begin());  // People no longer uses Standard
+    }
     Editor editor(config);
     CConfigTree* tree = editor.tree();
     tree->Fill();
@@ -319,82 +344,25 @@ class TestTree : public QObject {
     auto* list = editor.Find<QListWidget>("102");
     auto* remove = editor.Find<QPushButton>("101");
     QCOMPARE(Rows(list), (QStringList{"Standard", "Other"}));
-    list->setCurrentRow(1);
+    list->setCurrentRow(Rows(list).indexOf(ruleSet));
     remove->click();
     QCOMPARE(sink.Ids(), std::vector<int>{62150});
-    QVERIFY(QString::fromStdString(sink.messages[0].text).contains("'Other'"));
-    QVERIFY(QString::fromStdString(sink.messages[0].text).contains("Things (Other)"));
+    const QString text = QString::fromStdString(sink.messages[0].text);
+    QVERIFY2(text.contains("'" + ruleSet + "'"), qPrintable(text));
+    QVERIFY2(text.contains("Things (Other)"), qPrintable(text));
     QCOMPARE(config.ruleSets.size(), size_t(2));
     QCOMPARE(Rows(list), (QStringList{"Standard", "Other"}));
     QCOMPARE(Captions(tree->ruleSetsRoot()), (QStringList{"Other", "Standard"}));
     QVERIFY(!tree->isModified());
-  }
-
-  void groupUsingARuleOfAnotherSetBlocksRemoval() {
-    Configuration config;
-    sample::FillStandard(config);
-    // "Things" (rule set Other) gets a group searching by Standard's "Org".
-    config.searchForms[1]->AddInputGroup(
-        new InputGroup("Borrowed", config.FindRuleSet("Standard")->FindRule("Org")));
-    config.searchForms.erase(config.searchForms.begin());  // People no longer uses Standard
-    Editor editor(config);
-    CConfigTree* tree = editor.tree();
-    tree->Fill();
-    msg::RecordingSink sink;
-    msg::ScopedSink scoped(&sink);
-    QVERIFY(!tree->RemoveRuleSet(config.FindRuleSet("Standard")));
-    QCOMPARE(sink.Ids(), std::vector<int>{62150});
-    QVERIFY(QString::fromStdString(sink.messages[0].text).contains("Things (Other)"));
+    // The tree's own call refuses it the same way.
+    QVERIFY(!tree->RemoveRuleSet(config.FindRuleSet(ruleSet.toStdString())));
+    QCOMPARE(sink.Ids(), (std::vector<int>{62150, 62150}));
     QCOMPARE(config.ruleSets.size(), size_t(2));
-  }
-
-  void removingARuleSetThroughItsListPanel() {
-    Configuration config;
-    sample::FillStandard(config);
-    Editor editor(config);
-    CConfigTree* tree = editor.tree();
-    tree->Fill();
-    msg::RecordingSink sink;
-    msg::ScopedSink scoped(&sink);
-    // The form that uses "Other" goes first.
-    QVERIFY(tree->RemoveForm(config.searchForms[1].get()));
-    editor.Select(tree->ruleSetsRoot());
-    auto* list = editor.Find<QListWidget>("102");
-    auto* remove = editor.Find<QPushButton>("101");
-    QVERIFY(!remove->isEnabled());
-    list->setCurrentRow(1);
-    QVERIFY(remove->isEnabled());
-    // No keeps the rule set with its rules; Yes removes it.
-    sink.answer = msg::Answer::No;
-    remove->click();
-    QCOMPARE(sink.Ids(), std::vector<int>{62177});
-    QCOMPARE(config.ruleSets.size(), size_t(2));
-    QVERIFY(tree->ItemOf(config.FindRuleSet("Other")));
-    sink.answer = msg::Answer::Yes;
-    remove->click();
-    QCOMPARE(sink.Ids(), (std::vector<int>{62177, 62177}));
-    QCOMPARE(config.ruleSets.size(), size_t(1));
-    QVERIFY(config.FindRuleSet("Other") == nullptr);
-    QCOMPARE(Rows(list), (QStringList{"Standard"}));
-    QVERIFY(!remove->isEnabled());
-    QCOMPARE(Captions(tree->ruleSetsRoot()), (QStringList{"Standard"}));
-    QVERIFY(tree->isModified());
-    // Selecting "Rule Sets" again no longer lists it.
-    editor.Select(tree->formsRoot());
-    editor.Select(tree->ruleSetsRoot());
-    QCOMPARE(Rows(editor.Find<QListWidget>("102")), (QStringList{"Standard"}));
-    // Removing what the configuration no longer holds is refused quietly.
-    RuleSet stray("Stray");
-    QVERIFY(!tree->RemoveRuleSet(&stray));
-    QVERIFY(!tree->RemoveForm(nullptr));
   }
 
   void removingTheShownNodeRemovesItsPanel() {
-    Configuration config;
-    sample::FillStandard(config);
-    Editor editor(config);
-    CConfigTree* tree = editor.tree();
-    tree->Fill();
+    StandardEditor sample;
+    auto& [config, editor, tree] = sample;
     SearchForm* people = config.searchForms[0].get();
     InputGroup* details = people->targetGroup.get();
     QTreeWidgetItem* name =
@@ -438,11 +406,8 @@ class TestTree : public QObject {
   }
 
   void titleAndLayoutFollowTheRules() {
-    Configuration config;
-    sample::FillStandard(config);
-    Editor editor(config);
-    CConfigTree* tree = editor.tree();
-    tree->Fill();
+    StandardEditor sample;
+    auto& [config, editor, tree] = sample;
     editor.Select(tree->ruleSetsRoot());
     CPropertyPanel* panel = tree->currentPanel();
     auto* title = panel->findChild<QLabel*>("103");

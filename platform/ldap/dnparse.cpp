@@ -9,6 +9,17 @@
 
 namespace ldapx {
 
+Utf8Lead Utf8LeadOf(unsigned char c) {
+  if (c >= 0xc2 && c <= 0xdf) return {1};
+  if (c == 0xe0) return {2, 0xa0};
+  if ((c >= 0xe1 && c <= 0xec) || c == 0xee || c == 0xef) return {2};
+  if (c == 0xed) return {2, 0x80, 0x9f};
+  if (c == 0xf0) return {3, 0x90};
+  if (c >= 0xf1 && c <= 0xf3) return {3};
+  if (c == 0xf4) return {3, 0x80, 0x8f};
+  return {};
+}
+
 bool IsUtf8(std::string_view text) {
   const size_t n = text.size();
   for (size_t i = 0; i < n;) {
@@ -17,30 +28,13 @@ bool IsUtf8(std::string_view text) {
       ++i;
       continue;
     }
-    int need = 0;
-    unsigned char lo = 0x80, hi = 0xbf;
-    if (c >= 0xc2 && c <= 0xdf) {
-      need = 1;
-    } else if (c == 0xe0) {
-      need = 2, lo = 0xa0;
-    } else if ((c >= 0xe1 && c <= 0xec) || c == 0xee || c == 0xef) {
-      need = 2;
-    } else if (c == 0xed) {
-      need = 2, hi = 0x9f;
-    } else if (c == 0xf0) {
-      need = 3, lo = 0x90;
-    } else if (c >= 0xf1 && c <= 0xf3) {
-      need = 3;
-    } else if (c == 0xf4) {
-      need = 3, hi = 0x8f;
-    } else {
-      return false;
-    }
-    if (n - i <= static_cast<size_t>(need)) return false;
+    Utf8Lead lead = Utf8LeadOf(c);
+    const int need = lead.continuation;
+    if (need == 0 || n - i <= static_cast<size_t>(need)) return false;
     for (int k = 1; k <= need; ++k) {
       const unsigned char b = static_cast<unsigned char>(text[i + k]);
-      if (b < lo || b > hi) return false;
-      lo = 0x80, hi = 0xbf;
+      if (b < lead.lo || b > lead.hi) return false;
+      lead.lo = 0x80, lead.hi = 0xbf;
     }
     i += need + 1;
   }

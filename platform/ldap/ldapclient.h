@@ -261,6 +261,16 @@ std::optional<UrlDesc> ParseUrl(const std::string& url);
 // beyond U+10FFFF): what the directory accepts in a Directory String.
 bool IsUtf8(std::string_view text);
 
+// The well-formed UTF-8 sequences a byte may lead (Unicode's table 3-7): how many
+// continuation bytes follow it, and the range of the first of them (the others lie in
+// 0x80..0xbf). An ASCII byte and a byte that cannot lead a sequence need none.
+struct Utf8Lead {
+  int continuation = 0;
+  unsigned char lo = 0x80;
+  unsigned char hi = 0xbf;
+};
+Utf8Lead Utf8LeadOf(unsigned char lead);
+
 // RFC 4514 escaping of an attribute value for a DN, and RFC 4515 escaping of an
 // assertion value for a search filter. Names of letters, digits and inner spaces
 // come back unchanged. A DN value keeps its blanks at both ends: leading and trailing

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/ldap/ldapclient.h"
+
 namespace msg {
 
 namespace {
@@ -62,23 +64,9 @@ std::string Sanitize(std::string_view text, bool keepLayout, size_t maxChars) {
     // The well-formed UTF-8 sequences (Unicode's table 3-7): the range of the second
     // byte depends on the first; an ill-formed sequence is replaced as a whole up to the
     // byte that breaks it (its maximal subpart), which stays for the next round.
-    int need = 0;
-    unsigned char lo = 0x80, hi = 0xbf;
-    if (c >= 0xc2 && c <= 0xdf) {
-      need = 1;
-    } else if (c == 0xe0) {
-      need = 2, lo = 0xa0;
-    } else if ((c >= 0xe1 && c <= 0xec) || c == 0xee || c == 0xef) {
-      need = 2;
-    } else if (c == 0xed) {
-      need = 2, hi = 0x9f;
-    } else if (c == 0xf0) {
-      need = 3, lo = 0x90;
-    } else if (c >= 0xf1 && c <= 0xf3) {
-      need = 3;
-    } else if (c == 0xf4) {
-      need = 3, hi = 0x8f;
-    }
+    const ldapx::Utf8Lead lead = ldapx::Utf8LeadOf(c);
+    const int need = lead.continuation;
+    unsigned char lo = lead.lo, hi = lead.hi;
     size_t j = i + 1;
     uint32_t cp = need == 1 ? (c & 0x1f) : need == 2 ? (c & 0x0f) : (c & 0x07);
     int got = 0;

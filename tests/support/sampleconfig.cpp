@@ -43,6 +43,26 @@ void FillStandard(Configuration& configuration) {
   configuration.searchForms.push_back(std::move(things));
 }
 
+void FillPeople(Configuration& configuration) {
+  auto standard = std::make_unique<RuleSet>("Standard");
+  SearchRule* person = AddSearchRule(*standard, "Person", {"person", "inetOrgPerson"});
+  SearchRule* room = AddSearchRule(*standard, "Room", {"organizationalPerson"});
+  SearchRule root(standard.get(), "Root", {}, std::string("ldap://dirhost:389/o=Sample"));
+  standard->AddRule(&root);
+
+  auto* target = new InputGroup("Who", person);
+  target->AddField("Name", "", {"cn", "sn"});
+  auto* a = new InputGroup("A", person);
+  a->AddField("Phone", "", {"telephoneNumber"});
+  a->AddField("Email", "", {"mail"});
+  auto* b = new InputGroup("B", room);
+  b->AddField("Room Name", "", {"cn"});
+  auto people = std::make_unique<SearchForm>("People", standard.get(), target,
+                                             std::vector<InputGroup*>{a, b});
+  configuration.ruleSets.push_back(std::move(standard));
+  configuration.searchForms.push_back(std::move(people));
+}
+
 void FillLarge(Configuration& configuration, int ruleSets, int rulesPerSet, int fieldsPerGroup) {
   for (int s = 0; s < ruleSets; ++s) {
     auto set = std::make_unique<RuleSet>("Set " + std::to_string(s));

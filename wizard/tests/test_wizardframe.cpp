@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QVBoxLayout>
 
+#include "tests/support/modaldriver.h"
 #include "widgets/dialogunits.h"
 #include "wizard/tests/wizardtestutil.h"
 #include "wizard/wizardframe.h"
@@ -184,11 +185,13 @@ class WizardFrameTest : public QObject {
                             .arg(b.width())
                             .arg(b.height())
                             .arg(l.top())));
-    // Aspect ratio of the 56 x 124 unit control is kept.
-    const QRect original = dlgu::ToPixels(f.frame.font(), QRect(6, 6, 56, 124));
-    const double before = double(original.width()) / original.height();
-    const double after = double(b.width()) / b.height();
-    QVERIFY(qAbs(before - after) < 0.02);
+    // The picture keeps the proportions of a 56 x 124 unit area of the 292 x 183 unit
+    // frame, whatever the font makes of a unit.
+    const double unitWidth = double(f.frame.width()) / 292;
+    const double unitHeight = double(f.frame.height()) / 183;
+    const double designed = (56 * unitWidth) / (124 * unitHeight);
+    const double shown = double(b.width()) / b.height();
+    QVERIFY2(qAbs(designed - shown) < 0.02, qPrintable(QString::number(shown)));
   }
 
   void captionFromThePageTitle() {
@@ -220,9 +223,14 @@ class WizardFrameTest : public QObject {
     QCOMPARE(cancel->geometry().bottom() + 1, w.height() - 10);
     QCOMPARE(next->geometry().right() + 1, cancel->x() - 12);
     QCOMPARE(back->geometry().right() + 1, next->x() - 12);
+    // Every button leaves the same room around its caption, and is a little taller than
+    // a line of text.
+    const int room = cancel->width() - fm.horizontalAdvance(cancel->text());
+    QVERIFY(room > 0);
     for (QPushButton* b : {cancel, next, back}) {
-      QCOMPARE(b->width(), fm.horizontalAdvance(b->text()) + 2 + 32);
-      QCOMPARE(b->height(), fm.height() + 10);
+      QCOMPARE(b->width() - fm.horizontalAdvance(b->text()), room);
+      QCOMPARE(b->height(), cancel->height());
+      QVERIFY(b->height() > fm.height());
       QCOMPARE(b->y(), cancel->y());
     }
 
@@ -242,7 +250,8 @@ class WizardFrameTest : public QObject {
     w.SetButtons(kWizBack | kWizNext);
     QVERIFY(back->width() > oldWidth);
     QCOMPARE(cancel->geometry().right() + 1, w.width() - 12);
-    QCOMPARE(cancel->width(), fm.horizontalAdvance(cancel->text()) + 34);
+    QCOMPARE(cancel->width() - fm.horizontalAdvance(cancel->text()), room);
+    QCOMPARE(back->width() - fm.horizontalAdvance(back->text()), room);
     QCOMPARE(next->geometry().right() + 1, cancel->x() - 12);
     QCOMPARE(back->geometry().right() + 1, next->x() - 12);
   }
@@ -271,7 +280,7 @@ class WizardFrameTest : public QObject {
     frame.AddPage(&a);
     frame.AddPage(&c);
     c.finish = false;
-    wiztest::WhenModal([&](QWidget*) {
+    testsupport::OnNextModal([&](QWidget*) {
       frame.Next();
       frame.Finish();  // refused by the page
       QCOMPARE(frame.currentIndex(), 1);

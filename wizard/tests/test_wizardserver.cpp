@@ -23,15 +23,9 @@
 using wiztest::Find;
 using wiztest::Press;
 using wiztest::SetText;
+using Wizard = wiztest::ShownWizard;
 
 namespace {
-
-struct Wizard {
-  Wizard() : sink(&recorder), wizard(wiztest::Table()) { wizard.show(); }
-  msg::RecordingSink recorder;
-  msg::ScopedSink sink;
-  SetupWizard wizard;
-};
 
 PleaseWaitDialog* VisibleWait() {
   for (QWidget* w : QApplication::topLevelWidgets())

@@ -48,17 +48,4 @@ void CheckServices(WizardFrame& frame, std::initializer_list<int> rows) {
   for (int row : rows) list->item(row)->setCheckState(Qt::Checked);
 }
 
-void WhenModal(std::function<void(QWidget*)> action) {
-  auto* timer = new QTimer;
-  timer->setInterval(20);
-  QObject::connect(timer, &QTimer::timeout, [timer, action] {
-    if (QWidget* modal = QApplication::activeModalWidget()) {
-      timer->stop();
-      timer->deleteLater();
-      action(modal);
-    }
-  });
-  timer->start();
-}
-
 }  // namespace wiztest

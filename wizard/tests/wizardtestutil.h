@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/support/messages.h"
+#include "wizard/setupwizard.h"
 #include "wizard/wizardframe.h"
 namespace kvaro {
 class Oidtable;
@@ -15,6 +17,14 @@ namespace wiztest {
 
 // The program's attribute table, loaded once from the source tree.
 const kvaro::Oidtable& Table();
+
+// A shown set-up wizard whose messages are recorded.
+struct ShownWizard {
+  ShownWizard() : sink(&recorder), wizard(Table()) { wizard.show(); }
+  msg::RecordingSink recorder;
+  msg::ScopedSink sink;
+  SetupWizard wizard;
+};
 
 // The folder of the shipped search templates in the source tree.
 std::string TemplateFolder();
@@ -35,8 +45,5 @@ void SetText(WizardFrame& frame, int id, const QString& text);
 void Press(WizardFrame& frame, int id);
 // Checks the services (rows of the check list) on the services page.
 void CheckServices(WizardFrame& frame, std::initializer_list<int> rows);
-
-// Runs `action` once a modal dialog is up (e.g. to press Finish in exec()).
-void WhenModal(std::function<void(QWidget*)> action);
 
 }  // namespace wiztest

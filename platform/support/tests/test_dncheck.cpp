@@ -11,6 +11,46 @@ const std::string kShipped = std::string(ORVELLE_SOURCE_DIR) + "/resources/oidta
 class TestDnCheck : public QObject {
   Q_OBJECT
  private slots:
+  // Well-formed UTF-8 only: no overlong forms, surrogates, code points beyond U+10FFFF,
+  // cut or stray continuation bytes.
+  void utf8Check_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("wellFormed");
+    struct Case {
+      const char* name;
+      const char* bytes;
+      bool wellFormed;
+    };
+    for (const Case& c :
+         std::initializer_list<Case>{{"ASCII", "plain", true},
+                                     {"two bytes", "M\xc3\xbcller", true},
+                                     {"three bytes, lowest after E0", "\xe0\xa0\x80", true},
+                                     {"last before the surrogates", "\xed\x9f\xbf", true},
+                                     {"four bytes, lowest after F0", "\xf0\x90\x80\x80", true},
+                                     {"U+10FFFF", "\xf4\x8f\xbf\xbf", true},
+                                     {"overlong two bytes", "\xc0\xaf", false},
+                                     {"overlong three bytes", "\xe0\x9f\xbf", false},
+                                     {"surrogate", "\xed\xa0\x80", false},
+                                     {"overlong four bytes", "\xf0\x8f\xbf\xbf", false},
+                                     {"beyond U+10FFFF", "\xf4\x90\x80\x80", false},
+                                     {"cut at the end", "ab\xe2\x82", false},
+                                     {"stray continuation",
+                                      "a\x80"
+                                      "b",
+                                      false},
+                                     {"Latin-1 byte", "M\xfcller", false}})
+      QTest::newRow(c.name) << QByteArray(c.bytes) << c.wellFormed;
+  }
+  void utf8Check() {
+    QFETCH(QByteArray, text);
+    QFETCH(bool, wellFormed);
+    QCOMPARE(ldapx::IsUtf8(std::string_view(text.constData(), size_t(text.size()))), wellFormed);
+    // A DN value holding the text is valid only when the text is well-formed.
+    kvaro::Oidtable table;
+    table.Load(kShipped);
+    QCOMPARE(kvaro::IsValidDn("cn=" + text.toStdString() + ",o=Sample", table), wellFormed);
+  }
+
   void dnCheck_data() {
     QTest::addColumn<QByteArray>("dn");
     QTest::addColumn<bool>("valid");

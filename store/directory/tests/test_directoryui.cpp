@@ -8,23 +8,9 @@
 
 #include "store/directory/ui/credentialsdialog.h"
 #include "store/directory/ui/pleasewaitdialog.h"
+#include "tests/support/modaldriver.h"
 
-namespace {
-
-// Runs `action` on the modal dialog once it is up.
-void WhenModal(std::function<void(QWidget*)> action) {
-  auto* timer = new QTimer;
-  QObject::connect(timer, &QTimer::timeout, [timer, action] {
-    if (QWidget* w = QApplication::activeModalWidget()) {
-      timer->stop();
-      timer->deleteLater();
-      action(w);
-    }
-  });
-  timer->start(10);
-}
-
-}  // namespace
+using testsupport::OnNextModal;
 
 class TestDirectoryUi : public QObject {
   Q_OBJECT
@@ -33,7 +19,7 @@ class TestDirectoryUi : public QObject {
   void credentialsKeepTypedValues() {
     DialogCredentialsPrompt prompt;
     QCOMPARE(prompt.dialog().windowTitle(), QString("DSA Manager Details"));
-    WhenModal([](QWidget* w) {
+    OnNextModal([](QWidget* w) {
       QTest::keyClicks(w->findChild<QLineEdit*>("1032"), "cn=admin,o=Sample");
       QTest::keyClicks(w->findChild<QLineEdit*>("1033"), "secret");
       QTest::mouseClick(w->findChild<QPushButton*>("1"), Qt::LeftButton);
@@ -45,7 +31,7 @@ class TestDirectoryUi : public QObject {
     QCOMPARE(prompt.dialog().findChild<QLineEdit*>("1033")->echoMode(), QLineEdit::Password);
 
     QString shownDn;
-    WhenModal([&shownDn](QWidget* w) {
+    OnNextModal([&shownDn](QWidget* w) {
       shownDn = w->findChild<QLineEdit*>("1032")->text();
       QTest::mouseClick(w->findChild<QPushButton*>("2"), Qt::LeftButton);
     });

@@ -21,6 +21,7 @@
 #include "store/directory/directorystore.h"
 #include "store/directory/entrylayout.h"
 #include "store/directory/ui/directorywork.h"
+#include "tests/support/modaldriver.h"
 #include "tests/support/sampleconfig.h"
 #include "tests/support/slapdfixture.h"
 #include "tests/support/stallserver.h"
@@ -142,19 +143,14 @@ class TestDirectoryWork : public QObject {
     msg::ScopedSink scoped(&sink);
     QString shownText;
     bool onGuiThread = false;
-    auto* closer = new QTimer;
-    QObject::connect(closer, &QTimer::timeout, [&] {
-      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-        shownText = box->text();
-        onGuiThread = QThread::currentThread() == qApp->thread();
-        box->button(QMessageBox::No)->click();
-      }
+    testsupport::OnNextModalOf<QMessageBox>([&](QMessageBox* box) {
+      shownText = box->text();
+      onGuiThread = QThread::currentThread() == qApp->thread();
+      box->button(QMessageBox::No)->click();
     });
-    closer->start(10);
     const msg::Answer answer = RunInWorker(nullptr, [](directory::PleaseWait&) {
       return msg::Show(62151, {}, msg::Buttons::YesNo, msg::Icon::Question);
     });
-    delete closer;
     QCOMPARE(answer, msg::Answer::No);
     QVERIFY(onGuiThread);
     QCOMPARE(shownText, QString::fromStdString(msg::Text(62151)));

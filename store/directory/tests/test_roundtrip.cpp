@@ -14,8 +14,11 @@
 #include "store/directory/entrylayout.h"
 #include "store/files/templatefile.h"
 #include "tests/support/slapdfixture.h"
+#include "tests/support/testfiles.h"
+#include "tests/support/workedexample.h"
 
 using testsupport::SlapdFixture;
+using testsupport::WriteFile;
 
 namespace {
 
@@ -30,25 +33,12 @@ const kvaro::Oidtable& Table() {
 
 // Every file of a folder with its bytes (QCOMPARE prints both sides on a mismatch).
 using FileMap = std::map<std::string, std::string>;
-std::map<std::string, std::string> Files(const std::string& dir) {
-  std::map<std::string, std::string> out;
-  for (const auto& e : std::filesystem::directory_iterator(dir)) {
-    std::ifstream in(e.path(), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    out[e.path().filename().string()] = text.str();
-  }
-  return out;
-}
+FileMap Files(const std::string& dir) { return testsupport::Snapshot(dir); }
 
 QString AsText(const FileMap& files) {
   std::string out;
   for (const auto& [name, text] : files) out += "== " + name + "\n" + text;
   return QString::fromStdString(out);
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
 }
 
 // The text in dir1 read by the program, saved to the directory, loaded back and saved
@@ -105,22 +95,7 @@ class TestRoundTrip : public QObject {
   void workedExample() {
     Configuration c;
     c.configurationDirectory = dir1_.path().toStdString();
-    TemplateReader(c, Table())
-        .ReadText(
-            "RuleSet: People\n"
-            "Base: Root : ldap://dirhost:389/o=Sample\n"
-            "SearchRule: Root : Person, Unit\n"
-            "Class: Person : person\n"
-            "Class: Unit : organizationalUnit\n"
-            "SearchRule: Unit : Person\n"
-            "\n"
-            "Form: Find a person\n"
-            "FormTipString: Search for people\n"
-            "FormHelpString: Type part of a name\n"
-            "FormFieldGroup : Person details : Person\n"
-            "FormField: Name : cn, sn\n"
-            "FormFieldGroup : Department : Unit\n"
-            "FormField: Department : ou\n");
+    TemplateReader(c, Table()).ReadText(testsupport::kWorkedExample);
     QCOMPARE(c.ruleSets.size(), size_t(1));
     QCOMPARE(c.ruleSets[0]->rules.size(), size_t(3));
     QCOMPARE(c.searchForms.size(), size_t(1));

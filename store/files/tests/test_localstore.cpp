@@ -25,8 +25,12 @@
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
 #include "store/files/templatefile.h"
+#include "tests/support/testfiles.h"
 
 namespace fs = std::filesystem;
+
+using testsupport::ReadFile;
+using testsupport::WriteFile;
 
 namespace {
 
@@ -129,17 +133,6 @@ bool SaveVersion(const std::string& folder, int sets, const std::string& tag) {
 void BecomeNobody() {
   ::setgroups(0, nullptr);
   if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 const char* const kGoodFile =

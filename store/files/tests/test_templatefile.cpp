@@ -12,8 +12,16 @@
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
 #include "store/files/templatefile.h"
+#include "tests/support/testfiles.h"
+#include "tests/support/workedexample.h"
 
 namespace fs = std::filesystem;
+
+using testsupport::kWorkedExample;
+using testsupport::kWorkedExampleCopy;
+using testsupport::ReadFile;
+using testsupport::Snapshot;
+using testsupport::WriteFile;
 
 namespace {
 
@@ -30,64 +38,11 @@ int LoadShown(Configuration& c, const kvaro::Oidtable& table) {
   return loaded;
 }
 
-const char* const kWorkedExample =
-    "RuleSet: People\n"
-    "Base: Root : ldap://dirhost:389/o=Sample\n"
-    "SearchRule: Root : Person, Unit\n"
-    "Class: Person : person\n"
-    "Class: Unit : organizationalUnit\n"
-    "SearchRule: Unit : Person\n"
-    "\n"
-    "Form: Find a person\n"
-    "FormTipString: Search for people\n"
-    "FormHelpString: Type part of a name\n"
-    "FormFieldGroup : Person details : Person\n"
-    "FormField: Name : cn, sn\n"
-    "FormFieldGroup : Department : Unit\n"
-    "FormField: Department : ou\n";
-
-// What the program writes for the worked example: the reading order creates the
-// "Class" rules before the entry point, and every link is written after the rules.
-const char* const kWorkedExampleCopy =
-    "RuleSet: People\n"
-    "Class: Person : person\n"
-    "Class: Unit : organizationalUnit\n"
-    "Base: Root : ldap://dirhost:389/o=Sample\n"
-    "SearchRule: Unit : Person\n"
-    "SearchRule: Root : Person, Unit\n"
-    "\n"
-    "Form: Find a person\n"
-    "FormTipString: Search for people\n"
-    "FormHelpString: Type part of a name\n"
-    "FormFieldGroup : Person details : Person\n"
-    "FormField: Name : cn, sn\n"
-    "FormFieldGroup : Department : Unit\n"
-    "FormField: Department : ou\n";
-
 const kvaro::Oidtable& Table() {
   static kvaro::Oidtable table;
   if (table.AttributeTypeCount() == 0)
     table.Load(std::string(ORVELLE_SOURCE_DIR) + "/resources/oidtable32");
   return table;
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// Every file of a folder with its contents.
-std::map<std::string, std::string> Snapshot(const fs::path& folder) {
-  std::map<std::string, std::string> files;
-  for (const auto& e : fs::directory_iterator(folder))
-    files[e.path().filename().string()] = e.is_directory() ? "<dir>" : ReadFile(e.path());
-  return files;
 }
 
 std::vector<std::string> Names(const std::vector<std::unique_ptr<SearchRule>>& rules) {

@@ -5,40 +5,14 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/testfiles.h"
+#include "tests/support/workedexample.h"
+
 namespace fs = std::filesystem;
 
-namespace {
-
-const char* const kExample =
-    "RuleSet: People\n"
-    "Base: Root : ldap://dirhost:389/o=Sample\n"
-    "SearchRule: Root : Person, Unit\n"
-    "Class: Person : person\n"
-    "Class: Unit : organizationalUnit\n"
-    "SearchRule: Unit : Person\n"
-    "\n"
-    "Form: Find a person\n"
-    "FormTipString: Search for people\n"
-    "FormHelpString: Type part of a name\n"
-    "FormFieldGroup : Person details : Person\n"
-    "FormField: Name : cn, sn\n"
-    "FormFieldGroup : Department : Unit\n"
-    "FormField: Department : ou\n";
-
-struct Result {
-  int code = -1;
-  QString out;
-  QString err;
-};
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-}  // namespace
+using testsupport::kWorkedExample;
+using testsupport::ReadFile;
+using Result = testsupport::ProgramResult;
 
 class TestConfigTool : public QObject {
   Q_OBJECT
@@ -46,15 +20,7 @@ class TestConfigTool : public QObject {
   QString program_ = QStringLiteral(ORVELLE_BINARY_DIR "/bin/orvelle-config");
 
   Result Run(const QStringList& arguments, const QString& folder = {}) {
-    QProcess p;
-    if (!folder.isEmpty()) p.setWorkingDirectory(folder);
-    p.start(program_, arguments);
-    Result r;
-    if (!p.waitForFinished(30000)) return r;
-    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return testsupport::RunProgram(program_, arguments, folder, 30000);
   }
 
   static QString Write(const QTemporaryDir& dir, const std::string& name, const std::string& text) {
@@ -84,7 +50,7 @@ class TestConfigTool : public QObject {
 
   void checkAGoodConfiguration() {
     QTemporaryDir dir;
-    Write(dir, "RuleSet=People", kExample);
+    Write(dir, "RuleSet=People", kWorkedExample);
     // From another folder, and with the option after the operand.
     const Result r = Run({"check", dir.path(), "--oidtable",
                           QStringLiteral(ORVELLE_SOURCE_DIR "/resources/oidtable32")},
@@ -143,7 +109,7 @@ class TestConfigTool : public QObject {
     QFETCH(QString, rootDn);
     QFETCH(int, code);
     QTemporaryDir dir;
-    Write(dir, "RuleSet=People", kExample);
+    Write(dir, "RuleSet=People", kWorkedExample);
     const Result r = Run({"ldif", dir.path(), "--root-dn", rootDn});
     QCOMPARE(r.code, code);
     if (code == 0) {
@@ -174,7 +140,7 @@ class TestConfigTool : public QObject {
 
   void copyWritesAFixedPoint() {
     QTemporaryDir source, target;
-    Write(source, "RuleSet=People", kExample);
+    Write(source, "RuleSet=People", kWorkedExample);
     const QString first = target.filePath("first/nested");
     Result r = Run({"copy", source.path(), first});
     QCOMPARE(r.code, 0);

@@ -9,27 +9,18 @@
 #include <map>
 #include <sstream>
 
+#include "app/tests/configtoolrun.h"
 #include "tests/support/slapdfixture.h"
+#include "tests/support/testfiles.h"
+#include "tests/support/workedexample.h"
 
 namespace fs = std::filesystem;
 
-namespace {
+using configtooltest::Result;
+using testsupport::kWorkedExample;
+using testsupport::ReadFile;
 
-const char* const kExample =
-    "RuleSet: People\n"
-    "Base: Root : ldap://dirhost:389/o=Sample\n"
-    "SearchRule: Root : Person, Unit\n"
-    "Class: Person : person\n"
-    "Class: Unit : organizationalUnit\n"
-    "SearchRule: Unit : Person\n"
-    "\n"
-    "Form: Find a person\n"
-    "FormTipString: Search for people\n"
-    "FormHelpString: Type part of a name\n"
-    "FormFieldGroup : Person details : Person\n"
-    "FormField: Name : cn, sn\n"
-    "FormFieldGroup : Department : Unit\n"
-    "FormField: Department : ou\n";
+namespace {
 
 // Names with the characters a DN must escape (",", "=", "+", "\"", "\\", ";", "<", ">",
 // a leading "#"), inner double blanks and non-ASCII letters, in two rule sets. Colons
@@ -65,28 +56,6 @@ const char* const kSecond =
     "FormFieldGroup : Org : Org\n"
     "FormField: Org name : o\n";
 
-struct Result {
-  int code = -1;
-  QString out;
-  QString err;
-};
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// Every file of `folder` by name, with its bytes.
-std::map<std::string, std::string> Files(const QString& folder) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : fs::directory_iterator(folder.toStdString())) {
-    files[entry.path().filename().string()] = ReadFile(entry.path());
-  }
-  return files;
-}
-
 // Every entry below and including `base`: DN -> sorted "type: value" lines.
 std::map<std::string, std::vector<std::string>> Entries(const testsupport::SlapdFixture& slapd,
                                                         const std::string& base) {
@@ -111,36 +80,15 @@ QString Url(const testsupport::SlapdFixture& slapd, const char* parent = "o=Samp
 
 }  // namespace
 
-class TestConfigToolDirectory : public QObject {
+class TestConfigToolDirectory : public configtooltest::DirectoryToolTest {
   Q_OBJECT
 
-  QString program_ = QStringLiteral(ORVELLE_BINARY_DIR "/bin/orvelle-config");
-  QString oidtable_ = QStringLiteral(ORVELLE_SOURCE_DIR "/resources/oidtable32");
-  std::unique_ptr<testsupport::SlapdFixture> slapd_;
-  QTemporaryDir dir_;
   QString adminPassword_;
   QString wrongPassword_;
 
-  Result Run(QStringList arguments) {
-    arguments << "--oidtable" << oidtable_;
-    QProcess p;
-    p.start(program_, arguments);
-    Result r;
-    if (!p.waitForFinished(60000)) {
-      p.kill();
-      p.waitForFinished();
-      return r;
-    }
-    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-  }
   // Runs as the directory's administrator.
-  Result RunAsAdmin(QStringList arguments) {
-    arguments << "--bind-dn" << QString::fromStdString(slapd_->adminDn()) << "--password-file"
-              << adminPassword_;
-    return Run(arguments);
+  Result RunAsAdmin(const QStringList& arguments) const {
+    return RunLoggedOn(arguments, adminPassword_);
   }
 
   // A new folder below the test's folder, holding `files` (name -> text).
@@ -166,14 +114,14 @@ class TestConfigToolDirectory : public QObject {
     r = RunAsAdmin({"copy", url, second});
     QVERIFY2(r.code == 0, qPrintable(r.err));
     QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
-    const auto expected = Files(first);
+    const auto expected = testsupport::Snapshot(first.toStdString());
     QCOMPARE(expected.size(), files.size());
-    QVERIFY(Files(second) == expected);
+    QVERIFY(testsupport::Snapshot(second.toStdString()) == expected);
   }
 
  private slots:
   void initTestCase() {
-    QVERIFY2(QFile::exists(program_), "build the orvelle-config target first");
+    QVERIFY2(QFile::exists(configtooltest::kProgram), "build the orvelle-config target first");
     QVERIFY(dir_.isValid());
     testsupport::SlapdFixture::Options options;
     // Parents for the configurations of the single tests.
@@ -196,7 +144,7 @@ class TestConfigToolDirectory : public QObject {
   void cleanupTestCase() { slapd_.reset(); }
 
   void workedExampleSurvivesTheDirectory() {
-    RoundTrip("example", {{"RuleSet=People", kExample}}, "ou=example,o=Sample");
+    RoundTrip("example", {{"RuleSet=People", kWorkedExample}}, "ou=example,o=Sample");
     // The first copy put the rules in the order the reader builds them.
     const std::string normal =
         ReadFile(fs::path(dir_.path().toStdString()) / "example-first" / "RuleSet=People");
@@ -222,7 +170,7 @@ class TestConfigToolDirectory : public QObject {
   }
 
   void ldifOfUrlAndFolderAgree() {
-    const QString folder = Folder("ldif-source", {{"RuleSet=People", kExample}});
+    const QString folder = Folder("ldif-source", {{"RuleSet=People", kWorkedExample}});
     const QString url = Url(*slapd_, "ou=ldif,o=Sample");
     QCOMPARE(RunAsAdmin({"copy", folder, url}).code, 0);
 
@@ -258,7 +206,7 @@ class TestConfigToolDirectory : public QObject {
   }
 
   void copyToAFreshUrlWritesTheRootEntryFirst() {
-    const QString folder = Folder("fresh-source", {{"RuleSet=People", kExample}});
+    const QString folder = Folder("fresh-source", {{"RuleSet=People", kWorkedExample}});
     const std::string root = "cn=Orvelle Configuration,ou=fresh,o=Sample";
     QVERIFY(Entries(*slapd_, root).empty());
     const Result r = RunAsAdmin({"copy", folder, Url(*slapd_, "ou=fresh,o=Sample")});
@@ -276,10 +224,10 @@ class TestConfigToolDirectory : public QObject {
 
   void aSourceThatFailsACheckChangesNothing() {
     const QString url = Url(*slapd_, "ou=refused,o=Sample");
-    const QString good = Folder("refused-good", {{"RuleSet=People", kExample}});
+    const QString good = Folder("refused-good", {{"RuleSet=People", kWorkedExample}});
     const std::string empty = "RuleSet: Nothing Yet\n\n";
     const QString bad =
-        Folder("refused-bad", {{"RuleSet=People", kExample}, {"RuleSet=Nothing Yet", empty}});
+        Folder("refused-bad", {{"RuleSet=People", kWorkedExample}, {"RuleSet=Nothing Yet", empty}});
 
     // Where no configuration is stored yet, not even the root entry is written.
     Result r = RunAsAdmin({"copy", bad, url});
@@ -302,7 +250,7 @@ class TestConfigToolDirectory : public QObject {
   // a clean load passes either way.
   void checkFailsOnLoadWarnings() {
     const QString url = Url(*slapd_, "ou=warned,o=Sample");
-    const QString folder = Folder("warned-source", {{"RuleSet=People", kExample}});
+    const QString folder = Folder("warned-source", {{"RuleSet=People", kWorkedExample}});
     QCOMPARE(RunAsAdmin({"copy", folder, url}).code, 0);
     Result r = RunAsAdmin({"check", url});
     QVERIFY2(r.code == 0, qPrintable(r.out + r.err));
@@ -329,7 +277,7 @@ class TestConfigToolDirectory : public QObject {
   }
 
   void aWrongPasswordIsRefused() {
-    const QString folder = Folder("logon-source", {{"RuleSet=People", kExample}});
+    const QString folder = Folder("logon-source", {{"RuleSet=People", kWorkedExample}});
     const QString url = Url(*slapd_, "ou=logon,o=Sample");
     const Result r =
         Run({"copy", folder, url, "--bind-dn", QString::fromStdString(slapd_->adminDn()),
@@ -357,7 +305,7 @@ class TestConfigToolDirectory : public QObject {
   }
 
   void logonOptionsGoTogether() {
-    const QString folder = Folder("logon-pair", {{"RuleSet=People", kExample}});
+    const QString folder = Folder("logon-pair", {{"RuleSet=People", kWorkedExample}});
     const QString url = Url(*slapd_, "ou=logon,o=Sample");
     const QString dn = QString::fromStdString(slapd_->adminDn());
     // A DN alone would be an unauthenticated bind; a password file alone would be ignored.

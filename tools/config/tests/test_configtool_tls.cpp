@@ -10,66 +10,25 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/tests/configtoolrun.h"
 #include "tests/support/slapdfixture.h"
+#include "tests/support/testfiles.h"
+#include "tests/support/workedexample.h"
 
 namespace fs = std::filesystem;
 
-namespace {
+using configtooltest::Result;
+using testsupport::kSmallExample;
+using testsupport::ReadFile;
 
-const char* const kExample =
-    "RuleSet: People\n"
-    "Class: Person : person\n"
-    "\n"
-    "Form: Find a person\n"
-    "FormTipString: Search for people\n"
-    "FormHelpString: Type part of a name\n"
-    "FormFieldGroup : Person details : Person\n"
-    "FormField: Name : cn, sn\n";
-
-struct Result {
-  int code = -1;
-  QString out;
-  QString err;
-};
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-}  // namespace
-
-class TestConfigToolTls : public QObject {
+class TestConfigToolTls : public configtooltest::DirectoryToolTest {
   Q_OBJECT
 
-  QString program_ = QStringLiteral(ORVELLE_BINARY_DIR "/bin/orvelle-config");
-  QString oidtable_ = QStringLiteral(ORVELLE_SOURCE_DIR "/resources/oidtable32");
-  std::unique_ptr<testsupport::SlapdFixture> slapd_;
-  QTemporaryDir dir_;
   QString password_;
   QString source_;
 
-  Result Run(QStringList arguments) {
-    arguments << "--oidtable" << oidtable_;
-    QProcess p;
-    p.start(program_, arguments);
-    Result r;
-    if (!p.waitForFinished(60000)) {
-      p.kill();
-      p.waitForFinished();
-      return r;
-    }
-    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-  }
-  Result RunAsAdmin(QStringList arguments, const QString& passwordFile = {}) {
-    arguments << "--bind-dn" << QString::fromStdString(slapd_->adminDn()) << "--password-file"
-              << (passwordFile.isEmpty() ? password_ : passwordFile);
-    return Run(arguments);
+  Result RunAsAdmin(const QStringList& arguments, const QString& passwordFile = {}) const {
+    return RunLoggedOn(arguments, passwordFile.isEmpty() ? password_ : passwordFile);
   }
   QString Url(bool ldaps, const char* parent = "o=Sample") const {
     return QString("%1://127.0.0.1:%2/cn=Orvelle%20Configuration,%3")
@@ -93,7 +52,7 @@ class TestConfigToolTls : public QObject {
 
  private slots:
   void initTestCase() {
-    QVERIFY2(QFile::exists(program_), "build the orvelle-config target first");
+    QVERIFY2(QFile::exists(configtooltest::kProgram), "build the orvelle-config target first");
     QVERIFY(dir_.isValid());
     testsupport::SlapdFixture::Options options;
     options.tls = testsupport::SlapdFixture::Options::Tls::Trusted;
@@ -106,7 +65,8 @@ class TestConfigToolTls : public QObject {
     ::chmod(password_.toLocal8Bit().constData(), 0600);
     source_ = dir_.filePath("source");
     fs::create_directories(source_.toStdString());
-    std::ofstream(fs::path(source_.toStdString()) / "RuleSet=People", std::ios::binary) << kExample;
+    std::ofstream(fs::path(source_.toStdString()) / "RuleSet=People", std::ios::binary)
+        << kSmallExample;
   }
 
   void cleanupTestCase() { slapd_.reset(); }
