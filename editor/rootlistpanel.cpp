@@ -1,0 +1,33 @@
+#include "rootlistpanel.h"
+
+#include <QListWidget>
+#include <QPushButton>
+
+#include "messages.h"
+
+CRootListPanel::CRootListPanel(CConfigTree* tree, const QString& title, int titleText, int addText,
+                               int removeText, QWidget* parent)
+    : CPropertyPanel(tree, title, parent) {
+  const auto text = [](int id) { return QString::fromUtf8(msg::LoadString(id)); };
+  title_ = CreateTitle(103, text(titleText));
+  add_ = CreateButton(100, text(addText));
+  remove_ = CreateButton(101, text(removeText), false);
+  list_ = CreateNameList(102);
+  LinkRemoveButton(list_, remove_);
+  Relayout();
+}
+
+void CRootListPanel::AppendRecordRow(const QString& text, void* record) {
+  InsertNameRow(list_, text, record);
+  NotifyModified();
+}
+
+void CRootListPanel::DropRecordRow(int row) {
+  DeleteRow(list_, row);
+  remove_->setEnabled(false);
+  NotifyModified();
+}
+
+void CRootListPanel::LayoutControls(int cx, int cy) {
+  LayoutStandard(title_, {add_, remove_}, list_, cx, cy);
+}
