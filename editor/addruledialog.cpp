@@ -65,21 +65,7 @@ AddRuleDialog::AddRuleDialog(const kvaro::Oidtable& table, QWidget* parent)
 
   auto* entryGroup = new QGroupBox("Entry Point", this);
   entryGroup->setObjectName("1011");
-  baseEdit_ = new QLineEdit(entryGroup);
-  baseEdit_->setObjectName("1000");
-  hostEdit_ = new QLineEdit(entryGroup);
-  hostEdit_->setObjectName("1001");
-  portEdit_ = new QLineEdit(entryGroup);
-  portEdit_->setObjectName("1002");
-  auto* entryLayout = new QFormLayout(entryGroup);
-  auto addRow = [entryGroup, entryLayout](const char* text, QLineEdit* edit) {
-    auto* label = new QLabel(text, entryGroup);
-    label->setBuddy(edit);
-    entryLayout->addRow(label, edit);
-  };
-  addRow("Search Base (DN)", baseEdit_);
-  addRow("LDAP Host", hostEdit_);
-  addRow("LDAP Host Port", portEdit_);
+  startPoint_ = AddStartPointRows(entryGroup, new QFormLayout(entryGroup));
 
   auto* form = new QFormLayout;
   form->addRow(nameLabel, nameEdit_);
@@ -104,7 +90,8 @@ AddRuleDialog::AddRuleDialog(const kvaro::Oidtable& table, QWidget* parent)
 
 void AddRuleDialog::updateWidgets() {
   const bool searchRule = ruleType == 1;
-  for (QLineEdit* edit : {baseEdit_, hostEdit_, portEdit_}) edit->setEnabled(!searchRule);
+  for (QLineEdit* edit : {startPoint_.base, startPoint_.host, startPoint_.port})
+    edit->setEnabled(!searchRule);
   classList_->setEnabled(searchRule);
   addClassButton_->setEnabled(searchRule);
   removeClassButton_->setEnabled(searchRule && !classList_->selectedItems().isEmpty());
@@ -181,14 +168,9 @@ void AddRuleDialog::accept() {
   }
   name = typed;
   if (ruleType == 0) {
-    const std::string base = baseEdit_->text().toStdString();
-    const std::string host = hostEdit_->text().toStdString();
-    const std::string port = portEdit_->text().toStdString();
-    ldapUri = MakeLdapUri(host, port, base);
-    if (const StartPointFault fault = FindStartPointFault(base, host, port, table_)) {
-      ReportStartPointFault(fault, baseEdit_, hostEdit_, portEdit_);
-      return;
-    }
+    const std::optional<std::string> uri = TakeStartPoint(startPoint_, table_);
+    if (!uri) return;
+    ldapUri = *uri;
   } else if (objectClasses.empty()) {
     msg::Show(61268);
     addClassButton_->setFocus(Qt::OtherFocusReason);

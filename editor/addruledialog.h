@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "startpointdialog.h"
+
 class QGroupBox;
 class QLineEdit;
 class QListWidget;
@@ -56,7 +58,5 @@ class AddRuleDialog : public QDialog {
   QListWidget* classList_;
   QPushButton* addClassButton_;
   QPushButton* removeClassButton_;
-  QLineEdit* baseEdit_;
-  QLineEdit* hostEdit_;
-  QLineEdit* portEdit_;
+  StartPointEdits startPoint_;
 };
