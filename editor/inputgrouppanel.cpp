@@ -66,15 +66,12 @@ void CInputGroupPanel::AddInput() {
 }
 
 void CInputGroupPanel::RemoveInput() {
-  const int row = SelectedRow(list_);
-  if (row < 0) return;
-  auto* field = static_cast<InputField*>(RowData(list_, row));
-  auto held = std::find_if(group_->fields.begin(), group_->fields.end(),
-                           [field](const auto& f) { return f.get() == field; });
-  if (held == group_->fields.end()) return;
+  int row = -1;
+  InputField* field = SelectedRecord(list_, group_->fields, row);
+  if (!field) return;
   if (tree()) tree()->RemoveNodesOf(field);
   // The row's own field, even should a loaded group hold two fields of one name.
-  group_->fields.erase(held);
+  std::erase_if(group_->fields, [field](const auto& f) { return f.get() == field; });
   DeleteRow(list_, row);
   NotifyModified();
 }

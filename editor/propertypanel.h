@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <QWidget>
 #include <climits>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -56,6 +57,18 @@ class CPropertyPanel : public QWidget {
   static void* RowData(QAbstractItemView* list, int row);
   // Index of the selected row, or -1.
   static int SelectedRow(QAbstractItemView* list);
+  // The record of the selected row of `list` (its row data) while `records` still holds
+  // it, with that row in `row`; null without a selection or when the record has gone.
+  template <class Record>
+  static Record* SelectedRecord(QAbstractItemView* list,
+                                const std::vector<std::unique_ptr<Record>>& records, int& row) {
+    row = SelectedRow(list);
+    if (row < 0) return nullptr;
+    auto* record = static_cast<Record*>(RowData(list, row));
+    for (const auto& held : records)
+      if (held.get() == record) return record;
+    return nullptr;
+  }
   // First-column text of row `row` ("" when there is no such row).
   static QString RowText(QAbstractItemView* list, int row);
   static int RowCount(QAbstractItemView* list);
