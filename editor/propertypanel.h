@@ -12,7 +12,9 @@
 #include <QStringList>
 #include <QWidget>
 #include <climits>
+#include <functional>
 #include <memory>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -113,6 +115,12 @@ class CPropertyPanel : public QWidget {
   // Enables `remove` exactly while `list` has a selected row; clicking where no row is
   // clears the selection.
   void LinkRemoveButton(QAbstractItemView* list, QPushButton* remove);
+  // An Add button (`addId`), a Remove button (`removeId`, linked by LinkRemoveButton) and
+  // the name list `listId` they work on, created in this order. A click on Add calls
+  // `onAdd`, one on Remove `onRemove` (nothing for an empty function).
+  std::tuple<QPushButton*, QPushButton*, QListWidget*> CreateEditableNameList(
+      int addId, const QString& addText, int removeId, const QString& removeText, int listId,
+      const std::function<void()>& onAdd = {}, const std::function<void()>& onRemove = {});
 
   // The standard arrangement: title across the top, buttons in a row below it, `list`
   // filling the rest. Sizes from text extents; the list shrinks first.

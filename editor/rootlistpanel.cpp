@@ -10,10 +10,8 @@ CRootListPanel::CRootListPanel(CConfigTree* tree, const QString& title, int titl
     : CPropertyPanel(tree, title, parent) {
   const auto text = [](int id) { return QString::fromUtf8(msg::LoadString(id)); };
   title_ = CreateTitle(103, text(titleText));
-  add_ = CreateButton(100, text(addText));
-  remove_ = CreateButton(101, text(removeText), false);
-  list_ = CreateNameList(102);
-  LinkRemoveButton(list_, remove_);
+  std::tie(add_, remove_, list_) =
+      CreateEditableNameList(100, text(addText), 101, text(removeText), 102);
   Relayout();
 }
 
