@@ -104,13 +104,7 @@ void CFormPanel::AddGroup() {
 
 void CFormPanel::RemoveGroup() {
   // The row's own group: groups of one form may share a name.
-  int row = -1;
-  InputGroup* group = SelectedRecord(list_, form_->inputGroups, row);
-  if (!group) return;
-  if (tree()) tree()->RemoveNodesOf(group);
-  form_->RemoveInputGroup(group);
-  DeleteRow(list_, row);
-  NotifyModified();
+  RemoveSelectedRecord(list_, form_->inputGroups);
 }
 
 void CFormPanel::LayoutControls(int cx, int cy) {

@@ -66,14 +66,8 @@ void CInputGroupPanel::AddInput() {
 }
 
 void CInputGroupPanel::RemoveInput() {
-  int row = -1;
-  InputField* field = SelectedRecord(list_, group_->fields, row);
-  if (!field) return;
-  if (tree()) tree()->RemoveNodesOf(field);
   // The row's own field, even should a loaded group hold two fields of one name.
-  std::erase_if(group_->fields, [field](const auto& f) { return f.get() == field; });
-  DeleteRow(list_, row);
-  NotifyModified();
+  RemoveSelectedRecord(list_, group_->fields);
 }
 
 void CInputGroupPanel::LayoutControls(int cx, int cy) {

@@ -12,6 +12,7 @@
 #include <QTreeWidget>
 #include <algorithm>
 
+#include "configtree.h"
 #include "messages.h"
 
 namespace {
@@ -321,6 +322,10 @@ QSize CPropertyPanel::RequiredSize(int cx) {
 }
 
 void CPropertyPanel::LayoutControls(int, int) {}
+
+void CPropertyPanel::RemoveTreeNodesOf(const void* record) {
+  if (tree_) tree_->RemoveNodesOf(record);
+}
 
 void CPropertyPanel::Relayout() { LayoutControls(width(), height()); }
 

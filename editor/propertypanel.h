@@ -151,6 +151,23 @@ class CPropertyPanel : public QWidget {
   virtual void LayoutControls(int cx, int cy);
   // Lays the controls out for the current size.
   void Relayout();
+  // Remove of a list of owned records: the selected row's record, while `records` still
+  // holds it, leaves the tree (when the panel has one), then `records` and the list, and
+  // the change is reported. The row's own record goes, even should two share a name.
+  // Nothing without a selection.
+  template <class Record>
+  void RemoveSelectedRecord(QAbstractItemView* list,
+                            std::vector<std::unique_ptr<Record>>& records) {
+    int row = -1;
+    Record* record = SelectedRecord(list, records, row);
+    if (!record) return;
+    RemoveTreeNodesOf(record);
+    std::erase_if(records, [record](const auto& held) { return held.get() == record; });
+    DeleteRow(list, row);
+    NotifyModified();
+  }
+  // Takes the nodes of `record` out of the tree; nothing for a panel without a tree.
+  void RemoveTreeNodesOf(const void* record);
   // Emits modified().
   void NotifyModified() { emit modified(); }
 
