@@ -11,9 +11,11 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <tuple>
 
 #include "addobjectclassdialog.h"
 #include "configuration.h"
+#include "dialoglist.h"
 #include "dialogparts.h"
 // By path: another layer has a header of the same name.
 #include "dialogunits.h"
@@ -49,16 +51,9 @@ AddRuleDialog::AddRuleDialog(const kvaro::Oidtable& table, QWidget* parent)
   classList_->setObjectName("1015");
   classList_->setViewMode(QListView::ListMode);
   classList_->setSelectionMode(QAbstractItemView::SingleSelection);
-  addClassButton_ = new QPushButton("&Add Object Class", searchGroup);
-  addClassButton_->setObjectName("1016");
-  addClassButton_->setAutoDefault(false);
-  removeClassButton_ = new QPushButton("&Remove Object Class", searchGroup);
-  removeClassButton_->setObjectName("1017");
-  removeClassButton_->setAutoDefault(false);
   auto* classButtons = new QHBoxLayout;
-  classButtons->addWidget(addClassButton_);
-  classButtons->addWidget(removeClassButton_);
-  classButtons->addStretch();
+  std::tie(addClassButton_, removeClassButton_) = AddListButtons(
+      searchGroup, classButtons, "&Add Object Class", "1016", "&Remove Object Class", "1017");
   auto* searchLayout = new QVBoxLayout(searchGroup);
   searchLayout->addWidget(classList_);
   searchLayout->addLayout(classButtons);
@@ -112,16 +107,12 @@ void AddRuleDialog::chooseEntryPoint() {
 void AddRuleDialog::addObjectClass() {
   AddObjectClassDialog dialog(table_, this);
   if (dialog.exec() != QDialog::Accepted) return;
-  const QString text = QString::fromStdString(dialog.objectClassName);
   if (std::find(objectClasses.begin(), objectClasses.end(), dialog.objectClassName) !=
       objectClasses.end()) {
-    msg::Show(62182, {dialog.objectClassName});
-    const QList<QListWidgetItem*> listed = classList_->findItems(text, Qt::MatchExactly);
-    if (!listed.isEmpty()) classList_->setCurrentItem(listed.front());
-    classList_->setFocus(Qt::OtherFocusReason);
+    RefuseListedName(62182, classList_, dialog.objectClassName);
   } else {
     objectClasses.insert(objectClasses.begin(), dialog.objectClassName);
-    classList_->insertItem(0, text);
+    classList_->insertItem(0, QString::fromStdString(dialog.objectClassName));
   }
   updateWidgets();
 }
