@@ -453,6 +453,17 @@ int CheckFormRecordName(const std::string& name, const Record* self,
   return 0;
 }
 
+// `object` as the `Record` a rename is about: `current` gets its name, and `apply` gives
+// it a new one.
+template <class Record>
+Record* RenameTarget(void* object, std::string& current,
+                     std::function<void(const std::string&)>& apply) {
+  auto* target = static_cast<Record*>(object);
+  current = target->name;
+  apply = [target](const std::string& name) { target->name = name; };
+  return target;
+}
+
 template <class Record>
 std::vector<const Record*> Pointers(const std::vector<std::unique_ptr<Record>>& records) {
   std::vector<const Record*> pointers;
@@ -472,8 +483,7 @@ bool CConfigTree::Rename(QTreeWidgetItem* item) {
   std::function<void(const std::string&)> apply;
   switch (record->kind) {
     case RuleSetNode: {
-      auto* ruleSet = static_cast<RuleSet*>(record->object);
-      current = ruleSet->name;
+      auto* ruleSet = RenameTarget<RuleSet>(record->object, current, apply);
       title = QStringLiteral("Rename Rule Set");
       check = [&config, ruleSet](const std::string& name, std::vector<std::string>& args) {
         std::vector<std::string> others;
@@ -482,7 +492,6 @@ bool CConfigTree::Rename(QTreeWidgetItem* item) {
         args = {name};
         return CheckRuleSetName(name, others);
       };
-      apply = [ruleSet](const std::string& name) { ruleSet->name = name; };
       break;
     }
     case RuleNode: {
@@ -498,21 +507,18 @@ bool CConfigTree::Rename(QTreeWidgetItem* item) {
       break;
     }
     case FormNode: {
-      auto* form = static_cast<SearchForm*>(record->object);
-      current = form->name;
+      auto* form = RenameTarget<SearchForm>(record->object, current, apply);
       title = QStringLiteral("Rename Form");
       check = [&config, form](const std::string& name, std::vector<std::string>& args) {
         // Forms are entries side by side below the configuration root, named by name.
         return CheckFormRecordName<SearchForm>(name, form, Pointers(config.searchForms), 62180,
                                                {name}, args);
       };
-      apply = [form](const std::string& name) { form->name = name; };
       break;
     }
     case InputGroupNode: {
-      auto* group = static_cast<InputGroup*>(record->object);
+      auto* group = RenameTarget<InputGroup>(record->object, current, apply);
       const SearchForm* form = FormOfGroup(config, group);
-      current = group->name;
       title = QStringLiteral("Rename Input Group");
       check = [form, group](const std::string& name, std::vector<std::string>& args) {
         // Groups are entries side by side below their form, named by name.
@@ -525,19 +531,16 @@ bool CConfigTree::Rename(QTreeWidgetItem* item) {
         }
         return CheckFormRecordName<InputGroup>(name, group, groups, 62223, takenArgs, args);
       };
-      apply = [group](const std::string& name) { group->name = name; };
       break;
     }
     case InputFieldNode: {
-      auto* field = static_cast<InputField*>(record->object);
+      auto* field = RenameTarget<InputField>(record->object, current, apply);
       const InputGroup* group = GroupOfField(config, field);
-      current = field->name;
       title = QStringLiteral("Rename Input Field");
       check = [group, field](const std::string& name, std::vector<std::string>& args) {
         const auto fields = group ? Pointers(group->fields) : std::vector<const InputField*>();
         return CheckFormRecordName<InputField>(name, field, fields, 61252, {name}, args);
       };
-      apply = [field](const std::string& name) { field->name = name; };
       break;
     }
     default:
