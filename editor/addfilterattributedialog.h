@@ -1,17 +1,11 @@
 // "Add Filter Attribute": asks for one attribute-type name that the attribute table knows.
 #pragma once
 
-#include <QDialog>
 #include <string>
 
-class QLineEdit;
-class QPushButton;
+#include "editor/tablenamedialog.h"
 
-namespace kvaro {
-class Oidtable;
-}
-
-class AddFilterAttributeDialog : public QDialog {
+class AddFilterAttributeDialog : public TableNameDialog {
   Q_OBJECT
 
  public:
@@ -23,12 +17,4 @@ class AddFilterAttributeDialog : public QDialog {
 
  public slots:
   void accept() override;
-
- private:
-  // OK is enabled exactly when the table knows the edit's text as an attribute type.
-  void updateWidgets();
-
-  const kvaro::Oidtable& table_;
-  QLineEdit* nameEdit_;
-  QPushButton* okButton_;
 };

@@ -2,15 +2,12 @@
 // The caller builds the form (and its target group afterwards, in the form's panel).
 #pragma once
 
-#include <QDialog>
 #include <string>
 #include <vector>
 
-class QComboBox;
-class QLineEdit;
-class QPushButton;
+#include "editor/namechoicedialog.h"
 
-class AddFormDialog : public QDialog {
+class AddFormDialog : public NameChoiceDialog {
   Q_OBJECT
 
  public:
@@ -26,9 +23,4 @@ class AddFormDialog : public QDialog {
  public slots:
   // Applies the name rules of input groups and fields (the name becomes part of a DN).
   void accept() override;
-
- private:
-  QLineEdit* nameEdit_;
-  QComboBox* ruleSetCombo_;
-  QPushButton* okButton_;
 };

@@ -9,9 +9,11 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <tuple>
 
 #include "editor/addfilterattributedialog.h"
 #include "editor/addinputgroupdialog.h"
+#include "editor/dialoglist.h"
 #include "platform/support/messages.h"
 #include "widgets/dialogparts.h"
 #include "widgets/dialogunits.h"
@@ -40,16 +42,10 @@ AddInputFieldDialog::AddInputFieldDialog(const kvaro::Oidtable& table, QWidget* 
   list_->setFlow(QListView::TopToBottom);
   list_->setWrapping(true);
   list_->setFrameShadow(QFrame::Sunken);
-  auto* addButton = new QPushButton("&Add", group);
-  addButton->setObjectName("3");
-  addButton->setAutoDefault(false);
-  removeButton_ = new QPushButton("&Remove", group);
-  removeButton_->setObjectName("4");
-  removeButton_->setAutoDefault(false);
   auto* groupButtons = new QVBoxLayout;
-  groupButtons->addWidget(addButton);
-  groupButtons->addWidget(removeButton_);
-  groupButtons->addStretch();
+  QPushButton* addButton = nullptr;
+  std::tie(addButton, removeButton_) =
+      AddListButtons(group, groupButtons, "&Add", "3", "&Remove", "4");
   auto* groupLayout = new QHBoxLayout(group);
   groupLayout->addWidget(list_, 1);
   groupLayout->addLayout(groupButtons);
@@ -100,11 +96,7 @@ void AddInputFieldDialog::addFilterAttribute() {
   if (added.empty()) return;
   if (std::find(filterAttributes.begin(), filterAttributes.end(), added) !=
       filterAttributes.end()) {
-    const QString text = QString::fromStdString(added);
-    msg::Show(62184, {added});
-    const QList<QListWidgetItem*> listed = list_->findItems(text, Qt::MatchExactly);
-    if (!listed.isEmpty()) list_->setCurrentItem(listed.front());
-    list_->setFocus(Qt::OtherFocusReason);
+    RefuseListedName(62184, list_, added);
     return;
   }
   filterAttributes.push_back(added);

@@ -1,8 +1,5 @@
 #include "editor/addinputgroupdialog.h"
 
-#include <QComboBox>
-#include <QGridLayout>
-#include <QLabel>
 #include <QLineEdit>
 
 #include "model/configuration.h"
@@ -36,44 +33,16 @@ bool TakeFormName(QLineEdit* edit, std::string& name) {
 }
 
 AddInputGroupDialog::AddInputGroupDialog(std::vector<std::string> names, QWidget* parent)
-    : QDialog(parent), ruleNames(std::move(names)) {
-  setObjectName("137");
-  setWindowTitle("Add Form Input Group");
-  setFont(dlgu::DialogFont());
-
-  auto* prompt = new QLabel(
-      "Enter the name of the new input group and a search rule that describes the type of "
-      "entry that this input group will be used to search for. ",
-      this);
-
-  nameEdit_ = new QLineEdit(this);
-  nameEdit_->setObjectName("1000");
-  auto* nameLabel = new QLabel("Group &Name", this);
-  nameLabel->setBuddy(nameEdit_);
-
-  ruleCombo_ = new QComboBox(this);
-  ruleCombo_->setObjectName("1001");
-  ruleCombo_->setEditable(false);
-  auto* ruleLabel = new QLabel("&Search Rule", this);
-  ruleLabel->setBuddy(ruleCombo_);
-  for (size_t i = 0; i < ruleNames.size(); ++i)
-    ruleCombo_->insertItem(int(i), QString::fromStdString(ruleNames[i]));
-  ruleCombo_->setCurrentIndex(ruleNames.empty() ? -1 : 0);
-
-  auto* grid = new QGridLayout;
-  grid->addWidget(nameLabel, 0, 0);
-  grid->addWidget(nameEdit_, 0, 1);
-  grid->addWidget(ruleLabel, 1, 0);
-  grid->addWidget(ruleCombo_, 1, 1);
-  dlgparts::LayOutColumn(this, prompt, grid);
-  resize(dlgu::ToPixels(font(), QSize(166, 102)).expandedTo(sizeHint()));
-
-  nameEdit_->setFocus();
-}
+    : NameChoiceDialog(QStringLiteral("137"), QStringLiteral("Add Form Input Group"),
+                       QStringLiteral("Enter the name of the new input group and a search rule "
+                                      "that describes the type of entry that this input group "
+                                      "will be used to search for. "),
+                       QStringLiteral("Group &Name"), QStringLiteral("&Search Rule"), names,
+                       parent),
+      ruleNames(std::move(names)) {}
 
 void AddInputGroupDialog::accept() {
-  if (!TakeFormName(nameEdit_, name)) return;
-  searchRuleName =
-      ruleCombo_->currentIndex() >= 0 ? ruleCombo_->currentText().toStdString() : std::string();
+  if (!TakeFormName(nameEdit(), name)) return;
+  searchRuleName = choice();
   QDialog::accept();
 }

@@ -2,11 +2,11 @@
 // Also holds the name rules shared by the form dialogs.
 #pragma once
 
-#include <QDialog>
 #include <string>
 #include <vector>
 
-class QComboBox;
+#include "editor/namechoicedialog.h"
+
 class QLineEdit;
 
 // The name rules of input groups and input fields, applied to the text as typed: 0 when
@@ -20,7 +20,7 @@ int CheckFormName(const std::string& name);
 // returns false, leaving `name` as it was.
 bool TakeFormName(QLineEdit* edit, std::string& name);
 
-class AddInputGroupDialog : public QDialog {
+class AddInputGroupDialog : public NameChoiceDialog {
   Q_OBJECT
 
  public:
@@ -35,8 +35,4 @@ class AddInputGroupDialog : public QDialog {
 
  public slots:
   void accept() override;
-
- private:
-  QLineEdit* nameEdit_;
-  QComboBox* ruleCombo_;
 };

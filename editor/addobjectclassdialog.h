@@ -1,17 +1,11 @@
 // "Add Object Class": asks for one object-class name that the attribute table knows.
 #pragma once
 
-#include <QDialog>
 #include <string>
 
-class QLineEdit;
-class QPushButton;
+#include "editor/tablenamedialog.h"
 
-namespace kvaro {
-class Oidtable;
-}
-
-class AddObjectClassDialog : public QDialog {
+class AddObjectClassDialog : public TableNameDialog {
   Q_OBJECT
 
  public:
@@ -23,12 +17,4 @@ class AddObjectClassDialog : public QDialog {
 
  public slots:
   void accept() override;
-
- private:
-  // OK is enabled exactly when the table knows the edit's text as an object class.
-  void updateWidgets();
-
-  const kvaro::Oidtable& table_;
-  QLineEdit* nameEdit_;
-  QPushButton* okButton_;
 };

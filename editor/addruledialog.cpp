@@ -11,8 +11,10 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <tuple>
 
 #include "editor/addobjectclassdialog.h"
+#include "editor/dialoglist.h"
 #include "editor/startpointdialog.h"
 #include "model/configuration.h"
 #include "platform/support/messages.h"
@@ -48,37 +50,16 @@ AddRuleDialog::AddRuleDialog(const kvaro::Oidtable& table, QWidget* parent)
   classList_->setObjectName("1015");
   classList_->setViewMode(QListView::ListMode);
   classList_->setSelectionMode(QAbstractItemView::SingleSelection);
-  addClassButton_ = new QPushButton("&Add Object Class", searchGroup);
-  addClassButton_->setObjectName("1016");
-  addClassButton_->setAutoDefault(false);
-  removeClassButton_ = new QPushButton("&Remove Object Class", searchGroup);
-  removeClassButton_->setObjectName("1017");
-  removeClassButton_->setAutoDefault(false);
   auto* classButtons = new QHBoxLayout;
-  classButtons->addWidget(addClassButton_);
-  classButtons->addWidget(removeClassButton_);
-  classButtons->addStretch();
+  std::tie(addClassButton_, removeClassButton_) = AddListButtons(
+      searchGroup, classButtons, "&Add Object Class", "1016", "&Remove Object Class", "1017");
   auto* searchLayout = new QVBoxLayout(searchGroup);
   searchLayout->addWidget(classList_);
   searchLayout->addLayout(classButtons);
 
   auto* entryGroup = new QGroupBox("Entry Point", this);
   entryGroup->setObjectName("1011");
-  baseEdit_ = new QLineEdit(entryGroup);
-  baseEdit_->setObjectName(kSearchBaseEditName);
-  hostEdit_ = new QLineEdit(entryGroup);
-  hostEdit_->setObjectName(kHostEditName);
-  portEdit_ = new QLineEdit(entryGroup);
-  portEdit_->setObjectName(kPortEditName);
-  auto* entryLayout = new QFormLayout(entryGroup);
-  auto addRow = [entryGroup, entryLayout](const char* text, QLineEdit* edit) {
-    auto* label = new QLabel(text, entryGroup);
-    label->setBuddy(edit);
-    entryLayout->addRow(label, edit);
-  };
-  addRow("Search Base (DN)", baseEdit_);
-  addRow("LDAP Host", hostEdit_);
-  addRow("LDAP Host Port", portEdit_);
+  startPoint_ = AddStartPointRows(entryGroup, new QFormLayout(entryGroup));
 
   auto* form = new QFormLayout;
   form->addRow(nameLabel, nameEdit_);
@@ -103,7 +84,8 @@ AddRuleDialog::AddRuleDialog(const kvaro::Oidtable& table, QWidget* parent)
 
 void AddRuleDialog::updateWidgets() {
   const bool searchRule = ruleType == RuleTypeSearchRule;
-  for (QLineEdit* edit : {baseEdit_, hostEdit_, portEdit_}) edit->setEnabled(!searchRule);
+  for (QLineEdit* edit : {startPoint_.base, startPoint_.host, startPoint_.port})
+    edit->setEnabled(!searchRule);
   classList_->setEnabled(searchRule);
   addClassButton_->setEnabled(searchRule);
   removeClassButton_->setEnabled(searchRule && !classList_->selectedItems().isEmpty());
@@ -124,16 +106,12 @@ void AddRuleDialog::chooseEntryPoint() {
 void AddRuleDialog::addObjectClass() {
   AddObjectClassDialog dialog(table_, this);
   if (dialog.exec() != QDialog::Accepted) return;
-  const QString text = QString::fromStdString(dialog.objectClassName);
   if (std::find(objectClasses.begin(), objectClasses.end(), dialog.objectClassName) !=
       objectClasses.end()) {
-    msg::Show(62182, {dialog.objectClassName});
-    const QList<QListWidgetItem*> listed = classList_->findItems(text, Qt::MatchExactly);
-    if (!listed.isEmpty()) classList_->setCurrentItem(listed.front());
-    classList_->setFocus(Qt::OtherFocusReason);
+    RefuseListedName(62182, classList_, dialog.objectClassName);
   } else {
     objectClasses.insert(objectClasses.begin(), dialog.objectClassName);
-    classList_->insertItem(0, text);
+    classList_->insertItem(0, QString::fromStdString(dialog.objectClassName));
   }
   updateWidgets();
 }
@@ -180,14 +158,9 @@ void AddRuleDialog::accept() {
   }
   name = typed;
   if (ruleType == RuleTypeEntryPoint) {
-    const std::string base = baseEdit_->text().toStdString();
-    const std::string host = hostEdit_->text().toStdString();
-    const std::string port = portEdit_->text().toStdString();
-    ldapUri = MakeLdapUri(host, port, base);
-    if (const StartPointFault fault = FindStartPointFault(base, host, port, table_)) {
-      ReportStartPointFault(fault, baseEdit_, hostEdit_, portEdit_);
-      return;
-    }
+    const std::optional<std::string> uri = TakeStartPoint(startPoint_, table_);
+    if (!uri) return;
+    ldapUri = *uri;
   } else if (objectClasses.empty()) {
     msg::Show(61268);
     addClassButton_->setFocus(Qt::OtherFocusReason);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "editor/startpointdialog.h"
 #include "model/configuration.h"
 
 class QGroupBox;
@@ -58,7 +59,5 @@ class AddRuleDialog : public QDialog {
   QListWidget* classList_;
   QPushButton* addClassButton_;
   QPushButton* removeClassButton_;
-  QLineEdit* baseEdit_;
-  QLineEdit* hostEdit_;
-  QLineEdit* portEdit_;
+  StartPointEdits startPoint_;
 };

@@ -1,9 +1,6 @@
 #include "editor/addrulesetdialog.h"
 
-#include <QHBoxLayout>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
+#include <QString>
 #include <algorithm>
 
 #include "model/configuration.h"
@@ -20,32 +17,12 @@ int CheckRuleSetName(const std::string& name, const std::vector<std::string>& ex
 }
 
 AddRuleSetDialog::AddRuleSetDialog(std::vector<std::string> existing, QWidget* parent)
-    : QDialog(parent), existing_(std::move(existing)) {
-  setObjectName("AddRuleSetDialog");
-  setWindowTitle("Add Rule Set");
-
-  auto* prompt = new QLabel("Rule Set &Name", this);
-  nameEdit_ = new QLineEdit(this);
-  nameEdit_->setObjectName("1000");
-  prompt->setBuddy(nameEdit_);
-
-  auto* row = new QHBoxLayout;
-  row->addWidget(prompt);
-  row->addWidget(nameEdit_, 1);
-  dlgparts::LayOutColumn(this, nullptr, row).cancel->setAutoDefault(false);
-
-  resize(sizeHint().expandedTo(QSize(320, 0)));
-  nameEdit_->setFocus();
-}
-
-void AddRuleSetDialog::accept() {
-  const std::string typed = nameEdit_->text().toStdString();
-  if (const int problem = CheckRuleSetName(typed, existing_)) {
-    msg::Show(problem, {typed});
-    nameEdit_->setFocus();
-    nameEdit_->selectAll();
-    return;
-  }
-  name = typed;
-  QDialog::accept();
-}
+    : NameDialog(
+          QStringLiteral("AddRuleSetDialog"), QStringLiteral("Add Rule Set"),
+          QStringLiteral("Rule Set &Name"), std::string(),
+          [existing = std::move(existing)](const std::string& name,
+                                           std::vector<std::string>& args) {
+            args = {name};
+            return CheckRuleSetName(name, existing);
+          },
+          parent) {}

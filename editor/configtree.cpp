@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <unordered_set>
 
 #include "editor/addinputgroupdialog.h"
@@ -68,22 +69,11 @@ TreeNodeRecord* CConfigTree::RecordOf(const QTreeWidgetItem* item) {
 
 TreeNodeRecord* CConfigTree::NewRecord(int kind, void* object, const QString& caption,
                                        QTreeWidgetItem* parent) {
-  auto record = std::make_unique<TreeNodeRecord>();
-  record->kind = kind;
-  record->object = object;
-  auto* item = new QTreeWidgetItem(QStringList(caption));
-  item->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(record.get())));
-  item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
-  record->item = item;
   // Every node becomes the first child of its parent (the roots: the first top-level
   // item), so siblings show in the reverse of their insertion order.
-  if (parent) {
-    parent->insertChild(0, item);
-  } else {
-    insertTopLevelItem(0, item);
-  }
-  records_.push_back(std::move(record));
-  return records_.back().get();
+  TreeNodeRecord* record = NewDetachedRecord(kind, object, caption, parent);
+  if (!parent) insertTopLevelItem(0, record->item);
+  return record;
 }
 
 void CConfigTree::Expand(QTreeWidgetItem* item) {
@@ -435,6 +425,43 @@ int CheckRuleName(const std::string& name, const RuleSet& owner, const SearchRul
   return 0;
 }
 
+// The name rules of the form dialogs for renaming `self` of a form, input group or input
+// field, and no other of `siblings` (null ones skipped) may have the name: 0, or the id of
+// the refusing message (`takenId` for a name another has) with its arguments in `args`
+// (`takenArgs` for a taken name).
+template <class Record>
+int CheckFormRecordName(const std::string& name, const Record* self,
+                        const std::vector<const Record*>& siblings, int takenId,
+                        std::vector<std::string> takenArgs, std::vector<std::string>& args) {
+  args = {name};
+  if (const int problem = CheckFormName(name)) return problem;
+  for (const Record* other : siblings) {
+    if (other && other != self && other->name == name) {
+      args = std::move(takenArgs);
+      return takenId;
+    }
+  }
+  return 0;
+}
+
+// `object` as the `Record` a rename is about: `current` gets its name, and `apply` gives
+// it a new one.
+template <class Record>
+Record* RenameTarget(void* object, std::string& current,
+                     std::function<void(const std::string&)>& apply) {
+  auto* target = static_cast<Record*>(object);
+  current = target->name;
+  apply = [target](const std::string& name) { target->name = name; };
+  return target;
+}
+
+template <class Record>
+std::vector<const Record*> Pointers(const std::vector<std::unique_ptr<Record>>& records) {
+  std::vector<const Record*> pointers;
+  for (const auto& record : records) pointers.push_back(record.get());
+  return pointers;
+}
+
 }  // namespace
 
 bool CConfigTree::Rename(QTreeWidgetItem* item) {
@@ -447,8 +474,7 @@ bool CConfigTree::Rename(QTreeWidgetItem* item) {
   std::function<void(const std::string&)> apply;
   switch (record->kind) {
     case RuleSetNode: {
-      auto* ruleSet = static_cast<RuleSet*>(record->object);
-      current = ruleSet->name;
+      auto* ruleSet = RenameTarget<RuleSet>(record->object, current, apply);
       title = QStringLiteral("Rename Rule Set");
       check = [&config, ruleSet](const std::string& name, std::vector<std::string>& args) {
         std::vector<std::string> others;
@@ -457,7 +483,6 @@ bool CConfigTree::Rename(QTreeWidgetItem* item) {
         args = {name};
         return CheckRuleSetName(name, others);
       };
-      apply = [ruleSet](const std::string& name) { ruleSet->name = name; };
       break;
     }
     case RuleNode: {
@@ -473,57 +498,40 @@ bool CConfigTree::Rename(QTreeWidgetItem* item) {
       break;
     }
     case FormNode: {
-      auto* form = static_cast<SearchForm*>(record->object);
-      current = form->name;
+      auto* form = RenameTarget<SearchForm>(record->object, current, apply);
       title = QStringLiteral("Rename Form");
       check = [&config, form](const std::string& name, std::vector<std::string>& args) {
-        args = {name};
-        if (const int problem = CheckFormName(name)) return problem;
         // Forms are entries side by side below the configuration root, named by name.
-        for (const auto& other : config.searchForms)
-          if (other.get() != form && other->name == name) return 62180;
-        return 0;
+        return CheckFormRecordName<SearchForm>(name, form, Pointers(config.searchForms), 62180,
+                                               {name}, args);
       };
-      apply = [form](const std::string& name) { form->name = name; };
       break;
     }
     case InputGroupNode: {
-      auto* group = static_cast<InputGroup*>(record->object);
+      auto* group = RenameTarget<InputGroup>(record->object, current, apply);
       const SearchForm* form = FormOfGroup(config, group);
-      current = group->name;
       title = QStringLiteral("Rename Input Group");
       check = [form, group](const std::string& name, std::vector<std::string>& args) {
-        args = {name};
-        if (const int problem = CheckFormName(name)) return problem;
-        if (!form) return 0;
         // Groups are entries side by side below their form, named by name.
-        std::vector<const InputGroup*> groups{form->targetGroup.get()};
-        for (const auto& g : form->inputGroups) groups.push_back(g.get());
-        for (const InputGroup* other : groups) {
-          if (other && other != group && other->name == name) {
-            args = {name, FormCaption(*form).toStdString()};
-            return 62223;
-          }
+        std::vector<const InputGroup*> groups;
+        std::vector<std::string> takenArgs;
+        if (form) {
+          groups = Pointers(form->inputGroups);
+          groups.insert(groups.begin(), form->targetGroup.get());
+          takenArgs = {name, FormCaption(*form).toStdString()};
         }
-        return 0;
+        return CheckFormRecordName<InputGroup>(name, group, groups, 62223, takenArgs, args);
       };
-      apply = [group](const std::string& name) { group->name = name; };
       break;
     }
     case InputFieldNode: {
-      auto* field = static_cast<InputField*>(record->object);
+      auto* field = RenameTarget<InputField>(record->object, current, apply);
       const InputGroup* group = GroupOfField(config, field);
-      current = field->name;
       title = QStringLiteral("Rename Input Field");
       check = [group, field](const std::string& name, std::vector<std::string>& args) {
-        args = {name};
-        if (const int problem = CheckFormName(name)) return problem;
-        if (!group) return 0;
-        for (const auto& other : group->fields)
-          if (other.get() != field && other->name == name) return 61252;
-        return 0;
+        const auto fields = group ? Pointers(group->fields) : std::vector<const InputField*>();
+        return CheckFormRecordName<InputField>(name, field, fields, 61252, {name}, args);
       };
-      apply = [field](const std::string& name) { field->name = name; };
       break;
     }
     default:

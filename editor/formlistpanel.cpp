@@ -14,23 +14,12 @@
 #include "model/configuration.h"
 #include "platform/support/messages.h"
 
-namespace {
-QString Text(int id) { return QString::fromUtf8(msg::LoadString(id)); }
-}  // namespace
-
 CFormListPanel::CFormListPanel(CConfigTree* tree, QWidget* parent)
-    : CPropertyPanel(tree, QStringLiteral("Form List Properties"), parent) {
+    : CRootListPanel(tree, QStringLiteral("Form List Properties"), 61273, 61225, 61226, parent) {
   for (const auto& form : tree->configuration().searchForms) forms_.push_back(form.get());
-
-  title_ = CreateTitle(103, Text(61273));
-  add_ = CreateButton(100, Text(61225));
-  remove_ = CreateButton(101, Text(61226), false);
-  list_ = CreateNameList(102);
-  for (SearchForm* form : forms_) InsertNameRow(list_, CConfigTree::FormCaption(*form), form);
-  LinkRemoveButton(list_, remove_);
-  connect(add_, &QPushButton::clicked, this, &CFormListPanel::AddForm);
-  connect(remove_, &QPushButton::clicked, this, &CFormListPanel::RemoveForm);
-  Relayout();
+  for (SearchForm* form : forms_) InsertNameRow(list(), CConfigTree::FormCaption(*form), form);
+  connect(addButton(), &QPushButton::clicked, this, &CFormListPanel::AddForm);
+  connect(removeButton(), &QPushButton::clicked, this, &CFormListPanel::RemoveForm);
 }
 
 void CFormListPanel::AddForm() {
@@ -47,7 +36,7 @@ void CFormListPanel::AddForm() {
   }
   if (ruleSetNames.empty()) {
     msg::Show(62181, {}, msg::Buttons::Ok, msg::Icon::Warning);
-    add_->setFocus(Qt::OtherFocusReason);
+    addButton()->setFocus(Qt::OtherFocusReason);
     return;
   }
 
@@ -86,29 +75,22 @@ void CFormListPanel::AddForm() {
   SearchForm* form = configuration.searchForms.back().get();
   forms_.push_back(form);
   tree()->AddFormNode(form);
-  InsertNameRow(list_, CConfigTree::FormCaption(*form), form);
-  NotifyModified();
+  AppendRecordRow(CConfigTree::FormCaption(*form), form);
 }
 
 void CFormListPanel::RemoveForm() {
-  const int row = SelectedRow(list_);
+  const int row = SelectedRow(list());
   if (row < 0) return;
-  auto* form = static_cast<SearchForm*>(RowData(list_, row));
+  auto* form = static_cast<SearchForm*>(RowData(list(), row));
   auto found = std::find(forms_.begin(), forms_.end(), form);
   if (found == forms_.end()) return;
   // The form goes with all its input groups and fields.
   if (msg::Show(62178, {CConfigTree::FormCaption(*form).toStdString()}, msg::Buttons::YesNo) !=
       msg::Answer::Yes) {
-    list_->setFocus(Qt::OtherFocusReason);
+    list()->setFocus(Qt::OtherFocusReason);
     return;
   }
   if (!tree()->RemoveForm(form)) return;
   forms_.erase(found);
-  DeleteRow(list_, row);
-  remove_->setEnabled(false);
-  NotifyModified();
-}
-
-void CFormListPanel::LayoutControls(int cx, int cy) {
-  LayoutStandard(title_, {add_, remove_}, list_, cx, cy);
+  DropRecordRow(row);
 }

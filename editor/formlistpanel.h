@@ -5,10 +5,11 @@
 #include <vector>
 
 #include "editor/propertypanel.h"
+#include "editor/rootlistpanel.h"
 
 class SearchForm;
 
-class CFormListPanel : public CPropertyPanel {
+class CFormListPanel : public CRootListPanel {
   Q_OBJECT
 
  public:
@@ -26,13 +27,6 @@ class CFormListPanel : public CPropertyPanel {
   // is destroyed with its groups and fields. Nothing without a selection.
   void RemoveForm();
 
- protected:
-  void LayoutControls(int cx, int cy) override;
-
  private:
   std::vector<SearchForm*> forms_;
-  QLabel* title_;
-  QPushButton* add_;
-  QPushButton* remove_;
-  QListWidget* list_;
 };

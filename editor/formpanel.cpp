@@ -11,20 +11,12 @@
 #include "editor/configtree.h"
 #include "model/configuration.h"
 #include "platform/support/messages.h"
+#include "platform/support/qstringlist.h"
 
 namespace {
 
 QString Text(int id, const std::vector<std::string>& args = {}) {
   return QString::fromStdString(msg::Text(id, args));
-}
-
-std::string Join(const std::vector<std::string>& values) {
-  std::string out;
-  for (size_t i = 0; i < values.size(); ++i) {
-    if (i) out += ", ";
-    out += values[i];
-  }
-  return out;
 }
 
 QString RuleNameOf(const InputGroup* group) {
@@ -70,7 +62,7 @@ void CFormPanel::ShowTarget() {
   std::string classes;
   if (target && target->searchRule) {
     ruleName = target->searchRule->name;
-    classes = Join(target->searchRule->objectClasses);
+    classes = kvaro::Join(target->searchRule->objectClasses, ", ");
   }
   targetRule_->setText(Text(61258, {ruleName}));
   targetClasses_->setText(Text(61259, {classes}));
@@ -111,17 +103,8 @@ void CFormPanel::AddGroup() {
 }
 
 void CFormPanel::RemoveGroup() {
-  const int row = SelectedRow(list_);
-  if (row < 0) return;
   // The row's own group: groups of one form may share a name.
-  auto* group = static_cast<InputGroup*>(RowData(list_, row));
-  const bool held = std::any_of(form_->inputGroups.begin(), form_->inputGroups.end(),
-                                [group](const auto& g) { return g.get() == group; });
-  if (!held) return;
-  if (tree()) tree()->RemoveNodesOf(group);
-  form_->RemoveInputGroup(group);
-  DeleteRow(list_, row);
-  NotifyModified();
+  RemoveSelectedRecord(list_, form_->inputGroups);
 }
 
 void CFormPanel::LayoutControls(int cx, int cy) {

@@ -66,17 +66,8 @@ void CInputGroupPanel::AddInput() {
 }
 
 void CInputGroupPanel::RemoveInput() {
-  const int row = SelectedRow(list_);
-  if (row < 0) return;
-  auto* field = static_cast<InputField*>(RowData(list_, row));
-  auto held = std::find_if(group_->fields.begin(), group_->fields.end(),
-                           [field](const auto& f) { return f.get() == field; });
-  if (held == group_->fields.end()) return;
-  if (tree()) tree()->RemoveNodesOf(field);
   // The row's own field, even should a loaded group hold two fields of one name.
-  group_->fields.erase(held);
-  DeleteRow(list_, row);
-  NotifyModified();
+  RemoveSelectedRecord(list_, group_->fields);
 }
 
 void CInputGroupPanel::LayoutControls(int cx, int cy) {

@@ -12,6 +12,7 @@
 #include <QTreeWidget>
 #include <algorithm>
 
+#include "editor/configtree.h"
 #include "platform/support/messages.h"
 
 namespace {
@@ -245,6 +246,18 @@ void CPropertyPanel::LinkRemoveButton(QAbstractItemView* list, QPushButton* remo
   list->viewport()->installEventFilter(this);
 }
 
+std::tuple<QPushButton*, QPushButton*, QListWidget*> CPropertyPanel::CreateEditableNameList(
+    int addId, const QString& addText, int removeId, const QString& removeText, int listId,
+    const std::function<void()>& onAdd, const std::function<void()>& onRemove) {
+  QPushButton* add = CreateButton(addId, addText);
+  QPushButton* remove = CreateButton(removeId, removeText, false);
+  QListWidget* list = CreateNameList(listId);
+  LinkRemoveButton(list, remove);
+  if (onAdd) connect(add, &QPushButton::clicked, this, onAdd);
+  if (onRemove) connect(remove, &QPushButton::clicked, this, onRemove);
+  return {add, remove, list};
+}
+
 bool CPropertyPanel::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::MouseButtonPress) {
     // A click where no row is clears the selection, as the classic list control does.
@@ -309,6 +322,10 @@ QSize CPropertyPanel::RequiredSize(int cx) {
 }
 
 void CPropertyPanel::LayoutControls(int, int) {}
+
+void CPropertyPanel::RemoveTreeNodesOf(const void* record) {
+  if (tree_) tree_->RemoveNodesOf(record);
+}
 
 void CPropertyPanel::Relayout() { LayoutControls(width(), height()); }
 

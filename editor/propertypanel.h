@@ -12,6 +12,9 @@
 #include <QStringList>
 #include <QWidget>
 #include <climits>
+#include <functional>
+#include <memory>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -56,6 +59,18 @@ class CPropertyPanel : public QWidget {
   static void* RowData(QAbstractItemView* list, int row);
   // Index of the selected row, or -1.
   static int SelectedRow(QAbstractItemView* list);
+  // The record of the selected row of `list` (its row data) while `records` still holds
+  // it, with that row in `row`; null without a selection or when the record has gone.
+  template <class Record>
+  static Record* SelectedRecord(QAbstractItemView* list,
+                                const std::vector<std::unique_ptr<Record>>& records, int& row) {
+    row = SelectedRow(list);
+    if (row < 0) return nullptr;
+    auto* record = static_cast<Record*>(RowData(list, row));
+    for (const auto& held : records)
+      if (held.get() == record) return record;
+    return nullptr;
+  }
   // First-column text of row `row` ("" when there is no such row).
   static QString RowText(QAbstractItemView* list, int row);
   static int RowCount(QAbstractItemView* list);
@@ -100,6 +115,12 @@ class CPropertyPanel : public QWidget {
   // Enables `remove` exactly while `list` has a selected row; clicking where no row is
   // clears the selection.
   void LinkRemoveButton(QAbstractItemView* list, QPushButton* remove);
+  // An Add button (`addId`), a Remove button (`removeId`, linked by LinkRemoveButton) and
+  // the name list `listId` they work on, created in this order. A click on Add calls
+  // `onAdd`, one on Remove `onRemove` (nothing for an empty function).
+  std::tuple<QPushButton*, QPushButton*, QListWidget*> CreateEditableNameList(
+      int addId, const QString& addText, int removeId, const QString& removeText, int listId,
+      const std::function<void()>& onAdd = {}, const std::function<void()>& onRemove = {});
 
   // The standard arrangement: title across the top, buttons in a row below it, `list`
   // filling the rest. Sizes from text extents; the list shrinks first.
@@ -130,6 +151,23 @@ class CPropertyPanel : public QWidget {
   virtual void LayoutControls(int cx, int cy);
   // Lays the controls out for the current size.
   void Relayout();
+  // Remove of a list of owned records: the selected row's record, while `records` still
+  // holds it, leaves the tree (when the panel has one), then `records` and the list, and
+  // the change is reported. The row's own record goes, even should two share a name.
+  // Nothing without a selection.
+  template <class Record>
+  void RemoveSelectedRecord(QAbstractItemView* list,
+                            std::vector<std::unique_ptr<Record>>& records) {
+    int row = -1;
+    Record* record = SelectedRecord(list, records, row);
+    if (!record) return;
+    RemoveTreeNodesOf(record);
+    std::erase_if(records, [record](const auto& held) { return held.get() == record; });
+    DeleteRow(list, row);
+    NotifyModified();
+  }
+  // Takes the nodes of `record` out of the tree; nothing for a panel without a tree.
+  void RemoveTreeNodesOf(const void* record);
   // Emits modified().
   void NotifyModified() { emit modified(); }
 

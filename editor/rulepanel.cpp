@@ -38,21 +38,15 @@ CRulePanel::CRulePanel(SearchRule* rule, RuleSet* owner, const kvaro::Oidtable& 
   rename_ = CreateRenameButton(118);
 
   searchGroup_ = CreateGroupBox(110, Text(61246));
-  addSearchRule_ = CreateButton(103, Text(61247));
-  removeSearchRule_ = CreateButton(104, Text(61248), false);
-  searchList_ = CreateNameList(105);
-  LinkRemoveButton(searchList_, removeSearchRule_);
-  connect(addSearchRule_, &QPushButton::clicked, this, &CRulePanel::AddSearchRule);
-  connect(removeSearchRule_, &QPushButton::clicked, this, &CRulePanel::RemoveSearchRule);
+  std::tie(addSearchRule_, removeSearchRule_, searchList_) = CreateEditableNameList(
+      103, Text(61247), 104, Text(61248), 105, [this] { AddSearchRule(); },
+      [this] { RemoveSearchRule(); });
 
   if (searchRule_) {
     secondGroup_ = CreateGroupBox(111, Text(61220));
-    addClass_ = CreateButton(100, Text(61243));
-    removeClass_ = CreateButton(101, Text(61244), false);
-    classList_ = CreateNameList(102);
-    LinkRemoveButton(classList_, removeClass_);
-    connect(addClass_, &QPushButton::clicked, this, &CRulePanel::AddObjectClass);
-    connect(removeClass_, &QPushButton::clicked, this, &CRulePanel::RemoveObjectClass);
+    std::tie(addClass_, removeClass_, classList_) = CreateEditableNameList(
+        100, Text(61243), 101, Text(61244), 102, [this] { AddObjectClass(); },
+        [this] { RemoveObjectClass(); });
   } else {
     secondGroup_ = CreateGroupBox(111, Text(61221));
     baseLabel_ = CreateLabel(112, Text(61222));

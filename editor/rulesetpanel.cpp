@@ -63,12 +63,9 @@ void CRuleSetPanel::AddRule() {
 }
 
 void CRuleSetPanel::RemoveRule() {
-  const int row = SelectedRow(list_);
-  if (row < 0) return;
-  auto* rule = static_cast<SearchRule*>(RowData(list_, row));
-  const bool held = std::any_of(ruleSet_->rules.begin(), ruleSet_->rules.end(),
-                                [rule](const auto& r) { return r.get() == rule; });
-  if (!held) return;
+  int row = -1;
+  SearchRule* rule = SelectedRecord(list_, ruleSet_->rules, row);
+  if (!rule) return;
   Configuration& configuration = tree()->configuration();
   const std::vector<RuleUse> uses = UsesOfRule(configuration, *ruleSet_, *rule);
   if (!uses.empty()) {

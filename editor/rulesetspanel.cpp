@@ -12,25 +12,14 @@
 #include "model/configuration.h"
 #include "platform/support/messages.h"
 
-namespace {
-QString Text(int id) { return QString::fromUtf8(msg::LoadString(id)); }
-}  // namespace
-
 CRuleSetsPanel::CRuleSetsPanel(CConfigTree* tree, QWidget* parent)
-    : CPropertyPanel(tree, QStringLiteral("Rule Sets"), parent) {
+    : CRootListPanel(tree, QStringLiteral("Rule Sets"), 61269, 61270, 61271, parent) {
   for (const auto& ruleSet : tree->configuration().ruleSets) ruleSets_.push_back(ruleSet.get());
-
-  title_ = CreateTitle(103, Text(61269));
-  add_ = CreateButton(100, Text(61270));
-  remove_ = CreateButton(101, Text(61271), false);
-  list_ = CreateNameList(102);
   for (RuleSet* ruleSet : ruleSets_) {
-    InsertNameRow(list_, QString::fromStdString(ruleSet->name), ruleSet);
+    InsertNameRow(list(), QString::fromStdString(ruleSet->name), ruleSet);
   }
-  LinkRemoveButton(list_, remove_);
-  connect(add_, &QPushButton::clicked, this, &CRuleSetsPanel::AddRuleSet);
-  connect(remove_, &QPushButton::clicked, this, &CRuleSetsPanel::RemoveRuleSet);
-  Relayout();
+  connect(addButton(), &QPushButton::clicked, this, &CRuleSetsPanel::AddRuleSet);
+  connect(removeButton(), &QPushButton::clicked, this, &CRuleSetsPanel::RemoveRuleSet);
 }
 
 void CRuleSetsPanel::AddRuleSet() {
@@ -46,14 +35,13 @@ void CRuleSetsPanel::AddRuleSet() {
   RuleSet* ruleSet = configuration.ruleSets.back().get();
   ruleSets_.push_back(ruleSet);
   tree()->AddRuleSetNode(ruleSet);
-  InsertNameRow(list_, QString::fromStdString(ruleSet->name), ruleSet);
-  NotifyModified();
+  AppendRecordRow(QString::fromStdString(ruleSet->name), ruleSet);
 }
 
 void CRuleSetsPanel::RemoveRuleSet() {
-  const int row = SelectedRow(list_);
+  const int row = SelectedRow(list());
   if (row < 0) return;
-  const std::string name = RowText(list_, row).toStdString();
+  const std::string name = RowText(list(), row).toStdString();
   auto found = std::find_if(ruleSets_.begin(), ruleSets_.end(),
                             [&name](const RuleSet* r) { return r->name == name; });
   if (found == ruleSets_.end()) return;
@@ -62,19 +50,13 @@ void CRuleSetsPanel::RemoveRuleSet() {
   // is asked about, as it takes all its rules with it.
   if (tree()->FormsUsing(ruleSet).empty() &&
       msg::Show(62177, {ruleSet->name}, msg::Buttons::YesNo) != msg::Answer::Yes) {
-    list_->setFocus(Qt::OtherFocusReason);
+    list()->setFocus(Qt::OtherFocusReason);
     return;
   }
   if (!tree()->RemoveRuleSet(ruleSet)) {
-    list_->setFocus(Qt::OtherFocusReason);
+    list()->setFocus(Qt::OtherFocusReason);
     return;
   }
   ruleSets_.erase(found);
-  DeleteRow(list_, row);
-  remove_->setEnabled(false);
-  NotifyModified();
-}
-
-void CRuleSetsPanel::LayoutControls(int cx, int cy) {
-  LayoutStandard(title_, {add_, remove_}, list_, cx, cy);
+  DropRecordRow(row);
 }

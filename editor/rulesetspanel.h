@@ -5,10 +5,11 @@
 #include <vector>
 
 #include "editor/propertypanel.h"
+#include "editor/rootlistpanel.h"
 
 class RuleSet;
 
-class CRuleSetsPanel : public CPropertyPanel {
+class CRuleSetsPanel : public CRootListPanel {
   Q_OBJECT
 
  public:
@@ -24,13 +25,6 @@ class CRuleSetsPanel : public CPropertyPanel {
   // tree. Nothing without a selection or when the tree refuses (rule set still in use).
   void RemoveRuleSet();
 
- protected:
-  void LayoutControls(int cx, int cy) override;
-
  private:
   std::vector<RuleSet*> ruleSets_;
-  QLabel* title_;
-  QPushButton* add_;
-  QPushButton* remove_;
-  QListWidget* list_;
 };

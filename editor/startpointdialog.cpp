@@ -90,28 +90,45 @@ void ReportStartPointFault(const StartPointFault& fault, QLineEdit* base, QLineE
   edit->selectAll();
 }
 
+StartPointEdits AddStartPointRows(QWidget* parent, QFormLayout* form) {
+  StartPointEdits edits;
+  edits.base = new QLineEdit(parent);
+  edits.base->setObjectName(kSearchBaseEditName);
+  edits.host = new QLineEdit(parent);
+  edits.host->setObjectName(kHostEditName);
+  edits.port = new QLineEdit(parent);
+  edits.port->setObjectName(kPortEditName);
+  auto addRow = [parent, form](const char* text, QLineEdit* edit) {
+    auto* label = new QLabel(text, parent);
+    label->setBuddy(edit);
+    form->addRow(label, edit);
+  };
+  addRow("Search Base (DN)", edits.base);
+  addRow("LDAP Host", edits.host);
+  addRow("LDAP Host Port", edits.port);
+  return edits;
+}
+
+std::optional<std::string> TakeStartPoint(const StartPointEdits& edits,
+                                          const kvaro::Oidtable& table, const std::string& scheme) {
+  const std::string base = edits.base->text().toStdString();
+  const std::string host = edits.host->text().toStdString();
+  const std::string port = edits.port->text().toStdString();
+  if (const StartPointFault fault = FindStartPointFault(base, host, port, table)) {
+    ReportStartPointFault(fault, edits.base, edits.host, edits.port);
+    return std::nullopt;
+  }
+  return MakeLdapUri(host, port, base, scheme);
+}
+
 StartPointDialog::StartPointDialog(const std::string& uri, const kvaro::Oidtable& table,
                                    QWidget* parent)
     : QDialog(parent), ldapUri(uri), table_(table) {
   setObjectName(kStartPointDialogName);
   setWindowTitle("Set Start Point");
 
-  baseEdit_ = new QLineEdit(this);
-  baseEdit_->setObjectName(kSearchBaseEditName);
-  hostEdit_ = new QLineEdit(this);
-  hostEdit_->setObjectName(kHostEditName);
-  portEdit_ = new QLineEdit(this);
-  portEdit_->setObjectName(kPortEditName);
-
   auto* form = new QFormLayout;
-  auto addRow = [this, form](const char* text, QLineEdit* edit) {
-    auto* label = new QLabel(text, this);
-    label->setBuddy(edit);
-    form->addRow(label, edit);
-  };
-  addRow("Search Base (DN)", baseEdit_);
-  addRow("LDAP Host", hostEdit_);
-  addRow("LDAP Host Port", portEdit_);
+  edits_ = AddStartPointRows(this, form);
 
   okButton_ = dlgparts::LayOutColumn(this, nullptr, form).ok;
 
@@ -119,35 +136,30 @@ StartPointDialog::StartPointDialog(const std::string& uri, const kvaro::Oidtable
   if (url) {
     if (url->scheme == "ldaps") scheme_ = "ldaps";
     const int defaultPort = scheme_ == "ldaps" ? ldapx::kLdapsPort : ldapx::kLdapPort;
-    portEdit_->setText(QString::number(url->port == 0 ? defaultPort : url->port));
-    hostEdit_->setText(QString::fromStdString(url->host));
-    baseEdit_->setText(QString::fromStdString(url->dn));
+    edits_.port->setText(QString::number(url->port == 0 ? defaultPort : url->port));
+    edits_.host->setText(QString::fromStdString(url->host));
+    edits_.base->setText(QString::fromStdString(url->dn));
   }
-  for (QLineEdit* edit : {baseEdit_, hostEdit_, portEdit_})
+  for (QLineEdit* edit : {edits_.base, edits_.host, edits_.port})
     connect(edit, &QLineEdit::textChanged, this, [this] { updateWidgets(); });
   // A URI that does not parse leaves the edits empty and OK enabled; typing applies the
   // check, and OK itself says what is missing.
   if (url) updateWidgets();
 
   resize(dlgu::ToPixels(font(), QSize(186, 81)).expandedTo(sizeHint()));
-  baseEdit_->setFocus();
+  edits_.base->setFocus();
 }
 
 void StartPointDialog::updateWidgets() {
-  okButton_->setEnabled(CheckStartPoint(baseEdit_->text().toStdString(),
-                                        hostEdit_->text().toStdString(),
-                                        portEdit_->text().toStdString(), table_));
+  okButton_->setEnabled(CheckStartPoint(edits_.base->text().toStdString(),
+                                        edits_.host->text().toStdString(),
+                                        edits_.port->text().toStdString(), table_));
 }
 
 void StartPointDialog::accept() {
   // Enter in an edit reaches here as well; only a start point that passes may end it.
-  const std::string base = baseEdit_->text().toStdString();
-  const std::string host = hostEdit_->text().toStdString();
-  const std::string port = portEdit_->text().toStdString();
-  if (const StartPointFault fault = FindStartPointFault(base, host, port, table_)) {
-    ReportStartPointFault(fault, baseEdit_, hostEdit_, portEdit_);
-    return;
-  }
-  ldapUri = MakeLdapUri(host, port, base, scheme_);
+  const std::optional<std::string> uri = TakeStartPoint(edits_, table_, scheme_);
+  if (!uri) return;
+  ldapUri = *uri;
   QDialog::accept();
 }

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <QDialog>
+#include <optional>
 #include <string>
 
+class QFormLayout;
 class QLineEdit;
 class QPushButton;
 
@@ -56,6 +58,24 @@ StartPointFault FindStartPointFault(const std::string& searchBase, const std::st
 void ReportStartPointFault(const StartPointFault& fault, QLineEdit* base, QLineEdit* host,
                            QLineEdit* port);
 
+// The three edits of a start point in a dialog.
+struct StartPointEdits {
+  QLineEdit* base = nullptr;  // "1000"
+  QLineEdit* host = nullptr;  // "1001"
+  QLineEdit* port = nullptr;  // "1002"
+};
+
+// Creates the three edits as children of `parent` and appends them to `form` as rows
+// labelled "Search Base (DN)", "LDAP Host" and "LDAP Host Port".
+StartPointEdits AddStartPointRows(QWidget* parent, QFormLayout* form);
+
+// The start-point check applied to the texts of `edits`: the URI built from them with
+// `scheme` when they pass; otherwise the fault is reported as ReportStartPointFault does
+// and nothing is returned.
+std::optional<std::string> TakeStartPoint(const StartPointEdits& edits,
+                                          const kvaro::Oidtable& table,
+                                          const std::string& scheme = "ldap");
+
 class StartPointDialog : public QDialog {
   Q_OBJECT
 
@@ -80,8 +100,6 @@ class StartPointDialog : public QDialog {
 
   const kvaro::Oidtable& table_;
   std::string scheme_ = "ldap";
-  QLineEdit* baseEdit_;
-  QLineEdit* hostEdit_;
-  QLineEdit* portEdit_;
+  StartPointEdits edits_;
   QPushButton* okButton_;
 };

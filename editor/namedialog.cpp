@@ -1,0 +1,44 @@
+#include "editor/namedialog.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "platform/support/messages.h"
+#include "widgets/dialogparts.h"
+
+NameDialog::NameDialog(const QString& objectName, const QString& title, const QString& label,
+                       const std::string& current, Check check, QWidget* parent)
+    : QDialog(parent), check_(std::move(check)) {
+  setObjectName(objectName);
+  setWindowTitle(title);
+
+  auto* prompt = new QLabel(label, this);
+  nameEdit_ = new QLineEdit(this);
+  nameEdit_->setObjectName("1000");
+  nameEdit_->setText(QString::fromStdString(current));
+  nameEdit_->selectAll();
+  prompt->setBuddy(nameEdit_);
+
+  auto* row = new QHBoxLayout;
+  row->addWidget(prompt);
+  row->addWidget(nameEdit_, 1);
+  dlgparts::LayOutColumn(this, nullptr, row).cancel->setAutoDefault(false);
+
+  resize(sizeHint().expandedTo(QSize(320, 0)));
+  nameEdit_->setFocus();
+}
+
+void NameDialog::accept() {
+  const std::string typed = nameEdit_->text().toStdString();
+  std::vector<std::string> args;
+  if (const int problem = check_ ? check_(typed, args) : 0) {
+    msg::Show(problem, args);
+    nameEdit_->setFocus();
+    nameEdit_->selectAll();
+    return;
+  }
+  name = typed;
+  QDialog::accept();
+}

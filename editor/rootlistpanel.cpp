@@ -1,0 +1,31 @@
+#include "editor/rootlistpanel.h"
+
+#include <QListWidget>
+#include <QPushButton>
+
+#include "platform/support/messages.h"
+
+CRootListPanel::CRootListPanel(CConfigTree* tree, const QString& title, int titleText, int addText,
+                               int removeText, QWidget* parent)
+    : CPropertyPanel(tree, title, parent) {
+  const auto text = [](int id) { return QString::fromUtf8(msg::LoadString(id)); };
+  title_ = CreateTitle(103, text(titleText));
+  std::tie(add_, remove_, list_) =
+      CreateEditableNameList(100, text(addText), 101, text(removeText), 102);
+  Relayout();
+}
+
+void CRootListPanel::AppendRecordRow(const QString& text, void* record) {
+  InsertNameRow(list_, text, record);
+  NotifyModified();
+}
+
+void CRootListPanel::DropRecordRow(int row) {
+  DeleteRow(list_, row);
+  remove_->setEnabled(false);
+  NotifyModified();
+}
+
+void CRootListPanel::LayoutControls(int cx, int cy) {
+  LayoutStandard(title_, {add_, remove_}, list_, cx, cy);
+}
