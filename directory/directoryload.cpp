@@ -131,9 +131,15 @@ class SubtreeLoader {
     const ldapx::Attribute* cn = Get(e, "cn");
     if (!cn || cn->values.empty()) return {};
     if (auto rdn = ldapx::FirstRdn(e.dn)) {
-      if (Lookup(rdn->type) == Lookup("cn") || SameIgnoringCase(rdn->type, "cn"))
+      if (Lookup(rdn->type) == Lookup("cn") || SameIgnoringCase(rdn->type, "cn")) {
         for (const std::string& v : cn->values)
           if (v == rdn->value) return v;
+        // Some servers (389 Directory Server) store the naming value as they normalise
+        // it, without leading and trailing blanks; the DN keeps the name as written.
+        const std::string want = MatchForm(rdn->value);
+        for (const std::string& v : cn->values)
+          if (MatchForm(v) == want) return rdn->value;
+      }
     }
     return cn->values.front();
   }

@@ -1,4 +1,4 @@
-// Local files -> directory -> local files gives back the same bytes, against a real slapd,
+// Local files -> directory -> local files gives back the same bytes, against a real server,
 // also with names the DNs must escape and names outside ASCII, and with large
 // configurations whose sibling order must survive the pipelined save.
 #include <QtTest>
@@ -9,13 +9,13 @@
 
 #include "directoryload.h"
 #include "directorysave.h"
+#include "directoryserver.h"
 #include "entrylayout.h"
 #include "messages.h"
 #include "oidtable.h"
-#include "slapdfixture.h"
 #include "templatefile.h"
 
-using testsupport::SlapdFixture;
+using testsupport::DirectoryServer;
 
 namespace {
 
@@ -53,7 +53,7 @@ void WriteFile(const std::string& path, const std::string& text) {
 
 // The text in dir1 read by the program, saved to the directory, loaded back and saved
 // as files in dir2. Returns the messages shown on the way (none expected).
-std::vector<int> ThroughDirectory(SlapdFixture& slapd, const std::string& dir1,
+std::vector<int> ThroughDirectory(DirectoryServer& server, const std::string& dir1,
                                   const std::string& dir2) {
   msg::RecordingSink sink;
   msg::ScopedSink scoped(&sink);
@@ -62,7 +62,7 @@ std::vector<int> ThroughDirectory(SlapdFixture& slapd, const std::string& dir1,
   if (!fromFiles.LoadFromFiles(Table())) return {-1};
   fromFiles.startupMode = 1;
   fromFiles.subtreeDn = kRoot;
-  fromFiles.connection = slapd.Connect();
+  fromFiles.connection = server.Connect();
   if (!fromFiles.connection) return {-2};
   if (!directory::SaveConfiguration(fromFiles, nullptr)) return sink.Ids();
 
@@ -86,9 +86,10 @@ class TestRoundTrip : public QObject {
   }
 
   void init() {
-    slapd_ = std::make_unique<SlapdFixture>();
-    QVERIFY2(slapd_->ok(), slapd_->error().c_str());
-    auto admin = slapd_->Connect();
+    server_ = &testsupport::SharedServer();
+    ORVELLE_REQUIRE_SERVER(*server_);
+    QVERIFY(server_->Reset());
+    auto admin = server_->Connect();
     QVERIFY(admin);
     QCOMPARE(admin->Add(kRoot, directory::RootAttributes()), ldapx::kSuccess);
     dir1Holder_ = std::make_unique<QTemporaryDir>();
@@ -96,7 +97,6 @@ class TestRoundTrip : public QObject {
     QVERIFY(dir1Holder_->isValid() && dir2Holder_->isValid());
   }
   void cleanup() {
-    slapd_.reset();
     dir1Holder_.reset();
     dir2Holder_.reset();
   }
@@ -126,7 +126,7 @@ class TestRoundTrip : public QObject {
     QCOMPARE(c.searchForms.size(), size_t(1));
     QVERIFY(SaveToFiles(c));
 
-    QCOMPARE(ThroughDirectory(*slapd_, c.configurationDirectory, dir2_.path().toStdString()),
+    QCOMPARE(ThroughDirectory(*server_, c.configurationDirectory, dir2_.path().toStdString()),
              std::vector<int>{});
     const auto first = Files(c.configurationDirectory);
     QCOMPARE(first.size(), size_t(1));
@@ -178,7 +178,7 @@ class TestRoundTrip : public QObject {
     QCOMPARE(first.size(), size_t(2));
     QVERIFY(first.at("RuleSet=Smith, Jones = Partners").find("Ørsted #2") != std::string::npos);
 
-    QCOMPARE(ThroughDirectory(*slapd_, d1, dir2_.path().toStdString()), std::vector<int>{});
+    QCOMPARE(ThroughDirectory(*server_, d1, dir2_.path().toStdString()), std::vector<int>{});
     QCOMPARE(AsText(Files(dir2_.path().toStdString())), AsText(first));
   }
 
@@ -210,7 +210,7 @@ class TestRoundTrip : public QObject {
     QVERIFY(SaveToFiles(c));
     const auto first = Files(d1);
 
-    QCOMPARE(ThroughDirectory(*slapd_, d1, dir2_.path().toStdString()), std::vector<int>{});
+    QCOMPARE(ThroughDirectory(*server_, d1, dir2_.path().toStdString()), std::vector<int>{});
     QCOMPARE(AsText(Files(dir2_.path().toStdString())), AsText(first));
 
     // The load sees rule sets, rules and forms in the order they were saved (the order
@@ -220,7 +220,7 @@ class TestRoundTrip : public QObject {
     QVERIFY(saved.LoadFromFiles(Table()));
     Configuration back;
     back.subtreeDn = kRoot;
-    auto conn = slapd_->Connect();
+    auto conn = server_->Connect();
     QVERIFY(directory::LoadSubtree(back, Table(), *conn));
     QCOMPARE(back.ruleSets.size(), saved.ruleSets.size());
     QCOMPARE(back.searchForms.size(), saved.searchForms.size());
@@ -238,13 +238,9 @@ class TestRoundTrip : public QObject {
   // directory ends as a one-at-a-time delete that stops at the refusal leaves it, with
   // every remaining entry's attributes as they were, and one message.
   void refusedDeleteAmongManySiblings() {
-    SlapdFixture::Options opt;
-    opt.refuseDelete = {"cn=Rule 20,cn=Set 3,cn=Orvelle Configuration,o=Sample"};
-    slapd_ = std::make_unique<SlapdFixture>(opt);
-    QVERIFY2(slapd_->ok(), slapd_->error().c_str());
-    auto admin = slapd_->Connect();
+    QVERIFY(server_->RefuseDelete("cn=Rule 20,cn=Set 3,cn=Orvelle Configuration,o=Sample"));
+    auto admin = server_->Connect();
     QVERIFY(admin);
-    QCOMPARE(admin->Add(kRoot, directory::RootAttributes()), ldapx::kSuccess);
     Configuration c;
     c.startupMode = 1;
     c.subtreeDn = kRoot;
@@ -273,7 +269,7 @@ class TestRoundTrip : public QObject {
     const std::vector<std::string> before = dump(*c.connection);
     QCOMPARE(before.size(), size_t(1 + 6 * 61));
 
-    c.connection = slapd_->Connect(false);
+    c.connection = server_->Connect(false);
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     QVERIFY(!directory::DeleteSubtree(*c.connection, kRoot, false));
@@ -294,14 +290,14 @@ class TestRoundTrip : public QObject {
         continue;
       want.push_back(line);
     }
-    std::vector<std::string> left = dump(*slapd_->Connect());
+    std::vector<std::string> left = dump(*server_->Connect());
     std::sort(left.begin(), left.end());
     std::sort(want.begin(), want.end());
     QCOMPARE(QList(left.begin(), left.end()), QList(want.begin(), want.end()));
   }
 
  private:
-  std::unique_ptr<SlapdFixture> slapd_;
+  DirectoryServer* server_ = nullptr;
   std::unique_ptr<QTemporaryDir> dir1Holder_;
   std::unique_ptr<QTemporaryDir> dir2Holder_;
   // Where the program first writes the files, and where the copy from the directory goes.
