@@ -18,6 +18,10 @@ namespace {
 
 constexpr int kSizeLimitExceeded = 4;
 constexpr int kAdminLimitExceeded = 11;
+constexpr int kUnavailableCriticalExtension = 12;
+// Entries per page of a paged read: well below the usual per-search limits (2,000 in
+// 389 Directory Server, 500 in slapd's default).
+constexpr int kPageSize = 500;
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -323,6 +327,15 @@ void ReadLevels(ldapx::Connection& connection, const std::string& base,
 
 ldapx::SearchResult ReadSubtree(ldapx::Connection& connection, const std::string& base,
                                 const std::vector<std::string>& attributes, bool typesOnly) {
+  // Page by page where the server offers it: a server that limits how many entries one
+  // search of this user may return still hands out the whole subtree that way.
+  if (ldapx::OffersControl(connection, ldapx::kPagedResultsOid)) {
+    ldapx::SearchResult paged = connection.SearchPaged(
+        base, ldapx::Scope::Subtree, "(objectclass=*)", attributes, typesOnly, kPageSize);
+    if (paged.code != kSizeLimitExceeded && paged.code != kAdminLimitExceeded &&
+        paged.code != kUnavailableCriticalExtension)
+      return paged;
+  }
   ldapx::SearchResult all =
       connection.Search(base, ldapx::Scope::Subtree, "(objectclass=*)", attributes, typesOnly);
   if (all.code != kSizeLimitExceeded && all.code != kAdminLimitExceeded) return all;
