@@ -4,6 +4,7 @@
 //   orvelle-config check SOURCE
 //   orvelle-config copy SOURCE TARGET
 //   orvelle-config ldif SOURCE
+//   orvelle-config oidtable URL
 //   options: --oidtable FILE, --bind-dn DN, --password-file FILE, --root-dn DN,
 //            --starttls, --ca-file FILE, --allow-warnings, --help
 #pragma once

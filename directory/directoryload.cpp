@@ -432,9 +432,39 @@ void LoadEntries(Configuration& configuration, const kvaro::Oidtable& table,
   SubtreeLoader(configuration, table).Load(result);
 }
 
+int MergeServerSchema(kvaro::Oidtable& table, ldapx::Connection& connection,
+                      std::vector<std::string>* added) {
+  const ldapx::Subschema schema = ldapx::ReadSubschema(connection);
+  if (schema.code != ldapx::kSuccess) return -1;
+  int count = 0;
+  const auto merge = [&](const std::vector<std::string>& definitions, bool attributes) {
+    for (const std::string& text : definitions) {
+      // A definition the libldap parser cannot take safely is left out, as in the file.
+      if (!ldapx::SchemaDefinitionProblem(text).empty()) continue;
+      const auto parsed =
+          attributes ? ldapx::ParseAttributeType(text) : ldapx::ParseObjectClass(text);
+      if (!parsed || parsed->oid.empty()) continue;
+      const auto known = [&](const std::string& name) {
+        return attributes ? table.str2at(name) != nullptr : table.str2oc(name) != nullptr;
+      };
+      bool anyKnown = known(parsed->oid);
+      for (const std::string& n : parsed->names) anyKnown = anyKnown || known(n);
+      if (anyKnown) continue;
+      const std::string line = (attributes ? "attributetype " : "objectclass ") + text;
+      if (table.LoadText(line) == 1) {
+        ++count;
+        if (added) added->push_back(line);
+      }
+    }
+  };
+  merge(schema.attributeTypes, true);
+  merge(schema.objectClasses, false);
+  return count;
+}
+
 LoadResult LoadFromDirectory(Configuration& configuration, const kvaro::Oidtable& table,
                              CredentialsPrompt& prompt, const ldapx::Timeouts& timeouts,
-                             PleaseWait* wait) {
+                             PleaseWait* wait, kvaro::Oidtable* serverSchemaInto) {
   if (configuration.serverAddress.empty()) return LoadResult::NoServer;
   auto close = [wait] {
     if (wait) wait->Close();
@@ -454,6 +484,8 @@ LoadResult LoadFromDirectory(Configuration& configuration, const kvaro::Oidtable
       continue;
     }
     configuration.connection = logon.connection;
+    // Names the server knows are valid names here too (a failed read changes nothing).
+    if (serverSchemaInto) MergeServerSchema(*serverSchemaInto, *configuration.connection);
     int code = ldapx::kSuccess;
     bool notConfiguration = false;
     LoadSubtree(configuration, table, *configuration.connection, &code, &notConfiguration);

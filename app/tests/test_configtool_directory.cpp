@@ -9,6 +9,7 @@
 #include <map>
 #include <sstream>
 
+#include "oidtable.h"
 #include "slapdfixture.h"
 
 namespace fs = std::filesystem;
@@ -194,6 +195,37 @@ class TestConfigToolDirectory : public QObject {
   }
 
   void cleanupTestCase() { slapd_.reset(); }
+
+  // oidtable URL prints the table file given with the server's definitions it lacks
+  // added: loaded again, it knows the server's names; no server, no table.
+  void oidtablePrintsTheMergedTable() {
+    const QString own = QStringLiteral(ORVELLE_SOURCE_DIR "/schema/orvelle.schema");
+    const auto run = [&](const QString& url) {
+      QProcess p;
+      p.start(program_, {"oidtable", url, "--oidtable", own});
+      if (!p.waitForFinished(60000)) p.kill(), p.waitForFinished();
+      return std::make_pair(p.exitCode(), p.readAllStandardOutput().toStdString());
+    };
+    const auto [code, out] = run(QString::fromStdString(slapd_->url()) + "/o=Sample");
+    QCOMPARE(code, 0);
+    QFile file(own);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(out.rfind(file.readAll().toStdString(), 0) == 0);
+    kvaro::Oidtable merged;
+    QVERIFY(merged.LoadText(out) > 0);
+    QVERIFY(merged.LoadErrors().empty());
+    QVERIFY(merged.str2oc("ovSearchForm") && merged.str2oc("inetOrgPerson"));
+    QVERIFY(merged.str2at("mail") && merged.str2at("telephoneNumber"));
+    kvaro::Oidtable alone;
+    QVERIFY(alone.Load(own.toStdString()));
+    QVERIFY(!alone.str2oc("inetOrgPerson"));
+
+    const QString nowhere =
+        QString("ldap://127.0.0.1:%1/o=Sample").arg(testsupport::FreeLoopbackPort());
+    const auto [failed, nothing] = run(nowhere);
+    QCOMPARE(failed, 1);
+    QVERIFY(nothing.empty());
+  }
 
   void workedExampleSurvivesTheDirectory() {
     RoundTrip("example", {{"RuleSet=People", kExample}}, "ou=example,o=Sample");

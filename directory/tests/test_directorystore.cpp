@@ -404,6 +404,60 @@ class TestDirectoryStore : public QObject {
     QCOMPARE(cancel.offered.size(), size_t(2));
   }
 
+  // At logon the server's own schema joins the attribute table: a table that knows only
+  // the configuration schema drops every class and attribute of the records, the merged
+  // one keeps them all, and then offers the server's names (the Add dialogs check
+  // against it).
+  void serverSchemaJoinsTable() {
+    ORVELLE_SHARED_SERVER(server);
+    auto conn = Prepared(server);
+    QVERIFY(conn);
+    Configuration c;
+    c.startupMode = 1;
+    c.subtreeDn = kRoot;
+    c.connection = std::move(conn);
+    BuildSample(c);
+    QVERIFY(directory::SaveConfiguration(c, nullptr));
+    c.searchForms[0]->targetGroup->fields[0]->defaultValue.clear();
+
+    const auto load = [&](kvaro::Oidtable& table, bool merge, std::vector<int>& warnings) {
+      msg::RecordingSink sink;
+      msg::ScopedSink scoped(&sink);
+      Configuration back;
+      back.serverAddress = server.host();
+      back.serverPort = server.port();
+      back.subtreeDn = kRoot;
+      FixedPrompt prompt;
+      prompt.answers = {{server.adminDn(), server.adminPassword()}};
+      const auto result =
+          directory::LoadFromDirectory(back, table, prompt, {}, nullptr, merge ? &table : nullptr);
+      warnings = sink.Ids();
+      return result == directory::LoadResult::Loaded ? Dump(back) : QString("not loaded");
+    };
+    const std::string own = std::string(ORVELLE_TEST_SOURCE_DIR) + "/schema/orvelle.schema";
+    kvaro::Oidtable alone;
+    QVERIFY(alone.Load(own));
+    std::vector<int> warnings;
+    QVERIFY(load(alone, false, warnings) != Dump(c));
+    QVERIFY(!warnings.empty());
+
+    kvaro::Oidtable merged;
+    QVERIFY(merged.Load(own));
+    const size_t before = merged.ObjectClassCount();
+    QVERIFY(!merged.str2oc("inetOrgPerson") && !merged.str2at("telephoneNumber"));
+    QCOMPARE(load(merged, true, warnings), Dump(c));
+    QCOMPARE(warnings, std::vector<int>{});
+    QVERIFY(merged.ObjectClassCount() > before);
+    QVERIFY(merged.str2oc("inetOrgPerson") && merged.str2oc("organizationalRole"));
+    QVERIFY(merged.str2at("telephoneNumber") && merged.str2at("2.5.4.3"));  // cn by its OID
+    QVERIFY(merged.LoadErrors().empty());
+    // What the table knows stays as it was: a second merge adds nothing.
+    auto again = server.Connect();
+    std::vector<std::string> added;
+    QCOMPARE(directory::MergeServerSchema(merged, *again, &added), 0);
+    QVERIFY(added.empty());
+  }
+
   void urlSaveCreatesRootAndLdif() {
     ORVELLE_SHARED_SERVER(server);
     msg::RecordingSink sink;

@@ -822,6 +822,26 @@ SearchResult Connection::SearchPaged(const std::string& base, Scope scope,
   }
 }
 
+Subschema ReadSubschema(Connection& connection) {
+  Subschema schema;
+  const SearchResult dse =
+      connection.Search("", Scope::Base, "(objectClass=*)", {"subschemaSubentry"});
+  std::string dn = "cn=Subschema";
+  if (dse.code == kSuccess && !dse.entries.empty())
+    if (const Attribute* a = dse.entries.front().Find("subschemaSubentry"); a && !a->values.empty())
+      dn = a->values.front();
+  // Operational attributes: a search for all user attributes would not return them.
+  const SearchResult entry = connection.Search(dn, Scope::Base, "(objectClass=subschema)",
+                                               {"attributeTypes", "objectClasses"});
+  schema.code = entry.code;
+  if (entry.code != kSuccess || entry.entries.empty()) return schema;
+  if (const Attribute* a = entry.entries.front().Find("attributeTypes"))
+    schema.attributeTypes = a->values;
+  if (const Attribute* a = entry.entries.front().Find("objectClasses"))
+    schema.objectClasses = a->values;
+  return schema;
+}
+
 bool OffersControl(Connection& connection, const std::string& oid, int* error) {
   const SearchResult dse =
       connection.Search("", Scope::Base, "(objectClass=*)", {"supportedControl"});

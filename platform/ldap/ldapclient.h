@@ -293,6 +293,17 @@ void IgnoreBrokenPipes();
 // extended operation 1.3.6.1.1.21.1). `error` receives the code of the root DSE read.
 bool SupportsTransactions(Connection& connection, int* error = nullptr);
 
+// The attribute types and object classes of the server's subschema entry (RFC 4512),
+// one definition per value as the server wrote it. The entry is the one the root DSE
+// names in subschemaSubentry (slapd: cn=Subschema, 389 DS: cn=schema); code is that of
+// the failing search, kSuccess otherwise.
+struct Subschema {
+  int code = kSuccess;
+  std::vector<std::string> attributeTypes;
+  std::vector<std::string> objectClasses;
+};
+Subschema ReadSubschema(Connection& connection);
+
 // The OID of the simple paged results control (RFC 2696).
 inline constexpr const char* kPagedResultsOid = "1.2.840.113556.1.4.319";
 // True when the server's root DSE lists `oid` among its supportedControl values; `error`
