@@ -203,7 +203,10 @@ class TestConfigToolDirectory : public QObject {
     const auto run = [&](const QString& url) {
       QProcess p;
       p.start(program_, {"oidtable", url, "--oidtable", own});
-      if (!p.waitForFinished(60000)) p.kill(), p.waitForFinished();
+      if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished();
+      }
       return std::make_pair(p.exitCode(), p.readAllStandardOutput().toStdString());
     };
     const auto [code, out] = run(QString::fromStdString(slapd_->url()) + "/o=Sample");

@@ -38,7 +38,10 @@ bool Run(const QStringList& args, int timeoutMs, std::string& output) {
   p.setProcessEnvironment(env);
   p.start("/bin/bash", QStringList{Script()} + args);
   const bool finished = p.waitForFinished(timeoutMs);
-  if (!finished) p.kill(), p.waitForFinished(5000);
+  if (!finished) {
+    p.kill();
+    p.waitForFinished(5000);
+  }
   output = p.readAll().toStdString();
   return finished && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
