@@ -92,12 +92,12 @@ class WarningCounter : public msg::Sink {
 
 }  // namespace
 
-int LoadSource(const std::string& source, Configuration& configuration,
-               const kvaro::Oidtable& table, const Credentials& credentials) {
+int LoadSource(const std::string& source, Configuration& configuration, kvaro::Oidtable& table,
+               const Credentials& credentials) {
   configuration.oidtable = &table;
   if (IsLdapUrl(source)) {
     return directory::LoadConfigurationFromUrl(configuration, table, source, credentials.bindDn,
-                                               credentials.password, {}, credentials.tls)
+                                               credentials.password, {}, credentials.tls, &table)
                ? 1
                : 0;
   }

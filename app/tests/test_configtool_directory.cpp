@@ -178,7 +178,8 @@ class TestConfigToolDirectory : public QObject {
     QVERIFY(dir_.isValid());
     testsupport::SlapdFixture::Options options;
     // Parents for the configurations of the single tests.
-    for (const char* ou : {"example", "awkward", "fresh", "refused", "ldif", "logon", "warned"}) {
+    for (const char* ou :
+         {"example", "awkward", "fresh", "refused", "ldif", "logon", "warned", "schema"}) {
       options.extraLdif += std::string("dn: ou=") + ou +
                            ",o=Sample\nobjectClass: organizationalUnit\nou: " + ou + "\n\n";
     }
@@ -228,6 +229,17 @@ class TestConfigToolDirectory : public QObject {
     const auto [failed, nothing] = run(nowhere);
     QCOMPARE(failed, 1);
     QVERIFY(nothing.empty());
+
+    // A check of a stored configuration with that small table passes: the classes and
+    // attribute types the server knows are not dropped.
+    const QString url = Url(*slapd_, "ou=schema,o=Sample");
+    QCOMPARE(RunAsAdmin({"copy", Folder("schema", {{"RuleSet=People", kExample}}), url}).code, 0);
+    QProcess check;
+    check.start(program_, {"check", url, "--oidtable", own});
+    QVERIFY(check.waitForFinished(60000));
+    const QString said = QString::fromUtf8(check.readAll());
+    QVERIFY2(check.exitCode() == 0, qPrintable(said));
+    QVERIFY(said.contains("every check passed") && !said.contains("warning"));
   }
 
   void workedExampleSurvivesTheDirectory() {
