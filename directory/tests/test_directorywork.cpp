@@ -16,6 +16,7 @@
 #include "directoryload.h"
 #include "directorylogon.h"
 #include "directorysave.h"
+#include "directoryserver.h"
 #include "directorystore.h"
 #include "directorywork.h"
 #include "entrylayout.h"
@@ -23,10 +24,9 @@
 #include "messages.h"
 #include "oidtable.h"
 #include "sampleconfig_h3.h"
-#include "slapdfixture.h"
 #include "stallserver.h"
 
-using testsupport::SlapdFixture;
+using testsupport::DirectoryServer;
 using testsupport::StallServer;
 
 namespace {
@@ -217,14 +217,13 @@ class TestDirectoryWork : public QObject {
   // A save of several hundred entries against slapd runs while the GUI thread goes on:
   // its timers tick and the window paints.
   void saveKeepsTheWindowAlive() {
-    SlapdFixture slapd;
-    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    ORVELLE_SHARED_SERVER(server);
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     Configuration c;
     c.startupMode = 1;
     c.subtreeDn = kRoot;
-    c.connection = slapd.Connect();
+    c.connection = server.Connect();
     QVERIFY(c.connection);
     sample::FillLarge(c, 20, 20, 10);
     QVERIFY(directory::WriteRootEntry(c));
@@ -244,14 +243,13 @@ class TestDirectoryWork : public QObject {
   // the stored configuration as it was, or (past its point of no return) ends with the
   // new one whole; never a mix of both.
   void cancelDuringSaveLeavesOneWholeConfiguration() {
-    SlapdFixture slapd;
-    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    ORVELLE_SHARED_SERVER(server);
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     Configuration old;
     old.startupMode = 1;
     old.subtreeDn = kRoot;
-    old.connection = slapd.Connect();
+    old.connection = server.Connect();
     sample::FillLarge(old, 3, 3, 3);
     QVERIFY(directory::WriteRootEntry(old));
     QVERIFY(directory::SaveConfiguration(old, nullptr));
@@ -281,8 +279,7 @@ class TestDirectoryWork : public QObject {
   // system's reason for an unreachable server, and its own message for a server that
   // stopped answering.
   void logonFailuresNameTheirReason() {
-    SlapdFixture slapd;
-    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    ORVELLE_SHARED_SERVER(server);
     StallServer silent(StallServer::Mode::Silent);
     const int closedPort = testsupport::FreeLoopbackPort();
     struct Case {
@@ -292,9 +289,9 @@ class TestDirectoryWork : public QObject {
       std::string reason;
     };
     const std::vector<Case> cases = {
-        {slapd.port(), slapd.adminDn(), "wrong", 61276, "Reason: Invalid credentials"},
-        {slapd.port(), "cn=nobody,o=Sample", "x", 61276, "Reason: Invalid credentials"},
-        {slapd.port(), "no dn at all", "x", 61276,
+        {server.port(), server.adminDn(), "wrong", 61276, "Reason: Invalid credentials"},
+        {server.port(), "cn=nobody,o=Sample", "x", 61276, "Reason: Invalid credentials"},
+        {server.port(), "no dn at all", "x", 61276,
          "Reason: Invalid DN syntax (the server says: invalid DN)"},
         {closedPort, "", "", 61277, "Reason: Can't contact LDAP server (Connection refused)"},
         {silent.port(), "", "", 62190, "stopped answering: nothing came back within 1 seconds"},
@@ -316,12 +313,11 @@ class TestDirectoryWork : public QObject {
   // A configuration that cannot be read says why: the directory's reason, or that the
   // server stopped answering in the middle of the read.
   void unreadableConfigurationNamesTheReason() {
-    SlapdFixture slapd;
-    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    ORVELLE_SHARED_SERVER(server);
     StallServer dripping(StallServer::Mode::BindThenDrip, 300);
     kvaro::Oidtable table;
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {slapd.url() + "/cn=None,o=Sample", "Reason: No such object"},
+        {server.url() + "/cn=None,o=Sample", "Reason: No such object"},
         {"ldap://127.0.0.1:" + std::to_string(dripping.port()) + "/cn=X,o=Sample",
          "Reason: the directory server stopped answering"},
     };
@@ -329,8 +325,8 @@ class TestDirectoryWork : public QObject {
       msg::RecordingSink sink;
       msg::ScopedSink scoped(&sink);
       Configuration c;
-      QVERIFY(!directory::LoadConfigurationFromUrl(c, table, url, slapd.adminDn(),
-                                                   slapd.adminPassword(), {1, 1}));
+      QVERIFY(!directory::LoadConfigurationFromUrl(c, table, url, server.adminDn(),
+                                                   server.adminPassword(), {1, 1}));
       QCOMPARE(sink.Ids(), std::vector<int>{62121});
       QVERIFY2(sink.messages[0].text.find(reason) != std::string::npos,
                sink.messages[0].text.c_str());
