@@ -19,7 +19,8 @@ int LoadFromDirectoryInWorker(ApplicationObject& app) {
       directory::LogonSecurityText(directory::TlsOf(app.configuration).security));
   // The logon dialog and the messages are shown by the GUI thread for the worker.
   const auto result = RunInWorker(nullptr, [&](directory::PleaseWait& wait) {
-    return directory::LoadFromDirectory(app.configuration, app.oidtable, prompt, timeouts, &wait);
+    return directory::LoadFromDirectory(app.configuration, app.oidtable, prompt, timeouts, &wait,
+                                        &app.oidtable);
   });
   switch (result) {
     case directory::LoadResult::Loaded:

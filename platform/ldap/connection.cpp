@@ -741,6 +741,118 @@ SearchResult Connection::Search(const std::string& base, Scope scope, const std:
   }
 }
 
+SearchResult Connection::SearchPaged(const std::string& base, Scope scope,
+                                     const std::string& filter,
+                                     const std::vector<std::string>& attributes, bool typesOnly,
+                                     int pageSize) {
+  SearchResult result;
+  diagnostic_.clear();
+  LDAP* ld = Ld(ld_);
+  if (!Connected(ld)) {
+    result.code = LDAP_SERVER_DOWN;
+    return result;
+  }
+  std::vector<char*> attrs;
+  for (const std::string& a : attributes) attrs.push_back(const_cast<char*>(a.c_str()));
+  attrs.push_back(nullptr);
+  std::string cookie;
+  auto fail = [&](int code) {
+    result.code = code;
+    result.entries.clear();
+    return result;
+  };
+  while (true) {
+    LDAPControl* page = nullptr;
+    berval cookieValue{static_cast<ber_len_t>(cookie.size()), cookie.data()};
+    // Critical: a server that cannot page must refuse the search rather than answer it
+    // in one piece, which its size limit could cut.
+    int rc = ldap_create_page_control(ld, static_cast<ber_int_t>(pageSize),
+                                      cookie.empty() ? nullptr : &cookieValue, 1, &page);
+    if (rc != LDAP_SUCCESS) return fail(rc);
+    LDAPControl* controls[] = {page, nullptr};
+    int msgid = -1;
+    rc = ldap_search_ext(ld, base.c_str(), static_cast<int>(scope), filter.c_str(),
+                         attributes.empty() ? nullptr : attrs.data(), typesOnly ? 1 : 0, controls,
+                         nullptr, nullptr, 0, &msgid);
+    ldap_control_free(page);
+    if (rc != LDAP_SUCCESS) return fail(rc);
+    while (true) {
+      MessagePtr res;
+      int type = 0;
+      rc = NextMessage(ld, msgid, LDAP_MSG_ONE, After(timeouts_.operationSeconds), res, &type);
+      if (rc != LDAP_SUCCESS) {
+        GiveUp(ld, msgid, rc);
+        return fail(rc);
+      }
+      if (type == LDAP_RES_SEARCH_ENTRY) {
+        result.entries.push_back(ToEntry(ld, res.get()));
+        continue;
+      }
+      if (type != LDAP_RES_SEARCH_RESULT) continue;
+      int code = LDAP_OTHER;
+      char* text = nullptr;
+      LDAPControl** returned = nullptr;
+      rc = ldap_parse_result(ld, res.get(), &code, nullptr, &text, nullptr, &returned, 0);
+      LdapString owned(text);
+      diagnostic_ = text ? text : "";
+      if (rc != LDAP_SUCCESS) code = rc;
+      std::string next;
+      bool paged = false;
+      if (code == LDAP_SUCCESS && returned) {
+        if (LDAPControl* answer = ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, returned, nullptr)) {
+          ber_int_t estimate = 0;
+          berval nextCookie{0, nullptr};
+          if (ldap_parse_pageresponse_control(ld, answer, &estimate, &nextCookie) == LDAP_SUCCESS) {
+            paged = true;
+            if (nextCookie.bv_val) next.assign(nextCookie.bv_val, nextCookie.bv_len);
+            ber_memfree(nextCookie.bv_val);
+          }
+        }
+      }
+      ldap_controls_free(returned);
+      if (code != LDAP_SUCCESS) return fail(code);
+      // Without a response control the server did not page; it reported success, so
+      // the result is whole.
+      if (!paged || next.empty()) {
+        result.code = LDAP_SUCCESS;
+        return result;
+      }
+      cookie = std::move(next);
+      break;
+    }
+  }
+}
+
+Subschema ReadSubschema(Connection& connection) {
+  Subschema schema;
+  const SearchResult dse =
+      connection.Search("", Scope::Base, "(objectClass=*)", {"subschemaSubentry"});
+  std::string dn = "cn=Subschema";
+  if (dse.code == kSuccess && !dse.entries.empty())
+    if (const Attribute* a = dse.entries.front().Find("subschemaSubentry"); a && !a->values.empty())
+      dn = a->values.front();
+  // Operational attributes: a search for all user attributes would not return them.
+  const SearchResult entry = connection.Search(dn, Scope::Base, "(objectClass=subschema)",
+                                               {"attributeTypes", "objectClasses"});
+  schema.code = entry.code;
+  if (entry.code != kSuccess || entry.entries.empty()) return schema;
+  if (const Attribute* a = entry.entries.front().Find("attributeTypes"))
+    schema.attributeTypes = a->values;
+  if (const Attribute* a = entry.entries.front().Find("objectClasses"))
+    schema.objectClasses = a->values;
+  return schema;
+}
+
+bool OffersControl(Connection& connection, const std::string& oid, int* error) {
+  const SearchResult dse =
+      connection.Search("", Scope::Base, "(objectClass=*)", {"supportedControl"});
+  if (error) *error = dse.code;
+  if (dse.code != kSuccess || dse.entries.empty()) return false;
+  const Attribute* controls = dse.entries.front().Find("supportedControl");
+  return controls &&
+         std::find(controls->values.begin(), controls->values.end(), oid) != controls->values.end();
+}
+
 int Connection::Add(const std::string& dn, const ModList& mods) {
   diagnostic_.clear();
   if (!Connected(Ld(ld_))) return LDAP_SERVER_DOWN;

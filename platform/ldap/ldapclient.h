@@ -171,6 +171,14 @@ class Connection {
   // asks for attribute types without values.
   SearchResult Search(const std::string& base, Scope scope, const std::string& filter,
                       const std::vector<std::string>& attributes = {}, bool typesOnly = false);
+  // The same search with the simple paged results control (RFC 2696, marked critical):
+  // `pageSize` entries per request, request after request until the server's cookie
+  // comes back empty; the operation limit applies to each wait as above. Any page that
+  // ends in an error (a size or administrative limit too) fails the whole search: code
+  // holds the error and no entries are returned, so a cut result is never taken whole.
+  SearchResult SearchPaged(const std::string& base, Scope scope, const std::string& filter,
+                           const std::vector<std::string>& attributes, bool typesOnly,
+                           int pageSize);
   int Add(const std::string& dn, const ModList& mods);
   int Delete(const std::string& dn);
 
@@ -308,6 +316,23 @@ void IgnoreBrokenPipes();
 // Whether the server offers LDAP transactions (the root DSE lists the start-transaction
 // extended operation 1.3.6.1.1.21.1). `error` receives the code of the root DSE read.
 bool SupportsTransactions(Connection& connection, int* error = nullptr);
+
+// The attribute types and object classes of the server's subschema entry (RFC 4512),
+// one definition per value as the server wrote it. The entry is the one the root DSE
+// names in subschemaSubentry (slapd: cn=Subschema, 389 DS: cn=schema); code is that of
+// the failing search, kSuccess otherwise.
+struct Subschema {
+  int code = kSuccess;
+  std::vector<std::string> attributeTypes;
+  std::vector<std::string> objectClasses;
+};
+Subschema ReadSubschema(Connection& connection);
+
+// The OID of the simple paged results control (RFC 2696).
+inline constexpr const char* kPagedResultsOid = "1.2.840.113556.1.4.319";
+// True when the server's root DSE lists `oid` among its supportedControl values; `error`
+// (optional) receives the code of that search.
+bool OffersControl(Connection& connection, const std::string& oid, int* error = nullptr);
 
 // Starts a transaction; `id` receives its identifier. Returns the result code.
 int StartTransaction(Connection& connection, std::string& id);

@@ -18,6 +18,10 @@ namespace {
 
 constexpr int kSizeLimitExceeded = 4;
 constexpr int kAdminLimitExceeded = 11;
+constexpr int kUnavailableCriticalExtension = 12;
+// Entries per page of a paged read: well below the usual per-search limits (2,000 in
+// 389 Directory Server, 500 in slapd's default).
+constexpr int kPageSize = 500;
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -131,9 +135,15 @@ class SubtreeLoader {
     const ldapx::Attribute* cn = Get(e, "cn");
     if (!cn || cn->values.empty()) return {};
     if (auto rdn = ldapx::FirstRdn(e.dn)) {
-      if (Lookup(rdn->type) == Lookup("cn") || SameIgnoringCase(rdn->type, "cn"))
+      if (Lookup(rdn->type) == Lookup("cn") || SameIgnoringCase(rdn->type, "cn")) {
         for (const std::string& v : cn->values)
           if (v == rdn->value) return v;
+        // Some servers (389 Directory Server) store the naming value as they normalise
+        // it, without leading and trailing blanks; the DN keeps the name as written.
+        const std::string want = MatchForm(rdn->value);
+        for (const std::string& v : cn->values)
+          if (MatchForm(v) == want) return rdn->value;
+      }
     }
     return cn->values.front();
   }
@@ -317,6 +327,15 @@ void ReadLevels(ldapx::Connection& connection, const std::string& base,
 
 ldapx::SearchResult ReadSubtree(ldapx::Connection& connection, const std::string& base,
                                 const std::vector<std::string>& attributes, bool typesOnly) {
+  // Page by page where the server offers it: a server that limits how many entries one
+  // search of this user may return still hands out the whole subtree that way.
+  if (ldapx::OffersControl(connection, ldapx::kPagedResultsOid)) {
+    ldapx::SearchResult paged = connection.SearchPaged(
+        base, ldapx::Scope::Subtree, "(objectclass=*)", attributes, typesOnly, kPageSize);
+    if (paged.code != kSizeLimitExceeded && paged.code != kAdminLimitExceeded &&
+        paged.code != kUnavailableCriticalExtension)
+      return paged;
+  }
   ldapx::SearchResult all =
       connection.Search(base, ldapx::Scope::Subtree, "(objectclass=*)", attributes, typesOnly);
   if (all.code != kSizeLimitExceeded && all.code != kAdminLimitExceeded) return all;
@@ -413,9 +432,39 @@ void LoadEntries(Configuration& configuration, const kvaro::Oidtable& table,
   SubtreeLoader(configuration, table).Load(result);
 }
 
+int MergeServerSchema(kvaro::Oidtable& table, ldapx::Connection& connection,
+                      std::vector<std::string>* added) {
+  const ldapx::Subschema schema = ldapx::ReadSubschema(connection);
+  if (schema.code != ldapx::kSuccess) return -1;
+  int count = 0;
+  const auto merge = [&](const std::vector<std::string>& definitions, bool attributes) {
+    for (const std::string& text : definitions) {
+      // A definition the libldap parser cannot take safely is left out, as in the file.
+      if (!ldapx::SchemaDefinitionProblem(text).empty()) continue;
+      const auto parsed =
+          attributes ? ldapx::ParseAttributeType(text) : ldapx::ParseObjectClass(text);
+      if (!parsed || parsed->oid.empty()) continue;
+      const auto known = [&](const std::string& name) {
+        return attributes ? table.str2at(name) != nullptr : table.str2oc(name) != nullptr;
+      };
+      bool anyKnown = known(parsed->oid);
+      for (const std::string& n : parsed->names) anyKnown = anyKnown || known(n);
+      if (anyKnown) continue;
+      const std::string line = (attributes ? "attributetype " : "objectclass ") + text;
+      if (table.LoadText(line) == 1) {
+        ++count;
+        if (added) added->push_back(line);
+      }
+    }
+  };
+  merge(schema.attributeTypes, true);
+  merge(schema.objectClasses, false);
+  return count;
+}
+
 LoadResult LoadFromDirectory(Configuration& configuration, const kvaro::Oidtable& table,
                              CredentialsPrompt& prompt, const ldapx::Timeouts& timeouts,
-                             PleaseWait* wait) {
+                             PleaseWait* wait, kvaro::Oidtable* serverSchemaInto) {
   if (configuration.serverAddress.empty()) return LoadResult::NoServer;
   auto close = [wait] {
     if (wait) wait->Close();
@@ -435,6 +484,8 @@ LoadResult LoadFromDirectory(Configuration& configuration, const kvaro::Oidtable
       continue;
     }
     configuration.connection = logon.connection;
+    // Names the server knows are valid names here too (a failed read changes nothing).
+    if (serverSchemaInto) MergeServerSchema(*serverSchemaInto, *configuration.connection);
     int code = ldapx::kSuccess;
     bool notConfiguration = false;
     LoadSubtree(configuration, table, *configuration.connection, &code, &notConfiguration);

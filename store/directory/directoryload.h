@@ -42,9 +42,21 @@ enum class LoadResult {
 // `wait` (may be null) is shown while the server is asked and closed before the logon
 // dialog or a message about the logon shows. A wait that ran out (message 62190) or was
 // cancelled (no message), also during the load, leads back to the logon dialog.
+// `serverSchemaInto` (may be null; normally the same table as `table`): after each
+// logon the server's own attribute types and object classes it lacks are added to it
+// (MergeServerSchema), before the load checks names against `table`.
 LoadResult LoadFromDirectory(Configuration& configuration, const kvaro::Oidtable& table,
                              CredentialsPrompt& prompt, const ldapx::Timeouts& timeouts = {},
-                             PleaseWait* wait = nullptr);
+                             PleaseWait* wait = nullptr,
+                             kvaro::Oidtable* serverSchemaInto = nullptr);
+
+// Adds to `table` the attribute types and object classes of the server's subschema
+// entry that it knows by none of their names or OID, so that names of the site's own
+// schema are accepted. Returns how many definitions were added; `added` (may be null)
+// receives them in the table's file syntax ("attributetype ( ... )"). -1 when the
+// subschema entry could not be read (the table is unchanged).
+int MergeServerSchema(kvaro::Oidtable& table, ldapx::Connection& connection,
+                      std::vector<std::string>* added = nullptr);
 
 // Loads the rule sets and forms below configuration.subtreeDn over an open, bound
 // connection (without logon). Siblings are taken in the order they were added (by

@@ -120,8 +120,9 @@ bool ConnectConfiguration(Configuration& configuration, const std::string& url,
 bool LoadConfigurationFromUrl(Configuration& configuration, const kvaro::Oidtable& table,
                               const std::string& url, const std::string& bindDn,
                               const std::string& password, const ldapx::Timeouts& timeouts,
-                              const ldapx::TlsOptions& tls) {
+                              const ldapx::TlsOptions& tls, kvaro::Oidtable* serverSchemaInto) {
   if (!ConnectConfiguration(configuration, url, bindDn, password, timeouts, tls)) return false;
+  if (serverSchemaInto) MergeServerSchema(*serverSchemaInto, *configuration.connection);
   int code = ldapx::kSuccess;
   bool notConfiguration = false;
   if (LoadSubtree(configuration, table, *configuration.connection, &code, &notConfiguration))

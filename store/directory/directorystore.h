@@ -41,10 +41,13 @@ bool ConnectConfiguration(Configuration& configuration, const std::string& url,
 // Connects (as above) and loads the configuration subtree; warnings go to the message
 // sink. False when the connection failed, the subtree could not be read (62121) or the
 // entry is not a configuration root (62131).
+// `serverSchemaInto` (may be null) receives the server's schema as LoadFromDirectory
+// describes, before the load.
 bool LoadConfigurationFromUrl(Configuration& configuration, const kvaro::Oidtable& table,
                               const std::string& url, const std::string& bindDn,
                               const std::string& password, const ldapx::Timeouts& timeouts = {},
-                              const ldapx::TlsOptions& tls = {});
+                              const ldapx::TlsOptions& tls = {},
+                              kvaro::Oidtable* serverSchemaInto = nullptr);
 
 // Connects (as above) and saves the configuration's rule sets and forms to the URL's
 // subtree with SaveConfiguration (which creates the root entry when the directory does

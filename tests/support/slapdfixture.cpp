@@ -14,6 +14,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
+#include <cctype>
 #include <csignal>
 
 namespace testsupport {
@@ -48,6 +49,31 @@ std::string ModuleDir() {
   return {};
 }
 
+const char* const kSchemaDir = "/etc/ldap/schema";
+
+// Fills in the project's one slapd.conf template (shared with scripts/directory-server
+// and bench/run). On failure `conf` holds the reason.
+bool SlapdConfiguration(const std::string& dir, const std::string& modules,
+                        const std::string& global, const std::string& access, std::string& conf) {
+  const QString path = QString(ORVELLE_TEST_SOURCE_DIR) + "/tests/support/slapd.conf.in";
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) {
+    conf = "cannot read the slapd configuration template " + path.toStdString();
+    return false;
+  }
+  QString text = QString::fromUtf8(f.readAll());
+  text.replace("@GLOBAL@\n", QString::fromStdString(global));
+  text.replace("@ACCESS@\n", QString::fromStdString(access));
+  text.replace("@SCHEMA_DIR@", kSchemaDir);
+  text.replace("@ORVELLE_SCHEMA@", QString(ORVELLE_TEST_SOURCE_DIR) + "/schema/orvelle.schema");
+  text.replace("@DIR@", QString::fromStdString(dir));
+  text.replace("@MODULE_DIR@", QString::fromStdString(modules));
+  text.replace("@SUFFIX@", "o=Sample");
+  text.replace("@ADMIN_PASSWORD@", "secret");
+  conf = text.toStdString();
+  return true;
+}
+
 }  // namespace
 
 int FreeLoopbackPort() {
@@ -78,8 +104,6 @@ SlapdFixture::SlapdFixture() : SlapdFixture(Options{}) {}
 SlapdFixture::SlapdFixture(const Options& options) { ok_ = Start(options); }
 
 SlapdFixture::~SlapdFixture() { Stop(); }
-
-std::string SlapdFixture::url() const { return "ldap://127.0.0.1:" + std::to_string(port_); }
 
 std::string SlapdFixture::folder() const { return dir_ ? dir_->path().toStdString() : ""; }
 
@@ -160,7 +184,7 @@ bool SlapdFixture::Start(const Options& options) {
     return false;
   }
   const std::string slapadd = FindProgram("slapadd");
-  const std::string schemaDir = "/etc/ldap/schema";
+  const std::string schemaDir = kSchemaDir;
   const std::string ownSchema = std::string(ORVELLE_TEST_SOURCE_DIR) + "/schema/orvelle.schema";
   for (const std::string& f : {schemaDir + "/core.schema", schemaDir + "/cosine.schema",
                                schemaDir + "/inetorgperson.schema", ownSchema}) {
@@ -184,40 +208,16 @@ bool SlapdFixture::Start(const Options& options) {
   QDir(dir).mkpath("data");
   const std::string d = dir.toStdString();
 
-  std::string conf;
-  conf += "include " + schemaDir + "/core.schema\n";
-  conf += "include " + schemaDir + "/cosine.schema\n";
-  conf += "include " + schemaDir + "/inetorgperson.schema\n";
-  conf += "include " + ownSchema + "\n";
-  conf += "pidfile " + d + "/slapd.pid\n";
-  if (options.threads > 0) conf += "threads " + std::to_string(options.threads) + "\n";
-  if (options.tls != Options::Tls::NoTls) {
-    if (!MakeCertificates(options.tls)) return false;
-    conf += "TLSCACertificateFile " + d + "/tls/ca.pem\n";
-    conf += "TLSCertificateFile " + d + "/tls/server.pem\n";
-    conf += "TLSCertificateKeyFile " + d + "/tls/server.key\n";
-    if (options.requireTls) conf += "security tls=1\n";
-  }
-  conf += "modulepath " + modules + "\nmoduleload back_mdb\n";
-  conf += "database mdb\nmaxsize 1073741824\n";
-  conf += "suffix \"o=Sample\"\nrootdn \"cn=admin,o=Sample\"\nrootpw secret\n";
-  conf += "directory " + d + "/data\n";
-  // No fsync per write: the data is thrown away anyway.
-  conf += "dbnosync\n";
-  conf += "access to attrs=userPassword by anonymous auth by * none\n";
-  for (const std::string& dn : options.refuseDelete)
-    conf += "access to dn.exact=\"" + dn + "\" attrs=entry by * read\n";
-  for (const std::string& rule : options.accessRules) conf += rule + "\n";
-  conf += "access to * by dn.exact=\"cn=writer,o=Sample\" write by * read\n";
-  if (!WriteFile(dir + "/slapd.conf", conf)) {
-    error_ = "cannot write " + d + "/slapd.conf";
-    return false;
-  }
+  if (options.tls != Options::Tls::NoTls && !MakeCertificates(options.tls)) return false;
+  options_ = options;
+  if (!WriteConfiguration()) return false;
 
   std::string ldif =
       "dn: o=Sample\nobjectClass: organization\no: Sample\n\n"
       "dn: cn=writer,o=Sample\nobjectClass: organizationalRole\n"
-      "objectClass: simpleSecurityObject\ncn: writer\nuserPassword: writerpw\n\n";
+      "objectClass: simpleSecurityObject\ncn: writer\nuserPassword: writerpw\n\n"
+      "dn: cn=reader,o=Sample\nobjectClass: organizationalRole\n"
+      "objectClass: simpleSecurityObject\ncn: reader\nuserPassword: readerpw\n\n";
   ldif += options.extraLdif;
   WriteFile(dir + "/base.ldif", ldif);
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -240,6 +240,67 @@ bool SlapdFixture::Start(const Options& options) {
 
   options_ = options;
   return Launch(true);
+}
+
+bool SlapdFixture::WriteConfiguration() {
+  const std::string d = folder();
+  std::string global;
+  if (options_.threads > 0) global += "threads " + std::to_string(options_.threads) + "\n";
+  if (options_.tls != Options::Tls::NoTls) {
+    global += "TLSCACertificateFile " + d + "/tls/ca.pem\n";
+    global += "TLSCertificateFile " + d + "/tls/server.pem\n";
+    global += "TLSCertificateKeyFile " + d + "/tls/server.key\n";
+    if (options_.requireTls) global += "security tls=1\n";
+  }
+  std::string access;
+  for (const std::string& dn : options_.refuseDelete)
+    access += "access to dn.exact=\"" + dn + "\" attrs=entry by * read\n";
+  for (const std::string& rule : options_.accessRules) access += rule + "\n";
+  std::string conf;
+  if (!SlapdConfiguration(d, ModuleDir(), global, access, conf)) {
+    error_ = conf;
+    return false;
+  }
+  if (!WriteFile(QString::fromStdString(d + "/slapd.conf"), conf)) {
+    error_ = "cannot write " + d + "/slapd.conf";
+    return false;
+  }
+  return true;
+}
+
+bool SlapdFixture::RefuseDelete(const std::string& dn) {
+  if (!dir_) return false;
+  options_.refuseDelete.push_back(dn);
+  ++addedRefusals_;
+  return WriteConfiguration() && Restart();
+}
+
+bool SlapdFixture::RefuseAdd(const std::string& name) {
+  if (!dir_) return false;
+  // slapd matches the regular expression against the normalised DN.
+  std::string pattern;
+  for (char c : name) {
+    if (std::isalpha(static_cast<unsigned char>(c)))
+      pattern += std::string("[") + static_cast<char>(std::toupper(c)) +
+                 static_cast<char>(std::tolower(c)) + "]";
+    else if (std::isalnum(static_cast<unsigned char>(c)) || c == ' ')
+      pattern += c;
+    else
+      return false;  // kept simple: the tests refuse plain names
+  }
+  options_.accessRules.push_back("access to dn.regex=\"^cn=" + pattern +
+                                 ",\" attrs=entry by * read");
+  ++addedRules_;
+  return WriteConfiguration() && Restart();
+}
+
+bool SlapdFixture::ResetRules() {
+  if (addedRefusals_ == 0 && addedRules_ == 0) return true;
+  options_.refuseDelete.resize(options_.refuseDelete.size() - addedRefusals_);
+  options_.accessRules.resize(options_.accessRules.size() - addedRules_);
+  addedRefusals_ = 0;
+  addedRules_ = 0;
+  return WriteConfiguration() && Restart();
 }
 
 bool SlapdFixture::Launch(bool newPort) {
@@ -317,17 +378,6 @@ void SlapdFixture::Stop() {
     }
   }
   process_.reset();
-}
-
-std::unique_ptr<ldapx::Connection> SlapdFixture::Connect(bool asAdmin,
-                                                         const ldapx::Timeouts& timeouts) const {
-  if (!ok_) return nullptr;
-  auto conn = ldapx::Connection::Open(host(), port_, timeouts);
-  if (!conn) return nullptr;
-  const int rc = asAdmin ? conn->SimpleBind(adminDn(), adminPassword())
-                         : conn->SimpleBind(writerDn(), writerPassword());
-  if (rc != ldapx::kSuccess) return nullptr;
-  return conn;
 }
 
 }  // namespace testsupport

@@ -11,13 +11,14 @@
 #include <vector>
 
 #include "platform/ldap/ldapclient.h"
+#include "tests/support/directoryserver.h"
 
 class QProcess;
 class QTemporaryDir;
 
 namespace testsupport {
 
-class SlapdFixture {
+class SlapdFixture : public DirectoryServer {
  public:
   struct Options {
     // Entries the writer may not delete (it may still delete their children).
@@ -43,47 +44,44 @@ class SlapdFixture {
 
   SlapdFixture();
   explicit SlapdFixture(const Options& options);
-  ~SlapdFixture();
+  ~SlapdFixture() override;
   SlapdFixture(const SlapdFixture&) = delete;
   SlapdFixture& operator=(const SlapdFixture&) = delete;
 
   // True when the server answers; otherwise error() says why (slapd missing, start
   // failure with its log).
-  bool ok() const { return ok_; }
-  const std::string& error() const { return error_; }
+  ServerKind kind() const override { return ServerKind::Slapd; }
+  bool ok() const override { return ok_; }
+  const std::string& error() const override { return error_; }
 
-  std::string host() const { return "127.0.0.1"; }
-  int port() const { return port_; }
-  std::string url() const;                      // ldap://127.0.0.1:PORT
+  int port() const override { return port_; }
   int ldapsPort() const { return ldapsPort_; }  // 0 without TLS
   // The test CA's certificate (PEM); empty without TLS.
   std::string caFile() const;
   // slapd's output so far; with logStats one line per connection and operation.
-  std::string log() const;
+  std::string log() const override;
   // How many bind requests the server has seen (needs logStats).
   int bindCount() const;
-  std::string suffix() const { return "o=Sample"; }
-  std::string adminDn() const { return "cn=admin,o=Sample"; }
-  std::string adminPassword() const { return "secret"; }
-  std::string writerDn() const { return "cn=writer,o=Sample"; }
-  std::string writerPassword() const { return "writerpw"; }
-  std::string folder() const;
+  std::string adminDn() const override { return "cn=admin,o=Sample"; }
+  std::string adminPassword() const override { return "secret"; }
+  std::string folder() const override;
+  // slapd offers transactions (with the mdb backend).
+  bool offersTransactions() const override { return true; }
 
-  // A connection bound as the admin (or as the writer); null when that fails.
-  std::unique_ptr<ldapx::Connection> Connect(bool asAdmin = true,
-                                             const ldapx::Timeouts& timeouts = {}) const;
+  void Stop() override;
+  void Kill() override;
+  bool Restart() override;
+  // Adds an access rule and restarts the server (same port, same data).
+  bool RefuseDelete(const std::string& dn) override;
+  bool RefuseAdd(const std::string& name) override;
 
-  // Stops the server (also done by the destructor).
-  void Stop();
-  // Kills the server at once (SIGKILL), as a crash would.
-  void Kill();
-  // Starts the server again on the same port with the same database. True when it
-  // answers.
-  bool Restart();
+ protected:
+  bool ResetRules() override;
 
  private:
   bool Start(const Options& options);
   bool Launch(bool newPort);
+  bool WriteConfiguration();
   bool MakeCertificates(Options::Tls tls);
 
   std::unique_ptr<QTemporaryDir> dir_;
@@ -91,14 +89,12 @@ class SlapdFixture {
   int port_ = 0;
   int ldapsPort_ = 0;
   Options options_;
+  // How many of the last entries of options_.refuseDelete and options_.accessRules the
+  // Refuse functions added.
+  size_t addedRefusals_ = 0;
+  size_t addedRules_ = 0;
   bool ok_ = false;
   std::string error_;
 };
-
-// A free TCP port on 127.0.0.1 (bound and released; 0 when none could be had).
-int FreeLoopbackPort();
-
-// The path of a program found on PATH or in /usr/sbin and /usr/bin; empty when absent.
-std::string FindProgram(const std::string& name);
 
 }  // namespace testsupport

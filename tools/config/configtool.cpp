@@ -9,6 +9,7 @@
 #include "platform/ldap/ldapclient.h"
 #include "platform/support/datafiles.h"
 #include "platform/support/messages.h"
+#include "store/directory/directoryload.h"
 #include "store/directory/directorystore.h"
 #include "store/files/templatefile.h"
 
@@ -22,11 +23,15 @@ constexpr const char* kUsage =
     "Usage: orvelle-config [OPTIONS] check SOURCE\n"
     "       orvelle-config [OPTIONS] copy SOURCE TARGET\n"
     "       orvelle-config [OPTIONS] ldif SOURCE\n"
+    "       orvelle-config [OPTIONS] oidtable URL\n"
     "\n"
     "  check SOURCE         load the configuration of SOURCE as orvelle32setup does at\n"
     "                       start-up and run the check of every record\n"
     "  copy SOURCE TARGET   load SOURCE and save it to TARGET as File Save does\n"
     "  ldif SOURCE          print, as LDIF, the entries a save to the directory adds\n"
+    "  oidtable URL         print the attribute table (the installed one, or --oidtable)\n"
+    "                       with the attribute types and object classes of the server's\n"
+    "                       schema that it lacks added, in the table's file syntax\n"
     "\n"
     "SOURCE and TARGET are configuration folders (the \"RuleSet=*\" files) or LDAP URLs\n"
     "whose DN is the configuration root entry, for example\n"
@@ -87,12 +92,12 @@ class WarningCounter : public msg::Sink {
 
 }  // namespace
 
-int LoadSource(const std::string& source, Configuration& configuration,
-               const kvaro::Oidtable& table, const Credentials& credentials) {
+int LoadSource(const std::string& source, Configuration& configuration, kvaro::Oidtable& table,
+               const Credentials& credentials) {
   configuration.oidtable = &table;
   if (IsLdapUrl(source)) {
     return directory::LoadConfigurationFromUrl(configuration, table, source, credentials.bindDn,
-                                               credentials.password, {}, credentials.tls)
+                                               credentials.password, {}, credentials.tls, &table)
                ? 1
                : 0;
   }
@@ -219,7 +224,9 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
     return 2;
   }
   const std::string& command = operands[0];
-  const size_t needed = command == "check" || command == "ldif" ? 2 : command == "copy" ? 3 : 0;
+  const size_t needed = command == "check" || command == "ldif" || command == "oidtable" ? 2
+                        : command == "copy"                                              ? 3
+                                                                                         : 0;
   if (needed == 0) {
     err << "orvelle-config: unknown command '" << msg::Displayable(command) << "'\n" << kUsage;
     return 2;
@@ -286,6 +293,29 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
   if (!table.Load(tableFile) || table.AttributeTypeCount() == 0) {
     msg::Show(62105, {tableFile}, msg::Buttons::Ok, msg::Icon::Error);
     return 1;
+  }
+
+  if (command == "oidtable") {
+    if (!IsLdapUrl(operands[1])) {
+      msg::Show(62106, {operands[1]}, msg::Buttons::Ok, msg::Icon::Error);
+      return 1;
+    }
+    Configuration server;
+    if (!directory::ConnectConfiguration(server, operands[1], credentials.bindDn,
+                                         credentials.password, {}, credentials.tls))
+      return 1;
+    std::vector<std::string> added;
+    if (directory::MergeServerSchema(table, *server.connection, &added) < 0) {
+      err << "orvelle-config: cannot read the schema of " << msg::Displayable(operands[1]) << ": "
+          << ldapx::ErrorText(ldapx::ReadSubschema(*server.connection).code) << "\n";
+      return 1;
+    }
+    std::ifstream installed(tableFile, std::ios::binary);
+    out << installed.rdbuf();
+    out << "\n# From the schema of " << msg::Displayable(operands[1]) << ": " << added.size()
+        << " definitions the table above lacks.\n";
+    for (const std::string& line : added) out << line << "\n";
+    return 0;
   }
 
   Configuration configuration;

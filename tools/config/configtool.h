@@ -4,6 +4,7 @@
 //   orvelle-config check SOURCE
 //   orvelle-config copy SOURCE TARGET
 //   orvelle-config ldif SOURCE
+//   orvelle-config oidtable URL
 //   options: --oidtable FILE, --bind-dn DN, --password-file FILE, --root-dn DN,
 //            --starttls, --ca-file FILE, --allow-warnings, --help
 #pragma once
@@ -28,10 +29,11 @@ struct Credentials {
 };
 
 // Loads SOURCE as start-up would: a configuration folder, or an ldap:// URL (logged on
-// with `credentials`, warnings shown as messages). 1 when a configuration was loaded;
-// else shows why and returns 0.
-int LoadSource(const std::string& source, Configuration& configuration,
-               const kvaro::Oidtable& table, const Credentials& credentials);
+// with `credentials`, warnings shown as messages; the server's schema joins `table`
+// first, as at the program's logon). 1 when a configuration was loaded; else shows why
+// and returns 0.
+int LoadSource(const std::string& source, Configuration& configuration, kvaro::Oidtable& table,
+               const Credentials& credentials);
 
 // Saves to TARGET as the program's Save would: a folder (created when missing) or an
 // ldap:// URL (its root entry written first when the directory lacks it). True when

@@ -1,4 +1,4 @@
-// Writing, loading and saving the configuration subtree against a real slapd.
+// Writing, loading and saving the configuration subtree against a real directory server.
 #include <QtTest>
 
 #include "platform/support/messages.h"
@@ -7,10 +7,11 @@
 #include "store/directory/directorysave.h"
 #include "store/directory/directorystore.h"
 #include "store/directory/entrylayout.h"
+#include "tests/support/directoryserver.h"
 #include "tests/support/slapdfixture.h"
 #include "tests/support/testoidtable.h"
 
-using testsupport::SlapdFixture;
+using testsupport::DirectoryServer;
 
 namespace {
 
@@ -69,10 +70,10 @@ void BuildSample(Configuration& c, const std::string& rs = "People",
   c.searchForms.push_back(std::move(f));
 }
 
-std::unique_ptr<ldapx::Connection> Prepared(SlapdFixture& slapd, bool asAdmin = true) {
-  auto admin = slapd.Connect();
+std::unique_ptr<ldapx::Connection> Prepared(DirectoryServer& server, bool asAdmin = true) {
+  auto admin = server.Connect();
   if (!admin || admin->Add(kRoot, directory::RootAttributes()) != ldapx::kSuccess) return nullptr;
-  return asAdmin ? std::move(admin) : slapd.Connect(false);
+  return asAdmin ? std::move(admin) : server.Connect(false);
 }
 
 std::vector<std::string> SubtreeDns(ldapx::Connection& c, const std::string& base) {
@@ -165,9 +166,8 @@ class TestDirectoryStore : public QObject {
   }
 
   void saveLoadRoundTrip() {
-    SlapdFixture slapd;
-    QVERIFY2(slapd.ok(), slapd.error().c_str());
-    auto conn = Prepared(slapd);
+    ORVELLE_SHARED_SERVER(server);
+    auto conn = Prepared(server);
     QVERIFY(conn);
     Configuration c;
     c.startupMode = 1;
@@ -190,7 +190,7 @@ class TestDirectoryStore : public QObject {
     Configuration back;
     back.subtreeDn = c.subtreeDn;
     QVERIFY(directory::LoadSubtree(back, Table(), *c.connection));
-    QVERIFY(sink.messages.empty());
+    QVERIFY2(sink.messages.empty(), sink.messages.empty() ? "" : sink.messages[0].text.c_str());
     // Loaded fields have no default value; everything else comes back.
     c.searchForms[0]->targetGroup->fields[0]->defaultValue.clear();
     QCOMPARE(Dump(back), Dump(c));
@@ -205,9 +205,8 @@ class TestDirectoryStore : public QObject {
   }
 
   void emptyConfigurationLeavesRoot() {
-    SlapdFixture slapd;
-    QVERIFY2(slapd.ok(), slapd.error().c_str());
-    auto conn = Prepared(slapd);
+    ORVELLE_SHARED_SERVER(server);
+    auto conn = Prepared(server);
     QVERIFY(conn);
     Configuration c;
     c.startupMode = 1;
@@ -221,9 +220,8 @@ class TestDirectoryStore : public QObject {
   }
 
   void failedCheckDeletesNothing() {
-    SlapdFixture slapd;
-    QVERIFY2(slapd.ok(), slapd.error().c_str());
-    auto conn = Prepared(slapd);
+    ORVELLE_SHARED_SERVER(server);
+    auto conn = Prepared(server);
     QVERIFY(conn);
     Configuration c;
     c.startupMode = 1;
@@ -250,9 +248,8 @@ class TestDirectoryStore : public QObject {
   }
 
   void nameCollisionRefusedWithNothingChanged() {
-    SlapdFixture slapd;
-    QVERIFY2(slapd.ok(), slapd.error().c_str());
-    auto conn = Prepared(slapd);
+    ORVELLE_SHARED_SERVER(server);
+    auto conn = Prepared(server);
     QVERIFY(conn);
     Configuration c;
     c.startupMode = 1;
@@ -274,11 +271,9 @@ class TestDirectoryStore : public QObject {
   }
 
   void refusedDeleteStopsWhereExpected() {
-    SlapdFixture::Options opt;
-    opt.refuseDelete = {"cn=Find a person,cn=Orvelle Configuration,o=Sample"};
-    SlapdFixture slapd(opt);
-    QVERIFY2(slapd.ok(), slapd.error().c_str());
-    auto writer = Prepared(slapd, false);
+    ORVELLE_SHARED_SERVER(server);
+    QVERIFY(server.RefuseDelete("cn=Find a person,cn=Orvelle Configuration,o=Sample"));
+    auto writer = Prepared(server, false);
     QVERIFY(writer);
     Configuration c;
     c.startupMode = 1;
@@ -287,14 +282,14 @@ class TestDirectoryStore : public QObject {
     BuildSample(c, "People2", "Find a person");
     BuildSample(c, "People3", "Later form after it");
     // The writer may not add the protected entry either; the admin stores the first copy.
-    c.connection = slapd.Connect();
+    c.connection = server.Connect();
     QVERIFY(directory::SaveConfiguration(c, nullptr));
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     QVERIFY(!directory::DeleteSubtree(*writer, kRoot, false));
     QCOMPARE(sink.Ids(), std::vector<int>{61264});
     QVERIFY(sink.messages[0].text.find("Find a person") != std::string::npos);
-    const auto admin = slapd.Connect();
+    const auto admin = server.Connect();
     std::vector<std::string> left = SubtreeDns(*admin, kRoot);
     std::sort(left.begin(), left.end());
     // The server lists the root's children by its own order (shorter names first here):
@@ -315,9 +310,8 @@ class TestDirectoryStore : public QObject {
   }
 
   void warningsInOrder() {
-    SlapdFixture slapd;
-    QVERIFY2(slapd.ok(), slapd.error().c_str());
-    auto conn = Prepared(slapd);
+    ORVELLE_SHARED_SERVER(server);
+    auto conn = Prepared(server);
     QVERIFY(conn);
     auto add = [&](const std::string& dn, ldapx::ModList mods) {
       QCOMPARE(conn->Add(dn, mods), ldapx::kSuccess);
@@ -383,9 +377,8 @@ class TestDirectoryStore : public QObject {
   }
 
   void logonLoop() {
-    SlapdFixture slapd;
-    QVERIFY2(slapd.ok(), slapd.error().c_str());
-    QVERIFY(Prepared(slapd));
+    ORVELLE_SHARED_SERVER(server);
+    QVERIFY(Prepared(server));
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     Configuration c;
@@ -393,17 +386,17 @@ class TestDirectoryStore : public QObject {
     QCOMPARE(directory::LoadFromDirectory(c, Table(), prompt), directory::LoadResult::NoServer);
     QVERIFY(prompt.offered.empty());
 
-    c.serverAddress = slapd.host();
-    c.serverPort = slapd.port();
+    c.serverAddress = server.host();
+    c.serverPort = server.port();
     c.subtreeDn = kRoot;
-    prompt.answers = {{slapd.adminDn(), "wrong"}, {slapd.adminDn(), slapd.adminPassword()}};
+    prompt.answers = {{server.adminDn(), "wrong"}, {server.adminDn(), server.adminPassword()}};
     QCOMPARE(directory::LoadFromDirectory(c, Table(), prompt), directory::LoadResult::Loaded);
     QCOMPARE(sink.Ids(), std::vector<int>{61276});
-    QCOMPARE(prompt.offered[1], std::make_pair(slapd.adminDn(), std::string("wrong")));
+    QCOMPARE(prompt.offered[1], std::make_pair(server.adminDn(), std::string("wrong")));
     QVERIFY(c.connection);
 
     Configuration d;
-    d.serverAddress = slapd.host();
+    d.serverAddress = server.host();
     d.serverPort = testsupport::FreeLoopbackPort();
     FixedPrompt cancel;
     cancel.answers = {{"cn=x", "y"}};
@@ -412,15 +405,68 @@ class TestDirectoryStore : public QObject {
     QCOMPARE(cancel.offered.size(), size_t(2));
   }
 
+  // At logon the server's own schema joins the attribute table: a table that knows only
+  // the configuration schema drops every class and attribute of the records, the merged
+  // one keeps them all, and then offers the server's names (the Add dialogs check
+  // against it).
+  void serverSchemaJoinsTable() {
+    ORVELLE_SHARED_SERVER(server);
+    auto conn = Prepared(server);
+    QVERIFY(conn);
+    Configuration c;
+    c.startupMode = 1;
+    c.subtreeDn = kRoot;
+    c.connection = std::move(conn);
+    BuildSample(c);
+    QVERIFY(directory::SaveConfiguration(c, nullptr));
+    c.searchForms[0]->targetGroup->fields[0]->defaultValue.clear();
+
+    const auto load = [&](kvaro::Oidtable& table, bool merge, std::vector<int>& warnings) {
+      msg::RecordingSink sink;
+      msg::ScopedSink scoped(&sink);
+      Configuration back;
+      back.serverAddress = server.host();
+      back.serverPort = server.port();
+      back.subtreeDn = kRoot;
+      FixedPrompt prompt;
+      prompt.answers = {{server.adminDn(), server.adminPassword()}};
+      const auto result =
+          directory::LoadFromDirectory(back, table, prompt, {}, nullptr, merge ? &table : nullptr);
+      warnings = sink.Ids();
+      return result == directory::LoadResult::Loaded ? Dump(back) : QString("not loaded");
+    };
+    const std::string own = std::string(ORVELLE_TEST_SOURCE_DIR) + "/schema/orvelle.schema";
+    kvaro::Oidtable alone;
+    QVERIFY(alone.Load(own));
+    std::vector<int> warnings;
+    QVERIFY(load(alone, false, warnings) != Dump(c));
+    QVERIFY(!warnings.empty());
+
+    kvaro::Oidtable merged;
+    QVERIFY(merged.Load(own));
+    const size_t before = merged.ObjectClassCount();
+    QVERIFY(!merged.str2oc("inetOrgPerson") && !merged.str2at("telephoneNumber"));
+    QCOMPARE(load(merged, true, warnings), Dump(c));
+    QCOMPARE(warnings, std::vector<int>{});
+    QVERIFY(merged.ObjectClassCount() > before);
+    QVERIFY(merged.str2oc("inetOrgPerson") && merged.str2oc("organizationalRole"));
+    QVERIFY(merged.str2at("telephoneNumber") && merged.str2at("2.5.4.3"));  // cn by its OID
+    QVERIFY(merged.LoadErrors().empty());
+    // What the table knows stays as it was: a second merge adds nothing.
+    auto again = server.Connect();
+    std::vector<std::string> added;
+    QCOMPARE(directory::MergeServerSchema(merged, *again, &added), 0);
+    QVERIFY(added.empty());
+  }
+
   void urlSaveCreatesRootAndLdif() {
-    SlapdFixture slapd;
-    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    ORVELLE_SHARED_SERVER(server);
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    const std::string url = slapd.url() + "/cn=Orvelle%20Configuration,o=Sample";
+    const std::string url = server.url() + "/cn=Orvelle%20Configuration,o=Sample";
     Configuration c;
     BuildSample(c);
-    QVERIFY(directory::SaveConfigurationToUrl(c, url, slapd.adminDn(), slapd.adminPassword()));
+    QVERIFY(directory::SaveConfigurationToUrl(c, url, server.adminDn(), server.adminPassword()));
     QVERIFY(sink.messages.empty());
     QCOMPARE(c.subtreeDn, kRoot);
     Configuration back;

@@ -21,13 +21,14 @@
 #include "store/directory/directorystore.h"
 #include "store/directory/entrylayout.h"
 #include "store/directory/ui/directorywork.h"
+#include "tests/support/directoryserver.h"
 #include "tests/support/modaldriver.h"
 #include "tests/support/sampleconfig.h"
 #include "tests/support/slapdfixture.h"
 #include "tests/support/stallserver.h"
 #include "widgets/messagebox.h"
 
-using testsupport::SlapdFixture;
+using testsupport::DirectoryServer;
 using testsupport::StallServer;
 
 namespace {
@@ -213,14 +214,13 @@ class TestDirectoryWork : public QObject {
   // A save of several hundred entries against slapd runs while the GUI thread goes on:
   // its timers tick and the window paints.
   void saveKeepsTheWindowAlive() {
-    SlapdFixture slapd;
-    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    ORVELLE_SHARED_SERVER(server);
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     Configuration c;
     c.startupMode = 1;
     c.subtreeDn = kRoot;
-    c.connection = slapd.Connect();
+    c.connection = server.Connect();
     QVERIFY(c.connection);
     sample::FillLarge(c, 20, 20, 10);
     QVERIFY(directory::WriteRootEntry(c));
@@ -240,14 +240,13 @@ class TestDirectoryWork : public QObject {
   // the stored configuration as it was, or (past its point of no return) ends with the
   // new one whole; never a mix of both.
   void cancelDuringSaveLeavesOneWholeConfiguration() {
-    SlapdFixture slapd;
-    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    ORVELLE_SHARED_SERVER(server);
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     Configuration old;
     old.startupMode = 1;
     old.subtreeDn = kRoot;
-    old.connection = slapd.Connect();
+    old.connection = server.Connect();
     sample::FillLarge(old, 3, 3, 3);
     QVERIFY(directory::WriteRootEntry(old));
     QVERIFY(directory::SaveConfiguration(old, nullptr));
@@ -277,8 +276,7 @@ class TestDirectoryWork : public QObject {
   // system's reason for an unreachable server, and its own message for a server that
   // stopped answering.
   void logonFailuresNameTheirReason() {
-    SlapdFixture slapd;
-    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    ORVELLE_SHARED_SERVER(server);
     StallServer silent(StallServer::Mode::Silent);
     const int closedPort = testsupport::FreeLoopbackPort();
     struct Case {
@@ -288,9 +286,9 @@ class TestDirectoryWork : public QObject {
       std::string reason;
     };
     const std::vector<Case> cases = {
-        {slapd.port(), slapd.adminDn(), "wrong", 61276, "Reason: Invalid credentials"},
-        {slapd.port(), "cn=nobody,o=Sample", "x", 61276, "Reason: Invalid credentials"},
-        {slapd.port(), "no dn at all", "x", 61276,
+        {server.port(), server.adminDn(), "wrong", 61276, "Reason: Invalid credentials"},
+        {server.port(), "cn=nobody,o=Sample", "x", 61276, "Reason: Invalid credentials"},
+        {server.port(), "no dn at all", "x", 61276,
          "Reason: Invalid DN syntax (the server says: invalid DN)"},
         {closedPort, "", "", 61277, "Reason: Can't contact LDAP server (Connection refused)"},
         {silent.port(), "", "", 62190, "stopped answering: nothing came back within 1 seconds"},
@@ -312,12 +310,11 @@ class TestDirectoryWork : public QObject {
   // A configuration that cannot be read says why: the directory's reason, or that the
   // server stopped answering in the middle of the read.
   void unreadableConfigurationNamesTheReason() {
-    SlapdFixture slapd;
-    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    ORVELLE_SHARED_SERVER(server);
     StallServer dripping(StallServer::Mode::BindThenDrip, 300);
     kvaro::Oidtable table;
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {slapd.url() + "/cn=None,o=Sample", "Reason: No such object"},
+        {server.url() + "/cn=None,o=Sample", "Reason: No such object"},
         {"ldap://127.0.0.1:" + std::to_string(dripping.port()) + "/cn=X,o=Sample",
          "Reason: the directory server stopped answering"},
     };
@@ -325,8 +322,8 @@ class TestDirectoryWork : public QObject {
       msg::RecordingSink sink;
       msg::ScopedSink scoped(&sink);
       Configuration c;
-      QVERIFY(!directory::LoadConfigurationFromUrl(c, table, url, slapd.adminDn(),
-                                                   slapd.adminPassword(), {1, 1}));
+      QVERIFY(!directory::LoadConfigurationFromUrl(c, table, url, server.adminDn(),
+                                                   server.adminPassword(), {1, 1}));
       QCOMPARE(sink.Ids(), std::vector<int>{62121});
       QVERIFY2(sink.messages[0].text.find(reason) != std::string::npos,
                sink.messages[0].text.c_str());

@@ -10,9 +10,10 @@
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
 #include "store/directory/directoryload.h"
+#include "tests/support/directoryserver.h"
 #include "tests/support/slapdfixture.h"
 
-using testsupport::SlapdFixture;
+using testsupport::DirectoryServer;
 
 namespace {
 
@@ -43,8 +44,8 @@ void WriteFolder(const QString& folder, const std::string& tag, int sets, int ru
 }
 
 // The stored configuration as text: rule sets with their rules, forms, in order.
-std::string Stored(const SlapdFixture& slapd) {
-  auto conn = slapd.Connect();
+std::string Stored(const DirectoryServer& server) {
+  auto conn = server.Connect();
   if (!conn) return "no server";
   Configuration c;
   c.subtreeDn = kRoot;
@@ -61,8 +62,8 @@ std::string Stored(const SlapdFixture& slapd) {
   return out;
 }
 
-std::vector<std::string> Marked(const SlapdFixture& slapd) {
-  auto conn = slapd.Connect();
+std::vector<std::string> Marked(const DirectoryServer& server) {
+  auto conn = server.Connect();
   std::vector<std::string> out;
   for (const auto& e :
        conn->Search("o=Sample", ldapx::Scope::OneLevel, "(cn=*orvelle-*)", {"1.1"}).entries)
@@ -79,21 +80,21 @@ class TestSaveProcess : public QObject {
   QTemporaryDir dir_;
   std::map<std::string, std::string> expected_;  // tag -> stored text after a copy
 
-  QStringList CopyArguments(const SlapdFixture& slapd, const QString& folder) {
+  QStringList CopyArguments(const DirectoryServer& server, const QString& folder) {
     return {"copy",
             folder,
-            QString::fromStdString(slapd.url()) + "/cn=Orvelle%20Configuration,o=Sample",
+            QString::fromStdString(server.url()) + "/cn=Orvelle%20Configuration,o=Sample",
             "--bind-dn",
-            QString::fromStdString(slapd.adminDn()),
+            QString::fromStdString(server.adminDn()),
             "--password-file",
             dir_.path() + "/password",
             "--oidtable",
             QString(ORVELLE_SOURCE_DIR "/resources/oidtable32")};
   }
 
-  int Copy(const SlapdFixture& slapd, const QString& folder) {
+  int Copy(const DirectoryServer& server, const QString& folder) {
     QProcess p;
-    p.start(program_, CopyArguments(slapd, folder));
+    p.start(program_, CopyArguments(server, folder));
     if (!p.waitForFinished(60000)) return -1;
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
   }
@@ -105,11 +106,10 @@ class TestSaveProcess : public QObject {
     std::ofstream(dir_.path().toStdString() + "/password") << "secret\n";
     WriteFolder(dir_.path() + "/old", "old", 20, 60);
     WriteFolder(dir_.path() + "/new", "new", 20, 60);
-    SlapdFixture slapd;
-    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    ORVELLE_SHARED_SERVER(server);
     for (const char* tag : {"old", "new"}) {
-      QCOMPARE(Copy(slapd, dir_.path() + "/" + tag), 0);
-      expected_[tag] = Stored(slapd);
+      QCOMPARE(Copy(server, dir_.path() + "/" + tag), 0);
+      expected_[tag] = Stored(server);
       QVERIFY(expected_[tag].find(std::string(tag) + " set 19: R0") != std::string::npos);
     }
   }
@@ -132,12 +132,11 @@ class TestSaveProcess : public QObject {
   void clientKilled() {
     QFETCH(QString, when);
     QFETCH(QString, after);
-    SlapdFixture slapd;
-    QVERIFY2(slapd.ok(), slapd.error().c_str());
-    QCOMPARE(Copy(slapd, dir_.path() + "/old"), 0);
-    auto watch = slapd.Connect();
+    ORVELLE_SHARED_SERVER(server);
+    QCOMPARE(Copy(server, dir_.path() + "/old"), 0);
+    auto watch = server.Connect();
     QProcess p;
-    p.start(program_, CopyArguments(slapd, dir_.path() + "/new"));
+    p.start(program_, CopyArguments(server, dir_.path() + "/new"));
     QVERIFY(p.waitForStarted());
     // Kill as soon as the directory shows the moment asked for.
     bool seen = when == "start";
@@ -151,32 +150,31 @@ class TestSaveProcess : public QObject {
     p.kill();
     p.waitForFinished();
     QVERIFY2(seen, "the save ended before the moment was seen");
-    const std::string stored = Stored(slapd);
+    const std::string stored = Stored(server);
     bool matches = false;
     for (const QString& state : after.split('|'))
       matches = matches || stored == (state == "none" ? "none" : expected_[state.toStdString()]);
     QVERIFY2(matches, stored.substr(0, 200).c_str());
-    QCOMPARE(Copy(slapd, dir_.path() + "/new"), 0);
-    QCOMPARE(Stored(slapd), expected_["new"]);
+    QCOMPARE(Copy(server, dir_.path() + "/new"), 0);
+    QCOMPARE(Stored(server), expected_["new"]);
     // What the killed save left is cleared by the next one (a marked old subtree only
     // once it is older than a save takes: at most that one may stay).
-    for (const std::string& dn : Marked(slapd))
+    for (const std::string& dn : Marked(server))
       QVERIFY2(dn.find("orvelle-old-") != std::string::npos, dn.c_str());
   }
 
   // Two copies saving at once end with one of the two configurations, whole.
   void concurrentSaves() {
-    SlapdFixture slapd;
-    QVERIFY2(slapd.ok(), slapd.error().c_str());
-    QCOMPARE(Copy(slapd, dir_.path() + "/old"), 0);
+    ORVELLE_SHARED_SERVER(server);
+    QCOMPARE(Copy(server, dir_.path() + "/old"), 0);
     for (int round = 0; round < 2; ++round) {
       QProcess a, b;
-      a.start(program_, CopyArguments(slapd, dir_.path() + "/old"));
-      b.start(program_, CopyArguments(slapd, dir_.path() + "/new"));
+      a.start(program_, CopyArguments(server, dir_.path() + "/old"));
+      b.start(program_, CopyArguments(server, dir_.path() + "/new"));
       QVERIFY(a.waitForFinished(60000));
       QVERIFY(b.waitForFinished(60000));
       QVERIFY(a.exitCode() == 0 || b.exitCode() == 0);
-      const std::string stored = Stored(slapd);
+      const std::string stored = Stored(server);
       QVERIFY2(stored == expected_["old"] || stored == expected_["new"],
                stored.substr(0, 200).c_str());
       if (a.exitCode() != 0) QCOMPARE(stored, expected_["new"]);

@@ -9,10 +9,11 @@
 #include <map>
 #include <sstream>
 
-#include "app/tests/configtoolrun.h"
+#include "platform/support/oidtable.h"
 #include "tests/support/slapdfixture.h"
 #include "tests/support/testfiles.h"
 #include "tests/support/workedexample.h"
+#include "tools/config/tests/configtoolrun.h"
 
 namespace fs = std::filesystem;
 
@@ -125,7 +126,8 @@ class TestConfigToolDirectory : public configtooltest::DirectoryToolTest {
     QVERIFY(dir_.isValid());
     testsupport::SlapdFixture::Options options;
     // Parents for the configurations of the single tests.
-    for (const char* ou : {"example", "awkward", "fresh", "refused", "ldif", "logon", "warned"}) {
+    for (const char* ou :
+         {"example", "awkward", "fresh", "refused", "ldif", "logon", "warned", "schema"}) {
       options.extraLdif += std::string("dn: ou=") + ou +
                            ",o=Sample\nobjectClass: organizationalUnit\nou: " + ou + "\n\n";
     }
@@ -142,6 +144,51 @@ class TestConfigToolDirectory : public configtooltest::DirectoryToolTest {
   }
 
   void cleanupTestCase() { slapd_.reset(); }
+
+  // oidtable URL prints the table file given with the server's definitions it lacks
+  // added: loaded again, it knows the server's names; no server, no table.
+  void oidtablePrintsTheMergedTable() {
+    const QString own = QStringLiteral(ORVELLE_SOURCE_DIR "/schema/orvelle.schema");
+    const auto run = [&](const QString& url) {
+      QProcess p;
+      p.start(configtooltest::kProgram, {"oidtable", url, "--oidtable", own});
+      if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished();
+      }
+      return std::make_pair(p.exitCode(), p.readAllStandardOutput().toStdString());
+    };
+    const auto [code, out] = run(QString::fromStdString(slapd_->url()) + "/o=Sample");
+    QCOMPARE(code, 0);
+    QFile file(own);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(out.rfind(file.readAll().toStdString(), 0) == 0);
+    kvaro::Oidtable merged;
+    QVERIFY(merged.LoadText(out) > 0);
+    QVERIFY(merged.LoadErrors().empty());
+    QVERIFY(merged.str2oc("ovSearchForm") && merged.str2oc("inetOrgPerson"));
+    QVERIFY(merged.str2at("mail") && merged.str2at("telephoneNumber"));
+    kvaro::Oidtable alone;
+    QVERIFY(alone.Load(own.toStdString()));
+    QVERIFY(!alone.str2oc("inetOrgPerson"));
+
+    const QString nowhere =
+        QString("ldap://127.0.0.1:%1/o=Sample").arg(testsupport::FreeLoopbackPort());
+    const auto [failed, nothing] = run(nowhere);
+    QCOMPARE(failed, 1);
+    QVERIFY(nothing.empty());
+
+    // A check of a stored configuration with that small table passes: the classes and
+    // attribute types the server knows are not dropped.
+    const QString url = Url(*slapd_, "ou=schema,o=Sample");
+    QCOMPARE(RunAsAdmin({"copy", Folder("schema", {{"RuleSet=People", kWorkedExample}}), url}).code, 0);
+    QProcess check;
+    check.start(configtooltest::kProgram, {"check", url, "--oidtable", own});
+    QVERIFY(check.waitForFinished(60000));
+    const QString said = QString::fromUtf8(check.readAll());
+    QVERIFY2(check.exitCode() == 0, qPrintable(said));
+    QVERIFY(said.contains("every check passed") && !said.contains("warning"));
+  }
 
   void workedExampleSurvivesTheDirectory() {
     RoundTrip("example", {{"RuleSet=People", kWorkedExample}}, "ou=example,o=Sample");

@@ -10,10 +10,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/tests/configtoolrun.h"
 #include "tests/support/slapdfixture.h"
 #include "tests/support/testfiles.h"
 #include "tests/support/workedexample.h"
+#include "tools/config/tests/configtoolrun.h"
 
 namespace fs = std::filesystem;
 
