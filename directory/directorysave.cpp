@@ -927,9 +927,9 @@ class DirectorySaver {
       Show(62138, {rootDn_, kvaro::QError(rc).Text()});
       return false;
     }
-    // Two renames, not one transaction: slapd 2.5 aborts on a subtree rename inside a
-    // transaction. Between them the root is missing for a moment; a failure of the
-    // second puts the first back.
+    // Two renames, not one transaction: slapd 2.5 goes down now and then when it
+    // commits a transaction holding renames. Between them the root is missing for a
+    // moment; a failure of the second puts the first back.
     const std::string oldRdn = Rdn(std::string(kOldMark));
     int rc = ldapx::kSuccess;
     rc = ldapx::Rename(conn, rootDn_, oldRdn);
