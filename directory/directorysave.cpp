@@ -26,6 +26,7 @@
 #include "templatefile.h"
 
 namespace directory {
+
 namespace {
 
 // Closes the window on every way out of the save.
@@ -202,8 +203,8 @@ namespace {
 constexpr int kServerDown = ldapx::kServerDown;
 constexpr int kConnectError = -11;  // LDAP_CONNECT_ERROR
 // Adds in flight at once without transactions, and within one transaction. Deletes in
-// flight when our own subtrees are removed. slapd answers an authenticated connection
-// with "busy" beyond 1000 pending requests.
+// flight when our own subtrees are removed. Well below the 1000 pending requests slapd
+// allows an authenticated connection by default.
 constexpr int kAddWindow = 256;
 constexpr int kTxnWindow = 512;
 constexpr int kRemoveWindow = 256;
