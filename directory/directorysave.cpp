@@ -678,7 +678,12 @@ class DirectorySaver {
     }
     if (runs.empty()) return ldapx::kSuccess;
 
-    CsnReader csns(*config_.connection, base);
+    // Runs that all share one parent (the records below the root) are read with one
+    // level of search below it, not the whole subtree.
+    int parent = layout.parent[runs.front()[0]];
+    for (const std::vector<int>& run : runs)
+      if (layout.parent[run[0]] != parent) parent = -2;
+    CsnReader csns(*config_.connection, parent >= 0 ? requests[parent].dn : base, parent != -2);
     std::vector<size_t> kept(runs.size(), 0);  // position of the last entry in place
     std::vector<size_t> wave(runs.size(), kFirstWave);
     std::vector<std::string> lastCsn(runs.size());
@@ -784,19 +789,24 @@ class DirectorySaver {
   // from a given number on.
   class CsnReader {
    public:
-    CsnReader(ldapx::Connection& connection, std::string base)
-        : connection_(connection), base_(std::move(base)) {}
+    // With `oneLevel`, the entries directly below `base` only.
+    CsnReader(ldapx::Connection& connection, std::string base, bool oneLevel)
+        : connection_(connection), base_(std::move(base)), oneLevel_(oneLevel) {}
     // Reads the numbers not below `from` (empty: all).
     int Read(const std::string& from) {
       exact_.clear();
       normalised_.clear();
       if (!from.empty()) {
         read_ =
-            connection_.Search(base_, ldapx::Scope::Subtree,
+            connection_.Search(base_, oneLevel_ ? ldapx::Scope::OneLevel : ldapx::Scope::Subtree,
                                "(entryCSN>=" + ldapx::EscapeFilterValue(from) + ")", {"entryCSN"});
         if (read_.code == ldapx::kSuccess) return Index();
       }
-      read_ = ReadSubtree(connection_, base_, {"entryCSN"}, false);
+      if (oneLevel_)
+        read_ = connection_.Search(base_, ldapx::Scope::OneLevel, "(objectClass=*)", {"entryCSN"});
+      // A size limit of the server: the whole subtree, read level by level.
+      if (!oneLevel_ || read_.code != ldapx::kSuccess)
+        read_ = ReadSubtree(connection_, base_, {"entryCSN"}, false);
       if (read_.code != ldapx::kSuccess) return read_.code;
       return Index();
     }
@@ -824,6 +834,7 @@ class DirectorySaver {
     }
     ldapx::Connection& connection_;
     std::string base_;
+    bool oneLevel_;
     ldapx::SearchResult read_;
     std::unordered_map<std::string_view, const std::string*> exact_;
     std::unordered_map<std::string, const std::string*> normalised_;
