@@ -203,11 +203,61 @@ namespace {
 
 constexpr int kServerDown = ldapx::kServerDown;
 constexpr int kConnectError = -11;  // LDAP_CONNECT_ERROR
-// Adds in flight at once without transactions, and within one transaction.
-constexpr int kAddWindow = 32;
+// Adds in flight at once without transactions, and within one transaction. Deletes in
+// flight when our own subtrees are removed. Well below the 1000 pending requests slapd
+// allows an authenticated connection by default.
+constexpr int kAddWindow = 256;
 constexpr int kTxnWindow = 512;
+constexpr int kRemoveWindow = 256;
 // Without transactions the adds go in chunks, so that progress and cancel are seen.
-constexpr size_t kChunk = 500;
+constexpr size_t kChunk = 2000;
+// Siblings of one run sent in its first wave, and at most in one wave.
+constexpr size_t kFirstWave = 16;
+constexpr size_t kMaxWave = 512;
+
+// True when `child` is an entry directly below `parent`, both DNs as the plan builds
+// them: the child's RDN, an unescaped comma (and a blank after it for rules), then the
+// parent's DN unchanged.
+bool IsChildDn(const std::string& child, const std::string& parent) {
+  if (child.size() <= parent.size() + 1) return false;
+  size_t k = child.size() - parent.size();
+  if (child.compare(k, parent.size(), parent) != 0) return false;
+  if (child[k - 1] == ' ') --k;
+  if (k < 2 || child[k - 1] != ',') return false;
+  size_t backslashes = 0;
+  for (size_t j = k - 1; j > 0 && child[j - 1] == '\\'; --j) ++backslashes;
+  return backslashes % 2 == 0;
+}
+
+// The shape of a list of adds whose `after` names either the parent or the previous
+// sibling: each request's parent (-1: an entry that exists already), the sibling it
+// must follow in the directory's order (-1: none) and its depth.
+struct AddLayout {
+  std::vector<int> parent, previous, depth;
+  int depths = 0;
+};
+
+AddLayout LayoutOf(const std::vector<ldapx::Connection::AddRequest>& requests) {
+  AddLayout l;
+  const size_t n = requests.size();
+  l.parent.assign(n, -1);
+  l.previous.assign(n, -1);
+  l.depth.assign(n, 0);
+  for (size_t i = 0; i < n; ++i) {
+    const int a = requests[i].after;
+    if (a >= 0 && static_cast<size_t>(a) < i) {
+      if (IsChildDn(requests[i].dn, requests[a].dn)) {
+        l.parent[i] = a;
+      } else {
+        l.parent[i] = l.parent[a];
+        l.previous[i] = a;
+      }
+    }
+    l.depth[i] = l.parent[i] < 0 ? 0 : l.depth[l.parent[i]] + 1;
+    l.depths = std::max(l.depths, l.depth[i] + 1);
+  }
+  return l;
+}
 
 bool IsLost(int code) { return code == kServerDown || code == kConnectError; }
 
@@ -528,31 +578,256 @@ class DirectorySaver {
     }
   }
 
-  // Adds `requests` without transactions, in chunks (each pipelined), reporting progress
-  // from `base` on. Returns the first failure; `failed` its index.
-  int AddChunked(const std::vector<ldapx::Connection::AddRequest>& requests, long base, int& failed,
-                 bool cancellable = true) {
-    ldapx::Connection& conn = *config_.connection;
+  // Adds `requests` without transactions (each request's `after` is its parent or the
+  // sibling it must follow; the list holds parents before children) below `base`, so that
+  // siblings come back from the directory in list order, reporting progress from
+  // `progressBase` on. Returns the first failure; `failed` its index (-1: none known).
+  //
+  // The load puts siblings in the order of their change sequence numbers (entryCSN),
+  // which the server hands out as it takes up each add; with several requests in flight
+  // it may take them up in another order. Waiting for each sibling's answer before
+  // sending the next costs one round trip per sibling. Instead each depth is written in
+  // waves: the next few siblings of every run are sent at once, their sequence numbers
+  // read back, and those after the first one out of order deleted again (they have no
+  // children yet) to be sent in the next wave. The first of each wave follows a sibling
+  // already answered, so every wave keeps at least one per run. Where the server keeps
+  // no sequence numbers, the siblings are written one after the other.
+  int AddInOrder(const std::vector<ldapx::Connection::AddRequest>& requests,
+                 const std::string& base, long progressBase, int& failed, bool cancellable) {
     failed = -1;
-    for (size_t begin = 0; begin < requests.size(); begin += kChunk) {
-      if (cancellable && guard_->Cancelled()) return ldapx::kCancelled;
-      const size_t end = std::min(requests.size(), begin + kChunk);
-      std::vector<ldapx::Connection::AddRequest> chunk;
-      chunk.reserve(end - begin);
-      for (size_t i = begin; i < end; ++i) {
-        const int after = requests[i].after;
-        chunk.push_back({requests[i].dn, requests[i].mods,
-                         after >= static_cast<int>(begin) ? after - static_cast<int>(begin) : -1});
+    const AddLayout layout = LayoutOf(requests);
+    std::vector<std::vector<int>> byDepth(static_cast<size_t>(layout.depths));
+    for (size_t i = 0; i < requests.size(); ++i)
+      byDepth[layout.depth[i]].push_back(static_cast<int>(i));
+    long placed = progressBase;
+    for (const std::vector<int>& level : byDepth) {
+      // First every entry that follows no sibling (runs' first entries, input groups,
+      // fields): no order among them matters.
+      std::vector<int> free;
+      for (int i : level)
+        if (layout.previous[i] < 0) free.push_back(i);
+      for (size_t begin = 0; begin < free.size(); begin += kChunk) {
+        if (cancellable && guard_->Cancelled()) return ldapx::kCancelled;
+        const size_t end = std::min(free.size(), begin + kChunk);
+        const std::vector<int> part(free.begin() + static_cast<long>(begin),
+                                    free.begin() + static_cast<long>(end));
+        const int rc = AddSome(requests, part, nullptr, failed);
+        if (rc != ldapx::kSuccess) return rc;
+        placed += static_cast<long>(part.size());
+        Progress(placed);
       }
-      int index = -1;
-      const int rc = conn.AddMany(chunk, kAddWindow, &index);
-      if (rc != ldapx::kSuccess) {
-        failed = static_cast<int>(begin) + index;
-        return rc;
-      }
-      Progress(base + static_cast<long>(end));
+      const int rc = AddRuns(requests, layout, level, base, placed, failed, cancellable);
+      if (rc != ldapx::kSuccess) return rc;
     }
     return ldapx::kSuccess;
+  }
+
+  // The waves of AddInOrder for the runs of siblings of one depth.
+  int AddRuns(const std::vector<ldapx::Connection::AddRequest>& requests, const AddLayout& layout,
+              const std::vector<int>& level, const std::string& base, long& placed, int& failed,
+              bool cancellable) {
+    // Each run: the entry already written that it follows, then its entries in order.
+    std::vector<std::vector<int>> runs;
+    std::unordered_map<int, size_t> runOf;
+    for (int i : level) {
+      const int p = layout.previous[i];
+      if (p < 0) continue;
+      auto found = runOf.find(p);
+      size_t r = 0;
+      if (found == runOf.end()) {
+        r = runs.size();
+        runs.push_back({p});
+      } else {
+        r = found->second;
+      }
+      runs[r].push_back(i);
+      runOf[i] = r;
+    }
+    if (runs.empty()) return ldapx::kSuccess;
+
+    // Runs that all share one parent (the records below the root) are read with one
+    // level of search below it, not the whole subtree.
+    int parent = layout.parent[runs.front()[0]];
+    for (const std::vector<int>& run : runs)
+      if (layout.parent[run[0]] != parent) parent = -2;
+    CsnReader csns(*config_.connection, parent >= 0 ? requests[parent].dn : base, parent != -2);
+    std::vector<size_t> kept(runs.size(), 0);  // position of the last entry in place
+    std::vector<size_t> wave(runs.size(), kFirstWave);
+    std::vector<std::string> lastCsn(runs.size());
+    std::vector<char> blind(runs.size(), 0);
+    {
+      const int rc = csns.Read(std::string());
+      if (rc != ldapx::kSuccess) {
+        failed = runs.front()[1];
+        return rc;
+      }
+      bool known = true;
+      for (size_t r = 0; r < runs.size(); ++r) {
+        const std::string* c = csns.Of(requests[runs[r][0]].dn);
+        if (!c) {
+          known = false;
+          break;
+        }
+        lastCsn[r] = *c;
+      }
+      if (!known) {  // nothing to check the order by: one sibling after the other
+        std::vector<int> rest;
+        for (const std::vector<int>& run : runs)
+          rest.insert(rest.end(), run.begin() + 1, run.end());
+        const int rc2 = AddSome(requests, rest, &layout.previous, failed);
+        if (rc2 == ldapx::kSuccess) {
+          placed += static_cast<long>(rest.size());
+          Progress(placed);
+        }
+        return rc2;
+      }
+    }
+    while (true) {
+      if (cancellable && guard_->Cancelled()) return ldapx::kCancelled;
+      std::vector<int> sent;
+      std::vector<std::pair<size_t, size_t>> span(runs.size());  // first, end in the run
+      for (size_t r = 0; r < runs.size(); ++r) {
+        const size_t first = kept[r] + 1;
+        const size_t end = blind[r] ? first : std::min(runs[r].size(), first + wave[r]);
+        span[r] = {first, end};
+        for (size_t k = first; k < end; ++k) sent.push_back(runs[r][k]);
+      }
+      if (sent.empty()) {
+        std::vector<int> rest;
+        for (size_t r = 0; r < runs.size(); ++r)
+          rest.insert(rest.end(), runs[r].begin() + static_cast<long>(kept[r] + 1), runs[r].end());
+        const int rc = AddSome(requests, rest, &layout.previous, failed);
+        if (rc == ldapx::kSuccess && !rest.empty()) {
+          placed += static_cast<long>(rest.size());
+          Progress(placed);
+        }
+        return rc;
+      }
+      int rc = AddSome(requests, sent, nullptr, failed);
+      if (rc != ldapx::kSuccess) return rc;
+      std::string from;
+      for (size_t r = 0; r < runs.size(); ++r)
+        if (span[r].first < span[r].second && (from.empty() || lastCsn[r] < from))
+          from = lastCsn[r];
+      rc = csns.Read(from);
+      if (rc != ldapx::kSuccess) {
+        failed = sent.front();
+        return rc;
+      }
+      std::vector<std::string> undo;
+      std::vector<int> undone;
+      for (size_t r = 0; r < runs.size(); ++r) {
+        const auto [first, end] = span[r];
+        size_t k = first;
+        for (; k < end; ++k) {
+          const std::string* c = csns.Of(requests[runs[r][k]].dn);
+          if (!c && k == first) {
+            // Sent after the entry it follows was answered, so in place; but nothing to
+            // compare the rest of the run with: that goes one sibling after the other.
+            blind[r] = true;
+            ++k;
+            break;
+          }
+          if (!c || !(lastCsn[r] < *c)) break;
+          lastCsn[r] = *c;
+        }
+        placed += static_cast<long>(k - first);
+        kept[r] = k - 1;
+        // A wave taken whole may grow; one cut short starts again from what held.
+        wave[r] = k == end ? std::min(kMaxWave, wave[r] * 2) : std::max<size_t>(2, (k - first) * 2);
+        for (; k < end; ++k) {
+          undo.push_back(requests[runs[r][k]].dn);
+          undone.push_back(runs[r][k]);
+        }
+      }
+      Progress(placed);
+      if (!undo.empty()) {
+        int index = -1;
+        rc = config_.connection->DeleteMany(undo, kRemoveWindow, &index);
+        if (rc != ldapx::kSuccess) {
+          failed = index >= 0 ? undone[index] : undone.front();
+          return rc;
+        }
+      }
+    }
+  }
+
+  // Reads the change sequence numbers of the entries below a base, all of them or those
+  // from a given number on.
+  class CsnReader {
+   public:
+    // With `oneLevel`, the entries directly below `base` only.
+    CsnReader(ldapx::Connection& connection, std::string base, bool oneLevel)
+        : connection_(connection), base_(std::move(base)), oneLevel_(oneLevel) {}
+    // Reads the numbers not below `from` (empty: all).
+    int Read(const std::string& from) {
+      exact_.clear();
+      normalised_.clear();
+      if (!from.empty()) {
+        read_ =
+            connection_.Search(base_, oneLevel_ ? ldapx::Scope::OneLevel : ldapx::Scope::Subtree,
+                               "(entryCSN>=" + ldapx::EscapeFilterValue(from) + ")", {"entryCSN"});
+        if (read_.code == ldapx::kSuccess) return Index();
+      }
+      if (oneLevel_)
+        read_ = connection_.Search(base_, ldapx::Scope::OneLevel, "(objectClass=*)", {"entryCSN"});
+      // A size limit of the server: the whole subtree, read level by level.
+      if (!oneLevel_ || read_.code != ldapx::kSuccess)
+        read_ = ReadSubtree(connection_, base_, {"entryCSN"}, false);
+      if (read_.code != ldapx::kSuccess) return read_.code;
+      return Index();
+    }
+    // The number of the entry at `dn` as read (null when none was read).
+    const std::string* Of(const std::string& dn) {
+      const auto e = exact_.find(dn);
+      if (e != exact_.end()) return e->second;
+      // The server writes DNs its own way (no blank after a comma, other escapes).
+      if (normalised_.empty()) {
+        for (const auto& [text, csn] : exact_)
+          if (const auto key = ldapx::NormalizeDn(std::string(text)))
+            normalised_.emplace(*key, csn);
+      }
+      const auto key = ldapx::NormalizeDn(dn);
+      const auto n = key ? normalised_.find(*key) : normalised_.end();
+      return n == normalised_.end() ? nullptr : n->second;
+    }
+
+   private:
+    int Index() {
+      for (const ldapx::Entry& e : read_.entries)
+        if (const ldapx::Attribute* csn = e.Find("entryCSN"); csn && !csn->values.empty())
+          exact_.emplace(e.dn, &csn->values.front());
+      return ldapx::kSuccess;
+    }
+    ldapx::Connection& connection_;
+    std::string base_;
+    bool oneLevel_;
+    ldapx::SearchResult read_;
+    std::unordered_map<std::string_view, const std::string*> exact_;
+    std::unordered_map<std::string, const std::string*> normalised_;
+  };
+
+  // Adds requests `which` of `requests`, pipelined. With `previous`, each waits for the
+  // sibling it follows when that is among `which`.
+  int AddSome(const std::vector<ldapx::Connection::AddRequest>& requests,
+              const std::vector<int>& which, const std::vector<int>* previous, int& failed) {
+    std::vector<ldapx::Connection::AddRequest> batch;
+    batch.reserve(which.size());
+    std::unordered_map<int, int> position;
+    for (size_t k = 0; k < which.size(); ++k) {
+      const int i = which[k];
+      int after = -1;
+      if (previous && (*previous)[i] >= 0) {
+        const auto p = position.find((*previous)[i]);
+        if (p != position.end()) after = p->second;
+      }
+      if (previous) position.emplace(i, static_cast<int>(k));
+      batch.push_back({requests[i].dn, requests[i].mods, after});
+    }
+    int index = -1;
+    const int rc = config_.connection->AddMany(batch, kAddWindow, &index);
+    if (rc != ldapx::kSuccess) failed = index >= 0 ? which[index] : which.front();
+    return rc;
   }
 
   int WriteStaging(int& failed) {
@@ -585,7 +860,7 @@ class DirectorySaver {
       }
       transactions_ = false;  // offered but refused: go on without
     }
-    return AddChunked(requests, 0, failed);
+    return AddInOrder(requests, stagingDn_, 0, failed, true);
   }
 
   // Removes the subtree at `dn` (with `dn` itself when `self`), quietly. An entry that is
@@ -602,7 +877,7 @@ class DirectorySaver {
     if (order.dns.empty()) return ldapx::kSuccess;
     int failed = -1;
     std::vector<int> codes;
-    conn.DeleteMany(order.dns, order.needs, kDeleteWindow, &failed, &codes);
+    conn.DeleteMany(order.dns, order.needs, kRemoveWindow, &failed, &codes);
     for (size_t i = 0; i < codes.size(); ++i) {
       if (codes[i] == ldapx::kSuccess || codes[i] == ldapx::kNoSuchObject) continue;
       if (failedDn) *failedDn = order.dns[i];
@@ -631,9 +906,9 @@ class DirectorySaver {
       Show(62138, {rootDn_, kvaro::QError(rc).Text()});
       return false;
     }
-    // Two renames, not one transaction: slapd 2.5 aborts on a subtree rename inside a
-    // transaction. Between them the root is missing for a moment; a failure of the
-    // second puts the first back.
+    // Two renames, not one transaction: slapd 2.5 goes down now and then when it
+    // commits a transaction holding renames. Between them the root is missing for a
+    // moment; a failure of the second puts the first back.
     const std::string oldRdn = Rdn(std::string(kOldMark));
     int rc = ldapx::kSuccess;
     rc = ldapx::Rename(conn, rootDn_, oldRdn);
@@ -738,7 +1013,7 @@ class DirectorySaver {
       int failed = -1;
       halfway_ = true;
       // The stored entries are gone now: a cancel is no longer taken.
-      rc = AddChunked(requests, 1, failed, false);
+      rc = AddInOrder(requests, rootDn_, 1, failed, false);
       if (rc == ldapx::kSuccess) return true;
       failedDn = failed >= 0 ? plan_[failed].dn : rootDn_;
     }

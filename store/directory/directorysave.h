@@ -44,9 +44,10 @@ enum class SaveStage {
 // How a directory save goes about its work. The defaults are what the program uses.
 struct SaveOptions {
   // Write the staging subtree in one LDAP transaction when the server offers them.
-  // Off by default: slapd 2.5.13 aborts now and then (a failed assertion in its thread
-  // pool) when transactions are committed with its default number of threads, which
-  // would take the directory down; the staged save is whole without them.
+  // Off by default: slapd 2.5.13 with its default number of threads goes down now and
+  // then when it commits any transaction that holds a request (even one add or one
+  // rename); never without transactions. A save must not take the directory down, and
+  // the staged save is whole without them.
   bool useTransactions = false;
   // The save removes a marked "old" subtree of another save only when it is at least
   // this old: a save that runs at the same time may be about to rename it back.
@@ -66,8 +67,9 @@ struct SaveOptions {
 // Every record check and every check of what the server would refuse runs before the
 // first write. The new configuration is written as a fresh subtree beside the root entry
 // (named "<root name>.orvelle-save-<token>"; its adds in one transaction where the server
-// offers them and the options ask for it), then takes the root's place by two renames (the stored
-// root to
+// offers them and the options ask for it, otherwise many at a time with the order of
+// siblings checked and mended, so that the load gives them back in the configuration's
+// order), then takes the root's place by two renames (the stored root to
 // "<root name>.orvelle-old-<token>", the new one to the root's name; the first is undone
 // when the second fails); only then is the old subtree deleted. A failure before the swap
 // leaves the stored configuration as it was. Where the server refuses the entry beside

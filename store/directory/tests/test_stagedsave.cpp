@@ -3,6 +3,7 @@
 // reconnecting, cancelling, and the in-place save with its LDIF backup.
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -337,28 +338,58 @@ class TestStagedSave : public QObject {
     QCOMPARE(stored, planned);
   }
 
-  // The server refuses one add in the middle of the staging subtree: nothing changes.
+  // The server refuses one add in the middle of the staging subtree: nothing changes,
+  // also with hundreds of adds in flight around the refused one.
   void addRefusedMidway_data() {
     QTest::addColumn<bool>("transactions");
-    QTest::newRow("transactions") << true;
-    QTest::newRow("without transactions") << false;
+    QTest::addColumn<int>("sets");
+    QTest::addColumn<int>("rules");
+    QTest::addColumn<int>("forms");
+    QTest::addColumn<int>("refused");
+    QTest::newRow("transactions") << true << 3 << 30 << 3 << 1;
+    QTest::newRow("without transactions") << false << 3 << 30 << 3 << 1;
+    QTest::newRow("without transactions, many siblings") << false << 100 << 3 << 200 << 170;
   }
   void addRefusedMidway() {
     QFETCH(bool, transactions);
+    QFETCH(int, sets);
+    QFETCH(int, rules);
+    QFETCH(int, forms);
+    QFETCH(int, refused);
     ORVELLE_SHARED_SERVER(server);
     QVERIFY(server.RefuseAdd("Forbidden"));
     Configuration c;
-    Build(Target(c, server, false), "old", 3, 30, 3);
+    Build(Target(c, server, false), "old", sets, rules, forms);
     QVERIFY(directory::SaveConfiguration(c, nullptr, WithTransactions(transactions)));
     auto admin = server.Connect();
     const std::string before = Snapshot(*admin, "o=Sample");
-    c.searchForms[1]->name = "Forbidden";
+    c.searchForms[refused]->name = "Forbidden";
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     QVERIFY(!directory::SaveConfiguration(c, nullptr, WithTransactions(transactions)));
     QCOMPARE(sink.Ids(), std::vector<int>{62137});
     QVERIFY(sink.messages[0].text.find("cn=Forbidden," + kRoot) != std::string::npos);
     QCOMPARE(Snapshot(*admin, "o=Sample"), before);
+  }
+
+  // Siblings written many at a time still load in the order of the configuration: a
+  // save over a stored configuration, and a second one with the records in reverse.
+  void siblingOrderKept() {
+    ORVELLE_SHARED_SERVER(server);
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    Configuration c;
+    Build(Target(c, server), "first", 120, 6, 200);
+    QVERIFY(directory::SaveConfiguration(c));
+    QCOMPARE(Stored(server), Expected("first", 120, 6, 200));
+    std::reverse(c.ruleSets.begin(), c.ruleSets.end());
+    std::reverse(c.searchForms.begin(), c.searchForms.end());
+    for (auto& rs : c.ruleSets) std::reverse(rs->rules.begin(), rs->rules.end());
+    const std::string want = Text(c);
+    QVERIFY(directory::SaveConfiguration(c));
+    QVERIFY(sink.messages.empty());
+    QCOMPARE(Stored(server), want);
+    QVERIFY(Marked(server).empty());
   }
 
   // The server killed at each stage of a save and started again: the stored configuration
