@@ -459,6 +459,15 @@ int RunBatch(LDAP* ld, size_t count, int window, const std::vector<std::vector<i
   return result;
 }
 
+// libldap's null-terminated list of attribute names; it points into `attributes`, which
+// must outlive it.
+std::vector<char*> AttributeList(const std::vector<std::string>& attributes) {
+  std::vector<char*> list;
+  for (const std::string& a : attributes) list.push_back(const_cast<char*>(a.c_str()));
+  list.push_back(nullptr);
+  return list;
+}
+
 }  // namespace
 
 namespace wait {
@@ -707,9 +716,7 @@ SearchResult Connection::Search(const std::string& base, Scope scope, const std:
     result.code = LDAP_SERVER_DOWN;
     return result;
   }
-  std::vector<char*> attrs;
-  for (const std::string& a : attributes) attrs.push_back(const_cast<char*>(a.c_str()));
-  attrs.push_back(nullptr);
+  std::vector<char*> attrs = AttributeList(attributes);
   int msgid = -1;
   int rc = ldap_search_ext(ld, base.c_str(), static_cast<int>(scope), filter.c_str(),
                            attributes.empty() ? nullptr : attrs.data(), typesOnly ? 1 : 0, nullptr,
@@ -752,9 +759,7 @@ SearchResult Connection::SearchPaged(const std::string& base, Scope scope,
     result.code = LDAP_SERVER_DOWN;
     return result;
   }
-  std::vector<char*> attrs;
-  for (const std::string& a : attributes) attrs.push_back(const_cast<char*>(a.c_str()));
-  attrs.push_back(nullptr);
+  std::vector<char*> attrs = AttributeList(attributes);
   std::string cookie;
   auto fail = [&](int code) {
     result.code = code;

@@ -282,14 +282,6 @@ bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && SameIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
-bool IsConfigurationRootEntry(const ldapx::Entry& entry) {
-  const ldapx::Attribute* oc = entry.Find("objectClass");
-  if (!oc) return false;
-  for (const std::string& v : oc->values)
-    if (SameIgnoringCase(v, "ovConfigurationRoot")) return true;
-  return false;
-}
-
 std::string UtcStamp(long secondsAgo) {
   const std::time_t now = std::time(nullptr) - secondsAgo;
   std::tm tm{};
@@ -529,7 +521,7 @@ class DirectorySaver {
       Show(62121, {rootDn_});
       return false;
     }
-    if (!IsConfigurationRootEntry(root.entries.front())) {
+    if (!IsConfigurationRoot(root.entries.front())) {
       Show(62130, {rootDn_});
       return false;
     }

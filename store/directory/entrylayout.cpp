@@ -317,4 +317,12 @@ std::string MatchForm(std::string_view value) {
   return out;
 }
 
+bool IsConfigurationRoot(const ldapx::Entry& entry) {
+  const ldapx::Attribute* classes = entry.Find("objectClass");
+  if (!classes) return false;
+  for (const std::string& value : classes->values)
+    if (SameIgnoringCase(value, "ovConfigurationRoot")) return true;
+  return false;
+}
+
 }  // namespace directory

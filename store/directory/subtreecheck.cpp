@@ -8,14 +8,6 @@ namespace {
 
 constexpr int kConnectError = -11;  // LDAP_CONNECT_ERROR
 
-bool IsConfigurationRoot(const ldapx::Entry& entry) {
-  const ldapx::Attribute* classes = entry.Find("objectClass");
-  if (!classes) return false;
-  for (const std::string& value : classes->values)
-    if (SameIgnoringCase(value, "ovConfigurationRoot")) return true;
-  return false;
-}
-
 SubtreeTarget Failure(int code, const ldapx::Connection& connection) {
   SubtreeTarget target;
   target.state = SubtreeTarget::State::Failed;

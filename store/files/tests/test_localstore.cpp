@@ -25,6 +25,7 @@
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
 #include "store/files/templatefile.h"
+#include "tests/support/shownstore.h"
 #include "tests/support/testfiles.h"
 
 namespace fs = std::filesystem;
@@ -43,18 +44,8 @@ const kvaro::Oidtable& Table() {
   return table;
 }
 
-// Saves and loads as the program does: what the store returns is shown.
-msg::Outcome SaveShown(const Configuration& c) {
-  msg::Outcome saved = SaveToFiles(c);
-  msg::Show(saved);
-  return saved;
-}
-int LoadShown(Configuration& c, const kvaro::Oidtable& table) {
-  msg::Problems problems;
-  const int loaded = c.LoadFromFiles(table, &problems);
-  msg::Show(problems);
-  return loaded;
-}
+using testsupport::LoadShown;
+using testsupport::SaveShown;
 
 std::string SetName(int i) {
   char name[16];

@@ -12,6 +12,7 @@
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
 #include "store/files/templatefile.h"
+#include "tests/support/shownstore.h"
 #include "tests/support/testfiles.h"
 #include "tests/support/workedexample.h"
 
@@ -25,18 +26,8 @@ using testsupport::WriteFile;
 
 namespace {
 
-// Saves and loads as the program does: what the store returns is shown.
-msg::Outcome SaveShown(const Configuration& c) {
-  msg::Outcome saved = SaveToFiles(c);
-  msg::Show(saved);
-  return saved;
-}
-int LoadShown(Configuration& c, const kvaro::Oidtable& table) {
-  msg::Problems problems;
-  const int loaded = c.LoadFromFiles(table, &problems);
-  msg::Show(problems);
-  return loaded;
-}
+using testsupport::LoadShown;
+using testsupport::SaveShown;
 
 const kvaro::Oidtable& Table() {
   static kvaro::Oidtable table;
