@@ -204,12 +204,15 @@ inline constexpr int kLoadUnreadable = -1;
 // The administrator ended the load (Cancel in the logon dialog): the program ends.
 inline constexpr int kLoadCancelled = -2;
 
+// Where the configuration is kept; the settings file names these "file" and "ldap".
+enum class StartupMode { kFiles, kDirectory };
+
 // Where a configuration is kept and how it is reached: what the settings hold (the
 // start-up mode, the folder, the server and how its connection is protected), the
 // credentials and the open connection. The records do not depend on it.
 struct Session {
-  // 1: the configuration is kept in the directory; 0: in local files.
-  int startupMode = 0;
+  // Where the configuration is kept: in the directory or in local files.
+  StartupMode startupMode = StartupMode::kFiles;
   std::string serverAddress;
   int serverPort = 0;
   // How the connection to the server is protected, as the settings name it: "none",
@@ -241,7 +244,7 @@ class Configuration : public Session {
     std::function<int(Configuration&)> readSettings;
     std::function<int(Configuration&)> loadFromDirectory;
   };
-  // Reads the settings, then loads from the directory (startupMode 1) or from the local
+  // Reads the settings, then loads from the directory (StartupMode::kDirectory) or from the local
   // files. kLoaded when a configuration was loaded; kLoadUnreadable from the local files
   // when one could not be read (see LoadFromFiles); kLoadCancelled when the directory
   // hook says the administrator cancelled. The local files' problems go to *problems.

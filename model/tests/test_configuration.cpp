@@ -121,7 +121,7 @@ class TestConfiguration : public QObject {
 
   void clearKeepsSettings() {
     Configuration c;
-    c.startupMode = 1;
+    c.startupMode = StartupMode::kDirectory;
     c.serverAddress = "dirhost";
     c.serverPort = 389;
     c.configurationDirectory = "/tmp/x";
@@ -130,7 +130,7 @@ class TestConfiguration : public QObject {
     c.Clear();
     QVERIFY(c.ruleSets.empty());
     QVERIFY(c.searchForms.empty());
-    QCOMPARE(c.startupMode, 1);
+    QCOMPARE(c.startupMode, StartupMode::kDirectory);
     QCOMPARE(c.serverAddress, std::string("dirhost"));
     QCOMPARE(c.serverPort, 389);
     QCOMPARE(c.configurationDirectory, std::string("/tmp/x"));

@@ -170,7 +170,7 @@ class TestDirectoryStore : public QObject {
     auto conn = Prepared(server);
     QVERIFY(conn);
     Configuration c;
-    c.startupMode = 1;
+    c.startupMode = StartupMode::kDirectory;
     c.subtreeDn = "cn=Orvelle Configuration, o=Sample";
     c.connection = std::move(conn);
     BuildSample(c);
@@ -197,7 +197,7 @@ class TestDirectoryStore : public QObject {
 
     // Saving again replaces the subtree with the same result.
     QVERIFY(directory::SaveConfiguration(back, nullptr) == false);  // no connection
-    back.startupMode = 1;
+    back.startupMode = StartupMode::kDirectory;
     back.connection = c.connection;
     sink.messages.clear();
     QVERIFY(directory::SaveConfiguration(back, nullptr));
@@ -209,7 +209,7 @@ class TestDirectoryStore : public QObject {
     auto conn = Prepared(server);
     QVERIFY(conn);
     Configuration c;
-    c.startupMode = 1;
+    c.startupMode = StartupMode::kDirectory;
     c.subtreeDn = kRoot;
     c.connection = std::move(conn);
     BuildSample(c);
@@ -224,7 +224,7 @@ class TestDirectoryStore : public QObject {
     auto conn = Prepared(server);
     QVERIFY(conn);
     Configuration c;
-    c.startupMode = 1;
+    c.startupMode = StartupMode::kDirectory;
     c.subtreeDn = kRoot;
     c.connection = std::move(conn);
     BuildSample(c);
@@ -252,7 +252,7 @@ class TestDirectoryStore : public QObject {
     auto conn = Prepared(server);
     QVERIFY(conn);
     Configuration c;
-    c.startupMode = 1;
+    c.startupMode = StartupMode::kDirectory;
     c.subtreeDn = kRoot;
     c.connection = std::move(conn);
     BuildSample(c, "Other", "Later");
@@ -276,7 +276,7 @@ class TestDirectoryStore : public QObject {
     auto writer = Prepared(server, false);
     QVERIFY(writer);
     Configuration c;
-    c.startupMode = 1;
+    c.startupMode = StartupMode::kDirectory;
     c.subtreeDn = kRoot;
     BuildSample(c, "People", "Earlier");
     BuildSample(c, "People2", "Find a person");
@@ -414,7 +414,7 @@ class TestDirectoryStore : public QObject {
     auto conn = Prepared(server);
     QVERIFY(conn);
     Configuration c;
-    c.startupMode = 1;
+    c.startupMode = StartupMode::kDirectory;
     c.subtreeDn = kRoot;
     c.connection = std::move(conn);
     BuildSample(c);

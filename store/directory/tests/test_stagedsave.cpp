@@ -150,7 +150,7 @@ std::vector<std::string> Marked(const DirectoryServer& server) {
 }
 
 Configuration& Target(Configuration& c, const DirectoryServer& server, bool admin = true) {
-  c.startupMode = 1;
+  c.startupMode = StartupMode::kDirectory;
   c.subtreeDn = kRoot;
   c.serverAddress = server.host();
   c.serverPort = server.port();

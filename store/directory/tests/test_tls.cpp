@@ -184,7 +184,7 @@ class TestTls : public QObject {
       auto admin = Admin(slapd, requireTls);
       QVERIFY(admin);
       Configuration first;
-      first.startupMode = 1;
+      first.startupMode = StartupMode::kDirectory;
       first.subtreeDn = kRoot;
       first.connection = std::move(admin);
       BuildSample(first, "Stored");
@@ -252,7 +252,7 @@ class TestTls : public QObject {
     QVERIFY2(slapd.ok(), slapd.error().c_str());
     {
       Configuration first;
-      first.startupMode = 1;
+      first.startupMode = StartupMode::kDirectory;
       first.subtreeDn = kRoot;
       first.connection = Admin(slapd, true);
       QVERIFY(first.connection);
@@ -264,7 +264,7 @@ class TestTls : public QObject {
     const int binds = slapd.bindCount();
 
     Configuration c;
-    c.startupMode = 1;
+    c.startupMode = StartupMode::kDirectory;
     c.subtreeDn = kRoot;
     c.serverAddress = slapd.host();
     c.serverSecurity = security.toStdString();
