@@ -60,12 +60,13 @@ void BuildSample(Configuration& c, const std::string& rs = "People",
   set->FindRule("Root")->AddSearchableRule(set->FindRule("Person"));
   RuleSet* raw = set.get();
   c.ruleSets.push_back(std::move(set));
-  auto* target = new InputGroup("Target", raw->FindRule("Person"));
+  auto target = std::make_unique<InputGroup>("Target", raw->FindRule("Person"));
   target->AddField("Name", "x", {"cn", "sn"});
-  auto* more = new InputGroup("More", raw->FindRule("Person"));
+  auto more = std::make_unique<InputGroup>("More", raw->FindRule("Person"));
   more->AddField("Mail", "", {"mail"});
   more->AddField("Phone", "", {"telephoneNumber"});
-  auto f = std::make_unique<SearchForm>(form, raw, target, std::vector<InputGroup*>{more});
+  auto f = std::make_unique<SearchForm>(form, raw, std::move(target));
+  f->AddInputGroup(std::move(more));
   f->toolTip = "Finds people";
   c.searchForms.push_back(std::move(f));
 }
@@ -153,7 +154,7 @@ class TestDirectoryStore : public QObject {
     QCOMPARE(personMods[1].values, (std::vector<std::string>{"person", "inetOrgPerson"}));
 
     SearchForm& f = *c.searchForms[0];
-    f.AddInputGroup(new InputGroup("C", f.targetGroup->searchRule));
+    f.AddInputGroup(std::make_unique<InputGroup>("C", f.targetGroup->searchRule));
     const auto formMods = directory::FormAttributes(f).attributes();
     QCOMPARE(formMods[0].values, (std::vector<std::string>{"top", "ovSearchForm", "ovHelpObject"}));
     QCOMPARE(formMods[1].values, std::vector<std::string>{"People"});

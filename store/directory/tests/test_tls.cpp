@@ -33,10 +33,9 @@ void BuildSample(Configuration& c, const std::string& name) {
   set->AddRule(&person);
   RuleSet* raw = set.get();
   c.ruleSets.push_back(std::move(set));
-  auto* target = new InputGroup("Target", raw->FindRule("Person"));
+  auto target = std::make_unique<InputGroup>("Target", raw->FindRule("Person"));
   target->AddField("Name", "", {"cn"});
-  c.searchForms.push_back(
-      std::make_unique<SearchForm>("Find " + name, raw, target, std::vector<InputGroup*>{}));
+  c.searchForms.push_back(std::make_unique<SearchForm>("Find " + name, raw, std::move(target)));
 }
 
 std::string Url(const SlapdFixture& slapd, ldapx::Security security) {
