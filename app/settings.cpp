@@ -343,8 +343,8 @@ int ReadSettings(Session& configuration, bool* keyMissing) {
   }
   const auto mode = key->ReadString("Startup Mode");
   if (!mode) return 0;
-  configuration.startupMode = *mode == "file" ? 0 : 1;
-  if (configuration.startupMode == 0) {
+  configuration.startupMode = *mode == "file" ? StartupMode::kFiles : StartupMode::kDirectory;
+  if (configuration.startupMode == StartupMode::kFiles) {
     const auto folder = key->ReadString("Configuration Directory");
     if (!folder) return 0;
     configuration.configurationDirectory = ExpandFolder(*folder);

@@ -24,8 +24,8 @@ class ApplicationObject {
 
   // The parts start-up hands over to, supplied by the program's main(). Each may be
   // left empty; start-up then says what it would have done.
-  // Loads the configuration from the directory (startupMode 1): kLoaded, kNothingLoaded or
-  // kLoadCancelled (the administrator cancelled the logon).
+  // Loads the configuration from the directory (StartupMode::kDirectory): kLoaded, kNothingLoaded
+  // or kLoadCancelled (the administrator cancelled the logon).
   std::function<int(ApplicationObject&)> loadFromDirectory;
   // Opens the editor on the loaded configuration and runs it; returns the exit code.
   std::function<int(ApplicationObject&)> runEditor;

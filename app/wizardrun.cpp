@@ -66,8 +66,8 @@ bool StoreWizardResult(ApplicationObject& app, SetupWizard& wizard) {
   config.bindPassword = wizard.bindPassword;
   config.connection = wizard.session;
   // The save goes where the administrator chose, not where the settings pointed.
-  const bool inDirectory = wizard.startupMode == 1;
-  config.startupMode = inDirectory ? 1 : 0;
+  const bool inDirectory = wizard.startupMode == StartupMode::kDirectory;
+  config.startupMode = inDirectory ? StartupMode::kDirectory : StartupMode::kFiles;
 
   if (inDirectory) {
     // A configuration the administrator chose to replace keeps its root entry: the save

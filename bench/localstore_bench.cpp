@@ -67,17 +67,17 @@ size_t Build(Configuration& c, int records) {
       form->helpString = "Type part of a name";
       ++count;
       for (int g = 0; g < 3; ++g) {
-        auto* group =
-            new InputGroup("Group " + std::to_string(g),
-                           set->rules[static_cast<size_t>(1 + (f + g) % (kRulesPerSet - 1))].get());
+        auto group = std::make_unique<InputGroup>(
+            "Group " + std::to_string(g),
+            set->rules[static_cast<size_t>(1 + (f + g) % (kRulesPerSet - 1))].get());
         for (int i = 0; i < 2; ++i)
           group->AddField("Field " + std::to_string(i), "",
                           {attributes[(g + i) % 6], attributes[(g + i + 1) % 6]});
         count += 3;
         if (g == 0)
-          form->SetTargetGroup(group);
+          form->SetTargetGroup(std::move(group));
         else
-          form->AddInputGroup(group);
+          form->AddInputGroup(std::move(group));
       }
       c.searchForms.push_back(std::move(form));
     }
@@ -140,9 +140,9 @@ bool RunMutual(const kvaro::Oidtable& table, int rules) {
   }
   for (const auto& r : set->rules)
     for (const auto& s : set->rules) r->AddSearchableRule(s.get());
-  auto* group = new InputGroup("Who", set->rules[0].get());
+  auto group = std::make_unique<InputGroup>("Who", set->rules[0].get());
   group->AddField("Name", "", {"cn"});
-  original.searchForms.push_back(std::make_unique<SearchForm>("Find", set, group));
+  original.searchForms.push_back(std::make_unique<SearchForm>("Find", set, std::move(group)));
   original.configurationDirectory = base.string();
   auto t = Clock::now();
   if (!SaveToFiles(original)) return false;
@@ -180,12 +180,13 @@ bool RunWide(const kvaro::Oidtable& table, int rules) {
     const SearchRule rule(set, "Rule " + std::to_string(r), {}, std::vector<std::string>{"person"});
     set->AddRule(&rule);
     if (r) set->rules.back()->AddSearchableRule(set->rules[size_t(r) - 1].get());
-    auto* group = new InputGroup("Group " + std::to_string(r), set->rules.back().get());
+    auto group =
+        std::make_unique<InputGroup>("Group " + std::to_string(r), set->rules.back().get());
     group->AddField("Name", "", {"cn"});
     if (r == 0)
-      form->SetTargetGroup(group);
+      form->SetTargetGroup(std::move(group));
     else
-      form->inputGroups.emplace_back(group);
+      form->inputGroups.push_back(std::move(group));
   }
   original.searchForms.push_back(std::move(form));
   original.configurationDirectory = base.string();

@@ -116,25 +116,26 @@ void Generate(Configuration& c, int entries) {
     c.ruleSets.push_back(std::move(set));
     count += 7;
 
-    auto* target = new InputGroup("Person details", person);
+    auto target = std::make_unique<InputGroup>("Person details", person);
     target->AddField("Name", "", {"cn", "sn"});
     target->AddField("Mail", "", {"mail"});
     target->AddField("Phone", "", {"telephoneNumber"});
-    auto* where = new InputGroup("Location", ou);
+    auto ownedWhere = std::make_unique<InputGroup>("Location", ou);
+    InputGroup* where = ownedWhere.get();
     where->AddField("Department", "", {"ou"});
     where->AddField("City", "", {"l"});
-    auto people = std::make_unique<SearchForm>("Find people in " + place, rs, target,
-                                               std::vector<InputGroup*>{where});
+    auto people = std::make_unique<SearchForm>("Find people in " + place, rs, std::move(target));
+    people->AddInputGroup(std::move(ownedWhere));
     people->toolTip = "Search the people of " + place;
     people->helpString = "Enter a name, a mail address or a phone number.";
     c.searchForms.push_back(std::move(people));
     count += 8;
     last = where;
 
-    auto* groups = new InputGroup("Group details", group);
+    auto groups = std::make_unique<InputGroup>("Group details", group);
     groups->AddField("Group name", "", {"cn"});
     groups->AddField("Description", "", {"description"});
-    auto groupForm = std::make_unique<SearchForm>("Find groups in " + place, rs, groups);
+    auto groupForm = std::make_unique<SearchForm>("Find groups in " + place, rs, std::move(groups));
     groupForm->toolTip = "Search the groups of " + place;
     c.searchForms.push_back(std::move(groupForm));
     count += 4;

@@ -68,7 +68,7 @@ void CFormPanel::ShowTarget() {
   targetClasses_->setText(Text(61259, {classes}));
 }
 
-InputGroup* CFormPanel::AskForGroup() {
+std::unique_ptr<InputGroup> CFormPanel::AskForGroup() {
   const std::vector<std::string> candidates = CandidateRules();
   if (candidates.empty()) {
     msg::Show(61255, {form_->ruleSet ? form_->ruleSet->name : std::string()});
@@ -78,25 +78,25 @@ InputGroup* CFormPanel::AskForGroup() {
   if (dialog.exec() != QDialog::Accepted) return nullptr;
   SearchRule* rule = form_->ruleSet->FindRule(dialog.searchRuleName);
   if (!rule) return nullptr;
-  return new InputGroup(dialog.name, rule);
+  return std::make_unique<InputGroup>(dialog.name, rule);
 }
 
 void CFormPanel::SetTargetGroup() {
-  std::unique_ptr<InputGroup> group(AskForGroup());
+  std::unique_ptr<InputGroup> group = AskForGroup();
   if (!group) return;
   if (tree() && form_->targetGroup) tree()->RemoveNodesOf(form_->targetGroup.get());
   InputGroup* added = group.get();
-  form_->SetTargetGroup(group.release());
+  form_->SetTargetGroup(std::move(group));
   if (tree()) tree()->AddInputGroupNode(form_, added);
   ShowTarget();
   NotifyModified();
 }
 
 void CFormPanel::AddGroup() {
-  std::unique_ptr<InputGroup> group(AskForGroup());
+  std::unique_ptr<InputGroup> group = AskForGroup();
   if (!group) return;
   InputGroup* added = group.get();
-  if (!form_->AddInputGroup(group.release())) return;
+  if (!form_->AddInputGroup(std::move(group))) return;
   InsertReportRow(list_, -1, {QString::fromStdString(added->name), RuleNameOf(added)}, added);
   if (tree()) tree()->AddInputGroupNode(form_, added);
   NotifyModified();

@@ -37,7 +37,7 @@ class CFormPanel : public CPropertyPanel {
  private:
   // Asks for a group with one of the candidate rules; null on Cancel or when there is
   // no candidate (after message 61255). The caller owns the result.
-  InputGroup* AskForGroup();
+  std::unique_ptr<InputGroup> AskForGroup();
   // Fills the two lines about the target group's search rule.
   void ShowTarget();
 

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   Configuration configuration;
-  configuration.startupMode = 0;
+  configuration.startupMode = StartupMode::kFiles;
   configuration.configurationDirectory = folder;
   if (configuration.LoadFromFiles(table)) {
     std::string out;

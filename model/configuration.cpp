@@ -139,9 +139,8 @@ int SearchRule::RemoveObjectClass(const std::string& oc) {
 
 // ---- RuleSet ----
 
-RuleSet::RuleSet(std::string name_, std::vector<SearchRule*> rules_) : name(std::move(name_)) {
-  for (SearchRule* r : rules_) rules.emplace_back(r);
-}
+RuleSet::RuleSet(std::string name_, std::vector<std::unique_ptr<SearchRule>> rules_)
+    : name(std::move(name_)), rules(std::move(rules_)) {}
 
 RuleSet::~RuleSet() = default;
 
@@ -193,10 +192,9 @@ msg::Outcome InputField::Check() const {
 
 // ---- InputGroup ----
 
-InputGroup::InputGroup(std::string name_, SearchRule* rule, std::vector<InputField*> fields_)
-    : name(std::move(name_)), searchRule(rule) {
-  for (InputField* f : fields_) fields.emplace_back(f);
-}
+InputGroup::InputGroup(std::string name_, SearchRule* rule,
+                       std::vector<std::unique_ptr<InputField>> fields_)
+    : name(std::move(name_)), searchRule(rule), fields(std::move(fields_)) {}
 
 InputGroup::~InputGroup() = default;
 
@@ -222,11 +220,12 @@ int InputGroup::RemoveField(const std::string& fieldName) {
 
 // ---- SearchForm ----
 
-SearchForm::SearchForm(std::string name_, RuleSet* ruleSet_, InputGroup* target,
-                       std::vector<InputGroup*> groups)
-    : name(std::move(name_)), ruleSet(ruleSet_), targetGroup(target) {
-  for (InputGroup* g : groups) inputGroups.emplace_back(g);
-}
+SearchForm::SearchForm(std::string name_, RuleSet* ruleSet_, std::unique_ptr<InputGroup> target,
+                       std::vector<std::unique_ptr<InputGroup>> groups)
+    : name(std::move(name_)),
+      ruleSet(ruleSet_),
+      targetGroup(std::move(target)),
+      inputGroups(std::move(groups)) {}
 
 SearchForm::~SearchForm() = default;
 
@@ -235,11 +234,17 @@ msg::Outcome SearchForm::Check() const {
   return msg::Problem{msg::id::kFormWithoutTarget, {name}, msg::Icon::Warning};
 }
 
-void SearchForm::SetTargetGroup(InputGroup* group) { targetGroup.reset(group); }
+void SearchForm::SetTargetGroup(std::unique_ptr<InputGroup> group) {
+  targetGroup = std::move(group);
+}
 
-int SearchForm::AddInputGroup(InputGroup* group) {
-  if (FindIn(inputGroups, [&](const InputGroup& g) { return &g == group; })) return 0;
-  inputGroups.emplace_back(group);
+int SearchForm::AddInputGroup(std::unique_ptr<InputGroup> group) {
+  if (FindIn(inputGroups, [&](const InputGroup& g) { return &g == group.get(); })) {
+    // The list already owns this group: the pointer handed in must not destroy it too.
+    (void)group.release();
+    return 0;
+  }
+  inputGroups.push_back(std::move(group));
   return 1;
 }
 

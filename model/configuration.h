@@ -96,7 +96,7 @@ class SearchRule {
 
 class RuleSet {
  public:
-  explicit RuleSet(std::string name, std::vector<SearchRule*> rules = {});
+  explicit RuleSet(std::string name, std::vector<std::unique_ptr<SearchRule>> rules = {});
   RuleSet(const RuleSet&) = delete;
   RuleSet& operator=(const RuleSet&) = delete;
   virtual ~RuleSet();
@@ -137,7 +137,8 @@ class InputField {
 
 class InputGroup {
  public:
-  InputGroup(std::string name, SearchRule* searchRule, std::vector<InputField*> fields = {});
+  InputGroup(std::string name, SearchRule* searchRule,
+             std::vector<std::unique_ptr<InputField>> fields = {});
   InputGroup(const InputGroup&) = delete;
   InputGroup& operator=(const InputGroup&) = delete;
   virtual ~InputGroup();
@@ -159,8 +160,8 @@ class InputGroup {
 
 class SearchForm {
  public:
-  SearchForm(std::string name, RuleSet* ruleSet, InputGroup* targetGroup = nullptr,
-             std::vector<InputGroup*> inputGroups = {});
+  SearchForm(std::string name, RuleSet* ruleSet, std::unique_ptr<InputGroup> targetGroup = nullptr,
+             std::vector<std::unique_ptr<InputGroup>> inputGroups = {});
   SearchForm(const SearchForm&) = delete;
   SearchForm& operator=(const SearchForm&) = delete;
   virtual ~SearchForm();
@@ -168,9 +169,10 @@ class SearchForm {
   // Nothing wrong when the form has a target group; else message 61265.
   msg::Outcome Check() const;
   // Destroys the current target group and takes `group` over.
-  void SetTargetGroup(InputGroup* group);
-  // 0 when this very group is already held; else takes it over and returns 1.
-  int AddInputGroup(InputGroup* group);
+  void SetTargetGroup(std::unique_ptr<InputGroup> group);
+  // 0 when this very group is already held (it stays held once); else takes it over and
+  // returns 1.
+  int AddInputGroup(std::unique_ptr<InputGroup> group);
   // Removes and destroys the first further group named `name` (never the target).
   int RemoveInputGroup(const std::string& name);
   // Removes and destroys this very group (a further group, not the target); 0 when absent.
@@ -204,12 +206,15 @@ inline constexpr int kLoadUnreadable = -1;
 // The administrator ended the load (Cancel in the logon dialog): the program ends.
 inline constexpr int kLoadCancelled = -2;
 
+// Where the configuration is kept; the settings file names these "file" and "ldap".
+enum class StartupMode { kFiles, kDirectory };
+
 // Where a configuration is kept and how it is reached: what the settings hold (the
 // start-up mode, the folder, the server and how its connection is protected), the
 // credentials and the open connection. The records do not depend on it.
 struct Session {
-  // 1: the configuration is kept in the directory; 0: in local files.
-  int startupMode = 0;
+  // Where the configuration is kept: in the directory or in local files.
+  StartupMode startupMode = StartupMode::kFiles;
   std::string serverAddress;
   int serverPort = 0;
   // How the connection to the server is protected, as the settings name it: "none",
@@ -241,7 +246,7 @@ class Configuration : public Session {
     std::function<int(Configuration&)> readSettings;
     std::function<int(Configuration&)> loadFromDirectory;
   };
-  // Reads the settings, then loads from the directory (startupMode 1) or from the local
+  // Reads the settings, then loads from the directory (StartupMode::kDirectory) or from the local
   // files. kLoaded when a configuration was loaded; kLoadUnreadable from the local files
   // when one could not be read (see LoadFromFiles); kLoadCancelled when the directory
   // hook says the administrator cancelled. The local files' problems go to *problems.

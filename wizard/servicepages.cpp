@@ -109,7 +109,7 @@ int ServicesPage::OnWizardNext() {
 }
 
 int ServicesPage::OnWizardBack() {
-  return wizard().startupMode != 0 ? 0 : SetupWizard::kLocationPage;
+  return wizard().startupMode != StartupMode::kFiles ? 0 : SetupWizard::kLocationPage;
 }
 
 // ---- Page 6 ----------------------------------------------------------------------------

@@ -66,7 +66,7 @@ class SetupWizard : public WizardFrame {
   std::string templateFolder;
 
   // Results.
-  int startupMode = 0;
+  StartupMode startupMode = StartupMode::kFiles;
   std::string serverAddress;
   int serverPort = 389;
   // How the directory connections are protected (the host page's choice; StartTLS unless

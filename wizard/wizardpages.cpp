@@ -144,7 +144,7 @@ void LocationPage::InitWindow(QWidget* window) {
 
 bool LocationPage::OnSetActive() {
   wizard().SetButtons(kWizBack | kWizNext);
-  directoryFlag = wizard().startupMode == 1 ? 1 : 0;
+  directoryFlag = wizard().startupMode == StartupMode::kDirectory ? 1 : 0;
   localFlag = directoryFlag ? 0 : 1;
   Control<QRadioButton>(1058)->setChecked(directoryFlag == 1);
   Control<QRadioButton>(1059)->setChecked(localFlag == 1);
@@ -157,7 +157,7 @@ void LocationPage::OnDirectoryClicked() {
   directoryFlag = 1;
   localFlag = 0;
   Control<QRadioButton>(1059)->setChecked(false);
-  wizard().startupMode = 1;
+  wizard().startupMode = StartupMode::kDirectory;
 }
 
 void LocationPage::OnLocalClicked() {
@@ -166,7 +166,7 @@ void LocationPage::OnLocalClicked() {
   directoryFlag = 0;
   localFlag = 1;
   Control<QRadioButton>(1058)->setChecked(false);
-  wizard().startupMode = 0;
+  wizard().startupMode = StartupMode::kFiles;
 }
 
 int LocationPage::OnWizardNext() { return localFlag == 1 ? SetupWizard::kServicesPage : 0; }

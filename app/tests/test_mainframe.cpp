@@ -335,7 +335,7 @@ class TestMainFrame : public QObject {
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     Configuration config;
-    config.startupMode = 1;
+    config.startupMode = StartupMode::kDirectory;
     config.subtreeDn = "cn=Orvelle Configuration,o=Sample";
     config.connection = slapd.Connect();
     QVERIFY(config.connection);

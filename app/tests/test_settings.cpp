@@ -11,6 +11,8 @@
 #include "store/files/templatefile.h"
 #include "tests/support/testfiles.h"
 
+Q_DECLARE_METATYPE(StartupMode)
+
 namespace fs = std::filesystem;
 
 using testsupport::ReadFile;
@@ -54,7 +56,7 @@ class TestSettings : public QObject {
   void readSettings_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("result");
-    QTest::addColumn<int>("mode");
+    QTest::addColumn<StartupMode>("mode");
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("dn");
     QTest::addColumn<QString>("address");
@@ -69,14 +71,15 @@ class TestSettings : public QObject {
         << text("REGEDIT4\n\n",
                 "\"Startup Mode\"=\"file\"\n"
                 "\"Configuration Directory\"=\"C:\\\\Orvelle \\\"Config\\\"\"\n")
-        << 1 << 0 << "C:\\Orvelle \"Config\"" << unread << unread << -1 << unread << unread;
+        << 1 << StartupMode::kFiles << "C:\\Orvelle \"Config\"" << unread << unread << -1 << unread
+        << unread;
     // Written before connections could be encrypted: plain text, no CA file.
     QTest::newRow("only lower-case file selects file mode")
         << text("REGEDIT4\n",
                 "\"Startup Mode\"=\"File\"\n\"Configuration Subtree DN\"=\"cn=Orvelle "
                 "Configuration, o=Sample\"\n\"Server Address\"=\"dirhost\"\n"
                 "\"Server Port\"=dword:00000185\n")
-        << 1 << 1 << unread << "cn=Orvelle Configuration, o=Sample"
+        << 1 << StartupMode::kDirectory << unread << "cn=Orvelle Configuration, o=Sample"
         << "dirhost" << 389 << "none"
         << "";
     QTest::newRow("connection security")
@@ -84,23 +87,23 @@ class TestSettings : public QObject {
                 "\"Startup Mode\"=\"ldap\"\n\"Configuration Subtree DN\"=\"cn=x\"\n"
                 "\"Server Address\"=\"dirhost\"\n\"Server Port\"=dword:0000027c\n"
                 "\"Server Security\"=\"ldaps\"\n\"CA Certificate File\"=\"/etc/orvelle/ca.pem\"\n")
-        << 1 << 1 << unread << "cn=x"
+        << 1 << StartupMode::kDirectory << unread << "cn=x"
         << "dirhost" << 636 << "ldaps"
         << "/etc/orvelle/ca.pem";
     QTest::newRow("a port as text fails after the earlier values")
         << text("REGEDIT4\r\n",
                 "\"Startup Mode\"=\"ldap\"\r\n\"Configuration Subtree DN\"=\"cn=x\"\r\n"
                 "\"Server Address\"=\"dirhost\"\r\n\"Server Port\"=\"389\"\r\n")
-        << 0 << 1 << unread << "cn=x"
+        << 0 << StartupMode::kDirectory << unread << "cn=x"
         << "dirhost" << 0 << unread << unread;
     QTest::newRow("a missing mode fails")
-        << text("REGEDIT4\n", "\"Configuration Directory\"=\"/x\"\n") << 0 << 0 << "" << unread
-        << unread << -1 << unread << unread;
+        << text("REGEDIT4\n", "\"Configuration Directory\"=\"/x\"\n") << 0 << StartupMode::kFiles
+        << "" << unread << unread << -1 << unread << unread;
   }
   void readSettings() {
     QFETCH(QString, text);
     QFETCH(int, result);
-    QFETCH(int, mode);
+    QFETCH(StartupMode, mode);
     QFETCH(QString, folder);
     QFETCH(QString, dn);
     QFETCH(QString, address);

@@ -219,7 +219,7 @@ class WizardRunTest : public QObject {
     QCOMPARE(c.ruleSets.size(), size_t(2));
     QCOMPARE(c.ruleSets[0]->name, std::string("Local Directory"));
     QCOMPARE(c.ruleSets[1]->name, std::string("BigFoot Directory"));
-    QCOMPARE(c.startupMode, 1);
+    QCOMPARE(c.startupMode, StartupMode::kDirectory);
     QVERIFY(c.connection);
     const std::string root = "cn=Orvelle Configuration, o=Sample";
     QCOMPARE(c.subtreeDn, root);
@@ -258,7 +258,7 @@ class WizardRunTest : public QObject {
     bool missing = false;
     QCOMPARE(LoadConfiguration(next, &missing), 1);
     QVERIFY(!missing);
-    QCOMPARE(next.configuration.startupMode, 1);
+    QCOMPARE(next.configuration.startupMode, StartupMode::kDirectory);
     QCOMPARE(next.configuration.serverAddress, slapd_->host());
     QCOMPARE(Texts(next.configuration), Texts(c));
     QVERIFY(recorder_.messages.empty());
@@ -340,7 +340,7 @@ class WizardRunTest : public QObject {
     LoadTable(next);
     bool missing = false;
     QCOMPARE(LoadConfiguration(next, &missing), 1);
-    QCOMPARE(next.configuration.startupMode, 0);
+    QCOMPARE(next.configuration.startupMode, StartupMode::kFiles);
     QCOMPARE(Texts(next.configuration), Texts(app.configuration));
     QCOMPARE(next.configuration.searchForms.size(), app.configuration.searchForms.size());
   }

@@ -176,12 +176,12 @@ class TestFormPanels : public QObject {
 
   void noSearchRuleShows61255() {
     // A rule set of entry points only.
-    auto* points = new RuleSet("Points");
-    config_->ruleSets.emplace_back(points);
+    config_->ruleSets.push_back(std::make_unique<RuleSet>("Points"));
+    RuleSet* points = config_->ruleSets.back().get();
     SearchRule root(points, "Root", {}, std::string("ldap://h:389/o=x"));
     points->AddRule(&root);
-    auto* form = new SearchForm("Lost", points);
-    config_->searchForms.emplace_back(form);
+    config_->searchForms.push_back(std::make_unique<SearchForm>("Lost", points));
+    SearchForm* form = config_->searchForms.back().get();
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     CFormPanel panel(tree_, form, host_.get());
@@ -230,10 +230,12 @@ class TestFormPanels : public QObject {
 
   void removeGroupRemovesTheSelectedRowsGroup() {
     // Two groups of one name: the one of the selected row must go.
-    auto* first = new InputGroup("Dup", form_->ruleSet->FindRule("Person"));
-    auto* second = new InputGroup("Dup", form_->ruleSet->FindRule("Room"));
-    form_->AddInputGroup(first);
-    form_->AddInputGroup(second);
+    auto firstOwned = std::make_unique<InputGroup>("Dup", form_->ruleSet->FindRule("Person"));
+    auto secondOwned = std::make_unique<InputGroup>("Dup", form_->ruleSet->FindRule("Room"));
+    InputGroup* first = firstOwned.get();
+    InputGroup* second = secondOwned.get();
+    form_->AddInputGroup(std::move(firstOwned));
+    form_->AddInputGroup(std::move(secondOwned));
     tree_->AddInputGroupNode(form_, first);
     tree_->AddInputGroupNode(form_, second);
     CFormPanel panel(tree_, form_, host_.get());

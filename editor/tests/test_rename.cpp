@@ -216,7 +216,7 @@ class TestRename : public QObject {
     QTemporaryDir folder;
     Configuration back;
     if (directory) {
-      config.startupMode = 1;
+      config.startupMode = StartupMode::kDirectory;
       config.subtreeDn = "cn=Orvelle Configuration,o=Sample";
       config.connection = slapd_->Connect();
       QVERIFY(directory::SaveConfiguration(config, nullptr));

@@ -115,8 +115,9 @@ class TestTree : public QObject {
     QCOMPARE(Captions(siteItem), (QStringList{"Town"}));
     QVERIFY(siteItem->isExpanded());
 
-    auto* group = new InputGroup("Extra group", nullptr);
-    people->AddInputGroup(group);
+    auto owned = std::make_unique<InputGroup>("Extra group", nullptr);
+    InputGroup* group = owned.get();
+    people->AddInputGroup(std::move(owned));
     tree->AddInputGroupNode(people, group);
     QCOMPARE(Captions(Child(tree->formsRoot(), "People (Standard)")).front(),
              QStringLiteral("Extra group"));
@@ -331,8 +332,8 @@ class TestTree : public QObject {
     sample::FillStandard(config);
     if (borrowed) {
       // "Things" (rule set Other) gets a group searching by Standard's "Org".
-      config.searchForms[1]->AddInputGroup(
-          new InputGroup("Borrowed", config.FindRuleSet("Standard")->FindRule("Org")));
+      config.searchForms[1]->AddInputGroup(std::make_unique<InputGroup>(
+          "Borrowed", config.FindRuleSet("Standard")->FindRule("Org")));
       config.searchForms.erase(config.searchForms.begin());  // People no longer uses Standard
     }
     Editor editor(config);

@@ -4,8 +4,9 @@
 #include "platform/support/messages.h"
 
 namespace {
-SearchRule* NewClassRule(RuleSet* owner, const std::string& name) {
-  return new SearchRule(owner, name, {}, std::vector<std::string>{"person"});
+std::unique_ptr<SearchRule> NewClassRule(RuleSet* owner, const std::string& name) {
+  return std::make_unique<SearchRule>(owner, name, std::vector<SearchRule*>{},
+                                      std::vector<std::string>{"person"});
 }
 }  // namespace
 
@@ -28,13 +29,16 @@ class TestConfiguration : public QObject {
 
   void addInputGroupRefusesOnlyTheSameObject() {
     RuleSet set("S");
-    std::unique_ptr<SearchRule> rule(NewClassRule(&set, "R"));
+    std::unique_ptr<SearchRule> rule = NewClassRule(&set, "R");
     SearchForm form("F", &set);
-    auto* a = new InputGroup("Same", rule.get());
-    auto* b = new InputGroup("Same", rule.get());
-    QCOMPARE(form.AddInputGroup(a), 1);
-    QCOMPARE(form.AddInputGroup(b), 1);
-    QCOMPARE(form.AddInputGroup(a), 0);
+    auto ownedA = std::make_unique<InputGroup>("Same", rule.get());
+    auto ownedB = std::make_unique<InputGroup>("Same", rule.get());
+    InputGroup* a = ownedA.get();
+    InputGroup* b = ownedB.get();
+    QCOMPARE(form.AddInputGroup(std::move(ownedA)), 1);
+    QCOMPARE(form.AddInputGroup(std::move(ownedB)), 1);
+    // Handing in a group the form already holds adds nothing and leaves it held once.
+    QCOMPARE(form.AddInputGroup(std::unique_ptr<InputGroup>(a)), 0);
     QCOMPARE(form.inputGroups.size(), size_t(2));
     QCOMPARE(form.RemoveInputGroup("Same"), 1);
     QCOMPARE(form.inputGroups.front().get(), b);
@@ -85,10 +89,10 @@ class TestConfiguration : public QObject {
     };
     RuleSet empty("Empty");
     QVERIFY(fails(empty.Check()));
-    std::unique_ptr<SearchRule> rule(NewClassRule(&empty, "R"));
+    std::unique_ptr<SearchRule> rule = NewClassRule(&empty, "R");
     SearchForm form("Form", &empty);
     QVERIFY(fails(form.Check()));
-    form.SetTargetGroup(new InputGroup("Target", rule.get()));
+    form.SetTargetGroup(std::make_unique<InputGroup>("Target", rule.get()));
     QVERIFY(!fails(form.Check()));  // a target and no further groups is enough
     QVERIFY(fails(form.targetGroup->Check()));
     InputField field("Field", "", {});
@@ -121,7 +125,7 @@ class TestConfiguration : public QObject {
 
   void clearKeepsSettings() {
     Configuration c;
-    c.startupMode = 1;
+    c.startupMode = StartupMode::kDirectory;
     c.serverAddress = "dirhost";
     c.serverPort = 389;
     c.configurationDirectory = "/tmp/x";
@@ -130,7 +134,7 @@ class TestConfiguration : public QObject {
     c.Clear();
     QVERIFY(c.ruleSets.empty());
     QVERIFY(c.searchForms.empty());
-    QCOMPARE(c.startupMode, 1);
+    QCOMPARE(c.startupMode, StartupMode::kDirectory);
     QCOMPARE(c.serverAddress, std::string("dirhost"));
     QCOMPARE(c.serverPort, 389);
     QCOMPARE(c.configurationDirectory, std::string("/tmp/x"));

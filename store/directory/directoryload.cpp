@@ -219,7 +219,7 @@ class SubtreeLoader {
       if (!ruleSet) msg::Show(62003, {ruleSetName, e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
 
       std::unique_ptr<InputGroup> target;
-      std::vector<InputGroup*> further;
+      std::vector<std::unique_ptr<InputGroup>> further;
       bool first = true;
       if (const ldapx::Attribute* list = Get(e, "ovInputList"); list && !list->values.empty()) {
         for (const std::string& groupName : Split(list->values.front())) {
@@ -228,16 +228,16 @@ class SubtreeLoader {
             target = std::move(group);
             first = false;
           } else if (group) {
-            further.push_back(group.release());
+            further.push_back(std::move(group));
           }
         }
       }
       if (!target) {
-        for (InputGroup* g : further) delete g;
         msg::Show(62004, {e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
         continue;
       }
-      auto form = std::make_unique<SearchForm>(Name(e), ruleSet, target.release(), further);
+      auto form =
+          std::make_unique<SearchForm>(Name(e), ruleSet, std::move(target), std::move(further));
       form->toolTip = First(e, "ovToolTip");
       form->helpString = First(e, "ovHelpString");
       config_.searchForms.push_back(std::move(form));
@@ -251,11 +251,11 @@ class SubtreeLoader {
     const ldapx::Entry& e = *node->entry;
     const std::string groupName = Name(e);
     const std::string ruleName = First(e, "ovSearchClassName");
-    std::vector<InputField*> fields;
+    std::vector<std::unique_ptr<InputField>> fields;
     if (const ldapx::Attribute* list = Get(e, "ovFieldList"); list && !list->values.empty()) {
       for (const std::string& fieldName : Split(list->values.front())) {
         if (auto field = LoadInputField(*node, fieldName)) {
-          fields.push_back(field.release());
+          fields.push_back(std::move(field));
         } else {
           msg::Show(62005, {fieldName, e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
         }
@@ -263,7 +263,6 @@ class SubtreeLoader {
     }
     SearchRule* rule = ruleSet ? ruleSet->FindRule(ruleName) : nullptr;
     if (!rule) {
-      for (InputField* f : fields) delete f;
       msg::Show(62006, {ruleName, e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
       return nullptr;
     }
@@ -271,7 +270,7 @@ class SubtreeLoader {
       msg::Show(62007, {groupName, formNode.entry->dn}, msg::Buttons::Ok, msg::Icon::Warning);
       return nullptr;
     }
-    return std::make_unique<InputGroup>(groupName, rule, fields);
+    return std::make_unique<InputGroup>(groupName, rule, std::move(fields));
   }
 
   std::unique_ptr<InputField> LoadInputField(const Node& groupNode, const std::string& name) {

@@ -1047,7 +1047,7 @@ class DirectorySaver {
 std::string DefaultBackupFolder() { return DataHome() + "/orvelle/backups"; }
 
 bool SaveConfiguration(Configuration& configuration, PleaseWait* wait, const SaveOptions& options) {
-  if (configuration.startupMode != 1) {
+  if (configuration.startupMode != StartupMode::kDirectory) {
     const msg::Outcome saved = SaveToFiles(configuration);
     msg::Show(saved);
     return bool(saved);

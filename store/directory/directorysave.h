@@ -58,7 +58,7 @@ struct SaveOptions {
   std::string backupFolder;
 };
 
-// Saves the whole configuration where it lives: startupMode 1 the directory subtree at
+// Saves the whole configuration where it lives: StartupMode::kDirectory the directory subtree at
 // subtreeDn through configuration.connection, anything else the local files
 // (SaveToFiles). True when everything was written; false after exactly one message.
 //

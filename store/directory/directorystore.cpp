@@ -105,7 +105,7 @@ bool ConnectConfiguration(Configuration& configuration, const std::string& url,
     return false;
   }
   std::shared_ptr<ldapx::Connection> conn = logon.connection;
-  configuration.startupMode = 1;
+  configuration.startupMode = StartupMode::kDirectory;
   configuration.serverAddress = target->host;
   configuration.serverPort = target->port;
   configuration.serverSecurity = ldapx::SecurityName(protection.security);

@@ -32,7 +32,7 @@ std::optional<ConfigurationUrl> ParseConfigurationUrl(const std::string& url);
 // empty: anonymously), protected as `tls` asks (an ldaps:// URL always means LDAPS; a
 // failed certificate check or a refused StartTLS ends it before the bind). Sets
 // serverAddress, serverSecurity, caCertificateFile, serverPort, subtreeDn, bindDn, bindPassword,
-// startupMode 1 and connection of `configuration`. False after one message: 61277 when
+// StartupMode::kDirectory and connection of `configuration`. False after one message: 61277 when
 // the server cannot be reached, 61276 when the bind is refused, 62120 for a bad URL.
 bool ConnectConfiguration(Configuration& configuration, const std::string& url,
                           const std::string& bindDn, const std::string& password,

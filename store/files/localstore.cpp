@@ -153,7 +153,7 @@ int Configuration::Load(const LoadHooks& hooks, const kvaro::Oidtable& table,
                         msg::Problems* problems) {
   if (!hooks.readSettings || !hooks.readSettings(*this)) return kNothingLoaded;
   oidtable = &table;
-  if (startupMode == 1)
+  if (startupMode == StartupMode::kDirectory)
     return hooks.loadFromDirectory ? hooks.loadFromDirectory(*this) : kNothingLoaded;
   return LoadFromFiles(table, problems);
 }

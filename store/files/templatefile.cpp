@@ -150,14 +150,14 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass) {
     if (count != 3 || !cursors_.form || !ruleSet) return;
     SearchRule* rule = FindRule(ruleSet, pieces[2]);
     if (!rule) return;
-    auto* group = new InputGroup(pieces[1], rule);
-    cursors_.group = group;
+    auto group = std::make_unique<InputGroup>(pieces[1], rule);
+    cursors_.group = group.get();
     SearchForm* form = cursors_.form;
     if (!form->targetGroup) {
-      form->SetTargetGroup(group);
+      form->SetTargetGroup(std::move(group));
     } else {
       // A group made just now cannot be in the list yet (AddInputGroup's only refusal).
-      form->inputGroups.emplace_back(group);
+      form->inputGroups.push_back(std::move(group));
     }
   } else if (keyword == "FormField") {
     if (count != 3 || !cursors_.group) return;

@@ -24,18 +24,19 @@ void FillStandard(Configuration& configuration) {
   auto other = std::make_unique<RuleSet>("Other");
   SearchRule* thing = AddSearchRule(*other, "Thing", {"device"});
 
-  auto* target = new InputGroup("Person details", person);
+  auto target = std::make_unique<InputGroup>("Person details", person);
   target->AddField("Name", "", {"cn", "sn"});
   target->AddField("Mail", "", {"mail"});
-  auto* employer = new InputGroup("Employer", org);
+  auto employer = std::make_unique<InputGroup>("Employer", org);
   employer->AddField("Company", "", {"o"});
-  auto* site = new InputGroup("Site", org);
-  auto people = std::make_unique<SearchForm>("People", standard.get(), target,
-                                             std::vector<InputGroup*>{employer, site});
+  auto site = std::make_unique<InputGroup>("Site", org);
+  auto people = std::make_unique<SearchForm>("People", standard.get(), std::move(target));
+  people->AddInputGroup(std::move(employer));
+  people->AddInputGroup(std::move(site));
 
-  auto* thingTarget = new InputGroup("Thing details", thing);
+  auto thingTarget = std::make_unique<InputGroup>("Thing details", thing);
   thingTarget->AddField("Label", "", {"cn"});
-  auto things = std::make_unique<SearchForm>("Things", other.get(), thingTarget);
+  auto things = std::make_unique<SearchForm>("Things", other.get(), std::move(thingTarget));
 
   configuration.ruleSets.push_back(std::move(standard));
   configuration.ruleSets.push_back(std::move(other));
@@ -50,15 +51,16 @@ void FillPeople(Configuration& configuration) {
   SearchRule root(standard.get(), "Root", {}, std::string("ldap://dirhost:389/o=Sample"));
   standard->AddRule(&root);
 
-  auto* target = new InputGroup("Who", person);
+  auto target = std::make_unique<InputGroup>("Who", person);
   target->AddField("Name", "", {"cn", "sn"});
-  auto* a = new InputGroup("A", person);
+  auto a = std::make_unique<InputGroup>("A", person);
   a->AddField("Phone", "", {"telephoneNumber"});
   a->AddField("Email", "", {"mail"});
-  auto* b = new InputGroup("B", room);
+  auto b = std::make_unique<InputGroup>("B", room);
   b->AddField("Room Name", "", {"cn"});
-  auto people = std::make_unique<SearchForm>("People", standard.get(), target,
-                                             std::vector<InputGroup*>{a, b});
+  auto people = std::make_unique<SearchForm>("People", standard.get(), std::move(target));
+  people->AddInputGroup(std::move(a));
+  people->AddInputGroup(std::move(b));
   configuration.ruleSets.push_back(std::move(standard));
   configuration.searchForms.push_back(std::move(people));
 }
@@ -71,12 +73,12 @@ void FillLarge(Configuration& configuration, int ruleSets, int rulesPerSet, int 
       SearchRule* rule = AddSearchRule(*set, "Rule " + std::to_string(r), {"person"});
       if (!first) first = rule;
     }
-    auto* target = new InputGroup("Group " + std::to_string(s), first);
+    auto target = std::make_unique<InputGroup>("Group " + std::to_string(s), first);
     for (int f = 0; f < fieldsPerGroup; ++f) {
       target->AddField("Field " + std::to_string(f), "", {"cn"});
     }
     configuration.searchForms.push_back(
-        std::make_unique<SearchForm>("Form " + std::to_string(s), set.get(), target));
+        std::make_unique<SearchForm>("Form " + std::to_string(s), set.get(), std::move(target)));
     configuration.ruleSets.push_back(std::move(set));
   }
 }

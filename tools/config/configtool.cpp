@@ -110,7 +110,7 @@ int LoadSource(const std::string& source, Configuration& configuration, kvaro::O
     msg::Show(62107, {source}, msg::Buttons::Ok, msg::Icon::Error);
     return 0;
   }
-  configuration.startupMode = 0;
+  configuration.startupMode = StartupMode::kFiles;
   configuration.configurationDirectory = source;
   msg::Problems problems;
   const int loaded = configuration.LoadFromFiles(table, &problems);
@@ -133,7 +133,7 @@ bool SaveTarget(const std::string& target, Configuration& configuration,
   }
   std::error_code ec;
   fs::create_directories(target, ec);
-  configuration.startupMode = 0;
+  configuration.startupMode = StartupMode::kFiles;
   configuration.configurationDirectory = target;
   const msg::Outcome saved = SaveToFiles(configuration);
   msg::Show(saved);

@@ -31,15 +31,20 @@ void AddFormScreenshots(std::vector<FormShot>& shots, const kvaro::Oidtable& tab
   ruleSet->AddRule(&person);
   ruleSet->AddRule(&organization);
 
-  auto* target = new InputGroup("People", ruleSet->FindRule("Person"));
+  auto ownedTarget = std::make_unique<InputGroup>("People", ruleSet->FindRule("Person"));
+  InputGroup* target = ownedTarget.get();
   target->AddField("Name", "", {"cn", "sn"});
-  auto* where = new InputGroup("Where", ruleSet->FindRule("Organisation"));
+  auto where = std::make_unique<InputGroup>("Where", ruleSet->FindRule("Organisation"));
   where->AddField("Organisation", "", {"o"});
-  auto* contact = new InputGroup("Contact", ruleSet->FindRule("Person"));
+  auto ownedContact = std::make_unique<InputGroup>("Contact", ruleSet->FindRule("Person"));
+  InputGroup* contact = ownedContact.get();
   contact->AddField("Email", "", {"mail"});
   contact->AddField("Surname", "", {"sn"});
-  auto* form = new SearchForm("Find a person", ruleSet, target, {where, contact});
-  configuration.searchForms.emplace_back(form);
+  configuration.searchForms.push_back(
+      std::make_unique<SearchForm>("Find a person", ruleSet, std::move(ownedTarget)));
+  SearchForm* form = configuration.searchForms.back().get();
+  form->AddInputGroup(std::move(where));
+  form->AddInputGroup(std::move(ownedContact));
 
   {
     AddFilterAttributeDialog dialog(table);

@@ -44,7 +44,7 @@ std::unique_ptr<SetupWizard> MakeWizardShot(const std::string& name, const kvaro
   }
   if (page < 0) return nullptr;
   auto w = std::make_unique<SetupWizard>(table);
-  w->startupMode = page >= 2 && page <= 4 ? 1 : 0;
+  w->startupMode = page >= 2 && page <= 4 ? StartupMode::kDirectory : StartupMode::kFiles;
   w->serverAddress = "ldap.example.com";
   w->bindDn = "cn=Directory Manager, o=Example";
   w->bindPassword = "password";

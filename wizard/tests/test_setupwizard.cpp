@@ -40,7 +40,7 @@ class SetupWizardTest : public QObject {
     SetupWizard& s = w.wizard;
     QCOMPARE(s.pageCount(), 8);
     QCOMPARE(s.currentIndex(), 0);
-    QCOMPARE(s.startupMode, 0);
+    QCOMPARE(s.startupMode, StartupMode::kFiles);
     QCOMPARE(s.serverPort, 389);
     QVERIFY(s.serverAddress.empty());
     QVERIFY(s.subtreeDn.empty());
@@ -87,12 +87,12 @@ class SetupWizardTest : public QObject {
     SetupWizard& s = w.wizard;
     Press(s, kIdNext);
     QTest::mouseClick(Radio(s, 1058), Qt::LeftButton);
-    QCOMPARE(s.startupMode, 1);
+    QCOMPARE(s.startupMode, StartupMode::kDirectory);
     QVERIFY(!Radio(s, 1059)->isChecked());
     // Clicking the checked button again keeps it checked.
     QTest::mouseClick(Radio(s, 1058), Qt::LeftButton);
     QVERIFY(Radio(s, 1058)->isChecked());
-    QCOMPARE(s.startupMode, 1);
+    QCOMPARE(s.startupMode, StartupMode::kDirectory);
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 2);
     QCOMPARE(s.windowTitle(), QStringLiteral("Directory Host Details"));
@@ -101,13 +101,13 @@ class SetupWizardTest : public QObject {
     // The revisit shows the directory choice.
     QVERIFY(Radio(s, 1058)->isChecked());
     QTest::mouseClick(Radio(s, 1059), Qt::LeftButton);
-    QCOMPARE(s.startupMode, 0);
+    QCOMPARE(s.startupMode, StartupMode::kFiles);
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 5);
     Press(s, kIdBack);
     QCOMPARE(s.currentIndex(), 1);
     // Services page Back in directory mode goes to the subtree page.
-    s.startupMode = 1;
+    s.startupMode = StartupMode::kDirectory;
     s.ShowPage(5);
     Press(s, kIdBack);
     QCOMPARE(s.currentIndex(), 4);
@@ -215,7 +215,7 @@ class SetupWizardTest : public QObject {
     QFETCH(QString, dn);
     Wizard w;
     SetupWizard& s = w.wizard;
-    s.startupMode = 1;
+    s.startupMode = StartupMode::kDirectory;
     s.bindDn = "cn=old,o=Sample";
     s.ShowPage(page);
     SetText(s, field, dn);
@@ -247,7 +247,7 @@ class SetupWizardTest : public QObject {
   void subtreeDnIsPrefixedWithTheRootName() {
     Wizard w;
     SetupWizard& s = w.wizard;
-    s.startupMode = 1;
+    s.startupMode = StartupMode::kDirectory;
     s.ShowPage(4);
     QCOMPARE(s.windowTitle(), QStringLiteral("Configuration Subtree Root"));
     QCOMPARE(s.findChild<QLabel*>(QStringLiteral("rdn"))->text(),

@@ -352,7 +352,7 @@ class WizardServerTest : public QObject {
     testsupport::StallServer deaf(testsupport::StallServer::Mode::BindThenDeaf);
     Wizard w;
     SetupWizard& s = w.wizard;
-    s.startupMode = 1;
+    s.startupMode = StartupMode::kDirectory;
     s.serverAddress = "127.0.0.1";
     s.serverPort = deaf.port();
     s.tls = ldapx::TlsOptions{};

@@ -60,12 +60,13 @@ void BuildSample(Configuration& c, const std::string& rs = "People",
   set->FindRule("Root")->AddSearchableRule(set->FindRule("Person"));
   RuleSet* raw = set.get();
   c.ruleSets.push_back(std::move(set));
-  auto* target = new InputGroup("Target", raw->FindRule("Person"));
+  auto target = std::make_unique<InputGroup>("Target", raw->FindRule("Person"));
   target->AddField("Name", "x", {"cn", "sn"});
-  auto* more = new InputGroup("More", raw->FindRule("Person"));
+  auto more = std::make_unique<InputGroup>("More", raw->FindRule("Person"));
   more->AddField("Mail", "", {"mail"});
   more->AddField("Phone", "", {"telephoneNumber"});
-  auto f = std::make_unique<SearchForm>(form, raw, target, std::vector<InputGroup*>{more});
+  auto f = std::make_unique<SearchForm>(form, raw, std::move(target));
+  f->AddInputGroup(std::move(more));
   f->toolTip = "Finds people";
   c.searchForms.push_back(std::move(f));
 }
@@ -153,7 +154,7 @@ class TestDirectoryStore : public QObject {
     QCOMPARE(personMods[1].values, (std::vector<std::string>{"person", "inetOrgPerson"}));
 
     SearchForm& f = *c.searchForms[0];
-    f.AddInputGroup(new InputGroup("C", f.targetGroup->searchRule));
+    f.AddInputGroup(std::make_unique<InputGroup>("C", f.targetGroup->searchRule));
     const auto formMods = directory::FormAttributes(f).attributes();
     QCOMPARE(formMods[0].values, (std::vector<std::string>{"top", "ovSearchForm", "ovHelpObject"}));
     QCOMPARE(formMods[1].values, std::vector<std::string>{"People"});
@@ -170,7 +171,7 @@ class TestDirectoryStore : public QObject {
     auto conn = Prepared(server);
     QVERIFY(conn);
     Configuration c;
-    c.startupMode = 1;
+    c.startupMode = StartupMode::kDirectory;
     c.subtreeDn = "cn=Orvelle Configuration, o=Sample";
     c.connection = std::move(conn);
     BuildSample(c);
@@ -197,7 +198,7 @@ class TestDirectoryStore : public QObject {
 
     // Saving again replaces the subtree with the same result.
     QVERIFY(directory::SaveConfiguration(back, nullptr) == false);  // no connection
-    back.startupMode = 1;
+    back.startupMode = StartupMode::kDirectory;
     back.connection = c.connection;
     sink.messages.clear();
     QVERIFY(directory::SaveConfiguration(back, nullptr));
@@ -209,7 +210,7 @@ class TestDirectoryStore : public QObject {
     auto conn = Prepared(server);
     QVERIFY(conn);
     Configuration c;
-    c.startupMode = 1;
+    c.startupMode = StartupMode::kDirectory;
     c.subtreeDn = kRoot;
     c.connection = std::move(conn);
     BuildSample(c);
@@ -224,7 +225,7 @@ class TestDirectoryStore : public QObject {
     auto conn = Prepared(server);
     QVERIFY(conn);
     Configuration c;
-    c.startupMode = 1;
+    c.startupMode = StartupMode::kDirectory;
     c.subtreeDn = kRoot;
     c.connection = std::move(conn);
     BuildSample(c);
@@ -252,7 +253,7 @@ class TestDirectoryStore : public QObject {
     auto conn = Prepared(server);
     QVERIFY(conn);
     Configuration c;
-    c.startupMode = 1;
+    c.startupMode = StartupMode::kDirectory;
     c.subtreeDn = kRoot;
     c.connection = std::move(conn);
     BuildSample(c, "Other", "Later");
@@ -276,7 +277,7 @@ class TestDirectoryStore : public QObject {
     auto writer = Prepared(server, false);
     QVERIFY(writer);
     Configuration c;
-    c.startupMode = 1;
+    c.startupMode = StartupMode::kDirectory;
     c.subtreeDn = kRoot;
     BuildSample(c, "People", "Earlier");
     BuildSample(c, "People2", "Find a person");
@@ -414,7 +415,7 @@ class TestDirectoryStore : public QObject {
     auto conn = Prepared(server);
     QVERIFY(conn);
     Configuration c;
-    c.startupMode = 1;
+    c.startupMode = StartupMode::kDirectory;
     c.subtreeDn = kRoot;
     c.connection = std::move(conn);
     BuildSample(c);

@@ -218,7 +218,7 @@ class TestDirectoryWork : public QObject {
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     Configuration c;
-    c.startupMode = 1;
+    c.startupMode = StartupMode::kDirectory;
     c.subtreeDn = kRoot;
     c.connection = server.Connect();
     QVERIFY(c.connection);
@@ -244,7 +244,7 @@ class TestDirectoryWork : public QObject {
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     Configuration old;
-    old.startupMode = 1;
+    old.startupMode = StartupMode::kDirectory;
     old.subtreeDn = kRoot;
     old.connection = server.Connect();
     sample::FillLarge(old, 3, 3, 3);
@@ -253,7 +253,7 @@ class TestDirectoryWork : public QObject {
     const std::set<std::string> before = StoredDns(*old.connection);
 
     Configuration next;
-    next.startupMode = 1;
+    next.startupMode = StartupMode::kDirectory;
     next.subtreeDn = kRoot;
     next.connection = old.connection;
     sample::FillLarge(next, 30, 20, 10);

@@ -52,7 +52,7 @@ std::vector<int> ThroughDirectory(DirectoryServer& server, const std::string& di
   Configuration fromFiles;
   fromFiles.configurationDirectory = dir1;
   if (!fromFiles.LoadFromFiles(Table())) return {-1};
-  fromFiles.startupMode = 1;
+  fromFiles.startupMode = StartupMode::kDirectory;
   fromFiles.subtreeDn = kRoot;
   fromFiles.connection = server.Connect();
   if (!fromFiles.connection) return {-2};
@@ -264,7 +264,7 @@ class TestRoundTrip : public QObject {
     QVERIFY(SaveToFiles(back));
     QCOMPARE(AsText(Files(dir3.path().toStdString())), AsText(first));
 
-    back.startupMode = 1;
+    back.startupMode = StartupMode::kDirectory;
     back.connection = std::move(admin);
     QVERIFY(directory::SaveConfiguration(back, nullptr));
     QVERIFY(sink.messages.empty());
@@ -280,7 +280,7 @@ class TestRoundTrip : public QObject {
     auto admin = server_->Connect();
     QVERIFY(admin);
     Configuration c;
-    c.startupMode = 1;
+    c.startupMode = StartupMode::kDirectory;
     c.subtreeDn = kRoot;
     for (int s = 0; s < 6; ++s) {
       auto rs = std::make_unique<RuleSet>("Set " + std::to_string(s));

@@ -62,12 +62,13 @@ void Build(Configuration& c, const std::string& tag, int sets = 2, int rules = 3
     c.ruleSets.push_back(std::move(set));
   }
   for (int f = 0; f < forms; ++f) {
-    auto* target = new InputGroup("Target", first->FindRule("Rule 0"));
+    auto target = std::make_unique<InputGroup>("Target", first->FindRule("Rule 0"));
     for (int k = 0; k < 3; ++k) target->AddField("F" + std::to_string(k), "", {"cn", "sn"});
-    auto* more = new InputGroup("More", first->FindRule("Start"));
+    auto more = std::make_unique<InputGroup>("More", first->FindRule("Start"));
     for (int k = 0; k < 3; ++k) more->AddField("M" + std::to_string(k), "", {"mail"});
-    auto form = std::make_unique<SearchForm>(tag + " form " + std::to_string(f), first, target,
-                                             std::vector<InputGroup*>{more});
+    auto form =
+        std::make_unique<SearchForm>(tag + " form " + std::to_string(f), first, std::move(target));
+    form->AddInputGroup(std::move(more));
     form->toolTip = "tip " + tag;
     c.searchForms.push_back(std::move(form));
   }
@@ -150,7 +151,7 @@ std::vector<std::string> Marked(const DirectoryServer& server) {
 }
 
 Configuration& Target(Configuration& c, const DirectoryServer& server, bool admin = true) {
-  c.startupMode = 1;
+  c.startupMode = StartupMode::kDirectory;
   c.subtreeDn = kRoot;
   c.serverAddress = server.host();
   c.serverPort = server.port();
@@ -240,9 +241,9 @@ class TestStagedSave : public QObject {
     RuleSet& set = *c.ruleSets[0];
     SearchForm& form = *c.searchForms[0];
     if (change == "twoForms") {
-      auto* target = new InputGroup("T", set.rules[0].get());
+      auto target = std::make_unique<InputGroup>("T", set.rules[0].get());
       target->AddField("x", "", {"cn"});
-      c.searchForms.push_back(std::make_unique<SearchForm>(form.name, &set, target));
+      c.searchForms.push_back(std::make_unique<SearchForm>(form.name, &set, std::move(target)));
     } else if (change == "case") {
       c.ruleSets.push_back(std::make_unique<RuleSet>("OLD SET 0"));
       SearchRule r(c.ruleSets.back().get(), "x", {}, std::vector<std::string>{"person"});

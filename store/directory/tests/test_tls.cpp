@@ -33,10 +33,9 @@ void BuildSample(Configuration& c, const std::string& name) {
   set->AddRule(&person);
   RuleSet* raw = set.get();
   c.ruleSets.push_back(std::move(set));
-  auto* target = new InputGroup("Target", raw->FindRule("Person"));
+  auto target = std::make_unique<InputGroup>("Target", raw->FindRule("Person"));
   target->AddField("Name", "", {"cn"});
-  c.searchForms.push_back(
-      std::make_unique<SearchForm>("Find " + name, raw, target, std::vector<InputGroup*>{}));
+  c.searchForms.push_back(std::make_unique<SearchForm>("Find " + name, raw, std::move(target)));
 }
 
 std::string Url(const SlapdFixture& slapd, ldapx::Security security) {
@@ -184,7 +183,7 @@ class TestTls : public QObject {
       auto admin = Admin(slapd, requireTls);
       QVERIFY(admin);
       Configuration first;
-      first.startupMode = 1;
+      first.startupMode = StartupMode::kDirectory;
       first.subtreeDn = kRoot;
       first.connection = std::move(admin);
       BuildSample(first, "Stored");
@@ -252,7 +251,7 @@ class TestTls : public QObject {
     QVERIFY2(slapd.ok(), slapd.error().c_str());
     {
       Configuration first;
-      first.startupMode = 1;
+      first.startupMode = StartupMode::kDirectory;
       first.subtreeDn = kRoot;
       first.connection = Admin(slapd, true);
       QVERIFY(first.connection);
@@ -264,7 +263,7 @@ class TestTls : public QObject {
     const int binds = slapd.bindCount();
 
     Configuration c;
-    c.startupMode = 1;
+    c.startupMode = StartupMode::kDirectory;
     c.subtreeDn = kRoot;
     c.serverAddress = slapd.host();
     c.serverSecurity = security.toStdString();

@@ -63,9 +63,9 @@ void Build(Configuration& c, int sets, const std::string& tag) {
     const SearchRule root(rs, "Root", {}, std::string("ldap://h:389/o=x"));
     rs->AddRule(&root);
     rs->FindRule("Root")->AddSearchableRule(rs->FindRule("Person"));
-    auto* target = new InputGroup("Who", rs->FindRule("Person"));
+    auto target = std::make_unique<InputGroup>("Who", rs->FindRule("Person"));
     target->AddField("Name", "", {"cn"});
-    c.searchForms.push_back(std::make_unique<SearchForm>("F" + SetName(i), rs, target));
+    c.searchForms.push_back(std::make_unique<SearchForm>("F" + SetName(i), rs, std::move(target)));
     c.searchForms.back()->toolTip = tag;
   }
 }

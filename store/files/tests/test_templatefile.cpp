@@ -59,9 +59,9 @@ void AddSetWithForm(Configuration& c, const std::string& set, const std::string&
     const SearchRule rule(rs, "Person", {}, Strings{"person"});
     rs->AddRule(&rule);
   }
-  auto* target = new InputGroup("Who", rs->FindRule("Person"));
+  auto target = std::make_unique<InputGroup>("Who", rs->FindRule("Person"));
   target->AddField("Name", "", {"cn"});
-  c.searchForms.push_back(std::make_unique<SearchForm>(form, rs, target));
+  c.searchForms.push_back(std::make_unique<SearchForm>(form, rs, std::move(target)));
 }
 
 }  // namespace
@@ -307,9 +307,9 @@ class TestTemplateFile : public QObject {
     const SearchRule root(&set, "Root", {set.FindRule("Person")}, std::string("ldap://h:1/o=x"));
     set.AddRule(&root);
     SearchForm& form = *c.searchForms[0];
-    auto* extra = new InputGroup("More", set.FindRule("Person"));
+    auto extra = std::make_unique<InputGroup>("More", set.FindRule("Person"));
     extra->AddField("Mail", "default not written", {"mail", "cn"});
-    form.AddInputGroup(extra);
+    form.AddInputGroup(std::move(extra));
     std::string text;
     QVERIFY(RuleSetFileText(c, set, text));
     QCOMPARE(text, std::string("RuleSet: S\n"
@@ -363,10 +363,11 @@ class TestTemplateFile : public QObject {
     Configuration c;
     AddSetWithForm(c, "A", "form");
     SearchForm& form = *c.searchForms[0];
-    auto* further = new InputGroup("Where", c.ruleSets[0]->FindRule("Person"));
+    auto furtherOwned = std::make_unique<InputGroup>("Where", c.ruleSets[0]->FindRule("Person"));
+    InputGroup* further = furtherOwned.get();
     further->AddField("Place", "", {"l"});
-    form.AddInputGroup(further);
-    form.AddInputGroup(new InputGroup("Last", c.ruleSets[0]->FindRule("Person")));
+    form.AddInputGroup(std::move(furtherOwned));
+    form.AddInputGroup(std::make_unique<InputGroup>("Last", c.ruleSets[0]->FindRule("Person")));
     form.inputGroups.back()->AddField("Phone", "", {"telephoneNumber"});
     if (fault == 0) further->fields.clear();
     if (fault == 1) further->fields[0]->filterAttributes.clear();
@@ -574,9 +575,9 @@ class TestTemplateFile : public QObject {
     rs->FindRule("Person")->AddSearchableRule(rs->FindRule("Root"));
     rs->FindRule("Person")->AddSearchableRule(rs->FindRule("Unit"));
     rs->FindRule("Root")->AddSearchableRule(rs->FindRule("Person"));
-    auto* target = new InputGroup("Who", rs->FindRule("Person"));
+    auto target = std::make_unique<InputGroup>("Who", rs->FindRule("Person"));
     target->AddField("Name", "", {"cn"});
-    c.searchForms.push_back(std::make_unique<SearchForm>("F", rs, target));
+    c.searchForms.push_back(std::make_unique<SearchForm>("F", rs, std::move(target)));
 
     QTemporaryDir first, second;
     c.configurationDirectory = first.path().toStdString();
