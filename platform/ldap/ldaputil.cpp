@@ -167,10 +167,23 @@ std::string SchemaDefinitionProblem(std::string_view text) {
              text[j] != '\'')
         ++j;
       size_t k = text.find_first_not_of(" \t", j);
-      if (k != std::string_view::npos && k <= last && text[k] == '(')
-        k = text.find_first_not_of(" \t", k + 1);
+      const bool list = k != std::string_view::npos && k <= last && text[k] == '(';
+      if (list) k = text.find_first_not_of(" \t", k + 1);
       if (k == std::string_view::npos || k > last || text[k] != '\'')
         return "extension without a quoted value";
+      // A list holds quoted strings only: libldap leaks the extension's name on anything
+      // else in it ("X-A ( 'a' b )").
+      if (list) {
+        size_t m = k;
+        while (m <= last && text[m] == '\'') {
+          const size_t close = text.find('\'', m + 1);
+          if (close == std::string_view::npos || close > last) break;
+          m = text.find_first_not_of(" \t", close + 1);
+          if (m == std::string_view::npos || m > last) break;
+        }
+        if (m == std::string_view::npos || m > last || text[m] != ')')
+          return "extension list holding more than quoted strings";
+      }
       // Letters, digits, "-" and "_" only: libldap stops at a NUL or other byte inside
       // the name and leaks the part it took.
       for (size_t n = i + 2; n < j; ++n) {

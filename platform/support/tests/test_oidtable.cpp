@@ -153,6 +153,9 @@ class TestOidtable : public QObject {
                                           << QString("extension without a quoted value");
     QTest::newRow("extension with an empty list")
         << QByteArray("( 1.2.9 NAME 'x' X-M ( ) )") << QString("extension without a quoted value");
+    QTest::newRow("extension list with a bare word")
+        << QByteArray("( 1.2.9 NAME 'x' X-A ( 'a' b ) )")
+        << QString("extension list holding more than quoted strings");
     QTest::newRow("quote after an OID") << QByteArray("( 1.2.9 NAME 'x' SYNTAX 1.'c' )")
                                         << QString("quoted string not set apart by blanks");
     QTest::newRow("quote before a keyword") << QByteArray("( 1.2.9 NAME 'x'SUP name )")
