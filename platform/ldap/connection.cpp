@@ -347,6 +347,29 @@ Entry ToEntry(LDAP* ld, LDAPMessage* msg) {
   return entry;
 }
 
+// Takes the entries of search `msgid` into `entries` one by one as they arrive, so a large
+// result does not pile up inside libldap; `seconds` bounds the wait for each next message.
+// On success `done` holds the search's final result message; otherwise the search is
+// abandoned and the error that ended the wait is returned.
+int ReadEntries(LDAP* ld, int msgid, int seconds, std::vector<Entry>& entries, MessagePtr& done) {
+  while (true) {
+    MessagePtr res;
+    int type = 0;
+    const int rc = NextMessage(ld, msgid, LDAP_MSG_ONE, After(seconds), res, &type);
+    if (rc != LDAP_SUCCESS) {
+      GiveUp(ld, msgid, rc);
+      return rc;
+    }
+    if (type == LDAP_RES_SEARCH_ENTRY) {
+      entries.push_back(ToEntry(ld, res.get()));
+    } else if (type == LDAP_RES_SEARCH_RESULT) {
+      done = std::move(res);
+      return LDAP_SUCCESS;
+    }
+    // References and intermediate responses are not used.
+  }
+}
+
 // Runs a batch of requests with at most `window` in flight. `send` starts request i and
 // returns its message id, or a negative LDAP code when it could not be sent.
 // `needs[i]` lists the earlier requests that must have succeeded before request i is
@@ -725,27 +748,11 @@ SearchResult Connection::Search(const std::string& base, Scope scope, const std:
     result.code = rc;
     return result;
   }
-  // Entries are taken one by one as they arrive, so a large result does not pile up
-  // inside libldap; the operation limit applies to the wait for each next message.
-  while (true) {
-    MessagePtr res;
-    int type = 0;
-    rc = NextMessage(ld, msgid, LDAP_MSG_ONE, After(timeouts_.operationSeconds), res, &type);
-    if (rc != LDAP_SUCCESS) {
-      GiveUp(ld, msgid, rc);
-      result.code = rc;
-      result.entries.clear();
-      return result;
-    }
-    if (type == LDAP_RES_SEARCH_ENTRY) {
-      result.entries.push_back(ToEntry(ld, res.get()));
-    } else if (type == LDAP_RES_SEARCH_RESULT) {
-      result.code = ResultCode(ld, res.get(), &diagnostic_);
-      if (result.code != LDAP_SUCCESS) result.entries.clear();
-      return result;
-    }
-    // References and intermediate responses are not used.
-  }
+  MessagePtr done;
+  rc = ReadEntries(ld, msgid, timeouts_.operationSeconds, result.entries, done);
+  result.code = rc == LDAP_SUCCESS ? ResultCode(ld, done.get(), &diagnostic_) : rc;
+  if (result.code != LDAP_SUCCESS) result.entries.clear();
+  return result;
 }
 
 SearchResult Connection::SearchPaged(const std::string& base, Scope scope,
@@ -781,19 +788,10 @@ SearchResult Connection::SearchPaged(const std::string& base, Scope scope,
                          nullptr, nullptr, 0, &msgid);
     ldap_control_free(page);
     if (rc != LDAP_SUCCESS) return fail(rc);
-    while (true) {
+    {
       MessagePtr res;
-      int type = 0;
-      rc = NextMessage(ld, msgid, LDAP_MSG_ONE, After(timeouts_.operationSeconds), res, &type);
-      if (rc != LDAP_SUCCESS) {
-        GiveUp(ld, msgid, rc);
-        return fail(rc);
-      }
-      if (type == LDAP_RES_SEARCH_ENTRY) {
-        result.entries.push_back(ToEntry(ld, res.get()));
-        continue;
-      }
-      if (type != LDAP_RES_SEARCH_RESULT) continue;
+      rc = ReadEntries(ld, msgid, timeouts_.operationSeconds, result.entries, res);
+      if (rc != LDAP_SUCCESS) return fail(rc);
       int code = LDAP_OTHER;
       char* text = nullptr;
       LDAPControl** returned = nullptr;
@@ -823,7 +821,6 @@ SearchResult Connection::SearchPaged(const std::string& base, Scope scope,
         return result;
       }
       cookie = std::move(next);
-      break;
     }
   }
 }
