@@ -147,9 +147,12 @@ std::string SchemaDefinitionProblem(std::string_view text) {
       continue;
     }
     // An extension ("X-NAME") must be followed by a quoted string or a list of them:
-    // libldap leaks the extension's name when it is not.
+    // libldap leaks the extension's name when it is not. A word starts where libldap's
+    // tokenizer starts one: after a blank, a parenthesis or "$", and after the length of
+    // an OID ("1.2{5}X-A" is an OID with a length, then the word "X-A").
     const bool tokenStart = i == first || text[i - 1] == ' ' || text[i - 1] == '\t' ||
-                            text[i - 1] == '(' || text[i - 1] == '$';
+                            text[i - 1] == '(' || text[i - 1] == ')' || text[i - 1] == '$' ||
+                            text[i - 1] == '}';
     // A numeric OID holds digits and dots only: libldap splits "5X-" into an OID and an
     // extension without a value, and leaks the extension's name.
     if (tokenStart && c >= '0' && c <= '9') {

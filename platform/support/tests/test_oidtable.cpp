@@ -156,6 +156,13 @@ class TestOidtable : public QObject {
     QTest::newRow("extension list with a bare word")
         << QByteArray("( 1.2.9 NAME 'x' X-A ( 'a' b ) )")
         << QString("extension list holding more than quoted strings");
+    QTest::newRow("extension glued to a closing parenthesis")
+        << QByteArray("( 1.2.9 NAME ( 'a' )X-A )") << QString("extension without a quoted value");
+    QTest::newRow("extension glued to a length")
+        << QByteArray("( 1.2.9 NAME 'x' SYNTAX 1.2{5}X-A )")
+        << QString("extension without a quoted value");
+    QTest::newRow("OID glued to a length")
+        << QByteArray("( 1.2.9 NAME 'x' SYNTAX 1.2{5}7X- )") << QString("malformed numeric OID");
     QTest::newRow("quote after an OID") << QByteArray("( 1.2.9 NAME 'x' SYNTAX 1.'c' )")
                                         << QString("quoted string not set apart by blanks");
     QTest::newRow("quote before a keyword") << QByteArray("( 1.2.9 NAME 'x'SUP name )")
