@@ -875,12 +875,18 @@ int Connection::Delete(const std::string& dn) {
 }
 
 int Connection::AddMany(const std::vector<AddRequest>& requests, int window, int* failedIndex,
-                        std::vector<int>* codes) {
+                        std::vector<int>* codes, std::chrono::microseconds spacing) {
   std::vector<std::vector<int>> after(requests.size());
   for (size_t i = 0; i < requests.size(); ++i)
     if (requests[i].after >= 0) after[i].push_back(requests[i].after);
   LDAP* ld = Ld(ld_);
+  Clock::time_point nextSend{};
   auto send = [&](size_t i, int* msgid) {
+    if (spacing.count() > 0) {
+      // Short and bounded (the spacing times the batch): the answers wait in the socket.
+      std::this_thread::sleep_until(nextSend);
+      nextSend = Clock::now() + spacing;
+    }
     ModArray array(requests[i].mods);
     return ldap_add_ext(ld, requests[i].dn.c_str(), array.get(), nullptr, nullptr, msgid);
   };

@@ -196,8 +196,12 @@ class Connection {
     ModList mods;
     int after = -1;
   };
+  // With `spacing`, two adds are sent at least that far apart: a server that runs the
+  // requests of a connection in several threads then takes them up in the order sent far
+  // more often (slapd numbers its changes as each thread takes one up).
   int AddMany(const std::vector<AddRequest>& requests, int window, int* failedIndex,
-              std::vector<int>* codes = nullptr);
+              std::vector<int>* codes = nullptr,
+              std::chrono::microseconds spacing = std::chrono::microseconds(0));
   // The same for deletes; `after` lists, per DN, the index that must succeed first
   // (may be empty: plain list order within the window).
   int DeleteMany(const std::vector<std::string>& dns, int window, int* failedIndex,
