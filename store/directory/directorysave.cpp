@@ -731,6 +731,9 @@ class DirectorySaver {
       for (size_t k = 0; k < widest; ++k)
         for (size_t r = 0; r < runs.size(); ++r)
           if (span[r].first + k < span[r].second) sent.push_back(runs[r][span[r].first + k]);
+      // The spacing is between two siblings of one run; the other runs' adds fill it.
+      long active = 0;
+      for (const auto& [first, end] : span) active += first < end ? 1 : 0;
       if (sent.empty()) {
         std::vector<int> rest;
         for (size_t r = 0; r < runs.size(); ++r)
@@ -742,7 +745,7 @@ class DirectorySaver {
         }
         return rc;
       }
-      int rc = AddSome(requests, sent, nullptr, failed, spacing);
+      int rc = AddSome(requests, sent, nullptr, failed, spacing / std::max(1L, active));
       if (rc != ldapx::kSuccess) return rc;
       std::string from;
       for (size_t r = 0; r < runs.size(); ++r)

@@ -374,15 +374,27 @@ class TestStagedSave : public QObject {
   }
 
   // Siblings written many at a time still load in the order of the configuration: a
-  // save over a stored configuration, and a second one with the records in reverse.
+  // save over a stored configuration, and a second one with the records in reverse. The
+  // rows: many short runs of rules below one long run of records; several long runs of
+  // rules side by side.
+  void siblingOrderKept_data() {
+    QTest::addColumn<int>("sets");
+    QTest::addColumn<int>("rules");
+    QTest::addColumn<int>("forms");
+    QTest::newRow("short runs") << 120 << 6 << 200;
+    QTest::newRow("long runs side by side") << 8 << 70 << 10;
+  }
   void siblingOrderKept() {
+    QFETCH(int, sets);
+    QFETCH(int, rules);
+    QFETCH(int, forms);
     ORVELLE_SHARED_SERVER(server);
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     Configuration c;
-    Build(Target(c, server), "first", 120, 6, 200);
+    Build(Target(c, server), "first", sets, rules, forms);
     QVERIFY(directory::SaveConfiguration(c));
-    QCOMPARE(Stored(server), Expected("first", 120, 6, 200));
+    QCOMPARE(Stored(server), Expected("first", sets, rules, forms));
     std::reverse(c.ruleSets.begin(), c.ruleSets.end());
     std::reverse(c.searchForms.begin(), c.searchForms.end());
     for (auto& rs : c.ruleSets) std::reverse(rs->rules.begin(), rs->rules.end());
