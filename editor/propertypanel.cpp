@@ -323,7 +323,7 @@ QSize CPropertyPanel::RequiredSize(int cx) {
 
 void CPropertyPanel::LayoutControls(int, int) {}
 
-void CPropertyPanel::RemoveTreeNodesOf(const void* record) {
+void CPropertyPanel::RemoveTreeNodesOf(const RecordRef& record) {
   if (tree_) tree_->RemoveNodesOf(record);
 }
 

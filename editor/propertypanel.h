@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "editor/recordref.h"
+
 class QAbstractItemView;
 class QLabel;
 class QListWidget;
@@ -167,7 +169,7 @@ class CPropertyPanel : public QWidget {
     NotifyModified();
   }
   // Takes the nodes of `record` out of the tree; nothing for a panel without a tree.
-  void RemoveTreeNodesOf(const void* record);
+  void RemoveTreeNodesOf(const RecordRef& record);
   // Emits modified().
   void NotifyModified() { emit modified(); }
 

@@ -81,7 +81,7 @@ class TestRulePanels : public QObject {
     if (!rule) qFatal("no rule %s", name);
     return rule;
   }
-  QStringList TreeChildren(const void* record) {
+  QStringList TreeChildren(const RecordRef& record) {
     QStringList names;
     QTreeWidgetItem* item = tree_->ItemOf(record);
     for (int i = 0; item && i < item->childCount(); ++i) names << item->child(i)->text(0);

@@ -377,8 +377,8 @@ class TestTree : public QObject {
     QVERIFY(!old);
     const TreeNodeRecord* selected = tree->selectedRecord();
     if (selected) {
-      QVERIFY(selected->object != details);
-      QVERIFY(selected->object != details->fields[0].get());
+      QVERIFY(selected->object != RecordRef(details));
+      QVERIFY(selected->object != RecordRef(details->fields[0].get()));
     }
     QCOMPARE(tree->ItemOf(details), nullptr);
     QCOMPARE(tree->ItemOf(details->fields[0].get()), nullptr);
