@@ -382,17 +382,18 @@ ConnectionLimits ReadConnectionLimits() {
   return limits;
 }
 
-int WriteSetting(SettingsKey* key, const std::string& valueName, int type, const void* data,
-                 uint32_t size) {
+int WriteSetting(SettingsKey* key, const std::string& valueName, int type,
+                 std::span<const std::byte> data) {
   bool ok = false;
-  if (key && data) {
+  if (key && data.data()) {
     if (type == kRegSz) {
-      std::string text(static_cast<const char*>(data), size);
+      std::string text(data.size(), '\0');
+      std::memcpy(text.data(), data.data(), data.size());
       if (const auto nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
       ok = key->WriteString(valueName, text);
-    } else if (type == kRegDword && size == 4) {
+    } else if (type == kRegDword && data.size() == 4) {
       uint32_t value;
-      std::memcpy(&value, data, 4);
+      std::memcpy(&value, data.data(), 4);
       ok = key->WriteDword(valueName, value);
     }
   }
@@ -404,24 +405,25 @@ int WriteSetting(SettingsKey* key, const std::string& valueName, int type, const
 int WriteDirectorySettings(const Session& configuration) {
   auto key = OpenSettingsKey("Startup");
   const std::string& address = configuration.serverAddress;
-  if (!WriteSetting(key.get(), "Server Address", kRegSz, address.c_str(),
-                    static_cast<uint32_t>(address.size() + 1)))
+  if (!WriteSetting(key.get(), "Server Address", kRegSz,
+                    std::as_bytes(std::span(address.c_str(), address.size() + 1))))
     return 0;
   const uint32_t port = static_cast<uint32_t>(configuration.serverPort);
-  if (!WriteSetting(key.get(), "Server Port", kRegDword, &port, 4)) return 0;
+  if (!WriteSetting(key.get(), "Server Port", kRegDword, std::as_bytes(std::span(&port, 1))))
+    return 0;
   const std::string& dn = configuration.subtreeDn;
-  if (!WriteSetting(key.get(), "Configuration Subtree DN", kRegSz, dn.c_str(),
-                    static_cast<uint32_t>(dn.size() + 1)))
+  if (!WriteSetting(key.get(), "Configuration Subtree DN", kRegSz,
+                    std::as_bytes(std::span(dn.c_str(), dn.size() + 1))))
     return 0;
   const std::string& security = configuration.serverSecurity;
-  if (!WriteSetting(key.get(), "Server Security", kRegSz, security.c_str(),
-                    static_cast<uint32_t>(security.size() + 1)))
+  if (!WriteSetting(key.get(), "Server Security", kRegSz,
+                    std::as_bytes(std::span(security.c_str(), security.size() + 1))))
     return 0;
   // An empty CA file is written too, so that a file named by an earlier set-up is not
   // trusted any longer.
   const std::string& caFile = configuration.caCertificateFile;
-  if (!WriteSetting(key.get(), "CA Certificate File", kRegSz, caFile.c_str(),
-                    static_cast<uint32_t>(caFile.size() + 1)))
+  if (!WriteSetting(key.get(), "CA Certificate File", kRegSz,
+                    std::as_bytes(std::span(caFile.c_str(), caFile.size() + 1))))
     return 0;
   return 1;
 }

@@ -12,9 +12,11 @@
 // file; when only a system-wide file exists, it is first copied there.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -115,11 +117,11 @@ struct ConnectionLimits {
 };
 ConnectionLimits ReadConnectionLimits();
 
-// Sets value `valueName` of `key`: `type` kRegSz takes `data` as text of `size` bytes
-// (a terminating NUL included or not), kRegDword takes 4 bytes. 1 on success; 0 after
-// showing message 61284 with the value name.
-int WriteSetting(SettingsKey* key, const std::string& valueName, int type, const void* data,
-                 uint32_t size);
+// Sets value `valueName` of `key`: `type` kRegSz takes `data` as text (a terminating NUL
+// included or not), kRegDword takes exactly 4 bytes. 1 on success; 0 after showing
+// message 61284 with the value name.
+int WriteSetting(SettingsKey* key, const std::string& valueName, int type,
+                 std::span<const std::byte> data);
 
 // What the program records after a set-up that put the configuration into the
 // directory: "Server Address", then "Server Port", then "Configuration Subtree DN", then

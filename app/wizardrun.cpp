@@ -22,8 +22,8 @@ const char* const kModeFile = "file";
 const char* const kModeDirectory = "directory";
 
 bool WriteText(settings::SettingsKey* key, const char* name, const std::string& value) {
-  return settings::WriteSetting(key, name, settings::kRegSz, value.c_str(),
-                                static_cast<uint32_t>(value.size() + 1)) == 1;
+  return settings::WriteSetting(key, name, settings::kRegSz,
+                                std::as_bytes(std::span(value.c_str(), value.size() + 1))) == 1;
 }
 
 // The folder for local files: the configuration's own, else the one the settings name,

@@ -46,8 +46,8 @@ CConfigTree::CConfigTree(Configuration& configuration, const kvaro::Oidtable& ta
   header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
   header()->setStretchLastSection(false);
   ruleSetsRoot_ =
-      NewRecord(RuleSetsRoot, nullptr, Q(std::string(msg::LoadString(61204))), nullptr)->item;
-  formsRoot_ = NewRecord(FormsRoot, nullptr, Q(std::string(msg::LoadString(61211))), nullptr)->item;
+      NewRecord(RuleSetsRoot, {}, Q(std::string(msg::LoadString(61204))), nullptr)->item;
+  formsRoot_ = NewRecord(FormsRoot, {}, Q(std::string(msg::LoadString(61211))), nullptr)->item;
   // The panel follows the selection, not the current item: the view makes its first
   // item current when it first takes the focus, and that must not open a panel.
   connect(this, &QTreeWidget::itemSelectionChanged, this,
@@ -64,10 +64,10 @@ void CConfigTree::SetRightPane(OVS_RHSClientWnd* pane) { rightPane_ = pane; }
 
 TreeNodeRecord* CConfigTree::RecordOf(const QTreeWidgetItem* item) {
   if (!item) return nullptr;
-  return reinterpret_cast<TreeNodeRecord*>(item->data(0, Qt::UserRole).value<quintptr>());
+  return item->data(0, Qt::UserRole).value<TreeNodeRecord*>();
 }
 
-TreeNodeRecord* CConfigTree::NewRecord(int kind, void* object, const QString& caption,
+TreeNodeRecord* CConfigTree::NewRecord(int kind, const RecordRef& object, const QString& caption,
                                        QTreeWidgetItem* parent) {
   // Every node becomes the first child of its parent (the roots: the first top-level
   // item), so siblings show in the reverse of their insertion order.
@@ -85,13 +85,13 @@ QString CConfigTree::FormCaption(const SearchForm& form) {
   return Q(msg::Format("%s (%s)", {form.name, ruleSetName}));
 }
 
-TreeNodeRecord* CConfigTree::NewDetachedRecord(int kind, void* object, const QString& caption,
-                                               QTreeWidgetItem* parent) {
+TreeNodeRecord* CConfigTree::NewDetachedRecord(int kind, const RecordRef& object,
+                                               const QString& caption, QTreeWidgetItem* parent) {
   auto record = std::make_unique<TreeNodeRecord>();
   record->kind = kind;
   record->object = object;
   auto* item = new QTreeWidgetItem(QStringList(caption));
-  item->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(record.get())));
+  item->setData(0, Qt::UserRole, QVariant::fromValue(record.get()));
   item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
   record->item = item;
   if (parent) parent->insertChild(0, item);
@@ -144,16 +144,16 @@ void CConfigTree::Fill() {
   for (QTreeWidgetItem* item : toExpand) Expand(item);
 }
 
-QTreeWidgetItem* CConfigTree::ItemOf(const void* record) const {
+QTreeWidgetItem* CConfigTree::ItemOf(const RecordRef& record) const {
   for (const auto& r : records_) {
     if (r->object == record) return r->item;
   }
   return nullptr;
 }
 
-void CConfigTree::AddChildNode(const void* parent, int kind, void* child,
+void CConfigTree::AddChildNode(const RecordRef& parent, int kind, const RecordRef& child,
                                const std::string& caption) {
-  if (!parent || !child) return;
+  if (IsNullRecord(parent) || IsNullRecord(child)) return;
   for (const auto& record : records_) {
     if (record->object == parent) {
       QTreeWidgetItem* parentItem = record->item;
@@ -188,8 +188,8 @@ void CConfigTree::AddInputFieldNode(InputGroup* group, InputField* field) {
   if (field) AddChildNode(group, InputFieldNode, field, field->name);
 }
 
-void CConfigTree::RemoveItemsOf(const void* object) {
-  if (!object) return;
+void CConfigTree::RemoveItemsOf(const RecordRef& object) {
+  if (IsNullRecord(object)) return;
   std::vector<QTreeWidgetItem*> tops;
   for (const auto& record : records_) {
     if (record->object == object) tops.push_back(record->item);
@@ -243,7 +243,7 @@ QTreeWidgetItem* CConfigTree::SelectedItem() const {
   return items.isEmpty() ? nullptr : items.front();
 }
 
-void CConfigTree::RemoveNodesOf(const void* record) {
+void CConfigTree::RemoveNodesOf(const RecordRef& record) {
   RemoveItemsOf(record);
   MarkModified();
 }
@@ -331,16 +331,9 @@ void CConfigTree::ShowPanelFor(TreeNodeRecord* record) {
   RemovePanel();
   QWidget* host = rightPane_ ? static_cast<QWidget*>(rightPane_.data()) : parentWidget();
   RuleSet* owner = nullptr;
-  void* object = record->object;
   switch (record->kind) {
-    case RuleSetsRoot:
-      object = &configuration_.ruleSets;
-      break;
-    case FormsRoot:
-      object = &configuration_.searchForms;
-      break;
     case RuleNode:
-      owner = OwnerOf(static_cast<const SearchRule*>(record->object));
+      owner = OwnerOf(RecordAs<SearchRule>(record->object));
       // A rule whose owner cannot be confirmed (a second rule of the same name) shows
       // an empty right pane.
       if (!owner) return;
@@ -348,7 +341,7 @@ void CConfigTree::ShowPanelFor(TreeNodeRecord* record) {
     default:
       break;
   }
-  CPropertyPanel* panel = CreatePropertyPanel(this, record->kind, object, owner, host);
+  CPropertyPanel* panel = CreatePropertyPanel(this, record->kind, record->object, owner, host);
   if (!panel) return;
   panel->setObjectName(QStringLiteral("100"));
   if (panel->windowTitle().isEmpty()) panel->setWindowTitle(kPanelTitles[record->kind]);
@@ -376,22 +369,22 @@ void CConfigTree::RemovePanel() {
   panel->deleteLater();
 }
 
-QString CConfigTree::CaptionOf(int kind, const void* object) const {
+QString CConfigTree::CaptionOf(int kind, const RecordRef& object) const {
   switch (kind) {
     case RuleSetsRoot:
       return Q(std::string(msg::LoadString(61204)));
     case FormsRoot:
       return Q(std::string(msg::LoadString(61211)));
     case RuleSetNode:
-      return Q(static_cast<const RuleSet*>(object)->name);
+      return Q(RecordAs<RuleSet>(object)->name);
     case RuleNode:
-      return Q(static_cast<const SearchRule*>(object)->name);
+      return Q(RecordAs<SearchRule>(object)->name);
     case FormNode:
-      return FormCaption(*static_cast<const SearchForm*>(object));
+      return FormCaption(*RecordAs<SearchForm>(object));
     case InputGroupNode:
-      return Q(static_cast<const InputGroup*>(object)->name);
+      return Q(RecordAs<InputGroup>(object)->name);
     case InputFieldNode:
-      return Q(static_cast<const InputField*>(object)->name);
+      return Q(RecordAs<InputField>(object)->name);
   }
   return QString();
 }
@@ -447,9 +440,9 @@ int CheckFormRecordName(const std::string& name, const Record* self,
 // `object` as the `Record` a rename is about: `current` gets its name, and `apply` gives
 // it a new one.
 template <class Record>
-Record* RenameTarget(void* object, std::string& current,
+Record* RenameTarget(const RecordRef& object, std::string& current,
                      std::function<void(const std::string&)>& apply) {
-  auto* target = static_cast<Record*>(object);
+  Record* target = RecordAs<Record>(object);
   current = target->name;
   apply = [target](const std::string& name) { target->name = name; };
   return target;
@@ -466,7 +459,7 @@ std::vector<const Record*> Pointers(const std::vector<std::unique_ptr<Record>>& 
 
 bool CConfigTree::Rename(QTreeWidgetItem* item) {
   TreeNodeRecord* record = RecordOf(item);
-  if (!record || !record->object) return false;
+  if (!record || IsNullRecord(record->object)) return false;
   Configuration& config = configuration_;
   std::string current;
   QString title;
@@ -486,7 +479,7 @@ bool CConfigTree::Rename(QTreeWidgetItem* item) {
       break;
     }
     case RuleNode: {
-      auto* rule = static_cast<SearchRule*>(record->object);
+      SearchRule* rule = RecordAs<SearchRule>(record->object);
       RuleSet* owner = OwnerOf(rule);
       if (!owner) return false;
       current = rule->name;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "editor/panes.h"
+#include "editor/recordref.h"
 
 class Configuration;
 class RuleSet;
@@ -37,9 +38,11 @@ enum TreeNodeKind : int {
 struct TreeNodeRecord {
   int kind = RuleSetsRoot;
   QTreeWidgetItem* item = nullptr;
-  // The model record the node shows (not owned); null for the two roots.
-  void* object = nullptr;
+  // The model record the node shows (not owned); empty for the two roots.
+  RecordRef object;
 };
+
+Q_DECLARE_METATYPE(TreeNodeRecord*)
 
 class CConfigTree : public QTreeWidget {
   Q_OBJECT
@@ -80,7 +83,7 @@ class CConfigTree : public QTreeWidget {
   bool RemoveForm(SearchForm* form);
   // Removes every node that shows `record`, with its subtree; the caller destroys the
   // record. A panel showing a removed node goes as well.
-  void RemoveNodesOf(const void* record);
+  void RemoveNodesOf(const RecordRef& record);
 
   // Rename of the record shown by `item` (a rule set, rule, form, input group or input
   // field): asks for the new name with the "Rename" dialog, which refuses a name the
@@ -102,8 +105,8 @@ class CConfigTree : public QTreeWidget {
   bool isModified() const { return modified_; }
   void SetModified(bool modified);
 
-  // The first node that shows `record` (a root when `record` is null and kind is given).
-  QTreeWidgetItem* ItemOf(const void* record) const;
+  // The first node that shows `record` ("Rule Sets" when `record` is empty).
+  QTreeWidgetItem* ItemOf(const RecordRef& record) const;
   QTreeWidgetItem* ruleSetsRoot() const { return ruleSetsRoot_; }
   QTreeWidgetItem* formsRoot() const { return formsRoot_; }
   // The rule set a rule node's panel is shown for: the first rule set that is the rule's
@@ -124,13 +127,14 @@ class CConfigTree : public QTreeWidget {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
-  TreeNodeRecord* NewRecord(int kind, void* object, const QString& caption,
+  TreeNodeRecord* NewRecord(int kind, const RecordRef& object, const QString& caption,
                             QTreeWidgetItem* parent);
   // A record with a new item that becomes the first child of `parent` (none when null).
-  TreeNodeRecord* NewDetachedRecord(int kind, void* object, const QString& caption,
+  TreeNodeRecord* NewDetachedRecord(int kind, const RecordRef& object, const QString& caption,
                                     QTreeWidgetItem* parent);
-  void AddChildNode(const void* parent, int kind, void* child, const std::string& caption);
-  void RemoveItemsOf(const void* object);
+  void AddChildNode(const RecordRef& parent, int kind, const RecordRef& child,
+                    const std::string& caption);
+  void RemoveItemsOf(const RecordRef& object);
   void OnCurrentItemChanged(QTreeWidgetItem* current);
   void ShowPanelFor(TreeNodeRecord* record);
   void RemovePanel();
@@ -139,7 +143,7 @@ class CConfigTree : public QTreeWidget {
   // Sets every node's caption from its record again.
   void RefreshCaptions();
   // The caption of a node of `kind` showing `object`.
-  QString CaptionOf(int kind, const void* object) const;
+  QString CaptionOf(int kind, const RecordRef& object) const;
   // Rename pressed in the shown panel: renames its record, then gives the focus back to
   // the (new) panel's Rename button.
   void RenameFromPanel();
@@ -161,5 +165,5 @@ class CConfigTree : public QTreeWidget {
 
 // Builds the panel for a node of `kind` showing `object` (the factory in panelfactory.cpp).
 // `owner` is the owning rule set for a rule node. Null when the kind has no panel.
-CPropertyPanel* CreatePropertyPanel(CConfigTree* tree, int kind, void* object, RuleSet* owner,
-                                    QWidget* parent);
+CPropertyPanel* CreatePropertyPanel(CConfigTree* tree, int kind, const RecordRef& object,
+                                    RuleSet* owner, QWidget* parent);

@@ -81,7 +81,7 @@ void CFormListPanel::AddForm() {
 void CFormListPanel::RemoveForm() {
   const int row = SelectedRow(list());
   if (row < 0) return;
-  auto* form = static_cast<SearchForm*>(RowData(list(), row));
+  auto* form = RowRecord<SearchForm>(list(), row);
   auto found = std::find(forms_.begin(), forms_.end(), form);
   if (found == forms_.end()) return;
   // The form goes with all its input groups and fields.

@@ -31,19 +31,17 @@ class CPlainPanel : public CPropertyPanel {
 
 }  // namespace
 
-CPropertyPanel* CreatePropertyPanel(CConfigTree* tree, int kind, void* object, RuleSet* owner,
-                                    QWidget* parent) {
-  (void)object;
-  (void)owner;
+CPropertyPanel* CreatePropertyPanel(CConfigTree* tree, int kind, const RecordRef& object,
+                                    RuleSet* owner, QWidget* parent) {
   switch (kind) {
     // clang-format off
     case RuleSetsRoot:   return new CRuleSetsPanel(tree, parent);
     case FormsRoot:      return new CFormListPanel(tree, parent);
-    case RuleSetNode:    return new CRuleSetPanel(tree, static_cast<RuleSet*>(object), parent);
-    case RuleNode:       return new CRulePanel(static_cast<SearchRule*>(object), owner, tree->oidtable(), parent);
-    case FormNode:       return new CFormPanel(tree, static_cast<SearchForm*>(object), parent);
-    case InputGroupNode: return new CInputGroupPanel(tree, static_cast<InputGroup*>(object), parent);
-    case InputFieldNode: return new CInputFieldPanel(static_cast<InputField*>(object), tree->oidtable(), parent);
+    case RuleSetNode:    return new CRuleSetPanel(tree, RecordAs<RuleSet>(object), parent);
+    case RuleNode:       return new CRulePanel(RecordAs<SearchRule>(object), owner, tree->oidtable(), parent);
+    case FormNode:       return new CFormPanel(tree, RecordAs<SearchForm>(object), parent);
+    case InputGroupNode: return new CInputGroupPanel(tree, RecordAs<InputGroup>(object), parent);
+    case InputFieldNode: return new CInputFieldPanel(RecordAs<InputField>(object), tree->oidtable(), parent);
       // clang-format on
   }
   return nullptr;

@@ -53,16 +53,16 @@ QSize CPropertyPanel::TextExtent(const QString& text) {
   return metrics.size(Qt::TextSingleLine, text);
 }
 
-void* CPropertyPanel::RowData(QAbstractItemView* list, int row) {
+RecordRef CPropertyPanel::RowData(QAbstractItemView* list, int row) {
   if (auto* tree = qobject_cast<QTreeWidget*>(list)) {
     QTreeWidgetItem* item = tree->topLevelItem(row);
-    return item ? reinterpret_cast<void*>(item->data(0, Qt::UserRole).value<quintptr>()) : nullptr;
+    return item ? item->data(0, Qt::UserRole).value<RecordRef>() : RecordRef();
   }
   if (auto* names = qobject_cast<QListWidget*>(list)) {
     QListWidgetItem* item = names->item(row);
-    return item ? reinterpret_cast<void*>(item->data(Qt::UserRole).value<quintptr>()) : nullptr;
+    return item ? item->data(Qt::UserRole).value<RecordRef>() : RecordRef();
   }
-  return nullptr;
+  return RecordRef();
 }
 
 int CPropertyPanel::SelectedRow(QAbstractItemView* list) {
@@ -123,9 +123,9 @@ void CPropertyPanel::ClearRows(QAbstractItemView* list) {
 }
 
 int CPropertyPanel::InsertReportRow(QTreeWidget* list, int index, const QStringList& texts,
-                                    void* data) {
+                                    const RecordRef& data) {
   auto* item = new QTreeWidgetItem(texts);
-  item->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(data)));
+  item->setData(0, Qt::UserRole, QVariant::fromValue(data));
   item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
   const int count = list->topLevelItemCount();
   if (index < 0 || index > count) index = count;
@@ -133,9 +133,10 @@ int CPropertyPanel::InsertReportRow(QTreeWidget* list, int index, const QStringL
   return index;
 }
 
-int CPropertyPanel::InsertNameRow(QListWidget* list, const QString& text, void* data, int index) {
+int CPropertyPanel::InsertNameRow(QListWidget* list, const QString& text, const RecordRef& data,
+                                  int index) {
   auto* item = new QListWidgetItem(text);
-  item->setData(Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(data)));
+  item->setData(Qt::UserRole, QVariant::fromValue(data));
   item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
   const int count = list->count();
   if (index < 0 || index > count) index = count;
@@ -323,7 +324,7 @@ QSize CPropertyPanel::RequiredSize(int cx) {
 
 void CPropertyPanel::LayoutControls(int, int) {}
 
-void CPropertyPanel::RemoveTreeNodesOf(const void* record) {
+void CPropertyPanel::RemoveTreeNodesOf(const RecordRef& record) {
   if (tree_) tree_->RemoveNodesOf(record);
 }
 

@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "editor/recordref.h"
+
 class QAbstractItemView;
 class QLabel;
 class QListWidget;
@@ -55,8 +57,14 @@ class CPropertyPanel : public QWidget {
   void setPaintsBackground(bool on) { paintsBackground_ = on; }
   bool paintsBackground() const { return paintsBackground_; }
 
-  // Row data stored in list rows (Qt::UserRole) as a plain pointer.
-  static void* RowData(QAbstractItemView* list, int row);
+  // The record row `row` stands for (its Qt::UserRole data); empty when there is no such
+  // row or the row stands for no record.
+  static RecordRef RowData(QAbstractItemView* list, int row);
+  // The record of row `row` when it is a `Record`, else null.
+  template <class Record>
+  static Record* RowRecord(QAbstractItemView* list, int row) {
+    return RecordAs<Record>(RowData(list, row));
+  }
   // Index of the selected row, or -1.
   static int SelectedRow(QAbstractItemView* list);
   // The record of the selected row of `list` (its row data) while `records` still holds
@@ -66,7 +74,7 @@ class CPropertyPanel : public QWidget {
                                 const std::vector<std::unique_ptr<Record>>& records, int& row) {
     row = SelectedRow(list);
     if (row < 0) return nullptr;
-    auto* record = static_cast<Record*>(RowData(list, row));
+    Record* record = RowRecord<Record>(list, row);
     for (const auto& held : records)
       if (held.get() == record) return record;
     return nullptr;
@@ -85,9 +93,9 @@ class CPropertyPanel : public QWidget {
   // Report list: inserts a row at `index` (0 = top; -1 = the end) with one text per
   // column and `data` as row data. Returns the index used.
   static int InsertReportRow(QTreeWidget* list, int index, const QStringList& texts,
-                             void* data = nullptr);
+                             const RecordRef& data = {});
   // Name list: appends a row (or inserts at `index`) with `text` and `data`.
-  static int InsertNameRow(QListWidget* list, const QString& text, void* data = nullptr,
+  static int InsertNameRow(QListWidget* list, const QString& text, const RecordRef& data = {},
                            int index = -1);
 
  signals:
@@ -167,7 +175,7 @@ class CPropertyPanel : public QWidget {
     NotifyModified();
   }
   // Takes the nodes of `record` out of the tree; nothing for a panel without a tree.
-  void RemoveTreeNodesOf(const void* record);
+  void RemoveTreeNodesOf(const RecordRef& record);
   // Emits modified().
   void NotifyModified() { emit modified(); }
 

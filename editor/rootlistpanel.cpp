@@ -15,7 +15,7 @@ CRootListPanel::CRootListPanel(CConfigTree* tree, const QString& title, int titl
   Relayout();
 }
 
-void CRootListPanel::AppendRecordRow(const QString& text, void* record) {
+void CRootListPanel::AppendRecordRow(const QString& text, const RecordRef& record) {
   InsertNameRow(list_, text, record);
   NotifyModified();
 }

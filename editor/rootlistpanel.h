@@ -21,7 +21,7 @@ class CRootListPanel : public CPropertyPanel {
 
   // Appends the row of a record that has just joined the configuration and reports the
   // change.
-  void AppendRecordRow(const QString& text, void* record);
+  void AppendRecordRow(const QString& text, const RecordRef& record);
   // Takes out row `row`, whose record has just left the configuration, leaves no row
   // selected and reports the change.
   void DropRecordRow(int row);

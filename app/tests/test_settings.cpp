@@ -253,8 +253,11 @@ class TestSettings : public QObject {
     auto key = settings::OpenSettingsKey("Startup");
     QVERIFY(key);
     const uint32_t port = 389;
-    QCOMPARE(settings::WriteSetting(key.get(), "Server Port", settings::kRegDword, &port, 2), 0);
-    QCOMPARE(settings::WriteSetting(key.get(), "Server Port", settings::kRegDword, &port, 4), 1);
+    const auto portBytes = std::as_bytes(std::span(&port, 1));
+    QCOMPARE(
+        settings::WriteSetting(key.get(), "Server Port", settings::kRegDword, portBytes.first(2)),
+        0);
+    QCOMPARE(settings::WriteSetting(key.get(), "Server Port", settings::kRegDword, portBytes), 1);
     QCOMPARE(*key->ReadDword("server port"), uint32_t(389));
     QVERIFY(!key->ReadString("Server Port"));
   }

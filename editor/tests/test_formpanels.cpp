@@ -208,7 +208,7 @@ class TestFormPanels : public QObject {
     QCOMPARE(Column(list, 0), (QStringList{"B", "A", "Where"}));
     QCOMPARE(Column(list, 1), (QStringList{"Room", "Person", "Room"}));
     InputGroup* added = form_->inputGroups.back().get();
-    QCOMPARE(CPropertyPanel::RowData(list, 2), static_cast<void*>(added));
+    QCOMPARE(CPropertyPanel::RowRecord<InputGroup>(list, 2), added);
     QCOMPARE(tree_->ItemOf(added)->parent(), tree_->ItemOf(form_));
     QCOMPARE(modified.count(), 1);
   }
@@ -242,7 +242,7 @@ class TestFormPanels : public QObject {
     QSignalSpy modified(&panel, &CPropertyPanel::modified);
     auto* list = Child<QTreeWidget>(&panel, "103");
     QCOMPARE(Column(list, 0), (QStringList{"Dup", "Dup", "B", "A"}));
-    QCOMPARE(CPropertyPanel::RowData(list, 0), static_cast<void*>(second));
+    QCOMPARE(CPropertyPanel::RowRecord<InputGroup>(list, 0), second);
     SelectRow(list, 0);
     Click(&panel, "102");
     QCOMPARE(form_->inputGroups.size(), size_t(3));
@@ -371,7 +371,7 @@ class TestFormPanels : public QObject {
     QCOMPARE(a->FindField("Phone")->filterAttributes, std::vector<std::string>{"telephoneNumber"});
     auto* list = Child<QTreeWidget>(&panel, "102");
     QCOMPARE(Column(list, 0), (QStringList{"Mobile", "Email", "Phone"}));
-    QCOMPARE(CPropertyPanel::RowData(list, 0), static_cast<void*>(mobile));
+    QCOMPARE(CPropertyPanel::RowRecord<InputField>(list, 0), mobile);
     QCOMPARE(tree_->ItemOf(mobile)->parent(), tree_->ItemOf(a));
     QCOMPARE(modified.count(), 1);
   }
@@ -425,7 +425,7 @@ class TestFormPanels : public QObject {
     QCOMPARE(list->columnCount(), 1);
     QCOMPARE(list->headerItem()->text(0), QString("Filter Attribute"));
     QCOMPARE(Column(list, 0), (QStringList{"sn", "cn"}));
-    QCOMPARE(CPropertyPanel::RowData(list, 0), nullptr);
+    QCOMPARE(CPropertyPanel::RowData(list, 0), RecordRef());
   }
 
   void addFilterAppendsOnceAtTheEnd() {

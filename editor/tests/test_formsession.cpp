@@ -235,7 +235,7 @@ class TestFormSession : public QObject {
 
  private:
   // Selects the node of `record` and returns the panel the tree shows for it.
-  QWidget* Show(const void* record) {
+  QWidget* Show(const RecordRef& record) {
     QTreeWidgetItem* item = tree_->ItemOf(record);
     if (!item) qFatal("no node");
     tree_->setCurrentItem(item);

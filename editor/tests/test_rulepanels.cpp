@@ -81,7 +81,7 @@ class TestRulePanels : public QObject {
     if (!rule) qFatal("no rule %s", name);
     return rule;
   }
-  QStringList TreeChildren(const void* record) {
+  QStringList TreeChildren(const RecordRef& record) {
     QStringList names;
     QTreeWidgetItem* item = tree_->ItemOf(record);
     for (int i = 0; item && i < item->childCount(); ++i) names << item->child(i)->text(0);
@@ -133,7 +133,7 @@ class TestRulePanels : public QObject {
     QCOMPARE(list->columnWidth(1), 150);
     QCOMPARE(Column(list, 0), QStringList({"Gamma", "Beta", "Alpha"}));
     QCOMPARE(Column(list, 1), QStringList({"Start Point", "Search Rule", "Search Rule"}));
-    QCOMPARE(CPropertyPanel::RowData(list, 0), static_cast<void*>(Rule(people_, "Gamma")));
+    QCOMPARE(CPropertyPanel::RowRecord<SearchRule>(list, 0), Rule(people_, "Gamma"));
     // Remove Rule follows the list's selection; Rename renames the rule set.
     QCOMPARE(Child<QPushButton>(&panel, "101")->text(), QString("Remove Rule"));
     QVERIFY(!Child<QPushButton>(&panel, "101")->isEnabled());
@@ -182,7 +182,7 @@ class TestRulePanels : public QObject {
     QVERIFY(delta->searchableRules.empty());
     auto* list = Child<QTreeWidget>(panel, "103");
     QCOMPARE(Column(list, 0), QStringList({"Delta", "Gamma", "Beta", "Alpha"}));
-    QCOMPARE(CPropertyPanel::RowData(list, 0), static_cast<void*>(delta));
+    QCOMPARE(CPropertyPanel::RowRecord<SearchRule>(list, 0), delta);
     QCOMPARE(TreeChildren(people_).front(), QString("Delta"));
     QCOMPARE(TreeChildren(people_).size(), 4);
     QCOMPARE(modified.count(), 1);

@@ -377,8 +377,8 @@ class TestTree : public QObject {
     QVERIFY(!old);
     const TreeNodeRecord* selected = tree->selectedRecord();
     if (selected) {
-      QVERIFY(selected->object != details);
-      QVERIFY(selected->object != details->fields[0].get());
+      QVERIFY(selected->object != RecordRef(details));
+      QVERIFY(selected->object != RecordRef(details->fields[0].get()));
     }
     QCOMPARE(tree->ItemOf(details), nullptr);
     QCOMPARE(tree->ItemOf(details->fields[0].get()), nullptr);
@@ -468,13 +468,17 @@ class TestTree : public QObject {
 
   void reportRowsInsertAtTopNameRowsAtEnd() {
     QWidget host;
+    RuleSet held("Held");
     QTreeWidget report(&host);
     report.setColumnCount(2);
-    CPropertyPanel::InsertReportRow(&report, 0, {"A", "1"}, &host);
+    CPropertyPanel::InsertReportRow(&report, 0, {"A", "1"}, &held);
     CPropertyPanel::InsertReportRow(&report, 0, {"B", "2"});
     QCOMPARE(CPropertyPanel::RowText(&report, 0), QStringLiteral("B"));
-    QCOMPARE(CPropertyPanel::RowData(&report, 1), static_cast<void*>(&host));
-    QCOMPARE(CPropertyPanel::RowData(&report, 7), nullptr);
+    QCOMPARE(CPropertyPanel::RowRecord<RuleSet>(&report, 1), &held);
+    // A row read as another kind of record has none.
+    QCOMPARE(CPropertyPanel::RowRecord<SearchForm>(&report, 1), nullptr);
+    QCOMPARE(CPropertyPanel::RowRecord<RuleSet>(&report, 0), nullptr);
+    QCOMPARE(CPropertyPanel::RowData(&report, 7), RecordRef());
     CPropertyPanel::InsertReportRow(&report, 99, {"C", "3"});
     QCOMPARE(CPropertyPanel::RowText(&report, 2), QStringLiteral("C"));
     QListWidget names(&host);
