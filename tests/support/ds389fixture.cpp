@@ -239,6 +239,16 @@ bool Ds389Fixture::RefuseAdd(const std::string& name) {
   return true;
 }
 
+bool Ds389Fixture::RefuseAddOfNamesHolding(const std::string& part) {
+  const std::string aci = "(targetfilter=\"(cn=*" + ldapx::EscapeFilterValue(part) +
+                          "*)\")(targetattr=\"*\")(version 3.0; acl \"refuse add " +
+                          std::to_string(refusals_.size()) + "\"; deny (add) userdn=\"ldap:///" +
+                          writerDn() + "\";)";
+  if (!ModifySuffixAcis("add", {aci})) return false;
+  refusals_.push_back(aci);
+  return true;
+}
+
 bool Ds389Fixture::ResetRules() {
   if (refusals_.empty()) return true;
   if (!ok_ && !Restart()) return false;

@@ -40,6 +40,9 @@ class Ds389Fixture : public DirectoryServer {
   // An access control item on the suffix (no restart).
   bool RefuseDelete(const std::string& dn) override;
   bool RefuseAdd(const std::string& name) override;
+  // Refuses the writer the adds of entries whose cn holds `part` (an ACI with a
+  // substring filter; taken back by ResetRules).
+  bool RefuseAddOfNamesHolding(const std::string& part);
 
  protected:
   bool ResetRules() override;

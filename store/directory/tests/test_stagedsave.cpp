@@ -15,6 +15,7 @@
 #include "store/directory/directorysave.h"
 #include "store/directory/directorystore.h"
 #include "store/directory/entrylayout.h"
+#include "tests/support/ds389fixture.h"
 #include "tests/support/slapdfixture.h"
 #include "tests/support/testoidtable.h"
 
@@ -519,24 +520,37 @@ class TestStagedSave : public QObject {
   // Where the directory refuses the entry beside the root, the save writes in place
   // after an LDIF backup; when that fails, the backup is put back.
   void inPlaceWithBackup() {
-    SlapdFixture::Options opt;
-    opt.accessRules = {
-        "access to dn.exact=\"o=Sample\" attrs=children by dn.exact=\"cn=writer,o=Sample\" read "
-        "by * read",
-        "access to dn.regex=\"^cn=[Ff]orbidden,\" attrs=entry by * read"};
-    if (testsupport::ServerKindFromEnvironment() != testsupport::ServerKind::Slapd)
-      QSKIP("needs slapd's access rules on the children of o=Sample");
-    SlapdFixture slapd(opt);
-    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    // The writer may write below the root but not beside it, and no entry named
+    // "Forbidden": slapd with its own access rules, 389 DS with ACIs on the shared server.
+    std::unique_ptr<SlapdFixture> own;
+    DirectoryServer* chosen = nullptr;
+    if (testsupport::ServerKindFromEnvironment() == testsupport::ServerKind::Slapd) {
+      SlapdFixture::Options opt;
+      opt.accessRules = {
+          "access to dn.exact=\"o=Sample\" attrs=children by "
+          "dn.exact=\"cn=writer,o=Sample\" read by * read",
+          "access to dn.regex=\"^cn=[Ff]orbidden,\" attrs=entry by * read"};
+      own = std::make_unique<SlapdFixture>(opt);
+      QVERIFY2(own->ok(), own->error().c_str());
+      chosen = own.get();
+    } else {
+      ORVELLE_SHARED_SERVER(shared);
+      auto* ds = dynamic_cast<testsupport::Ds389Fixture*>(&shared);
+      QVERIFY(ds);
+      QVERIFY(ds->RefuseAddOfNamesHolding(".orvelle-save-"));
+      QVERIFY(ds->RefuseAdd("Forbidden"));
+      chosen = ds;
+    }
+    DirectoryServer& server = *chosen;
     QTemporaryDir backups;
     directory::SaveOptions options;
     options.backupFolder = backups.path().toStdString() + "/deeper/backups";
     Configuration c;
-    Build(Target(c, slapd), "old");
+    Build(Target(c, server), "old");
     QVERIFY(directory::SaveConfiguration(c));  // the administrator creates it
-    c.connection = slapd.Connect(false);
-    c.bindDn = slapd.writerDn();
-    c.bindPassword = slapd.writerPassword();
+    c.connection = server.Connect(false);
+    c.bindDn = server.writerDn();
+    c.bindPassword = server.writerPassword();
 
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
@@ -544,7 +558,7 @@ class TestStagedSave : public QObject {
     Build(c, "new");
     QVERIFY(directory::SaveConfiguration(c, nullptr, options));
     QVERIFY(sink.messages.empty());
-    QCOMPARE(Stored(slapd), Expected("new"));
+    QCOMPARE(Stored(server), Expected("new"));
     const auto files = QDir(QString::fromStdString(options.backupFolder)).entryList(QDir::Files);
     QCOMPARE(files.size(), 1);
     std::ifstream in(options.backupFolder + "/" + files[0].toStdString());
@@ -559,15 +573,15 @@ class TestStagedSave : public QObject {
     QVERIFY(!directory::SaveConfiguration(c, nullptr, options));
     QCOMPARE(sink.Ids(), std::vector<int>{62140});
     QVERIFY(sink.messages[0].text.find(options.backupFolder) != std::string::npos);
-    QCOMPARE(Stored(slapd), Expected("new"));
-    QVERIFY(Marked(slapd).empty());
+    QCOMPARE(Stored(server), Expected("new"));
+    QVERIFY(Marked(server).empty());
 
     // No backup, no save in place.
     sink.messages.clear();
     options.backupFolder = "/proc/no-such-place";
     QVERIFY(!directory::SaveConfiguration(c, nullptr, options));
     QCOMPARE(sink.Ids(), std::vector<int>{62142});
-    QCOMPARE(Stored(slapd), Expected("new"));
+    QCOMPARE(Stored(server), Expected("new"));
   }
 };
 
