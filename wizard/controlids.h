@@ -12,6 +12,16 @@ inline constexpr int kIdFinish = 12325;
 inline constexpr int kIdWizardBitmap = 1053;
 inline constexpr int kIdWizardSeparator = 1055;
 
+// The pages' templates; a page's window is named "page" and its template id.
+inline constexpr int kIdHostPage = 147;
+inline constexpr int kIdSubtreePage = 148;
+inline constexpr int kIdAuthPage = 149;
+inline constexpr int kIdServicesPage = 150;
+inline constexpr int kIdIntroPage = 151;
+inline constexpr int kIdSummaryPage = 156;
+inline constexpr int kIdServiceInfoPage = 157;
+inline constexpr int kIdLocationPage = 160;
+
 // The host and port rows of the server pages.
 inline constexpr int kIdServerHostLabel = 1018;
 inline constexpr int kIdServerPortLabel = 1020;

@@ -37,7 +37,7 @@ bool NeedsInformation(const SelectedService& s) { return s.needsHost != 0 || s.n
 
 // ---- Page 5 ----------------------------------------------------------------------------
 
-ServicesPage::ServicesPage() : SetupPage(150) {}
+ServicesPage::ServicesPage() : SetupPage(kIdServicesPage) {}
 ServicesPage::~ServicesPage() = default;
 
 void ServicesPage::InitWindow(QWidget* window) {
