@@ -12,6 +12,7 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include "app/controlids.h"
 #include "editor/configtree.h"
 #include "editor/panes.h"
 #include "editor/propertypanel.h"
@@ -52,7 +53,7 @@ class CSplitterBar : public QSplitterHandle {
 }  // namespace
 
 CMainSplitter::CMainSplitter(QWidget* parent) : QSplitter(Qt::Horizontal, parent) {
-  setObjectName(QStringLiteral("59648"));
+  setObjectName(ObjectName(kIdSplitter));
   setChildrenCollapsible(false);
   setHandleWidth(6);
   setOpaqueResize(true);
@@ -62,11 +63,11 @@ QSplitterHandle* CMainSplitter::createHandle() { return new CSplitterBar(orienta
 
 CAboutDialog::CAboutDialog(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
-  setObjectName(QStringLiteral("100"));
+  setObjectName(ObjectName(kIdAboutDialog));
   setWindowTitle(QStringLiteral("About Orvelle32Setup"));
   setModal(true);
   auto* picture = new QLabel(this);
-  picture->setObjectName(QStringLiteral("1048"));
+  picture->setObjectName(ObjectName(kIdAboutPicture));
   const QPixmap bitmap = art::AboutBitmap();
   picture->setPixmap(bitmap);
   picture->setFixedSize(bitmap.size());
@@ -140,9 +141,9 @@ CMainFrame::CMainFrame(Configuration& configuration, const kvaro::Oidtable& tabl
 
   // Status bar 59393: the message pane with its idle text, then CAP, NUM and SCRL.
   QStatusBar* status = statusBar();
-  status->setObjectName(QStringLiteral("59393"));
+  status->setObjectName(ObjectName(kIdStatusBar));
   idleText_ = new QLabel(Text(57345), status);
-  idleText_->setObjectName(QStringLiteral("57345"));
+  idleText_->setObjectName(ObjectName(kIdStatusMessagePane));
   status->addWidget(idleText_, 1);
   // Whether the session's directory connection is encrypted.
   if (configuration_.connection) {
@@ -150,13 +151,13 @@ CMainFrame::CMainFrame(Configuration& configuration, const kvaro::Oidtable& tabl
         new QLabel(QString::fromStdString(directory::SecurityText(
                        *configuration_.connection, directory::TlsOf(configuration_).security)),
                    status);
-    security->setObjectName(QStringLiteral("1066"));
+    security->setObjectName(ObjectName(kIdSecurityIndicator));
     security->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     status->addPermanentWidget(security);
   }
-  for (int id : {59137, 59138, 59139}) {
+  for (int id : {kIdCapsIndicator, kIdNumIndicator, kIdScrollIndicator}) {
     auto* indicator = new QLabel(Text(id), status);
-    indicator->setObjectName(QString::number(id));
+    indicator->setObjectName(ObjectName(id));
     indicator->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     indicator->setAlignment(Qt::AlignCenter);
     indicator->setMinimumWidth(indicator->fontMetrics().horizontalAdvance(Text(id)) + 12);
@@ -197,7 +198,7 @@ QAction* CMainFrame::action(int id) const {
 
 QAction* CMainFrame::AddCommand(QMenu* menu, int id, const QString& text, bool enabled) {
   auto* action = menu->addAction(text);
-  action->setObjectName(QString::number(id));
+  action->setObjectName(ObjectName(id));
   action->setEnabled(enabled);
   action->setStatusTip(Prompt(id));
   action->setMenuRole(QAction::NoRole);
@@ -208,7 +209,7 @@ QAction* CMainFrame::AddCommand(QMenu* menu, int id, const QString& text, bool e
 
 void CMainFrame::AddAccelerator(int id, const QKeySequence& keys) {
   auto* accelerator = new QAction(this);
-  accelerator->setObjectName(QStringLiteral("accel") + QString::number(id));
+  accelerator->setObjectName(QStringLiteral("accel") + ObjectName(id));
   accelerator->setShortcut(keys);
   accelerator->setShortcutContext(Qt::WindowShortcut);
   QAction* command = action(id);

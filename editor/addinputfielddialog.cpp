@@ -13,6 +13,7 @@
 
 #include "editor/addfilterattributedialog.h"
 #include "editor/addinputgroupdialog.h"
+#include "editor/controlids.h"
 #include "editor/dialoglist.h"
 #include "platform/support/messages.h"
 #include "widgets/dialogparts.h"
@@ -20,23 +21,23 @@
 
 AddInputFieldDialog::AddInputFieldDialog(const kvaro::Oidtable& table, QWidget* parent)
     : QDialog(parent), table_(table) {
-  setObjectName("136");
+  setObjectName(ObjectName(kIdAddInputFieldDialog));
   setWindowTitle("Add Form Group Field");
   setFont(dlgu::DialogFont());
 
   nameEdit_ = new QLineEdit(this);
-  nameEdit_->setObjectName("1000");
+  nameEdit_->setObjectName(ObjectName(kIdAddFieldNameEdit));
   auto* nameLabel = new QLabel("Field &Name", this);
   nameLabel->setBuddy(nameEdit_);
   defaultEdit_ = new QLineEdit(this);
-  defaultEdit_->setObjectName("1003");
+  defaultEdit_->setObjectName(ObjectName(kIdAddFieldDefaultEdit));
   auto* defaultLabel = new QLabel("&Default Value", this);
   defaultLabel->setBuddy(defaultEdit_);
 
   auto* group = new QGroupBox("Filter Attributes", this);
-  group->setObjectName("1002");
+  group->setObjectName(ObjectName(kIdAddFieldAttributeGroup));
   list_ = new QListWidget(group);
-  list_->setObjectName("1001");
+  list_->setObjectName(ObjectName(kIdAddFieldAttributeList));
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   list_->setViewMode(QListView::ListMode);
   list_->setFlow(QListView::TopToBottom);
@@ -45,7 +46,8 @@ AddInputFieldDialog::AddInputFieldDialog(const kvaro::Oidtable& table, QWidget* 
   auto* groupButtons = new QVBoxLayout;
   QPushButton* addButton = nullptr;
   std::tie(addButton, removeButton_) =
-      AddListButtons(group, groupButtons, "&Add", "3", "&Remove", "4");
+      AddListButtons(group, groupButtons, "&Add", kIdAddFieldAddAttributeButton, "&Remove",
+                     kIdAddFieldRemoveAttributeButton);
   auto* groupLayout = new QHBoxLayout(group);
   groupLayout->addWidget(list_, 1);
   groupLayout->addLayout(groupButtons);

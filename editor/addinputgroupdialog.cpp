@@ -2,6 +2,7 @@
 
 #include <QLineEdit>
 
+#include "editor/controlids.h"
 #include "model/configuration.h"
 #include "platform/support/messages.h"
 #include "widgets/dialogparts.h"
@@ -33,7 +34,7 @@ bool TakeFormName(QLineEdit* edit, std::string& name) {
 }
 
 AddInputGroupDialog::AddInputGroupDialog(std::vector<std::string> names, QWidget* parent)
-    : NameChoiceDialog(QStringLiteral("137"), QStringLiteral("Add Form Input Group"),
+    : NameChoiceDialog(ObjectName(kIdAddInputGroupDialog), QStringLiteral("Add Form Input Group"),
                        QStringLiteral("Enter the name of the new input group and a search rule "
                                       "that describes the type of entry that this input group "
                                       "will be used to search for. "),

@@ -4,13 +4,14 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "editor/controlids.h"
 #include "platform/support/oidtable.h"
 #include "widgets/dialogparts.h"
 #include "widgets/dialogunits.h"
 
 AddObjectClassDialog::AddObjectClassDialog(const kvaro::Oidtable& table, QWidget* parent)
     : TableNameDialog(
-          QStringLiteral("143"), QStringLiteral("Add Object Class"),
+          ObjectName(kIdAddObjectClassDialog), QStringLiteral("Add Object Class"),
           QStringLiteral("Enter the name of the object class to add to the search rule."), false,
           table,
           [](const kvaro::Oidtable& t, const std::string& name) {

@@ -14,6 +14,7 @@
 #include <tuple>
 
 #include "editor/addobjectclassdialog.h"
+#include "editor/controlids.h"
 #include "editor/dialoglist.h"
 #include "editor/startpointdialog.h"
 #include "model/configuration.h"
@@ -23,18 +24,18 @@
 
 AddRuleDialog::AddRuleDialog(const kvaro::Oidtable& table, QWidget* parent)
     : QDialog(parent), table_(table) {
-  setObjectName("144");
+  setObjectName(ObjectName(kIdAddRuleDialog));
   setWindowTitle("Add Rule");
 
   nameEdit_ = new QLineEdit(this);
-  nameEdit_->setObjectName("1003");
+  nameEdit_->setObjectName(ObjectName(kIdAddRuleNameEdit));
   auto* nameLabel = new QLabel("Rule Name", this);
   nameLabel->setBuddy(nameEdit_);
 
   searchRuleRadio_ = new QRadioButton("&Search Rule", this);
-  searchRuleRadio_->setObjectName("1012");
+  searchRuleRadio_->setObjectName(ObjectName(kIdAddRuleSearchRuleRadio));
   entryPointRadio_ = new QRadioButton("&Entry Point", this);
-  entryPointRadio_->setObjectName("1013");
+  entryPointRadio_->setObjectName(ObjectName(kIdAddRuleEntryPointRadio));
   auto* typeGroup = new QButtonGroup(this);
   typeGroup->addButton(searchRuleRadio_);
   typeGroup->addButton(entryPointRadio_);
@@ -45,20 +46,21 @@ AddRuleDialog::AddRuleDialog(const kvaro::Oidtable& table, QWidget* parent)
   typeRow->addStretch();
 
   auto* searchGroup = new QGroupBox("Search Rule", this);
-  searchGroup->setObjectName("1014");
+  searchGroup->setObjectName(ObjectName(kIdAddRuleSearchRuleGroup));
   classList_ = new QListWidget(searchGroup);
-  classList_->setObjectName("1015");
+  classList_->setObjectName(ObjectName(kIdAddRuleClassList));
   classList_->setViewMode(QListView::ListMode);
   classList_->setSelectionMode(QAbstractItemView::SingleSelection);
   auto* classButtons = new QHBoxLayout;
-  std::tie(addClassButton_, removeClassButton_) = AddListButtons(
-      searchGroup, classButtons, "&Add Object Class", "1016", "&Remove Object Class", "1017");
+  std::tie(addClassButton_, removeClassButton_) =
+      AddListButtons(searchGroup, classButtons, "&Add Object Class", kIdAddRuleAddClassButton,
+                     "&Remove Object Class", kIdAddRuleRemoveClassButton);
   auto* searchLayout = new QVBoxLayout(searchGroup);
   searchLayout->addWidget(classList_);
   searchLayout->addLayout(classButtons);
 
   auto* entryGroup = new QGroupBox("Entry Point", this);
-  entryGroup->setObjectName("1011");
+  entryGroup->setObjectName(ObjectName(kIdAddRuleEntryPointGroup));
   startPoint_ = AddStartPointRows(entryGroup, new QFormLayout(entryGroup));
 
   auto* form = new QFormLayout;

@@ -4,18 +4,19 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "editor/controlids.h"
 #include "widgets/dialogparts.h"
 #include "widgets/dialogunits.h"
 
 ChildRuleDialog::ChildRuleDialog(std::vector<std::string> names, QWidget* parent)
     : QDialog(parent), ruleNames(std::move(names)) {
-  setObjectName("142");
+  setObjectName(ObjectName(kIdChildRuleDialog));
   setWindowTitle("Add Child Search Rule");
 
   auto* prompt = new QLabel(
       "Select a search rule that can be applied from entries of selected entry class.", this);
   combo_ = new QComboBox(this);  // not editable: a drop-down list
-  combo_->setObjectName("1008");
+  combo_->setObjectName(ObjectName(kIdChildRuleCombo));
   prompt->setBuddy(combo_);
 
   okButton_ = dlgparts::LayOutColumn(this, prompt, combo_).ok;

@@ -11,6 +11,7 @@
 
 #include "editor/addinputgroupdialog.h"
 #include "editor/addrulesetdialog.h"
+#include "editor/controlids.h"
 #include "editor/panes.h"
 #include "editor/propertypanel.h"
 #include "editor/renamedialog.h"
@@ -32,7 +33,7 @@ const char* const kPanelTitles[] = {
 CConfigTree::CConfigTree(Configuration& configuration, const kvaro::Oidtable& table,
                          QWidget* parent)
     : QTreeWidget(parent), configuration_(configuration), table_(table) {
-  setObjectName(QStringLiteral("1024"));
+  setObjectName(ObjectName(kIdConfigTree));
   setHeaderHidden(true);
   setColumnCount(1);
   setSortingEnabled(false);
@@ -343,7 +344,7 @@ void CConfigTree::ShowPanelFor(TreeNodeRecord* record) {
   }
   CPropertyPanel* panel = CreatePropertyPanel(this, record->kind, record->object, owner, host);
   if (!panel) return;
-  panel->setObjectName(QStringLiteral("100"));
+  panel->setObjectName(ObjectName(kIdPropertyPanel));
   if (panel->windowTitle().isEmpty()) panel->setWindowTitle(kPanelTitles[record->kind]);
   connect(panel, &CPropertyPanel::modified, this, &CConfigTree::MarkModified);
   connect(panel, &CPropertyPanel::renameRequested, this, &CConfigTree::RenameFromPanel);

@@ -4,17 +4,17 @@
 #include <QListWidget>
 #include <QPushButton>
 
+#include "editor/controlids.h"
 #include "platform/support/messages.h"
 
 std::pair<QPushButton*, QPushButton*> AddListButtons(QWidget* parent, QBoxLayout* row,
-                                                     const QString& addText, const char* addId,
-                                                     const QString& removeText,
-                                                     const char* removeId) {
+                                                     const QString& addText, int addId,
+                                                     const QString& removeText, int removeId) {
   auto* add = new QPushButton(addText, parent);
-  add->setObjectName(addId);
+  add->setObjectName(ObjectName(addId));
   add->setAutoDefault(false);
   auto* remove = new QPushButton(removeText, parent);
-  remove->setObjectName(removeId);
+  remove->setObjectName(ObjectName(removeId));
   remove->setAutoDefault(false);
   row->addWidget(add);
   row->addWidget(remove);

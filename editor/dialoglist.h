@@ -10,13 +10,12 @@ class QListWidget;
 class QPushButton;
 class QWidget;
 
-// Creates an Add and a Remove push button (object names `addId` and `removeId`) in
+// Creates an Add and a Remove push button (control ids `addId` and `removeId`) in
 // `parent`, neither of them a default button, and appends them to `row` followed by a
 // stretch. Returns (Add, Remove).
 std::pair<QPushButton*, QPushButton*> AddListButtons(QWidget* parent, QBoxLayout* row,
-                                                     const QString& addText, const char* addId,
-                                                     const QString& removeText,
-                                                     const char* removeId);
+                                                     const QString& addText, int addId,
+                                                     const QString& removeText, int removeId);
 
 // Refuses `name` as a new row of `list` because it is listed already: shows message `id`
 // with the name, makes its row the current one and puts the focus on the list.

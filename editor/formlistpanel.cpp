@@ -11,6 +11,7 @@
 
 #include "editor/addformdialog.h"
 #include "editor/configtree.h"
+#include "editor/controlids.h"
 #include "model/configuration.h"
 #include "platform/support/messages.h"
 
@@ -46,11 +47,11 @@ void CFormListPanel::AddForm() {
     AddFormDialog dialog(ruleSetNames, this);
     // Asked again after a refused name: the dialog comes back as it was left.
     if (!name.empty()) {
-      if (auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("1000"))) {
+      if (auto* edit = dialog.findChild<QLineEdit*>(ObjectName(kIdNameEdit))) {
         edit->setText(QString::fromStdString(name));
         edit->selectAll();
       }
-      if (auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("1001"))) {
+      if (auto* combo = dialog.findChild<QComboBox*>(ObjectName(kIdNameChoiceCombo))) {
         const int index = combo->findText(QString::fromStdString(ruleSetName));
         if (index >= 0) combo->setCurrentIndex(index);
       }

@@ -9,6 +9,7 @@
 
 #include "editor/addinputgroupdialog.h"
 #include "editor/configtree.h"
+#include "editor/controlids.h"
 #include "model/configuration.h"
 #include "platform/support/messages.h"
 #include "platform/support/qstringlist.h"
@@ -27,14 +28,14 @@ QString RuleNameOf(const InputGroup* group) {
 
 CFormPanel::CFormPanel(CConfigTree* tree, SearchForm* form, QWidget* parent)
     : CPropertyPanel(tree, QStringLiteral("Form Properties"), parent), form_(form) {
-  title_ = CreateTitle(106, Text(61249, {CConfigTree::FormCaption(*form_).toStdString()}));
-  setTarget_ = CreateButton(100, Text(61257));
-  addGroup_ = CreateButton(101, Text(61232));
-  removeGroup_ = CreateButton(102, Text(61233), false);
-  rename_ = CreateRenameButton(107);
-  targetRule_ = CreateLabel(104, QString());
-  targetClasses_ = CreateLabel(105, QString());
-  list_ = CreateReportList(103, {{Text(61227), 150}, {Text(61228), 150}});
+  title_ = CreateTitle(kIdFormTitle, Text(61249, {CConfigTree::FormCaption(*form_).toStdString()}));
+  setTarget_ = CreateButton(kIdFormSetTargetButton, Text(61257));
+  addGroup_ = CreateButton(kIdFormAddGroupButton, Text(61232));
+  removeGroup_ = CreateButton(kIdFormRemoveGroupButton, Text(61233), false);
+  rename_ = CreateRenameButton(kIdFormRenameButton);
+  targetRule_ = CreateLabel(kIdFormTargetRuleLabel, QString());
+  targetClasses_ = CreateLabel(kIdFormTargetClassesLabel, QString());
+  list_ = CreateReportList(kIdFormGroupList, {{Text(61227), 150}, {Text(61228), 150}});
   for (const auto& group : form_->inputGroups) {
     InsertReportRow(list_, 0, {QString::fromStdString(group->name), RuleNameOf(group.get())},
                     group.get());

@@ -5,6 +5,7 @@
 #include <QTreeWidget>
 
 #include "editor/addfilterattributedialog.h"
+#include "editor/controlids.h"
 #include "model/configuration.h"
 #include "platform/support/messages.h"
 
@@ -20,11 +21,11 @@ CInputFieldPanel::CInputFieldPanel(InputField* field, const kvaro::Oidtable& tab
     : CPropertyPanel(nullptr, QStringLiteral("Form Input Properties"), parent),
       field_(field),
       table_(table) {
-  title_ = CreateTitle(103, Text(61251, {field_->name}));
-  add_ = CreateButton(100, Text(61238));
-  remove_ = CreateButton(101, Text(61239), false);
-  rename_ = CreateRenameButton(104);
-  list_ = CreateReportList(102, {{Text(61240), 150}});
+  title_ = CreateTitle(kIdInputFieldTitle, Text(61251, {field_->name}));
+  add_ = CreateButton(kIdInputFieldAddAttributeButton, Text(61238));
+  remove_ = CreateButton(kIdInputFieldRemoveAttributeButton, Text(61239), false);
+  rename_ = CreateRenameButton(kIdInputFieldRenameButton);
+  list_ = CreateReportList(kIdInputFieldAttributeList, {{Text(61240), 150}});
   for (const std::string& attribute : field_->filterAttributes)
     InsertReportRow(list_, 0, {QString::fromStdString(attribute)});
   LinkRemoveButton(list_, remove_);

@@ -7,6 +7,7 @@
 
 #include "editor/addinputfielddialog.h"
 #include "editor/configtree.h"
+#include "editor/controlids.h"
 #include "model/configuration.h"
 #include "platform/support/messages.h"
 
@@ -29,11 +30,11 @@ QString JoinedFilters(const InputField& field) {
 
 CInputGroupPanel::CInputGroupPanel(CConfigTree* tree, InputGroup* group, QWidget* parent)
     : CPropertyPanel(tree, QStringLiteral("Form Group Properties"), parent), group_(group) {
-  title_ = CreateTitle(103, Text(61250, {group_->name}));
-  add_ = CreateButton(100, Text(61234));
-  remove_ = CreateButton(101, Text(61235), false);
-  rename_ = CreateRenameButton(104);
-  list_ = CreateReportList(102, {{Text(61236), 150}, {Text(61237), 250}});
+  title_ = CreateTitle(kIdInputGroupTitle, Text(61250, {group_->name}));
+  add_ = CreateButton(kIdInputGroupAddFieldButton, Text(61234));
+  remove_ = CreateButton(kIdInputGroupRemoveFieldButton, Text(61235), false);
+  rename_ = CreateRenameButton(kIdInputGroupRenameButton);
+  list_ = CreateReportList(kIdInputGroupFieldList, {{Text(61236), 150}, {Text(61237), 250}});
   FillList();
   LinkRemoveButton(list_, remove_);
   connect(add_, &QPushButton::clicked, this, &CInputGroupPanel::AddInput);

@@ -8,6 +8,7 @@
 
 #include "widgets/dialogparts.h"
 // By path: another layer has a header of the same name on the include path.
+#include "editor/controlids.h"
 #include "widgets/dialogunits.h"
 
 NameChoiceDialog::NameChoiceDialog(const QString& objectName, const QString& title,
@@ -21,11 +22,11 @@ NameChoiceDialog::NameChoiceDialog(const QString& objectName, const QString& tit
 
   auto* promptLabel = new QLabel(prompt, this);
   nameEdit_ = new QLineEdit(this);
-  nameEdit_->setObjectName("1000");
+  nameEdit_->setObjectName(ObjectName(kIdNameEdit));
   auto* nameBuddy = new QLabel(nameLabel, this);
   nameBuddy->setBuddy(nameEdit_);
   choiceCombo_ = new QComboBox(this);
-  choiceCombo_->setObjectName("1001");
+  choiceCombo_->setObjectName(ObjectName(kIdNameChoiceCombo));
   choiceCombo_->setEditable(false);
   auto* choiceBuddy = new QLabel(choiceLabel, this);
   choiceBuddy->setBuddy(choiceCombo_);

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "editor/controlids.h"
 #include "platform/support/messages.h"
 #include "widgets/dialogparts.h"
 
@@ -16,7 +17,7 @@ NameDialog::NameDialog(const QString& objectName, const QString& title, const QS
 
   auto* prompt = new QLabel(label, this);
   nameEdit_ = new QLineEdit(this);
-  nameEdit_->setObjectName("1000");
+  nameEdit_->setObjectName(ObjectName(kIdNameEdit));
   nameEdit_->setText(QString::fromStdString(current));
   nameEdit_->selectAll();
   prompt->setBuddy(nameEdit_);

@@ -2,6 +2,7 @@
 #include <QLabel>
 
 #include "editor/configtree.h"
+#include "editor/controlids.h"
 #include "editor/formlistpanel.h"
 #include "editor/formpanel.h"
 #include "editor/inputfieldpanel.h"
@@ -18,7 +19,7 @@ namespace {
 class CPlainPanel : public CPropertyPanel {
  public:
   CPlainPanel(const QString& title, QWidget* parent) : CPropertyPanel(nullptr, title, parent) {
-    title_ = CreateTitle(103, QStringLiteral(" ") + title);
+    title_ = CreateTitle(kIdPlainPanelTitle, QStringLiteral(" ") + title);
     Relayout();
   }
 

@@ -13,6 +13,7 @@
 #include <algorithm>
 
 #include "editor/configtree.h"
+#include "editor/controlids.h"
 #include "platform/support/messages.h"
 
 namespace {
@@ -29,7 +30,7 @@ QFont PanelFont(bool bold) {
 
 CPropertyPanel::CPropertyPanel(CConfigTree* tree, const QString& title, QWidget* parent)
     : QWidget(parent), tree_(tree), normalFont_(PanelFont(false)), boldFont_(PanelFont(true)) {
-  setObjectName(QStringLiteral("100"));
+  setObjectName(ObjectName(kIdPropertyPanel));
   setWindowTitle(title);
   setAttribute(Qt::WA_OpaquePaintEvent, false);
 }
@@ -146,7 +147,7 @@ int CPropertyPanel::InsertNameRow(QListWidget* list, const QString& text, const 
 
 QLabel* CPropertyPanel::CreateTitle(int id, const QString& text, bool coloured) {
   auto* title = new QLabel(text, this);
-  title->setObjectName(QString::number(id));
+  title->setObjectName(ObjectName(id));
   title->setFont(boldFont_);
   title->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   title->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -166,7 +167,7 @@ QLabel* CPropertyPanel::CreateTitle(int id, const QString& text, bool coloured) 
 
 QPushButton* CPropertyPanel::CreateButton(int id, const QString& text, bool enabled) {
   auto* button = new QPushButton(text, this);
-  button->setObjectName(QString::number(id));
+  button->setObjectName(ObjectName(id));
   button->setFont(normalFont_);
   button->setEnabled(enabled);
   button->setAutoDefault(false);
@@ -182,7 +183,7 @@ QPushButton* CPropertyPanel::CreateRenameButton(int id) {
 
 QLabel* CPropertyPanel::CreateLabel(int id, const QString& text) {
   auto* label = new QLabel(text, this);
-  label->setObjectName(QString::number(id));
+  label->setObjectName(ObjectName(id));
   label->setFont(normalFont_);
   label->setTextFormat(Qt::PlainText);
   label->setGeometry(0, 0, 10, 10);
@@ -192,7 +193,7 @@ QLabel* CPropertyPanel::CreateLabel(int id, const QString& text) {
 QTreeWidget* CPropertyPanel::CreateReportList(int id,
                                               const std::vector<std::pair<QString, int>>& columns) {
   auto* list = new QTreeWidget(this);
-  list->setObjectName(QString::number(id));
+  list->setObjectName(ObjectName(id));
   list->setRootIsDecorated(false);
   list->setItemsExpandable(false);
   list->setUniformRowHeights(true);
@@ -221,7 +222,7 @@ QTreeWidget* CPropertyPanel::CreateReportList(int id,
 
 QListWidget* CPropertyPanel::CreateNameList(int id) {
   auto* list = new QListWidget(this);
-  list->setObjectName(QString::number(id));
+  list->setObjectName(ObjectName(id));
   list->setViewMode(QListView::ListMode);
   list->setFlow(QListView::TopToBottom);
   list->setWrapping(true);

@@ -3,15 +3,17 @@
 #include <QListWidget>
 #include <QPushButton>
 
+#include "editor/controlids.h"
 #include "platform/support/messages.h"
 
 CRootListPanel::CRootListPanel(CConfigTree* tree, const QString& title, int titleText, int addText,
                                int removeText, QWidget* parent)
     : CPropertyPanel(tree, title, parent) {
   const auto text = [](int id) { return QString::fromUtf8(msg::LoadString(id)); };
-  title_ = CreateTitle(103, text(titleText));
+  title_ = CreateTitle(kIdRootListTitle, text(titleText));
   std::tie(add_, remove_, list_) =
-      CreateEditableNameList(100, text(addText), 101, text(removeText), 102);
+      CreateEditableNameList(kIdRootListAddButton, text(addText), kIdRootListRemoveButton,
+                             text(removeText), kIdRootListList);
   Relayout();
 }
 

@@ -9,6 +9,7 @@
 
 #include "editor/addobjectclassdialog.h"
 #include "editor/childruledialog.h"
+#include "editor/controlids.h"
 #include "editor/startpointdialog.h"
 #include "model/configuration.h"
 #include "platform/ldap/ldapclient.h"
@@ -28,38 +29,38 @@ CRulePanel::CRulePanel(SearchRule* rule, RuleSet* owner, const kvaro::Oidtable& 
       owner_(owner ? owner : rule->ownerRuleSet),
       table_(table),
       searchRule_(rule->ruleType != RuleTypeEntryPoint) {
-  title_ = CreateTitle(107, Text(61242) + Q(rule_->name));
-  nameLabel_ = CreateLabel(108, Text(61219));
-  nameEdit_ = CreateEdit(109);
+  title_ = CreateTitle(kIdRuleTitle, Text(61242) + Q(rule_->name));
+  nameLabel_ = CreateLabel(kIdRuleNameLabel, Text(61219));
+  nameEdit_ = CreateEdit(kIdRuleNameEdit);
   // The name changes only through Rename, which renames every reference to the rule as
   // well, so the edit must not look as if typing into it would.
   nameEdit_->setReadOnly(true);
   nameLabel_->setBuddy(nameEdit_);
-  rename_ = CreateRenameButton(118);
+  rename_ = CreateRenameButton(kIdRuleRenameButton);
 
-  searchGroup_ = CreateGroupBox(110, Text(61246));
+  searchGroup_ = CreateGroupBox(kIdRuleSearchGroup, Text(61246));
   std::tie(addSearchRule_, removeSearchRule_, searchList_) = CreateEditableNameList(
-      103, Text(61247), 104, Text(61248), 105, [this] { AddSearchRule(); },
-      [this] { RemoveSearchRule(); });
+      kIdRuleAddSearchRuleButton, Text(61247), kIdRuleRemoveSearchRuleButton, Text(61248),
+      kIdRuleSearchRuleList, [this] { AddSearchRule(); }, [this] { RemoveSearchRule(); });
 
   if (searchRule_) {
-    secondGroup_ = CreateGroupBox(111, Text(61220));
+    secondGroup_ = CreateGroupBox(kIdRuleSecondGroup, Text(61220));
     std::tie(addClass_, removeClass_, classList_) = CreateEditableNameList(
-        100, Text(61243), 101, Text(61244), 102, [this] { AddObjectClass(); },
-        [this] { RemoveObjectClass(); });
+        kIdRuleAddClassButton, Text(61243), kIdRuleRemoveClassButton, Text(61244), kIdRuleClassList,
+        [this] { AddObjectClass(); }, [this] { RemoveObjectClass(); });
   } else {
-    secondGroup_ = CreateGroupBox(111, Text(61221));
-    baseLabel_ = CreateLabel(112, Text(61222));
-    baseEdit_ = CreateEdit(113);
-    hostLabel_ = CreateLabel(114, Text(61223));
-    hostEdit_ = CreateEdit(115);
-    portLabel_ = CreateLabel(116, Text(61224));
-    portEdit_ = CreateEdit(117);
+    secondGroup_ = CreateGroupBox(kIdRuleSecondGroup, Text(61221));
+    baseLabel_ = CreateLabel(kIdRuleBaseLabel, Text(61222));
+    baseEdit_ = CreateEdit(kIdRuleBaseEdit);
+    hostLabel_ = CreateLabel(kIdRuleHostLabel, Text(61223));
+    hostEdit_ = CreateEdit(kIdRuleHostEdit);
+    portLabel_ = CreateLabel(kIdRulePortLabel, Text(61224));
+    portEdit_ = CreateEdit(kIdRulePortEdit);
     for (QLineEdit* edit : {baseEdit_, hostEdit_, portEdit_}) edit->setReadOnly(true);
     baseLabel_->setBuddy(baseEdit_);
     hostLabel_->setBuddy(hostEdit_);
     portLabel_->setBuddy(portEdit_);
-    setStartPoint_ = CreateButton(106, Text(61267));
+    setStartPoint_ = CreateButton(kIdRuleSetStartPointButton, Text(61267));
     connect(setStartPoint_, &QPushButton::clicked, this, &CRulePanel::SetStartPoint);
   }
 
@@ -84,7 +85,7 @@ CRulePanel::CRulePanel(SearchRule* rule, RuleSet* owner, const kvaro::Oidtable& 
 
 QLineEdit* CRulePanel::CreateEdit(int id) {
   auto* edit = new QLineEdit(this);
-  edit->setObjectName(QString::number(id));
+  edit->setObjectName(ObjectName(id));
   edit->setFont(normalFont());
   edit->setGeometry(0, 0, 10, 10);
   return edit;
@@ -92,7 +93,7 @@ QLineEdit* CRulePanel::CreateEdit(int id) {
 
 QGroupBox* CRulePanel::CreateGroupBox(int id, const QString& text) {
   auto* group = new QGroupBox(text, this);
-  group->setObjectName(QString::number(id));
+  group->setObjectName(ObjectName(id));
   group->setFont(normalFont());
   group->setFocusPolicy(Qt::NoFocus);
   group->setGeometry(0, 0, 10, 10);

@@ -8,6 +8,7 @@
 
 #include "editor/addruledialog.h"
 #include "editor/configtree.h"
+#include "editor/controlids.h"
 #include "model/configuration.h"
 #include "model/renaming.h"
 #include "platform/support/messages.h"
@@ -18,11 +19,11 @@ QString Text(int id) { return QString::fromUtf8(msg::LoadString(id)); }
 
 CRuleSetPanel::CRuleSetPanel(CConfigTree* tree, RuleSet* ruleSet, QWidget* parent)
     : CPropertyPanel(tree, QStringLiteral("Rule Set Properties"), parent), ruleSet_(ruleSet) {
-  title_ = CreateTitle(102, Text(61241) + QString::fromStdString(ruleSet_->name));
-  add_ = CreateButton(100, Text(61214));
-  remove_ = CreateButton(101, Text(62221), false);
-  rename_ = CreateRenameButton(104);
-  list_ = CreateReportList(103, {{Text(61215), 150}, {Text(61216), 150}});
+  title_ = CreateTitle(kIdRuleSetTitle, Text(61241) + QString::fromStdString(ruleSet_->name));
+  add_ = CreateButton(kIdRuleSetAddRuleButton, Text(61214));
+  remove_ = CreateButton(kIdRuleSetRemoveRuleButton, Text(62221), false);
+  rename_ = CreateRenameButton(kIdRuleSetRenameButton);
+  list_ = CreateReportList(kIdRuleSetRuleList, {{Text(61215), 150}, {Text(61216), 150}});
   // Each row goes in at the top, so the list shows the rules newest first.
   for (const auto& rule : ruleSet_->rules) {
     InsertReportRow(list_, 0, {QString::fromStdString(rule->name), TypeText(*rule)}, rule.get());

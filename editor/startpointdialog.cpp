@@ -7,6 +7,7 @@
 #include <cctype>
 #include <climits>
 
+#include "editor/controlids.h"
 #include "platform/ldap/ldapclient.h"
 #include "platform/support/dncheck.h"
 #include "platform/support/messages.h"
@@ -93,11 +94,11 @@ void ReportStartPointFault(const StartPointFault& fault, QLineEdit* base, QLineE
 StartPointEdits AddStartPointRows(QWidget* parent, QFormLayout* form) {
   StartPointEdits edits;
   edits.base = new QLineEdit(parent);
-  edits.base->setObjectName(kSearchBaseEditName);
+  edits.base->setObjectName(ObjectName(kIdSearchBaseEdit));
   edits.host = new QLineEdit(parent);
-  edits.host->setObjectName(kHostEditName);
+  edits.host->setObjectName(ObjectName(kIdHostEdit));
   edits.port = new QLineEdit(parent);
-  edits.port->setObjectName(kPortEditName);
+  edits.port->setObjectName(ObjectName(kIdPortEdit));
   auto addRow = [parent, form](const char* text, QLineEdit* edit) {
     auto* label = new QLabel(text, parent);
     label->setBuddy(edit);
@@ -124,7 +125,7 @@ std::optional<std::string> TakeStartPoint(const StartPointEdits& edits,
 StartPointDialog::StartPointDialog(const std::string& uri, const kvaro::Oidtable& table,
                                    QWidget* parent)
     : QDialog(parent), ldapUri(uri), table_(table) {
-  setObjectName(kStartPointDialogName);
+  setObjectName(ObjectName(kIdStartPointDialog));
   setWindowTitle("Set Start Point");
 
   auto* form = new QFormLayout;

@@ -13,13 +13,6 @@ namespace kvaro {
 class Oidtable;
 }
 
-// Object names of the start-point controls, the same in "Set Start Point" and in the
-// entry-point part of "Add Rule".
-inline constexpr char kStartPointDialogName[] = "141";
-inline constexpr char kSearchBaseEditName[] = "1000";
-inline constexpr char kHostEditName[] = "1001";
-inline constexpr char kPortEditName[] = "1002";
-
 // The decimal value of a port text as the start-point check reads it: optional leading
 // white space and sign, then the leading digits; 0 when there are none. Values too large
 // for an int are clamped to INT_MAX.
@@ -60,9 +53,9 @@ void ReportStartPointFault(const StartPointFault& fault, QLineEdit* base, QLineE
 
 // The three edits of a start point in a dialog.
 struct StartPointEdits {
-  QLineEdit* base = nullptr;  // "1000"
-  QLineEdit* host = nullptr;  // "1001"
-  QLineEdit* port = nullptr;  // "1002"
+  QLineEdit* base = nullptr;  // kIdSearchBaseEdit
+  QLineEdit* host = nullptr;  // kIdHostEdit
+  QLineEdit* port = nullptr;  // kIdPortEdit
 };
 
 // Creates the three edits as children of `parent` and appends them to `form` as rows

@@ -6,6 +6,7 @@
 
 #include "widgets/dialogparts.h"
 // By path: another layer has a header of the same name on the include path.
+#include "editor/controlids.h"
 #include "widgets/dialogunits.h"
 
 TableNameDialog::TableNameDialog(const QString& objectName, const QString& title,
@@ -18,7 +19,7 @@ TableNameDialog::TableNameDialog(const QString& objectName, const QString& title
 
   auto* label = new QLabel(prompt, this);
   nameEdit_ = new QLineEdit(this);
-  nameEdit_->setObjectName("1000");
+  nameEdit_->setObjectName(ObjectName(kIdNameEdit));
   label->setBuddy(nameEdit_);
 
   okButton_ = dlgparts::LayOutColumn(this, label, nameEdit_, dlgparts::ButtonTexts::kPlain).ok;

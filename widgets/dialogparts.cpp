@@ -6,16 +6,18 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "widgets/controlids.h"
+
 namespace dlgparts {
 
 OkCancel AddOkCancelRow(QDialog* dialog, QBoxLayout* layout, ButtonTexts texts) {
   const bool shortcuts = texts == ButtonTexts::kWithShortcuts;
   OkCancel buttons;
   buttons.ok = new QPushButton(shortcuts ? "&OK" : "OK", dialog);
-  buttons.ok->setObjectName("1");
+  buttons.ok->setObjectName(ObjectName(kIdOk));
   buttons.ok->setDefault(true);
   buttons.cancel = new QPushButton(shortcuts ? "&Cancel" : "Cancel", dialog);
-  buttons.cancel->setObjectName("2");
+  buttons.cancel->setObjectName(ObjectName(kIdCancel));
   QObject::connect(buttons.ok, &QPushButton::clicked, dialog, &QDialog::accept);
   QObject::connect(buttons.cancel, &QPushButton::clicked, dialog, &QDialog::reject);
 

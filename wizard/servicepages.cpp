@@ -12,13 +12,12 @@
 #include "platform/support/messages.h"
 #include "platform/support/qstringlist.h"
 #include "wizard/connectiontest.h"
+#include "wizard/controlids.h"
 #include "wizard/setupwizard.h"
 #include "wizard/updowncontrol.h"
 #include "wizard/wizardpages.h"
 
 namespace {
-
-constexpr int kCheckListId = 9999;
 
 QString Q(std::string_view s) {
   return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
@@ -26,7 +25,7 @@ QString Q(std::string_view s) {
 
 QLabel* Static(QWidget* parent, int id, std::string_view text, bool wrap = true) {
   auto* label = new QLabel(Q(text), parent);
-  if (id > 0) label->setObjectName(QString::number(id));
+  if (id > 0) label->setObjectName(ObjectName(id));
   label->setWordWrap(wrap);
   label->setTextFormat(Qt::PlainText);
   return label;
@@ -38,14 +37,14 @@ bool NeedsInformation(const SelectedService& s) { return s.needsHost != 0 || s.n
 
 // ---- Page 5 ----------------------------------------------------------------------------
 
-ServicesPage::ServicesPage() : SetupPage(150) {}
+ServicesPage::ServicesPage() : SetupPage(kIdServicesPage) {}
 ServicesPage::~ServicesPage() = default;
 
 void ServicesPage::InitWindow(QWidget* window) {
   auto* layout = new QVBoxLayout(window);
   layout->setContentsMargins(0, 0, 0, 8);
   layout->setSpacing(8);
-  layout->addWidget(Static(window, 1031,
+  layout->addWidget(Static(window, kIdServicesText,
                            "Please select the search services that you'd like Orvelle to "
                            "access. "));
 }
@@ -55,7 +54,7 @@ bool ServicesPage::OnSetActive() {
   // The list is made afresh on every visit: earlier checks are not shown again. It fills
   // the page below the text, 8 pixels from it and from the page's bottom edge.
   auto* list = new QListWidget(window());
-  list->setObjectName(QString::number(kCheckListId));
+  list->setObjectName(ObjectName(kIdServiceCheckList));
   list->setFrameShape(QFrame::StyledPanel);
   list->setFrameShadow(QFrame::Sunken);
   list->setFont(window()->font());
@@ -76,7 +75,7 @@ int ServicesPage::OnWizardNext() {
   SetupWizard& w = wizard();
   services.clear();
   int mask = 0;
-  auto* list = Control<QListWidget>(kCheckListId);
+  auto* list = Control<QListWidget>(kIdServiceCheckList);
   for (int i = 0; list && i < list->count(); ++i) {
     if (list->item(i)->checkState() != Qt::Checked) continue;
     const int flag = list->item(i)->data(Qt::UserRole).toInt();
@@ -95,7 +94,7 @@ int ServicesPage::OnWizardNext() {
   w.serviceCursor = 0;
   if (mask == 0) {
     msg::Show(61279);
-    if (QListWidget* list = Control<QListWidget>(kCheckListId))
+    if (QListWidget* list = Control<QListWidget>(kIdServiceCheckList))
       list->setFocus(Qt::OtherFocusReason);
     return -1;
   }
@@ -119,10 +118,10 @@ void ServiceInfoPage::InitWindow(QWidget* window) {
   auto* layout = new QVBoxLayout(window);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(3);
-  QLabel* name = Static(window, 1034, "", false);
+  QLabel* name = Static(window, kIdServiceNameLabel, "", false);
   name->setFont(BoldFont(window->font()));
   layout->addWidget(name);
-  layout->addWidget(Static(window, 1002,
+  layout->addWidget(Static(window, kIdServiceInfoText,
                            "Additional information is required for this search service. Please "
                            "enter the required information below, and the click on the 'Next' "
                            "button."));
@@ -131,20 +130,21 @@ void ServiceInfoPage::InitWindow(QWidget* window) {
   auto* grid = new QGridLayout(access);
   grid->setContentsMargins(6, 2, 6, 4);
   grid->setVerticalSpacing(2);
-  grid->addWidget(Static(access, 1005, "LDAP server used to access this service.", false), 0, 0, 1,
-                  3);
-  grid->addWidget(Static(access, 1018, "Host", false), 1, 0);
+  grid->addWidget(
+      Static(access, kIdServiceAccessText, "LDAP server used to access this service.", false), 0, 0,
+      1, 3);
+  grid->addWidget(Static(access, kIdServerHostLabel, "Host", false), 1, 0);
   auto* host = new QLineEdit(access);
-  host->setObjectName(QStringLiteral("1022"));
+  host->setObjectName(ObjectName(kIdServerHostEdit));
   grid->addWidget(host, 1, 1, 1, 2);
-  grid->addWidget(Static(access, 1020, "Port", false), 2, 0);
+  grid->addWidget(Static(access, kIdServerPortLabel, "Port", false), 2, 0);
   auto* port = new QLineEdit(access);
-  port->setObjectName(QStringLiteral("1021"));
+  port->setObjectName(ObjectName(kIdServerPortEdit));
   port->setValidator(
       new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), port));
   port->setMaximumWidth(port->fontMetrics().horizontalAdvance(QStringLiteral("0000000000")));
   auto* arrows = new UpDownControl(access);
-  arrows->setObjectName(QStringLiteral("1019"));
+  arrows->setObjectName(ObjectName(kIdServicePortArrows));
   arrows->setFixedHeight(port->sizeHint().height());
   auto* portRow = new QHBoxLayout;
   portRow->setSpacing(0);
@@ -158,10 +158,11 @@ void ServiceInfoPage::InitWindow(QWidget* window) {
   auto* startGrid = new QGridLayout(start);
   startGrid->setContentsMargins(6, 2, 6, 4);
   startGrid->setVerticalSpacing(2);
-  startGrid->addWidget(Static(start, 1007, "Entry at which searches begin.", false), 0, 0, 1, 2);
-  startGrid->addWidget(Static(start, 1042, "Base DN", false), 1, 0);
+  startGrid->addWidget(Static(start, kIdServiceStartText, "Entry at which searches begin.", false),
+                       0, 0, 1, 2);
+  startGrid->addWidget(Static(start, kIdServiceBaseLabel, "Base DN", false), 1, 0);
   auto* base = new QLineEdit(start);
-  base->setObjectName(QStringLiteral("1041"));
+  base->setObjectName(ObjectName(kIdServiceBaseEdit));
   startGrid->addWidget(base, 1, 1);
   layout->addWidget(start);
   layout->addStretch(1);
@@ -174,11 +175,11 @@ bool ServiceInfoPage::OnSetActive() {
   shown = service;
   if (!service) return true;
   const QString notRequired = Q(msg::LoadString(61293));
-  Control<QLabel>(1034)->setText(Q(service->displayName));
-  auto* host = Control<QLineEdit>(1022);
-  auto* port = Control<QLineEdit>(1021);
-  auto* arrows = Control<UpDownControl>(1019);
-  auto* base = Control<QLineEdit>(1041);
+  Control<QLabel>(kIdServiceNameLabel)->setText(Q(service->displayName));
+  auto* host = Control<QLineEdit>(kIdServerHostEdit);
+  auto* port = Control<QLineEdit>(kIdServerPortEdit);
+  auto* arrows = Control<UpDownControl>(kIdServicePortArrows);
+  auto* base = Control<QLineEdit>(kIdServiceBaseEdit);
   host->setEnabled(service->needsHost != 0);
   port->setEnabled(service->needsHost != 0);
   // The arrows step the port edit, as on the host page.
@@ -206,20 +207,22 @@ bool ServiceInfoPage::OnSetActive() {
 bool ServiceInfoPage::Validate() {
   SetupWizard& w = wizard();
   if (!shown || shown->needsHost == 0) return true;
-  const std::string host(kvaro::Trim(Control<QLineEdit>(1022)->text().toStdString()));
-  const int port = LeadingNumber(Control<QLineEdit>(1021)->text().toStdString(), " \t");
+  const std::string host(kvaro::Trim(Control<QLineEdit>(kIdServerHostEdit)->text().toStdString()));
+  const int port =
+      LeadingNumber(Control<QLineEdit>(kIdServerPortEdit)->text().toStdString(), " \t");
   if (const auto test = TestConnection(&w, host, port, w.timeouts); test.code != ldapx::kSuccess) {
     directory::ShowLogonFailure(61277, test, host, port, w.timeouts);
-    Control<QLineEdit>(1022)->setFocus(Qt::OtherFocusReason);
+    Control<QLineEdit>(kIdServerHostEdit)->setFocus(Qt::OtherFocusReason);
     return false;
   }
   shown->host = host;
   shown->port = port;
   if (shown->needsBaseDn == 1) {
-    const std::string base(kvaro::Trim(Control<QLineEdit>(1041)->text().toStdString()));
+    const std::string base(
+        kvaro::Trim(Control<QLineEdit>(kIdServiceBaseEdit)->text().toStdString()));
     if (!base.empty() && !kvaro::IsValidDn(base, w.table())) {
       msg::Show(61278);
-      Control<QLineEdit>(1041)->setFocus(Qt::OtherFocusReason);
+      Control<QLineEdit>(kIdServiceBaseEdit)->setFocus(Qt::OtherFocusReason);
       return false;
     }
     shown->baseDn = base;
@@ -267,7 +270,7 @@ void SummaryPage::InitWindow(QWidget* window) {
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(Static(window, 0, "Summary of options", false));
   auto* edit = new QPlainTextEdit(window);
-  edit->setObjectName(QStringLiteral("1000"));
+  edit->setObjectName(ObjectName(kIdSummaryEdit));
   edit->setReadOnly(true);
   edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   layout->addWidget(edit, 1);

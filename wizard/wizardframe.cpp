@@ -110,11 +110,11 @@ WizardFrame::WizardFrame(QWidget* parent) : QDialog(parent) {
   connect(cancel_, &QPushButton::clicked, this, &WizardFrame::reject);
 
   bitmap_ = new WizardBitmap(this);
-  bitmap_->setObjectName(QString::number(kIdWizardBitmap));
+  bitmap_->setObjectName(ObjectName(kIdWizardBitmap));
   bitmap_->setGeometry(dlgu::ToPixels(font(), kBitmapRect));
 
   separator_ = new QFrame(this);
-  separator_->setObjectName(QString::number(kIdWizardSeparator));
+  separator_->setObjectName(ObjectName(kIdWizardSeparator));
   separator_->setFrameStyle(QFrame::HLine | QFrame::Sunken);
   separator_->setGeometry(dlgu::ToPixels(font(), kSeparatorRect));
 }
@@ -137,7 +137,7 @@ void WizardFrame::ForgetPage(WizardPage* page) {
 
 QPushButton* WizardFrame::MakeButton(int id, const char* caption) {
   auto* button = new QPushButton(QString::fromUtf8(caption), this);
-  button->setObjectName(QString::number(id));
+  button->setObjectName(ObjectName(id));
   button->setAutoDefault(false);
   button->hide();
   return button;

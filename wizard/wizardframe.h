@@ -11,16 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "wizard/controlids.h"
+
 class QPushButton;
 class WizardFrame;
-
-// Ids of the frame's controls (also their objectNames).
-inline constexpr int kIdBack = 12323;
-inline constexpr int kIdNext = 12324;
-inline constexpr int kIdFinish = 12325;
-inline constexpr int kIdCancel = 2;
-inline constexpr int kIdWizardBitmap = 1053;
-inline constexpr int kIdWizardSeparator = 1055;
 
 // SetButtons flags.
 inline constexpr int kWizBack = 1;
@@ -79,7 +73,7 @@ class WizardPage {
   // The page control with the given id (objectName), or null.
   template <typename T>
   T* Control(int id) const {
-    return window_ ? window_->findChild<T*>(QString::number(id)) : nullptr;
+    return window_ ? window_->findChild<T*>(ObjectName(id)) : nullptr;
   }
 
  protected:

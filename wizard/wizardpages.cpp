@@ -21,6 +21,7 @@
 #include "store/directory/subtreecheck.h"
 #include "store/directory/ui/directorywork.h"
 #include "wizard/connectiontest.h"
+#include "wizard/controlids.h"
 #include "wizard/setupwizard.h"
 #include "wizard/updowncontrol.h"
 
@@ -37,7 +38,7 @@ std::string S(const QString& s) { return s.toStdString(); }
 
 QLabel* Static(QWidget* parent, int id, std::string_view text, bool wrap = true) {
   auto* label = new QLabel(Q(text), parent);
-  if (id > 0) label->setObjectName(QString::number(id));
+  if (id > 0) label->setObjectName(ObjectName(id));
   label->setWordWrap(wrap);
   label->setTextFormat(Qt::PlainText);
   return label;
@@ -45,7 +46,7 @@ QLabel* Static(QWidget* parent, int id, std::string_view text, bool wrap = true)
 
 QLineEdit* Edit(QWidget* parent, int id) {
   auto* edit = new QLineEdit(parent);
-  edit->setObjectName(QString::number(id));
+  edit->setObjectName(ObjectName(id));
   return edit;
 }
 
@@ -64,14 +65,14 @@ QVBoxLayout* PageLayout(QWidget* window) {
 
 // A "Host"/"Port" row with the port's arrow control; returns the arrows.
 UpDownControl* HostPortRows(QGridLayout* grid, QWidget* parent, int row, int upDownId) {
-  grid->addWidget(Static(parent, 1018, "Host", false), row, 0);
-  auto* host = Edit(parent, 1022);
+  grid->addWidget(Static(parent, kIdServerHostLabel, "Host", false), row, 0);
+  auto* host = Edit(parent, kIdServerHostEdit);
   grid->addWidget(host, row, 1, 1, 2);
-  grid->addWidget(Static(parent, 1020, "Port", false), row + 1, 0);
-  auto* port = DigitsEdit(parent, 1021);
+  grid->addWidget(Static(parent, kIdServerPortLabel, "Port", false), row + 1, 0);
+  auto* port = DigitsEdit(parent, kIdServerPortEdit);
   port->setMaximumWidth(port->fontMetrics().horizontalAdvance(QStringLiteral("0000000000")));
   auto* arrows = new UpDownControl(parent);
-  arrows->setObjectName(QString::number(upDownId));
+  arrows->setObjectName(ObjectName(upDownId));
   arrows->setFixedHeight(port->sizeHint().height());
   auto* portRow = new QHBoxLayout;
   portRow->setSpacing(0);
@@ -96,15 +97,15 @@ SetupWizard& SetupPage::wizard() const { return *static_cast<SetupWizard*>(frame
 
 void IntroPage::InitWindow(QWidget* window) {
   auto* layout = PageLayout(window);
-  QLabel* heading = Static(window, 1007, "Before you begin...");
+  QLabel* heading = Static(window, kIdIntroHeading, "Before you begin...");
   heading->setFont(BoldFont(window->font()));
   layout->addWidget(heading);
   layout->addSpacing(8);
-  layout->addWidget(Static(window, 1002,
+  layout->addWidget(Static(window, kIdIntroSchemaText,
                            "Before Orvelle configuration can be created you will need to update "
                            "the schema installed on your directory server."));
   layout->addSpacing(8);
-  layout->addWidget(Static(window, 1005,
+  layout->addWidget(Static(window, kIdIntroReadmeText,
                            "If you haven't already done this consult the Orvelle README file for "
                            "an overview of what you need to do."));
   layout->addStretch(1);
@@ -126,10 +127,10 @@ void LocationPage::InitWindow(QWidget* window) {
                            "Please select the type of configuration required."));
   layout->addSpacing(8);
   auto* directory = new QRadioButton(QStringLiteral("Host configuration in directory."), window);
-  directory->setObjectName(QStringLiteral("1058"));
+  directory->setObjectName(ObjectName(kIdDirectoryRadio));
   auto* local =
       new QRadioButton(QStringLiteral("Host configuration in local file installation."), window);
-  local->setObjectName(QStringLiteral("1059"));
+  local->setObjectName(ObjectName(kIdLocalFilesRadio));
   // The page keeps the two buttons exclusive itself; the group only stops a click on the
   // checked button from unchecking it.
   auto* group = new QButtonGroup(window);
@@ -146,26 +147,26 @@ bool LocationPage::OnSetActive() {
   wizard().SetButtons(kWizBack | kWizNext);
   directoryFlag = wizard().startupMode == StartupMode::kDirectory ? 1 : 0;
   localFlag = directoryFlag ? 0 : 1;
-  Control<QRadioButton>(1058)->setChecked(directoryFlag == 1);
-  Control<QRadioButton>(1059)->setChecked(localFlag == 1);
+  Control<QRadioButton>(kIdDirectoryRadio)->setChecked(directoryFlag == 1);
+  Control<QRadioButton>(kIdLocalFilesRadio)->setChecked(localFlag == 1);
   return true;
 }
 
 void LocationPage::OnDirectoryClicked() {
-  auto* directory = Control<QRadioButton>(1058);
+  auto* directory = Control<QRadioButton>(kIdDirectoryRadio);
   if (!directory->isChecked()) return;
   directoryFlag = 1;
   localFlag = 0;
-  Control<QRadioButton>(1059)->setChecked(false);
+  Control<QRadioButton>(kIdLocalFilesRadio)->setChecked(false);
   wizard().startupMode = StartupMode::kDirectory;
 }
 
 void LocationPage::OnLocalClicked() {
-  auto* local = Control<QRadioButton>(1059);
+  auto* local = Control<QRadioButton>(kIdLocalFilesRadio);
   if (!local->isChecked()) return;
   directoryFlag = 0;
   localFlag = 1;
-  Control<QRadioButton>(1058)->setChecked(false);
+  Control<QRadioButton>(kIdDirectoryRadio)->setChecked(false);
   wizard().startupMode = StartupMode::kFiles;
 }
 
@@ -182,19 +183,19 @@ void HostPage::InitWindow(QWidget* window) {
                            "store it's configuration."));
   layout->addSpacing(8);
   auto* grid = new QGridLayout;
-  HostPortRows(grid, window, 0, 1046);
+  HostPortRows(grid, window, 0, kIdHostPortArrows);
   // Connection security: the server's certificate is checked for StartTLS and LDAPS.
-  grid->addWidget(Static(window, 1060, "Security", false), 2, 0);
+  grid->addWidget(Static(window, kIdSecurityLabel, "Security", false), 2, 0);
   auto* security = new QComboBox(window);
-  security->setObjectName(QStringLiteral("1061"));
+  security->setObjectName(ObjectName(kIdSecurityCombo));
   security->addItems({QStringLiteral("None"), QStringLiteral("StartTLS"), QStringLiteral("LDAPS")});
   grid->addWidget(security, 2, 1);
-  grid->addWidget(Static(window, 1062, "CA certificate file", false), 3, 0);
-  auto* caFile = Edit(window, 1063);
+  grid->addWidget(Static(window, kIdCaFileLabel, "CA certificate file", false), 3, 0);
+  auto* caFile = Edit(window, kIdCaFileEdit);
   caFile->setPlaceholderText(QStringLiteral("(the system's certificate store)"));
   grid->addWidget(caFile, 3, 1);
   auto* browse = new QPushButton(QStringLiteral("Browse..."), window);
-  browse->setObjectName(QStringLiteral("1064"));
+  browse->setObjectName(ObjectName(kIdCaFileBrowseButton));
   grid->addWidget(browse, 3, 2);
   layout->addLayout(grid);
   layout->addStretch(1);
@@ -206,7 +207,7 @@ void HostPage::InitWindow(QWidget* window) {
   });
   // LDAPS has its own port: follow the choice while the port is one of the two defaults.
   QObject::connect(security, &QComboBox::currentIndexChanged, window, [window](int index) {
-    auto* port = window->findChild<QLineEdit*>(QStringLiteral("1021"));
+    auto* port = window->findChild<QLineEdit*>(ObjectName(kIdServerPortEdit));
     if (!port) return;
     if (index == 2 && port->text() == QStringLiteral("389")) port->setText(QStringLiteral("636"));
     if (index != 2 && port->text() == QStringLiteral("636")) port->setText(QStringLiteral("389"));
@@ -216,18 +217,18 @@ void HostPage::InitWindow(QWidget* window) {
 bool HostPage::OnSetActive() {
   SetupWizard& w = wizard();
   w.SetButtons(kWizBack | kWizNext);
-  auto* host = Control<QLineEdit>(1022);
-  auto* port = Control<QLineEdit>(1021);
+  auto* host = Control<QLineEdit>(kIdServerHostEdit);
+  auto* port = Control<QLineEdit>(kIdServerPortEdit);
   host->setText(Q(w.serverAddress));
   port->setText(QString::number(w.serverPort));
   {
     // Setting the choice must not move the port shown.
-    auto* security = Control<QComboBox>(1061);
+    auto* security = Control<QComboBox>(kIdSecurityCombo);
     const QSignalBlocker quiet(security);
     security->setCurrentIndex(static_cast<int>(w.tls.security));
   }
-  Control<QLineEdit>(1063)->setText(Q(w.tls.caFile));
-  auto* arrows = Control<UpDownControl>(1046);
+  Control<QLineEdit>(kIdCaFileEdit)->setText(Q(w.tls.caFile));
+  auto* arrows = Control<UpDownControl>(kIdHostPortArrows);
   arrows->setRange(kPortArrowMin, kPortArrowMax);
   arrows->setBuddy(port);
   host->setFocus(Qt::OtherFocusReason);
@@ -236,20 +237,20 @@ bool HostPage::OnSetActive() {
 
 int HostPage::OnWizardNext() {
   SetupWizard& w = wizard();
-  const std::string host = S(Control<QLineEdit>(1022)->text());
-  const int port = LeadingNumber(S(Control<QLineEdit>(1021)->text()));
+  const std::string host = S(Control<QLineEdit>(kIdServerHostEdit)->text());
+  const int port = LeadingNumber(S(Control<QLineEdit>(kIdServerPortEdit)->text()));
   if (port == 0) {
     msg::Show(61275);
-    Control<QLineEdit>(1021)->setFocus(Qt::OtherFocusReason);
+    Control<QLineEdit>(kIdServerPortEdit)->setFocus(Qt::OtherFocusReason);
     return -1;
   }
   ldapx::TlsOptions tls;
-  tls.security = static_cast<ldapx::Security>(Control<QComboBox>(1061)->currentIndex());
-  tls.caFile = S(Control<QLineEdit>(1063)->text().trimmed());
+  tls.security = static_cast<ldapx::Security>(Control<QComboBox>(kIdSecurityCombo)->currentIndex());
+  tls.caFile = S(Control<QLineEdit>(kIdCaFileEdit)->text().trimmed());
   if (const auto test = TestConnection(&w, host, port, w.timeouts, tls);
       test.code != ldapx::kSuccess) {
     directory::ShowLogonFailure(61277, test, host, port, w.timeouts);
-    Control<QLineEdit>(1022)->setFocus(Qt::OtherFocusReason);
+    Control<QLineEdit>(kIdServerHostEdit)->setFocus(Qt::OtherFocusReason);
     return -1;
   }
   w.serverAddress = host;
@@ -269,10 +270,10 @@ void AuthPage::InitWindow(QWidget* window) {
                            "for the duration of this session."));
   layout->addSpacing(8);
   auto* grid = new QGridLayout;
-  grid->addWidget(Static(window, 1025, "User DN", false), 0, 0);
-  grid->addWidget(Edit(window, 1032), 0, 1);
-  grid->addWidget(Static(window, 1026, "Password", false), 1, 0);
-  QLineEdit* password = Edit(window, 1033);
+  grid->addWidget(Static(window, kIdUserDnLabel, "User DN", false), 0, 0);
+  grid->addWidget(Edit(window, kIdUserDnEdit), 0, 1);
+  grid->addWidget(Static(window, kIdPasswordLabel, "Password", false), 1, 0);
+  QLineEdit* password = Edit(window, kIdPasswordEdit);
   password->setEchoMode(QLineEdit::Password);
   grid->addWidget(password, 1, 1);
   layout->addLayout(grid);
@@ -282,28 +283,28 @@ void AuthPage::InitWindow(QWidget* window) {
 bool AuthPage::OnSetActive() {
   SetupWizard& w = wizard();
   w.SetButtons(kWizBack | kWizNext);
-  Control<QLineEdit>(1032)->setText(Q(w.bindDn));
-  Control<QLineEdit>(1033)->setText(Q(w.bindPassword));
+  Control<QLineEdit>(kIdUserDnEdit)->setText(Q(w.bindDn));
+  Control<QLineEdit>(kIdPasswordEdit)->setText(Q(w.bindPassword));
   return true;
 }
 
 int AuthPage::OnWizardNext() {
   SetupWizard& w = wizard();
-  std::string dn = S(Control<QLineEdit>(1032)->text());
+  std::string dn = S(Control<QLineEdit>(kIdUserDnEdit)->text());
   const size_t first = dn.find_first_not_of(' ');
   dn = first == std::string::npos ? std::string()
                                   : dn.substr(first, dn.find_last_not_of(' ') - first + 1);
-  const std::string password = S(Control<QLineEdit>(1033)->text());
+  const std::string password = S(Control<QLineEdit>(kIdPasswordEdit)->text());
   if (!dn.empty() && !kvaro::IsValidDn(dn, w.table())) {
     msg::Show(61278);
-    Control<QLineEdit>(1032)->setFocus(Qt::OtherFocusReason);
+    Control<QLineEdit>(kIdUserDnEdit)->setFocus(Qt::OtherFocusReason);
     return -1;
   }
   const directory::Logon logon =
       OpenBoundConnection(&w, w.serverAddress, w.serverPort, dn, password, w.timeouts, w.tls);
   if (!logon.connection) {
     directory::ShowLogonFailure(61276, logon, w.serverAddress, w.serverPort, w.timeouts);
-    Control<QLineEdit>(1032)->setFocus(Qt::OtherFocusReason);
+    Control<QLineEdit>(kIdUserDnEdit)->setFocus(Qt::OtherFocusReason);
     return -1;
   }
   w.bindDn = dn;
@@ -324,11 +325,11 @@ void SubtreePage::InitWindow(QWidget* window) {
                            "directory name of your organization."));
   layout->addSpacing(8);
   auto* row = new QHBoxLayout;
-  row->addWidget(Static(window, 1023, "Parent DN", false));
-  row->addWidget(Edit(window, 1024), 1);
+  row->addWidget(Static(window, kIdParentDnLabel, "Parent DN", false));
+  row->addWidget(Edit(window, kIdParentDnEdit), 1);
   layout->addLayout(row);
   layout->addSpacing(8);
-  layout->addWidget(Static(window, 1002,
+  layout->addWidget(Static(window, kIdSubtreeRdnText,
                            "The new subtree will be a child of the above entry and will have the "
                            "RDN:"));
   QLabel* rdn = Static(window, 0, kSubtreeRdn, false);
@@ -340,13 +341,13 @@ void SubtreePage::InitWindow(QWidget* window) {
 
 bool SubtreePage::OnSetActive() {
   wizard().SetButtons(kWizBack | kWizNext);
-  Control<QLineEdit>(1024)->setFocus(Qt::OtherFocusReason);
+  Control<QLineEdit>(kIdParentDnEdit)->setFocus(Qt::OtherFocusReason);
   return true;
 }
 
 int SubtreePage::OnWizardNext() {
   SetupWizard& w = wizard();
-  auto* edit = Control<QLineEdit>(1024);
+  auto* edit = Control<QLineEdit>(kIdParentDnEdit);
   const std::string parent = S(edit->text());
   // Every refusal keeps the page with the DN as typed and the focus in it.
   auto refuse = [edit] {

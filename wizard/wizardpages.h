@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "wizard/controlids.h"
 #include "wizard/wizardframe.h"
 
 class SetupWizard;
@@ -24,7 +25,7 @@ class SetupPage : public WizardPage {
 // Page 0: what to do before starting.
 class IntroPage : public SetupPage {
  public:
-  IntroPage() : SetupPage(151) {}
+  IntroPage() : SetupPage(kIdIntroPage) {}
   bool OnSetActive() override;
 
  protected:
@@ -34,7 +35,7 @@ class IntroPage : public SetupPage {
 // Page 1: configuration in the directory or in local files.
 class LocationPage : public SetupPage {
  public:
-  LocationPage() : SetupPage(160) {}
+  LocationPage() : SetupPage(kIdLocationPage) {}
   bool OnSetActive() override;
   int OnWizardNext() override;
 
@@ -52,7 +53,7 @@ class LocationPage : public SetupPage {
 // Page 2: directory host and port, checked by a connection test.
 class HostPage : public SetupPage {
  public:
-  HostPage() : SetupPage(147) {}
+  HostPage() : SetupPage(kIdHostPage) {}
   bool OnSetActive() override;
   int OnWizardNext() override;
 
@@ -63,7 +64,7 @@ class HostPage : public SetupPage {
 // Page 3: bind DN and password, checked by a bind whose connection is kept.
 class AuthPage : public SetupPage {
  public:
-  AuthPage() : SetupPage(149) {}
+  AuthPage() : SetupPage(kIdAuthPage) {}
   bool OnSetActive() override;
   int OnWizardNext() override;
 
@@ -74,7 +75,7 @@ class AuthPage : public SetupPage {
 // Page 4: the parent entry of the configuration subtree.
 class SubtreePage : public SetupPage {
  public:
-  SubtreePage() : SetupPage(148) {}
+  SubtreePage() : SetupPage(kIdSubtreePage) {}
   bool OnSetActive() override;
   int OnWizardNext() override;
 
@@ -101,7 +102,7 @@ class ServicesPage : public SetupPage {
 // needs them.
 class ServiceInfoPage : public SetupPage {
  public:
-  ServiceInfoPage() : SetupPage(157, QSize(203, 135)) {}
+  ServiceInfoPage() : SetupPage(kIdServiceInfoPage, QSize(203, 135)) {}
   bool OnSetActive() override;
   bool Validate() override;
   int OnWizardNext() override;
@@ -117,7 +118,7 @@ class ServiceInfoPage : public SetupPage {
 // Page 7: the chosen services; offers Finish.
 class SummaryPage : public SetupPage {
  public:
-  SummaryPage() : SetupPage(156) {}
+  SummaryPage() : SetupPage(kIdSummaryPage) {}
   bool OnSetActive() override;
   int OnWizardBack() override;
   bool OnWizardFinish() override;

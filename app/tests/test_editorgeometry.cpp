@@ -22,6 +22,7 @@
 #include "editor/addrulesetdialog.h"
 #include "editor/childruledialog.h"
 #include "editor/configtree.h"
+#include "editor/controlids.h"
 #include "editor/panes.h"
 #include "editor/propertypanel.h"
 #include "editor/startpointdialog.h"
@@ -144,7 +145,7 @@ class TestEditorGeometry : public QObject {
     for (QLineEdit* edit : panel->findChildren<QLineEdit*>()) QCOMPARE(edit->cursorPosition(), 0);
     // Rows wider than a name list scroll sideways instead of being cut off.
     if (node == QStringList{"Forms"}) {
-      auto* list = panel->findChild<QListWidget*>("102");
+      auto* list = panel->findChild<QListWidget*>(ObjectName(kIdRootListList));
       list->scrollToItem(list->item(list->count() - 1));
       const QRect row = list->visualItemRect(list->item(list->count() - 1));
       const int contentWidth = list->horizontalScrollBar()->maximum() + list->viewport()->width();

@@ -9,9 +9,11 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "app/controlids.h"
 #include "app/directoryrun.h"
 #include "app/mainframe.h"
 #include "editor/configtree.h"
+#include "editor/controlids.h"
 #include "editor/panes.h"
 #include "editor/propertypanel.h"
 #include "model/configuration.h"
@@ -80,19 +82,21 @@ class TestMainFrame : public QObject {
                                                           "&Copy\tCtrl+C", "&Paste\tCtrl+V"}));
     QCOMPARE(Texts(MenuNamed(bar, "&View")), (QStringList{"&Status Bar"}));
     QCOMPARE(Texts(MenuNamed(bar, "&Help")), (QStringList{"&About Orvelle32Setup..."}));
-    for (int id : {57643, 57635, 57634, 57637}) {
+    for (int id : {CMainFrame::kUndo, CMainFrame::kCut, CMainFrame::kCopy, CMainFrame::kPaste}) {
       QVERIFY(f.frame.action(id));
       QVERIFY(!f.frame.action(id)->isEnabled());
       QVERIFY(!f.frame.OnCommand(id));
     }
-    for (int id : {57603, 57665, 59393, 57664}) QVERIFY(f.frame.action(id)->isEnabled());
+    for (int id :
+         {CMainFrame::kSave, CMainFrame::kExit, CMainFrame::kStatusBar, CMainFrame::kAbout})
+      QVERIFY(f.frame.action(id)->isEnabled());
     // No "New" command is offered.
     QVERIFY(f.frame.action(57600) == nullptr);
     QVERIFY(!f.frame.OnCommand(57600));
     // Command prompts are the text before the line break.
-    QCOMPARE(f.frame.action(57603)->statusTip(),
+    QCOMPARE(f.frame.action(CMainFrame::kSave)->statusTip(),
              QStringLiteral("Save Configuration to the Directory"));
-    QCOMPARE(f.frame.action(57665)->statusTip(),
+    QCOMPARE(f.frame.action(CMainFrame::kExit)->statusTip(),
              QStringLiteral("Quit the application; prompts to save documents"));
     QCOMPARE(f.frame.windowTitle(), QStringLiteral("Orvelle32Setup[*]"));
   }
@@ -133,29 +137,33 @@ class TestMainFrame : public QObject {
       QVERIFY(config.connection);
       kvaro::Oidtable table;
       CMainFrame frame(config, table, [](Configuration&) { return true; });
-      auto* label = frame.statusBar()->findChild<QLabel*>("1066");
+      auto* label = frame.statusBar()->findChild<QLabel*>(ObjectName(kIdSecurityIndicator));
       QVERIFY(label);
       QCOMPARE(label->text(), ldaps ? QStringLiteral("Connection: encrypted (LDAPS)")
                                     : QStringLiteral("Connection: not encrypted"));
     }
     Frame local;
-    QVERIFY(!local.frame.statusBar()->findChild<QLabel*>("1066"));
+    QVERIFY(!local.frame.statusBar()->findChild<QLabel*>(ObjectName(kIdSecurityIndicator)));
   }
 
   void statusBarHasItsIndicators() {
     Frame f;
     QStatusBar* status = f.frame.statusBar();
-    QCOMPARE(status->objectName(), QStringLiteral("59393"));
-    QCOMPARE(status->findChild<QLabel*>("57345")->text(), QStringLiteral("For Help, press F1"));
-    QCOMPARE(status->findChild<QLabel*>("59137")->text(), QStringLiteral("CAP"));
-    QCOMPARE(status->findChild<QLabel*>("59138")->text(), QStringLiteral("NUM"));
-    QCOMPARE(status->findChild<QLabel*>("59139")->text(), QStringLiteral("SCRL"));
-    QAction* toggle = f.frame.action(59393);
+    QCOMPARE(status->objectName(), ObjectName(kIdStatusBar));
+    QCOMPARE(status->findChild<QLabel*>(ObjectName(kIdStatusMessagePane))->text(),
+             QStringLiteral("For Help, press F1"));
+    QCOMPARE(status->findChild<QLabel*>(ObjectName(kIdCapsIndicator))->text(),
+             QStringLiteral("CAP"));
+    QCOMPARE(status->findChild<QLabel*>(ObjectName(kIdNumIndicator))->text(),
+             QStringLiteral("NUM"));
+    QCOMPARE(status->findChild<QLabel*>(ObjectName(kIdScrollIndicator))->text(),
+             QStringLiteral("SCRL"));
+    QAction* toggle = f.frame.action(CMainFrame::kStatusBar);
     QVERIFY(toggle->isChecked());
     toggle->trigger();
     QVERIFY(!status->isVisible());
     QVERIFY(!toggle->isChecked());
-    f.frame.OnCommand(59393);
+    f.frame.OnCommand(CMainFrame::kStatusBar);
     QVERIFY(status->isVisible());
     QVERIFY(toggle->isChecked());
   }
@@ -163,11 +171,11 @@ class TestMainFrame : public QObject {
   void splitterHasTheTwoPanes() {
     Frame f;
     CMainSplitter* splitter = f.frame.splitter();
-    QCOMPARE(splitter->objectName(), QStringLiteral("59648"));
+    QCOMPARE(splitter->objectName(), ObjectName(kIdSplitter));
     QCOMPARE(splitter->count(), 2);
     QCOMPARE(splitter->widget(0)->objectName(), QStringLiteral("OVS_LHSClientWnd"));
     QCOMPARE(splitter->widget(1)->objectName(), QStringLiteral("OVS_RHSClientWnd"));
-    QCOMPARE(f.frame.leftPane()->tree()->objectName(), QStringLiteral("1024"));
+    QCOMPARE(f.frame.leftPane()->tree()->objectName(), ObjectName(kIdConfigTree));
     // Neither column can be dragged below 144 pixels.
     splitter->setSizes({10, 2000});
     QVERIFY(splitter->sizes()[0] >= 144);
@@ -231,11 +239,11 @@ class TestMainFrame : public QObject {
     f.frame.tree()->MarkModified();
     QVERIFY(f.frame.isWindowModified());
     f.saveResult = false;
-    f.frame.action(57603)->trigger();
+    f.frame.action(CMainFrame::kSave)->trigger();
     QCOMPARE(f.saves, 1);
     QVERIFY(f.frame.tree()->isModified());
     f.saveResult = true;
-    f.frame.action(57603)->trigger();
+    f.frame.action(CMainFrame::kSave)->trigger();
     QCOMPARE(f.saves, 2);
     QVERIFY(!f.frame.tree()->isModified());
     QVERIFY(!f.frame.isWindowModified());
@@ -257,10 +265,10 @@ class TestMainFrame : public QObject {
       // Cancel keeps the window and the edits.
       Frame f;
       f.frame.tree()->setCurrentItem(f.frame.tree()->formsRoot());
-      auto* list = f.frame.rightPane()->findChild<QListWidget*>("102");
+      auto* list = f.frame.rightPane()->findChild<QListWidget*>(ObjectName(kIdRootListList));
       list->setCurrentRow(0);
       sink.answer = msg::Answer::Yes;  // the removal's question
-      f.frame.rightPane()->findChild<QPushButton*>("101")->click();
+      f.frame.rightPane()->findChild<QPushButton*>(ObjectName(kIdRootListRemoveButton))->click();
       sink.messages.clear();
       QVERIFY(f.frame.tree()->isModified());
       sink.answer = msg::Answer::Cancel;
@@ -281,7 +289,7 @@ class TestMainFrame : public QObject {
       f.frame.tree()->MarkModified();
       sink.answer = msg::Answer::Save;
       f.saveResult = false;
-      f.frame.action(57665)->trigger();  // Exit
+      f.frame.action(CMainFrame::kExit)->trigger();  // Exit
       QVERIFY(f.frame.isVisible());
       QCOMPARE(f.saves, 1);
       f.saveResult = true;
@@ -307,8 +315,8 @@ class TestMainFrame : public QObject {
     Frame f;
     {
       CAboutDialog about(&f.frame);
-      QCOMPARE(about.objectName(), QStringLiteral("100"));
-      auto* picture = about.findChild<QLabel*>("1048");
+      QCOMPARE(about.objectName(), ObjectName(kIdAboutDialog));
+      auto* picture = about.findChild<QLabel*>(ObjectName(kIdAboutPicture));
       QVERIFY(picture);
       QCOMPARE(picture->pixmap().size(), QSize(418, 322));
       QCOMPARE(about.size(), QSize(418, 322));
@@ -318,12 +326,12 @@ class TestMainFrame : public QObject {
     }
     QString seen;
     PressInModal(Qt::Key_Escape, &seen);
-    f.frame.OnCommand(57664);
-    QCOMPARE(seen, QStringLiteral("100"));
+    f.frame.OnCommand(CMainFrame::kAbout);
+    QCOMPARE(seen, ObjectName(kIdAboutDialog));
     seen.clear();
     PressInModal(Qt::Key_Return, &seen);
-    f.frame.action(57664)->trigger();
-    QCOMPARE(seen, QStringLiteral("100"));
+    f.frame.action(CMainFrame::kAbout)->trigger();
+    QCOMPARE(seen, ObjectName(kIdAboutDialog));
   }
 
   // File Save as the program runs it, against a real directory: the save runs on a

@@ -21,6 +21,7 @@
 #include "platform/support/messages.h"
 #include "tests/support/modaldriver.h"
 #include "tests/support/testfiles.h"
+#include "wizard/controlids.h"
 #include "wizard/setupwizard.h"
 #include "wizard/wizardframe.h"
 
@@ -258,9 +259,13 @@ class SettingsFallbackTest : public QObject {
     DriveWizard([&wizardRan](SetupWizard& w) {
       wizardRan = true;
       QTest::mouseClick(w.button(kIdNext), Qt::LeftButton);
-      QVERIFY(w.GetActivePage()->window()->findChild<QRadioButton*>("1059")->isChecked());
+      QVERIFY(w.GetActivePage()
+                  ->window()
+                  ->findChild<QRadioButton*>(ObjectName(kIdLocalFilesRadio))
+                  ->isChecked());
       QTest::mouseClick(w.button(kIdNext), Qt::LeftButton);
-      auto* list = w.GetActivePage()->window()->findChild<QListWidget*>("9999");
+      auto* list =
+          w.GetActivePage()->window()->findChild<QListWidget*>(ObjectName(kIdServiceCheckList));
       QVERIFY(list);
       list->item(2)->setCheckState(Qt::Checked);
       QTest::mouseClick(w.button(kIdNext), Qt::LeftButton);

@@ -23,6 +23,7 @@
 #include "store/files/templatefile.h"
 #include "tests/support/modaldriver.h"
 #include "tests/support/slapdfixture.h"
+#include "wizard/controlids.h"
 #include "wizard/setupwizard.h"
 
 namespace fs = std::filesystem;
@@ -102,7 +103,7 @@ void Type(SetupWizard& w, int id, const QString& text) {
 }
 void Press(SetupWizard& w, int id) { QTest::mouseClick(w.button(id), Qt::LeftButton); }
 void Check(SetupWizard& w, std::initializer_list<int> rows) {
-  auto* list = Find<QListWidget>(w, 9999);
+  auto* list = Find<QListWidget>(w, kIdServiceCheckList);
   QVERIFY(list);
   for (int row : rows) list->item(row)->setCheckState(Qt::Checked);
 }
@@ -151,9 +152,9 @@ class WizardRunTest : public QObject {
   void FinishWithTheTestServer(SetupWizard& w, const QString& base = {}) const {
     Press(w, kIdNext);
     QCOMPARE(w.currentIndex(), 6);
-    Type(w, 1022, Host());
-    Type(w, 1021, Port());
-    if (!base.isEmpty()) Type(w, 1041, base);
+    Type(w, kIdServerHostEdit, Host());
+    Type(w, kIdServerPortEdit, Port());
+    if (!base.isEmpty()) Type(w, kIdServiceBaseEdit, base);
     Press(w, kIdNext);
     QCOMPARE(w.currentIndex(), 7);
     Press(w, kIdFinish);
@@ -163,18 +164,18 @@ class WizardRunTest : public QObject {
   // where Next on the subtree page leads.
   void DirectoryPages(SetupWizard& w, const QString& parent, int page = 5) {
     Press(w, kIdNext);
-    QTest::mouseClick(Find<QRadioButton>(w, 1058), Qt::LeftButton);
+    QTest::mouseClick(Find<QRadioButton>(w, kIdDirectoryRadio), Qt::LeftButton);
     Press(w, kIdNext);
-    Type(w, 1022, Host());
-    Type(w, 1021, Port());
-    Type(w, 1063, QString::fromStdString(slapd_->caFile()));  // StartTLS by default
+    Type(w, kIdServerHostEdit, Host());
+    Type(w, kIdServerPortEdit, Port());
+    Type(w, kIdCaFileEdit, QString::fromStdString(slapd_->caFile()));  // StartTLS by default
     Press(w, kIdNext);
     QCOMPARE(w.currentIndex(), 3);
-    Type(w, 1032, QString::fromStdString(slapd_->adminDn()));
-    Type(w, 1033, QString::fromStdString(slapd_->adminPassword()));
+    Type(w, kIdUserDnEdit, QString::fromStdString(slapd_->adminDn()));
+    Type(w, kIdPasswordEdit, QString::fromStdString(slapd_->adminPassword()));
     Press(w, kIdNext);
     QCOMPARE(w.currentIndex(), 4);
-    Type(w, 1024, parent);
+    Type(w, kIdParentDnEdit, parent);
     Press(w, kIdNext);
     QCOMPARE(w.currentIndex(), page);
   }
@@ -273,7 +274,8 @@ class WizardRunTest : public QObject {
       declined.runWizard = RunSetupWizard;
       DriveWizard([this](SetupWizard& w) {
         DirectoryPages(w, QString::fromStdString(slapd_->suffix()), 4);
-        QCOMPARE(Find<QLineEdit>(w, 1024)->text(), QString::fromStdString(slapd_->suffix()));
+        QCOMPARE(Find<QLineEdit>(w, kIdParentDnEdit)->text(),
+                 QString::fromStdString(slapd_->suffix()));
       });
       RunStartup(declined, {});
     }
@@ -316,7 +318,7 @@ class WizardRunTest : public QObject {
     app.runWizard = RunSetupWizard;
     DriveWizard([this](SetupWizard& w) {
       Press(w, kIdNext);
-      QVERIFY(Find<QRadioButton>(w, 1059)->isChecked());
+      QVERIFY(Find<QRadioButton>(w, kIdLocalFilesRadio)->isChecked());
       Press(w, kIdNext);
       QCOMPARE(w.currentIndex(), 5);
       Check(w, {1, 2});

@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include "editor/addformdialog.h"
+#include "editor/controlids.h"
 #include "editor/tests/test_formhelpers.h"
 #include "platform/support/messages.h"
 
@@ -20,14 +21,15 @@ class TestFormAddDialog : public QObject {
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     AddFormDialog dialog({"Standard", "Rooms"});
-    QCOMPARE(dialog.findChild<QComboBox*>("1001")->currentText(), QString("Standard"));
+    QCOMPARE(dialog.findChild<QComboBox*>(ObjectName(kIdNameChoiceCombo))->currentText(),
+             QString("Standard"));
     ModalScript script;
     script.Then("AddFormDialog", [](QWidget* d) {
-      Type(d, "1000", "Find:x");
-      Click(d, "1");
-      Type(d, "1000", "Find a room");
-      d->findChild<QComboBox*>("1001")->setCurrentIndex(1);
-      Click(d, "1");
+      Type(d, kIdNameEdit, "Find:x");
+      Click(d, kIdOk);
+      Type(d, kIdNameEdit, "Find a room");
+      d->findChild<QComboBox*>(ObjectName(kIdNameChoiceCombo))->setCurrentIndex(1);
+      Click(d, kIdOk);
     });
     QCOMPARE(dialog.exec(), int(QDialog::Accepted));
     QCOMPARE(sink.Ids(), std::vector<int>{61254});
@@ -37,7 +39,7 @@ class TestFormAddDialog : public QObject {
 
   void noRuleSetNoOk() {
     AddFormDialog dialog({});
-    QVERIFY(!dialog.findChild<QPushButton*>("1")->isEnabled());
+    QVERIFY(!dialog.findChild<QPushButton*>(ObjectName(kIdOk))->isEnabled());
     dialog.accept();  // Enter with no rule set to choose
     QVERIFY(dialog.name.empty());
     QCOMPARE(dialog.result(), int(QDialog::Rejected));

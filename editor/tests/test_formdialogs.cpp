@@ -10,6 +10,7 @@
 #include "editor/addfilterattributedialog.h"
 #include "editor/addinputfielddialog.h"
 #include "editor/addinputgroupdialog.h"
+#include "editor/controlids.h"
 #include "editor/tests/test_formhelpers.h"
 #include "platform/support/messages.h"
 
@@ -70,40 +71,40 @@ class TestFormDialogs : public QObject {
   // --- Add Filter Attribute -----------------------------------------------------------
   void filterDialogLooks() {
     AddFilterAttributeDialog dialog(table_);
-    QCOMPARE(dialog.objectName(), QString("135"));
+    QCOMPARE(dialog.objectName(), ObjectName(kIdAddFilterAttributeDialog));
     QCOMPARE(dialog.windowTitle(), QString("Add Filter Attribute"));
-    QCOMPARE(Child<QPushButton>(&dialog, "1")->text(), QString("OK"));
-    QCOMPARE(Child<QPushButton>(&dialog, "2")->text(), QString("Cancel"));
-    QVERIFY(!Child<QPushButton>(&dialog, "1")->isEnabled());
+    QCOMPARE(Child<QPushButton>(&dialog, kIdOk)->text(), QString("OK"));
+    QCOMPARE(Child<QPushButton>(&dialog, kIdCancel)->text(), QString("Cancel"));
+    QVERIFY(!Child<QPushButton>(&dialog, kIdOk)->isEnabled());
     QVERIFY(dialog.attributeTypeName.empty());
   }
 
   void filterDialogEnablesOkForKnownTypesOnly() {
     AddFilterAttributeDialog dialog(table_);
-    auto* ok = Child<QPushButton>(&dialog, "1");
-    Type(&dialog, "1000", "c");
+    auto* ok = Child<QPushButton>(&dialog, kIdOk);
+    Type(&dialog, kIdNameEdit, "c");
     QVERIFY(!ok->isEnabled());
-    Type(&dialog, "1000", "cn");
+    Type(&dialog, kIdNameEdit, "cn");
     QVERIFY(ok->isEnabled());
-    QTest::keyClick(Child<QLineEdit>(&dialog, "1000"), Qt::Key_X);
+    QTest::keyClick(Child<QLineEdit>(&dialog, kIdNameEdit), Qt::Key_X);
     QVERIFY(!ok->isEnabled());
-    Type(&dialog, "1000", "cn ");  // untrimmed: the blank makes it unknown
+    Type(&dialog, kIdNameEdit, "cn ");  // untrimmed: the blank makes it unknown
     QVERIFY(!ok->isEnabled());
-    Type(&dialog, "1000", "surname");
+    Type(&dialog, kIdNameEdit, "surname");
     QVERIFY(ok->isEnabled());
     // Letter case is the table's business.
-    Type(&dialog, "1000", "CN");
+    Type(&dialog, kIdNameEdit, "CN");
     QCOMPARE(ok->isEnabled(), table_.str2at("CN") != nullptr);
-    Type(&dialog, "1000", "person");  // an object class, not an attribute type
+    Type(&dialog, kIdNameEdit, "person");  // an object class, not an attribute type
     QVERIFY(!ok->isEnabled());
   }
 
   void filterDialogReturnsTypedName() {
     AddFilterAttributeDialog dialog(table_);
     ModalScript script;
-    script.Then("135", [](QWidget* d) {
-      Type(d, "1000", "telephoneNumber");
-      Click(d, "1");
+    script.Then(ObjectName(kIdAddFilterAttributeDialog), [](QWidget* d) {
+      Type(d, kIdNameEdit, "telephoneNumber");
+      Click(d, kIdOk);
     });
     QCOMPARE(dialog.exec(), int(QDialog::Accepted));
     QVERIFY(script.Done());
@@ -114,11 +115,11 @@ class TestFormDialogs : public QObject {
     AddFilterAttributeDialog dialog(table_);
     ModalScript script;
     bool stillOpen = false;
-    script.Then("135", [&stillOpen](QWidget* d) {
-      Type(d, "1000", "nosuchtype");
-      QTest::keyClick(Child<QLineEdit>(d, "1000"), Qt::Key_Return);
+    script.Then(ObjectName(kIdAddFilterAttributeDialog), [&stillOpen](QWidget* d) {
+      Type(d, kIdNameEdit, "nosuchtype");
+      QTest::keyClick(Child<QLineEdit>(d, kIdNameEdit), Qt::Key_Return);
       stillOpen = d->isVisible();
-      Click(d, "2");
+      Click(d, kIdCancel);
     });
     QCOMPARE(dialog.exec(), int(QDialog::Rejected));
     QVERIFY(stillOpen);
@@ -128,25 +129,25 @@ class TestFormDialogs : public QObject {
   // --- Add Form Input Group -----------------------------------------------------------
   void groupDialogLooks() {
     AddInputGroupDialog dialog({"Person", "Room", "Printer"});
-    QCOMPARE(dialog.objectName(), QString("137"));
+    QCOMPARE(dialog.objectName(), ObjectName(kIdAddInputGroupDialog));
     QCOMPARE(dialog.windowTitle(), QString("Add Form Input Group"));
-    auto* combo = Child<QComboBox>(&dialog, "1001");
+    auto* combo = Child<QComboBox>(&dialog, kIdNameChoiceCombo);
     QVERIFY(!combo->isEditable());
     QCOMPARE(combo->count(), 3);
     QCOMPARE(combo->itemText(0), QString("Person"));
     QCOMPARE(combo->itemText(2), QString("Printer"));
     QCOMPARE(combo->currentIndex(), 0);
-    QCOMPARE(Child<QPushButton>(&dialog, "1")->text(), QString("&OK"));
-    QCOMPARE(Child<QPushButton>(&dialog, "2")->text(), QString("&Cancel"));
+    QCOMPARE(Child<QPushButton>(&dialog, kIdOk)->text(), QString("&OK"));
+    QCOMPARE(Child<QPushButton>(&dialog, kIdCancel)->text(), QString("&Cancel"));
   }
 
   void groupDialogReturnsNameAndRule() {
     AddInputGroupDialog dialog({"Person", "Room"});
     ModalScript script;
-    script.Then("137", [](QWidget* d) {
-      Type(d, "1000", "Who");
-      Child<QComboBox>(d, "1001")->setCurrentIndex(1);
-      Click(d, "1");
+    script.Then(ObjectName(kIdAddInputGroupDialog), [](QWidget* d) {
+      Type(d, kIdNameEdit, "Who");
+      Child<QComboBox>(d, kIdNameChoiceCombo)->setCurrentIndex(1);
+      Click(d, kIdOk);
     });
     QCOMPARE(dialog.exec(), int(QDialog::Accepted));
     QCOMPARE(dialog.name, std::string("Who"));
@@ -159,18 +160,18 @@ class TestFormDialogs : public QObject {
     AddInputGroupDialog dialog({"Person"});
     ModalScript script;
     QList<bool> open;
-    script.Then("137", [&open](QWidget* d) {
-      Type(d, "1000", "ab");
-      Click(d, "1");
+    script.Then(ObjectName(kIdAddInputGroupDialog), [&open](QWidget* d) {
+      Type(d, kIdNameEdit, "ab");
+      Click(d, kIdOk);
       open << d->isVisible();
-      Type(d, "1000", "a_b");
-      Click(d, "1");
+      Type(d, kIdNameEdit, "a_b");
+      Click(d, kIdOk);
       open << d->isVisible();
-      Type(d, "1000", "  x  ");
-      Click(d, "1");
+      Type(d, kIdNameEdit, "  x  ");
+      Click(d, kIdOk);
       open << d->isVisible();
-      Type(d, "1000", "x  x");
-      Click(d, "1");
+      Type(d, kIdNameEdit, "x  x");
+      Click(d, kIdOk);
     });
     QCOMPARE(dialog.exec(), int(QDialog::Accepted));
     QCOMPARE(open, (QList<bool>{true, true, true}));
@@ -185,9 +186,9 @@ class TestFormDialogs : public QObject {
   void groupDialogCancelLeavesResultsEmpty() {
     AddInputGroupDialog dialog({"Person"});
     ModalScript script;
-    script.Then("137", [](QWidget* d) {
-      Type(d, "1000", "Somebody");
-      Click(d, "2");
+    script.Then(ObjectName(kIdAddInputGroupDialog), [](QWidget* d) {
+      Type(d, kIdNameEdit, "Somebody");
+      Click(d, kIdCancel);
     });
     QCOMPARE(dialog.exec(), int(QDialog::Rejected));
     QVERIFY(dialog.name.empty());
@@ -197,9 +198,9 @@ class TestFormDialogs : public QObject {
   void groupDialogWithoutRules() {
     AddInputGroupDialog dialog({});
     ModalScript script;
-    script.Then("137", [](QWidget* d) {
-      Type(d, "1000", "Lonely");
-      Click(d, "1");
+    script.Then(ObjectName(kIdAddInputGroupDialog), [](QWidget* d) {
+      Type(d, kIdNameEdit, "Lonely");
+      Click(d, kIdOk);
     });
     QCOMPARE(dialog.exec(), int(QDialog::Accepted));
     QCOMPARE(dialog.name, std::string("Lonely"));
@@ -209,13 +210,15 @@ class TestFormDialogs : public QObject {
   // --- Add Form Group Field -----------------------------------------------------------
   void fieldDialogLooks() {
     AddInputFieldDialog dialog(table_);
-    QCOMPARE(dialog.objectName(), QString("136"));
+    QCOMPARE(dialog.objectName(), ObjectName(kIdAddInputFieldDialog));
     QCOMPARE(dialog.windowTitle(), QString("Add Form Group Field"));
-    QCOMPARE(Child<QGroupBox>(&dialog, "1002")->title(), QString("Filter Attributes"));
-    QCOMPARE(Child<QPushButton>(&dialog, "3")->text(), QString("&Add"));
-    QCOMPARE(Child<QPushButton>(&dialog, "4")->text(), QString("&Remove"));
-    QVERIFY(!Child<QPushButton>(&dialog, "4")->isEnabled());
-    QCOMPARE(Child<QListWidget>(&dialog, "1001")->count(), 0);
+    QCOMPARE(Child<QGroupBox>(&dialog, kIdAddFieldAttributeGroup)->title(),
+             QString("Filter Attributes"));
+    QCOMPARE(Child<QPushButton>(&dialog, kIdAddFieldAddAttributeButton)->text(), QString("&Add"));
+    QCOMPARE(Child<QPushButton>(&dialog, kIdAddFieldRemoveAttributeButton)->text(),
+             QString("&Remove"));
+    QVERIFY(!Child<QPushButton>(&dialog, kIdAddFieldRemoveAttributeButton)->isEnabled());
+    QCOMPARE(Child<QListWidget>(&dialog, kIdAddFieldAttributeList)->count(), 0);
     QVERIFY(dialog.name.empty() && dialog.defaultValue.empty() && dialog.filterAttributes.empty());
   }
 
@@ -224,13 +227,15 @@ class TestFormDialogs : public QObject {
     ModalScript script;
     QStringList listed;
     for (const char* type : {"cn", "sn", "cn"}) formtest::AddFilterAttributeSteps(script, type);
-    script.Then("136", [](QWidget* d) { Click(d, "3"); });
-    script.Then("135", [](QWidget* d) { Click(d, "2"); });  // cancelled: nothing added
-    script.Then("136", [&listed](QWidget* d) {
-      listed = testsupport::Rows(Child<QListWidget>(d, "1001"));
-      Type(d, "1000", "Full Name");
-      Type(d, "1003", "Smith");
-      Click(d, "1");
+    script.Then(ObjectName(kIdAddInputFieldDialog),
+                [](QWidget* d) { Click(d, kIdAddFieldAddAttributeButton); });
+    script.Then(ObjectName(kIdAddFilterAttributeDialog),
+                [](QWidget* d) { Click(d, kIdCancel); });  // cancelled: nothing added
+    script.Then(ObjectName(kIdAddInputFieldDialog), [&listed](QWidget* d) {
+      listed = testsupport::Rows(Child<QListWidget>(d, kIdAddFieldAttributeList));
+      Type(d, kIdAddFieldNameEdit, "Full Name");
+      Type(d, kIdAddFieldDefaultEdit, "Smith");
+      Click(d, kIdOk);
     });
     QCOMPARE(dialog.exec(), int(QDialog::Accepted));
     QVERIFY(script.Done());
@@ -248,13 +253,13 @@ class TestFormDialogs : public QObject {
     bool removeEnabledAfter = true, nothingSelectedAfter = false;
     QStringList afterFirst, afterSecond;
     std::vector<std::string> resultsAfterFirst;
-    script.Then("136", [&](QWidget* d) {
-      auto* list = Child<QListWidget>(d, "1001");
-      auto* remove = Child<QPushButton>(d, "4");
+    script.Then(ObjectName(kIdAddInputFieldDialog), [&](QWidget* d) {
+      auto* list = Child<QListWidget>(d, kIdAddFieldAttributeList);
+      auto* remove = Child<QPushButton>(d, kIdAddFieldRemoveAttributeButton);
       removeEnabledAtStart = remove->isEnabled();
       list->setCurrentRow(1);
       removeEnabledOnSelection = remove->isEnabled();
-      Click(d, "4");
+      Click(d, kIdAddFieldRemoveAttributeButton);
       afterFirst = testsupport::Rows(list);
       resultsAfterFirst = static_cast<AddInputFieldDialog*>(d)->filterAttributes;
       nothingSelectedAfter = list->selectedItems().isEmpty();
@@ -262,7 +267,7 @@ class TestFormDialogs : public QObject {
       // Remove with nothing selected does nothing (the button is disabled, so call it).
       static_cast<AddInputFieldDialog*>(d)->removeFilterAttribute();
       afterSecond = testsupport::Rows(list);
-      Click(d, "2");
+      Click(d, kIdCancel);
     });
     QCOMPARE(dialog.exec(), int(QDialog::Rejected));
     QVERIFY(!removeEnabledAtStart);
@@ -280,11 +285,11 @@ class TestFormDialogs : public QObject {
     AddInputFieldDialog dialog(table_);
     ModalScript script;
     bool open = false;
-    script.Then("136", [&open](QWidget* d) {
-      Type(d, "1000", "x-");
-      Click(d, "1");
+    script.Then(ObjectName(kIdAddInputFieldDialog), [&open](QWidget* d) {
+      Type(d, kIdAddFieldNameEdit, "x-");
+      Click(d, kIdOk);
       open = d->isVisible();
-      Click(d, "2");
+      Click(d, kIdCancel);
     });
     QCOMPARE(dialog.exec(), int(QDialog::Rejected));
     QVERIFY(open);
@@ -299,13 +304,13 @@ class TestFormDialogs : public QObject {
     AddInputFieldDialog dialog(table_);
     dialog.filterAttributes = {"mail"};
     ModalScript script;
-    script.Then("136", [](QWidget* d) {
-      Type(d, "1000", "ab");
-      Click(d, "1");
-      Type(d, "1000", "a.b");
-      Click(d, "1");
-      Type(d, "1000", "abc");
-      Click(d, "1");
+    script.Then(ObjectName(kIdAddInputFieldDialog), [](QWidget* d) {
+      Type(d, kIdAddFieldNameEdit, "ab");
+      Click(d, kIdOk);
+      Type(d, kIdAddFieldNameEdit, "a.b");
+      Click(d, kIdOk);
+      Type(d, kIdAddFieldNameEdit, "abc");
+      Click(d, kIdOk);
     });
     QCOMPARE(dialog.exec(), int(QDialog::Accepted));
     QCOMPARE(sink.Ids(), (std::vector<int>{61253, 61254}));
@@ -324,12 +329,12 @@ class TestFormDialogs : public QObject {
     QStringList shownList;
     {
       ModalScript script;
-      script.Then("136", [&](QWidget* d) {
-        shownName = Child<QLineEdit>(d, "1000")->text();
-        shownDefault = Child<QLineEdit>(d, "1003")->text();
-        shownList = testsupport::Rows(Child<QListWidget>(d, "1001"));
-        Type(d, "1000", "Email Address");
-        Click(d, "1");
+      script.Then(ObjectName(kIdAddInputFieldDialog), [&](QWidget* d) {
+        shownName = Child<QLineEdit>(d, kIdAddFieldNameEdit)->text();
+        shownDefault = Child<QLineEdit>(d, kIdAddFieldDefaultEdit)->text();
+        shownList = testsupport::Rows(Child<QListWidget>(d, kIdAddFieldAttributeList));
+        Type(d, kIdAddFieldNameEdit, "Email Address");
+        Click(d, kIdOk);
       });
       QCOMPARE(dialog.exec(), int(QDialog::Accepted));
       QVERIFY(script.Done());

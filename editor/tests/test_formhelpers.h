@@ -10,6 +10,7 @@
 #include <deque>
 #include <functional>
 
+#include "editor/controlids.h"
 #include "model/configuration.h"
 #include "platform/support/oidtable.h"
 #include "tests/support/modaldriver.h"
@@ -51,10 +52,11 @@ inline constexpr const char* kRuleSchema =
 // Steps for "Add Form Group Field" (136): Add opens "Add Filter Attribute" (135), which
 // takes `attribute` with OK.
 inline void AddFilterAttributeSteps(ModalScript& script, const QString& attribute) {
-  script.Then("136", [](QWidget* d) { testsupport::Click(d, "3"); });
-  script.Then("135", [attribute](QWidget* d) {
-    testsupport::Type(d, "1000", attribute);
-    testsupport::Click(d, "1");
+  script.Then(ObjectName(kIdAddInputFieldDialog),
+              [](QWidget* d) { testsupport::Click(d, kIdAddFieldAddAttributeButton); });
+  script.Then(ObjectName(kIdAddFilterAttributeDialog), [attribute](QWidget* d) {
+    testsupport::Type(d, kIdNameEdit, attribute);
+    testsupport::Click(d, kIdOk);
   });
 }
 
@@ -63,10 +65,10 @@ inline void AddFilterAttributeSteps(ModalScript& script, const QString& attribut
 inline void AddFieldSteps(ModalScript& script, const QString& attribute, const QString& name,
                           const QString& defaultValue) {
   AddFilterAttributeSteps(script, attribute);
-  script.Then("136", [name, defaultValue](QWidget* d) {
-    testsupport::Type(d, "1000", name);
-    testsupport::Type(d, "1003", defaultValue);
-    testsupport::Click(d, "1");
+  script.Then(ObjectName(kIdAddInputFieldDialog), [name, defaultValue](QWidget* d) {
+    testsupport::Type(d, kIdAddFieldNameEdit, name);
+    testsupport::Type(d, kIdAddFieldDefaultEdit, defaultValue);
+    testsupport::Click(d, kIdOk);
   });
 }
 

@@ -12,6 +12,7 @@
 
 #include "editor/addinputfielddialog.h"
 #include "editor/configtree.h"
+#include "editor/controlids.h"
 #include "editor/formpanel.h"
 #include "editor/inputfieldpanel.h"
 #include "editor/inputgrouppanel.h"
@@ -48,10 +49,10 @@ void SelectRow(QTreeWidget* list, int row) {
 
 // Drives "Add Form Input Group": types `name`, picks rule `ruleIndex`, presses OK.
 void GroupDialogStep(ModalScript& script, const QString& name, int ruleIndex) {
-  script.Then("137", [name, ruleIndex](QWidget* d) {
-    Type(d, "1000", name);
-    Child<QComboBox>(d, "1001")->setCurrentIndex(ruleIndex);
-    Click(d, "1");
+  script.Then(ObjectName(kIdAddInputGroupDialog), [name, ruleIndex](QWidget* d) {
+    Type(d, kIdNameEdit, name);
+    Child<QComboBox>(d, kIdNameChoiceCombo)->setCurrentIndex(ruleIndex);
+    Click(d, kIdOk);
   });
 }
 
@@ -84,19 +85,22 @@ class TestFormPanels : public QObject {
   // --- CFormPanel ---------------------------------------------------------------------
   void formPanelShowsForm() {
     CFormPanel panel(tree_, form_, host_.get());
-    QCOMPARE(panel.objectName(), QString("100"));
+    QCOMPARE(panel.objectName(), ObjectName(kIdPropertyPanel));
     QCOMPARE(panel.windowTitle(), QString("Form Properties"));
-    QCOMPARE(Child<QLabel>(&panel, "106")->text(), QString(" Form Properties: People (Standard)"));
-    QCOMPARE(Child<QPushButton>(&panel, "100")->text(), QString("Set Target Group"));
-    QCOMPARE(Child<QPushButton>(&panel, "101")->text(), QString("Add Group"));
-    QCOMPARE(Child<QPushButton>(&panel, "102")->text(), QString("Remove Group"));
-    QVERIFY(Child<QPushButton>(&panel, "100")->isEnabled());
-    QVERIFY(Child<QPushButton>(&panel, "101")->isEnabled());
-    QVERIFY(!Child<QPushButton>(&panel, "102")->isEnabled());
-    QCOMPARE(Child<QLabel>(&panel, "104")->text(), QString("Target by Search Rule: Person"));
-    QCOMPARE(Child<QLabel>(&panel, "105")->text(),
+    QCOMPARE(Child<QLabel>(&panel, kIdFormTitle)->text(),
+             QString(" Form Properties: People (Standard)"));
+    QCOMPARE(Child<QPushButton>(&panel, kIdFormSetTargetButton)->text(),
+             QString("Set Target Group"));
+    QCOMPARE(Child<QPushButton>(&panel, kIdFormAddGroupButton)->text(), QString("Add Group"));
+    QCOMPARE(Child<QPushButton>(&panel, kIdFormRemoveGroupButton)->text(), QString("Remove Group"));
+    QVERIFY(Child<QPushButton>(&panel, kIdFormSetTargetButton)->isEnabled());
+    QVERIFY(Child<QPushButton>(&panel, kIdFormAddGroupButton)->isEnabled());
+    QVERIFY(!Child<QPushButton>(&panel, kIdFormRemoveGroupButton)->isEnabled());
+    QCOMPARE(Child<QLabel>(&panel, kIdFormTargetRuleLabel)->text(),
+             QString("Target by Search Rule: Person"));
+    QCOMPARE(Child<QLabel>(&panel, kIdFormTargetClassesLabel)->text(),
              QString("Search Rule Object Classes: person, inetOrgPerson"));
-    auto* list = Child<QTreeWidget>(&panel, "103");
+    auto* list = Child<QTreeWidget>(&panel, kIdFormGroupList);
     QCOMPARE(list->headerItem()->text(0), QString("Input Group"));
     QCOMPARE(list->headerItem()->text(1), QString("Searches For..."));
     QCOMPARE(list->columnWidth(0), 150);
@@ -109,14 +113,16 @@ class TestFormPanels : public QObject {
   void formPanelWithoutTarget() {
     form_->SetTargetGroup(nullptr);
     CFormPanel panel(tree_, form_, host_.get());
-    QCOMPARE(Child<QLabel>(&panel, "104")->text(), QString("Target by Search Rule: "));
-    QCOMPARE(Child<QLabel>(&panel, "105")->text(), QString("Search Rule Object Classes: "));
+    QCOMPARE(Child<QLabel>(&panel, kIdFormTargetRuleLabel)->text(),
+             QString("Target by Search Rule: "));
+    QCOMPARE(Child<QLabel>(&panel, kIdFormTargetClassesLabel)->text(),
+             QString("Search Rule Object Classes: "));
   }
 
   void formPanelSelectionEnablesRemove() {
     CFormPanel panel(tree_, form_, host_.get());
-    auto* list = Child<QTreeWidget>(&panel, "103");
-    auto* remove = Child<QPushButton>(&panel, "102");
+    auto* list = Child<QTreeWidget>(&panel, kIdFormGroupList);
+    auto* remove = Child<QPushButton>(&panel, kIdFormRemoveGroupButton);
     SelectRow(list, 1);
     QVERIFY(remove->isEnabled());
     list->clearSelection();
@@ -135,12 +141,12 @@ class TestFormPanels : public QObject {
     QSignalSpy modified(&panel, &CPropertyPanel::modified);
     ModalScript script;
     QStringList offered;
-    script.Then("137", [&offered](QWidget* d) {
-      auto* combo = Child<QComboBox>(d, "1001");
+    script.Then(ObjectName(kIdAddInputGroupDialog), [&offered](QWidget* d) {
+      auto* combo = Child<QComboBox>(d, kIdNameChoiceCombo);
       for (int i = 0; i < combo->count(); ++i) offered << combo->itemText(i);
-      Type(d, "1000", "Which Room");
+      Type(d, kIdNameEdit, "Which Room");
       combo->setCurrentIndex(1);
-      Click(d, "1");
+      Click(d, kIdOk);
     });
     panel.SetTargetGroup();
     QVERIFY(script.Done());
@@ -151,8 +157,9 @@ class TestFormPanels : public QObject {
     QVERIFY(form_->targetGroup->fields.empty());
     QCOMPARE(Children(tree_->ItemOf(form_)), (QStringList{"A", "B", "Which Room"}));
     QCOMPARE(tree_->ItemOf(form_->targetGroup.get())->parent(), tree_->ItemOf(form_));
-    QCOMPARE(Child<QLabel>(&panel, "104")->text(), QString("Target by Search Rule: Room"));
-    QCOMPARE(Child<QLabel>(&panel, "105")->text(),
+    QCOMPARE(Child<QLabel>(&panel, kIdFormTargetRuleLabel)->text(),
+             QString("Target by Search Rule: Room"));
+    QCOMPARE(Child<QLabel>(&panel, kIdFormTargetClassesLabel)->text(),
              QString("Search Rule Object Classes: organizationalPerson"));
     // The further groups are untouched.
     QCOMPARE(Names(form_->inputGroups), (QStringList{"A", "B"}));
@@ -164,9 +171,9 @@ class TestFormPanels : public QObject {
     CFormPanel panel(tree_, form_, host_.get());
     QSignalSpy modified(&panel, &CPropertyPanel::modified);
     ModalScript script;
-    script.Then("137", [](QWidget* d) {
-      Type(d, "1000", "Ignored");
-      Click(d, "2");
+    script.Then(ObjectName(kIdAddInputGroupDialog), [](QWidget* d) {
+      Type(d, kIdNameEdit, "Ignored");
+      Click(d, kIdCancel);
     });
     panel.SetTargetGroup();
     QCOMPARE(form_->targetGroup.get(), oldTarget);
@@ -204,7 +211,7 @@ class TestFormPanels : public QObject {
     panel.AddGroup();
     QVERIFY(script.Done());
     QCOMPARE(Names(form_->inputGroups), (QStringList{"A", "B", "Where"}));
-    auto* list = Child<QTreeWidget>(&panel, "103");
+    auto* list = Child<QTreeWidget>(&panel, kIdFormGroupList);
     QCOMPARE(Column(list, 0), (QStringList{"B", "A", "Where"}));
     QCOMPARE(Column(list, 1), (QStringList{"Room", "Person", "Room"}));
     InputGroup* added = form_->inputGroups.back().get();
@@ -218,10 +225,10 @@ class TestFormPanels : public QObject {
     msg::ScopedSink scoped(&sink);
     CFormPanel panel(tree_, form_, host_.get());
     ModalScript script;
-    script.Then("137", [](QWidget* d) {
-      Type(d, "1000", "A-1");
-      Click(d, "1");
-      Click(d, "2");
+    script.Then(ObjectName(kIdAddInputGroupDialog), [](QWidget* d) {
+      Type(d, kIdNameEdit, "A-1");
+      Click(d, kIdOk);
+      Click(d, kIdCancel);
     });
     panel.AddGroup();
     QCOMPARE(sink.Ids(), std::vector<int>{61254});
@@ -240,11 +247,11 @@ class TestFormPanels : public QObject {
     tree_->AddInputGroupNode(form_, second);
     CFormPanel panel(tree_, form_, host_.get());
     QSignalSpy modified(&panel, &CPropertyPanel::modified);
-    auto* list = Child<QTreeWidget>(&panel, "103");
+    auto* list = Child<QTreeWidget>(&panel, kIdFormGroupList);
     QCOMPARE(Column(list, 0), (QStringList{"Dup", "Dup", "B", "A"}));
     QCOMPARE(CPropertyPanel::RowRecord<InputGroup>(list, 0), second);
     SelectRow(list, 0);
-    Click(&panel, "102");
+    Click(&panel, kIdFormRemoveGroupButton);
     QCOMPARE(form_->inputGroups.size(), size_t(3));
     QCOMPARE(form_->inputGroups.back().get(), first);
     QVERIFY(!tree_->ItemOf(second));
@@ -267,7 +274,7 @@ class TestFormPanels : public QObject {
     InputField* phone = a->FindField("Phone");
     QVERIFY(tree_->ItemOf(phone));
     CFormPanel panel(tree_, form_, host_.get());
-    SelectRow(Child<QTreeWidget>(&panel, "103"), 1);  // A
+    SelectRow(Child<QTreeWidget>(&panel, kIdFormGroupList), 1);  // A
     panel.RemoveGroup();
     QCOMPARE(Names(form_->inputGroups), QStringList{"B"});
     QVERIFY(!tree_->ItemOf(phone));
@@ -279,13 +286,13 @@ class TestFormPanels : public QObject {
     host_->show();
     panel.show();
     panel.resize(500, 300);
-    auto* title = Child<QLabel>(&panel, "106");
-    auto* set = Child<QPushButton>(&panel, "100");
-    auto* add = Child<QPushButton>(&panel, "101");
-    auto* remove = Child<QPushButton>(&panel, "102");
-    auto* rule = Child<QLabel>(&panel, "104");
-    auto* classes = Child<QLabel>(&panel, "105");
-    auto* list = Child<QTreeWidget>(&panel, "103");
+    auto* title = Child<QLabel>(&panel, kIdFormTitle);
+    auto* set = Child<QPushButton>(&panel, kIdFormSetTargetButton);
+    auto* add = Child<QPushButton>(&panel, kIdFormAddGroupButton);
+    auto* remove = Child<QPushButton>(&panel, kIdFormRemoveGroupButton);
+    auto* rule = Child<QLabel>(&panel, kIdFormTargetRuleLabel);
+    auto* classes = Child<QLabel>(&panel, kIdFormTargetClassesLabel);
+    auto* list = Child<QTreeWidget>(&panel, kIdFormGroupList);
     QCOMPARE(title->geometry().topLeft(), QPoint(6, 6));
     QCOMPARE(title->width(), 500 - 12);
     QCOMPARE(set->y(), title->geometry().bottom() + 1 + 8);
@@ -294,7 +301,7 @@ class TestFormPanels : public QObject {
     QCOMPARE(remove->x(), add->geometry().right() + 1 + 8);
     QCOMPARE(add->height(), set->height());
     // Rename follows in the row, or starts the next row where the panel is too narrow.
-    auto* rename = Child<QPushButton>(&panel, "107");
+    auto* rename = Child<QPushButton>(&panel, kIdFormRenameButton);
     if (rename->y() == set->y()) {
       QCOMPARE(rename->x(), remove->geometry().right() + 1 + 8);
     } else {
@@ -322,13 +329,15 @@ class TestFormPanels : public QObject {
     InputGroup* a = form_->inputGroups.front().get();
     a->FindField("Email")->filterAttributes = {"cn", "sn"};
     CInputGroupPanel panel(tree_, a, host_.get());
-    QCOMPARE(panel.objectName(), QString("100"));
+    QCOMPARE(panel.objectName(), ObjectName(kIdPropertyPanel));
     QCOMPARE(panel.windowTitle(), QString("Form Group Properties"));
-    QCOMPARE(Child<QLabel>(&panel, "103")->text(), QString(" Input Group Properties: A"));
-    QCOMPARE(Child<QPushButton>(&panel, "100")->text(), QString("Add Input"));
-    QCOMPARE(Child<QPushButton>(&panel, "101")->text(), QString("Remove Input"));
-    QVERIFY(!Child<QPushButton>(&panel, "101")->isEnabled());
-    auto* list = Child<QTreeWidget>(&panel, "102");
+    QCOMPARE(Child<QLabel>(&panel, kIdInputGroupTitle)->text(),
+             QString(" Input Group Properties: A"));
+    QCOMPARE(Child<QPushButton>(&panel, kIdInputGroupAddFieldButton)->text(), QString("Add Input"));
+    QCOMPARE(Child<QPushButton>(&panel, kIdInputGroupRemoveFieldButton)->text(),
+             QString("Remove Input"));
+    QVERIFY(!Child<QPushButton>(&panel, kIdInputGroupRemoveFieldButton)->isEnabled());
+    auto* list = Child<QTreeWidget>(&panel, kIdInputGroupFieldList);
     QCOMPARE(list->headerItem()->text(0), QString("Name"));
     QCOMPARE(list->headerItem()->text(1), QString("Filter Attributes"));
     QCOMPARE(list->columnWidth(0), 150);
@@ -347,13 +356,13 @@ class TestFormPanels : public QObject {
     QString shownName, shownDefault;
     QStringList shownList;
     formtest::AddFieldSteps(script, "mail", "Phone", "555");
-    script.Then("136", [&](QWidget* d) {
-      shownName = Child<QLineEdit>(d, "1000")->text();
-      shownDefault = Child<QLineEdit>(d, "1003")->text();
-      auto* list = Child<QListWidget>(d, "1001");
+    script.Then(ObjectName(kIdAddInputFieldDialog), [&](QWidget* d) {
+      shownName = Child<QLineEdit>(d, kIdAddFieldNameEdit)->text();
+      shownDefault = Child<QLineEdit>(d, kIdAddFieldDefaultEdit)->text();
+      auto* list = Child<QListWidget>(d, kIdAddFieldAttributeList);
       for (int i = 0; i < list->count(); ++i) shownList << list->item(i)->text();
-      Type(d, "1000", "Mobile");
-      Click(d, "1");
+      Type(d, kIdAddFieldNameEdit, "Mobile");
+      Click(d, kIdOk);
     });
     panel.AddInput();
     QVERIFY(script.Done());
@@ -369,7 +378,7 @@ class TestFormPanels : public QObject {
     QCOMPARE(mobile->defaultValue, std::string("555"));
     QCOMPARE(mobile->filterAttributes, std::vector<std::string>{"mail"});
     QCOMPARE(a->FindField("Phone")->filterAttributes, std::vector<std::string>{"telephoneNumber"});
-    auto* list = Child<QTreeWidget>(&panel, "102");
+    auto* list = Child<QTreeWidget>(&panel, kIdInputGroupFieldList);
     QCOMPARE(Column(list, 0), (QStringList{"Mobile", "Email", "Phone"}));
     QCOMPARE(CPropertyPanel::RowRecord<InputField>(list, 0), mobile);
     QCOMPARE(tree_->ItemOf(mobile)->parent(), tree_->ItemOf(a));
@@ -382,12 +391,12 @@ class TestFormPanels : public QObject {
     msg::ScopedSink scoped(&sink);
     CInputGroupPanel panel(tree_, a, host_.get());
     ModalScript script;
-    script.Then("136", [](QWidget* d) {
+    script.Then(ObjectName(kIdAddInputFieldDialog), [](QWidget* d) {
       static_cast<AddInputFieldDialog*>(d)->filterAttributes = {"cn"};
-      Type(d, "1000", "Email");
-      Click(d, "1");
+      Type(d, kIdAddFieldNameEdit, "Email");
+      Click(d, kIdOk);
     });
-    script.Then("136", [](QWidget* d) { Click(d, "2"); });
+    script.Then(ObjectName(kIdAddInputFieldDialog), [](QWidget* d) { Click(d, kIdCancel); });
     panel.AddInput();
     QVERIFY(script.Done());
     QCOMPARE(sink.Ids(), std::vector<int>{61252});
@@ -399,9 +408,9 @@ class TestFormPanels : public QObject {
     InputGroup* a = form_->inputGroups.front().get();
     InputField* phone = a->FindField("Phone");
     CInputGroupPanel panel(tree_, a, host_.get());
-    auto* list = Child<QTreeWidget>(&panel, "102");
+    auto* list = Child<QTreeWidget>(&panel, kIdInputGroupFieldList);
     SelectRow(list, 1);  // Phone
-    QVERIFY(Child<QPushButton>(&panel, "101")->isEnabled());
+    QVERIFY(Child<QPushButton>(&panel, kIdInputGroupRemoveFieldButton)->isEnabled());
     panel.RemoveInput();
     QVERIFY(!a->FindField("Phone"));
     QVERIFY(a->FindField("Email"));
@@ -416,12 +425,15 @@ class TestFormPanels : public QObject {
   void fieldPanelShowsTypesReversed() {
     InputField* name = form_->targetGroup->FindField("Name");
     CInputFieldPanel panel(name, table_, host_.get());
-    QCOMPARE(panel.objectName(), QString("100"));
+    QCOMPARE(panel.objectName(), ObjectName(kIdPropertyPanel));
     QCOMPARE(panel.windowTitle(), QString("Form Input Properties"));
-    QCOMPARE(Child<QLabel>(&panel, "103")->text(), QString(" Input Field Properties: Name"));
-    QCOMPARE(Child<QPushButton>(&panel, "100")->text(), QString("Add Filter"));
-    QCOMPARE(Child<QPushButton>(&panel, "101")->text(), QString("Remove Filter"));
-    auto* list = Child<QTreeWidget>(&panel, "102");
+    QCOMPARE(Child<QLabel>(&panel, kIdInputFieldTitle)->text(),
+             QString(" Input Field Properties: Name"));
+    QCOMPARE(Child<QPushButton>(&panel, kIdInputFieldAddAttributeButton)->text(),
+             QString("Add Filter"));
+    QCOMPARE(Child<QPushButton>(&panel, kIdInputFieldRemoveAttributeButton)->text(),
+             QString("Remove Filter"));
+    auto* list = Child<QTreeWidget>(&panel, kIdInputFieldAttributeList);
     QCOMPARE(list->columnCount(), 1);
     QCOMPARE(list->headerItem()->text(0), QString("Filter Attribute"));
     QCOMPARE(Column(list, 0), (QStringList{"sn", "cn"}));
@@ -436,28 +448,30 @@ class TestFormPanels : public QObject {
     QSignalSpy modified(&panel, &CPropertyPanel::modified);
     ModalScript script;
     for (const char* type : {"mail", "cn"}) {
-      script.Then("135", [type](QWidget* d) {
-        Type(d, "1000", type);
-        Click(d, "1");
+      script.Then(ObjectName(kIdAddFilterAttributeDialog), [type](QWidget* d) {
+        Type(d, kIdNameEdit, type);
+        Click(d, kIdOk);
       });
     }
     panel.AddFilter();
     panel.AddFilter();
     QVERIFY(script.Done());
     QCOMPARE(name->filterAttributes, (std::vector<std::string>{"cn", "sn", "mail"}));
-    QCOMPARE(Column(Child<QTreeWidget>(&panel, "102"), 0), (QStringList{"sn", "cn", "mail"}));
+    QCOMPARE(Column(Child<QTreeWidget>(&panel, kIdInputFieldAttributeList), 0),
+             (QStringList{"sn", "cn", "mail"}));
     QCOMPARE(modified.count(), 1);
     // The refused one is named, and its row selected.
     QCOMPARE(sink.Ids(), std::vector<int>{62184});
-    QCOMPARE(CPropertyPanel::SelectedRow(Child<QTreeWidget>(&panel, "102")), 1);
+    QCOMPARE(CPropertyPanel::SelectedRow(Child<QTreeWidget>(&panel, kIdInputFieldAttributeList)),
+             1);
   }
 
   void removeLastFilterAllowedThenRefusedAtSave() {
     InputField* phone = form_->inputGroups.front()->FindField("Phone");
     CInputFieldPanel panel(phone, table_, host_.get());
-    auto* list = Child<QTreeWidget>(&panel, "102");
+    auto* list = Child<QTreeWidget>(&panel, kIdInputFieldAttributeList);
     SelectRow(list, 0);
-    Click(&panel, "101");
+    Click(&panel, kIdInputFieldRemoveAttributeButton);
     QVERIFY(phone->filterAttributes.empty());
     QCOMPARE(list->topLevelItemCount(), 0);
     panel.RemoveFilter();  // nothing left, nothing selected
@@ -485,9 +499,9 @@ class TestFormPanels : public QObject {
     // A change in the panel marks the configuration modified.
     tree_->SetModified(false);
     ModalScript script;
-    script.Then("135", [](QWidget* d) {
-      Type(d, "1000", "sn");
-      Click(d, "1");
+    script.Then(ObjectName(kIdAddFilterAttributeDialog), [](QWidget* d) {
+      Type(d, kIdNameEdit, "sn");
+      Click(d, kIdOk);
     });
     fieldPanel->AddFilter();
     QVERIFY(tree_->isModified());

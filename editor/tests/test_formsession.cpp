@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "editor/configtree.h"
+#include "editor/controlids.h"
 #include "editor/propertypanel.h"
 #include "editor/tests/test_formhelpers.h"
 #include "model/configuration.h"
@@ -29,7 +30,7 @@ using testsupport::Type;
 namespace {
 
 // Selects the row of `list` whose first column reads `text`.
-void SelectRow(QWidget* panel, const char* listId, const QString& text) {
+void SelectRow(QWidget* panel, int listId, const QString& text) {
   auto* list = Child<QTreeWidget>(panel, listId);
   for (int i = 0; i < list->topLevelItemCount(); ++i) {
     if (list->topLevelItem(i)->text(0) == text) {
@@ -113,17 +114,17 @@ class TestFormSession : public QObject {
     QWidget* panel = Show(standard);
     {
       ModalScript script;
-      script.Then("144", [](QWidget* d) {
-        Type(d, "1003", "Office");
-        QTest::mouseClick(Child<QRadioButton>(d, "1012"), Qt::LeftButton);
-        Click(d, "1016");
+      script.Then(ObjectName(kIdAddRuleDialog), [](QWidget* d) {
+        Type(d, kIdAddRuleNameEdit, "Office");
+        QTest::mouseClick(Child<QRadioButton>(d, kIdAddRuleSearchRuleRadio), Qt::LeftButton);
+        Click(d, kIdAddRuleAddClassButton);
       });
-      script.Then("143", [](QWidget* d) {
-        Type(d, "1000", "organizationalPerson");
-        Click(d, "1");
+      script.Then(ObjectName(kIdAddObjectClassDialog), [](QWidget* d) {
+        Type(d, kIdNameEdit, "organizationalPerson");
+        Click(d, kIdOk);
       });
-      script.Then("144", [](QWidget* d) { Click(d, "1"); });
-      Click(panel, "100");
+      script.Then(ObjectName(kIdAddRuleDialog), [](QWidget* d) { Click(d, kIdOk); });
+      Click(panel, kIdRuleSetAddRuleButton);
       QVERIFY(script.Done());
     }
     QVERIFY(standard->FindRule("Office"));
@@ -132,17 +133,17 @@ class TestFormSession : public QObject {
     panel = Show(form);
     {
       ModalScript script;
-      script.Then("137", [](QWidget* d) {
-        auto* combo = Child<QComboBox>(d, "1001");
-        Type(d, "1000", "Office Group");
+      script.Then(ObjectName(kIdAddInputGroupDialog), [](QWidget* d) {
+        auto* combo = Child<QComboBox>(d, kIdNameChoiceCombo);
+        Type(d, kIdNameEdit, "Office Group");
         combo->setCurrentIndex(combo->findText("Office"));
-        Click(d, "1");
+        Click(d, kIdOk);
       });
-      Click(panel, "101");
+      Click(panel, kIdFormAddGroupButton);
       QVERIFY(script.Done());
     }
-    SelectRow(panel, "103", "B");
-    Click(panel, "102");
+    SelectRow(panel, kIdFormGroupList, "B");
+    Click(panel, kIdFormRemoveGroupButton);
 
     // A field in the new group, through the group's panel.
     InputGroup* office = form->inputGroups.back().get();
@@ -150,39 +151,39 @@ class TestFormSession : public QObject {
     panel = Show(office);
     {
       ModalScript script;
-      script.Then("136", [](QWidget* d) {
-        Type(d, "1000", "Office Name");
-        Click(d, "3");
+      script.Then(ObjectName(kIdAddInputFieldDialog), [](QWidget* d) {
+        Type(d, kIdAddFieldNameEdit, "Office Name");
+        Click(d, kIdAddFieldAddAttributeButton);
       });
-      script.Then("135", [](QWidget* d) {
-        Type(d, "1000", "cn");
-        Click(d, "1");
+      script.Then(ObjectName(kIdAddFilterAttributeDialog), [](QWidget* d) {
+        Type(d, kIdNameEdit, "cn");
+        Click(d, kIdOk);
       });
-      script.Then("136", [](QWidget* d) { Click(d, "1"); });
-      Click(panel, "100");
+      script.Then(ObjectName(kIdAddInputFieldDialog), [](QWidget* d) { Click(d, kIdOk); });
+      Click(panel, kIdInputGroupAddFieldButton);
       QVERIFY(script.Done());
     }
 
     // Field Phone of group A removed.
     InputGroup* a = form->inputGroups.front().get();
     panel = Show(a);
-    SelectRow(panel, "102", "Phone");
-    Click(panel, "101");
+    SelectRow(panel, kIdInputGroupFieldList, "Phone");
+    Click(panel, kIdInputGroupRemoveFieldButton);
 
     // Filter mail added to the target's field Name, and sn removed from it.
     InputField* name = form->targetGroup->FindField("Name");
     panel = Show(name);
     {
       ModalScript script;
-      script.Then("135", [](QWidget* d) {
-        Type(d, "1000", "mail");
-        Click(d, "1");
+      script.Then(ObjectName(kIdAddFilterAttributeDialog), [](QWidget* d) {
+        Type(d, kIdNameEdit, "mail");
+        Click(d, kIdOk);
       });
-      Click(panel, "100");
+      Click(panel, kIdInputFieldAddAttributeButton);
       QVERIFY(script.Done());
     }
-    SelectRow(panel, "102", "sn");
-    Click(panel, "101");
+    SelectRow(panel, kIdInputFieldAttributeList, "sn");
+    Click(panel, kIdInputFieldRemoveAttributeButton);
 
     QVERIFY(tree_->isModified());
     QVERIFY2(sink.messages.empty(), sink.messages.empty() ? "" : sink.messages[0].text.c_str());
@@ -221,8 +222,8 @@ class TestFormSession : public QObject {
     // The last filter attribute type of field Phone goes; the panel allows it.
     InputField* phone = config_->searchForms.front()->inputGroups.front()->FindField("Phone");
     QWidget* panel = Show(phone);
-    SelectRow(panel, "102", "telephoneNumber");
-    Click(panel, "101");
+    SelectRow(panel, kIdInputFieldAttributeList, "telephoneNumber");
+    Click(panel, kIdInputFieldRemoveAttributeButton);
     QVERIFY(phone->filterAttributes.empty());
 
     msg::RecordingSink sink;

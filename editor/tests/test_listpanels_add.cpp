@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include "editor/configtree.h"
+#include "editor/controlids.h"
 #include "editor/panes.h"
 #include "editor/propertypanel.h"
 #include "editor/tests/test_formhelpers.h"
@@ -25,11 +26,11 @@ using testsupport::Rows;
 
 namespace {
 
-// Types `text` into the dialog's edit 1000 (after emptying it) and presses OK.
+// Types `text` into the dialog's name edit (after emptying it) and presses OK.
 formtest::ModalScript::Action TypeAndOk(const QString& text) {
   return [text](QWidget* dialog) {
-    testsupport::Type(dialog, "1000", text);
-    Click(dialog, "1");
+    testsupport::Type(dialog, kIdNameEdit, text);
+    Click(dialog, kIdOk);
   };
 }
 
@@ -60,7 +61,7 @@ class TestListPanelsAdd : public QObject {
 
     formtest::ModalScript script;
     script.Then("AddRuleSetDialog", TypeAndOk("Yellow Pages"));
-    Click(&editor.right, "100");
+    Click(&editor.right, kIdRootListAddButton);
     QVERIFY(script.Done());
     QVERIFY(sink.messages.empty());
 
@@ -68,7 +69,7 @@ class TestListPanelsAdd : public QObject {
     RuleSet* added = config.ruleSets.back().get();
     QCOMPARE(added->name, std::string("Yellow Pages"));
     QVERIFY(added->rules.empty());
-    QCOMPARE(Rows(editor.Find<QListWidget>("102")),
+    QCOMPARE(Rows(editor.Find<QListWidget>(kIdRootListList)),
              (QStringList{"Standard", "Other", "Yellow Pages"}));
     QCOMPARE(Captions(editor.tree()->ruleSetsRoot()),
              (QStringList{"Yellow Pages", "Other", "Standard"}));
@@ -78,7 +79,7 @@ class TestListPanelsAdd : public QObject {
 
     // The new node shows the rule set's own panel, where rules are added.
     editor.Select(editor.tree()->ItemOf(added));
-    QCOMPARE(editor.Find<QLabel>("102")->text(),
+    QCOMPARE(editor.Find<QLabel>(kIdRuleSetTitle)->text(),
              QStringLiteral(" Rule Set Properties: Yellow Pages"));
     // An empty rule set may not be stored yet.
     QCOMPARE(added->Check().Ids(), std::vector<int>{61281});
@@ -92,14 +93,14 @@ class TestListPanelsAdd : public QObject {
 
     formtest::ModalScript script;
     script.Then("AddRuleSetDialog", [](QWidget* dialog) {
-      QTest::keyClicks(dialog->findChild<QLineEdit*>(QStringLiteral("1000")), "Never");
-      Click(dialog, "2");
+      QTest::keyClicks(dialog->findChild<QLineEdit*>(ObjectName(kIdNameEdit)), "Never");
+      Click(dialog, kIdCancel);
     });
-    Click(&editor.right, "100");
+    Click(&editor.right, kIdRootListAddButton);
     QVERIFY(script.Done());
     QCOMPARE(config.ruleSets.size(), size_t(2));
     QCOMPARE(editor.tree()->recordCount(), records);
-    QCOMPARE(Rows(editor.Find<QListWidget>("102")), (QStringList{"Standard", "Other"}));
+    QCOMPARE(Rows(editor.Find<QListWidget>(kIdRootListList)), (QStringList{"Standard", "Other"}));
     QVERIFY(!editor.tree()->isModified());
   }
 
@@ -110,14 +111,14 @@ class TestListPanelsAdd : public QObject {
     formtest::ModalScript script;
     QString stillOpen;
     script.Then("AddRuleSetDialog", [&stillOpen](QWidget* dialog) {
-      QTest::keyClicks(dialog->findChild<QLineEdit*>(QStringLiteral("1000")), "Other");
-      Click(dialog, "1");
+      QTest::keyClicks(dialog->findChild<QLineEdit*>(ObjectName(kIdNameEdit)), "Other");
+      Click(dialog, kIdOk);
       // Refused: the dialog is still the modal window.
       if (QApplication::activeModalWidget() == dialog) stillOpen = dialog->objectName();
       // Names compare exactly: another case is a new name.
       TypeAndOk("other")(dialog);
     });
-    Click(&editor.right, "100");
+    Click(&editor.right, kIdRootListAddButton);
     QVERIFY(script.Done());
     QCOMPARE(stillOpen, QStringLiteral("AddRuleSetDialog"));
     QCOMPARE(sink.Ids(), std::vector<int>{62172});
@@ -133,13 +134,13 @@ class TestListPanelsAdd : public QObject {
     auto& [sink, scoped, config, editor] = panel;
     formtest::ModalScript script;
     script.Then("AddRuleSetDialog", TypeAndOk("Short Lived"));
-    Click(&editor.right, "100");
+    Click(&editor.right, kIdRootListAddButton);
     QVERIFY(script.Done());
 
-    auto* list = editor.Find<QListWidget>("102");
+    auto* list = editor.Find<QListWidget>(kIdRootListList);
     list->setCurrentRow(2);
     sink.answer = msg::Answer::Yes;
-    Click(&editor.right, "101");
+    Click(&editor.right, kIdRootListRemoveButton);
     QCOMPARE(sink.Ids(), std::vector<int>{62177});
     QCOMPARE(config.ruleSets.size(), size_t(2));
     QCOMPARE(Rows(list), (QStringList{"Standard", "Other"}));
@@ -154,14 +155,14 @@ class TestListPanelsAdd : public QObject {
     formtest::ModalScript script;
     QStringList offered;
     script.Then("AddFormDialog", [&offered](QWidget* dialog) {
-      auto* combo = dialog->findChild<QComboBox*>(QStringLiteral("1001"));
+      auto* combo = dialog->findChild<QComboBox*>(ObjectName(kIdNameChoiceCombo));
       for (int i = 0; i < combo->count(); ++i) offered << combo->itemText(i);
       combo->setFocus();
       // The second rule set, chosen with the keyboard.
       QTest::keyClick(combo, Qt::Key_Down);
       TypeAndOk("Rooms")(dialog);
     });
-    Click(&editor.right, "100");
+    Click(&editor.right, kIdRootListAddButton);
     QVERIFY(script.Done());
     QVERIFY(sink.messages.empty());
     QCOMPARE(offered, (QStringList{"Standard", "Other"}));
@@ -172,7 +173,7 @@ class TestListPanelsAdd : public QObject {
     QCOMPARE(form->ruleSet, config.FindRuleSet("Other"));
     QVERIFY(!form->targetGroup);
     QVERIFY(form->inputGroups.empty());
-    QCOMPARE(Rows(editor.Find<QListWidget>("102")),
+    QCOMPARE(Rows(editor.Find<QListWidget>(kIdRootListList)),
              (QStringList{"People (Standard)", "Things (Other)", "Rooms (Other)"}));
     QCOMPARE(Captions(editor.tree()->formsRoot()).front(), QStringLiteral("Rooms (Other)"));
     QVERIFY(editor.tree()->isModified());
@@ -180,8 +181,10 @@ class TestListPanelsAdd : public QObject {
 
     // Its own panel shows, with nothing targeted yet.
     editor.Select(editor.tree()->ItemOf(form));
-    QCOMPARE(editor.Find<QLabel>("106")->text(), QStringLiteral(" Form Properties: Rooms (Other)"));
-    QCOMPARE(editor.Find<QLabel>("104")->text(), QStringLiteral("Target by Search Rule: "));
+    QCOMPARE(editor.Find<QLabel>(kIdFormTitle)->text(),
+             QStringLiteral(" Form Properties: Rooms (Other)"));
+    QCOMPARE(editor.Find<QLabel>(kIdFormTargetRuleLabel)->text(),
+             QStringLiteral("Target by Search Rule: "));
     // Not storable until it has a target group.
     QCOMPARE(form->Check().Ids(), std::vector<int>{61265});
     QVERIFY(sink.messages.empty());
@@ -197,16 +200,16 @@ class TestListPanelsAdd : public QObject {
     // "People" belongs to Standard; a form of that name in another rule set would still
     // clash with it.
     script.Then("AddFormDialog", [](QWidget* dialog) {
-      auto* combo = dialog->findChild<QComboBox*>(QStringLiteral("1001"));
+      auto* combo = dialog->findChild<QComboBox*>(ObjectName(kIdNameChoiceCombo));
       combo->setCurrentIndex(1);
       TypeAndOk("People")(dialog);
     });
     script.Then("AddFormDialog", [&](QWidget* dialog) {
-      shownAgain = dialog->findChild<QLineEdit*>(QStringLiteral("1000"))->text();
-      ruleSetAgain = dialog->findChild<QComboBox*>(QStringLiteral("1001"))->currentText();
+      shownAgain = dialog->findChild<QLineEdit*>(ObjectName(kIdNameEdit))->text();
+      ruleSetAgain = dialog->findChild<QComboBox*>(ObjectName(kIdNameChoiceCombo))->currentText();
       TypeAndOk("People Too")(dialog);
     });
-    Click(&editor.right, "100");
+    Click(&editor.right, kIdRootListAddButton);
     QVERIFY(script.Done());
     QCOMPARE(sink.Ids(), std::vector<int>{62180});
     QCOMPARE(sink.messages[0].text,
@@ -217,7 +220,7 @@ class TestListPanelsAdd : public QObject {
     QCOMPARE(config.searchForms.size(), size_t(3));
     QCOMPARE(config.searchForms.back()->name, std::string("People Too"));
     QCOMPARE(config.searchForms.back()->ruleSet, config.FindRuleSet("Other"));
-    QCOMPARE(editor.Find<QListWidget>("102")->count(), 3);
+    QCOMPARE(editor.Find<QListWidget>(kIdRootListList)->count(), 3);
   }
 
   void addFormCancelledAfterARefusalChangesNothing() {
@@ -227,8 +230,8 @@ class TestListPanelsAdd : public QObject {
 
     formtest::ModalScript script;
     script.Then("AddFormDialog", TypeAndOk("Things"));
-    script.Then("AddFormDialog", [](QWidget* dialog) { Click(dialog, "2"); });
-    Click(&editor.right, "100");
+    script.Then("AddFormDialog", [](QWidget* dialog) { Click(dialog, kIdCancel); });
+    Click(&editor.right, kIdRootListAddButton);
     QVERIFY(script.Done());
     QCOMPARE(sink.Ids(), std::vector<int>{62180});
     QCOMPARE(config.searchForms.size(), size_t(2));
@@ -239,7 +242,7 @@ class TestListPanelsAdd : public QObject {
   void addFormWithoutRuleSetsSaysWhatToDo() {
     RootPanel panel(true, false);
     auto& [sink, scoped, config, editor] = panel;
-    Click(&editor.right, "100");
+    Click(&editor.right, kIdRootListAddButton);
     QVERIFY(QApplication::activeModalWidget() == nullptr);
     QCOMPARE(sink.Ids(), std::vector<int>{62181});
     QVERIFY(config.searchForms.empty());
@@ -251,12 +254,12 @@ class TestListPanelsAdd : public QObject {
     auto& [sink, scoped, config, editor] = panel;
     formtest::ModalScript script;
     script.Then("AddRuleSetDialog", TypeAndOk("Fresh"));
-    Click(&editor.right, "100");
+    Click(&editor.right, kIdRootListAddButton);
 
     editor.Select(editor.tree()->formsRoot());
     // A rule set without a search rule is not offered: no form on it could ever get a
     // target group.
-    Click(&editor.right, "100");
+    Click(&editor.right, kIdRootListAddButton);
     QCOMPARE(sink.Ids(), std::vector<int>{62181});
     sink.messages.clear();
     RuleSet* fresh = config.ruleSets[0].get();
@@ -267,11 +270,11 @@ class TestListPanelsAdd : public QObject {
     fresh->AddRule(&person);
     QStringList offered;
     script.Then("AddFormDialog", [&offered](QWidget* dialog) {
-      auto* combo = dialog->findChild<QComboBox*>("1001");
+      auto* combo = dialog->findChild<QComboBox*>(ObjectName(kIdNameChoiceCombo));
       for (int i = 0; i < combo->count(); ++i) offered << combo->itemText(i);
       TypeAndOk("First Form")(dialog);
     });
-    Click(&editor.right, "100");
+    Click(&editor.right, kIdRootListAddButton);
     QVERIFY(script.Done());
     QCOMPARE(offered, QStringList{"Fresh"});
     QVERIFY(sink.messages.empty());
@@ -281,8 +284,8 @@ class TestListPanelsAdd : public QObject {
 
     // The form now holds on to its rule set.
     editor.Select(editor.tree()->ruleSetsRoot());
-    editor.Find<QListWidget>("102")->setCurrentRow(0);
-    Click(&editor.right, "101");
+    editor.Find<QListWidget>(kIdRootListList)->setCurrentRow(0);
+    Click(&editor.right, kIdRootListRemoveButton);
     QCOMPARE(sink.Ids(), std::vector<int>{62150});
     QCOMPARE(config.ruleSets.size(), size_t(2));
   }

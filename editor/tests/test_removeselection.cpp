@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include "editor/configtree.h"
+#include "editor/controlids.h"
 #include "editor/panes.h"
 #include "editor/propertypanel.h"
 #include "model/configuration.h"
@@ -57,23 +58,35 @@ class TestRemoveSelection : public QObject {
     struct Case {
       const char* name;
       QStringList node;
-      const char* list;
-      const char* remove;
+      int list;
+      int remove;
     };
     const Case cases[] = {
-        {"rule sets", {"Rule Sets"}, "102", "101"},
-        {"forms", {"Forms"}, "102", "101"},
-        {"form groups", {"Forms", "People (Standard)"}, "103", "102"},
-        {"group fields", {"Forms", "People (Standard)", "Person details"}, "102", "101"},
-        {"field filters", {"Forms", "People (Standard)", "Person details", "Name"}, "102", "101"},
-        {"rules", {"Rule Sets", "Standard"}, "103", "101"},
-        {"object classes", {"Rule Sets", "Standard", "Person"}, "102", "101"},
-        {"searchable rules", {"Rule Sets", "Standard", "Person"}, "105", "104"},
+        {"rule sets", {"Rule Sets"}, kIdRootListList, kIdRootListRemoveButton},
+        {"forms", {"Forms"}, kIdRootListList, kIdRootListRemoveButton},
+        {"form groups", {"Forms", "People (Standard)"}, kIdFormGroupList, kIdFormRemoveGroupButton},
+        {"group fields",
+         {"Forms", "People (Standard)", "Person details"},
+         kIdInputGroupFieldList,
+         kIdInputGroupRemoveFieldButton},
+        {"field filters",
+         {"Forms", "People (Standard)", "Person details", "Name"},
+         kIdInputFieldAttributeList,
+         kIdInputFieldRemoveAttributeButton},
+        {"rules", {"Rule Sets", "Standard"}, kIdRuleSetRuleList, kIdRuleSetRemoveRuleButton},
+        {"object classes",
+         {"Rule Sets", "Standard", "Person"},
+         kIdRuleClassList,
+         kIdRuleRemoveClassButton},
+        {"searchable rules",
+         {"Rule Sets", "Standard", "Person"},
+         kIdRuleSearchRuleList,
+         kIdRuleRemoveSearchRuleButton},
     };
     for (const Case& c : cases) {
       for (bool keyboard : {false, true}) {
         QTest::addRow("%s by %s", c.name, keyboard ? "keyboard" : "mouse")
-            << c.node << QString(c.list) << QString(c.remove) << keyboard;
+            << c.node << ObjectName(c.list) << ObjectName(c.remove) << keyboard;
       }
     }
   }

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "editor/configtree.h"
+#include "editor/controlids.h"
 #include "editor/panes.h"
 #include "editor/propertypanel.h"
 #include "editor/tests/test_formhelpers.h"
@@ -84,7 +85,7 @@ void TypeNewName(formtest::ModalScript& script, const QString& name, Refusal* re
   script.Then("RenameDialog", [name, refusal](QWidget* dialog) {
     dialog->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(dialog));
-    auto* edit = dialog->findChild<QLineEdit*>("1000");
+    auto* edit = dialog->findChild<QLineEdit*>(ObjectName(kIdNameEdit));
     edit->selectAll();
     QTest::keyClicks(edit, name);
     QTest::keyClick(edit, Qt::Key_Return);
@@ -203,12 +204,12 @@ class TestRename : public QObject {
     // Rename button has the focus back when it was pressed.
     CPropertyPanel* panel = tree->currentPanel();
     QVERIFY(panel);
-    QCOMPARE(panel->findChild<QLabel*>("103")->text(),
+    QCOMPARE(panel->findChild<QLabel*>(ObjectName(kIdInputFieldTitle))->text(),
              QStringLiteral(" Input Field Properties: Email Address"));
     if (!byF2) QCOMPARE(panel->window()->focusWidget(), panel->renameButton());
     // Another panel that shows the renamed rule: the form's list of groups.
     tree->setCurrentItem(Node(tree, {"Forms", "Persons (Main)"}));
-    auto* groups = tree->currentPanel()->findChild<QTreeWidget*>("103");
+    auto* groups = tree->currentPanel()->findChild<QTreeWidget*>(ObjectName(kIdFormGroupList));
     QVERIFY(!groups->findItems("Works At", Qt::MatchExactly).isEmpty());
     QCOMPARE(groups->findItems("Works At", Qt::MatchExactly).front()->text(1),
              QStringLiteral("Company"));
@@ -344,8 +345,8 @@ class TestRename : public QObject {
     CConfigTree* tree = editor.tree();
     tree->setCurrentItem(Node(tree, {"Rule Sets", "Standard"}));
     CPropertyPanel* panel = tree->currentPanel();
-    auto* list = panel->findChild<QTreeWidget*>("103");
-    auto* remove = panel->findChild<QPushButton*>("101");
+    auto* list = panel->findChild<QTreeWidget*>(ObjectName(kIdRuleSetRuleList));
+    auto* remove = panel->findChild<QPushButton*>(ObjectName(kIdRuleSetRemoveRuleButton));
     QVERIFY(list && remove);
     QVERIFY(!remove->isEnabled());
     const QList<QTreeWidgetItem*> rows = list->findItems(rule, Qt::MatchExactly);

@@ -14,6 +14,7 @@
 #include "editor/addruledialog.h"
 #include "editor/addrulesetdialog.h"
 #include "editor/childruledialog.h"
+#include "editor/controlids.h"
 #include "editor/startpointdialog.h"
 #include "editor/tests/test_formhelpers.h"
 #include "model/configuration.h"
@@ -30,9 +31,9 @@ namespace {
 // Answers the Add Object Class dialog with `name` and OK (or Cancel when `cancel`).
 void AnswerObjectClass(const QString& name, bool cancel = false) {
   testsupport::OnNextModal([name, cancel](QWidget* modal) {
-    QCOMPARE(modal->objectName(), QString("143"));
-    QTest::keyClicks(Child<QLineEdit>(modal, kSearchBaseEditName), name);
-    QTest::mouseClick(Child<QPushButton>(modal, cancel ? "2" : "1"), Qt::LeftButton);
+    QCOMPARE(modal->objectName(), ObjectName(kIdAddObjectClassDialog));
+    QTest::keyClicks(Child<QLineEdit>(modal, kIdSearchBaseEdit), name);
+    QTest::mouseClick(Child<QPushButton>(modal, cancel ? kIdCancel : kIdOk), Qt::LeftButton);
     if (!cancel && modal->isVisible()) static_cast<QDialog*>(modal)->reject();
   });
 }
@@ -49,16 +50,16 @@ class TestRuleDialogs : public QObject {
 
   void AddClass(AddRuleDialog& dialog, const QString& name) {
     AnswerObjectClass(name);
-    Click(&dialog, "1016");
+    Click(&dialog, kIdAddRuleAddClassButton);
   }
   void ChooseEntryPoint(AddRuleDialog& dialog, const QString& base, const QString& host,
                         const QString& port) {
-    QTest::mouseClick(Child<QRadioButton>(&dialog, "1013"), Qt::LeftButton);
-    QTest::keyClicks(Child<QLineEdit>(&dialog, kSearchBaseEditName), base);
-    QTest::keyClicks(Child<QLineEdit>(&dialog, kHostEditName), host);
-    QTest::keyClicks(Child<QLineEdit>(&dialog, kPortEditName), port);
+    QTest::mouseClick(Child<QRadioButton>(&dialog, kIdAddRuleEntryPointRadio), Qt::LeftButton);
+    QTest::keyClicks(Child<QLineEdit>(&dialog, kIdSearchBaseEdit), base);
+    QTest::keyClicks(Child<QLineEdit>(&dialog, kIdHostEdit), host);
+    QTest::keyClicks(Child<QLineEdit>(&dialog, kIdPortEdit), port);
   }
-  void PressOk(QDialog& dialog) { Click(&dialog, "1"); }
+  void PressOk(QDialog& dialog) { Click(&dialog, kIdOk); }
 
  private slots:
   void initTestCase() {
@@ -71,17 +72,17 @@ class TestRuleDialogs : public QObject {
     AddRuleDialog dialog(table_);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
-    QCOMPARE(dialog.objectName(), QString("144"));
+    QCOMPARE(dialog.objectName(), ObjectName(kIdAddRuleDialog));
     QCOMPARE(dialog.windowTitle(), QString("Add Rule"));
     QCOMPARE(dialog.ruleType, RuleTypeSearchRule);
-    QVERIFY(Child<QRadioButton>(&dialog, "1012")->isChecked());
-    QVERIFY(!Child<QRadioButton>(&dialog, "1013")->isChecked());
-    for (const char* id : {"1000", "1001", "1002"})
+    QVERIFY(Child<QRadioButton>(&dialog, kIdAddRuleSearchRuleRadio)->isChecked());
+    QVERIFY(!Child<QRadioButton>(&dialog, kIdAddRuleEntryPointRadio)->isChecked());
+    for (int id : {kIdSearchBaseEdit, kIdHostEdit, kIdPortEdit})
       QVERIFY(!Child<QLineEdit>(&dialog, id)->isEnabled());
-    QVERIFY(Child<QListWidget>(&dialog, "1015")->isEnabled());
-    QVERIFY(Child<QPushButton>(&dialog, "1016")->isEnabled());
-    QVERIFY(!Child<QPushButton>(&dialog, "1017")->isEnabled());
-    QCOMPARE(QApplication::focusWidget(), Child<QLineEdit>(&dialog, "1003"));
+    QVERIFY(Child<QListWidget>(&dialog, kIdAddRuleClassList)->isEnabled());
+    QVERIFY(Child<QPushButton>(&dialog, kIdAddRuleAddClassButton)->isEnabled());
+    QVERIFY(!Child<QPushButton>(&dialog, kIdAddRuleRemoveClassButton)->isEnabled());
+    QCOMPARE(QApplication::focusWidget(), Child<QLineEdit>(&dialog, kIdAddRuleNameEdit));
     QVERIFY(dialog.name.empty() && dialog.ldapUri.empty() && dialog.objectClasses.empty());
   }
 
@@ -112,7 +113,7 @@ class TestRuleDialogs : public QObject {
     AddRuleDialog dialog(table_);
     dialog.show();
     AddClass(dialog, "person");
-    Child<QLineEdit>(&dialog, "1003")->setText(name);
+    Child<QLineEdit>(&dialog, kIdAddRuleNameEdit)->setText(name);
     PressOk(dialog);
     if (message) {
       QCOMPARE(sink_.Ids(), std::vector<int>{message});
@@ -137,22 +138,23 @@ class TestRuleDialogs : public QObject {
     dialog.show();
     dialog.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
-    QTest::keyClicks(Child<QLineEdit>(&dialog, "1003"), "People");
+    QTest::keyClicks(Child<QLineEdit>(&dialog, kIdAddRuleNameEdit), "People");
     PressOk(dialog);
     QCOMPARE(sink_.Ids(), std::vector<int>{61268});
     QVERIFY(dialog.isVisible());
-    QCOMPARE(QApplication::focusWidget(), dialog.findChild<QWidget*>("1016"));
+    QCOMPARE(QApplication::focusWidget(),
+             dialog.findChild<QWidget*>(ObjectName(kIdAddRuleAddClassButton)));
   }
 
   void objectClassesAreListedNewestFirstWithoutDuplicates() {
     AddRuleDialog dialog(table_);
     dialog.show();
-    auto* list = Child<QListWidget>(&dialog, "1015");
+    auto* list = Child<QListWidget>(&dialog, kIdAddRuleClassList);
     AddClass(dialog, "person");
     // Remove follows the selection: off until a row is chosen.
-    QVERIFY(!Child<QPushButton>(&dialog, "1017")->isEnabled());
+    QVERIFY(!Child<QPushButton>(&dialog, kIdAddRuleRemoveClassButton)->isEnabled());
     list->setCurrentRow(0);
-    QVERIFY(Child<QPushButton>(&dialog, "1017")->isEnabled());
+    QVERIFY(Child<QPushButton>(&dialog, kIdAddRuleRemoveClassButton)->isEnabled());
     AddClass(dialog, "organizationalPerson");
     QCOMPARE(Rows(list), QStringList({"organizationalPerson", "person"}));
     AddClass(dialog, "person");
@@ -164,15 +166,15 @@ class TestRuleDialogs : public QObject {
     QVERIFY(list->item(1)->isSelected());
     // Cancel in the inner dialog adds nothing.
     AnswerObjectClass("top", true);
-    Click(&dialog, "1016");
+    Click(&dialog, kIdAddRuleAddClassButton);
     QCOMPARE(list->count(), 2);
   }
 
   void removeObjectClassWorksOnTheSelectedRow() {
     AddRuleDialog dialog(table_);
     dialog.show();
-    auto* list = Child<QListWidget>(&dialog, "1015");
-    auto* remove = Child<QPushButton>(&dialog, "1017");
+    auto* list = Child<QListWidget>(&dialog, kIdAddRuleClassList);
+    auto* remove = Child<QPushButton>(&dialog, kIdAddRuleRemoveClassButton);
     AddClass(dialog, "person");
     AddClass(dialog, "top");
     list->clearSelection();
@@ -198,21 +200,21 @@ class TestRuleDialogs : public QObject {
     AddRuleDialog dialog(table_);
     dialog.show();
     AddClass(dialog, "person");
-    QTest::mouseClick(Child<QRadioButton>(&dialog, "1013"), Qt::LeftButton);
+    QTest::mouseClick(Child<QRadioButton>(&dialog, kIdAddRuleEntryPointRadio), Qt::LeftButton);
     QCOMPARE(dialog.ruleType, RuleTypeEntryPoint);
-    for (const char* id : {"1000", "1001", "1002"})
+    for (int id : {kIdSearchBaseEdit, kIdHostEdit, kIdPortEdit})
       QVERIFY(Child<QLineEdit>(&dialog, id)->isEnabled());
-    QVERIFY(!Child<QListWidget>(&dialog, "1015")->isEnabled());
-    QVERIFY(!Child<QPushButton>(&dialog, "1016")->isEnabled());
-    QVERIFY(!Child<QPushButton>(&dialog, "1017")->isEnabled());
-    QTest::mouseClick(Child<QRadioButton>(&dialog, "1012"), Qt::LeftButton);
+    QVERIFY(!Child<QListWidget>(&dialog, kIdAddRuleClassList)->isEnabled());
+    QVERIFY(!Child<QPushButton>(&dialog, kIdAddRuleAddClassButton)->isEnabled());
+    QVERIFY(!Child<QPushButton>(&dialog, kIdAddRuleRemoveClassButton)->isEnabled());
+    QTest::mouseClick(Child<QRadioButton>(&dialog, kIdAddRuleSearchRuleRadio), Qt::LeftButton);
     QCOMPARE(dialog.ruleType, RuleTypeSearchRule);
-    QVERIFY(!Child<QPushButton>(&dialog, "1017")->isEnabled());
-    Child<QListWidget>(&dialog, "1015")->setCurrentRow(0);
-    QVERIFY(Child<QPushButton>(&dialog, "1017")->isEnabled());
-    QVERIFY(!Child<QLineEdit>(&dialog, kSearchBaseEditName)->isEnabled());
-    QCOMPARE(Rows(Child<QListWidget>(&dialog, "1015")), QStringList({"person"}));
-    QTest::keyClicks(Child<QLineEdit>(&dialog, "1003"), "People");
+    QVERIFY(!Child<QPushButton>(&dialog, kIdAddRuleRemoveClassButton)->isEnabled());
+    Child<QListWidget>(&dialog, kIdAddRuleClassList)->setCurrentRow(0);
+    QVERIFY(Child<QPushButton>(&dialog, kIdAddRuleRemoveClassButton)->isEnabled());
+    QVERIFY(!Child<QLineEdit>(&dialog, kIdSearchBaseEdit)->isEnabled());
+    QCOMPARE(Rows(Child<QListWidget>(&dialog, kIdAddRuleClassList)), QStringList({"person"}));
+    QTest::keyClicks(Child<QLineEdit>(&dialog, kIdAddRuleNameEdit), "People");
     PressOk(dialog);
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QCOMPARE(dialog.objectClasses, std::vector<std::string>{"person"});
@@ -221,7 +223,7 @@ class TestRuleDialogs : public QObject {
   void entryPointWithEmptyBaseEndsWithSlash() {
     AddRuleDialog dialog(table_);
     dialog.show();
-    QTest::keyClicks(Child<QLineEdit>(&dialog, "1003"), "Top");
+    QTest::keyClicks(Child<QLineEdit>(&dialog, kIdAddRuleNameEdit), "Top");
     ChooseEntryPoint(dialog, "", "ldap.example.org", "389");
     PressOk(dialog);
     QVERIFY(sink_.messages.empty());
@@ -233,7 +235,7 @@ class TestRuleDialogs : public QObject {
   void searchBaseIsCheckedTrimmedButStoredAsTyped() {
     AddRuleDialog dialog(table_);
     dialog.show();
-    QTest::keyClicks(Child<QLineEdit>(&dialog, "1003"), "Acme");
+    QTest::keyClicks(Child<QLineEdit>(&dialog, kIdAddRuleNameEdit), "Acme");
     ChooseEntryPoint(dialog, "o=Acme, c=US ", "host", "1389");
     PressOk(dialog);
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
@@ -249,7 +251,8 @@ class TestRuleDialogs : public QObject {
     QTest::addColumn<QString>("port");
     QTest::addColumn<int>("message");
     QTest::addColumn<QString>("field");
-    const QString port = "1002", base = "1000", host = "1001";
+    const QString port = ObjectName(kIdPortEdit), base = ObjectName(kIdSearchBaseEdit),
+                  host = ObjectName(kIdHostEdit);
     QTest::newRow("port empty") << ""
                                 << "h"
                                 << "" << 61275 << port;
@@ -293,7 +296,7 @@ class TestRuleDialogs : public QObject {
     dialog.show();
     dialog.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
-    QTest::keyClicks(Child<QLineEdit>(&dialog, "1003"), "Acme");
+    QTest::keyClicks(Child<QLineEdit>(&dialog, kIdAddRuleNameEdit), "Acme");
     ChooseEntryPoint(dialog, base, host, port);
     PressOk(dialog);
     QCOMPARE(sink_.Ids(), std::vector<int>{message});
@@ -307,9 +310,9 @@ class TestRuleDialogs : public QObject {
     start.show();
     start.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&start));
-    Child<QLineEdit>(&start, kSearchBaseEditName)->setText(base);
-    Child<QLineEdit>(&start, kHostEditName)->setText(host);
-    Child<QLineEdit>(&start, kPortEditName)->setText(port);
+    Child<QLineEdit>(&start, kIdSearchBaseEdit)->setText(base);
+    Child<QLineEdit>(&start, kIdHostEdit)->setText(host);
+    Child<QLineEdit>(&start, kIdPortEdit)->setText(port);
     start.accept();  // Enter in an edit
     QCOMPARE(sink_.Ids(), std::vector<int>{message});
     QVERIFY(start.isVisible());
@@ -381,10 +384,10 @@ class TestRuleDialogs : public QObject {
     AddObjectClassDialog dialog(table_);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
-    QCOMPARE(dialog.objectName(), QString("143"));
+    QCOMPARE(dialog.objectName(), ObjectName(kIdAddObjectClassDialog));
     QCOMPARE(dialog.windowTitle(), QString("Add Object Class"));
-    auto* edit = Child<QLineEdit>(&dialog, kSearchBaseEditName);
-    auto* ok = Child<QPushButton>(&dialog, "1");
+    auto* edit = Child<QLineEdit>(&dialog, kIdSearchBaseEdit);
+    auto* ok = Child<QPushButton>(&dialog, kIdOk);
     QCOMPARE(ok->text(), QString("OK"));
     QCOMPARE(QApplication::focusWidget(), edit);
     QVERIFY(!ok->isEnabled());
@@ -407,9 +410,9 @@ class TestRuleDialogs : public QObject {
   void childRuleOffersTheNamesInOrder() {
     ChildRuleDialog dialog({"Persons", "Units", "Groups"});
     dialog.show();
-    QCOMPARE(dialog.objectName(), QString("142"));
+    QCOMPARE(dialog.objectName(), ObjectName(kIdChildRuleDialog));
     QCOMPARE(dialog.windowTitle(), QString("Add Child Search Rule"));
-    auto* combo = Child<QComboBox>(&dialog, "1008");
+    auto* combo = Child<QComboBox>(&dialog, kIdChildRuleCombo);
     QVERIFY(!combo->isEditable());
     QCOMPARE(combo->count(), 3);
     QCOMPARE(combo->itemText(2), QString("Groups"));
@@ -423,7 +426,7 @@ class TestRuleDialogs : public QObject {
   void childRuleWithNothingToChoose() {
     ChildRuleDialog dialog({});
     dialog.show();
-    QVERIFY(!Child<QPushButton>(&dialog, "1")->isEnabled());
+    QVERIFY(!Child<QPushButton>(&dialog, kIdOk)->isEnabled());
     dialog.accept();
     QVERIFY(dialog.selectedRule.empty());
   }
@@ -460,12 +463,12 @@ class TestRuleDialogs : public QObject {
     QFETCH(QString, uriOnOk);
     StartPointDialog dialog(uri.toStdString(), table_);
     dialog.show();
-    QCOMPARE(dialog.objectName(), QString(kStartPointDialogName));
+    QCOMPARE(dialog.objectName(), ObjectName(kIdStartPointDialog));
     QCOMPARE(dialog.windowTitle(), QString("Set Start Point"));
-    QCOMPARE(Child<QLineEdit>(&dialog, kSearchBaseEditName)->text(), base);
-    QCOMPARE(Child<QLineEdit>(&dialog, kHostEditName)->text(), host);
-    QCOMPARE(Child<QLineEdit>(&dialog, kPortEditName)->text(), port);
-    QVERIFY(Child<QPushButton>(&dialog, "1")->isEnabled());
+    QCOMPARE(Child<QLineEdit>(&dialog, kIdSearchBaseEdit)->text(), base);
+    QCOMPARE(Child<QLineEdit>(&dialog, kIdHostEdit)->text(), host);
+    QCOMPARE(Child<QLineEdit>(&dialog, kIdPortEdit)->text(), port);
+    QVERIFY(Child<QPushButton>(&dialog, kIdOk)->isEnabled());
     dialog.accept();
     QCOMPARE(dialog.ldapUri, uriOnOk.toStdString());
   }
@@ -475,22 +478,22 @@ class TestRuleDialogs : public QObject {
     dialog.show();
     dialog.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
-    for (const char* id : {"1000", "1001", "1002"})
+    for (int id : {kIdSearchBaseEdit, kIdHostEdit, kIdPortEdit})
       QVERIFY(Child<QLineEdit>(&dialog, id)->text().isEmpty());
-    auto* ok = Child<QPushButton>(&dialog, "1");
+    auto* ok = Child<QPushButton>(&dialog, kIdOk);
     // OK starts enabled; pressed on the empty fields it says what is missing.
     QVERIFY(ok->isEnabled());
     PressOk(dialog);
     QVERIFY(dialog.isVisible());
     QCOMPARE(sink_.Ids(), std::vector<int>{61275});
-    QCOMPARE(QApplication::focusWidget(), dialog.findChild<QWidget*>(kPortEditName));
-    QTest::keyClicks(Child<QLineEdit>(&dialog, kHostEditName), "host");
+    QCOMPARE(QApplication::focusWidget(), dialog.findChild<QWidget*>(ObjectName(kIdPortEdit)));
+    QTest::keyClicks(Child<QLineEdit>(&dialog, kIdHostEdit), "host");
     QVERIFY(!ok->isEnabled());
-    QTest::keyClicks(Child<QLineEdit>(&dialog, kPortEditName), "636");
+    QTest::keyClicks(Child<QLineEdit>(&dialog, kIdPortEdit), "636");
     QVERIFY(ok->isEnabled());
-    QTest::keyClicks(Child<QLineEdit>(&dialog, kSearchBaseEditName), "o");
+    QTest::keyClicks(Child<QLineEdit>(&dialog, kIdSearchBaseEdit), "o");
     QVERIFY(!ok->isEnabled());
-    QTest::keyClicks(Child<QLineEdit>(&dialog, kSearchBaseEditName), "=Acme ");
+    QTest::keyClicks(Child<QLineEdit>(&dialog, kIdSearchBaseEdit), "=Acme ");
     QVERIFY(ok->isEnabled());
     PressOk(dialog);
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
@@ -500,8 +503,8 @@ class TestRuleDialogs : public QObject {
   void startPointCancelKeepsTheGivenUri() {
     StartPointDialog dialog("ldap://h:389/o=Acme", table_);
     dialog.show();
-    Child<QLineEdit>(&dialog, kPortEditName)->setText("1");
-    Click(&dialog, "2");
+    Child<QLineEdit>(&dialog, kIdPortEdit)->setText("1");
+    Click(&dialog, kIdCancel);
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
     QCOMPARE(dialog.ldapUri, std::string("ldap://h:389/o=Acme"));
   }
@@ -534,7 +537,7 @@ class TestRuleDialogs : public QObject {
     AddRuleSetDialog dialog({"White Pages"});
     dialog.show();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
-    auto* edit = Child<QLineEdit>(&dialog, kSearchBaseEditName);
+    auto* edit = Child<QLineEdit>(&dialog, kIdSearchBaseEdit);
     QCOMPARE(QApplication::focusWidget(), edit);
     QTest::keyClicks(edit, "White Pages");
     QTest::keyClick(edit, Qt::Key_Return);

@@ -18,6 +18,7 @@
 #include <functional>
 
 #include "editor/configtree.h"
+#include "editor/controlids.h"
 #include "editor/rulepanel.h"
 #include "editor/rulesetpanel.h"
 #include "editor/tests/test_formhelpers.h"
@@ -92,17 +93,17 @@ class TestRulePanels : public QObject {
   void AddSearchRuleSteps(testsupport::ModalDriver& steps, const QString& name,
                           const QString& objectClass) {
     steps
-        .Then("144",
+        .Then(ObjectName(kIdAddRuleDialog),
               [name](QWidget* dialog) {
-                QTest::keyClicks(Child<QLineEdit>(dialog, "1003"), name);
-                Click(dialog, "1016");
+                QTest::keyClicks(Child<QLineEdit>(dialog, kIdAddRuleNameEdit), name);
+                Click(dialog, kIdAddRuleAddClassButton);
               })
-        .Then("143",
+        .Then(ObjectName(kIdAddObjectClassDialog),
               [objectClass](QWidget* dialog) {
-                QTest::keyClicks(Child<QLineEdit>(dialog, "1000"), objectClass);
-                Click(dialog, "1");
+                QTest::keyClicks(Child<QLineEdit>(dialog, kIdNameEdit), objectClass);
+                Click(dialog, kIdOk);
               })
-        .Then("144", [](QWidget* dialog) { Click(dialog, "1"); });
+        .Then(ObjectName(kIdAddRuleDialog), [](QWidget* dialog) { Click(dialog, kIdOk); });
   }
 
  private slots:
@@ -122,11 +123,12 @@ class TestRulePanels : public QObject {
   void ruleSetPanelListsRulesNewestFirst() {
     CRuleSetPanel panel(tree_, people_, nullptr);
     panel.resize(500, 400);
-    QCOMPARE(panel.objectName(), QString("100"));
+    QCOMPARE(panel.objectName(), ObjectName(kIdPropertyPanel));
     QCOMPARE(panel.windowTitle(), QString("Rule Set Properties"));
-    QCOMPARE(Child<QLabel>(&panel, "102")->text(), QString(" Rule Set Properties: People"));
-    QCOMPARE(Child<QPushButton>(&panel, "100")->text(), QString("Add Rule"));
-    auto* list = Child<QTreeWidget>(&panel, "103");
+    QCOMPARE(Child<QLabel>(&panel, kIdRuleSetTitle)->text(),
+             QString(" Rule Set Properties: People"));
+    QCOMPARE(Child<QPushButton>(&panel, kIdRuleSetAddRuleButton)->text(), QString("Add Rule"));
+    auto* list = Child<QTreeWidget>(&panel, kIdRuleSetRuleList);
     QCOMPARE(list->headerItem()->text(0), QString("Name"));
     QCOMPARE(list->headerItem()->text(1), QString("Type"));
     QCOMPARE(list->columnWidth(0), 150);
@@ -135,18 +137,19 @@ class TestRulePanels : public QObject {
     QCOMPARE(Column(list, 1), QStringList({"Start Point", "Search Rule", "Search Rule"}));
     QCOMPARE(CPropertyPanel::RowRecord<SearchRule>(list, 0), Rule(people_, "Gamma"));
     // Remove Rule follows the list's selection; Rename renames the rule set.
-    QCOMPARE(Child<QPushButton>(&panel, "101")->text(), QString("Remove Rule"));
-    QVERIFY(!Child<QPushButton>(&panel, "101")->isEnabled());
-    QCOMPARE(Child<QPushButton>(&panel, "104")->text(), QString("Rename"));
+    QCOMPARE(Child<QPushButton>(&panel, kIdRuleSetRemoveRuleButton)->text(),
+             QString("Remove Rule"));
+    QVERIFY(!Child<QPushButton>(&panel, kIdRuleSetRemoveRuleButton)->isEnabled());
+    QCOMPARE(Child<QPushButton>(&panel, kIdRuleSetRenameButton)->text(), QString("Rename"));
   }
 
   void ruleSetPanelLayoutShrinksTheListFirst() {
     CRuleSetPanel panel(tree_, people_, nullptr);
     panel.resize(500, 400);
     panel.show();  // a hidden widget gets its resize event only when shown
-    auto* title = Child<QLabel>(&panel, "102");
-    auto* button = Child<QPushButton>(&panel, "100");
-    auto* list = Child<QTreeWidget>(&panel, "103");
+    auto* title = Child<QLabel>(&panel, kIdRuleSetTitle);
+    auto* button = Child<QPushButton>(&panel, kIdRuleSetAddRuleButton);
+    auto* list = Child<QTreeWidget>(&panel, kIdRuleSetRuleList);
     QCOMPARE(title->geometry().topLeft(), QPoint(6, 6));
     QCOMPARE(title->width(), 500 - 12);
     QCOMPARE(button->x(), 6);
@@ -170,7 +173,7 @@ class TestRulePanels : public QObject {
     QSignalSpy modified(panel, &CPropertyPanel::modified);
     testsupport::ModalDriver steps;
     AddSearchRuleSteps(steps, "Delta", "top");
-    Click(panel, "100");
+    Click(panel, kIdRuleSetAddRuleButton);
     QVERIFY(steps.Done());
     QVERIFY(sink_.messages.empty());
     QCOMPARE(people_->rules.size(), size_t(4));
@@ -180,7 +183,7 @@ class TestRulePanels : public QObject {
     QCOMPARE(delta->objectClasses, std::vector<std::string>{"top"});
     QCOMPARE(delta->ownerRuleSet, people_);
     QVERIFY(delta->searchableRules.empty());
-    auto* list = Child<QTreeWidget>(panel, "103");
+    auto* list = Child<QTreeWidget>(panel, kIdRuleSetRuleList);
     QCOMPARE(Column(list, 0), QStringList({"Delta", "Gamma", "Beta", "Alpha"}));
     QCOMPARE(CPropertyPanel::RowRecord<SearchRule>(list, 0), delta);
     QCOMPARE(TreeChildren(people_).front(), QString("Delta"));
@@ -192,22 +195,22 @@ class TestRulePanels : public QObject {
   void addEntryPointShowsStartPointType() {
     CRuleSetPanel panel(tree_, people_, window_.get());
     testsupport::ModalDriver steps;
-    steps.Then("144", [](QWidget* dialog) {
-      QTest::keyClicks(Child<QLineEdit>(dialog, "1003"), "Branch");
-      QTest::mouseClick(Child<QRadioButton>(dialog, "1013"), Qt::LeftButton);
-      QTest::keyClicks(Child<QLineEdit>(dialog, "1000"), "o=Acme");
-      QTest::keyClicks(Child<QLineEdit>(dialog, "1001"), "dir.example.org");
-      QTest::keyClicks(Child<QLineEdit>(dialog, "1002"), "1389");
-      Click(dialog, "1");
+    steps.Then(ObjectName(kIdAddRuleDialog), [](QWidget* dialog) {
+      QTest::keyClicks(Child<QLineEdit>(dialog, kIdAddRuleNameEdit), "Branch");
+      QTest::mouseClick(Child<QRadioButton>(dialog, kIdAddRuleEntryPointRadio), Qt::LeftButton);
+      QTest::keyClicks(Child<QLineEdit>(dialog, kIdSearchBaseEdit), "o=Acme");
+      QTest::keyClicks(Child<QLineEdit>(dialog, kIdHostEdit), "dir.example.org");
+      QTest::keyClicks(Child<QLineEdit>(dialog, kIdPortEdit), "1389");
+      Click(dialog, kIdOk);
     });
-    Click(&panel, "100");
+    Click(&panel, kIdRuleSetAddRuleButton);
     QVERIFY(steps.Done());
     SearchRule* branch = people_->FindRule("Branch");
     QVERIFY(branch);
     QCOMPARE(branch->ruleType, RuleTypeEntryPoint);
     QCOMPARE(branch->ldapUri, std::string("ldap://dir.example.org:1389/o=Acme"));
     QVERIFY(branch->objectClasses.empty());
-    auto* list = Child<QTreeWidget>(&panel, "103");
+    auto* list = Child<QTreeWidget>(&panel, kIdRuleSetRuleList);
     QCOMPARE(list->topLevelItem(0)->text(1), QString("Start Point"));
   }
 
@@ -216,13 +219,13 @@ class TestRulePanels : public QObject {
     QSignalSpy modified(&panel, &CPropertyPanel::modified);
     testsupport::ModalDriver steps;
     AddSearchRuleSteps(steps, "Beta", "top");
-    Click(&panel, "100");
+    Click(&panel, kIdRuleSetAddRuleButton);
     QVERIFY(steps.Done());
     QCOMPARE(sink_.Ids(), std::vector<int>{62171});
     QVERIFY(sink_.messages[0].text.find("'Beta'") != std::string::npos);
     QCOMPARE(people_->rules.size(), size_t(3));
     QCOMPARE(Rule(people_, "Beta")->objectClasses.size(), size_t(2));
-    QCOMPARE(Child<QTreeWidget>(&panel, "103")->topLevelItemCount(), 3);
+    QCOMPARE(Child<QTreeWidget>(&panel, kIdRuleSetRuleList)->topLevelItemCount(), 3);
     QCOMPARE(TreeChildren(people_).size(), 3);
     QCOMPARE(modified.count(), 0);
   }
@@ -230,11 +233,11 @@ class TestRulePanels : public QObject {
   void cancelledAddRuleChangesNothing() {
     CRuleSetPanel panel(tree_, people_, window_.get());
     testsupport::ModalDriver steps;
-    steps.Then("144", [](QWidget* dialog) {
-      QTest::keyClicks(Child<QLineEdit>(dialog, "1003"), "Nothing");
-      Click(dialog, "2");
+    steps.Then(ObjectName(kIdAddRuleDialog), [](QWidget* dialog) {
+      QTest::keyClicks(Child<QLineEdit>(dialog, kIdAddRuleNameEdit), "Nothing");
+      Click(dialog, kIdCancel);
     });
-    Click(&panel, "100");
+    Click(&panel, kIdRuleSetAddRuleButton);
     QVERIFY(steps.Done());
     QCOMPARE(people_->rules.size(), size_t(3));
     QVERIFY(!tree_->isModified());
@@ -245,27 +248,28 @@ class TestRulePanels : public QObject {
     beta->AddSearchableRule(Rule(people_, "Alpha"));
     CRulePanel panel(beta, people_, table_, nullptr);
     panel.resize(500, 500);
-    QCOMPARE(panel.objectName(), QString("100"));
+    QCOMPARE(panel.objectName(), ObjectName(kIdPropertyPanel));
     QCOMPARE(panel.windowTitle(), QString("Rule Properties"));
-    QCOMPARE(Child<QLabel>(&panel, "107")->text(), QString(" Rule Properties: Beta"));
-    QCOMPARE(Child<QLabel>(&panel, "108")->text(), QString("Name"));
-    QCOMPARE(Child<QLineEdit>(&panel, "109")->text(), QString("Beta"));
-    QCOMPARE(Child<QGroupBox>(&panel, "110")->title(), QString("Can Search For..."));
-    QCOMPARE(Child<QGroupBox>(&panel, "111")->title(), QString("Denoting Object Classes"));
-    QCOMPARE(Rows(Child<QListWidget>(&panel, "105")), QStringList({"Alpha"}));
-    QCOMPARE(Rows(Child<QListWidget>(&panel, "102")),
+    QCOMPARE(Child<QLabel>(&panel, kIdRuleTitle)->text(), QString(" Rule Properties: Beta"));
+    QCOMPARE(Child<QLabel>(&panel, kIdRuleNameLabel)->text(), QString("Name"));
+    QCOMPARE(Child<QLineEdit>(&panel, kIdRuleNameEdit)->text(), QString("Beta"));
+    QCOMPARE(Child<QGroupBox>(&panel, kIdRuleSearchGroup)->title(), QString("Can Search For..."));
+    QCOMPARE(Child<QGroupBox>(&panel, kIdRuleSecondGroup)->title(),
+             QString("Denoting Object Classes"));
+    QCOMPARE(Rows(Child<QListWidget>(&panel, kIdRuleSearchRuleList)), QStringList({"Alpha"}));
+    QCOMPARE(Rows(Child<QListWidget>(&panel, kIdRuleClassList)),
              QStringList({"organizationalPerson", "person"}));
-    QVERIFY(Child<QPushButton>(&panel, "100")->isEnabled());
-    QVERIFY(!Child<QPushButton>(&panel, "101")->isEnabled());
-    QVERIFY(Child<QPushButton>(&panel, "103")->isEnabled());
-    QVERIFY(!Child<QPushButton>(&panel, "104")->isEnabled());
-    QVERIFY(!panel.findChild<QPushButton*>("106"));
-    QVERIFY(!panel.findChild<QLineEdit*>("113"));
+    QVERIFY(Child<QPushButton>(&panel, kIdRuleAddClassButton)->isEnabled());
+    QVERIFY(!Child<QPushButton>(&panel, kIdRuleRemoveClassButton)->isEnabled());
+    QVERIFY(Child<QPushButton>(&panel, kIdRuleAddSearchRuleButton)->isEnabled());
+    QVERIFY(!Child<QPushButton>(&panel, kIdRuleRemoveSearchRuleButton)->isEnabled());
+    QVERIFY(!panel.findChild<QPushButton*>(ObjectName(kIdRuleSetStartPointButton)));
+    QVERIFY(!panel.findChild<QLineEdit*>(ObjectName(kIdRuleBaseEdit)));
   }
 
   void nameEditCannotRenameTheRule() {
     CRulePanel panel(Rule(people_, "Alpha"), people_, table_, nullptr);
-    auto* edit = Child<QLineEdit>(&panel, "109");
+    auto* edit = Child<QLineEdit>(&panel, kIdRuleNameEdit);
     QVERIFY(edit->isReadOnly());
     QTest::keyClicks(edit, "Omega");
     QCOMPARE(edit->text(), QString("Alpha"));
@@ -278,35 +282,35 @@ class TestRulePanels : public QObject {
     QSignalSpy modified(&panel, &CPropertyPanel::modified);
     auto answer = [](const QString& name) {
       return [name](QWidget* dialog) {
-        QTest::keyClicks(Child<QLineEdit>(dialog, "1000"), name);
-        Click(dialog, "1");
+        QTest::keyClicks(Child<QLineEdit>(dialog, kIdSearchBaseEdit), name);
+        Click(dialog, kIdOk);
       };
     };
     testsupport::ModalDriver steps;
-    steps.Then("143", answer("top"));
-    Click(&panel, "100");
-    steps.Then("143", answer("person"));
-    Click(&panel, "100");
+    steps.Then(ObjectName(kIdAddObjectClassDialog), answer("top"));
+    Click(&panel, kIdRuleAddClassButton);
+    steps.Then(ObjectName(kIdAddObjectClassDialog), answer("person"));
+    Click(&panel, kIdRuleAddClassButton);
     QVERIFY(steps.Done());
     QCOMPARE(alpha->objectClasses, (std::vector<std::string>{"person", "top"}));
-    QCOMPARE(Rows(Child<QListWidget>(&panel, "102")), QStringList({"person", "top"}));
+    QCOMPARE(Rows(Child<QListWidget>(&panel, kIdRuleClassList)), QStringList({"person", "top"}));
     QCOMPARE(modified.count(), 1);
   }
 
   void removeObjectClassByRowKeepsTheLastOne() {
     SearchRule* beta = Rule(people_, "Beta");
     CRulePanel panel(beta, people_, table_, nullptr);
-    auto* list = Child<QListWidget>(&panel, "102");
-    auto* remove = Child<QPushButton>(&panel, "101");
+    auto* list = Child<QListWidget>(&panel, kIdRuleClassList);
+    auto* remove = Child<QPushButton>(&panel, kIdRuleRemoveClassButton);
     panel.RemoveObjectClass();  // no row selected: nothing
     QCOMPARE(beta->objectClasses.size(), size_t(2));
     list->setCurrentRow(0);
     QVERIFY(remove->isEnabled());
-    Click(&panel, "101");
+    Click(&panel, kIdRuleRemoveClassButton);
     QCOMPARE(beta->objectClasses, std::vector<std::string>{"person"});
     QCOMPARE(Rows(list), QStringList({"person"}));
     list->setCurrentRow(0);
-    Click(&panel, "101");
+    Click(&panel, kIdRuleRemoveClassButton);
     QCOMPARE(sink_.Ids(), std::vector<int>{62170});
     QCOMPARE(beta->objectClasses, std::vector<std::string>{"person"});
     QCOMPARE(Rows(list), QStringList({"person"}));
@@ -318,35 +322,35 @@ class TestRulePanels : public QObject {
     QSignalSpy modified(&panel, &CPropertyPanel::modified);
     QStringList offered;
     testsupport::ModalDriver steps;
-    steps.Then("142", [&offered](QWidget* dialog) {
-      auto* combo = Child<QComboBox>(dialog, "1008");
+    steps.Then(ObjectName(kIdChildRuleDialog), [&offered](QWidget* dialog) {
+      auto* combo = Child<QComboBox>(dialog, kIdChildRuleCombo);
       for (int i = 0; i < combo->count(); ++i) offered << combo->itemText(i);
-      Click(dialog, "1");
+      Click(dialog, kIdOk);
     });
-    Click(&panel, "103");
+    Click(&panel, kIdRuleAddSearchRuleButton);
     QVERIFY(steps.Done());
     QCOMPARE(offered, QStringList({"Beta"}));
     QCOMPARE(alpha->searchableRules.size(), size_t(1));
     QCOMPARE(alpha->searchableRules[0]->name, std::string("Beta"));
     QVERIFY(alpha->searchableRules[0].get() != Rule(people_, "Beta"));  // a copy
-    QCOMPARE(Rows(Child<QListWidget>(&panel, "105")), QStringList({"Beta"}));
+    QCOMPARE(Rows(Child<QListWidget>(&panel, kIdRuleSearchRuleList)), QStringList({"Beta"}));
     // The same rule again adds nothing.
-    steps.Then("142", [](QWidget* dialog) { Click(dialog, "1"); });
-    Click(&panel, "103");
+    steps.Then(ObjectName(kIdChildRuleDialog), [](QWidget* dialog) { Click(dialog, kIdOk); });
+    Click(&panel, kIdRuleAddSearchRuleButton);
     QVERIFY(steps.Done());
     QCOMPARE(alpha->searchableRules.size(), size_t(1));
-    QCOMPARE(Child<QListWidget>(&panel, "105")->count(), 1);
+    QCOMPARE(Child<QListWidget>(&panel, kIdRuleSearchRuleList)->count(), 1);
     QCOMPARE(modified.count(), 1);
     // ... and says why, with the rule already there selected.
     QCOMPARE(sink_.Ids(), std::vector<int>{62183});
     QVERIFY(QString::fromStdString(sink_.messages[0].text).contains("'Beta'"));
-    QCOMPARE(CPropertyPanel::SelectedRow(Child<QListWidget>(&panel, "105")), 0);
+    QCOMPARE(CPropertyPanel::SelectedRow(Child<QListWidget>(&panel, kIdRuleSearchRuleList)), 0);
   }
 
   void addSearchRuleWithoutCandidatesNamesTheRuleSet() {
     RuleSet* lonely = config_->FindRuleSet("Lonely");
     CRulePanel panel(Rule(lonely, "Solo"), lonely, table_, nullptr);
-    Click(&panel, "103");
+    Click(&panel, kIdRuleAddSearchRuleButton);
     QCOMPARE(sink_.Ids(), std::vector<int>{61255});
     QCOMPARE(sink_.messages[0].text,
              std::string("No usable search rules that can be applied to an input group! Please "
@@ -359,13 +363,13 @@ class TestRulePanels : public QObject {
     CRulePanel panel(Rule(people_, "Gamma"), people_, table_, window_.get());
     QStringList offered;
     testsupport::ModalDriver steps;
-    steps.Then("142", [&offered](QWidget* dialog) {
-      auto* combo = Child<QComboBox>(dialog, "1008");
+    steps.Then(ObjectName(kIdChildRuleDialog), [&offered](QWidget* dialog) {
+      auto* combo = Child<QComboBox>(dialog, kIdChildRuleCombo);
       for (int i = 0; i < combo->count(); ++i) offered << combo->itemText(i);
       combo->setCurrentIndex(1);
-      Click(dialog, "1");
+      Click(dialog, kIdOk);
     });
-    Click(&panel, "103");
+    Click(&panel, kIdRuleAddSearchRuleButton);
     QVERIFY(steps.Done());
     QCOMPARE(offered, QStringList({"Alpha", "Beta"}));
     QCOMPARE(Rule(people_, "Gamma")->searchableRules.at(0)->name, std::string("Beta"));
@@ -376,11 +380,11 @@ class TestRulePanels : public QObject {
     beta->AddSearchableRule(Rule(people_, "Alpha"));
     beta->AddSearchableRule(Rule(people_, "Gamma"));
     CRulePanel panel(beta, people_, table_, nullptr);
-    auto* list = Child<QListWidget>(&panel, "105");
+    auto* list = Child<QListWidget>(&panel, kIdRuleSearchRuleList);
     QCOMPARE(Rows(list), QStringList({"Alpha", "Gamma"}));
     list->setCurrentRow(1);
-    QVERIFY(Child<QPushButton>(&panel, "104")->isEnabled());
-    Click(&panel, "104");
+    QVERIFY(Child<QPushButton>(&panel, kIdRuleRemoveSearchRuleButton)->isEnabled());
+    Click(&panel, kIdRuleRemoveSearchRuleButton);
     QCOMPARE(Rows(list), QStringList({"Alpha"}));
     QCOMPARE(beta->searchableRules.size(), size_t(1));
     QCOMPARE(beta->searchableRules[0]->name, std::string("Alpha"));
@@ -390,22 +394,22 @@ class TestRulePanels : public QObject {
     SearchRule secure(people_, "Secure", {}, std::string("ldaps://ldap.example.org/o=Acme"));
     CRulePanel panel(&secure, people_, table_, nullptr);
     QVERIFY(sink_.messages.empty());
-    QCOMPARE(Child<QLineEdit>(&panel, "115")->text(), QString("ldap.example.org"));
-    QCOMPARE(Child<QLineEdit>(&panel, "117")->text(), QString("636"));
+    QCOMPARE(Child<QLineEdit>(&panel, kIdRuleHostEdit)->text(), QString("ldap.example.org"));
+    QCOMPARE(Child<QLineEdit>(&panel, kIdRulePortEdit)->text(), QString("636"));
   }
 
   void entryPointWithoutPortShows389() {
     CRulePanel panel(Rule(people_, "Gamma"), people_, table_, nullptr);
     QVERIFY(sink_.messages.empty());
-    QCOMPARE(Child<QGroupBox>(&panel, "111")->title(), QString("Start Point"));
-    QCOMPARE(Child<QLabel>(&panel, "112")->text(), QString("Search Base DN"));
-    QCOMPARE(Child<QLineEdit>(&panel, "113")->text(), QString("o=Acme,c=US"));
-    QCOMPARE(Child<QLineEdit>(&panel, "115")->text(), QString("ldap.example.org"));
-    QCOMPARE(Child<QLineEdit>(&panel, "117")->text(), QString("389"));
-    for (const char* id : {"113", "115", "117"})
+    QCOMPARE(Child<QGroupBox>(&panel, kIdRuleSecondGroup)->title(), QString("Start Point"));
+    QCOMPARE(Child<QLabel>(&panel, kIdRuleBaseLabel)->text(), QString("Search Base DN"));
+    QCOMPARE(Child<QLineEdit>(&panel, kIdRuleBaseEdit)->text(), QString("o=Acme,c=US"));
+    QCOMPARE(Child<QLineEdit>(&panel, kIdRuleHostEdit)->text(), QString("ldap.example.org"));
+    QCOMPARE(Child<QLineEdit>(&panel, kIdRulePortEdit)->text(), QString("389"));
+    for (int id : {kIdRuleBaseEdit, kIdRuleHostEdit, kIdRulePortEdit})
       QVERIFY(Child<QLineEdit>(&panel, id)->isReadOnly());
-    QVERIFY(!panel.findChild<QListWidget*>("102"));
-    QVERIFY(!panel.findChild<QPushButton*>("100"));
+    QVERIFY(!panel.findChild<QListWidget*>(ObjectName(kIdRuleClassList)));
+    QVERIFY(!panel.findChild<QPushButton*>(ObjectName(kIdRuleAddClassButton)));
   }
 
   void badStartPointGivesWarning61245() {
@@ -416,7 +420,7 @@ class TestRulePanels : public QObject {
     QCOMPARE(sink_.messages[0].text,
              std::string("Warning!\n\nA bad directory entry point was found:\n\nLDAP URI: "
                          "ldap://host:notaport/o=Acme\nForm Search Class: Gamma"));
-    for (const char* id : {"113", "115", "117"})
+    for (int id : {kIdRuleBaseEdit, kIdRuleHostEdit, kIdRulePortEdit})
       QVERIFY(Child<QLineEdit>(&panel, id)->text().isEmpty());
   }
 
@@ -425,21 +429,21 @@ class TestRulePanels : public QObject {
     CRulePanel panel(gamma, people_, table_, window_.get());
     QSignalSpy modified(&panel, &CPropertyPanel::modified);
     testsupport::ModalDriver steps;
-    steps.Then("141", [](QWidget* dialog) {
-      QCOMPARE(Child<QLineEdit>(dialog, "1002")->text(), QString("389"));
-      auto* port = Child<QLineEdit>(dialog, "1002");
+    steps.Then(ObjectName(kIdStartPointDialog), [](QWidget* dialog) {
+      QCOMPARE(Child<QLineEdit>(dialog, kIdPortEdit)->text(), QString("389"));
+      auto* port = Child<QLineEdit>(dialog, kIdPortEdit);
       port->clear();
       QTest::keyClicks(port, "636");
-      auto* base = Child<QLineEdit>(dialog, "1000");
+      auto* base = Child<QLineEdit>(dialog, kIdSearchBaseEdit);
       base->clear();
       QTest::keyClicks(base, "c=US");
-      Click(dialog, "1");
+      Click(dialog, kIdOk);
     });
-    Click(&panel, "106");
+    Click(&panel, kIdRuleSetStartPointButton);
     QVERIFY(steps.Done());
     QCOMPARE(gamma->ldapUri, std::string("ldap://ldap.example.org:636/c=US"));
-    QCOMPARE(Child<QLineEdit>(&panel, "113")->text(), QString("c=US"));
-    QCOMPARE(Child<QLineEdit>(&panel, "117")->text(), QString("636"));
+    QCOMPARE(Child<QLineEdit>(&panel, kIdRuleBaseEdit)->text(), QString("c=US"));
+    QCOMPARE(Child<QLineEdit>(&panel, kIdRulePortEdit)->text(), QString("636"));
     QCOMPARE(modified.count(), 1);
   }
 
@@ -447,20 +451,20 @@ class TestRulePanels : public QObject {
     CRulePanel panel(Rule(people_, "Gamma"), people_, table_, nullptr);
     panel.resize(600, 500);
     panel.show();
-    auto* title = Child<QLabel>(&panel, "107");
-    auto* label = Child<QLabel>(&panel, "108");
-    auto* edit = Child<QLineEdit>(&panel, "109");
-    auto* group1 = Child<QGroupBox>(&panel, "110");
-    auto* list = Child<QListWidget>(&panel, "105");
-    auto* group2 = Child<QGroupBox>(&panel, "111");
-    auto* hostLabel = Child<QLabel>(&panel, "114");
-    auto* baseEdit = Child<QLineEdit>(&panel, "113");
-    auto* set = Child<QPushButton>(&panel, "106");
+    auto* title = Child<QLabel>(&panel, kIdRuleTitle);
+    auto* label = Child<QLabel>(&panel, kIdRuleNameLabel);
+    auto* edit = Child<QLineEdit>(&panel, kIdRuleNameEdit);
+    auto* group1 = Child<QGroupBox>(&panel, kIdRuleSearchGroup);
+    auto* list = Child<QListWidget>(&panel, kIdRuleSearchRuleList);
+    auto* group2 = Child<QGroupBox>(&panel, kIdRuleSecondGroup);
+    auto* hostLabel = Child<QLabel>(&panel, kIdRuleHostLabel);
+    auto* baseEdit = Child<QLineEdit>(&panel, kIdRuleBaseEdit);
+    auto* set = Child<QPushButton>(&panel, kIdRuleSetStartPointButton);
     const int h = CPropertyPanel::TextExtent("Name").height();
     QCOMPARE(label->pos(), QPoint(8, title->geometry().bottom() + 1 + 2 + 10));
     QCOMPARE(edit->x(), label->geometry().right() + 1 + 8);
     // Rename sits right of the name, as wide as its text, and ends where the edit did.
-    auto* rename = Child<QPushButton>(&panel, "118");
+    auto* rename = Child<QPushButton>(&panel, kIdRuleRenameButton);
     QCOMPARE(rename->x(), edit->geometry().right() + 1 + 8);
     QCOMPARE(rename->width(), CPropertyPanel::TextExtent("Rename").width() + 6 * 2);
     QCOMPARE(rename->geometry().right() + 1, 600 - 8);
@@ -479,12 +483,12 @@ class TestRulePanels : public QObject {
     tree_->setCurrentItem(tree_->ItemOf(Rule(people_, "Gamma")));
     auto* panel = qobject_cast<CRulePanel*>(tree_->currentPanel());
     QVERIFY(panel);
-    QCOMPARE(Child<QLineEdit>(panel, "115")->text(), QString("ldap.example.org"));
+    QCOMPARE(Child<QLineEdit>(panel, kIdRuleHostEdit)->text(), QString("ldap.example.org"));
     // A change in the rule panel marks the configuration as changed.
     QVERIFY(!tree_->isModified());
     testsupport::ModalDriver steps;
-    steps.Then("142", [](QWidget* dialog) { Click(dialog, "1"); });
-    Click(panel, "103");
+    steps.Then(ObjectName(kIdChildRuleDialog), [](QWidget* dialog) { Click(dialog, kIdOk); });
+    Click(panel, kIdRuleAddSearchRuleButton);
     QVERIFY(steps.Done());
     QVERIFY(tree_->isModified());
   }

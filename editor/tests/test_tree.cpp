@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include "editor/configtree.h"
+#include "editor/controlids.h"
 #include "editor/formlistpanel.h"
 #include "editor/panes.h"
 #include "editor/propertypanel.h"
@@ -50,7 +51,7 @@ class TestTree : public QObject {
     Configuration config;
     Editor editor(config);
     editor.tree()->Fill();
-    QCOMPARE(editor.tree()->objectName(), QStringLiteral("1024"));
+    QCOMPARE(editor.tree()->objectName(), ObjectName(kIdConfigTree));
     QCOMPARE(Captions(editor.tree()->invisibleRootItem()), (QStringList{"Forms", "Rule Sets"}));
     QCOMPARE(editor.tree()->formsRoot()->childCount(), 0);
     QVERIFY(!editor.tree()->formsRoot()->isExpanded());
@@ -136,7 +137,7 @@ class TestTree : public QObject {
     auto& [config, editor, tree] = sample;
     editor.Select(tree->ruleSetsRoot());
     QVERIFY(qobject_cast<CRuleSetsPanel*>(tree->currentPanel()));
-    QCOMPARE(tree->currentPanel()->objectName(), QStringLiteral("100"));
+    QCOMPARE(tree->currentPanel()->objectName(), ObjectName(kIdPropertyPanel));
     QCOMPARE(tree->currentPanel()->windowTitle(), QStringLiteral("Rule Sets"));
     QCOMPARE(tree->currentPanel()->geometry(), editor.right.scroller()->viewport()->rect());
     QCOMPARE(editor.PanelCount(), 1);
@@ -171,7 +172,7 @@ class TestTree : public QObject {
     editor.left.show();
     editor.Select(tree->formsRoot());
     QPointer<CPropertyPanel> panel = tree->currentPanel();
-    auto* list = panel->findChild<QListWidget*>("102");
+    auto* list = panel->findChild<QListWidget*>(ObjectName(kIdRootListList));
     list->setCurrentRow(1);
     const QRect itemRect = tree->visualItemRect(tree->formsRoot());
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, itemRect.center());
@@ -217,15 +218,15 @@ class TestTree : public QObject {
     StandardEditor sample;
     auto& [config, editor, tree] = sample;
     editor.Select(tree->formsRoot());
-    auto* list = editor.Find<QListWidget>("102");
-    auto* add = editor.Find<QPushButton>("100");
+    auto* list = editor.Find<QListWidget>(kIdRootListList);
+    auto* add = editor.Find<QPushButton>(kIdRootListAddButton);
     QCOMPARE(Rows(list), (QStringList{"People (Standard)", "Things (Other)"}));
     QVERIFY(add->isEnabled());
     QCOMPARE(add->text(), QStringLiteral("Add Form"));
-    QCOMPARE(editor.Find<QLabel>("103")->text(), QStringLiteral("Search Forms"));
+    QCOMPARE(editor.Find<QLabel>(kIdRootListTitle)->text(), QStringLiteral("Search Forms"));
     // Add Form cancelled changes nothing.
     formtest::ModalScript script;
-    script.Then("AddFormDialog", [](QWidget* dialog) { testsupport::Click(dialog, "2"); });
+    script.Then("AddFormDialog", [](QWidget* dialog) { testsupport::Click(dialog, kIdCancel); });
     add->click();
     QVERIFY(script.Done());
     QCOMPARE(config.searchForms.size(), size_t(2));
@@ -267,8 +268,8 @@ class TestTree : public QObject {
     const bool modifiedBefore = tree->isModified();
     QSignalSpy modified(tree, &CConfigTree::modifiedChanged);
     editor.Select(root);
-    auto* list = editor.Find<QListWidget>("102");
-    auto* remove = editor.Find<QPushButton>("101");
+    auto* list = editor.Find<QListWidget>(kIdRootListList);
+    auto* remove = editor.Find<QPushButton>(kIdRootListRemoveButton);
     QVERIFY(!remove->isEnabled());
     const QString chosen = list->item(row)->text();
     list->setCurrentRow(row);
@@ -300,7 +301,7 @@ class TestTree : public QObject {
     // Selecting the root again lists what is left.
     editor.Select(forms ? tree->ruleSetsRoot() : tree->formsRoot());
     editor.Select(root);
-    QCOMPARE(Rows(editor.Find<QListWidget>("102")), rowsAfter);
+    QCOMPARE(Rows(editor.Find<QListWidget>(kIdRootListList)), rowsAfter);
   }
 
   // Removing what the configuration no longer holds is refused quietly.
@@ -342,8 +343,8 @@ class TestTree : public QObject {
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     editor.Select(tree->ruleSetsRoot());
-    auto* list = editor.Find<QListWidget>("102");
-    auto* remove = editor.Find<QPushButton>("101");
+    auto* list = editor.Find<QListWidget>(kIdRootListList);
+    auto* remove = editor.Find<QPushButton>(kIdRootListRemoveButton);
     QCOMPARE(Rows(list), (QStringList{"Standard", "Other"}));
     list->setCurrentRow(Rows(list).indexOf(ruleSet));
     remove->click();
@@ -394,8 +395,8 @@ class TestTree : public QObject {
     CConfigTree* tree = editor.tree();
     tree->Fill();
     editor.Select(tree->formsRoot());
-    auto* list = editor.Find<QListWidget>("102");
-    auto* remove = editor.Find<QPushButton>("101");
+    auto* list = editor.Find<QListWidget>(kIdRootListList);
+    auto* remove = editor.Find<QPushButton>(kIdRootListRemoveButton);
     QVERIFY(QTest::qWaitForWindowExposed(&editor.right));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                       list->visualItemRect(list->item(0)).center());
@@ -411,15 +412,15 @@ class TestTree : public QObject {
     auto& [config, editor, tree] = sample;
     editor.Select(tree->ruleSetsRoot());
     CPropertyPanel* panel = tree->currentPanel();
-    auto* title = panel->findChild<QLabel*>("103");
+    auto* title = panel->findChild<QLabel*>(ObjectName(kIdRootListTitle));
     QCOMPARE(title->palette().color(QPalette::Window), QColor(0, 0, 127));
     QCOMPARE(title->palette().color(QPalette::WindowText), QColor(255, 255, 255));
     QVERIFY(title->autoFillBackground());
     QCOMPARE(title->font().pixelSize(), 14);
     QVERIFY(title->font().bold());
-    auto* add = panel->findChild<QPushButton*>("100");
-    auto* remove = panel->findChild<QPushButton*>("101");
-    auto* list = panel->findChild<QListWidget*>("102");
+    auto* add = panel->findChild<QPushButton*>(ObjectName(kIdRootListAddButton));
+    auto* remove = panel->findChild<QPushButton*>(ObjectName(kIdRootListRemoveButton));
+    auto* list = panel->findChild<QListWidget*>(ObjectName(kIdRootListList));
     QVERIFY(!add->font().bold());
     QCOMPARE(add->font().pixelSize(), 14);
 
@@ -461,9 +462,9 @@ class TestTree : public QObject {
     Editor editor(config);
     editor.tree()->Fill();
     editor.Select(editor.tree()->ruleSetsRoot());
-    QCOMPARE(editor.Find<QListWidget>("102")->count(), 0);
-    QVERIFY(editor.Find<QPushButton>("100")->isEnabled());
-    QVERIFY(!editor.Find<QPushButton>("101")->isEnabled());
+    QCOMPARE(editor.Find<QListWidget>(kIdRootListList)->count(), 0);
+    QVERIFY(editor.Find<QPushButton>(kIdRootListAddButton)->isEnabled());
+    QVERIFY(!editor.Find<QPushButton>(kIdRootListRemoveButton)->isEnabled());
   }
 
   void reportRowsInsertAtTopNameRowsAtEnd() {

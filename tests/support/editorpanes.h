@@ -7,6 +7,7 @@
 #include "editor/panes.h"
 #include "editor/propertypanel.h"
 #include "platform/support/oidtable.h"
+#include "widgets/controlids.h"
 
 namespace testsupport {
 
@@ -24,6 +25,10 @@ struct EditorPanes {
   template <class T>
   T* Find(const char* name) {
     return right.findChild<T*>(QLatin1String(name));
+  }
+  template <class T>
+  T* Find(int id) {
+    return right.findChild<T*>(ObjectName(id));
   }
   // How many panels the right pane shows (one at the most).
   int PanelCount() {

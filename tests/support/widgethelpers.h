@@ -9,6 +9,8 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include "widgets/controlids.h"
+
 namespace testsupport {
 
 // The child of `parent` named `name`; stops the test run when there is none, since every
@@ -20,13 +22,27 @@ T* Child(QWidget* parent, const char* name) {
   return child;
 }
 
+// The child of `parent` with control id `id` (see Child above).
+template <typename T>
+T* Child(QWidget* parent, int id) {
+  return Child<T>(parent, ObjectName(id).toLatin1().constData());
+}
+
 // Clicks button `id` of `parent` with the mouse.
 inline void Click(QWidget* parent, const char* id) {
+  QTest::mouseClick(Child<QPushButton>(parent, id), Qt::LeftButton);
+}
+inline void Click(QWidget* parent, int id) {
   QTest::mouseClick(Child<QPushButton>(parent, id), Qt::LeftButton);
 }
 
 // Empties line edit `editId` of `parent` and types `text` into it.
 inline void Type(QWidget* parent, const char* editId, const QString& text) {
+  auto* edit = Child<QLineEdit>(parent, editId);
+  edit->clear();
+  QTest::keyClicks(edit, text);
+}
+inline void Type(QWidget* parent, int editId, const QString& text) {
   auto* edit = Child<QLineEdit>(parent, editId);
   edit->clear();
   QTest::keyClicks(edit, text);

@@ -6,6 +6,8 @@
 #include <QSize>
 #include <QWidget>
 
+#include "widgets/controlids.h"
+
 namespace shots {
 
 // The widget drawn into an image, laid out at `size` when one is given.
@@ -17,9 +19,9 @@ inline QImage Grab(QWidget& widget, QSize size = QSize()) {
   return image;
 }
 
-// Puts `text` into the line edit named `id` below `parent`, when there is one.
-inline void SetText(QWidget& parent, const char* id, const QString& text) {
-  if (auto* edit = parent.findChild<QLineEdit*>(id)) edit->setText(text);
+// Puts `text` into the line edit with control id `id` below `parent`, when there is one.
+inline void SetText(QWidget& parent, int id, const QString& text) {
+  if (auto* edit = parent.findChild<QLineEdit*>(ObjectName(id))) edit->setText(text);
 }
 
 }  // namespace shots

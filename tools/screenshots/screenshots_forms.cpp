@@ -10,6 +10,7 @@
 #include "editor/addinputfielddialog.h"
 #include "editor/addinputgroupdialog.h"
 #include "editor/configtree.h"
+#include "editor/controlids.h"
 #include "editor/formpanel.h"
 #include "editor/inputfieldpanel.h"
 #include "editor/inputgrouppanel.h"
@@ -48,12 +49,12 @@ void AddFormScreenshots(std::vector<FormShot>& shots, const kvaro::Oidtable& tab
 
   {
     AddFilterAttributeDialog dialog(table);
-    SetText(dialog, "1000", "mail");
+    SetText(dialog, kIdNameEdit, "mail");
     shots.emplace_back("add-filter-attribute", Grab(dialog));
   }
   {
     AddInputGroupDialog dialog({"Person", "Organisation"});
-    SetText(dialog, "1000", "Contact");
+    SetText(dialog, kIdNameEdit, "Contact");
     shots.emplace_back("add-form-input-group", Grab(dialog));
   }
   {

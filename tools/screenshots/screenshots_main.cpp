@@ -24,6 +24,7 @@
 #include "editor/addformdialog.h"
 #include "editor/addrulesetdialog.h"
 #include "editor/configtree.h"
+#include "editor/controlids.h"
 #include "editor/panes.h"
 #include "editor/renamedialog.h"
 #include "model/configuration.h"
@@ -181,7 +182,7 @@ std::vector<Shot> Shots() {
            std::vector<std::string> names;
            for (const auto& ruleSet : c.configuration.ruleSets) names.push_back(ruleSet->name);
            auto* dialog = new AddRuleSetDialog(names);
-           if (auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("1000")))
+           if (auto* edit = dialog->findChild<QLineEdit*>(ObjectName(kIdNameEdit)))
              edit->setText(QStringLiteral("Yellow Pages"));
            return dialog;
          });
@@ -199,7 +200,7 @@ std::vector<Shot> Shots() {
            std::vector<std::string> names;
            for (const auto& ruleSet : c.configuration.ruleSets) names.push_back(ruleSet->name);
            auto* dialog = new AddFormDialog(names);
-           if (auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("1000")))
+           if (auto* edit = dialog->findChild<QLineEdit*>(ObjectName(kIdNameEdit)))
              edit->setText(QStringLiteral("Find a room"));
            return dialog;
          });

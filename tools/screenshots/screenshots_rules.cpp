@@ -11,6 +11,7 @@
 #include "editor/addruledialog.h"
 #include "editor/childruledialog.h"
 #include "editor/configtree.h"
+#include "editor/controlids.h"
 #include "editor/rulepanel.h"
 #include "editor/rulesetpanel.h"
 #include "editor/startpointdialog.h"
@@ -40,22 +41,23 @@ void AddRuleScreenshots(std::vector<RuleShot>& shots, const kvaro::Oidtable& tab
 
   {
     AddRuleDialog dialog(table);
-    SetText(dialog, "1003", "Person");
+    SetText(dialog, kIdAddRuleNameEdit, "Person");
     dialog.SetObjectClasses({"organizationalPerson", "person"});
     shots.emplace_back("add-rule-search-rule", Grab(dialog));
   }
   {
     AddRuleDialog dialog(table);
-    SetText(dialog, "1003", "Country");
-    if (auto* radio = dialog.findChild<QRadioButton*>("1013")) radio->click();
-    SetText(dialog, "1000", "c=US");
-    SetText(dialog, "1001", "ldap.example.org");
-    SetText(dialog, "1002", "389");
+    SetText(dialog, kIdAddRuleNameEdit, "Country");
+    if (auto* radio = dialog.findChild<QRadioButton*>(ObjectName(kIdAddRuleEntryPointRadio)))
+      radio->click();
+    SetText(dialog, kIdSearchBaseEdit, "c=US");
+    SetText(dialog, kIdHostEdit, "ldap.example.org");
+    SetText(dialog, kIdPortEdit, "389");
     shots.emplace_back("add-rule-entry-point", Grab(dialog));
   }
   {
     AddObjectClassDialog dialog(table);
-    SetText(dialog, "1000", "person");
+    SetText(dialog, kIdNameEdit, "person");
     shots.emplace_back("add-object-class", Grab(dialog));
   }
   {

@@ -53,9 +53,9 @@ std::unique_ptr<SetupWizard> MakeWizardShot(const std::string& name, const kvaro
   w->ShowPage(page);
   WizardPage* active = w->GetActivePage();
   if (page == 4) {
-    active->Control<QLineEdit>(1024)->setText(QStringLiteral("o=Example"));
+    active->Control<QLineEdit>(kIdParentDnEdit)->setText(QStringLiteral("o=Example"));
   } else if (page == 5) {
-    auto* list = active->Control<QListWidget>(9999);
+    auto* list = active->Control<QListWidget>(kIdServiceCheckList);
     list->item(0)->setCheckState(Qt::Checked);
     list->item(2)->setCheckState(Qt::Checked);
   }

@@ -12,6 +12,7 @@
 
 #include "platform/support/messages.h"
 #include "tests/support/slapdfixture.h"
+#include "wizard/controlids.h"
 #include "wizard/setupwizard.h"
 #include "wizard/tests/wizardtestutil.h"
 #include "wizard/updowncontrol.h"
@@ -49,10 +50,10 @@ class SetupWizardTest : public QObject {
     QVERIFY(!s.selectedServices);
     QCOMPARE(s.windowTitle(), QStringLiteral("Configuration Setup"));
     // The heading is bold, the rest of the page is not.
-    auto* heading = Find<QWidget>(s, 1007);
+    auto* heading = Find<QWidget>(s, kIdIntroHeading);
     QVERIFY(heading);
     QCOMPARE(heading->font().weight(), QFont::Bold);
-    QVERIFY(Find<QWidget>(s, 1002)->font().weight() != QFont::Bold);
+    QVERIFY(Find<QWidget>(s, kIdIntroSchemaText)->font().weight() != QFont::Bold);
     QVERIFY(!s.sideBitmap()->pixmap().isNull());
     QCOMPARE(s.sideBitmap()->pixmap().size(), QSize(110, 226));
   }
@@ -70,8 +71,8 @@ class SetupWizardTest : public QObject {
     QCOMPARE(s.currentIndex(), 1);
     QCOMPARE(s.windowTitle(), QString());
     // Local files are the first choice.
-    QVERIFY(Radio(s, 1059)->isChecked());
-    QVERIFY(!Radio(s, 1058)->isChecked());
+    QVERIFY(Radio(s, kIdLocalFilesRadio)->isChecked());
+    QVERIFY(!Radio(s, kIdDirectoryRadio)->isChecked());
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), SetupWizard::kServicesPage);
     QCOMPARE(s.windowTitle(), QStringLiteral("Select Search Services"));
@@ -86,12 +87,12 @@ class SetupWizardTest : public QObject {
     Wizard w;
     SetupWizard& s = w.wizard;
     Press(s, kIdNext);
-    QTest::mouseClick(Radio(s, 1058), Qt::LeftButton);
+    QTest::mouseClick(Radio(s, kIdDirectoryRadio), Qt::LeftButton);
     QCOMPARE(s.startupMode, StartupMode::kDirectory);
-    QVERIFY(!Radio(s, 1059)->isChecked());
+    QVERIFY(!Radio(s, kIdLocalFilesRadio)->isChecked());
     // Clicking the checked button again keeps it checked.
-    QTest::mouseClick(Radio(s, 1058), Qt::LeftButton);
-    QVERIFY(Radio(s, 1058)->isChecked());
+    QTest::mouseClick(Radio(s, kIdDirectoryRadio), Qt::LeftButton);
+    QVERIFY(Radio(s, kIdDirectoryRadio)->isChecked());
     QCOMPARE(s.startupMode, StartupMode::kDirectory);
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 2);
@@ -99,8 +100,8 @@ class SetupWizardTest : public QObject {
     Press(s, kIdBack);
     QCOMPARE(s.currentIndex(), 1);
     // The revisit shows the directory choice.
-    QVERIFY(Radio(s, 1058)->isChecked());
-    QTest::mouseClick(Radio(s, 1059), Qt::LeftButton);
+    QVERIFY(Radio(s, kIdDirectoryRadio)->isChecked());
+    QTest::mouseClick(Radio(s, kIdLocalFilesRadio), Qt::LeftButton);
     QCOMPARE(s.startupMode, StartupMode::kFiles);
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 5);
@@ -125,12 +126,12 @@ class SetupWizardTest : public QObject {
     Wizard w;
     SetupWizard& s = w.wizard;
     s.ShowPage(2);
-    SetText(s, 1022, QStringLiteral("127.0.0.1"));
-    SetText(s, 1021, port);
+    SetText(s, kIdServerHostEdit, QStringLiteral("127.0.0.1"));
+    SetText(s, kIdServerPortEdit, port);
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 2);
     QCOMPARE(w.recorder.Ids(), std::vector<int>{61275});
-    QCOMPARE(s.focusWidget(), Find<QLineEdit>(s, 1021));
+    QCOMPARE(s.focusWidget(), Find<QLineEdit>(s, kIdServerPortEdit));
     QCOMPARE(s.serverPort, 389);
   }
 
@@ -138,21 +139,21 @@ class SetupWizardTest : public QObject {
     Wizard w;
     SetupWizard& s = w.wizard;
     s.ShowPage(2);
-    QCOMPARE(Find<QLineEdit>(s, 1021)->text(), QStringLiteral("389"));
-    QVERIFY(Find<QLineEdit>(s, 1022)->text().isEmpty());
-    QCOMPARE(s.focusWidget(), Find<QLineEdit>(s, 1022));
-    SetText(s, 1022, QStringLiteral("127.0.0.1"));
+    QCOMPARE(Find<QLineEdit>(s, kIdServerPortEdit)->text(), QStringLiteral("389"));
+    QVERIFY(Find<QLineEdit>(s, kIdServerHostEdit)->text().isEmpty());
+    QCOMPARE(s.focusWidget(), Find<QLineEdit>(s, kIdServerHostEdit));
+    SetText(s, kIdServerHostEdit, QStringLiteral("127.0.0.1"));
     // Leading digits count: the letters after them are ignored.
-    SetText(s, 1021, QString::number(DeadPort()) + QStringLiteral("xyz"));
+    SetText(s, kIdServerPortEdit, QString::number(DeadPort()) + QStringLiteral("xyz"));
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 2);
     QCOMPARE(w.recorder.Ids(), std::vector<int>{61277});
-    QCOMPARE(s.focusWidget(), Find<QLineEdit>(s, 1022));
+    QCOMPARE(s.focusWidget(), Find<QLineEdit>(s, kIdServerHostEdit));
     QVERIFY(s.serverAddress.empty());
     QCOMPARE(s.serverPort, 389);
     // A port beyond TCP's range fails the test as well.
     w.recorder.messages.clear();
-    SetText(s, 1021, QStringLiteral("99999999999999"));
+    SetText(s, kIdServerPortEdit, QStringLiteral("99999999999999"));
     Press(s, kIdNext);
     QCOMPARE(w.recorder.Ids(), std::vector<int>{61277});
   }
@@ -161,22 +162,22 @@ class SetupWizardTest : public QObject {
     Wizard w;
     SetupWizard& s = w.wizard;
     s.ShowPage(2);
-    auto* arrows = Find<UpDownControl>(s, 1046);
+    auto* arrows = Find<UpDownControl>(s, kIdHostPortArrows);
     QVERIFY(arrows);
-    auto* port = Find<QLineEdit>(s, 1021);
+    auto* port = Find<QLineEdit>(s, kIdServerPortEdit);
     QCOMPARE(arrows->buddy(), port);
-    SetText(s, 1021, QStringLiteral("101"));
+    SetText(s, kIdServerPortEdit, QStringLiteral("101"));
     QTest::keyClick(port, Qt::Key_Down);
     QCOMPARE(port->text(), QStringLiteral("100"));
     QTest::keyClick(port, Qt::Key_Down);
     QCOMPARE(port->text(), QStringLiteral("100"));
-    SetText(s, 1021, QStringLiteral("39999"));
+    SetText(s, kIdServerPortEdit, QStringLiteral("39999"));
     QTest::mouseClick(arrows->findChild<QWidget*>(QStringLiteral("up")), Qt::LeftButton);
     QCOMPARE(port->text(), QStringLiteral("40000"));
     QTest::mouseClick(arrows->findChild<QWidget*>(QStringLiteral("up")), Qt::LeftButton);
     QCOMPARE(port->text(), QStringLiteral("40000"));
     // Typed values are not limited by the arrows' range, and letters cannot be typed.
-    SetText(s, 1021, QString());
+    SetText(s, kIdServerPortEdit, QString());
     QTest::keyClicks(port, QStringLiteral("50000"));
     QCOMPARE(port->text(), QStringLiteral("50000"));
     QTest::keyClicks(port, QStringLiteral("ab"));
@@ -190,9 +191,9 @@ class SetupWizardTest : public QObject {
     s.bindPassword = "pw";
     s.ShowPage(3);
     QCOMPARE(s.windowTitle(), QStringLiteral("Authentication Information"));
-    QCOMPARE(Find<QLineEdit>(s, 1032)->text(), QStringLiteral("cn=old,o=Sample"));
-    QCOMPARE(Find<QLineEdit>(s, 1033)->text(), QStringLiteral("pw"));
-    QCOMPARE(Find<QLineEdit>(s, 1033)->echoMode(), QLineEdit::Password);
+    QCOMPARE(Find<QLineEdit>(s, kIdUserDnEdit)->text(), QStringLiteral("cn=old,o=Sample"));
+    QCOMPARE(Find<QLineEdit>(s, kIdPasswordEdit)->text(), QStringLiteral("pw"));
+    QCOMPARE(Find<QLineEdit>(s, kIdPasswordEdit)->echoMode(), QLineEdit::Password);
   }
 
   // A DN the page cannot use keeps the wizard on the page with a message and keeps what
@@ -235,8 +236,8 @@ class SetupWizardTest : public QObject {
     s.serverAddress = "127.0.0.1";
     s.serverPort = DeadPort();
     s.ShowPage(3);
-    SetText(s, 1032, QStringLiteral("cn=admin,o=Sample"));
-    SetText(s, 1033, QStringLiteral("secret"));
+    SetText(s, kIdUserDnEdit, QStringLiteral("cn=admin,o=Sample"));
+    SetText(s, kIdPasswordEdit, QStringLiteral("secret"));
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 3);
     QCOMPARE(w.recorder.Ids(), std::vector<int>{61276});
@@ -255,19 +256,19 @@ class SetupWizardTest : public QObject {
     // A valid DN is checked over the logged-on connection (the server tests); without a
     // server to ask the page is not left, and the message says why.
     w.recorder.messages.clear();
-    SetText(s, 1024, QStringLiteral("ou=Tools,o=Sample"));
+    SetText(s, kIdParentDnEdit, QStringLiteral("ou=Tools,o=Sample"));
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 4);
     QCOMPARE(w.recorder.Ids(), std::vector<int>{62230});
     QVERIFY(s.subtreeDn.empty());
-    QCOMPARE(Find<QLineEdit>(s, 1024)->text(), QStringLiteral("ou=Tools,o=Sample"));
+    QCOMPARE(Find<QLineEdit>(s, kIdParentDnEdit)->text(), QStringLiteral("ou=Tools,o=Sample"));
   }
 
   void servicesNeedAChoice() {
     Wizard w;
     SetupWizard& s = w.wizard;
     s.ShowPage(5);
-    auto* list = Find<QListWidget>(s, 9999);
+    auto* list = Find<QListWidget>(s, kIdServiceCheckList);
     QVERIFY(list);
     QCOMPARE(s.focusWidget(), list);
     QCOMPARE(list->count(), 3);
@@ -276,12 +277,12 @@ class SetupWizardTest : public QObject {
     QCOMPARE(list->item(2)->text(), QStringLiteral("BigFoot Internet Directory Service"));
     for (int i = 0; i < 3; ++i) QCOMPARE(list->item(i)->checkState(), Qt::Unchecked);
     // The list sits below the text with 8 pixels between, and 8 above the page's foot.
-    QWidget* text = Find<QWidget>(s, 1031);
+    QWidget* text = Find<QWidget>(s, kIdServicesText);
     QCOMPARE(list->y(), text->geometry().bottom() + 1 + 8);
     QCOMPARE(list->geometry().bottom() + 1, s.GetActivePage()->window()->height() - 8);
     QCOMPARE(list->x(), text->x());
     QCOMPARE(list->width(), text->width());
-    Find<QWidget>(s, 1031)->setFocus();
+    Find<QWidget>(s, kIdServicesText)->setFocus();
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 5);
     QCOMPARE(w.recorder.Ids(), std::vector<int>{61279});
@@ -304,7 +305,7 @@ class SetupWizardTest : public QObject {
     QCOMPARE(
         s.summaryPage.summaryText,
         std::string("Selected search services:\r\n\r\n * BigFoot Internet Directory Service\r\n"));
-    auto* edit = Find<QPlainTextEdit>(s, 1000);
+    auto* edit = Find<QPlainTextEdit>(s, kIdSummaryEdit);
     QVERIFY(edit->isReadOnly());
     QCOMPARE(
         edit->toPlainText(),
@@ -312,7 +313,7 @@ class SetupWizardTest : public QObject {
     // Back returns to the services page with nothing checked.
     Press(s, kIdBack);
     QCOMPARE(s.currentIndex(), 5);
-    auto* list = Find<QListWidget>(s, 9999);
+    auto* list = Find<QListWidget>(s, kIdServiceCheckList);
     for (int i = 0; i < list->count(); ++i) QCOMPARE(list->item(i)->checkState(), Qt::Unchecked);
   }
 
@@ -320,7 +321,7 @@ class SetupWizardTest : public QObject {
     Wizard w;
     SetupWizard& s = w.wizard;
     s.ShowPage(5);
-    auto* list = Find<QListWidget>(s, 9999);
+    auto* list = Find<QListWidget>(s, kIdServiceCheckList);
     list->setCurrentRow(2);
     QTest::keyClick(list, Qt::Key_Space);
     QCOMPARE(list->item(2)->checkState(), Qt::Checked);
@@ -335,12 +336,14 @@ class SetupWizardTest : public QObject {
     QCOMPARE(s.currentIndex(), SetupWizard::kServiceInfoPage);
     QCOMPARE(s.windowTitle(), QStringLiteral("Search Service Information"));
     QCOMPARE(s.selectedServiceMask, 3);
-    QCOMPARE(Find<QLabel>(s, 1034)->text(), QStringLiteral("Local Directory Service"));
-    QCOMPARE(Find<QLabel>(s, 1034)->font().weight(), QFont::Bold);
-    for (int id : {1022, 1021, 1041}) QVERIFY(Find<QLineEdit>(s, id)->isEnabled());
-    QCOMPARE(Find<QLineEdit>(s, 1021)->text(), QStringLiteral("389"));
-    QVERIFY(Find<QLineEdit>(s, 1022)->text().isEmpty());
-    QVERIFY(Find<QLineEdit>(s, 1041)->text().isEmpty());
+    QCOMPARE(Find<QLabel>(s, kIdServiceNameLabel)->text(),
+             QStringLiteral("Local Directory Service"));
+    QCOMPARE(Find<QLabel>(s, kIdServiceNameLabel)->font().weight(), QFont::Bold);
+    for (int id : {kIdServerHostEdit, kIdServerPortEdit, kIdServiceBaseEdit})
+      QVERIFY(Find<QLineEdit>(s, id)->isEnabled());
+    QCOMPARE(Find<QLineEdit>(s, kIdServerPortEdit)->text(), QStringLiteral("389"));
+    QVERIFY(Find<QLineEdit>(s, kIdServerHostEdit)->text().isEmpty());
+    QVERIFY(Find<QLineEdit>(s, kIdServiceBaseEdit)->text().isEmpty());
     // Back from the first information page returns to the services page.
     Press(s, kIdBack);
     QCOMPARE(s.currentIndex(), 5);
@@ -349,10 +352,10 @@ class SetupWizardTest : public QObject {
     wiztest::CheckServices(s, {1});
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 6);
-    QCOMPARE(Find<QLabel>(s, 1034)->text(), QStringLiteral("NameFlow Directory"));
-    QVERIFY(Find<QLineEdit>(s, 1022)->isEnabled());
-    QVERIFY(!Find<QLineEdit>(s, 1041)->isEnabled());
-    QCOMPARE(Find<QLineEdit>(s, 1041)->text(), QStringLiteral("Not required"));
+    QCOMPARE(Find<QLabel>(s, kIdServiceNameLabel)->text(), QStringLiteral("NameFlow Directory"));
+    QVERIFY(Find<QLineEdit>(s, kIdServerHostEdit)->isEnabled());
+    QVERIFY(!Find<QLineEdit>(s, kIdServiceBaseEdit)->isEnabled());
+    QCOMPARE(Find<QLineEdit>(s, kIdServiceBaseEdit)->text(), QStringLiteral("Not required"));
   }
 
   void informationPortZeroGoesToTheConnectionTest() {
@@ -361,8 +364,8 @@ class SetupWizardTest : public QObject {
     s.ShowPage(5);
     wiztest::CheckServices(s, {1});
     Press(s, kIdNext);
-    SetText(s, 1022, QStringLiteral("  127.0.0.1\t"));
-    SetText(s, 1021, QStringLiteral("0"));
+    SetText(s, kIdServerHostEdit, QStringLiteral("  127.0.0.1\t"));
+    SetText(s, kIdServerPortEdit, QStringLiteral("0"));
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 6);
     // No port message: the failed connection is what is reported.
@@ -376,7 +379,7 @@ class SetupWizardTest : public QObject {
     SetupWizard& s = w.wizard;
     s.ShowPage(5);
     wiztest::CheckServices(s, {0, 1, 2});
-    auto* list = Find<QListWidget>(s, 9999);
+    auto* list = Find<QListWidget>(s, kIdServiceCheckList);
     QVERIFY(list);
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 6);

@@ -17,6 +17,7 @@
 #include "store/directory/ui/pleasewaitdialog.h"
 #include "tests/support/slapdfixture.h"
 #include "tests/support/stallserver.h"
+#include "wizard/controlids.h"
 #include "wizard/setupwizard.h"
 #include "wizard/tests/wizardtestutil.h"
 
@@ -57,12 +58,12 @@ class WizardServerTest : public QObject {
   void ToCredentials(Wizard& w) {
     SetupWizard& s = w.wizard;
     Press(s, kIdNext);
-    QTest::mouseClick(Find<QWidget>(s, 1058), Qt::LeftButton);
+    QTest::mouseClick(Find<QWidget>(s, kIdDirectoryRadio), Qt::LeftButton);
     Press(s, kIdNext);
-    SetText(s, 1022, host());
-    SetText(s, 1021, port());
+    SetText(s, kIdServerHostEdit, host());
+    SetText(s, kIdServerPortEdit, port());
     // StartTLS is the default; the test CA signed the server's certificate.
-    SetText(s, 1063, QString::fromStdString(slapd->caFile()));
+    SetText(s, kIdCaFileEdit, QString::fromStdString(slapd->caFile()));
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 3);
   }
@@ -71,8 +72,8 @@ class WizardServerTest : public QObject {
   void ToSubtree(Wizard& w) {
     SetupWizard& s = w.wizard;
     ToCredentials(w);
-    SetText(s, 1032, QString::fromStdString(slapd->adminDn()));
-    SetText(s, 1033, QString::fromStdString(slapd->adminPassword()));
+    SetText(s, kIdUserDnEdit, QString::fromStdString(slapd->adminDn()));
+    SetText(s, kIdPasswordEdit, QString::fromStdString(slapd->adminPassword()));
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 4);
     QVERIFY(s.session);
@@ -122,8 +123,8 @@ class WizardServerTest : public QObject {
     QVERIFY(!VisibleWait());
     // Back shows the stored values.
     Press(s, kIdBack);
-    QCOMPARE(Find<QLineEdit>(s, 1022)->text(), host());
-    QCOMPARE(Find<QLineEdit>(s, 1021)->text(), port());
+    QCOMPARE(Find<QLineEdit>(s, kIdServerHostEdit)->text(), host());
+    QCOMPARE(Find<QLineEdit>(s, kIdServerPortEdit)->text(), port());
   }
 
   // The host page's security choice: the check uses it, names a refused certificate, and
@@ -144,19 +145,19 @@ class WizardServerTest : public QObject {
     Wizard w;
     SetupWizard& s = w.wizard;
     Press(s, kIdNext);
-    QTest::mouseClick(Find<QWidget>(s, 1058), Qt::LeftButton);
+    QTest::mouseClick(Find<QWidget>(s, kIdDirectoryRadio), Qt::LeftButton);
     Press(s, kIdNext);
-    auto* security = Find<QComboBox>(s, 1061);
+    auto* security = Find<QComboBox>(s, kIdSecurityCombo);
     QCOMPARE(security->currentIndex(), 1);  // StartTLS unless chosen otherwise
-    SetText(s, 1022, host());
+    SetText(s, kIdServerHostEdit, host());
     security->setCurrentIndex(choice);
     if (choice == 2) {  // the default port follows LDAPS
-      QCOMPARE(Find<QLineEdit>(s, 1021)->text(), QStringLiteral("636"));
-      SetText(s, 1021, QString::number(slapd->ldapsPort()));
+      QCOMPARE(Find<QLineEdit>(s, kIdServerPortEdit)->text(), QStringLiteral("636"));
+      SetText(s, kIdServerPortEdit, QString::number(slapd->ldapsPort()));
     } else {
-      SetText(s, 1021, port());
+      SetText(s, kIdServerPortEdit, port());
     }
-    if (withCaFile) SetText(s, 1063, QString::fromStdString(slapd->caFile()));
+    if (withCaFile) SetText(s, kIdCaFileEdit, QString::fromStdString(slapd->caFile()));
     Press(s, kIdNext);
     if (refusal) {
       QCOMPARE(s.currentIndex(), 2);
@@ -167,8 +168,8 @@ class WizardServerTest : public QObject {
     QCOMPARE(s.currentIndex(), 3);
     QVERIFY(w.recorder.messages.empty());
     QCOMPARE(static_cast<int>(s.tls.security), choice);
-    SetText(s, 1032, QString::fromStdString(slapd->adminDn()));
-    SetText(s, 1033, QString::fromStdString(slapd->adminPassword()));
+    SetText(s, kIdUserDnEdit, QString::fromStdString(slapd->adminDn()));
+    SetText(s, kIdPasswordEdit, QString::fromStdString(slapd->adminPassword()));
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 4);
     QVERIFY(s.session);
@@ -179,8 +180,8 @@ class WizardServerTest : public QObject {
     Wizard w;
     SetupWizard& s = w.wizard;
     ToCredentials(w);
-    SetText(s, 1032, QString::fromStdString(slapd->adminDn()));
-    SetText(s, 1033, QStringLiteral("wrong"));
+    SetText(s, kIdUserDnEdit, QString::fromStdString(slapd->adminDn()));
+    SetText(s, kIdPasswordEdit, QStringLiteral("wrong"));
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 3);
     QCOMPARE(w.recorder.Ids(), std::vector<int>{61276});
@@ -191,9 +192,9 @@ class WizardServerTest : public QObject {
     QVERIFY(s.bindDn.empty());
 
     w.recorder.messages.clear();
-    SetText(s, 1032,
+    SetText(s, kIdUserDnEdit,
             QStringLiteral("  ") + QString::fromStdString(slapd->adminDn()) + QStringLiteral(" "));
-    SetText(s, 1033, QString::fromStdString(slapd->adminPassword()));
+    SetText(s, kIdPasswordEdit, QString::fromStdString(slapd->adminPassword()));
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 4);
     QVERIFY(w.recorder.messages.empty());
@@ -209,7 +210,7 @@ class WizardServerTest : public QObject {
     // A second successful check replaces the connection and closes the first.
     std::weak_ptr<ldapx::Connection> first = s.session;
     Press(s, kIdBack);
-    QCOMPARE(Find<QLineEdit>(s, 1032)->text(), QString::fromStdString(slapd->adminDn()));
+    QCOMPARE(Find<QLineEdit>(s, kIdUserDnEdit)->text(), QString::fromStdString(slapd->adminDn()));
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 4);
     QVERIFY(s.session);
@@ -220,8 +221,8 @@ class WizardServerTest : public QObject {
     Wizard w;
     SetupWizard& s = w.wizard;
     ToCredentials(w);
-    SetText(s, 1032, QStringLiteral("    "));
-    SetText(s, 1033, QString());
+    SetText(s, kIdUserDnEdit, QStringLiteral("    "));
+    SetText(s, kIdPasswordEdit, QString());
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 4);
     QVERIFY(w.recorder.messages.empty());
@@ -234,17 +235,17 @@ class WizardServerTest : public QObject {
     SetupWizard& s = w.wizard;
     ToCredentials(w);
     Press(s, kIdBack);
-    SetText(s, 1022, QStringLiteral("localhost"));
+    SetText(s, kIdServerHostEdit, QStringLiteral("localhost"));
     // libldap checks a certificate for "localhost" against the machine's own name, which
     // the test certificate does not carry.
-    Find<QComboBox>(s, 1061)->setCurrentIndex(0);
+    Find<QComboBox>(s, kIdSecurityCombo)->setCurrentIndex(0);
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 3);
     QCOMPARE(s.serverAddress, std::string("localhost"));
     // The server goes away: the bind now fails because it uses the stored host and port.
     s.serverPort = testsupport::FreeLoopbackPort();
-    SetText(s, 1032, QString::fromStdString(slapd->adminDn()));
-    SetText(s, 1033, QString::fromStdString(slapd->adminPassword()));
+    SetText(s, kIdUserDnEdit, QString::fromStdString(slapd->adminDn()));
+    SetText(s, kIdPasswordEdit, QString::fromStdString(slapd->adminPassword()));
     Press(s, kIdNext);
     QCOMPARE(w.recorder.Ids(), std::vector<int>{61276});
     QCOMPARE(s.currentIndex(), 3);
@@ -283,7 +284,7 @@ class WizardServerTest : public QObject {
     ToSubtree(w);
     const auto before = EntryCount();
     w.recorder.answer = msg::Answer(answer);
-    SetText(s, 1024, parent);
+    SetText(s, kIdParentDnEdit, parent);
     Press(s, kIdNext);
     QCOMPARE(w.recorder.Ids(), messages);
     QCOMPARE(s.currentIndex(), page);
@@ -301,8 +302,8 @@ class WizardServerTest : public QObject {
       QCOMPARE(w.recorder.messages[0].icon, msg::Icon::Question);
     }
     if (page == 4) {
-      QCOMPARE(Find<QLineEdit>(s, 1024)->text(), parent);
-      QCOMPARE(s.focusWidget(), Find<QLineEdit>(s, 1024));
+      QCOMPARE(Find<QLineEdit>(s, kIdParentDnEdit)->text(), parent);
+      QCOMPARE(s.focusWidget(), Find<QLineEdit>(s, kIdParentDnEdit));
       QVERIFY(s.subtreeDn.empty());
     } else {
       QCOMPARE(s.subtreeDn, "cn=Orvelle Configuration, " + parent.toStdString());
@@ -321,14 +322,14 @@ class WizardServerTest : public QObject {
     // framework's own handler would end the test instead.
     std::signal(SIGPIPE, SIG_IGN);
     slapd->Kill();
-    SetText(s, 1024, QStringLiteral("ou=Free,o=Sample"));
+    SetText(s, kIdParentDnEdit, QStringLiteral("ou=Free,o=Sample"));
     Press(s, kIdNext);
     const bool restarted = slapd->Restart();
     QVERIFY(restarted);
     QCOMPARE(s.currentIndex(), 4);
     QCOMPARE(w.recorder.Ids(), std::vector<int>{62230});
     QVERIFY(w.recorder.messages[0].text.find("Reason: ") != std::string::npos);
-    QCOMPARE(Find<QLineEdit>(s, 1024)->text(), QStringLiteral("ou=Free,o=Sample"));
+    QCOMPARE(Find<QLineEdit>(s, kIdParentDnEdit)->text(), QStringLiteral("ou=Free,o=Sample"));
     w.recorder.messages.clear();
     Press(s, kIdNext);
     QVERIFY(w.recorder.messages.empty());
@@ -358,12 +359,12 @@ class WizardServerTest : public QObject {
     s.tls = ldapx::TlsOptions{};
     s.timeouts = cancel ? ldapx::Timeouts{30, 30} : ldapx::Timeouts{2, 1};
     s.ShowPage(4);
-    SetText(s, 1024, QStringLiteral("ou=Free,o=Sample"));
+    SetText(s, kIdParentDnEdit, QStringLiteral("ou=Free,o=Sample"));
     QTimer timer;
     QElapsedTimer clock;
     QObject::connect(&timer, &QTimer::timeout, [&] {
       if (PleaseWaitDialog* d = VisibleWait(); cancel && d && clock.elapsed() > 300)
-        if (auto* b = d->findChild<QPushButton*>("2"); b && b->isEnabled())
+        if (auto* b = d->findChild<QPushButton*>(ObjectName(kIdCancel)); b && b->isEnabled())
           QTest::mouseClick(b, Qt::LeftButton);
     });
     timer.start(10);
@@ -373,7 +374,7 @@ class WizardServerTest : public QObject {
     QVERIFY2(clock.elapsed() < 3000, QByteArray::number(clock.elapsed()));
     QCOMPARE(w.recorder.Ids(), messages);
     QCOMPARE(s.currentIndex(), 4);
-    QCOMPARE(Find<QLineEdit>(s, 1024)->text(), QStringLiteral("ou=Free,o=Sample"));
+    QCOMPARE(Find<QLineEdit>(s, kIdParentDnEdit)->text(), QStringLiteral("ou=Free,o=Sample"));
     QVERIFY(s.subtreeDn.empty());
     QVERIFY(!VisibleWait());
   }
@@ -385,11 +386,12 @@ class WizardServerTest : public QObject {
     wiztest::CheckServices(s, {0, 1, 2});
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 6);
-    QCOMPARE(Find<QLabel>(s, 1034)->text(), QStringLiteral("Local Directory Service"));
-    SetText(s, 1022, QStringLiteral(" ") + host() + QStringLiteral("\t"));
-    SetText(s, 1021, port());
+    QCOMPARE(Find<QLabel>(s, kIdServiceNameLabel)->text(),
+             QStringLiteral("Local Directory Service"));
+    SetText(s, kIdServerHostEdit, QStringLiteral(" ") + host() + QStringLiteral("\t"));
+    SetText(s, kIdServerPortEdit, port());
     // A bad base DN keeps the page, but host and port are already stored.
-    SetText(s, 1041, QStringLiteral("nope=1"));
+    SetText(s, kIdServiceBaseEdit, QStringLiteral("nope=1"));
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 6);
     QCOMPARE(w.recorder.Ids(), std::vector<int>{61278});
@@ -397,23 +399,24 @@ class WizardServerTest : public QObject {
     QCOMPARE(local.host, slapd->host());
     QCOMPARE(local.port, slapd->port());
     QVERIFY(local.baseDn.empty());
-    SetText(s, 1041, QStringLiteral(" o=Sample "));
+    SetText(s, kIdServiceBaseEdit, QStringLiteral(" o=Sample "));
     Press(s, kIdNext);
     QCOMPARE(local.baseDn, std::string("o=Sample"));
     QCOMPARE(s.currentIndex(), 6);
-    QCOMPARE(Find<QLabel>(s, 1034)->text(), QStringLiteral("NameFlow Directory"));
-    QVERIFY(!Find<QLineEdit>(s, 1041)->isEnabled());
+    QCOMPARE(Find<QLabel>(s, kIdServiceNameLabel)->text(), QStringLiteral("NameFlow Directory"));
+    QVERIFY(!Find<QLineEdit>(s, kIdServiceBaseEdit)->isEnabled());
 
     // Back shows the first service again with its stored values; Next returns.
     Press(s, kIdBack);
     QCOMPARE(s.currentIndex(), 6);
-    QCOMPARE(Find<QLabel>(s, 1034)->text(), QStringLiteral("Local Directory Service"));
-    QCOMPARE(Find<QLineEdit>(s, 1022)->text(), host());
-    QCOMPARE(Find<QLineEdit>(s, 1041)->text(), QStringLiteral("o=Sample"));
+    QCOMPARE(Find<QLabel>(s, kIdServiceNameLabel)->text(),
+             QStringLiteral("Local Directory Service"));
+    QCOMPARE(Find<QLineEdit>(s, kIdServerHostEdit)->text(), host());
+    QCOMPARE(Find<QLineEdit>(s, kIdServiceBaseEdit)->text(), QStringLiteral("o=Sample"));
     Press(s, kIdNext);
-    QCOMPARE(Find<QLabel>(s, 1034)->text(), QStringLiteral("NameFlow Directory"));
-    SetText(s, 1022, host());
-    SetText(s, 1021, port());
+    QCOMPARE(Find<QLabel>(s, kIdServiceNameLabel)->text(), QStringLiteral("NameFlow Directory"));
+    SetText(s, kIdServerHostEdit, host());
+    SetText(s, kIdServerPortEdit, port());
     Press(s, kIdNext);
     // BigFoot needs nothing: the summary follows.
     QCOMPARE(s.currentIndex(), 7);
@@ -424,8 +427,8 @@ class WizardServerTest : public QObject {
     QCOMPARE(s.currentIndex(), 5);
     wiztest::CheckServices(s, {1, 2});
     Press(s, kIdNext);
-    QCOMPARE(Find<QLabel>(s, 1034)->text(), QStringLiteral("NameFlow Directory"));
-    QCOMPARE(Find<QLineEdit>(s, 1022)->text(), QString());
+    QCOMPARE(Find<QLabel>(s, kIdServiceNameLabel)->text(), QStringLiteral("NameFlow Directory"));
+    QCOMPARE(Find<QLineEdit>(s, kIdServerHostEdit)->text(), QString());
     QVERIFY(w.recorder.Ids() == std::vector<int>{61278});
   }
 
@@ -438,17 +441,17 @@ class WizardServerTest : public QObject {
     SetupWizard& s = w.wizard;
     s.timeouts = {30, 30};
     Press(s, kIdNext);
-    QTest::mouseClick(Find<QWidget>(s, 1058), Qt::LeftButton);
+    QTest::mouseClick(Find<QWidget>(s, kIdDirectoryRadio), Qt::LeftButton);
     Press(s, kIdNext);
-    SetText(s, 1022, QStringLiteral("127.0.0.1"));
-    SetText(s, 1021, QString::number(silent.port()));
+    SetText(s, kIdServerHostEdit, QStringLiteral("127.0.0.1"));
+    SetText(s, kIdServerPortEdit, QString::number(silent.port()));
     int ticks = 0;
     QTimer timer;
     QElapsedTimer clock;
     QObject::connect(&timer, &QTimer::timeout, [&] {
       ++ticks;
       if (PleaseWaitDialog* d = VisibleWait(); d && clock.elapsed() > 300)
-        if (auto* b = d->findChild<QPushButton*>("2"); b && b->isEnabled())
+        if (auto* b = d->findChild<QPushButton*>(ObjectName(kIdCancel)); b && b->isEnabled())
           QTest::mouseClick(b, Qt::LeftButton);
     });
     timer.start(10);

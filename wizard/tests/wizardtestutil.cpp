@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "platform/support/oidtable.h"
+#include "wizard/controlids.h"
 #include "wizard/wizardframe.h"
 
 namespace wiztest {
@@ -43,7 +44,7 @@ void Press(WizardFrame& frame, int id) {
 }
 
 void CheckServices(WizardFrame& frame, std::initializer_list<int> rows) {
-  auto* list = Find<QListWidget>(frame, 9999);
+  auto* list = Find<QListWidget>(frame, kIdServiceCheckList);
   QVERIFY(list);
   for (int row : rows) list->item(row)->setCheckState(Qt::Checked);
 }

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "store/directory/ui/controlids.h"
 #include "store/directory/ui/credentialsdialog.h"
 #include "store/directory/ui/pleasewaitdialog.h"
 #include "tests/support/modaldriver.h"
@@ -20,20 +21,22 @@ class TestDirectoryUi : public QObject {
     DialogCredentialsPrompt prompt;
     QCOMPARE(prompt.dialog().windowTitle(), QString("DSA Manager Details"));
     OnNextModal([](QWidget* w) {
-      QTest::keyClicks(w->findChild<QLineEdit*>("1032"), "cn=admin,o=Sample");
-      QTest::keyClicks(w->findChild<QLineEdit*>("1033"), "secret");
-      QTest::mouseClick(w->findChild<QPushButton*>("1"), Qt::LeftButton);
+      QTest::keyClicks(w->findChild<QLineEdit*>(ObjectName(kIdLogonUserDnEdit)),
+                       "cn=admin,o=Sample");
+      QTest::keyClicks(w->findChild<QLineEdit*>(ObjectName(kIdLogonPasswordEdit)), "secret");
+      QTest::mouseClick(w->findChild<QPushButton*>(ObjectName(kIdOk)), Qt::LeftButton);
     });
     std::string dn, pw;
     QVERIFY(prompt.Ask(dn, pw));
     QCOMPARE(dn, std::string("cn=admin,o=Sample"));
     QCOMPARE(pw, std::string("secret"));
-    QCOMPARE(prompt.dialog().findChild<QLineEdit*>("1033")->echoMode(), QLineEdit::Password);
+    QCOMPARE(prompt.dialog().findChild<QLineEdit*>(ObjectName(kIdLogonPasswordEdit))->echoMode(),
+             QLineEdit::Password);
 
     QString shownDn;
     OnNextModal([&shownDn](QWidget* w) {
-      shownDn = w->findChild<QLineEdit*>("1032")->text();
-      QTest::mouseClick(w->findChild<QPushButton*>("2"), Qt::LeftButton);
+      shownDn = w->findChild<QLineEdit*>(ObjectName(kIdLogonUserDnEdit))->text();
+      QTest::mouseClick(w->findChild<QPushButton*>(ObjectName(kIdCancel)), Qt::LeftButton);
     });
     QVERIFY(!prompt.Ask(dn, pw));
     QCOMPARE(shownDn, QString("cn=admin,o=Sample"));
@@ -48,15 +51,16 @@ class TestDirectoryUi : public QObject {
     QVERIFY(!(d->windowFlags() & Qt::WindowCloseButtonHint));
     // Other windows take no input while directory work runs.
     QCOMPARE(d->windowModality(), Qt::ApplicationModal);
-    auto* heading = d->findChild<QLabel*>("1034");
+    auto* heading = d->findChild<QLabel*>(ObjectName(kIdPleaseWaitHeading));
     QVERIFY(heading->font().bold());
     QCOMPARE(heading->text(), QString("Accessing directory..."));
     wait.SetMessage("Writing new search forms...");
-    QCOMPARE(d->findChild<QLabel*>("1035")->text(), QString("Writing new search forms..."));
-    QVERIFY(d->findChild<QLabel*>("1035")->wordWrap());
+    QCOMPARE(d->findChild<QLabel*>(ObjectName(kIdPleaseWaitMessage))->text(),
+             QString("Writing new search forms..."));
+    QVERIFY(d->findChild<QLabel*>(ObjectName(kIdPleaseWaitMessage))->wordWrap());
     // Cancel (and Esc) only asks the work to stop: the window stays until it closes it.
     QVERIFY(!wait.CancelRequested());
-    auto* cancel = d->findChild<QPushButton*>("2");
+    auto* cancel = d->findChild<QPushButton*>(ObjectName(kIdCancel));
     QVERIFY(cancel && cancel->isEnabled());
     QTest::mouseClick(cancel, Qt::LeftButton);
     QVERIFY(wait.CancelRequested());

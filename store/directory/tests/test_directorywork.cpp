@@ -20,6 +20,7 @@
 #include "store/directory/directorysave.h"
 #include "store/directory/directorystore.h"
 #include "store/directory/entrylayout.h"
+#include "store/directory/ui/controlids.h"
 #include "store/directory/ui/directorywork.h"
 #include "tests/support/directoryserver.h"
 #include "tests/support/modaldriver.h"
@@ -54,7 +55,8 @@ class GuiWatch : public QObject {
           for (QWidget* child : d->findChildren<QWidget*>()) child->installEventFilter(this);
           watched.insert(d);
         }
-        if (auto* bar = d->findChild<QProgressBar*>("1036"); bar && bar->maximum() > 0)
+        if (auto* bar = d->findChild<QProgressBar*>(ObjectName(kIdPleaseWaitProgress));
+            bar && bar->maximum() > 0)
           values.insert(bar->value());
         if (onDialog) onDialog(d);
       }
@@ -74,7 +76,8 @@ class GuiWatch : public QObject {
 };
 
 void PressCancel(PleaseWaitDialog* d) {
-  if (auto* b = d->findChild<QPushButton*>("2"); b && b->isEnabled() && d->isVisible())
+  if (auto* b = d->findChild<QPushButton*>(ObjectName(kIdCancel));
+      b && b->isEnabled() && d->isVisible())
     QTest::mouseClick(b, Qt::LeftButton);
 }
 

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "store/directory/ui/controlids.h"
 #include "widgets/dialogunits.h"
 #include "widgets/guithread.h"
 
@@ -15,7 +16,7 @@ QRect DialogUnits(const QWidget& dialog, int x, int y, int w, int h) {
 }  // namespace
 
 CredentialsDialog::CredentialsDialog(QWidget* parent) : QDialog(parent) {
-  setObjectName("152");
+  setObjectName(ObjectName(kIdLogonDialog));
   setWindowTitle("DSA Manager Details");
   setModal(true);
   setFixedSize(DialogUnits(*this, 0, 0, 190, 127).size());
@@ -32,29 +33,29 @@ CredentialsDialog::CredentialsDialog(QWidget* parent) : QDialog(parent) {
   auto* dnLabel = new QLabel("User DN", this);
   dnLabel->setGeometry(DialogUnits(*this, 7, 54, 40, 8));
   dn_ = new QLineEdit(this);
-  dn_->setObjectName("1032");
+  dn_->setObjectName(ObjectName(kIdLogonUserDnEdit));
   dn_->setGeometry(DialogUnits(*this, 50, 52, 133, 12));
   dnLabel->setBuddy(dn_);
 
   auto* pwLabel = new QLabel("Password", this);
   pwLabel->setGeometry(DialogUnits(*this, 7, 72, 40, 8));
   password_ = new QLineEdit(this);
-  password_->setObjectName("1033");
+  password_->setObjectName(ObjectName(kIdLogonPasswordEdit));
   password_->setEchoMode(QLineEdit::Password);
   password_->setGeometry(DialogUnits(*this, 50, 70, 133, 12));
   pwLabel->setBuddy(password_);
 
   security_ = new QLabel(this);
-  security_->setObjectName("1065");
+  security_->setObjectName(ObjectName(kIdLogonSecurityText));
   security_->setWordWrap(true);
   security_->setGeometry(DialogUnits(*this, 7, 86, 176, 16));
 
   auto* ok = new QPushButton("OK", this);
-  ok->setObjectName("1");
+  ok->setObjectName(ObjectName(kIdOk));
   ok->setDefault(true);
   ok->setGeometry(DialogUnits(*this, 79, 106, 50, 14));
   auto* cancel = new QPushButton("Cancel", this);
-  cancel->setObjectName("2");
+  cancel->setObjectName(ObjectName(kIdCancel));
   cancel->setGeometry(DialogUnits(*this, 133, 106, 50, 14));
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);

@@ -6,6 +6,7 @@
 #include <QPushButton>
 
 #include "platform/support/messages.h"
+#include "store/directory/ui/controlids.h"
 #include "widgets/dialogunits.h"
 #include "widgets/guithread.h"
 
@@ -20,7 +21,7 @@ QString Q(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.s
 PleaseWaitDialog::PleaseWaitDialog(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowMinimizeButtonHint) {
-  setObjectName("153");
+  setObjectName(ObjectName(kIdPleaseWaitDialog));
   setWindowTitle("Please Wait...");
   // The work runs on another thread while events are processed: keep every other window
   // from starting something meanwhile.
@@ -28,7 +29,7 @@ PleaseWaitDialog::PleaseWaitDialog(QWidget* parent)
   setFixedSize(DialogUnits(*this, 0, 0, 124, 76).size());
 
   heading_ = new QLabel(this);
-  heading_->setObjectName("1034");
+  heading_->setObjectName(ObjectName(kIdPleaseWaitHeading));
   heading_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   heading_->setAlignment(Qt::AlignCenter);
   QFont bold = font();
@@ -37,20 +38,20 @@ PleaseWaitDialog::PleaseWaitDialog(QWidget* parent)
   heading_->setGeometry(DialogUnits(*this, 2, 2, 120, 10));
 
   message_ = new QLabel(this);
-  message_->setObjectName("1035");
+  message_->setObjectName(ObjectName(kIdPleaseWaitMessage));
   message_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   message_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   message_->setWordWrap(true);
   message_->setGeometry(DialogUnits(*this, 2, 14, 120, 30));
 
   progress_ = new QProgressBar(this);
-  progress_->setObjectName("1036");
+  progress_->setObjectName(ObjectName(kIdPleaseWaitProgress));
   progress_->setRange(0, 0);  // busy until the work says how far it is
   progress_->setTextVisible(false);
   progress_->setGeometry(DialogUnits(*this, 2, 47, 120, 9));
 
   cancel_ = new QPushButton(Q(msg::LoadString(62195)), this);
-  cancel_->setObjectName("2");
+  cancel_->setObjectName(ObjectName(kIdCancel));
   cancel_->setAutoDefault(false);
   cancel_->setGeometry(DialogUnits(*this, 37, 59, 50, 14));
   connect(cancel_, &QPushButton::clicked, this, &PleaseWaitDialog::reject);
