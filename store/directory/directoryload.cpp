@@ -19,9 +19,15 @@ namespace {
 constexpr int kSizeLimitExceeded = 4;
 constexpr int kAdminLimitExceeded = 11;
 constexpr int kUnavailableCriticalExtension = 12;
-// Entries per page of a paged read: well below the usual per-search limits (2,000 in
-// 389 Directory Server, 500 in slapd's default).
+// Entries asked for in one page. Each page costs a round trip, so the first read asks
+// for the whole subtree in one; a server that will not hand out that many to this user
+// (389 Directory Server refuses a page above the user's size limit) is asked again in
+// pages well below the usual per-search limits (2,000 in 389 Directory Server, 500 in
+// slapd's default).
+constexpr int kWholePage = 1000000;
 constexpr int kPageSize = 500;
+
+bool OverLimit(int code) { return code == kSizeLimitExceeded || code == kAdminLimitExceeded; }
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -326,15 +332,20 @@ void ReadLevels(ldapx::Connection& connection, const std::string& base,
 
 ldapx::SearchResult ReadSubtree(ldapx::Connection& connection, const std::string& base,
                                 const std::vector<std::string>& attributes, bool typesOnly) {
-  // Page by page where the server offers it: a server that limits how many entries one
-  // search of this user may return still hands out the whole subtree that way.
-  if (ldapx::OffersControl(connection, ldapx::kPagedResultsOid)) {
-    ldapx::SearchResult paged = connection.SearchPaged(
-        base, ldapx::Scope::Subtree, "(objectclass=*)", attributes, typesOnly, kPageSize);
-    if (paged.code != kSizeLimitExceeded && paged.code != kAdminLimitExceeded &&
-        paged.code != kUnavailableCriticalExtension)
-      return paged;
-  }
+  // Page by page: a server that limits how many entries one search of this user may
+  // return still hands out the whole subtree that way. The control is critical, so a
+  // server that cannot page refuses rather than answers in one piece, which its size
+  // limit could cut; only then is the root DSE asked whether it pages at all.
+  ldapx::SearchResult paged = connection.SearchPaged(base, ldapx::Scope::Subtree, "(objectclass=*)",
+                                                     attributes, typesOnly, kWholePage);
+  if (OverLimit(paged.code))
+    paged = connection.SearchPaged(base, ldapx::Scope::Subtree, "(objectclass=*)", attributes,
+                                   typesOnly, kPageSize);
+  // Negative codes are the client's own (lost, timed out, cancelled), not an answer.
+  const bool refused = paged.code > ldapx::kSuccess && paged.code != ldapx::kNoSuchObject;
+  const bool pages = !refused || (paged.code != kUnavailableCriticalExtension &&
+                                  ldapx::OffersControl(connection, ldapx::kPagedResultsOid));
+  if (!OverLimit(paged.code) && pages) return paged;
   ldapx::SearchResult all =
       connection.Search(base, ldapx::Scope::Subtree, "(objectclass=*)", attributes, typesOnly);
   if (all.code != kSizeLimitExceeded && all.code != kAdminLimitExceeded) return all;
