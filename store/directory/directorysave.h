@@ -2,6 +2,7 @@
 // the root entry, then write every rule set and form) or to the local files.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -52,6 +53,11 @@ struct SaveOptions {
   // The save removes a marked "old" subtree of another save only when it is at least
   // this old: a save that runs at the same time may be about to rename it back.
   long oldLeftoverSeconds = 600;
+  // A long run of siblings (more than 32) is written one sibling after the other, each
+  // add sent once the one before it is answered, when a request to the server comes
+  // back within this time; otherwise in waves whose order is checked. Zero: always in
+  // waves.
+  std::chrono::microseconds chainedRoundTrip{600};
   // Called at each stage (may be empty).
   std::function<void(SaveStage)> onStage;
   // Where LDIF backups go (empty: ${XDG_DATA_HOME:-~/.local/share}/orvelle/backups).

@@ -378,29 +378,37 @@ class TestStagedSave : public QObject {
   // save over a stored configuration, and a second one with the records in reverse. The
   // rows: many short runs of rules below one long run of records; several long runs of
   // rules side by side.
+  // Both ways of writing long runs: waves whose order is checked (a far server) and one
+  // sibling after the other (a near one).
   void siblingOrderKept_data() {
     QTest::addColumn<int>("sets");
     QTest::addColumn<int>("rules");
     QTest::addColumn<int>("forms");
-    QTest::newRow("short runs") << 120 << 6 << 200;
-    QTest::newRow("long runs side by side") << 8 << 70 << 10;
+    QTest::addColumn<bool>("waves");
+    QTest::newRow("short runs, waves") << 120 << 6 << 200 << true;
+    QTest::newRow("long runs side by side, waves") << 8 << 70 << 10 << true;
+    QTest::newRow("short runs, chained") << 120 << 6 << 200 << false;
+    QTest::newRow("long runs side by side, chained") << 8 << 70 << 10 << false;
   }
   void siblingOrderKept() {
     QFETCH(int, sets);
     QFETCH(int, rules);
     QFETCH(int, forms);
+    QFETCH(bool, waves);
     ORVELLE_SHARED_SERVER(server);
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
+    directory::SaveOptions options;
+    options.chainedRoundTrip = waves ? std::chrono::microseconds(0) : std::chrono::seconds(10);
     Configuration c;
     Build(Target(c, server), "first", sets, rules, forms);
-    QVERIFY(directory::SaveConfiguration(c));
+    QVERIFY(directory::SaveConfiguration(c, nullptr, options));
     QCOMPARE(Stored(server), Expected("first", sets, rules, forms));
     std::reverse(c.ruleSets.begin(), c.ruleSets.end());
     std::reverse(c.searchForms.begin(), c.searchForms.end());
     for (auto& rs : c.ruleSets) std::reverse(rs->rules.begin(), rs->rules.end());
     const std::string want = Text(c);
-    QVERIFY(directory::SaveConfiguration(c));
+    QVERIFY(directory::SaveConfiguration(c, nullptr, options));
     QVERIFY(sink.messages.empty());
     QCOMPARE(Stored(server), want);
     QVERIFY(Marked(server).empty());
