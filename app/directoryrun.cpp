@@ -1,6 +1,7 @@
 #include "app/directoryrun.h"
 
 #include <cstdlib>
+#include <utility>
 
 #include "app/settings.h"
 #include "app/startup.h"
@@ -33,11 +34,17 @@ int LoadFromDirectoryInWorker(ApplicationObject& app) {
   return kNothingLoaded;
 }
 
-bool SaveInWorker(Configuration& configuration, QWidget* parent) {
-  return RunWithPleaseWait(
+bool SaveInWorker(Configuration& configuration, QWidget* parent,
+                  directory::OldCopyRemover* remover) {
+  directory::OldCopy old;
+  directory::SaveOptions options;
+  if (remover) options.leaveOldCopy = &old;
+  const bool saved = RunWithPleaseWait(
       parent, std::string(msg::LoadString(61282)), std::string(msg::LoadString(62199)),
       [&](directory::PleaseWait& wait) {
-        return directory::SaveConfiguration(configuration, &wait);
+        return directory::SaveConfiguration(configuration, &wait, options);
       },
       CancelBy::ByWork);
+  if (remover) remover->Add(std::move(old));
+  return saved;
 }

@@ -5,6 +5,9 @@
 class ApplicationObject;
 class Configuration;
 class QWidget;
+namespace directory {
+class OldCopyRemover;
+}
 
 // Start-up's load from the directory (ApplicationObject::loadFromDirectory): the logon
 // dialog until a bind succeeds, then the load, with the limits of the settings. Cancel on
@@ -14,5 +17,7 @@ int LoadFromDirectoryInWorker(ApplicationObject& app);
 
 // File Save: the window is up over `parent` before the save starts, so no other window
 // takes input while the configuration is written; the save itself decides how far Cancel
-// may stop it. True when saved.
-bool SaveInWorker(Configuration& configuration, QWidget* parent);
+// may stop it. True when saved. With `remover`, the save returns once the new
+// configuration is in place and the old copy is removed by `remover` meanwhile.
+bool SaveInWorker(Configuration& configuration, QWidget* parent,
+                  directory::OldCopyRemover* remover = nullptr);

@@ -7,6 +7,8 @@
 #include "app/wizardrun.h"
 #include "platform/support/datafiles.h"
 #include "platform/support/messages.h"
+#include "store/directory/oldcopyremover.h"
+#include "store/directory/ui/directorywork.h"
 #include "widgets/messagebox.h"
 
 int main(int argc, char* argv[]) {
@@ -15,13 +17,18 @@ int main(int argc, char* argv[]) {
   WidgetMessageSink sink;
   msg::ScopedSink scoped(&sink);
 
+  // Saves in the editor return once the new configuration is in place; the old copy is
+  // removed meanwhile, and before the program ends.
+  directory::OldCopyRemover remover;
   ApplicationObject app;
   app.loadFromDirectory = LoadFromDirectoryInWorker;
-  app.runEditor = EditorHook([](Configuration& configuration) {
-    return SaveInWorker(configuration, QApplication::activeWindow());
+  app.runEditor = EditorHook([&remover](Configuration& configuration) {
+    return SaveInWorker(configuration, QApplication::activeWindow(), &remover);
   });
   app.runWizard = RunSetupWizard;
 
   std::vector<std::string> arguments(argv + 1, argv + argc);
-  return RunStartup(app, arguments);
+  const int status = RunStartup(app, arguments);
+  FinishOldCopyRemoval(remover);
+  return status;
 }

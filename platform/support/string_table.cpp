@@ -214,7 +214,7 @@ const std::unordered_map<int, std::string_view>& Table() {
        "its configuration is the stored one now."},
       {62139,
        "The configuration was saved, but the previous configuration could not be removed "
-       "completely:\n\nDN: %s\nError: %s\n\nNothing is lost; the next save removes it."},
+       "completely:\n\nDN: %s\nError: %s\n\nNothing is lost; a later save removes it."},
       {62140,
        "The configuration could not be saved:\n\nDN: %s\nError: %s\n\nThe stored "
        "configuration was put back from the backup written before the save:\n\n%s"},
@@ -371,6 +371,9 @@ const std::unordered_map<int, std::string_view>& Table() {
        "another parent DN."},
       {62230, "The entry '%s' could not be read to check it."},
       {62231, "Please wait while the parent entry is checked..."},
+      {62232,
+       "Please wait while the previous configuration is removed from the directory (Cancel "
+       "leaves the rest for a later save to remove)..."},
       // Directory store messages.
       {62120,
        "'%s' is not the URL of a configuration in a directory. Give it as ldap://host:port/DN of "

@@ -224,6 +224,30 @@ constexpr std::chrono::microseconds kFirstSpacing(100);
 constexpr std::chrono::microseconds kLeastSpacing(40);
 constexpr std::chrono::microseconds kMostSpacing(2000);
 
+// Deletes our own subtree at `dn` (with its base when `self`), many deletes in flight,
+// children before parents. Returns the first failure, its DN in `failedDn`.
+int RemoveSubtree(ldapx::Connection& conn, const std::string& dn, bool self,
+                  std::string* failedDn = nullptr) {
+  const ldapx::SearchResult all = ReadSubtree(conn, dn, {"1.1"}, true);
+  if (all.code == ldapx::kNoSuchObject) return ldapx::kSuccess;
+  if (all.code != ldapx::kSuccess) {
+    if (failedDn) *failedDn = dn;
+    return all.code;
+  }
+  const DeleteOrder order = OrderForDelete(all, ParentIndexes(all, dn), dn, self);
+  if (order.dns.empty()) return ldapx::kSuccess;
+  int failed = -1;
+  std::vector<int> codes;
+  if (conn.DeleteMany(order.dns, order.needs, kRemoveWindow, &failed, &codes) == ldapx::kCancelled)
+    return ldapx::kCancelled;
+  for (size_t i = 0; i < codes.size(); ++i) {
+    if (codes[i] == ldapx::kSuccess || codes[i] == ldapx::kNoSuchObject) continue;
+    if (failedDn) *failedDn = order.dns[i];
+    return codes[i] == ldapx::kNotSent ? ldapx::kServerDown : codes[i];
+  }
+  return ldapx::kSuccess;
+}
+
 // True when `child` is an entry directly below `parent`, both DNs as the plan builds
 // them: the child's RDN, an unescaped comma (and a blank after it for rules), then the
 // parent's DN unchanged.
@@ -462,13 +486,22 @@ class DirectorySaver {
     Stage(SaveStage::Swapped);
     guard.SetProgress(total_, total_);
     guard.SetMessage(std::string(msg::LoadString(62010)));
-    if (exists_) {
+    ClearLeftovers();
+    if (exists_ && options_.leaveOldCopy) {
+      OldCopy& copy = *options_.leaveOldCopy;
+      copy.dn = oldDn_;
+      copy.host = config_.serverAddress;
+      copy.port = config_.serverPort;
+      copy.tls = TlsOf(config_);
+      copy.timeouts = config_.connection->timeouts();
+      copy.bindDn = config_.bindDn;
+      copy.password = config_.bindPassword;
+    } else if (exists_) {
       std::string where;
       const int del = RemoveSubtree(oldDn_, true, &where);
       if (del != ldapx::kSuccess)
         msg::Show(62139, {where, kvaro::QError(del).Text()}, msg::Buttons::Ok, msg::Icon::Warning);
     }
-    ClearLeftovers();
     return true;
   }
 
@@ -944,24 +977,7 @@ class DirectorySaver {
   // Removes the subtree at `dn` (with `dn` itself when `self`), quietly. An entry that is
   // already gone counts as removed: another save may have taken the subtree over.
   int RemoveSubtree(const std::string& dn, bool self, std::string* failedDn = nullptr) {
-    ldapx::Connection& conn = *config_.connection;
-    const ldapx::SearchResult all = ReadSubtree(conn, dn, {"1.1"}, true);
-    if (all.code == ldapx::kNoSuchObject) return ldapx::kSuccess;
-    if (all.code != ldapx::kSuccess) {
-      if (failedDn) *failedDn = dn;
-      return all.code;
-    }
-    const DeleteOrder order = OrderForDelete(all, ParentIndexes(all, dn), dn, self);
-    if (order.dns.empty()) return ldapx::kSuccess;
-    int failed = -1;
-    std::vector<int> codes;
-    conn.DeleteMany(order.dns, order.needs, kRemoveWindow, &failed, &codes);
-    for (size_t i = 0; i < codes.size(); ++i) {
-      if (codes[i] == ldapx::kSuccess || codes[i] == ldapx::kNoSuchObject) continue;
-      if (failedDn) *failedDn = order.dns[i];
-      return codes[i] == ldapx::kNotSent ? ldapx::kServerDown : codes[i];
-    }
-    return ldapx::kSuccess;
+    return directory::RemoveSubtree(*config_.connection, dn, self, failedDn);
   }
 
   // Removes the staging subtree after a failure before the swap (nothing of it may be
@@ -1130,6 +1146,22 @@ class DirectorySaver {
 };
 
 }  // namespace
+
+bool RemoveOldCopy(const OldCopy& copy) {
+  if (copy.dn.empty()) return true;
+  int error = ldapx::kServerDown;
+  std::string where = copy.dn;
+  // The same protection as the logon: never in plain text where the logon was not.
+  if (const std::shared_ptr<ldapx::Connection> conn =
+          ldapx::Connection::Open(copy.host, copy.port, copy.tls, copy.timeouts, &error)) {
+    error = conn->SimpleBind(copy.bindDn, copy.password);
+    if (error == ldapx::kSuccess) error = RemoveSubtree(*conn, copy.dn, true, &where);
+  }
+  if (error == ldapx::kSuccess) return true;
+  if (error != ldapx::kCancelled)
+    msg::Show(62139, {where, kvaro::QError(error).Text()}, msg::Buttons::Ok, msg::Icon::Warning);
+  return false;
+}
 
 std::string DefaultBackupFolder() { return DataHome() + "/orvelle/backups"; }
 

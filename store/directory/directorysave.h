@@ -42,6 +42,18 @@ enum class SaveStage {
   Swapped,         // the new configuration is the stored one; the old not yet deleted
 };
 
+// The stored configuration as it was before a save, renamed away by the save's swap, and
+// what is needed to reach its server: left by a save whose options ask for it
+// (SaveOptions::leaveOldCopy), for RemoveOldCopy.
+struct OldCopy {
+  std::string dn;  // empty: nothing to remove
+  std::string host;
+  int port = 0;
+  ldapx::TlsOptions tls;
+  ldapx::Timeouts timeouts;
+  std::string bindDn, password;
+};
+
 // How a directory save goes about its work. The defaults are what the program uses.
 struct SaveOptions {
   // Write the staging subtree in one LDAP transaction when the server offers them.
@@ -58,6 +70,11 @@ struct SaveOptions {
   // back within this time; otherwise in waves whose order is checked. Zero: always in
   // waves.
   std::chrono::microseconds chainedRoundTrip{600};
+  // Non-null: the old copy of the stored configuration is not removed before the save
+  // returns but described here (dn empty when there is none), so that it can be removed
+  // while the program goes on (RemoveOldCopy, OldCopyRemover). Null: removed before
+  // the save returns.
+  OldCopy* leaveOldCopy = nullptr;
   // Called at each stage (may be empty).
   std::function<void(SaveStage)> onStage;
   // Where LDIF backups go (empty: ${XDG_DATA_HOME:-~/.local/share}/orvelle/backups).
@@ -85,6 +102,13 @@ struct SaveOptions {
 // the save until the swap, and is closed on every path.
 bool SaveConfiguration(Configuration& configuration, PleaseWait* wait = nullptr,
                        const SaveOptions& options = {});
+
+// Removes a save's old copy over a connection of its own, opened and bound with the
+// copy's details; safe on any thread. True when it is gone (or was never there). Else
+// false, after warning 62139 unless the removal was cancelled through the calling
+// thread's ldapx::CancelScope; what is left keeps its marked name and a later save
+// removes it.
+bool RemoveOldCopy(const OldCopy& copy);
 
 // The default folder of the LDIF backups.
 std::string DefaultBackupFolder();

@@ -191,6 +191,33 @@ class TestDirectoryWork : public QObject {
     QVERIFY(!c.connection);
   }
 
+  // The program ends while a save's old copy is still being removed from a server that
+  // stopped answering: the window shows, and Cancel ends the wait at once, silently (the
+  // copy is left for a later save).
+  void cancelEndsOldCopyRemovalAtExit() {
+    StallServer server(StallServer::Mode::Silent);
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    directory::OldCopyRemover remover;
+    directory::OldCopy copy;
+    copy.dn = "cn=Orvelle Configuration.orvelle-old-20261208120000-0,o=Sample";
+    copy.host = "127.0.0.1";
+    copy.port = server.port();
+    copy.timeouts = {30, 30};
+    remover.Add(copy);
+    GuiWatch watch;
+    QElapsedTimer clock;
+    watch.onDialog = [&](PleaseWaitDialog* d) {
+      if (clock.elapsed() > 300 && server.accepted() > 0) PressCancel(d);
+    };
+    clock.start();
+    FinishOldCopyRemoval(remover);
+    QVERIFY(!remover.Busy());
+    QVERIFY2(clock.elapsed() < 3000, QByteArray::number(clock.elapsed()));
+    QVERIFY(watch.paints >= 1);
+    QVERIFY(sink.messages.empty());
+  }
+
   // Without Cancel, a server that stops answering ends the logon at the connect limit
   // with a message that says so, not one about the authentication details.
   void silentServerEndsLogonWithItsOwnMessage() {

@@ -15,8 +15,10 @@
 #include "store/directory/directorysave.h"
 #include "store/directory/directorystore.h"
 #include "store/directory/entrylayout.h"
+#include "store/directory/oldcopyremover.h"
 #include "tests/support/ds389fixture.h"
 #include "tests/support/slapdfixture.h"
+#include "tests/support/stallserver.h"
 #include "tests/support/testoidtable.h"
 
 using directory::SaveStage;
@@ -471,6 +473,66 @@ class TestStagedSave : public QObject {
     QVERIFY(directory::SaveConfiguration(c, nullptr, options));
     QVERIFY(sink.messages.empty());
     QCOMPARE(Stored(server), Expected("third", 4, 60, 20));
+    QCOMPARE(Marked(server), std::vector<std::string>{});
+  }
+
+  // A save that leaves its old copy returns with the new configuration in place; the
+  // copy is removed meanwhile. When that fails or is cancelled, nothing is lost: the copy
+  // keeps its marked name and a later save removes it.
+  void oldCopyRemovedWhileTheProgramGoesOn_data() {
+    QTest::addColumn<QString>("how");
+    QTest::newRow("removed") << "removed";
+    QTest::newRow("server gone") << "gone";
+    QTest::newRow("cancelled while the server stalls") << "cancel";
+    QTest::newRow("program ends while the server stalls") << "end";
+  }
+  void oldCopyRemovedWhileTheProgramGoesOn() {
+    QFETCH(QString, how);
+    ORVELLE_SHARED_SERVER(server);
+    Configuration c;
+    Build(Target(c, server, false), "old", 4, 30, 10);
+    QVERIFY(directory::SaveConfiguration(c));
+    c.Clear();
+    Build(c, "new", 4, 30, 10);
+    directory::OldCopy copy;
+    directory::SaveOptions options;
+    options.leaveOldCopy = &copy;
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    QVERIFY(directory::SaveConfiguration(c, nullptr, options));
+    QVERIFY(sink.messages.empty());
+    QCOMPARE(Stored(server), Expected("new", 4, 30, 10));
+    QCOMPARE(Marked(server).size(), size_t(1));
+    QCOMPARE(ldapx::NormalizeDn(Marked(server).front()), ldapx::NormalizeDn(copy.dn));
+    QCOMPARE(copy.bindDn, server.writerDn());
+
+    testsupport::StallServer stall(testsupport::StallServer::Mode::Silent);
+    if (how == "cancel" || how == "end") copy.port = stall.port();
+    if (how == "gone") server.Kill();
+    {
+      directory::OldCopyRemover remover;
+      remover.Add(copy);
+      QVERIFY(remover.Busy());
+      if (how == "cancel" || how == "end") {
+        QTRY_COMPARE(stall.accepted(), 1);
+        QVERIFY(!remover.WaitIdle(std::chrono::milliseconds(300)));
+      }
+      if (how == "cancel") remover.Cancel();
+      if (how != "end") QVERIFY(remover.WaitIdle(std::chrono::seconds(60)));
+    }  // destroyed: a removal still waiting on the server ends
+    if (how == "gone") {
+      QCOMPARE(sink.Ids(), std::vector<int>{62139});
+      QVERIFY(server.Restart());
+    } else {
+      QVERIFY(sink.messages.empty());
+    }
+    QCOMPARE(Stored(server), Expected("new", 4, 30, 10));
+    QCOMPARE(Marked(server).size(), size_t(how == "removed" ? 0 : 1));
+
+    options.leaveOldCopy = nullptr;
+    options.oldLeftoverSeconds = 0;
+    QVERIFY(directory::SaveConfiguration(c, nullptr, options));
+    QCOMPARE(Stored(server), Expected("new", 4, 30, 10));
     QCOMPARE(Marked(server), std::vector<std::string>{});
   }
 

@@ -5,12 +5,15 @@
 // front ends hand themselves over to the GUI thread).
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <type_traits>
 #include <utility>
 
 #include "platform/ldap/ldapclient.h"
+#include "platform/support/messages.h"
+#include "store/directory/oldcopyremover.h"
 #include "store/directory/ui/pleasewaitdialog.h"
 #include "widgets/guithread.h"
 
@@ -50,4 +53,18 @@ auto RunWithPleaseWait(QWidget* parent, const std::string& heading, const std::s
   WidgetPleaseWait wait(parent);
   wait.Show(heading, message);
   return detail::RunWith(wait, work, cancel);
+}
+
+// Before the program ends: waits for `remover` under the "Please Wait..." window (no
+// window when it is idle), whose Cancel leaves the rest for a later save to remove.
+inline void FinishOldCopyRemoval(directory::OldCopyRemover& remover) {
+  if (!remover.Busy()) return;
+  RunWithPleaseWait(
+      nullptr, std::string(msg::LoadString(61282)), std::string(msg::LoadString(62232)),
+      [&remover](directory::PleaseWait& wait) {
+        while (!remover.WaitIdle(std::chrono::milliseconds(100)))
+          if (wait.CancelRequested()) remover.Cancel();
+        return true;
+      },
+      CancelBy::ByWork);
 }
