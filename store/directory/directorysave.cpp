@@ -224,8 +224,10 @@ constexpr std::chrono::microseconds kFirstSpacing(100);
 constexpr std::chrono::microseconds kLeastSpacing(40);
 constexpr std::chrono::microseconds kMostSpacing(2000);
 
-// Deletes our own subtree at `dn` (with its base when `self`), many deletes in flight,
-// children before parents. Returns the first failure, its DN in `failedDn`.
+// Removes our own subtree at `dn` (with `dn` itself when `self`), quietly, many deletes
+// in flight, children before parents. An entry that is already gone counts as removed:
+// another save may have taken the subtree over. Returns the first failure, its DN in
+// `failedDn`.
 int RemoveSubtree(ldapx::Connection& conn, const std::string& dn, bool self,
                   std::string* failedDn = nullptr) {
   const ldapx::SearchResult all = ReadSubtree(conn, dn, {"1.1"}, true);
@@ -974,8 +976,6 @@ class DirectorySaver {
     return AddInOrder(requests, stagingDn_, 0, failed, true);
   }
 
-  // Removes the subtree at `dn` (with `dn` itself when `self`), quietly. An entry that is
-  // already gone counts as removed: another save may have taken the subtree over.
   int RemoveSubtree(const std::string& dn, bool self, std::string* failedDn = nullptr) {
     return directory::RemoveSubtree(*config_.connection, dn, self, failedDn);
   }
