@@ -20,6 +20,7 @@
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
 #include "store/directory/entrylayout.h"
+#include "store/directory/oldcopyremover.h"
 #include "store/directory/ui/pleasewaitdialog.h"
 #include "tests/support/modaldriver.h"
 #include "tests/support/sampleconfig.h"
@@ -336,7 +337,8 @@ class TestMainFrame : public QObject {
 
   // File Save as the program runs it, against a real directory: the save runs on a
   // worker thread, the main window keeps painting and its timers run, but it takes no
-  // input while the wait window is up; the whole configuration is stored.
+  // input while the wait window is up; the whole configuration is stored, and the old
+  // copy is removed after the save returned, by the program's remover.
   void fileSaveRunsOffTheGuiThread() {
     testsupport::SlapdFixture slapd;
     QVERIFY2(slapd.ok(), slapd.error().c_str());
@@ -345,12 +347,19 @@ class TestMainFrame : public QObject {
     Configuration config;
     config.startupMode = StartupMode::kDirectory;
     config.subtreeDn = "cn=Orvelle Configuration,o=Sample";
+    config.serverAddress = slapd.host();
+    config.serverPort = slapd.port();
+    config.bindDn = slapd.adminDn();
+    config.bindPassword = slapd.adminPassword();
     config.connection = slapd.Connect();
     QVERIFY(config.connection);
     sample::FillLarge(config, 20, 20, 10);
     QVERIFY(directory::WriteRootEntry(config));
     kvaro::Oidtable table;
-    CMainFrame frame(config, table, [&frame](Configuration& c) { return SaveInWorker(c, &frame); });
+    directory::OldCopyRemover remover;
+    CMainFrame frame(config, table, [&frame, &remover](Configuration& c) {
+      return SaveInWorker(c, &frame, &remover);
+    });
     frame.show();
     int ticks = 0;
     bool blocked = false;
@@ -369,6 +378,12 @@ class TestMainFrame : public QObject {
     const auto stored = config.connection->Search(config.subtreeDn, ldapx::Scope::Subtree,
                                                   "(objectClass=*)", {"1.1"});
     QCOMPARE(stored.entries.size(), directory::PlanConfiguration(config).size() + 1);
+    QVERIFY(remover.WaitIdle(std::chrono::seconds(60)));
+    QVERIFY(sink.messages.empty());
+    const auto beside =
+        config.connection->Search("o=Sample", ldapx::Scope::OneLevel, "(cn=*orvelle-*)", {"1.1"});
+    QCOMPARE(beside.code, ldapx::kSuccess);
+    QCOMPARE(beside.entries.size(), size_t(0));
   }
 };
 
