@@ -20,10 +20,9 @@ constexpr int kSizeLimitExceeded = 4;
 constexpr int kAdminLimitExceeded = 11;
 constexpr int kUnavailableCriticalExtension = 12;
 // Entries asked for in one page. Each page costs a round trip, so the first read asks
-// for the whole subtree in one; a server that will not hand out that many to this user
-// (389 Directory Server refuses a page above the user's size limit) is asked again in
-// pages well below the usual per-search limits (2,000 in 389 Directory Server, 500 in
-// slapd's default).
+// for the whole subtree in one; a server that refuses that (389 Directory Server does
+// above the user's size limit) is asked again in pages well below the usual per-search
+// limits (2,000 in 389 Directory Server, 500 in slapd's default).
 constexpr int kWholePage = 1000000;
 constexpr int kPageSize = 500;
 
@@ -338,13 +337,18 @@ ldapx::SearchResult ReadSubtree(ldapx::Connection& connection, const std::string
   // limit could cut; only then is the root DSE asked whether it pages at all.
   ldapx::SearchResult paged = connection.SearchPaged(base, ldapx::Scope::Subtree, "(objectclass=*)",
                                                      attributes, typesOnly, kWholePage);
-  if (OverLimit(paged.code))
+  // Negative codes are the client's own (lost, timed out, cancelled), not an answer.
+  const auto refused = [](int code) {
+    return code > ldapx::kSuccess && code != ldapx::kNoSuchObject;
+  };
+  // Any refusal of so large a page (not only a size limit's) is asked again in pages as
+  // small as ever.
+  if (refused(paged.code) && paged.code != kUnavailableCriticalExtension)
     paged = connection.SearchPaged(base, ldapx::Scope::Subtree, "(objectclass=*)", attributes,
                                    typesOnly, kPageSize);
-  // Negative codes are the client's own (lost, timed out, cancelled), not an answer.
-  const bool refused = paged.code > ldapx::kSuccess && paged.code != ldapx::kNoSuchObject;
-  const bool pages = !refused || (paged.code != kUnavailableCriticalExtension &&
-                                  ldapx::OffersControl(connection, ldapx::kPagedResultsOid));
+  const bool pages =
+      !refused(paged.code) || (paged.code != kUnavailableCriticalExtension &&
+                               ldapx::OffersControl(connection, ldapx::kPagedResultsOid));
   if (!OverLimit(paged.code) && pages) return paged;
   ldapx::SearchResult all =
       connection.Search(base, ldapx::Scope::Subtree, "(objectclass=*)", attributes, typesOnly);
