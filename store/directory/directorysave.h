@@ -1,5 +1,5 @@
-// Saving the configuration: to the directory subtree (delete the stored entries below
-// the root entry, then write every rule set and form) or to the local files.
+// Saving the configuration: to the directory subtree (a new subtree written beside the
+// root entry, then put in its place by two renames) or to the local files.
 #pragma once
 
 #include <chrono>
