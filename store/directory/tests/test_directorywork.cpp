@@ -210,6 +210,9 @@ class TestDirectoryWork : public QObject {
     watch.onDialog = [&](PleaseWaitDialog* d) {
       if (clock.elapsed() > 300 && server.accepted() > 0) PressCancel(d);
     };
+    // As in the program: the application's event loop has ended.
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
     clock.start();
     FinishOldCopyRemoval(remover);
     QVERIFY(!remover.Busy());
