@@ -3,6 +3,7 @@
 #include <ldap.h>
 #include <ldap_schema.h>
 
+#include <cctype>
 #include <cstdio>
 
 #include "platform/ldap/dnguard.h"
@@ -163,6 +164,17 @@ std::string SchemaDefinitionProblem(std::string_view text) {
         return "malformed numeric OID";
       i = j - 1;
       continue;
+    }
+    // A syntax is one OID with an optional length, never a list: libldap leaks on
+    // "SYNTAX ('a')".
+    if (tokenStart && (c == 'S' || c == 's') && last - i >= 6) {
+      std::string word(text.substr(i, 6));
+      for (char& w : word) w = static_cast<char>(std::toupper(static_cast<unsigned char>(w)));
+      const char after = text[i + 6];
+      if (word == "SYNTAX" && (after == ' ' || after == '\t' || after == '(')) {
+        const size_t k = text.find_first_not_of(" \t", i + 6);
+        if (k != std::string_view::npos && text[k] == '(') return "SYNTAX followed by a list";
+      }
     }
     if (tokenStart && (c == 'X' || c == 'x') && i + 1 <= last && text[i + 1] == '-') {
       size_t j = i;

@@ -163,6 +163,13 @@ class TestOidtable : public QObject {
         << QString("extension without a quoted value");
     QTest::newRow("OID glued to a length")
         << QByteArray("( 1.2.9 NAME 'x' SYNTAX 1.2{5}7X- )") << QString("malformed numeric OID");
+    // Found by fuzzing: libldap leaks on a list where a syntax's OID belongs.
+    QTest::newRow("syntax as a list")
+        << QByteArray("( 1.2.9 NAME 'x' SYNTAX ('1.3') )") << QString("SYNTAX followed by a list");
+    QTest::newRow("syntax glued to a list")
+        << QByteArray("( 1.2.9 NAME 'x' syntax( 1.3 ) )") << QString("SYNTAX followed by a list");
+    QTest::newRow("syntax as the OID, then a list")
+        << QByteArray("( SYNTAX(' cn' ) DESC 'x' )") << QString("SYNTAX followed by a list");
     QTest::newRow("quote after an OID") << QByteArray("( 1.2.9 NAME 'x' SYNTAX 1.'c' )")
                                         << QString("quoted string not set apart by blanks");
     QTest::newRow("quote before a keyword") << QByteArray("( 1.2.9 NAME 'x'SUP name )")
