@@ -2,8 +2,8 @@
 // escaping, schema definitions.
 #include <ldap.h>
 #include <ldap_schema.h>
+#include <strings.h>
 
-#include <cctype>
 #include <cstdio>
 
 #include "platform/ldap/dnguard.h"
@@ -167,14 +167,10 @@ std::string SchemaDefinitionProblem(std::string_view text) {
     }
     // A syntax is one OID with an optional length, never a list: libldap leaks on
     // "SYNTAX ('a')".
-    if (tokenStart && (c == 'S' || c == 's') && last - i >= 6) {
-      std::string word(text.substr(i, 6));
-      for (char& w : word) w = static_cast<char>(std::toupper(static_cast<unsigned char>(w)));
-      const char after = text[i + 6];
-      if (word == "SYNTAX" && (after == ' ' || after == '\t' || after == '(')) {
-        const size_t k = text.find_first_not_of(" \t", i + 6);
-        if (k != std::string_view::npos && text[k] == '(') return "SYNTAX followed by a list";
-      }
+    if (tokenStart && last - i >= 6 && strncasecmp(text.data() + i, "SYNTAX", 6) == 0 &&
+        (text[i + 6] == ' ' || text[i + 6] == '\t' || text[i + 6] == '(')) {
+      const size_t k = text.find_first_not_of(" \t", i + 6);
+      if (k != std::string_view::npos && text[k] == '(') return "SYNTAX followed by a list";
     }
     if (tokenStart && (c == 'X' || c == 'x') && i + 1 <= last && text[i + 1] == '-') {
       size_t j = i;

@@ -352,7 +352,7 @@ ldapx::SearchResult ReadSubtree(ldapx::Connection& connection, const std::string
   if (!OverLimit(paged.code) && pages) return paged;
   ldapx::SearchResult all =
       connection.Search(base, ldapx::Scope::Subtree, "(objectclass=*)", attributes, typesOnly);
-  if (all.code != kSizeLimitExceeded && all.code != kAdminLimitExceeded) return all;
+  if (!OverLimit(all.code)) return all;
   // The server will not hand out the whole subtree at once to this user: read it level
   // by level, which each stay within the limit in the usual case.
   ldapx::SearchResult out =

@@ -532,18 +532,15 @@ class DirectorySaver {
   bool Reconnect() {
     const ldapx::Timeouts timeouts =
         config_.connection ? config_.connection->timeouts() : ldapx::Timeouts{};
-    int error = ldapx::kServerDown;
     // The same protection as the logon: a reconnect must never fall back to plain text.
-    std::shared_ptr<ldapx::Connection> conn = ldapx::Connection::Open(
-        config_.serverAddress, config_.serverPort, TlsOf(config_), timeouts, &error);
-    if (conn) {
-      error = conn->SimpleBind(config_.bindDn, config_.bindPassword);
-      if (error == ldapx::kSuccess) {
-        config_.connection = std::move(conn);
-        return true;
-      }
+    Logon logon = OpenAndBind(config_.serverAddress, config_.serverPort, config_.bindDn,
+                              config_.bindPassword, timeouts, TlsOf(config_));
+    if (logon.connection) {
+      config_.connection = std::move(logon.connection);
+      return true;
     }
-    Show(62144, {kvaro::QError(error).Text()});
+    Show(62144,
+         {kvaro::QError(logon.code != ldapx::kSuccess ? logon.code : ldapx::kServerDown).Text()});
     return false;
   }
 
@@ -1149,14 +1146,12 @@ class DirectorySaver {
 
 bool RemoveOldCopy(const OldCopy& copy) {
   if (copy.dn.empty()) return true;
-  int error = ldapx::kServerDown;
   std::string where = copy.dn;
   // The same protection as the logon: never in plain text where the logon was not.
-  if (const std::shared_ptr<ldapx::Connection> conn =
-          ldapx::Connection::Open(copy.host, copy.port, copy.tls, copy.timeouts, &error)) {
-    error = conn->SimpleBind(copy.bindDn, copy.password);
-    if (error == ldapx::kSuccess) error = RemoveSubtree(*conn, copy.dn, true, &where);
-  }
+  const Logon logon =
+      OpenAndBind(copy.host, copy.port, copy.bindDn, copy.password, copy.timeouts, copy.tls);
+  int error = logon.code != ldapx::kSuccess ? logon.code : ldapx::kServerDown;
+  if (logon.connection) error = RemoveSubtree(*logon.connection, copy.dn, true, &where);
   if (error == ldapx::kSuccess) return true;
   if (error != ldapx::kCancelled)
     msg::Show(62139, {where, kvaro::QError(error).Text()}, msg::Buttons::Ok, msg::Icon::Warning);
