@@ -639,18 +639,29 @@ class DirectorySaver {
       std::vector<int> free;
       for (int i : level)
         if (layout.previous[i] < 0) free.push_back(i);
-      for (size_t begin = 0; begin < free.size(); begin += kChunk) {
-        if (cancellable && guard_->Cancelled()) return ldapx::kCancelled;
-        const size_t end = std::min(free.size(), begin + kChunk);
-        const std::vector<int> part(free.begin() + static_cast<long>(begin),
-                                    free.begin() + static_cast<long>(end));
-        const int rc = AddSome(requests, part, nullptr, failed);
-        if (rc != ldapx::kSuccess) return rc;
-        placed += static_cast<long>(part.size());
-        Progress(placed);
-      }
+      if (const int rc = AddInChunks(requests, free, nullptr, placed, failed, cancellable);
+          rc != ldapx::kSuccess)
+        return rc;
       const int rc = AddRuns(requests, layout, level, base, placed, failed, cancellable);
       if (rc != ldapx::kSuccess) return rc;
+    }
+    return ldapx::kSuccess;
+  }
+
+  // AddSome of `which` in chunks, so that progress and cancel are seen between them;
+  // `placed` counts what was added.
+  int AddInChunks(const std::vector<ldapx::Connection::AddRequest>& requests,
+                  const std::vector<int>& which, const std::vector<int>* previous, long& placed,
+                  int& failed, bool cancellable) {
+    for (size_t begin = 0; begin < which.size(); begin += kChunk) {
+      if (cancellable && guard_->Cancelled()) return ldapx::kCancelled;
+      const size_t end = std::min(which.size(), begin + kChunk);
+      const std::vector<int> part(which.begin() + static_cast<long>(begin),
+                                  which.begin() + static_cast<long>(end));
+      const int rc = AddSome(requests, part, previous, failed);
+      if (rc != ldapx::kSuccess) return rc;
+      placed += static_cast<long>(part.size());
+      Progress(placed);
     }
     return ldapx::kSuccess;
   }
@@ -700,18 +711,12 @@ class DirectorySaver {
         }
         if (!any) break;
       }
-      // In chunks for progress and cancel; a sibling's predecessor is always in its own
-      // chunk or an earlier one, which is complete.
-      for (size_t begin = 0; begin < chained.size(); begin += kChunk) {
-        if (cancellable && guard_->Cancelled()) return ldapx::kCancelled;
-        const size_t end = std::min(chained.size(), begin + kChunk);
-        const std::vector<int> part(chained.begin() + static_cast<long>(begin),
-                                    chained.begin() + static_cast<long>(end));
-        const int rc = AddSome(requests, part, &layout.previous, failed);
-        if (rc != ldapx::kSuccess) return rc;
-        placed += static_cast<long>(part.size());
-        Progress(placed);
-      }
+      // A sibling's predecessor is always in its own chunk or an earlier one, which is
+      // complete.
+      if (const int rc =
+              AddInChunks(requests, chained, &layout.previous, placed, failed, cancellable);
+          rc != ldapx::kSuccess)
+        return rc;
       std::erase_if(runs, chainedRun);
       if (runs.empty()) return ldapx::kSuccess;
     }
