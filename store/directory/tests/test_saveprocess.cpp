@@ -128,6 +128,9 @@ class TestSaveProcess : public QObject {
     // may come before the second, when the root is missing for a moment.
     QTest::newRow("after the first rename") << "orvelle-old-"
                                             << "new|none";
+    // What the editor leaves to its background removal: a partly deleted old copy.
+    QTest::newRow("while the old copy is removed") << "removing"
+                                                   << "new";
   }
   void clientKilled() {
     QFETCH(QString, when);
@@ -135,6 +138,8 @@ class TestSaveProcess : public QObject {
     ORVELLE_SHARED_SERVER(server);
     QCOMPARE(Copy(server, dir_.path() + "/old"), 0);
     auto watch = server.Connect();
+    const size_t whole =
+        watch->Search(kRoot, ldapx::Scope::Subtree, "(objectClass=*)", {"1.1"}).entries.size();
     QProcess p;
     p.start(program_, CopyArguments(server, dir_.path() + "/new"));
     QVERIFY(p.waitForStarted());
@@ -143,9 +148,17 @@ class TestSaveProcess : public QObject {
     QElapsedTimer timer;
     timer.start();
     while (!seen && p.state() == QProcess::Running && timer.elapsed() < 20000) {
-      const auto found = watch->Search("o=Sample", ldapx::Scope::OneLevel,
-                                       "(cn=*" + when.toStdString() + "*)", {"1.1"});
+      const std::string mark = when == "removing" ? "orvelle-old-" : when.toStdString();
+      const auto found =
+          watch->Search("o=Sample", ldapx::Scope::OneLevel, "(cn=*" + mark + "*)", {"1.1"});
       seen = !found.entries.empty();
+      if (seen && when == "removing") {
+        const size_t left = watch
+                                ->Search(found.entries.front().dn, ldapx::Scope::Subtree,
+                                         "(objectClass=*)", {"1.1"})
+                                .entries.size();
+        seen = left > 0 && left < whole;
+      }
     }
     p.kill();
     p.waitForFinished();
