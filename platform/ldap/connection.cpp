@@ -16,6 +16,7 @@
 #include <netinet/tcp.h>
 #include <openldap.h>
 #include <poll.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -76,6 +77,11 @@ struct BerFree {
   void operator()(BerElement* b) const { ber_free(b, 0); }
 };
 using BerPtr = std::unique_ptr<BerElement, BerFree>;
+// A BerElement with its own buffer (ber_init, ber_alloc_t).
+struct BerBufferFree {
+  void operator()(BerElement* b) const { ber_free(b, 1); }
+};
+using BerBufferPtr = std::unique_ptr<BerElement, BerBufferFree>;
 
 struct ValuesFree {
   void operator()(berval** v) const { ldap_value_free_len(v); }
@@ -373,10 +379,13 @@ int ReadEntries(LDAP* ld, int msgid, int seconds, std::vector<Entry>& entries, M
 // Runs a batch of requests with at most `window` in flight. `send` starts request i and
 // returns its message id, or a negative LDAP code when it could not be sent.
 // `needs[i]` lists the earlier requests that must have succeeded before request i is
-// sent (may be shorter than `count`: the rest need nothing).
+// sent (may be shorter than `count`: the rest need nothing). `skip` (may be empty) is
+// asked before each send: true leaves the request and those that need it unsent, which
+// is no failure. `succeeded` (may be empty) sees each successful answer.
 int RunBatch(LDAP* ld, size_t count, int window, const std::vector<std::vector<int>>& needs,
              int seconds, const std::function<int(size_t, int*)>& send, int* failedIndex,
-             std::vector<int>* codesOut) {
+             std::vector<int>* codesOut, const std::function<bool(size_t)>& skip = {},
+             const std::function<void(size_t, LDAPMessage*)>& succeeded = {}) {
   std::vector<int> codes(count, kNotSent);
   std::vector<bool> dropped(count, false);
   bool stop = false;
@@ -414,7 +423,7 @@ int RunBatch(LDAP* ld, size_t count, int window, const std::vector<std::vector<i
             if (codes[dep] == kNotSent) wait = true;
           }
         }
-        if (drop) {
+        if (drop || (skip && skip(i))) {
           dropped[i] = true;  // a prerequisite failed or was dropped: never sent
           it = pending.erase(it);
           continue;
@@ -466,6 +475,7 @@ int RunBatch(LDAP* ld, size_t count, int window, const std::vector<std::vector<i
     const int code = ResultCode(ld, res.get());
     codes[i] = code;
     if (code != LDAP_SUCCESS) stop = true;
+    if (code == LDAP_SUCCESS && succeeded) succeeded(i, res.get());
   }
 
   int result = LDAP_SUCCESS;
@@ -874,12 +884,58 @@ int Connection::Delete(const std::string& dn) {
   return Wait(msgid, After(timeouts_.operationSeconds));
 }
 
+// The first value of `attribute` in the post-read control of an add's answer; empty
+// when there is none.
+std::string PostReadValue(LDAP* ld, LDAPMessage* res, const std::string& attribute) {
+  LDAPControl** returned = nullptr;
+  int code = LDAP_OTHER;
+  if (ldap_parse_result(ld, res, &code, nullptr, nullptr, nullptr, &returned, 0) != LDAP_SUCCESS)
+    return {};
+  std::string value;
+  if (LDAPControl* c = ldap_control_find(LDAP_CONTROL_POST_READ, returned, nullptr)) {
+    // The value is the entry as a search would return it: its DN, then its attributes.
+    BerBufferPtr ber(ber_init(&c->ldctl_value));
+    berval name{0, nullptr};
+    if (ber && ber_scanf(ber.get(), "{m{", &name) != LBER_ERROR) {
+      while (value.empty() && ber_scanf(ber.get(), "{m", &name) != LBER_ERROR) {
+        BerVarray values = nullptr;
+        if (ber_scanf(ber.get(), "[W]", &values) == LBER_ERROR) break;
+        if (values && values[0].bv_val && name.bv_len == attribute.size() &&
+            strncasecmp(name.bv_val, attribute.c_str(), name.bv_len) == 0)
+          value.assign(values[0].bv_val, values[0].bv_len);
+        ber_bvarray_free(values);
+      }
+    }
+  }
+  ldap_controls_free(returned);
+  return value;
+}
+
 int Connection::AddMany(const std::vector<AddRequest>& requests, int window, int* failedIndex,
-                        std::vector<int>* codes, std::chrono::microseconds spacing) {
+                        std::vector<int>* codes, std::chrono::microseconds spacing,
+                        const AddHooks* hooks) {
   std::vector<std::vector<int>> after(requests.size());
   for (size_t i = 0; i < requests.size(); ++i)
     if (requests[i].after >= 0) after[i].push_back(requests[i].after);
   LDAP* ld = Ld(ld_);
+  // The post-read control (not critical: a server without it adds all the same), its
+  // value the list of one attribute.
+  std::unique_ptr<char, decltype(&ber_memfree)> encoded(nullptr, &ber_memfree);
+  LDAPControl postRead{};
+  LDAPControl* readBack[2] = {nullptr, nullptr};
+  if (hooks && !hooks->postRead.empty()) {
+    BerBufferPtr ber(ber_alloc_t(LBER_USE_DER));
+    char* attributes[2] = {const_cast<char*>(hooks->postRead.c_str()), nullptr};
+    berval value{0, nullptr};
+    if (ber && ber_printf(ber.get(), "{v}", attributes) != -1 &&
+        ber_flatten2(ber.get(), &value, 1) == 0) {
+      encoded.reset(value.bv_val);
+      postRead.ldctl_oid = const_cast<char*>(LDAP_CONTROL_POST_READ);
+      postRead.ldctl_value = value;
+      postRead.ldctl_iscritical = 0;
+      readBack[0] = &postRead;
+    }
+  }
   Clock::time_point nextSend{};
   auto send = [&](size_t i, int* msgid) {
     if (spacing.count() > 0) {
@@ -888,10 +944,20 @@ int Connection::AddMany(const std::vector<AddRequest>& requests, int window, int
       nextSend = Clock::now() + spacing;
     }
     ModArray array(requests[i].mods);
-    return ldap_add_ext(ld, requests[i].dn.c_str(), array.get(), nullptr, nullptr, msgid);
+    return ldap_add_ext(ld, requests[i].dn.c_str(), array.get(), readBack[0] ? readBack : nullptr,
+                        nullptr, msgid);
   };
+  std::function<bool(size_t)> skip;
+  std::function<void(size_t, LDAPMessage*)> succeeded;
+  if (hooks) {
+    skip = hooks->skip;
+    if (hooks->onAdded)
+      succeeded = [&](size_t i, LDAPMessage* res) {
+        hooks->onAdded(i, readBack[0] ? PostReadValue(ld, res, hooks->postRead) : std::string());
+      };
+  }
   return RunBatch(ld, requests.size(), window, after, timeouts_.operationSeconds, send, failedIndex,
-                  codes);
+                  codes, skip, succeeded);
 }
 
 int Connection::DeleteMany(const std::vector<std::string>& dns, int window, int* failedIndex,

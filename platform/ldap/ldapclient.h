@@ -199,9 +199,23 @@ class Connection {
   // With `spacing`, two adds are sent at least that far apart: a server that runs the
   // requests of a connection in several threads then takes them up in the order sent far
   // more often (slapd numbers its changes as each thread takes one up).
+  // What AddMany may do besides.
+  struct AddHooks {
+    // An attribute of each added entry to hand back with its answer (the post-read
+    // control of RFC 4527, not critical: a server without it adds all the same and hands
+    // back nothing). Empty: none.
+    std::string postRead;
+    // Called for each request that succeeded, with the first value of postRead (empty
+    // when the server sent none). May be empty.
+    std::function<void(size_t index, const std::string& value)> onAdded;
+    // Asked before each request is sent; true leaves it, and every request that waits
+    // for it, unsent (kNotSent), which is no failure. May be empty.
+    std::function<bool(size_t index)> skip;
+  };
   int AddMany(const std::vector<AddRequest>& requests, int window, int* failedIndex,
               std::vector<int>* codes = nullptr,
-              std::chrono::microseconds spacing = std::chrono::microseconds(0));
+              std::chrono::microseconds spacing = std::chrono::microseconds(0),
+              const AddHooks* hooks = nullptr);
   // The same for deletes; `after` lists, per DN, the index that must succeed first
   // (may be empty: plain list order within the window).
   int DeleteMany(const std::vector<std::string>& dns, int window, int* failedIndex,

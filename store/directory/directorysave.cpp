@@ -223,6 +223,10 @@ constexpr size_t kChainedRun = 32;
 constexpr std::chrono::microseconds kFirstSpacing(100);
 constexpr std::chrono::microseconds kLeastSpacing(40);
 constexpr std::chrono::microseconds kMostSpacing(2000);
+// The time between two adds of a wave that stops where the order breaks. Closer, slapd
+// on two cores took up several at once far more often; further apart, the time of the
+// spacing outweighed what it kept in order.
+constexpr std::chrono::microseconds kStreamSpacing(300);
 
 // Removes our own subtree at `dn` (with `dn` itself when `self`), quietly, many deletes
 // in flight, children before parents. An entry that is already gone counts as removed:
@@ -465,6 +469,7 @@ class DirectorySaver {
     stagingDn_ = Rdn(std::string(kSaveMark)) + "," + parentDn_;
     oldDn_ = Rdn(std::string(kOldMark)) + "," + parentDn_;
     transactions_ = options_.useTransactions && ldapx::SupportsTransactions(conn);
+    postRead_ = options_.readBackOrder;
 
     int failed = -1;
     const int rc = WriteStaging(failed);
@@ -623,8 +628,10 @@ class DirectorySaver {
   // waves: the next few siblings of every run are sent at once, their sequence numbers
   // read back, and those after the first one out of order deleted again (they have no
   // children yet) to be sent in the next wave. The first of each wave follows a sibling
-  // already answered, so every wave keeps at least one per run. Where the server keeps
-  // no sequence numbers, the siblings are written one after the other.
+  // already answered, so every wave keeps at least one per run. Where the answers carry
+  // the numbers (post-read), a run sends nothing more once its order broke, and a wave
+  // costs only what was in flight then. Where the server keeps no sequence numbers, the
+  // siblings are written one after the other.
   int AddInOrder(const std::vector<ldapx::Connection::AddRequest>& requests,
                  const std::string& base, long progressBase, int& failed, bool cancellable) {
     failed = -1;
@@ -734,7 +741,7 @@ class DirectorySaver {
     // The adds of a wave must not come faster than the server takes them up, or they
     // queue and run side by side again: a wave cut short spaces the next one further
     // apart, a wave taken whole a little closer.
-    std::chrono::microseconds spacing = kFirstSpacing;
+    std::chrono::microseconds spacing = postRead_ ? kStreamSpacing : kFirstSpacing;
     {
       const int rc = csns.Read(std::string());
       if (rc != ldapx::kSuccess) {
@@ -777,9 +784,15 @@ class DirectorySaver {
       // the siblings of a run in the order sent nearly always, and a wave keeps most of
       // what it sent. Sent all at once, about one in five came out of order (slapd on
       // two cores).
+      std::vector<size_t> runOf;                             // position in `sent` -> run
+      std::vector<std::vector<size_t>> sentAt(runs.size());  // run, position - first -> sent
       for (size_t k = 0; k < widest; ++k)
         for (size_t r = 0; r < runs.size(); ++r)
-          if (span[r].first + k < span[r].second) sent.push_back(runs[r][span[r].first + k]);
+          if (span[r].first + k < span[r].second) {
+            sentAt[r].push_back(sent.size());
+            runOf.push_back(r);
+            sent.push_back(runs[r][span[r].first + k]);
+          }
       // The spacing is between two siblings of one run; the other runs' adds fill it.
       long active = 0;
       for (const auto& [first, end] : span) active += first < end ? 1 : 0;
@@ -794,24 +807,72 @@ class DirectorySaver {
         }
         return rc;
       }
-      int rc = AddSome(requests, sent, nullptr, failed, spacing / std::max(1L, active));
-      if (rc != ldapx::kSuccess) return rc;
-      std::string from;
-      for (size_t r = 0; r < runs.size(); ++r)
-        if (span[r].first < span[r].second && (from.empty() || lastCsn[r] < from))
-          from = lastCsn[r];
-      rc = csns.Read(from);
-      if (rc != ldapx::kSuccess) {
-        failed = sent.front();
-        return rc;
+      // Where the server hands back each add's sequence number with its answer, a run
+      // whose order broke sends nothing more in this wave: what is still in flight is
+      // all that has to go again.
+      std::vector<std::string> readBack(sent.size());
+      std::vector<size_t> inOrder(runs.size(), 0);  // answered in order, from the first
+      std::vector<std::string> orderCsn = lastCsn;
+      std::vector<char> broken(runs.size(), 0);
+      ldapx::Connection::AddHooks hooks;
+      if (postRead_) {
+        hooks.postRead = "entryCSN";
+        hooks.onAdded = [&](size_t k, const std::string& csn) {
+          readBack[k] = csn;
+          const size_t r = runOf[k];
+          while (!broken[r] && inOrder[r] < sentAt[r].size()) {
+            const std::string& next = readBack[sentAt[r][inOrder[r]]];
+            if (next.empty()) break;
+            if (!(orderCsn[r] < next)) {
+              broken[r] = 1;
+            } else {
+              orderCsn[r] = next;
+              ++inOrder[r];
+            }
+          }
+        };
+        hooks.skip = [&](size_t k) { return broken[runOf[k]] != 0; };
       }
+      // No more in flight than a round trip holds, so that the answers are looked at
+      // while the wave goes on.
+      const std::chrono::microseconds step = spacing / std::max(1L, active);
+      int window = kAddWindow;
+      if (postRead_) {
+        const auto trip = RoundTrip(base).value_or(std::chrono::milliseconds(5));
+        window = static_cast<int>(std::clamp<long>(
+            trip.count() * 5 / 4 / std::max<long>(1, step.count()) + 4, 8, kAddWindow));
+      }
+      std::vector<int> codes;
+      int rc = AddSome(requests, sent, nullptr, failed, step, postRead_ ? &hooks : nullptr, &codes,
+                       window);
+      if (rc != ldapx::kSuccess) return rc;
+      if (postRead_) {
+        for (size_t k = 0; k < sent.size(); ++k)
+          if (codes[k] == ldapx::kSuccess && readBack[k].empty()) postRead_ = false;
+      }
+      if (!postRead_) {
+        std::string from;
+        for (size_t r = 0; r < runs.size(); ++r)
+          if (span[r].first < span[r].second && (from.empty() || lastCsn[r] < from))
+            from = lastCsn[r];
+        rc = csns.Read(from);
+        if (rc != ldapx::kSuccess) {
+          failed = sent.front();
+          return rc;
+        }
+      }
+      const auto csnOf = [&](size_t r, size_t k) -> const std::string* {
+        if (!postRead_) return csns.Of(requests[runs[r][k]].dn);
+        const size_t at = sentAt[r][k - span[r].first];
+        return codes[at] == ldapx::kSuccess ? &readBack[at] : nullptr;
+      };
       std::vector<std::string> undo;
       std::vector<int> undone;
       for (size_t r = 0; r < runs.size(); ++r) {
         const auto [first, end] = span[r];
         size_t k = first;
         for (; k < end; ++k) {
-          const std::string* c = csns.Of(requests[runs[r][k]].dn);
+          const std::string* c = csnOf(r, k);
           if (!c && k == first) {
             // Sent after the entry it follows was answered, so in place; but nothing to
             // compare the rest of the run with: that goes one sibling after the other.
@@ -824,16 +885,21 @@ class DirectorySaver {
         }
         placed += static_cast<long>(k - first);
         kept[r] = k - 1;
-        // A wave taken whole may grow; one cut short starts again from what held.
-        wave[r] = k == end ? std::min(kMaxWave, wave[r] * 2) : std::max<size_t>(2, (k - first) * 2);
+        // A wave taken whole may grow; one cut short starts again from what held. A wave
+        // that stops itself where the order breaks can be as long as allowed.
+        wave[r] = postRead_  ? kMaxWave
+                  : k == end ? std::min(kMaxWave, wave[r] * 2)
+                             : std::max<size_t>(2, (k - first) * 2);
         for (; k < end; ++k) {
+          if (codes[sentAt[r][k - first]] != ldapx::kSuccess) continue;  // never sent
           undo.push_back(requests[runs[r][k]].dn);
           undone.push_back(runs[r][k]);
         }
       }
       Progress(placed);
-      spacing = undo.empty() ? std::max(kLeastSpacing, spacing * 4 / 5)
-                             : std::min(kMostSpacing, spacing * 3 / 2);
+      if (!postRead_)
+        spacing = undo.empty() ? std::max(kLeastSpacing, spacing * 4 / 5)
+                               : std::min(kMostSpacing, spacing * 3 / 2);
       if (!undo.empty()) {
         int index = -1;
         rc = config_.connection->DeleteMany(undo, kRemoveWindow, &index);
@@ -852,18 +918,25 @@ class DirectorySaver {
   // loopback against 1 ms in waves); far away, each answer costs a round trip.
   bool NearServer(const std::string& dn) {
     if (options_.chainedRoundTrip.count() <= 0) return false;
-    if (!near_) {
+    const auto trip = RoundTrip(dn);
+    return trip && *trip < options_.chainedRoundTrip;
+  }
+
+  // The time a request to the server takes to come back: the best of three reads of
+  // `dn`, measured once per save; nothing when a read failed.
+  std::optional<std::chrono::microseconds> RoundTrip(const std::string& dn) {
+    if (!roundTrip_) {
       auto best = std::chrono::steady_clock::duration::max();
       for (int k = 0; k < 3; ++k) {
         const auto start = std::chrono::steady_clock::now();
         const ldapx::SearchResult r =
             config_.connection->Search(dn, ldapx::Scope::Base, "(objectClass=*)", {"1.1"});
-        if (r.code != ldapx::kSuccess) return false;
+        if (r.code != ldapx::kSuccess) return std::nullopt;
         best = std::min(best, std::chrono::steady_clock::now() - start);
       }
-      near_ = best < options_.chainedRoundTrip;
+      roundTrip_ = std::chrono::duration_cast<std::chrono::microseconds>(best);
     }
-    return *near_;
+    return roundTrip_;
   }
 
   // Reads the change sequence numbers of the entries below a base, all of them or those
@@ -925,7 +998,9 @@ class DirectorySaver {
   // sibling it follows when that is among `which`.
   int AddSome(const std::vector<ldapx::Connection::AddRequest>& requests,
               const std::vector<int>& which, const std::vector<int>* previous, int& failed,
-              std::chrono::microseconds spacing = std::chrono::microseconds(0)) {
+              std::chrono::microseconds spacing = std::chrono::microseconds(0),
+              const ldapx::Connection::AddHooks* hooks = nullptr, std::vector<int>* codes = nullptr,
+              int window = kAddWindow) {
     std::vector<ldapx::Connection::AddRequest> batch;
     batch.reserve(which.size());
     std::unordered_map<int, int> position;
@@ -940,7 +1015,7 @@ class DirectorySaver {
       batch.push_back({requests[i].dn, requests[i].mods, after});
     }
     int index = -1;
-    const int rc = config_.connection->AddMany(batch, kAddWindow, &index, nullptr, spacing);
+    const int rc = config_.connection->AddMany(batch, window, &index, codes, spacing, hooks);
     if (rc != ldapx::kSuccess) failed = index >= 0 ? which[index] : which.front();
     return rc;
   }
@@ -1144,7 +1219,10 @@ class DirectorySaver {
   ldapx::Entry rootEntry_;
   std::string rdnType_, rdnValue_, parentDn_, token_, stagingDn_, oldDn_;
   bool transactions_ = false;
-  std::optional<bool> near_;
+  std::optional<std::chrono::microseconds> roundTrip_;
+  // Sequence numbers are asked for with the adds' answers (SaveOptions::readBackOrder);
+  // false once the server sent none.
+  bool postRead_ = true;
 };
 
 }  // namespace

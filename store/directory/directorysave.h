@@ -70,6 +70,11 @@ struct SaveOptions {
   // back within this time; otherwise in waves whose order is checked. Zero: always in
   // waves.
   std::chrono::microseconds chainedRoundTrip{600};
+  // A wave asks the server to hand back each add's change sequence number with its
+  // answer (the post-read control), and stops sending a run where its order broke.
+  // False, or a server that hands nothing back: the numbers are read with a search
+  // after each wave.
+  bool readBackOrder = true;
   // Non-null: the old copy of the stored configuration is not removed before the save
   // returns but described here (dn empty when there is none), so that it can be removed
   // while the program goes on (RemoveOldCopy, OldCopyRemover). Null: removed before

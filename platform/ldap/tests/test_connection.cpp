@@ -2,6 +2,7 @@
 #include <QElapsedTimer>
 #include <QtTest>
 #include <atomic>
+#include <map>
 #include <thread>
 
 #include "platform/ldap/ldapclient.h"
@@ -257,6 +258,40 @@ class TestConnection : public QObject {
     QCOMPARE(OneLevelNames(*conn, "ou=P,o=Sample"), expectedOrder);
     auto all = conn->Search("ou=P,o=Sample", ldapx::Scope::Subtree, "(objectClass=*)", {"1.1"});
     QCOMPARE(all.entries.size(), size_t(601));
+  }
+
+  // Each add hands back the entry's change sequence number as the server stored it;
+  // a skipped request and those waiting for it are never sent, and that is no failure.
+  void addManyReadsBackAndSkips() {
+    SlapdFixture slapd;
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    auto conn = slapd.Connect();
+    QVERIFY(conn);
+    std::vector<ldapx::Connection::AddRequest> reqs = {
+        {"ou=A,o=Sample", OrgUnit("A"), -1},     {"ou=x,ou=A,o=Sample", OrgUnit("x"), 0},
+        {"ou=B,o=Sample", OrgUnit("B"), -1},  // skipped
+        {"ou=y,ou=B,o=Sample", OrgUnit("y"), 2}, {"ou=C,o=Sample", OrgUnit("C"), -1},
+    };
+    std::map<size_t, std::string> csns;
+    ldapx::Connection::AddHooks hooks;
+    hooks.postRead = "entryCSN";
+    hooks.onAdded = [&](size_t i, const std::string& csn) { csns[i] = csn; };
+    hooks.skip = [](size_t i) { return i == 2; };
+    int failed = 0;
+    std::vector<int> codes;
+    QCOMPARE(conn->AddMany(reqs, 8, &failed, &codes, {}, &hooks), ldapx::kSuccess);
+    QCOMPARE(failed, -1);
+    QCOMPARE(codes, (std::vector<int>{ldapx::kSuccess, ldapx::kSuccess, ldapx::kNotSent,
+                                      ldapx::kNotSent, ldapx::kSuccess}));
+    QCOMPARE(csns.size(), size_t(3));
+    for (size_t i : {0, 1, 4}) {
+      const auto stored =
+          conn->Search(reqs[i].dn, ldapx::Scope::Base, "(objectClass=*)", {"entryCSN"});
+      QCOMPARE(stored.entries.size(), size_t(1));
+      QCOMPARE(csns[i], stored.entries.front().Find("entryCSN")->values.front());
+    }
+    QCOMPARE(conn->Search("ou=B,o=Sample", ldapx::Scope::Base, "(objectClass=*)").code,
+             ldapx::kNoSuchObject);
   }
 
   void addManyStopsAtFirstFailure() {

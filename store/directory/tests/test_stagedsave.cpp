@@ -387,21 +387,25 @@ class TestStagedSave : public QObject {
     QTest::addColumn<int>("rules");
     QTest::addColumn<int>("forms");
     QTest::addColumn<bool>("waves");
-    QTest::newRow("short runs, waves") << 120 << 6 << 200 << true;
-    QTest::newRow("long runs side by side, waves") << 8 << 70 << 10 << true;
-    QTest::newRow("short runs, chained") << 120 << 6 << 200 << false;
-    QTest::newRow("long runs side by side, chained") << 8 << 70 << 10 << false;
+    QTest::addColumn<bool>("readBack");  // the order checked with the adds' answers
+    QTest::newRow("short runs, waves") << 120 << 6 << 200 << true << true;
+    QTest::newRow("long runs side by side, waves") << 8 << 70 << 10 << true << true;
+    QTest::newRow("long runs, waves checked by search") << 8 << 70 << 200 << true << false;
+    QTest::newRow("short runs, chained") << 120 << 6 << 200 << false << true;
+    QTest::newRow("long runs side by side, chained") << 8 << 70 << 10 << false << true;
   }
   void siblingOrderKept() {
     QFETCH(int, sets);
     QFETCH(int, rules);
     QFETCH(int, forms);
     QFETCH(bool, waves);
+    QFETCH(bool, readBack);
     ORVELLE_SHARED_SERVER(server);
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     directory::SaveOptions options;
     options.chainedRoundTrip = waves ? std::chrono::microseconds(0) : std::chrono::seconds(10);
+    options.readBackOrder = readBack;
     Configuration c;
     Build(Target(c, server), "first", sets, rules, forms);
     QVERIFY(directory::SaveConfiguration(c, nullptr, options));
@@ -423,8 +427,10 @@ class TestStagedSave : public QObject {
     QTest::addColumn<bool>("transactions");
     QTest::addColumn<int>("stage");
     QTest::addColumn<QString>("after");
-    const auto add = [](const char* name, bool t, SaveStage s, const char* after) {
-      QTest::newRow(name) << t << static_cast<int>(s) << QString(after);
+    QTest::addColumn<bool>("waves");
+    const auto add = [](const char* name, bool t, SaveStage s, const char* after,
+                        bool waves = false) {
+      QTest::newRow(name) << t << static_cast<int>(s) << QString(after) << waves;
     };
     // Between the two renames the root is missing; the old configuration waits whole
     // under its marked name.
@@ -434,6 +440,7 @@ class TestStagedSave : public QObject {
     add("txn: between renames", true, SaveStage::BetweenRenames, "none");
     add("txn: swapped", true, SaveStage::Swapped, "new");
     add("no txn: staging halfway", false, SaveStage::StagingHalfway, "old");
+    add("no txn, waves: staging halfway", false, SaveStage::StagingHalfway, "old", true);
     add("no txn: staged", false, SaveStage::Staged, "old");
     add("no txn: between renames", false, SaveStage::BetweenRenames, "none");
     add("no txn: swapped", false, SaveStage::Swapped, "new");
@@ -442,6 +449,7 @@ class TestStagedSave : public QObject {
     QFETCH(bool, transactions);
     QFETCH(int, stage);
     QFETCH(QString, after);
+    QFETCH(bool, waves);
     ORVELLE_SHARED_SERVER(server);
     if (transactions && !server.offersTransactions())
       QSKIP("the server offers no transactions: the rows without them cover it");
@@ -451,6 +459,7 @@ class TestStagedSave : public QObject {
     c.Clear();
     Build(c, "new", 4, 60, 20);
     directory::SaveOptions options = WithTransactions(transactions);
+    if (waves) options.chainedRoundTrip = std::chrono::microseconds(0);
     options.onStage = [&](SaveStage s) {
       if (static_cast<int>(s) == stage) server.Kill();
     };
