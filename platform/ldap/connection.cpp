@@ -884,6 +884,8 @@ int Connection::Delete(const std::string& dn) {
   return Wait(msgid, After(timeouts_.operationSeconds));
 }
 
+namespace {
+
 // The first value of `attribute` in the post-read control of an add's answer; empty
 // when there is none.
 std::string PostReadValue(LDAP* ld, LDAPMessage* res, const std::string& attribute) {
@@ -910,6 +912,8 @@ std::string PostReadValue(LDAP* ld, LDAPMessage* res, const std::string& attribu
   ldap_controls_free(returned);
   return value;
 }
+
+}  // namespace
 
 int Connection::AddMany(const std::vector<AddRequest>& requests, int window, int* failedIndex,
                         std::vector<int>* codes, std::chrono::microseconds spacing,
