@@ -196,9 +196,6 @@ class Connection {
     ModList mods;
     int after = -1;
   };
-  // With `spacing`, two adds are sent at least that far apart: a server that runs the
-  // requests of a connection in several threads then takes them up in the order sent far
-  // more often (slapd numbers its changes as each thread takes one up).
   // What AddMany may do besides.
   struct AddHooks {
     // An attribute of each added entry to hand back with its answer (the post-read
@@ -212,6 +209,10 @@ class Connection {
     // for it, unsent (kNotSent), which is no failure. May be empty.
     std::function<bool(size_t index)> skip;
   };
+  // With `spacing`, two adds are sent at least that far apart: a server that runs the
+  // requests of a connection in several threads then takes them up in the order sent far
+  // more often (slapd numbers its changes as each thread takes one up). `hooks` (may be
+  // null) as described there.
   int AddMany(const std::vector<AddRequest>& requests, int window, int* failedIndex,
               std::vector<int>* codes = nullptr,
               std::chrono::microseconds spacing = std::chrono::microseconds(0),
