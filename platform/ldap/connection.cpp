@@ -913,6 +913,33 @@ std::string PostReadValue(LDAP* ld, LDAPMessage* res, const std::string& attribu
   return value;
 }
 
+// The post-read control (RFC 4527, not critical: a server without it writes all the
+// same) asking for one attribute; none when `attribute` is empty.
+class PostReadControl {
+ public:
+  explicit PostReadControl(const std::string& attribute) {
+    if (attribute.empty()) return;
+    BerBufferPtr ber(ber_alloc_t(LBER_USE_DER));
+    char* attributes[2] = {const_cast<char*>(attribute.c_str()), nullptr};
+    berval value{0, nullptr};
+    if (ber && ber_printf(ber.get(), "{v}", attributes) != -1 &&
+        ber_flatten2(ber.get(), &value, 1) == 0) {
+      encoded_.reset(value.bv_val);
+      control_.ldctl_oid = const_cast<char*>(LDAP_CONTROL_POST_READ);
+      control_.ldctl_value = value;
+      control_.ldctl_iscritical = 0;
+      list_[0] = &control_;
+    }
+  }
+  // The server controls of a request; null when none.
+  LDAPControl** get() { return list_[0] ? list_ : nullptr; }
+
+ private:
+  std::unique_ptr<char, decltype(&ber_memfree)> encoded_{nullptr, &ber_memfree};
+  LDAPControl control_{};
+  LDAPControl* list_[2] = {nullptr, nullptr};
+};
+
 }  // namespace
 
 int Connection::AddMany(const std::vector<AddRequest>& requests, int window, int* failedIndex,
@@ -922,24 +949,7 @@ int Connection::AddMany(const std::vector<AddRequest>& requests, int window, int
   for (size_t i = 0; i < requests.size(); ++i)
     if (requests[i].after >= 0) after[i].push_back(requests[i].after);
   LDAP* ld = Ld(ld_);
-  // The post-read control (not critical: a server without it adds all the same), its
-  // value the list of one attribute.
-  std::unique_ptr<char, decltype(&ber_memfree)> encoded(nullptr, &ber_memfree);
-  LDAPControl postRead{};
-  LDAPControl* readBack[2] = {nullptr, nullptr};
-  if (hooks && !hooks->postRead.empty()) {
-    BerBufferPtr ber(ber_alloc_t(LBER_USE_DER));
-    char* attributes[2] = {const_cast<char*>(hooks->postRead.c_str()), nullptr};
-    berval value{0, nullptr};
-    if (ber && ber_printf(ber.get(), "{v}", attributes) != -1 &&
-        ber_flatten2(ber.get(), &value, 1) == 0) {
-      encoded.reset(value.bv_val);
-      postRead.ldctl_oid = const_cast<char*>(LDAP_CONTROL_POST_READ);
-      postRead.ldctl_value = value;
-      postRead.ldctl_iscritical = 0;
-      readBack[0] = &postRead;
-    }
-  }
+  PostReadControl readBack(hooks ? hooks->postRead : std::string());
   Clock::time_point nextSend{};
   auto send = [&](size_t i, int* msgid) {
     if (spacing.count() > 0) {
@@ -948,8 +958,7 @@ int Connection::AddMany(const std::vector<AddRequest>& requests, int window, int
       nextSend = Clock::now() + spacing;
     }
     ModArray array(requests[i].mods);
-    return ldap_add_ext(ld, requests[i].dn.c_str(), array.get(), readBack[0] ? readBack : nullptr,
-                        nullptr, msgid);
+    return ldap_add_ext(ld, requests[i].dn.c_str(), array.get(), readBack.get(), nullptr, msgid);
   };
   std::function<bool(size_t)> skip;
   std::function<void(size_t, LDAPMessage*)> succeeded;
@@ -957,11 +966,109 @@ int Connection::AddMany(const std::vector<AddRequest>& requests, int window, int
     skip = hooks->skip;
     if (hooks->onAdded)
       succeeded = [&](size_t i, LDAPMessage* res) {
-        hooks->onAdded(i, readBack[0] ? PostReadValue(ld, res, hooks->postRead) : std::string());
+        hooks->onAdded(i, readBack.get() ? PostReadValue(ld, res, hooks->postRead) : std::string());
       };
   }
   return RunBatch(ld, requests.size(), window, after, timeouts_.operationSeconds, send, failedIndex,
                   codes, skip, succeeded);
+}
+
+int Connection::WriteInOrder(const std::vector<AddRequest>& requests, int window,
+                             std::chrono::microseconds spacing, const OrderedHooks& hooks,
+                             OrderedWrite* failed) {
+  LDAP* ld = Ld(ld_);
+  if (!Connected(ld)) return LDAP_SERVER_DOWN;
+  PostReadControl readBack(hooks.postRead);
+  std::unordered_map<int, OrderedWrite> inFlight;
+  if (window < 1) window = 1;
+  int result = LDAP_SUCCESS;
+  const auto fail = [&](const OrderedWrite& w, int code) {
+    if (result != LDAP_SUCCESS) return;
+    result = code;
+    if (failed) *failed = w;
+  };
+  std::optional<OrderedWrite> ready;  // handed out, not sent yet
+  Clock::time_point nextSend{};
+  Clock::time_point lastAnswer = Clock::now();
+  while (true) {
+    if (result == LDAP_SUCCESS && !ready && inFlight.size() < static_cast<size_t>(window))
+      ready = hooks.next();
+    if (result == LDAP_SUCCESS && ready && inFlight.size() < static_cast<size_t>(window) &&
+        Clock::now() >= nextSend) {
+      if (CancelRequested()) {
+        fail(*ready, kCancelled);
+        ready.reset();
+      } else {
+        const AddRequest& r = requests[ready->index];
+        int msgid = -1;
+        int rc = LDAP_SUCCESS;
+        if (!ready->touch) {
+          ModArray array(r.mods);
+          rc = ldap_add_ext(ld, r.dn.c_str(), array.get(), readBack.get(), nullptr, &msgid);
+        } else {
+          ModList touched;
+          for (const Attribute& a : r.mods.attributes())
+            if (a.type.size() == hooks.touchType.size() &&
+                strncasecmp(a.type.c_str(), hooks.touchType.c_str(), a.type.size()) == 0)
+              touched.Add(a.type, a.values);
+          ModArray array(touched, LDAP_MOD_REPLACE);
+          rc = ldap_modify_ext(ld, r.dn.c_str(), array.get(), readBack.get(), nullptr, &msgid);
+        }
+        // The socket did not take the request whole: libldap finishes it while waiting
+        // for answers below, and this one goes again after that.
+        if (rc == LDAP_BUSY && !inFlight.empty()) {
+          nextSend = Clock::now() + spacing;
+        } else if (rc != LDAP_SUCCESS) {
+          fail(*ready, rc);
+          ready.reset();
+        } else {
+          if (inFlight.empty()) lastAnswer = Clock::now();
+          inFlight.emplace(msgid, *ready);
+          ready.reset();
+          nextSend = Clock::now() + spacing;
+          continue;
+        }
+      }
+    }
+    if (inFlight.empty()) {
+      if (result != LDAP_SUCCESS || !ready) break;
+      std::this_thread::sleep_until(nextSend);
+      continue;
+    }
+    // Until the next send is due, or (with nothing to send) until the operation limit
+    // runs out without any answer.
+    const Clock::time_point limit =
+        lastAnswer + std::chrono::seconds(std::max(1, timeouts_.operationSeconds));
+    const bool sendDue =
+        result == LDAP_SUCCESS && ready && inFlight.size() < static_cast<size_t>(window);
+    const Clock::time_point until = sendDue ? std::min(limit, nextSend) : limit;
+    MessagePtr res;
+    int type = 0;
+    const int waited = NextMessage(ld, LDAP_RES_ANY, LDAP_MSG_ALL, until, res, &type);
+    if (waited == LDAP_TIMEOUT && until < limit) continue;
+    if (waited != LDAP_SUCCESS) {
+      bool abandon = true;
+      for (const auto& [msgid, w] : inFlight) {
+        if (abandon && (waited == LDAP_TIMEOUT || waited == kCancelled))
+          abandon = ldap_abandon_ext(ld, msgid, nullptr, nullptr) == LDAP_SUCCESS;
+        fail(w, waited);
+      }
+      break;
+    }
+    const auto found = inFlight.find(ldap_msgid(res.get()));
+    if (found == inFlight.end()) continue;  // an answer to nothing of ours
+    const OrderedWrite w = found->second;
+    inFlight.erase(found);
+    lastAnswer = Clock::now();
+    const int code = ResultCode(ld, res.get());
+    if (code != LDAP_SUCCESS) fail(w, code);
+    if (hooks.answered)
+      hooks.answered(w, code,
+                     code == LDAP_SUCCESS && readBack.get()
+                         ? PostReadValue(ld, res.get(), hooks.postRead)
+                         : std::string());
+  }
+  return result;
 }
 
 int Connection::DeleteMany(const std::vector<std::string>& dns, int window, int* failedIndex,

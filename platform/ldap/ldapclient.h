@@ -20,6 +20,7 @@ inline constexpr int kTimeout = -5;     // LDAP_TIMEOUT
 inline constexpr int kNoSuchObject = 32;
 inline constexpr int kInsufficientAccess = 50;
 inline constexpr int kAlreadyExists = 68;
+inline constexpr int kOther = 80;
 // Not an LDAP code: a request of a batch that was never sent (see AddMany).
 inline constexpr int kNotSent = -1000;
 // Not an LDAP code: the user cancelled the wait (see CancelScope).
@@ -217,6 +218,31 @@ class Connection {
               std::vector<int>* codes = nullptr,
               std::chrono::microseconds spacing = std::chrono::microseconds(0),
               const AddHooks* hooks = nullptr);
+  // One write of WriteInOrder: the add of request `index`, or (`touch`) a modify of the
+  // entry it added that replaces one attribute with the values it was added with, which
+  // leaves the entry as it was but gives it a new change sequence number. `tag` is the
+  // caller's, handed back with the answer.
+  struct OrderedWrite {
+    size_t index = 0;
+    bool touch = false;
+    unsigned tag = 0;
+  };
+  struct OrderedHooks {
+    std::string postRead;   // as in AddHooks
+    std::string touchType;  // the attribute a touch replaces (in every request's mods)
+    // The next write to send; nothing when none may go before more answers are in.
+    std::function<std::optional<OrderedWrite>()> next;
+    // Each answer: the write, its code, the first value of postRead (empty: none).
+    std::function<void(const OrderedWrite&, int code, const std::string& value)> answered;
+  };
+  // Sends the writes hooks.next hands out as they come, at least `spacing` apart and at
+  // most `window` in flight, looking at the answers between two sends, until it hands out
+  // nothing while none is in flight. At the first failed answer nothing more is sent and
+  // the answers still in flight are collected. Returns the first failure's code (kSuccess
+  // when none); `failed` (may be null) receives its write.
+  int WriteInOrder(const std::vector<AddRequest>& requests, int window,
+                   std::chrono::microseconds spacing, const OrderedHooks& hooks,
+                   OrderedWrite* failed);
   // The same for deletes; `after` lists, per DN, the index that must succeed first
   // (may be empty: plain list order within the window).
   int DeleteMany(const std::vector<std::string>& dns, int window, int* failedIndex,

@@ -11,10 +11,11 @@
 
 namespace ldapx {
 
-// The LDAPMod array of an add, owning everything it points to. libldap only reads it.
+// The LDAPMod array of an add (or, with `op` LDAP_MOD_REPLACE, of a modify that replaces
+// each attribute), owning everything it points to. libldap only reads it.
 class ModArray {
  public:
-  explicit ModArray(const ModList& list) {
+  explicit ModArray(const ModList& list, int op = LDAP_MOD_ADD) {
     const auto& attrs = list.attributes();
     values_.resize(attrs.size());
     pointers_.resize(attrs.size());
@@ -25,7 +26,7 @@ class ModArray {
       for (berval& bv : values_[i]) pointers_[i].push_back(&bv);
       pointers_[i].push_back(nullptr);
       LDAPMod& mod = mods_[i];
-      mod.mod_op = LDAP_MOD_ADD | LDAP_MOD_BVALUES;
+      mod.mod_op = op | LDAP_MOD_BVALUES;
       mod.mod_type = const_cast<char*>(attrs[i].type.c_str());
       mod.mod_bvalues = pointers_[i].data();
     }

@@ -223,11 +223,6 @@ constexpr size_t kChainedRun = 32;
 constexpr std::chrono::microseconds kFirstSpacing(100);
 constexpr std::chrono::microseconds kLeastSpacing(40);
 constexpr std::chrono::microseconds kMostSpacing(2000);
-// The time between two adds of a wave that stops where the order breaks. Closer, slapd
-// on two cores took up several at once far more often; further apart, the time of the
-// spacing outweighed what it kept in order.
-constexpr std::chrono::microseconds kStreamSpacing(300);
-
 // Removes our own subtree at `dn` (with `dn` itself when `self`), quietly, many deletes
 // in flight, children before parents. An entry that is already gone counts as removed:
 // another save may have taken the subtree over. Returns the first failure, its DN in
@@ -470,6 +465,7 @@ class DirectorySaver {
     oldDn_ = Rdn(std::string(kOldMark)) + "," + parentDn_;
     transactions_ = options_.useTransactions && ldapx::SupportsTransactions(conn);
     postRead_ = options_.readBackOrder;
+    touch_ = options_.touchOutOfOrder;
 
     int failed = -1;
     const int rc = WriteStaging(failed);
@@ -629,9 +625,11 @@ class DirectorySaver {
   // read back, and those after the first one out of order deleted again (they have no
   // children yet) to be sent in the next wave. The first of each wave follows a sibling
   // already answered, so every wave keeps at least one per run. Where the answers carry
-  // the numbers (post-read), a run sends nothing more once its order broke, and a wave
-  // costs only what was in flight then. Where the server keeps no sequence numbers, the
-  // siblings are written one after the other.
+  // the numbers (post-read), the runs go in one stream instead and siblings out of order
+  // are touched into place (StreamRuns); where the server refuses that, a run sends
+  // nothing more once its order broke, and a wave costs only what was in flight then.
+  // Where the server keeps no sequence numbers, the siblings are written one after the
+  // other.
   int AddInOrder(const std::vector<ldapx::Connection::AddRequest>& requests,
                  const std::string& base, long progressBase, int& failed, bool cancellable) {
     failed = -1;
@@ -741,7 +739,7 @@ class DirectorySaver {
     // The adds of a wave must not come faster than the server takes them up, or they
     // queue and run side by side again: a wave cut short spaces the next one further
     // apart, a wave taken whole a little closer.
-    std::chrono::microseconds spacing = postRead_ ? kStreamSpacing : kFirstSpacing;
+    std::chrono::microseconds spacing = postRead_ ? options_.streamSpacing : kFirstSpacing;
     {
       const int rc = csns.Read(std::string());
       if (rc != ldapx::kSuccess) {
@@ -768,6 +766,12 @@ class DirectorySaver {
         }
         return rc2;
       }
+    }
+    if (postRead_ && touch_) {
+      bool fallBack = false;
+      const int rc =
+          StreamRuns(requests, runs, base, lastCsn, kept, placed, failed, cancellable, fallBack);
+      if (!fallBack) return rc;
     }
     while (true) {
       if (cancellable && guard_->Cancelled()) return ldapx::kCancelled;
@@ -909,6 +913,150 @@ class DirectorySaver {
         }
       }
     }
+  }
+
+  // The runs of AddRuns as one stream, where the server hands back each write's sequence
+  // number: the runs take turns, their adds go SaveOptions::streamSpacing apart, and as
+  // the answers come in each run's entries are checked in order against the one before. A
+  // sibling
+  // taken up before the one it follows is touched (a modify that leaves it as it was but
+  // gives it a new number), and so is every sibling of its run sent after it, in order,
+  // each once its add is answered; the stream does not stop for that. An entry's number
+  // is the greatest handed back for it. `lastCsn` and `kept` as in AddRuns, kept up to
+  // date. `fallBack` is set when the server hands back no numbers or refuses a touch:
+  // the siblings added but not in place are deleted again, and the waves go on from
+  // there (postRead_ or touch_ then false).
+  int StreamRuns(const std::vector<ldapx::Connection::AddRequest>& requests,
+                 const std::vector<std::vector<int>>& runs, const std::string& base,
+                 std::vector<std::string>& lastCsn, std::vector<size_t>& kept, long& placed,
+                 int& failed, bool cancellable, bool& fallBack) {
+    struct Place {
+      bool sent = false;   // its add went out
+      bool added = false;  // its add succeeded
+      bool stale = false;  // out of order: to be touched again
+      int pending = 0;     // writes in flight
+      std::string csn;     // the greatest number handed back for it
+    };
+    struct Run {
+      size_t confirmed = 0;  // position of the last entry in place
+      size_t next = 1;       // position of the next write
+      std::vector<Place> at;
+    };
+    std::vector<Run> state(runs.size());
+    std::unordered_map<size_t, std::pair<size_t, size_t>> where;  // request -> run, position
+    size_t active = 0;
+    for (size_t r = 0; r < runs.size(); ++r) {
+      state[r].confirmed = kept[r];
+      state[r].next = kept[r] + 1;
+      state[r].at.resize(runs[r].size());
+      for (size_t k = kept[r] + 1; k < runs[r].size(); ++k)
+        where.emplace(static_cast<size_t>(runs[r][k]), std::make_pair(r, k));
+      active += kept[r] + 1 < runs[r].size() ? 1 : 0;
+    }
+    bool stop = false, cancelled = false, noNumbers = false;
+    size_t turn = 0;
+    long shown = placed;
+    ldapx::Connection::OrderedHooks hooks;
+    hooks.postRead = "entryCSN";
+    hooks.touchType = "objectClass";
+    hooks.next = [&]() -> std::optional<ldapx::Connection::OrderedWrite> {
+      if (stop) return std::nullopt;
+      if (cancellable && guard_->Cancelled()) {
+        cancelled = stop = true;
+        return std::nullopt;
+      }
+      for (size_t n = 0; n < runs.size(); ++n) {
+        const size_t r = (turn + n) % runs.size();
+        Run& run = state[r];
+        if (run.next >= runs[r].size()) continue;
+        Place& p = run.at[run.next];
+        if (p.sent && !p.added) continue;  // a touch waits for the add's answer
+        const ldapx::Connection::OrderedWrite w{static_cast<size_t>(runs[r][run.next]), p.sent, 0};
+        p.sent = true;
+        p.stale = false;
+        ++p.pending;
+        ++run.next;
+        turn = r + 1;
+        return w;
+      }
+      return std::nullopt;
+    };
+    hooks.answered = [&](const ldapx::Connection::OrderedWrite& w, int code,
+                         const std::string& csn) {
+      const auto [r, k] = where.at(w.index);
+      Run& run = state[r];
+      Place& p = run.at[k];
+      --p.pending;
+      if (code != ldapx::kSuccess) return;  // nothing more is sent
+      if (!w.touch) p.added = true;
+      if (csn.empty()) {
+        noNumbers = stop = true;
+        return;
+      }
+      if (p.csn < csn) p.csn = csn;
+      while (run.confirmed + 1 < run.next) {
+        const Place& q = run.at[run.confirmed + 1];
+        if (q.stale || q.pending > 0 || q.csn.empty()) break;
+        if (lastCsn[r] < q.csn) {
+          lastCsn[r] = q.csn;
+          ++run.confirmed;
+          ++placed;
+          continue;
+        }
+        // Taken up before the sibling it follows: it and all sent after it go again.
+        for (size_t j = run.confirmed + 1; j < run.next; ++j) run.at[j].stale = true;
+        run.next = run.confirmed + 1;
+        break;
+      }
+      if (placed - shown >= 64) {
+        shown = placed;
+        Progress(placed);
+      }
+    };
+    const std::chrono::microseconds step = options_.streamSpacing / std::max<size_t>(1, active);
+    const auto trip = RoundTrip(base).value_or(std::chrono::milliseconds(5));
+    const int window = static_cast<int>(std::clamp<long>(
+        trip.count() * 5 / 4 / std::max<long>(1, step.count()) + 4, 8, kAddWindow));
+    ldapx::Connection::OrderedWrite bad;
+    const int rc = config_.connection->WriteInOrder(requests, window, step, hooks, &bad);
+    for (size_t r = 0; r < runs.size(); ++r) kept[r] = state[r].confirmed;
+    Progress(placed);
+    if (rc == ldapx::kSuccess && cancelled) return ldapx::kCancelled;
+    const bool refusedTouch = rc != ldapx::kSuccess && bad.touch && rc != ldapx::kCancelled &&
+                              rc != ldapx::kTimeout && rc != ldapx::kServerDown;
+    if (rc != ldapx::kSuccess && !refusedTouch) {
+      failed = static_cast<int>(bad.index);
+      return rc;
+    }
+    if (rc == ldapx::kSuccess && !noNumbers) {
+      for (size_t r = 0; r < runs.size(); ++r)
+        if (state[r].confirmed + 1 < runs[r].size()) {
+          failed = runs[r][state[r].confirmed + 1];
+          return ldapx::kOther;
+        }
+      return ldapx::kSuccess;
+    }
+    // Back to the waves: what is not in place goes again there.
+    fallBack = true;
+    if (noNumbers) postRead_ = false;
+    if (refusedTouch) touch_ = false;
+    std::vector<std::string> undo;
+    std::vector<int> undone;
+    for (size_t r = 0; r < runs.size(); ++r)
+      for (size_t k = state[r].confirmed + 1; k < runs[r].size(); ++k)
+        if (state[r].at[k].added) {
+          undo.push_back(requests[runs[r][k]].dn);
+          undone.push_back(runs[r][k]);
+        }
+    if (!undo.empty()) {
+      int index = -1;
+      const int del = config_.connection->DeleteMany(undo, kRemoveWindow, &index);
+      if (del != ldapx::kSuccess) {
+        failed = index >= 0 ? undone[index] : undone.front();
+        return del;
+      }
+    }
+    return ldapx::kSuccess;
   }
 
   // True when a request to the server comes back within the options' chainedRoundTrip
@@ -1223,6 +1371,9 @@ class DirectorySaver {
   // Sequence numbers are asked for with the adds' answers (SaveOptions::readBackOrder);
   // false once the server sent none.
   bool postRead_ = true;
+  // Siblings out of order are touched (SaveOptions::touchOutOfOrder); false once the
+  // server refused a touch.
+  bool touch_ = true;
 };
 
 }  // namespace

@@ -75,6 +75,15 @@ struct SaveOptions {
   // False, or a server that hands nothing back: the numbers are read with a search
   // after each wave.
   bool readBackOrder = true;
+  // With the numbers handed back, a sibling taken up out of order is put in its place by
+  // a modify that changes nothing but its number (and those sent after it likewise), so
+  // the run goes on without waiting. False, or a server that refuses the modify: the
+  // siblings after it are deleted and sent again in the next wave.
+  bool touchOutOfOrder = true;
+  // The time between two adds of a run whose answers carry the numbers. Closer, slapd on
+  // two cores took up several at once far more often; further apart, the time of the
+  // spacing outweighed what it kept in order.
+  std::chrono::microseconds streamSpacing{300};
   // Non-null: the old copy of the stored configuration is not removed before the save
   // returns but described here (dn empty when there is none), so that it can be removed
   // while the program goes on (RemoveOldCopy, OldCopyRemover). Null: removed before

@@ -294,6 +294,13 @@ bool SlapdFixture::RefuseAdd(const std::string& name) {
   return WriteConfiguration() && Restart();
 }
 
+bool SlapdFixture::AddAccessRule(const std::string& rule) {
+  if (!dir_) return false;
+  options_.accessRules.push_back(rule);
+  ++addedRules_;
+  return WriteConfiguration() && Restart();
+}
+
 bool SlapdFixture::ResetRules() {
   if (addedRefusals_ == 0 && addedRules_ == 0) return true;
   options_.refuseDelete.resize(options_.refuseDelete.size() - addedRefusals_);

@@ -74,6 +74,9 @@ class SlapdFixture : public DirectoryServer {
   // Adds an access rule and restarts the server (same port, same data).
   bool RefuseDelete(const std::string& dn) override;
   bool RefuseAdd(const std::string& name) override;
+  // Adds `rule` (an "access to ..." line) before the one that lets the writer write, and
+  // restarts the server; Reset() takes it back.
+  bool AddAccessRule(const std::string& rule);
 
  protected:
   bool ResetRules() override;

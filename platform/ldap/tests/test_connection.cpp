@@ -294,6 +294,53 @@ class TestConnection : public QObject {
              ldapx::kNoSuchObject);
   }
 
+  // The writes go as the caller hands them out, also once answers came in: a touch
+  // leaves the entry as it was and hands back a newer sequence number, which the server
+  // stores; a touch of an entry that is not there stops the stream with its code.
+  void writeInOrderTouches() {
+    SlapdFixture slapd;
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    auto conn = slapd.Connect();
+    QVERIFY(conn);
+    const std::vector<ldapx::Connection::AddRequest> reqs = {
+        {"ou=A,o=Sample", OrgUnit("A"), -1},
+        {"ou=B,o=Sample", OrgUnit("B"), -1},
+        {"ou=C,o=Sample", OrgUnit("C"), -1},
+    };
+    using Write = ldapx::Connection::OrderedWrite;
+    std::vector<Write> script = {{0, false, 1}, {1, false, 2}, {0, true, 3}, {2, true, 4}};
+    size_t handed = 0;
+    std::map<unsigned, std::pair<int, std::string>> answers;  // tag -> code, number
+    ldapx::Connection::OrderedHooks hooks;
+    hooks.postRead = "entryCSN";
+    hooks.touchType = "objectClass";
+    hooks.next = [&]() -> std::optional<Write> {
+      // The touch of A waits for A's answer.
+      if (handed == script.size() || (handed == 2 && !answers.count(1))) return std::nullopt;
+      return script[handed++];
+    };
+    hooks.answered = [&](const Write& w, int code, const std::string& csn) {
+      answers[w.tag] = {code, csn};
+    };
+    Write failed;
+    QCOMPARE(conn->WriteInOrder(reqs, 8, std::chrono::microseconds(0), hooks, &failed),
+             ldapx::kNoSuchObject);
+    QCOMPARE(failed.tag, 4u);
+    QCOMPARE(handed, script.size());
+    QCOMPARE(answers.size(), size_t(4));
+    QCOMPARE(answers[3].first, ldapx::kSuccess);
+    QVERIFY(answers[1].second < answers[3].second);
+    const auto a = conn->Search("ou=A,o=Sample", ldapx::Scope::Base, "(objectClass=*)",
+                                {"ou", "objectClass", "entryCSN"});
+    QCOMPARE(a.entries.size(), size_t(1));
+    QCOMPARE(a.entries.front().Find("entryCSN")->values.front(), answers[3].second);
+    QCOMPARE(a.entries.front().Find("ou")->values, std::vector<std::string>{"A"});
+    QCOMPARE(a.entries.front().Find("objectClass")->values,
+             reqs[0].mods.attributes().front().values);
+    QCOMPARE(conn->Search("ou=C,o=Sample", ldapx::Scope::Base, "(objectClass=*)").code,
+             ldapx::kNoSuchObject);
+  }
+
   void addManyStopsAtFirstFailure() {
     SlapdFixture slapd;
     QVERIFY2(slapd.ok(), slapd.error().c_str());
