@@ -36,24 +36,35 @@ void Refuse(int id, std::vector<std::string> args) {
   msg::Show(id, std::move(args), msg::Buttons::Ok, msg::Icon::Error);
 }
 
+// The key of MatchKey for a DN split into its RDNs.
+std::string KeyOf(const std::vector<std::vector<ldapx::Ava>>& rdns) {
+  std::string key;
+  std::vector<std::string> parts;
+  for (const auto& rdn : rdns) {
+    parts.clear();
+    for (const ldapx::Ava& ava : rdn) {
+      std::string part;
+      for (char c : ava.type) part += Lower(c);
+      part += '=';
+      part += MatchForm(ava.value);
+      parts.push_back(std::move(part));
+    }
+    std::sort(parts.begin(), parts.end());
+    if (!key.empty()) key += ',';
+    for (size_t i = 0; i < parts.size(); ++i) {
+      if (i) key += '+';
+      key += parts[i];
+    }
+  }
+  return key;
+}
+
 }  // namespace
 
 std::optional<std::string> MatchKey(const std::string& dn) {
   const auto rdns = ldapx::SplitDn(dn);
   if (!rdns) return std::nullopt;
-  std::string key;
-  for (const auto& rdn : *rdns) {
-    std::vector<std::string> parts;
-    for (const ldapx::Ava& ava : rdn) {
-      std::string type;
-      for (char c : ava.type) type += Lower(c);
-      parts.push_back(type + "=" + MatchForm(ava.value));
-    }
-    std::sort(parts.begin(), parts.end());
-    if (!key.empty()) key += ',';
-    for (size_t i = 0; i < parts.size(); ++i) key += (i ? "+" : "") + parts[i];
-  }
-  return key;
+  return KeyOf(*rdns);
 }
 
 bool CheckEntryPlan(const Configuration& configuration, const EntryPlan& plan) {
@@ -66,7 +77,10 @@ bool CheckEntryPlan(const Configuration& configuration, const EntryPlan& plan) {
       Refuse(62135, {e.dn, "cn"});
       return false;
     }
-    const auto rdn = ldapx::FirstRdn(e.dn);
+    // One parse of the DN for both its name and its key.
+    const auto rdns = ldapx::SplitDn(e.dn);
+    const ldapx::Ava* rdn =
+        rdns && !rdns->empty() && rdns->front().size() == 1 ? &rdns->front().front() : nullptr;
     if (!rdn || MatchForm(rdn->value).empty()) {
       Refuse(62133, {e.dn});
       return false;
@@ -91,12 +105,7 @@ bool CheckEntryPlan(const Configuration& configuration, const EntryPlan& plan) {
         }
       }
     }
-    const auto key = MatchKey(e.dn);
-    if (!key) {
-      Refuse(62133, {e.dn});
-      return false;
-    }
-    const auto [it, fresh] = seen.emplace(*key, i);
+    const auto [it, fresh] = seen.emplace(KeyOf(*rdns), i);
     if (!fresh) {
       const std::string& other =
           it->second < plan.size() ? plan[it->second].dn : configuration.subtreeDn;
