@@ -551,8 +551,10 @@ class TestStagedSave : public QObject {
     {
       directory::OldCopyRemover remover;
       remover.Add(copy);
-      QVERIFY(remover.Busy());
       if (how == "cancel" || how == "end") {
+        // Only a stalling server keeps it busy for sure: a refused connection may end
+        // the removal before the test looks.
+        QVERIFY(remover.Busy());
         QTRY_COMPARE(stall.accepted(), 1);
         QVERIFY(!remover.WaitIdle(std::chrono::milliseconds(300)));
       }
