@@ -223,6 +223,7 @@ constexpr size_t kChainedRun = 32;
 constexpr std::chrono::microseconds kFirstSpacing(100);
 constexpr std::chrono::microseconds kLeastSpacing(40);
 constexpr std::chrono::microseconds kMostSpacing(2000);
+
 // Removes our own subtree at `dn` (with `dn` itself when `self`), quietly, many deletes
 // in flight, children before parents. An entry that is already gone counts as removed:
 // another save may have taken the subtree over. Returns the first failure, its DN in
@@ -837,15 +838,8 @@ class DirectorySaver {
         };
         hooks.skip = [&](size_t k) { return broken[runOf[k]] != 0; };
       }
-      // No more in flight than a round trip holds, so that the answers are looked at
-      // while the wave goes on.
       const std::chrono::microseconds step = spacing / std::max(1L, active);
-      int window = kAddWindow;
-      if (postRead_) {
-        const auto trip = RoundTrip(base).value_or(std::chrono::milliseconds(5));
-        window = static_cast<int>(std::clamp<long>(
-            trip.count() * 5 / 4 / std::max<long>(1, step.count()) + 4, 8, kAddWindow));
-      }
+      const int window = postRead_ ? RoundTripWindow(base, step) : kAddWindow;
       std::vector<int> codes;
       int rc = AddSome(requests, sent, nullptr, failed, step, postRead_ ? &hooks : nullptr, &codes,
                        window);
@@ -870,7 +864,6 @@ class DirectorySaver {
         const size_t at = sentAt[r][k - span[r].first];
         return codes[at] == ldapx::kSuccess ? &readBack[at] : nullptr;
       };
-      std::vector<std::string> undo;
       std::vector<int> undone;
       for (size_t r = 0; r < runs.size(); ++r) {
         const auto [first, end] = span[r];
@@ -896,36 +889,28 @@ class DirectorySaver {
                              : std::max<size_t>(2, (k - first) * 2);
         for (; k < end; ++k) {
           if (codes[sentAt[r][k - first]] != ldapx::kSuccess) continue;  // never sent
-          undo.push_back(requests[runs[r][k]].dn);
           undone.push_back(runs[r][k]);
         }
       }
       Progress(placed);
       if (!postRead_)
-        spacing = undo.empty() ? std::max(kLeastSpacing, spacing * 4 / 5)
-                               : std::min(kMostSpacing, spacing * 3 / 2);
-      if (!undo.empty()) {
-        int index = -1;
-        rc = config_.connection->DeleteMany(undo, kRemoveWindow, &index);
-        if (rc != ldapx::kSuccess) {
-          failed = index >= 0 ? undone[index] : undone.front();
-          return rc;
-        }
-      }
+        spacing = undone.empty() ? std::max(kLeastSpacing, spacing * 4 / 5)
+                                 : std::min(kMostSpacing, spacing * 3 / 2);
+      rc = DeleteAgain(requests, undone, failed);
+      if (rc != ldapx::kSuccess) return rc;
     }
   }
 
   // The runs of AddRuns as one stream, where the server hands back each write's sequence
   // number: the runs take turns, their adds go SaveOptions::streamSpacing apart, and as
-  // the answers come in each run's entries are checked in order against the one before. A
-  // sibling
-  // taken up before the one it follows is touched (a modify that leaves it as it was but
-  // gives it a new number), and so is every sibling of its run sent after it, in order,
-  // each once its add is answered; the stream does not stop for that. An entry's number
-  // is the greatest handed back for it. `lastCsn` and `kept` as in AddRuns, kept up to
-  // date. `fallBack` is set when the server hands back no numbers or refuses a touch:
-  // the siblings added but not in place are deleted again, and the waves go on from
-  // there (postRead_ or touch_ then false).
+  // the answers come in each run's entries are checked in order against the one before.
+  // A sibling taken up before the one it follows is touched (a modify that leaves it as
+  // it was but gives it a new number), and so is every sibling of its run sent after it,
+  // in order, each once its add is answered; the stream does not stop for that. An
+  // entry's number is the greatest handed back for it. `lastCsn` and `kept` as in AddRuns, kept up
+  // to date. `fallBack` is set when the server hands back no numbers or refuses a touch: the
+  // siblings added but not in place are deleted again, and the waves go on from there (postRead_ or
+  // touch_ then false).
   int StreamRuns(const std::vector<ldapx::Connection::AddRequest>& requests,
                  const std::vector<std::vector<int>>& runs, const std::string& base,
                  std::vector<std::string>& lastCsn, std::vector<size_t>& kept, long& placed,
@@ -1014,11 +999,9 @@ class DirectorySaver {
       }
     };
     const std::chrono::microseconds step = options_.streamSpacing / std::max<size_t>(1, active);
-    const auto trip = RoundTrip(base).value_or(std::chrono::milliseconds(5));
-    const int window = static_cast<int>(std::clamp<long>(
-        trip.count() * 5 / 4 / std::max<long>(1, step.count()) + 4, 8, kAddWindow));
     ldapx::Connection::OrderedWrite bad;
-    const int rc = config_.connection->WriteInOrder(requests, window, step, hooks, &bad);
+    const int rc =
+        config_.connection->WriteInOrder(requests, RoundTripWindow(base, step), step, hooks, &bad);
     for (size_t r = 0; r < runs.size(); ++r) kept[r] = state[r].confirmed;
     Progress(placed);
     if (rc == ldapx::kSuccess && cancelled) return ldapx::kCancelled;
@@ -1040,23 +1023,33 @@ class DirectorySaver {
     fallBack = true;
     if (noNumbers) postRead_ = false;
     if (refusedTouch) touch_ = false;
-    std::vector<std::string> undo;
     std::vector<int> undone;
     for (size_t r = 0; r < runs.size(); ++r)
       for (size_t k = state[r].confirmed + 1; k < runs[r].size(); ++k)
-        if (state[r].at[k].added) {
-          undo.push_back(requests[runs[r][k]].dn);
-          undone.push_back(runs[r][k]);
-        }
-    if (!undo.empty()) {
-      int index = -1;
-      const int del = config_.connection->DeleteMany(undo, kRemoveWindow, &index);
-      if (del != ldapx::kSuccess) {
-        failed = index >= 0 ? undone[index] : undone.front();
-        return del;
-      }
-    }
-    return ldapx::kSuccess;
+        if (state[r].at[k].added) undone.push_back(runs[r][k]);
+    return DeleteAgain(requests, undone, failed);
+  }
+
+  // Deletes the entries of requests `which` again (siblings added out of order; they have
+  // no children yet). Returns the first failure; `failed` its request.
+  int DeleteAgain(const std::vector<ldapx::Connection::AddRequest>& requests,
+                  const std::vector<int>& which, int& failed) {
+    if (which.empty()) return ldapx::kSuccess;
+    std::vector<std::string> dns;
+    dns.reserve(which.size());
+    for (int i : which) dns.push_back(requests[i].dn);
+    int index = -1;
+    const int rc = config_.connection->DeleteMany(dns, kRemoveWindow, &index);
+    if (rc != ldapx::kSuccess) failed = index >= 0 ? which[index] : which.front();
+    return rc;
+  }
+
+  // The most writes in flight for adds `step` apart: what one round trip to `base` holds,
+  // and a few more, so that the answers are looked at while the adds go on.
+  int RoundTripWindow(const std::string& base, std::chrono::microseconds step) {
+    const auto trip = RoundTrip(base).value_or(std::chrono::milliseconds(5));
+    return static_cast<int>(std::clamp<long>(
+        trip.count() * 5 / 4 / std::max<long>(1, step.count()) + 4, 8, kAddWindow));
   }
 
   // True when a request to the server comes back within the options' chainedRoundTrip
