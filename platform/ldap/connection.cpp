@@ -335,20 +335,32 @@ int ConnectOne(const addrinfo& ai, Clock::time_point deadline, int* fd, int* err
   return LDAP_SUCCESS;
 }
 
+// Walks the entry's encoding once: the DN and each attribute's values are read in place
+// (ldap_get_values_len would search the entry again from its start for every attribute).
 Entry ToEntry(LDAP* ld, LDAPMessage* msg) {
   Entry entry;
-  if (LdapString dn{ldap_get_dn(ld, msg)}) entry.dn = dn.get();
   BerElement* rawBer = nullptr;
-  LdapString name{ldap_first_attribute(ld, msg, &rawBer)};
+  berval dn{0, nullptr};
+  if (ldap_get_dn_ber(ld, msg, &rawBer, &dn) != LDAP_SUCCESS) {
+    ber_free(rawBer, 0);
+    return entry;
+  }
   BerPtr ber(rawBer);
-  while (name) {
-    Attribute attr;
-    attr.type = name.get();
-    if (ValuesPtr vals{ldap_get_values_len(ld, msg, name.get())}) {
-      for (berval** v = vals.get(); *v; ++v) attr.values.emplace_back((*v)->bv_val, (*v)->bv_len);
+  if (dn.bv_val) entry.dn.assign(dn.bv_val, dn.bv_len);
+  while (true) {
+    berval type{0, nullptr};
+    BerVarray values = nullptr;
+    if (ldap_get_attribute_ber(ld, msg, ber.get(), &type, &values) != LDAP_SUCCESS ||
+        !type.bv_val) {
+      ber_memfree(values);
+      break;
     }
-    entry.attributes.push_back(std::move(attr));
-    name.reset(ldap_next_attribute(ld, msg, ber.get()));
+    Attribute& attr = entry.attributes.emplace_back();
+    attr.type.assign(type.bv_val, type.bv_len);
+    if (values) {
+      for (berval* v = values; v->bv_val; ++v) attr.values.emplace_back(v->bv_val, v->bv_len);
+      ber_memfree(values);
+    }
   }
   return entry;
 }
