@@ -55,6 +55,60 @@ std::optional<std::string_view> ParentText(std::string_view dn) {
   return std::nullopt;
 }
 
+// The first RDN's value when the DN starts "cn=" and that value is written plainly: no
+// escapes, quotes, second component, separators or blanks at its ends, so the text is
+// the value itself. Nullopt otherwise (the DN is then parsed).
+std::optional<std::string_view> PlainCnValue(std::string_view dn) {
+  if (dn.size() < 4 || !SameIgnoringCase(dn.substr(0, 3), "cn=")) return std::nullopt;
+  const size_t end = dn.find_first_of(",;", 3);
+  const std::string_view value = dn.substr(3, end == std::string_view::npos ? dn.npos : end - 3);
+  if (value.empty() || value.front() == ' ' || value.back() == ' ' || value.front() == '#' ||
+      value.find_first_of(std::string_view("\\\"+<>=\0", 7)) != std::string_view::npos ||
+      !ldapx::IsUtf8(value))
+    return std::nullopt;
+  return value;
+}
+
+// The entries by their DN text as the server wrote it: open addressing over indexes.
+// The DNs of a large subtree are long and alike; a table of nodes (std::unordered_map)
+// spent more time on its allocations and cache misses than on hashing.
+class DnTextIndex {
+ public:
+  explicit DnTextIndex(const std::vector<ldapx::Entry>& entries) : entries_(entries) {
+    size_t size = 16;
+    while (size < entries.size() * 2) size *= 2;
+    slots_.assign(size, Slot{});
+    mask_ = size - 1;
+    for (size_t i = 0; i < entries.size(); ++i) {
+      const std::string& dn = entries[i].dn;
+      if (dn.empty()) continue;
+      const size_t hash = Hash(dn);
+      size_t at = hash & mask_;
+      bool known = false;
+      for (; slots_[at].index >= 0 && !known; at = (at + 1) & mask_)
+        known = slots_[at].hash == hash && entries_[slots_[at].index].dn == dn;
+      if (!known) slots_[at] = Slot{hash, static_cast<long>(i)};  // the first of equal DNs
+    }
+  }
+  // The index of the first entry whose DN is `text`, or -1.
+  long Find(std::string_view text) const {
+    const size_t hash = Hash(text);
+    for (size_t at = hash & mask_; slots_[at].index >= 0; at = (at + 1) & mask_)
+      if (slots_[at].hash == hash && entries_[slots_[at].index].dn == text) return slots_[at].index;
+    return -1;
+  }
+
+ private:
+  struct Slot {
+    size_t hash = 0;
+    long index = -1;
+  };
+  static size_t Hash(std::string_view text) { return std::hash<std::string_view>{}(text); }
+  const std::vector<ldapx::Entry>& entries_;
+  std::vector<Slot> slots_;
+  size_t mask_ = 0;
+};
+
 // One entry of the subtree with its place in it.
 struct Node {
   const ldapx::Entry* entry = nullptr;
@@ -120,8 +174,14 @@ class SubtreeLoader {
     return at;
   }
   const ldapx::Attribute* Get(const ldapx::Entry& e, std::string_view expected) const {
+    // Servers name the attributes as the schema does, so the name alone finds them;
+    // the table is asked only for another name or the OID of the type.
     for (const ldapx::Attribute& a : e.attributes)
-      if (Is(a, expected)) return &a;
+      if (SameIgnoringCase(a.type, expected)) return &a;
+    const kvaro::QAttrT* want = Lookup(expected);
+    if (!want) return nullptr;
+    for (const ldapx::Attribute& a : e.attributes)
+      if (Lookup(a.type) == want) return &a;
     return nullptr;
   }
   std::string First(const ldapx::Entry& e, std::string_view expected) const {
@@ -139,6 +199,11 @@ class SubtreeLoader {
   std::string Name(const ldapx::Entry& e) const {
     const ldapx::Attribute* cn = Get(e, "cn");
     if (!cn || cn->values.empty()) return {};
+    // Parsing the whole DN is most of the load's own time; the usual name needs none.
+    if (const auto plain = PlainCnValue(e.dn)) {
+      for (const std::string& v : cn->values)
+        if (v == *plain) return v;
+    }
     if (auto rdn = ldapx::FirstRdn(e.dn)) {
       if (Lookup(rdn->type) == Lookup("cn") || SameIgnoringCase(rdn->type, "cn")) {
         for (const std::string& v : cn->values)
@@ -216,11 +281,15 @@ class SubtreeLoader {
   }
 
   void LoadForms(const Node& root) {
+    // Configuration::FindRuleSet for each form, without its walk over every rule set.
+    std::unordered_map<std::string_view, RuleSet*> ruleSets;
+    for (const auto& ruleSet : config_.ruleSets) ruleSets.emplace(ruleSet->name, ruleSet.get());
     for (const Node* node : root.children) {
       const ldapx::Entry& e = *node->entry;
       if (!HasClass(e, "ovSearchForm")) continue;
       const std::string ruleSetName = First(e, "ovRuleSetName");
-      RuleSet* ruleSet = config_.FindRuleSet(ruleSetName);
+      const auto named = ruleSets.find(ruleSetName);
+      RuleSet* ruleSet = named == ruleSets.end() ? nullptr : named->second;
       if (!ruleSet) msg::Show(62003, {ruleSetName, e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
 
       std::unique_ptr<InputGroup> target;
@@ -369,13 +438,10 @@ std::vector<long> ParentIndexes(const ldapx::SearchResult& result, const std::st
   // The server writes a child's DN as its RDN, a comma and the parent's DN as stored, so
   // an exact look-up of the text after the first RDN finds the parent in the usual case;
   // DNs written another way (other case, blanks) are matched by their normalised form.
-  std::unordered_map<std::string_view, long> exact;
-  exact.reserve(entries.size());
-  for (size_t i = 0; i < entries.size(); ++i)
-    if (!entries[i].dn.empty()) exact.emplace(entries[i].dn, static_cast<long>(i));
+  const DnTextIndex exact(entries);
   const std::string baseKey = DnKey(base);
   std::string_view baseText = base;
-  if (!exact.count(baseText)) {
+  if (exact.Find(baseText) < 0) {
     for (const ldapx::Entry& e : entries)
       if (!e.dn.empty() && DnKey(e.dn) == baseKey) {
         baseText = e.dn;
@@ -392,8 +458,8 @@ std::vector<long> ParentIndexes(const ldapx::SearchResult& result, const std::st
       continue;
     }
     if (text) {
-      if (auto it = exact.find(*text); it != exact.end()) {
-        parents[i] = it->second;
+      if (const long parent = exact.Find(*text); parent >= 0) {
+        parents[i] = parent;
         continue;
       }
     }
@@ -427,13 +493,7 @@ bool LoadSubtree(Configuration& configuration, const kvaro::Oidtable& table,
       base = &e;
       break;
     }
-  bool isRoot = false;
-  if (base) {
-    if (const ldapx::Attribute* oc = base->Find("objectClass"))
-      for (const std::string& v : oc->values)
-        isRoot = isRoot || SameIgnoringCase(v, "ovConfigurationRoot");
-  }
-  if (!isRoot) {
+  if (!base || !IsConfigurationRoot(*base)) {
     if (notConfiguration) *notConfiguration = true;
     return false;
   }

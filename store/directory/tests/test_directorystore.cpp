@@ -166,6 +166,43 @@ class TestDirectoryStore : public QObject {
     QCOMPARE(fieldMods[1].values, std::vector<std::string>{"cn $ sn"});
   }
 
+  // A rule set's name as the server hands its entry out: the DN's value where it is one
+  // of the cn values (plainly written or escaped), else the first cn value.
+  void nameFromServersDn_data() {
+    QTest::addColumn<QString>("rdn");
+    QTest::addColumn<QStringList>("cn");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("plain") << "cn=Sales 01" << QStringList{"Sales 01"} << "Sales 01";
+    QTest::newRow("type in capitals") << "CN=Sales" << QStringList{"Sales"} << "Sales";
+    QTest::newRow("second cn value") << "cn=Sales" << QStringList{"Verkauf", "Sales"} << "Sales";
+    QTest::newRow("escaped comma") << "cn=a\\,b" << QStringList{"x", "a,b"} << "a,b";
+    QTest::newRow("hex escapes") << "cn=Z\\C3\\BCrich" << QStringList{"x", "Zürich"} << "Zürich";
+    QTest::newRow("escaped text also a cn value")
+        << "cn=a\\2Cb" << QStringList{"a\\2Cb", "a,b"} << "a,b";
+    QTest::newRow("plus in value") << "cn=a\\+b" << QStringList{"x", "a+b"} << "a+b";
+    QTest::newRow("two components") << "cn=a+ou=b" << QStringList{"x", "a"} << "x";
+    QTest::newRow("blanks around value") << "cn= Sales " << QStringList{"x", "Sales"} << "Sales";
+    QTest::newRow("blanks escaped") << "cn=\\20Sales\\20" << QStringList{"Sales"} << " Sales ";
+    QTest::newRow("other case in cn") << "cn=sales" << QStringList{"Sales"} << "sales";
+    QTest::newRow("not the cn") << "ou=Sales" << QStringList{"Other"} << "Other";
+  }
+  void nameFromServersDn() {
+    QFETCH(QString, rdn);
+    QFETCH(QStringList, cn);
+    QFETCH(QString, name);
+    Configuration c;
+    c.subtreeDn = kRoot;
+    ldapx::SearchResult result;
+    result.entries.push_back({kRoot, {{"objectClass", {"ovConfigurationRoot"}}}});
+    ldapx::Entry set{rdn.toStdString() + "," + kRoot,
+                     {{"objectClass", {"top", "ovRuleSet"}}, {"cn", {}}}};
+    for (const QString& v : cn) set.attributes[1].values.push_back(v.toStdString());
+    result.entries.push_back(set);
+    directory::LoadEntries(c, Table(), result);
+    QCOMPARE(c.ruleSets.size(), size_t(1));
+    QCOMPARE(QString::fromStdString(c.ruleSets[0]->name), name);
+  }
+
   void saveLoadRoundTrip() {
     ORVELLE_SHARED_SERVER(server);
     auto conn = Prepared(server);
