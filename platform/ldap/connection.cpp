@@ -341,11 +341,9 @@ Entry ToEntry(LDAP* ld, LDAPMessage* msg) {
   Entry entry;
   BerElement* rawBer = nullptr;
   berval dn{0, nullptr};
-  if (ldap_get_dn_ber(ld, msg, &rawBer, &dn) != LDAP_SUCCESS) {
-    ber_free(rawBer, 0);
-    return entry;
-  }
-  BerPtr ber(rawBer);
+  const int rc = ldap_get_dn_ber(ld, msg, &rawBer, &dn);
+  BerPtr ber(rawBer);  // allocated even when reading the DN fails
+  if (rc != LDAP_SUCCESS) return entry;
   if (dn.bv_val) entry.dn.assign(dn.bv_val, dn.bv_len);
   while (true) {
     berval type{0, nullptr};
