@@ -586,6 +586,16 @@ LoadResult LoadFromDirectory(Configuration& configuration, const kvaro::Oidtable
       }
       continue;
     }
+    // Any other refusal of the read (no right to read, a limit, a busy server) would open
+    // the editor empty, and its next save would replace the stored configuration: say
+    // why and ask for the logon again. A subtree that does not exist loads as an empty
+    // configuration, which the first save creates.
+    if (code != ldapx::kSuccess && code != ldapx::kNoSuchObject) {
+      ShowWithReason(62121, {configuration.subtreeDn}, code,
+                     configuration.connection->diagnostic());
+      configuration.connection.reset();
+      continue;
+    }
     return LoadResult::Loaded;
   }
 }

@@ -41,7 +41,9 @@ enum class LoadResult {
 // showing it as an empty configuration.
 // `wait` (may be null) is shown while the server is asked and closed before the logon
 // dialog or a message about the logon shows. A wait that ran out (message 62190) or was
-// cancelled (no message), also during the load, leads back to the logon dialog.
+// cancelled (no message), also during the load, leads back to the logon dialog; so does
+// a read of the subtree the server refuses for another reason than its absence (message
+// 62121 with the reason), so that no empty configuration stands in for the stored one.
 // `serverSchemaInto` (may be null; normally the same table as `table`): after each
 // logon the server's own attribute types and object classes it lacks are added to it
 // (MergeServerSchema), before the load checks names against `table`.

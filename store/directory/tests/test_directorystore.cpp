@@ -447,6 +447,36 @@ class TestDirectoryStore : public QObject {
   // the configuration schema drops every class and attribute of the records, the merged
   // one keeps them all, and then offers the server's names (the Add dialogs check
   // against it).
+  // A user the server does not let read the subtree gets the reason and the logon
+  // dialog again, never an empty configuration that a save would store over the real one.
+  void unreadableSubtreeAsksAgain() {
+    ORVELLE_SHARED_SERVER(server);
+    auto* slapd = dynamic_cast<testsupport::SlapdFixture*>(&server);
+    if (!slapd) QSKIP("the rule is written for slapd");
+    QVERIFY(Prepared(server));
+    QVERIFY(slapd->AddAccessRule("access to dn.subtree=\"" + kRoot + "\" by dn.exact=\"" +
+                                 server.readerDn() + "\" disclose by * break"));
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    Configuration c;
+    c.serverAddress = server.host();
+    c.serverPort = server.port();
+    c.subtreeDn = kRoot;
+    FixedPrompt prompt;
+    prompt.answers = {{server.readerDn(), server.readerPassword()}};
+    QCOMPARE(directory::LoadFromDirectory(c, Table(), prompt), directory::LoadResult::Cancelled);
+    QCOMPARE(sink.Ids(), std::vector<int>{62121});
+    QVERIFY2(sink.messages[0].text.find("Insufficient access") != std::string::npos,
+             sink.messages[0].text.c_str());
+    QCOMPARE(prompt.offered.size(), size_t(2));
+    QVERIFY(!c.connection);
+
+    prompt.answers = {{server.readerDn(), server.readerPassword()},
+                      {server.adminDn(), server.adminPassword()}};
+    QCOMPARE(directory::LoadFromDirectory(c, Table(), prompt), directory::LoadResult::Loaded);
+    QVERIFY(c.connection);
+  }
+
   void serverSchemaJoinsTable() {
     ORVELLE_SHARED_SERVER(server);
     auto conn = Prepared(server);
