@@ -560,7 +560,11 @@ class DirectorySaver {
       exists_ = false;
       return true;
     }
-    if (root.code != ldapx::kSuccess || root.entries.empty()) {
+    if (root.code != ldapx::kSuccess) {
+      ShowWithReason(62121, {rootDn_}, root.code, config_.connection->diagnostic());
+      return false;
+    }
+    if (root.entries.empty()) {  // there, but hidden from this user
       Show(62121, {rootDn_});
       return false;
     }

@@ -475,6 +475,20 @@ class TestDirectoryStore : public QObject {
                       {server.adminDn(), server.adminPassword()}};
     QCOMPARE(directory::LoadFromDirectory(c, Table(), prompt), directory::LoadResult::Loaded);
     QVERIFY(c.connection);
+
+    // A save by that user is refused with the reason before anything is written.
+    Configuration d;
+    BuildSample(d);
+    d.subtreeDn = kRoot;
+    d.startupMode = StartupMode::kDirectory;
+    d.connection = server.ConnectAs(server.readerDn(), server.readerPassword());
+    QVERIFY(d.connection);
+    sink.messages.clear();
+    QVERIFY(!directory::SaveConfiguration(d, nullptr));
+    QCOMPARE(sink.Ids(), std::vector<int>{62121});
+    QVERIFY2(sink.messages[0].text.find("Insufficient access") != std::string::npos,
+             sink.messages[0].text.c_str());
+    QCOMPARE(SubtreeDns(*server.Connect(), kRoot), std::vector<std::string>{kRoot});
   }
 
   void serverSchemaJoinsTable() {
