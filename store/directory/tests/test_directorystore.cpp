@@ -77,6 +77,13 @@ std::unique_ptr<ldapx::Connection> Prepared(DirectoryServer& server, bool asAdmi
   return asAdmin ? std::move(admin) : server.Connect(false);
 }
 
+// Points `c` at the configuration kept in `server` at kRoot, as the settings would.
+void AtServer(Configuration& c, const DirectoryServer& server) {
+  c.serverAddress = server.host();
+  c.serverPort = server.port();
+  c.subtreeDn = kRoot;
+}
+
 std::vector<std::string> SubtreeDns(ldapx::Connection& c, const std::string& base) {
   std::vector<std::string> dns;
   for (const auto& e : c.Search(base, ldapx::Scope::Subtree, "(objectClass=*)", {"1.1"}).entries)
@@ -424,9 +431,7 @@ class TestDirectoryStore : public QObject {
     QCOMPARE(directory::LoadFromDirectory(c, Table(), prompt), directory::LoadResult::NoServer);
     QVERIFY(prompt.offered.empty());
 
-    c.serverAddress = server.host();
-    c.serverPort = server.port();
-    c.subtreeDn = kRoot;
+    AtServer(c, server);
     prompt.answers = {{server.adminDn(), "wrong"}, {server.adminDn(), server.adminPassword()}};
     QCOMPARE(directory::LoadFromDirectory(c, Table(), prompt), directory::LoadResult::Loaded);
     QCOMPARE(sink.Ids(), std::vector<int>{61276});
@@ -459,9 +464,7 @@ class TestDirectoryStore : public QObject {
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     Configuration c;
-    c.serverAddress = server.host();
-    c.serverPort = server.port();
-    c.subtreeDn = kRoot;
+    AtServer(c, server);
     FixedPrompt prompt;
     prompt.answers = {{server.readerDn(), server.readerPassword()}};
     QCOMPARE(directory::LoadFromDirectory(c, Table(), prompt), directory::LoadResult::Cancelled);
@@ -507,9 +510,7 @@ class TestDirectoryStore : public QObject {
       msg::RecordingSink sink;
       msg::ScopedSink scoped(&sink);
       Configuration back;
-      back.serverAddress = server.host();
-      back.serverPort = server.port();
-      back.subtreeDn = kRoot;
+      AtServer(back, server);
       FixedPrompt prompt;
       prompt.answers = {{server.adminDn(), server.adminPassword()}};
       const auto result =
