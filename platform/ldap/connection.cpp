@@ -83,11 +83,6 @@ struct BerBufferFree {
 };
 using BerBufferPtr = std::unique_ptr<BerElement, BerBufferFree>;
 
-struct ValuesFree {
-  void operator()(berval** v) const { ldap_value_free_len(v); }
-};
-using ValuesPtr = std::unique_ptr<berval*, ValuesFree>;
-
 struct AddrInfoFree {
   void operator()(addrinfo* a) const { freeaddrinfo(a); }
 };
@@ -221,6 +216,18 @@ int NextMessage(LDAP* ld, int msgid, int all, Clock::time_point deadline, Messag
 // A wait that ended without an answer gives the request up.
 void GiveUp(LDAP* ld, int msgid, int code) {
   if (code == LDAP_TIMEOUT || code == kCancelled) ldap_abandon_ext(ld, msgid, nullptr, nullptr);
+}
+
+// The same for every request in flight (message id -> the caller's value); `each` sees
+// each value. When the socket takes nothing more, each abandon would wait a slice in
+// vain, so the first that fails ends the abandons.
+template <typename InFlight, typename Each>
+void GiveUpAll(LDAP* ld, int code, const InFlight& inFlight, Each each) {
+  bool abandon = code == LDAP_TIMEOUT || code == kCancelled;
+  for (const auto& [msgid, value] : inFlight) {
+    if (abandon) abandon = ldap_abandon_ext(ld, msgid, nullptr, nullptr) == LDAP_SUCCESS;
+    each(value);
+  }
 }
 
 // Resolves `host`; numeric addresses at once, names in a helper thread so that the wait
@@ -467,13 +474,7 @@ int RunBatch(LDAP* ld, size_t count, int window, const std::vector<std::vector<i
     int type = 0;
     const int waited = NextMessage(ld, LDAP_RES_ANY, LDAP_MSG_ALL, After(seconds), res, &type);
     if (waited != LDAP_SUCCESS) {
-      // When the socket takes nothing more, each abandon would wait a slice in vain.
-      bool abandon = true;
-      for (const auto& [msgid, i] : inFlight) {
-        if (abandon && (waited == LDAP_TIMEOUT || waited == kCancelled))
-          abandon = ldap_abandon_ext(ld, msgid, nullptr, nullptr) == LDAP_SUCCESS;
-        codes[i] = waited;
-      }
+      GiveUpAll(ld, waited, inFlight, [&](size_t i) { codes[i] = waited; });
       inFlight.clear();
       stop = true;
       break;
@@ -1057,12 +1058,7 @@ int Connection::WriteInOrder(const std::vector<AddRequest>& requests, int window
     const int waited = NextMessage(ld, LDAP_RES_ANY, LDAP_MSG_ALL, until, res, &type);
     if (waited == LDAP_TIMEOUT && until < limit) continue;
     if (waited != LDAP_SUCCESS) {
-      bool abandon = true;
-      for (const auto& [msgid, w] : inFlight) {
-        if (abandon && (waited == LDAP_TIMEOUT || waited == kCancelled))
-          abandon = ldap_abandon_ext(ld, msgid, nullptr, nullptr) == LDAP_SUCCESS;
-        fail(w, waited);
-      }
+      GiveUpAll(ld, waited, inFlight, [&](const OrderedWrite& w) { fail(w, waited); });
       break;
     }
     const auto found = inFlight.find(ldap_msgid(res.get()));

@@ -911,10 +911,10 @@ class DirectorySaver {
   // A sibling taken up before the one it follows is touched (a modify that leaves it as
   // it was but gives it a new number), and so is every sibling of its run sent after it,
   // in order, each once its add is answered; the stream does not stop for that. An
-  // entry's number is the greatest handed back for it. `lastCsn` and `kept` as in AddRuns, kept up
-  // to date. `fallBack` is set when the server hands back no numbers or refuses a touch: the
-  // siblings added but not in place are deleted again, and the waves go on from there (postRead_ or
-  // touch_ then false).
+  // entry's number is the greatest handed back for it. `lastCsn` and `kept` as in
+  // AddRuns, kept up to date. `fallBack` is set when the server hands back no numbers or
+  // refuses a touch: the siblings added but not in place are deleted again, and the waves
+  // go on from there (postRead_ or touch_ then false).
   int StreamRuns(const std::vector<ldapx::Connection::AddRequest>& requests,
                  const std::vector<std::vector<int>>& runs, const std::string& base,
                  std::vector<std::string>& lastCsn, std::vector<size_t>& kept, long& placed,

@@ -288,10 +288,7 @@ bool SlapdFixture::RefuseAdd(const std::string& name) {
     else
       return false;  // kept simple: the tests refuse plain names
   }
-  options_.accessRules.push_back("access to dn.regex=\"^cn=" + pattern +
-                                 ",\" attrs=entry by * read");
-  ++addedRules_;
-  return WriteConfiguration() && Restart();
+  return AddAccessRule("access to dn.regex=\"^cn=" + pattern + ",\" attrs=entry by * read");
 }
 
 bool SlapdFixture::AddAccessRule(const std::string& rule) {
