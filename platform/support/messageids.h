@@ -31,5 +31,9 @@ inline constexpr int kReasonTwice = 62165;
 inline constexpr int kNotRegularFile = 62166;
 inline constexpr int kCannotReadFile = 62167;
 inline constexpr int kSaveBusy = 62168;
+// A "RuleSet=" file that holds no rule set: not read, and a save leaves it alone.
+inline constexpr int kNotConfigurationFile = 62169;
+inline constexpr int kWouldOverwriteOtherFile = 62240;
+inline constexpr int kCannotCheckFile = 62241;
 
 }  // namespace msg::id

@@ -264,6 +264,10 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62168,
        "Another save to '%s' is running and did not end within 10 seconds, so nothing was "
        "saved. Please save again later."},
+      {62169,
+       "'%s' holds no \"RuleSet:\" line, so it is not read as a configuration file (it may be "
+       "a note, text in another encoding, or a file whose first line has a typing error). A "
+       "save leaves it as it is."},
       // Editor window (62150-62159).
       {62150,
        "The rule set '%s' cannot be removed because these search forms still use it or its "
@@ -374,6 +378,14 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62232,
        "Please wait while the previous configuration is removed from the directory (Cancel "
        "leaves the rest for a later save to remove)..."},
+      // Local files that are not configuration files (62240-62244).
+      {62240,
+       "Nothing was saved: the save would write over '%s', which holds no \"RuleSet:\" line "
+       "and so is not a configuration file. Please rename or move that file, or give the rule "
+       "set another name."},
+      {62241,
+       "Nothing was saved: '%s' could not be read to tell whether it is a configuration file "
+       "that the save replaces.\n\nThe system's reason: %s"},
       // Directory store messages.
       {62120,
        "'%s' is not the URL of a configuration in a directory. Give it as ldap://host:port/DN of "

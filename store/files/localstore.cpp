@@ -205,7 +205,10 @@ int Configuration::LoadFromFiles(const kvaro::Oidtable& table, msg::Problems* pr
       int error = 0;
       switch (ReadWhole(dirFd.get(), name, text, error)) {
         case ReadResult::Ok:
-          reader.ReadText(text);
+          if (HoldsRuleSet(text))
+            reader.ReadText(text);
+          else
+            report(msg::id::kNotConfigurationFile, {InFolder(folder, name)}, msg::Icon::Warning);
           break;
         case ReadResult::NotRegular:
           report(msg::id::kNotRegularFile, {InFolder(folder, name)}, msg::Icon::Warning);
@@ -267,6 +270,8 @@ bool ExchangeDisabled() {
   return value && *value == '1';
 }
 
+constexpr size_t kRandomTagLength = 10;
+
 std::string RandomTag() {
   static std::mt19937_64 random;
   static pid_t seededFor = 0;
@@ -277,8 +282,15 @@ std::string RandomTag() {
   }
   static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
   std::string tag;
-  for (int i = 0; i < 10; ++i) tag += digits[random() % 36];
+  for (size_t i = 0; i < kRandomTagLength; ++i) tag += digits[random() % 36];
   return tag;
+}
+
+// True when `name` is `tag` followed by a RandomTag.
+bool IsSaveName(std::string_view name, std::string_view tag) {
+  if (!StartsWith(name, tag) || name.size() != tag.size() + kRandomTagLength) return false;
+  return std::all_of(name.begin() + static_cast<long>(tag.size()), name.end(),
+                     [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z'); });
 }
 
 bool WriteAll(int fd, std::string_view text) {
@@ -301,11 +313,21 @@ mode_t DefaultFileMode() {
   return 0666 & ~mask;
 }
 
+// True when `entry`, the status of a folder in `dirFd`, is on another file system than
+// `dirFd`: a mount point.
+bool OnOtherFileSystem(int dirFd, const struct stat& entry) {
+  struct stat here {};
+  return ::fstat(dirFd, &here) == 0 && here.st_dev != entry.st_dev;
+}
+
 // Removes `name` in `dirFd` with everything below it. Best effort: what cannot be
-// removed stays for the next save to try again.
+// removed stays for the next save to try again. Never goes into another file system
+// mounted below.
 void RemoveTree(int dirFd, const std::string& name) {
   if (::unlinkat(dirFd, name.c_str(), 0) == 0 || (errno != EISDIR && errno != EPERM)) return;
   Fd sub(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat st {};
+  if (sub && ::fstat(sub.get(), &st) == 0 && OnOtherFileSystem(dirFd, st)) return;
   if (sub) {
     std::vector<DirEntry> entries;
     ListFolder(sub.get(), entries);
@@ -316,7 +338,8 @@ void RemoveTree(int dirFd, const std::string& name) {
 
 // Copies `name` from one folder into another (a folder with everything below it, a
 // symbolic link as a link, a file with its contents), keeping modes and, where allowed,
-// owners. For what a hard link cannot carry. False with errno set on failure.
+// owners. For what a hard link cannot carry. False with errno set on failure; EXDEV for
+// another file system mounted on a folder, which a copy would leave behind.
 bool CopyEntry(int fromDir, int toDir, const std::string& name) {
   struct stat st {};
   if (::fstatat(fromDir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
@@ -330,6 +353,10 @@ bool CopyEntry(int fromDir, int toDir, const std::string& name) {
     return true;
   }
   if (S_ISDIR(st.st_mode)) {
+    if (OnOtherFileSystem(fromDir, st)) {
+      errno = EXDEV;
+      return false;
+    }
     if (::mkdirat(toDir, name.c_str(), 0700) != 0) return false;
     Fd from(::openat(fromDir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     Fd to(::openat(toDir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -390,7 +417,8 @@ class LocalSave {
   // Nothing wrong when saved; else the one message that says why.
   msg::Outcome Run() {
     if (Save()) return {};
-    if (error_.id == msg::id::kSaveBusy || error_.id == msg::id::kNotRegularFile)
+    if (error_.id == msg::id::kSaveBusy || error_.id == msg::id::kNotRegularFile ||
+        error_.id == msg::id::kWouldOverwriteOtherFile)
       return msg::Problem{error_.id, {error_.path}, msg::Icon::Error};
     return msg::Problem{error_.id, {error_.path, Reason(error_.error)}, msg::Icon::Error};
   }
@@ -457,40 +485,58 @@ class LocalSave {
   }
 
   // Removes what earlier saves left behind when they were stopped: new folders beside
-  // the folder, temporary and backup files inside it.
+  // the folder, temporary and backup files inside it. Only names exactly as a save
+  // makes them (the tag, then RandomTag's ten characters) are taken for leftovers.
   void RemoveLeftovers() {
     const std::string tag = "." + base_ + std::string(kNewFolderTag);
     std::vector<DirEntry> entries;
     if (!base_.empty() && ListFolder(parent_.get(), entries))
       for (const DirEntry& e : entries)
-        if (StartsWith(e.name, tag)) RemoveTree(parent_.get(), e.name);
+        if (IsSaveName(e.name, tag)) RemoveTree(parent_.get(), e.name);
     entries.clear();
     if (ListFolder(old_.get(), entries))
       for (const DirEntry& e : entries)
-        if (StartsWith(e.name, kTempFileTag) || StartsWith(e.name, kBackupTag))
+        if (IsSaveName(e.name, kTempFileTag) || IsSaveName(e.name, kBackupTag))
           ::unlinkat(old_.get(), e.name.c_str(), 0);
   }
 
-  // Splits the folder's entries into ours (the "RuleSet=" files, which the new
-  // configuration replaces) and the rest (carried over). An entry under a name the save
-  // writes that is not a regular file is not ours: the save is refused.
+  // Splits the folder's entries into ours (the "RuleSet=" files that hold a rule set,
+  // which the new configuration replaces) and the rest (carried over). An entry under a
+  // name the save writes that is not ours is refused: a special file, or a file that
+  // holds no rule set. So is a "RuleSet=" file that cannot be read to tell.
   bool SortEntries(const std::vector<DirEntry>& entries) {
     std::unordered_set<std::string_view> written;
     for (const NewFile& f : files_) written.insert(f.name);
+    std::string text;
     for (const DirEntry& e : entries) {
-      bool regular = false;
+      bool ruleSetFile = false;
       if (StartsWith(e.name, kPrefix)) {
-        struct stat st {};
-        regular = ::fstatat(old_.get(), e.name.c_str(), &st, 0) == 0 && S_ISREG(st.st_mode);
-        if (regular) oldModes_[e.name] = st;
+        int error = 0;
+        switch (ReadWhole(old_.get(), e.name, text, error)) {
+          case ReadResult::Ok:
+            if (!HoldsRuleSet(text)) {
+              if (written.count(e.name))
+                return Fail(msg::id::kWouldOverwriteOtherFile, InFolder(folder_, e.name), 0);
+              break;
+            }
+            ruleSetFile = true;
+            if (struct stat st{}; ::fstatat(old_.get(), e.name.c_str(), &st, 0) == 0)
+              oldModes_[e.name] = st;
+            break;
+          case ReadResult::NotRegular:
+            if (written.count(e.name))
+              return Fail(msg::id::kNotRegularFile, InFolder(folder_, e.name), 0);
+            break;
+          case ReadResult::Failed:
+            return Fail(msg::id::kCannotCheckFile, InFolder(folder_, e.name), error);
+          case ReadResult::Vanished:
+            continue;  // removed meanwhile: nothing to keep or replace
+        }
       }
-      if (regular) {
+      if (ruleSetFile)
         ours_.push_back(e.name);
-      } else {
-        if (written.count(e.name))
-          return Fail(msg::id::kNotRegularFile, InFolder(folder_, e.name), 0);
+      else
         carried_.push_back(e);
-      }
     }
     return true;
   }
@@ -557,8 +603,15 @@ class LocalSave {
     for (const DirEntry& e : carried_) {
       // A hard link carries a file over at no cost; what cannot be linked is copied.
       if (::linkat(old_.get(), e.name.c_str(), fresh.get(), e.name.c_str(), 0) != 0 &&
-          !CopyEntry(old_.get(), fresh.get(), e.name))
+          !CopyEntry(old_.get(), fresh.get(), e.name)) {
+        // A file system mounted inside the folder must stay where it is: the files are
+        // saved into the folder itself instead.
+        if (errno == EXDEV) {
+          Abandon();
+          return -1;
+        }
         return Abandon(msg::id::kCannotCreateFile, InFolder(folder_, e.name), errno);
+      }
       SaveStep_();
     }
     // The folder keeps its owner and permissions. Where the owner cannot be kept, the

@@ -62,10 +62,22 @@ void TemplateReader::ReadLines(const std::vector<std::string_view>& lines,
   rules_.clear();
   fieldsOf_ = nullptr;
   fieldNames_.clear();
+  // Each text stands on its own: a line before the text's own "RuleSet", "Form" or
+  // "FormFieldGroup" line must not land in a record of a text read earlier.
+  cursors_ = {};
   for (std::string_view line : lines) HandleLine(line, Pass::RuleSetOnly);
   for (const std::string& extra : extraLines) HandleLine(extra, Pass::All);
   for (std::string_view line : lines) HandleLine(line, Pass::ClassOnly);
   for (std::string_view line : lines) HandleLine(line, Pass::All);
+}
+
+RuleSet* TemplateReader::FindRuleSet(const std::string& name) {
+  if (ruleSets_.empty())
+    // try_emplace keeps the first of equal names, as Configuration::FindRuleSet finds it.
+    for (const auto& ruleSet : config_.ruleSets)
+      ruleSets_.try_emplace(ruleSet->name, ruleSet.get());
+  const auto found = ruleSets_.find(name);
+  return found == ruleSets_.end() ? nullptr : found->second;
 }
 
 SearchRule* TemplateReader::FindRule(RuleSet* ruleSet, const std::string& name) {
@@ -105,8 +117,14 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass) {
   if (keyword == "RuleSet") {
     if (count < 2) return;
     if (ruleSet && ruleSet->name == pieces[1]) return;
+    // A rule set read from an earlier text goes on here (two files of one rule set).
+    if (RuleSet* earlier = FindRuleSet(pieces[1])) {
+      cursors_.ruleSet = earlier;
+      return;
+    }
     config_.ruleSets.push_back(std::make_unique<RuleSet>(pieces[1]));
     cursors_.ruleSet = config_.ruleSets.back().get();
+    ruleSets_.emplace(cursors_.ruleSet->name, cursors_.ruleSet);
   } else if (keyword == "Base") {
     if (count < 3 || !ruleSet) return;
     std::vector<std::string> uriPieces(pieces.begin() + 2, pieces.end());
@@ -137,6 +155,9 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass) {
         rule->searchableRules.push_back(SearchRule::ReferenceTo(*searchable));
     }
   } else if (keyword == "Form") {
+    // The lines after a form line that is not read belong to no form and no group.
+    cursors_.form = nullptr;
+    cursors_.group = nullptr;
     if (count != 2 || !ruleSet) return;
     config_.searchForms.push_back(std::make_unique<SearchForm>(pieces[1], ruleSet));
     cursors_.form = config_.searchForms.back().get();
@@ -147,6 +168,8 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass) {
     const std::string value(kvaro::Trim(line.substr(line.find(':') + 1)));
     (keyword == "FormTipString" ? cursors_.form->toolTip : cursors_.form->helpString) = value;
   } else if (keyword == "FormFieldGroup") {
+    // The fields of a group that is not read are not read either.
+    cursors_.group = nullptr;
     if (count != 3 || !cursors_.form || !ruleSet) return;
     SearchRule* rule = FindRule(ruleSet, pieces[2]);
     if (!rule) return;
@@ -176,6 +199,17 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass) {
       if (table_.str2at(n)) known.push_back(n);
     group->fields.push_back(std::make_unique<InputField>(pieces[1], "", std::move(known)));
   }
+}
+
+bool HoldsRuleSet(std::string_view text) {
+  if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark)
+    text.remove_prefix(kByteOrderMark.size());
+  for (std::string_view line : SplitLines(text)) {
+    const size_t first = line.find_first_not_of(" \t");
+    if (first == std::string_view::npos || line[first] == '#') continue;
+    if (line.find(':') != std::string_view::npos && Keyword(line) == "RuleSet") return true;
+  }
+  return false;
 }
 
 // ---- Writing ----

@@ -57,6 +57,7 @@ class TemplateReader {
   void ReadLines(const std::vector<std::string_view>& lines,
                  const std::vector<std::string>& extraLines);
   void HandleLine(std::string_view line, Pass pass);
+  RuleSet* FindRuleSet(const std::string& name);
   SearchRule* FindRule(RuleSet* ruleSet, const std::string& name);
   void AddRule(RuleSet* ruleSet, std::unique_ptr<SearchRule> rule);
 
@@ -65,6 +66,8 @@ class TemplateReader {
   ReaderCursors cursors_;
   // Rule names of the rule sets touched by this read (built when first needed).
   std::unordered_map<const RuleSet*, std::unordered_map<std::string, SearchRule*>> rules_;
+  // The configuration's rule sets by name (built when first needed).
+  std::unordered_map<std::string, RuleSet*> ruleSets_;
   // Field names of cursors_.group, when fieldsOf_ is that group.
   const InputGroup* fieldsOf_ = nullptr;
   std::unordered_set<std::string> fieldNames_;
@@ -78,6 +81,12 @@ msg::Outcome RuleSetFileText(const Configuration& configuration, const RuleSet& 
 
 // "RuleSet=" + name.
 std::string RuleSetFileName(const std::string& ruleSetName);
+
+// True when the text has a "RuleSet" line (as the reader takes one: the keyword, then a
+// colon), which makes a "RuleSet=" file a configuration file. Other files under such a
+// name (notes, text in another encoding, a first line with a typing error) are not read
+// and never written over or removed by a save.
+bool HoldsRuleSet(std::string_view text);
 
 // True when "RuleSet=" + name names a file inside the configuration folder: the name is
 // not empty, not "." or "..", holds no "/" and no NUL, and the file name is at most 255

@@ -305,7 +305,7 @@ class TestLocalStore : public QObject {
     fs::create_directory(folder);
     QVERIFY(SaveVersion(folder.string(), 30, "old"));
     WriteFile(folder / "notes.txt", "mine");
-    WriteFile(folder / ".orvelle-save-leftover", "from a killed save");
+    WriteFile(folder / ".orvelle-save-0a1b2c3d4e", "from a killed save");
     struct stat before {};
     ::stat(folder.c_str(), &before);
     const int status = InChild([&] {
@@ -464,6 +464,97 @@ class TestLocalStore : public QObject {
     QCOMPARE(c.ruleSets[1]->name, std::string("Other"));
     QCOMPARE(c.searchForms[1]->ruleSet, c.ruleSets[1].get());
     QCOMPARE(c.ruleSets[1]->rules.size(), size_t(1));
+  }
+
+  // A "RuleSet=" file that holds no rule set is named in a warning and not read; a save
+  // neither removes it nor writes over it, while it replaces the files that do hold one.
+  void filesThatHoldNoRuleSetAreLeftAlone_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::newRow("notes") << QByteArray("my notes about the rule sets\n");
+    QTest::newRow("typing error in the first line")
+        << QByteArray("Ruleset: Zed\nClass: Z : person\nForm: FZ\n");
+    QTest::newRow("UTF-16") << QByteArray("\xFF\xFER\0u\0l\0e\0S\0e\0t\0:\0 \0Z\0\n\0", 24);
+    QTest::newRow("empty") << QByteArray();
+  }
+  void filesThatHoldNoRuleSetAreLeftAlone() {
+    QFETCH(QByteArray, text);
+    QTemporaryDir dir;
+    const fs::path folder = dir.path().toStdString();
+    const std::string other = text.toStdString();
+    WriteFile(folder / "RuleSet=Good", kGoodFile);
+    WriteFile(folder / "RuleSet=Removed", "RuleSet: Removed\nClass: P : person\n");
+    WriteFile(folder / "RuleSet=Other", other);
+    Configuration c;
+    c.configurationDirectory = folder.string();
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    QCOMPARE(LoadShown(c, Table()), 1);
+    QCOMPARE(sink.Ids(), std::vector<int>{62169});
+    QVERIFY(sink.messages[0].text.find("RuleSet=Other") != std::string::npos);
+    QCOMPARE(c.ruleSets.size(), size_t(2));
+    QCOMPARE(c.ruleSets[0]->rules.size(), size_t(1));  // nothing of Other joined Good
+
+    sink.messages.clear();
+    c.ruleSets.pop_back();  // Removed
+    QVERIFY(SaveShown(c));
+    QVERIFY(!fs::exists(folder / "RuleSet=Removed"));
+    QCOMPARE(ReadFile(folder / "RuleSet=Other"), other);
+
+    const auto before = testsupport::Snapshot(folder.string());
+    c.ruleSets[0]->name = "Other";
+    QVERIFY(!SaveShown(c));
+    QCOMPARE(sink.Ids(), std::vector<int>{62240});
+    QCOMPARE(testsupport::Snapshot(folder.string()), before);
+  }
+
+  // Leftovers of stopped saves are removed by the next save; entries that only look like
+  // them are someone else's and stay.
+  void onlyTheSavesOwnLeftoversAreRemoved() {
+    QTemporaryDir dir;
+    const fs::path folder = fs::path(dir.path().toStdString()) / "cfg";
+    fs::create_directory(folder);
+    QVERIFY(SaveVersion(folder.string(), 2, "old"));
+    const Strings ours = {folder.parent_path() / ".cfg.orvelle-new-0123456789",
+                          folder / ".orvelle-save-abcdefghij",
+                          folder / ".orvelle-backup-k0k0k0k0k0"};
+    const Strings others = {
+        folder.parent_path() / ".cfg.orvelle-new-mybackup", folder / ".orvelle-backup-of-my-stuff",
+        folder / ".orvelle-save-ABCDEFGHIJ", folder / ".orvelle-save-abcdefghijk"};
+    WriteFile(ours[0] + "/RuleSet=S0000", "old");  // a new folder of a stopped save
+    WriteFile(ours[1], "half");
+    WriteFile(ours[2], "backup");
+    for (const std::string& path : others)
+      WriteFile(path + (path == others[0] ? "/data" : ""), "x");
+    QVERIFY(SaveVersion(folder.string(), 2, "new"));
+    QCOMPARE(Version(folder.string()), std::string("new:2"));
+    for (const std::string& path : ours) QVERIFY2(!fs::exists(path), path.c_str());
+    for (const std::string& path : others) QVERIFY2(fs::exists(path), path.c_str());
+  }
+
+  // A file system mounted inside the folder stays mounted where it was, with its files:
+  // the save writes into the folder itself instead of replacing the folder.
+  void aFileSystemMountedInsideStaysWhole() {
+    QTemporaryDir dir;
+    const fs::path folder = fs::path(dir.path().toStdString()) / "cfg";
+    fs::create_directory(folder);
+    QVERIFY(SaveVersion(folder.string(), 2, "old"));
+    const fs::path mountPoint = folder / "archive";
+    fs::create_directory(mountPoint);
+    if (::geteuid() != 0 ||
+        ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k,mode=0755") != 0)
+      QSKIP("mounting a small tmpfs is not allowed here (needs root)");
+    WriteFile(mountPoint / "kept", "archived");
+    const bool saved = SaveVersion(folder.string(), 3, "new");
+    struct stat inside {
+    }, outside{};
+    ::stat(mountPoint.c_str(), &inside);
+    ::stat(folder.c_str(), &outside);
+    const std::string kept = ReadFile(mountPoint / "kept");
+    ::umount2(mountPoint.c_str(), MNT_DETACH);
+    QVERIFY(saved);
+    QVERIFY(inside.st_dev != outside.st_dev);  // still mounted at the same place
+    QCOMPARE(kept, std::string("archived"));
+    QCOMPARE(Version(folder.string()), std::string("new:3"));
   }
 
   // Failures of the file system are reported with the system's reason, and the folder
