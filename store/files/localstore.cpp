@@ -149,6 +149,37 @@ std::string InFolder(const std::string& folder, const std::string& name) {
 
 }  // namespace
 
+FileRead ReadRegularFile(const std::string& path, std::string& text, int& error) {
+  error = 0;
+  switch (ReadWhole(AT_FDCWD, path, text, error)) {
+    case ReadResult::Ok:
+      return FileRead::Ok;
+    case ReadResult::NotRegular:
+      return FileRead::NotRegular;
+    case ReadResult::Vanished:
+      error = ENOENT;
+      return FileRead::Failed;
+    case ReadResult::Failed:
+      break;
+  }
+  return FileRead::Failed;
+}
+
+int CountRuleSetFiles(const std::string& folder, size_t& count) {
+  count = 0;
+  Fd dirFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dirFd) return errno == ENOENT ? 0 : errno;
+  std::vector<DirEntry> entries;
+  if (!ListFolder(dirFd.get(), entries)) return errno;
+  for (const DirEntry& e : entries) {
+    struct stat st {};
+    if (StartsWith(e.name, kPrefix) && ::fstatat(dirFd.get(), e.name.c_str(), &st, 0) == 0 &&
+        S_ISREG(st.st_mode))
+      ++count;
+  }
+  return 0;
+}
+
 int Configuration::Load(const LoadHooks& hooks, const kvaro::Oidtable& table,
                         msg::Problems* problems) {
   if (!hooks.readSettings || !hooks.readSettings(*this)) return kNothingLoaded;
