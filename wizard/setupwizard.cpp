@@ -1,6 +1,7 @@
 #include "wizard/setupwizard.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/ldap/ldapclient.h"
 #include "platform/support/datafiles.h"
@@ -100,4 +101,17 @@ void SetupWizard::GenerateFromTemplate(const SelectedService& service) {
   std::vector<SearchForm*> forms = temporary.FormsUsing(kept);
   generatedRuleSets.push_back(temporary.DetachRuleSet(kept));
   for (SearchForm* form : forms) generatedForms.push_back(temporary.DetachForm(form));
+}
+
+bool ConfirmReplacingFiles(const std::string& folder, size_t& agreed) {
+  size_t count = 0;
+  if (const int error = CountRuleSetFiles(folder, count)) {
+    msg::Show(62248, {folder, std::strerror(error)}, msg::Buttons::Ok, msg::Icon::Error);
+    return false;
+  }
+  if (count != 0 && count != agreed &&
+      msg::Show(62247, {folder, std::to_string(count)}, msg::Buttons::YesNo) != msg::Answer::Yes)
+    return false;
+  agreed = count;
+  return true;
 }

@@ -77,6 +77,13 @@ class SetupWizard : public WizardFrame {
   // The subtree page found a configuration at subtreeDn and the administrator chose to
   // replace it: Finish saves over it instead of adding a new root entry.
   bool replaceConfiguration = false;
+  // The folder a configuration in local files goes to, set before the wizard runs; the
+  // location page checks it for a configuration when local files are chosen (empty: no
+  // check there).
+  std::string configurationFolder;
+  // How many "RuleSet=" files of configurationFolder the administrator agreed to replace
+  // (see ConfirmReplacingFiles).
+  size_t replaceFileCount = 0;
   std::string bindDn;
   std::string bindPassword;
   std::shared_ptr<ldapx::Connection> session;
@@ -102,6 +109,14 @@ class SetupWizard : public WizardFrame {
  private:
   const kvaro::Oidtable& table_;
 };
+
+// Before a configuration is stored in `folder`: when the folder holds "RuleSet=" files
+// and their number is not `agreed` (what the administrator already agreed to replace),
+// asks whether the new configuration should replace them (62247, naming the folder and
+// the number; Yes/No). True when nothing is in the way (no such files, the number agreed
+// before, or Yes), with `agreed` set to the number found. False after No, or after 62248
+// with the system's reason when the folder cannot be read. Never writes anything.
+bool ConfirmReplacingFiles(const std::string& folder, size_t& agreed);
 
 // The side picture of the wizard (110 x 226 pixels), painted at run time.
 QPixmap WizardArtwork();

@@ -365,6 +365,78 @@ class WizardRunTest : public QObject {
     QCOMPARE(Key(settingsFile_)->ReadString("Configuration Directory").value_or(""), folder);
   }
 
+  // A folder whose "RuleSet=" files give no search form loads as no configuration, so
+  // the wizard runs over it; its files are replaced only when the administrator says so,
+  // asked before anything is written: on the location page for files already there, at
+  // Finish for files that turned up after that page.
+  void filesInTheFolderAreReplacedOnlyWhenAgreed_data() {
+    QTest::addColumn<bool>("before");  // the files are there when the wizard starts
+    QTest::addColumn<bool>("yes");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("there before, No") << true << false << 0;
+    QTest::newRow("there before, Yes") << true << true << 0;
+    QTest::newRow("turned up later, No") << false << false << 1;
+    QTest::newRow("turned up later, Yes") << false << true << 0;
+  }
+  void filesInTheFolderAreReplacedOnlyWhenAgreed() {
+    QFETCH(bool, before);
+    QFETCH(bool, yes);
+    QFETCH(int, exitCode);
+    QTemporaryDir here;
+    const std::string folder = here.filePath("configuration").toStdString();
+    fs::create_directories(folder);
+    const std::string kept = "RuleSet: Kept\nClass: Person : person\n";
+    auto putFiles = [&] {
+      std::ofstream(folder + "/RuleSet=Kept") << kept;
+      std::ofstream(folder + "/RuleSet=Also Kept") << kept;
+    };
+    if (before) putFiles();
+    const std::string settingsBefore =
+        "\"Startup Mode\"=\"file\"\n\"Configuration Directory\"=\"" + folder + "\"\n";
+    WriteSettings(settingsFile_, settingsBefore);
+    recorder_.answer = yes ? msg::Answer::Yes : msg::Answer::No;
+
+    ApplicationObject app;
+    app.runWizard = RunSetupWizard;
+    DriveWizard([&](SetupWizard& w) {
+      Press(w, kIdNext);
+      QVERIFY(Find<QRadioButton>(w, kIdLocalFilesRadio)->isChecked());
+      Press(w, kIdNext);
+      if (before && !yes) {
+        QCOMPARE(w.currentIndex(), 1);  // the page stays; nothing was chosen or written
+        return;
+      }
+      QCOMPARE(w.currentIndex(), 5);
+      if (!before) putFiles();
+      Check(w, {2});
+      Press(w, kIdNext);
+      Press(w, kIdFinish);
+    });
+    QCOMPARE(RunStartup(app, {}), exitCode);
+
+    QCOMPARE(recorder_.Ids(), std::vector<int>{62247});
+    const std::string& question = recorder_.messages[0].text;
+    QVERIFY2(question.find("'" + folder + "'") != std::string::npos, question.c_str());
+    QVERIFY2(question.find("configuration files: 2") != std::string::npos, question.c_str());
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    std::ifstream settingsFile(settingsFile_);
+    const std::string settingsNow{std::istreambuf_iterator<char>(settingsFile), {}};
+    if (yes) {
+      QCOMPARE(names, std::vector<std::string>{"RuleSet=BigFoot Directory"});
+      QCOMPARE(Key(settingsFile_)->ReadString("Startup Mode").value_or(""), std::string("file"));
+    } else {
+      QCOMPARE(names, (std::vector<std::string>{"RuleSet=Also Kept", "RuleSet=Kept"}));
+      for (const std::string& name : names) {
+        std::ifstream file(folder + "/" + name);
+        QCOMPARE(std::string(std::istreambuf_iterator<char>(file), {}), kept);
+      }
+      QVERIFY2(settingsNow.find(settingsBefore) != std::string::npos, settingsNow.c_str());
+    }
+  }
+
   void defaultFolderWithoutXdg() {
     qunsetenv("XDG_DATA_HOME");
     qputenv("HOME", "/home/someone");

@@ -374,6 +374,14 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62232,
        "Please wait while the previous configuration is removed from the directory (Cancel "
        "leaves the rest for a later save to remove)..."},
+      // The wizard's check of the configuration folder (62245-62249).
+      {62247,
+       "The folder '%s' already holds an Orvelle configuration (configuration files: "
+       "%s).\n\nDo you want the new configuration to replace it? If you answer No, nothing in "
+       "the folder is changed."},
+      {62248,
+       "The folder '%s' could not be read to check whether it already holds a configuration, so "
+       "nothing is stored there.\n\nThe system's reason: %s"},
       // Directory store messages.
       {62120,
        "'%s' is not the URL of a configuration in a directory. Give it as ldap://host:port/DN of "
