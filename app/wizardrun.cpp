@@ -48,7 +48,17 @@ std::string DefaultConfigurationDirectory() {
 
 bool StoreWizardResult(ApplicationObject& app, SetupWizard& wizard) {
   Configuration& config = app.configuration;
-  wizard.GenerateConfiguration();
+  // A configuration without the rule set of every chosen service is not what the
+  // administrator asked for, and stored over an existing one it would lose that one:
+  // nothing is written unless every template gave its rule set.
+  if (const msg::Outcome generated = wizard.GenerateConfiguration();
+      !generated || wizard.generatedRuleSets.empty()) {
+    wizard.generatedRuleSets.clear();
+    wizard.generatedForms.clear();
+    msg::Show(generated);
+    msg::Show(62246, {wizard.TemplateFolder()}, msg::Buttons::Ok, msg::Icon::Error);
+    return false;
+  }
   const bool inDirectory = wizard.startupMode == StartupMode::kDirectory;
   std::string folder;
   if (!inDirectory) {

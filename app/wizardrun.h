@@ -20,9 +20,10 @@ int RunSetupWizard(ApplicationObject& app);
 // the root entry (directory choice), saves where the wizard chose, and records in the
 // settings what the next start needs ("Startup Mode" and the directory values, or the
 // configuration folder). True when everything was stored. False after its messages when
-// the configuration folder cannot be read, when its "RuleSet=" files changed since the
+// a chosen service's template gave no rule set (nothing is written then), when the
+// configuration folder cannot be read, when its "RuleSet=" files changed since the
 // administrator agreed to replace them and the administrator now declines (nothing is
-// written then), or when a write failed.
+// written then either), or when a write failed.
 bool StoreWizardResult(ApplicationObject& app, SetupWizard& wizard);
 
 // The folder local configurations go to when the settings name none:

@@ -10,6 +10,7 @@
 
 #include "model/configuration.h"
 #include "platform/ldap/ldapclient.h"
+#include "platform/support/messages.h"
 #include "wizard/wizardframe.h"
 #include "wizard/wizardpages.h"
 
@@ -55,15 +56,22 @@ class SetupWizard : public WizardFrame {
   ~SetupWizard() override;
 
   // Builds generatedRuleSets and generatedForms from selectedServices, in list order.
-  // Run once after the wizard ended with Finish.
-  void GenerateConfiguration();
-  // Appends what one service's template contributes. A template that cannot be opened
-  // contributes nothing, silently; one without a usable "RuleSet" line shows 61290.
-  void GenerateFromTemplate(const SelectedService& service);
+  // Run once after the wizard ended with Finish. Every service is tried; the result holds
+  // the problem of each service that contributed no rule set (see GenerateFromTemplate),
+  // and a caller must not store a configuration built with problems: it would lack
+  // those services.
+  msg::Outcome GenerateConfiguration();
+  // Appends what one service's template contributes: its rule set and that rule set's
+  // forms. Contributes nothing and returns the problem when the template cannot be read
+  // (62245, with the path and the system's reason) or has no usable "RuleSet" line
+  // (61290, with the path).
+  msg::Outcome GenerateFromTemplate(const SelectedService& service);
 
   const kvaro::Oidtable& table() const { return table_; }
   // The folder templates are read from; empty means the "Form Templates" data folder.
   std::string templateFolder;
+  // The folder templates are read from, as found.
+  std::string TemplateFolder() const;
 
   // Results.
   StartupMode startupMode = StartupMode::kFiles;

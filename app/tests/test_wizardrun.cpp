@@ -11,6 +11,8 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -435,6 +437,92 @@ class WizardRunTest : public QObject {
       }
       QVERIFY2(settingsNow.find(settingsBefore) != std::string::npos, settingsNow.c_str());
     }
+  }
+
+  // A chosen service whose template is missing: nothing is stored over the existing
+  // configuration (in the directory after "replace?" Yes, in a folder whose files the
+  // administrator agreed to replace), no settings are written, and the run fails after
+  // saying why.
+  void missingTemplateStoresNothing_data() {
+    QTest::addColumn<bool>("inDirectory");
+    QTest::newRow("directory") << true;
+    QTest::newRow("local files") << false;
+  }
+  void missingTemplateStoresNothing() {
+    QFETCH(bool, inDirectory);
+    auto conn = slapd_->Connect();
+    QVERIFY(conn);
+    const std::string parent = "ou=Missing Templates,o=Sample";
+    const std::string root = "cn=Orvelle Configuration, " + parent;
+    const int added = conn->Add(parent, ldapx::ModList()
+                                            .Add("objectClass", {"organizationalUnit"})
+                                            .Add("ou", {"Missing Templates"}));
+    QVERIFY(added == ldapx::kSuccess || added == 68);  // already there from an earlier row
+    QTemporaryDir here;
+    const std::string folder = here.filePath("configuration").toStdString();
+    const std::string templates = here.filePath("Form Templates").toStdString();
+    fs::create_directories(templates);
+
+    std::vector<std::unique_ptr<SelectedService>> services;
+    auto service = std::make_unique<SelectedService>();
+    service->serviceFlag = kServiceFlags[2];
+    ServiceNeeds(service->serviceFlag, service->needsHost, service->needsBaseDn);
+    service->templateFile = kServiceTemplates[2];
+    services.push_back(std::move(service));
+    // One wizard run's result, stored; true when StoreWizardResult says it stored it.
+    auto store = [&](const std::string& templateFolder, bool replace) {
+      ApplicationObject app;
+      LoadTable(app);
+      SetupWizard w(app.oidtable);
+      w.templateFolder = templateFolder;
+      w.selectedServices = &services;
+      w.startupMode = inDirectory ? StartupMode::kDirectory : StartupMode::kFiles;
+      w.configurationFolder = folder;
+      w.replaceFileCount = replace ? 1 : 0;
+      w.serverAddress = slapd_->host();
+      w.serverPort = slapd_->port();
+      w.tls = {ldapx::Security::None, {}};
+      w.session = slapd_->Connect();
+      w.subtreeDn = root;
+      w.replaceConfiguration = replace;
+      return StoreWizardResult(app, w);
+    };
+    auto stored = [&] {
+      std::vector<std::string> out;
+      if (inDirectory) {
+        for (const auto& e :
+             conn->Search(root, ldapx::Scope::Subtree, "(objectclass=*)", {"1.1"}).entries)
+          out.push_back(e.dn);
+      } else {
+        for (const auto& entry : fs::directory_iterator(folder)) {
+          std::ifstream file(entry.path());
+          out.push_back(entry.path().filename().string() + "\n" +
+                        std::string(std::istreambuf_iterator<char>(file), {}));
+        }
+      }
+      std::sort(out.begin(), out.end());
+      return out;
+    };
+
+    const bool there =
+        inDirectory ? conn->Search(root, ldapx::Scope::Base, "(objectclass=*)", {"1.1"}).code ==
+                          ldapx::kSuccess
+                    : false;
+    QVERIFY(store(ORVELLE_SOURCE_DIR "/resources/Form Templates", there));
+    const std::vector<std::string> before = stored();
+    QVERIFY(!before.empty());
+    WriteSettings(settingsFile_, "");
+    recorder_.messages.clear();
+
+    QVERIFY(!store(templates, true));
+    QCOMPARE(recorder_.Ids(), (std::vector<int>{62245, 62246}));
+    const std::string path = templates + "/" + kServiceTemplates[2];
+    QVERIFY2(recorder_.messages[0].text.find(path) != std::string::npos,
+             recorder_.messages[0].text.c_str());
+    QVERIFY2(recorder_.messages[0].text.find(std::strerror(ENOENT)) != std::string::npos,
+             recorder_.messages[0].text.c_str());
+    QCOMPARE(stored(), before);
+    QVERIFY(!Key(settingsFile_)->ReadString("Startup Mode"));
   }
 
   void defaultFolderWithoutXdg() {

@@ -54,6 +54,8 @@ Icon IconOf(int id, Icon requested) {
       {62121, Icon::Error},
       {62122, Icon::Error},
       {62230, Icon::Error},
+      {62245, Icon::Error},
+      {62246, Icon::Error},
       {62248, Icon::Error},
       // Something is missing or suspect; nothing was changed.
       {61245, Icon::Warning},

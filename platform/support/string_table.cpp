@@ -374,7 +374,12 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62232,
        "Please wait while the previous configuration is removed from the directory (Cancel "
        "leaves the rest for a later save to remove)..."},
-      // The wizard's check of the configuration folder (62245-62249).
+      // The wizard's templates and its check of the configuration folder (62245-62249).
+      {62245, "The search-service template '%s' could not be read.\n\nThe system's reason: %s"},
+      {62246,
+       "The configuration was not created, because the template of at least one chosen search "
+       "service could not be used. Nothing has been saved and no settings were written.\n\nThe "
+       "templates are read from the folder '%s'."},
       {62247,
        "The folder '%s' already holds an Orvelle configuration (configuration files: "
        "%s).\n\nDo you want the new configuration to replace it? If you answer No, nothing in "
@@ -382,6 +387,7 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62248,
        "The folder '%s' could not be read to check whether it already holds a configuration, so "
        "nothing is stored there.\n\nThe system's reason: %s"},
+      {62249, "it is not a regular file (it is a folder, FIFO, device, socket or broken link)"},
       // Directory store messages.
       {62120,
        "'%s' is not the URL of a configuration in a directory. Give it as ldap://host:port/DN of "
