@@ -27,8 +27,8 @@ bool WriteText(settings::SettingsKey* key, const char* name, const std::string& 
 }
 
 // The folder for local files: the configuration's own, else the one the settings name,
-// else the default. Created when missing.
-std::string ChooseConfigurationDirectory(const Configuration& configuration) {
+// else the default.
+std::string ConfigurationFolderFor(const Configuration& configuration) {
   std::string folder = configuration.configurationDirectory;
   if (folder.empty()) {
     if (auto key = settings::OpenSettingsKey("Startup")) {
@@ -36,9 +36,6 @@ std::string ChooseConfigurationDirectory(const Configuration& configuration) {
     }
   }
   if (folder.empty()) folder = DefaultConfigurationDirectory();
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  // A folder that cannot be made shows up as the save's "cannot create file" message.
   return folder;
 }
 
@@ -51,7 +48,31 @@ std::string DefaultConfigurationDirectory() {
 
 bool StoreWizardResult(ApplicationObject& app, SetupWizard& wizard) {
   Configuration& config = app.configuration;
-  wizard.GenerateConfiguration();
+  // A configuration without the rule set of every chosen service is not what the
+  // administrator asked for, and stored over an existing one it would lose that one:
+  // nothing is written unless every template gave its rule set.
+  if (const msg::Outcome generated = wizard.GenerateConfiguration();
+      !generated || wizard.generatedRuleSets.empty()) {
+    wizard.generatedRuleSets.clear();
+    wizard.generatedForms.clear();
+    msg::Show(generated);
+    msg::Show(62246, {wizard.TemplateFolder()}, msg::Buttons::Ok, msg::Icon::Error);
+    return false;
+  }
+  const bool inDirectory = wizard.startupMode == StartupMode::kDirectory;
+  std::string folder;
+  if (!inDirectory) {
+    // The location page asked about the folder's configuration files; ask again if
+    // they changed since.
+    folder = wizard.configurationFolder.empty() ? ConfigurationFolderFor(config)
+                                                : wizard.configurationFolder;
+    if (!ConfirmReplacingFiles(folder, wizard.replaceFileCount)) {
+      wizard.generatedRuleSets.clear();
+      wizard.generatedForms.clear();
+      return false;
+    }
+  }
+
   for (auto& ruleSet : wizard.generatedRuleSets) config.ruleSets.push_back(std::move(ruleSet));
   for (auto& form : wizard.generatedForms) config.searchForms.push_back(std::move(form));
   wizard.generatedRuleSets.clear();
@@ -66,7 +87,6 @@ bool StoreWizardResult(ApplicationObject& app, SetupWizard& wizard) {
   config.bindPassword = wizard.bindPassword;
   config.connection = wizard.session;
   // The save goes where the administrator chose, not where the settings pointed.
-  const bool inDirectory = wizard.startupMode == StartupMode::kDirectory;
   config.startupMode = inDirectory ? StartupMode::kDirectory : StartupMode::kFiles;
 
   if (inDirectory) {
@@ -92,7 +112,10 @@ bool StoreWizardResult(ApplicationObject& app, SetupWizard& wizard) {
       return false;
     }
   } else {
-    config.configurationDirectory = ChooseConfigurationDirectory(config);
+    config.configurationDirectory = folder;
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    // A folder that cannot be made shows up as the save's "cannot create file" message.
     if (!directory::SaveConfiguration(config, nullptr)) {
       msg::Show(61296, {}, msg::Buttons::Ok, msg::Icon::Error);
       return false;
@@ -114,6 +137,7 @@ int RunSetupWizard(ApplicationObject& app) {
   SetupWizard wizard(app.oidtable);
   const settings::ConnectionLimits limits = settings::ReadConnectionLimits();
   wizard.timeouts = ldapx::Timeouts{limits.connectSeconds, limits.operationSeconds};
+  wizard.configurationFolder = ConfigurationFolderFor(app.configuration);
   if (wizard.exec() != kIdFinish) return 0;
   return StoreWizardResult(app, wizard) ? 0 : 1;
 }

@@ -1,10 +1,10 @@
 #include "wizard/setupwizard.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/ldap/ldapclient.h"
 #include "platform/support/datafiles.h"
-#include "platform/support/linereader.h"
 #include "platform/support/messages.h"
 #include "store/files/templatefile.h"
 
@@ -66,17 +66,32 @@ SetupWizard::~SetupWizard() {
   DestroyPages();
 }
 
-void SetupWizard::GenerateConfiguration() {
-  if (!selectedServices) return;
-  for (const auto& service : *selectedServices) GenerateFromTemplate(*service);
+msg::Outcome SetupWizard::GenerateConfiguration() {
+  msg::Outcome outcome;
+  if (!selectedServices) return outcome;
+  for (const auto& service : *selectedServices) {
+    msg::Outcome one = GenerateFromTemplate(*service);
+    outcome.problems.insert(outcome.problems.end(), one.problems.begin(), one.problems.end());
+  }
+  return outcome;
 }
 
-void SetupWizard::GenerateFromTemplate(const SelectedService& service) {
-  const std::string folder =
-      templateFolder.empty() ? kvaro::FindDataFile("Form Templates") : templateFolder;
-  const std::string path = folder + "/" + service.templateFile;
-  kvaro::LineReader file(path);
-  if (!file.IsOpen()) return;
+std::string SetupWizard::TemplateFolder() const {
+  return templateFolder.empty() ? kvaro::FindDataFile("Form Templates") : templateFolder;
+}
+
+msg::Outcome SetupWizard::GenerateFromTemplate(const SelectedService& service) {
+  const std::string path = TemplateFolder() + "/" + service.templateFile;
+  std::string text;
+  int error = 0;
+  switch (ReadRegularFile(path, text, error)) {
+    case FileRead::Ok:
+      break;
+    case FileRead::NotRegular:
+      return msg::Problem{62245, {path, msg::Text(62249)}, msg::Icon::Error};
+    case FileRead::Failed:
+      return msg::Problem{62245, {path, std::strerror(error)}, msg::Icon::Error};
+  }
 
   std::vector<std::string> extraLines;
   if (service.needsHost == 1) {
@@ -87,17 +102,27 @@ void SetupWizard::GenerateFromTemplate(const SelectedService& service) {
 
   Configuration temporary;
   TemplateReader reader(temporary, table_);
-  reader.Read(file, extraLines);
-  file.Close();
+  reader.ReadText(text, extraLines);
 
   RuleSet* kept = reader.cursors().ruleSet;
-  if (!kept) {
-    msg::Show(61290, {path});
-    return;
-  }
+  if (!kept) return msg::Problem{61290, {path}, msg::Icon::Error};
   // Only the forms of the kept rule set come along: a form of a discarded rule set would
   // point at a rule set that no longer exists.
   std::vector<SearchForm*> forms = temporary.FormsUsing(kept);
   generatedRuleSets.push_back(temporary.DetachRuleSet(kept));
   for (SearchForm* form : forms) generatedForms.push_back(temporary.DetachForm(form));
+  return {};
+}
+
+bool ConfirmReplacingFiles(const std::string& folder, size_t& agreed) {
+  size_t count = 0;
+  if (const int error = CountRuleSetFiles(folder, count)) {
+    msg::Show(62248, {folder, std::strerror(error)}, msg::Buttons::Ok, msg::Icon::Error);
+    return false;
+  }
+  if (count != 0 && count != agreed &&
+      msg::Show(62247, {folder, std::to_string(count)}, msg::Buttons::YesNo) != msg::Answer::Yes)
+    return false;
+  agreed = count;
+  return true;
 }

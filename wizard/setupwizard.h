@@ -10,6 +10,7 @@
 
 #include "model/configuration.h"
 #include "platform/ldap/ldapclient.h"
+#include "platform/support/messages.h"
 #include "wizard/wizardframe.h"
 #include "wizard/wizardpages.h"
 
@@ -55,15 +56,22 @@ class SetupWizard : public WizardFrame {
   ~SetupWizard() override;
 
   // Builds generatedRuleSets and generatedForms from selectedServices, in list order.
-  // Run once after the wizard ended with Finish.
-  void GenerateConfiguration();
-  // Appends what one service's template contributes. A template that cannot be opened
-  // contributes nothing, silently; one without a usable "RuleSet" line shows 61290.
-  void GenerateFromTemplate(const SelectedService& service);
+  // Run once after the wizard ended with Finish. Every service is tried; the result holds
+  // the problem of each service that contributed no rule set (see GenerateFromTemplate),
+  // and a caller must not store a configuration built with problems: it would lack
+  // those services.
+  msg::Outcome GenerateConfiguration();
+  // Appends what one service's template contributes: its rule set and that rule set's
+  // forms. Contributes nothing and returns the problem when the template cannot be read
+  // (62245, with the path and the system's reason) or has no usable "RuleSet" line
+  // (61290, with the path).
+  msg::Outcome GenerateFromTemplate(const SelectedService& service);
 
   const kvaro::Oidtable& table() const { return table_; }
   // The folder templates are read from; empty means the "Form Templates" data folder.
   std::string templateFolder;
+  // The folder templates are read from, as found.
+  std::string TemplateFolder() const;
 
   // Results.
   StartupMode startupMode = StartupMode::kFiles;
@@ -77,6 +85,13 @@ class SetupWizard : public WizardFrame {
   // The subtree page found a configuration at subtreeDn and the administrator chose to
   // replace it: Finish saves over it instead of adding a new root entry.
   bool replaceConfiguration = false;
+  // The folder a configuration in local files goes to, set before the wizard runs; the
+  // location page checks it for a configuration when local files are chosen (empty: no
+  // check there).
+  std::string configurationFolder;
+  // How many "RuleSet=" files of configurationFolder the administrator agreed to replace
+  // (see ConfirmReplacingFiles).
+  size_t replaceFileCount = 0;
   std::string bindDn;
   std::string bindPassword;
   std::shared_ptr<ldapx::Connection> session;
@@ -102,6 +117,14 @@ class SetupWizard : public WizardFrame {
  private:
   const kvaro::Oidtable& table_;
 };
+
+// Before a configuration is stored in `folder`: when the folder holds "RuleSet=" files
+// and their number is not `agreed` (what the administrator already agreed to replace),
+// asks whether the new configuration should replace them (62247, naming the folder and
+// the number; Yes/No). True when nothing is in the way (no such files, the number agreed
+// before, or Yes), with `agreed` set to the number found. False after No, or after 62248
+// with the system's reason when the folder cannot be read. Never writes anything.
+bool ConfirmReplacingFiles(const std::string& folder, size_t& agreed);
 
 // The side picture of the wizard (110 x 226 pixels), painted at run time.
 QPixmap WizardArtwork();

@@ -170,7 +170,18 @@ void LocationPage::OnLocalClicked() {
   wizard().startupMode = StartupMode::kFiles;
 }
 
-int LocationPage::OnWizardNext() { return localFlag == 1 ? SetupWizard::kServicesPage : 0; }
+int LocationPage::OnWizardNext() {
+  if (localFlag != 1) return 0;
+  SetupWizard& w = wizard();
+  // Asked here, before the services are chosen, as the subtree page asks about a
+  // configuration in the directory: No keeps this page, where the directory can be
+  // chosen instead or the wizard cancelled, and the folder stays as it is.
+  w.replaceFileCount = 0;
+  if (!w.configurationFolder.empty() &&
+      !ConfirmReplacingFiles(w.configurationFolder, w.replaceFileCount))
+    return -1;
+  return SetupWizard::kServicesPage;
+}
 
 // ---- Page 2 ----------------------------------------------------------------------------
 

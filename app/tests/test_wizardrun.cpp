@@ -11,6 +11,8 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -363,6 +365,164 @@ class WizardRunTest : public QObject {
     QVERIFY(fs::exists(folder + "/RuleSet=BigFoot Directory"));
     QCOMPARE(Key(settingsFile_)->ReadString("Startup Mode").value_or(""), std::string("file"));
     QCOMPARE(Key(settingsFile_)->ReadString("Configuration Directory").value_or(""), folder);
+  }
+
+  // A folder whose "RuleSet=" files give no search form loads as no configuration, so
+  // the wizard runs over it; its files are replaced only when the administrator says so,
+  // asked before anything is written: on the location page for files already there, at
+  // Finish for files that turned up after that page.
+  void filesInTheFolderAreReplacedOnlyWhenAgreed_data() {
+    QTest::addColumn<bool>("before");  // the files are there when the wizard starts
+    QTest::addColumn<bool>("yes");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("there before, No") << true << false << 0;
+    QTest::newRow("there before, Yes") << true << true << 0;
+    QTest::newRow("turned up later, No") << false << false << 1;
+    QTest::newRow("turned up later, Yes") << false << true << 0;
+  }
+  void filesInTheFolderAreReplacedOnlyWhenAgreed() {
+    QFETCH(bool, before);
+    QFETCH(bool, yes);
+    QFETCH(int, exitCode);
+    QTemporaryDir here;
+    const std::string folder = here.filePath("configuration").toStdString();
+    fs::create_directories(folder);
+    const std::string kept = "RuleSet: Kept\nClass: Person : person\n";
+    auto putFiles = [&] {
+      std::ofstream(folder + "/RuleSet=Kept") << kept;
+      std::ofstream(folder + "/RuleSet=Also Kept") << kept;
+    };
+    if (before) putFiles();
+    const std::string settingsBefore =
+        "\"Startup Mode\"=\"file\"\n\"Configuration Directory\"=\"" + folder + "\"\n";
+    WriteSettings(settingsFile_, settingsBefore);
+    recorder_.answer = yes ? msg::Answer::Yes : msg::Answer::No;
+
+    ApplicationObject app;
+    app.runWizard = RunSetupWizard;
+    DriveWizard([&](SetupWizard& w) {
+      Press(w, kIdNext);
+      QVERIFY(Find<QRadioButton>(w, kIdLocalFilesRadio)->isChecked());
+      Press(w, kIdNext);
+      if (before && !yes) {
+        QCOMPARE(w.currentIndex(), 1);  // the page stays; nothing was chosen or written
+        return;
+      }
+      QCOMPARE(w.currentIndex(), 5);
+      if (!before) putFiles();
+      Check(w, {2});
+      Press(w, kIdNext);
+      Press(w, kIdFinish);
+    });
+    QCOMPARE(RunStartup(app, {}), exitCode);
+
+    QCOMPARE(recorder_.Ids(), std::vector<int>{62247});
+    const std::string& question = recorder_.messages[0].text;
+    QVERIFY2(question.find("'" + folder + "'") != std::string::npos, question.c_str());
+    QVERIFY2(question.find("configuration files: 2") != std::string::npos, question.c_str());
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    std::ifstream settingsFile(settingsFile_);
+    const std::string settingsNow{std::istreambuf_iterator<char>(settingsFile), {}};
+    if (yes) {
+      QCOMPARE(names, std::vector<std::string>{"RuleSet=BigFoot Directory"});
+      QCOMPARE(Key(settingsFile_)->ReadString("Startup Mode").value_or(""), std::string("file"));
+    } else {
+      QCOMPARE(names, (std::vector<std::string>{"RuleSet=Also Kept", "RuleSet=Kept"}));
+      for (const std::string& name : names) {
+        std::ifstream file(folder + "/" + name);
+        QCOMPARE(std::string(std::istreambuf_iterator<char>(file), {}), kept);
+      }
+      QVERIFY2(settingsNow.find(settingsBefore) != std::string::npos, settingsNow.c_str());
+    }
+  }
+
+  // A chosen service whose template is missing: nothing is stored over the existing
+  // configuration (in the directory after "replace?" Yes, in a folder whose files the
+  // administrator agreed to replace), no settings are written, and the run fails after
+  // saying why.
+  void missingTemplateStoresNothing_data() {
+    QTest::addColumn<bool>("inDirectory");
+    QTest::newRow("directory") << true;
+    QTest::newRow("local files") << false;
+  }
+  void missingTemplateStoresNothing() {
+    QFETCH(bool, inDirectory);
+    auto conn = slapd_->Connect();
+    QVERIFY(conn);
+    const std::string parent = "ou=Missing Templates,o=Sample";
+    const std::string root = "cn=Orvelle Configuration, " + parent;
+    const int added = conn->Add(parent, ldapx::ModList()
+                                            .Add("objectClass", {"organizationalUnit"})
+                                            .Add("ou", {"Missing Templates"}));
+    QVERIFY(added == ldapx::kSuccess || added == 68);  // already there from an earlier row
+    QTemporaryDir here;
+    const std::string folder = here.filePath("configuration").toStdString();
+    const std::string templates = here.filePath("Form Templates").toStdString();
+    fs::create_directories(templates);
+
+    std::vector<std::unique_ptr<SelectedService>> services;
+    auto service = std::make_unique<SelectedService>();
+    service->serviceFlag = kServiceFlags[2];
+    ServiceNeeds(service->serviceFlag, service->needsHost, service->needsBaseDn);
+    service->templateFile = kServiceTemplates[2];
+    services.push_back(std::move(service));
+    // One wizard run's result, stored; true when StoreWizardResult says it stored it.
+    auto store = [&](const std::string& templateFolder, bool replace) {
+      ApplicationObject app;
+      LoadTable(app);
+      SetupWizard w(app.oidtable);
+      w.templateFolder = templateFolder;
+      w.selectedServices = &services;
+      w.startupMode = inDirectory ? StartupMode::kDirectory : StartupMode::kFiles;
+      w.configurationFolder = folder;
+      w.replaceFileCount = replace ? 1 : 0;
+      w.serverAddress = slapd_->host();
+      w.serverPort = slapd_->port();
+      w.tls = {ldapx::Security::None, {}};
+      w.session = slapd_->Connect();
+      w.subtreeDn = root;
+      w.replaceConfiguration = replace;
+      return StoreWizardResult(app, w);
+    };
+    auto stored = [&] {
+      std::vector<std::string> out;
+      if (inDirectory) {
+        for (const auto& e :
+             conn->Search(root, ldapx::Scope::Subtree, "(objectclass=*)", {"1.1"}).entries)
+          out.push_back(e.dn);
+      } else {
+        for (const auto& entry : fs::directory_iterator(folder)) {
+          std::ifstream file(entry.path());
+          out.push_back(entry.path().filename().string() + "\n" +
+                        std::string(std::istreambuf_iterator<char>(file), {}));
+        }
+      }
+      std::sort(out.begin(), out.end());
+      return out;
+    };
+
+    const bool there =
+        inDirectory ? conn->Search(root, ldapx::Scope::Base, "(objectclass=*)", {"1.1"}).code ==
+                          ldapx::kSuccess
+                    : false;
+    QVERIFY(store(ORVELLE_SOURCE_DIR "/resources/Form Templates", there));
+    const std::vector<std::string> before = stored();
+    QVERIFY(!before.empty());
+    WriteSettings(settingsFile_, "");
+    recorder_.messages.clear();
+
+    QVERIFY(!store(templates, true));
+    QCOMPARE(recorder_.Ids(), (std::vector<int>{62245, 62246}));
+    const std::string path = templates + "/" + kServiceTemplates[2];
+    QVERIFY2(recorder_.messages[0].text.find(path) != std::string::npos,
+             recorder_.messages[0].text.c_str());
+    QVERIFY2(recorder_.messages[0].text.find(std::strerror(ENOENT)) != std::string::npos,
+             recorder_.messages[0].text.c_str());
+    QCOMPARE(stored(), before);
+    QVERIFY(!Key(settingsFile_)->ReadString("Startup Mode"));
   }
 
   void defaultFolderWithoutXdg() {

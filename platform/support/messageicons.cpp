@@ -54,6 +54,9 @@ Icon IconOf(int id, Icon requested) {
       {62121, Icon::Error},
       {62122, Icon::Error},
       {62230, Icon::Error},
+      {62245, Icon::Error},
+      {62246, Icon::Error},
+      {62248, Icon::Error},
       // Something is missing or suspect; nothing was changed.
       {61245, Icon::Warning},
       {61255, Icon::Warning},
@@ -82,6 +85,7 @@ Icon IconOf(int id, Icon requested) {
       {62177, Icon::Question},
       {62178, Icon::Question},
       {62228, Icon::Question},
+      {62247, Icon::Question},
   };
   const auto it = icons.find(id);
   return it == icons.end() ? requested : it->second;

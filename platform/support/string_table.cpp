@@ -386,6 +386,20 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62241,
        "Nothing was saved: '%s' could not be read to tell whether it is a configuration file "
        "that the save replaces.\n\nThe system's reason: %s"},
+      // The wizard's templates and its check of the configuration folder (62245-62249).
+      {62245, "The search-service template '%s' could not be read.\n\nThe system's reason: %s"},
+      {62246,
+       "The configuration was not created, because the template of at least one chosen search "
+       "service could not be used. Nothing has been saved and no settings were written.\n\nThe "
+       "templates are read from the folder '%s'."},
+      {62247,
+       "The folder '%s' already holds an Orvelle configuration (configuration files: "
+       "%s).\n\nDo you want the new configuration to replace it? If you answer No, nothing in "
+       "the folder is changed."},
+      {62248,
+       "The folder '%s' could not be read to check whether it already holds a configuration, so "
+       "nothing is stored there.\n\nThe system's reason: %s"},
+      {62249, "it is not a regular file (it is a folder, FIFO, device, socket or broken link)"},
       // Directory store messages.
       {62120,
        "'%s' is not the URL of a configuration in a directory. Give it as ldap://host:port/DN of "

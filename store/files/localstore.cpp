@@ -149,6 +149,46 @@ std::string InFolder(const std::string& folder, const std::string& name) {
 
 }  // namespace
 
+FileRead ReadRegularFile(const std::string& path, std::string& text, int& error) {
+  error = 0;
+  switch (ReadWhole(AT_FDCWD, path, text, error)) {
+    case ReadResult::Ok:
+      return FileRead::Ok;
+    case ReadResult::NotRegular:
+      return FileRead::NotRegular;
+    case ReadResult::Vanished:
+      error = ENOENT;
+      return FileRead::Failed;
+    case ReadResult::Failed:
+      break;
+  }
+  return FileRead::Failed;
+}
+
+int CountRuleSetFiles(const std::string& folder, size_t& count) {
+  count = 0;
+  Fd dirFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dirFd) return errno == ENOENT ? 0 : errno;
+  std::vector<DirEntry> entries;
+  if (!ListFolder(dirFd.get(), entries)) return errno;
+  std::string text;
+  for (const DirEntry& e : entries) {
+    if (!StartsWith(e.name, kPrefix)) continue;
+    int error = 0;
+    switch (ReadWhole(dirFd.get(), e.name, text, error)) {
+      case ReadResult::Ok:
+        if (HoldsRuleSet(text)) ++count;
+        break;
+      case ReadResult::Failed:
+        return error;  // a save would be refused there too
+      case ReadResult::NotRegular:
+      case ReadResult::Vanished:
+        break;
+    }
+  }
+  return 0;
+}
+
 int Configuration::Load(const LoadHooks& hooks, const kvaro::Oidtable& table,
                         msg::Problems* problems) {
   if (!hooks.readSettings || !hooks.readSettings(*this)) return kNothingLoaded;

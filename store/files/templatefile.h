@@ -103,6 +103,19 @@ std::string TextFormatProblem(const Configuration& configuration, int* reasonId 
 // The largest "RuleSet=" file a load reads (64 MB); a larger one fails the load.
 inline constexpr size_t kMaxRuleSetFileSize = size_t(64) << 20;
 
+// Reads the file at `path` whole into `text`, the way a load reads a "RuleSet=" file:
+// only a regular file (or a link to one) of at most kMaxRuleSetFileSize bytes, opened so
+// that a FIFO or device can never block the read.
+enum class FileRead { Ok, NotRegular, Failed };
+FileRead ReadRegularFile(const std::string& path, std::string& text, int& error);
+
+// How many "RuleSet=" files the folder holds that a save into it would replace or
+// remove: the regular files (or links to them) that hold a rule set (HoldsRuleSet). Sets
+// `count` and returns 0; a folder that does not exist holds none. Otherwise returns the
+// system's error number (the folder cannot be opened or listed, or such a file cannot
+// be read).
+int CountRuleSetFiles(const std::string& folder, size_t& count);
+
 // Saves the configuration as local files in configurationDirectory, all or nothing:
 // every record is checked first; the files are written into a new folder beside it
 // together with links to every file of the folder that is not a "RuleSet=" file, flushed

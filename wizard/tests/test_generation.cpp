@@ -1,7 +1,12 @@
 // Building rule sets and forms from the chosen services' templates, and the shipped
 // templates themselves.
+#include <sys/stat.h>
+
+#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <set>
 
@@ -113,32 +118,51 @@ class GenerationTest : public QObject {
     for (; i < forms.size(); ++i) QCOMPARE(forms[i]->ruleSet, second);
   }
 
-  void missingTemplateIsSkippedSilently() {
+  // A chosen service whose template cannot be used is an error that names the template
+  // and why, not a service left out without a word; generation shows nothing itself and
+  // still tries the other services, so that every problem is told at once.
+  void unusableTemplateIsAnError_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("id");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing") << "missing" << 62245 << QString(std::strerror(ENOENT));
+    QTest::newRow("a folder") << "folder" << 62245 << QString::fromStdString(msg::Text(62249));
+    QTest::newRow("a FIFO, never waited on")
+        << "fifo" << 62245 << QString::fromStdString(msg::Text(62249));
+    QTest::newRow("no RuleSet line") << "no rule set" << 61290 << QString();
+    QTest::newRow("empty") << "empty" << 61290 << QString();
+  }
+  void unusableTemplateIsAnError() {
+    QFETCH(QString, kind);
+    QFETCH(int, id);
+    QFETCH(QString, reason);
     QTemporaryDir dir;
-    QFile::copy(QString::fromStdString(wiztest::TemplateFolder()) + "/bigfoot.tpl",
-                dir.filePath("bigfoot.tpl"));
+    QVERIFY(QFile::copy(QString::fromStdString(wiztest::TemplateFolder()) + "/bigfoot.tpl",
+                        dir.filePath("bigfoot.tpl")));
+    const QString path = dir.filePath("local.tpl");
+    if (kind == "folder") QVERIFY(QDir(dir.path()).mkdir("local.tpl"));
+    if (kind == "fifo") QCOMPARE(::mkfifo(path.toLocal8Bit().constData(), 0644), 0);
+    if (kind == "no rule set") WriteFile(path, "# nothing here\nClass: Person : person\n");
+    if (kind == "empty") WriteFile(path, "");
+
     Generator g;
     g.wizard.templateFolder = dir.path().toStdString();
     g.services.push_back(Service(0, "h", 389, ""));
     g.services.push_back(Service(2));
-    g.Run();
+    const msg::Outcome outcome = g.wizard.GenerateConfiguration();
     QVERIFY(g.recorder.messages.empty());
+    QCOMPARE(outcome.Ids(), std::vector<int>{id});
+    const std::string text = msg::Text(id, outcome.problems[0].args);
+    if (id == 61290) {
+      QCOMPARE(text, "Failed to read form from template file '" + path.toStdString() + "'!");
+    } else {
+      QVERIFY2(text.find("'" + path.toStdString() + "'") != std::string::npos, text.c_str());
+      QVERIFY2(text.find(reason.toStdString()) != std::string::npos, text.c_str());
+    }
     QCOMPARE(g.wizard.generatedRuleSets.size(), size_t(1));
     QCOMPARE(g.wizard.generatedRuleSets[0]->name, std::string("BigFoot Directory"));
-  }
-
-  void templateWithoutRuleSetReported() {
-    QTemporaryDir dir;
-    WriteFile(dir.filePath("bigfoot.tpl"), "# nothing here\nClass: Person : person\n");
-    Generator g;
-    g.wizard.templateFolder = dir.path().toStdString();
-    g.services.push_back(Service(2));
-    g.Run();
-    QCOMPARE(g.recorder.Ids(), std::vector<int>{61290});
-    QCOMPARE(g.recorder.messages[0].text, "Failed to read form from template file '" +
-                                              dir.path().toStdString() + "/bigfoot.tpl'!");
-    QVERIFY(g.wizard.generatedRuleSets.empty());
-    QVERIFY(g.wizard.generatedForms.empty());
+    for (const auto& form : g.wizard.generatedForms)
+      QCOMPARE(form->ruleSet, g.wizard.generatedRuleSets[0].get());
   }
 
   void formsOfADiscardedRuleSetAreNotKept() {
