@@ -175,10 +175,12 @@ bool DescriptorOutput::Drain() {
   const char* next = pbase();
   while (error_ == 0 && next < pptr()) {
     const ssize_t written = ::write(fd_, next, size_t(pptr() - next));
-    if (written >= 0) {
+    if (written > 0) {
       next += written;
-    } else if (errno != EINTR) {
+    } else if (written < 0 && errno != EINTR) {
       error_ = errno;
+    } else if (written == 0) {
+      error_ = EIO;  // nothing taken and no reason given: retrying would never end
     }
   }
   setp(buffer_, buffer_ + sizeof buffer_);
