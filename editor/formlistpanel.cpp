@@ -52,8 +52,9 @@ void CFormListPanel::AddForm() {
         edit->selectAll();
       }
       if (auto* combo = dialog.findChild<QComboBox*>(ObjectName(kIdNameChoiceCombo))) {
-        const int index = combo->findText(QString::fromStdString(ruleSetName));
-        if (index >= 0) combo->setCurrentIndex(index);
+        const auto chosen = std::find(ruleSetNames.begin(), ruleSetNames.end(), ruleSetName);
+        if (chosen != ruleSetNames.end())
+          combo->setCurrentIndex(int(chosen - ruleSetNames.begin()));
       }
     }
     if (dialog.exec() != QDialog::Accepted) return;

@@ -15,7 +15,7 @@ NameChoiceDialog::NameChoiceDialog(const QString& objectName, const QString& tit
                                    const QString& prompt, const QString& nameLabel,
                                    const QString& choiceLabel,
                                    const std::vector<std::string>& choices, QWidget* parent)
-    : QDialog(parent) {
+    : QDialog(parent), choices_(choices) {
   setObjectName(objectName);
   setWindowTitle(title);
   setFont(dlgu::DialogFont());
@@ -47,5 +47,6 @@ NameChoiceDialog::NameChoiceDialog(const QString& objectName, const QString& tit
 bool NameChoiceDialog::hasChoice() const { return choiceCombo_->currentIndex() >= 0; }
 
 std::string NameChoiceDialog::choice() const {
-  return hasChoice() ? choiceCombo_->currentText().toStdString() : std::string();
+  const int index = choiceCombo_->currentIndex();
+  return index >= 0 && size_t(index) < choices_.size() ? choices_[size_t(index)] : std::string();
 }

@@ -25,10 +25,12 @@ class NameChoiceDialog : public QDialog {
   QPushButton* okButton() const { return okButton_; }
   // Whether a name of the list is selected.
   bool hasChoice() const;
-  // The selected name of the list; empty when none is.
+  // The selected name of the list, byte for byte as given (a name that is not valid
+  // UTF-8 shows with U+FFFD but is still found); empty when none is selected.
   std::string choice() const;
 
  private:
+  std::vector<std::string> choices_;
   QLineEdit* nameEdit_;
   QComboBox* choiceCombo_;
   QPushButton* okButton_;

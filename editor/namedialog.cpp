@@ -11,14 +11,17 @@
 
 NameDialog::NameDialog(const QString& objectName, const QString& title, const QString& label,
                        const std::string& current, Check check, QWidget* parent)
-    : QDialog(parent), check_(std::move(check)) {
+    : QDialog(parent),
+      check_(std::move(check)),
+      current_(current),
+      shown_(QString::fromStdString(current)) {
   setObjectName(objectName);
   setWindowTitle(title);
 
   auto* prompt = new QLabel(label, this);
   nameEdit_ = new QLineEdit(this);
   nameEdit_->setObjectName(ObjectName(kIdNameEdit));
-  nameEdit_->setText(QString::fromStdString(current));
+  nameEdit_->setText(shown_);
   nameEdit_->selectAll();
   prompt->setBuddy(nameEdit_);
 
@@ -32,7 +35,10 @@ NameDialog::NameDialog(const QString& objectName, const QString& title, const QS
 }
 
 void NameDialog::accept() {
-  const std::string typed = nameEdit_->text().toStdString();
+  // A name that is not valid UTF-8 shows with U+FFFD; converted back it would be another
+  // name, so an untouched edit stands for the current name itself.
+  const QString text = nameEdit_->text();
+  const std::string typed = text == shown_ ? current_ : text.toStdString();
   std::vector<std::string> args;
   if (const int problem = check_ ? check_(typed, args) : 0) {
     msg::Show(problem, args);

@@ -18,7 +18,8 @@ class NameDialog : public QDialog {
   // values for its placeholders in `args`.
   using Check = std::function<int(const std::string& name, std::vector<std::string>& args)>;
 
-  // On OK: the name exactly as typed. Empty before.
+  // On OK: the name exactly as typed; the current name, byte for byte, when the edit still
+  // shows it unchanged. Empty before.
   std::string name;
 
  public slots:
@@ -34,5 +35,7 @@ class NameDialog : public QDialog {
 
  private:
   Check check_;
+  std::string current_;
+  QString shown_;
   QLineEdit* nameEdit_;
 };

@@ -106,7 +106,7 @@ void CRulePanel::Fill() {
 
   ClearRows(searchList_);
   for (const auto& searchable : rule_->searchableRules)
-    InsertNameRow(searchList_, Q(searchable->name));
+    InsertNameRow(searchList_, Q(searchable->name), searchable.get());
 
   if (searchRule_) {
     ClearRows(classList_);
@@ -175,14 +175,16 @@ void CRulePanel::AddSearchRule() {
     RefuseListed(62183, searchList_, Q(chosen->name));
     return;
   }
-  InsertNameRow(searchList_, Q(chosen->name));
+  InsertNameRow(searchList_, Q(chosen->name), rule_->searchableRules.back().get());
   NotifyModified();
 }
 
 void CRulePanel::RemoveSearchRule() {
-  const int row = SelectedRow(searchList_);
-  if (row < 0) return;
-  if (!rule_->RemoveSearchableRule(RowText(searchList_, row).toStdString())) return;
+  // The row's own reference, not a name read back from the row: a name that is not valid
+  // UTF-8 is shown changed.
+  int row = -1;
+  const SearchRule* searchable = SelectedRecord(searchList_, rule_->searchableRules, row);
+  if (!searchable || !rule_->RemoveSearchableRule(searchable->name)) return;
   DeleteRow(searchList_, row);
   NotifyModified();
 }

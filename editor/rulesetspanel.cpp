@@ -41,9 +41,9 @@ void CRuleSetsPanel::AddRuleSet() {
 void CRuleSetsPanel::RemoveRuleSet() {
   const int row = SelectedRow(list());
   if (row < 0) return;
-  const std::string name = RowText(list(), row).toStdString();
-  auto found = std::find_if(ruleSets_.begin(), ruleSets_.end(),
-                            [&name](const RuleSet* r) { return r->name == name; });
+  // The row's own rule set, not one found by the row's text: a name that is not valid
+  // UTF-8 is shown changed.
+  auto found = std::find(ruleSets_.begin(), ruleSets_.end(), RowRecord<RuleSet>(list(), row));
   if (found == ruleSets_.end()) return;
   RuleSet* ruleSet = *found;
   // A rule set in use is refused by the tree with its own message; only one that can go

@@ -24,6 +24,10 @@ msg::Answer WidgetMessageSink::Show(const msg::Message& message) {
   QWidget* parent = g_parent ? g_parent.data() : QApplication::activeWindow();
   QMessageBox box(parent);
   box.setWindowTitle(QString::fromUtf8(msg::kCaption.data(), qsizetype(msg::kCaption.size())));
+  // Names in messages come from stored configurations, some of them other people's: a
+  // name that looks like markup is shown as it is spelled, never rendered (no links, no
+  // images fetched).
+  box.setTextFormat(Qt::PlainText);
   box.setText(QString::fromStdString(message.text));
   box.setObjectName(QString::number(message.id));
   switch (message.icon) {

@@ -1,7 +1,10 @@
 #include "tools/config/configtool.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
@@ -164,7 +167,44 @@ int CheckAll(const Configuration& configuration) {
   return failed;
 }
 
-int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+DescriptorOutput::DescriptorOutput(int fd) : fd_(fd) { setp(buffer_, buffer_ + sizeof buffer_); }
+
+DescriptorOutput::~DescriptorOutput() { Drain(); }
+
+bool DescriptorOutput::Drain() {
+  const char* next = pbase();
+  while (error_ == 0 && next < pptr()) {
+    const ssize_t written = ::write(fd_, next, size_t(pptr() - next));
+    if (written > 0) {
+      next += written;
+    } else if (written < 0 && errno != EINTR) {
+      error_ = errno;
+    } else if (written == 0) {
+      error_ = EIO;  // nothing taken and no reason given: retrying would never end
+    }
+  }
+  setp(buffer_, buffer_ + sizeof buffer_);
+  return error_ == 0;
+}
+
+DescriptorOutput::int_type DescriptorOutput::overflow(int_type c) {
+  if (!Drain()) return traits_type::eof();
+  if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+  *pptr() = traits_type::to_char_type(c);
+  pbump(1);
+  return c;
+}
+
+int DescriptorOutput::sync() {
+  if (Drain()) return 0;
+  errno = error_;
+  return -1;
+}
+
+namespace {
+
+// The tool without the final check of `out` (see Run).
+int RunCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
   std::vector<std::string> operands;
   std::string oidtablePath;
   std::string passwordFile;
@@ -365,6 +405,26 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
   out << "Copied " << msg::Displayable(operands[1]) << " to " << msg::Displayable(operands[2])
       << ": " << summary << ".\n";
   return 0;
+}
+
+}  // namespace
+
+int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+  const int code = RunCommand(arguments, out, err);
+  // What a script keeps of the output (an LDIF backup, the table) is only whole when every
+  // write reached its file: a full disk or a closed pipe is a failure, not a short success.
+  // A write that failed earlier has left the stream bad; the flush asks the buffer again,
+  // and one that keeps its failure (DescriptorOutput) sets errno to the reason.
+  bool failed = !out.good();
+  out.clear();
+  errno = 0;
+  out.flush();
+  const int error = errno;
+  failed = failed || !out.good();
+  if (!failed) return code;
+  err << "orvelle-config: cannot write the output: "
+      << (error != 0 ? std::strerror(error) : "write error") << "\n";
+  return code == 0 ? 1 : code;
 }
 
 }  // namespace configtool

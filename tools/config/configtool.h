@@ -10,6 +10,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -45,10 +46,36 @@ bool SaveTarget(const std::string& target, Configuration& configuration,
 // each failure shown as its own message. Returns the number of failed checks.
 int CheckAll(const Configuration& configuration);
 
+// Buffered output to a file descriptor (the tool's standard output) that remembers why a
+// write failed. The first failed write is sticky: later output is dropped, and every
+// sync (each flush of a stream on this buffer) fails again with errno set to that
+// failure's error, so whoever flushes last can name the reason (a full disk, a closed pipe).
+class DescriptorOutput : public std::streambuf {
+ public:
+  explicit DescriptorOutput(int fd);
+  ~DescriptorOutput() override;
+  DescriptorOutput(const DescriptorOutput&) = delete;
+  DescriptorOutput& operator=(const DescriptorOutput&) = delete;
+
+ protected:
+  int_type overflow(int_type c) override;
+  int sync() override;
+
+ private:
+  // Writes what the buffer holds; false (with error_ set) when a write failed, now or before.
+  bool Drain();
+
+  int fd_;
+  int error_ = 0;
+  char buffer_[8192];
+};
+
 // The whole tool: parses `arguments` (without the program name), writes results to
 // `out` and messages to the current message sink (standard error for the console).
 // Returns 0 on success, 1 on failure (for check also when the load warned, unless
-// --allow-warnings), 2 on a usage error (a --root-dn that is not a DN included).
+// --allow-warnings; for every command also when `out` could not be written: the reason,
+// the errno of the failed flush, goes to `err`), 2 on a usage error (a --root-dn that is
+// not a DN included).
 int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
 
 }  // namespace configtool

@@ -1,6 +1,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -151,6 +153,42 @@ class TestConfigTool : public QObject {
     r = Run({"copy", first, target.filePath("second")});
     QCOMPARE(r.code, 0);
     QCOMPARE(ReadFile(fs::path(target.filePath("second").toStdString()) / "RuleSet=People"), copy);
+  }
+
+  // Output that does not reach its file (here a full disk) fails the command with the
+  // system's reason, whether the first write fails or the last flush: a script must not
+  // keep a cut LDIF backup as a good one.
+  void outputThatCannotBeWrittenFails_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("rules");  // rules of an added rule set, for a longer output
+    const QString rootDn = "--root-dn=cn=Orvelle Configuration, o=Sample";
+    QTest::newRow("help") << QStringList{"--help"} << 0;
+    QTest::newRow("check") << QStringList{"check", "SOURCE"} << 0;
+    QTest::newRow("ldif") << QStringList{"ldif", "SOURCE", rootDn} << 0;
+    QTest::newRow("long ldif") << QStringList{"ldif", "SOURCE", rootDn} << 2000;
+    QTest::newRow("copy") << QStringList{"copy", "SOURCE", "TARGET"} << 0;
+  }
+  void outputThatCannotBeWrittenFails() {
+    QFETCH(QStringList, arguments);
+    QFETCH(int, rules);
+    QTemporaryDir source, target;
+    Write(source, "RuleSet=People", kWorkedExample);
+    std::string many = "RuleSet: Many\n";
+    for (int i = 0; i < rules; ++i) many += "Class: Rule " + std::to_string(i) + " : person\n";
+    if (rules > 0) Write(source, "RuleSet=Many", many);
+    arguments.replaceInStrings("SOURCE", source.path());
+    arguments.replaceInStrings("TARGET", target.filePath("copy"));
+    arguments << "--oidtable" << QStringLiteral(ORVELLE_SOURCE_DIR "/resources/oidtable32");
+    QProcess p;
+    p.setStandardOutputFile("/dev/full");
+    p.start(program_, arguments);
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QCOMPARE(p.exitCode(), 1);
+    QVERIFY2(err.contains("orvelle-config: cannot write the output: " +
+                          QString::fromLocal8Bit(std::strerror(ENOSPC))),
+             qPrintable(err));
   }
 
   void aRefusedCopyLeavesTheTargetAlone() {
