@@ -387,10 +387,12 @@ class WizardRunTest : public QObject {
     QTemporaryDir here;
     const std::string folder = here.filePath("configuration").toStdString();
     fs::create_directories(folder);
-    const std::string kept = "RuleSet: Kept\nClass: Person : person\n";
+    const auto kept = [](const std::string& name) {
+      return "RuleSet: " + name + "\nClass: Person : person\n";
+    };
     auto putFiles = [&] {
-      std::ofstream(folder + "/RuleSet=Kept") << kept;
-      std::ofstream(folder + "/RuleSet=Also Kept") << kept;
+      std::ofstream(folder + "/RuleSet=Kept") << kept("Kept");
+      std::ofstream(folder + "/RuleSet=Also Kept") << kept("Also Kept");
     };
     if (before) putFiles();
     const std::string settingsBefore =
@@ -433,7 +435,8 @@ class WizardRunTest : public QObject {
       QCOMPARE(names, (std::vector<std::string>{"RuleSet=Also Kept", "RuleSet=Kept"}));
       for (const std::string& name : names) {
         std::ifstream file(folder + "/" + name);
-        QCOMPARE(std::string(std::istreambuf_iterator<char>(file), {}), kept);
+        QCOMPARE(std::string(std::istreambuf_iterator<char>(file), {}),
+                 kept(name.substr(std::string("RuleSet=").size())));
       }
       QVERIFY2(settingsNow.find(settingsBefore) != std::string::npos, settingsNow.c_str());
     }

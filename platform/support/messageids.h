@@ -35,5 +35,16 @@ inline constexpr int kSaveBusy = 62168;
 inline constexpr int kNotConfigurationFile = 62169;
 inline constexpr int kWouldOverwriteOtherFile = 62240;
 inline constexpr int kCannotCheckFile = 62241;
+// Lines of a "RuleSet=" file that a load left out: the file and the list of lines, each
+// as kLineNotRead (number, text, reason), then kMoreLinesNotRead.
+inline constexpr int kLinesNotRead = 62250;
+inline constexpr int kMoreLinesNotRead = 62251;
+inline constexpr int kLineNotRead = 62257;
+// Why a line was not read, or not wholly (each text takes the detail).
+inline constexpr int kDropUnknownNames = 62252;  // names the attribute table does not know
+inline constexpr int kDropNoRecord = 62253;      // no rule set, form or group to read it into
+inline constexpr int kDropNoRule = 62254;        // names rules its rule set does not hold
+inline constexpr int kDropSameName = 62255;      // a record of that name was read before
+inline constexpr int kDropNotFormat = 62256;     // not a line of the text format
 
 }  // namespace msg::id

@@ -156,7 +156,12 @@ Answer Show(int id, const std::vector<std::string>& args, Buttons buttons, Icon 
 }
 
 void Show(const Problems& problems) {
-  for (const Problem& problem : problems) Show(problem.id, problem.args, Buttons::Ok, problem.icon);
+  for (const Problem& problem : problems) {
+    if (problem.prepared)
+      ShowPrepared(problem.id, problem.args, Buttons::Ok, problem.icon);
+    else
+      Show(problem.id, problem.args, Buttons::Ok, problem.icon);
+  }
 }
 
 std::vector<int> Outcome::Ids() const {

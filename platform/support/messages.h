@@ -83,6 +83,8 @@ struct Problem {
   int id = 0;
   std::vector<std::string> args;
   Icon icon = Icon::Warning;
+  // The arguments are already made safe and may hold lines (see FormatPrepared).
+  bool prepared = false;
   bool operator==(const Problem&) const = default;
 };
 using Problems = std::vector<Problem>;

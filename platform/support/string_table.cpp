@@ -386,6 +386,17 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62241,
        "Nothing was saved: '%s' could not be read to tell whether it is a configuration file "
        "that the save replaces.\n\nThe system's reason: %s"},
+      // Lines of a local configuration file that a load leaves out (62250-62259).
+      {62250,
+       "Some lines of '%s' were not read, or not wholly, so the configuration lacks what they "
+       "hold, and a save would leave it out:\n\n%s"},
+      {62251, "(and %s more lines)"},
+      {62252, "the attribute table does not know %s"},
+      {62253, "it belongs to no rule set, search form or input group that was read"},
+      {62254, "its rule set holds no rule %s (a rule must come before the lines that name it)"},
+      {62255, "a record of the same name was read before it"},
+      {62256, "it is not a line of the configuration text format"},
+      {62257, "line %s: %s (%s)"},
       // The wizard's templates and its check of the configuration folder (62245-62249).
       {62245, "The search-service template '%s' could not be read.\n\nThe system's reason: %s"},
       {62246,

@@ -142,6 +142,28 @@ ReadResult ReadWhole(int dirFd, const std::string& name, std::string& text, int&
   return ReadResult::Ok;
 }
 
+// The lines a file's read left out, for the warning that names them: the first ten, and
+// how many more; made safe to show, one a line.
+std::string DroppedText(const std::vector<DroppedLine>& dropped) {
+  constexpr size_t kShown = 10;
+  std::vector<const DroppedLine*> lines;
+  for (const DroppedLine& d : dropped) lines.push_back(&d);
+  std::stable_sort(lines.begin(), lines.end(),
+                   [](const DroppedLine* a, const DroppedLine* b) { return a->line < b->line; });
+  std::string out;
+  for (size_t i = 0; i < lines.size() && i < kShown; ++i) {
+    const DroppedLine& d = *lines[i];
+    // A long line is shortened; the line number finds it.
+    const std::string text = d.text.size() > 80 ? d.text.substr(0, 77) + "..." : d.text;
+    if (i) out += "\n";
+    out += msg::Text(msg::id::kLineNotRead,
+                     {std::to_string(d.line), text, msg::Text(d.reason, {d.detail})});
+  }
+  if (lines.size() > kShown)
+    out += "\n" + msg::Text(msg::id::kMoreLinesNotRead, {std::to_string(lines.size() - kShown)});
+  return out;
+}
+
 std::string InFolder(const std::string& folder, const std::string& name) {
   if (folder.empty() || folder.back() == '/') return folder + name;
   return folder + "/" + name;
@@ -245,10 +267,17 @@ int Configuration::LoadFromFiles(const kvaro::Oidtable& table, msg::Problems* pr
       int error = 0;
       switch (ReadWhole(dirFd.get(), name, text, error)) {
         case ReadResult::Ok:
-          if (HoldsRuleSet(text))
-            reader.ReadText(text);
-          else
+          if (!HoldsRuleSet(text)) {
             report(msg::id::kNotConfigurationFile, {InFolder(folder, name)}, msg::Icon::Warning);
+            break;
+          }
+          reader.ReadText(text);
+          if (!reader.dropped().empty())
+            found.push_back(msg::Problem{
+                msg::id::kLinesNotRead,
+                {msg::Displayable(InFolder(folder, name)), DroppedText(reader.dropped())},
+                msg::Icon::Warning,
+                true});
           break;
         case ReadResult::NotRegular:
           report(msg::id::kNotRegularFile, {InFolder(folder, name)}, msg::Icon::Warning);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/support/linereader.h"
+#include "platform/support/messageids.h"
 #include "platform/support/oidtable.h"
 #include "platform/support/qstringlist.h"
 
@@ -65,10 +66,16 @@ void TemplateReader::ReadLines(const std::vector<std::string_view>& lines,
   // Each text stands on its own: a line before the text's own "RuleSet", "Form" or
   // "FormFieldGroup" line must not land in a record of a text read earlier.
   cursors_ = {};
-  for (std::string_view line : lines) HandleLine(line, Pass::RuleSetOnly);
-  for (const std::string& extra : extraLines) HandleLine(extra, Pass::All);
-  for (std::string_view line : lines) HandleLine(line, Pass::ClassOnly);
-  for (std::string_view line : lines) HandleLine(line, Pass::All);
+  dropped_.clear();
+  for (std::string_view line : lines) HandleLine(line, Pass::RuleSetOnly, 0);
+  for (const std::string& extra : extraLines) HandleLine(extra, Pass::All, 0);
+  for (size_t i = 0; i < lines.size(); ++i) HandleLine(lines[i], Pass::ClassOnly, i + 1);
+  for (size_t i = 0; i < lines.size(); ++i) HandleLine(lines[i], Pass::All, i + 1);
+}
+
+void TemplateReader::Drop(int reason, std::string detail) {
+  if (line_ == 0) return;
+  dropped_.push_back(DroppedLine{line_, std::string(text_), reason, std::move(detail)});
 }
 
 RuleSet* TemplateReader::FindRuleSet(const std::string& name) {
@@ -91,14 +98,15 @@ SearchRule* TemplateReader::FindRule(RuleSet* ruleSet, const std::string& name) 
   return found == it->second.end() ? nullptr : found->second;
 }
 
-void TemplateReader::AddRule(RuleSet* ruleSet, std::unique_ptr<SearchRule> rule) {
+bool TemplateReader::AddRule(RuleSet* ruleSet, std::unique_ptr<SearchRule> rule) {
   // What RuleSet::AddRule does, without its walk through the list.
-  if (FindRule(ruleSet, rule->name)) return;
+  if (FindRule(ruleSet, rule->name)) return false;
   rules_[ruleSet].emplace(rule->name, rule.get());
   ruleSet->rules.push_back(std::move(rule));
+  return true;
 }
 
-void TemplateReader::HandleLine(std::string_view rawLine, Pass pass) {
+void TemplateReader::HandleLine(std::string_view rawLine, Pass pass, size_t number) {
   const size_t first = rawLine.find_first_not_of(" \t");
   if (first == std::string_view::npos) return;
   const std::string_view line = rawLine.substr(first);
@@ -106,6 +114,11 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass) {
 
   if (pass == Pass::RuleSetOnly && Keyword(line) != "RuleSet") return;
   if (pass == Pass::ClassOnly && Keyword(line) != "Class") return;
+  // What a line loses is told once: "Class" lines in their own pass, where they make
+  // their rules, every other line in the last pass.
+  const bool tell = pass == Pass::ClassOnly || (pass == Pass::All && Keyword(line) != "Class");
+  line_ = tell ? number : 0;
+  text_ = line;
 
   kvaro::QStringList pieces;
   pieces.SetSplitString(line, ':');
@@ -115,7 +128,7 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass) {
   RuleSet* ruleSet = cursors_.ruleSet;
 
   if (keyword == "RuleSet") {
-    if (count < 2) return;
+    if (count < 2) return Drop(msg::id::kDropNotFormat);
     if (ruleSet && ruleSet->name == pieces[1]) return;
     // A rule set read from an earlier text goes on here (two files of one rule set).
     if (RuleSet* earlier = FindRuleSet(pieces[1])) {
@@ -126,43 +139,54 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass) {
     cursors_.ruleSet = config_.ruleSets.back().get();
     ruleSets_.emplace(cursors_.ruleSet->name, cursors_.ruleSet);
   } else if (keyword == "Base") {
-    if (count < 3 || !ruleSet) return;
+    if (count < 3) return Drop(msg::id::kDropNotFormat);
+    if (!ruleSet) return Drop(msg::id::kDropNoRecord);
     std::vector<std::string> uriPieces(pieces.begin() + 2, pieces.end());
-    AddRule(ruleSet, std::make_unique<SearchRule>(ruleSet, pieces[1], std::vector<SearchRule*>{},
-                                                  kvaro::Join(uriPieces, ":")));
+    if (!AddRule(ruleSet,
+                 std::make_unique<SearchRule>(ruleSet, pieces[1], std::vector<SearchRule*>{},
+                                              kvaro::Join(uriPieces, ":"))))
+      Drop(msg::id::kDropSameName);
   } else if (keyword == "Class") {
-    if (count != 3 || !ruleSet) return;
+    if (count != 3) return Drop(msg::id::kDropNotFormat);
+    if (!ruleSet) return Drop(msg::id::kDropNoRecord);
     kvaro::QStringList names;
     names.SetSplitString(pieces[2], ',');
-    std::vector<std::string> known;
-    for (const std::string& n : names)
-      if (table_.str2oc(n)) known.push_back(n);
+    std::vector<std::string> known, unknown;
+    for (const std::string& n : names) (table_.str2oc(n) ? known : unknown).push_back(n);
+    if (!unknown.empty()) Drop(msg::id::kDropUnknownNames, kvaro::Join(unknown, ", "));
     if (known.empty()) return;
-    AddRule(ruleSet, std::make_unique<SearchRule>(ruleSet, pieces[1], std::vector<SearchRule*>{},
-                                                  std::move(known)));
+    if (!AddRule(ruleSet, std::make_unique<SearchRule>(
+                              ruleSet, pieces[1], std::vector<SearchRule*>{}, std::move(known))))
+      Drop(msg::id::kDropSameName);
   } else if (keyword == "SearchRule") {
-    if (count < 3 || !ruleSet) return;
+    if (count < 3) return Drop(msg::id::kDropNotFormat);
+    if (!ruleSet) return Drop(msg::id::kDropNoRecord);
     SearchRule* rule = FindRule(ruleSet, pieces[1]);
-    if (!rule) return;
+    if (!rule) return Drop(msg::id::kDropNoRule, pieces[1]);
     kvaro::QStringList names;
     names.SetSplitString(pieces[2], ',');
     // What AddSearchableRule does for each name, without a walk through the list per name.
     std::unordered_set<std::string> present;
     for (const auto& r : rule->searchableRules) present.insert(r->name);
+    std::vector<std::string> missing;
     for (const std::string& n : names) {
       const SearchRule* searchable = FindRule(ruleSet, n);
+      if (!searchable) missing.push_back(n);
       if (searchable && present.insert(n).second)
         rule->searchableRules.push_back(SearchRule::ReferenceTo(*searchable));
     }
+    if (!missing.empty()) Drop(msg::id::kDropNoRule, kvaro::Join(missing, ", "));
   } else if (keyword == "Form") {
     // The lines after a form line that is not read belong to no form and no group.
     cursors_.form = nullptr;
     cursors_.group = nullptr;
-    if (count != 2 || !ruleSet) return;
+    if (count != 2) return Drop(msg::id::kDropNotFormat);
+    if (!ruleSet) return Drop(msg::id::kDropNoRecord);
     config_.searchForms.push_back(std::make_unique<SearchForm>(pieces[1], ruleSet));
     cursors_.form = config_.searchForms.back().get();
   } else if (keyword == "FormTipString" || keyword == "FormHelpString") {
-    if (!cursors_.form || count < 2) return;
+    if (count < 2) return Drop(msg::id::kDropNotFormat);
+    if (!cursors_.form) return Drop(msg::id::kDropNoRecord);
     // The text is everything after the first colon, so a text that itself holds a
     // colon reads back as it was written.
     const std::string value(kvaro::Trim(line.substr(line.find(':') + 1)));
@@ -170,9 +194,10 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass) {
   } else if (keyword == "FormFieldGroup") {
     // The fields of a group that is not read are not read either.
     cursors_.group = nullptr;
-    if (count != 3 || !cursors_.form || !ruleSet) return;
+    if (count != 3) return Drop(msg::id::kDropNotFormat);
+    if (!cursors_.form || !ruleSet) return Drop(msg::id::kDropNoRecord);
     SearchRule* rule = FindRule(ruleSet, pieces[2]);
-    if (!rule) return;
+    if (!rule) return Drop(msg::id::kDropNoRule, pieces[2]);
     auto group = std::make_unique<InputGroup>(pieces[1], rule);
     cursors_.group = group.get();
     SearchForm* form = cursors_.form;
@@ -183,7 +208,8 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass) {
       form->inputGroups.push_back(std::move(group));
     }
   } else if (keyword == "FormField") {
-    if (count != 3 || !cursors_.group) return;
+    if (count != 3) return Drop(msg::id::kDropNotFormat);
+    if (!cursors_.group) return Drop(msg::id::kDropNoRecord);
     InputGroup* group = cursors_.group;
     if (fieldsOf_ != group) {
       fieldsOf_ = group;
@@ -191,13 +217,15 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass) {
       for (const auto& f : group->fields) fieldNames_.insert(f->name);
     }
     // What AddField does: a name already in the group adds nothing.
-    if (!fieldNames_.insert(pieces[1]).second) return;
+    if (!fieldNames_.insert(pieces[1]).second) return Drop(msg::id::kDropSameName);
     kvaro::QStringList names;
     names.SetSplitString(pieces[2], ',');
-    std::vector<std::string> known;
-    for (const std::string& n : names)
-      if (table_.str2at(n)) known.push_back(n);
+    std::vector<std::string> known, unknown;
+    for (const std::string& n : names) (table_.str2at(n) ? known : unknown).push_back(n);
+    if (!unknown.empty()) Drop(msg::id::kDropUnknownNames, kvaro::Join(unknown, ", "));
     group->fields.push_back(std::make_unique<InputField>(pieces[1], "", std::move(known)));
+  } else {
+    Drop(msg::id::kDropNotFormat);
   }
 }
 

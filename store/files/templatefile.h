@@ -34,8 +34,16 @@ struct ReaderCursors {
   InputGroup* group = nullptr;
 };
 
+struct DroppedLine {
+  size_t line = 0;   // from 1
+  std::string text;  // without its indentation
+  int reason = 0;    // msg::id::kDrop...
+  std::string detail;
+};
+
 // Reads text into a configuration's rule sets and forms, using and moving its own cursors.
-// Never fails and never shows a message: lines it cannot use are skipped. Rule and field
+// Never fails and never shows a message: lines it cannot use are skipped, and noted
+// (dropped()). Rule and field
 // names are found through indexes, so reading is linear in the text. The configuration's
 // records must not be removed while the reader is in use.
 class TemplateReader {
@@ -44,6 +52,9 @@ class TemplateReader {
 
   // The cursors after the texts read so far.
   const ReaderCursors& cursors() const { return cursors_; }
+  // The lines of the last text read that were not read, or not wholly, in line order
+  // within each pass (extra lines are not counted).
+  const std::vector<DroppedLine>& dropped() const { return dropped_; }
 
   // Reads an open file once, then runs the four passes over its lines ("RuleSet" lines;
   // the extra lines; "Class" lines; everything). `extraLines` are handled as if they
@@ -56,10 +67,12 @@ class TemplateReader {
   enum class Pass { RuleSetOnly, ClassOnly, All };
   void ReadLines(const std::vector<std::string_view>& lines,
                  const std::vector<std::string>& extraLines);
-  void HandleLine(std::string_view line, Pass pass);
+  void HandleLine(std::string_view line, Pass pass, size_t number);
+  // Notes that the line being handled was not read, or not wholly (see dropped()).
+  void Drop(int reason, std::string detail = {});
   RuleSet* FindRuleSet(const std::string& name);
   SearchRule* FindRule(RuleSet* ruleSet, const std::string& name);
-  void AddRule(RuleSet* ruleSet, std::unique_ptr<SearchRule> rule);
+  bool AddRule(RuleSet* ruleSet, std::unique_ptr<SearchRule> rule);
 
   Configuration& config_;
   const kvaro::Oidtable& table_;
@@ -71,6 +84,10 @@ class TemplateReader {
   // Field names of cursors_.group, when fieldsOf_ is that group.
   const InputGroup* fieldsOf_ = nullptr;
   std::unordered_set<std::string> fieldNames_;
+  // The line being handled (its number from 1; 0 while nothing is to be told of it).
+  size_t line_ = 0;
+  std::string_view text_;
+  std::vector<DroppedLine> dropped_;
 };
 
 // The text of one local configuration file: the rule set's text, then the text of every

@@ -231,6 +231,62 @@ class TestTemplateFile : public QObject {
     QCOMPARE(FormsText(c), std::string("FA[G:N] FB[K:L]"));
   }
 
+  // A load names every line it leaves out, or reads only in part, in one warning per
+  // file with the line's number and the reason; `check` then fails, and nobody copies a
+  // folder that loses lines without being told.
+  void linesLeftOutAreNamed_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("named");
+    const QString set = "RuleSet: S\nClass: P : person\n";
+    const QString form = "Form: F\nFormFieldGroup : G : P\nFormField: N : cn\n";
+    QTest::newRow("the worked example") << QString::fromStdString(kWorkedExample) << "";
+    QTest::newRow("object class the table does not know, with one it knows")
+        << set + "Class: Some : bogus, person\n" + form
+        << "line 3: Class: Some : bogus, person (the attribute table does not know bogus)";
+    QTest::newRow("rule of unknown classes, its group and field")
+        << set + "Class: Weird : fooClass\n" + form +
+               "FormFieldGroup : W : Weird\nFormField: Wf : sn\n"
+        << "line 3: Class: Weird : fooClass (the attribute table does not know fooClass)\n"
+           "line 7: FormFieldGroup : W : Weird (its rule set holds no rule Weird (a rule must "
+           "come before the lines that name it))\n"
+           "line 8: FormField: Wf : sn (it belongs to no rule set, search form or input group "
+           "that was read)";
+    QTest::newRow("attribute type the table does not know")
+        << set + form + "FormField: M : sn, fooAttr\n"
+        << "line 6: FormField: M : sn, fooAttr (the attribute table does not know fooAttr)";
+    QTest::newRow("keyword with a typing error")
+        << set + form + "Formfield: M : sn\n"
+        << "line 6: Formfield: M : sn (it is not a line of the configuration text format)";
+    QTest::newRow("a second rule of one name")
+        << set + "Class: P : organizationalUnit\n" + form
+        << "line 3: Class: P : organizationalUnit (a record of the same name was read before "
+           "it)";
+    QTest::newRow("link to an entry point written after it")
+        << set + "SearchRule: P : Later\nBase: Later : ldap://h/o=x\n" + form
+        << "line 3: SearchRule: P : Later (its rule set holds no rule Later (a rule must come "
+           "before the lines that name it))";
+  }
+  void linesLeftOutAreNamed() {
+    QFETCH(QString, text);
+    QFETCH(QString, named);
+    QTemporaryDir dir;
+    const fs::path folder = dir.path().toStdString();
+    WriteFile(folder / "RuleSet=S", text.toStdString());
+    Configuration c;
+    c.configurationDirectory = folder.string();
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    QCOMPARE(LoadShown(c, Table()), 1);
+    if (named.isEmpty()) {
+      QCOMPARE(sink.Ids(), std::vector<int>{});
+      return;
+    }
+    QCOMPARE(sink.Ids(), std::vector<int>{62250});
+    const std::string& shown = sink.messages[0].text;
+    QVERIFY(shown.find((folder / "RuleSet=S").string()) != std::string::npos);
+    QCOMPARE(QString::fromStdString(shown.substr(shown.find("line "))), named);
+  }
+
   void aReferenceToALaterEntryPointIsLost() {
     Configuration c;
     TemplateReader(c, Table())
