@@ -397,6 +397,9 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62255, "a record of the same name was read before it"},
       {62256, "it is not a line of the configuration text format"},
       {62257, "line %s: %s (%s)"},
+      {62258,
+       "Nothing was copied: '%s' holds no configuration (no rule set with a search form), and a "
+       "copy of it would replace the configuration of '%s' with an empty one."},
       // The wizard's templates and its check of the configuration folder (62245-62249).
       {62245, "The search-service template '%s' could not be read.\n\nThe system's reason: %s"},
       {62246,

@@ -401,6 +401,12 @@ int RunCommand(const std::vector<std::string>& arguments, std::ostream& out, std
     return 0;
   }
 
+  // A configuration needs a rule set and a form (a folder without them is refused when
+  // loaded); copying an empty one would replace the target's with nothing.
+  if (configuration.ruleSets.empty() || configuration.searchForms.empty()) {
+    msg::Show(62258, {operands[1], operands[2]}, msg::Buttons::Ok, msg::Icon::Error);
+    return 1;
+  }
   if (!SaveTarget(operands[2], configuration, credentials)) return 1;
   out << "Copied " << msg::Displayable(operands[1]) << " to " << msg::Displayable(operands[2])
       << ": " << summary << ".\n";

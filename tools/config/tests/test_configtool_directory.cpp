@@ -126,11 +126,14 @@ class TestConfigToolDirectory : public configtooltest::DirectoryToolTest {
     QVERIFY(dir_.isValid());
     testsupport::SlapdFixture::Options options;
     // Parents for the configurations of the single tests.
-    for (const char* ou :
-         {"example", "awkward", "fresh", "refused", "ldif", "logon", "warned", "schema"}) {
+    for (const char* ou : {"example", "awkward", "fresh", "refused", "ldif", "logon", "warned",
+                           "schema", "empty", "vacant"}) {
       options.extraLdif += std::string("dn: ou=") + ou +
                            ",o=Sample\nobjectClass: organizationalUnit\nou: " + ou + "\n\n";
     }
+    options.extraLdif +=
+        "dn: cn=Orvelle Configuration,ou=empty,o=Sample\nobjectClass: top\n"
+        "objectClass: ovConfigurationRoot\ncn: Orvelle Configuration\n\n";
     slapd_ = std::make_unique<testsupport::SlapdFixture>(options);
     if (!slapd_->ok()) QSKIP(slapd_->error().c_str());
     adminPassword_ = dir_.filePath("admin.pw");
@@ -181,7 +184,8 @@ class TestConfigToolDirectory : public configtooltest::DirectoryToolTest {
     // A check of a stored configuration with that small table passes: the classes and
     // attribute types the server knows are not dropped.
     const QString url = Url(*slapd_, "ou=schema,o=Sample");
-    QCOMPARE(RunAsAdmin({"copy", Folder("schema", {{"RuleSet=People", kWorkedExample}}), url}).code, 0);
+    QCOMPARE(RunAsAdmin({"copy", Folder("schema", {{"RuleSet=People", kWorkedExample}}), url}).code,
+             0);
     QProcess check;
     check.start(configtooltest::kProgram, {"check", url, "--oidtable", own});
     QVERIFY(check.waitForFinished(60000));
@@ -372,6 +376,28 @@ class TestConfigToolDirectory : public configtooltest::DirectoryToolTest {
     QCOMPARE(r.code, 1);
     QVERIFY(r.err.startsWith("Orvelle32Setup: "));
     QVERIFY(Entries(*slapd_, "ou=logon,o=Sample").size() == 1);
+  }
+
+  // A source that holds no configuration is not copied over a target: the target keeps
+  // its configuration and the tool fails.
+  void anEmptySourceIsNotCopied_data() {
+    QTest::addColumn<QString>("parent");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("configuration root without rule sets") << "empty"
+                                                          << "Nothing was copied";
+    QTest::newRow("no subtree at the URL") << "vacant"
+                                           << "could not be read";
+  }
+  void anEmptySourceIsNotCopied() {
+    QFETCH(QString, parent);
+    QFETCH(QString, says);
+    const QString target = Folder("kept-" + parent, {{"RuleSet=People", kWorkedExample}});
+    parent = "ou=" + parent + ",o=Sample";
+    const auto before = testsupport::Snapshot(target.toStdString());
+    const Result r = RunAsAdmin({"copy", Url(*slapd_, qPrintable(parent)), target});
+    QCOMPARE(r.code, 1);
+    QVERIFY2(r.err.contains(says), qPrintable(r.err));
+    QVERIFY(testsupport::Snapshot(target.toStdString()) == before);
   }
 
   void otherUrlsAreNamedAsSuch() {
