@@ -397,6 +397,9 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62255, "a record of the same name was read before it"},
       {62256, "it is not a line of the configuration text format"},
       {62257, "line %s: %s (%s)"},
+      {62259,
+       "Warning!\n\nThese entries of the configuration subtree were not read (each with the "
+       "entries below it), so the configuration lacks them, and the next save removes them:\n\n%s"},
       {62258,
        "Nothing was copied: '%s' holds no configuration (no rule set with a search form), and a "
        "copy of it would replace the configuration of '%s' with an empty one."},

@@ -114,6 +114,7 @@ struct Node {
   const ldapx::Entry* entry = nullptr;
   const std::string* csn = nullptr;   // the entry's entryCSN, when the server keeps one
   std::vector<const Node*> children;  // in the order the entries were added
+  mutable bool read = false;          // it became (part of) a record of the configuration
 };
 
 // Puts children in the order they were added. The server hands siblings out in an order
@@ -154,6 +155,13 @@ class SubtreeLoader {
     for (Node& n : nodes_) InWritingOrder(n.children);
     LoadRuleSets(root);
     LoadForms(root);
+    // A save replaces the whole subtree, so what the load left out goes with the next
+    // save: say so now, each time for the highest such entry only.
+    std::vector<std::string> unread;
+    ListUnread(root, unread);
+    if (!unread.empty())
+      msg::ShowPrepared(62259, {msg::DisplayableLines(unread)}, msg::Buttons::Ok,
+                        msg::Icon::Warning);
   }
 
  private:
@@ -232,9 +240,19 @@ class SubtreeLoader {
     return std::vector<std::string>(list.begin(), list.end());
   }
 
+  static void ListUnread(const Node& parent, std::vector<std::string>& out) {
+    for (const Node* child : parent.children) {
+      if (!child->read)
+        out.push_back(child->entry->dn);
+      else
+        ListUnread(*child, out);
+    }
+  }
+
   void LoadRuleSets(const Node& root) {
     for (const Node* node : root.children) {
       if (!HasClass(*node->entry, "ovRuleSet")) continue;
+      node->read = true;
       auto ruleSet = std::make_unique<RuleSet>(Name(*node->entry));
       LoadRules(*node, *ruleSet);
       config_.ruleSets.push_back(std::move(ruleSet));
@@ -268,7 +286,10 @@ class SubtreeLoader {
         msg::Show(62002, {e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
         continue;
       }
-      if (ruleSet.AddRule(rule.get())) built.emplace_back(&e, ruleSet.rules.back().get());
+      if (ruleSet.AddRule(rule.get())) {
+        node->read = true;
+        built.emplace_back(&e, ruleSet.rules.back().get());
+      }
     }
     for (const auto& [entry, rule] : built) {
       for (const ldapx::Attribute& a : entry->attributes) {
@@ -310,6 +331,7 @@ class SubtreeLoader {
         msg::Show(62004, {e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
         continue;
       }
+      node->read = true;
       auto form =
           std::make_unique<SearchForm>(Name(e), ruleSet, std::move(target), std::move(further));
       form->toolTip = First(e, "ovToolTip");
@@ -344,6 +366,7 @@ class SubtreeLoader {
       msg::Show(62007, {groupName, formNode.entry->dn}, msg::Buttons::Ok, msg::Icon::Warning);
       return nullptr;
     }
+    node->read = true;
     return std::make_unique<InputGroup>(groupName, rule, std::move(fields));
   }
 
@@ -362,6 +385,7 @@ class SubtreeLoader {
       msg::Show(62008, {e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
       return nullptr;
     }
+    node->read = true;
     return std::make_unique<InputField>(Name(e), std::string(), types);
   }
 

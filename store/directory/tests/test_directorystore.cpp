@@ -413,7 +413,12 @@ class TestDirectoryStore : public QObject {
     // Siblings are read in the order they were added ("Lost" before "Good"), whatever
     // order the server lists them in.
     QCOMPARE(sink.Ids(), (std::vector<int>{62001, 62001, 62002, 62003, 62008, 62006, 62005, 62006,
-                                           62004, 62007}));
+                                           62004, 62007, 62259}));
+    // Then every entry the next save would remove, the highest of each branch only.
+    const std::string& unread = sink.messages.back().text;
+    const std::string list = unread.substr(unread.rfind("\n\n") + 2);
+    QCOMPARE(QString::fromStdString(list),
+             QString::fromStdString("cn=Bad," + rs + "\n" + form + "\ncn=Empty," + form2));
     QCOMPARE(sink.messages[0].text.find("Object class: noSuchClass\nForm Class DN: cn=Bad,") !=
                  std::string::npos,
              true);
