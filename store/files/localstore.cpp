@@ -382,21 +382,28 @@ mode_t DefaultFileMode() {
   return 0666 & ~mask;
 }
 
-// True when `entry`, the status of a folder in `dirFd`, is on another file system than
-// `dirFd`: a mount point.
-bool OnOtherFileSystem(int dirFd, const struct stat& entry) {
-  struct stat here {};
-  return ::fstat(dirFd, &here) == 0 && here.st_dev != entry.st_dev;
+// True when `name` in `dirFd` is where a file system is mounted, a bind mount included:
+// a copy would leave what is mounted behind, and a removal would reach into it.
+bool IsMountPoint(int dirFd, const std::string& name) {
+  struct statx sx {};
+  if (::statx(dirFd, name.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &sx) == 0 &&
+      (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0)
+    return (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+  // Kernels before 5.8 do not tell; another device is a mount point at least.
+  struct stat here {
+  }, there{};
+  return ::fstat(dirFd, &here) == 0 &&
+         ::fstatat(dirFd, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+         here.st_dev != there.st_dev;
 }
 
 // Removes `name` in `dirFd` with everything below it. Best effort: what cannot be
 // removed stays for the next save to try again. Never goes into another file system
 // mounted below.
 void RemoveTree(int dirFd, const std::string& name) {
+  if (IsMountPoint(dirFd, name)) return;
   if (::unlinkat(dirFd, name.c_str(), 0) == 0 || (errno != EISDIR && errno != EPERM)) return;
   Fd sub(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  struct stat st {};
-  if (sub && ::fstat(sub.get(), &st) == 0 && OnOtherFileSystem(dirFd, st)) return;
   if (sub) {
     std::vector<DirEntry> entries;
     ListFolder(sub.get(), entries);
@@ -408,8 +415,12 @@ void RemoveTree(int dirFd, const std::string& name) {
 // Copies `name` from one folder into another (a folder with everything below it, a
 // symbolic link as a link, a file with its contents), keeping modes and, where allowed,
 // owners. For what a hard link cannot carry. False with errno set on failure; EXDEV for
-// another file system mounted on a folder, which a copy would leave behind.
+// a mount point (IsMountPoint), which a copy would leave behind.
 bool CopyEntry(int fromDir, int toDir, const std::string& name) {
+  if (IsMountPoint(fromDir, name)) {
+    errno = EXDEV;
+    return false;
+  }
   struct stat st {};
   if (::fstatat(fromDir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
   if (S_ISLNK(st.st_mode)) {
@@ -422,10 +433,6 @@ bool CopyEntry(int fromDir, int toDir, const std::string& name) {
     return true;
   }
   if (S_ISDIR(st.st_mode)) {
-    if (OnOtherFileSystem(fromDir, st)) {
-      errno = EXDEV;
-      return false;
-    }
     if (::mkdirat(toDir, name.c_str(), 0700) != 0) return false;
     Fd from(::openat(fromDir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     Fd to(::openat(toDir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));

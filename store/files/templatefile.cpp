@@ -61,6 +61,8 @@ void TemplateReader::ReadLines(const std::vector<std::string_view>& lines,
                                const std::vector<std::string>& extraLines) {
   // The records may have changed since an earlier read: start the indexes afresh.
   rules_.clear();
+  ruleSets_.clear();
+  formNames_.clear();
   fieldsOf_ = nullptr;
   fieldNames_.clear();
   // Each text stands on its own: a line before the text's own "RuleSet", "Form" or
@@ -128,7 +130,7 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass, size_t numb
   RuleSet* ruleSet = cursors_.ruleSet;
 
   if (keyword == "RuleSet") {
-    if (count < 2) return Drop(msg::id::kDropNotFormat);
+    if (count < 2 || pieces[1].empty()) return Drop(msg::id::kDropNotFormat);
     if (ruleSet && ruleSet->name == pieces[1]) return;
     // A rule set read from an earlier text goes on here (two files of one rule set).
     if (RuleSet* earlier = FindRuleSet(pieces[1])) {
@@ -182,6 +184,11 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass, size_t numb
     cursors_.group = nullptr;
     if (count != 2) return Drop(msg::id::kDropNotFormat);
     if (!ruleSet) return Drop(msg::id::kDropNoRecord);
+    // Forms are found by name (and stored under it in the directory): a second form of a
+    // name read before, from this text or another file of the same rule set, is not read.
+    if (formNames_.empty())
+      for (const auto& form : config_.searchForms) formNames_.insert(form->name);
+    if (!formNames_.insert(pieces[1]).second) return Drop(msg::id::kDropSameName);
     config_.searchForms.push_back(std::make_unique<SearchForm>(pieces[1], ruleSet));
     cursors_.form = config_.searchForms.back().get();
   } else if (keyword == "FormTipString" || keyword == "FormHelpString") {
@@ -235,7 +242,12 @@ bool HoldsRuleSet(std::string_view text) {
   for (std::string_view line : SplitLines(text)) {
     const size_t first = line.find_first_not_of(" \t");
     if (first == std::string_view::npos || line[first] == '#') continue;
-    if (line.find(':') != std::string_view::npos && Keyword(line) == "RuleSet") return true;
+    const size_t colon = line.find(':');
+    if (colon == std::string_view::npos || Keyword(line) != "RuleSet") continue;
+    // The name, up to the next colon, as the reader splits the line.
+    std::string_view name = line.substr(colon + 1);
+    name = kvaro::Trim(name.substr(0, name.find(':')));
+    if (!name.empty()) return true;
   }
   return false;
 }

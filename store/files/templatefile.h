@@ -79,8 +79,9 @@ class TemplateReader {
   ReaderCursors cursors_;
   // Rule names of the rule sets touched by this read (built when first needed).
   std::unordered_map<const RuleSet*, std::unordered_map<std::string, SearchRule*>> rules_;
-  // The configuration's rule sets by name (built when first needed).
+  // The configuration's rule sets by name, and its forms' names (built when first needed).
   std::unordered_map<std::string, RuleSet*> ruleSets_;
+  std::unordered_set<std::string> formNames_;
   // Field names of cursors_.group, when fieldsOf_ is that group.
   const InputGroup* fieldsOf_ = nullptr;
   std::unordered_set<std::string> fieldNames_;
@@ -99,10 +100,10 @@ msg::Outcome RuleSetFileText(const Configuration& configuration, const RuleSet& 
 // "RuleSet=" + name.
 std::string RuleSetFileName(const std::string& ruleSetName);
 
-// True when the text has a "RuleSet" line (as the reader takes one: the keyword, then a
-// colon), which makes a "RuleSet=" file a configuration file. Other files under such a
-// name (notes, text in another encoding, a first line with a typing error) are not read
-// and never written over or removed by a save.
+// True when the text has a "RuleSet" line (as the reader takes one: the keyword, a colon
+// and a name that is not empty), which makes a "RuleSet=" file a configuration file. Other files
+// under such a name (notes, text in another encoding, a first line with a typing error) are not
+// read and never written over or removed by a save.
 bool HoldsRuleSet(std::string_view text);
 
 // True when "RuleSet=" + name names a file inside the configuration folder: the name is

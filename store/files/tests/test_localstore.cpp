@@ -97,6 +97,16 @@ Strings Leftovers(const fs::path& folder) {
   return found;
 }
 
+// Unmounts every mount below `root`, also one a failed save moved elsewhere.
+void UnmountBelow(const std::string& root) {
+  std::ifstream mounts("/proc/self/mounts");
+  std::vector<std::string> points;
+  std::string device, point, rest;
+  while (mounts >> device >> point && std::getline(mounts, rest))
+    if (point.rfind(root, 0) == 0) points.push_back(point);
+  for (auto it = points.rbegin(); it != points.rend(); ++it) ::umount2(it->c_str(), MNT_DETACH);
+}
+
 // Runs `body` in a child process and returns its wait status.
 template <typename Body>
 int InChild(Body body, const char* killAt = nullptr) {
@@ -475,6 +485,7 @@ class TestLocalStore : public QObject {
         << QByteArray("Ruleset: Zed\nClass: Z : person\nForm: FZ\n");
     QTest::newRow("UTF-16") << QByteArray("\xFF\xFER\0u\0l\0e\0S\0e\0t\0:\0 \0Z\0\n\0", 24);
     QTest::newRow("empty") << QByteArray();
+    QTest::newRow("rule set line without a name") << QByteArray("RuleSet:\nmy notes\n");
   }
   void filesThatHoldNoRuleSetAreLeftAlone() {
     QFETCH(QByteArray, text);
@@ -531,30 +542,40 @@ class TestLocalStore : public QObject {
     for (const std::string& path : others) QVERIFY2(fs::exists(path), path.c_str());
   }
 
-  // A file system mounted inside the folder stays mounted where it was, with its files:
-  // the save writes into the folder itself instead of replacing the folder.
+  // A file system mounted inside the folder (a bind mount of a folder elsewhere
+  // included) stays mounted where it was, with its files: the save writes into the
+  // folder itself instead of replacing the folder.
+  void aFileSystemMountedInsideStaysWhole_data() {
+    QTest::addColumn<bool>("bind");
+    QTest::newRow("tmpfs") << false;
+    QTest::newRow("bind mount of a folder elsewhere") << true;
+  }
   void aFileSystemMountedInsideStaysWhole() {
+    QFETCH(bool, bind);
     QTemporaryDir dir;
     const fs::path folder = fs::path(dir.path().toStdString()) / "cfg";
+    const fs::path elsewhere = fs::path(dir.path().toStdString()) / "elsewhere";
     fs::create_directory(folder);
+    fs::create_directory(elsewhere);
     QVERIFY(SaveVersion(folder.string(), 2, "old"));
     const fs::path mountPoint = folder / "archive";
     fs::create_directory(mountPoint);
     if (::geteuid() != 0 ||
-        ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k,mode=0755") != 0)
-      QSKIP("mounting a small tmpfs is not allowed here (needs root)");
+        (bind ? ::mount(elsewhere.c_str(), mountPoint.c_str(), nullptr, MS_BIND, nullptr)
+              : ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k,mode=0755")) != 0)
+      QSKIP("mounting is not allowed here (needs root)");
     WriteFile(mountPoint / "kept", "archived");
     const bool saved = SaveVersion(folder.string(), 3, "new");
-    struct stat inside {
-    }, outside{};
-    ::stat(mountPoint.c_str(), &inside);
-    ::stat(folder.c_str(), &outside);
+    struct statx sx {};
+    ::statx(AT_FDCWD, mountPoint.c_str(), 0, STATX_BASIC_STATS, &sx);
     const std::string kept = ReadFile(mountPoint / "kept");
-    ::umount2(mountPoint.c_str(), MNT_DETACH);
+    UnmountBelow(dir.path().toStdString());
     QVERIFY(saved);
-    QVERIFY(inside.st_dev != outside.st_dev);  // still mounted at the same place
+    QVERIFY((sx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0);  // still mounted there
     QCOMPARE(kept, std::string("archived"));
     QCOMPARE(Version(folder.string()), std::string("new:3"));
+    QCOMPARE(Leftovers(folder), Strings{});
+    if (bind) QCOMPARE(ReadFile(elsewhere / "kept"), std::string("archived"));
   }
 
   // Failures of the file system are reported with the system's reason, and the folder

@@ -261,6 +261,14 @@ class TestTemplateFile : public QObject {
         << set + "Class: P : organizationalUnit\n" + form
         << "line 3: Class: P : organizationalUnit (a record of the same name was read before "
            "it)";
+    QTest::newRow("a second form of one name")
+        << set + form + "Form: F\nFormFieldGroup : G : P\n"
+        << "line 6: Form: F (a record of the same name was read before it)\n"
+           "line 7: FormFieldGroup : G : P (it belongs to no rule set, search form or input group "
+           "that was read)";
+    QTest::newRow("rule set line without a name")
+        << "RuleSet:\n" + set + form
+        << "line 1: RuleSet: (it is not a line of the configuration text format)";
     QTest::newRow("link to an entry point written after it")
         << set + "SearchRule: P : Later\nBase: Later : ldap://h/o=x\n" + form
         << "line 3: SearchRule: P : Later (its rule set holds no rule Later (a rule must come "
@@ -323,9 +331,9 @@ class TestTemplateFile : public QObject {
     QCOMPARE(c.ruleSets.size(), size_t(1));
     QCOMPARE(c.ruleSets[0]->rules.size(), size_t(1));
     QCOMPARE(c.ruleSets[0]->rules[0]->objectClasses, (Strings{"person"}));
-    QCOMPARE(c.searchForms.size(), size_t(2));  // form names are not compared
-    QCOMPARE(c.searchForms[1]->targetGroup->fields.size(), size_t(1));
-    QCOMPARE(c.searchForms[1]->targetGroup->fields[0]->filterAttributes, (Strings{"cn"}));
+    // A second form of one name is not read, nor are the lines below it.
+    QCOMPARE(c.searchForms.size(), size_t(1));
+    QVERIFY(!c.searchForms[0]->targetGroup);
   }
 
   void twoRuleSetsInOneFileAreEachCreatedOnce() {
