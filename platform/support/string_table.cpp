@@ -400,6 +400,10 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62259,
        "Warning!\n\nThese entries of the configuration subtree were not read (each with the "
        "entries below it), so the configuration lacks them, and the next save removes them:\n\n%s"},
+      {62260,
+       "Nothing was written: the load of '%s' dropped records (see the warnings), and '%s' "
+       "would leave them out. Mend the source, or give --allow-warnings to go on with what was "
+       "read."},
       {62258,
        "Nothing was copied: '%s' holds no configuration (no rule set with a search form), and a "
        "copy of it would replace the configuration of '%s' with an empty one."},

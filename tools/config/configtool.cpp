@@ -55,12 +55,13 @@ constexpr const char* kUsage =
     "                       (refused when the server does not offer it)\n"
     "  --ca-file FILE       trust the certificate authorities of FILE (PEM) for the\n"
     "                       server's certificate (default: the system's store)\n"
-    "  --allow-warnings     for check: pass although the load dropped records with\n"
-    "                       warnings (by default such a load fails the check)\n"
+    "  --allow-warnings     pass, copy or print although the load dropped records\n"
+    "                       with warnings (by default such a load fails check, copy\n"
+    "                       and ldif before anything is written)\n"
     "  --help               show this text\n"
     "\n"
-    "Exit status: 0 success, 1 failure (check: a failed record check, or a load with\n"
-    "warnings), 2 usage error (also a --root-dn that is not a DN).\n";
+    "Exit status: 0 success, 1 failure (also a load with warnings; check: a failed\n"
+    "record check), 2 usage error (also a --root-dn that is not a DN).\n";
 
 bool IsUrl(const std::string& operand) { return operand.find("://") != std::string::npos; }
 
@@ -390,6 +391,13 @@ int RunCommand(const std::vector<std::string>& arguments, std::ostream& out, std
       return warnings > 0 && !allowWarnings ? 1 : 0;
     }
     out << failed << (failed == 1 ? " check failed.\n" : " checks failed.\n");
+    return 1;
+  }
+
+  // A copy or LDIF of what the load read would lose what it dropped, and a script that
+  // goes on (removing the source, say) would lose it for good.
+  if (warnings > 0 && !allowWarnings) {
+    msg::Show(62260, {operands[1], command}, msg::Buttons::Ok, msg::Icon::Error);
     return 1;
   }
 
