@@ -820,7 +820,12 @@ class LocalSave {
       // Undoing a removal is putting the backup back under the name.
       done.emplace_back(name, backup);
     }
-    (void)::fsync(old_.get());
+    // The new names must be on disk before the backups of the old files go.
+    if (::fsync(old_.get()) != 0) {
+      const int e = errno;
+      rollBack(msg::id::kCannotUpdateFile, std::string(), e);
+      return Fail(msg::id::kCannotUpdateFile, folder_, e);
+    }
     for (const auto& step : done)
       if (!step.second.empty()) ::unlinkat(old_.get(), step.second.c_str(), 0);
     return true;
