@@ -417,6 +417,9 @@ void ReadLevels(ldapx::Connection& connection, const std::string& base,
     const std::string dn = e.dn;
     out.entries.push_back(std::move(e));
     if (!dn.empty()) ReadLevels(connection, dn, attributes, typesOnly, out);
+    // One failed read fails the whole: against a server that stopped answering, each
+    // further read would wait out the operation limit again.
+    if (out.code != ldapx::kSuccess) return;
   }
 }
 
