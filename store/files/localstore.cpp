@@ -164,6 +164,30 @@ std::string DroppedText(const std::vector<DroppedLine>& dropped) {
   return out;
 }
 
+constexpr int kReadsBeforeLock = 3;
+
+// Takes the lock a save holds while it replaces `folder` (its parent folder's), shared,
+// waiting for a running save up to 10 seconds. Nothing when it cannot be had: the read
+// then goes on as before, starting again whenever a save replaced the folder.
+Fd LockSavesOut(const std::string& folder) {
+  char* real = ::realpath(folder.c_str(), nullptr);
+  if (!real) return Fd();
+  std::string parent = real;
+  std::free(real);
+  const size_t slash = parent.rfind('/');
+  parent = slash == 0 ? "/" : parent.substr(0, slash);
+  Fd fd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd) return Fd();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  // Polled often: a save that follows another takes the lock again within milliseconds.
+  while (::flock(fd.get(), LOCK_SH | LOCK_NB) != 0) {
+    if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= deadline)
+      return Fd();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return fd;
+}
+
 std::string InFolder(const std::string& folder, const std::string& name) {
   if (folder.empty() || folder.back() == '/') return folder + name;
   return folder + "/" + name;
@@ -234,13 +258,15 @@ int Configuration::LoadFromFiles(const kvaro::Oidtable& table, msg::Problems* pr
   if (!oidtable) oidtable = &table;
   // A save that replaces the folder while it is read removes the files of the old one;
   // reading again then gives the new configuration whole.
-  // Saves come one after another in practice; the bound only matters for a folder that
-  // is replaced over and over.
+  Fd saveLock;
   for (int attempt = 0; attempt < 50; ++attempt) {
     if (attempt) {
       Clear();
       found.clear();  // what an abandoned read found does not count
     }
+    // Saves that follow each other faster than the folder is read would replace it
+    // during every read: after a few such reads, hold off the next save while reading.
+    if (attempt == kReadsBeforeLock) saveLock = LockSavesOut(folder);
     // Every file is opened through this one handle, so all of them come from the same
     // folder even when a save exchanges it meanwhile.
     Fd dirFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

@@ -239,7 +239,12 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass, size_t numb
 bool HoldsRuleSet(std::string_view text) {
   if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark)
     text.remove_prefix(kByteOrderMark.size());
-  for (std::string_view line : SplitLines(text)) {
+  // Line by line up to the first "RuleSet" line, usually the first line: a load asks this
+  // of every file before reading it.
+  while (!text.empty()) {
+    const size_t end = std::min(text.find('\n'), text.size());
+    const std::string_view line = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
     const size_t first = line.find_first_not_of(" \t");
     if (first == std::string_view::npos || line[first] == '#') continue;
     const size_t colon = line.find(':');

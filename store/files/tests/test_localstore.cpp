@@ -77,7 +77,10 @@ std::string Version(const std::string& folder) {
   c.configurationDirectory = folder;
   msg::RecordingSink sink;
   msg::ScopedSink scoped(&sink);
-  if (LoadShown(c, Table()) != 1) return "no configuration";
+  const int loaded = LoadShown(c, Table());
+  if (loaded == 0) return "no configuration";
+  if (loaded != 1)
+    return "load failed: " + (sink.messages.empty() ? std::string() : sink.messages[0].text);
   std::map<std::string, int> tags;
   for (const auto& f : c.searchForms) ++tags[f->toolTip];
   for (size_t i = 0; i < c.ruleSets.size(); ++i)
