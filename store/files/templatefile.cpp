@@ -61,8 +61,6 @@ void TemplateReader::ReadLines(const std::vector<std::string_view>& lines,
                                const std::vector<std::string>& extraLines) {
   // The records may have changed since an earlier read: start the indexes afresh.
   rules_.clear();
-  ruleSets_.clear();
-  formNames_.clear();
   fieldsOf_ = nullptr;
   fieldNames_.clear();
   // Each text stands on its own: a line before the text's own "RuleSet", "Form" or
@@ -116,16 +114,16 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass, size_t numb
 
   if (pass == Pass::RuleSetOnly && Keyword(line) != "RuleSet") return;
   if (pass == Pass::ClassOnly && Keyword(line) != "Class") return;
-  // What a line loses is told once: "Class" lines in their own pass, where they make
-  // their rules, every other line in the last pass.
-  const bool tell = pass == Pass::ClassOnly || (pass == Pass::All && Keyword(line) != "Class");
-  line_ = tell ? number : 0;
-  text_ = line;
 
   kvaro::QStringList pieces;
   pieces.SetSplitString(line, ':');
   const std::string& keyword = pieces[0];
   const size_t count = pieces.size();
+  // What a line loses is told once: "Class" lines in their own pass, where they make
+  // their rules, every other line in the last pass.
+  const bool tell = pass == Pass::ClassOnly || (pass == Pass::All && keyword != "Class");
+  line_ = tell ? number : 0;
+  text_ = line;
 
   RuleSet* ruleSet = cursors_.ruleSet;
 

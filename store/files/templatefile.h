@@ -79,7 +79,8 @@ class TemplateReader {
   ReaderCursors cursors_;
   // Rule names of the rule sets touched by this read (built when first needed).
   std::unordered_map<const RuleSet*, std::unordered_map<std::string, SearchRule*>> rules_;
-  // The configuration's rule sets by name, and its forms' names (built when first needed).
+  // The configuration's rule sets by name, and its forms' names (built when first needed,
+  // then kept up to date: they serve every text this reader reads).
   std::unordered_map<std::string, RuleSet*> ruleSets_;
   std::unordered_set<std::string> formNames_;
   // Field names of cursors_.group, when fieldsOf_ is that group.
