@@ -166,26 +166,57 @@ std::string DroppedText(const std::vector<DroppedLine>& dropped) {
 
 constexpr int kReadsBeforeLock = 3;
 
+// The folder that holds `path` (a path without a trailing slash).
+std::string ParentFolder(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Takes `operation` (LOCK_SH or LOCK_EX) on `fd`, asking again every `poll` up to
+// `limit`. False when the limit ran out or the lock cannot be had at all.
+bool WaitForFlock(int fd, int operation, std::chrono::milliseconds limit,
+                  std::chrono::milliseconds poll) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (::flock(fd, operation | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(poll);
+  }
+  return true;
+}
+
 // Takes the lock a save holds while it replaces `folder` (its parent folder's), shared,
 // waiting for a running save up to 10 seconds. Nothing when it cannot be had: the read
 // then goes on as before, starting again whenever a save replaced the folder.
 Fd LockSavesOut(const std::string& folder) {
   char* real = ::realpath(folder.c_str(), nullptr);
   if (!real) return Fd();
-  std::string parent = real;
+  const std::string path = real;
   std::free(real);
-  const size_t slash = parent.rfind('/');
-  parent = slash == 0 ? "/" : parent.substr(0, slash);
-  Fd fd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!fd) return Fd();
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  Fd fd(::open(ParentFolder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   // Polled often: a save that follows another takes the lock again within milliseconds.
-  while (::flock(fd.get(), LOCK_SH | LOCK_NB) != 0) {
-    if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= deadline)
-      return Fd();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  if (!fd ||
+      !WaitForFlock(fd.get(), LOCK_SH, std::chrono::seconds(10), std::chrono::milliseconds(1)))
+    return Fd();
   return fd;
+}
+
+// What a "RuleSet=" entry of a folder is, read whole into `text` (`error` set when
+// Unreadable): a configuration file (HoldsRuleSet), another regular file, a special file
+// (ReadResult::NotRegular), one that cannot be read, or one removed meanwhile.
+enum class FileKind { RuleSet, Other, Special, Unreadable, Gone };
+FileKind KindOf(int dirFd, const std::string& name, std::string& text, int& error) {
+  switch (ReadWhole(dirFd, name, text, error)) {
+    case ReadResult::Ok:
+      return HoldsRuleSet(text) ? FileKind::RuleSet : FileKind::Other;
+    case ReadResult::NotRegular:
+      return FileKind::Special;
+    case ReadResult::Failed:
+      return FileKind::Unreadable;
+    case ReadResult::Vanished:
+      break;
+  }
+  return FileKind::Gone;
 }
 
 std::string InFolder(const std::string& folder, const std::string& name) {
@@ -221,16 +252,9 @@ int CountRuleSetFiles(const std::string& folder, size_t& count) {
   for (const DirEntry& e : entries) {
     if (!StartsWith(e.name, kPrefix)) continue;
     int error = 0;
-    switch (ReadWhole(dirFd.get(), e.name, text, error)) {
-      case ReadResult::Ok:
-        if (HoldsRuleSet(text)) ++count;
-        break;
-      case ReadResult::Failed:
-        return error;  // a save would be refused there too
-      case ReadResult::NotRegular:
-      case ReadResult::Vanished:
-        break;
-    }
+    const FileKind kind = KindOf(dirFd.get(), e.name, text, error);
+    if (kind == FileKind::Unreadable) return error;  // a save would be refused there too
+    if (kind == FileKind::RuleSet) ++count;
   }
   return 0;
 }
@@ -291,12 +315,8 @@ int Configuration::LoadFromFiles(const kvaro::Oidtable& table, msg::Problems* pr
     std::string text;
     for (const std::string& name : names) {
       int error = 0;
-      switch (ReadWhole(dirFd.get(), name, text, error)) {
-        case ReadResult::Ok:
-          if (!HoldsRuleSet(text)) {
-            report(msg::id::kNotConfigurationFile, {InFolder(folder, name)}, msg::Icon::Warning);
-            break;
-          }
+      switch (KindOf(dirFd.get(), name, text, error)) {
+        case FileKind::RuleSet:
           reader.ReadText(text);
           if (!reader.dropped().empty())
             found.push_back(msg::Problem{
@@ -305,15 +325,18 @@ int Configuration::LoadFromFiles(const kvaro::Oidtable& table, msg::Problems* pr
                 msg::Icon::Warning,
                 true});
           break;
-        case ReadResult::NotRegular:
+        case FileKind::Other:
+          report(msg::id::kNotConfigurationFile, {InFolder(folder, name)}, msg::Icon::Warning);
+          break;
+        case FileKind::Special:
           report(msg::id::kNotRegularFile, {InFolder(folder, name)}, msg::Icon::Warning);
           break;
-        case ReadResult::Failed:
+        case FileKind::Unreadable:
           Clear();
           report(msg::id::kCannotReadFile, {InFolder(folder, name), Reason(error)},
                  msg::Icon::Error);
           return done(-1);
-        case ReadResult::Vanished:
+        case FileKind::Gone:
           vanished = true;
           break;
       }
@@ -542,9 +565,8 @@ class LocalSave {
     if (::stat(path.c_str(), &folderStat) != 0)
       return Fail(msg::id::kCannotCreateFile, folder_, errno);
     if (!S_ISDIR(folderStat.st_mode)) return Fail(msg::id::kCannotCreateFile, folder_, ENOTDIR);
-    const size_t slash = path.rfind('/');
-    parentPath_ = slash == 0 ? "/" : path.substr(0, slash);
-    base_ = path.substr(slash + 1);
+    parentPath_ = ParentFolder(path);
+    base_ = path.substr(path.rfind('/') + 1);
 
     parent_ = Fd(::open(parentPath_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!parent_) return Fail(msg::id::kCannotCreateFile, parentPath_, errno);
@@ -577,13 +599,8 @@ class LocalSave {
     long waitMs = 10000;
     if (const char* value = std::getenv("ORVELLE_SAVE_LOCK_WAIT_MS"))
       waitMs = std::min(waitMs, std::strtol(value, nullptr, 10));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-    while (::flock(parent_.get(), LOCK_EX | LOCK_NB) != 0) {
-      if (errno != EWOULDBLOCK && errno != EINTR) return false;
-      if (std::chrono::steady_clock::now() >= deadline) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
+    return WaitForFlock(parent_.get(), LOCK_EX, std::chrono::milliseconds(waitMs),
+                        std::chrono::milliseconds(20));
   }
 
   // Removes what earlier saves left behind when they were stopped: new folders beside
@@ -614,24 +631,23 @@ class LocalSave {
       bool ruleSetFile = false;
       if (StartsWith(e.name, kPrefix)) {
         int error = 0;
-        switch (ReadWhole(old_.get(), e.name, text, error)) {
-          case ReadResult::Ok:
-            if (!HoldsRuleSet(text)) {
-              if (written.count(e.name))
-                return Fail(msg::id::kWouldOverwriteOtherFile, InFolder(folder_, e.name), 0);
-              break;
-            }
+        switch (KindOf(old_.get(), e.name, text, error)) {
+          case FileKind::RuleSet:
             ruleSetFile = true;
             if (struct stat st{}; ::fstatat(old_.get(), e.name.c_str(), &st, 0) == 0)
               oldModes_[e.name] = st;
             break;
-          case ReadResult::NotRegular:
+          case FileKind::Other:
+            if (written.count(e.name))
+              return Fail(msg::id::kWouldOverwriteOtherFile, InFolder(folder_, e.name), 0);
+            break;
+          case FileKind::Special:
             if (written.count(e.name))
               return Fail(msg::id::kNotRegularFile, InFolder(folder_, e.name), 0);
             break;
-          case ReadResult::Failed:
+          case FileKind::Unreadable:
             return Fail(msg::id::kCannotCheckFile, InFolder(folder_, e.name), error);
-          case ReadResult::Vanished:
+          case FileKind::Gone:
             continue;  // removed meanwhile: nothing to keep or replace
         }
       }
