@@ -177,6 +177,40 @@ bool LibldapUsesGnutls() {
   return gnutls;
 }
 
+// liblber's TCP layer writes with write(), which raises SIGPIPE once the peer has closed
+// the connection (a plain server on an ldaps:// port, a server killed mid-save) and ends
+// the process. The same layer with send(MSG_NOSIGNAL) turns that into EPIPE, an error of
+// the request, for every write of the connection: requests, TLS handshakes, abandons and
+// the unbind.
+ber_slen_t WriteWithoutSignal(Sockbuf_IO_Desc* sbiod, void* buf, ber_len_t len) {
+  ber_socket_t fd = -1;
+  ber_sockbuf_ctrl(sbiod->sbiod_sb, LBER_SB_OPT_GET_FD, &fd);
+  return ::send(fd, buf, len, MSG_NOSIGNAL);
+}
+
+const Sockbuf_IO* TcpWithoutSignal() {
+  static const Sockbuf_IO io = [] {
+    Sockbuf_IO copy = ber_sockbuf_io_tcp;
+    copy.sbi_write = WriteWithoutSignal;
+    return copy;
+  }();
+  return &io;
+}
+
+// Puts the layers above on the connection's socket: writes without SIGPIPE, and incoming
+// messages bounded by kMaxIncomingMessage (liblber refuses a longer one as soon as its
+// length is read, before buffering any of it). False when the library refused.
+bool GuardSocket(LDAP* ld) {
+  Sockbuf* sb = nullptr;
+  if (ldap_get_option(ld, LDAP_OPT_SOCKBUF, &sb) != LDAP_OPT_SUCCESS || !sb) return false;
+  ber_len_t most = static_cast<ber_len_t>(kMaxIncomingMessage);
+  if (ber_sockbuf_ctrl(sb, LBER_SB_OPT_SET_MAX_INCOMING, &most) != 1) return false;
+  if (ber_sockbuf_remove_io(sb, &ber_sockbuf_io_tcp, LBER_SBIOD_LEVEL_PROVIDER) != 0) return false;
+  // No setup argument: the socket stays the one the Sockbuf already holds.
+  return ber_sockbuf_add_io(sb, const_cast<Sockbuf_IO*>(TcpWithoutSignal()),
+                            LBER_SBIOD_LEVEL_PROVIDER, nullptr) == 0;
+}
+
 // The session's diagnostic message (LDAP_OPT_DIAGNOSTIC_MESSAGE), empty when none.
 std::string Diagnostic(LDAP* ld) {
   char* raw = nullptr;
@@ -215,7 +249,8 @@ int NextMessage(LDAP* ld, int msgid, int all, Clock::time_point deadline, Messag
 
 // A wait that ended without an answer gives the request up.
 void GiveUp(LDAP* ld, int msgid, int code) {
-  if (code == LDAP_TIMEOUT || code == kCancelled) ldap_abandon_ext(ld, msgid, nullptr, nullptr);
+  if (code == LDAP_TIMEOUT || code == kCancelled || code == kReadTooLong || code == kTooManyEntries)
+    ldap_abandon_ext(ld, msgid, nullptr, nullptr);
 }
 
 // The same for every request in flight (message id -> the caller's value); `each` sees
@@ -370,22 +405,58 @@ Entry ToEntry(LDAP* ld, LDAPMessage* msg) {
   return entry;
 }
 
+// What one search may still take in: its whole-operation deadline and how many entries,
+// and how many bytes of them, it may still hold.
+struct ReadBudget {
+  Clock::time_point wholeBy;
+  long long entries = kMaxReadEntries;
+  long long bytes = kMaxReadBytes;
+};
+
+ReadBudget BudgetFor(const Timeouts& timeouts, Scope scope) {
+  ReadBudget budget;
+  budget.wholeBy = Clock::now() + std::chrono::seconds(timeouts.WholeSeconds());
+  // A search of one entry that brings more is no answer to what was asked.
+  if (scope == Scope::Base) budget.entries = 1;
+  return budget;
+}
+
+// About what an entry costs in memory, allocations included: what the read's byte limit
+// counts, so that it bounds the process's growth and not only the bytes received.
+long long Footprint(const Entry& entry) {
+  long long bytes = static_cast<long long>(sizeof(Entry) + entry.dn.size()) + 32;
+  for (const Attribute& a : entry.attributes) {
+    bytes += static_cast<long long>(sizeof(Attribute) + a.type.size()) + 48;
+    for (const std::string& v : a.values)
+      bytes += static_cast<long long>(sizeof(std::string) + v.size()) + 16;
+  }
+  return bytes;
+}
+
 // Takes the entries of search `msgid` into `entries` one by one as they arrive, so a large
-// result does not pile up inside libldap; `seconds` bounds the wait for each next message.
-// On success `done` holds the search's final result message; otherwise the search is
-// abandoned and the error that ended the wait is returned.
-int ReadEntries(LDAP* ld, int msgid, int seconds, std::vector<Entry>& entries, MessagePtr& done) {
+// result does not pile up inside libldap; `seconds` bounds the wait for each next message
+// and `budget` the whole read. On success `done` holds the search's final result message;
+// otherwise the search is abandoned and the error that ended the wait is returned
+// (kReadTooLong, kTooManyEntries when the budget ran out).
+int ReadEntries(LDAP* ld, int msgid, int seconds, ReadBudget& budget, std::vector<Entry>& entries,
+                MessagePtr& done) {
   while (true) {
     MessagePtr res;
     int type = 0;
-    const int rc = NextMessage(ld, msgid, LDAP_MSG_ONE, After(seconds), res, &type);
+    const Clock::time_point idleBy = After(seconds);
+    const bool wholeFirst = budget.wholeBy < idleBy;
+    int rc = NextMessage(ld, msgid, LDAP_MSG_ONE, wholeFirst ? budget.wholeBy : idleBy, res, &type);
+    if (rc == LDAP_TIMEOUT && wholeFirst) rc = kReadTooLong;
+    if (rc == LDAP_SUCCESS && type == LDAP_RES_SEARCH_ENTRY) {
+      Entry& entry = entries.emplace_back(ToEntry(ld, res.get()));
+      budget.bytes -= Footprint(entry);
+      if (--budget.entries < 0 || budget.bytes < 0) rc = kTooManyEntries;
+    }
     if (rc != LDAP_SUCCESS) {
       GiveUp(ld, msgid, rc);
       return rc;
     }
-    if (type == LDAP_RES_SEARCH_ENTRY) {
-      entries.push_back(ToEntry(ld, res.get()));
-    } else if (type == LDAP_RES_SEARCH_RESULT) {
+    if (type == LDAP_RES_SEARCH_RESULT) {
       done = std::move(res);
       return LDAP_SUCCESS;
     }
@@ -530,14 +601,18 @@ int AwaitMessage(LDAP* ld, int msgid, int all, Clock::time_point deadline, LDAPM
     if (Clock::now() >= deadline) return LDAP_TIMEOUT;
     timeval tv = ToTimeval(Slice(deadline));
     LDAPMessage* raw = nullptr;
+    errno = 0;
     const int got = ldap_result(ld, msgid, all, &tv, &raw);
+    // liblber refuses a message longer than the connection's limit with ERANGE, and
+    // libldap then drops the connection as if the server had gone.
+    const int readError = errno;
     if (got > 0) {
       *out = raw;
       *type = got;
       return LDAP_SUCCESS;
     }
     if (raw) ldap_msgfree(raw);
-    if (got < 0) return SessionError(ld);
+    if (got < 0) return readError == ERANGE ? kMessageTooLarge : SessionError(ld);
   }
 }
 
@@ -610,6 +685,7 @@ std::unique_ptr<Connection> Connection::Open(const std::string& host, int port,
     return fail(rc != LDAP_SUCCESS ? rc : LDAP_LOCAL_ERROR, "");
   }
   std::unique_ptr<Connection> conn(new Connection(ld, timeouts));
+  if (!GuardSocket(ld)) return fail(LDAP_LOCAL_ERROR, "");
   conn->firstBindBy_ = deadline;
   conn->host_ = host;
   int version = LDAP_VERSION3;
@@ -719,6 +795,7 @@ int Connection::Wait(int msgid, Clock::time_point deadline) {
   int type = 0;
   const int rc = NextMessage(ld, msgid, LDAP_MSG_ALL, deadline, res, &type);
   if (rc != LDAP_SUCCESS) {
+    Lost(rc);
     GiveUp(ld, msgid, rc);
     if (rc != LDAP_TIMEOUT && rc != kCancelled) {
       LdapString text;
@@ -735,13 +812,13 @@ int Connection::Wait(int msgid, Clock::time_point deadline) {
 
 int Connection::SimpleBind(const std::string& dn, const std::string& password) {
   diagnostic_.clear();
-  if (!Connected(Ld(ld_))) return LDAP_SERVER_DOWN;
+  if (!Connected(Ld(ld_))) return Gone();
   if (CancelRequested()) return kCancelled;
   berval cred{password.size(), const_cast<char*>(password.data())};
   int msgid = -1;
   const int rc =
       ldap_sasl_bind(Ld(ld_), dn.c_str(), LDAP_SASL_SIMPLE, &cred, nullptr, nullptr, &msgid);
-  if (rc != LDAP_SUCCESS) return rc;
+  if (rc != LDAP_SUCCESS) return Gone(rc);
   Clock::time_point deadline = After(timeouts_.connectSeconds);
   if (firstBindBy_) {
     // At least a moment for the answer, however long the connect took.
@@ -757,7 +834,7 @@ SearchResult Connection::Search(const std::string& base, Scope scope, const std:
   diagnostic_.clear();
   LDAP* ld = Ld(ld_);
   if (!Connected(ld)) {
-    result.code = LDAP_SERVER_DOWN;
+    result.code = Gone();
     return result;
   }
   std::vector<char*> attrs = AttributeList(attributes);
@@ -766,11 +843,13 @@ SearchResult Connection::Search(const std::string& base, Scope scope, const std:
                            attributes.empty() ? nullptr : attrs.data(), typesOnly ? 1 : 0, nullptr,
                            nullptr, nullptr, 0, &msgid);
   if (rc != LDAP_SUCCESS) {
-    result.code = rc;
+    result.code = Gone(rc);
     return result;
   }
   MessagePtr done;
-  rc = ReadEntries(ld, msgid, timeouts_.operationSeconds, result.entries, done);
+  ReadBudget budget = BudgetFor(timeouts_, scope);
+  rc = ReadEntries(ld, msgid, timeouts_.operationSeconds, budget, result.entries, done);
+  Lost(rc);
   result.code = rc == LDAP_SUCCESS ? ResultCode(ld, done.get(), &diagnostic_) : rc;
   if (result.code != LDAP_SUCCESS) result.entries.clear();
   return result;
@@ -784,11 +863,14 @@ SearchResult Connection::SearchPaged(const std::string& base, Scope scope,
   diagnostic_.clear();
   LDAP* ld = Ld(ld_);
   if (!Connected(ld)) {
-    result.code = LDAP_SERVER_DOWN;
+    result.code = Gone();
     return result;
   }
   std::vector<char*> attrs = AttributeList(attributes);
   std::string cookie;
+  // One budget for all pages: a server that hands out page after page without end is
+  // given up like one that never ends a single answer.
+  ReadBudget budget = BudgetFor(timeouts_, scope);
   auto fail = [&](int code) {
     result.code = code;
     result.entries.clear();
@@ -801,17 +883,18 @@ SearchResult Connection::SearchPaged(const std::string& base, Scope scope,
     // in one piece, which its size limit could cut.
     int rc = ldap_create_page_control(ld, static_cast<ber_int_t>(pageSize),
                                       cookie.empty() ? nullptr : &cookieValue, 1, &page);
-    if (rc != LDAP_SUCCESS) return fail(rc);
+    if (rc != LDAP_SUCCESS) return fail(Gone(rc));
     LDAPControl* controls[] = {page, nullptr};
     int msgid = -1;
     rc = ldap_search_ext(ld, base.c_str(), static_cast<int>(scope), filter.c_str(),
                          attributes.empty() ? nullptr : attrs.data(), typesOnly ? 1 : 0, controls,
                          nullptr, nullptr, 0, &msgid);
     ldap_control_free(page);
-    if (rc != LDAP_SUCCESS) return fail(rc);
+    if (rc != LDAP_SUCCESS) return fail(Gone(rc));
     {
       MessagePtr res;
-      rc = ReadEntries(ld, msgid, timeouts_.operationSeconds, result.entries, res);
+      rc = ReadEntries(ld, msgid, timeouts_.operationSeconds, budget, result.entries, res);
+      Lost(rc);
       if (rc != LDAP_SUCCESS) return fail(rc);
       int code = LDAP_OTHER;
       char* text = nullptr;
@@ -878,20 +961,20 @@ bool OffersControl(Connection& connection, const std::string& oid, int* error) {
 
 int Connection::Add(const std::string& dn, const ModList& mods) {
   diagnostic_.clear();
-  if (!Connected(Ld(ld_))) return LDAP_SERVER_DOWN;
+  if (!Connected(Ld(ld_))) return Gone();
   ModArray array(mods);
   int msgid = -1;
   const int rc = ldap_add_ext(Ld(ld_), dn.c_str(), array.get(), nullptr, nullptr, &msgid);
-  if (rc != LDAP_SUCCESS) return rc;
+  if (rc != LDAP_SUCCESS) return Gone(rc);
   return Wait(msgid, After(timeouts_.operationSeconds));
 }
 
 int Connection::Delete(const std::string& dn) {
   diagnostic_.clear();
-  if (!Connected(Ld(ld_))) return LDAP_SERVER_DOWN;
+  if (!Connected(Ld(ld_))) return Gone();
   int msgid = -1;
   const int rc = ldap_delete_ext(Ld(ld_), dn.c_str(), nullptr, nullptr, &msgid);
-  if (rc != LDAP_SUCCESS) return rc;
+  if (rc != LDAP_SUCCESS) return Gone(rc);
   return Wait(msgid, After(timeouts_.operationSeconds));
 }
 
@@ -988,7 +1071,7 @@ int Connection::WriteInOrder(const std::vector<AddRequest>& requests, int window
                              std::chrono::microseconds spacing, const OrderedHooks& hooks,
                              OrderedWrite* failed) {
   LDAP* ld = Ld(ld_);
-  if (!Connected(ld)) return LDAP_SERVER_DOWN;
+  if (!Connected(ld)) return Gone();
   PostReadControl readBack(hooks.postRead);
   std::unordered_map<int, OrderedWrite> inFlight;
   if (window < 1) window = 1;

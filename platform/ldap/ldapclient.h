@@ -2,6 +2,7 @@
 // program talks to the directory only through this header; it never sees ldap.h.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -39,6 +40,18 @@ inline constexpr int kCertificateWrongHost = -1006;
 inline constexpr int kStartTlsRefused = -1003;
 // The server refuses the request without an encrypted connection.
 inline constexpr int kConfidentialityRequired = 13;
+// Not LDAP codes: a read that the client ends because it outgrew what the program can
+// ever ask for. The server announced a message larger than kMaxIncomingMessage; a search
+// went on longer than its whole-operation limit (Timeouts::wholeSeconds) although answers
+// kept coming; a search returned more than kMaxReadEntries entries or kMaxReadBytes of
+// them (a search of one entry, Scope::Base, more than one). The connection is of no
+// further use after the first.
+inline constexpr int kMessageTooLarge = -1007;
+inline constexpr int kReadTooLong = -1008;
+inline constexpr int kTooManyEntries = -1009;
+inline constexpr long long kMaxIncomingMessage = 64ll * 1024 * 1024;
+inline constexpr long long kMaxReadEntries = 1000000;
+inline constexpr long long kMaxReadBytes = 128ll * 1024 * 1024;
 
 inline constexpr int kLdapPort = 389;
 inline constexpr int kLdapsPort = 636;
@@ -101,9 +114,18 @@ class ModList {
 // from the server (every complete message counts as progress), so a server that stops
 // answering, also in the middle of a message, fails the operation with kTimeout instead
 // of blocking the program.
+//
+// The whole-operation limit bounds one search from its request to its last answer (all
+// pages of a paged search), however steadily the server keeps answering: a server that
+// never ends its answer is given up after it, with kReadTooLong. 0 means ten times the
+// operation limit.
 struct Timeouts {
   int connectSeconds = 10;
   int operationSeconds = 30;
+  int wholeSeconds = 0;
+  int WholeSeconds() const {
+    return wholeSeconds > 0 ? wholeSeconds : 10 * std::max(1, operationSeconds);
+  }
 };
 
 // Asked while a wait runs; true ends the wait with kCancelled. Called on the waiting
@@ -260,12 +282,21 @@ class Connection {
   explicit Connection(void* ld, Timeouts timeouts) : ld_(ld), timeouts_(timeouts) {}
   // Waits for the final answer of `msgid` until `deadline`.
   int Wait(int msgid, std::chrono::steady_clock::time_point deadline);
+  // Keeps why the connection was dropped when it was the client's own doing (a message
+  // over the limit), so the requests that follow say that instead of "server down".
+  void Lost(int code) {
+    if (code == kMessageTooLarge) lost_ = code;
+  }
+  int Gone(int code = kServerDown) const {
+    return code == kServerDown && lost_ != kSuccess ? lost_ : code;
+  }
   // Sets up TLS on the open connection as `tls` asks; LDAP_SUCCESS or the code of Open.
   int StartTls(const TlsOptions& tls, std::string* why);
   void* ld_;
   std::string host_;  // as the caller gave it: the name the certificate must carry
   Timeouts timeouts_;
   std::string diagnostic_;
+  int lost_ = kSuccess;
   // The first bind must be done when the connect limit, counted from the start of Open,
   // runs out; later binds get the whole limit.
   std::optional<std::chrono::steady_clock::time_point> firstBindBy_;

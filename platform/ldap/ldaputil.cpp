@@ -19,6 +19,9 @@ std::string ErrorText(int code) {
   if (code == kCertificateExpired) return "Certificate expired";
   if (code == kCertificateWrongHost) return "Certificate for another host";
   if (code == kStartTlsRefused) return "StartTLS refused";
+  if (code == kMessageTooLarge) return "Message too large";
+  if (code == kReadTooLong) return "Read took too long";
+  if (code == kTooManyEntries) return "Too many entries";
   const char* text = ldap_err2string(code);
   return text ? text : "Unknown error";
 }

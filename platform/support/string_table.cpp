@@ -317,6 +317,16 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62191, "the directory server stopped answering"},
       {62192, "cancelled"},
       {62193, "Reason: %s"},
+      // Reads the client ends because they outgrew anything the program asks for.
+      {62300,
+       "the server sent a message larger than %s MB, more than any answer this program asks "
+       "for can be; the connection was closed"},
+      {62301,
+       "the server kept sending but did not end its answer within the limit of one read (ten "
+       "times the operation time-out)"},
+      {62302,
+       "the server sent more entries than one read may hold (%s entries or %s MB of them, or "
+       "more than one entry for a read of a single entry)"},
       {62194, "Reason: %s (the server says: %s)"},
       {62195, "Cancel"},
       {62196, "Cancelling..."},

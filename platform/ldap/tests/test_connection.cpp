@@ -2,13 +2,16 @@
 #include <QElapsedTimer>
 #include <QtTest>
 #include <atomic>
+#include <csignal>
 #include <map>
 #include <thread>
 
 #include "platform/ldap/ldapclient.h"
+#include "tests/support/floodserver.h"
 #include "tests/support/slapdfixture.h"
 #include "tests/support/stallserver.h"
 
+using testsupport::FloodServer;
 using testsupport::SlapdFixture;
 using testsupport::StallServer;
 
@@ -415,6 +418,75 @@ class TestConnection : public QObject {
     QVERIFY(res.code != ldapx::kSuccess);
     QVERIFY(res.entries.empty());
     QVERIFY(t.elapsed() < 3000);
+  }
+
+  // A server that never ends its answer, however steadily it sends, is given up: a read
+  // of one entry at its second entry, a longer read at the whole-operation limit, a
+  // message announcing 2 GB as soon as its length is read. Each ends with its own code
+  // and leaves the process small.
+  void endlessAnswersEndRead_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("scope");
+    QTest::addColumn<bool>("paged");
+    QTest::addColumn<int>("code");
+    const int entries = int(FloodServer::Mode::EndlessEntries);
+    const int huge = int(FloodServer::Mode::HugeLength);
+    QTest::newRow("entries, one entry")
+        << entries << int(ldapx::Scope::Base) << false << ldapx::kTooManyEntries;
+    QTest::newRow("entries, subtree")
+        << entries << int(ldapx::Scope::Subtree) << false << ldapx::kReadTooLong;
+    QTest::newRow("entries, paged subtree")
+        << entries << int(ldapx::Scope::Subtree) << true << ldapx::kReadTooLong;
+    QTest::newRow("2 GB message") << huge << int(ldapx::Scope::Subtree) << false
+                                  << ldapx::kMessageTooLarge;
+    QTest::newRow("2 GB message, paged")
+        << huge << int(ldapx::Scope::Subtree) << true << ldapx::kMessageTooLarge;
+  }
+  void endlessAnswersEndRead() {
+    QFETCH(int, mode);
+    QFETCH(int, scope);
+    QFETCH(bool, paged);
+    QFETCH(int, code);
+    FloodServer server{FloodServer::Mode(mode)};
+    ldapx::Timeouts limits{2, 1};
+    limits.wholeSeconds = 2;
+    auto conn = ldapx::Connection::Open("127.0.0.1", server.port(), limits);
+    QVERIFY(conn);
+    QCOMPARE(conn->SimpleBind("", ""), ldapx::kSuccess);
+    QElapsedTimer t;
+    t.start();
+    const ldapx::SearchResult res =
+        paged
+            ? conn->SearchPaged("o=Sample", ldapx::Scope(scope), "(objectClass=*)", {}, false, 500)
+            : conn->Search("o=Sample", ldapx::Scope(scope), "(objectClass=*)");
+    QCOMPARE(res.code, code);
+    QVERIFY(res.entries.empty());
+    QCOMPARE(server.searches(), 1);
+    QVERIFY2(t.elapsed() < 5000, QByteArray::number(t.elapsed()));
+  }
+
+  // TLS to a port that speaks plain LDAP: the server drops the connection at the
+  // handshake, and the writes that follow (the handshake's, the unbind's) fail as
+  // errors instead of ending the process by SIGPIPE. So does a bind over a connection the
+  // server has closed.
+  void writesToAClosedPeerAreErrors() {
+    QVERIFY2(std::signal(SIGPIPE, SIG_DFL) != SIG_ERR, "SIGPIPE keeps its default: death");
+    SlapdFixture slapd;
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    for (int i = 0; i < 5; ++i) {
+      int error = 0;
+      std::string reason;
+      ldapx::TlsOptions tls;
+      tls.security = ldapx::Security::Ldaps;
+      auto conn = ldapx::Connection::Open("127.0.0.1", slapd.port(), tls, {2, 2}, &error, &reason);
+      QVERIFY(!conn);
+      QVERIFY2(error == ldapx::kTlsFailed || error == ldapx::kServerDown,
+               (std::to_string(error) + " " + reason).c_str());
+    }
+    auto conn = slapd.Connect(true, {2, 2});
+    QVERIFY(conn);
+    slapd.Stop();
+    for (int i = 0; i < 3; ++i) QVERIFY(conn->SimpleBind("", "") != ldapx::kSuccess);
   }
 };
 

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "platform/support/oidtable.h"
+#include "tests/support/floodserver.h"
 #include "tests/support/slapdfixture.h"
 #include "tests/support/testfiles.h"
 #include "tests/support/workedexample.h"
@@ -398,6 +399,42 @@ class TestConfigToolDirectory : public configtooltest::DirectoryToolTest {
     const Result r = RunAsAdmin({"copy", Url(*slapd_, qPrintable(parent)), target});
     QCOMPARE(r.code, 1);
     QVERIFY2(r.err.contains(says), qPrintable(r.err));
+    QVERIFY(testsupport::Snapshot(target.toStdString()) == before);
+  }
+
+  // Servers that never end an answer, and TLS asked of a port that speaks plain LDAP: the
+  // tool ends with status 1 and the reason, neither growing without bound nor dying of a
+  // signal. A copy from such a server leaves the target folder alone.
+  void hostileServersEndTheTool_data() {
+    QTest::addColumn<int>("mode");  // -1: ldaps:// to the test server's plain port
+    QTest::addColumn<QString>("says");
+    QTest::newRow("endless entries") << int(testsupport::FloodServer::Mode::EndlessEntries)
+                                     << "more entries than one read may hold";
+    QTest::newRow("2 GB message") << int(testsupport::FloodServer::Mode::HugeLength)
+                                  << "a message larger than 64 MB";
+    QTest::newRow("ldaps to plain LDAP") << -1 << "TLS";
+  }
+  void hostileServersEndTheTool() {
+    QFETCH(int, mode);
+    QFETCH(QString, says);
+    std::unique_ptr<testsupport::FloodServer> flood;
+    QString url;
+    if (mode >= 0) {
+      flood = std::make_unique<testsupport::FloodServer>(testsupport::FloodServer::Mode(mode));
+      url = QString("ldap://127.0.0.1:%1/cn=Orvelle%20Configuration,o=Sample").arg(flood->port());
+    } else {
+      url = QString("ldaps://127.0.0.1:%1/cn=Orvelle%20Configuration,o=Sample").arg(slapd_->port());
+    }
+    const QString target =
+        Folder(QString("hostile-%1").arg(mode + 1), {{"RuleSet=People", kWorkedExample}});
+    const auto before = testsupport::Snapshot(target.toStdString());
+    for (const QString& command : {QString("check"), QString("copy")}) {
+      QStringList args{command, url};
+      if (command == "copy") args << target;
+      const Result r = Run(args);
+      QCOMPARE(r.code, 1);
+      QVERIFY2(r.err.contains(says), qPrintable(r.err));
+    }
     QVERIFY(testsupport::Snapshot(target.toStdString()) == before);
   }
 
