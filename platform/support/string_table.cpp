@@ -348,6 +348,13 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62214,
        "The logon is sent in plain text: the password can be read on the network between "
        "here and the server."},
+      {62215,
+       "The logon to %s failed because the server did not answer it as an LDAP server does: "
+       "its answer could not be understood (a protocol error), or it closed the connection "
+       "without one. The DN and password were not checked.\n\nPlease check that the host and port "
+       "name an LDAP server, and that the connection "
+       "security fits the port (an LDAPS port, usually 636, needs LDAPS)."},
+      {62216, "the server closed the connection instead of answering the logon"},
       // Renaming and removing in the editor; the wizard's subtree check (62220-62239).
       {62220, "Rename"},
       {62221, "Remove Rule"},
