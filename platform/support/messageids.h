@@ -30,6 +30,8 @@ inline constexpr int kReasonTwice = 62165;
 // Reading and locking the folder.
 inline constexpr int kNotRegularFile = 62166;
 inline constexpr int kCannotReadFile = 62167;
+// The reason a file over the size limit gives (with the system's text for EFBIG).
+inline constexpr int kReasonTooLarge = 62261;
 inline constexpr int kSaveBusy = 62168;
 // A "RuleSet=" file that holds no rule set: not read, and a save leaves it alone.
 inline constexpr int kNotConfigurationFile = 62169;

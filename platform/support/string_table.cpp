@@ -259,8 +259,7 @@ const std::unordered_map<int, std::string_view>& Table() {
        "'%s' is not a regular file (it is a folder, FIFO, device, socket or broken link). It is "
        "not read as a configuration file, and a save never writes over it."},
       {62167,
-       "The configuration could not be read: '%s' could not be read whole (configuration files "
-       "larger than 64 MB are not read).\n\nThe system's reason: %s"},
+       "The configuration could not be read: '%s' could not be read.\n\nThe system's reason: %s"},
       {62168,
        "Another save to '%s' is running and did not end within 10 seconds, so nothing was "
        "saved. Please save again later."},
@@ -404,6 +403,7 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62255, "a record of the same name was read before it"},
       {62256, "it is not a line of the configuration text format"},
       {62257, "line %s: %s (%s)"},
+      {62261, "%s (configuration files larger than 64 MB are not read)"},
       {62259,
        "Warning!\n\nThese entries of the configuration subtree were not read (each with the "
        "entries below it), so the configuration lacks them, and the next save removes them:\n\n%s"},

@@ -19,6 +19,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "platform/support/messageids.h"
 #include "platform/support/messages.h"
 #include "store/files/templatefile.h"
 
@@ -35,7 +36,12 @@ bool StartsWith(std::string_view s, std::string_view prefix) {
   return s.substr(0, prefix.size()) == prefix;
 }
 
-std::string Reason(int error) { return std::strerror(error); }
+// The system's reason for `error`. EFBIG is also what this program's own size limit
+// gives, so that one says which limit it is.
+std::string Reason(int error) {
+  if (error == EFBIG) return msg::Text(msg::id::kReasonTooLarge, {std::strerror(error)});
+  return std::strerror(error);
+}
 
 class Fd {
  public:
