@@ -205,6 +205,10 @@ const std::unordered_map<int, std::string_view>& Table() {
        "The name '%s' contains \"$\", which separates the names of a list in the directory: it "
        "would come back as several names when the configuration is loaded.\n\nRecord: %s\n\n"
        "Please rename it before saving.\n\nNothing was saved."},
+      {62264,
+       "The name '%s' holds a NUL character, which no configuration may hold (the directory "
+       "would store it as \"\\00\").\n\nRecord: %s\n\nPlease rename it before saving.\n\n"
+       "Nothing was saved."},
       {62137,
        "The new configuration could not be written to the directory:\n\nDN: %s\nError: %s\n\n"
        "The stored configuration was not changed."},
