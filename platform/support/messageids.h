@@ -48,5 +48,8 @@ inline constexpr int kDropNoRecord = 62253;      // no rule set, form or group t
 inline constexpr int kDropNoRule = 62254;        // names rules its rule set does not hold
 inline constexpr int kDropSameName = 62255;      // a record of that name was read before
 inline constexpr int kDropNotFormat = 62256;     // not a line of the text format
+inline constexpr int kDropNul = 62262;           // holds a NUL character
+// Read, but not wholly: the rule set's name ends at the next ":" (the detail is the name).
+inline constexpr int kDropRuleSetNameCut = 62263;
 
 }  // namespace msg::id

@@ -246,8 +246,8 @@ const std::unordered_map<int, std::string_view>& Table() {
        "contain \",\" either, and a rule set name must also be usable as a file name (not \".\" "
        "or \"..\", no \"/\", at most 247 bytes). Please re-enter before continuing..."},
       {62161,
-       "names may not contain \":\" or line breaks or begin or end with a blank, rule names no "
-       "\",\" either, and a rule set name must be usable as a file name."},
+       "names may not contain \":\", line breaks or NUL characters or begin or end with a blank, "
+       "rule names no \",\" either, and a rule set name must be usable as a file name."},
       {62162,
        "tool tips, help texts and start points may not contain line breaks or begin or end with "
        "a blank, and a start point may not have blanks next to a \":\"."},
@@ -407,6 +407,10 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62255, "a record of the same name was read before it"},
       {62256, "it is not a line of the configuration text format"},
       {62257, "line %s: %s (%s)"},
+      {62262, "it holds a NUL character, which no name or text of a configuration may hold"},
+      {62263,
+       "a rule set name ends at the next \":\", so it was read as rule set '%s' without the "
+       "rest of the line"},
       {62261, "%s (configuration files larger than 64 MB are not read)"},
       {62259,
        "Warning!\n\nThese entries of the configuration subtree were not read (each with the "
