@@ -16,8 +16,10 @@ namespace ldapx {
 
 // LDAP result codes the program looks at by name.
 inline constexpr int kSuccess = 0;
-inline constexpr int kServerDown = -1;  // LDAP_SERVER_DOWN
-inline constexpr int kTimeout = -5;     // LDAP_TIMEOUT
+inline constexpr int kServerDown = -1;     // LDAP_SERVER_DOWN
+inline constexpr int kTimeout = -5;        // LDAP_TIMEOUT
+inline constexpr int kDecodingError = -4;  // LDAP_DECODING_ERROR: an answer that is no LDAP
+inline constexpr int kProtocolError = 2;   // LDAP_PROTOCOL_ERROR
 inline constexpr int kNoSuchObject = 32;
 inline constexpr int kInsufficientAccess = 50;
 inline constexpr int kAlreadyExists = 68;

@@ -35,6 +35,7 @@ Icon IconOf(int id, Icon requested) {
       {61264, Icon::Error},
       {61276, Icon::Error},
       {61277, Icon::Error},
+      {62215, Icon::Error},
       {61280, Icon::Error},
       {61284, Icon::Error},
       {61286, Icon::Error},

@@ -30,6 +30,8 @@ inline constexpr int kReasonTwice = 62165;
 // Reading and locking the folder.
 inline constexpr int kNotRegularFile = 62166;
 inline constexpr int kCannotReadFile = 62167;
+// The reason a file over the size limit gives (with the system's text for EFBIG).
+inline constexpr int kReasonTooLarge = 62261;
 inline constexpr int kSaveBusy = 62168;
 // A "RuleSet=" file that holds no rule set: not read, and a save leaves it alone.
 inline constexpr int kNotConfigurationFile = 62169;
@@ -46,5 +48,8 @@ inline constexpr int kDropNoRecord = 62253;      // no rule set, form or group t
 inline constexpr int kDropNoRule = 62254;        // names rules its rule set does not hold
 inline constexpr int kDropSameName = 62255;      // a record of that name was read before
 inline constexpr int kDropNotFormat = 62256;     // not a line of the text format
+inline constexpr int kDropNul = 62262;           // holds a NUL character
+// Read, but not wholly: the rule set's name ends at the next ":" (the detail is the name).
+inline constexpr int kDropRuleSetNameCut = 62263;
 
 }  // namespace msg::id

@@ -205,6 +205,10 @@ const std::unordered_map<int, std::string_view>& Table() {
        "The name '%s' contains \"$\", which separates the names of a list in the directory: it "
        "would come back as several names when the configuration is loaded.\n\nRecord: %s\n\n"
        "Please rename it before saving.\n\nNothing was saved."},
+      {62264,
+       "The name '%s' holds a NUL character, which no configuration may hold (the directory "
+       "would store it as \"\\00\").\n\nRecord: %s\n\nPlease rename it before saving.\n\n"
+       "Nothing was saved."},
       {62137,
        "The new configuration could not be written to the directory:\n\nDN: %s\nError: %s\n\n"
        "The stored configuration was not changed."},
@@ -242,8 +246,8 @@ const std::unordered_map<int, std::string_view>& Table() {
        "contain \",\" either, and a rule set name must also be usable as a file name (not \".\" "
        "or \"..\", no \"/\", at most 247 bytes). Please re-enter before continuing..."},
       {62161,
-       "names may not contain \":\" or line breaks or begin or end with a blank, rule names no "
-       "\",\" either, and a rule set name must be usable as a file name."},
+       "names may not contain \":\", line breaks or NUL characters or begin or end with a blank, "
+       "rule names no \",\" either, and a rule set name must be usable as a file name."},
       {62162,
        "tool tips, help texts and start points may not contain line breaks or begin or end with "
        "a blank, and a start point may not have blanks next to a \":\"."},
@@ -259,8 +263,7 @@ const std::unordered_map<int, std::string_view>& Table() {
        "'%s' is not a regular file (it is a folder, FIFO, device, socket or broken link). It is "
        "not read as a configuration file, and a save never writes over it."},
       {62167,
-       "The configuration could not be read: '%s' could not be read whole (configuration files "
-       "larger than 64 MB are not read).\n\nThe system's reason: %s"},
+       "The configuration could not be read: '%s' could not be read.\n\nThe system's reason: %s"},
       {62168,
        "Another save to '%s' is running and did not end within 10 seconds, so nothing was "
        "saved. Please save again later."},
@@ -358,6 +361,13 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62214,
        "The logon is sent in plain text: the password can be read on the network between "
        "here and the server."},
+      {62215,
+       "The logon to %s failed because the server did not answer it as an LDAP server does: "
+       "its answer could not be understood (a protocol error), or it closed the connection "
+       "without one. The DN and password were not checked.\n\nPlease check that the host and port "
+       "name an LDAP server, and that the connection "
+       "security fits the port (an LDAPS port, usually 636, needs LDAPS)."},
+      {62216, "the server closed the connection instead of answering the logon"},
       // Renaming and removing in the editor; the wizard's subtree check (62220-62239).
       {62220, "Rename"},
       {62221, "Remove Rule"},
@@ -407,6 +417,11 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62255, "a record of the same name was read before it"},
       {62256, "it is not a line of the configuration text format"},
       {62257, "line %s: %s (%s)"},
+      {62262, "it holds a NUL character, which no name or text of a configuration may hold"},
+      {62263,
+       "a rule set name ends at the next \":\", so it was read as rule set '%s' without the "
+       "rest of the line"},
+      {62261, "%s (configuration files larger than 64 MB are not read)"},
       {62259,
        "Warning!\n\nThese entries of the configuration subtree were not read (each with the "
        "entries below it), so the configuration lacks them, and the next save removes them:\n\n%s"},

@@ -56,6 +56,15 @@ std::string TlsFailureText(int code, const std::string& host) {
   }
 }
 
+// Whether a bind that was sent failed because the two sides did not understand each
+// other: an answer libldap cannot decode, a protocol error, or a connection closed
+// instead of an answer (what a web server or an LDAPS port does with a plain bind).
+// Such a failure says nothing about the DN or the password.
+bool NotUnderstood(const Logon& logon) {
+  return logon.opened && (logon.code == ldapx::kDecodingError ||
+                          logon.code == ldapx::kProtocolError || logon.code == ldapx::kServerDown);
+}
+
 }  // namespace
 
 std::string ReasonText(int code, const std::string& detail, bool fromServer,
@@ -88,6 +97,15 @@ void ShowLogonFailure(int id, const Logon& logon, const std::string& host, int p
   if (logon.code == ldapx::kTimeout) {
     msg::Show(62190, {host + ":" + std::to_string(port), std::to_string(timeouts.connectSeconds)},
               msg::Buttons::Ok, msg::Icon::Error);
+    return;
+  }
+  if (NotUnderstood(logon)) {
+    const std::string reason = logon.code == ldapx::kServerDown
+                                   ? msg::Text(62193, {msg::Text(62216)})
+                                   : ReasonText(logon.code, logon.detail, true, host);
+    msg::CurrentSink().Show(
+        msg::Message{62215, msg::Text(62215, {host + ":" + std::to_string(port)}) + "\n\n" + reason,
+                     msg::Buttons::Ok, msg::Icon::Error});
     return;
   }
   msg::CurrentSink().Show(msg::Message{

@@ -55,7 +55,8 @@ void ShowWithReason(int id, const std::vector<std::string>& args, int code,
                     const std::string& detail);
 
 // Shows why `logon` failed: nothing when it was cancelled, message 62190 when the server
-// stopped answering, otherwise message `id` followed by the reason.
+// stopped answering, 62215 when its answer to the bind could not be understood (or it
+// closed the connection instead), otherwise message `id` followed by the reason.
 void ShowLogonFailure(int id, const Logon& logon, const std::string& host, int port,
                       const ldapx::Timeouts& timeouts);
 

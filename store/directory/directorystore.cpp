@@ -5,6 +5,7 @@
 #include "store/directory/directorylogon.h"
 #include "store/directory/directorysave.h"
 #include "store/directory/entrylayout.h"
+#include "store/directory/savecheck.h"
 
 namespace directory {
 
@@ -148,10 +149,13 @@ bool SaveConfigurationToUrl(Configuration& configuration, const std::string& url
 }
 
 bool ConfigurationLdif(const Configuration& configuration, std::string& out) {
+  // The checks of a save to the directory: LDIF the server would refuse is no backup.
   if (!CheckConfiguration(configuration)) return false;
+  const EntryPlan plan = PlanConfiguration(configuration);
+  if (!CheckEntryPlan(configuration, plan)) return false;
   out = "version: 1\n\n";
   AppendEntry(out, configuration.subtreeDn, RootAttributes());
-  for (const PlannedEntry& e : PlanConfiguration(configuration)) AppendEntry(out, e.dn, e.mods);
+  for (const PlannedEntry& e : plan) AppendEntry(out, e.dn, e.mods);
   return true;
 }
 

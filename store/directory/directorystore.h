@@ -63,8 +63,8 @@ bool SaveWithRootEntry(Configuration& configuration);
 
 // The LDIF (RFC 2849) of exactly the entries a save adds: the root entry at subtreeDn,
 // then every rule set and form, depth first, in writing order, attributes and values in
-// the order they are sent. False after the check's message when a record may not be
-// stored.
+// the order they are sent. False, before anything is in `out`, after the message of a
+// save's checks (CheckConfiguration, CheckEntryPlan) when a record may not be stored.
 bool ConfigurationLdif(const Configuration& configuration, std::string& out);
 
 // One LDIF attribute line ("type: value", or "type:: base64" where LDIF needs it), folded

@@ -85,6 +85,11 @@ bool CheckEntryPlan(const Configuration& configuration, const EntryPlan& plan) {
       Refuse(62133, {e.dn});
       return false;
     }
+    // The directory would take a NUL as "\00" and give back a name no other store holds.
+    if (rdn->value.find('\0') != std::string::npos) {
+      Refuse(62264, {rdn->value, e.dn});
+      return false;
+    }
     // Rule, input group and field names are joined into " $ "-separated lists.
     if (rdn->value.find('$') != std::string::npos &&
         (HasObjectClass(e.mods, "ovSearchClass") || HasObjectClass(e.mods, "ovSearchInput") ||

@@ -1,7 +1,7 @@
 // The checks a directory save runs on its entry plan before anything is written: what the
 // server would refuse part-way (names clashing as the server compares them, empty names,
 // empty or non-UTF-8 Directory String values) and what would not load back as it was
-// saved (names holding the "$" that separates joined lists).
+// saved (names holding the "$" that separates joined lists, or a NUL).
 #pragma once
 
 #include <string>
@@ -17,7 +17,7 @@ namespace directory {
 std::optional<std::string> MatchKey(const std::string& dn);
 
 // Checks `plan` (the entries of `configuration` below its subtreeDn, in writing order).
-// False after one message (62132-62136) naming the record; true when the directory can
+// False after one message (62132-62136, 62264) naming the record; true when the directory can
 // take every entry and the configuration loads back as saved.
 bool CheckEntryPlan(const Configuration& configuration, const EntryPlan& plan);
 

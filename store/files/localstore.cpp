@@ -19,6 +19,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "platform/support/messageids.h"
 #include "platform/support/messages.h"
 #include "store/files/templatefile.h"
 
@@ -36,6 +37,13 @@ bool StartsWith(std::string_view s, std::string_view prefix) {
 }
 
 std::string Reason(int error) { return std::strerror(error); }
+
+// The reason a "RuleSet=" file could not be read. EFBIG is also what the reader's own
+// size limit gives, so that one says which limit it is.
+std::string ReadReason(int error) {
+  if (error == EFBIG) return msg::Text(msg::id::kReasonTooLarge, {std::strerror(error)});
+  return Reason(error);
+}
 
 class Fd {
  public:
@@ -333,7 +341,7 @@ int Configuration::LoadFromFiles(const kvaro::Oidtable& table, msg::Problems* pr
           break;
         case FileKind::Unreadable:
           Clear();
-          report(msg::id::kCannotReadFile, {InFolder(folder, name), Reason(error)},
+          report(msg::id::kCannotReadFile, {InFolder(folder, name), ReadReason(error)},
                  msg::Icon::Error);
           return done(-1);
         case FileKind::Gone:
@@ -545,7 +553,10 @@ class LocalSave {
     if (error_.id == msg::id::kSaveBusy || error_.id == msg::id::kNotRegularFile ||
         error_.id == msg::id::kWouldOverwriteOtherFile)
       return msg::Problem{error_.id, {error_.path}, msg::Icon::Error};
-    return msg::Problem{error_.id, {error_.path, Reason(error_.error)}, msg::Icon::Error};
+    const bool read = error_.id == msg::id::kCannotCheckFile;
+    return msg::Problem{error_.id,
+                        {error_.path, read ? ReadReason(error_.error) : Reason(error_.error)},
+                        msg::Icon::Error};
   }
 
  private:

@@ -125,10 +125,17 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass, size_t numb
   line_ = tell ? number : 0;
   text_ = line;
 
+  // No store keeps a NUL (the directory would turn it into "\00"), so no record or text
+  // is read from such a line.
+  if (line.find('\0') != std::string_view::npos) return Drop(msg::id::kDropNul);
+
   RuleSet* ruleSet = cursors_.ruleSet;
 
   if (keyword == "RuleSet") {
     if (count < 2 || pieces[1].empty()) return Drop(msg::id::kDropNotFormat);
+    // "RuleSet: a:b" has always been rule set "a"; the rest is named as left out.
+    if (count > 2 && !kvaro::Trim(line.substr(line.find(':', line.find(':') + 1) + 1)).empty())
+      Drop(msg::id::kDropRuleSetNameCut, pieces[1]);
     if (ruleSet && ruleSet->name == pieces[1]) return;
     // A rule set read from an earlier text goes on here (two files of one rule set).
     if (RuleSet* earlier = FindRuleSet(pieces[1])) {

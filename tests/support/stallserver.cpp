@@ -20,6 +20,13 @@ const unsigned char kBindResponse[] = {0x30, 0x0c, 0x02, 0x01, 0x01, 0x61, 0x07,
 const unsigned char kSearchDone[] = {0x30, 0x0c, 0x02, 0x01, 0x02, 0x65, 0x07,
                                      0x0a, 0x01, 0x00, 0x04, 0x00, 0x04, 0x00};
 
+// What a web server says to an LDAP request before it closes the connection, and a
+// BindResponse (message id 1) whose LDAPResult is empty.
+const char kNotLdap[] =
+    "HTTP/1.1 400 Bad Request\r\nServer: nginx\r\nContent-Type: text/html\r\n"
+    "Content-Length: 0\r\nConnection: close\r\n\r\n";
+const unsigned char kEmptyBindResponse[] = {0x30, 0x05, 0x02, 0x01, 0x01, 0x61, 0x00};
+
 using Clock = std::chrono::steady_clock;
 
 struct Client {
@@ -96,6 +103,11 @@ void StallServer::Run() {
             c.out = kBindResponse;
             c.outSize = sizeof kBindResponse;
             c.next = Clock::now();
+          } else if (mode_ == Mode::GarbageBind && c.requests == 1) {
+            (void)!::write(c.fd, kNotLdap, sizeof kNotLdap - 1);
+            ::shutdown(c.fd, SHUT_WR);
+          } else if (mode_ == Mode::MalformedBind && c.requests == 1) {
+            (void)!::write(c.fd, kEmptyBindResponse, sizeof kEmptyBindResponse);
           } else if (mode_ == Mode::BindThenDeaf && c.requests == 1) {
             (void)!::write(c.fd, kBindResponse, sizeof kBindResponse);
             c.deaf = true;

@@ -1,6 +1,7 @@
 // A loopback TCP server that speaks just enough LDAP to misbehave on purpose: it accepts
-// connections and then stays silent, sends half an answer and stalls, or sends its
-// answers one byte at a time. Runs in its own thread until destroyed.
+// connections and then stays silent, sends half an answer and stalls, sends its answers
+// one byte at a time, or answers with bytes that cannot be decoded. Runs in its own thread until
+// destroyed.
 #pragma once
 
 #include <atomic>
@@ -11,12 +12,14 @@ namespace testsupport {
 class StallServer {
  public:
   enum class Mode {
-    Silent,        // reads requests, never answers
-    HalfBind,      // answers the first request with half a BindResponse, then stalls
-    DripBind,      // answers the first request with a BindResponse, one byte per drip
-    BindThenDrip,  // answers the bind at once (success), then drips a SearchResultDone
-    BindThenDeaf,  // answers the bind at once (success), then never reads again
-    NoAccept,      // a listening socket whose queue is full: connects never complete
+    Silent,         // reads requests, never answers
+    HalfBind,       // answers the first request with half a BindResponse, then stalls
+    DripBind,       // answers the first request with a BindResponse, one byte per drip
+    BindThenDrip,   // answers the bind at once (success), then drips a SearchResultDone
+    BindThenDeaf,   // answers the bind at once (success), then never reads again
+    NoAccept,       // a listening socket whose queue is full: connects never complete
+    GarbageBind,    // answers the first request with text that is no LDAP message, then closes
+    MalformedBind,  // answers the first request with a BindResponse that lacks its result
   };
 
   explicit StallServer(Mode mode, int dripMilliseconds = 5000);

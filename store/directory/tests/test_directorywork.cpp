@@ -307,10 +307,12 @@ class TestDirectoryWork : public QObject {
   // Each way a logon fails says which case it is, after the program's own text: the
   // directory's reason with the server's diagnostic message where it sends one, the
   // system's reason for an unreachable server, and its own message for a server that
-  // stopped answering.
+  // stopped answering or whose answer to the bind is no LDAP.
   void logonFailuresNameTheirReason() {
     ORVELLE_SHARED_SERVER(server);
     StallServer silent(StallServer::Mode::Silent);
+    StallServer garbage(StallServer::Mode::GarbageBind);
+    StallServer malformed(StallServer::Mode::MalformedBind);
     const int closedPort = testsupport::FreeLoopbackPort();
     struct Case {
       int port;
@@ -325,6 +327,8 @@ class TestDirectoryWork : public QObject {
          "Reason: Invalid DN syntax (the server says: invalid DN)"},
         {closedPort, "", "", 61277, "Reason: Can't contact LDAP server (Connection refused)"},
         {silent.port(), "", "", 62190, "stopped answering: nothing came back within 1 seconds"},
+        {garbage.port(), "", "", 62215, "Reason: the server closed the connection instead"},
+        {malformed.port(), "", "", 62215, "Reason: Decoding error"},
     };
     for (const Case& c : cases) {
       msg::RecordingSink sink;

@@ -217,6 +217,7 @@ class TestStagedSave : public QObject {
 
   // Whatever the server would refuse part-way, or what would not load back as saved, is
   // refused before the first write: one message, the directory byte for byte the same.
+  // The LDIF of the same configuration is refused with the same message.
   void refusalsChangeNothing_data() {
     QTest::addColumn<QString>("change");
     QTest::addColumn<int>("id");
@@ -230,6 +231,7 @@ class TestStagedSave : public QObject {
     QTest::newRow("name not UTF-8") << "latin1" << 62135;
     QTest::newRow("dollar in a group name") << "dollarGroup" << 62136;
     QTest::newRow("dollar in a filter type") << "dollarType" << 62136;
+    QTest::newRow("NUL in a field name") << "nul" << 62264;
   }
   void refusalsChangeNothing() {
     QFETCH(QString, change);
@@ -269,6 +271,8 @@ class TestStagedSave : public QObject {
       form.inputGroups[0]->name = "A $ B";
     } else if (change == "dollarType") {
       form.targetGroup->fields[0]->filterAttributes.push_back("cn$sn");
+    } else if (change == "nul") {
+      form.targetGroup->fields[0]->name = std::string("Na\0me", 5);
     }
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
@@ -277,6 +281,10 @@ class TestStagedSave : public QObject {
     QCOMPARE(sink.Ids(), std::vector<int>{id});
     QVERIFY(!wait.open);
     QCOMPARE(Snapshot(*admin, "o=Sample"), before);
+    std::string ldif;
+    QVERIFY(!directory::ConfigurationLdif(c, ldif));
+    QCOMPARE(sink.Ids(), (std::vector<int>{id, id}));
+    QVERIFY(ldif.empty());
   }
 
   // The end state is what a save always produced: the same entries at the same DNs, the

@@ -448,19 +448,37 @@ class TestLocalStore : public QObject {
     QCOMPARE(WEXITSTATUS(status), 0);
   }
 
-  void aTooLargeFileFailsTheLoad() {
+  // A file that cannot be read fails the load with the system's reason; only one over the
+  // size limit speaks of that limit. /proc/self/mem fails every read at offset 0, for
+  // root too.
+  void aFileThatCannotBeReadFailsTheLoadWithTheReason_data() {
+    QTest::addColumn<bool>("huge");
+    QTest::addColumn<int>("error");
+    QTest::newRow("larger than the limit") << true << EFBIG;
+    QTest::newRow("read fails") << false << EIO;
+  }
+  void aFileThatCannotBeReadFailsTheLoadWithTheReason() {
+    QFETCH(bool, huge);
+    QFETCH(int, error);
     QTemporaryDir dir;
     const fs::path folder = dir.path().toStdString();
     WriteFile(folder / "RuleSet=Good", kGoodFile);
-    WriteFile(folder / "RuleSet=Huge", kGoodFile);
-    fs::resize_file(folder / "RuleSet=Huge", kMaxRuleSetFileSize + 1);  // sparse
+    if (huge) {
+      WriteFile(folder / "RuleSet=Bad", kGoodFile);
+      fs::resize_file(folder / "RuleSet=Bad", kMaxRuleSetFileSize + 1);  // sparse
+    } else {
+      fs::create_symlink("/proc/self/mem", folder / "RuleSet=Bad");
+    }
     Configuration c;
     c.configurationDirectory = folder.string();
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     QCOMPARE(LoadShown(c, Table()), -1);
     QCOMPARE(sink.Ids(), std::vector<int>{62167});
-    QVERIFY(sink.messages[0].text.find(std::strerror(EFBIG)) != std::string::npos);
+    const std::string& text = sink.messages[0].text;
+    QVERIFY2(text.find("RuleSet=Bad") != std::string::npos, text.c_str());
+    QVERIFY2(text.find(std::strerror(error)) != std::string::npos, text.c_str());
+    QCOMPARE(text.find("64 MB") != std::string::npos, huge);
   }
 
   void aByteOrderMarkIsIgnored() {

@@ -269,6 +269,14 @@ class TestTemplateFile : public QObject {
     QTest::newRow("rule set line without a name")
         << "RuleSet:\n" + set + form
         << "line 1: RuleSet: (it is not a line of the configuration text format)";
+    QTest::newRow("rule set name cut at a second colon")
+        << "RuleSet: S : Extra\nClass: P : person\n" + form
+        << "line 1: RuleSet: S : Extra (a rule set name ends at the next \":\", so it was read "
+           "as rule set 'S' without the rest of the line)";
+    QTest::newRow("field name holding a NUL")
+        << set + form + "FormField: M" + QChar(0) + "x : sn\n"
+        << "line 6: FormField: M\\x00x : sn (it holds a NUL character, which no name or text of "
+           "a configuration may hold)";
     QTest::newRow("link to an entry point written after it")
         << set + "SearchRule: P : Later\nBase: Later : ldap://h/o=x\n" + form
         << "line 3: SearchRule: P : Later (its rule set holds no rule Later (a rule must come "

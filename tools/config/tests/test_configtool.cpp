@@ -140,6 +140,43 @@ class TestConfigTool : public QObject {
     QVERIFY(bad.err.contains("unknown option '--\\x1b]0;x\\x07'"));
   }
 
+  // What a save would refuse or the load read only in part fails the command before
+  // anything is printed: ldif is held to the checks of a save to the directory, and check
+  // names every line the load cut or left out.
+  void whatNoStoreTakesFails_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("named");
+    const QByteArray rest = "Class: P : person\nFormFieldGroup: G : P\nFormField: N : cn\n";
+    QTest::newRow("ldif of a form name that is not UTF-8") << "ldif"
+                                                           << "RuleSet: S\nForm: Gr\xF6\xDF"
+                                                              "e\n" +
+                                                                  rest
+                                                           << "not valid UTF-8";
+    QTest::newRow("check of a field name holding a NUL")
+        << "check"
+        << "RuleSet: S\nForm: F\n" + rest + QByteArray("FormField: M\0x : sn\n", 20)
+        << "holds a NUL character";
+    QTest::newRow("check of a rule set name cut at a colon")
+        << "check"
+        << "RuleSet: S:T\nForm: F\n" + rest << "read as rule set 'S'";
+  }
+  void whatNoStoreTakesFails() {
+    QFETCH(QString, command);
+    QFETCH(QByteArray, text);
+    QFETCH(QString, named);
+    QTemporaryDir dir;
+    Write(dir, "RuleSet=S", text.toStdString());
+    QStringList arguments{command, dir.path()};
+    if (command == "ldif")
+      arguments << "--root-dn"
+                << "cn=Orvelle Configuration,o=Sample";
+    const Result r = Run(arguments);
+    QCOMPARE(r.code, 1);
+    QVERIFY2(r.err.contains(named), qPrintable(r.err));
+    if (command == "ldif") QVERIFY2(r.out.isEmpty(), qPrintable(r.out));
+  }
+
   void copyWritesAFixedPoint() {
     QTemporaryDir source, target;
     Write(source, "RuleSet=People", kWorkedExample);
