@@ -895,6 +895,16 @@ int Connection::Delete(const std::string& dn) {
   return Wait(msgid, After(timeouts_.operationSeconds));
 }
 
+int Connection::Replace(const std::string& dn, const ModList& mods) {
+  diagnostic_.clear();
+  if (!Connected(Ld(ld_))) return LDAP_SERVER_DOWN;
+  ModArray array(mods, LDAP_MOD_REPLACE);
+  int msgid = -1;
+  const int rc = ldap_modify_ext(Ld(ld_), dn.c_str(), array.get(), nullptr, nullptr, &msgid);
+  if (rc != LDAP_SUCCESS) return rc;
+  return Wait(msgid, After(timeouts_.operationSeconds));
+}
+
 namespace {
 
 // The first value of `attribute` in the post-read control of an add's answer; empty

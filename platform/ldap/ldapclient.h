@@ -182,6 +182,8 @@ class Connection {
                            int pageSize);
   int Add(const std::string& dn, const ModList& mods);
   int Delete(const std::string& dn);
+  // Replaces each attribute of `mods` in the entry at `dn` with the values given there.
+  int Replace(const std::string& dn, const ModList& mods);
 
   // Pipelined writes: sends requests without waiting for each answer, keeping at most
   // `window` requests in flight. A request with `after` >= 0 is sent only once request

@@ -220,8 +220,9 @@ const std::unordered_map<int, std::string_view>& Table() {
        "configuration was put back from the backup written before the save:\n\n%s"},
       {62141,
        "The configuration could not be saved:\n\nDN: %s\nError: %s\n\nThe stored "
-       "configuration could not be put back completely. Its backup is\n\n%s\n\nSave again, "
-       "or load the backup with ldapadd, to restore it."},
+       "configuration could not be put back completely. These entries are missing, or not as "
+       "they were:\n\n%s\n\nThe backup written before the save holds them all:\n\n%s\n\n"
+       "Load the entries that are missing from it with ldapadd, or save again."},
       {62142,
        "The directory does not allow the new configuration to be written beside the stored one, "
        "so it would have to be written in its place; but no backup of the stored configuration "

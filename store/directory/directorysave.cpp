@@ -242,10 +242,21 @@ int RemoveSubtree(ldapx::Connection& conn, const std::string& dn, bool self,
   std::vector<int> codes;
   if (conn.DeleteMany(order.dns, order.needs, kRemoveWindow, &failed, &codes) == ldapx::kCancelled)
     return ldapx::kCancelled;
+  // The server's answer that stopped the deletes. A parent that waited for a refused child
+  // comes earlier in the list but was never sent: that is no reason of its own.
+  int notSent = -1;
   for (size_t i = 0; i < codes.size(); ++i) {
     if (codes[i] == ldapx::kSuccess || codes[i] == ldapx::kNoSuchObject) continue;
+    if (codes[i] == ldapx::kNotSent) {
+      if (notSent < 0) notSent = static_cast<int>(i);
+      continue;
+    }
     if (failedDn) *failedDn = order.dns[i];
-    return codes[i] == ldapx::kNotSent ? ldapx::kServerDown : codes[i];
+    return codes[i];
+  }
+  if (notSent >= 0) {
+    if (failedDn) *failedDn = order.dns[notSent];
+    return ldapx::kOther;
   }
   return ldapx::kSuccess;
 }
@@ -360,6 +371,7 @@ bool WriteDurably(const std::string& path, const std::string& text, std::string&
 struct Backup {
   std::vector<const ldapx::Entry*> entries;
   std::vector<int> after;
+  std::vector<int> parent;  // position of the parent; -1 for the base and its children
 };
 
 Backup InAddingOrder(const ldapx::SearchResult& all, const std::string& base) {
@@ -388,6 +400,7 @@ Backup InAddingOrder(const ldapx::SearchResult& all, const std::string& base) {
   if (baseIndex < 0) return out;  // no base: nothing that could be put back
   out.entries.push_back(&all.entries[baseIndex]);
   out.after.push_back(-1);
+  out.parent.push_back(-1);
   // Pre-order walk: (entry, position of its parent; -1 for a child of the base).
   std::vector<std::pair<size_t, int>> stack;
   auto push = [&](const std::vector<size_t>& list, int parentPos) {
@@ -403,6 +416,7 @@ Backup InAddingOrder(const ldapx::SearchResult& all, const std::string& base) {
     const auto last = lastChild.find(parentPos);
     out.entries.push_back(&all.entries[i]);
     out.after.push_back(last != lastChild.end() ? last->second : parentPos);
+    out.parent.push_back(parentPos);
     lastChild[parentPos] = pos;
     push(children[i], pos);
   }
@@ -415,6 +429,25 @@ ldapx::ModList UserAttributes(const ldapx::Entry& entry) {
   for (const ldapx::Attribute& a : entry.attributes)
     if (!a.values.empty() && !SameIgnoringCase(a.type, "entryCSN")) mods.Add(a.type, a.values);
   return mods;
+}
+
+// The user attributes of an entry in one order (types in lower case), to tell whether
+// two reads of an entry hold the same.
+std::vector<std::string> Contents(const ldapx::Entry& entry) {
+  std::vector<std::string> out;
+  const ldapx::ModList mods = UserAttributes(entry);
+  for (const ldapx::Attribute& a : mods.attributes()) {
+    std::string type;
+    for (char c : a.type) type += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const std::string& v : a.values) out.push_back(type + '\0' + v);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::string CsnOf(const ldapx::Entry& entry) {
+  const ldapx::Attribute* a = entry.Find("entryCSN");
+  return a && !a->values.empty() ? a->values.front() : std::string();
 }
 
 std::string BackupLdif(const Backup& backup) {
@@ -1320,6 +1353,7 @@ class DirectorySaver {
 
     guard_->SetMessage(std::string(msg::LoadString(62010)));
     std::string failedDn = rootDn_;
+    bool wroteNew = false;
     int rc = RemoveSubtree(rootDn_, false, &failedDn);
     if (rc == ldapx::kSuccess) {
       guard_->SetMessage(std::string(msg::LoadString(62011)));
@@ -1328,26 +1362,136 @@ class DirectorySaver {
       for (const PlannedEntry& e : plan_) requests.push_back({e.dn, e.mods, e.after});
       int failed = -1;
       halfway_ = true;
+      wroteNew = true;
       // The stored entries are gone now: a cancel is no longer taken.
       rc = AddInOrder(requests, rootDn_, 1, failed, false);
       if (rc == ldapx::kSuccess) return true;
       failedDn = failed >= 0 ? plan_[failed].dn : rootDn_;
     }
-    // Put the stored configuration back from what was read.
-    const bool restored = Restore(backup);
-    Show(restored ? 62140 : 62141, {failedDn, kvaro::QError(rc).Text(), path});
+    const std::vector<std::string> notBack = Restore(backup, wroteNew);
+    const std::string reason = kvaro::QError(rc).Text();
+    if (notBack.empty()) {
+      Show(62140, {failedDn, reason, path});
+    } else {
+      msg::ShowPrepared(62141,
+                        {msg::Displayable(failedDn), msg::Displayable(reason),
+                         msg::DisplayableLines(notBack), msg::Displayable(path)},
+                        msg::Buttons::Ok, msg::Icon::Error);
+    }
     return false;
   }
 
-  bool Restore(const Backup& backup) {
-    if (RemoveSubtree(rootDn_, false) != ldapx::kSuccess) return false;
-    std::vector<ldapx::Connection::AddRequest> requests;
-    for (size_t k = 1; k < backup.entries.size(); ++k) {
-      const int after = backup.after[k] >= 1 ? backup.after[k] - 1 : -1;
-      requests.push_back({backup.entries[k]->dn, UserAttributes(*backup.entries[k]), after});
+  // Puts the stored configuration back from `backup` after a failed save in place, then
+  // reads it back to prove it. With `wroteNew` the stored entries were all gone and new
+  // ones may have been written: those are removed first. An entry that is still there as
+  // the backup holds it (its delete was refused, or never sent) is left as it is; siblings
+  // keep their order. Returns the DNs of the entries that are not back as the backup holds
+  // them (missing, different, out of order) and of those below the root that it does not
+  // hold; empty when the configuration is back.
+  std::vector<std::string> Restore(const Backup& backup, bool wroteNew) {
+    ldapx::Connection& conn = *config_.connection;
+    if (wroteNew) RemoveSubtree(rootDn_, false);  // what stays shows in the read below
+    const size_t n = backup.entries.size();
+    std::vector<std::optional<std::string>> keys(n);
+    for (size_t k = 0; k < n; ++k) keys[k] = MatchKey(backup.entries[k]->dn);
+
+    enum class Fate : char { Missing, Kept, Differs, Added };
+    std::vector<Fate> fate(n, Fate::Missing);
+    fate[0] = Fate::Kept;  // the root entry is never removed
+    bool anyThere = false;
+    {
+      const ldapx::SearchResult now = ReadSubtree(conn, rootDn_, {"*", "entryCSN"}, false);
+      std::unordered_map<std::string, const ldapx::Entry*> there;
+      for (const ldapx::Entry& e : now.entries)
+        if (auto key = MatchKey(e.dn)) there.emplace(std::move(*key), &e);
+      for (size_t k = 1; k < n; ++k) {
+        const auto found = keys[k] ? there.find(*keys[k]) : there.end();
+        if (found == there.end()) continue;
+        fate[k] =
+            Contents(*found->second) == Contents(*backup.entries[k]) ? Fate::Kept : Fate::Differs;
+        anyThere = true;
+      }
     }
-    int failed = -1;
-    return config_.connection->AddMany(requests, kAddWindow, &failed) == ldapx::kSuccess;
+    const auto present = [&](int k) { return k < 0 || fate[k] != Fate::Missing; };
+
+    if (!anyThere) {
+      // Nothing left below the root (the usual case when the new entries were refused):
+      // everything goes back many at a time, each sibling after the one before it.
+      std::vector<ldapx::Connection::AddRequest> requests;
+      requests.reserve(n - 1);
+      for (size_t k = 1; k < n; ++k) {
+        const int after = backup.after[k] >= 1 ? backup.after[k] - 1 : -1;
+        requests.push_back({backup.entries[k]->dn, UserAttributes(*backup.entries[k]), after});
+      }
+      int failed = -1;
+      std::vector<int> codes;
+      conn.AddMany(requests, kAddWindow, &failed, &codes);
+      for (size_t k = 1; k < n; ++k)
+        if (codes[k - 1] == ldapx::kSuccess) fate[k] = Fate::Added;
+    }
+    // The rest one at a time, in the backup's order: what is missing is added where its
+    // parent is there. Siblings load in the order of their change sequence numbers, so an
+    // entry that stayed after a sibling that was put back is touched (its object classes
+    // written again as they are), which gives it a number after that sibling's.
+    std::vector<char> sinceAdded(n, 0);  // a child of this position was put back
+    const auto parentOf = [&](size_t k) {
+      return static_cast<size_t>(std::max(0, backup.parent[k]));
+    };
+    for (size_t k = 1; k < n; ++k) {
+      const size_t parent = parentOf(k);
+      if (fate[k] == Fate::Added) {
+        sinceAdded[parent] = 1;
+        continue;
+      }
+      if (fate[k] == Fate::Missing && present(backup.parent[k])) {
+        if (conn.Add(backup.entries[k]->dn, UserAttributes(*backup.entries[k])) ==
+            ldapx::kSuccess) {
+          fate[k] = Fate::Added;
+          sinceAdded[parent] = 1;
+        }
+      } else if (fate[k] == Fate::Kept && sinceAdded[parent]) {
+        if (const ldapx::Attribute* classes = backup.entries[k]->Find("objectClass"))
+          conn.Replace(backup.entries[k]->dn, ldapx::ModList().Add(classes->type, classes->values));
+      }
+    }
+    return NotBack(backup, keys);
+  }
+
+  // Reads the subtree at the root back and compares it with `backup` (see Restore).
+  std::vector<std::string> NotBack(const Backup& backup,
+                                   const std::vector<std::optional<std::string>>& keys) {
+    const ldapx::SearchResult now =
+        ReadSubtree(*config_.connection, rootDn_, {"*", "entryCSN"}, false);
+    if (now.code != ldapx::kSuccess) return {rootDn_};
+    std::unordered_map<std::string, const ldapx::Entry*> there;
+    for (const ldapx::Entry& e : now.entries)
+      if (auto key = MatchKey(e.dn)) there.emplace(std::move(*key), &e);
+    std::vector<std::string> out;
+    const size_t n = backup.entries.size();
+    std::vector<const ldapx::Entry*> read(n, nullptr);
+    for (size_t k = 0; k < n; ++k) {
+      const auto found = keys[k] ? there.find(*keys[k]) : there.end();
+      if (found == there.end() ||
+          (k > 0 && Contents(*found->second) != Contents(*backup.entries[k]))) {
+        out.push_back(backup.entries[k]->dn);
+      } else {
+        read[k] = found->second;
+      }
+      if (found != there.end()) there.erase(found);
+    }
+    // Siblings in the backup's order must have rising numbers (where the server keeps them).
+    std::unordered_map<int, std::string> lastCsn;  // parent position -> its last child's
+    for (size_t k = 1; k < n; ++k) {
+      if (!read[k]) continue;
+      const std::string csn = CsnOf(*read[k]);
+      if (csn.empty()) continue;
+      std::string& last = lastCsn[backup.parent[k]];
+      if (!last.empty() && !(last < csn)) out.push_back(backup.entries[k]->dn);
+      last = csn;
+    }
+    for (const ldapx::Entry& e : now.entries)
+      if (const auto key = MatchKey(e.dn); key && there.count(*key)) out.push_back(e.dn);
+    return out;
   }
 
   Configuration& config_;

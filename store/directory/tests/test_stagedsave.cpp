@@ -98,6 +98,27 @@ std::string Snapshot(ldapx::Connection& conn, const std::string& base) {
   return all;
 }
 
+// The user attributes of every entry below and including `base`, sorted: what a restore
+// must give back (the operational ones change with any write).
+std::string UserSnapshot(ldapx::Connection& conn, const std::string& base) {
+  const ldapx::SearchResult r = conn.Search(base, ldapx::Scope::Subtree, "(objectClass=*)", {"*"});
+  std::vector<std::string> entries;
+  for (const ldapx::Entry& e : r.entries) {
+    std::vector<std::string> lines;
+    for (const ldapx::Attribute& a : e.attributes)
+      for (const std::string& v : a.values) lines.push_back(a.type + ": " + v);
+    std::sort(lines.begin(), lines.end());
+    std::string text = "dn: " + *ldapx::NormalizeDn(e.dn) + "\n";
+    for (const std::string& l : lines) text += l + "\n";
+    entries.push_back(text);
+  }
+  std::sort(entries.begin(), entries.end());
+  std::string all =
+      "code " + std::to_string(r.code) + " entries " + std::to_string(entries.size()) + "\n";
+  for (const std::string& e : entries) all += e;
+  return all;
+}
+
 // The records in their order, as loaded.
 std::string Text(const Configuration& c) {
   std::string out;
@@ -693,6 +714,82 @@ class TestStagedSave : public QObject {
     QVERIFY(!directory::SaveConfiguration(c, nullptr, options));
     QCOMPARE(sink.Ids(), std::vector<int>{62142});
     QCOMPARE(Stored(server), Expected("new"));
+  }
+
+  // Where the in-place save is refused part-way (a stored entry the writer may not delete,
+  // or an entry that cannot be added back), the stored configuration comes back from the
+  // backup and is read back; the message gives the server's reason, and names the entries
+  // that could not be put back and where the backup is.
+  void inPlaceRefusedPartway_data() {
+    QTest::addColumn<QString>("refused");  // what the writer may not do
+    QTest::addColumn<bool>("restored");
+    QTest::newRow("delete of a field deep in the tree") << "deleteField" << true;
+    QTest::newRow("delete of a rule") << "deleteRule" << true;
+    QTest::newRow("add of a new form, and the add back of a stored one") << "addBack" << false;
+  }
+  void inPlaceRefusedPartway() {
+    QFETCH(QString, refused);
+    QFETCH(bool, restored);
+    if (testsupport::ServerKindFromEnvironment() != testsupport::ServerKind::Slapd)
+      QSKIP("the access rules are written for slapd");
+    const std::string field = "cn=F1,cn=Target,cn=old form 37," + kRoot;
+    SlapdFixture::Options opt;
+    // Nothing beside the root: the save must write in place.
+    opt.accessRules = {
+        "access to dn.exact=\"o=Sample\" attrs=children by "
+        "dn.exact=\"cn=writer,o=Sample\" read by * read"};
+    if (refused == "deleteField") opt.refuseDelete = {field};
+    if (refused == "deleteRule") opt.refuseDelete = {"cn=Rule 1,cn=old set 2," + kRoot};
+    if (refused == "addBack") {
+      // A stored form the writer may delete but not add, and a new one it may not add.
+      opt.accessRules.push_back(
+          "access to dn.regex=\"^cn=[Oo]ld form 7,\" attrs=entry by "
+          "dn.exact=\"cn=writer,o=Sample\" =rscxdz by * read");
+      opt.accessRules.push_back("access to dn.regex=\"^cn=[Bb]locked,\" attrs=entry by * read");
+    }
+    SlapdFixture server(opt);
+    QVERIFY2(server.ok(), server.error().c_str());
+    QTemporaryDir backups;
+    directory::SaveOptions options;
+    options.backupFolder = backups.path().toStdString();
+    Configuration c;
+    Build(Target(c, server), "old", 4, 5, 50);
+    QVERIFY(directory::SaveConfiguration(c));  // the administrator creates it
+    auto admin = server.Connect();
+    const std::string before = UserSnapshot(*admin, kRoot);
+    const std::string stored = Stored(server);
+
+    c.Clear();
+    Build(c, "new", 3, 4, 40);
+    if (refused == "addBack") c.searchForms[20]->name = "Blocked";
+    c.connection = server.Connect(false);
+    c.bindDn = server.writerDn();
+    c.bindPassword = server.writerPassword();
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    QVERIFY(!directory::SaveConfiguration(c, nullptr, options));
+    QCOMPARE(sink.Ids(), std::vector<int>{restored ? 62140 : 62141});
+    const std::string& text = sink.messages[0].text;
+    QVERIFY2(text.find("Insufficient access") != std::string::npos, text.c_str());
+    QVERIFY2(text.find(options.backupFolder) != std::string::npos, text.c_str());
+    QCOMPARE(QDir(backups.path()).entryList(QDir::Files).size(), 1);
+    if (restored) {
+      QCOMPARE(QString::fromStdString(Stored(server)), QString::fromStdString(stored));
+      QCOMPARE(UserSnapshot(*admin, kRoot), before);
+      if (refused == "deleteField") QVERIFY2(text.find(field) != std::string::npos, text.c_str());
+    } else {
+      // Everything but the form the writer may not add back (and what lies below it).
+      QVERIFY2(text.find("cn=old form 7," + kRoot) != std::string::npos, text.c_str());
+      QVERIFY2(text.find("cn=old form 6,") == std::string::npos, text.c_str());
+      Configuration want;
+      Build(want, "old", 4, 5, 50);
+      want.searchForms.erase(want.searchForms.begin() + 7);
+      QCOMPARE(QString::fromStdString(Stored(server)), QString::fromStdString(Text(want)));
+    }
+    QVERIFY(Marked(server).empty());
+    // The connection still serves: the server was never lost.
+    QCOMPARE(c.connection->Search(kRoot, ldapx::Scope::Base, "(objectClass=*)", {"1.1"}).code,
+             ldapx::kSuccess);
   }
 };
 
