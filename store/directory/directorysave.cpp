@@ -462,6 +462,59 @@ std::string BackupLdif(const Backup& backup) {
   return out;
 }
 
+// True when `tag` has the shape of what follows a mark in the names of our own subtrees:
+// a token ("YYYYMMDDHHMMSS-" and 16 hex digits), and for a claimed leftover "-" and a
+// number after it.
+bool IsSaveTag(std::string_view tag) {
+  const auto digits = [](std::string_view t) {
+    return !t.empty() &&
+           std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  const auto hex = [](std::string_view t) {
+    return std::all_of(t.begin(), t.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+  };
+  if (tag.size() < 31 || !digits(tag.substr(0, 14)) || tag[14] != '-' || !hex(tag.substr(15, 16)))
+    return false;
+  return tag.size() == 31 || (tag[31] == '-' && digits(tag.substr(32)));
+}
+
+// Removes what earlier saves left beside the configuration root `rootDn`: subtrees whose
+// root is a configuration root named "<root name>" + a mark + a save's tag, made at least
+// `minAgeSeconds` ago (a younger one may belong to a save that is still running, about to
+// rename it). Each is first renamed to a name of this removal, so that no two removals
+// take the same subtree. Failures here lose nothing and are not reported: a later save
+// tries again.
+void ClearLeftovers(ldapx::Connection& conn, const std::string& rootDn, long minAgeSeconds) {
+  const auto rootRdn = ldapx::FirstRdn(rootDn);
+  const auto parent = ldapx::ParentDn(rootDn);
+  if (!rootRdn || !parent || parent->empty()) return;
+  const std::string& type = rootRdn->type;
+  const std::string filter = "(&(objectClass=ovConfigurationRoot)(" + type + "=" +
+                             ldapx::EscapeFilterValue(rootRdn->value + ".orvelle-") + "*))";
+  const ldapx::SearchResult found =
+      conn.Search(*parent, ldapx::Scope::OneLevel, filter, {"1.1"}, true);
+  if (found.code != ldapx::kSuccess) return;
+  const std::string tooYoung = UtcStamp(minAgeSeconds);
+  int k = 0;
+  for (const ldapx::Entry& e : found.entries) {
+    const auto rdn = ldapx::FirstRdn(e.dn);
+    if (!rdn || !SameIgnoringCase(rdn->type, type)) continue;
+    std::string_view tag;
+    for (const std::string_view mark : {kSaveMark, kOldMark}) {
+      const std::string prefix = rootRdn->value + std::string(mark);
+      if (StartsWithIgnoringCase(rdn->value, prefix))
+        tag = std::string_view(rdn->value).substr(prefix.size());
+    }
+    if (!IsSaveTag(tag) || std::string(tag.substr(0, 14)) > tooYoung) continue;
+    const std::string claimed = type + "=" +
+                                ldapx::EscapeDnValue(rootRdn->value + std::string(kOldMark) +
+                                                     Token() + "-" + std::to_string(k++));
+    if (ldapx::Rename(conn, e.dn, claimed) != ldapx::kSuccess) continue;
+    RemoveSubtree(conn, claimed + "," + *parent, true);
+  }
+}
+
 class DirectorySaver {
  public:
   DirectorySaver(Configuration& configuration, PleaseWait* wait, const SaveOptions& options)
@@ -523,22 +576,28 @@ class DirectorySaver {
     Stage(SaveStage::Swapped);
     guard.SetProgress(total_, total_);
     guard.SetMessage(std::string(msg::LoadString(62010)));
-    ClearLeftovers();
-    if (exists_ && options_.leaveOldCopy) {
+    // What earlier saves left beside the root may be many thousands of entries: their
+    // removal goes with the old copy's, after the save where the options ask for that.
+    if (options_.leaveOldCopy) {
       OldCopy& copy = *options_.leaveOldCopy;
-      copy.dn = oldDn_;
+      copy.dn = exists_ ? oldDn_ : std::string();
+      copy.leftoversOf = rootDn_;
+      copy.leftoverSeconds = options_.oldLeftoverSeconds;
       copy.host = config_.serverAddress;
       copy.port = config_.serverPort;
       copy.tls = TlsOf(config_);
       copy.timeouts = config_.connection->timeouts();
       copy.bindDn = config_.bindDn;
       copy.password = config_.bindPassword;
-    } else if (exists_) {
+      return true;
+    }
+    if (exists_) {
       std::string where;
       const int del = RemoveSubtree(oldDn_, true, &where);
       if (del != ldapx::kSuccess)
         msg::Show(62139, {where, kvaro::QError(del).Text()}, msg::Buttons::Ok, msg::Icon::Warning);
     }
+    ClearLeftovers(*config_.connection, rootDn_, options_.oldLeftoverSeconds);
     return true;
   }
 
@@ -1280,41 +1339,6 @@ class DirectorySaver {
     return false;
   }
 
-  // Removes what earlier saves left beside the root: subtrees with our marked names
-  // whose root is a configuration root. Each is first renamed to a name of this save, so
-  // that no two saves remove the same subtree and a save in progress whose staging
-  // subtree was taken fails cleanly. Failures here lose nothing and are not reported.
-  void ClearLeftovers() {
-    ldapx::Connection& conn = *config_.connection;
-    const std::string filter = "(&(objectClass=ovConfigurationRoot)(" + rdnType_ + "=" +
-                               ldapx::EscapeFilterValue(rdnValue_ + ".orvelle-") + "*))";
-    const ldapx::SearchResult found =
-        conn.Search(parentDn_, ldapx::Scope::OneLevel, filter, {"1.1"}, true);
-    if (found.code != ldapx::kSuccess) return;
-    const std::string save = rdnValue_ + std::string(kSaveMark);
-    const std::string old = rdnValue_ + std::string(kOldMark);
-    const std::string tooYoung = UtcStamp(options_.oldLeftoverSeconds);
-    int k = 0;
-    for (const ldapx::Entry& e : found.entries) {
-      const auto rdn = ldapx::FirstRdn(e.dn);
-      if (!rdn || !SameIgnoringCase(rdn->type, rdnType_)) continue;
-      const bool isSave = StartsWithIgnoringCase(rdn->value, save);
-      const bool isOld = StartsWithIgnoringCase(rdn->value, old);
-      if (!isSave && !isOld) continue;
-      if (isOld) {
-        // Another save may be between its two renames, about to put its stored root
-        // back from this name: leave young ones alone.
-        const std::string stamp = rdn->value.substr(old.size(), 14);
-        if (stamp.size() == 14 && stamp > tooYoung) continue;
-      }
-      const std::string claimed = rdnType_ + "=" +
-                                  ldapx::EscapeDnValue(rdnValue_ + std::string(kOldMark) + Token() +
-                                                       "-" + std::to_string(k++));
-      if (ldapx::Rename(conn, e.dn, claimed) != ldapx::kSuccess) continue;
-      RemoveSubtree(claimed + "," + parentDn_, true);
-    }
-  }
-
   // The save in place, where the directory refuses the entry beside the root or the
   // subtree rename: a durable LDIF backup of the stored subtree first, then the entries
   // below the root deleted and the new ones written; on failure the backup is put back.
@@ -1520,13 +1544,18 @@ class DirectorySaver {
 }  // namespace
 
 bool RemoveOldCopy(const OldCopy& copy) {
-  if (copy.dn.empty()) return true;
-  std::string where = copy.dn;
+  if (copy.dn.empty() && copy.leftoversOf.empty()) return true;
+  std::string where = copy.dn.empty() ? copy.leftoversOf : copy.dn;
   // The same protection as the logon: never in plain text where the logon was not.
   const Logon logon =
       OpenAndBind(copy.host, copy.port, copy.bindDn, copy.password, copy.timeouts, copy.tls);
   int error = logon.code != ldapx::kSuccess ? logon.code : ldapx::kServerDown;
-  if (logon.connection) error = RemoveSubtree(*logon.connection, copy.dn, true, &where);
+  if (logon.connection) {
+    error =
+        copy.dn.empty() ? ldapx::kSuccess : RemoveSubtree(*logon.connection, copy.dn, true, &where);
+    if (!copy.leftoversOf.empty() && error != ldapx::kCancelled)
+      ClearLeftovers(*logon.connection, copy.leftoversOf, copy.leftoverSeconds);
+  }
   if (error == ldapx::kSuccess) return true;
   if (error != ldapx::kCancelled)
     msg::Show(62139, {where, kvaro::QError(error).Text()}, msg::Buttons::Ok, msg::Icon::Warning);

@@ -791,6 +791,80 @@ class TestStagedSave : public QObject {
     QCOMPARE(c.connection->Search(kRoot, ldapx::Scope::Base, "(objectClass=*)", {"1.1"}).code,
              ldapx::kSuccess);
   }
+
+  // Subtrees that earlier failed saves left beside the root, many entries in all, do not
+  // hold up the save: it returns with them still there, and they are removed with the old
+  // copy. A subtree whose name only looks like a save's stays.
+  void leftoversRemovedAfterTheSave() {
+    ORVELLE_SHARED_SERVER(server);
+    Configuration c;
+    Build(Target(c, server, false), "old");
+    QVERIFY(directory::SaveConfiguration(c));
+    auto admin = server.Connect();
+    const std::string name = "Orvelle Configuration";
+    const std::vector<std::string> ours = {name + ".orvelle-save-20200101000000-0123456789abcdef",
+                                           name + ".orvelle-old-20200102030405-fedcba9876543210",
+                                           name + ".orvelle-old-20200102030405-fedcba9876543210-3"};
+    const std::vector<std::string> notOurs = {name + ".orvelle-save-mine",
+                                              name + ".orvelle-old-20200101000000-XYZ"};
+    std::vector<ldapx::Connection::AddRequest> adds;
+    for (const std::string& leftover : ours) {
+      const std::string dn = "cn=" + leftover + ",o=Sample";
+      adds.push_back({dn,
+                      ldapx::ModList()
+                          .Add("objectClass", {"top", "ovConfigurationRoot"})
+                          .Add("cn", {leftover}),
+                      -1});
+      const int top = static_cast<int>(adds.size()) - 1;
+      for (int k = 0; k < 400; ++k)
+        adds.push_back({"cn=set " + std::to_string(k) + "," + dn,
+                        ldapx::ModList()
+                            .Add("objectClass", {"top", "ovRuleSet"})
+                            .Add("cn", {"set " + std::to_string(k)}),
+                        top});
+    }
+    for (const std::string& leftover : notOurs)
+      adds.push_back({"cn=" + leftover + ",o=Sample",
+                      ldapx::ModList()
+                          .Add("objectClass", {"top", "ovConfigurationRoot"})
+                          .Add("cn", {leftover}),
+                      -1});
+    int failed = -1;
+    QCOMPARE(admin->AddMany(adds, 64, &failed), ldapx::kSuccess);
+    const auto marked = [&] {
+      std::vector<std::string> names;
+      for (const std::string& dn : Marked(server)) names.push_back(ldapx::FirstRdn(dn)->value);
+      std::sort(names.begin(), names.end());
+      return names;
+    };
+    const std::vector<std::string> before = marked();
+    QCOMPARE(before.size(), ours.size() + notOurs.size());
+
+    c.Clear();
+    Build(c, "new");
+    directory::OldCopy copy;
+    directory::SaveOptions options;
+    options.leaveOldCopy = &copy;
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    QVERIFY(directory::SaveConfiguration(c, nullptr, options));
+    QVERIFY(sink.messages.empty());
+    QCOMPARE(Stored(server), Expected("new"));
+    std::vector<std::string> after = before;  // and the old copy of this save
+    after.push_back(ldapx::FirstRdn(copy.dn)->value);
+    std::sort(after.begin(), after.end());
+    QCOMPARE(marked(), after);
+    {
+      directory::OldCopyRemover remover;
+      remover.Add(copy);
+      QVERIFY(remover.WaitIdle(std::chrono::seconds(60)));
+    }
+    QVERIFY(sink.messages.empty());
+    std::vector<std::string> left = notOurs;
+    std::sort(left.begin(), left.end());
+    QCOMPARE(marked(), left);
+    QCOMPARE(Stored(server), Expected("new"));
+  }
 };
 
 QTEST_GUILESS_MAIN(TestStagedSave)
