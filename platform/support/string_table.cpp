@@ -236,6 +236,11 @@ const std::unordered_map<int, std::string_view>& Table() {
        "The stored configuration could not be renamed back after a failed save:\n\nDN: "
        "%s\nError: %s\n\nIt is kept whole under that DN. Save again to store a configuration "
        "at its usual place."},
+      {62146,
+       "Another save changed the configuration\n\n%s\n\nwhile this one was running (the "
+       "directory answered: %s), so your changes were not saved. The directory keeps the "
+       "configuration of the other save.\n\nReload the configuration, make your changes again "
+       "and save."},
       // Names the stores can hold, and the local files (62160-62169).
       {62160,
        "The name '%s' cannot be stored. Names may not be empty, begin or end with a blank, or "

@@ -563,6 +563,9 @@ class DirectorySaver {
     if (rc != ldapx::kSuccess) {
       if (failed == 0 && RefusedHere(rc) && exists_) return InPlace(stagingDn_, rc);
       Discard();
+      // Every entry below the staged root is added below one added before it: one that is
+      // gone was taken by another save (as a leftover of a failed one).
+      if (rc == ldapx::kNoSuchObject && failed > 0) return ChangedMeanwhile(rc);
       const std::string dn = failed > 0 ? plan_[failed - 1].dn : rootDn_;
       Show(62137, {dn, kvaro::QError(rc).Text()});
       return false;
@@ -1311,6 +1314,7 @@ class DirectorySaver {
       const int rc = ldapx::Rename(conn, stagingDn_, RootRdn());
       if (rc == ldapx::kSuccess) return true;
       Discard();
+      if (rc == ldapx::kAlreadyExists) return ChangedMeanwhile(rc);
       Show(62138, {rootDn_, kvaro::QError(rc).Text()});
       return false;
     }
@@ -1322,6 +1326,8 @@ class DirectorySaver {
     rc = ldapx::Rename(conn, rootDn_, oldRdn);
     if (rc != ldapx::kSuccess) {
       Discard();
+      // The root was read at the start: gone now, another save is between its renames.
+      if (rc == ldapx::kNoSuchObject) return ChangedMeanwhile(rc);
       if (RefusedHere(rc)) return InPlace(rootDn_, rc);
       Show(62138, {rootDn_, kvaro::QError(rc).Text()});
       return false;
@@ -1331,11 +1337,24 @@ class DirectorySaver {
     if (rc == ldapx::kSuccess) return true;
     const int undo = ldapx::Rename(conn, oldDn_, RootRdn());
     Discard();
+    // Another save put its root in place meanwhile (the old copy then keeps its marked
+    // name, for a later save to remove, unless that save took it already), or took the
+    // staged subtree.
+    if ((rc == ldapx::kAlreadyExists || rc == ldapx::kNoSuchObject) &&
+        (undo == ldapx::kSuccess || undo == ldapx::kAlreadyExists || undo == ldapx::kNoSuchObject))
+      return ChangedMeanwhile(rc);
     if (undo != ldapx::kSuccess) {
       Show(62145, {oldDn_, kvaro::QError(undo).Text()});
       return false;
     }
     Show(62138, {rootDn_, kvaro::QError(rc).Text()});
+    return false;
+  }
+
+  // Another save changed the configuration while this one ran: this one stops, and says
+  // so rather than what the directory answered.
+  bool ChangedMeanwhile(int code) {
+    Show(62146, {rootDn_, kvaro::QError(code).Text()});
     return false;
   }
 

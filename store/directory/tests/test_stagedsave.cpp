@@ -865,6 +865,43 @@ class TestStagedSave : public QObject {
     QCOMPARE(marked(), left);
     QCOMPARE(Stored(server), Expected("new"));
   }
+
+  // Two saves of one configuration at once, each over its own connection: the one that
+  // loses says that another save changed the configuration meanwhile, and the other's
+  // configuration is the stored one. The rows: the winner takes the loser's subtree (a
+  // leftover to it) while the loser writes it; the winner stores its configuration while
+  // the loser is between its two renames.
+  void simultaneousSaves_data() {
+    QTest::addColumn<int>("stage");  // where the losing save is when the other one runs
+    QTest::newRow("subtree taken while written") << static_cast<int>(SaveStage::StagingHalfway);
+    QTest::newRow("root stored between the renames") << static_cast<int>(SaveStage::BetweenRenames);
+  }
+  void simultaneousSaves() {
+    QFETCH(int, stage);
+    ORVELLE_SHARED_SERVER(server);
+    Configuration loser;
+    Build(Target(loser, server), "old", 4, 60, 20);
+    QVERIFY(directory::SaveConfiguration(loser));
+    loser.Clear();
+    Build(loser, "loser", 4, 60, 20);
+    Configuration winner;
+    Build(Target(winner, server), "winner");
+    directory::SaveOptions winnerOptions;
+    winnerOptions.oldLeftoverSeconds = 0;
+    std::optional<bool> won;
+    directory::SaveOptions options;
+    options.onStage = [&](SaveStage s) {
+      if (static_cast<int>(s) == stage && !won)
+        won = directory::SaveConfiguration(winner, nullptr, winnerOptions);
+    };
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    QVERIFY(!directory::SaveConfiguration(loser, nullptr, options));
+    QVERIFY(won && *won);
+    QCOMPARE(sink.Ids(), std::vector<int>{62146});
+    QVERIFY2(sink.messages[0].text.find(kRoot) != std::string::npos, sink.messages[0].text.c_str());
+    QCOMPARE(Stored(server), Expected("winner"));
+  }
 };
 
 QTEST_GUILESS_MAIN(TestStagedSave)
