@@ -241,6 +241,13 @@ const std::unordered_map<int, std::string_view>& Table() {
        "directory answered: %s), so your changes were not saved. The directory keeps the "
        "configuration of the other save.\n\nReload the configuration, make your changes again "
        "and save."},
+      {62147,
+       "The directory does not allow the new configuration to be written beside the stored "
+       "one, and it would refuse part-way to write it in its place: the access rights it "
+       "reports for\n\n%s\n\ndo not allow the deletion of these entries (of the root entry: "
+       "adding entries below it):\n\n%s\n\nNothing was saved and nothing in the directory "
+       "was changed. Ask the directory's administrator for these rights, or save as a user "
+       "who has them."},
       // Names the stores can hold, and the local files (62160-62169).
       {62160,
        "The name '%s' cannot be stored. Names may not be empty, begin or end with a blank, or "

@@ -1377,6 +1377,7 @@ class DirectorySaver {
       Show(62121, {rootDn_});
       return false;
     }
+    if (!RightsAllowInPlace()) return false;
     const std::string folder =
         options_.backupFolder.empty() ? DefaultBackupFolder() : options_.backupFolder;
     std::string name;
@@ -1421,6 +1422,31 @@ class DirectorySaver {
                          msg::DisplayableLines(notBack), msg::Displayable(path)},
                         msg::Buttons::Ok, msg::Icon::Error);
     }
+    return false;
+  }
+
+  // Where the server tells what a user may do (get-effective-rights), a save in place that
+  // it would refuse part-way is refused before anything is written: every stored entry
+  // below the root must be one the user may delete, and the root one it may add entries
+  // below. Where it does not tell, or the rights cannot be read, the restore after a
+  // failure is what keeps the stored configuration. False after the message.
+  bool RightsAllowInPlace() {
+    ldapx::Connection& conn = *config_.connection;
+    if (config_.bindDn.empty() || !ldapx::OffersControl(conn, ldapx::kEffectiveRightsOid))
+      return true;
+    const ldapx::SearchResult rights = ldapx::ReadEntryRights(conn, rootDn_, config_.bindDn);
+    if (rights.code != ldapx::kSuccess) return true;
+    const auto rootKey = MatchKey(rootDn_);
+    std::vector<std::string> refused;
+    for (const ldapx::Entry& e : rights.entries) {
+      const ldapx::Attribute* a = e.Find("entryLevelRights");
+      if (!a || a->values.empty()) continue;  // nothing said: nothing known
+      const char needed = MatchKey(e.dn) == rootKey ? 'a' : 'd';
+      if (a->values.front().find(needed) == std::string::npos) refused.push_back(e.dn);
+    }
+    if (refused.empty()) return true;
+    msg::ShowPrepared(62147, {msg::Displayable(config_.bindDn), msg::DisplayableLines(refused)},
+                      msg::Buttons::Ok, msg::Icon::Error);
     return false;
   }
 

@@ -719,7 +719,8 @@ class TestStagedSave : public QObject {
   // Where the in-place save is refused part-way (a stored entry the writer may not delete,
   // or an entry that cannot be added back), the stored configuration comes back from the
   // backup and is read back; the message gives the server's reason, and names the entries
-  // that could not be put back and where the backup is.
+  // that could not be put back and where the backup is. A server that reports the
+  // writer's rights (389 DS; slapd does not) has the save refused before anything changes.
   void inPlaceRefusedPartway_data() {
     QTest::addColumn<QString>("refused");  // what the writer may not do
     QTest::addColumn<bool>("restored");
@@ -730,34 +731,49 @@ class TestStagedSave : public QObject {
   void inPlaceRefusedPartway() {
     QFETCH(QString, refused);
     QFETCH(bool, restored);
-    if (testsupport::ServerKindFromEnvironment() != testsupport::ServerKind::Slapd)
-      QSKIP("the access rules are written for slapd");
     const std::string field = "cn=F1,cn=Target,cn=old form 37," + kRoot;
-    SlapdFixture::Options opt;
-    // Nothing beside the root: the save must write in place.
-    opt.accessRules = {
-        "access to dn.exact=\"o=Sample\" attrs=children by "
-        "dn.exact=\"cn=writer,o=Sample\" read by * read"};
-    if (refused == "deleteField") opt.refuseDelete = {field};
-    if (refused == "deleteRule") opt.refuseDelete = {"cn=Rule 1,cn=old set 2," + kRoot};
-    if (refused == "addBack") {
-      // A stored form the writer may delete but not add, and a new one it may not add.
-      opt.accessRules.push_back(
-          "access to dn.regex=\"^cn=[Oo]ld form 7,\" attrs=entry by "
-          "dn.exact=\"cn=writer,o=Sample\" =rscxdz by * read");
-      opt.accessRules.push_back("access to dn.regex=\"^cn=[Bb]locked,\" attrs=entry by * read");
+    const std::string rule = "cn=Rule 1,cn=old set 2," + kRoot;
+    std::unique_ptr<SlapdFixture> own;
+    DirectoryServer* chosen = nullptr;
+    const bool upFront = testsupport::ServerKindFromEnvironment() != testsupport::ServerKind::Slapd;
+    if (!upFront) {
+      SlapdFixture::Options opt;
+      // Nothing beside the root: the save must write in place.
+      opt.accessRules = {
+          "access to dn.exact=\"o=Sample\" attrs=children by "
+          "dn.exact=\"cn=writer,o=Sample\" read by * read"};
+      if (refused == "deleteField") opt.refuseDelete = {field};
+      if (refused == "deleteRule") opt.refuseDelete = {rule};
+      if (refused == "addBack") {
+        // A stored form the writer may delete but not add, and a new one it may not add.
+        opt.accessRules.push_back(
+            "access to dn.regex=\"^cn=[Oo]ld form 7,\" attrs=entry by "
+            "dn.exact=\"cn=writer,o=Sample\" =rscxdz by * read");
+        opt.accessRules.push_back("access to dn.regex=\"^cn=[Bb]locked,\" attrs=entry by * read");
+      }
+      own = std::make_unique<SlapdFixture>(opt);
+      QVERIFY2(own->ok(), own->error().c_str());
+      chosen = own.get();
+    } else {
+      if (refused == "addBack") QSKIP("the access rules are written for slapd");
+      ORVELLE_SHARED_SERVER(shared);
+      auto* ds = dynamic_cast<testsupport::Ds389Fixture*>(&shared);
+      QVERIFY(ds);
+      QVERIFY(ds->RefuseAddOfNamesHolding(".orvelle-save-"));
+      chosen = ds;
     }
-    SlapdFixture server(opt);
-    QVERIFY2(server.ok(), server.error().c_str());
+    DirectoryServer& server = *chosen;
     QTemporaryDir backups;
     directory::SaveOptions options;
     options.backupFolder = backups.path().toStdString();
     Configuration c;
     Build(Target(c, server), "old", 4, 5, 50);
     QVERIFY(directory::SaveConfiguration(c));  // the administrator creates it
+    if (upFront) QVERIFY(server.RefuseDelete(refused == "deleteField" ? field : rule));
     auto admin = server.Connect();
     const std::string before = UserSnapshot(*admin, kRoot);
     const std::string stored = Stored(server);
+    const std::string whole = Snapshot(*admin, "o=Sample");
 
     c.Clear();
     Build(c, "new", 3, 4, 40);
@@ -768,8 +784,16 @@ class TestStagedSave : public QObject {
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     QVERIFY(!directory::SaveConfiguration(c, nullptr, options));
+    const std::string& text = sink.messages.at(0).text;
+    if (upFront) {
+      QCOMPARE(sink.Ids(), std::vector<int>{62147});
+      QVERIFY2(text.find(refused == "deleteField" ? field : rule) != std::string::npos,
+               text.c_str());
+      QCOMPARE(Snapshot(*admin, "o=Sample"), whole);
+      QVERIFY(QDir(backups.path()).entryList(QDir::Files).isEmpty());
+      return;
+    }
     QCOMPARE(sink.Ids(), std::vector<int>{restored ? 62140 : 62141});
-    const std::string& text = sink.messages[0].text;
     QVERIFY2(text.find("Insufficient access") != std::string::npos, text.c_str());
     QVERIFY2(text.find(options.backupFolder) != std::string::npos, text.c_str());
     QCOMPARE(QDir(backups.path()).entryList(QDir::Files).size(), 1);
