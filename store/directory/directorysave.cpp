@@ -480,11 +480,12 @@ bool IsSaveTag(std::string_view tag) {
 }
 
 // Removes what earlier saves left beside the configuration root `rootDn`: subtrees whose
-// root is a configuration root named "<root name>" + a mark + a save's tag, made at least
-// `minAgeSeconds` ago (a younger one may belong to a save that is still running, about to
-// rename it). Each is first renamed to a name of this removal, so that no two removals
-// take the same subtree. Failures here lose nothing and are not reported: a later save
-// tries again.
+// root is a configuration root named "<root name>" + a mark + a save's tag. A staging
+// subtree is taken whatever its age (a save still writing it then fails, saying that
+// another save changed the configuration); an old copy only when it was made at least
+// `minAgeSeconds` ago, since a save between its two renames may be about to rename it
+// back. Each is first renamed to a name of this removal, so that no two removals take the
+// same subtree. Failures here lose nothing and are not reported: a later save tries again.
 void ClearLeftovers(ldapx::Connection& conn, const std::string& rootDn, long minAgeSeconds) {
   const auto rootRdn = ldapx::FirstRdn(rootDn);
   const auto parent = ldapx::ParentDn(rootDn);
@@ -500,13 +501,12 @@ void ClearLeftovers(ldapx::Connection& conn, const std::string& rootDn, long min
   for (const ldapx::Entry& e : found.entries) {
     const auto rdn = ldapx::FirstRdn(e.dn);
     if (!rdn || !SameIgnoringCase(rdn->type, type)) continue;
-    std::string_view tag;
-    for (const std::string_view mark : {kSaveMark, kOldMark}) {
-      const std::string prefix = rootRdn->value + std::string(mark);
-      if (StartsWithIgnoringCase(rdn->value, prefix))
-        tag = std::string_view(rdn->value).substr(prefix.size());
-    }
-    if (!IsSaveTag(tag) || std::string(tag.substr(0, 14)) > tooYoung) continue;
+    const std::string save = rootRdn->value + std::string(kSaveMark);
+    const std::string old = rootRdn->value + std::string(kOldMark);
+    const bool isOld = StartsWithIgnoringCase(rdn->value, old);
+    if (!isOld && !StartsWithIgnoringCase(rdn->value, save)) continue;
+    const std::string_view tag = std::string_view(rdn->value).substr((isOld ? old : save).size());
+    if (!IsSaveTag(tag) || (isOld && std::string(tag.substr(0, 14)) > tooYoung)) continue;
     const std::string claimed = type + "=" +
                                 ldapx::EscapeDnValue(rootRdn->value + std::string(kOldMark) +
                                                      Token() + "-" + std::to_string(k++));

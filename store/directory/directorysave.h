@@ -47,8 +47,9 @@ enum class SaveStage {
 // (SaveOptions::leaveOldCopy), for RemoveOldCopy.
 struct OldCopy {
   std::string dn;  // empty: no old copy to remove
-  // Non-empty: the configuration root whose leftovers of earlier failed saves (marked
-  // subtrees beside it, at least leftoverSeconds old) are removed after the old copy.
+  // Non-empty: the configuration root whose leftovers of earlier saves (marked subtrees
+  // beside it; old copies only when at least leftoverSeconds old) are removed after the
+  // old copy.
   std::string leftoversOf;
   long leftoverSeconds = 600;
   std::string host;
@@ -66,9 +67,8 @@ struct SaveOptions {
   // rename); never without transactions. A save must not take the directory down, and
   // the staged save is whole without them.
   bool useTransactions = false;
-  // A marked subtree that another save left beside the root is removed only when it is
-  // at least this old: a save that runs at the same time may still be writing it, or be
-  // about to rename it back.
+  // The save removes a marked "old" subtree of another save only when it is at least
+  // this old: a save that runs at the same time may be about to rename it back.
   long oldLeftoverSeconds = 600;
   // A long run of siblings (more than 32) is written one sibling after the other, each
   // add sent once the one before it is answered, when a request to the server comes
