@@ -959,6 +959,45 @@ bool OffersControl(Connection& connection, const std::string& oid, int* error) {
          std::find(controls->values.begin(), controls->values.end(), oid) != controls->values.end();
 }
 
+SearchResult ReadEntryRights(Connection& connection, const std::string& base,
+                             const std::string& authzDn) {
+  SearchResult result;
+  LDAP* ld = Ld(connection.native());
+  if (!Connected(ld)) {
+    result.code = LDAP_SERVER_DOWN;
+    return result;
+  }
+  // The control's value: the subject as an authorization identity.
+  const std::string subject = "dn:" + authzDn;
+  BerBufferPtr ber(ber_alloc_t(LBER_USE_DER));
+  berval value{0, nullptr};
+  if (!ber ||
+      ber_printf(ber.get(), "o", subject.data(), static_cast<ber_len_t>(subject.size())) == -1 ||
+      ber_flatten2(ber.get(), &value, 0) != 0) {
+    result.code = LDAP_ENCODING_ERROR;
+    return result;
+  }
+  LDAPControl control{};
+  control.ldctl_oid = const_cast<char*>(kEffectiveRightsOid);
+  control.ldctl_value = value;
+  control.ldctl_iscritical = 1;
+  LDAPControl* controls[] = {&control, nullptr};
+  std::vector<std::string> wanted = {"entryLevelRights"};
+  std::vector<char*> attrs = AttributeList(wanted);
+  int msgid = -1;
+  int rc = ldap_search_ext(ld, base.c_str(), LDAP_SCOPE_SUBTREE, "(objectClass=*)", attrs.data(), 0,
+                           controls, nullptr, nullptr, 0, &msgid);
+  if (rc != LDAP_SUCCESS) {
+    result.code = rc;
+    return result;
+  }
+  MessagePtr done;
+  rc = ReadEntries(ld, msgid, connection.timeouts().operationSeconds, result.entries, done);
+  result.code = rc == LDAP_SUCCESS ? ResultCode(ld, done.get()) : rc;
+  if (result.code != LDAP_SUCCESS) result.entries.clear();
+  return result;
+}
+
 int Connection::Add(const std::string& dn, const ModList& mods) {
   diagnostic_.clear();
   if (!Connected(Ld(ld_))) return Gone();
@@ -975,6 +1014,16 @@ int Connection::Delete(const std::string& dn) {
   int msgid = -1;
   const int rc = ldap_delete_ext(Ld(ld_), dn.c_str(), nullptr, nullptr, &msgid);
   if (rc != LDAP_SUCCESS) return Gone(rc);
+  return Wait(msgid, After(timeouts_.operationSeconds));
+}
+
+int Connection::Replace(const std::string& dn, const ModList& mods) {
+  diagnostic_.clear();
+  if (!Connected(Ld(ld_))) return LDAP_SERVER_DOWN;
+  ModArray array(mods, LDAP_MOD_REPLACE);
+  int msgid = -1;
+  const int rc = ldap_modify_ext(Ld(ld_), dn.c_str(), array.get(), nullptr, nullptr, &msgid);
+  if (rc != LDAP_SUCCESS) return rc;
   return Wait(msgid, After(timeouts_.operationSeconds));
 }
 

@@ -206,6 +206,8 @@ class Connection {
                            int pageSize);
   int Add(const std::string& dn, const ModList& mods);
   int Delete(const std::string& dn);
+  // Replaces each attribute of `mods` in the entry at `dn` with the values given there.
+  int Replace(const std::string& dn, const ModList& mods);
 
   // Pipelined writes: sends requests without waiting for each answer, keeping at most
   // `window` requests in flight. A request with `after` >= 0 is sent only once request
@@ -411,6 +413,16 @@ inline constexpr const char* kPagedResultsOid = "1.2.840.113556.1.4.319";
 // True when the server's root DSE lists `oid` among its supportedControl values; `error`
 // (optional) receives the code of that search.
 bool OffersControl(Connection& connection, const std::string& oid, int* error = nullptr);
+
+// The OID of the get-effective-rights control, which 389 Directory Server offers and
+// slapd does not.
+inline constexpr const char* kEffectiveRightsOid = "1.3.6.1.4.1.42.2.27.9.5.2";
+// Every entry of the subtree at `base` with the rights the server grants `authzDn` on it,
+// as the attribute entryLevelRights (letters: "a" add below it, "d" delete, "n" rename,
+// "v" view), read with the get-effective-rights control marked critical. A server that
+// does not offer the control fails the search (see OffersControl).
+SearchResult ReadEntryRights(Connection& connection, const std::string& base,
+                             const std::string& authzDn);
 
 // Starts a transaction; `id` receives its identifier. Returns the result code.
 int StartTransaction(Connection& connection, std::string& id);

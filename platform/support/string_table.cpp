@@ -224,8 +224,9 @@ const std::unordered_map<int, std::string_view>& Table() {
        "configuration was put back from the backup written before the save:\n\n%s"},
       {62141,
        "The configuration could not be saved:\n\nDN: %s\nError: %s\n\nThe stored "
-       "configuration could not be put back completely. Its backup is\n\n%s\n\nSave again, "
-       "or load the backup with ldapadd, to restore it."},
+       "configuration could not be put back completely. These entries are missing, or not as "
+       "they were:\n\n%s\n\nThe backup written before the save holds them all:\n\n%s\n\n"
+       "Load the entries that are missing from it with ldapadd, or save again."},
       {62142,
        "The directory does not allow the new configuration to be written beside the stored one, "
        "so it would have to be written in its place; but no backup of the stored configuration "
@@ -239,6 +240,18 @@ const std::unordered_map<int, std::string_view>& Table() {
        "The stored configuration could not be renamed back after a failed save:\n\nDN: "
        "%s\nError: %s\n\nIt is kept whole under that DN. Save again to store a configuration "
        "at its usual place."},
+      {62146,
+       "Another save changed the configuration\n\n%s\n\nwhile this one was running (the "
+       "directory answered: %s), so your changes were not saved. The directory keeps the "
+       "configuration of the other save.\n\nReload the configuration, make your changes again "
+       "and save."},
+      {62147,
+       "The directory does not allow the new configuration to be written beside the stored "
+       "one, and it would refuse part-way to write it in its place: the access rights it "
+       "reports for\n\n%s\n\ndo not allow the deletion of these entries (of the root entry: "
+       "adding entries below it):\n\n%s\n\nNothing was saved and nothing in the directory "
+       "was changed. Ask the directory's administrator for these rights, or save as a user "
+       "who has them."},
       // Names the stores can hold, and the local files (62160-62169).
       {62160,
        "The name '%s' cannot be stored. Names may not be empty, begin or end with a blank, or "

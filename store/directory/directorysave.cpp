@@ -242,10 +242,21 @@ int RemoveSubtree(ldapx::Connection& conn, const std::string& dn, bool self,
   std::vector<int> codes;
   if (conn.DeleteMany(order.dns, order.needs, kRemoveWindow, &failed, &codes) == ldapx::kCancelled)
     return ldapx::kCancelled;
+  // The server's answer that stopped the deletes. A parent that waited for a refused child
+  // comes earlier in the list but was never sent: that is no reason of its own.
+  int notSent = -1;
   for (size_t i = 0; i < codes.size(); ++i) {
     if (codes[i] == ldapx::kSuccess || codes[i] == ldapx::kNoSuchObject) continue;
+    if (codes[i] == ldapx::kNotSent) {
+      if (notSent < 0) notSent = static_cast<int>(i);
+      continue;
+    }
     if (failedDn) *failedDn = order.dns[i];
-    return codes[i] == ldapx::kNotSent ? ldapx::kServerDown : codes[i];
+    return codes[i];
+  }
+  if (notSent >= 0) {
+    if (failedDn) *failedDn = order.dns[notSent];
+    return ldapx::kOther;
   }
   return ldapx::kSuccess;
 }
@@ -360,6 +371,7 @@ bool WriteDurably(const std::string& path, const std::string& text, std::string&
 struct Backup {
   std::vector<const ldapx::Entry*> entries;
   std::vector<int> after;
+  std::vector<int> parent;  // position of the parent; -1 for the base and its children
 };
 
 Backup InAddingOrder(const ldapx::SearchResult& all, const std::string& base) {
@@ -388,6 +400,7 @@ Backup InAddingOrder(const ldapx::SearchResult& all, const std::string& base) {
   if (baseIndex < 0) return out;  // no base: nothing that could be put back
   out.entries.push_back(&all.entries[baseIndex]);
   out.after.push_back(-1);
+  out.parent.push_back(-1);
   // Pre-order walk: (entry, position of its parent; -1 for a child of the base).
   std::vector<std::pair<size_t, int>> stack;
   auto push = [&](const std::vector<size_t>& list, int parentPos) {
@@ -403,6 +416,7 @@ Backup InAddingOrder(const ldapx::SearchResult& all, const std::string& base) {
     const auto last = lastChild.find(parentPos);
     out.entries.push_back(&all.entries[i]);
     out.after.push_back(last != lastChild.end() ? last->second : parentPos);
+    out.parent.push_back(parentPos);
     lastChild[parentPos] = pos;
     push(children[i], pos);
   }
@@ -417,6 +431,25 @@ ldapx::ModList UserAttributes(const ldapx::Entry& entry) {
   return mods;
 }
 
+// The user attributes of an entry in one order (types in lower case), to tell whether
+// two reads of an entry hold the same.
+std::vector<std::string> Contents(const ldapx::Entry& entry) {
+  std::vector<std::string> out;
+  const ldapx::ModList mods = UserAttributes(entry);
+  for (const ldapx::Attribute& a : mods.attributes()) {
+    std::string type;
+    for (char c : a.type) type += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const std::string& v : a.values) out.push_back(type + '\0' + v);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::string CsnOf(const ldapx::Entry& entry) {
+  const ldapx::Attribute* a = entry.Find("entryCSN");
+  return a && !a->values.empty() ? a->values.front() : std::string();
+}
+
 std::string BackupLdif(const Backup& backup) {
   std::string out = "version: 1\n\n";
   for (const ldapx::Entry* e : backup.entries) {
@@ -427,6 +460,59 @@ std::string BackupLdif(const Backup& backup) {
     out += "\n";
   }
   return out;
+}
+
+// True when `tag` has the shape of what follows a mark in the names of our own subtrees:
+// a token ("YYYYMMDDHHMMSS-" and 16 hex digits), and for a claimed leftover "-" and a
+// number after it.
+bool IsSaveTag(std::string_view tag) {
+  const auto digits = [](std::string_view t) {
+    return !t.empty() &&
+           std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  const auto hex = [](std::string_view t) {
+    return std::all_of(t.begin(), t.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+  };
+  if (tag.size() < 31 || !digits(tag.substr(0, 14)) || tag[14] != '-' || !hex(tag.substr(15, 16)))
+    return false;
+  return tag.size() == 31 || (tag[31] == '-' && digits(tag.substr(32)));
+}
+
+// Removes what earlier saves left beside the configuration root `rootDn`: subtrees whose
+// root is a configuration root named "<root name>" + a mark + a save's tag. A staging
+// subtree is taken whatever its age (a save still writing it then fails, saying that
+// another save changed the configuration); an old copy only when it was made at least
+// `minAgeSeconds` ago, since a save between its two renames may be about to rename it
+// back. Each is first renamed to a name of this removal, so that no two removals take the
+// same subtree. Failures here lose nothing and are not reported: a later save tries again.
+void ClearLeftovers(ldapx::Connection& conn, const std::string& rootDn, long minAgeSeconds) {
+  const auto rootRdn = ldapx::FirstRdn(rootDn);
+  const auto parent = ldapx::ParentDn(rootDn);
+  if (!rootRdn || !parent || parent->empty()) return;
+  const std::string& type = rootRdn->type;
+  const std::string filter = "(&(objectClass=ovConfigurationRoot)(" + type + "=" +
+                             ldapx::EscapeFilterValue(rootRdn->value + ".orvelle-") + "*))";
+  const ldapx::SearchResult found =
+      conn.Search(*parent, ldapx::Scope::OneLevel, filter, {"1.1"}, true);
+  if (found.code != ldapx::kSuccess) return;
+  const std::string tooYoung = UtcStamp(minAgeSeconds);
+  int k = 0;
+  for (const ldapx::Entry& e : found.entries) {
+    const auto rdn = ldapx::FirstRdn(e.dn);
+    if (!rdn || !SameIgnoringCase(rdn->type, type)) continue;
+    const std::string save = rootRdn->value + std::string(kSaveMark);
+    const std::string old = rootRdn->value + std::string(kOldMark);
+    const bool isOld = StartsWithIgnoringCase(rdn->value, old);
+    if (!isOld && !StartsWithIgnoringCase(rdn->value, save)) continue;
+    const std::string_view tag = std::string_view(rdn->value).substr((isOld ? old : save).size());
+    if (!IsSaveTag(tag) || (isOld && std::string(tag.substr(0, 14)) > tooYoung)) continue;
+    const std::string claimed = type + "=" +
+                                ldapx::EscapeDnValue(rootRdn->value + std::string(kOldMark) +
+                                                     Token() + "-" + std::to_string(k++));
+    if (ldapx::Rename(conn, e.dn, claimed) != ldapx::kSuccess) continue;
+    RemoveSubtree(conn, claimed + "," + *parent, true);
+  }
 }
 
 class DirectorySaver {
@@ -477,6 +563,9 @@ class DirectorySaver {
     if (rc != ldapx::kSuccess) {
       if (failed == 0 && RefusedHere(rc) && exists_) return InPlace(stagingDn_, rc);
       Discard();
+      // Every entry below the staged root is added below one added before it: one that is
+      // gone was taken by another save (as a leftover of a failed one).
+      if (rc == ldapx::kNoSuchObject && failed > 0) return ChangedMeanwhile(rc);
       const std::string dn = failed > 0 ? plan_[failed - 1].dn : rootDn_;
       Show(62137, {dn, kvaro::QError(rc).Text()});
       return false;
@@ -490,22 +579,28 @@ class DirectorySaver {
     Stage(SaveStage::Swapped);
     guard.SetProgress(total_, total_);
     guard.SetMessage(std::string(msg::LoadString(62010)));
-    ClearLeftovers();
-    if (exists_ && options_.leaveOldCopy) {
+    // What earlier saves left beside the root may be many thousands of entries: their
+    // removal goes with the old copy's, after the save where the options ask for that.
+    if (options_.leaveOldCopy) {
       OldCopy& copy = *options_.leaveOldCopy;
-      copy.dn = oldDn_;
+      copy.dn = exists_ ? oldDn_ : std::string();
+      copy.leftoversOf = rootDn_;
+      copy.leftoverSeconds = options_.oldLeftoverSeconds;
       copy.host = config_.serverAddress;
       copy.port = config_.serverPort;
       copy.tls = TlsOf(config_);
       copy.timeouts = config_.connection->timeouts();
       copy.bindDn = config_.bindDn;
       copy.password = config_.bindPassword;
-    } else if (exists_) {
+      return true;
+    }
+    if (exists_) {
       std::string where;
       const int del = RemoveSubtree(oldDn_, true, &where);
       if (del != ldapx::kSuccess)
         msg::Show(62139, {where, kvaro::QError(del).Text()}, msg::Buttons::Ok, msg::Icon::Warning);
     }
+    ClearLeftovers(*config_.connection, rootDn_, options_.oldLeftoverSeconds);
     return true;
   }
 
@@ -1219,6 +1314,7 @@ class DirectorySaver {
       const int rc = ldapx::Rename(conn, stagingDn_, RootRdn());
       if (rc == ldapx::kSuccess) return true;
       Discard();
+      if (rc == ldapx::kAlreadyExists) return ChangedMeanwhile(rc);
       Show(62138, {rootDn_, kvaro::QError(rc).Text()});
       return false;
     }
@@ -1230,6 +1326,8 @@ class DirectorySaver {
     rc = ldapx::Rename(conn, rootDn_, oldRdn);
     if (rc != ldapx::kSuccess) {
       Discard();
+      // The root was read at the start: gone now, another save is between its renames.
+      if (rc == ldapx::kNoSuchObject) return ChangedMeanwhile(rc);
       if (RefusedHere(rc)) return InPlace(rootDn_, rc);
       Show(62138, {rootDn_, kvaro::QError(rc).Text()});
       return false;
@@ -1239,6 +1337,12 @@ class DirectorySaver {
     if (rc == ldapx::kSuccess) return true;
     const int undo = ldapx::Rename(conn, oldDn_, RootRdn());
     Discard();
+    // Another save put its root in place meanwhile (the old copy then keeps its marked
+    // name, for a later save to remove, unless that save took it already), or took the
+    // staged subtree.
+    if ((rc == ldapx::kAlreadyExists || rc == ldapx::kNoSuchObject) &&
+        (undo == ldapx::kSuccess || undo == ldapx::kAlreadyExists || undo == ldapx::kNoSuchObject))
+      return ChangedMeanwhile(rc);
     if (undo != ldapx::kSuccess) {
       Show(62145, {oldDn_, kvaro::QError(undo).Text()});
       return false;
@@ -1247,39 +1351,11 @@ class DirectorySaver {
     return false;
   }
 
-  // Removes what earlier saves left beside the root: subtrees with our marked names
-  // whose root is a configuration root. Each is first renamed to a name of this save, so
-  // that no two saves remove the same subtree and a save in progress whose staging
-  // subtree was taken fails cleanly. Failures here lose nothing and are not reported.
-  void ClearLeftovers() {
-    ldapx::Connection& conn = *config_.connection;
-    const std::string filter = "(&(objectClass=ovConfigurationRoot)(" + rdnType_ + "=" +
-                               ldapx::EscapeFilterValue(rdnValue_ + ".orvelle-") + "*))";
-    const ldapx::SearchResult found =
-        conn.Search(parentDn_, ldapx::Scope::OneLevel, filter, {"1.1"}, true);
-    if (found.code != ldapx::kSuccess) return;
-    const std::string save = rdnValue_ + std::string(kSaveMark);
-    const std::string old = rdnValue_ + std::string(kOldMark);
-    const std::string tooYoung = UtcStamp(options_.oldLeftoverSeconds);
-    int k = 0;
-    for (const ldapx::Entry& e : found.entries) {
-      const auto rdn = ldapx::FirstRdn(e.dn);
-      if (!rdn || !SameIgnoringCase(rdn->type, rdnType_)) continue;
-      const bool isSave = StartsWithIgnoringCase(rdn->value, save);
-      const bool isOld = StartsWithIgnoringCase(rdn->value, old);
-      if (!isSave && !isOld) continue;
-      if (isOld) {
-        // Another save may be between its two renames, about to put its stored root
-        // back from this name: leave young ones alone.
-        const std::string stamp = rdn->value.substr(old.size(), 14);
-        if (stamp.size() == 14 && stamp > tooYoung) continue;
-      }
-      const std::string claimed = rdnType_ + "=" +
-                                  ldapx::EscapeDnValue(rdnValue_ + std::string(kOldMark) + Token() +
-                                                       "-" + std::to_string(k++));
-      if (ldapx::Rename(conn, e.dn, claimed) != ldapx::kSuccess) continue;
-      RemoveSubtree(claimed + "," + parentDn_, true);
-    }
+  // Another save changed the configuration while this one ran: this one stops, and says
+  // so rather than what the directory answered.
+  bool ChangedMeanwhile(int code) {
+    Show(62146, {rootDn_, kvaro::QError(code).Text()});
+    return false;
   }
 
   // The save in place, where the directory refuses the entry beside the root or the
@@ -1301,6 +1377,7 @@ class DirectorySaver {
       Show(62121, {rootDn_});
       return false;
     }
+    if (!RightsAllowInPlace()) return false;
     const std::string folder =
         options_.backupFolder.empty() ? DefaultBackupFolder() : options_.backupFolder;
     std::string name;
@@ -1320,6 +1397,7 @@ class DirectorySaver {
 
     guard_->SetMessage(std::string(msg::LoadString(62010)));
     std::string failedDn = rootDn_;
+    bool wroteNew = false;
     int rc = RemoveSubtree(rootDn_, false, &failedDn);
     if (rc == ldapx::kSuccess) {
       guard_->SetMessage(std::string(msg::LoadString(62011)));
@@ -1328,26 +1406,161 @@ class DirectorySaver {
       for (const PlannedEntry& e : plan_) requests.push_back({e.dn, e.mods, e.after});
       int failed = -1;
       halfway_ = true;
+      wroteNew = true;
       // The stored entries are gone now: a cancel is no longer taken.
       rc = AddInOrder(requests, rootDn_, 1, failed, false);
       if (rc == ldapx::kSuccess) return true;
       failedDn = failed >= 0 ? plan_[failed].dn : rootDn_;
     }
-    // Put the stored configuration back from what was read.
-    const bool restored = Restore(backup);
-    Show(restored ? 62140 : 62141, {failedDn, kvaro::QError(rc).Text(), path});
+    const std::vector<std::string> notBack = Restore(backup, wroteNew);
+    const std::string reason = kvaro::QError(rc).Text();
+    if (notBack.empty()) {
+      Show(62140, {failedDn, reason, path});
+    } else {
+      msg::ShowPrepared(62141,
+                        {msg::Displayable(failedDn), msg::Displayable(reason),
+                         msg::DisplayableLines(notBack), msg::Displayable(path)},
+                        msg::Buttons::Ok, msg::Icon::Error);
+    }
     return false;
   }
 
-  bool Restore(const Backup& backup) {
-    if (RemoveSubtree(rootDn_, false) != ldapx::kSuccess) return false;
-    std::vector<ldapx::Connection::AddRequest> requests;
-    for (size_t k = 1; k < backup.entries.size(); ++k) {
-      const int after = backup.after[k] >= 1 ? backup.after[k] - 1 : -1;
-      requests.push_back({backup.entries[k]->dn, UserAttributes(*backup.entries[k]), after});
+  // Where the server tells what a user may do (get-effective-rights), a save in place that
+  // it would refuse part-way is refused before anything is written: every stored entry
+  // below the root must be one the user may delete, and the root one it may add entries
+  // below. Where it does not tell, or the rights cannot be read, the restore after a
+  // failure is what keeps the stored configuration. False after the message.
+  bool RightsAllowInPlace() {
+    ldapx::Connection& conn = *config_.connection;
+    if (config_.bindDn.empty() || !ldapx::OffersControl(conn, ldapx::kEffectiveRightsOid))
+      return true;
+    const ldapx::SearchResult rights = ldapx::ReadEntryRights(conn, rootDn_, config_.bindDn);
+    if (rights.code != ldapx::kSuccess) return true;
+    const auto rootKey = MatchKey(rootDn_);
+    std::vector<std::string> refused;
+    for (const ldapx::Entry& e : rights.entries) {
+      const ldapx::Attribute* a = e.Find("entryLevelRights");
+      if (!a || a->values.empty()) continue;  // nothing said: nothing known
+      const char needed = MatchKey(e.dn) == rootKey ? 'a' : 'd';
+      if (a->values.front().find(needed) == std::string::npos) refused.push_back(e.dn);
     }
-    int failed = -1;
-    return config_.connection->AddMany(requests, kAddWindow, &failed) == ldapx::kSuccess;
+    if (refused.empty()) return true;
+    msg::ShowPrepared(62147, {msg::Displayable(config_.bindDn), msg::DisplayableLines(refused)},
+                      msg::Buttons::Ok, msg::Icon::Error);
+    return false;
+  }
+
+  // Puts the stored configuration back from `backup` after a failed save in place, then
+  // reads it back to prove it. With `wroteNew` the stored entries were all gone and new
+  // ones may have been written: those are removed first. An entry that is still there as
+  // the backup holds it (its delete was refused, or never sent) is left as it is; siblings
+  // keep their order. Returns the DNs of the entries that are not back as the backup holds
+  // them (missing, different, out of order) and of those below the root that it does not
+  // hold; empty when the configuration is back.
+  std::vector<std::string> Restore(const Backup& backup, bool wroteNew) {
+    ldapx::Connection& conn = *config_.connection;
+    if (wroteNew) RemoveSubtree(rootDn_, false);  // what stays shows in the read below
+    const size_t n = backup.entries.size();
+    std::vector<std::optional<std::string>> keys(n);
+    for (size_t k = 0; k < n; ++k) keys[k] = MatchKey(backup.entries[k]->dn);
+
+    enum class Fate : char { Missing, Kept, Differs, Added };
+    std::vector<Fate> fate(n, Fate::Missing);
+    fate[0] = Fate::Kept;  // the root entry is never removed
+    bool anyThere = false;
+    {
+      const ldapx::SearchResult now = ReadSubtree(conn, rootDn_, {"*", "entryCSN"}, false);
+      std::unordered_map<std::string, const ldapx::Entry*> there;
+      for (const ldapx::Entry& e : now.entries)
+        if (auto key = MatchKey(e.dn)) there.emplace(std::move(*key), &e);
+      for (size_t k = 1; k < n; ++k) {
+        const auto found = keys[k] ? there.find(*keys[k]) : there.end();
+        if (found == there.end()) continue;
+        fate[k] =
+            Contents(*found->second) == Contents(*backup.entries[k]) ? Fate::Kept : Fate::Differs;
+        anyThere = true;
+      }
+    }
+    const auto present = [&](int k) { return k < 0 || fate[k] != Fate::Missing; };
+
+    if (!anyThere) {
+      // Nothing left below the root (the usual case when the new entries were refused):
+      // everything goes back many at a time, each sibling after the one before it.
+      std::vector<ldapx::Connection::AddRequest> requests;
+      requests.reserve(n - 1);
+      for (size_t k = 1; k < n; ++k) {
+        const int after = backup.after[k] >= 1 ? backup.after[k] - 1 : -1;
+        requests.push_back({backup.entries[k]->dn, UserAttributes(*backup.entries[k]), after});
+      }
+      int failed = -1;
+      std::vector<int> codes;
+      conn.AddMany(requests, kAddWindow, &failed, &codes);
+      for (size_t k = 1; k < n; ++k)
+        if (codes[k - 1] == ldapx::kSuccess) fate[k] = Fate::Added;
+    }
+    // The rest one at a time, in the backup's order: what is missing is added where its
+    // parent is there. Siblings load in the order of their change sequence numbers, so an
+    // entry that stayed after a sibling that was put back is touched (its object classes
+    // written again as they are), which gives it a number after that sibling's.
+    std::vector<char> sinceAdded(n, 0);  // a child of this position was put back
+    const auto parentOf = [&](size_t k) {
+      return static_cast<size_t>(std::max(0, backup.parent[k]));
+    };
+    for (size_t k = 1; k < n; ++k) {
+      const size_t parent = parentOf(k);
+      if (fate[k] == Fate::Added) {
+        sinceAdded[parent] = 1;
+        continue;
+      }
+      if (fate[k] == Fate::Missing && present(backup.parent[k])) {
+        if (conn.Add(backup.entries[k]->dn, UserAttributes(*backup.entries[k])) ==
+            ldapx::kSuccess) {
+          fate[k] = Fate::Added;
+          sinceAdded[parent] = 1;
+        }
+      } else if (fate[k] == Fate::Kept && sinceAdded[parent]) {
+        if (const ldapx::Attribute* classes = backup.entries[k]->Find("objectClass"))
+          conn.Replace(backup.entries[k]->dn, ldapx::ModList().Add(classes->type, classes->values));
+      }
+    }
+    return NotBack(backup, keys);
+  }
+
+  // Reads the subtree at the root back and compares it with `backup` (see Restore).
+  std::vector<std::string> NotBack(const Backup& backup,
+                                   const std::vector<std::optional<std::string>>& keys) {
+    const ldapx::SearchResult now =
+        ReadSubtree(*config_.connection, rootDn_, {"*", "entryCSN"}, false);
+    if (now.code != ldapx::kSuccess) return {rootDn_};
+    std::unordered_map<std::string, const ldapx::Entry*> there;
+    for (const ldapx::Entry& e : now.entries)
+      if (auto key = MatchKey(e.dn)) there.emplace(std::move(*key), &e);
+    std::vector<std::string> out;
+    const size_t n = backup.entries.size();
+    std::vector<const ldapx::Entry*> read(n, nullptr);
+    for (size_t k = 0; k < n; ++k) {
+      const auto found = keys[k] ? there.find(*keys[k]) : there.end();
+      if (found == there.end() ||
+          (k > 0 && Contents(*found->second) != Contents(*backup.entries[k]))) {
+        out.push_back(backup.entries[k]->dn);
+      } else {
+        read[k] = found->second;
+      }
+      if (found != there.end()) there.erase(found);
+    }
+    // Siblings in the backup's order must have rising numbers (where the server keeps them).
+    std::unordered_map<int, std::string> lastCsn;  // parent position -> its last child's
+    for (size_t k = 1; k < n; ++k) {
+      if (!read[k]) continue;
+      const std::string csn = CsnOf(*read[k]);
+      if (csn.empty()) continue;
+      std::string& last = lastCsn[backup.parent[k]];
+      if (!last.empty() && !(last < csn)) out.push_back(backup.entries[k]->dn);
+      last = csn;
+    }
+    for (const ldapx::Entry& e : now.entries)
+      if (const auto key = MatchKey(e.dn); key && there.count(*key)) out.push_back(e.dn);
+    return out;
   }
 
   Configuration& config_;
@@ -1376,13 +1589,18 @@ class DirectorySaver {
 }  // namespace
 
 bool RemoveOldCopy(const OldCopy& copy) {
-  if (copy.dn.empty()) return true;
-  std::string where = copy.dn;
+  if (copy.dn.empty() && copy.leftoversOf.empty()) return true;
+  std::string where = copy.dn.empty() ? copy.leftoversOf : copy.dn;
   // The same protection as the logon: never in plain text where the logon was not.
   const Logon logon =
       OpenAndBind(copy.host, copy.port, copy.bindDn, copy.password, copy.timeouts, copy.tls);
   int error = logon.code != ldapx::kSuccess ? logon.code : ldapx::kServerDown;
-  if (logon.connection) error = RemoveSubtree(*logon.connection, copy.dn, true, &where);
+  if (logon.connection) {
+    error =
+        copy.dn.empty() ? ldapx::kSuccess : RemoveSubtree(*logon.connection, copy.dn, true, &where);
+    if (!copy.leftoversOf.empty() && error != ldapx::kCancelled)
+      ClearLeftovers(*logon.connection, copy.leftoversOf, copy.leftoverSeconds);
+  }
   if (error == ldapx::kSuccess) return true;
   if (error != ldapx::kCancelled)
     msg::Show(62139, {where, kvaro::QError(error).Text()}, msg::Buttons::Ok, msg::Icon::Warning);

@@ -46,7 +46,12 @@ enum class SaveStage {
 // what is needed to reach its server: left by a save whose options ask for it
 // (SaveOptions::leaveOldCopy), for RemoveOldCopy.
 struct OldCopy {
-  std::string dn;  // empty: nothing to remove
+  std::string dn;  // empty: no old copy to remove
+  // Non-empty: the configuration root whose leftovers of earlier saves (marked subtrees
+  // beside it; old copies only when at least leftoverSeconds old) are removed after the
+  // old copy.
+  std::string leftoversOf;
+  long leftoverSeconds = 600;
   std::string host;
   int port = 0;
   ldapx::TlsOptions tls;
@@ -84,10 +89,10 @@ struct SaveOptions {
   // two cores took up several at once far more often; further apart, the time of the
   // spacing outweighed what it kept in order.
   std::chrono::microseconds streamSpacing{300};
-  // Non-null: the old copy of the stored configuration is not removed before the save
-  // returns but described here (dn empty when there is none), so that it can be removed
-  // while the program goes on (RemoveOldCopy, OldCopyRemover). Null: removed before
-  // the save returns.
+  // Non-null: the old copy of the stored configuration, and the leftovers of earlier
+  // saves beside the root, are not removed before the save returns but described here
+  // (dn empty when there is no old copy), so that they can be removed while the program
+  // goes on (RemoveOldCopy, OldCopyRemover). Null: removed before the save returns.
   OldCopy* leaveOldCopy = nullptr;
   // Called at each stage (may be empty).
   std::function<void(SaveStage)> onStage;
@@ -117,11 +122,12 @@ struct SaveOptions {
 bool SaveConfiguration(Configuration& configuration, PleaseWait* wait = nullptr,
                        const SaveOptions& options = {});
 
-// Removes a save's old copy over a connection of its own, opened and bound with the
-// copy's details; safe on any thread. True when it is gone (or was never there). Else
-// false, after warning 62139 unless the removal was cancelled through the calling
-// thread's ldapx::CancelScope; what is left keeps its marked name and a later save
-// removes it.
+// Removes a save's old copy, then the leftovers of earlier saves beside its root, over a
+// connection of its own, opened and bound with the copy's details; safe on any thread.
+// True when the copy is gone (or was never there). Else false, after warning 62139
+// unless the removal was cancelled through the calling thread's ldapx::CancelScope;
+// what is left keeps its marked name and a later save removes it. Leftovers that could
+// not be removed are not reported.
 bool RemoveOldCopy(const OldCopy& copy);
 
 // The default folder of the LDIF backups.

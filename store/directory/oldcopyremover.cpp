@@ -16,7 +16,7 @@ OldCopyRemover::~OldCopyRemover() {
 }
 
 void OldCopyRemover::Add(OldCopy copy) {
-  if (copy.dn.empty()) return;
+  if (copy.dn.empty() && copy.leftoversOf.empty()) return;
   {
     std::lock_guard lock(mutex_);
     queue_.push_back(std::move(copy));

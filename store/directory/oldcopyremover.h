@@ -23,7 +23,8 @@ class OldCopyRemover {
   OldCopyRemover(const OldCopyRemover&) = delete;
   OldCopyRemover& operator=(const OldCopyRemover&) = delete;
 
-  // Queues `copy` (nothing when its dn is empty); the thread starts on first use.
+  // Queues `copy` (nothing when it names nothing to remove); the thread starts on first
+  // use.
   void Add(OldCopy copy);
   // True while a removal runs or waits.
   bool Busy() const;

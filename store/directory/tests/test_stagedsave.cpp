@@ -98,6 +98,27 @@ std::string Snapshot(ldapx::Connection& conn, const std::string& base) {
   return all;
 }
 
+// The user attributes of every entry below and including `base`, sorted: what a restore
+// must give back (the operational ones change with any write).
+std::string UserSnapshot(ldapx::Connection& conn, const std::string& base) {
+  const ldapx::SearchResult r = conn.Search(base, ldapx::Scope::Subtree, "(objectClass=*)", {"*"});
+  std::vector<std::string> entries;
+  for (const ldapx::Entry& e : r.entries) {
+    std::vector<std::string> lines;
+    for (const ldapx::Attribute& a : e.attributes)
+      for (const std::string& v : a.values) lines.push_back(a.type + ": " + v);
+    std::sort(lines.begin(), lines.end());
+    std::string text = "dn: " + *ldapx::NormalizeDn(e.dn) + "\n";
+    for (const std::string& l : lines) text += l + "\n";
+    entries.push_back(text);
+  }
+  std::sort(entries.begin(), entries.end());
+  std::string all =
+      "code " + std::to_string(r.code) + " entries " + std::to_string(entries.size()) + "\n";
+  for (const std::string& e : entries) all += e;
+  return all;
+}
+
 // The records in their order, as loaded.
 std::string Text(const Configuration& c) {
   std::string out;
@@ -701,6 +722,217 @@ class TestStagedSave : public QObject {
     QVERIFY(!directory::SaveConfiguration(c, nullptr, options));
     QCOMPARE(sink.Ids(), std::vector<int>{62142});
     QCOMPARE(Stored(server), Expected("new"));
+  }
+
+  // Where the in-place save is refused part-way (a stored entry the writer may not delete,
+  // or an entry that cannot be added back), the stored configuration comes back from the
+  // backup and is read back; the message gives the server's reason, and names the entries
+  // that could not be put back and where the backup is. A server that reports the
+  // writer's rights (389 DS; slapd does not) has the save refused before anything changes.
+  void inPlaceRefusedPartway_data() {
+    QTest::addColumn<QString>("refused");  // what the writer may not do
+    QTest::addColumn<bool>("restored");
+    QTest::newRow("delete of a field deep in the tree") << "deleteField" << true;
+    QTest::newRow("delete of a rule") << "deleteRule" << true;
+    QTest::newRow("add of a new form, and the add back of a stored one") << "addBack" << false;
+  }
+  void inPlaceRefusedPartway() {
+    QFETCH(QString, refused);
+    QFETCH(bool, restored);
+    const std::string field = "cn=F1,cn=Target,cn=old form 37," + kRoot;
+    const std::string rule = "cn=Rule 1,cn=old set 2," + kRoot;
+    std::unique_ptr<SlapdFixture> own;
+    DirectoryServer* chosen = nullptr;
+    const bool upFront = testsupport::ServerKindFromEnvironment() != testsupport::ServerKind::Slapd;
+    if (!upFront) {
+      SlapdFixture::Options opt;
+      // Nothing beside the root: the save must write in place.
+      opt.accessRules = {
+          "access to dn.exact=\"o=Sample\" attrs=children by "
+          "dn.exact=\"cn=writer,o=Sample\" read by * read"};
+      if (refused == "deleteField") opt.refuseDelete = {field};
+      if (refused == "deleteRule") opt.refuseDelete = {rule};
+      if (refused == "addBack") {
+        // A stored form the writer may delete but not add, and a new one it may not add.
+        opt.accessRules.push_back(
+            "access to dn.regex=\"^cn=[Oo]ld form 7,\" attrs=entry by "
+            "dn.exact=\"cn=writer,o=Sample\" =rscxdz by * read");
+        opt.accessRules.push_back("access to dn.regex=\"^cn=[Bb]locked,\" attrs=entry by * read");
+      }
+      own = std::make_unique<SlapdFixture>(opt);
+      QVERIFY2(own->ok(), own->error().c_str());
+      chosen = own.get();
+    } else {
+      if (refused == "addBack") QSKIP("the access rules are written for slapd");
+      ORVELLE_SHARED_SERVER(shared);
+      auto* ds = dynamic_cast<testsupport::Ds389Fixture*>(&shared);
+      QVERIFY(ds);
+      QVERIFY(ds->RefuseAddOfNamesHolding(".orvelle-save-"));
+      chosen = ds;
+    }
+    DirectoryServer& server = *chosen;
+    QTemporaryDir backups;
+    directory::SaveOptions options;
+    options.backupFolder = backups.path().toStdString();
+    Configuration c;
+    Build(Target(c, server), "old", 4, 5, 50);
+    QVERIFY(directory::SaveConfiguration(c));  // the administrator creates it
+    if (upFront) QVERIFY(server.RefuseDelete(refused == "deleteField" ? field : rule));
+    auto admin = server.Connect();
+    const std::string before = UserSnapshot(*admin, kRoot);
+    const std::string stored = Stored(server);
+    const std::string whole = Snapshot(*admin, "o=Sample");
+
+    c.Clear();
+    Build(c, "new", 3, 4, 40);
+    if (refused == "addBack") c.searchForms[20]->name = "Blocked";
+    c.connection = server.Connect(false);
+    c.bindDn = server.writerDn();
+    c.bindPassword = server.writerPassword();
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    QVERIFY(!directory::SaveConfiguration(c, nullptr, options));
+    const std::string& text = sink.messages.at(0).text;
+    if (upFront) {
+      QCOMPARE(sink.Ids(), std::vector<int>{62147});
+      QVERIFY2(text.find(refused == "deleteField" ? field : rule) != std::string::npos,
+               text.c_str());
+      QCOMPARE(Snapshot(*admin, "o=Sample"), whole);
+      QVERIFY(QDir(backups.path()).entryList(QDir::Files).isEmpty());
+      return;
+    }
+    QCOMPARE(sink.Ids(), std::vector<int>{restored ? 62140 : 62141});
+    QVERIFY2(text.find("Insufficient access") != std::string::npos, text.c_str());
+    QVERIFY2(text.find(options.backupFolder) != std::string::npos, text.c_str());
+    QCOMPARE(QDir(backups.path()).entryList(QDir::Files).size(), 1);
+    if (restored) {
+      QCOMPARE(QString::fromStdString(Stored(server)), QString::fromStdString(stored));
+      QCOMPARE(UserSnapshot(*admin, kRoot), before);
+      if (refused == "deleteField") QVERIFY2(text.find(field) != std::string::npos, text.c_str());
+    } else {
+      // Everything but the form the writer may not add back (and what lies below it).
+      QVERIFY2(text.find("cn=old form 7," + kRoot) != std::string::npos, text.c_str());
+      QVERIFY2(text.find("cn=old form 6,") == std::string::npos, text.c_str());
+      Configuration want;
+      Build(want, "old", 4, 5, 50);
+      want.searchForms.erase(want.searchForms.begin() + 7);
+      QCOMPARE(QString::fromStdString(Stored(server)), QString::fromStdString(Text(want)));
+    }
+    QVERIFY(Marked(server).empty());
+    // The connection still serves: the server was never lost.
+    QCOMPARE(c.connection->Search(kRoot, ldapx::Scope::Base, "(objectClass=*)", {"1.1"}).code,
+             ldapx::kSuccess);
+  }
+
+  // Subtrees that earlier failed saves left beside the root, many entries in all, do not
+  // hold up the save: it returns with them still there, and they are removed with the old
+  // copy. A subtree whose name only looks like a save's stays.
+  void leftoversRemovedAfterTheSave() {
+    ORVELLE_SHARED_SERVER(server);
+    Configuration c;
+    Build(Target(c, server, false), "old");
+    QVERIFY(directory::SaveConfiguration(c));
+    auto admin = server.Connect();
+    const std::string name = "Orvelle Configuration";
+    const std::vector<std::string> ours = {name + ".orvelle-save-20200101000000-0123456789abcdef",
+                                           name + ".orvelle-old-20200102030405-fedcba9876543210",
+                                           name + ".orvelle-old-20200102030405-fedcba9876543210-3"};
+    const std::vector<std::string> notOurs = {name + ".orvelle-save-mine",
+                                              name + ".orvelle-old-20200101000000-XYZ"};
+    std::vector<ldapx::Connection::AddRequest> adds;
+    for (const std::string& leftover : ours) {
+      const std::string dn = "cn=" + leftover + ",o=Sample";
+      adds.push_back({dn,
+                      ldapx::ModList()
+                          .Add("objectClass", {"top", "ovConfigurationRoot"})
+                          .Add("cn", {leftover}),
+                      -1});
+      const int top = static_cast<int>(adds.size()) - 1;
+      for (int k = 0; k < 400; ++k)
+        adds.push_back({"cn=set " + std::to_string(k) + "," + dn,
+                        ldapx::ModList()
+                            .Add("objectClass", {"top", "ovRuleSet"})
+                            .Add("cn", {"set " + std::to_string(k)}),
+                        top});
+    }
+    for (const std::string& leftover : notOurs)
+      adds.push_back({"cn=" + leftover + ",o=Sample",
+                      ldapx::ModList()
+                          .Add("objectClass", {"top", "ovConfigurationRoot"})
+                          .Add("cn", {leftover}),
+                      -1});
+    int failed = -1;
+    QCOMPARE(admin->AddMany(adds, 64, &failed), ldapx::kSuccess);
+    const auto marked = [&] {
+      std::vector<std::string> names;
+      for (const std::string& dn : Marked(server)) names.push_back(ldapx::FirstRdn(dn)->value);
+      std::sort(names.begin(), names.end());
+      return names;
+    };
+    const std::vector<std::string> before = marked();
+    QCOMPARE(before.size(), ours.size() + notOurs.size());
+
+    c.Clear();
+    Build(c, "new");
+    directory::OldCopy copy;
+    directory::SaveOptions options;
+    options.leaveOldCopy = &copy;
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    QVERIFY(directory::SaveConfiguration(c, nullptr, options));
+    QVERIFY(sink.messages.empty());
+    QCOMPARE(Stored(server), Expected("new"));
+    std::vector<std::string> after = before;  // and the old copy of this save
+    after.push_back(ldapx::FirstRdn(copy.dn)->value);
+    std::sort(after.begin(), after.end());
+    QCOMPARE(marked(), after);
+    {
+      directory::OldCopyRemover remover;
+      remover.Add(copy);
+      QVERIFY(remover.WaitIdle(std::chrono::seconds(60)));
+    }
+    QVERIFY(sink.messages.empty());
+    std::vector<std::string> left = notOurs;
+    std::sort(left.begin(), left.end());
+    QCOMPARE(marked(), left);
+    QCOMPARE(Stored(server), Expected("new"));
+  }
+
+  // Two saves of one configuration at once, each over its own connection: the one that
+  // loses says that another save changed the configuration meanwhile, and the other's
+  // configuration is the stored one. The rows: the winner takes the loser's subtree (a
+  // leftover to it) while the loser writes it; the winner stores its configuration while
+  // the loser is between its two renames.
+  void simultaneousSaves_data() {
+    QTest::addColumn<int>("stage");  // where the losing save is when the other one runs
+    QTest::newRow("subtree taken while written") << static_cast<int>(SaveStage::StagingHalfway);
+    QTest::newRow("root stored between the renames") << static_cast<int>(SaveStage::BetweenRenames);
+  }
+  void simultaneousSaves() {
+    QFETCH(int, stage);
+    ORVELLE_SHARED_SERVER(server);
+    Configuration loser;
+    Build(Target(loser, server), "old", 4, 60, 20);
+    QVERIFY(directory::SaveConfiguration(loser));
+    loser.Clear();
+    Build(loser, "loser", 4, 60, 20);
+    Configuration winner;
+    Build(Target(winner, server), "winner");
+    directory::SaveOptions winnerOptions;
+    winnerOptions.oldLeftoverSeconds = 0;
+    std::optional<bool> won;
+    directory::SaveOptions options;
+    options.onStage = [&](SaveStage s) {
+      if (static_cast<int>(s) == stage && !won)
+        won = directory::SaveConfiguration(winner, nullptr, winnerOptions);
+    };
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    QVERIFY(!directory::SaveConfiguration(loser, nullptr, options));
+    QVERIFY(won && *won);
+    QCOMPARE(sink.Ids(), std::vector<int>{62146});
+    QVERIFY2(sink.messages[0].text.find(kRoot) != std::string::npos, sink.messages[0].text.c_str());
+    QCOMPARE(Stored(server), Expected("winner"));
   }
 };
 
