@@ -992,7 +992,8 @@ SearchResult ReadEntryRights(Connection& connection, const std::string& base,
     return result;
   }
   MessagePtr done;
-  rc = ReadEntries(ld, msgid, connection.timeouts().operationSeconds, result.entries, done);
+  ReadBudget budget = BudgetFor(connection.timeouts(), Scope::Subtree);
+  rc = ReadEntries(ld, msgid, connection.timeouts().operationSeconds, budget, result.entries, done);
   result.code = rc == LDAP_SUCCESS ? ResultCode(ld, done.get()) : rc;
   if (result.code != LDAP_SUCCESS) result.entries.clear();
   return result;

@@ -389,9 +389,6 @@ std::optional<SchemaDefinition> ParseObjectClass(const std::string& text);
 
 // The answer to a request sent inside a transaction: queued, runs at the commit.
 inline constexpr int kTxnSpecifyOkay = 0x4120;
-// Makes a write to a connection the server has closed fail with an error instead of
-// ending the process (SIGPIPE ignored, unless the program has a handler of its own).
-void IgnoreBrokenPipes();
 
 // Whether the server offers LDAP transactions (the root DSE lists the start-transaction
 // extended operation 1.3.6.1.1.21.1). `error` receives the code of the root DSE read.

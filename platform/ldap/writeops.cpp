@@ -6,7 +6,6 @@
 #include <sys/time.h>
 
 #include <algorithm>
-#include <csignal>
 #include <list>
 #include <memory>
 #include <unordered_map>
@@ -70,12 +69,6 @@ class TxnControl {
 };
 
 }  // namespace
-
-void IgnoreBrokenPipes() {
-  struct sigaction current {};
-  if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
-    signal(SIGPIPE, SIG_IGN);
-}
 
 bool SupportsTransactions(Connection& connection, int* error) {
   const SearchResult dse =

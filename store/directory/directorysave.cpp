@@ -521,7 +521,6 @@ class DirectorySaver {
       : config_(configuration), wait_(wait), options_(options) {}
 
   bool Run() {
-    ldapx::IgnoreBrokenPipes();
     WaitGuard guard(wait_);
     guard_ = &guard;
     guard.Show(std::string(msg::LoadString(62011)));

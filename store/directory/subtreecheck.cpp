@@ -22,8 +22,6 @@ bool IsConnectionLost(int code) { return code == ldapx::kServerDown || code == k
 
 SubtreeTarget CheckSubtreeTarget(ldapx::Connection& connection, const std::string& parentDn,
                                  const std::string& rootDn) {
-  // A connection the server has dropped must fail the check, not end the process.
-  ldapx::IgnoreBrokenPipes();
   SubtreeTarget target;
   const ldapx::SearchResult parent =
       connection.Search(parentDn, ldapx::Scope::Base, "(objectClass=*)", {"1.1"});
