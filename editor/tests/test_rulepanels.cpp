@@ -26,7 +26,6 @@
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
 #include "tests/support/imagecheck.h"
-#include "tools/screenshots/screenshots_rules.h"
 
 using testsupport::Child;
 using testsupport::Click;
