@@ -1,3 +1,37 @@
+# Precompiled headers: Qt's module headers and the standard library are parsed once per
+# build instead of once per source file. Three headers, one for each set of Qt modules a
+# target compiles against (the compiler takes a precompiled header only where the Qt
+# module macros agree): tests without widgets, tests with widgets, and the window
+# libraries. Each is built by a small object library and reused by the targets.
+option(ORVELLE_PCH "Precompile the Qt and standard library headers" ON)
+set(ORVELLE_PCH_STD <algorithm> <chrono> <functional> <map> <memory> <optional> <string>
+    <string_view> <vector>)
+if(ORVELLE_PCH)
+  file(WRITE ${CMAKE_BINARY_DIR}/orvelle_pch.cpp "// The source of the precompiled headers.\n")
+  function(orvelle_pch_base name)
+    cmake_parse_arguments(P "" "" "LIBS;HEADERS" ${ARGN})
+    add_library(${name} OBJECT ${CMAKE_BINARY_DIR}/orvelle_pch.cpp)
+    target_link_libraries(${name} PRIVATE ${P_LIBS})
+    target_precompile_headers(${name} PRIVATE ${P_HEADERS} ${ORVELLE_PCH_STD})
+    set_target_properties(${name} PROPERTIES AUTOMOC OFF)
+  endfunction()
+  orvelle_pch_base(orvelle_pch_test_core LIBS Qt6::Core Qt6::Test HEADERS <QtTest>)
+  orvelle_pch_base(orvelle_pch_test_widgets LIBS Qt6::Widgets Qt6::Test HEADERS <QtTest> <QtWidgets>)
+  orvelle_pch_base(orvelle_pch_widgets LIBS Qt6::Widgets HEADERS <QtWidgets>)
+endif()
+
+# The libraries whose users compile against Qt Widgets.
+set(ORVELLE_WIDGET_LIBS orvelle_widgets orvelle_directory_ui orvelle_editor orvelle_wizard
+    orvelle_app orvelle_screenshotmakers Qt6::Widgets)
+
+# orvelle_use_pch(TARGET FLAVOUR): TARGET reuses the precompiled header FLAVOUR
+# (test_core, test_widgets or widgets), when precompiled headers are on.
+function(orvelle_use_pch target flavour)
+  if(ORVELLE_PCH)
+    target_precompile_headers(${target} REUSE_FROM orvelle_pch_${flavour})
+  endif()
+endfunction()
+
 # orvelle_add_test(NAME SOURCES src... LIBS lib... [LABELS l...])
 # Builds one test executable and registers it with ctest. Every test runs with the
 # offscreen platform, a private settings file (and no system-wide one, whatever is
@@ -11,6 +45,13 @@ function(orvelle_add_test name)
   target_compile_definitions(${name} PRIVATE
     ORVELLE_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
     ORVELLE_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  set(flavour test_core)
+  foreach(lib ${T_LIBS})
+    if(lib IN_LIST ORVELLE_WIDGET_LIBS)
+      set(flavour test_widgets)
+    endif()
+  endforeach()
+  orvelle_use_pch(${name} ${flavour})
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LDAPNOINIT=1;ORVELLE_SETTINGS=${CMAKE_BINARY_DIR}/tests/${name}.reg;XDG_CONFIG_DIRS=${CMAKE_BINARY_DIR}/tests/no-system-settings"
