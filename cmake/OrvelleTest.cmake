@@ -1,8 +1,8 @@
 # Precompiled headers: Qt's module headers and the standard library are parsed once per
-# build instead of once per source file. Three headers, one for each set of Qt modules a
+# build instead of once per source file. Two headers, one for each set of Qt modules a
 # target compiles against (the compiler takes a precompiled header only where the Qt
-# module macros agree): tests without widgets, tests with widgets, and the window
-# libraries. Each is built by a small object library and reused by the targets.
+# module macros agree): Qt Core, and Qt Widgets. Each is built by a small object library
+# and reused by the targets. Qt Test stays out: its macros name each test's own folders.
 option(ORVELLE_PCH "Precompile the Qt and standard library headers" ON)
 set(ORVELLE_PCH_STD <algorithm> <chrono> <functional> <map> <memory> <optional> <string>
     <string_view> <vector>)
@@ -15,8 +15,7 @@ if(ORVELLE_PCH)
     target_precompile_headers(${name} PRIVATE ${P_HEADERS} ${ORVELLE_PCH_STD})
     set_target_properties(${name} PROPERTIES AUTOMOC OFF)
   endfunction()
-  orvelle_pch_base(orvelle_pch_test_core LIBS Qt6::Core Qt6::Test HEADERS <QtTest>)
-  orvelle_pch_base(orvelle_pch_test_widgets LIBS Qt6::Widgets Qt6::Test HEADERS <QtTest> <QtWidgets>)
+  orvelle_pch_base(orvelle_pch_core LIBS Qt6::Core HEADERS <QtCore>)
   orvelle_pch_base(orvelle_pch_widgets LIBS Qt6::Widgets HEADERS <QtWidgets>)
 endif()
 
@@ -25,7 +24,7 @@ set(ORVELLE_WIDGET_LIBS orvelle_widgets orvelle_directory_ui orvelle_editor orve
     orvelle_app orvelle_screenshotmakers Qt6::Widgets)
 
 # orvelle_use_pch(TARGET FLAVOUR): TARGET reuses the precompiled header FLAVOUR
-# (test_core, test_widgets or widgets), when precompiled headers are on.
+# (core or widgets), when precompiled headers are on.
 function(orvelle_use_pch target flavour)
   if(ORVELLE_PCH)
     target_precompile_headers(${target} REUSE_FROM orvelle_pch_${flavour})
@@ -45,10 +44,10 @@ function(orvelle_add_test name)
   target_compile_definitions(${name} PRIVATE
     ORVELLE_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
     ORVELLE_BINARY_DIR="${CMAKE_BINARY_DIR}")
-  set(flavour test_core)
+  set(flavour core)
   foreach(lib ${T_LIBS})
     if(lib IN_LIST ORVELLE_WIDGET_LIBS)
-      set(flavour test_widgets)
+      set(flavour widgets)
     endif()
   endforeach()
   orvelle_use_pch(${name} ${flavour})
