@@ -16,7 +16,11 @@
 #include "platform/support/messages.h"
 
 CFormListPanel::CFormListPanel(CConfigTree* tree, QWidget* parent)
-    : CRootListPanel(tree, QStringLiteral("Form List Properties"), 61273, 61225, 61226, parent) {
+    : CRootListPanel(tree, QStringLiteral("Form List Properties"), 61273, 61225, 61226, parent,
+                     false) {
+  // Unlike the other panels, the form list has neither the dark blue title nor a
+  // background of its own: it shows as a plain window.
+  setPaintsBackground(false);
   for (const auto& form : tree->configuration().searchForms) forms_.push_back(form.get());
   for (SearchForm* form : forms_) InsertNameRow(list(), CConfigTree::FormCaption(*form), form);
   connect(addButton(), &QPushButton::clicked, this, &CFormListPanel::AddForm);
