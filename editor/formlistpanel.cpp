@@ -13,6 +13,7 @@
 #include "editor/configtree.h"
 #include "editor/controlids.h"
 #include "model/configuration.h"
+#include "model/renaming.h"
 #include "platform/support/messages.h"
 
 CFormListPanel::CFormListPanel(CConfigTree* tree, QWidget* parent)
@@ -64,13 +65,9 @@ void CFormListPanel::AddForm() {
     if (dialog.exec() != QDialog::Accepted) return;
     name = dialog.name;
     ruleSetName = dialog.ruleSetName;
-    // Every form is an entry directly below the configuration root, named by its name,
-    // so two forms of one name could not both be stored.
-    const bool taken =
-        std::any_of(configuration.searchForms.begin(), configuration.searchForms.end(),
-                    [&name](const auto& form) { return form->name == name; });
-    if (!taken) break;
-    msg::Show(62180, {name}, msg::Buttons::Ok, msg::Icon::Warning);
+    const msg::Outcome free = CheckFormNameFree(configuration, name);
+    if (free) break;
+    msg::Show(free);
   }
   RuleSet* ruleSet = configuration.FindRuleSet(ruleSetName);
   if (!ruleSet) return;
