@@ -464,6 +464,9 @@ const std::unordered_map<int, std::string_view>& Table() {
        "The name '%s' cannot be used beside '%s': the directory does not tell names apart by "
        "case or by the blanks between words, so the two could not both be stored. Please "
        "enter another name."},
+      {62321, "Save Configuration to the Configuration Folder\nSave Configuration"},
+      {62322, "Connection: closed (a save connects again)"},
+      {62323, "%s of %s"},
       // Directory store messages.
       {62120,
        "'%s' is not the URL of a configuration in a directory. Give it as ldap://host:port/DN of "
