@@ -30,8 +30,6 @@ class PleaseWaitDialog : public QDialog {
   // busy until the first call with a total above 0; later calls without one change
   // nothing, and for the same total the bar never goes back.
   void SetProgress(long done, long total);
-  // The text the progress bar shows ("" while it is busy).
-  QString progressText() const;
   QString heading() const;
   QString message() const;
 
