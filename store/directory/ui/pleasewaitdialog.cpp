@@ -89,7 +89,6 @@ void PleaseWaitDialog::SetProgress(long done, long total) {
   progress_->setTextVisible(true);
 }
 
-
 QString PleaseWaitDialog::heading() const { return heading_->text(); }
 QString PleaseWaitDialog::message() const { return message_->text(); }
 
