@@ -147,13 +147,11 @@ CMainFrame::CMainFrame(Configuration& configuration, const kvaro::Oidtable& tabl
   status->addWidget(idleText_, 1);
   // Whether the session's directory connection is encrypted.
   if (configuration_.connection) {
-    auto* security =
-        new QLabel(QString::fromStdString(directory::SecurityText(
-                       *configuration_.connection, directory::TlsOf(configuration_).security)),
-                   status);
-    security->setObjectName(ObjectName(kIdSecurityIndicator));
-    security->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    status->addPermanentWidget(security);
+    security_ = new QLabel(status);
+    security_->setObjectName(ObjectName(kIdSecurityIndicator));
+    security_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    status->addPermanentWidget(security_);
+    UpdateSecurity();
   }
   for (int id : {kIdCapsIndicator, kIdNumIndicator, kIdScrollIndicator}) {
     auto* indicator = new QLabel(Text(id), status);
@@ -200,7 +198,9 @@ QAction* CMainFrame::AddCommand(QMenu* menu, int id, const QString& text, bool e
   auto* action = menu->addAction(text);
   action->setObjectName(ObjectName(id));
   action->setEnabled(enabled);
-  action->setStatusTip(Prompt(id));
+  // A configuration kept in files is saved there, not to the directory.
+  const bool files = id == kSave && configuration_.startupMode == StartupMode::kFiles;
+  action->setStatusTip(Prompt(files ? 62321 : id));
   action->setMenuRole(QAction::NoRole);
   actions_[id] = action;
   connect(action, &QAction::triggered, this, [this, id]() { OnCommand(id); });
@@ -266,9 +266,22 @@ void CMainFrame::SwitchPane(bool forward) {
 
 bool CMainFrame::Save() {
   if (!save_) return false;
-  if (!save_(configuration_)) return false;
+  const bool saved = save_(configuration_);
+  // A save may have lost the connection, or opened a new one.
+  UpdateSecurity();
+  if (!saved) return false;
   tree()->SetModified(false);
   return true;
+}
+
+void CMainFrame::UpdateSecurity() {
+  if (!security_) return;
+  if (!configuration_.connection) {
+    security_->setText(Text(62322));
+    return;
+  }
+  security_->setText(QString::fromStdString(directory::SecurityText(
+      *configuration_.connection, directory::TlsOf(configuration_).security)));
 }
 
 bool CMainFrame::CanClose() {

@@ -104,6 +104,9 @@ class CMainFrame : public QMainWindow {
   void AddAccelerator(int id, const QKeySequence& keys);
   void SwitchPane(bool forward);
   void UpdateTitle(bool modified);
+  // Shows in the status bar how the session's connection is protected, or that it is
+  // gone; nothing for a session that began without one.
+  void UpdateSecurity();
   // Sets the client-area limits so that the whole window keeps kMinimumSize and
   // kMaximumSize.
   void ApplyFrameLimits();
@@ -114,5 +117,6 @@ class CMainFrame : public QMainWindow {
   OVS_LHSClientWnd* leftPane_ = nullptr;
   OVS_RHSClientWnd* rightPane_ = nullptr;
   QLabel* idleText_ = nullptr;
+  QLabel* security_ = nullptr;
   std::map<int, QAction*> actions_;
 };

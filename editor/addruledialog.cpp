@@ -22,8 +22,8 @@
 #include "widgets/dialogparts.h"
 #include "widgets/dialogunits.h"
 
-AddRuleDialog::AddRuleDialog(const kvaro::Oidtable& table, QWidget* parent)
-    : QDialog(parent), table_(table) {
+AddRuleDialog::AddRuleDialog(const kvaro::Oidtable& table, QWidget* parent, NameFree nameFree)
+    : QDialog(parent), table_(table), nameFree_(std::move(nameFree)) {
   setObjectName(ObjectName(kIdAddRuleDialog));
   setWindowTitle("Add Rule");
 
@@ -157,6 +157,14 @@ void AddRuleDialog::accept() {
     msg::Show(62160, {typed});
     nameEdit_->setFocus();
     return;
+  }
+  if (nameFree_) {
+    if (const msg::Outcome free = nameFree_(typed); !free) {
+      msg::Show(free);
+      nameEdit_->setFocus();
+      nameEdit_->selectAll();
+      return;
+    }
   }
   name = typed;
   if (ruleType == RuleTypeEntryPoint) {

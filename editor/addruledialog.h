@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,8 +24,14 @@ class AddRuleDialog : public QDialog {
   Q_OBJECT
 
  public:
+  // Whether a rule may take a name beside the other rules of its set (the rule set's
+  // CheckRuleNameFree).
+  using NameFree = std::function<msg::Outcome(const std::string& name)>;
+
   // `table` checks object classes and the search base; it must outlive the dialog.
-  explicit AddRuleDialog(const kvaro::Oidtable& table, QWidget* parent = nullptr);
+  // `nameFree`, when given, refuses a name another rule has.
+  explicit AddRuleDialog(const kvaro::Oidtable& table, QWidget* parent = nullptr,
+                         NameFree nameFree = {});
 
   // Results, meaningful after the dialog ended with OK. Only the values of the chosen
   // type matter: `objectClasses` for a search rule, `ldapUri` for an entry point.
@@ -53,6 +60,7 @@ class AddRuleDialog : public QDialog {
   void updateWidgets();
 
   const kvaro::Oidtable& table_;
+  NameFree nameFree_;
   QLineEdit* nameEdit_;
   QRadioButton* searchRuleRadio_;
   QRadioButton* entryPointRadio_;

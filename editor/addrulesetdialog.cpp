@@ -4,16 +4,23 @@
 #include <algorithm>
 
 #include "model/configuration.h"
+#include "model/renaming.h"
 #include "platform/support/messages.h"
 #include "widgets/dialogparts.h"
 
-int CheckRuleSetName(const std::string& name, const std::vector<std::string>& existing) {
+int CheckRuleSetName(const std::string& name, const std::vector<std::string>& existing,
+                     std::vector<std::string>& args) {
+  args = {name};
   if (QString::fromStdString(name).toUcs4().size() < 3) return 61253;
   // The name becomes a file name and a line of the configuration file: the rule the
   // saves apply.
   if (!IsStorableName(NameKind::RuleSet, name)) return 62173;
-  if (std::find(existing.begin(), existing.end(), name) != existing.end()) return 62172;
-  return 0;
+  return NameDialog::Refusal(CheckNameFree(name, existing, 62172, {name}), args);
+}
+
+int CheckRuleSetName(const std::string& name, const std::vector<std::string>& existing) {
+  std::vector<std::string> args;
+  return CheckRuleSetName(name, existing, args);
 }
 
 AddRuleSetDialog::AddRuleSetDialog(std::vector<std::string> existing, QWidget* parent)
@@ -22,7 +29,6 @@ AddRuleSetDialog::AddRuleSetDialog(std::vector<std::string> existing, QWidget* p
           QStringLiteral("Rule Set &Name"), std::string(),
           [existing = std::move(existing)](const std::string& name,
                                            std::vector<std::string>& args) {
-            args = {name};
-            return CheckRuleSetName(name, existing);
+            return CheckRuleSetName(name, existing, args);
           },
           parent) {}

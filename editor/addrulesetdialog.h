@@ -6,9 +6,13 @@
 
 #include "editor/namedialog.h"
 
-// 0 when `name` may name a new rule set beside `existing`; otherwise the id of the
-// message that says why not (61253 too short, 62172 taken, 62173 unusable as the name the
-// rule set is stored under, by IsStorableName).
+// 0 when `name` may name a rule set beside `existing`; otherwise the id of the message
+// that says why not (61253 too short, 62173 unusable as the name the rule set is stored
+// under, by IsStorableName; 62172 or 62320 taken, by CheckNameFree), with its arguments
+// in `args`.
+int CheckRuleSetName(const std::string& name, const std::vector<std::string>& existing,
+                     std::vector<std::string>& args);
+// The same without the arguments.
 int CheckRuleSetName(const std::string& name, const std::vector<std::string>& existing);
 
 class AddRuleSetDialog : public NameDialog {

@@ -411,31 +411,16 @@ int CheckRuleName(const std::string& name, const RuleSet& owner, const SearchRul
   args = {name};
   if (QString::fromStdString(name).toUcs4().size() < 3) return 61253;
   if (!IsStorableName(NameKind::Rule, name)) return 62160;
-  const SearchRule* same = owner.FindRule(name);
-  if (same && same != &rule) {
-    args = {name, owner.name};
-    return 62222;
-  }
-  return 0;
+  return NameDialog::Refusal(CheckRuleNameFree(owner, name, &rule), args);
 }
 
-// The name rules of the form dialogs for renaming `self` of a form, input group or input
-// field, and no other of `siblings` (null ones skipped) may have the name: 0, or the id of
-// the refusing message (`takenId` for a name another has) with its arguments in `args`
-// (`takenArgs` for a taken name).
-template <class Record>
-int CheckFormRecordName(const std::string& name, const Record* self,
-                        const std::vector<const Record*>& siblings, int takenId,
-                        std::vector<std::string> takenArgs, std::vector<std::string>& args) {
+// The name rules of the form dialogs, then `free`: the check of a new name for a form,
+// input group or input field beside its siblings.
+int CheckFormRecordName(const std::string& name, const msg::Outcome& free,
+                        std::vector<std::string>& args) {
   args = {name};
   if (const int problem = CheckFormName(name)) return problem;
-  for (const Record* other : siblings) {
-    if (other && other != self && other->name == name) {
-      args = std::move(takenArgs);
-      return takenId;
-    }
-  }
-  return 0;
+  return NameDialog::Refusal(free, args);
 }
 
 // `object` as the `Record` a rename is about: `current` gets its name, and `apply` gives
@@ -447,13 +432,6 @@ Record* RenameTarget(const RecordRef& object, std::string& current,
   current = target->name;
   apply = [target](const std::string& name) { target->name = name; };
   return target;
-}
-
-template <class Record>
-std::vector<const Record*> Pointers(const std::vector<std::unique_ptr<Record>>& records) {
-  std::vector<const Record*> pointers;
-  for (const auto& record : records) pointers.push_back(record.get());
-  return pointers;
 }
 
 }  // namespace
@@ -474,8 +452,7 @@ bool CConfigTree::Rename(QTreeWidgetItem* item) {
         std::vector<std::string> others;
         for (const auto& r : config.ruleSets)
           if (r.get() != ruleSet) others.push_back(r->name);
-        args = {name};
-        return CheckRuleSetName(name, others);
+        return CheckRuleSetName(name, others, args);
       };
       break;
     }
@@ -495,9 +472,7 @@ bool CConfigTree::Rename(QTreeWidgetItem* item) {
       auto* form = RenameTarget<SearchForm>(record->object, current, apply);
       title = QStringLiteral("Rename Form");
       check = [&config, form](const std::string& name, std::vector<std::string>& args) {
-        // Forms are entries side by side below the configuration root, named by name.
-        return CheckFormRecordName<SearchForm>(name, form, Pointers(config.searchForms), 62180,
-                                               {name}, args);
+        return CheckFormRecordName(name, CheckFormNameFree(config, name, form), args);
       };
       break;
     }
@@ -506,15 +481,8 @@ bool CConfigTree::Rename(QTreeWidgetItem* item) {
       const SearchForm* form = FormOfGroup(config, group);
       title = QStringLiteral("Rename Input Group");
       check = [form, group](const std::string& name, std::vector<std::string>& args) {
-        // Groups are entries side by side below their form, named by name.
-        std::vector<const InputGroup*> groups;
-        std::vector<std::string> takenArgs;
-        if (form) {
-          groups = Pointers(form->inputGroups);
-          groups.insert(groups.begin(), form->targetGroup.get());
-          takenArgs = {name, FormCaption(*form).toStdString()};
-        }
-        return CheckFormRecordName<InputGroup>(name, group, groups, 62223, takenArgs, args);
+        return CheckFormRecordName(
+            name, form ? CheckGroupNameFree(*form, name, group) : msg::Outcome(), args);
       };
       break;
     }
@@ -523,8 +491,8 @@ bool CConfigTree::Rename(QTreeWidgetItem* item) {
       const InputGroup* group = GroupOfField(config, field);
       title = QStringLiteral("Rename Input Field");
       check = [group, field](const std::string& name, std::vector<std::string>& args) {
-        const auto fields = group ? Pointers(group->fields) : std::vector<const InputField*>();
-        return CheckFormRecordName<InputField>(name, field, fields, 61252, {name}, args);
+        return CheckFormRecordName(
+            name, group ? CheckFieldNameFree(*group, name, field) : msg::Outcome(), args);
       };
       break;
     }

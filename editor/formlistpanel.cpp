@@ -13,10 +13,15 @@
 #include "editor/configtree.h"
 #include "editor/controlids.h"
 #include "model/configuration.h"
+#include "model/renaming.h"
 #include "platform/support/messages.h"
 
 CFormListPanel::CFormListPanel(CConfigTree* tree, QWidget* parent)
-    : CRootListPanel(tree, QStringLiteral("Form List Properties"), 61273, 61225, 61226, parent) {
+    : CRootListPanel(tree, QStringLiteral("Form List Properties"), 61273, 61225, 61226, parent,
+                     false) {
+  // Unlike the other panels, the form list has neither the dark blue title nor a
+  // background of its own: it shows as a plain window.
+  setPaintsBackground(false);
   for (const auto& form : tree->configuration().searchForms) forms_.push_back(form.get());
   for (SearchForm* form : forms_) InsertNameRow(list(), CConfigTree::FormCaption(*form), form);
   connect(addButton(), &QPushButton::clicked, this, &CFormListPanel::AddForm);
@@ -60,13 +65,9 @@ void CFormListPanel::AddForm() {
     if (dialog.exec() != QDialog::Accepted) return;
     name = dialog.name;
     ruleSetName = dialog.ruleSetName;
-    // Every form is an entry directly below the configuration root, named by its name,
-    // so two forms of one name could not both be stored.
-    const bool taken =
-        std::any_of(configuration.searchForms.begin(), configuration.searchForms.end(),
-                    [&name](const auto& form) { return form->name == name; });
-    if (!taken) break;
-    msg::Show(62180, {name}, msg::Buttons::Ok, msg::Icon::Warning);
+    const msg::Outcome free = CheckFormNameFree(configuration, name);
+    if (free) break;
+    msg::Show(free);
   }
   RuleSet* ruleSet = configuration.FindRuleSet(ruleSetName);
   if (!ruleSet) return;

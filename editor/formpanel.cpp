@@ -11,6 +11,7 @@
 #include "editor/configtree.h"
 #include "editor/controlids.h"
 #include "model/configuration.h"
+#include "model/renaming.h"
 #include "platform/support/messages.h"
 #include "platform/support/qstringlist.h"
 
@@ -69,21 +70,27 @@ void CFormPanel::ShowTarget() {
   targetClasses_->setText(Text(61259, {classes}));
 }
 
-std::unique_ptr<InputGroup> CFormPanel::AskForGroup() {
+std::unique_ptr<InputGroup> CFormPanel::AskForGroup(const InputGroup* replaced) {
   const std::vector<std::string> candidates = CandidateRules();
   if (candidates.empty()) {
     msg::Show(61255, {form_->ruleSet ? form_->ruleSet->name : std::string()});
     return nullptr;
   }
+  // One dialog object for every round, so a refused name comes back with what was typed.
   AddInputGroupDialog dialog(candidates, this);
-  if (dialog.exec() != QDialog::Accepted) return nullptr;
+  for (;;) {
+    if (dialog.exec() != QDialog::Accepted) return nullptr;
+    const msg::Outcome free = CheckGroupNameFree(*form_, dialog.name, replaced);
+    if (free) break;
+    msg::Show(free);
+  }
   SearchRule* rule = form_->ruleSet->FindRule(dialog.searchRuleName);
   if (!rule) return nullptr;
   return std::make_unique<InputGroup>(dialog.name, rule);
 }
 
 void CFormPanel::SetTargetGroup() {
-  std::unique_ptr<InputGroup> group = AskForGroup();
+  std::unique_ptr<InputGroup> group = AskForGroup(form_->targetGroup.get());
   if (!group) return;
   if (tree() && form_->targetGroup) tree()->RemoveNodesOf(form_->targetGroup.get());
   InputGroup* added = group.get();

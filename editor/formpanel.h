@@ -35,9 +35,10 @@ class CFormPanel : public CPropertyPanel {
   void LayoutControls(int cx, int cy) override;
 
  private:
-  // Asks for a group with one of the candidate rules; null on Cancel or when there is
-  // no candidate (after message 61255). The caller owns the result.
-  std::unique_ptr<InputGroup> AskForGroup();
+  // Asks for a group with one of the candidate rules and a name no other group of the form
+  // has (but `replaced`, the group the new one takes the place of); null on Cancel or when
+  // there is no candidate (after message 61255). The caller owns the result.
+  std::unique_ptr<InputGroup> AskForGroup(const InputGroup* replaced = nullptr);
   // Fills the two lines about the target group's search rule.
   void ShowTarget();
 

@@ -9,6 +9,7 @@
 #include "editor/configtree.h"
 #include "editor/controlids.h"
 #include "model/configuration.h"
+#include "model/renaming.h"
 #include "platform/support/messages.h"
 
 namespace {
@@ -56,8 +57,9 @@ void CInputGroupPanel::AddInput() {
   AddInputFieldDialog dialog(tree()->oidtable(), this);
   for (;;) {
     if (dialog.exec() != QDialog::Accepted) return;
-    if (!group_->FindField(dialog.name)) break;
-    msg::Show(61252, {dialog.name});
+    const msg::Outcome free = CheckFieldNameFree(*group_, dialog.name);
+    if (free) break;
+    msg::Show(free);
   }
   if (!group_->AddField(dialog.name, dialog.defaultValue, dialog.filterAttributes)) return;
   InputField* field = group_->FindField(dialog.name);

@@ -34,6 +34,12 @@ NameDialog::NameDialog(const QString& objectName, const QString& title, const QS
   nameEdit_->setFocus();
 }
 
+int NameDialog::Refusal(const msg::Outcome& outcome, std::vector<std::string>& args) {
+  if (outcome) return 0;
+  args = outcome.problems.front().args;
+  return outcome.problems.front().id;
+}
+
 void NameDialog::accept() {
   // A name that is not valid UTF-8 shows with U+FFFD; converted back it would be another
   // name, so an untouched edit stands for the current name itself.

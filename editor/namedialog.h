@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/support/messages.h"
+
 class QLineEdit;
 
 class NameDialog : public QDialog {
@@ -17,6 +19,9 @@ class NameDialog : public QDialog {
   // 0 when `name` may be taken; otherwise the id of the message that refuses it, with the
   // values for its placeholders in `args`.
   using Check = std::function<int(const std::string& name, std::vector<std::string>& args)>;
+  // The first problem of `outcome` as a Check answers it: its id (0 for none), with its
+  // arguments in `args`.
+  static int Refusal(const msg::Outcome& outcome, std::vector<std::string>& args);
 
   // On OK: the name exactly as typed; the current name, byte for byte, when the edit still
   // shows it unchanged. Empty before.

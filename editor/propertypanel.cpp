@@ -154,6 +154,11 @@ QLabel* CPropertyPanel::CreateTitle(int id, const QString& text, bool coloured) 
   title->setLineWidth(1);
   title->setFocusPolicy(Qt::TabFocus);
   title->setTextFormat(Qt::PlainText);
+  // Without roles of its own a widget takes the background role of the nearest ancestor
+  // that set one: inside the pane's scroll area that is the button face, which would
+  // paint the title in button colours whatever its palette says.
+  title->setBackgroundRole(QPalette::Window);
+  title->setForegroundRole(QPalette::WindowText);
   if (coloured) {
     QPalette palette = title->palette();
     palette.setColor(QPalette::Window, kTitleBackground);

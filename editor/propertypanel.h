@@ -106,7 +106,8 @@ class CPropertyPanel : public QWidget {
 
  protected:
   // Creates the title static `id` with the bold font; `coloured` gives it white text on
-  // dark blue. Focusable, sunken edge, left-aligned.
+  // dark blue, otherwise it shows in the default static colours. Focusable, sunken edge,
+  // left-aligned.
   QLabel* CreateTitle(int id, const QString& text, bool coloured = true);
   // A push button with the normal font. Remove buttons are created disabled.
   QPushButton* CreateButton(int id, const QString& text, bool enabled = true);

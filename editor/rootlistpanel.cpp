@@ -7,10 +7,10 @@
 #include "platform/support/messages.h"
 
 CRootListPanel::CRootListPanel(CConfigTree* tree, const QString& title, int titleText, int addText,
-                               int removeText, QWidget* parent)
+                               int removeText, QWidget* parent, bool colouredTitle)
     : CPropertyPanel(tree, title, parent) {
   const auto text = [](int id) { return QString::fromUtf8(msg::LoadString(id)); };
-  title_ = CreateTitle(kIdRootListTitle, text(titleText));
+  title_ = CreateTitle(kIdRootListTitle, text(titleText), colouredTitle);
   std::tie(add_, remove_, list_) =
       CreateEditableNameList(kIdRootListAddButton, text(addText), kIdRootListRemoveButton,
                              text(removeText), kIdRootListList);

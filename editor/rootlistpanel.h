@@ -11,9 +11,10 @@ class CRootListPanel : public CPropertyPanel {
  protected:
   // Creates the title (103, text `titleText`), Add (100, `addText`), Remove (101,
   // `removeText`, enabled only while a row is selected) and the name list (102), in this
-  // order, which is their tab order. The texts are message ids.
+  // order, which is their tab order. The texts are message ids. `colouredTitle` false
+  // leaves the title in the default static colours.
   CRootListPanel(CConfigTree* tree, const QString& title, int titleText, int addText,
-                 int removeText, QWidget* parent);
+                 int removeText, QWidget* parent, bool colouredTitle = true);
 
   QPushButton* addButton() const { return add_; }
   QPushButton* removeButton() const { return remove_; }

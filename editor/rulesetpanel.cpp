@@ -39,7 +39,9 @@ QString CRuleSetPanel::TypeText(const SearchRule& rule) {
 }
 
 void CRuleSetPanel::AddRule() {
-  AddRuleDialog dialog(tree()->oidtable(), this);
+  AddRuleDialog dialog(tree()->oidtable(), this, [this](const std::string& name) {
+    return CheckRuleNameFree(*ruleSet_, name);
+  });
   if (dialog.exec() != QDialog::Accepted) return;
 
   std::unique_ptr<SearchRule> made;

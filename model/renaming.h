@@ -1,13 +1,41 @@
-// Renaming records and finding what still uses a rule: the edits that must keep every
+// Naming and renaming records, and finding what still uses a rule: the edits that must keep every
 // reference by name in step. Forms refer to their rule set and input groups to their rule
 // through pointers and follow a rename by themselves; the rules a rule can search for are
 // held by name and are renamed here.
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/configuration.h"
+
+// Whether `a` and `b` name the same entry in the directory: every record's name is the
+// value of its entry's RDN ("cn=" + name), which the directory compares without regard
+// to the case of letters or to runs of blanks. Two records that would stand side by side
+// (below one parent entry) may not have such names, wherever the configuration is kept
+// now, as it may be saved to the directory later. Only ASCII letters are folded.
+bool SameEntryName(std::string_view a, std::string_view b);
+
+// Whether a record may take the name `name` beside siblings named `others`, for Add and
+// Rename alike: nothing wrong, or the message that refuses it. A sibling with exactly
+// that name gives `takenId` with `takenArgs`; one whose name differs only as
+// SameEntryName allows gives 62320 with `name` and that sibling's name.
+msg::Outcome CheckNameFree(std::string_view name, const std::vector<std::string>& others,
+                           int takenId, std::vector<std::string> takenArgs);
+// CheckNameFree among the siblings of a record of each kind, with the kind's "already
+// exists" message. `self` (the record being renamed, null when adding) is no sibling of
+// itself.
+msg::Outcome CheckRuleNameFree(const RuleSet& owner, std::string_view name,
+                               const SearchRule* self = nullptr);
+msg::Outcome CheckFormNameFree(const Configuration& configuration, std::string_view name,
+                               const SearchForm* self = nullptr);
+// The siblings of a group are the form's target group and its further groups. Setting a
+// new target group passes the old one as `self`, since it goes.
+msg::Outcome CheckGroupNameFree(const SearchForm& form, std::string_view name,
+                                const InputGroup* self = nullptr);
+msg::Outcome CheckFieldNameFree(const InputGroup& group, std::string_view name,
+                                const InputField* self = nullptr);
 
 // Gives `rule` of the rule set `owner` the name `newName`, and every entry of the
 // searchable-rule lists of `owner`'s rules that names it the same. The caller has

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
@@ -21,10 +22,12 @@
 #include "platform/support/oidtable.h"
 #include "store/directory/entrylayout.h"
 #include "store/directory/oldcopyremover.h"
+#include "store/directory/ui/controlids.h"
 #include "store/directory/ui/pleasewaitdialog.h"
 #include "tests/support/modaldriver.h"
 #include "tests/support/sampleconfig.h"
 #include "tests/support/slapdfixture.h"
+#include "widgets/controlids.h"
 
 namespace {
 
@@ -66,6 +69,17 @@ struct Frame {
   CMainFrame frame;
 };
 
+// A directory-mode configuration logged on to `slapd`.
+void DirectoryConfig(Configuration& config, testsupport::SlapdFixture& slapd) {
+  config.startupMode = StartupMode::kDirectory;
+  config.subtreeDn = "cn=Orvelle Configuration,o=Sample";
+  config.serverAddress = slapd.host();
+  config.serverPort = slapd.port();
+  config.bindDn = slapd.adminDn();
+  config.bindPassword = slapd.adminPassword();
+  config.connection = slapd.Connect();
+}
+
 }  // namespace
 
 class TestMainFrame : public QObject {
@@ -95,11 +109,61 @@ class TestMainFrame : public QObject {
     QVERIFY(f.frame.action(57600) == nullptr);
     QVERIFY(!f.frame.OnCommand(57600));
     // Command prompts are the text before the line break.
-    QCOMPARE(f.frame.action(CMainFrame::kSave)->statusTip(),
-             QStringLiteral("Save Configuration to the Directory"));
     QCOMPARE(f.frame.action(CMainFrame::kExit)->statusTip(),
              QStringLiteral("Quit the application; prompts to save documents"));
     QCOMPARE(f.frame.windowTitle(), QStringLiteral("Orvelle32Setup[*]"));
+  }
+
+  // Save's prompt names where the configuration is kept.
+  void saveStatusTipNamesTheStore_data() {
+    QTest::addColumn<bool>("directory");
+    QTest::addColumn<QString>("tip");
+    QTest::newRow("local files") << false << "Save Configuration to the Configuration Folder";
+    QTest::newRow("directory") << true << "Save Configuration to the Directory";
+  }
+  void saveStatusTipNamesTheStore() {
+    QFETCH(bool, directory);
+    QFETCH(QString, tip);
+    Configuration config;
+    config.startupMode = directory ? StartupMode::kDirectory : StartupMode::kFiles;
+    kvaro::Oidtable table;
+    CMainFrame frame(config, table, [](Configuration&) { return true; });
+    QCOMPARE(frame.action(CMainFrame::kSave)->statusTip(), tip);
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    QStatusTipEvent hover(frame.action(CMainFrame::kSave)->statusTip());
+    QApplication::sendEvent(&frame, &hover);
+    QCOMPARE(frame.statusBar()->currentMessage(), tip);
+  }
+
+  // The Please Wait window's bar is busy until a total is known, then fills with the
+  // text "n of m" and never goes back to busy or to fewer done.
+  void pleaseWaitProgressIsSteady() {
+    PleaseWaitDialog wait;
+    wait.Show("Accessing directory...", "Writing new search rule sets...");
+    auto* bar = wait.findChild<QProgressBar*>(ObjectName(kIdPleaseWaitProgress));
+    QVERIFY(bar);
+    auto busy = [bar] { return bar->minimum() == 0 && bar->maximum() == 0; };
+    QVERIFY(busy());
+    wait.SetProgress(0, 0);
+    QVERIFY(busy());
+    QVERIFY(!bar->isTextVisible());
+    struct Step {
+      long done, total;
+      int value;
+      const char* text;
+    };
+    const Step steps[] = {{0, 40, 0, "0 of 40"},    {12, 40, 12, "12 of 40"},
+                          {0, 0, 12, "12 of 40"},   {5, 40, 12, "12 of 40"},
+                          {40, 40, 40, "40 of 40"}, {0, 0, 40, "40 of 40"}};
+    for (const Step& step : steps) {
+      wait.SetProgress(step.done, step.total);
+      QVERIFY(!busy());
+      QCOMPARE(bar->maximum(), 40);
+      QCOMPARE(bar->value(), step.value);
+      QVERIFY(bar->isTextVisible());
+      QCOMPARE(bar->text(), QString::fromLatin1(step.text));
+    }
   }
 
   void editAcceleratorsDoNothing() {
@@ -339,6 +403,59 @@ class TestMainFrame : public QObject {
   // worker thread, the main window keeps painting and its timers run, but it takes no
   // input while the wait window is up; the whole configuration is stored, and the old
   // copy is removed after the save returned, by the program's remover.
+  // A save that finds the server gone for good drops the connection; the status bar says
+  // so instead of still showing how the lost connection was protected.
+  void statusBarFollowsADroppedConnection() {
+    testsupport::SlapdFixture slapd;
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    Configuration config;
+    DirectoryConfig(config, slapd);
+    sample::FillPeople(config);
+    kvaro::Oidtable table;
+    CMainFrame frame(config, table,
+                     [&frame](Configuration& c) { return SaveInWorker(c, &frame, nullptr); });
+    frame.show();
+    auto* label = frame.statusBar()->findChild<QLabel*>(ObjectName(kIdSecurityIndicator));
+    QVERIFY(label);
+    QCOMPARE(label->text(), QStringLiteral("Connection: not encrypted"));
+    slapd.Stop();
+    QVERIFY(!frame.Save());
+    QCOMPARE(sink.Ids(), std::vector<int>{62144});
+    QVERIFY(!config.connection);
+    QCOMPARE(label->text(), QStringLiteral("Connection: closed (a save connects again)"));
+    // Once the server is back, the next save connects again and the bar shows it.
+    QVERIFY(slapd.Restart());
+    sink.messages.clear();
+    QVERIFY(frame.Save());
+    QVERIFY(config.connection);
+    QCOMPARE(label->text(), QStringLiteral("Connection: not encrypted"));
+  }
+
+  // Cancel in the Please Wait window during a save is the administrator's choice, not a
+  // failure: the message that nothing changed comes with the information icon.
+  void cancelledSaveIsNoError() {
+    testsupport::SlapdFixture slapd;
+    QVERIFY2(slapd.ok(), slapd.error().c_str());
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    Configuration config;
+    DirectoryConfig(config, slapd);
+    sample::FillLarge(config, 20, 20, 10);
+    QVERIFY(directory::WriteRootEntry(config));
+    kvaro::Oidtable table;
+    CMainFrame frame(config, table,
+                     [&frame](Configuration& c) { return SaveInWorker(c, &frame, nullptr); });
+    frame.show();
+    testsupport::OnNextModalOf<PleaseWaitDialog>([](PleaseWaitDialog* wait) {
+      QTest::mouseClick(wait->findChild<QPushButton*>(ObjectName(kIdCancel)), Qt::LeftButton);
+    });
+    QVERIFY(!frame.Save());
+    QCOMPARE(sink.Ids(), std::vector<int>{62143});
+    QCOMPARE(sink.messages[0].icon, msg::Icon::Information);
+  }
+
   void fileSaveRunsOffTheGuiThread() {
     testsupport::SlapdFixture slapd;
     QVERIFY2(slapd.ok(), slapd.error().c_str());

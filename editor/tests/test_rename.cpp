@@ -265,6 +265,12 @@ class TestRename : public QObject {
         << group << "Person details" << 62223 << "'Person details'";
     QTest::newRow("field taken") << field << "Mail" << 61252 << "'Mail'";
     QTest::newRow("field with a blank at the end") << field << "Name " << 62160 << "";
+    // The directory does not tell names apart by case: the entry would be taken.
+    QTest::newRow("rule set taken, other case") << ruleSet << "OTHER" << 62320 << "'OTHER'";
+    QTest::newRow("rule taken, other case") << rule << "org" << 62320 << "'org'";
+    QTest::newRow("form taken, other case") << form << "things" << 62320 << "'things'";
+    QTest::newRow("group taken, other case") << group << "SITE" << 62320 << "'SITE'";
+    QTest::newRow("field taken, other case") << field << "mail" << 62320 << "'mail'";
   }
   void refusedNames() {
     QFETCH(QStringList, node);
@@ -292,6 +298,117 @@ class TestRename : public QObject {
     QCOMPARE(after, before);
     QVERIFY(!editor.tree()->isModified());
     QVERIFY(Node(editor.tree(), node));
+  }
+
+  // Add refuses the names Rename refuses: one that a record of the same kind in the same
+  // place has, in the same or in other letter case, with the message naming it. The
+  // configuration stays as it was.
+  void addRefusesTakenNames_data() {
+    QTest::addColumn<QStringList>("node");
+    QTest::addColumn<int>("addButton");
+    QTest::addColumn<QString>("dialog");
+    QTest::addColumn<int>("nameEdit");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("message");
+    struct Kind {
+      const char* tag;
+      QStringList node;
+      int addButton;
+      QString dialog;
+      int nameEdit;
+      QString taken;
+      int takenMessage;
+    };
+    const Kind kinds[] = {
+        {"rule set",
+         {"Rule Sets"},
+         kIdRootListAddButton,
+         "AddRuleSetDialog",
+         kIdNameEdit,
+         "Other",
+         62172},
+        {"rule",
+         {"Rule Sets", "Standard"},
+         kIdRuleSetAddRuleButton,
+         ObjectName(kIdAddRuleDialog),
+         kIdAddRuleNameEdit,
+         "Org",
+         62222},
+        {"form", {"Forms"}, kIdRootListAddButton, "AddFormDialog", kIdNameEdit, "Things", 62180},
+        {"group",
+         {"Forms", "People (Standard)"},
+         kIdFormAddGroupButton,
+         ObjectName(kIdAddInputGroupDialog),
+         kIdNameEdit,
+         "Site",
+         62223},
+        {"group named as the target",
+         {"Forms", "People (Standard)"},
+         kIdFormAddGroupButton,
+         ObjectName(kIdAddInputGroupDialog),
+         kIdNameEdit,
+         "Person details",
+         62223},
+        {"field",
+         {"Forms", "People (Standard)", "Person details"},
+         kIdInputGroupAddFieldButton,
+         ObjectName(kIdAddInputFieldDialog),
+         kIdAddFieldNameEdit,
+         "Mail",
+         61252},
+    };
+    for (const Kind& kind : kinds) {
+      QTest::addRow("%s, same case", kind.tag) << kind.node << kind.addButton << kind.dialog
+                                               << kind.nameEdit << kind.taken << kind.takenMessage;
+      QTest::addRow("%s, other case", kind.tag) << kind.node << kind.addButton << kind.dialog
+                                                << kind.nameEdit << kind.taken.toUpper() << 62320;
+    }
+  }
+  void addRefusesTakenNames() {
+    QFETCH(QStringList, node);
+    QFETCH(int, addButton);
+    QFETCH(QString, dialog);
+    QFETCH(int, nameEdit);
+    QFETCH(QString, name);
+    QFETCH(int, message);
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    Configuration config;
+    FillSample(config);
+    std::string before;
+    QVERIFY(RuleSetFileTextOf(config, before));
+    const size_t forms = config.searchForms.size();
+    Editor editor(config);
+    editor.tree()->setCurrentItem(Node(editor.tree(), node));
+    CPropertyPanel* panel = editor.tree()->currentPanel();
+    QVERIFY(panel);
+
+    formtest::ModalScript script;
+    // A field needs a filter attribute before its name counts.
+    if (dialog == ObjectName(kIdAddInputFieldDialog))
+      formtest::AddFilterAttributeSteps(script, "cn");
+    script.Then(dialog, [nameEdit, name](QWidget* d) {
+      testsupport::Type(d, nameEdit, name);
+      testsupport::Click(d, kIdOk);
+    });
+    // Refused: the dialog stays open, or comes back, with the name as typed.
+    QString shown;
+    script.Then(dialog, [nameEdit, &shown](QWidget* d) {
+      shown = testsupport::Child<QLineEdit>(d, nameEdit)->text();
+      QTest::keyClick(d, Qt::Key_Escape);
+    });
+    QTest::mouseClick(panel->findChild<QPushButton*>(ObjectName(addButton)), Qt::LeftButton);
+    QVERIFY(script.Done());
+    QCOMPARE(sink.Ids(), std::vector<int>{message});
+    QVERIFY2(sink.messages[0].text.find("'" + name.toStdString() + "'") != std::string::npos,
+             sink.messages[0].text.c_str());
+    QCOMPARE(sink.messages[0].icon, msg::Icon::Error);
+    QCOMPARE(shown, name);
+    std::string after;
+    QVERIFY(RuleSetFileTextOf(config, after));
+    QCOMPARE(after, before);
+    QCOMPARE(config.searchForms.size(), forms);
+    QCOMPARE(config.ruleSets.size(), size_t(2));
   }
 
   // The record's own name in other letter case is no clash; the same name changes nothing.

@@ -29,6 +29,7 @@ Icon IconOf(int id, Icon requested) {
       {62223, Icon::Error},
       {62227, Icon::Error},
       {62229, Icon::Error},
+      {62320, Icon::Error},
       // The directory, a file or the settings failed.
       {61261, Icon::Error},
       {61263, Icon::Error},

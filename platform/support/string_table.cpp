@@ -459,6 +459,14 @@ const std::unordered_map<int, std::string_view>& Table() {
        "The folder '%s' could not be read to check whether it already holds a configuration, so "
        "nothing is stored there.\n\nThe system's reason: %s"},
       {62249, "it is not a regular file (it is a folder, FIFO, device, socket or broken link)"},
+      // Names of records (62320-62339).
+      {62320,
+       "The name '%s' cannot be used beside '%s': the directory does not tell names apart by "
+       "case or by the blanks between words, so the two could not both be stored. Please "
+       "enter another name."},
+      {62321, "Save Configuration to the Configuration Folder\nSave Configuration"},
+      {62322, "Connection: closed (a save connects again)"},
+      {62323, "%s of %s"},
       // Directory store messages.
       {62120,
        "'%s' is not the URL of a configuration in a directory. Give it as ldap://host:port/DN of "

@@ -637,6 +637,8 @@ class DirectorySaver {
     }
     Show(62144,
          {kvaro::QError(logon.code != ldapx::kSuccess ? logon.code : ldapx::kServerDown).Text()});
+    // The old connection is dead: the session has none until a save opens one again.
+    config_.connection.reset();
     return false;
   }
 
@@ -1300,8 +1302,9 @@ class DirectorySaver {
   // there; a failure here leaves a marked leftover for the next save).
   void Discard() { RemoveSubtree(stagingDn_, true); }
 
+  // The administrator asked for it, so it is told as a fact, not as an error.
   bool Cancelled() {
-    Show(62143, {});
+    msg::Show(62143, {}, msg::Buttons::Ok, msg::Icon::Information);
     return false;
   }
 

@@ -4,6 +4,8 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <algorithm>
+#include <string>
 
 #include "platform/support/messages.h"
 #include "store/directory/ui/controlids.h"
@@ -70,14 +72,21 @@ void PleaseWaitDialog::SetMessage(const QString& message) {
 }
 
 void PleaseWaitDialog::SetProgress(long done, long total) {
-  if (total <= 0) {
-    progress_->setRange(0, 0);
-    return;
-  }
+  // Busy until the total is known; from then on the bar only fills, so that it never
+  // flickers back to busy or jumps back to empty between the steps of one piece of work.
+  if (total <= 0) return;
+  done = std::clamp(done, 0L, total);
+  if (total == total_) done = std::max(done, done_);
+  total_ = total;
+  done_ = done;
   // QProgressBar counts in int; scale very large totals down.
   const long scale = total > 1000000 ? total / 1000000 + 1 : 1;
   progress_->setRange(0, static_cast<int>(total / scale));
-  progress_->setValue(static_cast<int>(std::min(done, total) / scale));
+  progress_->setValue(static_cast<int>(done / scale));
+  // The text is set as it is, not as a format with placeholders: "%" has no part in it.
+  QString text = Q(msg::Text(62323, {std::to_string(done), std::to_string(total)}));
+  progress_->setFormat(text.replace(QLatin1Char('%'), QStringLiteral("%%")));
+  progress_->setTextVisible(true);
 }
 
 QString PleaseWaitDialog::heading() const { return heading_->text(); }

@@ -26,7 +26,9 @@ class PleaseWaitDialog : public QDialog {
   void Show(const QString& heading, const QString& message);
   // Replaces the message and paints at once.
   void SetMessage(const QString& message);
-  // Shows `done` of `total` on the progress bar (busy while total is 0 or less).
+  // Shows `done` of `total` on the progress bar, with the text "done of total". The bar is
+  // busy until the first call with a total above 0; later calls without one change
+  // nothing, and for the same total the bar never goes back.
   void SetProgress(long done, long total);
   QString heading() const;
   QString message() const;
@@ -44,6 +46,8 @@ class PleaseWaitDialog : public QDialog {
   QLabel* message_;
   QProgressBar* progress_;
   QPushButton* cancel_;
+  long done_ = 0;
+  long total_ = 0;
 };
 
 // The window as directory work sees it: created by Show over `parent` (or with no parent),
