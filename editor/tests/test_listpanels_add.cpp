@@ -115,18 +115,24 @@ class TestListPanelsAdd : public QObject {
       Click(dialog, kIdOk);
       // Refused: the dialog is still the modal window.
       if (QApplication::activeModalWidget() == dialog) stillOpen = dialog->objectName();
-      // Names compare exactly: another case is a new name.
-      TypeAndOk("other")(dialog);
+      // Another case is the same name to the directory: refused as well.
+      QLineEdit* name = dialog->findChild<QLineEdit*>(ObjectName(kIdNameEdit));
+      name->clear();
+      QTest::keyClicks(name, "other");
+      Click(dialog, kIdOk);
+      if (QApplication::activeModalWidget() != dialog) stillOpen.clear();
+      name->clear();
+      TypeAndOk("Third")(dialog);
     });
     Click(&editor.right, kIdRootListAddButton);
     QVERIFY(script.Done());
     QCOMPARE(stillOpen, QStringLiteral("AddRuleSetDialog"));
-    QCOMPARE(sink.Ids(), std::vector<int>{62172});
+    QCOMPARE(sink.Ids(), (std::vector<int>{62172, 62320}));
     QCOMPARE(sink.messages[0].text,
              std::string("A rule set named 'Other' already exists. Please enter a unique rule set "
                          "name."));
     QCOMPARE(config.ruleSets.size(), size_t(3));
-    QCOMPARE(config.ruleSets.back()->name, std::string("other"));
+    QCOMPARE(config.ruleSets.back()->name, std::string("Third"));
   }
 
   void addedRuleSetCanBeRemovedAgain() {

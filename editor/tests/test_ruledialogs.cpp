@@ -517,7 +517,7 @@ class TestRuleDialogs : public QObject {
     QTest::newRow("two characters") << "ab" << 61253;
     QTest::newRow("empty") << "" << 61253;
     QTest::newRow("taken") << "White Pages" << 62172;
-    QTest::newRow("taken differs in case") << "white pages" << 0;
+    QTest::newRow("taken differs in case") << "white pages" << 62320;
     QTest::newRow("slash") << "a/b/c" << 62173;
     QTest::newRow("dots") << "..." << 0;
     QTest::newRow("colon") << "Key:Value" << 62173;
