@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/stallserver.h"
+
 namespace testsupport {
 
 namespace {
@@ -91,15 +93,7 @@ struct Client {
 }  // namespace
 
 FloodServer::FloodServer(Mode mode) : mode_(mode) {
-  listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  ::listen(listen_, 128);
-  ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
-  port_ = ntohs(addr.sin_port);
+  listen_ = ListenOnLoopback(128, &port_);
   thread_ = std::thread([this] { Run(); });
 }
 

@@ -41,17 +41,26 @@ struct Client {
 
 }  // namespace
 
-StallServer::StallServer(Mode mode, int dripMilliseconds) : mode_(mode), drip_(dripMilliseconds) {
-  listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+int ListenOnLoopback(int backlog, int* port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof addr;
-  ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  ::listen(listen_, mode == Mode::NoAccept ? 0 : 128);
-  ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
-  port_ = ntohs(addr.sin_port);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  ::listen(fd, backlog);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  *port = ntohs(addr.sin_port);
+  return fd;
+}
+
+StallServer::StallServer(Mode mode, int dripMilliseconds) : mode_(mode), drip_(dripMilliseconds) {
+  listen_ = ListenOnLoopback(mode == Mode::NoAccept ? 0 : 128, &port_);
   if (mode == Mode::NoAccept) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port_));
     // Fill the accept queue; the kernel then drops every further SYN, so a connect
     // neither completes nor fails.
     for (int& f : fillers_) {

@@ -9,6 +9,10 @@
 
 namespace testsupport {
 
+// A non-blocking listening socket on a free loopback port with `backlog`; `port` receives
+// the port. The misbehaving servers of the tests listen on it.
+int ListenOnLoopback(int backlog, int* port);
+
 class StallServer {
  public:
   enum class Mode {
