@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "app/controlids.h"
+#include "app/helpwindow.h"
 #include "editor/configtree.h"
 #include "editor/panes.h"
 #include "editor/propertypanel.h"
@@ -213,7 +214,7 @@ void CMainFrame::AddAccelerator(int id, const QKeySequence& keys) {
   accelerator->setShortcut(keys);
   accelerator->setShortcutContext(Qt::WindowShortcut);
   QAction* command = action(id);
-  const bool handled = id == kNextPane || id == kPreviousPane;
+  const bool handled = id == kNextPane || id == kPreviousPane || id == kHelp;
   accelerator->setEnabled(command ? command->isEnabled() : handled);
   addAction(accelerator);
   connect(accelerator, &QAction::triggered, this, [this, id]() { OnCommand(id); });
@@ -237,6 +238,9 @@ bool CMainFrame::OnCommand(int id) {
     }
     case kAbout:
       ShowAbout();
+      return true;
+    case kHelp:
+      ShowHelp();
       return true;
     case kNextPane:
     case kPreviousPane:
@@ -341,6 +345,17 @@ void CMainFrame::focusInEvent(QFocusEvent* event) {
 void CMainFrame::ShowAbout() {
   CAboutDialog about(this);
   about.exec();
+}
+
+CHelpWindow* CMainFrame::ShowHelp() {
+  if (!help_) {
+    help_ = new CHelpWindow(this);
+    help_->setAttribute(Qt::WA_DeleteOnClose);
+  }
+  help_->show();
+  help_->raise();
+  help_->activateWindow();
+  return help_;
 }
 
 void CMainFrame::UpdateTitle(bool modified) {

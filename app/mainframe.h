@@ -4,11 +4,13 @@
 
 #include <QDialog>
 #include <QMainWindow>
+#include <QPointer>
 #include <QSplitter>
 #include <functional>
 #include <map>
 
 class CConfigTree;
+class CHelpWindow;
 class Configuration;
 class OVS_LHSClientWnd;
 class OVS_RHSClientWnd;
@@ -86,6 +88,9 @@ class CMainFrame : public QMainWindow {
   bool CanClose();
   // Shows the About box modally.
   void ShowAbout();
+  // F1: opens the help window (one per frame, brought to the front when open already)
+  // and returns it.
+  CHelpWindow* ShowHelp();
 
   // Size limits of the whole window (frame included): never larger than 800 x 600, never
   // smaller than 360 x 240.
@@ -118,5 +123,6 @@ class CMainFrame : public QMainWindow {
   OVS_RHSClientWnd* rightPane_ = nullptr;
   QLabel* idleText_ = nullptr;
   QLabel* security_ = nullptr;
+  QPointer<CHelpWindow> help_;
   std::map<int, QAction*> actions_;
 };

@@ -52,11 +52,17 @@ AddInputFieldDialog::AddInputFieldDialog(const kvaro::Oidtable& table, QWidget* 
   groupLayout->addWidget(list_, 1);
   groupLayout->addLayout(groupButtons);
 
+  // Neither store keeps a default value; the note says so before anything is typed.
+  auto* defaultNote = new QLabel(QString::fromStdString(msg::Text(62324)), this);
+  defaultNote->setObjectName(ObjectName(kIdAddFieldDefaultNote));
+  defaultNote->setWordWrap(true);
+
   auto* grid = new QGridLayout;
   grid->addWidget(nameLabel, 0, 0);
   grid->addWidget(nameEdit_, 0, 1);
   grid->addWidget(defaultLabel, 1, 0);
   grid->addWidget(defaultEdit_, 1, 1);
+  grid->addWidget(defaultNote, 2, 1);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(grid);
   layout->addWidget(group, 1);

@@ -1,7 +1,9 @@
 #include "editor/configtree.h"
 
+#include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPainter>
 #include <QPushButton>
 #include <algorithm>
@@ -12,6 +14,7 @@
 #include "editor/addinputgroupdialog.h"
 #include "editor/addrulesetdialog.h"
 #include "editor/controlids.h"
+#include "editor/cuttexttip.h"
 #include "editor/panes.h"
 #include "editor/propertypanel.h"
 #include "editor/renamedialog.h"
@@ -515,10 +518,113 @@ void CConfigTree::RenameFromPanel() {
   if (panel_ && panel_->renameButton()) panel_->renameButton()->setFocus(Qt::OtherFocusReason);
 }
 
+namespace {
+
+// The Add button of the panel of a node of `kind`; 0 for a kind whose panel adds no node.
+int AddButtonOf(int kind) {
+  switch (kind) {
+    case RuleSetsRoot:
+    case FormsRoot:
+      return kIdRootListAddButton;
+    case RuleSetNode:
+      return kIdRuleSetAddRuleButton;
+    case FormNode:
+      return kIdFormAddGroupButton;
+    case InputGroupNode:
+      return kIdInputGroupAddFieldButton;
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
+bool CConfigTree::CanAddBelow(const QTreeWidgetItem* item) {
+  const TreeNodeRecord* record = RecordOf(item);
+  return record && AddButtonOf(record->kind) != 0;
+}
+
+bool CConfigTree::AddBelow(QTreeWidgetItem* item) {
+  if (!CanAddBelow(item)) return false;
+  const int button = AddButtonOf(RecordOf(item)->kind);
+  setCurrentItem(item);
+  CPropertyPanel* panel = currentPanel();
+  auto* add = panel ? panel->findChild<QPushButton*>(ObjectName(button)) : nullptr;
+  if (!add || !add->isEnabled()) return false;
+  add->click();
+  return true;
+}
+
+bool CConfigTree::CanRemove(QTreeWidgetItem* item) {
+  const TreeNodeRecord* record = RecordOf(item);
+  const TreeNodeRecord* parent = item ? RecordOf(item->parent()) : nullptr;
+  if (!record || !parent || IsNullRecord(record->object)) return false;
+  // The parent's panel, built to look, not shown.
+  // Rules have no nodes below them, so the parent is never a rule and needs no owner.
+  std::unique_ptr<CPropertyPanel> panel(
+      CreatePropertyPanel(this, parent->kind, parent->object, nullptr, nullptr));
+  return panel && panel->ListsRecord(record->object);
+}
+
+bool CConfigTree::RemoveNode(QTreeWidgetItem* item) {
+  if (!CanRemove(item)) return false;
+  const RecordRef object = RecordOf(item)->object;
+  const TreeNodeRecord* parent = RecordOf(item->parent());
+  // The parent's own panel does the removal, so its rules apply; it is not shown, and
+  // the node (and its shown panel) stays selected until the record goes.
+  std::unique_ptr<CPropertyPanel> panel(
+      CreatePropertyPanel(this, parent->kind, parent->object, nullptr, nullptr));
+  if (!panel) return false;
+  connect(panel.get(), &CPropertyPanel::modified, this, &CConfigTree::MarkModified);
+  panel->RemoveListed(object);
+  return ItemOf(object) == nullptr;
+}
+
+QMenu* CConfigTree::CreateContextMenu(QTreeWidgetItem* item) {
+  auto* menu = new QMenu(this);
+  menu->setObjectName(QStringLiteral("treeContextMenu"));
+  const TreeNodeRecord* record = RecordOf(item);
+  auto text = [](int id) { return Q(std::string(msg::LoadString(id))); };
+  QAction* add = menu->addAction(text(62330), this, [this, item] { AddBelow(item); });
+  add->setObjectName(QStringLiteral("treeAdd"));
+  add->setEnabled(CanAddBelow(item));
+  QAction* rename = menu->addAction(text(62331), this, [this, item] { Rename(item); });
+  rename->setObjectName(QStringLiteral("treeRename"));
+  rename->setEnabled(record && !IsNullRecord(record->object));
+  QAction* remove = menu->addAction(text(62332), this, [this, item] { RemoveNode(item); });
+  remove->setObjectName(QStringLiteral("treeRemove"));
+  remove->setEnabled(CanRemove(item));
+  return menu;
+}
+
+void CConfigTree::contextMenuEvent(QContextMenuEvent* event) {
+  QTreeWidgetItem* item =
+      event->reason() == QContextMenuEvent::Mouse ? itemAt(event->pos()) : currentItem();
+  if (!item) return;
+  // The menu is about the node it was opened on, so that node is selected first.
+  setCurrentItem(item);
+  std::unique_ptr<QMenu> menu(CreateContextMenu(item));
+  const QPoint where = event->reason() == QContextMenuEvent::Mouse
+                           ? event->globalPos()
+                           : viewport()->mapToGlobal(visualItemRect(item).center());
+  menu->exec(where);
+}
+
+bool CConfigTree::viewportEvent(QEvent* event) {
+  if (event->type() == QEvent::ToolTip && ShowTipWhereCut(this, static_cast<QHelpEvent*>(event)))
+    return true;
+  return QTreeWidget::viewportEvent(event);
+}
+
 void CConfigTree::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_F2 && event->modifiers() == Qt::NoModifier) {
     event->accept();
     Rename(currentItem());
+    return;
+  }
+  if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
+    event->accept();
+    RemoveNode(currentItem());
     return;
   }
   QTreeWidget::keyPressEvent(event);
@@ -526,7 +632,8 @@ void CConfigTree::keyPressEvent(QKeyEvent* event) {
 
 void CConfigTree::drawBranches(QPainter* painter, const QRect& rect,
                                const QModelIndex& index) const {
-  // Dotted connecting lines and no expand buttons: nodes open by double click or keys.
+  // Dotted connecting lines, and a box with "+" (collapsed) or "-" (expanded) on every
+  // node that has nodes below it; a click on the box opens or closes the node.
   const int indent = indentation();
   if (indent <= 0) return;
   QPen pen(palette().color(QPalette::Mid));
@@ -545,6 +652,7 @@ void CConfigTree::drawBranches(QPainter* painter, const QRect& rect,
     if (first) {
       painter->drawLine(x, rect.top(), x, hasBelow ? rect.bottom() : midY);
       painter->drawLine(x, midY, rect.left() + (column + 1) * indent - 2, midY);
+      if (model()->hasChildren(level)) DrawExpandBox(painter, QPoint(x, midY), isExpanded(level));
       first = false;
     } else if (hasBelow) {
       painter->drawLine(x, rect.top(), x, rect.bottom());
@@ -552,5 +660,19 @@ void CConfigTree::drawBranches(QPainter* painter, const QRect& rect,
     level = parent;
     --column;
   }
+  painter->restore();
+}
+
+void CConfigTree::DrawExpandBox(QPainter* painter, QPoint centre, bool expanded) const {
+  painter->save();
+  const QRect box(centre.x() - kExpandBoxHalf, centre.y() - kExpandBoxHalf, 2 * kExpandBoxHalf,
+                  2 * kExpandBoxHalf);
+  painter->setPen(QPen(palette().color(QPalette::Dark)));
+  painter->setBrush(palette().color(QPalette::Base));
+  painter->drawRect(box);
+  painter->setPen(QPen(palette().color(QPalette::Text)));
+  const int arm = kExpandBoxHalf - 2;
+  painter->drawLine(centre.x() - arm, centre.y(), centre.x() + arm, centre.y());
+  if (!expanded) painter->drawLine(centre.x(), centre.y() - arm, centre.x(), centre.y() + arm);
   painter->restore();
 }

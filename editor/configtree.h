@@ -20,6 +20,7 @@ class SearchForm;
 class InputGroup;
 class InputField;
 class CPropertyPanel;
+class QMenu;
 namespace kvaro {
 class Oidtable;
 }
@@ -93,6 +94,22 @@ class CConfigTree : public QTreeWidget {
   // when the name changed. F2 on a node and the panels' Rename buttons come here.
   bool Rename(QTreeWidgetItem* item);
 
+  // Remove of the record shown by `item`, as the Remove button of the panel that lists it
+  // (the parent node's panel) removes it: with that panel's question and refusals. True
+  // when the record went. The Delete key and the context menu's Remove come here.
+  bool RemoveNode(QTreeWidgetItem* item);
+  // Whether RemoveNode can remove the record of `item` (roots and a form's target group
+  // are not listed by any panel's Remove).
+  bool CanRemove(QTreeWidgetItem* item);
+  // Add... of the context menu: selects `item` and presses the Add button of its panel
+  // (Add Rule Set, Add Rule, Add Form, Add Group, Add Input). False for a node whose panel
+  // adds nothing below it.
+  bool AddBelow(QTreeWidgetItem* item);
+  static bool CanAddBelow(const QTreeWidgetItem* item);
+  // The context menu of `item`: Add..., Rename and Remove, each enabled where it applies.
+  // The caller owns the menu.
+  QMenu* CreateContextMenu(QTreeWidgetItem* item);
+
   Configuration& configuration() const { return configuration_; }
   const kvaro::Oidtable& oidtable() const { return table_; }
   // The panel shown now, or null.
@@ -125,6 +142,9 @@ class CConfigTree : public QTreeWidget {
  protected:
   void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
   void keyPressEvent(QKeyEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  // Tool tips: a caption the pane cuts off shows whole.
+  bool viewportEvent(QEvent* event) override;
 
  private:
   TreeNodeRecord* NewRecord(int kind, const RecordRef& object, const QString& caption,
@@ -148,6 +168,10 @@ class CConfigTree : public QTreeWidget {
   // the (new) panel's Rename button.
   void RenameFromPanel();
   static void Expand(QTreeWidgetItem* item);
+  // Half the side of the expand box drawn at `centre` ("+" when collapsed, "-" when
+  // expanded).
+  static constexpr int kExpandBoxHalf = 4;
+  void DrawExpandBox(QPainter* painter, QPoint centre, bool expanded) const;
   static TreeNodeRecord* RecordOf(const QTreeWidgetItem* item);
   // The selected item, or null.
   QTreeWidgetItem* SelectedItem() const;

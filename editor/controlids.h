@@ -56,6 +56,11 @@ inline constexpr int kIdFormTargetRuleLabel = 104;
 inline constexpr int kIdFormTargetClassesLabel = 105;
 inline constexpr int kIdFormTitle = 106;
 inline constexpr int kIdFormRenameButton = 107;
+// The form's tool tip and help text, each with its label.
+inline constexpr int kIdFormToolTipLabel = 108;
+inline constexpr int kIdFormToolTipEdit = 109;
+inline constexpr int kIdFormHelpLabel = 110;
+inline constexpr int kIdFormHelpEdit = 111;
 
 // The input group panel.
 inline constexpr int kIdInputGroupAddFieldButton = 100;
@@ -105,6 +110,8 @@ inline constexpr int kIdAddFieldNameEdit = 1000;
 inline constexpr int kIdAddFieldAttributeList = 1001;
 inline constexpr int kIdAddFieldAttributeGroup = 1002;
 inline constexpr int kIdAddFieldDefaultEdit = 1003;
+// The note below the default value: the stores keep none.
+inline constexpr int kIdAddFieldDefaultNote = 1004;
 inline constexpr int kIdAddFieldAddAttributeButton = 3;
 inline constexpr int kIdAddFieldRemoveAttributeButton = 4;
 

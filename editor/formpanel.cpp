@@ -2,6 +2,7 @@
 
 #include <QFontMetrics>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <algorithm>
@@ -36,6 +37,12 @@ CFormPanel::CFormPanel(CConfigTree* tree, SearchForm* form, QWidget* parent)
   rename_ = CreateRenameButton(kIdFormRenameButton);
   targetRule_ = CreateLabel(kIdFormTargetRuleLabel, QString());
   targetClasses_ = CreateLabel(kIdFormTargetClassesLabel, QString());
+  toolTipLabel_ = CreateLabel(kIdFormToolTipLabel, Text(62325));
+  toolTip_ = CreateTextEdit(kIdFormToolTipEdit, toolTipLabel_, form_->toolTip);
+  helpLabel_ = CreateLabel(kIdFormHelpLabel, Text(62326));
+  help_ = CreateTextEdit(kIdFormHelpEdit, helpLabel_, form_->helpString);
+  connect(toolTip_, &QLineEdit::textEdited, this, &CFormPanel::SetToolTip);
+  connect(help_, &QLineEdit::textEdited, this, &CFormPanel::SetHelpText);
   list_ = CreateReportList(kIdFormGroupList, {{Text(61227), 150}, {Text(61228), 150}});
   for (const auto& group : form_->inputGroups) {
     InsertReportRow(list_, 0, {QString::fromStdString(group->name), RuleNameOf(group.get())},
@@ -110,6 +117,28 @@ void CFormPanel::AddGroup() {
   NotifyModified();
 }
 
+QLineEdit* CFormPanel::CreateTextEdit(int id, QLabel* label, const std::string& text) {
+  auto* edit = new QLineEdit(QString::fromStdString(text), this);
+  edit->setObjectName(ObjectName(id));
+  edit->setFont(normalFont());
+  label->setBuddy(edit);
+  return edit;
+}
+
+void CFormPanel::SetToolTip(const QString& text) {
+  const std::string value = text.toStdString();
+  if (form_->toolTip == value) return;
+  form_->toolTip = value;
+  NotifyModified();
+}
+
+void CFormPanel::SetHelpText(const QString& text) {
+  const std::string value = text.toStdString();
+  if (form_->helpString == value) return;
+  form_->helpString = value;
+  NotifyModified();
+}
+
 void CFormPanel::RemoveGroup() {
   // The row's own group: groups of one form may share a name.
   RemoveSelectedRecord(list_, form_->inputGroups);
@@ -128,6 +157,20 @@ void CFormPanel::LayoutControls(int cx, int cy) {
   targetRule_->setGeometry(8, ruleTop, width, sh);
   const int classesTop = ruleTop + sh + 8;
   targetClasses_->setGeometry(8, classesTop, width, sh);
-  const int listTop = classesTop + sh + 8;
+  // Each text's label on the left, its edit filling the rest of the line.
+  int labelWidth = 0;
+  for (const QLabel* label : {toolTipLabel_, helpLabel_})
+    labelWidth = std::max(labelWidth, TextExtent(label->text()).width());
+  const int editHeight = std::max(sh, toolTip_->sizeHint().height());
+  const int editLeft = 8 + labelWidth + 8;
+  const int editWidth = std::max(0, cx - 8 - editLeft);
+  int top = classesTop + sh + 8;
+  for (const auto& [label, edit] :
+       {std::pair{toolTipLabel_, toolTip_}, std::pair{helpLabel_, help_}}) {
+    label->setGeometry(8, top + (editHeight - sh) / 2, labelWidth, sh);
+    edit->setGeometry(editLeft, top, editWidth, editHeight);
+    top += editHeight + 8;
+  }
+  const int listTop = top;
   list_->setGeometry(8, listTop, width, std::max(MinimumListHeight(), cy - 8 - listTop));
 }

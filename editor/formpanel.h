@@ -1,5 +1,6 @@
 // The panel of a search form node: the form's target group (two lines naming its search
-// rule and that rule's object classes) and its further input groups.
+// rule and that rule's object classes), its tool tip and help text (edited in place) and
+// its further input groups.
 #pragma once
 
 #include <string>
@@ -8,6 +9,7 @@
 #include "editor/propertypanel.h"
 
 class InputGroup;
+class QLineEdit;
 class SearchForm;
 
 class CFormPanel : public CPropertyPanel {
@@ -30,6 +32,10 @@ class CFormPanel : public CPropertyPanel {
   // Remove Group: the group of the selected row leaves the form and the tree and is
   // destroyed with its fields. Nothing without a selection.
   void RemoveGroup();
+  // The form's tool tip and help text take `text`; a change marks the configuration
+  // modified. The edits call these as they are typed into.
+  void SetToolTip(const QString& text);
+  void SetHelpText(const QString& text);
 
  protected:
   void LayoutControls(int cx, int cy) override;
@@ -39,6 +45,8 @@ class CFormPanel : public CPropertyPanel {
   // has (but `replaced`, the group the new one takes the place of); null on Cancel or when
   // there is no candidate (after message 61255). The caller owns the result.
   std::unique_ptr<InputGroup> AskForGroup(const InputGroup* replaced = nullptr);
+  // A one-line edit showing `text`, the buddy of `label`.
+  QLineEdit* CreateTextEdit(int id, QLabel* label, const std::string& text);
   // Fills the two lines about the target group's search rule.
   void ShowTarget();
 
@@ -50,5 +58,9 @@ class CFormPanel : public CPropertyPanel {
   QPushButton* rename_;
   QLabel* targetRule_;
   QLabel* targetClasses_;
+  QLabel* toolTipLabel_;
+  QLineEdit* toolTip_;
+  QLabel* helpLabel_;
+  QLineEdit* help_;
   QTreeWidget* list_;
 };

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <algorithm>
 
 #include "widgets/dialogparts.h"
 // By path: another layer has a header of the same name on the include path.
@@ -39,7 +40,10 @@ NameChoiceDialog::NameChoiceDialog(const QString& objectName, const QString& tit
   grid->addWidget(choiceBuddy, 1, 0);
   grid->addWidget(choiceCombo_, 1, 1);
   okButton_ = dlgparts::LayOutColumn(this, promptLabel, grid).ok;
-  resize(dlgu::ToPixels(font(), QSize(166, 102)).expandedTo(sizeHint()));
+  // The prompt wraps: its height is the one it needs at the width the dialog takes.
+  QSize size = dlgu::ToPixels(font(), QSize(166, 102)).expandedTo(sizeHint());
+  size.setHeight(std::max(size.height(), layout()->totalHeightForWidth(size.width())));
+  resize(size);
 
   nameEdit_->setFocus();
 }

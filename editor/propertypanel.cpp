@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMouseEvent>
@@ -14,6 +15,7 @@
 
 #include "editor/configtree.h"
 #include "editor/controlids.h"
+#include "editor/cuttexttip.h"
 #include "platform/support/messages.h"
 
 namespace {
@@ -251,6 +253,30 @@ void CPropertyPanel::LinkRemoveButton(QAbstractItemView* list, QPushButton* remo
   connect(list->model(), &QAbstractItemModel::rowsRemoved, remove, update);
   connect(list->model(), &QAbstractItemModel::modelReset, remove, update);
   list->viewport()->installEventFilter(this);
+  list->installEventFilter(this);
+  removeLinks_.emplace_back(list, remove);
+}
+
+CPropertyPanel::Listed CPropertyPanel::Find(const RecordRef& record) const {
+  if (IsNullRecord(record)) return {};
+  for (const auto& [list, remove] : removeLinks_) {
+    for (int row = 0; row < RowCount(list); ++row) {
+      if (RowData(list, row) == record) return {list, remove, row};
+    }
+  }
+  return {};
+}
+
+bool CPropertyPanel::ListsRecord(const RecordRef& record) const { return Find(record).row >= 0; }
+
+void CPropertyPanel::RemoveListed(const RecordRef& record) {
+  const Listed listed = Find(record);
+  if (listed.row < 0) return;
+  const QModelIndex index = listed.list->model()->index(listed.row, 0);
+  listed.list->setCurrentIndex(index);
+  listed.list->selectionModel()->select(
+      index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  if (listed.remove->isEnabled()) listed.remove->click();
 }
 
 std::tuple<QPushButton*, QPushButton*, QListWidget*> CPropertyPanel::CreateEditableNameList(
@@ -266,6 +292,22 @@ std::tuple<QPushButton*, QPushButton*, QListWidget*> CPropertyPanel::CreateEdita
 }
 
 bool CPropertyPanel::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Delete && key->modifiers() == Qt::NoModifier) {
+      for (const auto& [list, remove] : removeLinks_) {
+        if (list != watched) continue;
+        if (remove->isEnabled()) remove->click();
+        return true;
+      }
+    }
+  }
+  if (event->type() == QEvent::ToolTip) {
+    auto* view = qobject_cast<QAbstractItemView*>(watched->parent());
+    if (view && view->viewport() == watched &&
+        ShowTipWhereCut(view, static_cast<QHelpEvent*>(event)))
+      return true;
+  }
   if (event->type() == QEvent::MouseButtonPress) {
     // A click where no row is clears the selection, as the classic list control does.
     auto* view = qobject_cast<QAbstractItemView*>(watched->parent());
@@ -281,6 +323,9 @@ int CPropertyPanel::PlaceTitle(QLabel* title, int cx) {
   const QSize extent = TextExtent(title->text());
   const int height = extent.height() + 3 * kEdge;
   title->setGeometry(6, 6, std::max(0, cx - 12), height);
+  const bool cut =
+      QFontMetrics(title->font()).horizontalAdvance(title->text()) > title->contentsRect().width();
+  title->setToolTip(cut ? title->text() : QString());
   return 6 + height;
 }
 

@@ -98,6 +98,12 @@ class CPropertyPanel : public QWidget {
   static int InsertNameRow(QListWidget* list, const QString& text, const RecordRef& data = {},
                            int index = -1);
 
+  // Whether a list with a Remove button (LinkRemoveButton) has a row for `record`.
+  bool ListsRecord(const RecordRef& record) const;
+  // Selects the row of `record` in that list and presses its Remove button, so the
+  // panel's own rules apply. Nothing when no such list holds the record.
+  void RemoveListed(const RecordRef& record);
+
  signals:
   // Emitted after the panel changed the model (the tree tracks unsaved changes by it).
   void modified();
@@ -122,7 +128,7 @@ class CPropertyPanel : public QWidget {
   // columns, single selection.
   QListWidget* CreateNameList(int id);
   // Enables `remove` exactly while `list` has a selected row; clicking where no row is
-  // clears the selection.
+  // clears the selection, and the Delete key in the list presses `remove`.
   void LinkRemoveButton(QAbstractItemView* list, QPushButton* remove);
   // An Add button (`addId`), a Remove button (`removeId`, linked by LinkRemoveButton) and
   // the name list `listId` they work on, created in this order. A click on Add calls
@@ -136,6 +142,7 @@ class CPropertyPanel : public QWidget {
   void LayoutStandard(QLabel* title, const std::vector<QPushButton*>& buttons, QWidget* list,
                       int cx, int cy);
   // Places the title at (6, 6) across the panel; returns its bottom edge (y + height).
+  // A title the panel cuts off shows whole as its tool tip.
   int PlaceTitle(QLabel* title, int cx);
   // Places `buttons` in a row at (x, top), `gap` apart, each as wide as its label extent
   // plus 6 edges and as high as the first label's extent plus 4 edges; a button that would
@@ -185,7 +192,17 @@ class CPropertyPanel : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // The row of `record` in a list linked to a Remove button: the list, its button and
+  // the row (-1 when none).
+  struct Listed {
+    QAbstractItemView* list = nullptr;
+    QPushButton* remove = nullptr;
+    int row = -1;
+  };
+  Listed Find(const RecordRef& record) const;
+
   CConfigTree* tree_;
+  std::vector<std::pair<QAbstractItemView*, QPushButton*>> removeLinks_;
   QPushButton* renameButton_ = nullptr;
   QFont normalFont_;
   QFont boldFont_;

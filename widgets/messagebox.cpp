@@ -58,6 +58,10 @@ msg::Answer WidgetMessageSink::Show(const msg::Message& message) {
     case msg::Buttons::SaveDiscardCancel:
       box.setStandardButtons(QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
       box.setDefaultButton(QMessageBox::Save);
+      // The platform's captions may lack access keys; these have them (Alt+S, D, C).
+      box.button(QMessageBox::Save)->setText(QString::fromUtf8(msg::LoadString(62327)));
+      box.button(QMessageBox::Discard)->setText(QString::fromUtf8(msg::LoadString(62328)));
+      box.button(QMessageBox::Cancel)->setText(QString::fromUtf8(msg::LoadString(62329)));
       switch (box.exec()) {
         case QMessageBox::Save:
           return msg::Answer::Save;

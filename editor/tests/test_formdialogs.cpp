@@ -2,6 +2,7 @@
 // "Add Form Group Field".
 #include <QComboBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -220,6 +221,25 @@ class TestFormDialogs : public QObject {
     QVERIFY(!Child<QPushButton>(&dialog, kIdAddFieldRemoveAttributeButton)->isEnabled());
     QCOMPARE(Child<QListWidget>(&dialog, kIdAddFieldAttributeList)->count(), 0);
     QVERIFY(dialog.name.empty() && dialog.defaultValue.empty() && dialog.filterAttributes.empty());
+  }
+
+  // Neither store keeps a default value: the dialog says so beside the field, before
+  // anything is typed into it.
+  void fieldDialogSaysDefaultIsNotStored() {
+    AddInputFieldDialog dialog(table_);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    auto* edit = Child<QLineEdit>(&dialog, kIdAddFieldDefaultEdit);
+    auto* note = dialog.findChild<QLabel*>(ObjectName(kIdAddFieldDefaultNote));
+    QVERIFY(note);
+    QVERIFY(note->isVisible());
+    QCOMPARE(note->text(), QString::fromStdString(msg::Text(62324)));
+    const QRect editRect = edit->geometry();
+    const QRect noteRect = note->geometry();
+    // Right below the edit, in its column.
+    QVERIFY(noteRect.top() >= editRect.bottom());
+    QVERIFY(noteRect.top() - editRect.bottom() < edit->height());
+    QVERIFY(noteRect.left() < editRect.right() && noteRect.right() > editRect.left());
   }
 
   void fieldDialogAddsEachTypeOnce() {

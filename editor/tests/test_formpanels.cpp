@@ -285,7 +285,8 @@ class TestFormPanels : public QObject {
     CFormPanel panel(tree_, form_, host_.get());
     host_->show();
     panel.show();
-    panel.resize(500, 300);
+    // Tall enough that the list stays above its least height when shrunk.
+    panel.resize(500, 400);
     auto* title = Child<QLabel>(&panel, kIdFormTitle);
     auto* set = Child<QPushButton>(&panel, kIdFormSetTargetButton);
     auto* add = Child<QPushButton>(&panel, kIdFormAddGroupButton);
@@ -314,12 +315,17 @@ class TestFormPanels : public QObject {
     QVERIFY(rule->height() >= rule->fontMetrics().height());
     QCOMPARE(classes->y(), rule->geometry().bottom() + 1 + 8);
     QCOMPARE(classes->height(), rule->height());
-    QCOMPARE(list->y(), classes->geometry().bottom() + 1 + 8);
-    QCOMPARE(list->geometry().bottom() + 1, 300 - 8);
+    // The tool tip and help text edits follow the classes line, the list follows them.
+    auto* tip = Child<QLineEdit>(&panel, kIdFormToolTipEdit);
+    auto* help = Child<QLineEdit>(&panel, kIdFormHelpEdit);
+    QCOMPARE(tip->y(), classes->geometry().bottom() + 1 + 8);
+    QCOMPARE(help->y(), tip->geometry().bottom() + 1 + 8);
+    QCOMPARE(list->y(), help->geometry().bottom() + 1 + 8);
+    QCOMPARE(list->geometry().bottom() + 1, 400 - 8);
     // Shrinking takes height from the list only.
     const QRect buttonBefore = set->geometry();
     const int listHeight = list->height();
-    panel.resize(500, 250);
+    panel.resize(500, 350);
     QCOMPARE(set->geometry(), buttonBefore);
     QCOMPARE(list->height(), listHeight - 50);
   }

@@ -467,6 +467,18 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62321, "Save Configuration to the Configuration Folder\nSave Configuration"},
       {62322, "Connection: closed (a save connects again)"},
       {62323, "%s of %s"},
+      // The editor for daily work (62324-62339).
+      {62324,
+       "Not stored: neither the directory nor the configuration files keep a default value."},
+      {62325, "Tool Tip"},
+      {62326, "Help Text"},
+      {62327, "&Save"},
+      {62328, "&Discard"},
+      {62329, "&Cancel"},
+      {62330, "&Add..."},
+      {62331, "Re&name\tF2"},
+      {62332, "Re&move\tDel"},
+      {62333, "Orvelle32Setup Help"},
       // Directory store messages.
       {62120,
        "'%s' is not the URL of a configuration in a directory. Give it as ldap://host:port/DN of "

@@ -10,6 +10,7 @@
 
 class QLabel;
 class QLineEdit;
+class QPushButton;
 
 class CredentialsDialog : public QDialog {
   Q_OBJECT
@@ -30,7 +31,20 @@ class CredentialsDialog : public QDialog {
  public slots:
   void accept() override;
 
+ protected:
+  void changeEvent(QEvent* event) override;
+
  private:
+  // Places the controls at their dialog-unit positions; the two texts are as high as
+  // their wrapped lines need (at least their dialog-unit height), and what lies below a
+  // taller text moves down with it, the dialog growing to match.
+  void LayOut();
+
+  QLabel* text_;
+  QLabel* dnLabel_;
+  QLabel* pwLabel_;
+  QPushButton* ok_;
+  QPushButton* cancel_;
   QLineEdit* dn_;
   QLineEdit* password_;
   QLabel* security_;
