@@ -14,15 +14,21 @@
 
 namespace ldapx {
 
-// LDAP result codes the program looks at by name.
+// LDAP result codes the program looks at by name (the values of ldap.h, checked against
+// it where the layer is built).
 inline constexpr int kSuccess = 0;
 inline constexpr int kServerDown = -1;     // LDAP_SERVER_DOWN
 inline constexpr int kTimeout = -5;        // LDAP_TIMEOUT
 inline constexpr int kDecodingError = -4;  // LDAP_DECODING_ERROR: an answer that is no LDAP
+inline constexpr int kConnectError = -11;  // LDAP_CONNECT_ERROR
 inline constexpr int kProtocolError = 2;   // LDAP_PROTOCOL_ERROR
+inline constexpr int kReferral = 10;
 inline constexpr int kNoSuchObject = 32;
 inline constexpr int kInsufficientAccess = 50;
+inline constexpr int kUnwillingToPerform = 53;
+inline constexpr int kNotAllowedOnNonLeaf = 66;
 inline constexpr int kAlreadyExists = 68;
+inline constexpr int kAffectsMultipleDsas = 71;
 inline constexpr int kOther = 80;
 // Not an LDAP code: a request of a batch that was never sent (see AddMany).
 inline constexpr int kNotSent = -1000;

@@ -11,6 +11,18 @@
 
 namespace ldapx {
 
+static_assert(kSuccess == LDAP_SUCCESS && kServerDown == LDAP_SERVER_DOWN &&
+              kTimeout == LDAP_TIMEOUT && kDecodingError == LDAP_DECODING_ERROR &&
+              kConnectError == LDAP_CONNECT_ERROR && kProtocolError == LDAP_PROTOCOL_ERROR &&
+              kReferral == LDAP_REFERRAL && kNoSuchObject == LDAP_NO_SUCH_OBJECT &&
+              kInsufficientAccess == LDAP_INSUFFICIENT_ACCESS &&
+              kUnwillingToPerform == LDAP_UNWILLING_TO_PERFORM &&
+              kNotAllowedOnNonLeaf == LDAP_NOT_ALLOWED_ON_NONLEAF &&
+              kAlreadyExists == LDAP_ALREADY_EXISTS &&
+              kAffectsMultipleDsas == LDAP_AFFECTS_MULTIPLE_DSAS && kOther == LDAP_OTHER &&
+              kConfidentialityRequired == LDAP_CONFIDENTIALITY_REQUIRED &&
+              kTxnSpecifyOkay == LDAP_TXN_SPECIFY_OKAY);
+
 std::string ErrorText(int code) {
   if (code == kCancelled) return "Cancelled";
   if (code == kNotSent) return "Not sent";
