@@ -2,8 +2,8 @@
 #include <string>
 
 #include "fuzz/fuzzsupport.h"
+#include "platform/ldap/dncheck.h"
 #include "platform/ldap/ldapclient.h"
-#include "platform/support/dncheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string dn(fuzzsupport::AsText(data, size));

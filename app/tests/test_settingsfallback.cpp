@@ -287,7 +287,7 @@ class SettingsFallbackTest : public QObject {
     QCOMPARE(key->ReadString("Configuration Directory").value_or(""), folder);
 
     ApplicationObject next;
-    next.oidtable.Load(kvaro::FindDataFile("oidtable32"));
+    ldapx::LoadOidtable(next.oidtable, kvaro::FindDataFile("oidtable32"));
     bool missing = true;
     QCOMPARE(LoadConfiguration(next, &missing), 1);
     QVERIFY(!missing);
@@ -296,4 +296,5 @@ class SettingsFallbackTest : public QObject {
 };
 
 QTEST_MAIN(SettingsFallbackTest)
+#include "platform/ldap/ldapclient.h"
 #include "test_settingsfallback.moc"

@@ -144,7 +144,7 @@ class WizardRunTest : public QObject {
   std::unique_ptr<msg::ScopedSink> sink_;
 
   void LoadTable(ApplicationObject& app) {
-    app.oidtable.Load(ORVELLE_SOURCE_DIR "/resources/oidtable32");
+    ldapx::LoadOidtable(app.oidtable, ORVELLE_SOURCE_DIR "/resources/oidtable32");
   }
 
   QString Host() const { return QString::fromStdString(slapd_->host()); }
@@ -539,4 +539,5 @@ class WizardRunTest : public QObject {
 };
 
 QTEST_MAIN(WizardRunTest)
+#include "platform/ldap/ldapclient.h"
 #include "test_wizardrun.moc"

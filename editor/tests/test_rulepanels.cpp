@@ -107,7 +107,7 @@ class TestRulePanels : public QObject {
 
  private slots:
   void initTestCase() {
-    QVERIFY(table_.LoadText(formtest::kRuleSchema) == 7);
+    QVERIFY(ldapx::LoadOidtableText(table_, formtest::kRuleSchema) == 7);
     scoped_ = std::make_unique<msg::ScopedSink>(&sink_);
   }
   void init() {
@@ -496,4 +496,5 @@ class TestRulePanels : public QObject {
 };
 
 QTEST_MAIN(TestRulePanels)
+#include "platform/ldap/ldapclient.h"
 #include "test_rulepanels.moc"

@@ -289,4 +289,26 @@ std::optional<SchemaDefinition> ParseObjectClass(const std::string& text) {
   return def;
 }
 
+namespace {
+
+std::optional<SchemaDefinition> ParseDefinition(kvaro::SchemaKind kind,
+                                                const std::string& definition,
+                                                std::string* problem) {
+  // The shape is checked here as well as in the parse, so that the error can say why.
+  *problem = SchemaDefinitionProblem(definition);
+  if (!problem->empty()) return std::nullopt;
+  return kind == kvaro::SchemaKind::AttributeType ? ParseAttributeType(definition)
+                                                  : ParseObjectClass(definition);
+}
+
+}  // namespace
+
+int LoadOidtable(kvaro::Oidtable& table, const std::string& path) {
+  return table.Load(path, ParseDefinition);
+}
+
+int LoadOidtableText(kvaro::Oidtable& table, std::string_view text) {
+  return table.LoadText(text, ParseDefinition);
+}
+
 }  // namespace ldapx

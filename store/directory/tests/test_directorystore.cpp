@@ -525,13 +525,13 @@ class TestDirectoryStore : public QObject {
     };
     const std::string own = std::string(ORVELLE_TEST_SOURCE_DIR) + "/schema/orvelle.schema";
     kvaro::Oidtable alone;
-    QVERIFY(alone.Load(own));
+    QVERIFY(ldapx::LoadOidtable(alone, own));
     std::vector<int> warnings;
     QVERIFY(load(alone, false, warnings) != Dump(c));
     QVERIFY(!warnings.empty());
 
     kvaro::Oidtable merged;
-    QVERIFY(merged.Load(own));
+    QVERIFY(ldapx::LoadOidtable(merged, own));
     const size_t before = merged.ObjectClassCount();
     QVERIFY(!merged.str2oc("inetOrgPerson") && !merged.str2at("telephoneNumber"));
     QCOMPARE(load(merged, true, warnings), Dump(c));
@@ -581,4 +581,5 @@ class TestDirectoryStore : public QObject {
 };
 
 QTEST_GUILESS_MAIN(TestDirectoryStore)
+#include "platform/ldap/ldapclient.h"
 #include "test_directorystore.moc"

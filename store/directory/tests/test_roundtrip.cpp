@@ -28,7 +28,8 @@ const std::string kRoot = "cn=Orvelle Configuration,o=Sample";
 
 const kvaro::Oidtable& Table() {
   static kvaro::Oidtable table;
-  static const bool loaded = table.Load(std::string(ORVELLE_SOURCE_DIR) + "/resources/oidtable32");
+  static const bool loaded =
+      ldapx::LoadOidtable(table, std::string(ORVELLE_SOURCE_DIR) + "/resources/oidtable32");
   Q_UNUSED(loaded);
   return table;
 }
@@ -348,4 +349,5 @@ class TestRoundTrip : public QObject {
 };
 
 QTEST_GUILESS_MAIN(TestRoundTrip)
+#include "platform/ldap/ldapclient.h"
 #include "test_roundtrip.moc"

@@ -23,7 +23,7 @@ const kvaro::Oidtable& Table() {
   static kvaro::Oidtable table;
   static bool loaded = false;
   if (!loaded) {
-    table.Load(std::string(ORVELLE_SOURCE_DIR) + "/resources/oidtable32");
+    ldapx::LoadOidtable(table, std::string(ORVELLE_SOURCE_DIR) + "/resources/oidtable32");
     loaded = true;
   }
   return table;
@@ -197,4 +197,5 @@ class TestSaveProcess : public QObject {
 };
 
 QTEST_GUILESS_MAIN(TestSaveProcess)
+#include "platform/ldap/ldapclient.h"
 #include "test_saveprocess.moc"

@@ -40,7 +40,7 @@ using Strings = std::vector<std::string>;
 const kvaro::Oidtable& Table() {
   static kvaro::Oidtable table;
   if (table.AttributeTypeCount() == 0)
-    table.Load(std::string(ORVELLE_SOURCE_DIR) + "/resources/oidtable32");
+    ldapx::LoadOidtable(table, std::string(ORVELLE_SOURCE_DIR) + "/resources/oidtable32");
   return table;
 }
 
@@ -684,4 +684,5 @@ class TestLocalStore : public QObject {
 };
 
 QTEST_GUILESS_MAIN(TestLocalStore)
+#include "platform/ldap/ldapclient.h"
 #include "test_localstore.moc"

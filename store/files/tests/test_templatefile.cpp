@@ -32,7 +32,7 @@ using testsupport::SaveShown;
 const kvaro::Oidtable& Table() {
   static kvaro::Oidtable table;
   if (table.AttributeTypeCount() == 0)
-    table.Load(std::string(ORVELLE_SOURCE_DIR) + "/resources/oidtable32");
+    ldapx::LoadOidtable(table, std::string(ORVELLE_SOURCE_DIR) + "/resources/oidtable32");
   return table;
 }
 
@@ -748,4 +748,5 @@ class TestTemplateFile : public QObject {
 };
 
 QTEST_GUILESS_MAIN(TestTemplateFile)
+#include "platform/ldap/ldapclient.h"
 #include "test_templatefile.moc"

@@ -18,7 +18,7 @@ class TestRuleScreenshots : public QObject {
  private slots:
   void initTestCase() {
     // The program's own table, as the screenshot program loads it.
-    QCOMPARE(table_.Load(ORVELLE_SOURCE_DIR "/resources/oidtable32"), 1);
+    QCOMPARE(ldapx::LoadOidtable(table_, ORVELLE_SOURCE_DIR "/resources/oidtable32"), 1);
     scoped_ = std::make_unique<msg::ScopedSink>(&sink_);
   }
 
@@ -40,4 +40,5 @@ class TestRuleScreenshots : public QObject {
 };
 
 QTEST_MAIN(TestRuleScreenshots)
+#include "platform/ldap/ldapclient.h"
 #include "test_rulescreenshots.moc"

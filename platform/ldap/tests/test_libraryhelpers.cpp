@@ -1,5 +1,5 @@
 // The helpers that hand DNs, URLs, ports and whole files to the libraries: what each
-// must give back unchanged.
+// must give back unchanged; and the words a result code reads as.
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,7 +11,9 @@
 #include <sstream>
 
 #include "platform/ldap/ldapclient.h"
+#include "platform/ldap/qerror.h"
 #include "platform/support/atomicfile.h"
+#include "platform/support/messages.h"
 
 namespace fs = std::filesystem;
 
@@ -182,6 +184,27 @@ class TestLibraryHelpers : public QObject {
     QCOMPARE(ReadAll(path), std::string("old"));
     QCOMPARE(std::distance(fs::directory_iterator(folder), fs::directory_iterator()),
              std::ptrdiff_t(1));
+  }
+
+  // A result code reads as the directory library's words for it; our own waits that ran
+  // out or were cancelled read as our messages, since no server said anything.
+  void errorTextsAreWords_data() {
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("success") << 0 << "Success";
+    QTest::newRow("no such object") << 32 << "No such object";
+    QTest::newRow("invalid credentials") << 49 << "Invalid credentials";
+    QTest::newRow("time-out") << ldapx::kTimeout << QString::fromStdString(msg::Text(62191));
+    QTest::newRow("cancelled") << ldapx::kCancelled << QString::fromStdString(msg::Text(62192));
+  }
+  void errorTextsAreWords() {
+    QFETCH(int, code);
+    QFETCH(QString, text);
+    QVERIFY(!text.isEmpty());
+    QCOMPARE(QString::fromStdString(kvaro::QError(code).Text()), text);
+    std::string printed = "overwritten";
+    kvaro::QError(code).Print(printed);
+    QCOMPARE(QString::fromStdString(printed), text);
   }
 };
 
