@@ -1,5 +1,6 @@
 #include <QTest>
 
+#include "platform/ldap/dn.h"
 #include "platform/ldap/dncheck.h"
 #include "platform/ldap/ldapclient.h"
 #include "platform/support/oidtable.h"
@@ -111,6 +112,122 @@ class TestDnCheck : public QObject {
     const auto rdn = ldapx::ExplodeRdn("cn=a+sn=b");
     QVERIFY(rdn);
     QCOMPARE(rdn->size(), size_t(2));
+  }
+
+  // A DN parsed once: its text as libldap writes it, its RDNs, its parent and its first
+  // RDN's first component; text that is no DN gives nothing.
+  void dnParse_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QByteArray>("normal");
+    QTest::addColumn<int>("rdns");
+    QTest::addColumn<QByteArray>("parent");
+    QTest::addColumn<QByteArray>("type");
+    QTest::addColumn<QByteArray>("value");
+    auto row = [](const char* name, QByteArray text, bool valid, QByteArray normal = {},
+                  int rdns = 0, QByteArray parent = {}, QByteArray type = {},
+                  QByteArray value = {}) {
+      QTest::newRow(name) << text << valid << normal << rdns << parent << type << value;
+    };
+    row("plain", "cn=Rule,ou=Set,o=Sample", true, "cn=Rule,ou=Set,o=Sample", 3, "ou=Set,o=Sample",
+        "cn", "Rule");
+    row("escaped comma", "cn=a\\,b,o=Sample", true, "cn=a\\2Cb,o=Sample", 2, "o=Sample", "cn",
+        "a,b");
+    row("escaped hex pair", "cn=a\\2Cb,o=Sample", true, "cn=a\\2Cb,o=Sample", 2, "o=Sample", "cn",
+        "a,b");
+    row("quoted value", "cn=\"a,b\",o=Sample", true, "cn=a\\2Cb,o=Sample", 2, "o=Sample", "cn",
+        "a,b");
+    row("multi-valued RDN", "cn=a+sn=b,o=Sample", true, "cn=a+sn=b,o=Sample", 2, "o=Sample", "cn",
+        "a");
+    row("hex value", "cn=#04024869,o=Sample", true, "cn=#04024869,o=Sample", 2, "o=Sample", "cn",
+        QByteArray("\x04\x02Hi", 4));
+    row("case kept", "CN=Rule,O=Sample", true, "CN=Rule,O=Sample", 2, "O=Sample", "CN", "Rule");
+    row("blanks around", "cn = a  b , o = Sample", true, "cn=a  b,o=Sample", 2, "o=Sample", "cn",
+        "a  b");
+    row("UTF-8", "cn=M\xc3\xbcller,o=Sample", true, "cn=M\\C3\\BCller,o=Sample", 2, "o=Sample",
+        "cn", "M\xc3\xbcller");
+    row("semicolons", "cn=a;o=Sample", true, "cn=a,o=Sample", 2, "o=Sample", "cn", "a");
+    row("one RDN", "o=Sample", true, "o=Sample", 1, "", "o", "Sample");
+    row("root", "", true, "", 0, "");
+    row("no value", "cn", false);
+    row("no type", "=a,o=Sample", false);
+    row("empty RDN", "cn=a,,o=Sample", false);
+    row("open component", "cn=a+,o=Sample", false);
+    row("trailing backslash", "cn=a\\", false);
+    row("no UTF-8", "cn=\xd5,o=Sample", false);
+    row("NUL", QByteArray("cn=a\0b,o=Sample", 16), false);
+  }
+  void dnParse() {
+    QFETCH(QByteArray, text);
+    QFETCH(bool, valid);
+    const auto dn = ldapx::Dn::Parse(std::string_view(text.constData(), size_t(text.size())));
+    QCOMPARE(bool(dn), valid);
+    if (!dn) return;
+    QFETCH(QByteArray, normal);
+    QFETCH(int, rdns);
+    QFETCH(QByteArray, parent);
+    QFETCH(QByteArray, type);
+    QFETCH(QByteArray, value);
+    QCOMPARE(QByteArray::fromStdString(dn->Text()), normal);
+    QCOMPARE(int(dn->size()), rdns);
+    QCOMPARE(QByteArray::fromStdString(dn->Parent().Text()), parent);
+    QCOMPARE(dn->IsRoot(), rdns == 0);
+    if (rdns == 0) return;
+    QCOMPARE(QByteArray::fromStdString(dn->Rdn().front().type), type);
+    QCOMPARE(QByteArray::fromStdString(dn->Rdn().front().value), value);
+    // The parent is the DN one RDN shorter, and reads back as the same DN.
+    QVERIFY(dn->IsChildOf(dn->Parent()));
+    QVERIFY(*ldapx::Dn::Parse(dn->Parent().Text()) == dn->Parent());
+    QVERIFY(*ldapx::Dn::Parse(dn->Text()) == *dn);
+  }
+
+  // Two DNs compared as the directory compares names: equal, the first below the second
+  // (at any depth), the first directly below it.
+  void dnCompare_data() {
+    QTest::addColumn<QByteArray>("a");
+    QTest::addColumn<QByteArray>("b");
+    QTest::addColumn<bool>("same");
+    QTest::addColumn<bool>("below");
+    QTest::addColumn<bool>("child");
+    auto row = [](const char* name, QByteArray a, QByteArray b, bool same, bool below, bool child) {
+      QTest::newRow(name) << a << b << same << below << child;
+    };
+    row("case of types and values", "CN=Rule,O=Sample", "cn=rule,o=sample", true, false, false);
+    row("blanks in values", "cn=  a   b ,o=Sample", "cn=a b,o=Sample", true, false, false);
+    row("blanks after separators", "cn=a, o=Sample", "cn=a,o=Sample", true, false, false);
+    row("order in an RDN", "cn=a+sn=b,o=Sample", "SN=B+CN=A,o=Sample", true, false, false);
+    row("escape forms", "cn=a\\,b,o=Sample", "cn=a\\2cb,o=Sample", true, false, false);
+    row("quoted and escaped", "cn=\"a,b\",o=Sample", "cn=a\\,b,o=Sample", true, false, false);
+    row("hex values", "cn=#04024869,o=Sample", "CN=#04024869,O=sample", true, false, false);
+    row("hex and text", "cn=#04024869,o=Sample", "cn=Hi,o=Sample", false, false, false);
+    row("UTF-8, ASCII letters folded", "cn=M\xc3\xbcLLER,o=Sample", "cn=m\xc3\xbcller,o=Sample",
+        true, false, false);
+    row("UTF-8, other letters as written", "cn=\xc3\xbc,o=Sample", "cn=\xc3\x9c,o=Sample", false,
+        false, false);
+    row("other value", "cn=a,o=Sample", "cn=b,o=Sample", false, false, false);
+    row("other type", "cn=a,o=Sample", "ou=a,o=Sample", false, false, false);
+    row("child", "cn=a,ou=Set,o=Sample", "OU=set, o=Sample", false, true, true);
+    row("grandchild", "cn=a,ou=Set,o=Sample", "o=SAMPLE", false, true, false);
+    row("below the root", "o=Sample", "", false, true, true);
+    row("not below itself", "o=Sample", "o=Sample", true, false, false);
+    row("parent below its child", "o=Sample", "cn=a,o=Sample", false, false, false);
+    row("escaped comma is no parent", "cn=a\\,o=Sample", "o=Sample", false, false, false);
+    row("multi-valued is no parent", "cn=a+o=Sample", "o=Sample", false, false, false);
+  }
+  void dnCompare() {
+    QFETCH(QByteArray, a);
+    QFETCH(QByteArray, b);
+    QFETCH(bool, same);
+    QFETCH(bool, below);
+    QFETCH(bool, child);
+    const auto x = ldapx::Dn::Parse(a.toStdString());
+    const auto y = ldapx::Dn::Parse(b.toStdString());
+    QVERIFY(x && y);
+    QCOMPARE(*x == *y, same);
+    QCOMPARE(*y == *x, same);
+    QCOMPARE(x->Key() == y->Key(), same);
+    QCOMPARE(x->IsDescendantOf(*y), below);
+    QCOMPARE(x->IsChildOf(*y), child);
   }
 };
 
