@@ -361,9 +361,11 @@ using kvaro::Utf8Lead;
 using kvaro::Utf8LeadOf;
 
 // RFC 4514 escaping of an attribute value for a DN, and RFC 4515 escaping of an
-// assertion value for a search filter. Names of letters, digits and inner spaces
-// come back unchanged. A DN value keeps its blanks at both ends: leading and trailing
-// spaces, tabs, CR and LF are escaped, since a DN parser drops them otherwise.
+// assertion value for a search filter (ldap_bv2escaped_filter_value: "*", "(", ")",
+// the backslash, control characters and every byte outside ASCII as a backslash and two
+// hex digits; empty only when memory ran out). Names of letters, digits and inner
+// spaces come back unchanged. A DN value keeps its blanks at both ends: leading and
+// trailing spaces, tabs, CR and LF are escaped, since a DN parser drops them otherwise.
 std::string EscapeDnValue(std::string_view value);
 std::string EscapeFilterValue(std::string_view value);
 

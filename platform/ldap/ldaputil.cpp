@@ -113,19 +113,12 @@ std::string EscapeDnValue(std::string_view value) {
 }
 
 std::string EscapeFilterValue(std::string_view value) {
-  std::string out;
-  out.reserve(value.size() + 8);
-  for (const char ch : value) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    if (c == '*' || c == '(' || c == ')' || c == '\\' || c == 0) {
-      char buf[4];
-      std::snprintf(buf, sizeof buf, "\\%02x", c);
-      out += buf;
-    } else {
-      out += ch;
-    }
-  }
-  return out;
+  berval in{static_cast<ber_len_t>(value.size()), const_cast<char*>(value.data())};
+  berval out{0, nullptr};
+  if (ldap_bv2escaped_filter_value(&in, &out) != 0 || !out.bv_val) return std::string();
+  std::string escaped(out.bv_val, out.bv_len);
+  ber_memfree(out.bv_val);
+  return escaped;
 }
 
 namespace {

@@ -67,6 +67,25 @@ class TestLibraryHelpers : public QObject {
 
   // Every part of a URL made from parts comes back from the URL parser unchanged; a DN
   // with "?" was cut there before, an IPv6 host lost its brackets.
+  // A filter's assertion value as libldap escapes it: the filter's own characters,
+  // control characters and bytes outside ASCII.
+  void filterValueEscapes_data() {
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<QByteArray>("escaped");
+    QTest::newRow("plain") << QByteArray("Rule 1") << QByteArray("Rule 1");
+    QTest::newRow("specials") << QByteArray("a*b(c)d\\e") << QByteArray("a\\2Ab\\28c\\29d\\5Ce");
+    QTest::newRow("NUL") << QByteArray("a\0b", 3) << QByteArray("a\\00b");
+    QTest::newRow("control") << QByteArray("a\tb") << QByteArray("a\\09b");
+    QTest::newRow("UTF-8") << QByteArray("M\xc3\xbcller") << QByteArray("M\\C3\\BCller");
+  }
+  void filterValueEscapes() {
+    QFETCH(QByteArray, value);
+    QFETCH(QByteArray, escaped);
+    const std::string out =
+        ldapx::EscapeFilterValue(std::string_view(value.constData(), size_t(value.size())));
+    QCOMPARE(QByteArray::fromStdString(out), escaped);
+  }
+
   void urlRoundTrip_data() {
     QTest::addColumn<QString>("scheme");
     QTest::addColumn<QString>("host");

@@ -2,6 +2,7 @@
 #include <QTest>
 #include <fstream>
 
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/oidtable.h"
 
 using kvaro::Oidtable;
