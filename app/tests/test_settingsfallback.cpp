@@ -17,6 +17,7 @@
 #include "app/startup.h"
 #include "app/wizardrun.h"
 #include "model/configuration.h"
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/datafiles.h"
 #include "platform/support/messages.h"
 #include "tests/support/modaldriver.h"
@@ -296,5 +297,4 @@ class SettingsFallbackTest : public QObject {
 };
 
 QTEST_MAIN(SettingsFallbackTest)
-#include "platform/ldap/ldapclient.h"
 #include "test_settingsfallback.moc"

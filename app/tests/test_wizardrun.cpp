@@ -19,6 +19,7 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "app/wizardrun.h"
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/datafiles.h"
 #include "platform/support/messages.h"
 #include "store/directory/directoryload.h"
@@ -539,5 +540,4 @@ class WizardRunTest : public QObject {
 };
 
 QTEST_MAIN(WizardRunTest)
-#include "platform/ldap/ldapclient.h"
 #include "test_wizardrun.moc"

@@ -23,6 +23,7 @@
 #include "editor/rulesetpanel.h"
 #include "editor/tests/test_formhelpers.h"
 #include "model/configuration.h"
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
 #include "tests/support/imagecheck.h"
@@ -496,5 +497,4 @@ class TestRulePanels : public QObject {
 };
 
 QTEST_MAIN(TestRulePanels)
-#include "platform/ldap/ldapclient.h"
 #include "test_rulepanels.moc"

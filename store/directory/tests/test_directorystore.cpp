@@ -1,6 +1,7 @@
 // Writing, loading and saving the configuration subtree against a real directory server.
 #include <QtTest>
 
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
 #include "store/directory/directoryload.h"
@@ -581,5 +582,4 @@ class TestDirectoryStore : public QObject {
 };
 
 QTEST_GUILESS_MAIN(TestDirectoryStore)
-#include "platform/ldap/ldapclient.h"
 #include "test_directorystore.moc"

@@ -7,6 +7,7 @@
 #include <map>
 #include <sstream>
 
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
 #include "store/directory/directoryload.h"
@@ -349,5 +350,4 @@ class TestRoundTrip : public QObject {
 };
 
 QTEST_GUILESS_MAIN(TestRoundTrip)
-#include "platform/ldap/ldapclient.h"
 #include "test_roundtrip.moc"

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <fstream>
 
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
 #include "store/directory/directoryload.h"
@@ -197,5 +198,4 @@ class TestSaveProcess : public QObject {
 };
 
 QTEST_GUILESS_MAIN(TestSaveProcess)
-#include "platform/ldap/ldapclient.h"
 #include "test_saveprocess.moc"

@@ -22,6 +22,7 @@
 #include <sstream>
 
 #include "model/configuration.h"
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
 #include "store/files/templatefile.h"
@@ -684,5 +685,4 @@ class TestLocalStore : public QObject {
 };
 
 QTEST_GUILESS_MAIN(TestLocalStore)
-#include "platform/ldap/ldapclient.h"
 #include "test_localstore.moc"

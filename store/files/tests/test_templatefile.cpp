@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "model/configuration.h"
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/linereader.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
@@ -748,5 +749,4 @@ class TestTemplateFile : public QObject {
 };
 
 QTEST_GUILESS_MAIN(TestTemplateFile)
-#include "platform/ldap/ldapclient.h"
 #include "test_templatefile.moc"

@@ -9,6 +9,7 @@
 #include <map>
 #include <sstream>
 
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/oidtable.h"
 #include "tests/support/floodserver.h"
 #include "tests/support/slapdfixture.h"
@@ -448,5 +449,4 @@ class TestConfigToolDirectory : public configtooltest::DirectoryToolTest {
 };
 
 QTEST_GUILESS_MAIN(TestConfigToolDirectory)
-#include "platform/ldap/ldapclient.h"
 #include "test_configtool_directory.moc"

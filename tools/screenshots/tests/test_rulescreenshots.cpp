@@ -4,6 +4,7 @@
 #include <QTest>
 #include <memory>
 
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
 #include "tools/screenshots/screenshots_rules.h"
@@ -40,5 +41,4 @@ class TestRuleScreenshots : public QObject {
 };
 
 QTEST_MAIN(TestRuleScreenshots)
-#include "platform/ldap/ldapclient.h"
 #include "test_rulescreenshots.moc"
