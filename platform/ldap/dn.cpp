@@ -36,8 +36,9 @@ struct DnFree {
 };
 using DnPtr = std::unique_ptr<LDAPRDN, DnFree>;
 
-// The parsed DN; null when `text` is no DN or holds a value that is not UTF-8 (which
-// ldap_dn2str could not turn back into text). A NUL would end the text for the library.
+// The parsed DN; null when `text` is no DN or holds a value that ldap_dn2str could not
+// turn back into text that reads as the same DN (one that is not UTF-8, an empty "#"). A NUL would
+// end the text for the library.
 DnPtr Parse(std::string_view text) {
   if (text.find('\0') != std::string::npos) return DnPtr();
   LDAPDN dn = nullptr;
@@ -46,6 +47,11 @@ DnPtr Parse(std::string_view text) {
   if (!dn) dn = static_cast<LDAPDN>(ldap_memcalloc(1, sizeof(LDAPRDN)));  // the empty DN
   DnPtr parsed(dn);
   if (!ValuesAreUtf8(parsed.get())) return DnPtr();
+  // libldap reads "#" followed by no hex digit as an empty BER value, and writes that back
+  // as a lone "#", which it cannot read: such a value makes no DN.
+  for (LDAPRDN* rdn = parsed.get(); *rdn; ++rdn)
+    for (LDAPAVA** ava = *rdn; *ava; ++ava)
+      if (((*ava)->la_flags & LDAP_AVA_BINARY) && (*ava)->la_value.bv_len == 0) return DnPtr();
   return parsed;
 }
 

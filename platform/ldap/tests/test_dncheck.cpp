@@ -154,6 +154,7 @@ class TestDnCheck : public QObject {
     row("empty RDN", "cn=a,,o=Sample", false);
     row("open component", "cn=a+,o=Sample", false);
     row("trailing backslash", "cn=a\\", false);
+    row("hex value without digits", "cn=# !,o=Sample", false);
     row("no UTF-8", "cn=\xd5,o=Sample", false);
     row("NUL", QByteArray("cn=a\0b,o=Sample", 16), false);
   }
