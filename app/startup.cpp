@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/settings.h"
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/datafiles.h"
 #include "platform/support/messages.h"
 
@@ -43,7 +44,7 @@ int RunStartup(ApplicationObject& app, const std::vector<std::string>& arguments
   // The sockets layer needs no set-up here, so there is nothing that could fail with
   // message 104.
   app.NoConnectFlag = ParseNoConnect(arguments);
-  app.oidtable.Load(kvaro::FindDataFile("oidtable32"));
+  ldapx::LoadOidtable(app.oidtable, kvaro::FindDataFile("oidtable32"));
 
   bool keyMissing = false;
   const int loaded = LoadConfiguration(app, &keyMissing);

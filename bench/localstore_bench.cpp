@@ -18,6 +18,7 @@
 #include <string>
 
 #include "model/configuration.h"
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
 #include "store/files/templatefile.h"
@@ -209,12 +210,14 @@ bool RunWide(const kvaro::Oidtable& table, int rules) {
 int main(int argc, char* argv[]) {
   if (argc > 1 && std::string(argv[1]) == "--wide") {
     kvaro::Oidtable table;
-    if (!table.Load(std::string(BENCH_SOURCE_DIR) + "/resources/oidtable32")) return 1;
+    if (!ldapx::LoadOidtable(table, std::string(BENCH_SOURCE_DIR) + "/resources/oidtable32"))
+      return 1;
     return RunWide(table, argc > 2 ? std::atoi(argv[2]) : 50000) ? 0 : 1;
   }
   if (argc > 1 && std::string(argv[1]) == "--mutual") {
     kvaro::Oidtable table;
-    if (!table.Load(std::string(BENCH_SOURCE_DIR) + "/resources/oidtable32")) return 1;
+    if (!ldapx::LoadOidtable(table, std::string(BENCH_SOURCE_DIR) + "/resources/oidtable32"))
+      return 1;
     return RunMutual(table, argc > 2 ? std::atoi(argv[2]) : 100) ? 0 : 1;
   }
   const int records = argc > 1 ? std::atoi(argv[1]) : 10000;
@@ -223,7 +226,7 @@ int main(int argc, char* argv[]) {
     return 2;
   }
   kvaro::Oidtable table;
-  if (!table.Load(std::string(BENCH_SOURCE_DIR) + "/resources/oidtable32")) {
+  if (!ldapx::LoadOidtable(table, std::string(BENCH_SOURCE_DIR) + "/resources/oidtable32")) {
     std::fprintf(stderr, "localstore_bench: cannot read the attribute table\n");
     return 1;
   }

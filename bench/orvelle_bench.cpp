@@ -33,6 +33,7 @@
 #include "app/mainframe.h"
 #include "app/startup.h"
 #include "editor/configtree.h"
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
 #include "store/directory/directoryload.h"
@@ -162,7 +163,7 @@ const kvaro::Oidtable& Table() {
   static kvaro::Oidtable table;
   static bool loaded = false;
   if (!loaded) {
-    if (!table.Load(std::string(BENCH_SOURCE_DIR) + "/resources/oidtable32"))
+    if (!ldapx::LoadOidtable(table, std::string(BENCH_SOURCE_DIR) + "/resources/oidtable32"))
       Fail("cannot read resources/oidtable32");
     loaded = true;
   }

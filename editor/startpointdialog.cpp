@@ -8,8 +8,8 @@
 #include <climits>
 
 #include "editor/controlids.h"
+#include "platform/ldap/dncheck.h"
 #include "platform/ldap/ldapclient.h"
-#include "platform/support/dncheck.h"
 #include "platform/support/messages.h"
 #include "platform/support/qstringlist.h"
 #include "widgets/dialogparts.h"

@@ -2,8 +2,9 @@
 #include <string>
 
 #include "fuzz/fuzzsupport.h"
+#include "platform/ldap/dn.h"
+#include "platform/ldap/dncheck.h"
 #include "platform/ldap/ldapclient.h"
-#include "platform/support/dncheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string dn(fuzzsupport::AsText(data, size));
@@ -13,5 +14,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)ldapx::FirstRdn(dn);
   (void)ldapx::ExplodeDn(dn);
   (void)ldapx::ExplodeRdn(dn);
+  // A DN reads back as itself from its text, and lies below each of its ancestors.
+  if (const auto parsed = ldapx::Dn::Parse(dn)) {
+    const auto again = ldapx::Dn::Parse(parsed->Text());
+    if (!again || !(*again == *parsed) || again->Key() != parsed->Key()) __builtin_trap();
+    for (ldapx::Dn up = parsed->Parent(); !parsed->IsRoot(); up = up.Parent()) {
+      if (!parsed->IsDescendantOf(up)) __builtin_trap();
+      (void)up.RdnText();
+      if (up.IsRoot()) break;
+    }
+  }
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
 
@@ -50,7 +51,8 @@ void QuietMessages() {
 const kvaro::Oidtable& Table() {
   static kvaro::Oidtable* table = [] {
     auto* t = new kvaro::Oidtable;
-    if (!t->Load(ORVELLE_SOURCE_DIR "/resources/oidtable32") || t->AttributeTypeCount() == 0) {
+    if (!ldapx::LoadOidtable(*t, ORVELLE_SOURCE_DIR "/resources/oidtable32") ||
+        t->AttributeTypeCount() == 0) {
       std::fprintf(stderr, "fuzz: cannot load resources/oidtable32\n");
       std::abort();
     }

@@ -9,11 +9,11 @@ import sys
 
 # Each layer and the layers it uses directly, as the README's diagram draws them.
 USES = {
-    "platform/ldap": [],
-    "platform/support": ["platform/ldap"],
+    "platform/support": [],
+    "platform/ldap": ["platform/support"],
     "model": ["platform/support"],
     "store/files": ["model"],
-    "store/directory": ["store/files"],
+    "store/directory": ["store/files", "platform/ldap"],
     "store/directory/ui": ["store/directory", "widgets"],
     "widgets": ["platform/support"],
     "editor": ["store/directory/ui"],

@@ -8,7 +8,7 @@
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
-#include "platform/support/dncheck.h"
+#include "platform/ldap/dncheck.h"
 #include "platform/support/messages.h"
 #include "platform/support/qstringlist.h"
 #include "wizard/connectiontest.h"

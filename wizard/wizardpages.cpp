@@ -15,8 +15,8 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
+#include "platform/ldap/dncheck.h"
 #include "platform/ldap/ldapclient.h"
-#include "platform/support/dncheck.h"
 #include "platform/support/messages.h"
 #include "store/directory/subtreecheck.h"
 #include "store/directory/ui/directorywork.h"

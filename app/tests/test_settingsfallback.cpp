@@ -17,6 +17,7 @@
 #include "app/startup.h"
 #include "app/wizardrun.h"
 #include "model/configuration.h"
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/datafiles.h"
 #include "platform/support/messages.h"
 #include "tests/support/modaldriver.h"
@@ -287,7 +288,7 @@ class SettingsFallbackTest : public QObject {
     QCOMPARE(key->ReadString("Configuration Directory").value_or(""), folder);
 
     ApplicationObject next;
-    next.oidtable.Load(kvaro::FindDataFile("oidtable32"));
+    ldapx::LoadOidtable(next.oidtable, kvaro::FindDataFile("oidtable32"));
     bool missing = true;
     QCOMPARE(LoadConfiguration(next, &missing), 1);
     QVERIFY(!missing);

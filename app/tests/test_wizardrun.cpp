@@ -19,6 +19,7 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "app/wizardrun.h"
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/datafiles.h"
 #include "platform/support/messages.h"
 #include "store/directory/directoryload.h"
@@ -144,7 +145,7 @@ class WizardRunTest : public QObject {
   std::unique_ptr<msg::ScopedSink> sink_;
 
   void LoadTable(ApplicationObject& app) {
-    app.oidtable.Load(ORVELLE_SOURCE_DIR "/resources/oidtable32");
+    ldapx::LoadOidtable(app.oidtable, ORVELLE_SOURCE_DIR "/resources/oidtable32");
   }
 
   QString Host() const { return QString::fromStdString(slapd_->host()); }

@@ -12,6 +12,7 @@
 
 #include "editor/controlids.h"
 #include "model/configuration.h"
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/oidtable.h"
 #include "tests/support/modaldriver.h"
 #include "tests/support/widgethelpers.h"
@@ -23,7 +24,8 @@ using ModalScript = testsupport::ModalDriver;
 // A table that knows the attribute types cn (commonName), sn (surname), mail and
 // telephoneNumber and the object classes person, organizationalPerson and inetOrgPerson.
 inline void LoadSmallTable(kvaro::Oidtable& table) {
-  table.LoadText(
+  ldapx::LoadOidtableText(
+      table,
       "attributetype ( 2.5.4.3 NAME ( 'cn' 'commonName' ) SUP name )\n"
       "attributetype ( 2.5.4.4 NAME ( 'sn' 'surname' ) SUP name )\n"
       "attributetype ( 0.9.2342.19200300.100.1.3 NAME 'mail' "

@@ -63,7 +63,7 @@ class TestRuleDialogs : public QObject {
 
  private slots:
   void initTestCase() {
-    QVERIFY(table_.LoadText(formtest::kRuleSchema) == 7);
+    QVERIFY(ldapx::LoadOidtableText(table_, formtest::kRuleSchema) == 7);
     scoped_ = std::make_unique<msg::ScopedSink>(&sink_);
   }
   void init() { sink_.messages.clear(); }

@@ -23,6 +23,7 @@
 #include "editor/rulesetpanel.h"
 #include "editor/tests/test_formhelpers.h"
 #include "model/configuration.h"
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
 #include "tests/support/imagecheck.h"
@@ -107,7 +108,7 @@ class TestRulePanels : public QObject {
 
  private slots:
   void initTestCase() {
-    QVERIFY(table_.LoadText(formtest::kRuleSchema) == 7);
+    QVERIFY(ldapx::LoadOidtableText(table_, formtest::kRuleSchema) == 7);
     scoped_ = std::make_unique<msg::ScopedSink>(&sink_);
   }
   void init() {

@@ -12,17 +12,26 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/support/oidtable.h"
+#include "platform/support/utf8.h"
+
 namespace ldapx {
 
-// LDAP result codes the program looks at by name.
+// LDAP result codes the program looks at by name (the values of ldap.h, checked against
+// it where the layer is built).
 inline constexpr int kSuccess = 0;
 inline constexpr int kServerDown = -1;     // LDAP_SERVER_DOWN
 inline constexpr int kTimeout = -5;        // LDAP_TIMEOUT
 inline constexpr int kDecodingError = -4;  // LDAP_DECODING_ERROR: an answer that is no LDAP
+inline constexpr int kConnectError = -11;  // LDAP_CONNECT_ERROR
 inline constexpr int kProtocolError = 2;   // LDAP_PROTOCOL_ERROR
+inline constexpr int kReferral = 10;
 inline constexpr int kNoSuchObject = 32;
 inline constexpr int kInsufficientAccess = 50;
+inline constexpr int kUnwillingToPerform = 53;
+inline constexpr int kNotAllowedOnNonLeaf = 66;
 inline constexpr int kAlreadyExists = 68;
+inline constexpr int kAffectsMultipleDsas = 71;
 inline constexpr int kOther = 80;
 // Not an LDAP code: a request of a batch that was never sent (see AddMany).
 inline constexpr int kNotSent = -1000;
@@ -345,32 +354,23 @@ struct UrlDesc {
 };
 std::optional<UrlDesc> ParseUrl(const std::string& url);
 
-// True when `text` is well-formed UTF-8 (no overlong forms, surrogates or code points
-// beyond U+10FFFF): what the directory accepts in a Directory String.
-bool IsUtf8(std::string_view text);
-
-// The well-formed UTF-8 sequences a byte may lead (Unicode's table 3-7): how many
-// continuation bytes follow it, and the range of the first of them (the others lie in
-// 0x80..0xbf). An ASCII byte and a byte that cannot lead a sequence need none.
-struct Utf8Lead {
-  int continuation = 0;
-  unsigned char lo = 0x80;
-  unsigned char hi = 0xbf;
-};
-Utf8Lead Utf8LeadOf(unsigned char lead);
+// The UTF-8 check of the support layer, under the names the directory code has always
+// used: a DN's or an attribute's value must be UTF-8 to reach the library.
+using kvaro::IsUtf8;
+using kvaro::Utf8Lead;
+using kvaro::Utf8LeadOf;
 
 // RFC 4514 escaping of an attribute value for a DN, and RFC 4515 escaping of an
-// assertion value for a search filter. Names of letters, digits and inner spaces
-// come back unchanged. A DN value keeps its blanks at both ends: leading and trailing
-// spaces, tabs, CR and LF are escaped, since a DN parser drops them otherwise.
+// assertion value for a search filter (ldap_bv2escaped_filter_value: "*", "(", ")",
+// the backslash, control characters and every byte outside ASCII as a backslash and two
+// hex digits; empty only when memory ran out). Names of letters, digits and inner
+// spaces come back unchanged. A DN value keeps its blanks at both ends: leading and
+// trailing spaces, tabs, CR and LF are escaped, since a DN parser drops them otherwise.
 std::string EscapeDnValue(std::string_view value);
 std::string EscapeFilterValue(std::string_view value);
 
 // One definition of the schema description syntax (RFC 4512), parsed by libldap.
-struct SchemaDefinition {
-  std::string oid;
-  std::vector<std::string> names;
-};
+using kvaro::SchemaDefinition;
 // Why `text` cannot be a schema definition, or empty when its shape is sound: one
 // "( ... )" group with nothing after it, parentheses nested at most two deep, every
 // quoted string closed and set apart by blanks or parentheses, "{" only as a length
@@ -384,6 +384,13 @@ std::string SchemaDefinitionProblem(std::string_view text);
 // not parse (SchemaDefinitionProblem is checked first).
 std::optional<SchemaDefinition> ParseAttributeType(const std::string& text);
 std::optional<SchemaDefinition> ParseObjectClass(const std::string& text);
+
+// The attribute table filled from the file `path` (LoadOidtableText: from text in the
+// same syntax), every definition parsed by ParseAttributeType or ParseObjectClass and a
+// definition that fails SchemaDefinitionProblem reported with that problem; as
+// kvaro::Oidtable::Load and LoadText otherwise.
+int LoadOidtable(kvaro::Oidtable& table, const std::string& path);
+int LoadOidtableText(kvaro::Oidtable& table, std::string_view text);
 
 // ---- Writes of a staged save (writeops.cpp) ----
 

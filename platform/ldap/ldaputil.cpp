@@ -11,6 +11,18 @@
 
 namespace ldapx {
 
+static_assert(kSuccess == LDAP_SUCCESS && kServerDown == LDAP_SERVER_DOWN &&
+              kTimeout == LDAP_TIMEOUT && kDecodingError == LDAP_DECODING_ERROR &&
+              kConnectError == LDAP_CONNECT_ERROR && kProtocolError == LDAP_PROTOCOL_ERROR &&
+              kReferral == LDAP_REFERRAL && kNoSuchObject == LDAP_NO_SUCH_OBJECT &&
+              kInsufficientAccess == LDAP_INSUFFICIENT_ACCESS &&
+              kUnwillingToPerform == LDAP_UNWILLING_TO_PERFORM &&
+              kNotAllowedOnNonLeaf == LDAP_NOT_ALLOWED_ON_NONLEAF &&
+              kAlreadyExists == LDAP_ALREADY_EXISTS &&
+              kAffectsMultipleDsas == LDAP_AFFECTS_MULTIPLE_DSAS && kOther == LDAP_OTHER &&
+              kConfidentialityRequired == LDAP_CONFIDENTIALITY_REQUIRED &&
+              kTxnSpecifyOkay == LDAP_TXN_SPECIFY_OKAY);
+
 std::string ErrorText(int code) {
   if (code == kCancelled) return "Cancelled";
   if (code == kNotSent) return "Not sent";
@@ -101,19 +113,12 @@ std::string EscapeDnValue(std::string_view value) {
 }
 
 std::string EscapeFilterValue(std::string_view value) {
-  std::string out;
-  out.reserve(value.size() + 8);
-  for (const char ch : value) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    if (c == '*' || c == '(' || c == ')' || c == '\\' || c == 0) {
-      char buf[4];
-      std::snprintf(buf, sizeof buf, "\\%02x", c);
-      out += buf;
-    } else {
-      out += ch;
-    }
-  }
-  return out;
+  berval in{static_cast<ber_len_t>(value.size()), const_cast<char*>(value.data())};
+  berval out{0, nullptr};
+  if (ldap_bv2escaped_filter_value(&in, &out) != 0 || !out.bv_val) return std::string();
+  std::string escaped(out.bv_val, out.bv_len);
+  ber_memfree(out.bv_val);
+  return escaped;
 }
 
 namespace {
@@ -275,6 +280,28 @@ std::optional<SchemaDefinition> ParseObjectClass(const std::string& text) {
   SchemaDefinition def = FromNames(oc->oc_oid, oc->oc_names);
   ldap_objectclass_free(oc);
   return def;
+}
+
+namespace {
+
+std::optional<SchemaDefinition> ParseDefinition(kvaro::SchemaKind kind,
+                                                const std::string& definition,
+                                                std::string* problem) {
+  // The shape is checked here as well as in the parse, so that the error can say why.
+  *problem = SchemaDefinitionProblem(definition);
+  if (!problem->empty()) return std::nullopt;
+  return kind == kvaro::SchemaKind::AttributeType ? ParseAttributeType(definition)
+                                                  : ParseObjectClass(definition);
+}
+
+}  // namespace
+
+int LoadOidtable(kvaro::Oidtable& table, const std::string& path) {
+  return table.Load(path, ParseDefinition);
+}
+
+int LoadOidtableText(kvaro::Oidtable& table, std::string_view text) {
+  return table.LoadText(text, ParseDefinition);
 }
 
 }  // namespace ldapx

@@ -13,23 +13,11 @@
 #include "platform/ldap/ldapclient.h"
 #include "platform/ldap/ldapwait.h"
 #include "platform/ldap/modarray.h"
+#include "platform/ldap/session.h"
 
 namespace ldapx {
 
 namespace {
-
-LDAP* Ld(const Connection& c) { return static_cast<LDAP*>(c.native()); }
-
-struct MessageFree {
-  void operator()(LDAPMessage* m) const { ldap_msgfree(m); }
-};
-using MessagePtr = std::unique_ptr<LDAPMessage, MessageFree>;
-
-int ResultCode(LDAP* ld, LDAPMessage* res) {
-  int code = LDAP_OTHER;
-  const int rc = ldap_parse_result(ld, res, &code, nullptr, nullptr, nullptr, nullptr, 0);
-  return rc == LDAP_SUCCESS ? code : rc;
-}
 
 // A request sent inside a transaction is answered at once with "specify okay" (or, by
 // some servers, success); it runs only when the transaction is committed.

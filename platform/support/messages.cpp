@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "platform/ldap/ldapclient.h"
+#include "platform/support/utf8.h"
 
 namespace msg {
 
@@ -64,7 +64,7 @@ std::string Sanitize(std::string_view text, bool keepLayout, size_t maxChars) {
     // The well-formed UTF-8 sequences (Unicode's table 3-7): the range of the second
     // byte depends on the first; an ill-formed sequence is replaced as a whole up to the
     // byte that breaks it (its maximal subpart), which stays for the next round.
-    const ldapx::Utf8Lead lead = ldapx::Utf8LeadOf(c);
+    const kvaro::Utf8Lead lead = kvaro::Utf8LeadOf(c);
     const int need = lead.continuation;
     unsigned char lo = lead.lo, hi = lead.hi;
     size_t j = i + 1;

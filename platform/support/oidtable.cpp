@@ -6,8 +6,6 @@
 #include <optional>
 #include <sstream>
 
-#include "platform/ldap/ldapclient.h"
-
 namespace kvaro {
 
 namespace {
@@ -36,16 +34,16 @@ bool SplitKeyword(std::string_view line, std::string& keyword, std::string_view&
 Oidtable::Oidtable() = default;
 Oidtable::~Oidtable() = default;
 
-int Oidtable::Load(const std::string& path) {
+int Oidtable::Load(const std::string& path, const SchemaParser& parse) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return 0;
   std::ostringstream text;
   text << in.rdbuf();
-  LoadText(text.str());
+  LoadText(text.str(), parse);
   return 1;
 }
 
-int Oidtable::LoadText(std::string_view text) {
+int Oidtable::LoadText(std::string_view text, const SchemaParser& parse) {
   int added = 0;
   std::string keyword;
   std::string definition;
@@ -54,12 +52,9 @@ int Oidtable::LoadText(std::string_view text) {
   auto finish = [&]() {
     if (keyword.empty()) return;
     const bool isAttribute = keyword == "attributetype";
-    // The shape is checked here as well as in the parse, so that the error can say why.
-    const std::string problem = ldapx::SchemaDefinitionProblem(definition);
-    std::optional<ldapx::SchemaDefinition> parsed;
-    if (problem.empty())
-      parsed =
-          isAttribute ? ldapx::ParseAttributeType(definition) : ldapx::ParseObjectClass(definition);
+    std::string problem;
+    const std::optional<SchemaDefinition> parsed = parse(
+        isAttribute ? SchemaKind::AttributeType : SchemaKind::ObjectClass, definition, &problem);
     if (!parsed || parsed->oid.empty()) {
       errors_.push_back("line " + std::to_string(definitionLine) + ": " + keyword + " " +
                         definition + (problem.empty() ? "" : " (" + problem + ")"));

@@ -1,7 +1,9 @@
 // The table of attribute types and object classes that names are checked against.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -21,6 +23,19 @@ struct QOC {
   std::vector<std::string> names;
 };
 
+// What the table needs to know of one definition: its OID and names.
+struct SchemaDefinition {
+  std::string oid;
+  std::vector<std::string> names;
+};
+
+enum class SchemaKind { AttributeType, ObjectClass };
+
+// Parses one definition of the schema description syntax of RFC 4512; nullopt when it is
+// none, and then `problem` may say why in a few words (it stays empty otherwise).
+using SchemaParser = std::function<std::optional<SchemaDefinition>(
+    SchemaKind kind, const std::string& definition, std::string* problem)>;
+
 // The attribute-type and object-class table. The file holds definitions in the
 // schema description syntax of RFC 4512, one per logical line, each starting with
 // "attributetype" or "objectclass" (OpenLDAP's schema file keywords; a definition may
@@ -33,11 +48,12 @@ class Oidtable {
   Oidtable(const Oidtable&) = delete;
   Oidtable& operator=(const Oidtable&) = delete;
 
-  // Fills the table from the file `path`; 1 when the file was read, 0 when it could not
-  // be opened. Definitions that do not parse are skipped (see LoadErrors()).
-  int Load(const std::string& path);
+  // Fills the table from the file `path`, each definition read by `parse`; 1 when the file
+  // was read, 0 when it could not be opened. Definitions that do not parse are skipped
+  // (see LoadErrors()). The LDAP layer's LoadOidtable gives libldap's parser.
+  int Load(const std::string& path, const SchemaParser& parse);
   // Adds definitions from text (same syntax as the file); returns how many were added.
-  int LoadText(std::string_view text);
+  int LoadText(std::string_view text, const SchemaParser& parse);
 
   // The attribute type named `name`, or null. Every name of one type gives the same record.
   const QAttrT* str2at(std::string_view name) const;

@@ -552,7 +552,7 @@ int MergeServerSchema(kvaro::Oidtable& table, ldapx::Connection& connection,
       for (const std::string& n : parsed->names) anyKnown = anyKnown || known(n);
       if (anyKnown) continue;
       const std::string line = (attributes ? "attributetype " : "objectclass ") + text;
-      if (table.LoadText(line) == 1) {
+      if (ldapx::LoadOidtableText(table, line) == 1) {
         ++count;
         if (added) added->push_back(line);
       }

@@ -1,8 +1,8 @@
 #include "store/directory/directorylogon.h"
 
 #include "model/configuration.h"
+#include "platform/ldap/qerror.h"
 #include "platform/support/messages.h"
-#include "platform/support/qerror.h"
 
 namespace directory {
 

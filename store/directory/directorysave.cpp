@@ -18,9 +18,9 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "platform/ldap/qerror.h"
 #include "platform/support/atomicfile.h"
 #include "platform/support/messages.h"
-#include "platform/support/qerror.h"
 #include "store/directory/directoryload.h"
 #include "store/directory/directorylogon.h"
 #include "store/directory/directorystore.h"

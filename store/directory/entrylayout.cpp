@@ -1,7 +1,7 @@
 #include "store/directory/entrylayout.h"
 
+#include "platform/ldap/qerror.h"
 #include "platform/support/messages.h"
-#include "platform/support/qerror.h"
 
 namespace directory {
 

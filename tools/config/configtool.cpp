@@ -331,7 +331,7 @@ int RunCommand(const std::vector<std::string>& arguments, std::ostream& out, std
   kvaro::Oidtable table;
   const std::string tableFile =
       oidtablePath.empty() ? kvaro::FindDataFile("oidtable32") : oidtablePath;
-  if (!table.Load(tableFile) || table.AttributeTypeCount() == 0) {
+  if (!ldapx::LoadOidtable(table, tableFile) || table.AttributeTypeCount() == 0) {
     msg::Show(62105, {tableFile}, msg::Buttons::Ok, msg::Icon::Error);
     return 1;
   }

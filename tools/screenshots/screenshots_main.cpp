@@ -28,6 +28,7 @@
 #include "editor/panes.h"
 #include "editor/renamedialog.h"
 #include "model/configuration.h"
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/datafiles.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
@@ -270,7 +271,7 @@ int main(int argc, char* argv[]) {
   }
 
   Context context;
-  context.table.Load(kvaro::FindDataFile("oidtable32"));
+  ldapx::LoadOidtable(context.table, kvaro::FindDataFile("oidtable32"));
   sample::FillStandard(context.configuration);
   int failures = 0;
   for (const Shot& shot : shots) {

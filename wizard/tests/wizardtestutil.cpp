@@ -7,6 +7,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/oidtable.h"
 #include "wizard/controlids.h"
 #include "wizard/wizardframe.h"
@@ -16,7 +17,7 @@ namespace wiztest {
 const kvaro::Oidtable& Table() {
   static kvaro::Oidtable* table = [] {
     auto* t = new kvaro::Oidtable;
-    t->Load(ORVELLE_SOURCE_DIR "/resources/oidtable32");
+    ldapx::LoadOidtable(*t, ORVELLE_SOURCE_DIR "/resources/oidtable32");
     return t;
   }();
   return *table;

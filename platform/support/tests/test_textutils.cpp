@@ -2,10 +2,7 @@
 #include <QTest>
 #include <fstream>
 
-#include "platform/ldap/ldapclient.h"
 #include "platform/support/linereader.h"
-#include "platform/support/messages.h"
-#include "platform/support/qerror.h"
 #include "platform/support/qstringlist.h"
 
 class TestTextUtils : public QObject {
@@ -64,27 +61,6 @@ class TestTextUtils : public QObject {
     QCOMPARE(reader.ReadExtendedString(line), 0);
     QVERIFY(!reader.Open("/nonexistent/file"));
     QCOMPARE(reader.ReadExtendedString(line), 0);
-  }
-
-  // A result code reads as the directory library's words for it; our own waits that ran
-  // out or were cancelled read as our messages, since no server said anything.
-  void errorTextsAreWords_data() {
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("success") << 0 << "Success";
-    QTest::newRow("no such object") << 32 << "No such object";
-    QTest::newRow("invalid credentials") << 49 << "Invalid credentials";
-    QTest::newRow("time-out") << ldapx::kTimeout << QString::fromStdString(msg::Text(62191));
-    QTest::newRow("cancelled") << ldapx::kCancelled << QString::fromStdString(msg::Text(62192));
-  }
-  void errorTextsAreWords() {
-    QFETCH(int, code);
-    QFETCH(QString, text);
-    QVERIFY(!text.isEmpty());
-    QCOMPARE(QString::fromStdString(kvaro::QError(code).Text()), text);
-    std::string printed = "overwritten";
-    kvaro::QError(code).Print(printed);
-    QCOMPARE(QString::fromStdString(printed), text);
   }
 };
 

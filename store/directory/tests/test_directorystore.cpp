@@ -1,6 +1,7 @@
 // Writing, loading and saving the configuration subtree against a real directory server.
 #include <QtTest>
 
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
 #include "store/directory/directoryload.h"
@@ -525,13 +526,13 @@ class TestDirectoryStore : public QObject {
     };
     const std::string own = std::string(ORVELLE_TEST_SOURCE_DIR) + "/schema/orvelle.schema";
     kvaro::Oidtable alone;
-    QVERIFY(alone.Load(own));
+    QVERIFY(ldapx::LoadOidtable(alone, own));
     std::vector<int> warnings;
     QVERIFY(load(alone, false, warnings) != Dump(c));
     QVERIFY(!warnings.empty());
 
     kvaro::Oidtable merged;
-    QVERIFY(merged.Load(own));
+    QVERIFY(ldapx::LoadOidtable(merged, own));
     const size_t before = merged.ObjectClassCount();
     QVERIFY(!merged.str2oc("inetOrgPerson") && !merged.str2at("telephoneNumber"));
     QCOMPARE(load(merged, true, warnings), Dump(c));

@@ -7,6 +7,7 @@
 #include <map>
 #include <sstream>
 
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
 #include "store/directory/directoryload.h"
@@ -28,7 +29,8 @@ const std::string kRoot = "cn=Orvelle Configuration,o=Sample";
 
 const kvaro::Oidtable& Table() {
   static kvaro::Oidtable table;
-  static const bool loaded = table.Load(std::string(ORVELLE_SOURCE_DIR) + "/resources/oidtable32");
+  static const bool loaded =
+      ldapx::LoadOidtable(table, std::string(ORVELLE_SOURCE_DIR) + "/resources/oidtable32");
   Q_UNUSED(loaded);
   return table;
 }

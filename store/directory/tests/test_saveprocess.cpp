@@ -7,6 +7,7 @@
 #include <csignal>
 #include <fstream>
 
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
 #include "store/directory/directoryload.h"
@@ -23,7 +24,7 @@ const kvaro::Oidtable& Table() {
   static kvaro::Oidtable table;
   static bool loaded = false;
   if (!loaded) {
-    table.Load(std::string(ORVELLE_SOURCE_DIR) + "/resources/oidtable32");
+    ldapx::LoadOidtable(table, std::string(ORVELLE_SOURCE_DIR) + "/resources/oidtable32");
     loaded = true;
   }
   return table;

@@ -22,6 +22,7 @@
 #include <sstream>
 
 #include "model/configuration.h"
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
 #include "store/files/templatefile.h"
@@ -40,7 +41,7 @@ using Strings = std::vector<std::string>;
 const kvaro::Oidtable& Table() {
   static kvaro::Oidtable table;
   if (table.AttributeTypeCount() == 0)
-    table.Load(std::string(ORVELLE_SOURCE_DIR) + "/resources/oidtable32");
+    ldapx::LoadOidtable(table, std::string(ORVELLE_SOURCE_DIR) + "/resources/oidtable32");
   return table;
 }
 

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "model/configuration.h"
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/linereader.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
@@ -32,7 +33,7 @@ using testsupport::SaveShown;
 const kvaro::Oidtable& Table() {
   static kvaro::Oidtable table;
   if (table.AttributeTypeCount() == 0)
-    table.Load(std::string(ORVELLE_SOURCE_DIR) + "/resources/oidtable32");
+    ldapx::LoadOidtable(table, std::string(ORVELLE_SOURCE_DIR) + "/resources/oidtable32");
   return table;
 }
 

@@ -9,6 +9,7 @@
 #include <map>
 #include <sstream>
 
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/oidtable.h"
 #include "tests/support/floodserver.h"
 #include "tests/support/slapdfixture.h"
@@ -168,12 +169,12 @@ class TestConfigToolDirectory : public configtooltest::DirectoryToolTest {
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(out.rfind(file.readAll().toStdString(), 0) == 0);
     kvaro::Oidtable merged;
-    QVERIFY(merged.LoadText(out) > 0);
+    QVERIFY(ldapx::LoadOidtableText(merged, out) > 0);
     QVERIFY(merged.LoadErrors().empty());
     QVERIFY(merged.str2oc("ovSearchForm") && merged.str2oc("inetOrgPerson"));
     QVERIFY(merged.str2at("mail") && merged.str2at("telephoneNumber"));
     kvaro::Oidtable alone;
-    QVERIFY(alone.Load(own.toStdString()));
+    QVERIFY(ldapx::LoadOidtable(alone, own.toStdString()));
     QVERIFY(!alone.str2oc("inetOrgPerson"));
 
     const QString nowhere =

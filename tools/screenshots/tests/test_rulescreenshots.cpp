@@ -4,6 +4,7 @@
 #include <QTest>
 #include <memory>
 
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
 #include "tools/screenshots/screenshots_rules.h"
@@ -18,7 +19,7 @@ class TestRuleScreenshots : public QObject {
  private slots:
   void initTestCase() {
     // The program's own table, as the screenshot program loads it.
-    QCOMPARE(table_.Load(ORVELLE_SOURCE_DIR "/resources/oidtable32"), 1);
+    QCOMPARE(ldapx::LoadOidtable(table_, ORVELLE_SOURCE_DIR "/resources/oidtable32"), 1);
     scoped_ = std::make_unique<msg::ScopedSink>(&sink_);
   }
 

@@ -2,6 +2,7 @@
 #include <QTest>
 #include <fstream>
 
+#include "platform/ldap/ldapclient.h"
 #include "platform/support/oidtable.h"
 
 using kvaro::Oidtable;
@@ -16,7 +17,7 @@ class TestOidtable : public QObject {
  private slots:
   void shippedTableLoadsCleanly() {
     Oidtable table;
-    QCOMPARE(table.Load(kShipped), 1);
+    QCOMPARE(ldapx::LoadOidtable(table, kShipped), 1);
     QVERIFY2(table.LoadErrors().empty(),
              table.LoadErrors().empty() ? "" : table.LoadErrors().front().c_str());
     QVERIFY(table.AttributeTypeCount() > 100);
@@ -25,7 +26,7 @@ class TestOidtable : public QObject {
 
   void everyNameOfOneTypeGivesTheSameRecord() {
     Oidtable table;
-    table.Load(kShipped);
+    ldapx::LoadOidtable(table, kShipped);
     const auto* cn = table.str2at("cn");
     QVERIFY(cn);
     QCOMPARE(table.str2at("commonName"), cn);
@@ -38,7 +39,7 @@ class TestOidtable : public QObject {
 
   void coreCosineAndInetOrgPersonAreKnown() {
     Oidtable table;
-    table.Load(kShipped);
+    ldapx::LoadOidtable(table, kShipped);
     for (const char* at : {"objectClass", "name", "ou", "o", "mail", "uid", "telephoneNumber",
                            "description", "displayName", "employeeNumber", "manager", "dc"})
       QVERIFY2(table.str2at(at), at);
@@ -50,7 +51,7 @@ class TestOidtable : public QObject {
 
   void theConfigurationSchemaIsKnownWithItsOids() {
     Oidtable table;
-    table.Load(kShipped);
+    ldapx::LoadOidtable(table, kShipped);
     const char* attributes[] = {"ovObjectClassDefinition",
                                 "ovSearchClassList",
                                 "ovLDAPURI",
@@ -78,7 +79,7 @@ class TestOidtable : public QObject {
 
   void attributeAndClassNamesAreSeparate() {
     Oidtable table;
-    table.Load(kShipped);
+    ldapx::LoadOidtable(table, kShipped);
     QVERIFY(!table.str2at("person"));
     QVERIFY(!table.str2oc("cn"));
     QVERIFY(!table.str2at("noSuchAttribute"));
@@ -89,7 +90,8 @@ class TestOidtable : public QObject {
 
   void continuationLinesCommentsAndBadDefinitions() {
     Oidtable table;
-    const int added = table.LoadText(
+    const int added = ldapx::LoadOidtableText(
+        table,
         "# a comment\n"
         "attributetype ( 1.2.3.1 NAME ( 'alpha' 'first' )\r\n"
         "\tDESC 'two names'\n"
@@ -116,8 +118,8 @@ class TestOidtable : public QObject {
 
   void aRepeatedNameKeepsItsFirstRecord() {
     Oidtable table;
-    table.LoadText(
-        "attributetype ( 1.2.3.1 NAME 'alpha' )\nattributetype ( 1.2.3.9 NAME 'alpha' )\n");
+    ldapx::LoadOidtableText(
+        table, "attributetype ( 1.2.3.1 NAME 'alpha' )\nattributetype ( 1.2.3.9 NAME 'alpha' )\n");
     QCOMPARE(table.str2at("alpha")->oid, std::string("1.2.3.1"));
     QCOMPARE(table.str2at("1.2.3.9")->oid, std::string("1.2.3.9"));
   }
@@ -199,7 +201,8 @@ class TestOidtable : public QObject {
     QFETCH(QByteArray, definition);
     QFETCH(QString, problem);
     Oidtable table;
-    const int added = table.LoadText("attributetype " + definition.toStdString() + "\n");
+    const int added =
+        ldapx::LoadOidtableText(table, "attributetype " + definition.toStdString() + "\n");
     if (problem.isEmpty()) {
       QCOMPARE(added, 1);
       QVERIFY(table.str2at("x"));
@@ -215,11 +218,12 @@ class TestOidtable : public QObject {
 
   void aMissingFileLeavesTheTableEmpty() {
     Oidtable table;
-    QCOMPARE(table.Load("/nonexistent/oidtable32"), 0);
+    QCOMPARE(ldapx::LoadOidtable(table, "/nonexistent/oidtable32"), 0);
     QVERIFY(!table.str2at("cn"));
     QCOMPARE(table.AttributeTypeCount(), size_t(0));
   }
 };
 
 QTEST_GUILESS_MAIN(TestOidtable)
+#include "platform/ldap/ldapclient.h"
 #include "test_oidtable.moc"

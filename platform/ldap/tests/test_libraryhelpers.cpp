@@ -1,5 +1,5 @@
 // The helpers that hand DNs, URLs, ports and whole files to the libraries: what each
-// must give back unchanged.
+// must give back unchanged; and the words a result code reads as.
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,7 +11,9 @@
 #include <sstream>
 
 #include "platform/ldap/ldapclient.h"
+#include "platform/ldap/qerror.h"
 #include "platform/support/atomicfile.h"
+#include "platform/support/messages.h"
 
 namespace fs = std::filesystem;
 
@@ -65,6 +67,25 @@ class TestLibraryHelpers : public QObject {
 
   // Every part of a URL made from parts comes back from the URL parser unchanged; a DN
   // with "?" was cut there before, an IPv6 host lost its brackets.
+  // A filter's assertion value as libldap escapes it: the filter's own characters,
+  // control characters and bytes outside ASCII.
+  void filterValueEscapes_data() {
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<QByteArray>("escaped");
+    QTest::newRow("plain") << QByteArray("Rule 1") << QByteArray("Rule 1");
+    QTest::newRow("specials") << QByteArray("a*b(c)d\\e") << QByteArray("a\\2Ab\\28c\\29d\\5Ce");
+    QTest::newRow("NUL") << QByteArray("a\0b", 3) << QByteArray("a\\00b");
+    QTest::newRow("control") << QByteArray("a\tb") << QByteArray("a\\09b");
+    QTest::newRow("UTF-8") << QByteArray("M\xc3\xbcller") << QByteArray("M\\C3\\BCller");
+  }
+  void filterValueEscapes() {
+    QFETCH(QByteArray, value);
+    QFETCH(QByteArray, escaped);
+    const std::string out =
+        ldapx::EscapeFilterValue(std::string_view(value.constData(), size_t(value.size())));
+    QCOMPARE(QByteArray::fromStdString(out), escaped);
+  }
+
   void urlRoundTrip_data() {
     QTest::addColumn<QString>("scheme");
     QTest::addColumn<QString>("host");
@@ -182,6 +203,27 @@ class TestLibraryHelpers : public QObject {
     QCOMPARE(ReadAll(path), std::string("old"));
     QCOMPARE(std::distance(fs::directory_iterator(folder), fs::directory_iterator()),
              std::ptrdiff_t(1));
+  }
+
+  // A result code reads as the directory library's words for it; our own waits that ran
+  // out or were cancelled read as our messages, since no server said anything.
+  void errorTextsAreWords_data() {
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("success") << 0 << "Success";
+    QTest::newRow("no such object") << 32 << "No such object";
+    QTest::newRow("invalid credentials") << 49 << "Invalid credentials";
+    QTest::newRow("time-out") << ldapx::kTimeout << QString::fromStdString(msg::Text(62191));
+    QTest::newRow("cancelled") << ldapx::kCancelled << QString::fromStdString(msg::Text(62192));
+  }
+  void errorTextsAreWords() {
+    QFETCH(int, code);
+    QFETCH(QString, text);
+    QVERIFY(!text.isEmpty());
+    QCOMPARE(QString::fromStdString(kvaro::QError(code).Text()), text);
+    std::string printed = "overwritten";
+    kvaro::QError(code).Print(printed);
+    QCOMPARE(QString::fromStdString(printed), text);
   }
 };
 

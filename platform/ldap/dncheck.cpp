@@ -1,4 +1,4 @@
-#include "platform/support/dncheck.h"
+#include "platform/ldap/dncheck.h"
 
 #include "platform/ldap/ldapclient.h"
 #include "platform/support/oidtable.h"

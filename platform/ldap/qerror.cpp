@@ -1,4 +1,4 @@
-#include "platform/support/qerror.h"
+#include "platform/ldap/qerror.h"
 
 #include "platform/ldap/ldapclient.h"
 #include "platform/support/messages.h"
