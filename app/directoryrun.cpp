@@ -9,8 +9,8 @@
 #include "store/directory/directoryload.h"
 #include "store/directory/directorylogon.h"
 #include "store/directory/directorysave.h"
-#include "store/directory/ui/credentialsdialog.h"
-#include "store/directory/ui/directorywork.h"
+#include "directoryui/credentialsdialog.h"
+#include "directoryui/directorywork.h"
 #include "store/store.h"
 
 int LoadFromDirectoryInWorker(ApplicationObject& app) {

@@ -9,8 +9,8 @@
 #include "platform/support/messages.h"
 #include "store/directory/directorysave.h"
 #include "store/directory/entrylayout.h"
-#include "store/directory/ui/directorywork.h"
-#include "store/directory/ui/pleasewaitdialog.h"
+#include "directoryui/directorywork.h"
+#include "directoryui/pleasewaitdialog.h"
 #include "store/store.h"
 #include "wizard/setupwizard.h"
 

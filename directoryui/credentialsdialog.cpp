@@ -1,10 +1,10 @@
-#include "store/directory/ui/credentialsdialog.h"
+#include "directoryui/credentialsdialog.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "store/directory/ui/controlids.h"
+#include "directoryui/controlids.h"
 #include "widgets/dialogunits.h"
 #include "widgets/guithread.h"
 
