@@ -9,8 +9,9 @@
 #include "store/directory/directoryload.h"
 #include "store/directory/directorylogon.h"
 #include "store/directory/directorysave.h"
-#include "store/directory/ui/credentialsdialog.h"
-#include "store/directory/ui/directorywork.h"
+#include "directoryui/credentialsdialog.h"
+#include "directoryui/directorywork.h"
+#include "store/store.h"
 
 int LoadFromDirectoryInWorker(ApplicationObject& app) {
   const settings::ConnectionLimits limits = settings::ReadConnectionLimits();
@@ -41,9 +42,7 @@ bool SaveInWorker(Configuration& configuration, QWidget* parent,
   if (remover) options.leaveOldCopy = &old;
   const bool saved = RunWithPleaseWait(
       parent, std::string(msg::LoadString(61282)), std::string(msg::LoadString(62199)),
-      [&](directory::PleaseWait& wait) {
-        return directory::SaveConfiguration(configuration, &wait, options);
-      },
+      [&](directory::PleaseWait& wait) { return store::Save(configuration, &wait, options); },
       CancelBy::ByWork);
   if (remover) remover->Add(std::move(old));
   return saved;

@@ -8,7 +8,7 @@
 #include "platform/support/datafiles.h"
 #include "platform/support/messages.h"
 #include "store/directory/oldcopyremover.h"
-#include "store/directory/ui/directorywork.h"
+#include "directoryui/directorywork.h"
 #include "widgets/messagebox.h"
 
 int main(int argc, char* argv[]) {

@@ -9,8 +9,9 @@
 #include "platform/support/messages.h"
 #include "store/directory/directorysave.h"
 #include "store/directory/entrylayout.h"
-#include "store/directory/ui/directorywork.h"
-#include "store/directory/ui/pleasewaitdialog.h"
+#include "directoryui/directorywork.h"
+#include "directoryui/pleasewaitdialog.h"
+#include "store/store.h"
 #include "wizard/setupwizard.h"
 
 namespace {
@@ -102,10 +103,7 @@ bool StoreWizardResult(ApplicationObject& app, SetupWizard& wizard) {
       return false;
     }
     const bool saved = RunInWorker(
-        nullptr,
-        [&config](directory::PleaseWait& wait) {
-          return directory::SaveConfiguration(config, &wait);
-        },
+        nullptr, [&config](directory::PleaseWait& wait) { return store::Save(config, &wait); },
         CancelBy::ByWork);
     if (!saved) {
       msg::Show(61296, {}, msg::Buttons::Ok, msg::Icon::Error);
@@ -116,7 +114,7 @@ bool StoreWizardResult(ApplicationObject& app, SetupWizard& wizard) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     // A folder that cannot be made shows up as the save's "cannot create file" message.
-    if (!directory::SaveConfiguration(config, nullptr)) {
+    if (!store::Save(config)) {
       msg::Show(61296, {}, msg::Buttons::Ok, msg::Icon::Error);
       return false;
     }

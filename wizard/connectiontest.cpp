@@ -3,7 +3,7 @@
 #include <QWidget>
 
 #include "platform/support/messages.h"
-#include "store/directory/ui/directorywork.h"
+#include "directoryui/directorywork.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include "platform/ldap/ldapclient.h"
 #include "platform/support/messages.h"
 #include "store/directory/subtreecheck.h"
-#include "store/directory/ui/directorywork.h"
+#include "directoryui/directorywork.h"
 #include "wizard/connectiontest.h"
 #include "wizard/controlids.h"
 #include "wizard/setupwizard.h"

@@ -20,6 +20,7 @@
 #include "store/directory/directoryload.h"
 #include "store/directory/directorysave.h"
 #include "store/files/templatefile.h"
+#include "store/store.h"
 #include "tests/support/sampleconfig.h"
 #include "tests/support/slapdfixture.h"
 #include "tests/support/testoidtable.h"
@@ -226,7 +227,7 @@ class TestRename : public QObject {
     } else {
       config.configurationDirectory = folder.path().toStdString();
       config.oidtable = &testsupport::DirectoryOidtable();
-      QVERIFY(directory::SaveConfiguration(config, nullptr));
+      QVERIFY(store::Save(config));
       back.configurationDirectory = config.configurationDirectory;
       QCOMPARE(back.LoadFromFiles(testsupport::DirectoryOidtable()), 1);
       // The rule set's file took the new name.

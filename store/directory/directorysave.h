@@ -1,5 +1,5 @@
-// Saving the configuration: to the directory subtree (a new subtree written beside the
-// root entry, then put in its place by two renames) or to the local files.
+// Saving the configuration to the directory subtree: a new subtree written beside the
+// root entry, then put in its place by two renames.
 #pragma once
 
 #include <chrono>
@@ -100,9 +100,9 @@ struct SaveOptions {
   std::string backupFolder;
 };
 
-// Saves the whole configuration where it lives: StartupMode::kDirectory the directory subtree at
-// subtreeDn through configuration.connection, anything else the local files
-// (SaveToFiles). True when everything was written; false after exactly one message.
+// Saves the whole configuration to the directory subtree at subtreeDn through
+// configuration.connection. True when everything was written; false after exactly one
+// message.
 //
 // A directory save never writes, renames or deletes an entry that is not its own: the
 // target must be a configuration root entry, or must not exist (it is then created).
@@ -132,11 +132,5 @@ bool RemoveOldCopy(const OldCopy& copy);
 
 // The default folder of the LDIF backups.
 std::string DefaultBackupFolder();
-
-// Deletes every entry below `dn`, children before parents, depth first, in the server's
-// order; with `deleteSelf` also `dn` itself. Stops at the first refusal (message 61264
-// with the DN and error text; 61263 when the entries could not be listed). True on
-// success.
-bool DeleteSubtree(ldapx::Connection& connection, const std::string& dn, bool deleteSelf);
 
 }  // namespace directory

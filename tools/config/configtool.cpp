@@ -15,6 +15,7 @@
 #include "store/directory/directoryload.h"
 #include "store/directory/directorystore.h"
 #include "store/files/templatefile.h"
+#include "store/store.h"
 
 namespace configtool {
 
@@ -139,9 +140,7 @@ bool SaveTarget(const std::string& target, Configuration& configuration,
   fs::create_directories(target, ec);
   configuration.startupMode = StartupMode::kFiles;
   configuration.configurationDirectory = target;
-  const msg::Outcome saved = SaveToFiles(configuration);
-  msg::Show(saved);
-  return bool(saved);
+  return store::Save(configuration);
 }
 
 int CheckAll(const Configuration& configuration) {

@@ -14,7 +14,7 @@
 
 #include "platform/ldap/ldapclient.h"
 #include "platform/support/messages.h"
-#include "store/directory/ui/pleasewaitdialog.h"
+#include "directoryui/pleasewaitdialog.h"
 #include "tests/support/slapdfixture.h"
 #include "tests/support/stallserver.h"
 #include "wizard/controlids.h"

@@ -8,6 +8,7 @@
 #include "store/directory/directorysave.h"
 #include "store/directory/directorystore.h"
 #include "store/directory/entrylayout.h"
+#include "store/directory/subtreedelete.h"
 #include "tests/support/directoryserver.h"
 #include "tests/support/slapdfixture.h"
 #include "tests/support/testoidtable.h"

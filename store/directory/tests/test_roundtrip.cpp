@@ -13,6 +13,7 @@
 #include "store/directory/directoryload.h"
 #include "store/directory/directorysave.h"
 #include "store/directory/entrylayout.h"
+#include "store/directory/subtreedelete.h"
 #include "store/files/templatefile.h"
 #include "tests/support/directoryserver.h"
 #include "tests/support/slapdfixture.h"

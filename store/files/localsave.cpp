@@ -1,7 +1,5 @@
-// The local store: loading the "RuleSet=" files of the configuration folder, and the
-// all-or-nothing save that replaces them. Configuration::Load, which reads these files
-// unless the settings name the directory, is defined here too: the model needs no store.
-#include <dirent.h>
+// The all-or-nothing save of a configuration folder: every file of the new configuration
+// written into a new folder beside it, which then takes the old folder's place.
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
@@ -14,360 +12,16 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <random>
-#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "platform/support/messageids.h"
 #include "platform/support/messages.h"
+#include "platform/support/savetags.h"
+#include "store/files/folderio.h"
 #include "store/files/templatefile.h"
 
-namespace {
-
-constexpr std::string_view kPrefix = "RuleSet=";
-// Names of this program's own temporary entries. None of them starts with "RuleSet=",
-// so nothing left behind is ever loaded as configuration.
-constexpr std::string_view kNewFolderTag = ".orvelle-new-";  // beside the folder
-constexpr std::string_view kTempFileTag = ".orvelle-save-";  // inside the folder
-constexpr std::string_view kBackupTag = ".orvelle-backup-";  // inside the folder
-
-bool StartsWith(std::string_view s, std::string_view prefix) {
-  return s.substr(0, prefix.size()) == prefix;
-}
-
-std::string Reason(int error) { return std::strerror(error); }
-
-// The reason a "RuleSet=" file could not be read. EFBIG is also what the reader's own
-// size limit gives, so that one says which limit it is.
-std::string ReadReason(int error) {
-  if (error == EFBIG) return msg::Text(msg::id::kReasonTooLarge, {std::strerror(error)});
-  return Reason(error);
-}
-
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() { Reset(); }
-  Fd(Fd&& other) noexcept : fd_(other.Release()) {}
-  Fd& operator=(Fd&& other) noexcept {
-    Reset(other.Release());
-    return *this;
-  }
-  int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-  int Release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  void Reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_;
-};
-
-struct DirEntry {
-  std::string name;
-  unsigned char type;  // DT_*; DT_UNKNOWN on file systems that do not tell
-};
-
-// The entries of an open folder (not "." and ".."); false with errno set on failure.
-bool ListFolder(int dirFd, std::vector<DirEntry>& out) {
-  const int copy = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (copy < 0) return false;
-  DIR* dir = ::fdopendir(copy);
-  if (!dir) {
-    const int e = errno;
-    ::close(copy);
-    errno = e;
-    return false;
-  }
-  errno = 0;
-  while (const dirent* d = ::readdir(dir)) {
-    const std::string_view name = d->d_name;
-    if (name != "." && name != "..") out.push_back({std::string(name), d->d_type});
-    errno = 0;
-  }
-  const int e = errno;
-  ::closedir(dir);
-  errno = e;
-  return e == 0;
-}
-
-// ---- Reading one file ----
-
-enum class ReadResult { Ok, NotRegular, Failed, Vanished };
-
-// Reads the regular file `name` of the folder whole into `text`. Special files are never
-// opened in a way that could block or be read without end: the type is looked at before
-// opening, the file is opened without blocking and looked at again before reading.
-ReadResult ReadWhole(int dirFd, const std::string& name, std::string& text, int& error) {
-  struct stat st {};
-  if (::fstatat(dirFd, name.c_str(), &st, 0) != 0) {
-    error = errno;
-    struct stat link {};
-    if (::fstatat(dirFd, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0)
-      return S_ISLNK(link.st_mode) && error == ENOENT ? ReadResult::NotRegular : ReadResult::Failed;
-    return error == ENOENT ? ReadResult::Vanished : ReadResult::Failed;
-  }
-  if (!S_ISREG(st.st_mode)) return ReadResult::NotRegular;
-  if (static_cast<uint64_t>(st.st_size) > kMaxRuleSetFileSize) {
-    error = EFBIG;
-    return ReadResult::Failed;
-  }
-  Fd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (!fd) {
-    error = errno;
-    return error == ENOENT ? ReadResult::Vanished : ReadResult::Failed;
-  }
-  if (::fstat(fd.get(), &st) != 0) {
-    error = errno;
-    return ReadResult::Failed;
-  }
-  if (!S_ISREG(st.st_mode)) return ReadResult::NotRegular;
-  text.clear();
-  text.reserve(static_cast<size_t>(st.st_size));
-  char buffer[65536];
-  while (true) {
-    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      error = errno;
-      return ReadResult::Failed;
-    }
-    if (n == 0) break;
-    // A file that grows while it is read is held to the same limit.
-    if (text.size() + static_cast<size_t>(n) > kMaxRuleSetFileSize) {
-      error = EFBIG;
-      return ReadResult::Failed;
-    }
-    text.append(buffer, static_cast<size_t>(n));
-  }
-  return ReadResult::Ok;
-}
-
-// The lines a file's read left out, for the warning that names them: the first ten, and
-// how many more; made safe to show, one a line.
-std::string DroppedText(const std::vector<DroppedLine>& dropped) {
-  constexpr size_t kShown = 10;
-  std::vector<const DroppedLine*> lines;
-  for (const DroppedLine& d : dropped) lines.push_back(&d);
-  std::stable_sort(lines.begin(), lines.end(),
-                   [](const DroppedLine* a, const DroppedLine* b) { return a->line < b->line; });
-  std::string out;
-  for (size_t i = 0; i < lines.size() && i < kShown; ++i) {
-    const DroppedLine& d = *lines[i];
-    // A long line is shortened; the line number finds it.
-    const std::string text = d.text.size() > 80 ? d.text.substr(0, 77) + "..." : d.text;
-    if (i) out += "\n";
-    out += msg::Text(msg::id::kLineNotRead,
-                     {std::to_string(d.line), text, msg::Text(d.reason, {d.detail})});
-  }
-  if (lines.size() > kShown)
-    out += "\n" + msg::Text(msg::id::kMoreLinesNotRead, {std::to_string(lines.size() - kShown)});
-  return out;
-}
-
-constexpr int kReadsBeforeLock = 3;
-
-// The folder that holds `path` (a path without a trailing slash).
-std::string ParentFolder(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Takes `operation` (LOCK_SH or LOCK_EX) on `fd`, asking again every `poll` up to
-// `limit`. False when the limit ran out or the lock cannot be had at all.
-bool WaitForFlock(int fd, int operation, std::chrono::milliseconds limit,
-                  std::chrono::milliseconds poll) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (::flock(fd, operation | LOCK_NB) != 0) {
-    if (errno != EWOULDBLOCK && errno != EINTR) return false;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(poll);
-  }
-  return true;
-}
-
-// Takes the lock a save holds while it replaces `folder` (its parent folder's), shared,
-// waiting for a running save up to 10 seconds. Nothing when it cannot be had: the read
-// then goes on as before, starting again whenever a save replaced the folder.
-Fd LockSavesOut(const std::string& folder) {
-  char* real = ::realpath(folder.c_str(), nullptr);
-  if (!real) return Fd();
-  const std::string path = real;
-  std::free(real);
-  Fd fd(::open(ParentFolder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  // Polled often: a save that follows another takes the lock again within milliseconds.
-  if (!fd ||
-      !WaitForFlock(fd.get(), LOCK_SH, std::chrono::seconds(10), std::chrono::milliseconds(1)))
-    return Fd();
-  return fd;
-}
-
-// What a "RuleSet=" entry of a folder is, read whole into `text` (`error` set when
-// Unreadable): a configuration file (HoldsRuleSet), another regular file, a special file
-// (ReadResult::NotRegular), one that cannot be read, or one removed meanwhile.
-enum class FileKind { RuleSet, Other, Special, Unreadable, Gone };
-FileKind KindOf(int dirFd, const std::string& name, std::string& text, int& error) {
-  switch (ReadWhole(dirFd, name, text, error)) {
-    case ReadResult::Ok:
-      return HoldsRuleSet(text) ? FileKind::RuleSet : FileKind::Other;
-    case ReadResult::NotRegular:
-      return FileKind::Special;
-    case ReadResult::Failed:
-      return FileKind::Unreadable;
-    case ReadResult::Vanished:
-      break;
-  }
-  return FileKind::Gone;
-}
-
-std::string InFolder(const std::string& folder, const std::string& name) {
-  if (folder.empty() || folder.back() == '/') return folder + name;
-  return folder + "/" + name;
-}
-
-}  // namespace
-
-FileRead ReadRegularFile(const std::string& path, std::string& text, int& error) {
-  error = 0;
-  switch (ReadWhole(AT_FDCWD, path, text, error)) {
-    case ReadResult::Ok:
-      return FileRead::Ok;
-    case ReadResult::NotRegular:
-      return FileRead::NotRegular;
-    case ReadResult::Vanished:
-      error = ENOENT;
-      return FileRead::Failed;
-    case ReadResult::Failed:
-      break;
-  }
-  return FileRead::Failed;
-}
-
-int CountRuleSetFiles(const std::string& folder, size_t& count) {
-  count = 0;
-  Fd dirFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!dirFd) return errno == ENOENT ? 0 : errno;
-  std::vector<DirEntry> entries;
-  if (!ListFolder(dirFd.get(), entries)) return errno;
-  std::string text;
-  for (const DirEntry& e : entries) {
-    if (!StartsWith(e.name, kPrefix)) continue;
-    int error = 0;
-    const FileKind kind = KindOf(dirFd.get(), e.name, text, error);
-    if (kind == FileKind::Unreadable) return error;  // a save would be refused there too
-    if (kind == FileKind::RuleSet) ++count;
-  }
-  return 0;
-}
-
-int Configuration::Load(const LoadHooks& hooks, const kvaro::Oidtable& table,
-                        msg::Problems* problems) {
-  if (!hooks.readSettings || !hooks.readSettings(*this)) return kNothingLoaded;
-  oidtable = &table;
-  if (startupMode == StartupMode::kDirectory)
-    return hooks.loadFromDirectory ? hooks.loadFromDirectory(*this) : kNothingLoaded;
-  return LoadFromFiles(table, problems);
-}
-
-int Configuration::LoadFromFiles(const kvaro::Oidtable& table, msg::Problems* problems) {
-  msg::Problems found;
-  auto report = [&](int id, std::vector<std::string> args, msg::Icon icon) {
-    found.push_back(msg::Problem{id, std::move(args), icon});
-  };
-  auto done = [&](int result) {
-    if (problems) problems->insert(problems->end(), found.begin(), found.end());
-    return result;
-  };
-  // The folder is named by path; the process's working folder is never changed.
-  const std::string folder = configurationDirectory.empty() ? "." : configurationDirectory;
-  if (!oidtable) oidtable = &table;
-  // A save that replaces the folder while it is read removes the files of the old one;
-  // reading again then gives the new configuration whole.
-  Fd saveLock;
-  for (int attempt = 0; attempt < 50; ++attempt) {
-    if (attempt) {
-      Clear();
-      found.clear();  // what an abandoned read found does not count
-    }
-    // Saves that follow each other faster than the folder is read would replace it
-    // during every read: after a few such reads, hold off the next save while reading.
-    if (attempt == kReadsBeforeLock) saveLock = LockSavesOut(folder);
-    // Every file is opened through this one handle, so all of them come from the same
-    // folder even when a save exchanges it meanwhile.
-    Fd dirFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dirFd) {
-      if (errno == ENOENT) return done(0);
-      report(msg::id::kCannotReadFile, {folder, Reason(errno)}, msg::Icon::Error);
-      return done(-1);
-    }
-    std::vector<DirEntry> entries;
-    if (!ListFolder(dirFd.get(), entries)) {
-      report(msg::id::kCannotReadFile, {folder, Reason(errno)}, msg::Icon::Error);
-      return done(-1);
-    }
-    std::vector<std::string> names;
-    for (DirEntry& e : entries)
-      if (StartsWith(e.name, kPrefix)) names.push_back(std::move(e.name));
-    // Byte-wise order, so every start reads the files in the same order.
-    std::sort(names.begin(), names.end());
-
-    TemplateReader reader(*this, table);
-    bool vanished = false;
-    std::string text;
-    for (const std::string& name : names) {
-      int error = 0;
-      switch (KindOf(dirFd.get(), name, text, error)) {
-        case FileKind::RuleSet:
-          reader.ReadText(text);
-          if (!reader.dropped().empty())
-            found.push_back(msg::Problem{
-                msg::id::kLinesNotRead,
-                {msg::Displayable(InFolder(folder, name)), DroppedText(reader.dropped())},
-                msg::Icon::Warning,
-                true});
-          break;
-        case FileKind::Other:
-          report(msg::id::kNotConfigurationFile, {InFolder(folder, name)}, msg::Icon::Warning);
-          break;
-        case FileKind::Special:
-          report(msg::id::kNotRegularFile, {InFolder(folder, name)}, msg::Icon::Warning);
-          break;
-        case FileKind::Unreadable:
-          Clear();
-          report(msg::id::kCannotReadFile, {InFolder(folder, name), ReadReason(error)},
-                 msg::Icon::Error);
-          return done(-1);
-        case FileKind::Gone:
-          vanished = true;
-          break;
-      }
-      if (vanished) break;
-    }
-    if (vanished) continue;
-    // A save may have put another folder in this one's place while it was read (and
-    // emptied this one, so that it reads as holding nothing): read the new one.
-    struct stat read {
-    }, now{};
-    if (::fstat(dirFd.get(), &read) == 0 && ::stat(folder.c_str(), &now) == 0 &&
-        (read.st_ino != now.st_ino || read.st_dev != now.st_dev))
-      continue;
-    if (!ruleSets.empty() && !searchForms.empty()) return done(1);
-    Clear();
-    return done(0);
-  }
-  Clear();
-  report(msg::id::kCannotReadFile, {folder, Reason(EAGAIN)}, msg::Icon::Error);
-  return done(-1);
-}
-
-// ---- Saving ----
+using namespace localfiles;
 
 namespace {
 
@@ -396,27 +50,9 @@ bool ExchangeDisabled() {
   return value && *value == '1';
 }
 
-constexpr size_t kRandomTagLength = 10;
-
-std::string RandomTag() {
-  static std::mt19937_64 random;
-  static pid_t seededFor = 0;
-  // Seeded again in a child process, which would otherwise repeat its parent's names.
-  if (seededFor != ::getpid()) {
-    seededFor = ::getpid();
-    random.seed(std::random_device{}() ^ (static_cast<uint64_t>(seededFor) << 32));
-  }
-  static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-  std::string tag;
-  for (size_t i = 0; i < kRandomTagLength; ++i) tag += digits[random() % 36];
-  return tag;
-}
-
 // True when `name` is `tag` followed by a RandomTag.
 bool IsSaveName(std::string_view name, std::string_view tag) {
-  if (!StartsWith(name, tag) || name.size() != tag.size() + kRandomTagLength) return false;
-  return std::all_of(name.begin() + static_cast<long>(tag.size()), name.end(),
-                     [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z'); });
+  return StartsWith(name, tag) && kvaro::IsRandomTag(name.substr(tag.size()));
 }
 
 bool WriteAll(int fd, std::string_view text) {
@@ -713,7 +349,7 @@ class LocalSave {
   int SaveByExchange(const struct stat& folderStat) {
     std::string newName;
     for (int i = 0; i < 100; ++i) {
-      newName = "." + base_ + std::string(kNewFolderTag) + RandomTag();
+      newName = "." + base_ + std::string(kNewFolderTag) + kvaro::RandomTag();
       if (::mkdirat(parent_.get(), newName.c_str(), 0700) == 0) break;
       if (errno == EEXIST) continue;
       // A folder whose parent takes no new entries is saved in place.
@@ -785,7 +421,7 @@ class LocalSave {
         keep = true;
     }
     if (keep) {
-      const std::string kept = "." + base_ + ".orvelle-kept-" + RandomTag();
+      const std::string kept = "." + base_ + ".orvelle-kept-" + kvaro::RandomTag();
       ::renameat(parent_.get(), newName.c_str(), parent_.get(), kept.c_str());
     } else {
       RemoveTree(parent_.get(), newName);
@@ -816,7 +452,7 @@ class LocalSave {
     for (const NewFile& file : files_) {
       std::string temp;
       do {
-        temp = std::string(kTempFileTag) + RandomTag();
+        temp = std::string(kTempFileTag) + kvaro::RandomTag();
       } while (::faccessat(old_.get(), temp.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) == 0);
       temps.emplace_back(temp, &file);
       if (!WriteFile(old_.get(), temp, file)) {
@@ -835,7 +471,7 @@ class LocalSave {
     std::vector<std::pair<std::string, std::string>> done;
     auto backUp = [&](const std::string& target, std::string& backup) {
       if (!oldModes_.count(target)) return true;
-      backup = std::string(kBackupTag) + RandomTag();
+      backup = std::string(kBackupTag) + kvaro::RandomTag();
       return ::linkat(old_.get(), target.c_str(), old_.get(), backup.c_str(), 0) == 0;
     };
     auto rollBack = [&](int id, const std::string& target, int error) {

@@ -1,4 +1,4 @@
-#include "store/directory/ui/credentialsdialog.h"
+#include "directoryui/credentialsdialog.h"
 
 #include <QFontMetrics>
 #include <QLabel>
@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "store/directory/ui/controlids.h"
+#include "directoryui/controlids.h"
 #include "widgets/dialogunits.h"
 #include "widgets/guithread.h"
 

@@ -6,9 +6,9 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "store/directory/ui/controlids.h"
-#include "store/directory/ui/credentialsdialog.h"
-#include "store/directory/ui/pleasewaitdialog.h"
+#include "directoryui/controlids.h"
+#include "directoryui/credentialsdialog.h"
+#include "directoryui/pleasewaitdialog.h"
 #include "tests/support/modaldriver.h"
 
 using testsupport::OnNextModal;

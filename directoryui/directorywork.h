@@ -14,7 +14,7 @@
 #include "platform/ldap/ldapclient.h"
 #include "platform/support/messages.h"
 #include "store/directory/oldcopyremover.h"
-#include "store/directory/ui/pleasewaitdialog.h"
+#include "directoryui/pleasewaitdialog.h"
 #include "widgets/guithread.h"
 
 // How Cancel reaches the work. Waits: every wait on the server ends at once with

@@ -1,4 +1,4 @@
-#include "store/directory/ui/pleasewaitdialog.h"
+#include "directoryui/pleasewaitdialog.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/support/messages.h"
-#include "store/directory/ui/controlids.h"
+#include "directoryui/controlids.h"
 #include "widgets/dialogunits.h"
 #include "widgets/guithread.h"
 

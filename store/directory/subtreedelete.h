@@ -1,0 +1,27 @@
+// Deleting a subtree of the directory, children before their parents, many deletes in
+// flight.
+#pragma once
+
+#include <string>
+
+#include "platform/ldap/ldapclient.h"
+
+namespace directory {
+
+// Deletes every entry below `dn`, children before parents, depth first, in the server's
+// order; with `deleteSelf` also `dn` itself. Stops at the first refusal (message 61264
+// with the DN and error text; 61263 when the entries could not be listed). True on
+// success.
+bool DeleteSubtree(ldapx::Connection& connection, const std::string& dn, bool deleteSelf);
+
+// Deletes in flight when a save removes its own subtrees.
+inline constexpr int kRemoveWindow = 256;
+
+// Removes our own subtree at `dn` (with `dn` itself when `self`), quietly, many deletes
+// in flight, children before parents. An entry that is already gone counts as removed:
+// another save may have taken the subtree over. Returns the first failure, its DN in
+// `failedDn`.
+int RemoveSubtree(ldapx::Connection& conn, const std::string& dn, bool self,
+                  std::string* failedDn = nullptr);
+
+}  // namespace directory

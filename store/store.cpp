@@ -1,0 +1,34 @@
+#include "store/store.h"
+
+#include "store/files/templatefile.h"
+
+namespace store {
+
+int Load(Configuration& configuration, const kvaro::Oidtable& table, const DirectoryLoad& directory,
+         msg::Problems* problems) {
+  if (configuration.startupMode != StartupMode::kDirectory)
+    return configuration.LoadFromFiles(table, problems);
+  if (!directory.prompt) return kNothingLoaded;
+  switch (directory::LoadFromDirectory(configuration, table, *directory.prompt, directory.timeouts,
+                                       directory.wait, directory.serverSchemaInto)) {
+    case directory::LoadResult::Loaded:
+      return kLoaded;
+    case directory::LoadResult::NoServer:
+      return kNothingLoaded;
+    case directory::LoadResult::Cancelled:
+      return kLoadCancelled;
+  }
+  return kNothingLoaded;
+}
+
+bool Save(Configuration& configuration, directory::PleaseWait* wait,
+          const directory::SaveOptions& options) {
+  if (configuration.startupMode != StartupMode::kDirectory) {
+    const msg::Outcome saved = SaveToFiles(configuration);
+    msg::Show(saved);
+    return bool(saved);
+  }
+  return directory::SaveConfiguration(configuration, wait, options);
+}
+
+}  // namespace store
