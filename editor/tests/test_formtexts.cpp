@@ -13,7 +13,7 @@
 #include "model/configuration.h"
 #include "platform/support/messages.h"
 #include "store/directory/directoryload.h"
-#include "store/directory/directorysave.h"
+#include "store/store.h"
 #include "tests/support/sampleconfig.h"
 #include "tests/support/slapdfixture.h"
 #include "tests/support/testoidtable.h"
@@ -119,13 +119,13 @@ class TestFormTexts : public QObject {
       config.startupMode = StartupMode::kDirectory;
       config.subtreeDn = "cn=Orvelle Configuration,o=Sample";
       config.connection = slapd_->Connect();
-      QVERIFY(directory::SaveConfiguration(config, nullptr));
+      QVERIFY(store::Save(config, nullptr));
       back.subtreeDn = config.subtreeDn;
       QVERIFY(directory::LoadSubtree(back, testsupport::DirectoryOidtable(), *config.connection));
     } else {
       config.configurationDirectory = folder.path().toStdString();
       config.oidtable = &testsupport::DirectoryOidtable();
-      QVERIFY(directory::SaveConfiguration(config, nullptr));
+      QVERIFY(store::Save(config, nullptr));
       back.configurationDirectory = config.configurationDirectory;
       QCOMPARE(back.LoadFromFiles(testsupport::DirectoryOidtable()), 1);
     }
