@@ -6,6 +6,7 @@
 #include "app/settings.h"
 #include "platform/support/datafiles.h"
 #include "platform/support/messages.h"
+#include "store/files/localstore.h"
 
 int ParseNoConnect(const std::vector<std::string>& arguments) {
   int flag = 0;
@@ -24,7 +25,7 @@ int ParseNoConnect(const std::vector<std::string>& arguments) {
 
 int LoadConfiguration(ApplicationObject& app, bool* settingsKeyMissing) {
   bool keyMissing = false;
-  Configuration::LoadHooks hooks;
+  LoadHooks hooks;
   hooks.readSettings = [&keyMissing](Configuration& c) {
     return settings::ReadSettings(c, &keyMissing);
   };
@@ -33,7 +34,7 @@ int LoadConfiguration(ApplicationObject& app, bool* settingsKeyMissing) {
   };
   app.configuration.oidtable = &app.oidtable;
   msg::Problems problems;
-  const int loaded = app.configuration.Load(hooks, app.oidtable, &problems);
+  const int loaded = Load(app.configuration, hooks, app.oidtable, &problems);
   msg::Show(problems);
   if (settingsKeyMissing) *settingsKeyMissing = keyMissing;
   return loaded;
