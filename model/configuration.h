@@ -53,6 +53,7 @@ RecordId NewRecordId();
 // functions of the record that holds the list (adds, renames and removes through the
 // model); a list whose length was changed directly is indexed afresh at its next lookup.
 // A lookup never returns a record of another name; of equal names it finds the first.
+// Lookups may rebuild the index, so one configuration is used by one thread at a time.
 template <class Record>
 class NameIndex {
  public:
