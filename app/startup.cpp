@@ -7,6 +7,7 @@
 #include "platform/ldap/ldapclient.h"
 #include "platform/support/datafiles.h"
 #include "platform/support/messages.h"
+#include "store/files/localstore.h"
 
 int ParseNoConnect(const std::vector<std::string>& arguments) {
   int flag = 0;
@@ -25,7 +26,7 @@ int ParseNoConnect(const std::vector<std::string>& arguments) {
 
 int LoadConfiguration(ApplicationObject& app, bool* settingsKeyMissing) {
   bool keyMissing = false;
-  Configuration::LoadHooks hooks;
+  LoadHooks hooks;
   hooks.readSettings = [&keyMissing](Configuration& c) {
     return settings::ReadSettings(c, &keyMissing);
   };
@@ -34,7 +35,7 @@ int LoadConfiguration(ApplicationObject& app, bool* settingsKeyMissing) {
   };
   app.configuration.oidtable = &app.oidtable;
   msg::Problems problems;
-  const int loaded = app.configuration.Load(hooks, app.oidtable, &problems);
+  const int loaded = Load(app.configuration, hooks, app.oidtable, &problems);
   msg::Show(problems);
   if (settingsKeyMissing) *settingsKeyMissing = keyMissing;
   return loaded;

@@ -21,6 +21,7 @@
 #include "platform/ldap/ldapclient.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
+#include "store/files/localstore.h"
 #include "store/files/templatefile.h"
 
 namespace fs = std::filesystem;
@@ -106,7 +107,7 @@ bool RunOnce(const kvaro::Oidtable& table, int records) {
   Configuration loaded;
   loaded.configurationDirectory = original.configurationDirectory;
   t = Clock::now();
-  if (!loaded.LoadFromFiles(table)) return false;
+  if (!LoadFromFiles(loaded, table)) return false;
   const double load = Millis(t);
 
   loaded.configurationDirectory = (base / "b").string();
@@ -151,7 +152,7 @@ bool RunMutual(const kvaro::Oidtable& table, int rules) {
   Configuration loaded;
   loaded.configurationDirectory = base.string();
   t = Clock::now();
-  if (loaded.LoadFromFiles(table) != 1) return false;
+  if (LoadFromFiles(loaded, table) != 1) return false;
   const double load = Millis(t);
   // Copies of every rule, as adding a rule to a set makes them.
   t = Clock::now();
@@ -197,7 +198,7 @@ bool RunWide(const kvaro::Oidtable& table, int rules) {
   Configuration loaded;
   loaded.configurationDirectory = base.string();
   t = Clock::now();
-  if (loaded.LoadFromFiles(table) != 1) return false;
+  if (LoadFromFiles(loaded, table) != 1) return false;
   const double load = Millis(t);
   std::printf("%7d rules and %7d groups  save %7.1f ms   load %7.1f ms\n", rules, rules, save,
               load);

@@ -40,6 +40,7 @@
 #include "store/directory/directorysave.h"
 #include "store/directory/directorystore.h"
 #include "store/directory/entrylayout.h"
+#include "store/files/localstore.h"
 #include "store/files/templatefile.h"
 
 namespace {
@@ -276,7 +277,7 @@ int FilesCommand(int n, const std::string& dir, int runs) {
     const auto t1 = Clock::now();
     Configuration back;
     back.configurationDirectory = dir;
-    if (!back.LoadFromFiles(Table())) Fail("local load failed");
+    if (!LoadFromFiles(back, Table())) Fail("local load failed");
     const auto t2 = Clock::now();
     if (CountEntries(back) != n) Fail("local load gave a different configuration");
     saves.push_back(Ms(t0, t1));

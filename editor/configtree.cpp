@@ -268,7 +268,8 @@ bool CConfigTree::RemoveRuleSet(RuleSet* ruleSet) {
     return false;
   }
 
-  std::unique_ptr<RuleSet> owned = configuration_.DetachRuleSet(ruleSet);
+  std::unique_ptr<RuleSet> owned = ::RemoveRuleSet(configuration_, ruleSet);
+  if (!owned) return false;
   RemoveItemsOf(ruleSet);
   owned.reset();
   MarkModified();
@@ -278,18 +279,8 @@ bool CConfigTree::RemoveRuleSet(RuleSet* ruleSet) {
 std::vector<std::string> CConfigTree::FormsUsing(const RuleSet* ruleSet) const {
   std::vector<std::string> users;
   if (!ruleSet) return users;
-  auto usesRule = [ruleSet](const InputGroup* group) {
-    if (!group || !group->searchRule) return false;
-    for (const auto& rule : ruleSet->rules) {
-      if (rule.get() == group->searchRule) return true;
-    }
-    return false;
-  };
-  for (const auto& form : configuration_.searchForms) {
-    bool uses = form->ruleSet == ruleSet || usesRule(form->targetGroup.get());
-    for (const auto& group : form->inputGroups) uses = uses || usesRule(group.get());
-    if (uses) users.push_back(FormCaption(*form).toStdString());
-  }
+  for (const SearchForm* form : UsersOfRuleSet(configuration_, *ruleSet))
+    users.push_back(FormCaption(*form).toStdString());
   return users;
 }
 
@@ -426,14 +417,11 @@ int CheckFormRecordName(const std::string& name, const msg::Outcome& free,
   return NameDialog::Refusal(free, args);
 }
 
-// `object` as the `Record` a rename is about: `current` gets its name, and `apply` gives
-// it a new one.
+// `object` as the `Record` a rename is about, with its current name in `current`.
 template <class Record>
-Record* RenameTarget(const RecordRef& object, std::string& current,
-                     std::function<void(const std::string&)>& apply) {
+Record* RenameTarget(const RecordRef& object, std::string& current) {
   Record* target = RecordAs<Record>(object);
   current = target->name;
-  apply = [target](const std::string& name) { target->name = name; };
   return target;
 }
 
@@ -446,11 +434,15 @@ bool CConfigTree::Rename(QTreeWidgetItem* item) {
   std::string current;
   QString title;
   RenameDialog::Check check;
-  std::function<void(const std::string&)> apply;
+  // Renames through the model, which keeps its indexes and refuses what it must.
+  std::function<msg::Outcome(const std::string&)> apply;
   switch (record->kind) {
     case RuleSetNode: {
-      auto* ruleSet = RenameTarget<RuleSet>(record->object, current, apply);
+      auto* ruleSet = RenameTarget<RuleSet>(record->object, current);
       title = QStringLiteral("Rename Rule Set");
+      apply = [&config, ruleSet](const std::string& name) {
+        return RenameRuleSet(config, *ruleSet, name);
+      };
       check = [&config, ruleSet](const std::string& name, std::vector<std::string>& args) {
         std::vector<std::string> others;
         for (const auto& r : config.ruleSets)
@@ -468,21 +460,29 @@ bool CConfigTree::Rename(QTreeWidgetItem* item) {
       check = [owner, rule](const std::string& name, std::vector<std::string>& args) {
         return CheckRuleName(name, *owner, *rule, args);
       };
-      apply = [owner, rule](const std::string& name) { RenameRule(*owner, *rule, name); };
+      apply = [owner, rule](const std::string& name) { return RenameRule(*owner, *rule, name); };
       break;
     }
     case FormNode: {
-      auto* form = RenameTarget<SearchForm>(record->object, current, apply);
+      auto* form = RenameTarget<SearchForm>(record->object, current);
       title = QStringLiteral("Rename Form");
+      apply = [&config, form](const std::string& name) { return RenameForm(config, *form, name); };
       check = [&config, form](const std::string& name, std::vector<std::string>& args) {
         return CheckFormRecordName(name, CheckFormNameFree(config, name, form), args);
       };
       break;
     }
     case InputGroupNode: {
-      auto* group = RenameTarget<InputGroup>(record->object, current, apply);
-      const SearchForm* form = FormOfGroup(config, group);
+      auto* group = RenameTarget<InputGroup>(record->object, current);
+      SearchForm* form = FormOfGroup(config, group);
       title = QStringLiteral("Rename Input Group");
+      apply = [form, group](const std::string& name) {
+        if (!form) {
+          group->name = name;  // a group of no form has no siblings
+          return msg::Outcome();
+        }
+        return RenameGroup(*form, *group, name);
+      };
       check = [form, group](const std::string& name, std::vector<std::string>& args) {
         return CheckFormRecordName(
             name, form ? CheckGroupNameFree(*form, name, group) : msg::Outcome(), args);
@@ -490,9 +490,16 @@ bool CConfigTree::Rename(QTreeWidgetItem* item) {
       break;
     }
     case InputFieldNode: {
-      auto* field = RenameTarget<InputField>(record->object, current, apply);
-      const InputGroup* group = GroupOfField(config, field);
+      auto* field = RenameTarget<InputField>(record->object, current);
+      InputGroup* group = GroupOfField(config, field);
       title = QStringLiteral("Rename Input Field");
+      apply = [group, field](const std::string& name) {
+        if (!group) {
+          field->name = name;  // a field of no group has no siblings
+          return msg::Outcome();
+        }
+        return RenameField(*group, *field, name);
+      };
       check = [group, field](const std::string& name, std::vector<std::string>& args) {
         return CheckFormRecordName(
             name, group ? CheckFieldNameFree(*group, name, field) : msg::Outcome(), args);
@@ -505,7 +512,10 @@ bool CConfigTree::Rename(QTreeWidgetItem* item) {
 
   RenameDialog dialog(title, current, check, this);
   if (dialog.exec() != QDialog::Accepted || dialog.name == current) return false;
-  apply(dialog.name);
+  if (const msg::Outcome renamed = apply(dialog.name); !renamed) {
+    msg::Show(renamed);
+    return false;
+  }
   RefreshCaptions();
   RefreshPanel();
   MarkModified();

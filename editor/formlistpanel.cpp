@@ -74,8 +74,8 @@ void CFormListPanel::AddForm() {
 
   // No target group yet: the form's own panel sets it, and a save refuses the form
   // until then.
-  configuration.searchForms.push_back(std::make_unique<SearchForm>(name, ruleSet));
-  SearchForm* form = configuration.searchForms.back().get();
+  SearchForm* form = configuration.AddForm(std::make_unique<SearchForm>(name, ruleSet));
+  if (!form) return;  // CheckFormNameFree has refused a name in use
   forms_.push_back(form);
   tree()->AddFormNode(form);
   AppendRecordRow(CConfigTree::FormCaption(*form), form);

@@ -79,6 +79,17 @@ class CPropertyPanel : public QWidget {
       if (held.get() == record) return record;
     return nullptr;
   }
+  // The same for a list of references to records held elsewhere.
+  template <class Record>
+  static Record* SelectedRecord(QAbstractItemView* list, const std::vector<Record*>& records,
+                                int& row) {
+    row = SelectedRow(list);
+    if (row < 0) return nullptr;
+    Record* record = RowRecord<Record>(list, row);
+    for (const Record* held : records)
+      if (held == record) return record;
+    return nullptr;
+  }
   // First-column text of row `row` ("" when there is no such row).
   static QString RowText(QAbstractItemView* list, int row);
   static int RowCount(QAbstractItemView* list);

@@ -106,7 +106,7 @@ void CRulePanel::Fill() {
 
   ClearRows(searchList_);
   for (const auto& searchable : rule_->searchableRules)
-    InsertNameRow(searchList_, Q(searchable->name), searchable.get());
+    InsertNameRow(searchList_, Q(searchable->name), searchable);
 
   if (searchRule_) {
     ClearRows(classList_);
@@ -169,13 +169,13 @@ void CRulePanel::AddSearchRule() {
   }
   ChildRuleDialog dialog(candidates, this);
   if (dialog.exec() != QDialog::Accepted) return;
-  const SearchRule* chosen = owner_->FindRule(dialog.selectedRule);
+  SearchRule* chosen = owner_->FindRule(dialog.selectedRule);
   if (!chosen) return;
   if (!rule_->AddSearchableRule(chosen)) {
     RefuseListed(62183, searchList_, Q(chosen->name));
     return;
   }
-  InsertNameRow(searchList_, Q(chosen->name), rule_->searchableRules.back().get());
+  InsertNameRow(searchList_, Q(chosen->name), chosen);
   NotifyModified();
 }
 

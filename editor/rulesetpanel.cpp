@@ -52,14 +52,13 @@ void CRuleSetPanel::AddRule() {
     made = std::make_unique<SearchRule>(ruleSet_, dialog.name, std::vector<SearchRule*>{},
                                         dialog.ldapUri);
   }
-  if (!ruleSet_->AddRule(made.get())) {
+  SearchRule* stored = ruleSet_->AddRule(std::move(made));
+  if (!stored) {
     // The dialog has closed, so without a word the administrator would take the rule as
     // added.
     msg::Show(62171, {dialog.name, ruleSet_->name}, msg::Buttons::Ok, msg::Icon::Warning);
     return;
   }
-  SearchRule* stored = ruleSet_->FindRule(dialog.name);
-  if (!stored) return;
   tree()->AddRuleNode(ruleSet_, stored);
   InsertReportRow(list_, 0, {QString::fromStdString(stored->name), TypeText(*stored)}, stored);
   NotifyModified();
@@ -86,7 +85,7 @@ void CRuleSetPanel::RemoveRule() {
     return;
   }
   tree()->RemoveNodesOf(rule);
-  RemoveUnusedRule(configuration, *ruleSet_, rule);
+  ::RemoveRule(configuration, *ruleSet_, rule);
   DeleteRow(list_, row);
   list_->setFocus(Qt::OtherFocusReason);
   NotifyModified();

@@ -31,8 +31,8 @@ void CRuleSetsPanel::AddRuleSet() {
 
   // The set starts empty: a save refuses it until it has a rule, which tells the
   // administrator what is still missing.
-  configuration.ruleSets.push_back(std::make_unique<RuleSet>(dialog.name));
-  RuleSet* ruleSet = configuration.ruleSets.back().get();
+  RuleSet* ruleSet = configuration.AddRuleSet(std::make_unique<RuleSet>(dialog.name));
+  if (!ruleSet) return;  // the dialog has refused a name in use
   ruleSets_.push_back(ruleSet);
   tree()->AddRuleSetNode(ruleSet);
   AppendRecordRow(QString::fromStdString(ruleSet->name), ruleSet);

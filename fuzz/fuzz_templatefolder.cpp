@@ -8,6 +8,7 @@
 
 #include "fuzz/fuzzsupport.h"
 #include "model/configuration.h"
+#include "store/files/localstore.h"
 #include "store/files/templatefile.h"
 
 namespace fs = std::filesystem;
@@ -32,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Configuration configuration;
   configuration.startupMode = StartupMode::kFiles;
   configuration.configurationDirectory = folder;
-  if (configuration.LoadFromFiles(table)) {
+  if (LoadFromFiles(configuration, table)) {
     std::string out;
     for (const auto& ruleSet : configuration.ruleSets)
       RuleSetFileText(configuration, *ruleSet, out);

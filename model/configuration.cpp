@@ -1,8 +1,9 @@
 #include "model/configuration.h"
 
 #include <algorithm>
+#include <atomic>
+#include <unordered_set>
 
-#include "platform/support/messages.h"
 namespace {
 
 template <typename T, typename Pred>
@@ -27,6 +28,11 @@ bool RemoveFirstString(std::vector<std::string>& list, const std::string& value)
 }
 
 }  // namespace
+
+RecordId NewRecordId() {
+  static std::atomic<RecordId> last{0};
+  return last.fetch_add(1, std::memory_order_relaxed) + 1;
+}
 
 bool IsStorableName(NameKind kind, std::string_view name, NameStore store) {
   const bool directory = store != NameStore::Text;
@@ -62,18 +68,16 @@ SearchRule::SearchRule(RuleSet* owner, std::string name_,
     : name(std::move(name_)),
       ruleType(RuleTypeEntryPoint),
       ldapUri(std::move(uri)),
-      ownerRuleSet(owner) {
-  for (const SearchRule* r : searchable) searchableRules.push_back(ReferenceTo(*r));
-}
+      searchableRules(searchable),
+      ownerRuleSet(owner) {}
 
 SearchRule::SearchRule(RuleSet* owner, std::string name_,
                        const std::vector<SearchRule*>& searchable, std::vector<std::string> classes)
     : name(std::move(name_)),
       ruleType(RuleTypeSearchRule),
       objectClasses(std::move(classes)),
-      ownerRuleSet(owner) {
-  for (const SearchRule* r : searchable) searchableRules.push_back(ReferenceTo(*r));
-}
+      searchableRules(searchable),
+      ownerRuleSet(owner) {}
 
 SearchRule::SearchRule(const SearchRule& other)
     : name(other.name), ruleType(other.ruleType), ownerRuleSet(other.ownerRuleSet) {
@@ -81,19 +85,11 @@ SearchRule::SearchRule(const SearchRule& other)
     ldapUri = other.ldapUri;
   } else {
     objectClasses = other.objectClasses;
-    searchableRules.reserve(other.searchableRules.size());
-    for (const auto& r : other.searchableRules) searchableRules.push_back(ReferenceTo(*r));
+    searchableRules = other.searchableRules;
   }
 }
 
 SearchRule::~SearchRule() = default;
-
-std::unique_ptr<SearchRule> SearchRule::ReferenceTo(const SearchRule& rule) {
-  auto reference = std::make_unique<SearchRule>(rule.ownerRuleSet, rule.name,
-                                                std::vector<SearchRule*>{}, std::string());
-  reference->ruleType = rule.ruleType;
-  return reference;
-}
 
 int SearchRule::GetLdapUri(std::string& out) const {
   if (ruleType != RuleTypeEntryPoint) return 0;
@@ -107,18 +103,31 @@ int SearchRule::SetLdapUri(const std::string& uri) {
   return 1;
 }
 
-int SearchRule::AddSearchableRule(const SearchRule* rule) {
-  if (FindIn(searchableRules, [&](const SearchRule& r) { return r.name == rule->name; })) return 0;
-  searchableRules.push_back(ReferenceTo(*rule));
+int SearchRule::AddSearchableRule(SearchRule* rule) {
+  const auto same = [rule](const SearchRule* r) { return r == rule || r->name == rule->name; };
+  if (std::any_of(searchableRules.begin(), searchableRules.end(), same)) return 0;
+  searchableRules.push_back(rule);
   return 1;
 }
 
+void SearchRule::AddSearchableRules(const std::vector<SearchRule*>& rules) {
+  std::unordered_set<std::string_view> present;
+  present.reserve(searchableRules.size() + rules.size());
+  for (const SearchRule* r : searchableRules) present.insert(r->name);
+  for (SearchRule* r : rules)
+    if (present.insert(r->name).second) searchableRules.push_back(r);
+}
+
 int SearchRule::RemoveSearchableRule(const std::string& ruleName) {
-  return RemoveFirstNamed(searchableRules, ruleName) ? 1 : 0;
+  auto it = std::find_if(searchableRules.begin(), searchableRules.end(),
+                         [&](const SearchRule* r) { return r->name == ruleName; });
+  if (it == searchableRules.end()) return 0;
+  searchableRules.erase(it);
+  return 1;
 }
 
 void SearchRule::GetSearchableRules(std::vector<SearchRule*>& out) const {
-  for (const auto& r : searchableRules) out.push_back(r.get());
+  out.insert(out.end(), searchableRules.begin(), searchableRules.end());
 }
 
 void SearchRule::GetObjectClasses(std::vector<std::string>& out) const {
@@ -149,14 +158,20 @@ msg::Outcome RuleSet::Check() const {
   return msg::Problem{msg::id::kRuleSetWithoutRules, {name}, msg::Icon::Warning};
 }
 
-SearchRule* RuleSet::FindRule(const std::string& ruleName) const {
-  return FindIn(rules, [&](const SearchRule& r) { return r.name == ruleName; });
+SearchRule* RuleSet::FindRule(std::string_view ruleName) const {
+  return ruleIndex.Find(rules, ruleName);
 }
 
 int RuleSet::AddRule(const SearchRule* rule) {
-  if (FindRule(rule->name)) return 0;
-  rules.push_back(std::make_unique<SearchRule>(*rule));
-  return 1;
+  return AddRule(std::make_unique<SearchRule>(*rule)) ? 1 : 0;
+}
+
+SearchRule* RuleSet::AddRule(std::unique_ptr<SearchRule> rule) {
+  if (FindRule(rule->name)) return nullptr;
+  rule->ownerRuleSet = this;
+  rules.push_back(std::move(rule));
+  ruleIndex.Appended(rules);
+  return rules.back().get();
 }
 
 void RuleSet::GetRules(std::vector<SearchRule*>& out) const {
@@ -169,6 +184,11 @@ InputField::InputField(std::string name_, std::string defaultValue_, std::vector
     : name(std::move(name_)),
       defaultValue(std::move(defaultValue_)),
       filterAttributes(std::move(attrs)) {}
+
+InputField::InputField(const InputField& other)
+    : name(other.name),
+      defaultValue(other.defaultValue),
+      filterAttributes(other.filterAttributes) {}
 
 int InputField::AddFilterAttribute(const std::string& attr) {
   if (std::find(filterAttributes.begin(), filterAttributes.end(), attr) != filterAttributes.end())
@@ -203,19 +223,26 @@ msg::Outcome InputGroup::Check() const {
   return msg::Problem{msg::id::kGroupWithoutFields, {name}, msg::Icon::Warning};
 }
 
-InputField* InputGroup::FindField(const std::string& fieldName) const {
-  return FindIn(fields, [&](const InputField& f) { return f.name == fieldName; });
+InputField* InputGroup::FindField(std::string_view fieldName) const {
+  return fieldIndex.Find(fields, fieldName);
 }
 
 int InputGroup::AddField(const std::string& fieldName, const std::string& defaultValue,
                          const std::vector<std::string>& attributes) {
-  if (FindField(fieldName)) return 0;
-  fields.push_back(std::make_unique<InputField>(fieldName, defaultValue, attributes));
-  return 1;
+  return AddField(std::make_unique<InputField>(fieldName, defaultValue, attributes)) ? 1 : 0;
+}
+
+InputField* InputGroup::AddField(std::unique_ptr<InputField> field) {
+  if (FindField(field->name)) return nullptr;
+  fields.push_back(std::move(field));
+  fieldIndex.Appended(fields);
+  return fields.back().get();
 }
 
 int InputGroup::RemoveField(const std::string& fieldName) {
-  return RemoveFirstNamed(fields, fieldName) ? 1 : 0;
+  if (!RemoveFirstNamed(fields, fieldName)) return 0;
+  fieldIndex.Invalidate();
+  return 1;
 }
 
 // ---- SearchForm ----
@@ -275,10 +302,30 @@ void Configuration::Clear() {
   // Forms refer to rule sets, so they go first.
   searchForms.clear();
   ruleSets.clear();
+  formIndex.Invalidate();
+  ruleSetIndex.Invalidate();
 }
 
-RuleSet* Configuration::FindRuleSet(const std::string& setName) const {
-  return FindIn(ruleSets, [&](const RuleSet& r) { return r.name == setName; });
+RuleSet* Configuration::FindRuleSet(std::string_view setName) const {
+  return ruleSetIndex.Find(ruleSets, setName);
+}
+
+SearchForm* Configuration::FindForm(std::string_view formName) const {
+  return formIndex.Find(searchForms, formName);
+}
+
+RuleSet* Configuration::AddRuleSet(std::unique_ptr<RuleSet> ruleSet) {
+  if (FindRuleSet(ruleSet->name)) return nullptr;
+  ruleSets.push_back(std::move(ruleSet));
+  ruleSetIndex.Appended(ruleSets);
+  return ruleSets.back().get();
+}
+
+SearchForm* Configuration::AddForm(std::unique_ptr<SearchForm> form) {
+  if (FindForm(form->name)) return nullptr;
+  searchForms.push_back(std::move(form));
+  formIndex.Appended(searchForms);
+  return searchForms.back().get();
 }
 
 std::unique_ptr<RuleSet> Configuration::DetachRuleSet(RuleSet* ruleSet) {
@@ -287,6 +334,7 @@ std::unique_ptr<RuleSet> Configuration::DetachRuleSet(RuleSet* ruleSet) {
   if (it == ruleSets.end()) return nullptr;
   std::unique_ptr<RuleSet> out = std::move(*it);
   ruleSets.erase(it);
+  ruleSetIndex.Invalidate();
   return out;
 }
 
@@ -296,6 +344,7 @@ std::unique_ptr<SearchForm> Configuration::DetachForm(SearchForm* form) {
   if (it == searchForms.end()) return nullptr;
   std::unique_ptr<SearchForm> out = std::move(*it);
   searchForms.erase(it);
+  formIndex.Invalidate();
   return out;
 }
 

@@ -4,14 +4,15 @@
 // message id with its arguments); the caller shows it. The model shows no message.
 #pragma once
 
-#include <functional>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/support/messageids.h"
-#include "platform/support/messages.h"
+#include "platform/support/outcome.h"
 
 namespace ldapx {
 class Connection;
@@ -41,6 +42,68 @@ enum class NameStore { Text, Directory, Any };
 // name at most 255 bytes.
 bool IsStorableName(NameKind kind, std::string_view name, NameStore store = NameStore::Any);
 
+// A record's identity: unique among the records made by this process and never reused.
+// A record keeps it for its lifetime, through renames and moves within the configuration;
+// a copy of a record gets a new one. Changes-only saves and undo match records by it.
+using RecordId = std::uint64_t;
+// A new identity (thread-safe; never 0).
+RecordId NewRecordId();
+
+// The records of a list by name, for lookups in constant time. Kept up to date by the
+// functions of the record that holds the list (adds, renames and removes through the
+// model); a list whose length was changed directly is indexed afresh at its next lookup.
+// A lookup never returns a record of another name; of equal names it finds the first.
+// Lookups may rebuild the index, so one configuration is used by one thread at a time.
+template <class Record>
+class NameIndex {
+ public:
+  Record* Find(const std::vector<std::unique_ptr<Record>>& list, std::string_view name) const {
+    if (indexed_ != list.size()) Rebuild(list);
+    if (Record* found = Lookup(list, name)) return found;
+    if (!stale_) return nullptr;
+    Rebuild(list);
+    return Lookup(list, name);
+  }
+  // The last record of `list` was appended by its holder.
+  void Appended(const std::vector<std::unique_ptr<Record>>& list) {
+    if (indexed_ + 1 != list.size()) {
+      indexed_ = kNone;
+      return;
+    }
+    positions_.try_emplace(list.back()->name, indexed_);
+    ++indexed_;
+  }
+  // A record of the list was renamed, or records were removed or moved: index afresh at
+  // the next lookup.
+  void Invalidate() { indexed_ = kNone; }
+
+ private:
+  struct Hash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+  static constexpr size_t kNone = size_t(-1);
+  Record* Lookup(const std::vector<std::unique_ptr<Record>>& list, std::string_view name) const {
+    const auto found = positions_.find(name);
+    if (found == positions_.end()) return nullptr;
+    // A position from before a direct change of the list may name another record.
+    if (found->second < list.size() && list[found->second]->name == name)
+      return list[found->second].get();
+    stale_ = true;
+    return nullptr;
+  }
+  void Rebuild(const std::vector<std::unique_ptr<Record>>& list) const {
+    positions_.clear();
+    positions_.reserve(list.size());
+    for (size_t i = 0; i < list.size(); ++i) positions_.try_emplace(list[i]->name, i);
+    indexed_ = list.size();
+    stale_ = false;
+  }
+  mutable std::unordered_map<std::string, size_t, Hash, std::equal_to<>> positions_;
+  mutable size_t indexed_ = kNone;
+  mutable bool stale_ = false;
+};
+
 // What a rule is: an entry point (an LDAP URI where searches start) or a search rule
 // (entries denoted by object classes). The values are those the stores write.
 enum RuleType : int { RuleTypeEntryPoint = 0, RuleTypeSearchRule = 1 };
@@ -53,8 +116,9 @@ class SearchRule {
   // A search rule denoting entries by object classes.
   SearchRule(RuleSet* owner, std::string name, const std::vector<SearchRule*>& searchable,
              std::vector<std::string> objectClasses);
-  // Copies name, owner and type; an entry point copies its URI (and no searchable
-  // rules), a search rule its object classes and its references to searchable rules.
+  // Copies name, owner and type, with a new id; an entry point copies its URI (and no
+  // searchable rules), a search rule its object classes and its references to searchable
+  // rules (the same rules, not copies of them).
   SearchRule(const SearchRule& other);
   SearchRule& operator=(const SearchRule&) = delete;
   virtual ~SearchRule();
@@ -63,35 +127,28 @@ class SearchRule {
   msg::Outcome Check() const { return {}; }
   int GetLdapUri(std::string& out) const;
   int SetLdapUri(const std::string& uri);
-  // 0 when a rule of that name is already searchable; else stores a reference to it and
-  // returns 1.
-  int AddSearchableRule(const SearchRule* rule);
+  // 0 when this rule, or a rule of its name, is already searchable; else appends a
+  // reference to it and returns 1.
+  int AddSearchableRule(SearchRule* rule);
+  // Appends a reference to each of `rules` that is not searchable yet (by rule or by
+  // name), in order; linear in the lengths of both lists.
+  void AddSearchableRules(const std::vector<SearchRule*>& rules);
   int RemoveSearchableRule(const std::string& name);
   void GetSearchableRules(std::vector<SearchRule*>& out) const;
   void GetObjectClasses(std::vector<std::string>& out) const;
   int AddObjectClass(const std::string& name);
   int RemoveObjectClass(const std::string& name);
-  // Appends the record's text lines (see templatefile.h); writes nothing and returns the
-  // problem when the check of this record or of one it holds fails.
-  msg::Outcome WriteText(std::string& out) const;
-  // The two parts of that text: the "Base" or "Class" line, and the "SearchRule" line
-  // (nothing when no rule is searchable). A rule set writes all definitions first.
-  void WriteDefinitionText(std::string& out) const;
-  void WriteSearchableText(std::string& out) const;
 
+  const RecordId id = NewRecordId();
   std::string name;
   RuleType ruleType = RuleTypeSearchRule;
   std::string ldapUri;
   std::vector<std::string> objectClasses;
-  // The rules (of the same set) this rule can search for. Only their names are used, so
-  // each entry is a reference by name: a record holding the rule's name, type and owner
-  // and nothing else, never searchable rules of its own. Copying a rule therefore costs
-  // one small record per link, however the rules search each other.
-  std::vector<std::unique_ptr<SearchRule>> searchableRules;
+  // The rules (of the same set) this rule can search for: references to the records
+  // themselves, so a rename shows through them. The model keeps them valid: a rule is
+  // not removed while another rule refers to it (see RemoveRule).
+  std::vector<SearchRule*> searchableRules;
   RuleSet* ownerRuleSet = nullptr;
-
-  // A reference by name to `rule`, as searchableRules holds them.
-  static std::unique_ptr<SearchRule> ReferenceTo(const SearchRule& rule);
 };
 
 class RuleSet {
@@ -103,22 +160,29 @@ class RuleSet {
 
   // Nothing wrong when the set holds a rule; else message 61281.
   msg::Outcome Check() const;
-  SearchRule* FindRule(const std::string& name) const;
+  // The first rule named `name`, through the set's index.
+  SearchRule* FindRule(std::string_view name) const;
   // 0 when a rule of the same name exists; else appends a copy of `rule` and returns 1.
   // The caller keeps `rule`.
   int AddRule(const SearchRule* rule);
+  // Null (destroying `rule`) when a rule of the same name exists; else takes `rule` over,
+  // makes this set its owner and returns it.
+  SearchRule* AddRule(std::unique_ptr<SearchRule> rule);
   void GetRules(std::vector<SearchRule*>& out) const;
-  // Appends the record's text lines (see templatefile.h); writes nothing and returns the
-  // problem when the check of this record or of one it holds fails.
-  msg::Outcome WriteText(std::string& out) const;
 
+  const RecordId id = NewRecordId();
   std::string name;
   std::vector<std::unique_ptr<SearchRule>> rules;
+  // The rules by name (see NameIndex).
+  NameIndex<SearchRule> ruleIndex;
 };
 
 class InputField {
  public:
   InputField(std::string name, std::string defaultValue, std::vector<std::string> filterAttributes);
+  // Copies everything but the id: a copy is a new record.
+  InputField(const InputField& other);
+  InputField& operator=(const InputField&) = delete;
   virtual ~InputField() = default;
 
   int AddFilterAttribute(const std::string& name);
@@ -126,10 +190,8 @@ class InputField {
   void GetFilterAttributes(std::vector<std::string>& out) const;
   // Nothing wrong when the field has a filter attribute; else message 61260.
   msg::Outcome Check() const;
-  // Appends the record's text lines (see templatefile.h); writes nothing and returns the
-  // problem when the check of this record or of one it holds fails.
-  msg::Outcome WriteText(std::string& out) const;
 
+  const RecordId id = NewRecordId();
   std::string name;
   std::string defaultValue;
   std::vector<std::string> filterAttributes;
@@ -145,17 +207,23 @@ class InputGroup {
 
   // Nothing wrong when the group has a field; else message 61262.
   msg::Outcome Check() const;
-  InputField* FindField(const std::string& name) const;
+  // The first field named `name`, through the group's index.
+  InputField* FindField(std::string_view name) const;
   int AddField(const std::string& name, const std::string& defaultValue,
                const std::vector<std::string>& attributes);
+  // Null (destroying `field`) when a field of the same name exists; else takes it over
+  // and returns it.
+  InputField* AddField(std::unique_ptr<InputField> field);
   int RemoveField(const std::string& name);
-  // Appends the record's text lines (see templatefile.h); writes nothing and returns the
-  // problem when the check of this record or of one it holds fails.
-  msg::Outcome WriteText(std::string& out) const;
 
+  const RecordId id = NewRecordId();
   std::string name;
+  // The rule (of the form's rule set) the group searches by; the model keeps it valid
+  // (see RemoveRule).
   SearchRule* searchRule = nullptr;
   std::vector<std::unique_ptr<InputField>> fields;
+  // The fields by name (see NameIndex).
+  NameIndex<InputField> fieldIndex;
 };
 
 class SearchForm {
@@ -178,9 +246,6 @@ class SearchForm {
   // Removes and destroys this very group (a further group, not the target); 0 when absent.
   int RemoveInputGroup(const InputGroup* group);
   void GetInputGroups(std::vector<InputGroup*>& out) const;
-  // Appends the record's text lines (see templatefile.h); writes nothing and returns the
-  // problem when the check of this record or of one it holds fails.
-  msg::Outcome WriteText(std::string& out) const;
 
   const std::string& GetName() const { return name; }
   RuleSet* GetRuleSet() const { return ruleSet; }
@@ -188,6 +253,7 @@ class SearchForm {
   std::string& GetToolTip() { return toolTip; }
   std::string& GetHelpString() { return helpString; }
 
+  const RecordId id = NewRecordId();
   std::string name;
   RuleSet* ruleSet = nullptr;
   std::unique_ptr<InputGroup> targetGroup;
@@ -196,7 +262,7 @@ class SearchForm {
   std::string helpString;
 };
 
-// What Configuration::Load() and its directory hook return.
+// What a load of the configuration returns (see store/files/localstore.h).
 // A configuration was loaded.
 inline constexpr int kLoaded = 1;
 // No configuration is there (or no server is configured): the set-up wizard may make one.
@@ -239,29 +305,15 @@ class Configuration : public Session {
   Configuration& operator=(const Configuration&) = delete;
   virtual ~Configuration();
 
-  // What Load() calls: the settings read (returns 1 when the settings were read) and the
-  // directory load (kLoaded, kNothingLoaded or kLoadCancelled). The application supplies
-  // both.
-  struct LoadHooks {
-    std::function<int(Configuration&)> readSettings;
-    std::function<int(Configuration&)> loadFromDirectory;
-  };
-  // Reads the settings, then loads from the directory (StartupMode::kDirectory) or from the local
-  // files. kLoaded when a configuration was loaded; kLoadUnreadable from the local files
-  // when one could not be read (see LoadFromFiles); kLoadCancelled when the directory
-  // hook says the administrator cancelled. The local files' problems go to *problems.
-  int Load(const LoadHooks& hooks, const kvaro::Oidtable& table, msg::Problems* problems);
-  // Reads every "RuleSet=*" file of configurationDirectory (see templatefile.h); 1 when
-  // the result has at least one rule set and one form, else clears and returns 0 (no
-  // configuration). -1 when a "RuleSet=" file could not be read whole: the configuration
-  // there must not be replaced by a new one. What the caller should show (the file and
-  // the system's reason; files that are not regular files) is appended to *problems when
-  // given.
-  int LoadFromFiles(const kvaro::Oidtable& table, msg::Problems* problems = nullptr);
-
   // Destroys every rule set and form; the session stays.
   void Clear();
-  RuleSet* FindRuleSet(const std::string& name) const;
+  // The first rule set (form) named `name`, through the configuration's indexes.
+  RuleSet* FindRuleSet(std::string_view name) const;
+  SearchForm* FindForm(std::string_view name) const;
+  // Null (destroying the record) when one of the same name exists; else appends it and
+  // returns it.
+  RuleSet* AddRuleSet(std::unique_ptr<RuleSet> ruleSet);
+  SearchForm* AddForm(std::unique_ptr<SearchForm> form);
   // Takes the rule set (form) out of the list without destroying it; the caller owns it.
   std::unique_ptr<RuleSet> DetachRuleSet(RuleSet* ruleSet);
   std::unique_ptr<SearchForm> DetachForm(SearchForm* form);
@@ -270,6 +322,9 @@ class Configuration : public Session {
 
   std::vector<std::unique_ptr<RuleSet>> ruleSets;
   std::vector<std::unique_ptr<SearchForm>> searchForms;
+  // The rule sets and forms by name (see NameIndex).
+  NameIndex<RuleSet> ruleSetIndex;
+  NameIndex<SearchForm> formIndex;
   // The attribute table the configuration was loaded with, when known (not owned). A save
   // to text refuses object-class and attribute-type names it does not know, since reading
   // the text back would drop them.

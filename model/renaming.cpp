@@ -1,6 +1,7 @@
 #include "model/renaming.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace {
 
@@ -55,6 +56,12 @@ msg::Outcome CheckNameFree(std::string_view name, const std::vector<std::string>
   return {};
 }
 
+msg::Outcome CheckRuleSetNameFree(const Configuration& configuration, std::string_view name,
+                                  const RuleSet* self) {
+  return CheckNameFree(name, NamesBeside(Pointers(configuration.ruleSets), self), 62172,
+                       {std::string(name)});
+}
+
 msg::Outcome CheckRuleNameFree(const RuleSet& owner, std::string_view name,
                                const SearchRule* self) {
   return CheckNameFree(name, NamesBeside(Pointers(owner.rules), self), 62222,
@@ -81,15 +88,54 @@ msg::Outcome CheckFieldNameFree(const InputGroup& group, std::string_view name,
   return CheckNameFree(name, NamesBeside(Pointers(group.fields), self), 61252, {std::string(name)});
 }
 
-void RenameRule(RuleSet& owner, SearchRule& rule, const std::string& newName) {
-  const std::string oldName = rule.name;
-  if (oldName == newName) return;
-  for (const auto& other : owner.rules) {
-    for (const auto& reference : other->searchableRules) {
-      if (reference->name == oldName) reference->name = newName;
-    }
-  }
-  rule.name = newName;
+namespace {
+
+// The rename every kind shares: storable, free among the siblings, then applied.
+template <class Record>
+msg::Outcome Rename(Record& record, const std::string& newName, NameKind kind, int notStorableId,
+                    const msg::Outcome& free) {
+  if (record.name == newName) return {};
+  if (!IsStorableName(kind, newName)) return msg::Problem{notStorableId, {newName}};
+  if (!free) return free;
+  record.name = newName;
+  return {};
+}
+
+}  // namespace
+
+msg::Outcome RenameRuleSet(Configuration& configuration, RuleSet& ruleSet,
+                           const std::string& newName) {
+  msg::Outcome renamed = Rename(ruleSet, newName, NameKind::RuleSet, 62173,
+                                CheckRuleSetNameFree(configuration, newName, &ruleSet));
+  if (renamed) configuration.ruleSetIndex.Invalidate();
+  return renamed;
+}
+
+msg::Outcome RenameRule(RuleSet& owner, SearchRule& rule, const std::string& newName) {
+  msg::Outcome renamed =
+      Rename(rule, newName, NameKind::Rule, 62160, CheckRuleNameFree(owner, newName, &rule));
+  if (renamed) owner.ruleIndex.Invalidate();
+  return renamed;
+}
+
+msg::Outcome RenameForm(Configuration& configuration, SearchForm& form,
+                        const std::string& newName) {
+  msg::Outcome renamed = Rename(form, newName, NameKind::Form, 62160,
+                                CheckFormNameFree(configuration, newName, &form));
+  if (renamed) configuration.formIndex.Invalidate();
+  return renamed;
+}
+
+msg::Outcome RenameGroup(SearchForm& form, InputGroup& group, const std::string& newName) {
+  return Rename(group, newName, NameKind::InputGroup, 62160,
+                CheckGroupNameFree(form, newName, &group));
+}
+
+msg::Outcome RenameField(InputGroup& group, InputField& field, const std::string& newName) {
+  msg::Outcome renamed = Rename(field, newName, NameKind::InputField, 62160,
+                                CheckFieldNameFree(group, newName, &field));
+  if (renamed) group.fieldIndex.Invalidate();
+  return renamed;
 }
 
 std::vector<RuleUse> UsesOfRule(const Configuration& configuration, const RuleSet& owner,
@@ -97,10 +143,9 @@ std::vector<RuleUse> UsesOfRule(const Configuration& configuration, const RuleSe
   std::vector<RuleUse> uses;
   for (const auto& other : owner.rules) {
     if (other.get() == &rule) continue;
-    const bool searches =
-        std::any_of(other->searchableRules.begin(), other->searchableRules.end(),
-                    [&rule](const auto& reference) { return reference->name == rule.name; });
-    if (searches) uses.push_back(RuleUse{other.get(), nullptr, nullptr});
+    const auto& searchable = other->searchableRules;
+    if (std::find(searchable.begin(), searchable.end(), &rule) != searchable.end())
+      uses.push_back(RuleUse{other.get(), nullptr, nullptr});
   }
   for (const auto& form : configuration.searchForms) {
     auto note = [&](const InputGroup* group) {
@@ -112,13 +157,40 @@ std::vector<RuleUse> UsesOfRule(const Configuration& configuration, const RuleSe
   return uses;
 }
 
-bool RemoveUnusedRule(const Configuration& configuration, RuleSet& owner, const SearchRule* rule) {
+std::vector<SearchForm*> UsersOfRuleSet(const Configuration& configuration,
+                                        const RuleSet& ruleSet) {
+  std::vector<SearchForm*> users;
+  std::unordered_set<const SearchRule*> rules;
+  for (const auto& rule : ruleSet.rules) rules.insert(rule.get());
+  const auto searchesByItsRule = [&rules](const InputGroup* group) {
+    return group && rules.count(group->searchRule) != 0;
+  };
+  for (const auto& form : configuration.searchForms) {
+    bool uses = form->ruleSet == &ruleSet || searchesByItsRule(form->targetGroup.get());
+    for (const auto& group : form->inputGroups) uses = uses || searchesByItsRule(group.get());
+    if (uses) users.push_back(form.get());
+  }
+  return users;
+}
+
+std::unique_ptr<SearchRule> RemoveRule(const Configuration& configuration, RuleSet& owner,
+                                       const SearchRule* rule) {
   auto held = std::find_if(owner.rules.begin(), owner.rules.end(),
                            [rule](const auto& r) { return r.get() == rule; });
-  if (held == owner.rules.end()) return false;
-  if (!UsesOfRule(configuration, owner, *rule).empty()) return false;
+  if (held == owner.rules.end()) return nullptr;
+  if (!UsesOfRule(configuration, owner, *rule).empty()) return nullptr;
+  std::unique_ptr<SearchRule> removed = std::move(*held);
   owner.rules.erase(held);
-  return true;
+  owner.ruleIndex.Invalidate();
+  return removed;
+}
+
+std::unique_ptr<RuleSet> RemoveRuleSet(Configuration& configuration, const RuleSet* ruleSet) {
+  const auto held = std::find_if(configuration.ruleSets.begin(), configuration.ruleSets.end(),
+                                 [ruleSet](const auto& r) { return r.get() == ruleSet; });
+  if (held == configuration.ruleSets.end()) return nullptr;
+  if (!UsersOfRuleSet(configuration, *ruleSet).empty()) return nullptr;
+  return configuration.DetachRuleSet(held->get());
 }
 
 SearchForm* FormOfGroup(const Configuration& configuration, const InputGroup* group) {

@@ -1,7 +1,9 @@
-// Naming and renaming records, and finding what still uses a rule: the edits that must keep every
-// reference by name in step. Forms refer to their rule set and input groups to their rule
-// through pointers and follow a rename by themselves; the rules a rule can search for are
-// held by name and are renamed here.
+// The rules every edit of the configuration keeps: names unique among siblings (as the
+// directory compares them), renames, "who uses this", and removals that never leave a
+// reference to a destroyed record. References between records (a form's rule set, a
+// group's rule, a rule's searchable rules) point at the records themselves, so a rename
+// changes one name and every reference shows it. The editor and both loaders go through
+// these functions.
 #pragma once
 
 #include <string>
@@ -26,6 +28,8 @@ msg::Outcome CheckNameFree(std::string_view name, const std::vector<std::string>
 // CheckNameFree among the siblings of a record of each kind, with the kind's "already
 // exists" message. `self` (the record being renamed, null when adding) is no sibling of
 // itself.
+msg::Outcome CheckRuleSetNameFree(const Configuration& configuration, std::string_view name,
+                                  const RuleSet* self = nullptr);
 msg::Outcome CheckRuleNameFree(const RuleSet& owner, std::string_view name,
                                const SearchRule* self = nullptr);
 msg::Outcome CheckFormNameFree(const Configuration& configuration, std::string_view name,
@@ -37,10 +41,16 @@ msg::Outcome CheckGroupNameFree(const SearchForm& form, std::string_view name,
 msg::Outcome CheckFieldNameFree(const InputGroup& group, std::string_view name,
                                 const InputField* self = nullptr);
 
-// Gives `rule` of the rule set `owner` the name `newName`, and every entry of the
-// searchable-rule lists of `owner`'s rules that names it the same. The caller has
-// checked the name (IsStorableName, unique in `owner`).
-void RenameRule(RuleSet& owner, SearchRule& rule, const std::string& newName);
+// Renames a record, keeping the indexes of its holder: nothing wrong, or (changing
+// nothing) the problem with the name: not storable (IsStorableName; 62173 for a rule
+// set, else 62160) or taken by a sibling (as Check...NameFree). References to the record
+// follow by themselves. Giving a record its own name again is no change.
+msg::Outcome RenameRuleSet(Configuration& configuration, RuleSet& ruleSet,
+                           const std::string& newName);
+msg::Outcome RenameRule(RuleSet& owner, SearchRule& rule, const std::string& newName);
+msg::Outcome RenameForm(Configuration& configuration, SearchForm& form, const std::string& newName);
+msg::Outcome RenameGroup(SearchForm& form, InputGroup& group, const std::string& newName);
+msg::Outcome RenameField(InputGroup& group, InputField& field, const std::string& newName);
 
 // One use of a rule: a rule of its set that can search for it, or an input group (the
 // target group or a further group of `form`) that searches by it.
@@ -56,10 +66,18 @@ struct RuleUse {
 std::vector<RuleUse> UsesOfRule(const Configuration& configuration, const RuleSet& owner,
                                 const SearchRule& rule);
 
-// Takes `rule` out of `owner` and destroys it. False, changing nothing, when `owner` does
-// not hold this very rule or UsesOfRule finds a use (nothing may be left pointing at a
-// destroyed rule, or naming one that is gone).
-bool RemoveUnusedRule(const Configuration& configuration, RuleSet& owner, const SearchRule* rule);
+// The forms that use `ruleSet`: those whose rule set it is, and those with an input group
+// that searches by one of its rules; in list order, each once.
+std::vector<SearchForm*> UsersOfRuleSet(const Configuration& configuration, const RuleSet& ruleSet);
+
+// Takes `rule` out of `owner` and hands it to the caller (who may destroy it, or keep it
+// to put back). Null, changing nothing, when `owner` does not hold this very rule or
+// UsesOfRule finds a use: nothing may be left pointing at a record that is gone.
+std::unique_ptr<SearchRule> RemoveRule(const Configuration& configuration, RuleSet& owner,
+                                       const SearchRule* rule);
+// Takes `ruleSet` out of the configuration and hands it to the caller. Null, changing
+// nothing, when the configuration does not hold it or UsersOfRuleSet finds a form.
+std::unique_ptr<RuleSet> RemoveRuleSet(Configuration& configuration, const RuleSet* ruleSet);
 
 // The form that holds `group` as its target or further group, or null.
 SearchForm* FormOfGroup(const Configuration& configuration, const InputGroup* group);

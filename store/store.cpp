@@ -1,5 +1,7 @@
 #include "store/store.h"
 
+#include "platform/support/messages.h"
+#include "store/files/localstore.h"
 #include "store/files/templatefile.h"
 
 namespace store {
@@ -7,7 +9,7 @@ namespace store {
 int Load(Configuration& configuration, const kvaro::Oidtable& table, const DirectoryLoad& directory,
          msg::Problems* problems) {
   if (configuration.startupMode != StartupMode::kDirectory)
-    return configuration.LoadFromFiles(table, problems);
+    return ::LoadFromFiles(configuration, table, problems);
   if (!directory.prompt) return kNothingLoaded;
   switch (directory::LoadFromDirectory(configuration, table, *directory.prompt, directory.timeouts,
                                        directory.wait, directory.serverSchemaInto)) {

@@ -28,6 +28,12 @@ USES = {
     "bench": ["app", "tests/support"],
 }
 
+# Layers that link none of the libraries below them: their product files may include only
+# these header-only files from other layers (the model links the standard library only).
+HEADERS_ONLY = {
+    "model": {"platform/support/outcome.h", "platform/support/messageids.h"},
+}
+
 
 def closure(layer, seen=None):
     seen = set() if seen is None else seen
@@ -72,6 +78,12 @@ def main():
                     target = layer_of(m.group(1))
                     if target is not None and target not in allowed:
                         print(f"{path}:{number}: {own} may not use {target} ({m.group(1)})")
+                        bad = 1
+                    elif (own in HEADERS_ONLY and "/tests/" not in "/" + path
+                          and target not in (None, own)
+                          and m.group(1) not in HEADERS_ONLY[own]):
+                        print(f"{path}:{number}: {own} links no other layer and may include "
+                              f"only {sorted(HEADERS_ONLY[own])} ({m.group(1)})")
                         bad = 1
     return bad
 

@@ -18,6 +18,7 @@
 #include "editor/tests/test_formhelpers.h"
 #include "model/configuration.h"
 #include "platform/support/messages.h"
+#include "store/files/localstore.h"
 #include "store/files/templatefile.h"
 #include "tests/support/sampleconfig.h"
 #include "tests/support/testfiles.h"
@@ -208,7 +209,7 @@ class TestFormSession : public QObject {
 
     Configuration loaded;
     loaded.configurationDirectory = config_->configurationDirectory;
-    QCOMPARE(loaded.LoadFromFiles(table_), 1);
+    QCOMPARE(LoadFromFiles(loaded, table_), 1);
     QCOMPARE(QString::fromStdString(Dump(loaded)), QString::fromStdString(expected));
   }
 

@@ -13,6 +13,7 @@
 #include "model/configuration.h"
 #include "platform/support/messages.h"
 #include "store/directory/directoryload.h"
+#include "store/files/localstore.h"
 #include "store/store.h"
 #include "tests/support/sampleconfig.h"
 #include "tests/support/slapdfixture.h"
@@ -127,7 +128,7 @@ class TestFormTexts : public QObject {
       config.oidtable = &testsupport::DirectoryOidtable();
       QVERIFY(store::Save(config, nullptr));
       back.configurationDirectory = config.configurationDirectory;
-      QCOMPARE(back.LoadFromFiles(testsupport::DirectoryOidtable()), 1);
+      QCOMPARE(LoadFromFiles(back, testsupport::DirectoryOidtable()), 1);
     }
     QVERIFY2(sink.messages.empty(), sink.messages.empty() ? "" : sink.messages[0].text.c_str());
     const SearchForm* loaded = nullptr;

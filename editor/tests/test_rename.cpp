@@ -19,6 +19,7 @@
 #include "platform/support/messages.h"
 #include "store/directory/directoryload.h"
 #include "store/directory/directorysave.h"
+#include "store/files/localstore.h"
 #include "store/files/templatefile.h"
 #include "store/store.h"
 #include "tests/support/sampleconfig.h"
@@ -229,7 +230,7 @@ class TestRename : public QObject {
       config.oidtable = &testsupport::DirectoryOidtable();
       QVERIFY(store::Save(config));
       back.configurationDirectory = config.configurationDirectory;
-      QCOMPARE(back.LoadFromFiles(testsupport::DirectoryOidtable()), 1);
+      QCOMPARE(LoadFromFiles(back, testsupport::DirectoryOidtable()), 1);
       // The rule set's file took the new name.
       QVERIFY(QFile::exists(folder.filePath("RuleSet=Main")));
       QVERIFY(!QFile::exists(folder.filePath("RuleSet=Standard")));

@@ -334,7 +334,7 @@ class TestRulePanels : public QObject {
     QCOMPARE(offered, QStringList({"Beta"}));
     QCOMPARE(alpha->searchableRules.size(), size_t(1));
     QCOMPARE(alpha->searchableRules[0]->name, std::string("Beta"));
-    QVERIFY(alpha->searchableRules[0].get() != Rule(people_, "Beta"));  // a copy
+    QCOMPARE(alpha->searchableRules[0], Rule(people_, "Beta"));  // the rule itself
     QCOMPARE(Rows(Child<QListWidget>(&panel, kIdRuleSearchRuleList)), QStringList({"Beta"}));
     // The same rule again adds nothing.
     steps.Then(ObjectName(kIdChildRuleDialog), [](QWidget* dialog) { Click(dialog, kIdOk); });

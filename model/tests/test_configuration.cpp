@@ -67,7 +67,9 @@ class TestConfiguration : public QObject {
     QCOMPARE(unit.AddSearchableRule(&person), 0);  // name already there
     SearchRule copy(unit);
     QCOMPARE(copy.searchableRules.size(), size_t(1));
-    QVERIFY(copy.searchableRules[0].get() != unit.searchableRules[0].get());
+    // A copy is a new record referring to the same rules.
+    QVERIFY(copy.id != unit.id);
+    QCOMPARE(copy.searchableRules[0], &person);
     SearchRule root(nullptr, "Root", {&person}, std::string("ldap://h/o=x"));
     QCOMPARE(root.searchableRules.size(), size_t(1));
     SearchRule rootCopy(root);  // a copy of an entry point has no searchable rules

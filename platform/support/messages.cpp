@@ -164,12 +164,6 @@ void Show(const Problems& problems) {
   }
 }
 
-std::vector<int> Outcome::Ids() const {
-  std::vector<int> ids;
-  for (const Problem& problem : problems) ids.push_back(problem.id);
-  return ids;
-}
-
 Answer ShowPrepared(int id, const std::vector<std::string>& shownArgs, Buttons buttons, Icon icon) {
   return g_sink.load()->Show(
       Message{id, FormatPrepared(LoadString(id), shownArgs), buttons, IconOf(id, icon)});

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/support/outcome.h"
+
 namespace msg {
 
 // Caption of every message box (string 57344).
@@ -14,7 +16,6 @@ inline constexpr std::string_view kCaption = "Orvelle32Setup";
 
 enum class Buttons { Ok, SaveDiscardCancel, YesNo };
 enum class Answer { Ok, Save, Discard, Cancel, Yes, No };
-enum class Icon { Information, Warning, Error, Question };
 
 // A message ready to show: its id, the filled-in text, and how to ask.
 struct Message {
@@ -77,29 +78,6 @@ Icon IconOf(int id, Icon requested = Icon::Information);
 // Shows message `id` with `args` through the current sink, with the icon of IconOf.
 Answer Show(int id, const std::vector<std::string>& args = {}, Buttons buttons = Buttons::Ok,
             Icon icon = Icon::Information);
-// A message not shown yet: what a check, a load or a save found wrong, for the caller to
-// show.
-struct Problem {
-  int id = 0;
-  std::vector<std::string> args;
-  Icon icon = Icon::Warning;
-  // The arguments are already made safe and may hold lines (see FormatPrepared).
-  bool prepared = false;
-  bool operator==(const Problem&) const = default;
-};
-using Problems = std::vector<Problem>;
-
-// What a check, a writer or a store returns: the problems found, in the order found.
-// True when there is none, so `if (!record.Check())` reads "when the check fails".
-struct Outcome {
-  Outcome() = default;
-  Outcome(Problem problem) { problems.push_back(std::move(problem)); }
-  explicit operator bool() const { return problems.empty(); }
-  // The message ids, in order.
-  std::vector<int> Ids() const;
-  Problems problems;
-};
-
 // Shows each problem in order (with the Ok button).
 void Show(const Problems& problems);
 inline void Show(const Outcome& outcome) { Show(outcome.problems); }

@@ -255,7 +255,9 @@ class SubtreeLoader {
       node->read = true;
       auto ruleSet = std::make_unique<RuleSet>(Name(*node->entry));
       LoadRules(*node, *ruleSet);
+      // Appended as read, as the stores keep them (two rule sets of one name stay two).
       config_.ruleSets.push_back(std::move(ruleSet));
+      config_.ruleSetIndex.Appended(config_.ruleSets);
     }
   }
 
@@ -286,31 +288,30 @@ class SubtreeLoader {
         msg::Show(62002, {e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
         continue;
       }
-      if (ruleSet.AddRule(rule.get())) {
+      if (SearchRule* stored = ruleSet.AddRule(std::move(rule))) {
         node->read = true;
-        built.emplace_back(&e, ruleSet.rules.back().get());
+        built.emplace_back(&e, stored);
       }
     }
+    std::vector<SearchRule*> searchable;
     for (const auto& [entry, rule] : built) {
+      searchable.clear();
       for (const ldapx::Attribute& a : entry->attributes) {
         if (!Is(a, "ovSearchClassList")) continue;
         for (const std::string& v : a.values)
           for (const std::string& name : Split(v))
-            if (SearchRule* target = ruleSet.FindRule(name)) rule->AddSearchableRule(target);
+            if (SearchRule* target = ruleSet.FindRule(name)) searchable.push_back(target);
       }
+      rule->AddSearchableRules(searchable);
     }
   }
 
   void LoadForms(const Node& root) {
-    // Configuration::FindRuleSet for each form, without its walk over every rule set.
-    std::unordered_map<std::string_view, RuleSet*> ruleSets;
-    for (const auto& ruleSet : config_.ruleSets) ruleSets.emplace(ruleSet->name, ruleSet.get());
     for (const Node* node : root.children) {
       const ldapx::Entry& e = *node->entry;
       if (!HasClass(e, "ovSearchForm")) continue;
       const std::string ruleSetName = First(e, "ovRuleSetName");
-      const auto named = ruleSets.find(ruleSetName);
-      RuleSet* ruleSet = named == ruleSets.end() ? nullptr : named->second;
+      RuleSet* ruleSet = config_.FindRuleSet(ruleSetName);
       if (!ruleSet) msg::Show(62003, {ruleSetName, e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
 
       std::unique_ptr<InputGroup> target;
@@ -337,6 +338,7 @@ class SubtreeLoader {
       form->toolTip = First(e, "ovToolTip");
       form->helpString = First(e, "ovHelpString");
       config_.searchForms.push_back(std::move(form));
+      config_.formIndex.Appended(config_.searchForms);
     }
   }
 

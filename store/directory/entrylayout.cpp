@@ -12,7 +12,7 @@ std::string ChildDn(const std::string& name, const std::string& separator,
   return "cn=" + ldapx::EscapeDnValue(name) + separator + StripDn(parentDn);
 }
 
-std::vector<std::string> Names(const std::vector<std::unique_ptr<SearchRule>>& rules) {
+std::vector<std::string> Names(const std::vector<SearchRule*>& rules) {
   std::vector<std::string> names;
   for (const auto& r : rules) names.push_back(r->name);
   return names;

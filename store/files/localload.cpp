@@ -1,6 +1,7 @@
-// Loading the "RuleSet=" files of the configuration folder. Configuration::Load, which
-// reads these files unless the settings name the directory, is defined here too: the
-// model needs no store.
+// Loading the "RuleSet=" files of the configuration folder, and the start-up load that
+// reads them unless the settings name the directory.
+#include "store/files/localstore.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -95,16 +96,18 @@ int CountRuleSetFiles(const std::string& folder, size_t& count) {
   return 0;
 }
 
-int Configuration::Load(const LoadHooks& hooks, const kvaro::Oidtable& table,
-                        msg::Problems* problems) {
-  if (!hooks.readSettings || !hooks.readSettings(*this)) return kNothingLoaded;
-  oidtable = &table;
-  if (startupMode == StartupMode::kDirectory)
-    return hooks.loadFromDirectory ? hooks.loadFromDirectory(*this) : kNothingLoaded;
-  return LoadFromFiles(table, problems);
+int Load(Configuration& configuration, const LoadHooks& hooks, const kvaro::Oidtable& table,
+         msg::Problems* problems) {
+  if (!hooks.readSettings || !hooks.readSettings(configuration)) return kNothingLoaded;
+  configuration.oidtable = &table;
+  if (configuration.startupMode == StartupMode::kDirectory)
+    return hooks.loadFromDirectory ? hooks.loadFromDirectory(configuration) : kNothingLoaded;
+  return LoadFromFiles(configuration, table, problems);
 }
 
-int Configuration::LoadFromFiles(const kvaro::Oidtable& table, msg::Problems* problems) {
+int LoadFromFiles(Configuration& configuration, const kvaro::Oidtable& table,
+                  msg::Problems* problems) {
+  const std::string& configurationDirectory = configuration.configurationDirectory;
   msg::Problems found;
   auto report = [&](int id, std::vector<std::string> args, msg::Icon icon) {
     found.push_back(msg::Problem{id, std::move(args), icon});
@@ -115,13 +118,13 @@ int Configuration::LoadFromFiles(const kvaro::Oidtable& table, msg::Problems* pr
   };
   // The folder is named by path; the process's working folder is never changed.
   const std::string folder = configurationDirectory.empty() ? "." : configurationDirectory;
-  if (!oidtable) oidtable = &table;
+  if (!configuration.oidtable) configuration.oidtable = &table;
   // A save that replaces the folder while it is read removes the files of the old one;
   // reading again then gives the new configuration whole.
   Fd saveLock;
   for (int attempt = 0; attempt < 50; ++attempt) {
     if (attempt) {
-      Clear();
+      configuration.Clear();
       found.clear();  // what an abandoned read found does not count
     }
     // Saves that follow each other faster than the folder is read would replace it
@@ -146,7 +149,7 @@ int Configuration::LoadFromFiles(const kvaro::Oidtable& table, msg::Problems* pr
     // Byte-wise order, so every start reads the files in the same order.
     std::sort(names.begin(), names.end());
 
-    TemplateReader reader(*this, table);
+    TemplateReader reader(configuration, table);
     bool vanished = false;
     std::string text;
     for (const std::string& name : names) {
@@ -168,7 +171,7 @@ int Configuration::LoadFromFiles(const kvaro::Oidtable& table, msg::Problems* pr
           report(msg::id::kNotRegularFile, {InFolder(folder, name)}, msg::Icon::Warning);
           break;
         case FileKind::Unreadable:
-          Clear();
+          configuration.Clear();
           report(msg::id::kCannotReadFile, {InFolder(folder, name), ReadReason(error)},
                  msg::Icon::Error);
           return done(-1);
@@ -186,11 +189,11 @@ int Configuration::LoadFromFiles(const kvaro::Oidtable& table, msg::Problems* pr
     if (::fstat(dirFd.get(), &read) == 0 && ::stat(folder.c_str(), &now) == 0 &&
         (read.st_ino != now.st_ino || read.st_dev != now.st_dev))
       continue;
-    if (!ruleSets.empty() && !searchForms.empty()) return done(1);
-    Clear();
+    if (!configuration.ruleSets.empty() && !configuration.searchForms.empty()) return done(1);
+    configuration.Clear();
     return done(0);
   }
-  Clear();
+  configuration.Clear();
   report(msg::id::kCannotReadFile, {folder, Reason(EAGAIN)}, msg::Icon::Error);
   return done(-1);
 }

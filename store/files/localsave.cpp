@@ -583,10 +583,10 @@ msg::Outcome SaveToFiles(const Configuration& configuration) {
   files.reserve(configuration.ruleSets.size());
   for (const auto& ruleSet : configuration.ruleSets) {
     NewFile file{RuleSetFileName(ruleSet->name), {}};
-    ruleSet->WriteText(file.text);
+    WriteText(*ruleSet, file.text);
     const auto forms = formsBySet.find(ruleSet.get());
     if (forms != formsBySet.end())
-      for (const SearchForm* form : forms->second) form->WriteText(file.text);
+      for (const SearchForm* form : forms->second) WriteText(*form, file.text);
     files.push_back(std::move(file));
   }
   return LocalSave(configuration.configurationDirectory, std::move(files)).Run();

@@ -59,10 +59,6 @@ void TemplateReader::ReadText(std::string_view text, const std::vector<std::stri
 
 void TemplateReader::ReadLines(const std::vector<std::string_view>& lines,
                                const std::vector<std::string>& extraLines) {
-  // The records may have changed since an earlier read: start the indexes afresh.
-  rules_.clear();
-  fieldsOf_ = nullptr;
-  fieldNames_.clear();
   // Each text stands on its own: a line before the text's own "RuleSet", "Form" or
   // "FormFieldGroup" line must not land in a record of a text read earlier.
   cursors_ = {};
@@ -76,34 +72,6 @@ void TemplateReader::ReadLines(const std::vector<std::string_view>& lines,
 void TemplateReader::Drop(int reason, std::string detail) {
   if (line_ == 0) return;
   dropped_.push_back(DroppedLine{line_, std::string(text_), reason, std::move(detail)});
-}
-
-RuleSet* TemplateReader::FindRuleSet(const std::string& name) {
-  if (ruleSets_.empty())
-    // try_emplace keeps the first of equal names, as Configuration::FindRuleSet finds it.
-    for (const auto& ruleSet : config_.ruleSets)
-      ruleSets_.try_emplace(ruleSet->name, ruleSet.get());
-  const auto found = ruleSets_.find(name);
-  return found == ruleSets_.end() ? nullptr : found->second;
-}
-
-SearchRule* TemplateReader::FindRule(RuleSet* ruleSet, const std::string& name) {
-  auto [it, added] = rules_.try_emplace(ruleSet);
-  if (added) {
-    it->second.reserve(ruleSet->rules.size());
-    // try_emplace keeps the first of equal names, as RuleSet::FindRule finds it.
-    for (const auto& rule : ruleSet->rules) it->second.try_emplace(rule->name, rule.get());
-  }
-  const auto found = it->second.find(name);
-  return found == it->second.end() ? nullptr : found->second;
-}
-
-bool TemplateReader::AddRule(RuleSet* ruleSet, std::unique_ptr<SearchRule> rule) {
-  // What RuleSet::AddRule does, without its walk through the list.
-  if (FindRule(ruleSet, rule->name)) return false;
-  rules_[ruleSet].emplace(rule->name, rule.get());
-  ruleSet->rules.push_back(std::move(rule));
-  return true;
 }
 
 void TemplateReader::HandleLine(std::string_view rawLine, Pass pass, size_t number) {
@@ -138,20 +106,17 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass, size_t numb
       Drop(msg::id::kDropRuleSetNameCut, pieces[1]);
     if (ruleSet && ruleSet->name == pieces[1]) return;
     // A rule set read from an earlier text goes on here (two files of one rule set).
-    if (RuleSet* earlier = FindRuleSet(pieces[1])) {
+    if (RuleSet* earlier = config_.FindRuleSet(pieces[1])) {
       cursors_.ruleSet = earlier;
       return;
     }
-    config_.ruleSets.push_back(std::make_unique<RuleSet>(pieces[1]));
-    cursors_.ruleSet = config_.ruleSets.back().get();
-    ruleSets_.emplace(cursors_.ruleSet->name, cursors_.ruleSet);
+    cursors_.ruleSet = config_.AddRuleSet(std::make_unique<RuleSet>(pieces[1]));
   } else if (keyword == "Base") {
     if (count < 3) return Drop(msg::id::kDropNotFormat);
     if (!ruleSet) return Drop(msg::id::kDropNoRecord);
     std::vector<std::string> uriPieces(pieces.begin() + 2, pieces.end());
-    if (!AddRule(ruleSet,
-                 std::make_unique<SearchRule>(ruleSet, pieces[1], std::vector<SearchRule*>{},
-                                              kvaro::Join(uriPieces, ":"))))
+    if (!ruleSet->AddRule(std::make_unique<SearchRule>(
+            ruleSet, pieces[1], std::vector<SearchRule*>{}, kvaro::Join(uriPieces, ":"))))
       Drop(msg::id::kDropSameName);
   } else if (keyword == "Class") {
     if (count != 3) return Drop(msg::id::kDropNotFormat);
@@ -162,26 +127,26 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass, size_t numb
     for (const std::string& n : names) (table_.str2oc(n) ? known : unknown).push_back(n);
     if (!unknown.empty()) Drop(msg::id::kDropUnknownNames, kvaro::Join(unknown, ", "));
     if (known.empty()) return;
-    if (!AddRule(ruleSet, std::make_unique<SearchRule>(
-                              ruleSet, pieces[1], std::vector<SearchRule*>{}, std::move(known))))
+    if (!ruleSet->AddRule(std::make_unique<SearchRule>(
+            ruleSet, pieces[1], std::vector<SearchRule*>{}, std::move(known))))
       Drop(msg::id::kDropSameName);
   } else if (keyword == "SearchRule") {
     if (count < 3) return Drop(msg::id::kDropNotFormat);
     if (!ruleSet) return Drop(msg::id::kDropNoRecord);
-    SearchRule* rule = FindRule(ruleSet, pieces[1]);
+    SearchRule* rule = ruleSet->FindRule(pieces[1]);
     if (!rule) return Drop(msg::id::kDropNoRule, pieces[1]);
     kvaro::QStringList names;
     names.SetSplitString(pieces[2], ',');
-    // What AddSearchableRule does for each name, without a walk through the list per name.
-    std::unordered_set<std::string> present;
-    for (const auto& r : rule->searchableRules) present.insert(r->name);
+    std::vector<SearchRule*> found;
     std::vector<std::string> missing;
     for (const std::string& n : names) {
-      const SearchRule* searchable = FindRule(ruleSet, n);
-      if (!searchable) missing.push_back(n);
-      if (searchable && present.insert(n).second)
-        rule->searchableRules.push_back(SearchRule::ReferenceTo(*searchable));
+      if (SearchRule* searchable = ruleSet->FindRule(n)) {
+        found.push_back(searchable);
+      } else {
+        missing.push_back(n);
+      }
     }
+    rule->AddSearchableRules(found);
     if (!missing.empty()) Drop(msg::id::kDropNoRule, kvaro::Join(missing, ", "));
   } else if (keyword == "Form") {
     // The lines after a form line that is not read belong to no form and no group.
@@ -191,11 +156,8 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass, size_t numb
     if (!ruleSet) return Drop(msg::id::kDropNoRecord);
     // Forms are found by name (and stored under it in the directory): a second form of a
     // name read before, from this text or another file of the same rule set, is not read.
-    if (formNames_.empty())
-      for (const auto& form : config_.searchForms) formNames_.insert(form->name);
-    if (!formNames_.insert(pieces[1]).second) return Drop(msg::id::kDropSameName);
-    config_.searchForms.push_back(std::make_unique<SearchForm>(pieces[1], ruleSet));
-    cursors_.form = config_.searchForms.back().get();
+    cursors_.form = config_.AddForm(std::make_unique<SearchForm>(pieces[1], ruleSet));
+    if (!cursors_.form) return Drop(msg::id::kDropSameName);
   } else if (keyword == "FormTipString" || keyword == "FormHelpString") {
     if (count < 2) return Drop(msg::id::kDropNotFormat);
     if (!cursors_.form) return Drop(msg::id::kDropNoRecord);
@@ -208,7 +170,7 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass, size_t numb
     cursors_.group = nullptr;
     if (count != 3) return Drop(msg::id::kDropNotFormat);
     if (!cursors_.form || !ruleSet) return Drop(msg::id::kDropNoRecord);
-    SearchRule* rule = FindRule(ruleSet, pieces[2]);
+    SearchRule* rule = ruleSet->FindRule(pieces[2]);
     if (!rule) return Drop(msg::id::kDropNoRule, pieces[2]);
     auto group = std::make_unique<InputGroup>(pieces[1], rule);
     cursors_.group = group.get();
@@ -223,19 +185,14 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass, size_t numb
     if (count != 3) return Drop(msg::id::kDropNotFormat);
     if (!cursors_.group) return Drop(msg::id::kDropNoRecord);
     InputGroup* group = cursors_.group;
-    if (fieldsOf_ != group) {
-      fieldsOf_ = group;
-      fieldNames_.clear();
-      for (const auto& f : group->fields) fieldNames_.insert(f->name);
-    }
-    // What AddField does: a name already in the group adds nothing.
-    if (!fieldNames_.insert(pieces[1]).second) return Drop(msg::id::kDropSameName);
+    // A name already in the group adds nothing.
+    if (group->FindField(pieces[1])) return Drop(msg::id::kDropSameName);
     kvaro::QStringList names;
     names.SetSplitString(pieces[2], ',');
     std::vector<std::string> known, unknown;
     for (const std::string& n : names) (table_.str2at(n) ? known : unknown).push_back(n);
     if (!unknown.empty()) Drop(msg::id::kDropUnknownNames, kvaro::Join(unknown, ", "));
-    group->fields.push_back(std::make_unique<InputField>(pieces[1], "", std::move(known)));
+    group->AddField(std::make_unique<InputField>(pieces[1], "", std::move(known)));
   } else {
     Drop(msg::id::kDropNotFormat);
   }
@@ -264,72 +221,72 @@ bool HoldsRuleSet(std::string_view text) {
 
 // ---- Writing ----
 
-msg::Outcome RuleSet::WriteText(std::string& out) const {
-  if (msg::Outcome checked = Check(); !checked) return checked;
-  out += "RuleSet: " + name + "\n";
+msg::Outcome WriteText(const RuleSet& ruleSet, std::string& out) {
+  if (msg::Outcome checked = ruleSet.Check(); !checked) return checked;
+  out += "RuleSet: " + ruleSet.name + "\n";
   // The reader makes the search rules ("Class") before the entry points ("Base"), and
   // finds a searchable rule only once its line has been read. So the search rules come
   // first, then the entry points, then every "SearchRule" line: the text reads back with
   // the same rules, links and order, and writing it again gives the same text.
   std::vector<const SearchRule*> ordered;
-  ordered.reserve(rules.size());
-  for (const auto& rule : rules)
+  ordered.reserve(ruleSet.rules.size());
+  for (const auto& rule : ruleSet.rules)
     if (rule->ruleType != RuleTypeEntryPoint) ordered.push_back(rule.get());
-  for (const auto& rule : rules)
+  for (const auto& rule : ruleSet.rules)
     if (rule->ruleType == RuleTypeEntryPoint) ordered.push_back(rule.get());
-  for (const SearchRule* rule : ordered) rule->WriteDefinitionText(out);
-  for (const SearchRule* rule : ordered) rule->WriteSearchableText(out);
+  for (const SearchRule* rule : ordered) WriteDefinitionText(*rule, out);
+  for (const SearchRule* rule : ordered) WriteSearchableText(*rule, out);
   out += "\n";
   return {};
 }
 
-void SearchRule::WriteDefinitionText(std::string& out) const {
-  if (ruleType == RuleTypeEntryPoint) {
-    out += "Base: " + name + " : " + ldapUri + "\n";
+void WriteDefinitionText(const SearchRule& rule, std::string& out) {
+  if (rule.ruleType == RuleTypeEntryPoint) {
+    out += "Base: " + rule.name + " : " + rule.ldapUri + "\n";
   } else {
-    out += "Class: " + name + " : " + kvaro::Join(objectClasses, ", ") + "\n";
+    out += "Class: " + rule.name + " : " + kvaro::Join(rule.objectClasses, ", ") + "\n";
   }
 }
 
-void SearchRule::WriteSearchableText(std::string& out) const {
-  if (searchableRules.empty()) return;
-  out += "SearchRule: " + name + " : ";
-  for (size_t i = 0; i < searchableRules.size(); ++i) {
+void WriteSearchableText(const SearchRule& rule, std::string& out) {
+  if (rule.searchableRules.empty()) return;
+  out += "SearchRule: " + rule.name + " : ";
+  for (size_t i = 0; i < rule.searchableRules.size(); ++i) {
     if (i) out += ", ";
-    out += searchableRules[i]->name;
+    out += rule.searchableRules[i]->name;
   }
   out += "\n";
 }
 
-msg::Outcome SearchRule::WriteText(std::string& out) const {
-  if (msg::Outcome checked = Check(); !checked) return checked;
-  WriteDefinitionText(out);
-  WriteSearchableText(out);
+msg::Outcome WriteText(const SearchRule& rule, std::string& out) {
+  if (msg::Outcome checked = rule.Check(); !checked) return checked;
+  WriteDefinitionText(rule, out);
+  WriteSearchableText(rule, out);
   return {};
 }
 
-msg::Outcome SearchForm::WriteText(std::string& out) const {
-  if (msg::Outcome checked = Check(); !checked) return checked;
+msg::Outcome WriteText(const SearchForm& form, std::string& out) {
+  if (msg::Outcome checked = form.Check(); !checked) return checked;
   const size_t start = out.size();
-  out += "Form: " + name + "\n";
-  out += "FormTipString: " + toolTip + "\n";
-  out += "FormHelpString: " + helpString + "\n";
+  out += "Form: " + form.name + "\n";
+  out += "FormTipString: " + form.toolTip + "\n";
+  out += "FormHelpString: " + form.helpString + "\n";
   // A group that cannot be written fails the whole form: half a form must not pass for
   // the form.
-  msg::Outcome written = targetGroup->WriteText(out);
-  for (size_t i = 0; written && i < inputGroups.size(); ++i)
-    written = inputGroups[i]->WriteText(out);
+  msg::Outcome written = WriteText(*form.targetGroup, out);
+  for (size_t i = 0; written && i < form.inputGroups.size(); ++i)
+    written = WriteText(*form.inputGroups[i], out);
   if (!written) out.resize(start);
   return written;
 }
 
-msg::Outcome InputGroup::WriteText(std::string& out) const {
-  if (msg::Outcome checked = Check(); !checked) return checked;
+msg::Outcome WriteText(const InputGroup& group, std::string& out) {
+  if (msg::Outcome checked = group.Check(); !checked) return checked;
   const size_t start = out.size();
-  out +=
-      "FormFieldGroup : " + name + " : " + (searchRule ? searchRule->name : std::string()) + "\n";
-  for (const auto& field : fields) {
-    if (msg::Outcome written = field->WriteText(out); !written) {
+  out += "FormFieldGroup : " + group.name + " : " +
+         (group.searchRule ? group.searchRule->name : std::string()) + "\n";
+  for (const auto& field : group.fields) {
+    if (msg::Outcome written = WriteText(*field, out); !written) {
       out.resize(start);
       return written;
     }
@@ -337,19 +294,19 @@ msg::Outcome InputGroup::WriteText(std::string& out) const {
   return {};
 }
 
-msg::Outcome InputField::WriteText(std::string& out) const {
-  if (msg::Outcome checked = Check(); !checked) return checked;
-  out += "FormField: " + name + " : " + kvaro::Join(filterAttributes, ", ") + "\n";
+msg::Outcome WriteText(const InputField& field, std::string& out) {
+  if (msg::Outcome checked = field.Check(); !checked) return checked;
+  out += "FormField: " + field.name + " : " + kvaro::Join(field.filterAttributes, ", ") + "\n";
   return {};
 }
 
 msg::Outcome RuleSetFileText(const Configuration& configuration, const RuleSet& ruleSet,
                              std::string& out) {
   const size_t start = out.size();
-  msg::Outcome written = ruleSet.WriteText(out);
+  msg::Outcome written = WriteText(ruleSet, out);
   for (const auto& form : configuration.searchForms) {
     if (!written) break;
-    if (form->ruleSet == &ruleSet) written = form->WriteText(out);
+    if (form->ruleSet == &ruleSet) written = WriteText(*form, out);
   }
   if (!written) out.resize(start);
   return written;

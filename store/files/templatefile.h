@@ -43,9 +43,8 @@ struct DroppedLine {
 
 // Reads text into a configuration's rule sets and forms, using and moving its own cursors.
 // Never fails and never shows a message: lines it cannot use are skipped, and noted
-// (dropped()). Rule and field
-// names are found through indexes, so reading is linear in the text. The configuration's
-// records must not be removed while the reader is in use.
+// (dropped()). Records are found and added through the model's name indexes, so reading
+// is linear in the text.
 class TemplateReader {
  public:
   TemplateReader(Configuration& configuration, const kvaro::Oidtable& table);
@@ -70,27 +69,29 @@ class TemplateReader {
   void HandleLine(std::string_view line, Pass pass, size_t number);
   // Notes that the line being handled was not read, or not wholly (see dropped()).
   void Drop(int reason, std::string detail = {});
-  RuleSet* FindRuleSet(const std::string& name);
-  SearchRule* FindRule(RuleSet* ruleSet, const std::string& name);
-  bool AddRule(RuleSet* ruleSet, std::unique_ptr<SearchRule> rule);
 
   Configuration& config_;
   const kvaro::Oidtable& table_;
   ReaderCursors cursors_;
-  // Rule names of the rule sets touched by this read (built when first needed).
-  std::unordered_map<const RuleSet*, std::unordered_map<std::string, SearchRule*>> rules_;
-  // The configuration's rule sets by name, and its forms' names (built when first needed,
-  // then kept up to date: they serve every text this reader reads).
-  std::unordered_map<std::string, RuleSet*> ruleSets_;
-  std::unordered_set<std::string> formNames_;
-  // Field names of cursors_.group, when fieldsOf_ is that group.
-  const InputGroup* fieldsOf_ = nullptr;
-  std::unordered_set<std::string> fieldNames_;
   // The line being handled (its number from 1; 0 while nothing is to be told of it).
   size_t line_ = 0;
   std::string_view text_;
   std::vector<DroppedLine> dropped_;
 };
+
+// The text of each record, appended to `out`: what the reader reads back as the record.
+// Writes nothing and returns the problem when the check of the record, or of one it
+// holds, fails. A rule set writes its rules' definitions ("Class" lines, then "Base"
+// lines) before their "SearchRule" lines; a form its target group first.
+msg::Outcome WriteText(const RuleSet& ruleSet, std::string& out);
+msg::Outcome WriteText(const SearchRule& rule, std::string& out);
+msg::Outcome WriteText(const SearchForm& form, std::string& out);
+msg::Outcome WriteText(const InputGroup& group, std::string& out);
+msg::Outcome WriteText(const InputField& field, std::string& out);
+// The two parts of a rule's text: the "Base" or "Class" line, and the "SearchRule" line
+// (nothing when no rule is searchable).
+void WriteDefinitionText(const SearchRule& rule, std::string& out);
+void WriteSearchableText(const SearchRule& rule, std::string& out);
 
 // The text of one local configuration file: the rule set's text, then the text of every
 // form whose ruleSet is it, in searchForms order. Writes nothing and returns the problem

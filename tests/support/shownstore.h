@@ -5,6 +5,7 @@
 #include "model/configuration.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
+#include "store/files/localstore.h"
 #include "store/files/templatefile.h"
 
 namespace testsupport {
@@ -17,7 +18,7 @@ inline msg::Outcome SaveShown(const Configuration& c) {
 
 inline int LoadShown(Configuration& c, const kvaro::Oidtable& table) {
   msg::Problems problems;
-  const int loaded = c.LoadFromFiles(table, &problems);
+  const int loaded = LoadFromFiles(c, table, &problems);
   msg::Show(problems);
   return loaded;
 }

@@ -14,6 +14,7 @@
 #include "platform/support/messages.h"
 #include "store/directory/directoryload.h"
 #include "store/directory/directorystore.h"
+#include "store/files/localstore.h"
 #include "store/files/templatefile.h"
 #include "store/store.h"
 
@@ -118,7 +119,7 @@ int LoadSource(const std::string& source, Configuration& configuration, kvaro::O
   configuration.startupMode = StartupMode::kFiles;
   configuration.configurationDirectory = source;
   msg::Problems problems;
-  const int loaded = configuration.LoadFromFiles(table, &problems);
+  const int loaded = LoadFromFiles(configuration, table, &problems);
   msg::Show(problems);
   if (loaded > 0) return 1;
   if (loaded < 0) return 0;  // the load named the file it could not read

@@ -14,6 +14,7 @@
 #include "store/directory/directorysave.h"
 #include "store/directory/entrylayout.h"
 #include "store/directory/subtreedelete.h"
+#include "store/files/localstore.h"
 #include "store/files/templatefile.h"
 #include "tests/support/directoryserver.h"
 #include "tests/support/slapdfixture.h"
@@ -54,7 +55,7 @@ std::vector<int> ThroughDirectory(DirectoryServer& server, const std::string& di
   msg::ScopedSink scoped(&sink);
   Configuration fromFiles;
   fromFiles.configurationDirectory = dir1;
-  if (!fromFiles.LoadFromFiles(Table())) return {-1};
+  if (!LoadFromFiles(fromFiles, Table())) return {-1};
   fromFiles.startupMode = StartupMode::kDirectory;
   fromFiles.subtreeDn = kRoot;
   fromFiles.connection = server.Connect();
@@ -149,7 +150,7 @@ class TestRoundTrip : public QObject {
     // Rewrite the hand-made files the way the program writes them.
     Configuration c;
     c.configurationDirectory = d1;
-    QVERIFY(c.LoadFromFiles(Table()));
+    QVERIFY(LoadFromFiles(c, Table()));
     QCOMPARE(c.ruleSets.size(), size_t(2));
     QCOMPARE(c.searchForms.size(), size_t(3));
     QCOMPARE(TextFormatProblem(c), std::string());
@@ -197,7 +198,7 @@ class TestRoundTrip : public QObject {
     // the local files gave them).
     Configuration saved;
     saved.configurationDirectory = d1;
-    QVERIFY(saved.LoadFromFiles(Table()));
+    QVERIFY(LoadFromFiles(saved, Table()));
     Configuration back;
     back.subtreeDn = kRoot;
     auto conn = server_->Connect();
