@@ -58,7 +58,7 @@ class WaitGuard {
 };
 
 constexpr int kServerDown = ldapx::kServerDown;
-constexpr int kConnectError = -11;  // LDAP_CONNECT_ERROR
+constexpr int kConnectError = ldapx::kConnectError;
 // Adds in flight within one transaction.
 constexpr int kTxnWindow = 512;
 
@@ -69,12 +69,12 @@ bool IsLost(int code) { return code == kServerDown || code == kConnectError; }
 // part of the tree). The save then writes in place instead.
 bool RefusedHere(int code) {
   switch (code) {
-    case 10:  // referral
-    case 32:  // noSuchObject (the parent is not held by this server)
-    case 50:  // insufficientAccessRights
-    case 53:  // unwillingToPerform
-    case 66:  // notAllowedOnNonLeaf
-    case 71:  // affectsMultipleDSAs
+    case ldapx::kReferral:
+    case ldapx::kNoSuchObject:  // the parent is not held by this server
+    case ldapx::kInsufficientAccess:
+    case ldapx::kUnwillingToPerform:
+    case ldapx::kNotAllowedOnNonLeaf:
+    case ldapx::kAffectsMultipleDsas:
       return true;
     default:
       return false;

@@ -6,7 +6,7 @@ namespace directory {
 
 namespace {
 
-constexpr int kConnectError = -11;  // LDAP_CONNECT_ERROR
+constexpr int kConnectError = ldapx::kConnectError;
 
 SubtreeTarget Failure(int code, const ldapx::Connection& connection) {
   SubtreeTarget target;
