@@ -1,17 +1,14 @@
 #include "platform/support/savetags.h"
 
+#include <QRandomGenerator>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <random>
 
 namespace kvaro {
 
-uint64_t RandomBits() {
-  std::random_device rd;
-  return (static_cast<uint64_t>(rd()) << 32) ^ rd();
-}
+uint64_t RandomBits() { return QRandomGenerator::system()->generate64(); }
 
 std::string RandomTag() {
   static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
