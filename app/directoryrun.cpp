@@ -5,12 +5,12 @@
 
 #include "app/settings.h"
 #include "app/startup.h"
+#include "directoryui/credentialsdialog.h"
+#include "directoryui/directorywork.h"
 #include "platform/support/messages.h"
 #include "store/directory/directoryload.h"
 #include "store/directory/directorylogon.h"
 #include "store/directory/directorysave.h"
-#include "directoryui/credentialsdialog.h"
-#include "directoryui/directorywork.h"
 #include "store/store.h"
 
 int LoadFromDirectoryInWorker(ApplicationObject& app) {
@@ -24,15 +24,7 @@ int LoadFromDirectoryInWorker(ApplicationObject& app) {
     return directory::LoadFromDirectory(app.configuration, app.oidtable, prompt, timeouts, &wait,
                                         &app.oidtable);
   });
-  switch (result) {
-    case directory::LoadResult::Loaded:
-      return kLoaded;
-    case directory::LoadResult::NoServer:
-      return kNothingLoaded;
-    case directory::LoadResult::Cancelled:
-      return kLoadCancelled;
-  }
-  return kNothingLoaded;
+  return store::LoadStatusOf(result);
 }
 
 bool SaveInWorker(Configuration& configuration, QWidget* parent,

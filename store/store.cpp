@@ -11,8 +11,13 @@ int Load(Configuration& configuration, const kvaro::Oidtable& table, const Direc
   if (configuration.startupMode != StartupMode::kDirectory)
     return ::LoadFromFiles(configuration, table, problems);
   if (!directory.prompt) return kNothingLoaded;
-  switch (directory::LoadFromDirectory(configuration, table, *directory.prompt, directory.timeouts,
-                                       directory.wait, directory.serverSchemaInto)) {
+  return LoadStatusOf(directory::LoadFromDirectory(configuration, table, *directory.prompt,
+                                                   directory.timeouts, directory.wait,
+                                                   directory.serverSchemaInto));
+}
+
+int LoadStatusOf(directory::LoadResult result) {
+  switch (result) {
     case directory::LoadResult::Loaded:
       return kLoaded;
     case directory::LoadResult::NoServer:

@@ -30,6 +30,10 @@ struct DirectoryLoad {
 int Load(Configuration& configuration, const kvaro::Oidtable& table, const DirectoryLoad& directory,
          msg::Problems* problems = nullptr);
 
+// What a directory load's result means for start-up: kLoaded, kNothingLoaded (no server
+// configured) or kLoadCancelled.
+int LoadStatusOf(directory::LoadResult result);
+
 // Saves the whole configuration where configuration.startupMode says: the directory
 // subtree at subtreeDn through configuration.connection (directory::SaveConfiguration,
 // with `wait` and `options`), or the local folder (SaveToFiles). True when everything was
