@@ -5,10 +5,10 @@
 #include "app/editorrun.h"
 #include "app/startup.h"
 #include "app/wizardrun.h"
+#include "directoryui/directorywork.h"
 #include "platform/support/datafiles.h"
 #include "platform/support/messages.h"
 #include "store/directory/oldcopyremover.h"
-#include "directoryui/directorywork.h"
 #include "widgets/messagebox.h"
 
 int main(int argc, char* argv[]) {

@@ -6,11 +6,11 @@
 
 #include "app/settings.h"
 #include "app/startup.h"
+#include "directoryui/directorywork.h"
+#include "directoryui/pleasewaitdialog.h"
 #include "platform/support/messages.h"
 #include "store/directory/directorysave.h"
 #include "store/directory/entrylayout.h"
-#include "directoryui/directorywork.h"
-#include "directoryui/pleasewaitdialog.h"
 #include "store/store.h"
 #include "wizard/setupwizard.h"
 

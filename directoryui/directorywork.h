@@ -11,10 +11,10 @@
 #include <type_traits>
 #include <utility>
 
+#include "directoryui/pleasewaitdialog.h"
 #include "platform/ldap/ldapclient.h"
 #include "platform/support/messages.h"
 #include "store/directory/oldcopyremover.h"
-#include "directoryui/pleasewaitdialog.h"
 #include "widgets/guithread.h"
 
 // How Cancel reaches the work. Waits: every wait on the server ends at once with

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <string>
 
-#include "platform/support/messages.h"
 #include "directoryui/controlids.h"
+#include "platform/support/messages.h"
 #include "widgets/dialogunits.h"
 #include "widgets/guithread.h"
 

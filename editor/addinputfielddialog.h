@@ -1,7 +1,7 @@
 // "Add Form Group Field": asks for a field name, its default value and its filter
 // attribute types. A note below the default value says that it is not stored (the
-// configuration has no place for it). Its results survive the run, so the same object can be run again and
-// shows what it returned last time (used after a refused duplicate name).
+// configuration has no place for it). Its results survive the run, so the same object can be run
+// again and shows what it returned last time (used after a refused duplicate name).
 #pragma once
 
 #include <QDialog>

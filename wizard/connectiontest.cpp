@@ -2,8 +2,8 @@
 
 #include <QWidget>
 
-#include "platform/support/messages.h"
 #include "directoryui/directorywork.h"
+#include "platform/support/messages.h"
 
 namespace {
 

@@ -15,11 +15,11 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
+#include "directoryui/directorywork.h"
 #include "platform/ldap/dncheck.h"
 #include "platform/ldap/ldapclient.h"
 #include "platform/support/messages.h"
 #include "store/directory/subtreecheck.h"
-#include "directoryui/directorywork.h"
 #include "wizard/connectiontest.h"
 #include "wizard/controlids.h"
 #include "wizard/setupwizard.h"

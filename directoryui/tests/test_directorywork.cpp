@@ -13,6 +13,8 @@
 #include <set>
 #include <thread>
 
+#include "directoryui/controlids.h"
+#include "directoryui/directorywork.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
 #include "store/directory/directoryload.h"
@@ -20,8 +22,6 @@
 #include "store/directory/directorysave.h"
 #include "store/directory/directorystore.h"
 #include "store/directory/entrylayout.h"
-#include "directoryui/controlids.h"
-#include "directoryui/directorywork.h"
 #include "tests/support/directoryserver.h"
 #include "tests/support/modaldriver.h"
 #include "tests/support/sampleconfig.h"

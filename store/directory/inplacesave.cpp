@@ -6,9 +6,9 @@
 #include <optional>
 #include <unordered_map>
 
+#include "platform/ldap/qerror.h"
 #include "platform/support/atomicfile.h"
 #include "platform/support/messages.h"
-#include "platform/ldap/qerror.h"
 #include "platform/support/savetags.h"
 #include "store/directory/directoryload.h"
 #include "store/directory/directorystore.h"

@@ -1,7 +1,7 @@
 #include "store/directory/leftovers.h"
 
-#include "platform/support/messages.h"
 #include "platform/ldap/qerror.h"
+#include "platform/support/messages.h"
 #include "platform/support/savetags.h"
 #include "store/directory/directorylogon.h"
 #include "store/directory/directorysave.h"

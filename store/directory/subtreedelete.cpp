@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "platform/support/messages.h"
 #include "platform/ldap/qerror.h"
+#include "platform/support/messages.h"
 #include "store/directory/directoryload.h"
 
 namespace directory {

@@ -1,7 +1,5 @@
 // Loading the "RuleSet=" files of the configuration folder, and the start-up load that
 // reads them unless the settings name the directory.
-#include "store/files/localstore.h"
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -15,6 +13,7 @@
 #include "platform/support/messageids.h"
 #include "platform/support/messages.h"
 #include "store/files/folderio.h"
+#include "store/files/localstore.h"
 #include "store/files/templatefile.h"
 
 using namespace localfiles;

@@ -21,6 +21,8 @@
 #include <vector>
 
 #include "app/mainframe.h"
+#include "directoryui/credentialsdialog.h"
+#include "directoryui/pleasewaitdialog.h"
 #include "editor/addformdialog.h"
 #include "editor/addrulesetdialog.h"
 #include "editor/configtree.h"
@@ -32,8 +34,6 @@
 #include "platform/support/datafiles.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
-#include "directoryui/credentialsdialog.h"
-#include "directoryui/pleasewaitdialog.h"
 #include "tests/support/sampleconfig.h"
 #include "tools/screenshots/screenshots_forms.h"
 #include "tools/screenshots/screenshots_rules.h"

@@ -12,9 +12,9 @@
 #include <QTimer>
 #include <csignal>
 
+#include "directoryui/pleasewaitdialog.h"
 #include "platform/ldap/ldapclient.h"
 #include "platform/support/messages.h"
-#include "directoryui/pleasewaitdialog.h"
 #include "tests/support/slapdfixture.h"
 #include "tests/support/stallserver.h"
 #include "wizard/controlids.h"

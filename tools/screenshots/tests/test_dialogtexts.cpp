@@ -12,6 +12,8 @@
 #include <map>
 #include <memory>
 
+#include "directoryui/credentialsdialog.h"
+#include "directoryui/pleasewaitdialog.h"
 #include "editor/addfilterattributedialog.h"
 #include "editor/addformdialog.h"
 #include "editor/addinputfielddialog.h"
@@ -24,8 +26,6 @@
 #include "editor/startpointdialog.h"
 #include "platform/support/messages.h"
 #include "store/directory/directorylogon.h"
-#include "directoryui/credentialsdialog.h"
-#include "directoryui/pleasewaitdialog.h"
 #include "tests/support/testoidtable.h"
 #include "tools/screenshots/wizardscreenshots.h"
 #include "wizard/setupwizard.h"
