@@ -14,7 +14,10 @@ namespace ldapx {
 static_assert(kSuccess == LDAP_SUCCESS && kServerDown == LDAP_SERVER_DOWN &&
               kTimeout == LDAP_TIMEOUT && kDecodingError == LDAP_DECODING_ERROR &&
               kConnectError == LDAP_CONNECT_ERROR && kProtocolError == LDAP_PROTOCOL_ERROR &&
-              kReferral == LDAP_REFERRAL && kNoSuchObject == LDAP_NO_SUCH_OBJECT &&
+              kSizeLimitExceeded == LDAP_SIZELIMIT_EXCEEDED && kReferral == LDAP_REFERRAL &&
+              kAdminLimitExceeded == LDAP_ADMINLIMIT_EXCEEDED &&
+              kUnavailableCriticalExtension == LDAP_UNAVAILABLE_CRITICAL_EXTENSION &&
+              kNoSuchObject == LDAP_NO_SUCH_OBJECT &&
               kInsufficientAccess == LDAP_INSUFFICIENT_ACCESS &&
               kUnwillingToPerform == LDAP_UNWILLING_TO_PERFORM &&
               kNotAllowedOnNonLeaf == LDAP_NOT_ALLOWED_ON_NONLEAF &&

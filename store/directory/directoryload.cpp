@@ -16,9 +16,9 @@ namespace directory {
 
 namespace {
 
-constexpr int kSizeLimitExceeded = 4;
-constexpr int kAdminLimitExceeded = 11;
-constexpr int kUnavailableCriticalExtension = 12;
+using ldapx::kAdminLimitExceeded;
+using ldapx::kSizeLimitExceeded;
+using ldapx::kUnavailableCriticalExtension;
 // Entries asked for in one page. Each page costs a round trip, so the first read asks
 // for the whole subtree in one; a server that refuses that (389 Directory Server does
 // above the user's size limit) is asked again in pages well below the usual per-search
