@@ -18,23 +18,25 @@ int LoadFromDirectoryInWorker(ApplicationObject& app) {
   const ldapx::Timeouts timeouts{limits.connectSeconds, limits.operationSeconds};
   DialogCredentialsPrompt prompt;
   prompt.dialog().SetSecurityText(
-      directory::LogonSecurityText(directory::TlsOf(app.configuration).security));
+      directory::LogonSecurityText(app.session.directory.server.Tls().security));
   // The logon dialog and the messages are shown by the GUI thread for the worker.
   const auto result = RunInWorker(nullptr, [&](directory::PleaseWait& wait) {
-    return directory::LoadFromDirectory(app.configuration, app.oidtable, prompt, timeouts, &wait,
-                                        &app.oidtable);
+    return directory::LoadFromDirectory(app.session.directory, app.configuration, app.oidtable,
+                                        prompt, timeouts, &wait, &app.oidtable);
   });
   return store::LoadStatusOf(result);
 }
 
-bool SaveInWorker(Configuration& configuration, QWidget* parent,
+bool SaveInWorker(store::Session& session, Configuration& configuration, QWidget* parent,
                   directory::OldCopyRemover* remover) {
   directory::OldCopy old;
   directory::SaveOptions options;
   if (remover) options.leaveOldCopy = &old;
   const bool saved = RunWithPleaseWait(
       parent, std::string(msg::LoadString(61282)), std::string(msg::LoadString(62199)),
-      [&](directory::PleaseWait& wait) { return store::Save(configuration, &wait, options); },
+      [&](directory::PleaseWait& wait) {
+        return store::Save(session, configuration, &wait, options);
+      },
       CancelBy::ByWork);
   if (remover) remover->Add(std::move(old));
   return saved;

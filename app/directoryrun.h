@@ -4,6 +4,9 @@
 
 class ApplicationObject;
 class Configuration;
+namespace store {
+struct Session;
+}
 class QWidget;
 namespace directory {
 class OldCopyRemover;
@@ -19,5 +22,5 @@ int LoadFromDirectoryInWorker(ApplicationObject& app);
 // takes input while the configuration is written; the save itself decides how far Cancel
 // may stop it. True when saved. With `remover`, the save returns once the new
 // configuration is in place and the old copy is removed by `remover` meanwhile.
-bool SaveInWorker(Configuration& configuration, QWidget* parent,
+bool SaveInWorker(store::Session& session, Configuration& configuration, QWidget* parent,
                   directory::OldCopyRemover* remover = nullptr);

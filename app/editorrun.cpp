@@ -10,7 +10,7 @@
 
 int RunEditor(ApplicationObject& app, std::function<bool(Configuration&)> save) {
   QApplication::setWindowIcon(art::ApplicationIcon());
-  CMainFrame frame(app.configuration, app.oidtable, std::move(save));
+  CMainFrame frame(app.configuration, app.session, app.oidtable, std::move(save));
   frame.show();
   frame.repaint();
   frame.tree()->Fill();

@@ -22,8 +22,8 @@ int main(int argc, char* argv[]) {
   directory::OldCopyRemover remover;
   ApplicationObject app;
   app.loadFromDirectory = LoadFromDirectoryInWorker;
-  app.runEditor = EditorHook([&remover](Configuration& configuration) {
-    return SaveInWorker(configuration, QApplication::activeWindow(), &remover);
+  app.runEditor = EditorHook([&app, &remover](Configuration& configuration) {
+    return SaveInWorker(app.session, configuration, QApplication::activeWindow(), &remover);
   });
   app.runWizard = RunSetupWizard;
 

@@ -20,6 +20,7 @@
 #include "model/configuration.h"
 #include "platform/support/messages.h"
 #include "store/directory/directorylogon.h"
+#include "store/store.h"
 #include "widgets/artwork.h"
 #include "widgets/messagebox.h"
 
@@ -94,9 +95,12 @@ void CAboutDialog::keyPressEvent(QKeyEvent* event) {
 
 void CAboutDialog::mousePressEvent(QMouseEvent*) { accept(); }
 
-CMainFrame::CMainFrame(Configuration& configuration, const kvaro::Oidtable& table,
-                       SaveFunction save, QWidget* parent)
-    : QMainWindow(parent), configuration_(configuration), save_(std::move(save)) {
+CMainFrame::CMainFrame(Configuration& configuration, const store::Session& session,
+                       const kvaro::Oidtable& table, SaveFunction save, QWidget* parent)
+    : QMainWindow(parent),
+      configuration_(configuration),
+      session_(session),
+      save_(std::move(save)) {
   setObjectName(QStringLiteral("CMainFrame"));
   setWindowIcon(art::ApplicationIcon());
   setMinimumSize(kMinimumSize);
@@ -147,7 +151,7 @@ CMainFrame::CMainFrame(Configuration& configuration, const kvaro::Oidtable& tabl
   idleText_->setObjectName(ObjectName(kIdStatusMessagePane));
   status->addWidget(idleText_, 1);
   // Whether the session's directory connection is encrypted.
-  if (configuration_.connection) {
+  if (session_.directory.connection) {
     security_ = new QLabel(status);
     security_->setObjectName(ObjectName(kIdSecurityIndicator));
     security_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -200,7 +204,7 @@ QAction* CMainFrame::AddCommand(QMenu* menu, int id, const QString& text, bool e
   action->setObjectName(ObjectName(id));
   action->setEnabled(enabled);
   // A configuration kept in files is saved there, not to the directory.
-  const bool files = id == kSave && configuration_.startupMode == StartupMode::kFiles;
+  const bool files = id == kSave && session_.startupMode == StartupMode::kFiles;
   action->setStatusTip(Prompt(files ? 62321 : id));
   action->setMenuRole(QAction::NoRole);
   actions_[id] = action;
@@ -280,12 +284,12 @@ bool CMainFrame::Save() {
 
 void CMainFrame::UpdateSecurity() {
   if (!security_) return;
-  if (!configuration_.connection) {
+  if (!session_.directory.connection) {
     security_->setText(Text(62322));
     return;
   }
   security_->setText(QString::fromStdString(directory::SecurityText(
-      *configuration_.connection, directory::TlsOf(configuration_).security)));
+      *session_.directory.connection, session_.directory.server.Tls().security)));
 }
 
 bool CMainFrame::CanClose() {

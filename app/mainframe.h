@@ -16,6 +16,9 @@ class OVS_LHSClientWnd;
 class OVS_RHSClientWnd;
 class QAction;
 class QLabel;
+namespace store {
+struct Session;
+}
 namespace kvaro {
 class Oidtable;
 }
@@ -66,10 +69,11 @@ class CMainFrame : public QMainWindow {
     kContextHelp = 57669,
   };
 
-  // The frame over `configuration`; `save` is what File Save calls. The tree stays
-  // empty below its roots until tree()->Fill().
-  CMainFrame(Configuration& configuration, const kvaro::Oidtable& table, SaveFunction save,
-             QWidget* parent = nullptr);
+  // The frame over `configuration`, kept by `session` (which the frame outlives not);
+  // `save` is what File Save calls. The tree stays empty below its roots until
+  // tree()->Fill().
+  CMainFrame(Configuration& configuration, const store::Session& session,
+             const kvaro::Oidtable& table, SaveFunction save, QWidget* parent = nullptr);
   ~CMainFrame() override;
 
   CConfigTree* tree() const;
@@ -117,6 +121,7 @@ class CMainFrame : public QMainWindow {
   void ApplyFrameLimits();
 
   Configuration& configuration_;
+  const store::Session& session_;
   SaveFunction save_;
   CMainSplitter* splitter_ = nullptr;
   OVS_LHSClientWnd* leftPane_ = nullptr;

@@ -20,6 +20,7 @@
 #include "platform/support/atomicfile.h"
 #include "platform/support/messages.h"
 #include "platform/support/qstringlist.h"
+#include "store/store.h"
 
 namespace settings {
 
@@ -333,7 +334,7 @@ std::unique_ptr<SettingsKey> OpenSettingsKey(const std::string& keyName) {
   return key;
 }
 
-int ReadSettings(Session& configuration, bool* keyMissing) {
+int ReadSettings(store::Session& session, bool* keyMissing) {
   if (keyMissing) *keyMissing = false;
   const auto key = OpenSettingsKey("Startup");
   if (!key) {
@@ -343,26 +344,27 @@ int ReadSettings(Session& configuration, bool* keyMissing) {
   }
   const auto mode = key->ReadString("Startup Mode");
   if (!mode) return 0;
-  configuration.startupMode = *mode == "file" ? StartupMode::kFiles : StartupMode::kDirectory;
-  if (configuration.startupMode == StartupMode::kFiles) {
+  session.startupMode = *mode == "file" ? StartupMode::kFiles : StartupMode::kDirectory;
+  if (session.startupMode == StartupMode::kFiles) {
     const auto folder = key->ReadString("Configuration Directory");
     if (!folder) return 0;
-    configuration.configurationDirectory = ExpandFolder(*folder);
+    session.configurationDirectory = ExpandFolder(*folder);
     return 1;
   }
   const auto dn = key->ReadString("Configuration Subtree DN");
   if (!dn) return 0;
-  configuration.subtreeDn = *dn;
+  session.directory.subtreeDn = *dn;
   const auto address = key->ReadString("Server Address");
   if (!address) return 0;
-  configuration.serverAddress = *address;
+  ldapx::ServerSettings& server = session.directory.server;
+  server.address = *address;
   const auto port = key->ReadDword("Server Port");
   if (!port || !ldapx::IsValidPort(*port)) return 0;
-  configuration.serverPort = static_cast<int>(*port);
+  server.port = static_cast<int>(*port);
   // Optional: settings written before connections could be encrypted have neither value
   // and keep connecting in plain text.
-  configuration.serverSecurity = key->ReadString("Server Security").value_or("none");
-  configuration.caCertificateFile = key->ReadString("CA Certificate File").value_or("");
+  server.security = key->ReadString("Server Security").value_or("none");
+  server.caCertificateFile = key->ReadString("CA Certificate File").value_or("");
   return 1;
 }
 
@@ -402,26 +404,27 @@ int WriteSetting(SettingsKey* key, const std::string& valueName, int type,
   return 0;
 }
 
-int WriteDirectorySettings(const Session& configuration) {
+int WriteDirectorySettings(const store::Session& session) {
   auto key = OpenSettingsKey("Startup");
-  const std::string& address = configuration.serverAddress;
+  const ldapx::ServerSettings& server = session.directory.server;
+  const std::string& address = server.address;
   if (!WriteSetting(key.get(), "Server Address", kRegSz,
                     std::as_bytes(std::span(address.c_str(), address.size() + 1))))
     return 0;
-  const uint32_t port = static_cast<uint32_t>(configuration.serverPort);
+  const uint32_t port = static_cast<uint32_t>(server.port);
   if (!WriteSetting(key.get(), "Server Port", kRegDword, std::as_bytes(std::span(&port, 1))))
     return 0;
-  const std::string& dn = configuration.subtreeDn;
+  const std::string& dn = session.directory.subtreeDn;
   if (!WriteSetting(key.get(), "Configuration Subtree DN", kRegSz,
                     std::as_bytes(std::span(dn.c_str(), dn.size() + 1))))
     return 0;
-  const std::string& security = configuration.serverSecurity;
+  const std::string& security = server.security;
   if (!WriteSetting(key.get(), "Server Security", kRegSz,
                     std::as_bytes(std::span(security.c_str(), security.size() + 1))))
     return 0;
   // An empty CA file is written too, so that a file named by an earlier set-up is not
   // trusted any longer.
-  const std::string& caFile = configuration.caCertificateFile;
+  const std::string& caFile = server.caCertificateFile;
   if (!WriteSetting(key.get(), "CA Certificate File", kRegSz,
                     std::as_bytes(std::span(caFile.c_str(), caFile.size() + 1))))
     return 0;

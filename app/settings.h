@@ -20,7 +20,9 @@
 #include <string>
 #include <vector>
 
+namespace store {
 struct Session;
+}
 
 namespace settings {
 
@@ -98,14 +100,14 @@ class SettingsKey {
 // an empty name or when the key cannot be opened.
 std::unique_ptr<SettingsKey> OpenSettingsKey(const std::string& keyName);
 
-// Reads the start-up settings into `configuration` (startupMode, then by mode either
-// configurationDirectory, or subtreeDn, serverAddress and serverPort, then the optional
-// "Server Security" and "CA Certificate File" into serverSecurity ("none" when missing)
-// and caCertificateFile). 1 when every
+// Reads the start-up settings into `session` (startupMode, then by mode either
+// configurationDirectory, or the directory's subtreeDn, server address and port, then the
+// optional "Server Security" and "CA Certificate File" into the server's security ("none"
+// when missing) and caCertificateFile). 1 when every
 // needed value was read, 0 when one is missing (values read before it stay set).
 // When the key itself cannot be opened, shows message 61280, sets *keyMissing (the
 // caller ends the program with exit code 1) and returns 0.
-int ReadSettings(Session& configuration, bool* keyMissing = nullptr);
+int ReadSettings(store::Session& session, bool* keyMissing = nullptr);
 
 // How long the program waits for the directory server, in seconds: "Connect Timeout"
 // (the connect and the bind) and "Operation Timeout" (a search or a save without any
@@ -127,7 +129,7 @@ int WriteSetting(SettingsKey* key, const std::string& valueName, int type,
 // directory: "Server Address", then "Server Port", then "Configuration Subtree DN", then
 // "Server Security" and "CA Certificate File"; a failed write stops the sequence. 1 when
 // all were written.
-int WriteDirectorySettings(const Session& configuration);
+int WriteDirectorySettings(const store::Session& session);
 
 // regedit's quoting of a string value: `"` and `\` are escaped with "\".
 std::string QuoteValue(const std::string& text);

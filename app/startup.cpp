@@ -7,7 +7,7 @@
 #include "platform/ldap/ldapclient.h"
 #include "platform/support/datafiles.h"
 #include "platform/support/messages.h"
-#include "store/files/localstore.h"
+#include "store/store.h"
 
 int ParseNoConnect(const std::vector<std::string>& arguments) {
   int flag = 0;
@@ -26,18 +26,15 @@ int ParseNoConnect(const std::vector<std::string>& arguments) {
 
 int LoadConfiguration(ApplicationObject& app, bool* settingsKeyMissing) {
   bool keyMissing = false;
-  LoadHooks hooks;
-  hooks.readSettings = [&keyMissing](Configuration& c) {
-    return settings::ReadSettings(c, &keyMissing);
-  };
-  hooks.loadFromDirectory = [&app](Configuration&) {
-    return app.loadFromDirectory ? app.loadFromDirectory(app) : kNothingLoaded;
-  };
-  app.configuration.oidtable = &app.oidtable;
-  msg::Problems problems;
-  const int loaded = Load(app.configuration, hooks, app.oidtable, &problems);
-  msg::Show(problems);
+  const int read = settings::ReadSettings(app.session, &keyMissing);
   if (settingsKeyMissing) *settingsKeyMissing = keyMissing;
+  if (!read) return kNothingLoaded;
+  app.configuration.oidtable = &app.oidtable;
+  if (app.session.startupMode == StartupMode::kDirectory)
+    return app.loadFromDirectory ? app.loadFromDirectory(app) : kNothingLoaded;
+  msg::Problems problems;
+  const int loaded = store::Load(app.session, app.configuration, app.oidtable, {}, &problems);
+  msg::Show(problems);
   return loaded;
 }
 

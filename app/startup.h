@@ -8,9 +8,11 @@
 
 #include "model/configuration.h"
 #include "platform/support/oidtable.h"
+#include "store/store.h"
 
-// Lives for the whole run and owns the attribute table and the one configuration. The
-// configuration is declared after the table, so it is destroyed first.
+// Lives for the whole run and owns the attribute table, the one configuration and the
+// session of the store that keeps it. The configuration is declared after the table, so
+// it is destroyed first.
 class ApplicationObject {
  public:
   ApplicationObject() = default;
@@ -19,6 +21,8 @@ class ApplicationObject {
 
   kvaro::Oidtable oidtable;
   Configuration configuration;
+  // Where the configuration is kept (the settings), the password and the connection.
+  store::Session session;
   // Set by the command-line switch "noconn"; recorded only.
   int NoConnectFlag = 0;
 
@@ -48,6 +52,7 @@ int ParseNoConnect(const std::vector<std::string>& arguments);
 int RunStartup(ApplicationObject& app, const std::vector<std::string>& arguments);
 
 // Loads the configuration the way start-up does: reads the settings, then loads from
-// the directory or the local files. What Configuration::Load returns (kLoaded when
-// loaded); *settingsKeyMissing tells the caller to end with exit code 1.
+// the directory or the local files: kLoaded when loaded, kNothingLoaded when the
+// settings could not be read or nothing is there, kLoadUnreadable or kLoadCancelled as
+// store::Load says; *settingsKeyMissing tells the caller to end with exit code 1.
 int LoadConfiguration(ApplicationObject& app, bool* settingsKeyMissing);

@@ -29,8 +29,8 @@ bool WriteText(settings::SettingsKey* key, const char* name, const std::string& 
 
 // The folder for local files: the configuration's own, else the one the settings name,
 // else the default.
-std::string ConfigurationFolderFor(const Configuration& configuration) {
-  std::string folder = configuration.configurationDirectory;
+std::string ConfigurationFolderFor(const store::Session& session) {
+  std::string folder = session.configurationDirectory;
   if (folder.empty()) {
     if (auto key = settings::OpenSettingsKey("Startup")) {
       folder = settings::ExpandFolder(key->ReadString(kConfigurationDirectory).value_or(""));
@@ -49,6 +49,7 @@ std::string DefaultConfigurationDirectory() {
 
 bool StoreWizardResult(ApplicationObject& app, SetupWizard& wizard) {
   Configuration& config = app.configuration;
+  store::Session& session = app.session;
   // A configuration without the rule set of every chosen service is not what the
   // administrator asked for, and stored over an existing one it would lose that one:
   // nothing is written unless every template gave its rule set.
@@ -65,7 +66,7 @@ bool StoreWizardResult(ApplicationObject& app, SetupWizard& wizard) {
   if (!inDirectory) {
     // The location page asked about the folder's configuration files; ask again if
     // they changed since.
-    folder = wizard.configurationFolder.empty() ? ConfigurationFolderFor(config)
+    folder = wizard.configurationFolder.empty() ? ConfigurationFolderFor(session)
                                                 : wizard.configurationFolder;
     if (!ConfirmReplacingFiles(folder, wizard.replaceFileCount)) {
       wizard.generatedRuleSets.clear();
@@ -79,42 +80,38 @@ bool StoreWizardResult(ApplicationObject& app, SetupWizard& wizard) {
   wizard.generatedRuleSets.clear();
   wizard.generatedForms.clear();
 
-  config.subtreeDn = wizard.subtreeDn;
-  config.serverAddress = wizard.serverAddress;
-  config.serverPort = wizard.serverPort;
-  config.serverSecurity = ldapx::SecurityName(wizard.tls.security);
-  config.caCertificateFile = wizard.tls.caFile;
-  config.bindDn = wizard.bindDn;
-  config.bindPassword = wizard.bindPassword;
-  config.connection = wizard.session;
+  session.directory = wizard.directory;
   // The save goes where the administrator chose, not where the settings pointed.
-  config.startupMode = inDirectory ? StartupMode::kDirectory : StartupMode::kFiles;
+  session.startupMode = inDirectory ? StartupMode::kDirectory : StartupMode::kFiles;
 
   if (inDirectory) {
     // A configuration the administrator chose to replace keeps its root entry: the save
     // writes the new configuration beside it and swaps it in, or changes nothing.
     const bool written =
         wizard.replaceConfiguration ||
-        RunWithPleaseWait(
-            nullptr, std::string(msg::LoadString(61282)), std::string(msg::LoadString(61285)),
-            [&config](directory::PleaseWait&) { return directory::WriteRootEntry(config); });
+        RunWithPleaseWait(nullptr, std::string(msg::LoadString(61282)),
+                          std::string(msg::LoadString(61285)), [&session](directory::PleaseWait&) {
+                            return session.directory.connection &&
+                                   directory::WriteRootEntry(*session.directory.connection,
+                                                             session.directory.subtreeDn);
+                          });
     if (!written) {
       msg::Show(61286, {}, msg::Buttons::Ok, msg::Icon::Error);
       return false;
     }
     const bool saved = RunInWorker(
-        nullptr, [&config](directory::PleaseWait& wait) { return store::Save(config, &wait); },
+        nullptr, [&](directory::PleaseWait& wait) { return store::Save(session, config, &wait); },
         CancelBy::ByWork);
     if (!saved) {
       msg::Show(61296, {}, msg::Buttons::Ok, msg::Icon::Error);
       return false;
     }
   } else {
-    config.configurationDirectory = folder;
+    session.configurationDirectory = folder;
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     // A folder that cannot be made shows up as the save's "cannot create file" message.
-    if (!store::Save(config)) {
+    if (!store::Save(session, config)) {
       msg::Show(61296, {}, msg::Buttons::Ok, msg::Icon::Error);
       return false;
     }
@@ -122,12 +119,12 @@ bool StoreWizardResult(ApplicationObject& app, SetupWizard& wizard) {
 
   // "Startup Mode" is written last, so that it never points at values that are missing.
   if (inDirectory) {
-    if (!settings::WriteDirectorySettings(config)) return false;
+    if (!settings::WriteDirectorySettings(session)) return false;
     auto key = settings::OpenSettingsKey("Startup");
     return WriteText(key.get(), kStartupMode, kModeDirectory);
   }
   auto key = settings::OpenSettingsKey("Startup");
-  if (!WriteText(key.get(), kConfigurationDirectory, config.configurationDirectory)) return false;
+  if (!WriteText(key.get(), kConfigurationDirectory, session.configurationDirectory)) return false;
   return WriteText(key.get(), kStartupMode, kModeFile);
 }
 
@@ -135,7 +132,7 @@ int RunSetupWizard(ApplicationObject& app) {
   SetupWizard wizard(app.oidtable);
   const settings::ConnectionLimits limits = settings::ReadConnectionLimits();
   wizard.timeouts = ldapx::Timeouts{limits.connectSeconds, limits.operationSeconds};
-  wizard.configurationFolder = ConfigurationFolderFor(app.configuration);
+  wizard.configurationFolder = ConfigurationFolderFor(app.session);
   if (wizard.exec() != kIdFinish) return 0;
   return StoreWizardResult(app, wizard) ? 0 : 1;
 }

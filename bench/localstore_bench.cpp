@@ -23,6 +23,7 @@
 #include "platform/support/oidtable.h"
 #include "store/files/localstore.h"
 #include "store/files/templatefile.h"
+#include "tests/support/shownstore.h"
 
 namespace fs = std::filesystem;
 
@@ -94,25 +95,25 @@ bool RunOnce(const kvaro::Oidtable& table, int records) {
   fs::create_directories(base / "a");
   fs::create_directories(base / "b");
 
-  Configuration original;
+  testsupport::KeptConfiguration original;
   auto t = Clock::now();
   const size_t count = Build(original, records);
   const double build = Millis(t);
 
-  original.configurationDirectory = (base / "a").string();
+  original.session.configurationDirectory = (base / "a").string();
   t = Clock::now();
-  if (!SaveToFiles(original)) return false;
+  if (!SaveToFiles(original, original.session.configurationDirectory)) return false;
   const double save = Millis(t);
 
-  Configuration loaded;
-  loaded.configurationDirectory = original.configurationDirectory;
+  testsupport::KeptConfiguration loaded;
+  loaded.session.configurationDirectory = original.session.configurationDirectory;
   t = Clock::now();
-  if (!LoadFromFiles(loaded, table)) return false;
+  if (!LoadFromFiles(loaded, loaded.session.configurationDirectory, table)) return false;
   const double load = Millis(t);
 
-  loaded.configurationDirectory = (base / "b").string();
+  loaded.session.configurationDirectory = (base / "b").string();
   t = Clock::now();
-  if (!SaveToFiles(loaded)) return false;
+  if (!SaveToFiles(loaded, loaded.session.configurationDirectory)) return false;
   const double resave = Millis(t);
 
   uintmax_t bytes = 0;
@@ -133,7 +134,7 @@ bool RunMutual(const kvaro::Oidtable& table, int rules) {
       fs::temp_directory_path() / ("localstore_bench." + std::to_string(::getpid()));
   fs::remove_all(base);
   fs::create_directories(base);
-  Configuration original;
+  testsupport::KeptConfiguration original;
   original.ruleSets.push_back(std::make_unique<RuleSet>("Mutual"));
   RuleSet* set = original.ruleSets.back().get();
   for (int r = 0; r < rules; ++r) {
@@ -145,14 +146,14 @@ bool RunMutual(const kvaro::Oidtable& table, int rules) {
   auto group = std::make_unique<InputGroup>("Who", set->rules[0].get());
   group->AddField("Name", "", {"cn"});
   original.searchForms.push_back(std::make_unique<SearchForm>("Find", set, std::move(group)));
-  original.configurationDirectory = base.string();
+  original.session.configurationDirectory = base.string();
   auto t = Clock::now();
-  if (!SaveToFiles(original)) return false;
+  if (!SaveToFiles(original, original.session.configurationDirectory)) return false;
   const double save = Millis(t);
-  Configuration loaded;
-  loaded.configurationDirectory = base.string();
+  testsupport::KeptConfiguration loaded;
+  loaded.session.configurationDirectory = base.string();
   t = Clock::now();
-  if (LoadFromFiles(loaded, table) != 1) return false;
+  if (LoadFromFiles(loaded, loaded.session.configurationDirectory, table) != 1) return false;
   const double load = Millis(t);
   // Copies of every rule, as adding a rule to a set makes them.
   t = Clock::now();
@@ -174,7 +175,7 @@ bool RunWide(const kvaro::Oidtable& table, int rules) {
       fs::temp_directory_path() / ("localstore_bench." + std::to_string(::getpid()));
   fs::remove_all(base);
   fs::create_directories(base);
-  Configuration original;
+  testsupport::KeptConfiguration original;
   original.ruleSets.push_back(std::make_unique<RuleSet>("Wide"));
   RuleSet* set = original.ruleSets.back().get();
   auto form = std::make_unique<SearchForm>("Find", set);
@@ -191,14 +192,14 @@ bool RunWide(const kvaro::Oidtable& table, int rules) {
       form->inputGroups.push_back(std::move(group));
   }
   original.searchForms.push_back(std::move(form));
-  original.configurationDirectory = base.string();
+  original.session.configurationDirectory = base.string();
   auto t = Clock::now();
-  if (!SaveToFiles(original)) return false;
+  if (!SaveToFiles(original, original.session.configurationDirectory)) return false;
   const double save = Millis(t);
-  Configuration loaded;
-  loaded.configurationDirectory = base.string();
+  testsupport::KeptConfiguration loaded;
+  loaded.session.configurationDirectory = base.string();
   t = Clock::now();
-  if (LoadFromFiles(loaded, table) != 1) return false;
+  if (LoadFromFiles(loaded, loaded.session.configurationDirectory, table) != 1) return false;
   const double load = Millis(t);
   std::printf("%7d rules and %7d groups  save %7.1f ms   load %7.1f ms\n", rules, rules, save,
               load);

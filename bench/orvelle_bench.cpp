@@ -42,6 +42,7 @@
 #include "store/directory/entrylayout.h"
 #include "store/files/localstore.h"
 #include "store/files/templatefile.h"
+#include "tests/support/shownstore.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ const char* const kPlaces[] = {"Head Office", "Research",      "Sales",         
 // A configuration of exactly `entries` directory entries (rule sets, rules, forms,
 // groups and fields). Each unit is one rule set of six rules that search for each
 // other and two forms over it: 19 entries. The rest goes into extra fields.
-void Generate(Configuration& c, int entries) {
+void Generate(testsupport::KeptConfiguration& c, int entries) {
   int count = 0;
   int unit = 0;
   InputGroup* last = nullptr;
@@ -198,17 +199,19 @@ class FixedPrompt : public directory::CredentialsPrompt {
 
 // Start-up's directory load (logon without the dialog, then the subtree). BENCH_SECURITY
 // and BENCH_CA_FILE stand for the settings "Server Security" and "CA Certificate File".
-double LoadFromServer(Configuration& c, const Server& s, int expected) {
-  c.serverAddress = s.host;
-  c.serverPort = s.port;
-  if (const char* security = std::getenv("BENCH_SECURITY")) c.serverSecurity = security;
-  if (const char* caFile = std::getenv("BENCH_CA_FILE")) c.caCertificateFile = caFile;
-  c.subtreeDn = s.subtreeDn;
+double LoadFromServer(testsupport::KeptConfiguration& c, const Server& s, int expected) {
+  c.session.directory.server.address = s.host;
+  c.session.directory.server.port = s.port;
+  if (const char* security = std::getenv("BENCH_SECURITY"))
+    c.session.directory.server.security = security;
+  if (const char* caFile = std::getenv("BENCH_CA_FILE"))
+    c.session.directory.server.caCertificateFile = caFile;
+  c.session.directory.subtreeDn = s.subtreeDn;
   CountingSink sink;
   msg::ScopedSink scoped(&sink);
   FixedPrompt prompt(s.bindDn, s.password);
   const auto t0 = Clock::now();
-  const auto result = directory::LoadFromDirectory(c, Table(), prompt);
+  const auto result = directory::LoadFromDirectory(c.session.directory, c, Table(), prompt);
   const auto t1 = Clock::now();
   if (result != directory::LoadResult::Loaded) Fail("directory load did not log on");
   if (sink.count) Fail("directory load warned: " + sink.first);
@@ -220,18 +223,19 @@ double LoadFromServer(Configuration& c, const Server& s, int expected) {
 
 int DirCommand(const std::string& cmd, int n, const Server& s) {
   if (cmd == "dir-load") {
-    Configuration c;
+    testsupport::KeptConfiguration c;
     std::printf("dir_load_ms %.3f\n", LoadFromServer(c, s, n));
     return 0;
   }
-  Configuration c;
+  testsupport::KeptConfiguration c;
   Generate(c, n);
   CountingSink sink;
   msg::ScopedSink scoped(&sink);
   const std::string url = "ldap://" + s.host + ":" + std::to_string(s.port) + "/" + s.subtreeDn;
-  if (!directory::ConnectConfiguration(c, url, s.bindDn, s.password))
+  c.session.directory = testsupport::LogonAs(s.bindDn, s.password);
+  if (!directory::ConnectConfiguration(c.session.directory, url))
     Fail("cannot connect: " + sink.first);
-  c.subtreeDn = s.subtreeDn;
+  c.session.directory.subtreeDn = s.subtreeDn;
   // The time of each stage of a save, for the phase figures: the reads before the first
   // write, the staging adds, the two renames; then the old copy's removal, which the
   // editor runs while the user goes on and orvelle-config before it ends.
@@ -242,8 +246,9 @@ int DirCommand(const std::string& cmd, int n, const Server& s) {
   options.leaveOldCopy = &old;
   if (const char* txn = std::getenv("BENCH_TRANSACTIONS")) options.useTransactions = *txn == '1';
   const auto t0 = Clock::now();
-  const bool ok = cmd == "dir-seed" ? directory::SaveWithRootEntry(c)
-                                    : directory::SaveConfiguration(c, nullptr, options);
+  const bool ok = cmd == "dir-seed"
+                      ? directory::SaveWithRootEntry(c.session.directory, c)
+                      : directory::SaveConfiguration(c.session.directory, c, nullptr, options);
   const auto t1 = Clock::now();
   const bool removed = directory::RemoveOldCopy(old);
   const auto t2 = Clock::now();
@@ -265,19 +270,20 @@ int DirCommand(const std::string& cmd, int n, const Server& s) {
 }
 
 int FilesCommand(int n, const std::string& dir, int runs) {
-  Configuration c;
+  testsupport::KeptConfiguration c;
   Generate(c, n);
-  c.configurationDirectory = dir;
+  c.session.configurationDirectory = dir;
   CountingSink sink;
   msg::ScopedSink scoped(&sink);
   std::vector<double> saves, loads;
   for (int i = 0; i < runs; ++i) {
     const auto t0 = Clock::now();
-    if (!SaveToFiles(c)) Fail("local save failed: " + sink.first);
+    if (!SaveToFiles(c, c.session.configurationDirectory)) Fail("local save failed: " + sink.first);
     const auto t1 = Clock::now();
-    Configuration back;
-    back.configurationDirectory = dir;
-    if (!LoadFromFiles(back, Table())) Fail("local load failed");
+    testsupport::KeptConfiguration back;
+    back.session.configurationDirectory = dir;
+    if (!LoadFromFiles(back, back.session.configurationDirectory, Table()))
+      Fail("local load failed");
     const auto t2 = Clock::now();
     if (CountEntries(back) != n) Fail("local load gave a different configuration");
     saves.push_back(Ms(t0, t1));
@@ -290,7 +296,7 @@ int FilesCommand(int n, const std::string& dir, int runs) {
 
 int FillCommand(int argc, char** argv, int n, int runs) {
   QApplication qapp(argc, argv);
-  Configuration c;
+  testsupport::KeptConfiguration c;
   Generate(c, n);
   std::vector<double> fills;
   for (int i = 0; i < runs; ++i) {
@@ -312,7 +318,7 @@ long PeakKb() {
 int MemoryCommand(int argc, char** argv, int n, const Server& s) {
   QApplication qapp(argc, argv);
   const long before = PeakKb();
-  Configuration c;
+  testsupport::KeptConfiguration c;
   LoadFromServer(c, s, n);
   CConfigTree tree(c, Table());
   tree.Fill();
@@ -335,7 +341,7 @@ int StartupCommand(int argc, char** argv, const std::string& settingsFile) {
   ApplicationObject app;
   bool shown = false;
   app.runEditor = [&](ApplicationObject& a) {
-    CMainFrame frame(a.configuration, a.oidtable, [](Configuration&) { return true; });
+    CMainFrame frame(a.configuration, a.session, a.oidtable, [](Configuration&) { return true; });
     frame.show();
     frame.repaint();
     frame.tree()->Fill();
@@ -363,18 +369,19 @@ int main(int argc, char** argv) {
   const int n = std::atoi(argv[2]);
   if (n <= 0) Fail("bad entry count");
   if (cmd == "count") {
-    Configuration c;
+    testsupport::KeptConfiguration c;
     Generate(c, n);
     std::printf("entries %d rulesets %zu forms %zu\n", CountEntries(c), c.ruleSets.size(),
                 c.searchForms.size());
     return 0;
   }
   if (cmd == "ldif" && argc == 5) {
-    Configuration c;
+    testsupport::KeptConfiguration c;
     Generate(c, n);
-    c.subtreeDn = argv[3];
+    c.session.directory.subtreeDn = argv[3];
     std::string text;
-    if (!directory::ConfigurationLdif(c, text)) Fail("configuration does not pass its checks");
+    if (!directory::ConfigurationLdif(c, c.session.directory.subtreeDn, text))
+      Fail("configuration does not pass its checks");
     std::ofstream(argv[4], std::ios::binary) << text;
     return 0;
   }

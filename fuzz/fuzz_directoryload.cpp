@@ -11,7 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzzsupport::QuietMessages();
   Configuration configuration;
-  configuration.subtreeDn = "cn=Orvelle Configuration, o=Sample";
+  std::string subtreeDn = "cn=Orvelle Configuration, o=Sample";
   ldapx::SearchResult result;
   std::string_view text = fuzzsupport::AsText(data, size);
   bool first = true;
@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view type = line.substr(0, colon);
     const std::string value(line.substr(colon + 2));
     if (first && type == "base") {
-      configuration.subtreeDn = value;
+      subtreeDn = value;
     } else if (type == "dn") {
       result.entries.push_back(ldapx::Entry{value, {}});
     } else if (!result.entries.empty()) {
@@ -35,6 +35,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     first = false;
   }
-  directory::LoadEntries(configuration, fuzzsupport::Table(), result);
+  directory::LoadEntries(configuration, subtreeDn, fuzzsupport::Table(), result);
   return 0;
 }

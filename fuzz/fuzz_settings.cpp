@@ -7,6 +7,7 @@
 #include "app/settings.h"
 #include "fuzz/fuzzsupport.h"
 #include "model/configuration.h"
+#include "store/store.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzzsupport::QuietMessages();
@@ -15,9 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!environment) std::abort();
   fuzzsupport::WriteFile(file, fuzzsupport::AsText(data, size));
 
-  Configuration configuration;
+  store::Session session;
   bool keyMissing = false;
-  (void)settings::ReadSettings(configuration, &keyMissing);
+  (void)settings::ReadSettings(session, &keyMissing);
 
   auto key = settings::OpenSettingsKey("Startup");
   if (!key) return 0;

@@ -31,9 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   Configuration configuration;
-  configuration.startupMode = StartupMode::kFiles;
-  configuration.configurationDirectory = folder;
-  if (LoadFromFiles(configuration, table)) {
+  if (LoadFromFiles(configuration, folder, table)) {
     std::string out;
     for (const auto& ruleSet : configuration.ruleSets)
       RuleSetFileText(configuration, *ruleSet, out);

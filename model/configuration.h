@@ -14,9 +14,6 @@
 #include "platform/support/messageids.h"
 #include "platform/support/outcome.h"
 
-namespace ldapx {
-class Connection;
-}
 namespace kvaro {
 class Oidtable;
 }
@@ -262,50 +259,16 @@ class SearchForm {
   std::string helpString;
 };
 
-// What a load of the configuration returns (see store/files/localstore.h).
-// A configuration was loaded.
-inline constexpr int kLoaded = 1;
-// No configuration is there (or no server is configured): the set-up wizard may make one.
-inline constexpr int kNothingLoaded = 0;
-// A configuration is there but could not be read; it must not be replaced.
-inline constexpr int kLoadUnreadable = -1;
-// The administrator ended the load (Cancel in the logon dialog): the program ends.
-inline constexpr int kLoadCancelled = -2;
-
-// Where the configuration is kept; the settings file names these "file" and "ldap".
-enum class StartupMode { kFiles, kDirectory };
-
-// Where a configuration is kept and how it is reached: what the settings hold (the
-// start-up mode, the folder, the server and how its connection is protected), the
-// credentials and the open connection. The records do not depend on it.
-struct Session {
-  // Where the configuration is kept: in the directory or in local files.
-  StartupMode startupMode = StartupMode::kFiles;
-  std::string serverAddress;
-  int serverPort = 0;
-  // How the connection to the server is protected, as the settings name it: "none",
-  // "starttls" or "ldaps"; and the file of the certificates that are trusted to sign the
-  // server's certificate (empty: the system's store).
-  std::string serverSecurity = "none";
-  std::string caCertificateFile;
-  std::string subtreeDn;
-  std::string bindDn;
-  std::string bindPassword;
-  // The open, bound connection (owned here so it is closed at exit).
-  std::shared_ptr<ldapx::Connection> connection;
-  std::string configurationDirectory;
-};
-
-// The records (rule sets and search forms) with the session they are kept by. Code that
-// needs only the session (the settings, the logon) takes a Session.
-class Configuration : public Session {
+// The records: rule sets and search forms. Where they are kept and how that is reached
+// is the stores' business (store/store.h).
+class Configuration {
  public:
   Configuration();
   Configuration(const Configuration&) = delete;
   Configuration& operator=(const Configuration&) = delete;
   virtual ~Configuration();
 
-  // Destroys every rule set and form; the session stays.
+  // Destroys every rule set and form.
   void Clear();
   // The first rule set (form) named `name`, through the configuration's indexes.
   RuleSet* FindRuleSet(std::string_view name) const;

@@ -1,19 +1,18 @@
 #include "store/store.h"
 
 #include "platform/support/messages.h"
-#include "store/files/localstore.h"
 #include "store/files/templatefile.h"
 
 namespace store {
 
-int Load(Configuration& configuration, const kvaro::Oidtable& table, const DirectoryLoad& directory,
-         msg::Problems* problems) {
-  if (configuration.startupMode != StartupMode::kDirectory)
-    return ::LoadFromFiles(configuration, table, problems);
+int Load(Session& session, Configuration& configuration, const kvaro::Oidtable& table,
+         const DirectoryLoad& directory, msg::Problems* problems) {
+  if (session.startupMode != StartupMode::kDirectory)
+    return ::LoadFromFiles(configuration, session.configurationDirectory, table, problems);
   if (!directory.prompt) return kNothingLoaded;
-  return LoadStatusOf(directory::LoadFromDirectory(configuration, table, *directory.prompt,
-                                                   directory.timeouts, directory.wait,
-                                                   directory.serverSchemaInto));
+  return LoadStatusOf(directory::LoadFromDirectory(session.directory, configuration, table,
+                                                   *directory.prompt, directory.timeouts,
+                                                   directory.wait, directory.serverSchemaInto));
 }
 
 int LoadStatusOf(directory::LoadResult result) {
@@ -28,14 +27,14 @@ int LoadStatusOf(directory::LoadResult result) {
   return kNothingLoaded;
 }
 
-bool Save(Configuration& configuration, directory::PleaseWait* wait,
+bool Save(Session& session, const Configuration& configuration, directory::PleaseWait* wait,
           const directory::SaveOptions& options) {
-  if (configuration.startupMode != StartupMode::kDirectory) {
-    const msg::Outcome saved = SaveToFiles(configuration);
+  if (session.startupMode != StartupMode::kDirectory) {
+    const msg::Outcome saved = SaveToFiles(configuration, session.configurationDirectory);
     msg::Show(saved);
     return bool(saved);
   }
-  return directory::SaveConfiguration(configuration, wait, options);
+  return directory::SaveConfiguration(session.directory, configuration, wait, options);
 }
 
 }  // namespace store

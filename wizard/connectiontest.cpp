@@ -7,33 +7,31 @@
 
 namespace {
 
-directory::Logon Check(QWidget* parent, const std::string& host, int port, const std::string& dn,
-                       const std::string& password, const ldapx::Timeouts& timeouts,
-                       const ldapx::TlsOptions& tls) {
+directory::Logon Check(QWidget* parent, const ldapx::ServerSettings& server,
+                       const std::string& password, const ldapx::Timeouts& timeouts) {
   // A port outside TCP's range cannot be connected to.
-  if (!ldapx::IsValidPort(port)) {
+  if (!ldapx::IsValidPort(server.port)) {
     directory::Logon refused;
     refused.code = ldapx::kServerDown;
     return refused;
   }
-  return RunWithPleaseWait(parent, std::string(msg::LoadString(61282)),
-                           std::string(msg::LoadString(61283)), [&](directory::PleaseWait&) {
-                             return directory::OpenAndBind(host, port, dn, password, timeouts, tls);
-                           });
+  return RunWithPleaseWait(
+      parent, std::string(msg::LoadString(61282)), std::string(msg::LoadString(61283)),
+      [&](directory::PleaseWait&) { return directory::OpenAndBind(server, password, timeouts); });
 }
 
 }  // namespace
 
-directory::Logon TestConnection(QWidget* parent, const std::string& host, int port,
-                                const ldapx::Timeouts& timeouts, const ldapx::TlsOptions& tls) {
-  directory::Logon logon = Check(parent, host, port, "", "", timeouts, tls);
+directory::Logon TestConnection(QWidget* parent, const ldapx::ServerSettings& server,
+                                const ldapx::Timeouts& timeouts) {
+  ldapx::ServerSettings anonymous = server;
+  anonymous.bindDn.clear();
+  directory::Logon logon = Check(parent, anonymous, "", timeouts);
   logon.connection.reset();  // the test connection is closed again
   return logon;
 }
 
-directory::Logon OpenBoundConnection(QWidget* parent, const std::string& host, int port,
-                                     const std::string& dn, const std::string& password,
-                                     const ldapx::Timeouts& timeouts,
-                                     const ldapx::TlsOptions& tls) {
-  return Check(parent, host, port, dn, password, timeouts, tls);
+directory::Logon OpenBoundConnection(QWidget* parent, const ldapx::ServerSettings& server,
+                                     const std::string& password, const ldapx::Timeouts& timeouts) {
+  return Check(parent, server, password, timeouts);
 }

@@ -8,18 +8,16 @@
 
 class QWidget;
 
-// Whether host:port accepts a connection (protected as `tls` asks, the server's
-// certificate checked) and an anonymous bind (LDAP version 3); the
-// test connection is closed again. code is kSuccess when it did. Shows no message of its
-// own (directory::ShowLogonFailure says why it failed).
-directory::Logon TestConnection(QWidget* parent, const std::string& host, int port,
-                                const ldapx::Timeouts& timeouts = {},
-                                const ldapx::TlsOptions& tls = {});
+// Whether the server accepts a connection (protected as server.Tls() asks, the server's
+// certificate checked) and an anonymous bind (LDAP version 3; server.bindDn is not
+// used); the test connection is closed again. code is kSuccess when it did. Shows no
+// message of its own (directory::ShowLogonFailure says why it failed).
+directory::Logon TestConnection(QWidget* parent, const ldapx::ServerSettings& server,
+                                const ldapx::Timeouts& timeouts = {});
 
-// Opens a connection to host:port (LDAP version 3) and binds with dn and password; the
-// connection in the result is null when it cannot be opened or the bind fails. Shows no
-// message of its own.
-directory::Logon OpenBoundConnection(QWidget* parent, const std::string& host, int port,
-                                     const std::string& dn, const std::string& password,
-                                     const ldapx::Timeouts& timeouts = {},
-                                     const ldapx::TlsOptions& tls = {});
+// Opens a connection to the server (LDAP version 3) and binds with server.bindDn and
+// `password`; the connection in the result is null when it cannot be opened or the bind
+// fails. Shows no message of its own.
+directory::Logon OpenBoundConnection(QWidget* parent, const ldapx::ServerSettings& server,
+                                     const std::string& password,
+                                     const ldapx::Timeouts& timeouts = {});

@@ -210,7 +210,9 @@ bool ServiceInfoPage::Validate() {
   const std::string host(kvaro::Trim(Control<QLineEdit>(kIdServerHostEdit)->text().toStdString()));
   const int port =
       LeadingNumber(Control<QLineEdit>(kIdServerPortEdit)->text().toStdString(), " \t");
-  if (const auto test = TestConnection(&w, host, port, w.timeouts); test.code != ldapx::kSuccess) {
+  // The service's own server, reached as its clients reach it: in plain text.
+  const ldapx::ServerSettings server{host, port, "none", {}, {}};
+  if (const auto test = TestConnection(&w, server, w.timeouts); test.code != ldapx::kSuccess) {
     directory::ShowLogonFailure(61277, test, host, port, w.timeouts);
     Control<QLineEdit>(kIdServerHostEdit)->setFocus(Qt::OtherFocusReason);
     return false;

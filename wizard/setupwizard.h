@@ -11,6 +11,7 @@
 #include "model/configuration.h"
 #include "platform/ldap/ldapclient.h"
 #include "platform/support/messages.h"
+#include "store/store.h"
 #include "wizard/wizardframe.h"
 #include "wizard/wizardpages.h"
 
@@ -75,14 +76,11 @@ class SetupWizard : public WizardFrame {
 
   // Results.
   StartupMode startupMode = StartupMode::kFiles;
-  std::string serverAddress;
-  int serverPort = 389;
-  // How the directory connections are protected (the host page's choice; StartTLS unless
-  // the administrator chooses otherwise) and the CA certificate file (empty: the system's
-  // store).
-  ldapx::TlsOptions tls{ldapx::Security::StartTls, {}};
-  std::string subtreeDn;
-  // The subtree page found a configuration at subtreeDn and the administrator chose to
+  // The directory: the host page's server (port 389 and StartTLS unless the administrator
+  // chooses otherwise), the logon page's bind DN, password and connection, and the
+  // subtree page's root DN.
+  directory::Session directory{ldapx::ServerSettings{{}, 389, "starttls", {}, {}}, {}, {}, {}};
+  // The subtree page found a configuration at directory.subtreeDn and the administrator chose to
   // replace it: Finish saves over it instead of adding a new root entry.
   bool replaceConfiguration = false;
   // The folder a configuration in local files goes to, set before the wizard runs; the
@@ -92,9 +90,6 @@ class SetupWizard : public WizardFrame {
   // How many "RuleSet=" files of configurationFolder the administrator agreed to replace
   // (see ConfirmReplacingFiles).
   size_t replaceFileCount = 0;
-  std::string bindDn;
-  std::string bindPassword;
-  std::shared_ptr<ldapx::Connection> session;
   // The limits of the connection checks and of the session.
   ldapx::Timeouts timeouts;
   int selectedServiceMask = 0;

@@ -230,15 +230,16 @@ bool HostPage::OnSetActive() {
   w.SetButtons(kWizBack | kWizNext);
   auto* host = Control<QLineEdit>(kIdServerHostEdit);
   auto* port = Control<QLineEdit>(kIdServerPortEdit);
-  host->setText(Q(w.serverAddress));
-  port->setText(QString::number(w.serverPort));
+  const ldapx::ServerSettings& server = w.directory.server;
+  host->setText(Q(server.address));
+  port->setText(QString::number(server.port));
   {
     // Setting the choice must not move the port shown.
     auto* security = Control<QComboBox>(kIdSecurityCombo);
     const QSignalBlocker quiet(security);
-    security->setCurrentIndex(static_cast<int>(w.tls.security));
+    security->setCurrentIndex(static_cast<int>(server.Tls().security));
   }
-  Control<QLineEdit>(kIdCaFileEdit)->setText(Q(w.tls.caFile));
+  Control<QLineEdit>(kIdCaFileEdit)->setText(Q(server.caCertificateFile));
   auto* arrows = Control<UpDownControl>(kIdHostPortArrows);
   arrows->setRange(kPortArrowMin, kPortArrowMax);
   arrows->setBuddy(port);
@@ -255,18 +256,18 @@ int HostPage::OnWizardNext() {
     Control<QLineEdit>(kIdServerPortEdit)->setFocus(Qt::OtherFocusReason);
     return -1;
   }
-  ldapx::TlsOptions tls;
-  tls.security = static_cast<ldapx::Security>(Control<QComboBox>(kIdSecurityCombo)->currentIndex());
-  tls.caFile = S(Control<QLineEdit>(kIdCaFileEdit)->text().trimmed());
-  if (const auto test = TestConnection(&w, host, port, w.timeouts, tls);
-      test.code != ldapx::kSuccess) {
+  ldapx::ServerSettings server = w.directory.server;
+  server.address = host;
+  server.port = port;
+  server.security = ldapx::SecurityName(
+      static_cast<ldapx::Security>(Control<QComboBox>(kIdSecurityCombo)->currentIndex()));
+  server.caCertificateFile = S(Control<QLineEdit>(kIdCaFileEdit)->text().trimmed());
+  if (const auto test = TestConnection(&w, server, w.timeouts); test.code != ldapx::kSuccess) {
     directory::ShowLogonFailure(61277, test, host, port, w.timeouts);
     Control<QLineEdit>(kIdServerHostEdit)->setFocus(Qt::OtherFocusReason);
     return -1;
   }
-  w.serverAddress = host;
-  w.serverPort = port;
-  w.tls = tls;
+  w.directory.server = std::move(server);
   return 0;
 }
 
@@ -294,8 +295,8 @@ void AuthPage::InitWindow(QWidget* window) {
 bool AuthPage::OnSetActive() {
   SetupWizard& w = wizard();
   w.SetButtons(kWizBack | kWizNext);
-  Control<QLineEdit>(kIdUserDnEdit)->setText(Q(w.bindDn));
-  Control<QLineEdit>(kIdPasswordEdit)->setText(Q(w.bindPassword));
+  Control<QLineEdit>(kIdUserDnEdit)->setText(Q(w.directory.server.bindDn));
+  Control<QLineEdit>(kIdPasswordEdit)->setText(Q(w.directory.password));
   return true;
 }
 
@@ -311,17 +312,18 @@ int AuthPage::OnWizardNext() {
     Control<QLineEdit>(kIdUserDnEdit)->setFocus(Qt::OtherFocusReason);
     return -1;
   }
-  const directory::Logon logon =
-      OpenBoundConnection(&w, w.serverAddress, w.serverPort, dn, password, w.timeouts, w.tls);
+  ldapx::ServerSettings server = w.directory.server;
+  server.bindDn = dn;
+  const directory::Logon logon = OpenBoundConnection(&w, server, password, w.timeouts);
   if (!logon.connection) {
-    directory::ShowLogonFailure(61276, logon, w.serverAddress, w.serverPort, w.timeouts);
+    directory::ShowLogonFailure(61276, logon, server.address, server.port, w.timeouts);
     Control<QLineEdit>(kIdUserDnEdit)->setFocus(Qt::OtherFocusReason);
     return -1;
   }
-  w.bindDn = dn;
-  w.bindPassword = password;
-  // Replacing the session closes the connection of an earlier visit.
-  w.session = logon.connection;
+  w.directory.server.bindDn = dn;
+  w.directory.password = password;
+  // Replacing the connection closes the one of an earlier visit.
+  w.directory.connection = logon.connection;
   return 0;
 }
 
@@ -375,29 +377,30 @@ int SubtreePage::OnWizardNext() {
 
   // Over the logged-on connection, before anything is generated or written: the parent
   // must exist, and whatever is at the root DN must be a configuration we may replace.
-  std::shared_ptr<ldapx::Connection> session = w.session;
-  const directory::SubtreeTarget target = RunWithPleaseWait(
-      &w, std::string(msg::LoadString(61282)), std::string(msg::LoadString(62231)),
-      [&](directory::PleaseWait&) {
-        directory::SubtreeTarget found;
-        found.code = ldapx::kServerDown;
-        if (session) found = directory::CheckSubtreeTarget(*session, parent, rootDn);
-        if (found.state != directory::SubtreeTarget::State::Failed ||
-            (session && !directory::IsConnectionLost(found.code)))
-          return found;
-        // The server dropped the idle connection (or there is none yet): log on again
-        // with the credentials the previous page checked, once.
-        const directory::Logon logon = directory::OpenAndBind(
-            w.serverAddress, w.serverPort, w.bindDn, w.bindPassword, w.timeouts, w.tls);
-        if (!logon.connection) {
-          found.code = logon.code;
-          found.detail = logon.detail;
-          return found;
-        }
-        session = logon.connection;
-        return directory::CheckSubtreeTarget(*session, parent, rootDn);
-      });
-  if (session != w.session) w.session = session;
+  std::shared_ptr<ldapx::Connection> session = w.directory.connection;
+  const directory::SubtreeTarget target =
+      RunWithPleaseWait(&w, std::string(msg::LoadString(61282)),
+                        std::string(msg::LoadString(62231)), [&](directory::PleaseWait&) {
+                          directory::SubtreeTarget found;
+                          found.code = ldapx::kServerDown;
+                          if (session)
+                            found = directory::CheckSubtreeTarget(*session, parent, rootDn);
+                          if (found.state != directory::SubtreeTarget::State::Failed ||
+                              (session && !directory::IsConnectionLost(found.code)))
+                            return found;
+                          // The server dropped the idle connection (or there is none yet): log on
+                          // again with the credentials the previous page checked, once.
+                          const directory::Logon logon = directory::OpenAndBind(
+                              w.directory.server, w.directory.password, w.timeouts);
+                          if (!logon.connection) {
+                            found.code = logon.code;
+                            found.detail = logon.detail;
+                            return found;
+                          }
+                          session = logon.connection;
+                          return directory::CheckSubtreeTarget(*session, parent, rootDn);
+                        });
+  if (session != w.directory.connection) w.directory.connection = session;
 
   using State = directory::SubtreeTarget::State;
   switch (target.state) {
@@ -418,7 +421,7 @@ int SubtreePage::OnWizardNext() {
       if (target.code == ldapx::kCancelled) return refuse();
       if (target.code == ldapx::kTimeout) {
         msg::Show(62190,
-                  {w.serverAddress + ":" + std::to_string(w.serverPort),
+                  {w.directory.server.address + ":" + std::to_string(w.directory.server.port),
                    std::to_string(w.timeouts.operationSeconds)},
                   msg::Buttons::Ok, msg::Icon::Error);
       } else {
@@ -426,6 +429,6 @@ int SubtreePage::OnWizardNext() {
       }
       return refuse();
   }
-  w.subtreeDn = rootDn;
+  w.directory.subtreeDn = rootDn;
   return 0;
 }

@@ -30,6 +30,7 @@
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
 #include "tests/support/sampleconfig.h"
+#include "tests/support/shownstore.h"
 #include "tests/support/widgethelpers.h"
 
 using testsupport::ItemAt;
@@ -103,13 +104,13 @@ class TestEditorGeometry : public QObject {
     QFETCH(bool, smallest);
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    Configuration config;
+    testsupport::KeptConfiguration config;
     sample::FillStandard(config);
     // A form caption much wider than the list.
     config.searchForms.push_back(std::make_unique<SearchForm>(
         "A search form with a name far longer than the list is wide", config.ruleSets[0].get()));
     kvaro::Oidtable table;
-    CMainFrame frame(config, table, [](Configuration&) { return true; });
+    CMainFrame frame(config, config.session, table, [](Configuration&) { return true; });
     frame.show();
     QVERIFY(QTest::qWaitForWindowExposed(&frame));
     frame.tree()->Fill();

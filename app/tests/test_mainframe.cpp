@@ -26,6 +26,7 @@
 #include "store/directory/oldcopyremover.h"
 #include "tests/support/modaldriver.h"
 #include "tests/support/sampleconfig.h"
+#include "tests/support/shownstore.h"
 #include "tests/support/slapdfixture.h"
 #include "widgets/controlids.h"
 
@@ -54,7 +55,7 @@ void PressInModal(Qt::Key key, QString* seenName = nullptr) {
 
 struct Frame {
   Frame()
-      : frame(config, table, [this](Configuration&) {
+      : frame(config, config.session, table, [this](Configuration&) {
           ++saves;
           return saveResult;
         }) {
@@ -62,7 +63,7 @@ struct Frame {
     frame.show();
     frame.tree()->Fill();
   }
-  Configuration config;
+  testsupport::KeptConfiguration config;
   kvaro::Oidtable table;
   int saves = 0;
   bool saveResult = true;
@@ -70,14 +71,14 @@ struct Frame {
 };
 
 // A directory-mode configuration logged on to `slapd`.
-void DirectoryConfig(Configuration& config, testsupport::SlapdFixture& slapd) {
-  config.startupMode = StartupMode::kDirectory;
-  config.subtreeDn = "cn=Orvelle Configuration,o=Sample";
-  config.serverAddress = slapd.host();
-  config.serverPort = slapd.port();
-  config.bindDn = slapd.adminDn();
-  config.bindPassword = slapd.adminPassword();
-  config.connection = slapd.Connect();
+void DirectoryConfig(testsupport::KeptConfiguration& config, testsupport::SlapdFixture& slapd) {
+  config.session.startupMode = StartupMode::kDirectory;
+  config.session.directory.subtreeDn = "cn=Orvelle Configuration,o=Sample";
+  config.session.directory.server.address = slapd.host();
+  config.session.directory.server.port = slapd.port();
+  config.session.directory.server.bindDn = slapd.adminDn();
+  config.session.directory.password = slapd.adminPassword();
+  config.session.directory.connection = slapd.Connect();
 }
 
 }  // namespace
@@ -124,10 +125,10 @@ class TestMainFrame : public QObject {
   void saveStatusTipNamesTheStore() {
     QFETCH(bool, directory);
     QFETCH(QString, tip);
-    Configuration config;
-    config.startupMode = directory ? StartupMode::kDirectory : StartupMode::kFiles;
+    testsupport::KeptConfiguration config;
+    config.session.startupMode = directory ? StartupMode::kDirectory : StartupMode::kFiles;
     kvaro::Oidtable table;
-    CMainFrame frame(config, table, [](Configuration&) { return true; });
+    CMainFrame frame(config, config.session, table, [](Configuration&) { return true; });
     QCOMPARE(frame.action(CMainFrame::kSave)->statusTip(), tip);
     frame.show();
     QVERIFY(QTest::qWaitForWindowExposed(&frame));
@@ -193,15 +194,15 @@ class TestMainFrame : public QObject {
     testsupport::SlapdFixture slapd(options);
     QVERIFY2(slapd.ok(), slapd.error().c_str());
     for (const auto security : {ldapx::Security::Ldaps, ldapx::Security::None}) {
-      Configuration config;
-      config.serverSecurity = ldapx::SecurityName(security);
+      testsupport::KeptConfiguration config;
+      config.session.directory.server.security = ldapx::SecurityName(security);
       const bool ldaps = security == ldapx::Security::Ldaps;
-      config.connection =
+      config.session.directory.connection =
           ldapx::Connection::Open(slapd.host(), ldaps ? slapd.ldapsPort() : slapd.port(),
                                   ldapx::TlsOptions{security, slapd.caFile()});
-      QVERIFY(config.connection);
+      QVERIFY(config.session.directory.connection);
       kvaro::Oidtable table;
-      CMainFrame frame(config, table, [](Configuration&) { return true; });
+      CMainFrame frame(config, config.session, table, [](Configuration&) { return true; });
       auto* label = frame.statusBar()->findChild<QLabel*>(ObjectName(kIdSecurityIndicator));
       QVERIFY(label);
       QCOMPARE(label->text(), ldaps ? QStringLiteral("Connection: encrypted (LDAPS)")
@@ -410,12 +411,13 @@ class TestMainFrame : public QObject {
     QVERIFY2(slapd.ok(), slapd.error().c_str());
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    Configuration config;
+    testsupport::KeptConfiguration config;
     DirectoryConfig(config, slapd);
     sample::FillPeople(config);
     kvaro::Oidtable table;
-    CMainFrame frame(config, table,
-                     [&frame](Configuration& c) { return SaveInWorker(c, &frame, nullptr); });
+    CMainFrame frame(config, config.session, table, [&frame, &config](Configuration& c) {
+      return SaveInWorker(config.session, c, &frame, nullptr);
+    });
     frame.show();
     auto* label = frame.statusBar()->findChild<QLabel*>(ObjectName(kIdSecurityIndicator));
     QVERIFY(label);
@@ -423,13 +425,13 @@ class TestMainFrame : public QObject {
     slapd.Stop();
     QVERIFY(!frame.Save());
     QCOMPARE(sink.Ids(), std::vector<int>{62144});
-    QVERIFY(!config.connection);
+    QVERIFY(!config.session.directory.connection);
     QCOMPARE(label->text(), QStringLiteral("Connection: closed (a save connects again)"));
     // Once the server is back, the next save connects again and the bar shows it.
     QVERIFY(slapd.Restart());
     sink.messages.clear();
     QVERIFY(frame.Save());
-    QVERIFY(config.connection);
+    QVERIFY(config.session.directory.connection);
     QCOMPARE(label->text(), QStringLiteral("Connection: not encrypted"));
   }
 
@@ -440,13 +442,15 @@ class TestMainFrame : public QObject {
     QVERIFY2(slapd.ok(), slapd.error().c_str());
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    Configuration config;
+    testsupport::KeptConfiguration config;
     DirectoryConfig(config, slapd);
     sample::FillLarge(config, 20, 20, 10);
-    QVERIFY(directory::WriteRootEntry(config));
+    QVERIFY(directory::WriteRootEntry(*config.session.directory.connection,
+                                      config.session.directory.subtreeDn));
     kvaro::Oidtable table;
-    CMainFrame frame(config, table,
-                     [&frame](Configuration& c) { return SaveInWorker(c, &frame, nullptr); });
+    CMainFrame frame(config, config.session, table, [&frame, &config](Configuration& c) {
+      return SaveInWorker(config.session, c, &frame, nullptr);
+    });
     frame.show();
     testsupport::OnNextModalOf<PleaseWaitDialog>([](PleaseWaitDialog* wait) {
       QTest::mouseClick(wait->findChild<QPushButton*>(ObjectName(kIdCancel)), Qt::LeftButton);
@@ -461,21 +465,22 @@ class TestMainFrame : public QObject {
     QVERIFY2(slapd.ok(), slapd.error().c_str());
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    Configuration config;
-    config.startupMode = StartupMode::kDirectory;
-    config.subtreeDn = "cn=Orvelle Configuration,o=Sample";
-    config.serverAddress = slapd.host();
-    config.serverPort = slapd.port();
-    config.bindDn = slapd.adminDn();
-    config.bindPassword = slapd.adminPassword();
-    config.connection = slapd.Connect();
-    QVERIFY(config.connection);
+    testsupport::KeptConfiguration config;
+    config.session.startupMode = StartupMode::kDirectory;
+    config.session.directory.subtreeDn = "cn=Orvelle Configuration,o=Sample";
+    config.session.directory.server.address = slapd.host();
+    config.session.directory.server.port = slapd.port();
+    config.session.directory.server.bindDn = slapd.adminDn();
+    config.session.directory.password = slapd.adminPassword();
+    config.session.directory.connection = slapd.Connect();
+    QVERIFY(config.session.directory.connection);
     sample::FillLarge(config, 20, 20, 10);
-    QVERIFY(directory::WriteRootEntry(config));
+    QVERIFY(directory::WriteRootEntry(*config.session.directory.connection,
+                                      config.session.directory.subtreeDn));
     kvaro::Oidtable table;
     directory::OldCopyRemover remover;
-    CMainFrame frame(config, table, [&frame, &remover](Configuration& c) {
-      return SaveInWorker(c, &frame, &remover);
+    CMainFrame frame(config, config.session, table, [&frame, &remover, &config](Configuration& c) {
+      return SaveInWorker(config.session, c, &frame, &remover);
     });
     frame.show();
     int ticks = 0;
@@ -492,13 +497,14 @@ class TestMainFrame : public QObject {
     QVERIFY(sink.messages.empty());
     QVERIFY2(ticks >= 2, QByteArray::number(ticks));
     QVERIFY(blocked);
-    const auto stored = config.connection->Search(config.subtreeDn, ldapx::Scope::Subtree,
-                                                  "(objectClass=*)", {"1.1"});
-    QCOMPARE(stored.entries.size(), directory::PlanConfiguration(config).size() + 1);
+    const auto stored = config.session.directory.connection->Search(
+        config.session.directory.subtreeDn, ldapx::Scope::Subtree, "(objectClass=*)", {"1.1"});
+    QCOMPARE(stored.entries.size(),
+             directory::PlanConfiguration(config, config.session.directory.subtreeDn).size() + 1);
     QVERIFY(remover.WaitIdle(std::chrono::seconds(60)));
     QVERIFY(sink.messages.empty());
-    const auto beside =
-        config.connection->Search("o=Sample", ldapx::Scope::OneLevel, "(cn=*orvelle-*)", {"1.1"});
+    const auto beside = config.session.directory.connection->Search(
+        "o=Sample", ldapx::Scope::OneLevel, "(cn=*orvelle-*)", {"1.1"});
     QCOMPARE(beside.code, ldapx::kSuccess);
     QCOMPARE(beside.entries.size(), size_t(0));
   }

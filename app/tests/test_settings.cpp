@@ -9,6 +9,7 @@
 #include "model/configuration.h"
 #include "platform/support/messages.h"
 #include "store/files/templatefile.h"
+#include "tests/support/shownstore.h"
 #include "tests/support/testfiles.h"
 
 Q_DECLARE_METATYPE(StartupMode)
@@ -113,22 +114,26 @@ class TestSettings : public QObject {
     UseSettings(text.toStdString());
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    Configuration c;
+    testsupport::KeptConfiguration c;
     bool keyMissing = true;
-    QCOMPARE(settings::ReadSettings(c, &keyMissing), result);
+    QCOMPARE(settings::ReadSettings(c.session, &keyMissing), result);
     // The key is there: whatever is wrong below it is not worth a message.
     QVERIFY(!keyMissing);
     QCOMPARE(sink.Ids(), std::vector<int>{});
-    QCOMPARE(c.startupMode, mode);
+    QCOMPARE(c.session.startupMode, mode);
     const auto check = [](const std::string& value, const QString& expected) {
       return expected.isNull() || value == expected.toStdString();
     };
-    QVERIFY2(check(c.configurationDirectory, folder), c.configurationDirectory.c_str());
-    QVERIFY2(check(c.subtreeDn, dn), c.subtreeDn.c_str());
-    QVERIFY2(check(c.serverAddress, address), c.serverAddress.c_str());
-    if (port >= 0) QCOMPARE(c.serverPort, port);
-    QVERIFY2(check(c.serverSecurity, security), c.serverSecurity.c_str());
-    QVERIFY2(check(c.caCertificateFile, caFile), c.caCertificateFile.c_str());
+    QVERIFY2(check(c.session.configurationDirectory, folder),
+             c.session.configurationDirectory.c_str());
+    QVERIFY2(check(c.session.directory.subtreeDn, dn), c.session.directory.subtreeDn.c_str());
+    QVERIFY2(check(c.session.directory.server.address, address),
+             c.session.directory.server.address.c_str());
+    if (port >= 0) QCOMPARE(c.session.directory.server.port, port);
+    QVERIFY2(check(c.session.directory.server.security, security),
+             c.session.directory.server.security.c_str());
+    QVERIFY2(check(c.session.directory.server.caCertificateFile, caFile),
+             c.session.directory.server.caCertificateFile.c_str());
   }
 
   // Only a port a server can listen on is read; any other value counts as missing (a
@@ -151,9 +156,9 @@ class TestSettings : public QObject {
                 "\"Startup Mode\"=\"ldap\"\n\"Configuration Subtree DN\"=\"cn=x\"\n"
                 "\"Server Address\"=\"dirhost\"\n\"Server Port\"=dword:" +
                 dword.toStdString() + "\n");
-    Configuration c;
-    QCOMPARE(settings::ReadSettings(c), read);
-    QCOMPARE(c.serverPort, port);
+    testsupport::KeptConfiguration c;
+    QCOMPARE(settings::ReadSettings(c.session), read);
+    QCOMPARE(c.session.directory.server.port, port);
   }
 
   // The two limits may lengthen the waits, never shorten them; missing or non-dword
@@ -186,14 +191,14 @@ class TestSettings : public QObject {
   void aMissingKeyOrFileAsksForAReinstall() {
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    Configuration c;
+    testsupport::KeptConfiguration c;
     bool keyMissing = false;
-    QCOMPARE(settings::ReadSettings(c, &keyMissing), 0);  // no file at all
+    QCOMPARE(settings::ReadSettings(c.session, &keyMissing), 0);  // no file at all
     QVERIFY(keyMissing);
     UseSettings(
         "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Merrowick\\Orvelle 3.0\\Other]\n"
         "\"Startup Mode\"=\"file\"\n");
-    QCOMPARE(settings::ReadSettings(c, &keyMissing), 0);
+    QCOMPARE(settings::ReadSettings(c.session, &keyMissing), 0);
     QVERIFY(keyMissing);
     QCOMPARE(sink.Ids(), (std::vector<int>{61280, 61280}));
     QVERIFY(!settings::OpenSettingsKey(""));
@@ -212,26 +217,27 @@ class TestSettings : public QObject {
                                  "\"Startup Mode\"=\"ldap\"\n\"Server Address\"=\"old\"\n\n"
                                  "[HKEY_LOCAL_MACHINE\\Software\\Other]\n\"Keep\"=\"me\"\n";
     UseSettings(original);
-    Configuration c;
-    c.serverAddress = "new \"host\"\\x";
-    c.serverPort = 636;
-    c.subtreeDn = "cn=Orvelle Configuration, o=Sample";
-    c.serverSecurity = "starttls";
-    c.caCertificateFile = "/etc/orvelle/ca.pem";
-    QCOMPARE(settings::WriteDirectorySettings(c), 1);
+    testsupport::KeptConfiguration c;
+    c.session.directory.server.address = "new \"host\"\\x";
+    c.session.directory.server.port = 636;
+    c.session.directory.subtreeDn = "cn=Orvelle Configuration, o=Sample";
+    c.session.directory.server.security = "starttls";
+    c.session.directory.server.caCertificateFile = "/etc/orvelle/ca.pem";
+    QCOMPARE(settings::WriteDirectorySettings(c.session), 1);
     const std::string text = ReadFile(file_);
     QVERIFY(text.find("; installed") != std::string::npos);
     QVERIFY(text.find("\"Keep\"=\"me\"") != std::string::npos);
     QVERIFY(text.find("\"old\"") == std::string::npos);
     QVERIFY(text.find("\"Server Port\"=dword:0000027c") != std::string::npos);
     QVERIFY(text.find("\"Server Port\"") < text.find("[HKEY_LOCAL_MACHINE\\Software\\Other]"));
-    Configuration back;
-    QCOMPARE(settings::ReadSettings(back), 1);
-    QCOMPARE(back.serverAddress, c.serverAddress);
-    QCOMPARE(back.serverPort, 636);
-    QCOMPARE(back.subtreeDn, c.subtreeDn);
-    QCOMPARE(back.serverSecurity, std::string("starttls"));
-    QCOMPARE(back.caCertificateFile, c.caCertificateFile);
+    testsupport::KeptConfiguration back;
+    QCOMPARE(settings::ReadSettings(back.session), 1);
+    QCOMPARE(back.session.directory.server.address, c.session.directory.server.address);
+    QCOMPARE(back.session.directory.server.port, 636);
+    QCOMPARE(back.session.directory.subtreeDn, c.session.directory.subtreeDn);
+    QCOMPARE(back.session.directory.server.security, std::string("starttls"));
+    QCOMPARE(back.session.directory.server.caCertificateFile,
+             c.session.directory.server.caCertificateFile);
     // No temporary file is left beside the settings.
     int files = 0;
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir_.path().toStdString()))
@@ -242,9 +248,9 @@ class TestSettings : public QObject {
   void aFailedWriteNamesTheValueAndStops() {
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    Configuration c;
-    c.serverAddress = "h";
-    QCOMPARE(settings::WriteDirectorySettings(c), 0);  // no key: nothing can be written
+    testsupport::KeptConfiguration c;
+    c.session.directory.server.address = "h";
+    QCOMPARE(settings::WriteDirectorySettings(c.session), 0);  // no key: nothing can be written
     QCOMPARE(sink.Ids(), (std::vector<int>{61284}));
     QVERIFY(sink.messages[0].text.find("Value: Server Address") != std::string::npos);
     QVERIFY(!fs::exists(file_));  // the key is never created

@@ -21,6 +21,7 @@
 #include "platform/support/datafiles.h"
 #include "platform/support/messages.h"
 #include "tests/support/modaldriver.h"
+#include "tests/support/shownstore.h"
 #include "tests/support/testfiles.h"
 #include "wizard/controlids.h"
 #include "wizard/setupwizard.h"
@@ -113,13 +114,13 @@ class SettingsFallbackTest : public QObject {
     const std::string file = settings::SettingsFileToRead();
     QCOMPARE(file, expected == "user" ? user_ : expected == "first" ? system1_ : system2_);
 
-    Configuration c;
+    testsupport::KeptConfiguration c;
     bool keyMissing = false;
-    const int read = settings::ReadSettings(c, &keyMissing);
+    const int read = settings::ReadSettings(c.session, &keyMissing);
     QCOMPARE(keyMissing, !user && !first && !second);
     if (!keyMissing) {
       QCOMPARE(read, 1);
-      QCOMPARE(c.configurationDirectory, "/from/" + expected.toStdString());
+      QCOMPARE(c.session.configurationDirectory, "/from/" + expected.toStdString());
     } else {
       QCOMPARE(recorder_.Ids(), std::vector<int>{61280});
     }
@@ -183,21 +184,21 @@ class SettingsFallbackTest : public QObject {
   // ReadSettings gives the expanded folder, so a system-wide "~/..." means each user's.
   void readSettingsExpandsTheFolder() {
     WriteFile(system1_, FileMode("~/configuration"));
-    Configuration c;
-    QCOMPARE(settings::ReadSettings(c), 1);
-    QCOMPARE(c.configurationDirectory, dir_.filePath("home/configuration").toStdString());
+    testsupport::KeptConfiguration c;
+    QCOMPARE(settings::ReadSettings(c.session), 1);
+    QCOMPARE(c.session.configurationDirectory, dir_.filePath("home/configuration").toStdString());
   }
 
   void writingCopiesTheSystemFileFirst() {
     const std::string defaults = FileMode("$XDG_DATA_HOME/orvelle/configuration") +
                                  "; a comment the copy keeps\n\"Extra\"=dword:00000007\n";
     WriteFile(system1_, defaults);
-    Configuration c;
-    c.serverAddress = "dirhost";
-    c.serverPort = 389;
-    c.subtreeDn = "cn=Orvelle Configuration, o=Sample";
+    testsupport::KeptConfiguration c;
+    c.session.directory.server.address = "dirhost";
+    c.session.directory.server.port = 389;
+    c.session.directory.subtreeDn = "cn=Orvelle Configuration, o=Sample";
     QVERIFY(!fs::exists(fs::path(user_).parent_path()));
-    QCOMPARE(settings::WriteDirectorySettings(c), 1);
+    QCOMPARE(settings::WriteDirectorySettings(c.session), 1);
     QVERIFY(recorder_.messages.empty());
 
     QCOMPARE(ReadFile(system1_), defaults);  // untouched
@@ -236,9 +237,9 @@ class SettingsFallbackTest : public QObject {
     const std::string blocker = dir_.filePath("blocker").toStdString();
     WriteFile(blocker, "a file where a folder should be");
     qputenv("ORVELLE_SETTINGS", QByteArray::fromStdString(blocker + "/orvelle/settings.reg"));
-    Configuration c;
-    c.serverAddress = "dirhost";
-    QCOMPARE(settings::WriteDirectorySettings(c), 0);
+    testsupport::KeptConfiguration c;
+    c.session.directory.server.address = "dirhost";
+    QCOMPARE(settings::WriteDirectorySettings(c.session), 0);
     QCOMPARE(recorder_.Ids(), std::vector<int>{61284});
     QCOMPARE(ReadFile(system1_), FileMode("/system"));
     QCOMPARE(ReadFile(blocker), std::string("a file where a folder should be"));
@@ -276,7 +277,7 @@ class SettingsFallbackTest : public QObject {
     QVERIFY(wizardRan);
     QVERIFY2(recorder_.messages.empty(),
              recorder_.messages.empty() ? "" : recorder_.messages[0].text.c_str());
-    QCOMPARE(app.configuration.configurationDirectory, folder);
+    QCOMPARE(app.session.configurationDirectory, folder);
     QVERIFY(fs::exists(folder + "/RuleSet=BigFoot Directory"));
 
     QCOMPARE(ReadFile(system2_), shipped);

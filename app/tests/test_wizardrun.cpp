@@ -25,6 +25,7 @@
 #include "store/directory/directoryload.h"
 #include "store/files/templatefile.h"
 #include "tests/support/modaldriver.h"
+#include "tests/support/shownstore.h"
 #include "tests/support/slapdfixture.h"
 #include "wizard/controlids.h"
 #include "wizard/setupwizard.h"
@@ -223,10 +224,10 @@ class WizardRunTest : public QObject {
     QCOMPARE(c.ruleSets.size(), size_t(2));
     QCOMPARE(c.ruleSets[0]->name, std::string("Local Directory"));
     QCOMPARE(c.ruleSets[1]->name, std::string("BigFoot Directory"));
-    QCOMPARE(c.startupMode, StartupMode::kDirectory);
-    QVERIFY(c.connection);
+    QCOMPARE(app.session.startupMode, StartupMode::kDirectory);
+    QVERIFY(app.session.directory.connection);
     const std::string root = "cn=Orvelle Configuration, o=Sample";
-    QCOMPARE(c.subtreeDn, root);
+    QCOMPARE(app.session.directory.subtreeDn, root);
     QCOMPARE(c.ruleSets[0]->rules[0]->ldapUri,
              "ldap://" + slapd_->host() + ":" + std::to_string(slapd_->port()) + "/o=Sample");
 
@@ -255,15 +256,17 @@ class WizardRunTest : public QObject {
     ApplicationObject next;
     LoadTable(next);
     next.loadFromDirectory = [this](ApplicationObject& a) {
-      a.configuration.connection = slapd_->Connect();
-      return directory::LoadSubtree(a.configuration, a.oidtable, *a.configuration.connection) ? 1
-                                                                                              : 0;
+      a.session.directory.connection = slapd_->Connect();
+      return directory::LoadSubtree(a.configuration, a.session.directory.subtreeDn, a.oidtable,
+                                    *a.session.directory.connection)
+                 ? 1
+                 : 0;
     };
     bool missing = false;
     QCOMPARE(LoadConfiguration(next, &missing), 1);
     QVERIFY(!missing);
-    QCOMPARE(next.configuration.startupMode, StartupMode::kDirectory);
-    QCOMPARE(next.configuration.serverAddress, slapd_->host());
+    QCOMPARE(next.session.startupMode, StartupMode::kDirectory);
+    QCOMPARE(next.session.directory.server.address, slapd_->host());
     QCOMPARE(Texts(next.configuration), Texts(c));
     QVERIFY(recorder_.messages.empty());
 
@@ -331,10 +334,10 @@ class WizardRunTest : public QObject {
     QVERIFY2(recorder_.messages.empty(),
              recorder_.messages.empty() ? "" : recorder_.messages[0].text.c_str());
     const std::string folder = dir_.filePath("data/orvelle/configuration").toStdString();
-    QCOMPARE(app.configuration.configurationDirectory, folder);
+    QCOMPARE(app.session.configurationDirectory, folder);
     QVERIFY(fs::exists(folder + "/RuleSet=NameFlow Directory"));
     QVERIFY(fs::exists(folder + "/RuleSet=BigFoot Directory"));
-    QVERIFY(!app.configuration.connection);
+    QVERIFY(!app.session.directory.connection);
 
     auto key = Key(settingsFile_);
     QCOMPARE(key->ReadString("Startup Mode").value_or(""), std::string("file"));
@@ -345,7 +348,7 @@ class WizardRunTest : public QObject {
     LoadTable(next);
     bool missing = false;
     QCOMPARE(LoadConfiguration(next, &missing), 1);
-    QCOMPARE(next.configuration.startupMode, StartupMode::kFiles);
+    QCOMPARE(next.session.startupMode, StartupMode::kFiles);
     QCOMPARE(Texts(next.configuration), Texts(app.configuration));
     QCOMPARE(next.configuration.searchForms.size(), app.configuration.searchForms.size());
   }
@@ -483,11 +486,11 @@ class WizardRunTest : public QObject {
       w.startupMode = inDirectory ? StartupMode::kDirectory : StartupMode::kFiles;
       w.configurationFolder = folder;
       w.replaceFileCount = replace ? 1 : 0;
-      w.serverAddress = slapd_->host();
-      w.serverPort = slapd_->port();
-      w.tls = {ldapx::Security::None, {}};
-      w.session = slapd_->Connect();
-      w.subtreeDn = root;
+      w.directory.server.address = slapd_->host();
+      w.directory.server.port = slapd_->port();
+      w.directory.server.security = "none";
+      w.directory.connection = slapd_->Connect();
+      w.directory.subtreeDn = root;
       w.replaceConfiguration = replace;
       return StoreWizardResult(app, w);
     };

@@ -25,6 +25,7 @@
 #include "tests/support/directoryserver.h"
 #include "tests/support/modaldriver.h"
 #include "tests/support/sampleconfig.h"
+#include "tests/support/shownstore.h"
 #include "tests/support/slapdfixture.h"
 #include "tests/support/stallserver.h"
 #include "widgets/messagebox.h"
@@ -105,7 +106,7 @@ std::set<std::string> StoredDns(ldapx::Connection& c) {
 
 std::set<std::string> PlannedDns(const Configuration& c) {
   std::set<std::string> dns;
-  for (const auto& e : directory::PlanConfiguration(c)) {
+  for (const auto& e : directory::PlanConfiguration(c, kRoot)) {
     std::string k = ldapx::NormalizeDn(e.dn).value_or(e.dn);
     std::transform(k.begin(), k.end(), k.begin(), ::tolower);
     dns.insert(k);
@@ -167,10 +168,10 @@ class TestDirectoryWork : public QObject {
     StallServer server(StallServer::Mode::HalfBind);
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    Configuration c;
-    c.serverAddress = "127.0.0.1";
-    c.serverPort = server.port();
-    c.subtreeDn = kRoot;
+    testsupport::KeptConfiguration c;
+    c.session.directory.server.address = "127.0.0.1";
+    c.session.directory.server.port = server.port();
+    c.session.directory.subtreeDn = kRoot;
     FixedPrompt prompt;
     kvaro::Oidtable table;
     GuiWatch watch;
@@ -180,7 +181,7 @@ class TestDirectoryWork : public QObject {
     };
     clock.start();
     const auto result = RunInWorker(nullptr, [&](directory::PleaseWait& wait) {
-      return directory::LoadFromDirectory(c, table, prompt, {30, 30}, &wait);
+      return directory::LoadFromDirectory(c.session.directory, c, table, prompt, {30, 30}, &wait);
     });
     QCOMPARE(result, directory::LoadResult::Cancelled);
     QCOMPARE(prompt.asked, 2);
@@ -188,7 +189,7 @@ class TestDirectoryWork : public QObject {
     QVERIFY(watch.ticks >= 5);
     QVERIFY(watch.paints >= 1);
     QVERIFY(sink.messages.empty());
-    QVERIFY(!c.connection);
+    QVERIFY(!c.session.directory.connection);
   }
 
   // The program ends while a save's old copy is still being removed from a server that
@@ -201,8 +202,8 @@ class TestDirectoryWork : public QObject {
     directory::OldCopyRemover remover;
     directory::OldCopy copy;
     copy.dn = "cn=Orvelle Configuration.orvelle-old-20261208120000-0,o=Sample";
-    copy.host = "127.0.0.1";
-    copy.port = server.port();
+    copy.server.address = "127.0.0.1";
+    copy.server.port = server.port();
     copy.timeouts = {30, 30};
     remover.Add(copy);
     GuiWatch watch;
@@ -227,15 +228,15 @@ class TestDirectoryWork : public QObject {
     StallServer server(StallServer::Mode::Silent);
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    Configuration c;
-    c.serverAddress = "127.0.0.1";
-    c.serverPort = server.port();
+    testsupport::KeptConfiguration c;
+    c.session.directory.server.address = "127.0.0.1";
+    c.session.directory.server.port = server.port();
     FixedPrompt prompt;
     kvaro::Oidtable table;
     QElapsedTimer clock;
     clock.start();
     const auto result = RunInWorker(nullptr, [&](directory::PleaseWait& wait) {
-      return directory::LoadFromDirectory(c, table, prompt, {1, 1}, &wait);
+      return directory::LoadFromDirectory(c.session.directory, c, table, prompt, {1, 1}, &wait);
     });
     QCOMPARE(result, directory::LoadResult::Cancelled);
     QCOMPARE(sink.Ids(), std::vector<int>{62190});
@@ -250,23 +251,26 @@ class TestDirectoryWork : public QObject {
     ORVELLE_SHARED_SERVER(server);
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    Configuration c;
-    c.startupMode = StartupMode::kDirectory;
-    c.subtreeDn = kRoot;
-    c.connection = server.Connect();
-    QVERIFY(c.connection);
+    testsupport::KeptConfiguration c;
+    c.session.startupMode = StartupMode::kDirectory;
+    c.session.directory.subtreeDn = kRoot;
+    c.session.directory.connection = server.Connect();
+    QVERIFY(c.session.directory.connection);
     sample::FillLarge(c, 20, 20, 10);
-    QVERIFY(directory::WriteRootEntry(c));
+    QVERIFY(
+        directory::WriteRootEntry(*c.session.directory.connection, c.session.directory.subtreeDn));
     GuiWatch watch;
     const bool saved = RunInWorker(
         nullptr,
-        [&c](directory::PleaseWait& wait) { return directory::SaveConfiguration(c, &wait); },
+        [&c](directory::PleaseWait& wait) {
+          return directory::SaveConfiguration(c.session.directory, c, &wait);
+        },
         CancelBy::ByWork);
     QVERIFY(saved);
     QVERIFY(sink.messages.empty());
     QVERIFY2(watch.ticks >= 2, QByteArray::number(watch.ticks));
     QVERIFY(watch.paints >= 1);
-    QCOMPARE(StoredDns(*c.connection), PlannedDns(c));
+    QCOMPARE(StoredDns(*c.session.directory.connection), PlannedDns(c));
   }
 
   // Cancel pressed as soon as a save shows its window: the save either stops and leaves
@@ -276,27 +280,30 @@ class TestDirectoryWork : public QObject {
     ORVELLE_SHARED_SERVER(server);
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    Configuration old;
-    old.startupMode = StartupMode::kDirectory;
-    old.subtreeDn = kRoot;
-    old.connection = server.Connect();
+    testsupport::KeptConfiguration old;
+    old.session.startupMode = StartupMode::kDirectory;
+    old.session.directory.subtreeDn = kRoot;
+    old.session.directory.connection = server.Connect();
     sample::FillLarge(old, 3, 3, 3);
-    QVERIFY(directory::WriteRootEntry(old));
-    QVERIFY(directory::SaveConfiguration(old, nullptr));
-    const std::set<std::string> before = StoredDns(*old.connection);
+    QVERIFY(directory::WriteRootEntry(*old.session.directory.connection,
+                                      old.session.directory.subtreeDn));
+    QVERIFY(directory::SaveConfiguration(old.session.directory, old, nullptr));
+    const std::set<std::string> before = StoredDns(*old.session.directory.connection);
 
-    Configuration next;
-    next.startupMode = StartupMode::kDirectory;
-    next.subtreeDn = kRoot;
-    next.connection = old.connection;
+    testsupport::KeptConfiguration next;
+    next.session.startupMode = StartupMode::kDirectory;
+    next.session.directory.subtreeDn = kRoot;
+    next.session.directory.connection = old.session.directory.connection;
     sample::FillLarge(next, 30, 20, 10);
     GuiWatch watch;
     watch.onDialog = [](PleaseWaitDialog* d) { PressCancel(d); };
     const bool saved = RunInWorker(
         nullptr,
-        [&next](directory::PleaseWait& wait) { return directory::SaveConfiguration(next, &wait); },
+        [&next](directory::PleaseWait& wait) {
+          return directory::SaveConfiguration(next.session.directory, next, &wait);
+        },
         CancelBy::ByWork);
-    const std::set<std::string> after = StoredDns(*next.connection);
+    const std::set<std::string> after = StoredDns(*next.session.directory.connection);
     if (saved) {
       QCOMPARE(after, PlannedDns(next));
     } else {
@@ -335,7 +342,7 @@ class TestDirectoryWork : public QObject {
       msg::ScopedSink scoped(&sink);
       const ldapx::Timeouts limits{1, 1};
       const directory::Logon logon =
-          directory::OpenAndBind("127.0.0.1", c.port, c.dn, c.password, limits);
+          directory::OpenAndBind({"127.0.0.1", c.port, "none", {}, c.dn}, c.password, limits);
       QVERIFY(!logon.connection);
       directory::ShowLogonFailure(logon.opened ? 61276 : 61277, logon, "127.0.0.1", c.port, limits);
       QCOMPARE(sink.Ids(), std::vector<int>{c.id});
@@ -358,9 +365,9 @@ class TestDirectoryWork : public QObject {
     for (const auto& [url, reason] : cases) {
       msg::RecordingSink sink;
       msg::ScopedSink scoped(&sink);
-      Configuration c;
-      QVERIFY(!directory::LoadConfigurationFromUrl(c, table, url, server.adminDn(),
-                                                   server.adminPassword(), {1, 1}));
+      testsupport::KeptConfiguration c;
+      c.session.directory = testsupport::LogonAs(server.adminDn(), server.adminPassword());
+      QVERIFY(!directory::LoadConfigurationFromUrl(c.session.directory, c, table, url, {1, 1}));
       QCOMPARE(sink.Ids(), std::vector<int>{62121});
       QVERIFY2(sink.messages[0].text.find(reason) != std::string::npos,
                sink.messages[0].text.c_str());

@@ -21,6 +21,7 @@
 #include "store/files/localstore.h"
 #include "store/files/templatefile.h"
 #include "tests/support/sampleconfig.h"
+#include "tests/support/shownstore.h"
 #include "tests/support/testfiles.h"
 
 using formtest::ModalScript;
@@ -87,11 +88,13 @@ class TestFormSession : public QObject {
     QVERIFY(table_.str2oc("organizationalPerson") != nullptr);
   }
 
+  std::string Folder() const { return folder_.path().toStdString(); }
+
   void init() {
     QVERIFY(folder_.isValid());
     config_ = std::make_unique<Configuration>();
     sample::FillPeople(*config_);
-    config_->configurationDirectory = folder_.path().toStdString();
+
     host_ = std::make_unique<QWidget>();
     host_->resize(700, 500);
     tree_ = new CConfigTree(*config_, table_, host_.get());
@@ -204,19 +207,18 @@ class TestFormSession : public QObject {
         "    field Office Name: cn\n";
     QCOMPARE(QString::fromStdString(Dump(*config_)), QString::fromStdString(expected));
 
-    QVERIFY(SaveToFiles(*config_));
+    QVERIFY(SaveToFiles(*config_, Folder()));
     QVERIFY(sink.messages.empty());
 
-    Configuration loaded;
-    loaded.configurationDirectory = config_->configurationDirectory;
-    QCOMPARE(LoadFromFiles(loaded, table_), 1);
+    testsupport::KeptConfiguration loaded;
+    loaded.session.configurationDirectory = Folder();
+    QCOMPARE(LoadFromFiles(loaded, loaded.session.configurationDirectory, table_), 1);
     QCOMPARE(QString::fromStdString(Dump(loaded)), QString::fromStdString(expected));
   }
 
   void fieldWithoutFilterCannotBeSaved() {
-    QVERIFY(SaveToFiles(*config_));
-    const auto file =
-        std::filesystem::path(config_->configurationDirectory) / RuleSetFileName("Standard");
+    QVERIFY(SaveToFiles(*config_, Folder()));
+    const auto file = std::filesystem::path(Folder()) / RuleSetFileName("Standard");
     const std::string before = testsupport::ReadFile(file);
     QVERIFY(!before.empty());
 
@@ -229,7 +231,7 @@ class TestFormSession : public QObject {
 
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    const msg::Outcome saved = SaveToFiles(*config_);
+    const msg::Outcome saved = SaveToFiles(*config_, Folder());
     QVERIFY(!saved);
     QCOMPARE(saved.Ids().front(), 61260);
     QCOMPARE(testsupport::ReadFile(file), before);  // the stored file is untouched

@@ -16,13 +16,15 @@
 #include "store/files/localstore.h"
 #include "store/store.h"
 #include "tests/support/sampleconfig.h"
+#include "tests/support/shownstore.h"
 #include "tests/support/slapdfixture.h"
 #include "tests/support/testoidtable.h"
 
 namespace {
 
 struct Editor {
-  explicit Editor(Configuration& config) : left(config, testsupport::DirectoryOidtable(), &right) {
+  explicit Editor(testsupport::KeptConfiguration& config)
+      : left(config, testsupport::DirectoryOidtable(), &right) {
     left.resize(300, 400);
     right.resize(520, 400);
     left.show();
@@ -80,7 +82,7 @@ class TestFormTexts : public QObject {
     QFETCH(QString, help);
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    Configuration config;
+    testsupport::KeptConfiguration config;
     sample::FillStandard(config);
     // Every group needs a field to be stored.
     config.searchForms[0]->inputGroups[1]->AddField("Town", "", {"l"});
@@ -115,20 +117,24 @@ class TestFormTexts : public QObject {
     QCOMPARE(panel->findChild<QLineEdit*>(ObjectName(kIdFormHelpEdit))->text(), help);
 
     QTemporaryDir folder;
-    Configuration back;
+    testsupport::KeptConfiguration back;
     if (directory) {
-      config.startupMode = StartupMode::kDirectory;
-      config.subtreeDn = "cn=Orvelle Configuration,o=Sample";
-      config.connection = slapd_->Connect();
-      QVERIFY(store::Save(config, nullptr));
-      back.subtreeDn = config.subtreeDn;
-      QVERIFY(directory::LoadSubtree(back, testsupport::DirectoryOidtable(), *config.connection));
+      config.session.startupMode = StartupMode::kDirectory;
+      config.session.directory.subtreeDn = "cn=Orvelle Configuration,o=Sample";
+      config.session.directory.connection = slapd_->Connect();
+      QVERIFY(store::Save(config.session, config, nullptr));
+      back.session.directory.subtreeDn = config.session.directory.subtreeDn;
+      QVERIFY(directory::LoadSubtree(back, back.session.directory.subtreeDn,
+                                     testsupport::DirectoryOidtable(),
+                                     *config.session.directory.connection));
     } else {
-      config.configurationDirectory = folder.path().toStdString();
+      config.session.configurationDirectory = folder.path().toStdString();
       config.oidtable = &testsupport::DirectoryOidtable();
-      QVERIFY(store::Save(config, nullptr));
-      back.configurationDirectory = config.configurationDirectory;
-      QCOMPARE(LoadFromFiles(back, testsupport::DirectoryOidtable()), 1);
+      QVERIFY(store::Save(config.session, config, nullptr));
+      back.session.configurationDirectory = config.session.configurationDirectory;
+      QCOMPARE(LoadFromFiles(back, back.session.configurationDirectory,
+                             testsupport::DirectoryOidtable()),
+               1);
     }
     QVERIFY2(sink.messages.empty(), sink.messages.empty() ? "" : sink.messages[0].text.c_str());
     const SearchForm* loaded = nullptr;

@@ -23,13 +23,15 @@
 #include "store/files/templatefile.h"
 #include "store/store.h"
 #include "tests/support/sampleconfig.h"
+#include "tests/support/shownstore.h"
 #include "tests/support/slapdfixture.h"
 #include "tests/support/testoidtable.h"
 
 namespace {
 
 struct Editor {
-  explicit Editor(Configuration& config) : left(config, testsupport::DirectoryOidtable(), &right) {
+  explicit Editor(testsupport::KeptConfiguration& config)
+      : left(config, testsupport::DirectoryOidtable(), &right) {
     left.resize(300, 400);
     right.resize(520, 400);
     left.show();
@@ -56,7 +58,7 @@ QTreeWidgetItem* Node(CConfigTree* tree, const QStringList& path) {
 
 // The standard sample with every group holding a field (so it can be stored) and rules
 // that search for others: Person and the entry point Root can search for Org.
-void FillSample(Configuration& config) {
+void FillSample(testsupport::KeptConfiguration& config) {
   sample::FillStandard(config);
   RuleSet* standard = config.FindRuleSet("Standard");
   standard->FindRule("Person")->AddSearchableRule(standard->FindRule("Org"));
@@ -181,7 +183,7 @@ class TestRename : public QObject {
     QFETCH(bool, byF2);
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    Configuration config;
+    testsupport::KeptConfiguration config;
     FillSample(config);
     Editor editor(config);
     CConfigTree* tree = editor.tree();
@@ -217,20 +219,24 @@ class TestRename : public QObject {
              QStringLiteral("Company"));
 
     QTemporaryDir folder;
-    Configuration back;
+    testsupport::KeptConfiguration back;
     if (directory) {
-      config.startupMode = StartupMode::kDirectory;
-      config.subtreeDn = "cn=Orvelle Configuration,o=Sample";
-      config.connection = slapd_->Connect();
-      QVERIFY(directory::SaveConfiguration(config, nullptr));
-      back.subtreeDn = config.subtreeDn;
-      QVERIFY(directory::LoadSubtree(back, testsupport::DirectoryOidtable(), *config.connection));
+      config.session.startupMode = StartupMode::kDirectory;
+      config.session.directory.subtreeDn = "cn=Orvelle Configuration,o=Sample";
+      config.session.directory.connection = slapd_->Connect();
+      QVERIFY(directory::SaveConfiguration(config.session.directory, config, nullptr));
+      back.session.directory.subtreeDn = config.session.directory.subtreeDn;
+      QVERIFY(directory::LoadSubtree(back, back.session.directory.subtreeDn,
+                                     testsupport::DirectoryOidtable(),
+                                     *config.session.directory.connection));
     } else {
-      config.configurationDirectory = folder.path().toStdString();
+      config.session.configurationDirectory = folder.path().toStdString();
       config.oidtable = &testsupport::DirectoryOidtable();
-      QVERIFY(store::Save(config));
-      back.configurationDirectory = config.configurationDirectory;
-      QCOMPARE(LoadFromFiles(back, testsupport::DirectoryOidtable()), 1);
+      QVERIFY(store::Save(config.session, config));
+      back.session.configurationDirectory = config.session.configurationDirectory;
+      QCOMPARE(LoadFromFiles(back, back.session.configurationDirectory,
+                             testsupport::DirectoryOidtable()),
+               1);
       // The rule set's file took the new name.
       QVERIFY(QFile::exists(folder.filePath("RuleSet=Main")));
       QVERIFY(!QFile::exists(folder.filePath("RuleSet=Standard")));
@@ -281,7 +287,7 @@ class TestRename : public QObject {
     QFETCH(QString, named);
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    Configuration config;
+    testsupport::KeptConfiguration config;
     FillSample(config);
     std::string before;
     QVERIFY(RuleSetFileTextOf(config, before));
@@ -375,7 +381,7 @@ class TestRename : public QObject {
     QFETCH(int, message);
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    Configuration config;
+    testsupport::KeptConfiguration config;
     FillSample(config);
     std::string before;
     QVERIFY(RuleSetFileTextOf(config, before));
@@ -417,7 +423,7 @@ class TestRename : public QObject {
   void renameToOwnNameInOtherCase() {
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    Configuration config;
+    testsupport::KeptConfiguration config;
     FillSample(config);
     Editor editor(config);
     Rename(editor, {"Rule Sets", "Standard", "Person"}, "Person", true);
@@ -452,7 +458,7 @@ class TestRename : public QObject {
     QFETCH(QStringList, uses);
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    Configuration config;
+    testsupport::KeptConfiguration config;
     FillSample(config);
     RuleSet* standard = config.FindRuleSet("Standard");
     for (const char* name : {"Spare", "Unused"}) {

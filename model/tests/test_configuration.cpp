@@ -2,6 +2,7 @@
 
 #include "model/configuration.h"
 #include "platform/support/messages.h"
+#include "tests/support/shownstore.h"
 
 namespace {
 std::unique_ptr<SearchRule> NewClassRule(RuleSet* owner, const std::string& name) {
@@ -126,24 +127,24 @@ class TestConfiguration : public QObject {
   }
 
   void clearKeepsSettings() {
-    Configuration c;
-    c.startupMode = StartupMode::kDirectory;
-    c.serverAddress = "dirhost";
-    c.serverPort = 389;
-    c.configurationDirectory = "/tmp/x";
+    testsupport::KeptConfiguration c;
+    c.session.startupMode = StartupMode::kDirectory;
+    c.session.directory.server.address = "dirhost";
+    c.session.directory.server.port = 389;
+    c.session.configurationDirectory = "/tmp/x";
     c.ruleSets.push_back(std::make_unique<RuleSet>("S"));
     c.searchForms.push_back(std::make_unique<SearchForm>("F", c.ruleSets.back().get()));
     c.Clear();
     QVERIFY(c.ruleSets.empty());
     QVERIFY(c.searchForms.empty());
-    QCOMPARE(c.startupMode, StartupMode::kDirectory);
-    QCOMPARE(c.serverAddress, std::string("dirhost"));
-    QCOMPARE(c.serverPort, 389);
-    QCOMPARE(c.configurationDirectory, std::string("/tmp/x"));
+    QCOMPARE(c.session.startupMode, StartupMode::kDirectory);
+    QCOMPARE(c.session.directory.server.address, std::string("dirhost"));
+    QCOMPARE(c.session.directory.server.port, 389);
+    QCOMPARE(c.session.configurationDirectory, std::string("/tmp/x"));
   }
 
   void detachLeavesTheRecordToTheCaller() {
-    Configuration c;
+    testsupport::KeptConfiguration c;
     c.ruleSets.push_back(std::make_unique<RuleSet>("A"));
     c.ruleSets.push_back(std::make_unique<RuleSet>("A"));
     RuleSet* second = c.ruleSets[1].get();

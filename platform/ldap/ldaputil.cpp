@@ -8,6 +8,7 @@
 
 #include "platform/ldap/dnguard.h"
 #include "platform/ldap/ldapclient.h"
+#include "platform/ldap/serversettings.h"
 
 namespace ldapx {
 
@@ -61,6 +62,11 @@ const char* SecurityName(Security security) {
       break;
   }
   return "none";
+}
+
+TlsOptions ServerSettings::Tls() const {
+  // A typing error in the settings must not send the password in clear.
+  return TlsOptions{ParseSecurity(security).value_or(Security::StartTls), caCertificateFile};
 }
 
 std::optional<UrlDesc> ParseUrl(const std::string& url) {

@@ -131,12 +131,12 @@ void InWritingOrder(std::vector<const Node*>& children) {
 
 class SubtreeLoader {
  public:
-  SubtreeLoader(Configuration& config, const kvaro::Oidtable& table)
-      : config_(config), table_(table) {}
+  SubtreeLoader(Configuration& config, const std::string& subtreeDn, const kvaro::Oidtable& table)
+      : config_(config), subtreeDn_(subtreeDn), table_(table) {}
 
   void Load(const ldapx::SearchResult& result) {
     nodes_.resize(result.entries.size());
-    const std::vector<long> parents = ParentIndexes(result, config_.subtreeDn);
+    const std::vector<long> parents = ParentIndexes(result, subtreeDn_);
     Node root;
     for (size_t i = 0; i < result.entries.size(); ++i) {
       nodes_[i].entry = &result.entries[i];
@@ -392,6 +392,7 @@ class SubtreeLoader {
   }
 
   Configuration& config_;
+  const std::string& subtreeDn_;
   const kvaro::Oidtable& table_;
   mutable std::vector<std::pair<std::string, const kvaro::QAttrT*>> lookups_;
   std::vector<Node> nodes_;
@@ -506,16 +507,16 @@ std::vector<long> ParentIndexes(const ldapx::SearchResult& result, const std::st
   return parents;
 }
 
-bool LoadSubtree(Configuration& configuration, const kvaro::Oidtable& table,
-                 ldapx::Connection& connection, int* code, bool* notConfiguration) {
+bool LoadSubtree(Configuration& configuration, const std::string& subtreeDn,
+                 const kvaro::Oidtable& table, ldapx::Connection& connection, int* code,
+                 bool* notConfiguration) {
   if (notConfiguration) *notConfiguration = false;
-  const ldapx::SearchResult result =
-      ReadSubtree(connection, configuration.subtreeDn, LoadAttributes(), false);
+  const ldapx::SearchResult result = ReadSubtree(connection, subtreeDn, LoadAttributes(), false);
   if (code) *code = result.code;
   if (result.code != ldapx::kSuccess) return false;
   // Only a configuration root is read as a configuration: any other entry (an
   // organisation, people) would load as an empty one, and a save would replace it.
-  const std::string baseKey = DnKey(configuration.subtreeDn);
+  const std::string baseKey = DnKey(subtreeDn);
   const ldapx::Entry* base = nullptr;
   for (const ldapx::Entry& e : result.entries)
     if (!e.dn.empty() && DnKey(e.dn) == baseKey) {
@@ -526,13 +527,13 @@ bool LoadSubtree(Configuration& configuration, const kvaro::Oidtable& table,
     if (notConfiguration) *notConfiguration = true;
     return false;
   }
-  LoadEntries(configuration, table, result);
+  LoadEntries(configuration, subtreeDn, table, result);
   return true;
 }
 
-void LoadEntries(Configuration& configuration, const kvaro::Oidtable& table,
-                 const ldapx::SearchResult& result) {
-  SubtreeLoader(configuration, table).Load(result);
+void LoadEntries(Configuration& configuration, const std::string& subtreeDn,
+                 const kvaro::Oidtable& table, const ldapx::SearchResult& result) {
+  SubtreeLoader(configuration, subtreeDn, table).Load(result);
 }
 
 int MergeServerSchema(kvaro::Oidtable& table, ldapx::Connection& connection,
@@ -565,53 +566,53 @@ int MergeServerSchema(kvaro::Oidtable& table, ldapx::Connection& connection,
   return count;
 }
 
-LoadResult LoadFromDirectory(Configuration& configuration, const kvaro::Oidtable& table,
-                             CredentialsPrompt& prompt, const ldapx::Timeouts& timeouts,
-                             PleaseWait* wait, kvaro::Oidtable* serverSchemaInto) {
-  if (configuration.serverAddress.empty()) return LoadResult::NoServer;
+LoadResult LoadFromDirectory(Session& session, Configuration& configuration,
+                             const kvaro::Oidtable& table, CredentialsPrompt& prompt,
+                             const ldapx::Timeouts& timeouts, PleaseWait* wait,
+                             kvaro::Oidtable* serverSchemaInto) {
+  const ldapx::ServerSettings& server = session.server;
+  if (server.address.empty()) return LoadResult::NoServer;
   auto close = [wait] {
     if (wait) wait->Close();
   };
   while (true) {
-    std::string dn = configuration.bindDn, password = configuration.bindPassword;
+    std::string dn = server.bindDn, password = session.password;
     if (!prompt.Ask(dn, password)) return LoadResult::Cancelled;
-    configuration.bindDn = dn;
-    configuration.bindPassword = password;
+    session.server.bindDn = dn;
+    session.password = password;
     if (wait) wait->Show(std::string(msg::LoadString(61282)), std::string(msg::LoadString(62197)));
-    const Logon logon = OpenAndBind(configuration.serverAddress, configuration.serverPort, dn,
-                                    password, timeouts, TlsOf(configuration));
+    const Logon logon = OpenAndBind(server, password, timeouts);
     if (!logon.connection) {
       close();
-      ShowLogonFailure(61276, logon, configuration.serverAddress, configuration.serverPort,
-                       timeouts);
+      ShowLogonFailure(61276, logon, server.address, server.port, timeouts);
       continue;
     }
-    configuration.connection = logon.connection;
+    session.connection = logon.connection;
     // Names the server knows are valid names here too (a failed read changes nothing).
-    if (serverSchemaInto) MergeServerSchema(*serverSchemaInto, *configuration.connection);
+    if (serverSchemaInto) MergeServerSchema(*serverSchemaInto, *session.connection);
     int code = ldapx::kSuccess;
     bool notConfiguration = false;
-    LoadSubtree(configuration, table, *configuration.connection, &code, &notConfiguration);
+    LoadSubtree(configuration, session.subtreeDn, table, *session.connection, &code,
+                &notConfiguration);
     close();
     if (notConfiguration) {
-      msg::Show(62131, {configuration.subtreeDn}, msg::Buttons::Ok, msg::Icon::Error);
+      msg::Show(62131, {session.subtreeDn}, msg::Buttons::Ok, msg::Icon::Error);
       return LoadResult::NoServer;
     }
     // The server stopped answering, went away or the user cancelled: nothing was loaded,
     // and an empty configuration must not stand in for the stored one.
     if (code == ldapx::kTimeout || code == ldapx::kCancelled || code == ldapx::kServerDown) {
-      configuration.connection.reset();
+      session.connection.reset();
       if (code == ldapx::kTimeout) {
         msg::Show(62190,
-                  {configuration.serverAddress + ":" + std::to_string(configuration.serverPort),
+                  {server.address + ":" + std::to_string(server.port),
                    std::to_string(timeouts.operationSeconds)},
                   msg::Buttons::Ok, msg::Icon::Error);
       } else if (code == ldapx::kServerDown) {
         Logon lost;
         lost.opened = true;
         lost.code = code;
-        ShowLogonFailure(61276, lost, configuration.serverAddress, configuration.serverPort,
-                         timeouts);
+        ShowLogonFailure(61276, lost, server.address, server.port, timeouts);
       }
       continue;
     }
@@ -620,9 +621,8 @@ LoadResult LoadFromDirectory(Configuration& configuration, const kvaro::Oidtable
     // why and ask for the logon again. A subtree that does not exist loads as an empty
     // configuration, which the first save creates.
     if (code != ldapx::kSuccess && code != ldapx::kNoSuchObject) {
-      ShowWithReason(62121, {configuration.subtreeDn}, code,
-                     configuration.connection->diagnostic());
-      configuration.connection.reset();
+      ShowWithReason(62121, {session.subtreeDn}, code, session.connection->diagnostic());
+      session.connection.reset();
       continue;
     }
     return LoadResult::Loaded;

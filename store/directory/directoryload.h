@@ -9,6 +9,7 @@
 
 #include "model/configuration.h"
 #include "platform/ldap/ldapclient.h"
+#include "store/directory/session.h"
 
 namespace kvaro {
 class Oidtable;
@@ -34,8 +35,9 @@ enum class LoadResult {
 };
 
 // Logs on (asking again after message 61276 with the reason until the bind succeeds or
-// the user cancels the logon dialog) and loads the subtree at configuration.subtreeDn
-// into the configuration. The bound connection is kept in configuration.connection.
+// the user cancels the logon dialog) and loads the subtree at session.subtreeDn into the
+// configuration. The bind DN and password typed last are kept in session.server.bindDn
+// and session.password, the bound connection in session.connection.
 // When the entry at subtreeDn exists but is not a configuration root, nothing is loaded:
 // message 62131, then NoServer, so that the caller starts the set-up wizard instead of
 // showing it as an empty configuration.
@@ -47,9 +49,9 @@ enum class LoadResult {
 // `serverSchemaInto` (may be null; normally the same table as `table`): after each
 // logon the server's own attribute types and object classes it lacks are added to it
 // (MergeServerSchema), before the load checks names against `table`.
-LoadResult LoadFromDirectory(Configuration& configuration, const kvaro::Oidtable& table,
-                             CredentialsPrompt& prompt, const ldapx::Timeouts& timeouts = {},
-                             PleaseWait* wait = nullptr,
+LoadResult LoadFromDirectory(Session& session, Configuration& configuration,
+                             const kvaro::Oidtable& table, CredentialsPrompt& prompt,
+                             const ldapx::Timeouts& timeouts = {}, PleaseWait* wait = nullptr,
                              kvaro::Oidtable* serverSchemaInto = nullptr);
 
 // Adds to `table` the attribute types and object classes of the server's subschema
@@ -60,7 +62,7 @@ LoadResult LoadFromDirectory(Configuration& configuration, const kvaro::Oidtable
 int MergeServerSchema(kvaro::Oidtable& table, ldapx::Connection& connection,
                       std::vector<std::string>* added = nullptr);
 
-// Loads the rule sets and forms below configuration.subtreeDn over an open, bound
+// Loads the rule sets and forms below `subtreeDn` over an open, bound
 // connection (without logon). Siblings are taken in the order they were added (by
 // entryCSN; the server's order when it keeps none), so rule sets, rules and forms come
 // back in the order they were saved. Warnings go to the message sink, one box each, in
@@ -68,15 +70,15 @@ int MergeServerSchema(kvaro::Oidtable& table, ldapx::Connection& connection,
 // not a configuration root (object class ovConfigurationRoot; then `notConfiguration`,
 // when given, is set): the configuration then stays without rule sets and forms.
 // `code` (when given) receives the result code of the read.
-bool LoadSubtree(Configuration& configuration, const kvaro::Oidtable& table,
-                 ldapx::Connection& connection, int* code = nullptr,
+bool LoadSubtree(Configuration& configuration, const std::string& subtreeDn,
+                 const kvaro::Oidtable& table, ldapx::Connection& connection, int* code = nullptr,
                  bool* notConfiguration = nullptr);
 
 // Rebuilds the rule sets and forms from `result`, the entries of the subtree at
-// configuration.subtreeDn in any order, as LoadSubtree does once it has read them. Needs
+// `subtreeDn` in any order, as LoadSubtree does once it has read them. Needs
 // no connection; warnings go to the message sink.
-void LoadEntries(Configuration& configuration, const kvaro::Oidtable& table,
-                 const ldapx::SearchResult& result);
+void LoadEntries(Configuration& configuration, const std::string& subtreeDn,
+                 const kvaro::Oidtable& table, const ldapx::SearchResult& result);
 
 // The entries of the subtree at `base` (the base entry included), read with one subtree
 // search; when the server's size limit stops that, read level by level instead. The

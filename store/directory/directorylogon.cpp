@@ -1,33 +1,21 @@
 #include "store/directory/directorylogon.h"
 
-#include "model/configuration.h"
 #include "platform/ldap/qerror.h"
 #include "platform/support/messages.h"
 
 namespace directory {
 
-Logon OpenAndBind(const std::string& host, int port, const std::string& dn,
-                  const std::string& password, const ldapx::Timeouts& timeouts,
-                  const ldapx::TlsOptions& tls) {
+Logon OpenAndBind(const ldapx::ServerSettings& server, const std::string& password,
+                  const ldapx::Timeouts& timeouts) {
   Logon logon;
-  std::shared_ptr<ldapx::Connection> conn =
-      ldapx::Connection::Open(host, port, tls, timeouts, &logon.code, &logon.detail);
+  std::shared_ptr<ldapx::Connection> conn = ldapx::Connection::Open(
+      server.address, server.port, server.Tls(), timeouts, &logon.code, &logon.detail);
   if (!conn) return logon;
   logon.opened = true;
-  logon.code = conn->SimpleBind(dn, password);
+  logon.code = conn->SimpleBind(server.bindDn, password);
   logon.detail = conn->diagnostic();
   if (logon.code == ldapx::kSuccess) logon.connection = std::move(conn);
   return logon;
-}
-
-ldapx::TlsOptions TlsOf(const Session& configuration) {
-  ldapx::TlsOptions tls;
-  // A name the program does not know is taken as StartTLS rather than as plain text: a
-  // typing error in the settings must not send the password in clear.
-  tls.security =
-      ldapx::ParseSecurity(configuration.serverSecurity).value_or(ldapx::Security::StartTls);
-  tls.caFile = configuration.caCertificateFile;
-  return tls;
 }
 
 std::string LogonSecurityText(ldapx::Security security) {

@@ -8,8 +8,7 @@
 #include <vector>
 
 #include "platform/ldap/ldapclient.h"
-
-struct Session;
+#include "platform/ldap/serversettings.h"
 
 namespace directory {
 
@@ -20,19 +19,14 @@ struct Logon {
   std::string detail;  // the server's diagnostic message or the system's reason
 };
 
-// Opens a connection to host:port (LDAP version 3) and binds with dn and password (both
-// empty: anonymously), each within the connect limit of `timeouts`. Cancellable through
-// ldapx::CancelScope. Shows nothing.
-// With `tls` the connection is protected before the bind is sent (see
+// Opens a connection to server.address:server.port (LDAP version 3) and binds with
+// server.bindDn and `password` (both empty: anonymously), each within the connect limit
+// of `timeouts`. Cancellable through ldapx::CancelScope. Shows nothing.
+// The connection is protected as server.Tls() asks before the bind is sent (see
 // ldapx::Connection::Open); a failed certificate check or a refused StartTLS ends it
 // without a bind.
-Logon OpenAndBind(const std::string& host, int port, const std::string& dn,
-                  const std::string& password, const ldapx::Timeouts& timeouts,
-                  const ldapx::TlsOptions& tls = {});
-
-// The TLS options of `configuration` (serverSecurity, caCertificateFile); an unknown
-// security name counts as "starttls", never as plain text.
-ldapx::TlsOptions TlsOf(const Session& configuration);
+Logon OpenAndBind(const ldapx::ServerSettings& server, const std::string& password,
+                  const ldapx::Timeouts& timeouts);
 
 // How a logon with `security` will travel, for the logon dialog.
 std::string LogonSecurityText(ldapx::Security security);

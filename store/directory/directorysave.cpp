@@ -83,17 +83,18 @@ bool RefusedHere(int code) {
 
 class DirectorySaver {
  public:
-  DirectorySaver(Configuration& configuration, PleaseWait* wait, const SaveOptions& options)
-      : config_(configuration), wait_(wait), options_(options) {}
+  DirectorySaver(Session& session, const Configuration& configuration, PleaseWait* wait,
+                 const SaveOptions& options)
+      : session_(session), config_(configuration), wait_(wait), options_(options) {}
 
   bool Run() {
     WaitGuard guard(wait_);
     guard_ = &guard;
     guard.Show(std::string(msg::LoadString(62011)));
     if (!CheckConfiguration(config_)) return false;
-    rootDn_ = config_.subtreeDn;
-    plan_ = PlanConfiguration(config_);
-    if (!CheckEntryPlan(config_, plan_)) return false;
+    rootDn_ = session_.subtreeDn;
+    plan_ = PlanConfiguration(config_, rootDn_);
+    if (!CheckEntryPlan(config_, rootDn_, plan_)) return false;
     total_ = static_cast<long>(plan_.size()) + 1;
     firstForm_ = plan_.size();
     for (size_t i = 0; i < plan_.size(); ++i)
@@ -104,7 +105,7 @@ class DirectorySaver {
 
     if (!ReadRoot()) return false;
     Stage(SaveStage::Checked);
-    ldapx::Connection& conn = *config_.connection;
+    ldapx::Connection& conn = *session_.connection;
     WriteHooks hooks;
     hooks.progress = [this](long done) { Progress(done); };
     hooks.cancelled = [this] { return guard_->Cancelled(); };
@@ -153,12 +154,9 @@ class DirectorySaver {
       copy.dn = exists_ ? oldDn_ : std::string();
       copy.leftoversOf = rootDn_;
       copy.leftoverSeconds = options_.oldLeftoverSeconds;
-      copy.host = config_.serverAddress;
-      copy.port = config_.serverPort;
-      copy.tls = TlsOf(config_);
-      copy.timeouts = config_.connection->timeouts();
-      copy.bindDn = config_.bindDn;
-      copy.password = config_.bindPassword;
+      copy.server = session_.server;
+      copy.timeouts = session_.connection->timeouts();
+      copy.password = session_.password;
       return true;
     }
     if (exists_) {
@@ -167,7 +165,7 @@ class DirectorySaver {
       if (del != ldapx::kSuccess)
         msg::Show(62139, {where, kvaro::QError(del).Text()}, msg::Buttons::Ok, msg::Icon::Warning);
     }
-    ClearLeftovers(*config_.connection, rootDn_, options_.oldLeftoverSeconds);
+    ClearLeftovers(*session_.connection, rootDn_, options_.oldLeftoverSeconds);
     return true;
   }
 
@@ -195,37 +193,36 @@ class DirectorySaver {
 
   bool Reconnect() {
     const ldapx::Timeouts timeouts =
-        config_.connection ? config_.connection->timeouts() : ldapx::Timeouts{};
+        session_.connection ? session_.connection->timeouts() : ldapx::Timeouts{};
     // The same protection as the logon: a reconnect must never fall back to plain text.
-    Logon logon = OpenAndBind(config_.serverAddress, config_.serverPort, config_.bindDn,
-                              config_.bindPassword, timeouts, TlsOf(config_));
+    Logon logon = OpenAndBind(session_.server, session_.password, timeouts);
     if (logon.connection) {
-      config_.connection = std::move(logon.connection);
+      session_.connection = std::move(logon.connection);
       return true;
     }
     Show(62144,
          {kvaro::QError(logon.code != ldapx::kSuccess ? logon.code : ldapx::kServerDown).Text()});
     // The old connection is dead: the session has none until a save opens one again.
-    config_.connection.reset();
+    session_.connection.reset();
     return false;
   }
 
   // Reads the root entry (opening the connection again when it was lost) and refuses a
   // target that is not ours.
   bool ReadRoot() {
-    if (!config_.connection && !Reconnect()) return false;
+    if (!session_.connection && !Reconnect()) return false;
     ldapx::SearchResult root =
-        config_.connection->Search(rootDn_, ldapx::Scope::Base, "(objectClass=*)", {"*"});
+        session_.connection->Search(rootDn_, ldapx::Scope::Base, "(objectClass=*)", {"*"});
     if (IsLost(root.code)) {
       if (!Reconnect()) return false;
-      root = config_.connection->Search(rootDn_, ldapx::Scope::Base, "(objectClass=*)", {"*"});
+      root = session_.connection->Search(rootDn_, ldapx::Scope::Base, "(objectClass=*)", {"*"});
     }
     if (root.code == ldapx::kNoSuchObject) {
       exists_ = false;
       return true;
     }
     if (root.code != ldapx::kSuccess) {
-      ShowWithReason(62121, {rootDn_}, root.code, config_.connection->diagnostic());
+      ShowWithReason(62121, {rootDn_}, root.code, session_.connection->diagnostic());
       return false;
     }
     if (root.entries.empty()) {  // there, but hidden from this user
@@ -282,7 +279,7 @@ class DirectorySaver {
   }
 
   int WriteStaging(int& failed) {
-    ldapx::Connection& conn = *config_.connection;
+    ldapx::Connection& conn = *session_.connection;
     const std::vector<ldapx::Connection::AddRequest> requests = StagingRequests();
     failed = -1;
     if (transactions_) {
@@ -315,7 +312,7 @@ class DirectorySaver {
   }
 
   int RemoveSubtree(const std::string& dn, bool self, std::string* failedDn = nullptr) {
-    return directory::RemoveSubtree(*config_.connection, dn, self, failedDn);
+    return directory::RemoveSubtree(*session_.connection, dn, self, failedDn);
   }
 
   // The save in place (SaveInPlace), where the directory refused `refusedDn` with
@@ -326,9 +323,9 @@ class DirectorySaver {
       return false;
     }
     InPlaceTarget target;
-    target.connection = config_.connection.get();
+    target.connection = session_.connection.get();
     target.rootDn = rootDn_;
-    target.bindDn = config_.bindDn;
+    target.bindDn = session_.server.bindDn;
     target.plan = &plan_;
     target.token = token_;
     target.backupFolder = options_.backupFolder;
@@ -352,7 +349,7 @@ class DirectorySaver {
   // Makes the staged subtree the configuration: the stored root renamed away and the
   // staged one to the root's DN.
   bool Swap() {
-    ldapx::Connection& conn = *config_.connection;
+    ldapx::Connection& conn = *session_.connection;
     if (!exists_) {
       const int rc = ldapx::Rename(conn, stagingDn_, RootRdn());
       if (rc == ldapx::kSuccess) return true;
@@ -401,7 +398,8 @@ class DirectorySaver {
     return false;
   }
 
-  Configuration& config_;
+  Session& session_;
+  const Configuration& config_;
   PleaseWait* wait_;
   const SaveOptions& options_;
   WaitGuard* guard_ = nullptr;
@@ -422,8 +420,9 @@ class DirectorySaver {
 
 std::string DefaultBackupFolder() { return kvaro::DataHome() + "/orvelle/backups"; }
 
-bool SaveConfiguration(Configuration& configuration, PleaseWait* wait, const SaveOptions& options) {
-  return DirectorySaver(configuration, wait, options).Run();
+bool SaveConfiguration(Session& session, const Configuration& configuration, PleaseWait* wait,
+                       const SaveOptions& options) {
+  return DirectorySaver(session, configuration, wait, options).Run();
 }
 
 }  // namespace directory

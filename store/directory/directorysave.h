@@ -8,6 +8,8 @@
 
 #include "model/configuration.h"
 #include "platform/ldap/ldapclient.h"
+#include "platform/ldap/serversettings.h"
+#include "store/directory/session.h"
 
 namespace directory {
 
@@ -52,11 +54,9 @@ struct OldCopy {
   // old copy.
   std::string leftoversOf;
   long leftoverSeconds = 600;
-  std::string host;
-  int port = 0;
-  ldapx::TlsOptions tls;
+  ldapx::ServerSettings server;
   ldapx::Timeouts timeouts;
-  std::string bindDn, password;
+  std::string password;
 };
 
 // How a directory save goes about its work. The defaults are what the program uses.
@@ -100,8 +100,8 @@ struct SaveOptions {
   std::string backupFolder;
 };
 
-// Saves the whole configuration to the directory subtree at subtreeDn through
-// configuration.connection. True when everything was written; false after exactly one
+// Saves the whole configuration to the directory subtree at session.subtreeDn through
+// session.connection. True when everything was written; false after exactly one
 // message.
 //
 // A directory save never writes, renames or deletes an entry that is not its own: the
@@ -117,10 +117,11 @@ struct SaveOptions {
 // leaves the stored configuration as it was. Where the server refuses the entry beside
 // the root or the subtree rename, the save writes in place after an LDIF backup of the
 // stored subtree, and puts the backup back when that fails. A lost connection is opened
-// again with the logon's credentials. `wait` (may be null) shows progress, may cancel
+// again with the session's settings and password (session.connection is then the new
+// one, or null when that failed). `wait` (may be null) shows progress, may cancel
 // the save until the swap, and is closed on every path.
-bool SaveConfiguration(Configuration& configuration, PleaseWait* wait = nullptr,
-                       const SaveOptions& options = {});
+bool SaveConfiguration(Session& session, const Configuration& configuration,
+                       PleaseWait* wait = nullptr, const SaveOptions& options = {});
 
 // Removes a save's old copy, then the leftovers of earlier saves beside its root, over a
 // connection of its own, opened and bound with the copy's details; safe on any thread.

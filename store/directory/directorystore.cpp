@@ -88,73 +88,66 @@ std::optional<ConfigurationUrl> ParseConfigurationUrl(const std::string& url) {
   return out;
 }
 
-bool ConnectConfiguration(Configuration& configuration, const std::string& url,
-                          const std::string& bindDn, const std::string& password,
-                          const ldapx::Timeouts& timeouts, const ldapx::TlsOptions& tls) {
+bool ConnectConfiguration(Session& session, const std::string& url,
+                          const ldapx::Timeouts& timeouts) {
   const auto target = ParseConfigurationUrl(url);
   if (!target) {
     msg::Show(62120, {url}, msg::Buttons::Ok, msg::Icon::Error);
     return false;
   }
+  ldapx::ServerSettings server = session.server;
+  server.address = target->host;
+  server.port = target->port;
   // An ldaps:// URL asks for TLS from the first byte whatever else was asked.
-  ldapx::TlsOptions protection = tls;
-  if (target->ldaps) protection.security = ldapx::Security::Ldaps;
-  const Logon logon =
-      OpenAndBind(target->host, target->port, bindDn, password, timeouts, protection);
+  if (target->ldaps) server.security = ldapx::SecurityName(ldapx::Security::Ldaps);
+  const Logon logon = OpenAndBind(server, session.password, timeouts);
   if (!logon.connection) {
     ShowLogonFailure(logon.opened ? 61276 : 61277, logon, target->host, target->port, timeouts);
     return false;
   }
-  std::shared_ptr<ldapx::Connection> conn = logon.connection;
-  configuration.startupMode = StartupMode::kDirectory;
-  configuration.serverAddress = target->host;
-  configuration.serverPort = target->port;
-  configuration.serverSecurity = ldapx::SecurityName(protection.security);
-  configuration.caCertificateFile = protection.caFile;
-  configuration.subtreeDn = target->subtreeDn;
-  configuration.bindDn = bindDn;
-  configuration.bindPassword = password;
-  configuration.connection = conn;
+  session.server = std::move(server);
+  session.subtreeDn = target->subtreeDn;
+  session.connection = logon.connection;
   return true;
 }
 
-bool LoadConfigurationFromUrl(Configuration& configuration, const kvaro::Oidtable& table,
-                              const std::string& url, const std::string& bindDn,
-                              const std::string& password, const ldapx::Timeouts& timeouts,
-                              const ldapx::TlsOptions& tls, kvaro::Oidtable* serverSchemaInto) {
-  if (!ConnectConfiguration(configuration, url, bindDn, password, timeouts, tls)) return false;
-  if (serverSchemaInto) MergeServerSchema(*serverSchemaInto, *configuration.connection);
+bool LoadConfigurationFromUrl(Session& session, Configuration& configuration,
+                              const kvaro::Oidtable& table, const std::string& url,
+                              const ldapx::Timeouts& timeouts, kvaro::Oidtable* serverSchemaInto) {
+  if (!ConnectConfiguration(session, url, timeouts)) return false;
+  if (serverSchemaInto) MergeServerSchema(*serverSchemaInto, *session.connection);
   int code = ldapx::kSuccess;
   bool notConfiguration = false;
-  if (LoadSubtree(configuration, table, *configuration.connection, &code, &notConfiguration))
+  if (LoadSubtree(configuration, session.subtreeDn, table, *session.connection, &code,
+                  &notConfiguration))
     return true;
   if (notConfiguration) {
-    msg::Show(62131, {configuration.subtreeDn}, msg::Buttons::Ok, msg::Icon::Error);
+    msg::Show(62131, {session.subtreeDn}, msg::Buttons::Ok, msg::Icon::Error);
     return false;
   }
-  ShowWithReason(62121, {configuration.subtreeDn}, code, configuration.connection->diagnostic());
+  ShowWithReason(62121, {session.subtreeDn}, code, session.connection->diagnostic());
   return false;
 }
 
-bool SaveWithRootEntry(Configuration& configuration) {
+bool SaveWithRootEntry(Session& session, const Configuration& configuration) {
   // The save itself creates the root entry when the directory does not hold it.
-  return SaveConfiguration(configuration, nullptr);
+  return SaveConfiguration(session, configuration, nullptr);
 }
 
-bool SaveConfigurationToUrl(Configuration& configuration, const std::string& url,
-                            const std::string& bindDn, const std::string& password,
-                            const ldapx::Timeouts& timeouts, const ldapx::TlsOptions& tls) {
-  if (!ConnectConfiguration(configuration, url, bindDn, password, timeouts, tls)) return false;
-  return SaveWithRootEntry(configuration);
+bool SaveConfigurationToUrl(Session& session, const Configuration& configuration,
+                            const std::string& url, const ldapx::Timeouts& timeouts) {
+  if (!ConnectConfiguration(session, url, timeouts)) return false;
+  return SaveWithRootEntry(session, configuration);
 }
 
-bool ConfigurationLdif(const Configuration& configuration, std::string& out) {
+bool ConfigurationLdif(const Configuration& configuration, const std::string& subtreeDn,
+                       std::string& out) {
   // The checks of a save to the directory: LDIF the server would refuse is no backup.
   if (!CheckConfiguration(configuration)) return false;
-  const EntryPlan plan = PlanConfiguration(configuration);
-  if (!CheckEntryPlan(configuration, plan)) return false;
+  const EntryPlan plan = PlanConfiguration(configuration, subtreeDn);
+  if (!CheckEntryPlan(configuration, subtreeDn, plan)) return false;
   out = "version: 1\n\n";
-  AppendEntry(out, configuration.subtreeDn, RootAttributes());
+  AppendEntry(out, subtreeDn, RootAttributes());
   for (const PlannedEntry& e : plan) AppendEntry(out, e.dn, e.mods);
   return true;
 }

@@ -11,6 +11,7 @@
 
 #include "model/configuration.h"
 #include "platform/ldap/ldapclient.h"
+#include "store/directory/session.h"
 
 namespace kvaro {
 class Oidtable;
@@ -28,44 +29,42 @@ struct ConfigurationUrl {
 // Parses an ldap:// or ldaps:// URL; nullopt when it is not one, has no host or no DN.
 std::optional<ConfigurationUrl> ParseConfigurationUrl(const std::string& url);
 
-// Opens a connection to the URL's server and binds with `bindDn` and `password` (both
-// empty: anonymously), protected as `tls` asks (an ldaps:// URL always means LDAPS; a
-// failed certificate check or a refused StartTLS ends it before the bind). Sets
-// serverAddress, serverSecurity, caCertificateFile, serverPort, subtreeDn, bindDn, bindPassword,
-// StartupMode::kDirectory and connection of `configuration`. False after one message: 61277 when
-// the server cannot be reached, 61276 when the bind is refused, 62120 for a bad URL.
-bool ConnectConfiguration(Configuration& configuration, const std::string& url,
-                          const std::string& bindDn, const std::string& password,
-                          const ldapx::Timeouts& timeouts = {}, const ldapx::TlsOptions& tls = {});
+// Opens a connection to the URL's server and binds with session.server.bindDn and
+// session.password (both empty: anonymously), protected as session.server asks (an
+// ldaps:// URL always means LDAPS; a failed certificate check or a refused StartTLS ends
+// it before the bind). Then sets the server's address and port (and security "ldaps" for
+// an ldaps:// URL), subtreeDn and connection of `session`. False after one message, the
+// session unchanged: 61277 when the server cannot be reached, 61276 when the bind is
+// refused, 62120 for a bad URL.
+bool ConnectConfiguration(Session& session, const std::string& url,
+                          const ldapx::Timeouts& timeouts = {});
 
 // Connects (as above) and loads the configuration subtree; warnings go to the message
 // sink. False when the connection failed, the subtree could not be read (62121) or the
 // entry is not a configuration root (62131).
 // `serverSchemaInto` (may be null) receives the server's schema as LoadFromDirectory
 // describes, before the load.
-bool LoadConfigurationFromUrl(Configuration& configuration, const kvaro::Oidtable& table,
-                              const std::string& url, const std::string& bindDn,
-                              const std::string& password, const ldapx::Timeouts& timeouts = {},
-                              const ldapx::TlsOptions& tls = {},
+bool LoadConfigurationFromUrl(Session& session, Configuration& configuration,
+                              const kvaro::Oidtable& table, const std::string& url,
+                              const ldapx::Timeouts& timeouts = {},
                               kvaro::Oidtable* serverSchemaInto = nullptr);
 
 // Connects (as above) and saves the configuration's rule sets and forms to the URL's
 // subtree with SaveConfiguration (which creates the root entry when the directory does
 // not hold it yet, and refuses an entry that is not a configuration root).
-bool SaveConfigurationToUrl(Configuration& configuration, const std::string& url,
-                            const std::string& bindDn, const std::string& password,
-                            const ldapx::Timeouts& timeouts = {},
-                            const ldapx::TlsOptions& tls = {});
+bool SaveConfigurationToUrl(Session& session, const Configuration& configuration,
+                            const std::string& url, const ldapx::Timeouts& timeouts = {});
 
-// Saves over configuration.connection (SaveConfiguration; the root entry is created
-// when it is missing).
-bool SaveWithRootEntry(Configuration& configuration);
+// Saves over session.connection (SaveConfiguration; the root entry is created when it is
+// missing).
+bool SaveWithRootEntry(Session& session, const Configuration& configuration);
 
-// The LDIF (RFC 2849) of exactly the entries a save adds: the root entry at subtreeDn,
+// The LDIF (RFC 2849) of exactly the entries a save adds: the root entry at `subtreeDn`,
 // then every rule set and form, depth first, in writing order, attributes and values in
 // the order they are sent. False, before anything is in `out`, after the message of a
 // save's checks (CheckConfiguration, CheckEntryPlan) when a record may not be stored.
-bool ConfigurationLdif(const Configuration& configuration, std::string& out);
+bool ConfigurationLdif(const Configuration& configuration, const std::string& subtreeDn,
+                       std::string& out);
 
 // One LDIF attribute line ("type: value", or "type:: base64" where LDIF needs it), folded
 // at 76 columns, ending in "\n".

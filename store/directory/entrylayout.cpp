@@ -169,13 +169,13 @@ int PlanForm(const SearchForm& form, const std::string& subtreeDn, int chainAfte
   return index;
 }
 
-EntryPlan PlanConfiguration(const Configuration& configuration) {
+EntryPlan PlanConfiguration(const Configuration& configuration, const std::string& subtreeDn) {
   EntryPlan plan;
   int previous = -1;
   for (const auto& rs : configuration.ruleSets)
-    previous = PlanRuleSet(*rs, configuration.subtreeDn, previous, plan);
+    previous = PlanRuleSet(*rs, subtreeDn, previous, plan);
   for (const auto& f : configuration.searchForms)
-    previous = PlanForm(*f, configuration.subtreeDn, previous, plan);
+    previous = PlanForm(*f, subtreeDn, previous, plan);
   return plan;
 }
 
@@ -286,9 +286,8 @@ bool WriteToDirectory(ldapx::Connection& connection, const InputField& field,
   return AddDirectoryEntry(connection, FieldDn(field.name, groupDn), FieldAttributes(field));
 }
 
-bool WriteRootEntry(const Configuration& configuration) {
-  if (!configuration.connection) return false;
-  return AddDirectoryEntry(*configuration.connection, configuration.subtreeDn, RootAttributes());
+bool WriteRootEntry(ldapx::Connection& connection, const std::string& subtreeDn) {
+  return AddDirectoryEntry(connection, subtreeDn, RootAttributes());
 }
 
 namespace {

@@ -53,7 +53,7 @@ int PlanRuleSet(const RuleSet& ruleSet, const std::string& subtreeDn, int chainA
                 EntryPlan& plan);
 int PlanForm(const SearchForm& form, const std::string& subtreeDn, int chainAfter, EntryPlan& plan);
 // Every rule set, then every form, below `subtreeDn` (the root entry not included).
-EntryPlan PlanConfiguration(const Configuration& configuration);
+EntryPlan PlanConfiguration(const Configuration& configuration, const std::string& subtreeDn);
 
 // Runs the record checks in writing order (each rule set, then each form with its target
 // group, further groups and their fields). At the first failing check its message has
@@ -86,9 +86,9 @@ bool WriteToDirectory(ldapx::Connection& connection, const InputGroup& group,
 bool WriteToDirectory(ldapx::Connection& connection, const InputField& field,
                       const std::string& groupDn);
 
-// Adds the configuration root entry at subtreeDn. False without a message when the
-// configuration has no connection; false after message 61261 when the server refuses.
-bool WriteRootEntry(const Configuration& configuration);
+// Adds the configuration root entry at `subtreeDn`; false after message 61261 when the
+// server refuses.
+bool WriteRootEntry(ldapx::Connection& connection, const std::string& subtreeDn);
 
 // True when `a` and `b` are equal but for the case of ASCII letters (how the server
 // compares attribute types and object-class names).

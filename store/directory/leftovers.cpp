@@ -51,8 +51,7 @@ bool RemoveOldCopy(const OldCopy& copy) {
   if (copy.dn.empty() && copy.leftoversOf.empty()) return true;
   std::string where = copy.dn.empty() ? copy.leftoversOf : copy.dn;
   // The same protection as the logon: never in plain text where the logon was not.
-  const Logon logon =
-      OpenAndBind(copy.host, copy.port, copy.bindDn, copy.password, copy.timeouts, copy.tls);
+  const Logon logon = OpenAndBind(copy.server, copy.password, copy.timeouts);
   int error = logon.code != ldapx::kSuccess ? logon.code : ldapx::kServerDown;
   if (logon.connection) {
     error =

@@ -67,10 +67,11 @@ std::optional<std::string> MatchKey(const std::string& dn) {
   return KeyOf(*rdns);
 }
 
-bool CheckEntryPlan(const Configuration& configuration, const EntryPlan& plan) {
+bool CheckEntryPlan(const Configuration& configuration, const std::string& subtreeDn,
+                    const EntryPlan& plan) {
   std::unordered_map<std::string, size_t> seen;
   seen.reserve(plan.size() + 1);
-  if (auto rootKey = MatchKey(configuration.subtreeDn)) seen.emplace(*rootKey, plan.size());
+  if (auto rootKey = MatchKey(subtreeDn)) seen.emplace(*rootKey, plan.size());
   for (size_t i = 0; i < plan.size(); ++i) {
     const PlannedEntry& e = plan[i];
     if (!ldapx::IsUtf8(e.dn)) {
@@ -112,8 +113,7 @@ bool CheckEntryPlan(const Configuration& configuration, const EntryPlan& plan) {
     }
     const auto [it, fresh] = seen.emplace(KeyOf(*rdns), i);
     if (!fresh) {
-      const std::string& other =
-          it->second < plan.size() ? plan[it->second].dn : configuration.subtreeDn;
+      const std::string& other = it->second < plan.size() ? plan[it->second].dn : subtreeDn;
       Refuse(62132, {other, e.dn});
       return false;
     }
@@ -128,8 +128,7 @@ bool CheckEntryPlan(const Configuration& configuration, const EntryPlan& plan) {
         for (const std::string& type : f->filterAttributes)
           if (type.find('$') != std::string::npos) {
             Refuse(62136,
-                   {type, FieldDn(f->name,
-                                  GroupDn(g->name, FormDn(form->name, configuration.subtreeDn)))});
+                   {type, FieldDn(f->name, GroupDn(g->name, FormDn(form->name, subtreeDn)))});
             return false;
           }
   }

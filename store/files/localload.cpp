@@ -95,18 +95,8 @@ int CountRuleSetFiles(const std::string& folder, size_t& count) {
   return 0;
 }
 
-int Load(Configuration& configuration, const LoadHooks& hooks, const kvaro::Oidtable& table,
-         msg::Problems* problems) {
-  if (!hooks.readSettings || !hooks.readSettings(configuration)) return kNothingLoaded;
-  configuration.oidtable = &table;
-  if (configuration.startupMode == StartupMode::kDirectory)
-    return hooks.loadFromDirectory ? hooks.loadFromDirectory(configuration) : kNothingLoaded;
-  return LoadFromFiles(configuration, table, problems);
-}
-
-int LoadFromFiles(Configuration& configuration, const kvaro::Oidtable& table,
-                  msg::Problems* problems) {
-  const std::string& configurationDirectory = configuration.configurationDirectory;
+int LoadFromFiles(Configuration& configuration, const std::string& configurationDirectory,
+                  const kvaro::Oidtable& table, msg::Problems* problems) {
   msg::Problems found;
   auto report = [&](int id, std::vector<std::string> args, msg::Icon icon) {
     found.push_back(msg::Problem{id, std::move(args), icon});

@@ -571,13 +571,12 @@ msg::Outcome CheckBeforeSave(
 
 }  // namespace
 
-msg::Outcome SaveToFiles(const Configuration& configuration) {
+msg::Outcome SaveToFiles(const Configuration& configuration, const std::string& folder) {
   std::unordered_map<const RuleSet*, std::vector<const SearchForm*>> formsBySet;
   for (const auto& form : configuration.searchForms)
     formsBySet[form->ruleSet].push_back(form.get());
   if (msg::Outcome checked = CheckBeforeSave(configuration, formsBySet); !checked) return checked;
-  if (configuration.configurationDirectory.empty())
-    return msg::Problem{msg::id::kNoConfigurationFolder, {}, msg::Icon::Error};
+  if (folder.empty()) return msg::Problem{msg::id::kNoConfigurationFolder, {}, msg::Icon::Error};
   // Every text is made before anything on disk is touched.
   std::vector<NewFile> files;
   files.reserve(configuration.ruleSets.size());
@@ -589,5 +588,5 @@ msg::Outcome SaveToFiles(const Configuration& configuration) {
       for (const SearchForm* form : forms->second) WriteText(*form, file.text);
     files.push_back(std::move(file));
   }
-  return LocalSave(configuration.configurationDirectory, std::move(files)).Run();
+  return LocalSave(folder, std::move(files)).Run();
 }

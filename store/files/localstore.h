@@ -1,8 +1,7 @@
-// The load of a configuration kept in local files, and the start-up load that chooses
-// between the local files and the directory.
+// The load of a configuration kept in local files, and what a load returns.
 #pragma once
 
-#include <functional>
+#include <string>
 
 #include "model/configuration.h"
 #include "platform/support/outcome.h"
@@ -11,27 +10,22 @@ namespace kvaro {
 class Oidtable;
 }
 
-// What Load() calls: the settings read (returns 1 when the settings were read) and the
-// directory load (kLoaded, kNothingLoaded or kLoadCancelled). The application supplies
-// both.
-struct LoadHooks {
-  std::function<int(Configuration&)> readSettings;
-  std::function<int(Configuration&)> loadFromDirectory;
-};
+// What a load of the configuration returns (here, and store::Load for both stores).
+// A configuration was loaded.
+inline constexpr int kLoaded = 1;
+// No configuration is there (or no server is configured): the set-up wizard may make one.
+inline constexpr int kNothingLoaded = 0;
+// A configuration is there but could not be read; it must not be replaced.
+inline constexpr int kLoadUnreadable = -1;
+// The administrator ended the load (Cancel in the logon dialog): the program ends.
+inline constexpr int kLoadCancelled = -2;
 
-// Reads the settings into `configuration`, then loads from the directory
-// (StartupMode::kDirectory) or from the local files. kLoaded when a configuration was
-// loaded; kLoadUnreadable from the local files when one could not be read (see
-// LoadFromFiles); kLoadCancelled when the directory hook says the administrator
-// cancelled. The local files' problems go to *problems.
-int Load(Configuration& configuration, const LoadHooks& hooks, const kvaro::Oidtable& table,
-         msg::Problems* problems);
-
-// Reads every "RuleSet=*" file of configuration.configurationDirectory (see
-// templatefile.h); 1 when the result has at least one rule set and one form, else clears
-// and returns 0 (no configuration). -1 when a "RuleSet=" file could not be read whole: the
-// configuration there must not be replaced by a new one. What the caller should show (the
-// file and the system's reason; files that are not regular files) is appended to
-// *problems when given.
-int LoadFromFiles(Configuration& configuration, const kvaro::Oidtable& table,
-                  msg::Problems* problems = nullptr);
+// Reads every "RuleSet=*" file of `folder` (see templatefile.h; empty: the working
+// folder) into `configuration`; kLoaded when the result has at least one rule set and
+// one form, else clears it and returns kNothingLoaded (no configuration).
+// kLoadUnreadable when a "RuleSet=" file could not be read whole: the configuration there
+// must not be replaced by a new one. What the caller should show (the file and the
+// system's reason; files that are not regular files) is appended to *problems when
+// given.
+int LoadFromFiles(Configuration& configuration, const std::string& folder,
+                  const kvaro::Oidtable& table, msg::Problems* problems = nullptr);

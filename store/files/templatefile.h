@@ -136,7 +136,7 @@ FileRead ReadRegularFile(const std::string& path, std::string& text, int& error)
 // be read).
 int CountRuleSetFiles(const std::string& folder, size_t& count);
 
-// Saves the configuration as local files in configurationDirectory, all or nothing:
+// Saves the configuration as local files in `folder`, all or nothing:
 // every record is checked first; the files are written into a new folder beside it
 // together with links to every file of the folder that is not a "RuleSet=" file, flushed
 // to disk, and the new folder takes the old one's place in one exchange of the two
@@ -146,4 +146,4 @@ int CountRuleSetFiles(const std::string& folder, size_t& count);
 // back. One save at a time per folder: a second waits up to 10 s, then fails. On failure
 // returns the one message that says why (with the system's reason), for the caller to
 // show.
-msg::Outcome SaveToFiles(const Configuration& configuration);
+msg::Outcome SaveToFiles(const Configuration& configuration, const std::string& folder);

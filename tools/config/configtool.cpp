@@ -99,13 +99,17 @@ class WarningCounter : public msg::Sink {
 }  // namespace
 
 int LoadSource(const std::string& source, Configuration& configuration, kvaro::Oidtable& table,
-               const Credentials& credentials) {
+               const Credentials& credentials, store::Session* loadedFrom) {
   configuration.oidtable = &table;
+  store::Session session;
   if (IsLdapUrl(source)) {
-    return directory::LoadConfigurationFromUrl(configuration, table, source, credentials.bindDn,
-                                               credentials.password, {}, credentials.tls, &table)
-               ? 1
-               : 0;
+    session.startupMode = StartupMode::kDirectory;
+    session.directory = credentials;
+    if (!directory::LoadConfigurationFromUrl(session.directory, configuration, table, source, {},
+                                             &table))
+      return 0;
+    if (loadedFrom) *loadedFrom = std::move(session);
+    return 1;
   }
   if (IsUrl(source)) {
     msg::Show(62106, {source}, msg::Buttons::Ok, msg::Icon::Error);
@@ -116,12 +120,14 @@ int LoadSource(const std::string& source, Configuration& configuration, kvaro::O
     msg::Show(62107, {source}, msg::Buttons::Ok, msg::Icon::Error);
     return 0;
   }
-  configuration.startupMode = StartupMode::kFiles;
-  configuration.configurationDirectory = source;
+  session.configurationDirectory = source;
   msg::Problems problems;
-  const int loaded = LoadFromFiles(configuration, table, &problems);
+  const int loaded = store::Load(session, configuration, table, {}, &problems);
   msg::Show(problems);
-  if (loaded > 0) return 1;
+  if (loaded > 0) {
+    if (loadedFrom) *loadedFrom = std::move(session);
+    return 1;
+  }
   if (loaded < 0) return 0;  // the load named the file it could not read
   msg::Show(62104, {source}, msg::Buttons::Ok, msg::Icon::Error);
   return 0;
@@ -129,9 +135,10 @@ int LoadSource(const std::string& source, Configuration& configuration, kvaro::O
 
 bool SaveTarget(const std::string& target, Configuration& configuration,
                 const Credentials& credentials) {
+  store::Session session;
   if (IsLdapUrl(target)) {
-    return directory::SaveConfigurationToUrl(configuration, target, credentials.bindDn,
-                                             credentials.password, {}, credentials.tls);
+    session.directory = credentials;
+    return directory::SaveConfigurationToUrl(session.directory, configuration, target);
   }
   if (IsUrl(target)) {
     msg::Show(62106, {target}, msg::Buttons::Ok, msg::Icon::Error);
@@ -139,9 +146,8 @@ bool SaveTarget(const std::string& target, Configuration& configuration,
   }
   std::error_code ec;
   fs::create_directories(target, ec);
-  configuration.startupMode = StartupMode::kFiles;
-  configuration.configurationDirectory = target;
-  return store::Save(configuration);
+  session.configurationDirectory = target;
+  return store::Save(session, configuration);
 }
 
 int CheckAll(const Configuration& configuration) {
@@ -244,7 +250,7 @@ int RunCommand(const std::vector<std::string>& arguments, std::ostream& out, std
       return 0;
     } else if (int r = value(i, "--oidtable", oidtablePath)) {
       if (r < 0) return 2;
-    } else if (int r2 = value(i, "--bind-dn", credentials.bindDn)) {
+    } else if (int r2 = value(i, "--bind-dn", credentials.server.bindDn)) {
       if (r2 < 0) return 2;
     } else if (int r3 = value(i, "--password-file", passwordFile)) {
       if (r3 < 0) return 2;
@@ -252,8 +258,8 @@ int RunCommand(const std::vector<std::string>& arguments, std::ostream& out, std
       if (r4 < 0) return 2;
       rootDnGiven = true;
     } else if (a == "--starttls") {
-      credentials.tls.security = ldapx::Security::StartTls;
-    } else if (int r5 = value(i, "--ca-file", credentials.tls.caFile)) {
+      credentials.server.security = ldapx::SecurityName(ldapx::Security::StartTls);
+    } else if (int r5 = value(i, "--ca-file", credentials.server.caCertificateFile)) {
       if (r5 < 0) return 2;
     } else {
       err << "orvelle-config: unknown option '" << msg::Displayable(a) << "'\n" << kUsage;
@@ -282,7 +288,7 @@ int RunCommand(const std::vector<std::string>& arguments, std::ostream& out, std
   // A DN without a password would be an unauthenticated bind, which servers either refuse
   // with a puzzling message or accept with anonymous rights only; a password without a DN
   // would be silently ignored.
-  if (credentials.bindDn.empty() != passwordFile.empty()) {
+  if (credentials.server.bindDn.empty() != passwordFile.empty()) {
     err << "orvelle-config: --bind-dn DN and --password-file FILE go together (neither: an "
            "anonymous logon)\n";
     return 2;
@@ -306,7 +312,7 @@ int RunCommand(const std::vector<std::string>& arguments, std::ostream& out, std
     if (::stat(passwordFile.c_str(), &st) == 0 && (st.st_mode & (S_IRGRP | S_IROTH)) != 0)
       err << "orvelle-config: " << msg::Text(62210, {passwordFile}) << "\n";
     for (size_t i = 1; i < operands.size(); ++i) {
-      if (IsLdapUrl(operands[i]) && PlainTextToRemote(operands[i], credentials.tls))
+      if (IsLdapUrl(operands[i]) && PlainTextToRemote(operands[i], credentials.server.Tls()))
         err << "orvelle-config: " << msg::Text(62209, {operands[i]}) << "\n";
     }
   }
@@ -341,10 +347,8 @@ int RunCommand(const std::vector<std::string>& arguments, std::ostream& out, std
       msg::Show(62106, {operands[1]}, msg::Buttons::Ok, msg::Icon::Error);
       return 1;
     }
-    Configuration server;
-    if (!directory::ConnectConfiguration(server, operands[1], credentials.bindDn,
-                                         credentials.password, {}, credentials.tls))
-      return 1;
+    directory::Session server = credentials;
+    if (!directory::ConnectConfiguration(server, operands[1])) return 1;
     std::vector<std::string> added;
     if (directory::MergeServerSchema(table, *server.connection, &added) < 0) {
       err << "orvelle-config: cannot read the schema of " << msg::Displayable(operands[1]) << ": "
@@ -360,10 +364,11 @@ int RunCommand(const std::vector<std::string>& arguments, std::ostream& out, std
   }
 
   Configuration configuration;
+  store::Session source;
   int warnings = 0;
   {
     WarningCounter counter;
-    if (!LoadSource(operands[1], configuration, table, credentials)) return 1;
+    if (!LoadSource(operands[1], configuration, table, credentials, &source)) return 1;
     warnings = counter.warnings;
   }
 
@@ -402,9 +407,10 @@ int RunCommand(const std::vector<std::string>& arguments, std::ostream& out, std
   }
 
   if (command == "ldif") {
-    if (rootDnGiven) configuration.subtreeDn = rootDn;
     std::string ldif;
-    if (!directory::ConfigurationLdif(configuration, ldif)) return 1;
+    if (!directory::ConfigurationLdif(configuration,
+                                      rootDnGiven ? rootDn : source.directory.subtreeDn, ldif))
+      return 1;
     out << ldif;
     return 0;
   }

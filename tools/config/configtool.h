@@ -17,24 +17,22 @@
 #include "model/configuration.h"
 #include "platform/ldap/ldapclient.h"
 #include "platform/support/oidtable.h"
+#include "store/store.h"
 
 namespace configtool {
 
 // How to log on to a directory operand (an ldap:// or ldaps:// URL whose DN is the
-// configuration root entry). Both empty: an anonymous bind. `tls` protects the
-// connection (an ldaps:// URL always means LDAPS).
-struct Credentials {
-  std::string bindDn;
-  std::string password;
-  ldapx::TlsOptions tls;
-};
+// configuration root entry): server.bindDn and password (both empty: an anonymous bind),
+// server.security and server.caCertificateFile (an ldaps:// URL always means LDAPS). The
+// URL gives the rest.
+using Credentials = directory::Session;
 
 // Loads SOURCE as start-up would: a configuration folder, or an ldap:// URL (logged on
 // with `credentials`, warnings shown as messages; the server's schema joins `table`
-// first, as at the program's logon). 1 when a configuration was loaded; else shows why
-// and returns 0.
+// first, as at the program's logon). 1 when a configuration was loaded, and *loadedFrom
+// (when given) is where from; else shows why and returns 0.
 int LoadSource(const std::string& source, Configuration& configuration, kvaro::Oidtable& table,
-               const Credentials& credentials);
+               const Credentials& credentials, store::Session* loadedFrom = nullptr);
 
 // Saves to TARGET as the program's Save would: a folder (created when missing) or an
 // ldap:// URL (its root entry written first when the directory lacks it). True when

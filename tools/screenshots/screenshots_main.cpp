@@ -46,6 +46,7 @@ namespace {
 // asked for, a filled main window and the editor's pictures.
 struct Context {
   Configuration configuration;
+  store::Session session;
   kvaro::Oidtable table;
   std::unique_ptr<CMainFrame> frame;
   // The editor's pictures by their stem, made on first use.
@@ -53,8 +54,8 @@ struct Context {
 
   CMainFrame& Frame() {
     if (!frame) {
-      frame =
-          std::make_unique<CMainFrame>(configuration, table, [](Configuration&) { return true; });
+      frame = std::make_unique<CMainFrame>(configuration, session, table,
+                                           [](Configuration&) { return true; });
       frame->resize(760, 480);
       frame->show();
       frame->tree()->Fill();

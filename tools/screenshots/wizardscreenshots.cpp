@@ -45,9 +45,9 @@ std::unique_ptr<SetupWizard> MakeWizardShot(const std::string& name, const kvaro
   if (page < 0) return nullptr;
   auto w = std::make_unique<SetupWizard>(table);
   w->startupMode = page >= 2 && page <= 4 ? StartupMode::kDirectory : StartupMode::kFiles;
-  w->serverAddress = "ldap.example.com";
-  w->bindDn = "cn=Directory Manager, o=Example";
-  w->bindPassword = "password";
+  w->directory.server.address = "ldap.example.com";
+  w->directory.server.bindDn = "cn=Directory Manager, o=Example";
+  w->directory.password = "password";
   if (page >= 6) SampleServices(*w);
   w->show();
   w->ShowPage(page);

@@ -42,10 +42,10 @@ class SetupWizardTest : public QObject {
     QCOMPARE(s.pageCount(), 8);
     QCOMPARE(s.currentIndex(), 0);
     QCOMPARE(s.startupMode, StartupMode::kFiles);
-    QCOMPARE(s.serverPort, 389);
-    QVERIFY(s.serverAddress.empty());
-    QVERIFY(s.subtreeDn.empty());
-    QVERIFY(!s.session);
+    QCOMPARE(s.directory.server.port, 389);
+    QVERIFY(s.directory.server.address.empty());
+    QVERIFY(s.directory.subtreeDn.empty());
+    QVERIFY(!s.directory.connection);
     QCOMPARE(s.selectedServiceMask, 0);
     QVERIFY(!s.selectedServices);
     QCOMPARE(s.windowTitle(), QStringLiteral("Configuration Setup"));
@@ -132,7 +132,7 @@ class SetupWizardTest : public QObject {
     QCOMPARE(s.currentIndex(), 2);
     QCOMPARE(w.recorder.Ids(), std::vector<int>{61275});
     QCOMPARE(s.focusWidget(), Find<QLineEdit>(s, kIdServerPortEdit));
-    QCOMPARE(s.serverPort, 389);
+    QCOMPARE(s.directory.server.port, 389);
   }
 
   void unreachableServerRefused() {
@@ -149,8 +149,8 @@ class SetupWizardTest : public QObject {
     QCOMPARE(s.currentIndex(), 2);
     QCOMPARE(w.recorder.Ids(), std::vector<int>{61277});
     QCOMPARE(s.focusWidget(), Find<QLineEdit>(s, kIdServerHostEdit));
-    QVERIFY(s.serverAddress.empty());
-    QCOMPARE(s.serverPort, 389);
+    QVERIFY(s.directory.server.address.empty());
+    QCOMPARE(s.directory.server.port, 389);
     // A port beyond TCP's range fails the test as well.
     w.recorder.messages.clear();
     SetText(s, kIdServerPortEdit, QStringLiteral("99999999999999"));
@@ -187,8 +187,8 @@ class SetupWizardTest : public QObject {
   void credentialsPageShowsWhatWasGiven() {
     Wizard w;
     SetupWizard& s = w.wizard;
-    s.bindDn = "cn=old,o=Sample";
-    s.bindPassword = "pw";
+    s.directory.server.bindDn = "cn=old,o=Sample";
+    s.directory.password = "pw";
     s.ShowPage(3);
     QCOMPARE(s.windowTitle(), QStringLiteral("Authentication Information"));
     QCOMPARE(Find<QLineEdit>(s, kIdUserDnEdit)->text(), QStringLiteral("cn=old,o=Sample"));
@@ -217,7 +217,7 @@ class SetupWizardTest : public QObject {
     Wizard w;
     SetupWizard& s = w.wizard;
     s.startupMode = StartupMode::kDirectory;
-    s.bindDn = "cn=old,o=Sample";
+    s.directory.server.bindDn = "cn=old,o=Sample";
     s.ShowPage(page);
     SetText(s, field, dn);
     Press(s, kIdNext);
@@ -226,23 +226,23 @@ class SetupWizardTest : public QObject {
     // The DN stays as typed, with the focus in it.
     QCOMPARE(Find<QLineEdit>(s, field)->text(), dn);
     QCOMPARE(s.focusWidget(), Find<QLineEdit>(s, field));
-    QCOMPARE(s.bindDn, std::string("cn=old,o=Sample"));
-    QVERIFY(s.subtreeDn.empty());
+    QCOMPARE(s.directory.server.bindDn, std::string("cn=old,o=Sample"));
+    QVERIFY(s.directory.subtreeDn.empty());
   }
 
   void credentialsWithoutServer() {
     Wizard w;
     SetupWizard& s = w.wizard;
-    s.serverAddress = "127.0.0.1";
-    s.serverPort = DeadPort();
+    s.directory.server.address = "127.0.0.1";
+    s.directory.server.port = DeadPort();
     s.ShowPage(3);
     SetText(s, kIdUserDnEdit, QStringLiteral("cn=admin,o=Sample"));
     SetText(s, kIdPasswordEdit, QStringLiteral("secret"));
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 3);
     QCOMPARE(w.recorder.Ids(), std::vector<int>{61276});
-    QVERIFY(s.bindDn.empty());
-    QVERIFY(!s.session);
+    QVERIFY(s.directory.server.bindDn.empty());
+    QVERIFY(!s.directory.connection);
   }
 
   void subtreeDnIsPrefixedWithTheRootName() {
@@ -260,7 +260,7 @@ class SetupWizardTest : public QObject {
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 4);
     QCOMPARE(w.recorder.Ids(), std::vector<int>{62230});
-    QVERIFY(s.subtreeDn.empty());
+    QVERIFY(s.directory.subtreeDn.empty());
     QCOMPARE(Find<QLineEdit>(s, kIdParentDnEdit)->text(), QStringLiteral("ou=Tools,o=Sample"));
   }
 

@@ -76,7 +76,7 @@ class WizardServerTest : public QObject {
     SetText(s, kIdPasswordEdit, QString::fromStdString(slapd->adminPassword()));
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 4);
-    QVERIFY(s.session);
+    QVERIFY(s.directory.connection);
   }
 
   // Number of entries in the directory.
@@ -114,8 +114,8 @@ class WizardServerTest : public QObject {
     ToCredentials(w);
     qApp->removeEventFilter(&watcher);
     QVERIFY(w.recorder.messages.empty());
-    QCOMPARE(s.serverAddress, slapd->host());
-    QCOMPARE(s.serverPort, slapd->port());
+    QCOMPARE(s.directory.server.address, slapd->host());
+    QCOMPARE(s.directory.server.port, slapd->port());
     // The check was shown with the wait window, which is gone again.
     QCOMPARE(watcher.seen,
              QStringList{QStringLiteral("Accessing directory...|Please wait while the given host "
@@ -167,13 +167,13 @@ class WizardServerTest : public QObject {
     }
     QCOMPARE(s.currentIndex(), 3);
     QVERIFY(w.recorder.messages.empty());
-    QCOMPARE(static_cast<int>(s.tls.security), choice);
+    QCOMPARE(static_cast<int>(s.directory.server.Tls().security), choice);
     SetText(s, kIdUserDnEdit, QString::fromStdString(slapd->adminDn()));
     SetText(s, kIdPasswordEdit, QString::fromStdString(slapd->adminPassword()));
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 4);
-    QVERIFY(s.session);
-    QCOMPARE(s.session->encrypted(), choice != 0);
+    QVERIFY(s.directory.connection);
+    QCOMPARE(s.directory.connection->encrypted(), choice != 0);
   }
 
   void bindKeepsTheConnection() {
@@ -188,8 +188,8 @@ class WizardServerTest : public QObject {
     // The message names the server's reason after the program's own text.
     QVERIFY(w.recorder.messages[0].text.rfind(msg::Text(61276), 0) == 0);
     QVERIFY(w.recorder.messages[0].text.find("Reason: Invalid credentials") != std::string::npos);
-    QVERIFY(!s.session);
-    QVERIFY(s.bindDn.empty());
+    QVERIFY(!s.directory.connection);
+    QVERIFY(s.directory.server.bindDn.empty());
 
     w.recorder.messages.clear();
     SetText(s, kIdUserDnEdit,
@@ -198,22 +198,22 @@ class WizardServerTest : public QObject {
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 4);
     QVERIFY(w.recorder.messages.empty());
-    QCOMPARE(s.bindDn, slapd->adminDn());
-    QCOMPARE(s.bindPassword, slapd->adminPassword());
-    QVERIFY(s.session);
+    QCOMPARE(s.directory.server.bindDn, slapd->adminDn());
+    QCOMPARE(s.directory.password, slapd->adminPassword());
+    QVERIFY(s.directory.connection);
     // The kept connection is bound with write permission: it can add an entry.
     ldapx::ModList mods;
     mods.Add("objectClass", {"organizationalUnit"});
-    QCOMPARE(s.session->Add("ou=wizardprobe,o=Sample", mods), ldapx::kSuccess);
-    QCOMPARE(s.session->Delete("ou=wizardprobe,o=Sample"), ldapx::kSuccess);
+    QCOMPARE(s.directory.connection->Add("ou=wizardprobe,o=Sample", mods), ldapx::kSuccess);
+    QCOMPARE(s.directory.connection->Delete("ou=wizardprobe,o=Sample"), ldapx::kSuccess);
 
     // A second successful check replaces the connection and closes the first.
-    std::weak_ptr<ldapx::Connection> first = s.session;
+    std::weak_ptr<ldapx::Connection> first = s.directory.connection;
     Press(s, kIdBack);
     QCOMPARE(Find<QLineEdit>(s, kIdUserDnEdit)->text(), QString::fromStdString(slapd->adminDn()));
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 4);
-    QVERIFY(s.session);
+    QVERIFY(s.directory.connection);
     QVERIFY(first.expired());
   }
 
@@ -226,8 +226,8 @@ class WizardServerTest : public QObject {
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 4);
     QVERIFY(w.recorder.messages.empty());
-    QCOMPARE(s.bindDn, std::string());
-    QVERIFY(s.session);
+    QCOMPARE(s.directory.server.bindDn, std::string());
+    QVERIFY(s.directory.connection);
   }
 
   void credentialsFollowANewHost() {
@@ -241,9 +241,9 @@ class WizardServerTest : public QObject {
     Find<QComboBox>(s, kIdSecurityCombo)->setCurrentIndex(0);
     Press(s, kIdNext);
     QCOMPARE(s.currentIndex(), 3);
-    QCOMPARE(s.serverAddress, std::string("localhost"));
+    QCOMPARE(s.directory.server.address, std::string("localhost"));
     // The server goes away: the bind now fails because it uses the stored host and port.
-    s.serverPort = testsupport::FreeLoopbackPort();
+    s.directory.server.port = testsupport::FreeLoopbackPort();
     SetText(s, kIdUserDnEdit, QString::fromStdString(slapd->adminDn()));
     SetText(s, kIdPasswordEdit, QString::fromStdString(slapd->adminPassword()));
     Press(s, kIdNext);
@@ -304,9 +304,9 @@ class WizardServerTest : public QObject {
     if (page == 4) {
       QCOMPARE(Find<QLineEdit>(s, kIdParentDnEdit)->text(), parent);
       QCOMPARE(s.focusWidget(), Find<QLineEdit>(s, kIdParentDnEdit));
-      QVERIFY(s.subtreeDn.empty());
+      QVERIFY(s.directory.subtreeDn.empty());
     } else {
-      QCOMPARE(s.subtreeDn, "cn=Orvelle Configuration, " + parent.toStdString());
+      QCOMPARE(s.directory.subtreeDn, "cn=Orvelle Configuration, " + parent.toStdString());
     }
     QCOMPARE(EntryCount(), before);
   }
@@ -317,7 +317,7 @@ class WizardServerTest : public QObject {
     Wizard w;
     SetupWizard& s = w.wizard;
     ToSubtree(w);
-    std::weak_ptr<ldapx::Connection> first = s.session;
+    std::weak_ptr<ldapx::Connection> first = s.directory.connection;
     // Writes to the killed server fail as errors: a SIGPIPE would end the test through
     // the test framework's crash handler.
     slapd->Kill();
@@ -333,7 +333,7 @@ class WizardServerTest : public QObject {
     Press(s, kIdNext);
     QVERIFY(w.recorder.messages.empty());
     QCOMPARE(s.currentIndex(), 5);
-    QVERIFY(s.session);
+    QVERIFY(s.directory.connection);
     QVERIFY(first.expired());
   }
 
@@ -353,9 +353,9 @@ class WizardServerTest : public QObject {
     Wizard w;
     SetupWizard& s = w.wizard;
     s.startupMode = StartupMode::kDirectory;
-    s.serverAddress = "127.0.0.1";
-    s.serverPort = deaf.port();
-    s.tls = ldapx::TlsOptions{};
+    s.directory.server.address = "127.0.0.1";
+    s.directory.server.port = deaf.port();
+    s.directory.server.security = "none";
     s.timeouts = cancel ? ldapx::Timeouts{30, 30} : ldapx::Timeouts{2, 1};
     s.ShowPage(4);
     SetText(s, kIdParentDnEdit, QStringLiteral("ou=Free,o=Sample"));
@@ -374,7 +374,7 @@ class WizardServerTest : public QObject {
     QCOMPARE(w.recorder.Ids(), messages);
     QCOMPARE(s.currentIndex(), 4);
     QCOMPARE(Find<QLineEdit>(s, kIdParentDnEdit)->text(), QStringLiteral("ou=Free,o=Sample"));
-    QVERIFY(s.subtreeDn.empty());
+    QVERIFY(s.directory.subtreeDn.empty());
     QVERIFY(!VisibleWait());
   }
 

@@ -10,6 +10,7 @@
 #include "store/directory/entrylayout.h"
 #include "store/directory/subtreedelete.h"
 #include "tests/support/directoryserver.h"
+#include "tests/support/shownstore.h"
 #include "tests/support/slapdfixture.h"
 #include "tests/support/testoidtable.h"
 
@@ -52,7 +53,7 @@ class FixedPrompt : public directory::CredentialsPrompt {
 
 // Rule set `rs` with a search rule Person, an entry point Root that can search for
 // Person, and a form using them.
-void BuildSample(Configuration& c, const std::string& rs = "People",
+void BuildSample(testsupport::KeptConfiguration& c, const std::string& rs = "People",
                  const std::string& form = "Find a person") {
   auto set = std::make_unique<RuleSet>(rs);
   SearchRule person(set.get(), "Person", {}, std::vector<std::string>{"person", "inetOrgPerson"});
@@ -80,10 +81,10 @@ std::unique_ptr<ldapx::Connection> Prepared(DirectoryServer& server, bool asAdmi
 }
 
 // Points `c` at the configuration kept in `server` at kRoot, as the settings would.
-void AtServer(Configuration& c, const DirectoryServer& server) {
-  c.serverAddress = server.host();
-  c.serverPort = server.port();
-  c.subtreeDn = kRoot;
+void AtServer(testsupport::KeptConfiguration& c, const DirectoryServer& server) {
+  c.session.directory.server.address = server.host();
+  c.session.directory.server.port = server.port();
+  c.session.directory.subtreeDn = kRoot;
 }
 
 std::vector<std::string> SubtreeDns(ldapx::Connection& c, const std::string& base) {
@@ -148,7 +149,7 @@ class TestDirectoryStore : public QObject {
     QCOMPARE(directory::FormDn("A form 2", "< cn=x,o=y > "), std::string("cn=A form 2,cn=x,o=y"));
     QCOMPARE(directory::GroupDn("a,b", "F"), std::string("cn=a\\,b,F"));
 
-    Configuration c;
+    testsupport::KeptConfiguration c;
     BuildSample(c);
     const SearchRule& root = *c.ruleSets[0]->FindRule("Root");
     const auto rootMods = directory::RuleAttributes(root).attributes();
@@ -199,15 +200,15 @@ class TestDirectoryStore : public QObject {
     QFETCH(QString, rdn);
     QFETCH(QStringList, cn);
     QFETCH(QString, name);
-    Configuration c;
-    c.subtreeDn = kRoot;
+    testsupport::KeptConfiguration c;
+    c.session.directory.subtreeDn = kRoot;
     ldapx::SearchResult result;
     result.entries.push_back({kRoot, {{"objectClass", {"ovConfigurationRoot"}}}});
     ldapx::Entry set{rdn.toStdString() + "," + kRoot,
                      {{"objectClass", {"top", "ovRuleSet"}}, {"cn", {}}}};
     for (const QString& v : cn) set.attributes[1].values.push_back(v.toStdString());
     result.entries.push_back(set);
-    directory::LoadEntries(c, Table(), result);
+    directory::LoadEntries(c, c.session.directory.subtreeDn, Table(), result);
     QCOMPARE(c.ruleSets.size(), size_t(1));
     QCOMPARE(QString::fromStdString(c.ruleSets[0]->name), name);
   }
@@ -216,105 +217,107 @@ class TestDirectoryStore : public QObject {
     ORVELLE_SHARED_SERVER(server);
     auto conn = Prepared(server);
     QVERIFY(conn);
-    Configuration c;
-    c.startupMode = StartupMode::kDirectory;
-    c.subtreeDn = "cn=Orvelle Configuration, o=Sample";
-    c.connection = std::move(conn);
+    testsupport::KeptConfiguration c;
+    c.session.startupMode = StartupMode::kDirectory;
+    c.session.directory.subtreeDn = "cn=Orvelle Configuration, o=Sample";
+    c.session.directory.connection = std::move(conn);
     BuildSample(c);
     BuildSample(c, "Odd, +name=\\#<>;\"()* ", " Form (*) ");
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     RecordingWait wait;
-    QVERIFY(directory::SaveConfiguration(c, &wait));
+    QVERIFY(directory::SaveConfiguration(c.session.directory, c, &wait));
     QVERIFY(sink.messages.empty());
     QCOMPARE(wait.events, (std::vector<std::string>{
                               "show:Accessing directory...|Writing new search rule sets...",
                               "message:Writing new search forms...",
                               "message:Deleting current configuratio subtree...", "close"}));
-    const auto dns = SubtreeDns(*c.connection, kRoot);
+    const auto dns = SubtreeDns(*c.session.directory.connection, kRoot);
     QCOMPARE(dns.size(), size_t(1 + 2 * (3 + 6)));
 
-    Configuration back;
-    back.subtreeDn = c.subtreeDn;
-    QVERIFY(directory::LoadSubtree(back, Table(), *c.connection));
+    testsupport::KeptConfiguration back;
+    back.session.directory.subtreeDn = c.session.directory.subtreeDn;
+    QVERIFY(directory::LoadSubtree(back, back.session.directory.subtreeDn, Table(),
+                                   *c.session.directory.connection));
     QVERIFY2(sink.messages.empty(), sink.messages.empty() ? "" : sink.messages[0].text.c_str());
     // Loaded fields have no default value; everything else comes back.
     c.searchForms[0]->targetGroup->fields[0]->defaultValue.clear();
     QCOMPARE(Dump(back), Dump(c));
 
     // Saving again replaces the subtree with the same result.
-    QVERIFY(directory::SaveConfiguration(back, nullptr) == false);  // no connection
-    back.startupMode = StartupMode::kDirectory;
-    back.connection = c.connection;
+    QVERIFY(directory::SaveConfiguration(back.session.directory, back, nullptr) ==
+            false);  // no connection
+    back.session.startupMode = StartupMode::kDirectory;
+    back.session.directory.connection = c.session.directory.connection;
     sink.messages.clear();
-    QVERIFY(directory::SaveConfiguration(back, nullptr));
-    QCOMPARE(SubtreeDns(*c.connection, kRoot).size(), dns.size());
+    QVERIFY(directory::SaveConfiguration(back.session.directory, back, nullptr));
+    QCOMPARE(SubtreeDns(*c.session.directory.connection, kRoot).size(), dns.size());
   }
 
   void emptyConfigurationLeavesRoot() {
     ORVELLE_SHARED_SERVER(server);
     auto conn = Prepared(server);
     QVERIFY(conn);
-    Configuration c;
-    c.startupMode = StartupMode::kDirectory;
-    c.subtreeDn = kRoot;
-    c.connection = std::move(conn);
+    testsupport::KeptConfiguration c;
+    c.session.startupMode = StartupMode::kDirectory;
+    c.session.directory.subtreeDn = kRoot;
+    c.session.directory.connection = std::move(conn);
     BuildSample(c);
-    QVERIFY(directory::SaveConfiguration(c, nullptr));
+    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr));
     c.Clear();
-    QVERIFY(directory::SaveConfiguration(c, nullptr));
-    QCOMPARE(SubtreeDns(*c.connection, kRoot), std::vector<std::string>{kRoot});
+    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr));
+    QCOMPARE(SubtreeDns(*c.session.directory.connection, kRoot), std::vector<std::string>{kRoot});
   }
 
   void failedCheckDeletesNothing() {
     ORVELLE_SHARED_SERVER(server);
     auto conn = Prepared(server);
     QVERIFY(conn);
-    Configuration c;
-    c.startupMode = StartupMode::kDirectory;
-    c.subtreeDn = kRoot;
-    c.connection = std::move(conn);
+    testsupport::KeptConfiguration c;
+    c.session.startupMode = StartupMode::kDirectory;
+    c.session.directory.subtreeDn = kRoot;
+    c.session.directory.connection = std::move(conn);
     BuildSample(c);
-    QVERIFY(directory::SaveConfiguration(c, nullptr));
-    const auto before = SubtreeDns(*c.connection, kRoot);
+    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr));
+    const auto before = SubtreeDns(*c.session.directory.connection, kRoot);
     c.ruleSets.push_back(std::make_unique<RuleSet>("Empty"));
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     RecordingWait wait;
-    QVERIFY(!directory::SaveConfiguration(c, &wait));
+    QVERIFY(!directory::SaveConfiguration(c.session.directory, c, &wait));
     QCOMPARE(sink.Ids(), std::vector<int>{61281});
     QVERIFY(!wait.open);
-    QCOMPARE(SubtreeDns(*c.connection, kRoot), before);
+    QCOMPARE(SubtreeDns(*c.session.directory.connection, kRoot), before);
     // A field without filter attributes, deep in a form, is caught the same way.
     c.ruleSets.pop_back();
     c.searchForms[0]->inputGroups[0]->fields[1]->filterAttributes.clear();
     sink.messages.clear();
-    QVERIFY(!directory::SaveConfiguration(c, &wait));
+    QVERIFY(!directory::SaveConfiguration(c.session.directory, c, &wait));
     QCOMPARE(sink.Ids(), std::vector<int>{61260});
-    QCOMPARE(SubtreeDns(*c.connection, kRoot), before);
+    QCOMPARE(SubtreeDns(*c.session.directory.connection, kRoot), before);
   }
 
   void nameCollisionRefusedWithNothingChanged() {
     ORVELLE_SHARED_SERVER(server);
     auto conn = Prepared(server);
     QVERIFY(conn);
-    Configuration c;
-    c.startupMode = StartupMode::kDirectory;
-    c.subtreeDn = kRoot;
-    c.connection = std::move(conn);
+    testsupport::KeptConfiguration c;
+    c.session.startupMode = StartupMode::kDirectory;
+    c.session.directory.subtreeDn = kRoot;
+    c.session.directory.connection = std::move(conn);
     BuildSample(c, "Other", "Later");
-    QVERIFY(directory::SaveConfiguration(c, nullptr));
-    const auto before = SubtreeDns(*c.connection, kRoot);
+    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr));
+    const auto before = SubtreeDns(*c.session.directory.connection, kRoot);
     BuildSample(c, "Same", "Same");  // the form's DN collides with the rule set's
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     RecordingWait wait;
-    QVERIFY(!directory::SaveConfiguration(c, &wait));
+    QVERIFY(!directory::SaveConfiguration(c.session.directory, c, &wait));
     QCOMPARE(sink.Ids(), std::vector<int>{62132});
     QVERIFY(sink.messages[0].text.find("cn=Same," + kRoot) != std::string::npos);
     QVERIFY(!wait.open);
     // Refused before anything was written.
-    QCOMPARE(SubtreeDns(*c.connection, kRoot), before);
+    QCOMPARE(SubtreeDns(*c.session.directory.connection, kRoot), before);
   }
 
   void refusedDeleteStopsWhereExpected() {
@@ -322,15 +325,15 @@ class TestDirectoryStore : public QObject {
     QVERIFY(server.RefuseDelete("cn=Find a person,cn=Orvelle Configuration,o=Sample"));
     auto writer = Prepared(server, false);
     QVERIFY(writer);
-    Configuration c;
-    c.startupMode = StartupMode::kDirectory;
-    c.subtreeDn = kRoot;
+    testsupport::KeptConfiguration c;
+    c.session.startupMode = StartupMode::kDirectory;
+    c.session.directory.subtreeDn = kRoot;
     BuildSample(c, "People", "Earlier");
     BuildSample(c, "People2", "Find a person");
     BuildSample(c, "People3", "Later form after it");
     // The writer may not add the protected entry either; the admin stores the first copy.
-    c.connection = server.Connect();
-    QVERIFY(directory::SaveConfiguration(c, nullptr));
+    c.session.directory.connection = server.Connect();
+    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr));
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     QVERIFY(!directory::DeleteSubtree(*writer, kRoot, false));
@@ -409,9 +412,9 @@ class TestDirectoryStore : public QObject {
 
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    Configuration c;
-    c.subtreeDn = kRoot;
-    QVERIFY(directory::LoadSubtree(c, Table(), *conn));
+    testsupport::KeptConfiguration c;
+    c.session.directory.subtreeDn = kRoot;
+    QVERIFY(directory::LoadSubtree(c, c.session.directory.subtreeDn, Table(), *conn));
     // Siblings are read in the order they were added ("Lost" before "Good"), whatever
     // order the server lists them in.
     QCOMPARE(sink.Ids(), (std::vector<int>{62001, 62001, 62002, 62003, 62008, 62006, 62005, 62006,
@@ -433,24 +436,26 @@ class TestDirectoryStore : public QObject {
     QVERIFY(Prepared(server));
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    Configuration c;
+    testsupport::KeptConfiguration c;
     FixedPrompt prompt;
-    QCOMPARE(directory::LoadFromDirectory(c, Table(), prompt), directory::LoadResult::NoServer);
+    QCOMPARE(directory::LoadFromDirectory(c.session.directory, c, Table(), prompt),
+             directory::LoadResult::NoServer);
     QVERIFY(prompt.offered.empty());
 
     AtServer(c, server);
     prompt.answers = {{server.adminDn(), "wrong"}, {server.adminDn(), server.adminPassword()}};
-    QCOMPARE(directory::LoadFromDirectory(c, Table(), prompt), directory::LoadResult::Loaded);
+    QCOMPARE(directory::LoadFromDirectory(c.session.directory, c, Table(), prompt),
+             directory::LoadResult::Loaded);
     QCOMPARE(sink.Ids(), std::vector<int>{61276});
     QCOMPARE(prompt.offered[1], std::make_pair(server.adminDn(), std::string("wrong")));
-    QVERIFY(c.connection);
+    QVERIFY(c.session.directory.connection);
 
-    Configuration d;
-    d.serverAddress = server.host();
-    d.serverPort = testsupport::FreeLoopbackPort();
+    testsupport::KeptConfiguration d;
+    d.session.directory.server.address = server.host();
+    d.session.directory.server.port = testsupport::FreeLoopbackPort();
     FixedPrompt cancel;
     cancel.answers = {{"cn=x", "y"}};
-    QCOMPARE(directory::LoadFromDirectory(d, Table(), cancel, {2, 2}),
+    QCOMPARE(directory::LoadFromDirectory(d.session.directory, d, Table(), cancel, {2, 2}),
              directory::LoadResult::Cancelled);
     QCOMPARE(cancel.offered.size(), size_t(2));
   }
@@ -470,31 +475,33 @@ class TestDirectoryStore : public QObject {
                                  server.readerDn() + "\" disclose by * break"));
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    Configuration c;
+    testsupport::KeptConfiguration c;
     AtServer(c, server);
     FixedPrompt prompt;
     prompt.answers = {{server.readerDn(), server.readerPassword()}};
-    QCOMPARE(directory::LoadFromDirectory(c, Table(), prompt), directory::LoadResult::Cancelled);
+    QCOMPARE(directory::LoadFromDirectory(c.session.directory, c, Table(), prompt),
+             directory::LoadResult::Cancelled);
     QCOMPARE(sink.Ids(), std::vector<int>{62121});
     QVERIFY2(sink.messages[0].text.find("Insufficient access") != std::string::npos,
              sink.messages[0].text.c_str());
     QCOMPARE(prompt.offered.size(), size_t(2));
-    QVERIFY(!c.connection);
+    QVERIFY(!c.session.directory.connection);
 
     prompt.answers = {{server.readerDn(), server.readerPassword()},
                       {server.adminDn(), server.adminPassword()}};
-    QCOMPARE(directory::LoadFromDirectory(c, Table(), prompt), directory::LoadResult::Loaded);
-    QVERIFY(c.connection);
+    QCOMPARE(directory::LoadFromDirectory(c.session.directory, c, Table(), prompt),
+             directory::LoadResult::Loaded);
+    QVERIFY(c.session.directory.connection);
 
     // A save by that user is refused with the reason before anything is written.
-    Configuration d;
+    testsupport::KeptConfiguration d;
     BuildSample(d);
-    d.subtreeDn = kRoot;
-    d.startupMode = StartupMode::kDirectory;
-    d.connection = server.ConnectAs(server.readerDn(), server.readerPassword());
-    QVERIFY(d.connection);
+    d.session.directory.subtreeDn = kRoot;
+    d.session.startupMode = StartupMode::kDirectory;
+    d.session.directory.connection = server.ConnectAs(server.readerDn(), server.readerPassword());
+    QVERIFY(d.session.directory.connection);
     sink.messages.clear();
-    QVERIFY(!directory::SaveConfiguration(d, nullptr));
+    QVERIFY(!directory::SaveConfiguration(d.session.directory, d, nullptr));
     QCOMPARE(sink.Ids(), std::vector<int>{62121});
     QVERIFY2(sink.messages[0].text.find("Insufficient access") != std::string::npos,
              sink.messages[0].text.c_str());
@@ -505,23 +512,23 @@ class TestDirectoryStore : public QObject {
     ORVELLE_SHARED_SERVER(server);
     auto conn = Prepared(server);
     QVERIFY(conn);
-    Configuration c;
-    c.startupMode = StartupMode::kDirectory;
-    c.subtreeDn = kRoot;
-    c.connection = std::move(conn);
+    testsupport::KeptConfiguration c;
+    c.session.startupMode = StartupMode::kDirectory;
+    c.session.directory.subtreeDn = kRoot;
+    c.session.directory.connection = std::move(conn);
     BuildSample(c);
-    QVERIFY(directory::SaveConfiguration(c, nullptr));
+    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr));
     c.searchForms[0]->targetGroup->fields[0]->defaultValue.clear();
 
     const auto load = [&](kvaro::Oidtable& table, bool merge, std::vector<int>& warnings) {
       msg::RecordingSink sink;
       msg::ScopedSink scoped(&sink);
-      Configuration back;
+      testsupport::KeptConfiguration back;
       AtServer(back, server);
       FixedPrompt prompt;
       prompt.answers = {{server.adminDn(), server.adminPassword()}};
-      const auto result =
-          directory::LoadFromDirectory(back, table, prompt, {}, nullptr, merge ? &table : nullptr);
+      const auto result = directory::LoadFromDirectory(back.session.directory, back, table, prompt,
+                                                       {}, nullptr, merge ? &table : nullptr);
       warnings = sink.Ids();
       return result == directory::LoadResult::Loaded ? Dump(back) : QString("not loaded");
     };
@@ -554,22 +561,24 @@ class TestDirectoryStore : public QObject {
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     const std::string url = server.url() + "/cn=Orvelle%20Configuration,o=Sample";
-    Configuration c;
+    testsupport::KeptConfiguration c;
     BuildSample(c);
-    QVERIFY(directory::SaveConfigurationToUrl(c, url, server.adminDn(), server.adminPassword()));
+    c.session.directory = testsupport::LogonAs(server.adminDn(), server.adminPassword());
+    QVERIFY(directory::SaveConfigurationToUrl(c.session.directory, c, url));
     QVERIFY(sink.messages.empty());
-    QCOMPARE(c.subtreeDn, kRoot);
-    Configuration back;
-    QVERIFY(directory::LoadConfigurationFromUrl(back, Table(), url, "", ""));
+    QCOMPARE(c.session.directory.subtreeDn, kRoot);
+    testsupport::KeptConfiguration back;
+    QVERIFY(directory::LoadConfigurationFromUrl(back.session.directory, back, Table(), url));
     c.searchForms[0]->targetGroup->fields[0]->defaultValue.clear();
     QCOMPARE(Dump(back), Dump(c));
 
-    QVERIFY(!directory::LoadConfigurationFromUrl(back, Table(), "http://x/", "", ""));
+    QVERIFY(
+        !directory::LoadConfigurationFromUrl(back.session.directory, back, Table(), "http://x/"));
     QCOMPARE(sink.Ids(), std::vector<int>{62120});
 
     std::string ldif;
     c.searchForms[0]->helpString = "Größe: ";
-    QVERIFY(directory::ConfigurationLdif(c, ldif));
+    QVERIFY(directory::ConfigurationLdif(c, c.session.directory.subtreeDn, ldif));
     QVERIFY(ldif.rfind("version: 1\n\ndn: cn=Orvelle Configuration,o=Sample\nobjectClass: top\n"
                        "objectClass: ovConfigurationRoot\n\ndn: cn=People,",
                        0) == 0);

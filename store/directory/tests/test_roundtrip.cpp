@@ -17,6 +17,7 @@
 #include "store/files/localstore.h"
 #include "store/files/templatefile.h"
 #include "tests/support/directoryserver.h"
+#include "tests/support/shownstore.h"
 #include "tests/support/slapdfixture.h"
 #include "tests/support/testfiles.h"
 #include "tests/support/workedexample.h"
@@ -53,20 +54,23 @@ std::vector<int> ThroughDirectory(DirectoryServer& server, const std::string& di
                                   const std::string& dir2) {
   msg::RecordingSink sink;
   msg::ScopedSink scoped(&sink);
-  Configuration fromFiles;
-  fromFiles.configurationDirectory = dir1;
-  if (!LoadFromFiles(fromFiles, Table())) return {-1};
-  fromFiles.startupMode = StartupMode::kDirectory;
-  fromFiles.subtreeDn = kRoot;
-  fromFiles.connection = server.Connect();
-  if (!fromFiles.connection) return {-2};
-  if (!directory::SaveConfiguration(fromFiles, nullptr)) return sink.Ids();
+  testsupport::KeptConfiguration fromFiles;
+  fromFiles.session.configurationDirectory = dir1;
+  if (!LoadFromFiles(fromFiles, fromFiles.session.configurationDirectory, Table())) return {-1};
+  fromFiles.session.startupMode = StartupMode::kDirectory;
+  fromFiles.session.directory.subtreeDn = kRoot;
+  fromFiles.session.directory.connection = server.Connect();
+  if (!fromFiles.session.directory.connection) return {-2};
+  if (!directory::SaveConfiguration(fromFiles.session.directory, fromFiles, nullptr))
+    return sink.Ids();
 
-  Configuration back;
-  back.subtreeDn = kRoot;
-  if (!directory::LoadSubtree(back, Table(), *fromFiles.connection)) return {-3};
-  back.configurationDirectory = dir2;
-  if (!SaveToFiles(back)) return {-4};
+  testsupport::KeptConfiguration back;
+  back.session.directory.subtreeDn = kRoot;
+  if (!directory::LoadSubtree(back, back.session.directory.subtreeDn, Table(),
+                              *fromFiles.session.directory.connection))
+    return {-3};
+  back.session.configurationDirectory = dir2;
+  if (!SaveToFiles(back, back.session.configurationDirectory)) return {-4};
   return sink.Ids();
 }
 
@@ -99,17 +103,18 @@ class TestRoundTrip : public QObject {
 
   // The worked example of the text format, as the program first writes it.
   void workedExample() {
-    Configuration c;
-    c.configurationDirectory = dir1_.path().toStdString();
+    testsupport::KeptConfiguration c;
+    c.session.configurationDirectory = dir1_.path().toStdString();
     TemplateReader(c, Table()).ReadText(testsupport::kWorkedExample);
     QCOMPARE(c.ruleSets.size(), size_t(1));
     QCOMPARE(c.ruleSets[0]->rules.size(), size_t(3));
     QCOMPARE(c.searchForms.size(), size_t(1));
-    QVERIFY(SaveToFiles(c));
+    QVERIFY(SaveToFiles(c, c.session.configurationDirectory));
 
-    QCOMPARE(ThroughDirectory(*server_, c.configurationDirectory, dir2_.path().toStdString()),
-             std::vector<int>{});
-    const auto first = Files(c.configurationDirectory);
+    QCOMPARE(
+        ThroughDirectory(*server_, c.session.configurationDirectory, dir2_.path().toStdString()),
+        std::vector<int>{});
+    const auto first = Files(c.session.configurationDirectory);
     QCOMPARE(first.size(), size_t(1));
     QVERIFY(first.count("RuleSet=People"));
     QCOMPARE(AsText(Files(dir2_.path().toStdString())), AsText(first));
@@ -148,13 +153,13 @@ class TestRoundTrip : public QObject {
               "FormFieldGroup : Leute : Person\n"
               "FormField: Mail : mail\n");
     // Rewrite the hand-made files the way the program writes them.
-    Configuration c;
-    c.configurationDirectory = d1;
-    QVERIFY(LoadFromFiles(c, Table()));
+    testsupport::KeptConfiguration c;
+    c.session.configurationDirectory = d1;
+    QVERIFY(LoadFromFiles(c, c.session.configurationDirectory, Table()));
     QCOMPARE(c.ruleSets.size(), size_t(2));
     QCOMPARE(c.searchForms.size(), size_t(3));
     QCOMPARE(TextFormatProblem(c), std::string());
-    QVERIFY(SaveToFiles(c));
+    QVERIFY(SaveToFiles(c, c.session.configurationDirectory));
     const auto first = Files(d1);
     QCOMPARE(first.size(), size_t(2));
     QVERIFY(first.at("RuleSet=Smith, Jones = Partners").find("Ørsted #2") != std::string::npos);
@@ -167,8 +172,8 @@ class TestRoundTrip : public QObject {
   // (rule sets, rules within a set, forms), which the load reads back from the server.
   void siblingOrderSurvivesLargeSave() {
     const std::string d1 = dir1_.path().toStdString();
-    Configuration c;
-    c.configurationDirectory = d1;
+    testsupport::KeptConfiguration c;
+    c.session.configurationDirectory = d1;
     std::string text;
     for (int s = 0; s < 40; ++s) {
       // Names of decreasing length and reverse alphabetical order, so neither the
@@ -188,7 +193,7 @@ class TestRoundTrip : public QObject {
     }
     QCOMPARE(c.ruleSets.size(), size_t(40));
     QCOMPARE(c.searchForms.size(), size_t(120));
-    QVERIFY(SaveToFiles(c));
+    QVERIFY(SaveToFiles(c, c.session.configurationDirectory));
     const auto first = Files(d1);
 
     QCOMPARE(ThroughDirectory(*server_, d1, dir2_.path().toStdString()), std::vector<int>{});
@@ -196,13 +201,13 @@ class TestRoundTrip : public QObject {
 
     // The load sees rule sets, rules and forms in the order they were saved (the order
     // the local files gave them).
-    Configuration saved;
-    saved.configurationDirectory = d1;
-    QVERIFY(LoadFromFiles(saved, Table()));
-    Configuration back;
-    back.subtreeDn = kRoot;
+    testsupport::KeptConfiguration saved;
+    saved.session.configurationDirectory = d1;
+    QVERIFY(LoadFromFiles(saved, saved.session.configurationDirectory, Table()));
+    testsupport::KeptConfiguration back;
+    back.session.directory.subtreeDn = kRoot;
     auto conn = server_->Connect();
-    QVERIFY(directory::LoadSubtree(back, Table(), *conn));
+    QVERIFY(directory::LoadSubtree(back, back.session.directory.subtreeDn, Table(), *conn));
     QCOMPARE(back.ruleSets.size(), saved.ruleSets.size());
     QCOMPARE(back.searchForms.size(), saved.searchForms.size());
     for (size_t i = 0; i < saved.ruleSets.size(); ++i) {
@@ -223,15 +228,15 @@ class TestRoundTrip : public QObject {
   // comes back as an error, never as part of the subtree.
   void largeConfigurationForLimitedReader() {
     const std::string d1 = dir1_.path().toStdString();
-    Configuration c;
-    c.configurationDirectory = d1;
+    testsupport::KeptConfiguration c;
+    c.session.configurationDirectory = d1;
     for (int s = 0; s < 2; ++s) {
       std::string text = "RuleSet: Set " + std::to_string(s) + "\n";
       for (int r = 0; r < 5006; ++r) text += "Class: Rule " + std::to_string(r) + " : person\n";
       text += "\nForm: Form " + std::to_string(s) + "\nFormFieldGroup : Target : Rule 0\n";
       TemplateReader(c, Table()).ReadText(text + "FormField: Name : cn\n");
     }
-    QVERIFY(SaveToFiles(c));
+    QVERIFY(SaveToFiles(c, c.session.configurationDirectory));
     const auto first = Files(d1);
     QCOMPARE(ThroughDirectory(*server_, d1, dir2_.path().toStdString()), std::vector<int>{});
     QCOMPARE(AsText(Files(dir2_.path().toStdString())), AsText(first));
@@ -257,20 +262,20 @@ class TestRoundTrip : public QObject {
     else
       QVERIFY(bigPages.entries.empty());
 
-    Configuration back;
-    back.subtreeDn = kRoot;
+    testsupport::KeptConfiguration back;
+    back.session.directory.subtreeDn = kRoot;
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    QVERIFY(directory::LoadSubtree(back, Table(), *reader));
+    QVERIFY(directory::LoadSubtree(back, back.session.directory.subtreeDn, Table(), *reader));
     QVERIFY(sink.messages.empty());
     QTemporaryDir dir3;
-    back.configurationDirectory = dir3.path().toStdString();
-    QVERIFY(SaveToFiles(back));
+    back.session.configurationDirectory = dir3.path().toStdString();
+    QVERIFY(SaveToFiles(back, back.session.configurationDirectory));
     QCOMPARE(AsText(Files(dir3.path().toStdString())), AsText(first));
 
-    back.startupMode = StartupMode::kDirectory;
-    back.connection = std::move(admin);
-    QVERIFY(directory::SaveConfiguration(back, nullptr));
+    back.session.startupMode = StartupMode::kDirectory;
+    back.session.directory.connection = std::move(admin);
+    QVERIFY(directory::SaveConfiguration(back.session.directory, back, nullptr));
     QVERIFY(sink.messages.empty());
     admin = server_->Connect();
     QCOMPARE(count(), size_t(10021));
@@ -283,9 +288,9 @@ class TestRoundTrip : public QObject {
     QVERIFY(server_->RefuseDelete("cn=Rule 20,cn=Set 3,cn=Orvelle Configuration,o=Sample"));
     auto admin = server_->Connect();
     QVERIFY(admin);
-    Configuration c;
-    c.startupMode = StartupMode::kDirectory;
-    c.subtreeDn = kRoot;
+    testsupport::KeptConfiguration c;
+    c.session.startupMode = StartupMode::kDirectory;
+    c.session.directory.subtreeDn = kRoot;
     for (int s = 0; s < 6; ++s) {
       auto rs = std::make_unique<RuleSet>("Set " + std::to_string(s));
       for (int r = 0; r < 60; ++r) {
@@ -296,8 +301,8 @@ class TestRoundTrip : public QObject {
       }
       c.ruleSets.push_back(std::move(rs));
     }
-    c.connection = std::move(admin);
-    QVERIFY(directory::SaveConfiguration(c, nullptr));
+    c.session.directory.connection = std::move(admin);
+    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr));
     auto dump = [&](ldapx::Connection& conn) {
       std::vector<std::string> out;
       for (const auto& e : conn.Search(kRoot, ldapx::Scope::Subtree, "(objectClass=*)").entries) {
@@ -308,13 +313,13 @@ class TestRoundTrip : public QObject {
       }
       return out;
     };
-    const std::vector<std::string> before = dump(*c.connection);
+    const std::vector<std::string> before = dump(*c.session.directory.connection);
     QCOMPARE(before.size(), size_t(1 + 6 * 61));
 
-    c.connection = server_->Connect(false);
+    c.session.directory.connection = server_->Connect(false);
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    QVERIFY(!directory::DeleteSubtree(*c.connection, kRoot, false));
+    QVERIFY(!directory::DeleteSubtree(*c.session.directory.connection, kRoot, false));
     QCOMPARE(sink.Ids(), std::vector<int>{61264});
     QVERIFY(sink.messages[0].text.find("Rule 20") != std::string::npos);
     QVERIFY(sink.messages[0].text.find("Set 3") != std::string::npos);

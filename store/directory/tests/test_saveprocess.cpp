@@ -12,6 +12,7 @@
 #include "platform/support/oidtable.h"
 #include "store/directory/directoryload.h"
 #include "tests/support/directoryserver.h"
+#include "tests/support/shownstore.h"
 #include "tests/support/slapdfixture.h"
 
 using testsupport::DirectoryServer;
@@ -48,11 +49,11 @@ void WriteFolder(const QString& folder, const std::string& tag, int sets, int ru
 std::string Stored(const DirectoryServer& server) {
   auto conn = server.Connect();
   if (!conn) return "no server";
-  Configuration c;
-  c.subtreeDn = kRoot;
+  testsupport::KeptConfiguration c;
+  c.session.directory.subtreeDn = kRoot;
   msg::RecordingSink quiet;
   msg::ScopedSink scoped(&quiet);
-  if (!directory::LoadSubtree(c, Table(), *conn)) return "none";
+  if (!directory::LoadSubtree(c, c.session.directory.subtreeDn, Table(), *conn)) return "none";
   std::string out;
   for (const auto& rs : c.ruleSets) {
     out += rs->name + ":";

@@ -17,6 +17,7 @@
 #include "store/directory/entrylayout.h"
 #include "store/directory/oldcopyremover.h"
 #include "tests/support/ds389fixture.h"
+#include "tests/support/shownstore.h"
 #include "tests/support/slapdfixture.h"
 #include "tests/support/stallserver.h"
 #include "tests/support/testoidtable.h"
@@ -49,7 +50,8 @@ class RecordingWait : public directory::PleaseWait {
 // `sets` rule sets of `rules` rules each and `forms` forms of two groups with three
 // fields; names carry `tag`, so two configurations built with different tags differ in
 // every entry.
-void Build(Configuration& c, const std::string& tag, int sets = 2, int rules = 3, int forms = 2) {
+void Build(testsupport::KeptConfiguration& c, const std::string& tag, int sets = 2, int rules = 3,
+           int forms = 2) {
   RuleSet* first = nullptr;
   for (int s = 0; s < sets; ++s) {
     auto set = std::make_unique<RuleSet>(tag + " set " + std::to_string(s));
@@ -149,16 +151,16 @@ std::string Stored(const DirectoryServer& server) {
     qWarning("%s", log.readAll().constData());
     return "no server";
   }
-  Configuration c;
-  c.subtreeDn = kRoot;
+  testsupport::KeptConfiguration c;
+  c.session.directory.subtreeDn = kRoot;
   msg::RecordingSink quiet;
   msg::ScopedSink scoped(&quiet);
-  if (!directory::LoadSubtree(c, Table(), *conn)) return "none";
+  if (!directory::LoadSubtree(c, c.session.directory.subtreeDn, Table(), *conn)) return "none";
   return Text(c);
 }
 
 std::string Expected(const std::string& tag, int sets = 2, int rules = 3, int forms = 2) {
-  Configuration c;
+  testsupport::KeptConfiguration c;
   Build(c, tag, sets, rules, forms);
   return Text(c);
 }
@@ -174,14 +176,15 @@ std::vector<std::string> Marked(const DirectoryServer& server) {
   return out;
 }
 
-Configuration& Target(Configuration& c, const DirectoryServer& server, bool admin = true) {
-  c.startupMode = StartupMode::kDirectory;
-  c.subtreeDn = kRoot;
-  c.serverAddress = server.host();
-  c.serverPort = server.port();
-  c.bindDn = admin ? server.adminDn() : server.writerDn();
-  c.bindPassword = admin ? server.adminPassword() : server.writerPassword();
-  c.connection = server.Connect(admin);
+testsupport::KeptConfiguration& Target(testsupport::KeptConfiguration& c,
+                                       const DirectoryServer& server, bool admin = true) {
+  c.session.startupMode = StartupMode::kDirectory;
+  c.session.directory.subtreeDn = kRoot;
+  c.session.directory.server.address = server.host();
+  c.session.directory.server.port = server.port();
+  c.session.directory.server.bindDn = admin ? server.adminDn() : server.writerDn();
+  c.session.directory.password = admin ? server.adminPassword() : server.writerPassword();
+  c.session.directory.connection = server.Connect(admin);
   return c;
 }
 
@@ -212,25 +215,27 @@ class TestStagedSave : public QObject {
   void targetNotOursRefused() {
     QFETCH(QString, dn);
     ORVELLE_SHARED_SERVER(server);
-    Configuration stored;
+    testsupport::KeptConfiguration stored;
     Build(Target(stored, server), "old");
-    QVERIFY(directory::SaveConfiguration(stored));
+    QVERIFY(directory::SaveConfiguration(stored.session.directory, stored));
     auto admin = server.Connect();
     const std::string before = Snapshot(*admin, "o=Sample");
 
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    Configuration c;
+    testsupport::KeptConfiguration c;
     Build(c, "new");
     const std::string url = server.url() + "/" + dn.toStdString();
-    QVERIFY(!directory::SaveConfigurationToUrl(c, url, server.adminDn(), server.adminPassword()));
+    c.session.directory = testsupport::LogonAs(server.adminDn(), server.adminPassword());
+    QVERIFY(!directory::SaveConfigurationToUrl(c.session.directory, c, url));
     QCOMPARE(sink.Ids(), std::vector<int>{62130});
     QVERIFY(sink.messages[0].text.find(dn.toStdString()) != std::string::npos);
     QCOMPARE(Snapshot(*admin, "o=Sample"), before);
 
     sink.messages.clear();
     Configuration load;
-    QVERIFY(!directory::LoadConfigurationFromUrl(load, Table(), url, "", ""));
+    directory::Session anonymous;
+    QVERIFY(!directory::LoadConfigurationFromUrl(anonymous, load, Table(), url));
     QCOMPARE(sink.Ids(), std::vector<int>{62131});
     QVERIFY(load.ruleSets.empty());
   }
@@ -257,9 +262,9 @@ class TestStagedSave : public QObject {
     QFETCH(QString, change);
     QFETCH(int, id);
     ORVELLE_SHARED_SERVER(server);
-    Configuration c;
+    testsupport::KeptConfiguration c;
     Build(Target(c, server), "old");
-    QVERIFY(directory::SaveConfiguration(c));
+    QVERIFY(directory::SaveConfiguration(c.session.directory, c));
     auto admin = server.Connect();
     const std::string before = Snapshot(*admin, "o=Sample");
 
@@ -297,12 +302,12 @@ class TestStagedSave : public QObject {
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     RecordingWait wait;
-    QVERIFY(!directory::SaveConfiguration(c, &wait));
+    QVERIFY(!directory::SaveConfiguration(c.session.directory, c, &wait));
     QCOMPARE(sink.Ids(), std::vector<int>{id});
     QVERIFY(!wait.open);
     QCOMPARE(Snapshot(*admin, "o=Sample"), before);
     std::string ldif;
-    QVERIFY(!directory::ConfigurationLdif(c, ldif));
+    QVERIFY(!directory::ConfigurationLdif(c, c.session.directory.subtreeDn, ldif));
     QCOMPARE(sink.Ids(), (std::vector<int>{id, id}));
     QVERIFY(ldif.empty());
   }
@@ -324,12 +329,12 @@ class TestStagedSave : public QObject {
              ldapx::kSuccess);
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    Configuration c;
+    testsupport::KeptConfiguration c;
     Build(Target(c, server), "old", 3, 4, 3);
     std::vector<SaveStage> stages;
     directory::SaveOptions options = WithTransactions(transactions);
     options.onStage = [&](SaveStage s) { stages.push_back(s); };
-    QVERIFY(directory::SaveConfiguration(c, nullptr, options));
+    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr, options));
     QCOMPARE(QString::fromStdString(Stored(server)),
              QString::fromStdString(Expected("old", 3, 4, 3)));
 
@@ -337,7 +342,7 @@ class TestStagedSave : public QObject {
     Build(c, "new", 2, 3, 2);
     stages.clear();
     RecordingWait wait;
-    QVERIFY(directory::SaveConfiguration(c, &wait, options));
+    QVERIFY(directory::SaveConfiguration(c.session.directory, c, &wait, options));
     QVERIFY(sink.messages.empty());
     QCOMPARE(Stored(server), Expected("new", 2, 3, 2));
     QCOMPARE(wait.lastDone, wait.lastTotal);
@@ -355,11 +360,12 @@ class TestStagedSave : public QObject {
     std::sort(names.begin(), names.end());
     QCOMPARE(names, (std::vector<std::string>{"Orvelle Configuration", "Second name"}));
     // The DNs are those of writing in place.
-    Configuration inPlace;
-    inPlace.subtreeDn = kRoot;
+    testsupport::KeptConfiguration inPlace;
+    inPlace.session.directory.subtreeDn = kRoot;
     Build(inPlace, "new", 2, 3, 2);
     std::vector<std::string> planned{directory::StripDn(kRoot)};
-    for (const auto& e : directory::PlanConfiguration(inPlace)) planned.push_back(e.dn);
+    for (const auto& e : directory::PlanConfiguration(inPlace, inPlace.session.directory.subtreeDn))
+      planned.push_back(e.dn);
     std::vector<std::string> stored;
     for (const auto& e :
          admin->Search(kRoot, ldapx::Scope::Subtree, "(objectClass=*)", {"1.1"}).entries)
@@ -390,15 +396,17 @@ class TestStagedSave : public QObject {
     QFETCH(int, refused);
     ORVELLE_SHARED_SERVER(server);
     QVERIFY(server.RefuseAdd("Forbidden"));
-    Configuration c;
+    testsupport::KeptConfiguration c;
     Build(Target(c, server, false), "old", sets, rules, forms);
-    QVERIFY(directory::SaveConfiguration(c, nullptr, WithTransactions(transactions)));
+    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr,
+                                         WithTransactions(transactions)));
     auto admin = server.Connect();
     const std::string before = Snapshot(*admin, "o=Sample");
     c.searchForms[refused]->name = "Forbidden";
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    QVERIFY(!directory::SaveConfiguration(c, nullptr, WithTransactions(transactions)));
+    QVERIFY(!directory::SaveConfiguration(c.session.directory, c, nullptr,
+                                          WithTransactions(transactions)));
     QCOMPARE(sink.Ids(), std::vector<int>{62137});
     QVERIFY(sink.messages[0].text.find("cn=Forbidden," + kRoot) != std::string::npos);
     QCOMPARE(Snapshot(*admin, "o=Sample"), before);
@@ -443,15 +451,15 @@ class TestStagedSave : public QObject {
     options.readBackOrder = order != "search";
     options.touchOutOfOrder = order == "touch";
     options.streamSpacing = std::chrono::microseconds(spacing);
-    Configuration c;
+    testsupport::KeptConfiguration c;
     Build(Target(c, server), "first", sets, rules, forms);
-    QVERIFY(directory::SaveConfiguration(c, nullptr, options));
+    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr, options));
     QCOMPARE(Stored(server), Expected("first", sets, rules, forms));
     std::reverse(c.ruleSets.begin(), c.ruleSets.end());
     std::reverse(c.searchForms.begin(), c.searchForms.end());
     for (auto& rs : c.ruleSets) std::reverse(rs->rules.begin(), rs->rules.end());
     const std::string want = Text(c);
-    QVERIFY(directory::SaveConfiguration(c, nullptr, options));
+    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr, options));
     QVERIFY(sink.messages.empty());
     QCOMPARE(Stored(server), want);
     QVERIFY(Marked(server).empty());
@@ -470,9 +478,9 @@ class TestStagedSave : public QObject {
     directory::SaveOptions options;
     options.chainedRoundTrip = std::chrono::microseconds(0);
     options.streamSpacing = std::chrono::microseconds(0);
-    Configuration c;
+    testsupport::KeptConfiguration c;
     Build(Target(c, server, false), "first", 8, 70, 200);
-    QVERIFY(directory::SaveConfiguration(c, nullptr, options));
+    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr, options));
     QVERIFY(sink.messages.empty());
     QCOMPARE(Stored(server), Expected("first", 8, 70, 200));
     QVERIFY(Marked(server).empty());
@@ -511,9 +519,9 @@ class TestStagedSave : public QObject {
     ORVELLE_SHARED_SERVER(server);
     if (transactions && !server.offersTransactions())
       QSKIP("the server offers no transactions: the rows without them cover it");
-    Configuration c;
+    testsupport::KeptConfiguration c;
     Build(Target(c, server), "old", 4, 60, 20);
-    QVERIFY(directory::SaveConfiguration(c));
+    QVERIFY(directory::SaveConfiguration(c.session.directory, c));
     c.Clear();
     Build(c, "new", 4, 60, 20);
     directory::SaveOptions options = WithTransactions(transactions);
@@ -523,7 +531,7 @@ class TestStagedSave : public QObject {
     };
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    const bool saved = directory::SaveConfiguration(c, nullptr, options);
+    const bool saved = directory::SaveConfiguration(c.session.directory, c, nullptr, options);
     QCOMPARE(sink.messages.size(), size_t(1));
     QCOMPARE(saved, after == "new");  // after the swap: saved, with a warning
     QVERIFY(server.Restart());
@@ -537,7 +545,7 @@ class TestStagedSave : public QObject {
     sink.messages.clear();
     c.Clear();
     Build(c, "third", 4, 60, 20);
-    QVERIFY(directory::SaveConfiguration(c, nullptr, options));
+    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr, options));
     QVERIFY(sink.messages.empty());
     QCOMPARE(Stored(server), Expected("third", 4, 60, 20));
     QCOMPARE(Marked(server), std::vector<std::string>{});
@@ -556,9 +564,9 @@ class TestStagedSave : public QObject {
   void oldCopyRemovedWhileTheProgramGoesOn() {
     QFETCH(QString, how);
     ORVELLE_SHARED_SERVER(server);
-    Configuration c;
+    testsupport::KeptConfiguration c;
     Build(Target(c, server, false), "old", 4, 30, 10);
-    QVERIFY(directory::SaveConfiguration(c));
+    QVERIFY(directory::SaveConfiguration(c.session.directory, c));
     c.Clear();
     Build(c, "new", 4, 30, 10);
     directory::OldCopy copy;
@@ -566,15 +574,15 @@ class TestStagedSave : public QObject {
     options.leaveOldCopy = &copy;
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    QVERIFY(directory::SaveConfiguration(c, nullptr, options));
+    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr, options));
     QVERIFY(sink.messages.empty());
     QCOMPARE(Stored(server), Expected("new", 4, 30, 10));
     QCOMPARE(Marked(server).size(), size_t(1));
     QCOMPARE(ldapx::NormalizeDn(Marked(server).front()), ldapx::NormalizeDn(copy.dn));
-    QCOMPARE(copy.bindDn, server.writerDn());
+    QCOMPARE(copy.server.bindDn, server.writerDn());
 
     testsupport::StallServer stall(testsupport::StallServer::Mode::Silent);
-    if (how == "cancel" || how == "end") copy.port = stall.port();
+    if (how == "cancel" || how == "end") copy.server.port = stall.port();
     if (how == "gone") server.Kill();
     {
       directory::OldCopyRemover remover;
@@ -600,7 +608,7 @@ class TestStagedSave : public QObject {
 
     options.leaveOldCopy = nullptr;
     options.oldLeftoverSeconds = 0;
-    QVERIFY(directory::SaveConfiguration(c, nullptr, options));
+    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr, options));
     QCOMPARE(Stored(server), Expected("new", 4, 30, 10));
     QCOMPARE(Marked(server), std::vector<std::string>{});
   }
@@ -609,22 +617,22 @@ class TestStagedSave : public QObject {
   // credentials; a server that is gone is reported and changes nothing.
   void saveAfterRestartReconnects() {
     ORVELLE_SHARED_SERVER(server);
-    Configuration c;
+    testsupport::KeptConfiguration c;
     Build(Target(c, server, false), "old");
-    QVERIFY(directory::SaveConfiguration(c));
-    const auto before = c.connection;
+    QVERIFY(directory::SaveConfiguration(c.session.directory, c));
+    const auto before = c.session.directory.connection;
     QVERIFY(server.Restart());
     c.Clear();
     Build(c, "new");
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    QVERIFY(directory::SaveConfiguration(c));
+    QVERIFY(directory::SaveConfiguration(c.session.directory, c));
     QVERIFY(sink.messages.empty());
-    QVERIFY(c.connection != before);
+    QVERIFY(c.session.directory.connection != before);
     QCOMPARE(Stored(server), Expected("new"));
 
     server.Stop();
-    QVERIFY(!directory::SaveConfiguration(c));
+    QVERIFY(!directory::SaveConfiguration(c.session.directory, c));
     QCOMPARE(sink.Ids(), std::vector<int>{62144});
     QVERIFY(server.Restart());
     QCOMPARE(Stored(server), Expected("new"));
@@ -639,9 +647,9 @@ class TestStagedSave : public QObject {
   void cancelBeforeSwap() {
     QFETCH(bool, transactions);
     ORVELLE_SHARED_SERVER(server);
-    Configuration c;
+    testsupport::KeptConfiguration c;
     Build(Target(c, server), "old", 4, 60, 20);
-    QVERIFY(directory::SaveConfiguration(c));
+    QVERIFY(directory::SaveConfiguration(c.session.directory, c));
     auto admin = server.Connect();
     const std::string before = Snapshot(*admin, "o=Sample");
     c.Clear();
@@ -650,7 +658,8 @@ class TestStagedSave : public QObject {
     msg::ScopedSink scoped(&sink);
     RecordingWait wait;
     wait.cancelAfter = 1;  // after the first chunk of adds or the first answers
-    QVERIFY(!directory::SaveConfiguration(c, &wait, WithTransactions(transactions)));
+    QVERIFY(!directory::SaveConfiguration(c.session.directory, c, &wait,
+                                          WithTransactions(transactions)));
     QCOMPARE(sink.Ids(), std::vector<int>{62143});
     QVERIFY(!wait.open);
     QCOMPARE(Snapshot(*admin, "o=Sample"), before);
@@ -684,18 +693,18 @@ class TestStagedSave : public QObject {
     QTemporaryDir backups;
     directory::SaveOptions options;
     options.backupFolder = backups.path().toStdString() + "/deeper/backups";
-    Configuration c;
+    testsupport::KeptConfiguration c;
     Build(Target(c, server), "old");
-    QVERIFY(directory::SaveConfiguration(c));  // the administrator creates it
-    c.connection = server.Connect(false);
-    c.bindDn = server.writerDn();
-    c.bindPassword = server.writerPassword();
+    QVERIFY(directory::SaveConfiguration(c.session.directory, c));  // the administrator creates it
+    c.session.directory.connection = server.Connect(false);
+    c.session.directory.server.bindDn = server.writerDn();
+    c.session.directory.password = server.writerPassword();
 
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     c.Clear();
     Build(c, "new");
-    QVERIFY(directory::SaveConfiguration(c, nullptr, options));
+    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr, options));
     QVERIFY(sink.messages.empty());
     QCOMPARE(Stored(server), Expected("new"));
     const auto files = QDir(QString::fromStdString(options.backupFolder)).entryList(QDir::Files);
@@ -709,7 +718,7 @@ class TestStagedSave : public QObject {
 
     // Refused in the middle of writing in place: the stored one comes back, in order.
     c.searchForms[1]->name = "Forbidden";
-    QVERIFY(!directory::SaveConfiguration(c, nullptr, options));
+    QVERIFY(!directory::SaveConfiguration(c.session.directory, c, nullptr, options));
     QCOMPARE(sink.Ids(), std::vector<int>{62140});
     QVERIFY(sink.messages[0].text.find(options.backupFolder) != std::string::npos);
     QCOMPARE(Stored(server), Expected("new"));
@@ -718,7 +727,7 @@ class TestStagedSave : public QObject {
     // No backup, no save in place.
     sink.messages.clear();
     options.backupFolder = "/proc/no-such-place";
-    QVERIFY(!directory::SaveConfiguration(c, nullptr, options));
+    QVERIFY(!directory::SaveConfiguration(c.session.directory, c, nullptr, options));
     QCOMPARE(sink.Ids(), std::vector<int>{62142});
     QCOMPARE(Stored(server), Expected("new"));
   }
@@ -773,9 +782,9 @@ class TestStagedSave : public QObject {
     QTemporaryDir backups;
     directory::SaveOptions options;
     options.backupFolder = backups.path().toStdString();
-    Configuration c;
+    testsupport::KeptConfiguration c;
     Build(Target(c, server), "old", 4, 5, 50);
-    QVERIFY(directory::SaveConfiguration(c));  // the administrator creates it
+    QVERIFY(directory::SaveConfiguration(c.session.directory, c));  // the administrator creates it
     if (upFront) QVERIFY(server.RefuseDelete(refused == "deleteField" ? field : rule));
     auto admin = server.Connect();
     const std::string before = UserSnapshot(*admin, kRoot);
@@ -785,12 +794,12 @@ class TestStagedSave : public QObject {
     c.Clear();
     Build(c, "new", 3, 4, 40);
     if (refused == "addBack") c.searchForms[20]->name = "Blocked";
-    c.connection = server.Connect(false);
-    c.bindDn = server.writerDn();
-    c.bindPassword = server.writerPassword();
+    c.session.directory.connection = server.Connect(false);
+    c.session.directory.server.bindDn = server.writerDn();
+    c.session.directory.password = server.writerPassword();
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    QVERIFY(!directory::SaveConfiguration(c, nullptr, options));
+    QVERIFY(!directory::SaveConfiguration(c.session.directory, c, nullptr, options));
     const std::string& text = sink.messages.at(0).text;
     if (upFront) {
       QCOMPARE(sink.Ids(), std::vector<int>{62147});
@@ -812,14 +821,16 @@ class TestStagedSave : public QObject {
       // Everything but the form the writer may not add back (and what lies below it).
       QVERIFY2(text.find("cn=old form 7," + kRoot) != std::string::npos, text.c_str());
       QVERIFY2(text.find("cn=old form 6,") == std::string::npos, text.c_str());
-      Configuration want;
+      testsupport::KeptConfiguration want;
       Build(want, "old", 4, 5, 50);
       want.searchForms.erase(want.searchForms.begin() + 7);
       QCOMPARE(QString::fromStdString(Stored(server)), QString::fromStdString(Text(want)));
     }
     QVERIFY(Marked(server).empty());
     // The connection still serves: the server was never lost.
-    QCOMPARE(c.connection->Search(kRoot, ldapx::Scope::Base, "(objectClass=*)", {"1.1"}).code,
+    QCOMPARE(c.session.directory.connection
+                 ->Search(kRoot, ldapx::Scope::Base, "(objectClass=*)", {"1.1"})
+                 .code,
              ldapx::kSuccess);
   }
 
@@ -828,9 +839,9 @@ class TestStagedSave : public QObject {
   // copy. A subtree whose name only looks like a save's stays.
   void leftoversRemovedAfterTheSave() {
     ORVELLE_SHARED_SERVER(server);
-    Configuration c;
+    testsupport::KeptConfiguration c;
     Build(Target(c, server, false), "old");
-    QVERIFY(directory::SaveConfiguration(c));
+    QVERIFY(directory::SaveConfiguration(c.session.directory, c));
     auto admin = server.Connect();
     const std::string name = "Orvelle Configuration";
     const std::vector<std::string> ours = {name + ".orvelle-save-20200101000000-0123456789abcdef",
@@ -878,7 +889,7 @@ class TestStagedSave : public QObject {
     options.leaveOldCopy = &copy;
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    QVERIFY(directory::SaveConfiguration(c, nullptr, options));
+    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr, options));
     QVERIFY(sink.messages.empty());
     QCOMPARE(Stored(server), Expected("new"));
     std::vector<std::string> after = before;  // and the old copy of this save
@@ -910,12 +921,12 @@ class TestStagedSave : public QObject {
   void simultaneousSaves() {
     QFETCH(int, stage);
     ORVELLE_SHARED_SERVER(server);
-    Configuration loser;
+    testsupport::KeptConfiguration loser;
     Build(Target(loser, server), "old", 4, 60, 20);
-    QVERIFY(directory::SaveConfiguration(loser));
+    QVERIFY(directory::SaveConfiguration(loser.session.directory, loser));
     loser.Clear();
     Build(loser, "loser", 4, 60, 20);
-    Configuration winner;
+    testsupport::KeptConfiguration winner;
     Build(Target(winner, server), "winner");
     directory::SaveOptions winnerOptions;
     winnerOptions.oldLeftoverSeconds = 0;
@@ -923,11 +934,12 @@ class TestStagedSave : public QObject {
     directory::SaveOptions options;
     options.onStage = [&](SaveStage s) {
       if (static_cast<int>(s) == stage && !won)
-        won = directory::SaveConfiguration(winner, nullptr, winnerOptions);
+        won =
+            directory::SaveConfiguration(winner.session.directory, winner, nullptr, winnerOptions);
     };
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    QVERIFY(!directory::SaveConfiguration(loser, nullptr, options));
+    QVERIFY(!directory::SaveConfiguration(loser.session.directory, loser, nullptr, options));
     QVERIFY(won && *won);
     QCOMPARE(sink.Ids(), std::vector<int>{62146});
     QVERIFY2(sink.messages[0].text.find(kRoot) != std::string::npos, sink.messages[0].text.c_str());

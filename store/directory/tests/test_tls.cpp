@@ -10,6 +10,7 @@
 #include "store/directory/directorysave.h"
 #include "store/directory/directorystore.h"
 #include "store/directory/entrylayout.h"
+#include "tests/support/shownstore.h"
 #include "tests/support/slapdfixture.h"
 #include "tests/support/stallserver.h"
 #include "tests/support/testoidtable.h"
@@ -27,7 +28,7 @@ const std::string kRoot = "cn=Orvelle Configuration,o=Sample";
 const kvaro::Oidtable& Table() { return testsupport::DirectoryOidtable(); }
 
 // A rule set `name` with one search rule and a form using it.
-void BuildSample(Configuration& c, const std::string& name) {
+void BuildSample(testsupport::KeptConfiguration& c, const std::string& name) {
   auto set = std::make_unique<RuleSet>(name);
   SearchRule person(set.get(), "Person", {}, std::vector<std::string>{"person"});
   set->AddRule(&person);
@@ -110,21 +111,23 @@ class TestTls : public QObject {
     msg::ScopedSink scoped(&sink);
 
     const ldapx::TlsOptions tls{ldapx::Security::StartTls, slapd.caFile()};
-    Configuration saved;
+    testsupport::KeptConfiguration saved;
     BuildSample(saved, "People");
-    QVERIFY(directory::SaveConfigurationToUrl(saved, Url(slapd, security), slapd.adminDn(),
-                                              slapd.adminPassword(), {}, tls));
+    saved.session.directory = testsupport::LogonAs(slapd.adminDn(), slapd.adminPassword(), tls);
+    QVERIFY(
+        directory::SaveConfigurationToUrl(saved.session.directory, saved, Url(slapd, security)));
     QVERIFY2(sink.messages.empty(), Texts(sink).c_str());
-    QVERIFY(saved.connection->encrypted());
-    QCOMPARE(saved.serverSecurity, std::string(ldapx::SecurityName(security)));
-    QCOMPARE(directory::SecurityText(*saved.connection, security),
+    QVERIFY(saved.session.directory.connection->encrypted());
+    QCOMPARE(saved.session.directory.server.security, std::string(ldapx::SecurityName(security)));
+    QCOMPARE(directory::SecurityText(*saved.session.directory.connection, security),
              msg::Text(62207, {security == ldapx::Security::Ldaps ? "LDAPS" : "StartTLS"}));
-    saved.connection.reset();
+    saved.session.directory.connection.reset();
 
-    Configuration loaded;
-    QVERIFY(directory::LoadConfigurationFromUrl(loaded, Table(), Url(slapd, security),
-                                                slapd.adminDn(), slapd.adminPassword(), {}, tls));
-    QVERIFY(loaded.connection->encrypted());
+    testsupport::KeptConfiguration loaded;
+    loaded.session.directory = testsupport::LogonAs(slapd.adminDn(), slapd.adminPassword(), tls);
+    QVERIFY(directory::LoadConfigurationFromUrl(loaded.session.directory, loaded, Table(),
+                                                Url(slapd, security)));
+    QVERIFY(loaded.session.directory.connection->encrypted());
     QCOMPARE(loaded.ruleSets.size(), size_t(1));
     QCOMPARE(loaded.ruleSets[0]->name, std::string("People"));
     QCOMPARE(loaded.searchForms.size(), size_t(1));
@@ -182,14 +185,14 @@ class TestTls : public QObject {
     {
       auto admin = Admin(slapd, requireTls);
       QVERIFY(admin);
-      Configuration first;
-      first.startupMode = StartupMode::kDirectory;
-      first.subtreeDn = kRoot;
-      first.connection = std::move(admin);
+      testsupport::KeptConfiguration first;
+      first.session.startupMode = StartupMode::kDirectory;
+      first.session.directory.subtreeDn = kRoot;
+      first.session.directory.connection = std::move(admin);
       BuildSample(first, "Stored");
       msg::RecordingSink quiet;
       msg::ScopedSink scoped(&quiet);
-      QVERIFY(directory::SaveWithRootEntry(first));
+      QVERIFY(directory::SaveWithRootEntry(first.session.directory, first));
     }
     const int bindsBefore = slapd.bindCount();
     QVERIFY(bindsBefore > 0);
@@ -205,17 +208,18 @@ class TestTls : public QObject {
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     const ldapx::TlsOptions tls{security, withCaFile ? slapd.caFile() : ""};
-    Configuration other;
+    testsupport::KeptConfiguration other;
     BuildSample(other, "Replacement");
     // An ldap:// URL even for LDAPS would leave the choice to `tls`; the ldaps:// URL
     // shows that the URL alone asks for it.
-    QVERIFY(!directory::SaveConfigurationToUrl(other, Url(slapd, security), slapd.adminDn(),
-                                               slapd.adminPassword(), {}, tls));
+    other.session.directory = testsupport::LogonAs(slapd.adminDn(), slapd.adminPassword(), tls);
+    QVERIFY(
+        !directory::SaveConfigurationToUrl(other.session.directory, other, Url(slapd, security)));
     QVERIFY2(sink.messages.size() == 1, Texts(sink).c_str());
     const std::string text = sink.messages[0].text;
     std::string expected = msg::Text(reasonId, {"127.0.0.1"});
     QVERIFY2(text.find(expected) != std::string::npos, text.c_str());
-    QVERIFY(!other.connection);
+    QVERIFY(!other.session.directory.connection);
 
     // Give slapd a moment to log what it saw of the attempt.
     QTest::qWait(100);
@@ -250,34 +254,35 @@ class TestTls : public QObject {
     SlapdFixture slapd(options);
     QVERIFY2(slapd.ok(), slapd.error().c_str());
     {
-      Configuration first;
-      first.startupMode = StartupMode::kDirectory;
-      first.subtreeDn = kRoot;
-      first.connection = Admin(slapd, true);
-      QVERIFY(first.connection);
+      testsupport::KeptConfiguration first;
+      first.session.startupMode = StartupMode::kDirectory;
+      first.session.directory.subtreeDn = kRoot;
+      first.session.directory.connection = Admin(slapd, true);
+      QVERIFY(first.session.directory.connection);
       BuildSample(first, "Stored");
       msg::RecordingSink quiet;
       msg::ScopedSink scoped(&quiet);
-      QVERIFY(directory::SaveWithRootEntry(first));
+      QVERIFY(directory::SaveWithRootEntry(first.session.directory, first));
     }
     const int binds = slapd.bindCount();
 
-    Configuration c;
-    c.startupMode = StartupMode::kDirectory;
-    c.subtreeDn = kRoot;
-    c.serverAddress = slapd.host();
-    c.serverSecurity = security.toStdString();
-    c.serverPort = c.serverSecurity == "ldaps" ? slapd.ldapsPort() : slapd.port();
-    c.caCertificateFile = withCaFile ? slapd.caFile() : "";
+    testsupport::KeptConfiguration c;
+    c.session.startupMode = StartupMode::kDirectory;
+    c.session.directory.subtreeDn = kRoot;
+    c.session.directory.server.address = slapd.host();
+    c.session.directory.server.security = security.toStdString();
+    c.session.directory.server.port =
+        c.session.directory.server.security == "ldaps" ? slapd.ldapsPort() : slapd.port();
+    c.session.directory.server.caCertificateFile = withCaFile ? slapd.caFile() : "";
     FixedPrompt prompt;
     prompt.answers = {{slapd.adminDn(), slapd.adminPassword()}};
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    const auto result = directory::LoadFromDirectory(c, Table(), prompt);
+    const auto result = directory::LoadFromDirectory(c.session.directory, c, Table(), prompt);
     if (loads) {
       QCOMPARE(result, directory::LoadResult::Loaded);
       QVERIFY2(sink.messages.empty(), Texts(sink).c_str());
-      QVERIFY(c.connection && c.connection->encrypted());
+      QVERIFY(c.session.directory.connection && c.session.directory.connection->encrypted());
       QCOMPARE(c.ruleSets.size(), size_t(1));
     } else {
       // Refused before the bind; the user is asked again and gives up.
@@ -353,13 +358,13 @@ class TestTls : public QObject {
     QCOMPARE(ldapx::ParseSecurity("ldaps"), std::optional(ldapx::Security::Ldaps));
     QCOMPARE(ldapx::ParseSecurity("none"), std::optional(ldapx::Security::None));
     QVERIFY(!ldapx::ParseSecurity("tls"));
-    Configuration c;
-    c.serverSecurity = "startls";  // a typing error never means plain text
-    QCOMPARE(directory::TlsOf(c).security, ldapx::Security::StartTls);
-    c.serverSecurity = "none";
-    c.caCertificateFile = "/etc/ca.pem";
-    QCOMPARE(directory::TlsOf(c).security, ldapx::Security::None);
-    QCOMPARE(directory::TlsOf(c).caFile, std::string("/etc/ca.pem"));
+    ldapx::ServerSettings server;
+    server.security = "startls";  // a typing error never means plain text
+    QCOMPARE(server.Tls().security, ldapx::Security::StartTls);
+    server.security = "none";
+    server.caCertificateFile = "/etc/ca.pem";
+    QCOMPARE(server.Tls().security, ldapx::Security::None);
+    QCOMPARE(server.Tls().caFile, std::string("/etc/ca.pem"));
   }
 
   void ldapsUrlDefaultsToPort636() {

@@ -55,7 +55,7 @@ std::string SetName(int i) {
 }
 
 // `sets` rule sets S0000..., each with two rules and one form whose tool tip is `tag`.
-void Build(Configuration& c, int sets, const std::string& tag) {
+void Build(testsupport::KeptConfiguration& c, int sets, const std::string& tag) {
   for (int i = 0; i < sets; ++i) {
     c.ruleSets.push_back(std::make_unique<RuleSet>(SetName(i)));
     RuleSet* rs = c.ruleSets.back().get();
@@ -74,8 +74,8 @@ void Build(Configuration& c, int sets, const std::string& tag) {
 // What a load of `folder` gives: "tag:count" when every rule set's form carries the same
 // tag and the sets are S0000 to S<count-1>; otherwise a description of the mix.
 std::string Version(const std::string& folder) {
-  Configuration c;
-  c.configurationDirectory = folder;
+  testsupport::KeptConfiguration c;
+  c.session.configurationDirectory = folder;
   msg::RecordingSink sink;
   msg::ScopedSink scoped(&sink);
   const int loaded = LoadShown(c, Table());
@@ -126,9 +126,9 @@ int InChild(Body body, const char* killAt = nullptr) {
 }
 
 bool SaveVersion(const std::string& folder, int sets, const std::string& tag) {
-  Configuration c;
+  testsupport::KeptConfiguration c;
   Build(c, sets, tag);
-  c.configurationDirectory = folder;
+  c.session.configurationDirectory = folder;
   msg::RecordingSink sink;
   msg::ScopedSink scoped(&sink);
   return bool(SaveShown(c));
@@ -285,9 +285,9 @@ class TestLocalStore : public QObject {
     QCOMPARE(::flock(parent, LOCK_EX), 0);
     auto save = [&] {
       ::setenv("ORVELLE_SAVE_LOCK_WAIT_MS", "300", 1);
-      Configuration c;
+      testsupport::KeptConfiguration c;
       Build(c, 4, "new");
-      c.configurationDirectory = folder.string();
+      c.session.configurationDirectory = folder.string();
       msg::RecordingSink sink;
       msg::ScopedSink scoped(&sink);
       const bool saved = bool(SaveShown(c));
@@ -353,9 +353,9 @@ class TestLocalStore : public QObject {
     }
     const int status = InChild([&] {
       ::setenv("ORVELLE_SAVE_NO_EXCHANGE", "1", 1);
-      Configuration c;
+      testsupport::KeptConfiguration c;
       Build(c, 12, "new");
-      c.configurationDirectory = folder.string();
+      c.session.configurationDirectory = folder.string();
       msg::RecordingSink sink;
       msg::ScopedSink scoped(&sink);
       return !SaveShown(c) && sink.Ids() == std::vector<int>{62014} &&
@@ -402,8 +402,8 @@ class TestLocalStore : public QObject {
     if (kind == "zero") fs::create_symlink("/dev/zero", special);
     if (kind == "folder") fs::create_directory(special);
     if (kind == "broken") fs::create_symlink(folder / "missing", special);
-    Configuration c;
-    c.configurationDirectory = folder.string();
+    testsupport::KeptConfiguration c;
+    c.session.configurationDirectory = folder.string();
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     ::alarm(20);  // a blocked read ends the test instead of hanging it
@@ -435,8 +435,8 @@ class TestLocalStore : public QObject {
     if (::geteuid() != 0) QSKIP("needs root to run the load as another user");
     const int status = InChild([&] {
       BecomeNobody();
-      Configuration c;
-      c.configurationDirectory = folder.string();
+      testsupport::KeptConfiguration c;
+      c.session.configurationDirectory = folder.string();
       msg::RecordingSink sink;
       msg::ScopedSink scoped(&sink);
       const int loaded = LoadShown(c, Table());
@@ -470,8 +470,8 @@ class TestLocalStore : public QObject {
     } else {
       fs::create_symlink("/proc/self/mem", folder / "RuleSet=Bad");
     }
-    Configuration c;
-    c.configurationDirectory = folder.string();
+    testsupport::KeptConfiguration c;
+    c.session.configurationDirectory = folder.string();
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     QCOMPARE(LoadShown(c, Table()), -1);
@@ -489,8 +489,8 @@ class TestLocalStore : public QObject {
     WriteFile(folder / "RuleSet=B",
               "\xEF\xBB\xBFRuleSet: Other\nClass: Q : person\nForm: G\n"
               "FormFieldGroup : H : Q\nFormField: M : sn\n");
-    Configuration c;
-    c.configurationDirectory = folder.string();
+    testsupport::KeptConfiguration c;
+    c.session.configurationDirectory = folder.string();
     QCOMPARE(LoadShown(c, Table()), 1);
     QCOMPARE(c.ruleSets.size(), size_t(2));
     QCOMPARE(c.ruleSets[1]->name, std::string("Other"));
@@ -517,8 +517,8 @@ class TestLocalStore : public QObject {
     WriteFile(folder / "RuleSet=Good", kGoodFile);
     WriteFile(folder / "RuleSet=Removed", "RuleSet: Removed\nClass: P : person\n");
     WriteFile(folder / "RuleSet=Other", other);
-    Configuration c;
-    c.configurationDirectory = folder.string();
+    testsupport::KeptConfiguration c;
+    c.session.configurationDirectory = folder.string();
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     QCOMPARE(LoadShown(c, Table()), 1);
@@ -656,11 +656,11 @@ class TestLocalStore : public QObject {
 
     const int status = InChild([&] {
       if (kind == "readonly" || kind == "readonlyown") BecomeNobody();
-      Configuration c;
+      testsupport::KeptConfiguration c;
       Build(c, 2, "new");
       // A tool tip too large for the small file system.
       if (kind == "full") c.searchForms[0]->toolTip = "new" + std::string(200000, 'x') + "y";
-      c.configurationDirectory = folder.string();
+      c.session.configurationDirectory = folder.string();
       msg::RecordingSink sink;
       msg::ScopedSink scoped(&sink);
       const bool saved = bool(SaveShown(c));

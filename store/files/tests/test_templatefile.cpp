@@ -71,7 +71,8 @@ std::string FormsText(const Configuration& c) {
 }
 
 // A configuration in memory: rule set `set` with a search rule, and a form on it.
-void AddSetWithForm(Configuration& c, const std::string& set, const std::string& form) {
+void AddSetWithForm(testsupport::KeptConfiguration& c, const std::string& set,
+                    const std::string& form) {
   RuleSet* rs = c.FindRuleSet(set);
   if (!rs) {
     c.ruleSets.push_back(std::make_unique<RuleSet>(set));
@@ -90,7 +91,7 @@ class TestTemplateFile : public QObject {
   Q_OBJECT
  private slots:
   void workedExampleReadsBackAsDescribed() {
-    Configuration c;
+    testsupport::KeptConfiguration c;
     TemplateReader(c, Table()).ReadText(kWorkedExample);
     QCOMPARE(c.ruleSets.size(), size_t(1));
     const RuleSet& set = *c.ruleSets[0];
@@ -128,39 +129,39 @@ class TestTemplateFile : public QObject {
     QTemporaryDir source, first, second;
     WriteFile(fs::path(source.path().toStdString()) / "RuleSet=People", kWorkedExample);
 
-    Configuration a;
-    a.configurationDirectory = source.path().toStdString();
+    testsupport::KeptConfiguration a;
+    a.session.configurationDirectory = source.path().toStdString();
     QCOMPARE(LoadShown(a, Table()), 1);
-    a.configurationDirectory = first.path().toStdString();
+    a.session.configurationDirectory = first.path().toStdString();
     QVERIFY(SaveShown(a));
     const fs::path firstFile = fs::path(first.path().toStdString()) / "RuleSet=People";
     QCOMPARE(ReadFile(firstFile), std::string(kWorkedExampleCopy));
     QCOMPARE(Snapshot(first.path().toStdString()).size(), size_t(1));  // no temporary left
 
-    Configuration b;
-    b.configurationDirectory = first.path().toStdString();
+    testsupport::KeptConfiguration b;
+    b.session.configurationDirectory = first.path().toStdString();
     QCOMPARE(LoadShown(b, Table()), 1);
-    b.configurationDirectory = second.path().toStdString();
+    b.session.configurationDirectory = second.path().toStdString();
     QVERIFY(SaveShown(b));
     QCOMPARE(ReadFile(fs::path(second.path().toStdString()) / "RuleSet=People"),
              ReadFile(firstFile));
   }
 
   void tipAndHelpTextsKeepTheirColons() {
-    Configuration c;
+    testsupport::KeptConfiguration c;
     AddSetWithForm(c, "S", "F");
     c.searchForms[0]->toolTip = "Search: people at ldap://host:389";
     c.searchForms[0]->helpString = "Type a name:  then press Enter :";
     std::string text;
     QVERIFY(RuleSetFileText(c, *c.ruleSets[0], text));
-    Configuration back;
+    testsupport::KeptConfiguration back;
     TemplateReader(back, Table()).ReadText(text);
     QCOMPARE(back.searchForms[0]->toolTip, std::string("Search: people at ldap://host:389"));
     QCOMPARE(back.searchForms[0]->helpString, std::string("Type a name:  then press Enter :"));
   }
 
   void emptyTipAndHelpReadBackEmpty() {
-    Configuration c;
+    testsupport::KeptConfiguration c;
     TemplateReader(c, Table())
         .ReadText(
             "RuleSet: S\nClass: P : person\nForm: F\nFormTipString:\nFormHelpString:   \n"
@@ -170,7 +171,7 @@ class TestTemplateFile : public QObject {
   }
 
   void fieldGroupKeywordWithAndWithoutBlank() {
-    Configuration c;
+    testsupport::KeptConfiguration c;
     TemplateReader(c, Table())
         .ReadText(
             "RuleSet: S\nClass: P : person\nForm: F\n"
@@ -204,7 +205,7 @@ class TestTemplateFile : public QObject {
   void linesOfARecordNotReadAreNotReadElsewhere() {
     QFETCH(QString, text);
     QFETCH(QString, forms);
-    Configuration c;
+    testsupport::KeptConfiguration c;
     TemplateReader(c, Table()).ReadText(text.toStdString());
     QCOMPARE(QString::fromStdString(FormsText(c)), forms);
   }
@@ -224,8 +225,8 @@ class TestTemplateFile : public QObject {
     WriteFile(folder / "RuleSet=B~",
               "RuleSet: B\nClass: R : person\nForm: FB\n"
               "FormFieldGroup: K : R\nFormField: L : sn\n");
-    Configuration c;
-    c.configurationDirectory = folder.string();
+    testsupport::KeptConfiguration c;
+    c.session.configurationDirectory = folder.string();
     QCOMPARE(LoadShown(c, Table()), 1);
     QCOMPARE(c.ruleSets.size(), size_t(2));
     QCOMPARE(Names(c.ruleSets[1]->rules), (Strings{"Q", "R"}));
@@ -289,8 +290,8 @@ class TestTemplateFile : public QObject {
     QTemporaryDir dir;
     const fs::path folder = dir.path().toStdString();
     WriteFile(folder / "RuleSet=S", text.toStdString());
-    Configuration c;
-    c.configurationDirectory = folder.string();
+    testsupport::KeptConfiguration c;
+    c.session.configurationDirectory = folder.string();
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     QCOMPARE(LoadShown(c, Table()), 1);
@@ -305,7 +306,7 @@ class TestTemplateFile : public QObject {
   }
 
   void aReferenceToALaterEntryPointIsLost() {
-    Configuration c;
+    testsupport::KeptConfiguration c;
     TemplateReader(c, Table())
         .ReadText(
             "RuleSet: S\nClass: P : person\nSearchRule: P : Later, P\nBase: Later : "
@@ -316,7 +317,7 @@ class TestTemplateFile : public QObject {
   }
 
   void unknownNamesAreDropped() {
-    Configuration c;
+    testsupport::KeptConfiguration c;
     TemplateReader(c, Table())
         .ReadText(
             "RuleSet: S\nClass: None : noSuchClass, alsoNot\nClass: Some : bogus, person\n"
@@ -331,7 +332,7 @@ class TestTemplateFile : public QObject {
   }
 
   void repeatedLinesAddNothing() {
-    Configuration c;
+    testsupport::KeptConfiguration c;
     TemplateReader(c, Table())
         .ReadText(
             "RuleSet: S\nRuleSet: S\nClass: P : person\nClass: P : organizationalUnit\n"
@@ -346,7 +347,7 @@ class TestTemplateFile : public QObject {
   }
 
   void twoRuleSetsInOneFileAreEachCreatedOnce() {
-    Configuration c;
+    testsupport::KeptConfiguration c;
     TemplateReader(c, Table()).ReadText("RuleSet: A\nClass: P : person\nRuleSet: B\n");
     Strings names;
     for (const auto& rs : c.ruleSets) names.push_back(rs->name);
@@ -355,7 +356,7 @@ class TestTemplateFile : public QObject {
   }
 
   void extraLinesBecomeTheFirstRule() {
-    Configuration c;
+    testsupport::KeptConfiguration c;
     TemplateReader(c, Table())
         .ReadText("RuleSet: S\nClass: P : person\nSearchRule: Root : P\n",
                   {"Base: Root : ldap://dirhost:389/o=Sample"});
@@ -364,7 +365,7 @@ class TestTemplateFile : public QObject {
   }
 
   void commentsIndentationAndLineEnds() {
-    Configuration c;
+    testsupport::KeptConfiguration c;
     TemplateReader(c, Table())
         .ReadText(
             "# comment\r\n  \t# indented comment: Class: X : person\r\n\tRuleSet: S\r\n"
@@ -380,7 +381,7 @@ class TestTemplateFile : public QObject {
     const std::string path = dir.filePath("t.tpl").toStdString();
     WriteFile(path, kWorkedExample);
     kvaro::LineReader file(path);
-    Configuration c;
+    testsupport::KeptConfiguration c;
     TemplateReader(c, Table()).Read(file);
     QCOMPARE(c.ruleSets[0]->rules.size(), size_t(3));
     QCOMPARE(c.searchForms.size(), size_t(1));
@@ -393,7 +394,7 @@ class TestTemplateFile : public QObject {
     std::string text;
     QVERIFY(WriteText(set, text));
     QCOMPARE(text, std::string("RuleSet: S\nClass: Bare : \n\n"));
-    Configuration c;
+    testsupport::KeptConfiguration c;
     TemplateReader(c, Table()).ReadText(text);
     QVERIFY(c.ruleSets[0]->rules.empty());
   }
@@ -404,8 +405,8 @@ class TestTemplateFile : public QObject {
     WriteFile(folder / "RuleSet=S", "RuleSet: S\nClass: P : person\n");
     fs::create_directory(folder / "RuleSet=Folder");
     WriteFile(folder / "Other", "RuleSet: X\nClass: P : person\nForm: F\n");
-    Configuration c;
-    c.configurationDirectory = folder.string();
+    testsupport::KeptConfiguration c;
+    c.session.configurationDirectory = folder.string();
     const fs::path cwd = fs::current_path();
     QCOMPARE(LoadShown(c, Table()), 0);
     QCOMPARE(fs::current_path(), cwd);
@@ -413,7 +414,7 @@ class TestTemplateFile : public QObject {
   }
 
   void writersFollowTheTextForm() {
-    Configuration c;
+    testsupport::KeptConfiguration c;
     AddSetWithForm(c, "S", "F");
     RuleSet& set = *c.ruleSets[0];
     const SearchRule root(&set, "Root", {set.FindRule("Person")}, std::string("ldap://h:1/o=x"));
@@ -440,15 +441,15 @@ class TestTemplateFile : public QObject {
 
   void saveWritesOneFilePerRuleSet() {
     QTemporaryDir dir;
-    Configuration c;
+    testsupport::KeptConfiguration c;
     AddSetWithForm(c, "A", "first");
     AddSetWithForm(c, "B", "second");
     AddSetWithForm(c, "A", "third");
-    c.configurationDirectory = dir.path().toStdString();
-    WriteFile(fs::path(c.configurationDirectory) / "RuleSet=Old", "RuleSet: Old\n");
-    WriteFile(fs::path(c.configurationDirectory) / "notes.txt", "kept");
+    c.session.configurationDirectory = dir.path().toStdString();
+    WriteFile(fs::path(c.session.configurationDirectory) / "RuleSet=Old", "RuleSet: Old\n");
+    WriteFile(fs::path(c.session.configurationDirectory) / "notes.txt", "kept");
     QVERIFY(SaveShown(c));
-    const auto files = Snapshot(c.configurationDirectory);
+    const auto files = Snapshot(c.session.configurationDirectory);
     QCOMPARE(files.size(), size_t(3));
     QCOMPARE(files.count("RuleSet=Old"), size_t(0));  // the save replaces the configuration
     QCOMPARE(files.at("notes.txt"), std::string("kept"));
@@ -472,7 +473,7 @@ class TestTemplateFile : public QObject {
   void aFailingWriterWritesNothing() {
     QFETCH(int, fault);
     QFETCH(int, message);
-    Configuration c;
+    testsupport::KeptConfiguration c;
     AddSetWithForm(c, "A", "form");
     SearchForm& form = *c.searchForms[0];
     auto furtherOwned = std::make_unique<InputGroup>("Where", c.ruleSets[0]->FindRule("Person"));
@@ -506,11 +507,11 @@ class TestTemplateFile : public QObject {
     WriteFile(folder / "RuleSet=B", "old B");
     const auto before = Snapshot(folder);
 
-    Configuration c;
+    testsupport::KeptConfiguration c;
     AddSetWithForm(c, "A", "fine");
     AddSetWithForm(c, "B", "broken");
     c.searchForms[1]->targetGroup->fields[0]->filterAttributes.clear();
-    c.configurationDirectory = folder.string();
+    c.session.configurationDirectory = folder.string();
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     QVERIFY(!SaveShown(c));
@@ -535,10 +536,10 @@ class TestTemplateFile : public QObject {
     for (const std::string& bad :
          {std::string(""), std::string("."), std::string(".."), std::string("../escape"),
           std::string("a/b"), std::string("x\0y", 3)}) {
-      Configuration c;
+      testsupport::KeptConfiguration c;
       AddSetWithForm(c, "Good", "F");
       AddSetWithForm(c, bad, "G");
-      c.configurationDirectory = folder.string();
+      c.session.configurationDirectory = folder.string();
       msg::RecordingSink sink;
       msg::ScopedSink scoped(&sink);
       QVERIFY(!SaveShown(c));
@@ -551,23 +552,28 @@ class TestTemplateFile : public QObject {
   void textThatWouldNotReadBackIsRefused() {
     QTemporaryDir dir;
     auto attempt = [&](auto change) {
-      Configuration c;
+      testsupport::KeptConfiguration c;
       AddSetWithForm(c, "S", "F");
-      c.configurationDirectory = dir.path().toStdString();
+      c.session.configurationDirectory = dir.path().toStdString();
       change(c);
       msg::RecordingSink sink;
       msg::ScopedSink scoped(&sink);
       const bool saved = bool(SaveShown(c));
       return saved ? 0 : (sink.messages.empty() ? -1 : sink.messages[0].id);
     };
-    QCOMPARE(attempt([](Configuration& c) { c.searchForms[0]->helpString = "a\nRuleSet: X"; }),
+    QCOMPARE(attempt([](testsupport::KeptConfiguration& c) {
+               c.searchForms[0]->helpString = "a\nRuleSet: X";
+             }),
              62101);
-    QCOMPARE(attempt([](Configuration& c) { c.ruleSets[0]->rules[0]->name = "Staff, Dept"; }),
+    QCOMPARE(attempt([](testsupport::KeptConfiguration& c) {
+               c.ruleSets[0]->rules[0]->name = "Staff, Dept";
+             }),
              62101);
-    QCOMPARE(attempt([](Configuration& c) { c.searchForms[0]->name = "a:b"; }), 62101);
-    QCOMPARE(attempt([](Configuration& c) { c.ruleSets[0]->name = "S "; }), 62101);
-    QCOMPARE(attempt([](Configuration& c) { AddSetWithForm(c, "S", "G"); }), 0);
-    QCOMPARE(attempt([](Configuration& c) {
+    QCOMPARE(attempt([](testsupport::KeptConfiguration& c) { c.searchForms[0]->name = "a:b"; }),
+             62101);
+    QCOMPARE(attempt([](testsupport::KeptConfiguration& c) { c.ruleSets[0]->name = "S "; }), 62101);
+    QCOMPARE(attempt([](testsupport::KeptConfiguration& c) { AddSetWithForm(c, "S", "G"); }), 0);
+    QCOMPARE(attempt([](testsupport::KeptConfiguration& c) {
                c.ruleSets.push_back(std::make_unique<RuleSet>("S"));
                const SearchRule r(c.ruleSets.back().get(), "R", {}, Strings{"top"});
                c.ruleSets.back()->AddRule(&r);
@@ -579,16 +585,16 @@ class TestTemplateFile : public QObject {
 
   void aMissingFolderFailsWithTheFileName() {
     QTemporaryDir dir;
-    Configuration c;
+    testsupport::KeptConfiguration c;
     AddSetWithForm(c, "S", "F");
-    c.configurationDirectory = dir.filePath("missing").toStdString();
+    c.session.configurationDirectory = dir.filePath("missing").toStdString();
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     QVERIFY(!SaveShown(c));
     QCOMPARE(sink.Ids(), (std::vector<int>{62013}));
-    QVERIFY(sink.messages[0].text.find(c.configurationDirectory) != std::string::npos);
+    QVERIFY(sink.messages[0].text.find(c.session.configurationDirectory) != std::string::npos);
     QVERIFY(sink.messages[0].text.find(std::strerror(ENOENT)) != std::string::npos);
-    c.configurationDirectory.clear();
+    c.session.configurationDirectory.clear();
     QVERIFY(!SaveShown(c));
     QCOMPARE(sink.Ids().back(), 62103);
   }
@@ -614,13 +620,13 @@ class TestTemplateFile : public QObject {
     QFETCH(int, change);
     QFETCH(QString, named);
     QTemporaryDir dir;
-    Configuration c;
+    testsupport::KeptConfiguration c;
     c.oidtable = &Table();
     AddSetWithForm(c, "S", "F");
     RuleSet& set = *c.ruleSets[0];
     const SearchRule root(&set, "Root", {}, std::string("ldap://h:389/o=x"));
     set.AddRule(&root);
-    c.configurationDirectory = dir.path().toStdString();
+    c.session.configurationDirectory = dir.path().toStdString();
     SearchForm& form = *c.searchForms[0];
     InputGroup& group = *form.targetGroup;
     RuleSet other("T");
@@ -660,8 +666,8 @@ class TestTemplateFile : public QObject {
         set.FindRule("Root")->AddSearchableRule(&stranger);
         break;
     }
-    WriteFile(fs::path(c.configurationDirectory) / "RuleSet=S", "old");
-    const auto before = Snapshot(c.configurationDirectory);
+    WriteFile(fs::path(c.session.configurationDirectory) / "RuleSet=S", "old");
+    const auto before = Snapshot(c.session.configurationDirectory);
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     QVERIFY(!SaveShown(c));
@@ -669,13 +675,13 @@ class TestTemplateFile : public QObject {
     QVERIFY2(sink.messages[0].text.find("'" + msg::Displayable(named.toStdString()) + "'") !=
                  std::string::npos,
              sink.messages[0].text.c_str());
-    QCOMPARE(Snapshot(c.configurationDirectory), before);
+    QCOMPARE(Snapshot(c.session.configurationDirectory), before);
   }
 
   // A search rule's link to an entry point is written after the entry point's line, so it
   // reads back; a copy of the copy is the same, byte for byte.
   void linksToEntryPointsReadBack() {
-    Configuration c;
+    testsupport::KeptConfiguration c;
     c.ruleSets.push_back(std::make_unique<RuleSet>("S"));
     RuleSet* rs = c.ruleSets.back().get();
     const SearchRule root(rs, "Root", {}, std::string("ldap://h:389/o=x"));
@@ -692,16 +698,16 @@ class TestTemplateFile : public QObject {
     c.searchForms.push_back(std::make_unique<SearchForm>("F", rs, std::move(target)));
 
     QTemporaryDir first, second;
-    c.configurationDirectory = first.path().toStdString();
+    c.session.configurationDirectory = first.path().toStdString();
     QVERIFY(SaveShown(c));
-    Configuration back;
-    back.configurationDirectory = first.path().toStdString();
+    testsupport::KeptConfiguration back;
+    back.session.configurationDirectory = first.path().toStdString();
     QCOMPARE(LoadShown(back, Table()), 1);
     std::map<std::string, Strings> links;
     for (const auto& r : back.ruleSets[0]->rules) links[r->name] = Names(r->searchableRules);
     QCOMPARE(links, (std::map<std::string, Strings>{
                         {"Person", {"Root", "Unit"}}, {"Root", {"Person"}}, {"Unit", {}}}));
-    back.configurationDirectory = second.path().toStdString();
+    back.session.configurationDirectory = second.path().toStdString();
     QVERIFY(SaveShown(back));
     QCOMPARE(Snapshot(second.path().toStdString()), Snapshot(first.path().toStdString()));
   }
@@ -710,7 +716,7 @@ class TestTemplateFile : public QObject {
   // of them copy, save and load at once (copies of copies used to double per rule).
   void rulesThatAllSearchEachOtherStayCheap() {
     constexpr int kRules = 40;
-    Configuration c;
+    testsupport::KeptConfiguration c;
     AddSetWithForm(c, "S", "F");
     RuleSet& set = *c.ruleSets[0];
     for (int i = 0; i < kRules; ++i) {
@@ -730,10 +736,10 @@ class TestTemplateFile : public QObject {
       for (const SearchRule* s : r->searchableRules) QCOMPARE(s, set.FindRule(s->name));
     }
     QTemporaryDir dir;
-    c.configurationDirectory = dir.path().toStdString();
+    c.session.configurationDirectory = dir.path().toStdString();
     QVERIFY(SaveShown(c));
-    Configuration back;
-    back.configurationDirectory = c.configurationDirectory;
+    testsupport::KeptConfiguration back;
+    back.session.configurationDirectory = c.session.configurationDirectory;
     QCOMPARE(LoadShown(back, Table()), 1);
     QCOMPARE(back.ruleSets[0]->rules.size(), size_t(kRules + 1));
     for (const auto& r : back.ruleSets[0]->rules)

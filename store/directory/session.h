@@ -1,0 +1,27 @@
+// A session with the directory that keeps the configuration: which server and subtree,
+// the password typed at the logon, and the open connection. The application holds it
+// beside the configuration; the records know nothing of it.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/ldap/serversettings.h"
+
+namespace ldapx {
+class Connection;
+}
+
+namespace directory {
+
+struct Session {
+  ldapx::ServerSettings server;
+  // The DN of the configuration's root entry.
+  std::string subtreeDn;
+  // The password of server.bindDn, as typed at the logon (never stored).
+  std::string password;
+  // The open, bound connection; null before the logon and after it was lost.
+  std::shared_ptr<ldapx::Connection> connection;
+};
+
+}  // namespace directory
