@@ -32,12 +32,13 @@ bool SaveInWorker(store::Session& session, Configuration& configuration, QWidget
   directory::OldCopy old;
   directory::SaveOptions options;
   if (remover) options.leaveOldCopy = &old;
-  const bool saved = RunWithPleaseWait(
+  const msg::Result saved = RunWithPleaseWait(
       parent, std::string(msg::LoadString(61282)), std::string(msg::LoadString(62199)),
       [&](directory::PleaseWait& wait) {
         return store::Save(session, configuration, &wait, options);
       },
       CancelBy::ByWork);
+  msg::Show(saved);
   if (remover) remover->Add(std::move(old));
-  return saved;
+  return bool(saved);
 }

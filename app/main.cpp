@@ -19,7 +19,7 @@ int main(int argc, char* argv[]) {
 
   // Saves in the editor return once the new configuration is in place; the old copy is
   // removed meanwhile, and before the program ends.
-  directory::OldCopyRemover remover;
+  directory::OldCopyRemover remover([](const msg::Problems& problems) { msg::Show(problems); });
   ApplicationObject app;
   app.loadFromDirectory = LoadFromDirectoryInWorker;
   app.runEditor = EditorHook([&app, &remover](Configuration& configuration) {

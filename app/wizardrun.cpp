@@ -87,21 +87,25 @@ bool StoreWizardResult(ApplicationObject& app, SetupWizard& wizard) {
   if (inDirectory) {
     // A configuration the administrator chose to replace keeps its root entry: the save
     // writes the new configuration beside it and swaps it in, or changes nothing.
-    const bool written =
-        wizard.replaceConfiguration ||
-        RunWithPleaseWait(nullptr, std::string(msg::LoadString(61282)),
-                          std::string(msg::LoadString(61285)), [&session](directory::PleaseWait&) {
-                            return session.directory.connection &&
-                                   directory::WriteRootEntry(*session.directory.connection,
-                                                             session.directory.subtreeDn);
-                          });
+    bool written = wizard.replaceConfiguration;
+    if (!written && session.directory.connection) {
+      const msg::Outcome root = RunWithPleaseWait(
+          nullptr, std::string(msg::LoadString(61282)), std::string(msg::LoadString(61285)),
+          [&session](directory::PleaseWait&) {
+            return directory::WriteRootEntry(*session.directory.connection,
+                                             session.directory.subtreeDn);
+          });
+      msg::Show(root);
+      written = bool(root);
+    }
     if (!written) {
       msg::Show(61286, {}, msg::Buttons::Ok, msg::Icon::Error);
       return false;
     }
-    const bool saved = RunInWorker(
+    const msg::Result saved = RunInWorker(
         nullptr, [&](directory::PleaseWait& wait) { return store::Save(session, config, &wait); },
         CancelBy::ByWork);
+    msg::Show(saved);
     if (!saved) {
       msg::Show(61296, {}, msg::Buttons::Ok, msg::Icon::Error);
       return false;
@@ -111,7 +115,9 @@ bool StoreWizardResult(ApplicationObject& app, SetupWizard& wizard) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     // A folder that cannot be made shows up as the save's "cannot create file" message.
-    if (!store::Save(session, config)) {
+    const msg::Result saved = store::Save(session, config);
+    msg::Show(saved);
+    if (!saved) {
       msg::Show(61296, {}, msg::Buttons::Ok, msg::Icon::Error);
       return false;
     }

@@ -185,6 +185,7 @@ Server ServerArgs(char** argv) {
 class FixedPrompt : public directory::CredentialsPrompt {
  public:
   FixedPrompt(std::string dn, std::string pw) : dn_(std::move(dn)), pw_(std::move(pw)) {}
+  void Tell(const msg::Problems& problems) override { msg::Show(problems); }
   bool Ask(std::string& dn, std::string& password) override {
     if (asked_++) return false;  // a second question means the bind failed
     dn = dn_;
@@ -233,7 +234,7 @@ int DirCommand(const std::string& cmd, int n, const Server& s) {
   msg::ScopedSink scoped(&sink);
   const std::string url = "ldap://" + s.host + ":" + std::to_string(s.port) + "/" + s.subtreeDn;
   c.session.directory = testsupport::LogonAs(s.bindDn, s.password);
-  if (!directory::ConnectConfiguration(c.session.directory, url))
+  if (!testsupport::Shown(directory::ConnectConfiguration(c.session.directory, url)))
     Fail("cannot connect: " + sink.first);
   c.session.directory.subtreeDn = s.subtreeDn;
   // The time of each stage of a save, for the phase figures: the reads before the first
@@ -247,10 +248,11 @@ int DirCommand(const std::string& cmd, int n, const Server& s) {
   if (const char* txn = std::getenv("BENCH_TRANSACTIONS")) options.useTransactions = *txn == '1';
   const auto t0 = Clock::now();
   const bool ok = cmd == "dir-seed"
-                      ? directory::SaveWithRootEntry(c.session.directory, c)
-                      : directory::SaveConfiguration(c.session.directory, c, nullptr, options);
+                      ? testsupport::Shown(directory::SaveWithRootEntry(c.session.directory, c))
+                      : testsupport::Shown(
+                            directory::SaveConfiguration(c.session.directory, c, nullptr, options));
   const auto t1 = Clock::now();
-  const bool removed = directory::RemoveOldCopy(old);
+  const bool removed = testsupport::Shown(directory::RemoveOldCopy(old));
   const auto t2 = Clock::now();
   if (!ok || !removed || sink.count) Fail("directory save failed: " + sink.first);
   std::printf("dir_save_ms %.3f dir_wait_ms %.3f", Ms(t0, t2), Ms(t0, t1));
@@ -380,7 +382,7 @@ int main(int argc, char** argv) {
     Generate(c, n);
     c.session.directory.subtreeDn = argv[3];
     std::string text;
-    if (!directory::ConfigurationLdif(c, c.session.directory.subtreeDn, text))
+    if (!testsupport::Shown(directory::ConfigurationLdif(c, c.session.directory.subtreeDn, text)))
       Fail("configuration does not pass its checks");
     std::ofstream(argv[4], std::ios::binary) << text;
     return 0;

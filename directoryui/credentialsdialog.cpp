@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "directoryui/controlids.h"
+#include "platform/support/messages.h"
 #include "widgets/dialogunits.h"
 #include "widgets/guithread.h"
 
@@ -108,6 +109,8 @@ DialogCredentialsPrompt::DialogCredentialsPrompt(QWidget* parent)
     : dialog_(std::make_unique<CredentialsDialog>(parent)) {}
 
 DialogCredentialsPrompt::~DialogCredentialsPrompt() = default;
+
+void DialogCredentialsPrompt::Tell(const msg::Problems& problems) { msg::Show(problems); }
 
 bool DialogCredentialsPrompt::Ask(std::string& dn, std::string& password) {
   if (!IsGuiThread()) {

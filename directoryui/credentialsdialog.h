@@ -60,6 +60,9 @@ class DialogCredentialsPrompt : public directory::CredentialsPrompt {
   explicit DialogCredentialsPrompt(QWidget* parent = nullptr);
   ~DialogCredentialsPrompt() override;
   bool Ask(std::string& dn, std::string& password) override;
+  // Shows `problems` as message boxes (through the message sink, so also from the
+  // loading thread).
+  void Tell(const msg::Problems& problems) override;
   CredentialsDialog& dialog() { return *dialog_; }
 
  private:

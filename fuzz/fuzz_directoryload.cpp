@@ -35,6 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     first = false;
   }
-  directory::LoadEntries(configuration, subtreeDn, fuzzsupport::Table(), result);
+  msg::Problems warnings;
+  directory::LoadEntries(configuration, subtreeDn, fuzzsupport::Table(), result, warnings);
   return 0;
 }

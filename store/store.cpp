@@ -1,6 +1,5 @@
 #include "store/store.h"
 
-#include "platform/support/messages.h"
 #include "store/files/templatefile.h"
 
 namespace store {
@@ -27,13 +26,10 @@ int LoadStatusOf(directory::LoadResult result) {
   return kNothingLoaded;
 }
 
-bool Save(Session& session, const Configuration& configuration, directory::PleaseWait* wait,
-          const directory::SaveOptions& options) {
-  if (session.startupMode != StartupMode::kDirectory) {
-    const msg::Outcome saved = SaveToFiles(configuration, session.configurationDirectory);
-    msg::Show(saved);
-    return bool(saved);
-  }
+msg::Result Save(Session& session, const Configuration& configuration, directory::PleaseWait* wait,
+                 const directory::SaveOptions& options) {
+  if (session.startupMode != StartupMode::kDirectory)
+    return SaveToFiles(configuration, session.configurationDirectory);
   return directory::SaveConfiguration(session.directory, configuration, wait, options);
 }
 

@@ -54,9 +54,9 @@ int LoadStatusOf(directory::LoadResult result);
 
 // Saves the whole configuration where session.startupMode says: the directory subtree
 // through the session's connection (directory::SaveConfiguration, with `wait` and
-// `options`), or the local folder (SaveToFiles). True when everything was written;
-// false after exactly one message.
-bool Save(Session& session, const Configuration& configuration,
-          directory::PleaseWait* wait = nullptr, const directory::SaveOptions& options = {});
+// `options`), or the local folder (SaveToFiles). Succeeds when everything was written;
+// what the save has to say is in the result, for the caller to show.
+msg::Result Save(Session& session, const Configuration& configuration,
+                 directory::PleaseWait* wait = nullptr, const directory::SaveOptions& options = {});
 
 }  // namespace store

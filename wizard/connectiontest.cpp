@@ -22,6 +22,12 @@ directory::Logon Check(QWidget* parent, const ldapx::ServerSettings& server,
 
 }  // namespace
 
+void ShowLogonFailure(int id, const directory::Logon& logon, const std::string& host, int port,
+                      const ldapx::Timeouts& timeouts) {
+  if (auto why = directory::LogonFailure(id, logon, host, port, timeouts))
+    msg::Show(msg::Outcome(std::move(*why)));
+}
+
 directory::Logon TestConnection(QWidget* parent, const ldapx::ServerSettings& server,
                                 const ldapx::Timeouts& timeouts) {
   ldapx::ServerSettings anonymous = server;

@@ -213,7 +213,7 @@ bool ServiceInfoPage::Validate() {
   // The service's own server, reached as its clients reach it: in plain text.
   const ldapx::ServerSettings server{host, port, "none", {}, {}};
   if (const auto test = TestConnection(&w, server, w.timeouts); test.code != ldapx::kSuccess) {
-    directory::ShowLogonFailure(61277, test, host, port, w.timeouts);
+    ShowLogonFailure(61277, test, host, port, w.timeouts);
     Control<QLineEdit>(kIdServerHostEdit)->setFocus(Qt::OtherFocusReason);
     return false;
   }

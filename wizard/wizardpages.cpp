@@ -263,7 +263,7 @@ int HostPage::OnWizardNext() {
       static_cast<ldapx::Security>(Control<QComboBox>(kIdSecurityCombo)->currentIndex()));
   server.caCertificateFile = S(Control<QLineEdit>(kIdCaFileEdit)->text().trimmed());
   if (const auto test = TestConnection(&w, server, w.timeouts); test.code != ldapx::kSuccess) {
-    directory::ShowLogonFailure(61277, test, host, port, w.timeouts);
+    ShowLogonFailure(61277, test, host, port, w.timeouts);
     Control<QLineEdit>(kIdServerHostEdit)->setFocus(Qt::OtherFocusReason);
     return -1;
   }
@@ -316,7 +316,7 @@ int AuthPage::OnWizardNext() {
   server.bindDn = dn;
   const directory::Logon logon = OpenBoundConnection(&w, server, password, w.timeouts);
   if (!logon.connection) {
-    directory::ShowLogonFailure(61276, logon, server.address, server.port, w.timeouts);
+    ShowLogonFailure(61276, logon, server.address, server.port, w.timeouts);
     Control<QLineEdit>(kIdUserDnEdit)->setFocus(Qt::OtherFocusReason);
     return -1;
   }
@@ -425,7 +425,8 @@ int SubtreePage::OnWizardNext() {
                    std::to_string(w.timeouts.operationSeconds)},
                   msg::Buttons::Ok, msg::Icon::Error);
       } else {
-        directory::ShowWithReason(62230, {parent}, target.code, target.detail);
+        msg::Show(
+            msg::Outcome(directory::ReasonProblem(62230, {parent}, target.code, target.detail)));
       }
       return refuse();
   }

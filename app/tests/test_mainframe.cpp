@@ -445,8 +445,8 @@ class TestMainFrame : public QObject {
     testsupport::KeptConfiguration config;
     DirectoryConfig(config, slapd);
     sample::FillLarge(config, 20, 20, 10);
-    QVERIFY(directory::WriteRootEntry(*config.session.directory.connection,
-                                      config.session.directory.subtreeDn));
+    QVERIFY(testsupport::Shown(directory::WriteRootEntry(*config.session.directory.connection,
+                                                         config.session.directory.subtreeDn)));
     kvaro::Oidtable table;
     CMainFrame frame(config, config.session, table, [&frame, &config](Configuration& c) {
       return SaveInWorker(config.session, c, &frame, nullptr);
@@ -475,10 +475,10 @@ class TestMainFrame : public QObject {
     config.session.directory.connection = slapd.Connect();
     QVERIFY(config.session.directory.connection);
     sample::FillLarge(config, 20, 20, 10);
-    QVERIFY(directory::WriteRootEntry(*config.session.directory.connection,
-                                      config.session.directory.subtreeDn));
+    QVERIFY(testsupport::Shown(directory::WriteRootEntry(*config.session.directory.connection,
+                                                         config.session.directory.subtreeDn)));
     kvaro::Oidtable table;
-    directory::OldCopyRemover remover;
+    directory::OldCopyRemover remover([](const msg::Problems& p) { msg::Show(p); });
     CMainFrame frame(config, config.session, table, [&frame, &remover, &config](Configuration& c) {
       return SaveInWorker(config.session, c, &frame, &remover);
     });

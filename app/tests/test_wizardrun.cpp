@@ -258,7 +258,8 @@ class WizardRunTest : public QObject {
     next.loadFromDirectory = [this](ApplicationObject& a) {
       a.session.directory.connection = slapd_->Connect();
       return directory::LoadSubtree(a.configuration, a.session.directory.subtreeDn, a.oidtable,
-                                    *a.session.directory.connection)
+                                    *a.session.directory.connection,
+                                    testsupport::ShowAfter().Into())
                  ? 1
                  : 0;
     };

@@ -85,6 +85,7 @@ void PressCancel(PleaseWaitDialog* d) {
 class FixedPrompt : public directory::CredentialsPrompt {
  public:
   int asked = 0;
+  void Tell(const msg::Problems& problems) override { msg::Show(problems); }
   bool Ask(std::string& dn, std::string& pw) override {
     ++asked;
     dn = "cn=admin,o=Sample";
@@ -199,7 +200,7 @@ class TestDirectoryWork : public QObject {
     StallServer server(StallServer::Mode::Silent);
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    directory::OldCopyRemover remover;
+    directory::OldCopyRemover remover([](const msg::Problems& p) { msg::Show(p); });
     directory::OldCopy copy;
     copy.dn = "cn=Orvelle Configuration.orvelle-old-20261208120000-0,o=Sample";
     copy.server.address = "127.0.0.1";
@@ -257,13 +258,13 @@ class TestDirectoryWork : public QObject {
     c.session.directory.connection = server.Connect();
     QVERIFY(c.session.directory.connection);
     sample::FillLarge(c, 20, 20, 10);
-    QVERIFY(
-        directory::WriteRootEntry(*c.session.directory.connection, c.session.directory.subtreeDn));
+    QVERIFY(testsupport::Shown(
+        directory::WriteRootEntry(*c.session.directory.connection, c.session.directory.subtreeDn)));
     GuiWatch watch;
     const bool saved = RunInWorker(
         nullptr,
         [&c](directory::PleaseWait& wait) {
-          return directory::SaveConfiguration(c.session.directory, c, &wait);
+          return testsupport::Shown(directory::SaveConfiguration(c.session.directory, c, &wait));
         },
         CancelBy::ByWork);
     QVERIFY(saved);
@@ -285,9 +286,9 @@ class TestDirectoryWork : public QObject {
     old.session.directory.subtreeDn = kRoot;
     old.session.directory.connection = server.Connect();
     sample::FillLarge(old, 3, 3, 3);
-    QVERIFY(directory::WriteRootEntry(*old.session.directory.connection,
-                                      old.session.directory.subtreeDn));
-    QVERIFY(directory::SaveConfiguration(old.session.directory, old, nullptr));
+    QVERIFY(testsupport::Shown(directory::WriteRootEntry(*old.session.directory.connection,
+                                                         old.session.directory.subtreeDn)));
+    QVERIFY(testsupport::Shown(directory::SaveConfiguration(old.session.directory, old, nullptr)));
     const std::set<std::string> before = StoredDns(*old.session.directory.connection);
 
     testsupport::KeptConfiguration next;
@@ -300,7 +301,8 @@ class TestDirectoryWork : public QObject {
     const bool saved = RunInWorker(
         nullptr,
         [&next](directory::PleaseWait& wait) {
-          return directory::SaveConfiguration(next.session.directory, next, &wait);
+          return testsupport::Shown(
+              directory::SaveConfiguration(next.session.directory, next, &wait));
         },
         CancelBy::ByWork);
     const std::set<std::string> after = StoredDns(*next.session.directory.connection);
@@ -344,7 +346,9 @@ class TestDirectoryWork : public QObject {
       const directory::Logon logon =
           directory::OpenAndBind({"127.0.0.1", c.port, "none", {}, c.dn}, c.password, limits);
       QVERIFY(!logon.connection);
-      directory::ShowLogonFailure(logon.opened ? 61276 : 61277, logon, "127.0.0.1", c.port, limits);
+      if (auto why = directory::LogonFailure(logon.opened ? 61276 : 61277, logon, "127.0.0.1",
+                                             c.port, limits))
+        msg::Show(msg::Outcome(*why));
       QCOMPARE(sink.Ids(), std::vector<int>{c.id});
       QVERIFY2(sink.messages[0].text.find(c.reason) != std::string::npos,
                sink.messages[0].text.c_str());
@@ -367,7 +371,8 @@ class TestDirectoryWork : public QObject {
       msg::ScopedSink scoped(&sink);
       testsupport::KeptConfiguration c;
       c.session.directory = testsupport::LogonAs(server.adminDn(), server.adminPassword());
-      QVERIFY(!directory::LoadConfigurationFromUrl(c.session.directory, c, table, url, {1, 1}));
+      QVERIFY(!testsupport::Shown(
+          directory::LoadConfigurationFromUrl(c.session.directory, c, table, url, {1, 1})));
       QCOMPARE(sink.Ids(), std::vector<int>{62121});
       QVERIFY2(sink.messages[0].text.find(reason) != std::string::npos,
                sink.messages[0].text.c_str());

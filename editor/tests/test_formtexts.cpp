@@ -122,15 +122,15 @@ class TestFormTexts : public QObject {
       config.session.startupMode = StartupMode::kDirectory;
       config.session.directory.subtreeDn = "cn=Orvelle Configuration,o=Sample";
       config.session.directory.connection = slapd_->Connect();
-      QVERIFY(store::Save(config.session, config, nullptr));
+      QVERIFY(testsupport::Shown(store::Save(config.session, config, nullptr)));
       back.session.directory.subtreeDn = config.session.directory.subtreeDn;
-      QVERIFY(directory::LoadSubtree(back, back.session.directory.subtreeDn,
-                                     testsupport::DirectoryOidtable(),
-                                     *config.session.directory.connection));
+      QVERIFY(directory::LoadSubtree(
+          back, back.session.directory.subtreeDn, testsupport::DirectoryOidtable(),
+          *config.session.directory.connection, testsupport::ShowAfter().Into()));
     } else {
       config.session.configurationDirectory = folder.path().toStdString();
       config.oidtable = &testsupport::DirectoryOidtable();
-      QVERIFY(store::Save(config.session, config, nullptr));
+      QVERIFY(testsupport::Shown(store::Save(config.session, config, nullptr)));
       back.session.configurationDirectory = config.session.configurationDirectory;
       QCOMPARE(LoadFromFiles(back, back.session.configurationDirectory,
                              testsupport::DirectoryOidtable()),

@@ -224,15 +224,16 @@ class TestRename : public QObject {
       config.session.startupMode = StartupMode::kDirectory;
       config.session.directory.subtreeDn = "cn=Orvelle Configuration,o=Sample";
       config.session.directory.connection = slapd_->Connect();
-      QVERIFY(directory::SaveConfiguration(config.session.directory, config, nullptr));
+      QVERIFY(testsupport::Shown(
+          directory::SaveConfiguration(config.session.directory, config, nullptr)));
       back.session.directory.subtreeDn = config.session.directory.subtreeDn;
-      QVERIFY(directory::LoadSubtree(back, back.session.directory.subtreeDn,
-                                     testsupport::DirectoryOidtable(),
-                                     *config.session.directory.connection));
+      QVERIFY(directory::LoadSubtree(
+          back, back.session.directory.subtreeDn, testsupport::DirectoryOidtable(),
+          *config.session.directory.connection, testsupport::ShowAfter().Into()));
     } else {
       config.session.configurationDirectory = folder.path().toStdString();
       config.oidtable = &testsupport::DirectoryOidtable();
-      QVERIFY(store::Save(config.session, config));
+      QVERIFY(testsupport::Shown(store::Save(config.session, config)));
       back.session.configurationDirectory = config.session.configurationDirectory;
       QCOMPARE(LoadFromFiles(back, back.session.configurationDirectory,
                              testsupport::DirectoryOidtable()),

@@ -157,7 +157,11 @@ Answer Show(int id, const std::vector<std::string>& args, Buttons buttons, Icon 
 
 void Show(const Problems& problems) {
   for (const Problem& problem : problems) {
-    if (problem.prepared)
+    if (!problem.reason.empty())
+      g_sink.load()->Show(Message{problem.id,
+                                  Text(problem.id, problem.args) + "\n\n" + problem.reason,
+                                  Buttons::Ok, problem.icon});
+    else if (problem.prepared)
       ShowPrepared(problem.id, problem.args, Buttons::Ok, problem.icon);
     else
       Show(problem.id, problem.args, Buttons::Ok, problem.icon);

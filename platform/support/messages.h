@@ -81,6 +81,7 @@ Answer Show(int id, const std::vector<std::string>& args = {}, Buttons buttons =
 // Shows each problem in order (with the Ok button).
 void Show(const Problems& problems);
 inline void Show(const Outcome& outcome) { Show(outcome.problems); }
+inline void Show(const Result& result) { Show(result.problems); }
 
 // Shows message `id` with arguments already made safe (see FormatPrepared).
 Answer ShowPrepared(int id, const std::vector<std::string>& shownArgs, Buttons buttons, Icon icon);

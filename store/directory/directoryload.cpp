@@ -131,8 +131,9 @@ void InWritingOrder(std::vector<const Node*>& children) {
 
 class SubtreeLoader {
  public:
-  SubtreeLoader(Configuration& config, const std::string& subtreeDn, const kvaro::Oidtable& table)
-      : config_(config), subtreeDn_(subtreeDn), table_(table) {}
+  SubtreeLoader(Configuration& config, const std::string& subtreeDn, const kvaro::Oidtable& table,
+                msg::Problems& warnings)
+      : config_(config), subtreeDn_(subtreeDn), table_(table), warnings_(warnings) {}
 
   void Load(const ldapx::SearchResult& result) {
     nodes_.resize(result.entries.size());
@@ -160,11 +161,14 @@ class SubtreeLoader {
     std::vector<std::string> unread;
     ListUnread(root, unread);
     if (!unread.empty())
-      msg::ShowPrepared(62259, {msg::DisplayableLines(unread)}, msg::Buttons::Ok,
-                        msg::Icon::Warning);
+      warnings_.push_back(
+          msg::Problem{62259, {msg::DisplayableLines(unread)}, msg::Icon::Warning, true});
   }
 
  private:
+  void Warn(int id, std::vector<std::string> args) {
+    warnings_.push_back(msg::Problem{id, std::move(args), msg::Icon::Warning});
+  }
   // Whether attribute `a` is the attribute `expected`, by the attribute table (by name
   // when the table does not know the expected name).
   bool Is(const ldapx::Attribute& a, std::string_view expected) const {
@@ -275,7 +279,7 @@ class SubtreeLoader {
           if (table_.str2oc(v)) {
             classes.push_back(v);
           } else {
-            msg::Show(62001, {v, e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
+            Warn(62001, {v, e.dn});
           }
         }
       }
@@ -285,7 +289,7 @@ class SubtreeLoader {
       } else if (!uri.empty()) {
         rule = std::make_unique<SearchRule>(&ruleSet, name, std::vector<SearchRule*>{}, uri);
       } else {
-        msg::Show(62002, {e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
+        Warn(62002, {e.dn});
         continue;
       }
       if (SearchRule* stored = ruleSet.AddRule(std::move(rule))) {
@@ -312,7 +316,7 @@ class SubtreeLoader {
       if (!HasClass(e, "ovSearchForm")) continue;
       const std::string ruleSetName = First(e, "ovRuleSetName");
       RuleSet* ruleSet = config_.FindRuleSet(ruleSetName);
-      if (!ruleSet) msg::Show(62003, {ruleSetName, e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
+      if (!ruleSet) Warn(62003, {ruleSetName, e.dn});
 
       std::unique_ptr<InputGroup> target;
       std::vector<std::unique_ptr<InputGroup>> further;
@@ -329,7 +333,7 @@ class SubtreeLoader {
         }
       }
       if (!target) {
-        msg::Show(62004, {e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
+        Warn(62004, {e.dn});
         continue;
       }
       node->read = true;
@@ -355,17 +359,17 @@ class SubtreeLoader {
         if (auto field = LoadInputField(*node, fieldName)) {
           fields.push_back(std::move(field));
         } else {
-          msg::Show(62005, {fieldName, e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
+          Warn(62005, {fieldName, e.dn});
         }
       }
     }
     SearchRule* rule = ruleSet ? ruleSet->FindRule(ruleName) : nullptr;
     if (!rule) {
-      msg::Show(62006, {ruleName, e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
+      Warn(62006, {ruleName, e.dn});
       return nullptr;
     }
     if (fields.empty()) {
-      msg::Show(62007, {groupName, formNode.entry->dn}, msg::Buttons::Ok, msg::Icon::Warning);
+      Warn(62007, {groupName, formNode.entry->dn});
       return nullptr;
     }
     node->read = true;
@@ -379,12 +383,12 @@ class SubtreeLoader {
     std::vector<std::string> types;
     if (const ldapx::Attribute* list = Get(e, "ovFiltAttrList"); list && !list->values.empty()) {
       for (const std::string& t : Split(list->values.front())) {
-        if (!table_.str2at(t)) msg::Show(62008, {e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
+        if (!table_.str2at(t)) Warn(62008, {e.dn});
         types.push_back(t);
       }
     }
     if (types.empty()) {
-      msg::Show(62008, {e.dn}, msg::Buttons::Ok, msg::Icon::Warning);
+      Warn(62008, {e.dn});
       return nullptr;
     }
     node->read = true;
@@ -394,6 +398,7 @@ class SubtreeLoader {
   Configuration& config_;
   const std::string& subtreeDn_;
   const kvaro::Oidtable& table_;
+  msg::Problems& warnings_;
   mutable std::vector<std::pair<std::string, const kvaro::QAttrT*>> lookups_;
   std::vector<Node> nodes_;
 };
@@ -508,8 +513,8 @@ std::vector<long> ParentIndexes(const ldapx::SearchResult& result, const std::st
 }
 
 bool LoadSubtree(Configuration& configuration, const std::string& subtreeDn,
-                 const kvaro::Oidtable& table, ldapx::Connection& connection, int* code,
-                 bool* notConfiguration) {
+                 const kvaro::Oidtable& table, ldapx::Connection& connection,
+                 msg::Problems& warnings, int* code, bool* notConfiguration) {
   if (notConfiguration) *notConfiguration = false;
   const ldapx::SearchResult result = ReadSubtree(connection, subtreeDn, LoadAttributes(), false);
   if (code) *code = result.code;
@@ -527,13 +532,14 @@ bool LoadSubtree(Configuration& configuration, const std::string& subtreeDn,
     if (notConfiguration) *notConfiguration = true;
     return false;
   }
-  LoadEntries(configuration, subtreeDn, table, result);
+  LoadEntries(configuration, subtreeDn, table, result, warnings);
   return true;
 }
 
 void LoadEntries(Configuration& configuration, const std::string& subtreeDn,
-                 const kvaro::Oidtable& table, const ldapx::SearchResult& result) {
-  SubtreeLoader(configuration, subtreeDn, table).Load(result);
+                 const kvaro::Oidtable& table, const ldapx::SearchResult& result,
+                 msg::Problems& warnings) {
+  SubtreeLoader(configuration, subtreeDn, table, warnings).Load(result);
 }
 
 int MergeServerSchema(kvaro::Oidtable& table, ldapx::Connection& connection,
@@ -566,6 +572,14 @@ int MergeServerSchema(kvaro::Oidtable& table, ldapx::Connection& connection,
   return count;
 }
 
+namespace {
+
+void Tell(CredentialsPrompt& prompt, std::optional<msg::Problem> problem) {
+  if (problem) prompt.Tell({std::move(*problem)});
+}
+
+}  // namespace
+
 LoadResult LoadFromDirectory(Session& session, Configuration& configuration,
                              const kvaro::Oidtable& table, CredentialsPrompt& prompt,
                              const ldapx::Timeouts& timeouts, PleaseWait* wait,
@@ -584,7 +598,7 @@ LoadResult LoadFromDirectory(Session& session, Configuration& configuration,
     const Logon logon = OpenAndBind(server, password, timeouts);
     if (!logon.connection) {
       close();
-      ShowLogonFailure(61276, logon, server.address, server.port, timeouts);
+      Tell(prompt, LogonFailure(61276, logon, server.address, server.port, timeouts));
       continue;
     }
     session.connection = logon.connection;
@@ -592,11 +606,12 @@ LoadResult LoadFromDirectory(Session& session, Configuration& configuration,
     if (serverSchemaInto) MergeServerSchema(*serverSchemaInto, *session.connection);
     int code = ldapx::kSuccess;
     bool notConfiguration = false;
-    LoadSubtree(configuration, session.subtreeDn, table, *session.connection, &code,
+    msg::Problems warnings;
+    LoadSubtree(configuration, session.subtreeDn, table, *session.connection, warnings, &code,
                 &notConfiguration);
     close();
     if (notConfiguration) {
-      msg::Show(62131, {session.subtreeDn}, msg::Buttons::Ok, msg::Icon::Error);
+      Tell(prompt, msg::Problem{62131, {session.subtreeDn}, msg::Icon::Error});
       return LoadResult::NoServer;
     }
     // The server stopped answering, went away or the user cancelled: nothing was loaded,
@@ -604,15 +619,15 @@ LoadResult LoadFromDirectory(Session& session, Configuration& configuration,
     if (code == ldapx::kTimeout || code == ldapx::kCancelled || code == ldapx::kServerDown) {
       session.connection.reset();
       if (code == ldapx::kTimeout) {
-        msg::Show(62190,
-                  {server.address + ":" + std::to_string(server.port),
-                   std::to_string(timeouts.operationSeconds)},
-                  msg::Buttons::Ok, msg::Icon::Error);
+        Tell(prompt, msg::Problem{62190,
+                                  {server.address + ":" + std::to_string(server.port),
+                                   std::to_string(timeouts.operationSeconds)},
+                                  msg::Icon::Error});
       } else if (code == ldapx::kServerDown) {
         Logon lost;
         lost.opened = true;
         lost.code = code;
-        ShowLogonFailure(61276, lost, server.address, server.port, timeouts);
+        Tell(prompt, LogonFailure(61276, lost, server.address, server.port, timeouts));
       }
       continue;
     }
@@ -621,10 +636,12 @@ LoadResult LoadFromDirectory(Session& session, Configuration& configuration,
     // why and ask for the logon again. A subtree that does not exist loads as an empty
     // configuration, which the first save creates.
     if (code != ldapx::kSuccess && code != ldapx::kNoSuchObject) {
-      ShowWithReason(62121, {session.subtreeDn}, code, session.connection->diagnostic());
+      Tell(prompt,
+           ReasonProblem(62121, {session.subtreeDn}, code, session.connection->diagnostic()));
       session.connection.reset();
       continue;
     }
+    if (!warnings.empty()) prompt.Tell(warnings);
     return LoadResult::Loaded;
   }
 }

@@ -9,6 +9,7 @@
 
 #include "model/configuration.h"
 #include "platform/ldap/ldapclient.h"
+#include "platform/support/outcome.h"
 #include "store/directory/session.h"
 
 namespace kvaro {
@@ -19,13 +20,17 @@ namespace directory {
 
 class PleaseWait;
 
-// Asks the user for the bind DN and password (the logon dialog, or a test's answers).
+// Asks the user for the bind DN and password (the logon dialog, or a test's answers), and
+// tells what the load has to say.
 class CredentialsPrompt {
  public:
   virtual ~CredentialsPrompt() = default;
   // Fills dn and password and returns true on OK; false when the user cancels. On a
   // repeated call the values typed the time before are offered again.
   virtual bool Ask(std::string& dn, std::string& password) = 0;
+  // Tells the user `problems`, in order: why a logon or the read after it failed (before
+  // Ask is called again), or what a load left out. Called on the loading thread.
+  virtual void Tell(const msg::Problems& problems) = 0;
 };
 
 enum class LoadResult {
@@ -34,15 +39,15 @@ enum class LoadResult {
   Cancelled,  // the user cancelled the logon: the caller ends the program with status 0
 };
 
-// Logs on (asking again after message 61276 with the reason until the bind succeeds or
+// Logs on (asking again after telling message 61276 with the reason until the bind succeeds or
 // the user cancels the logon dialog) and loads the subtree at session.subtreeDn into the
-// configuration. The bind DN and password typed last are kept in session.server.bindDn
-// and session.password, the bound connection in session.connection.
-// When the entry at subtreeDn exists but is not a configuration root, nothing is loaded:
-// message 62131, then NoServer, so that the caller starts the set-up wizard instead of
-// showing it as an empty configuration.
-// `wait` (may be null) is shown while the server is asked and closed before the logon
-// dialog or a message about the logon shows. A wait that ran out (message 62190) or was
+// configuration. Every message goes to prompt.Tell (the load's warnings once it
+// loaded); none is shown here. The bind DN and password typed last are kept in
+// session.server.bindDn and session.password, the bound connection in session.connection. When the
+// entry at subtreeDn exists but is not a configuration root, nothing is loaded: message 62131, then
+// NoServer, so that the caller starts the set-up wizard instead of showing it as an empty
+// configuration. `wait` (may be null) is shown while the server is asked and closed before the
+// logon dialog or a message about the logon shows. A wait that ran out (message 62190) or was
 // cancelled (no message), also during the load, leads back to the logon dialog; so does
 // a read of the subtree the server refuses for another reason than its absence (message
 // 62121 with the reason), so that no empty configuration stands in for the stored one.
@@ -65,20 +70,21 @@ int MergeServerSchema(kvaro::Oidtable& table, ldapx::Connection& connection,
 // Loads the rule sets and forms below `subtreeDn` over an open, bound
 // connection (without logon). Siblings are taken in the order they were added (by
 // entryCSN; the server's order when it keeps none), so rule sets, rules and forms come
-// back in the order they were saved. Warnings go to the message sink, one box each, in
-// that order. False when the subtree could not be read at all, or when its base entry is
-// not a configuration root (object class ovConfigurationRoot; then `notConfiguration`,
-// when given, is set): the configuration then stays without rule sets and forms.
-// `code` (when given) receives the result code of the read.
+// back in the order they were saved. Warnings (records left out) are appended to
+// `warnings` in that order. False when the subtree could not be read at all, or when its base entry
+// is not a configuration root (object class ovConfigurationRoot; then `notConfiguration`, when
+// given, is set): the configuration then stays without rule sets and forms. `code` (when given)
+// receives the result code of the read.
 bool LoadSubtree(Configuration& configuration, const std::string& subtreeDn,
-                 const kvaro::Oidtable& table, ldapx::Connection& connection, int* code = nullptr,
-                 bool* notConfiguration = nullptr);
+                 const kvaro::Oidtable& table, ldapx::Connection& connection,
+                 msg::Problems& warnings, int* code = nullptr, bool* notConfiguration = nullptr);
 
 // Rebuilds the rule sets and forms from `result`, the entries of the subtree at
 // `subtreeDn` in any order, as LoadSubtree does once it has read them. Needs
-// no connection; warnings go to the message sink.
+// no connection; warnings are appended to `warnings`.
 void LoadEntries(Configuration& configuration, const std::string& subtreeDn,
-                 const kvaro::Oidtable& table, const ldapx::SearchResult& result);
+                 const kvaro::Oidtable& table, const ldapx::SearchResult& result,
+                 msg::Problems& warnings);
 
 // The entries of the subtree at `base` (the base entry included), read with one subtree
 // search; when the server's size limit stops that, read level by level instead. The

@@ -73,32 +73,30 @@ std::string ReasonText(int code, const std::string& detail, bool fromServer,
   return msg::Text(fromServer ? 62194 : 62198, {text, detail});
 }
 
-void ShowWithReason(int id, const std::vector<std::string>& args, int code,
-                    const std::string& detail) {
-  msg::CurrentSink().Show(msg::Message{id, msg::Text(id, args) + "\n\n" + ReasonText(code, detail),
-                                       msg::Buttons::Ok, msg::Icon::Error});
+msg::Problem ReasonProblem(int id, std::vector<std::string> args, int code,
+                           const std::string& detail) {
+  msg::Problem problem{id, std::move(args), msg::Icon::Error};
+  problem.reason = ReasonText(code, detail);
+  return problem;
 }
 
-void ShowLogonFailure(int id, const Logon& logon, const std::string& host, int port,
-                      const ldapx::Timeouts& timeouts) {
-  if (logon.code == ldapx::kCancelled) return;
-  if (logon.code == ldapx::kTimeout) {
-    msg::Show(62190, {host + ":" + std::to_string(port), std::to_string(timeouts.connectSeconds)},
-              msg::Buttons::Ok, msg::Icon::Error);
-    return;
-  }
+std::optional<msg::Problem> LogonFailure(int id, const Logon& logon, const std::string& host,
+                                         int port, const ldapx::Timeouts& timeouts) {
+  if (logon.code == ldapx::kCancelled) return std::nullopt;
+  const std::string where = host + ":" + std::to_string(port);
+  if (logon.code == ldapx::kTimeout)
+    return msg::Problem{62190, {where, std::to_string(timeouts.connectSeconds)}, msg::Icon::Error};
+  msg::Problem problem{id, {}, msg::Icon::Error};
   if (NotUnderstood(logon)) {
-    const std::string reason = logon.code == ldapx::kServerDown
-                                   ? msg::Text(62193, {msg::Text(62216)})
-                                   : ReasonText(logon.code, logon.detail, true, host);
-    msg::CurrentSink().Show(
-        msg::Message{62215, msg::Text(62215, {host + ":" + std::to_string(port)}) + "\n\n" + reason,
-                     msg::Buttons::Ok, msg::Icon::Error});
-    return;
+    problem.id = 62215;
+    problem.args = {where};
+    problem.reason = logon.code == ldapx::kServerDown
+                         ? msg::Text(62193, {msg::Text(62216)})
+                         : ReasonText(logon.code, logon.detail, true, host);
+    return problem;
   }
-  msg::CurrentSink().Show(msg::Message{
-      id, msg::Text(id) + "\n\n" + ReasonText(logon.code, logon.detail, logon.opened, host),
-      msg::Buttons::Ok, msg::Icon::Error});
+  problem.reason = ReasonText(logon.code, logon.detail, logon.opened, host);
+  return problem;
 }
 
 }  // namespace directory

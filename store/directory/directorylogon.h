@@ -4,11 +4,13 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/ldap/ldapclient.h"
 #include "platform/ldap/serversettings.h"
+#include "platform/support/outcome.h"
 
 namespace directory {
 
@@ -43,15 +45,15 @@ std::string SecurityText(const ldapx::Connection& connection, ldapx::Security se
 std::string ReasonText(int code, const std::string& detail, bool fromServer = true,
                        const std::string& host = {});
 
-// Shows message `id` with `args`, followed by the reason of `code` (with the server's
+// Message `id` with `args`, followed by the reason of `code` (with the server's
 // diagnostic message `detail`, when there is one).
-void ShowWithReason(int id, const std::vector<std::string>& args, int code,
-                    const std::string& detail);
+msg::Problem ReasonProblem(int id, std::vector<std::string> args, int code,
+                           const std::string& detail);
 
-// Shows why `logon` failed: nothing when it was cancelled, message 62190 when the server
+// Why `logon` failed: nothing when it was cancelled, message 62190 when the server
 // stopped answering, 62215 when its answer to the bind could not be understood (or it
 // closed the connection instead), otherwise message `id` followed by the reason.
-void ShowLogonFailure(int id, const Logon& logon, const std::string& host, int port,
-                      const ldapx::Timeouts& timeouts);
+std::optional<msg::Problem> LogonFailure(int id, const Logon& logon, const std::string& host,
+                                         int port, const ldapx::Timeouts& timeouts);
 
 }  // namespace directory

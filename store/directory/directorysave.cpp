@@ -91,10 +91,10 @@ class DirectorySaver {
     WaitGuard guard(wait_);
     guard_ = &guard;
     guard.Show(std::string(msg::LoadString(62011)));
-    if (!CheckConfiguration(config_)) return false;
+    if (!Keep(CheckConfiguration(config_))) return false;
     rootDn_ = session_.subtreeDn;
     plan_ = PlanConfiguration(config_, rootDn_);
-    if (!CheckEntryPlan(config_, rootDn_, plan_)) return false;
+    if (!Keep(CheckEntryPlan(config_, rootDn_, plan_))) return false;
     total_ = static_cast<long>(plan_.size()) + 1;
     firstForm_ = plan_.size();
     for (size_t i = 0; i < plan_.size(); ++i)
@@ -163,7 +163,8 @@ class DirectorySaver {
       std::string where;
       const int del = RemoveSubtree(oldDn_, true, &where);
       if (del != ldapx::kSuccess)
-        msg::Show(62139, {where, kvaro::QError(del).Text()}, msg::Buttons::Ok, msg::Icon::Warning);
+        problems_.push_back(
+            msg::Problem{62139, {where, kvaro::QError(del).Text()}, msg::Icon::Warning});
     }
     ClearLeftovers(*session_.connection, rootDn_, options_.oldLeftoverSeconds);
     return true;
@@ -178,8 +179,13 @@ class DirectorySaver {
     return false;
   }
 
+  // What the save has to say, for its caller to show.
   void Show(int id, std::vector<std::string> args) {
-    msg::Show(id, std::move(args), msg::Buttons::Ok, msg::Icon::Error);
+    problems_.push_back(msg::Problem{id, std::move(args), msg::Icon::Error});
+  }
+  bool Keep(msg::Result result) {
+    for (msg::Problem& p : result.problems) problems_.push_back(std::move(p));
+    return result.ok;
   }
 
   void Stage(SaveStage stage) {
@@ -222,7 +228,8 @@ class DirectorySaver {
       return true;
     }
     if (root.code != ldapx::kSuccess) {
-      ShowWithReason(62121, {rootDn_}, root.code, session_.connection->diagnostic());
+      problems_.push_back(
+          ReasonProblem(62121, {rootDn_}, root.code, session_.connection->diagnostic()));
       return false;
     }
     if (root.entries.empty()) {  // there, but hidden from this user
@@ -333,7 +340,7 @@ class DirectorySaver {
     target.cancelled = [this] { return guard_->Cancelled(); };
     // The progress of its writes starts past the half way.
     halfway_ = true;
-    return SaveInPlace(target, *writer_);
+    return Keep(SaveInPlace(target, *writer_));
   }
 
   // Removes the staging subtree after a failure before the swap (nothing of it may be
@@ -342,7 +349,7 @@ class DirectorySaver {
 
   // The administrator asked for it, so it is told as a fact, not as an error.
   bool Cancelled() {
-    msg::Show(62143, {}, msg::Buttons::Ok, msg::Icon::Information);
+    problems_.push_back(msg::Problem{62143, {}, msg::Icon::Information});
     return false;
   }
 
@@ -400,6 +407,11 @@ class DirectorySaver {
 
   Session& session_;
   const Configuration& config_;
+
+ public:
+  msg::Problems problems_;
+
+ private:
   PleaseWait* wait_;
   const SaveOptions& options_;
   WaitGuard* guard_ = nullptr;
@@ -420,9 +432,12 @@ class DirectorySaver {
 
 std::string DefaultBackupFolder() { return kvaro::DataHome() + "/orvelle/backups"; }
 
-bool SaveConfiguration(Session& session, const Configuration& configuration, PleaseWait* wait,
-                       const SaveOptions& options) {
-  return DirectorySaver(session, configuration, wait, options).Run();
+msg::Result SaveConfiguration(Session& session, const Configuration& configuration,
+                              PleaseWait* wait, const SaveOptions& options) {
+  DirectorySaver saver(session, configuration, wait, options);
+  msg::Result result = saver.Run();
+  result.problems = std::move(saver.problems_);
+  return result;
 }
 
 }  // namespace directory

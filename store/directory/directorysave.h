@@ -9,6 +9,7 @@
 #include "model/configuration.h"
 #include "platform/ldap/ldapclient.h"
 #include "platform/ldap/serversettings.h"
+#include "platform/support/outcome.h"
 #include "store/directory/session.h"
 
 namespace directory {
@@ -101,8 +102,9 @@ struct SaveOptions {
 };
 
 // Saves the whole configuration to the directory subtree at session.subtreeDn through
-// session.connection. True when everything was written; false after exactly one
-// message.
+// session.connection. Succeeds when everything was written, with a warning (62139) when
+// the old copy could not be removed; else exactly one message says why (62143 when the
+// user cancelled). Shows nothing: the caller shows what the result holds.
 //
 // A directory save never writes, renames or deletes an entry that is not its own: the
 // target must be a configuration root entry, or must not exist (it is then created).
@@ -120,16 +122,16 @@ struct SaveOptions {
 // again with the session's settings and password (session.connection is then the new
 // one, or null when that failed). `wait` (may be null) shows progress, may cancel
 // the save until the swap, and is closed on every path.
-bool SaveConfiguration(Session& session, const Configuration& configuration,
-                       PleaseWait* wait = nullptr, const SaveOptions& options = {});
+msg::Result SaveConfiguration(Session& session, const Configuration& configuration,
+                              PleaseWait* wait = nullptr, const SaveOptions& options = {});
 
 // Removes a save's old copy, then the leftovers of earlier saves beside its root, over a
 // connection of its own, opened and bound with the copy's details; safe on any thread.
-// True when the copy is gone (or was never there). Else false, after warning 62139
-// unless the removal was cancelled through the calling thread's ldapx::CancelScope;
-// what is left keeps its marked name and a later save removes it. Leftovers that could
-// not be removed are not reported.
-bool RemoveOldCopy(const OldCopy& copy);
+// Succeeds when the copy is gone (or was never there). Else fails with warning 62139,
+// or with nothing to say when the removal was cancelled through the calling thread's
+// ldapx::CancelScope; what is left keeps its marked name and a later save removes it.
+// Leftovers that could not be removed are not reported.
+msg::Result RemoveOldCopy(const OldCopy& copy);
 
 // The default folder of the LDIF backups.
 std::string DefaultBackupFolder();

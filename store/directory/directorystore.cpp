@@ -88,13 +88,10 @@ std::optional<ConfigurationUrl> ParseConfigurationUrl(const std::string& url) {
   return out;
 }
 
-bool ConnectConfiguration(Session& session, const std::string& url,
-                          const ldapx::Timeouts& timeouts) {
+msg::Result ConnectConfiguration(Session& session, const std::string& url,
+                                 const ldapx::Timeouts& timeouts) {
   const auto target = ParseConfigurationUrl(url);
-  if (!target) {
-    msg::Show(62120, {url}, msg::Buttons::Ok, msg::Icon::Error);
-    return false;
-  }
+  if (!target) return msg::Outcome(msg::Problem{62120, {url}, msg::Icon::Error});
   ldapx::ServerSettings server = session.server;
   server.address = target->host;
   server.port = target->port;
@@ -102,8 +99,11 @@ bool ConnectConfiguration(Session& session, const std::string& url,
   if (target->ldaps) server.security = ldapx::SecurityName(ldapx::Security::Ldaps);
   const Logon logon = OpenAndBind(server, session.password, timeouts);
   if (!logon.connection) {
-    ShowLogonFailure(logon.opened ? 61276 : 61277, logon, target->host, target->port, timeouts);
-    return false;
+    msg::Result failed;
+    if (auto why =
+            LogonFailure(logon.opened ? 61276 : 61277, logon, target->host, target->port, timeouts))
+      failed.problems.push_back(std::move(*why));
+    return failed;
   }
   session.server = std::move(server);
   session.subtreeDn = target->subtreeDn;
@@ -111,45 +111,50 @@ bool ConnectConfiguration(Session& session, const std::string& url,
   return true;
 }
 
-bool LoadConfigurationFromUrl(Session& session, Configuration& configuration,
-                              const kvaro::Oidtable& table, const std::string& url,
-                              const ldapx::Timeouts& timeouts, kvaro::Oidtable* serverSchemaInto) {
-  if (!ConnectConfiguration(session, url, timeouts)) return false;
+msg::Result LoadConfigurationFromUrl(Session& session, Configuration& configuration,
+                                     const kvaro::Oidtable& table, const std::string& url,
+                                     const ldapx::Timeouts& timeouts,
+                                     kvaro::Oidtable* serverSchemaInto) {
+  msg::Result result = ConnectConfiguration(session, url, timeouts);
+  if (!result) return result;
   if (serverSchemaInto) MergeServerSchema(*serverSchemaInto, *session.connection);
   int code = ldapx::kSuccess;
   bool notConfiguration = false;
-  if (LoadSubtree(configuration, session.subtreeDn, table, *session.connection, &code,
-                  &notConfiguration))
-    return true;
-  if (notConfiguration) {
-    msg::Show(62131, {session.subtreeDn}, msg::Buttons::Ok, msg::Icon::Error);
-    return false;
-  }
-  ShowWithReason(62121, {session.subtreeDn}, code, session.connection->diagnostic());
-  return false;
+  if (LoadSubtree(configuration, session.subtreeDn, table, *session.connection, result.problems,
+                  &code, &notConfiguration))
+    return result;
+  result.ok = false;
+  if (notConfiguration)
+    result.problems.push_back(msg::Problem{62131, {session.subtreeDn}, msg::Icon::Error});
+  else
+    result.problems.push_back(
+        ReasonProblem(62121, {session.subtreeDn}, code, session.connection->diagnostic()));
+  return result;
 }
 
-bool SaveWithRootEntry(Session& session, const Configuration& configuration) {
+msg::Result SaveWithRootEntry(Session& session, const Configuration& configuration) {
   // The save itself creates the root entry when the directory does not hold it.
   return SaveConfiguration(session, configuration, nullptr);
 }
 
-bool SaveConfigurationToUrl(Session& session, const Configuration& configuration,
-                            const std::string& url, const ldapx::Timeouts& timeouts) {
-  if (!ConnectConfiguration(session, url, timeouts)) return false;
+msg::Result SaveConfigurationToUrl(Session& session, const Configuration& configuration,
+                                   const std::string& url, const ldapx::Timeouts& timeouts) {
+  if (msg::Result connected = ConnectConfiguration(session, url, timeouts); !connected)
+    return connected;
   return SaveWithRootEntry(session, configuration);
 }
 
-bool ConfigurationLdif(const Configuration& configuration, const std::string& subtreeDn,
-                       std::string& out) {
+msg::Outcome ConfigurationLdif(const Configuration& configuration, const std::string& subtreeDn,
+                               std::string& out) {
   // The checks of a save to the directory: LDIF the server would refuse is no backup.
-  if (!CheckConfiguration(configuration)) return false;
+  if (msg::Outcome checked = CheckConfiguration(configuration); !checked) return checked;
   const EntryPlan plan = PlanConfiguration(configuration, subtreeDn);
-  if (!CheckEntryPlan(configuration, subtreeDn, plan)) return false;
+  if (msg::Outcome checked = CheckEntryPlan(configuration, subtreeDn, plan); !checked)
+    return checked;
   out = "version: 1\n\n";
   AppendEntry(out, subtreeDn, RootAttributes());
   for (const PlannedEntry& e : plan) AppendEntry(out, e.dn, e.mods);
-  return true;
+  return {};
 }
 
 }  // namespace directory

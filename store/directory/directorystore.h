@@ -1,8 +1,8 @@
 // The directory pieces of the command-line tool: a configuration addressed by an LDAP
 // URL whose DN is the configuration root entry, e.g.
 //   ldap://dirhost:389/cn=Orvelle%20Configuration,o=Sample
-// loaded and saved without windows (messages go to the message sink), and the LDIF of
-// the entries a save writes.
+// loaded and saved without windows (what they have to say is returned for the caller to
+// show), and the LDIF of the entries a save writes.
 #pragma once
 
 #include <memory>
@@ -11,6 +11,7 @@
 
 #include "model/configuration.h"
 #include "platform/ldap/ldapclient.h"
+#include "platform/support/outcome.h"
 #include "store/directory/session.h"
 
 namespace kvaro {
@@ -33,38 +34,38 @@ std::optional<ConfigurationUrl> ParseConfigurationUrl(const std::string& url);
 // session.password (both empty: anonymously), protected as session.server asks (an
 // ldaps:// URL always means LDAPS; a failed certificate check or a refused StartTLS ends
 // it before the bind). Then sets the server's address and port (and security "ldaps" for
-// an ldaps:// URL), subtreeDn and connection of `session`. False after one message, the
-// session unchanged: 61277 when the server cannot be reached, 61276 when the bind is
-// refused, 62120 for a bad URL.
-bool ConnectConfiguration(Session& session, const std::string& url,
-                          const ldapx::Timeouts& timeouts = {});
+// an ldaps:// URL), subtreeDn and connection of `session`. On failure one message (none
+// when cancelled), the session unchanged: 61277 when the server cannot be reached, 61276
+// when the bind is refused, 62120 for a bad URL.
+msg::Result ConnectConfiguration(Session& session, const std::string& url,
+                                 const ldapx::Timeouts& timeouts = {});
 
-// Connects (as above) and loads the configuration subtree; warnings go to the message
-// sink. False when the connection failed, the subtree could not be read (62121) or the
-// entry is not a configuration root (62131).
+// Connects (as above) and loads the configuration subtree, with the load's warnings.
+// Fails when the connection failed, the subtree could not be read (62121) or the entry
+// is not a configuration root (62131).
 // `serverSchemaInto` (may be null) receives the server's schema as LoadFromDirectory
 // describes, before the load.
-bool LoadConfigurationFromUrl(Session& session, Configuration& configuration,
-                              const kvaro::Oidtable& table, const std::string& url,
-                              const ldapx::Timeouts& timeouts = {},
-                              kvaro::Oidtable* serverSchemaInto = nullptr);
+msg::Result LoadConfigurationFromUrl(Session& session, Configuration& configuration,
+                                     const kvaro::Oidtable& table, const std::string& url,
+                                     const ldapx::Timeouts& timeouts = {},
+                                     kvaro::Oidtable* serverSchemaInto = nullptr);
 
 // Connects (as above) and saves the configuration's rule sets and forms to the URL's
 // subtree with SaveConfiguration (which creates the root entry when the directory does
 // not hold it yet, and refuses an entry that is not a configuration root).
-bool SaveConfigurationToUrl(Session& session, const Configuration& configuration,
-                            const std::string& url, const ldapx::Timeouts& timeouts = {});
+msg::Result SaveConfigurationToUrl(Session& session, const Configuration& configuration,
+                                   const std::string& url, const ldapx::Timeouts& timeouts = {});
 
 // Saves over session.connection (SaveConfiguration; the root entry is created when it is
 // missing).
-bool SaveWithRootEntry(Session& session, const Configuration& configuration);
+msg::Result SaveWithRootEntry(Session& session, const Configuration& configuration);
 
 // The LDIF (RFC 2849) of exactly the entries a save adds: the root entry at `subtreeDn`,
 // then every rule set and form, depth first, in writing order, attributes and values in
-// the order they are sent. False, before anything is in `out`, after the message of a
-// save's checks (CheckConfiguration, CheckEntryPlan) when a record may not be stored.
-bool ConfigurationLdif(const Configuration& configuration, const std::string& subtreeDn,
-                       std::string& out);
+// the order they are sent. When a record may not be stored, the message of a save's
+// checks (CheckConfiguration, CheckEntryPlan), and nothing in `out`.
+msg::Outcome ConfigurationLdif(const Configuration& configuration, const std::string& subtreeDn,
+                               std::string& out);
 
 // One LDIF attribute line ("type: value", or "type:: base64" where LDIF needs it), folded
 // at 76 columns, ending in "\n".

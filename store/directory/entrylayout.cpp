@@ -18,14 +18,8 @@ std::vector<std::string> Names(const std::vector<SearchRule*>& rules) {
   return names;
 }
 
-// True when the record's check found nothing; else shows what it found.
-bool Passes(const msg::Outcome& checked) {
-  msg::Show(checked);
-  return bool(checked);
-}
-
-void ShowAddFailure(const std::string& dn, int code) {
-  msg::Show(61261, {dn, kvaro::QError(code).Text()}, msg::Buttons::Ok, msg::Icon::Error);
+msg::Problem AddFailure(const std::string& dn, int code) {
+  return msg::Problem{61261, {dn, kvaro::QError(code).Text()}, msg::Icon::Error};
 }
 
 int Append(EntryPlan& plan, std::string dn, ldapx::ModList mods, int after) {
@@ -49,11 +43,11 @@ int PlanRule(const SearchRule& rule, const std::string& ruleSetDn, int after, En
   return Append(plan, RuleDn(rule.name, ruleSetDn), RuleAttributes(rule), after);
 }
 
-bool CheckGroup(const InputGroup& group) {
-  if (!Passes(group.Check())) return false;
+msg::Outcome CheckGroup(const InputGroup& group) {
+  if (msg::Outcome checked = group.Check(); !checked) return checked;
   for (const auto& f : group.fields)
-    if (!Passes(f->Check())) return false;
-  return true;
+    if (msg::Outcome checked = f->Check(); !checked) return checked;
+  return {};
 }
 
 }  // namespace
@@ -179,46 +173,46 @@ EntryPlan PlanConfiguration(const Configuration& configuration, const std::strin
   return plan;
 }
 
-bool CheckRuleSet(const RuleSet& ruleSet) {
-  if (!Passes(ruleSet.Check())) return false;
+msg::Outcome CheckRuleSet(const RuleSet& ruleSet) {
+  if (msg::Outcome checked = ruleSet.Check(); !checked) return checked;
   for (const auto& r : ruleSet.rules)
-    if (!Passes(r->Check())) return false;
-  return true;
+    if (msg::Outcome checked = r->Check(); !checked) return checked;
+  return {};
 }
 
-bool CheckForm(const SearchForm& form) {
-  if (!Passes(form.Check())) return false;
-  if (form.targetGroup && !CheckGroup(*form.targetGroup)) return false;
+msg::Outcome CheckForm(const SearchForm& form) {
+  if (msg::Outcome checked = form.Check(); !checked) return checked;
+  if (form.targetGroup)
+    if (msg::Outcome checked = CheckGroup(*form.targetGroup); !checked) return checked;
   for (const auto& g : form.inputGroups)
-    if (!CheckGroup(*g)) return false;
-  return true;
+    if (msg::Outcome checked = CheckGroup(*g); !checked) return checked;
+  return {};
 }
 
-bool CheckConfiguration(const Configuration& configuration) {
+msg::Outcome CheckConfiguration(const Configuration& configuration) {
   for (const auto& rs : configuration.ruleSets)
-    if (!CheckRuleSet(*rs)) return false;
+    if (msg::Outcome checked = CheckRuleSet(*rs); !checked) return checked;
   for (const auto& f : configuration.searchForms)
-    if (!CheckForm(*f)) return false;
-  return true;
+    if (msg::Outcome checked = CheckForm(*f); !checked) return checked;
+  return {};
 }
 
-bool AddDirectoryEntry(ldapx::Connection& connection, const std::string& dn,
-                       const ldapx::ModList& mods) {
+msg::Outcome AddDirectoryEntry(ldapx::Connection& connection, const std::string& dn,
+                               const ldapx::ModList& mods) {
   const int rc = connection.Add(dn, mods);
-  if (rc == ldapx::kSuccess) return true;
-  ShowAddFailure(dn, rc);
-  return false;
+  if (rc == ldapx::kSuccess) return {};
+  return AddFailure(dn, rc);
 }
 
-bool WritePlan(ldapx::Connection& connection, const EntryPlan& plan, int window) {
-  if (plan.empty()) return true;
+msg::Outcome WritePlan(ldapx::Connection& connection, const EntryPlan& plan, int window) {
+  if (plan.empty()) return {};
   std::vector<ldapx::Connection::AddRequest> requests;
   requests.reserve(plan.size());
   for (const PlannedEntry& e : plan) requests.push_back({e.dn, e.mods, e.after});
   int first = -1;
   std::vector<int> codes;
   connection.AddMany(requests, window, &first, &codes);
-  if (first < 0) return true;
+  if (first < 0) return {};
 
   // Entries before the failure that were held back (waiting for a prerequisite) when the
   // failure stopped the batch are added now, as a one-by-one save would have done; one
@@ -243,50 +237,50 @@ bool WritePlan(ldapx::Connection& connection, const EntryPlan& plan, int window)
     if (failed < 0) break;
   }
 
-  ShowAddFailure(plan[first].dn, codes[first]);
+  const msg::Problem failure = AddFailure(plan[first].dn, codes[first]);
   // Take back what was added beyond the failure, children before parents.
   for (int i = static_cast<int>(plan.size()) - 1; i > first; --i)
     if (codes[i] == ldapx::kSuccess) connection.Delete(plan[i].dn);
-  return false;
+  return failure;
 }
 
-bool WriteToDirectory(ldapx::Connection& connection, const RuleSet& ruleSet,
-                      const std::string& parentDn) {
-  if (!CheckRuleSet(ruleSet)) return false;
+msg::Outcome WriteToDirectory(ldapx::Connection& connection, const RuleSet& ruleSet,
+                              const std::string& parentDn) {
+  if (msg::Outcome checked = CheckRuleSet(ruleSet); !checked) return checked;
   EntryPlan plan;
   PlanRuleSet(ruleSet, parentDn, -1, plan);
   return WritePlan(connection, plan);
 }
 
-bool WriteToDirectory(ldapx::Connection& connection, const SearchRule& rule,
-                      const std::string& ruleSetDn) {
-  if (!Passes(rule.Check())) return false;
+msg::Outcome WriteToDirectory(ldapx::Connection& connection, const SearchRule& rule,
+                              const std::string& ruleSetDn) {
+  if (msg::Outcome checked = rule.Check(); !checked) return checked;
   return AddDirectoryEntry(connection, RuleDn(rule.name, ruleSetDn), RuleAttributes(rule));
 }
 
-bool WriteToDirectory(ldapx::Connection& connection, const SearchForm& form,
-                      const std::string& parentDn) {
-  if (!CheckForm(form)) return false;
+msg::Outcome WriteToDirectory(ldapx::Connection& connection, const SearchForm& form,
+                              const std::string& parentDn) {
+  if (msg::Outcome checked = CheckForm(form); !checked) return checked;
   EntryPlan plan;
   PlanForm(form, parentDn, -1, plan);
   return WritePlan(connection, plan);
 }
 
-bool WriteToDirectory(ldapx::Connection& connection, const InputGroup& group,
-                      const std::string& formDn) {
-  if (!CheckGroup(group)) return false;
+msg::Outcome WriteToDirectory(ldapx::Connection& connection, const InputGroup& group,
+                              const std::string& formDn) {
+  if (msg::Outcome checked = CheckGroup(group); !checked) return checked;
   EntryPlan plan;
   PlanGroup(group, formDn, -1, plan);
   return WritePlan(connection, plan);
 }
 
-bool WriteToDirectory(ldapx::Connection& connection, const InputField& field,
-                      const std::string& groupDn) {
-  if (!Passes(field.Check())) return false;
+msg::Outcome WriteToDirectory(ldapx::Connection& connection, const InputField& field,
+                              const std::string& groupDn) {
+  if (msg::Outcome checked = field.Check(); !checked) return checked;
   return AddDirectoryEntry(connection, FieldDn(field.name, groupDn), FieldAttributes(field));
 }
 
-bool WriteRootEntry(ldapx::Connection& connection, const std::string& subtreeDn) {
+msg::Outcome WriteRootEntry(ldapx::Connection& connection, const std::string& subtreeDn) {
   return AddDirectoryEntry(connection, subtreeDn, RootAttributes());
 }
 

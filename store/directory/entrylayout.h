@@ -8,6 +8,7 @@
 
 #include "model/configuration.h"
 #include "platform/ldap/ldapclient.h"
+#include "platform/support/outcome.h"
 
 namespace directory {
 
@@ -56,39 +57,38 @@ int PlanForm(const SearchForm& form, const std::string& subtreeDn, int chainAfte
 EntryPlan PlanConfiguration(const Configuration& configuration, const std::string& subtreeDn);
 
 // Runs the record checks in writing order (each rule set, then each form with its target
-// group, further groups and their fields). At the first failing check its message has
-// been shown and false is returned.
-bool CheckRuleSet(const RuleSet& ruleSet);
-bool CheckForm(const SearchForm& form);
-bool CheckConfiguration(const Configuration& configuration);
+// group, further groups and their fields); what the first failing check found.
+msg::Outcome CheckRuleSet(const RuleSet& ruleSet);
+msg::Outcome CheckForm(const SearchForm& form);
+msg::Outcome CheckConfiguration(const Configuration& configuration);
 
-// Adds one entry; on failure shows "Failed to add entry!" (61261) with the DN and the
-// error text and returns false.
-bool AddDirectoryEntry(ldapx::Connection& connection, const std::string& dn,
-                       const ldapx::ModList& mods);
+// Adds one entry; on failure "Failed to add entry!" (61261) with the DN and the error
+// text.
+msg::Outcome AddDirectoryEntry(ldapx::Connection& connection, const std::string& dn,
+                               const ldapx::ModList& mods);
 
 // Adds the planned entries with several requests in flight. The stored result is the
 // same as adding them one by one in plan order and stopping at the first failure: that
 // failure is the one reported (message 61261, once), and entries after it that the
-// server had already added are removed again. True when every entry was added.
-bool WritePlan(ldapx::Connection& connection, const EntryPlan& plan, int window = 32);
+// server had already added are removed again. Succeeds when every entry was added.
+msg::Outcome WritePlan(ldapx::Connection& connection, const EntryPlan& plan, int window = 32);
 
 // The writers of each record: check, then add the record's entry and its subtree below
-// `parentDn`. False after one message at the first failure.
-bool WriteToDirectory(ldapx::Connection& connection, const RuleSet& ruleSet,
-                      const std::string& parentDn);
-bool WriteToDirectory(ldapx::Connection& connection, const SearchRule& rule,
-                      const std::string& ruleSetDn);
-bool WriteToDirectory(ldapx::Connection& connection, const SearchForm& form,
-                      const std::string& parentDn);
-bool WriteToDirectory(ldapx::Connection& connection, const InputGroup& group,
-                      const std::string& formDn);
-bool WriteToDirectory(ldapx::Connection& connection, const InputField& field,
-                      const std::string& groupDn);
+// `parentDn`. The one message of the first failure.
+msg::Outcome WriteToDirectory(ldapx::Connection& connection, const RuleSet& ruleSet,
+                              const std::string& parentDn);
+msg::Outcome WriteToDirectory(ldapx::Connection& connection, const SearchRule& rule,
+                              const std::string& ruleSetDn);
+msg::Outcome WriteToDirectory(ldapx::Connection& connection, const SearchForm& form,
+                              const std::string& parentDn);
+msg::Outcome WriteToDirectory(ldapx::Connection& connection, const InputGroup& group,
+                              const std::string& formDn);
+msg::Outcome WriteToDirectory(ldapx::Connection& connection, const InputField& field,
+                              const std::string& groupDn);
 
-// Adds the configuration root entry at `subtreeDn`; false after message 61261 when the
-// server refuses.
-bool WriteRootEntry(ldapx::Connection& connection, const std::string& subtreeDn);
+// Adds the configuration root entry at `subtreeDn`; message 61261 when the server
+// refuses.
+msg::Outcome WriteRootEntry(ldapx::Connection& connection, const std::string& subtreeDn);
 
 // True when `a` and `b` are equal but for the case of ASCII letters (how the server
 // compares attribute types and object-class names).

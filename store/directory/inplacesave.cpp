@@ -189,10 +189,11 @@ class InPlaceSaver {
     if (notBack.empty()) {
       Show(62140, {failedDn, reason, path});
     } else {
-      msg::ShowPrepared(62141,
-                        {msg::Displayable(failedDn), msg::Displayable(reason),
-                         msg::DisplayableLines(notBack), msg::Displayable(path)},
-                        msg::Buttons::Ok, msg::Icon::Error);
+      problems_.push_back(msg::Problem{62141,
+                                       {msg::Displayable(failedDn), msg::Displayable(reason),
+                                        msg::DisplayableLines(notBack), msg::Displayable(path)},
+                                       msg::Icon::Error,
+                                       true});
     }
     return false;
   }
@@ -216,8 +217,10 @@ class InPlaceSaver {
       if (a->values.front().find(needed) == std::string::npos) refused.push_back(e.dn);
     }
     if (refused.empty()) return true;
-    msg::ShowPrepared(62147, {msg::Displayable(bindDn_), msg::DisplayableLines(refused)},
-                      msg::Buttons::Ok, msg::Icon::Error);
+    problems_.push_back(msg::Problem{62147,
+                                     {msg::Displayable(bindDn_), msg::DisplayableLines(refused)},
+                                     msg::Icon::Error,
+                                     true});
     return false;
   }
 
@@ -334,13 +337,14 @@ class InPlaceSaver {
   }
 
  private:
+  // What the save has to say, for its caller to show.
   void Show(int id, std::vector<std::string> args) {
-    msg::Show(id, std::move(args), msg::Buttons::Ok, msg::Icon::Error);
+    problems_.push_back(msg::Problem{id, std::move(args), msg::Icon::Error});
   }
   bool Cancelled() const { return target_.cancelled && target_.cancelled(); }
   // The administrator asked for it, so it is told as a fact, not as an error.
   bool CancelledNow() {
-    msg::Show(62143, {}, msg::Buttons::Ok, msg::Icon::Information);
+    problems_.push_back(msg::Problem{62143, {}, msg::Icon::Information});
     return false;
   }
   void SetMessage(const std::string& text) {
@@ -355,12 +359,18 @@ class InPlaceSaver {
   const std::string& backupFolder_;
   const InPlaceTarget& target_;
   OrderedWriter& writer_;
+
+ public:
+  msg::Problems problems_;
 };
 
 }  // namespace
 
-bool SaveInPlace(const InPlaceTarget& target, OrderedWriter& writer) {
-  return InPlaceSaver(target, writer).Run();
+msg::Result SaveInPlace(const InPlaceTarget& target, OrderedWriter& writer) {
+  InPlaceSaver saver(target, writer);
+  msg::Result result = saver.Run();
+  result.problems = std::move(saver.problems_);
+  return result;
 }
 
 }  // namespace directory

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/ldap/ldapclient.h"
+#include "platform/support/outcome.h"
 #include "store/directory/directorysave.h"
 #include "store/directory/entrylayout.h"
 
@@ -31,11 +32,11 @@ struct InPlaceTarget {
 };
 
 // Saves `target.plan` in place of the entries below the stored root, writing with
-// `writer`. A cancel is taken until the first stored entry is deleted. True when the
-// new configuration is stored; false after one message: the backup could not be written
-// (62142), the stored subtree could not be read (62121), the user may not delete or add
+// `writer`. A cancel is taken until the first stored entry is deleted (then message
+// 62143). Succeeds when the new configuration is stored; else one message: the backup could not be
+// written (62142), the stored subtree could not be read (62121), the user may not delete or add
 // what it must (62147), or the save failed and the backup was put back (62140) or could
 // not be put back whole (62141).
-bool SaveInPlace(const InPlaceTarget& target, OrderedWriter& writer);
+msg::Result SaveInPlace(const InPlaceTarget& target, OrderedWriter& writer);
 
 }  // namespace directory

@@ -47,7 +47,7 @@ void ClearLeftovers(ldapx::Connection& conn, const std::string& rootDn, long min
   }
 }
 
-bool RemoveOldCopy(const OldCopy& copy) {
+msg::Result RemoveOldCopy(const OldCopy& copy) {
   if (copy.dn.empty() && copy.leftoversOf.empty()) return true;
   std::string where = copy.dn.empty() ? copy.leftoversOf : copy.dn;
   // The same protection as the logon: never in plain text where the logon was not.
@@ -60,9 +60,11 @@ bool RemoveOldCopy(const OldCopy& copy) {
       ClearLeftovers(*logon.connection, copy.leftoversOf, copy.leftoverSeconds);
   }
   if (error == ldapx::kSuccess) return true;
+  msg::Result failed;
   if (error != ldapx::kCancelled)
-    msg::Show(62139, {where, kvaro::QError(error).Text()}, msg::Buttons::Ok, msg::Icon::Warning);
-  return false;
+    failed.problems.push_back(
+        msg::Problem{62139, {where, kvaro::QError(error).Text()}, msg::Icon::Warning});
+  return failed;
 }
 
 }  // namespace directory

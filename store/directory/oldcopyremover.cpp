@@ -56,7 +56,8 @@ void OldCopyRemover::Work() {
     running_ = true;
     cancel_ = false;
     lock.unlock();
-    RemoveOldCopy(copy);
+    const msg::Result removed = RemoveOldCopy(copy);
+    if (tell_ && !removed.problems.empty()) tell_(removed.problems);
     lock.lock();
     running_ = false;
     changed_.notify_all();

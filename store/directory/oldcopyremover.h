@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -18,7 +19,10 @@ namespace directory {
 // later save to remove).
 class OldCopyRemover {
  public:
-  OldCopyRemover() = default;
+  // What a removal has to say (warning 62139 when a copy stayed) goes to `tell`, called on
+  // the remover's thread; empty: nowhere.
+  using Tell = std::function<void(const msg::Problems&)>;
+  explicit OldCopyRemover(Tell tell = {}) : tell_(std::move(tell)) {}
   ~OldCopyRemover();
   OldCopyRemover(const OldCopyRemover&) = delete;
   OldCopyRemover& operator=(const OldCopyRemover&) = delete;
@@ -42,6 +46,7 @@ class OldCopyRemover {
   bool running_ = false;  // a removal is under way
   bool stopping_ = false;
   std::atomic<bool> cancel_{false};
+  Tell tell_;
   std::thread thread_;
 };
 

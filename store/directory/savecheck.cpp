@@ -32,8 +32,8 @@ bool HasObjectClass(const ldapx::ModList& mods, std::string_view name) {
   return false;
 }
 
-void Refuse(int id, std::vector<std::string> args) {
-  msg::Show(id, std::move(args), msg::Buttons::Ok, msg::Icon::Error);
+msg::Problem Refuse(int id, std::vector<std::string> args) {
+  return msg::Problem{id, std::move(args), msg::Icon::Error};
 }
 
 // The key of MatchKey for a DN split into its RDNs.
@@ -67,55 +67,48 @@ std::optional<std::string> MatchKey(const std::string& dn) {
   return KeyOf(*rdns);
 }
 
-bool CheckEntryPlan(const Configuration& configuration, const std::string& subtreeDn,
-                    const EntryPlan& plan) {
+msg::Outcome CheckEntryPlan(const Configuration& configuration, const std::string& subtreeDn,
+                            const EntryPlan& plan) {
   std::unordered_map<std::string, size_t> seen;
   seen.reserve(plan.size() + 1);
   if (auto rootKey = MatchKey(subtreeDn)) seen.emplace(*rootKey, plan.size());
   for (size_t i = 0; i < plan.size(); ++i) {
     const PlannedEntry& e = plan[i];
     if (!ldapx::IsUtf8(e.dn)) {
-      Refuse(62135, {e.dn, "cn"});
-      return false;
+      return Refuse(62135, {e.dn, "cn"});
     }
     // One parse of the DN for both its name and its key.
     const auto rdns = ldapx::SplitDn(e.dn);
     const ldapx::Ava* rdn =
         rdns && !rdns->empty() && rdns->front().size() == 1 ? &rdns->front().front() : nullptr;
     if (!rdn || MatchForm(rdn->value).empty()) {
-      Refuse(62133, {e.dn});
-      return false;
+      return Refuse(62133, {e.dn});
     }
     // The directory would take a NUL as "\00" and give back a name no other store holds.
     if (rdn->value.find('\0') != std::string::npos) {
-      Refuse(62264, {rdn->value, e.dn});
-      return false;
+      return Refuse(62264, {rdn->value, e.dn});
     }
     // Rule, input group and field names are joined into " $ "-separated lists.
     if (rdn->value.find('$') != std::string::npos &&
         (HasObjectClass(e.mods, "ovSearchClass") || HasObjectClass(e.mods, "ovSearchInput") ||
          HasObjectClass(e.mods, "ovSearchField"))) {
-      Refuse(62136, {rdn->value, e.dn});
-      return false;
+      return Refuse(62136, {rdn->value, e.dn});
     }
     for (const ldapx::Attribute& a : e.mods.attributes()) {
       if (!IsDirectoryString(a.type)) continue;
       for (const std::string& v : a.values) {
         if (v.empty()) {
-          Refuse(62134, {e.dn, a.type});
-          return false;
+          return Refuse(62134, {e.dn, a.type});
         }
         if (!ldapx::IsUtf8(v)) {
-          Refuse(62135, {e.dn, a.type});
-          return false;
+          return Refuse(62135, {e.dn, a.type});
         }
       }
     }
     const auto [it, fresh] = seen.emplace(KeyOf(*rdns), i);
     if (!fresh) {
       const std::string& other = it->second < plan.size() ? plan[it->second].dn : subtreeDn;
-      Refuse(62132, {other, e.dn});
-      return false;
+      return Refuse(62132, {other, e.dn});
     }
   }
   // Attribute type names of the fields are joined the same way.
@@ -127,12 +120,11 @@ bool CheckEntryPlan(const Configuration& configuration, const std::string& subtr
       for (const auto& f : g->fields)
         for (const std::string& type : f->filterAttributes)
           if (type.find('$') != std::string::npos) {
-            Refuse(62136,
-                   {type, FieldDn(f->name, GroupDn(g->name, FormDn(form->name, subtreeDn)))});
-            return false;
+            return Refuse(
+                62136, {type, FieldDn(f->name, GroupDn(g->name, FormDn(form->name, subtreeDn)))});
           }
   }
-  return true;
+  return {};
 }
 
 }  // namespace directory

@@ -17,9 +17,9 @@ namespace directory {
 std::optional<std::string> MatchKey(const std::string& dn);
 
 // Checks `plan` (the entries of `configuration` below `subtreeDn`, in writing order).
-// False after one message (62132-62136, 62264) naming the record; true when the directory can
-// take every entry and the configuration loads back as saved.
-bool CheckEntryPlan(const Configuration& configuration, const std::string& subtreeDn,
-                    const EntryPlan& plan);
+// One message (62132-62136, 62264) naming the record; none when the directory can take
+// every entry and the configuration loads back as saved.
+msg::Outcome CheckEntryPlan(const Configuration& configuration, const std::string& subtreeDn,
+                            const EntryPlan& plan);
 
 }  // namespace directory

@@ -86,7 +86,7 @@ DeleteOrder OrderForDelete(const ldapx::SearchResult& all, const std::vector<lon
 
 }  // namespace
 
-bool DeleteSubtree(ldapx::Connection& connection, const std::string& dn, bool deleteSelf) {
+msg::Outcome DeleteSubtree(ldapx::Connection& connection, const std::string& dn, bool deleteSelf) {
   // One search reads the whole subtree. The entries are deleted in the order a
   // level-by-level walk would take them (each child's subtree, children before their
   // parent, siblings in the server's order), with many deletes in flight: each waits
@@ -95,8 +95,7 @@ bool DeleteSubtree(ldapx::Connection& connection, const std::string& dn, bool de
   // one-at-a-time walk that stops at the refusal would.
   const ldapx::SearchResult all = ReadSubtree(connection, dn, {"*"}, false);
   if (all.code != ldapx::kSuccess) {
-    msg::Show(61263, {dn, kvaro::QError(all.code).Text()}, msg::Buttons::Ok, msg::Icon::Error);
-    return false;
+    return msg::Problem{61263, {dn, kvaro::QError(all.code).Text()}, msg::Icon::Error};
   }
   const std::vector<long> parents = ParentIndexes(all, dn);
   const size_t count = all.entries.size();
@@ -104,12 +103,12 @@ bool DeleteSubtree(ldapx::Connection& connection, const std::string& dn, bool de
   std::vector<size_t>& order = plan.order;
   std::vector<std::string>& dns = plan.dns;
   std::vector<std::vector<int>>& needs = plan.needs;
-  if (dns.empty()) return true;
+  if (dns.empty()) return {};
 
   int failed = -1;
   std::vector<int> codes;
   int rc = connection.DeleteMany(dns, needs, kDeleteWindow, &failed, &codes);
-  if (rc == ldapx::kSuccess) return true;
+  if (rc == ldapx::kSuccess) return {};
 
   // Entries before the refusal that were still waiting for their children are deleted
   // now, one at a time; one of them may be refused in turn and become the stopping point.
@@ -150,12 +149,14 @@ bool DeleteSubtree(ldapx::Connection& connection, const std::string& dn, bool de
       }
     }
   }
-  msg::Show(61264, {dns[failed], kvaro::QError(rc).Text()}, msg::Buttons::Ok, msg::Icon::Error);
+  msg::Outcome refused =
+      msg::Problem{61264, {dns[failed], kvaro::QError(rc).Text()}, msg::Icon::Error};
   // Only when the directory refused to take back an entry it had just given up: the
   // administrator must know that something is missing now.
   if (lost)
-    msg::Show(62122, {*lost, kvaro::QError(lostCode).Text()}, msg::Buttons::Ok, msg::Icon::Error);
-  return false;
+    refused.problems.push_back(
+        msg::Problem{62122, {*lost, kvaro::QError(lostCode).Text()}, msg::Icon::Error});
+  return refused;
 }
 
 int RemoveSubtree(ldapx::Connection& conn, const std::string& dn, bool self,

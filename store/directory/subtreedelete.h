@@ -5,14 +5,15 @@
 #include <string>
 
 #include "platform/ldap/ldapclient.h"
+#include "platform/support/outcome.h"
 
 namespace directory {
 
 // Deletes every entry below `dn`, children before parents, depth first, in the server's
 // order; with `deleteSelf` also `dn` itself. Stops at the first refusal (message 61264
-// with the DN and error text; 61263 when the entries could not be listed). True on
-// success.
-bool DeleteSubtree(ldapx::Connection& connection, const std::string& dn, bool deleteSelf);
+// with the DN and error text, then 62122 when an entry deleted beyond it could not be put
+// back; 61263 when the entries could not be listed).
+msg::Outcome DeleteSubtree(ldapx::Connection& connection, const std::string& dn, bool deleteSelf);
 
 // Deletes in flight when a save removes its own subtrees.
 inline constexpr int kRemoveWindow = 256;

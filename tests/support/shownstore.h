@@ -15,6 +15,26 @@
 
 namespace testsupport {
 
+// Shows what `result` holds, as the program's windows do, and says whether it succeeded.
+inline bool Shown(const msg::Result& result) {
+  msg::Show(result.problems);
+  return result.ok;
+}
+inline bool Shown(const msg::Outcome& outcome) {
+  msg::Show(outcome.problems);
+  return bool(outcome);
+}
+
+// Problems that are shown when the statement that filled them ends: pass
+// `ShowAfter().Into()` where a function appends what it has to say.
+struct ShowAfter {
+  ShowAfter() = default;
+  ShowAfter(const ShowAfter&) = delete;
+  ~ShowAfter() { msg::Show(problems); }
+  msg::Problems& Into() { return problems; }
+  msg::Problems problems;
+};
+
 struct KeptConfiguration : Configuration {
   store::Session session;
 };

@@ -105,9 +105,10 @@ int LoadSource(const std::string& source, Configuration& configuration, kvaro::O
   if (IsLdapUrl(source)) {
     session.startupMode = StartupMode::kDirectory;
     session.directory = credentials;
-    if (!directory::LoadConfigurationFromUrl(session.directory, configuration, table, source, {},
-                                             &table))
-      return 0;
+    const msg::Result loaded = directory::LoadConfigurationFromUrl(session.directory, configuration,
+                                                                   table, source, {}, &table);
+    msg::Show(loaded);
+    if (!loaded) return 0;
     if (loadedFrom) *loadedFrom = std::move(session);
     return 1;
   }
@@ -138,7 +139,10 @@ bool SaveTarget(const std::string& target, Configuration& configuration,
   store::Session session;
   if (IsLdapUrl(target)) {
     session.directory = credentials;
-    return directory::SaveConfigurationToUrl(session.directory, configuration, target);
+    const msg::Result saved =
+        directory::SaveConfigurationToUrl(session.directory, configuration, target);
+    msg::Show(saved);
+    return bool(saved);
   }
   if (IsUrl(target)) {
     msg::Show(62106, {target}, msg::Buttons::Ok, msg::Icon::Error);
@@ -147,7 +151,9 @@ bool SaveTarget(const std::string& target, Configuration& configuration,
   std::error_code ec;
   fs::create_directories(target, ec);
   session.configurationDirectory = target;
-  return store::Save(session, configuration);
+  const msg::Result saved = store::Save(session, configuration);
+  msg::Show(saved);
+  return bool(saved);
 }
 
 int CheckAll(const Configuration& configuration) {
@@ -348,7 +354,9 @@ int RunCommand(const std::vector<std::string>& arguments, std::ostream& out, std
       return 1;
     }
     directory::Session server = credentials;
-    if (!directory::ConnectConfiguration(server, operands[1])) return 1;
+    const msg::Result connected = directory::ConnectConfiguration(server, operands[1]);
+    msg::Show(connected);
+    if (!connected) return 1;
     std::vector<std::string> added;
     if (directory::MergeServerSchema(table, *server.connection, &added) < 0) {
       err << "orvelle-config: cannot read the schema of " << msg::Displayable(operands[1]) << ": "
@@ -408,9 +416,10 @@ int RunCommand(const std::vector<std::string>& arguments, std::ostream& out, std
 
   if (command == "ldif") {
     std::string ldif;
-    if (!directory::ConfigurationLdif(configuration,
-                                      rootDnGiven ? rootDn : source.directory.subtreeDn, ldif))
-      return 1;
+    const msg::Outcome written = directory::ConfigurationLdif(
+        configuration, rootDnGiven ? rootDn : source.directory.subtreeDn, ldif);
+    msg::Show(written);
+    if (!written) return 1;
     out << ldif;
     return 0;
   }

@@ -41,6 +41,7 @@ class FixedPrompt : public directory::CredentialsPrompt {
  public:
   std::vector<std::pair<std::string, std::string>> answers;
   std::vector<std::pair<std::string, std::string>> offered;
+  void Tell(const msg::Problems& problems) override { msg::Show(problems); }
   bool Ask(std::string& dn, std::string& pw) override {
     offered.emplace_back(dn, pw);
     if (answers.empty()) return false;
@@ -208,7 +209,8 @@ class TestDirectoryStore : public QObject {
                      {{"objectClass", {"top", "ovRuleSet"}}, {"cn", {}}}};
     for (const QString& v : cn) set.attributes[1].values.push_back(v.toStdString());
     result.entries.push_back(set);
-    directory::LoadEntries(c, c.session.directory.subtreeDn, Table(), result);
+    directory::LoadEntries(c, c.session.directory.subtreeDn, Table(), result,
+                           testsupport::ShowAfter().Into());
     QCOMPARE(c.ruleSets.size(), size_t(1));
     QCOMPARE(QString::fromStdString(c.ruleSets[0]->name), name);
   }
@@ -226,7 +228,7 @@ class TestDirectoryStore : public QObject {
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     RecordingWait wait;
-    QVERIFY(directory::SaveConfiguration(c.session.directory, c, &wait));
+    QVERIFY(testsupport::Shown(directory::SaveConfiguration(c.session.directory, c, &wait)));
     QVERIFY(sink.messages.empty());
     QCOMPARE(wait.events, (std::vector<std::string>{
                               "show:Accessing directory...|Writing new search rule sets...",
@@ -238,19 +240,21 @@ class TestDirectoryStore : public QObject {
     testsupport::KeptConfiguration back;
     back.session.directory.subtreeDn = c.session.directory.subtreeDn;
     QVERIFY(directory::LoadSubtree(back, back.session.directory.subtreeDn, Table(),
-                                   *c.session.directory.connection));
+                                   *c.session.directory.connection,
+                                   testsupport::ShowAfter().Into()));
     QVERIFY2(sink.messages.empty(), sink.messages.empty() ? "" : sink.messages[0].text.c_str());
     // Loaded fields have no default value; everything else comes back.
     c.searchForms[0]->targetGroup->fields[0]->defaultValue.clear();
     QCOMPARE(Dump(back), Dump(c));
 
     // Saving again replaces the subtree with the same result.
-    QVERIFY(directory::SaveConfiguration(back.session.directory, back, nullptr) ==
-            false);  // no connection
+    QVERIFY(testsupport::Shown(directory::SaveConfiguration(back.session.directory, back,
+                                                            nullptr)) == false);  // no connection
     back.session.startupMode = StartupMode::kDirectory;
     back.session.directory.connection = c.session.directory.connection;
     sink.messages.clear();
-    QVERIFY(directory::SaveConfiguration(back.session.directory, back, nullptr));
+    QVERIFY(
+        testsupport::Shown(directory::SaveConfiguration(back.session.directory, back, nullptr)));
     QCOMPARE(SubtreeDns(*c.session.directory.connection, kRoot).size(), dns.size());
   }
 
@@ -263,9 +267,9 @@ class TestDirectoryStore : public QObject {
     c.session.directory.subtreeDn = kRoot;
     c.session.directory.connection = std::move(conn);
     BuildSample(c);
-    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr));
+    QVERIFY(testsupport::Shown(directory::SaveConfiguration(c.session.directory, c, nullptr)));
     c.Clear();
-    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr));
+    QVERIFY(testsupport::Shown(directory::SaveConfiguration(c.session.directory, c, nullptr)));
     QCOMPARE(SubtreeDns(*c.session.directory.connection, kRoot), std::vector<std::string>{kRoot});
   }
 
@@ -278,13 +282,13 @@ class TestDirectoryStore : public QObject {
     c.session.directory.subtreeDn = kRoot;
     c.session.directory.connection = std::move(conn);
     BuildSample(c);
-    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr));
+    QVERIFY(testsupport::Shown(directory::SaveConfiguration(c.session.directory, c, nullptr)));
     const auto before = SubtreeDns(*c.session.directory.connection, kRoot);
     c.ruleSets.push_back(std::make_unique<RuleSet>("Empty"));
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     RecordingWait wait;
-    QVERIFY(!directory::SaveConfiguration(c.session.directory, c, &wait));
+    QVERIFY(!testsupport::Shown(directory::SaveConfiguration(c.session.directory, c, &wait)));
     QCOMPARE(sink.Ids(), std::vector<int>{61281});
     QVERIFY(!wait.open);
     QCOMPARE(SubtreeDns(*c.session.directory.connection, kRoot), before);
@@ -292,7 +296,7 @@ class TestDirectoryStore : public QObject {
     c.ruleSets.pop_back();
     c.searchForms[0]->inputGroups[0]->fields[1]->filterAttributes.clear();
     sink.messages.clear();
-    QVERIFY(!directory::SaveConfiguration(c.session.directory, c, &wait));
+    QVERIFY(!testsupport::Shown(directory::SaveConfiguration(c.session.directory, c, &wait)));
     QCOMPARE(sink.Ids(), std::vector<int>{61260});
     QCOMPARE(SubtreeDns(*c.session.directory.connection, kRoot), before);
   }
@@ -306,13 +310,13 @@ class TestDirectoryStore : public QObject {
     c.session.directory.subtreeDn = kRoot;
     c.session.directory.connection = std::move(conn);
     BuildSample(c, "Other", "Later");
-    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr));
+    QVERIFY(testsupport::Shown(directory::SaveConfiguration(c.session.directory, c, nullptr)));
     const auto before = SubtreeDns(*c.session.directory.connection, kRoot);
     BuildSample(c, "Same", "Same");  // the form's DN collides with the rule set's
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     RecordingWait wait;
-    QVERIFY(!directory::SaveConfiguration(c.session.directory, c, &wait));
+    QVERIFY(!testsupport::Shown(directory::SaveConfiguration(c.session.directory, c, &wait)));
     QCOMPARE(sink.Ids(), std::vector<int>{62132});
     QVERIFY(sink.messages[0].text.find("cn=Same," + kRoot) != std::string::npos);
     QVERIFY(!wait.open);
@@ -333,10 +337,10 @@ class TestDirectoryStore : public QObject {
     BuildSample(c, "People3", "Later form after it");
     // The writer may not add the protected entry either; the admin stores the first copy.
     c.session.directory.connection = server.Connect();
-    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr));
+    QVERIFY(testsupport::Shown(directory::SaveConfiguration(c.session.directory, c, nullptr)));
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    QVERIFY(!directory::DeleteSubtree(*writer, kRoot, false));
+    QVERIFY(!testsupport::Shown(directory::DeleteSubtree(*writer, kRoot, false)));
     QCOMPARE(sink.Ids(), std::vector<int>{61264});
     QVERIFY(sink.messages[0].text.find("Find a person") != std::string::npos);
     const auto admin = server.Connect();
@@ -414,7 +418,8 @@ class TestDirectoryStore : public QObject {
     msg::ScopedSink scoped(&sink);
     testsupport::KeptConfiguration c;
     c.session.directory.subtreeDn = kRoot;
-    QVERIFY(directory::LoadSubtree(c, c.session.directory.subtreeDn, Table(), *conn));
+    QVERIFY(directory::LoadSubtree(c, c.session.directory.subtreeDn, Table(), *conn,
+                                   testsupport::ShowAfter().Into()));
     // Siblings are read in the order they were added ("Lost" before "Good"), whatever
     // order the server lists them in.
     QCOMPARE(sink.Ids(), (std::vector<int>{62001, 62001, 62002, 62003, 62008, 62006, 62005, 62006,
@@ -501,7 +506,7 @@ class TestDirectoryStore : public QObject {
     d.session.directory.connection = server.ConnectAs(server.readerDn(), server.readerPassword());
     QVERIFY(d.session.directory.connection);
     sink.messages.clear();
-    QVERIFY(!directory::SaveConfiguration(d.session.directory, d, nullptr));
+    QVERIFY(!testsupport::Shown(directory::SaveConfiguration(d.session.directory, d, nullptr)));
     QCOMPARE(sink.Ids(), std::vector<int>{62121});
     QVERIFY2(sink.messages[0].text.find("Insufficient access") != std::string::npos,
              sink.messages[0].text.c_str());
@@ -517,7 +522,7 @@ class TestDirectoryStore : public QObject {
     c.session.directory.subtreeDn = kRoot;
     c.session.directory.connection = std::move(conn);
     BuildSample(c);
-    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr));
+    QVERIFY(testsupport::Shown(directory::SaveConfiguration(c.session.directory, c, nullptr)));
     c.searchForms[0]->targetGroup->fields[0]->defaultValue.clear();
 
     const auto load = [&](kvaro::Oidtable& table, bool merge, std::vector<int>& warnings) {
@@ -564,21 +569,23 @@ class TestDirectoryStore : public QObject {
     testsupport::KeptConfiguration c;
     BuildSample(c);
     c.session.directory = testsupport::LogonAs(server.adminDn(), server.adminPassword());
-    QVERIFY(directory::SaveConfigurationToUrl(c.session.directory, c, url));
+    QVERIFY(testsupport::Shown(directory::SaveConfigurationToUrl(c.session.directory, c, url)));
     QVERIFY(sink.messages.empty());
     QCOMPARE(c.session.directory.subtreeDn, kRoot);
     testsupport::KeptConfiguration back;
-    QVERIFY(directory::LoadConfigurationFromUrl(back.session.directory, back, Table(), url));
+    QVERIFY(testsupport::Shown(
+        directory::LoadConfigurationFromUrl(back.session.directory, back, Table(), url)));
     c.searchForms[0]->targetGroup->fields[0]->defaultValue.clear();
     QCOMPARE(Dump(back), Dump(c));
 
-    QVERIFY(
-        !directory::LoadConfigurationFromUrl(back.session.directory, back, Table(), "http://x/"));
+    QVERIFY(!testsupport::Shown(
+        directory::LoadConfigurationFromUrl(back.session.directory, back, Table(), "http://x/")));
     QCOMPARE(sink.Ids(), std::vector<int>{62120});
 
     std::string ldif;
     c.searchForms[0]->helpString = "Größe: ";
-    QVERIFY(directory::ConfigurationLdif(c, c.session.directory.subtreeDn, ldif));
+    QVERIFY(
+        testsupport::Shown(directory::ConfigurationLdif(c, c.session.directory.subtreeDn, ldif)));
     QVERIFY(ldif.rfind("version: 1\n\ndn: cn=Orvelle Configuration,o=Sample\nobjectClass: top\n"
                        "objectClass: ovConfigurationRoot\n\ndn: cn=People,",
                        0) == 0);

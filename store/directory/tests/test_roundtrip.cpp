@@ -61,13 +61,15 @@ std::vector<int> ThroughDirectory(DirectoryServer& server, const std::string& di
   fromFiles.session.directory.subtreeDn = kRoot;
   fromFiles.session.directory.connection = server.Connect();
   if (!fromFiles.session.directory.connection) return {-2};
-  if (!directory::SaveConfiguration(fromFiles.session.directory, fromFiles, nullptr))
+  if (!testsupport::Shown(
+          directory::SaveConfiguration(fromFiles.session.directory, fromFiles, nullptr)))
     return sink.Ids();
 
   testsupport::KeptConfiguration back;
   back.session.directory.subtreeDn = kRoot;
   if (!directory::LoadSubtree(back, back.session.directory.subtreeDn, Table(),
-                              *fromFiles.session.directory.connection))
+                              *fromFiles.session.directory.connection,
+                              testsupport::ShowAfter().Into()))
     return {-3};
   back.session.configurationDirectory = dir2;
   if (!SaveToFiles(back, back.session.configurationDirectory)) return {-4};
@@ -207,7 +209,8 @@ class TestRoundTrip : public QObject {
     testsupport::KeptConfiguration back;
     back.session.directory.subtreeDn = kRoot;
     auto conn = server_->Connect();
-    QVERIFY(directory::LoadSubtree(back, back.session.directory.subtreeDn, Table(), *conn));
+    QVERIFY(directory::LoadSubtree(back, back.session.directory.subtreeDn, Table(), *conn,
+                                   testsupport::ShowAfter().Into()));
     QCOMPARE(back.ruleSets.size(), saved.ruleSets.size());
     QCOMPARE(back.searchForms.size(), saved.searchForms.size());
     for (size_t i = 0; i < saved.ruleSets.size(); ++i) {
@@ -266,7 +269,8 @@ class TestRoundTrip : public QObject {
     back.session.directory.subtreeDn = kRoot;
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    QVERIFY(directory::LoadSubtree(back, back.session.directory.subtreeDn, Table(), *reader));
+    QVERIFY(directory::LoadSubtree(back, back.session.directory.subtreeDn, Table(), *reader,
+                                   testsupport::ShowAfter().Into()));
     QVERIFY(sink.messages.empty());
     QTemporaryDir dir3;
     back.session.configurationDirectory = dir3.path().toStdString();
@@ -275,7 +279,8 @@ class TestRoundTrip : public QObject {
 
     back.session.startupMode = StartupMode::kDirectory;
     back.session.directory.connection = std::move(admin);
-    QVERIFY(directory::SaveConfiguration(back.session.directory, back, nullptr));
+    QVERIFY(
+        testsupport::Shown(directory::SaveConfiguration(back.session.directory, back, nullptr)));
     QVERIFY(sink.messages.empty());
     admin = server_->Connect();
     QCOMPARE(count(), size_t(10021));
@@ -302,7 +307,7 @@ class TestRoundTrip : public QObject {
       c.ruleSets.push_back(std::move(rs));
     }
     c.session.directory.connection = std::move(admin);
-    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr));
+    QVERIFY(testsupport::Shown(directory::SaveConfiguration(c.session.directory, c, nullptr)));
     auto dump = [&](ldapx::Connection& conn) {
       std::vector<std::string> out;
       for (const auto& e : conn.Search(kRoot, ldapx::Scope::Subtree, "(objectClass=*)").entries) {
@@ -319,7 +324,8 @@ class TestRoundTrip : public QObject {
     c.session.directory.connection = server_->Connect(false);
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    QVERIFY(!directory::DeleteSubtree(*c.session.directory.connection, kRoot, false));
+    QVERIFY(!testsupport::Shown(
+        directory::DeleteSubtree(*c.session.directory.connection, kRoot, false)));
     QCOMPARE(sink.Ids(), std::vector<int>{61264});
     QVERIFY(sink.messages[0].text.find("Rule 20") != std::string::npos);
     QVERIFY(sink.messages[0].text.find("Set 3") != std::string::npos);

@@ -53,7 +53,9 @@ std::string Stored(const DirectoryServer& server) {
   c.session.directory.subtreeDn = kRoot;
   msg::RecordingSink quiet;
   msg::ScopedSink scoped(&quiet);
-  if (!directory::LoadSubtree(c, c.session.directory.subtreeDn, Table(), *conn)) return "none";
+  if (!directory::LoadSubtree(c, c.session.directory.subtreeDn, Table(), *conn,
+                              testsupport::ShowAfter().Into()))
+    return "none";
   std::string out;
   for (const auto& rs : c.ruleSets) {
     out += rs->name + ":";

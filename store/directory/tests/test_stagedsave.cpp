@@ -155,7 +155,9 @@ std::string Stored(const DirectoryServer& server) {
   c.session.directory.subtreeDn = kRoot;
   msg::RecordingSink quiet;
   msg::ScopedSink scoped(&quiet);
-  if (!directory::LoadSubtree(c, c.session.directory.subtreeDn, Table(), *conn)) return "none";
+  if (!directory::LoadSubtree(c, c.session.directory.subtreeDn, Table(), *conn,
+                              testsupport::ShowAfter().Into()))
+    return "none";
   return Text(c);
 }
 
@@ -217,7 +219,7 @@ class TestStagedSave : public QObject {
     ORVELLE_SHARED_SERVER(server);
     testsupport::KeptConfiguration stored;
     Build(Target(stored, server), "old");
-    QVERIFY(directory::SaveConfiguration(stored.session.directory, stored));
+    QVERIFY(testsupport::Shown(directory::SaveConfiguration(stored.session.directory, stored)));
     auto admin = server.Connect();
     const std::string before = Snapshot(*admin, "o=Sample");
 
@@ -227,7 +229,7 @@ class TestStagedSave : public QObject {
     Build(c, "new");
     const std::string url = server.url() + "/" + dn.toStdString();
     c.session.directory = testsupport::LogonAs(server.adminDn(), server.adminPassword());
-    QVERIFY(!directory::SaveConfigurationToUrl(c.session.directory, c, url));
+    QVERIFY(!testsupport::Shown(directory::SaveConfigurationToUrl(c.session.directory, c, url)));
     QCOMPARE(sink.Ids(), std::vector<int>{62130});
     QVERIFY(sink.messages[0].text.find(dn.toStdString()) != std::string::npos);
     QCOMPARE(Snapshot(*admin, "o=Sample"), before);
@@ -235,7 +237,8 @@ class TestStagedSave : public QObject {
     sink.messages.clear();
     Configuration load;
     directory::Session anonymous;
-    QVERIFY(!directory::LoadConfigurationFromUrl(anonymous, load, Table(), url));
+    QVERIFY(
+        !testsupport::Shown(directory::LoadConfigurationFromUrl(anonymous, load, Table(), url)));
     QCOMPARE(sink.Ids(), std::vector<int>{62131});
     QVERIFY(load.ruleSets.empty());
   }
@@ -264,7 +267,7 @@ class TestStagedSave : public QObject {
     ORVELLE_SHARED_SERVER(server);
     testsupport::KeptConfiguration c;
     Build(Target(c, server), "old");
-    QVERIFY(directory::SaveConfiguration(c.session.directory, c));
+    QVERIFY(testsupport::Shown(directory::SaveConfiguration(c.session.directory, c)));
     auto admin = server.Connect();
     const std::string before = Snapshot(*admin, "o=Sample");
 
@@ -302,12 +305,13 @@ class TestStagedSave : public QObject {
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     RecordingWait wait;
-    QVERIFY(!directory::SaveConfiguration(c.session.directory, c, &wait));
+    QVERIFY(!testsupport::Shown(directory::SaveConfiguration(c.session.directory, c, &wait)));
     QCOMPARE(sink.Ids(), std::vector<int>{id});
     QVERIFY(!wait.open);
     QCOMPARE(Snapshot(*admin, "o=Sample"), before);
     std::string ldif;
-    QVERIFY(!directory::ConfigurationLdif(c, c.session.directory.subtreeDn, ldif));
+    QVERIFY(
+        !testsupport::Shown(directory::ConfigurationLdif(c, c.session.directory.subtreeDn, ldif)));
     QCOMPARE(sink.Ids(), (std::vector<int>{id, id}));
     QVERIFY(ldif.empty());
   }
@@ -334,7 +338,8 @@ class TestStagedSave : public QObject {
     std::vector<SaveStage> stages;
     directory::SaveOptions options = WithTransactions(transactions);
     options.onStage = [&](SaveStage s) { stages.push_back(s); };
-    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr, options));
+    QVERIFY(
+        testsupport::Shown(directory::SaveConfiguration(c.session.directory, c, nullptr, options)));
     QCOMPARE(QString::fromStdString(Stored(server)),
              QString::fromStdString(Expected("old", 3, 4, 3)));
 
@@ -342,7 +347,8 @@ class TestStagedSave : public QObject {
     Build(c, "new", 2, 3, 2);
     stages.clear();
     RecordingWait wait;
-    QVERIFY(directory::SaveConfiguration(c.session.directory, c, &wait, options));
+    QVERIFY(
+        testsupport::Shown(directory::SaveConfiguration(c.session.directory, c, &wait, options)));
     QVERIFY(sink.messages.empty());
     QCOMPARE(Stored(server), Expected("new", 2, 3, 2));
     QCOMPARE(wait.lastDone, wait.lastTotal);
@@ -398,15 +404,15 @@ class TestStagedSave : public QObject {
     QVERIFY(server.RefuseAdd("Forbidden"));
     testsupport::KeptConfiguration c;
     Build(Target(c, server, false), "old", sets, rules, forms);
-    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr,
-                                         WithTransactions(transactions)));
+    QVERIFY(testsupport::Shown(directory::SaveConfiguration(c.session.directory, c, nullptr,
+                                                            WithTransactions(transactions))));
     auto admin = server.Connect();
     const std::string before = Snapshot(*admin, "o=Sample");
     c.searchForms[refused]->name = "Forbidden";
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    QVERIFY(!directory::SaveConfiguration(c.session.directory, c, nullptr,
-                                          WithTransactions(transactions)));
+    QVERIFY(!testsupport::Shown(directory::SaveConfiguration(c.session.directory, c, nullptr,
+                                                             WithTransactions(transactions))));
     QCOMPARE(sink.Ids(), std::vector<int>{62137});
     QVERIFY(sink.messages[0].text.find("cn=Forbidden," + kRoot) != std::string::npos);
     QCOMPARE(Snapshot(*admin, "o=Sample"), before);
@@ -453,13 +459,15 @@ class TestStagedSave : public QObject {
     options.streamSpacing = std::chrono::microseconds(spacing);
     testsupport::KeptConfiguration c;
     Build(Target(c, server), "first", sets, rules, forms);
-    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr, options));
+    QVERIFY(
+        testsupport::Shown(directory::SaveConfiguration(c.session.directory, c, nullptr, options)));
     QCOMPARE(Stored(server), Expected("first", sets, rules, forms));
     std::reverse(c.ruleSets.begin(), c.ruleSets.end());
     std::reverse(c.searchForms.begin(), c.searchForms.end());
     for (auto& rs : c.ruleSets) std::reverse(rs->rules.begin(), rs->rules.end());
     const std::string want = Text(c);
-    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr, options));
+    QVERIFY(
+        testsupport::Shown(directory::SaveConfiguration(c.session.directory, c, nullptr, options)));
     QVERIFY(sink.messages.empty());
     QCOMPARE(Stored(server), want);
     QVERIFY(Marked(server).empty());
@@ -480,7 +488,8 @@ class TestStagedSave : public QObject {
     options.streamSpacing = std::chrono::microseconds(0);
     testsupport::KeptConfiguration c;
     Build(Target(c, server, false), "first", 8, 70, 200);
-    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr, options));
+    QVERIFY(
+        testsupport::Shown(directory::SaveConfiguration(c.session.directory, c, nullptr, options)));
     QVERIFY(sink.messages.empty());
     QCOMPARE(Stored(server), Expected("first", 8, 70, 200));
     QVERIFY(Marked(server).empty());
@@ -521,7 +530,7 @@ class TestStagedSave : public QObject {
       QSKIP("the server offers no transactions: the rows without them cover it");
     testsupport::KeptConfiguration c;
     Build(Target(c, server), "old", 4, 60, 20);
-    QVERIFY(directory::SaveConfiguration(c.session.directory, c));
+    QVERIFY(testsupport::Shown(directory::SaveConfiguration(c.session.directory, c)));
     c.Clear();
     Build(c, "new", 4, 60, 20);
     directory::SaveOptions options = WithTransactions(transactions);
@@ -531,7 +540,8 @@ class TestStagedSave : public QObject {
     };
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    const bool saved = directory::SaveConfiguration(c.session.directory, c, nullptr, options);
+    const bool saved =
+        testsupport::Shown(directory::SaveConfiguration(c.session.directory, c, nullptr, options));
     QCOMPARE(sink.messages.size(), size_t(1));
     QCOMPARE(saved, after == "new");  // after the swap: saved, with a warning
     QVERIFY(server.Restart());
@@ -545,7 +555,8 @@ class TestStagedSave : public QObject {
     sink.messages.clear();
     c.Clear();
     Build(c, "third", 4, 60, 20);
-    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr, options));
+    QVERIFY(
+        testsupport::Shown(directory::SaveConfiguration(c.session.directory, c, nullptr, options)));
     QVERIFY(sink.messages.empty());
     QCOMPARE(Stored(server), Expected("third", 4, 60, 20));
     QCOMPARE(Marked(server), std::vector<std::string>{});
@@ -566,7 +577,7 @@ class TestStagedSave : public QObject {
     ORVELLE_SHARED_SERVER(server);
     testsupport::KeptConfiguration c;
     Build(Target(c, server, false), "old", 4, 30, 10);
-    QVERIFY(directory::SaveConfiguration(c.session.directory, c));
+    QVERIFY(testsupport::Shown(directory::SaveConfiguration(c.session.directory, c)));
     c.Clear();
     Build(c, "new", 4, 30, 10);
     directory::OldCopy copy;
@@ -574,7 +585,8 @@ class TestStagedSave : public QObject {
     options.leaveOldCopy = &copy;
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr, options));
+    QVERIFY(
+        testsupport::Shown(directory::SaveConfiguration(c.session.directory, c, nullptr, options)));
     QVERIFY(sink.messages.empty());
     QCOMPARE(Stored(server), Expected("new", 4, 30, 10));
     QCOMPARE(Marked(server).size(), size_t(1));
@@ -585,7 +597,7 @@ class TestStagedSave : public QObject {
     if (how == "cancel" || how == "end") copy.server.port = stall.port();
     if (how == "gone") server.Kill();
     {
-      directory::OldCopyRemover remover;
+      directory::OldCopyRemover remover([](const msg::Problems& p) { msg::Show(p); });
       remover.Add(copy);
       if (how == "cancel" || how == "end") {
         // Only a stalling server keeps it busy for sure: a refused connection may end
@@ -608,7 +620,8 @@ class TestStagedSave : public QObject {
 
     options.leaveOldCopy = nullptr;
     options.oldLeftoverSeconds = 0;
-    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr, options));
+    QVERIFY(
+        testsupport::Shown(directory::SaveConfiguration(c.session.directory, c, nullptr, options)));
     QCOMPARE(Stored(server), Expected("new", 4, 30, 10));
     QCOMPARE(Marked(server), std::vector<std::string>{});
   }
@@ -619,20 +632,20 @@ class TestStagedSave : public QObject {
     ORVELLE_SHARED_SERVER(server);
     testsupport::KeptConfiguration c;
     Build(Target(c, server, false), "old");
-    QVERIFY(directory::SaveConfiguration(c.session.directory, c));
+    QVERIFY(testsupport::Shown(directory::SaveConfiguration(c.session.directory, c)));
     const auto before = c.session.directory.connection;
     QVERIFY(server.Restart());
     c.Clear();
     Build(c, "new");
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    QVERIFY(directory::SaveConfiguration(c.session.directory, c));
+    QVERIFY(testsupport::Shown(directory::SaveConfiguration(c.session.directory, c)));
     QVERIFY(sink.messages.empty());
     QVERIFY(c.session.directory.connection != before);
     QCOMPARE(Stored(server), Expected("new"));
 
     server.Stop();
-    QVERIFY(!directory::SaveConfiguration(c.session.directory, c));
+    QVERIFY(!testsupport::Shown(directory::SaveConfiguration(c.session.directory, c)));
     QCOMPARE(sink.Ids(), std::vector<int>{62144});
     QVERIFY(server.Restart());
     QCOMPARE(Stored(server), Expected("new"));
@@ -649,7 +662,7 @@ class TestStagedSave : public QObject {
     ORVELLE_SHARED_SERVER(server);
     testsupport::KeptConfiguration c;
     Build(Target(c, server), "old", 4, 60, 20);
-    QVERIFY(directory::SaveConfiguration(c.session.directory, c));
+    QVERIFY(testsupport::Shown(directory::SaveConfiguration(c.session.directory, c)));
     auto admin = server.Connect();
     const std::string before = Snapshot(*admin, "o=Sample");
     c.Clear();
@@ -658,8 +671,8 @@ class TestStagedSave : public QObject {
     msg::ScopedSink scoped(&sink);
     RecordingWait wait;
     wait.cancelAfter = 1;  // after the first chunk of adds or the first answers
-    QVERIFY(!directory::SaveConfiguration(c.session.directory, c, &wait,
-                                          WithTransactions(transactions)));
+    QVERIFY(!testsupport::Shown(directory::SaveConfiguration(c.session.directory, c, &wait,
+                                                             WithTransactions(transactions))));
     QCOMPARE(sink.Ids(), std::vector<int>{62143});
     QVERIFY(!wait.open);
     QCOMPARE(Snapshot(*admin, "o=Sample"), before);
@@ -695,7 +708,8 @@ class TestStagedSave : public QObject {
     options.backupFolder = backups.path().toStdString() + "/deeper/backups";
     testsupport::KeptConfiguration c;
     Build(Target(c, server), "old");
-    QVERIFY(directory::SaveConfiguration(c.session.directory, c));  // the administrator creates it
+    QVERIFY(testsupport::Shown(
+        directory::SaveConfiguration(c.session.directory, c)));  // the administrator creates it
     c.session.directory.connection = server.Connect(false);
     c.session.directory.server.bindDn = server.writerDn();
     c.session.directory.password = server.writerPassword();
@@ -704,7 +718,8 @@ class TestStagedSave : public QObject {
     msg::ScopedSink scoped(&sink);
     c.Clear();
     Build(c, "new");
-    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr, options));
+    QVERIFY(
+        testsupport::Shown(directory::SaveConfiguration(c.session.directory, c, nullptr, options)));
     QVERIFY(sink.messages.empty());
     QCOMPARE(Stored(server), Expected("new"));
     const auto files = QDir(QString::fromStdString(options.backupFolder)).entryList(QDir::Files);
@@ -718,7 +733,8 @@ class TestStagedSave : public QObject {
 
     // Refused in the middle of writing in place: the stored one comes back, in order.
     c.searchForms[1]->name = "Forbidden";
-    QVERIFY(!directory::SaveConfiguration(c.session.directory, c, nullptr, options));
+    QVERIFY(!testsupport::Shown(
+        directory::SaveConfiguration(c.session.directory, c, nullptr, options)));
     QCOMPARE(sink.Ids(), std::vector<int>{62140});
     QVERIFY(sink.messages[0].text.find(options.backupFolder) != std::string::npos);
     QCOMPARE(Stored(server), Expected("new"));
@@ -727,7 +743,8 @@ class TestStagedSave : public QObject {
     // No backup, no save in place.
     sink.messages.clear();
     options.backupFolder = "/proc/no-such-place";
-    QVERIFY(!directory::SaveConfiguration(c.session.directory, c, nullptr, options));
+    QVERIFY(!testsupport::Shown(
+        directory::SaveConfiguration(c.session.directory, c, nullptr, options)));
     QCOMPARE(sink.Ids(), std::vector<int>{62142});
     QCOMPARE(Stored(server), Expected("new"));
   }
@@ -784,7 +801,8 @@ class TestStagedSave : public QObject {
     options.backupFolder = backups.path().toStdString();
     testsupport::KeptConfiguration c;
     Build(Target(c, server), "old", 4, 5, 50);
-    QVERIFY(directory::SaveConfiguration(c.session.directory, c));  // the administrator creates it
+    QVERIFY(testsupport::Shown(
+        directory::SaveConfiguration(c.session.directory, c)));  // the administrator creates it
     if (upFront) QVERIFY(server.RefuseDelete(refused == "deleteField" ? field : rule));
     auto admin = server.Connect();
     const std::string before = UserSnapshot(*admin, kRoot);
@@ -799,7 +817,8 @@ class TestStagedSave : public QObject {
     c.session.directory.password = server.writerPassword();
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    QVERIFY(!directory::SaveConfiguration(c.session.directory, c, nullptr, options));
+    QVERIFY(!testsupport::Shown(
+        directory::SaveConfiguration(c.session.directory, c, nullptr, options)));
     const std::string& text = sink.messages.at(0).text;
     if (upFront) {
       QCOMPARE(sink.Ids(), std::vector<int>{62147});
@@ -841,7 +860,7 @@ class TestStagedSave : public QObject {
     ORVELLE_SHARED_SERVER(server);
     testsupport::KeptConfiguration c;
     Build(Target(c, server, false), "old");
-    QVERIFY(directory::SaveConfiguration(c.session.directory, c));
+    QVERIFY(testsupport::Shown(directory::SaveConfiguration(c.session.directory, c)));
     auto admin = server.Connect();
     const std::string name = "Orvelle Configuration";
     const std::vector<std::string> ours = {name + ".orvelle-save-20200101000000-0123456789abcdef",
@@ -889,7 +908,8 @@ class TestStagedSave : public QObject {
     options.leaveOldCopy = &copy;
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    QVERIFY(directory::SaveConfiguration(c.session.directory, c, nullptr, options));
+    QVERIFY(
+        testsupport::Shown(directory::SaveConfiguration(c.session.directory, c, nullptr, options)));
     QVERIFY(sink.messages.empty());
     QCOMPARE(Stored(server), Expected("new"));
     std::vector<std::string> after = before;  // and the old copy of this save
@@ -897,7 +917,7 @@ class TestStagedSave : public QObject {
     std::sort(after.begin(), after.end());
     QCOMPARE(marked(), after);
     {
-      directory::OldCopyRemover remover;
+      directory::OldCopyRemover remover([](const msg::Problems& p) { msg::Show(p); });
       remover.Add(copy);
       QVERIFY(remover.WaitIdle(std::chrono::seconds(60)));
     }
@@ -923,7 +943,7 @@ class TestStagedSave : public QObject {
     ORVELLE_SHARED_SERVER(server);
     testsupport::KeptConfiguration loser;
     Build(Target(loser, server), "old", 4, 60, 20);
-    QVERIFY(directory::SaveConfiguration(loser.session.directory, loser));
+    QVERIFY(testsupport::Shown(directory::SaveConfiguration(loser.session.directory, loser)));
     loser.Clear();
     Build(loser, "loser", 4, 60, 20);
     testsupport::KeptConfiguration winner;
@@ -934,12 +954,13 @@ class TestStagedSave : public QObject {
     directory::SaveOptions options;
     options.onStage = [&](SaveStage s) {
       if (static_cast<int>(s) == stage && !won)
-        won =
-            directory::SaveConfiguration(winner.session.directory, winner, nullptr, winnerOptions);
+        won = testsupport::Shown(
+            directory::SaveConfiguration(winner.session.directory, winner, nullptr, winnerOptions));
     };
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
-    QVERIFY(!directory::SaveConfiguration(loser.session.directory, loser, nullptr, options));
+    QVERIFY(!testsupport::Shown(
+        directory::SaveConfiguration(loser.session.directory, loser, nullptr, options)));
     QVERIFY(won && *won);
     QCOMPARE(sink.Ids(), std::vector<int>{62146});
     QVERIFY2(sink.messages[0].text.find(kRoot) != std::string::npos, sink.messages[0].text.c_str());

@@ -75,6 +75,7 @@ class FixedPrompt : public directory::CredentialsPrompt {
  public:
   std::vector<std::pair<std::string, std::string>> answers;
   int asked = 0;
+  void Tell(const msg::Problems& problems) override { msg::Show(problems); }
   bool Ask(std::string& dn, std::string& pw) override {
     ++asked;
     if (answers.empty()) return false;
@@ -114,8 +115,8 @@ class TestTls : public QObject {
     testsupport::KeptConfiguration saved;
     BuildSample(saved, "People");
     saved.session.directory = testsupport::LogonAs(slapd.adminDn(), slapd.adminPassword(), tls);
-    QVERIFY(
-        directory::SaveConfigurationToUrl(saved.session.directory, saved, Url(slapd, security)));
+    QVERIFY(testsupport::Shown(
+        directory::SaveConfigurationToUrl(saved.session.directory, saved, Url(slapd, security))));
     QVERIFY2(sink.messages.empty(), Texts(sink).c_str());
     QVERIFY(saved.session.directory.connection->encrypted());
     QCOMPARE(saved.session.directory.server.security, std::string(ldapx::SecurityName(security)));
@@ -125,8 +126,8 @@ class TestTls : public QObject {
 
     testsupport::KeptConfiguration loaded;
     loaded.session.directory = testsupport::LogonAs(slapd.adminDn(), slapd.adminPassword(), tls);
-    QVERIFY(directory::LoadConfigurationFromUrl(loaded.session.directory, loaded, Table(),
-                                                Url(slapd, security)));
+    QVERIFY(testsupport::Shown(directory::LoadConfigurationFromUrl(loaded.session.directory, loaded,
+                                                                   Table(), Url(slapd, security))));
     QVERIFY(loaded.session.directory.connection->encrypted());
     QCOMPARE(loaded.ruleSets.size(), size_t(1));
     QCOMPARE(loaded.ruleSets[0]->name, std::string("People"));
@@ -192,7 +193,7 @@ class TestTls : public QObject {
       BuildSample(first, "Stored");
       msg::RecordingSink quiet;
       msg::ScopedSink scoped(&quiet);
-      QVERIFY(directory::SaveWithRootEntry(first.session.directory, first));
+      QVERIFY(testsupport::Shown(directory::SaveWithRootEntry(first.session.directory, first)));
     }
     const int bindsBefore = slapd.bindCount();
     QVERIFY(bindsBefore > 0);
@@ -213,8 +214,8 @@ class TestTls : public QObject {
     // An ldap:// URL even for LDAPS would leave the choice to `tls`; the ldaps:// URL
     // shows that the URL alone asks for it.
     other.session.directory = testsupport::LogonAs(slapd.adminDn(), slapd.adminPassword(), tls);
-    QVERIFY(
-        !directory::SaveConfigurationToUrl(other.session.directory, other, Url(slapd, security)));
+    QVERIFY(!testsupport::Shown(
+        directory::SaveConfigurationToUrl(other.session.directory, other, Url(slapd, security))));
     QVERIFY2(sink.messages.size() == 1, Texts(sink).c_str());
     const std::string text = sink.messages[0].text;
     std::string expected = msg::Text(reasonId, {"127.0.0.1"});
@@ -262,7 +263,7 @@ class TestTls : public QObject {
       BuildSample(first, "Stored");
       msg::RecordingSink quiet;
       msg::ScopedSink scoped(&quiet);
-      QVERIFY(directory::SaveWithRootEntry(first.session.directory, first));
+      QVERIFY(testsupport::Shown(directory::SaveWithRootEntry(first.session.directory, first)));
     }
     const int binds = slapd.bindCount();
 
