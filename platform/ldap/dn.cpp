@@ -4,6 +4,7 @@
 #include <ldap.h>
 
 #include <algorithm>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -91,6 +92,7 @@ struct Dn::Parsed {
   DnPtr dn;
   std::vector<std::vector<Ava>> rdns;
   std::vector<std::string> keys;
+  std::vector<size_t> keyHashes;  // std::hash of each key
 };
 
 std::string MatchValue(std::string_view value) {
@@ -134,6 +136,7 @@ std::optional<Dn> Dn::Parse(std::string_view text) {
       if (i) key += '+';
       key += parts[i];
     }
+    parsed->keyHashes.push_back(std::hash<std::string>{}(key));
     parsed->keys.push_back(std::move(key));
   }
   parsed->dn = std::move(dn);
@@ -180,6 +183,13 @@ std::string Dn::Key() const {
     key += RdnKey(i);
   }
   return key;
+}
+
+size_t Dn::Hash() const {
+  size_t hash = size();
+  for (size_t i = first_; i < size_; ++i)
+    hash ^= parsed_->keyHashes[i] + 0x9e3779b97f4a7c15u + (hash << 6) + (hash >> 2);
+  return hash;
 }
 
 bool operator==(const Dn& a, const Dn& b) {

@@ -48,6 +48,8 @@ class Dn {
   // components of a multi-valued RDN in sorted order. Equal keys, equal DNs.
   std::string Key() const;
   friend bool operator==(const Dn& a, const Dn& b);
+  // A hash of the key, for tables of DNs: equal DNs, equal hashes. Builds no text.
+  size_t Hash() const;
 
  private:
   struct Parsed;
