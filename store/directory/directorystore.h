@@ -67,8 +67,4 @@ bool SaveWithRootEntry(Configuration& configuration);
 // save's checks (CheckConfiguration, CheckEntryPlan) when a record may not be stored.
 bool ConfigurationLdif(const Configuration& configuration, std::string& out);
 
-// One LDIF attribute line ("type: value", or "type:: base64" where LDIF needs it), folded
-// at 76 columns, ending in "\n".
-std::string LdifLine(const std::string& type, const std::string& value);
-
 }  // namespace directory

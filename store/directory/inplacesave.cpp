@@ -121,10 +121,10 @@ std::string CsnOf(const ldapx::Entry& entry) {
 std::string BackupLdif(const Backup& backup) {
   std::string out = "version: 1\n\n";
   for (const ldapx::Entry* e : backup.entries) {
-    out += LdifLine("dn", e->dn);
+    out += ldapx::LdifLine("dn", e->dn);
     const ldapx::ModList mods = UserAttributes(*e);
     for (const ldapx::Attribute& a : mods.attributes())
-      for (const std::string& v : a.values) out += LdifLine(a.type, v);
+      for (const std::string& v : a.values) out += ldapx::LdifLine(a.type, v);
     out += "\n";
   }
   return out;
