@@ -4,7 +4,6 @@
 #include <ldap.h>
 
 #include <algorithm>
-#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -92,7 +91,6 @@ struct Dn::Parsed {
   DnPtr dn;
   std::vector<std::vector<Ava>> rdns;
   std::vector<std::string> keys;
-  std::vector<size_t> keyHashes;  // std::hash of each key
 };
 
 std::string MatchValue(std::string_view value) {
@@ -136,7 +134,6 @@ std::optional<Dn> Dn::Parse(std::string_view text) {
       if (i) key += '+';
       key += parts[i];
     }
-    parsed->keyHashes.push_back(std::hash<std::string>{}(key));
     parsed->keys.push_back(std::move(key));
   }
   parsed->dn = std::move(dn);
@@ -185,18 +182,41 @@ std::string Dn::Key() const {
   return key;
 }
 
-size_t Dn::Hash() const {
-  size_t hash = size();
-  for (size_t i = first_; i < size_; ++i)
-    hash ^= parsed_->keyHashes[i] + 0x9e3779b97f4a7c15u + (hash << 6) + (hash >> 2);
-  return hash;
-}
-
 bool operator==(const Dn& a, const Dn& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
     if (a.RdnKey(a.first_ + i) != b.RdnKey(b.first_ + i)) return false;
   return true;
+}
+
+std::optional<RdnSplit> SplitFirstRdn(const std::string& text) {
+  // ldap_str2rdn ends the process on an empty RDN; a NUL would end the text for it.
+  if (text.empty() || text.find('\0') != std::string::npos) return std::nullopt;
+  LDAPRDN parsed = nullptr;
+  char* next = nullptr;
+  if (ldap_str2rdn(text.c_str(), &parsed, &next, LDAP_DN_FORMAT_LDAP) != LDAP_SUCCESS || !next)
+    return std::nullopt;
+  std::optional<RdnSplit> out;
+  if (parsed && ValuesAreUtf8(parsed)) {
+    out.emplace();
+    for (LDAPAVA** ava = parsed; *ava && out; ++ava) {
+      // An empty "#" value makes no DN (see Parse).
+      if (((*ava)->la_flags & LDAP_AVA_BINARY) && (*ava)->la_value.bv_len == 0)
+        out.reset();
+      else
+        out->rdn.push_back(Ava{std::string((*ava)->la_attr.bv_val, (*ava)->la_attr.bv_len),
+                               std::string((*ava)->la_value.bv_val, (*ava)->la_value.bv_len)});
+    }
+  }
+  ldap_rdnfree(parsed);
+  if (!out) return out;
+  // `next` is at the separator after the RDN, or at the end.
+  size_t at = static_cast<size_t>(next - text.c_str());
+  if (at < text.size() && text[at] != ',' && text[at] != ';') return std::nullopt;
+  if (at < text.size()) ++at;
+  while (at < text.size() && text[at] == ' ') ++at;
+  out->parent = std::string_view(text).substr(at);
+  return out;
 }
 
 std::optional<std::vector<std::string>> ExplodeDn(const std::string& dn) {

@@ -48,8 +48,6 @@ class Dn {
   // components of a multi-valued RDN in sorted order. Equal keys, equal DNs.
   std::string Key() const;
   friend bool operator==(const Dn& a, const Dn& b);
-  // A hash of the key, for tables of DNs: equal DNs, equal hashes. Builds no text.
-  size_t Hash() const;
 
  private:
   struct Parsed;
@@ -61,6 +59,19 @@ class Dn {
   size_t first_ = 0;
   size_t size_ = 0;
 };
+
+// The first RDN of the DN written as `text`, read by ldap_str2rdn without the rest: its
+// components as Dn::Rdn gives them, and the parent DN as written (after the separator
+// and the blanks that follow it; empty after the last RDN). Nullopt when the text does
+// not start with an RDN whose values Dn::Parse takes. The rest is not read: it is a DN
+// only when Dn::Parse says so. Much cheaper than Dn::Parse for a long DN.
+struct RdnSplit {
+  std::vector<Ava> rdn;
+  std::string_view parent;
+};
+std::optional<RdnSplit> SplitFirstRdn(const std::string& text);
+// The parent would point into a string about to go away.
+std::optional<RdnSplit> SplitFirstRdn(std::string&& text) = delete;
 
 // A value of a naming attribute in the form Dn::Key compares it by: blanks at both ends
 // dropped, inner runs of blanks made one, ASCII letters in lower case.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 
 #include "platform/ldap/dn.h"
 #include "platform/support/messages.h"
@@ -28,31 +29,32 @@ constexpr int kPageSize = 500;
 
 bool OverLimit(int code) { return code == kSizeLimitExceeded || code == kAdminLimitExceeded; }
 
-// The entries by their DN, compared as the server compares DNs: open addressing over
-// indexes. A table of nodes (std::unordered_map) spent more time on its allocations and
-// cache misses than on hashing.
-class DnIndex {
+// The entries by their DN text as the server wrote it: open addressing over indexes.
+// The DNs of a large subtree are long and alike; a table of nodes (std::unordered_map)
+// spent more time on its allocations and cache misses than on hashing.
+class DnTextIndex {
  public:
-  explicit DnIndex(const std::vector<std::optional<ldapx::Dn>>& dns) : dns_(dns) {
+  explicit DnTextIndex(const std::vector<ldapx::Entry>& entries) : entries_(entries) {
     size_t size = 16;
-    while (size < dns.size() * 2) size *= 2;
+    while (size < entries.size() * 2) size *= 2;
     slots_.assign(size, Slot{});
     mask_ = size - 1;
-    for (size_t i = 0; i < dns.size(); ++i) {
-      if (!dns[i]) continue;
-      const size_t hash = dns[i]->Hash();
+    for (size_t i = 0; i < entries.size(); ++i) {
+      const std::string& dn = entries[i].dn;
+      if (dn.empty()) continue;
+      const size_t hash = Hash(dn);
       size_t at = hash & mask_;
       bool known = false;
       for (; slots_[at].index >= 0 && !known; at = (at + 1) & mask_)
-        known = slots_[at].hash == hash && *dns_[slots_[at].index] == *dns[i];
+        known = slots_[at].hash == hash && entries_[slots_[at].index].dn == dn;
       if (!known) slots_[at] = Slot{hash, static_cast<long>(i)};  // the first of equal DNs
     }
   }
-  // The index of the first entry whose DN is `dn`, or -1.
-  long Find(const ldapx::Dn& dn) const {
-    const size_t hash = dn.Hash();
+  // The index of the first entry whose DN is `text`, or -1.
+  long Find(std::string_view text) const {
+    const size_t hash = Hash(text);
     for (size_t at = hash & mask_; slots_[at].index >= 0; at = (at + 1) & mask_)
-      if (slots_[at].hash == hash && *dns_[slots_[at].index] == dn) return slots_[at].index;
+      if (slots_[at].hash == hash && entries_[slots_[at].index].dn == text) return slots_[at].index;
     return -1;
   }
 
@@ -61,45 +63,78 @@ class DnIndex {
     size_t hash = 0;
     long index = -1;
   };
-  const std::vector<std::optional<ldapx::Dn>>& dns_;
+  static size_t Hash(std::string_view text) { return std::hash<std::string_view>{}(text); }
+  const std::vector<ldapx::Entry>& entries_;
   std::vector<Slot> slots_;
   size_t mask_ = 0;
 };
 
-// The DN of each entry, parsed once (nullopt for an empty DN and for text that is no DN).
-std::vector<std::optional<ldapx::Dn>> ParseDns(const std::vector<ldapx::Entry>& entries) {
-  std::vector<std::optional<ldapx::Dn>> dns(entries.size());
-  for (size_t i = 0; i < entries.size(); ++i)
-    if (!entries[i].dn.empty()) dns[i] = ldapx::Dn::Parse(entries[i].dn);
-  return dns;
-}
+// Where each entry of a read of the subtree at a base sits: the index of its parent
+// entry (as ParentIndexes), and the first RDN of its DN.
+struct Placement {
+  std::vector<long> parents;
+  std::vector<std::optional<ldapx::RdnSplit>> firstRdns;  // nullopt: the DN starts with none
+};
 
-// ParentIndexes over DNs parsed already.
-std::vector<long> ParentIndexesOf(const std::vector<std::optional<ldapx::Dn>>& dns,
-                                  const std::string& base) {
-  std::vector<long> parents(dns.size(), kNoParent);
+Placement PlaceEntries(const std::vector<ldapx::Entry>& entries, const std::string& base) {
+  Placement out;
+  out.parents.assign(entries.size(), kNoParent);
+  out.firstRdns.resize(entries.size());
+  // The server writes a child's DN as its RDN, a comma and the parent's DN as stored, so
+  // an exact look-up of the text after the first RDN finds the parent in the usual case
+  // without parsing the whole DN, which would be most of the load's own time. DNs written
+  // another way (other case, blanks) are parsed and compared as the server compares them.
+  const DnTextIndex exact(entries);
   const std::optional<ldapx::Dn> baseDn = ldapx::Dn::Parse(base);
-  if (!baseDn) return parents;
-  const DnIndex index(dns);
-  for (size_t i = 0; i < dns.size(); ++i) {
-    if (!dns[i] || dns[i]->IsRoot() || *dns[i] == *baseDn) continue;
-    const ldapx::Dn parent = dns[i]->Parent();
-    if (parent == *baseDn) {
-      parents[i] = kParentIsBase;
-    } else if (const long at = index.Find(parent); at >= 0) {
-      parents[i] = at;
-    }
+  std::string_view baseText = base;
+  if (exact.Find(baseText) < 0 && baseDn) {
+    for (const ldapx::Entry& e : entries)
+      if (!e.dn.empty() && ldapx::Dn::Parse(e.dn) == baseDn) {
+        baseText = e.dn;
+        break;
+      }
   }
-  return parents;
+  std::unordered_map<std::string, long> byKey;  // built when first needed
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const std::string& dn = entries[i].dn;
+    if (dn.empty()) continue;
+    const std::optional<ldapx::RdnSplit>& first = out.firstRdns[i] = ldapx::SplitFirstRdn(dn);
+    if (dn == baseText) continue;
+    if (first && first->parent == baseText) {
+      out.parents[i] = kParentIsBase;
+      continue;
+    }
+    if (first) {
+      if (const long parent = exact.Find(first->parent); parent >= 0) {
+        out.parents[i] = parent;
+        continue;
+      }
+    }
+    const std::optional<ldapx::Dn> parsed = ldapx::Dn::Parse(dn);
+    // The base itself written another way, or no DN.
+    if (!parsed || parsed->IsRoot() || (baseDn && *parsed == *baseDn)) continue;
+    const ldapx::Dn parent = parsed->Parent();
+    if (baseDn && parent == *baseDn) {
+      out.parents[i] = kParentIsBase;
+      continue;
+    }
+    if (byKey.empty())
+      for (size_t k = 0; k < entries.size(); ++k)
+        if (!entries[k].dn.empty())
+          if (const auto other = ldapx::Dn::Parse(entries[k].dn))
+            byKey.emplace(other->Key(), static_cast<long>(k));
+    if (const auto it = byKey.find(parent.Key()); it != byKey.end()) out.parents[i] = it->second;
+  }
+  return out;
 }
 
 // One entry of the subtree with its place in it.
 struct Node {
   const ldapx::Entry* entry = nullptr;
-  const ldapx::Dn* dn = nullptr;      // null when the entry's DN is none
-  const std::string* csn = nullptr;   // the entry's entryCSN, when the server keeps one
-  std::vector<const Node*> children;  // in the order the entries were added
-  mutable bool read = false;          // it became (part of) a record of the configuration
+  const ldapx::RdnSplit* first = nullptr;  // the first RDN of its DN, when it has one
+  const std::string* csn = nullptr;        // the entry's entryCSN, when the server keeps one
+  std::vector<const Node*> children;       // in the order the entries were added
+  mutable bool read = false;               // it became (part of) a record of the configuration
 };
 
 // Puts children in the order they were added. The server hands siblings out in an order
@@ -121,12 +156,12 @@ class SubtreeLoader {
 
   void Load(const ldapx::SearchResult& result) {
     nodes_.resize(result.entries.size());
-    dns_ = ParseDns(result.entries);
-    const std::vector<long> parents = ParentIndexesOf(dns_, config_.subtreeDn);
+    placement_ = PlaceEntries(result.entries, config_.subtreeDn);
+    const std::vector<long>& parents = placement_.parents;
     Node root;
     for (size_t i = 0; i < result.entries.size(); ++i) {
       nodes_[i].entry = &result.entries[i];
-      if (dns_[i]) nodes_[i].dn = &*dns_[i];
+      if (const auto& first = placement_.firstRdns[i]) nodes_[i].first = &*first;
       if (const ldapx::Attribute* csn = result.entries[i].Find("entryCSN");
           csn && !csn->values.empty())
         nodes_[i].csn = &csn->values.front();
@@ -194,8 +229,8 @@ class SubtreeLoader {
   std::string Name(const Node& node) const {
     const ldapx::Attribute* cn = Get(*node.entry, "cn");
     if (!cn || cn->values.empty()) return {};
-    if (node.dn && node.dn->Rdn().size() == 1) {
-      const ldapx::Ava& rdn = node.dn->Rdn().front();
+    if (node.first && node.first->rdn.size() == 1) {
+      const ldapx::Ava& rdn = node.first->rdn.front();
       if (Lookup(rdn.type) == Lookup("cn") || SameIgnoringCase(rdn.type, "cn")) {
         for (const std::string& v : cn->values)
           if (v == rdn.value) return v;
@@ -377,7 +412,7 @@ class SubtreeLoader {
   Configuration& config_;
   const kvaro::Oidtable& table_;
   mutable std::vector<std::pair<std::string, const kvaro::QAttrT*>> lookups_;
-  std::vector<std::optional<ldapx::Dn>> dns_;
+  Placement placement_;
   std::vector<Node> nodes_;
 };
 
@@ -446,7 +481,7 @@ ldapx::SearchResult ReadSubtree(ldapx::Connection& connection, const std::string
 }
 
 std::vector<long> ParentIndexes(const ldapx::SearchResult& result, const std::string& base) {
-  return ParentIndexesOf(ParseDns(result.entries), base);
+  return PlaceEntries(result.entries, base).parents;
 }
 
 bool LoadSubtree(Configuration& configuration, const kvaro::Oidtable& table,
