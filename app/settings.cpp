@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QFile>
+#include <QStandardPaths>
+#include <QStringList>
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -140,32 +143,37 @@ std::string QuoteValue(const std::string& text) {
   return out;
 }
 
-std::string UserBaseDirectory(const char* variable, const char* underHome, const char* fallback) {
-  if (const char* xdg = std::getenv(variable); xdg && *xdg) return xdg;
-  if (const char* home = std::getenv("HOME"); home && *home)
-    return std::string(home) + "/" + underHome;
-  return fallback;
+std::string UserBaseDirectory(UserFolder folder, const char* fallback) {
+  const bool config = folder == UserFolder::kConfig;
+  const QByteArray xdg = qgetenv(config ? "XDG_CONFIG_HOME" : "XDG_DATA_HOME");
+  // A relative value has always been taken as it is (Qt releases differ on whether they
+  // ignore it), and without a home QStandardPaths answers below "/".
+  if (!xdg.isEmpty() && !xdg.startsWith('/')) return xdg.toStdString();
+  if (xdg.isEmpty() && qEnvironmentVariableIsEmpty("HOME")) return fallback;
+  return QFile::encodeName(
+             QStandardPaths::writableLocation(config ? QStandardPaths::GenericConfigLocation
+                                                     : QStandardPaths::GenericDataLocation))
+      .toStdString();
 }
 
 std::string SettingsFilePath() {
   if (const char* path = std::getenv("ORVELLE_SETTINGS"); path && *path) return path;
-  return UserBaseDirectory("XDG_CONFIG_HOME", ".config", ".config") + "/orvelle/settings.reg";
+  return UserBaseDirectory(UserFolder::kConfig, ".config") + "/orvelle/settings.reg";
 }
 
 std::vector<std::string> SystemSettingsFilePaths() {
-  std::string dirs;
-  if (const char* xdg = std::getenv("XDG_CONFIG_DIRS"); xdg && *xdg) dirs = xdg;
-  if (dirs.empty()) dirs = "/etc/xdg";
+  QStringList dirs = QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation);
+  // The user's own folder comes first; the rest are the folders of $XDG_CONFIG_DIRS.
+  if (!dirs.isEmpty() &&
+      dirs.front() == QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
+    dirs.removeFirst();
   std::vector<std::string> files;
-  size_t start = 0;
-  while (start <= dirs.size()) {
-    size_t end = dirs.find(':', start);
-    if (end == std::string::npos) end = dirs.size();
-    std::string folder = dirs.substr(start, end - start);
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    // Relative entries are invalid by the XDG rules and would depend on the working folder.
-    if (!folder.empty() && folder.front() == '/') files.push_back(folder + "/orvelle/settings.reg");
-    start = end + 1;
+  for (QString folder : dirs) {
+    while (folder.size() > 1 && folder.endsWith(u'/')) folder.chop(1);
+    // Relative (and empty) entries are invalid by the XDG rules and would depend on the
+    // working folder; QStandardPaths passes them on in some Qt releases.
+    if (folder.startsWith(u'/'))
+      files.push_back(QFile::encodeName(folder).toStdString() + "/orvelle/settings.reg");
   }
   return files;
 }

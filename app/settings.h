@@ -11,7 +11,6 @@
 // deletes anything: the installer writes the file. Writes always go to the user's own
 // file; when only a system-wide file exists, it is first copied there.
 #pragma once
-
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -36,9 +35,11 @@ inline constexpr const char* kRootKey = "HKEY_LOCAL_MACHINE\\Software\\Merrowick
 // here.
 std::string SettingsFilePath();
 
-// A per-user base folder of the XDG rules: $<variable> when set and not empty, else
-// $HOME/<underHome>, else `fallback`.
-std::string UserBaseDirectory(const char* variable, const char* underHome, const char* fallback);
+// The user's own folder of the XDG rules for configuration files or for data:
+// $XDG_CONFIG_HOME or $XDG_DATA_HOME when set and not empty (a relative one too), else
+// ~/.config or ~/.local/share, else, when $HOME is unset or empty, `fallback`.
+enum class UserFolder { kConfig, kData };
+std::string UserBaseDirectory(UserFolder folder, const char* fallback);
 
 // The system-wide settings files, in search order: orvelle/settings.reg in each
 // absolute folder of $XDG_CONFIG_DIRS (colon-separated; /etc/xdg when unset or empty).

@@ -43,8 +43,7 @@ std::string ConfigurationFolderFor(const store::Session& session) {
 }  // namespace
 
 std::string DefaultConfigurationDirectory() {
-  return settings::UserBaseDirectory("XDG_DATA_HOME", ".local/share", ".") +
-         "/orvelle/configuration";
+  return settings::UserBaseDirectory(settings::UserFolder::kData, ".") + "/orvelle/configuration";
 }
 
 bool StoreWizardResult(ApplicationObject& app, SetupWizard& wizard) {

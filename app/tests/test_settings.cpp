@@ -52,6 +52,47 @@ class TestSettings : public QObject {
     QCOMPARE(settings::SettingsFilePath(), file_);
   }
 
+  // The user's own folders of the XDG rules. "-" leaves a variable unset.
+  void userBaseDirectory_data() {
+    QTest::addColumn<bool>("config");  // else the data folder
+    QTest::addColumn<QByteArray>("xdg");
+    QTest::addColumn<QByteArray>("home");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("config: XDG") << true << QByteArray("/some/where") << QByteArray("/home/me")
+                                 << "/some/where";
+    QTest::newRow("config: XDG without home")
+        << true << QByteArray("/some/where/") << QByteArray("-") << "/some/where/";
+    QTest::newRow("config: home") << true << QByteArray("-") << QByteArray("/home/me")
+                                  << "/home/me/.config";
+    QTest::newRow("config: relative XDG")
+        << true << QByteArray("conf") << QByteArray("/home/me") << "conf";
+    QTest::newRow("config: no home") << true << QByteArray("") << QByteArray("-") << ".config";
+    QTest::newRow("data: XDG") << false << QByteArray("/data") << QByteArray("/home/me") << "/data";
+    QTest::newRow("data: home") << false << QByteArray("") << QByteArray("/home/me")
+                                << "/home/me/.local/share";
+    QTest::newRow("data: relative XDG") << false << QByteArray("data") << QByteArray("") << "data";
+    QTest::newRow("data: no home") << false << QByteArray("-") << QByteArray("") << ".";
+  }
+  void userBaseDirectory() {
+    QFETCH(bool, config);
+    QFETCH(QByteArray, xdg);
+    QFETCH(QByteArray, home);
+    QFETCH(QString, expected);
+    const auto set = [](const char* name, const QByteArray& value) {
+      if (value == "-")
+        qunsetenv(name);
+      else
+        qputenv(name, value);
+    };
+    set(config ? "XDG_CONFIG_HOME" : "XDG_DATA_HOME", xdg);
+    set("HOME", home);
+    const auto folder = config ? settings::UserFolder::kConfig : settings::UserFolder::kData;
+    QCOMPARE(QString::fromStdString(settings::UserBaseDirectory(folder, config ? ".config" : ".")),
+             expected);
+    qunsetenv("XDG_CONFIG_HOME");
+    qunsetenv("XDG_DATA_HOME");
+  }
+
   // The start-up values: the mode and what it needs. A value a row leaves out (a null
   // text, a port of -1) is not looked at.
   void readSettings_data() {

@@ -92,6 +92,32 @@ class SettingsFallbackTest : public QObject {
              std::vector<std::string>{"/etc/xdg/orvelle/settings.reg"});
   }
 
+  // The folders of $XDG_CONFIG_DIRS as written, but for trailing slashes, each once
+  // for every time it is named, whatever the user's own folder is.
+  void searchPathKeepsTheFolders_data() {
+    QTest::addColumn<QByteArray>("dirs");
+    QTest::addColumn<QByteArray>("configHome");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("named twice") << QByteArray("/a:/b:/a") << QByteArray("/a")
+                                 << QStringList{"/a", "/b", "/a"};
+    QTest::newRow("the root") << QByteArray("/") << QByteArray("") << QStringList{"/"};
+    QTest::newRow("inner slashes")
+        << QByteArray("/x//y//") << QByteArray("rel") << QStringList{"/x//y"};
+    QTest::newRow("only separators") << QByteArray(":") << QByteArray("") << QStringList{};
+  }
+  void searchPathKeepsTheFolders() {
+    QFETCH(QByteArray, dirs);
+    QFETCH(QByteArray, configHome);
+    QFETCH(QStringList, expected);
+    qputenv("XDG_CONFIG_DIRS", dirs);
+    qputenv("XDG_CONFIG_HOME", configHome);
+    std::vector<std::string> files;
+    for (const QString& folder : expected)
+      files.push_back(folder.toStdString() + "/orvelle/settings.reg");
+    QCOMPARE(settings::SystemSettingsFilePaths(), files);
+    qunsetenv("XDG_CONFIG_HOME");
+  }
+
   void fileRead_data() {
     QTest::addColumn<bool>("user");
     QTest::addColumn<bool>("first");

@@ -189,6 +189,36 @@ bool operator==(const Dn& a, const Dn& b) {
   return true;
 }
 
+std::optional<RdnSplit> SplitFirstRdn(const std::string& text) {
+  // ldap_str2rdn ends the process on an empty RDN; a NUL would end the text for it.
+  if (text.empty() || text.find('\0') != std::string::npos) return std::nullopt;
+  LDAPRDN parsed = nullptr;
+  char* next = nullptr;
+  if (ldap_str2rdn(text.c_str(), &parsed, &next, LDAP_DN_FORMAT_LDAP) != LDAP_SUCCESS || !next)
+    return std::nullopt;
+  std::optional<RdnSplit> out;
+  if (parsed && ValuesAreUtf8(parsed)) {
+    out.emplace();
+    for (LDAPAVA** ava = parsed; *ava && out; ++ava) {
+      // An empty "#" value makes no DN (see Parse).
+      if (((*ava)->la_flags & LDAP_AVA_BINARY) && (*ava)->la_value.bv_len == 0)
+        out.reset();
+      else
+        out->rdn.push_back(Ava{std::string((*ava)->la_attr.bv_val, (*ava)->la_attr.bv_len),
+                               std::string((*ava)->la_value.bv_val, (*ava)->la_value.bv_len)});
+    }
+  }
+  ldap_rdnfree(parsed);
+  if (!out) return out;
+  // `next` is at the separator after the RDN, or at the end.
+  size_t at = static_cast<size_t>(next - text.c_str());
+  if (at < text.size() && text[at] != ',' && text[at] != ';') return std::nullopt;
+  if (at < text.size()) ++at;
+  while (at < text.size() && text[at] == ' ') ++at;
+  out->parent = std::string_view(text).substr(at);
+  return out;
+}
+
 std::optional<std::vector<std::string>> ExplodeDn(const std::string& dn) {
   DnPtr parsed = Parse(dn);
   if (!parsed) return std::nullopt;

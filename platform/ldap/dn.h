@@ -60,6 +60,19 @@ class Dn {
   size_t size_ = 0;
 };
 
+// The first RDN of the DN written as `text`, read by ldap_str2rdn without the rest: its
+// components as Dn::Rdn gives them, and the parent DN as written (after the separator
+// and the blanks that follow it; empty after the last RDN). Nullopt when the text does
+// not start with an RDN whose values Dn::Parse takes. The rest is not read: it is a DN
+// only when Dn::Parse says so. Much cheaper than Dn::Parse for a long DN.
+struct RdnSplit {
+  std::vector<Ava> rdn;
+  std::string_view parent;
+};
+std::optional<RdnSplit> SplitFirstRdn(const std::string& text);
+// The parent would point into a string about to go away.
+std::optional<RdnSplit> SplitFirstRdn(std::string&& text) = delete;
+
 // A value of a naming attribute in the form Dn::Key compares it by: blanks at both ends
 // dropped, inner runs of blanks made one, ASCII letters in lower case.
 std::string MatchValue(std::string_view value);

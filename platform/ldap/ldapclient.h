@@ -336,6 +336,13 @@ struct Ava {
 };
 std::optional<Ava> FirstRdn(const std::string& dn);
 
+// One LDIF (RFC 2849) attribute line ending in "\n", folded at 76 columns: "type: value",
+// "type:" for an empty value, or "type:: " and the value in base64 where libldap's
+// ldif_put_wrap asks for it: a value that starts with a blank, ":" or "<", ends with a
+// blank, or holds a byte other than printable ASCII and the blank; and always for the
+// attributes libldap keeps secret (userPassword). Reads back as the value given.
+std::string LdifLine(std::string_view type, std::string_view value);
+
 // The TCP ports a server can listen on: 1..65535. The one check of a port number for the
 // settings, the connections and the dialogs.
 inline constexpr bool IsValidPort(long long port) { return port >= 1 && port <= 65535; }

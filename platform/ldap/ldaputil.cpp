@@ -5,6 +5,9 @@
 #include <strings.h>
 
 #include <cstdio>
+// clang-format off
+#include <ldif.h>  // after <cstdio>: it uses FILE without declaring it
+// clang-format on
 
 #include "platform/ldap/dnguard.h"
 #include "platform/ldap/ldapclient.h"
@@ -118,6 +121,17 @@ std::string EscapeDnValue(std::string_view value) {
       out += static_cast<char>(c);
     }
   }
+  return out;
+}
+
+std::string LdifLine(std::string_view type, std::string_view value) {
+  // Lines of 76 columns, continuation lines one blank and 75 columns.
+  constexpr ber_len_t kWidth = 76;
+  const std::string name(type);
+  char* line = ldif_put_wrap(LDIF_PUT_VALUE, name.c_str(), value.data(), value.size(), kWidth);
+  if (!line) return std::string();
+  std::string out(line);
+  ber_memfree(line);
   return out;
 }
 

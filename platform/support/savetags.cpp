@@ -1,6 +1,9 @@
 #include "platform/support/savetags.h"
 
+#include <QDir>
+#include <QFile>
 #include <QRandomGenerator>
+#include <QStandardPaths>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -59,10 +62,16 @@ bool MadeNoLaterThan(std::string_view tag, const std::string& stamp) {
 }
 
 std::string DataHome() {
-  const char* xdg = std::getenv("XDG_DATA_HOME");
-  if (xdg && *xdg == '/') return xdg;
-  const char* home = std::getenv("HOME");
-  return std::string(home && *home ? home : ".") + "/.local/share";
+  const QByteArray xdg = qgetenv("XDG_DATA_HOME");
+  if (!xdg.startsWith('/')) {
+    // A relative $XDG_DATA_HOME is to be ignored by the XDG rules, which QStandardPaths
+    // does not do in every Qt release; and without a home it answers below "/", where
+    // this program has always used the working folder.
+    if (qEnvironmentVariableIsEmpty("HOME")) return "./.local/share";
+    if (!xdg.isEmpty()) return QFile::encodeName(QDir::homePath() + "/.local/share").toStdString();
+  }
+  return QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
+      .toStdString();
 }
 
 }  // namespace kvaro

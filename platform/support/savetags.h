@@ -37,7 +37,8 @@ bool IsTimedTag(std::string_view tag);
 // True when TimedTag `tag` was made at `stamp` (a UtcStamp) or before.
 bool MadeNoLaterThan(std::string_view tag, const std::string& stamp);
 
-// ${XDG_DATA_HOME:-~/.local/share}: where the program keeps the user's data.
+// ${XDG_DATA_HOME:-~/.local/share}: where the program keeps the user's data. A relative
+// $XDG_DATA_HOME is ignored; without $HOME the folder is ./.local/share.
 std::string DataHome();
 
 }  // namespace kvaro

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "platform/ldap/dn.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
 #include "platform/support/qstringlist.h"
@@ -27,47 +28,6 @@ constexpr int kWholePage = 1000000;
 constexpr int kPageSize = 500;
 
 bool OverLimit(int code) { return code == kSizeLimitExceeded || code == kAdminLimitExceeded; }
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string DnKey(const std::string& dn) {
-  std::string key = ldapx::NormalizeDn(dn).value_or(dn);
-  for (char& c : key) c = Lower(c);
-  return key;
-}
-
-// The text after the first RDN as the server wrote the DN (blanks after the comma
-// skipped); nullopt when the DN has no parent or is written in a way this cannot cut
-// (quoted values).
-std::optional<std::string_view> ParentText(std::string_view dn) {
-  for (size_t i = 0; i < dn.size(); ++i) {
-    const char c = dn[i];
-    if (c == '\\') {
-      ++i;  // the escaped character (or the first of two hex digits) is not a separator
-    } else if (c == '"') {
-      return std::nullopt;
-    } else if (c == ',' || c == ';') {
-      size_t j = i + 1;
-      while (j < dn.size() && dn[j] == ' ') ++j;
-      return dn.substr(j);
-    }
-  }
-  return std::nullopt;
-}
-
-// The first RDN's value when the DN starts "cn=" and that value is written plainly: no
-// escapes, quotes, second component, separators or blanks at its ends, so the text is
-// the value itself. Nullopt otherwise (the DN is then parsed).
-std::optional<std::string_view> PlainCnValue(std::string_view dn) {
-  if (dn.size() < 4 || !SameIgnoringCase(dn.substr(0, 3), "cn=")) return std::nullopt;
-  const size_t end = dn.find_first_of(",;", 3);
-  const std::string_view value = dn.substr(3, end == std::string_view::npos ? dn.npos : end - 3);
-  if (value.empty() || value.front() == ' ' || value.back() == ' ' || value.front() == '#' ||
-      value.find_first_of(std::string_view("\\\"+<>=\0", 7)) != std::string_view::npos ||
-      !ldapx::IsUtf8(value))
-    return std::nullopt;
-  return value;
-}
 
 // The entries by their DN text as the server wrote it: open addressing over indexes.
 // The DNs of a large subtree are long and alike; a table of nodes (std::unordered_map)
@@ -109,12 +69,72 @@ class DnTextIndex {
   size_t mask_ = 0;
 };
 
+// Where each entry of a read of the subtree at a base sits: the index of its parent
+// entry (as ParentIndexes), and the first RDN of its DN.
+struct Placement {
+  std::vector<long> parents;
+  std::vector<std::optional<ldapx::RdnSplit>> firstRdns;  // nullopt: the DN starts with none
+};
+
+Placement PlaceEntries(const std::vector<ldapx::Entry>& entries, const std::string& base) {
+  Placement out;
+  out.parents.assign(entries.size(), kNoParent);
+  out.firstRdns.resize(entries.size());
+  // The server writes a child's DN as its RDN, a comma and the parent's DN as stored, so
+  // an exact look-up of the text after the first RDN finds the parent in the usual case
+  // without parsing the whole DN, which would be most of the load's own time. DNs written
+  // another way (other case, blanks) are parsed and compared as the server compares them.
+  const DnTextIndex exact(entries);
+  const std::optional<ldapx::Dn> baseDn = ldapx::Dn::Parse(base);
+  std::string_view baseText = base;
+  if (exact.Find(baseText) < 0 && baseDn) {
+    for (const ldapx::Entry& e : entries)
+      if (!e.dn.empty() && ldapx::Dn::Parse(e.dn) == baseDn) {
+        baseText = e.dn;
+        break;
+      }
+  }
+  std::unordered_map<std::string, long> byKey;  // built when first needed
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const std::string& dn = entries[i].dn;
+    if (dn.empty()) continue;
+    const std::optional<ldapx::RdnSplit>& first = out.firstRdns[i] = ldapx::SplitFirstRdn(dn);
+    if (dn == baseText) continue;
+    if (first && first->parent == baseText) {
+      out.parents[i] = kParentIsBase;
+      continue;
+    }
+    if (first) {
+      if (const long parent = exact.Find(first->parent); parent >= 0) {
+        out.parents[i] = parent;
+        continue;
+      }
+    }
+    const std::optional<ldapx::Dn> parsed = ldapx::Dn::Parse(dn);
+    // The base itself written another way, or no DN.
+    if (!parsed || parsed->IsRoot() || (baseDn && *parsed == *baseDn)) continue;
+    const ldapx::Dn parent = parsed->Parent();
+    if (baseDn && parent == *baseDn) {
+      out.parents[i] = kParentIsBase;
+      continue;
+    }
+    if (byKey.empty())
+      for (size_t k = 0; k < entries.size(); ++k)
+        if (!entries[k].dn.empty())
+          if (const auto other = ldapx::Dn::Parse(entries[k].dn))
+            byKey.emplace(other->Key(), static_cast<long>(k));
+    if (const auto it = byKey.find(parent.Key()); it != byKey.end()) out.parents[i] = it->second;
+  }
+  return out;
+}
+
 // One entry of the subtree with its place in it.
 struct Node {
   const ldapx::Entry* entry = nullptr;
-  const std::string* csn = nullptr;   // the entry's entryCSN, when the server keeps one
-  std::vector<const Node*> children;  // in the order the entries were added
-  mutable bool read = false;          // it became (part of) a record of the configuration
+  const ldapx::RdnSplit* first = nullptr;  // the first RDN of its DN, when it has one
+  const std::string* csn = nullptr;        // the entry's entryCSN, when the server keeps one
+  std::vector<const Node*> children;       // in the order the entries were added
+  mutable bool read = false;               // it became (part of) a record of the configuration
 };
 
 // Puts children in the order they were added. The server hands siblings out in an order
@@ -137,10 +157,12 @@ class SubtreeLoader {
 
   void Load(const ldapx::SearchResult& result) {
     nodes_.resize(result.entries.size());
-    const std::vector<long> parents = ParentIndexes(result, subtreeDn_);
+    placement_ = PlaceEntries(result.entries, subtreeDn_);
+    const std::vector<long>& parents = placement_.parents;
     Node root;
     for (size_t i = 0; i < result.entries.size(); ++i) {
       nodes_[i].entry = &result.entries[i];
+      if (const auto& first = placement_.firstRdns[i]) nodes_[i].first = &*first;
       if (const ldapx::Attribute* csn = result.entries[i].Find("entryCSN");
           csn && !csn->values.empty())
         nodes_[i].csn = &csn->values.front();
@@ -208,34 +230,30 @@ class SubtreeLoader {
   }
   // The entry's name: its RDN value when that is one of its cn values (so names with
   // special characters come back exactly), else the first cn value.
-  std::string Name(const ldapx::Entry& e) const {
-    const ldapx::Attribute* cn = Get(e, "cn");
+  std::string Name(const Node& node) const {
+    const ldapx::Attribute* cn = Get(*node.entry, "cn");
     if (!cn || cn->values.empty()) return {};
-    // Parsing the whole DN is most of the load's own time; the usual name needs none.
-    if (const auto plain = PlainCnValue(e.dn)) {
-      for (const std::string& v : cn->values)
-        if (v == *plain) return v;
-    }
-    if (auto rdn = ldapx::FirstRdn(e.dn)) {
-      if (Lookup(rdn->type) == Lookup("cn") || SameIgnoringCase(rdn->type, "cn")) {
+    if (node.first && node.first->rdn.size() == 1) {
+      const ldapx::Ava& rdn = node.first->rdn.front();
+      if (Lookup(rdn.type) == Lookup("cn") || SameIgnoringCase(rdn.type, "cn")) {
         for (const std::string& v : cn->values)
-          if (v == rdn->value) return v;
+          if (v == rdn.value) return v;
         // Some servers (389 Directory Server) store the naming value as they normalise
         // it, without leading and trailing blanks; the DN keeps the name as written.
-        const std::string want = MatchForm(rdn->value);
+        const std::string want = ldapx::MatchValue(rdn.value);
         for (const std::string& v : cn->values)
-          if (MatchForm(v) == want) return rdn->value;
+          if (ldapx::MatchValue(v) == want) return rdn.value;
       }
     }
     return cn->values.front();
   }
   // The first child whose cn matches `name` as the server would match "(cn=name)".
   const Node* ChildNamed(const Node& parent, const std::string& name) const {
-    const std::string want = MatchForm(name);
+    const std::string want = ldapx::MatchValue(name);
     for (const Node* child : parent.children)
       if (const ldapx::Attribute* cn = Get(*child->entry, "cn"))
         for (const std::string& v : cn->values)
-          if (MatchForm(v) == want) return child;
+          if (ldapx::MatchValue(v) == want) return child;
     return nullptr;
   }
   static std::vector<std::string> Split(const std::string& value) {
@@ -257,7 +275,7 @@ class SubtreeLoader {
     for (const Node* node : root.children) {
       if (!HasClass(*node->entry, "ovRuleSet")) continue;
       node->read = true;
-      auto ruleSet = std::make_unique<RuleSet>(Name(*node->entry));
+      auto ruleSet = std::make_unique<RuleSet>(Name(*node));
       LoadRules(*node, *ruleSet);
       // Appended as read, as the stores keep them (two rule sets of one name stay two).
       config_.ruleSets.push_back(std::move(ruleSet));
@@ -270,7 +288,7 @@ class SubtreeLoader {
     for (const Node* node : ruleSetNode.children) {
       const ldapx::Entry& e = *node->entry;
       if (!HasClass(e, "ovSearchClass")) continue;
-      const std::string name = Name(e);
+      const std::string name = Name(*node);
       const std::string uri = First(e, "ovLDAPURI");
       std::vector<std::string> classes;
       for (const ldapx::Attribute& a : e.attributes) {
@@ -338,7 +356,7 @@ class SubtreeLoader {
       }
       node->read = true;
       auto form =
-          std::make_unique<SearchForm>(Name(e), ruleSet, std::move(target), std::move(further));
+          std::make_unique<SearchForm>(Name(*node), ruleSet, std::move(target), std::move(further));
       form->toolTip = First(e, "ovToolTip");
       form->helpString = First(e, "ovHelpString");
       config_.searchForms.push_back(std::move(form));
@@ -351,7 +369,7 @@ class SubtreeLoader {
     const Node* node = ChildNamed(formNode, name);
     if (!node) return nullptr;
     const ldapx::Entry& e = *node->entry;
-    const std::string groupName = Name(e);
+    const std::string groupName = Name(*node);
     const std::string ruleName = First(e, "ovSearchClassName");
     std::vector<std::unique_ptr<InputField>> fields;
     if (const ldapx::Attribute* list = Get(e, "ovFieldList"); list && !list->values.empty()) {
@@ -392,7 +410,7 @@ class SubtreeLoader {
       return nullptr;
     }
     node->read = true;
-    return std::make_unique<InputField>(Name(e), std::string(), types);
+    return std::make_unique<InputField>(Name(*node), std::string(), types);
   }
 
   Configuration& config_;
@@ -400,6 +418,7 @@ class SubtreeLoader {
   const kvaro::Oidtable& table_;
   msg::Problems& warnings_;
   mutable std::vector<std::pair<std::string, const kvaro::QAttrT*>> lookups_;
+  Placement placement_;
   std::vector<Node> nodes_;
 };
 
@@ -468,48 +487,7 @@ ldapx::SearchResult ReadSubtree(ldapx::Connection& connection, const std::string
 }
 
 std::vector<long> ParentIndexes(const ldapx::SearchResult& result, const std::string& base) {
-  const std::vector<ldapx::Entry>& entries = result.entries;
-  std::vector<long> parents(entries.size(), kNoParent);
-  // The server writes a child's DN as its RDN, a comma and the parent's DN as stored, so
-  // an exact look-up of the text after the first RDN finds the parent in the usual case;
-  // DNs written another way (other case, blanks) are matched by their normalised form.
-  const DnTextIndex exact(entries);
-  const std::string baseKey = DnKey(base);
-  std::string_view baseText = base;
-  if (exact.Find(baseText) < 0) {
-    for (const ldapx::Entry& e : entries)
-      if (!e.dn.empty() && DnKey(e.dn) == baseKey) {
-        baseText = e.dn;
-        break;
-      }
-  }
-  std::unordered_map<std::string, long> normalised;  // built when first needed
-  for (size_t i = 0; i < entries.size(); ++i) {
-    const std::string& dn = entries[i].dn;
-    if (dn.empty() || dn == baseText) continue;
-    const std::optional<std::string_view> text = ParentText(dn);
-    if (text && *text == baseText) {
-      parents[i] = kParentIsBase;
-      continue;
-    }
-    if (text) {
-      if (const long parent = exact.Find(*text); parent >= 0) {
-        parents[i] = parent;
-        continue;
-      }
-    }
-    if (DnKey(dn) == baseKey) continue;  // the base itself, written another way
-    const std::string parentKey = DnKey(ldapx::ParentDn(dn).value_or(""));
-    if (parentKey == baseKey) {
-      parents[i] = kParentIsBase;
-      continue;
-    }
-    if (normalised.empty())
-      for (size_t k = 0; k < entries.size(); ++k)
-        if (!entries[k].dn.empty()) normalised.emplace(DnKey(entries[k].dn), static_cast<long>(k));
-    if (auto it = normalised.find(parentKey); it != normalised.end()) parents[i] = it->second;
-  }
-  return parents;
+  return PlaceEntries(result.entries, base).parents;
 }
 
 bool LoadSubtree(Configuration& configuration, const std::string& subtreeDn,
@@ -521,10 +499,10 @@ bool LoadSubtree(Configuration& configuration, const std::string& subtreeDn,
   if (result.code != ldapx::kSuccess) return false;
   // Only a configuration root is read as a configuration: any other entry (an
   // organisation, people) would load as an empty one, and a save would replace it.
-  const std::string baseKey = DnKey(subtreeDn);
+  const std::optional<ldapx::Dn> baseDn = ldapx::Dn::Parse(subtreeDn);
   const ldapx::Entry* base = nullptr;
   for (const ldapx::Entry& e : result.entries)
-    if (!e.dn.empty() && DnKey(e.dn) == baseKey) {
+    if (baseDn && !e.dn.empty() && ldapx::Dn::Parse(e.dn) == baseDn) {
       base = &e;
       break;
     }

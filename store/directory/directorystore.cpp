@@ -11,69 +11,14 @@ namespace directory {
 
 namespace {
 
-bool NeedsBase64(const std::string& value) {
-  if (value.empty()) return false;
-  const unsigned char first = static_cast<unsigned char>(value.front());
-  if (first == ' ' || first == ':' || first == '<') return true;
-  if (value.back() == ' ') return true;
-  for (const char ch : value) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    if (c == 0 || c == '\n' || c == '\r' || c > 127) return true;
-  }
-  return false;
-}
-
-std::string Base64(const std::string& in) {
-  static const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  size_t i = 0;
-  for (; i + 2 < in.size(); i += 3) {
-    const unsigned v = (static_cast<unsigned char>(in[i]) << 16) |
-                       (static_cast<unsigned char>(in[i + 1]) << 8) |
-                       static_cast<unsigned char>(in[i + 2]);
-    out += digits[(v >> 18) & 63];
-    out += digits[(v >> 12) & 63];
-    out += digits[(v >> 6) & 63];
-    out += digits[v & 63];
-  }
-  if (i < in.size()) {
-    unsigned v = static_cast<unsigned char>(in[i]) << 16;
-    if (i + 1 < in.size()) v |= static_cast<unsigned char>(in[i + 1]) << 8;
-    out += digits[(v >> 18) & 63];
-    out += digits[(v >> 12) & 63];
-    out += i + 1 < in.size() ? digits[(v >> 6) & 63] : '=';
-    out += '=';
-  }
-  return out;
-}
-
 void AppendEntry(std::string& out, const std::string& dn, const ldapx::ModList& mods) {
-  out += LdifLine("dn", dn);
+  out += ldapx::LdifLine("dn", dn);
   for (const ldapx::Attribute& a : mods.attributes())
-    for (const std::string& v : a.values) out += LdifLine(a.type, v);
+    for (const std::string& v : a.values) out += ldapx::LdifLine(a.type, v);
   out += "\n";
 }
 
 }  // namespace
-
-std::string LdifLine(const std::string& type, const std::string& value) {
-  const std::string line = NeedsBase64(value) ? type + ":: " + Base64(value)
-                                              : (value.empty() ? type + ":" : type + ": " + value);
-  // Fold long lines: continuation lines start with one space. Only ASCII text reaches
-  // here unencoded, so a fold never splits a character.
-  std::string out;
-  size_t pos = 0;
-  size_t width = 76;
-  while (line.size() - pos > width) {
-    out += line.substr(pos, width);
-    out += "\n ";
-    pos += width;
-    width = 75;
-  }
-  out += line.substr(pos);
-  out += "\n";
-  return out;
-}
 
 std::optional<ConfigurationUrl> ParseConfigurationUrl(const std::string& url) {
   const auto desc = ldapx::ParseUrl(url);

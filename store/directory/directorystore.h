@@ -67,8 +67,4 @@ msg::Result SaveWithRootEntry(Session& session, const Configuration& configurati
 msg::Outcome ConfigurationLdif(const Configuration& configuration, const std::string& subtreeDn,
                                std::string& out);
 
-// One LDIF attribute line ("type: value", or "type:: base64" where LDIF needs it), folded
-// at 76 columns, ending in "\n".
-std::string LdifLine(const std::string& type, const std::string& value);
-
 }  // namespace directory

@@ -295,21 +295,6 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-std::string MatchForm(std::string_view value) {
-  std::string out;
-  bool blank = false;
-  for (char c : value) {
-    if (c == ' ') {
-      blank = true;
-      continue;
-    }
-    if (blank && !out.empty()) out += ' ';
-    blank = false;
-    out += Lower(c);
-  }
-  return out;
-}
-
 bool IsConfigurationRoot(const ldapx::Entry& entry) {
   const ldapx::Attribute* classes = entry.Find("objectClass");
   if (!classes) return false;

@@ -97,8 +97,4 @@ bool SameIgnoringCase(std::string_view a, std::string_view b);
 // Whether `entry` (read with its objectClass values) is a configuration root entry.
 bool IsConfigurationRoot(const ldapx::Entry& entry);
 
-// The form in which the server compares cn values (caseIgnoreMatch): surrounding blanks
-// dropped, inner runs of blanks made one, case folded (ASCII letters; other bytes as is).
-std::string MatchForm(std::string_view value);
-
 }  // namespace directory

@@ -6,6 +6,7 @@
 #include <optional>
 #include <unordered_map>
 
+#include "platform/ldap/dn.h"
 #include "platform/ldap/qerror.h"
 #include "platform/support/atomicfile.h"
 #include "platform/support/messages.h"
@@ -13,12 +14,17 @@
 #include "store/directory/directoryload.h"
 #include "store/directory/directorystore.h"
 #include "store/directory/orderedwrite.h"
-#include "store/directory/savecheck.h"
 #include "store/directory/subtreedelete.h"
 
 namespace directory {
 
 namespace {
+
+// The key the server tells `dn` apart by (Dn::Key); nullopt when the text is no DN.
+std::optional<std::string> KeyOf(const std::string& dn) {
+  const auto parsed = ldapx::Dn::Parse(dn);
+  return parsed ? std::optional<std::string>(parsed->Key()) : std::nullopt;
+}
 
 // Writes `text` to `path` so that it is on disk when this returns true (readable by the
 // owner only when new).
@@ -42,11 +48,11 @@ Backup InAddingOrder(const ldapx::SearchResult& all, const std::string& base) {
   std::vector<std::vector<size_t>> children(count);
   std::vector<size_t> top;
   long baseIndex = -1;
-  const auto baseKey = MatchKey(base);
+  const auto baseDn = ldapx::Dn::Parse(base);
   for (size_t i = 0; i < count; ++i) {
     if (parents[i] == kParentIsBase) top.push_back(i);
     if (parents[i] >= 0) children[parents[i]].push_back(i);
-    if (parents[i] == kNoParent && baseIndex < 0 && MatchKey(all.entries[i].dn) == baseKey)
+    if (parents[i] == kNoParent && baseIndex < 0 && ldapx::Dn::Parse(all.entries[i].dn) == baseDn)
       baseIndex = static_cast<long>(i);
   }
   auto csn = [&](size_t i) -> std::string {
@@ -115,10 +121,10 @@ std::string CsnOf(const ldapx::Entry& entry) {
 std::string BackupLdif(const Backup& backup) {
   std::string out = "version: 1\n\n";
   for (const ldapx::Entry* e : backup.entries) {
-    out += LdifLine("dn", e->dn);
+    out += ldapx::LdifLine("dn", e->dn);
     const ldapx::ModList mods = UserAttributes(*e);
     for (const ldapx::Attribute& a : mods.attributes())
-      for (const std::string& v : a.values) out += LdifLine(a.type, v);
+      for (const std::string& v : a.values) out += ldapx::LdifLine(a.type, v);
     out += "\n";
   }
   return out;
@@ -208,12 +214,12 @@ class InPlaceSaver {
     if (bindDn_.empty() || !ldapx::OffersControl(conn, ldapx::kEffectiveRightsOid)) return true;
     const ldapx::SearchResult rights = ldapx::ReadEntryRights(conn, rootDn_, bindDn_);
     if (rights.code != ldapx::kSuccess) return true;
-    const auto rootKey = MatchKey(rootDn_);
+    const auto rootDn = ldapx::Dn::Parse(rootDn_);
     std::vector<std::string> refused;
     for (const ldapx::Entry& e : rights.entries) {
       const ldapx::Attribute* a = e.Find("entryLevelRights");
       if (!a || a->values.empty()) continue;  // nothing said: nothing known
-      const char needed = MatchKey(e.dn) == rootKey ? 'a' : 'd';
+      const char needed = ldapx::Dn::Parse(e.dn) == rootDn ? 'a' : 'd';
       if (a->values.front().find(needed) == std::string::npos) refused.push_back(e.dn);
     }
     if (refused.empty()) return true;
@@ -236,7 +242,7 @@ class InPlaceSaver {
     if (wroteNew) RemoveSubtree(connection_, rootDn_, false);  // what stays shows in the read below
     const size_t n = backup.entries.size();
     std::vector<std::optional<std::string>> keys(n);
-    for (size_t k = 0; k < n; ++k) keys[k] = MatchKey(backup.entries[k]->dn);
+    for (size_t k = 0; k < n; ++k) keys[k] = KeyOf(backup.entries[k]->dn);
 
     enum class Fate : char { Missing, Kept, Differs, Added };
     std::vector<Fate> fate(n, Fate::Missing);
@@ -246,7 +252,7 @@ class InPlaceSaver {
       const ldapx::SearchResult now = ReadSubtree(conn, rootDn_, {"*", "entryCSN"}, false);
       std::unordered_map<std::string, const ldapx::Entry*> there;
       for (const ldapx::Entry& e : now.entries)
-        if (auto key = MatchKey(e.dn)) there.emplace(std::move(*key), &e);
+        if (auto key = KeyOf(e.dn)) there.emplace(std::move(*key), &e);
       for (size_t k = 1; k < n; ++k) {
         const auto found = keys[k] ? there.find(*keys[k]) : there.end();
         if (found == there.end()) continue;
@@ -307,7 +313,7 @@ class InPlaceSaver {
     if (now.code != ldapx::kSuccess) return {rootDn_};
     std::unordered_map<std::string, const ldapx::Entry*> there;
     for (const ldapx::Entry& e : now.entries)
-      if (auto key = MatchKey(e.dn)) there.emplace(std::move(*key), &e);
+      if (auto key = KeyOf(e.dn)) there.emplace(std::move(*key), &e);
     std::vector<std::string> out;
     const size_t n = backup.entries.size();
     std::vector<const ldapx::Entry*> read(n, nullptr);
@@ -332,7 +338,7 @@ class InPlaceSaver {
       last = csn;
     }
     for (const ldapx::Entry& e : now.entries)
-      if (const auto key = MatchKey(e.dn); key && there.count(*key)) out.push_back(e.dn);
+      if (const auto key = KeyOf(e.dn); key && there.count(*key)) out.push_back(e.dn);
     return out;
   }
 

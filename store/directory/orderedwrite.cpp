@@ -6,6 +6,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "platform/ldap/dn.h"
 #include "store/directory/directoryload.h"
 #include "store/directory/subtreedelete.h"
 
@@ -26,20 +27,6 @@ constexpr std::chrono::microseconds kFirstSpacing(100);
 constexpr std::chrono::microseconds kLeastSpacing(40);
 constexpr std::chrono::microseconds kMostSpacing(2000);
 
-// True when `child` is an entry directly below `parent`, both DNs as the plan builds
-// them: the child's RDN, an unescaped comma (and a blank after it for rules), then the
-// parent's DN unchanged.
-bool IsChildDn(const std::string& child, const std::string& parent) {
-  if (child.size() <= parent.size() + 1) return false;
-  size_t k = child.size() - parent.size();
-  if (child.compare(k, parent.size(), parent) != 0) return false;
-  if (child[k - 1] == ' ') --k;
-  if (k < 2 || child[k - 1] != ',') return false;
-  size_t backslashes = 0;
-  for (size_t j = k - 1; j > 0 && child[j - 1] == '\\'; --j) ++backslashes;
-  return backslashes % 2 == 0;
-}
-
 // The shape of a list of adds whose `after` names either the parent or the previous
 // sibling: each request's parent (-1: an entry that exists already), the sibling it
 // must follow in the directory's order (-1: none) and its depth.
@@ -54,10 +41,13 @@ AddLayout LayoutOf(const std::vector<ldapx::Connection::AddRequest>& requests) {
   l.parent.assign(n, -1);
   l.previous.assign(n, -1);
   l.depth.assign(n, 0);
+  // Each DN parsed once; one that is no DN is taken for a sibling.
+  std::vector<std::optional<ldapx::Dn>> dns(n);
+  for (size_t i = 0; i < n; ++i) dns[i] = ldapx::Dn::Parse(requests[i].dn);
   for (size_t i = 0; i < n; ++i) {
     const int a = requests[i].after;
     if (a >= 0 && static_cast<size_t>(a) < i) {
-      if (IsChildDn(requests[i].dn, requests[a].dn)) {
+      if (dns[i] && dns[a] && dns[i]->IsChildOf(*dns[a])) {
         l.parent[i] = a;
       } else {
         l.parent[i] = l.parent[a];

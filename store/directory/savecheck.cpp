@@ -4,14 +4,13 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "platform/ldap/dn.h"
 #include "platform/support/messages.h"
 #include "store/directory/entrylayout.h"
 
 namespace directory {
 
 namespace {
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // The attributes of the schema whose syntax is Directory String: the server refuses an
 // empty value and a value that is not UTF-8.
@@ -36,52 +35,22 @@ msg::Problem Refuse(int id, std::vector<std::string> args) {
   return msg::Problem{id, std::move(args), msg::Icon::Error};
 }
 
-// The key of MatchKey for a DN split into its RDNs.
-std::string KeyOf(const std::vector<std::vector<ldapx::Ava>>& rdns) {
-  std::string key;
-  std::vector<std::string> parts;
-  for (const auto& rdn : rdns) {
-    parts.clear();
-    for (const ldapx::Ava& ava : rdn) {
-      std::string part;
-      for (char c : ava.type) part += Lower(c);
-      part += '=';
-      part += MatchForm(ava.value);
-      parts.push_back(std::move(part));
-    }
-    std::sort(parts.begin(), parts.end());
-    if (!key.empty()) key += ',';
-    for (size_t i = 0; i < parts.size(); ++i) {
-      if (i) key += '+';
-      key += parts[i];
-    }
-  }
-  return key;
-}
-
 }  // namespace
-
-std::optional<std::string> MatchKey(const std::string& dn) {
-  const auto rdns = ldapx::SplitDn(dn);
-  if (!rdns) return std::nullopt;
-  return KeyOf(*rdns);
-}
 
 msg::Outcome CheckEntryPlan(const Configuration& configuration, const std::string& subtreeDn,
                             const EntryPlan& plan) {
   std::unordered_map<std::string, size_t> seen;
   seen.reserve(plan.size() + 1);
-  if (auto rootKey = MatchKey(subtreeDn)) seen.emplace(*rootKey, plan.size());
+  if (const auto root = ldapx::Dn::Parse(subtreeDn)) seen.emplace(root->Key(), plan.size());
   for (size_t i = 0; i < plan.size(); ++i) {
     const PlannedEntry& e = plan[i];
     if (!ldapx::IsUtf8(e.dn)) {
       return Refuse(62135, {e.dn, "cn"});
     }
     // One parse of the DN for both its name and its key.
-    const auto rdns = ldapx::SplitDn(e.dn);
-    const ldapx::Ava* rdn =
-        rdns && !rdns->empty() && rdns->front().size() == 1 ? &rdns->front().front() : nullptr;
-    if (!rdn || MatchForm(rdn->value).empty()) {
+    const auto dn = ldapx::Dn::Parse(e.dn);
+    const ldapx::Ava* rdn = dn && dn->Rdn().size() == 1 ? &dn->Rdn().front() : nullptr;
+    if (!rdn || ldapx::MatchValue(rdn->value).empty()) {
       return Refuse(62133, {e.dn});
     }
     // The directory would take a NUL as "\00" and give back a name no other store holds.
@@ -105,7 +74,7 @@ msg::Outcome CheckEntryPlan(const Configuration& configuration, const std::strin
         }
       }
     }
-    const auto [it, fresh] = seen.emplace(KeyOf(*rdns), i);
+    const auto [it, fresh] = seen.emplace(dn->Key(), i);
     if (!fresh) {
       const std::string& other = it->second < plan.size() ? plan[it->second].dn : subtreeDn;
       return Refuse(62132, {other, e.dn});

@@ -11,11 +11,6 @@
 
 namespace directory {
 
-// The key under which the server tells DNs apart: attribute types and cn-style values
-// (caseIgnoreMatch: surrounding blanks dropped, inner runs of blanks made one, ASCII
-// letters folded); nullopt when the text is not a DN.
-std::optional<std::string> MatchKey(const std::string& dn);
-
 // Checks `plan` (the entries of `configuration` below `subtreeDn`, in writing order).
 // One message (62132-62136, 62264) naming the record; none when the directory can take
 // every entry and the configuration loads back as saved.

@@ -109,6 +109,9 @@ class TestDnCheck : public QObject {
   void anEmptyRdnNeverReachesTheLibrary() {
     QVERIFY(!ldapx::ExplodeRdn(""));
     QVERIFY(!ldapx::ExplodeRdn(std::string("\0cn=x", 5)));
+    for (const std::string& text : {std::string(), std::string("\0cn=x", 5),
+                                    std::string("cn=\xd5,o=Sample"), std::string("cn")})
+      QVERIFY(!ldapx::SplitFirstRdn(text));
     const auto rdn = ldapx::ExplodeRdn("cn=a+sn=b");
     QVERIFY(rdn);
     QCOMPARE(rdn->size(), size_t(2));
@@ -180,6 +183,14 @@ class TestDnCheck : public QObject {
     QVERIFY(dn->IsChildOf(dn->Parent()));
     QVERIFY(*ldapx::Dn::Parse(dn->Parent().Text()) == dn->Parent());
     QVERIFY(*ldapx::Dn::Parse(dn->Text()) == *dn);
+    // The first RDN read alone is the same, and the text after it is the parent.
+    const std::string written = text.toStdString();
+    const auto split = ldapx::SplitFirstRdn(written);
+    QVERIFY(split);
+    QCOMPARE(split->rdn.size(), dn->Rdn().size());
+    QCOMPARE(QByteArray::fromStdString(split->rdn.front().type), type);
+    QCOMPARE(QByteArray::fromStdString(split->rdn.front().value), value);
+    QVERIFY(ldapx::Dn::Parse(split->parent) == dn->Parent());
   }
 
   // Two DNs compared as the directory compares names: equal, the first below the second

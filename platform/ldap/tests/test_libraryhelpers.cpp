@@ -1,14 +1,19 @@
 // The helpers that hand DNs, URLs, ports and whole files to the libraries: what each
 // must give back unchanged; and the words a result code reads as.
+#include <lber.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+// clang-format off
+#include <ldif.h>  // after <cstdio> and <lber.h>: it uses FILE and ber_len_t
+// clang-format on
 
 #include "platform/ldap/ldapclient.h"
 #include "platform/ldap/qerror.h"
@@ -203,6 +208,49 @@ class TestLibraryHelpers : public QObject {
     QCOMPARE(ReadAll(path), std::string("old"));
     QCOMPARE(std::distance(fs::directory_iterator(folder), fs::directory_iterator()),
              std::ptrdiff_t(1));
+  }
+
+  // LDIF attribute lines as backups hold them, and the library's LDIF reader reads each
+  // back as the value written.
+  void ldifLines_data() {
+    QTest::addColumn<QByteArray>("type");
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<QByteArray>("line");
+    const QByteArray b200(200, 'b');
+    QTest::newRow("plain") << QByteArray("cn") << QByteArray("Orvelle Configuration")
+                           << QByteArray("cn: Orvelle Configuration\n");
+    QTest::newRow("empty") << QByteArray("a") << QByteArray("") << QByteArray("a:\n");
+    QTest::newRow("inner blanks") << QByteArray("a") << QByteArray("x  $ y")
+                                  << QByteArray("a: x  $ y\n");
+    QTest::newRow("leading blank")
+        << QByteArray("a") << QByteArray(" x") << QByteArray("a:: IHg=\n");
+    QTest::newRow("leading colon")
+        << QByteArray("a") << QByteArray(":x") << QByteArray("a:: Ong=\n");
+    QTest::newRow("leading <") << QByteArray("a") << QByteArray("<x") << QByteArray("a:: PHg=\n");
+    QTest::newRow("trailing blank")
+        << QByteArray("a") << QByteArray("x ") << QByteArray("a:: eCA=\n");
+    QTest::newRow("UTF-8") << QByteArray("ovHelpString") << QByteArray("Größe: ")
+                           << QByteArray("ovHelpString:: R3LDtsOfZTog\n");
+    QTest::newRow("tab") << QByteArray("a") << QByteArray("x\ty") << QByteArray("a:: eAl5\n");
+    QTest::newRow("NUL") << QByteArray("a") << QByteArray("x\0y", 3) << QByteArray("a:: eAB5\n");
+    QTest::newRow("folded at 76 columns") << QByteArray("description") << b200
+                                          << "description: " + b200.left(63) + "\n " +
+                                                 b200.mid(63, 75) + "\n " + b200.mid(138) + "\n";
+  }
+  void ldifLines() {
+    QFETCH(QByteArray, type);
+    QFETCH(QByteArray, value);
+    QFETCH(QByteArray, line);
+    const std::string written = ldapx::LdifLine(type.toStdString(), value.toStdString());
+    QCOMPARE(QByteArray::fromStdString(written), line);
+    std::string unfolded = written.substr(0, written.size() - 1);
+    for (size_t at; (at = unfolded.find("\n ")) != std::string::npos;) unfolded.erase(at, 2);
+    berval readType{}, readValue{};
+    int freeValue = 0;
+    QCOMPARE(ldif_parse_line2(unfolded.data(), &readType, &readValue, &freeValue), 0);
+    QCOMPARE(QByteArray(readType.bv_val, static_cast<qsizetype>(readType.bv_len)), type);
+    QCOMPARE(QByteArray(readValue.bv_val, static_cast<qsizetype>(readValue.bv_len)), value);
+    if (freeValue) ber_memfree(readValue.bv_val);
   }
 
   // A result code reads as the directory library's words for it; our own waits that ran

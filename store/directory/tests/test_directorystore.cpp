@@ -593,8 +593,8 @@ class TestDirectoryStore : public QObject {
     QVERIFY(ldif.find("ovHelpString:: ") != std::string::npos);
     QVERIFY(ldif.find("ovToolTip: Finds people\novInputList: Target $ More\n") !=
             std::string::npos);
-    QCOMPARE(directory::LdifLine("a", " x"), std::string("a:: IHg=\n"));
-    QCOMPARE(directory::LdifLine("a", ""), std::string("a:\n"));
+    QCOMPARE(ldapx::LdifLine("a", " x"), std::string("a:: IHg=\n"));
+    QCOMPARE(ldapx::LdifLine("a", ""), std::string("a:\n"));
   }
 };
 
