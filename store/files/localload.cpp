@@ -105,13 +105,15 @@ int Load(Configuration& configuration, const LoadHooks& hooks, const kvaro::Oidt
 }
 
 int LoadFromFiles(Configuration& configuration, const kvaro::Oidtable& table,
-                  msg::Problems* problems) {
+                  msg::Problems* problems, FolderState* read) {
   const std::string& configurationDirectory = configuration.configurationDirectory;
   msg::Problems found;
   auto report = [&](int id, std::vector<std::string> args, msg::Icon icon) {
     found.push_back(msg::Problem{id, std::move(args), icon});
   };
+  FolderState state;
   auto done = [&](int result) {
+    if (read) *read = result == 1 ? std::move(state) : FolderState{};
     if (problems) problems->insert(problems->end(), found.begin(), found.end());
     return result;
   };
@@ -125,6 +127,7 @@ int LoadFromFiles(Configuration& configuration, const kvaro::Oidtable& table,
     if (attempt) {
       configuration.Clear();
       found.clear();  // what an abandoned read found does not count
+      state.digests.clear();
     }
     // Saves that follow each other faster than the folder is read would replace it
     // during every read: after a few such reads, hold off the next save while reading.
@@ -155,6 +158,7 @@ int LoadFromFiles(Configuration& configuration, const kvaro::Oidtable& table,
       int error = 0;
       switch (KindOf(dirFd.get(), name, text, error)) {
         case FileKind::RuleSet:
+          state.digests[name] = FileDigest(text);
           reader.ReadText(text);
           if (!reader.dropped().empty())
             found.push_back(msg::Problem{
@@ -164,6 +168,7 @@ int LoadFromFiles(Configuration& configuration, const kvaro::Oidtable& table,
                 true});
           break;
         case FileKind::Other:
+          state.digests[name] = FileDigest(text);
           report(msg::id::kNotConfigurationFile, {InFolder(folder, name)}, msg::Icon::Warning);
           break;
         case FileKind::Special:

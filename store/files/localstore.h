@@ -6,6 +6,7 @@
 
 #include "model/configuration.h"
 #include "platform/support/outcome.h"
+#include "store/files/folderversion.h"
 
 namespace kvaro {
 class Oidtable;
@@ -32,6 +33,7 @@ int Load(Configuration& configuration, const LoadHooks& hooks, const kvaro::Oidt
 // and returns 0 (no configuration). -1 when a "RuleSet=" file could not be read whole: the
 // configuration there must not be replaced by a new one. What the caller should show (the
 // file and the system's reason; files that are not regular files) is appended to
-// *problems when given.
+// *problems when given. `read` (when given) receives the digests of the files the load
+// read, for the save of this configuration to hand back (SaveToFiles); empty unless 1.
 int LoadFromFiles(Configuration& configuration, const kvaro::Oidtable& table,
-                  msg::Problems* problems = nullptr);
+                  msg::Problems* problems = nullptr, localfiles::FolderState* read = nullptr);
