@@ -7,9 +7,9 @@
 namespace store {
 
 int Load(Configuration& configuration, const kvaro::Oidtable& table, const DirectoryLoad& directory,
-         msg::Problems* problems) {
+         msg::Problems* problems, localfiles::FolderState* folderState) {
   if (configuration.startupMode != StartupMode::kDirectory)
-    return ::LoadFromFiles(configuration, table, problems);
+    return ::LoadFromFiles(configuration, table, problems, folderState);
   if (!directory.prompt) return kNothingLoaded;
   return LoadStatusOf(directory::LoadFromDirectory(configuration, table, *directory.prompt,
                                                    directory.timeouts, directory.wait,
@@ -29,9 +29,9 @@ int LoadStatusOf(directory::LoadResult result) {
 }
 
 bool Save(Configuration& configuration, directory::PleaseWait* wait,
-          const directory::SaveOptions& options) {
+          const directory::SaveOptions& options, localfiles::FolderState* folderState) {
   if (configuration.startupMode != StartupMode::kDirectory) {
-    const msg::Outcome saved = SaveToFiles(configuration);
+    const msg::Outcome saved = SaveToFiles(configuration, folderState);
     msg::Show(saved);
     return bool(saved);
   }

@@ -6,6 +6,7 @@
 #include "model/configuration.h"
 #include "store/directory/directoryload.h"
 #include "store/directory/directorysave.h"
+#include "store/files/folderversion.h"
 
 namespace kvaro {
 class Oidtable;
@@ -26,9 +27,10 @@ struct DirectoryLoad {
 // (directory::LoadFromDirectory; kNothingLoaded when no server is configured,
 // kLoadCancelled when the administrator cancelled the logon) or the local folder
 // (LoadFromFiles, whose problems go to *problems). kLoaded when a configuration was
-// loaded; kNothingLoaded or kLoadUnreadable as LoadFromFiles says.
+// loaded; kNothingLoaded or kLoadUnreadable as LoadFromFiles says. `folderState` (when
+// given) receives what a load from the local folder read, for Save to hand back.
 int Load(Configuration& configuration, const kvaro::Oidtable& table, const DirectoryLoad& directory,
-         msg::Problems* problems = nullptr);
+         msg::Problems* problems = nullptr, localfiles::FolderState* folderState = nullptr);
 
 // What a directory load's result means for start-up: kLoaded, kNothingLoaded (no server
 // configured) or kLoadCancelled.
@@ -36,9 +38,12 @@ int LoadStatusOf(directory::LoadResult result);
 
 // Saves the whole configuration where configuration.startupMode says: the directory
 // subtree at subtreeDn through configuration.connection (directory::SaveConfiguration,
-// with `wait` and `options`), or the local folder (SaveToFiles). True when everything was
-// written; false after exactly one message.
+// with `wait` and `options`), or the local folder (SaveToFiles, given `folderState`: the
+// state Load gave, which then writes only what changed since and refuses to overwrite
+// what someone else wrote meanwhile). True when everything was written; false after
+// exactly one message.
 bool Save(Configuration& configuration, directory::PleaseWait* wait = nullptr,
-          const directory::SaveOptions& options = {});
+          const directory::SaveOptions& options = {},
+          localfiles::FolderState* folderState = nullptr);
 
 }  // namespace store
