@@ -321,6 +321,7 @@ class LocalSave {
           case FileKind::Unreadable:
             return Fail(msg::id::kCannotCheckFile, InFolder(folder_, e.name), error);
           case FileKind::Gone:
+            gone_.insert(e.name);
             continue;  // removed meanwhile: nothing to keep or replace
         }
       }
@@ -371,6 +372,7 @@ class LocalSave {
     for (const auto& w : write_)
       if (current_.digests.count(w.file->name)) replaced.insert(w.file->name);
     for (const DirEntry& e : entries) {
+      if (gone_.count(e.name)) continue;
       if (replaced.count(e.name))
         ours_.push_back(e.name);
       else
@@ -634,6 +636,7 @@ class LocalSave {
   FolderState* loaded_;
   FolderState current_;
   std::set<std::string> ruleSetFiles_;
+  std::set<std::string> gone_;  // listed, but removed before they could be read
   struct Write {
     const NewFile* file;
     std::string digest;
