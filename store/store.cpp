@@ -5,9 +5,11 @@
 namespace store {
 
 int Load(Session& session, Configuration& configuration, const kvaro::Oidtable& table,
-         const DirectoryLoad& directory, msg::Problems* problems) {
+         const DirectoryLoad& directory, msg::Problems* problems,
+         localfiles::FolderState* folderState) {
   if (session.startupMode != StartupMode::kDirectory)
-    return ::LoadFromFiles(configuration, session.configurationDirectory, table, problems);
+    return ::LoadFromFiles(configuration, session.configurationDirectory, table, problems,
+                           folderState);
   if (!directory.prompt) return kNothingLoaded;
   return LoadStatusOf(directory::LoadFromDirectory(session.directory, configuration, table,
                                                    *directory.prompt, directory.timeouts,
@@ -27,9 +29,9 @@ int LoadStatusOf(directory::LoadResult result) {
 }
 
 msg::Result Save(Session& session, const Configuration& configuration, directory::PleaseWait* wait,
-                 const directory::SaveOptions& options) {
+                 const directory::SaveOptions& options, localfiles::FolderState* folderState) {
   if (session.startupMode != StartupMode::kDirectory)
-    return SaveToFiles(configuration, session.configurationDirectory);
+    return SaveToFiles(configuration, session.configurationDirectory, folderState);
   return directory::SaveConfiguration(session.directory, configuration, wait, options);
 }
 

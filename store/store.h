@@ -9,6 +9,7 @@
 #include "store/directory/directoryload.h"
 #include "store/directory/directorysave.h"
 #include "store/directory/session.h"
+#include "store/files/folderversion.h"
 #include "store/files/localstore.h"
 
 namespace kvaro {
@@ -44,9 +45,11 @@ struct DirectoryLoad {
 // (directory::LoadFromDirectory; kNothingLoaded when no server is configured,
 // kLoadCancelled when the administrator cancelled the logon) or the local folder
 // (LoadFromFiles, whose problems go to *problems). kLoaded when a configuration was
-// loaded; kNothingLoaded or kLoadUnreadable as LoadFromFiles says.
+// loaded; kNothingLoaded or kLoadUnreadable as LoadFromFiles says. `folderState` (when
+// given) receives what a load from the local folder read, for Save to hand back.
 int Load(Session& session, Configuration& configuration, const kvaro::Oidtable& table,
-         const DirectoryLoad& directory, msg::Problems* problems = nullptr);
+         const DirectoryLoad& directory, msg::Problems* problems = nullptr,
+         localfiles::FolderState* folderState = nullptr);
 
 // What a directory load's result means for start-up: kLoaded, kNothingLoaded (no server
 // configured) or kLoadCancelled.
@@ -54,9 +57,12 @@ int LoadStatusOf(directory::LoadResult result);
 
 // Saves the whole configuration where session.startupMode says: the directory subtree
 // through the session's connection (directory::SaveConfiguration, with `wait` and
-// `options`), or the local folder (SaveToFiles). Succeeds when everything was written;
-// what the save has to say is in the result, for the caller to show.
+// `options`), or the local folder (SaveToFiles, given `folderState`: the state Load gave,
+// which then writes only what changed since and refuses to overwrite what someone else
+// wrote meanwhile). Succeeds when everything was written; what the save has to say is in
+// the result, for the caller to show.
 msg::Result Save(Session& session, const Configuration& configuration,
-                 directory::PleaseWait* wait = nullptr, const directory::SaveOptions& options = {});
+                 directory::PleaseWait* wait = nullptr, const directory::SaveOptions& options = {},
+                 localfiles::FolderState* folderState = nullptr);
 
 }  // namespace store

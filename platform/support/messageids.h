@@ -52,4 +52,21 @@ inline constexpr int kDropNul = 62262;           // holds a NUL character
 // Read, but not wholly: the rule set's name ends at the next ":" (the detail is the name).
 inline constexpr int kDropRuleSetNameCut = 62263;
 
+// Versions and the lost-update guard: a save or copy refused because someone else wrote
+// the configuration (the place and a list of lines), and the lines that list what changed.
+inline constexpr int kChangedSinceLoad = 62350;
+inline constexpr int kRuleSetAdded = 62351;
+inline constexpr int kRuleSetChanged = 62352;
+inline constexpr int kRuleSetRemoved = 62353;
+inline constexpr int kFilesRemoved = 62354;
+inline constexpr int kFormChanged = 62355;
+inline constexpr int kEntryChanged = 62356;
+inline constexpr int kEntriesRemoved = 62357;
+inline constexpr int kConfigurationChanged = 62358;
+inline constexpr int kNotAtVersion = 62359;
+// The version of a directory configuration could not be read (DN, error text), or the
+// server keeps nothing that changes with every write (the URL).
+inline constexpr int kVersionUnreadable = 62360;
+inline constexpr int kNoVersionAttributes = 62361;
+
 }  // namespace msg::id

@@ -20,7 +20,7 @@ struct Problem {
   bool prepared = false;
   // Shown below the message's text after a blank line when not empty: why it failed, in
   // the server's or the system's words (see directory::ReasonText).
-  std::string reason;
+  std::string reason = {};
   bool operator==(const Problem&) const = default;
 };
 using Problems = std::vector<Problem>;

@@ -479,6 +479,24 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62331, "Re&name\tF2"},
       {62332, "Re&move\tDel"},
       {62333, "Orvelle32Setup Help"},
+      // Versions and the lost-update guard.
+      {62350,
+       "Nothing was saved: since the configuration was loaded from '%s', someone else changed "
+       "what this save would write or remove:\n\n%s\n\nLoad the configuration again to see "
+       "their changes, then make yours again."},
+      {62351, "rule set '%s' was added"},
+      {62352, "rule set '%s' was changed"},
+      {62353, "rule set '%s' was removed"},
+      {62354, "files removed: %s"},
+      {62355, "search form '%s' was changed"},
+      {62356, "entry '%s' was changed"},
+      {62357, "entries removed: %s"},
+      {62358, "the configuration was changed"},
+      {62359, "Nothing was written: '%s' is no longer at version %s. Since then:\n\n%s"},
+      {62360, "The version of the configuration could not be read:\n\nDN: %s\nError: %s"},
+      {62361,
+       "The server of '%s' keeps no attribute that changes with every write of an entry "
+       "(entryCSN, entryUSN or modifyTimestamp), so its configuration has no version."},
       // Directory store messages.
       {62120,
        "'%s' is not the URL of a configuration in a directory. Give it as ldap://host:port/DN of "

@@ -96,12 +96,15 @@ int CountRuleSetFiles(const std::string& folder, size_t& count) {
 }
 
 int LoadFromFiles(Configuration& configuration, const std::string& configurationDirectory,
-                  const kvaro::Oidtable& table, msg::Problems* problems) {
+                  const kvaro::Oidtable& table, msg::Problems* problems,
+                  localfiles::FolderState* read) {
   msg::Problems found;
   auto report = [&](int id, std::vector<std::string> args, msg::Icon icon) {
     found.push_back(msg::Problem{id, std::move(args), icon});
   };
+  FolderState state;
   auto done = [&](int result) {
+    if (read) *read = result == 1 ? std::move(state) : FolderState{};
     if (problems) problems->insert(problems->end(), found.begin(), found.end());
     return result;
   };
@@ -115,6 +118,7 @@ int LoadFromFiles(Configuration& configuration, const std::string& configuration
     if (attempt) {
       configuration.Clear();
       found.clear();  // what an abandoned read found does not count
+      state.digests.clear();
     }
     // Saves that follow each other faster than the folder is read would replace it
     // during every read: after a few such reads, hold off the next save while reading.
@@ -145,6 +149,7 @@ int LoadFromFiles(Configuration& configuration, const std::string& configuration
       int error = 0;
       switch (KindOf(dirFd.get(), name, text, error)) {
         case FileKind::RuleSet:
+          state.digests[name] = FileDigest(text);
           reader.ReadText(text);
           if (!reader.dropped().empty())
             found.push_back(msg::Problem{
@@ -154,6 +159,7 @@ int LoadFromFiles(Configuration& configuration, const std::string& configuration
                 true});
           break;
         case FileKind::Other:
+          state.digests[name] = FileDigest(text);
           report(msg::id::kNotConfigurationFile, {InFolder(folder, name)}, msg::Icon::Warning);
           break;
         case FileKind::Special:

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -178,14 +179,35 @@ struct SaveError {
   int error = 0;
 };
 
+// A file this save would write or remove that someone else wrote since `loaded`: how
+// it stood then and now (null: there was no such file).
+struct Conflict {
+  std::string name;
+  const std::string* then;
+  const std::string* now;
+};
+
+const std::string* DigestOf(const FolderState& state, const std::string& name) {
+  const auto it = state.digests.find(name);
+  return it == state.digests.end() ? nullptr : &it->second;
+}
+
+bool SameDigest(const std::string* a, const std::string* b) {
+  return a == b || (a && b && *a == *b);
+}
+
 class LocalSave {
  public:
-  LocalSave(std::string folder, std::vector<NewFile> files)
-      : folder_(std::move(folder)), files_(std::move(files)) {}
+  LocalSave(std::string folder, std::vector<NewFile> files, FolderState* loaded)
+      : folder_(std::move(folder)), files_(std::move(files)), loaded_(loaded) {}
 
   // Nothing wrong when saved; else the one message that says why.
   msg::Outcome Run() {
-    if (Save()) return {};
+    if (Save()) {
+      if (loaded_) Remember();
+      return {};
+    }
+    if (!conflicts_.empty()) return ConflictProblem();
     if (error_.id == msg::id::kSaveBusy || error_.id == msg::id::kNotRegularFile ||
         error_.id == msg::id::kWouldOverwriteOtherFile)
       return msg::Problem{error_.id, {error_.path}, msg::Icon::Error};
@@ -232,6 +254,8 @@ class LocalSave {
     std::vector<DirEntry> entries;
     if (!ListFolder(old_.get(), entries)) return Fail(msg::id::kCannotCreateFile, folder_, errno);
     if (!SortEntries(entries)) return false;
+    if (!Plan(entries)) return false;
+    if (write_.empty() && remove_.empty()) return true;  // the folder holds it already
 
     if (!base_.empty() && !ExchangeDisabled()) {
       const int result = SaveByExchange(folderStat);
@@ -266,9 +290,9 @@ class LocalSave {
           ::unlinkat(old_.get(), e.name.c_str(), 0);
   }
 
-  // Splits the folder's entries into ours (the "RuleSet=" files that hold a rule set,
-  // which the new configuration replaces) and the rest (carried over). An entry under a
-  // name the save writes that is not ours is refused: a special file, or a file that
+  // Reads what the folder's "RuleSet=" entries hold now (current_) and which of them hold
+  // a rule set (ruleSetFiles_, which a save may replace or remove). An entry under a name
+  // the save writes that is not such a file is refused: a special file, or a file that
   // holds no rule set. So is a "RuleSet=" file that cannot be read to tell.
   bool SortEntries(const std::vector<DirEntry>& entries) {
     std::unordered_set<std::string_view> written;
@@ -281,12 +305,14 @@ class LocalSave {
         switch (KindOf(old_.get(), e.name, text, error)) {
           case FileKind::RuleSet:
             ruleSetFile = true;
+            current_.digests[e.name] = FileDigest(text);
             if (struct stat st{}; ::fstatat(old_.get(), e.name.c_str(), &st, 0) == 0)
               oldModes_[e.name] = st;
             break;
           case FileKind::Other:
             if (written.count(e.name))
               return Fail(msg::id::kWouldOverwriteOtherFile, InFolder(folder_, e.name), 0);
+            current_.digests[e.name] = FileDigest(text);
             break;
           case FileKind::Special:
             if (written.count(e.name))
@@ -295,15 +321,97 @@ class LocalSave {
           case FileKind::Unreadable:
             return Fail(msg::id::kCannotCheckFile, InFolder(folder_, e.name), error);
           case FileKind::Gone:
+            gone_.insert(e.name);
             continue;  // removed meanwhile: nothing to keep or replace
         }
       }
-      if (ruleSetFile)
+      if (ruleSetFile) ruleSetFiles_.insert(e.name);
+    }
+    return true;
+  }
+
+  // Decides which files this save writes (write_) and removes (remove_), as SaveToFiles
+  // describes; every other entry of the folder is carried over as it is. False when
+  // someone else wrote a file that would be written or removed (conflicts_).
+  bool Plan(const std::vector<DirEntry>& entries) {
+    std::unordered_set<std::string_view> newNames;
+    for (const NewFile& file : files_) {
+      newNames.insert(file.name);
+      const std::string digest = FileDigest(file.text);
+      const std::string* now = DigestOf(current_, file.name);
+      if (now && *now == digest) {
+        inPlace_.emplace_back(file.name, digest);
+        continue;
+      }
+      if (loaded_) {
+        const std::string* then = DigestOf(*loaded_, file.name);
+        // Not changed here since the load: what the folder holds now stays.
+        if (then && *then == digest) continue;
+        if (!SameDigest(then, now)) {
+          conflicts_.push_back({file.name, then, now});
+          continue;
+        }
+      }
+      write_.push_back({&file, digest});
+    }
+    for (const std::string& name : ruleSetFiles_) {
+      if (newNames.count(name)) continue;
+      if (loaded_) {
+        const std::string* then = DigestOf(*loaded_, name);
+        if (!then) continue;  // someone else's new file: not this save's to remove
+        const std::string* now = DigestOf(current_, name);
+        if (!SameDigest(then, now)) {
+          conflicts_.push_back({name, then, now});
+          continue;
+        }
+      }
+      remove_.push_back(name);
+    }
+    if (!conflicts_.empty()) return false;
+    std::unordered_set<std::string_view> replaced(remove_.begin(), remove_.end());
+    for (const auto& w : write_)
+      if (current_.digests.count(w.file->name)) replaced.insert(w.file->name);
+    for (const DirEntry& e : entries) {
+      if (gone_.count(e.name)) continue;
+      if (replaced.count(e.name))
         ours_.push_back(e.name);
       else
         carried_.push_back(e);
     }
     return true;
+  }
+
+  // Brings *loaded_ to what this save left: the files it wrote or found as it would have
+  // written them, without those it removed or found removed. Files it left alone keep
+  // the digest of the load, so that a later save still notices their change.
+  void Remember() {
+    for (const auto& [name, digest] : inPlace_) loaded_->digests[name] = digest;
+    for (const auto& w : write_) loaded_->digests[w.file->name] = w.digest;
+    for (const std::string& name : remove_) loaded_->digests.erase(name);
+    std::unordered_set<std::string_view> newNames;
+    for (const NewFile& file : files_) newNames.insert(file.name);
+    for (auto it = loaded_->digests.begin(); it != loaded_->digests.end();) {
+      if (!newNames.count(it->first) && !current_.digests.count(it->first))
+        it = loaded_->digests.erase(it);
+      else
+        ++it;
+    }
+  }
+
+  // The refusal that names every file someone else wrote, with what they did to it.
+  msg::Outcome ConflictProblem() const {
+    std::vector<std::string> lines;
+    for (const Conflict& c : conflicts_) {
+      const int id = !c.then  ? msg::id::kRuleSetAdded
+                     : !c.now ? msg::id::kRuleSetRemoved
+                              : msg::id::kRuleSetChanged;
+      lines.push_back(msg::Text(id, {c.name.substr(kPrefix.size())}) + " (" +
+                      msg::Displayable(InFolder(folder_, c.name)) + ")");
+    }
+    std::string list;
+    for (const std::string& line : lines) list += (list.empty() ? "" : "\n") + line;
+    return msg::Problem{
+        msg::id::kChangedSinceLoad, {msg::Displayable(folder_), list}, msg::Icon::Error, true};
   }
 
   // Mode and owner for a new file: those of the file it replaces, else a new file's.
@@ -361,8 +469,8 @@ class LocalSave {
     Fd fresh(
         ::openat(parent_.get(), newName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!fresh) return Abandon(msg::id::kCannotCreateFile, folder_, errno);
-    for (const NewFile& file : files_) {
-      if (!WriteFile(fresh.get(), file.name, file)) return Abandon();
+    for (const auto& w : write_) {
+      if (!WriteFile(fresh.get(), w.file->name, *w.file)) return Abandon();
       SaveStep_();
     }
     for (const DirEntry& e : carried_) {
@@ -449,7 +557,8 @@ class LocalSave {
     auto removeTemps = [&] {
       for (const auto& t : temps) ::unlinkat(old_.get(), t.first.c_str(), 0);
     };
-    for (const NewFile& file : files_) {
+    for (const auto& w : write_) {
+      const NewFile& file = *w.file;
       std::string temp;
       do {
         temp = std::string(kTempFileTag) + kvaro::RandomTag();
@@ -465,8 +574,6 @@ class LocalSave {
       removeTemps();
       return false;
     }
-    std::unordered_set<std::string_view> written;
-    for (const NewFile& f : files_) written.insert(f.name);
     // Done steps: (target, backup or empty when there was no old file).
     std::vector<std::pair<std::string, std::string>> done;
     auto backUp = [&](const std::string& target, std::string& backup) {
@@ -497,8 +604,7 @@ class LocalSave {
       done.emplace_back(file->name, backup);
       SaveStep_();
     }
-    for (const std::string& name : ours_) {
-      if (written.count(name)) continue;
+    for (const std::string& name : remove_) {
       std::string backup;
       if (!backUp(name, backup)) return rollBack(msg::id::kCannotUpdateFile, name, errno);
       if (::unlinkat(old_.get(), name.c_str(), 0) != 0) {
@@ -527,7 +633,19 @@ class LocalSave {
   Fd parent_;
   Fd old_;
   std::string newName_;
-  std::vector<std::string> ours_;
+  FolderState* loaded_;
+  FolderState current_;
+  std::set<std::string> ruleSetFiles_;
+  std::set<std::string> gone_;  // listed, but removed before they could be read
+  struct Write {
+    const NewFile* file;
+    std::string digest;
+  };
+  std::vector<Write> write_;
+  std::vector<std::string> remove_;
+  std::vector<std::pair<std::string, std::string>> inPlace_;  // already as written: name, digest
+  std::vector<Conflict> conflicts_;
+  std::vector<std::string> ours_;  // the entries written_ replaces and remove_ removes
   std::vector<DirEntry> carried_;
   std::unordered_map<std::string, struct stat> oldModes_;
   SaveError error_;
@@ -571,7 +689,8 @@ msg::Outcome CheckBeforeSave(
 
 }  // namespace
 
-msg::Outcome SaveToFiles(const Configuration& configuration, const std::string& folder) {
+msg::Outcome SaveToFiles(const Configuration& configuration, const std::string& folder,
+                         localfiles::FolderState* loaded) {
   std::unordered_map<const RuleSet*, std::vector<const SearchForm*>> formsBySet;
   for (const auto& form : configuration.searchForms)
     formsBySet[form->ruleSet].push_back(form.get());
@@ -588,5 +707,5 @@ msg::Outcome SaveToFiles(const Configuration& configuration, const std::string& 
       for (const SearchForm* form : forms->second) WriteText(*form, file.text);
     files.push_back(std::move(file));
   }
-  return LocalSave(folder, std::move(files)).Run();
+  return LocalSave(folder, std::move(files), loaded).Run();
 }

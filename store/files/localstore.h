@@ -5,6 +5,7 @@
 
 #include "model/configuration.h"
 #include "platform/support/outcome.h"
+#include "store/files/folderversion.h"
 
 namespace kvaro {
 class Oidtable;
@@ -26,6 +27,8 @@ inline constexpr int kLoadCancelled = -2;
 // kLoadUnreadable when a "RuleSet=" file could not be read whole: the configuration there
 // must not be replaced by a new one. What the caller should show (the file and the
 // system's reason; files that are not regular files) is appended to *problems when
-// given.
+// given. `read` (when given) receives the digests of the files the load read, for the
+// save of this configuration to hand back (SaveToFiles); empty unless kLoaded.
 int LoadFromFiles(Configuration& configuration, const std::string& folder,
-                  const kvaro::Oidtable& table, msg::Problems* problems = nullptr);
+                  const kvaro::Oidtable& table, msg::Problems* problems = nullptr,
+                  localfiles::FolderState* read = nullptr);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "model/configuration.h"
+#include "store/files/folderversion.h"
 
 namespace kvaro {
 class Oidtable;
@@ -146,4 +147,16 @@ int CountRuleSetFiles(const std::string& folder, size_t& count);
 // back. One save at a time per folder: a second waits up to 10 s, then fails. On failure
 // returns the one message that says why (with the system's reason), for the caller to
 // show.
-msg::Outcome SaveToFiles(const Configuration& configuration, const std::string& folder);
+//
+// Only files whose text changes are written; the others keep their inode and times, and
+// a save that changes nothing touches nothing. Without `loaded` the folder is made to
+// hold exactly this configuration's files. With `loaded` (the state LoadFromFiles gave
+// for this configuration, or the last save's) the save writes only what changed since
+// then: files of rule sets whose text differs from `loaded` are written, those in
+// `loaded` but no longer in the configuration are removed, and every other file is left
+// as it is, also one that someone else wrote meanwhile. When a file the save would write
+// or remove was changed, added or removed by someone else since `loaded`, nothing is
+// written and the message names those files. After a save `*loaded` is the state this
+// save left.
+msg::Outcome SaveToFiles(const Configuration& configuration, const std::string& folder,
+                         localfiles::FolderState* loaded = nullptr);

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCommandLineParser>
+#include <QStringList>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -11,9 +13,13 @@
 
 #include "platform/ldap/ldapclient.h"
 #include "platform/support/datafiles.h"
+#include "platform/support/messageids.h"
 #include "platform/support/messages.h"
 #include "store/directory/directoryload.h"
 #include "store/directory/directorystore.h"
+#include "store/directory/version.h"
+#include "store/files/folderio.h"
+#include "store/files/folderversion.h"
 #include "store/files/localstore.h"
 #include "store/files/templatefile.h"
 #include "store/store.h"
@@ -29,14 +35,18 @@ constexpr const char* kUsage =
     "       orvelle-config [OPTIONS] copy SOURCE TARGET\n"
     "       orvelle-config [OPTIONS] ldif SOURCE\n"
     "       orvelle-config [OPTIONS] oidtable URL\n"
+    "       orvelle-config [OPTIONS] version SOURCE\n"
     "\n"
     "  check SOURCE         load the configuration of SOURCE as orvelle32setup does at\n"
     "                       start-up and run the check of every record\n"
     "  copy SOURCE TARGET   load SOURCE and save it to TARGET as File Save does\n"
+    "                       (with --if-version TOKEN only while TARGET is at that version)\n"
     "  ldif SOURCE          print, as LDIF, the entries a save to the directory adds\n"
     "  oidtable URL         print the attribute table (the installed one, or --oidtable)\n"
     "                       with the attribute types and object classes of the server's\n"
     "                       schema that it lacks added, in the table's file syntax\n"
+    "  version SOURCE       print the version of the configuration SOURCE holds: one word\n"
+    "                       that changes with every write of it\n"
     "\n"
     "SOURCE and TARGET are configuration folders (the \"RuleSet=*\" files) or LDAP URLs\n"
     "whose DN is the configuration root entry, for example\n"
@@ -60,10 +70,13 @@ constexpr const char* kUsage =
     "  --allow-warnings     pass, copy or print although the load dropped records\n"
     "                       with warnings (by default such a load fails check, copy\n"
     "                       and ldif before anything is written)\n"
+    "  --if-version TOKEN   for copy: write nothing, and exit with status 3, unless\n"
+    "                       TARGET is still at version TOKEN (what version printed)\n"
     "  --help               show this text\n"
     "\n"
     "Exit status: 0 success, 1 failure (also a load with warnings; check: a failed\n"
-    "record check), 2 usage error (also a --root-dn that is not a DN).\n";
+    "record check), 2 usage error (also a --root-dn that is not a DN), 3 copy: TARGET\n"
+    "is no longer at the version --if-version names (nothing was written).\n";
 
 bool IsUrl(const std::string& operand) { return operand.find("://") != std::string::npos; }
 
@@ -156,6 +169,141 @@ bool SaveTarget(const std::string& target, Configuration& configuration,
   return bool(saved);
 }
 
+namespace {
+
+// The lines that name what changed in a folder since `token`.
+std::string FolderChangeLines(const std::string& token, const localfiles::FolderState& now) {
+  std::vector<std::string> lines;
+  size_t removed = 0;
+  if (const auto changes = localfiles::FolderChangesSince(token, now)) {
+    for (const localfiles::FileChange& change : *changes) {
+      const std::string name =
+          change.name.substr(std::min(change.name.size(), localfiles::kPrefix.size()));
+      switch (change.kind) {
+        case localfiles::FileChange::Kind::Added:
+          lines.push_back(msg::Text(msg::id::kRuleSetAdded, {name}));
+          break;
+        case localfiles::FileChange::Kind::Changed:
+          lines.push_back(msg::Text(msg::id::kRuleSetChanged, {name}));
+          break;
+        case localfiles::FileChange::Kind::Removed:
+          ++removed;
+          break;
+      }
+    }
+  }
+  if (removed) lines.push_back(msg::Text(msg::id::kFilesRemoved, {std::to_string(removed)}));
+  if (lines.empty()) lines.push_back(msg::Text(msg::id::kConfigurationChanged));
+  std::string text;
+  for (const std::string& line : lines) text += (text.empty() ? "" : "\n") + line;
+  return text;
+}
+
+// Reads the state of the configuration folder `folder`; false after the message.
+bool ReadFolder(const std::string& folder, localfiles::FolderState& state) {
+  std::error_code ec;
+  if (fs::exists(folder, ec) && !fs::is_directory(folder, ec)) {
+    msg::Show(62107, {folder}, msg::Buttons::Ok, msg::Icon::Error);
+    return false;
+  }
+  const msg::Outcome read = localfiles::ReadFolderState(folder, state);
+  msg::Show(read);
+  return bool(read);
+}
+
+// Reads the state of the directory configuration `session` is connected to; false after
+// the message.
+bool ReadDirectory(const directory::Session& session, const std::string& url,
+                   directory::DirectoryState& state) {
+  state = directory::ReadDirectoryState(*session.connection, session.subtreeDn);
+  if (state.code != ldapx::kSuccess) {
+    msg::Show(msg::id::kVersionUnreadable, {session.subtreeDn, ldapx::ErrorText(state.code)},
+              msg::Buttons::Ok, msg::Icon::Error);
+    return false;
+  }
+  if (state.kind == 0) {
+    msg::Show(msg::id::kNoVersionAttributes, {url}, msg::Buttons::Ok, msg::Icon::Error);
+    return false;
+  }
+  return true;
+}
+
+void ShowNotAtVersion(const std::string& target, const std::string& version,
+                      const std::string& lines) {
+  msg::ShowPrepared(msg::id::kNotAtVersion,
+                    {msg::Displayable(target), msg::Displayable(version), lines}, msg::Buttons::Ok,
+                    msg::Icon::Error);
+}
+
+}  // namespace
+
+bool ReadVersion(const std::string& source, const Credentials& credentials, std::string& token) {
+  if (IsLdapUrl(source)) {
+    directory::Session server = credentials;
+    const msg::Result connected = directory::ConnectConfiguration(server, source);
+    msg::Show(connected);
+    if (!connected) return false;
+    directory::DirectoryState state;
+    if (!ReadDirectory(server, source, state)) return false;
+    token = directory::DirectoryToken(state);
+    return true;
+  }
+  if (IsUrl(source)) {
+    msg::Show(62106, {source}, msg::Buttons::Ok, msg::Icon::Error);
+    return false;
+  }
+  localfiles::FolderState state;
+  if (!ReadFolder(source, state)) return false;
+  token = localfiles::FolderToken(state);
+  return true;
+}
+
+SaveResult SaveTargetAtVersion(const std::string& target, Configuration& configuration,
+                               const Credentials& credentials, const std::string& version) {
+  if (IsLdapUrl(target)) {
+    // The version is read over the connection the save then uses, just before it.
+    directory::Session session = credentials;
+    const msg::Result connected = directory::ConnectConfiguration(session, target);
+    msg::Show(connected);
+    if (!connected) return SaveResult::Failed;
+    directory::DirectoryState state;
+    if (!ReadDirectory(session, target, state)) return SaveResult::Failed;
+    if (directory::DirectoryToken(state) != version) {
+      std::string lines;
+      const auto changes = directory::DirectoryChangesSince(version, state);
+      if (changes)
+        for (const std::string& line : directory::DescribeChanges(
+                 *session.connection, session.subtreeDn, *changes))
+          lines += (lines.empty() ? "" : "\n") + line;
+      if (lines.empty()) lines = msg::Text(msg::id::kConfigurationChanged);
+      ShowNotAtVersion(target, version, lines);
+      return SaveResult::NotAtVersion;
+    }
+    const msg::Result saved = directory::SaveWithRootEntry(session, configuration);
+    msg::Show(saved);
+    return saved ? SaveResult::Saved : SaveResult::Failed;
+  }
+  if (IsUrl(target)) {
+    msg::Show(62106, {target}, msg::Buttons::Ok, msg::Icon::Error);
+    return SaveResult::Failed;
+  }
+  localfiles::FolderState state;
+  if (!ReadFolder(target, state)) return SaveResult::Failed;
+  if (localfiles::FolderToken(state) != version) {
+    ShowNotAtVersion(target, version, FolderChangeLines(version, state));
+    return SaveResult::NotAtVersion;
+  }
+  std::error_code ec;
+  fs::create_directories(target, ec);
+  // The state just read is what the save holds the folder to: a file written since is
+  // named by the save's refusal, and nothing is written.
+  const msg::Outcome saved = SaveToFiles(configuration, target, &state);
+  msg::Show(saved);
+  if (saved) return SaveResult::Saved;
+  return saved.Ids() == std::vector<int>{msg::id::kChangedSinceLoad} ? SaveResult::NotAtVersion
+                                                                     : SaveResult::Failed;
+}
+
 int CheckAll(const Configuration& configuration) {
   int failed = 0;
   // Every failed check is shown, in the order of the records.
@@ -216,70 +364,134 @@ int DescriptorOutput::sync() {
 
 namespace {
 
-// The tool without the final check of `out` (see Run).
-int RunCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+// What the command line asks for.
+struct Options {
   std::vector<std::string> operands;
   std::string oidtablePath;
   std::string passwordFile;
   std::string rootDn;
   bool rootDnGiven = false;
   bool allowWarnings = false;
+  std::string ifVersion;
+  bool ifVersionGiven = false;
   Credentials credentials;
-  // Options that take a value: "--name VALUE" or "--name=VALUE".
-  auto value = [&](size_t& i, const std::string& name, std::string& into) -> int {
-    const std::string& a = arguments[i];
-    if (a == name) {
-      if (i + 1 >= arguments.size()) {
-        err << "orvelle-config: " << name << " needs a value\n" << kUsage;
-        return -1;
-      }
-      into = arguments[++i];
-      return 1;
-    }
-    if (a.rfind(name + "=", 0) == 0) {
-      into = a.substr(name.size() + 1);
-      return 1;
-    }
-    return 0;
+};
+
+// Arguments are bytes, not text: each byte goes into the parser as the character of the
+// same number, so that names in any encoding come back unchanged.
+QString Latin1(const std::string& bytes) {
+  return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
+}
+
+std::string Bytes(const QString& text) {
+  const QByteArray bytes = text.toLatin1();
+  return std::string(bytes.constData(), size_t(bytes.size()));
+}
+
+// Parses `arguments` into `options`. -1 to go on; else the exit status, after the usage
+// (--help) or the complaint about the first argument in error.
+int ParseArguments(const std::vector<std::string>& arguments, Options& options, std::ostream& out,
+                   std::ostream& err) {
+  const QCommandLineOption help(QStringList{"h", "help"});
+  const QCommandLineOption allowWarnings("allow-warnings");
+  const QCommandLineOption starttls("starttls");
+  const QCommandLineOption oidtable("oidtable", {}, "FILE");
+  const QCommandLineOption bindDn("bind-dn", {}, "DN");
+  const QCommandLineOption passwordFile("password-file", {}, "FILE");
+  const QCommandLineOption rootDn("root-dn", {}, "DN");
+  const QCommandLineOption caFile("ca-file", {}, "FILE");
+  const QCommandLineOption ifVersion("if-version", {}, "TOKEN");
+  QCommandLineParser parser;
+  parser.addOptions(
+      {help, allowWarnings, starttls, oidtable, bindDn, passwordFile, rootDn, caFile, ifVersion});
+  QStringList list{QStringLiteral("orvelle-config")};
+  for (const std::string& a : arguments) list << Latin1(a);
+  const bool parsed = parser.parse(list);
+
+  // The parser reports every problem at once; the tool names the first argument in
+  // error, and --help counts when it comes before that one.
+  const std::vector<QCommandLineOption> valued = {oidtable, bindDn, passwordFile,
+                                                  rootDn,   caFile, ifVersion};
+  auto takesValue = [&](const QString& name) {
+    for (const QCommandLineOption& o : valued)
+      if (o.names().contains(name)) return true;
+    return false;
   };
-  bool optionsEnded = false;
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::string& a = arguments[i];
-    if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
-      operands.push_back(a);
-    } else if (a == "--") {
-      optionsEnded = true;
-    } else if (a == "--allow-warnings") {
-      allowWarnings = true;
-    } else if (a == "--help" || a == "-h") {
+    if (a == "--") break;
+    if (a.size() < 2 || a[0] != '-') continue;
+    if (a[1] == '-') {
+      const std::string name = a.substr(2, a.find('=') - 2);
+      const bool hasValue = a.find('=') != std::string::npos;
+      if (name == "help" && !hasValue) {
+        out << kUsage;
+        return 0;
+      }
+      if (takesValue(Latin1(name))) {
+        if (hasValue) continue;
+        if (i + 1 >= arguments.size()) {
+          err << "orvelle-config: " << a << " needs a value\n" << kUsage;
+          return 2;
+        }
+        ++i;  // the value, whatever it looks like
+        continue;
+      }
+      // A switch given a value is no option the tool knows either.
+      if ((name != "allow-warnings" && name != "starttls") || hasValue) {
+        err << "orvelle-config: unknown option '" << msg::Displayable(a) << "'\n" << kUsage;
+        return 2;
+      }
+      continue;
+    }
+    if (a == "-h") {
       out << kUsage;
       return 0;
-    } else if (int r = value(i, "--oidtable", oidtablePath)) {
-      if (r < 0) return 2;
-    } else if (int r2 = value(i, "--bind-dn", credentials.server.bindDn)) {
-      if (r2 < 0) return 2;
-    } else if (int r3 = value(i, "--password-file", passwordFile)) {
-      if (r3 < 0) return 2;
-    } else if (int r4 = value(i, "--root-dn", rootDn)) {
-      if (r4 < 0) return 2;
-      rootDnGiven = true;
-    } else if (a == "--starttls") {
-      credentials.server.security = ldapx::SecurityName(ldapx::Security::StartTls);
-    } else if (int r5 = value(i, "--ca-file", credentials.server.caCertificateFile)) {
-      if (r5 < 0) return 2;
-    } else {
-      err << "orvelle-config: unknown option '" << msg::Displayable(a) << "'\n" << kUsage;
-      return 2;
     }
+    err << "orvelle-config: unknown option '" << msg::Displayable(a) << "'\n" << kUsage;
+    return 2;
   }
+  if (!parsed) {  // every argument in error is caught above
+    err << "orvelle-config: " << msg::Displayable(Bytes(parser.errorText())) << "\n" << kUsage;
+    return 2;
+  }
+
+  for (const QString& operand : parser.positionalArguments())
+    options.operands.push_back(Bytes(operand));
+  options.allowWarnings = parser.isSet(allowWarnings);
+  if (parser.isSet(starttls))
+    options.credentials.server.security = ldapx::SecurityName(ldapx::Security::StartTls);
+  options.oidtablePath = Bytes(parser.value(oidtable));
+  options.credentials.server.bindDn = Bytes(parser.value(bindDn));
+  options.passwordFile = Bytes(parser.value(passwordFile));
+  options.rootDnGiven = parser.isSet(rootDn);
+  options.rootDn = Bytes(parser.value(rootDn));
+  options.credentials.server.caCertificateFile = Bytes(parser.value(caFile));
+  options.ifVersionGiven = parser.isSet(ifVersion);
+  options.ifVersion = Bytes(parser.value(ifVersion));
+  return -1;
+}
+
+// The tool without the final check of `out` (see Run).
+int RunCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+  Options options;
+  if (const int status = ParseArguments(arguments, options, out, err); status >= 0) return status;
+  const std::vector<std::string>& operands = options.operands;
+  const std::string& oidtablePath = options.oidtablePath;
+  const std::string& passwordFile = options.passwordFile;
+  const std::string& rootDn = options.rootDn;
+  const bool rootDnGiven = options.rootDnGiven;
+  const bool allowWarnings = options.allowWarnings;
+  Credentials& credentials = options.credentials;
   if (operands.empty()) {
     err << "orvelle-config: no command given\n" << kUsage;
     return 2;
   }
   const std::string& command = operands[0];
-  const size_t needed = command == "check" || command == "ldif" || command == "oidtable" ? 2
-                        : command == "copy"                                              ? 3
-                                                                                         : 0;
+  const size_t needed =
+      command == "check" || command == "ldif" || command == "oidtable" || command == "version" ? 2
+      : command == "copy"                                                                      ? 3
+                                                                                               : 0;
   if (needed == 0) {
     err << "orvelle-config: unknown command '" << msg::Displayable(command) << "'\n" << kUsage;
     return 2;
@@ -288,6 +500,10 @@ int RunCommand(const std::vector<std::string>& arguments, std::ostream& out, std
     err << "orvelle-config: '" << msg::Displayable(command) << "' takes " << needed - 1
         << (needed == 2 ? " operand" : " operands") << "\n"
         << kUsage;
+    return 2;
+  }
+  if (options.ifVersionGiven && command != "copy") {
+    err << "orvelle-config: --if-version goes with copy only\n" << kUsage;
     return 2;
   }
 
@@ -336,6 +552,13 @@ int RunCommand(const std::vector<std::string>& arguments, std::ostream& out, std
           << "' is not a DN (e.g. \"cn=Orvelle Configuration, o=Sample\")\n";
       return 2;
     }
+  }
+
+  if (command == "version") {
+    std::string token;
+    if (!ReadVersion(operands[1], credentials, token)) return 1;
+    out << token << "\n";
+    return 0;
   }
 
   // The table is looked up as start-up does; unlike start-up the tool stops when it is
@@ -430,7 +653,14 @@ int RunCommand(const std::vector<std::string>& arguments, std::ostream& out, std
     msg::Show(62258, {operands[1], operands[2]}, msg::Buttons::Ok, msg::Icon::Error);
     return 1;
   }
-  if (!SaveTarget(operands[2], configuration, credentials)) return 1;
+  if (options.ifVersionGiven) {
+    const SaveResult saved =
+        SaveTargetAtVersion(operands[2], configuration, credentials, options.ifVersion);
+    if (saved == SaveResult::NotAtVersion) return 3;
+    if (saved == SaveResult::Failed) return 1;
+  } else if (!SaveTarget(operands[2], configuration, credentials)) {
+    return 1;
+  }
   out << "Copied " << msg::Displayable(operands[1]) << " to " << msg::Displayable(operands[2])
       << ": " << summary << ".\n";
   return 0;

@@ -5,8 +5,9 @@
 //   orvelle-config copy SOURCE TARGET
 //   orvelle-config ldif SOURCE
 //   orvelle-config oidtable URL
+//   orvelle-config version SOURCE
 //   options: --oidtable FILE, --bind-dn DN, --password-file FILE, --root-dn DN,
-//            --starttls, --ca-file FILE, --allow-warnings, --help
+//            --starttls, --ca-file FILE, --allow-warnings, --if-version TOKEN, --help
 #pragma once
 
 #include <iosfwd>
@@ -39,6 +40,19 @@ int LoadSource(const std::string& source, Configuration& configuration, kvaro::O
 // saved; else the failing step has shown its message.
 bool SaveTarget(const std::string& target, Configuration& configuration,
                 const Credentials& credentials);
+
+// Reads the version token of SOURCE (a folder, see localfiles::FolderToken, or an
+// ldap:// URL, see directory::DirectoryToken; a folder or subtree that does not exist
+// has the token of an empty one). False after the message that says why.
+bool ReadVersion(const std::string& source, const Credentials& credentials, std::string& token);
+
+// SaveTarget, only while TARGET is at version `version`: when it is not, nothing is
+// written and the message names what changed since (NotAtVersion). A folder is held to
+// that version until the save is done; a directory's version is read just before the
+// save, over the connection the save uses.
+enum class SaveResult { Saved, Failed, NotAtVersion };
+SaveResult SaveTargetAtVersion(const std::string& target, Configuration& configuration,
+                               const Credentials& credentials, const std::string& version);
 
 // Runs every record's check (rule sets, rules, forms, input groups, input fields),
 // each failure shown as its own message. Returns the number of failed checks.
@@ -73,7 +87,7 @@ class DescriptorOutput : public std::streambuf {
 // Returns 0 on success, 1 on failure (for check also when the load warned, unless
 // --allow-warnings; for every command also when `out` could not be written: the reason,
 // the errno of the failed flush, goes to `err`), 2 on a usage error (a --root-dn that is
-// not a DN included).
+// not a DN included), 3 when copy --if-version found TARGET at another version.
 int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
 
 }  // namespace configtool

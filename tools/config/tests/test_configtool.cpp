@@ -48,6 +48,8 @@ class TestConfigTool : public QObject {
     QCOMPARE(bad.code, 2);
     QVERIFY(bad.err.contains("unknown option '--frobnicate'"));
     QCOMPARE(Run({"check", ".", "--oidtable"}).code, 2);
+    QCOMPARE(Run({"version"}).code, 2);
+    QCOMPARE(Run({"check", ".", "--if-version", "f1-0-0"}).code, 2);
   }
 
   void checkAGoodConfiguration() {
@@ -177,6 +179,56 @@ class TestConfigTool : public QObject {
     if (command == "ldif") QVERIFY2(r.out.isEmpty(), qPrintable(r.out));
   }
 
+  // copy --if-version writes only while TARGET is at the version a script read: what
+  // someone else did in between stops it with status 3, naming the change, and nothing
+  // is written.
+  void copyIfVersion_data() {
+    QTest::addColumn<QString>("meanwhile");  // what someone else does to TARGET
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("named");
+    QTest::newRow("nothing") << "" << 0 << "";
+    QTest::newRow("file changed") << "change" << 3 << "rule set 'People' was changed";
+    QTest::newRow("file added") << "add" << 3 << "rule set 'Extra' was added";
+    QTest::newRow("file removed") << "remove" << 3 << "files removed: 1";
+  }
+  void copyIfVersion() {
+    QFETCH(QString, meanwhile);
+    QFETCH(int, code);
+    QFETCH(QString, named);
+    QTemporaryDir source, next, target;
+    Write(source, "RuleSet=People", kWorkedExample);
+    std::string changed = kWorkedExample;
+    changed.replace(changed.find("Search for people"), 17, "Search for persons");
+    Write(next, "RuleSet=People", changed);
+    const std::string folder = target.path().toStdString();
+    QCOMPARE(Run({"copy", source.path(), target.path()}).code, 0);
+    Write(target, "RuleSet=Other", "RuleSet: Other\n");
+    const Result version = Run({"version", target.path()});
+    QCOMPARE(version.code, 0);
+    const QString token = version.out.trimmed();
+    QVERIFY(!token.isEmpty() && !token.contains(' '));
+    QCOMPARE(Run({"version", target.path()}).out.trimmed(), token);
+
+    if (meanwhile == "change")
+      std::ofstream(folder + "/RuleSet=People", std::ios::app) << "\n";
+    else if (meanwhile == "add")
+      Write(target, "RuleSet=Extra", "RuleSet: Extra\nClass: Person : person\n");
+    else if (meanwhile == "remove")
+      fs::remove(folder + "/RuleSet=Other");
+    const auto before = testsupport::Snapshot(folder);
+    const Result r = Run({"copy", next.path(), target.path(), "--if-version", token});
+    QVERIFY2(r.code == code, qPrintable(r.err));
+    if (code == 3) {
+      QVERIFY2(r.err.contains(named), qPrintable(r.err));
+      QVERIFY(testsupport::Snapshot(folder) == before);
+      QVERIFY(r.out.isEmpty());
+    } else {
+      QVERIFY(ReadFile(fs::path(folder) / "RuleSet=People").find("Search for persons") !=
+              std::string::npos);
+      QVERIFY(Run({"version", target.path()}).out.trimmed() != token);
+    }
+  }
+
   void copyWritesAFixedPoint() {
     QTemporaryDir source, target;
     Write(source, "RuleSet=People", kWorkedExample);
@@ -204,6 +256,7 @@ class TestConfigTool : public QObject {
     QTest::newRow("ldif") << QStringList{"ldif", "SOURCE", rootDn} << 0;
     QTest::newRow("long ldif") << QStringList{"ldif", "SOURCE", rootDn} << 2000;
     QTest::newRow("copy") << QStringList{"copy", "SOURCE", "TARGET"} << 0;
+    QTest::newRow("version") << QStringList{"version", "SOURCE"} << 0;
   }
   void outputThatCannotBeWrittenFails() {
     QFETCH(QStringList, arguments);

@@ -129,7 +129,7 @@ class TestConfigToolDirectory : public configtooltest::DirectoryToolTest {
     testsupport::SlapdFixture::Options options;
     // Parents for the configurations of the single tests.
     for (const char* ou : {"example", "awkward", "fresh", "refused", "ldif", "logon", "warned",
-                           "schema", "empty", "vacant"}) {
+                           "schema", "empty", "vacant", "version"}) {
       options.extraLdif += std::string("dn: ou=") + ou +
                            ",o=Sample\nobjectClass: organizationalUnit\nou: " + ou + "\n\n";
     }
@@ -194,6 +194,40 @@ class TestConfigToolDirectory : public configtooltest::DirectoryToolTest {
     const QString said = QString::fromUtf8(check.readAll());
     QVERIFY2(check.exitCode() == 0, qPrintable(said));
     QVERIFY(said.contains("every check passed") && !said.contains("warning"));
+  }
+
+  // A write by someone else between version and copy --if-version stops the copy with
+  // status 3, naming the record, and nothing is written; with the new version it goes.
+  void copyIfVersionSeesAnotherWrite() {
+    const QString url = Url(*slapd_, "ou=version,o=Sample");
+    const std::string root = "cn=Orvelle Configuration,ou=version,o=Sample";
+    QCOMPARE(
+        RunAsAdmin({"copy", Folder("version", {{"RuleSet=People", kWorkedExample}}), url}).code, 0);
+    const Result version = RunAsAdmin({"version", url});
+    QVERIFY2(version.code == 0, qPrintable(version.err));
+    const QString token = version.out.trimmed();
+    QVERIFY(!token.isEmpty() && !token.contains(' '));
+    QCOMPARE(RunAsAdmin({"version", url}).out.trimmed(), token);
+
+    auto conn = slapd_->Connect();
+    QVERIFY(conn);
+    QCOMPARE(conn->Replace("cn=Find a person," + root,
+                           ldapx::ModList().Add("ovToolTip", {"Written by someone else"})),
+             ldapx::kSuccess);
+    const auto before = Entries(*slapd_, root);
+    std::string other = kWorkedExample;
+    other.replace(other.find("Search for people"), 17, "Search for persons");
+    const QString next = Folder("version-next", {{"RuleSet=People", other}});
+    Result r = RunAsAdmin({"copy", next, url, "--if-version", token});
+    QVERIFY2(r.code == 3, qPrintable(r.err));
+    QVERIFY2(r.err.contains("search form 'Find a person' was changed"), qPrintable(r.err));
+    QVERIFY(Entries(*slapd_, root) == before);
+
+    const QString now = RunAsAdmin({"version", url}).out.trimmed();
+    QVERIFY(now != token);
+    r = RunAsAdmin({"copy", next, url, "--if-version", now});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QVERIFY(RunAsAdmin({"version", url}).out.trimmed() != now);
   }
 
   void workedExampleSurvivesTheDirectory() {
