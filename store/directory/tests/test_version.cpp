@@ -9,6 +9,7 @@
 #include "store/directory/version.h"
 #include "tests/support/directoryserver.h"
 #include "tests/support/sampleconfig.h"
+#include "tests/support/shownstore.h"
 
 namespace {
 
@@ -63,12 +64,14 @@ class TestVersion : public QObject {
     msg::ScopedSink scoped(&sink);
     Configuration c;
     sample::FillPeople(c);
+    directory::Session session = testsupport::LogonAs(server.adminDn(), server.adminPassword());
     const std::string url = server.url() + "/cn=Orvelle%20Configuration,o=Sample";
     auto conn = server.Connect();
     QVERIFY(conn);
     const std::string empty = Token(*conn);  // no configuration yet: a version all the same
     QVERIFY(empty != "unread");
-    QVERIFY2(directory::SaveConfigurationToUrl(c, url, server.adminDn(), server.adminPassword()),
+    QVERIFY2(testsupport::Shown(directory::SaveConfigurationToUrl(
+                 session, c, url)),
              sink.messages.empty() ? "" : sink.messages[0].text.c_str());
     const std::string saved = Token(*conn);
     QVERIFY(saved != empty);
@@ -102,7 +105,8 @@ class TestVersion : public QObject {
     QCOMPARE(Token(*conn), later);
 
     // A save of the same configuration writes it anew: another version.
-    QVERIFY(directory::SaveConfigurationToUrl(c, url, server.adminDn(), server.adminPassword()));
+    QVERIFY(testsupport::Shown(directory::SaveConfigurationToUrl(
+                 session, c, url)));
     QVERIFY(Token(*conn) != later);
     QVERIFY(sink.messages.empty());
   }

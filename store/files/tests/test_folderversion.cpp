@@ -84,9 +84,8 @@ struct Session {
 
 std::unique_ptr<Session> Open(const std::string& folder) {
   auto s = std::make_unique<Session>();
-  s->configuration.configurationDirectory = folder;
   msg::Problems problems;
-  if (LoadFromFiles(s->configuration, Table(), &problems, &s->loaded) != 1) return nullptr;
+  if (LoadFromFiles(s->configuration, folder, Table(), &problems, &s->loaded) != 1) return nullptr;
   return s;
 }
 
@@ -129,9 +128,8 @@ class TestFolderVersion : public QObject {
     fs::remove_all(folder_);
     fs::create_directories(folder_);
     Configuration c;
-    c.configurationDirectory = folder_;
     for (const char* name : {"S0", "S1", "S2"}) AddSet(c, name, "base");
-    QVERIFY(bool(SaveToFiles(c)));
+    QVERIFY(bool(SaveToFiles(c, folder_)));
   }
 
  private slots:
@@ -182,9 +180,9 @@ class TestFolderVersion : public QObject {
     changes[firstChange].apply(first->configuration);
     changes[secondChange].apply(second->configuration);
 
-    QVERIFY(bool(SaveToFiles(first->configuration, &first->loaded)));
+    QVERIFY(bool(SaveToFiles(first->configuration, folder_, &first->loaded)));
     const auto afterFirst = Snapshot(folder_);
-    const msg::Outcome saved = SaveToFiles(second->configuration, &second->loaded);
+    const msg::Outcome saved = SaveToFiles(second->configuration, folder_, &second->loaded);
     QCOMPARE(bool(saved), refusal.isEmpty());
     if (!saved) {
       QCOMPARE(saved.Ids(), std::vector<int>{msg::id::kChangedSinceLoad});
@@ -200,7 +198,7 @@ class TestFolderVersion : public QObject {
     // A later save of the second administrator, now in step with its own save, still
     // keeps the first's work.
     if (saved) {
-      QVERIFY(bool(SaveToFiles(second->configuration, &second->loaded)));
+      QVERIFY(bool(SaveToFiles(second->configuration, folder_, &second->loaded)));
       auto again = Open(folder_);
       QVERIFY(changes[firstChange].shows(again->configuration));
     }
@@ -215,15 +213,15 @@ class TestFolderVersion : public QObject {
       ::stat(folder_.c_str(), &folderBefore);
       auto s = Open(folder_);
       QVERIFY(s);
-      QVERIFY(bool(SaveToFiles(s->configuration, &s->loaded)));
-      QVERIFY(bool(SaveToFiles(s->configuration)));  // without the load's state too
+      QVERIFY(bool(SaveToFiles(s->configuration, folder_, &s->loaded)));
+      QVERIFY(bool(SaveToFiles(s->configuration, folder_)));  // without the load's state too
       QVERIFY(SameSnapshot(before, Snapshot(folder_)));
       struct stat folderAfter {};
       ::stat(folder_.c_str(), &folderAfter);
       QCOMPARE(folderAfter.st_ino, folderBefore.st_ino);
       // One change writes that one file; the others keep their times.
       FormOf(s->configuration, "S1")->toolTip = "changed";
-      QVERIFY(bool(SaveToFiles(s->configuration, &s->loaded)));
+      QVERIFY(bool(SaveToFiles(s->configuration, folder_, &s->loaded)));
       const auto after = Snapshot(folder_);
       for (const auto& [name, file] : before)
         QCOMPARE(file.second.tv_nsec == after.at(name).second.tv_nsec &&
