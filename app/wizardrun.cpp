@@ -138,6 +138,19 @@ int RunSetupWizard(ApplicationObject& app) {
   const settings::ConnectionLimits limits = settings::ReadConnectionLimits();
   wizard.timeouts = ldapx::Timeouts{limits.connectSeconds, limits.operationSeconds};
   wizard.configurationFolder = ConfigurationFolderFor(app.session);
+  // Settings that name the directory (a "Startup Mode" other than "file") start the wizard
+  // on the directory choice, with the server they name.
+  if (app.session.startupMode == StartupMode::kDirectory) {
+    wizard.startupMode = StartupMode::kDirectory;
+    const ldapx::ServerSettings& named = app.session.directory.server;
+    ldapx::ServerSettings& server = wizard.directory.server;
+    if (!named.address.empty()) server.address = named.address;
+    if (named.port > 0) server.port = named.port;
+    // Settings written before connections could be encrypted say nothing of it: the
+    // wizard's StartTLS stays rather than falling back to plain text.
+    if (named.Tls().security != ldapx::Security::None) server.security = named.security;
+    server.caCertificateFile = named.caCertificateFile;
+  }
   if (wizard.exec() != kIdFinish) return 0;
   return StoreWizardResult(app, wizard) ? 0 : 1;
 }

@@ -276,7 +276,11 @@ void SummaryPage::InitWindow(QWidget* window) {
   edit->setReadOnly(true);
   edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   layout->addWidget(edit, 1);
+}
 
+bool SummaryPage::OnSetActive() {
+  wizard().SetButtons(kWizBack | kWizFinish);
+  // Made on every visit: the pages before may have changed since.
   SetupWizard& w = wizard();
   summaryText = std::string(msg::LoadString(61297));
   summaryText += "\r\n\r\n";
@@ -285,12 +289,22 @@ void SummaryPage::InitWindow(QWidget* window) {
       summaryText += " * " + service->displayName + "\r\n";
     }
   }
-  edit->setPlainText(
-      QString::fromStdString(summaryText).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
-}
-
-bool SummaryPage::OnSetActive() {
-  wizard().SetButtons(kWizBack | kWizFinish);
+  if (w.startupMode == StartupMode::kDirectory) {
+    const ldapx::ServerSettings& server = w.directory.server;
+    const ldapx::TlsOptions tls = server.Tls();
+    const char* security = tls.security == ldapx::Security::Ldaps      ? "LDAPS"
+                           : tls.security == ldapx::Security::StartTls ? "StartTLS"
+                                                                       : "None";
+    summaryText += "\r\n" + msg::Text(62334, {server.address + ":" + std::to_string(server.port)});
+    summaryText += "\r\n" + msg::Text(62335, {security});
+    if (tls.security != ldapx::Security::None)
+      summaryText +=
+          "\r\n" + msg::Text(62336, {tls.caFile.empty() ? msg::Text(62337) : tls.caFile});
+    summaryText += "\r\n" + msg::Text(62338, {w.directory.subtreeDn}) + "\r\n";
+  }
+  if (auto* edit = window()->findChild<QPlainTextEdit*>(ObjectName(kIdSummaryEdit)))
+    edit->setPlainText(
+        QString::fromStdString(summaryText).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
   return true;
 }
 

@@ -204,6 +204,9 @@ void HostPage::InitWindow(QWidget* window) {
   grid->addWidget(Static(window, kIdCaFileLabel, "CA certificate file", false), 3, 0);
   auto* caFile = Edit(window, kIdCaFileEdit);
   caFile->setPlaceholderText(QStringLiteral("(the system's certificate store)"));
+  // Wide enough for the whole placeholder at any font size.
+  caFile->setMinimumWidth(caFile->fontMetrics().horizontalAdvance(caFile->placeholderText()) +
+                          caFile->fontMetrics().averageCharWidth() * 2 + 8);
   grid->addWidget(caFile, 3, 1);
   auto* browse = new QPushButton(QStringLiteral("Browse..."), window);
   browse->setObjectName(ObjectName(kIdCaFileBrowseButton));

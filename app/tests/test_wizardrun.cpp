@@ -2,6 +2,7 @@
 // wizard (driven here page by page), stores the generated configuration in a real slapd
 // or in local files, and records the settings; the next start loads exactly that.
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QLineEdit>
 #include <QListWidget>
@@ -318,6 +319,34 @@ class WizardRunTest : public QObject {
     const auto beside = conn->Search(slapd_->suffix(), ldapx::Scope::OneLevel,
                                      "(cn=Orvelle Configuration*)", {"1.1"});
     QCOMPARE(beside.entries.size(), size_t(1));
+  }
+
+  // Settings that name the directory, but not a configuration the program can load: the
+  // wizard starts on the directory choice, with the server the settings name.
+  void settingsNamingTheDirectoryPreselectIt() {
+    WriteSettings(settingsFile_,
+                  "\"Startup Mode\"=\"ldap\"\n\"Configuration Subtree DN\"=\"cn=x\"\n"
+                  "\"Server Address\"=\"dirhost.example\"\n\"Server Port\"=dword:0000027c\n");
+    ApplicationObject app;
+    app.runWizard = RunSetupWizard;
+    bool directoryChecked = false;
+    QString host, port;
+    int security = -1;
+    DriveWizard([&](SetupWizard& w) {
+      Press(w, kIdNext);
+      directoryChecked = Find<QRadioButton>(w, kIdDirectoryRadio)->isChecked();
+      Press(w, kIdNext);
+      QCOMPARE(w.currentIndex(), 2);
+      host = Find<QLineEdit>(w, kIdServerHostEdit)->text();
+      port = Find<QLineEdit>(w, kIdServerPortEdit)->text();
+      security = Find<QComboBox>(w, kIdSecurityCombo)->currentIndex();
+    });
+    QCOMPARE(RunStartup(app, {}), 0);
+    QVERIFY(directoryChecked);
+    QCOMPARE(host, QStringLiteral("dirhost.example"));
+    QCOMPARE(port, QStringLiteral("636"));
+    // The settings say nothing of security: StartTLS, not plain text.
+    QCOMPARE(security, int(ldapx::Security::StartTls));
   }
 
   void firstRunIntoLocalFiles() {

@@ -479,6 +479,12 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62331, "Re&name\tF2"},
       {62332, "Re&move\tDel"},
       {62333, "Orvelle32Setup Help"},
+      // The set-up wizard's summary of a configuration in the directory.
+      {62334, "Directory server: %s"},
+      {62335, "Connection security: %s"},
+      {62336, "Trusted certificates: %s"},
+      {62337, "the system's certificate store"},
+      {62338, "Configuration subtree: %s"},
       // Versions and the lost-update guard.
       {62350,
        "Nothing was saved: since the configuration was loaded from '%s', someone else changed "

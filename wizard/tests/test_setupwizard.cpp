@@ -392,6 +392,56 @@ class SetupWizardTest : public QObject {
     QCOMPARE(s.currentIndex(), 5);
   }
 
+  // A configuration for the directory: the summary names the server, how the connection is
+  // protected and the subtree, as the pages before chose them.
+  void summaryNamesTheDirectory_data() {
+    QTest::addColumn<QString>("security");
+    QTest::addColumn<QString>("caFile");
+    QTest::addColumn<QString>("lines");
+    QTest::newRow("LDAPS with a CA file")
+        << "ldaps"
+        << "/etc/ca.pem"
+        << "Connection security: LDAPS\r\nTrusted certificates: /etc/ca.pem\r\n";
+    QTest::newRow("StartTLS, the system's store")
+        << "starttls"
+        << ""
+        << "Connection security: StartTLS\r\nTrusted certificates: the system's certificate "
+           "store\r\n";
+    QTest::newRow("plain text") << "none"
+                                << "/etc/ca.pem"
+                                << "Connection security: None\r\n";
+  }
+  void summaryNamesTheDirectory() {
+    QFETCH(QString, security);
+    QFETCH(QString, caFile);
+    QFETCH(QString, lines);
+    Wizard w;
+    SetupWizard& s = w.wizard;
+    s.startupMode = StartupMode::kDirectory;
+    s.directory.server = {"dirhost.example", 636, security.toStdString(), caFile.toStdString(), {}};
+    s.directory.subtreeDn = "cn=Orvelle Configuration, o=Sample";
+    s.ShowPage(7);
+    QCOMPARE(QString::fromStdString(s.summaryPage.summaryText),
+             "Selected search services:\r\n\r\n\r\nDirectory server: dirhost.example:636\r\n" +
+                 lines + "Configuration subtree: cn=Orvelle Configuration, o=Sample\r\n");
+    auto* edit = Find<QPlainTextEdit>(s, kIdSummaryEdit);
+    QVERIFY(edit && edit->toPlainText().contains(QStringLiteral("dirhost.example:636")));
+  }
+
+  // The CA file field shows its whole placeholder, and stays inside the page.
+  void caFilePlaceholderFits() {
+    Wizard w;
+    SetupWizard& s = w.wizard;
+    s.ShowPage(2);
+    auto* edit = Find<QLineEdit>(s, kIdCaFileEdit);
+    QVERIFY(edit && !edit->placeholderText().isEmpty());
+    const int text = edit->fontMetrics().horizontalAdvance(edit->placeholderText());
+    QVERIFY2(edit->width() >= text + 8,
+             qPrintable(QStringLiteral("%1 < %2").arg(edit->width()).arg(text + 8)));
+    QWidget* page = s.GetActivePage()->window();
+    QVERIFY(page->rect().contains(QRect(edit->mapTo(page, QPoint(0, 0)), edit->size())));
+  }
+
   // Cancel ends the dialog once, with a result other than Finish; the caller returns to
   // main, so the program ends through the destructors.
   void cancelEndsTheDialog() {
