@@ -272,8 +272,8 @@ SaveResult SaveTargetAtVersion(const std::string& target, Configuration& configu
       std::string lines;
       const auto changes = directory::DirectoryChangesSince(version, state);
       if (changes)
-        for (const std::string& line : directory::DescribeChanges(
-                 *session.connection, session.subtreeDn, *changes))
+        for (const std::string& line :
+             directory::DescribeChanges(*session.connection, session.subtreeDn, *changes))
           lines += (lines.empty() ? "" : "\n") + line;
       if (lines.empty()) lines = msg::Text(msg::id::kConfigurationChanged);
       ShowNotAtVersion(target, version, lines);

@@ -70,8 +70,7 @@ class TestVersion : public QObject {
     QVERIFY(conn);
     const std::string empty = Token(*conn);  // no configuration yet: a version all the same
     QVERIFY(empty != "unread");
-    QVERIFY2(testsupport::Shown(directory::SaveConfigurationToUrl(
-                 session, c, url)),
+    QVERIFY2(testsupport::Shown(directory::SaveConfigurationToUrl(session, c, url)),
              sink.messages.empty() ? "" : sink.messages[0].text.c_str());
     const std::string saved = Token(*conn);
     QVERIFY(saved != empty);
@@ -105,8 +104,7 @@ class TestVersion : public QObject {
     QCOMPARE(Token(*conn), later);
 
     // A save of the same configuration writes it anew: another version.
-    QVERIFY(testsupport::Shown(directory::SaveConfigurationToUrl(
-                 session, c, url)));
+    QVERIFY(testsupport::Shown(directory::SaveConfigurationToUrl(session, c, url)));
     QVERIFY(Token(*conn) != later);
     QVERIFY(sink.messages.empty());
   }
