@@ -292,11 +292,8 @@ bool SummaryPage::OnSetActive() {
   if (w.startupMode == StartupMode::kDirectory) {
     const ldapx::ServerSettings& server = w.directory.server;
     const ldapx::TlsOptions tls = server.Tls();
-    const char* security = tls.security == ldapx::Security::Ldaps      ? "LDAPS"
-                           : tls.security == ldapx::Security::StartTls ? "StartTLS"
-                                                                       : "None";
     summaryText += "\r\n" + msg::Text(62334, {server.address + ":" + std::to_string(server.port)});
-    summaryText += "\r\n" + msg::Text(62335, {security});
+    summaryText += "\r\n" + msg::Text(62335, {SecurityChoice(tls.security)});
     if (tls.security != ldapx::Security::None)
       summaryText +=
           "\r\n" + msg::Text(62336, {tls.caFile.empty() ? msg::Text(62337) : tls.caFile});

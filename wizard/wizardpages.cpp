@@ -85,6 +85,18 @@ UpDownControl* HostPortRows(QGridLayout* grid, QWidget* parent, int row, int upD
 
 }  // namespace
 
+const char* SecurityChoice(ldapx::Security security) {
+  switch (security) {
+    case ldapx::Security::StartTls:
+      return "StartTLS";
+    case ldapx::Security::Ldaps:
+      return "LDAPS";
+    case ldapx::Security::None:
+      break;
+  }
+  return "None";
+}
+
 QFont BoldFont(const QFont& font) {
   QFont bold = font;
   bold.setWeight(QFont::Bold);
@@ -199,7 +211,9 @@ void HostPage::InitWindow(QWidget* window) {
   grid->addWidget(Static(window, kIdSecurityLabel, "Security", false), 2, 0);
   auto* security = new QComboBox(window);
   security->setObjectName(ObjectName(kIdSecurityCombo));
-  security->addItems({QStringLiteral("None"), QStringLiteral("StartTLS"), QStringLiteral("LDAPS")});
+  for (ldapx::Security choice :
+       {ldapx::Security::None, ldapx::Security::StartTls, ldapx::Security::Ldaps})
+    security->addItem(QString::fromLatin1(SecurityChoice(choice)));
   grid->addWidget(security, 2, 1);
   grid->addWidget(Static(window, kIdCaFileLabel, "CA certificate file", false), 3, 0);
   auto* caFile = Edit(window, kIdCaFileEdit);

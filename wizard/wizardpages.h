@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ldap/ldapclient.h"
 #include "wizard/controlids.h"
 #include "wizard/wizardframe.h"
 
@@ -132,3 +133,7 @@ class SummaryPage : public SetupPage {
 
 // `font` in the bold weight (700).
 QFont BoldFont(const QFont& font);
+
+// The host page's word for `security` ("None", "StartTLS", "LDAPS"), in the order of its
+// choices, which follows ldapx::Security.
+const char* SecurityChoice(ldapx::Security security);

@@ -466,13 +466,7 @@ class TestMainFrame : public QObject {
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     testsupport::KeptConfiguration config;
-    config.session.startupMode = StartupMode::kDirectory;
-    config.session.directory.subtreeDn = "cn=Orvelle Configuration,o=Sample";
-    config.session.directory.server.address = slapd.host();
-    config.session.directory.server.port = slapd.port();
-    config.session.directory.server.bindDn = slapd.adminDn();
-    config.session.directory.password = slapd.adminPassword();
-    config.session.directory.connection = slapd.Connect();
+    DirectoryConfig(config, slapd);
     QVERIFY(config.session.directory.connection);
     sample::FillLarge(config, 20, 20, 10);
     QVERIFY(testsupport::Shown(directory::WriteRootEntry(*config.session.directory.connection,
