@@ -103,6 +103,17 @@ TreeNodeRecord* CConfigTree::NewDetachedRecord(int kind, const RecordRef& object
   return records_.back().get();
 }
 
+void CConfigTree::Empty() {
+  const QSignalBlocker blocker(this);
+  selected_ = nullptr;
+  RemovePanel();
+  selectionModel()->clear();
+  for (QTreeWidgetItem* root : {ruleSetsRoot_, formsRoot_}) qDeleteAll(root->takeChildren());
+  records_.remove_if([this](const std::unique_ptr<TreeNodeRecord>& record) {
+    return record->item != ruleSetsRoot_ && record->item != formsRoot_;
+  });
+}
+
 void CConfigTree::Fill() {
   // Each rule set and form is built as a detached subtree and all of them are hung
   // under their root in one step; the view then lays itself out once instead of once

@@ -62,6 +62,9 @@ class CConfigTree : public QTreeWidget {
   // Builds every node below the roots from the configuration's rule sets and forms.
   // Called once after the configuration was loaded.
   void Fill();
+  // Removes every node below the roots and the shown panel, leaving the two roots: called
+  // before the configuration's records are replaced (a reload), then Fill().
+  void Empty();
 
   // Add a node for a rule set (form) the configuration has just taken, as the first child
   // of "Rule Sets" ("Forms"), and expand that root. A form's caption is FormCaption.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <unordered_set>
+#include <utility>
 
 namespace {
 
@@ -304,6 +305,14 @@ void Configuration::Clear() {
   ruleSets.clear();
   formIndex.Invalidate();
   ruleSetIndex.Invalidate();
+}
+
+void Configuration::TakeRecords(Configuration& other) {
+  if (&other == this) return;
+  Clear();
+  ruleSets = std::move(other.ruleSets);
+  searchForms = std::move(other.searchForms);
+  other.Clear();
 }
 
 RuleSet* Configuration::FindRuleSet(std::string_view setName) const {

@@ -270,6 +270,9 @@ class Configuration {
 
   // Destroys every rule set and form.
   void Clear();
+  // Replaces every rule set and form with those of `other`, which is left without any.
+  // The records move as they are: their addresses and identities stay.
+  void TakeRecords(Configuration& other);
   // The first rule set (form) named `name`, through the configuration's indexes.
   RuleSet* FindRuleSet(std::string_view name) const;
   SearchForm* FindForm(std::string_view name) const;

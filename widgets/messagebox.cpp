@@ -70,6 +70,24 @@ msg::Answer WidgetMessageSink::Show(const msg::Message& message) {
         default:
           return msg::Answer::Cancel;
       }
+    case msg::Buttons::ReloadSaveAnywayCancel: {
+      QPushButton* reload =
+          box.addButton(QString::fromUtf8(msg::LoadString(62340)), QMessageBox::DestructiveRole);
+      QPushButton* anyway =
+          box.addButton(QString::fromUtf8(msg::LoadString(62341)), QMessageBox::AcceptRole);
+      QPushButton* cancel =
+          box.addButton(QString::fromUtf8(msg::LoadString(62329)), QMessageBox::RejectRole);
+      reload->setObjectName(QStringLiteral("reload"));
+      anyway->setObjectName(QStringLiteral("saveAnyway"));
+      cancel->setObjectName(QStringLiteral("cancel"));
+      // Both other answers lose someone's work: Enter and Esc keep editing.
+      box.setDefaultButton(cancel);
+      box.setEscapeButton(cancel);
+      box.exec();
+      if (box.clickedButton() == reload) return msg::Answer::Reload;
+      if (box.clickedButton() == anyway) return msg::Answer::SaveAnyway;
+      return msg::Answer::Cancel;
+    }
   }
   return msg::Answer::Ok;
 }

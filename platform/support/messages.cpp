@@ -183,6 +183,7 @@ Answer ConsoleSink::Show(const Message& message) {
     case Buttons::Ok:
       return Answer::Ok;
     case Buttons::SaveDiscardCancel:
+    case Buttons::ReloadSaveAnywayCancel:
       return Answer::Cancel;
     case Buttons::YesNo:
       return Answer::No;

@@ -14,8 +14,9 @@ namespace msg {
 // Caption of every message box (string 57344).
 inline constexpr std::string_view kCaption = "Orvelle32Setup";
 
-enum class Buttons { Ok, SaveDiscardCancel, YesNo };
-enum class Answer { Ok, Save, Discard, Cancel, Yes, No };
+// ReloadSaveAnywayCancel: the question of a save that found someone else's changes.
+enum class Buttons { Ok, SaveDiscardCancel, YesNo, ReloadSaveAnywayCancel };
+enum class Answer { Ok, Save, Discard, Cancel, Yes, No, Reload, SaveAnyway };
 
 // A message ready to show: its id, the filled-in text, and how to ask.
 struct Message {

@@ -485,6 +485,18 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62336, "Trusted certificates: %s"},
       {62337, "the system's certificate store"},
       {62338, "Configuration subtree: %s"},
+      // The editor's save when someone else changed the stored configuration.
+      {62339,
+       "Since the configuration was loaded from '%s', someone else changed what your save "
+       "would write or remove:\n\n%s\n\nReload: load the stored configuration again; your "
+       "unsaved changes are lost.\nSave Anyway: store your configuration; it replaces their "
+       "changes.\nCancel: keep editing; nothing is saved."},
+      {62340, "&Reload"},
+      {62341, "Save &Anyway"},
+      {62342, "Saving: %s added, %s changed, %s removed."},
+      {62343, "Saved: %s added, %s changed, %s removed."},
+      {62344, "Saved: nothing had changed since the configuration was loaded."},
+      {62345, "The configuration was loaded again; your unsaved changes were discarded."},
       // Versions and the lost-update guard.
       {62350,
        "Nothing was saved: since the configuration was loaded from '%s', someone else changed "
