@@ -533,6 +533,69 @@ bool CConfigTree::Rename(QTreeWidgetItem* item) {
   return true;
 }
 
+bool CConfigTree::CanDuplicate(const QTreeWidgetItem* item) {
+  const TreeNodeRecord* record = RecordOf(item);
+  return record && (record->kind == RuleSetNode || record->kind == FormNode);
+}
+
+bool CConfigTree::Duplicate(QTreeWidgetItem* item) {
+  if (!CanDuplicate(item)) return false;
+  const TreeNodeRecord* record = RecordOf(item);
+  Configuration& config = configuration_;
+  const bool isRuleSet = record->kind == RuleSetNode;
+  auto* ruleSet = isRuleSet ? RecordAs<RuleSet>(record->object) : nullptr;
+  auto* form = isRuleSet ? nullptr : RecordAs<SearchForm>(record->object);
+  const std::string& original = isRuleSet ? ruleSet->name : form->name;
+  const auto taken = [&](const std::string& name) {
+    return isRuleSet ? !CheckRuleSetNameFree(config, name) : !CheckFormNameFree(config, name);
+  };
+  std::string proposed = msg::Text(62348, {original});
+  for (int n = 2; taken(proposed); ++n)
+    proposed = msg::Text(62348, {original}) + " " + std::to_string(n);
+  RenameDialog::Check check = [&](const std::string& name, std::vector<std::string>& args) {
+    if (isRuleSet) {
+      std::vector<std::string> others;
+      for (const auto& r : config.ruleSets) others.push_back(r->name);
+      return CheckRuleSetName(name, others, args);
+    }
+    return CheckFormRecordName(name, CheckFormNameFree(config, name), args);
+  };
+  RenameDialog dialog(Q(msg::Text(isRuleSet ? 62347 : 62349)), proposed, check, this);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  QTreeWidgetItem* added = nullptr;
+  if (isRuleSet) {
+    RuleSet* copy = nullptr;
+    if (const msg::Outcome made = DuplicateRuleSet(config, *ruleSet, dialog.name, &copy); !made) {
+      msg::Show(made);
+      return false;
+    }
+    AddRuleSetNode(copy);
+    for (const auto& rule : copy->rules) AddRuleNode(copy, rule.get());
+    added = ItemOf(copy);
+  } else {
+    SearchForm* copy = nullptr;
+    if (const msg::Outcome made = DuplicateForm(config, *form, dialog.name, &copy); !made) {
+      msg::Show(made);
+      return false;
+    }
+    AddFormNode(copy);
+    std::vector<InputGroup*> groups;
+    if (copy->targetGroup) groups.push_back(copy->targetGroup.get());
+    for (const auto& group : copy->inputGroups) groups.push_back(group.get());
+    for (InputGroup* group : groups) {
+      AddInputGroupNode(copy, group);
+      for (const auto& field : group->fields) AddInputFieldNode(group, field.get());
+    }
+    added = ItemOf(copy);
+  }
+  MarkModified();
+  if (added) {
+    setCurrentItem(added);
+    added->setSelected(true);
+  }
+  return true;
+}
+
 void CConfigTree::RenameFromPanel() {
   if (!selected_) return;
   Rename(selected_->item);
@@ -612,6 +675,9 @@ QMenu* CConfigTree::CreateContextMenu(QTreeWidgetItem* item) {
   QAction* rename = menu->addAction(text(62331), this, [this, item] { Rename(item); });
   rename->setObjectName(QStringLiteral("treeRename"));
   rename->setEnabled(record && !IsNullRecord(record->object));
+  QAction* duplicate = menu->addAction(text(62346), this, [this, item] { Duplicate(item); });
+  duplicate->setObjectName(QStringLiteral("treeDuplicate"));
+  duplicate->setEnabled(CanDuplicate(item));
   QAction* remove = menu->addAction(text(62332), this, [this, item] { RemoveNode(item); });
   remove->setObjectName(QStringLiteral("treeRemove"));
   remove->setEnabled(CanRemove(item));

@@ -97,6 +97,13 @@ class CConfigTree : public QTreeWidget {
   // when the name changed. F2 on a node and the panels' Rename buttons come here.
   bool Rename(QTreeWidgetItem* item);
 
+  // Duplicate of the rule set or form shown by `item`: asks for the copy's name ("Copy of"
+  // the name, made unique) with the name rules of Rename, then adds the copy (see
+  // DuplicateRuleSet and DuplicateForm) with its nodes and selects it. True when a copy
+  // was added.
+  bool Duplicate(QTreeWidgetItem* item);
+  static bool CanDuplicate(const QTreeWidgetItem* item);
+
   // Remove of the record shown by `item`, as the Remove button of the panel that lists it
   // (the parent node's panel) removes it: with that panel's question and refusals. True
   // when the record went. The Delete key and the context menu's Remove come here.
@@ -109,7 +116,8 @@ class CConfigTree : public QTreeWidget {
   // adds nothing below it.
   bool AddBelow(QTreeWidgetItem* item);
   static bool CanAddBelow(const QTreeWidgetItem* item);
-  // The context menu of `item`: Add..., Rename and Remove, each enabled where it applies.
+  // The context menu of `item`: Add..., Rename, Duplicate... and Remove, each enabled where
+  // it applies.
   // The caller owns the menu.
   QMenu* CreateContextMenu(QTreeWidgetItem* item);
 

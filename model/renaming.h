@@ -52,6 +52,19 @@ msg::Outcome RenameForm(Configuration& configuration, SearchForm& form, const st
 msg::Outcome RenameGroup(SearchForm& form, InputGroup& group, const std::string& newName);
 msg::Outcome RenameField(InputGroup& group, InputField& field, const std::string& newName);
 
+// Duplicates: a copy of a rule set or form under a new name, appended to the
+// configuration's list, refused (adding nothing) as a rename to `newName` would be.
+// Every copied record is a new one (a new identity). A rule set's copy holds copies of
+// its rules in order, with everything each rule holds; a copied rule's searchable rules
+// are the copies of the original's, so nothing of the copy refers into the original. A
+// form's copy uses the same rule set; its groups (copies, searching by the same rules)
+// hold copies of the fields; tool tip and help text are copied. `made` (may be null)
+// receives the copy.
+msg::Outcome DuplicateRuleSet(Configuration& configuration, const RuleSet& source,
+                              const std::string& newName, RuleSet** made = nullptr);
+msg::Outcome DuplicateForm(Configuration& configuration, const SearchForm& source,
+                           const std::string& newName, SearchForm** made = nullptr);
+
 // One use of a rule: a rule of its set that can search for it, or an input group (the
 // target group or a further group of `form`) that searches by it.
 struct RuleUse {

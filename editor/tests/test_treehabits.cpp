@@ -1,9 +1,12 @@
 // Keyboard and mouse habits of the configuration tree: Delete and the context menu remove
 // a record as its parent's panel does, the menu's Add... and Rename use the panels'
-// commands, nodes with children show a box that opens and closes them, and a caption the
-// pane cuts off is reported as cut (its tool tip shows it whole).
+// commands, Duplicate... copies a rule set or form, nodes with children show a box that opens and
+// closes them, and a caption the pane cuts off is reported as cut (its tool tip shows it whole).
 #include <QAction>
+#include <QDialog>
+#include <QLineEdit>
 #include <QMenu>
+#include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
 #include <memory>
@@ -13,7 +16,9 @@
 #include "model/configuration.h"
 #include "platform/support/messages.h"
 #include "tests/support/editorpanes.h"
+#include "tests/support/modaldriver.h"
 #include "tests/support/sampleconfig.h"
+#include "tests/support/shownstore.h"
 
 namespace {
 
@@ -88,26 +93,123 @@ class TestTreeHabits : public QObject {
     tree->Fill();
     struct Row {
       QStringList path;
-      bool add, rename, remove;
+      bool add, rename, duplicate, remove;
     };
     const Row rows[] = {
-        {{"Forms"}, true, false, false},
-        {{"Rule Sets", "Standard"}, true, true, true},
-        {{"Rule Sets", "Standard", "Person"}, false, true, true},
-        {{"Forms", "People (Standard)"}, true, true, true},
-        {{"Forms", "People (Standard)", "Person details"}, true, true, false},  // target group
+        {{"Forms"}, true, false, false, false},
+        {{"Rule Sets", "Standard"}, true, true, true, true},
+        {{"Rule Sets", "Standard", "Person"}, false, true, false, true},
+        {{"Forms", "People (Standard)"}, true, true, true, true},
+        {{"Forms", "People (Standard)", "Person details"}, true, true, false, false},  // target
     };
     for (const Row& row : rows) {
       QTreeWidgetItem* item = Node(tree, row.path);
       QVERIFY(item);
       std::unique_ptr<QMenu> menu(tree->CreateContextMenu(item));
       const QList<QAction*> actions = menu->actions();
-      QCOMPARE(actions.size(), 3);
+      QCOMPARE(actions.size(), 4);
       QCOMPARE(actions[0]->text(), QString::fromStdString(msg::Text(62330)));
       QCOMPARE(actions[0]->isEnabled(), row.add);
       QCOMPARE(actions[1]->isEnabled(), row.rename);
-      QCOMPARE(actions[2]->isEnabled(), row.remove);
+      QCOMPARE(actions[2]->isEnabled(), row.duplicate);
+      QCOMPARE(actions[3]->isEnabled(), row.remove);
     }
+  }
+
+  // Duplicate from the context menu: the copy takes the proposed or typed name, holds
+  // copies of everything below the original (new records, the copied rules searching
+  // for each other, not for the originals), shows in the tree selected, and is saved and
+  // loaded back like any record. A taken name keeps the dialog open.
+  void duplicate_data() {
+    QTest::addColumn<QStringList>("path");
+    QTest::addColumn<QString>("typed");  // empty: the proposed name
+    QTest::addColumn<QString>("copyName");
+    QTest::newRow("rule set, proposed name") << QStringList{"Rule Sets", "Standard"} << ""
+                                             << "Copy of Standard";
+    QTest::newRow("rule set, typed name") << QStringList{"Rule Sets", "Standard"} << "Staff"
+                                          << "Staff";
+    QTest::newRow("form, typed name") << QStringList{"Forms", "People (Standard)"} << "People 2"
+                                      << "People 2";
+  }
+  void duplicate() {
+    QFETCH(QStringList, path);
+    QFETCH(QString, typed);
+    QFETCH(QString, copyName);
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    Configuration config;
+    sample::FillPeople(config);
+    config.searchForms[0]->toolTip = "Find people";
+    testsupport::EditorPanes editor(config);
+    CConfigTree* tree = editor.tree();
+    tree->Fill();
+    QTreeWidgetItem* item = Node(tree, path);
+    QVERIFY(item);
+    bool triedTaken = false;
+    testsupport::OnNextModalOf<QDialog>([&](QDialog* dialog) {
+      auto* edit = dialog->findChild<QLineEdit*>();
+      QVERIFY(edit);
+      if (!typed.isEmpty()) {
+        // A name already taken is refused and the dialog stays.
+        edit->setText(path[0] == "Forms" ? "people" : "STANDARD");
+        dialog->accept();
+        triedTaken = dialog->isVisible() && !sink.messages.empty();
+        sink.messages.clear();
+        edit->setText(typed);
+      }
+      dialog->accept();
+    });
+    std::unique_ptr<QMenu> menu(tree->CreateContextMenu(item));
+    menu->actions()[2]->trigger();
+    QVERIFY(sink.messages.empty());
+    QCOMPARE(triedTaken, !typed.isEmpty());
+    QVERIFY(tree->isModified());
+    const std::string name = copyName.toStdString();
+    if (path[0] == "Rule Sets") {
+      const RuleSet* original = config.FindRuleSet("Standard");
+      const RuleSet* copy = config.FindRuleSet(name);
+      QVERIFY(copy && copy != original);
+      QCOMPARE(copy->rules.size(), original->rules.size());
+      for (size_t i = 0; i < copy->rules.size(); ++i) {
+        const SearchRule& a = *original->rules[i];
+        const SearchRule& b = *copy->rules[i];
+        QVERIFY(a.id != b.id);
+        QCOMPARE(b.name, a.name);
+        QCOMPARE(b.ownerRuleSet, copy);
+        QCOMPARE(b.ldapUri, a.ldapUri);
+        QCOMPARE(b.objectClasses, a.objectClasses);
+        QCOMPARE(b.searchableRules.size(), a.searchableRules.size());
+        for (size_t j = 0; j < b.searchableRules.size(); ++j) {
+          QCOMPARE(b.searchableRules[j]->ownerRuleSet, copy);
+          QCOMPARE(b.searchableRules[j]->name, a.searchableRules[j]->name);
+        }
+      }
+      QCOMPARE(tree->currentItem()->text(0), copyName);
+      QCOMPARE(tree->currentItem()->childCount(), int(original->rules.size()));
+    } else {
+      const SearchForm* original = config.FindForm("People");
+      const SearchForm* copy = config.FindForm(name);
+      QVERIFY(copy && copy != original);
+      QCOMPARE(copy->ruleSet, original->ruleSet);
+      QCOMPARE(copy->toolTip, std::string("Find people"));
+      QVERIFY(copy->targetGroup && copy->targetGroup != original->targetGroup);
+      QCOMPARE(copy->targetGroup->searchRule, original->targetGroup->searchRule);
+      QCOMPARE(copy->inputGroups.size(), original->inputGroups.size());
+      QCOMPARE(copy->inputGroups[0]->fields.size(), original->inputGroups[0]->fields.size());
+      QCOMPARE(copy->inputGroups[0]->fields[0]->filterAttributes,
+               original->inputGroups[0]->fields[0]->filterAttributes);
+      QVERIFY(copy->inputGroups[0]->fields[0]->id != original->inputGroups[0]->fields[0]->id);
+      QCOMPARE(tree->currentItem()->text(0), copyName + " (Standard)");
+      QCOMPARE(tree->currentItem()->childCount(), 1 + int(original->inputGroups.size()));
+    }
+    // Both stores keep the copy as they keep the original.
+    QTemporaryDir folder;
+    QVERIFY(testsupport::SaveShown(config, folder.path().toStdString()));
+    Configuration back;
+    kvaro::Oidtable table;
+    QCOMPARE(testsupport::LoadShown(back, folder.path().toStdString(), table), kLoaded);
+    QVERIFY(path[0] == "Forms" ? back.FindForm(name) != nullptr
+                               : back.FindRuleSet(name) != nullptr);
   }
 
   // A node with children shows a box; a click on it closes and opens the node.

@@ -497,6 +497,11 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62343, "Saved: %s added, %s changed, %s removed."},
       {62344, "Saved: nothing had changed since the configuration was loaded."},
       {62345, "The configuration was loaded again; your unsaved changes were discarded."},
+      // Duplicate of a rule set or form.
+      {62346, "Du&plicate..."},
+      {62347, "Duplicate Rule Set"},
+      {62348, "Copy of %s"},
+      {62349, "Duplicate Form"},
       // Versions and the lost-update guard.
       {62350,
        "Nothing was saved: since the configuration was loaded from '%s', someone else changed "
