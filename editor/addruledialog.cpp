@@ -112,8 +112,9 @@ void AddRuleDialog::addObjectClass() {
       objectClasses.end()) {
     RefuseListedName(62182, classList_, dialog.objectClassName);
   } else {
-    objectClasses.insert(objectClasses.begin(), dialog.objectClassName);
-    classList_->insertItem(0, QString::fromStdString(dialog.objectClassName));
+    // Appended, as the rule panel appends to a rule's classes.
+    objectClasses.push_back(dialog.objectClassName);
+    classList_->addItem(QString::fromStdString(dialog.objectClassName));
   }
   updateWidgets();
 }

@@ -26,8 +26,10 @@ CInputFieldPanel::CInputFieldPanel(InputField* field, const kvaro::Oidtable& tab
   remove_ = CreateButton(kIdInputFieldRemoveAttributeButton, Text(61239), false);
   rename_ = CreateRenameButton(kIdInputFieldRenameButton);
   list_ = CreateReportList(kIdInputFieldAttributeList, {{Text(61240), 150}});
+  // In the field's order, as its group's list and the stores show them; an added one at
+  // the end, where the field takes it.
   for (const std::string& attribute : field_->filterAttributes)
-    InsertReportRow(list_, 0, {QString::fromStdString(attribute)});
+    InsertReportRow(list_, -1, {QString::fromStdString(attribute)});
   LinkRemoveButton(list_, remove_);
   connect(add_, &QPushButton::clicked, this, &CInputFieldPanel::AddFilter);
   connect(remove_, &QPushButton::clicked, this, &CInputFieldPanel::RemoveFilter);

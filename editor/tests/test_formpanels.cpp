@@ -428,7 +428,8 @@ class TestFormPanels : public QObject {
   }
 
   // --- CInputFieldPanel ---------------------------------------------------------------
-  void fieldPanelShowsTypesReversed() {
+  // The types show in the field's order, as the group's list shows them.
+  void fieldPanelShowsTypesInOrder() {
     InputField* name = form_->targetGroup->FindField("Name");
     CInputFieldPanel panel(name, table_, host_.get());
     QCOMPARE(panel.objectName(), ObjectName(kIdPropertyPanel));
@@ -442,7 +443,7 @@ class TestFormPanels : public QObject {
     auto* list = Child<QTreeWidget>(&panel, kIdInputFieldAttributeList);
     QCOMPARE(list->columnCount(), 1);
     QCOMPARE(list->headerItem()->text(0), QString("Filter Attribute"));
-    QCOMPARE(Column(list, 0), (QStringList{"sn", "cn"}));
+    QCOMPARE(Column(list, 0), (QStringList{"cn", "sn"}));
     QCOMPARE(CPropertyPanel::RowData(list, 0), RecordRef());
   }
 
@@ -464,12 +465,12 @@ class TestFormPanels : public QObject {
     QVERIFY(script.Done());
     QCOMPARE(name->filterAttributes, (std::vector<std::string>{"cn", "sn", "mail"}));
     QCOMPARE(Column(Child<QTreeWidget>(&panel, kIdInputFieldAttributeList), 0),
-             (QStringList{"sn", "cn", "mail"}));
+             (QStringList{"cn", "sn", "mail"}));
     QCOMPARE(modified.count(), 1);
     // The refused one is named, and its row selected.
     QCOMPARE(sink.Ids(), std::vector<int>{62184});
     QCOMPARE(CPropertyPanel::SelectedRow(Child<QTreeWidget>(&panel, kIdInputFieldAttributeList)),
-             1);
+             0);
   }
 
   void removeLastFilterAllowedThenRefusedAtSave() {

@@ -146,7 +146,7 @@ class TestRuleDialogs : public QObject {
              dialog.findChild<QWidget*>(ObjectName(kIdAddRuleAddClassButton)));
   }
 
-  void objectClassesAreListedNewestFirstWithoutDuplicates() {
+  void objectClassesAreListedInOrderWithoutDuplicates() {
     AddRuleDialog dialog(table_);
     dialog.show();
     auto* list = Child<QListWidget>(&dialog, kIdAddRuleClassList);
@@ -156,14 +156,14 @@ class TestRuleDialogs : public QObject {
     list->setCurrentRow(0);
     QVERIFY(Child<QPushButton>(&dialog, kIdAddRuleRemoveClassButton)->isEnabled());
     AddClass(dialog, "organizationalPerson");
-    QCOMPARE(Rows(list), QStringList({"organizationalPerson", "person"}));
+    QCOMPARE(Rows(list), QStringList({"person", "organizationalPerson"}));
     AddClass(dialog, "person");
-    QCOMPARE(Rows(list), QStringList({"organizationalPerson", "person"}));
-    QCOMPARE(dialog.objectClasses, (std::vector<std::string>{"organizationalPerson", "person"}));
+    QCOMPARE(Rows(list), QStringList({"person", "organizationalPerson"}));
+    QCOMPARE(dialog.objectClasses, (std::vector<std::string>{"person", "organizationalPerson"}));
     // The refusal names the class and selects its row.
     QCOMPARE(sink_.Ids(), std::vector<int>{62182});
-    QCOMPARE(list->currentRow(), 1);
-    QVERIFY(list->item(1)->isSelected());
+    QCOMPARE(list->currentRow(), 0);
+    QVERIFY(list->item(0)->isSelected());
     // Cancel in the inner dialog adds nothing.
     AnswerObjectClass("top", true);
     Click(&dialog, kIdAddRuleAddClassButton);
@@ -181,15 +181,18 @@ class TestRuleDialogs : public QObject {
     list->setCurrentRow(-1);
     QTest::mouseClick(remove, Qt::LeftButton);  // nothing selected: nothing happens
     QCOMPARE(list->count(), 2);
+    // Classes are appended, as the rule panel appends them.
+    QCOMPARE(Rows(list), QStringList({"person", "top"}));
+    QCOMPARE(dialog.objectClasses, (std::vector<std::string>{"person", "top"}));
     list->setCurrentRow(1);
     QTest::mouseClick(remove, Qt::LeftButton);
-    QCOMPARE(Rows(list), QStringList({"top"}));
-    QCOMPARE(dialog.objectClasses, std::vector<std::string>{"top"});
+    QCOMPARE(Rows(list), QStringList({"person"}));
+    QCOMPARE(dialog.objectClasses, std::vector<std::string>{"person"});
     // Nothing is selected afterwards, so a second press cannot remove another class.
     QVERIFY(list->selectedItems().isEmpty());
     QVERIFY(!remove->isEnabled());
     QTest::mouseClick(remove, Qt::LeftButton);
-    QCOMPARE(Rows(list), QStringList({"top"}));
+    QCOMPARE(Rows(list), QStringList({"person"}));
     list->setCurrentRow(0);
     QTest::mouseClick(remove, Qt::LeftButton);
     QVERIFY(dialog.objectClasses.empty());

@@ -63,10 +63,32 @@ void TemplateReader::ReadLines(const std::vector<std::string_view>& lines,
   // "FormFieldGroup" line must not land in a record of a text read earlier.
   cursors_ = {};
   dropped_.clear();
+  ruleLines_.clear();
   for (std::string_view line : lines) HandleLine(line, Pass::RuleSetOnly, 0);
+  std::unordered_map<const RuleSet*, size_t> rulesBefore;
+  for (const auto& ruleSet : config_.ruleSets) rulesBefore[ruleSet.get()] = ruleSet->rules.size();
   for (const std::string& extra : extraLines) HandleLine(extra, Pass::All, 0);
   for (size_t i = 0; i < lines.size(); ++i) HandleLine(lines[i], Pass::ClassOnly, i + 1);
   for (size_t i = 0; i < lines.size(); ++i) HandleLine(lines[i], Pass::All, i + 1);
+  // The passes make the search rules before the entry points, so that references find
+  // them; the rules this text made are put back in the order of their lines (an extra
+  // line's first), which is the order they were written in.
+  for (const auto& ruleSet : config_.ruleSets) {
+    const auto before = rulesBefore.find(ruleSet.get());
+    auto& rules = ruleSet->rules;
+    const size_t from = before == rulesBefore.end() ? 0 : std::min(before->second, rules.size());
+    const auto lineOf = [this](const std::unique_ptr<SearchRule>& rule) {
+      const auto found = ruleLines_.find(rule.get());
+      return found == ruleLines_.end() ? size_t(0) : found->second;
+    };
+    if (std::is_sorted(rules.begin() + ptrdiff_t(from), rules.end(),
+                       [&](const auto& a, const auto& b) { return lineOf(a) < lineOf(b); }))
+      continue;
+    std::stable_sort(rules.begin() + ptrdiff_t(from), rules.end(),
+                     [&](const auto& a, const auto& b) { return lineOf(a) < lineOf(b); });
+    ruleSet->ruleIndex.Invalidate();
+  }
+  ruleLines_.clear();
 }
 
 void TemplateReader::Drop(int reason, std::string detail) {
@@ -115,8 +137,10 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass, size_t numb
     if (count < 3) return Drop(msg::id::kDropNotFormat);
     if (!ruleSet) return Drop(msg::id::kDropNoRecord);
     std::vector<std::string> uriPieces(pieces.begin() + 2, pieces.end());
-    if (!ruleSet->AddRule(std::make_unique<SearchRule>(
+    if (SearchRule* made = ruleSet->AddRule(std::make_unique<SearchRule>(
             ruleSet, pieces[1], std::vector<SearchRule*>{}, kvaro::Join(uriPieces, ":"))))
+      ruleLines_[made] = number;
+    else
       Drop(msg::id::kDropSameName);
   } else if (keyword == "Class") {
     if (count != 3) return Drop(msg::id::kDropNotFormat);
@@ -127,8 +151,10 @@ void TemplateReader::HandleLine(std::string_view rawLine, Pass pass, size_t numb
     for (const std::string& n : names) (table_.str2oc(n) ? known : unknown).push_back(n);
     if (!unknown.empty()) Drop(msg::id::kDropUnknownNames, kvaro::Join(unknown, ", "));
     if (known.empty()) return;
-    if (!ruleSet->AddRule(std::make_unique<SearchRule>(
+    if (SearchRule* made = ruleSet->AddRule(std::make_unique<SearchRule>(
             ruleSet, pieces[1], std::vector<SearchRule*>{}, std::move(known))))
+      ruleLines_[made] = number;
+    else
       Drop(msg::id::kDropSameName);
   } else if (keyword == "SearchRule") {
     if (count < 3) return Drop(msg::id::kDropNotFormat);
@@ -224,18 +250,12 @@ bool HoldsRuleSet(std::string_view text) {
 msg::Outcome WriteText(const RuleSet& ruleSet, std::string& out) {
   if (msg::Outcome checked = ruleSet.Check(); !checked) return checked;
   out += "RuleSet: " + ruleSet.name + "\n";
-  // The reader makes the search rules ("Class") before the entry points ("Base"), and
-  // finds a searchable rule only once its line has been read. So the search rules come
-  // first, then the entry points, then every "SearchRule" line: the text reads back with
-  // the same rules, links and order, and writing it again gives the same text.
-  std::vector<const SearchRule*> ordered;
-  ordered.reserve(ruleSet.rules.size());
-  for (const auto& rule : ruleSet.rules)
-    if (rule->ruleType != RuleTypeEntryPoint) ordered.push_back(rule.get());
-  for (const auto& rule : ruleSet.rules)
-    if (rule->ruleType == RuleTypeEntryPoint) ordered.push_back(rule.get());
-  for (const SearchRule* rule : ordered) WriteDefinitionText(*rule, out);
-  for (const SearchRule* rule : ordered) WriteSearchableText(*rule, out);
+  // The reader finds a searchable rule only once every definition has been read, and
+  // puts the rules in the order of their definition lines. So the definitions come in
+  // the set's order, then every "SearchRule" line: the text reads back with the same
+  // rules, links and order, and writing it again gives the same text.
+  for (const auto& rule : ruleSet.rules) WriteDefinitionText(*rule, out);
+  for (const auto& rule : ruleSet.rules) WriteSearchableText(*rule, out);
   out += "\n";
   return {};
 }

@@ -78,12 +78,14 @@ class TemplateReader {
   size_t line_ = 0;
   std::string_view text_;
   std::vector<DroppedLine> dropped_;
+  // The line ("Class" or "Base") each rule of the text being read was made from.
+  std::unordered_map<const SearchRule*, size_t> ruleLines_;
 };
 
 // The text of each record, appended to `out`: what the reader reads back as the record.
 // Writes nothing and returns the problem when the check of the record, or of one it
-// holds, fails. A rule set writes its rules' definitions ("Class" lines, then "Base"
-// lines) before their "SearchRule" lines; a form its target group first.
+// holds, fails. A rule set writes its rules' definitions ("Class" and "Base" lines, in
+// the set's order) before their "SearchRule" lines; a form its target group first.
 msg::Outcome WriteText(const RuleSet& ruleSet, std::string& out);
 msg::Outcome WriteText(const SearchRule& rule, std::string& out);
 msg::Outcome WriteText(const SearchForm& form, std::string& out);

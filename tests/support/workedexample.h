@@ -17,15 +17,15 @@ inline constexpr const char* kRules =
     "Class: Unit : organizationalUnit\n"
     "SearchRule: Unit : Person\n"
     "\n";
-// The same as the program writes it: the reading order creates the "Class" rules before
-// the entry point, and every link is written after the rules.
+// The same as the program writes it: the rules in the order of their lines, then every
+// link after the rules.
 inline constexpr const char* kRulesWritten =
     "RuleSet: People\n"
+    "Base: Root : ldap://dirhost:389/o=Sample\n"
     "Class: Person : person\n"
     "Class: Unit : organizationalUnit\n"
-    "Base: Root : ldap://dirhost:389/o=Sample\n"
-    "SearchRule: Unit : Person\n"
     "SearchRule: Root : Person, Unit\n"
+    "SearchRule: Unit : Person\n"
     "\n";
 // The form "Find a person" with its first input group, then its second.
 inline constexpr const char* kFormHead =

@@ -232,10 +232,12 @@ class TestConfigToolDirectory : public configtooltest::DirectoryToolTest {
 
   void workedExampleSurvivesTheDirectory() {
     RoundTrip("example", {{"RuleSet=People", kWorkedExample}}, "ou=example,o=Sample");
-    // The first copy put the rules in the order the reader builds them.
+    // The rules keep the order of the source's lines through both stores.
     const std::string normal =
         ReadFile(fs::path(dir_.path().toStdString()) / "example-first" / "RuleSet=People");
-    QVERIFY(normal.rfind("RuleSet: People\nClass: Person : person\n", 0) == 0);
+    QVERIFY(normal.rfind("RuleSet: People\nBase: Root : ldap://dirhost:389/o=Sample\nClass: "
+                         "Person : person\nClass: Unit",
+                         0) == 0);
   }
 
   void awkwardNamesSurviveTheDirectory() {
@@ -280,7 +282,7 @@ class TestConfigToolDirectory : public configtooltest::DirectoryToolTest {
     const QString form = "cn=Find a person," + root;
     // The root first, then depth first in writing order; rules after ", ".
     QCOMPARE(dns,
-             (QStringList{root, set, "cn=Person, " + set, "cn=Unit, " + set, "cn=Root, " + set,
+             (QStringList{root, set, "cn=Root, " + set, "cn=Person, " + set, "cn=Unit, " + set,
                           form, "cn=Person details," + form, "cn=Name,cn=Person details," + form,
                           "cn=Department," + form, "cn=Department,cn=Department," + form}));
     QVERIFY(fromUrl.out.contains("\novInputList: Person details $ Department\n"));
