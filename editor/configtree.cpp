@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
+#include <QUndoStack>
 #include <algorithm>
 #include <functional>
 #include <memory>
@@ -15,6 +16,7 @@
 #include "editor/addrulesetdialog.h"
 #include "editor/controlids.h"
 #include "editor/cuttexttip.h"
+#include "editor/edithistory.h"
 #include "editor/panes.h"
 #include "editor/propertypanel.h"
 #include "editor/renamedialog.h"
@@ -56,6 +58,9 @@ CConfigTree::CConfigTree(Configuration& configuration, const kvaro::Oidtable& ta
   // item current when it first takes the focus, and that must not open a panel.
   connect(this, &QTreeWidget::itemSelectionChanged, this,
           [this]() { OnCurrentItemChanged(SelectedItem()); });
+  history_ = new EditHistory(
+      configuration_, [this](const Configuration& state) { RestoreState(state); }, this);
+  connect(history_, &EditHistory::modifiedChanged, this, [this] { UpdateModified(); });
 }
 
 CConfigTree::~CConfigTree() {
@@ -114,7 +119,78 @@ void CConfigTree::Empty() {
   });
 }
 
+namespace {
+
+// The identity of the record `ref` holds; 0 for none.
+RecordId IdOf(const RecordRef& ref) {
+  return std::visit(
+      [](auto record) -> RecordId {
+        if constexpr (std::is_same_v<decltype(record), std::monostate>) {
+          return 0;
+        } else {
+          return record ? record->id : 0;
+        }
+      },
+      ref);
+}
+
+}  // namespace
+
 void CConfigTree::Fill() {
+  FillNodes();
+  editPending_ = false;
+  history_->Reset();
+  UpdateModified();
+}
+
+QUndoStack* CConfigTree::undoStack() const { return history_->stack(); }
+
+bool CConfigTree::Undo() {
+  CommitEdit();
+  return history_->Undo();
+}
+
+bool CConfigTree::Redo() {
+  CommitEdit();
+  return history_->Redo();
+}
+
+void CConfigTree::CommitEdit() {
+  if (!editPending_) return;
+  editPending_ = false;
+  history_->Record();
+  UpdateModified();
+}
+
+void CConfigTree::UpdateModified() {
+  const bool modified = editPending_ || history_->isModified();
+  if (modified_ == modified) return;
+  modified_ = modified;
+  emit modifiedChanged(modified_);
+}
+
+void CConfigTree::RestoreState(const Configuration& state) {
+  // The node of the same record, or the same root, is selected again afterwards.
+  const RecordId selected = selected_ ? IdOf(selected_->object) : 0;
+  QTreeWidgetItem* selectedRoot =
+      selected_ && (selected_->item == ruleSetsRoot_ || selected_->item == formsRoot_)
+          ? selected_->item
+          : nullptr;
+  Empty();
+  configuration_.TakeRecords(*CloneConfiguration(state));
+  FillNodes();
+  QTreeWidgetItem* select = selectedRoot;
+  for (const auto& record : records_) {
+    if (select || selected == 0) break;
+    if (IdOf(record->object) == selected) select = record->item;
+  }
+  if (select) {
+    setCurrentItem(select);
+    select->setSelected(true);
+  }
+}
+
+void CConfigTree::FillNodes() {
   // Each rule set and form is built as a detached subtree and all of them are hung
   // under their root in one step; the view then lays itself out once instead of once
   // per node, which keeps large configurations fast. The result is the same as
@@ -316,12 +392,20 @@ RuleSet* CConfigTree::OwnerOf(const SearchRule* rule) const {
 
 CPropertyPanel* CConfigTree::currentPanel() const { return panel_.data(); }
 
-void CConfigTree::MarkModified() { SetModified(true); }
+void CConfigTree::MarkModified() {
+  if (!editPending_) {
+    editPending_ = true;
+    QMetaObject::invokeMethod(
+        this, [this] { CommitEdit(); }, Qt::QueuedConnection);
+  }
+  UpdateModified();
+}
 
 void CConfigTree::SetModified(bool modified) {
-  if (modified_ == modified) return;
-  modified_ = modified;
-  emit modifiedChanged(modified_);
+  if (modified) return MarkModified();
+  CommitEdit();
+  history_->MarkSaved();
+  UpdateModified();
 }
 
 void CConfigTree::OnCurrentItemChanged(QTreeWidgetItem* current) {

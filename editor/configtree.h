@@ -20,7 +20,9 @@ class SearchForm;
 class InputGroup;
 class InputField;
 class CPropertyPanel;
+class EditHistory;
 class QMenu;
+class QUndoStack;
 namespace kvaro {
 class Oidtable;
 }
@@ -60,7 +62,8 @@ class CConfigTree : public QTreeWidget {
   OVS_RHSClientWnd* rightPane() const { return rightPane_; }
 
   // Builds every node below the roots from the configuration's rule sets and forms.
-  // Called once after the configuration was loaded.
+  // Called once after the configuration was loaded (or loaded again): the undo history
+  // starts anew there.
   void Fill();
   // Removes every node below the roots and the shown panel, leaving the two roots: called
   // before the configuration's records are replaced (a reload), then Fill().
@@ -129,9 +132,23 @@ class CConfigTree : public QTreeWidget {
   const TreeNodeRecord* selectedRecord() const { return selected_; }
 
   // Unsaved changes: set by every panel change and every removal, cleared after a save.
+  // Each user action that changed the configuration becomes one undo step, recorded once
+  // control is back in the event loop (or before the next undo, redo or save), so that
+  // an action that reports several changes is one step.
   void MarkModified();
+  // Whether the configuration differs from the loaded or last saved one: an edit made
+  // and not undone back to that state.
   bool isModified() const { return modified_; }
+  // False: the configuration as it is now was saved (the undo history's clean state).
+  // True: as MarkModified.
   void SetModified(bool modified);
+  // Undo and redo of one edit (Ctrl+Z, Ctrl+Shift+Z): the configuration as before (after)
+  // it, with the tree built again and the node of the same record selected. False when
+  // there is nothing to undo (redo).
+  bool Undo();
+  bool Redo();
+  // The undo history, for the Edit menu's actions and their texts.
+  QUndoStack* undoStack() const;
 
   // The first node that shows `record` ("Rule Sets" when `record` is empty).
   QTreeWidgetItem* ItemOf(const RecordRef& record) const;
@@ -196,6 +213,16 @@ class CConfigTree : public QTreeWidget {
   TreeNodeRecord* selected_ = nullptr;
   QPointer<CPropertyPanel> panel_;
   bool modified_ = false;
+  // An edit was reported and is not recorded in the history yet.
+  bool editPending_ = false;
+  EditHistory* history_ = nullptr;
+  // Records a reported edit in the history.
+  void CommitEdit();
+  void UpdateModified();
+  // Builds the nodes (Fill without touching the history).
+  void FillNodes();
+  // Puts `state` in place of the configuration's records (undo, redo).
+  void RestoreState(const Configuration& state);
 };
 
 // Builds the panel for a node of `kind` showing `object` (the factory in panelfactory.cpp).

@@ -87,12 +87,8 @@ void CFormListPanel::RemoveForm() {
   auto* form = RowRecord<SearchForm>(list(), row);
   auto found = std::find(forms_.begin(), forms_.end(), form);
   if (found == forms_.end()) return;
-  // The form goes with all its input groups and fields.
-  if (msg::Show(62178, {CConfigTree::FormCaption(*form).toStdString()}, msg::Buttons::YesNo) !=
-      msg::Answer::Yes) {
-    list()->setFocus(Qt::OtherFocusReason);
-    return;
-  }
+  // The form goes with all its input groups and fields, without a question: Undo brings
+  // it back, as it brings back every other removal.
   if (!tree()->RemoveForm(form)) return;
   forms_.erase(found);
   DropRecordRow(row);

@@ -46,13 +46,8 @@ void CRuleSetsPanel::RemoveRuleSet() {
   auto found = std::find(ruleSets_.begin(), ruleSets_.end(), RowRecord<RuleSet>(list(), row));
   if (found == ruleSets_.end()) return;
   RuleSet* ruleSet = *found;
-  // A rule set in use is refused by the tree with its own message; only one that can go
-  // is asked about, as it takes all its rules with it.
-  if (tree()->FormsUsing(ruleSet).empty() &&
-      msg::Show(62177, {ruleSet->name}, msg::Buttons::YesNo) != msg::Answer::Yes) {
-    list()->setFocus(Qt::OtherFocusReason);
-    return;
-  }
+  // A rule set in use is refused by the tree with its own message; one that can go goes
+  // with its rules, without a question: Undo brings it back.
   if (!tree()->RemoveRuleSet(ruleSet)) {
     list()->setFocus(Qt::OtherFocusReason);
     return;

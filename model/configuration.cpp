@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -305,6 +306,66 @@ void Configuration::Clear() {
   ruleSets.clear();
   formIndex.Invalidate();
   ruleSetIndex.Invalidate();
+}
+
+std::unique_ptr<Configuration> CloneConfiguration(const Configuration& configuration) {
+  auto out = std::make_unique<Configuration>();
+  out->oidtable = configuration.oidtable;
+  std::unordered_map<const RuleSet*, RuleSet*> sets;
+  std::unordered_map<const SearchRule*, SearchRule*> rules;
+  const auto setOf = [&sets](RuleSet* set) {
+    const auto found = sets.find(set);
+    return found == sets.end() ? set : found->second;
+  };
+  const auto ruleOf = [&rules](SearchRule* rule) {
+    const auto found = rules.find(rule);
+    return found == rules.end() ? rule : found->second;
+  };
+  for (const auto& set : configuration.ruleSets) {
+    auto copy = std::make_unique<RuleSet>(set->name);
+    copy->id = set->id;
+    sets[set.get()] = copy.get();
+    for (const auto& rule : set->rules) {
+      auto ruleCopy = std::make_unique<SearchRule>(*rule);
+      ruleCopy->id = rule->id;
+      ruleCopy->ldapUri = rule->ldapUri;
+      ruleCopy->objectClasses = rule->objectClasses;
+      rules[rule.get()] = ruleCopy.get();
+      copy->rules.push_back(std::move(ruleCopy));
+    }
+    out->ruleSets.push_back(std::move(copy));
+  }
+  // References are set once every rule has its copy: a rule may search for a later one.
+  for (size_t s = 0; s < configuration.ruleSets.size(); ++s) {
+    const RuleSet& set = *configuration.ruleSets[s];
+    for (size_t r = 0; r < set.rules.size(); ++r) {
+      SearchRule& copy = *out->ruleSets[s]->rules[r];
+      copy.ownerRuleSet = setOf(set.rules[r]->ownerRuleSet);
+      copy.searchableRules.clear();
+      for (SearchRule* searchable : set.rules[r]->searchableRules)
+        copy.searchableRules.push_back(ruleOf(searchable));
+    }
+  }
+  const auto copyGroup = [&ruleOf](const InputGroup& group) {
+    auto copy = std::make_unique<InputGroup>(group.name, ruleOf(group.searchRule));
+    copy->id = group.id;
+    for (const auto& field : group.fields) {
+      auto fieldCopy = std::make_unique<InputField>(*field);
+      fieldCopy->id = field->id;
+      copy->fields.push_back(std::move(fieldCopy));
+    }
+    return copy;
+  };
+  for (const auto& form : configuration.searchForms) {
+    auto copy = std::make_unique<SearchForm>(form->name, setOf(form->ruleSet));
+    copy->id = form->id;
+    if (form->targetGroup) copy->targetGroup = copyGroup(*form->targetGroup);
+    for (const auto& group : form->inputGroups) copy->inputGroups.push_back(copyGroup(*group));
+    copy->toolTip = form->toolTip;
+    copy->helpString = form->helpString;
+    out->searchForms.push_back(std::move(copy));
+  }
+  return out;
 }
 
 void Configuration::TakeRecords(Configuration& other) {

@@ -136,7 +136,7 @@ class SearchRule {
   int AddObjectClass(const std::string& name);
   int RemoveObjectClass(const std::string& name);
 
-  const RecordId id = NewRecordId();
+  RecordId id = NewRecordId();  // changed only by CloneConfiguration
   std::string name;
   RuleType ruleType = RuleTypeSearchRule;
   std::string ldapUri;
@@ -167,7 +167,7 @@ class RuleSet {
   SearchRule* AddRule(std::unique_ptr<SearchRule> rule);
   void GetRules(std::vector<SearchRule*>& out) const;
 
-  const RecordId id = NewRecordId();
+  RecordId id = NewRecordId();  // changed only by CloneConfiguration
   std::string name;
   std::vector<std::unique_ptr<SearchRule>> rules;
   // The rules by name (see NameIndex).
@@ -188,7 +188,7 @@ class InputField {
   // Nothing wrong when the field has a filter attribute; else message 61260.
   msg::Outcome Check() const;
 
-  const RecordId id = NewRecordId();
+  RecordId id = NewRecordId();  // changed only by CloneConfiguration
   std::string name;
   std::string defaultValue;
   std::vector<std::string> filterAttributes;
@@ -213,7 +213,7 @@ class InputGroup {
   InputField* AddField(std::unique_ptr<InputField> field);
   int RemoveField(const std::string& name);
 
-  const RecordId id = NewRecordId();
+  RecordId id = NewRecordId();  // changed only by CloneConfiguration
   std::string name;
   // The rule (of the form's rule set) the group searches by; the model keeps it valid
   // (see RemoveRule).
@@ -250,7 +250,7 @@ class SearchForm {
   std::string& GetToolTip() { return toolTip; }
   std::string& GetHelpString() { return helpString; }
 
-  const RecordId id = NewRecordId();
+  RecordId id = NewRecordId();  // changed only by CloneConfiguration
   std::string name;
   RuleSet* ruleSet = nullptr;
   std::unique_ptr<InputGroup> targetGroup;
@@ -258,6 +258,14 @@ class SearchForm {
   std::string toolTip;
   std::string helpString;
 };
+
+class Configuration;
+// A copy of every record of `configuration`, in order, with the same identities, names
+// and values, and its references (a form's rule set, a group's rule, a rule's owner and
+// searchable rules) pointing at the copies: the stores would store it as they store the
+// original, and a changes-only save or undo matches its records with the original's.
+// Records are copied as they are, without the name checks of the Add functions.
+std::unique_ptr<Configuration> CloneConfiguration(const Configuration& configuration);
 
 // The records: rule sets and search forms. Where they are kept and how that is reached
 // is the stores' business (store/store.h).

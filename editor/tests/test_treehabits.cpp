@@ -8,17 +8,24 @@
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QTreeWidget>
+#include <QUndoStack>
 #include <QtTest>
+#include <functional>
 #include <memory>
 
 #include "editor/configtree.h"
 #include "editor/cuttexttip.h"
 #include "model/configuration.h"
+#include "model/renaming.h"
 #include "platform/support/messages.h"
 #include "tests/support/editorpanes.h"
 #include "tests/support/modaldriver.h"
 #include "tests/support/sampleconfig.h"
 #include "tests/support/shownstore.h"
+#include "tests/support/testfiles.h"
+
+using TreeEdit = std::function<void(Configuration&, CConfigTree*)>;
+Q_DECLARE_METATYPE(TreeEdit)
 
 namespace {
 
@@ -39,17 +46,15 @@ class TestTreeHabits : public QObject {
   Q_OBJECT
 
  private slots:
-  // Delete on a node: the parent panel's rules (a question for forms, a refusal for a
-  // rule set in use, none for a field), then the record is gone or stays.
+  // Delete on a node: the parent panel's rules (a refusal for a rule set in use; no
+  // question, since Undo brings a removed record back), then the record is gone or stays.
   void deleteKey_data() {
     QTest::addColumn<QStringList>("path");
     QTest::addColumn<int>("answer");  // msg::Answer given to a question
     QTest::addColumn<bool>("gone");
     QTest::addColumn<int>("message");  // the one message shown (0: none)
-    QTest::newRow("form, Yes") << QStringList{"Forms", "People (Standard)"} << int(msg::Answer::Yes)
-                               << true << 62178;
-    QTest::newRow("form, No") << QStringList{"Forms", "People (Standard)"} << int(msg::Answer::No)
-                              << false << 62178;
+    QTest::newRow("form") << QStringList{"Forms", "People (Standard)"} << int(msg::Answer::No)
+                          << true << 0;
     QTest::newRow("rule set in use")
         << QStringList{"Rule Sets", "Standard"} << int(msg::Answer::Yes) << false << 62150;
     QTest::newRow("field") << QStringList{"Forms", "People (Standard)", "Person details", "Name"}
@@ -210,6 +215,124 @@ class TestTreeHabits : public QObject {
     QCOMPARE(testsupport::LoadShown(back, folder.path().toStdString(), table), kLoaded);
     QVERIFY(path[0] == "Forms" ? back.FindForm(name) != nullptr
                                : back.FindRuleSet(name) != nullptr);
+  }
+
+  // Undo and redo of every kind of edit: undo gives back the loaded configuration (the
+  // same records, saved byte for byte as before), redo the edited one; the step is named
+  // after the edit, and the unsaved-changes state follows.
+  void undoRedoEveryEdit_data() {
+    using Edit = TreeEdit;
+    QTest::addColumn<Edit>("edit");
+    QTest::addColumn<QString>("name");
+    const auto standard = [](Configuration& c) { return c.FindRuleSet("Standard"); };
+    const auto people = [](Configuration& c) { return c.FindForm("People"); };
+    QTest::newRow("add rule set") << Edit([](Configuration& c, CConfigTree* t) {
+      RuleSet* added = c.AddRuleSet(std::make_unique<RuleSet>("Staff"));
+      added->AddRule(std::make_unique<SearchRule>(nullptr, "Any", std::vector<SearchRule*>{},
+                                                  std::vector<std::string>{"person"}));
+      t->AddRuleSetNode(added);
+      t->MarkModified();
+    }) << "Add Rule Set Staff";
+    QTest::newRow("remove form") << Edit([people](Configuration& c, CConfigTree* t) {
+      QVERIFY(t->RemoveForm(people(c)));
+    }) << "Remove Form People";
+    QTest::newRow("remove field") << Edit([people](Configuration& c, CConfigTree* t) {
+      InputGroup* a = people(c)->inputGroups[0].get();
+      t->RemoveNodesOf(a->FindField("Phone"));
+      a->RemoveField("Phone");
+      t->MarkModified();
+    }) << "Remove Input Field Phone";
+    QTest::newRow("rename rule set") << Edit([standard](Configuration& c, CConfigTree* t) {
+      QVERIFY(RenameRuleSet(c, *standard(c), "Main"));
+      t->MarkModified();
+    }) << "Rename Rule Set Standard";
+    QTest::newRow("rename rule used by a form")
+        << Edit([standard](Configuration& c, CConfigTree* t) {
+             RuleSet* set = standard(c);
+             QVERIFY(RenameRule(*set, *set->FindRule("Person"), "Human"));
+             t->MarkModified();
+           })
+        << "Rename Rule Person";
+    QTest::newRow("set start point") << Edit([standard](Configuration& c, CConfigTree* t) {
+      QVERIFY(standard(c)->FindRule("Root")->SetLdapUri("ldap://elsewhere:389/o=Other"));
+      t->MarkModified();
+    }) << "Change Rule Root";
+    QTest::newRow("list: add filter") << Edit([people](Configuration& c, CConfigTree* t) {
+      QVERIFY(people(c)->targetGroup->FindField("Name")->AddFilterAttribute("mail"));
+      t->MarkModified();
+    }) << "Change Input Field Name";
+    QTest::newRow("list: remove class") << Edit([standard](Configuration& c, CConfigTree* t) {
+      QVERIFY(standard(c)->FindRule("Room")->RemoveObjectClass(
+          standard(c)->FindRule("Room")->objectClasses.front()));
+      standard(c)->FindRule("Room")->AddObjectClass("room");
+      standard(c)->FindRule("Room")->AddObjectClass("device");
+      t->MarkModified();
+    }) << "Change Rule Room";
+    QTest::newRow("form texts") << Edit([people](Configuration& c, CConfigTree* t) {
+      people(c)->toolTip = "Find colleagues";
+      t->MarkModified();
+    }) << "Change Form People";
+    QTest::newRow("duplicate form") << Edit([people](Configuration& c, CConfigTree* t) {
+      SearchForm* copy = nullptr;
+      QVERIFY(DuplicateForm(c, *people(c), "People 2", &copy));
+      t->AddFormNode(copy);
+      t->MarkModified();
+    }) << "Add Form People 2";
+  }
+  void undoRedoEveryEdit() {
+    using Edit = TreeEdit;
+    QFETCH(Edit, edit);
+    QFETCH(QString, name);
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    Configuration config;
+    sample::FillPeople(config);
+    testsupport::EditorPanes editor(config);
+    CConfigTree* tree = editor.tree();
+    tree->Fill();
+    const auto saved = [&config] {
+      QTemporaryDir folder;
+      if (!testsupport::SaveShown(config, folder.path().toStdString()))
+        return decltype(testsupport::Snapshot(std::string())){};
+      return testsupport::Snapshot(folder.path().toStdString());
+    };
+    const auto ids = [&config] {
+      std::vector<RecordId> out;
+      for (const auto& set : config.ruleSets) {
+        out.push_back(set->id);
+        for (const auto& rule : set->rules) out.push_back(rule->id);
+      }
+      for (const auto& form : config.searchForms) out.push_back(form->id);
+      return out;
+    };
+    const auto loaded = saved();
+    const std::vector<RecordId> loadedIds = ids();
+    QVERIFY(!loaded.empty());
+    QVERIFY(!tree->undoStack()->canUndo());
+
+    edit(config, tree);
+    QVERIFY(tree->isModified());
+    QCoreApplication::processEvents();
+    QCOMPARE(tree->undoStack()->undoText(), name);
+    const auto edited = saved();
+    QVERIFY(edited != loaded);
+
+    QVERIFY(tree->Undo());
+    QCOMPARE(saved(), loaded);
+    QCOMPARE(ids(), loadedIds);
+    QVERIFY(!tree->isModified());
+    QVERIFY(!tree->undoStack()->canUndo());
+    QVERIFY(tree->ItemOf(config.searchForms[0].get()));
+
+    QVERIFY(tree->Redo());
+    QCOMPARE(saved(), edited);
+    QVERIFY(tree->isModified());
+    // Saved here, then undone: unsaved again.
+    tree->SetModified(false);
+    QVERIFY(!tree->isModified());
+    QVERIFY(tree->Undo());
+    QVERIFY(tree->isModified());
+    QVERIFY(sink.messages.empty());
   }
 
   // A node with children shows a box; a click on it closes and opens the node.

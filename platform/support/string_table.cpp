@@ -27,6 +27,7 @@ const std::unordered_map<int, std::string_view>& Table() {
       {57635, "Cut the selection and put it on the Clipboard\nCut"},
       {57637, "Insert Clipboard contents\nPaste"},
       {57643, "Undo the last action\nUndo"},
+      {57644, "Redo the previously undone action\nRedo"},
       {57664, "Display program information, version number and copyright\nAbout"},
       {57669, "Display help for clicked on buttons, menus and windows\nHelp"},
       {57670, "List Help topics\nHelp Topics"},
@@ -502,6 +503,20 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62347, "Duplicate Rule Set"},
       {62348, "Copy of %s"},
       {62349, "Duplicate Form"},
+      // Undo and redo: the names of the edits.
+      {62380, "Add %s %s"},
+      {62381, "Remove %s %s"},
+      {62382, "Rename %s %s"},
+      {62383, "Change %s %s"},
+      {62384, "Rule Set"},
+      {62385, "Rule"},
+      {62386, "Form"},
+      {62387, "Input Group"},
+      {62388, "Input Field"},
+      {62389, "&Undo\tCtrl+Z"},
+      {62390, "&Redo\tCtrl+Shift+Z"},
+      {62391, "&Undo %s\tCtrl+Z"},
+      {62392, "&Redo %s\tCtrl+Shift+Z"},
       // Versions and the lost-update guard.
       {62350,
        "Nothing was saved: since the configuration was loaded from '%s', someone else changed "
