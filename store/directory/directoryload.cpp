@@ -12,6 +12,7 @@
 #include "store/directory/directorylogon.h"
 #include "store/directory/directorysave.h"
 #include "store/directory/entrylayout.h"
+#include "store/directory/version.h"
 
 namespace directory {
 
@@ -585,6 +586,10 @@ LoadResult LoadFromDirectory(Session& session, Configuration& configuration,
     int code = ldapx::kSuccess;
     bool notConfiguration = false;
     msg::Problems warnings;
+    // The versions are read before the entries: a write in between then shows as a
+    // change at the next save rather than going unseen.
+    const DirectoryState stored = ReadDirectoryState(*session.connection, session.subtreeDn);
+    session.loaded = LoadedState{};
     LoadSubtree(configuration, session.subtreeDn, table, *session.connection, warnings, &code,
                 &notConfiguration);
     close();
@@ -619,6 +624,10 @@ LoadResult LoadFromDirectory(Session& session, Configuration& configuration,
       session.connection.reset();
       continue;
     }
+    if (stored.code == ldapx::kSuccess && stored.kind != 0)
+      session.loaded =
+          CaptureState(configuration, session.subtreeDn, stored,
+                       ldapx::OffersControl(*session.connection, ldapx::kAssertionOid));
     if (!warnings.empty()) prompt.Tell(warnings);
     return LoadResult::Loaded;
   }
