@@ -69,7 +69,8 @@ int WriteEntry(Connection& connection, const EntryWrite& write, std::string* dia
       rc = ldap_delete_ext(ld, write.dn.c_str(), assertion.get(), nullptr, &msgid);
       break;
     case EntryWrite::Kind::Rename:
-      rc = ldap_rename(ld, write.dn.c_str(), write.newRdn.c_str(), nullptr,
+      rc = ldap_rename(ld, write.dn.c_str(), write.newRdn.c_str(),
+                       write.newSuperior.empty() ? nullptr : write.newSuperior.c_str(),
                        write.deleteOldRdn ? 1 : 0, assertion.get(), nullptr, &msgid);
       break;
   }

@@ -489,8 +489,10 @@ struct EntryWrite {
   // Add: the entry's attributes. Modify: each attribute is replaced by the values given
   // (an attribute without values is removed).
   ModList mods;
-  // Rename: the new RDN below the same parent, and whether the old RDN's values go.
+  // Rename: the new RDN, below `newSuperior` (empty: the same parent), and whether the
+  // old RDN's values go.
   std::string newRdn;
+  std::string newSuperior;
   bool deleteOldRdn = true;
   // Non-empty: an LDAP filter the entry must match for the write to run (the assertion
   // control, critical); otherwise the answer is kAssertionFailed and nothing changes.

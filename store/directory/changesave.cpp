@@ -1,6 +1,7 @@
 #include "store/directory/changesave.h"
 
 #include <algorithm>
+#include <functional>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -8,9 +9,12 @@
 #include "platform/ldap/qerror.h"
 #include "platform/support/messageids.h"
 #include "platform/support/messages.h"
+#include "platform/support/savetags.h"
 #include "store/directory/directorylogon.h"
 #include "store/directory/entrylayout.h"
+#include "store/directory/leftovers.h"
 #include "store/directory/savecheck.h"
+#include "store/directory/subtreedelete.h"
 #include "store/directory/version.h"
 
 namespace directory {
@@ -121,6 +125,16 @@ class ChangeSaver {
     if (options_.onStage) options_.onStage(SaveStage::Checked);
     if (!Write()) return false;
     Refresh();
+    // The forms moved out, and the emptied staging entry; what is left of them is removed
+    // by a later save.
+    for (const std::string& dn : {oldDn_, stagingDn_}) {
+      if (dn.empty()) continue;
+      std::string where;
+      const int rc = RemoveSubtree(*session_.connection, dn, true, &where);
+      if (rc != ldapx::kSuccess)
+        problems.push_back(
+            msg::Problem{62139, {where, kvaro::QError(rc).Text()}, msg::Icon::Warning});
+    }
     return true;
   }
 
@@ -208,23 +222,40 @@ class ChangeSaver {
         }
       }
     }
+    // A form is read whole or not at all: one that is added, removed, or gains or loses
+    // groups or fields is written complete beside the root first and moved into place
+    // (the form it replaces moved out before), so that no moment holds it in part.
+    std::unordered_set<RecordId> formsRemoved;
+    for (RecordId id : removed_) {
+      const LoadedRecord& o = loaded.records.at(id);
+      if (IsRuleSide(o.kind)) continue;
+      RecordId form = id;
+      while (loaded.records.at(form).parent != 0) form = loaded.records.at(form).parent;
+      formsRemoved.insert(form);
+    }
     for (size_t j = 0; j < forms.size(); ++j) {
       const long i = forms[j];
       if (!old_[i]) {
-        AddSubtree(i);
+        StageForm(i);
+        MoveIn(i);
+        continue;
+      }
+      bool structural = formsRemoved.count(recs_[i].id) > 0;
+      for (const long g : children_[i]) {
+        structural = structural || !old_[g];
+        for (const long f : children_[g]) structural = structural || !old_[f];
+      }
+      if (structural) {
+        StageForm(i);
+        MoveOut(recs_[i].id, Now(i));
+        MoveIn(i);
         continue;
       }
       std::vector<long> renamedGroups, renamedFields;
       for (const long g : children_[i]) {
-        if (!old_[g]) {
-          AddSubtree(g);
-          continue;
-        }
         if (renamed_[g]) Rename(g, false);
         for (const long f : children_[g]) {
-          if (!old_[f]) {
-            Add(f);
-          } else if (renamed_[f]) {
+          if (renamed_[f]) {
             Rename(f, false);
             renamedFields.push_back(f);
           } else if (changed_[f]) {
@@ -249,8 +280,14 @@ class ChangeSaver {
       for (const long g : renamedGroups) DropOldName(g);
       for (const long f : renamedFields) DropOldName(f);
     }
+    for (RecordId id : removed_) {
+      const LoadedRecord& o = loaded.records.at(id);
+      if (o.kind == RecordKind::Form) MoveOut(id, o.dn);
+    }
     // Removals last, children first, the forms' side before the rule sets it names.
-    std::vector<RecordId> order = removed_;
+    std::vector<RecordId> order;
+    for (RecordId id : removed_)
+      if (IsRuleSide(loaded.records.at(id).kind)) order.push_back(id);
     const auto rank = [](RecordKind k) {
       switch (k) {
         case RecordKind::Field:
@@ -271,8 +308,91 @@ class ChangeSaver {
     });
     for (RecordId id : order) Remove(id);
 
+    // The entries beside the root that hold forms on their way in and out go first.
+    std::vector<Op> first;
+    if (!stagingDn_.empty()) first.push_back(AddRoot(stagingDn_));
+    if (!oldDn_.empty()) first.push_back(AddRoot(oldDn_));
+    for (Op& op : staged_) first.push_back(std::move(op));
+    staged_.clear();
+    for (Op& op : ops_) first.push_back(std::move(op));
+    ops_ = std::move(first);
+
     const size_t total = std::max(recs_.size(), loaded.records.size());
     return ops_.size() <= 3 || ops_.size() * 2 <= total;
+  }
+
+  // The name of an entry beside the root, marked as a save's own.
+  std::string Beside(std::string_view mark) {
+    if (token_.empty()) token_ = kvaro::TimedTag();
+    const auto rdn = ldapx::FirstRdn(rootDn_);
+    const auto parent = ldapx::ParentDn(rootDn_);
+    if (!rdn || !parent || parent->empty()) return {};
+    return rdn->type + "=" + ldapx::EscapeDnValue(rdn->value + std::string(mark) + token_) + "," +
+           *parent;
+  }
+  Op AddRoot(const std::string& dn) {
+    Op op;
+    op.write.kind = Kind::Add;
+    op.write.dn = dn;
+    op.write.mods = RootAttributes();
+    op.undo.kind = Kind::Delete;
+    op.undo.dn = dn;
+    return op;
+  }
+  // Adds the new form i with its groups and fields below the staging entry.
+  void StageForm(long i) {
+    if (stagingDn_.empty()) stagingDn_ = Beside(kSaveMark);
+    const std::function<void(long, const std::string&)> add = [&](long at,
+                                                                  const std::string& parentDn) {
+      Op op;
+      op.record = at;
+      op.write.kind = Kind::Add;
+      op.write.dn = ChildDnOf(recs_[at].kind, recs_[at].name, parentDn);
+      op.write.mods = recs_[at].mods;
+      op.undo.kind = Kind::Delete;
+      op.undo.dn = op.write.dn;
+      written_.insert(at);
+      const std::string dn = op.write.dn;
+      staged_.push_back(std::move(op));
+      for (const long c : children_[at]) add(c, dn);
+    };
+    add(i, stagingDn_);
+  }
+  void MoveIn(long i) {
+    Op op;
+    op.record = i;
+    op.write.kind = Kind::Rename;
+    op.write.dn = FormDn(recs_[i].name, stagingDn_);
+    op.write.newRdn = RdnOf(recs_[i].name);
+    op.write.newSuperior = rootDn_;
+    op.undo.kind = Kind::Rename;
+    op.undo.dn = recs_[i].dn;
+    op.undo.newRdn = op.write.newRdn;
+    op.undo.newSuperior = stagingDn_;
+    Push(std::move(op));
+  }
+  // Moves the stored form `id` (at `dn`) out beside the root, for removal once the save
+  // is done.
+  void MoveOut(RecordId id, const std::string& dn) {
+    if (oldDn_.empty()) oldDn_ = Beside(kOldMark);
+    const LoadedRecord& o = session_.loaded.records.at(id);
+    Op op;
+    op.write.kind = Kind::Rename;
+    op.write.dn = dn;
+    op.write.newRdn = RdnOf(o.name);
+    op.write.newSuperior = oldDn_;
+    if (session_.loaded.assertion && !o.order.empty() && asserted_.insert(id).second)
+      op.write.assertion = AssertionOn(o.order);
+    op.undo.kind = Kind::Rename;
+    op.undo.dn = FormDn(o.name, oldDn_);
+    op.undo.newRdn = op.write.newRdn;
+    op.undo.newSuperior = rootDn_;
+    wholeChecked_.push_back(id);
+    Push(std::move(op));
+  }
+  std::string AssertionOn(const std::string& order) const {
+    const char* type = session_.loaded.stampKind == 'c' ? "entryCSN" : "entryUSN";
+    return std::string("(") + type + "=" + ldapx::EscapeFilterValue(order) + ")";
   }
 
   // The index in `list` (siblings the load orders by their versions) from which every
@@ -543,6 +663,15 @@ class ChangeSaver {
     for (const long i : written_)
       if (old_[i]) check(*old_[i], recs_[i].id);
     for (RecordId id : removed_) check(session_.loaded.records.at(id), id);
+    // A form moved out is checked whole, every entry below it.
+    std::unordered_set<RecordId> whole(wholeChecked_.begin(), wholeChecked_.end());
+    if (!whole.empty())
+      for (const auto& [id, o] : session_.loaded.records) {
+        RecordId form = id;
+        while (session_.loaded.records.at(form).parent != 0)
+          form = session_.loaded.records.at(form).parent;
+        if (whole.count(form)) check(o, id);
+      }
     // What a written record names must still be there.
     for (const long i : written_) {
       const RecordId ref = recs_[i].ref;
@@ -555,9 +684,15 @@ class ChangeSaver {
     std::vector<std::string> removedKeys;
     for (RecordId id : removed_)
       removedKeys.push_back("," + DnKey(session_.loaded.records.at(id).dn));
+    for (RecordId id : wholeChecked_)
+      removedKeys.push_back("," + DnKey(session_.loaded.records.at(id).dn));
     std::unordered_set<std::string> addedKeys;
     for (const Op& op : ops_)
-      if (op.write.kind == Kind::Add) addedKeys.insert(DnKey(op.write.dn));
+      if (op.write.kind == Kind::Add) {
+        addedKeys.insert(DnKey(op.write.dn));
+      } else if (op.write.kind == Kind::Rename && op.write.newSuperior == rootDn_) {
+        addedKeys.insert(DnKey(recs_[op.record].dn));
+      }
     for (const EntryVersion* e : Foreign()) {
       const std::string key = DnKey(e->dn);
       bool hit = addedKeys.count(key) > 0;
@@ -722,6 +857,9 @@ class ChangeSaver {
   std::vector<std::vector<long>> children_;
   std::vector<RecordId> removed_, removedChecked_;
   std::unordered_map<long, std::string> nameNow_;
+  std::string token_, stagingDn_, oldDn_;
+  std::vector<Op> staged_;
+  std::vector<RecordId> wholeChecked_;
   std::unordered_map<RecordId, long> index_;
   std::unordered_set<RecordId> asserted_;
   std::unordered_set<long> written_;
