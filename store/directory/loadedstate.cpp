@@ -155,6 +155,27 @@ ChangeCounts CountChanges(const LoadedState& state, const Configuration& configu
   });
 }
 
+LoadedState RebaseState(const LoadedState& state, const Configuration& stored,
+                        const Configuration& other) {
+  std::unordered_map<std::string, RecordId> byKey;
+  for (const RecordEntry& e : LayOutRecords(stored, state.rootDn)) byKey.emplace(DnKey(e.dn), e.id);
+  std::unordered_map<RecordId, RecordId> to;
+  for (const RecordEntry& e : LayOutRecords(other, state.rootDn))
+    if (const auto it = byKey.find(DnKey(e.dn)); it != byKey.end()) to.emplace(it->second, e.id);
+  const auto map = [&](RecordId id) {
+    const auto it = to.find(id);
+    return it == to.end() ? id : it->second;
+  };
+  LoadedState out = state;
+  out.records.clear();
+  for (const auto& [id, record] : state.records) {
+    LoadedRecord r = record;
+    r.parent = r.parent ? map(r.parent) : 0;
+    out.records.emplace(map(id), std::move(r));
+  }
+  return out;
+}
+
 LoadedState CaptureState(const Configuration& configuration, const std::string& rootDn,
                          const DirectoryState& stored, bool assertion) {
   LoadedState state;

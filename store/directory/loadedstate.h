@@ -102,6 +102,13 @@ struct LoadedState {
 LoadedState CaptureState(const Configuration& configuration, const std::string& rootDn,
                          const DirectoryState& stored, bool assertion);
 
+// `state`, captured with `stored`, made the state of `other` (a configuration loaded
+// elsewhere): each record of `other` whose entry would have the DN of a record of
+// `stored` takes that record's place, so that a save of `other` writes only what differs
+// from `stored` by name.
+LoadedState RebaseState(const LoadedState& state, const Configuration& stored,
+                        const Configuration& other);
+
 // CountChanges from what `state` keeps.
 ChangeCounts CountChanges(const LoadedState& state, const Configuration& configuration);
 
