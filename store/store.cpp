@@ -5,11 +5,16 @@
 namespace store {
 
 int Load(Session& session, Configuration& configuration, const kvaro::Oidtable& table,
-         const DirectoryLoad& directory, msg::Problems* problems,
-         localfiles::FolderState* folderState) {
-  if (session.startupMode != StartupMode::kDirectory)
-    return ::LoadFromFiles(configuration, session.configurationDirectory, table, problems,
-                           folderState);
+         const DirectoryLoad& directory, msg::Problems* problems) {
+  if (session.startupMode != StartupMode::kDirectory) {
+    session.folderState = {};
+    session.folderRecords.clear();
+    const int loaded = ::LoadFromFiles(configuration, session.configurationDirectory, table,
+                                       problems, &session.folderState);
+    session.folderStateKnown = loaded == kLoaded;
+    if (session.folderStateKnown) session.folderRecords = directory::MarkRecords(configuration);
+    return loaded;
+  }
   if (!directory.prompt) return kNothingLoaded;
   return LoadStatusOf(directory::LoadFromDirectory(session.directory, configuration, table,
                                                    *directory.prompt, directory.timeouts,
@@ -29,10 +34,37 @@ int LoadStatusOf(directory::LoadResult result) {
 }
 
 msg::Result Save(Session& session, const Configuration& configuration, directory::PleaseWait* wait,
-                 const directory::SaveOptions& options, localfiles::FolderState* folderState) {
-  if (session.startupMode != StartupMode::kDirectory)
-    return SaveToFiles(configuration, session.configurationDirectory, folderState);
+                 const directory::SaveOptions& options, SaveMode mode) {
+  if (session.startupMode != StartupMode::kDirectory) {
+    const bool changes = mode == SaveMode::kChanges && session.folderStateKnown;
+    msg::Result saved = SaveToFiles(configuration, session.configurationDirectory,
+                                    changes ? &session.folderState : nullptr);
+    if (saved.ok) {
+      // A whole save leaves the folder holding exactly this configuration's files.
+      session.folderStateKnown =
+          changes ||
+          localfiles::ReadFolderState(session.configurationDirectory, session.folderState);
+      session.folderRecords = directory::MarkRecords(configuration);
+    }
+    return saved;
+  }
+  if (mode == SaveMode::kChanges) {
+    bool whole = false;
+    msg::Result saved =
+        directory::SaveChanges(session.directory, configuration, wait, options, whole);
+    if (!whole) return saved;
+  }
   return directory::SaveConfiguration(session.directory, configuration, wait, options);
+}
+
+std::optional<ChangeCounts> PendingChanges(const Session& session,
+                                           const Configuration& configuration) {
+  if (session.startupMode != StartupMode::kDirectory) {
+    if (!session.folderStateKnown) return std::nullopt;
+    return directory::CountChanges(session.folderRecords, configuration);
+  }
+  if (!session.directory.loaded.known) return std::nullopt;
+  return directory::CountChanges(session.directory.loaded, configuration);
 }
 
 }  // namespace store

@@ -475,4 +475,32 @@ int AddInTransaction(Connection& connection, const std::string& txnId,
 // unescaped; nullopt when the text is not a DN.
 std::optional<std::vector<std::vector<Ava>>> SplitDn(const std::string& dn);
 
+// The OID of the assertion control (RFC 4528): a write that runs only while its entry
+// matches a filter.
+inline constexpr const char* kAssertionOid = "1.3.6.1.1.12";
+// The answer to a write whose entry no longer matched its assertion.
+inline constexpr int kAssertionFailed = 122;
+
+// One write of a single entry, sent on its own.
+struct EntryWrite {
+  enum class Kind { Add, Modify, Delete, Rename };
+  Kind kind = Kind::Modify;
+  std::string dn;
+  // Add: the entry's attributes. Modify: each attribute is replaced by the values given
+  // (an attribute without values is removed).
+  ModList mods;
+  // Rename: the new RDN, below `newSuperior` (empty: the same parent), and whether the
+  // old RDN's values go.
+  std::string newRdn;
+  std::string newSuperior;
+  bool deleteOldRdn = true;
+  // Non-empty: an LDAP filter the entry must match for the write to run (the assertion
+  // control, critical); otherwise the answer is kAssertionFailed and nothing changes.
+  std::string assertion;
+};
+
+// Sends `write` and waits for its answer within the operation limit. Returns the result
+// code; `diagnostic` (may be null) receives the server's message.
+int WriteEntry(Connection& connection, const EntryWrite& write, std::string* diagnostic = nullptr);
+
 }  // namespace ldapx

@@ -68,5 +68,14 @@ inline constexpr int kNotAtVersion = 62359;
 // server keeps nothing that changes with every write (the URL).
 inline constexpr int kVersionUnreadable = 62360;
 inline constexpr int kNoVersionAttributes = 62361;
+// Lines of a refusal to save: a search form someone else added or removed.
+inline constexpr int kFormAdded = 62362;
+inline constexpr int kFormRemoved = 62363;
+// A save of the changes alone stopped at a write the server refused (DN, error), and
+// taking back what it had written failed too (DN, error): part of it is stored.
+inline constexpr int kChangesPartlyWritten = 62364;
+// A save of the changes alone wrote everything but removals, and a removal was refused
+// (DN, error, the DNs not removed).
+inline constexpr int kChangesRemovalFailed = 62365;
 
 }  // namespace msg::id

@@ -535,6 +535,17 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62361,
        "The server of '%s' keeps no attribute that changes with every write of an entry "
        "(entryCSN, entryUSN or modifyTimestamp), so its configuration has no version."},
+      {62362, "search form '%s' was added"},
+      {62363, "search form '%s' was removed"},
+      {62364,
+       "The changes could not be written to the directory:\n\nDN: %s\nError: %s\n\nTaking "
+       "back what had been written failed too:\n\nDN: %s\nError: %s\n\nThe stored "
+       "configuration holds part of the changes; each record is whole. Load it again to see "
+       "what it holds, then make the rest of your changes again."},
+      {62365,
+       "The configuration was saved, but the directory refused to remove an entry:\n\nDN: "
+       "%s\nError: %s\n\nThese records of the previous configuration are still stored:\n\n"
+       "%s"},
       // Directory store messages.
       {62120,
        "'%s' is not the URL of a configuration in a directory. Give it as ldap://host:port/DN of "

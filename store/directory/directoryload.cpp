@@ -12,6 +12,7 @@
 #include "store/directory/directorylogon.h"
 #include "store/directory/directorysave.h"
 #include "store/directory/entrylayout.h"
+#include "store/directory/version.h"
 
 namespace directory {
 
@@ -514,6 +515,21 @@ bool LoadSubtree(Configuration& configuration, const std::string& subtreeDn,
   return true;
 }
 
+bool LoadSession(Session& session, Configuration& configuration, const kvaro::Oidtable& table,
+                 msg::Problems& warnings, int* code, bool* notConfiguration) {
+  // The versions are read before the entries: a write in between then shows as a change
+  // at the next save rather than going unseen.
+  const DirectoryState stored = ReadDirectoryState(*session.connection, session.subtreeDn);
+  session.loaded = LoadedState{};
+  if (!LoadSubtree(configuration, session.subtreeDn, table, *session.connection, warnings, code,
+                   notConfiguration))
+    return false;
+  if (stored.code == ldapx::kSuccess && stored.kind != 0)
+    session.loaded = CaptureState(configuration, session.subtreeDn, stored,
+                                  ldapx::OffersControl(*session.connection, ldapx::kAssertionOid));
+  return true;
+}
+
 void LoadEntries(Configuration& configuration, const std::string& subtreeDn,
                  const kvaro::Oidtable& table, const ldapx::SearchResult& result,
                  msg::Problems& warnings) {
@@ -585,8 +601,7 @@ LoadResult LoadFromDirectory(Session& session, Configuration& configuration,
     int code = ldapx::kSuccess;
     bool notConfiguration = false;
     msg::Problems warnings;
-    LoadSubtree(configuration, session.subtreeDn, table, *session.connection, warnings, &code,
-                &notConfiguration);
+    LoadSession(session, configuration, table, warnings, &code, &notConfiguration);
     close();
     if (notConfiguration) {
       Tell(prompt, msg::Problem{62131, {session.subtreeDn}, msg::Icon::Error});

@@ -79,6 +79,12 @@ bool LoadSubtree(Configuration& configuration, const std::string& subtreeDn,
                  const kvaro::Oidtable& table, ldapx::Connection& connection,
                  msg::Problems& warnings, int* code = nullptr, bool* notConfiguration = nullptr);
 
+// LoadSubtree of session.subtreeDn over session.connection that keeps what it read in
+// session.loaded (the stored versions read first), for the next save; session.loaded is
+// unknown when the load failed or the server keeps no versions.
+bool LoadSession(Session& session, Configuration& configuration, const kvaro::Oidtable& table,
+                 msg::Problems& warnings, int* code = nullptr, bool* notConfiguration = nullptr);
+
 // Rebuilds the rule sets and forms from `result`, the entries of the subtree at
 // `subtreeDn` in any order, as LoadSubtree does once it has read them. Needs
 // no connection; warnings are appended to `warnings`.

@@ -65,8 +65,7 @@ msg::Result LoadConfigurationFromUrl(Session& session, Configuration& configurat
   if (serverSchemaInto) MergeServerSchema(*serverSchemaInto, *session.connection);
   int code = ldapx::kSuccess;
   bool notConfiguration = false;
-  if (LoadSubtree(configuration, session.subtreeDn, table, *session.connection, result.problems,
-                  &code, &notConfiguration))
+  if (LoadSession(session, configuration, table, result.problems, &code, &notConfiguration))
     return result;
   result.ok = false;
   if (notConfiguration)

@@ -1,12 +1,13 @@
 // A session with the directory that keeps the configuration: which server and subtree,
-// the password typed at the logon, and the open connection. The application holds it
-// beside the configuration; the records know nothing of it.
+// the password typed at the logon, the open connection, and what was loaded. The application holds
+// it beside the configuration; the records know nothing of it.
 #pragma once
 
 #include <memory>
 #include <string>
 
 #include "platform/ldap/serversettings.h"
+#include "store/directory/loadedstate.h"
 
 namespace ldapx {
 class Connection;
@@ -22,6 +23,9 @@ struct Session {
   std::string password;
   // The open, bound connection; null before the logon and after it was lost.
   std::shared_ptr<ldapx::Connection> connection;
+  // What the last load or save read of the stored configuration, for the next save to
+  // write only what changed and to notice what others wrote meanwhile.
+  LoadedState loaded;
 };
 
 }  // namespace directory

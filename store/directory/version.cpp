@@ -54,14 +54,6 @@ std::string ContentDigest(const ldapx::Entry& entry) {
   return kvaro::Sha256Hex(all).substr(0, 16);
 }
 
-// The DN as the server compares DNs: one text form, ASCII letters folded.
-std::string DnKey(const std::string& dn) {
-  std::string key = ldapx::NormalizeDn(dn).value_or(dn);
-  std::transform(key.begin(), key.end(), key.begin(),
-                 [](unsigned char c) { return char(std::tolower(c)); });
-  return key;
-}
-
 // a < b as writes are ordered: entryUSN values as numbers, the others as text.
 bool Before(char kind, const std::string& a, const std::string& b) {
   if (kind != 'u') return a < b;
@@ -106,6 +98,19 @@ std::optional<std::string> Unescape(std::string_view text) {
   return out;
 }
 
+EntryVersion VersionOf(const ldapx::Entry& e, char kind) {
+  EntryVersion version{e.dn,
+                       {},
+                       FirstValue(e, kind == 'c'   ? "entryCSN"
+                                     : kind == 'u' ? "entryUSN"
+                                                   : "modifyTimestamp")};
+  if (kind == 'c') version.stamp = version.order;
+  if (kind == 'u') version.stamp = version.order + "/" + FirstValue(e, "nsUniqueId");
+  if (kind == 't')
+    version.stamp = version.order + "/" + FirstValue(e, "nsUniqueId") + "/" + ContentDigest(e);
+  return version;
+}
+
 std::string Newest(const DirectoryState& state) {
   std::string newest;
   for (const EntryVersion& e : state.entries)
@@ -114,6 +119,26 @@ std::string Newest(const DirectoryState& state) {
 }
 
 }  // namespace
+
+std::string DnKey(const std::string& dn) {
+  std::string key = ldapx::NormalizeDn(dn).value_or(dn);
+  std::transform(key.begin(), key.end(), key.begin(),
+                 [](unsigned char c) { return char(std::tolower(c)); });
+  return key;
+}
+
+std::optional<EntryVersion> ReadEntryVersion(ldapx::Connection& connection, const std::string& dn,
+                                             char kind) {
+  std::vector<std::string> attributes;
+  if (kind == 'c') attributes = {"entryCSN"};
+  if (kind == 'u') attributes = {"entryUSN", "nsUniqueId"};
+  if (kind == 't') attributes = {"*", "modifyTimestamp", "nsUniqueId"};
+  if (attributes.empty()) return std::nullopt;
+  const ldapx::SearchResult read =
+      connection.Search(dn, ldapx::Scope::Base, "(objectClass=*)", attributes);
+  if (read.code != ldapx::kSuccess || read.entries.empty()) return std::nullopt;
+  return VersionOf(read.entries.front(), kind);
+}
 
 DirectoryState ReadDirectoryState(ldapx::Connection& connection, const std::string& rootDn) {
   DirectoryState state;
@@ -149,14 +174,7 @@ DirectoryState ReadDirectoryState(ldapx::Connection& connection, const std::stri
                                   [&](const auto& e) { return !FirstValue(e, orderedBy).empty(); });
     if (!kept) continue;
     state.kind = kind;
-    for (const ldapx::Entry& e : read.entries) {
-      EntryVersion version{e.dn, {}, FirstValue(e, orderedBy)};
-      if (kind == 'c') version.stamp = version.order;
-      if (kind == 'u') version.stamp = version.order + "/" + FirstValue(e, "nsUniqueId");
-      if (kind == 't')
-        version.stamp = version.order + "/" + FirstValue(e, "nsUniqueId") + "/" + ContentDigest(e);
-      state.entries.push_back(std::move(version));
-    }
+    for (const ldapx::Entry& e : read.entries) state.entries.push_back(VersionOf(e, kind));
     return state;
   }
   return state;

@@ -32,10 +32,18 @@ struct DirectoryState {
   std::vector<EntryVersion> entries;  // every entry of the subtree, the root included
 };
 
+// The DN as the server compares DNs: one text form, ASCII letters folded.
+std::string DnKey(const std::string& dn);
+
 // Reads the state of the subtree at `rootDn` (asking the subschema and root DSE which
 // attributes to read first). `code` tells a failed read; `kind` 0 a server that keeps
 // nothing of the kinds above. A subtree whose root entry does not exist has no entries.
 DirectoryState ReadDirectoryState(ldapx::Connection& connection, const std::string& rootDn);
+
+// The version of the one entry at `dn` as ReadDirectoryState would read it for a server
+// of `kind`; nullopt when it could not be read.
+std::optional<EntryVersion> ReadEntryVersion(ldapx::Connection& connection, const std::string& dn,
+                                             char kind);
 
 // The version token of a state, one word of [0-9A-Za-z._-]:
 //

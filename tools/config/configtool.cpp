@@ -51,8 +51,9 @@ constexpr const char* kUsage =
     "SOURCE and TARGET are configuration folders (the \"RuleSet=*\" files) or LDAP URLs\n"
     "whose DN is the configuration root entry, for example\n"
     "  ldap://dirhost:389/cn=Orvelle%20Configuration,o=Sample\n"
-    "Copying to a URL replaces the configuration stored there; the root entry is\n"
-    "written first when the directory does not hold it yet. An ldaps:// URL (port 636\n"
+    "Copying to a URL that holds a configuration writes only the differences (records\n"
+    "matched by name; --whole replaces it as a whole); the root entry is written\n"
+    "first when the directory does not hold it yet. An ldaps:// URL (port 636\n"
     "when it names none) is encrypted from the first byte; the server's certificate is\n"
     "always checked, also against the host name of the URL.\n"
     "\n"
@@ -72,6 +73,8 @@ constexpr const char* kUsage =
     "                       and ldif before anything is written)\n"
     "  --if-version TOKEN   for copy: write nothing, and exit with status 3, unless\n"
     "                       TARGET is still at version TOKEN (what version printed)\n"
+    "  --whole              for copy to a URL: replace the configuration as a whole\n"
+    "                       instead of writing only the differences\n"
     "  --help               show this text\n"
     "\n"
     "Exit status: 0 success, 1 failure (also a load with warnings; check: a failed\n"
@@ -148,12 +151,34 @@ int LoadSource(const std::string& source, Configuration& configuration, kvaro::O
 }
 
 bool SaveTarget(const std::string& target, Configuration& configuration,
-                const Credentials& credentials) {
+                const Credentials& credentials, bool whole) {
   store::Session session;
   if (IsLdapUrl(target)) {
+    session.startupMode = StartupMode::kDirectory;
     session.directory = credentials;
-    const msg::Result saved =
-        directory::SaveConfigurationToUrl(session.directory, configuration, target);
+    if (whole) {
+      const msg::Result saved =
+          directory::SaveConfigurationToUrl(session.directory, configuration, target);
+      msg::Show(saved);
+      return bool(saved);
+    }
+    const msg::Result connected = directory::ConnectConfiguration(session.directory, target);
+    msg::Show(connected);
+    if (!connected) return false;
+    // What the target holds, matched to the source's records by name: the save writes
+    // the differences (or the whole, where it must). The target's own warnings do not
+    // matter; what it cannot load is replaced.
+    Configuration held;
+    held.oidtable = configuration.oidtable;
+    msg::Problems ignored;
+    if (configuration.oidtable &&
+        directory::LoadSession(session.directory, held, *configuration.oidtable, ignored) &&
+        session.directory.loaded.known)
+      session.directory.loaded =
+          directory::RebaseState(session.directory.loaded, held, configuration);
+    else
+      session.directory.loaded = {};
+    const msg::Result saved = store::Save(session, configuration);
     msg::Show(saved);
     return bool(saved);
   }
@@ -374,6 +399,7 @@ struct Options {
   bool allowWarnings = false;
   std::string ifVersion;
   bool ifVersionGiven = false;
+  bool whole = false;
   Credentials credentials;
 };
 
@@ -401,9 +427,10 @@ int ParseArguments(const std::vector<std::string>& arguments, Options& options, 
   const QCommandLineOption rootDn("root-dn", {}, "DN");
   const QCommandLineOption caFile("ca-file", {}, "FILE");
   const QCommandLineOption ifVersion("if-version", {}, "TOKEN");
+  const QCommandLineOption whole("whole");
   QCommandLineParser parser;
-  parser.addOptions(
-      {help, allowWarnings, starttls, oidtable, bindDn, passwordFile, rootDn, caFile, ifVersion});
+  parser.addOptions({help, allowWarnings, starttls, oidtable, bindDn, passwordFile, rootDn, caFile,
+                     ifVersion, whole});
   QStringList list{QStringLiteral("orvelle-config")};
   for (const std::string& a : arguments) list << Latin1(a);
   const bool parsed = parser.parse(list);
@@ -438,7 +465,7 @@ int ParseArguments(const std::vector<std::string>& arguments, Options& options, 
         continue;
       }
       // A switch given a value is no option the tool knows either.
-      if ((name != "allow-warnings" && name != "starttls") || hasValue) {
+      if ((name != "allow-warnings" && name != "starttls" && name != "whole") || hasValue) {
         err << "orvelle-config: unknown option '" << msg::Displayable(a) << "'\n" << kUsage;
         return 2;
       }
@@ -469,6 +496,7 @@ int ParseArguments(const std::vector<std::string>& arguments, Options& options, 
   options.credentials.server.caCertificateFile = Bytes(parser.value(caFile));
   options.ifVersionGiven = parser.isSet(ifVersion);
   options.ifVersion = Bytes(parser.value(ifVersion));
+  options.whole = parser.isSet(whole);
   return -1;
 }
 
@@ -504,6 +532,10 @@ int RunCommand(const std::vector<std::string>& arguments, std::ostream& out, std
   }
   if (options.ifVersionGiven && command != "copy") {
     err << "orvelle-config: --if-version goes with copy only\n" << kUsage;
+    return 2;
+  }
+  if (options.whole && command != "copy") {
+    err << "orvelle-config: --whole goes with copy only\n" << kUsage;
     return 2;
   }
 
@@ -658,7 +690,7 @@ int RunCommand(const std::vector<std::string>& arguments, std::ostream& out, std
         SaveTargetAtVersion(operands[2], configuration, credentials, options.ifVersion);
     if (saved == SaveResult::NotAtVersion) return 3;
     if (saved == SaveResult::Failed) return 1;
-  } else if (!SaveTarget(operands[2], configuration, credentials)) {
+  } else if (!SaveTarget(operands[2], configuration, credentials, options.whole)) {
     return 1;
   }
   out << "Copied " << msg::Displayable(operands[1]) << " to " << msg::Displayable(operands[2])

@@ -35,11 +35,13 @@ using Credentials = directory::Session;
 int LoadSource(const std::string& source, Configuration& configuration, kvaro::Oidtable& table,
                const Credentials& credentials, store::Session* loadedFrom = nullptr);
 
-// Saves to TARGET as the program's Save would: a folder (created when missing) or an
-// ldap:// URL (its root entry written first when the directory lacks it). True when
-// saved; else the failing step has shown its message.
+// Saves to TARGET as the program's Save would: a folder (created when missing; only
+// files whose text changes are written) or an ldap:// URL (its root entry written first
+// when the directory lacks it). A URL that holds a configuration gets only the
+// differences to it, records matched by name, unless `whole` asks for the staged save of
+// the whole. True when saved; else the failing step has shown its message.
 bool SaveTarget(const std::string& target, Configuration& configuration,
-                const Credentials& credentials);
+                const Credentials& credentials, bool whole = false);
 
 // Reads the version token of SOURCE (a folder, see localfiles::FolderToken, or an
 // ldap:// URL, see directory::DirectoryToken; a folder or subtree that does not exist

@@ -129,7 +129,7 @@ class TestConfigToolDirectory : public configtooltest::DirectoryToolTest {
     testsupport::SlapdFixture::Options options;
     // Parents for the configurations of the single tests.
     for (const char* ou : {"example", "awkward", "fresh", "refused", "ldif", "logon", "warned",
-                           "schema", "empty", "vacant", "version"}) {
+                           "schema", "empty", "vacant", "version", "diff"}) {
       options.extraLdif += std::string("dn: ou=") + ou +
                            ",o=Sample\nobjectClass: organizationalUnit\nou: " + ou + "\n\n";
     }
@@ -228,6 +228,48 @@ class TestConfigToolDirectory : public configtooltest::DirectoryToolTest {
     r = RunAsAdmin({"copy", next, url, "--if-version", now});
     QVERIFY2(r.code == 0, qPrintable(r.err));
     QVERIFY(RunAsAdmin({"version", url}).out.trimmed() != now);
+  }
+
+  // A copy to a URL that holds a configuration writes only the records that differ by
+  // name (here the one field edited); --whole writes every entry anew. Both leave the
+  // configuration of the folder.
+  void copyWritesOnlyTheDifferences() {
+    const QString url = Url(*slapd_, "ou=diff,o=Sample");
+    const std::string root = "cn=Orvelle Configuration,ou=diff,o=Sample";
+    QCOMPARE(RunAsAdmin({"copy", Folder("diff", {{"RuleSet=People", kWorkedExample}}), url}).code,
+             0);
+    const auto versions = [&] {
+      std::map<std::string, std::string> csn;
+      auto conn = slapd_->Connect();
+      if (!conn) return csn;
+      for (const ldapx::Entry& e :
+           conn->Search(root, ldapx::Scope::Subtree, "(objectClass=*)", {"entryCSN"}).entries)
+        csn[e.dn] = e.Find("entryCSN") ? e.Find("entryCSN")->values.at(0) : "";
+      return csn;
+    };
+    const auto changedSince = [&](const std::map<std::string, std::string>& before) {
+      const auto now = versions();
+      int changed = 0;
+      for (const auto& [dn, csn] : now) changed += before.count(dn) && before.at(dn) != csn;
+      return now.size() == before.size() ? changed : -1;
+    };
+    std::string edited = kWorkedExample;
+    edited.replace(edited.find("Name : cn, sn"), 13, "Name : cn, sn, uid");
+    const QString next = Folder("diff-next", {{"RuleSet=People", edited}});
+    const auto ldifOf = [&](const QStringList& args) { return RunAsAdmin(args).out; };
+
+    auto before = versions();
+    Result r = RunAsAdmin({"copy", next, url});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QCOMPARE(changedSince(before), 1);
+    QCOMPARE(ldifOf({"ldif", url}),
+             ldifOf({"ldif", next, "--root-dn", QString::fromStdString(root)}));
+
+    before = versions();
+    r = RunAsAdmin({"copy", Folder("diff", {{"RuleSet=People", kWorkedExample}}), url, "--whole"});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QCOMPARE(changedSince(before), int(before.size()));  // the root too: staged anew
+    QCOMPARE(RunAsAdmin({"version", next, "--whole"}).code, 2);
   }
 
   void workedExampleSurvivesTheDirectory() {

@@ -1,0 +1,892 @@
+#include "store/directory/changesave.h"
+
+#include <algorithm>
+#include <functional>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "platform/ldap/dn.h"
+#include "platform/ldap/qerror.h"
+#include "platform/support/messageids.h"
+#include "platform/support/messages.h"
+#include "platform/support/savetags.h"
+#include "store/directory/directorylogon.h"
+#include "store/directory/entrylayout.h"
+#include "store/directory/leftovers.h"
+#include "store/directory/savecheck.h"
+#include "store/directory/subtreedelete.h"
+#include "store/directory/version.h"
+
+namespace directory {
+
+namespace {
+
+using ldapx::EntryWrite;
+using Kind = EntryWrite::Kind;
+
+bool IsLost(int code) { return code == ldapx::kServerDown || code == ldapx::kConnectError; }
+
+std::string ChildDnOf(RecordKind kind, const std::string& name, const std::string& parentDn) {
+  switch (kind) {
+    case RecordKind::RuleSet:
+      return RuleSetDn(name, parentDn);
+    case RecordKind::Rule:
+      return RuleDn(name, parentDn);
+    case RecordKind::Form:
+      return FormDn(name, parentDn);
+    case RecordKind::Group:
+      return GroupDn(name, parentDn);
+    case RecordKind::Field:
+      return FieldDn(name, parentDn);
+  }
+  return {};
+}
+
+std::string RdnOf(const std::string& name) { return "cn=" + ldapx::EscapeDnValue(name); }
+
+bool Has(const ldapx::ModList& mods, std::string_view type) {
+  for (const ldapx::Attribute& a : mods.attributes())
+    if (SameIgnoringCase(a.type, type)) return true;
+  return false;
+}
+
+// The modify that makes an entry of `kind` hold `mods` (and, when given, the naming
+// values `cn`): every attribute replaced, those a rule may lack removed.
+ldapx::ModList ReplaceAll(RecordKind kind, const ldapx::ModList& mods,
+                          std::vector<std::string> cn = {}) {
+  ldapx::ModList out = mods;
+  if (kind == RecordKind::Rule)
+    for (const char* type : {"ovObjectClassDefinition", "ovSearchClassList", "ovLDAPURI"})
+      if (!Has(mods, type)) out.Add(type, {});
+  if (!cn.empty()) out.Add("cn", std::move(cn));
+  return out;
+}
+
+// A modify that changes nothing but the entry's version (and so its place among its
+// siblings): its object classes replaced by themselves.
+ldapx::ModList TouchOf(const ldapx::ModList& mods) {
+  ldapx::ModList out;
+  for (const ldapx::Attribute& a : mods.attributes())
+    if (SameIgnoringCase(a.type, "objectClass")) out.Add(a.type, a.values);
+  return out;
+}
+
+bool IsRuleSide(RecordKind kind) { return kind == RecordKind::RuleSet || kind == RecordKind::Rule; }
+
+// One write and how to take it back.
+struct Op {
+  EntryWrite write;
+  EntryWrite undo;
+  bool undoable = true;
+  bool touch = false;  // changes nothing but the entry's place among its siblings
+  long record = -1;    // index in the new layout; -1 for a removal
+};
+
+class ChangeSaver {
+ public:
+  ChangeSaver(Session& session, const Configuration& configuration, PleaseWait* wait,
+              const SaveOptions& options)
+      : session_(session), config_(configuration), wait_(wait), options_(options) {}
+
+  msg::Problems problems;
+
+  bool Run(bool& whole) {
+    whole = false;
+    const LoadedState& loaded = session_.loaded;
+    rootDn_ = session_.subtreeDn;
+    if (!loaded.known || DnKey(loaded.rootDn) != DnKey(rootDn_)) {
+      whole = true;
+      return false;
+    }
+    if (wait_)
+      wait_->Show(std::string(msg::LoadString(61282)), std::string(msg::LoadString(62011)));
+    const bool ok = Save(whole);
+    if (wait_) wait_->Close();
+    return ok;
+  }
+
+ private:
+  bool Save(bool& whole) {
+    if (!Keep(CheckConfiguration(config_))) return false;
+    if (!Keep(CheckEntryPlan(config_, rootDn_, PlanConfiguration(config_, rootDn_)))) return false;
+    recs_ = LayOutRecords(config_, rootDn_);
+    const bool changesOnly = !session_.loaded.wholeOnly && Plan();
+    if (!ReadStored()) return false;
+    if (stored_.kind != session_.loaded.stampKind) {
+      Conflict({msg::Text(msg::id::kConfigurationChanged, {})});
+      return false;
+    }
+    if (!changesOnly) {
+      if (!CheckAll()) return false;
+      whole = true;
+      return false;
+    }
+    if (!CheckTouched()) return false;
+    if (options_.onStage) options_.onStage(SaveStage::Checked);
+    if (!Write()) return false;
+    Refresh();
+    // The forms moved out, and the emptied staging entry; what is left of them is removed
+    // by a later save.
+    for (const std::string& dn : {oldDn_, stagingDn_}) {
+      if (dn.empty()) continue;
+      std::string where;
+      const int rc = RemoveSubtree(*session_.connection, dn, true, &where);
+      if (rc != ldapx::kSuccess)
+        problems.push_back(
+            msg::Problem{62139, {where, kvaro::QError(rc).Text()}, msg::Icon::Warning});
+    }
+    return true;
+  }
+
+  bool Keep(msg::Result result) {
+    for (msg::Problem& p : result.problems) problems.push_back(std::move(p));
+    return result.ok;
+  }
+
+  // ---- what changed ----
+
+  // Decides the writes; false when only a whole save keeps the stored configuration as
+  // it should be.
+  bool Plan() {
+    const LoadedState& loaded = session_.loaded;
+    const size_t n = recs_.size();
+    old_.assign(n, nullptr);
+    renamed_.assign(n, false);
+    changed_.assign(n, false);
+    contentChanged_.assign(n, false);
+    std::unordered_set<RecordId> present;
+    for (size_t i = 0; i < n; ++i) {
+      const RecordEntry& r = recs_[i];
+      present.insert(r.id);
+      index_.emplace(r.id, static_cast<long>(i));
+      const auto it = loaded.records.find(r.id);
+      if (it == loaded.records.end()) continue;
+      const LoadedRecord& o = it->second;
+      if (o.parent != r.parent || o.kind != r.kind) return false;  // moved
+      old_[i] = &o;
+      changed_[i] = o.digest != r.digest;
+      contentChanged_[i] = RecordDigest({}, o.mods) != RecordDigest({}, r.mods);
+      if (o.name != r.name) {
+        // Rules and rule sets are named by other records; a name that differs in case
+        // only would be the same DN to the server.
+        if (IsRuleSide(r.kind) || ldapx::MatchValue(o.name) == ldapx::MatchValue(r.name))
+          return false;
+        renamed_[i] = true;
+      }
+    }
+    for (const auto& [id, o] : loaded.records)
+      if (!present.count(id)) removed_.push_back(id);
+
+    // DNs that this save frees (removed or renamed away) must not be taken by an add or a
+    // rename before they are free.
+    std::unordered_set<std::string> freed;
+    for (RecordId id : removed_) freed.insert(DnKey(loaded.records.at(id).dn));
+    for (size_t i = 0; i < n; ++i)
+      if (renamed_[i]) freed.insert(DnKey(old_[i]->dn));
+    for (size_t i = 0; i < n; ++i)
+      if ((!old_[i] || renamed_[i]) && freed.count(DnKey(recs_[i].dn))) return false;
+
+    children_.assign(n, {});
+    std::vector<long> ruleSets, forms;
+    for (size_t i = 0; i < n; ++i) {
+      const long p = recs_[i].parentIndex;
+      if (p >= 0) {
+        children_[p].push_back(static_cast<long>(i));
+      } else if (recs_[i].kind == RecordKind::RuleSet) {
+        ruleSets.push_back(static_cast<long>(i));
+      } else {
+        forms.push_back(static_cast<long>(i));
+      }
+    }
+    size_t firstRuleSet = 0, firstForm = 0;
+    if (!FirstToWrite(ruleSets, firstRuleSet) || !FirstToWrite(forms, firstForm)) return false;
+
+    // Rule sets and rules first: whatever forms name exists before they name it.
+    for (size_t j = 0; j < ruleSets.size(); ++j) {
+      const long i = ruleSets[j];
+      if (!old_[i]) {
+        AddSubtree(i);
+        continue;
+      }
+      if (j >= firstRuleSet) Touch(i);
+      size_t firstRule = 0;
+      if (!FirstToWrite(children_[i], firstRule)) return false;
+      for (size_t k = 0; k < children_[i].size(); ++k) {
+        const long r = children_[i][k];
+        if (!old_[r]) {
+          Add(r);
+        } else if (changed_[r]) {
+          Modify(r);
+        } else if (k >= firstRule) {
+          Touch(r);
+        }
+      }
+    }
+    // A form is read whole or not at all: one that is added, removed, or gains or loses
+    // groups or fields is written complete beside the root first and moved into place
+    // (the form it replaces moved out before), so that no moment holds it in part.
+    std::unordered_set<RecordId> formsRemoved;
+    for (RecordId id : removed_) {
+      const LoadedRecord& o = loaded.records.at(id);
+      if (IsRuleSide(o.kind)) continue;
+      RecordId form = id;
+      while (loaded.records.at(form).parent != 0) form = loaded.records.at(form).parent;
+      formsRemoved.insert(form);
+    }
+    for (size_t j = 0; j < forms.size(); ++j) {
+      const long i = forms[j];
+      if (!old_[i]) {
+        StageForm(i);
+        MoveIn(i);
+        continue;
+      }
+      bool structural = formsRemoved.count(recs_[i].id) > 0;
+      for (const long g : children_[i]) {
+        structural = structural || !old_[g];
+        for (const long f : children_[g]) structural = structural || !old_[f];
+      }
+      if (structural) {
+        StageForm(i);
+        MoveOut(recs_[i].id, Now(i));
+        MoveIn(i);
+        continue;
+      }
+      std::vector<long> renamedGroups, renamedFields;
+      for (const long g : children_[i]) {
+        if (renamed_[g]) Rename(g, false);
+        for (const long f : children_[g]) {
+          if (renamed_[f]) {
+            Rename(f, false);
+            renamedFields.push_back(f);
+          } else if (changed_[f]) {
+            Modify(f);
+          }
+        }
+        if (renamed_[g]) {
+          renamedGroups.push_back(g);
+        } else if (changed_[g]) {
+          Modify(g);
+        }
+      }
+      if (renamed_[i]) {
+        Rename(i, true);
+        if (contentChanged_[i]) Modify(i);
+      } else if (changed_[i]) {
+        Modify(i);
+      } else if (j >= firstForm) {
+        Touch(i);
+      }
+      // The old names go once the lists name the new ones.
+      for (const long g : renamedGroups) DropOldName(g);
+      for (const long f : renamedFields) DropOldName(f);
+    }
+    for (RecordId id : removed_) {
+      const LoadedRecord& o = loaded.records.at(id);
+      if (o.kind == RecordKind::Form) MoveOut(id, o.dn);
+    }
+    // Removals last, children first, the forms' side before the rule sets it names.
+    std::vector<RecordId> order;
+    for (RecordId id : removed_)
+      if (IsRuleSide(loaded.records.at(id).kind)) order.push_back(id);
+    const auto rank = [](RecordKind k) {
+      switch (k) {
+        case RecordKind::Field:
+          return 0;
+        case RecordKind::Group:
+          return 1;
+        case RecordKind::Form:
+          return 2;
+        case RecordKind::Rule:
+          return 3;
+        case RecordKind::RuleSet:
+          return 4;
+      }
+      return 5;
+    };
+    std::stable_sort(order.begin(), order.end(), [&](RecordId a, RecordId b) {
+      return rank(loaded.records.at(a).kind) < rank(loaded.records.at(b).kind);
+    });
+    for (RecordId id : order) Remove(id);
+
+    // The entries beside the root that hold forms on their way in and out go first.
+    std::vector<Op> first;
+    if (!stagingDn_.empty()) first.push_back(AddRoot(stagingDn_));
+    if (!oldDn_.empty()) first.push_back(AddRoot(oldDn_));
+    for (Op& op : staged_) first.push_back(std::move(op));
+    staged_.clear();
+    for (Op& op : ops_) first.push_back(std::move(op));
+    ops_ = std::move(first);
+
+    const size_t total = std::max(recs_.size(), loaded.records.size());
+    return ops_.size() <= 3 || ops_.size() * 2 <= total;
+  }
+
+  // The name of an entry beside the root, marked as a save's own.
+  std::string Beside(std::string_view mark) {
+    if (token_.empty()) token_ = kvaro::TimedTag();
+    const auto rdn = ldapx::FirstRdn(rootDn_);
+    const auto parent = ldapx::ParentDn(rootDn_);
+    if (!rdn || !parent || parent->empty()) return {};
+    return rdn->type + "=" + ldapx::EscapeDnValue(rdn->value + std::string(mark) + token_) + "," +
+           *parent;
+  }
+  Op AddRoot(const std::string& dn) {
+    Op op;
+    op.write.kind = Kind::Add;
+    op.write.dn = dn;
+    op.write.mods = RootAttributes();
+    op.undo.kind = Kind::Delete;
+    op.undo.dn = dn;
+    return op;
+  }
+  // Adds the new form i with its groups and fields below the staging entry.
+  void StageForm(long i) {
+    if (stagingDn_.empty()) stagingDn_ = Beside(kSaveMark);
+    const std::function<void(long, const std::string&)> add = [&](long at,
+                                                                  const std::string& parentDn) {
+      Op op;
+      op.record = at;
+      op.write.kind = Kind::Add;
+      op.write.dn = ChildDnOf(recs_[at].kind, recs_[at].name, parentDn);
+      op.write.mods = recs_[at].mods;
+      op.undo.kind = Kind::Delete;
+      op.undo.dn = op.write.dn;
+      written_.insert(at);
+      const std::string dn = op.write.dn;
+      staged_.push_back(std::move(op));
+      for (const long c : children_[at]) add(c, dn);
+    };
+    add(i, stagingDn_);
+  }
+  void MoveIn(long i) {
+    Op op;
+    op.record = i;
+    op.write.kind = Kind::Rename;
+    op.write.dn = FormDn(recs_[i].name, stagingDn_);
+    op.write.newRdn = RdnOf(recs_[i].name);
+    op.write.newSuperior = rootDn_;
+    op.undo.kind = Kind::Rename;
+    op.undo.dn = recs_[i].dn;
+    op.undo.newRdn = op.write.newRdn;
+    op.undo.newSuperior = stagingDn_;
+    Push(std::move(op));
+  }
+  // Moves the stored form `id` (at `dn`) out beside the root, for removal once the save
+  // is done.
+  void MoveOut(RecordId id, const std::string& dn) {
+    if (oldDn_.empty()) oldDn_ = Beside(kOldMark);
+    const LoadedRecord& o = session_.loaded.records.at(id);
+    Op op;
+    op.write.kind = Kind::Rename;
+    op.write.dn = dn;
+    op.write.newRdn = RdnOf(o.name);
+    op.write.newSuperior = oldDn_;
+    if (session_.loaded.assertion && !o.order.empty() && asserted_.insert(id).second)
+      op.write.assertion = AssertionOn(o.order);
+    op.undo.kind = Kind::Rename;
+    op.undo.dn = FormDn(o.name, oldDn_);
+    op.undo.newRdn = op.write.newRdn;
+    op.undo.newSuperior = rootDn_;
+    wholeChecked_.push_back(id);
+    Push(std::move(op));
+  }
+  std::string AssertionOn(const std::string& order) const {
+    const char* type = session_.loaded.stampKind == 'c' ? "entryCSN" : "entryUSN";
+    return std::string("(") + type + "=" + ldapx::EscapeFilterValue(order) + ")";
+  }
+
+  // The index in `list` (siblings the load orders by their versions) from which every
+  // sibling must be written, in order, for the load to give them back in the list's
+  // order: the first added, changed or out-of-order one. False when the server keeps no
+  // order that writes can set, and the list needs one.
+  bool FirstToWrite(const std::vector<long>& list, size_t& first) const {
+    first = list.size();
+    long lastPosition = -1;
+    if (session_.loaded.stampKind != 'c') {
+      // A server without change sequence numbers keeps the order of the adds, whatever
+      // is modified: only adds after every kept sibling keep the list's order.
+      bool added = false;
+      for (const long i : list) {
+        if (!old_[i]) {
+          added = true;
+          continue;
+        }
+        if (added || old_[i]->position < lastPosition) return false;
+        lastPosition = old_[i]->position;
+      }
+      return true;
+    }
+    for (size_t j = 0; j < list.size(); ++j) {
+      const long i = list[j];
+      const bool kept = old_[i] && !changed_[i] && old_[i]->position > lastPosition;
+      if (!kept) {
+        first = j;
+        return true;
+      }
+      lastPosition = old_[i]->position;
+    }
+    return true;
+  }
+
+  // The DN of record i at this point of the writes.
+  std::string Now(long i) const {
+    const std::string& name = nameNow_.count(i) ? nameNow_.at(i) : Named(i);
+    const long p = recs_[i].parentIndex;
+    return ChildDnOf(recs_[i].kind, name, p < 0 ? rootDn_ : Now(p));
+  }
+  const std::string& Named(long i) const { return old_[i] ? old_[i]->name : recs_[i].name; }
+
+  std::string Assertion(long i) {
+    if (!old_[i] || !session_.loaded.assertion || old_[i]->order.empty()) return {};
+    if (!asserted_.insert(recs_[i].id).second) return {};
+    const char* type = session_.loaded.stampKind == 'c' ? "entryCSN" : "entryUSN";
+    return std::string("(") + type + "=" + ldapx::EscapeFilterValue(old_[i]->order) + ")";
+  }
+
+  void Push(Op op) {
+    if (op.record >= 0) written_.insert(op.record);
+    ops_.push_back(std::move(op));
+  }
+
+  void Add(long i) {
+    Op op;
+    op.record = i;
+    op.write.kind = Kind::Add;
+    op.write.dn = Now(i);
+    op.write.mods = recs_[i].mods;
+    op.undo.kind = Kind::Delete;
+    op.undo.dn = op.write.dn;
+    Push(std::move(op));
+  }
+  void AddSubtree(long i) {
+    Add(i);
+    for (const long c : children_[i]) AddSubtree(c);
+  }
+  void Modify(long i) {
+    Op op;
+    op.record = i;
+    op.write.kind = Kind::Modify;
+    op.write.dn = Now(i);
+    op.write.mods = ReplaceAll(recs_[i].kind, recs_[i].mods);
+    op.write.assertion = Assertion(i);
+    op.undo.kind = Kind::Modify;
+    op.undo.dn = op.write.dn;
+    op.undo.mods = ReplaceAll(recs_[i].kind, old_[i]->mods);
+    Push(std::move(op));
+  }
+  void Touch(long i) {
+    Op op;
+    op.record = i;
+    op.write.kind = Kind::Modify;
+    op.write.dn = Now(i);
+    op.write.mods = TouchOf(recs_[i].mods);
+    op.write.assertion = Assertion(i);
+    op.touch = true;
+    Push(std::move(op));
+  }
+  // Groups and fields keep their old name beside the new one until the list that names
+  // them is written (the load finds them by either); forms are named by nothing.
+  void Rename(long i, bool dropOld) {
+    Op op;
+    op.record = i;
+    op.write.kind = Kind::Rename;
+    op.write.dn = Now(i);
+    op.write.newRdn = RdnOf(recs_[i].name);
+    op.write.deleteOldRdn = dropOld;
+    op.write.assertion = Assertion(i);
+    nameNow_[i] = recs_[i].name;
+    op.undo.kind = Kind::Rename;
+    op.undo.dn = Now(i);
+    op.undo.newRdn = RdnOf(old_[i]->name);
+    op.undo.deleteOldRdn = true;
+    Push(std::move(op));
+  }
+  void DropOldName(long i) {
+    Op op;
+    op.record = i;
+    op.write.kind = Kind::Modify;
+    op.write.dn = Now(i);
+    op.write.mods = ReplaceAll(recs_[i].kind, recs_[i].mods, {recs_[i].name});
+    op.undo.kind = Kind::Modify;
+    op.undo.dn = op.write.dn;
+    op.undo.mods = ReplaceAll(recs_[i].kind, old_[i]->mods, {old_[i]->name, recs_[i].name});
+    Push(std::move(op));
+  }
+  // The DN a removed record has once the records kept around it are written.
+  std::string RemovedDn(RecordId id) const {
+    const LoadedRecord& o = session_.loaded.records.at(id);
+    if (o.parent == 0) return o.dn;
+    if (const auto it = index_.find(o.parent); it != index_.end())
+      return ChildDnOf(o.kind, o.name, recs_[it->second].dn);
+    return ChildDnOf(o.kind, o.name, RemovedDn(o.parent));
+  }
+  void Remove(RecordId id) {
+    const LoadedRecord& o = session_.loaded.records.at(id);
+    Op op;
+    op.write.kind = Kind::Delete;
+    op.write.dn = RemovedDn(id);
+    if (session_.loaded.assertion && !o.order.empty()) {
+      const char* type = session_.loaded.stampKind == 'c' ? "entryCSN" : "entryUSN";
+      op.write.assertion = std::string("(") + type + "=" + ldapx::EscapeFilterValue(o.order) + ")";
+    }
+    op.undoable = false;
+    removedChecked_.push_back(id);
+    Push(std::move(op));
+  }
+
+  // ---- the check ----
+
+  bool Reconnect() {
+    const ldapx::Timeouts timeouts =
+        session_.connection ? session_.connection->timeouts() : ldapx::Timeouts{};
+    Logon logon = OpenAndBind(session_.server, session_.password, timeouts);
+    if (logon.connection) {
+      session_.connection = std::move(logon.connection);
+      return true;
+    }
+    problems.push_back(msg::Problem{
+        62144,
+        {kvaro::QError(logon.code != ldapx::kSuccess ? logon.code : ldapx::kServerDown).Text()},
+        msg::Icon::Error});
+    session_.connection.reset();
+    return false;
+  }
+
+  bool ReadStored() {
+    if (!session_.connection && !Reconnect()) return false;
+    stored_ = ReadDirectoryState(*session_.connection, rootDn_);
+    if (IsLost(stored_.code)) {
+      if (!Reconnect()) return false;
+      stored_ = ReadDirectoryState(*session_.connection, rootDn_);
+    }
+    if (stored_.code != ldapx::kSuccess) {
+      problems.push_back(msg::Problem{msg::id::kVersionUnreadable,
+                                      {rootDn_, kvaro::QError(stored_.code).Text()},
+                                      msg::Icon::Error});
+      return false;
+    }
+    for (const EntryVersion& e : stored_.entries) storedByKey_.emplace(DnKey(e.dn), &e);
+    for (const auto& [id, o] : session_.loaded.records) loadedByKey_.emplace(DnKey(o.dn), id);
+    return true;
+  }
+
+  const EntryVersion* StoredAt(const std::string& dn) const {
+    const auto it = storedByKey_.find(DnKey(dn));
+    return it == storedByKey_.end() ? nullptr : it->second;
+  }
+
+  // The line that names what happened to a loaded record.
+  std::string Line(const LoadedRecord& o, bool gone) const {
+    if (gone && o.kind == RecordKind::RuleSet) return msg::Text(msg::id::kRuleSetRemoved, {o.top});
+    if (gone && o.kind == RecordKind::Form) return msg::Text(msg::id::kFormRemoved, {o.top});
+    return msg::Text(IsRuleSide(o.kind) ? msg::id::kRuleSetChanged : msg::id::kFormChanged,
+                     {o.top});
+  }
+
+  // The line that names an entry someone else added: its rule set or form.
+  std::string ForeignLine(const std::string& dn) {
+    const auto rdns = ldapx::ExplodeDn(dn);
+    const auto root = ldapx::ExplodeDn(rootDn_);
+    if (!rdns || !root || rdns->size() <= root->size())
+      return msg::Text(msg::id::kEntryChanged, {dn});
+    std::string top;
+    for (size_t i = rdns->size() - root->size() - 1; i < rdns->size(); ++i)
+      top += (top.empty() ? "" : ",") + (*rdns)[i];
+    if (const auto it = loadedByKey_.find(DnKey(top)); it != loadedByKey_.end())
+      return Line(session_.loaded.records.at(it->second), false);
+    const ldapx::SearchResult read = session_.connection->Search(
+        top, ldapx::Scope::Base, "(objectClass=*)", {"objectClass", "cn"});
+    if (read.code == ldapx::kSuccess && !read.entries.empty()) {
+      const ldapx::Entry& e = read.entries.front();
+      const ldapx::Attribute* cn = e.Find("cn");
+      const std::string name = cn && !cn->values.empty() ? cn->values.front() : top;
+      if (const ldapx::Attribute* classes = e.Find("objectClass"))
+        for (const std::string& c : classes->values) {
+          if (SameIgnoringCase(c, "ovRuleSet")) return msg::Text(msg::id::kRuleSetAdded, {name});
+          if (SameIgnoringCase(c, "ovSearchForm")) return msg::Text(msg::id::kFormAdded, {name});
+        }
+    }
+    return msg::Text(msg::id::kEntryChanged, {dn});
+  }
+
+  void Conflict(std::vector<std::string> lines) {
+    std::vector<std::string> unique;
+    for (std::string& l : lines)
+      if (std::find(unique.begin(), unique.end(), l) == unique.end())
+        unique.push_back(std::move(l));
+    std::string list;
+    for (const std::string& line : unique) list += (list.empty() ? "" : "\n") + line;
+    problems.push_back(msg::Problem{
+        msg::id::kChangedSinceLoad, {msg::Displayable(rootDn_), list}, msg::Icon::Error, true});
+  }
+
+  bool Unchanged(const LoadedRecord& o, bool& gone) const {
+    const EntryVersion* now = StoredAt(o.dn);
+    gone = !now;
+    return now && now->stamp == o.stamp;
+  }
+
+  // Entries below the root that the load did not see.
+  std::vector<const EntryVersion*> Foreign() const {
+    std::unordered_set<std::string> known;
+    known.insert(DnKey(rootDn_));
+    for (const std::string& dn : session_.loaded.leftOut) known.insert(DnKey(dn));
+    std::vector<const EntryVersion*> out;
+    for (const auto& [key, e] : storedByKey_)
+      if (!known.count(key) && !loadedByKey_.count(key)) out.push_back(e);
+    return out;
+  }
+
+  // Before a whole save: it writes every entry, so any change since the load conflicts.
+  bool CheckAll() {
+    std::vector<std::string> lines;
+    for (const auto& [id, o] : session_.loaded.records) {
+      bool gone = false;
+      if (!Unchanged(o, gone)) lines.push_back(Line(o, gone));
+    }
+    for (const EntryVersion* e : Foreign()) lines.push_back(ForeignLine(e->dn));
+    if (lines.empty()) return true;
+    std::sort(lines.begin(), lines.end());
+    Conflict(std::move(lines));
+    return false;
+  }
+
+  // Before writing changes: only what they touch, name or remove.
+  bool CheckTouched() {
+    std::vector<std::string> lines;
+    std::unordered_set<RecordId> checked;
+    const auto check = [&](const LoadedRecord& o, RecordId id) {
+      if (!checked.insert(id).second) return;
+      bool gone = false;
+      if (!Unchanged(o, gone)) lines.push_back(Line(o, gone));
+    };
+    for (const long i : written_)
+      if (old_[i]) check(*old_[i], recs_[i].id);
+    for (RecordId id : removed_) check(session_.loaded.records.at(id), id);
+    // A form moved out is checked whole, every entry below it.
+    std::unordered_set<RecordId> whole(wholeChecked_.begin(), wholeChecked_.end());
+    if (!whole.empty())
+      for (const auto& [id, o] : session_.loaded.records) {
+        RecordId form = id;
+        while (session_.loaded.records.at(form).parent != 0)
+          form = session_.loaded.records.at(form).parent;
+        if (whole.count(form)) check(o, id);
+      }
+    // What a written record names must still be there.
+    for (const long i : written_) {
+      const RecordId ref = recs_[i].ref;
+      if (!ref) continue;
+      const auto it = session_.loaded.records.find(ref);
+      if (it == session_.loaded.records.end()) continue;  // added by this save
+      if (!StoredAt(it->second.dn)) lines.push_back(Line(it->second, true));
+    }
+    // Entries someone else added where this save adds one, or below one it removes.
+    std::vector<std::string> removedKeys;
+    for (RecordId id : removed_)
+      removedKeys.push_back("," + DnKey(session_.loaded.records.at(id).dn));
+    for (RecordId id : wholeChecked_)
+      removedKeys.push_back("," + DnKey(session_.loaded.records.at(id).dn));
+    std::unordered_set<std::string> addedKeys;
+    for (const Op& op : ops_)
+      if (op.write.kind == Kind::Add) {
+        addedKeys.insert(DnKey(op.write.dn));
+      } else if (op.write.kind == Kind::Rename && op.write.newSuperior == rootDn_) {
+        addedKeys.insert(DnKey(recs_[op.record].dn));
+      }
+    for (const EntryVersion* e : Foreign()) {
+      const std::string key = DnKey(e->dn);
+      bool hit = addedKeys.count(key) > 0;
+      for (const std::string& below : removedKeys)
+        hit = hit || (key.size() > below.size() &&
+                      key.compare(key.size() - below.size(), below.size(), below) == 0);
+      if (hit) lines.push_back(ForeignLine(e->dn));
+    }
+    if (lines.empty()) return true;
+    std::sort(lines.begin(), lines.end());
+    Conflict(std::move(lines));
+    return false;
+  }
+
+  // ---- the writes ----
+
+  bool Cancelled() const { return wait_ && wait_->CancelRequested(); }
+
+  bool Write() {
+    ldapx::Connection& conn = *session_.connection;
+    const long total = static_cast<long>(ops_.size());
+    for (size_t k = 0; k < ops_.size(); ++k) {
+      const Op& op = ops_[k];
+      if (op.undoable && Cancelled()) {
+        const std::string failedAt = Undo(k);
+        if (!failedAt.empty()) return false;
+        problems.push_back(msg::Problem{62143, {}, msg::Icon::Information});
+        return false;
+      }
+      std::string diagnostic;
+      const int rc = ldapx::WriteEntry(conn, op.write, &diagnostic);
+      if (rc == ldapx::kSuccess) {
+        if (wait_) wait_->SetProgress(static_cast<long>(k) + 1, total);
+        continue;
+      }
+      Failed(k, rc);
+      return false;
+    }
+    return true;
+  }
+
+  // Takes back writes [0, done) newest first; the DN where that failed, else empty.
+  // Every write of an entry the load orders by its version moved it last among its
+  // siblings, so those entries are touched again afterwards in the order of the load.
+  std::string Undo(size_t done) {
+    ldapx::Connection& conn = *session_.connection;
+    std::vector<long> moved;
+    for (size_t k = done; k-- > 0;) {
+      const Op& op = ops_[k];
+      if (!op.undoable) return op.write.dn;
+      if (op.record >= 0 && old_[op.record] && recs_[op.record].kind != RecordKind::Group &&
+          recs_[op.record].kind != RecordKind::Field)
+        moved.push_back(op.record);
+      if (op.touch) continue;
+      const int rc = ldapx::WriteEntry(conn, op.undo);
+      if (rc != ldapx::kSuccess) {
+        undoError_ = rc;
+        return op.undo.dn;
+      }
+    }
+    if (session_.loaded.stampKind != 'c') return {};
+    std::sort(moved.begin(), moved.end(),
+              [&](long a, long b) { return old_[a]->position < old_[b]->position; });
+    moved.erase(std::unique(moved.begin(), moved.end()), moved.end());
+    for (const long i : moved) {
+      EntryWrite touch;
+      touch.kind = Kind::Modify;
+      touch.dn = old_[i]->dn;
+      touch.mods = TouchOf(old_[i]->mods);
+      const int rc = ldapx::WriteEntry(conn, touch);
+      if (rc != ldapx::kSuccess) {
+        undoError_ = rc;
+        return touch.dn;
+      }
+    }
+    return {};
+  }
+
+  void Failed(size_t k, int rc) {
+    const Op& op = ops_[k];
+    const std::string error = kvaro::QError(rc).Text();
+    // Removals come last: once one is done, what came before is the new configuration,
+    // kept.
+    if (k > 0 && !ops_[k - 1].undoable) {
+      std::vector<std::string> left;
+      for (size_t r = k; r < ops_.size(); ++r) left.push_back(ops_[r].write.dn);
+      problems.push_back(msg::Problem{msg::id::kChangesRemovalFailed,
+                                      {op.write.dn, error, msg::DisplayableLines(left)},
+                                      msg::Icon::Error,
+                                      true});
+      session_.loaded.known = false;
+      return;
+    }
+    const std::string undoFailed = IsLost(rc) ? op.write.dn : Undo(k);
+    if (!undoFailed.empty()) {
+      problems.push_back(msg::Problem{
+          msg::id::kChangesPartlyWritten,
+          {op.write.dn, error, undoFailed, kvaro::QError(IsLost(rc) ? rc : undoError_).Text()},
+          msg::Icon::Error});
+      // What is stored is no longer what the state says: the next save checks it all.
+      session_.loaded.known = false;
+      return;
+    }
+    if (rc == ldapx::kAssertionFailed) {
+      const LoadedRecord* o = op.record >= 0 ? old_[op.record] : nullptr;
+      std::vector<std::string> lines;
+      if (o) lines.push_back(Line(*o, false));
+      for (RecordId id : removedChecked_)
+        if (op.record < 0 && RemovedDn(id) == op.write.dn)
+          lines.push_back(Line(session_.loaded.records.at(id), false));
+      std::sort(lines.begin(), lines.end());
+      if (lines.empty()) lines.push_back(msg::Text(msg::id::kEntryChanged, {op.write.dn}));
+      Conflict(std::move(lines));
+      return;
+    }
+    problems.push_back(msg::Problem{62137, {op.write.dn, error}, msg::Icon::Error});
+  }
+
+  // The state after the writes: stamps read back for the entries written or moved, the
+  // rest as loaded.
+  void Refresh() {
+    LoadedState next;
+    next.known = true;
+    next.rootDn = rootDn_;
+    next.stampKind = session_.loaded.stampKind;
+    next.assertion = session_.loaded.assertion;
+    ldapx::Connection& conn = *session_.connection;
+    for (size_t i = 0; i < recs_.size(); ++i) {
+      RecordEntry& r = recs_[i];
+      LoadedRecord rec;
+      rec.parent = r.parent;
+      rec.kind = r.kind;
+      rec.name = r.name;
+      rec.dn = r.dn;
+      rec.digest = r.digest;
+      rec.top = r.top;
+      rec.mods = std::move(r.mods);
+      rec.position = static_cast<long>(i);
+      const bool moved = old_[i] && DnKey(old_[i]->dn) != DnKey(r.dn);
+      if (old_[i] && !written_.count(static_cast<long>(i)) && !moved) {
+        rec.stamp = old_[i]->stamp;
+        rec.order = old_[i]->order;
+      } else if (const auto version = ReadEntryVersion(conn, r.dn, next.stampKind)) {
+        rec.stamp = version->stamp;
+        rec.order = version->order;
+      } else {
+        next.wholeOnly = true;  // unknown: the next save checks every entry
+      }
+      next.records.emplace(r.id, std::move(rec));
+    }
+    session_.loaded = std::move(next);
+  }
+
+  Session& session_;
+  const Configuration& config_;
+  PleaseWait* wait_;
+  const SaveOptions& options_;
+  std::string rootDn_;
+  std::vector<RecordEntry> recs_;
+  std::vector<const LoadedRecord*> old_;
+  std::vector<bool> renamed_, changed_, contentChanged_;
+  std::vector<std::vector<long>> children_;
+  std::vector<RecordId> removed_, removedChecked_;
+  std::unordered_map<long, std::string> nameNow_;
+  std::string token_, stagingDn_, oldDn_;
+  std::vector<Op> staged_;
+  std::vector<RecordId> wholeChecked_;
+  std::unordered_map<RecordId, long> index_;
+  std::unordered_set<RecordId> asserted_;
+  std::unordered_set<long> written_;
+  std::vector<Op> ops_;
+  DirectoryState stored_;
+  std::unordered_map<std::string, const EntryVersion*> storedByKey_;
+  std::unordered_map<std::string, RecordId> loadedByKey_;
+  int undoError_ = ldapx::kSuccess;
+};
+
+}  // namespace
+
+msg::Result SaveChanges(Session& session, const Configuration& configuration, PleaseWait* wait,
+                        const SaveOptions& options, bool& whole) {
+  ChangeSaver saver(session, configuration, wait, options);
+  msg::Result result = saver.Run(whole);
+  result.problems = std::move(saver.problems);
+  return result;
+}
+
+void RefreshLoadedState(Session& session, const Configuration& configuration) {
+  session.loaded = LoadedState{};
+  if (!session.connection) return;
+  const DirectoryState stored = ReadDirectoryState(*session.connection, session.subtreeDn);
+  if (stored.code != ldapx::kSuccess || stored.kind == 0) return;
+  const bool assertion = ldapx::OffersControl(*session.connection, ldapx::kAssertionOid);
+  session.loaded = CaptureState(configuration, session.subtreeDn, stored, assertion);
+}
+
+}  // namespace directory

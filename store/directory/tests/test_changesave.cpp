@@ -1,0 +1,343 @@
+// Saves of what changed since the load, against a real server: two sessions editing one
+// configuration lose nothing of each other's work, a write by someone else between the
+// check and the write is caught, a failed or killed save leaves a configuration that
+// loads, and a small edit sends few writes.
+#include <QtTest>
+#include <functional>
+#include <memory>
+
+#include "model/renaming.h"
+#include "platform/support/messageids.h"
+#include "platform/support/messages.h"
+#include "store/directory/directorystore.h"
+#include "store/directory/entrylayout.h"
+#include "store/store.h"
+#include "tests/support/directoryserver.h"
+#include "tests/support/sampleconfig.h"
+#include "tests/support/shownstore.h"
+#include "tests/support/slapdfixture.h"
+#include "tests/support/testoidtable.h"
+
+namespace {
+
+const std::string kRoot = "cn=Orvelle Configuration,o=Sample";
+
+using Edit = std::function<void(Configuration&)>;
+
+SearchForm& People(Configuration& c) { return *c.FindForm("People"); }
+InputGroup& GroupA(Configuration& c) { return *People(c).inputGroups[0]; }
+
+// The edits of the tables, by name.
+Edit EditNamed(const QString& name) {
+  if (name == "help") return [](Configuration& c) { People(c).helpString = "help"; };
+  if (name == "help2") return [](Configuration& c) { People(c).helpString = "other help"; };
+  if (name == "field")
+    return [](Configuration& c) {
+      People(c).targetGroup->fields[0]->filterAttributes = {"cn", "sn", "givenName"};
+    };
+  if (name == "phone")
+    return [](Configuration& c) { GroupA(c).fields[0]->filterAttributes = {"mobile"}; };
+  if (name == "dropA") return [](Configuration& c) { People(c).RemoveInputGroup("A"); };
+  if (name == "rule")
+    return [](Configuration& c) {
+      c.FindRuleSet("Standard")->FindRule("Room")->objectClasses = {"room", "device"};
+    };
+  if (name == "form")
+    return [](Configuration& c) {
+      RuleSet* standard = c.FindRuleSet("Standard");
+      auto group = std::make_unique<InputGroup>("Finder", standard->FindRule("Person"));
+      group->AddField("Who", "", {"cn"});
+      c.AddForm(std::make_unique<SearchForm>("People Finder", standard, std::move(group)));
+    };
+  if (name == "renameField")
+    return [](Configuration& c) {
+      InputField& field = *GroupA(c).fields[1];
+      QVERIFY(RenameField(GroupA(c), field, "E-mail"));
+    };
+  if (name == "ruleSet50")
+    return [](Configuration& c) {
+      auto set = std::make_unique<RuleSet>("Fifty");
+      for (int i = 0; i < 49; ++i)
+        set->AddRule(std::make_unique<SearchRule>(set.get(), "R" + std::to_string(i),
+                                                  std::vector<SearchRule*>{},
+                                                  std::vector<std::string>{"person"}));
+      c.AddRuleSet(std::move(set));
+    };
+  if (name == "removeRuleSetForm")
+    return [](Configuration& c) {
+      RuleSet* set = c.FindRuleSet("Fifty");
+      if (set) c.DetachRuleSet(set);
+    };
+  return [](Configuration&) { QFAIL("unknown edit"); };
+}
+
+std::string Ldif(const Configuration& c) {
+  std::string out;
+  const msg::Outcome made = directory::ConfigurationLdif(c, kRoot, out);
+  return made ? out : "unwritable";
+}
+
+// A session of the program: logged on as the writer, the configuration loaded.
+struct Editor {
+  store::Session session;
+  Configuration config;
+  msg::Problems warnings;
+  bool Load(testsupport::DirectoryServer& server) {
+    session.startupMode = StartupMode::kDirectory;
+    session.directory = testsupport::LogonAs(server.writerDn(), server.writerPassword());
+    const std::string url = server.url() + "/cn=Orvelle%20Configuration,o=Sample";
+    const msg::Result loaded = directory::LoadConfigurationFromUrl(
+        session.directory, config, testsupport::DirectoryOidtable(), url);
+    warnings = loaded.problems;
+    return loaded.ok;
+  }
+};
+
+bool Store(testsupport::DirectoryServer& server, const Configuration& c) {
+  directory::Session session = testsupport::LogonAs(server.writerDn(), server.writerPassword());
+  return directory::SaveConfigurationToUrl(session, c,
+                                           server.url() + "/cn=Orvelle%20Configuration,o=Sample")
+      .ok;
+}
+
+// The configuration stored now, loaded afresh, as LDIF; "warnings" when the load warned.
+std::string StoredLdif(testsupport::DirectoryServer& server) {
+  Editor e;
+  if (!e.Load(server)) return "unloadable";
+  if (!e.warnings.empty())
+    return "warnings: " + msg::Text(e.warnings.front().id, e.warnings.front().args);
+  return Ldif(e.config);
+}
+
+// Eight rule sets with a form each, then the configuration of FillPeople: large enough
+// that a change of a few records is written as such.
+void Fill(Configuration& c) {
+  sample::FillLarge(c, 8, 10, 5);
+  sample::FillPeople(c);
+}
+
+// The writes slapd logged (adds, modifies, renames, deletes).
+int Writes(const std::string& log) {
+  int count = 0;
+  for (const char* op : {" ADD dn=", " MOD dn=", " MODRDN dn=", " DEL dn="})
+    for (size_t at = log.find(op); at != std::string::npos; at = log.find(op, at + 1)) ++count;
+  return count;
+}
+
+class ProgressHook : public directory::PleaseWait {
+ public:
+  std::function<void(long)> onProgress;
+  void Show(const std::string&, const std::string&) override {}
+  void SetMessage(const std::string&) override {}
+  void SetProgress(long done, long) override {
+    if (onProgress) onProgress(done);
+  }
+  void Close() override {}
+};
+
+}  // namespace
+
+class TestChangeSave : public QObject {
+  Q_OBJECT
+
+ private slots:
+  // Two sessions load the same configuration; the first saves its edit, then the second.
+  // Edits of different records both stay; an edit of a record the first wrote is refused
+  // with the record named, and the first edit stays. A session that loads after the
+  // first save never conflicts.
+  void twoSessions_data() {
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<bool>("secondLoadsLate");
+    QTest::addColumn<QString>("conflict");  // empty: both saved
+    QTest::addColumn<int>("added");         // PendingChanges of the second before its save
+    QTest::addColumn<int>("changed");
+    QTest::addColumn<int>("removed");
+    QTest::newRow("form added, field changed") << "form"
+                                               << "field" << false << "" << 0 << 1 << 0;
+    QTest::newRow("form text, field of it") << "help"
+                                            << "field" << false << "" << 0 << 1 << 0;
+    QTest::newRow("rule, form") << "rule"
+                                << "form" << false << "" << 3 << 0 << 0;
+    QTest::newRow("same form text")
+        << "help"
+        << "help2" << false << "search form 'People' was changed" << 0 << 1 << 0;
+    QTest::newRow("field of a removed group")
+        << "dropA"
+        << "phone" << false << "search form 'People' was changed" << 0 << 1 << 0;
+    QTest::newRow("group removed, its field changed before")
+        << "phone"
+        << "dropA" << false << "search form 'People' was changed" << 0 << 1 << 3;
+    QTest::newRow("same text, loaded after the first save") << "help"
+                                                            << "help2" << true << "" << 0 << 1 << 0;
+    QTest::newRow("field renamed, form text") << "renameField"
+                                              << "help" << false << "" << 0 << 1 << 0;
+  }
+
+  void twoSessions() {
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    QFETCH(bool, secondLoadsLate);
+    QFETCH(QString, conflict);
+    QFETCH(int, added);
+    QFETCH(int, changed);
+    QFETCH(int, removed);
+    ORVELLE_SHARED_SERVER(server);
+    Configuration original;
+    sample::FillPeople(original);
+    QVERIFY(Store(server, original));
+
+    Editor a, b;
+    QVERIFY(a.Load(server));
+    QVERIFY(a.warnings.empty());
+    if (!secondLoadsLate) QVERIFY(b.Load(server));
+    EditNamed(first)(a.config);
+    QVERIFY(testsupport::Shown(store::Save(a.session, a.config)));
+    if (secondLoadsLate) QVERIFY(b.Load(server));
+    EditNamed(second)(b.config);
+    const auto pending = store::PendingChanges(b.session, b.config);
+    QVERIFY(pending);
+    QCOMPARE(pending->added, long(added));
+    QCOMPARE(pending->changed, long(changed));
+    QCOMPARE(pending->removed, long(removed));
+
+    const msg::Result saved = store::Save(b.session, b.config);
+    Configuration expected;
+    sample::FillPeople(expected);
+    EditNamed(first)(expected);
+    if (conflict.isEmpty()) {
+      QVERIFY(testsupport::Shown(saved));
+      EditNamed(second)(expected);
+      QCOMPARE(store::PendingChanges(b.session, b.config),
+               std::optional<store::ChangeCounts>{store::ChangeCounts{}});
+    } else {
+      QVERIFY(!saved.ok);
+      QCOMPARE(saved.Ids(), std::vector<int>{msg::id::kChangedSinceLoad});
+      QCOMPARE(QString::fromStdString(saved.problems[0].args[1]), conflict);
+    }
+    QCOMPARE(StoredLdif(server), Ldif(expected));
+  }
+
+  // Someone else writes the entry between the check and the write: the assertion turns
+  // the write down, the save says who changed what, and their value stays.
+  void writeBetweenCheckAndWrite() {
+    ORVELLE_SHARED_SERVER(server);
+    auto conn = server.Connect();
+    QVERIFY(conn);
+    if (!ldapx::OffersControl(*conn, ldapx::kAssertionOid))
+      QSKIP("the server does not offer the assertion control");
+    Configuration original;
+    sample::FillPeople(original);
+    QVERIFY(Store(server, original));
+    Editor a;
+    QVERIFY(a.Load(server));
+    EditNamed("field")(a.config);
+    const std::string formDn = directory::FormDn("People", kRoot);
+    const std::string fieldDn = directory::FieldDn("Name", directory::GroupDn("Who", formDn));
+    directory::SaveOptions options;
+    options.onStage = [&](directory::SaveStage stage) {
+      if (stage == directory::SaveStage::Checked)
+        QCOMPARE(conn->Replace(fieldDn, ldapx::ModList().Add("ovFiltAttrList", {"uid"})),
+                 ldapx::kSuccess);
+    };
+    const msg::Result saved = store::Save(a.session, a.config, nullptr, options);
+    QCOMPARE(saved.Ids(), std::vector<int>{msg::id::kChangedSinceLoad});
+    const ldapx::SearchResult field =
+        conn->Search(fieldDn, ldapx::Scope::Base, "(objectClass=*)", {"ovFiltAttrList"});
+    QCOMPARE(field.entries.at(0).Find("ovFiltAttrList")->values, std::vector<std::string>{"uid"});
+  }
+
+  // The writes a save of a small change sends (slapd's log of operations), and that the
+  // stored configuration loads back as the edited one, siblings in order.
+  void fewWrites_data() {
+    QTest::addColumn<QString>("edit");
+    QTest::addColumn<int>("least");
+    QTest::addColumn<int>("most");
+    QTest::newRow("one field") << "field" << 1 << 1;
+    // The rule after it is touched to keep its place.
+    QTest::newRow("one rule") << "rule" << 2 << 2;
+    QTest::newRow("field renamed") << "renameField" << 3 << 3;
+    // The form written anew beside the root (5 entries and the entry that holds them),
+    // the stored one moved out and removed (8 and its holder).
+    QTest::newRow("group removed") << "dropA" << 19 << 19;
+    QTest::newRow("rule set of 50 entries") << "ruleSet50" << 50 << 50;
+  }
+
+  void fewWrites() {
+    QFETCH(QString, edit);
+    QFETCH(int, least);
+    QFETCH(int, most);
+    if (testsupport::ServerKindFromEnvironment() != testsupport::ServerKind::Slapd)
+      QSKIP("counts slapd's operations log");
+    static std::unique_ptr<testsupport::SlapdFixture> logged;
+    if (!logged) {
+      testsupport::SlapdFixture::Options options;
+      options.logStats = true;
+      logged = std::make_unique<testsupport::SlapdFixture>(options);
+    }
+    ORVELLE_REQUIRE_SERVER(*logged);
+    QVERIFY(logged->Reset());
+    Configuration original;
+    Fill(original);
+    QVERIFY(Store(*logged, original));
+    Editor a;
+    QVERIFY(a.Load(*logged));
+    EditNamed(edit)(a.config);
+    const size_t before = logged->log().size();
+    QVERIFY(testsupport::Shown(store::Save(a.session, a.config)));
+    QTest::qWait(200);  // the log is written after the answer
+    const int writes = Writes(logged->log().substr(before));
+    QVERIFY2(writes >= least && writes <= most, std::to_string(writes).c_str());
+    QCOMPARE(StoredLdif(*logged), Ldif(a.config));
+    // The session goes on from what it wrote: the next save of the same writes nothing.
+    const size_t again = logged->log().size();
+    QVERIFY(testsupport::Shown(store::Save(a.session, a.config)));
+    QTest::qWait(200);
+    QCOMPARE(Writes(logged->log().substr(again)), 0);
+  }
+
+  // A save that stops part-way, refused by the server or with the server killed, leaves a
+  // configuration that loads without warnings: the old one when what was written could
+  // be taken back, else records that are each old or new.
+  void stopsPartWay_data() {
+    QTest::addColumn<bool>("kill");
+    QTest::newRow("add refused") << false;
+    QTest::newRow("server killed") << true;
+  }
+
+  void stopsPartWay() {
+    QFETCH(bool, kill);
+    ORVELLE_SHARED_SERVER(server);
+    Configuration original;
+    Fill(original);
+    QVERIFY(Store(server, original));
+    Editor a;
+    QVERIFY(a.Load(server));
+    EditNamed("field")(a.config);
+    EditNamed("rule")(a.config);
+    EditNamed("form")(a.config);  // its group "Finder" comes after the two modifies
+    ProgressHook wait;
+    long progressed = 0;
+    if (kill) {
+      wait.onProgress = [&](long done) {
+        progressed = done;
+        if (done == 6) server.Kill();  // the rule written, the field and the form not
+      };
+    } else {
+      QVERIFY(server.RefuseAdd("Finder"));
+    }
+    const msg::Result saved = store::Save(a.session, a.config, &wait);
+    QVERIFY2(!saved.ok, std::to_string(progressed).c_str());
+    if (kill) QVERIFY(server.Restart());
+    Editor b;
+    QVERIFY(b.Load(server));
+    QCOMPARE(b.warnings.size(), size_t(0));
+    if (!kill) {
+      QCOMPARE(saved.Ids(), std::vector<int>{62137});
+      QCOMPARE(Ldif(b.config), Ldif(original));
+    }
+  }
+};
+
+QTEST_GUILESS_MAIN(TestChangeSave)
+#include "test_changesave.moc"
