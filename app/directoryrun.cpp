@@ -1,5 +1,6 @@
 #include "app/directoryrun.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <utility>
 
@@ -7,38 +8,100 @@
 #include "app/startup.h"
 #include "directoryui/credentialsdialog.h"
 #include "directoryui/directorywork.h"
+#include "platform/support/messageids.h"
 #include "platform/support/messages.h"
 #include "store/directory/directoryload.h"
 #include "store/directory/directorylogon.h"
 #include "store/directory/directorysave.h"
 #include "store/store.h"
 
-int LoadFromDirectoryInWorker(ApplicationObject& app) {
+namespace {
+
+// Answers the first request for the logon with the one the session holds, so that a
+// reload asks nothing while that logon still works; then asks with the dialog.
+class KeptLogonPrompt : public directory::CredentialsPrompt {
+ public:
+  KeptLogonPrompt(directory::CredentialsPrompt& dialog, bool useKept)
+      : dialog_(dialog), useKept_(useKept) {}
+  bool Ask(std::string& dn, std::string& password) override {
+    if (useKept_) {
+      useKept_ = false;
+      return true;
+    }
+    return dialog_.Ask(dn, password);
+  }
+  void Tell(const msg::Problems& problems) override { dialog_.Tell(problems); }
+
+ private:
+  directory::CredentialsPrompt& dialog_;
+  bool useKept_;
+};
+
+int LoadFromDirectoryInto(ApplicationObject& app, Configuration& into, bool useKeptLogon) {
   const settings::ConnectionLimits limits = settings::ReadConnectionLimits();
   const ldapx::Timeouts timeouts{limits.connectSeconds, limits.operationSeconds};
-  DialogCredentialsPrompt prompt;
-  prompt.dialog().SetSecurityText(
+  DialogCredentialsPrompt dialog;
+  dialog.dialog().SetSecurityText(
       directory::LogonSecurityText(app.session.directory.server.Tls().security));
+  KeptLogonPrompt prompt(dialog, useKeptLogon);
   // The logon dialog and the messages are shown by the GUI thread for the worker.
   const auto result = RunInWorker(nullptr, [&](directory::PleaseWait& wait) {
-    return directory::LoadFromDirectory(app.session.directory, app.configuration, app.oidtable,
-                                        prompt, timeouts, &wait, &app.oidtable);
+    return directory::LoadFromDirectory(app.session.directory, into, app.oidtable, prompt, timeouts,
+                                        &wait, &app.oidtable);
   });
   return store::LoadStatusOf(result);
 }
 
-bool SaveInWorker(store::Session& session, Configuration& configuration, QWidget* parent,
-                  directory::OldCopyRemover* remover) {
-  directory::OldCopy old;
-  directory::SaveOptions options;
-  if (remover) options.leaveOldCopy = &old;
-  const msg::Result saved = RunWithPleaseWait(
-      parent, std::string(msg::LoadString(61282)), std::string(msg::LoadString(62199)),
-      [&](directory::PleaseWait& wait) {
-        return store::Save(session, configuration, &wait, options);
-      },
-      CancelBy::ByWork);
-  msg::Show(saved);
-  if (remover) remover->Add(std::move(old));
-  return bool(saved);
+}  // namespace
+
+int LoadFromDirectoryInWorker(ApplicationObject& app) {
+  return LoadFromDirectoryInto(app, app.configuration, false);
+}
+
+bool ReloadConfiguration(ApplicationObject& app, Configuration& into) {
+  into.oidtable = &app.oidtable;
+  if (app.session.startupMode == StartupMode::kDirectory)
+    return LoadFromDirectoryInto(app, into, app.session.directory.connection != nullptr) == kLoaded;
+  msg::Problems problems;
+  const int loaded = store::Load(app.session, into, app.oidtable, {}, &problems);
+  msg::Show(problems);
+  return loaded == kLoaded;
+}
+
+SaveStatus SaveInWorker(store::Session& session, Configuration& configuration, QWidget* parent,
+                        directory::OldCopyRemover* remover) {
+  store::SaveMode mode = store::SaveMode::kChanges;
+  for (;;) {
+    directory::OldCopy old;
+    directory::SaveOptions options;
+    if (remover) options.leaveOldCopy = &old;
+    msg::Result saved = RunWithPleaseWait(
+        parent, std::string(msg::LoadString(61282)), std::string(msg::LoadString(62199)),
+        [&](directory::PleaseWait& wait) {
+          return store::Save(session, configuration, &wait, options, mode);
+        },
+        CancelBy::ByWork);
+    if (remover) remover->Add(std::move(old));
+    const auto conflict =
+        std::find_if(saved.problems.begin(), saved.problems.end(),
+                     [](const msg::Problem& p) { return p.id == msg::id::kChangedSinceLoad; });
+    if (saved || conflict == saved.problems.end()) {
+      msg::Show(saved);
+      return bool(saved);
+    }
+    // Someone else's changes: nothing was written. The user is asked in the conflict's own
+    // words; anything else the save had to say is shown first.
+    const msg::Problem question = *conflict;
+    saved.problems.erase(conflict);
+    msg::Show(saved.problems);
+    const msg::Answer answer =
+        question.prepared
+            ? msg::ShowPrepared(62339, question.args, msg::Buttons::ReloadSaveAnywayCancel,
+                                msg::Icon::Question)
+            : msg::Show(62339, question.args, msg::Buttons::ReloadSaveAnywayCancel,
+                        msg::Icon::Question);
+    if (answer == msg::Answer::Reload) return SaveStatus::kReload;
+    if (answer != msg::Answer::SaveAnyway) return SaveStatus::kNotSaved;
+    mode = store::SaveMode::kWhole;
+  }
 }

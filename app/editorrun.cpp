@@ -8,9 +8,10 @@
 #include "widgets/artwork.h"
 #include "widgets/messagebox.h"
 
-int RunEditor(ApplicationObject& app, std::function<bool(Configuration&)> save) {
+int RunEditor(ApplicationObject& app, EditorSave save, EditorReload reload) {
   QApplication::setWindowIcon(art::ApplicationIcon());
   CMainFrame frame(app.configuration, app.session, app.oidtable, std::move(save));
+  frame.SetReloadFunction(std::move(reload));
   frame.show();
   frame.repaint();
   frame.tree()->Fill();
@@ -21,6 +22,8 @@ int RunEditor(ApplicationObject& app, std::function<bool(Configuration&)> save) 
   return code;
 }
 
-std::function<int(ApplicationObject&)> EditorHook(std::function<bool(Configuration&)> save) {
-  return [save = std::move(save)](ApplicationObject& app) { return RunEditor(app, save); };
+std::function<int(ApplicationObject&)> EditorHook(EditorSave save, EditorReload reload) {
+  return [save = std::move(save), reload = std::move(reload)](ApplicationObject& app) {
+    return RunEditor(app, save, reload);
+  };
 }

@@ -22,9 +22,11 @@ int main(int argc, char* argv[]) {
   directory::OldCopyRemover remover([](const msg::Problems& problems) { msg::Show(problems); });
   ApplicationObject app;
   app.loadFromDirectory = LoadFromDirectoryInWorker;
-  app.runEditor = EditorHook([&app, &remover](Configuration& configuration) {
-    return SaveInWorker(app.session, configuration, QApplication::activeWindow(), &remover);
-  });
+  app.runEditor = EditorHook(
+      [&app, &remover](Configuration& configuration) {
+        return SaveInWorker(app.session, configuration, QApplication::activeWindow(), &remover);
+      },
+      [&app](Configuration& into) { return ReloadConfiguration(app, into); });
   app.runWizard = RunSetupWizard;
 
   std::vector<std::string> arguments(argv + 1, argv + argc);

@@ -10,7 +10,10 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QStatusBar>
+#include <QUndoStack>
 #include <QVBoxLayout>
+#include <optional>
+#include <string>
 
 #include "app/controlids.h"
 #include "app/helpwindow.h"
@@ -18,11 +21,14 @@
 #include "editor/panes.h"
 #include "editor/propertypanel.h"
 #include "model/configuration.h"
+#include "model/renaming.h"
 #include "platform/support/messages.h"
 #include "store/directory/directorylogon.h"
 #include "store/store.h"
 #include "widgets/artwork.h"
 #include "widgets/messagebox.h"
+#include "wizard/controlids.h"
+#include "wizard/setupwizard.h"
 
 namespace {
 
@@ -100,21 +106,24 @@ CMainFrame::CMainFrame(Configuration& configuration, const store::Session& sessi
     : QMainWindow(parent),
       configuration_(configuration),
       session_(session),
+      table_(table),
       save_(std::move(save)) {
   setObjectName(QStringLiteral("CMainFrame"));
   setWindowIcon(art::ApplicationIcon());
   setMinimumSize(kMinimumSize);
   setMaximumSize(kMaximumSize);
 
-  // Menu 128. The Edit commands have no handler in this program, so they show disabled.
+  // Menu 128. Cut, Copy and Paste have no handler in this program, so they show disabled.
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
   file->setObjectName(QStringLiteral("menuFile"));
   AddCommand(file, kSave, QStringLiteral("&Save\tCtrl+S"), true);
+  AddCommand(file, kAddService, Text(62394), true);
   file->addSeparator();
   AddCommand(file, kExit, QStringLiteral("E&xit"), true);
   QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
   edit->setObjectName(QStringLiteral("menuEdit"));
-  AddCommand(edit, kUndo, QStringLiteral("&Undo\tCtrl+Z"), false);
+  AddCommand(edit, kUndo, Text(62389), false);
+  AddCommand(edit, kRedo, Text(62390), false);
   edit->addSeparator();
   AddCommand(edit, kCut, QStringLiteral("Cu&t\tCtrl+X"), false);
   AddCommand(edit, kCopy, QStringLiteral("&Copy\tCtrl+C"), false);
@@ -139,6 +148,7 @@ CMainFrame::CMainFrame(Configuration& configuration, const store::Session& sessi
   AddAccelerator(kCut, QKeySequence(Qt::SHIFT | Qt::Key_Delete));
   AddAccelerator(kUndo, QKeySequence(Qt::CTRL | Qt::Key_Z));
   AddAccelerator(kUndo, QKeySequence(Qt::ALT | Qt::Key_Backspace));
+  AddAccelerator(kRedo, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
   AddAccelerator(kNextPane, QKeySequence(Qt::Key_F6));
   AddAccelerator(kPreviousPane, QKeySequence(Qt::SHIFT | Qt::Key_F6));
   AddAccelerator(kHelp, QKeySequence(Qt::Key_F1));
@@ -188,9 +198,20 @@ CMainFrame::CMainFrame(Configuration& configuration, const store::Session& sessi
   SetMessageParent(this);
   connect(tree(), &CConfigTree::modifiedChanged, this, &CMainFrame::UpdateTitle);
   UpdateTitle(false);
+  QUndoStack* history = tree()->undoStack();
+  for (auto changed : {&QUndoStack::canUndoChanged, &QUndoStack::canRedoChanged})
+    connect(history, changed, this, &CMainFrame::UpdateUndoCommands);
+  for (auto changed : {&QUndoStack::undoTextChanged, &QUndoStack::redoTextChanged})
+    connect(history, changed, this, &CMainFrame::UpdateUndoCommands);
+  UpdateUndoCommands();
 }
 
-CMainFrame::~CMainFrame() = default;
+CMainFrame::~CMainFrame() {
+  // The tree and its history go with the child widgets, after this frame is no longer a
+  // CMainFrame; what they report then must not reach it.
+  tree()->disconnect(this);
+  tree()->undoStack()->disconnect(this);
+}
 
 CConfigTree* CMainFrame::tree() const { return leftPane_->tree(); }
 
@@ -243,6 +264,15 @@ bool CMainFrame::OnCommand(int id) {
     case kAbout:
       ShowAbout();
       return true;
+    case kAddService:
+      AddSearchService();
+      return true;
+    case kUndo:
+      tree()->Undo();
+      return true;
+    case kRedo:
+      tree()->Redo();
+      return true;
     case kHelp:
       ShowHelp();
       return true;
@@ -272,13 +302,89 @@ void CMainFrame::SwitchPane(bool forward) {
   }
 }
 
+namespace {
+
+QString CountsText(int id, const store::ChangeCounts& counts) {
+  return QString::fromStdString(
+      msg::Text(id, {std::to_string(counts.added), std::to_string(counts.changed),
+                     std::to_string(counts.removed)}));
+}
+
+}  // namespace
+
 bool CMainFrame::Save() {
   if (!save_) return false;
-  const bool saved = save_(configuration_);
+  // Counted before the save: afterwards the stored configuration is the edited one.
+  const std::optional<store::ChangeCounts> counts = store::PendingChanges(session_, configuration_);
+  if (counts) {
+    statusBar()->showMessage(CountsText(62342, *counts));
+    statusBar()->repaint();
+  }
+  const SaveStatus status = save_(configuration_);
   // A save may have lost the connection, or opened a new one.
   UpdateSecurity();
-  if (!saved) return false;
+  switch (status.kind) {
+    case SaveStatus::kSaved:
+      tree()->SetModified(false);
+      if (!counts) {
+        statusBar()->clearMessage();
+      } else if (counts->added == 0 && counts->changed == 0 && counts->removed == 0) {
+        statusBar()->showMessage(Text(62344));
+      } else {
+        statusBar()->showMessage(CountsText(62343, *counts));
+      }
+      return true;
+    case SaveStatus::kReload:
+      statusBar()->clearMessage();
+      Reload();
+      return false;
+    case SaveStatus::kNotSaved:
+      break;
+  }
+  statusBar()->clearMessage();
+  return false;
+}
+
+bool CMainFrame::AddSearchService() {
+  SetupWizard wizard(table_, this);
+  wizard.templateFolder = templateFolder_;
+  wizard.AddServicesOnly();
+  if (wizard.exec() != kIdFinish) return false;
+  if (const msg::Outcome made = wizard.GenerateConfiguration(); !made) {
+    msg::Show(made);
+    return false;
+  }
+  const size_t setsBefore = configuration_.ruleSets.size();
+  const size_t formsBefore = configuration_.searchForms.size();
+  if (const msg::Outcome added =
+          AddRecords(configuration_, wizard.generatedRuleSets, wizard.generatedForms);
+      !added) {
+    msg::Show(added);
+    return false;
+  }
+  for (size_t i = setsBefore; i < configuration_.ruleSets.size(); ++i)
+    tree()->AddRuleSetNodes(configuration_.ruleSets[i].get());
+  for (size_t i = formsBefore; i < configuration_.searchForms.size(); ++i)
+    tree()->AddFormNodes(configuration_.searchForms[i].get());
+  tree()->MarkModified();
+  return true;
+}
+
+bool CMainFrame::Reload() {
+  if (!reload_) return false;
+  Configuration fresh;
+  fresh.oidtable = configuration_.oidtable;
+  if (!reload_(fresh)) {
+    UpdateSecurity();
+    return false;
+  }
+  // The nodes and the panel point into the records about to go.
+  tree()->Empty();
+  configuration_.TakeRecords(fresh);
+  tree()->Fill();
   tree()->SetModified(false);
+  UpdateSecurity();
+  statusBar()->showMessage(Text(62345));
   return true;
 }
 
@@ -362,7 +468,25 @@ CHelpWindow* CMainFrame::ShowHelp() {
   return help_;
 }
 
+void CMainFrame::UpdateUndoCommands() {
+  const QUndoStack* history = tree()->undoStack();
+  const auto update = [this](int id, bool enabled, const QString& step, int plain, int named) {
+    QAction* command = action(id);
+    command->setEnabled(enabled);
+    command->setText(step.isEmpty()
+                         ? Text(plain)
+                         : QString::fromStdString(msg::Text(named, {step.toStdString()})));
+    for (QAction* accelerator : actions())
+      if (accelerator->objectName() == QStringLiteral("accel") + ObjectName(id))
+        accelerator->setEnabled(enabled);
+  };
+  update(kUndo, history->canUndo(), history->undoText(), 62389, 62391);
+  update(kRedo, history->canRedo(), history->redoText(), 62390, 62392);
+}
+
 void CMainFrame::UpdateTitle(bool modified) {
   setWindowTitle(QStringLiteral("Orvelle32Setup[*]"));
   setWindowModified(modified);
+  // What the last save or reload said no longer holds once the configuration changes.
+  if (modified) statusBar()->clearMessage();
 }

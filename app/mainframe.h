@@ -8,6 +8,9 @@
 #include <QSplitter>
 #include <functional>
 #include <map>
+#include <string>
+
+#include "app/savestatus.h"
 
 class CConfigTree;
 class CHelpWindow;
@@ -50,14 +53,19 @@ class CMainFrame : public QMainWindow {
   Q_OBJECT
 
  public:
-  // Saves the configuration; true on success (the save reports its own failures).
-  using SaveFunction = std::function<bool(Configuration&)>;
+  // Saves the configuration (the save reports its own failures).
+  using SaveFunction = std::function<SaveStatus(Configuration&)>;
+  // Loads the stored configuration afresh into `into` (empty), through the frame's
+  // session; false when it could not (having said why).
+  using ReloadFunction = std::function<bool(Configuration& into)>;
 
   // Command ids of the menu and accelerators.
   enum Command : int {
     kSave = 57603,
     kExit = 57665,
+    kAddService = 32771,
     kUndo = 57643,
+    kRedo = 57644,
     kCut = 57635,
     kCopy = 57634,
     kPaste = 57637,
@@ -85,9 +93,23 @@ class CMainFrame : public QMainWindow {
 
   // Runs command `id` as the menu would; false when nothing handles it.
   bool OnCommand(int id);
-  // File Save: saves through the save function; true when saved (unsaved changes are
-  // then cleared).
+  // File Save: says in the status bar how many records the save adds, changes and
+  // removes, saves through the save function, and says what was saved; true when saved
+  // (unsaved changes are then cleared). When the user chose to load the stored
+  // configuration again instead, reloads it (Reload) and returns false.
   bool Save();
+  // File Add Search Service...: the wizard's services, host and base pages, then the
+  // chosen services' rule sets and forms added to the configuration as one edit (one undo
+  // step), or nothing when one of their names is taken (the message names them). True
+  // when something was added.
+  bool AddSearchService();
+  // Where AddSearchService reads the templates (empty: the "Form Templates" data folder).
+  void SetTemplateFolder(const std::string& folder) { templateFolder_ = folder; }
+  // What Reload uses (none: Reload does nothing).
+  void SetReloadFunction(ReloadFunction reload) { reload_ = std::move(reload); }
+  // Loads the stored configuration again and shows it in place of the edited one, whose
+  // unsaved changes are lost. False (nothing changed) when it could not be loaded.
+  bool Reload();
   // Asks about unsaved changes (Save / Discard / Cancel); true when the window may close.
   bool CanClose();
   // Shows the About box modally.
@@ -113,6 +135,9 @@ class CMainFrame : public QMainWindow {
   void AddAccelerator(int id, const QKeySequence& keys);
   void SwitchPane(bool forward);
   void UpdateTitle(bool modified);
+  // Undo and Redo (menu and keys) follow the tree's undo history: enabled when there is
+  // a step, named after it.
+  void UpdateUndoCommands();
   // Shows in the status bar how the session's connection is protected, or that it is
   // gone; nothing for a session that began without one.
   void UpdateSecurity();
@@ -122,7 +147,10 @@ class CMainFrame : public QMainWindow {
 
   Configuration& configuration_;
   const store::Session& session_;
+  const kvaro::Oidtable& table_;
+  std::string templateFolder_;
   SaveFunction save_;
+  ReloadFunction reload_;
   CMainSplitter* splitter_ = nullptr;
   OVS_LHSClientWnd* leftPane_ = nullptr;
   OVS_RHSClientWnd* rightPane_ = nullptr;

@@ -267,6 +267,24 @@ void CConfigTree::AddFormNode(SearchForm* form) {
   Expand(formsRoot_);
 }
 
+void CConfigTree::AddRuleSetNodes(RuleSet* ruleSet) {
+  if (!ruleSet) return;
+  AddRuleSetNode(ruleSet);
+  for (const auto& rule : ruleSet->rules) AddRuleNode(ruleSet, rule.get());
+}
+
+void CConfigTree::AddFormNodes(SearchForm* form) {
+  if (!form) return;
+  AddFormNode(form);
+  std::vector<InputGroup*> groups;
+  if (form->targetGroup) groups.push_back(form->targetGroup.get());
+  for (const auto& group : form->inputGroups) groups.push_back(group.get());
+  for (InputGroup* group : groups) {
+    AddInputGroupNode(form, group);
+    for (const auto& field : group->fields) AddInputFieldNode(group, field.get());
+  }
+}
+
 void CConfigTree::AddRuleNode(RuleSet* ruleSet, SearchRule* rule) {
   if (rule) AddChildNode(ruleSet, RuleNode, rule, rule->name);
 }
@@ -653,8 +671,7 @@ bool CConfigTree::Duplicate(QTreeWidgetItem* item) {
       msg::Show(made);
       return false;
     }
-    AddRuleSetNode(copy);
-    for (const auto& rule : copy->rules) AddRuleNode(copy, rule.get());
+    AddRuleSetNodes(copy);
     added = ItemOf(copy);
   } else {
     SearchForm* copy = nullptr;
@@ -662,14 +679,7 @@ bool CConfigTree::Duplicate(QTreeWidgetItem* item) {
       msg::Show(made);
       return false;
     }
-    AddFormNode(copy);
-    std::vector<InputGroup*> groups;
-    if (copy->targetGroup) groups.push_back(copy->targetGroup.get());
-    for (const auto& group : copy->inputGroups) groups.push_back(group.get());
-    for (InputGroup* group : groups) {
-      AddInputGroupNode(copy, group);
-      for (const auto& field : group->fields) AddInputFieldNode(group, field.get());
-    }
+    AddFormNodes(copy);
     added = ItemOf(copy);
   }
   MarkModified();

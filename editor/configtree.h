@@ -76,6 +76,10 @@ class CConfigTree : public QTreeWidget {
   // Add a node as the first child of the parent record's first node and expand the
   // parent. Nothing happens when the parent has no node.
   void AddRuleNode(RuleSet* ruleSet, SearchRule* rule);
+  // AddRuleSetNode (AddFormNode) with the nodes of every record below the rule set (form),
+  // as Fill makes them.
+  void AddRuleSetNodes(RuleSet* ruleSet);
+  void AddFormNodes(SearchForm* form);
   void AddInputGroupNode(SearchForm* form, InputGroup* group);
   void AddInputFieldNode(InputGroup* group, InputField* field);
 

@@ -188,6 +188,32 @@ msg::Outcome DuplicateForm(Configuration& configuration, const SearchForm& sourc
   return {};
 }
 
+msg::Outcome AddRecords(Configuration& configuration,
+                        std::vector<std::unique_ptr<RuleSet>>& ruleSets,
+                        std::vector<std::unique_ptr<SearchForm>>& forms) {
+  std::vector<std::string> refused;
+  std::vector<std::string> setNames, formNames;
+  for (const auto& set : configuration.ruleSets) setNames.push_back(set->name);
+  for (const auto& form : configuration.searchForms) formNames.push_back(form->name);
+  const auto check = [&refused](NameKind kind, const std::string& name,
+                                std::vector<std::string>& taken) {
+    if (!IsStorableName(kind, name) || !CheckNameFree(name, taken, 0, {})) refused.push_back(name);
+    taken.push_back(name);
+  };
+  for (const auto& set : ruleSets) check(NameKind::RuleSet, set->name, setNames);
+  for (const auto& form : forms) check(NameKind::Form, form->name, formNames);
+  if (!refused.empty()) {
+    std::string list;
+    for (const std::string& name : refused) list += (list.empty() ? "'" : ", '") + name + "'";
+    return msg::Problem{62393, {list}};
+  }
+  for (auto& set : ruleSets) configuration.AddRuleSet(std::move(set));
+  for (auto& form : forms) configuration.AddForm(std::move(form));
+  ruleSets.clear();
+  forms.clear();
+  return {};
+}
+
 std::vector<RuleUse> UsesOfRule(const Configuration& configuration, const RuleSet& owner,
                                 const SearchRule& rule) {
   std::vector<RuleUse> uses;

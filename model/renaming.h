@@ -65,6 +65,16 @@ msg::Outcome DuplicateRuleSet(Configuration& configuration, const RuleSet& sourc
 msg::Outcome DuplicateForm(Configuration& configuration, const SearchForm& source,
                            const std::string& newName, SearchForm** made = nullptr);
 
+// Adds `ruleSets` and `forms` (records made together, such as a search service's: the
+// forms use those rule sets or the configuration's) to the configuration, all of them or
+// none: when a name is taken by a record of the configuration or of the batch, or cannot
+// be stored, nothing is added and the problem (62393) names every such name. On success
+// the lists are emptied, and `added` (may be null) receives how many rule sets and forms
+// were appended at the end of the configuration's lists.
+msg::Outcome AddRecords(Configuration& configuration,
+                        std::vector<std::unique_ptr<RuleSet>>& ruleSets,
+                        std::vector<std::unique_ptr<SearchForm>>& forms);
+
 // One use of a rule: a rule of its set that can search for it, or an input group (the
 // target group or a further group of `form`) that searches by it.
 struct RuleUse {

@@ -50,7 +50,8 @@ void ServicesPage::InitWindow(QWidget* window) {
 }
 
 bool ServicesPage::OnSetActive() {
-  wizard().SetButtons(kWizBack | kWizNext);
+  // Adding services to a configuration that exists begins here.
+  wizard().SetButtons(wizard().addingServicesOnly() ? kWizNext : kWizBack | kWizNext);
   // The list is made afresh on every visit: earlier checks are not shown again. It fills
   // the page below the text, 8 pixels from it and from the page's bottom edge.
   auto* list = new QListWidget(window());
@@ -108,6 +109,7 @@ int ServicesPage::OnWizardNext() {
 }
 
 int ServicesPage::OnWizardBack() {
+  if (wizard().addingServicesOnly()) return -1;
   return wizard().startupMode != StartupMode::kFiles ? 0 : SetupWizard::kLocationPage;
 }
 
@@ -289,7 +291,7 @@ bool SummaryPage::OnSetActive() {
       summaryText += " * " + service->displayName + "\r\n";
     }
   }
-  if (w.startupMode == StartupMode::kDirectory) {
+  if (w.startupMode == StartupMode::kDirectory && !w.addingServicesOnly()) {
     const ldapx::ServerSettings& server = w.directory.server;
     const ldapx::TlsOptions tls = server.Tls();
     summaryText += "\r\n" + msg::Text(62334, {server.address + ":" + std::to_string(server.port)});

@@ -61,6 +61,11 @@ SetupWizard::SetupWizard(const kvaro::Oidtable& table, QWidget* parent)
   }
 }
 
+void SetupWizard::AddServicesOnly() {
+  addingServicesOnly_ = true;
+  firstPage_ = kServicesPage;
+}
+
 SetupWizard::~SetupWizard() {
   // The pages are members of this class and are gone before the frame's destructor runs.
   DestroyPages();

@@ -54,6 +54,12 @@ class SetupWizard : public WizardFrame {
 
   // `table` checks DNs and the names read from templates; it must outlive the wizard.
   explicit SetupWizard(const kvaro::Oidtable& table, QWidget* parent = nullptr);
+  // The wizard for adding search services to a configuration that exists: it starts at
+  // the services page (with no way back from it), asks for each chosen service's host
+  // and base where the service needs them, and ends with the summary of the services.
+  // GenerateConfiguration then builds their records as after the full wizard.
+  void AddServicesOnly();
+  bool addingServicesOnly() const { return addingServicesOnly_; }
   ~SetupWizard() override;
 
   // Builds generatedRuleSets and generatedForms from selectedServices, in list order.
@@ -111,6 +117,7 @@ class SetupWizard : public WizardFrame {
 
  private:
   const kvaro::Oidtable& table_;
+  bool addingServicesOnly_ = false;
 };
 
 // Before a configuration is stored in `folder`: when the folder holds "RuleSet=" files

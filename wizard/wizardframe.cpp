@@ -185,7 +185,7 @@ void WizardFrame::InitFrame() {
     bitmap_->setGeometry(b.left(), b.top(), static_cast<int>(b.width() * s),
                          static_cast<int>(b.height() * s));
   }
-  ShowPage(0);
+  ShowPage(firstPage_);
 }
 
 int WizardFrame::ShowPage(int index) {

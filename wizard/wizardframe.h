@@ -128,9 +128,11 @@ class WizardFrame : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
-  // Lays out the picture beside the separator and shows page 0; runs once, before the
-  // frame is first shown.
+  // Lays out the picture beside the separator and shows the first page (firstPage_);
+  // runs once, before the frame is first shown.
   virtual void InitFrame();
+  // The page shown first.
+  int firstPage_ = 0;
 
  private:
   QPushButton* MakeButton(int id, const char* caption);

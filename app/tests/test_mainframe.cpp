@@ -7,12 +7,14 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
 #include "app/controlids.h"
 #include "app/directoryrun.h"
 #include "app/mainframe.h"
+#include "app/startup.h"
 #include "directoryui/controlids.h"
 #include "directoryui/pleasewaitdialog.h"
 #include "editor/configtree.h"
@@ -29,6 +31,8 @@
 #include "tests/support/shownstore.h"
 #include "tests/support/slapdfixture.h"
 #include "widgets/controlids.h"
+#include "wizard/controlids.h"
+#include "wizard/setupwizard.h"
 
 namespace {
 
@@ -93,12 +97,15 @@ class TestMainFrame : public QObject {
     QStringList titles;
     for (QAction* action : bar->actions()) titles << action->text();
     QCOMPARE(titles, (QStringList{"&File", "&Edit", "&View", "&Help"}));
-    QCOMPARE(Texts(MenuNamed(bar, "&File")), (QStringList{"&Save\tCtrl+S", "-", "E&xit"}));
-    QCOMPARE(Texts(MenuNamed(bar, "&Edit")), (QStringList{"&Undo\tCtrl+Z", "-", "Cu&t\tCtrl+X",
-                                                          "&Copy\tCtrl+C", "&Paste\tCtrl+V"}));
+    QCOMPARE(Texts(MenuNamed(bar, "&File")),
+             (QStringList{"&Save\tCtrl+S", "Add Search Ser&vice...", "-", "E&xit"}));
+    QCOMPARE(Texts(MenuNamed(bar, "&Edit")),
+             (QStringList{"&Undo\tCtrl+Z", "&Redo\tCtrl+Shift+Z", "-", "Cu&t\tCtrl+X",
+                          "&Copy\tCtrl+C", "&Paste\tCtrl+V"}));
     QCOMPARE(Texts(MenuNamed(bar, "&View")), (QStringList{"&Status Bar"}));
     QCOMPARE(Texts(MenuNamed(bar, "&Help")), (QStringList{"&About Orvelle32Setup..."}));
-    for (int id : {CMainFrame::kUndo, CMainFrame::kCut, CMainFrame::kCopy, CMainFrame::kPaste}) {
+    for (int id : {CMainFrame::kUndo, CMainFrame::kRedo, CMainFrame::kCut, CMainFrame::kCopy,
+                   CMainFrame::kPaste}) {
       QVERIFY(f.frame.action(id));
       QVERIFY(!f.frame.action(id)->isEnabled());
       QVERIFY(!f.frame.OnCommand(id));
@@ -135,6 +142,193 @@ class TestMainFrame : public QObject {
     QStatusTipEvent hover(frame.action(CMainFrame::kSave)->statusTip());
     QApplication::sendEvent(&frame, &hover);
     QCOMPARE(frame.statusBar()->currentMessage(), tip);
+  }
+
+  // Two editors of one configuration folder: the other saves first. A change of theirs
+  // that this save would overwrite brings the question, and each answer does what it
+  // says; a change elsewhere is kept without a question.
+  void saveAfterSomeoneElsesSave_data() {
+    QTest::addColumn<bool>("overlapping");
+    QTest::addColumn<int>("answer");
+    QTest::newRow("reload") << true << int(msg::Answer::Reload);
+    QTest::newRow("save anyway") << true << int(msg::Answer::SaveAnyway);
+    QTest::newRow("cancel") << true << int(msg::Answer::Cancel);
+    QTest::newRow("disjoint") << false << int(msg::Answer::Cancel);
+  }
+  void saveAfterSomeoneElsesSave() {
+    QFETCH(bool, overlapping);
+    QFETCH(int, answer);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const std::string path = folder.path().toStdString();
+    {
+      Configuration seed;
+      sample::FillPeople(seed);
+      QVERIFY(testsupport::SaveShown(seed, path));
+    }
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    const auto classesOf = [](const Configuration& c, const char* rule) {
+      const RuleSet* set = c.FindRuleSet("Standard");
+      const SearchRule* found = set ? set->FindRule(rule) : nullptr;
+      return found ? found->objectClasses : std::vector<std::string>{"(missing)"};
+    };
+    ApplicationObject app;
+    ldapx::LoadOidtable(app.oidtable, std::string(ORVELLE_SOURCE_DIR) + "/resources/oidtable32");
+    app.configuration.oidtable = &app.oidtable;
+    app.session.startupMode = StartupMode::kFiles;
+    app.session.configurationDirectory = path;
+    QCOMPARE(store::Load(app.session, app.configuration, app.oidtable, {}), kLoaded);
+    const std::vector<std::string> stored = classesOf(app.configuration, "Person");
+
+    testsupport::KeptConfiguration theirs;
+    theirs.oidtable = &app.oidtable;
+    theirs.session = app.session;
+    QCOMPARE(store::Load(theirs.session, theirs, app.oidtable, {}), kLoaded);
+    if (overlapping) {
+      theirs.FindRuleSet("Standard")->FindRule("Room")->objectClasses = {"device"};
+    } else {
+      theirs.AddRuleSet(std::make_unique<RuleSet>("Theirs"));
+      theirs.FindRuleSet("Theirs")->AddRule(std::make_unique<SearchRule>(
+          nullptr, "Any", std::vector<SearchRule*>{}, std::vector<std::string>{"person"}));
+    }
+    QVERIFY(testsupport::Shown(store::Save(theirs.session, theirs)));
+
+    CMainFrame frame(app.configuration, app.session, app.oidtable, [&](Configuration& c) {
+      return SaveInWorker(app.session, c, &frame, nullptr);
+    });
+    frame.SetReloadFunction([&app](Configuration& into) { return ReloadConfiguration(app, into); });
+    frame.show();
+    frame.tree()->Fill();
+    app.configuration.FindRuleSet("Standard")->FindRule("Person")->objectClasses = {"organizationalPerson"};
+    frame.tree()->MarkModified();
+    sink.answer = msg::Answer(answer);
+    const bool saved = frame.Save();
+
+    Configuration onDisk;
+    QCOMPARE(testsupport::LoadShown(onDisk, path, app.oidtable), kLoaded);
+    if (!overlapping) {
+      // Theirs and mine, both kept, and nothing asked.
+      QVERIFY(saved);
+      QVERIFY(sink.messages.empty());
+      QVERIFY(onDisk.FindRuleSet("Theirs"));
+      QCOMPARE(classesOf(onDisk, "Person"), std::vector<std::string>{"organizationalPerson"});
+      QCOMPARE(frame.statusBar()->currentMessage(),
+               QStringLiteral("Saved: 0 added, 1 changed, 0 removed."));
+      return;
+    }
+    QCOMPARE(sink.Ids(), std::vector<int>{62339});
+    QCOMPARE(sink.messages[0].buttons, msg::Buttons::ReloadSaveAnywayCancel);
+    QVERIFY2(sink.messages[0].text.find("Standard") != std::string::npos,
+             sink.messages[0].text.c_str());
+    sink.messages.clear();
+    switch (msg::Answer(answer)) {
+      case msg::Answer::Reload:
+        // Their configuration is shown in place of mine, which is gone.
+        QVERIFY(!saved);
+        QVERIFY(!frame.tree()->isModified());
+        QCOMPARE(classesOf(app.configuration, "Room"), std::vector<std::string>{"device"});
+        QCOMPARE(classesOf(app.configuration, "Person"), stored);
+        QVERIFY(frame.tree()->ItemOf(RecordRef(app.configuration.FindRuleSet("Standard"))));
+        QCOMPARE(classesOf(onDisk, "Room"), std::vector<std::string>{"device"});
+        // The reload is what the next save compares with: no question any more.
+        app.configuration.FindRuleSet("Standard")->FindRule("Person")->objectClasses = {"account"};
+        frame.tree()->MarkModified();
+        QVERIFY(frame.Save());
+        QVERIFY(sink.messages.empty());
+        break;
+      case msg::Answer::SaveAnyway:
+        QVERIFY(saved);
+        QVERIFY(!frame.tree()->isModified());
+        QCOMPARE(classesOf(onDisk, "Person"), std::vector<std::string>{"organizationalPerson"});
+        QVERIFY(classesOf(onDisk, "Room") != std::vector<std::string>{"device"});
+        break;
+      default:
+        // Nothing written, and the edit stays to be saved.
+        QVERIFY(!saved);
+        QVERIFY(frame.tree()->isModified());
+        QCOMPARE(classesOf(onDisk, "Room"), std::vector<std::string>{"device"});
+        QCOMPARE(classesOf(onDisk, "Person"), stored);
+        QCOMPARE(classesOf(app.configuration, "Person"), std::vector<std::string>{"organizationalPerson"});
+        break;
+    }
+    QVERIFY(sink.messages.empty());
+  }
+
+  // Undo and Redo in the Edit menu and on the keys: named after the edit, enabled while
+  // there is one, and back to the loaded configuration and the unsaved-changes state.
+  void undoAndRedoThroughTheMenuAndKeys() {
+    Frame f;
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    CConfigTree* tree = f.frame.tree();
+    const size_t forms = f.config.searchForms.size();
+    QVERIFY(tree->RemoveForm(f.config.FindForm("People")));
+    QCoreApplication::processEvents();
+    QAction* undo = f.frame.action(CMainFrame::kUndo);
+    QAction* redo = f.frame.action(CMainFrame::kRedo);
+    QVERIFY(undo->isEnabled());
+    QCOMPARE(undo->text(), QStringLiteral("&Undo Remove Form People\tCtrl+Z"));
+    QVERIFY(!redo->isEnabled());
+    QVERIFY(f.frame.isWindowModified());
+    f.frame.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&f.frame));
+    tree->setFocus();
+    QTest::keyClick(&f.frame, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(f.config.searchForms.size(), forms);
+    QVERIFY(f.config.FindForm("People"));
+    QVERIFY(!f.frame.isWindowModified());
+    QVERIFY(!undo->isEnabled());
+    QCOMPARE(redo->text(), QStringLiteral("&Redo Remove Form People\tCtrl+Shift+Z"));
+    QTest::keyClick(&f.frame, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    QVERIFY(!f.config.FindForm("People"));
+    QVERIFY(f.frame.isWindowModified());
+    QVERIFY(sink.messages.empty());
+  }
+
+  // File Add Search Service...: the wizard's service pages, then the service's rule set
+  // and forms in the configuration and the tree as one undoable edit; a second time, its
+  // names are taken, so nothing is added and the message names them.
+  void addSearchServiceLater() {
+    Frame f;
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    const auto runWizard = [&f] {
+      testsupport::OnNextModalOf<SetupWizard>([](SetupWizard* wizard) {
+        QCOMPARE(wizard->currentIndex(), int(SetupWizard::kServicesPage));
+        QVERIFY(wizard->button(kIdBack)->isHidden());
+        auto* list = wizard->findChild<QListWidget*>(ObjectName(kIdServiceCheckList));
+        QVERIFY(list);
+        list->item(2)->setCheckState(Qt::Checked);  // a service that needs no host
+        wizard->Next();
+        QCOMPARE(wizard->currentIndex(), int(SetupWizard::kSummaryPage));
+        wizard->Finish();
+      });
+      return f.frame.OnCommand(CMainFrame::kAddService);
+    };
+    const size_t sets = f.config.ruleSets.size(), forms = f.config.searchForms.size();
+    QVERIFY(runWizard());
+    QVERIFY(sink.messages.empty());
+    QCOMPARE(f.config.ruleSets.size(), sets + 1);
+    QVERIFY(f.config.searchForms.size() > forms);
+    RuleSet* added = f.config.ruleSets.back().get();
+    QVERIFY(f.frame.tree()->ItemOf(added));
+    QVERIFY(f.frame.tree()->ItemOf(f.config.searchForms.back().get()));
+    QVERIFY(f.frame.isWindowModified());
+    QCoreApplication::processEvents();
+    const size_t withService = f.config.searchForms.size();
+
+    QVERIFY(runWizard());
+    QCOMPARE(sink.Ids(), std::vector<int>{62393});
+    QVERIFY2(sink.messages[0].text.find(added->name) != std::string::npos,
+             sink.messages[0].text.c_str());
+    QCOMPARE(f.config.searchForms.size(), withService);
+
+    // One step takes the whole service out again.
+    QVERIFY(f.frame.tree()->Undo());
+    QCOMPARE(f.config.ruleSets.size(), sets);
+    QCOMPARE(f.config.searchForms.size(), forms);
+    QVERIFY(!f.frame.isWindowModified());
   }
 
   // The Please Wait window's bar is busy until a total is known, then fills with the

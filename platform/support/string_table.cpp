@@ -517,6 +517,15 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62390, "&Redo\tCtrl+Shift+Z"},
       {62391, "&Undo %s\tCtrl+Z"},
       {62392, "&Redo %s\tCtrl+Shift+Z"},
+      // Adding a search service to the open configuration.
+      {62393,
+       "Nothing was added: the open configuration already has a rule set or search form named "
+       "%s (names that differ only in the case of letters count as the same). Rename or "
+       "remove those records first, then add the service again."},
+      {62394, "Add Search Ser&vice..."},
+      {32771,
+       "Add a search service's rule set and search forms to the configuration\nAdd "
+       "Search Service"},
       // Versions and the lost-update guard.
       {62350,
        "Nothing was saved: since the configuration was loaded from '%s', someone else changed "
