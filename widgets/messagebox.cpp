@@ -4,6 +4,8 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <memory>
+#include <utility>
 
 #include "widgets/guithread.h"
 
@@ -12,6 +14,81 @@ QPointer<QWidget> g_parent;
 }
 
 void SetMessageParent(QWidget* parent) { g_parent = parent; }
+
+namespace {
+
+QPushButton* AddButton(QMessageBox& box, QMessageBox::StandardButton standard, const char* name,
+                       int textId = 0) {
+  QPushButton* button = box.addButton(standard);
+  button->setObjectName(QString::fromLatin1(name));
+  // The platform's captions may lack access keys; these have them.
+  if (textId) button->setText(QString::fromUtf8(msg::LoadString(textId)));
+  return button;
+}
+
+QPushButton* AddButton(QMessageBox& box, QMessageBox::ButtonRole role, const char* name,
+                       int textId) {
+  QPushButton* button = box.addButton(QString::fromUtf8(msg::LoadString(textId)), role);
+  button->setObjectName(QString::fromLatin1(name));
+  return button;
+}
+
+}  // namespace
+
+QMessageBox* NewMessageBox(const msg::Message& message, QWidget* parent) {
+  auto* box = new QMessageBox(parent);
+  box->setWindowTitle(QString::fromUtf8(msg::kCaption.data(), qsizetype(msg::kCaption.size())));
+  // Names in messages come from stored configurations, some of them other people's: a
+  // name that looks like markup is shown as it is spelled, never rendered (no links, no
+  // images fetched).
+  box->setTextFormat(Qt::PlainText);
+  box->setText(QString::fromStdString(message.text));
+  box->setObjectName(QString::number(message.id));
+  switch (message.icon) {
+    case msg::Icon::Information:
+      box->setIcon(QMessageBox::Information);
+      break;
+    case msg::Icon::Warning:
+      box->setIcon(QMessageBox::Warning);
+      break;
+    case msg::Icon::Error:
+      box->setIcon(QMessageBox::Critical);
+      break;
+    case msg::Icon::Question:
+      box->setIcon(QMessageBox::Question);
+      break;
+  }
+  switch (message.buttons) {
+    case msg::Buttons::Ok:
+      box->setDefaultButton(AddButton(*box, QMessageBox::Ok, "ok"));
+      break;
+    case msg::Buttons::YesNo: {
+      AddButton(*box, QMessageBox::Yes, "yes");
+      QPushButton* no = AddButton(*box, QMessageBox::No, "no");
+      // Yes/No questions guard removals: a stray Enter must not say yes.
+      box->setDefaultButton(no);
+      box->setEscapeButton(no);
+      break;
+    }
+    case msg::Buttons::SaveDiscardCancel: {
+      box->setDefaultButton(AddButton(*box, QMessageBox::Save, "save", 62327));
+      AddButton(*box, QMessageBox::Discard, "discard", 62328);
+      box->setEscapeButton(AddButton(*box, QMessageBox::Cancel, "cancel", 62329));
+      break;
+    }
+    case msg::Buttons::ReloadSaveAnywayCancel: {
+      // Action buttons keep the order they are added in: Reload, Save Anyway, then Cancel.
+      AddButton(*box, QMessageBox::ActionRole, "reload", 62340);
+      AddButton(*box, QMessageBox::ActionRole, "saveAnyway", 62341);
+      QPushButton* cancel = AddButton(*box, QMessageBox::RejectRole, "cancel", 62329);
+      // Both other answers lose someone's work: Enter and Esc keep editing.
+      box->setDefaultButton(cancel);
+      box->setEscapeButton(cancel);
+      break;
+    }
+  }
+  return box;
+}
 
 msg::Answer WidgetMessageSink::Show(const msg::Message& message) {
   if (!IsGuiThread()) {
@@ -22,72 +99,26 @@ msg::Answer WidgetMessageSink::Show(const msg::Message& message) {
     return answer;
   }
   QWidget* parent = g_parent ? g_parent.data() : QApplication::activeWindow();
-  QMessageBox box(parent);
-  box.setWindowTitle(QString::fromUtf8(msg::kCaption.data(), qsizetype(msg::kCaption.size())));
-  // Names in messages come from stored configurations, some of them other people's: a
-  // name that looks like markup is shown as it is spelled, never rendered (no links, no
-  // images fetched).
-  box.setTextFormat(Qt::PlainText);
-  box.setText(QString::fromStdString(message.text));
-  box.setObjectName(QString::number(message.id));
-  switch (message.icon) {
-    case msg::Icon::Information:
-      box.setIcon(QMessageBox::Information);
-      break;
-    case msg::Icon::Warning:
-      box.setIcon(QMessageBox::Warning);
-      break;
-    case msg::Icon::Error:
-      box.setIcon(QMessageBox::Critical);
-      break;
-    case msg::Icon::Question:
-      box.setIcon(QMessageBox::Question);
-      break;
-  }
+  std::unique_ptr<QMessageBox> box(NewMessageBox(message, parent));
+  box->exec();
+  const QString clicked = box->clickedButton() ? box->clickedButton()->objectName() : QString();
+  static const std::pair<const char*, msg::Answer> kAnswers[] = {
+      {"save", msg::Answer::Save},
+      {"discard", msg::Answer::Discard},
+      {"cancel", msg::Answer::Cancel},
+      {"yes", msg::Answer::Yes},
+      {"no", msg::Answer::No},
+      {"reload", msg::Answer::Reload},
+      {"saveAnyway", msg::Answer::SaveAnyway}};
+  for (const auto& [name, answer] : kAnswers)
+    if (clicked == QLatin1String(name)) return answer;
+  // Closed without a button (the window's close box): the box's safe answer.
   switch (message.buttons) {
     case msg::Buttons::Ok:
-      box.setStandardButtons(QMessageBox::Ok);
-      box.exec();
       return msg::Answer::Ok;
     case msg::Buttons::YesNo:
-      box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-      // Yes/No questions guard removals: a stray Enter must not say yes.
-      box.setDefaultButton(QMessageBox::No);
-      box.setEscapeButton(QMessageBox::No);
-      return box.exec() == QMessageBox::Yes ? msg::Answer::Yes : msg::Answer::No;
-    case msg::Buttons::SaveDiscardCancel:
-      box.setStandardButtons(QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
-      box.setDefaultButton(QMessageBox::Save);
-      // The platform's captions may lack access keys; these have them (Alt+S, D, C).
-      box.button(QMessageBox::Save)->setText(QString::fromUtf8(msg::LoadString(62327)));
-      box.button(QMessageBox::Discard)->setText(QString::fromUtf8(msg::LoadString(62328)));
-      box.button(QMessageBox::Cancel)->setText(QString::fromUtf8(msg::LoadString(62329)));
-      switch (box.exec()) {
-        case QMessageBox::Save:
-          return msg::Answer::Save;
-        case QMessageBox::Discard:
-          return msg::Answer::Discard;
-        default:
-          return msg::Answer::Cancel;
-      }
-    case msg::Buttons::ReloadSaveAnywayCancel: {
-      QPushButton* reload =
-          box.addButton(QString::fromUtf8(msg::LoadString(62340)), QMessageBox::DestructiveRole);
-      QPushButton* anyway =
-          box.addButton(QString::fromUtf8(msg::LoadString(62341)), QMessageBox::AcceptRole);
-      QPushButton* cancel =
-          box.addButton(QString::fromUtf8(msg::LoadString(62329)), QMessageBox::RejectRole);
-      reload->setObjectName(QStringLiteral("reload"));
-      anyway->setObjectName(QStringLiteral("saveAnyway"));
-      cancel->setObjectName(QStringLiteral("cancel"));
-      // Both other answers lose someone's work: Enter and Esc keep editing.
-      box.setDefaultButton(cancel);
-      box.setEscapeButton(cancel);
-      box.exec();
-      if (box.clickedButton() == reload) return msg::Answer::Reload;
-      if (box.clickedButton() == anyway) return msg::Answer::SaveAnyway;
+      return msg::Answer::No;
+    default:
       return msg::Answer::Cancel;
-    }
   }
-  return msg::Answer::Ok;
 }

@@ -15,3 +15,9 @@ class WidgetMessageSink : public msg::Sink {
 
 // The window message boxes are placed over (the active window when null).
 void SetMessageParent(QWidget* parent);
+
+class QMessageBox;
+// The box WidgetMessageSink shows for `message`, built but not shown: caption, text, icon
+// and buttons (each named after its answer: "ok", "save", "discard", "cancel", "yes",
+// "no", "reload", "saveAnyway"), with the default and Esc buttons set. The caller owns it.
+QMessageBox* NewMessageBox(const msg::Message& message, QWidget* parent);

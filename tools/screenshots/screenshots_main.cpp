@@ -12,6 +12,9 @@
 #include <QDir>
 #include <QImage>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QTreeWidget>
 #include <cstdio>
 #include <functional>
@@ -38,6 +41,7 @@
 #include "tools/screenshots/screenshots_forms.h"
 #include "tools/screenshots/screenshots_rules.h"
 #include "tools/screenshots/wizardscreenshots.h"
+#include "widgets/messagebox.h"
 #include "wizard/setupwizard.h"
 
 namespace {
@@ -206,6 +210,50 @@ std::vector<Shot> Shots() {
              edit->setText(QStringLiteral("Find a room"));
            return dialog;
          });
+       }},
+      {"dialog_duplicate",
+       [](Context&) {
+         return GrabOwned([] {
+           return new RenameDialog(QString::fromStdString(msg::Text(62347)),
+                                   msg::Text(62348, {"Standard"}),
+                                   [](const std::string&, std::vector<std::string>&) { return 0; });
+         });
+       }},
+      // Save found that someone else changed what it would write.
+      {"dialog_saveconflict",
+       [](Context&) {
+         return GrabOwned([] {
+           const std::string text = msg::FormatPrepared(
+               msg::LoadString(62339),
+               {msg::Displayable("/home/admin/.local/share/orvelle/configuration"),
+                msg::DisplayableLines(
+                    {msg::Text(62352, {"Standard"}), msg::Text(62355, {"People"})})});
+           return NewMessageBox(
+               msg::Message{62339, text, msg::Buttons::ReloadSaveAnywayCancel, msg::Icon::Question},
+               nullptr);
+         });
+       }},
+      // The Edit menu after an edit: Undo names it.
+      {"menu_edit_undo",
+       [](Context& c) {
+         CMainFrame& frame = c.Frame();
+         SearchForm* form = c.configuration.FindForm("People");
+         if (!form || !frame.tree()->RemoveForm(form)) return QImage();
+         QApplication::processEvents();
+         QMenu* edit = frame.menuBar()->findChild<QMenu*>(QStringLiteral("menuEdit"));
+         if (!edit) return QImage();
+         edit->popup(frame.mapToGlobal(QPoint(40, 20)));
+         const QImage image = Grab(edit);
+         edit->hide();
+         frame.tree()->Undo();
+         return image;
+       }},
+      // File > Add Search Service...: the wizard from its services page.
+      {"wizard_addservice",
+       [](Context& c) {
+         SetupWizard wizard(c.table);
+         wizard.AddServicesOnly();
+         return Grab(&wizard);
        }},
       {"dialog_addrule_search", editor("add-rule-search-rule")},
       {"dialog_addrule_entrypoint", editor("add-rule-entry-point")},
