@@ -63,11 +63,9 @@ Edit EditNamed(const QString& name) {
                                                   std::vector<std::string>{"person"}));
       c.AddRuleSet(std::move(set));
     };
-  if (name == "removeRuleSetForm")
-    return [](Configuration& c) {
-      RuleSet* set = c.FindRuleSet("Fifty");
-      if (set) c.DetachRuleSet(set);
-    };
+  if (name == "fieldAdded")
+    return
+        [](Configuration& c) { c.FindForm("Form 0")->targetGroup->AddField("Extra", "", {"cn"}); };
   return [](Configuration&) { QFAIL("unknown edit"); };
 }
 
@@ -87,7 +85,7 @@ struct Editor {
     session.directory = testsupport::LogonAs(server.writerDn(), server.writerPassword());
     const std::string url = server.url() + "/cn=Orvelle%20Configuration,o=Sample";
     const msg::Result loaded = directory::LoadConfigurationFromUrl(
-        session.directory, config, testsupport::DirectoryOidtable(), url);
+        session.directory, config, testsupport::DirectoryOidtable(), url, {}, nullptr, true);
     warnings = loaded.problems;
     return loaded.ok;
   }
@@ -261,6 +259,10 @@ class TestChangeSave : public QObject {
     // the stored one moved out and removed (8 and its holder).
     QTest::newRow("group removed") << "dropA" << 19 << 19;
     QTest::newRow("rule set of 50 entries") << "ruleSet50" << 50 << 50;
+    // The first form written anew (its 7 entries and 1 new, moved in; the old 7 moved out
+    // and removed, with the two entries that held them), and the 8 forms after it touched
+    // to keep their order.
+    QTest::newRow("field added to the first form") << "fieldAdded" << 29 << 29;
   }
 
   void fewWrites() {
