@@ -16,7 +16,9 @@
 #include "tests/support/sampleconfig.h"
 #include "tests/support/shownstore.h"
 #include "tests/support/slapdfixture.h"
+#include "tests/support/testfiles.h"
 #include "tests/support/testoidtable.h"
+#include "tests/support/workedexample.h"
 
 namespace {
 
@@ -214,6 +216,39 @@ class TestChangeSave : public QObject {
       QCOMPARE(QString::fromStdString(saved.problems[0].args[1]), conflict);
     }
     QCOMPARE(StoredLdif(server), Ldif(expected));
+  }
+
+  // The session keeps what a load of a folder read: a save of changes refuses to write
+  // over a file someone else wrote since, and says so; the save of the whole writes it.
+  void folderSessionKeepsTheLoad_data() {
+    QTest::addColumn<bool>("whole");
+    QTest::newRow("changes") << false;
+    QTest::newRow("whole") << true;
+  }
+
+  void folderSessionKeepsTheLoad() {
+    QFETCH(bool, whole);
+    QTemporaryDir dir;
+    const std::string folder = dir.path().toStdString();
+    testsupport::WriteFile(folder + "/RuleSet=People", testsupport::kWorkedExample);
+    store::Session session;
+    session.configurationDirectory = folder;
+    Configuration c;
+    QCOMPARE(store::Load(session, c, testsupport::DirectoryOidtable(), {}), kLoaded);
+    QCOMPARE(store::PendingChanges(session, c),
+             std::optional<store::ChangeCounts>{store::ChangeCounts{}});
+    c.FindForm("Find a person")->helpString = "mine";
+    QCOMPARE(store::PendingChanges(session, c)->changed, 1L);
+    std::string theirs = testsupport::kWorkedExample;
+    theirs.replace(theirs.find("Type part of a name"), 19, "theirs");
+    testsupport::WriteFile(folder + "/RuleSet=People", theirs);
+    const msg::Result saved = store::Save(
+        session, c, nullptr, {}, whole ? store::SaveMode::kWhole : store::SaveMode::kChanges);
+    QCOMPARE(saved.ok, whole);
+    if (!whole) QCOMPARE(saved.Ids(), std::vector<int>{msg::id::kChangedSinceLoad});
+    const std::string stored = testsupport::ReadFile(folder + "/RuleSet=People");
+    QCOMPARE(stored.find("mine") != std::string::npos, whole);
+    QCOMPARE(stored.find("theirs") != std::string::npos, !whole);
   }
 
   // Someone else writes the entry between the check and the write: the assertion turns
