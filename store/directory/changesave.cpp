@@ -689,10 +689,13 @@ class ChangeSaver {
     }
     // Entries someone else added where this save adds one, or below one it removes.
     std::vector<std::string> removedKeys;
-    for (RecordId id : removed_)
-      removedKeys.push_back("," + DnKey(session_.loaded.records.at(id).dn));
-    for (RecordId id : wholeChecked_)
-      removedKeys.push_back("," + DnKey(session_.loaded.records.at(id).dn));
+    const auto below = [&](RecordId id) {
+      std::string key(1, ',');
+      key += DnKey(session_.loaded.records.at(id).dn);
+      removedKeys.push_back(std::move(key));
+    };
+    for (RecordId id : removed_) below(id);
+    for (RecordId id : wholeChecked_) below(id);
     std::unordered_set<std::string> addedKeys;
     for (const Op& op : ops_)
       if (op.write.kind == Kind::Add) {
