@@ -8,6 +8,9 @@
 //   orvelle_bench dir-load N HOST PORT SUBTREE_DN BIND_DN PASSWORD
 //                 (over TLS with BENCH_SECURITY=ldaps|starttls and BENCH_CA_FILE=FILE)
 //   orvelle_bench dir-save N HOST PORT SUBTREE_DN BIND_DN PASSWORD
+//   orvelle_bench dir-changes N HOST PORT SUBTREE_DN BIND_DN PASSWORD
+//                 (saves of what changed: one field, one rule set of 50 entries added,
+//                 then both taken back; the version check and PendingChanges)
 //   orvelle_bench files N DIR RUNS
 //   orvelle_bench fill N RUNS
 //   orvelle_bench memory N HOST PORT SUBTREE_DN BIND_DN PASSWORD
@@ -26,6 +29,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,8 +44,10 @@
 #include "store/directory/directorysave.h"
 #include "store/directory/directorystore.h"
 #include "store/directory/entrylayout.h"
+#include "store/directory/version.h"
 #include "store/files/localstore.h"
 #include "store/files/templatefile.h"
+#include "store/store.h"
 #include "tests/support/shownstore.h"
 
 namespace {
@@ -271,6 +277,73 @@ int DirCommand(const std::string& cmd, int n, const Server& s) {
   return 0;
 }
 
+// The entries a save wrote: those whose stored version changed, added or removed.
+long Written(const directory::DirectoryState& before, const directory::DirectoryState& after) {
+  std::map<std::string, std::string> was;
+  for (const auto& e : before.entries) was[directory::DnKey(e.dn)] = e.stamp;
+  long written = 0;
+  for (const auto& e : after.entries) {
+    const auto it = was.find(directory::DnKey(e.dn));
+    if (it == was.end() || it->second != e.stamp) ++written;
+    if (it != was.end()) was.erase(it);
+  }
+  return written + static_cast<long>(was.size());
+}
+
+int ChangesCommand(int n, const Server& s) {
+  testsupport::KeptConfiguration c;
+  const double load = LoadFromServer(c, s, n);
+  store::Session session;
+  session.startupMode = StartupMode::kDirectory;
+  session.directory = c.session.directory;
+  ldapx::Connection& conn = *session.directory.connection;
+  CountingSink sink;
+  msg::ScopedSink scoped(&sink);
+
+  auto t0 = Clock::now();
+  directory::DirectoryState state = directory::ReadDirectoryState(conn, s.subtreeDn);
+  const double check = Ms(t0, Clock::now());
+  if (state.code != ldapx::kSuccess) Fail("version not read");
+
+  // Saves `c` as it is now; the time and the entries written.
+  const auto save = [&](double& ms, long& written) {
+    const directory::DirectoryState before = directory::ReadDirectoryState(conn, s.subtreeDn);
+    const auto a = Clock::now();
+    if (!testsupport::Shown(store::Save(session, c))) Fail("save of changes failed: " + sink.first);
+    ms = Ms(a, Clock::now());
+    written = Written(before, directory::ReadDirectoryState(conn, s.subtreeDn));
+  };
+
+  InputField& field = *c.searchForms.front()->targetGroup->fields.front();
+  const std::vector<std::string> filters = field.filterAttributes;
+  field.filterAttributes.push_back("uid");
+  t0 = Clock::now();
+  const auto pending = store::PendingChanges(session, c);
+  const double pendingMs = Ms(t0, Clock::now());
+  if (!pending || pending->changed != 1) Fail("PendingChanges did not count one change");
+  double fieldMs = 0, setMs = 0, backMs = 0;
+  long fieldWrites = 0, setWrites = 0, backWrites = 0;
+  save(fieldMs, fieldWrites);
+
+  auto set = std::make_unique<RuleSet>("Bench Fifty");
+  for (int i = 0; i < 49; ++i)
+    set->AddRule(std::make_unique<SearchRule>(set.get(), "Rule " + std::to_string(i),
+                                              std::vector<SearchRule*>{},
+                                              std::vector<std::string>{"person"}));
+  RuleSet* added = c.AddRuleSet(std::move(set));
+  save(setMs, setWrites);
+
+  field.filterAttributes = filters;
+  c.DetachRuleSet(added);
+  save(backMs, backWrites);
+  if (sink.count) Fail("changes: " + sink.first);
+  std::printf(
+      "load_ms %.3f check_ms %.3f pending_ms %.3f field_ms %.3f field_writes %ld set_ms %.3f "
+      "set_writes %ld back_ms %.3f back_writes %ld\n",
+      load, check, pendingMs, fieldMs, fieldWrites, setMs, setWrites, backMs, backWrites);
+  return 0;
+}
+
 int FilesCommand(int n, const std::string& dir, int runs) {
   testsupport::KeptConfiguration c;
   Generate(c, n);
@@ -390,6 +463,7 @@ int main(int argc, char** argv) {
   if ((cmd == "dir-seed" || cmd == "dir-load" || cmd == "dir-save") && argc == 8)
     return DirCommand(cmd, n, ServerArgs(argv));
   if (cmd == "memory" && argc == 8) return MemoryCommand(argc, argv, n, ServerArgs(argv));
+  if (cmd == "dir-changes" && argc == 8) return ChangesCommand(n, ServerArgs(argv));
   if (cmd == "files" && argc == 5) return FilesCommand(n, argv[3], std::atoi(argv[4]));
   if (cmd == "fill" && argc == 4) return FillCommand(argc, argv, n, std::atoi(argv[3]));
   Fail("unknown command or wrong arguments: " + cmd);

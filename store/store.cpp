@@ -54,7 +54,10 @@ msg::Result Save(Session& session, const Configuration& configuration, directory
         directory::SaveChanges(session.directory, configuration, wait, options, whole);
     if (!whole) return saved;
   }
-  return directory::SaveConfiguration(session.directory, configuration, wait, options);
+  msg::Result saved = directory::SaveConfiguration(session.directory, configuration, wait, options);
+  // The whole subtree was written: the next save goes on from what is stored now.
+  if (saved.ok) directory::RefreshLoadedState(session.directory, configuration);
+  return saved;
 }
 
 std::optional<ChangeCounts> PendingChanges(const Session& session,

@@ -31,13 +31,13 @@ struct Session {
   StartupMode startupMode = StartupMode::kFiles;
   // The local folder (StartupMode::kFiles).
   std::string configurationDirectory;
-  // What the last load from or save to the folder read there (folderStateKnown), and
-  // the records it held.
-  localfiles::FolderState folderState;
-  bool folderStateKnown = false;
-  directory::RecordMarks folderRecords;
   // The directory (StartupMode::kDirectory), with what its last load or save read.
   directory::Session directory;
+  // What the last load from or save to the folder read there (folderStateKnown), and
+  // the records it held.
+  localfiles::FolderState folderState = {};
+  bool folderStateKnown = false;
+  directory::RecordMarks folderRecords = {};
 };
 
 // What a load from the directory needs beyond the session (see

@@ -198,6 +198,27 @@ class ChangeSaver {
         forms.push_back(static_cast<long>(i));
       }
     }
+    // A form is read whole or not at all: one that is added, removed, or gains or loses
+    // groups or fields is written complete beside the root first and moved into place
+    // (the form it replaces moved out before), so that no moment holds it in part.
+    std::unordered_set<RecordId> formsRemoved;
+    for (RecordId id : removed_) {
+      const LoadedRecord& o = loaded.records.at(id);
+      if (IsRuleSide(o.kind)) continue;
+      RecordId form = id;
+      while (loaded.records.at(form).parent != 0) form = loaded.records.at(form).parent;
+      formsRemoved.insert(form);
+    }
+    structural_.assign(n, false);
+    for (const long i : forms) {
+      if (!old_[i]) continue;
+      bool structural = formsRemoved.count(recs_[i].id) > 0;
+      for (const long g : children_[i]) {
+        structural = structural || !old_[g];
+        for (const long f : children_[g]) structural = structural || !old_[f];
+      }
+      structural_[i] = structural;
+    }
     size_t firstRuleSet = 0, firstForm = 0;
     if (!FirstToWrite(ruleSets, firstRuleSet) || !FirstToWrite(forms, firstForm)) return false;
 
@@ -222,17 +243,6 @@ class ChangeSaver {
         }
       }
     }
-    // A form is read whole or not at all: one that is added, removed, or gains or loses
-    // groups or fields is written complete beside the root first and moved into place
-    // (the form it replaces moved out before), so that no moment holds it in part.
-    std::unordered_set<RecordId> formsRemoved;
-    for (RecordId id : removed_) {
-      const LoadedRecord& o = loaded.records.at(id);
-      if (IsRuleSide(o.kind)) continue;
-      RecordId form = id;
-      while (loaded.records.at(form).parent != 0) form = loaded.records.at(form).parent;
-      formsRemoved.insert(form);
-    }
     for (size_t j = 0; j < forms.size(); ++j) {
       const long i = forms[j];
       if (!old_[i]) {
@@ -240,12 +250,7 @@ class ChangeSaver {
         MoveIn(i);
         continue;
       }
-      bool structural = formsRemoved.count(recs_[i].id) > 0;
-      for (const long g : children_[i]) {
-        structural = structural || !old_[g];
-        for (const long f : children_[g]) structural = structural || !old_[f];
-      }
-      if (structural) {
+      if (structural_[i]) {
         StageForm(i);
         MoveOut(recs_[i].id, Now(i));
         MoveIn(i);
@@ -407,7 +412,8 @@ class ChangeSaver {
       // is modified: only adds after every kept sibling keep the list's order.
       bool added = false;
       for (const long i : list) {
-        if (!old_[i]) {
+        // A form written anew is a new entry, whatever its name.
+        if (!old_[i] || structural_[i]) {
           added = true;
           continue;
         }
@@ -418,7 +424,8 @@ class ChangeSaver {
     }
     for (size_t j = 0; j < list.size(); ++j) {
       const long i = list[j];
-      const bool kept = old_[i] && !changed_[i] && old_[i]->position > lastPosition;
+      const bool kept =
+          old_[i] && !changed_[i] && !structural_[i] && old_[i]->position > lastPosition;
       if (!kept) {
         first = j;
         return true;
@@ -682,10 +689,13 @@ class ChangeSaver {
     }
     // Entries someone else added where this save adds one, or below one it removes.
     std::vector<std::string> removedKeys;
-    for (RecordId id : removed_)
-      removedKeys.push_back("," + DnKey(session_.loaded.records.at(id).dn));
-    for (RecordId id : wholeChecked_)
-      removedKeys.push_back("," + DnKey(session_.loaded.records.at(id).dn));
+    const auto below = [&](RecordId id) {
+      std::string key(1, ',');
+      key += DnKey(session_.loaded.records.at(id).dn);
+      removedKeys.push_back(std::move(key));
+    };
+    for (RecordId id : removed_) below(id);
+    for (RecordId id : wholeChecked_) below(id);
     std::unordered_set<std::string> addedKeys;
     for (const Op& op : ops_)
       if (op.write.kind == Kind::Add) {
@@ -853,7 +863,7 @@ class ChangeSaver {
   std::string rootDn_;
   std::vector<RecordEntry> recs_;
   std::vector<const LoadedRecord*> old_;
-  std::vector<bool> renamed_, changed_, contentChanged_;
+  std::vector<bool> renamed_, changed_, contentChanged_, structural_;
   std::vector<std::vector<long>> children_;
   std::vector<RecordId> removed_, removedChecked_;
   std::unordered_map<long, std::string> nameNow_;

@@ -516,15 +516,16 @@ bool LoadSubtree(Configuration& configuration, const std::string& subtreeDn,
 }
 
 bool LoadSession(Session& session, Configuration& configuration, const kvaro::Oidtable& table,
-                 msg::Problems& warnings, int* code, bool* notConfiguration) {
+                 msg::Problems& warnings, int* code, bool* notConfiguration, bool keepState) {
   // The versions are read before the entries: a write in between then shows as a change
   // at the next save rather than going unseen.
-  const DirectoryState stored = ReadDirectoryState(*session.connection, session.subtreeDn);
+  DirectoryState stored;
+  if (keepState) stored = ReadDirectoryState(*session.connection, session.subtreeDn);
   session.loaded = LoadedState{};
   if (!LoadSubtree(configuration, session.subtreeDn, table, *session.connection, warnings, code,
                    notConfiguration))
     return false;
-  if (stored.code == ldapx::kSuccess && stored.kind != 0)
+  if (keepState && stored.code == ldapx::kSuccess && stored.kind != 0)
     session.loaded = CaptureState(configuration, session.subtreeDn, stored,
                                   ldapx::OffersControl(*session.connection, ldapx::kAssertionOid));
   return true;

@@ -80,10 +80,12 @@ bool LoadSubtree(Configuration& configuration, const std::string& subtreeDn,
                  msg::Problems& warnings, int* code = nullptr, bool* notConfiguration = nullptr);
 
 // LoadSubtree of session.subtreeDn over session.connection that keeps what it read in
-// session.loaded (the stored versions read first), for the next save; session.loaded is
-// unknown when the load failed or the server keeps no versions.
+// session.loaded (with `keepState`: the stored versions read first), for the next save;
+// session.loaded is unknown without `keepState`, when the load failed or the server
+// keeps no versions.
 bool LoadSession(Session& session, Configuration& configuration, const kvaro::Oidtable& table,
-                 msg::Problems& warnings, int* code = nullptr, bool* notConfiguration = nullptr);
+                 msg::Problems& warnings, int* code = nullptr, bool* notConfiguration = nullptr,
+                 bool keepState = true);
 
 // Rebuilds the rule sets and forms from `result`, the entries of the subtree at
 // `subtreeDn` in any order, as LoadSubtree does once it has read them. Needs

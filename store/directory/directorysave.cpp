@@ -21,7 +21,6 @@
 #include "platform/ldap/qerror.h"
 #include "platform/support/messages.h"
 #include "platform/support/savetags.h"
-#include "store/directory/changesave.h"
 #include "store/directory/directoryload.h"
 #include "store/directory/directorylogon.h"
 #include "store/directory/directorystore.h"
@@ -438,8 +437,6 @@ msg::Result SaveConfiguration(Session& session, const Configuration& configurati
   DirectorySaver saver(session, configuration, wait, options);
   msg::Result result = saver.Run();
   result.problems = std::move(saver.problems_);
-  // The whole subtree was written: the next save goes on from what is stored now.
-  if (result.ok) RefreshLoadedState(session, configuration);
   return result;
 }
 

@@ -59,13 +59,14 @@ msg::Result ConnectConfiguration(Session& session, const std::string& url,
 msg::Result LoadConfigurationFromUrl(Session& session, Configuration& configuration,
                                      const kvaro::Oidtable& table, const std::string& url,
                                      const ldapx::Timeouts& timeouts,
-                                     kvaro::Oidtable* serverSchemaInto) {
+                                     kvaro::Oidtable* serverSchemaInto, bool keepState) {
   msg::Result result = ConnectConfiguration(session, url, timeouts);
   if (!result) return result;
   if (serverSchemaInto) MergeServerSchema(*serverSchemaInto, *session.connection);
   int code = ldapx::kSuccess;
   bool notConfiguration = false;
-  if (LoadSession(session, configuration, table, result.problems, &code, &notConfiguration))
+  if (LoadSession(session, configuration, table, result.problems, &code, &notConfiguration,
+                  keepState))
     return result;
   result.ok = false;
   if (notConfiguration)

@@ -44,11 +44,13 @@ msg::Result ConnectConfiguration(Session& session, const std::string& url,
 // Fails when the connection failed, the subtree could not be read (62121) or the entry
 // is not a configuration root (62131).
 // `serverSchemaInto` (may be null) receives the server's schema as LoadFromDirectory
-// describes, before the load.
+// describes, before the load. With `keepState` session.loaded keeps what the load read,
+// for a save of what changed (see LoadSession).
 msg::Result LoadConfigurationFromUrl(Session& session, Configuration& configuration,
                                      const kvaro::Oidtable& table, const std::string& url,
                                      const ldapx::Timeouts& timeouts = {},
-                                     kvaro::Oidtable* serverSchemaInto = nullptr);
+                                     kvaro::Oidtable* serverSchemaInto = nullptr,
+                                     bool keepState = false);
 
 // Connects (as above) and saves the configuration's rule sets and forms to the URL's
 // subtree with SaveConfiguration (which creates the root entry when the directory does

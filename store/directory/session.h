@@ -25,7 +25,7 @@ struct Session {
   std::shared_ptr<ldapx::Connection> connection;
   // What the last load or save read of the stored configuration, for the next save to
   // write only what changed and to notice what others wrote meanwhile.
-  LoadedState loaded;
+  LoadedState loaded = {};
 };
 
 }  // namespace directory

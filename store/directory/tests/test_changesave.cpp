@@ -16,7 +16,9 @@
 #include "tests/support/sampleconfig.h"
 #include "tests/support/shownstore.h"
 #include "tests/support/slapdfixture.h"
+#include "tests/support/testfiles.h"
 #include "tests/support/testoidtable.h"
+#include "tests/support/workedexample.h"
 
 namespace {
 
@@ -63,11 +65,9 @@ Edit EditNamed(const QString& name) {
                                                   std::vector<std::string>{"person"}));
       c.AddRuleSet(std::move(set));
     };
-  if (name == "removeRuleSetForm")
-    return [](Configuration& c) {
-      RuleSet* set = c.FindRuleSet("Fifty");
-      if (set) c.DetachRuleSet(set);
-    };
+  if (name == "fieldAdded")
+    return
+        [](Configuration& c) { c.FindForm("Form 0")->targetGroup->AddField("Extra", "", {"cn"}); };
   return [](Configuration&) { QFAIL("unknown edit"); };
 }
 
@@ -87,7 +87,7 @@ struct Editor {
     session.directory = testsupport::LogonAs(server.writerDn(), server.writerPassword());
     const std::string url = server.url() + "/cn=Orvelle%20Configuration,o=Sample";
     const msg::Result loaded = directory::LoadConfigurationFromUrl(
-        session.directory, config, testsupport::DirectoryOidtable(), url);
+        session.directory, config, testsupport::DirectoryOidtable(), url, {}, nullptr, true);
     warnings = loaded.problems;
     return loaded.ok;
   }
@@ -218,6 +218,39 @@ class TestChangeSave : public QObject {
     QCOMPARE(StoredLdif(server), Ldif(expected));
   }
 
+  // The session keeps what a load of a folder read: a save of changes refuses to write
+  // over a file someone else wrote since, and says so; the save of the whole writes it.
+  void folderSessionKeepsTheLoad_data() {
+    QTest::addColumn<bool>("whole");
+    QTest::newRow("changes") << false;
+    QTest::newRow("whole") << true;
+  }
+
+  void folderSessionKeepsTheLoad() {
+    QFETCH(bool, whole);
+    QTemporaryDir dir;
+    const std::string folder = dir.path().toStdString();
+    testsupport::WriteFile(folder + "/RuleSet=People", testsupport::kWorkedExample);
+    store::Session session;
+    session.configurationDirectory = folder;
+    Configuration c;
+    QCOMPARE(store::Load(session, c, testsupport::DirectoryOidtable(), {}), kLoaded);
+    QCOMPARE(store::PendingChanges(session, c),
+             std::optional<store::ChangeCounts>{store::ChangeCounts{}});
+    c.FindForm("Find a person")->helpString = "mine";
+    QCOMPARE(store::PendingChanges(session, c)->changed, 1L);
+    std::string theirs = testsupport::kWorkedExample;
+    theirs.replace(theirs.find("Type part of a name"), 19, "theirs");
+    testsupport::WriteFile(folder + "/RuleSet=People", theirs);
+    const msg::Result saved = store::Save(
+        session, c, nullptr, {}, whole ? store::SaveMode::kWhole : store::SaveMode::kChanges);
+    QCOMPARE(saved.ok, whole);
+    if (!whole) QCOMPARE(saved.Ids(), std::vector<int>{msg::id::kChangedSinceLoad});
+    const std::string stored = testsupport::ReadFile(folder + "/RuleSet=People");
+    QCOMPARE(stored.find("mine") != std::string::npos, whole);
+    QCOMPARE(stored.find("theirs") != std::string::npos, !whole);
+  }
+
   // Someone else writes the entry between the check and the write: the assertion turns
   // the write down, the save says who changed what, and their value stays.
   void writeBetweenCheckAndWrite() {
@@ -261,6 +294,10 @@ class TestChangeSave : public QObject {
     // the stored one moved out and removed (8 and its holder).
     QTest::newRow("group removed") << "dropA" << 19 << 19;
     QTest::newRow("rule set of 50 entries") << "ruleSet50" << 50 << 50;
+    // The first form written anew (its 7 entries and 1 new, moved in; the old 7 moved out
+    // and removed, with the two entries that held them), and the 8 forms after it touched
+    // to keep their order.
+    QTest::newRow("field added to the first form") << "fieldAdded" << 29 << 29;
   }
 
   void fewWrites() {
