@@ -36,6 +36,10 @@ Icon IconOf(int id, Icon requested) {
       {61264, Icon::Error},
       {61276, Icon::Error},
       {61277, Icon::Error},
+      {62304, Icon::Error},
+      {62305, Icon::Error},
+      {62307, Icon::Error},
+      {62308, Icon::Error},
       {62215, Icon::Error},
       {61280, Icon::Error},
       {61284, Icon::Error},
@@ -84,6 +88,7 @@ Icon IconOf(int id, Icon requested) {
       {62224, Icon::Warning},
       // Questions.
       {62151, Icon::Question},
+      {62306, Icon::Question},
       {62177, Icon::Question},
       {62178, Icon::Question},
       {62228, Icon::Question},

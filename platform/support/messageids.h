@@ -69,4 +69,11 @@ inline constexpr int kNotAtVersion = 62359;
 inline constexpr int kVersionUnreadable = 62360;
 inline constexpr int kNoVersionAttributes = 62361;
 
+// A save that reached a read-only copy (the copy's server, the URL of the server that
+// takes changes), the question whether to save there instead, and why that failed.
+inline constexpr int kReadOnlyCopy = 62305;
+inline constexpr int kSaveOnProvider = 62306;
+inline constexpr int kProviderFailed = 62307;
+inline constexpr int kProviderUnusable = 62308;
+
 }  // namespace msg::id

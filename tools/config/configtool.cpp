@@ -9,14 +9,17 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <ostream>
 
 #include "platform/ldap/ldapclient.h"
+#include "platform/ldap/serversettings.h"
 #include "platform/support/datafiles.h"
 #include "platform/support/messageids.h"
 #include "platform/support/messages.h"
 #include "store/directory/directoryload.h"
 #include "store/directory/directorystore.h"
+#include "store/directory/readonlycopy.h"
 #include "store/directory/version.h"
 #include "store/files/folderio.h"
 #include "store/files/folderversion.h"
@@ -51,6 +54,9 @@ constexpr const char* kUsage =
     "SOURCE and TARGET are configuration folders (the \"RuleSet=*\" files) or LDAP URLs\n"
     "whose DN is the configuration root entry, for example\n"
     "  ldap://dirhost:389/cn=Orvelle%20Configuration,o=Sample\n"
+    "The host of a URL may be a list of servers that hold the same configuration,\n"
+    "separated by commas, each with its own port or the URL's default, tried in order:\n"
+    "  ldap://ldap1.example.org,ldap2.example.org:1389/cn=Orvelle%20Configuration,o=Sample\n"
     "Copying to a URL replaces the configuration stored there; the root entry is\n"
     "written first when the directory does not hold it yet. An ldaps:// URL (port 636\n"
     "when it names none) is encrypted from the first byte; the server's certificate is\n"
@@ -72,6 +78,10 @@ constexpr const char* kUsage =
     "                       and ldif before anything is written)\n"
     "  --if-version TOKEN   for copy: write nothing, and exit with status 3, unless\n"
     "                       TARGET is still at version TOKEN (what version printed)\n"
+    "  --follow-referrals   for copy: when TARGET's server holds a read-only copy, save\n"
+    "                       on the server it names instead (logged on the same way, never\n"
+    "                       less encrypted); without it such a copy fails, naming that\n"
+    "                       server, and nothing is written\n"
     "  --help               show this text\n"
     "\n"
     "Exit status: 0 success, 1 failure (also a load with warnings; check: a failed\n"
@@ -87,10 +97,15 @@ bool IsLdapUrl(const std::string& operand) {
 // Whether a bind with a password to `url` would cross the network in clear.
 bool PlainTextToRemote(const std::string& url, const ldapx::TlsOptions& tls) {
   if (url.rfind("ldap://", 0) != 0 || tls.security != ldapx::Security::None) return false;
-  const auto desc = ldapx::ParseUrl(url);
+  const auto desc = directory::ParseConfigurationUrl(url);
   if (!desc) return false;
-  const std::string& host = desc->host;
-  return !(host == "localhost" || host.rfind("127.", 0) == 0 || host == "::1");
+  const auto hosts = ldapx::ParseHostList(desc->host, desc->port);
+  if (!hosts) return false;
+  for (const ldapx::HostPort& hp : *hosts) {
+    const std::string& host = hp.host;
+    if (!(host == "localhost" || host.rfind("127.", 0) == 0 || host == "::1")) return true;
+  }
+  return false;
 }
 
 // Passes every message on to the sink that was current and counts the warnings among
@@ -147,13 +162,40 @@ int LoadSource(const std::string& source, Configuration& configuration, kvaro::O
   return 0;
 }
 
+namespace {
+
+// A save refused by a read-only copy goes, with followReferrals, to the server the copy
+// names: logged on there as on the copy (never with weaker security), and saved there
+// when `check` (may be empty) passes over the new connection. Otherwise the refusal
+// stands. One step only: a server that refers further is not followed.
+msg::Result SaveOnProvider(directory::Session& session, const Configuration& configuration,
+                           msg::Result saved, bool followReferrals,
+                           const std::function<msg::Result()>& check = {}) {
+  const auto provider = directory::ReadOnlyCopyReferral(saved);
+  if (!provider || !followReferrals) return saved;
+  saved.problems.pop_back();
+  msg::Show(saved);  // what the refused save said before its refusal
+  const ldapx::Timeouts timeouts =
+      session.connection ? session.connection->timeouts() : ldapx::Timeouts{};
+  if (msg::Result connected = directory::ConnectToProvider(session, *provider, timeouts);
+      !connected)
+    return connected;
+  if (check)
+    if (msg::Result checked = check(); !checked) return checked;
+  return directory::SaveWithRootEntry(session, configuration);
+}
+
+}  // namespace
+
 bool SaveTarget(const std::string& target, Configuration& configuration,
-                const Credentials& credentials) {
+                const Credentials& credentials, bool followReferrals) {
   store::Session session;
   if (IsLdapUrl(target)) {
     session.directory = credentials;
     const msg::Result saved =
-        directory::SaveConfigurationToUrl(session.directory, configuration, target);
+        SaveOnProvider(session.directory, configuration,
+                       directory::SaveConfigurationToUrl(session.directory, configuration, target),
+                       followReferrals);
     msg::Show(saved);
     return bool(saved);
   }
@@ -259,16 +301,21 @@ bool ReadVersion(const std::string& source, const Credentials& credentials, std:
 }
 
 SaveResult SaveTargetAtVersion(const std::string& target, Configuration& configuration,
-                               const Credentials& credentials, const std::string& version) {
+                               const Credentials& credentials, const std::string& version,
+                               bool followReferrals) {
   if (IsLdapUrl(target)) {
     // The version is read over the connection the save then uses, just before it.
     directory::Session session = credentials;
     const msg::Result connected = directory::ConnectConfiguration(session, target);
     msg::Show(connected);
     if (!connected) return SaveResult::Failed;
-    directory::DirectoryState state;
-    if (!ReadDirectory(session, target, state)) return SaveResult::Failed;
-    if (directory::DirectoryToken(state) != version) {
+    bool notAtVersion = false;
+    // False when the configuration is not at `version` (shown) or its version could not
+    // be read.
+    auto atVersion = [&]() -> bool {
+      directory::DirectoryState state;
+      if (!ReadDirectory(session, target, state)) return false;
+      if (directory::DirectoryToken(state) == version) return true;
       std::string lines;
       const auto changes = directory::DirectoryChangesSince(version, state);
       if (changes)
@@ -277,10 +324,16 @@ SaveResult SaveTargetAtVersion(const std::string& target, Configuration& configu
           lines += (lines.empty() ? "" : "\n") + line;
       if (lines.empty()) lines = msg::Text(msg::id::kConfigurationChanged);
       ShowNotAtVersion(target, version, lines);
-      return SaveResult::NotAtVersion;
-    }
-    const msg::Result saved = directory::SaveWithRootEntry(session, configuration);
+      notAtVersion = true;
+      return false;
+    };
+    if (!atVersion()) return notAtVersion ? SaveResult::NotAtVersion : SaveResult::Failed;
+    // Where the copy refers the save on, the version is read there again first.
+    const msg::Result saved =
+        SaveOnProvider(session, configuration, directory::SaveWithRootEntry(session, configuration),
+                       followReferrals, [&] { return msg::Result(atVersion()); });
     msg::Show(saved);
+    if (notAtVersion) return SaveResult::NotAtVersion;
     return saved ? SaveResult::Saved : SaveResult::Failed;
   }
   if (IsUrl(target)) {
@@ -372,6 +425,7 @@ struct Options {
   std::string rootDn;
   bool rootDnGiven = false;
   bool allowWarnings = false;
+  bool followReferrals = false;
   std::string ifVersion;
   bool ifVersionGiven = false;
   Credentials credentials;
@@ -395,6 +449,7 @@ int ParseArguments(const std::vector<std::string>& arguments, Options& options, 
   const QCommandLineOption help(QStringList{"h", "help"});
   const QCommandLineOption allowWarnings("allow-warnings");
   const QCommandLineOption starttls("starttls");
+  const QCommandLineOption followReferrals("follow-referrals");
   const QCommandLineOption oidtable("oidtable", {}, "FILE");
   const QCommandLineOption bindDn("bind-dn", {}, "DN");
   const QCommandLineOption passwordFile("password-file", {}, "FILE");
@@ -402,8 +457,8 @@ int ParseArguments(const std::vector<std::string>& arguments, Options& options, 
   const QCommandLineOption caFile("ca-file", {}, "FILE");
   const QCommandLineOption ifVersion("if-version", {}, "TOKEN");
   QCommandLineParser parser;
-  parser.addOptions(
-      {help, allowWarnings, starttls, oidtable, bindDn, passwordFile, rootDn, caFile, ifVersion});
+  parser.addOptions({help, allowWarnings, starttls, followReferrals, oidtable, bindDn, passwordFile,
+                     rootDn, caFile, ifVersion});
   QStringList list{QStringLiteral("orvelle-config")};
   for (const std::string& a : arguments) list << Latin1(a);
   const bool parsed = parser.parse(list);
@@ -438,7 +493,8 @@ int ParseArguments(const std::vector<std::string>& arguments, Options& options, 
         continue;
       }
       // A switch given a value is no option the tool knows either.
-      if ((name != "allow-warnings" && name != "starttls") || hasValue) {
+      if ((name != "allow-warnings" && name != "starttls" && name != "follow-referrals") ||
+          hasValue) {
         err << "orvelle-config: unknown option '" << msg::Displayable(a) << "'\n" << kUsage;
         return 2;
       }
@@ -459,6 +515,7 @@ int ParseArguments(const std::vector<std::string>& arguments, Options& options, 
   for (const QString& operand : parser.positionalArguments())
     options.operands.push_back(Bytes(operand));
   options.allowWarnings = parser.isSet(allowWarnings);
+  options.followReferrals = parser.isSet(followReferrals);
   if (parser.isSet(starttls))
     options.credentials.server.security = ldapx::SecurityName(ldapx::Security::StartTls);
   options.oidtablePath = Bytes(parser.value(oidtable));
@@ -504,6 +561,10 @@ int RunCommand(const std::vector<std::string>& arguments, std::ostream& out, std
   }
   if (options.ifVersionGiven && command != "copy") {
     err << "orvelle-config: --if-version goes with copy only\n" << kUsage;
+    return 2;
+  }
+  if (options.followReferrals && command != "copy") {
+    err << "orvelle-config: --follow-referrals goes with copy only\n" << kUsage;
     return 2;
   }
 
@@ -654,11 +715,11 @@ int RunCommand(const std::vector<std::string>& arguments, std::ostream& out, std
     return 1;
   }
   if (options.ifVersionGiven) {
-    const SaveResult saved =
-        SaveTargetAtVersion(operands[2], configuration, credentials, options.ifVersion);
+    const SaveResult saved = SaveTargetAtVersion(operands[2], configuration, credentials,
+                                                 options.ifVersion, options.followReferrals);
     if (saved == SaveResult::NotAtVersion) return 3;
     if (saved == SaveResult::Failed) return 1;
-  } else if (!SaveTarget(operands[2], configuration, credentials)) {
+  } else if (!SaveTarget(operands[2], configuration, credentials, options.followReferrals)) {
     return 1;
   }
   out << "Copied " << msg::Displayable(operands[1]) << " to " << msg::Displayable(operands[2])

@@ -7,7 +7,8 @@
 //   orvelle-config oidtable URL
 //   orvelle-config version SOURCE
 //   options: --oidtable FILE, --bind-dn DN, --password-file FILE, --root-dn DN,
-//            --starttls, --ca-file FILE, --allow-warnings, --if-version TOKEN, --help
+//            --starttls, --ca-file FILE, --allow-warnings, --if-version TOKEN,
+//            --follow-referrals, --help
 #pragma once
 
 #include <iosfwd>
@@ -37,9 +38,12 @@ int LoadSource(const std::string& source, Configuration& configuration, kvaro::O
 
 // Saves to TARGET as the program's Save would: a folder (created when missing) or an
 // ldap:// URL (its root entry written first when the directory lacks it). True when
-// saved; else the failing step has shown its message.
+// saved; else the failing step has shown its message. A server that holds a read-only
+// copy refuses the save naming the server that takes changes (nothing is written
+// anywhere); with `followReferrals` the save goes there instead, logged on as on the
+// copy with security never weaker.
 bool SaveTarget(const std::string& target, Configuration& configuration,
-                const Credentials& credentials);
+                const Credentials& credentials, bool followReferrals = false);
 
 // Reads the version token of SOURCE (a folder, see localfiles::FolderToken, or an
 // ldap:// URL, see directory::DirectoryToken; a folder or subtree that does not exist
@@ -51,8 +55,11 @@ bool ReadVersion(const std::string& source, const Credentials& credentials, std:
 // that version until the save is done; a directory's version is read just before the
 // save, over the connection the save uses.
 enum class SaveResult { Saved, Failed, NotAtVersion };
+// `followReferrals` as for SaveTarget; the version is then read again on the server
+// referred to, before the save there.
 SaveResult SaveTargetAtVersion(const std::string& target, Configuration& configuration,
-                               const Credentials& credentials, const std::string& version);
+                               const Credentials& credentials, const std::string& version,
+                               bool followReferrals = false);
 
 // Runs every record's check (rule sets, rules, forms, input groups, input fields),
 // each failure shown as its own message. Returns the number of failed checks.
