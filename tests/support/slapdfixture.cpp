@@ -262,8 +262,12 @@ bool SlapdFixture::WriteConfiguration() {
     const std::string module = ModuleDir() + "/syncprov";
     global += "moduleload " + module +
               (QFileInfo::exists(QString::fromStdString(module + ".la")) ? ".la" : ".so") + "\n";
-    database += "index entryCSN,entryUUID eq\noverlay syncprov\nsyncprov-checkpoint 100 1\n";
+    database += "overlay syncprov\nsyncprov-checkpoint 100 1\n";
   }
+  // A copy finds each entry it is sent by its entryUUID: without the index every change
+  // would read the whole database.
+  if (options_.provider || options_.consumerOf > 0)
+    database = "index entryCSN,entryUUID eq\n" + database;
   if (options_.consumerOf > 0) {
     const std::string provider = "ldap://127.0.0.1:" + std::to_string(options_.consumerOf);
     database += "syncrepl rid=001 provider=" + provider +

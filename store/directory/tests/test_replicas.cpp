@@ -4,6 +4,7 @@
 // the provider only when asked; and a copy serves the old configuration or the new one,
 // never a mix and never none, while a save runs on the provider.
 #include <QElapsedTimer>
+#include <QThread>
 #include <QtTest>
 #include <atomic>
 #include <thread>
@@ -77,7 +78,7 @@ std::string Served(SlapdFixture& server) {
   msg::Problems warnings;
   int code = 0;
   if (!directory::LoadSubtree(c, kRoot, Table(), *s.connection, warnings, &code))
-    return "error: " + ldapx::ErrorText(code);
+    return code == ldapx::kNoSuchObject ? "none" : "error: " + ldapx::ErrorText(code);
   if (c.ruleSets.empty() && c.searchForms.empty()) return "none";
   if (!warnings.empty()) return "warnings";
   return Fingerprint(c);
@@ -218,6 +219,162 @@ class ReplicaTest : public QObject {
     QVERIFY(converged >= 0 && converged <= 2000);
     QCOMPARE(Served(r.copy()), Fingerprint(3, 3, 3));
     QCOMPARE(Served(r.lostCopy()), Fingerprint(3, 3, 3));
+  }
+
+  // Between the two renames of a swap (on the provider for a moment, on a copy until it
+  // replays the second) the root is missing while the old one stands beside it under its
+  // marked name: a load waits for the new root instead of loading nothing. Without such
+  // an old root a missing root loads as no configuration at once, as it always did.
+  void loadWaitsOutASwap_data() {
+    QTest::addColumn<QString>("awayName");  // where the root is while the load starts
+    QTest::addColumn<int>("backAfterMs");   // -1: it stays away
+    QTest::addColumn<bool>("loads");        // the configuration, else none
+    QTest::addColumn<int>("atMostMs");
+    QTest::newRow("between the renames")
+        << "Orvelle Configuration.orvelle-old-20261209-x" << 300 << true << 2500;
+    QTest::newRow("a save killed between them")
+        << "Orvelle Configuration.orvelle-old-20261209-x" << -1 << false << 4500;
+    QTest::newRow("no old root beside it") << "Elsewhere" << 300 << false << 1000;
+  }
+  void loadWaitsOutASwap() {
+    REQUIRE_REPLICAS(r);
+    QFETCH(QString, awayName);
+    QFETCH(int, backAfterMs);
+    QFETCH(bool, loads);
+    QFETCH(int, atMostMs);
+    QVERIFY(SaveOnProvider(r, 2, 2, 2).ok);
+    directory::Session admin = AdminOn(r.provider());
+    QVERIFY(Connect(admin));
+    const std::string away = "cn=" + ldapx::EscapeDnValue(awayName.toStdString());
+    QCOMPARE(ldapx::Rename(*admin.connection, kRoot, away), ldapx::kSuccess);
+    std::thread back([&] {
+      if (backAfterMs < 0) return;
+      QThread::msleep(static_cast<unsigned long>(backAfterMs));
+      ldapx::Rename(*admin.connection, away + ",o=Sample", "cn=Orvelle Configuration");
+    });
+    QElapsedTimer timer;
+    timer.start();
+    const std::string served = Served(r.provider());
+    const qint64 ms = timer.elapsed();
+    back.join();
+    if (backAfterMs < 0)
+      QCOMPARE(ldapx::Rename(*admin.connection, away + ",o=Sample", "cn=Orvelle Configuration"),
+               ldapx::kSuccess);
+    qInfo("%s: %lld ms", QTest::currentDataTag(), ms);
+    QCOMPARE(served, loads ? Fingerprint(2, 2, 2) : std::string("none"));
+    QVERIFY(ms <= atMostMs);
+  }
+
+  // While a save runs on the provider, two readers load from the two copies without a
+  // pause: every load gives the old configuration or the new one, whole; never a mix,
+  // never none. A save whose provider is killed half way leaves the copies at the old
+  // one; a copy started after the save refreshes to the new one.
+  void copiesServeOldOrNew_data() {
+    QTest::addColumn<int>("oldSets");  // rule sets of the old configuration
+    QTest::addColumn<int>("newSets");  // and of the new one (about 30 entries each)
+    QTest::addColumn<bool>("killProvider");
+    // Many quick loads of a small configuration around the swap.
+    QTest::newRow("small to large") << 2 << 60 << false;
+    // Reads of more than one page (500 entries) that may straddle the swap.
+    QTest::newRow("two pages to two pages") << 18 << 18 << false;
+    QTest::newRow("provider killed half way") << 2 << 60 << true;
+  }
+  void copiesServeOldOrNew() {
+    REQUIRE_REPLICAS(r);
+    QFETCH(int, oldSets);
+    QFETCH(int, newSets);
+    QFETCH(bool, killProvider);
+    // ORVELLE_REPLICA_RULESETS sets the size of the new configuration for measurements.
+    const int sets = qEnvironmentVariableIntValue("ORVELLE_REPLICA_RULESETS") > 0
+                         ? qEnvironmentVariableIntValue("ORVELLE_REPLICA_RULESETS")
+                         : newSets;
+    QVERIFY(SaveOnProvider(r, oldSets, 20, 9).ok);
+    QVERIFY(r.WaitForCopies(20) >= 0);
+    const std::string before = Fingerprint(oldSets, 20, 9);
+    const std::string after = Fingerprint(sets, 20, 10);
+
+    struct Reader {
+      SlapdFixture* server;
+      std::atomic<long> loads{0}, old{0}, fresh{0};
+      std::atomic<qint64> firstFresh{-1};
+      std::string other;  // the first load that was neither
+      std::atomic<long> others{0};
+    };
+    Reader readers[2];
+    readers[0].server = &r.copy();
+    readers[1].server = &r.lostCopy();
+    std::atomic<bool> stop{false};
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<std::thread> threads;
+    for (Reader& reader : readers)
+      threads.emplace_back([&, rd = &reader] {
+        while (!stop) {
+          const std::string served = Served(*rd->server);
+          ++rd->loads;
+          if (served == before) {
+            ++rd->old;
+          } else if (served == after) {
+            ++rd->fresh;
+            qint64 none = -1;
+            rd->firstFresh.compare_exchange_strong(none, clock.elapsed());
+          } else if (rd->others++ == 0) {
+            rd->other = served.substr(0, 300);
+          }
+        }
+      });
+    directory::SaveOptions options;
+    options.onStage = [&](directory::SaveStage stage) {
+      if (killProvider && stage == directory::SaveStage::StagingHalfway) r.provider().Kill();
+    };
+    const qint64 startedAt = clock.elapsed();
+    const msg::Result saved = SaveOnProvider(r, sets, 20, 10, options);
+    const qint64 savedAt = clock.elapsed();
+    qInfo("the save took %lld ms", savedAt - startedAt);
+    QCOMPARE(saved.ok, !killProvider);
+    // Readers go on until both saw the new configuration (or a second, for the kill).
+    while (clock.elapsed() - savedAt < (killProvider ? 1000 : 10000) &&
+           (killProvider || readers[0].firstFresh < 0 || readers[1].firstFresh < 0))
+      QThread::msleep(5);
+    QThread::msleep(200);
+    stop = true;
+    for (std::thread& t : threads) t.join();
+    for (Reader& reader : readers) {
+      qInfo(
+          "copy on port %d: %ld loads, %ld old, %ld new, %ld neither; new %lld ms after the "
+          "save returned",
+          reader.server->port(), reader.loads.load(), reader.old.load(), reader.fresh.load(),
+          reader.others.load(), reader.firstFresh < 0 ? -1 : reader.firstFresh - savedAt);
+      QVERIFY2(reader.others == 0, reader.other.c_str());
+      QVERIFY(reader.loads > 2);
+      if (killProvider) {
+        QCOMPARE(reader.fresh.load(), 0L);
+      } else {
+        QVERIFY(reader.firstFresh >= 0);
+      }
+    }
+    if (killProvider) {
+      // The copies keep the old configuration; once the provider is back, the next save
+      // reaches them.
+      QVERIFY(r.RestartProvider());
+      QCOMPARE(Served(r.copy()), before);
+      QVERIFY(SaveOnProvider(r, 3, 3, 3).ok);
+      QVERIFY(r.WaitForCopies(20) >= 0);
+      QCOMPARE(Served(r.copy()), Fingerprint(3, 3, 3));
+      QCOMPARE(Served(r.lostCopy()), Fingerprint(3, 3, 3));
+      return;
+    }
+    if (oldSets != 2) return;
+    // A copy that starts now takes up the new configuration in its refresh.
+    SlapdFixture::Options late;
+    late.consumerOf = r.provider().port();
+    SlapdFixture lateCopy(late);
+    QVERIFY2(lateCopy.ok(), lateCopy.error().c_str());
+    QElapsedTimer refresh;
+    refresh.start();
+    while (Served(lateCopy) != after && refresh.elapsed() < 20000) QThread::msleep(20);
+    qInfo("a copy started after the save served it after %lld ms", refresh.elapsed());
+    QCOMPARE(Served(lateCopy), after);
   }
 };
 
