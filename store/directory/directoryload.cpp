@@ -646,14 +646,17 @@ LoadResult LoadFromDirectory(Session& session, Configuration& configuration,
     // The server stopped answering, went away or the user cancelled: nothing was loaded,
     // and an empty configuration must not stand in for the stored one.
     if (code == ldapx::kTimeout || code == ldapx::kCancelled || code == ldapx::kServerDown) {
+      // The server of the list that answered the logon.
+      Logon lost;
+      lost.host = session.connection->host();
+      lost.port = session.connection->port();
       session.connection.reset();
       if (code == ldapx::kTimeout) {
         Tell(prompt, msg::Problem{62190,
-                                  {server.address + ":" + std::to_string(server.port),
+                                  {ldapx::HostListText({{lost.host, lost.port}}),
                                    std::to_string(timeouts.operationSeconds)},
                                   msg::Icon::Error});
       } else if (code == ldapx::kServerDown) {
-        Logon lost;
         lost.opened = true;
         lost.code = code;
         Tell(prompt, LogonFailure(61276, lost, server.address, server.port, timeouts));
