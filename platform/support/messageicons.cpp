@@ -40,6 +40,8 @@ Icon IconOf(int id, Icon requested) {
       {62305, Icon::Error},
       {62307, Icon::Error},
       {62308, Icon::Error},
+      {62309, Icon::Error},
+      {62310, Icon::Error},
       {62215, Icon::Error},
       {61280, Icon::Error},
       {61284, Icon::Error},

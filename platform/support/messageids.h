@@ -75,5 +75,9 @@ inline constexpr int kReadOnlyCopy = 62305;
 inline constexpr int kSaveOnProvider = 62306;
 inline constexpr int kProviderFailed = 62307;
 inline constexpr int kProviderUnusable = 62308;
+// A copy that waited for its replicas: one did not serve the saved version in time (the
+// replica, the seconds, its version, the saved one), or could not be asked.
+inline constexpr int kReplicaBehind = 62309;
+inline constexpr int kReplicaUnreachable = 62310;
 
 }  // namespace msg::id

@@ -359,6 +359,12 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62308,
        "The server %s named %s as the server that takes changes, which is no LDAP URL this "
        "program can connect to.\n\nNothing was saved."},
+      {62309,
+       "The configuration was saved, but the replica %s did not serve it within %s seconds: it "
+       "serves version %s, the saved one is %s."},
+      {62310,
+       "The configuration was saved, but the replica %s could not be asked within %s seconds "
+       "whether it serves it."},
       {62194, "Reason: %s (the server says: %s)"},
       {62195, "Cancel"},
       {62196, "Cancelling..."},

@@ -6,11 +6,13 @@
 #include <QCommandLineParser>
 #include <QStringList>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <ostream>
+#include <thread>
 
 #include "platform/ldap/ldapclient.h"
 #include "platform/ldap/serversettings.h"
@@ -78,6 +80,11 @@ constexpr const char* kUsage =
     "                       and ldif before anything is written)\n"
     "  --if-version TOKEN   for copy: write nothing, and exit with status 3, unless\n"
     "                       TARGET is still at version TOKEN (what version printed)\n"
+    "  --wait-replicas URL  for copy to a directory: return only once the replica URL\n"
+    "                       (the same configuration on another server; may be given\n"
+    "                       again) serves the version just saved\n"
+    "  --wait-limit SECONDS how long --wait-replicas waits in all (default 60); a replica\n"
+    "                       still behind then fails the copy (status 1), which stays saved\n"
     "  --follow-referrals   for copy: when TARGET's server holds a read-only copy, save\n"
     "                       on the server it names instead (logged on the same way, never\n"
     "                       less encrypted); without it such a copy fails, naming that\n"
@@ -185,10 +192,57 @@ msg::Result SaveOnProvider(directory::Session& session, const Configuration& con
   return directory::SaveWithRootEntry(session, configuration);
 }
 
+// The version of the directory configuration `session` saved to, read over its
+// connection; empty when it cannot be read.
+std::string SavedVersion(const directory::Session& session) {
+  if (!session.connection) return {};
+  const directory::DirectoryState state =
+      directory::ReadDirectoryState(*session.connection, session.subtreeDn);
+  return state.code == ldapx::kSuccess && state.kind != 0 ? directory::DirectoryToken(state)
+                                                          : std::string();
+}
+
 }  // namespace
 
+bool WaitForReplicas(const std::vector<std::string>& replicas, const std::string& version,
+                     const Credentials& credentials, int seconds) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  for (const std::string& url : replicas) {
+    directory::Session replica = credentials;
+    std::string serves;
+    while (true) {
+      if (!replica.connection) {
+        msg::RecordingSink quiet;  // a replica that is not up yet is asked again
+        msg::ScopedSink scoped(&quiet);
+        directory::ConnectConfiguration(replica, url, ldapx::Timeouts{2, 5});
+      }
+      if (replica.connection) {
+        const directory::DirectoryState state =
+            directory::ReadDirectoryState(*replica.connection, replica.subtreeDn);
+        if (state.code == ldapx::kSuccess && state.kind != 0) {
+          serves = directory::DirectoryToken(state);
+          if (serves == version) break;
+        } else {
+          replica.connection.reset();
+        }
+      }
+      if (std::chrono::steady_clock::now() >= until) {
+        if (serves.empty())
+          msg::Show(msg::id::kReplicaUnreachable, {url, std::to_string(seconds)}, msg::Buttons::Ok,
+                    msg::Icon::Error);
+        else
+          msg::Show(msg::id::kReplicaBehind, {url, std::to_string(seconds), serves, version},
+                    msg::Buttons::Ok, msg::Icon::Error);
+        return false;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  }
+  return true;
+}
+
 bool SaveTarget(const std::string& target, Configuration& configuration,
-                const Credentials& credentials, bool followReferrals) {
+                const Credentials& credentials, bool followReferrals, std::string* savedVersion) {
   store::Session session;
   if (IsLdapUrl(target)) {
     session.directory = credentials;
@@ -197,6 +251,7 @@ bool SaveTarget(const std::string& target, Configuration& configuration,
                        directory::SaveConfigurationToUrl(session.directory, configuration, target),
                        followReferrals);
     msg::Show(saved);
+    if (saved && savedVersion) *savedVersion = SavedVersion(session.directory);
     return bool(saved);
   }
   if (IsUrl(target)) {
@@ -302,7 +357,7 @@ bool ReadVersion(const std::string& source, const Credentials& credentials, std:
 
 SaveResult SaveTargetAtVersion(const std::string& target, Configuration& configuration,
                                const Credentials& credentials, const std::string& version,
-                               bool followReferrals) {
+                               bool followReferrals, std::string* savedVersion) {
   if (IsLdapUrl(target)) {
     // The version is read over the connection the save then uses, just before it.
     directory::Session session = credentials;
@@ -334,6 +389,7 @@ SaveResult SaveTargetAtVersion(const std::string& target, Configuration& configu
                        followReferrals, [&] { return msg::Result(atVersion()); });
     msg::Show(saved);
     if (notAtVersion) return SaveResult::NotAtVersion;
+    if (saved && savedVersion) *savedVersion = SavedVersion(session);
     return saved ? SaveResult::Saved : SaveResult::Failed;
   }
   if (IsUrl(target)) {
@@ -426,6 +482,8 @@ struct Options {
   bool rootDnGiven = false;
   bool allowWarnings = false;
   bool followReferrals = false;
+  std::vector<std::string> waitReplicas;
+  int waitSeconds = 60;
   std::string ifVersion;
   bool ifVersionGiven = false;
   Credentials credentials;
@@ -450,6 +508,8 @@ int ParseArguments(const std::vector<std::string>& arguments, Options& options, 
   const QCommandLineOption allowWarnings("allow-warnings");
   const QCommandLineOption starttls("starttls");
   const QCommandLineOption followReferrals("follow-referrals");
+  const QCommandLineOption waitReplicas("wait-replicas", {}, "URL");
+  const QCommandLineOption waitLimit("wait-limit", {}, "SECONDS");
   const QCommandLineOption oidtable("oidtable", {}, "FILE");
   const QCommandLineOption bindDn("bind-dn", {}, "DN");
   const QCommandLineOption passwordFile("password-file", {}, "FILE");
@@ -457,16 +517,16 @@ int ParseArguments(const std::vector<std::string>& arguments, Options& options, 
   const QCommandLineOption caFile("ca-file", {}, "FILE");
   const QCommandLineOption ifVersion("if-version", {}, "TOKEN");
   QCommandLineParser parser;
-  parser.addOptions({help, allowWarnings, starttls, followReferrals, oidtable, bindDn, passwordFile,
-                     rootDn, caFile, ifVersion});
+  parser.addOptions({help, allowWarnings, starttls, followReferrals, waitReplicas, waitLimit,
+                     oidtable, bindDn, passwordFile, rootDn, caFile, ifVersion});
   QStringList list{QStringLiteral("orvelle-config")};
   for (const std::string& a : arguments) list << Latin1(a);
   const bool parsed = parser.parse(list);
 
   // The parser reports every problem at once; the tool names the first argument in
   // error, and --help counts when it comes before that one.
-  const std::vector<QCommandLineOption> valued = {oidtable, bindDn, passwordFile,
-                                                  rootDn,   caFile, ifVersion};
+  const std::vector<QCommandLineOption> valued = {oidtable, bindDn,    passwordFile, rootDn,
+                                                  caFile,   ifVersion, waitLimit,    waitReplicas};
   auto takesValue = [&](const QString& name) {
     for (const QCommandLineOption& o : valued)
       if (o.names().contains(name)) return true;
@@ -516,6 +576,15 @@ int ParseArguments(const std::vector<std::string>& arguments, Options& options, 
     options.operands.push_back(Bytes(operand));
   options.allowWarnings = parser.isSet(allowWarnings);
   options.followReferrals = parser.isSet(followReferrals);
+  for (const QString& url : parser.values(waitReplicas)) options.waitReplicas.push_back(Bytes(url));
+  if (parser.isSet(waitLimit)) {
+    bool number = false;
+    options.waitSeconds = parser.value(waitLimit).toInt(&number);
+    if (!number || options.waitSeconds < 1) {
+      err << "orvelle-config: --wait-limit takes a number of seconds (at least 1)\n" << kUsage;
+      return 2;
+    }
+  }
   if (parser.isSet(starttls))
     options.credentials.server.security = ldapx::SecurityName(ldapx::Security::StartTls);
   options.oidtablePath = Bytes(parser.value(oidtable));
@@ -565,6 +634,10 @@ int RunCommand(const std::vector<std::string>& arguments, std::ostream& out, std
   }
   if (options.followReferrals && command != "copy") {
     err << "orvelle-config: --follow-referrals goes with copy only\n" << kUsage;
+    return 2;
+  }
+  if (!options.waitReplicas.empty() && (command != "copy" || !IsLdapUrl(operands[2]))) {
+    err << "orvelle-config: --wait-replicas goes with copy to an LDAP URL only\n" << kUsage;
     return 2;
   }
 
@@ -714,14 +787,20 @@ int RunCommand(const std::vector<std::string>& arguments, std::ostream& out, std
     msg::Show(62258, {operands[1], operands[2]}, msg::Buttons::Ok, msg::Icon::Error);
     return 1;
   }
+  std::string savedVersion;
   if (options.ifVersionGiven) {
-    const SaveResult saved = SaveTargetAtVersion(operands[2], configuration, credentials,
-                                                 options.ifVersion, options.followReferrals);
+    const SaveResult saved =
+        SaveTargetAtVersion(operands[2], configuration, credentials, options.ifVersion,
+                            options.followReferrals, &savedVersion);
     if (saved == SaveResult::NotAtVersion) return 3;
     if (saved == SaveResult::Failed) return 1;
-  } else if (!SaveTarget(operands[2], configuration, credentials, options.followReferrals)) {
+  } else if (!SaveTarget(operands[2], configuration, credentials, options.followReferrals,
+                         &savedVersion)) {
     return 1;
   }
+  if (!options.waitReplicas.empty() &&
+      !WaitForReplicas(options.waitReplicas, savedVersion, credentials, options.waitSeconds))
+    return 1;
   out << "Copied " << msg::Displayable(operands[1]) << " to " << msg::Displayable(operands[2])
       << ": " << summary << ".\n";
   return 0;

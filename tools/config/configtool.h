@@ -42,8 +42,11 @@ int LoadSource(const std::string& source, Configuration& configuration, kvaro::O
 // copy refuses the save naming the server that takes changes (nothing is written
 // anywhere); with `followReferrals` the save goes there instead, logged on as on the
 // copy with security never weaker.
+// `savedVersion` (may be null) receives the version of a directory TARGET as the save
+// left it, read over the save's connection (empty for a folder).
 bool SaveTarget(const std::string& target, Configuration& configuration,
-                const Credentials& credentials, bool followReferrals = false);
+                const Credentials& credentials, bool followReferrals = false,
+                std::string* savedVersion = nullptr);
 
 // Reads the version token of SOURCE (a folder, see localfiles::FolderToken, or an
 // ldap:// URL, see directory::DirectoryToken; a folder or subtree that does not exist
@@ -59,7 +62,14 @@ enum class SaveResult { Saved, Failed, NotAtVersion };
 // referred to, before the save there.
 SaveResult SaveTargetAtVersion(const std::string& target, Configuration& configuration,
                                const Credentials& credentials, const std::string& version,
-                               bool followReferrals = false);
+                               bool followReferrals = false, std::string* savedVersion = nullptr);
+
+// Waits until every URL of `replicas` (servers that replicate a directory TARGET) serves
+// `version`, asking each about ten times a second, for at most `seconds` in all. True
+// when all do; else the message names the first that did not (kReplicaBehind) or could
+// not be asked (kReplicaUnreachable).
+bool WaitForReplicas(const std::vector<std::string>& replicas, const std::string& version,
+                     const Credentials& credentials, int seconds);
 
 // Runs every record's check (rule sets, rules, forms, input groups, input fields),
 // each failure shown as its own message. Returns the number of failed checks.

@@ -1,6 +1,7 @@
 // orvelle-config against a provider and its read-only copies: a copy to a copy fails,
 // naming the provider, and writes nothing, unless --follow-referrals sends it on to the
 // provider; a URL may list several servers, tried in order.
+#include <QElapsedTimer>
 #include <QtTest>
 #include <filesystem>
 #include <fstream>
@@ -91,6 +92,44 @@ class ConfigToolReplicaTest : public QObject {
              qPrintable(copied.err));
     QCOMPARE(RunAsAdmin({"version", provider}).out, before.out);
     QVERIFY(stored.find("Form: Before") != std::string::npos);
+  }
+
+  // --wait-replicas returns once each replica serves the version just saved, which
+  // `version` then prints there; a replica that cannot serve it within the limit fails
+  // the copy, which stays saved.
+  void copyWaitsForReplicas_data() {
+    QTest::addColumn<bool>("reachable");
+    QTest::newRow("both copies") << true;
+    QTest::newRow("a replica that is not there") << false;
+  }
+  void copyWaitsForReplicas() {
+    ReplicatedSlapd& r = testsupport::SharedReplicas();
+    QVERIFY2(r.ok(), r.error().c_str());
+    QFETCH(bool, reachable);
+    const QString provider = QString::fromStdString(ReplicatedSlapd::Url(r.provider(), kRoot));
+    const QString copy = QString::fromStdString(ReplicatedSlapd::Url(r.copy(), kRoot));
+    const QString lost = QString::fromStdString(ReplicatedSlapd::Url(r.lostCopy(), kRoot));
+    const QString dead = "ldap://127.0.0.1:" + QString::number(r.deadPort()) +
+                         "/cn=Orvelle%20Configuration,o=Sample";
+    QVERIFY(RunAsAdmin({"copy", Folder("wait-before", "Before"), provider}).code == 0);
+    QStringList arguments{"copy", Folder(QString("wait-") + QTest::currentDataTag(), "Waited"),
+                          provider, "--wait-replicas", copy};
+    arguments << "--wait-replicas" << (reachable ? lost : dead) << "--wait-limit"
+              << "3";
+    QElapsedTimer timer;
+    timer.start();
+    const Result copied = RunAsAdmin(arguments);
+    qInfo("%s: %lld ms", QTest::currentDataTag(), timer.elapsed());
+    const QString saved = RunAsAdmin({"version", provider}).out;
+    if (!reachable) {
+      QCOMPARE(copied.code, 1);
+      QVERIFY2(copied.err.contains(dead), qPrintable(copied.err));
+      QVERIFY(timer.elapsed() < 10000);
+      return;
+    }
+    QVERIFY2(copied.code == 0, qPrintable(copied.err));
+    QCOMPARE(RunAsAdmin({"version", copy}).out, saved);
+    QCOMPARE(RunAsAdmin({"version", lost}).out, saved);
   }
 
   void followGoesWithCopyOnly() {
