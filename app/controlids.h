@@ -12,6 +12,7 @@ inline constexpr int kIdCapsIndicator = 59137;
 inline constexpr int kIdNumIndicator = 59138;
 inline constexpr int kIdScrollIndicator = 59139;
 inline constexpr int kIdSecurityIndicator = 1066;
+inline constexpr int kIdServerIndicator = 1067;
 
 // The About box.
 inline constexpr int kIdAboutDialog = 100;

@@ -13,6 +13,7 @@
 #include "store/directory/directoryload.h"
 #include "store/directory/directorylogon.h"
 #include "store/directory/directorysave.h"
+#include "store/directory/readonlycopy.h"
 #include "store/store.h"
 
 namespace {
@@ -52,6 +53,33 @@ int LoadFromDirectoryInto(ApplicationObject& app, Configuration& into, bool useK
   return store::LoadStatusOf(result);
 }
 
+// A save that reached a read-only copy asks whether to save on the server that takes
+// changes instead; Yes logs on there (the same DN, password and security, never weaker)
+// and saves there. What was shown is gone from the result.
+msg::Result SaveOnProviderIfAsked(store::Session& session, Configuration& configuration,
+                                  QWidget* parent, const directory::SaveOptions& options,
+                                  store::SaveMode mode, msg::Result saved) {
+  const auto provider = directory::ReadOnlyCopyReferral(saved);
+  if (!provider) return saved;
+  const std::string copy = saved.problems.back().args.front();
+  saved.problems.pop_back();
+  msg::Show(saved);  // what the save said before its refusal
+  if (msg::Show(msg::id::kSaveOnProvider, {copy, *provider}, msg::Buttons::YesNo,
+                msg::Icon::Question) != msg::Answer::Yes)
+    return msg::Result(false);
+  const ldapx::Timeouts timeouts =
+      session.directory.connection ? session.directory.connection->timeouts() : ldapx::Timeouts{};
+  return RunWithPleaseWait(
+      parent, std::string(msg::LoadString(61282)), std::string(msg::LoadString(62199)),
+      [&](directory::PleaseWait& wait) {
+        msg::Result connected =
+            directory::ConnectToProvider(session.directory, *provider, timeouts);
+        if (!connected) return connected;
+        return store::Save(session, configuration, &wait, options, mode);
+      },
+      CancelBy::ByWork);
+}
+
 }  // namespace
 
 int LoadFromDirectoryInWorker(ApplicationObject& app) {
@@ -81,6 +109,7 @@ SaveStatus SaveInWorker(store::Session& session, Configuration& configuration, Q
           return store::Save(session, configuration, &wait, options, mode);
         },
         CancelBy::ByWork);
+    saved = SaveOnProviderIfAsked(session, configuration, parent, options, mode, std::move(saved));
     if (remover) remover->Add(std::move(old));
     const auto conflict =
         std::find_if(saved.problems.begin(), saved.problems.end(),

@@ -22,6 +22,7 @@
 #include "editor/propertypanel.h"
 #include "model/configuration.h"
 #include "model/renaming.h"
+#include "platform/ldap/serversettings.h"
 #include "platform/support/messages.h"
 #include "store/directory/directorylogon.h"
 #include "store/store.h"
@@ -162,6 +163,10 @@ CMainFrame::CMainFrame(Configuration& configuration, const store::Session& sessi
   status->addWidget(idleText_, 1);
   // Whether the session's directory connection is encrypted.
   if (session_.directory.connection) {
+    server_ = new QLabel(status);
+    server_->setObjectName(ObjectName(kIdServerIndicator));
+    server_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    status->addPermanentWidget(server_);
     security_ = new QLabel(status);
     security_->setObjectName(ObjectName(kIdSecurityIndicator));
     security_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -392,8 +397,12 @@ void CMainFrame::UpdateSecurity() {
   if (!security_) return;
   if (!session_.directory.connection) {
     security_->setText(Text(62322));
+    server_->clear();
     return;
   }
+  const ldapx::Connection& connection = *session_.directory.connection;
+  server_->setText(QString::fromStdString(
+      msg::Text(62303, {ldapx::HostListText({{connection.host(), connection.port()}})})));
   security_->setText(QString::fromStdString(directory::SecurityText(
       *session_.directory.connection, session_.directory.server.Tls().security)));
 }

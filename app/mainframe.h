@@ -156,6 +156,7 @@ class CMainFrame : public QMainWindow {
   OVS_RHSClientWnd* rightPane_ = nullptr;
   QLabel* idleText_ = nullptr;
   QLabel* security_ = nullptr;
+  QLabel* server_ = nullptr;  // which server of the settings' list answered
   QPointer<CHelpWindow> help_;
   std::map<int, QAction*> actions_;
 };

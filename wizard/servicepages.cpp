@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "platform/ldap/dncheck.h"
+#include "platform/ldap/serversettings.h"
 #include "platform/support/messages.h"
 #include "platform/support/qstringlist.h"
 #include "wizard/connectiontest.h"
@@ -294,7 +295,7 @@ bool SummaryPage::OnSetActive() {
   if (w.startupMode == StartupMode::kDirectory && !w.addingServicesOnly()) {
     const ldapx::ServerSettings& server = w.directory.server;
     const ldapx::TlsOptions tls = server.Tls();
-    summaryText += "\r\n" + msg::Text(62334, {server.address + ":" + std::to_string(server.port)});
+    summaryText += "\r\n" + msg::Text(62334, {ldapx::HostListText(server.Hosts())});
     summaryText += "\r\n" + msg::Text(62335, {SecurityChoice(tls.security)});
     if (tls.security != ldapx::Security::None)
       summaryText +=

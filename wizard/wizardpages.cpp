@@ -18,6 +18,7 @@
 #include "directoryui/directorywork.h"
 #include "platform/ldap/dncheck.h"
 #include "platform/ldap/ldapclient.h"
+#include "platform/ldap/serversettings.h"
 #include "platform/support/messages.h"
 #include "store/directory/subtreecheck.h"
 #include "wizard/connectiontest.h"
@@ -273,6 +274,12 @@ int HostPage::OnWizardNext() {
     Control<QLineEdit>(kIdServerPortEdit)->setFocus(Qt::OtherFocusReason);
     return -1;
   }
+  // Several servers that hold the same configuration may be listed, tried in order.
+  if (!ldapx::ParseHostList(host, port)) {
+    msg::Show(62304, {host});
+    Control<QLineEdit>(kIdServerHostEdit)->setFocus(Qt::OtherFocusReason);
+    return -1;
+  }
   ldapx::ServerSettings server = w.directory.server;
   server.address = host;
   server.port = port;
@@ -438,7 +445,7 @@ int SubtreePage::OnWizardNext() {
       if (target.code == ldapx::kCancelled) return refuse();
       if (target.code == ldapx::kTimeout) {
         msg::Show(62190,
-                  {w.directory.server.address + ":" + std::to_string(w.directory.server.port),
+                  {ldapx::HostListText(w.directory.server.Hosts()),
                    std::to_string(w.timeouts.operationSeconds)},
                   msg::Buttons::Ok, msg::Icon::Error);
       } else {

@@ -401,6 +401,12 @@ class TestMainFrame : public QObject {
       QVERIFY(label);
       QCOMPARE(label->text(), ldaps ? QStringLiteral("Connection: encrypted (LDAPS)")
                                     : QStringLiteral("Connection: not encrypted"));
+      // Which server of the settings' list answered.
+      auto* server = frame.statusBar()->findChild<QLabel*>(ObjectName(kIdServerIndicator));
+      QVERIFY(server);
+      QCOMPARE(server->text(), QString("Server: %1:%2")
+                                   .arg(QString::fromStdString(slapd.host()))
+                                   .arg(ldaps ? slapd.ldapsPort() : slapd.port()));
     }
     Frame local;
     QVERIFY(!local.frame.statusBar()->findChild<QLabel*>(ObjectName(kIdSecurityIndicator)));

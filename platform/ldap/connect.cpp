@@ -230,6 +230,7 @@ std::unique_ptr<Connection> Connection::Open(const std::string& host, int port,
   if (!GuardSocket(ld)) return fail(LDAP_LOCAL_ERROR, "");
   conn->firstBindBy_ = deadline;
   conn->host_ = host;
+  conn->port_ = port;
   int version = LDAP_VERSION3;
   ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
   ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);

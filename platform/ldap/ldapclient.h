@@ -190,6 +190,10 @@ class Connection {
 
   // True when the connection runs over TLS.
   bool encrypted() const;
+  // The host and port the connection was opened to, as Open was given them (the port
+  // with the scheme's default filled in).
+  const std::string& host() const { return host_; }
+  int port() const { return port_; }
 
   // Sets LDAP_OPT_PROTOCOL_VERSION. Connections start with version 3; current servers
   // refuse version 2 binds.
@@ -204,6 +208,11 @@ class Connection {
   int SimpleBind(const std::string& dn, const std::string& password);
   // The server's diagnostic message of the last final answer (empty when it sent none).
   const std::string& diagnostic() const { return diagnostic_; }
+  // The URLs of the last answer that was a referral (kReferral: the server holds a
+  // read-only copy, or not the entry, and names where to go), as the server sent them;
+  // kept until the next referral, also from a failed request of a batch (AddMany,
+  // WriteInOrder, DeleteMany). Nothing is ever sent to them by this layer.
+  const std::vector<std::string>& referrals() const { return referrals_; }
   // Synchronous search. `attributes` empty asks for all user attributes; `typesOnly`
   // asks for attribute types without values.
   SearchResult Search(const std::string& base, Scope scope, const std::string& filter,
@@ -310,6 +319,8 @@ class Connection {
   int StartTls(const TlsOptions& tls, std::string* why);
   void* ld_;
   std::string host_;  // as the caller gave it: the name the certificate must carry
+  int port_ = 0;
+  std::vector<std::string> referrals_;
   Timeouts timeouts_;
   std::string diagnostic_;
   int lost_ = kSuccess;

@@ -72,6 +72,73 @@ TlsOptions ServerSettings::Tls() const {
   return TlsOptions{ParseSecurity(security).value_or(Security::StartTls), caCertificateFile};
 }
 
+std::optional<std::vector<HostPort>> ParseHostList(std::string_view address, int defaultPort) {
+  std::vector<HostPort> hosts;
+  size_t at = 0;
+  const auto separator = [](char c) { return c == ' ' || c == '\t' || c == ','; };
+  while (at < address.size()) {
+    if (separator(address[at])) {
+      ++at;
+      continue;
+    }
+    size_t end = at;
+    while (end < address.size() && !separator(address[end])) ++end;
+    const std::string_view item = address.substr(at, end - at);
+    at = end;
+    HostPort hp;
+    std::string_view portText;
+    if (item.front() == '[') {
+      const size_t close = item.find(']');
+      if (close == std::string_view::npos || close == 1) return std::nullopt;
+      hp.host = std::string(item.substr(1, close - 1));
+      const std::string_view rest = item.substr(close + 1);
+      if (!rest.empty()) {
+        if (rest.front() != ':') return std::nullopt;
+        portText = rest.substr(1);
+        if (portText.empty()) return std::nullopt;
+      }
+    } else {
+      const size_t colon = item.find(':');
+      if (colon != std::string_view::npos && item.find(':', colon + 1) == std::string_view::npos) {
+        hp.host = std::string(item.substr(0, colon));
+        portText = item.substr(colon + 1);
+        if (hp.host.empty() || portText.empty()) return std::nullopt;
+      } else {
+        hp.host = std::string(item);  // a name, or a bare IPv6 address
+      }
+    }
+    if (portText.empty()) {
+      hp.port = defaultPort;
+    } else {
+      long long port = 0;
+      for (const char c : portText) {
+        if (c < '0' || c > '9' || port > 65535) return std::nullopt;
+        port = port * 10 + (c - '0');
+      }
+      if (!IsValidPort(port)) return std::nullopt;
+      hp.port = static_cast<int>(port);
+    }
+    hosts.push_back(std::move(hp));
+  }
+  if (hosts.empty()) return std::nullopt;
+  return hosts;
+}
+
+std::string HostListText(const std::vector<HostPort>& hosts) {
+  std::string text;
+  for (const HostPort& hp : hosts) {
+    if (!text.empty()) text += ' ';
+    const bool v6 = hp.host.find(':') != std::string::npos && hp.host.front() != '[';
+    text += v6 ? "[" + hp.host + "]" : hp.host;
+    text += ":" + std::to_string(hp.port);
+  }
+  return text;
+}
+
+std::vector<HostPort> ServerSettings::Hosts() const {
+  return ParseHostList(address, port).value_or(std::vector<HostPort>{});
+}
+
 std::optional<UrlDesc> ParseUrl(const std::string& url) {
   LDAPURLDesc* desc = nullptr;
   if (ldap_url_parse(url.c_str(), &desc) != LDAP_URL_SUCCESS || !desc) return std::nullopt;

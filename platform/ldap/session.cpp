@@ -37,6 +37,17 @@ int ResultCode(LDAP* ld, LDAPMessage* res, std::string* diagnostic) {
   return rc == LDAP_SUCCESS ? code : rc;
 }
 
+std::vector<std::string> ReferralUrls(LDAP* ld, LDAPMessage* res) {
+  int code = LDAP_OTHER;
+  char** urls = nullptr;
+  std::vector<std::string> out;
+  if (ldap_parse_result(ld, res, &code, nullptr, nullptr, &urls, nullptr, 0) != LDAP_SUCCESS)
+    return out;
+  for (char** u = urls; u && *u; ++u) out.emplace_back(*u);
+  if (urls) ldap_memvfree(reinterpret_cast<void**>(urls));
+  return out;
+}
+
 std::vector<char*> AttributeList(const std::vector<std::string>& attributes) {
   std::vector<char*> list;
   for (const std::string& a : attributes) list.push_back(const_cast<char*>(a.c_str()));

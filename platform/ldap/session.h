@@ -53,6 +53,9 @@ bool Connected(LDAP* ld);
 // message (when `diagnostic` is given); frees nothing.
 int ResultCode(LDAP* ld, LDAPMessage* res, std::string* diagnostic = nullptr);
 
+// The referral URLs of a final answer (empty when it names none); frees nothing.
+std::vector<std::string> ReferralUrls(LDAP* ld, LDAPMessage* res);
+
 // libldap's null-terminated list of attribute names; it points into `attributes`, which
 // must outlive it.
 std::vector<char*> AttributeList(const std::vector<std::string>& attributes);

@@ -104,7 +104,9 @@ int Connection::Wait(int msgid, Clock::time_point deadline) {
     }
     return rc;
   }
-  return ResultCode(ld, res.get(), &diagnostic_);
+  const int code = ResultCode(ld, res.get(), &diagnostic_);
+  if (code == LDAP_REFERRAL) referrals_ = ReferralUrls(ld, res.get());
+  return code;
 }
 
 }  // namespace ldapx

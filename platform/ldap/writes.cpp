@@ -30,10 +30,12 @@ using namespace wait;
 // `needs[i]` lists the earlier requests that must have succeeded before request i is
 // sent (may be shorter than `count`: the rest need nothing). `skip` (may be empty) is
 // asked before each send: true leaves the request and those that need it unsent, which
-// is no failure. `succeeded` (may be empty) sees each successful answer.
+// is no failure. `succeeded` (may be empty) sees each successful answer. `referrals`
+// receives the URLs of an answer that was a referral.
 int RunBatch(LDAP* ld, size_t count, int window, const std::vector<std::vector<int>>& needs,
              int seconds, const std::function<int(size_t, int*)>& send, int* failedIndex,
-             std::vector<int>* codesOut, const std::function<bool(size_t)>& skip = {},
+             std::vector<int>* codesOut, std::vector<std::string>& referrals,
+             const std::function<bool(size_t)>& skip = {},
              const std::function<void(size_t, LDAPMessage*)>& succeeded = {}) {
   std::vector<int> codes(count, kNotSent);
   std::vector<bool> dropped(count, false);
@@ -116,6 +118,7 @@ int RunBatch(LDAP* ld, size_t count, int window, const std::vector<std::vector<i
     const size_t i = found->second;
     inFlight.erase(found);
     const int code = ResultCode(ld, res.get());
+    if (code == LDAP_REFERRAL) referrals = ReferralUrls(ld, res.get());
     codes[i] = code;
     if (code != LDAP_SUCCESS) stop = true;
     if (code == LDAP_SUCCESS && succeeded) succeeded(i, res.get());
@@ -253,7 +256,7 @@ int Connection::AddMany(const std::vector<AddRequest>& requests, int window, int
       };
   }
   return RunBatch(ld, requests.size(), window, after, timeouts_.operationSeconds, send, failedIndex,
-                  codes, skip, succeeded);
+                  codes, referrals_, skip, succeeded);
 }
 
 int Connection::WriteInOrder(const std::vector<AddRequest>& requests, int window,
@@ -339,6 +342,7 @@ int Connection::WriteInOrder(const std::vector<AddRequest>& requests, int window
     inFlight.erase(found);
     lastAnswer = Clock::now();
     const int code = ResultCode(ld, res.get());
+    if (code == LDAP_REFERRAL) referrals_ = ReferralUrls(ld, res.get());
     if (code != LDAP_SUCCESS) fail(w, code);
     if (hooks.answered)
       hooks.answered(w, code,
@@ -365,7 +369,7 @@ int Connection::DeleteMany(const std::vector<std::string>& dns,
     return ldap_delete_ext(ld, dns[i].c_str(), nullptr, nullptr, msgid);
   };
   return RunBatch(ld, dns.size(), window, needs, timeouts_.operationSeconds, send, failedIndex,
-                  codes);
+                  codes, referrals_);
 }
 
 }  // namespace ldapx

@@ -78,4 +78,15 @@ inline constexpr int kChangesPartlyWritten = 62364;
 // (DN, error, the DNs not removed).
 inline constexpr int kChangesRemovalFailed = 62365;
 
+// A save that reached a read-only copy (the copy's server, the URL of the server that
+// takes changes), the question whether to save there instead, and why that failed.
+inline constexpr int kReadOnlyCopy = 62305;
+inline constexpr int kSaveOnProvider = 62306;
+inline constexpr int kProviderFailed = 62307;
+inline constexpr int kProviderUnusable = 62308;
+// A copy that waited for its replicas: one did not serve the saved version in time (the
+// replica, the seconds, its version, the saved one), or could not be asked.
+inline constexpr int kReplicaBehind = 62309;
+inline constexpr int kReplicaUnreachable = 62310;
+
 }  // namespace msg::id

@@ -344,6 +344,28 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62302,
        "the server sent more entries than one read may hold (%s entries or %s MB of them, or "
        "more than one entry for a read of a single entry)"},
+      // Several servers and read-only copies (62303-62319).
+      {62303, "Server: %s"},
+      {62304,
+       "The server address '%s' cannot be used. Please enter one or more host names or "
+       "addresses separated by blanks, each followed by \":port\" where its port is not the "
+       "one below (an IPv6 address with a port in brackets, as in [::1]:389)."},
+      {62305,
+       "The server %s holds a read-only copy of the configuration; changes are saved on %s.\n\n"
+       "Nothing was saved."},
+      {62306, "The server %s holds a read-only copy of the configuration.\n\nSave to %s instead?"},
+      {62307,
+       "The configuration could not be saved on %s, the server that takes the changes of the "
+       "copy on %s.\n\nNothing was saved."},
+      {62308,
+       "The server %s named %s as the server that takes changes, which is no LDAP URL this "
+       "program can connect to.\n\nNothing was saved."},
+      {62309,
+       "The configuration was saved, but the replica %s did not serve it within %s seconds: it "
+       "serves version %s, the saved one is %s."},
+      {62310,
+       "The configuration was saved, but the replica %s could not be asked within %s seconds "
+       "whether it serves it."},
       {62194, "Reason: %s (the server says: %s)"},
       {62195, "Cancel"},
       {62196, "Cancelling..."},

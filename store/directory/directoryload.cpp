@@ -1,8 +1,10 @@
 #include "store/directory/directoryload.h"
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 
 #include "platform/ldap/dn.h"
@@ -12,6 +14,7 @@
 #include "store/directory/directorylogon.h"
 #include "store/directory/directorysave.h"
 #include "store/directory/entrylayout.h"
+#include "store/directory/leftovers.h"
 #include "store/directory/version.h"
 
 namespace directory {
@@ -491,11 +494,59 @@ std::vector<long> ParentIndexes(const ldapx::SearchResult& result, const std::st
   return PlaceEntries(result.entries, base).parents;
 }
 
+namespace {
+
+// Whether a save's swap may be under way at `rootDn`: a configuration root renamed away
+// by a swap ("<root name>.orvelle-old-...") stands beside it.
+bool SwapUnderway(ldapx::Connection& connection, const std::string& rootDn) {
+  const auto rdn = ldapx::FirstRdn(rootDn);
+  const auto parent = ldapx::ParentDn(rootDn);
+  if (!rdn || !parent || parent->empty()) return false;
+  const std::string filter = "(&(objectClass=ovConfigurationRoot)(" + rdn->type + "=" +
+                             ldapx::EscapeFilterValue(rdn->value + std::string(kOldMark)) + "*))";
+  const ldapx::SearchResult old =
+      connection.Search(*parent, ldapx::Scope::OneLevel, filter, {"1.1"});
+  return old.code == ldapx::kSuccess && !old.entries.empty();
+}
+
+// How often the root entry is in `result` (the read of the subtree at `rootDn`).
+int RootCount(const ldapx::SearchResult& result, const std::string& rootDn) {
+  const std::optional<ldapx::Dn> root = ldapx::Dn::Parse(rootDn);
+  int count = 0;
+  for (const ldapx::Entry& e : result.entries)
+    if (root && !e.dn.empty() && ldapx::Dn::Parse(e.dn) == root) ++count;
+  return count;
+}
+
+// A read of the subtree that a save's swap does not cut in two. The swap renames the
+// stored root away and the new one into its place; a read-only copy replays the two
+// renames one after the other. A read between them finds no root: where the old root
+// stands beside it, the read is repeated until the new one is in place. A read of several
+// pages across the swap gets the pages before it from the old subtree and the rest from
+// the new one (slapd goes on from the last entry it sent, and every new entry comes after
+// the old ones), the new root among them: a read that holds the root twice is repeated.
+// Both for at most kSwapWaitMs; then the read stands as it is.
+constexpr int kSwapWaitMs = 3000;
+ldapx::SearchResult ReadWholeSubtree(ldapx::Connection& connection, const std::string& rootDn) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSwapWaitMs);
+  ldapx::SearchResult result = ReadSubtree(connection, rootDn, LoadAttributes(), false);
+  while (std::chrono::steady_clock::now() < until) {
+    const bool between = result.code == ldapx::kNoSuchObject && SwapUnderway(connection, rootDn);
+    const bool straddled = result.code == ldapx::kSuccess && RootCount(result, rootDn) > 1;
+    if (!between && !straddled) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(between ? 50 : 0));
+    result = ReadSubtree(connection, rootDn, LoadAttributes(), false);
+  }
+  return result;
+}
+
+}  // namespace
+
 bool LoadSubtree(Configuration& configuration, const std::string& subtreeDn,
                  const kvaro::Oidtable& table, ldapx::Connection& connection,
                  msg::Problems& warnings, int* code, bool* notConfiguration) {
   if (notConfiguration) *notConfiguration = false;
-  const ldapx::SearchResult result = ReadSubtree(connection, subtreeDn, LoadAttributes(), false);
+  const ldapx::SearchResult result = ReadWholeSubtree(connection, subtreeDn);
   if (code) *code = result.code;
   if (result.code != ldapx::kSuccess) return false;
   // Only a configuration root is read as a configuration: any other entry (an
@@ -611,14 +662,17 @@ LoadResult LoadFromDirectory(Session& session, Configuration& configuration,
     // The server stopped answering, went away or the user cancelled: nothing was loaded,
     // and an empty configuration must not stand in for the stored one.
     if (code == ldapx::kTimeout || code == ldapx::kCancelled || code == ldapx::kServerDown) {
+      // The server of the list that answered the logon.
+      Logon lost;
+      lost.host = session.connection->host();
+      lost.port = session.connection->port();
       session.connection.reset();
       if (code == ldapx::kTimeout) {
         Tell(prompt, msg::Problem{62190,
-                                  {server.address + ":" + std::to_string(server.port),
+                                  {ldapx::HostListText({{lost.host, lost.port}}),
                                    std::to_string(timeouts.operationSeconds)},
                                   msg::Icon::Error});
       } else if (code == ldapx::kServerDown) {
-        Logon lost;
         lost.opened = true;
         lost.code = code;
         Tell(prompt, LogonFailure(61276, lost, server.address, server.port, timeouts));

@@ -5,16 +5,45 @@
 
 namespace directory {
 
-Logon OpenAndBind(const ldapx::ServerSettings& server, const std::string& password,
-                  const ldapx::Timeouts& timeouts) {
+namespace {
+
+// Whether a failed logon to one server lets the next one of the list be tried: it
+// failed before the server could say anything about the DN and password.
+bool TryNext(const Logon& logon);
+
+Logon OpenAndBindOne(const ldapx::HostPort& hp, const ldapx::ServerSettings& server,
+                     const std::string& password, const ldapx::Timeouts& timeouts) {
   Logon logon;
-  std::shared_ptr<ldapx::Connection> conn = ldapx::Connection::Open(
-      server.address, server.port, server.Tls(), timeouts, &logon.code, &logon.detail);
+  logon.host = hp.host;
+  logon.port = hp.port;
+  std::shared_ptr<ldapx::Connection> conn =
+      ldapx::Connection::Open(hp.host, hp.port, server.Tls(), timeouts, &logon.code, &logon.detail);
   if (!conn) return logon;
   logon.opened = true;
   logon.code = conn->SimpleBind(server.bindDn, password);
   logon.detail = conn->diagnostic();
   if (logon.code == ldapx::kSuccess) logon.connection = std::move(conn);
+  return logon;
+}
+
+}  // namespace
+
+Logon OpenAndBind(const ldapx::ServerSettings& server, const std::string& password,
+                  const ldapx::Timeouts& timeouts) {
+  const std::vector<ldapx::HostPort> hosts = server.Hosts();
+  if (hosts.empty()) {
+    // Nothing to connect to: fails as Open does with a host it cannot use.
+    Logon none;
+    none.host = server.address;
+    none.port = server.port;
+    none.code = ldapx::kServerDown;
+    return none;
+  }
+  Logon logon;
+  for (const ldapx::HostPort& hp : hosts) {
+    logon = OpenAndBindOne(hp, server, password, timeouts);
+    if (logon.connection || !TryNext(logon)) break;
+  }
   return logon;
 }
 
@@ -53,6 +82,12 @@ bool NotUnderstood(const Logon& logon) {
                           logon.code == ldapx::kProtocolError || logon.code == ldapx::kServerDown);
 }
 
+bool TryNext(const Logon& logon) {
+  if (logon.code == ldapx::kCancelled) return false;
+  return !logon.opened || logon.code == ldapx::kTimeout || logon.code == ldapx::kConnectError ||
+         NotUnderstood(logon);
+}
+
 }  // namespace
 
 std::string ReasonText(int code, const std::string& detail, bool fromServer,
@@ -83,7 +118,9 @@ msg::Problem ReasonProblem(int id, std::vector<std::string> args, int code,
 std::optional<msg::Problem> LogonFailure(int id, const Logon& logon, const std::string& host,
                                          int port, const ldapx::Timeouts& timeouts) {
   if (logon.code == ldapx::kCancelled) return std::nullopt;
-  const std::string where = host + ":" + std::to_string(port);
+  const std::string& named = logon.host.empty() ? host : logon.host;
+  const int namedPort = logon.host.empty() ? port : logon.port;
+  const std::string where = ldapx::HostListText({{named, namedPort}});
   if (logon.code == ldapx::kTimeout)
     return msg::Problem{62190, {where, std::to_string(timeouts.connectSeconds)}, msg::Icon::Error};
   msg::Problem problem{id, {}, msg::Icon::Error};
@@ -92,10 +129,10 @@ std::optional<msg::Problem> LogonFailure(int id, const Logon& logon, const std::
     problem.args = {where};
     problem.reason = logon.code == ldapx::kServerDown
                          ? msg::Text(62193, {msg::Text(62216)})
-                         : ReasonText(logon.code, logon.detail, true, host);
+                         : ReasonText(logon.code, logon.detail, true, named);
     return problem;
   }
-  problem.reason = ReasonText(logon.code, logon.detail, logon.opened, host);
+  problem.reason = ReasonText(logon.code, logon.detail, logon.opened, named);
   return problem;
 }
 

@@ -19,11 +19,19 @@ struct Logon {
   bool opened = false;  // the connection could be opened (so a failure is the bind's)
   int code = ldapx::kSuccess;
   std::string detail;  // the server's diagnostic message or the system's reason
+  // The server that answered, or on failure the last one tried (empty host when the
+  // address names none).
+  std::string host;
+  int port = 0;
 };
 
-// Opens a connection to server.address:server.port (LDAP version 3) and binds with
-// server.bindDn and `password` (both empty: anonymously), each within the connect limit
-// of `timeouts`. Cancellable through ldapx::CancelScope. Shows nothing.
+// Opens a connection (LDAP version 3) to the first server of server.Hosts() that
+// answers and binds with server.bindDn and `password` (both empty: anonymously), each
+// within the connect limit of `timeouts` for each server. A server that cannot be
+// reached, whose connection cannot be protected as asked, or that does not answer the
+// bind (or not understandably) gives way to the next one; a bind the server refuses
+// (wrong password, no such user) is the answer, as every copy would give it, and so is
+// a cancel. Cancellable through ldapx::CancelScope. Shows nothing.
 // The connection is protected as server.Tls() asks before the bind is sent (see
 // ldapx::Connection::Open); a failed certificate check or a refused StartTLS ends it
 // without a bind.
@@ -52,7 +60,8 @@ msg::Problem ReasonProblem(int id, std::vector<std::string> args, int code,
 
 // Why `logon` failed: nothing when it was cancelled, message 62190 when the server
 // stopped answering, 62215 when its answer to the bind could not be understood (or it
-// closed the connection instead), otherwise message `id` followed by the reason.
+// closed the connection instead), otherwise message `id` followed by the reason. The
+// server named is logon.host:logon.port when the logon names one, else host:port.
 std::optional<msg::Problem> LogonFailure(int id, const Logon& logon, const std::string& host,
                                          int port, const ldapx::Timeouts& timeouts);
 

@@ -19,6 +19,7 @@
 #include <unordered_map>
 
 #include "platform/ldap/qerror.h"
+#include "platform/support/messageids.h"
 #include "platform/support/messages.h"
 #include "platform/support/savetags.h"
 #include "store/directory/directoryload.h"
@@ -128,6 +129,7 @@ class DirectorySaver {
       Discard();  // what was added before the cancel (nothing inside a transaction)
       return Cancelled();
     }
+    if (rc == ldapx::kReferral && failed == 0) return ReadOnlyCopy();
     if (rc != ldapx::kSuccess) {
       if (failed == 0 && RefusedHere(rc) && exists_) return InPlace(stagingDn_, rc);
       Discard();
@@ -346,6 +348,19 @@ class DirectorySaver {
   // Removes the staging subtree after a failure before the swap (nothing of it may be
   // there; a failure here leaves a marked leftover for the next save).
   void Discard() { RemoveSubtree(stagingDn_, true); }
+
+  // The server refused the save's first write with a referral: it holds a read-only
+  // copy, and nothing was written. The caller decides whether to save where it points.
+  bool ReadOnlyCopy() {
+    const ldapx::Connection& conn = *session_.connection;
+    if (conn.referrals().empty()) {
+      Show(62137, {stagingDn_, kvaro::QError(ldapx::kReferral).Text()});
+      return false;
+    }
+    Show(msg::id::kReadOnlyCopy,
+         {ldapx::HostListText({{conn.host(), conn.port()}}), conn.referrals().front()});
+    return false;
+  }
 
   // The administrator asked for it, so it is told as a fact, not as an error.
   bool Cancelled() {

@@ -1,5 +1,8 @@
 #include "store/directory/directorystore.h"
 
+#include <algorithm>
+
+#include "platform/ldap/serversettings.h"
 #include "platform/support/messages.h"
 #include "store/directory/directoryload.h"
 #include "store/directory/directorylogon.h"
@@ -21,7 +24,23 @@ void AppendEntry(std::string& out, const std::string& dn, const ldapx::ModList& 
 }  // namespace
 
 std::optional<ConfigurationUrl> ParseConfigurationUrl(const std::string& url) {
-  const auto desc = ldapx::ParseUrl(url);
+  // libldap parses a URL of one host: a list is read here, and the URL of its first
+  // host handed on for the rest.
+  const size_t hostsAt = url.find("://");
+  std::string single = url;
+  std::string list;
+  if (hostsAt != std::string::npos) {
+    const size_t from = hostsAt + 3;
+    const size_t to = std::min(url.find('/', from), url.size());
+    const std::string hosts = url.substr(from, to - from);
+    if (hosts.find(',') != std::string::npos) {
+      if (hosts.front() == ',' || hosts.back() == ',' || hosts.find(",,") != std::string::npos)
+        return std::nullopt;
+      list = hosts;
+      single = url.substr(0, from) + hosts.substr(0, hosts.find(',')) + url.substr(to);
+    }
+  }
+  const auto desc = ldapx::ParseUrl(single);
   if (!desc || (desc->scheme != "ldap" && desc->scheme != "ldaps") || desc->host.empty() ||
       desc->dn.empty())
     return std::nullopt;
@@ -30,6 +49,13 @@ std::optional<ConfigurationUrl> ParseConfigurationUrl(const std::string& url) {
   out.ldaps = desc->scheme == "ldaps";
   out.port = desc->port > 0 ? desc->port : (out.ldaps ? ldapx::kLdapsPort : ldapx::kLdapPort);
   out.subtreeDn = desc->dn;
+  if (!list.empty()) {
+    const int defaultPort = out.ldaps ? ldapx::kLdapsPort : ldapx::kLdapPort;
+    const auto hosts = ldapx::ParseHostList(list, defaultPort);
+    if (!hosts) return std::nullopt;
+    out.host = ldapx::HostListText(*hosts);
+    out.port = defaultPort;
+  }
   return out;
 }
 

@@ -21,13 +21,18 @@ class Oidtable;
 namespace directory {
 
 struct ConfigurationUrl {
+  // The server, or several that hold the same configuration, tried in order: the URL's
+  // host part may list them separated by commas, each with its own port or none
+  // ("ldap://ldap1,ldap2:1389/cn=..."); host is then that list as the settings hold it
+  // (ldapx::ParseHostList) and port the port of those that name none.
   std::string host;
   int port = 389;         // 389 (ldaps: 636) when the URL names none
   bool ldaps = false;     // an ldaps:// URL: TLS from the first byte
   std::string subtreeDn;  // the root entry's DN, unescaped
 };
 
-// Parses an ldap:// or ldaps:// URL; nullopt when it is not one, has no host or no DN.
+// Parses an ldap:// or ldaps:// URL; nullopt when it is not one, has no host or no DN,
+// or a host of its list is empty or has a port that is not valid.
 std::optional<ConfigurationUrl> ParseConfigurationUrl(const std::string& url);
 
 // Opens a connection to the URL's server and binds with session.server.bindDn and

@@ -222,7 +222,8 @@ bool SlapdFixture::Start(const Options& options) {
   WriteFile(dir + "/base.ldif", ldif);
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("LDAPNOINIT", "1");
-  {
+  // A copy starts empty: its provider's refresh brings every entry with its own state.
+  if (options.consumerOf == 0) {
     QProcess add;
     add.setProcessEnvironment(env);
     add.setProcessChannelMode(QProcess::MergedChannels);
@@ -256,11 +257,32 @@ bool SlapdFixture::WriteConfiguration() {
   for (const std::string& dn : options_.refuseDelete)
     access += "access to dn.exact=\"" + dn + "\" attrs=entry by * read\n";
   for (const std::string& rule : options_.accessRules) access += rule + "\n";
+  std::string database;
+  if (options_.provider) {
+    const std::string module = ModuleDir() + "/syncprov";
+    global += "moduleload " + module +
+              (QFileInfo::exists(QString::fromStdString(module + ".la")) ? ".la" : ".so") + "\n";
+    database += "overlay syncprov\nsyncprov-checkpoint 100 1\n";
+  }
+  // A copy finds each entry it is sent by its entryUUID: without the index every change
+  // would read the whole database.
+  if (options_.provider || options_.consumerOf > 0)
+    database = "index entryCSN,entryUUID eq\n" + database;
+  if (options_.consumerOf > 0) {
+    const std::string provider = "ldap://127.0.0.1:" + std::to_string(options_.consumerOf);
+    database += "syncrepl rid=001 provider=" + provider +
+                " bindmethod=simple binddn=\"cn=admin,o=Sample\" credentials=secret"
+                " searchbase=\"o=Sample\" type=refreshAndPersist retry=\"1 +\" timeout=2"
+                " network-timeout=1\n";
+    database += "updateref " + (options_.updateRef.empty() ? provider : options_.updateRef) + "\n";
+  }
   std::string conf;
   if (!SlapdConfiguration(d, ModuleDir(), global, access, conf)) {
     error_ = conf;
     return false;
   }
+  // The lines of the database section go last, after its access rules.
+  conf += database;
   if (!WriteFile(QString::fromStdString(d + "/slapd.conf"), conf)) {
     error_ = "cannot write " + d + "/slapd.conf";
     return false;

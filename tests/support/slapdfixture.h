@@ -40,6 +40,14 @@ class SlapdFixture : public DirectoryServer {
     bool requireTls = false;
     // slapd logs connections and operations (loglevel stats) into log().
     bool logStats = false;
+    // Replication. `provider`: the server hands out its changes (the syncprov overlay).
+    // `consumerOf` (a port of a provider on loopback; 0: none): the server starts empty
+    // and keeps a read-only copy of the provider's o=Sample (syncrepl, refreshAndPersist,
+    // bound as the root DN), retrying every second while the provider is down; it answers
+    // every write with a referral to `updateRef` (empty: the provider's ldap:// URL).
+    bool provider = false;
+    int consumerOf = 0;
+    std::string updateRef;
   };
 
   SlapdFixture();

@@ -6,17 +6,22 @@
 #include <QCommandLineParser>
 #include <QStringList>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <ostream>
+#include <thread>
 
 #include "platform/ldap/ldapclient.h"
+#include "platform/ldap/serversettings.h"
 #include "platform/support/datafiles.h"
 #include "platform/support/messageids.h"
 #include "platform/support/messages.h"
 #include "store/directory/directoryload.h"
 #include "store/directory/directorystore.h"
+#include "store/directory/readonlycopy.h"
 #include "store/directory/version.h"
 #include "store/files/folderio.h"
 #include "store/files/folderversion.h"
@@ -51,6 +56,9 @@ constexpr const char* kUsage =
     "SOURCE and TARGET are configuration folders (the \"RuleSet=*\" files) or LDAP URLs\n"
     "whose DN is the configuration root entry, for example\n"
     "  ldap://dirhost:389/cn=Orvelle%20Configuration,o=Sample\n"
+    "The host of a URL may be a list of servers that hold the same configuration,\n"
+    "separated by commas, each with its own port or the URL's default, tried in order:\n"
+    "  ldap://ldap1.example.org,ldap2.example.org:1389/cn=Orvelle%20Configuration,o=Sample\n"
     "Copying to a URL that holds a configuration writes only the differences (records\n"
     "matched by name; --whole replaces it as a whole); the root entry is written\n"
     "first when the directory does not hold it yet. An ldaps:// URL (port 636\n"
@@ -75,6 +83,15 @@ constexpr const char* kUsage =
     "                       TARGET is still at version TOKEN (what version printed)\n"
     "  --whole              for copy to a URL: replace the configuration as a whole\n"
     "                       instead of writing only the differences\n"
+    "  --wait-replicas URL  for copy to a directory: return only once the replica URL\n"
+    "                       (the same configuration on another server; may be given\n"
+    "                       again) serves the version just saved\n"
+    "  --wait-limit SECONDS how long --wait-replicas waits in all (default 60); a replica\n"
+    "                       still behind then fails the copy (status 1), which stays saved\n"
+    "  --follow-referrals   for copy: when TARGET's server holds a read-only copy, save\n"
+    "                       on the server it names instead (logged on the same way, never\n"
+    "                       less encrypted); without it such a copy fails, naming that\n"
+    "                       server, and nothing is written\n"
     "  --help               show this text\n"
     "\n"
     "Exit status: 0 success, 1 failure (also a load with warnings; check: a failed\n"
@@ -90,10 +107,15 @@ bool IsLdapUrl(const std::string& operand) {
 // Whether a bind with a password to `url` would cross the network in clear.
 bool PlainTextToRemote(const std::string& url, const ldapx::TlsOptions& tls) {
   if (url.rfind("ldap://", 0) != 0 || tls.security != ldapx::Security::None) return false;
-  const auto desc = ldapx::ParseUrl(url);
+  const auto desc = directory::ParseConfigurationUrl(url);
   if (!desc) return false;
-  const std::string& host = desc->host;
-  return !(host == "localhost" || host.rfind("127.", 0) == 0 || host == "::1");
+  const auto hosts = ldapx::ParseHostList(desc->host, desc->port);
+  if (!hosts) return false;
+  for (const ldapx::HostPort& hp : *hosts) {
+    const std::string& host = hp.host;
+    if (!(host == "localhost" || host.rfind("127.", 0) == 0 || host == "::1")) return true;
+  }
+  return false;
 }
 
 // Passes every message on to the sink that was current and counts the warnings among
@@ -150,36 +172,113 @@ int LoadSource(const std::string& source, Configuration& configuration, kvaro::O
   return 0;
 }
 
+namespace {
+
+// A save refused by a read-only copy goes, with followReferrals, to the server the copy
+// names: logged on there as on the copy (never with weaker security), and saved there
+// when `check` (may be empty) passes over the new connection. Otherwise the refusal
+// stands. One step only: a server that refers further is not followed.
+msg::Result SaveOnProvider(directory::Session& session, const Configuration& configuration,
+                           msg::Result saved, bool followReferrals,
+                           const std::function<msg::Result()>& check = {}) {
+  const auto provider = directory::ReadOnlyCopyReferral(saved);
+  if (!provider || !followReferrals) return saved;
+  saved.problems.pop_back();
+  msg::Show(saved);  // what the refused save said before its refusal
+  const ldapx::Timeouts timeouts =
+      session.connection ? session.connection->timeouts() : ldapx::Timeouts{};
+  if (msg::Result connected = directory::ConnectToProvider(session, *provider, timeouts);
+      !connected)
+    return connected;
+  if (check)
+    if (msg::Result checked = check(); !checked) return checked;
+  return directory::SaveWithRootEntry(session, configuration);
+}
+
+// The version of the directory configuration `session` saved to, read over its
+// connection; empty when it cannot be read.
+std::string SavedVersion(const directory::Session& session) {
+  if (!session.connection) return {};
+  const directory::DirectoryState state =
+      directory::ReadDirectoryState(*session.connection, session.subtreeDn);
+  return state.code == ldapx::kSuccess && state.kind != 0 ? directory::DirectoryToken(state)
+                                                          : std::string();
+}
+
+}  // namespace
+
+bool WaitForReplicas(const std::vector<std::string>& replicas, const std::string& version,
+                     const Credentials& credentials, int seconds) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  for (const std::string& url : replicas) {
+    directory::Session replica = credentials;
+    std::string serves;
+    while (true) {
+      if (!replica.connection) {
+        msg::RecordingSink quiet;  // a replica that is not up yet is asked again
+        msg::ScopedSink scoped(&quiet);
+        directory::ConnectConfiguration(replica, url, ldapx::Timeouts{2, 5});
+      }
+      if (replica.connection) {
+        const directory::DirectoryState state =
+            directory::ReadDirectoryState(*replica.connection, replica.subtreeDn);
+        if (state.code == ldapx::kSuccess && state.kind != 0) {
+          serves = directory::DirectoryToken(state);
+          if (serves == version) break;
+        } else {
+          replica.connection.reset();
+        }
+      }
+      if (std::chrono::steady_clock::now() >= until) {
+        if (serves.empty())
+          msg::Show(msg::id::kReplicaUnreachable, {url, std::to_string(seconds)}, msg::Buttons::Ok,
+                    msg::Icon::Error);
+        else
+          msg::Show(msg::id::kReplicaBehind, {url, std::to_string(seconds), serves, version},
+                    msg::Buttons::Ok, msg::Icon::Error);
+        return false;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  }
+  return true;
+}
+
 bool SaveTarget(const std::string& target, Configuration& configuration,
-                const Credentials& credentials, bool whole) {
+                const Credentials& credentials, bool whole, bool followReferrals,
+                std::string* savedVersion) {
   store::Session session;
   if (IsLdapUrl(target)) {
     session.startupMode = StartupMode::kDirectory;
     session.directory = credentials;
+    msg::Result saved;
     if (whole) {
-      const msg::Result saved =
-          directory::SaveConfigurationToUrl(session.directory, configuration, target);
-      msg::Show(saved);
-      return bool(saved);
+      saved = SaveOnProvider(
+          session.directory, configuration,
+          directory::SaveConfigurationToUrl(session.directory, configuration, target),
+          followReferrals);
+    } else {
+      const msg::Result connected = directory::ConnectConfiguration(session.directory, target);
+      msg::Show(connected);
+      if (!connected) return false;
+      // What the target holds, matched to the source's records by name: the save writes
+      // the differences (or the whole, where it must). The target's own warnings do not
+      // matter; what it cannot load is replaced.
+      Configuration held;
+      held.oidtable = configuration.oidtable;
+      msg::Problems ignored;
+      if (configuration.oidtable &&
+          directory::LoadSession(session.directory, held, *configuration.oidtable, ignored) &&
+          session.directory.loaded.known)
+        session.directory.loaded =
+            directory::RebaseState(session.directory.loaded, held, configuration);
+      else
+        session.directory.loaded = {};
+      saved = SaveOnProvider(session.directory, configuration, store::Save(session, configuration),
+                             followReferrals);
     }
-    const msg::Result connected = directory::ConnectConfiguration(session.directory, target);
-    msg::Show(connected);
-    if (!connected) return false;
-    // What the target holds, matched to the source's records by name: the save writes
-    // the differences (or the whole, where it must). The target's own warnings do not
-    // matter; what it cannot load is replaced.
-    Configuration held;
-    held.oidtable = configuration.oidtable;
-    msg::Problems ignored;
-    if (configuration.oidtable &&
-        directory::LoadSession(session.directory, held, *configuration.oidtable, ignored) &&
-        session.directory.loaded.known)
-      session.directory.loaded =
-          directory::RebaseState(session.directory.loaded, held, configuration);
-    else
-      session.directory.loaded = {};
-    const msg::Result saved = store::Save(session, configuration);
     msg::Show(saved);
+    if (saved && savedVersion) *savedVersion = SavedVersion(session.directory);
     return bool(saved);
   }
   if (IsUrl(target)) {
@@ -284,16 +383,21 @@ bool ReadVersion(const std::string& source, const Credentials& credentials, std:
 }
 
 SaveResult SaveTargetAtVersion(const std::string& target, Configuration& configuration,
-                               const Credentials& credentials, const std::string& version) {
+                               const Credentials& credentials, const std::string& version,
+                               bool followReferrals, std::string* savedVersion) {
   if (IsLdapUrl(target)) {
     // The version is read over the connection the save then uses, just before it.
     directory::Session session = credentials;
     const msg::Result connected = directory::ConnectConfiguration(session, target);
     msg::Show(connected);
     if (!connected) return SaveResult::Failed;
-    directory::DirectoryState state;
-    if (!ReadDirectory(session, target, state)) return SaveResult::Failed;
-    if (directory::DirectoryToken(state) != version) {
+    bool notAtVersion = false;
+    // False when the configuration is not at `version` (shown) or its version could not
+    // be read.
+    auto atVersion = [&]() -> bool {
+      directory::DirectoryState state;
+      if (!ReadDirectory(session, target, state)) return false;
+      if (directory::DirectoryToken(state) == version) return true;
       std::string lines;
       const auto changes = directory::DirectoryChangesSince(version, state);
       if (changes)
@@ -302,10 +406,17 @@ SaveResult SaveTargetAtVersion(const std::string& target, Configuration& configu
           lines += (lines.empty() ? "" : "\n") + line;
       if (lines.empty()) lines = msg::Text(msg::id::kConfigurationChanged);
       ShowNotAtVersion(target, version, lines);
-      return SaveResult::NotAtVersion;
-    }
-    const msg::Result saved = directory::SaveWithRootEntry(session, configuration);
+      notAtVersion = true;
+      return false;
+    };
+    if (!atVersion()) return notAtVersion ? SaveResult::NotAtVersion : SaveResult::Failed;
+    // Where the copy refers the save on, the version is read there again first.
+    const msg::Result saved =
+        SaveOnProvider(session, configuration, directory::SaveWithRootEntry(session, configuration),
+                       followReferrals, [&] { return msg::Result(atVersion()); });
     msg::Show(saved);
+    if (notAtVersion) return SaveResult::NotAtVersion;
+    if (saved && savedVersion) *savedVersion = SavedVersion(session);
     return saved ? SaveResult::Saved : SaveResult::Failed;
   }
   if (IsUrl(target)) {
@@ -397,6 +508,9 @@ struct Options {
   std::string rootDn;
   bool rootDnGiven = false;
   bool allowWarnings = false;
+  bool followReferrals = false;
+  std::vector<std::string> waitReplicas;
+  int waitSeconds = 60;
   std::string ifVersion;
   bool ifVersionGiven = false;
   bool whole = false;
@@ -421,6 +535,9 @@ int ParseArguments(const std::vector<std::string>& arguments, Options& options, 
   const QCommandLineOption help(QStringList{"h", "help"});
   const QCommandLineOption allowWarnings("allow-warnings");
   const QCommandLineOption starttls("starttls");
+  const QCommandLineOption followReferrals("follow-referrals");
+  const QCommandLineOption waitReplicas("wait-replicas", {}, "URL");
+  const QCommandLineOption waitLimit("wait-limit", {}, "SECONDS");
   const QCommandLineOption oidtable("oidtable", {}, "FILE");
   const QCommandLineOption bindDn("bind-dn", {}, "DN");
   const QCommandLineOption passwordFile("password-file", {}, "FILE");
@@ -429,16 +546,16 @@ int ParseArguments(const std::vector<std::string>& arguments, Options& options, 
   const QCommandLineOption ifVersion("if-version", {}, "TOKEN");
   const QCommandLineOption whole("whole");
   QCommandLineParser parser;
-  parser.addOptions({help, allowWarnings, starttls, oidtable, bindDn, passwordFile, rootDn, caFile,
-                     ifVersion, whole});
+  parser.addOptions({help, allowWarnings, starttls, followReferrals, waitReplicas, waitLimit,
+                     oidtable, bindDn, passwordFile, rootDn, caFile, ifVersion, whole});
   QStringList list{QStringLiteral("orvelle-config")};
   for (const std::string& a : arguments) list << Latin1(a);
   const bool parsed = parser.parse(list);
 
   // The parser reports every problem at once; the tool names the first argument in
   // error, and --help counts when it comes before that one.
-  const std::vector<QCommandLineOption> valued = {oidtable, bindDn, passwordFile,
-                                                  rootDn,   caFile, ifVersion};
+  const std::vector<QCommandLineOption> valued = {oidtable, bindDn,    passwordFile, rootDn,
+                                                  caFile,   ifVersion, waitLimit,    waitReplicas};
   auto takesValue = [&](const QString& name) {
     for (const QCommandLineOption& o : valued)
       if (o.names().contains(name)) return true;
@@ -465,7 +582,9 @@ int ParseArguments(const std::vector<std::string>& arguments, Options& options, 
         continue;
       }
       // A switch given a value is no option the tool knows either.
-      if ((name != "allow-warnings" && name != "starttls" && name != "whole") || hasValue) {
+      if ((name != "allow-warnings" && name != "starttls" && name != "whole" &&
+           name != "follow-referrals") ||
+          hasValue) {
         err << "orvelle-config: unknown option '" << msg::Displayable(a) << "'\n" << kUsage;
         return 2;
       }
@@ -486,6 +605,16 @@ int ParseArguments(const std::vector<std::string>& arguments, Options& options, 
   for (const QString& operand : parser.positionalArguments())
     options.operands.push_back(Bytes(operand));
   options.allowWarnings = parser.isSet(allowWarnings);
+  options.followReferrals = parser.isSet(followReferrals);
+  for (const QString& url : parser.values(waitReplicas)) options.waitReplicas.push_back(Bytes(url));
+  if (parser.isSet(waitLimit)) {
+    bool number = false;
+    options.waitSeconds = parser.value(waitLimit).toInt(&number);
+    if (!number || options.waitSeconds < 1) {
+      err << "orvelle-config: --wait-limit takes a number of seconds (at least 1)\n" << kUsage;
+      return 2;
+    }
+  }
   if (parser.isSet(starttls))
     options.credentials.server.security = ldapx::SecurityName(ldapx::Security::StartTls);
   options.oidtablePath = Bytes(parser.value(oidtable));
@@ -536,6 +665,14 @@ int RunCommand(const std::vector<std::string>& arguments, std::ostream& out, std
   }
   if (options.whole && command != "copy") {
     err << "orvelle-config: --whole goes with copy only\n" << kUsage;
+    return 2;
+  }
+  if (options.followReferrals && command != "copy") {
+    err << "orvelle-config: --follow-referrals goes with copy only\n" << kUsage;
+    return 2;
+  }
+  if (!options.waitReplicas.empty() && (command != "copy" || !IsLdapUrl(operands[2]))) {
+    err << "orvelle-config: --wait-replicas goes with copy to an LDAP URL only\n" << kUsage;
     return 2;
   }
 
@@ -685,14 +822,20 @@ int RunCommand(const std::vector<std::string>& arguments, std::ostream& out, std
     msg::Show(62258, {operands[1], operands[2]}, msg::Buttons::Ok, msg::Icon::Error);
     return 1;
   }
+  std::string savedVersion;
   if (options.ifVersionGiven) {
     const SaveResult saved =
-        SaveTargetAtVersion(operands[2], configuration, credentials, options.ifVersion);
+        SaveTargetAtVersion(operands[2], configuration, credentials, options.ifVersion,
+                            options.followReferrals, &savedVersion);
     if (saved == SaveResult::NotAtVersion) return 3;
     if (saved == SaveResult::Failed) return 1;
-  } else if (!SaveTarget(operands[2], configuration, credentials, options.whole)) {
+  } else if (!SaveTarget(operands[2], configuration, credentials, options.whole,
+                         options.followReferrals, &savedVersion)) {
     return 1;
   }
+  if (!options.waitReplicas.empty() &&
+      !WaitForReplicas(options.waitReplicas, savedVersion, credentials, options.waitSeconds))
+    return 1;
   out << "Copied " << msg::Displayable(operands[1]) << " to " << msg::Displayable(operands[2])
       << ": " << summary << ".\n";
   return 0;

@@ -7,7 +7,8 @@
 //   orvelle-config oidtable URL
 //   orvelle-config version SOURCE
 //   options: --oidtable FILE, --bind-dn DN, --password-file FILE, --root-dn DN,
-//            --starttls, --ca-file FILE, --allow-warnings, --if-version TOKEN, --help
+//            --starttls, --ca-file FILE, --allow-warnings, --if-version TOKEN,
+//            --follow-referrals, --help
 #pragma once
 
 #include <iosfwd>
@@ -39,9 +40,15 @@ int LoadSource(const std::string& source, Configuration& configuration, kvaro::O
 // files whose text changes are written) or an ldap:// URL (its root entry written first
 // when the directory lacks it). A URL that holds a configuration gets only the
 // differences to it, records matched by name, unless `whole` asks for the staged save of
-// the whole. True when saved; else the failing step has shown its message.
+// the whole. True when saved; else the failing step has shown its message. A server that
+// holds a read-only copy refuses the save naming the server that takes changes (nothing
+// is written anywhere); with `followReferrals` the save goes there instead, logged on as
+// on the copy with security never weaker. `savedVersion` (may be null) receives the
+// version of a directory TARGET as the save left it, read over the save's connection
+// (empty for a folder).
 bool SaveTarget(const std::string& target, Configuration& configuration,
-                const Credentials& credentials, bool whole = false);
+                const Credentials& credentials, bool whole = false, bool followReferrals = false,
+                std::string* savedVersion = nullptr);
 
 // Reads the version token of SOURCE (a folder, see localfiles::FolderToken, or an
 // ldap:// URL, see directory::DirectoryToken; a folder or subtree that does not exist
@@ -53,8 +60,18 @@ bool ReadVersion(const std::string& source, const Credentials& credentials, std:
 // that version until the save is done; a directory's version is read just before the
 // save, over the connection the save uses.
 enum class SaveResult { Saved, Failed, NotAtVersion };
+// `followReferrals` as for SaveTarget; the version is then read again on the server
+// referred to, before the save there.
 SaveResult SaveTargetAtVersion(const std::string& target, Configuration& configuration,
-                               const Credentials& credentials, const std::string& version);
+                               const Credentials& credentials, const std::string& version,
+                               bool followReferrals = false, std::string* savedVersion = nullptr);
+
+// Waits until every URL of `replicas` (servers that replicate a directory TARGET) serves
+// `version`, asking each about ten times a second, for at most `seconds` in all. True
+// when all do; else the message names the first that did not (kReplicaBehind) or could
+// not be asked (kReplicaUnreachable).
+bool WaitForReplicas(const std::vector<std::string>& replicas, const std::string& version,
+                     const Credentials& credentials, int seconds);
 
 // Runs every record's check (rule sets, rules, forms, input groups, input fields),
 // each failure shown as its own message. Returns the number of failed checks.

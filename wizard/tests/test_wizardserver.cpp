@@ -176,6 +176,39 @@ class WizardServerTest : public QObject {
     QCOMPARE(s.directory.connection->encrypted(), choice != 0);
   }
 
+  // The host page takes several servers, each with its port or the one below, and its
+  // check goes to the first that answers; a list it cannot read is refused by name.
+  void hostPageTakesAListOfServers_data() {
+    QTest::addColumn<QString>("hosts");  // {dead}: a port where nothing listens
+    QTest::addColumn<int>("refusal");    // 0: accepted
+    QTest::newRow("first down") << "127.0.0.1:{dead} {host}" << 0;
+    QTest::newRow("a port that is no port") << "127.0.0.1:99999 {host}" << 62304;
+  }
+  void hostPageTakesAListOfServers() {
+    QFETCH(QString, hosts);
+    QFETCH(int, refusal);
+    hosts.replace("{dead}", QString::number(testsupport::FreeLoopbackPort()));
+    hosts.replace("{host}", host());
+    Wizard w;
+    SetupWizard& s = w.wizard;
+    Press(s, kIdNext);
+    QTest::mouseClick(Find<QWidget>(s, kIdDirectoryRadio), Qt::LeftButton);
+    Press(s, kIdNext);
+    Find<QComboBox>(s, kIdSecurityCombo)->setCurrentIndex(0);
+    SetText(s, kIdServerHostEdit, hosts);
+    SetText(s, kIdServerPortEdit, port());
+    Press(s, kIdNext);
+    if (refusal) {
+      QCOMPARE(s.currentIndex(), 2);
+      QCOMPARE(w.recorder.messages.size(), size_t(1));
+      QCOMPARE(w.recorder.messages[0].id, refusal);
+      return;
+    }
+    QVERIFY(w.recorder.messages.empty());
+    QCOMPARE(s.currentIndex(), 3);
+    QCOMPARE(QString::fromStdString(s.directory.server.address), hosts);
+  }
+
   void bindKeepsTheConnection() {
     Wizard w;
     SetupWizard& s = w.wizard;

@@ -17,6 +17,7 @@
 
 #include "platform/ldap/ldapclient.h"
 #include "platform/ldap/qerror.h"
+#include "platform/ldap/serversettings.h"
 #include "platform/support/atomicfile.h"
 #include "platform/support/messages.h"
 
@@ -151,6 +152,56 @@ class TestLibraryHelpers : public QObject {
     int error = 0;
     QVERIFY(!ldapx::Connection::Open("127.0.0.1", port, ldapx::Timeouts{1, 1}, &error));
     QCOMPARE(error, -9);  // LDAP_PARAM_ERROR
+  }
+
+  // "Server Address" names one server or several; each may name its port, the others
+  // take the default. The list read back as text reads the same again.
+  void hostLists_data() {
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("hosts");  // host:port blank-separated; "-" not a list
+    QTest::newRow("one name") << "ldap.example.org"
+                              << "ldap.example.org:389";
+    QTest::newRow("name and port") << "ldap.example.org:1389"
+                                   << "ldap.example.org:1389";
+    QTest::newRow("blanks and ports") << "  ldap1  ldap2:1389\tldap3 "
+                                      << "ldap1:389 ldap2:1389 ldap3:389";
+    QTest::newRow("commas, as libldap's lists") << "a,b:636"
+                                                << "a:389 b:636";
+    QTest::newRow("IPv6 bare") << "::1"
+                               << "[::1]:389";
+    QTest::newRow("IPv6 with port") << "[::1]:1389 127.0.0.1"
+                                    << "[::1]:1389 127.0.0.1:389";
+    QTest::newRow("empty") << ""
+                           << "-";
+    QTest::newRow("only blanks") << "  , "
+                                 << "-";
+    QTest::newRow("port not a number") << "a b:ldap"
+                                       << "-";
+    QTest::newRow("port out of range") << "a:65536"
+                                       << "-";
+    QTest::newRow("port zero") << "a:0"
+                               << "-";
+    QTest::newRow("colon without port") << "a:"
+                                        << "-";
+    QTest::newRow("port without host") << ":389"
+                                       << "-";
+    QTest::newRow("bracket not closed") << "[::1:389"
+                                        << "-";
+    QTest::newRow("text after bracket") << "[::1]x"
+                                        << "-";
+  }
+  void hostLists() {
+    QFETCH(QString, address);
+    QFETCH(QString, hosts);
+    const auto list = ldapx::ParseHostList(address.toStdString(), 389);
+    if (hosts == "-") {
+      QVERIFY(!list);
+      return;
+    }
+    QVERIFY(list);
+    const std::string text = ldapx::HostListText(*list);
+    QCOMPARE(QString::fromStdString(text), hosts);
+    QCOMPARE(ldapx::ParseHostList(text, 1), list);
   }
 
   // The new text replaces the old whole; a file that was there keeps its mode, a new

@@ -1,0 +1,382 @@
+// Several servers that hold one configuration: a provider and read-only copies kept by
+// syncrepl (tests/support/replicatedslapd). The logon falls through to the next server
+// of a list; a save through a copy comes back as a referral, written nowhere, and goes to
+// the provider only when asked; and a copy serves the old configuration or the new one,
+// never a mix and never none, while a save runs on the provider.
+#include <QElapsedTimer>
+#include <QThread>
+#include <QtTest>
+#include <atomic>
+#include <thread>
+
+#include "platform/ldap/serversettings.h"
+#include "platform/support/messageids.h"
+#include "platform/support/messages.h"
+#include "platform/support/oidtable.h"
+#include "store/directory/directoryload.h"
+#include "store/directory/directorylogon.h"
+#include "store/directory/directorysave.h"
+#include "store/directory/directorystore.h"
+#include "store/directory/readonlycopy.h"
+#include "tests/support/replicatedslapd.h"
+#include "tests/support/sampleconfig.h"
+#include "tests/support/stallserver.h"
+#include "tests/support/testoidtable.h"
+
+using testsupport::ReplicatedSlapd;
+using testsupport::SlapdFixture;
+
+namespace {
+
+const std::string kRoot = "cn=Orvelle Configuration,o=Sample";
+const ldapx::Timeouts kLimits{2, 10};
+
+const kvaro::Oidtable& Table() { return testsupport::DirectoryOidtable(); }
+
+#define REQUIRE_REPLICAS(var)                           \
+  ReplicatedSlapd& var = testsupport::SharedReplicas(); \
+  QVERIFY2(var.ok(), var.error().c_str())
+
+// What a configuration is, as the entries a save writes: equal text, equal configuration.
+std::string Fingerprint(const Configuration& c) {
+  std::string ldif;
+  return directory::ConfigurationLdif(c, kRoot, ldif) ? ldif : std::string("(unsaveable)");
+}
+
+std::string Fingerprint(int ruleSets, int rules, int fields) {
+  Configuration c;
+  c.oidtable = &Table();
+  sample::FillLarge(c, ruleSets, rules, fields);
+  return Fingerprint(c);
+}
+
+directory::Session AdminOn(SlapdFixture& server, ldapx::Security security = ldapx::Security::None) {
+  directory::Session s;
+  s.server.address = "127.0.0.1";
+  s.server.port = security == ldapx::Security::Ldaps ? server.ldapsPort() : server.port();
+  s.server.security = ldapx::SecurityName(security);
+  s.server.caCertificateFile = server.caFile();
+  s.server.bindDn = server.adminDn();
+  s.password = server.adminPassword();
+  s.subtreeDn = kRoot;
+  return s;
+}
+
+bool Connect(directory::Session& s) {
+  directory::Logon logon = directory::OpenAndBind(s.server, s.password, kLimits);
+  s.connection = std::move(logon.connection);
+  return s.connection != nullptr;
+}
+
+// The configuration `server` serves now: its fingerprint, "none" when the subtree is not
+// there, "error: ..." when it could not be read.
+std::string Served(SlapdFixture& server) {
+  directory::Session s = AdminOn(server);
+  if (!Connect(s)) return "error: no logon";
+  Configuration c;
+  c.oidtable = &Table();
+  msg::Problems warnings;
+  int code = 0;
+  if (!directory::LoadSubtree(c, kRoot, Table(), *s.connection, warnings, &code))
+    return code == ldapx::kNoSuchObject ? "none" : "error: " + ldapx::ErrorText(code);
+  if (c.ruleSets.empty() && c.searchForms.empty()) return "none";
+  if (!warnings.empty()) return "warnings";
+  return Fingerprint(c);
+}
+
+// Saves FillLarge(ruleSets, rules, fields) through the provider.
+msg::Result SaveOnProvider(ReplicatedSlapd& r, int ruleSets, int rules, int fields,
+                           const directory::SaveOptions& options = {}) {
+  directory::Session s = AdminOn(r.provider());
+  if (!Connect(s)) return msg::Result(false);
+  Configuration c;
+  c.oidtable = &Table();
+  sample::FillLarge(c, ruleSets, rules, fields);
+  return directory::SaveConfiguration(s, c, nullptr, options);
+}
+
+}  // namespace
+
+class ReplicaTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() { msg::SetSink(nullptr); }
+
+  // The logon takes the first server of the list that answers; one that is down,
+  // accepts nothing or never answers the bind costs at most the connect limit. A bind
+  // that is refused is the answer: the next server is not asked.
+  void logonTriesEachServerInTurn_data() {
+    QTest::addColumn<QString>("address");   // {dead} {stall} {full} {provider} {copy}
+    QTest::addColumn<QString>("password");  // empty: the right one
+    QTest::addColumn<QString>("answers");   // the server that answered, or "" for none
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("lastTried");
+    QTest::addColumn<int>("seconds");  // at most
+    QTest::newRow("first down") << "127.0.0.1:{dead} 127.0.0.1:{provider}"
+                                << ""
+                                << "{provider}" << 0 << "{provider}" << 1;
+    QTest::newRow("first never answers the bind") << "127.0.0.1:{stall} 127.0.0.1:{copy}"
+                                                  << ""
+                                                  << "{copy}" << 0 << "{copy}" << 3;
+    QTest::newRow("first accepts no connection") << "127.0.0.1:{full},127.0.0.1:{copy}"
+                                                 << ""
+                                                 << "{copy}" << 0 << "{copy}" << 3;
+    QTest::newRow("none answers") << "127.0.0.1:{dead} 127.0.0.1:{stall}"
+                                  << ""
+                                  << "" << -5 << "{stall}" << 3;
+    QTest::newRow("refused bind ends the list") << "127.0.0.1:{copy} 127.0.0.1:{provider}"
+                                                << "wrong"
+                                                << "" << 49 << "{copy}" << 1;
+  }
+  void logonTriesEachServerInTurn() {
+    REQUIRE_REPLICAS(r);
+    QFETCH(QString, address);
+    QFETCH(QString, password);
+    QFETCH(QString, answers);
+    QFETCH(int, code);
+    QFETCH(QString, lastTried);
+    QFETCH(int, seconds);
+    testsupport::StallServer stall(testsupport::StallServer::Mode::Silent);
+    testsupport::StallServer full(testsupport::StallServer::Mode::NoAccept);
+    auto ports = [&](QString text) {
+      text.replace("{dead}", QString::number(r.deadPort()));
+      text.replace("{stall}", QString::number(stall.port()));
+      text.replace("{full}", QString::number(full.port()));
+      text.replace("{provider}", QString::number(r.provider().port()));
+      text.replace("{copy}", QString::number(r.copy().port()));
+      return text;
+    };
+    directory::Session s = AdminOn(r.provider());
+    s.server.address = ports(address).toStdString();
+    QElapsedTimer timer;
+    timer.start();
+    const directory::Logon logon = directory::OpenAndBind(
+        s.server, password.isEmpty() ? s.password : password.toStdString(), kLimits);
+    const qint64 ms = timer.elapsed();
+    qInfo("%s: %lld ms", QTest::currentDataTag(), ms);
+    QVERIFY2(ms <= seconds * 1000LL, std::to_string(ms).c_str());
+    QCOMPARE(logon.code, code);
+    QCOMPARE(logon.connection != nullptr, !answers.isEmpty());
+    QCOMPARE(QString::number(logon.port), ports(lastTried));
+    if (logon.connection) QCOMPARE(QString::number(logon.connection->port()), ports(answers));
+  }
+
+  // A save through a read-only copy writes nothing anywhere and returns the referral;
+  // the provider then takes it over a logon with the same DN and password, never less
+  // encrypted than the session was. The copies converge on loopback within 2 s.
+  void saveThroughACopyIsReferred_data() {
+    QTest::addColumn<QString>("through");  // copy, copy-ldaps, lost
+    QTest::addColumn<int>("followed");     // message id of the failed follow, 0: saved
+    QTest::newRow("copy, plain text") << "copy" << 0;
+    QTest::newRow("copy over LDAPS, provider without TLS")
+        << "copy-ldaps" << msg::id::kProviderFailed;
+    QTest::newRow("copy that refers to nothing") << "lost" << msg::id::kProviderFailed;
+  }
+  void saveThroughACopyIsReferred() {
+    REQUIRE_REPLICAS(r);
+    QFETCH(QString, through);
+    QFETCH(int, followed);
+    QVERIFY(SaveOnProvider(r, 2, 2, 2).ok);
+    QVERIFY(r.WaitForCopies(10) >= 0);
+    const std::string before = Fingerprint(2, 2, 2);
+    const bool lost = through == "lost";
+    SlapdFixture& copy = lost ? r.lostCopy() : r.copy();
+    directory::Session s =
+        AdminOn(copy, through == "copy-ldaps" ? ldapx::Security::Ldaps : ldapx::Security::None);
+    QVERIFY(Connect(s));
+    Configuration c;
+    c.oidtable = &Table();
+    sample::FillLarge(c, 3, 3, 3);
+    const msg::Result refused = directory::SaveConfiguration(s, c);
+    QVERIFY(!refused.ok);
+    QCOMPARE(refused.Ids(), std::vector<int>{msg::id::kReadOnlyCopy});
+    const auto provider = directory::ReadOnlyCopyReferral(refused);
+    QVERIFY(provider);
+    const auto url = ldapx::ParseUrl(*provider);
+    QVERIFY(url);
+    QCOMPARE(url->port, lost ? r.deadPort() : r.provider().port());
+    QCOMPARE(Served(r.provider()), before);
+    QCOMPARE(Served(copy), before);
+
+    QElapsedTimer timer;
+    timer.start();
+    const msg::Result connected = directory::ConnectToProvider(s, *provider, kLimits);
+    if (followed != 0) {
+      QCOMPARE(connected.Ids(), std::vector<int>{followed});
+      // Never less encrypted: the provider's ldap:// URL is taken only with StartTLS.
+      if (through == "copy-ldaps")
+        QVERIFY(connected.problems.front().reason.find("StartTLS") != std::string::npos);
+      QVERIFY(timer.elapsed() <= 3000);
+      QCOMPARE(Served(r.provider()), before);
+      return;
+    }
+    QVERIFY(connected.ok);
+    QCOMPARE(s.connection->port(), r.provider().port());
+    QVERIFY(directory::SaveConfiguration(s, c).ok);
+    const long converged = r.WaitForCopies(10);
+    qInfo("copies converged %ld ms after the save", converged);
+    QVERIFY(converged >= 0 && converged <= 2000);
+    QCOMPARE(Served(r.copy()), Fingerprint(3, 3, 3));
+    QCOMPARE(Served(r.lostCopy()), Fingerprint(3, 3, 3));
+  }
+
+  // Between the two renames of a swap (on the provider for a moment, on a copy until it
+  // replays the second) the root is missing while the old one stands beside it under its
+  // marked name: a load waits for the new root instead of loading nothing. Without such
+  // an old root a missing root loads as no configuration at once, as it always did.
+  void loadWaitsOutASwap_data() {
+    QTest::addColumn<QString>("awayName");  // where the root is while the load starts
+    QTest::addColumn<int>("backAfterMs");   // -1: it stays away
+    QTest::addColumn<bool>("loads");        // the configuration, else none
+    QTest::addColumn<int>("atMostMs");
+    QTest::newRow("between the renames")
+        << "Orvelle Configuration.orvelle-old-20261209-x" << 300 << true << 2500;
+    QTest::newRow("a save killed between them")
+        << "Orvelle Configuration.orvelle-old-20261209-x" << -1 << false << 4500;
+    QTest::newRow("no old root beside it") << "Elsewhere" << 300 << false << 1000;
+  }
+  void loadWaitsOutASwap() {
+    REQUIRE_REPLICAS(r);
+    QFETCH(QString, awayName);
+    QFETCH(int, backAfterMs);
+    QFETCH(bool, loads);
+    QFETCH(int, atMostMs);
+    QVERIFY(SaveOnProvider(r, 2, 2, 2).ok);
+    directory::Session admin = AdminOn(r.provider());
+    QVERIFY(Connect(admin));
+    const std::string away = "cn=" + ldapx::EscapeDnValue(awayName.toStdString());
+    QCOMPARE(ldapx::Rename(*admin.connection, kRoot, away), ldapx::kSuccess);
+    std::thread back([&] {
+      if (backAfterMs < 0) return;
+      QThread::msleep(static_cast<unsigned long>(backAfterMs));
+      ldapx::Rename(*admin.connection, away + ",o=Sample", "cn=Orvelle Configuration");
+    });
+    QElapsedTimer timer;
+    timer.start();
+    const std::string served = Served(r.provider());
+    const qint64 ms = timer.elapsed();
+    back.join();
+    if (backAfterMs < 0)
+      QCOMPARE(ldapx::Rename(*admin.connection, away + ",o=Sample", "cn=Orvelle Configuration"),
+               ldapx::kSuccess);
+    qInfo("%s: %lld ms", QTest::currentDataTag(), ms);
+    QCOMPARE(served, loads ? Fingerprint(2, 2, 2) : std::string("none"));
+    QVERIFY(ms <= atMostMs);
+  }
+
+  // While a save runs on the provider, two readers load from the two copies without a
+  // pause: every load gives the old configuration or the new one, whole; never a mix,
+  // never none. A save whose provider is killed half way leaves the copies at the old
+  // one; a copy started after the save refreshes to the new one.
+  void copiesServeOldOrNew_data() {
+    QTest::addColumn<int>("oldSets");  // rule sets of the old configuration
+    QTest::addColumn<int>("newSets");  // and of the new one (about 30 entries each)
+    QTest::addColumn<bool>("killProvider");
+    // Many quick loads of a small configuration around the swap.
+    QTest::newRow("small to large") << 2 << 60 << false;
+    // Reads of more than one page (500 entries) that may straddle the swap.
+    QTest::newRow("two pages to two pages") << 18 << 18 << false;
+    QTest::newRow("provider killed half way") << 2 << 60 << true;
+  }
+  void copiesServeOldOrNew() {
+    REQUIRE_REPLICAS(r);
+    QFETCH(int, oldSets);
+    QFETCH(int, newSets);
+    QFETCH(bool, killProvider);
+    // ORVELLE_REPLICA_RULESETS sets the size of the new configuration for measurements.
+    const int sets = qEnvironmentVariableIntValue("ORVELLE_REPLICA_RULESETS") > 0
+                         ? qEnvironmentVariableIntValue("ORVELLE_REPLICA_RULESETS")
+                         : newSets;
+    QVERIFY(SaveOnProvider(r, oldSets, 20, 9).ok);
+    QVERIFY(r.WaitForCopies(20) >= 0);
+    const std::string before = Fingerprint(oldSets, 20, 9);
+    const std::string after = Fingerprint(sets, 20, 10);
+
+    struct Reader {
+      SlapdFixture* server;
+      std::atomic<long> loads{0}, old{0}, fresh{0};
+      std::atomic<qint64> firstFresh{-1};
+      std::string other;  // the first load that was neither
+      std::atomic<long> others{0};
+    };
+    Reader readers[2];
+    readers[0].server = &r.copy();
+    readers[1].server = &r.lostCopy();
+    std::atomic<bool> stop{false};
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<std::thread> threads;
+    for (Reader& reader : readers)
+      threads.emplace_back([&, rd = &reader] {
+        while (!stop) {
+          const std::string served = Served(*rd->server);
+          ++rd->loads;
+          if (served == before) {
+            ++rd->old;
+          } else if (served == after) {
+            ++rd->fresh;
+            qint64 none = -1;
+            rd->firstFresh.compare_exchange_strong(none, clock.elapsed());
+          } else if (rd->others++ == 0) {
+            rd->other = served.substr(0, 300);
+          }
+        }
+      });
+    directory::SaveOptions options;
+    options.onStage = [&](directory::SaveStage stage) {
+      if (killProvider && stage == directory::SaveStage::StagingHalfway) r.provider().Kill();
+    };
+    const qint64 startedAt = clock.elapsed();
+    const msg::Result saved = SaveOnProvider(r, sets, 20, 10, options);
+    const qint64 savedAt = clock.elapsed();
+    qInfo("the save took %lld ms", savedAt - startedAt);
+    QCOMPARE(saved.ok, !killProvider);
+    // Readers go on until both saw the new configuration (or a second, for the kill).
+    while (clock.elapsed() - savedAt < (killProvider ? 1000 : 10000) &&
+           (killProvider || readers[0].firstFresh < 0 || readers[1].firstFresh < 0))
+      QThread::msleep(5);
+    QThread::msleep(200);
+    stop = true;
+    for (std::thread& t : threads) t.join();
+    for (Reader& reader : readers) {
+      qInfo(
+          "copy on port %d: %ld loads, %ld old, %ld new, %ld neither; new %lld ms after the "
+          "save returned",
+          reader.server->port(), reader.loads.load(), reader.old.load(), reader.fresh.load(),
+          reader.others.load(), reader.firstFresh < 0 ? -1 : reader.firstFresh - savedAt);
+      QVERIFY2(reader.others == 0, reader.other.c_str());
+      QVERIFY(reader.loads > 2);
+      if (killProvider) {
+        QCOMPARE(reader.fresh.load(), 0L);
+      } else {
+        QVERIFY(reader.firstFresh >= 0);
+      }
+    }
+    if (killProvider) {
+      // The copies keep the old configuration; once the provider is back, the next save
+      // reaches them.
+      QVERIFY(r.RestartProvider());
+      QCOMPARE(Served(r.copy()), before);
+      QVERIFY(SaveOnProvider(r, 3, 3, 3).ok);
+      QVERIFY(r.WaitForCopies(20) >= 0);
+      QCOMPARE(Served(r.copy()), Fingerprint(3, 3, 3));
+      QCOMPARE(Served(r.lostCopy()), Fingerprint(3, 3, 3));
+      return;
+    }
+    if (oldSets != 2) return;
+    // A copy that starts now takes up the new configuration in its refresh.
+    SlapdFixture::Options late;
+    late.consumerOf = r.provider().port();
+    SlapdFixture lateCopy(late);
+    QVERIFY2(lateCopy.ok(), lateCopy.error().c_str());
+    QElapsedTimer refresh;
+    refresh.start();
+    while (Served(lateCopy) != after && refresh.elapsed() < 20000) QThread::msleep(20);
+    qInfo("a copy started after the save served it after %lld ms", refresh.elapsed());
+    QCOMPARE(Served(lateCopy), after);
+  }
+};
+
+QTEST_GUILESS_MAIN(ReplicaTest)
+#include "test_replicas.moc"
