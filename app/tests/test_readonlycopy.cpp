@@ -74,7 +74,7 @@ class ReadOnlyCopyTest : public QObject {
     QVERIFY(directory::ConnectConfiguration(config.session.directory,
                                             testsupport::ReplicatedSlapd::Url(r.copy(), kRoot))
                 .ok);
-    QCOMPARE(SaveInWorker(config.session, config, nullptr), yes);
+    QCOMPARE(SaveInWorker(config.session, config, nullptr).kind == SaveStatus::kSaved, yes);
     QCOMPARE(sink.Ids(), std::vector<int>{msg::id::kSaveOnProvider});
     // The question names the copy and the provider.
     const std::string& question = sink.messages.front().text;
