@@ -42,11 +42,15 @@ class ReadOnlyCopyTest : public QObject {
  private slots:
   void saveThroughACopyAsks_data() {
     QTest::addColumn<bool>("yes");
-    QTest::newRow("Yes saves on the provider") << true;
-    QTest::newRow("No saves nowhere") << false;
+    QTest::addColumn<bool>("loaded");  // an edit of what was loaded: a save of the changes
+    QTest::newRow("Yes saves on the provider") << true << false;
+    QTest::newRow("No saves nowhere") << false << false;
+    QTest::newRow("changes, Yes") << true << true;
+    QTest::newRow("changes, No") << false << true;
   }
   void saveThroughACopyAsks() {
     QFETCH(bool, yes);
+    QFETCH(bool, loaded);
     testsupport::ReplicatedSlapd& r = testsupport::SharedReplicas();
     QVERIFY2(r.ok(), r.error().c_str());
     {
@@ -74,6 +78,15 @@ class ReadOnlyCopyTest : public QObject {
     QVERIFY(directory::ConnectConfiguration(config.session.directory,
                                             testsupport::ReplicatedSlapd::Url(r.copy(), kRoot))
                 .ok);
+    if (loaded) {
+      config.Clear();
+      msg::Problems warnings;
+      QVERIFY(directory::LoadSession(config.session.directory, config,
+                                     testsupport::DirectoryOidtable(), warnings));
+      QVERIFY(config.session.directory.loaded.known);
+      QVERIFY(!config.searchForms.empty());
+      config.searchForms[0]->toolTip = "changed on the copy's editor";
+    }
     QCOMPARE(SaveInWorker(config.session, config, nullptr).kind == SaveStatus::kSaved, yes);
     QCOMPARE(sink.Ids(), std::vector<int>{msg::id::kSaveOnProvider});
     // The question names the copy and the provider.
@@ -82,7 +95,17 @@ class ReadOnlyCopyTest : public QObject {
     QVERIFY(question.find(":" + std::to_string(r.provider().port())) != std::string::npos);
     QCOMPARE(config.session.directory.connection->port(),
              yes ? r.provider().port() : r.copy().port());
-    QCOMPARE(StoredForms(r.provider()), yes ? std::vector<std::string>{"People"} : stored);
+    if (!loaded) {
+      QCOMPARE(StoredForms(r.provider()), yes ? std::vector<std::string>{"People"} : stored);
+      return;
+    }
+    // Only the changed form was written, on the provider.
+    QCOMPARE(StoredForms(r.provider()), stored);
+    auto conn = r.provider().Connect();
+    QVERIFY(conn);
+    const auto tips = conn->Search(kRoot, ldapx::Scope::Subtree,
+                                   "(ovToolTip=changed on the copy's editor)", {"1.1"});
+    QCOMPARE(tips.entries.size(), size_t(yes ? 1 : 0));
   }
 };
 

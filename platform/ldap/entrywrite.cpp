@@ -84,7 +84,10 @@ int WriteEntry(Connection& connection, const EntryWrite& write, std::string* dia
     if (waited == kTimeout || waited == kCancelled) ldap_abandon_ext(ld, msgid, nullptr, nullptr);
     return waited;
   }
-  return ResultCode(ld, res.get(), diagnostic);
+  const int code = ResultCode(ld, res.get(), diagnostic);
+  connection.referrals_.clear();
+  if (code == LDAP_REFERRAL) connection.referrals_ = ReferralUrls(ld, res.get());
+  return code;
 }
 
 }  // namespace ldapx

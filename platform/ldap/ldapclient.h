@@ -164,6 +164,8 @@ class CancelScope {
 
 // An open connection (ldap_initialize on ldap://host:port, connected at once).
 // Closing (the destructor) unbinds.
+struct EntryWrite;
+
 class Connection {
  public:
   ~Connection();
@@ -321,6 +323,8 @@ class Connection {
   std::string host_;  // as the caller gave it: the name the certificate must carry
   int port_ = 0;
   std::vector<std::string> referrals_;
+  // The single checked write keeps a referral's URLs as the other writes do.
+  friend int WriteEntry(Connection& connection, const EntryWrite& write, std::string* diagnostic);
   Timeouts timeouts_;
   std::string diagnostic_;
   int lost_ = kSuccess;

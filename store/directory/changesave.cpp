@@ -738,6 +738,15 @@ class ChangeSaver {
         if (wait_) wait_->SetProgress(static_cast<long>(k) + 1, total);
         continue;
       }
+      // A read-only copy refers every write to the server that takes changes; at the
+      // first, nothing is written yet, and the caller may save there instead.
+      if (rc == ldapx::kReferral && k == 0 && !conn.referrals().empty()) {
+        problems.push_back(msg::Problem{
+            msg::id::kReadOnlyCopy,
+            {ldapx::HostListText({{conn.host(), conn.port()}}), conn.referrals().front()},
+            msg::Icon::Error});
+        return false;
+      }
       Failed(k, rc);
       return false;
     }
