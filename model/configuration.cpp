@@ -308,59 +308,72 @@ void Configuration::Clear() {
   ruleSetIndex.Invalidate();
 }
 
+std::unique_ptr<RuleSet> CopyRuleSet(
+    const RuleSet& ruleSet, CopyIdentity identity,
+    std::vector<std::pair<const SearchRule*, SearchRule*>>* copies) {
+  auto copy = std::make_unique<RuleSet>(ruleSet.name);
+  if (identity == CopyIdentity::kKeep) copy->id = ruleSet.id;
+  std::unordered_map<const SearchRule*, SearchRule*> made;
+  for (const auto& rule : ruleSet.rules) {
+    auto ruleCopy = std::make_unique<SearchRule>(*rule);
+    if (identity == CopyIdentity::kKeep) ruleCopy->id = rule->id;
+    // The copy constructor leaves out what its type does not use; a copy keeps all.
+    ruleCopy->ldapUri = rule->ldapUri;
+    ruleCopy->objectClasses = rule->objectClasses;
+    ruleCopy->ownerRuleSet = copy.get();
+    made[rule.get()] = ruleCopy.get();
+    if (copies) copies->emplace_back(rule.get(), ruleCopy.get());
+    copy->rules.push_back(std::move(ruleCopy));
+  }
+  // References are set once every rule has its copy: a rule may search for a later one.
+  for (size_t r = 0; r < ruleSet.rules.size(); ++r) {
+    std::vector<SearchRule*>& searchable = copy->rules[r]->searchableRules;
+    searchable.clear();
+    for (SearchRule* original : ruleSet.rules[r]->searchableRules) {
+      const auto found = made.find(original);
+      searchable.push_back(found == made.end() ? original : found->second);
+    }
+  }
+  return copy;
+}
+
+std::unique_ptr<InputGroup> CopyGroup(const InputGroup& group, SearchRule* searchRule,
+                                      CopyIdentity identity) {
+  auto copy = std::make_unique<InputGroup>(group.name, searchRule);
+  if (identity == CopyIdentity::kKeep) copy->id = group.id;
+  for (const auto& field : group.fields) {
+    auto fieldCopy = std::make_unique<InputField>(*field);
+    if (identity == CopyIdentity::kKeep) fieldCopy->id = field->id;
+    copy->fields.push_back(std::move(fieldCopy));
+  }
+  return copy;
+}
+
 std::unique_ptr<Configuration> CloneConfiguration(const Configuration& configuration) {
   auto out = std::make_unique<Configuration>();
   out->oidtable = configuration.oidtable;
   std::unordered_map<const RuleSet*, RuleSet*> sets;
-  std::unordered_map<const SearchRule*, SearchRule*> rules;
-  const auto setOf = [&sets](RuleSet* set) {
-    const auto found = sets.find(set);
-    return found == sets.end() ? set : found->second;
-  };
+  std::vector<std::pair<const SearchRule*, SearchRule*>> copies;
+  for (const auto& set : configuration.ruleSets) {
+    out->ruleSets.push_back(CopyRuleSet(*set, CopyIdentity::kKeep, &copies));
+    sets[set.get()] = out->ruleSets.back().get();
+  }
+  const std::unordered_map<const SearchRule*, SearchRule*> rules(copies.begin(), copies.end());
   const auto ruleOf = [&rules](SearchRule* rule) {
     const auto found = rules.find(rule);
     return found == rules.end() ? rule : found->second;
   };
-  for (const auto& set : configuration.ruleSets) {
-    auto copy = std::make_unique<RuleSet>(set->name);
-    copy->id = set->id;
-    sets[set.get()] = copy.get();
-    for (const auto& rule : set->rules) {
-      auto ruleCopy = std::make_unique<SearchRule>(*rule);
-      ruleCopy->id = rule->id;
-      ruleCopy->ldapUri = rule->ldapUri;
-      ruleCopy->objectClasses = rule->objectClasses;
-      rules[rule.get()] = ruleCopy.get();
-      copy->rules.push_back(std::move(ruleCopy));
-    }
-    out->ruleSets.push_back(std::move(copy));
-  }
-  // References are set once every rule has its copy: a rule may search for a later one.
-  for (size_t s = 0; s < configuration.ruleSets.size(); ++s) {
-    const RuleSet& set = *configuration.ruleSets[s];
-    for (size_t r = 0; r < set.rules.size(); ++r) {
-      SearchRule& copy = *out->ruleSets[s]->rules[r];
-      copy.ownerRuleSet = setOf(set.rules[r]->ownerRuleSet);
-      copy.searchableRules.clear();
-      for (SearchRule* searchable : set.rules[r]->searchableRules)
-        copy.searchableRules.push_back(ruleOf(searchable));
-    }
-  }
-  const auto copyGroup = [&ruleOf](const InputGroup& group) {
-    auto copy = std::make_unique<InputGroup>(group.name, ruleOf(group.searchRule));
-    copy->id = group.id;
-    for (const auto& field : group.fields) {
-      auto fieldCopy = std::make_unique<InputField>(*field);
-      fieldCopy->id = field->id;
-      copy->fields.push_back(std::move(fieldCopy));
-    }
-    return copy;
-  };
   for (const auto& form : configuration.searchForms) {
-    auto copy = std::make_unique<SearchForm>(form->name, setOf(form->ruleSet));
+    const auto set = sets.find(form->ruleSet);
+    auto copy =
+        std::make_unique<SearchForm>(form->name, set == sets.end() ? form->ruleSet : set->second);
     copy->id = form->id;
-    if (form->targetGroup) copy->targetGroup = copyGroup(*form->targetGroup);
-    for (const auto& group : form->inputGroups) copy->inputGroups.push_back(copyGroup(*group));
+    if (form->targetGroup)
+      copy->targetGroup =
+          CopyGroup(*form->targetGroup, ruleOf(form->targetGroup->searchRule), CopyIdentity::kKeep);
+    for (const auto& group : form->inputGroups)
+      copy->inputGroups.push_back(
+          CopyGroup(*group, ruleOf(group->searchRule), CopyIdentity::kKeep));
     copy->toolTip = form->toolTip;
     copy->helpString = form->helpString;
     out->searchForms.push_back(std::move(copy));

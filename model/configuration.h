@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/support/messageids.h"
@@ -136,7 +137,7 @@ class SearchRule {
   int AddObjectClass(const std::string& name);
   int RemoveObjectClass(const std::string& name);
 
-  RecordId id = NewRecordId();  // changed only by CloneConfiguration
+  RecordId id = NewRecordId();  // kept only by the copies of CopyRuleSet and CopyGroup
   std::string name;
   RuleType ruleType = RuleTypeSearchRule;
   std::string ldapUri;
@@ -167,7 +168,7 @@ class RuleSet {
   SearchRule* AddRule(std::unique_ptr<SearchRule> rule);
   void GetRules(std::vector<SearchRule*>& out) const;
 
-  RecordId id = NewRecordId();  // changed only by CloneConfiguration
+  RecordId id = NewRecordId();  // kept only by the copies of CopyRuleSet and CopyGroup
   std::string name;
   std::vector<std::unique_ptr<SearchRule>> rules;
   // The rules by name (see NameIndex).
@@ -188,7 +189,7 @@ class InputField {
   // Nothing wrong when the field has a filter attribute; else message 61260.
   msg::Outcome Check() const;
 
-  RecordId id = NewRecordId();  // changed only by CloneConfiguration
+  RecordId id = NewRecordId();  // kept only by the copies of CopyRuleSet and CopyGroup
   std::string name;
   std::string defaultValue;
   std::vector<std::string> filterAttributes;
@@ -213,7 +214,7 @@ class InputGroup {
   InputField* AddField(std::unique_ptr<InputField> field);
   int RemoveField(const std::string& name);
 
-  RecordId id = NewRecordId();  // changed only by CloneConfiguration
+  RecordId id = NewRecordId();  // kept only by the copies of CopyRuleSet and CopyGroup
   std::string name;
   // The rule (of the form's rule set) the group searches by; the model keeps it valid
   // (see RemoveRule).
@@ -250,7 +251,7 @@ class SearchForm {
   std::string& GetToolTip() { return toolTip; }
   std::string& GetHelpString() { return helpString; }
 
-  RecordId id = NewRecordId();  // changed only by CloneConfiguration
+  RecordId id = NewRecordId();  // kept only by the copies of CopyRuleSet and CopyGroup
   std::string name;
   RuleSet* ruleSet = nullptr;
   std::unique_ptr<InputGroup> targetGroup;
@@ -260,6 +261,20 @@ class SearchForm {
 };
 
 class Configuration;
+// Whether a copy of a record is the same record (keeps its identity: a copy for undo) or
+// a new one (a duplicate).
+enum class CopyIdentity { kKeep, kNew };
+// A copy of `ruleSet` holding copies of its rules in order, with everything each rule
+// holds (type, URI, object classes, whichever the type uses); each copied rule's owner is
+// the copy, and its searchable rules are the copies of the original's. `copies` (may be
+// null) receives each original rule with its copy.
+std::unique_ptr<RuleSet> CopyRuleSet(
+    const RuleSet& ruleSet, CopyIdentity identity,
+    std::vector<std::pair<const SearchRule*, SearchRule*>>* copies = nullptr);
+// A copy of `group` searching by `searchRule`, holding copies of its fields.
+std::unique_ptr<InputGroup> CopyGroup(const InputGroup& group, SearchRule* searchRule,
+                                      CopyIdentity identity);
+
 // A copy of every record of `configuration`, in order, with the same identities, names
 // and values, and its references (a form's rule set, a group's rule, a rule's owner and
 // searchable rules) pointing at the copies: the stores would store it as they store the

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <unordered_map>
 #include <unordered_set>
 
 namespace {
@@ -144,25 +143,8 @@ msg::Outcome DuplicateRuleSet(Configuration& configuration, const RuleSet& sourc
                               const std::string& newName, RuleSet** made) {
   if (!IsStorableName(NameKind::RuleSet, newName)) return msg::Problem{62173, {newName}};
   if (msg::Outcome free = CheckRuleSetNameFree(configuration, newName); !free) return free;
-  auto copy = std::make_unique<RuleSet>(newName);
-  std::unordered_map<const SearchRule*, SearchRule*> copies;
-  for (const auto& rule : source.rules) {
-    auto ruleCopy = std::make_unique<SearchRule>(*rule);
-    // The copy constructor leaves out what its type does not use; a duplicate keeps all.
-    ruleCopy->ldapUri = rule->ldapUri;
-    ruleCopy->objectClasses = rule->objectClasses;
-    ruleCopy->searchableRules.clear();
-    ruleCopy->ownerRuleSet = copy.get();
-    copies[rule.get()] = ruleCopy.get();
-    copy->rules.push_back(std::move(ruleCopy));
-  }
-  for (size_t i = 0; i < source.rules.size(); ++i) {
-    for (SearchRule* searchable : source.rules[i]->searchableRules) {
-      const auto found = copies.find(searchable);
-      copy->rules[i]->searchableRules.push_back(found == copies.end() ? searchable : found->second);
-    }
-  }
-  copy->ruleIndex.Invalidate();
+  std::unique_ptr<RuleSet> copy = CopyRuleSet(source, CopyIdentity::kNew);
+  copy->name = newName;
   RuleSet* added = configuration.AddRuleSet(std::move(copy));
   if (made) *made = added;
   return {};
@@ -172,15 +154,13 @@ msg::Outcome DuplicateForm(Configuration& configuration, const SearchForm& sourc
                            const std::string& newName, SearchForm** made) {
   if (!IsStorableName(NameKind::Form, newName)) return msg::Problem{62160, {newName}};
   if (msg::Outcome free = CheckFormNameFree(configuration, newName); !free) return free;
-  const auto copyGroup = [](const InputGroup& group) {
-    auto copy = std::make_unique<InputGroup>(group.name, group.searchRule);
-    for (const auto& field : group.fields)
-      copy->fields.push_back(std::make_unique<InputField>(*field));
-    return copy;
-  };
   auto copy = std::make_unique<SearchForm>(
-      newName, source.ruleSet, source.targetGroup ? copyGroup(*source.targetGroup) : nullptr);
-  for (const auto& group : source.inputGroups) copy->inputGroups.push_back(copyGroup(*group));
+      newName, source.ruleSet,
+      source.targetGroup
+          ? CopyGroup(*source.targetGroup, source.targetGroup->searchRule, CopyIdentity::kNew)
+          : nullptr);
+  for (const auto& group : source.inputGroups)
+    copy->inputGroups.push_back(CopyGroup(*group, group->searchRule, CopyIdentity::kNew));
   copy->toolTip = source.toolTip;
   copy->helpString = source.helpString;
   SearchForm* added = configuration.AddForm(std::move(copy));

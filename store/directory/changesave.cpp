@@ -544,19 +544,11 @@ class ChangeSaver {
   // ---- the check ----
 
   bool Reconnect() {
-    const ldapx::Timeouts timeouts =
-        session_.connection ? session_.connection->timeouts() : ldapx::Timeouts{};
-    Logon logon = OpenAndBind(session_.server, session_.password, timeouts);
-    if (logon.connection) {
-      session_.connection = std::move(logon.connection);
-      return true;
+    if (auto failed = directory::Reconnect(session_)) {
+      problems.push_back(std::move(*failed));
+      return false;
     }
-    problems.push_back(msg::Problem{
-        62144,
-        {kvaro::QError(logon.code != ldapx::kSuccess ? logon.code : ldapx::kServerDown).Text()},
-        msg::Icon::Error});
-    session_.connection.reset();
-    return false;
+    return true;
   }
 
   bool ReadStored() {

@@ -2,6 +2,7 @@
 
 #include "platform/ldap/qerror.h"
 #include "platform/support/messages.h"
+#include "store/directory/session.h"
 
 namespace directory {
 
@@ -134,6 +135,22 @@ std::optional<msg::Problem> LogonFailure(int id, const Logon& logon, const std::
   }
   problem.reason = ReasonText(logon.code, logon.detail, logon.opened, named);
   return problem;
+}
+
+std::optional<msg::Problem> Reconnect(Session& session) {
+  const ldapx::Timeouts timeouts =
+      session.connection ? session.connection->timeouts() : ldapx::Timeouts{};
+  Logon logon = OpenAndBind(session.server, session.password, timeouts);
+  if (logon.connection) {
+    session.connection = std::move(logon.connection);
+    return std::nullopt;
+  }
+  // The old connection is dead: the session has none until a save opens one again.
+  session.connection.reset();
+  return msg::Problem{
+      62144,
+      {kvaro::QError(logon.code != ldapx::kSuccess ? logon.code : ldapx::kServerDown).Text()},
+      msg::Icon::Error};
 }
 
 }  // namespace directory

@@ -38,6 +38,13 @@ struct Logon {
 Logon OpenAndBind(const ldapx::ServerSettings& server, const std::string& password,
                   const ldapx::Timeouts& timeouts);
 
+struct Session;
+// Opens `session`'s connection again (a save that lost it): its server settings,
+// password and the limits of the connection it had, with the same protection as the
+// logon, never plain text in place of TLS. On failure the session keeps no connection
+// and message 62144 with the reason is returned.
+std::optional<msg::Problem> Reconnect(Session& session);
+
 // How a logon with `security` will travel, for the logon dialog.
 std::string LogonSecurityText(ldapx::Security security);
 

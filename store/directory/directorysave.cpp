@@ -200,19 +200,11 @@ class DirectorySaver {
   std::string RootRdn() const { return rdnType_ + "=" + ldapx::EscapeDnValue(rdnValue_); }
 
   bool Reconnect() {
-    const ldapx::Timeouts timeouts =
-        session_.connection ? session_.connection->timeouts() : ldapx::Timeouts{};
-    // The same protection as the logon: a reconnect must never fall back to plain text.
-    Logon logon = OpenAndBind(session_.server, session_.password, timeouts);
-    if (logon.connection) {
-      session_.connection = std::move(logon.connection);
-      return true;
+    if (auto failed = directory::Reconnect(session_)) {
+      problems_.push_back(std::move(*failed));
+      return false;
     }
-    Show(62144,
-         {kvaro::QError(logon.code != ldapx::kSuccess ? logon.code : ldapx::kServerDown).Text()});
-    // The old connection is dead: the session has none until a save opens one again.
-    session_.connection.reset();
-    return false;
+    return true;
   }
 
   // Reads the root entry (opening the connection again when it was lost) and refuses a
