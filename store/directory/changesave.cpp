@@ -107,21 +107,18 @@ class ChangeSaver {
 
  private:
   bool Save(bool& whole) {
-    if (!Keep(CheckConfiguration(config_))) return false;
-    if (!Keep(CheckEntryPlan(config_, rootDn_, PlanConfiguration(config_, rootDn_)))) return false;
     recs_ = LayOutRecords(config_, rootDn_);
     const bool changesOnly = !session_.loaded.wholeOnly && Plan();
-    if (!ReadStored()) return false;
-    if (stored_.kind != session_.loaded.stampKind) {
-      Conflict({msg::Text(msg::id::kConfigurationChanged, {})});
-      return false;
-    }
     if (!changesOnly) {
-      if (!CheckAll()) return false;
+      if (!Keep(CheckConfiguration(config_))) return false;
+      if (!Keep(CheckEntryPlan(config_, rootDn_, PlanConfiguration(config_, rootDn_))))
+        return false;
+      if (!ReadStored(true) || !CheckAll()) return false;
       whole = true;
       return false;
     }
-    if (!CheckTouched()) return false;
+    if (!Keep(CheckChanged())) return false;
+    if (!ReadStored(false) || !CheckTouched()) return false;
     if (options_.onStage) options_.onStage(SaveStage::Checked);
     if (!Write()) return false;
     Refresh();
@@ -226,6 +223,7 @@ class ChangeSaver {
     for (size_t j = 0; j < ruleSets.size(); ++j) {
       const long i = ruleSets[j];
       if (!old_[i]) {
+        addedAt_.push_back(recs_[i].dn);
         AddSubtree(i);
         continue;
       }
@@ -235,6 +233,7 @@ class ChangeSaver {
       for (size_t k = 0; k < children_[i].size(); ++k) {
         const long r = children_[i][k];
         if (!old_[r]) {
+          addedAt_.push_back(Now(r));
           Add(r);
         } else if (changed_[r]) {
           Modify(r);
@@ -374,6 +373,7 @@ class ChangeSaver {
     op.undo.dn = recs_[i].dn;
     op.undo.newRdn = op.write.newRdn;
     op.undo.newSuperior = stagingDn_;
+    addedAt_.push_back(recs_[i].dn);
     Push(std::move(op));
   }
   // Moves the stored form `id` (at `dn`) out beside the root, for removal once the save
@@ -551,12 +551,110 @@ class ChangeSaver {
     return true;
   }
 
-  bool ReadStored() {
+  // The checks of the whole save for what this save writes or removes: the rule sets and
+  // forms that hold it, and, where one of those is added or renamed, its name against
+  // every other rule set and form. The rest is stored as it was checked before.
+  msg::Outcome CheckChanged() const {
+    const LoadedState& loaded = session_.loaded;
+    std::vector<long> top(recs_.size());
+    for (size_t i = 0; i < recs_.size(); ++i) {
+      const long p = recs_[i].parentIndex;
+      top[i] = p < 0 ? static_cast<long>(i) : top[p];
+    }
+    std::vector<bool> affected(recs_.size(), false);
+    for (const long i : written_) affected[top[i]] = true;
+    for (RecordId id : removed_) {
+      RecordId at = id;
+      while (loaded.records.at(at).parent != 0) at = loaded.records.at(at).parent;
+      if (const auto it = index_.find(at); it != index_.end()) affected[it->second] = true;
+    }
+    bool named = false;
+    std::vector<const SearchForm*> forms;
+    size_t ruleSet = 0, form = 0;
+    for (size_t i = 0; i < recs_.size(); ++i) {
+      if (recs_[i].parentIndex >= 0) continue;
+      const bool isRuleSet = recs_[i].kind == RecordKind::RuleSet;
+      const size_t k = isRuleSet ? ruleSet++ : form++;
+      if (!affected[i]) continue;
+      named = named || !old_[i] || renamed_[i];
+      msg::Outcome checked =
+          isRuleSet ? CheckRuleSet(*config_.ruleSets[k]) : CheckForm(*config_.searchForms[k]);
+      if (!checked) return checked;
+      if (!isRuleSet) forms.push_back(config_.searchForms[k].get());
+    }
+    EntryPlan plan;
+    for (size_t i = 0; i < recs_.size(); ++i) {
+      if (affected[top[i]])
+        plan.push_back(PlannedEntry{recs_[i].dn, recs_[i].mods});
+      else if (named && recs_[i].parentIndex < 0)
+        plan.push_back(PlannedEntry{recs_[i].dn, {}});
+    }
+    return CheckEntryPlan(forms, rootDn_, plan);
+  }
+
+  // The reads of a check of changes, where they are few: the entries this save writes,
+  // removes or names (each alone), the subtrees of those it removes or moves out, and
+  // the DNs where it adds a rule set, rule or form (someone may have taken the name).
+  static constexpr size_t kMostReads = 8;
+  bool Targets(std::vector<VersionRead>& reads, std::vector<VersionRead>& added) {
+    const LoadedState& loaded = session_.loaded;
+    std::unordered_set<std::string> seen;
+    const auto read = [&](std::vector<VersionRead>& into, const std::string& dn, bool subtree) {
+      if (seen.insert(dn).second) into.push_back(VersionRead{dn, subtree});
+    };
+    const auto formOf = [&](RecordId id) {
+      while (loaded.records.at(id).parent != 0) id = loaded.records.at(id).parent;
+      return id;
+    };
+    const std::unordered_set<RecordId> whole(wholeChecked_.begin(), wholeChecked_.end());
+    const std::unordered_set<RecordId> removed(removed_.begin(), removed_.end());
+    for (RecordId id : wholeChecked_) read(reads, loaded.records.at(id).dn, true);
+    for (RecordId id : removed_) {
+      const LoadedRecord& o = loaded.records.at(id);
+      inScope_.push_back(id);
+      if (whole.count(formOf(id)) || (o.parent != 0 && removed.count(o.parent))) continue;
+      read(reads, o.dn, true);
+    }
+    for (const long i : written_) {
+      if (old_[i] && !whole.count(formOf(recs_[i].id))) {
+        read(reads, old_[i]->dn, false);
+        inScope_.push_back(recs_[i].id);
+      }
+      const RecordId ref = recs_[i].ref;
+      if (const auto it = loaded.records.find(ref); ref && it != loaded.records.end()) {
+        read(reads, it->second.dn, false);
+        inScope_.push_back(ref);
+      }
+    }
+    for (const std::string& dn : addedAt_) read(added, dn, false);
+    if (reads.size() + added.size() > kMostReads) return false;
+    if (!whole.empty())
+      for (const auto& [id, o] : loaded.records)
+        if (whole.count(formOf(id))) inScope_.push_back(id);
+    return true;
+  }
+
+  // Reads the stored versions the check needs: every entry of the subtree (`all`, or
+  // where the changes need many reads), else what Targets names.
+  bool ReadStored(bool all) {
+    std::vector<VersionRead> reads, added;
+    const bool targeted = !all && Targets(reads, added);
+    const char kind = session_.loaded.stampKind;
+    const auto read = [&] {
+      ldapx::Connection& conn = *session_.connection;
+      if (!targeted) {
+        stored_ = ReadDirectoryState(conn, rootDn_, kind);
+        return;
+      }
+      stored_ = ReadVersionsAt(conn, reads, kind);
+      if (stored_.code == ldapx::kSuccess) taken_ = ReadVersionsAt(conn, added, kind);
+      if (taken_.code != ldapx::kSuccess) stored_.code = taken_.code;
+    };
     if (!session_.connection && !Reconnect()) return false;
-    stored_ = ReadDirectoryState(*session_.connection, rootDn_);
+    read();
     if (IsLost(stored_.code)) {
       if (!Reconnect()) return false;
-      stored_ = ReadDirectoryState(*session_.connection, rootDn_);
+      read();
     }
     if (stored_.code != ldapx::kSuccess) {
       problems.push_back(msg::Problem{msg::id::kVersionUnreadable,
@@ -565,7 +663,17 @@ class ChangeSaver {
       return false;
     }
     for (const EntryVersion& e : stored_.entries) storedByKey_.emplace(DnKey(e.dn), &e);
-    for (const auto& [id, o] : session_.loaded.records) loadedByKey_.emplace(DnKey(o.dn), id);
+    // An entry where this save adds one is in the way however the server spells its name.
+    for (const EntryVersion& e : taken_.entries) {
+      storedByKey_.emplace(DnKey(e.dn), &e);
+      takenKeys_.insert(DnKey(e.dn));
+    }
+    if (targeted) {
+      for (RecordId id : inScope_)
+        loadedByKey_.emplace(DnKey(session_.loaded.records.at(id).dn), id);
+    } else {
+      for (const auto& [id, o] : session_.loaded.records) loadedByKey_.emplace(DnKey(o.dn), id);
+    }
     return true;
   }
 
@@ -697,7 +805,7 @@ class ChangeSaver {
       }
     for (const EntryVersion* e : Foreign()) {
       const std::string key = DnKey(e->dn);
-      bool hit = addedKeys.count(key) > 0;
+      bool hit = addedKeys.count(key) > 0 || takenKeys_.count(key) > 0;
       for (const std::string& below : removedKeys)
         hit = hit || (key.size() > below.size() &&
                       key.compare(key.size() - below.size(), below.size(), below) == 0);
@@ -842,7 +950,8 @@ class ChangeSaver {
       rec.top = r.top;
       rec.mods = std::move(r.mods);
       rec.position = static_cast<long>(i);
-      const bool moved = old_[i] && DnKey(old_[i]->dn) != DnKey(r.dn);
+      // The DNs are made alike, so only a changed text may be another DN.
+      const bool moved = old_[i] && old_[i]->dn != r.dn && DnKey(old_[i]->dn) != DnKey(r.dn);
       if (old_[i] && !written_.count(static_cast<long>(i)) && !moved) {
         rec.stamp = old_[i]->stamp;
         rec.order = old_[i]->order;
@@ -875,7 +984,10 @@ class ChangeSaver {
   std::unordered_set<RecordId> asserted_;
   std::unordered_set<long> written_;
   std::vector<Op> ops_;
-  DirectoryState stored_;
+  std::vector<std::string> addedAt_;  // where rule sets, rules and forms are added
+  std::vector<RecordId> inScope_;     // loaded records whose entries a targeted check reads
+  DirectoryState stored_, taken_;
+  std::unordered_set<std::string> takenKeys_;
   std::unordered_map<std::string, const EntryVersion*> storedByKey_;
   std::unordered_map<std::string, RecordId> loadedByKey_;
   int undoError_ = ldapx::kSuccess;
