@@ -222,9 +222,10 @@ class ChangeSaver {
     // Rule sets and rules first: whatever forms name exists before they name it.
     for (size_t j = 0; j < ruleSets.size(); ++j) {
       const long i = ruleSets[j];
+      // A rule set is added whole or not at all, as a form is.
       if (!old_[i]) {
-        addedAt_.push_back(recs_[i].dn);
-        AddSubtree(i);
+        Stage(i);
+        MoveIn(i);
         continue;
       }
       if (j >= firstRuleSet) Touch(i);
@@ -245,12 +246,12 @@ class ChangeSaver {
     for (size_t j = 0; j < forms.size(); ++j) {
       const long i = forms[j];
       if (!old_[i]) {
-        StageForm(i);
+        Stage(i);
         MoveIn(i);
         continue;
       }
       if (structural_[i]) {
-        StageForm(i);
+        Stage(i);
         MoveOut(recs_[i].id, Now(i));
         MoveIn(i);
         continue;
@@ -343,8 +344,8 @@ class ChangeSaver {
     op.undo.dn = dn;
     return op;
   }
-  // Adds the new form i with its groups and fields below the staging entry.
-  void StageForm(long i) {
+  // Adds the new rule set or form i with its subtree below the staging entry.
+  void Stage(long i) {
     if (stagingDn_.empty()) stagingDn_ = Beside(kSaveMark);
     const std::function<void(long, const std::string&)> add = [&](long at,
                                                                   const std::string& parentDn) {
@@ -366,7 +367,7 @@ class ChangeSaver {
     Op op;
     op.record = i;
     op.write.kind = Kind::Rename;
-    op.write.dn = FormDn(recs_[i].name, stagingDn_);
+    op.write.dn = ChildDnOf(recs_[i].kind, recs_[i].name, stagingDn_);
     op.write.newRdn = RdnOf(recs_[i].name);
     op.write.newSuperior = rootDn_;
     op.undo.kind = Kind::Rename;
@@ -464,10 +465,6 @@ class ChangeSaver {
     op.undo.kind = Kind::Delete;
     op.undo.dn = op.write.dn;
     Push(std::move(op));
-  }
-  void AddSubtree(long i) {
-    Add(i);
-    for (const long c : children_[i]) AddSubtree(c);
   }
   void Modify(long i) {
     Op op;

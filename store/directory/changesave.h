@@ -15,10 +15,11 @@ namespace directory {
 // in which every state in between loads without warnings (what a record refers to is
 // written before the reference, references go before what they name is removed) and
 // siblings load back in the configuration's order (siblings after a changed one are
-// touched in order). A form that is added, removed, or gains or loses groups or fields
-// is written complete below a marked entry beside the root and moved in with one rename
-// (the stored one moved out first, and removed with the marked entries at the end), so
-// that every form is stored whole, old or new.
+// touched in order). A rule set that is added, and a form that is added, removed, or
+// gains or loses groups or fields, is written complete below a marked entry beside the
+// root and moved in with one rename (a stored form moved out first, and removed with the
+// marked entries at the end), so that every rule set and form is stored whole, old or
+// new.
 //
 // First the stored versions are read again: when an entry this save would write or
 // remove changed since the load, or an entry appeared where it would add one or below
