@@ -90,6 +90,13 @@ class ChangeSaver {
 
   msg::Problems problems;
 
+  bool Recheck() {
+    const LoadedState& loaded = session_.loaded;
+    rootDn_ = session_.subtreeDn;
+    if (!loaded.known || DnKey(loaded.rootDn) != DnKey(rootDn_)) return true;
+    return ReadStored(true) && CheckAll();
+  }
+
   bool Run(bool& whole) {
     whole = false;
     const LoadedState& loaded = session_.loaded;
@@ -997,6 +1004,14 @@ msg::Result SaveChanges(Session& session, const Configuration& configuration, Pl
   ChangeSaver saver(session, configuration, wait, options);
   msg::Result result = saver.Run(whole);
   result.problems = std::move(saver.problems);
+  return result;
+}
+
+msg::Result CheckUnchangedSinceLoad(Session& session, const Configuration& configuration) {
+  const SaveOptions options;
+  ChangeSaver checker(session, configuration, nullptr, options);
+  msg::Result result = checker.Recheck();
+  result.problems = std::move(checker.problems);
   return result;
 }
 

@@ -41,6 +41,12 @@ namespace directory {
 msg::Result SaveChanges(Session& session, const Configuration& configuration, PleaseWait* wait,
                         const SaveOptions& options, bool& whole);
 
+// Whether the stored configuration is still as session.loaded says (one read of the
+// subtree's versions): fails with msg::id::kChangedSinceLoad naming what changed, as a
+// save of changes that must write everything does. Succeeds when nothing was loaded
+// from session.subtreeDn (there is nothing to hold it to).
+msg::Result CheckUnchangedSinceLoad(Session& session, const Configuration& configuration);
+
 // The state of `configuration` as the directory holds it after a whole save below
 // session.subtreeDn (one read of the subtree's versions); unknown when that read failed.
 void RefreshLoadedState(Session& session, const Configuration& configuration);

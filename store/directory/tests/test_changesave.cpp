@@ -291,6 +291,41 @@ class TestChangeSave : public QObject {
     QCOMPARE(field.entries.at(0).Find("ovFiltAttrList")->values, std::vector<std::string>{"uid"});
   }
 
+  // A save that writes everything (a rule set renamed) holds the stored configuration to
+  // what its check saw until its swap: a write by someone else while it stages is not
+  // replaced, it is named, and nothing of the save is left.
+  void writeWhileStaging() {
+    ORVELLE_SHARED_SERVER(server);
+    auto conn = server.Connect();
+    QVERIFY(conn);
+    Configuration original;
+    sample::FillPeople(original);
+    QVERIFY(Store(server, original));
+    Editor a;
+    QVERIFY(a.Load(server));
+    QVERIFY(RenameRuleSet(a.config, *a.config.FindRuleSet("Standard"), "Standard 2"));
+    const std::string fieldDn =
+        directory::FieldDn("Name", directory::GroupDn("Who", directory::FormDn("People", kRoot)));
+    bool staged = false;
+    directory::SaveOptions options;
+    options.onStage = [&](directory::SaveStage stage) {
+      if (stage != directory::SaveStage::Staged) return;
+      staged = true;
+      QCOMPARE(conn->Replace(fieldDn, ldapx::ModList().Add("ovFiltAttrList", {"mail"})),
+               ldapx::kSuccess);
+    };
+    const msg::Result saved = store::Save(a.session, a.config, nullptr, options);
+    QVERIFY(staged);
+    QCOMPARE(saved.Ids(), std::vector<int>{msg::id::kChangedSinceLoad});
+    QCOMPARE(saved.problems[0].args[1], std::string("search form 'People' was changed"));
+    People(original).targetGroup->fields[0]->filterAttributes = {"mail"};
+    QCOMPARE(QString::fromStdString(StoredLdif(server)), QString::fromStdString(Ldif(original)));
+    const ldapx::SearchResult beside =
+        conn->Search("o=Sample", ldapx::Scope::OneLevel, "(cn=*orvelle-save*)", {"cn"});
+    QCOMPARE(beside.code, ldapx::kSuccess);
+    QCOMPARE(beside.entries.size(), size_t(0));
+  }
+
   // The writes a save of a small change sends (slapd's log of operations), and that the
   // stored configuration loads back as the edited one, siblings in order.
   void fewWrites_data() {
