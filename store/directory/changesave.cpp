@@ -158,10 +158,9 @@ class ChangeSaver {
     renamed_.assign(n, false);
     changed_.assign(n, false);
     contentChanged_.assign(n, false);
-    std::unordered_set<RecordId> present;
+    index_.reserve(n);
     for (size_t i = 0; i < n; ++i) {
       const RecordEntry& r = recs_[i];
-      present.insert(r.id);
       index_.emplace(r.id, static_cast<long>(i));
       const auto it = loaded.records.find(r.id);
       if (it == loaded.records.end()) continue;
@@ -169,8 +168,8 @@ class ChangeSaver {
       if (o.parent != r.parent || o.kind != r.kind) return false;  // moved
       old_[i] = &o;
       changed_[i] = o.digest != r.digest;
-      contentChanged_[i] = RecordDigest({}, o.mods) != RecordDigest({}, r.mods);
       if (o.name != r.name) {
+        contentChanged_[i] = RecordDigest({}, o.mods) != RecordDigest({}, r.mods);
         // Rules and rule sets are named by other records; a name that differs in case
         // only would be the same DN to the server.
         if (IsRuleSide(r.kind) || ldapx::MatchValue(o.name) == ldapx::MatchValue(r.name))
@@ -179,7 +178,7 @@ class ChangeSaver {
       }
     }
     for (const auto& [id, o] : loaded.records)
-      if (!present.count(id)) removed_.push_back(id);
+      if (!index_.count(id)) removed_.push_back(id);
 
     // DNs that this save frees (removed or renamed away) must not be taken by an add or a
     // rename before they are free.
@@ -935,17 +934,22 @@ class ChangeSaver {
   }
 
   // The state after the writes: stamps read back for the entries written or moved, the
-  // rest as loaded.
+  // rest as loaded. Changed in place: most records are as loaded but for their place.
   void Refresh() {
-    LoadedState next;
-    next.known = true;
-    next.rootDn = rootDn_;
-    next.stampKind = session_.loaded.stampKind;
-    next.assertion = session_.loaded.assertion;
+    LoadedState& state = session_.loaded;
     ldapx::Connection& conn = *session_.connection;
+    for (RecordId id : removed_) state.records.erase(id);
     for (size_t i = 0; i < recs_.size(); ++i) {
       RecordEntry& r = recs_[i];
-      LoadedRecord rec;
+      const LoadedRecord* old = old_[i];
+      // The DNs are made alike, so only a changed text may be another DN.
+      const bool moved = old && old->dn != r.dn && DnKey(old->dn) != DnKey(r.dn);
+      const bool written = written_.count(static_cast<long>(i)) > 0;
+      LoadedRecord& rec = state.records[r.id];
+      rec.position = static_cast<long>(i);
+      if (old && !written && !moved && old->digest == r.digest && old->dn == r.dn &&
+          old->top == r.top)
+        continue;
       rec.parent = r.parent;
       rec.kind = r.kind;
       rec.name = r.name;
@@ -953,21 +957,16 @@ class ChangeSaver {
       rec.digest = r.digest;
       rec.top = r.top;
       rec.mods = std::move(r.mods);
-      rec.position = static_cast<long>(i);
-      // The DNs are made alike, so only a changed text may be another DN.
-      const bool moved = old_[i] && old_[i]->dn != r.dn && DnKey(old_[i]->dn) != DnKey(r.dn);
-      if (old_[i] && !written_.count(static_cast<long>(i)) && !moved) {
-        rec.stamp = old_[i]->stamp;
-        rec.order = old_[i]->order;
-      } else if (const auto version = ReadEntryVersion(conn, r.dn, next.stampKind)) {
+      if (old && !written && !moved) continue;  // the stamp stays
+      if (const auto version = ReadEntryVersion(conn, r.dn, state.stampKind)) {
         rec.stamp = version->stamp;
         rec.order = version->order;
       } else {
-        next.wholeOnly = true;  // unknown: the next save checks every entry
+        rec.stamp.clear();
+        rec.order.clear();
+        state.wholeOnly = true;  // unknown: the next save checks every entry
       }
-      next.records.emplace(r.id, std::move(rec));
     }
-    session_.loaded = std::move(next);
   }
 
   Session& session_;
