@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -939,6 +940,16 @@ class ChangeSaver {
     LoadedState& state = session_.loaded;
     ldapx::Connection& conn = *session_.connection;
     for (RecordId id : removed_) state.records.erase(id);
+    // A rule set or form moved in whole is read back with one search of its subtree.
+    std::vector<VersionRead> movedIn;
+    for (size_t i = 0; i < recs_.size(); ++i)
+      if (recs_[i].parentIndex < 0 && (!old_[i] || structural_[i]))
+        movedIn.push_back(VersionRead{recs_[i].dn, true});
+    DirectoryState readBack;
+    if (!movedIn.empty()) readBack = ReadVersionsAt(conn, movedIn, state.stampKind);
+    std::unordered_map<std::string, const EntryVersion*> readBackByKey;
+    if (readBack.code == ldapx::kSuccess)
+      for (const EntryVersion& e : readBack.entries) readBackByKey.emplace(DnKey(e.dn), &e);
     for (size_t i = 0; i < recs_.size(); ++i) {
       RecordEntry& r = recs_[i];
       const LoadedRecord* old = old_[i];
@@ -958,7 +969,12 @@ class ChangeSaver {
       rec.top = r.top;
       rec.mods = std::move(r.mods);
       if (old && !written && !moved) continue;  // the stamp stays
-      if (const auto version = ReadEntryVersion(conn, r.dn, state.stampKind)) {
+      std::optional<EntryVersion> version;
+      if (const auto it = readBackByKey.find(DnKey(r.dn)); it != readBackByKey.end())
+        version = *it->second;
+      else
+        version = ReadEntryVersion(conn, r.dn, state.stampKind);
+      if (version) {
         rec.stamp = version->stamp;
         rec.order = version->order;
       } else {
