@@ -21,7 +21,11 @@ namespace directory {
 // marked entries at the end), so that every rule set and form is stored whole, old or
 // new.
 //
-// First the stored versions are read again: when an entry this save would write or
+// First the stored versions are read again, with the kind of version the load found:
+// those of the entries this save writes, removes or names, the subtrees of those it
+// removes, and the DNs where it adds a rule set, rule or form (the whole subtree where
+// that would take more than a few reads). Only the records it writes or removes are
+// checked as the whole save checks them. When an entry this save would write or
 // remove changed since the load, or an entry appeared where it would add one or below
 // one it would remove, nothing is written and the result fails with
 // msg::id::kChangedSinceLoad (the subtree and one line per record). Where the server
@@ -32,7 +36,8 @@ namespace directory {
 // Sets `whole` (and writes nothing) when the whole save must run instead: no load state,
 // a change that moves records between parents or renames rules or rule sets, entries the
 // load left out, or more changes than half the configuration. The versions are checked
-// first then as well, against every entry: a whole save writes them all.
+// first then as well, against every entry: a whole save writes them all (and the caller
+// checks them again before its swap: CheckUnchangedSinceLoad).
 //
 // On success session.loaded is what the save left. A failed write stops the save and
 // what it wrote is taken back (a refused removal, which comes last, leaves the rest
