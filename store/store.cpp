@@ -48,13 +48,21 @@ msg::Result Save(Session& session, const Configuration& configuration, directory
     }
     return saved;
   }
+  directory::SaveOptions held = options;
   if (mode == SaveMode::kChanges) {
     bool whole = false;
     msg::Result saved =
         directory::SaveChanges(session.directory, configuration, wait, options, whole);
     if (!whole) return saved;
+    // The whole save writes no assertions: what the check above saw is checked again
+    // just before its swap, so that a write by someone else meanwhile is not replaced.
+    held.beforeSwap = [&session, &configuration, outer = options.beforeSwap] {
+      if (outer)
+        if (msg::Result checked = outer(); !checked) return checked;
+      return directory::CheckUnchangedSinceLoad(session.directory, configuration);
+    };
   }
-  msg::Result saved = directory::SaveConfiguration(session.directory, configuration, wait, options);
+  msg::Result saved = directory::SaveConfiguration(session.directory, configuration, wait, held);
   // The whole subtree was written: the next save goes on from what is stored now.
   if (saved.ok) directory::RefreshLoadedState(session.directory, configuration);
   return saved;

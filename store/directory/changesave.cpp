@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -90,6 +91,13 @@ class ChangeSaver {
 
   msg::Problems problems;
 
+  bool Recheck() {
+    const LoadedState& loaded = session_.loaded;
+    rootDn_ = session_.subtreeDn;
+    if (!loaded.known || DnKey(loaded.rootDn) != DnKey(rootDn_)) return true;
+    return ReadStored(true) && CheckAll();
+  }
+
   bool Run(bool& whole) {
     whole = false;
     const LoadedState& loaded = session_.loaded;
@@ -107,21 +115,18 @@ class ChangeSaver {
 
  private:
   bool Save(bool& whole) {
-    if (!Keep(CheckConfiguration(config_))) return false;
-    if (!Keep(CheckEntryPlan(config_, rootDn_, PlanConfiguration(config_, rootDn_)))) return false;
     recs_ = LayOutRecords(config_, rootDn_);
     const bool changesOnly = !session_.loaded.wholeOnly && Plan();
-    if (!ReadStored()) return false;
-    if (stored_.kind != session_.loaded.stampKind) {
-      Conflict({msg::Text(msg::id::kConfigurationChanged, {})});
-      return false;
-    }
     if (!changesOnly) {
-      if (!CheckAll()) return false;
+      if (!Keep(CheckConfiguration(config_))) return false;
+      if (!Keep(CheckEntryPlan(config_, rootDn_, PlanConfiguration(config_, rootDn_))))
+        return false;
+      if (!ReadStored(true) || !CheckAll()) return false;
       whole = true;
       return false;
     }
-    if (!CheckTouched()) return false;
+    if (!Keep(CheckChanged())) return false;
+    if (!ReadStored(false) || !CheckTouched()) return false;
     if (options_.onStage) options_.onStage(SaveStage::Checked);
     if (!Write()) return false;
     Refresh();
@@ -154,10 +159,9 @@ class ChangeSaver {
     renamed_.assign(n, false);
     changed_.assign(n, false);
     contentChanged_.assign(n, false);
-    std::unordered_set<RecordId> present;
+    index_.reserve(n);
     for (size_t i = 0; i < n; ++i) {
       const RecordEntry& r = recs_[i];
-      present.insert(r.id);
       index_.emplace(r.id, static_cast<long>(i));
       const auto it = loaded.records.find(r.id);
       if (it == loaded.records.end()) continue;
@@ -165,8 +169,8 @@ class ChangeSaver {
       if (o.parent != r.parent || o.kind != r.kind) return false;  // moved
       old_[i] = &o;
       changed_[i] = o.digest != r.digest;
-      contentChanged_[i] = RecordDigest({}, o.mods) != RecordDigest({}, r.mods);
       if (o.name != r.name) {
+        contentChanged_[i] = RecordDigest({}, o.mods) != RecordDigest({}, r.mods);
         // Rules and rule sets are named by other records; a name that differs in case
         // only would be the same DN to the server.
         if (IsRuleSide(r.kind) || ldapx::MatchValue(o.name) == ldapx::MatchValue(r.name))
@@ -175,7 +179,7 @@ class ChangeSaver {
       }
     }
     for (const auto& [id, o] : loaded.records)
-      if (!present.count(id)) removed_.push_back(id);
+      if (!index_.count(id)) removed_.push_back(id);
 
     // DNs that this save frees (removed or renamed away) must not be taken by an add or a
     // rename before they are free.
@@ -225,8 +229,10 @@ class ChangeSaver {
     // Rule sets and rules first: whatever forms name exists before they name it.
     for (size_t j = 0; j < ruleSets.size(); ++j) {
       const long i = ruleSets[j];
+      // A rule set is added whole or not at all, as a form is.
       if (!old_[i]) {
-        AddSubtree(i);
+        Stage(i);
+        MoveIn(i);
         continue;
       }
       if (j >= firstRuleSet) Touch(i);
@@ -235,6 +241,7 @@ class ChangeSaver {
       for (size_t k = 0; k < children_[i].size(); ++k) {
         const long r = children_[i][k];
         if (!old_[r]) {
+          addedAt_.push_back(Now(r));
           Add(r);
         } else if (changed_[r]) {
           Modify(r);
@@ -246,12 +253,12 @@ class ChangeSaver {
     for (size_t j = 0; j < forms.size(); ++j) {
       const long i = forms[j];
       if (!old_[i]) {
-        StageForm(i);
+        Stage(i);
         MoveIn(i);
         continue;
       }
       if (structural_[i]) {
-        StageForm(i);
+        Stage(i);
         MoveOut(recs_[i].id, Now(i));
         MoveIn(i);
         continue;
@@ -344,8 +351,8 @@ class ChangeSaver {
     op.undo.dn = dn;
     return op;
   }
-  // Adds the new form i with its groups and fields below the staging entry.
-  void StageForm(long i) {
+  // Adds the new rule set or form i with its subtree below the staging entry.
+  void Stage(long i) {
     if (stagingDn_.empty()) stagingDn_ = Beside(kSaveMark);
     const std::function<void(long, const std::string&)> add = [&](long at,
                                                                   const std::string& parentDn) {
@@ -367,13 +374,14 @@ class ChangeSaver {
     Op op;
     op.record = i;
     op.write.kind = Kind::Rename;
-    op.write.dn = FormDn(recs_[i].name, stagingDn_);
+    op.write.dn = ChildDnOf(recs_[i].kind, recs_[i].name, stagingDn_);
     op.write.newRdn = RdnOf(recs_[i].name);
     op.write.newSuperior = rootDn_;
     op.undo.kind = Kind::Rename;
     op.undo.dn = recs_[i].dn;
     op.undo.newRdn = op.write.newRdn;
     op.undo.newSuperior = stagingDn_;
+    addedAt_.push_back(recs_[i].dn);
     Push(std::move(op));
   }
   // Moves the stored form `id` (at `dn`) out beside the root, for removal once the save
@@ -465,10 +473,6 @@ class ChangeSaver {
     op.undo.dn = op.write.dn;
     Push(std::move(op));
   }
-  void AddSubtree(long i) {
-    Add(i);
-    for (const long c : children_[i]) AddSubtree(c);
-  }
   void Modify(long i) {
     Op op;
     op.record = i;
@@ -551,12 +555,110 @@ class ChangeSaver {
     return true;
   }
 
-  bool ReadStored() {
+  // The checks of the whole save for what this save writes or removes: the rule sets and
+  // forms that hold it, and, where one of those is added or renamed, its name against
+  // every other rule set and form. The rest is stored as it was checked before.
+  msg::Outcome CheckChanged() const {
+    const LoadedState& loaded = session_.loaded;
+    std::vector<long> top(recs_.size());
+    for (size_t i = 0; i < recs_.size(); ++i) {
+      const long p = recs_[i].parentIndex;
+      top[i] = p < 0 ? static_cast<long>(i) : top[p];
+    }
+    std::vector<bool> affected(recs_.size(), false);
+    for (const long i : written_) affected[top[i]] = true;
+    for (RecordId id : removed_) {
+      RecordId at = id;
+      while (loaded.records.at(at).parent != 0) at = loaded.records.at(at).parent;
+      if (const auto it = index_.find(at); it != index_.end()) affected[it->second] = true;
+    }
+    bool named = false;
+    std::vector<const SearchForm*> forms;
+    size_t ruleSet = 0, form = 0;
+    for (size_t i = 0; i < recs_.size(); ++i) {
+      if (recs_[i].parentIndex >= 0) continue;
+      const bool isRuleSet = recs_[i].kind == RecordKind::RuleSet;
+      const size_t k = isRuleSet ? ruleSet++ : form++;
+      if (!affected[i]) continue;
+      named = named || !old_[i] || renamed_[i];
+      msg::Outcome checked =
+          isRuleSet ? CheckRuleSet(*config_.ruleSets[k]) : CheckForm(*config_.searchForms[k]);
+      if (!checked) return checked;
+      if (!isRuleSet) forms.push_back(config_.searchForms[k].get());
+    }
+    EntryPlan plan;
+    for (size_t i = 0; i < recs_.size(); ++i) {
+      if (affected[top[i]])
+        plan.push_back(PlannedEntry{recs_[i].dn, recs_[i].mods});
+      else if (named && recs_[i].parentIndex < 0)
+        plan.push_back(PlannedEntry{recs_[i].dn, {}});
+    }
+    return CheckEntryPlan(forms, rootDn_, plan);
+  }
+
+  // The reads of a check of changes, where they are few: the entries this save writes,
+  // removes or names (each alone), the subtrees of those it removes or moves out, and
+  // the DNs where it adds a rule set, rule or form (someone may have taken the name).
+  static constexpr size_t kMostReads = 8;
+  bool Targets(std::vector<VersionRead>& reads, std::vector<VersionRead>& added) {
+    const LoadedState& loaded = session_.loaded;
+    std::unordered_set<std::string> seen;
+    const auto read = [&](std::vector<VersionRead>& into, const std::string& dn, bool subtree) {
+      if (seen.insert(dn).second) into.push_back(VersionRead{dn, subtree});
+    };
+    const auto formOf = [&](RecordId id) {
+      while (loaded.records.at(id).parent != 0) id = loaded.records.at(id).parent;
+      return id;
+    };
+    const std::unordered_set<RecordId> whole(wholeChecked_.begin(), wholeChecked_.end());
+    const std::unordered_set<RecordId> removed(removed_.begin(), removed_.end());
+    for (RecordId id : wholeChecked_) read(reads, loaded.records.at(id).dn, true);
+    for (RecordId id : removed_) {
+      const LoadedRecord& o = loaded.records.at(id);
+      inScope_.push_back(id);
+      if (whole.count(formOf(id)) || (o.parent != 0 && removed.count(o.parent))) continue;
+      read(reads, o.dn, true);
+    }
+    for (const long i : written_) {
+      if (old_[i] && !whole.count(formOf(recs_[i].id))) {
+        read(reads, old_[i]->dn, false);
+        inScope_.push_back(recs_[i].id);
+      }
+      const RecordId ref = recs_[i].ref;
+      if (const auto it = loaded.records.find(ref); ref && it != loaded.records.end()) {
+        read(reads, it->second.dn, false);
+        inScope_.push_back(ref);
+      }
+    }
+    for (const std::string& dn : addedAt_) read(added, dn, false);
+    if (reads.size() + added.size() > kMostReads) return false;
+    if (!whole.empty())
+      for (const auto& [id, o] : loaded.records)
+        if (whole.count(formOf(id))) inScope_.push_back(id);
+    return true;
+  }
+
+  // Reads the stored versions the check needs: every entry of the subtree (`all`, or
+  // where the changes need many reads), else what Targets names.
+  bool ReadStored(bool all) {
+    std::vector<VersionRead> reads, added;
+    const bool targeted = !all && Targets(reads, added);
+    const char kind = session_.loaded.stampKind;
+    const auto read = [&] {
+      ldapx::Connection& conn = *session_.connection;
+      if (!targeted) {
+        stored_ = ReadDirectoryState(conn, rootDn_, kind);
+        return;
+      }
+      stored_ = ReadVersionsAt(conn, reads, kind);
+      if (stored_.code == ldapx::kSuccess) taken_ = ReadVersionsAt(conn, added, kind);
+      if (taken_.code != ldapx::kSuccess) stored_.code = taken_.code;
+    };
     if (!session_.connection && !Reconnect()) return false;
-    stored_ = ReadDirectoryState(*session_.connection, rootDn_);
+    read();
     if (IsLost(stored_.code)) {
       if (!Reconnect()) return false;
-      stored_ = ReadDirectoryState(*session_.connection, rootDn_);
+      read();
     }
     if (stored_.code != ldapx::kSuccess) {
       problems.push_back(msg::Problem{msg::id::kVersionUnreadable,
@@ -565,7 +667,17 @@ class ChangeSaver {
       return false;
     }
     for (const EntryVersion& e : stored_.entries) storedByKey_.emplace(DnKey(e.dn), &e);
-    for (const auto& [id, o] : session_.loaded.records) loadedByKey_.emplace(DnKey(o.dn), id);
+    // An entry where this save adds one is in the way however the server spells its name.
+    for (const EntryVersion& e : taken_.entries) {
+      storedByKey_.emplace(DnKey(e.dn), &e);
+      takenKeys_.insert(DnKey(e.dn));
+    }
+    if (targeted) {
+      for (RecordId id : inScope_)
+        loadedByKey_.emplace(DnKey(session_.loaded.records.at(id).dn), id);
+    } else {
+      for (const auto& [id, o] : session_.loaded.records) loadedByKey_.emplace(DnKey(o.dn), id);
+    }
     return true;
   }
 
@@ -697,7 +809,7 @@ class ChangeSaver {
       }
     for (const EntryVersion* e : Foreign()) {
       const std::string key = DnKey(e->dn);
-      bool hit = addedKeys.count(key) > 0;
+      bool hit = addedKeys.count(key) > 0 || takenKeys_.count(key) > 0;
       for (const std::string& below : removedKeys)
         hit = hit || (key.size() > below.size() &&
                       key.compare(key.size() - below.size(), below.size(), below) == 0);
@@ -823,17 +935,32 @@ class ChangeSaver {
   }
 
   // The state after the writes: stamps read back for the entries written or moved, the
-  // rest as loaded.
+  // rest as loaded. Changed in place: most records are as loaded but for their place.
   void Refresh() {
-    LoadedState next;
-    next.known = true;
-    next.rootDn = rootDn_;
-    next.stampKind = session_.loaded.stampKind;
-    next.assertion = session_.loaded.assertion;
+    LoadedState& state = session_.loaded;
     ldapx::Connection& conn = *session_.connection;
+    for (RecordId id : removed_) state.records.erase(id);
+    // A rule set or form moved in whole is read back with one search of its subtree.
+    std::vector<VersionRead> movedIn;
+    for (size_t i = 0; i < recs_.size(); ++i)
+      if (recs_[i].parentIndex < 0 && (!old_[i] || structural_[i]))
+        movedIn.push_back(VersionRead{recs_[i].dn, true});
+    DirectoryState readBack;
+    if (!movedIn.empty()) readBack = ReadVersionsAt(conn, movedIn, state.stampKind);
+    std::unordered_map<std::string, const EntryVersion*> readBackByKey;
+    if (readBack.code == ldapx::kSuccess)
+      for (const EntryVersion& e : readBack.entries) readBackByKey.emplace(DnKey(e.dn), &e);
     for (size_t i = 0; i < recs_.size(); ++i) {
       RecordEntry& r = recs_[i];
-      LoadedRecord rec;
+      const LoadedRecord* old = old_[i];
+      // The DNs are made alike, so only a changed text may be another DN.
+      const bool moved = old && old->dn != r.dn && DnKey(old->dn) != DnKey(r.dn);
+      const bool written = written_.count(static_cast<long>(i)) > 0;
+      LoadedRecord& rec = state.records[r.id];
+      rec.position = static_cast<long>(i);
+      if (old && !written && !moved && old->digest == r.digest && old->dn == r.dn &&
+          old->top == r.top)
+        continue;
       rec.parent = r.parent;
       rec.kind = r.kind;
       rec.name = r.name;
@@ -841,20 +968,21 @@ class ChangeSaver {
       rec.digest = r.digest;
       rec.top = r.top;
       rec.mods = std::move(r.mods);
-      rec.position = static_cast<long>(i);
-      const bool moved = old_[i] && DnKey(old_[i]->dn) != DnKey(r.dn);
-      if (old_[i] && !written_.count(static_cast<long>(i)) && !moved) {
-        rec.stamp = old_[i]->stamp;
-        rec.order = old_[i]->order;
-      } else if (const auto version = ReadEntryVersion(conn, r.dn, next.stampKind)) {
+      if (old && !written && !moved) continue;  // the stamp stays
+      std::optional<EntryVersion> version;
+      if (const auto it = readBackByKey.find(DnKey(r.dn)); it != readBackByKey.end())
+        version = *it->second;
+      else
+        version = ReadEntryVersion(conn, r.dn, state.stampKind);
+      if (version) {
         rec.stamp = version->stamp;
         rec.order = version->order;
       } else {
-        next.wholeOnly = true;  // unknown: the next save checks every entry
+        rec.stamp.clear();
+        rec.order.clear();
+        state.wholeOnly = true;  // unknown: the next save checks every entry
       }
-      next.records.emplace(r.id, std::move(rec));
     }
-    session_.loaded = std::move(next);
   }
 
   Session& session_;
@@ -875,7 +1003,10 @@ class ChangeSaver {
   std::unordered_set<RecordId> asserted_;
   std::unordered_set<long> written_;
   std::vector<Op> ops_;
-  DirectoryState stored_;
+  std::vector<std::string> addedAt_;  // where rule sets, rules and forms are added
+  std::vector<RecordId> inScope_;     // loaded records whose entries a targeted check reads
+  DirectoryState stored_, taken_;
+  std::unordered_set<std::string> takenKeys_;
   std::unordered_map<std::string, const EntryVersion*> storedByKey_;
   std::unordered_map<std::string, RecordId> loadedByKey_;
   int undoError_ = ldapx::kSuccess;
@@ -888,6 +1019,14 @@ msg::Result SaveChanges(Session& session, const Configuration& configuration, Pl
   ChangeSaver saver(session, configuration, wait, options);
   msg::Result result = saver.Run(whole);
   result.problems = std::move(saver.problems);
+  return result;
+}
+
+msg::Result CheckUnchangedSinceLoad(Session& session, const Configuration& configuration) {
+  const SaveOptions options;
+  ChangeSaver checker(session, configuration, nullptr, options);
+  msg::Result result = checker.Recheck();
+  result.problems = std::move(checker.problems);
   return result;
 }
 

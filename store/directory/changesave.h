@@ -15,12 +15,17 @@ namespace directory {
 // in which every state in between loads without warnings (what a record refers to is
 // written before the reference, references go before what they name is removed) and
 // siblings load back in the configuration's order (siblings after a changed one are
-// touched in order). A form that is added, removed, or gains or loses groups or fields
-// is written complete below a marked entry beside the root and moved in with one rename
-// (the stored one moved out first, and removed with the marked entries at the end), so
-// that every form is stored whole, old or new.
+// touched in order). A rule set that is added, and a form that is added, removed, or
+// gains or loses groups or fields, is written complete below a marked entry beside the
+// root and moved in with one rename (a stored form moved out first, and removed with the
+// marked entries at the end), so that every rule set and form is stored whole, old or
+// new.
 //
-// First the stored versions are read again: when an entry this save would write or
+// First the stored versions are read again, with the kind of version the load found:
+// those of the entries this save writes, removes or names, the subtrees of those it
+// removes, and the DNs where it adds a rule set, rule or form (the whole subtree where
+// that would take more than a few reads). Only the records it writes or removes are
+// checked as the whole save checks them. When an entry this save would write or
 // remove changed since the load, or an entry appeared where it would add one or below
 // one it would remove, nothing is written and the result fails with
 // msg::id::kChangedSinceLoad (the subtree and one line per record). Where the server
@@ -31,7 +36,8 @@ namespace directory {
 // Sets `whole` (and writes nothing) when the whole save must run instead: no load state,
 // a change that moves records between parents or renames rules or rule sets, entries the
 // load left out, or more changes than half the configuration. The versions are checked
-// first then as well, against every entry: a whole save writes them all.
+// first then as well, against every entry: a whole save writes them all (and the caller
+// checks them again before its swap: CheckUnchangedSinceLoad).
 //
 // On success session.loaded is what the save left. A failed write stops the save and
 // what it wrote is taken back (a refused removal, which comes last, leaves the rest
@@ -39,6 +45,12 @@ namespace directory {
 // check, with the session's settings and password.
 msg::Result SaveChanges(Session& session, const Configuration& configuration, PleaseWait* wait,
                         const SaveOptions& options, bool& whole);
+
+// Whether the stored configuration is still as session.loaded says (one read of the
+// subtree's versions): fails with msg::id::kChangedSinceLoad naming what changed, as a
+// save of changes that must write everything does. Succeeds when nothing was loaded
+// from session.subtreeDn (there is nothing to hold it to).
+msg::Result CheckUnchangedSinceLoad(Session& session, const Configuration& configuration);
 
 // The state of `configuration` as the directory holds it after a whole save below
 // session.subtreeDn (one read of the subtree's versions); unknown when that read failed.

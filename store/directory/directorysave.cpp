@@ -145,6 +145,10 @@ class DirectorySaver {
       Discard();
       return Cancelled();
     }
+    if (!StillToSwap()) {
+      Discard();
+      return false;
+    }
     if (!Swap()) return false;
     Stage(SaveStage::Swapped);
     guard.SetProgress(total_, total_);
@@ -318,11 +322,19 @@ class DirectorySaver {
 
   // The save in place (SaveInPlace), where the directory refused `refusedDn` with
   // `refusal`; that refusal stands when nothing is stored.
+  // What the caller holds the stored configuration to, checked once more (beforeSwap).
+  bool StillToSwap() {
+    if (!options_.beforeSwap || checkedBeforeSwap_) return true;
+    checkedBeforeSwap_ = true;
+    return Keep(options_.beforeSwap());
+  }
+
   bool InPlace(const std::string& refusedDn, int refusal) {
     if (!exists_) {  // nothing stored to keep: the refusal stands
       Show(62137, {refusedDn, kvaro::QError(refusal).Text()});
       return false;
     }
+    if (!StillToSwap()) return false;
     InPlaceTarget target;
     target.connection = session_.connection.get();
     target.rootDn = rootDn_;
@@ -427,6 +439,7 @@ class DirectorySaver {
   long total_ = 0;
   size_t firstForm_ = 0;
   bool halfway_ = false;
+  bool checkedBeforeSwap_ = false;
   bool formsShown_ = false;
   bool exists_ = false;
   ldapx::Entry rootEntry_;

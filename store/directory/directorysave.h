@@ -97,6 +97,11 @@ struct SaveOptions {
   OldCopy* leaveOldCopy = nullptr;
   // Called at each stage (may be empty).
   std::function<void(SaveStage)> onStage;
+  // Called (when not empty) once the new subtree is staged, just before the swap (or
+  // before a save in place deletes the stored entries). A failed result stops the save:
+  // the staged subtree is removed, the stored configuration stays as it was, and the
+  // result's problems are the save's.
+  std::function<msg::Result()> beforeSwap;
   // Where LDIF backups go (empty: ${XDG_DATA_HOME:-~/.local/share}/orvelle/backups).
   std::string backupFolder;
 };

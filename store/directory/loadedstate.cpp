@@ -126,7 +126,15 @@ std::uint64_t RecordDigest(std::string_view name, const ldapx::ModList& mods) {
 
 std::vector<RecordEntry> LayOutRecords(const Configuration& configuration,
                                        const std::string& rootDn) {
+  size_t count = 0;
+  for (const auto& rs : configuration.ruleSets) count += 1 + rs->rules.size();
+  for (const auto& f : configuration.searchForms) {
+    count += 1;
+    if (f->targetGroup) count += 1 + f->targetGroup->fields.size();
+    for (const auto& g : f->inputGroups) count += 1 + g->fields.size();
+  }
   std::vector<RecordEntry> out;
+  out.reserve(count);
   LayOut(rootDn, out).Configuration(configuration);
   return out;
 }

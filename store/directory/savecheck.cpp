@@ -39,6 +39,14 @@ msg::Problem Refuse(int id, std::vector<std::string> args) {
 
 msg::Outcome CheckEntryPlan(const Configuration& configuration, const std::string& subtreeDn,
                             const EntryPlan& plan) {
+  std::vector<const SearchForm*> forms;
+  forms.reserve(configuration.searchForms.size());
+  for (const auto& form : configuration.searchForms) forms.push_back(form.get());
+  return CheckEntryPlan(forms, subtreeDn, plan);
+}
+
+msg::Outcome CheckEntryPlan(const std::vector<const SearchForm*>& forms,
+                            const std::string& subtreeDn, const EntryPlan& plan) {
   std::unordered_map<std::string, size_t> seen;
   seen.reserve(plan.size() + 1);
   if (const auto root = ldapx::Dn::Parse(subtreeDn)) seen.emplace(root->Key(), plan.size());
@@ -81,7 +89,7 @@ msg::Outcome CheckEntryPlan(const Configuration& configuration, const std::strin
     }
   }
   // Attribute type names of the fields are joined the same way.
-  for (const auto& form : configuration.searchForms) {
+  for (const SearchForm* form : forms) {
     std::vector<const InputGroup*> groups;
     if (form->targetGroup) groups.push_back(form->targetGroup.get());
     for (const auto& g : form->inputGroups) groups.push_back(g.get());

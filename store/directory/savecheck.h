@@ -17,4 +17,9 @@ namespace directory {
 msg::Outcome CheckEntryPlan(const Configuration& configuration, const std::string& subtreeDn,
                             const EntryPlan& plan);
 
+// The same for a plan of some records: `forms` are those whose fields' attribute type
+// names are checked.
+msg::Outcome CheckEntryPlan(const std::vector<const SearchForm*>& forms,
+                            const std::string& subtreeDn, const EntryPlan& plan);
+
 }  // namespace directory

@@ -118,6 +118,15 @@ std::string Newest(const DirectoryState& state) {
   return newest;
 }
 
+// What is read of each entry for a server of `kind`. Asking for an attribute the server
+// does not define returns nothing of it, so the list is the same on every server.
+std::vector<std::string> VersionAttributes(char kind) {
+  if (kind == 'c') return {"entryCSN"};
+  if (kind == 'u') return {"entryUSN", "nsUniqueId"};
+  if (kind == 't') return {"*", "modifyTimestamp", "nsUniqueId"};
+  return {};
+}
+
 }  // namespace
 
 std::string DnKey(const std::string& dn) {
@@ -129,10 +138,7 @@ std::string DnKey(const std::string& dn) {
 
 std::optional<EntryVersion> ReadEntryVersion(ldapx::Connection& connection, const std::string& dn,
                                              char kind) {
-  std::vector<std::string> attributes;
-  if (kind == 'c') attributes = {"entryCSN"};
-  if (kind == 'u') attributes = {"entryUSN", "nsUniqueId"};
-  if (kind == 't') attributes = {"*", "modifyTimestamp", "nsUniqueId"};
+  const std::vector<std::string> attributes = VersionAttributes(kind);
   if (attributes.empty()) return std::nullopt;
   const ldapx::SearchResult read =
       connection.Search(dn, ldapx::Scope::Base, "(objectClass=*)", attributes);
@@ -178,6 +184,31 @@ DirectoryState ReadDirectoryState(ldapx::Connection& connection, const std::stri
     return state;
   }
   return state;
+}
+
+DirectoryState ReadVersionsAt(ldapx::Connection& connection, const std::vector<VersionRead>& bases,
+                              char kind) {
+  DirectoryState state;
+  state.kind = kind;
+  const std::vector<std::string> attributes = VersionAttributes(kind);
+  for (const VersionRead& base : bases) {
+    const ldapx::SearchResult read =
+        base.subtree
+            ? ReadSubtree(connection, base.dn, attributes, false)
+            : connection.Search(base.dn, ldapx::Scope::Base, "(objectClass=*)", attributes);
+    if (read.code == ldapx::kNoSuchObject) continue;
+    if (read.code != ldapx::kSuccess) {
+      state.code = read.code;
+      return state;
+    }
+    for (const ldapx::Entry& e : read.entries) state.entries.push_back(VersionOf(e, kind));
+  }
+  return state;
+}
+
+DirectoryState ReadDirectoryState(ldapx::Connection& connection, const std::string& rootDn,
+                                  char kind) {
+  return ReadVersionsAt(connection, {{rootDn, true}}, kind);
 }
 
 std::string DirectoryToken(const DirectoryState& state) {

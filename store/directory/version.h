@@ -40,6 +40,22 @@ std::string DnKey(const std::string& dn);
 // nothing of the kinds above. A subtree whose root entry does not exist has no entries.
 DirectoryState ReadDirectoryState(ldapx::Connection& connection, const std::string& rootDn);
 
+// The same read for a server whose `kind` is known (from an earlier read): no subschema
+// or root DSE read. Entries that do not keep the kind's attributes have empty stamps.
+DirectoryState ReadDirectoryState(ldapx::Connection& connection, const std::string& rootDn,
+                                  char kind);
+
+// The versions of the entries at `bases` as ReadDirectoryState would read them for a
+// server of `kind`: each base entry alone (`subtree` false) or with every entry below it.
+// A base that does not exist adds nothing; `code` tells any other failed read. One search
+// per base, so a caller reads this way only a few entries of a large subtree.
+struct VersionRead {
+  std::string dn;
+  bool subtree = false;
+};
+DirectoryState ReadVersionsAt(ldapx::Connection& connection, const std::vector<VersionRead>& bases,
+                              char kind);
+
 // The version of the one entry at `dn` as ReadDirectoryState would read it for a server
 // of `kind`; nullopt when it could not be read.
 std::optional<EntryVersion> ReadEntryVersion(ldapx::Connection& connection, const std::string& dn,

@@ -195,6 +195,22 @@ msg::Result SaveOnProvider(directory::Session& session, const Configuration& con
   return directory::SaveWithRootEntry(session, configuration);
 }
 
+// Loads what the target `session` is connected to holds, matched to the records of
+// `configuration` by name, as the state a save of changes goes on from: the save then
+// writes the differences (or the whole, where it must). The target's own warnings do not
+// matter; what it cannot load is replaced.
+void HoldToTarget(directory::Session& session, const Configuration& configuration) {
+  Configuration held;
+  held.oidtable = configuration.oidtable;
+  msg::Problems ignored;
+  if (configuration.oidtable &&
+      directory::LoadSession(session, held, *configuration.oidtable, ignored) &&
+      session.loaded.known)
+    session.loaded = directory::RebaseState(session.loaded, held, configuration);
+  else
+    session.loaded = {};
+}
+
 // The version of the directory configuration `session` saved to, read over its
 // connection; empty when it cannot be read.
 std::string SavedVersion(const directory::Session& session) {
@@ -261,19 +277,7 @@ bool SaveTarget(const std::string& target, Configuration& configuration,
       const msg::Result connected = directory::ConnectConfiguration(session.directory, target);
       msg::Show(connected);
       if (!connected) return false;
-      // What the target holds, matched to the source's records by name: the save writes
-      // the differences (or the whole, where it must). The target's own warnings do not
-      // matter; what it cannot load is replaced.
-      Configuration held;
-      held.oidtable = configuration.oidtable;
-      msg::Problems ignored;
-      if (configuration.oidtable &&
-          directory::LoadSession(session.directory, held, *configuration.oidtable, ignored) &&
-          session.directory.loaded.known)
-        session.directory.loaded =
-            directory::RebaseState(session.directory.loaded, held, configuration);
-      else
-        session.directory.loaded = {};
+      HoldToTarget(session.directory, configuration);
       saved = SaveOnProvider(session.directory, configuration, store::Save(session, configuration),
                              followReferrals);
     }
@@ -386,8 +390,13 @@ SaveResult SaveTargetAtVersion(const std::string& target, Configuration& configu
                                const Credentials& credentials, const std::string& version,
                                bool followReferrals, std::string* savedVersion) {
   if (IsLdapUrl(target)) {
-    // The version is read over the connection the save then uses, just before it.
-    directory::Session session = credentials;
+    // The version is read over the connection the save then uses, after the load of what
+    // the target holds and just before the save: the same version then means the load
+    // read that version, and the save of the differences checks it.
+    store::Session stored;
+    stored.startupMode = StartupMode::kDirectory;
+    stored.directory = credentials;
+    directory::Session& session = stored.directory;
     const msg::Result connected = directory::ConnectConfiguration(session, target);
     msg::Show(connected);
     if (!connected) return SaveResult::Failed;
@@ -409,12 +418,17 @@ SaveResult SaveTargetAtVersion(const std::string& target, Configuration& configu
       notAtVersion = true;
       return false;
     };
+    HoldToTarget(session, configuration);
     if (!atVersion()) return notAtVersion ? SaveResult::NotAtVersion : SaveResult::Failed;
     // Where the copy refers the save on, the version is read there again first.
     const msg::Result saved =
-        SaveOnProvider(session, configuration, directory::SaveWithRootEntry(session, configuration),
-                       followReferrals, [&] { return msg::Result(atVersion()); });
+        SaveOnProvider(session, configuration, store::Save(stored, configuration), followReferrals,
+                       [&] { return msg::Result(atVersion()); });
     msg::Show(saved);
+    // Someone else wrote what the save would write after the version was read.
+    if (!saved && !saved.problems.empty() &&
+        saved.problems.front().id == msg::id::kChangedSinceLoad)
+      notAtVersion = true;
     if (notAtVersion) return SaveResult::NotAtVersion;
     if (saved && savedVersion) *savedVersion = SavedVersion(session);
     return saved ? SaveResult::Saved : SaveResult::Failed;

@@ -51,6 +51,14 @@ Edit EditNamed(const QString& name) {
       group->AddField("Who", "", {"cn"});
       c.AddForm(std::make_unique<SearchForm>("People Finder", standard, std::move(group)));
     };
+  // The name of "form" as the server compares names: case and repeated blanks aside.
+  if (name == "formSpaced")
+    return [](Configuration& c) {
+      RuleSet* standard = c.FindRuleSet("Standard");
+      auto group = std::make_unique<InputGroup>("Finder", standard->FindRule("Person"));
+      group->AddField("Who", "", {"cn"});
+      c.AddForm(std::make_unique<SearchForm>("people  finder", standard, std::move(group)));
+    };
   if (name == "renameField")
     return [](Configuration& c) {
       InputField& field = *GroupA(c).fields[1];
@@ -172,6 +180,9 @@ class TestChangeSave : public QObject {
                                                             << "help2" << true << "" << 0 << 1 << 0;
     QTest::newRow("field renamed, form text") << "renameField"
                                               << "help" << false << "" << 0 << 1 << 0;
+    QTest::newRow("form of a name the server takes as the same")
+        << "form"
+        << "formSpaced" << false << "search form 'People Finder' was added" << 3 << 0 << 0;
   }
 
   void twoSessions() {
@@ -280,6 +291,41 @@ class TestChangeSave : public QObject {
     QCOMPARE(field.entries.at(0).Find("ovFiltAttrList")->values, std::vector<std::string>{"uid"});
   }
 
+  // A save that writes everything (a rule set renamed) holds the stored configuration to
+  // what its check saw until its swap: a write by someone else while it stages is not
+  // replaced, it is named, and nothing of the save is left.
+  void writeWhileStaging() {
+    ORVELLE_SHARED_SERVER(server);
+    auto conn = server.Connect();
+    QVERIFY(conn);
+    Configuration original;
+    sample::FillPeople(original);
+    QVERIFY(Store(server, original));
+    Editor a;
+    QVERIFY(a.Load(server));
+    QVERIFY(RenameRuleSet(a.config, *a.config.FindRuleSet("Standard"), "Standard 2"));
+    const std::string fieldDn =
+        directory::FieldDn("Name", directory::GroupDn("Who", directory::FormDn("People", kRoot)));
+    bool staged = false;
+    directory::SaveOptions options;
+    options.onStage = [&](directory::SaveStage stage) {
+      if (stage != directory::SaveStage::Staged) return;
+      staged = true;
+      QCOMPARE(conn->Replace(fieldDn, ldapx::ModList().Add("ovFiltAttrList", {"mail"})),
+               ldapx::kSuccess);
+    };
+    const msg::Result saved = store::Save(a.session, a.config, nullptr, options);
+    QVERIFY(staged);
+    QCOMPARE(saved.Ids(), std::vector<int>{msg::id::kChangedSinceLoad});
+    QCOMPARE(saved.problems[0].args[1], std::string("search form 'People' was changed"));
+    People(original).targetGroup->fields[0]->filterAttributes = {"mail"};
+    QCOMPARE(QString::fromStdString(StoredLdif(server)), QString::fromStdString(Ldif(original)));
+    const ldapx::SearchResult beside =
+        conn->Search("o=Sample", ldapx::Scope::OneLevel, "(cn=*orvelle-save*)", {"cn"});
+    QCOMPARE(beside.code, ldapx::kSuccess);
+    QCOMPARE(beside.entries.size(), size_t(0));
+  }
+
   // The writes a save of a small change sends (slapd's log of operations), and that the
   // stored configuration loads back as the edited one, siblings in order.
   void fewWrites_data() {
@@ -293,7 +339,9 @@ class TestChangeSave : public QObject {
     // The form written anew beside the root (5 entries and the entry that holds them),
     // the stored one moved out and removed (8 and its holder).
     QTest::newRow("group removed") << "dropA" << 19 << 19;
-    QTest::newRow("rule set of 50 entries") << "ruleSet50" << 50 << 50;
+    // Its 50 entries written beside the root below an entry that holds them, moved in
+    // with one rename, and the holder removed.
+    QTest::newRow("rule set of 50 entries") << "ruleSet50" << 53 << 53;
     // The first form written anew (its 7 entries and 1 new, moved in; the old 7 moved out
     // and removed, with the two entries that held them), and the 8 forms after it touched
     // to keep their order.
@@ -336,29 +384,40 @@ class TestChangeSave : public QObject {
   // A save that stops part-way, refused by the server or with the server killed, leaves a
   // configuration that loads without warnings: the old one when what was written could
   // be taken back, else records that are each old or new.
+  // A rule set added is stored whole or not at all.
   void stopsPartWay_data() {
     QTest::addColumn<bool>("kill");
-    QTest::newRow("add refused") << false;
-    QTest::newRow("server killed") << true;
+    QTest::addColumn<QString>("edit");  // empty: the field, the rule and the form
+    QTest::addColumn<int>("killAt");    // writes done when the server is killed
+    QTest::newRow("add refused") << false << "" << 0;
+    // The rule written, the field and the form not.
+    QTest::newRow("server killed") << true << "" << 6;
+    QTest::newRow("server killed while a rule set is added") << true << "ruleSet50" << 25;
   }
 
   void stopsPartWay() {
     QFETCH(bool, kill);
+    QFETCH(QString, edit);
+    QFETCH(int, killAt);
     ORVELLE_SHARED_SERVER(server);
     Configuration original;
     Fill(original);
     QVERIFY(Store(server, original));
     Editor a;
     QVERIFY(a.Load(server));
-    EditNamed("field")(a.config);
-    EditNamed("rule")(a.config);
-    EditNamed("form")(a.config);  // its group "Finder" comes after the two modifies
+    if (edit.isEmpty()) {
+      EditNamed("field")(a.config);
+      EditNamed("rule")(a.config);
+      EditNamed("form")(a.config);  // its group "Finder" comes after the two modifies
+    } else {
+      EditNamed(edit)(a.config);
+    }
     ProgressHook wait;
     long progressed = 0;
     if (kill) {
       wait.onProgress = [&](long done) {
         progressed = done;
-        if (done == 6) server.Kill();  // the rule written, the field and the form not
+        if (done == killAt) server.Kill();
       };
     } else {
       QVERIFY(server.RefuseAdd("Finder"));
@@ -369,6 +428,7 @@ class TestChangeSave : public QObject {
     Editor b;
     QVERIFY(b.Load(server));
     QCOMPARE(b.warnings.size(), size_t(0));
+    if (const RuleSet* fifty = b.config.FindRuleSet("Fifty")) QCOMPARE(fifty->rules.size(), 49UL);
     if (!kill) {
       QCOMPARE(saved.Ids(), std::vector<int>{62137});
       QCOMPARE(Ldif(b.config), Ldif(original));

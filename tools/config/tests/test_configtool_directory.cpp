@@ -129,7 +129,7 @@ class TestConfigToolDirectory : public configtooltest::DirectoryToolTest {
     testsupport::SlapdFixture::Options options;
     // Parents for the configurations of the single tests.
     for (const char* ou : {"example", "awkward", "fresh", "refused", "ldif", "logon", "warned",
-                           "schema", "empty", "vacant", "version", "diff"}) {
+                           "schema", "empty", "vacant", "version", "diff", "diffversion"}) {
       options.extraLdif += std::string("dn: ou=") + ou +
                            ",o=Sample\nobjectClass: organizationalUnit\nou: " + ou + "\n\n";
     }
@@ -231,11 +231,20 @@ class TestConfigToolDirectory : public configtooltest::DirectoryToolTest {
   }
 
   // A copy to a URL that holds a configuration writes only the records that differ by
-  // name (here the one field edited); --whole writes every entry anew. Both leave the
-  // configuration of the folder.
+  // name (here the one field edited), with --if-version too; --whole writes every entry
+  // anew. Each leaves the configuration of the folder.
+  void copyWritesOnlyTheDifferences_data() {
+    QTest::addColumn<QString>("parent");
+    QTest::addColumn<bool>("ifVersion");
+    QTest::newRow("copy") << "ou=diff,o=Sample" << false;
+    QTest::newRow("copy --if-version") << "ou=diffversion,o=Sample" << true;
+  }
+
   void copyWritesOnlyTheDifferences() {
-    const QString url = Url(*slapd_, "ou=diff,o=Sample");
-    const std::string root = "cn=Orvelle Configuration,ou=diff,o=Sample";
+    QFETCH(QString, parent);
+    QFETCH(bool, ifVersion);
+    const QString url = Url(*slapd_, qPrintable(parent));
+    const std::string root = "cn=Orvelle Configuration," + parent.toStdString();
     QCOMPARE(RunAsAdmin({"copy", Folder("diff", {{"RuleSet=People", kWorkedExample}}), url}).code,
              0);
     const auto versions = [&] {
@@ -259,11 +268,14 @@ class TestConfigToolDirectory : public configtooltest::DirectoryToolTest {
     const auto ldifOf = [&](const QStringList& args) { return RunAsAdmin(args).out; };
 
     auto before = versions();
-    Result r = RunAsAdmin({"copy", next, url});
+    QStringList copy = {"copy", next, url};
+    if (ifVersion) copy << "--if-version" << RunAsAdmin({"version", url}).out.trimmed();
+    Result r = RunAsAdmin(copy);
     QVERIFY2(r.code == 0, qPrintable(r.err));
     QCOMPARE(changedSince(before), 1);
     QCOMPARE(ldifOf({"ldif", url}),
              ldifOf({"ldif", next, "--root-dn", QString::fromStdString(root)}));
+    if (ifVersion) return;
 
     before = versions();
     r = RunAsAdmin({"copy", Folder("diff", {{"RuleSet=People", kWorkedExample}}), url, "--whole"});
