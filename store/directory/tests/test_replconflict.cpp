@@ -106,6 +106,8 @@ Edit EditNamed(const QString& name) {
                                                 std::vector<std::string>{"person"}));
       QVERIFY(c.AddRuleSet(std::move(set)) != nullptr);
     };
+  if (name == "fillTwo" || name == "fillThree")
+    return [name](Configuration& c) { sample::FillLarge(c, name == "fillTwo" ? 2 : 3, 2, 2); };
   if (name == "removeSet")
     return [](Configuration& c) {
       c.DetachForm(c.FindForm("Form 1"));
@@ -137,14 +139,21 @@ class ReplConflictTest : public QObject {
     QTest::addColumn<QString>("onSecond");
     QTest::addColumn<QString>("leftover");  // a part of the DN the warning names
     QTest::addColumn<bool>("whole");
+    QTest::addColumn<bool>("empty");  // no configuration stored before the edits
     // The second add of cn=Extra becomes "cn=Extra+nsuniqueid=...", of class ldapSubEntry.
     QTest::newRow("rule set added on both") << "addExtra"
                                             << "addExtra2"
-                                            << "nsuniqueid=" << false;
+                                            << "nsuniqueid=" << false << false;
     // The removal of "cn=Set 1" meets the add below it: it comes back as glue.
     QTest::newRow("rule set removed under an add") << "removeSet"
                                                    << "ruleInSet"
-                                                   << "cn=Set 1," << true;
+                                                   << "cn=Set 1," << true << false;
+    // Both saves rename a staged root into the root's place: the second becomes a copy of
+    // the root beside it, "cn=Orvelle Configuration+nsuniqueid=...,o=Sample".
+    QTest::newRow("configuration made on both")
+        << "fillTwo"
+        << "fillThree"
+        << "cn=Orvelle Configuration+nsuniqueid=" << false << true;
   }
   void conflictsAreNamedAndSaveRemovesThem() {
     ORVELLE_SHARED_SUPPLIERS(pair);
@@ -152,19 +161,32 @@ class ReplConflictTest : public QObject {
     QFETCH(QString, onSecond);
     QFETCH(QString, leftover);
     QFETCH(bool, whole);
-    Configuration start;
-    start.oidtable = &testsupport::DirectoryOidtable();
-    sample::FillLarge(start, 3, 2, 2);
-    directory::Session admin =
-        testsupport::LogonAs(pair.supplier(0).writerDn(), pair.supplier(0).writerPassword());
-    QVERIFY(testsupport::Shown(directory::SaveConfigurationToUrl(
-        admin, start, pair.supplier(0).url() + "/cn=Orvelle%20Configuration,o=Sample")));
-    QVERIFY2(pair.WaitForConvergence(30) >= 0, pair.difference().c_str());
+    QFETCH(bool, empty);
+    if (!empty) {
+      Configuration start;
+      start.oidtable = &testsupport::DirectoryOidtable();
+      sample::FillLarge(start, 3, 2, 2);
+      directory::Session admin =
+          testsupport::LogonAs(pair.supplier(0).writerDn(), pair.supplier(0).writerPassword());
+      QVERIFY(testsupport::Shown(directory::SaveConfigurationToUrl(
+          admin, start, pair.supplier(0).url() + "/cn=Orvelle%20Configuration,o=Sample")));
+      QVERIFY2(pair.WaitForConvergence(30) >= 0, pair.difference().c_str());
+    }
 
     Editor editors[2];
     const QString edits[2] = {onFirst, onSecond};
     QVERIFY(pair.SetReplicating(false));
     for (int i = 0; i < 2; ++i) {
+      if (empty) {  // nothing to load: the first save makes the root
+        Configuration made;
+        made.oidtable = &testsupport::DirectoryOidtable();
+        EditNamed(edits[i])(made);
+        directory::Session s =
+            testsupport::LogonAs(pair.supplier(i).writerDn(), pair.supplier(i).writerPassword());
+        QVERIFY(testsupport::Shown(directory::SaveConfigurationToUrl(
+            s, made, pair.supplier(i).url() + "/cn=Orvelle%20Configuration,o=Sample")));
+        continue;
+      }
       QVERIFY(editors[i].Load(pair.supplier(i)));
       QVERIFY(editors[i].warnings.empty());
       EditNamed(edits[i])(*editors[i].config);
