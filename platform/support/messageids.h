@@ -88,5 +88,9 @@ inline constexpr int kProviderUnusable = 62308;
 // replica, the seconds, its version, the saved one), or could not be asked.
 inline constexpr int kReplicaBehind = 62309;
 inline constexpr int kReplicaUnreachable = 62310;
+// Entries that replication between servers that both take writes left in the subtree
+// (conflict copies of records, glue entries for removed ones): not loaded, and the next
+// save removes them (the list of DNs).
+inline constexpr int kReplicationLeftovers = 62311;
 
 }  // namespace msg::id

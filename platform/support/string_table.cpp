@@ -366,6 +366,12 @@ const std::unordered_map<int, std::string_view>& Table() {
       {62310,
        "The configuration was saved, but the replica %s could not be asked within %s seconds "
        "whether it serves it."},
+      {62311,
+       "Warning!\n\nReplication between servers that both take changes left these entries in "
+       "the configuration subtree: second copies of records that were added or renamed on two "
+       "servers at once, and stand-ins (glue) for records removed on one server while another "
+       "added below them. They were not read (each with the entries below it), and the next "
+       "save removes them:\n\n%s"},
       {62194, "Reason: %s (the server says: %s)"},
       {62195, "Cancel"},
       {62196, "Cancelling..."},

@@ -33,6 +33,31 @@ constexpr int kPageSize = 500;
 
 bool OverLimit(int code) { return code == kSizeLimitExceeded || code == kAdminLimitExceeded; }
 
+// Every entry of a subtree. 389 Directory Server leaves the entries of class ldapSubEntry
+// out of a search unless its filter asks for that class, and it gives that class to the
+// second copy of a record that replication added or renamed on two servers at once: those
+// must be seen to be named and removed. Servers that do not know the class match the
+// first half alone.
+constexpr const char* kEveryEntry = "(|(objectClass=*)(objectClass=ldapSubEntry))";
+
+// What replication between servers that both take writes leaves in a subtree, by how
+// 389 Directory Server marks it: the second copy of an entry added or renamed on two
+// servers at once, named "<RDN>+nsuniqueid=<id>" and holding nsds5ReplConflict; and a glue
+// entry (object class glue) that stands for an entry removed on one server while another
+// added below it, resurrected with its old attributes or made up for the purpose.
+bool IsReplicationLeftover(const ldapx::Entry& e, const ldapx::RdnSplit* first) {
+  if (const ldapx::Attribute* conflict = e.Find("nsds5ReplConflict");
+      conflict && !conflict->values.empty())
+    return true;
+  if (const ldapx::Attribute* classes = e.Find("objectClass"))
+    for (const std::string& c : classes->values)
+      if (SameIgnoringCase(c, "glue")) return true;
+  if (first)
+    for (const ldapx::Ava& ava : first->rdn)
+      if (SameIgnoringCase(ava.type, "nsUniqueId")) return true;
+  return false;
+}
+
 // The entries by their DN text as the server wrote it: open addressing over indexes.
 // The DNs of a large subtree are long and alike; a table of nodes (std::unordered_map)
 // spent more time on its allocations and cache misses than on hashing.
@@ -159,7 +184,9 @@ class SubtreeLoader {
                 msg::Problems& warnings)
       : config_(config), subtreeDn_(subtreeDn), table_(table), warnings_(warnings) {}
 
-  void Load(const ldapx::SearchResult& result) {
+  // `besideRoot`: replication's copies of the root entry itself, named in the same
+  // warning as the leftovers inside the subtree.
+  void Load(const ldapx::SearchResult& result, const std::vector<std::string>& besideRoot = {}) {
     nodes_.resize(result.entries.size());
     placement_ = PlaceEntries(result.entries, subtreeDn_);
     const std::vector<long>& parents = placement_.parents;
@@ -171,7 +198,19 @@ class SubtreeLoader {
           csn && !csn->values.empty())
         nodes_[i].csn = &csn->values.front();
     }
+    // Replication's leftovers never become records, nor do the entries below them: they
+    // hang in no tree, and only the highest of them is named.
+    std::vector<char> leftover(result.entries.size(), 0);
+    for (size_t i = 0; i < result.entries.size(); ++i)
+      leftover[i] = IsReplicationLeftover(result.entries[i], nodes_[i].first);
+    std::vector<std::string> replicated = besideRoot;
     for (size_t i = 0; i < result.entries.size(); ++i) {
+      if (leftover[i]) {
+        bool highest = parents[i] != kNoParent;
+        for (long up = parents[i]; highest && up >= 0; up = parents[up]) highest = !leftover[up];
+        if (highest) replicated.push_back(result.entries[i].dn);
+        continue;
+      }
       if (parents[i] == kParentIsBase) {
         root.children.push_back(&nodes_[i]);
       } else if (parents[i] >= 0) {
@@ -189,6 +228,11 @@ class SubtreeLoader {
     if (!unread.empty())
       warnings_.push_back(
           msg::Problem{62259, {msg::DisplayableLines(unread)}, msg::Icon::Warning, true});
+    if (!replicated.empty())
+      warnings_.push_back(msg::Problem{msg::id::kReplicationLeftovers,
+                                       {msg::DisplayableLines(replicated)},
+                                       msg::Icon::Warning,
+                                       true});
   }
 
  private:
@@ -427,11 +471,20 @@ class SubtreeLoader {
 };
 
 const std::vector<std::string>& LoadAttributes() {
-  static const std::vector<std::string> attrs = {
-      "objectClass",  "cn",          "ovObjectClassDefinition", "ovSearchClassList",
-      "ovLDAPURI",    "ovInputList", "ovRuleSetName",           "ovToolTip",
-      "ovHelpString", "ovFieldList", "ovSearchClassName",       "ovFiltAttrList",
-      "entryCSN"};
+  static const std::vector<std::string> attrs = {"objectClass",
+                                                 "cn",
+                                                 "ovObjectClassDefinition",
+                                                 "ovSearchClassList",
+                                                 "ovLDAPURI",
+                                                 "ovInputList",
+                                                 "ovRuleSetName",
+                                                 "ovToolTip",
+                                                 "ovHelpString",
+                                                 "ovFieldList",
+                                                 "ovSearchClassName",
+                                                 "ovFiltAttrList",
+                                                 "entryCSN",
+                                                 "nsds5ReplConflict"};
   return attrs;
 }
 
@@ -439,7 +492,7 @@ void ReadLevels(ldapx::Connection& connection, const std::string& base,
                 const std::vector<std::string>& attributes, bool typesOnly,
                 ldapx::SearchResult& out) {
   ldapx::SearchResult level =
-      connection.Search(base, ldapx::Scope::OneLevel, "(objectclass=*)", attributes, typesOnly);
+      connection.Search(base, ldapx::Scope::OneLevel, kEveryEntry, attributes, typesOnly);
   if (level.code != ldapx::kSuccess) {
     if (out.code == ldapx::kSuccess) out.code = level.code;
     return;
@@ -462,7 +515,7 @@ ldapx::SearchResult ReadSubtree(ldapx::Connection& connection, const std::string
   // return still hands out the whole subtree that way. The control is critical, so a
   // server that cannot page refuses rather than answers in one piece, which its size
   // limit could cut; only then is the root DSE asked whether it pages at all.
-  ldapx::SearchResult paged = connection.SearchPaged(base, ldapx::Scope::Subtree, "(objectclass=*)",
+  ldapx::SearchResult paged = connection.SearchPaged(base, ldapx::Scope::Subtree, kEveryEntry,
                                                      attributes, typesOnly, kWholePage);
   // Negative codes are the client's own (lost, timed out, cancelled), not an answer.
   const auto refused = [](int code) {
@@ -471,19 +524,19 @@ ldapx::SearchResult ReadSubtree(ldapx::Connection& connection, const std::string
   // Any refusal of so large a page (not only a size limit's) is asked again in pages as
   // small as ever.
   if (refused(paged.code) && paged.code != kUnavailableCriticalExtension)
-    paged = connection.SearchPaged(base, ldapx::Scope::Subtree, "(objectclass=*)", attributes,
-                                   typesOnly, kPageSize);
+    paged = connection.SearchPaged(base, ldapx::Scope::Subtree, kEveryEntry, attributes, typesOnly,
+                                   kPageSize);
   const bool pages =
       !refused(paged.code) || (paged.code != kUnavailableCriticalExtension &&
                                ldapx::OffersControl(connection, ldapx::kPagedResultsOid));
   if (!OverLimit(paged.code) && pages) return paged;
   ldapx::SearchResult all =
-      connection.Search(base, ldapx::Scope::Subtree, "(objectclass=*)", attributes, typesOnly);
+      connection.Search(base, ldapx::Scope::Subtree, kEveryEntry, attributes, typesOnly);
   if (!OverLimit(all.code)) return all;
   // The server will not hand out the whole subtree at once to this user: read it level
   // by level, which each stay within the limit in the usual case.
   ldapx::SearchResult out =
-      connection.Search(base, ldapx::Scope::Base, "(objectclass=*)", attributes, typesOnly);
+      connection.Search(base, ldapx::Scope::Base, kEveryEntry, attributes, typesOnly);
   if (out.code != ldapx::kSuccess) return out;
   ReadLevels(connection, base, attributes, typesOnly, out);
   if (out.code != ldapx::kSuccess) out.entries.clear();
@@ -540,11 +593,12 @@ ldapx::SearchResult ReadWholeSubtree(ldapx::Connection& connection, const std::s
   return result;
 }
 
-}  // namespace
-
-bool LoadSubtree(Configuration& configuration, const std::string& subtreeDn,
-                 const kvaro::Oidtable& table, ldapx::Connection& connection,
-                 msg::Problems& warnings, int* code, bool* notConfiguration) {
+// LoadSubtree; `rootCopies` (may be null) receives the DNs of replication's copies of the
+// root beside it, which the warning names too.
+bool LoadSubtreeWithCopies(Configuration& configuration, const std::string& subtreeDn,
+                           const kvaro::Oidtable& table, ldapx::Connection& connection,
+                           msg::Problems& warnings, int* code, bool* notConfiguration,
+                           std::vector<std::string>* rootCopies) {
   if (notConfiguration) *notConfiguration = false;
   const ldapx::SearchResult result = ReadWholeSubtree(connection, subtreeDn);
   if (code) *code = result.code;
@@ -562,8 +616,24 @@ bool LoadSubtree(Configuration& configuration, const std::string& subtreeDn,
     if (notConfiguration) *notConfiguration = true;
     return false;
   }
-  LoadEntries(configuration, subtreeDn, table, result, warnings);
+  // Only servers that keep no entryCSN (389 Directory Server) make such copies; on the
+  // others the look beside the root would cost a round trip for nothing.
+  std::vector<std::string> copies;
+  if (std::none_of(result.entries.begin(), result.entries.end(),
+                   [](const ldapx::Entry& e) { return e.Find("entryCSN") != nullptr; }))
+    copies = ReplicatedRootCopies(connection, subtreeDn);
+  SubtreeLoader(configuration, subtreeDn, table, warnings).Load(result, copies);
+  if (rootCopies) *rootCopies = std::move(copies);
   return true;
+}
+
+}  // namespace
+
+bool LoadSubtree(Configuration& configuration, const std::string& subtreeDn,
+                 const kvaro::Oidtable& table, ldapx::Connection& connection,
+                 msg::Problems& warnings, int* code, bool* notConfiguration) {
+  return LoadSubtreeWithCopies(configuration, subtreeDn, table, connection, warnings, code,
+                               notConfiguration, nullptr);
 }
 
 bool LoadSession(Session& session, Configuration& configuration, const kvaro::Oidtable& table,
@@ -573,12 +643,18 @@ bool LoadSession(Session& session, Configuration& configuration, const kvaro::Oi
   DirectoryState stored;
   if (keepState) stored = ReadDirectoryState(*session.connection, session.subtreeDn);
   session.loaded = LoadedState{};
-  if (!LoadSubtree(configuration, session.subtreeDn, table, *session.connection, warnings, code,
-                   notConfiguration))
+  std::vector<std::string> rootCopies;
+  if (!LoadSubtreeWithCopies(configuration, session.subtreeDn, table, *session.connection, warnings,
+                             code, notConfiguration, &rootCopies))
     return false;
-  if (keepState && stored.code == ldapx::kSuccess && stored.kind != 0)
+  if (keepState && stored.code == ldapx::kSuccess && stored.kind != 0) {
     session.loaded = CaptureState(configuration, session.subtreeDn, stored,
                                   ldapx::OffersControl(*session.connection, ldapx::kAssertionOid));
+    // Copies of the root are outside the subtree, so only the whole save, which clears
+    // what stands beside the root, removes them.
+    for (std::string& dn : rootCopies) session.loaded.leftOut.push_back(std::move(dn));
+    if (!session.loaded.leftOut.empty()) session.loaded.wholeOnly = true;
+  }
   return true;
 }
 

@@ -1,5 +1,6 @@
 #include "store/directory/leftovers.h"
 
+#include "platform/ldap/dn.h"
 #include "platform/ldap/qerror.h"
 #include "platform/support/messages.h"
 #include "platform/support/savetags.h"
@@ -45,6 +46,27 @@ void ClearLeftovers(ldapx::Connection& conn, const std::string& rootDn, long min
     if (ldapx::Rename(conn, e.dn, claimed) != ldapx::kSuccess) continue;
     RemoveSubtree(conn, claimed + "," + *parent, true);
   }
+  for (const std::string& copy : ReplicatedRootCopies(conn, rootDn))
+    RemoveSubtree(conn, copy, true);
+}
+
+std::vector<std::string> ReplicatedRootCopies(ldapx::Connection& conn, const std::string& rootDn) {
+  const auto rootRdn = ldapx::FirstRdn(rootDn);
+  const auto parent = ldapx::ParentDn(rootDn);
+  const auto root = ldapx::Dn::Parse(rootDn);
+  if (!rootRdn || !parent || parent->empty() || !root) return {};
+  // The copies are of class ldapSubEntry, which 389 Directory Server returns only to a
+  // filter that names it.
+  const std::string filter = "(&(objectClass=ovConfigurationRoot)(nsds5ReplConflict=*)(" +
+                             rootRdn->type + "=" + ldapx::EscapeFilterValue(rootRdn->value) +
+                             ")(|(objectClass=ldapSubEntry)(objectClass=*)))";
+  const ldapx::SearchResult found =
+      conn.Search(*parent, ldapx::Scope::OneLevel, filter, {"1.1"}, true);
+  std::vector<std::string> copies;
+  if (found.code != ldapx::kSuccess) return copies;
+  for (const ldapx::Entry& e : found.entries)
+    if (!e.dn.empty() && ldapx::Dn::Parse(e.dn) != root) copies.push_back(e.dn);
+  return copies;
 }
 
 msg::Result RemoveOldCopy(const OldCopy& copy) {

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/ldap/ldapclient.h"
 
@@ -21,5 +22,12 @@ inline constexpr std::string_view kOldMark = ".orvelle-old-";    // a stored one
 // back. Each is first renamed to a name of this removal, so that no two removals take the
 // same subtree. Failures here lose nothing and are not reported: a later save tries again.
 void ClearLeftovers(ldapx::Connection& conn, const std::string& rootDn, long minAgeSeconds);
+
+// The DNs of the second copies of the configuration root `rootDn` that replication between
+// servers that both take writes left beside it (389 Directory Server names such a copy
+// "<root's RDN>+nsuniqueid=<id>" and marks it with nsds5ReplConflict): the root added, or a
+// save's staging subtree renamed into its place, on two servers at once. Never the root
+// itself. Empty when there are none or they cannot be read.
+std::vector<std::string> ReplicatedRootCopies(ldapx::Connection& conn, const std::string& rootDn);
 
 }  // namespace directory

@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QThread>
+#include <algorithm>
 
 namespace testsupport {
 
@@ -17,8 +18,11 @@ std::string ContextCsn(SlapdFixture& server) {
   if (r.code != ldapx::kSuccess || r.entries.empty()) return {};
   const ldapx::Attribute* csn = r.entries.front().Find("contextCSN");
   if (!csn) return {};
+  // One value per server that wrote; servers keep them in orders of their own.
+  std::vector<std::string> values = csn->values;
+  std::sort(values.begin(), values.end());
   std::string joined;
-  for (const std::string& v : csn->values) joined += v + ";";
+  for (const std::string& v : values) joined += v + ";";
   return joined;
 }
 
@@ -75,6 +79,52 @@ long ReplicatedSlapd::WaitForCopies(int seconds) {
 ReplicatedSlapd& SharedReplicas() {
   static ReplicatedSlapd replicas;
   return replicas;
+}
+
+MirrorSlapd::MirrorSlapd() {
+  const int ports[2] = {FreeLoopbackPort(), FreeLoopbackPort()};
+  if (ports[0] == 0 || ports[1] == 0 || ports[0] == ports[1]) {
+    error_ = "no two free loopback ports";
+    return;
+  }
+  for (int i = 0; i < 2; ++i) {
+    SlapdFixture::Options o;
+    o.provider = true;
+    o.mirrorMode = true;
+    o.serverId = i + 1;
+    o.port = ports[i];
+    o.consumerOf = ports[1 - i];
+    (i == 0 ? first_ : second_) = std::make_unique<SlapdFixture>(o);
+    if (!mirror(i).ok()) {
+      error_ = "mirror " + std::to_string(i + 1) + ": " + mirror(i).error();
+      return;
+    }
+    if (mirror(i).port() != ports[i]) {
+      error_ = "mirror " + std::to_string(i + 1) + " could not take its port";
+      return;
+    }
+  }
+  if (WaitForMirrors(30) < 0) {
+    error_ = "the mirrors did not take up each other's entries within 30 s";
+    return;
+  }
+  ok_ = true;
+}
+
+long MirrorSlapd::WaitForMirrors(int seconds) {
+  QElapsedTimer timer;
+  timer.start();
+  while (timer.elapsed() < seconds * 1000LL) {
+    const std::string first = ContextCsn(*first_);
+    if (!first.empty() && ContextCsn(*second_) == first) return static_cast<long>(timer.elapsed());
+    QThread::msleep(10);
+  }
+  return -1;
+}
+
+MirrorSlapd& SharedMirrors() {
+  static MirrorSlapd mirrors;
+  return mirrors;
 }
 
 }  // namespace testsupport

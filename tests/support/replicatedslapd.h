@@ -45,4 +45,29 @@ class ReplicatedSlapd {
 // The program's one replicated set, started on the first call.
 ReplicatedSlapd& SharedReplicas();
 
+// Two throwaway slapd servers in mirror mode: each takes writes and is a syncrepl
+// consumer (refreshAndPersist) of the other (serverID 1 and 2, "mirrormode on"). Made
+// once per test program and shared by its cases; the servers die with the program.
+class MirrorSlapd {
+ public:
+  MirrorSlapd();
+  bool ok() const { return ok_; }
+  const std::string& error() const { return error_; }
+
+  SlapdFixture& mirror(int i) { return i == 0 ? *first_ : *second_; }
+
+  // Waits until both hold the same changes (the contextCSN of o=Sample is the same on
+  // both), at most `seconds`. The milliseconds it took, or -1.
+  long WaitForMirrors(int seconds);
+
+ private:
+  std::unique_ptr<SlapdFixture> first_;
+  std::unique_ptr<SlapdFixture> second_;
+  bool ok_ = false;
+  std::string error_;
+};
+
+// The program's one mirror pair, started on the first call.
+MirrorSlapd& SharedMirrors();
+
 }  // namespace testsupport

@@ -223,7 +223,7 @@ bool SlapdFixture::Start(const Options& options) {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("LDAPNOINIT", "1");
   // A copy starts empty: its provider's refresh brings every entry with its own state.
-  if (options.consumerOf == 0) {
+  if (options.consumerOf == 0 || (options.mirrorMode && options.serverId == 1)) {
     QProcess add;
     add.setProcessEnvironment(env);
     add.setProcessChannelMode(QProcess::MergedChannels);
@@ -264,6 +264,7 @@ bool SlapdFixture::WriteConfiguration() {
               (QFileInfo::exists(QString::fromStdString(module + ".la")) ? ".la" : ".so") + "\n";
     database += "overlay syncprov\nsyncprov-checkpoint 100 1\n";
   }
+  if (options_.mirrorMode) global += "serverID " + std::to_string(options_.serverId) + "\n";
   // A copy finds each entry it is sent by its entryUUID: without the index every change
   // would read the whole database.
   if (options_.provider || options_.consumerOf > 0)
@@ -274,7 +275,11 @@ bool SlapdFixture::WriteConfiguration() {
                 " bindmethod=simple binddn=\"cn=admin,o=Sample\" credentials=secret"
                 " searchbase=\"o=Sample\" type=refreshAndPersist retry=\"1 +\" timeout=2"
                 " network-timeout=1\n";
-    database += "updateref " + (options_.updateRef.empty() ? provider : options_.updateRef) + "\n";
+    if (options_.mirrorMode)
+      database += "mirrormode on\n";
+    else
+      database +=
+          "updateref " + (options_.updateRef.empty() ? provider : options_.updateRef) + "\n";
   }
   std::string conf;
   if (!SlapdConfiguration(d, ModuleDir(), global, access, conf)) {
@@ -341,7 +346,7 @@ bool SlapdFixture::Launch(bool newPort) {
   const Options& options = options_;
   for (int attempt = 0; attempt < (newPort ? 5 : 100); ++attempt) {
     if (newPort) {
-      port_ = FreeLoopbackPort();
+      port_ = options.port > 0 && attempt == 0 ? options.port : FreeLoopbackPort();
       ldapsPort_ = options.tls != Options::Tls::NoTls ? FreeLoopbackPort() : 0;
     }
     if (port_ == 0 || (options.tls != Options::Tls::NoTls && ldapsPort_ == 0)) {

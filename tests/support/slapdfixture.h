@@ -48,6 +48,13 @@ class SlapdFixture : public DirectoryServer {
     bool provider = false;
     int consumerOf = 0;
     std::string updateRef;
+    // Mirror mode (with `provider` and `consumerOf`): the server also takes writes itself
+    // and hands them to the other of its pair (serverID `serverId`, "mirrormode on", no
+    // referral). Only the first of a pair (serverId 1) starts with the base entries.
+    bool mirrorMode = false;
+    int serverId = 0;
+    // The port to listen on (0: a free one); a pair must know each other's port first.
+    int port = 0;
   };
 
   SlapdFixture();

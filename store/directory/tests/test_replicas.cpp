@@ -1,12 +1,14 @@
 // Several servers that hold one configuration: a provider and read-only copies kept by
-// syncrepl (tests/support/replicatedslapd). The logon falls through to the next server
-// of a list; a save through a copy comes back as a referral, written nowhere, and goes to
-// the provider only when asked; and a copy serves the old configuration or the new one,
-// never a mix and never none, while a save runs on the provider.
+// syncrepl, and a mirror-mode pair that both take writes (tests/support/replicatedslapd).
+// The logon falls through to the next server of a list; a save through a copy comes back
+// as a referral, written nowhere, and goes to the provider only when asked; and a copy (or
+// the other mirror) serves the old configuration or the new one, never a mix and never
+// none, while a save runs.
 #include <QElapsedTimer>
 #include <QThread>
 #include <QtTest>
 #include <atomic>
+#include <functional>
 #include <thread>
 
 #include "platform/ldap/serversettings.h"
@@ -35,6 +37,10 @@ const kvaro::Oidtable& Table() { return testsupport::DirectoryOidtable(); }
 
 #define REQUIRE_REPLICAS(var)                           \
   ReplicatedSlapd& var = testsupport::SharedReplicas(); \
+  QVERIFY2(var.ok(), var.error().c_str())
+
+#define REQUIRE_MIRRORS(var)                                    \
+  testsupport::MirrorSlapd& var = testsupport::SharedMirrors(); \
   QVERIFY2(var.ok(), var.error().c_str())
 
 // What a configuration is, as the entries a save writes: equal text, equal configuration.
@@ -84,15 +90,56 @@ std::string Served(SlapdFixture& server) {
   return Fingerprint(c);
 }
 
-// Saves FillLarge(ruleSets, rules, fields) through the provider.
-msg::Result SaveOnProvider(ReplicatedSlapd& r, int ruleSets, int rules, int fields,
-                           const directory::SaveOptions& options = {}) {
-  directory::Session s = AdminOn(r.provider());
+// Saves FillLarge(ruleSets, rules, fields) through `server`.
+msg::Result SaveOn(SlapdFixture& server, int ruleSets, int rules, int fields,
+                   const directory::SaveOptions& options = {}) {
+  directory::Session s = AdminOn(server);
   if (!Connect(s)) return msg::Result(false);
   Configuration c;
   c.oidtable = &Table();
   sample::FillLarge(c, ruleSets, rules, fields);
   return directory::SaveConfiguration(s, c, nullptr, options);
+}
+
+// Saves FillLarge(ruleSets, rules, fields) through the provider.
+msg::Result SaveOnProvider(ReplicatedSlapd& r, int ruleSets, int rules, int fields,
+                           const directory::SaveOptions& options = {}) {
+  return SaveOn(r.provider(), ruleSets, rules, fields, options);
+}
+
+// Loads `servers` without pause, each from a thread of its own, while `during` runs and
+// then until each served `after` (at most `seconds` after `during` returned). The loads
+// that were neither `before` nor `after`: the first of them, or empty.
+std::string LoadWhile(const std::vector<SlapdFixture*>& servers, const std::string& before,
+                      const std::string& after, const std::function<void()>& during, int seconds) {
+  std::atomic<bool> stop{false};
+  std::atomic<int> fresh{0};
+  std::vector<std::string> others(servers.size());
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < servers.size(); ++i)
+    threads.emplace_back([&, i] {
+      bool seen = false;
+      while (!stop) {
+        const std::string served = Served(*servers[i]);
+        if (served == after && !seen) {
+          seen = true;
+          ++fresh;
+        } else if (served != before && served != after && others[i].empty()) {
+          others[i] = served.substr(0, 300);
+        }
+      }
+    });
+  during();
+  QElapsedTimer timer;
+  timer.start();
+  while (fresh < static_cast<int>(servers.size()) && timer.elapsed() < seconds * 1000LL)
+    QThread::msleep(5);
+  stop = true;
+  for (std::thread& t : threads) t.join();
+  for (const std::string& other : others)
+    if (!other.empty()) return other;
+  return fresh < static_cast<int>(servers.size()) ? "(the new configuration never came)"
+                                                  : std::string();
 }
 
 }  // namespace
@@ -375,6 +422,62 @@ class ReplicaTest : public QObject {
     while (Served(lateCopy) != after && refresh.elapsed() < 20000) QThread::msleep(20);
     qInfo("a copy started after the save served it after %lld ms", refresh.elapsed());
     QCOMPARE(Served(lateCopy), after);
+  }
+
+  // A save through either server of a mirror-mode pair: loads from both, without pause
+  // while it runs, give the old configuration or the new one, whole, and both then the new.
+  void mirrorsServeOldOrNew_data() {
+    QTest::addColumn<int>("target");
+    QTest::newRow("save through the first") << 0;
+    QTest::newRow("save through the second") << 1;
+  }
+  void mirrorsServeOldOrNew() {
+    REQUIRE_MIRRORS(m);
+    QFETCH(int, target);
+    QVERIFY(SaveOn(m.mirror(1 - target), 2, 5, 3).ok);
+    QVERIFY(m.WaitForMirrors(20) >= 0);
+    const std::string before = Fingerprint(2, 5, 3);
+    const std::string after = Fingerprint(5 + target, 5, 3);
+    QCOMPARE(Served(m.mirror(target)), before);
+    msg::Result saved(false);
+    const std::string other = LoadWhile(
+        {&m.mirror(0), &m.mirror(1)}, before, after,
+        [&] { saved = SaveOn(m.mirror(target), 5 + target, 5, 3); }, 10);
+    QVERIFY(saved.ok);
+    QVERIFY2(other.empty(), other.c_str());
+  }
+
+  // A host list "first second" of a mirror pair: the logon takes the first; once it is
+  // gone, the second, which serves what was saved through the first and takes a save
+  // that the first holds too once it is back.
+  void mirrorListFailsOver() {
+    REQUIRE_MIRRORS(m);
+    QVERIFY(SaveOn(m.mirror(0), 3, 3, 3).ok);
+    QVERIFY(m.WaitForMirrors(20) >= 0);
+    const std::string list = "127.0.0.1:" + std::to_string(m.mirror(0).port()) +
+                             " 127.0.0.1:" + std::to_string(m.mirror(1).port());
+    directory::Session s = AdminOn(m.mirror(0));
+    s.server.address = list;
+    QVERIFY(Connect(s));
+    QCOMPARE(s.connection->port(), m.mirror(0).port());
+    m.mirror(0).Kill();
+    directory::Session next = AdminOn(m.mirror(0));
+    next.server.address = list;
+    QVERIFY(Connect(next));
+    QCOMPARE(next.connection->port(), m.mirror(1).port());
+    Configuration c;
+    c.oidtable = &Table();
+    msg::Problems warnings;
+    QVERIFY(directory::LoadSubtree(c, kRoot, Table(), *next.connection, warnings));
+    QVERIFY(warnings.empty());
+    QCOMPARE(Fingerprint(c), Fingerprint(3, 3, 3));
+    Configuration changed;
+    changed.oidtable = &Table();
+    sample::FillLarge(changed, 4, 3, 3);
+    QVERIFY(directory::SaveConfiguration(next, changed).ok);
+    QVERIFY(m.mirror(0).Restart());
+    QVERIFY(m.WaitForMirrors(20) >= 0);
+    QCOMPARE(Served(m.mirror(0)), Fingerprint(4, 3, 3));
   }
 };
 

@@ -1,0 +1,298 @@
+// Two 389 Directory Servers that both take writes (tests/support/ds389suppliers): what
+// replication leaves when the same configuration is changed on both at once (the second
+// copy of a record added or renamed on both, a glue entry for a record removed on one
+// while the other added below it). A load from either server names those entries in one
+// warning and loads one copy of each record; the next save removes them, and afterwards
+// both servers load the same configuration without warnings.
+#include <QtTest>
+#include <thread>
+
+#include "model/renaming.h"
+#include "platform/support/messageids.h"
+#include "platform/support/messages.h"
+#include "store/directory/directorystore.h"
+#include "store/store.h"
+#include "tests/support/ds389suppliers.h"
+#include "tests/support/sampleconfig.h"
+#include "tests/support/shownstore.h"
+#include "tests/support/testoidtable.h"
+
+namespace {
+
+const std::string kRoot = "cn=Orvelle Configuration,o=Sample";
+
+// A session of the program on one supplier: logged on as the writer, the configuration
+// loaded with what a save of changes needs.
+struct Editor {
+  store::Session session;
+  std::unique_ptr<Configuration> config;
+  msg::Problems warnings;
+  bool Load(testsupport::DirectoryServer& server) {
+    config = std::make_unique<Configuration>();
+    config->oidtable = &testsupport::DirectoryOidtable();
+    session = store::Session();
+    session.startupMode = StartupMode::kDirectory;
+    session.directory = testsupport::LogonAs(server.writerDn(), server.writerPassword());
+    const msg::Result loaded = directory::LoadConfigurationFromUrl(
+        session.directory, *config, testsupport::DirectoryOidtable(),
+        server.url() + "/cn=Orvelle%20Configuration,o=Sample", {}, nullptr, true);
+    warnings = loaded.problems;
+    return loaded.ok;
+  }
+};
+
+// The texts of `problems`, one after the other.
+std::string Texts(const msg::Problems& problems) {
+  std::string all;
+  for (const msg::Problem& p : problems) all += msg::Text(p.id, p.args) + "\n";
+  return all;
+}
+
+// The entries of an LDIF text, sorted.
+std::vector<std::string> Entries(const std::string& ldif) {
+  std::vector<std::string> entries;
+  for (size_t at = 0; at < ldif.size();) {
+    const size_t end = std::min(ldif.find("\n\n", at), ldif.size());
+    entries.push_back(ldif.substr(at, end - at));
+    at = end + 2;
+  }
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
+// The first line where `a` and `b` differ, with the line of each.
+std::string FirstDifference(const std::string& a, const std::string& b) {
+  size_t line = 0, at = 0;
+  while (at < a.size() && at < b.size() && a[at] == b[at]) at++;
+  const size_t start = a.rfind('\n', at) == std::string::npos ? 0 : a.rfind('\n', at);
+  for (size_t i = 0; i < at; ++i) line += a[i] == '\n';
+  return "line " + std::to_string(line) + ":\n" + a.substr(start, 200) + "\n---\n" +
+         b.substr(start, 200);
+}
+
+std::string Fingerprint(const Configuration& c) {
+  std::string ldif;
+  return directory::ConfigurationLdif(c, kRoot, ldif) ? ldif : std::string("(unsaveable)");
+}
+
+std::vector<int> Ids(const msg::Problems& problems) {
+  std::vector<int> ids;
+  for (const msg::Problem& p : problems) ids.push_back(p.id);
+  return ids;
+}
+
+// The entries below o=Sample that replication marks as conflicts or glue.
+std::vector<std::string> Marked(testsupport::DirectoryServer& server) {
+  auto conn = server.Connect();
+  if (!conn) return {"(no connection)"};
+  const ldapx::SearchResult r = conn->Search(
+      "o=Sample", ldapx::Scope::Subtree,
+      "(&(|(nsds5ReplConflict=*)(objectClass=glue))(|(objectClass=ldapSubEntry)(objectClass=*)))",
+      {"1.1"});
+  std::vector<std::string> dns;
+  for (const ldapx::Entry& e : r.entries) dns.push_back(e.dn);
+  return dns;
+}
+
+// The edits of the tables, by name: what each supplier's editor does while the two do
+// not replicate.
+using Edit = std::function<void(Configuration&)>;
+Edit EditNamed(const QString& name) {
+  if (name == "addExtra" || name == "addExtra2")
+    return [name](Configuration& c) {
+      auto set = std::make_unique<RuleSet>("Extra");
+      set->AddRule(std::make_unique<SearchRule>(set.get(), name == "addExtra" ? "First" : "Second",
+                                                std::vector<SearchRule*>{},
+                                                std::vector<std::string>{"person"}));
+      QVERIFY(c.AddRuleSet(std::move(set)) != nullptr);
+    };
+  if (name == "fillTwo" || name == "fillThree")
+    return [name](Configuration& c) { sample::FillLarge(c, name == "fillTwo" ? 2 : 3, 2, 2); };
+  if (name == "removeSet")
+    return [](Configuration& c) {
+      c.DetachForm(c.FindForm("Form 1"));
+      QVERIFY(RemoveRuleSet(c, c.FindRuleSet("Set 1")) != nullptr);
+    };
+  if (name == "ruleInSet")
+    return [](Configuration& c) {
+      RuleSet* other = c.FindRuleSet("Set 1");
+      other->AddRule(std::make_unique<SearchRule>(other, "Gadget", std::vector<SearchRule*>{},
+                                                  std::vector<std::string>{"device"}));
+    };
+  return nullptr;
+}
+
+}  // namespace
+
+class ReplConflictTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() { msg::SetSink(nullptr); }
+
+  // Each supplier's editor changes the stored configuration while the two do not
+  // replicate; once they do again, each load names what replication left in one warning
+  // (62311) and holds each record once; a save from the second supplier (of changes, or
+  // whole) removes it, and both then load the same configuration without warnings.
+  void conflictsAreNamedAndSaveRemovesThem_data() {
+    QTest::addColumn<QString>("onFirst");
+    QTest::addColumn<QString>("onSecond");
+    QTest::addColumn<QString>("leftover");  // a part of the DN the warning names
+    QTest::addColumn<bool>("whole");
+    QTest::addColumn<bool>("empty");  // no configuration stored before the edits
+    // The second add of cn=Extra becomes "cn=Extra+nsuniqueid=...", of class ldapSubEntry.
+    QTest::newRow("rule set added on both") << "addExtra"
+                                            << "addExtra2"
+                                            << "nsuniqueid=" << false << false;
+    // The removal of "cn=Set 1" meets the add below it: it comes back as glue.
+    QTest::newRow("rule set removed under an add") << "removeSet"
+                                                   << "ruleInSet"
+                                                   << "cn=Set 1," << true << false;
+    // Both saves rename a staged root into the root's place: the second becomes a copy of
+    // the root beside it, "cn=Orvelle Configuration+nsuniqueid=...,o=Sample".
+    QTest::newRow("configuration made on both")
+        << "fillTwo"
+        << "fillThree"
+        << "cn=Orvelle Configuration+nsuniqueid=" << false << true;
+  }
+  void conflictsAreNamedAndSaveRemovesThem() {
+    ORVELLE_SHARED_SUPPLIERS(pair);
+    QFETCH(QString, onFirst);
+    QFETCH(QString, onSecond);
+    QFETCH(QString, leftover);
+    QFETCH(bool, whole);
+    QFETCH(bool, empty);
+    if (!empty) {
+      Configuration start;
+      start.oidtable = &testsupport::DirectoryOidtable();
+      sample::FillLarge(start, 3, 2, 2);
+      directory::Session admin =
+          testsupport::LogonAs(pair.supplier(0).writerDn(), pair.supplier(0).writerPassword());
+      QVERIFY(testsupport::Shown(directory::SaveConfigurationToUrl(
+          admin, start, pair.supplier(0).url() + "/cn=Orvelle%20Configuration,o=Sample")));
+      QVERIFY2(pair.WaitForConvergence(30) >= 0, pair.difference().c_str());
+    }
+
+    Editor editors[2];
+    const QString edits[2] = {onFirst, onSecond};
+    QVERIFY(pair.SetReplicating(false));
+    for (int i = 0; i < 2; ++i) {
+      if (empty) {  // nothing to load: the first save makes the root
+        Configuration made;
+        made.oidtable = &testsupport::DirectoryOidtable();
+        EditNamed(edits[i])(made);
+        directory::Session s =
+            testsupport::LogonAs(pair.supplier(i).writerDn(), pair.supplier(i).writerPassword());
+        QVERIFY(testsupport::Shown(directory::SaveConfigurationToUrl(
+            s, made, pair.supplier(i).url() + "/cn=Orvelle%20Configuration,o=Sample")));
+        continue;
+      }
+      QVERIFY(editors[i].Load(pair.supplier(i)));
+      QVERIFY(editors[i].warnings.empty());
+      EditNamed(edits[i])(*editors[i].config);
+      QVERIFY(testsupport::Shown(store::Save(editors[i].session, *editors[i].config)));
+    }
+    QVERIFY(pair.SetReplicating(true));
+    QVERIFY2(pair.WaitForConvergence(30) >= 0, pair.difference().c_str());
+    QVERIFY(!Marked(pair.supplier(0)).empty());
+
+    std::string loaded[2];
+    for (int i = 0; i < 2; ++i) {
+      QVERIFY(editors[i].Load(pair.supplier(i)));
+      QCOMPARE(Ids(editors[i].warnings), std::vector<int>{msg::id::kReplicationLeftovers});
+      const std::string text = Texts(editors[i].warnings);
+      QVERIFY2(text.find(leftover.toStdString()) != std::string::npos, text.c_str());
+      std::vector<std::string> names;
+      for (const auto& set : editors[i].config->ruleSets) names.push_back(set->name);
+      std::sort(names.begin(), names.end());
+      QVERIFY2(std::adjacent_find(names.begin(), names.end()) == names.end(),
+               "a rule set loaded twice");
+      loaded[i] = Fingerprint(*editors[i].config);
+    }
+    // 389 DS keeps no change sequence numbers that a load could order siblings by: each
+    // server gives them in the order it took them up, which differs where the two took
+    // up each other's adds at different times.
+    QVERIFY2(Entries(loaded[0]) == Entries(loaded[1]),
+             FirstDifference(loaded[0], loaded[1]).c_str());
+
+    QVERIFY(testsupport::Shown(
+        store::Save(editors[1].session, *editors[1].config, nullptr, {},
+                    whole ? store::SaveMode::kWhole : store::SaveMode::kChanges)));
+    QVERIFY2(pair.WaitForConvergence(30) >= 0, pair.difference().c_str());
+    for (int i = 0; i < 2; ++i) {
+      Editor again;
+      QVERIFY(again.Load(pair.supplier(i)));
+      QCOMPARE(Ids(again.warnings), std::vector<int>{});
+      QCOMPARE(Fingerprint(*again.config), loaded[1]);
+      QCOMPARE(Marked(pair.supplier(i)), std::vector<std::string>{});
+    }
+  }
+
+  // Two whole saves at once, one on each supplier, while the two do not replicate: both
+  // succeed, each on its own server. 389 DS 2.3.1 then cannot replay the other's removal
+  // of the old copy (the same entry, the stored root, renamed away on both and removed on
+  // both: "entryrdn_delete_key - Failed to remove ...; has a child", "Failed to apply
+  // update ... Aborting replication session") and stops replicating between the two for
+  // good, also when the saves run while they replicate. Should a later version manage,
+  // the test fails at the expected failure and the checks after it (both suppliers load
+  // the same configuration, with no warning or the one naming the other's copy of the
+  // root, and a save leaves both clean) take over.
+  void simultaneousSavesOnTwoSuppliers() {
+    ORVELLE_SHARED_SUPPLIERS(pair);
+    Configuration start;
+    start.oidtable = &testsupport::DirectoryOidtable();
+    sample::FillLarge(start, 3, 2, 2);
+    {
+      directory::Session s =
+          testsupport::LogonAs(pair.supplier(0).writerDn(), pair.supplier(0).writerPassword());
+      QVERIFY(testsupport::Shown(directory::SaveConfigurationToUrl(
+          s, start, pair.supplier(0).url() + "/cn=Orvelle%20Configuration,o=Sample")));
+    }
+    QVERIFY2(pair.WaitForConvergence(30) >= 0, pair.difference().c_str());
+    Configuration mine[2];
+    std::string fingerprints[2];
+    for (int i = 0; i < 2; ++i) {
+      mine[i].oidtable = &testsupport::DirectoryOidtable();
+      sample::FillLarge(mine[i], 2 + i, 3, 2);
+      fingerprints[i] = Fingerprint(mine[i]);
+    }
+    QVERIFY(pair.SetReplicating(false));
+    msg::Result results[2];
+    {
+      std::vector<std::thread> saves;
+      for (int i = 0; i < 2; ++i)
+        saves.emplace_back([&, i] {
+          directory::Session s =
+              testsupport::LogonAs(pair.supplier(i).writerDn(), pair.supplier(i).writerPassword());
+          results[i] = directory::SaveConfigurationToUrl(
+              s, mine[i], pair.supplier(i).url() + "/cn=Orvelle%20Configuration,o=Sample");
+        });
+      for (std::thread& t : saves) t.join();
+    }
+    for (const msg::Result& r : results) QVERIFY2(r.ok, Texts(r.problems).c_str());
+    QVERIFY(pair.SetReplicating(true));
+    QEXPECT_FAIL("", "389 DS 2.3.1 stops replicating after two such saves", Abort);
+    QVERIFY2(pair.WaitForConvergence(10) >= 0, pair.difference().c_str());
+
+    Editor editors[2];
+    for (int i = 0; i < 2; ++i) {
+      QVERIFY(editors[i].Load(pair.supplier(i)));
+      QCOMPARE(Ids(editors[i].warnings), std::vector<int>{msg::id::kReplicationLeftovers});
+    }
+    const std::string stored = Fingerprint(*editors[0].config);
+    QCOMPARE(Fingerprint(*editors[1].config), stored);
+    QVERIFY(stored == fingerprints[0] || stored == fingerprints[1]);
+    QVERIFY(testsupport::Shown(store::Save(editors[0].session, *editors[0].config)));
+    QVERIFY2(pair.WaitForConvergence(30) >= 0, pair.difference().c_str());
+    for (int i = 0; i < 2; ++i) {
+      Editor again;
+      QVERIFY(again.Load(pair.supplier(i)));
+      QCOMPARE(Ids(again.warnings), std::vector<int>{});
+      QCOMPARE(Fingerprint(*again.config), stored);
+      QCOMPARE(Marked(pair.supplier(i)), std::vector<std::string>{});
+    }
+  }
+};
+
+QTEST_GUILESS_MAIN(ReplConflictTest)
+#include "test_replconflict.moc"
