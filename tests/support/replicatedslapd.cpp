@@ -82,7 +82,10 @@ ReplicatedSlapd& SharedReplicas() {
 }
 
 MirrorSlapd::MirrorSlapd() {
-  const int ports[2] = {FreeLoopbackPort(), FreeLoopbackPort()};
+  // The system may hand out a port it just freed again: ask until the two differ.
+  int ports[2] = {FreeLoopbackPort(), FreeLoopbackPort()};
+  for (int i = 0; i < 50 && ports[0] != 0 && ports[1] == ports[0]; ++i)
+    ports[1] = FreeLoopbackPort();
   if (ports[0] == 0 || ports[1] == 0 || ports[0] == ports[1]) {
     error_ = "no two free loopback ports";
     return;
