@@ -433,14 +433,21 @@ class TestStagedSave : public QObject {
     QTest::addColumn<bool>("waves");
     QTest::addColumn<QString>("order");  // touch, delete, search
     QTest::addColumn<int>("spacing");    // microseconds between two adds of a run
-    QTest::newRow("short runs, waves") << 120 << 6 << 200 << true << "touch" << 300;
-    QTest::newRow("long runs side by side, waves") << 8 << 70 << 10 << true << "touch" << 300;
-    QTest::newRow("long runs, touched, sent at once") << 8 << 70 << 200 << true << "touch" << 0;
-    QTest::newRow("long runs, deleted, sent at once") << 8 << 70 << 200 << true << "delete" << 0;
+    // On 389 DS, where each row takes seconds, one row of each way of putting the order
+    // right runs: waves touched, waves deleted, chained.
+    QTest::addColumn<bool>("on389");
+    QTest::newRow("short runs, waves") << 120 << 6 << 200 << true << "touch" << 300 << true;
+    QTest::newRow("long runs side by side, waves")
+        << 8 << 70 << 10 << true << "touch" << 300 << false;
+    QTest::newRow("long runs, touched, sent at once")
+        << 8 << 70 << 200 << true << "touch" << 0 << false;
+    QTest::newRow("long runs, deleted, sent at once")
+        << 8 << 70 << 200 << true << "delete" << 0 << true;
     QTest::newRow("long runs, waves checked by search")
-        << 8 << 70 << 200 << true << "search" << 300;
-    QTest::newRow("short runs, chained") << 120 << 6 << 200 << false << "touch" << 300;
-    QTest::newRow("long runs side by side, chained") << 8 << 70 << 10 << false << "touch" << 300;
+        << 8 << 70 << 200 << true << "search" << 300 << false;
+    QTest::newRow("short runs, chained") << 120 << 6 << 200 << false << "touch" << 300 << true;
+    QTest::newRow("long runs side by side, chained")
+        << 8 << 70 << 10 << false << "touch" << 300 << false;
   }
   void siblingOrderKept() {
     QFETCH(int, sets);
@@ -449,7 +456,10 @@ class TestStagedSave : public QObject {
     QFETCH(bool, waves);
     QFETCH(QString, order);
     QFETCH(int, spacing);
+    QFETCH(bool, on389);
     ORVELLE_SHARED_SERVER(server);
+    if (!on389 && dynamic_cast<testsupport::Ds389Fixture*>(&server))
+      QSKIP("on 389 DS a row of the same way of putting the order right covers this one");
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     directory::SaveOptions options;
