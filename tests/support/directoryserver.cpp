@@ -32,16 +32,19 @@ bool DirectoryServer::Reset() {
     conn = Connect();
     if (!conn) return false;
   }
-  const ldapx::SearchResult all =
-      conn->Search(suffix(), ldapx::Scope::Subtree, "(objectClass=*)", {"1.1"});
-  if (all.code != ldapx::kSuccess) return false;
   const auto keep = [&](const std::string& dn) {
     const auto n = ldapx::NormalizeDn(dn);
     return !n || *n == *ldapx::NormalizeDn(suffix()) || *n == *ldapx::NormalizeDn(writerDn()) ||
            *n == *ldapx::NormalizeDn(readerDn());
   };
-  // Deepest entries first, each depth in one pipelined batch: a parent goes only after
-  // all of its children.
+  return DeleteSubtreeEntries(*conn, suffix(), "(objectClass=*)", keep);
+}
+
+bool DeleteSubtreeEntries(ldapx::Connection& conn, const std::string& base,
+                          const std::string& filter,
+                          const std::function<bool(const std::string& dn)>& keep) {
+  const ldapx::SearchResult all = conn.Search(base, ldapx::Scope::Subtree, filter, {"1.1"});
+  if (all.code != ldapx::kSuccess) return false;
   std::map<size_t, std::vector<std::string>, std::greater<>> byDepth;
   for (const ldapx::Entry& e : all.entries) {
     if (keep(e.dn)) continue;
@@ -51,7 +54,7 @@ bool DirectoryServer::Reset() {
   }
   for (const auto& [depth, dns] : byDepth) {
     int failed = -1;
-    if (conn->DeleteMany(dns, 64, &failed) != ldapx::kSuccess) return false;
+    if (conn.DeleteMany(dns, 64, &failed) != ldapx::kSuccess) return false;
   }
   return true;
 }

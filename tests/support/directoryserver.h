@@ -9,6 +9,7 @@
 #pragma once
 
 #include <QTest>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -95,6 +96,13 @@ DirectoryServer& SharedServer();
 
 // Makes a new server of `kind` with the options the shared server uses.
 std::unique_ptr<DirectoryServer> StartServer(ServerKind kind);
+
+// Deletes every entry that `filter` finds in the subtree of `base` and `keep` does not
+// name, deepest first, each depth in one pipelined batch (a parent goes only after all
+// of its children). False when the search or a delete failed.
+bool DeleteSubtreeEntries(ldapx::Connection& conn, const std::string& base,
+                          const std::string& filter,
+                          const std::function<bool(const std::string& dn)>& keep);
 
 // A free TCP port on 127.0.0.1 (bound and released; 0 when none could be had).
 int FreeLoopbackPort();

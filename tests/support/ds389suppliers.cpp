@@ -3,7 +3,6 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <algorithm>
-#include <map>
 
 #include "platform/ldap/dn.h"
 
@@ -278,20 +277,7 @@ bool Ds389Suppliers::Clear() {
   if (!SetReplicating(true)) return false;
   auto conn = first_->Connect();
   if (!conn) return false;
-  const ldapx::SearchResult all =
-      conn->Search("o=Sample", ldapx::Scope::Subtree, kEveryEntry, {"1.1"});
-  if (all.code != ldapx::kSuccess) return false;
-  std::map<size_t, std::vector<std::string>, std::greater<>> byDepth;
-  for (const ldapx::Entry& e : all.entries) {
-    if (Kept(e.dn)) continue;
-    const auto rdns = ldapx::ExplodeDn(e.dn);
-    if (!rdns) return false;
-    byDepth[rdns->size()].push_back(e.dn);
-  }
-  for (const auto& [depth, dns] : byDepth) {
-    int failed = -1;
-    if (conn->DeleteMany(dns, 64, &failed) != ldapx::kSuccess) return false;
-  }
+  if (!DeleteSubtreeEntries(*conn, "o=Sample", kEveryEntry, Kept)) return false;
   return WaitForConvergence(30) >= 0;
 }
 
