@@ -4,7 +4,36 @@
 #include <QThread>
 #include <algorithm>
 
+#include "platform/support/messages.h"
+#include "store/directory/directoryload.h"
+#include "store/directory/directorystore.h"
+
 namespace testsupport {
+
+std::string ConfigurationText(const Configuration& configuration, const std::string& root) {
+  std::string ldif;
+  return directory::ConfigurationLdif(configuration, root, ldif) ? ldif
+                                                                 : std::string("(unsaveable)");
+}
+
+std::string ServedConfiguration(const DirectoryServer& server, const std::string& root,
+                                const kvaro::Oidtable& table) {
+  auto conn = server.Connect(true, ldapx::Timeouts{2, 10});
+  return conn ? ServedConfiguration(*conn, root, table) : std::string("error: no logon");
+}
+
+std::string ServedConfiguration(ldapx::Connection& connection, const std::string& root,
+                                const kvaro::Oidtable& table) {
+  Configuration c;
+  c.oidtable = &table;
+  msg::Problems warnings;
+  int code = 0;
+  if (!directory::LoadSubtree(c, root, table, connection, warnings, &code))
+    return code == ldapx::kNoSuchObject ? "none" : "error: " + ldapx::ErrorText(code);
+  if (c.ruleSets.empty() && c.searchForms.empty()) return "none";
+  if (!warnings.empty()) return "warnings";
+  return ConfigurationText(c, root);
+}
 
 namespace {
 

@@ -8,9 +8,23 @@
 #include <memory>
 #include <string>
 
+#include "model/configuration.h"
 #include "tests/support/slapdfixture.h"
 
 namespace testsupport {
+
+// The LDIF a save of `configuration` below `root` writes, for comparing configurations:
+// equal texts, equal configurations. "(unsaveable)" when it cannot be saved.
+std::string ConfigurationText(const Configuration& configuration, const std::string& root);
+
+// What the server of `connection` serves below `root` now, loaded as the editor loads
+// it: its ConfigurationText; "none" when the root is absent or holds no record,
+// "warnings" when the load warned, "error: TEXT" when it could not be read.
+std::string ServedConfiguration(ldapx::Connection& connection, const std::string& root,
+                                const kvaro::Oidtable& table);
+// The same over a new connection to `server`, bound as its administrator.
+std::string ServedConfiguration(const DirectoryServer& server, const std::string& root,
+                                const kvaro::Oidtable& table);
 
 class ReplicatedSlapd {
  public:

@@ -44,10 +44,7 @@ const kvaro::Oidtable& Table() { return testsupport::DirectoryOidtable(); }
   QVERIFY2(var.ok(), var.error().c_str())
 
 // What a configuration is, as the entries a save writes: equal text, equal configuration.
-std::string Fingerprint(const Configuration& c) {
-  std::string ldif;
-  return directory::ConfigurationLdif(c, kRoot, ldif) ? ldif : std::string("(unsaveable)");
-}
+std::string Fingerprint(const Configuration& c) { return testsupport::ConfigurationText(c, kRoot); }
 
 std::string Fingerprint(int ruleSets, int rules, int fields) {
   Configuration c;
@@ -74,20 +71,9 @@ bool Connect(directory::Session& s) {
   return s.connection != nullptr;
 }
 
-// The configuration `server` serves now: its fingerprint, "none" when the subtree is not
-// there, "error: ..." when it could not be read.
+// The configuration `server` serves now (testsupport::ServedConfiguration).
 std::string Served(SlapdFixture& server) {
-  directory::Session s = AdminOn(server);
-  if (!Connect(s)) return "error: no logon";
-  Configuration c;
-  c.oidtable = &Table();
-  msg::Problems warnings;
-  int code = 0;
-  if (!directory::LoadSubtree(c, kRoot, Table(), *s.connection, warnings, &code))
-    return code == ldapx::kNoSuchObject ? "none" : "error: " + ldapx::ErrorText(code);
-  if (c.ruleSets.empty() && c.searchForms.empty()) return "none";
-  if (!warnings.empty()) return "warnings";
-  return Fingerprint(c);
+  return testsupport::ServedConfiguration(server, kRoot, Table());
 }
 
 // Saves FillLarge(ruleSets, rules, fields) through `server`.
