@@ -49,7 +49,7 @@ size_t Hash(const std::string& text) { return std::hash<std::string>{}(text); }
 
 // One reader process: loads from each port in turn, forever. Each load is one line:
 // "PORT START END HASH TEXT", TEXT being what was served when it is not a configuration
-// (none, warnings, error: ...), else "-".
+// (none, warnings, error: ...; on one line), else "-".
 int ReadCommand(const std::string& root, const std::string& bindDn, const std::string& password,
                 const std::vector<int>& ports) {
   const kvaro::Oidtable& table = testsupport::DirectoryOidtable();
@@ -60,9 +60,10 @@ int ReadCommand(const std::string& root, const std::string& bindDn, const std::s
     auto conn = ldapx::Connection::Open("127.0.0.1", port, ldapx::Timeouts{2, 30});
     if (conn && conn->SimpleBind(bindDn, password) == ldapx::kSuccess)
       served = testsupport::ServedConfiguration(*conn, root, table);
-    const bool text = served.rfind("dn:", 0) != 0;
-    std::printf("%d %lld %lld %zu %s\n", port, start, NowMs(), Hash(served),
-                text ? served.substr(0, 200).c_str() : "-");
+    const bool text = served.rfind("version: 1\n", 0) != 0;
+    std::string shown = text ? served.substr(0, 200) : "-";
+    std::replace(shown.begin(), shown.end(), '\n', ' ');
+    std::printf("%d %lld %lld %zu %s\n", port, start, NowMs(), Hash(served), shown.c_str());
     std::fflush(stdout);
   }
 }
