@@ -120,7 +120,8 @@ class DirectorySaver {
     parentDn_ = *parent;
     token_ = kvaro::TimedTag();
     stagingDn_ = Rdn(std::string(kSaveMark)) + "," + parentDn_;
-    oldDn_ = Rdn(std::string(kOldMark)) + "," + parentDn_;
+    oldRdn_ = rdnType_ + "=" + ldapx::EscapeDnValue(OldCopyValue(rdnValue_, rootEntry_));
+    oldDn_ = oldRdn_ + "," + parentDn_;
     transactions_ = options_.useTransactions && ldapx::SupportsTransactions(conn);
 
     int failed = -1;
@@ -215,11 +216,14 @@ class DirectorySaver {
   // target that is not ours.
   bool ReadRoot() {
     if (!session_.connection && !Reconnect()) return false;
+    std::vector<std::string> attributes = UniqueIdAttributes();
+    attributes.push_back("*");
     ldapx::SearchResult root =
-        session_.connection->Search(rootDn_, ldapx::Scope::Base, "(objectClass=*)", {"*"});
+        session_.connection->Search(rootDn_, ldapx::Scope::Base, "(objectClass=*)", attributes);
     if (IsLost(root.code)) {
       if (!Reconnect()) return false;
-      root = session_.connection->Search(rootDn_, ldapx::Scope::Base, "(objectClass=*)", {"*"});
+      root =
+          session_.connection->Search(rootDn_, ldapx::Scope::Base, "(objectClass=*)", attributes);
     }
     if (root.code == ldapx::kNoSuchObject) {
       exists_ = false;
@@ -251,8 +255,13 @@ class DirectorySaver {
     ldapx::ModList rootMods;
     if (exists_) {
       const std::string staged = rdnValue_ + std::string(kSaveMark) + token_;
+      const auto isUniqueId = [](const std::string& type) {
+        for (const std::string& t : UniqueIdAttributes())
+          if (SameIgnoringCase(type, t)) return true;
+        return false;
+      };
       for (const ldapx::Attribute& a : rootEntry_.attributes) {
-        if (a.values.empty()) continue;
+        if (a.values.empty() || isUniqueId(a.type)) continue;
         std::vector<std::string> values = a.values;
         if (SameIgnoringCase(a.type, rdnType_)) values.push_back(staged);
         rootMods.Add(a.type, std::move(values));
@@ -387,9 +396,8 @@ class DirectorySaver {
     // Two renames, not one transaction: slapd 2.5 goes down now and then when it
     // commits a transaction holding renames. Between them the root is missing for a
     // moment; a failure of the second puts the first back.
-    const std::string oldRdn = Rdn(std::string(kOldMark));
     int rc = ldapx::kSuccess;
-    rc = ldapx::Rename(conn, rootDn_, oldRdn);
+    rc = ldapx::Rename(conn, rootDn_, oldRdn_);
     if (rc != ldapx::kSuccess) {
       Discard();
       // The root was read at the start: gone now, another save is between its renames.
@@ -443,7 +451,7 @@ class DirectorySaver {
   bool formsShown_ = false;
   bool exists_ = false;
   ldapx::Entry rootEntry_;
-  std::string rdnType_, rdnValue_, parentDn_, token_, stagingDn_, oldDn_;
+  std::string rdnType_, rdnValue_, parentDn_, token_, stagingDn_, oldRdn_, oldDn_;
   bool transactions_ = false;
   std::unique_ptr<OrderedWriter> writer_;
 };

@@ -51,8 +51,8 @@ enum class SaveStage {
 struct OldCopy {
   std::string dn;  // empty: no old copy to remove
   // Non-empty: the configuration root whose leftovers of earlier saves (marked subtrees
-  // beside it; old copies only when at least leftoverSeconds old) are removed after the
-  // old copy.
+  // beside it; old copies with a time in their name only when at least leftoverSeconds
+  // old) are removed after the old copy (ClearLeftovers).
   std::string leftoversOf;
   long leftoverSeconds = 600;
   ldapx::ServerSettings server;
@@ -68,8 +68,9 @@ struct SaveOptions {
   // rename); never without transactions. A save must not take the directory down, and
   // the staged save is whole without them.
   bool useTransactions = false;
-  // The save removes a marked "old" subtree of another save only when it is at least
-  // this old: a save that runs at the same time may be about to rename it back.
+  // The save removes a marked "old" subtree of another save that carries a time in its
+  // name only when it is at least this old: a save that runs at the same time may be
+  // about to rename it back (ClearLeftovers).
   long oldLeftoverSeconds = 600;
   // A long run of siblings (more than 32) is written one sibling after the other, each
   // add sent once the one before it is answered, when a request to the server comes
@@ -118,9 +119,10 @@ struct SaveOptions {
 // (named "<root name>.orvelle-save-<token>"; its adds in one transaction where the server
 // offers them and the options ask for it, otherwise many at a time with the order of
 // siblings checked and mended, so that the load gives them back in the configuration's
-// order), then takes the root's place by two renames (the stored root to
-// "<root name>.orvelle-old-<token>", the new one to the root's name; the first is undone
-// when the second fails); only then is the old subtree deleted. A failure before the swap
+// order), then takes the root's place by two renames (the stored root to its
+// OldCopyValue, "<root name>.orvelle-old-id-<its unique id>", which every server that takes
+// writes gives it alike; the new one to the root's name; the first is undone when the
+// second fails); only then is the old subtree deleted. A failure before the swap
 // leaves the stored configuration as it was. Where the server refuses the entry beside
 // the root or the subtree rename, the save writes in place after an LDIF backup of the
 // stored subtree, and puts the backup back when that fails. A lost connection is opened

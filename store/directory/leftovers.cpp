@@ -1,5 +1,7 @@
 #include "store/directory/leftovers.h"
 
+#include <cctype>
+
 #include "platform/ldap/dn.h"
 #include "platform/ldap/qerror.h"
 #include "platform/support/messages.h"
@@ -17,7 +19,41 @@ bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && SameIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
+// The entry's unique id, when it has the shape of one (hexadecimal digits in groups
+// separated by "-", 32 digits in all), else empty.
+std::string UniqueIdOf(const ldapx::Entry& entry) {
+  for (const std::string& type : UniqueIdAttributes()) {
+    const ldapx::Attribute* a = entry.Find(type);
+    if (a && a->values.size() == 1 && IsUniqueId(a->values.front())) return a->values.front();
+  }
+  return {};
+}
+
 }  // namespace
+
+bool IsUniqueId(std::string_view id) {
+  size_t digits = 0;
+  for (size_t i = 0; i < id.size(); ++i) {
+    const char c = id[i];
+    if (std::isxdigit(static_cast<unsigned char>(c))) {
+      ++digits;
+    } else if (c != '-' || i == 0 || i + 1 == id.size() || id[i - 1] == '-') {
+      return false;
+    }
+  }
+  return digits == 32;
+}
+
+const std::vector<std::string>& UniqueIdAttributes() {
+  static const std::vector<std::string> types = {"nsUniqueId", "entryUUID"};
+  return types;
+}
+
+std::string OldCopyValue(const std::string& rootValue, const ldapx::Entry& entry) {
+  const std::string id = UniqueIdOf(entry);
+  return rootValue + std::string(kOldMark) +
+         (id.empty() ? kvaro::TimedTag() : std::string(kIdTag) + id);
+}
 
 void ClearLeftovers(ldapx::Connection& conn, const std::string& rootDn, long minAgeSeconds) {
   const auto rootRdn = ldapx::FirstRdn(rootDn);
@@ -27,25 +63,33 @@ void ClearLeftovers(ldapx::Connection& conn, const std::string& rootDn, long min
   const std::string filter = "(&(objectClass=ovConfigurationRoot)(" + type + "=" +
                              ldapx::EscapeFilterValue(rootRdn->value + ".orvelle-") + "*))";
   const ldapx::SearchResult found =
-      conn.Search(*parent, ldapx::Scope::OneLevel, filter, {"1.1"}, true);
+      conn.Search(*parent, ldapx::Scope::OneLevel, filter, UniqueIdAttributes());
   if (found.code != ldapx::kSuccess) return;
   const std::string tooYoung = kvaro::UtcStamp(minAgeSeconds);
-  int k = 0;
+  const std::string save = rootRdn->value + std::string(kSaveMark);
+  const std::string old = rootRdn->value + std::string(kOldMark);
+  std::vector<std::string> renamedAway;  // old copies named by their unique id
   for (const ldapx::Entry& e : found.entries) {
     const auto rdn = ldapx::FirstRdn(e.dn);
     if (!rdn || !SameIgnoringCase(rdn->type, type)) continue;
-    const std::string save = rootRdn->value + std::string(kSaveMark);
-    const std::string old = rootRdn->value + std::string(kOldMark);
     const bool isOld = StartsWithIgnoringCase(rdn->value, old);
     if (!isOld && !StartsWithIgnoringCase(rdn->value, save)) continue;
     const std::string_view tag = std::string_view(rdn->value).substr((isOld ? old : save).size());
+    if (isOld && StartsWithIgnoringCase(tag, kIdTag) && IsUniqueId(tag.substr(kIdTag.size()))) {
+      renamedAway.push_back(e.dn);
+      continue;
+    }
     if (!kvaro::IsTimedTag(tag) || (isOld && !kvaro::MadeNoLaterThan(tag, tooYoung))) continue;
-    const std::string claimed = type + "=" +
-                                ldapx::EscapeDnValue(rootRdn->value + std::string(kOldMark) +
-                                                     kvaro::TimedTag() + "-" + std::to_string(k++));
+    // A name of its own: every server that takes it gives it the same one.
+    const std::string claimed = type + "=" + ldapx::EscapeDnValue(OldCopyValue(rootRdn->value, e));
     if (ldapx::Rename(conn, e.dn, claimed) != ldapx::kSuccess) continue;
     RemoveSubtree(conn, claimed + "," + *parent, true);
   }
+  // Read after the list: a root that stands now was put in place after each of these was
+  // renamed away, so no save will rename one back.
+  if (!renamedAway.empty() &&
+      conn.Search(rootDn, ldapx::Scope::Base, "(objectClass=*)", {"1.1"}).code == ldapx::kSuccess)
+    for (const std::string& dn : renamedAway) RemoveSubtree(conn, dn, true);
   for (const std::string& copy : ReplicatedRootCopies(conn, rootDn))
     RemoveSubtree(conn, copy, true);
 }

@@ -1,6 +1,7 @@
 // What saves leave beside the configuration root: the old copy a save renamed away, and
 // the marked subtrees of saves that were stopped. Their names are "<root name>" + a mark +
-// a kvaro::TimedTag.
+// a kvaro::TimedTag, or, for an entry renamed away, + kOldMark + kIdTag + the server's
+// unique id of that entry.
 #pragma once
 
 #include <string>
@@ -13,14 +14,35 @@ namespace directory {
 
 inline constexpr std::string_view kSaveMark = ".orvelle-save-";  // a staging subtree
 inline constexpr std::string_view kOldMark = ".orvelle-old-";    // a stored one renamed away
+inline constexpr std::string_view kIdTag = "id-";  // after kOldMark: the entry's unique id
+
+// The operational attributes that hold an entry's unique id (389 Directory Server's
+// nsUniqueId, OpenLDAP's entryUUID): ask for them in the read of an entry that
+// OldCopyValue names.
+const std::vector<std::string>& UniqueIdAttributes();
+
+// True when `id` has the shape of a unique id: hexadecimal digits in groups separated by
+// single "-", 32 digits in all.
+bool IsUniqueId(std::string_view id);
+
+// The naming value of `entry` (read with UniqueIdAttributes) once renamed away beside the
+// root whose naming value is `rootValue`: rootValue + kOldMark + kIdTag + its unique id.
+// Every server that renames that entry away gives it this same name, so that servers
+// that both take writes agree on where it went (389 Directory Server cannot replay the
+// removal of an entry that another server renamed elsewhere before removing it). Without
+// a unique id: rootValue + kOldMark + a kvaro::TimedTag.
+std::string OldCopyValue(const std::string& rootValue, const ldapx::Entry& entry);
 
 // Removes what earlier saves left beside the configuration root `rootDn`: subtrees whose
 // root is a configuration root named "<root name>" + a mark + a save's tag. A staging
 // subtree is taken whatever its age (a save still writing it then fails, saying that
-// another save changed the configuration); an old copy only when it was made at least
-// `minAgeSeconds` ago, since a save between its two renames may be about to rename it
-// back. Each is first renamed to a name of this removal, so that no two removals take the
-// same subtree. Failures here lose nothing and are not reported: a later save tries again.
+// another save changed the configuration); an old copy with a time in its name only when
+// it was made at least `minAgeSeconds` ago, since a save between its two renames may be
+// about to rename it back. These are first renamed to their OldCopyValue, so that a save
+// still at work cannot use them any more. An old copy named by its unique id is removed
+// where it stands, and only while the root stands: a save renames the root away under
+// that name, and needs it back only as long as no root has taken its place. Failures here
+// lose nothing and are not reported: a later save tries again.
 void ClearLeftovers(ldapx::Connection& conn, const std::string& rootDn, long minAgeSeconds);
 
 // The DNs of the second copies of the configuration root `rootDn` that replication between

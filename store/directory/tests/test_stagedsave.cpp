@@ -15,6 +15,7 @@
 #include "store/directory/directorysave.h"
 #include "store/directory/directorystore.h"
 #include "store/directory/entrylayout.h"
+#include "store/directory/leftovers.h"
 #include "store/directory/oldcopyremover.h"
 #include "tests/support/ds389fixture.h"
 #include "tests/support/shownstore.h"
@@ -873,11 +874,15 @@ class TestStagedSave : public QObject {
     QVERIFY(testsupport::Shown(directory::SaveConfiguration(c.session.directory, c)));
     auto admin = server.Connect();
     const std::string name = "Orvelle Configuration";
-    const std::vector<std::string> ours = {name + ".orvelle-save-20200101000000-0123456789abcdef",
-                                           name + ".orvelle-old-20200102030405-fedcba9876543210",
-                                           name + ".orvelle-old-20200102030405-fedcba9876543210-3"};
-    const std::vector<std::string> notOurs = {name + ".orvelle-save-mine",
-                                              name + ".orvelle-old-20200101000000-XYZ"};
+    const std::vector<std::string> ours = {
+        name + ".orvelle-save-20200101000000-0123456789abcdef",
+        name + ".orvelle-old-20200102030405-fedcba9876543210",
+        name + ".orvelle-old-20200102030405-fedcba9876543210-3",
+        name + ".orvelle-old-id-0a1b2c3d-4e5f6071-8293a4b5-c6d7e8f9",    // 389 DS
+        name + ".orvelle-old-id-0a1b2c3d-4e5f-6071-8293-a4b5c6d7e8f9"};  // OpenLDAP
+    const std::vector<std::string> notOurs = {
+        name + ".orvelle-save-mine", name + ".orvelle-old-20200101000000-XYZ",
+        name + ".orvelle-old-id-mine", name + ".orvelle-old-id-0a1b2c3d"};
     std::vector<ldapx::Connection::AddRequest> adds;
     for (const std::string& leftover : ours) {
       const std::string dn = "cn=" + leftover + ",o=Sample";
@@ -936,6 +941,54 @@ class TestStagedSave : public QObject {
     std::sort(left.begin(), left.end());
     QCOMPARE(marked(), left);
     QCOMPARE(Stored(server), Expected("new"));
+  }
+
+  // A removal of leftovers (another save's, at any age) while a save runs. Between the
+  // save's two renames it takes the staged subtree, so that the second rename fails, and
+  // leaves the old copy alone: the root is missing, and the save renames the copy back,
+  // which keeps the stored configuration. After the swap the root stands and the removal
+  // takes the copy. The copy carries the stored root's unique id in its name, so that
+  // every server names it alike.
+  void oldCopyKeptWhileTheRootIsMissing_data() {
+    QTest::addColumn<int>("stage");   // where the save is when the leftovers are removed
+    QTest::addColumn<bool>("saved");  // else the save fails, the old configuration kept
+    QTest::newRow("between the renames") << static_cast<int>(SaveStage::BetweenRenames) << false;
+    QTest::newRow("after the swap") << static_cast<int>(SaveStage::Swapped) << true;
+  }
+  void oldCopyKeptWhileTheRootIsMissing() {
+    QFETCH(int, stage);
+    QFETCH(bool, saved);
+    ORVELLE_SHARED_SERVER(server);
+    testsupport::KeptConfiguration c;
+    Build(Target(c, server), "old");
+    QVERIFY(testsupport::Shown(directory::SaveConfiguration(c.session.directory, c)));
+    auto admin = server.Connect();
+    const ldapx::SearchResult root =
+        admin->Search(kRoot, ldapx::Scope::Base, "(objectClass=*)", {"nsUniqueId", "entryUUID"});
+    QCOMPARE(root.code, ldapx::kSuccess);
+    const ldapx::Attribute* id = root.entries.at(0).Find(
+        server.kind() == testsupport::ServerKind::Ds389 ? "nsUniqueId" : "entryUUID");
+    QVERIFY(id && id->values.size() == 1);
+    c.Clear();
+    Build(c, "new");
+    std::vector<std::string> left;  // beside the root after the removal
+    directory::SaveOptions options;
+    options.onStage = [&](SaveStage s) {
+      if (static_cast<int>(s) != stage) return;
+      directory::ClearLeftovers(*admin, kRoot, 0);
+      for (const std::string& dn : Marked(server)) left.push_back(ldapx::FirstRdn(dn)->value);
+    };
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    QCOMPARE(
+        testsupport::Shown(directory::SaveConfiguration(c.session.directory, c, nullptr, options)),
+        saved);
+    QCOMPARE(sink.Ids(), saved ? std::vector<int>{} : std::vector<int>{62146});
+    QCOMPARE(left, saved ? std::vector<std::string>{}
+                         : std::vector<std::string>{"Orvelle Configuration.orvelle-old-id-" +
+                                                    id->values.front()});
+    QCOMPARE(Stored(server), Expected(saved ? "new" : "old"));
+    QCOMPARE(Marked(server), std::vector<std::string>{});
   }
 
   // Two saves of one configuration at once, each over its own connection: the one that
