@@ -638,6 +638,11 @@ bool LoadSubtreeWithCopies(Configuration& configuration, const std::string& subt
 
 }  // namespace
 
+bool LeftByReplication(const ldapx::Entry& entry) {
+  const std::optional<ldapx::RdnSplit> first = ldapx::SplitFirstRdn(entry.dn);
+  return IsReplicationLeftover(entry, first ? &*first : nullptr);
+}
+
 bool LoadSubtree(Configuration& configuration, const std::string& subtreeDn,
                  const kvaro::Oidtable& table, ldapx::Connection& connection,
                  msg::Problems& warnings, int* code, bool* notConfiguration) {

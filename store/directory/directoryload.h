@@ -102,6 +102,11 @@ void LoadEntries(Configuration& configuration, const std::string& subtreeDn,
 ldapx::SearchResult ReadSubtree(ldapx::Connection& connection, const std::string& base,
                                 const std::vector<std::string>& attributes, bool typesOnly);
 
+// Whether `entry` (read with nsds5ReplConflict) is one that replication between servers
+// that both take writes left: a second copy of an entry added or renamed on two servers
+// at once, or a glue entry. The load reads neither, nor anything below one.
+bool LeftByReplication(const ldapx::Entry& entry);
+
 // For each entry of `result` (a read of the subtree at `base`), the index of its parent
 // entry in `result`; kParentIsBase for a child of `base`, kNoParent for `base` itself and
 // for entries whose parent is not in the result. DNs are compared as the server

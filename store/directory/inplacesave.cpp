@@ -33,7 +33,9 @@ bool WriteDurably(const std::string& path, const std::string& text, std::string&
 }
 
 // The entries of a subtree read with ReadSubtree, base first, then depth first with
-// siblings in the order they were added (entryCSN), as the loader reads them back.
+// siblings in the order they were added (entryCSN), as the loader reads them back. What
+// replication left below the base (LeftByReplication), and everything below that, is not
+// taken: the load never reads it, and a server does not take such an entry back.
 // `after[k]` is the position that must be added before position k (the previous
 // sibling, else the parent; -1 for the base and its first child).
 struct Backup {
@@ -50,6 +52,7 @@ Backup InAddingOrder(const ldapx::SearchResult& all, const std::string& base) {
   long baseIndex = -1;
   const auto baseDn = ldapx::Dn::Parse(base);
   for (size_t i = 0; i < count; ++i) {
+    if (parents[i] != kNoParent && LeftByReplication(all.entries[i])) continue;
     if (parents[i] == kParentIsBase) top.push_back(i);
     if (parents[i] >= 0) children[parents[i]].push_back(i);
     if (parents[i] == kNoParent && baseIndex < 0 && ldapx::Dn::Parse(all.entries[i].dn) == baseDn)
@@ -95,7 +98,9 @@ Backup InAddingOrder(const ldapx::SearchResult& all, const std::string& base) {
 ldapx::ModList UserAttributes(const ldapx::Entry& entry) {
   ldapx::ModList mods;
   for (const ldapx::Attribute& a : entry.attributes)
-    if (!a.values.empty() && !SameIgnoringCase(a.type, "entryCSN")) mods.Add(a.type, a.values);
+    if (!a.values.empty() && !SameIgnoringCase(a.type, "entryCSN") &&
+        !SameIgnoringCase(a.type, "nsds5ReplConflict"))
+      mods.Add(a.type, a.values);
   return mods;
 }
 
@@ -147,7 +152,8 @@ class InPlaceSaver {
   // below the root deleted and the new ones written; on failure the backup is put back.
   bool Run() {
     ldapx::Connection& conn = connection_;
-    const ldapx::SearchResult stored = ReadSubtree(conn, rootDn_, {"*", "entryCSN"}, false);
+    const ldapx::SearchResult stored =
+        ReadSubtree(conn, rootDn_, {"*", "entryCSN", "nsds5ReplConflict"}, false);
     if (stored.code != ldapx::kSuccess) {
       Show(62121, {rootDn_});
       return false;

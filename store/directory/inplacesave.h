@@ -1,7 +1,7 @@
 // The save in place, where the directory refuses the entry beside the root or the subtree
-// rename that the staged save needs: a durable LDIF backup of the stored subtree first,
-// then the entries below the root deleted and the new ones written; on failure the backup
-// is put back.
+// rename that the staged save needs: a durable LDIF backup of the stored subtree first
+// (without what replication left in it, LeftByReplication), then the entries below the
+// root deleted and the new ones written; on failure the backup is put back.
 #pragma once
 
 #include <functional>

@@ -240,6 +240,64 @@ class ReplConflictTest : public QObject {
     }
   }
 
+  // A save in place (the server refuses the entry beside the root) that fails puts the
+  // stored configuration back from its backup, but not what replication left in it (here
+  // the second copy of a rule set added on both): such entries cannot, or must not, be
+  // added again, and the next save would remove them anyway.
+  void inPlaceRestoreLeavesReplicationLeftoversOut() {
+    ORVELLE_SHARED_SUPPLIERS(pair);
+    {
+      Configuration start;
+      start.oidtable = &testsupport::DirectoryOidtable();
+      sample::FillLarge(start, 3, 2, 2);
+      directory::Session admin =
+          testsupport::LogonAs(pair.supplier(0).writerDn(), pair.supplier(0).writerPassword());
+      QVERIFY(testsupport::Shown(directory::SaveConfigurationToUrl(
+          admin, start, pair.supplier(0).url() + "/cn=Orvelle%20Configuration,o=Sample")));
+      QVERIFY2(pair.WaitForConvergence(30) >= 0, pair.difference().c_str());
+    }
+    Editor editors[2];
+    QVERIFY(pair.SetReplicating(false));
+    for (int i = 0; i < 2; ++i) {
+      QVERIFY(editors[i].Load(pair.supplier(i)));
+      EditNamed(i == 0 ? "addExtra" : "addExtra2")(*editors[i].config);
+      QVERIFY(testsupport::Shown(store::Save(editors[i].session, *editors[i].config)));
+    }
+    QVERIFY(pair.SetReplicating(true));
+    QVERIFY2(pair.WaitForConvergence(30) >= 0, pair.difference().c_str());
+    testsupport::Ds389Fixture& server = pair.supplier(1);
+    QCOMPARE(Marked(server).size(), size_t(1));
+    Editor editor;
+    QVERIFY(editor.Load(server));
+    const std::string stored = Fingerprint(*editor.config);
+    auto rules = [&] {
+      return server.Connect()->Search("o=Sample", ldapx::Scope::Base, "(objectClass=*)", {"aci"});
+    };
+    const ldapx::SearchResult acis = rules();
+    QVERIFY(acis.code == ldapx::kSuccess && acis.entries.size() == 1);
+    QVERIFY(server.RefuseAddOfNamesHolding(".orvelle-save-"));
+    QVERIFY(server.RefuseAdd("Fresh"));
+    auto fresh = std::make_unique<RuleSet>("Fresh");
+    fresh->AddRule(std::make_unique<SearchRule>(fresh.get(), "Only", std::vector<SearchRule*>{},
+                                                std::vector<std::string>{"person"}));
+    QVERIFY(editor.config->AddRuleSet(std::move(fresh)) != nullptr);
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    const bool saved = testsupport::Shown(store::Save(editor.session, *editor.config));
+    // The rules of this test go, through the other supplier's copy of them too.
+    QCOMPARE(server.Connect()->Replace(
+                 "o=Sample", ldapx::ModList().Add("aci", acis.entries[0].Find("aci")->values)),
+             ldapx::kSuccess);
+    QVERIFY(!saved);
+    QCOMPARE(sink.Ids(), std::vector<int>{62140});
+    QCOMPARE(Marked(server), std::vector<std::string>{});
+    Editor again;
+    QVERIFY(again.Load(server));
+    QCOMPARE(Ids(again.warnings), std::vector<int>{});
+    QCOMPARE(Fingerprint(*again.config), stored);
+    QVERIFY2(pair.WaitForConvergence(30) >= 0, pair.difference().c_str());
+  }
+
   // Two whole saves at once, one on each supplier, while the two do not replicate: both
   // succeed, each on its own server. Both rename the same stored root away, under the
   // same name, and remove it; once they replicate again the two agree (389 DS 2.3.1
