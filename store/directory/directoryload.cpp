@@ -622,16 +622,7 @@ bool LoadSubtreeWithCopies(Configuration& configuration, const std::string& subt
   if (std::none_of(result.entries.begin(), result.entries.end(),
                    [](const ldapx::Entry& e) { return e.Find("entryCSN") != nullptr; }))
     copies = ReplicatedRootCopies(connection, subtreeDn);
-  // The root itself left by replication (a glue entry for a configuration removed on one
-  // server while another added below it, or a second copy): like any such entry it is
-  // not read, nor anything below it, and it is named with the others.
-  const std::optional<ldapx::RdnSplit> baseRdn = ldapx::SplitFirstRdn(base->dn);
-  if (IsReplicationLeftover(*base, baseRdn ? &*baseRdn : nullptr)) {
-    copies.insert(copies.begin(), base->dn);
-    SubtreeLoader(configuration, subtreeDn, table, warnings).Load(ldapx::SearchResult{}, copies);
-  } else {
-    SubtreeLoader(configuration, subtreeDn, table, warnings).Load(result, copies);
-  }
+  SubtreeLoader(configuration, subtreeDn, table, warnings).Load(result, copies);
   if (rootCopies) *rootCopies = std::move(copies);
   return true;
 }

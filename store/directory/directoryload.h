@@ -73,10 +73,8 @@ int MergeServerSchema(kvaro::Oidtable& table, ldapx::Connection& connection,
 // back in the order they were saved. Warnings (records left out) are appended to
 // `warnings` in that order. False when the subtree could not be read at all, or when its base entry
 // is not a configuration root (object class ovConfigurationRoot; then `notConfiguration`, when
-// given, is set): the configuration then stays without rule sets and forms. A base entry
-// that replication left (a glue entry or a second copy) is loaded as an empty
-// configuration, named in warning 62311. `code` (when given) receives the result code of
-// the read.
+// given, is set): the configuration then stays without rule sets and forms. `code` (when given)
+// receives the result code of the read.
 bool LoadSubtree(Configuration& configuration, const std::string& subtreeDn,
                  const kvaro::Oidtable& table, ldapx::Connection& connection,
                  msg::Problems& warnings, int* code = nullptr, bool* notConfiguration = nullptr);

@@ -261,12 +261,8 @@ class DirectorySaver {
         return false;
       };
       for (const ldapx::Attribute& a : rootEntry_.attributes) {
-        if (a.values.empty() || isUniqueId(a.type) || SameIgnoringCase(a.type, "nsds5ReplConflict"))
-          continue;
+        if (a.values.empty() || isUniqueId(a.type)) continue;
         std::vector<std::string> values = a.values;
-        // A root that replication made a glue entry is written as an ordinary one.
-        if (SameIgnoringCase(a.type, "objectClass"))
-          std::erase_if(values, [](const std::string& c) { return SameIgnoringCase(c, "glue"); });
         if (SameIgnoringCase(a.type, rdnType_)) values.push_back(staged);
         rootMods.Add(a.type, std::move(values));
       }

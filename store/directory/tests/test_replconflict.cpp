@@ -11,7 +11,6 @@
 #include "platform/support/messageids.h"
 #include "platform/support/messages.h"
 #include "store/directory/directorystore.h"
-#include "store/directory/subtreedelete.h"
 #include "store/store.h"
 #include "tests/support/ds389suppliers.h"
 #include "tests/support/sampleconfig.h"
@@ -149,12 +148,6 @@ class ReplConflictTest : public QObject {
     QTest::newRow("rule set removed under an add") << "removeSet"
                                                    << "ruleInSet"
                                                    << "cn=Set 1," << true << false;
-    // The removal of the whole subtree (by other means than this program) meets the add
-    // below it: the root comes back as glue, so nothing below it is read, and it is named.
-    QTest::newRow("configuration removed under an add")
-        << "removeRoot"
-        << "ruleInSet"
-        << "\ncn=Orvelle Configuration,o=Sample" << false << false;
     // Both saves rename a staged root into the root's place: the second becomes a copy of
     // the root beside it, "cn=Orvelle Configuration+nsuniqueid=...,o=Sample".
     QTest::newRow("configuration made on both")
@@ -196,11 +189,6 @@ class ReplConflictTest : public QObject {
       }
       QVERIFY(editors[i].Load(pair.supplier(i)));
       QVERIFY(editors[i].warnings.empty());
-      if (edits[i] == "removeRoot") {  // an administrator's tool, not the program
-        QCOMPARE(directory::RemoveSubtree(*pair.supplier(i).Connect(), kRoot, true),
-                 ldapx::kSuccess);
-        continue;
-      }
       EditNamed(edits[i])(*editors[i].config);
       QVERIFY(testsupport::Shown(store::Save(editors[i].session, *editors[i].config)));
     }
