@@ -328,7 +328,7 @@ class ReplConflictTest : public QObject {
     }
     for (const msg::Result& r : results) QVERIFY2(r.ok, Texts(r.problems).c_str());
     QVERIFY(pair.SetReplicating(true));
-    QVERIFY2(pair.WaitForConvergence(10) >= 0, pair.difference().c_str());
+    QVERIFY2(pair.WaitForConvergence(30) >= 0, pair.difference().c_str());
 
     Editor editors[2];
     for (int i = 0; i < 2; ++i) {
