@@ -482,6 +482,7 @@ class ReplicaTest : public QObject {
     // The entry of a rule set the save does not touch keeps its version: no whole save.
     const auto version = [&] {
       auto conn = r.provider().Connect();
+      if (!conn) return std::vector<std::string>{};
       const ldapx::SearchResult read =
           conn->Search("cn=Set 0," + kRoot, ldapx::Scope::Base, "(objectClass=*)", {"entryCSN"});
       const ldapx::Attribute* csn =
@@ -505,7 +506,10 @@ class ReplicaTest : public QObject {
     msg::Result saved(false);
     const std::string other = LoadWhile(
         {&r.copy(), &r.lostCopy()}, fits, after, [&] { saved = store::Save(session, c); }, 10);
-    QVERIFY2(saved.ok, saved.problems.empty() ? "" : saved.problems.front().args.front().c_str());
+    const std::string why = saved.problems.empty()
+                                ? std::string()
+                                : msg::Text(saved.problems.front().id, saved.problems.front().args);
+    QVERIFY2(saved.ok, why.c_str());
     QVERIFY2(other.empty(), other.c_str());
     QCOMPARE(version(), before);
   }
