@@ -48,12 +48,15 @@ std::string BindResponse(int id) {
   return Message(id, Tlv(0x61, Tlv(0x0a, std::string(1, '\0')) + Tlv(0x04, "") + Tlv(0x04, "")));
 }
 
-std::string Entry(int id, long n, const std::string& base) {
+std::string Entry(int id, long n, const std::string& base, size_t descriptionBytes) {
   const std::string cn = "flood" + std::to_string(n);
   const std::string dn = "cn=" + cn + (base.empty() ? "" : "," + base);
-  const std::string attrs =
+  std::string attrs =
       Tlv(0x30, Tlv(0x04, "objectClass") + Tlv(0x31, Tlv(0x04, "top") + Tlv(0x04, "person"))) +
       Tlv(0x30, Tlv(0x04, "cn") + Tlv(0x31, Tlv(0x04, cn)));
+  if (descriptionBytes > 0)
+    attrs += Tlv(
+        0x30, Tlv(0x04, "description") + Tlv(0x31, Tlv(0x04, std::string(descriptionBytes, 'x'))));
   return Message(id, Tlv(0x64, Tlv(0x04, dn) + Tlv(0x30, attrs)));
 }
 
@@ -157,7 +160,8 @@ void FloodServer::Run() {
           if (mode_ == Mode::HugeLength) {
             c.out.assign(64 * 1024, '\0');
           } else {
-            for (int k = 0; k < 256; ++k) c.out += Entry(c.searchId, c.next++, c.base);
+            const size_t description = mode_ == Mode::LargeEntries ? 16 * 1024 : 0;
+            for (int k = 0; k < 256; ++k) c.out += Entry(c.searchId, c.next++, c.base, description);
           }
         }
         const ssize_t n = ::send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL);

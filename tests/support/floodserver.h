@@ -15,6 +15,7 @@ class FloodServer {
  public:
   enum class Mode {
     EndlessEntries,  // entries "cn=floodN,<base>" with objectClass and cn, without end
+    LargeEntries,    // the same, each with a description of 16 KB: many MB a second
     HugeLength,      // 30 84 7f ff ff ff, then zeros without end
   };
 

@@ -514,9 +514,12 @@ class TestStagedSave : public QObject {
     QTest::addColumn<int>("stage");
     QTest::addColumn<QString>("after");
     QTest::addColumn<bool>("waves");
+    // On 389 DS, where a kill and restart take seconds, the rows where what the server
+    // keeps differs run: a subtree half written, and each of the two renames.
+    QTest::addColumn<bool>("on389");
     const auto add = [](const char* name, bool t, SaveStage s, const char* after,
-                        bool waves = false) {
-      QTest::newRow(name) << t << static_cast<int>(s) << QString(after) << waves;
+                        bool waves = false, bool on389 = true) {
+      QTest::newRow(name) << t << static_cast<int>(s) << QString(after) << waves << on389;
     };
     // Between the two renames the root is missing; the old configuration waits whole
     // under its marked name.
@@ -526,8 +529,8 @@ class TestStagedSave : public QObject {
     add("txn: between renames", true, SaveStage::BetweenRenames, "none");
     add("txn: swapped", true, SaveStage::Swapped, "new");
     add("no txn: staging halfway", false, SaveStage::StagingHalfway, "old");
-    add("no txn, waves: staging halfway", false, SaveStage::StagingHalfway, "old", true);
-    add("no txn: staged", false, SaveStage::Staged, "old");
+    add("no txn, waves: staging halfway", false, SaveStage::StagingHalfway, "old", true, false);
+    add("no txn: staged", false, SaveStage::Staged, "old", false, false);
     add("no txn: between renames", false, SaveStage::BetweenRenames, "none");
     add("no txn: swapped", false, SaveStage::Swapped, "new");
   }
@@ -536,9 +539,12 @@ class TestStagedSave : public QObject {
     QFETCH(int, stage);
     QFETCH(QString, after);
     QFETCH(bool, waves);
+    QFETCH(bool, on389);
     ORVELLE_SHARED_SERVER(server);
     if (transactions && !server.offersTransactions())
       QSKIP("the server offers no transactions: the rows without them cover it");
+    if (!on389 && dynamic_cast<testsupport::Ds389Fixture*>(&server))
+      QSKIP("on 389 DS the row of a half written subtree covers this one");
     testsupport::KeptConfiguration c;
     Build(Target(c, server), "old", 4, 60, 20);
     QVERIFY(testsupport::Shown(directory::SaveConfiguration(c.session.directory, c)));
