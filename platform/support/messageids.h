@@ -77,6 +77,9 @@ inline constexpr int kChangesPartlyWritten = 62364;
 // A save of the changes alone wrote everything but removals, and a removal was refused
 // (DN, error, the DNs not removed).
 inline constexpr int kChangesRemovalFailed = 62365;
+// The configuration root is missing and the configuration a stopped save renamed away
+// beside it was loaded instead (the root's DN, the DN it was loaded from).
+inline constexpr int kRootRenamedAway = 62366;
 
 // A save that reached a read-only copy (the copy's server, the URL of the server that
 // takes changes), the question whether to save there instead, and why that failed.

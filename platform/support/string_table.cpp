@@ -583,6 +583,10 @@ const std::unordered_map<int, std::string_view>& Table() {
        "The configuration was saved, but the directory refused to remove an entry:\n\nDN: "
        "%s\nError: %s\n\nThese records of the previous configuration are still stored:\n\n"
        "%s"},
+      {62366,
+       "The configuration entry %s is missing: a save was stopped after it had renamed the "
+       "stored configuration away and before it had put the new one in its place.\n\nThe "
+       "stored configuration was loaded from %s. Saving puts it back in place."},
       // Directory store messages.
       {62120,
        "'%s' is not the URL of a configuration in a directory. Give it as ldap://host:port/DN of "

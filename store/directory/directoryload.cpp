@@ -8,9 +8,11 @@
 #include <unordered_map>
 
 #include "platform/ldap/dn.h"
+#include "platform/support/messageids.h"
 #include "platform/support/messages.h"
 #include "platform/support/oidtable.h"
 #include "platform/support/qstringlist.h"
+#include "platform/support/savetags.h"
 #include "store/directory/directorylogon.h"
 #include "store/directory/directorysave.h"
 #include "store/directory/entrylayout.h"
@@ -580,11 +582,18 @@ int RootCount(const ldapx::SearchResult& result, const std::string& rootDn) {
 // the old ones), the new root among them: a read that holds the root twice is repeated.
 // Both for at most kSwapWaitMs; then the read stands as it is.
 constexpr int kSwapWaitMs = 3000;
+// Whether `result`, a read of the subtree at the root, found no root: 389 Directory
+// Server answers a read below a base that is not there with success and no entries where
+// the user may not learn whether it exists.
+bool RootMissing(const ldapx::SearchResult& result) {
+  return result.code == ldapx::kNoSuchObject ||
+         (result.code == ldapx::kSuccess && result.entries.empty());
+}
 ldapx::SearchResult ReadWholeSubtree(ldapx::Connection& connection, const std::string& rootDn) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSwapWaitMs);
   ldapx::SearchResult result = ReadSubtree(connection, rootDn, LoadAttributes(), false);
   while (std::chrono::steady_clock::now() < until) {
-    const bool between = result.code == ldapx::kNoSuchObject && SwapUnderway(connection, rootDn);
+    const bool between = RootMissing(result) && SwapUnderway(connection, rootDn);
     const bool straddled = result.code == ldapx::kSuccess && RootCount(result, rootDn) > 1;
     if (!between && !straddled) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(between ? 50 : 0));
@@ -593,19 +602,71 @@ ldapx::SearchResult ReadWholeSubtree(ldapx::Connection& connection, const std::s
   return result;
 }
 
+// The DN of the configuration that a save's swap renamed away from `rootDn` and never
+// replaced (the program or the server ended between the two renames), else empty: the
+// one of the saves' old copies beside the root renamed away last. Only names a save gives
+// count ("<root name>.orvelle-old-" + a unique id or a save's tag).
+std::string InterruptedSwapCopy(ldapx::Connection& connection, const std::string& rootDn) {
+  const auto rdn = ldapx::FirstRdn(rootDn);
+  const auto parent = ldapx::ParentDn(rootDn);
+  if (!rdn || !parent || parent->empty()) return {};
+  const std::string old = rdn->value + std::string(kOldMark);
+  const std::string filter = "(&(objectClass=ovConfigurationRoot)(" + rdn->type + "=" +
+                             ldapx::EscapeFilterValue(old) + "*))";
+  const ldapx::SearchResult found =
+      connection.Search(*parent, ldapx::Scope::OneLevel, filter, {"modifyTimestamp"});
+  if (found.code != ldapx::kSuccess) return {};
+  std::string latest, latestTime;
+  for (const ldapx::Entry& e : found.entries) {
+    const auto first = ldapx::FirstRdn(e.dn);
+    if (!first || first->value.size() <= old.size()) continue;
+    const std::string_view tag = std::string_view(first->value).substr(old.size());
+    const bool ours = kvaro::IsTimedTag(tag) || (tag.substr(0, kIdTag.size()) == kIdTag &&
+                                                 IsUniqueId(tag.substr(kIdTag.size())));
+    if (!ours) continue;
+    const ldapx::Attribute* when = e.Find("modifyTimestamp");
+    const std::string time = when && !when->values.empty() ? when->values.front() : std::string();
+    if (latest.empty() || time > latestTime) {
+      latest = e.dn;
+      latestTime = time;
+    }
+  }
+  return latest;
+}
+
 // LoadSubtree; `rootCopies` (may be null) receives the DNs of replication's copies of the
-// root beside it, which the warning names too.
+// root beside it, which the warning names too; `aside` (may be null) whether the
+// configuration was read from a stopped save's old copy instead of the missing root.
 bool LoadSubtreeWithCopies(Configuration& configuration, const std::string& subtreeDn,
                            const kvaro::Oidtable& table, ldapx::Connection& connection,
                            msg::Problems& warnings, int* code, bool* notConfiguration,
-                           std::vector<std::string>* rootCopies) {
+                           std::vector<std::string>* rootCopies, bool* aside) {
+  if (aside) *aside = false;
   if (notConfiguration) *notConfiguration = false;
-  const ldapx::SearchResult result = ReadWholeSubtree(connection, subtreeDn);
+  ldapx::SearchResult result = ReadWholeSubtree(connection, subtreeDn);
+  // A root missing for good with the stored configuration renamed away beside it: loading
+  // nothing would let the next save put an empty configuration in its place and remove
+  // the stored one. The old copy is loaded instead; the next save (a whole one: the
+  // versions of the root were not read) writes it back at the root's name.
+  std::string loadedFrom = subtreeDn;
+  if (RootMissing(result)) {
+    const std::string copy = InterruptedSwapCopy(connection, subtreeDn);
+    if (!copy.empty()) {
+      ldapx::SearchResult kept = ReadSubtree(connection, copy, LoadAttributes(), false);
+      if (kept.code == ldapx::kSuccess) {
+        result = std::move(kept);
+        loadedFrom = copy;
+        if (aside) *aside = true;
+        warnings.push_back(
+            msg::Problem{msg::id::kRootRenamedAway, {subtreeDn, copy}, msg::Icon::Warning});
+      }
+    }
+  }
   if (code) *code = result.code;
   if (result.code != ldapx::kSuccess) return false;
   // Only a configuration root is read as a configuration: any other entry (an
   // organisation, people) would load as an empty one, and a save would replace it.
-  const std::optional<ldapx::Dn> baseDn = ldapx::Dn::Parse(subtreeDn);
+  const std::optional<ldapx::Dn> baseDn = ldapx::Dn::Parse(loadedFrom);
   const ldapx::Entry* base = nullptr;
   for (const ldapx::Entry& e : result.entries)
     if (baseDn && !e.dn.empty() && ldapx::Dn::Parse(e.dn) == baseDn) {
@@ -619,10 +680,11 @@ bool LoadSubtreeWithCopies(Configuration& configuration, const std::string& subt
   // Only servers that keep no entryCSN (389 Directory Server) make such copies; on the
   // others the look beside the root would cost a round trip for nothing.
   std::vector<std::string> copies;
-  if (std::none_of(result.entries.begin(), result.entries.end(),
+  if (loadedFrom == subtreeDn &&
+      std::none_of(result.entries.begin(), result.entries.end(),
                    [](const ldapx::Entry& e) { return e.Find("entryCSN") != nullptr; }))
     copies = ReplicatedRootCopies(connection, subtreeDn);
-  SubtreeLoader(configuration, subtreeDn, table, warnings).Load(result, copies);
+  SubtreeLoader(configuration, loadedFrom, table, warnings).Load(result, copies);
   if (rootCopies) *rootCopies = std::move(copies);
   return true;
 }
@@ -638,7 +700,7 @@ bool LoadSubtree(Configuration& configuration, const std::string& subtreeDn,
                  const kvaro::Oidtable& table, ldapx::Connection& connection,
                  msg::Problems& warnings, int* code, bool* notConfiguration) {
   return LoadSubtreeWithCopies(configuration, subtreeDn, table, connection, warnings, code,
-                               notConfiguration, nullptr);
+                               notConfiguration, nullptr, nullptr);
 }
 
 bool LoadSession(Session& session, Configuration& configuration, const kvaro::Oidtable& table,
@@ -649,10 +711,12 @@ bool LoadSession(Session& session, Configuration& configuration, const kvaro::Oi
   if (keepState) stored = ReadDirectoryState(*session.connection, session.subtreeDn);
   session.loaded = LoadedState{};
   std::vector<std::string> rootCopies;
+  bool aside = false;
   if (!LoadSubtreeWithCopies(configuration, session.subtreeDn, table, *session.connection, warnings,
-                             code, notConfiguration, &rootCopies))
+                             code, notConfiguration, &rootCopies, &aside))
     return false;
-  if (keepState && stored.code == ldapx::kSuccess && stored.kind != 0) {
+  // Read from beside the missing root: only a whole save puts it back in place.
+  if (keepState && !aside && stored.code == ldapx::kSuccess && stored.kind != 0) {
     session.loaded = CaptureState(configuration, session.subtreeDn, stored,
                                   ldapx::OffersControl(*session.connection, ldapx::kAssertionOid));
     // Copies of the root are outside the subtree, so only the whole save, which clears
