@@ -19,8 +19,8 @@ bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && SameIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
-// The entry's unique id, when it has the shape of one (hexadecimal digits in groups
-// separated by "-", 32 digits in all), else empty.
+}  // namespace
+
 std::string UniqueIdOf(const ldapx::Entry& entry) {
   for (const std::string& type : UniqueIdAttributes()) {
     const ldapx::Attribute* a = entry.Find(type);
@@ -28,8 +28,6 @@ std::string UniqueIdOf(const ldapx::Entry& entry) {
   }
   return {};
 }
-
-}  // namespace
 
 bool IsUniqueId(std::string_view id) {
   size_t digits = 0;
@@ -50,9 +48,12 @@ const std::vector<std::string>& UniqueIdAttributes() {
 }
 
 std::string OldCopyValue(const std::string& rootValue, const ldapx::Entry& entry) {
-  const std::string id = UniqueIdOf(entry);
+  return OldCopyValue(rootValue, UniqueIdOf(entry));
+}
+
+std::string OldCopyValue(const std::string& rootValue, const std::string& uniqueId) {
   return rootValue + std::string(kOldMark) +
-         (id.empty() ? kvaro::TimedTag() : std::string(kIdTag) + id);
+         (uniqueId.empty() ? kvaro::TimedTag() : std::string(kIdTag) + uniqueId);
 }
 
 void ClearLeftovers(ldapx::Connection& conn, const std::string& rootDn, long minAgeSeconds) {

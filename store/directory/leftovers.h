@@ -25,6 +25,10 @@ const std::vector<std::string>& UniqueIdAttributes();
 // single "-", 32 digits in all.
 bool IsUniqueId(std::string_view id);
 
+// The unique id of `entry` (read with UniqueIdAttributes) when it has the shape of one,
+// else empty.
+std::string UniqueIdOf(const ldapx::Entry& entry);
+
 // The naming value of `entry` (read with UniqueIdAttributes) once renamed away beside the
 // root whose naming value is `rootValue`: rootValue + kOldMark + kIdTag + its unique id.
 // Every server that renames that entry away gives it this same name, so that servers
@@ -32,6 +36,8 @@ bool IsUniqueId(std::string_view id);
 // removal of an entry that another server renamed elsewhere before removing it). Without
 // a unique id: rootValue + kOldMark + a kvaro::TimedTag.
 std::string OldCopyValue(const std::string& rootValue, const ldapx::Entry& entry);
+// The same for an entry whose unique id (UniqueIdOf) is `uniqueId`.
+std::string OldCopyValue(const std::string& rootValue, const std::string& uniqueId);
 
 // Removes what earlier saves left beside the configuration root `rootDn`: subtrees whose
 // root is a configuration root named "<root name>" + a mark + a save's tag. A staging
