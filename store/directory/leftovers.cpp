@@ -19,6 +19,15 @@ bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && SameIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
+// True when the GeneralizedTime `time` (as a server writes modifyTimestamp, UTC:
+// "YYYYMMDDHHMMSSZ", maybe with a fraction) is at `stamp` (a kvaro::UtcStamp) or before.
+bool IsStampNoLaterThan(std::string_view time, const std::string& stamp) {
+  if (time.size() < 15 || time.back() != 'Z') return false;
+  for (size_t i = 0; i < 14; ++i)
+    if (time[i] < '0' || time[i] > '9') return false;
+  return time.substr(0, 14) <= stamp;
+}
+
 }  // namespace
 
 std::string UniqueIdOf(const ldapx::Entry& entry) {
@@ -86,6 +95,25 @@ void ClearLeftovers(ldapx::Connection& conn, const std::string& rootDn, long min
     if (ldapx::Rename(conn, e.dn, claimed) != ldapx::kSuccess) continue;
     RemoveSubtree(conn, claimed + "," + *parent, true);
   }
+  // Forms that a save of changes moved out under their own names and did not remove. The
+  // save renames one back only to take itself back, within its run, and the rename that
+  // moved it out renewed its modifyTimestamp (the server's time of that rename).
+  const std::string movedOut = old + std::string(kIdTag);
+  const ldapx::SearchResult forms =
+      conn.Search(*parent, ldapx::Scope::OneLevel,
+                  "(&(objectClass=ovSearchForm)(cn=" + ldapx::EscapeFilterValue(movedOut) + "*))",
+                  {"modifyTimestamp"});
+  if (forms.code == ldapx::kSuccess)
+    for (const ldapx::Entry& e : forms.entries) {
+      const auto rdn = ldapx::FirstRdn(e.dn);
+      const ldapx::Attribute* stamp = e.Find("modifyTimestamp");
+      if (!rdn || !SameIgnoringCase(rdn->type, "cn") ||
+          !StartsWithIgnoringCase(rdn->value, movedOut) ||
+          !IsUniqueId(std::string_view(rdn->value).substr(movedOut.size())) || !stamp ||
+          stamp->values.size() != 1 || !IsStampNoLaterThan(stamp->values.front(), tooYoung))
+        continue;
+      RemoveSubtree(conn, e.dn, true);
+    }
   // Read after the list: a root that stands now was put in place after each of these was
   // renamed away, so no save will rename one back.
   if (!renamedAway.empty() &&
