@@ -79,8 +79,9 @@ struct Op {
   EntryWrite write;
   EntryWrite undo;
   bool undoable = true;
-  bool touch = false;  // changes nothing but the entry's place among its siblings
-  long record = -1;    // index in the new layout; -1 for a removal
+  bool touch = false;     // changes nothing but the entry's place among its siblings
+  long record = -1;       // index in the new layout; -1 for a removal
+  RecordId movedOut = 0;  // the stored form this rename moves out beside the root
 };
 
 class ChangeSaver {
@@ -127,12 +128,15 @@ class ChangeSaver {
     }
     if (!Keep(CheckChanged())) return false;
     if (!ReadStored(false) || !CheckTouched()) return false;
+    NameMovedOut();
     if (options_.onStage) options_.onStage(SaveStage::Checked);
     if (!Write()) return false;
     Refresh();
     // The forms moved out, and the emptied staging entry; what is left of them is removed
     // by a later save.
-    for (const std::string& dn : {oldDn_, stagingDn_}) {
+    movedOutDns_.push_back(oldDn_);
+    movedOutDns_.push_back(stagingDn_);
+    for (const std::string& dn : movedOutDns_) {
       if (dn.empty()) continue;
       std::string where;
       const int rc = RemoveSubtree(*session_.connection, dn, true, &where);
@@ -385,7 +389,7 @@ class ChangeSaver {
     Push(std::move(op));
   }
   // Moves the stored form `id` (at `dn`) out beside the root, for removal once the save
-  // is done.
+  // is done: into the save's own entry there until NameMovedOut names it.
   void MoveOut(RecordId id, const std::string& dn) {
     if (oldDn_.empty()) oldDn_ = Beside(kOldMark);
     const LoadedRecord& o = session_.loaded.records.at(id);
@@ -400,8 +404,35 @@ class ChangeSaver {
     op.undo.dn = FormDn(o.name, oldDn_);
     op.undo.newRdn = op.write.newRdn;
     op.undo.newSuperior = rootDn_;
+    op.movedOut = id;
     wholeChecked_.push_back(id);
     Push(std::move(op));
+  }
+  // Gives each form moved out the name beside the root that every server gives it, made of
+  // its unique id as the check read it (OldCopyValue): two saves at once on two servers
+  // that both take writes then move it to the same DN, and 389 Directory Server can replay
+  // the other's removal of it (it cannot where the two renamed it to different DNs). Only
+  // forms without a unique id stay bound for the save's own entry, written only for them.
+  void NameMovedOut() {
+    const auto rdn = ldapx::FirstRdn(rootDn_);
+    const auto parent = ldapx::ParentDn(rootDn_);
+    bool intoEntry = false;
+    for (Op& op : ops_) {
+      if (!op.movedOut) continue;
+      const EntryVersion* stored = StoredAt(op.write.dn);
+      if (!stored || stored->id.empty() || !rdn || !parent || parent->empty()) {
+        intoEntry = true;
+        continue;
+      }
+      op.write.newRdn = RdnOf(OldCopyValue(rdn->value, stored->id));
+      op.write.newSuperior = *parent;
+      op.undo.dn = op.write.newRdn + "," + *parent;
+      movedOutDns_.push_back(op.undo.dn);
+    }
+    if (intoEntry || oldDn_.empty()) return;
+    std::erase_if(
+        ops_, [&](const Op& op) { return op.write.kind == Kind::Add && op.write.dn == oldDn_; });
+    oldDn_.clear();
   }
   std::string AssertionOn(const std::string& order) const {
     const char* type = session_.loaded.stampKind == 'c' ? "entryCSN" : "entryUSN";
@@ -603,8 +634,9 @@ class ChangeSaver {
   bool Targets(std::vector<VersionRead>& reads, std::vector<VersionRead>& added) {
     const LoadedState& loaded = session_.loaded;
     std::unordered_set<std::string> seen;
-    const auto read = [&](std::vector<VersionRead>& into, const std::string& dn, bool subtree) {
-      if (seen.insert(dn).second) into.push_back(VersionRead{dn, subtree});
+    const auto read = [&](std::vector<VersionRead>& into, const std::string& dn, bool subtree,
+                          bool uniqueIds = false) {
+      if (seen.insert(dn).second) into.push_back(VersionRead{dn, subtree, uniqueIds});
     };
     const auto formOf = [&](RecordId id) {
       while (loaded.records.at(id).parent != 0) id = loaded.records.at(id).parent;
@@ -612,7 +644,8 @@ class ChangeSaver {
     };
     const std::unordered_set<RecordId> whole(wholeChecked_.begin(), wholeChecked_.end());
     const std::unordered_set<RecordId> removed(removed_.begin(), removed_.end());
-    for (RecordId id : wholeChecked_) read(reads, loaded.records.at(id).dn, true);
+    // The forms moved out, with their unique ids (NameMovedOut).
+    for (RecordId id : wholeChecked_) read(reads, loaded.records.at(id).dn, true, true);
     for (RecordId id : removed_) {
       const LoadedRecord& o = loaded.records.at(id);
       inScope_.push_back(id);
@@ -647,7 +680,7 @@ class ChangeSaver {
     const auto read = [&] {
       ldapx::Connection& conn = *session_.connection;
       if (!targeted) {
-        stored_ = ReadDirectoryState(conn, rootDn_, kind);
+        stored_ = ReadVersionsAt(conn, {{rootDn_, true, !wholeChecked_.empty()}}, kind);
         return;
       }
       stored_ = ReadVersionsAt(conn, reads, kind);
@@ -997,6 +1030,7 @@ class ChangeSaver {
   std::vector<RecordId> removed_, removedChecked_;
   std::unordered_map<long, std::string> nameNow_;
   std::string token_, stagingDn_, oldDn_;
+  std::vector<std::string> movedOutDns_;  // forms moved out under their own names
   std::vector<Op> staged_;
   std::vector<RecordId> wholeChecked_;
   std::unordered_map<RecordId, long> index_;

@@ -17,9 +17,10 @@ namespace directory {
 // siblings load back in the configuration's order (siblings after a changed one are
 // touched in order). A rule set that is added, and a form that is added, removed, or
 // gains or loses groups or fields, is written complete below a marked entry beside the
-// root and moved in with one rename (a stored form moved out first, and removed with the
-// marked entries at the end), so that every rule set and form is stored whole, old or
-// new.
+// root and moved in with one rename (a stored form moved out first, beside the root under
+// a name made of its unique id, OldCopyValue, or into a marked entry on a server that
+// keeps none, and removed at the end), so that every rule set and form is stored whole,
+// old or new.
 //
 // First the stored versions are read again, with the kind of version the load found:
 // those of the entries this save writes, removes or names, the subtrees of those it

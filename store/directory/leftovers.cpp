@@ -19,8 +19,17 @@ bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && SameIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
-// The entry's unique id, when it has the shape of one (hexadecimal digits in groups
-// separated by "-", 32 digits in all), else empty.
+// True when the GeneralizedTime `time` (as a server writes modifyTimestamp, UTC:
+// "YYYYMMDDHHMMSSZ", maybe with a fraction) is at `stamp` (a kvaro::UtcStamp) or before.
+bool IsStampNoLaterThan(std::string_view time, const std::string& stamp) {
+  if (time.size() < 15 || time.back() != 'Z') return false;
+  for (size_t i = 0; i < 14; ++i)
+    if (time[i] < '0' || time[i] > '9') return false;
+  return time.substr(0, 14) <= stamp;
+}
+
+}  // namespace
+
 std::string UniqueIdOf(const ldapx::Entry& entry) {
   for (const std::string& type : UniqueIdAttributes()) {
     const ldapx::Attribute* a = entry.Find(type);
@@ -28,8 +37,6 @@ std::string UniqueIdOf(const ldapx::Entry& entry) {
   }
   return {};
 }
-
-}  // namespace
 
 bool IsUniqueId(std::string_view id) {
   size_t digits = 0;
@@ -50,9 +57,12 @@ const std::vector<std::string>& UniqueIdAttributes() {
 }
 
 std::string OldCopyValue(const std::string& rootValue, const ldapx::Entry& entry) {
-  const std::string id = UniqueIdOf(entry);
+  return OldCopyValue(rootValue, UniqueIdOf(entry));
+}
+
+std::string OldCopyValue(const std::string& rootValue, const std::string& uniqueId) {
   return rootValue + std::string(kOldMark) +
-         (id.empty() ? kvaro::TimedTag() : std::string(kIdTag) + id);
+         (uniqueId.empty() ? kvaro::TimedTag() : std::string(kIdTag) + uniqueId);
 }
 
 void ClearLeftovers(ldapx::Connection& conn, const std::string& rootDn, long minAgeSeconds) {
@@ -85,6 +95,25 @@ void ClearLeftovers(ldapx::Connection& conn, const std::string& rootDn, long min
     if (ldapx::Rename(conn, e.dn, claimed) != ldapx::kSuccess) continue;
     RemoveSubtree(conn, claimed + "," + *parent, true);
   }
+  // Forms that a save of changes moved out under their own names and did not remove. The
+  // save renames one back only to take itself back, within its run, and the rename that
+  // moved it out renewed its modifyTimestamp (the server's time of that rename).
+  const std::string movedOut = old + std::string(kIdTag);
+  const ldapx::SearchResult forms =
+      conn.Search(*parent, ldapx::Scope::OneLevel,
+                  "(&(objectClass=ovSearchForm)(cn=" + ldapx::EscapeFilterValue(movedOut) + "*))",
+                  {"modifyTimestamp"});
+  if (forms.code == ldapx::kSuccess)
+    for (const ldapx::Entry& e : forms.entries) {
+      const auto rdn = ldapx::FirstRdn(e.dn);
+      const ldapx::Attribute* stamp = e.Find("modifyTimestamp");
+      if (!rdn || !SameIgnoringCase(rdn->type, "cn") ||
+          !StartsWithIgnoringCase(rdn->value, movedOut) ||
+          !IsUniqueId(std::string_view(rdn->value).substr(movedOut.size())) || !stamp ||
+          stamp->values.size() != 1 || !IsStampNoLaterThan(stamp->values.front(), tooYoung))
+        continue;
+      RemoveSubtree(conn, e.dn, true);
+    }
   // Read after the list: a root that stands now was put in place after each of these was
   // renamed away, so no save will rename one back.
   if (!renamedAway.empty() &&

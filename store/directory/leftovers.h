@@ -1,7 +1,7 @@
-// What saves leave beside the configuration root: the old copy a save renamed away, and
-// the marked subtrees of saves that were stopped. Their names are "<root name>" + a mark +
-// a kvaro::TimedTag, or, for an entry renamed away, + kOldMark + kIdTag + the server's
-// unique id of that entry.
+// What saves leave beside the configuration root: the old copy a save renamed away, the
+// search forms a save of changes moved out, and the marked subtrees of saves that were
+// stopped. Their names are "<root name>" + a mark + a kvaro::TimedTag, or, for an entry
+// renamed away, + kOldMark + kIdTag + the server's unique id of that entry.
 #pragma once
 
 #include <string>
@@ -25,6 +25,10 @@ const std::vector<std::string>& UniqueIdAttributes();
 // single "-", 32 digits in all.
 bool IsUniqueId(std::string_view id);
 
+// The unique id of `entry` (read with UniqueIdAttributes) when it has the shape of one,
+// else empty.
+std::string UniqueIdOf(const ldapx::Entry& entry);
+
 // The naming value of `entry` (read with UniqueIdAttributes) once renamed away beside the
 // root whose naming value is `rootValue`: rootValue + kOldMark + kIdTag + its unique id.
 // Every server that renames that entry away gives it this same name, so that servers
@@ -32,6 +36,8 @@ bool IsUniqueId(std::string_view id);
 // removal of an entry that another server renamed elsewhere before removing it). Without
 // a unique id: rootValue + kOldMark + a kvaro::TimedTag.
 std::string OldCopyValue(const std::string& rootValue, const ldapx::Entry& entry);
+// The same for an entry whose unique id (UniqueIdOf) is `uniqueId`.
+std::string OldCopyValue(const std::string& rootValue, const std::string& uniqueId);
 
 // Removes what earlier saves left beside the configuration root `rootDn`: subtrees whose
 // root is a configuration root named "<root name>" + a mark + a save's tag. A staging
@@ -41,7 +47,10 @@ std::string OldCopyValue(const std::string& rootValue, const ldapx::Entry& entry
 // about to rename it back. These are first renamed to their OldCopyValue, so that a save
 // still at work cannot use them any more. An old copy named by its unique id is removed
 // where it stands, and only while the root stands: a save renames the root away under
-// that name, and needs it back only as long as no root has taken its place. Failures here
+// that name, and needs it back only as long as no root has taken its place. A search form
+// that a save of changes moved out beside the root under its OldCopyValue is removed once
+// it was moved there (its modifyTimestamp, the server's time) at least `minAgeSeconds`
+// ago: that save renames it back only while it runs, to take itself back. Failures here
 // lose nothing and are not reported: a later save tries again.
 void ClearLeftovers(ldapx::Connection& conn, const std::string& rootDn, long minAgeSeconds);
 

@@ -9,6 +9,7 @@
 #include "platform/support/messages.h"
 #include "store/directory/directoryload.h"
 #include "store/directory/entrylayout.h"
+#include "store/directory/leftovers.h"
 
 namespace directory {
 
@@ -103,7 +104,8 @@ EntryVersion VersionOf(const ldapx::Entry& e, char kind) {
                        {},
                        FirstValue(e, kind == 'c'   ? "entryCSN"
                                      : kind == 'u' ? "entryUSN"
-                                                   : "modifyTimestamp")};
+                                                   : "modifyTimestamp"),
+                       UniqueIdOf(e)};
   if (kind == 'c') version.stamp = version.order;
   if (kind == 'u') version.stamp = version.order + "/" + FirstValue(e, "nsUniqueId");
   if (kind == 't')
@@ -190,8 +192,14 @@ DirectoryState ReadVersionsAt(ldapx::Connection& connection, const std::vector<V
                               char kind) {
   DirectoryState state;
   state.kind = kind;
-  const std::vector<std::string> attributes = VersionAttributes(kind);
   for (const VersionRead& base : bases) {
+    std::vector<std::string> attributes = VersionAttributes(kind);
+    std::vector<std::string> added;  // asked for the id only: not part of the stamp
+    if (base.uniqueIds)
+      for (const std::string& type : UniqueIdAttributes())
+        if (std::find(attributes.begin(), attributes.end(), type) == attributes.end())
+          added.push_back(type);
+    attributes.insert(attributes.end(), added.begin(), added.end());
     const ldapx::SearchResult read =
         base.subtree
             ? ReadSubtree(connection, base.dn, attributes, false)
@@ -201,7 +209,19 @@ DirectoryState ReadVersionsAt(ldapx::Connection& connection, const std::vector<V
       state.code = read.code;
       return state;
     }
-    for (const ldapx::Entry& e : read.entries) state.entries.push_back(VersionOf(e, kind));
+    for (const ldapx::Entry& e : read.entries) {
+      if (added.empty()) {
+        state.entries.push_back(VersionOf(e, kind));
+        continue;
+      }
+      ldapx::Entry stamped = e;
+      std::erase_if(stamped.attributes, [&](const ldapx::Attribute& a) {
+        return std::any_of(added.begin(), added.end(),
+                           [&](const std::string& type) { return SameIgnoringCase(a.type, type); });
+      });
+      state.entries.push_back(VersionOf(stamped, kind));
+      state.entries.back().id = UniqueIdOf(e);
+    }
   }
   return state;
 }

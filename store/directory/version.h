@@ -24,6 +24,7 @@ struct EntryVersion {
   std::string dn;
   std::string stamp;  // the values that identify this stored version, as one text
   std::string order;  // the value that orders writes (entryCSN, entryUSN, modifyTimestamp)
+  std::string id;     // the entry's unique id (UniqueIdAttributes) where it was read, else empty
 };
 
 struct DirectoryState {
@@ -52,6 +53,7 @@ DirectoryState ReadDirectoryState(ldapx::Connection& connection, const std::stri
 struct VersionRead {
   std::string dn;
   bool subtree = false;
+  bool uniqueIds = false;  // also each entry's unique id, where the server keeps one
 };
 DirectoryState ReadVersionsAt(ldapx::Connection& connection, const std::vector<VersionRead>& bases,
                               char kind);

@@ -337,15 +337,16 @@ class TestChangeSave : public QObject {
     QTest::newRow("one rule") << "rule" << 2 << 2;
     QTest::newRow("field renamed") << "renameField" << 3 << 3;
     // The form written anew beside the root (5 entries and the entry that holds them),
-    // the stored one moved out and removed (8 and its holder).
-    QTest::newRow("group removed") << "dropA" << 19 << 19;
+    // moved in, the holder removed; the stored one moved out beside the root under its
+    // unique id and removed (8).
+    QTest::newRow("group removed") << "dropA" << 17 << 17;
     // Its 50 entries written beside the root below an entry that holds them, moved in
     // with one rename, and the holder removed.
     QTest::newRow("rule set of 50 entries") << "ruleSet50" << 53 << 53;
-    // The first form written anew (its 7 entries and 1 new, moved in; the old 7 moved out
-    // and removed, with the two entries that held them), and the 8 forms after it touched
-    // to keep their order.
-    QTest::newRow("field added to the first form") << "fieldAdded" << 29 << 29;
+    // The first form written anew (its 7 entries and 1 new below an entry that holds them,
+    // moved in, the holder removed; the old 7 moved out under the form's unique id and
+    // removed), and the 8 forms after it touched to keep their order.
+    QTest::newRow("field added to the first form") << "fieldAdded" << 27 << 27;
   }
 
   void fewWrites() {

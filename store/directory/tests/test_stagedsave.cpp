@@ -18,6 +18,7 @@
 #include "store/directory/entrylayout.h"
 #include "store/directory/leftovers.h"
 #include "store/directory/oldcopyremover.h"
+#include "store/directory/subtreedelete.h"
 #include "store/store.h"
 #include "tests/support/ds389fixture.h"
 #include "tests/support/shownstore.h"
@@ -967,6 +968,64 @@ class TestStagedSave : public QObject {
     std::sort(left.begin(), left.end());
     QCOMPARE(marked(), left);
     QCOMPARE(Stored(server), Expected("new"));
+  }
+
+  // Search forms that a save of changes moved out beside the root under their unique ids
+  // and did not remove (the save was killed): a removal of leftovers takes them once the
+  // rename that put them there (their modifyTimestamp, which the rename renews) is at
+  // least as old as it is told, and leaves younger ones (a running save may rename one
+  // back to take itself back) and names that only look like ours.
+  void movedOutFormsRemovedOnceOld_data() {
+    QTest::addColumn<QString>("name");  // the naming value of the entry moved out
+    QTest::addColumn<bool>("form");     // else a rule set moved out
+    QTest::addColumn<int>("minAge");    // seconds
+    QTest::addColumn<bool>("removed");
+    const QString ours = "Orvelle Configuration.orvelle-old-id-";
+    const QString openLdapId = "0a1b2c3d-4e5f-6071-8293-a4b5c6d7e8f9";
+    const QString ds389Id = "0a1b2c3d-4e5f6071-8293a4b5-c6d7e8f9";
+    QTest::newRow("OpenLDAP id") << ours + openLdapId << true << 0 << true;
+    QTest::newRow("389 DS id") << ours + ds389Id << true << 0 << true;
+    QTest::newRow("moved out too recently") << ours + openLdapId << true << 600 << false;
+    QTest::newRow("no unique id") << ours + "mine" << true << 0 << false;
+    QTest::newRow("another root's")
+        << "Other Configuration.orvelle-old-id-" + ds389Id << true << 0 << false;
+    QTest::newRow("not a form") << ours + ds389Id << false << 0 << false;
+  }
+  void movedOutFormsRemovedOnceOld() {
+    QFETCH(QString, name);
+    QFETCH(bool, form);
+    QFETCH(int, minAge);
+    QFETCH(bool, removed);
+    ORVELLE_SHARED_SERVER(server);
+    testsupport::KeptConfiguration c;
+    Build(Target(c, server), "old");
+    QVERIFY(testsupport::Shown(directory::SaveConfiguration(c.session.directory, c)));
+    auto admin = server.Connect();
+    const std::string from = (form ? "cn=old form 1," : "cn=old set 1,") + kRoot;
+    const std::string to = "cn=" + ldapx::EscapeDnValue(name.toStdString()) + ",o=Sample";
+    QTest::qSleep(1100);  // so that the rename's time differs from the add's
+    ldapx::EntryWrite move;
+    move.kind = ldapx::EntryWrite::Kind::Rename;
+    move.dn = from;
+    move.newRdn = "cn=" + ldapx::EscapeDnValue(name.toStdString());
+    move.newSuperior = "o=Sample";
+    QCOMPARE(ldapx::WriteEntry(*admin, move), ldapx::kSuccess);
+    const auto read = [&] {
+      return admin->Search(to, ldapx::Scope::Base, "(objectClass=*)",
+                           {"createTimestamp", "modifyTimestamp"});
+    };
+    const ldapx::SearchResult moved = read();
+    QCOMPARE(moved.code, ldapx::kSuccess);
+    const ldapx::Attribute* created = moved.entries.at(0).Find("createTimestamp");
+    const ldapx::Attribute* modified = moved.entries.at(0).Find("modifyTimestamp");
+    QVERIFY(created && modified);
+    QVERIFY2(modified->values.at(0) > created->values.at(0), "the rename keeps modifyTimestamp");
+
+    directory::ClearLeftovers(*admin, kRoot, minAge);
+    QCOMPARE(read().code, removed ? ldapx::kNoSuchObject : ldapx::kSuccess);
+    QCOMPARE(admin->Search(kRoot, ldapx::Scope::Base, "(objectClass=*)", {"1.1"}).code,
+             ldapx::kSuccess);
+    if (!removed) QCOMPARE(directory::RemoveSubtree(*admin, to, true), ldapx::kSuccess);
   }
 
   // A removal of leftovers (another save's, at any age) while a save runs. Between the
