@@ -104,6 +104,35 @@ std::string RootId(testsupport::DirectoryServer& server) {
   return id && !id->values.empty() ? id->values[0] : "(none)";
 }
 
+// Saves `configuration` whole through supplier `i`, logged on as its writer.
+bool SaveWhole(testsupport::Ds389Suppliers& pair, int i, const Configuration& configuration) {
+  directory::Session s =
+      testsupport::LogonAs(pair.supplier(i).writerDn(), pair.supplier(i).writerPassword());
+  return testsupport::Shown(directory::SaveConfigurationToUrl(
+      s, configuration, pair.supplier(i).url() + "/cn=Orvelle%20Configuration,o=Sample"));
+}
+
+// Saves a configuration of `sets` rule sets (two rules, two forms each) through the first
+// supplier; true once both suppliers hold it.
+bool StartWith(testsupport::Ds389Suppliers& pair, int sets) {
+  Configuration start;
+  start.oidtable = &testsupport::DirectoryOidtable();
+  sample::FillLarge(start, sets, 2, 2);
+  return SaveWhole(pair, 0, start) && pair.WaitForConvergence(30) >= 0;
+}
+
+// Both suppliers load the configuration `stored` (a Fingerprint) without a warning, with
+// nothing marked beside the root. Call at the end of a test: it fails the test.
+void BothLoadClean(testsupport::Ds389Suppliers& pair, const std::string& stored) {
+  for (int i = 0; i < 2; ++i) {
+    Editor again;
+    QVERIFY(again.Load(pair.supplier(i)));
+    QCOMPARE(Ids(again.warnings), std::vector<int>{});
+    QCOMPARE(Fingerprint(*again.config), stored);
+    QCOMPARE(Marked(pair.supplier(i)), std::vector<std::string>{});
+  }
+}
+
 // Why the two did not agree: the difference, and the replication faults in each server's
 // error log.
 std::string Diverged(testsupport::Ds389Suppliers& pair) {
@@ -199,16 +228,7 @@ class ReplConflictTest : public QObject {
     QFETCH(QString, leftover);
     QFETCH(bool, whole);
     QFETCH(bool, empty);
-    if (!empty) {
-      Configuration start;
-      start.oidtable = &testsupport::DirectoryOidtable();
-      sample::FillLarge(start, 3, 2, 2);
-      directory::Session admin =
-          testsupport::LogonAs(pair.supplier(0).writerDn(), pair.supplier(0).writerPassword());
-      QVERIFY(testsupport::Shown(directory::SaveConfigurationToUrl(
-          admin, start, pair.supplier(0).url() + "/cn=Orvelle%20Configuration,o=Sample")));
-      QVERIFY2(pair.WaitForConvergence(30) >= 0, pair.difference().c_str());
-    }
+    if (!empty) QVERIFY2(StartWith(pair, 3), pair.difference().c_str());
 
     Editor editors[2];
     const QString edits[2] = {onFirst, onSecond};
@@ -218,10 +238,7 @@ class ReplConflictTest : public QObject {
         Configuration made;
         made.oidtable = &testsupport::DirectoryOidtable();
         EditNamed(edits[i])(made);
-        directory::Session s =
-            testsupport::LogonAs(pair.supplier(i).writerDn(), pair.supplier(i).writerPassword());
-        QVERIFY(testsupport::Shown(directory::SaveConfigurationToUrl(
-            s, made, pair.supplier(i).url() + "/cn=Orvelle%20Configuration,o=Sample")));
+        QVERIFY(SaveWhole(pair, i, made));
         continue;
       }
       QVERIFY(editors[i].Load(pair.supplier(i)));
@@ -285,16 +302,8 @@ class ReplConflictTest : public QObject {
     ORVELLE_SHARED_SUPPLIERS(pair);
     QFETCH(QString, onFirst);
     QFETCH(QString, onSecond);
-    {
-      Configuration start;
-      start.oidtable = &testsupport::DirectoryOidtable();
-      sample::FillLarge(start, 6, 2, 2);  // large enough that one form is a save of changes
-      directory::Session s =
-          testsupport::LogonAs(pair.supplier(0).writerDn(), pair.supplier(0).writerPassword());
-      QVERIFY(testsupport::Shown(directory::SaveConfigurationToUrl(
-          s, start, pair.supplier(0).url() + "/cn=Orvelle%20Configuration,o=Sample")));
-    }
-    QVERIFY2(pair.WaitForConvergence(30) >= 0, Diverged(pair).c_str());
+    // Large enough that a form's edits make a save of changes.
+    QVERIFY2(StartWith(pair, 6), Diverged(pair).c_str());
     Editor editors[2];
     const QString edits[2] = {onFirst, onSecond};
     QVERIFY(pair.SetReplicating(false));
@@ -331,13 +340,7 @@ class ReplConflictTest : public QObject {
     }
     QVERIFY(testsupport::Shown(store::Save(editors[0].session, *editors[0].config)));
     QVERIFY2(pair.WaitForConvergence(30) >= 0, Diverged(pair).c_str());
-    for (int i = 0; i < 2; ++i) {
-      Editor again;
-      QVERIFY(again.Load(pair.supplier(i)));
-      QCOMPARE(Ids(again.warnings), std::vector<int>{});
-      QCOMPARE(Fingerprint(*again.config), stored);
-      QCOMPARE(Marked(pair.supplier(i)), std::vector<std::string>{});
-    }
+    BothLoadClean(pair, stored);
   }
 
   // A save in place (the server refuses the entry beside the root) that fails puts the
@@ -346,16 +349,7 @@ class ReplConflictTest : public QObject {
   // added again, and the next save would remove them anyway.
   void inPlaceRestoreLeavesReplicationLeftoversOut() {
     ORVELLE_SHARED_SUPPLIERS(pair);
-    {
-      Configuration start;
-      start.oidtable = &testsupport::DirectoryOidtable();
-      sample::FillLarge(start, 3, 2, 2);
-      directory::Session admin =
-          testsupport::LogonAs(pair.supplier(0).writerDn(), pair.supplier(0).writerPassword());
-      QVERIFY(testsupport::Shown(directory::SaveConfigurationToUrl(
-          admin, start, pair.supplier(0).url() + "/cn=Orvelle%20Configuration,o=Sample")));
-      QVERIFY2(pair.WaitForConvergence(30) >= 0, pair.difference().c_str());
-    }
+    QVERIFY2(StartWith(pair, 3), pair.difference().c_str());
     Editor editors[2];
     QVERIFY(pair.SetReplicating(false));
     for (int i = 0; i < 2; ++i) {
@@ -408,16 +402,7 @@ class ReplConflictTest : public QObject {
   // save leaves both clean.
   void simultaneousSavesOnTwoSuppliers() {
     ORVELLE_SHARED_SUPPLIERS(pair);
-    Configuration start;
-    start.oidtable = &testsupport::DirectoryOidtable();
-    sample::FillLarge(start, 3, 2, 2);
-    {
-      directory::Session s =
-          testsupport::LogonAs(pair.supplier(0).writerDn(), pair.supplier(0).writerPassword());
-      QVERIFY(testsupport::Shown(directory::SaveConfigurationToUrl(
-          s, start, pair.supplier(0).url() + "/cn=Orvelle%20Configuration,o=Sample")));
-    }
-    QVERIFY2(pair.WaitForConvergence(30) >= 0, pair.difference().c_str());
+    QVERIFY2(StartWith(pair, 3), pair.difference().c_str());
     Configuration mine[2];
     std::string fingerprints[2];
     for (int i = 0; i < 2; ++i) {
@@ -452,13 +437,7 @@ class ReplConflictTest : public QObject {
     QVERIFY(stored == fingerprints[0] || stored == fingerprints[1]);
     QVERIFY(testsupport::Shown(store::Save(editors[0].session, *editors[0].config)));
     QVERIFY2(pair.WaitForConvergence(30) >= 0, pair.difference().c_str());
-    for (int i = 0; i < 2; ++i) {
-      Editor again;
-      QVERIFY(again.Load(pair.supplier(i)));
-      QCOMPARE(Ids(again.warnings), std::vector<int>{});
-      QCOMPARE(Fingerprint(*again.config), stored);
-      QCOMPARE(Marked(pair.supplier(i)), std::vector<std::string>{});
-    }
+    BothLoadClean(pair, stored);
   }
 };
 
