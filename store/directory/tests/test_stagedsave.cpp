@@ -462,8 +462,15 @@ class TestStagedSave : public QObject {
     QFETCH(int, spacing);
     QFETCH(bool, on389);
     ORVELLE_SHARED_SERVER(server);
-    if (!on389 && dynamic_cast<testsupport::Ds389Fixture*>(&server))
-      QSKIP("on 389 DS a row of the same way of putting the order right covers this one");
+    if (dynamic_cast<testsupport::Ds389Fixture*>(&server)) {
+      if (!on389)
+        QSKIP("on 389 DS a row of the same way of putting the order right covers this one");
+      // Each add takes longer there: half as many short runs still cross many waves.
+      if (sets > 100) {
+        sets /= 2;
+        forms /= 2;
+      }
+    }
     msg::RecordingSink sink;
     msg::ScopedSink scoped(&sink);
     directory::SaveOptions options;
@@ -1003,7 +1010,10 @@ class TestStagedSave : public QObject {
     auto admin = server.Connect();
     const std::string from = (form ? "cn=old form 1," : "cn=old set 1,") + kRoot;
     const std::string to = "cn=" + ldapx::EscapeDnValue(name.toStdString()) + ",o=Sample";
-    QTest::qSleep(1100);  // so that the rename's time differs from the add's
+    // The first row shows that the rename renews modifyTimestamp: its time must differ
+    // from the add's.
+    const bool first = QTest::currentDataTag() == QStringLiteral("OpenLDAP id");
+    if (first) QTest::qSleep(1100);
     ldapx::EntryWrite move;
     move.kind = ldapx::EntryWrite::Kind::Rename;
     move.dn = from;
@@ -1019,7 +1029,8 @@ class TestStagedSave : public QObject {
     const ldapx::Attribute* created = moved.entries.at(0).Find("createTimestamp");
     const ldapx::Attribute* modified = moved.entries.at(0).Find("modifyTimestamp");
     QVERIFY(created && modified);
-    QVERIFY2(modified->values.at(0) > created->values.at(0), "the rename keeps modifyTimestamp");
+    if (first)
+      QVERIFY2(modified->values.at(0) > created->values.at(0), "the rename keeps modifyTimestamp");
 
     directory::ClearLeftovers(*admin, kRoot, minAge);
     QCOMPARE(read().code, removed ? ldapx::kNoSuchObject : ldapx::kSuccess);
