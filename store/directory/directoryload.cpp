@@ -551,17 +551,52 @@ std::vector<long> ParentIndexes(const ldapx::SearchResult& result, const std::st
 
 namespace {
 
+// The configuration roots beside `rootDn` whose names start as a swap names the root it
+// renames away ("<root name>.orvelle-old-"), read with `attributes`; kNoSuchObject as the
+// code where `rootDn` has no parent.
+ldapx::SearchResult OldRootsBeside(ldapx::Connection& connection, const std::string& rootDn,
+                                   const std::vector<std::string>& attributes) {
+  const auto rdn = ldapx::FirstRdn(rootDn);
+  const auto parent = ldapx::ParentDn(rootDn);
+  if (!rdn || !parent || parent->empty()) {
+    ldapx::SearchResult none;
+    none.code = ldapx::kNoSuchObject;
+    return none;
+  }
+  const std::string filter = "(&(objectClass=ovConfigurationRoot)(" + rdn->type + "=" +
+                             ldapx::EscapeFilterValue(rdn->value + std::string(kOldMark)) + "*))";
+  return connection.Search(*parent, ldapx::Scope::OneLevel, filter, attributes);
+}
+
 // Whether a save's swap may be under way at `rootDn`: a configuration root renamed away
 // by a swap ("<root name>.orvelle-old-...") stands beside it.
 bool SwapUnderway(ldapx::Connection& connection, const std::string& rootDn) {
-  const auto rdn = ldapx::FirstRdn(rootDn);
-  const auto parent = ldapx::ParentDn(rootDn);
-  if (!rdn || !parent || parent->empty()) return false;
-  const std::string filter = "(&(objectClass=ovConfigurationRoot)(" + rdn->type + "=" +
-                             ldapx::EscapeFilterValue(rdn->value + std::string(kOldMark)) + "*))";
-  const ldapx::SearchResult old =
-      connection.Search(*parent, ldapx::Scope::OneLevel, filter, {"1.1"});
+  const ldapx::SearchResult old = OldRootsBeside(connection, rootDn, {"1.1"});
   return old.code == ldapx::kSuccess && !old.entries.empty();
+}
+
+// The DN of the configuration that a save's swap renamed away from `rootDn` and never
+// replaced (the program or the server ended between the two renames), else empty: the
+// one of the saves' old copies beside the root renamed away last. Only names a save gives
+// count ("<root name>.orvelle-old-" + a unique id or a save's tag).
+std::string InterruptedSwapCopy(ldapx::Connection& connection, const std::string& rootDn) {
+  const ldapx::SearchResult found = OldRootsBeside(connection, rootDn, {"modifyTimestamp"});
+  if (found.code != ldapx::kSuccess) return {};
+  const std::string old = ldapx::FirstRdn(rootDn)->value + std::string(kOldMark);
+  std::string latest, latestTime;
+  for (const ldapx::Entry& e : found.entries) {
+    const auto first = ldapx::FirstRdn(e.dn);
+    if (!first || first->value.size() <= old.size()) continue;
+    const std::string_view tag = std::string_view(first->value).substr(old.size());
+    if (!kvaro::IsTimedTag(tag) && !IsIdTag(tag)) continue;
+    const ldapx::Attribute* when = e.Find("modifyTimestamp");
+    const std::string time = when && !when->values.empty() ? when->values.front() : std::string();
+    if (latest.empty() || time > latestTime) {
+      latest = e.dn;
+      latestTime = time;
+    }
+  }
+  return latest;
 }
 
 // How often the root entry is in `result` (the read of the subtree at `rootDn`).
@@ -600,38 +635,6 @@ ldapx::SearchResult ReadWholeSubtree(ldapx::Connection& connection, const std::s
     result = ReadSubtree(connection, rootDn, LoadAttributes(), false);
   }
   return result;
-}
-
-// The DN of the configuration that a save's swap renamed away from `rootDn` and never
-// replaced (the program or the server ended between the two renames), else empty: the
-// one of the saves' old copies beside the root renamed away last. Only names a save gives
-// count ("<root name>.orvelle-old-" + a unique id or a save's tag).
-std::string InterruptedSwapCopy(ldapx::Connection& connection, const std::string& rootDn) {
-  const auto rdn = ldapx::FirstRdn(rootDn);
-  const auto parent = ldapx::ParentDn(rootDn);
-  if (!rdn || !parent || parent->empty()) return {};
-  const std::string old = rdn->value + std::string(kOldMark);
-  const std::string filter = "(&(objectClass=ovConfigurationRoot)(" + rdn->type + "=" +
-                             ldapx::EscapeFilterValue(old) + "*))";
-  const ldapx::SearchResult found =
-      connection.Search(*parent, ldapx::Scope::OneLevel, filter, {"modifyTimestamp"});
-  if (found.code != ldapx::kSuccess) return {};
-  std::string latest, latestTime;
-  for (const ldapx::Entry& e : found.entries) {
-    const auto first = ldapx::FirstRdn(e.dn);
-    if (!first || first->value.size() <= old.size()) continue;
-    const std::string_view tag = std::string_view(first->value).substr(old.size());
-    const bool ours = kvaro::IsTimedTag(tag) || (tag.substr(0, kIdTag.size()) == kIdTag &&
-                                                 IsUniqueId(tag.substr(kIdTag.size())));
-    if (!ours) continue;
-    const ldapx::Attribute* when = e.Find("modifyTimestamp");
-    const std::string time = when && !when->values.empty() ? when->values.front() : std::string();
-    if (latest.empty() || time > latestTime) {
-      latest = e.dn;
-      latestTime = time;
-    }
-  }
-  return latest;
 }
 
 // LoadSubtree; `rootCopies` (may be null) receives the DNs of replication's copies of the

@@ -255,13 +255,8 @@ class DirectorySaver {
     ldapx::ModList rootMods;
     if (exists_) {
       const std::string staged = rdnValue_ + std::string(kSaveMark) + token_;
-      const auto isUniqueId = [](const std::string& type) {
-        for (const std::string& t : UniqueIdAttributes())
-          if (SameIgnoringCase(type, t)) return true;
-        return false;
-      };
       for (const ldapx::Attribute& a : rootEntry_.attributes) {
-        if (a.values.empty() || isUniqueId(a.type)) continue;
+        if (a.values.empty() || IsUniqueIdAttribute(a.type)) continue;
         std::vector<std::string> values = a.values;
         if (SameIgnoringCase(a.type, rdnType_)) values.push_back(staged);
         rootMods.Add(a.type, std::move(values));

@@ -51,6 +51,16 @@ bool IsUniqueId(std::string_view id) {
   return digits == 32;
 }
 
+bool IsUniqueIdAttribute(std::string_view type) {
+  for (const std::string& t : UniqueIdAttributes())
+    if (SameIgnoringCase(type, t)) return true;
+  return false;
+}
+
+bool IsIdTag(std::string_view tag) {
+  return StartsWithIgnoringCase(tag, kIdTag) && IsUniqueId(tag.substr(kIdTag.size()));
+}
+
 const std::vector<std::string>& UniqueIdAttributes() {
   static const std::vector<std::string> types = {"nsUniqueId", "entryUUID"};
   return types;
@@ -85,7 +95,7 @@ void ClearLeftovers(ldapx::Connection& conn, const std::string& rootDn, long min
     const bool isOld = StartsWithIgnoringCase(rdn->value, old);
     if (!isOld && !StartsWithIgnoringCase(rdn->value, save)) continue;
     const std::string_view tag = std::string_view(rdn->value).substr((isOld ? old : save).size());
-    if (isOld && StartsWithIgnoringCase(tag, kIdTag) && IsUniqueId(tag.substr(kIdTag.size()))) {
+    if (isOld && IsIdTag(tag)) {
       renamedAway.push_back(e.dn);
       continue;
     }
@@ -98,18 +108,17 @@ void ClearLeftovers(ldapx::Connection& conn, const std::string& rootDn, long min
   // Forms that a save of changes moved out under their own names and did not remove. The
   // save renames one back only to take itself back, within its run, and the rename that
   // moved it out renewed its modifyTimestamp (the server's time of that rename).
-  const std::string movedOut = old + std::string(kIdTag);
-  const ldapx::SearchResult forms =
-      conn.Search(*parent, ldapx::Scope::OneLevel,
-                  "(&(objectClass=ovSearchForm)(cn=" + ldapx::EscapeFilterValue(movedOut) + "*))",
-                  {"modifyTimestamp"});
+  const ldapx::SearchResult forms = conn.Search(
+      *parent, ldapx::Scope::OneLevel,
+      "(&(objectClass=ovSearchForm)(cn=" + ldapx::EscapeFilterValue(old + std::string(kIdTag)) +
+          "*))",
+      {"modifyTimestamp"});
   if (forms.code == ldapx::kSuccess)
     for (const ldapx::Entry& e : forms.entries) {
       const auto rdn = ldapx::FirstRdn(e.dn);
       const ldapx::Attribute* stamp = e.Find("modifyTimestamp");
-      if (!rdn || !SameIgnoringCase(rdn->type, "cn") ||
-          !StartsWithIgnoringCase(rdn->value, movedOut) ||
-          !IsUniqueId(std::string_view(rdn->value).substr(movedOut.size())) || !stamp ||
+      if (!rdn || !SameIgnoringCase(rdn->type, "cn") || !StartsWithIgnoringCase(rdn->value, old) ||
+          !IsIdTag(std::string_view(rdn->value).substr(old.size())) || !stamp ||
           stamp->values.size() != 1 || !IsStampNoLaterThan(stamp->values.front(), tooYoung))
         continue;
       RemoveSubtree(conn, e.dn, true);

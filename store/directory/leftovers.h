@@ -25,6 +25,13 @@ const std::vector<std::string>& UniqueIdAttributes();
 // single "-", 32 digits in all.
 bool IsUniqueId(std::string_view id);
 
+// True when `type` is one of UniqueIdAttributes (compared ignoring case).
+bool IsUniqueIdAttribute(std::string_view type);
+
+// True when `tag`, what follows kOldMark in a name, is kIdTag + a unique id: the name
+// OldCopyValue gives an entry that has one.
+bool IsIdTag(std::string_view tag);
+
 // The unique id of `entry` (read with UniqueIdAttributes) when it has the shape of one,
 // else empty.
 std::string UniqueIdOf(const ldapx::Entry& entry);
