@@ -238,7 +238,7 @@ bool Ds389Suppliers::SetReplicating(bool on) {
   return true;
 }
 
-long Ds389Suppliers::WaitForConvergence(int seconds) {
+long Ds389Suppliers::WaitForConvergence(int seconds, bool sameEntries) {
   QElapsedTimer timer;
   timer.start();
   // Each supplier sends its changes in the order it made them: once the other holds its
@@ -259,6 +259,7 @@ long Ds389Suppliers::WaitForConvergence(int seconds) {
       if (!SetReplicating(false) || !SetReplicating(true)) return -1;
     }
     if (Value(*second_, MarkerDn(0)) == value && Value(*first_, MarkerDn(1)) == value) {
+      if (!sameEntries) return static_cast<long>(timer.elapsed());
       const std::vector<std::string> a = Contents(*first_), b = Contents(*second_);
       if (a == b) return static_cast<long>(timer.elapsed());
       const auto [x, y] = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
@@ -275,9 +276,11 @@ long Ds389Suppliers::WaitForConvergence(int seconds) {
 
 bool Ds389Suppliers::Clear() {
   if (!SetReplicating(true)) return false;
-  auto conn = first_->Connect();
-  if (!conn) return false;
-  if (!DeleteSubtreeEntries(*conn, "o=Sample", kEveryEntry, Kept)) return false;
+  for (Ds389Fixture* server : {first_.get(), second_.get()}) {
+    auto conn = server->Connect();
+    if (!conn || !DeleteSubtreeEntries(*conn, "o=Sample", kEveryEntry, Kept)) return false;
+    if (server == first_.get() && WaitForConvergence(30, false) < 0) return false;
+  }
   return WaitForConvergence(30) >= 0;
 }
 

@@ -33,13 +33,14 @@ class Ds389Suppliers {
   bool SetReplicating(bool on);
 
   // Waits, at most `seconds`, until each supplier holds every change the other made
-  // before the call and both hold the same entries below o=Sample (conflict entries
-  // included). The milliseconds it took, or -1.
-  long WaitForConvergence(int seconds);
+  // before the call and, with `sameEntries`, both hold the same entries below o=Sample
+  // (conflict entries included). The milliseconds it took, or -1.
+  long WaitForConvergence(int seconds, bool sameEntries = true);
   // After a WaitForConvergence that ran out: the first entry in which the two differed.
   const std::string& difference() const { return difference_; }
 
-  // Removes, through the first supplier, every entry below o=Sample but the users and the
+  // Removes, through the first supplier and then through the second (which may hold
+  // entries the first does not), every entry below o=Sample but the users and the
   // entries replication keeps for itself (conflict copies included), then waits for
   // convergence. True when that worked.
   bool Clear();
