@@ -75,6 +75,52 @@ std::string OldCopyValue(const std::string& rootValue, const std::string& unique
          (uniqueId.empty() ? kvaro::TimedTag() : std::string(kIdTag) + uniqueId);
 }
 
+int RemoveOldRoot(ldapx::Connection& conn, const std::string& oldDn, const std::string& rootDn,
+                  std::string* failedDn) {
+  const auto rootRdn = ldapx::FirstRdn(rootDn);
+  const auto parent = ldapx::ParentDn(rootDn);
+  std::vector<std::string> forms, ids;
+  if (rootRdn && parent && !parent->empty()) {
+    const ldapx::SearchResult found = conn.Search(
+        oldDn, ldapx::Scope::OneLevel, "(objectClass=ovSearchForm)", UniqueIdAttributes());
+    for (const ldapx::Entry& form : found.entries)
+      if (std::string id = UniqueIdOf(form); !id.empty()) {
+        forms.push_back(form.dn);
+        ids.push_back(std::move(id));
+      }
+  }
+  if (forms.empty()) return RemoveSubtree(conn, oldDn, true, failedDn);
+  // What is below the forms, and beside them, goes where it stands, many deletes in
+  // flight; only the forms themselves, emptied, are renamed one by one.
+  int rc = RemoveSubtree(conn, oldDn, false, failedDn, forms);
+  if (rc != ldapx::kSuccess) return rc;
+  std::vector<std::string> moved;
+  for (size_t i = 0; i < forms.size(); ++i) {
+    ldapx::EntryWrite out;
+    out.kind = ldapx::EntryWrite::Kind::Rename;
+    out.dn = forms[i];
+    out.newRdn = "cn=" + ldapx::EscapeDnValue(OldCopyValue(rootRdn->value, ids[i]));
+    out.newSuperior = *parent;
+    // Where it cannot be moved, it goes with the old root.
+    if (ldapx::WriteEntry(conn, out) == ldapx::kSuccess)
+      moved.push_back(out.newRdn + "," + *parent);
+  }
+  if (!moved.empty()) {
+    int failed = -1;
+    std::vector<int> codes;
+    rc = conn.DeleteMany(moved, kRemoveWindow, &failed, &codes);
+    if (rc == ldapx::kCancelled) return rc;
+    // One not sent stays beside the root, for ClearLeftovers.
+    for (size_t i = 0; i < codes.size(); ++i)
+      if (codes[i] != ldapx::kSuccess && codes[i] != ldapx::kNoSuchObject &&
+          codes[i] != ldapx::kNotSent) {
+        if (failedDn) *failedDn = moved[i];
+        return codes[i];
+      }
+  }
+  return RemoveSubtree(conn, oldDn, true, failedDn);
+}
+
 void ClearLeftovers(ldapx::Connection& conn, const std::string& rootDn, long minAgeSeconds) {
   const auto rootRdn = ldapx::FirstRdn(rootDn);
   const auto parent = ldapx::ParentDn(rootDn);
@@ -103,7 +149,7 @@ void ClearLeftovers(ldapx::Connection& conn, const std::string& rootDn, long min
     // A name of its own: every server that takes it gives it the same one.
     const std::string claimed = type + "=" + ldapx::EscapeDnValue(OldCopyValue(rootRdn->value, e));
     if (ldapx::Rename(conn, e.dn, claimed) != ldapx::kSuccess) continue;
-    RemoveSubtree(conn, claimed + "," + *parent, true);
+    RemoveOldRoot(conn, claimed + "," + *parent, rootDn);
   }
   // Forms that a save of changes moved out under their own names and did not remove. The
   // save renames one back only to take itself back, within its run, and the rename that
@@ -127,7 +173,7 @@ void ClearLeftovers(ldapx::Connection& conn, const std::string& rootDn, long min
   // renamed away, so no save will rename one back.
   if (!renamedAway.empty() &&
       conn.Search(rootDn, ldapx::Scope::Base, "(objectClass=*)", {"1.1"}).code == ldapx::kSuccess)
-    for (const std::string& dn : renamedAway) RemoveSubtree(conn, dn, true);
+    for (const std::string& dn : renamedAway) RemoveOldRoot(conn, dn, rootDn);
   for (const std::string& copy : ReplicatedRootCopies(conn, rootDn))
     RemoveSubtree(conn, copy, true);
 }
@@ -158,8 +204,8 @@ msg::Result RemoveOldCopy(const OldCopy& copy) {
   const Logon logon = OpenAndBind(copy.server, copy.password, copy.timeouts);
   int error = logon.code != ldapx::kSuccess ? logon.code : ldapx::kServerDown;
   if (logon.connection) {
-    error =
-        copy.dn.empty() ? ldapx::kSuccess : RemoveSubtree(*logon.connection, copy.dn, true, &where);
+    error = copy.dn.empty() ? ldapx::kSuccess
+                            : RemoveOldRoot(*logon.connection, copy.dn, copy.leftoversOf, &where);
     if (!copy.leftoversOf.empty() && error != ldapx::kCancelled)
       ClearLeftovers(*logon.connection, copy.leftoversOf, copy.leftoverSeconds);
   }

@@ -1,11 +1,13 @@
 #include "store/directory/subtreedelete.h"
 
 #include <algorithm>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/ldap/qerror.h"
 #include "platform/support/messages.h"
 #include "store/directory/directoryload.h"
+#include "store/directory/version.h"
 
 namespace directory {
 
@@ -32,8 +34,11 @@ struct DeleteOrder {
   std::vector<std::vector<int>> needs;
 };
 
+// `kept` (by entry index, may be empty): entries directly below the base that stay, with
+// what is below them going; the base then stays too.
 DeleteOrder OrderForDelete(const ldapx::SearchResult& all, const std::vector<long>& parents,
-                           const std::string& dn, bool deleteSelf) {
+                           const std::string& dn, bool deleteSelf,
+                           const std::vector<char>& kept = {}) {
   const size_t count = all.entries.size();
   std::vector<std::vector<size_t>> children(count);
   std::vector<size_t> top;
@@ -43,6 +48,18 @@ DeleteOrder OrderForDelete(const ldapx::SearchResult& all, const std::vector<lon
     } else if (parents[i] >= 0) {
       children[parents[i]].push_back(i);
     }
+  }
+  if (!kept.empty()) {
+    std::vector<size_t> below;
+    for (size_t i : top) {
+      if (!kept[i]) {
+        below.push_back(i);
+      } else {
+        below.insert(below.end(), children[i].begin(), children[i].end());
+        deleteSelf = false;
+      }
+    }
+    top = std::move(below);
   }
 
   std::vector<size_t> order;  // entry indexes, in deleting order
@@ -159,15 +176,24 @@ msg::Outcome DeleteSubtree(ldapx::Connection& connection, const std::string& dn,
   return refused;
 }
 
-int RemoveSubtree(ldapx::Connection& conn, const std::string& dn, bool self,
-                  std::string* failedDn) {
+int RemoveSubtree(ldapx::Connection& conn, const std::string& dn, bool self, std::string* failedDn,
+                  const std::vector<std::string>& keep) {
   const ldapx::SearchResult all = ReadSubtree(conn, dn, {"1.1"}, true);
   if (all.code == ldapx::kNoSuchObject) return ldapx::kSuccess;
   if (all.code != ldapx::kSuccess) {
     if (failedDn) *failedDn = dn;
     return all.code;
   }
-  const DeleteOrder order = OrderForDelete(all, ParentIndexes(all, dn), dn, self);
+  const std::vector<long> parents = ParentIndexes(all, dn);
+  std::vector<char> kept;
+  if (!keep.empty()) {
+    std::unordered_set<std::string> keys;
+    for (const std::string& k : keep) keys.insert(DnKey(k));
+    kept.assign(all.entries.size(), 0);
+    for (size_t i = 0; i < all.entries.size(); ++i)
+      kept[i] = parents[i] == kParentIsBase && keys.count(DnKey(all.entries[i].dn)) > 0;
+  }
+  const DeleteOrder order = OrderForDelete(all, parents, dn, self, kept);
   if (order.dns.empty()) return ldapx::kSuccess;
   int failed = -1;
   std::vector<int> codes;

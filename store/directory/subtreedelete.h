@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/ldap/ldapclient.h"
 #include "platform/support/outcome.h"
@@ -20,9 +21,10 @@ inline constexpr int kRemoveWindow = 256;
 
 // Removes our own subtree at `dn` (with `dn` itself when `self`), quietly, many deletes
 // in flight, children before parents. An entry that is already gone counts as removed:
-// another save may have taken the subtree over. Returns the first failure, its DN in
-// `failedDn`.
+// another save may have taken the subtree over. The entries directly below `dn` named in
+// `keep` stay, and `dn` with them; what is below them goes. Returns the first failure,
+// its DN in `failedDn`.
 int RemoveSubtree(ldapx::Connection& conn, const std::string& dn, bool self,
-                  std::string* failedDn = nullptr);
+                  std::string* failedDn = nullptr, const std::vector<std::string>& keep = {});
 
 }  // namespace directory
