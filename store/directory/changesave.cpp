@@ -81,7 +81,7 @@ struct Op {
   bool undoable = true;
   bool touch = false;     // changes nothing but the entry's place among its siblings
   long record = -1;       // index in the new layout; -1 for a removal
-  RecordId movedOut = 0;  // the stored form this rename moves out beside the root
+  RecordId movedOut = 0;  // the stored form or rule set this rename moves out beside the root
 };
 
 class ChangeSaver {
@@ -300,10 +300,20 @@ class ChangeSaver {
       const LoadedRecord& o = loaded.records.at(id);
       if (o.kind == RecordKind::Form) MoveOut(id, o.dn);
     }
-    // Removals last, children first, the forms' side before the rule sets it names.
+    // Removals last, children first, the forms' side before the rule sets it names. A rule
+    // set removed goes whole, as a form does, moved out with its rules, where the server
+    // keeps change sequence numbers (OpenLDAP). 389 Directory Server takes it rule by rule:
+    // a supplier that has to replay a rule set renamed away while it added a rule below it
+    // stops replicating.
+    std::unordered_set<RecordId> setsMoved;
+    if (loaded.stampKind == 'c')
+      for (RecordId id : removed_)
+        if (loaded.records.at(id).kind == RecordKind::RuleSet) setsMoved.insert(id);
     std::vector<RecordId> order;
-    for (RecordId id : removed_)
-      if (IsRuleSide(loaded.records.at(id).kind)) order.push_back(id);
+    for (RecordId id : removed_) {
+      const LoadedRecord& o = loaded.records.at(id);
+      if (IsRuleSide(o.kind) && !setsMoved.count(o.parent)) order.push_back(id);
+    }
     const auto rank = [](RecordKind k) {
       switch (k) {
         case RecordKind::Field:
@@ -322,7 +332,13 @@ class ChangeSaver {
     std::stable_sort(order.begin(), order.end(), [&](RecordId a, RecordId b) {
       return rank(loaded.records.at(a).kind) < rank(loaded.records.at(b).kind);
     });
-    for (RecordId id : order) Remove(id);
+    for (RecordId id : order) {
+      if (setsMoved.count(id)) {
+        MoveOut(id, loaded.records.at(id).dn);
+      } else {
+        Remove(id);
+      }
+    }
 
     // The entries beside the root that hold forms on their way in and out go first.
     std::vector<Op> first;
@@ -388,8 +404,8 @@ class ChangeSaver {
     addedAt_.push_back(recs_[i].dn);
     Push(std::move(op));
   }
-  // Moves the stored form `id` (at `dn`) out beside the root, for removal once the save
-  // is done: into the save's own entry there until NameMovedOut names it.
+  // Moves the stored form or rule set `id` (at `dn`) out beside the root, for removal once
+  // the save is done: into the save's own entry there until NameMovedOut names it.
   void MoveOut(RecordId id, const std::string& dn) {
     if (oldDn_.empty()) oldDn_ = Beside(kOldMark);
     const LoadedRecord& o = session_.loaded.records.at(id);
@@ -401,18 +417,18 @@ class ChangeSaver {
     if (session_.loaded.assertion && !o.order.empty() && asserted_.insert(id).second)
       op.write.assertion = AssertionOn(o.order);
     op.undo.kind = Kind::Rename;
-    op.undo.dn = FormDn(o.name, oldDn_);
+    op.undo.dn = ChildDnOf(o.kind, o.name, oldDn_);
     op.undo.newRdn = op.write.newRdn;
     op.undo.newSuperior = rootDn_;
     op.movedOut = id;
     wholeChecked_.push_back(id);
     Push(std::move(op));
   }
-  // Gives each form moved out the name beside the root that every server gives it, made of
+  // Gives each record moved out the name beside the root that every server gives it, made of
   // its unique id as the check read it (OldCopyValue): two saves at once on two servers
   // that both take writes then move it to the same DN, and 389 Directory Server can replay
   // the other's removal of it (it cannot where the two renamed it to different DNs). Only
-  // forms without a unique id stay bound for the save's own entry, written only for them.
+  // records without a unique id stay bound for the save's own entry, written only for them.
   void NameMovedOut() {
     const auto rdn = ldapx::FirstRdn(rootDn_);
     const auto parent = ldapx::ParentDn(rootDn_);
@@ -807,7 +823,7 @@ class ChangeSaver {
     for (const long i : written_)
       if (old_[i]) check(*old_[i], recs_[i].id);
     for (RecordId id : removed_) check(session_.loaded.records.at(id), id);
-    // A form moved out is checked whole, every entry below it.
+    // A form or rule set moved out is checked whole, every entry below it.
     std::unordered_set<RecordId> whole(wholeChecked_.begin(), wholeChecked_.end());
     if (!whole.empty())
       for (const auto& [id, o] : session_.loaded.records) {

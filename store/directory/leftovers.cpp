@@ -151,14 +151,14 @@ void ClearLeftovers(ldapx::Connection& conn, const std::string& rootDn, long min
     if (ldapx::Rename(conn, e.dn, claimed) != ldapx::kSuccess) continue;
     RemoveOldRoot(conn, claimed + "," + *parent, rootDn);
   }
-  // Forms that a save of changes moved out under their own names and did not remove. The
-  // save renames one back only to take itself back, within its run, and the rename that
-  // moved it out renewed its modifyTimestamp (the server's time of that rename).
-  const ldapx::SearchResult forms = conn.Search(
-      *parent, ldapx::Scope::OneLevel,
-      "(&(objectClass=ovSearchForm)(cn=" + ldapx::EscapeFilterValue(old + std::string(kIdTag)) +
-          "*))",
-      {"modifyTimestamp"});
+  // Forms and rule sets that a save moved out under their own names and did not remove.
+  // A save of changes renames one back only to take itself back, within its run, and the
+  // rename that moved it out renewed its modifyTimestamp (the server's time of that rename).
+  const ldapx::SearchResult forms =
+      conn.Search(*parent, ldapx::Scope::OneLevel,
+                  "(&(|(objectClass=ovSearchForm)(objectClass=ovRuleSet))(cn=" +
+                      ldapx::EscapeFilterValue(old + std::string(kIdTag)) + "*))",
+                  {"modifyTimestamp"});
   if (forms.code == ldapx::kSuccess)
     for (const ldapx::Entry& e : forms.entries) {
       const auto rdn = ldapx::FirstRdn(e.dn);

@@ -1,5 +1,5 @@
 // What saves leave beside the configuration root: the old copy a save renamed away, the
-// search forms a save of changes moved out, and the marked subtrees of saves that were
+// search forms and rule sets a save moved out, and the marked subtrees of saves that were
 // stopped. Their names are "<root name>" + a mark + a kvaro::TimedTag, or, for an entry
 // renamed away, + kOldMark + kIdTag + the server's unique id of that entry.
 #pragma once
@@ -65,9 +65,9 @@ int RemoveOldRoot(ldapx::Connection& conn, const std::string& oldDn, const std::
 // still at work cannot use them any more. An old copy named by its unique id is removed
 // where it stands, and only while the root stands: a save renames the root away under
 // that name, and needs it back only as long as no root has taken its place. A search form
-// that a save of changes moved out beside the root under its OldCopyValue is removed once
+// or rule set that a save moved out beside the root under its OldCopyValue is removed once
 // it was moved there (its modifyTimestamp, the server's time) at least `minAgeSeconds`
-// ago: that save renames it back only while it runs, to take itself back. Failures here
+// ago: a save of changes renames it back only while it runs, to take itself back. Failures here
 // lose nothing and are not reported: a later save tries again.
 void ClearLeftovers(ldapx::Connection& conn, const std::string& rootDn, long minAgeSeconds);
 

@@ -977,8 +977,8 @@ class TestStagedSave : public QObject {
     QCOMPARE(Stored(server), Expected("new"));
   }
 
-  // Search forms that a save of changes moved out beside the root under their unique ids
-  // and did not remove (the save was killed): a removal of leftovers takes them once the
+  // Search forms and rule sets that a save moved out beside the root under their unique
+  // ids and did not remove (the save was killed): a removal of leftovers takes them once the
   // rename that put them there (their modifyTimestamp, which the rename renews) is at
   // least as old as it is told, and leaves younger ones (a running save may rename one
   // back to take itself back) and names that only look like ours.
@@ -996,7 +996,7 @@ class TestStagedSave : public QObject {
     QTest::newRow("no unique id") << ours + "mine" << true << 0 << false;
     QTest::newRow("another root's")
         << "Other Configuration.orvelle-old-id-" + ds389Id << true << 0 << false;
-    QTest::newRow("not a form") << ours + ds389Id << false << 0 << false;
+    QTest::newRow("a rule set") << ours + ds389Id << false << 0 << true;
   }
   void movedOutFormsRemovedOnceOld() {
     QFETCH(QString, name);
