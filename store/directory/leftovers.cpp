@@ -81,8 +81,10 @@ int RemoveOldRoot(ldapx::Connection& conn, const std::string& oldDn, const std::
   const auto parent = ldapx::ParentDn(rootDn);
   std::vector<std::string> forms, ids;
   if (rootRdn && parent && !parent->empty()) {
-    const ldapx::SearchResult found = conn.Search(
-        oldDn, ldapx::Scope::OneLevel, "(objectClass=ovSearchForm)", UniqueIdAttributes());
+    // Only 389 Directory Server (nsUniqueId) needs the renames: elsewhere the subtree goes
+    // in one pass, without a round trip per form.
+    const ldapx::SearchResult found =
+        conn.Search(oldDn, ldapx::Scope::OneLevel, "(objectClass=ovSearchForm)", {"nsUniqueId"});
     for (const ldapx::Entry& form : found.entries)
       if (std::string id = UniqueIdOf(form); !id.empty()) {
         forms.push_back(form.dn);

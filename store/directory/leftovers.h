@@ -47,12 +47,12 @@ std::string OldCopyValue(const std::string& rootValue, const ldapx::Entry& entry
 std::string OldCopyValue(const std::string& rootValue, const std::string& uniqueId);
 
 // Removes `oldDn`, a stored configuration root that a save renamed away from `rootDn`,
-// with every entry below it. Each of its search forms that has a unique id is first
-// renamed out beside the root under its OldCopyValue, as a save of changes moves a form
-// out, and removed there: where a server that takes writes too moved one of them out at
-// the same time, the two renamed it to the same DN (389 Directory Server cannot replay
-// the rename of an entry that it removed in place). Returns the first failure, its DN in
-// `failedDn`; an entry already gone counts as removed.
+// with every entry below it. On 389 Directory Server each of its search forms is first
+// emptied, then renamed out beside the root under its OldCopyValue, as a save of changes
+// moves a form out, and removed there: where a supplier that takes writes too moved one
+// of them out at the same time, the two renamed it to the same DN (389 Directory Server
+// cannot replay the rename of an entry that it removed in place). Returns the first failure, its DN
+// in `failedDn`; an entry already gone counts as removed.
 int RemoveOldRoot(ldapx::Connection& conn, const std::string& oldDn, const std::string& rootDn,
                   std::string* failedDn = nullptr);
 
