@@ -81,10 +81,11 @@ int RemoveOldRoot(ldapx::Connection& conn, const std::string& oldDn, const std::
   const auto parent = ldapx::ParentDn(rootDn);
   std::vector<std::string> forms, ids;
   if (rootRdn && parent && !parent->empty()) {
-    // Only 389 Directory Server (nsUniqueId) needs the renames: elsewhere the subtree goes
-    // in one pass, without a round trip per form.
+    // Only 389 Directory Server (nsUniqueId) needs the renames: elsewhere the filter
+    // matches nothing, and the subtree goes in one pass.
     const ldapx::SearchResult found =
-        conn.Search(oldDn, ldapx::Scope::OneLevel, "(objectClass=ovSearchForm)", {"nsUniqueId"});
+        conn.Search(oldDn, ldapx::Scope::OneLevel, "(&(objectClass=ovSearchForm)(nsUniqueId=*))",
+                    {"nsUniqueId"});
     for (const ldapx::Entry& form : found.entries)
       if (std::string id = UniqueIdOf(form); !id.empty()) {
         forms.push_back(form.dn);
