@@ -108,19 +108,8 @@ int RemoveOldRoot(ldapx::Connection& conn, const std::string& oldDn, const std::
     if (ldapx::WriteEntry(conn, out) == ldapx::kSuccess)
       moved.push_back(out.newRdn + "," + *parent);
   }
-  if (!moved.empty()) {
-    int failed = -1;
-    std::vector<int> codes;
-    rc = conn.DeleteMany(moved, kRemoveWindow, &failed, &codes);
-    if (rc == ldapx::kCancelled) return rc;
-    // One not sent stays beside the root, for ClearLeftovers.
-    for (size_t i = 0; i < codes.size(); ++i)
-      if (codes[i] != ldapx::kSuccess && codes[i] != ldapx::kNoSuchObject &&
-          codes[i] != ldapx::kNotSent) {
-        if (failedDn) *failedDn = moved[i];
-        return codes[i];
-      }
-  }
+  rc = RemoveEntries(conn, moved, failedDn);
+  if (rc != ldapx::kSuccess) return rc;
   return RemoveSubtree(conn, oldDn, true, failedDn);
 }
 

@@ -101,6 +101,29 @@ DeleteOrder OrderForDelete(const ldapx::SearchResult& all, const std::vector<lon
   return DeleteOrder{std::move(order), std::move(dns), std::move(needs)};
 }
 
+// What a batch of deletes of `dns` answered (`codes`, as DeleteMany gives them): the
+// first failure, its DN in `failedDn`; an entry already gone counts as removed.
+int FirstFailure(const std::vector<int>& codes, const std::vector<std::string>& dns,
+                 std::string* failedDn) {
+  // The server's answer that stopped the deletes. A parent that waited for a refused child
+  // comes earlier in the list but was never sent: that is no reason of its own.
+  int notSent = -1;
+  for (size_t i = 0; i < codes.size(); ++i) {
+    if (codes[i] == ldapx::kSuccess || codes[i] == ldapx::kNoSuchObject) continue;
+    if (codes[i] == ldapx::kNotSent) {
+      if (notSent < 0) notSent = static_cast<int>(i);
+      continue;
+    }
+    if (failedDn) *failedDn = dns[i];
+    return codes[i];
+  }
+  if (notSent >= 0) {
+    if (failedDn) *failedDn = dns[notSent];
+    return ldapx::kOther;
+  }
+  return ldapx::kSuccess;
+}
+
 }  // namespace
 
 msg::Outcome DeleteSubtree(ldapx::Connection& connection, const std::string& dn, bool deleteSelf) {
@@ -199,23 +222,17 @@ int RemoveSubtree(ldapx::Connection& conn, const std::string& dn, bool self, std
   std::vector<int> codes;
   if (conn.DeleteMany(order.dns, order.needs, kRemoveWindow, &failed, &codes) == ldapx::kCancelled)
     return ldapx::kCancelled;
-  // The server's answer that stopped the deletes. A parent that waited for a refused child
-  // comes earlier in the list but was never sent: that is no reason of its own.
-  int notSent = -1;
-  for (size_t i = 0; i < codes.size(); ++i) {
-    if (codes[i] == ldapx::kSuccess || codes[i] == ldapx::kNoSuchObject) continue;
-    if (codes[i] == ldapx::kNotSent) {
-      if (notSent < 0) notSent = static_cast<int>(i);
-      continue;
-    }
-    if (failedDn) *failedDn = order.dns[i];
-    return codes[i];
-  }
-  if (notSent >= 0) {
-    if (failedDn) *failedDn = order.dns[notSent];
-    return ldapx::kOther;
-  }
-  return ldapx::kSuccess;
+  return FirstFailure(codes, order.dns, failedDn);
+}
+
+int RemoveEntries(ldapx::Connection& conn, const std::vector<std::string>& dns,
+                  std::string* failedDn) {
+  if (dns.empty()) return ldapx::kSuccess;
+  int failed = -1;
+  std::vector<int> codes;
+  if (conn.DeleteMany(dns, kRemoveWindow, &failed, &codes) == ldapx::kCancelled)
+    return ldapx::kCancelled;
+  return FirstFailure(codes, dns, failedDn);
 }
 
 }  // namespace directory

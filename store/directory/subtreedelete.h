@@ -27,4 +27,8 @@ inline constexpr int kRemoveWindow = 256;
 int RemoveSubtree(ldapx::Connection& conn, const std::string& dn, bool self,
                   std::string* failedDn = nullptr, const std::vector<std::string>& keep = {});
 
+// Removes the entries `dns`, none below another, as RemoveSubtree removes its entries.
+int RemoveEntries(ldapx::Connection& conn, const std::vector<std::string>& dns,
+                  std::string* failedDn = nullptr);
+
 }  // namespace directory

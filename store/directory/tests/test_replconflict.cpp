@@ -105,11 +105,15 @@ std::string RootId(testsupport::DirectoryServer& server) {
 }
 
 // Saves `configuration` whole through supplier `i`, logged on as its writer.
-bool SaveWhole(testsupport::Ds389Suppliers& pair, int i, const Configuration& configuration) {
+msg::Result WholeSave(testsupport::Ds389Suppliers& pair, int i,
+                      const Configuration& configuration) {
   directory::Session s =
       testsupport::LogonAs(pair.supplier(i).writerDn(), pair.supplier(i).writerPassword());
-  return testsupport::Shown(directory::SaveConfigurationToUrl(
-      s, configuration, pair.supplier(i).url() + "/cn=Orvelle%20Configuration,o=Sample"));
+  return directory::SaveConfigurationToUrl(
+      s, configuration, pair.supplier(i).url() + "/cn=Orvelle%20Configuration,o=Sample");
+}
+bool SaveWhole(testsupport::Ds389Suppliers& pair, int i, const Configuration& configuration) {
+  return testsupport::Shown(WholeSave(pair, i, configuration));
 }
 
 // Saves a configuration of `sets` rule sets (two rules, two forms each) through the first
@@ -371,12 +375,7 @@ class ReplConflictTest : public QObject {
     QVERIFY(pair.SetReplicating(false));
     msg::Result results[2];
     {
-      std::thread first([&] {
-        directory::Session s =
-            testsupport::LogonAs(pair.supplier(0).writerDn(), pair.supplier(0).writerPassword());
-        results[0] = directory::SaveConfigurationToUrl(
-            s, whole, pair.supplier(0).url() + "/cn=Orvelle%20Configuration,o=Sample");
-      });
+      std::thread first([&] { results[0] = WholeSave(pair, 0, whole); });
       results[1] = store::Save(editor.session, *editor.config);
       first.join();
     }
@@ -460,12 +459,7 @@ class ReplConflictTest : public QObject {
     {
       std::vector<std::thread> saves;
       for (int i = 0; i < 2; ++i)
-        saves.emplace_back([&, i] {
-          directory::Session s =
-              testsupport::LogonAs(pair.supplier(i).writerDn(), pair.supplier(i).writerPassword());
-          results[i] = directory::SaveConfigurationToUrl(
-              s, mine[i], pair.supplier(i).url() + "/cn=Orvelle%20Configuration,o=Sample");
-        });
+        saves.emplace_back([&, i] { results[i] = WholeSave(pair, i, mine[i]); });
       for (std::thread& t : saves) t.join();
     }
     for (const msg::Result& r : results) QVERIFY2(r.ok, Texts(r.problems).c_str());
