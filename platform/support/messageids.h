@@ -95,5 +95,7 @@ inline constexpr int kReplicaUnreachable = 62310;
 // (conflict copies of records, glue entries for removed ones): not loaded, and the next
 // save removes them (the list of DNs).
 inline constexpr int kReplicationLeftovers = 62311;
+// The server moves only part of a renamed subtree: the save writes in place.
+inline constexpr int kPartialSubtreeRenames = 62312;
 
 }  // namespace msg::id

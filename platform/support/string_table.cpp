@@ -372,6 +372,11 @@ const std::unordered_map<int, std::string_view>& Table() {
        "servers at once, and stand-ins (glue) for records removed on one server while another "
        "added below them. They were not read (each with the entries below it), and the next "
        "save removes them:\n\n%s"},
+      {62312,
+       "The server %s leaves entries behind when it renames an entry with entries below it "
+       "(389 Directory Server 3 with its LMDB database does). The configuration was "
+       "therefore saved entry by entry where it is stored, and a client that loads it "
+       "during such a save may get it half written."},
       {62194, "Reason: %s (the server says: %s)"},
       {62195, "Cancel"},
       {62196, "Cancelling..."},

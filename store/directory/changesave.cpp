@@ -14,6 +14,7 @@
 #include "store/directory/directorylogon.h"
 #include "store/directory/entrylayout.h"
 #include "store/directory/leftovers.h"
+#include "store/directory/renamecheck.h"
 #include "store/directory/savecheck.h"
 #include "store/directory/subtreedelete.h"
 #include "store/directory/version.h"
@@ -117,7 +118,14 @@ class ChangeSaver {
  private:
   bool Save(bool& whole) {
     recs_ = LayOutRecords(config_, rootDn_);
-    const bool changesOnly = !session_.loaded.wholeOnly && Plan();
+    bool changesOnly = !session_.loaded.wholeOnly && Plan();
+    // Its renames move forms and rule sets whole; a server that leaves part of a renamed
+    // subtree behind gets the whole save, which writes in place there.
+    if (changesOnly &&
+        std::any_of(ops_.begin(), ops_.end(),
+                    [](const Op& op) { return op.write.kind == Kind::Rename; }) &&
+        CheckSubtreeRenames(session_) == SubtreeRenames::Partial)
+      changesOnly = false;
     if (!changesOnly) {
       if (!Keep(CheckConfiguration(config_))) return false;
       if (!Keep(CheckEntryPlan(config_, rootDn_, PlanConfiguration(config_, rootDn_))))

@@ -17,6 +17,7 @@
 #include <random>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 #include "platform/ldap/qerror.h"
 #include "platform/support/messageids.h"
@@ -29,6 +30,7 @@
 #include "store/directory/inplacesave.h"
 #include "store/directory/leftovers.h"
 #include "store/directory/orderedwrite.h"
+#include "store/directory/renamecheck.h"
 #include "store/directory/savecheck.h"
 #include "store/directory/subtreedelete.h"
 
@@ -109,7 +111,7 @@ class DirectorySaver {
     ldapx::Connection& conn = *session_.connection;
     WriteHooks hooks;
     hooks.progress = [this](long done) { Progress(done); };
-    hooks.cancelled = [this] { return guard_->Cancelled(); };
+    hooks.cancelled = [this] { return CancelNow(); };
     writer_ = std::make_unique<OrderedWriter>(conn, options_, std::move(hooks));
 
     const auto rdn = ldapx::FirstRdn(rootDn_);
@@ -123,6 +125,19 @@ class DirectorySaver {
     oldRdn_ = rdnType_ + "=" + ldapx::EscapeDnValue(OldCopyValue(rdnValue_, rootEntry_));
     oldDn_ = oldRdn_ + "," + parentDn_;
     transactions_ = options_.useTransactions && ldapx::SupportsTransactions(conn);
+    // A server that leaves part of a renamed subtree behind would drop entries of the
+    // configuration at the swap: there the save writes in place, or straight to the
+    // root's DN when nothing is stored yet.
+    if (CheckSubtreeRenames(session_) == SubtreeRenames::Partial) {
+      if (!std::exchange(session_.partialRenamesTold, true))
+        problems_.push_back(msg::Problem{msg::id::kPartialSubtreeRenames,
+                                         {ldapx::HostListText({{conn.host(), conn.port()}})},
+                                         msg::Icon::Warning});
+      if (exists_) return InPlace(rootDn_, ldapx::kUnwillingToPerform);
+      direct_ = true;
+      stagingDn_ = rootDn_;
+      transactions_ = false;
+    }
 
     int failed = -1;
     const int rc = WriteStaging(failed);
@@ -133,6 +148,11 @@ class DirectorySaver {
     if (rc == ldapx::kReferral && failed == 0) return ReadOnlyCopy();
     if (rc != ldapx::kSuccess) {
       if (failed == 0 && RefusedHere(rc) && exists_) return InPlace(stagingDn_, rc);
+      if (direct_ && failed == 0) {  // the root's add: nothing of this save stands
+        if (rc == ldapx::kAlreadyExists) return ChangedMeanwhile(rc);
+        Show(62137, {rootDn_, kvaro::QError(rc).Text()});
+        return false;
+      }
       Discard();
       // Every entry below the staged root is added below one added before it: one that is
       // gone was taken by another save (as a leftover of a failed one).
@@ -278,6 +298,7 @@ class DirectorySaver {
   }
 
   void Progress(long done) {
+    if (done > 0) rootAnswered_ = true;
     guard_->SetProgress(done, total_);
     if (!halfway_ && done * 2 >= total_) {
       halfway_ = true;
@@ -356,8 +377,14 @@ class DirectorySaver {
   }
 
   // Removes the staging subtree after a failure before the swap (nothing of it may be
-  // there; a failure here leaves a marked leftover for the next save).
-  void Discard() { RemoveSubtree(stagingDn_, true); }
+  // there; a failure here leaves a marked leftover for the next save). Written straight
+  // to the root's DN, it is ours only once the root's add succeeded.
+  void Discard() {
+    if (!direct_ || rootAnswered_) RemoveSubtree(stagingDn_, true);
+  }
+  // Written straight to the root's DN, a cancel waits for the root's answer: until then,
+  // what stands there may be another save's.
+  bool CancelNow() const { return (!direct_ || rootAnswered_) && guard_->Cancelled(); }
   bool OldCopyStands() {
     const ldapx::SearchResult old =
         session_.connection->Search(oldDn_, ldapx::Scope::Base, "(objectClass=*)", {"1.1"});
@@ -387,6 +414,7 @@ class DirectorySaver {
   // staged one to the root's DN.
   bool Swap() {
     ldapx::Connection& conn = *session_.connection;
+    if (direct_) return true;
     if (!exists_) {
       const int rc = ldapx::Rename(conn, stagingDn_, RootRdn());
       if (rc == ldapx::kSuccess) return true;
@@ -455,6 +483,8 @@ class DirectorySaver {
   ldapx::Entry rootEntry_;
   std::string rdnType_, rdnValue_, parentDn_, token_, stagingDn_, oldRdn_, oldDn_;
   bool transactions_ = false;
+  bool direct_ = false;        // written straight to the root's DN (see Run)
+  bool rootAnswered_ = false;  // an add of the staging was answered with success
   std::unique_ptr<OrderedWriter> writer_;
 };
 

@@ -15,6 +15,13 @@ class Connection;
 
 namespace directory {
 
+// What a server does with the entries below one it renames (CheckSubtreeRenames).
+enum class SubtreeRenames {
+  Whole,    // every entry below moves with it
+  Partial,  // some entries below keep their old DNs
+  Unknown,  // not known (the check was not allowed, or the server was lost): taken as whole
+};
+
 struct Session {
   ldapx::ServerSettings server;
   // The DN of the configuration's root entry.
@@ -26,6 +33,11 @@ struct Session {
   // What the last load or save read of the stored configuration, for the next save to
   // write only what changed and to notice what others wrote meanwhile.
   LoadedState loaded = {};
+  // What the server at renamesCheckedOn ("host:port") does when it renames a subtree.
+  std::string renamesCheckedOn = {};
+  SubtreeRenames subtreeRenames = SubtreeRenames::Unknown;
+  // Whether a save told the user that this server's renames leave entries behind.
+  bool partialRenamesTold = false;
 };
 
 }  // namespace directory

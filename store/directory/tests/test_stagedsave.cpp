@@ -18,6 +18,7 @@
 #include "store/directory/entrylayout.h"
 #include "store/directory/leftovers.h"
 #include "store/directory/oldcopyremover.h"
+#include "store/directory/renamecheck.h"
 #include "store/directory/subtreedelete.h"
 #include "store/store.h"
 #include "tests/support/ds389fixture.h"
@@ -721,6 +722,70 @@ class TestStagedSave : public QObject {
     QCOMPARE(sink.Ids(), std::vector<int>{62143});
     QVERIFY(!wait.open);
     QCOMPARE(Snapshot(*admin, "o=Sample"), before);
+  }
+
+  // The servers of the suite move whole subtrees, and asking leaves nothing beside the
+  // root. A server whose renames leave entries behind (389 DS 3.1 with its LMDB
+  // database; the session holds that answer here, as asking such a server gives it) gets
+  // no subtree renames: the first save writes straight to the root's DN, the next in
+  // place after a backup, and a save of changes that would move a form in is such a
+  // whole save. The warning comes once a session.
+  void partialSubtreeRenamesAvoided() {
+    ORVELLE_SHARED_SERVER(server);
+    msg::RecordingSink sink;
+    msg::ScopedSink scoped(&sink);
+    QTemporaryDir backups;
+    directory::SaveOptions options;
+    options.backupFolder = backups.path().toStdString();
+    std::vector<SaveStage> stages;
+    options.onStage = [&](SaveStage s) { stages.push_back(s); };
+    const auto backupCount = [&] {
+      return QDir(backups.path()).entryList(QDir::Files | QDir::NoDotAndDotDot).size();
+    };
+    testsupport::KeptConfiguration c;
+    c.oidtable = &Table();
+    directory::Session& session = Target(c, server).session.directory;
+    QCOMPARE(directory::CheckSubtreeRenames(session), directory::SubtreeRenames::Whole);
+    QCOMPARE(Marked(server), std::vector<std::string>{});
+
+    const auto partial = [&](directory::Session& s, bool told) {
+      s.renamesCheckedOn = server.host() + ":" + std::to_string(server.port());
+      s.subtreeRenames = directory::SubtreeRenames::Partial;
+      s.partialRenamesTold = told;
+    };
+    partial(session, false);
+    Build(c, "old");
+    QVERIFY(testsupport::Shown(directory::SaveConfiguration(session, c, nullptr, options)));
+    QCOMPARE(sink.Ids(), std::vector<int>{msg::id::kPartialSubtreeRenames});
+    QCOMPARE(Stored(server), Expected("old"));
+    QCOMPARE(Marked(server), std::vector<std::string>{});
+    QVERIFY(std::find(stages.begin(), stages.end(), SaveStage::BetweenRenames) == stages.end());
+    QCOMPARE(backupCount(), 0);  // nothing was stored to back up
+
+    c.Clear();
+    Build(c, "new", 3, 2, 3);
+    QVERIFY(testsupport::Shown(directory::SaveConfiguration(session, c, nullptr, options)));
+    QCOMPARE(sink.Ids(), std::vector<int>{msg::id::kPartialSubtreeRenames});
+    QCOMPARE(Stored(server), Expected("new", 3, 2, 3));
+    QCOMPARE(Marked(server), std::vector<std::string>{});
+    QCOMPARE(backupCount(), 1);
+
+    testsupport::KeptConfiguration e;
+    e.oidtable = &Table();
+    Target(e, server);
+    QVERIFY(directory::LoadConfigurationFromUrl(
+                e.session.directory, e, Table(),
+                server.url() + "/cn=Orvelle%20Configuration,o=Sample", {}, nullptr, true)
+                .ok);
+    partial(e.session.directory, true);
+    e.searchForms.front()->targetGroup->AddField("Extra", "", {"cn"});
+    const std::string edited = Text(e);
+    options.onStage = nullptr;
+    QVERIFY(testsupport::Shown(store::Save(e.session, e, nullptr, options)));
+    QCOMPARE(Stored(server), edited);
+    QCOMPARE(Marked(server), std::vector<std::string>{});
+    QCOMPARE(backupCount(), 2);
+    QCOMPARE(sink.Ids(), std::vector<int>{msg::id::kPartialSubtreeRenames});
   }
 
   // Where the directory refuses the entry beside the root, the save writes in place

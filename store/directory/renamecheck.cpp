@@ -1,0 +1,90 @@
+#include "store/directory/renamecheck.h"
+
+#include <array>
+
+#include "platform/support/savetags.h"
+#include "store/directory/entrylayout.h"
+#include "store/directory/leftovers.h"
+
+namespace directory {
+
+namespace {
+
+constexpr int kBelowChild = 3;  // more than the two that 389 DS 3.1 moves
+
+bool Is389(ldapx::Connection& conn) {
+  const ldapx::SearchResult dse =
+      conn.Search("", ldapx::Scope::Base, "(objectClass=*)", {"vendorName"});
+  if (dse.code != ldapx::kSuccess || dse.entries.empty()) return false;
+  const ldapx::Attribute* vendor = dse.entries.front().Find("vendorName");
+  if (!vendor) return false;
+  for (const std::string& v : vendor->values)
+    if (v.find("389") != std::string::npos) return true;
+  return false;
+}
+
+// The entries of the check below `top`, parents first.
+std::vector<std::string> CheckDns(const std::string& top) {
+  std::vector<std::string> dns{top, "cn=set," + top};
+  for (int i = 0; i < kBelowChild; ++i)
+    dns.push_back("cn=rule " + std::to_string(i) + ",cn=set," + top);
+  return dns;
+}
+
+// Removes what the check added, deepest first, wherever each entry ended up.
+void RemoveCheck(ldapx::Connection& conn, const std::string& first, const std::string& second) {
+  const std::vector<std::string> a = CheckDns(first), b = CheckDns(second);
+  for (size_t i = a.size(); i-- > 0;)
+    if (conn.Delete(b[i]) != ldapx::kSuccess) conn.Delete(a[i]);
+}
+
+SubtreeRenames Check(ldapx::Connection& conn, const std::string& rootDn) {
+  const auto rdn = ldapx::FirstRdn(rootDn);
+  const auto parent = ldapx::ParentDn(rootDn);
+  if (!rdn || !parent || parent->empty() || !SameIgnoringCase(rdn->type, "cn"))
+    return SubtreeRenames::Unknown;
+  if (!Is389(conn)) return SubtreeRenames::Whole;
+  const std::string base = rdn->value + std::string(kSaveMark);
+  const std::string firstValue = base + kvaro::TimedTag();
+  const std::string secondValue = base + kvaro::TimedTag();
+  const std::string first = "cn=" + ldapx::EscapeDnValue(firstValue) + "," + *parent;
+  const std::string second = "cn=" + ldapx::EscapeDnValue(secondValue) + "," + *parent;
+  const std::vector<std::string> dns = CheckDns(first);
+  ldapx::ModList rule;
+  rule.Add("objectClass", {"top", "ovSearchClass"});
+  ldapx::ModList set;
+  set.Add("objectClass", {"top", "ovRuleSet"});
+  for (size_t i = 0; i < dns.size(); ++i) {
+    if (conn.Add(dns[i], i == 0 ? RootAttributes() : i == 1 ? set : rule) == ldapx::kSuccess)
+      continue;
+    RemoveCheck(conn, first, first);
+    return SubtreeRenames::Unknown;
+  }
+  if (ldapx::Rename(conn, first, "cn=" + ldapx::EscapeDnValue(secondValue)) != ldapx::kSuccess) {
+    RemoveCheck(conn, first, first);
+    return SubtreeRenames::Unknown;
+  }
+  const ldapx::SearchResult moved =
+      conn.Search("cn=set," + second, ldapx::Scope::OneLevel, "(objectClass=*)", {"1.1"});
+  SubtreeRenames answer = SubtreeRenames::Unknown;
+  if (moved.code == ldapx::kSuccess)
+    answer = moved.entries.size() == kBelowChild ? SubtreeRenames::Whole : SubtreeRenames::Partial;
+  RemoveCheck(conn, first, second);
+  return answer;
+}
+
+}  // namespace
+
+SubtreeRenames CheckSubtreeRenames(Session& session) {
+  if (!session.connection) return SubtreeRenames::Unknown;
+  ldapx::Connection& conn = *session.connection;
+  const std::string server = conn.host() + ":" + std::to_string(conn.port());
+  if (session.renamesCheckedOn == server) return session.subtreeRenames;
+  const SubtreeRenames answer = Check(conn, session.subtreeDn);
+  if (answer == SubtreeRenames::Unknown) return answer;  // asked again next time
+  session.renamesCheckedOn = server;
+  session.subtreeRenames = answer;
+  return answer;
+}
+
+}  // namespace directory
