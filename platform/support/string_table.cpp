@@ -374,7 +374,7 @@ const std::unordered_map<int, std::string_view>& Table() {
        "save removes them:\n\n%s"},
       {62312,
        "The server %s leaves entries behind when it renames an entry with entries below it "
-       "(389 Directory Server 3 with its LMDB database does). The configuration was "
+       "(389 Directory Server with its LMDB database does). The configuration was "
        "therefore saved entry by entry where it is stored, and a client that loads it "
        "during such a save may get it half written."},
       {62194, "Reason: %s (the server says: %s)"},

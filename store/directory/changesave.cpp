@@ -124,7 +124,7 @@ class ChangeSaver {
     if (changesOnly &&
         std::any_of(ops_.begin(), ops_.end(),
                     [](const Op& op) { return op.write.kind == Kind::Rename; }) &&
-        CheckSubtreeRenames(session_) == SubtreeRenames::Partial)
+        RenamesPartial())
       changesOnly = false;
     if (!changesOnly) {
       if (!Keep(CheckConfiguration(config_))) return false;
@@ -881,6 +881,12 @@ class ChangeSaver {
   // ---- the writes ----
 
   bool Cancelled() const { return wait_ && wait_->CancelRequested(); }
+  // Whether the server leaves entries behind when it renames a subtree; Cancel ends the
+  // check's waits.
+  bool RenamesPartial() {
+    ldapx::CancelScope scope([this] { return Cancelled(); });
+    return CheckSubtreeRenames(session_) == SubtreeRenames::Partial;
+  }
 
   bool Write() {
     ldapx::Connection& conn = *session_.connection;

@@ -128,7 +128,7 @@ class DirectorySaver {
     // A server that leaves part of a renamed subtree behind would drop entries of the
     // configuration at the swap: there the save writes in place, or straight to the
     // root's DN when nothing is stored yet.
-    if (CheckSubtreeRenames(session_) == SubtreeRenames::Partial) {
+    if (RenamesPartial()) {
       if (!std::exchange(session_.partialRenamesTold, true))
         problems_.push_back(msg::Problem{msg::id::kPartialSubtreeRenames,
                                          {ldapx::HostListText({{conn.host(), conn.port()}})},
@@ -381,6 +381,12 @@ class DirectorySaver {
   // to the root's DN, it is ours only once the root's add succeeded.
   void Discard() {
     if (!direct_ || rootAnswered_) RemoveSubtree(stagingDn_, true);
+  }
+  // Whether the server leaves entries behind when it renames a subtree; Cancel ends the
+  // check's waits.
+  bool RenamesPartial() {
+    ldapx::CancelScope scope([this] { return guard_->Cancelled(); });
+    return CheckSubtreeRenames(session_) == SubtreeRenames::Partial;
   }
   // Written straight to the root's DN, a cancel waits for the root's answer: until then,
   // what stands there may be another save's.

@@ -1,7 +1,5 @@
 #include "store/directory/renamecheck.h"
 
-#include <array>
-
 #include "platform/support/savetags.h"
 #include "store/directory/entrylayout.h"
 #include "store/directory/leftovers.h"
@@ -10,7 +8,7 @@ namespace directory {
 
 namespace {
 
-constexpr int kBelowChild = 3;  // more than the two that 389 DS 3.1 moves
+constexpr int kBelowChild = 3;  // more than the two that 389 DS with LMDB moves
 
 bool Is389(ldapx::Connection& conn) {
   const ldapx::SearchResult dse =
@@ -30,6 +28,10 @@ std::vector<std::string> CheckDns(const std::string& top) {
     dns.push_back("cn=rule " + std::to_string(i) + ",cn=set," + top);
   return dns;
 }
+
+// Codes below zero come from the client (server lost, no answer in time, cancelled):
+// nothing more is sent then, and a later save removes what the check left.
+bool Unanswered(int code) { return code < 0; }
 
 // Removes what the check added, deepest first, wherever each entry ended up.
 void RemoveCheck(ldapx::Connection& conn, const std::string& first, const std::string& second) {
@@ -55,17 +57,19 @@ SubtreeRenames Check(ldapx::Connection& conn, const std::string& rootDn) {
   ldapx::ModList set;
   set.Add("objectClass", {"top", "ovRuleSet"});
   for (size_t i = 0; i < dns.size(); ++i) {
-    if (conn.Add(dns[i], i == 0 ? RootAttributes() : i == 1 ? set : rule) == ldapx::kSuccess)
-      continue;
-    RemoveCheck(conn, first, first);
+    const int rc = conn.Add(dns[i], i == 0 ? RootAttributes() : i == 1 ? set : rule);
+    if (rc == ldapx::kSuccess) continue;
+    if (!Unanswered(rc) && i > 0) RemoveCheck(conn, first, first);
     return SubtreeRenames::Unknown;
   }
-  if (ldapx::Rename(conn, first, "cn=" + ldapx::EscapeDnValue(secondValue)) != ldapx::kSuccess) {
-    RemoveCheck(conn, first, first);
+  const int renamed = ldapx::Rename(conn, first, "cn=" + ldapx::EscapeDnValue(secondValue));
+  if (renamed != ldapx::kSuccess) {
+    if (!Unanswered(renamed)) RemoveCheck(conn, first, first);
     return SubtreeRenames::Unknown;
   }
   const ldapx::SearchResult moved =
       conn.Search("cn=set," + second, ldapx::Scope::OneLevel, "(objectClass=*)", {"1.1"});
+  if (Unanswered(moved.code)) return SubtreeRenames::Unknown;
   SubtreeRenames answer = SubtreeRenames::Unknown;
   if (moved.code == ldapx::kSuccess)
     answer = moved.entries.size() == kBelowChild ? SubtreeRenames::Whole : SubtreeRenames::Partial;

@@ -17,8 +17,10 @@ namespace directory {
 // a name marked as a save's (a leftover of a check that stopped half way is removed by a
 // later save), renamed, looked for at its new DNs and removed again, under either name;
 // other servers are taken at their word (OpenLDAP moves whole subtrees). 389 Directory
-// Server 3.1 with its LMDB database moves only the first two entries below each child of
-// the renamed entry. Writes nothing on other servers.
+// Server with its LMDB database (2.3, 3.1) moves only the first two entries below each
+// child of the renamed entry. Writes nothing on other servers. Each request waits within the
+// connection's limits and ends early through ldapx::CancelScope; a server lost, silent or
+// cancelled gives Unknown at once, and a later save removes what the check left.
 SubtreeRenames CheckSubtreeRenames(Session& session);
 
 }  // namespace directory
