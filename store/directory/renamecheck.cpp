@@ -1,5 +1,7 @@
 #include "store/directory/renamecheck.h"
 
+#include <optional>
+
 #include "platform/support/savetags.h"
 #include "store/directory/entrylayout.h"
 #include "store/directory/leftovers.h"
@@ -10,10 +12,13 @@ namespace {
 
 constexpr int kBelowChild = 3;  // more than the two that 389 DS with LMDB moves
 
-bool Is389(ldapx::Connection& conn) {
+// Whether the root DSE names 389 Directory Server as the vendor; nullopt when it could
+// not be read.
+std::optional<bool> Is389(ldapx::Connection& conn) {
   const ldapx::SearchResult dse =
       conn.Search("", ldapx::Scope::Base, "(objectClass=*)", {"vendorName"});
-  if (dse.code != ldapx::kSuccess || dse.entries.empty()) return false;
+  if (dse.code != ldapx::kSuccess) return std::nullopt;
+  if (dse.entries.empty()) return false;
   const ldapx::Attribute* vendor = dse.entries.front().Find("vendorName");
   if (!vendor) return false;
   for (const std::string& v : vendor->values)
@@ -45,7 +50,9 @@ SubtreeRenames Check(ldapx::Connection& conn, const std::string& rootDn) {
   const auto parent = ldapx::ParentDn(rootDn);
   if (!rdn || !parent || parent->empty() || !SameIgnoringCase(rdn->type, "cn"))
     return SubtreeRenames::Unknown;
-  if (!Is389(conn)) return SubtreeRenames::Whole;
+  const std::optional<bool> is389 = Is389(conn);
+  if (!is389) return SubtreeRenames::Unknown;
+  if (!*is389) return SubtreeRenames::Whole;
   const std::string base = rdn->value + std::string(kSaveMark);
   const std::string firstValue = base + kvaro::TimedTag();
   const std::string secondValue = base + kvaro::TimedTag();

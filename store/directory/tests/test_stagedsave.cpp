@@ -788,6 +788,34 @@ class TestStagedSave : public QObject {
     QCOMPARE(sink.Ids(), std::vector<int>{msg::id::kPartialSubtreeRenames});
   }
 
+  // On a server that stops answering, the check of its renames ends with the
+  // connection's operation limit, or at once on Cancel; an answer it did not get is not
+  // kept, so the next save asks again.
+  void renameCheckOnASilentServer_data() {
+    QTest::addColumn<bool>("cancel");
+    QTest::newRow("operation limit") << false;
+    QTest::newRow("cancelled") << true;
+  }
+  void renameCheckOnASilentServer() {
+    QFETCH(bool, cancel);
+    testsupport::StallServer deaf(testsupport::StallServer::Mode::BindThenDeaf);
+    directory::Session session;
+    session.subtreeDn = kRoot;
+    session.connection = ldapx::Connection::Open("127.0.0.1", deaf.port(), {2, cancel ? 60 : 1});
+    QVERIFY(session.connection);
+    QCOMPARE(session.connection->SimpleBind("", ""), ldapx::kSuccess);
+    QElapsedTimer clock;
+    clock.start();
+    directory::SubtreeRenames answer = directory::SubtreeRenames::Whole;
+    {
+      ldapx::CancelScope scope([&] { return cancel && clock.elapsed() > 300; });
+      answer = directory::CheckSubtreeRenames(session);
+    }
+    QCOMPARE(answer, directory::SubtreeRenames::Unknown);
+    QVERIFY2(clock.elapsed() < 5000, std::to_string(clock.elapsed()).c_str());
+    QCOMPARE(session.renamesCheckedOn, std::string());
+  }
+
   // Where the directory refuses the entry beside the root, the save writes in place
   // after an LDIF backup; when that fails, the backup is put back.
   void inPlaceWithBackup() {
