@@ -45,7 +45,8 @@ void RemoveCheck(ldapx::Connection& conn, const std::string& first, const std::s
     if (conn.Delete(b[i]) != ldapx::kSuccess) conn.Delete(a[i]);
 }
 
-SubtreeRenames Check(ldapx::Connection& conn, const std::string& rootDn) {
+SubtreeRenames Check(ldapx::Connection& conn, const std::string& rootDn,
+                     const std::function<void(std::string_view)>& onStep) {
   const auto rdn = ldapx::FirstRdn(rootDn);
   const auto parent = ldapx::ParentDn(rootDn);
   if (!rdn || !parent || parent->empty() || !SameIgnoringCase(rdn->type, "cn"))
@@ -69,11 +70,13 @@ SubtreeRenames Check(ldapx::Connection& conn, const std::string& rootDn) {
     if (!Unanswered(rc) && i > 0) RemoveCheck(conn, first, first);
     return SubtreeRenames::Unknown;
   }
+  if (onStep) onStep("added");
   const int renamed = ldapx::Rename(conn, first, "cn=" + ldapx::EscapeDnValue(secondValue));
   if (renamed != ldapx::kSuccess) {
     if (!Unanswered(renamed)) RemoveCheck(conn, first, first);
     return SubtreeRenames::Unknown;
   }
+  if (onStep) onStep("renamed");
   const ldapx::SearchResult moved =
       conn.Search("cn=set," + second, ldapx::Scope::OneLevel, "(objectClass=*)", {"1.1"});
   if (Unanswered(moved.code)) return SubtreeRenames::Unknown;
@@ -86,12 +89,13 @@ SubtreeRenames Check(ldapx::Connection& conn, const std::string& rootDn) {
 
 }  // namespace
 
-SubtreeRenames CheckSubtreeRenames(Session& session) {
+SubtreeRenames CheckSubtreeRenames(Session& session,
+                                   const std::function<void(std::string_view)>& onStep) {
   if (!session.connection) return SubtreeRenames::Unknown;
   ldapx::Connection& conn = *session.connection;
   const std::string server = conn.host() + ":" + std::to_string(conn.port());
   if (session.renamesCheckedOn == server) return session.subtreeRenames;
-  const SubtreeRenames answer = Check(conn, session.subtreeDn);
+  const SubtreeRenames answer = Check(conn, session.subtreeDn, onStep);
   if (answer == SubtreeRenames::Unknown) return answer;  // asked again next time
   session.renamesCheckedOn = server;
   session.subtreeRenames = answer;

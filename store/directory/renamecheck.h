@@ -4,7 +4,9 @@
 // configuration, while the rename reports success.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "platform/ldap/ldapclient.h"
 #include "store/directory/session.h"
@@ -21,6 +23,8 @@ namespace directory {
 // child of the renamed entry. Writes nothing on other servers. Each request waits within the
 // connection's limits and ends early through ldapx::CancelScope; a server lost, silent or
 // cancelled gives Unknown at once, and a later save removes what the check left.
-SubtreeRenames CheckSubtreeRenames(Session& session);
+// `onStep`, for tests: called after the check's adds ("added") and its rename ("renamed").
+SubtreeRenames CheckSubtreeRenames(Session& session,
+                                   const std::function<void(std::string_view)>& onStep = {});
 
 }  // namespace directory

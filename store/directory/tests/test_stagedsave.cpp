@@ -816,6 +816,40 @@ class TestStagedSave : public QObject {
     QCOMPARE(session.renamesCheckedOn, std::string());
   }
 
+  // The server killed (SIGKILL) during the check of its renames, after the adds or after
+  // the rename: the check gives up at once and keeps no answer, and the next save, with
+  // the server back, removes what the check left.
+  void renameCheckServerKilled_data() {
+    QTest::addColumn<QString>("at");
+    QTest::newRow("after the adds") << "added";
+    QTest::newRow("after the rename") << "renamed";
+  }
+  void renameCheckServerKilled() {
+    ORVELLE_SHARED_SERVER(server);
+    if (server.kind() != testsupport::ServerKind::Ds389)
+      QSKIP("only 389 Directory Server is asked by writing");
+    QFETCH(QString, at);
+    testsupport::KeptConfiguration c;
+    c.oidtable = &Table();
+    directory::Session& session = Target(c, server).session.directory;
+    QElapsedTimer clock;
+    clock.start();
+    const directory::SubtreeRenames answer =
+        directory::CheckSubtreeRenames(session, [&](std::string_view step) {
+          if (at.toStdString() == step) server.Kill();
+        });
+    QCOMPARE(answer, directory::SubtreeRenames::Unknown);
+    QVERIFY2(clock.elapsed() < 10000, std::to_string(clock.elapsed()).c_str());
+    QCOMPARE(session.renamesCheckedOn, std::string());
+    QVERIFY(server.Restart());
+    QCOMPARE(Marked(server).size(), size_t(1));
+    Build(c, "old");
+    QVERIFY(testsupport::Shown(directory::SaveConfiguration(session, c, nullptr, {})));
+    QCOMPARE(Marked(server), std::vector<std::string>{});
+    QCOMPARE(Stored(server), Expected("old"));
+    QCOMPARE(session.renamesCheckedOn, server.host() + ":" + std::to_string(server.port()));
+  }
+
   // Where the directory refuses the entry beside the root, the save writes in place
   // after an LDIF backup; when that fails, the backup is put back.
   void inPlaceWithBackup() {
