@@ -155,6 +155,13 @@ void Fill(Configuration& c) {
   sample::FillPeople(c);
 }
 
+// Stores the configuration of Fill on `server` and loads it into `editor`.
+bool StoreFilledAndLoad(testsupport::DirectoryServer& server, Editor& editor) {
+  Configuration original;
+  Fill(original);
+  return Store(server, original) && editor.Load(server);
+}
+
 // The writes slapd logged (adds, modifies, renames, deletes).
 int Writes(const std::string& log) {
   int count = 0;
@@ -394,11 +401,8 @@ class TestChangeSave : public QObject {
     }
     ORVELLE_REQUIRE_SERVER(*logged);
     QVERIFY(logged->Reset());
-    Configuration original;
-    Fill(original);
-    QVERIFY(Store(*logged, original));
     Editor a;
-    QVERIFY(a.Load(*logged));
+    QVERIFY(StoreFilledAndLoad(*logged, a));
     EditNamed(edit)(a.config);
     const size_t before = logged->log().size();
     QVERIFY(testsupport::Shown(store::Save(a.session, a.config)));
@@ -427,11 +431,8 @@ class TestChangeSave : public QObject {
         testsupport::ServerKindFromEnvironment() != testsupport::ServerKind::Slapd)
       QSKIP("389 DS: a rule set is removed rule by rule (see README, Several servers)");
     ORVELLE_SHARED_SERVER(server);
-    Configuration original;
-    Fill(original);
-    QVERIFY(Store(server, original));
     Editor a;
-    QVERIFY(a.Load(server));
+    QVERIFY(StoreFilledAndLoad(server, a));
     const auto before = Shapes(a.config);
     EditNamed(edit)(a.config);
     const auto after = Shapes(a.config);
